@@ -1,0 +1,159 @@
+#include "engine/core/frame.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "engine/core/app_window.h"
+#include "engine/core/frame_clock.h"
+#include "engine/core/heap.h"
+#include "engine/core/task.h"
+#include "engine/core/thread.h"
+#include "platform/plat_msg.h"
+#include "platform/plat_store.h"
+#include "platform/plat_thread.h"
+#include "platform/plat_time.h"
+#include "platform/plat_window.h"
+
+std::atomic<uint8_t> RunState{RUN_STARTING};
+uint8_t FrameRate = 60;
+uint8_t FrameRateConfig = 60;
+uint32_t FramePeriodUs = 1000000 / 60;
+uint32_t SaveBinSizeTable[34];
+const uint64_t* MainHeapSizes = kHeapDefaultSizes;
+std::atomic<uint64_t> MainFrameCount{0};
+
+namespace {
+std::atomic<int> g_exitCode{0};
+std::atomic<uint32_t> g_timerStart{0};
+std::atomic<uint64_t (*)()> g_timerClock{nullptr};
+
+constexpr uint32_t kGameStateSize = 135752;
+constexpr uint32_t kSystemDataSize = 4379;
+constexpr uint32_t kThumbBytes = 320 * 180 * 4;
+
+// Messages on the game thread's queue serve the windows the game thread
+// creates itself; none is handled yet, so they are only taken off.
+bool takeGameMessage() {
+    PlatMsg msg;
+    return Plat_GameMsgPeek(&msg);
+}
+
+void fillSaveSizes() {
+    for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = kGameStateSize;
+    SaveBinSizeTable[32] = kSystemDataSize;
+    SaveBinSizeTable[33] = kGameStateSize + kThumbBytes;
+}
+
+void fatal(const char* what) {
+    std::fprintf(stderr, "vn: start-up failed: %s\n", what);
+    g_exitCode.store(1);
+}
+}  // namespace
+
+const GamePassOps kMainPassOps = {takeGameMessage, Plat_MonotonicUs, Lib_TaskPass, Main_WindowService};
+
+uint32_t Main_FramePeriodFor(uint32_t rate) {
+    if (rate < 16) rate = 16;
+    if (rate > 240) rate = 240;
+    return 1000000u / rate;
+}
+
+PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
+    if (ops.takeMessage()) return PASS_MESSAGE;
+    bool frame = clock.step(ops.now());
+    ops.taskPass(!frame);
+    ops.windowService();
+    return frame ? PASS_FRAME : PASS_BETWEEN;
+}
+
+bool Main_SystemInit() {
+    if (!Lib_MemInit(MainHeapSizes)) {
+        fatal("the memory heaps could not be reserved");
+        return false;
+    }
+    if (!Lib_TaskInit()) {
+        fatal("the task table could not be set up");
+        return false;
+    }
+    Lib_ThreadTableClear();
+    FramePeriodUs = Main_FramePeriodFor(FrameRate);
+    return true;
+}
+
+void Main_SystemEnd() { Lib_MemRelease(); }
+
+int Main_GameThread() {
+    Plat_ThreadSetName("game");
+    Plat_ThreadSetPriority(THREAD_PRIORITY_ABOVE_NORMAL);
+    RunState.store(RUN_INIT, std::memory_order_release);
+    MainFrameCount.store(0);
+    if (!Main_SystemInit()) {
+        Main_SystemEnd();
+        RunState.store(RUN_QUIT, std::memory_order_release);
+        Plat_PostQuit();
+        return 0;
+    }
+    RunState.store(RUN_RUNNING, std::memory_order_release);
+
+    FrameClock clock(FramePeriodUs);
+    for (;;) {
+        PassKind kind = Main_GamePass(clock, kMainPassOps);
+        if (kind == PASS_FRAME) MainFrameCount.fetch_add(1, std::memory_order_relaxed);
+        if (RunState.load(std::memory_order_acquire) == RUN_QUIT) break;
+        if (kind == PASS_BETWEEN) {
+            // Nothing but the every-pass tasks is due until the next frame:
+            // rest a little instead of spinning, waking for a new message.
+            uint64_t wait = clock.dueInUs(Plat_MonotonicUs());
+            if (wait > 1000) wait = 1000;
+            if (wait) Plat_GameMsgWait(wait);
+        }
+    }
+    Main_SystemEnd();
+    return 0;
+}
+
+int WinMain() {
+    fillSaveSizes();
+    g_exitCode.store(0);
+    RunState.store(RUN_STARTING, std::memory_order_release);
+    if (!Main_AppStart()) {
+        Main_AppEnd();
+        Store_Shutdown();
+        return 1;
+    }
+
+    std::thread game;
+    try {
+        game = std::thread(Main_GameThread);
+    } catch (...) {
+        Main_AppEnd();
+        Store_Shutdown();
+        return 0;
+    }
+    for (;;) {
+        uint8_t state = RunState.load(std::memory_order_acquire);
+        if (state == RUN_RUNNING || state == RUN_QUIT) break;
+        Plat_SleepMs(1);
+    }
+    if (RunState.load(std::memory_order_acquire) == RUN_RUNNING) {
+        while (Plat_PumpOne(16) != PUMP_QUIT) {
+        }
+    }
+    RunState.store(RUN_QUIT, std::memory_order_release);
+    game.join();
+    Plat_GameMsgClear();
+    Main_AppEnd();
+    Store_Shutdown();
+    return g_exitCode.load();
+}
+
+void Lib_TimerSetClock(uint64_t (*now)()) { g_timerClock.store(now); }
+
+static uint32_t timerNow() {
+    uint64_t (*clock)() = g_timerClock.load();
+    return uint32_t(clock ? clock() : Plat_MonotonicUs());
+}
+
+void Lib_TimerStart() { g_timerStart.store(timerNow()); }
+
+bool Lib_TimerCheck(uint32_t us) { return uint32_t(timerNow() - g_timerStart.load()) >= us; }

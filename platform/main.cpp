@@ -1,0 +1,3 @@
+#include "engine/core/frame.h"
+
+int main() { return WinMain(); }

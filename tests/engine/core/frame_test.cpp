@@ -1,0 +1,146 @@
+#include "engine/core/frame.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "engine/core/frame_clock.h"
+#include "engine/core/heap.h"
+#include "engine/core/task.h"
+#include "engine/core/thread.h"
+#include "platform/plat_window.h"
+
+namespace {
+constexpr uint64_t P = 16666;
+
+TEST(FrameClock, FirstStepIsAFrameAndLatenessSkipsPeriods) {
+    FrameClock clock(P);
+    uint64_t t0 = 5'000'000;
+    EXPECT_TRUE(clock.step(t0));
+    EXPECT_FALSE(clock.step(t0 + 1));
+    EXPECT_FALSE(clock.step(t0 + P - 1));
+    EXPECT_TRUE(clock.step(t0 + P));
+
+    // 3.5 periods late: one frame, the next due half a period later.
+    uint64_t late = t0 + P + P * 7 / 2;
+    EXPECT_TRUE(clock.step(late));
+    EXPECT_EQ(clock.dueInUs(late), P / 2);
+    EXPECT_FALSE(clock.step(late + P / 2 - 1));
+    EXPECT_TRUE(clock.step(late + P / 2));
+}
+
+TEST(FrameClock, ClockJumpsRunAtMostOneFrame) {
+    for (int64_t jump : {int64_t(3600) * 1000000, int64_t(-1000000)}) {
+        FrameClock clock(P);
+        uint64_t t = 10'000'000;
+        ASSERT_TRUE(clock.step(t));
+        t = uint64_t(int64_t(t) + jump);
+        EXPECT_TRUE(clock.step(t));
+        EXPECT_FALSE(clock.step(t)) << jump;
+        EXPECT_FALSE(clock.step(t + P - 1)) << jump;
+        EXPECT_TRUE(clock.step(t + P)) << jump;
+    }
+}
+
+TEST(FrameClock, PeriodFromRate) {
+    EXPECT_EQ(Main_FramePeriodFor(60), 16666u);
+    EXPECT_EQ(Main_FramePeriodFor(0), 62500u);
+    EXPECT_EQ(Main_FramePeriodFor(15), 62500u);
+    EXPECT_EQ(Main_FramePeriodFor(255), 1000000u / 240);
+}
+
+struct FakePass {
+    static inline int messages = 0, taskPasses = 0, betweenPasses = 0, services = 0;
+    static inline uint64_t nowUs = 0;
+    static bool take() {
+        if (messages == 0) return false;
+        --messages;
+        return true;
+    }
+    static uint64_t now() { return nowUs; }
+    static int tasks(bool between) {
+        ++taskPasses;
+        betweenPasses += between;
+        return 0;
+    }
+    static void service() { ++services; }
+};
+
+TEST(FramePass, MessagePassRunsNothingElse) {
+    GamePassOps ops{FakePass::take, FakePass::now, FakePass::tasks, FakePass::service};
+    FrameClock clock(P);
+    FakePass::messages = 1;
+    FakePass::nowUs = 1'000'000;
+    EXPECT_EQ(Main_GamePass(clock, ops), PASS_MESSAGE);
+    EXPECT_EQ(FakePass::taskPasses, 0);
+    EXPECT_EQ(FakePass::services, 0);
+
+    EXPECT_EQ(Main_GamePass(clock, ops), PASS_FRAME);
+    EXPECT_EQ(Main_GamePass(clock, ops), PASS_BETWEEN);
+    EXPECT_EQ(FakePass::taskPasses, 2);
+    EXPECT_EQ(FakePass::betweenPasses, 1);
+    EXPECT_EQ(FakePass::services, 2);
+}
+
+uint64_t g_fakeTimer = 0;
+uint64_t fakeTimer() { return g_fakeTimer; }
+
+TEST(FrameTimer, MeasuresAcrossTheThirtyTwoBitWrap) {
+    Lib_TimerSetClock(fakeTimer);
+    g_fakeTimer = 0x1'FFFF'FF00ull;
+    Lib_TimerStart();
+    EXPECT_TRUE(Lib_TimerCheck(0));
+    EXPECT_FALSE(Lib_TimerCheck(1));
+    g_fakeTimer += 0x200;
+    EXPECT_TRUE(Lib_TimerCheck(0x200));
+    EXPECT_FALSE(Lib_TimerCheck(0x201));
+    Lib_TimerSetClock(nullptr);
+}
+
+const uint64_t kSmallHeaps[HEAP_COUNT] = {8u << 20, 8u << 20, 2u << 20, 4u << 20, 4u << 20};
+
+void quitAfterFrames(uint64_t frames) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (MainFrameCount.load() < frames || RunState.load() != RUN_RUNNING) {
+        if (std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    Plat_PostQuit();
+}
+
+TEST(FrameDriver, StartsRunsFramesAndShutsDownCleanly) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    MainHeapSizes = kSmallHeaps;
+    std::thread watcher(quitAfterFrames, 12);
+    auto start = std::chrono::steady_clock::now();
+    int code = WinMain();
+    auto took = std::chrono::steady_clock::now() - start;
+    watcher.join();
+    MainHeapSizes = kHeapDefaultSizes;
+
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(RunState.load(), RUN_QUIT);
+    EXPECT_GE(MainFrameCount.load(), 12u);
+    EXPECT_EQ(FramePeriodUs, 16666u);
+    // Frames are paced by the clock: 12 frames take at least 11 periods.
+    EXPECT_GE(took, std::chrono::microseconds(11 * P));
+    EXPECT_EQ(SaveBinSizeTable[0], 135752u);
+    EXPECT_EQ(SaveBinSizeTable[32], 4379u);
+    EXPECT_EQ(SaveBinSizeTable[33], 366152u);
+    for (auto* t : ThreadTable) EXPECT_EQ(t, nullptr);
+    for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
+}
+
+TEST(FrameDriver, HeapFailureStopsStartUpWithAnError) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    const uint64_t huge[HEAP_COUNT] = {1ull << 60, 1ull << 60, 1ull << 60, 1ull << 60, 1ull << 60};
+    MainHeapSizes = huge;
+    int code = WinMain();
+    MainHeapSizes = kHeapDefaultSizes;
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(RunState.load(), RUN_QUIT);
+    for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
+}
+}  // namespace

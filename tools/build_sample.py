@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""Builds the sample game's data archives from the sources in sample/.
+
+  build_sample.py OUT [--sample DIR]
+
+writes OUT/data/data_00.pcarc (base) and OUT/data/data_p00.pcarc (patch),
+so that the engine started with OUT as its working directory finds them.
+DIR defaults to the repository's sample/ folder.
+
+DIR/archives.json lists the archives: for each its file name, the source
+tree (a folder of DIR), the version (four digits) and the folders whose
+files are stored gzip-compressed; "mul_encoding" (utf8 or sjis) is the
+encoding of the message tables' texts.
+
+Source names map to archive names like this:
+  - "<name>.mul.txt" is a message-table source (format: see vndata.py) and
+    is built into "<name>.mul";
+  - every other file is stored as it is, under its own path;
+  - folder and file names are lower-cased in the archive.
+Beside each archive, "<archive>.map" lists what went in, one line per file:
+archive path, a tab, the source path relative to DIR.
+"""
+
+import argparse
+import json
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import vndata  # noqa: E402
+
+MUL_SOURCE = ".mul.txt"
+
+
+def build_archive(sample_dir, archive, mul_encoding, out_dir):
+    tree = os.path.join(sample_dir, archive["tree"])
+    files, sources = {}, {}
+    for rel, data in sorted(vndata.read_tree(tree).items()):
+        name = rel
+        if rel.lower().endswith(MUL_SOURCE):
+            name = rel[:-len(".txt")]
+            data = vndata.mul_from_source(data.decode("utf-8"), mul_encoding,
+                                          os.path.join(archive["tree"], rel))
+        key = name.lower()
+        if key in sources:
+            raise vndata.DataError("%s and %s both give %s" % (sources[key], rel, key))
+        sources[key] = archive["tree"] + "/" + rel
+        files[name] = data
+    tables = vndata.tables_from_files(files, archive.get("compressed", ()))
+    out_path = os.path.join(out_dir, "data", archive["file"])
+    vndata.write_file(out_path, vndata.pcarc_bytes(tables, archive["version"]))
+    with open(out_path + ".map", "w", encoding="utf-8") as f:
+        for key in sorted(sources):
+            f.write("%s\t%s\n" % (key, sources[key]))
+    return out_path, len(files)
+
+
+def main(argv=None):
+    default_sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sample")
+    p = argparse.ArgumentParser(description="Builds the sample game's data archives.")
+    p.add_argument("out", help="folder that receives data/*.pcarc")
+    p.add_argument("--sample", default=default_sample, help="the sample sources")
+    args = p.parse_args(argv)
+    try:
+        with open(os.path.join(args.sample, "archives.json"), encoding="utf-8") as f:
+            config = json.load(f)
+        for archive in config["archives"]:
+            path, count = build_archive(args.sample, archive, config.get("mul_encoding", "utf8"), args.out)
+            print("build_sample: %s (%d files)" % (os.path.normpath(path), count))
+    except (vndata.DataError, OSError, KeyError, ValueError) as e:
+        print("build_sample: %s" % e, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,296 @@
+#!/usr/bin/env python3
+"""Self-check of the data tools: python3 tools/test_tools.py
+
+Each format is read back by a small reader written here from the layout
+alone, which also names the fault it finds in a damaged file."""
+
+import os
+import struct
+import sys
+import tempfile
+import unittest
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import build_sample  # noqa: E402
+import pack  # noqa: E402
+import vndata  # noqa: E402
+
+
+class Bad(Exception):
+    pass
+
+
+def u32(b, at):
+    return struct.unpack_from("<I", b, at)[0]
+
+
+def cstr(b, at, what):
+    end = b.find(b"\0", at, at + 64)
+    if end < 0:
+        raise Bad(what)
+    return b[at:end]
+
+
+def read_gz(b):
+    if len(b) < 18:
+        raise Bad("short")
+    d = zlib.decompressobj(31)
+    try:
+        out = d.decompress(b)
+    except zlib.error:
+        raise Bad("crc")
+    if not d.eof:
+        raise Bad("truncated")
+    if len(out) != u32(b, len(b) - 4):
+        raise Bad("size")
+    return out
+
+
+def open_pcarc(b):
+    """[(dir, compressed, {name: stored data})] in table order, and the version."""
+    if len(b) < 400:
+        raise Bad("header")
+    t, base = struct.unpack_from("<iQ", b, 4)
+    if not 0 <= t <= 32:
+        raise Bad("t")
+    tables = []
+    for j in range(t):
+        off, size = struct.unpack_from("<Q", b, 16 + 8 * j)[0], u32(b, 272 + 4 * j)
+        if size < 80:
+            raise Bad("table-size")
+        if off + size > len(b):
+            raise Bad("table-bounds")
+        tab = b[off:off + size]
+        e, packed = struct.unpack_from("<iB", tab, 64)
+        if e < 0 or 80 + 80 * e > size:
+            raise Bad("entries")
+        files = {}
+        for k in range(e):
+            at = 80 + 80 * k
+            name = cstr(tab, at, "name")
+            data_off, n = struct.unpack_from("<QI", tab, at + 64)
+            if base + data_off + n > len(b):
+                raise Bad("data-bounds")
+            files[name] = b[base + data_off:base + data_off + n]
+        tables.append((cstr(tab, 0, "dir-name"), bool(packed), files))
+    return tables, b[:4].decode()
+
+
+def pcarc_get(tables, path):
+    folder, _, name = path.lower().encode().rpartition(b"/")
+    for d, packed, files in tables:
+        if d == folder:  # only the first table of a directory counts
+            stored = files.get(name + b".gz" if packed else name)
+            return None if stored is None else read_gz(stored) if packed else stored
+    return None
+
+
+def open_arc(b):
+    n = u32(b, 4)
+    if 8 + 72 * n > len(b):
+        raise Bad("n")
+    members = []
+    for k in range(n):
+        name = cstr(b, 8 + 72 * k, "name")
+        size, off = struct.unpack_from("<II", b, 8 + 72 * k + 64)
+        if off + size > len(b):
+            raise Bad("bounds")
+        members.append((name, off, b[off:off + size]))
+    return members
+
+
+def open_mul(b):
+    """get(section, index, language) -> bytes, or None for a missing text."""
+    if len(b) < 48:
+        raise Bad("header")
+    lang, n = b[0], u32(b, 4)
+    counts = struct.unpack_from("<10I", b, 8)
+    if 48 + 8 * n > len(b):
+        raise Bad("n")
+    if lang * sum(counts) > n:
+        raise Bad("counts")
+    strings = b[48 + 8 * n:]
+    for e in range(n):
+        off, ln = struct.unpack_from("<II", b, 48 + 8 * e)
+        if ln and off + ln > len(strings):
+            raise Bad("text-bounds")
+
+    def get(s, i, g):
+        e = lang * sum(counts[:s]) + lang * i + g
+        off, ln = struct.unpack_from("<II", b, 48 + 8 * e)
+        return strings[off:off + ln] if ln else None
+    return get
+
+
+def fault(reader, data):
+    try:
+        reader(data)
+    except Bad as e:
+        return str(e)
+    return None
+
+
+class GzTest(unittest.TestCase):
+    def test_round_trip_and_trailer(self):
+        for data in (b"", b"x", bytes(range(256)) * 4, os.urandom(5000)):
+            self.assertEqual(read_gz(vndata.gz_bytes(data)), data)
+        f = vndata.gz_bytes(b"a" * 1000)
+        self.assertEqual(f[-8:], bytes.fromhex("00000000e8030000"))
+        self.assertEqual(f[:4], b"\x1f\x8b\x08\x00")
+        plain = vndata.gz_bytes(b"abc" * 100, trailer=False)
+        self.assertEqual(plain, vndata.gz_member(b"abc" * 100))
+        self.assertEqual(read_gz(plain), b"abc" * 100)
+
+    def test_broken(self):
+        want = {"truncated": "truncated", "short": "short", "tiny": "short", "empty": "short",
+                "bad-crc": "crc", "bad-size": "size"}
+        for variant, why in want.items():
+            self.assertEqual(fault(read_gz, vndata.gz_bytes(os.urandom(400), broken=variant)), why, variant)
+        self.assertEqual(len(vndata.gz_bytes(b"abc", broken="tiny")), 3)
+
+
+def make_tree(root, files):
+    for rel, data in files.items():
+        os.makedirs(os.path.dirname(os.path.join(root, rel)), exist_ok=True)
+        with open(os.path.join(root, rel), "wb") as f:
+            f.write(data)
+
+
+class PcArcTest(unittest.TestCase):
+    FILES = {"script/script.arc": b"S" * 3000, "script/b.txt": b"",
+             "visual/system/sys_00.ext": b"picture", "visual/system#2/only2.ext": b"hidden",
+             "Doc/ReadMe.TXT": b"hello"}
+
+    def build(self, broken=None, version="0123"):
+        with tempfile.TemporaryDirectory() as tmp:
+            make_tree(os.path.join(tmp, "t"), self.FILES)
+            vndata.write_pcarc(os.path.join(tmp, "a.pcarc"), os.path.join(tmp, "t"),
+                               ["script"], version, broken)
+            with open(os.path.join(tmp, "a.pcarc"), "rb") as f:
+                return f.read()
+
+    def test_round_trip(self):
+        b = self.build()
+        tables, version = open_pcarc(b)
+        self.assertEqual(version, "0123")
+        self.assertGreater(struct.unpack_from("<Q", b, 8)[0], 400)
+        self.assertEqual([(d, p) for d, p, _ in tables],
+                         [(b"doc", False), (b"script", True), (b"visual/system", False),
+                          (b"visual/system", False)])
+        self.assertIn(b"script.arc.gz", tables[1][2])
+        self.assertEqual(pcarc_get(tables, "script/script.arc"), b"S" * 3000)
+        self.assertEqual(pcarc_get(tables, "script/b.txt"), b"")
+        self.assertEqual(pcarc_get(tables, "visual/system/sys_00.ext"), b"picture")
+        self.assertEqual(pcarc_get(tables, "doc/readme.txt"), b"hello")
+        self.assertIsNone(pcarc_get(tables, "visual/system/only2.ext"))  # second table
+        self.assertIn(b"only2.ext", tables[3][2])
+
+    def test_broken(self):
+        want = {"truncated-header": "header", "t33": "t", "table-size-10": "table-size",
+                "table-past-eof": "table-bounds", "e-beyond-table": "entries",
+                "dir-no-nul": "dir-name", "name-no-nul": "name", "offset-past-eof": "data-bounds",
+                "size-past-eof": "data-bounds"}
+        for variant, why in want.items():
+            self.assertEqual(fault(open_pcarc, self.build(variant)), why, variant)
+        for variant, why in (("short-gz", "short"), ("bad-crc", "crc")):
+            tables, _ = open_pcarc(self.build(variant))
+            self.assertEqual(fault(lambda t: pcarc_get(t, "script/b.txt"), tables), why, variant)
+
+    def test_refuses_bad_input(self):
+        long_name = vndata.Table("d", True, [("n" * 61, b"")])  # 61 + ".gz" does not fit 63
+        for tables in ([long_name], [vndata.Table("d")] * 33):
+            self.assertRaises(vndata.DataError, vndata.pcarc_bytes, tables)
+        self.assertRaises(vndata.DataError, vndata.pcarc_bytes, [], "12a4")
+        self.assertRaises(vndata.DataError, vndata.tables_from_files, {"top.txt": b""})
+
+
+class ArcTest(unittest.TestCase):
+    MEMBERS = [("00_info.bin", b"info"), ("X" * 63, b"long"), ("empty", b""), ("c.bin", b"c" * 33)]
+
+    def test_round_trip(self):
+        members = open_arc(vndata.arc_bytes(self.MEMBERS))
+        self.assertEqual([(n.decode(), d) for n, _, d in members], self.MEMBERS)
+        self.assertTrue(all(off % 16 == 0 for _, off, _ in members))
+        self.assertEqual(open_arc(vndata.arc_bytes([])), [])
+        self.assertRaises(vndata.DataError, vndata.arc_bytes, [("Y" * 64, b"")])
+
+    def test_broken(self):
+        want = {"n-too-large": "n", "n-huge": "n", "offset-past-end": "bounds",
+                "size-past-end": "bounds", "offset-wrap": "bounds", "long-name": "name"}
+        for variant, why in want.items():
+            self.assertEqual(fault(open_arc, vndata.arc_bytes(self.MEMBERS, variant)), why, variant)
+
+
+MUL_SOURCE = """\
+# test table
+languages = ja en zh-hans zh-hant
+[section 0]
+count = 10
+0.ja = 日本語のテキスト
+0.en =   two  words\\s
+0.zh-hans = 简体
+[ Section 1 ]
+count = 20
+3.2 = line\\nbreak \\\\ \\x82\\xA0
+[section 2]
+count = 30
+[section 9]
+0.3 = last
+"""
+
+
+class MulTest(unittest.TestCase):
+    def test_lookup_in_both_encodings(self):
+        for enc, codec in (("utf8", "utf-8"), ("sjis", "cp932")):
+            b = vndata.mul_from_source(MUL_SOURCE.replace("简体", "漢字"), enc)
+            get = open_mul(b)
+            self.assertEqual(b[0], 4)
+            self.assertEqual(struct.unpack_from("<10I", b, 8), (10, 20, 30) + (0,) * 6 + (1,))
+            self.assertEqual(get(0, 0, 0).decode(codec), "日本語のテキスト")
+            self.assertEqual(get(0, 0, 1), b"two  words ")
+            self.assertEqual(get(0, 0, 2).decode(codec), "漢字")
+            self.assertIsNone(get(0, 0, 3))
+            e54 = struct.unpack_from("<II", b, 48 + 8 * 54)
+            self.assertEqual(b[48 + 8 * u32(b, 4) + e54[0]:][:e54[1]], b"line\nbreak \\ \x82\xa0")
+            self.assertEqual(get(9, 0, 3), b"last")
+
+    def test_source_errors(self):
+        for src in ("[section 0]\n0.ja = x", "languages = ja\n[section 0]\n0.fr = x",
+                    "languages = 2\n[section 10]", "languages = 2\n[section 0]\ncount = 1\n1.0 = x",
+                    "languages = 2\n[section 0]\n0.0 = a\\q", "languages = ja\n[section 0]\n0.0 = a\n0.ja = b"):
+            self.assertRaises(vndata.DataError, vndata.parse_mul_source, src)
+        self.assertRaises(vndata.DataError, vndata.mul_from_source, MUL_SOURCE, "sjis")  # 简 has no SJIS code
+
+    def test_broken(self):
+        want = {"truncated": "header", "n-too-large": "n", "n-huge": "n", "counts-exceed-n": "counts",
+                "offset-past-end": "text-bounds", "length-past-end": "text-bounds"}
+        for variant, why in want.items():
+            self.assertEqual(fault(open_mul, vndata.mul_from_source(MUL_SOURCE, broken=variant)), why, variant)
+
+
+class FrontEndTest(unittest.TestCase):
+    def test_pack_and_sample(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            src = os.path.join(tmp, "m.txt")
+            with open(src, "w", encoding="utf-8") as f:
+                f.write(MUL_SOURCE)
+            self.assertEqual(pack.main(["mul", os.path.join(tmp, "m.mul.gz"), src, "--gzip"]), 0)
+            with open(os.path.join(tmp, "m.mul.gz"), "rb") as f:
+                self.assertEqual(open_mul(read_gz(f.read()))(9, 0, 3), b"last")
+            self.assertEqual(pack.main(["arc", os.path.join(tmp, "x.arc"), src]), 0)
+            self.assertEqual(build_sample.main([tmp]), 0)
+            with open(os.path.join(tmp, "data", "data_00.pcarc"), "rb") as f:
+                base, v0 = open_pcarc(f.read())
+            with open(os.path.join(tmp, "data", "data_p00.pcarc"), "rb") as f:
+                patch, v1 = open_pcarc(f.read())
+        get = open_mul(pcarc_get(base, "script/system_mes.mul"))
+        self.assertEqual(get(2, 29, 1), b"Do you want to quit the game?")
+        self.assertTrue(all(get(2, i, g) for i in (29, 30) for g in range(4)))
+        self.assertEqual(get(2, 30, 0).decode(), "終了確認")
+        self.assertNotEqual(pcarc_get(base, "doc/about.txt"), pcarc_get(patch, "doc/about.txt"))
+        self.assertLess(int(v0), int(v1))
+
+
+if __name__ == "__main__":
+    unittest.main()
