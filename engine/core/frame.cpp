@@ -8,6 +8,8 @@
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
+#include "engine/files/file_loader.h"
+#include "engine/files/message_table.h"
 #include "platform/plat_msg.h"
 #include "platform/plat_store.h"
 #include "platform/plat_thread.h"
@@ -76,11 +78,20 @@ bool Main_SystemInit() {
         return false;
     }
     Lib_ThreadTableClear();
+    if (!Lib_FileInit()) {
+        fatal("the file loader could not be started");
+        return false;
+    }
+    if (!Lib_MesSystemLoad()) std::fprintf(stderr, "vn: script/system_mes.mul could not be loaded\n");
     FramePeriodUs = Main_FramePeriodFor(FrameRate);
     return true;
 }
 
-void Main_SystemEnd() { Lib_MemRelease(); }
+void Main_SystemEnd() {
+    Lib_MesSystemFree();
+    Lib_FileEnd();  // stops the loader thread, then closes the archives
+    Lib_MemRelease();
+}
 
 int Main_GameThread() {
     Plat_ThreadSetName("game");
@@ -108,6 +119,7 @@ int Main_GameThread() {
             if (wait) Plat_GameMsgWait(wait);
         }
     }
+    Lib_MesFree();
     Main_SystemEnd();
     return 0;
 }

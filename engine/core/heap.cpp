@@ -1,5 +1,7 @@
 #include "engine/core/heap.h"
 
+#include "engine/core/cache.h"
+
 #include <cstring>
 
 #include "platform/plat_vm.h"
@@ -213,8 +215,7 @@ bool Lib_MemInit(const uint64_t sizes[HEAP_COUNT]) {
     }
     HeapTable.live[HEAP_SCREEN] = 0;
     HeapTable.live[HEAP_CACHE] = 0;
-    // Hook: the named cache's hash table (all its buckets) is emptied here once
-    // that module exists.
+    Lib_CashReset();
     return true;
 }
 

@@ -4,12 +4,15 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "engine/core/frame_clock.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
+#include "engine/files/file_loader.h"
+#include "engine/files/message_table.h"
 #include "platform/plat_window.h"
 
 namespace {
@@ -101,24 +104,46 @@ TEST(FrameTimer, MeasuresAcrossTheThirtyTwoBitWrap) {
 
 const uint64_t kSmallHeaps[HEAP_COUNT] = {8u << 20, 8u << 20, 2u << 20, 4u << 20, 4u << 20};
 
+std::atomic<bool> g_systemTableSeen{false};
+
 void quitAfterFrames(uint64_t frames) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (MainFrameCount.load() < frames || RunState.load() != RUN_RUNNING) {
         if (std::chrono::steady_clock::now() > deadline) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    // Start-up is over once the run state is 1: the system texts are loaded.
+    g_systemTableSeen = SystemMesTable.data != nullptr && SystemMesTable.size > 48;
     Plat_PostQuit();
 }
 
-TEST(FrameDriver, StartsRunsFramesAndShutsDownCleanly) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+// Runs the program in a scratch folder holding the sample game's data.
+class FrameDriver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+        char tmpl[] = "/tmp/vn_frame_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        old_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+        ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/build_sample.py . >/dev/null"), 0);
+    }
+    void TearDown() override {
+        MainHeapSizes = kHeapDefaultSizes;
+        std::filesystem::current_path(old_);
+        std::filesystem::remove_all(dir_);
+    }
+    std::filesystem::path dir_, old_;
+};
+
+TEST_F(FrameDriver, StartsRunsFramesAndShutsDownCleanly) {
     MainHeapSizes = kSmallHeaps;
     std::thread watcher(quitAfterFrames, 12);
     auto start = std::chrono::steady_clock::now();
     int code = WinMain();
     auto took = std::chrono::steady_clock::now() - start;
     watcher.join();
-    MainHeapSizes = kHeapDefaultSizes;
 
     EXPECT_EQ(code, 0);
     EXPECT_EQ(RunState.load(), RUN_QUIT);
@@ -129,16 +154,18 @@ TEST(FrameDriver, StartsRunsFramesAndShutsDownCleanly) {
     EXPECT_EQ(SaveBinSizeTable[0], 135752u);
     EXPECT_EQ(SaveBinSizeTable[32], 4379u);
     EXPECT_EQ(SaveBinSizeTable[33], 366152u);
+    EXPECT_TRUE(g_systemTableSeen.load());
+    // Everything is torn down: the loader thread is gone, the system texts
+    // freed and the heap regions released.
     for (auto* t : ThreadTable) EXPECT_EQ(t, nullptr);
+    EXPECT_EQ(SystemMesTable.data, nullptr);
     for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
 }
 
-TEST(FrameDriver, HeapFailureStopsStartUpWithAnError) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+TEST_F(FrameDriver, HeapFailureStopsStartUpWithAnError) {
     const uint64_t huge[HEAP_COUNT] = {1ull << 60, 1ull << 60, 1ull << 60, 1ull << 60, 1ull << 60};
     MainHeapSizes = huge;
     int code = WinMain();
-    MainHeapSizes = kHeapDefaultSizes;
     EXPECT_EQ(code, 1);
     EXPECT_EQ(RunState.load(), RUN_QUIT);
     for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);

@@ -1,0 +1,95 @@
+// File loading: 128 request slots served by the loader thread
+// "Lib_FileLoadCB", the synchronous read and write, disk paths and the gzip
+// file format.
+//
+// Engine paths are under 256 bytes with '/' separators. Names beginning with
+// "user/", "save/" or "screenshot/" are disk files; every other name is read
+// from the archives (archive.h). Reading lower-cases the caller's name buffer
+// in place, so the API takes mutable buffers.
+//
+// Gzip files (every name containing ".gz" or ".cdf"): one gzip member, then a
+// u32 0 and the u32 uncompressed size (little-endian). Readers take the size
+// from the last 4 bytes, which in a plain gzip file is the member's own size
+// field.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+inline constexpr int32_t kFileLoadSlots = 128;
+inline constexpr size_t kFileNameSize = 256;  // names are at most 255 bytes
+// Type 3 reads into the named file cache; 0..4 otherwise name the heap.
+inline constexpr uint32_t kFileTypeCache = 3;
+
+struct FileLoadRequest {
+    std::atomic<uint8_t> flags;   // bit 0: slot in use (changed under the mutex)
+    std::atomic<int32_t> state;   // 0 pending, 1 done, -1 failed (release/acquire)
+    void** result;                // receives the data pointer
+    uint32_t* size;               // receives the size, may be null
+    uint32_t align;
+    uint32_t type;
+    char name[kFileNameSize];
+};
+
+struct FileLoadTableT {
+    FileLoadRequest slots[kFileLoadSlots];
+    std::atomic<int32_t> pending;  // requests made and not yet served
+    std::mutex mutex;              // the loader mutex
+    int32_t thread = -1;           // worker-thread slot of the loader
+};
+extern FileLoadTableT FileLoadTable;
+
+// Files read from the disk or an archive (test hook and diagnostics).
+extern std::atomic<uint32_t> FileReadCount;
+
+// Start-up: clears the slots, opens the archives, starts the loader thread.
+// False when the thread could not be made.
+bool Lib_FileInit();
+// Shutdown: stops the loader thread, then closes the archives.
+void Lib_FileEnd();
+
+// Queues a read. Slot 0..127, or -1 for a null name, a name of 256 bytes or
+// more, or no free slot. *result is set to null (and *size to 0) at once.
+int32_t Lib_FileLoadReq(uint32_t type, const char* name, void** result, uint32_t* size,
+                        uint32_t align);
+// Releases a slot (served or not); a pending request is withdrawn.
+void Lib_FileLoadEnd(int32_t slot);
+// One pass of the loader thread; returns 0 (the thread runs until stopped).
+int32_t Lib_FileLoadCB(void* unused);
+
+// The synchronous read: delivers the data (from heap `type`, or for type 3
+// from the named cache) and its size. With cacheCheck, a type-3 file already
+// cached is delivered from there (waiting while another thread fills it).
+bool Lib_FileLoad(uint32_t type, char* name, void** result, uint32_t* size, uint32_t align,
+                  bool cacheCheck);
+// The synchronous write, replacing the file atomically (a temporary file in
+// the same folder, flushed, then renamed over it). Gzip names are compressed.
+// A null name does nothing and succeeds; null data writes an empty file.
+bool Lib_FileSave(const char* name, const void* data, uint32_t size);
+
+// The operating-system path (UTF-8) of an engine path: "user/..." and
+// "data/..." as they are, "save/..." and "screenshot/..." below
+// "user/<UserId>/", anything else below "data/". False (and an empty output)
+// for a null name, a name that does not convert, or an output that would not
+// fit in outSize bytes.
+bool Lib_FileMakePath(const char* name, char* out, size_t outSize);
+// False for names beginning with "user/", "save/" or "screenshot/" (and for
+// null), true for every other name.
+bool Lib_PathIsArchive(const char* name);
+
+// The one place names are normalised: lower-cases `name` in place (Shift-JIS
+// aware), then writes to out the name in Shift-JIS (converted when the whole
+// name is valid UTF-8). False for null, for names of 256 bytes or more and
+// for names with a character that has no Shift-JIS code.
+bool Lib_FileNameNormalise(char* name, char out[kFileNameSize]);
+
+// --- Gzip files ---------------------------------------------------------------
+inline constexpr uint32_t kGzMinSize = 18;  // smallest gzip member
+// The uncompressed size from a gzip file's last 4 bytes; false when the file
+// is shorter than 18 bytes.
+bool Lib_GzSize(const uint8_t* data, uint64_t n, uint32_t* size);
+// Inflates one gzip member into exactly `size` bytes: true only when the
+// member ends (CRC checked) after exactly that many bytes.
+bool Lib_GzInflate(const uint8_t* data, uint64_t n, uint8_t* out, uint32_t size);
