@@ -8,49 +8,35 @@ namespace {
 SDL_Window* g_window = nullptr;
 std::atomic<uint32_t> g_requestEvent{0};
 UiEventHandler g_handler = nullptr;
+WindowEventHandler g_windowHandler = nullptr;
 
-void applyRequest(const SDL_UserEvent& ev) {
-    const int32_t* args = static_cast<const int32_t*>(ev.data1);
-    int32_t a = args ? args[0] : 0, b = args ? args[1] : 0, c = args ? args[2] : 0, d = args ? args[3] : 0;
-    delete[] args;
-    switch (ev.code) {
-        case WINDOW_REQ_CLOSE: {
-            SDL_Event close{};
-            close.type = SDL_WINDOWEVENT;
-            close.window.event = SDL_WINDOWEVENT_CLOSE;
-            close.window.windowID = g_window ? SDL_GetWindowID(g_window) : 0;
-            SDL_PushEvent(&close);
-            break;
-        }
-        case WINDOW_REQ_DESTROY:
-            Plat_WindowDestroy();
-            Plat_PostQuit();
-            break;
-        case WINDOW_REQ_MAXIMIZE:
-            if (g_window) SDL_MaximizeWindow(g_window);
-            break;
-        case WINDOW_REQ_MOVE:
-            if (g_window) {
-                SDL_SetWindowPosition(g_window, a, b);
-                if (c > 0 && d > 0) SDL_SetWindowSize(g_window, c, d);
-            }
-            break;
-        case WINDOW_REQ_SHOW:
-            if (!g_window) break;
-            if (a == 1)
-                SDL_MaximizeWindow(g_window);
-            else if (a == 2)
-                SDL_MinimizeWindow(g_window);
-            else
-                SDL_RestoreWindow(g_window);
-            break;
-        default:
-            break;
+// Request arguments travel packed in the event's two pointers.
+static_assert(sizeof(void*) == 8, "request arguments need 64-bit pointers");
+void* packPair(int32_t hi, int32_t lo) {
+    return reinterpret_cast<void*>(uintptr_t((uint64_t(uint32_t(hi)) << 32) | uint32_t(lo)));
+}
+int32_t pairHi(void* p) { return int32_t(uint32_t(uint64_t(reinterpret_cast<uintptr_t>(p)) >> 32)); }
+int32_t pairLo(void* p) { return int32_t(uint32_t(reinterpret_cast<uintptr_t>(p))); }
+
+// The application window's own events, translated; false for anything else.
+bool translateWindowEvent(const SDL_WindowEvent& w, PlatWindowEvent* out) {
+    if (!g_window || w.windowID != SDL_GetWindowID(g_window)) return false;
+    *out = PlatWindowEvent{PWE_IDLE, WindowRequest(0), w.data1, w.data2, 0, 0};
+    switch (w.event) {
+        case SDL_WINDOWEVENT_MOVED: out->kind = PWE_MOVED; return true;
+        case SDL_WINDOWEVENT_SIZE_CHANGED: out->kind = PWE_SIZE_CHANGED; return true;
+        case SDL_WINDOWEVENT_MINIMIZED: out->kind = PWE_MINIMIZED; return true;
+        case SDL_WINDOWEVENT_MAXIMIZED: out->kind = PWE_MAXIMIZED; return true;
+        case SDL_WINDOWEVENT_RESTORED: out->kind = PWE_RESTORED; return true;
+        case SDL_WINDOWEVENT_CLOSE: out->kind = PWE_CLOSE; return true;
+        default: return false;
     }
 }
 }  // namespace
 
 bool Plat_VideoInit() {
+    // Closing the window asks first; it must not end the program by itself.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
     if (g_requestEvent.load() == 0) {
         uint32_t type = SDL_RegisterEvents(1);
@@ -64,18 +50,13 @@ const char* Plat_LastError() { return SDL_GetError(); }
 
 void Plat_VideoQuit() {
     Plat_WindowDestroy();
-    // Requests still queued own their argument blocks.
-    if (uint32_t type = g_requestEvent.load()) {
-        SDL_PumpEvents();
-        SDL_Event ev;
-        while (SDL_PeepEvents(&ev, 1, SDL_GETEVENT, type, type) == 1) delete[] static_cast<int32_t*>(ev.user.data1);
-    }
+    g_windowHandler = nullptr;
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
 }
 
 bool Plat_WindowCreate(const char* title, int32_t x, int32_t y, uint32_t width, uint32_t height) {
     if (g_window) return true;
-    g_window = SDL_CreateWindow(title, x, y, int(width), int(height), SDL_WINDOW_RESIZABLE);
+    g_window = SDL_CreateWindow(title, x, y, int(width), int(height), SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE);
     return g_window != nullptr;
 }
 
@@ -84,21 +65,31 @@ void Plat_WindowDestroy() {
     g_window = nullptr;
 }
 
+void* Plat_WindowHandle() { return g_window; }
+
 bool Plat_WindowExists() { return g_window != nullptr; }
 
 void Plat_SetUiEventHandler(UiEventHandler handler) { g_handler = handler; }
 
+void Plat_SetWindowEventHandler(WindowEventHandler handler) { g_windowHandler = handler; }
+
 PumpResult Plat_PumpOne(uint32_t waitMs) {
     SDL_Event ev;
     if (!SDL_PollEvent(&ev)) {
+        if (g_windowHandler) g_windowHandler(PlatWindowEvent{PWE_IDLE, WindowRequest(0), 0, 0, 0, 0});
         if (!SDL_WaitEventTimeout(&ev, int(waitMs))) return PUMP_NONE;
     }
     if (ev.type == SDL_QUIT) return PUMP_QUIT;
     uint32_t requestType = g_requestEvent.load();
-    if (requestType != 0 && ev.type == requestType)
-        applyRequest(ev.user);
-    else if (g_handler)
-        g_handler(&ev);
+    if (requestType != 0 && ev.type == requestType) {
+        PlatWindowEvent req{PWE_REQUEST, WindowRequest(ev.user.code), pairHi(ev.user.data1),
+                            pairLo(ev.user.data1), pairHi(ev.user.data2), pairLo(ev.user.data2)};
+        if (g_windowHandler) g_windowHandler(req);
+        return PUMP_HANDLED;
+    }
+    PlatWindowEvent win;
+    if (ev.type == SDL_WINDOWEVENT && g_windowHandler && translateWindowEvent(ev.window, &win)) g_windowHandler(win);
+    if (g_handler) g_handler(&ev);
     return PUMP_HANDLED;
 }
 
@@ -108,12 +99,104 @@ void Plat_PostWindowRequest(WindowRequest req, int32_t a, int32_t b, int32_t c, 
     SDL_Event ev{};
     ev.type = type;
     ev.user.code = req;
-    ev.user.data1 = new int32_t[4]{a, b, c, d};
-    if (SDL_PushEvent(&ev) != 1) delete[] static_cast<int32_t*>(ev.user.data1);
+    ev.user.data1 = packPair(a, b);
+    ev.user.data2 = packPair(c, d);
+    SDL_PushEvent(&ev);
 }
 
 void Plat_PostQuit() {
     SDL_Event ev{};
     ev.type = SDL_QUIT;
     SDL_PushEvent(&ev);
+}
+
+// --- Window calls (UI thread) ------------------------------------------------
+
+PlatWindowState Plat_WindowState() {
+    uint32_t flags = g_window ? SDL_GetWindowFlags(g_window) : 0;
+    if (flags & SDL_WINDOW_MINIMIZED) return PLAT_WINDOW_MINIMIZED;
+    if (flags & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN)) return PLAT_WINDOW_MAXIMIZED;
+    return PLAT_WINDOW_NORMAL;
+}
+
+void Plat_WindowGetRect(PlatRect* client) {
+    *client = PlatRect{0, 0, 0, 0};
+    if (!g_window) return;
+    SDL_GetWindowPosition(g_window, &client->x, &client->y);
+    SDL_GetWindowSize(g_window, &client->w, &client->h);
+}
+
+void Plat_WindowSetRect(const PlatRect& client) {
+    if (!g_window) return;
+    if (client.w > 0 && client.h > 0) SDL_SetWindowSize(g_window, client.w, client.h);
+    SDL_SetWindowPosition(g_window, client.x, client.y);
+}
+
+void Plat_WindowSetSize(int32_t w, int32_t h) {
+    if (g_window && w > 0 && h > 0) SDL_SetWindowSize(g_window, w, h);
+}
+
+void Plat_WindowSetMinSize(int32_t w, int32_t h) {
+    if (g_window) SDL_SetWindowMinimumSize(g_window, w, h);
+}
+
+void Plat_WindowFrameSize(int32_t* left, int32_t* top, int32_t* right, int32_t* bottom) {
+    int t = 0, l = 0, b = 0, r = 0;
+    // Not every window manager reports its frame: then there is none.
+    if (!g_window || SDL_GetWindowBordersSize(g_window, &t, &l, &b, &r) != 0) t = l = b = r = 0;
+    *left = l;
+    *top = t;
+    *right = r;
+    *bottom = b;
+}
+
+void Plat_WindowMaximize() {
+    if (g_window) SDL_MaximizeWindow(g_window);
+}
+
+void Plat_WindowMinimize() {
+    if (g_window) SDL_MinimizeWindow(g_window);
+}
+
+void Plat_WindowRestore() {
+    if (g_window) SDL_RestoreWindow(g_window);
+}
+
+void Plat_WindowHide() {
+    if (g_window) SDL_HideWindow(g_window);
+}
+
+void Plat_WindowFullScreen(bool on) {
+    if (g_window) SDL_SetWindowFullscreen(g_window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+}
+
+void Plat_TextInputOff() { SDL_StopTextInput(); }
+
+int Plat_DisplayBounds(PlatRect* out, int max) {
+    int n = SDL_GetNumVideoDisplays();
+    int count = 0;
+    for (int i = 0; i < n && count < max; ++i) {
+        SDL_Rect r;
+        if (SDL_GetDisplayBounds(i, &r) != 0) continue;
+        if (r.w <= 0 || r.h <= 0) continue;
+        out[count++] = PlatRect{r.x, r.y, r.w, r.h};
+    }
+    return count;
+}
+
+int Plat_AskYesNo(const char* text, const char* caption) {
+    const SDL_MessageBoxButtonData buttons[2] = {
+        {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "No"},
+        {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "Yes"},
+    };
+    SDL_MessageBoxData box{};
+    box.flags = SDL_MESSAGEBOX_INFORMATION;
+    box.window = nullptr;
+    box.title = caption;
+    box.message = text;
+    box.numbuttons = 2;
+    box.buttons = buttons;
+    int pressed = -1;
+    if (SDL_ShowMessageBox(&box, &pressed) != 0) return -1;
+    return pressed == 1 ? 1 : 0;
 }

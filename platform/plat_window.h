@@ -8,8 +8,34 @@ enum WindowRequest : int32_t {
     WINDOW_REQ_CLOSE = 1,     // ask to close, as the window's close button does
     WINDOW_REQ_DESTROY = 2,   // destroy the window: ends the UI thread's pump
     WINDOW_REQ_MAXIMIZE = 3,  // maximise (leads to full screen)
-    WINDOW_REQ_MOVE = 4,      // a = x, b = y, c = width, d = height (client)
-    WINDOW_REQ_SHOW = 5,      // a = 0 normal, 1 maximised, 2 minimised
+    WINDOW_REQ_MOVE = 4,        // a, b = window rectangle's top-left; c, d = client size
+    WINDOW_REQ_SHOW = 5,        // a = 0 normal, 1 maximised, 2 minimised
+    WINDOW_REQ_FULLSCREEN = 6,  // a = 1 borderless full screen on, 0 off
+};
+
+// A window event as the engine's window handler sees it (UI thread).
+enum PlatWindowEventKind : int32_t {
+    PWE_MOVED,         // a, b = client position
+    PWE_SIZE_CHANGED,  // a, b = client size
+    PWE_MINIMIZED,
+    PWE_MAXIMIZED,
+    PWE_RESTORED,
+    PWE_CLOSE,         // the close button, or WINDOW_REQ_CLOSE
+    PWE_REQUEST,       // a posted request: req and a..d as posted
+    PWE_IDLE,          // the UI queue was found empty
+};
+struct PlatWindowEvent {
+    PlatWindowEventKind kind;
+    WindowRequest req;
+    int32_t a, b, c, d;
+};
+using WindowEventHandler = void (*)(const PlatWindowEvent& ev);
+
+enum PlatWindowState : int32_t { PLAT_WINDOW_NORMAL, PLAT_WINDOW_MINIMIZED, PLAT_WINDOW_MAXIMIZED };
+
+// A rectangle on the desktop: position and size.
+struct PlatRect {
+    int32_t x, y, w, h;
 };
 
 // What one look at the UI queue found.
@@ -25,7 +51,34 @@ void Plat_VideoQuit();
 bool Plat_WindowCreate(const char* title, int32_t x, int32_t y, uint32_t width, uint32_t height);
 void Plat_WindowDestroy();
 bool Plat_WindowExists();
+// The window as an SDL_Window*, or null.
+void* Plat_WindowHandle();
+// Raw SDL events other than posted requests (input and the like).
 void Plat_SetUiEventHandler(UiEventHandler handler);
+// The application window's events, posted requests and idle moments.
+// Without a handler, requests are dropped.
+void Plat_SetWindowEventHandler(WindowEventHandler handler);
+
+// Window calls, UI thread only; all do nothing without a window. Positions
+// and sizes are the client area's; the frame is what the window manager adds.
+PlatWindowState Plat_WindowState();  // full screen counts as maximised
+void Plat_WindowGetRect(PlatRect* client);
+void Plat_WindowSetRect(const PlatRect& client);  // w or h <= 0 keeps the size
+void Plat_WindowSetSize(int32_t w, int32_t h);
+void Plat_WindowSetMinSize(int32_t w, int32_t h);
+void Plat_WindowFrameSize(int32_t* left, int32_t* top, int32_t* right, int32_t* bottom);
+void Plat_WindowMaximize();
+void Plat_WindowMinimize();
+void Plat_WindowRestore();
+void Plat_WindowHide();
+void Plat_WindowFullScreen(bool on);  // borderless, the desktop's size
+// Switches text input (the input method) off for the program.
+void Plat_TextInputOff();
+// Bounds of up to max displays, the primary first; returns the count.
+int Plat_DisplayBounds(PlatRect* out, int max);
+// A yes/no question box (any thread, no parent window): 1 yes, 0 no, -1 when
+// no box could be shown.
+int Plat_AskYesNo(const char* text, const char* caption);
 
 // Takes one event from the UI queue and dispatches it; with none queued waits
 // up to waitMs for one.

@@ -1,15 +1,90 @@
-// The application window on the UI thread and its upkeep on the game thread.
+// The application window and the per-user folder: the window on the UI thread
+// (Main_AppStart, Main_WndProc), its upkeep on the game thread once a pass
+// (Main_WindowService), and "system.ini" in user/<UserId>/.
+//
+// Everything the window does happens on the UI thread; the game thread asks
+// for it with posted requests and never waits. The settings block has one
+// owner behind a mutex; the flags are atomic.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+
+#include "platform/plat_window.h"
 
 // The user's numeric id as decimal text; names the per-user folder.
 extern char UserId[64];
 
-// Start-up on the UI thread: store client, user id, window. False when no
-// window could be made (the program then cannot run or be closed).
+// The window settings, stored whole as "system.ini" (64 bytes, little-endian).
+// Position and size are those of the last normal window: nothing is recorded
+// while the window is minimised, maximised or full screen.
+struct SystemIni {
+    int32_t x = 0, y = 0;                      // window rectangle's top-left
+    uint32_t width = 1280, height = 720;       // client size
+    uint8_t fullScreen = 0;                    // 1 on
+    uint8_t reserved[47] = {};
+};
+inline constexpr uint32_t kSystemIniSize = 64;
+inline constexpr int32_t kWindowMinWidth = 192;
+inline constexpr int32_t kWindowMinHeight = 108;
+
+// WindowFlags bits.
+enum : uint8_t {
+    WINDOW_FULLSCREEN_ON = 1,
+    WINDOW_F2_IGNORED = 2,   // set by the option screen while it shows the display settings
+    WINDOW_TAKE_POS = 4,     // full screen takes the position in SystemIni as the one to return to
+};
+extern std::atomic<uint8_t> WindowFlags;
+extern std::atomic<uint8_t> ResizePending;  // the renderer adapts at the next service
+extern std::atomic<uint8_t> CloseConfirm;   // 1: closing asks first; 0: closes at once
+
+// Engine buttons the window service reacts to.
+enum : uint32_t { BUTTON_SIZE_RESET = 0x10, BUTTON_FULLSCREEN = 0x20 };
+
+// Start-up on the UI thread: store client, user id and folder, system.ini,
+// the window. False when no window could be made.
 bool Main_AppStart();
 // Tear-down on the UI thread after the game thread has ended.
 void Main_AppEnd();
+// The UI thread's handler of window events and posted requests.
+void Main_WndProc(const PlatWindowEvent& ev);
 // Called by the game thread after every task pass.
 void Main_WindowService();
+// Borderless full screen on (1) or off (0), by a posted request. Returns 1
+// when full screen was on before and the window was not minimised.
+uint32_t Main_FullScreenSet(uint8_t on);
+// The engine buttons newly pressed this frame (0 until input exists).
+uint32_t Main_WindowKeysNewlyPressed();
+
+// Mode 1 writes system.ini; any other mode reads it (values checked against
+// the displays), writing it first when it does not exist.
+void Lib_SystemIniIO(uint32_t mode);
+SystemIni Main_SystemIniGet();
+void Main_SystemIniSet(const SystemIni& ini);
+// The window's current client size as last reported (full screen included).
+void Main_ClientSizeGet(uint32_t* width, uint32_t* height);
+
+// The 16:9 sizing rule for a proposed window rectangle whose edge `edge` is
+// dragged: 1 left, 2 right, 3 top, 4 top-left, 5 top-right, 6 bottom,
+// 7 bottom-left, 8 bottom-right; any other value changes nothing. `frame`
+// is the window size minus the client size.
+struct WinRect {
+    int32_t left, top, right, bottom;
+};
+struct WinSize {
+    int32_t w, h;
+};
+WinRect SizingAdjust(int32_t edge, WinRect rect, WinSize frame);
+
+// What the window code needs of the world; tests replace it.
+struct WindowOps {
+    PlatWindowState (*state)();  // as the UI thread last saw it
+    uint32_t (*keysNewlyPressed)();
+    void (*post)(WindowRequest req, int32_t a, int32_t b, int32_t c, int32_t d);
+    void (*resizeTarget)(uint32_t width, uint32_t height);  // 0, 0: the window's size
+    bool (*takeMessage)();  // handles one game-thread message; false when none
+    int (*ask)(const char* text, const char* caption);  // 1 yes, 0 no, -1 not shown
+    int (*displays)(PlatRect* out, int max);
+};
+// Null restores the real ones. Also forgets a switch or question under way.
+void Main_WindowOpsSet(const WindowOps* ops);

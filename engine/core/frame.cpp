@@ -10,6 +10,8 @@
 #include "engine/core/thread.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
+#include "engine/render/renderer.h"
+#include "platform/plat_gl.h"
 #include "platform/plat_msg.h"
 #include "platform/plat_store.h"
 #include "platform/plat_thread.h"
@@ -83,11 +85,20 @@ bool Main_SystemInit() {
         return false;
     }
     if (!Lib_MesSystemLoad()) std::fprintf(stderr, "vn: script/system_mes.mul could not be loaded\n");
+    if (!Lib_GraphicsInit()) {
+        Plat_GLFatal("The graphics device could not be set up.");
+        fatal("the renderer could not be created");
+        return false;
+    }
     FramePeriodUs = Main_FramePeriodFor(FrameRate);
+    // A game closed in full screen starts in full screen again.
+    if (Main_SystemIniGet().fullScreen) Plat_PostWindowRequest(WINDOW_REQ_MAXIMIZE);
     return true;
 }
 
 void Main_SystemEnd() {
+    Lib_GraphicsEnd();
+    Plat_GLReleaseCurrent();
     Lib_MesSystemFree();
     Lib_FileEnd();  // stops the loader thread, then closes the archives
     Lib_MemRelease();

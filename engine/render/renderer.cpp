@@ -1,0 +1,274 @@
+#include "engine/render/renderer.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/core/debug_log.h"
+#include "engine/render/draw_list.h"
+#include "platform/plat_gl.h"
+#include "platform/plat_gl_api.h"
+#include "shaders/shader_set.h"
+
+float ClearColour[3] = {0.0f, 0.0f, 0.0f};
+
+namespace {
+Renderer g_record;
+Renderer* g_renderer = nullptr;
+
+constexpr float kComposeScaleX = kCameraViewWidth;
+constexpr float kComposeScaleY = kCameraViewHeight;
+
+bool fail(const char* what) {
+    Lib_DebugPrintf("Error -> Lib_D3DCreate: %s\n", what);
+    std::fprintf(stderr, "vn: graphics: %s\n", what);
+    return false;
+}
+
+// The rasterizer and depth-stencil state: solid, no culling, depth clip off,
+// scissor on; the depth test always passes and writes. Stencil operations
+// would act only on a failed depth test, which never happens, so the stencil
+// test stays off.
+void applyFixedState() {
+    glDisable(GL_CULL_FACE);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glEnable(GL_DEPTH_CLAMP);
+    glEnable(GL_SCISSOR_TEST);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_ALWAYS);
+    glDepthMask(GL_TRUE);
+    glDisable(GL_STENCIL_TEST);
+    glEnable(GL_BLEND);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glDepthRange(0.0, 1.0);
+}
+}  // namespace
+
+Renderer** Lib_GetRenderer() { return &g_renderer; }
+
+void Lib_CreateBlendState(Renderer* renderer, int index, uint32_t srcColour, uint32_t dstColour,
+                          uint32_t srcAlpha, uint32_t dstAlpha) {
+    if (index < 0 || index >= kBlendStates) return;
+    renderer->blend[index] = BlendState{srcColour, dstColour, srcAlpha, dstAlpha};
+}
+
+void Lib_BlendSet(Renderer* renderer, int index) {
+    if (index < 0 || index >= kBlendStates) index = 0;
+    const BlendState& b = renderer->blend[index];
+    glEnable(GL_BLEND);
+    glBlendEquation(GL_FUNC_ADD);
+    glBlendFuncSeparate(b.srcColour, b.dstColour, b.srcAlpha, b.dstAlpha);
+}
+
+bool Lib_D3DCreate(Renderer* renderer, void* window) {
+    *renderer = Renderer{};
+    renderer->window = window;
+    if (!Plat_GLMakeCurrent()) return fail(Plat_GLError());
+    renderer->context = Plat_GLContext();
+    GLint major = 0, minor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    if (major * 10 + minor < 33) return fail("OpenGL 3.3 is not available");
+    for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+    }
+
+    // Whole-context upload and read rules: tightly packed rows, no sRGB.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glDisable(GL_FRAMEBUFFER_SRGB);
+    glDisable(GL_DITHER);
+
+    // The 1280×720 target, its colour starting black and transparent.
+    glGenTextures(1, &renderer->frameTexture);
+    glBindTexture(GL_TEXTURE_2D, renderer->frameTexture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kFrameWidth, kFrameHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glGenRenderbuffers(1, &renderer->depthBuffer);
+    glBindRenderbuffer(GL_RENDERBUFFER, renderer->depthBuffer);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, kFrameWidth, kFrameHeight);
+    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    glGenFramebuffers(1, &renderer->frameFramebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, renderer->frameFramebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, renderer->frameTexture, 0);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, renderer->depthBuffer);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+        return fail("the 1280x720 frame buffer could not be made");
+    const GLfloat zero[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    glDisable(GL_SCISSOR_TEST);
+    glClearBufferfv(GL_COLOR, 0, zero);
+    glClearBufferfi(GL_DEPTH_STENCIL, 0, 0.0f, 0);
+
+    applyFixedState();
+
+    glGenBuffers(1, &renderer->constBuffer);
+    glBindBuffer(GL_UNIFORM_BUFFER, renderer->constBuffer);
+    glBufferData(GL_UNIFORM_BUFFER, sizeof(ConstBuf), nullptr, GL_DYNAMIC_DRAW);
+    glBindBufferBase(GL_UNIFORM_BUFFER, kConstBufBinding, renderer->constBuffer);
+
+    constexpr uint32_t normal[4] = {GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ZERO};
+    constexpr uint32_t weightedAdd[4] = {GL_SRC_ALPHA, GL_ONE, GL_SRC_ALPHA, GL_ONE};
+    Lib_CreateBlendState(renderer, 0, normal[0], normal[1], normal[2], normal[3]);
+    Lib_CreateBlendState(renderer, 1, GL_ONE, GL_ONE, GL_ONE, GL_ZERO);
+    Lib_CreateBlendState(renderer, 2, GL_ZERO, GL_SRC_COLOR, GL_ONE, GL_ZERO);
+    Lib_CreateBlendState(renderer, 3, weightedAdd[0], weightedAdd[1], weightedAdd[2], weightedAdd[3]);
+    for (int i = 4; i <= 8; ++i) Lib_CreateBlendState(renderer, i, normal[0], normal[1], normal[2], normal[3]);
+    Lib_CreateBlendState(renderer, 9, weightedAdd[0], weightedAdd[1], weightedAdd[2], weightedAdd[3]);
+    Lib_BlendSet(renderer, 0);
+
+    renderer->windowFramebuffer = 0;
+    Lib_ResizeTarget(renderer, 0, 0);
+    Lib_CameraReset(&renderer->camera);
+
+    if (glGetError() != GL_NO_ERROR) return fail("a GL object could not be made");
+    return true;
+}
+
+void Lib_D3DRelease(Renderer* renderer) {
+    if (!renderer || !renderer->context) return;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glUseProgram(0);
+    glBindBufferBase(GL_UNIFORM_BUFFER, kConstBufBinding, 0);
+    if (renderer->constBuffer) glDeleteBuffers(1, &renderer->constBuffer);
+    if (renderer->frameFramebuffer) glDeleteFramebuffers(1, &renderer->frameFramebuffer);
+    if (renderer->depthBuffer) glDeleteRenderbuffers(1, &renderer->depthBuffer);
+    if (renderer->frameTexture) glDeleteTextures(1, &renderer->frameTexture);
+    renderer->constBuffer = renderer->frameFramebuffer = renderer->depthBuffer = renderer->frameTexture = 0;
+    renderer->context = nullptr;
+}
+
+bool Lib_ResizeTarget(Renderer* renderer, uint32_t width, uint32_t height) {
+    // The window's framebuffer follows the window by itself; what changes is
+    // the size the composition lays the picture out in.
+    if (width == 0 || height == 0) Plat_GLDrawableSize(&width, &height);
+    if (width == 0 || height == 0) return false;  // minimised or no window: keep the last size
+    if (width == renderer->clientWidth && height == renderer->clientHeight) return true;
+    GLint maxDims[2] = {0, 0};
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, maxDims);
+    if (width > uint32_t(maxDims[0]) || height > uint32_t(maxDims[1])) return false;
+    renderer->clientWidth = width;
+    renderer->clientHeight = height;
+    return true;
+}
+
+ComposeRect Lib_ComposeViewport(uint32_t width, uint32_t height, bool letterbox) {
+    ComposeRect rect{0, 0, int32_t(width), int32_t(height)};
+    if (!letterbox) return rect;
+    float w = float(width), h = float(height);
+    float h16 = float(int32_t(w * 0.5625f));
+    if (h == h16) return rect;
+    float pictureW = w, pictureH = h16;
+    if (h16 > h) {  // wider than 16:9: bars left and right
+        pictureH = h;
+        pictureW = float(int32_t(h / 0.5625f));
+    }
+    rect.width = int32_t(pictureW);
+    rect.height = int32_t(pictureH);
+    rect.left = (int32_t(width) - rect.width) / 2;
+    rect.top = (int32_t(height) - rect.height) / 2;
+    return rect;
+}
+
+void Lib_ScreenCompose(Renderer* renderer) {
+    if (!renderer || !renderer->context || renderer->clientWidth == 0) return;
+    if (!Lib_ShaderBind(SHADER_GROUP_SPRITE, SHADER_PLAIN)) return;
+    GraphicsResources* gr = Lib_GetGraphics();
+    const int32_t cw = int32_t(renderer->clientWidth), ch = int32_t(renderer->clientHeight);
+    Lib_CameraUpdate(&renderer->camera);
+
+    glBindFramebuffer(GL_FRAMEBUFFER, renderer->windowFramebuffer);
+    // The bars (and a window larger than the picture) are black.
+    const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    glDisable(GL_SCISSOR_TEST);
+    glClearBufferfv(GL_COLOR, 0, black);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 0, cw, ch);
+
+    ComposeRect vp = Lib_ComposeViewport(renderer->clientWidth, renderer->clientHeight, renderer->letterbox != 0);
+    renderer->viewport[0] = float(vp.left);
+    renderer->viewport[1] = float(vp.top);
+    renderer->viewport[2] = float(vp.width);
+    renderer->viewport[3] = float(vp.height);
+    glViewport(vp.left, ch - vp.top - vp.height, vp.width, vp.height);  // GL counts rows from the bottom
+
+    Lib_BlendSet(renderer, 0);
+    glActiveTexture(GL_TEXTURE0 + kUnitColorMap);
+    glBindTexture(GL_TEXTURE_2D, renderer->frameTexture);
+    Lib_SamplerBind0(gr->samplers[0]);
+
+    ConstBuf cb;
+    std::memset(&cb, 0, sizeof cb);
+    const float scale[16] = {kComposeScaleX, 0, 0, 0, 0, kComposeScaleY, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    float sv[16];
+    Lib_MatrixMul(sv, renderer->camera.view, scale);
+    Lib_MatrixMul(cb.m_wvp, renderer->camera.lens, sv);
+    // The vertex programs turn every picture upside down for the frame
+    // target; the window counts rows from the bottom, so undo it here.
+    for (int row = 0; row < 4; ++row) cb.m_wvp[row * 4 + 1] = -cb.m_wvp[row * 4 + 1];
+    cb.m_crop[2] = cb.m_crop[3] = 1.0f;
+    for (float& c : cb.m_rgba) c = 1.0f;
+    cb.m_work[0][3] = 1.0f;  // opaque: the frame's alpha is not the picture's
+    Lib_ConstBufUpload(renderer, cb);
+    Lib_QuadDraw();
+}
+
+void Lib_FrameBind(Renderer* renderer) {
+    glBindFramebuffer(GL_FRAMEBUFFER, renderer->frameFramebuffer);
+    glViewport(0, 0, kFrameWidth, kFrameHeight);
+    applyFixedState();
+    glScissor(0, 0, kFrameWidth, kFrameHeight);
+    glBindBufferBase(GL_UNIFORM_BUFFER, kConstBufBinding, renderer->constBuffer);
+}
+
+void Lib_FramePresent(Renderer* /*renderer*/) { Plat_GLSwap(); }
+
+void Lib_ConstBufUpload(Renderer* renderer, const ConstBuf& data) {
+    glBindBuffer(GL_UNIFORM_BUFFER, renderer->constBuffer);
+    glBufferSubData(GL_UNIFORM_BUFFER, 0, sizeof(ConstBuf), &data);
+    glBindBufferBase(GL_UNIFORM_BUFFER, kConstBufBinding, renderer->constBuffer);
+}
+
+void Lib_ClearCB(uint64_t /*unused*/) {
+    Renderer* r = g_renderer;
+    if (!r || !r->context) return;
+    // A clear of the whole target, as the scissor does not limit it.
+    glBindFramebuffer(GL_FRAMEBUFFER, r->frameFramebuffer);
+    GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
+    glDisable(GL_SCISSOR_TEST);
+    const GLfloat colour[4] = {ClearColour[0], ClearColour[1], ClearColour[2], 1.0f};
+    glClearBufferfv(GL_COLOR, 0, colour);
+    glDepthMask(GL_TRUE);
+    glClearBufferfi(GL_DEPTH_STENCIL, 0, 0.0f, 0);
+    if (scissor) glEnable(GL_SCISSOR_TEST);
+}
+
+void Lib_SetScissor(const ScissorRect* rect) {
+    int32_t x = rect->x < 0 ? 0 : rect->x;
+    int32_t y = rect->y < 0 ? 0 : rect->y;
+    int32_t w = rect->width < 0 ? int32_t(kFrameWidth) : rect->width;
+    int32_t h = rect->height < 0 ? int32_t(kFrameHeight) : rect->height;
+    // Row 0 of the frame target is the top row: no flip.
+    glScissor(x, y, w, h);
+}
+
+bool Lib_GraphicsInit() {
+    ClearColour[0] = ClearColour[1] = ClearColour[2] = 0.0f;
+    // FrameTimeHold = 0 belongs here once the main tasks exist.
+    Lib_DrawClear();
+    if (!Lib_D3DCreate(&g_record, Plat_GLWindow())) {
+        Lib_D3DRelease(&g_record);
+        return false;
+    }
+    g_renderer = &g_record;
+    Lib_CameraReset(&ActiveCamera);
+    Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
+    // The sprite table's reset joins Lib_ShaderCreate with the sprite records.
+    Lib_ShaderCreate();
+    return true;
+}
+
+void Lib_GraphicsEnd() {
+    if (!g_renderer) return;
+    Lib_ShaderRelease();
+    Lib_D3DRelease(g_renderer);
+    g_renderer = nullptr;
+}

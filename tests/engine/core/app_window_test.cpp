@@ -1,0 +1,333 @@
+#include "engine/core/app_window.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <tuple>
+#include <vector>
+
+#include "engine/core/frame.h"
+#include "engine/files/message_table.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+// A window as the game thread sees it, and a record of what was asked of it.
+struct FakeWindow {
+    static inline PlatWindowState state = PLAT_WINDOW_NORMAL;
+    static inline int minimisedLooks = 0;  // state() calls left before a minimised window comes back
+    static inline uint32_t keys = 0;
+    static inline std::mutex mutex;
+    static inline std::condition_variable changed;
+    static inline std::vector<std::vector<int32_t>> posts;
+    static inline std::vector<std::pair<uint32_t, uint32_t>> resizes;
+    static inline int questions = 0;
+    static inline int answer = -2;  // -2: not yet answered
+    static inline std::string lastText;
+
+    static PlatWindowState getState() {
+        if (state == PLAT_WINDOW_MINIMIZED && minimisedLooks > 0 && --minimisedLooks == 0) state = PLAT_WINDOW_NORMAL;
+        return state;
+    }
+    static uint32_t getKeys() { return keys; }
+    static void post(WindowRequest req, int32_t a, int32_t b, int32_t c, int32_t d) {
+        std::lock_guard lock(mutex);
+        posts.push_back({req, a, b, c, d});
+        changed.notify_all();
+    }
+    static void resize(uint32_t w, uint32_t h) { resizes.push_back({w, h}); }
+    static bool takeMessage() { return false; }
+    static int ask(const char* text, const char*) {
+        std::unique_lock lock(mutex);
+        ++questions;
+        lastText = text;
+        changed.notify_all();
+        changed.wait(lock, [] { return answer != -2; });
+        int a = answer;
+        answer = -2;
+        return a;
+    }
+    static int displays(PlatRect* out, int) {
+        out[0] = PlatRect{0, 0, 1920, 1080}, out[1] = PlatRect{1920, 0, 1280, 1024};
+        return 2;
+    }
+    static void answerWith(int a) {
+        std::lock_guard lock(mutex);
+        answer = a;
+        changed.notify_all();
+    }
+    template <class Pred>
+    static bool waitFor(Pred pred, int ms = 10000) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(ms), pred);
+    }
+};
+
+const WindowOps kFakeOps = {FakeWindow::getState, FakeWindow::getKeys,     FakeWindow::post,    FakeWindow::resize,
+                            FakeWindow::takeMessage, FakeWindow::ask, FakeWindow::displays};
+
+class AppWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        old_ = fs::current_path();
+        std::memcpy(userId_, UserId, sizeof userId_);
+        char tmpl[] = "/tmp/vn_appwindow_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        fs::current_path(dir_);
+        std::strcpy(UserId, "777");
+        fs::create_directories("user/777");
+        FakeWindow::state = PLAT_WINDOW_NORMAL;
+        FakeWindow::keys = 0;
+        FakeWindow::posts.clear();
+        FakeWindow::resizes.clear();
+        FakeWindow::questions = 0;
+        Main_WindowOpsSet(&kFakeOps);
+        Main_SystemIniSet(SystemIni{});
+        WindowFlags = 0;
+        ResizePending = 0;
+        CloseConfirm = 1;
+    }
+    void TearDown() override {
+        Main_WindowOpsSet(nullptr);
+        WindowFlags = 0;
+        ResizePending = 0;
+        CloseConfirm = 1;
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+        std::memcpy(UserId, userId_, sizeof userId_);
+    }
+    static std::vector<uint8_t> iniBytes() {
+        std::ifstream in("user/777/system.ini", std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    static void writeIni(const std::vector<uint8_t>& bytes) {
+        std::ofstream("user/777/system.ini", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                                       std::streamsize(bytes.size()));
+    }
+    fs::path old_, dir_;
+    char userId_[64];
+};
+
+using SystemIniFile = AppWindow;
+
+struct SizingCase {
+    int32_t edge;
+    WinRect in, out;
+};
+
+TEST(SizingRule, EveryEdgeAndTheMinimum) {
+    // Frame 16×39; proposed client 1600×800 at (100, 50).
+    const WinSize f{16, 39};
+    const WinRect p{100, 50, 100 + 1600 + 16, 50 + 800 + 39};
+    const SizingCase cases[] = {
+        {1, p, {100, 50, 1716, 50 + 39 + 900}},       // width leads: 1600 -> 900
+        {2, p, {100, 50, 1716, 50 + 39 + 900}},
+        {8, p, {100, 50, 1716, 50 + 39 + 900}},
+        {3, p, {100, 50, 100 + 16 + 1422, 889}},      // height leads: trunc(800*1280/720) = 1422
+        {6, p, {100, 50, 100 + 16 + 1422, 889}},
+        {4, p, {1716 - 16 - 1422, 50, 1716, 889}},
+        {7, p, {1716 - 16 - 1422, 50, 1716, 889}},
+        {5, p, {100, 889 - 39 - 900, 1716, 889}},
+        {0, p, p},
+        {9, p, p},
+        // Left edge to a client width of 100: width 192, height as proposed.
+        {1, {500, 0, 500 + 100 + 16, 300 + 39}, {616 - 16 - 192, 0, 616, 339}},
+        // Top-left corner below the minimum both ways.
+        {4, {0, 0, 100 + 16, 50 + 39}, {116 - 16 - 192, 89 - 39 - 108, 116, 89}},
+        // Bottom-right corner below the minimum both ways.
+        {8, {10, 20, 10 + 50 + 16, 20 + 20 + 39}, {10, 20, 10 + 192 + 16, 20 + 108 + 39}},
+    };
+    for (const auto& c : cases) {
+        WinRect r = SizingAdjust(c.edge, c.in, f);
+        EXPECT_EQ(std::tie(r.left, r.top, r.right, r.bottom), std::tie(c.out.left, c.out.top, c.out.right, c.out.bottom))
+            << "edge " << c.edge;
+    }
+    // Single precision, multiplication first: 1281 -> trunc(720.5625) = 720.
+    EXPECT_EQ(SizingAdjust(2, {0, 0, 1281, 10}, {0, 0}).bottom, 720);
+    // Absurd rectangles saturate instead of overflowing.
+    WinRect huge = SizingAdjust(6, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, {0, 0});
+    EXPECT_EQ(huge.right, INT32_MAX);
+}
+
+TEST_F(SystemIniFile, AbsentShortGarbageAndRoundTrip) {
+    // Absent: the defaults are written.
+    Lib_SystemIniIO(0);
+    std::vector<uint8_t> want(64, 0);
+    want[9] = 0x05, want[12] = 0xD0, want[13] = 0x02;  // 1280, 720
+    EXPECT_EQ(iniBytes(), want);
+
+    // A 10-byte file replaces only its own bytes.
+    writeIni({100, 0, 0, 0, 200, 0, 0, 0, 0x20, 0x03});
+    Lib_SystemIniIO(0);
+    SystemIni b = Main_SystemIniGet();
+    EXPECT_EQ(std::tie(b.x, b.y, b.width, b.height), std::tuple(100, 200, 800u, 720u));  // 0x0320
+
+    // Garbage: sizes clamped to 192x108 .. the primary display, an off-screen
+    // window re-centred, the full-screen byte read as a boolean.
+    std::vector<uint8_t> junk(64, 0xAB);
+    junk[8] = 0xA0, junk[9] = 0x86, junk[10] = 0x01, junk[11] = 0;  // width 100000
+    junk[12] = junk[13] = junk[14] = junk[15] = 0;                   // height 0
+    writeIni(junk);
+    Lib_SystemIniIO(0);
+    b = Main_SystemIniGet();
+    EXPECT_EQ(std::tie(b.x, b.y, b.width, b.height), std::tuple(0, (1080 - 108) / 2, 1920u, 108u));
+    EXPECT_EQ(b.fullScreen, 1);
+
+    // Round trip, reserved bytes included; a window on the second display stays.
+    SystemIni r;
+    r.x = 2000, r.y = -8, r.width = 960, r.height = 540, r.fullScreen = 1, r.reserved[46] = 7;
+    Main_SystemIniSet(r);
+    Lib_SystemIniIO(1);
+    std::vector<uint8_t> written = iniBytes();
+    ASSERT_EQ(written.size(), 64u);
+    Main_SystemIniSet(SystemIni{});
+    Lib_SystemIniIO(0);
+    Lib_SystemIniIO(1);
+    EXPECT_EQ(iniBytes(), written);
+    EXPECT_EQ(Main_SystemIniGet().x, 2000);
+    EXPECT_EQ(Main_SystemIniGet().reserved[46], 7);
+}
+
+TEST_F(AppWindow, FullScreenStateMachine) {
+    SystemIni before;
+    before.x = 55, before.y = 66, before.width = 960, before.height = 540;
+    Main_SystemIniSet(before);
+    // Normal window, F2: maximise, which leads to full screen. The UI thread
+    // keeps the windowed place and size when it maximises.
+    FakeWindow::keys = BUTTON_FULLSCREEN;
+    Main_WindowService();
+    ASSERT_EQ(FakeWindow::posts.size(), 1u);
+    EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_MAXIMIZE);
+    Main_WndProc({PWE_REQUEST, WINDOW_REQ_MAXIMIZE, 0, 0, 0, 0});
+
+    // Maximised with full screen off: full screen on, resize pending until the
+    // switch settles; nothing more is asked meanwhile.
+    FakeWindow::keys = 0;
+    FakeWindow::state = PLAT_WINDOW_MAXIMIZED;
+    Main_WindowService();
+    Main_WindowService();
+    ASSERT_EQ(FakeWindow::posts.size(), 2u);
+    EXPECT_EQ(FakeWindow::posts[1], (std::vector<int32_t>{WINDOW_REQ_FULLSCREEN, 1, 0, 0, 0}));
+    EXPECT_EQ(WindowFlags & WINDOW_FULLSCREEN_ON, WINDOW_FULLSCREEN_ON);
+    EXPECT_EQ(Main_SystemIniGet().fullScreen, 1);
+    EXPECT_EQ(ResizePending, 1);
+    EXPECT_TRUE(FakeWindow::resizes.empty());
+
+    // The UI thread carries the switch out; at its next idle moment the
+    // renderer is told.
+    Main_WndProc({PWE_REQUEST, WINDOW_REQ_FULLSCREEN, 1, 0, 0, 0});
+    Main_WndProc({PWE_IDLE, WindowRequest(0), 0, 0, 0, 0});
+    Main_WindowService();
+    EXPECT_EQ(FakeWindow::resizes, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 0}}));
+    EXPECT_EQ(ResizePending, 0);
+
+    // F2 while the option screen holds bit 1: nothing.
+    WindowFlags |= WINDOW_F2_IGNORED;
+    FakeWindow::keys = BUTTON_FULLSCREEN;
+    Main_WindowService();
+    EXPECT_EQ(FakeWindow::posts.size(), 2u);
+
+    // F2 leaves full screen (also when SDL reports it as a normal window) and
+    // returns to the last windowed place and size.
+    WindowFlags &= uint8_t(~WINDOW_F2_IGNORED);
+    FakeWindow::state = PLAT_WINDOW_NORMAL;
+    Main_WindowService();
+    ASSERT_EQ(FakeWindow::posts.size(), 3u);
+    EXPECT_EQ(FakeWindow::posts[2], (std::vector<int32_t>{WINDOW_REQ_FULLSCREEN, 0, 0, 0, 0}));
+    EXPECT_EQ(WindowFlags & WINDOW_FULLSCREEN_ON, 0);
+    SystemIni a = Main_SystemIniGet();
+    EXPECT_EQ(std::tie(a.x, a.y, a.width, a.height, a.fullScreen), std::tuple(55, 66, 960u, 540u, uint8_t(0)));
+}
+
+TEST_F(AppWindow, SizeResetKey) {
+    // F1 in a normal window: 1280x720 at the same place, the renderer at once.
+    SystemIni b;
+    b.x = 70, b.y = 80, b.width = 640, b.height = 360;
+    Main_SystemIniSet(b);
+    FakeWindow::keys = BUTTON_SIZE_RESET;
+    ResizePending = 1;
+    Main_WindowService();
+    ASSERT_EQ(FakeWindow::posts.size(), 1u);
+    EXPECT_EQ(FakeWindow::posts[0], (std::vector<int32_t>{WINDOW_REQ_MOVE, 70, 80, 1280, 720}));
+    EXPECT_EQ(FakeWindow::resizes, (std::vector<std::pair<uint32_t, uint32_t>>{{1280, 720}}));
+    EXPECT_EQ(ResizePending, 0);
+    EXPECT_EQ(Main_SystemIniGet().width, 1280u);
+}
+
+TEST_F(AppWindow, MinimisedLoopLeaves) {
+    // Until the window comes back.
+    FakeWindow::state = PLAT_WINDOW_MINIMIZED;
+    FakeWindow::minimisedLooks = 4;
+    Main_WindowService();
+    EXPECT_EQ(FakeWindow::state, PLAT_WINDOW_NORMAL);
+
+    // Or when the program quits while it is minimised.
+    uint8_t run = RunState.load();
+    FakeWindow::state = PLAT_WINDOW_MINIMIZED;
+    RunState = RUN_QUIT;
+    Main_WindowService();
+    RunState = run;
+    EXPECT_TRUE(FakeWindow::posts.empty());
+}
+
+TEST_F(AppWindow, CloseAsksOnceAndYesSavesAndDestroys) {
+    // A question text longer than its buffer, in 3-byte characters.
+    std::string longText;
+    for (int i = 0; i < 60; ++i) longText += "\xE3\x81\x82";
+    // One language, section 2 of 31 entries, entry 29 the text.
+    std::vector<uint8_t> table(48 + 31 * 8, 0);
+    table[0] = 1, table[4] = 31, table[16] = 31, table[48 + 29 * 8 + 4] = uint8_t(longText.size());
+    table.insert(table.end(), longText.begin(), longText.end());
+    MesTable saved = SystemMesTable;
+    int32_t lang = TextLanguage.load();
+    SystemMesTable = MesTable{table.data(), table.size()};
+    TextLanguage = 0;
+
+    PlatWindowEvent close{PWE_CLOSE, WindowRequest(0), 0, 0, 0, 0};
+    Main_WndProc(close);
+    Main_WndProc(close);
+    ASSERT_TRUE(FakeWindow::waitFor([] { return FakeWindow::questions == 1; }));
+    Main_WndProc(close);
+    EXPECT_EQ(FakeWindow::lastText.size(), 126u);  // 42 whole characters
+    SystemMesTable = saved;
+    TextLanguage = lang;
+
+    // "No": the window stays, and once the answer is in a close asks again.
+    FakeWindow::answerWith(0);
+    for (int i = 0; i < 2000 && !FakeWindow::waitFor([] { return FakeWindow::questions == 2; }, 5); ++i)
+        Main_WndProc(close);
+    ASSERT_EQ(FakeWindow::questions, 2);
+    EXPECT_TRUE(FakeWindow::posts.empty());
+    EXPECT_FALSE(fs::exists("user/777/system.ini"));
+
+    SystemIni b;
+    b.x = 33;
+    Main_SystemIniSet(b);
+    FakeWindow::answerWith(1);
+    ASSERT_TRUE(FakeWindow::waitFor([] { return !FakeWindow::posts.empty(); }));
+    EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_DESTROY);
+    std::vector<uint8_t> ini = iniBytes();
+    ASSERT_EQ(ini.size(), 64u);
+    EXPECT_EQ(ini[0], 33);
+    EXPECT_EQ(FakeWindow::questions, 2);
+}
+
+TEST_F(AppWindow, CloseWithoutConfirmationSavesAndDestroysAtOnce) {
+    CloseConfirm = 0;
+    Main_WndProc({PWE_REQUEST, WINDOW_REQ_CLOSE, 0, 0, 0, 0});
+    ASSERT_EQ(FakeWindow::posts.size(), 1u);
+    EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_DESTROY);
+    EXPECT_EQ(iniBytes().size(), 64u);
+    EXPECT_EQ(FakeWindow::questions, 0);
+}
+}  // namespace
