@@ -1,5 +1,7 @@
 #include "platform/plat_window.h"
 
+#include "platform/plat_audio.h"
+
 #include <SDL.h>
 
 #include <atomic>
@@ -86,6 +88,12 @@ PumpResult Plat_PumpOne(uint32_t waitMs) {
                             pairLo(ev.user.data1), pairHi(ev.user.data2), pairLo(ev.user.data2)};
         if (g_windowHandler) g_windowHandler(req);
         return PUMP_HANDLED;
+    }
+    if (ev.type == SDL_WINDOWEVENT &&
+        (ev.window.event == SDL_WINDOWEVENT_FOCUS_GAINED || ev.window.event == SDL_WINDOWEVENT_FOCUS_LOST)) {
+        // Sound is heard only while one of the program's windows (the game
+        // window or the font window) has the input focus.
+        Plat_AudioSetFocus(SDL_GetKeyboardFocus() != nullptr);
     }
     PlatWindowEvent win;
     if (ev.type == SDL_WINDOWEVENT && g_windowHandler && translateWindowEvent(ev.window, &win)) g_windowHandler(win);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/core/debug_log.h"
+#include "engine/render/sprite.h"
 #include "platform/plat_gl_api.h"
 #include "shaders/const_buf.h"
 #include "shaders/programs/common_glsl.h"
@@ -151,8 +152,9 @@ uint32_t Lib_ProgramLink(const char* name, uint32_t vertexShader, uint32_t pixel
 
 bool Lib_ShaderCreate() {
     GraphicsResources* g = &g_graphics;
-    // The sprite records are reset here, first of all, once the sprite table
-    // exists (Lib_SpriteClear on each of the 720).
+    // The sprite records are reset first of all, so that every record is
+    // cleared even when a program fails.
+    for (SpriteRecord& sprite : SpriteTable) Lib_SpriteClear(&sprite);
     std::memset(g->shaders, 0, sizeof g->shaders);
     bool ok = true;
     for (const VertexProgram& v : kVertexPrograms) {

@@ -15,6 +15,13 @@ encoding of the message tables' texts.
 Source names map to archive names like this:
   - "<name>.mul.txt" is a message-table source (format: see vndata.py) and
     is built into "<name>.mul";
+  - "<name>.synth" describes a sound (format: see sound_data.py) and is
+    synthesised into "<name>" (a .wav, .ogg, .oggl or .arc of sounds);
+  - "<name>.pict" describes a picture (format: see image_data.py) and is
+    drawn into "<name>" (an .ext, .png or .tga);
+  - "<name>.sysfont" names a font file of Debian's font packages and
+    "<name>.addglyph" describes an add-glyph picture (formats: see
+    font_data.py); both are built into "<name>";
   - every other file is stored as it is, under its own path;
   - folder and file names are lower-cased in the archive.
 Beside each archive, "<archive>.map" lists what went in, one line per file:
@@ -27,9 +34,14 @@ import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import image_data  # noqa: E402
+import sound_data  # noqa: E402
+import font_data  # noqa: E402
 import vndata  # noqa: E402
 
 MUL_SOURCE = ".mul.txt"
+SYNTH_SOURCE = ".synth"
+PICT_SOURCE = ".pict"
 
 
 def build_archive(sample_dir, archive, mul_encoding, out_dir):
@@ -41,6 +53,18 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir):
             name = rel[:-len(".txt")]
             data = vndata.mul_from_source(data.decode("utf-8"), mul_encoding,
                                           os.path.join(archive["tree"], rel))
+        elif rel.lower().endswith(SYNTH_SOURCE):
+            name = rel[:-len(SYNTH_SOURCE)]
+            data = sound_data.synth_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
+        elif rel.lower().endswith(PICT_SOURCE):
+            name = rel[:-len(PICT_SOURCE)]
+            data = image_data.picture_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
+        elif rel.lower().endswith(font_data.SYSFONT_SOURCE):
+            name = rel[:-len(font_data.SYSFONT_SOURCE)]
+            data = font_data.sysfont_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
+        elif rel.lower().endswith(font_data.ADDGLYPH_SOURCE):
+            name = rel[:-len(font_data.ADDGLYPH_SOURCE)]
+            data = font_data.addglyph_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
         key = name.lower()
         if key in sources:
             raise vndata.DataError("%s and %s both give %s" % (sources[key], rel, key))
@@ -67,7 +91,7 @@ def main(argv=None):
         for archive in config["archives"]:
             path, count = build_archive(args.sample, archive, config.get("mul_encoding", "utf8"), args.out)
             print("build_sample: %s (%d files)" % (os.path.normpath(path), count))
-    except (vndata.DataError, OSError, KeyError, ValueError) as e:
+    except (vndata.DataError, sound_data.SoundError, font_data.FontDataError, OSError, KeyError, ValueError) as e:
         print("build_sample: %s" % e, file=sys.stderr)
         return 1
     return 0

@@ -9,6 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libogg-dev libvorbis-dev libgl-dev libegl-dev libgl1-mesa-dri
   libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-ipafont-gothic fonts-ipafont-mincho fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei
 )
 
 missing=()

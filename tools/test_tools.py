@@ -13,6 +13,7 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import build_sample  # noqa: E402
+import font_data  # noqa: E402
 import pack  # noqa: E402
 import vndata  # noqa: E402
 
@@ -290,6 +291,34 @@ class FrontEndTest(unittest.TestCase):
         self.assertEqual(get(2, 30, 0).decode(), "終了確認")
         self.assertNotEqual(pcarc_get(base, "doc/about.txt"), pcarc_get(patch, "doc/about.txt"))
         self.assertLess(int(v0), int(v1))
+
+
+class FontDataTest(unittest.TestCase):
+    def test_ext0_picture_of_cells(self):
+        ext = font_data.addglyph_from_source("# two cells\ncircle 102030\nsquare ffffff  # white\n")
+        self.assertEqual(ext[:4], b"EXT0")
+        self.assertEqual(struct.unpack_from("<iiiiiiB", ext, 12), (64, 128, 64, 128, -9999, -9999, 32))
+        self.assertEqual(len(ext), 256 + 2 * 64 * 64 * 4)
+
+        def px(x, y):
+            at = 256 + (y * 64 + x) * 4
+            return tuple(ext[at:at + 4])
+        self.assertEqual(px(32, 32), (0x30, 0x20, 0x10, 255))  # B, G, R, A
+        self.assertEqual(px(0, 0)[3], 0)
+        self.assertEqual(px(32, 64 + 32), (255, 255, 255, 255))  # cell 1 starts at row 64
+        for bad in ("", "blob 102030", "circle 1020", "circle zz2030", "circle"):
+            with self.assertRaises(font_data.FontDataError, msg=bad):
+                font_data.addglyph_from_source(bad)
+
+    def test_sysfont_takes_the_first_existing_path(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            there = os.path.join(tmp, "f.ttf")
+            with open(there, "wb") as f:
+                f.write(b"font bytes")
+            src = "# comment\n%s\n%s\n" % (os.path.join(tmp, "missing.ttf"), there)
+            self.assertEqual(font_data.sysfont_from_source(src), b"font bytes")
+            with self.assertRaises(font_data.FontDataError):
+                font_data.sysfont_from_source(os.path.join(tmp, "missing.ttf"))
 
 
 if __name__ == "__main__":

@@ -15,8 +15,10 @@
 #include "engine/core/frame.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
+#include "engine/input/input.h"
 #include "engine/render/renderer.h"
 #include "platform/plat_gl.h"
+#include "platform/plat_input.h"
 #include "platform/plat_msg.h"
 #include "platform/plat_store.h"
 #include "platform/plat_time.h"
@@ -362,8 +364,13 @@ void Main_WindowOpsSet(const WindowOps* with) {
 }
 
 uint32_t Main_WindowKeysNewlyPressed() {
-    // The input subsystem's newly-pressed engine buttons go here once it exists.
-    return 0;
+    // The newly-pressed set lasts until the next frame's input poll, while
+    // the service runs after every pass: take a press once, or one F2 could
+    // switch full screen on and off again before the frame ends.
+    static uint32_t takenAtPoll = ~0u;
+    if (InputPollCount == takenAtPoll) return 0;
+    takenAtPoll = InputPollCount;
+    return InputButtons.pressed & (BUTTON_SIZE_RESET | BUTTON_FULLSCREEN);
 }
 
 bool Main_AppStart() {
@@ -409,11 +416,16 @@ bool Main_AppStart() {
     Plat_WindowSetMinSize(kWindowMinWidth, kWindowMinHeight);
     g_stateSeen.store(Plat_WindowState());
     Plat_SetWindowEventHandler(Main_WndProc);
+    // Keyboard, mouse and pad events feed the input snapshot.
+    Plat_InputStart();
+    Plat_SetUiEventHandler(Plat_InputEvent);
     // Raising the process priority needs privileges a game does not have: not done.
     return true;
 }
 
 void Main_AppEnd() {
+    Plat_SetUiEventHandler(nullptr);
+    Plat_InputStop();
     Plat_GLDestroyContext();
     Plat_VideoQuit();
 }

@@ -53,7 +53,7 @@ void Main_WindowService();
 // Borderless full screen on (1) or off (0), by a posted request. Returns 1
 // when full screen was on before and the window was not minimised.
 uint32_t Main_FullScreenSet(uint8_t on);
-// The engine buttons newly pressed this frame (0 until input exists).
+// The size-reset and full-screen buttons (F1, F2) newly pressed this frame.
 uint32_t Main_WindowKeysNewlyPressed();
 
 // Mode 1 writes system.ini; any other mode reads it (values checked against

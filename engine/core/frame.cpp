@@ -6,11 +6,16 @@
 #include "engine/core/app_window.h"
 #include "engine/core/frame_clock.h"
 #include "engine/core/heap.h"
+#include "engine/core/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
+#include "engine/input/input.h"
+#include "engine/movie/movie.h"
 #include "engine/render/renderer.h"
+#include "engine/text/glyph_cache.h"
+#include "engine/sound/sound.h"
 #include "platform/plat_gl.h"
 #include "platform/plat_msg.h"
 #include "platform/plat_store.h"
@@ -90,6 +95,13 @@ bool Main_SystemInit() {
         fatal("the renderer could not be created");
         return false;
     }
+    Lib_SoundInit();
+    Lib_MovieInit();
+    if (!Lib_FontInit()) {
+        fatal("the glyph atlas could not be made");
+        return false;
+    }
+    Lib_InputInit();
     FramePeriodUs = Main_FramePeriodFor(FrameRate);
     // A game closed in full screen starts in full screen again.
     if (Main_SystemIniGet().fullScreen) Plat_PostWindowRequest(WINDOW_REQ_MAXIMIZE);
@@ -97,6 +109,10 @@ bool Main_SystemInit() {
 }
 
 void Main_SystemEnd() {
+    Lib_InputEnd();
+    Lib_FontEnd();
+    Lib_MovieStop();
+    Lib_SoundEnd();  // the worker goes before the data it plays
     Lib_GraphicsEnd();
     Plat_GLReleaseCurrent();
     Lib_MesSystemFree();
@@ -115,6 +131,7 @@ int Main_GameThread() {
         Plat_PostQuit();
         return 0;
     }
+    Main_Init();
     RunState.store(RUN_RUNNING, std::memory_order_release);
 
     FrameClock clock(FramePeriodUs);
@@ -130,7 +147,7 @@ int Main_GameThread() {
             if (wait) Plat_GameMsgWait(wait);
         }
     }
-    Lib_MesFree();
+    Main_InitEnd();
     Main_SystemEnd();
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "engine/render/renderer.h"
 
+#include "engine/core/main_tasks.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -252,7 +254,7 @@ void Lib_SetScissor(const ScissorRect* rect) {
 
 bool Lib_GraphicsInit() {
     ClearColour[0] = ClearColour[1] = ClearColour[2] = 0.0f;
-    // FrameTimeHold = 0 belongs here once the main tasks exist.
+    FrameTimeHold = 0;
     Lib_DrawClear();
     if (!Lib_D3DCreate(&g_record, Plat_GLWindow())) {
         Lib_D3DRelease(&g_record);

@@ -158,7 +158,11 @@ bool Lib_CharIsWide(const char* text) {
 uint32_t Lib_CharLen(const char* text) {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
     if (uint32_t n = Utf8SequenceLen(p)) return n;
-    return p[0] >= 0x81 && !(p[0] >= 0xA0 && p[0] <= 0xDF) ? 2 : 1;
+    // Single bytes: below 0x81, the half-width range 0xA0-0xDF and 0xFD-0xFF
+    // (as Lib_CharCode decodes them). A lead byte never takes the terminator
+    // as its trail, so stepping by this length never passes a string's end.
+    if (p[0] < 0x81 || (p[0] >= 0xA0 && p[0] <= 0xDF) || p[0] >= 0xFD) return 1;
+    return p[1] ? 2 : 1;
 }
 
 uint32_t Lib_CharCode(const char* text) {

@@ -20,8 +20,8 @@ constexpr size_t kCharConvSize = 1024;
 // True for a full-width character.
 bool Lib_CharIsWide(const char* text);
 // Byte length of the character at text: 1-4 for UTF-8, 1-2 for Shift-JIS, 1 at
-// the terminator. A Shift-JIS lead byte counts 2 even before a NUL: a caller
-// stepping through a string must not step past its end.
+// the terminator. A Shift-JIS lead byte right before the terminator counts 1,
+// and 0xFD-0xFF are single bytes, so stepping never passes a string's end.
 uint32_t Lib_CharLen(const char* text);
 // Unicode code point of the character at text; 0 for a Shift-JIS lead byte
 // with a missing or invalid trail byte, U+FFFD for malformed UTF-8.

@@ -120,9 +120,27 @@ TEST(CharcodePrimitives, PerCharacterDecision) {
     EXPECT_EQ(Lib_CharCode("\xF0\x9F\x98\x80"), 0x1F600u);
     EXPECT_EQ(Lib_CharCode("\xC0\x80"), 0xFFFDu);  // overlong
     EXPECT_EQ(Lib_CharLen(""), 1u);
-    EXPECT_EQ(Lib_CharLen("\x81"), 2u);
+    // A lead byte before the terminator is one byte: stepping stops at the end.
+    EXPECT_EQ(Lib_CharLen("\x81"), 1u);
     EXPECT_EQ(Lib_CharCode("\x81"), 0u);
+    EXPECT_EQ(Lib_CharLen("\x81\x7F"), 2u);  // an invalid trail still pairs
+    // 0xFD-0xFF are single bytes for both primitives: the next one survives.
+    for (const char* s2 : {"\xFD\x41", "\xFE\x41", "\xFF\x41"}) {
+        EXPECT_EQ(Lib_CharLen(s2), 1u);
+        EXPECT_EQ(Lib_CharCode(s2 + Lib_CharLen(s2)), 0x41u);
+    }
+    EXPECT_EQ(Lib_CharCode("\xFD\x41"), 0xF8F1u);
     EXPECT_EQ(Lib_CharCode("\xF9\xFC"), 0xE757u);
+    EXPECT_EQ(Lib_CharCode("\xF0\x40"), 0xE000u);  // user-defined area
+    EXPECT_EQ(Lib_CharCode("\xB1"), 0xFF71u);
+    EXPECT_EQ(Lib_CharLen("\xC0\x80"), 2u);  // overlong: one character all the same
+    // Mixed Shift-JIS and UTF-8, ending in a lone lead byte: five steps, the
+    // last landing exactly on the terminator.
+    const char* mixed = "\x41\x81\x40\xE3\x81\x82\xB1\x82";
+    size_t at = 0, steps = 0;
+    for (; mixed[at]; at += Lib_CharLen(mixed + at)) ++steps;
+    EXPECT_EQ(steps, 5u);
+    EXPECT_EQ(at, 8u);
 }
 
 TEST(CharcodeStrings, PathGetName) {

@@ -1,0 +1,196 @@
+#include "engine/core/main_tasks.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/core/task.h"
+#include "engine/files/message_table.h"
+#include "engine/input/input.h"
+#include "engine/movie/movie.h"
+#include "engine/render/camera.h"
+#include "engine/render/draw_list.h"
+#include "engine/render/renderer.h"
+#include "engine/render/sprite.h"
+#include "engine/render/sprite_load.h"
+#include "screens/boot.h"
+#include "shaders/text_programs.h"
+#include "story/game_state.h"
+#include "ui/mode.h"
+#include "ui/widget.h"
+
+uint8_t MainInputDone = 0;
+float FrameTimeCounter = 0.0f;
+uint8_t FrameTimeHold = 0;
+
+namespace {
+constexpr uint16_t kGroupSystem = 401;
+constexpr uint16_t kGroupDraw = 402;
+
+struct MainTask {
+    const char* name;
+    TaskCallback callback;
+    uint16_t priority;
+    uint16_t group;
+    uint8_t flags;
+};
+
+const MainTask kMainTasks[] = {
+    {"Main_InputCB", Main_InputCB, 10000, kGroupSystem, 0},
+    {"Main_DrawBCB", Main_DrawBCB, 15000, kGroupDraw, 0},
+    {"Main_ModeCB", Main_ModeCB, 20000, kGroupDraw, 0},
+    {"Main_DrawCB", Main_DrawCB, 40000, kGroupDraw, 0},
+    {"Main_DrawACB", Main_DrawACB, 45000, kGroupDraw, 0},
+    {"Main_VblankCB", Main_VblankCB, 55000, kGroupSystem, TASK_FLAG_EVERY_PASS},
+    {"Main_FlipCB", Main_FlipCB, 60000, kGroupDraw, 0},
+};
+
+// The files the system screens use at once, kept in the named cache.
+constexpr uint32_t kPreloadKeep = 2;
+const char* const kSystemPreloads[] = {
+    "sound/se_system/se_sys.arc",        "visual/system/sys_system_03.ext",
+    "visual/system/sys_system_00.ext",   "visual/system/sys_system_01.ext",
+    "visual/system/sys_system_04.ext",   "visual/system/sys_system_02.ext",
+    "visual/system/sys_system_05.ext",   "visual/system/sys_option_00.ext",
+    "visual/system/sys_option_bg.ext",   "visual/system/sys_save_bg.ext",
+    "visual/system/sys_save_00.ext",     "visual/system/sys_load_bg.ext",
+};
+
+void startPreloads() {
+    for (const char* path : kSystemPreloads) GSL_SystemLoadPrevSet(path, 256, kPreloadKeep, nullptr);
+    char path[256];
+    std::snprintf(path, sizeof path, "%s%s%s", "visual/wipe/", "wipe_000", ".ext");
+    GSL_SystemLoadPrevSet(path, 256, kPreloadKeep, nullptr);
+    GSL_SystemLoadPrevSet("script/script.arc", 8, kPreloadKeep, nullptr);
+    GSL_SystemLoadPrevSet("visual/system/sys_manual_00.ext", 256, kPreloadKeep, nullptr);
+    for (int group = 0; group < 4; ++group) {
+        for (int picture = 1; picture <= 2; ++picture) {
+            std::snprintf(path, sizeof path, "visual/manual/%02d/%03d.png", group, picture);
+            GSL_SystemLoadPrevSet(path, 256, kPreloadKeep, nullptr);
+        }
+    }
+}
+
+void startColourOverlay() {
+    int32_t slot = Lib_TaskSet("GSL_SystemDispColorCB", GSL_SystemDispColorCB, 34000, kGroupSystem, 0);
+    DispColorTaskSlot = slot;
+    if (slot < 0) return;
+    void* area = Lib_TaskWorkAlloc(uint32_t(slot), kWidgetWorkSize);
+    if (!area) return;
+    // The work area comes uncleared from the heap; only some fields are set.
+    std::memset(area, 0, kWidgetWorkSize);
+    auto* w = static_cast<DispColorWork*>(area);
+    w->slot = slot;
+    w->state = WIDGET_STARTING;
+    w->frames = 0;
+    w->sprite = Lib_SpriteLoad(-1, nullptr, -1, 0);
+    w->newTarget = 0;
+    w->alpha = 255;
+    w->red = w->green = w->blue = 0;
+    for (int32_t& task : w->componentTasks) task = -1;
+    w->current = w->target = 0xFF000000u;
+}
+
+// The overlay task, when it still exists with its work area.
+DispColorWork* colourOverlay() {
+    int32_t slot = DispColorTaskSlot;
+    if (slot < 0 || slot >= kTaskSlots || !TaskTable.slots[slot]) return nullptr;
+    return static_cast<DispColorWork*>(TaskTable.slots[slot]->work);
+}
+
+int topEntry() {
+    int top = -1;
+    for (int i = 0; i < kModeStackSize && ModeStack[i]; ++i) top = i;
+    return top;
+}
+}  // namespace
+
+void Main_Init() {
+    TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
+    Lib_MesLoad();
+    for (const MainTask& t : kMainTasks) Lib_TaskSet(t.name, t.callback, t.priority, t.group, t.flags);
+    for (ModeFunction& entry : ModeStack) entry = nullptr;
+    ModeStack[0] = GSL_BootModeCB;
+    for (ScreenWork*& work : ScreenWorkTable) work = nullptr;
+    startColourOverlay();
+    startPreloads();
+    if (!Lib_WipeProgramsCreate()) std::fprintf(stderr, "vn: the wipe programs could not be made\n");
+    GSL_SystemDataReset();
+    GSL_GameStateInit();
+}
+
+void Main_InitEnd() {
+    Lib_WipeProgramsRelease();
+    if (DispColorWork* w = colourOverlay()) {
+        for (int32_t task : w->componentTasks)
+            if (task >= 0) Lib_TaskDel(uint32_t(task));
+        Lib_SpriteFree(w->sprite);
+        Lib_TaskDel(uint32_t(DispColorTaskSlot));
+    }
+    DispColorTaskSlot = -1;
+    Lib_MesFree();
+}
+
+int32_t Main_InputCB(void*) {
+    Lib_InputPoll();
+    Lib_InputPollMouse();
+    GSL_SystemMouseUpdate();
+    MainInputDone = 1;
+    return 0;
+}
+
+int32_t Main_DrawBCB(void*) {
+    if (Lib_MovieActive()) return 0;
+    Lib_CameraUpdate(nullptr);
+    Lib_FrameBind(*Lib_GetRenderer());
+    return 0;
+}
+
+int32_t Main_ModeCB(void*) {
+    int top = topEntry();
+    if (top < 0) {
+        ModeStack[0] = GSL_LogoModeCB;
+    } else {
+        ModeFunction screen = ModeStack[top];
+        const ScreenWork* context = nullptr;
+        for (const ScreenWork* work : ScreenWorkTable) {
+            if (work && work->screenId == screen) {
+                context = work;
+                break;
+            }
+        }
+        if (context && context->suspended) {
+            // The screen's resources must come back before it runs again.
+            // With the stack full the restore runs in place, else it would
+            // never run and no screen would run again.
+            if (top + 1 < kModeStackSize)
+                ModeStack[top + 1] = GSL_WorkRestoreCB;
+            else
+                GSL_WorkRestoreCB();
+        } else {
+            screen();
+        }
+    }
+    Lib_MovieUpdate();
+    return 0;
+}
+
+int32_t Main_DrawCB(void*) {
+    if (!MainInputDone || Lib_MovieActive()) return 0;
+    Lib_DrawWalk();
+    Lib_ScreenCompose(*Lib_GetRenderer());
+    return 0;
+}
+
+int32_t Main_DrawACB(void*) {
+    if (Lib_MovieActive()) return 0;
+    Lib_FramePresent(*Lib_GetRenderer());
+    if (!FrameTimeHold) {
+        FrameTimeCounter += 1.0f;
+        if (FrameTimeCounter >= 100000.0f) FrameTimeCounter = 0.0f;
+    }
+    return 0;
+}
+
+int32_t Main_VblankCB(void*) { return 0; }
+
+int32_t Main_FlipCB(void*) { return 0; }

@@ -1,0 +1,23 @@
+// The main initialisation and the seven fixed main tasks that give every
+// frame its shape: input, begin-frame state, the current screen, drawing,
+// presenting, and two empty hooks.
+#pragma once
+
+#include <cstdint>
+
+extern uint8_t MainInputDone;      // 0 until the input task has run once
+extern float FrameTimeCounter;     // presented frames, 0.0 to 99999.0
+extern uint8_t FrameTimeHold;      // non-zero: the counter stands still
+
+void Main_Init();
+// Teardown of what Main_Init made, on the game thread before the engine's
+// own shutdown.
+void Main_InitEnd();
+
+int32_t Main_InputCB(void* work);
+int32_t Main_DrawBCB(void* work);
+int32_t Main_ModeCB(void* work);
+int32_t Main_DrawCB(void* work);
+int32_t Main_DrawACB(void* work);
+int32_t Main_VblankCB(void* work);
+int32_t Main_FlipCB(void* work);

@@ -1,0 +1,25 @@
+// Screen capture. A capture sprite is a sprite whose 1280×720 texture is
+// refilled from the frame target by a second draw-list entry, Lib_CaptureCB,
+// at its own priority: it holds what the walk drew before that entry. It
+// captures once or every n-th walk and is ready from its first capture.
+// Lib_ScreenCapture copies a 1280×720 texture into memory. Game thread only.
+//
+// Row order: the frame target keeps its top row in row 0, and so do the
+// capture texture and the memory image; a captured frame drawn full screen is
+// upright.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr uint32_t kCaptureBytes = 1280u * 720u * 4u;
+
+// A capture sprite in the first free slot: capture entry at capturePriority
+// (0 or more), interval 0 captures once (a negative interval counts as 0).
+// -1 when no slot is free or its 3,686,400-byte buffer cannot be had.
+int32_t Lib_SpriteCreateCapture(int32_t unused, int32_t capturePriority, int32_t interval);
+// The capture entry's callback; the argument is the SpriteRecord's address.
+void Lib_CaptureCB(uint64_t record);
+// *out = a new 1280×720 image of B, G, R, A pixels, rows top first, alpha
+// 0xFF, from the top of `heap` or else from any live heap 0..4; null when no
+// heap has room or the texture cannot be read. Freed with Lib_MemFree.
+void Lib_ScreenCapture(uint32_t texture, int32_t unused, void** out, int32_t heap);

@@ -1,0 +1,84 @@
+#include "shaders/text_programs.h"
+
+#include <cstdio>
+
+#include "engine/core/debug_log.h"
+#include "platform/plat_gl_api.h"
+#include "shaders/programs/common_glsl.h"
+#include "shaders/programs/text_glsl.h"
+#include "shaders/programs/vertex_programs.h"
+#include "shaders/shader_set.h"
+
+ShaderProgram WipeShaders;
+
+namespace {
+
+void LogFailure(const char* name, const char* log) {
+    Lib_DebugPrintf("Error -> compiling %s: %s\n", name, log);
+    std::fprintf(stderr, "vn: compiling %s failed:\n%s\n", name, log);
+}
+
+ShaderProgram Build(const char* name, uint32_t vertexShader, uint32_t pixelShader) {
+    ShaderProgram p{vertexShader, pixelShader, 0};
+    p.program = Lib_ProgramLink(name, vertexShader, pixelShader);
+    return p;
+}
+
+}  // namespace
+
+uint32_t Lib_TextShaderCompile(const char* name, bool pixel, const char* defines, const char* body) {
+    const char* parts[5] = {"#version 330 core\n", defines ? defines : "", kConstBufGlsl,
+                            pixel ? kTextPixelInterfaceGlsl : kTextVertexInterfaceGlsl, body};
+    GLuint shader = glCreateShader(pixel ? GL_FRAGMENT_SHADER : GL_VERTEX_SHADER);
+    glShaderSource(shader, 5, parts, nullptr);
+    glCompileShader(shader);
+    GLint ok = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (ok) return shader;
+    char log[2048] = "";
+    glGetShaderInfoLog(shader, sizeof log, nullptr, log);
+    LogFailure(name, log);
+    glDeleteShader(shader);
+    return 0;
+}
+
+bool Lib_TextProgramsCreate(ShaderProgram* coverage, ShaderProgram* picture) {
+    *coverage = Build("TextVS + TextCoveragePS", Lib_TextShaderCompile("TextVS", false, nullptr, kTextVS),
+                      Lib_TextShaderCompile("TextCoveragePS", true, kTextCoverageDefines, kTextPixelPS));
+    *picture = Build("TextVS + TextPicturePS", Lib_TextShaderCompile("TextVS", false, nullptr, kTextVS),
+                     Lib_TextShaderCompile("TextPicturePS", true, kTextPictureDefines, kTextPixelPS));
+    return coverage->program && picture->program;
+}
+
+void Lib_ShaderProgramRelease(ShaderProgram* p) {
+    if (p->program) glDeleteProgram(p->program);
+    if (p->vertexShader) glDeleteShader(p->vertexShader);
+    if (p->pixelShader) glDeleteShader(p->pixelShader);
+    *p = ShaderProgram{};
+}
+
+void Lib_TextVertexLayout() {
+    constexpr GLsizei stride = 36;
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(0));
+    glEnableVertexAttribArray(1);
+    glVertexAttribPointer(1, 4, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(12));
+    glEnableVertexAttribArray(2);
+    glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(28));
+}
+
+bool Lib_WipeProgramsCreate() {
+    Lib_WipeProgramsRelease();
+    WipeShaders = Build("WipeVS + WipePS", Lib_ShaderCompile("WipeVS", false, 0, kFlatVS),
+                        Lib_ShaderCompile("WipePS", true, 0, kWipePS));
+    if (!WipeShaders.program) return false;
+    GLint previous = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
+    glUseProgram(WipeShaders.program);
+    glUniform1i(glGetUniformLocation(WipeShaders.program, "colorMap0"), GLint(kUnitWipeImage));
+    glUniform1i(glGetUniformLocation(WipeShaders.program, "colorMap1"), GLint(kUnitWipeRule));
+    glUseProgram(GLuint(previous));
+    return true;
+}
+
+void Lib_WipeProgramsRelease() { Lib_ShaderProgramRelease(&WipeShaders); }

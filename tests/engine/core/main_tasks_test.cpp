@@ -1,0 +1,91 @@
+#include "engine/core/main_tasks.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/movie/movie.h"
+#include "ui/mode.h"
+
+namespace {
+std::vector<std::string> g_called;
+void screenA() { g_called.push_back("A"); }
+void screenB() { g_called.push_back("B"); }
+
+class MainModeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (auto& e : ModeStack) e = nullptr;
+        for (auto& w : ScreenWorkTable) w = nullptr;
+        g_called.clear();
+        Lib_MovieInit();
+    }
+    void TearDown() override { SetUp(); }
+};
+
+TEST_F(MainModeTest, EmptyStackGetsTheLogoUncalledAndTheTopRuns) {
+    Main_ModeCB(nullptr);
+    ASSERT_NE(ModeStack[0], nullptr);
+    EXPECT_TRUE(g_called.empty());
+
+    ModeStack[0] = screenA;
+    ModeStack[1] = screenB;
+    Main_ModeCB(nullptr);
+    EXPECT_EQ(g_called, std::vector<std::string>{"B"});
+}
+
+TEST_F(MainModeTest, SuspendedTopIsRestoredBeforeItRunsAgain) {
+    ScreenWork work{screenB, 1};
+    ScreenWorkTable[3] = &work;
+    ModeStack[0] = screenA;
+    ModeStack[1] = screenB;
+
+    Main_ModeCB(nullptr);  // pushes the restore, calls nothing
+    EXPECT_TRUE(g_called.empty());
+    EXPECT_EQ(ModeStack[2], GSL_WorkRestoreCB);
+    Main_ModeCB(nullptr);  // the restore runs as the top and leaves
+    EXPECT_EQ(ModeStack[2], nullptr);
+    EXPECT_EQ(work.suspended, 0);
+    Main_ModeCB(nullptr);
+    EXPECT_EQ(g_called, std::vector<std::string>{"B"});
+}
+
+TEST_F(MainModeTest, FullStackWithSuspendedTopRestoresInPlace) {
+    ScreenWork work{screenB, 1};
+    ScreenWorkTable[0] = &work;
+    for (auto& e : ModeStack) e = screenA;
+    ModeStack[kModeStackSize - 1] = screenB;
+
+    Main_ModeCB(nullptr);
+    EXPECT_EQ(work.suspended, 0);
+    Main_ModeCB(nullptr);
+    EXPECT_EQ(g_called, std::vector<std::string>{"B"});
+}
+
+TEST_F(MainModeTest, ActiveMovieStopsDrawingButTheScreenStillRuns) {
+    ModeStack[0] = screenA;
+    MovieSpriteSlot = 5;
+    MovieState = MOVIE_PAUSED;
+    float before = FrameTimeCounter;
+    Main_ModeCB(nullptr);
+    EXPECT_EQ(Main_DrawBCB(nullptr), 0);
+    EXPECT_EQ(Main_DrawCB(nullptr), 0);
+    EXPECT_EQ(Main_DrawACB(nullptr), 0);
+    EXPECT_EQ(g_called, std::vector<std::string>{"A"});
+    EXPECT_EQ(FrameTimeCounter, before);  // nothing was presented
+}
+
+TEST(MainFrameTime, CountsPresentsWrapsAndHolds) {
+    Lib_MovieInit();
+    FrameTimeCounter = 99998.0f;
+    Main_DrawACB(nullptr);
+    EXPECT_EQ(FrameTimeCounter, 99999.0f);
+    Main_DrawACB(nullptr);
+    EXPECT_EQ(FrameTimeCounter, 0.0f);
+    FrameTimeHold = 1;
+    Main_DrawACB(nullptr);
+    EXPECT_EQ(FrameTimeCounter, 0.0f);
+    FrameTimeHold = 0;
+}
+}  // namespace

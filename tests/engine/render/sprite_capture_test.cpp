@@ -1,0 +1,108 @@
+#include "engine/render/sprite_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/engine/render/sprite_env.h"
+
+namespace {
+
+class SpriteCaptureTest : public SpriteEnv {
+protected:
+    void TearDown() override {
+        ClearColour[0] = ClearColour[1] = ClearColour[2] = 0.0f;
+        SpriteEnv::TearDown();
+    }
+    static uint64_t Arg(int32_t slot) { return reinterpret_cast<uint64_t>(&SpriteTable[slot]); }
+    // Red of the capture texture's first texel.
+    static uint8_t CapturedRed(int32_t slot) {
+        return ReadTexture(SpriteTable[slot].texture, 1, 1)[2];
+    }
+};
+
+TEST_F(SpriteCaptureTest, IntervalsAndOneShotRemoval) {
+    int32_t every3 = Lib_SpriteCreateCapture(0, 10, 3);
+    ASSERT_GE(every3, 0);
+    EXPECT_EQ(Lib_SpriteGetState(every3), 0);  // ready from the first capture
+    for (int call = 1; call <= 7; ++call) {
+        ClearFrame(call * 20 / 255.0f, 0, 0, 1);
+        Lib_CaptureCB(Arg(every3));
+        const int last = 1 + (call - 1) / 3 * 3;  // calls 1, 4, 7 capture
+        EXPECT_EQ(CapturedRed(every3), last * 20) << "call " << call;
+    }
+    EXPECT_EQ(Lib_SpriteGetState(every3), 2);
+
+    int32_t once = Lib_SpriteCreateCapture(0, 10, -4);  // negative: once
+    EXPECT_EQ(SpriteTable[once].captureInterval, 0);
+    const int32_t entry = SpriteTable[once].captureEntry, count = DrawList.count;
+    ASSERT_GE(entry, 0);
+    ClearColour[0] = 0.5f;
+    Lib_DrawWalk();
+    EXPECT_EQ(CapturedRed(once), 128);
+    EXPECT_EQ(SpriteTable[once].captureEntry, -1);
+    EXPECT_EQ(DrawList.entries[entry].callback, nullptr);  // gone after the walk
+    EXPECT_EQ(DrawList.count, count - 1);
+    ClearColour[0] = 1.0f;
+    Lib_DrawWalk();
+    EXPECT_EQ(CapturedRed(once), 128);
+}
+
+// A capture holds what was drawn before its entry, top row first; the memory
+// image has alpha 0xFF; the capture drawn full screen is upright.
+TEST_F(SpriteCaptureTest, CaptureOrderRowsAndAlpha) {
+    std::ofstream("half.pict") << R"({"format": "ext0", "size": [64, 36], "background": "#0000ff80",
+        "shapes": [{"rect": [0, 0, 64, 18], "colour": "#ff000080"}]})";
+    ASSERT_TRUE(Picture("pict half.ext half.pict"));
+    int32_t pic = FromFile("half.ext");
+    SpriteTable[pic].visible = 1;
+    SpriteTable[pic].scaleX = SpriteTable[pic].scaleY = 20.0f;
+    Lib_SpriteSetPrio(pic, 100, 0);
+    int32_t after = Lib_SpriteCreateCapture(0, 50, 0);
+    int32_t before = Lib_SpriteCreateCapture(0, 1000, 0);
+    Lib_DrawWalk();
+
+    void* image = nullptr;
+    Lib_ScreenCapture(SpriteTable[after].texture, 0, &image, HEAP_GRAPHICS);
+    ASSERT_NE(image, nullptr);
+    const Bgra* px = static_cast<const Bgra*>(image);
+    const Bgra top{0, 0, 128, 255}, bottom{128, 0, 0, 255};  // half alpha over the black clear colour
+    EXPECT_EQ(px[0], top);
+    EXPECT_EQ(px[1280 * 300 + 640], top);
+    EXPECT_EQ(px[1280 * 719 + 1279], bottom);
+    bool opaque = true;
+    for (uint32_t i = 0; i < 1280 * 720; ++i) opaque = opaque && px[i].a == 255;
+    EXPECT_TRUE(opaque);
+    Lib_MemFree(HEAP_GRAPHICS, image);
+
+    // Above every picture: the clear colour only (opaque, unlike the zeroed start).
+    auto early = ReadTexture(SpriteTable[before].texture, 1280, 720);
+    EXPECT_EQ(TexelAt(early, 1280, 640, 10), (Bgra{0, 0, 0, 255}));
+    EXPECT_EQ(TexelAt(early, 1280, 640, 700), (Bgra{0, 0, 0, 255}));
+
+    // The capture drawn over the whole frame (opaque) shows the same picture.
+    SpriteTable[pic].visible = 0;
+    SpriteTable[after].visible = 1;
+    Lib_DrawWalk();
+    Image frame = ReadFrame();
+    EXPECT_EQ(frame.at(0, 0), top);
+    EXPECT_EQ(frame.at(1279, 719), bottom);
+}
+
+TEST_F(SpriteCaptureTest, NoMemoryForTheBuffer) {
+    std::vector<void*> hog;
+    while (void* p = Lib_MemAlloc(HEAP_GRAPHICS, kMiB, 8)) hog.push_back(p);
+    const int32_t count = DrawList.count;
+    EXPECT_EQ(Lib_SpriteCreateCapture(0, 10, 0), -1);
+    EXPECT_EQ(SpriteTable[0].flags, 0);
+    EXPECT_EQ(DrawList.count, count);
+    void* image = &hog;
+    Lib_ScreenCapture(renderer()->frameTexture, 0, &image, HEAP_GRAPHICS);
+    EXPECT_EQ(image, nullptr);
+    Lib_ScreenCapture(renderer()->frameTexture, 0, &image, HEAP_CACHE);  // the heap asked for has room
+    EXPECT_NE(image, nullptr);
+    Lib_MemFree(HEAP_CACHE, image);
+    for (void* p : hog) Lib_MemFree(HEAP_GRAPHICS, p);
+}
+
+}  // namespace

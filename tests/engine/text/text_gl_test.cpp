@@ -1,0 +1,120 @@
+// A text object drawn for real: DejaVu glyphs through FreeType and the glyph
+// cache, the text programs and the batched GL passes, read back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "engine/core/heap.h"
+#include "engine/text/font.h"
+#include "engine/text/text_layout.h"
+#include "platform/plat_gl_api.h"
+#include "tests/engine/render/gl_fixture.h"
+
+namespace {
+
+struct Ink {
+    int left = 1 << 30, right = -1, top = 1 << 30, bottom = -1, count = 0;
+};
+// Bounding box and count of the pixels that are (mostly) white, or red.
+Ink Find(const Image& img, bool red) {
+    Ink b;
+    for (uint32_t y = 0; y < img.height; ++y)
+        for (uint32_t x = 0; x < img.width; ++x) {
+            Bgra p = img.at(x, y);
+            if (p.r > 128 && (red ? p.g < 64 && p.b < 64 : p.g > 128 && p.b > 128)) {
+                b.left = std::min(b.left, int(x)), b.right = std::max(b.right, int(x));
+                b.top = std::min(b.top, int(y)), b.bottom = std::max(b.bottom, int(y));
+                ++b.count;
+            }
+        }
+    return b;
+}
+
+bool Load(int index, const std::string& bytes) {
+    if (bytes.empty()) return false;
+    void* p = Lib_MemAlloc(HEAP_GRAPHICS, bytes.size(), 0x4000);
+    std::memcpy(p, bytes.data(), bytes.size());
+    TextRenderState.images[index] = p;
+    TextRenderState.sizes[index] = uint32_t(bytes.size());
+    return true;
+}
+
+std::string Read(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(in), {}};
+}
+
+class TextGl : public GlTest {
+protected:
+    void SetUp() override {
+        GlTest::SetUp();
+        if (IsSkipped()) return;
+        const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 8 * mib, 2 * mib, 2 * mib, 96 * mib};
+        ASSERT_TRUE(Lib_MemInit(sizes));
+        Lib_TextOpsSet(nullptr);
+        Lib_GlyphTextureOpsSet(nullptr);
+        ASSERT_TRUE(Lib_FontInit());
+        if (!Load(0, Read("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf")) ||
+            !Load(1, std::string(kAddGlyphHeader + kAddGlyphCellBytes, '\0')) ||
+            !Load(2, Read("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf")))
+            GTEST_SKIP() << "DejaVu fonts not installed";
+        Lib_FontCreate(TextRenderState.images[0], TextRenderState.sizes[0]);
+    }
+    void TearDown() override {
+        if (TextRenderState.ready) {
+            Lib_TextDrawRelease();
+            Lib_FontEnd();
+            Lib_MemRelease();
+        }
+        GlTest::TearDown();
+    }
+    Image Draw(TextRecord* r) {
+        ClearFrame(0, 0, 0, 1);
+        Lib_TextDrawCB(reinterpret_cast<uint64_t>(r));
+        return ReadFrame();
+    }
+};
+
+TEST_F(TextGl, ShadowClipAndCornerColours) {
+    const TextPos pos{100, -100, 0};
+    ASSERT_EQ(Lib_TextSet(0, "HH", &pos), 0);
+    TextRecord* r = TextTable[0];
+    Ink ink = Find(Draw(r), false);  // two capitals in their cells below y 100
+    ASSERT_GT(ink.count, 0);
+    EXPECT_GE(ink.left, 100);
+    EXPECT_GT(ink.right, 100 + 64);
+    EXPECT_LE(ink.right, 100 + 128);
+    EXPECT_GE(ink.top, 100);
+    EXPECT_LE(ink.bottom, 100 + 64);
+
+    r->renderFlags = TEXT_SHADOW;  // red, 5 pixels right and down, beneath
+    r->outline = 0x000000FF;
+    Image shadowed = Draw(r);
+    Ink shadow = Find(shadowed, true);
+    EXPECT_EQ(shadow.right, ink.right + 5);
+    EXPECT_EQ(shadow.bottom, ink.bottom + 5);
+    EXPECT_EQ(Find(shadowed, false).count, ink.count);
+
+    r->renderFlags = 0;
+    r->clipWidth = 140;
+    Ink clipped = Find(Draw(r), false);
+    EXPECT_GT(clipped.count, 0);
+    EXPECT_LT(clipped.right, 140);
+    GLint box[4];
+    glGetIntegerv(GL_SCISSOR_BOX, box);
+    EXPECT_EQ(box[2], 1280);  // restored
+
+    // Black text on the object's own white-cornered quad is lightened to white.
+    r->clipWidth = 1280;
+    r->colour = 0xFF000000;
+    EXPECT_EQ(Find(Draw(r), false).count, 0);
+    const uint32_t white[4] = {~0u, ~0u, ~0u, ~0u};
+    Lib_TextCornerColorSet(0, white);
+    EXPECT_EQ(Find(Draw(r), false).count, ink.count);
+}
+
+}  // namespace

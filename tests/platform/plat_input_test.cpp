@@ -1,0 +1,97 @@
+#include "platform/plat_input.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+void feed(uint32_t type, void (*fill)(SDL_Event&)) {
+    SDL_Event ev{};
+    ev.type = type;
+    fill(ev);
+    Plat_InputEvent(&ev);
+}
+void window(uint8_t kind) {
+    SDL_Event ev{};
+    ev.type = SDL_WINDOWEVENT;
+    ev.window.event = kind;
+    Plat_InputEvent(&ev);
+}
+PlatInputState snapshot() {
+    PlatInputState s;
+    Plat_InputSnapshot(&s);
+    return s;
+}
+
+TEST(PlatInput, KeysMouseWheelAndFocusFoldIntoTheSnapshot) {
+    std::set<uint8_t> read;
+    for (int sc = 0; sc < SDL_NUM_SCANCODES; ++sc)
+        if (uint8_t dik = Plat_InputDikOf(sc)) read.insert(dik);
+    EXPECT_EQ(read.size(), size_t(kPlatKeyCount));
+    EXPECT_EQ(Plat_InputDikOf(SDL_SCANCODE_BACKSPACE), 0x0E);
+    EXPECT_EQ(Plat_InputDikOf(SDL_SCANCODE_F11), 0x57);
+
+    Plat_InputInject(Plat_InputIdle());
+    window(SDL_WINDOWEVENT_FOCUS_GAINED);
+    feed(SDL_KEYDOWN, [](SDL_Event& e) { e.key.keysym.scancode = SDL_SCANCODE_LCTRL; });
+    feed(SDL_MOUSEMOTION, [](SDL_Event& e) { e.motion.x = 321, e.motion.y = 123; });
+    feed(SDL_MOUSEBUTTONDOWN, [](SDL_Event& e) { e.button.button = SDL_BUTTON_RIGHT, e.button.x = 320; });
+    feed(SDL_MOUSEWHEEL, [](SDL_Event& e) { e.wheel.y = 2; });
+    // Natural scrolling: three steps backward.
+    feed(SDL_MOUSEWHEEL, [](SDL_Event& e) { e.wheel.y = 3, e.wheel.direction = SDL_MOUSEWHEEL_FLIPPED; });
+    PlatInputState s = snapshot();
+    EXPECT_EQ(s.focus, 1);
+    EXPECT_EQ(s.keys[0x1D], kPlatDown);
+    EXPECT_EQ(s.mouseX, 320);
+    EXPECT_EQ(s.mouseButtons[1], kPlatDown);
+    EXPECT_EQ(s.wheel, -1);
+    EXPECT_EQ(snapshot().wheel, 0);
+
+    // Losing the focus lets go of keys and buttons; leaving moves the pointer away.
+    window(SDL_WINDOWEVENT_FOCUS_LOST);
+    window(SDL_WINDOWEVENT_LEAVE);
+    s = snapshot();
+    EXPECT_EQ(s.focus | s.keys[0x1D] | s.mouseButtons[1], 0);
+    EXPECT_EQ(s.mouseX, kPlatPointerAway);
+    Plat_InputInject(Plat_InputIdle());
+}
+
+TEST(PlatInput, FirstPadIsReadOnOpenAndFollowedByItsEvents) {
+    Plat_InputStart();
+    int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 4, 13, 1);
+    SDL_Joystick* stick = index >= 0 ? SDL_JoystickOpen(index) : nullptr;
+    if (!stick) {
+        Plat_InputStop();
+        GTEST_SKIP() << "no virtual joystick: " << SDL_GetError();
+    }
+    SDL_JoystickSetVirtualButton(stick, 2, SDL_PRESSED);
+    SDL_JoystickSetVirtualHat(stick, 0, SDL_HAT_RIGHTUP);
+    SDL_JoystickSetVirtualAxis(stick, 0, -32768);
+    SDL_JoystickSetVirtualAxis(stick, 3, 32767);
+    SDL_JoystickUpdate();
+    feed(SDL_JOYDEVICEADDED, [](SDL_Event&) {});
+    PlatInputState s = snapshot();
+    ASSERT_EQ(s.padPresent, 1);
+    EXPECT_EQ(s.padButtons[2], kPlatDown);
+    EXPECT_EQ(s.padHat, 4500u);
+    EXPECT_EQ(s.padAxes[0], -128);
+    EXPECT_EQ(s.padAxes[3], 127);
+
+    static SDL_JoystickID id;
+    id = SDL_JoystickInstanceID(stick);
+    feed(SDL_JOYHATMOTION, [](SDL_Event& e) { e.jhat.which = id, e.jhat.value = SDL_HAT_LEFT; });
+    feed(SDL_JOYBUTTONUP, [](SDL_Event& e) { e.jbutton.which = id + 1, e.jbutton.button = 2; });  // another device
+    s = snapshot();
+    EXPECT_EQ(s.padHat, 27000u);
+    EXPECT_EQ(s.padButtons[2], kPlatDown);
+
+    // Unplugged, with no other pad to take its place.
+    SDL_JoystickClose(stick);
+    SDL_JoystickDetachVirtual(index);
+    feed(SDL_JOYDEVICEREMOVED, [](SDL_Event& e) { e.jdevice.which = id; });
+    EXPECT_EQ(snapshot().padPresent, 0);
+    SDL_FlushEvents(SDL_JOYAXISMOTION, SDL_JOYDEVICEREMOVED);
+    Plat_InputStop();
+}
+}  // namespace
