@@ -22,6 +22,8 @@ Source names map to archive names like this:
   - "<name>.sysfont" names a font file of Debian's font packages and
     "<name>.addglyph" describes an add-glyph picture (formats: see
     font_data.py); both are built into "<name>";
+  - a folder "<name>.arc" becomes the container "<name>.arc" of its files
+    (built as above, sorted by name; the container keeps their names);
   - every other file is stored as it is, under its own path;
   - folder and file names are lower-cased in the archive.
 Beside each archive, "<archive>.map" lists what went in, one line per file:
@@ -46,7 +48,7 @@ PICT_SOURCE = ".pict"
 
 def build_archive(sample_dir, archive, mul_encoding, out_dir):
     tree = os.path.join(sample_dir, archive["tree"])
-    files, sources = {}, {}
+    files, sources, containers = {}, {}, {}
     for rel, data in sorted(vndata.read_tree(tree).items()):
         name = rel
         if rel.lower().endswith(MUL_SOURCE):
@@ -65,11 +67,18 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir):
         elif rel.lower().endswith(font_data.ADDGLYPH_SOURCE):
             name = rel[:-len(font_data.ADDGLYPH_SOURCE)]
             data = font_data.addglyph_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
+        arc_dir, _, member = name.rpartition("/")
+        if arc_dir.lower().endswith(".arc"):
+            containers.setdefault(arc_dir, []).append((member, data))
+            sources.setdefault(arc_dir.lower(), archive["tree"] + "/" + arc_dir)
+            continue
         key = name.lower()
         if key in sources:
             raise vndata.DataError("%s and %s both give %s" % (sources[key], rel, key))
         sources[key] = archive["tree"] + "/" + rel
         files[name] = data
+    for arc_name, members in containers.items():
+        files[arc_name] = vndata.arc_bytes(sorted(members))
     tables = vndata.tables_from_files(files, archive.get("compressed", ()))
     out_path = os.path.join(out_dir, "data", archive["file"])
     vndata.write_file(out_path, vndata.pcarc_bytes(tables, archive["version"]))

@@ -12,6 +12,7 @@
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
+#include "engine/core/cache.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
 #include "platform/plat_window.h"
@@ -107,15 +108,36 @@ TEST(FrameTimer, MeasuresAcrossTheThirtyTwoBitWrap) {
 const uint64_t kSmallHeaps[HEAP_COUNT] = {8u << 20, 16u << 20, 2u << 20, 64u << 20, 96u << 20};
 
 std::atomic<bool> g_systemTableSeen{false};
+std::atomic<int> g_preloadsKept{0};
+
+// The files the main initialisation preloads, kept in the named cache.
+int preloadsKept() {
+    static const char* const names[] = {
+        "sound/se_system/se_sys.arc", "visual/system/sys_system_03.ext", "visual/system/sys_system_00.ext",
+        "visual/system/sys_system_01.ext", "visual/system/sys_system_04.ext", "visual/system/sys_system_02.ext",
+        "visual/system/sys_system_05.ext", "visual/system/sys_option_00.ext", "visual/system/sys_option_bg.ext",
+        "visual/system/sys_save_bg.ext", "visual/system/sys_save_00.ext", "visual/system/sys_load_bg.ext",
+        "visual/wipe/wipe_000.ext", "script/script.arc", "visual/system/sys_manual_00.ext",
+        "visual/manual/00/001.png", "visual/manual/00/002.png", "visual/manual/01/001.png",
+        "visual/manual/01/002.png", "visual/manual/02/001.png", "visual/manual/02/002.png",
+        "visual/manual/03/001.png", "visual/manual/03/002.png"};
+    int kept = 0;
+    for (const char* name : names) {
+        CacheEntry* entry = Lib_CashGetHitInfo(name, -1);
+        if (entry && entry->state.load() == 1 && entry->tag.load() == 2) ++kept;
+    }
+    return kept;
+}
 
 void quitAfterFrames(uint64_t frames) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (MainFrameCount.load() < frames || RunState.load() != RUN_RUNNING) {
+    while (MainFrameCount.load() < frames || RunState.load() != RUN_RUNNING || preloadsKept() < 23) {
         if (std::chrono::steady_clock::now() > deadline) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     // Start-up is over once the run state is 1: the system texts are loaded.
     g_systemTableSeen = SystemMesTable.data != nullptr && SystemMesTable.size > 48;
+    g_preloadsKept = preloadsKept();
     Plat_PostQuit();
 }
 
@@ -136,6 +158,8 @@ protected:
         dir_ = tmpl;
         old_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);
+    }
+    static void BuildSample() {
         ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/build_sample.py . >/dev/null"), 0);
     }
     void TearDown() override {
@@ -147,6 +171,7 @@ protected:
 };
 
 TEST_F(FrameDriver, StartsRunsFramesAndShutsDownCleanly) {
+    BuildSample();
     MainHeapSizes = kSmallHeaps;
     std::thread watcher(quitAfterFrames, 12);
     auto start = std::chrono::steady_clock::now();
@@ -164,6 +189,7 @@ TEST_F(FrameDriver, StartsRunsFramesAndShutsDownCleanly) {
     EXPECT_EQ(SaveBinSizeTable[32], 4379u);
     EXPECT_EQ(SaveBinSizeTable[33], 366152u);
     EXPECT_TRUE(g_systemTableSeen.load());
+    EXPECT_EQ(g_preloadsKept.load(), 23);
     // Everything is torn down: the loader thread is gone, the system texts
     // freed and the heap regions released.
     for (auto* t : ThreadTable) EXPECT_EQ(t, nullptr);
