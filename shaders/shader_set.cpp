@@ -100,13 +100,9 @@ uint32_t makeSampler(int kind) {
 
 GraphicsResources* Lib_GetGraphics() { return &g_graphics; }
 
-uint32_t Lib_ShaderCompile(const char* name, bool pixel, int tone, const char* body) {
-    char define[32];
-    std::snprintf(define, sizeof define, "#define TONE %d\n", tone);
-    const char* parts[5] = {"#version 330 core\n", define, kConstBufGlsl,
-                            pixel ? kPixelInterfaceGlsl : kVertexInterfaceGlsl, body};
+uint32_t Lib_ShaderCompileParts(const char* name, bool pixel, const char* const* parts, int count) {
     GLuint shader = glCreateShader(pixel ? GL_FRAGMENT_SHADER : GL_VERTEX_SHADER);
-    glShaderSource(shader, 5, parts, nullptr);
+    glShaderSource(shader, count, parts, nullptr);
     glCompileShader(shader);
     GLint ok = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
@@ -116,6 +112,14 @@ uint32_t Lib_ShaderCompile(const char* name, bool pixel, int tone, const char* b
     logFailure("compiling", name, log);
     glDeleteShader(shader);
     return 0;
+}
+
+uint32_t Lib_ShaderCompile(const char* name, bool pixel, int tone, const char* body) {
+    char define[32];
+    std::snprintf(define, sizeof define, "#define TONE %d\n", tone);
+    const char* parts[5] = {"#version 330 core\n", define, kConstBufGlsl,
+                            pixel ? kPixelInterfaceGlsl : kVertexInterfaceGlsl, body};
+    return Lib_ShaderCompileParts(name, pixel, parts, 5);
 }
 
 uint32_t Lib_ProgramLink(const char* name, uint32_t vertexShader, uint32_t pixelShader) {

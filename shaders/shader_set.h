@@ -68,9 +68,11 @@ void Lib_SamplerBind15(uint32_t sampler);
 // Draws the unit quad: the layout's two triangles, 6 indices.
 void Lib_QuadDraw();
 
+// Compiles one stage from its source parts; 0 on failure, with the log
+// written to Lib_DebugPrintf and stderr under `name`.
+uint32_t Lib_ShaderCompileParts(const char* name, bool pixel, const char* const* parts, int count);
 // Compiles one stage from `body` behind the common preamble (#version, the
-// TONE define, ConstBuf, the stage's inputs and outputs); 0 on failure, with
-// the log written to Lib_DebugPrintf and stderr under `name`.
+// TONE define, ConstBuf, the stage's inputs and outputs).
 uint32_t Lib_ShaderCompile(const char* name, bool pixel, int tone, const char* body);
 // Links a program and binds its ConstBuf block and texture units; 0 on failure.
 uint32_t Lib_ProgramLink(const char* name, uint32_t vertexShader, uint32_t pixelShader);

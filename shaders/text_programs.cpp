@@ -13,11 +13,6 @@ ShaderProgram WipeShaders;
 
 namespace {
 
-void LogFailure(const char* name, const char* log) {
-    Lib_DebugPrintf("Error -> compiling %s: %s\n", name, log);
-    std::fprintf(stderr, "vn: compiling %s failed:\n%s\n", name, log);
-}
-
 ShaderProgram Build(const char* name, uint32_t vertexShader, uint32_t pixelShader) {
     ShaderProgram p{vertexShader, pixelShader, 0};
     p.program = Lib_ProgramLink(name, vertexShader, pixelShader);
@@ -29,17 +24,7 @@ ShaderProgram Build(const char* name, uint32_t vertexShader, uint32_t pixelShade
 uint32_t Lib_TextShaderCompile(const char* name, bool pixel, const char* defines, const char* body) {
     const char* parts[5] = {"#version 330 core\n", defines ? defines : "", kConstBufGlsl,
                             pixel ? kTextPixelInterfaceGlsl : kTextVertexInterfaceGlsl, body};
-    GLuint shader = glCreateShader(pixel ? GL_FRAGMENT_SHADER : GL_VERTEX_SHADER);
-    glShaderSource(shader, 5, parts, nullptr);
-    glCompileShader(shader);
-    GLint ok = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (ok) return shader;
-    char log[2048] = "";
-    glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-    LogFailure(name, log);
-    glDeleteShader(shader);
-    return 0;
+    return Lib_ShaderCompileParts(name, pixel, parts, 5);
 }
 
 bool Lib_TextProgramsCreate(ShaderProgram* coverage, ShaderProgram* picture) {

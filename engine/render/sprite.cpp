@@ -126,6 +126,16 @@ int32_t Lib_SpriteGetFree(int32_t start) {
     return -1;
 }
 
+void Lib_SpriteSetFullFrame(SpriteRecord* r) {
+    r->textureWidth = r->imageWidth = int32_t(kFrameWidth);
+    r->textureHeight = r->imageHeight = int32_t(kFrameHeight);
+    r->srcRect[0] = r->srcRect[1] = 0;
+    r->srcRect[2] = int32_t(kFrameWidth);
+    r->srcRect[3] = int32_t(kFrameHeight);
+    r->centerX = float(kFrameWidth) * 0.5f;
+    r->centerY = float(kFrameHeight) * 0.5f;
+}
+
 int32_t Lib_SpriteCopy(int32_t start, int32_t source) {
     const SpriteRecord* src = Lib_SpriteAt(source);
     // A copy of a free or loading record would hold a slot nothing can free;

@@ -97,6 +97,9 @@ bool Lib_SpriteIsLive(int32_t slot);
 // the in-use bit; resets and claims it. -1 when none is free.
 int32_t Lib_SpriteGetFree(int32_t start);
 void Lib_SpriteClear(SpriteRecord* record);
+// Gives a record the size, source rectangle and centre of a whole 1280×720
+// picture (blank sprites and screen captures).
+void Lib_SpriteSetFullFrame(SpriteRecord* record);
 // A new slot sharing the source's objects and buffers (flag 0x80) with its
 // own draw entry. -1 for a source outside 0..719, not in use, still loading,
 // or a capture sprite with a capture entry; -1 when no slot is free.

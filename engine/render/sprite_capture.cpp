@@ -28,13 +28,7 @@ int32_t Lib_SpriteCreateCapture(int32_t /*unused*/, int32_t capturePriority, int
     std::memset(r->data, 0, kCaptureBytes);
     r->texture = r->textureView = Lib_SpriteTexCreate(int32_t(kFrameWidth), int32_t(kFrameHeight), false, r->data);
     Lib_SamplerCreate(0, &r->sampler);
-    r->textureWidth = r->imageWidth = int32_t(kFrameWidth);
-    r->textureHeight = r->imageHeight = int32_t(kFrameHeight);
-    r->srcRect[0] = r->srcRect[1] = 0;
-    r->srcRect[2] = int32_t(kFrameWidth);
-    r->srcRect[3] = int32_t(kFrameHeight);
-    r->centerX = float(kFrameWidth) * 0.5f;
-    r->centerY = float(kFrameHeight) * 0.5f;
+    Lib_SpriteSetFullFrame(r);
     r->effectParams[10] = 1.0f;  // drawn opaque
     r->drawEntry = Lib_DrawSet(r->drawCallback, reinterpret_cast<uint64_t>(r), std::max(r->priority, 0), 0, -1);
     return slot;

@@ -74,13 +74,7 @@ int32_t Lib_SpriteLoad(int32_t start, const char* fileName, int32_t cacheId, uin
 
     if (!fileName && cacheId < 0) {
         // Blank: a plain coloured 1280×720 rectangle, ready at once.
-        r->textureWidth = r->imageWidth = int32_t(kFrameWidth);
-        r->textureHeight = r->imageHeight = int32_t(kFrameHeight);
-        r->srcRect[0] = r->srcRect[1] = 0;
-        r->srcRect[2] = int32_t(kFrameWidth);
-        r->srcRect[3] = int32_t(kFrameHeight);
-        r->centerX = float(kFrameWidth) * 0.5f;
-        r->centerY = float(kFrameHeight) * 0.5f;
+        Lib_SpriteSetFullFrame(r);
         LinkReady(r);
         return slot;
     }
