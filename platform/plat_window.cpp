@@ -1,6 +1,7 @@
 #include "platform/plat_window.h"
 
 #include "platform/plat_audio.h"
+#include "platform/plat_font_window.h"
 
 #include <SDL.h>
 
@@ -45,12 +46,14 @@ bool Plat_VideoInit() {
         if (type == uint32_t(-1)) return false;
         g_requestEvent.store(type);
     }
+    Plat_FontWindowSetup();
     return true;
 }
 
 const char* Plat_LastError() { return SDL_GetError(); }
 
 void Plat_VideoQuit() {
+    Plat_FontWindowDestroy();
     Plat_WindowDestroy();
     g_windowHandler = nullptr;
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
@@ -95,6 +98,8 @@ PumpResult Plat_PumpOne(uint32_t waitMs) {
         // window or the font window) has the input focus.
         Plat_AudioSetFocus(SDL_GetKeyboardFocus() != nullptr);
     }
+    // The font window's requests and events, and the game window's mouse while it is open.
+    if (Plat_FontWindowEvent(&ev)) return PUMP_HANDLED;
     PlatWindowEvent win;
     if (ev.type == SDL_WINDOWEVENT && g_windowHandler && translateWindowEvent(ev.window, &win)) g_windowHandler(win);
     if (g_handler) g_handler(&ev);

@@ -22,6 +22,8 @@ Source names map to archive names like this:
   - "<name>.sysfont" names a font file of Debian's font packages and
     "<name>.addglyph" describes an add-glyph picture (formats: see
     font_data.py); both are built into "<name>";
+  - "<name>.movie" describes a movie (format: see movie_data.py), made with
+    the ffmpeg tool into "<name>" (an .avi);
   - a folder "<name>.arc" becomes the container "<name>.arc" of its files
     (built as above, sorted by name; the container keeps their names);
   - every other file is stored as it is, under its own path;
@@ -39,11 +41,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import image_data  # noqa: E402
 import sound_data  # noqa: E402
 import font_data  # noqa: E402
+import movie_data  # noqa: E402
 import vndata  # noqa: E402
 
 MUL_SOURCE = ".mul.txt"
 SYNTH_SOURCE = ".synth"
 PICT_SOURCE = ".pict"
+MOVIE_SOURCE = ".movie"
 
 
 def build_archive(sample_dir, archive, mul_encoding, out_dir):
@@ -61,6 +65,9 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir):
         elif rel.lower().endswith(PICT_SOURCE):
             name = rel[:-len(PICT_SOURCE)]
             data = image_data.picture_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
+        elif rel.lower().endswith(MOVIE_SOURCE):
+            name = rel[:-len(MOVIE_SOURCE)]
+            data = movie_data.movie_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
         elif rel.lower().endswith(font_data.SYSFONT_SOURCE):
             name = rel[:-len(font_data.SYSFONT_SOURCE)]
             data = font_data.sysfont_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
@@ -100,7 +107,8 @@ def main(argv=None):
         for archive in config["archives"]:
             path, count = build_archive(args.sample, archive, config.get("mul_encoding", "utf8"), args.out)
             print("build_sample: %s (%d files)" % (os.path.normpath(path), count))
-    except (vndata.DataError, sound_data.SoundError, font_data.FontDataError, OSError, KeyError, ValueError) as e:
+    except (vndata.DataError, sound_data.SoundError, font_data.FontDataError, movie_data.MovieError, OSError,
+            KeyError, ValueError) as e:
         print("build_sample: %s" % e, file=sys.stderr)
         return 1
     return 0

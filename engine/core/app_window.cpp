@@ -15,6 +15,7 @@
 #include "engine/core/frame.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
+#include "engine/movie/movie.h"
 #include "engine/input/input.h"
 #include "engine/render/renderer.h"
 #include "platform/plat_gl.h"
@@ -515,7 +516,9 @@ void Main_WindowService() {
     if (state == PLAT_WINDOW_MINIMIZED) {
         // No tasks run while minimised; the game thread's own windows are served.
         while (with.state() == PLAT_WINDOW_MINIMIZED && RunState.load(std::memory_order_acquire) != RUN_QUIT) {
-            if (!with.takeMessage()) Plat_GameMsgWait(10000);
+            if (with.takeMessage()) continue;
+            Lib_MovieUpdate();  // a movie still ends while the window is down
+            Plat_GameMsgWait(10000);
         }
     } else if (state == PLAT_WINDOW_MAXIMIZED) {
         if (!fullScreen)

@@ -40,11 +40,22 @@ constexpr uint32_t kGameStateSize = 135752;
 constexpr uint32_t kSystemDataSize = 4379;
 constexpr uint32_t kThumbBytes = 320 * 180 * 4;
 
-// Messages on the game thread's queue serve the windows the game thread
-// creates itself; none is handled yet, so they are only taken off.
+// Messages on the game thread's queue go to the handler of their type.
+constexpr int kMsgHandlers = 8;
+std::atomic<uint32_t> g_msgTypes[kMsgHandlers];
+std::atomic<GameMsgHandler> g_msgHandlers[kMsgHandlers];
+
 bool takeGameMessage() {
     PlatMsg msg;
-    return Plat_GameMsgPeek(&msg);
+    if (!Plat_GameMsgPeek(&msg)) return false;
+    for (int i = 0; i < kMsgHandlers; ++i) {
+        GameMsgHandler handler = g_msgHandlers[i].load(std::memory_order_acquire);
+        if (handler && g_msgTypes[i].load(std::memory_order_relaxed) == msg.type) {
+            handler(msg);
+            break;
+        }
+    }
+    return true;
 }
 
 void fillSaveSizes() {
@@ -60,6 +71,20 @@ void fatal(const char* what) {
 }  // namespace
 
 const GamePassOps kMainPassOps = {takeGameMessage, Plat_MonotonicUs, Lib_TaskPass, Main_WindowService};
+
+bool Main_GameMsgHandlerSet(uint32_t type, GameMsgHandler handler) {
+    int slot = -1;
+    for (int i = 0; i < kMsgHandlers; ++i) {
+        GameMsgHandler held = g_msgHandlers[i].load(std::memory_order_relaxed);
+        if (held && g_msgTypes[i].load(std::memory_order_relaxed) == type) slot = i;
+        if (!held && slot < 0) slot = i;
+    }
+    if (slot < 0) return false;
+    g_msgHandlers[slot].store(nullptr, std::memory_order_relaxed);
+    g_msgTypes[slot].store(type, std::memory_order_relaxed);
+    g_msgHandlers[slot].store(handler, std::memory_order_release);
+    return true;
+}
 
 uint32_t Main_FramePeriodFor(uint32_t rate) {
     if (rate < 16) rate = 16;

@@ -44,6 +44,11 @@ struct GamePassOps {
 };
 extern const GamePassOps kMainPassOps;
 PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops);
+// The handler of the game thread's messages of one type (movie events, ...);
+// false when the table is full. Messages of other types are dropped.
+struct PlatMsg;
+using GameMsgHandler = void (*)(const PlatMsg& msg);
+bool Main_GameMsgHandlerSet(uint32_t type, GameMsgHandler handler);
 
 // The one shared stopwatch, in microseconds of the monotonic clock.
 void Lib_TimerStart();

@@ -1,5 +1,7 @@
 #include "engine/text/font.h"
 
+#include "engine/text/font_window.h"
+
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -393,6 +395,7 @@ GlyphMetrics* Lib_GlyphParamGet(GlyphMetrics* out) {
 }
 
 void Lib_FontStateClear() {
+    Lib_FontAppStateClear();
     FontDefaultFace[0] = 0;
     FontUserFace[0] = 0;
     std::memset(FontBlankCell, 0, sizeof FontBlankCell);

@@ -3,11 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/core/frame.h"
 #include "engine/core/heap.h"
 #include "engine/files/message_table.h"
 #include "engine/render/sprite.h"
+#include "engine/text/font_window.h"
 #include "engine/text/text_layout.h"
 #include "engine/text/text_object.h"
+#include "platform/plat_font_window.h"
 #include "platform/plat_gl_api.h"
 
 TextRenderStateT TextRenderState{TextLanguage};
@@ -146,6 +149,8 @@ bool Lib_FontInit() {
     TextRenderStateT* s = &TextRenderState;
     Lib_TextTableClear();
     Lib_FontStateClear();
+    // The font-settings window reports back through the game thread's queue.
+    Main_GameMsgHandlerSet(kPlatMsgFontWindow, [](const PlatMsg& msg) { Lib_FontAppWndProc(msg); });
     if (s->language.load(std::memory_order_relaxed) < 0) s->language.store(Lib_LanguageGet());
     for (int i = 0; i < kFontImages; ++i) {
         s->images[i] = nullptr;

@@ -1,0 +1,157 @@
+// The FFmpeg player on movies made by the ffmpeg tool: whole decodes, real-time
+// playing against the sound clock (the mixer on SDL's dummy device) and the
+// monotonic clock, pause and resume, the close, and files that are no movie.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "platform/plat_audio.h"
+#include "platform/plat_movie.h"
+#include "tests/platform/movie_files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<int> g_ready{0}, g_ended{0};
+
+void CountEvents(uint64_t cookie, int32_t event) {
+    EXPECT_EQ(cookie, 77u);
+    (event == PLAT_MOVIE_EV_READY ? g_ready : g_ended).fetch_add(1);
+}
+
+bool WaitFor(const std::atomic<int>& counter, std::chrono::milliseconds limit) {
+    auto until = Clock::now() + limit;
+    while (counter.load() == 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return counter.load() != 0;
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+class PlatMovieTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_ready = 0;
+        g_ended = 0;
+        Plat_MovieSetBackend(nullptr);
+    }
+    void TearDown() override { Plat_AudioClose(); }
+};
+
+TEST_F(PlatMovieTest, DecodesEveryPictureAndTheWholeSound) {
+    REQUIRE_FFMPEG();
+    struct Case {
+        const char* name;
+        const char* size;
+        const char* video;
+    } cases[] = {{"mjpeg.avi", "320x240", "-c:v mjpeg -q:v 5"}, {"mpeg4.avi", "1280x720", "-c:v mpeg4 -q:v 6"}};
+    for (const Case& c : cases) {
+        std::vector<uint8_t> file = MakeMovie(c.name, c.size, 1.5, c.video);
+        ASSERT_FALSE(file.empty()) << c.name;
+        PlatMovieStats stats{};
+        ASSERT_TRUE(Plat_MovieDecodeAll(file.data(), uint32_t(file.size()), 1, &stats)) << c.name;
+        EXPECT_EQ(stats.pictures, 45u) << c.name;
+        EXPECT_EQ(stats.converted, 45u) << c.name;
+        EXPECT_NEAR(double(stats.soundFrames), 1.5 * 48000, 2048) << c.name;
+        EXPECT_NEAR(double(stats.durationUs), 1.5e6, 0.1e6) << c.name;
+    }
+}
+
+// Zero bytes, noise, a RIFF header over noise, a file cut short: no player,
+// or one that ends by itself; never a crash or a sanitizer report.
+TEST_F(PlatMovieTest, FilesThatAreNoMovieFailCleanly) {
+    uint8_t one = 0;
+    EXPECT_EQ(Plat_MovieOpen(&one, 0, 0, CountEvents, 77), -1);
+    EXPECT_EQ(Plat_MovieOpen(nullptr, 100, 0, CountEvents, 77), -1);
+    EXPECT_FALSE(Plat_MovieDecodeAll(&one, 0, 1, nullptr));
+
+    std::mt19937 rng(9);
+    std::vector<uint8_t> noise(64 * 1024);
+    for (uint8_t& b : noise) b = uint8_t(rng());
+    EXPECT_EQ(Plat_MovieOpen(noise.data(), uint32_t(noise.size()), 0, CountEvents, 77), -1);
+    EXPECT_FALSE(Plat_MovieDecodeAll(noise.data(), uint32_t(noise.size()), 1, nullptr));
+    std::memcpy(noise.data(), "RIFF\x00\x00\x01\x00" "AVI LIST", 16);
+    EXPECT_FALSE(Plat_MovieDecodeAll(noise.data(), uint32_t(noise.size()), 1, nullptr));
+
+    if (!HaveFfmpeg()) return;
+    std::vector<uint8_t> file = MakeMovie("cut.avi", "160x120", 1.0, "-c:v mjpeg");
+    ASSERT_FALSE(file.empty());
+    for (size_t keep : {size_t(12), file.size() / 3, file.size() - 7}) {
+        std::vector<uint8_t> cut(file.begin(), file.begin() + ptrdiff_t(keep));
+        Plat_MovieDecodeAll(cut.data(), uint32_t(cut.size()), 1, nullptr);
+        g_ended = 0;
+        int32_t m = Plat_MovieOpen(cut.data(), uint32_t(cut.size()), 0, CountEvents, 77);
+        if (m < 0) continue;
+        Plat_MovieStart(m);
+        EXPECT_TRUE(WaitFor(g_ended, std::chrono::milliseconds(3000))) << keep;
+        EXPECT_TRUE(Plat_MovieClose(m, kPlatMovieCloseWaitMs));
+    }
+}
+
+// Real time, with the mixer on SDL's dummy device (the voice's position is
+// the clock) and with no device (the monotonic clock): a pause holds the
+// position and the picture, the movie then lasts as long as it says plus the
+// pause, and the close is quick. A close that gives up at once leaves the
+// player to its thread, which frees it (the sanitizers watch that path).
+TEST_F(PlatMovieTest, PlaysInRealTimePausesAndCloses) {
+    REQUIRE_FFMPEG();
+    std::vector<uint8_t> file = MakeMovie("play.avi", "320x240", 1.5, "-c:v mjpeg -q:v 5");
+    ASSERT_FALSE(file.empty());
+    for (bool device : {true, false}) {
+        SCOPED_TRACE(device ? "sound clock" : "monotonic clock");
+        if (device) {
+            ASSERT_TRUE(Plat_AudioOpen()) << "SDL's dummy audio device";
+        }
+        g_ready = g_ended = 0;
+        int32_t m = Plat_MovieOpen(file.data(), uint32_t(file.size()), 0, CountEvents, 77);
+        ASSERT_GE(m, 0);
+        ASSERT_TRUE(WaitFor(g_ready, std::chrono::milliseconds(3000)));
+        auto start = Clock::now();
+        ASSERT_TRUE(Plat_MovieStart(m));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ASSERT_TRUE(Plat_MoviePause(m));
+        EXPECT_EQ(Plat_MovieGetState(m), PLAT_MOVIE_PAUSED);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        const int64_t held = Plat_MoviePositionUs(m);
+        EXPECT_GT(held, 250000);
+        PlatMovieFrame f;
+        ASSERT_TRUE(Plat_MovieLockFrame(m, &f));
+        EXPECT_EQ(f.width, 320);
+        EXPECT_EQ(f.height, 240);
+        EXPECT_NEAR(f.aspect, 4.0f / 3.0f, 1e-3);
+        const uint64_t serial = f.serial;
+        Plat_MovieUnlockFrame(m);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        EXPECT_EQ(Plat_MoviePositionUs(m), held);
+        ASSERT_TRUE(Plat_MovieLockFrame(m, &f));
+        EXPECT_EQ(f.serial, serial);
+        Plat_MovieUnlockFrame(m);
+
+        ASSERT_TRUE(Plat_MovieStart(m));
+        EXPECT_TRUE(WaitFor(g_ended, std::chrono::milliseconds(3000)));
+        const double took = Seconds(start);
+        EXPECT_GE(took, 1.5 + 0.4);
+        EXPECT_LE(took, 1.5 + 0.46 + 1.0);
+        EXPECT_EQ(Plat_MovieGetState(m), PLAT_MOVIE_ENDED);
+        ASSERT_TRUE(Plat_MovieLockFrame(m, &f));  // the reader holds a picture through the close
+        EXPECT_GT(f.serial, serial);
+        auto closing = Clock::now();
+        EXPECT_TRUE(Plat_MovieClose(m, kPlatMovieCloseWaitMs));
+        EXPECT_LT(Seconds(closing), 1.0);
+        EXPECT_EQ(Plat_MovieGetState(m), PLAT_MOVIE_CLOSED);
+        EXPECT_FALSE(Plat_MovieStart(m));
+
+        m = Plat_MovieOpen(file.data(), uint32_t(file.size()), 0, CountEvents, 77);
+        ASSERT_GE(m, 0);
+        Plat_MovieStart(m);
+        Plat_MovieClose(m, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Plat_AudioClose();
+    }
+}
+
+}  // namespace
