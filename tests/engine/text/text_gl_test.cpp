@@ -4,15 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
 
-#include "engine/core/heap.h"
-#include "engine/text/font.h"
-#include "engine/text/text_layout.h"
 #include "platform/plat_gl_api.h"
-#include "tests/engine/render/gl_fixture.h"
+#include "tests/engine/text/text_gl_env.h"
 
 namespace {
 
@@ -34,48 +28,14 @@ Ink Find(const Image& img, bool red) {
     return b;
 }
 
-bool Load(int index, const std::string& bytes) {
-    if (bytes.empty()) return false;
-    void* p = Lib_MemAlloc(HEAP_GRAPHICS, bytes.size(), 0x4000);
-    std::memcpy(p, bytes.data(), bytes.size());
-    TextRenderState.images[index] = p;
-    TextRenderState.sizes[index] = uint32_t(bytes.size());
-    return true;
-}
-
-std::string Read(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string{std::istreambuf_iterator<char>(in), {}};
-}
-
-class TextGl : public GlTest {
+class TextGl : public TextGlEnv {
 protected:
     void SetUp() override {
         GlTest::SetUp();
         if (IsSkipped()) return;
-        const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 8 * mib, 2 * mib, 2 * mib, 96 * mib};
-        ASSERT_TRUE(Lib_MemInit(sizes));
-        Lib_TextOpsSet(nullptr);
-        Lib_GlyphTextureOpsSet(nullptr);
-        ASSERT_TRUE(Lib_FontInit());
-        if (!Load(0, Read("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf")) ||
-            !Load(1, std::string(kAddGlyphHeader + kAddGlyphCellBytes, '\0')) ||
-            !Load(2, Read("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf")))
+        if (!StartText("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                       "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf"))
             GTEST_SKIP() << "DejaVu fonts not installed";
-        Lib_FontCreate(TextRenderState.images[0], TextRenderState.sizes[0]);
-    }
-    void TearDown() override {
-        if (TextRenderState.ready) {
-            Lib_TextDrawRelease();
-            Lib_FontEnd();
-            Lib_MemRelease();
-        }
-        GlTest::TearDown();
-    }
-    Image Draw(TextRecord* r) {
-        ClearFrame(0, 0, 0, 1);
-        Lib_TextDrawCB(reinterpret_cast<uint64_t>(r));
-        return ReadFrame();
     }
 };
 

@@ -5,35 +5,15 @@
 #include <png.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "engine/core/heap.h"
-#include "engine/text/font.h"
-#include "engine/text/text_layout.h"
-#include "tests/engine/render/gl_fixture.h"
+#include "tests/engine/text/text_gl_env.h"
 
 namespace {
 constexpr uint32_t kCropX = 80, kCropY = 40, kCropW = 960, kCropH = 240;
 const char* const kReference = VN_SOURCE_DIR "/tests/data/text_message_reference.png";
-
-std::string readFile(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string{std::istreambuf_iterator<char>(in), {}};
-}
-
-bool loadImage(int index, const std::string& bytes) {
-    if (bytes.empty()) return false;
-    void* p = Lib_MemAlloc(HEAP_GRAPHICS, bytes.size(), 0x4000);
-    std::memcpy(p, bytes.data(), bytes.size());
-    TextRenderState.images[index] = p;
-    TextRenderState.sizes[index] = uint32_t(bytes.size());
-    return true;
-}
 
 std::vector<uint8_t> crop(const Image& img) {
     std::vector<uint8_t> out(size_t(kCropW) * kCropH * 4);
@@ -46,29 +26,14 @@ std::vector<uint8_t> crop(const Image& img) {
     return out;
 }
 
-class TextReference : public GlTest {
+class TextReference : public TextGlEnv {
 protected:
     void SetUp() override {
         GlTest::SetUp();
         if (IsSkipped()) return;
-        const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 8 * mib, 2 * mib, 2 * mib, 96 * mib};
-        ASSERT_TRUE(Lib_MemInit(sizes));
-        Lib_TextOpsSet(nullptr);
-        Lib_GlyphTextureOpsSet(nullptr);
-        ASSERT_TRUE(Lib_FontInit());
-        if (!loadImage(0, readFile("/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf")) ||
-            !loadImage(1, std::string(kAddGlyphHeader + kAddGlyphCellBytes, '\0')) ||
-            !loadImage(2, readFile("/usr/share/fonts/opentype/ipafont-mincho/ipam.ttf")))
+        if (!StartText("/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf",
+                       "/usr/share/fonts/opentype/ipafont-mincho/ipam.ttf"))
             GTEST_SKIP() << "IPA fonts not installed";
-        Lib_FontCreate(TextRenderState.images[0], TextRenderState.sizes[0]);
-    }
-    void TearDown() override {
-        if (TextRenderState.ready) {
-            Lib_TextDrawRelease();
-            Lib_FontEnd();
-            Lib_MemRelease();
-        }
-        GlTest::TearDown();
     }
 };
 
