@@ -53,7 +53,6 @@ Shapes are painted in order, each replacing what lies under it. Text uses a
 import argparse
 import json
 import os
-import shlex
 import struct
 import sys
 import zlib
@@ -483,10 +482,7 @@ def _parser():
 def run(argv):
     args = _parser().parse_args(argv)
     if args.kind == "batch":
-        with open(args.file, encoding="utf-8") as f:
-            for line in f:
-                if line.strip() and not line.lstrip().startswith("#"):
-                    run(shlex.split(line))
+        vndata.run_batch(args.file, run)
         return
     if args.kind == "pict":
         with open(args.source, encoding="utf-8") as f:

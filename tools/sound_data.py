@@ -38,7 +38,6 @@ import ctypes.util
 import json
 import math
 import os
-import shlex
 import struct
 import sys
 
@@ -363,10 +362,7 @@ def _parser():
 def run(argv):
     args = _parser().parse_args(argv)
     if args.kind == "batch":
-        with open(args.file, encoding="utf-8") as f:
-            for line in f:
-                if line.strip() and not line.lstrip().startswith("#"):
-                    run(shlex.split(line))
+        vndata.run_batch(args.file, run)
         return
     if args.kind == "synth":
         with open(args.source, encoding="utf-8") as f:

@@ -75,6 +75,16 @@ def _field(name, size, what):
     return name.ljust(size, b"\0")
 
 
+def run_batch(path, run):
+    """Runs `run` on each line of the file at `path`, split like a shell
+    command line; blank lines and lines starting with '#' are skipped."""
+    import shlex
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            if line.strip() and not line.lstrip().startswith("#"):
+                run(shlex.split(line))
+
+
 def write_file(path, data):
     folder = os.path.dirname(path)
     if folder:
