@@ -42,11 +42,18 @@ constexpr int64_t kStalledClockUs = 250000;  // a voice that does not move: the 
 constexpr uint32_t kUntimedRate = 48000;
 constexpr int kChannels = 2;              // the voice: 16-bit stereo
 
+// A published picture: planar YUV as the decoder gave it (the frame holds a
+// reference to the decoder's buffers, so nothing is copied), or the BGRA
+// conversion in `pixels`.
 struct Picture {
+    AVFrame* frame = nullptr;
     uint8_t* pixels = nullptr;
     size_t capacity = 0;
+    int32_t format = PLAT_MOVIE_BGRA;
     int32_t width = 0, height = 0;
     uint32_t stride = 0;
+    int32_t matrix = PLAT_MOVIE_BT601;
+    bool fullRange = false;
     float aspect = 1.0f;
 };
 
@@ -182,7 +189,10 @@ void Destroy(Player* p) {
     sws_freeContext(p->sws);
     swr_free(&p->swr);
     if (p->voice >= 0) Plat_VoiceDestroy(p->voice);
-    for (Picture& pic : p->pictures) av_free(pic.pixels);
+    for (Picture& pic : p->pictures) {
+        av_frame_free(&pic.frame);
+        av_free(pic.pixels);
+    }
     av_free(p->data);
     delete p;
 }
@@ -389,9 +399,32 @@ int64_t PictureUs(Player& p, const AVFrame* f) {
     return us;
 }
 
-bool Convert(Player& p, const AVFrame* f, Picture& out) {
+// The layout of a decoder format the drawing converts, -1 for any other.
+int32_t PlanarLayout(int format) {
+    switch (format) {
+        case AV_PIX_FMT_YUV420P:
+        case AV_PIX_FMT_YUVJ420P: return PLAT_MOVIE_YUV420;
+        case AV_PIX_FMT_YUV422P:
+        case AV_PIX_FMT_YUVJ422P: return PLAT_MOVIE_YUV422;
+        default: return -1;
+    }
+}
+
+// The frame's colour matrix; unmarked pictures are BT.709 from 720 rows up,
+// BT.601 below.
+int32_t Matrix(const AVFrame* f) {
+    switch (f->colorspace) {
+        case AVCOL_SPC_BT709:
+        case AVCOL_SPC_SMPTE240M: return PLAT_MOVIE_BT709;
+        case AVCOL_SPC_BT470BG:
+        case AVCOL_SPC_SMPTE170M:
+        case AVCOL_SPC_FCC: return PLAT_MOVIE_BT601;
+        default: return f->height >= 720 ? PLAT_MOVIE_BT709 : PLAT_MOVIE_BT601;
+    }
+}
+
+bool ConvertToBgra(Player& p, const AVFrame* f, Picture& out) {
     const int w = f->width, h = f->height;
-    if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide || f->format < 0) return false;
     p.sws = sws_getCachedContext(p.sws, w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr,
                                  nullptr, nullptr);
     if (!p.sws) return false;
@@ -406,23 +439,46 @@ bool Convert(Player& p, const AVFrame* f, Picture& out) {
     uint8_t* dst[4] = {out.pixels, nullptr, nullptr, nullptr};
     int dstStride[4] = {int(stride), 0, 0, 0};
     if (sws_scale(p.sws, f->data, f->linesize, 0, h, dst, dstStride) != h) return false;
+    av_frame_unref(out.frame);
+    out.format = PLAT_MOVIE_BGRA;
+    out.stride = stride;
+    return true;
+}
+
+// Takes the decoded picture into `out`: its planes when the drawing can
+// convert them (the decoder's reference moves over), else a BGRA copy.
+bool Take(Player& p, AVFrame* f, Picture& out) {
+    const int w = f->width, h = f->height;
+    const AVRational sar = f->sample_aspect_ratio;
+    if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide || f->format < 0) return false;
+    if (!out.frame && !(out.frame = av_frame_alloc())) return false;
+    const int32_t layout = PlanarLayout(f->format);
+    if (layout >= 0 && f->data[0] && f->data[1] && f->data[2] && f->linesize[0] > 0 && f->linesize[1] > 0 &&
+        f->linesize[2] > 0) {
+        out.format = layout;
+        out.matrix = Matrix(f);
+        out.fullRange = f->format == AV_PIX_FMT_YUVJ420P || f->format == AV_PIX_FMT_YUVJ422P ||
+                        f->color_range == AVCOL_RANGE_JPEG;
+        av_frame_unref(out.frame);
+        av_frame_move_ref(out.frame, f);
+    } else if (!ConvertToBgra(p, f, out)) {
+        return false;
+    }
     out.width = w;
     out.height = h;
-    out.stride = stride;
-    AVRational sar = f->sample_aspect_ratio;
     double aspect = double(w) / h;
     if (sar.num > 0 && sar.den > 0) aspect *= av_q2d(sar);
     out.aspect = aspect > 0.01 && aspect < 100.0 ? float(aspect) : float(double(w) / h);
     return true;
 }
 
-void Publish(Player& p, const AVFrame* f) {
+void Publish(Player& p, AVFrame* f) {
     int target = 0;
     {
         std::lock_guard<std::mutex> hold(p.frameMutex);
         while (target == p.ready || target == p.held) ++target;
     }
-    if (!Convert(p, f, p.pictures[target])) return;
+    if (!Take(p, f, p.pictures[target])) return;
     ++p.stats.converted;
     std::lock_guard<std::mutex> hold(p.frameMutex);
     p.ready = target;
@@ -694,7 +750,23 @@ bool FfLockFrame(int32_t movie, PlatMovieFrame* out) {
     if (p->ready < 0) return false;
     p->held = p->ready;
     const Picture& pic = p->pictures[p->held];
-    *out = PlatMovieFrame{pic.pixels, pic.width, pic.height, pic.stride, pic.aspect, p->serial};
+    *out = PlatMovieFrame{};
+    out->format = pic.format;
+    if (pic.format == PLAT_MOVIE_BGRA) {
+        out->planes[0] = pic.pixels;
+        out->strides[0] = pic.stride;
+    } else {
+        for (int i = 0; i < 3; ++i) {
+            out->planes[i] = pic.frame->data[i];
+            out->strides[i] = uint32_t(pic.frame->linesize[i]);
+        }
+    }
+    out->width = pic.width;
+    out->height = pic.height;
+    out->matrix = pic.matrix;
+    out->fullRange = pic.fullRange;
+    out->aspect = pic.aspect;
+    out->serial = p->serial;
     return true;
 }
 

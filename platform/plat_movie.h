@@ -1,11 +1,13 @@
 // Our movie player on FFmpeg. The open copies the whole file; libavformat
 // demuxes the copy through a custom AVIOContext (read and seek over memory),
 // and the player's own thread decodes the first video and audio streams,
-// converts pictures to BGRA with libswscale and resamples sound with
+// publishes pictures as they come out of the decoder when they are planar
+// 4:2:0 or 4:2:2 YUV (the drawing converts them) and converts any other
+// picture to BGRA with libswscale, and resamples sound with
 // libswresample into the mixer's movie voice (16-bit stereo at the mixer's
 // rate, played as a looping ring). Pictures are published when the clock
 // reaches them: the voice's play position when there is sound to play,
-// otherwise the monotonic clock. Late pictures are dropped unconverted.
+// otherwise the monotonic clock. Late pictures are dropped unpublished.
 //
 // Players are addressed by handle 0..kPlatMovieSlots-1. Every call is made
 // from one thread (the game thread); the notify callback comes from the
@@ -40,18 +42,33 @@ enum : uint32_t {
     PLAT_MOVIE_UNTIMED = 1,
 };
 
+enum PlatMovieFormat : int32_t {
+    PLAT_MOVIE_BGRA = 0,    // plane 0 only
+    PLAT_MOVIE_YUV420 = 1,  // planes Y, U, V; U and V half as wide and half as high
+    PLAT_MOVIE_YUV422 = 2,  // planes Y, U, V; U and V half as wide
+};
+
+// How YUV pictures map to RGB.
+enum PlatMovieMatrix : int32_t {
+    PLAT_MOVIE_BT601 = 0,
+    PLAT_MOVIE_BT709 = 1,
+};
+
 // The newest published picture, valid between lock and unlock.
 struct PlatMovieFrame {
-    const uint8_t* pixels;  // BGRA, top row first
-    int32_t width, height;
-    uint32_t stride;        // bytes from one row to the next
-    float aspect;           // display width / display height
-    uint64_t serial;        // 1 for the first picture published, then +1 each
+    int32_t format;              // PlatMovieFormat
+    const uint8_t* planes[3];    // top row first
+    uint32_t strides[3];         // bytes from one row to the next
+    int32_t width, height;       // of the picture (the Y plane)
+    int32_t matrix;              // PlatMovieMatrix (YUV)
+    bool fullRange;              // YUV levels 0..255, otherwise 16..235 (240 for U, V)
+    float aspect;                // display width / display height
+    uint64_t serial;             // 1 for the first picture published, then +1 each
 };
 
 struct PlatMovieStats {
     uint64_t pictures;      // decoded
-    uint64_t converted;     // converted to BGRA
+    uint64_t converted;     // published (YUV as decoded, anything else converted to BGRA)
     uint64_t soundFrames;   // resampled stereo frames
     int64_t durationUs;     // the container's duration, -1 unknown
 };
@@ -98,7 +115,7 @@ PlatMovieState Plat_MovieGetState(int32_t movie);
 // bad handle.
 int64_t Plat_MoviePositionUs(int32_t movie);
 
-// The whole pipeline on the calling thread, untimed: demux, decode, convert
+// The whole pipeline on the calling thread, untimed: demux, decode, publish
 // every picture, resample the sound. False when the data cannot be opened.
 // `threads` decoder threads (0: as many as the machine has).
 bool Plat_MovieDecodeAll(const void* data, uint32_t size, int threads, PlatMovieStats* stats);

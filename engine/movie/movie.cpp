@@ -63,20 +63,56 @@ void main() {
     gl_Position = vec4(p, 0.0, 1.0);
 }
 )";
+// A BGRA picture is drawn as it is; YUV planes (one byte a texel, the
+// chroma planes smaller) go through toRgb after the black level and the
+// chroma zero are taken off.
 const char* const kFragmentSource = R"(#version 330 core
 in vec2 uv;
 uniform sampler2D picture;
+uniform sampler2D planeU;
+uniform sampler2D planeV;
+uniform int yuv;
+uniform mat3 toRgb;
+uniform vec3 offset;
 out vec4 colour;
-void main() { colour = vec4(texture(picture, uv).rgb, 1.0); }
+void main() {
+    if (yuv == 0) {
+        colour = vec4(texture(picture, uv).rgb, 1.0);
+        return;
+    }
+    vec3 c = vec3(texture(picture, uv).r, texture(planeU, uv).r, texture(planeV, uv).r) - offset;
+    colour = vec4(clamp(toRgb * c, 0.0, 1.0), 1.0);
+}
 )";
 
+constexpr int kPlanes = 3;
+
 struct MovieGl {
-    uint32_t program, vao, texture;
-    int32_t width, height;  // of the texture
-    uint64_t player, frame;  // serials of what the texture holds
+    uint32_t program, vao, textures[kPlanes];
+    int32_t yuvAt, toRgbAt, offsetAt;  // uniform locations
+    int32_t format;                    // PlatMovieFormat the textures hold
+    int32_t widths[kPlanes], heights[kPlanes];
+    uint64_t player, frame;  // serials of what the textures hold
+    int32_t matrix;
+    bool fullRange;
     float aspect;
 };
 MovieGl g_gl;
+
+// The YUV to RGB matrix (rows R, G, B; columns Y, U, V) and the levels taken
+// off first, for values in 0..1.
+void YuvToRgb(int32_t matrix, bool fullRange, float m[9], float offset[3]) {
+    const float kr = matrix == PLAT_MOVIE_BT709 ? 0.2126f : 0.299f;
+    const float kb = matrix == PLAT_MOVIE_BT709 ? 0.0722f : 0.114f;
+    const float kg = 1.0f - kr - kb;
+    const float ys = fullRange ? 1.0f : 255.0f / 219.0f, cs = fullRange ? 1.0f : 255.0f / 224.0f;
+    const float rows[9] = {ys, 0.0f,  2.0f * (1.0f - kr) * cs,
+                           ys, -2.0f * kb * (1.0f - kb) / kg * cs, -2.0f * kr * (1.0f - kr) / kg * cs,
+                           ys, 2.0f * (1.0f - kb) * cs, 0.0f};
+    std::copy(rows, rows + 9, m);
+    offset[0] = fullRange ? 0.0f : 16.0f / 255.0f;
+    offset[1] = offset[2] = 128.0f / 255.0f;
+}
 
 uint32_t Shader(uint32_t kind, const char* source) {
     uint32_t s = glCreateShader(kind);
@@ -114,17 +150,25 @@ bool GlReady() {
     glGetIntegerv(GL_CURRENT_PROGRAM, &current);
     glUseProgram(program);
     glUniform1i(glGetUniformLocation(program, "picture"), 0);
+    glUniform1i(glGetUniformLocation(program, "planeU"), 1);
+    glUniform1i(glGetUniformLocation(program, "planeV"), 2);
     glUseProgram(GLuint(current));
     g_gl.program = program;
+    g_gl.yuvAt = glGetUniformLocation(program, "yuv");
+    g_gl.toRgbAt = glGetUniformLocation(program, "toRgb");
+    g_gl.offsetAt = glGetUniformLocation(program, "offset");
+    g_gl.format = -1;
     glGenVertexArrays(1, &g_gl.vao);
-    glGenTextures(1, &g_gl.texture);
+    glGenTextures(kPlanes, g_gl.textures);
     GLint bound = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    glBindTexture(GL_TEXTURE_2D, g_gl.texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    for (uint32_t t : g_gl.textures) {
+        glBindTexture(GL_TEXTURE_2D, t);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
     glBindTexture(GL_TEXTURE_2D, GLuint(bound));
     return true;
 }
@@ -133,33 +177,57 @@ void GlRelease() {
     if (!g_gl.program) return;
     glDeleteProgram(g_gl.program);
     glDeleteVertexArrays(1, &g_gl.vao);
-    glDeleteTextures(1, &g_gl.texture);
+    glDeleteTextures(kPlanes, g_gl.textures);
     g_gl = MovieGl{};
 }
 
-// Takes the player's newest picture into the texture; false when there is
+// Loads one plane into texture `i` (the bound texture is left changed).
+void UploadPlane(int i, int32_t width, int32_t height, uint32_t stride, bool bgra, const uint8_t* pixels) {
+    const GLenum internal = bgra ? GL_RGBA8 : GL_R8, format = bgra ? GL_BGRA : GL_RED;
+    glBindTexture(GL_TEXTURE_2D, g_gl.textures[i]);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(stride / (bgra ? 4 : 1)));
+    if (width != g_gl.widths[i] || height != g_gl.heights[i] || (i == 0 && bgra != (g_gl.format == PLAT_MOVIE_BGRA)))
+        glTexImage2D(GL_TEXTURE_2D, 0, GLint(internal), width, height, 0, format, GL_UNSIGNED_BYTE, pixels);
+    else
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, pixels);
+    g_gl.widths[i] = width;
+    g_gl.heights[i] = height;
+}
+
+// Takes the player's newest picture into the textures; false when there is
 // none to show.
 bool UploadNewest(CPlayer* p) {
     if (!p || p->session < 0 || !p->displayReady) return false;
     PlatMovieFrame f;
-    if (!Plat_MovieLockFrame(p->session, &f)) return g_gl.player == p->serial && g_gl.width > 0;
-    if ((g_gl.player != p->serial || g_gl.frame != f.serial) && f.pixels && f.width > 0 && f.height > 0) {
-        glBindTexture(GL_TEXTURE_2D, g_gl.texture);
+    if (!Plat_MovieLockFrame(p->session, &f)) return g_gl.player == p->serial && g_gl.widths[0] > 0;
+    const bool bgra = f.format == PLAT_MOVIE_BGRA;
+    const bool known = bgra || f.format == PLAT_MOVIE_YUV420 || f.format == PLAT_MOVIE_YUV422;
+    const int planes = bgra ? 1 : kPlanes;
+    bool present = known && f.width > 0 && f.height > 0;
+    for (int i = 0; i < planes; ++i) present = present && f.planes[i] && f.strides[i] > 0;
+    if ((g_gl.player != p->serial || g_gl.frame != f.serial) && present) {
+        GLint bound = 0, alignment = 4;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(f.stride / 4));
-        if (f.width != g_gl.width || f.height != g_gl.height)
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, f.width, f.height, 0, GL_BGRA, GL_UNSIGNED_BYTE, f.pixels);
-        else
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, f.width, f.height, GL_BGRA, GL_UNSIGNED_BYTE, f.pixels);
+        UploadPlane(0, f.width, f.height, f.strides[0], bgra, f.planes[0]);
+        if (!bgra) {
+            const int32_t cw = (f.width + 1) / 2, ch = f.format == PLAT_MOVIE_YUV420 ? (f.height + 1) / 2 : f.height;
+            UploadPlane(1, cw, ch, f.strides[1], false, f.planes[1]);
+            UploadPlane(2, cw, ch, f.strides[2], false, f.planes[2]);
+        }
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-        g_gl.width = f.width;
-        g_gl.height = f.height;
+        glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+        glBindTexture(GL_TEXTURE_2D, GLuint(bound));
+        g_gl.format = f.format;
+        g_gl.matrix = f.matrix;
+        g_gl.fullRange = f.fullRange;
         g_gl.player = p->serial;
         g_gl.frame = f.serial;
         g_gl.aspect = f.aspect;
     }
     Plat_MovieUnlockFrame(p->session);
-    return g_gl.player == p->serial && g_gl.width > 0;
+    return g_gl.player == p->serial && g_gl.widths[0] > 0;
 }
 
 // The movie's picture fitted into the client area, centred (GL rows from
@@ -380,7 +448,8 @@ void Lib_MoviePaint() {
     if (cw == 0 || ch == 0) Plat_GLDrawableSize(&cw, &ch);
     if (cw == 0 || ch == 0) return;
 
-    GLint framebuffer = 0, program = 0, vao = 0, active = 0, texture = 0, sampler = 0, viewport[4] = {};
+    GLint framebuffer = 0, program = 0, vao = 0, active = 0, textures[kPlanes] = {}, samplers[kPlanes] = {},
+          viewport[4] = {};
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
     glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &vao);
@@ -388,9 +457,11 @@ void Lib_MoviePaint() {
     glGetIntegerv(GL_VIEWPORT, viewport);
     const GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST), blend = glIsEnabled(GL_BLEND),
                     depth = glIsEnabled(GL_DEPTH_TEST);
-    glActiveTexture(GL_TEXTURE0);
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
-    glGetIntegerv(GL_SAMPLER_BINDING, &sampler);
+    for (int i = kPlanes - 1; i >= 0; --i) {
+        glActiveTexture(GLenum(GL_TEXTURE0 + i));
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &textures[i]);
+        glGetIntegerv(GL_SAMPLER_BINDING, &samplers[i]);
+    }
 
     GLfloat clear[4] = {};
     glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
@@ -406,14 +477,28 @@ void Lib_MoviePaint() {
         glDisable(GL_BLEND);
         glDisable(GL_DEPTH_TEST);
         glUseProgram(g_gl.program);
+        const bool yuv = g_gl.format != PLAT_MOVIE_BGRA;
+        glUniform1i(g_gl.yuvAt, yuv ? 1 : 0);
+        if (yuv) {
+            float m[9], offset[3];
+            YuvToRgb(g_gl.matrix, g_gl.fullRange, m, offset);
+            glUniformMatrix3fv(g_gl.toRgbAt, 1, GL_TRUE, m);
+            glUniform3fv(g_gl.offsetAt, 1, offset);
+        }
         glBindVertexArray(g_gl.vao);
-        glBindTexture(GL_TEXTURE_2D, g_gl.texture);
-        glBindSampler(0, 0);
+        for (int i = yuv ? kPlanes - 1 : 0; i >= 0; --i) {
+            glActiveTexture(GLenum(GL_TEXTURE0 + i));
+            glBindTexture(GL_TEXTURE_2D, g_gl.textures[i]);
+            glBindSampler(GLuint(i), 0);
+        }
         glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     }
 
-    glBindSampler(0, GLuint(sampler));
-    glBindTexture(GL_TEXTURE_2D, GLuint(texture));
+    for (int i = kPlanes - 1; i >= 0; --i) {
+        glActiveTexture(GLenum(GL_TEXTURE0 + i));
+        glBindSampler(GLuint(i), GLuint(samplers[i]));
+        glBindTexture(GL_TEXTURE_2D, GLuint(textures[i]));
+    }
     glActiveTexture(GLenum(active));
     glBindVertexArray(GLuint(vao));
     glUseProgram(GLuint(program));

@@ -123,6 +123,10 @@ TEST_F(PlatMovieTest, PlaysInRealTimePausesAndCloses) {
         EXPECT_EQ(f.width, 320);
         EXPECT_EQ(f.height, 240);
         EXPECT_NEAR(f.aspect, 4.0f / 3.0f, 1e-3);
+        // The tool's Motion JPEG of an RGB source is 4:4:4, which is converted.
+        EXPECT_EQ(f.format, PLAT_MOVIE_BGRA);
+        EXPECT_NE(f.planes[0], nullptr);
+        EXPECT_GE(f.strides[0], 320u * 4);
         const uint64_t serial = f.serial;
         Plat_MovieUnlockFrame(m);
         std::this_thread::sleep_for(std::chrono::milliseconds(400));

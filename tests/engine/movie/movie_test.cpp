@@ -7,6 +7,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +28,9 @@
 namespace {
 
 constexpr int32_t kFakeMovie = 2;
+// The colour bars' RGB, and as the ffmpeg tool spells them.
+constexpr uint8_t kBars[4][3] = {{200, 40, 40}, {40, 180, 60}, {30, 60, 200}, {230, 220, 120}};
+constexpr const char* kBarHex[4] = {"0xC82828", "0x28B43C", "0x1E3CC8", "0xE6DC78"};
 
 // The fake player logs its calls: "open", "start", "pause", "stop", "close"
 // and "volume 0.50".
@@ -401,6 +407,75 @@ TEST_F(MovieGlTest, ShowsTheMovieInTheWindowKeepingItsAspect) {
     w = ReadFramebuffer(0, kTestWindowWidth, kTestWindowHeight);
     for (uint32_t y = 0; y < kTestWindowHeight; y += 97)
         for (uint32_t x = 0; x < kTestWindowWidth; x += 101) ASSERT_TRUE(Black(w.at(x, y))) << x << "," << y;
+}
+
+// Four solid bars of known RGB, made by the ffmpeg tool into a silent
+// 1-second AVI; `encode` names the codec, pixel format and matrix.
+std::vector<uint8_t> MakeBars(const std::string& name, int width, int height, const std::string& encode) {
+    std::filesystem::path out = MovieDir() / name;
+    const std::string bar = ":s=" + std::to_string(width / 4) + "x" + std::to_string(height) + ":r=30:d=1,format=rgb24";
+    std::string graph;
+    for (int i = 0; i < 4; ++i) graph += "color=c=" + std::string(kBarHex[i]) + bar + "[b" + std::to_string(i) + "];";
+    graph += "[b0][b1][b2][b3]hstack=inputs=4";
+    const std::string cmd =
+        "ffmpeg -nostdin -v error -y -f lavfi -i \"" + graph + "\" " + encode + " -an '" + out.string() + "'";
+    if (std::system(cmd.c_str()) != 0) return {};
+    std::ifstream in(out, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Decoded YUV goes to the window through the drawing's conversion: limited
+// range BT.601 for an unmarked small movie, BT.709 for an unmarked 720-row
+// one, full range 4:2:2 from Motion JPEG; an RGB codec takes the BGRA
+// conversion. Every bar's centre shows its colour within a few levels.
+TEST_F(MovieGlTest, ColourBarsShowTheirColoursForEveryPictureLayout) {
+    REQUIRE_FFMPEG();
+    struct Case {
+        const char* name;
+        int width, height;
+        const char* encode;
+        int32_t format;
+    } cases[] = {
+        {"bars601.avi", 320, 240, "-c:v ffv1 -pix_fmt yuv420p", PLAT_MOVIE_YUV420},
+        {"bars709.avi", 1280, 720, "-vf scale=out_color_matrix=bt709:out_range=tv -c:v ffv1 -pix_fmt yuv420p",
+         PLAT_MOVIE_YUV420},
+        {"barsjpeg.avi", 320, 240, "-c:v mjpeg -pix_fmt yuvj422p -q:v 1", PLAT_MOVIE_YUV422},
+        {"barsrgb.avi", 320, 240, "-c:v png -pix_fmt rgb24", PLAT_MOVIE_BGRA},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> file = MakeBars(c.name, c.width, c.height, c.encode);
+        ASSERT_FALSE(file.empty());
+        Lib_MoviePlay("movie/bars.avi", 9);
+        Serve(true, file.data(), file.size());
+        PlatMovieFrame f{};
+        for (int i = 0; i < 50 && !f.serial; ++i) {
+            Frame();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            int32_t m = 0;
+            while (m < kPlatMovieSlots && Plat_MovieGetState(m) == PLAT_MOVIE_CLOSED) ++m;
+            if (Lib_MoviePlayerState() == PLAYER_STARTED && Plat_MovieLockFrame(m, &f)) Plat_MovieUnlockFrame(m);
+        }
+        ASSERT_GT(f.serial, 0u);
+        EXPECT_EQ(f.format, c.format);
+        Lib_MoviePaint();
+        Image w = ReadFramebuffer(0, kTestWindowWidth, kTestWindowHeight);
+        // The picture fills the window's height; each bar is a quarter of its width.
+        const uint32_t shown = kTestWindowHeight * uint32_t(c.width) / uint32_t(c.height);
+        const uint32_t left = (kTestWindowWidth - shown) / 2;
+        for (int b = 0; b < 4; ++b) {
+            const uint32_t x = left + shown * uint32_t(2 * b + 1) / 8;
+            for (uint32_t y : {200u, 540u, 880u}) {
+                Bgra p = w.at(x, y);
+                EXPECT_NEAR(p.r, kBars[b][0], 4) << "bar " << b << " at " << x << "," << y;
+                EXPECT_NEAR(p.g, kBars[b][1], 4) << "bar " << b << " at " << x << "," << y;
+                EXPECT_NEAR(p.b, kBars[b][2], 4) << "bar " << b << " at " << x << "," << y;
+            }
+        }
+        MovieState = MOVIE_STOP_REQUESTED;
+        Frame();
+        ASSERT_EQ(MovieState.load(), MOVIE_IDLE);
+    }
 }
 
 }  // namespace
