@@ -4,6 +4,8 @@
 
 #include <ostream>
 
+#include "engine/render/camera.h"
+#include "engine/render/draw_list.h"
 #include "platform/plat_gl.h"
 #include "platform/plat_gl_api.h"
 #include "shaders/shader_set.h"
@@ -23,22 +25,33 @@ std::ostream& operator<<(std::ostream& os, const Bgra& p) {
     return os << "(b " << int(p.b) << ", g " << int(p.g) << ", r " << int(p.r) << ", a " << int(p.a) << ")";
 }
 
+namespace {
+bool startGraphics() {
+    if (!Plat_GLHeadlessStart(kTestWindowWidth, kTestWindowHeight)) return false;
+    if (Lib_GraphicsInit()) return true;
+    Plat_GLHeadlessStop();
+    return false;
+}
+}  // namespace
+
 void GlTest::SetUpTestSuite() {
     // Started once a process and never stopped: Mesa's driver keeps global
     // allocations that would show as leaks once it is unloaded.
-    static const bool ready = [] {
-        if (!Plat_GLHeadlessStart(kTestWindowWidth, kTestWindowHeight)) return false;
-        if (Lib_GraphicsInit()) return true;
-        Plat_GLHeadlessStop();
-        return false;
-    }();
+    static const bool ready = startGraphics();
     s_ready = ready;
 }
 
 void GlTest::TearDownTestSuite() {}
 
 void GlTest::SetUp() {
+    // A test that ran the whole program in this process has torn the shared
+    // graphics down with it: start them again.
+    if (s_ready && (!Plat_GLHasContext() || !renderer())) s_ready = startGraphics();
     if (!s_ready) GTEST_SKIP() << "no headless OpenGL 3.3 context (SDL offscreen/EGL): " << Plat_GLError();
+    // Earlier tests may have left their own draw list and camera behind.
+    Lib_DrawClear();
+    Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
+    Lib_CameraReset(&ActiveCamera);
     Renderer* r = renderer();
     r->windowFramebuffer = 0;
     r->letterbox = 0;
