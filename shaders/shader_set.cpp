@@ -61,14 +61,8 @@ void logFailure(const char* what, const char* name, const char* log) {
 }
 
 void makeQuad(GraphicsResources* g) {
-    glGenVertexArrays(1, &g->inputLayout);
-    glBindVertexArray(g->inputLayout);
-    glGenBuffers(1, &g->quadVertexBuffer);
-    glBindBuffer(GL_ARRAY_BUFFER, g->quadVertexBuffer);
-    glBufferData(GL_ARRAY_BUFFER, sizeof kQuad, kQuad, GL_STATIC_DRAW);
-    glGenBuffers(1, &g->quadIndexBuffer);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, g->quadIndexBuffer);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, sizeof kQuadIndices, kQuadIndices, GL_STATIC_DRAW);
+    Lib_QuadBuffersCreate(&g->inputLayout, &g->quadVertexBuffer, &g->quadIndexBuffer, kQuad, sizeof kQuad,
+                          kQuadIndices, sizeof kQuadIndices);
     // POSITION, COLOR, TEXCOORD of the 32-byte vertex.
     glEnableVertexAttribArray(0);
     glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(QuadVertex), reinterpret_cast<void*>(0));
@@ -84,19 +78,36 @@ void makeQuad(GraphicsResources* g) {
 // past level 0 (the largest level of detail is 0), so kind 2's mip blending
 // never applies and no texture needs a mip chain to be complete.
 uint32_t makeSampler(int kind) {
+    GLint filter = kind == 1 ? GL_NEAREST : GL_LINEAR;
+    return Lib_SamplerMake(filter, filter);
+}
+}  // namespace
+
+void Lib_QuadBuffersCreate(uint32_t* layout, uint32_t* vertexBuffer, uint32_t* indexBuffer, const void* vertices,
+                           size_t vertexBytes, const void* indices, size_t indexBytes) {
+    glGenVertexArrays(1, layout);
+    glBindVertexArray(*layout);
+    glGenBuffers(1, vertexBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, *vertexBuffer);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertexBytes), vertices, GL_STATIC_DRAW);
+    glGenBuffers(1, indexBuffer);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, *indexBuffer);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indexBytes), indices, GL_STATIC_DRAW);
+}
+
+uint32_t Lib_SamplerMake(int32_t minFilter, int32_t magFilter) {
     GLuint s = 0;
     glGenSamplers(1, &s);
-    GLint filter = kind == 1 ? GL_NEAREST : GL_LINEAR;
-    glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, filter);
-    glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, filter);
+    glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, minFilter);
+    glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, magFilter);
     glSamplerParameteri(s, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glSamplerParameteri(s, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glSamplerParameteri(s, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
+    glSamplerParameterf(s, GL_TEXTURE_LOD_BIAS, 0.0f);
     glSamplerParameterf(s, GL_TEXTURE_MIN_LOD, 0.0f);
     glSamplerParameterf(s, GL_TEXTURE_MAX_LOD, 0.0f);
     return s;
 }
-}  // namespace
 
 GraphicsResources* Lib_GetGraphics() { return &g_graphics; }
 

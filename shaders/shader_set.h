@@ -3,6 +3,7 @@
 // on the game thread's context.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr int kShaderGroups = 4;
@@ -68,6 +69,12 @@ void Lib_SamplerBind15(uint32_t sampler);
 // Draws the unit quad: the layout's two triangles, 6 indices.
 void Lib_QuadDraw();
 
+// A vertex array with a static vertex and index buffer bound to it (the
+// array stays bound, for the caller to describe the vertex layout).
+void Lib_QuadBuffersCreate(uint32_t* layout, uint32_t* vertexBuffer, uint32_t* indexBuffer, const void* vertices,
+                           size_t vertexBytes, const void* indices, size_t indexBytes);
+// A sampler that clamps to the edge and reads level 0 only.
+uint32_t Lib_SamplerMake(int32_t minFilter, int32_t magFilter);
 // Compiles one stage from its source parts; 0 on failure, with the log
 // written to Lib_DebugPrintf and stderr under `name`.
 uint32_t Lib_ShaderCompileParts(const char* name, bool pixel, const char* const* parts, int count);

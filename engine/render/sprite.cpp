@@ -10,6 +10,7 @@
 #include "engine/render/renderer.h"
 #include "engine/render/sprite_draw.h"
 #include "platform/plat_gl_api.h"
+#include "shaders/shader_set.h"
 
 SpriteRecord SpriteTable[kSpriteSlots];
 int32_t SpriteLiveObjects = 0;
@@ -314,19 +315,10 @@ void Lib_SpriteSetUser(int32_t slot, CameraRecord* camera) {
 
 void Lib_SamplerCreate(int32_t kind, uint32_t* out) {
     if (!out) return;
-    GLuint s = 0;
-    glGenSamplers(1, &s);
     GLint minFilter = GL_LINEAR_MIPMAP_NEAREST, magFilter = GL_LINEAR;
     if (kind == 1) minFilter = magFilter = GL_NEAREST;
     if (kind == 2) minFilter = GL_LINEAR_MIPMAP_LINEAR;
-    glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, minFilter);
-    glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, magFilter);
-    glSamplerParameteri(s, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glSamplerParameteri(s, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glSamplerParameteri(s, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
-    glSamplerParameterf(s, GL_TEXTURE_LOD_BIAS, 0.0f);
-    glSamplerParameterf(s, GL_TEXTURE_MIN_LOD, 0.0f);
-    glSamplerParameterf(s, GL_TEXTURE_MAX_LOD, 0.0f);
+    GLuint s = Lib_SamplerMake(minFilter, magFilter);
     if (s) ++SpriteLiveObjects;
     *out = s;
 }

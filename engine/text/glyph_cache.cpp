@@ -12,6 +12,7 @@
 #include "engine/text/text_object.h"
 #include "platform/plat_font_window.h"
 #include "platform/plat_gl_api.h"
+#include "shaders/shader_set.h"
 
 TextRenderStateT TextRenderState{TextLanguage};
 GlyphCacheEntry GlyphCache[kGlyphCacheEntries];
@@ -119,14 +120,8 @@ constexpr uint16_t kTextIndices[6] = {0, 1, 2, 1, 3, 2};
 void MakeGlObjects(TextRenderStateT* s) {
     if (!Lib_TextProgramsCreate(&s->coverage, &s->picture))
         std::fprintf(stderr, "vn: the text programs could not be built; text is not drawn\n");
-    glGenVertexArrays(1, &s->inputLayout);
-    glBindVertexArray(s->inputLayout);
-    glGenBuffers(1, &s->quadVertexBuffer);
-    glBindBuffer(GL_ARRAY_BUFFER, s->quadVertexBuffer);
-    glBufferData(GL_ARRAY_BUFFER, sizeof kTextQuad, kTextQuad, GL_STATIC_DRAW);
-    glGenBuffers(1, &s->quadIndexBuffer);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, s->quadIndexBuffer);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, sizeof kTextIndices, kTextIndices, GL_STATIC_DRAW);
+    Lib_QuadBuffersCreate(&s->inputLayout, &s->quadVertexBuffer, &s->quadIndexBuffer, kTextQuad, sizeof kTextQuad,
+                          kTextIndices, sizeof kTextIndices);
     Lib_TextVertexLayout();
     glBindVertexArray(0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
