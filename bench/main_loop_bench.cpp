@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/core/frame.h"
+#include "engine/app/frame.h"
 #include "platform/plat_window.h"
 
 namespace {

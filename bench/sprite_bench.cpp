@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/render/draw_list.h"
 #include "engine/render/renderer.h"
@@ -38,6 +39,7 @@ struct Scene {
     Scene() {
         if (!StartGraphics()) return;
         const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 8 * kMiB, 2 * kMiB, 8 * kMiB, 256 * kMiB};
+        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ok = Lib_MemInit(sizes);
         Lib_DrawClear();
         Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/text/font.h"
 
@@ -48,6 +49,7 @@ void BM_GlyphOutlineGet(benchmark::State& state) {
         return;
     }
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {4 * mib, 4 * mib, 2 * mib, 2 * mib, 16 * mib};
+    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Lib_MemInit(sizes);
     Lib_FontStateClear();
     Lib_FontCreate(bytes.data(), uint32_t(bytes.size()));

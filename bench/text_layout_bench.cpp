@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/render/renderer.h"
 #include "engine/text/font.h"
@@ -65,6 +66,7 @@ void CountPass(const ConstBuf&, uint32_t) { ++g_passes; }
 // drawn once so that every glyph is in the cache.
 TextRecord* Setup(benchmark::State& state, bool gl) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 16 * mib, 2 * mib, 2 * mib, 128 * mib};
+    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(sizes)) {
         state.SkipWithError("heaps");
         return nullptr;

@@ -1,7 +1,7 @@
 // Character-code conversions and string utilities on arbitrary bytes. Besides
 // the sanitizers, checks that every result is terminated inside its buffer and
 // that Shift-JIS -> UTF-8 -> Shift-JIS -> UTF-8 is stable.
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 
 #include <cstdint>
 #include <cstdlib>

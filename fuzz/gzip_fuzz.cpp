@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/core/app_window.h"
+#include "engine/app/app_window.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
@@ -29,6 +29,7 @@ bool Setup() {
     std::filesystem::create_directories("user/1/save");
     const uint64_t mib = 1024 * 1024;
     const uint64_t sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 16 * mib, 8 * mib};
+    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_CashReset();
     return true;

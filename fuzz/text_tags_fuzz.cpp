@@ -11,8 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/core/cache.h"
 #include "engine/core/heap.h"
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 #include "engine/text/text_layout.h"
 
 namespace {
@@ -51,6 +52,7 @@ uint64_t Now() { return g_now += 16667; }
 
 bool Setup() {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {24 * mib, 2 * mib, 2 * mib, 2 * mib, 2 * mib};
+    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(sizes)) std::abort();
     static const TextOps ops = {FakeGlyph, FakeGlyph, Begin, Pass, Flush, Scissor, Create, Release, Now};
     Lib_TextOpsSet(&ops);

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "engine/core/debug_log.h"
-#include "engine/render/sprite.h"
 #include "platform/plat_gl_api.h"
 #include "shaders/const_buf.h"
 #include "shaders/programs/common_glsl.h"
@@ -167,9 +166,6 @@ uint32_t Lib_ProgramLink(const char* name, uint32_t vertexShader, uint32_t pixel
 
 bool Lib_ShaderCreate() {
     GraphicsResources* g = &g_graphics;
-    // The sprite records are reset first of all, so that every record is
-    // cleared even when a program fails.
-    for (SpriteRecord& sprite : SpriteTable) Lib_SpriteClear(&sprite);
     std::memset(g->shaders, 0, sizeof g->shaders);
     bool ok = true;
     for (const VertexProgram& v : kVertexPrograms) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Generate the code-page 932 tables of engine/text/charcode.cpp.
 
-Writes engine/text/cp932_tables.inc (or the path given as the first argument):
+Writes engine/core/cp932_tables.inc (or the path given as the first argument):
 
   kCp932Decode[50][188]      UTF-16 value of every double-byte code, 0 = unmapped.
                              Rows: leads 0x81-0x9F (0-30), 0xE0-0xEF (31-46),
@@ -105,7 +105,7 @@ def build():
 
 
 def main():
-    out_path = sys.argv[1] if len(sys.argv) > 1 else 'engine/text/cp932_tables.inc'
+    out_path = sys.argv[1] if len(sys.argv) > 1 else 'engine/core/cp932_tables.inc'
     decode, index, records, decodable = build()
     if (decodable, len(BEST_FIT_1), len(BEST_FIT_2), len(records)) != (7326, 74, 10, 7410):
         sys.exit('unexpected table size: %d decodable, %d records' % (decodable, len(records)))

@@ -1,6 +1,5 @@
 #include "engine/core/heap.h"
 
-#include "engine/core/cache.h"
 
 #include <cstring>
 
@@ -215,7 +214,6 @@ bool Lib_MemInit(const uint64_t sizes[HEAP_COUNT]) {
     }
     HeapTable.live[HEAP_SCREEN] = 0;
     HeapTable.live[HEAP_CACHE] = 0;
-    Lib_CashReset();
     return true;
 }
 

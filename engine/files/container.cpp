@@ -1,7 +1,7 @@
 #include "engine/files/container.h"
 
 #include "engine/core/debug_log.h"
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 
 #include <cstring>
 

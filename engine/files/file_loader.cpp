@@ -10,14 +10,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/core/app_window.h"
+#include "engine/core/engine_state.h"
 #include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/heap.h"
 #include "engine/core/thread.h"
 #include "engine/files/archive.h"
 #include "engine/files/load_stored.h"
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 #include "platform/plat_time.h"
 
 FileLoadTableT FileLoadTable;

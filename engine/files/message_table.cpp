@@ -4,7 +4,7 @@
 #include "engine/core/heap.h"
 #include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 #include "platform/plat_locale.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <numbers>
 
-#include "engine/core/app_window.h"
+#include "engine/core/engine_state.h"
 #include "engine/render/renderer.h"
 #include "platform/plat_input.h"
 

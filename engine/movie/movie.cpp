@@ -5,7 +5,7 @@
 #include <new>
 
 #include "engine/core/debug_log.h"
-#include "engine/core/frame.h"
+#include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
 #include "engine/render/renderer.h"

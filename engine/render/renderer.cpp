@@ -1,6 +1,8 @@
 #include "engine/render/renderer.h"
 
-#include "engine/core/main_tasks.h"
+#include "engine/render/sprite.h"
+
+#include "engine/core/engine_state.h"
 
 #include <cstdio>
 #include <cstring>
@@ -263,7 +265,9 @@ bool Lib_GraphicsInit() {
     g_renderer = &g_record;
     Lib_CameraReset(&ActiveCamera);
     Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
-    // The sprite table's reset joins Lib_ShaderCreate with the sprite records.
+    // Every sprite record is cleared before the programs are made, so that
+    // the table starts clean even when a program fails.
+    for (SpriteRecord& sprite : SpriteTable) Lib_SpriteClear(&sprite);
     Lib_ShaderCreate();
     return true;
 }

@@ -5,7 +5,7 @@
 // and draws. Game thread only, inside the frame's draw-list walk.
 #pragma once
 
-#include "engine/core/main_tasks.h"  // FrameTimeCounter, the programs' time
+#include "engine/core/engine_state.h"  // FrameTimeCounter, the programs' time
 #include "engine/render/sprite.h"
 #include "shaders/const_buf.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/core/frame.h"
+#include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "engine/files/message_table.h"
 #include "engine/render/sprite.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/core/frame.h"
+#include "engine/core/engine_state.h"
 #include "engine/render/camera.h"
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 #include "platform/plat_gl_api.h"
 #include "platform/plat_time.h"
 

@@ -5,7 +5,7 @@
 
 #include "engine/core/heap.h"
 #include "engine/render/draw_list.h"
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 #include "engine/text/text_layout.h"
 #include "engine/text/text_tags.h"
 

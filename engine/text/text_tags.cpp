@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 
 namespace {
 

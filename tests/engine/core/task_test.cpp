@@ -1,3 +1,4 @@
+#include "engine/core/cache.h"
 #include "engine/core/task.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,7 @@ class TaskTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const uint64_t sizes[HEAP_COUNT] = {4u << 20, 4u << 20, 2u << 20, 2u << 20, 4u << 20};
+        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         ASSERT_TRUE(Lib_TaskInit());
         baseline_ = HeapTable.heaps[HEAP_GENERAL].usedCount;

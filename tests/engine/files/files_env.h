@@ -12,7 +12,7 @@
 #include <iterator>
 #include <string>
 
-#include "engine/core/app_window.h"
+#include "engine/app/app_window.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/archive.h"
@@ -27,6 +27,7 @@ protected:
         old_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 16 * mib, 8 * mib};
+        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         Lib_CashReset();
         std::strcpy(UserId, "4242");

@@ -14,7 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/core/frame.h"
+#include "engine/app/frame.h"
+#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
 #include "engine/movie/movie.h"
@@ -83,6 +84,7 @@ const MovieWindowOps kWindow = {Minimised, Foreground};
 // Small heaps, no requests, free sprite records, an empty queue.
 void StartMovieModule() {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {4 * mib, 16 * mib, 2 * mib, 2 * mib, 4 * mib};
+    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
     FileLoadTable.pending = 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/message_table.h"
 #include "engine/text/font.h"
@@ -48,6 +49,7 @@ class FontEnv : public ::testing::Test {
 protected:
     void SetUp() override {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 2 * mib, 96 * mib};
+        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         font_env::g_textures = {};
         Lib_GlyphTextureOpsSet(&font_env::kFakeTextures);

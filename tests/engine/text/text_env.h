@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/frame.h"
+#include "engine/app/frame.h"
+#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/render/draw_list.h"
 #include "engine/text/text_layout.h"
@@ -65,6 +66,7 @@ class TextTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 2 * mib, 2 * mib, 2 * mib, 4 * mib};
+        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         Lib_DrawClear();
         Lib_TextTableClear();

@@ -1,4 +1,4 @@
-#include "engine/core/main_tasks.h"
+#include "engine/app/main_tasks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/core/app_window.h"
+#include "engine/app/app_window.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/core/frame.h"
+#include "engine/app/frame.h"
 #include "engine/files/message_table.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/core/app_window.h"
+#include "engine/app/app_window.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/core/frame.h"
+#include "engine/app/frame.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
 #include "engine/movie/movie.h"
@@ -24,8 +24,6 @@
 #include "platform/plat_store.h"
 #include "platform/plat_time.h"
 
-char UserId[64] = "00000000000000000";
-std::atomic<uint8_t> WindowFlags{0};
 std::atomic<uint8_t> ResizePending{0};
 std::atomic<uint8_t> CloseConfirm{1};
 
@@ -38,10 +36,8 @@ constexpr int kMaxDisplays = 16;
 // How much of a saved window must lie on some display to be left where it is.
 constexpr int64_t kMinVisible = 32;
 
-// The settings block and what full screen returns to: one owner, this mutex.
-// It also keeps writers of system.ini apart.
-std::mutex g_mutex;
-SystemIni SystemIniBlock;
+// What full screen returns to lives under SystemIniMutex with the settings
+// block; the lock also keeps writers of system.ini apart.
 int32_t SavedWindowPos[2] = {0, 0};
 uint32_t SavedWindowSize[2] = {1280, 720};
 
@@ -152,7 +148,7 @@ void Main_WinFrameSizeGet(int32_t* left, int32_t* top, WinSize* frame) {
 
 // What full screen returns to: the last normal window.
 void saveWindowed() {
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(SystemIniMutex);
     SavedWindowPos[0] = SystemIniBlock.x;
     SavedWindowPos[1] = SystemIniBlock.y;
     SavedWindowSize[0] = SystemIniBlock.width;
@@ -186,7 +182,7 @@ void recordGeometry() {
         g_fixFrom = WinSize{c.w, c.h};
         Plat_WindowSetSize(w, h);
     }
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(SystemIniMutex);
     SystemIniBlock.x = a.left;
     SystemIniBlock.y = a.top;
     SystemIniBlock.width = uint32_t(w);
@@ -309,7 +305,7 @@ void Lib_SystemIniIO(uint32_t mode) {
     char path[1024];
     if (!iniName(name, sizeof name)) return;
     if (mode == 1) {
-        std::lock_guard lock(g_mutex);
+        std::lock_guard lock(SystemIniMutex);
         uint8_t bytes[kSystemIniSize];
         encodeIni(SystemIniBlock, bytes);
         if (!Lib_FileSave(name, bytes, kSystemIniSize)) std::fprintf(stderr, "vn: cannot write %s\n", name);
@@ -331,7 +327,7 @@ void Lib_SystemIniIO(uint32_t mode) {
     ::close(fd);
     PlatRect displays[kMaxDisplays];
     int count = std::clamp(ops().displays(displays, kMaxDisplays), 0, kMaxDisplays);
-    std::lock_guard lock(g_mutex);
+    std::lock_guard lock(SystemIniMutex);
     // A short file replaces only the bytes it has.
     uint8_t bytes[kSystemIniSize];
     encodeIni(SystemIniBlock, bytes);
@@ -339,16 +335,6 @@ void Lib_SystemIniIO(uint32_t mode) {
     SystemIni b = decodeIni(bytes);
     checkIni(&b, displays, count);
     SystemIniBlock = b;
-}
-
-SystemIni Main_SystemIniGet() {
-    std::lock_guard lock(g_mutex);
-    return SystemIniBlock;
-}
-
-void Main_SystemIniSet(const SystemIni& ini) {
-    std::lock_guard lock(g_mutex);
-    SystemIniBlock = ini;
 }
 
 void Main_ClientSizeGet(uint32_t* width, uint32_t* height) {
@@ -384,7 +370,7 @@ bool Main_AppStart() {
     makeFolder(folder);
 
     {
-        std::lock_guard lock(g_mutex);
+        std::lock_guard lock(SystemIniMutex);
         SystemIniBlock = SystemIni{};
         SavedWindowPos[0] = SavedWindowPos[1] = 0;
     }
@@ -395,7 +381,7 @@ bool Main_AppStart() {
     Lib_SystemIniIO(0);
     SystemIni ini = Main_SystemIniGet();
     {
-        std::lock_guard lock(g_mutex);
+        std::lock_guard lock(SystemIniMutex);
         SavedWindowSize[0] = ini.width;
         SavedWindowSize[1] = ini.height;
     }
@@ -476,7 +462,7 @@ uint32_t Main_FullScreenSet(uint8_t on) {
     bool minimised = with.state() == PLAT_WINDOW_MINIMIZED;
     if (on && !wasOn) {
         {
-            std::lock_guard lock(g_mutex);
+            std::lock_guard lock(SystemIniMutex);
             if (WindowFlags.fetch_and(uint8_t(~WINDOW_TAKE_POS)) & WINDOW_TAKE_POS) {
                 SavedWindowPos[0] = SystemIniBlock.x;
                 SavedWindowPos[1] = SystemIniBlock.y;
@@ -488,7 +474,7 @@ uint32_t Main_FullScreenSet(uint8_t on) {
         WindowFlags.fetch_or(WINDOW_FULLSCREEN_ON);
     } else if (!on && wasOn) {
         {
-            std::lock_guard lock(g_mutex);
+            std::lock_guard lock(SystemIniMutex);
             SystemIniBlock.x = SavedWindowPos[0];
             SystemIniBlock.y = SavedWindowPos[1];
             SystemIniBlock.width = SavedWindowSize[0];
@@ -532,7 +518,7 @@ void Main_WindowService() {
     } else if (keys & BUTTON_SIZE_RESET) {
         SystemIni b;
         {
-            std::lock_guard lock(g_mutex);
+            std::lock_guard lock(SystemIniMutex);
             SystemIniBlock.width = 1280;
             SystemIniBlock.height = 720;
             b = SystemIniBlock;

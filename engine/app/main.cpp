@@ -1,3 +1,3 @@
-#include "engine/core/frame.h"
+#include "engine/app/frame.h"
 
 int main() { return WinMain(); }

@@ -5,9 +5,7 @@
 
 #include <cstdint>
 
-extern uint8_t MainInputDone;      // 0 until the input task has run once
-extern float FrameTimeCounter;     // presented frames, 0.0 to 99999.0
-extern uint8_t FrameTimeHold;      // non-zero: the counter stands still
+#include "engine/core/engine_state.h"
 
 void Main_Init();
 // Teardown of what Main_Init made, on the game thread before the engine's

@@ -1,10 +1,10 @@
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 
 #include <cstring>
 
 namespace {
 
-#include "engine/text/cp932_tables.inc"
+#include "engine/core/cp932_tables.inc"
 
 static_assert(sizeof(kCp932EncodeRecords) / 3 == kCp932RecordCount);
 static_assert(kCp932DecodableChars < kCp932RecordCount);

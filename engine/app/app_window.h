@@ -10,31 +10,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/core/engine_state.h"
 #include "platform/plat_window.h"
 
-// The user's numeric id as decimal text; names the per-user folder.
-extern char UserId[64];
-
-// The window settings, stored whole as "system.ini" (64 bytes, little-endian).
-// Position and size are those of the last normal window: nothing is recorded
-// while the window is minimised, maximised or full screen.
-struct SystemIni {
-    int32_t x = 0, y = 0;                      // window rectangle's top-left
-    uint32_t width = 1280, height = 720;       // client size
-    uint8_t fullScreen = 0;                    // 1 on
-    uint8_t reserved[47] = {};
-};
 inline constexpr uint32_t kSystemIniSize = 64;
 inline constexpr int32_t kWindowMinWidth = 192;
 inline constexpr int32_t kWindowMinHeight = 108;
 
-// WindowFlags bits.
-enum : uint8_t {
-    WINDOW_FULLSCREEN_ON = 1,
-    WINDOW_F2_IGNORED = 2,   // set by the option screen while it shows the display settings
-    WINDOW_TAKE_POS = 4,     // full screen takes the position in SystemIni as the one to return to
-};
-extern std::atomic<uint8_t> WindowFlags;
 extern std::atomic<uint8_t> ResizePending;  // the renderer adapts at the next service
 extern std::atomic<uint8_t> CloseConfirm;   // 1: closing asks first; 0: closes at once
 
@@ -59,8 +41,6 @@ uint32_t Main_WindowKeysNewlyPressed();
 // Mode 1 writes system.ini; any other mode reads it (values checked against
 // the displays), writing it first when it does not exist.
 void Lib_SystemIniIO(uint32_t mode);
-SystemIni Main_SystemIniGet();
-void Main_SystemIniSet(const SystemIni& ini);
 // The window's current client size as last reported (full screen included).
 void Main_ClientSizeGet(uint32_t* width, uint32_t* height);
 

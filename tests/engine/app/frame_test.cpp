@@ -1,4 +1,4 @@
-#include "engine/core/frame.h"
+#include "engine/app/frame.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

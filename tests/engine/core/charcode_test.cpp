@@ -1,4 +1,4 @@
-#include "engine/text/charcode.h"
+#include "engine/core/charcode.h"
 
 #include <gtest/gtest.h>
 

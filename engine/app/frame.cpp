@@ -1,12 +1,13 @@
-#include "engine/core/frame.h"
+#include "engine/app/frame.h"
 
 #include <cstdio>
 #include <thread>
 
-#include "engine/core/app_window.h"
+#include "engine/app/app_window.h"
+#include "engine/core/cache.h"
 #include "engine/core/frame_clock.h"
 #include "engine/core/heap.h"
-#include "engine/core/main_tasks.h"
+#include "engine/app/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
 #include "engine/files/file_loader.h"
@@ -23,38 +24,19 @@
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
 
-std::atomic<uint8_t> RunState{RUN_STARTING};
-uint8_t FrameRate = 60;
-uint8_t FrameRateConfig = 60;
-uint32_t FramePeriodUs = 1000000 / 60;
-uint32_t SaveBinSizeTable[34];
 const uint64_t* MainHeapSizes = kHeapDefaultSizes;
-std::atomic<uint64_t> MainFrameCount{0};
 
 namespace {
 std::atomic<int> g_exitCode{0};
-std::atomic<uint32_t> g_timerStart{0};
-std::atomic<uint64_t (*)()> g_timerClock{nullptr};
 
 constexpr uint32_t kGameStateSize = 135752;
 constexpr uint32_t kSystemDataSize = 4379;
 constexpr uint32_t kThumbBytes = 320 * 180 * 4;
 
-// Messages on the game thread's queue go to the handler of their type.
-constexpr int kMsgHandlers = 8;
-std::atomic<uint32_t> g_msgTypes[kMsgHandlers];
-std::atomic<GameMsgHandler> g_msgHandlers[kMsgHandlers];
-
 bool takeGameMessage() {
     PlatMsg msg;
     if (!Plat_GameMsgPeek(&msg)) return false;
-    for (int i = 0; i < kMsgHandlers; ++i) {
-        GameMsgHandler handler = g_msgHandlers[i].load(std::memory_order_acquire);
-        if (handler && g_msgTypes[i].load(std::memory_order_relaxed) == msg.type) {
-            handler(msg);
-            break;
-        }
-    }
+    Main_GameMsgDispatch(msg);
     return true;
 }
 
@@ -72,20 +54,6 @@ void fatal(const char* what) {
 
 const GamePassOps kMainPassOps = {takeGameMessage, Plat_MonotonicUs, Lib_TaskPass, Main_WindowService};
 
-bool Main_GameMsgHandlerSet(uint32_t type, GameMsgHandler handler) {
-    int slot = -1;
-    for (int i = 0; i < kMsgHandlers; ++i) {
-        GameMsgHandler held = g_msgHandlers[i].load(std::memory_order_relaxed);
-        if (held && g_msgTypes[i].load(std::memory_order_relaxed) == type) slot = i;
-        if (!held && slot < 0) slot = i;
-    }
-    if (slot < 0) return false;
-    g_msgHandlers[slot].store(nullptr, std::memory_order_relaxed);
-    g_msgTypes[slot].store(type, std::memory_order_relaxed);
-    g_msgHandlers[slot].store(handler, std::memory_order_release);
-    return true;
-}
-
 uint32_t Main_FramePeriodFor(uint32_t rate) {
     if (rate < 16) rate = 16;
     if (rate > 240) rate = 240;
@@ -101,6 +69,7 @@ PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
 }
 
 bool Main_SystemInit() {
+    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(MainHeapSizes)) {
         fatal("the memory heaps could not be reserved");
         return false;
@@ -211,14 +180,3 @@ int WinMain() {
     Store_Shutdown();
     return g_exitCode.load();
 }
-
-void Lib_TimerSetClock(uint64_t (*now)()) { g_timerClock.store(now); }
-
-static uint32_t timerNow() {
-    uint64_t (*clock)() = g_timerClock.load();
-    return uint32_t(clock ? clock() : Plat_MonotonicUs());
-}
-
-void Lib_TimerStart() { g_timerStart.store(timerNow()); }
-
-bool Lib_TimerCheck(uint32_t us) { return uint32_t(timerNow() - g_timerStart.load()) >= us; }

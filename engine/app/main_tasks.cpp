@@ -1,4 +1,4 @@
-#include "engine/core/main_tasks.h"
+#include "engine/app/main_tasks.h"
 
 #include <cstdio>
 #include <cstring>
@@ -17,10 +17,6 @@
 #include "story/game_state.h"
 #include "ui/mode.h"
 #include "ui/widget.h"
-
-uint8_t MainInputDone = 0;
-float FrameTimeCounter = 0.0f;
-uint8_t FrameTimeHold = 0;
 
 namespace {
 constexpr uint16_t kGroupSystem = 401;

@@ -1,0 +1,34 @@
+// The frame driver: the UI-thread entry point, the game thread, engine
+// start-up and shutdown.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "engine/core/engine_state.h"
+
+class FrameClock;
+
+// Heap sizes start-up asks for (the program's defaults; tests pass smaller ones).
+extern const uint64_t* MainHeapSizes;
+
+// The program's entry point on the UI thread; returns the exit code.
+int WinMain();
+int Main_GameThread();
+bool Main_SystemInit();
+void Main_SystemEnd();
+
+// Frame period for a configured rate, kept within 16..240 frames per second.
+uint32_t Main_FramePeriodFor(uint32_t rate);
+
+enum PassKind { PASS_MESSAGE, PASS_BETWEEN, PASS_FRAME };
+
+// What one game-thread pass works with; the program uses the real ones.
+struct GamePassOps {
+    bool (*takeMessage)();  // handles one queued message; false when none
+    uint64_t (*now)();
+    int (*taskPass)(bool betweenFrames);
+    void (*windowService)();
+};
+extern const GamePassOps kMainPassOps;
+PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops);

@@ -1,0 +1,76 @@
+#include "engine/core/engine_state.h"
+
+#include "platform/plat_msg.h"
+#include "platform/plat_time.h"
+
+std::atomic<uint8_t> RunState{RUN_STARTING};
+uint8_t FrameRate = 60;
+uint8_t FrameRateConfig = 60;
+uint32_t FramePeriodUs = 1000000 / 60;
+uint32_t SaveBinSizeTable[34];
+std::atomic<uint64_t> MainFrameCount{0};
+
+uint8_t MainInputDone = 0;
+float FrameTimeCounter = 0.0f;
+uint8_t FrameTimeHold = 0;
+
+char UserId[64] = "00000000000000000";
+SystemIni SystemIniBlock;
+std::mutex SystemIniMutex;
+std::atomic<uint8_t> WindowFlags{0};
+
+namespace {
+std::atomic<uint32_t> g_timerStart{0};
+std::atomic<uint64_t (*)()> g_timerClock{nullptr};
+
+// Messages on the game thread's queue go to the handler of their type.
+constexpr int kMsgHandlers = 8;
+std::atomic<uint32_t> g_msgTypes[kMsgHandlers];
+std::atomic<GameMsgHandler> g_msgHandlers[kMsgHandlers];
+
+uint32_t timerNow() {
+    uint64_t (*clock)() = g_timerClock.load();
+    return uint32_t(clock ? clock() : Plat_MonotonicUs());
+}
+}  // namespace
+
+SystemIni Main_SystemIniGet() {
+    std::lock_guard lock(SystemIniMutex);
+    return SystemIniBlock;
+}
+
+void Main_SystemIniSet(const SystemIni& ini) {
+    std::lock_guard lock(SystemIniMutex);
+    SystemIniBlock = ini;
+}
+
+bool Main_GameMsgHandlerSet(uint32_t type, GameMsgHandler handler) {
+    int slot = -1;
+    for (int i = 0; i < kMsgHandlers; ++i) {
+        GameMsgHandler held = g_msgHandlers[i].load(std::memory_order_relaxed);
+        if (held && g_msgTypes[i].load(std::memory_order_relaxed) == type) slot = i;
+        if (!held && slot < 0) slot = i;
+    }
+    if (slot < 0) return false;
+    g_msgHandlers[slot].store(nullptr, std::memory_order_relaxed);
+    g_msgTypes[slot].store(type, std::memory_order_relaxed);
+    g_msgHandlers[slot].store(handler, std::memory_order_release);
+    return true;
+}
+
+bool Main_GameMsgDispatch(const PlatMsg& msg) {
+    for (int i = 0; i < kMsgHandlers; ++i) {
+        GameMsgHandler handler = g_msgHandlers[i].load(std::memory_order_acquire);
+        if (handler && g_msgTypes[i].load(std::memory_order_relaxed) == msg.type) {
+            handler(msg);
+            return true;
+        }
+    }
+    return false;
+}
+
+void Lib_TimerSetClock(uint64_t (*now)()) { g_timerClock.store(now); }
+
+void Lib_TimerStart() { g_timerStart.store(timerNow()); }
+
+bool Lib_TimerCheck(uint32_t us) { return uint32_t(timerNow() - g_timerStart.load()) >= us; }

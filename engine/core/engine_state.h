@@ -1,0 +1,67 @@
+// The engine-wide state that every layer may read: the run state and frame
+// rate, the frame counter the drawing reads, the user's id, the window flags
+// and settings block, the game thread's message handlers and the shared
+// stopwatch. The frame driver in engine/app/ owns and drives it.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+enum : uint8_t {
+    RUN_STARTING = 0xFF,  // before the game thread runs
+    RUN_INIT = 0,
+    RUN_RUNNING = 1,
+    RUN_QUIT = 99,
+};
+extern std::atomic<uint8_t> RunState;
+extern uint8_t FrameRate;        // read once at start-up
+extern uint8_t FrameRateConfig;  // copy for text and effect timing
+extern uint32_t FramePeriodUs;
+extern uint32_t SaveBinSizeTable[34];
+// Frame passes run since start-up.
+extern std::atomic<uint64_t> MainFrameCount;
+
+extern uint8_t MainInputDone;   // 0 until the input task has run once
+extern float FrameTimeCounter;  // presented frames, 0.0 to 99999.0
+extern uint8_t FrameTimeHold;   // non-zero: the counter stands still
+
+// The user's numeric id as decimal text; names the per-user folder.
+extern char UserId[64];
+
+// The window settings, stored whole as "system.ini" (64 bytes, little-endian).
+// Position and size are those of the last normal window: nothing is recorded
+// while the window is minimised, maximised or full screen.
+struct SystemIni {
+    int32_t x = 0, y = 0;                 // window rectangle's top-left
+    uint32_t width = 1280, height = 720;  // client size
+    uint8_t fullScreen = 0;               // 1 on
+    uint8_t reserved[47] = {};
+};
+// The block and its one lock (the window code also keeps what full screen
+// returns to under it).
+extern SystemIni SystemIniBlock;
+extern std::mutex SystemIniMutex;
+SystemIni Main_SystemIniGet();
+void Main_SystemIniSet(const SystemIni& ini);
+
+// WindowFlags bits.
+enum : uint8_t {
+    WINDOW_FULLSCREEN_ON = 1,
+    WINDOW_F2_IGNORED = 2,  // set by the option screen while it shows the display settings
+    WINDOW_TAKE_POS = 4,    // full screen takes the position in SystemIni as the one to return to
+};
+extern std::atomic<uint8_t> WindowFlags;
+
+// The handler of the game thread's messages of one type (movie events, ...);
+// false when the table is full. Messages of other types are dropped.
+struct PlatMsg;
+using GameMsgHandler = void (*)(const PlatMsg& msg);
+bool Main_GameMsgHandlerSet(uint32_t type, GameMsgHandler handler);
+// Hands one message to the handler of its type; false when the message has none.
+bool Main_GameMsgDispatch(const PlatMsg& msg);
+
+// The one shared stopwatch, in microseconds of the monotonic clock.
+void Lib_TimerStart();
+bool Lib_TimerCheck(uint32_t us);
+// Replaces the stopwatch's time source (null restores the monotonic clock).
+void Lib_TimerSetClock(uint64_t (*now)());
