@@ -62,6 +62,7 @@ uint32_t Main_FramePeriodFor(uint32_t rate) {
 
 PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
     if (ops.takeMessage()) return PASS_MESSAGE;
+    if (FramePeriodUs != clock.periodUs()) clock.setPeriod(FramePeriodUs);
     bool frame = clock.step(ops.now());
     ops.taskPass(!frame);
     ops.windowService();
