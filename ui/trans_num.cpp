@@ -157,6 +157,7 @@ int32_t GSL_SystemTransNumCopy(int32_t source, int32_t* intTarget, float* floatT
 
 int32_t GSL_SystemTransNumCB(void* work) {
     auto* w = static_cast<TransNumWork*>(work);
+    if (!w) return 1;
     TaskRecord* record = GSL_WidgetRecord(&w->head);
     if (record && record->finishRequest) {
         Lib_TaskDel(uint32_t(w->head.slot));  // frees the work area: touch nothing after

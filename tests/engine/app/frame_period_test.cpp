@@ -30,18 +30,10 @@ TEST(FramePeriod, TheClockTakesANewPeriodOverFromTheNextPass) {
     EXPECT_EQ(Main_GamePass(clock, ops), PASS_BETWEEN);
     g_now += 1;
     EXPECT_EQ(Main_GamePass(clock, ops), PASS_FRAME);
-    g_now += 33333;
-    EXPECT_EQ(Main_GamePass(clock, ops), PASS_FRAME);
-
-    // Back to 60 a second.
-    FramePeriodUs = 16666;
-    g_now += 16666;
-    EXPECT_EQ(Main_GamePass(clock, ops), PASS_FRAME);
-    g_now += 16665;
-    EXPECT_EQ(Main_GamePass(clock, ops), PASS_BETWEEN);
 
     // A period of 0 counts as one microsecond rather than dividing by zero.
     FramePeriodUs = 0;
+    g_now += 5;
     EXPECT_EQ(Main_GamePass(clock, ops), PASS_FRAME);
     EXPECT_EQ(Main_GamePass(clock, ops), PASS_BETWEEN);
     g_now += 1;
