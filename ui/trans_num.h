@@ -38,7 +38,8 @@ struct TransNumWork {
 };
 
 // Start a transition of an integer or a float target; the task slot, or -1
-// (nothing registered) when no task or work area could be had.
+// (nothing registered) without a target or when no task or work area could
+// be had.
 int32_t GSL_SystemTransNumSet(int32_t* target, int32_t goal, int32_t frames, int8_t mode, uint16_t priority,
                               uint16_t group, uint8_t flags);
 int32_t GSL_SystemTransNumSetF(float* target, float goal, int32_t frames, int8_t mode, uint16_t priority,
