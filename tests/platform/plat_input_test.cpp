@@ -3,7 +3,9 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
+#include <string>
 
 namespace {
 void feed(uint32_t type, void (*fill)(SDL_Event&)) {
@@ -166,6 +168,41 @@ TEST(PlatInput, KnownPadIsReadByPlace) {
     SDL_JoystickDetachVirtual(index);
     feed(SDL_JOYDEVICEREMOVED, [](SDL_Event& e) { e.jdevice.which = id; });
     EXPECT_EQ(snapshot().padPresent, 0);
+    SDL_FlushEvents(SDL_JOYAXISMOTION, SDL_CONTROLLERSENSORUPDATE);
+    Plat_InputStop();
+}
+
+// A device SDL does not know becomes a known pad when SDL_GAMECONTROLLERCONFIG
+// (read when the pads are opened) gives its layout: its button 5 is then the
+// east button, engine button 2.
+TEST(PlatInput, LayoutFromTheEnvironmentIsUsed) {
+    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    // The device's id, as a mapping names it (without the name's checksum).
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
+    int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_UNKNOWN, 4, 13, 1);
+    char guid[64] = "";
+    if (index >= 0) SDL_JoystickGetGUIDString(SDL_JoystickGetDeviceGUID(index), guid, sizeof guid);
+    if (index >= 0) SDL_JoystickDetachVirtual(index);
+    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+    if (index < 0) GTEST_SKIP() << "no virtual joystick: " << SDL_GetError();
+    guid[4] = guid[5] = guid[6] = guid[7] = '0';
+    std::string mapping = std::string(guid) + ",Engine test stick,a:b1,b:b5,x:b0,y:b3,leftx:a0,lefty:a1,";
+    setenv("SDL_GAMECONTROLLERCONFIG", mapping.c_str(), 1);
+    Plat_InputStart();
+    unsetenv("SDL_GAMECONTROLLERCONFIG");
+    index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_UNKNOWN, 4, 13, 1);
+    SDL_Joystick* stick = index >= 0 ? SDL_JoystickOpen(index) : nullptr;
+    ASSERT_NE(stick, nullptr);
+    SDL_JoystickSetVirtualButton(stick, 5, SDL_PRESSED);
+    SDL_JoystickUpdate();
+    feed(SDL_JOYDEVICEADDED, [](SDL_Event&) {});
+    PlatInputState s = snapshot();
+    EXPECT_EQ(s.padPresent, 1);
+    EXPECT_EQ(s.padButtons[2], kPlatDown);
+    EXPECT_EQ(s.padButtons[5], 0);
+
+    SDL_JoystickClose(stick);
+    SDL_JoystickDetachVirtual(index);
     SDL_FlushEvents(SDL_JOYAXISMOTION, SDL_CONTROLLERSENSORUPDATE);
     Plat_InputStop();
 }
