@@ -132,7 +132,8 @@ void LineBreak(TextCursor* c) {
     c->penY = SubWrap(c->penY, Lib_TagRubiCheck(c, r->text + c->offset));
     // Only x: the block's vertical offset applies once, at the start of a pass.
     if (r->renderFlags & kAlignFlags) {
-        if (c->feedAt < c->offset) c->feedAt = int32_t(NextFeed(r->text + c->offset, r->text + kTextBufferSize) - r->text);
+        if (c->feedAt < c->offset)
+            c->feedAt = int32_t(NextFeed(r->text + c->offset, r->text + kTextBufferSize) - r->text);
         c->penX = LineStart(r, r->text + c->offset, false, r->text + c->feedAt).x;
     } else {
         c->penX = 0;

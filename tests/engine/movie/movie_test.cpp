@@ -363,6 +363,18 @@ protected:
         GlTest::TearDown();
     }
     static bool Black(Bgra p) { return p.r < 8 && p.g < 8 && p.b < 8; }
+    // Frames until the player shows its first picture (serial 0: none within 50).
+    static PlatMovieFrame FirstFrame() {
+        PlatMovieFrame f{};
+        for (int i = 0; i < 50 && !f.serial; ++i) {
+            Frame();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            int32_t m = 0;
+            while (m < kPlatMovieSlots && Plat_MovieGetState(m) == PLAT_MOVIE_CLOSED) ++m;
+            if (Lib_MoviePlayerState() == PLAYER_STARTED && Plat_MovieLockFrame(m, &f)) Plat_MovieUnlockFrame(m);
+        }
+        return f;
+    }
     bool started_ = false;
 };
 
@@ -450,14 +462,7 @@ TEST_F(MovieGlTest, ColourBarsShowTheirColoursForEveryPictureLayout) {
         ASSERT_FALSE(file.empty());
         Lib_MoviePlay("movie/bars.avi", 9);
         Serve(true, file.data(), file.size());
-        PlatMovieFrame f{};
-        for (int i = 0; i < 50 && !f.serial; ++i) {
-            Frame();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            int32_t m = 0;
-            while (m < kPlatMovieSlots && Plat_MovieGetState(m) == PLAT_MOVIE_CLOSED) ++m;
-            if (Lib_MoviePlayerState() == PLAYER_STARTED && Plat_MovieLockFrame(m, &f)) Plat_MovieUnlockFrame(m);
-        }
+        const PlatMovieFrame f = FirstFrame();
         ASSERT_GT(f.serial, 0u);
         EXPECT_EQ(f.format, c.format);
         Lib_MoviePaint();
@@ -489,15 +494,7 @@ TEST_F(MovieGlTest, AWideMovieFillsTheWidthBetweenBarsAboveAndBelow) {
     ASSERT_FALSE(file.empty());
     Lib_MoviePlay("movie/wide.avi", 9);
     Serve(true, file.data(), file.size());
-    PlatMovieFrame f{};
-    for (int i = 0; i < 50 && !f.serial; ++i) {
-        Frame();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        int32_t m = 0;
-        while (m < kPlatMovieSlots && Plat_MovieGetState(m) == PLAT_MOVIE_CLOSED) ++m;
-        if (Lib_MoviePlayerState() == PLAYER_STARTED && Plat_MovieLockFrame(m, &f)) Plat_MovieUnlockFrame(m);
-    }
-    ASSERT_GT(f.serial, 0u);
+    ASSERT_GT(FirstFrame().serial, 0u);
     Lib_MoviePaint();
     Image w = ReadFramebuffer(0, kTestWindowWidth, kTestWindowHeight);
     // 1920×800 from y = 140.
