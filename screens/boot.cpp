@@ -39,6 +39,7 @@ void GSL_BootModeCB() {
 
 void GSL_LogoModeCB() {
     const FontLoadWork* w = FontLoad();
-    if (w && w->result != 0) Lib_TaskDel(uint32_t(g_fontTask));
-    if (!w || w->result != 0) g_fontTask = -1;
+    if (w && w->result == 0) return;  // still loading
+    if (w) Lib_TaskDel(uint32_t(g_fontTask));
+    g_fontTask = -1;
 }
