@@ -105,8 +105,9 @@ void Lib_SpriteSetFullFrame(SpriteRecord* record);
 // or a capture sprite with a capture entry; -1 when no slot is free.
 int32_t Lib_SpriteCopy(int32_t start, int32_t source);
 // Releases a slot that is in use and ready or failed, or a capture sprite
-// before its first capture (a pending load is left alone): draw entries, cache tag, GL objects and buffers no other in-use
-// sprite holds; then resets it.
+// before its first capture (a pending load is left alone): draw entries,
+// cache tag, GL objects and buffers no other in-use sprite holds; then
+// resets it.
 void Lib_SpriteFree(int32_t slot);
 // Deletes the record's textures (the mask's too when withMask) and sampler
 // that no other in-use record holds, and zeroes those fields.
