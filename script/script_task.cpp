@@ -119,15 +119,17 @@ void GSL_ScriptStep(ScriptState* script) {
 
 const ArcView* GSL_ScriptArcGet() {
     static ArcView arc;
-    static const void* opened = nullptr;
-    static uint64_t openedSize = 0;
+    static const void* checked = nullptr;
+    static uint64_t checkedSize = 0;
     void* data = nullptr;
     uint64_t size = 0;
     if (Lib_CashLookup(kScriptArc, &data, &size) != 1 || !data) return nullptr;
-    if (data != opened || size != openedSize) {
-        opened = data;
-        openedSize = size;
-        if (!Lib_ArcOpen(&arc, data, size)) return nullptr;
+    // The directory is checked at every look-up (the entry may have been
+    // reloaded in the same place); the limits are reported once per container.
+    if (!Lib_ArcOpen(&arc, data, size)) return nullptr;
+    if (data != checked || size != checkedSize) {
+        checked = data;
+        checkedSize = size;
         bool tooLarge = arc.count > kMemberCountLimit;
         for (uint32_t i = 0; i < arc.count && !tooLarge; ++i) {
             const uint8_t* member = nullptr;
@@ -139,7 +141,7 @@ const ArcView* GSL_ScriptArcGet() {
             Lib_DebugPrintf("Error -> GSL_ScriptArcGet(%s): over %u members or a member of 1 MiB or more\n",
                             kScriptArc, unsigned(kMemberCountLimit));
     }
-    return arc.data ? &arc : nullptr;
+    return &arc;
 }
 
 bool GSL_ScriptSpritesIdle(int32_t) {
