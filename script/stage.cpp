@@ -87,11 +87,15 @@ void GSL_ResPathMake(int32_t kind, const char* name, char* out, uint32_t outSize
 
 namespace {
 
-// The next "<keywait " of a script from an offset, with its number; the last
-// answer is kept, since the skip test runs many times a frame.
+// The next "<keywait " of a script from an offset, with its number. The skip
+// test runs many times a frame, so the answer is kept: it holds for every
+// read offset from the scan's start up to the keywait found (or the end),
+// since read offsets lie on character boundaries and the character rule
+// depends on the bytes alone.
 struct KeywaitScan {
     const char* text = nullptr;
     uint32_t size = 0, from = 0;
+    uint32_t at = 0;  // offset of the keywait's '<', or the size when none
     bool found = false;
     int32_t id = 0;
 };
@@ -100,20 +104,24 @@ KeywaitScan g_scan;
 void ScanKeywait(const ScriptState* s) {
     static constexpr char kKey[] = "<keywait ";
     constexpr uint32_t kLen = sizeof kKey - 1;
-    if (g_scan.text == s->text && g_scan.size == s->size && g_scan.from == s->readOffset) return;
-    g_scan = KeywaitScan{s->text, s->size, s->readOffset, false, 0};
+    if (g_scan.text == s->text && g_scan.size == s->size && g_scan.from <= s->readOffset &&
+        s->readOffset <= g_scan.at)
+        return;
+    g_scan = KeywaitScan{s->text, s->size, s->readOffset, s->size, false, 0};
     const uint8_t* t = reinterpret_cast<const uint8_t*>(s->text);
     for (uint32_t i = s->readOffset; i < s->size;) {
-        if (t[i] == '<' && s->size - i >= kLen && std::memcmp(t + i, kKey, kLen) == 0) {
+        const uint8_t b = t[i];
+        if (b == '<' && s->size - i >= kLen && std::memcmp(t + i, kKey, kLen) == 0) {
             char digits[32];
             uint32_t k = 0;
             for (uint32_t j = i + kLen; j < s->size && k < sizeof digits - 1 && t[j]; ++j) digits[k++] = char(t[j]);
             digits[k] = 0;
+            g_scan.at = i;
             g_scan.found = true;
             g_scan.id = GSL_ScriptAtoi(digits, nullptr);
             return;
         }
-        i += GSL_ScriptIsLead(t[i]) && i + 1 < s->size ? 2 : 1;
+        i += GSL_ScriptIsLead(b) && i + 1 < s->size && t[i + 1] ? 2 : 1;
     }
 }
 
