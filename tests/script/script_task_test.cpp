@@ -219,7 +219,7 @@ TEST_F(ScriptTask, AHandlerEndingItsOwnTaskLeavesTheWorkAlive) {
         // As a returnmenu ends the story screen's task: refused while it
         // runs, so only its finish request is set.
         g_endResult = GSL_ScriptTaskEnd(script_env::g_storySlot);
-        TaskTable.slots[script_env::g_storySlot]->finishRequest = 1;
+        if (!g_endResult) TaskTable.slots[script_env::g_storySlot]->finishRequest = 1;
         c->script->status |= SCRIPT_BUSY;
         c->step = 999;
         std::memset(c->priv, 0x5A, sizeof c->priv);
