@@ -63,6 +63,7 @@ COMMANDS = {
     "debug": 149,
 }
 
+_INDICES = set(COMMANDS.values())
 _ENCODE = None
 
 
@@ -246,7 +247,8 @@ def _tags(data, where, warn):
             raise vndata.DataError("%s: command name of %d bytes (at most %d)" % (where.at(i), len(name), NAME_LIMIT))
         if len(words) > ARG_LIMIT:
             raise vndata.DataError("%s: %d arguments (at most %d)" % (where.at(i), len(words), ARG_LIMIT))
-        if _numeric(name) is None and name.decode("latin-1") not in COMMANDS:
+        number = _numeric(name)
+        if (name.decode("latin-1") not in COMMANDS if number is None else number not in _INDICES):
             warn("%s: unknown command %r" % (where.at(i), name.decode("cp932", "replace")))
         yield i, tag, words
         i = end

@@ -355,11 +355,12 @@ class ScriptDataTest(unittest.TestCase):
         self.refused('<text "a>b', "tag not closed")
 
     def test_warnings(self):
-        _, w = self.convert("<imagex 1>\n<10 a>\n*top\n<wait>\n; <no>\r\n<text a>")
-        self.assertEqual(len(w), 3, w)
+        _, w = self.convert("<imagex 1>\n<10 a>\n*top\n<wait>\n; <no>\r\n<text a><3 x>")
+        self.assertEqual(len(w), 4, w)
         self.assertIn("t.txt:1:1: unknown command 'imagex'", w[0])
         self.assertIn("t.txt:5:3: '<' inside a ';' comment", w[1])
-        self.assertIn("t.txt:3:1: label line not followed by <label>", w[2])
+        self.assertIn("t.txt:6:9: unknown command '3'", w[2])
+        self.assertIn("t.txt:3:1: label line not followed by <label>", w[3])
 
     def test_label_index(self):
         a = script_data.script_bytes("*top\n<label>\n; \u3042\n*next x\n<label>\n", "a.txt")
