@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,14 @@ namespace {
 std::vector<std::string> g_called;
 void screenA() { g_called.push_back("A"); }
 void screenB() { g_called.push_back("B"); }
+
+// A kept (suspend state 1) context of a screen: nothing to reload.
+std::unique_ptr<ScreenWork> keptContext(ModeFunction screen) {
+    auto work = std::make_unique<ScreenWork>();
+    work->screenId = screen;
+    work->suspended = SCREEN_KEPT;
+    return work;
+}
 
 class MainModeTest : public ::testing::Test {
 protected:
@@ -36,7 +45,8 @@ TEST_F(MainModeTest, EmptyStackGetsTheLogoUncalledAndTheTopRuns) {
 }
 
 TEST_F(MainModeTest, SuspendedTopIsRestoredBeforeItRunsAgain) {
-    ScreenWork work{screenB, 1};
+    auto context = keptContext(screenB);
+    ScreenWork& work = *context;
     ScreenWorkTable[3] = &work;
     ModeStack[0] = screenA;
     ModeStack[1] = screenB;
@@ -52,13 +62,17 @@ TEST_F(MainModeTest, SuspendedTopIsRestoredBeforeItRunsAgain) {
 }
 
 TEST_F(MainModeTest, FullStackWithSuspendedTopRestoresInPlace) {
-    ScreenWork work{screenB, 1};
+    auto context = keptContext(screenB);
+    ScreenWork& work = *context;
     ScreenWorkTable[0] = &work;
     for (auto& e : ModeStack) e = screenA;
     ModeStack[kModeStackSize - 1] = screenB;
 
     Main_ModeCB(nullptr);
     EXPECT_EQ(work.suspended, 0);
+    // Restored in place: the top is the screen itself and stays.
+    EXPECT_EQ(ModeStack[kModeStackSize - 1], screenB);
+    EXPECT_EQ(ModeStack[kModeStackSize - 2], screenA);
     Main_ModeCB(nullptr);
     EXPECT_EQ(g_called, std::vector<std::string>{"B"});
 }
