@@ -7,6 +7,7 @@
 #include "engine/core/heap.h"
 #include "engine/render/camera.h"
 #include "engine/sound/sound.h"
+#include "ui/engine_services.h"
 #include "ui/screen_restore.h"
 #include "ui/widget_delete.h"
 
@@ -103,13 +104,13 @@ void GSL_WorkClear(int32_t index, uint8_t release) {
         // went at the release, and its handles may name others' objects now.
         if (release) return;
         for (ScreenLayerSlot& l : w->layers)
-            if (l.handle >= 0 && l.snapshot.effectParams[10] == 1.0f) Lib_SpriteFree(l.handle);
+            if (l.handle >= 0 && GSL_SpriteKept(l.snapshot)) Lib_SpriteFree(l.handle);
         for (int32_t task : w->tasks) endTask(task);
         return;
     }
     for (ScreenLayerSlot& l : w->layers) {
         if (release && l.handle >= 0 && l.handle < kSpriteSlots &&
-            (SpriteTable[l.handle].flags & SPRITE_IN_USE) && SpriteTable[l.handle].effectParams[10] == 1.0f) {
+            (SpriteTable[l.handle].flags & SPRITE_IN_USE) && GSL_SpriteKept(SpriteTable[l.handle])) {
             if (Lib_SpriteIsLive(l.handle)) SpriteTable[l.handle].visible = 0;
             continue;
         }

@@ -8,6 +8,7 @@
 #include "engine/render/sprite_load.h"
 #include "engine/sound/sound.h"
 #include "platform/plat_gl_api.h"
+#include "ui/engine_services.h"
 #include "ui/screen_slots.h"
 
 uint8_t WorkRestorePhase = 0;
@@ -127,9 +128,7 @@ void TextAttr(const ScreenTextSlot& t) {
         r->revealed = s.revealed;
     } else {
         // A text still revealing comes back fully shown.
-        r->finished = 1;
-        r->revealed = kTextBufferSize;
-        if (r->fadeIn) std::memset(r->alpha, int(r->colour >> 24), sizeof r->alpha);
+        GSL_TextShowFully(r);
     }
 }
 
@@ -181,7 +180,7 @@ void GSL_WorkRestoreLoadAt(int32_t index) {
     w->released = 0;
     for (int32_t i = 0; i < kScreenLayers; ++i) {
         ScreenLayerSlot& l = w->layers[i];
-        if (l.handle < 0 || l.source != -1 || l.snapshot.effectParams[10] == 1.0f) continue;
+        if (l.handle < 0 || l.source != -1 || GSL_SpriteKept(l.snapshot)) continue;
         const int32_t old = l.handle;
         l.handle = -1;
         const char* file = l.file[0] ? l.file : nullptr;

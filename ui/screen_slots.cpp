@@ -5,6 +5,7 @@
 #include "engine/core/charcode.h"
 #include "engine/render/sprite_load.h"
 #include "engine/sound/sound.h"
+#include "ui/engine_services.h"
 
 void GSL_WorkNameCopy(char* dst, size_t size, const char* src) {
     size_t n = 0;
@@ -92,8 +93,7 @@ bool GSL_WorkLayersReadyIn(const ScreenWork* w) {
     if (!w) return true;
     for (const ScreenLayerSlot& l : w->layers) {
         if (l.handle < 0 || l.handle >= kSpriteSlots) continue;
-        if ((SpriteTable[l.handle].flags & (SPRITE_IN_USE | SPRITE_FAILED | SPRITE_READY)) == SPRITE_IN_USE)
-            return false;
+        if (GSL_SpriteLoading(SpriteTable[l.handle])) return false;
     }
     return true;
 }
