@@ -218,7 +218,8 @@ void GSL_WorkRestoreAttrAt(int32_t index) {
     int32_t pending[kScreenLayers];
     int32_t pendingCount = 0;
     for (ScreenLayerSlot& l : w->layers) {
-        if (l.handle >= 0 && l.source != -1) {
+        // A kept copy was never freed: it is re-applied, not re-made.
+        if (l.handle >= 0 && l.source != -1 && !GSL_SpriteKept(l.snapshot)) {
             pending[&l - w->layers] = l.handle;
             l.handle = -1;
             ++pendingCount;
