@@ -89,7 +89,12 @@ void LayerAttr(const ScreenLayerSlot& l) {
     // After the rectangle, which may have moved the centre.
     if (s.centerX != kSpriteUnset) Lib_SpriteSetCenter(h, {s.centerX, s.centerY}, {s.shiftX, s.shiftY});
     std::memcpy(r->effectParams, s.effectParams, sizeof r->effectParams);
-    if (s.drawCallback) Lib_SpriteSetDrawCB(h, s.drawCallback, reinterpret_cast<uint64_t>(r));
+    // An entry that already calls the snapshot's callback on this record
+    // stays (it was linked from the priority just restored).
+    const bool sameEntry = r->drawEntry >= 0 && r->drawCallback == s.drawCallback &&
+                           DrawList.entries[r->drawEntry].callback == s.drawCallback &&
+                           DrawList.entries[r->drawEntry].arg == reinterpret_cast<uint64_t>(r);
+    if (s.drawCallback && !sameEntry) Lib_SpriteSetDrawCB(h, s.drawCallback, reinterpret_cast<uint64_t>(r));
     if (!Lib_SpriteIsLive(h)) return;
     r->secondSprite = s.secondSprite;
     r->camera = s.camera;

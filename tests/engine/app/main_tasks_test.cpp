@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/task.h"
 #include "engine/movie/movie.h"
 #include "ui/mode.h"
 
@@ -14,10 +15,12 @@ std::vector<std::string> g_called;
 void screenA() { g_called.push_back("A"); }
 void screenB() { g_called.push_back("B"); }
 
-// A kept (suspend state 1) context of a screen: nothing to reload.
-std::unique_ptr<ScreenWork> keptContext(ModeFunction screen) {
+// A kept (suspend state 1) context of a screen in table entry `index`:
+// nothing to reload.
+std::unique_ptr<ScreenWork> keptContext(ModeFunction screen, int index) {
     auto work = std::make_unique<ScreenWork>();
-    work->screenId = screen;
+    ScreenWorkTable[index] = work.get();
+    GSL_WorkInit(index, screen);
     work->suspended = SCREEN_KEPT;
     return work;
 }
@@ -27,6 +30,9 @@ protected:
     void SetUp() override {
         for (auto& e : ModeStack) e = nullptr;
         for (auto& w : ScreenWorkTable) w = nullptr;
+        // No tasks: the restore looks at the task table (left stale by
+        // earlier tests whose heaps are gone).
+        for (auto& t : TaskTable.slots) t = nullptr;
         g_called.clear();
         Lib_MovieInit();
     }
@@ -45,9 +51,8 @@ TEST_F(MainModeTest, EmptyStackGetsTheLogoUncalledAndTheTopRuns) {
 }
 
 TEST_F(MainModeTest, SuspendedTopIsRestoredBeforeItRunsAgain) {
-    auto context = keptContext(screenB);
+    auto context = keptContext(screenB, 3);
     ScreenWork& work = *context;
-    ScreenWorkTable[3] = &work;
     ModeStack[0] = screenA;
     ModeStack[1] = screenB;
 
@@ -62,9 +67,8 @@ TEST_F(MainModeTest, SuspendedTopIsRestoredBeforeItRunsAgain) {
 }
 
 TEST_F(MainModeTest, FullStackWithSuspendedTopRestoresInPlace) {
-    auto context = keptContext(screenB);
+    auto context = keptContext(screenB, 0);
     ScreenWork& work = *context;
-    ScreenWorkTable[0] = &work;
     for (auto& e : ModeStack) e = screenA;
     ModeStack[kModeStackSize - 1] = screenB;
 
