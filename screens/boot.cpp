@@ -60,6 +60,7 @@ void LogoCreate(ScreenWork*) {
     if (t >= 0 && TextTable[t]) {
         const TextPos pos{640, -640, 0};
         Lib_TextPosSet(t, &pos);
+        Lib_TextPrioSet(t, kLogoPriority);
         TextTable[t]->renderFlags = TEXT_ALIGN_CENTRE;
         TextTable[t]->state |= TEXT_STATE_DRAWN;
     }
