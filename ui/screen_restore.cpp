@@ -208,7 +208,13 @@ void GSL_WorkRestoreLoadAt(int32_t index) {
     }
     for (int32_t i = 0; i < kScreenSounds; ++i) {
         ScreenSoundSlot& s = w->sounds[i];
-        if (s.handle < 0 || s.restoreKind < 0) continue;
+        if (s.handle < 0) continue;
+        if (s.restoreKind < 0) {
+            // Faded out at the release and not replayed: its channel is
+            // anyone's now.
+            s.handle = -1;
+            continue;
+        }
         const int32_t repeat = s.snapshot.repeat;
         // Held silent from the request on, until the attributes are back.
         bool played = Lib_SoundRequest(SoundChannelTable[i], s.file, repeat, 0, nullptr, SOUND_PAUSE_REQUEST);
@@ -296,7 +302,7 @@ bool GSL_WorkRestoreStep() {
     if (w->suspended == SCREEN_RELEASED)
         for (int32_t i = 0; i < kScreenWorkSlots; ++i)
             if (InSet(i, restored)) GSL_WorkRestoreAttrAt(i);
-    for (int32_t slot = 0; slot < kTaskSlots; ++slot) {
+    for (int32_t slot = 0; w->suspended != SCREEN_ACTIVE && slot < kTaskSlots; ++slot) {
         TaskRecord* t = TaskTable.slots[slot];
         if (!t || t->group != kScreenTaskGroup || w->pauseOwner[slot] != t->callback) continue;
         t->suspended = w->pause[slot];

@@ -230,6 +230,7 @@ TEST_F(ScreenRestoreTest, ReleasedScreenComesBackAsItWas) {
     EXPECT_EQ(Voice(0).mB, expectedMb);
     EXPECT_EQ(SoundChannelTable[0].st.volume.load(), 40.0f);
     EXPECT_EQ(Lib_SoundStateGet(3), 0);
+    EXPECT_EQ(GSL_WorkSoundGet(a, 3), -1);
     EXPECT_EQ(TaskTable.slots[t1]->suspended, 0);
     EXPECT_EQ(TaskTable.slots[t2]->suspended, 1);
 
