@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "engine/app/frame.h"
@@ -58,6 +59,15 @@ const ModeFunction kScreens[8] = {Dispatch<0>, Dispatch<1>, Dispatch<2>, Dispatc
 TextOps g_textOps;
 
 bool RunTool(const std::string& tool, const std::string& batch) {
+    if (tool == "pack.py" || tool == "vndata.py") {
+        // vndata's command line is pack.py, one command a line.
+        std::istringstream lines(batch);
+        for (std::string line; std::getline(lines, line);) {
+            std::string cmd = "python3 " VN_SOURCE_DIR "/tools/pack.py " + line + " >/dev/null";
+            if (std::system(cmd.c_str()) != 0) return false;
+        }
+        return true;
+    }
     std::ofstream("batch_" + tool + ".txt") << batch;
     std::string cmd = "python3 " VN_SOURCE_DIR "/tools/" + tool + " batch batch_" + tool + ".txt >/dev/null";
     return std::system(cmd.c_str()) == 0;
@@ -225,8 +235,9 @@ bool ScreenHarness::Files(std::initializer_list<DataFile> files) {
         for (size_t at; (at = line.find("{}")) != std::string::npos;) line.replace(at, 2, p.string());
         batches[f.tool] += line + "\n";
     }
-    for (auto& [tool, batch] : batches)
-        if (!RunTool(tool, batch)) return false;
+    // Pictures and sounds first: containers and tables may hold them.
+    for (const char* tool : {"image_data.py", "sound_data.py", "vndata.py", "pack.py"})
+        if (batches.count(tool) && !RunTool(tool, batches[tool])) return false;
     Lib_PcArcClose();
     if (std::system("python3 " VN_SOURCE_DIR "/tools/pack.py pcarc data/data_00.pcarc root >/dev/null") != 0)
         return false;

@@ -25,7 +25,8 @@
 #include "ui/mode.h"
 
 // One file of the scratch data root: bytes written as they are, or a line of
-// one of the project's writers ("{}" stands for the file's path).
+// one of the project's writers ("{}" stands for the file's path; for
+// "vndata.py" the line is a tools/pack.py command, run after the others).
 struct DataFile {
     std::string path;  // engine path, under root/
     std::string bytes;

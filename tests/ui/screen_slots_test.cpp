@@ -12,7 +12,9 @@ using ScreenSlotsTest = ScreenHarness;
 
 TEST_F(ScreenSlotsTest, CopiesFollowTheirSourceAndWaitForItsLoad) {
     if (IsSkipped()) return;
-    ASSERT_TRUE(Files({Tool("image_data.py", "visual/a.ext", "ext0 {} --size 16 8")}));
+    ASSERT_TRUE(Files({Tool("image_data.py", "visual/a.ext", "ext0 {} --size 16 8"),
+                       Tool("image_data.py", "../parts/b.ext", "ext0 {} --size 8 8"),
+                       Tool("vndata.py", "visual/parts.arc", "arc {} root/../parts/b.ext")}));
     const ModeFunction s = TestScreen(0);
     EXPECT_TRUE(GSL_WorkLayersReady(s));  // no context yet
     ScreenWork* w = MakeContext(s);
@@ -42,6 +44,14 @@ TEST_F(ScreenSlotsTest, CopiesFollowTheirSourceAndWaitForItsLoad) {
     EXPECT_EQ(w->layers[9].source, -1);
     for (uint32_t dst : {10u, 20u, 30u}) EXPECT_EQ(w->layers[dst].source, 9) << dst;
     EXPECT_TRUE(Lib_SpriteIsLive(GSL_WorkLayerGet(s, 20)));
+
+    // A container member, the container queued for loading.
+    const int32_t member = GSL_WorkLayerLoad(s, 50, -1, "b.ext", -1, 1, nullptr, "visual/parts.arc");
+    ASSERT_GE(member, 0);
+    EXPECT_STREQ(w->layers[50].container, "visual/parts.arc");
+    FramesUntil([&] { return GSL_WorkLayersReady(s); }, 10, "the member");
+    EXPECT_EQ(Lib_SpriteGetState(member), 2);
+    EXPECT_EQ(SpriteTable[member].textureWidth, 8);
 }
 
 TEST_F(ScreenSlotsTest, SoundsKeepTheirRestoreKindOnlyWhenEndless) {
