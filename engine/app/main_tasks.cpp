@@ -13,8 +13,10 @@
 #include "engine/render/sprite.h"
 #include "engine/render/sprite_load.h"
 #include "screens/boot.h"
+#include "script/script_task.h"
 #include "shaders/text_programs.h"
 #include "story/game_state.h"
+#include "story/story_screen.h"
 #include "ui/mode.h"
 #include "ui/widget.h"
 
@@ -100,7 +102,16 @@ int topEntry() {
 }
 }  // namespace
 
+void (*MainTestHook)() = nullptr;
+
+void Main_ScreenCallsSet() {
+    ScreenUpper.scriptTaskEnd = GSL_ScriptTaskEnd;
+    ScreenUpper.scriptStatusGet = GSL_ScriptStatusGet;
+    ScreenUpper.storyScreen = GSL_StoryModeCB;
+}
+
 void Main_Init() {
+    Main_ScreenCallsSet();
     TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
     Lib_MesLoad();
     for (const MainTask& t : kMainTasks) Lib_TaskSet(t.name, t.callback, t.priority, t.group, t.flags);
@@ -115,6 +126,8 @@ void Main_Init() {
 }
 
 void Main_InitEnd() {
+    // No screen's sprite, text or sound may outlive the renderer.
+    GSL_WorkDeleteAll();
     Lib_WipeProgramsRelease();
     if (DispColorWork* w = colourOverlay()) {
         for (int32_t task : w->componentTasks)
@@ -189,4 +202,7 @@ int32_t Main_DrawACB(void*) {
 
 int32_t Main_VblankCB(void*) { return 0; }
 
-int32_t Main_FlipCB(void*) { return 0; }
+int32_t Main_FlipCB(void*) {
+    if (MainTestHook) MainTestHook();
+    return 0;
+}

@@ -8,6 +8,9 @@
 #include "engine/core/engine_state.h"
 
 void Main_Init();
+// Gives the screen framework the calls it needs of the layers above it
+// (Main_Init does it; tests that skip Main_Init call it themselves).
+void Main_ScreenCallsSet();
 // Teardown of what Main_Init made, on the game thread before the engine's
 // own shutdown.
 void Main_InitEnd();
@@ -19,3 +22,7 @@ int32_t Main_DrawCB(void* work);
 int32_t Main_DrawACB(void* work);
 int32_t Main_VblankCB(void* work);
 int32_t Main_FlipCB(void* work);
+
+// Tests only: called by Main_FlipCB on the game thread at the end of every
+// frame (null in the program).
+extern void (*MainTestHook)();

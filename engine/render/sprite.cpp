@@ -331,6 +331,13 @@ void Lib_SamplerCreate(int32_t kind, uint32_t* out) {
     *out = s;
 }
 
+void Lib_SamplerDelete(uint32_t* sampler) {
+    if (!sampler || !*sampler) return;
+    glDeleteSamplers(1, sampler);
+    --SpriteLiveObjects;
+    *sampler = 0;
+}
+
 uint32_t Lib_SpriteTexCreate(int32_t width, int32_t height, bool index8, const void* pixels) {
     if (width <= 0 || height <= 0) return 0;
     GLuint tex = 0;

@@ -144,6 +144,8 @@ CacheEntry* Lib_SpriteCacheEntry(const SpriteRecord* record);
 // A sampler: kind 1 nearest, any other kind linear; clamped on every axis,
 // level of detail 0 only, so no texture needs a mip chain.
 void Lib_SamplerCreate(int32_t kind, uint32_t* out);
+// Deletes a sampler made by Lib_SamplerCreate and zeroes the name.
+void Lib_SamplerDelete(uint32_t* sampler);
 // A texture of width×height from BGRA pixels (index8: one byte a texel),
 // rows top first, tightly packed; pixels may be null. 0 on failure.
 uint32_t Lib_SpriteTexCreate(int32_t width, int32_t height, bool index8, const void* pixels);

@@ -141,7 +141,7 @@ void ReleaseGlObjects(TextRenderStateT* s) {
     if (s->quadVertexBuffer) glDeleteBuffers(1, &s->quadVertexBuffer);
     if (s->quadIndexBuffer) glDeleteBuffers(1, &s->quadIndexBuffer);
     if (s->inputLayout) glDeleteVertexArrays(1, &s->inputLayout);
-    if (s->sampler) glDeleteSamplers(1, &s->sampler);
+    Lib_SamplerDelete(&s->sampler);
     s->quadVertexBuffer = s->quadIndexBuffer = s->inputLayout = s->sampler = 0;
 }
 
