@@ -176,7 +176,7 @@ void Lib_SpriteFree(int32_t slot) {
     if (r->captureEntry >= 0) Lib_DrawDel(uint32_t(r->captureEntry), 0);
     const bool dataShared = Lib_SpriteTexShared(0, slot);
     if ((r->flags & SPRITE_HOLDS_ENTRY) && (r->fileName[0] || r->cacheId >= 0) && !dataShared) {
-        if (CacheEntry* e = Lib_SpriteCacheEntry(r)) e->tag.store(0, std::memory_order_relaxed);
+        Lib_FileCacheTag(r->fileName, r->cacheId, 0);
     }
     ReleaseObjects(r, slot);
     if (r->reducedBuffer[0] && !Lib_SpriteTexShared(2, slot)) {

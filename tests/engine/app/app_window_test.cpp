@@ -1,6 +1,7 @@
 #include "engine/app/app_window.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +11,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <mutex>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -329,5 +332,24 @@ TEST_F(AppWindow, CloseWithoutConfirmationSavesAndDestroysAtOnce) {
     EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_DESTROY);
     EXPECT_EQ(iniBytes().size(), 64u);
     EXPECT_EQ(FakeWindow::questions, 0);
+}
+
+// A FIFO in place of system.ini counts as missing: the window thread neither
+// waits for a writer nor reads from it, and the defaults are written.
+TEST_F(SystemIniFile, AFifoCountsAsMissing) {
+    ASSERT_EQ(mkfifo("user/777/system.ini", 0644), 0);
+    std::packaged_task<void()> read([] { Lib_SystemIniIO(0); });
+    std::future<void> done = read.get_future();
+    std::thread reader(std::move(read));
+    const bool ended = done.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        int fd = ::open("user/777/system.ini", O_WRONLY | O_NONBLOCK);  // release a waiting reader
+        if (fd >= 0) ::close(fd);
+    }
+    reader.join();
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(fs::is_regular_file("user/777/system.ini"));
+    EXPECT_EQ(iniBytes().size(), 64u);
+    EXPECT_EQ(Main_SystemIniGet().width, 1280u);
 }
 }  // namespace

@@ -205,4 +205,29 @@ TEST_F(FrameDriver, HeapFailureStopsStartUpWithAnError) {
     EXPECT_EQ(RunState.load(), RUN_QUIT);
     for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
 }
+
+// Without its base archive the game cannot run: start-up stops and says
+// which file it looked for, and where.
+TEST_F(FrameDriver, AMissingBaseArchiveStopsStartUpAndSaysWhere) {
+    MainHeapSizes = kSmallHeaps;
+    std::filesystem::create_directories("data");
+    std::thread watcher([] {  // ends a run that wrongly went on
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (RunState.load() != RUN_QUIT && RunState.load() != RUN_RUNNING &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (RunState.load() == RUN_RUNNING) Plat_PostQuit();
+    });
+    testing::internal::CaptureStderr();
+    int code = WinMain();
+    std::string told = testing::internal::GetCapturedStderr();
+    watcher.join();
+    EXPECT_EQ(code, 1);
+    const std::string where = "looked for " + std::filesystem::current_path().string() + "/data/data_00.pcarc";
+    EXPECT_NE(told.find("vn: start-up failed: the base archive data/data_00.pcarc is missing (" + where + ")"),
+              std::string::npos)
+        << told;
+    for (auto* t : ThreadTable) EXPECT_EQ(t, nullptr);
+    for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
+}
 }  // namespace
