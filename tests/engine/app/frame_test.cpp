@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -211,15 +212,16 @@ TEST_F(FrameDriver, HeapFailureStopsStartUpWithAnError) {
 TEST_F(FrameDriver, AMissingBaseArchiveStopsStartUpAndSaysWhere) {
     MainHeapSizes = kSmallHeaps;
     std::filesystem::create_directories("data");
-    std::thread watcher([] {  // ends a run that wrongly went on
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (RunState.load() != RUN_QUIT && RunState.load() != RUN_RUNNING &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        if (RunState.load() == RUN_RUNNING) Plat_PostQuit();
+    std::atomic<bool> ended{false};
+    std::thread watcher([&ended] {  // ends a run that wrongly went on
+        while (!ended.load()) {
+            if (RunState.load() == RUN_RUNNING) Plat_PostQuit();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     });
     testing::internal::CaptureStderr();
     int code = WinMain();
+    ended = true;
     std::string told = testing::internal::GetCapturedStderr();
     watcher.join();
     EXPECT_EQ(code, 1);
