@@ -155,21 +155,23 @@ bool OpenOne(int32_t a) {
         // Entries whose data lies outside the file fail their own loads.
         for (int32_t i = 0; i < EntryCount(rec.tables[j]); ++i) {
             const uint8_t* e = EntryAt(rec.tables[j], i);
-            if (!EntryInside(rec, e) && badEntries++ == 0)
-                std::snprintf(firstBadEntry, sizeof firstBadEntry, "%s/%s", reinterpret_cast<const char*>(rec.tables[j]),
-                              reinterpret_cast<const char*>(e));
+            if (EntryInside(rec, e) || badEntries++ > 0) continue;
+            std::snprintf(firstBadEntry, sizeof firstBadEntry, "%s/%s", reinterpret_cast<const char*>(rec.tables[j]),
+                          reinterpret_cast<const char*>(e));
         }
     }
     if (badTables || badEntries) {
         Lib_DebugPrintf("Error -> Lib_PcArcOpen(%s)\n", kArchiveNames[a]);
-        char tables[160] = "", entries[200] = "";
-        if (badTables)
-            std::snprintf(tables, sizeof tables, "%d damaged director%s left out (table %d: %s)", badTables,
-                          badTables == 1 ? "y table" : "y tables", firstBadTable, tableWhy);
-        if (badEntries)
-            std::snprintf(entries, sizeof entries, "%sthe data of %d file%s lies past its end (%s%s), which cannot be loaded",
+        char tables[160] = "", entries[256] = "";
+        if (badTables) {
+            std::snprintf(tables, sizeof tables, "%d damaged directory table%s left out (table %d: %s)", badTables,
+                          badTables == 1 ? "" : "s", firstBadTable, tableWhy);
+        }
+        if (badEntries) {
+            std::snprintf(entries, sizeof entries, "%sthe data of %d file%s lies past its end (%s%s)",
                           badTables ? "; " : "", badEntries, badEntries == 1 ? "" : "s", firstBadEntry,
                           badEntries > 1 ? ", ..." : "");
+        }
         std::fprintf(stderr, "vn: %s %s is damaged: %s%s; the rest is used\n", kArchiveRoles[a], kArchiveNames[a],
                      tables, entries);
     }

@@ -381,7 +381,10 @@ bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
 
     // The old file stays in place until the new one is complete on disk.
     bool ok = false;
-    int fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A leftover temporary file (or a FIFO or link in its place) is replaced,
+    // never opened: writing to a FIFO would wait for a reader.
+    ::unlink(temp);
+    int fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
         ok = WriteAll(fd, bytes, count) && ::fsync(fd) == 0;
         ok = ::close(fd) == 0 && ok;
@@ -413,9 +416,10 @@ bool Lib_FileInit() {
     {
         std::lock_guard<std::mutex> lock(FileLoadTable.mutex);
         for (FileLoadRequest& r : FileLoadTable.slots) {
+            if (r.flags.load(std::memory_order_relaxed) & 1) Lib_CashUnpin(r.pinned);  // ignored once reset
+            r.pinned = nullptr;
             r.flags.store(0, std::memory_order_relaxed);
             r.state.store(0, std::memory_order_relaxed);
-            r.pinned = nullptr;  // the cache was laid out afresh with the heaps
         }
         FileLoadTable.pending.store(0, std::memory_order_release);
     }

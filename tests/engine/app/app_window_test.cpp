@@ -1,7 +1,6 @@
 #include "engine/app/app_window.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,15 +10,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <iterator>
 #include <mutex>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "engine/app/frame.h"
 #include "engine/files/message_table.h"
+#include "tests/engine/files/files_env.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -338,16 +336,7 @@ TEST_F(AppWindow, CloseWithoutConfirmationSavesAndDestroysAtOnce) {
 // waits for a writer nor reads from it, and the defaults are written.
 TEST_F(SystemIniFile, AFifoCountsAsMissing) {
     ASSERT_EQ(mkfifo("user/777/system.ini", 0644), 0);
-    std::packaged_task<void()> read([] { Lib_SystemIniIO(0); });
-    std::future<void> done = read.get_future();
-    std::thread reader(std::move(read));
-    const bool ended = done.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-        int fd = ::open("user/777/system.ini", O_WRONLY | O_NONBLOCK);  // release a waiting reader
-        if (fd >= 0) ::close(fd);
-    }
-    reader.join();
-    EXPECT_TRUE(ended);
+    EXPECT_TRUE(EndsWithoutWaitingOn("user/777/system.ini", [] { Lib_SystemIniIO(0); }));
     EXPECT_TRUE(fs::is_regular_file("user/777/system.ini"));
     EXPECT_EQ(iniBytes().size(), 64u);
     EXPECT_EQ(Main_SystemIniGet().width, 1280u);

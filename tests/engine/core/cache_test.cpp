@@ -95,32 +95,6 @@ TEST_F(CacheTest, FreedBucketsKeepOtherEntriesFindable) {
     EXPECT_EQ(Lib_CashGetHitInfo(high.c_str(), -1), nullptr);
 }
 
-// Pins keep an entry through trims of its tag; tags are set by name (or id)
-// under the lock, and only from the tags the caller allows.
-TEST_F(CacheTest, PinnedEntriesOutliveTrimsAndTagsAreSetByName) {
-    CacheEntry* e = Lib_CashEntryOf(Lib_CashAlloc("pinned", 64, 8), 8);
-    ASSERT_NE(e, nullptr);
-    Lib_CashSetComplete(e, true);
-    CacheEntry* again = nullptr;
-    EXPECT_EQ(Lib_CashLookup("pinned", nullptr, nullptr, &again), 1);
-    EXPECT_EQ(again, e);
-    Lib_CashFreeGroup(0);
-    Lib_CashUnpin(e);
-    Lib_CashFreeGroup(0);
-    EXPECT_EQ(Lib_CashGetHitInfo("pinned", -1), e);  // one pin left
-
-    EXPECT_TRUE(Lib_CashSetTag("pinned", -1, 2));
-    EXPECT_FALSE(Lib_CashSetTag("pinned", -1, 1, 1));  // a tag of 2 stays
-    EXPECT_FALSE(Lib_CashSetTag("other", -1, 1));
-    EXPECT_FALSE(Lib_CashSetTag("", -5, 1));  // no name, no id
-    EXPECT_TRUE(Lib_CashSetTag("pinned", -1, 4));
-    EXPECT_EQ(e->tag.load(), 4u);
-    Lib_CashUnpin(e);
-    Lib_CashFreeGroup(4);
-    EXPECT_EQ(Lib_CashGetHitInfo("pinned", -1), nullptr);
-    Lib_CashUnpin(e);  // no longer cached: ignored
-}
-
 TEST_F(CacheTest, FreeGroupTakesOnlyCompleteEntriesOfTheTag) {
     MemHeap* heap = &HeapTable.heaps[HEAP_CACHE];
     uint64_t freeAtStart = Lib_MemHeapLargestFree(heap);

@@ -184,16 +184,4 @@ TEST_F(ArchiveTest, VersionsAndNameBounds) {
     EXPECT_EQ(std::string(dir) + "|" + file, "a\\b\tc|d");
 }
 
-// A FIFO in place of an archive counts as missing and does not hold
-// start-up (opening a FIFO for reading waits for a writer).
-TEST_F(ArchiveTest, AFifoInPlaceOfAnArchiveIsMissing) {
-    Write("base/visual/v.txt", "base v");
-    ASSERT_TRUE(Pack("pcarc data/data_00.pcarc base"));
-    ASSERT_EQ(::mkfifo("data/data_p00.pcarc", 0644), 0);
-    EXPECT_TRUE(EndsWithoutWaitingOn("data/data_p00.pcarc", [] { Lib_PcArcOpen(); }));
-    EXPECT_FALSE(Lib_PcArcExists(1));
-    EXPECT_TRUE(Lib_PcArcExists(0));
-    EXPECT_EQ(Load("visual/v.txt"), "base v");
-}
-
 }  // namespace
