@@ -13,8 +13,8 @@
 // An entry handed to a file-load request is pinned until the request slot is
 // released: Lib_CashFreeGroup leaves pinned entries alone, so a user can take
 // (and tag) the data it was given before a trim may free it. Users tag
-// entries only through Lib_CashSetTag, never through a header pointer of
-// their own.
+// entries only through Lib_CashSetTag (Lib_FileCacheTag for a file name),
+// never through a header pointer of their own.
 #pragma once
 
 #include <atomic>

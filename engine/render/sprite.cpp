@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
 #include "engine/render/renderer.h"
@@ -194,16 +193,6 @@ int32_t Lib_SpriteGetState(int32_t slot) {
     const SpriteRecord* r = Lib_SpriteAt(slot);
     if (!r || !InUse(*r) || (r->flags & SPRITE_FAILED)) return -1;
     return r->flags & SPRITE_READY;
-}
-
-CacheEntry* Lib_SpriteCacheEntry(const SpriteRecord* r) {
-    if (!r->fileName[0]) return Lib_CashGetHitInfo("", r->cacheId);
-    // Cache entries are kept under the normalised name the loader used.
-    char name[kSpriteNameSize], canon[kFileNameSize];
-    std::memcpy(name, r->fileName, sizeof name);
-    name[sizeof name - 1] = 0;
-    if (!Lib_FileNameNormalise(name, canon)) return nullptr;
-    return Lib_CashGetHitInfo(canon, r->cacheId);
 }
 
 // --- Accessors -------------------------------------------------------------------

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
