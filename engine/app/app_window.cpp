@@ -325,7 +325,8 @@ void Lib_SystemIniIO(uint32_t mode) {
         if (!Lib_FileSave(name, bytes, kSystemIniSize)) std::fprintf(stderr, "vn: cannot write %s\n", name);
         return;
     }
-    int fd = Lib_FileMakePath(name, path, sizeof path) ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    // A FIFO or other special file counts as missing rather than blocking the window thread.
+    int fd = Lib_FileMakePath(name, path, sizeof path) ? Lib_FileOpenRegular(path) : -1;
     if (fd < 0) {
         Lib_SystemIniIO(1);
         return;

@@ -1,5 +1,7 @@
 #include "engine/app/frame.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <thread>
 
@@ -10,6 +12,7 @@
 #include "engine/app/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
+#include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
@@ -50,6 +53,20 @@ void fatal(const char* what) {
     std::fprintf(stderr, "vn: start-up failed: %s\n", what);
     g_exitCode.store(1);
 }
+
+// The game cannot run without its base archive: say which file was looked
+// for and where (a damaged one has been described on its own line already).
+void baseArchiveMissing() {
+    char path[1024] = "", cwd[1024] = "", text[2400];
+    const char* name = Lib_PcArcName(0);
+    Lib_FileMakePath(name, path, sizeof path);
+    if (!::getcwd(cwd, sizeof cwd)) std::snprintf(cwd, sizeof cwd, ".");
+    int fd = Lib_FileOpenRegular(path);
+    if (fd >= 0) ::close(fd);
+    std::snprintf(text, sizeof text, "the base archive %s is %s (looked for %s/%s)", name,
+                  fd >= 0 ? "damaged" : "missing", cwd, path);
+    fatal(text);
+}
 }  // namespace
 
 const GamePassOps kMainPassOps = {takeGameMessage, Plat_MonotonicUs, Lib_TaskPass, Main_WindowService};
@@ -82,6 +99,10 @@ bool Main_SystemInit() {
     Lib_ThreadTableClear();
     if (!Lib_FileInit()) {
         fatal("the file loader could not be started");
+        return false;
+    }
+    if (!Lib_PcArcExists(0)) {
+        baseArchiveMissing();
         return false;
     }
     if (!Lib_MesSystemLoad()) std::fprintf(stderr, "vn: script/system_mes.mul could not be loaded\n");

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -203,6 +204,32 @@ TEST_F(FrameDriver, HeapFailureStopsStartUpWithAnError) {
     int code = WinMain();
     EXPECT_EQ(code, 1);
     EXPECT_EQ(RunState.load(), RUN_QUIT);
+    for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
+}
+
+// Without its base archive the game cannot run: start-up stops and says
+// which file it looked for, and where.
+TEST_F(FrameDriver, AMissingBaseArchiveStopsStartUpAndSaysWhere) {
+    MainHeapSizes = kSmallHeaps;
+    std::filesystem::create_directories("data");
+    std::atomic<bool> ended{false};
+    std::thread watcher([&ended] {  // ends a run that wrongly went on
+        while (!ended.load()) {
+            if (RunState.load() == RUN_RUNNING) Plat_PostQuit();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    testing::internal::CaptureStderr();
+    int code = WinMain();
+    ended = true;
+    std::string told = testing::internal::GetCapturedStderr();
+    watcher.join();
+    EXPECT_EQ(code, 1);
+    const std::string where = "looked for " + std::filesystem::current_path().string() + "/data/data_00.pcarc";
+    EXPECT_NE(told.find("vn: start-up failed: the base archive data/data_00.pcarc is missing (" + where + ")"),
+              std::string::npos)
+        << told;
+    for (auto* t : ThreadTable) EXPECT_EQ(t, nullptr);
     for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
 }
 }  // namespace
