@@ -23,6 +23,7 @@ enum PlatWindowEventKind : int32_t {
     PWE_CLOSE,         // the close button, or WINDOW_REQ_CLOSE
     PWE_REQUEST,       // a posted request: req and a..d as posted
     PWE_IDLE,          // the UI queue was found empty
+    PWE_EXPOSED,       // the window's contents were lost and must be drawn again
 };
 struct PlatWindowEvent {
     PlatWindowEventKind kind;

@@ -439,6 +439,9 @@ void Main_WndProc(const PlatWindowEvent& ev) {
         case PWE_CLOSE:
             closeRequest();
             break;
+        case PWE_EXPOSED:
+            Lib_RenderTouch();  // the next frame is drawn even when nothing changed
+            break;
         case PWE_REQUEST:
             handleRequest(ev);
             break;
