@@ -145,6 +145,7 @@ FrameDigest Main_FrameDigest() {
     d.value(TextRenderState.images);
     d.value(TextRenderState.sizes);
     d.value(TextRenderState.ready);
+    d.value(TextRenderState.language.load(std::memory_order_relaxed));
     return FrameDigest{d.result(), forced};
 }
 
