@@ -72,6 +72,7 @@ uint32_t Main_FramePeriodFor(uint32_t rate) {
 
 PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
     if (ops.takeMessage()) return PASS_MESSAGE;
+    if (FramePeriodUs != clock.periodUs()) clock.setPeriod(FramePeriodUs);
     bool frame = clock.step(ops.now());
     ops.taskPass(!frame);
     ops.windowService();
@@ -151,6 +152,7 @@ int Main_GameThread() {
             // has work, rest only a millisecond between its visits.
             uint64_t wait = clock.dueInUs(Plat_MonotonicUs());
             if (wait > 1000 && everyPassWork()) wait = 1000;
+            if (FramePeriodUs != clock.periodUs()) wait = 0;  // a new rate: the next pass takes it over
             if (wait) Plat_GameMsgWait(wait);
         }
     }

@@ -8,6 +8,7 @@
 #include "engine/files/message_table.h"
 #include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
+#include "engine/text/font.h"
 #include "engine/text/font_window.h"
 #include "engine/text/text_layout.h"
 #include "engine/text/text_object.h"
@@ -149,6 +150,7 @@ bool Lib_FontInit() {
     Lib_FontStateClear();
     // The font-settings window reports back through the game thread's queue.
     Main_GameMsgHandlerSet(kPlatMsgFontWindow, [](const PlatMsg& msg) { Lib_FontAppWndProc(msg); });
+    InterfaceLanguage = Lib_LanguageGet();
     if (s->language.load(std::memory_order_relaxed) < 0) s->language.store(Lib_LanguageGet());
     for (int i = 0; i < kFontImages; ++i) {
         s->images[i] = nullptr;
