@@ -135,7 +135,7 @@ void DropBuffer(LoadBuffer* b) {
 // The idle loader waits here (with the loader mutex) for a request or a
 // stop; the bound only limits the damage of a wake-up that was missed.
 std::condition_variable g_loaderWake;
-constexpr auto kLoaderIdleBound = std::chrono::milliseconds(100);
+constexpr auto kLoaderIdleBound = std::chrono::milliseconds(20);
 
 // Whether the loader thread has been asked to stop (checked between files so
 // that shutdown does not wait for a whole pass).
