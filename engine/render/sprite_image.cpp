@@ -64,7 +64,7 @@ void MarkFailed(SpriteRecord* r, int32_t slot, const char* why) {
 bool BuildExt0(SpriteRecord* r, const ImageInfo& info) {
     const uint8_t* d = static_cast<const uint8_t*>(r->data);
     if (r->flags & SPRITE_CACHED) {
-        if (!r->fileName[0] && r->cacheId < 0) {
+        if (!r->fileName[0] && r->cacheId < 0 && !(r->flags & SPRITE_OWN_COPY)) {
             void* copy = Lib_MemAlloc(HEAP_GRAPHICS, r->dataSize, 256);
             if (!copy) return false;
             std::memcpy(copy, d, r->dataSize);
@@ -106,10 +106,9 @@ bool BuildDecoded(SpriteRecord* r, const ImageInfo& info) {
     } else {
         Lib_ImageCopyRows18(d, info, pixels);
     }
-    if (r->flags & SPRITE_CACHED)
-        r->flags |= SPRITE_OWN_COPY;  // the cached bytes stay in the cache
-    else
-        Lib_MemFree(HEAP_GRAPHICS, r->data);
+    if ((r->flags & (SPRITE_CACHED | SPRITE_OWN_COPY)) != SPRITE_CACHED)
+        Lib_MemFree(HEAP_GRAPHICS, r->data);  // cached bytes stay in the cache
+    if (r->flags & SPRITE_CACHED) r->flags |= SPRITE_OWN_COPY;
     r->data = pixels;
     r->texture = r->textureView = Lib_SpriteTexCreate(w, h, false, pixels);
     Lib_SamplerCreate(0, &r->sampler);
@@ -227,6 +226,9 @@ void Lib_SpriteMakeTexture(int32_t slot) {
     if (std::strstr(r->fileName, ".arc")) return;
     const uint8_t* d = static_cast<const uint8_t*>(r->data);
     const uint32_t size = d ? r->dataSize : 0;
+    // Built again: the objects of the first build go first.
+    Lib_SpriteReleaseObjects(r, slot, false);
+    r->flags &= uint8_t(~SPRITE_PALETTE);
     ImageInfo info;
     const bool ext0 = TypeOf(d, size) == IMAGE_EXT0;
     bool sized = true;

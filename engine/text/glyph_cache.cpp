@@ -57,7 +57,13 @@ constexpr GlyphTextureOps kGlOps = {GlCreate, GlRelease};
 const GlyphTextureOps* g_ops = &kGlOps;
 
 void ReleaseEntry(GlyphCacheEntry* e) {
-    if (e->texture) g_ops->release(e->texture);
+    if (e->texture) {
+        // A glyph draw queued earlier in this layout pass may still name the
+        // texture (a full cache rebuilds entries mid-pass): draw the queue
+        // first, or that draw would read a deleted or reused name.
+        Lib_TextOps().flush();
+        g_ops->release(e->texture);
+    }
     e->texture = e->view = 0;
 }
 

@@ -88,6 +88,32 @@ TEST_F(SpriteImageTest, Header18RowOrderAndPngPremultiplied) {
 
 // Damaged and hostile files of every format fail the sprite: no texture, no
 // draw entry, nothing leaked. Names with ".arc" and ".mip" build nothing.
+// Building a record's texture again releases the first build's objects and
+// keeps one own copy of data that stays in the cache.
+TEST_F(SpriteImageTest, ASecondBuildReleasesTheFirst) {
+    ASSERT_TRUE(Picture("ext0 a.ext --size 16 8\n"
+                        "ext0 i8.ext --size 20 10 --bpp 8 --pattern index"));
+    for (const char* file : {"a.ext", "i8.ext"}) {
+        const int32_t slot = FromFile(file);
+        const int32_t objects = SpriteLiveObjects;
+        Lib_SpriteMakeTexture(slot);
+        EXPECT_EQ(SpriteLiveObjects, objects) << file;
+        EXPECT_EQ(Lib_SpriteGetState(slot), 2) << file;
+    }
+    // Cached bytes without a name: the build copies them once.
+    const std::string bytes = Read("a.ext");
+    const int32_t slot = Lib_SpriteGetFree(0);
+    SpriteRecord* r = Lib_SpriteAt(slot);
+    r->flags |= SPRITE_CACHED;
+    r->data = const_cast<char*>(bytes.data());
+    r->dataSize = uint32_t(bytes.size());
+    Lib_SpriteMakeTexture(slot);
+    const uint64_t heap = HeapTable.heaps[HEAP_GRAPHICS].bytesInUse;
+    Lib_SpriteMakeTexture(slot);
+    EXPECT_EQ(HeapTable.heaps[HEAP_GRAPHICS].bytesInUse, heap);
+    EXPECT_EQ(r->flags & SPRITE_OWN_COPY, SPRITE_OWN_COPY);
+}
+
 TEST_F(SpriteImageTest, DamagedFilesFailTheSprite) {
     const std::pair<const char*, std::vector<const char*>> formats[] = {
         {"ext0", {"truncated", "short-header", "bpp-4", "bpp-16", "zero-size", "negative-size", "huge-size"}},
