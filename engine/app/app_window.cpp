@@ -464,6 +464,9 @@ void Main_WndProc(const PlatWindowEvent& ev) {
             // Ctrl-C, SIGTERM or the system: no question, but the same close.
             Main_CloseNow();
             break;
+        case PWE_EXPOSED:
+            Lib_RenderTouch();  // the next frame is drawn even when nothing changed
+            break;
         case PWE_REQUEST:
             handleRequest(ev);
             break;

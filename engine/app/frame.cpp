@@ -28,6 +28,7 @@
 #include "platform/plat_window.h"
 
 const uint64_t* MainHeapSizes = kHeapDefaultSizes;
+std::atomic<uint64_t> MainPassCount{0};
 
 namespace {
 std::atomic<int> g_exitCode{0};
@@ -47,6 +48,15 @@ void fillSaveSizes() {
     for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = kGameStateSize;
     SaveBinSizeTable[32] = kSystemDataSize;
     SaveBinSizeTable[33] = kGameStateSize + kThumbBytes;
+}
+
+// Whether a task that runs on every pass has work between frames: any such
+// task but the empty vertical-blank hook (a preload waiting for its file).
+bool everyPassWork() {
+    for (const TaskRecord* t : TaskTable.slots)
+        if (t && (t->flags & TASK_FLAG_EVERY_PASS) && !t->dead && t->callback && t->callback != Main_VblankCB)
+            return true;
+    return false;
 }
 
 void fatal(const char* what) {
@@ -151,15 +161,19 @@ int Main_GameThread() {
     RunState.store(RUN_RUNNING, std::memory_order_release);
 
     FrameClock clock(FramePeriodUs);
+    MainPassCount.store(0);
     for (;;) {
         PassKind kind = Main_GamePass(clock, kMainPassOps);
+        MainPassCount.fetch_add(1, std::memory_order_relaxed);
         if (kind == PASS_FRAME) MainFrameCount.fetch_add(1, std::memory_order_relaxed);
         if (RunState.load(std::memory_order_acquire) == RUN_QUIT) break;
         if (kind == PASS_BETWEEN) {
             // Nothing but the every-pass tasks is due until the next frame:
-            // rest a little instead of spinning, waking for a new message.
+            // wait for it, or for a new message. While an every-pass task
+            // has work, rest only a millisecond between its visits.
             uint64_t wait = clock.dueInUs(Plat_MonotonicUs());
-            if (wait > 1000) wait = 1000;
+            if (wait > 1000 && everyPassWork()) wait = 1000;
+            if (FramePeriodUs != clock.periodUs()) wait = 0;  // a new rate: the next pass takes it over
             if (wait) Plat_GameMsgWait(wait);
         }
     }

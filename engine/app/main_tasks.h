@@ -15,6 +15,10 @@ void Main_ScreenCallsSet();
 // own shutdown.
 void Main_InitEnd();
 
+// Test hook, null in the program: called on the game thread at the start of
+// every frame's drawing, before it decides whether to draw.
+extern void (*Main_DrawTestHook)();
+
 int32_t Main_InputCB(void* work);
 int32_t Main_DrawBCB(void* work);
 int32_t Main_ModeCB(void* work);

@@ -6,7 +6,9 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 
@@ -129,6 +131,11 @@ void DropBuffer(LoadBuffer* b) {
     b->data = nullptr;
     b->entry = nullptr;
 }
+
+// The idle loader waits here (with the loader mutex) for a request or a
+// stop; the bound only limits the damage of a wake-up that was missed.
+std::condition_variable g_loaderWake;
+constexpr auto kLoaderIdleBound = std::chrono::milliseconds(20);
 
 // Whether the loader thread has been asked to stop (checked between files so
 // that shutdown does not wait for a whole pass).
@@ -432,6 +439,15 @@ bool Lib_FileInit() {
 }
 
 void Lib_FileEnd() {
+    int32_t slot = FileLoadTable.thread;
+    if (slot >= 0 && slot < kThreadSlots && ThreadTable[slot]) {
+        // Ask an idle loader to stop where it waits, so that it stops at once.
+        {
+            std::lock_guard<std::mutex> lock(FileLoadTable.mutex);
+            ThreadTable[slot]->control.fetch_or(THREAD_STOP, std::memory_order_release);
+        }
+        g_loaderWake.notify_all();
+    }
     if (FileLoadTable.thread >= 0) Lib_ThreadDel(FileLoadTable.thread);
     FileLoadTable.thread = -1;
     Lib_PcArcClose();
@@ -456,6 +472,7 @@ int32_t Lib_FileLoadReq(uint32_t type, const char* name, void** result, uint32_t
         FileLoadTable.pending.fetch_add(1, std::memory_order_acq_rel);
         r.state.store(0, std::memory_order_release);
         r.flags.store(1, std::memory_order_release);
+        g_loaderWake.notify_one();
         return i;
     }
     return -1;
@@ -474,7 +491,11 @@ void Lib_FileLoadEnd(int32_t slot) {
 
 int32_t Lib_FileLoadCB(void*) {
     if (FileLoadTable.pending.load(std::memory_order_acquire) <= 0) {
-        Plat_SleepMs(1);
+        // Nothing asked for: wait for a request instead of looking every millisecond.
+        std::unique_lock<std::mutex> lock(FileLoadTable.mutex);
+        g_loaderWake.wait_for(lock, kLoaderIdleBound, [] {
+            return FileLoadTable.pending.load(std::memory_order_acquire) > 0 || LoaderStopAsked();
+        });
         return 0;
     }
     for (FileLoadRequest& r : FileLoadTable.slots) {

@@ -344,5 +344,6 @@ uint32_t Lib_SpriteTexCreate(int32_t width, int32_t height, bool index8, const v
     else
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
     ++SpriteLiveObjects;
+    Lib_RenderTouch();
     return tex;
 }
