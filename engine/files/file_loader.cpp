@@ -418,6 +418,8 @@ bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
 
 // --- Requests and the loader thread ---------------------------------------------
 
+static int32_t LoaderThreadPass(void* unused);
+
 bool Lib_FileInit() {
     if (FileLoadTable.thread >= 0) Lib_FileEnd();
     {
@@ -431,7 +433,7 @@ bool Lib_FileInit() {
         FileLoadTable.pending.store(0, std::memory_order_release);
     }
     Lib_PcArcOpen();
-    int32_t slot = Lib_ThreadSet("Lib_FileLoadCB", Lib_FileLoadCB, THREAD_PRIORITY_NORMAL);
+    int32_t slot = Lib_ThreadSet("Lib_FileLoadCB", LoaderThreadPass, THREAD_PRIORITY_NORMAL);
     FileLoadTable.thread = slot;
     if (slot < 0 || slot >= kThreadSlots || !ThreadTable[slot]) return false;
     Lib_ThreadStart(slot);
@@ -489,15 +491,21 @@ void Lib_FileLoadEnd(int32_t slot) {
     r.flags.store(0, std::memory_order_release);
 }
 
-int32_t Lib_FileLoadCB(void*) {
+// The loader thread's pass: with nothing asked for it waits for a request
+// instead of looking every millisecond; a pass called by hand never waits.
+static int32_t LoaderThreadPass(void* unused) {
     if (FileLoadTable.pending.load(std::memory_order_acquire) <= 0) {
-        // Nothing asked for: wait for a request instead of looking every millisecond.
         std::unique_lock<std::mutex> lock(FileLoadTable.mutex);
         g_loaderWake.wait_for(lock, kLoaderIdleBound, [] {
             return FileLoadTable.pending.load(std::memory_order_acquire) > 0 || LoaderStopAsked();
         });
         return 0;
     }
+    return Lib_FileLoadCB(unused);
+}
+
+int32_t Lib_FileLoadCB(void*) {
+    if (FileLoadTable.pending.load(std::memory_order_acquire) <= 0) return 0;
     for (FileLoadRequest& r : FileLoadTable.slots) {
         if (LoaderStopAsked()) return 0;
         bool readFile = false;
