@@ -8,15 +8,19 @@
 #include "engine/render/sprite.h"
 #include "engine/text/font.h"
 #include "engine/text/text_object.h"
+#include "story/story_screen.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
 
 // Stand-ins until the system screens exist: the boot flow starts the load of
 // the interface language's fonts and hands over to the logo screen, which shows the system sheet and the window title over the
 // title music; decide opens the manual page over it with its resources kept,
-// S with them released, and cancel on the page returns to the logo.
+// S with them released, and cancel on the page returns to the logo. E starts
+// the story afresh, as a restart from the title does: every screen goes, and
+// the story runs over the logo.
 namespace {
 constexpr uint32_t kButtonS = 0x4;
+constexpr uint32_t kButtonE = 0x400;
 constexpr int32_t kLogoPriority = 20;
 constexpr int32_t kManualPriority = 10;  // drawn after, so in front
 
@@ -101,7 +105,11 @@ void LogoCreate(ScreenWork*) {
 
 void LogoWait(ScreenWork*) {
     FontsSettle();
-    if (InputButtons.pressed & BUTTON_DECIDE)
+    if (InputButtons.pressed & kButtonE) {
+        GSL_WorkDeleteAll();
+        ModeStack[0] = GSL_LogoModeCB;
+        ModeStack[1] = GSL_StoryModeCB;
+    } else if (InputButtons.pressed & BUTTON_DECIDE)
         GSL_ModePush(GSL_ManualModeCB, 1);
     else if (InputButtons.pressed & kButtonS)
         GSL_ModePush(GSL_ManualModeCB, 0);
