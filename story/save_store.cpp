@@ -411,6 +411,8 @@ bool Lib_SaveInit() {
     if (reg == 1) {
         std::memcpy(g.diskTable, g.table, kSaveRegistrySize);
         g.diskTableKnown = true;
+    } else {
+        std::memset(g.table, 0, kSaveRegistrySize);  // every stored slot checks broken
     }
     int32_t image = LoadFile(kSaveName, g.image, kSaveImageSize);
     std::memcpy(g.mirror, g.image, kSaveImageSize);
