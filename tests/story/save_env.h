@@ -52,6 +52,8 @@ protected:
         if (!old_.empty()) std::filesystem::current_path(old_);
         if (!dir_.empty()) std::filesystem::remove_all(dir_);
     }
+public:
+    // File helpers, also used by the whole-program test.
     static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return std::string{std::istreambuf_iterator<char>(in), {}};
@@ -93,6 +95,7 @@ protected:
         out.append(reinterpret_cast<const char*>(trailer), 8);
         return out;
     }
+protected:
     // Runs task passes until the save task is done; the passes it took.
     static int RunTask(int32_t task, int limit = 2000) {
         for (int i = 1; i <= limit; ++i) {
