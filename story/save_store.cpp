@@ -205,9 +205,15 @@ uint8_t* ReadFile(const char* name, uint64_t* size, bool* exists) {
 // Inflates a gzip file into out (zeroed, `size` bytes). True only for one
 // member of exactly `size` bytes followed by the trailer u32 0, u32 size.
 bool Inflate(const uint8_t* file, uint64_t n, uint8_t* out, uint32_t size) {
-    if (!file || n < 26) return false;
+    if (!file || n < 26) {
+        std::memset(out, 0, size);
+        return false;
+    }
     z_stream z{};
-    if (inflateInit2(&z, 31) != Z_OK) return false;
+    if (inflateInit2(&z, 31) != Z_OK) {
+        std::memset(out, 0, size);
+        return false;
+    }
     z.next_in = const_cast<Bytef*>(file);
     z.avail_in = uInt(n);
     z.next_out = out;
@@ -215,6 +221,7 @@ bool Inflate(const uint8_t* file, uint64_t n, uint8_t* out, uint32_t size) {
     int r = inflate(&z, Z_FINISH);
     uint64_t used = z.total_in, made = z.total_out;
     inflateEnd(&z);
+    std::memset(out + made, 0, size - made);  // what did not inflate reads as zeros
     if (r != Z_STREAM_END || made != size || n - used != 8) return false;
     const uint8_t* t = file + used;
     uint32_t zero = uint32_t(t[0]) | uint32_t(t[1]) << 8 | uint32_t(t[2]) << 16 | uint32_t(t[3]) << 24;
@@ -224,11 +231,13 @@ bool Inflate(const uint8_t* file, uint64_t n, uint8_t* out, uint32_t size) {
 
 // Loads one of the two files. 1 good, 0 missing, -1 damaged (set aside).
 int32_t LoadFile(const char* name, uint8_t* out, uint32_t size) {
-    std::memset(out, 0, size);
     uint64_t n = 0;
     bool exists = false;
     uint8_t* file = ReadFile(name, &n, &exists);
-    if (!exists) return 0;
+    if (!exists) {
+        std::memset(out, 0, size);
+        return 0;
+    }
     bool ok = Inflate(file, n, out, size);
     if (file) Lib_MemFree(HEAP_FILE, file);
     if (ok) return 1;
