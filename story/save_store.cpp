@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "engine/core/cache.h"
 #include "engine/core/charcode.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/engine_state.h"
@@ -76,7 +77,7 @@ struct Store {
     uint8_t mirrorTable[kSaveRegistrySize] = {};
     uint8_t diskTable[kSaveRegistrySize] = {};
     bool diskTableKnown = false;
-    int32_t stopAfter = 0;
+    std::atomic<int32_t> stopAfter{0};
     int32_t thread = -1;
 };
 
@@ -98,7 +99,7 @@ void MarkPart(int32_t slot, int32_t part) {
 // --- The writer --------------------------------------------------------------
 
 bool WriterStop(int32_t step) {
-    if (g.stopAfter != step) return false;
+    if (g.stopAfter.load() != step) return false;
     std::lock_guard<std::mutex> lock(g.mutex);
     g.killed = true;
     g.busy = false;
@@ -412,8 +413,14 @@ bool Lib_SaveInit() {
     g.pending = g.busy = g.killed = false;
     g.writtenNo.store(0);
     g.diskTableKnown = false;
-    g.stopAfter = 0;
+    g.stopAfter.store(0);
     std::memset(g.failed, 0, sizeof g.failed);
+
+    // The dialog sheet stays in the named cache for the program's life.
+    char sheet[kFileNameSize] = "data/utility/dialog/dialog.png";
+    void* sheetData = nullptr;
+    if (Lib_FileLoad(kFileTypeCache, sheet, &sheetData, nullptr, 16, true))
+        if (CacheEntry* entry = Lib_CashGetHitInfo(sheet, -1)) entry->tag.store(2);
 
     Lib_FolderMake("save/");
     int32_t reg = LoadFile(kRegistryName, g.table, kSaveRegistrySize);
@@ -462,7 +469,7 @@ bool Lib_SaveFlush() {
     }
 }
 
-void Lib_SaveWriterStopAfter(int32_t step) { g.stopAfter = step; }
+void Lib_SaveWriterStopAfter(int32_t step) { g.stopAfter.store(step); }
 void Lib_SaveClockSet(DateTime* (*now)(DateTime*)) { g_clock = now; }
 
 // --- Parts ---------------------------------------------------------------------
