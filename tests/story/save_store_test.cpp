@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/core/debug_log.h"
 #include "engine/core/util.h"
 #include "tests/story/save_env.h"
 
@@ -212,17 +213,35 @@ TEST_F(SaveStoreTest, LoadResultsAndRefusals) {
     Lib_SaveTaskEnd(-3);
 }
 
-// A save whose files cannot be written ends with code 4 (and message 1/11).
+std::vector<std::string> g_log;
+void Sink(const char* line) { g_log.emplace_back(line); }
+
+// A save whose files cannot be written ends with code 4 and a result dialog.
 TEST_F(SaveStoreTest, WriteFailureIsReported) {
     ASSERT_TRUE(Lib_SaveInit());
     ASSERT_TRUE(Lib_SaveFlush());
     fs::create_directories("user/4242/save/save.cdf.tmp");  // the new image cannot be written
+    g_log.clear();
+    Lib_DebugSetSink(Sink);
     EXPECT_EQ(Save(3, 1), 4);
+    Lib_DebugSetSink(nullptr);
+    ASSERT_EQ(g_log.size(), 2u);
+    EXPECT_EQ(g_log[0].rfind("dialog 4:", 0), 0u);  // the progress message
+    EXPECT_EQ(g_log[1].rfind("dialog 2:", 0), 0u);  // the result: "write failed"
     fs::remove_all("user/4242/save/save.cdf.tmp");
     EXPECT_EQ(Save(4, 1), 0);  // the next commit writes everything
     Reload();
     EXPECT_EQ(Lib_SaveSlotCheck(3, nullptr), 0u);
     EXPECT_EQ(Lib_SaveSlotCheck(4, nullptr), 0u);
+
+    // The information part is not digested: its copy is always terminated.
+    std::vector<char> info(1296, 'x');
+    Lib_SaveDataAccess(1, "save/data003.prm.gz", info.data(), nullptr, 0);
+    SaveInfo check;
+    ASSERT_EQ(Lib_SaveSlotCheck(3, &check), 0u);
+    EXPECT_EQ(std::strlen(check.title), 127u);
+    EXPECT_EQ(std::strlen(check.subtitle), 127u);
+    EXPECT_EQ(std::strlen(check.detail), 1023u);
 }
 
 // The size table must agree with the layout, or the store stays off.
