@@ -72,6 +72,7 @@ struct Store {
     bool pending = false;  // a commit waits for the writer
     bool busy = false;     // the writer works on one
     bool killed = false;   // test seam: the writer stopped for good
+    bool mirrorReady = false;  // the writer's first job copies the loaded image
     std::atomic<uint64_t> writtenNo{0};
     uint8_t failed[64] = {};  // by commit number mod 64
     uint8_t mirrorTable[kSaveRegistrySize] = {};
@@ -109,6 +110,16 @@ bool WriterStop(int32_t step) {
 }
 
 int32_t Lib_SaveWriteCB(void*) {
+    if (!g.mirrorReady) {
+        // Start-up leaves this copy to the writer; the store counts as busy
+        // until it is done, and nothing changes the image meanwhile.
+        std::memcpy(g.mirror, g.image, kSaveImageSize);
+        std::lock_guard<std::mutex> lock(g.mutex);
+        g.mirrorReady = true;
+        g.busy = false;
+        g.cv.notify_all();
+        return 0;
+    }
     uint64_t number;
     {
         std::unique_lock<std::mutex> lock(g.mutex);
@@ -321,13 +332,21 @@ int32_t ParseSlot(const char* name) {
     return v;
 }
 
+// Waits (once, briefly) until the writer has its copy of the loaded image.
+void WaitMirror() {
+    std::unique_lock<std::mutex> lock(g.mutex);
+    g.cv.wait(lock, [] { return g.mirrorReady; });
+}
+
 void ClearPart(int32_t slot, int32_t part) {
+    WaitMirror();
     std::memset(Part(slot, part), 0, PartSize(slot, part));
     Flag(slot, part) = 0;
     MarkPart(slot, part);
 }
 
 void WritePart(int32_t slot, int32_t part, const void* data, uint32_t size) {
+    WaitMirror();
     uint32_t whole = PartSize(slot, part);
     uint32_t n = size < whole ? size : whole;
     if (data && n) std::memcpy(Part(slot, part), data, n);
@@ -410,7 +429,8 @@ bool Lib_SaveInit() {
     for (auto& slot : g.partDirty)
         for (bool& p : slot) p = false;
     g.changeSeq = g.coveredSeq = g.commitNo = 0;
-    g.pending = g.busy = g.killed = false;
+    g.pending = g.killed = g.mirrorReady = false;
+    g.busy = true;  // until the writer has copied the loaded image
     g.writtenNo.store(0);
     g.diskTableKnown = false;
     g.stopAfter.store(0);
@@ -431,7 +451,6 @@ bool Lib_SaveInit() {
         std::memset(g.table, 0, kSaveRegistrySize);  // every stored slot checks broken
     }
     int32_t image = LoadFile(kSaveName, g.image, kSaveImageSize);
-    std::memcpy(g.mirror, g.image, kSaveImageSize);
     Recover();
 
     g.thread = Lib_ThreadSet("Lib_SaveWriteCB", Lib_SaveWriteCB, THREAD_PRIORITY_NORMAL);
@@ -510,6 +529,7 @@ uint8_t Lib_SaveDataAccess(int32_t op, const char* name, void* data, uint32_t* o
         ClearPart(slot, part);
         break;
     case 4:
+        WaitMirror();  // the caller may write through the pointer
         if (data) *static_cast<void**>(data) = Part(slot, part);
         break;
     default:

@@ -120,6 +120,11 @@ TEST_F(SaveStoreTest, FirstStartAndSaveReachTheDisk) {
     EXPECT_EQ(Lib_SaveSlotCheck(5, &check), 0u);
     EXPECT_STREQ(check.title, "title");
     EXPECT_EQ(Data(5), data);
+    // A save after a start from the disk keeps the slots loaded from it.
+    EXPECT_EQ(Save(6, 2), 0);
+    Reload();
+    EXPECT_EQ(Lib_SaveSlotCheck(5, nullptr), 0u);
+    EXPECT_EQ(Data(5), data);
     EXPECT_EQ(Lib_SaveSlotCheck(4, nullptr), 1u);
     EXPECT_EQ(Lib_SaveSlotCheck(-1, nullptr), 1u);
     EXPECT_EQ(Lib_SaveSlotCheck(34, nullptr), 1u);
