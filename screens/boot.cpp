@@ -9,15 +9,19 @@
 #include "engine/text/font.h"
 #include "engine/text/text_object.h"
 #include "story/story_screen.h"
+#include "story/game_state.h"
+#include "story/save_store.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
 
 // Stand-ins until the system screens exist: the boot flow starts the load of
-// the interface language's fonts and hands over to the logo screen, which shows the system sheet and the window title over the
-// title music; decide opens the manual page over it with its resources kept,
-// S with them released, and cancel on the page returns to the logo. E starts
-// the story afresh, as a restart from the title does: every screen goes, and
-// the story runs over the logo.
+// the interface language's fonts, loads the system data from its slot (the
+// load creates the slot when it is empty) and hands over to the logo screen,
+// which shows the system sheet and the window title over the title music.
+// Decide opens the manual page over it with its resources kept, S with them
+// released, and cancel on the page returns to the logo. E starts the story
+// afresh, as a restart from the title does: every screen goes, and the story
+// runs over the logo.
 namespace {
 constexpr uint32_t kButtonS = 0x4;
 constexpr uint32_t kButtonE = 0x400;
@@ -78,6 +82,22 @@ void BootCreate(ScreenWork*) {
     Next(GSL_WorkGet(nullptr));
 }
 
+// The load of the system slot into SystemDataBlock, -1 when none runs.
+int32_t g_systemLoad = -1;
+SaveRequest g_systemRequest;
+
+void BootSystemData(ScreenWork* w) {
+    if (g_systemLoad < 0) {
+        GSL_SystemSaveRequestBuild(&g_systemRequest);
+        g_systemLoad = Lib_SaveTaskSet(1, &g_systemRequest, kSaveSystemSlot);
+    }
+    if (g_systemLoad >= 0 && Lib_SaveTaskResult(g_systemLoad) == 0) return;
+    if (g_systemLoad >= 0) Lib_SaveTaskEnd(g_systemLoad);
+    g_systemLoad = -1;
+    GSL_SystemDataCheck(&SystemDataBlock);
+    Next(w);
+}
+
 void BootLeave(ScreenWork*) {
     GSL_WorkDelete(nullptr);
     GSL_ModePop();
@@ -88,7 +108,7 @@ void LogoCreate(ScreenWork*) {
     GSL_WorkCreate();
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
-    GSL_WorkSoundSet(nullptr, 0, "sound/bgm/title.oggl", -1, 1, 60, 30, -1);
+    GSL_WorkSoundSet(nullptr, 0, "sound/bgm/Quillmere.oggl", -1, 1, 60, 30, -1);
     ShowLayer(0, "visual/system/sys_system_00.ext", kLogoPriority);
     char title[kMesTextSize];
     Lib_MesGet(nullptr, 0, 0, -1, title, sizeof title);
@@ -129,11 +149,11 @@ void ManualWait(ScreenWork*) {
     GSL_ModePop();
 }
 
-const Step kBoot[] = {BootCreate, BootLeave};
+const Step kBoot[] = {BootCreate, BootSystemData, BootLeave};
 const Step kLogo[] = {LogoCreate, LogoWait};
 const Step kManual[] = {ManualCreate, ManualWait};
 }  // namespace
 
-void GSL_BootModeCB() { Run(kBoot, 2); }
+void GSL_BootModeCB() { Run(kBoot, 3); }
 void GSL_LogoModeCB() { Run(kLogo, 2); }
 void GSL_ManualModeCB() { Run(kManual, 2); }

@@ -13,7 +13,7 @@ struct ScriptHostTable {
     // Non-zero while a special scenario runs.
     int32_t (*specialScenario)();
     // Flags a gallery picture of that name (mode 1: unlocked).
-    void (*accessFlagGal)(const char* name, int32_t id, int32_t mode);
+    int32_t (*accessFlagGal)(const char* name, int32_t id, int8_t op);
     // The task in slot 0 of the story screen's work context, -1 when there
     // is no story screen.
     int32_t (*storyTask)();

@@ -1,5 +1,5 @@
 // The story-level state the script engine asks about, until the screens that
-// own it exist: the play mode, the staff roll and the gallery's access flags.
+// own it exist: the play mode and the staff roll.
 #pragma once
 
 #include <cstdint>
@@ -9,5 +9,3 @@
 extern uint32_t StoryPlayMode;
 // True while the staff roll runs (never yet).
 bool GSL_StaffrollIsActive();
-// Flags a gallery picture (mode 1: unlocked); nothing is kept yet.
-void StoryAccessFlagGal(const char* name, int32_t id, int32_t mode);

@@ -13,6 +13,7 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import build_sample  # noqa: E402
+import catalogue_data  # noqa: E402
 import font_data  # noqa: E402
 import pack  # noqa: E402
 import script_data  # noqa: E402
@@ -435,6 +436,33 @@ class FontDataTest(unittest.TestCase):
             self.assertEqual(font_data.sysfont_from_source(src), b"font bytes")
             with self.assertRaises(font_data.FontDataError):
                 font_data.sysfont_from_source(os.path.join(tmp, "missing.ttf"))
+
+
+class CatalogueDataTest(unittest.TestCase):
+    def test_tables_pass_the_lint_and_match_the_committed_sources(self):
+        pics = catalogue_data.pictures()
+        r18, aa = catalogue_data.gallery()
+        self.assertEqual(catalogue_data.lint(pics, catalogue_data.TRACKS), [])
+        self.assertEqual(catalogue_data.lint_gallery(r18, aa), [])
+        root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+        with open(os.path.join(root, "story", "catalogue_data.inc"), encoding="ascii") as f:
+            self.assertEqual(f.read(), catalogue_data.emit(pics, catalogue_data.TRACKS))
+        with open(os.path.join(root, "extras", "gallery_data.inc"), encoding="ascii") as f:
+            self.assertEqual(f.read(), catalogue_data.emit_gallery(r18, aa))
+
+    def test_lint_finds_faults(self):
+        pics = catalogue_data.pictures()
+        bad = list(pics)
+        bad[20] = bad[21]
+        bad[30] = "event_sefa_Upper"
+        faults = catalogue_data.lint(bad, catalogue_data.TRACKS)
+        self.assertTrue(any("duplicate" in f for f in faults))
+        self.assertTrue(any("upper-case" in f for f in faults))
+        # A character on which the two code-page tables disagree has no form.
+        self.assertIsNone(catalogue_data.sjis("\u301c"))
+        r18, aa = catalogue_data.gallery()
+        aa[0][0] = [2104]
+        self.assertNotEqual(catalogue_data.lint_gallery(r18, aa), [])
 
 
 if __name__ == "__main__":

@@ -21,6 +21,7 @@
 #include "engine/text/glyph_cache.h"
 #include "engine/sound/sound.h"
 #include "script/script_task.h"
+#include "story/save_store.h"
 #include "platform/plat_gl.h"
 #include "platform/plat_msg.h"
 #include "platform/plat_store.h"
@@ -122,6 +123,7 @@ bool Main_SystemInit() {
         fatal("the renderer could not be created");
         return false;
     }
+    Lib_SaveInit();  // saving stays off when it fails; the game still runs
     Lib_SoundInit();
     Lib_MovieInit();
     if (!Lib_FontInit()) {
@@ -140,6 +142,7 @@ void Main_SystemEnd() {
     Lib_FontEnd();
     Lib_MovieStop();
     Lib_SoundEnd();  // the worker goes before the data it plays
+    Lib_SaveEnd();   // waits for the save writer
     Lib_GraphicsEnd();
     Plat_GLReleaseCurrent();
     Lib_MesSystemFree();

@@ -18,6 +18,7 @@
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "shaders/text_programs.h"
+#include "story/access_flags.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
 #include "story/story_standins.h"

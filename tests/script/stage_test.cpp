@@ -82,8 +82,9 @@ TEST_F(StageTest, ResetsAgainstTheLayout) {
 TEST_F(StageTest, ResourcePaths) {
     static std::vector<std::string> unlocked;
     unlocked.clear();
-    ScriptHost.accessFlagGal = [](const char* name, int32_t id, int32_t mode) {
+    ScriptHost.accessFlagGal = [](const char* name, int32_t id, int8_t mode) -> int32_t {
         unlocked.push_back(std::string(name) + "/" + std::to_string(id) + "/" + std::to_string(mode));
+        return 0;
     };
     auto path = [](int32_t kind, const char* name, bool unlock = false) {
         char out[256];

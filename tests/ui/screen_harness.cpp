@@ -490,7 +490,8 @@ Image ScreenHarness::Render() {
 // --- the whole program ----------------------------------------------------------
 
 namespace {
-const uint64_t kProgramHeaps[HEAP_COUNT] = {8u << 20, 16u << 20, 2u << 20, 64u << 20, 96u << 20};
+// Heap 1 holds the save image, its mirror and the compressor's buffer.
+const uint64_t kProgramHeaps[HEAP_COUNT] = {8u << 20, 48u << 20, 2u << 20, 64u << 20, 96u << 20};
 std::vector<ProgramRun::Step>* g_steps = nullptr;
 size_t g_step = 0;
 int g_stepFrames = 0;

@@ -98,6 +98,6 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
                                            "label", "stopbgm"};
     EXPECT_EQ(names, want) << err;
     EXPECT_NE(err.find("name(10) NAME_1\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("playbgm(101) title, true, 80\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("playbgm(101) Quillmere, true, 80\n"), std::string::npos) << err;
 }
 }  // namespace

@@ -197,7 +197,7 @@ TEST_F(SoundWorkerTest, VoiceLevelFollowsThePlayedFrames) {
 TEST_F(SoundWorkerTest, SampleGameSoundsPlay) {
     ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/build_sample.py . > /dev/null"), 0);
     Lib_PcArcOpen();
-    Started(0, "sound/bgm/title.oggl", -1);
+    Started(0, "sound/bgm/quillmere.oggl", -1);
     EXPECT_EQ(Fake(0).format.channels, 2);
     EXPECT_EQ(Fake(0).format.rate, 44100u);
     EXPECT_EQ(Fake(0).loopStart, 88200u * 4);

@@ -1,0 +1,748 @@
+#include "story/save_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "engine/core/cache.h"
+#include "engine/core/charcode.h"
+#include "engine/core/debug_log.h"
+#include "engine/core/engine_state.h"
+#include "engine/core/heap.h"
+#include "engine/core/thread.h"
+#include "engine/files/file_loader.h"
+#include "engine/files/file_ops.h"
+#include "engine/files/message_table.h"
+#include "script/game_blocks.h"
+#include "ui/utility_dialog.h"
+
+uint8_t SystemDataFresh;
+
+namespace {
+
+constexpr const char* kSaveName = "save/save.cdf";
+constexpr const char* kRegistryName = "save/registry.cdf";
+constexpr const char* kRegistryNextName = "save/registry_next.cdf";
+constexpr uint64_t kMaxFileSize = 64ull << 20;
+
+enum : uint32_t { ST_START = 0, ST_WORK = 1, ST_RESULT = 10, ST_CLOSE = 99 };
+
+// The save task's work, behind the dialog's fields.
+struct SaveTaskWork {
+    UtilityDialogWork dialog;
+    uint32_t state;
+    uint32_t mode;
+    uint32_t done;
+    uint32_t slot;
+    int32_t dialogTask;
+    int32_t nextState;
+    uint32_t result;
+    uint32_t frames;
+    SaveRequest* request;
+    uint64_t needSeq;   // change number the task's writes carry, 0 none
+    uint64_t commitNo;  // the commit that holds them, 0 not yet known
+    int32_t code;
+};
+static_assert(sizeof(SaveTaskWork) <= kUtilityWorkSize);
+
+struct Store {
+    uint8_t* image = nullptr;
+    uint8_t* table = nullptr;   // 680 bytes, the live digests
+    uint8_t* mirror = nullptr;  // the writer's copy of the image
+    bool on = false;
+    // Game thread: what changed since the last commit.
+    bool flagsDirty = false;
+    bool tableDirty = false;
+    bool partDirty[kSaveSlots][3] = {};
+    uint64_t changeSeq = 0;   // numbers every change
+    uint64_t coveredSeq = 0;  // changes copied into the mirror
+    uint64_t commitNo = 0;    // commits made
+    // Shared with the writer.
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool pending = false;  // a commit waits for the writer
+    bool busy = false;     // the writer works on one
+    bool killed = false;   // test seam: the writer stopped for good
+    bool mirrorReady = false;  // the writer's first job copies the loaded image
+    std::atomic<uint64_t> writtenNo{0};
+    uint8_t failed[64] = {};  // by commit number mod 64
+    uint8_t mirrorTable[kSaveRegistrySize] = {};
+    uint8_t diskTable[kSaveRegistrySize] = {};
+    bool diskTableKnown = false;
+    std::atomic<int32_t> stopAfter{0};
+    int32_t thread = -1;
+};
+
+Store g;
+DateTime* (*g_clock)(DateTime*) = nullptr;
+
+uint8_t* Part(int32_t slot, int32_t part) { return g.image + SavePartOffset(slot, part); }
+uint32_t PartSize(int32_t slot, int32_t part) {
+    return part == 0 ? SaveDataSize(slot) : part == 1 ? kSaveInfoSize : kSavePictSize;
+}
+uint8_t& Flag(int32_t slot, int32_t part) { return g.image[part * kSaveSlots + slot]; }
+
+void MarkPart(int32_t slot, int32_t part) {
+    g.partDirty[slot][part] = true;
+    g.flagsDirty = true;
+    ++g.changeSeq;
+}
+
+// --- The writer --------------------------------------------------------------
+
+bool WriterStop(int32_t step) {
+    if (g.stopAfter.load() != step) return false;
+    std::lock_guard<std::mutex> lock(g.mutex);
+    g.killed = true;
+    g.busy = false;
+    g.pending = false;
+    g.cv.notify_all();
+    return true;
+}
+
+int32_t Lib_SaveWriteCB(void*) {
+    if (!g.mirrorReady) {
+        // Start-up leaves this copy to the writer; the store counts as busy
+        // until it is done, and nothing changes the image meanwhile.
+        std::memcpy(g.mirror, g.image, kSaveImageSize);
+        std::lock_guard<std::mutex> lock(g.mutex);
+        g.mirrorReady = true;
+        g.busy = false;
+        g.cv.notify_all();
+        return 0;
+    }
+    uint64_t number;
+    {
+        std::unique_lock<std::mutex> lock(g.mutex);
+        if (!g.cv.wait_for(lock, std::chrono::milliseconds(20), [] { return g.pending && !g.killed; })) return 0;
+        g.pending = false;
+        g.busy = true;
+        number = g.commitNo;
+    }
+    bool ok = true;
+    bool tableChanged = !g.diskTableKnown || std::memcmp(g.mirrorTable, g.diskTable, kSaveRegistrySize) != 0;
+    if (tableChanged) ok = Lib_FileSave(kRegistryNextName, g.mirrorTable, kSaveRegistrySize);
+    if (WriterStop(1)) return 0;
+    ok = ok && Lib_FileSave(kSaveName, g.mirror, kSaveImageSize);
+    if (WriterStop(2)) return 0;
+    if (tableChanged) {
+        ok = ok && Lib_FileSave(kRegistryName, g.mirrorTable, kSaveRegistrySize);
+        if (ok) {
+            std::memcpy(g.diskTable, g.mirrorTable, kSaveRegistrySize);
+            g.diskTableKnown = true;
+        }
+    }
+    if (WriterStop(3)) return 0;
+    if (tableChanged && ok) ok = Lib_FileRemove(kRegistryNextName);
+    if (WriterStop(4)) return 0;
+    if (!ok) std::fprintf(stderr, "vn: the save files could not be written\n");
+    {
+        std::lock_guard<std::mutex> lock(g.mutex);
+        g.failed[number % 64] = ok ? 0 : 1;
+        g.busy = false;
+        g.writtenNo.store(number, std::memory_order_release);
+    }
+    g.cv.notify_all();
+    return 0;
+}
+
+// Copies every change into the mirror and wakes the writer; false while the
+// writer is busy (the changes wait for a later call).
+bool CommitTry() {
+    if (!g.on || g.coveredSeq == g.changeSeq) return true;
+    std::lock_guard<std::mutex> lock(g.mutex);
+    if (g.busy || g.pending || g.killed) return false;
+    if (g.flagsDirty) std::memcpy(g.mirror, g.image, kSaveFlagSize);
+    for (int32_t s = 0; s < kSaveSlots; ++s)
+        for (int32_t p = 0; p < 3; ++p)
+            if (g.partDirty[s][p]) {
+                std::memcpy(g.mirror + SavePartOffset(s, p), Part(s, p), PartSize(s, p));
+                g.partDirty[s][p] = false;
+            }
+    std::memcpy(g.mirrorTable, g.table, kSaveRegistrySize);
+    g.flagsDirty = g.tableDirty = false;
+    g.coveredSeq = g.changeSeq;
+    ++g.commitNo;
+    g.pending = true;
+    g.cv.notify_all();
+    return true;
+}
+
+void CommitAll() {
+    g.flagsDirty = g.tableDirty = true;
+    for (auto& slot : g.partDirty)
+        for (bool& p : slot) p = true;
+    ++g.changeSeq;
+    CommitTry();
+}
+
+// --- Loading -----------------------------------------------------------------
+
+// The whole file into a heap-1 buffer; null when missing or too large.
+uint8_t* ReadFile(const char* name, uint64_t* size, bool* exists) {
+    char path[1024];
+    *size = 0;
+    *exists = false;
+    if (!Lib_FileMakePath(name, path, sizeof path)) return nullptr;
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    *exists = true;
+    struct stat st;
+    uint8_t* buf = nullptr;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) <= kMaxFileSize) {
+        uint64_t n = uint64_t(st.st_size);
+        buf = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, n ? n : 1, 16));
+        uint64_t got = 0;
+        while (buf && got < n) {
+            ssize_t r = ::read(fd, buf + got, n - got);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            got += uint64_t(r);
+        }
+        *size = got;
+    }
+    ::close(fd);
+    return buf;
+}
+
+// Inflates a gzip file into out (zeroed, `size` bytes). True only for one
+// member of exactly `size` bytes followed by the trailer u32 0, u32 size.
+bool Inflate(const uint8_t* file, uint64_t n, uint8_t* out, uint32_t size) {
+    if (!file || n < 26) {
+        std::memset(out, 0, size);
+        return false;
+    }
+    z_stream z{};
+    if (inflateInit2(&z, 31) != Z_OK) {
+        std::memset(out, 0, size);
+        return false;
+    }
+    z.next_in = const_cast<Bytef*>(file);
+    z.avail_in = uInt(n);
+    z.next_out = out;
+    z.avail_out = size;
+    int r = inflate(&z, Z_FINISH);
+    uint64_t used = z.total_in, made = z.total_out;
+    inflateEnd(&z);
+    std::memset(out + made, 0, size - made);  // what did not inflate reads as zeros
+    if (r != Z_STREAM_END || made != size || n - used != 8) return false;
+    const uint8_t* t = file + used;
+    uint32_t zero = uint32_t(t[0]) | uint32_t(t[1]) << 8 | uint32_t(t[2]) << 16 | uint32_t(t[3]) << 24;
+    uint32_t total = uint32_t(t[4]) | uint32_t(t[5]) << 8 | uint32_t(t[6]) << 16 | uint32_t(t[7]) << 24;
+    return zero == 0 && total == size;
+}
+
+// Loads one of the two files. 1 good, 0 missing, -1 damaged (set aside).
+int32_t LoadFile(const char* name, uint8_t* out, uint32_t size) {
+    uint64_t n = 0;
+    bool exists = false;
+    uint8_t* file = ReadFile(name, &n, &exists);
+    if (!exists) {
+        std::memset(out, 0, size);
+        return 0;
+    }
+    bool ok = Inflate(file, n, out, size);
+    if (file) Lib_MemFree(HEAP_FILE, file);
+    if (ok) return 1;
+    char aside[64];
+    std::snprintf(aside, sizeof aside, "%s.broken", name);
+    Lib_FileCopy(name, aside);
+    std::fprintf(stderr, "vn: %s is damaged; set aside as %s\n", name, aside);
+    return -1;
+}
+
+bool SlotDigestMatches(int32_t slot, const uint8_t* digests) {
+    uint8_t sha[20];
+    Lib_Sha1(Part(slot, 0), SaveDataSize(slot), sha);
+    return std::memcmp(sha, digests + 20 * slot, 20) == 0;
+}
+
+// A registry_next.cdf left by a stop between the writer's steps is taken
+// when the image holds the data it describes.
+void Recover() {
+    uint8_t next[kSaveRegistrySize];
+    uint64_t n = 0;
+    bool exists = false;
+    uint8_t* file = ReadFile(kRegistryNextName, &n, &exists);
+    if (!exists) return;
+    bool whole = Inflate(file, n, next, kSaveRegistrySize);
+    if (file) Lib_MemFree(HEAP_FILE, file);
+    bool take = false;
+    for (int32_t s = 0; whole && s < kSaveSlots && !take; ++s)
+        if (std::memcmp(next + 20 * s, g.table + 20 * s, 20) != 0 && SlotDigestMatches(s, next)) take = true;
+    if (take) {
+        std::memcpy(g.table, next, kSaveRegistrySize);
+        if (Lib_FileSave(kRegistryName, g.table, kSaveRegistrySize)) {
+            std::memcpy(g.diskTable, g.table, kSaveRegistrySize);
+            g.diskTableKnown = true;
+        }
+    }
+    if (!take || g.diskTableKnown) Lib_FileRemove(kRegistryNextName);
+}
+
+bool SizesAgree() {
+    for (int32_t s = 0; s < kSaveSlots; ++s)
+        if (SaveBinSizeTable[s] != SaveDataSize(s)) return false;
+    return true;
+}
+
+// --- Helpers of the task -------------------------------------------------------
+
+// Copies at most max bytes of src (a field that may lack its terminator),
+// cut on a character boundary to fit size - 1 bytes, terminated.
+void CopyCut(char* dst, uint32_t size, const char* src, uint32_t max) {
+    std::memset(dst, 0, size);
+    if (!src) return;
+    char bounded[1025];
+    uint32_t n = uint32_t(::strnlen(src, max));
+    if (n > 1024) n = 1024;
+    std::memcpy(bounded, src, n);
+    bounded[n] = 0;
+    uint32_t at = 0;
+    while (bounded[at]) {
+        uint32_t len = Lib_CharLen(bounded + at);
+        if (at + len > size - 1) break;
+        at += len;
+    }
+    std::memcpy(dst, bounded, at);
+}
+
+int32_t ParseSlot(const char* name) {
+    if (!name) return -1;
+    size_t len = ::strnlen(name, 256);
+    if (len < 10 || len >= 256) return -1;
+    if (std::strstr(name, "system")) return kSaveSystemSlot;
+    if (std::strstr(name, "quick")) return kSaveQuickSlot;
+    const char* p = name + len - 10;
+    if (*p < '0' || *p > '9') return -1;
+    int32_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + (*p - '0');
+        if (v >= kSaveSlots) return -1;
+    }
+    return v;
+}
+
+// Waits (once, briefly) until the writer has its copy of the loaded image.
+void WaitMirror() {
+    std::unique_lock<std::mutex> lock(g.mutex);
+    g.cv.wait(lock, [] { return g.mirrorReady; });
+}
+
+void ClearPart(int32_t slot, int32_t part) {
+    WaitMirror();
+    std::memset(Part(slot, part), 0, PartSize(slot, part));
+    Flag(slot, part) = 0;
+    MarkPart(slot, part);
+}
+
+void WritePart(int32_t slot, int32_t part, const void* data, uint32_t size) {
+    WaitMirror();
+    uint32_t whole = PartSize(slot, part);
+    uint32_t n = size < whole ? size : whole;
+    if (data && n) std::memcpy(Part(slot, part), data, n);
+    std::memset(Part(slot, part) + n, 0, whole - n);
+    Flag(slot, part) = 1;
+    MarkPart(slot, part);
+}
+
+SaveTaskWork* TaskWork(int32_t task) {
+    void* w = Lib_UtilityWorkGet(task);
+    if (!w) return nullptr;
+    TaskRecord* r = TaskTable.slots[task];
+    return r->callback == Lib_UtilitySaveCB ? static_cast<SaveTaskWork*>(w) : nullptr;
+}
+
+void SaveSlot(SaveTaskWork* w) {
+    const SaveRequest& q = *w->request;
+    int32_t slot = int32_t(w->slot);
+    SaveInfo info{};
+    CopyCut(info.title, sizeof info.title, q.title, sizeof q.title);
+    if (slot < 32) {
+        CopyCut(info.subtitle, sizeof info.subtitle - 3, q.subtitle, sizeof q.subtitle);
+        const char suffix[4] = {'_', char('0' + (slot + 1) / 10), char('0' + (slot + 1) % 10), 0};
+        std::strcat(info.subtitle, suffix);
+    } else {
+        CopyCut(info.subtitle, sizeof info.subtitle, q.subtitle, sizeof q.subtitle);
+    }
+    CopyCut(info.detail, sizeof info.detail, q.detail, sizeof q.detail);
+    DateTime now{};
+    if (g_clock) g_clock(&now);
+    else Lib_LocalTimeGet(&now);
+    now.zero = 0;
+    info.date = now;
+    WritePart(slot, 1, &info, sizeof info);
+
+    if (q.picture) {
+        WritePart(slot, 2, q.picture, q.pictureSize);
+    } else {
+        char icon[kFileNameSize] = {};
+        CopyCut(icon, sizeof icon, q.icon, sizeof q.icon);
+        void* data = nullptr;
+        uint32_t size = 0;
+        if (icon[0] && Lib_FileLoad(HEAP_GENERAL, icon, &data, &size, 16, false) && data) {
+            WritePart(slot, 2, data, size);
+        } else {
+            WritePart(slot, 2, nullptr, 0);
+        }
+        if (data) Lib_MemFree(HEAP_GENERAL, data);
+    }
+    Lib_Sha1(q.data, q.dataSize, g.table + 20 * slot);
+    g.tableDirty = true;
+    WritePart(slot, 0, q.data, q.dataSize);
+}
+
+int32_t OpenProgress(int32_t index) {
+    char text[257];
+    Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
+    return Lib_DialogOpen(4, text, 180, 2, 0);
+}
+
+}  // namespace
+
+// --- Start-up and shutdown -------------------------------------------------------
+
+bool Lib_SaveInit() {
+    if (g.on || g.image) Lib_SaveEnd();
+    if (!SizesAgree()) {
+        std::fprintf(stderr, "vn: the save size table disagrees with the save layout; saving is off\n");
+        return false;
+    }
+    g.image = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kSaveImageSize, 256));
+    g.table = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kSaveRegistrySize, 16));
+    g.mirror = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kSaveImageSize, 256));
+    if (!g.image || !g.table || !g.mirror) {
+        std::fprintf(stderr, "vn: no memory for the save image; saving is off\n");
+        Lib_SaveEnd();
+        return false;
+    }
+    g.flagsDirty = g.tableDirty = false;
+    for (auto& slot : g.partDirty)
+        for (bool& p : slot) p = false;
+    g.changeSeq = g.coveredSeq = g.commitNo = 0;
+    g.pending = g.killed = g.mirrorReady = false;
+    g.busy = true;  // until the writer has copied the loaded image
+    g.writtenNo.store(0);
+    g.diskTableKnown = false;
+    g.stopAfter.store(0);
+    std::memset(g.failed, 0, sizeof g.failed);
+
+    // The dialog sheet stays in the named cache for the program's life.
+    char sheet[kFileNameSize] = "data/utility/dialog/dialog.png";
+    void* sheetData = nullptr;
+    if (Lib_FileLoad(kFileTypeCache, sheet, &sheetData, nullptr, 16, true))
+        if (CacheEntry* entry = Lib_CashGetHitInfo(sheet, -1)) entry->tag.store(2);
+
+    Lib_FolderMake("save/");
+    int32_t reg = LoadFile(kRegistryName, g.table, kSaveRegistrySize);
+    if (reg == 1) {
+        std::memcpy(g.diskTable, g.table, kSaveRegistrySize);
+        g.diskTableKnown = true;
+    } else {
+        std::memset(g.table, 0, kSaveRegistrySize);  // every stored slot checks broken
+    }
+    int32_t image = LoadFile(kSaveName, g.image, kSaveImageSize);
+    Recover();
+
+    g.thread = Lib_ThreadSet("Lib_SaveWriteCB", Lib_SaveWriteCB, THREAD_PRIORITY_NORMAL);
+    if (g.thread < 0) {
+        std::fprintf(stderr, "vn: the save writer could not be started; saving is off\n");
+        Lib_SaveEnd();
+        return false;
+    }
+    Lib_ThreadStart(g.thread);
+    g.on = true;
+    if (reg != 1 || image != 1) CommitAll();  // a missing or damaged file is written afresh
+    return true;
+}
+
+void Lib_SaveEnd() {
+    if (g.on) Lib_SaveFlush();
+    g.on = false;
+    if (g.thread >= 0) Lib_ThreadDel(g.thread);
+    g.thread = -1;
+    if (g.image) Lib_MemFree(HEAP_FILE, g.image);
+    if (g.table) Lib_MemFree(HEAP_FILE, g.table);
+    if (g.mirror) Lib_MemFree(HEAP_FILE, g.mirror);
+    g.image = g.table = g.mirror = nullptr;
+}
+
+bool Lib_SaveFlush() {
+    if (!g.on) return false;
+    for (;;) {
+        bool all = CommitTry();
+        std::unique_lock<std::mutex> lock(g.mutex);
+        if (g.killed) return false;
+        g.cv.wait(lock, [] { return g.killed || (!g.busy && !g.pending); });
+        if (g.killed) return false;
+        if (all && g.coveredSeq == g.changeSeq) return g.commitNo == 0 || !g.failed[g.commitNo % 64];
+    }
+}
+
+void Lib_SaveWriterStopAfter(int32_t step) { g.stopAfter.store(step); }
+void Lib_SaveClockSet(DateTime* (*now)(DateTime*)) { g_clock = now; }
+
+// --- Parts ---------------------------------------------------------------------
+
+uint32_t Lib_SaveSizeGet(int32_t part, int32_t slot) {
+    if (part < 0) return kSaveImageSize;
+    if (part == 0) return slot >= 0 && slot < kSaveSlots ? SaveDataSize(slot) : 0;
+    if (part == 1) return kSaveInfoSize;
+    if (part == 2) return kSavePictSize;
+    return kSaveFlagSize;
+}
+
+void Lib_SaveFileName(int32_t slot, char* out, uint32_t outSize, const char* ext) {
+    if (!out || !outSize) return;
+    out[0] = 0;
+    if (slot < 0 || slot >= kSaveSlots) return;
+    if (!ext) ext = "";
+    if (slot == kSaveSystemSlot) std::snprintf(out, outSize, "%s%s%s", "save/", "system", ext);
+    else if (slot == kSaveQuickSlot) std::snprintf(out, outSize, "%s%s%s", "save/", "quick", ext);
+    else std::snprintf(out, outSize, "%s%s%03d%s", "save/", "data", slot, ext);
+}
+
+uint8_t Lib_SaveDataAccess(int32_t op, const char* name, void* data, uint32_t* outSize, uint32_t flags) {
+    int32_t slot = ParseSlot(name);
+    if (slot < 0 || !g.image) return 0;
+    int32_t part = std::strstr(name, ".bin.gz") ? 0 : std::strstr(name, ".prm.gz") ? 1 : 2;
+    uint32_t size = PartSize(slot, part);
+    if (outSize) *outSize = size;
+    switch (op) {
+    case 1:
+        if (!data) return Flag(slot, part);
+        WritePart(slot, part, data, size);
+        break;
+    case 2:
+        if (data) std::memcpy(data, Part(slot, part), size);
+        break;
+    case 3:
+        ClearPart(slot, part);
+        break;
+    case 4:
+        WaitMirror();  // the caller may write through the pointer
+        if (data) *static_cast<void**>(data) = Part(slot, part);
+        break;
+    default:
+        break;
+    }
+    if ((op == 1 || op == 3) && (flags & 1)) CommitTry();
+    return Flag(slot, part);
+}
+
+void Lib_SaveRegistryOpen(int32_t open) {
+    if (!g.on) return;
+    if (open == 1) {
+        if (LoadFile(kRegistryName, g.table, kSaveRegistrySize) != 1) {
+            g.tableDirty = true;
+            ++g.changeSeq;
+            CommitTry();
+        }
+        return;
+    }
+    g.tableDirty = true;
+    ++g.changeSeq;
+    CommitTry();
+}
+
+uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info) {
+    if (slot < 0 || slot >= kSaveSlots || !g.image) return 1;
+    if (!Flag(slot, 0)) return 1;
+    if (!SlotDigestMatches(slot, g.table)) return 2;
+    if (info) {
+        std::memcpy(info, Part(slot, 1), sizeof *info);
+        info->title[sizeof info->title - 1] = 0;
+        info->subtitle[sizeof info->subtitle - 1] = 0;
+        info->detail[sizeof info->detail - 1] = 0;
+    }
+    return 0;
+}
+
+const uint8_t* Lib_SaveImageGet() { return g.image; }
+const uint8_t* Lib_SaveDigestGet(int32_t slot) {
+    return g.table && slot >= 0 && slot < kSaveSlots ? g.table + 20 * slot : nullptr;
+}
+
+// --- The task ------------------------------------------------------------------
+
+int32_t Lib_SaveTaskSet(int32_t mode, const SaveRequest* request, int32_t slot) {
+    if (!g.on) {
+        Lib_DebugPrintf("Error -> Lib_SaveTaskSet: the store is off\n");
+        return -1;
+    }
+    if (slot < 0 || slot >= kSaveSlots || mode < 0 || mode > 2) {
+        Lib_DebugPrintf("Error -> Lib_SaveTaskSet(%d, slot %d)\n", mode, slot);
+        return -1;
+    }
+    if (mode != 2 && (!request || !request->data || request->dataSize != SaveDataSize(slot))) {
+        Lib_DebugPrintf("Error -> Lib_SaveTaskSet(%d, slot %d): data size %u, %u expected\n", mode, slot,
+                        request ? request->dataSize : 0, SaveDataSize(slot));
+        return -1;
+    }
+    auto* copy = static_cast<SaveRequest*>(Lib_MemAlloc(HEAP_GENERAL, sizeof(SaveRequest), 16));
+    if (!copy) return -1;
+    if (request) std::memcpy(copy, request, sizeof *copy);
+    else std::memset(copy, 0, sizeof *copy);
+    int32_t task = Lib_UtilitySet(uint32_t(mode), Lib_UtilitySaveCB);
+    if (task < 0) {
+        Lib_MemFree(HEAP_GENERAL, copy);
+        Lib_DebugPrintf("Error -> Lib_SaveTaskSet: no task slot\n");
+        return -1;
+    }
+    auto* w = static_cast<SaveTaskWork*>(Lib_UtilityWorkGet(task));
+    w->mode = uint32_t(mode);
+    w->slot = uint32_t(slot);
+    w->dialogTask = -1;
+    w->nextState = -1;
+    w->request = copy;
+    return task;
+}
+
+int32_t Lib_UtilitySaveCB(void* work) {
+    auto* w = static_cast<SaveTaskWork*>(work);
+    int32_t slot = int32_t(w->slot);
+    switch (w->state) {
+    case ST_START:
+        if (w->mode != 1) {
+            int32_t index = w->mode == 0 ? (slot == kSaveSystemSlot ? 4 : 3) : (slot == kSaveSystemSlot ? 8 : 7);
+            w->dialogTask = OpenProgress(index);
+        }
+        w->state = ST_WORK;
+        return 0;
+    case ST_WORK: {
+        if (auto* d = static_cast<UtilityDialogWork*>(Lib_UtilityWorkGet(w->dialogTask)))
+            if (!d->answered) return 0;
+        uint32_t check = Lib_SaveSlotCheck(slot, nullptr);
+        if (w->mode == 1) {
+            if (check == 1) {
+                w->result = 1;
+                w->nextState = ST_RESULT;
+            } else if (check == 2) {
+                w->result = 3;
+                w->nextState = ST_RESULT;
+            } else {
+                std::memcpy(w->request->data, Part(slot, 0), SaveDataSize(slot));
+            }
+            w->state = ST_CLOSE;
+            return 0;
+        }
+        if (check != 1) {
+            ClearPart(slot, 1);
+            ClearPart(slot, 2);
+            ClearPart(slot, 0);
+        }
+        if (w->mode == 0) SaveSlot(w);
+        w->needSeq = g.changeSeq;
+        w->commitNo = 0;
+        CommitTry();
+        w->state = ST_CLOSE;
+        return 0;
+    }
+    case ST_RESULT: {
+        int32_t index = 11;
+        if (w->result == 1) {
+            index = 9;
+            w->mode = 0;
+            w->nextState = ST_START;
+            if (slot == kSaveSystemSlot) SystemDataFresh = 1;
+        } else if (w->result == 3) {
+            index = 13;
+        }
+        char text[257];
+        Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
+        w->dialogTask = Lib_DialogOpen(2, text, 180, 2, 0);
+        w->state = ST_CLOSE;
+        return 0;
+    }
+    case ST_CLOSE: {
+        if (auto* d = static_cast<UtilityDialogWork*>(Lib_UtilityWorkGet(w->dialogTask)))
+            if (!d->answered) return 0;
+        if (w->frames < 60) ++w->frames;
+        if (w->frames < 60) return 0;
+        // The done word waits for the commit that holds the slot.
+        if (w->needSeq && w->nextState < 0) {
+            if (g.coveredSeq < w->needSeq && !CommitTry()) return 0;
+            if (!w->commitNo) w->commitNo = g.commitNo;
+            std::lock_guard<std::mutex> lock(g.mutex);
+            if (g.killed || g.writtenNo.load(std::memory_order_acquire) < w->commitNo) return 0;
+        }
+        if (w->nextState != ST_RESULT) w->frames = 0;
+        if (w->dialogTask >= 0) Lib_DialogClose(w->dialogTask);
+        w->dialogTask = -1;
+        if (w->nextState >= 0) {
+            w->state = uint32_t(w->nextState);
+            w->nextState = -1;
+            return 0;
+        }
+        if (w->needSeq && w->result != 4) {
+            bool failed;
+            {
+                std::lock_guard<std::mutex> lock(g.mutex);
+                failed = g.failed[w->commitNo % 64] != 0;
+            }
+            w->needSeq = 0;
+            if (failed) {
+                w->code = 4;
+                w->result = 4;
+                w->state = ST_RESULT;  // "write failed"
+                return 0;
+            }
+        }
+        if (w->code == 0) w->code = w->result == 1 ? 1 : w->result == 3 ? 3 : w->result == 4 ? 4 : 0;
+        w->done = 1;
+        return 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+int32_t Lib_SaveTaskResult(int32_t task) {
+    SaveTaskWork* w = TaskWork(task);
+    if (!w) return -1;
+    if (!w->done) CommitTry();
+    return int32_t(w->done);
+}
+
+int32_t Lib_SaveTaskCode(int32_t task) {
+    SaveTaskWork* w = TaskWork(task);
+    return w ? w->code : -1;
+}
+
+void Lib_SaveTaskEnd(int32_t task) {
+    SaveTaskWork* w = TaskWork(task);
+    if (!w) return;
+    if (w->dialogTask >= 0) Lib_DialogClose(w->dialogTask);
+    if (w->request) Lib_MemFree(HEAP_GENERAL, w->request);
+    w->request = nullptr;
+    Lib_TaskDel(uint32_t(task));
+}
+
+void GSL_SystemSaveRequestBuild(SaveRequest* request) {
+    if (!request) return;
+    std::memset(request, 0, sizeof *request);
+    char title[256], sub[256], note[512], detail[1024];
+    Lib_MesGetBuf(nullptr, 0, 0, -1, title, sizeof title);
+    Lib_MesGetBuf(nullptr, 2, 10, -1, sub, sizeof sub);
+    Lib_MesGetBuf(nullptr, 2, 12, -1, note, sizeof note);
+    if (TextLanguage.load() == 1) std::snprintf(detail, sizeof detail, "%s\n\"%s\"", note, title);
+    else std::snprintf(detail, sizeof detail, "\xE3\x80\x8C%s\xE3\x80\x8D\n%s", title, note);
+    CopyCut(request->title, sizeof request->title, title, sizeof title);
+    CopyCut(request->subtitle, sizeof request->subtitle, sub, sizeof sub);
+    CopyCut(request->detail, sizeof request->detail, detail, sizeof detail);
+    CopyCut(request->icon, sizeof request->icon, "data/utility/ICON0_SYS.tga", 64);
+    CopyCut(request->icon2, sizeof request->icon2, "data/utility/ICON0_NON.tga", 64);
+    request->picture = nullptr;
+    request->pictureSize = 0;
+    request->data = &SystemDataBlock;
+    request->dataSize = sizeof(SystemData);
+}

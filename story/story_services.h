@@ -1,0 +1,30 @@
+// What the system screens and the extras screens use of the story screen,
+// the save store and the game state: one include, one name for each.
+#pragma once
+
+// The persistent blocks (SystemDataBlock, GameStateBlock), their resets, the
+// play-time clock (GSL_GameStateInit, GSL_PlayTimeUpdate, PlayTimeBase),
+// GSL_SystemDataReset, GSL_ConfigDefaults, GSL_WipePathMake and the checks
+// of loaded blocks.
+#include "story/game_state.h"
+// SaveRequest, SaveInfo, Lib_SaveTaskSet / Result / Code / End,
+// Lib_SaveSlotCheck, Lib_SaveDataAccess (ops 0 and 4), Lib_SaveFileName,
+// SystemDataFresh, GSL_SystemSaveRequestBuild, and the read-only views of
+// the title's save check: Lib_SaveImageGet, Lib_SaveDigestGet and
+// Lib_SaveSizeGet.
+#include "story/save_store.h"
+// StoryAccessFlagGal, StoryAccessFlagBGM and the "[n]" reference evaluator.
+#include "story/access_flags.h"
+// The event-picture and music catalogues.
+#include "story/catalogue.h"
+
+// Built by later issues:
+// - quick data: QuickDataPresent, QuickDataCache, SaveQuickGDSet,
+//   SaveQuickGDGuard, ShowQuickGDSet, ShowQuickGDTask, ShowQuickGDDel
+//   ("In-game system menu…");
+// - SaveCaptureSprite ("Screen overlay…");
+// - configuration: GSL_ConfigApply (keep font: the screens here pass false),
+//   GSL_ConfigApplyVolume, GSL_ConfigFontWait, GSL_SystemSaveModeCB, and the
+//   story screen's GSL_StoryModeCB, StoryHoldPictDel, GSL_ScriptLineText
+//   ("Story screen…");
+// - SpecialScenarioMode (the screen framework).

@@ -1,0 +1,37 @@
+// The utility task and the modal dialog: a task "Lib_UtilityCB" whose work
+// begins with UtilityDialogWork. Stand-in until the widget issue: the dialog
+// draws nothing, logs its text and answers 1 on its first waiting frame.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/task.h"
+
+struct UtilityDialogWork {
+    uint32_t state;  // 0 building, 1 growing in, 10 waiting for the answer, 99 finished
+    uint32_t kind;
+    uint32_t answered;
+    uint32_t frameCounter;
+    uint32_t result;  // 1 first button (or closed), 2 second button or cancel
+    uint32_t cursor;
+    uint32_t animCounter;
+    int32_t sprites[3];
+    int32_t texts[3];
+    int32_t timeout;
+    int32_t priority;
+    int32_t dimSprite;
+};
+static_assert(sizeof(UtilityDialogWork) == 64);
+
+// Work size of every "Lib_UtilityCB" task: the dialog's fields and the
+// fields its users (the save task) add behind them.
+inline constexpr uint32_t kUtilityWorkSize = 256;
+
+// Registers a "Lib_UtilityCB" task (priority 45001, group 300) with a zeroed
+// work area of kUtilityWorkSize bytes, the kind stored. Task id or -1.
+int32_t Lib_UtilitySet(uint32_t kind, TaskCallback callback);
+int32_t Lib_DialogOpen(uint32_t kind, const char* text, uint32_t timeout, uint32_t priority, uint8_t dim);
+// Deletes the dialog task; nothing for a bad id or a task without work.
+void Lib_DialogClose(int32_t task);
+// The work of a live task, null for a bad id.
+void* Lib_UtilityWorkGet(int32_t task);
