@@ -1,5 +1,6 @@
 #include "script/replay.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/debug_log.h"
@@ -55,7 +56,7 @@ void Free() {
 // The key of a command's argument: its text, or "arg_default".
 void KeyOf(const CommandContext* ctx, int32_t pos, char* out, uint32_t outSize) {
     if (pos < 0) {
-        std::strcpy(out, kDefaultKey);
+        std::snprintf(out, outSize, "%s", kDefaultKey);
         return;
     }
     GSL_ArgGet(ctx, nullptr, pos, out, outSize);
@@ -212,6 +213,11 @@ bool GSL_SkipFlagGet(int32_t kind) {
 
 const char* GSL_ReplayTargetText() { return g_buf ? g_buf->targetText : nullptr; }
 int32_t GSL_ReplayCount() { return g_buf ? g_buf->count : 0; }
+int32_t GSL_ReplayRecordKey(int32_t i, int32_t argPos, char* out, uint32_t outSize) {
+    if (!g_buf || i < 0 || i >= g_buf->count || !out || !outSize) return -1;
+    KeyOfRecord(g_buf->records[i], argPos, out, outSize);
+    return g_buf->records[i].command;
+}
 void GSL_ReplayReset() {
     g_buf = nullptr;
     ReplayPhase = 0;

@@ -38,9 +38,10 @@ void GSL_ReplayLoad(int32_t i);
 
 // The replay's target text (null when none runs).
 const char* GSL_ReplayTargetText();
-// Number of records and record i's command and argument count (for tests
-// and the trace).
+// Number of records, and record i's command with the key of its argument at
+// argPos ("arg_default" for -1) in out; -1 past the records.
 int32_t GSL_ReplayCount();
+int32_t GSL_ReplayRecordKey(int32_t i, int32_t argPos, char* out, uint32_t outSize);
 // The text a context's argument pointers point into: a replayed record's
 // member, else the context's script text. False for other contexts.
 bool GSL_ReplayArgSpan(const CommandContext* ctx, const char** begin, uint32_t* size);

@@ -23,6 +23,9 @@ struct FakeStage {
     bool operator==(const FakeStage&) const = default;
 };
 inline FakeStage g_stage;
+// Set when a line ends: the next text clears the name plate, as the message
+// window does.
+inline bool g_nameClear = false;
 // What the fakes presented, in order ("name N1", "image 0 bg" ...).
 inline std::vector<std::string> g_shown;
 
@@ -37,7 +40,7 @@ inline void Name(CommandContext* c) {
     switch (GSL_ReplayModeGet(c)) {
         case REPLAY_SILENT: return;
         case REPLAY_RUN: GSL_ReplayDedupe(c, -1, 0, -1, 0); GSL_ReplayRecord(c); return;
-        default: g_stage.name = Arg(c, 0); Show("name " + g_stage.name);
+        default: g_stage.name = Arg(c, 0); g_nameClear = false; Show("name " + g_stage.name);
     }
 }
 inline void Text(CommandContext* c) {
@@ -46,6 +49,8 @@ inline void Text(CommandContext* c) {
         GSL_ReplayRecord(c);
         return;
     }
+    if (g_nameClear) g_stage.name.clear();
+    g_nameClear = false;
     std::string all;
     for (int32_t i = 0; i < c->argCount; ++i) all += (i ? " " : "") + Arg(c, i);
     g_stage.text = all;
@@ -60,7 +65,10 @@ inline void Keywait(CommandContext* c) {
         GSL_ReplayRecord(c);
         return;
     }
-    if (m == REPLAY_ACTING) return;
+    if (m == REPLAY_ACTING) {
+        g_nameClear = true;
+        return;
+    }
     // Waits one frame for the player.
     if (c->step == 0) {
         GSL_HistoryPosGet(1, 1);
@@ -69,6 +77,7 @@ inline void Keywait(CommandContext* c) {
         return;
     }
     c->script->status &= ~(SCRIPT_BUSY | SCRIPT_PLAYER_WAIT);
+    g_nameClear = true;
 }
 inline void Image(CommandContext* c) {
     const ReplayMode m = GSL_ReplayModeGet(c);
@@ -109,6 +118,7 @@ protected:
         ScriptEnv::SetUp();
         PendingCall = {-1, 0};
         flow_env::g_stage = {};
+        flow_env::g_nameClear = false;
         flow_env::g_shown.clear();
         script_env::g_storyPresent = true;
     }
@@ -168,6 +178,7 @@ protected:
         slot_ = GSL_ScriptTaskSet();
         script_env::g_storySlot = slot_;
         flow_env::g_stage = {};
+        flow_env::g_nameClear = false;
         flow_env::g_shown.clear();
         return slot_;
     }
