@@ -152,4 +152,45 @@ TEST_F(Flow, WithoutAStoryScreenTheCommandsMoveTheirOwnScript) {
     EXPECT_STREQ(Work()->fileName, "sub.txt");
 }
 
+TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
+    const std::string dir = TempDir();
+    dirs_.push_back(dir);
+    const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/pack.py script " VN_SOURCE_DIR
+                            "/sample/base/script/script.arc " + dir + "/out.arc";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    Cache(ReadFile(dir + "/out.arc"));
+    Fakes();
+    GameStateBlock.gameVars[5] = 9;
+    Start("00_init.txt");
+    for (int i = 0; i < 40 && GSL_ScriptStatusGet(slot_) != int32_t(SCRIPT_ENDED); ++i) Frame();
+    EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_ENDED));
+    EXPECT_EQ(g_shown, (Lines{"playbgm title", "name NAME_0", "text TEXT_0", "name NAME_1", "text TEXT_1",
+                              "name NAME_0", "text TEXT_4", "name NAME_1", "text TEXT_2", "name NAME_0",
+                              "text TEXT_5", "stopbgm"}));
+    const GameState& g = GameStateBlock;
+    EXPECT_EQ(g.gameVars[0], 1);
+    EXPECT_GE(g.gameVars[1], 1);
+    EXPECT_LE(g.gameVars[1], 6);
+    EXPECT_EQ(g.gameVars[2], 3);
+    EXPECT_EQ(g.gameVars[5], 0);  // cleared
+    // Labels top, sub_top (with the return point), branch (ref:0), end.
+    ASSERT_EQ(g.labelCount, 4u);
+    const int32_t sub = GSL_ScriptMemberIndex("sub.txt"), init = GSL_ScriptMemberIndex("00_init.txt");
+    EXPECT_EQ(g.labelPos[1] >> 20, uint32_t(sub));
+    EXPECT_EQ(g.labelReturn[1] >> 20, uint32_t(init));
+    EXPECT_EQ(g.labelFlags[2], 0);
+    EXPECT_EQ(g.labelFlags[3], 1);
+    EXPECT_EQ(g.readLineCount, 5u);
+    // The trace: into sub.txt and back, then the jump to *end.
+    std::vector<std::string> path;
+    for (const auto& e : script_env::g_log) {
+        const std::string name = GSL_ScriptCommandGet(e.index).name;
+        if (name == "call" || name == "jump" || name == "label" || name == "if" || name == "elseif")
+            path.push_back(e.file + " " + name + (e.args.empty() ? "" : " " + e.args[0]));
+    }
+    EXPECT_EQ(path, (Lines{"00_init.txt label", "00_init.txt call sub", "sub.txt label", "00_init.txt label ref:0",
+                           "00_init.txt if \"[2000]==2\"", "00_init.txt elseif \"[2000]==1 && [2002]==3\"", "00_init.txt if \"[2001]>=1\"",
+                           "00_init.txt jump 00_init", "00_init.txt label"}));
+}
+
 }  // namespace
