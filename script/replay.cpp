@@ -218,6 +218,9 @@ int32_t GSL_ReplayRecordKey(int32_t i, int32_t argPos, char* out, uint32_t outSi
     KeyOfRecord(g_buf->records[i], argPos, out, outSize);
     return g_buf->records[i].command;
 }
+void GSL_ReplayForget(const ScriptState* script) {
+    if (g_buf && g_buf->script == script) Free();
+}
 void GSL_ReplayReset() {
     g_buf = nullptr;
     ReplayPhase = 0;

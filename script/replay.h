@@ -45,5 +45,7 @@ int32_t GSL_ReplayRecordKey(int32_t i, int32_t argPos, char* out, uint32_t outSi
 // The text a context's argument pointers point into: a replayed record's
 // member, else the context's script text. False for other contexts.
 bool GSL_ReplayArgSpan(const CommandContext* ctx, const char** begin, uint32_t* size);
+// Ends the replay of a script whose task ends (or whose work area is new).
+void GSL_ReplayForget(const ScriptState* script);
 // Forgets a buffer whose heap was released (test set-up).
 void GSL_ReplayReset();

@@ -57,6 +57,8 @@ int32_t GSL_ScriptTaskSet() {
         Lib_TaskDel(uint32_t(slot));
         return -1;
     }
+    // A replay left by a task that had this work area before is over.
+    GSL_ReplayForget(&w->script);
     std::memset(static_cast<void*>(w), 0, sizeof *w);
     w->state = SCRIPT_TASK_LOAD;
     w->ownSlot = slot;
@@ -159,6 +161,7 @@ bool GSL_ScriptTaskEnd(int32_t slot) {
     TaskRecord* r = ScriptTask(slot);
     if (!r || slot == g_running || !GSL_ScriptSpritesIdle(slot)) return false;
     const int32_t second = static_cast<ScriptTaskWork*>(r->work)->secondSlot;
+    GSL_ReplayForget(&static_cast<ScriptTaskWork*>(r->work)->script);
     Lib_TaskBreakAll();
     Lib_TaskDel(uint32_t(second));
     Lib_TaskDel(uint32_t(slot));
@@ -243,10 +246,12 @@ int32_t GSL_ScriptCB(void* work) {
         case SCRIPT_TASK_DONE:
             if (!GSL_ScriptSpritesIdle(w->ownSlot) || !self->finishRequest) return 0;
             w->state = SCRIPT_TASK_END;
+            GSL_ReplayForget(s);
             Lib_TaskBreakAll();
             Lib_TaskDel(uint32_t(w->secondSlot));
             return 1;
         case SCRIPT_TASK_END:
+            GSL_ReplayForget(s);
             Lib_TaskBreakAll();
             Lib_TaskDel(uint32_t(w->secondSlot));
             return 1;

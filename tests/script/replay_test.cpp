@@ -288,4 +288,24 @@ TEST_F(Replay, DamagedHistoriesRestoreWithoutACrash) {
     }
 }
 
+TEST_F(Replay, EndingATaskDuringItsRestoreEndsTheReplay) {
+    Scripts({{"00_init.txt", "*top\n<label>\n<140>\n<text a>\n<keywait 0>\n"}});
+    Fakes();
+    // A command that waits for ever during the main run.
+    Handler(140, [](CommandContext* c) {
+        if (GSL_ReplayModeGet(c) == REPLAY_RUN) c->script->status |= SCRIPT_BUSY;
+    });
+    Start("00_init.txt", 29, 6);
+    Frame(3);
+    EXPECT_EQ(ReplayPhase, 1);
+    EXPECT_TRUE(GSL_ScriptTaskEnd(slot_));
+    EXPECT_EQ(ReplayPhase, 0);
+    EXPECT_EQ(GSL_ReplayTargetText(), nullptr);
+    // A new task (in the same work area) starts without the old replay.
+    Handler(140, GSL_CommandEmpty);
+    Start("00_init.txt", 0, 0);
+    Frame(2);
+    EXPECT_EQ(g_shown, Lines{"text a"});
+}
+
 }  // namespace
