@@ -164,7 +164,7 @@ void Restore(const uint8_t* data, size_t size) {
 
     g_story = GSL_ScriptTaskSet();
     Check(g_story >= 0);
-    for (int frame = 0; frame < 4; ++frame) Lib_TaskPass(false);
+    for (int frame = 0; frame < 3; ++frame) Lib_TaskPass(false);
     if (GSL_ScriptTaskWork(g_story)) Check(GSL_ScriptTaskEnd(g_story));
     for (int32_t slot = 0; slot < kTaskSlots; ++slot)
         if (TaskTable.slots[slot]) Lib_TaskDel(uint32_t(slot));

@@ -16,7 +16,11 @@ int32_t ReplayPhase = 0;
 
 namespace {
 
-constexpr uint32_t kTagsPerFrame = 100000;
+// Tags per frame of the runs, and in all: a damaged history can send the
+// runs round a loop that never meets the target; the restore then gives up
+// where it is.
+constexpr uint32_t kTagsPerFrame = 20000;
+constexpr uint32_t kTagsInAll = 1000000;
 constexpr char kDefaultKey[] = "arg_default";
 
 struct ReplayRecordT {
@@ -36,6 +40,7 @@ struct ReplayBuffer {
     int32_t cursor;
     int32_t count;
     bool traced;
+    uint32_t tags;
     ReplayRecordT records[kReplayRecords];
     CommandContext context;
     StageRecord stage;
@@ -153,6 +158,20 @@ void TraceRecord() {
     }
 }
 
+// Counts a tag: true when this frame's share is used up (tags = the limit)
+// or the runs have gone on too long in all (tags below it).
+bool TooMany(uint32_t* tags) {
+    if (++g_buf->tags > kTagsInAll) {
+        if (g_buf->tags == kTagsInAll + 1)
+            Lib_DebugPrintf("Error -> GSL_ReplayRun: the target is not met after %u tags\n", unsigned(kTagsInAll));
+        *tags = 0;
+        return true;
+    }
+    if (++*tags < kTagsPerFrame) return false;
+    *tags = kTagsPerFrame;
+    return true;
+}
+
 // Phase 1: the silent run, then the main run to the target.
 int32_t RunTowardsTarget(ScriptState* script) {
     uint32_t tags = 0;
@@ -171,7 +190,10 @@ int32_t RunTowardsTarget(ScriptState* script) {
             }
             GSL_ScriptStep(silent);
             if (silent->status & SCRIPT_BUSY) return 0;
-            if (++tags >= kTagsPerFrame) return 0;
+            if (TooMany(&tags)) {
+                if (tags < kTagsPerFrame) break;
+                return 0;
+            }
         }
         DropSilent();
     }
@@ -184,7 +206,10 @@ int32_t RunTowardsTarget(ScriptState* script) {
     while (!(script->status & SCRIPT_ENDED) && !MainAtTarget(*g_buf)) {
         GSL_ScriptStep(script);
         if (script->status & SCRIPT_BUSY) return 0;
-        if (++tags >= kTagsPerFrame) return 0;
+        if (TooMany(&tags)) {
+            if (tags < kTagsPerFrame) break;
+            return 0;
+        }
     }
     script->status = (script->status & ~SCRIPT_REPLAY_RUN) | SCRIPT_REPLAYING;
     g_buf->cursor = 0;
