@@ -41,6 +41,8 @@ struct ReplayBuffer {
     int32_t count;
     bool traced;
     uint32_t tags;
+    int32_t perCommand[kScriptCommands];  // records of each command
+    int16_t commands[kReplayRecords];     // the records' commands, packed for the drop scans
     ReplayRecordT records[kReplayRecords];
     CommandContext context;
     StageRecord stage;
@@ -261,6 +263,10 @@ bool GSL_ReplayArgSpan(const CommandContext* ctx, const char** begin, uint32_t* 
 
 void GSL_ReplayRecord(const CommandContext* ctx) {
     if (!g_buf || g_buf->count >= kReplayRecords || !ctx || !ctx->script) return;
+    const int32_t command = ctx->script->command;
+    if (command < 0 || command >= kScriptCommands) return;
+    ++g_buf->perCommand[command];
+    g_buf->commands[g_buf->count] = int16_t(command);
     ReplayRecordT& r = g_buf->records[g_buf->count++];
     r.command = ctx->script->command;
     r.argCount = uint8_t(ctx->argCount < 0 ? 0 : ctx->argCount);
@@ -283,25 +289,30 @@ void GSL_ReplayLoad(int32_t i) {
 void GSL_ReplayDedupe(const CommandContext* ctx, int32_t command, int32_t, int32_t argPos, int32_t keep) {
     if (!g_buf || g_buf->count == 0 || !ctx || !ctx->script) return;
     if (command == -1) command = ctx->script->command;
+    if (command < 0 || command >= kScriptCommands || g_buf->perCommand[command] == 0) return;
     static char key[kScriptWordSize], other[kScriptWordSize];
     KeyOf(ctx, argPos, key, sizeof key);
     if (!key[0]) return;
-    auto same = [&](const ReplayRecordT& r) {
-        if (r.command != command) return false;
+    auto same = [&](int32_t i) {
+        if (g_buf->commands[i] != command) return false;
+        const ReplayRecordT& r = g_buf->records[i];
+        if (argPos < 0) return true;  // both "arg_default"
         KeyOfRecord(r, argPos, other, sizeof other);
         return std::strcmp(key, other) == 0;
     };
     int32_t m = 0;
-    for (int32_t i = 0; i < g_buf->count; ++i) m += same(g_buf->records[i]) ? 1 : 0;
+    for (int32_t i = 0; i < g_buf->count; ++i) m += same(i) ? 1 : 0;
     if (m < 1 || m <= keep) return;
     for (int32_t i = 0; i < g_buf->count;) {
-        if (!same(g_buf->records[i])) {
+        if (!same(i)) {
             ++i;
             continue;
         }
         std::memmove(&g_buf->records[i], &g_buf->records[i + 1],
                      sizeof(ReplayRecordT) * size_t(g_buf->count - i - 1));
+        std::memmove(&g_buf->commands[i], &g_buf->commands[i + 1], sizeof(int16_t) * size_t(g_buf->count - i - 1));
         --g_buf->count;
+        --g_buf->perCommand[command];
         if (keep == 0 && argPos >= 0) break;
         if (--m <= keep) break;
     }
