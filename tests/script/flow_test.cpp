@@ -83,6 +83,10 @@ TEST_F(Flow, JumpsWithConditionsEmptyFilesMissingFilesAndLabels) {
     EXPECT_TRUE(DebugHas("Error -> Lib_ArcGetData(missing.txt)"));
     EXPECT_STREQ(Work()->fileName, "other.txt");
     EXPECT_EQ(GameStateBlock.gameVars[0], 2);
+    // The missing file left the script's name as it was: the label passed
+    // after it still names 00_init.txt's member.
+    ASSERT_EQ(GameStateBlock.labelCount, 3u);
+    EXPECT_EQ(GameStateBlock.labelPos[1] >> 20, uint32_t(GSL_ScriptMemberIndex("00_init.txt")));
 }
 
 TEST_F(Flow, HistoriesStopAtTheirLimitsAndKeepReferenceFlags) {
