@@ -81,6 +81,29 @@ void KeyOfRecord(const ReplayRecordT& r, int32_t pos, char* out, uint32_t outSiz
     KeyOf(&c, pos, out, outSize);
 }
 
+// Whether a record's argument at pos (pos >= 0) is the non-empty key of
+// keyLen bytes: the argument's word with one pair of enclosing quotes
+// stripped, as GSL_ArgGet gives it, compared in place.
+bool RecordKeyIs(const ReplayRecordT& r, int32_t pos, const char* key, size_t keyLen) {
+    static ScriptState s;
+    static CommandContext c;
+    if (pos >= r.argCount || pos >= kScriptArgMax) return false;
+    const char* p = r.args[pos];
+    if (!p || !r.text || p < r.text || p >= r.text + r.size || *p == ' ' || *p == ',' || *p == '>') return false;
+    s.text = r.text;
+    s.size = r.size;
+    c.script = &s;
+    c.argCount = int8_t(pos + 1);
+    c.args[pos] = p;
+    size_t n = GSL_ScriptArgWord(&c, pos, nullptr, 0);
+    if (n >= kScriptWordSize) return false;
+    if (n >= 2 && p[0] == '"' && p[n - 1] == '"') {
+        ++p;
+        n -= 2;
+    }
+    return n == keyLen && n > 0 && std::memcmp(p, key, n) == 0;
+}
+
 // The first '<' at or behind offset, as the step would find it.
 uint32_t NextTag(const ScriptState* script, uint32_t offset) {
     ScriptState probe = *script;
@@ -290,15 +313,15 @@ void GSL_ReplayDedupe(const CommandContext* ctx, int32_t command, int32_t, int32
     if (!g_buf || g_buf->count == 0 || !ctx || !ctx->script) return;
     if (command == -1) command = ctx->script->command;
     if (command < 0 || command >= kScriptCommands || g_buf->perCommand[command] == 0) return;
-    static char key[kScriptWordSize], other[kScriptWordSize];
+    static char key[kScriptWordSize];
     KeyOf(ctx, argPos, key, sizeof key);
     if (!key[0]) return;
+    const size_t keyLen = std::strlen(key);
     auto same = [&](int32_t i) {
         if (g_buf->commands[i] != command) return false;
         const ReplayRecordT& r = g_buf->records[i];
         if (argPos < 0) return true;  // both "arg_default"
-        KeyOfRecord(r, argPos, other, sizeof other);
-        return std::strcmp(key, other) == 0;
+        return RecordKeyIs(r, argPos, key, keyLen);
     };
     int32_t m = 0;
     for (int32_t i = 0; i < g_buf->count; ++i) m += same(i) ? 1 : 0;
