@@ -33,6 +33,7 @@ bool translateWindowEvent(const SDL_WindowEvent& w, PlatWindowEvent* out) {
         case SDL_WINDOWEVENT_MAXIMIZED: out->kind = PWE_MAXIMIZED; return true;
         case SDL_WINDOWEVENT_RESTORED: out->kind = PWE_RESTORED; return true;
         case SDL_WINDOWEVENT_CLOSE: out->kind = PWE_CLOSE; return true;
+        case SDL_WINDOWEVENT_EXPOSED: out->kind = PWE_EXPOSED; return true;
         default: return false;
     }
 }

@@ -24,6 +24,7 @@ enum PlatWindowEventKind : int32_t {
     PWE_REQUEST,       // a posted request: req and a..d as posted
     PWE_IDLE,          // the UI queue was found empty
     PWE_QUIT,          // a quit from outside: a signal (Ctrl-C, SIGTERM) or the system
+    PWE_EXPOSED,       // the window's contents were lost and must be drawn again
 };
 struct PlatWindowEvent {
     PlatWindowEventKind kind;

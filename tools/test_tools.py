@@ -56,6 +56,8 @@ def open_pcarc(b):
     t, base = struct.unpack_from("<iQ", b, 4)
     if not 0 <= t <= 32:
         raise Bad("t")
+    if base > len(b):
+        raise Bad("base")
     tables = []
     for j in range(t):
         off, size = struct.unpack_from("<Q", b, 16 + 8 * j)[0], u32(b, 272 + 4 * j)
@@ -203,7 +205,7 @@ class PcArcTest(unittest.TestCase):
         self.assertIn(b"only2.ext", tables[3][2])
 
     def test_broken(self):
-        want = {"truncated-header": "header", "t33": "t", "table-size-10": "table-size",
+        want = {"truncated-header": "header", "t33": "t", "base-past-eof": "base", "table-size-10": "table-size",
                 "table-past-eof": "table-bounds", "e-beyond-table": "entries",
                 "dir-no-nul": "dir-name", "name-no-nul": "name", "offset-past-eof": "data-bounds",
                 "size-past-eof": "data-bounds"}

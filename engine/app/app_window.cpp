@@ -325,7 +325,8 @@ void Lib_SystemIniIO(uint32_t mode) {
         if (!Lib_FileSave(name, bytes, kSystemIniSize)) std::fprintf(stderr, "vn: cannot write %s\n", name);
         return;
     }
-    int fd = Lib_FileMakePath(name, path, sizeof path) ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    // A FIFO or other special file counts as missing rather than blocking the window thread.
+    int fd = Lib_FileMakePath(name, path, sizeof path) ? Lib_FileOpenRegular(path) : -1;
     if (fd < 0) {
         Lib_SystemIniIO(1);
         return;
@@ -462,6 +463,9 @@ void Main_WndProc(const PlatWindowEvent& ev) {
         case PWE_QUIT:
             // Ctrl-C, SIGTERM or the system: no question, but the same close.
             Main_CloseNow();
+            break;
+        case PWE_EXPOSED:
+            Lib_RenderTouch();  // the next frame is drawn even when nothing changed
             break;
         case PWE_REQUEST:
             handleRequest(ev);

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
 #include "engine/render/renderer.h"
@@ -183,7 +182,7 @@ void Lib_SpriteFree(int32_t slot) {
     if (r->captureEntry >= 0) Lib_DrawDel(uint32_t(r->captureEntry), 0);
     const bool dataShared = Lib_SpriteTexShared(0, slot);
     if ((r->flags & SPRITE_HOLDS_ENTRY) && (r->fileName[0] || r->cacheId >= 0) && !dataShared) {
-        if (CacheEntry* e = Lib_SpriteCacheEntry(r)) e->tag.store(0, std::memory_order_relaxed);
+        Lib_FileCacheTag(r->fileName, r->cacheId, 0);
     }
     Lib_SpriteReleaseObjects(r, slot, true);
     if (r->reducedBuffer[0] && !Lib_SpriteTexShared(2, slot)) {
@@ -201,16 +200,6 @@ int32_t Lib_SpriteGetState(int32_t slot) {
     const SpriteRecord* r = Lib_SpriteAt(slot);
     if (!r || !InUse(*r) || (r->flags & SPRITE_FAILED)) return -1;
     return r->flags & SPRITE_READY;
-}
-
-CacheEntry* Lib_SpriteCacheEntry(const SpriteRecord* r) {
-    if (!r->fileName[0]) return Lib_CashGetHitInfo("", r->cacheId);
-    // Cache entries are kept under the normalised name the loader used.
-    char name[kSpriteNameSize], canon[kFileNameSize];
-    std::memcpy(name, r->fileName, sizeof name);
-    name[sizeof name - 1] = 0;
-    if (!Lib_FileNameNormalise(name, canon)) return nullptr;
-    return Lib_CashGetHitInfo(canon, r->cacheId);
 }
 
 // --- Accessors -------------------------------------------------------------------
@@ -331,6 +320,13 @@ void Lib_SamplerCreate(int32_t kind, uint32_t* out) {
     *out = s;
 }
 
+void Lib_SamplerDelete(uint32_t* sampler) {
+    if (!sampler || !*sampler) return;
+    glDeleteSamplers(1, sampler);
+    --SpriteLiveObjects;
+    *sampler = 0;
+}
+
 uint32_t Lib_SpriteTexCreate(int32_t width, int32_t height, bool index8, const void* pixels) {
     if (width <= 0 || height <= 0) return 0;
     GLuint tex = 0;
@@ -348,5 +344,6 @@ uint32_t Lib_SpriteTexCreate(int32_t width, int32_t height, bool index8, const v
     else
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
     ++SpriteLiveObjects;
+    Lib_RenderTouch();
     return tex;
 }

@@ -136,14 +136,11 @@ float* Lib_SpriteGetParams(float* out, int32_t slot);
 void Lib_SpriteSetDrawCB(int32_t slot, DrawCallback callback, uint64_t arg);
 void Lib_SpriteSetUser(int32_t slot, CameraRecord* camera);
 
-// The named-cache entry of the sprite's file (by its name, or by cacheId
-// when it has none), or null.
-struct CacheEntry;
-CacheEntry* Lib_SpriteCacheEntry(const SpriteRecord* record);
-
 // A sampler: kind 1 nearest, any other kind linear; clamped on every axis,
 // level of detail 0 only, so no texture needs a mip chain.
 void Lib_SamplerCreate(int32_t kind, uint32_t* out);
+// Deletes a sampler made by Lib_SamplerCreate and zeroes the name.
+void Lib_SamplerDelete(uint32_t* sampler);
 // A texture of width×height from BGRA pixels (index8: one byte a texel),
 // rows top first, tightly packed; pixels may be null. 0 on failure.
 uint32_t Lib_SpriteTexCreate(int32_t width, int32_t height, bool index8, const void* pixels);

@@ -6,6 +6,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "engine/files/message_table.h"
+#include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
 #include "engine/text/font.h"
 #include "engine/text/font_window.h"
@@ -42,12 +43,14 @@ uint32_t GlCreate(uint32_t width, uint32_t height, uint32_t format, const void* 
         glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, GLsizei(width), GLsizei(height), 0, GL_RED, GL_UNSIGNED_BYTE, pixels);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
+    Lib_RenderTouch();
     return tex;
 }
 
 void GlRelease(uint32_t texture) {
     GLuint t = texture;
     glDeleteTextures(1, &t);
+    Lib_RenderTouch();
 }
 
 constexpr GlyphTextureOps kGlOps = {GlCreate, GlRelease};
@@ -141,7 +144,7 @@ void ReleaseGlObjects(TextRenderStateT* s) {
     if (s->quadVertexBuffer) glDeleteBuffers(1, &s->quadVertexBuffer);
     if (s->quadIndexBuffer) glDeleteBuffers(1, &s->quadIndexBuffer);
     if (s->inputLayout) glDeleteVertexArrays(1, &s->inputLayout);
-    if (s->sampler) glDeleteSamplers(1, &s->sampler);
+    Lib_SamplerDelete(&s->sampler);
     s->quadVertexBuffer = s->quadIndexBuffer = s->inputLayout = s->sampler = 0;
 }
 
@@ -196,6 +199,7 @@ bool Lib_GlyphAtlasReset() {
     if (!s->atlas) s->atlas = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_GRAPHICS, kGlyphAtlasSize, 256));
     if (!s->atlas) return false;
     *AtlasNext() = kGlyphAtlasFirstRecord;
+    Lib_RenderTouch();
     std::memset(AtlasOffsets(), 0, sizeof(uint32_t) * kGlyphCacheEntries);
     return true;
 }

@@ -18,6 +18,7 @@
 #include "engine/app/frame.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
+#include "tests/engine/files/files_env.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -432,5 +433,15 @@ TEST_F(AppWindow, QuitFromOutsideClosesLikeAConfirmedClose) {
     ASSERT_EQ(ini.size(), 64u);
     EXPECT_EQ(ini[0], 44);
     EXPECT_EQ(FakeWindow::questions, 0);
+}
+
+// A FIFO in place of system.ini counts as missing: the window thread neither
+// waits for a writer nor reads from it, and the defaults are written.
+TEST_F(SystemIniFile, AFifoCountsAsMissing) {
+    ASSERT_EQ(mkfifo("user/777/system.ini", 0644), 0);
+    EXPECT_TRUE(EndsWithoutWaitingOn("user/777/system.ini", [] { Lib_SystemIniIO(0); }));
+    EXPECT_TRUE(fs::is_regular_file("user/777/system.ini"));
+    EXPECT_EQ(iniBytes().size(), 64u);
+    EXPECT_EQ(Main_SystemIniGet().width, 1280u);
 }
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/render/image_decode.h"
+
 #include "tests/engine/render/sprite_env.h"
 
 namespace {
@@ -23,8 +25,18 @@ TEST(SpriteImageProbe, TypesHeaderCopiesAndPointers) {
     EXPECT_EQ(Lib_ImageGetType(base, 100, &e, nullptr), IMAGE_EXT0);
     EXPECT_EQ(e.palette, nullptr);  // the header itself does not fit
     EXPECT_EQ(Lib_ImageGetType(base, uint32_t(ext0.size()), nullptr, &t), -1);
-    EXPECT_EQ(Lib_ImageGetType("\x89PNG\r\n\x1a\n", 8, nullptr, nullptr), IMAGE_PNG);
-    for (const char* other : {"\x89PNX\r\n\x1a\n", "EXT1", "E"})
+    // PNG only with IHDR as the first chunk, as the decoder wants it: a file
+    // it refuses is no PNG to the probe either.
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+    EXPECT_EQ(Lib_ImageGetType(png.data(), 16, nullptr, &t), IMAGE_PNG);
+    EXPECT_EQ(Lib_ImageGetType(png.data(), 15, nullptr, &t), IMAGE_HEADER18);
+    std::string idatFirst = png;
+    idatFirst.replace(12, 4, "IDAT");
+    idatFirst += std::string(13 + 4, '\x01');
+    uint32_t pixel = 0;
+    EXPECT_EQ(Lib_WicDecode(nullptr, &pixel, 4, idatFirst.data(), uint32_t(idatFirst.size())).width, 0u);
+    EXPECT_EQ(Lib_ImageGetType(idatFirst.data(), uint32_t(idatFirst.size()), nullptr, &t), IMAGE_HEADER18);
+    for (const char* other : {"\x89PNG\r\n\x1a\n", "\x89PNX\r\n\x1a\n", "EXT1", "E"})
         EXPECT_EQ(Lib_ImageGetType(other, uint32_t(std::strlen(other)), nullptr, &t), IMAGE_HEADER18) << other;
 }
 
