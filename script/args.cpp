@@ -7,6 +7,7 @@
 #include "engine/core/util.h"
 #include "engine/files/message_table.h"
 #include "engine/render/sprite.h"
+#include "script/replay.h"
 #include "script/script_host.h"
 #include "script/syntax.h"
 
@@ -51,7 +52,11 @@ void StripQuotes(const char** text, size_t* len) {
 bool ArgEmpty(const CommandContext* ctx, int32_t i) {
     const char* p = ctx->args[i];
     const ScriptState* s = ctx->script;
-    if (!p || !s || !s->text || p < s->text || p >= s->text + s->size) return true;
+    if (!s) return true;
+    const char* begin = s->text;
+    uint32_t size = s->size;
+    GSL_ReplayArgSpan(ctx, &begin, &size);
+    if (!p || !begin || p < begin || p >= begin + size) return true;
     return *p == ' ' || *p == ',' || *p == '>';
 }
 

@@ -9,6 +9,7 @@
 #include "engine/core/debug_log.h"
 #include "engine/core/task.h"
 #include "engine/render/sprite.h"
+#include "script/replay.h"
 #include "script/script_host.h"
 #include "script/stage.h"
 #include "script/syntax.h"
@@ -26,10 +27,7 @@ ScriptTraceHook g_trace = nullptr;
 int32_t g_running = -1;
 char g_tag[kScriptTagSize];
 
-ScriptTaskWork* WorkOf(ScriptState* script) {
-    return reinterpret_cast<ScriptTaskWork*>(reinterpret_cast<uint8_t*>(script) -
-                                             offsetof(ScriptTaskWork, script));
-}
+ScriptTaskWork* WorkOf(ScriptState* script) { return GSL_ScriptWorkOf(script); }
 
 TaskRecord* ScriptTask(int32_t slot) {
     if (slot < 0 || slot >= kTaskSlots) return nullptr;
@@ -47,6 +45,10 @@ void CopyName(char* out, const char* in, size_t inSize) {
 
 }  // namespace
 
+ScriptTaskWork* GSL_ScriptWorkOf(ScriptState* script) {
+    return reinterpret_cast<ScriptTaskWork*>(reinterpret_cast<uint8_t*>(script) - offsetof(ScriptTaskWork, script));
+}
+
 int32_t GSL_ScriptTaskSet() {
     const int32_t slot = Lib_TaskSet("GSL_ScriptCB", GSL_ScriptCB, 34000, 400, 0);
     if (slot < 0) return -1;
@@ -55,6 +57,8 @@ int32_t GSL_ScriptTaskSet() {
         Lib_TaskDel(uint32_t(slot));
         return -1;
     }
+    // A replay left by a task that had this work area before is over.
+    GSL_ReplayForget(&w->script);
     std::memset(static_cast<void*>(w), 0, sizeof *w);
     w->state = SCRIPT_TASK_LOAD;
     w->ownSlot = slot;
@@ -157,6 +161,7 @@ bool GSL_ScriptTaskEnd(int32_t slot) {
     TaskRecord* r = ScriptTask(slot);
     if (!r || slot == g_running || !GSL_ScriptSpritesIdle(slot)) return false;
     const int32_t second = static_cast<ScriptTaskWork*>(r->work)->secondSlot;
+    GSL_ReplayForget(&static_cast<ScriptTaskWork*>(r->work)->script);
     Lib_TaskBreakAll();
     Lib_TaskDel(uint32_t(second));
     Lib_TaskDel(uint32_t(slot));
@@ -241,10 +246,12 @@ int32_t GSL_ScriptCB(void* work) {
         case SCRIPT_TASK_DONE:
             if (!GSL_ScriptSpritesIdle(w->ownSlot) || !self->finishRequest) return 0;
             w->state = SCRIPT_TASK_END;
+            GSL_ReplayForget(s);
             Lib_TaskBreakAll();
             Lib_TaskDel(uint32_t(w->secondSlot));
             return 1;
         case SCRIPT_TASK_END:
+            GSL_ReplayForget(s);
             Lib_TaskBreakAll();
             Lib_TaskDel(uint32_t(w->secondSlot));
             return 1;
@@ -256,6 +263,7 @@ int32_t GSL_ScriptCB(void* work) {
 // --- Tracing ---------------------------------------------------------------
 
 void GSL_ScriptTraceSet(ScriptTraceHook hook) { g_trace = hook; }
+ScriptTraceHook GSL_ScriptTraceGet() { return g_trace; }
 
 namespace {
 
@@ -270,7 +278,14 @@ void PrintTrace(const char* file, uint32_t offset, int32_t index, const CommandC
         Lib_SjisToUtf8Buf(word, utf8, sizeof utf8);
         n += std::snprintf(line + n, sizeof line - size_t(n), "%s%s", i ? ", " : " ", utf8);
     }
-    std::fprintf(stderr, "%s\n", line);
+    // The runs of a restore are marked: the silent run, the main run and the
+    // replayed records.
+    const uint32_t status = ctx->script ? ctx->script->status : 0;
+    const char* mark = (status & SCRIPT_SILENT)      ? " [silent run]"
+                       : (status & SCRIPT_REPLAYING) ? " [replayed]"
+                       : (status & SCRIPT_REPLAY_RUN) ? " [main run]"
+                                                      : "";
+    std::fprintf(stderr, "%s%s\n", line, mark);
 }
 
 void PrintDebug(const char* text) { std::fputs(text, stderr); }

@@ -42,8 +42,11 @@ void GSL_ScriptTraceSet(ScriptTraceHook hook);
 // command and a debug-log sink, both to stderr.
 void GSL_ScriptTraceFromEnv();
 
-// Restores a saved position by a silent re-run: 1 when done.
-int32_t GSL_ReplayRun(ScriptState* script);
-// The newest label-history entry of a file (with a pending return point when
-// pendingOnly), or -1.
+ScriptTraceHook GSL_ScriptTraceGet();
+// The work area a script state lies in (a task's, or the replay's silent run).
+ScriptTaskWork* GSL_ScriptWorkOf(ScriptState* script);
+
+// The newest label-history entry of a file (null: the story script's; with
+// no story script, the newest entry), with a pending return point when
+// pendingOnly; -1 for none.
 int32_t GSL_HistoryFind(const char* file, int32_t pendingOnly);

@@ -6,6 +6,7 @@
 #include "engine/core/charcode.h"
 #include "engine/core/debug_log.h"
 #include "script/args.h"
+#include "script/flow.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/syntax.h"
@@ -49,8 +50,10 @@ void GSL_StageReset(StageRecord* stage, uint8_t flags) {
         stage->musicSlot = 0;
         stage->choiceLine = -1;
         stage->messageInput = 1;
-        if (flags & STAGE_RESET_CAMERAS)
+        if (flags & STAGE_RESET_CAMERAS) {
+            GSL_PendingCallRearm();
             for (CameraRecord& c : StageCamera) c = ActiveCamera;
+        }
     }
     if (flags & STAGE_RESET_CAMERAS) {
         for (CameraRecord& c : StageCamera) Lib_CameraReset(&c);

@@ -3,11 +3,16 @@
 #include <array>
 #include <cstring>
 
+#include "script/flow.h"
+#include "script/replay.h"
+#include "script/vars.h"
+
 namespace {
 
 struct NamedCommand {
     int32_t index;
     const char* name;
+    CommandHandler handler = GSL_CommandEmpty;
 };
 
 // The commands at their fixed indices; every other index is free ("0"). The
@@ -22,10 +27,10 @@ constexpr NamedCommand kNamed[] = {
     {44, "staffroll_start"}, {45, "staffroll_wait"}, {46, "staffroll_end"},
     {50, "effect"}, {51, "gradater"}, {100, "openvideo"}, {101, "playbgm"},
     {102, "stopbgm"}, {103, "playse"}, {104, "stopse"}, {105, "ws"},
-    {106, "soundstopall"}, {110, "label"}, {111, "call"}, {112, "return"}, {113, "eval"},
-    {114, "jump"}, {115, "gosub"}, {116, "menustart"}, {117, "menuadd"},
-    {118, "clearvar"}, {120, "if"}, {121, "elseif"}, {122, "else"}, {123, "endif"},
-    {124, "jump_endif"}, {130, "trophy"}, {131, "returnmenu"}, {132, "wait"},
+    {106, "soundstopall"}, {110, "label", GSL_CmdLabel}, {111, "call", GSL_CmdCall}, {112, "return", GSL_CmdReturn}, {113, "eval", GSL_CmdEval},
+    {114, "jump", GSL_CmdJump}, {115, "gosub"}, {116, "menustart"}, {117, "menuadd"},
+    {118, "clearvar", GSL_CmdClearVar}, {120, "if", GSL_CmdIf}, {121, "elseif", GSL_CmdIf}, {122, "else"}, {123, "endif"},
+    {124, "jump_endif", GSL_CmdJumpEndif}, {130, "trophy"}, {131, "returnmenu"}, {132, "wait"},
     {133, "input"}, {134, "click"}, {135, "cancelskipping"}, {136, "autosaverange"},
     {149, "debug"},
 };
@@ -42,6 +47,7 @@ constexpr std::array<CommandEntry, kScriptCommands> MakeTable() {
         size_t i = 0;
         for (; c.name[i]; ++i) e.name[i] = c.name[i];
         e.name[i] = 0;
+        e.handler = c.handler;
     }
     return table;
 }
@@ -177,12 +183,14 @@ CommandEntry GSL_ScriptCommandGet(int32_t index) {
 
 uint32_t GSL_ScriptArgWord(const CommandContext* ctx, int32_t i, char* out, uint32_t outSize) {
     if (out && outSize) out[0] = 0;
-    if (!ctx || !ctx->script || !ctx->script->text || i < 0 || i >= ctx->argCount) return 0;
+    if (!ctx || !ctx->script || i < 0 || i >= ctx->argCount) return 0;
     const char* begin = ctx->script->text;
+    uint32_t size = ctx->script->size;
+    GSL_ReplayArgSpan(ctx, &begin, &size);
     const char* p = ctx->args[i];
-    if (!p || p < begin || p >= begin + ctx->script->size) return 0;
+    if (!begin || !p || p < begin || p >= begin + size) return 0;
     const uint8_t* w = reinterpret_cast<const uint8_t*>(p);
-    const uint32_t limit = uint32_t(begin + ctx->script->size - p);
+    const uint32_t limit = uint32_t(begin + size - p);
 
     bool quote = false;
     uint32_t k = 0, copied = 0;

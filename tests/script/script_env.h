@@ -24,6 +24,7 @@
 #include "engine/core/task.h"
 #include "engine/files/message_table.h"
 #include "engine/render/sprite.h"
+#include "script/replay.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/stage.h"
@@ -68,6 +69,7 @@ protected:
         using namespace script_env;
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 4 * mib, 2 * mib, 8 * mib, 2 * mib};
         Lib_CashReset();
+        GSL_ReplayReset();
         ASSERT_TRUE(Lib_MemInit(sizes));
         Lib_CashReset();
         ASSERT_TRUE(Lib_TaskInit());

@@ -1,0 +1,307 @@
+#include "script/flow.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/core/charcode.h"
+#include "engine/core/debug_log.h"
+#include "engine/core/task.h"
+#include "engine/files/container.h"
+#include "script/args.h"
+#include "script/replay.h"
+#include "script/script_host.h"
+#include "script/script_task.h"
+#include "script/vars.h"
+
+PendingCallPoint PendingCall = {-1, 0};
+
+namespace {
+
+constexpr char kInfoName[] = "00_info.bin";
+constexpr uint32_t kInfoHeader = 8;
+
+// The index member, checked once per container: the records that lie whole
+// inside it.
+struct InfoView {
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    uint32_t count = 0;
+};
+
+InfoView InfoGet() {
+    static InfoView checked;
+    const ArcView* arc = GSL_ScriptArcGet();
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    if (!arc || !Lib_ArcGetData(arc, kInfoName, -1, &data, &size) || !data || size < kInfoHeader) return {};
+    if (data == checked.data && size == checked.size) return checked;
+    int32_t count = 0;
+    std::memcpy(&count, data, 4);
+    const uint32_t whole = (size - kInfoHeader) / sizeof(LabelRecord);
+    uint32_t use = count < 1 ? 0 : uint32_t(count);
+    if (use > whole) {
+        Lib_DebugPrintf("Error -> GSL_InfoFind(%s): %d records, %u fit\n", kInfoName, int(count), unsigned(whole));
+        use = whole;
+    }
+    checked = InfoView{data, size, use};
+    return checked;
+}
+
+// True when a 64-byte field holds exactly text (which is non-empty).
+bool FieldIs(const char* field, const char* text) {
+    const size_t n = std::strlen(text);
+    return n > 0 && n < 64 && strnlen(field, 64) == n && std::memcmp(field, text, n) == 0;
+}
+
+ScriptTaskWork* StoryWork() { return GSL_ScriptTaskWork(GSL_ScriptStoryTask()); }
+
+// The file name of the story script, or of the context's own script when
+// there is no story script task.
+const char* RunningName(CommandContext* ctx) {
+    if (ScriptTaskWork* w = StoryWork()) return w->fileName;
+    return GSL_ScriptWorkOf(ctx->script)->fileName;
+}
+
+void CopyName(char* out, const char* in) {
+    if (out == in) return;
+    std::snprintf(out, kScriptNameSize, "%s", in);
+}
+
+// name = file-name part of word + ".txt"; false when it does not fit.
+bool TargetName(const char* word, char* out) {
+    char base[256];
+    Lib_PathGetName(word, base, 1);
+    const int n = std::snprintf(out, kScriptNameSize, "%s.txt", base);
+    return n > 0 && n < int(kScriptNameSize);
+}
+
+// Moves the script to a named file at a label: the text of that member when
+// it exists (else the text stays), the label's offset. The names follow the
+// text.
+void OpenNamed(CommandContext* ctx, const char* name, const char* label) {
+    ScriptState* s = ctx->script;
+    const ArcView* arc = GSL_ScriptArcGet();
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    const bool found = arc && Lib_ArcGetData(arc, name, -1, &data, &size) && data;
+    if (found) {
+        s->text = reinterpret_cast<const char*>(data);
+        s->size = size;
+    } else {
+        Lib_DebugPrintf("Error -> Lib_ArcGetData(%s)\n", name);
+    }
+    uint64_t offset = 0;
+    if (label && label[0]) offset = GSL_InfoFind(name, label).offset;
+    s->nextOffset = offset > s->size ? s->size : uint32_t(offset);
+    if (!found) return;
+    CopyName(GSL_ScriptWorkOf(s)->fileName, name);
+    if (ScriptTaskWork* w = StoryWork()) CopyName(w->fileName, name);
+}
+
+}  // namespace
+
+LabelRecord GSL_InfoFind(const char* file, const char* label) {
+    LabelRecord r{};
+    r.label[0] = '0';
+    r.file[0] = '0';
+    if (!file || !label || !file[0] || !label[0]) return r;
+    const InfoView info = InfoGet();
+    for (uint32_t i = 0; i < info.count; ++i) {
+        LabelRecord rec;
+        std::memcpy(&rec, info.data + kInfoHeader + i * sizeof(LabelRecord), sizeof rec);
+        if (FieldIs(rec.file, file) && FieldIs(rec.label, label)) {
+            rec.label[63] = rec.file[63] = 0;
+            return rec;
+        }
+    }
+    return r;
+}
+
+int32_t GSL_ScriptMemberIndex(const char* file) {
+    const ArcView* arc = GSL_ScriptArcGet();
+    if (!arc || !file) return -1;
+    const int64_t id = Lib_ArcGetFileID(arc, file);
+    return id < 0 || id >= int64_t(arc->count) ? -1 : int32_t(id);
+}
+
+const char* GSL_ScriptMemberName(int32_t member) {
+    const ArcView* arc = GSL_ScriptArcGet();
+    if (!arc || member < 0 || uint32_t(member) >= arc->count) return nullptr;
+    // The directory was checked when the container was opened: every entry
+    // lies inside it with its name terminated.
+    return reinterpret_cast<const char*>(arc->data + 8 + 72 * size_t(member));
+}
+
+bool GSL_ScriptPositionText(uint32_t position, const char** text, uint32_t* size, uint32_t* offset) {
+    const ArcView* arc = GSL_ScriptArcGet();
+    const uint8_t* data = nullptr;
+    uint32_t n = 0;
+    if (!arc || !Lib_ArcGetData(arc, nullptr, int32_t(position >> 20), &data, &n) || !data) return false;
+    *text = reinterpret_cast<const char*>(data);
+    *size = n;
+    const uint32_t off = position & 0xFFFFFu;
+    *offset = off > n ? n : off;
+    return true;
+}
+
+uint32_t GSL_LabelCount() {
+    return GameStateBlock.labelCount > kLabelHistorySize ? kLabelHistorySize : GameStateBlock.labelCount;
+}
+
+uint32_t GSL_ReadLineCount() {
+    return GameStateBlock.readLineCount > kReadLineSize ? kReadLineSize : GameStateBlock.readLineCount;
+}
+
+int32_t GSL_HistoryFindMember(int32_t member, int32_t pendingOnly) {
+    if (member < 0) return -1;
+    for (int32_t i = int32_t(GSL_LabelCount()) - 1; i >= 0; --i) {
+        if (int32_t(GameStateBlock.labelPos[i] >> 20) != member) continue;
+        if (pendingOnly && GameStateBlock.labelReturn[i] == 0) continue;
+        return i;
+    }
+    return -1;
+}
+
+int32_t GSL_HistoryFind(const char* file, int32_t pendingOnly) {
+    if (GSL_LabelCount() == 0) return -1;
+    if (!file) {
+        ScriptTaskWork* w = StoryWork();
+        if (!w) return int32_t(GSL_LabelCount()) - 1;
+        file = w->fileName;
+    }
+    return GSL_HistoryFindMember(GSL_ScriptMemberIndex(file), pendingOnly);
+}
+
+void GSL_HistoryPosGet(int32_t kind, int32_t flag) {
+    ScriptTaskWork* w = StoryWork();
+    if (!w) return;
+    const int32_t member = GSL_ScriptMemberIndex(w->fileName);
+    if (member < 0) return;
+    const uint32_t position = GSL_ScriptPosition(member, w->script.readOffset);
+    GameState& g = GameStateBlock;
+    if (kind == 0) {
+        if (g.labelCount >= kLabelHistorySize) return;
+        const uint32_t i = g.labelCount;
+        std::memcpy(g.labelVars[i], g.gameVars, sizeof g.gameVars);
+        g.labelPos[i] = position;
+        g.labelFlags[i] = uint8_t(flag);
+        if (PendingCall.member != -1) {
+            g.labelReturn[i] = GSL_ScriptPosition(PendingCall.member, PendingCall.offset);
+            std::memcpy(g.labelName[i], g.stage.name, sizeof g.labelName[i] - 1);
+            g.labelName[i][sizeof g.labelName[i] - 1] = 0;
+        } else {
+            g.labelReturn[i] = 0;
+        }
+        g.labelCount = i + 1;
+    } else if (kind == 1) {
+        if (g.readLineCount >= kReadLineSize || g.labelCount == 0) return;
+        int32_t label = GSL_HistoryFindMember(member, 0);
+        if (label < 0) label = int32_t(GSL_LabelCount()) - 1;
+        g.readLineLabel[g.readLineCount] = uint16_t(label);
+        g.readLinePos[g.readLineCount] = position;
+        ++g.readLineCount;
+    }
+}
+
+int32_t GSL_ScriptOpen(CommandContext* ctx, const char* file, const char* label, int32_t member, uint32_t offset) {
+    ScriptState* s = ctx->script;
+    char name[kScriptNameSize];
+    name[0] = 0;
+    if (file) {
+        if (!TargetName(file, name)) name[0] = 0;
+    } else if (const char* n = GSL_ScriptMemberName(member)) {
+        CopyName(name, n);
+    }
+    const ArcView* arc = GSL_ScriptArcGet();
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    const bool found = name[0] && arc && Lib_ArcGetData(arc, name, -1, &data, &size) && data;
+    if (found) {
+        s->text = reinterpret_cast<const char*>(data);
+        s->size = size;
+    } else {
+        Lib_DebugPrintf("Error -> Lib_ArcGetData(%s)\n", name);
+    }
+    uint64_t at = offset;
+    if (label && label[0]) at = GSL_InfoFind(name, label).offset;
+    s->nextOffset = at > s->size ? s->size : uint32_t(at);
+    if (found) CopyName(GSL_ScriptWorkOf(s)->fileName, name);
+    ScriptTaskWork* w = StoryWork();
+    if (!w) return -1;
+    if (found) CopyName(w->fileName, name);
+    return 1;
+}
+
+void GSL_PendingCallRearm() {
+    PendingCall = {-1, 0};
+    char name[sizeof GameStateBlock.scriptName + 1];
+    std::memcpy(name, GameStateBlock.scriptName, sizeof GameStateBlock.scriptName);
+    name[sizeof GameStateBlock.scriptName] = 0;
+    const int32_t h = GSL_HistoryFindMember(GSL_ScriptMemberIndex(name), 1);
+    if (h < 0) return;
+    const uint32_t r = GameStateBlock.labelReturn[h];
+    if (r != 0) PendingCall = {int32_t(r >> 20), r & 0xFFFFFu};
+}
+
+void GSL_CmdLabel(CommandContext* ctx) {
+    const ReplayMode mode = GSL_ReplayModeGet(ctx);
+    if (mode == REPLAY_SILENT) return;
+    if (mode == REPLAY_RUN && GSL_ReplayTargetText() == ctx->script->text &&
+        ctx->script->readOffset == ctx->script->restartOffset)
+        return;
+    int32_t ref = GSL_ArgGetInt(ctx, "ref", 1);
+    if (ref == kScriptMissing) ref = 1;
+    GSL_HistoryPosGet(0, ref != 0);
+}
+
+void GSL_CmdCall(CommandContext* ctx) {
+    if (GSL_ReplayModeGet(ctx) == REPLAY_SILENT) {
+        ctx->script->status |= SCRIPT_ENDED;
+        return;
+    }
+    char file[kScriptWordSize], label[kScriptWordSize], name[kScriptNameSize];
+    GSL_ArgGet(ctx, nullptr, 0, file, sizeof file);
+    GSL_ArgGet(ctx, nullptr, 1, label, sizeof label);
+    if (!label[0]) std::strcpy(label, "top");
+    PendingCall = {GSL_ScriptMemberIndex(RunningName(ctx)), ctx->script->nextOffset};
+    if (!TargetName(file, name)) name[0] = 0;
+    OpenNamed(ctx, name, label);
+}
+
+void GSL_CmdReturn(CommandContext* ctx) {
+    ScriptState* s = ctx->script;
+    if (ctx->step == 999) {
+        s->status &= ~SCRIPT_BUSY;
+        return;
+    }
+    if (GSL_ReplayModeGet(ctx) == REPLAY_SILENT) {
+        s->status |= SCRIPT_ENDED;
+        return;
+    }
+    const int32_t i = GSL_HistoryFind(GSL_ScriptWorkOf(s)->fileName, 1);
+    const uint32_t r = i >= 0 ? GameStateBlock.labelReturn[i] : 0;
+    if (r != 0) {
+        PendingCall = {-1, 0};
+        GSL_ScriptOpen(ctx, nullptr, nullptr, int32_t(r >> 20), r & 0xFFFFFu);
+        return;
+    }
+    // No return point: the task ends through its finish request (it must
+    // not be deleted from inside its own command).
+    s->status |= SCRIPT_BUSY;
+    int32_t slot = GSL_ScriptStoryTask();
+    if (!GSL_ScriptTaskWork(slot)) slot = GSL_ScriptWorkOf(s)->ownSlot;
+    if (slot >= 0 && slot < kTaskSlots && TaskTable.slots[slot]) TaskTable.slots[slot]->finishRequest = 1;
+    ctx->step = 999;
+}
+
+void GSL_CmdJump(CommandContext* ctx) {
+    char file[kScriptWordSize], label[kScriptWordSize], cond[kScriptWordSize], name[kScriptNameSize];
+    GSL_ArgGet(ctx, nullptr, 2, cond, sizeof cond);
+    if (cond[0] && !GSL_CondEvalList(cond)) return;
+    GSL_ArgGet(ctx, nullptr, 0, file, sizeof file);
+    GSL_ArgGet(ctx, nullptr, 1, label, sizeof label);
+    if (!label[0]) std::strcpy(label, "top");
+    if (!file[0]) CopyName(name, RunningName(ctx));
+    else if (!TargetName(file, name)) name[0] = 0;
+    OpenNamed(ctx, name, label);
+}

@@ -1,0 +1,262 @@
+#include "script/vars.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/files/archive.h"
+#include "flow_env.h"
+
+namespace {
+
+using flow_env::g_shown;
+using Lines = std::vector<std::string>;
+
+class Vars : public FlowEnv {};
+
+int8_t& G(int i) { return GameStateBlock.gameVars[i]; }
+int8_t& S(int i) { return SystemDataBlock.systemVars[i]; }
+
+TEST_F(Vars, Conditions) {
+    G(0) = 3;
+    G(1) = 0;
+    S(5) = 1;
+    S(23) = -2;
+    struct Case {
+        const char* text;
+        bool value;
+    };
+    const Case cases[] = {
+        {"[2000]==3", true}, {"[2000]=3", true}, {"[2000]!=3", false}, {"[2000]>2", true},
+        {"[2000]<3", false}, {"[2000]<=3", true}, {"[2000]>=4", false}, {"[05]", true},
+        {"[006]", false}, {"![2001]", true}, {"![2000]", false}, {"[23]<0", true},
+        {"5", true}, {"0", false}, {"", false}, {"[2000]+[05]>=4", true},
+        {"[2000]+[05]>=5", false}, {"[2000]==[2000]", true}, {"[2001]==false", true},
+        {"[05]==true", true}, {"[2000]=>3", false},      // not an operator
+        {"[2000]==3<5", false},                         // a second comparison spoils the operator
+        {"[24]==0", true}, {"[1999]==0", true}, {"[3000]", false},  // not variables: 0
+        {"[5]", false},  // a reference starts "[0", "[1" or "[2": system variable 5 is "[05]"
+        {"x[2000]==0", true}, {"[9]x==0", true}, {"R18==1", false}, {"R18==0", true},
+        {"-3<0", true}, {"[2000]==+3", true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(GSL_CondEval(c.text), c.value) << c.text;
+
+    // Lists: spaces and quotes dropped, the last separator decides.
+    EXPECT_TRUE(GSL_CondEvalList(""));
+    EXPECT_TRUE(GSL_CondEvalList("\"[2000] == 3 && [05] == 1\""));
+    EXPECT_FALSE(GSL_CondEvalList("[2000]==3&&[05]==0"));
+    EXPECT_TRUE(GSL_CondEvalList("[2000]==1 && [2001]==2 || [2000]==3"));  // OR of all three
+    EXPECT_FALSE(GSL_CondEvalList("[2000]==3 || [05]==1 && [2001]==1"));     // AND of all three
+    // Seventeen parts: the last is ignored (its separator was not seen).
+    std::string many;
+    for (int i = 0; i < 16; ++i) many += "[2000]==3&&";
+    EXPECT_TRUE(GSL_CondEvalList((many + "[2000]==4").c_str()));
+    std::string orMany;
+    for (int i = 0; i < 16; ++i) orMany += "[2000]==4||";
+    EXPECT_FALSE(GSL_CondEvalList((orMany + "[2000]==3").c_str()));
+    // Over-long parts are cut, not overrun.
+    EXPECT_FALSE(GSL_CondEval((std::string(300, '[') + "==" + std::string(300, '1')).c_str()));
+    // The right operand keeps its first 127 bytes: the 3 is cut off.
+    EXPECT_FALSE(GSL_CondEval((std::string("[2000]==") + std::string(200, '0') + "3").c_str()));
+}
+
+TEST_F(Vars, R18FollowsTheArchive) {
+    const auto old = std::filesystem::current_path();
+    const std::string dir = TempDir();
+    dirs_.push_back(dir);
+    std::filesystem::current_path(dir);
+    std::filesystem::create_directories("data");
+    std::filesystem::create_directories("r18/visual/system");
+    std::ofstream("r18/visual/system/a.txt") << "a";
+    ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/pack.py pcarc data/data_r18.pcarc r18 >/dev/null"), 0);
+    Lib_PcArcOpen();
+    EXPECT_TRUE(GSL_CondEval("R18==1"));
+    EXPECT_TRUE(GSL_CondEval("R18"));
+    Lib_PcArcClose();
+    std::filesystem::remove("data/data_r18.pcarc");
+    Lib_PcArcOpen();
+    EXPECT_FALSE(GSL_CondEval("R18==1"));
+    Lib_PcArcClose();
+    std::filesystem::current_path(old);
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> g_draws;
+uint32_t g_next = 0;
+uint32_t Fixed(uint32_t lo, uint32_t hi) {
+    g_draws.emplace_back(lo, hi);
+    return g_next;
+}
+
+TEST_F(Vars, Statements) {
+    GSL_ExprEvalList("[2000]=1&[2001]=2&[2002]=-3&[05]=true&[06]=7&[06]--&[07]++&[2003]=[2001]");
+    EXPECT_EQ(G(0), 1);
+    EXPECT_EQ(G(1), 2);
+    EXPECT_EQ(G(2), -3);
+    EXPECT_EQ(S(5), 1);
+    EXPECT_EQ(S(6), 6);
+    EXPECT_EQ(S(7), 1);
+    EXPECT_EQ(G(3), 2);
+    GSL_ExprEval("[2000]+=300");  // wraps to a signed byte: 301 -> 45
+    EXPECT_EQ(G(0), 45);
+    GSL_ExprEval("[2000]+=100");  // 145 -> -111
+    EXPECT_EQ(G(0), -111);
+    GSL_ExprEval("[2000]-=[2001]");
+    EXPECT_EQ(G(0), -113);
+    GSL_ExprEval("[2000]=[2001]+[2002]-1");  // a sum of operands
+    EXPECT_EQ(G(0), -2);
+    GSL_ExprEval("[2000]=false");
+    EXPECT_EQ(G(0), 0);
+    GSL_ExprEval("[2000]*=4");  // '*' is part of the target, which still names [2000]
+    EXPECT_EQ(G(0), 4);
+    GSL_ExprEval("[2000]=*4");  // an expression without a number: 0
+    EXPECT_EQ(G(0), 0);
+    GSL_ExprEval("[24]=5");  // not a variable: nothing stored
+    GSL_ExprEval("[1999]=5");
+    EXPECT_EQ(GSL_VarRef("[24]"), nullptr);
+    EXPECT_EQ(GSL_VarRef("[03]"), &S(3));
+    EXPECT_EQ(GSL_VarRef("[3]"), nullptr);
+    EXPECT_EQ(GSL_VarRef("[2023]"), &G(23));
+    EXPECT_EQ(GSL_VarRef("[2024]"), nullptr);
+    EXPECT_EQ(GSL_VarRef("[-1]"), nullptr);
+
+    // rand with a fixed generator: bounds in either order, negative bounds,
+    // equal bounds; the draw is a + (0..b - a).
+    GSL_ScriptRandomSet(Fixed);
+    g_draws.clear();
+    g_next = 5;
+    GSL_ExprEval("[2000]=rand(1,6)");
+    EXPECT_EQ(G(0), 6);
+    g_next = 0;
+    GSL_ExprEval("[2000]=rand(6,1)");
+    EXPECT_EQ(G(0), 1);
+    GSL_ExprEval("[2000]=rand(4,4)");
+    EXPECT_EQ(G(0), 4);
+    EXPECT_EQ(g_draws, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 5}, {0, 5}, {0, 0}}));
+    g_next = 6;
+    EXPECT_EQ(GSL_ScriptRand(-3, 3), 3);
+    EXPECT_EQ(GSL_ScriptRand(3, -3), 3);
+    g_next = 0;
+    EXPECT_EQ(GSL_ScriptRand(3, -3), -3);
+    EXPECT_EQ(GSL_ScriptRand(5, 4), 4);  // b = a - 1 draws from two values
+    g_next = 0xFFFFFFFFu;
+    EXPECT_EQ(GSL_ScriptRand(INT32_MIN, INT32_MAX), INT32_MAX);  // the span in 64 bits
+    // The sum form does not know rand: rand(1,6)+1 stores 1.
+    GSL_ExprEval("[2000]=rand(1,6)+1");
+    EXPECT_EQ(G(0), 1);
+    // With the real generator every draw lies in the range.
+    GSL_ScriptRandomSet(nullptr);
+    for (int i = 0; i < 200; ++i) {
+        const int32_t v = GSL_ScriptRand(-3, 3);
+        ASSERT_TRUE(v >= -3 && v <= 3) << v;
+    }
+
+    // Seventeen statements: the last is ignored; over-long parts are cut.
+    std::string many;
+    for (int i = 0; i < 16; ++i) many += "[2005]++&";
+    GSL_ExprEvalList((many + "[2005]=100").c_str());
+    EXPECT_EQ(G(5), 16);
+    GSL_ExprEval((std::string("[2006]=") + std::string(400, '7')).c_str());
+    GSL_ExprEval((std::string(400, '[') + "=1").c_str());
+    GSL_ExprEvalList(std::string(3000, '&').c_str());
+}
+
+// Hand-computed paths through nested blocks of depth 1 to 3.
+constexpr char kBlocks[] =
+    "<if \"[2000]==1\">\n"
+    "  <text a>\n"
+    "  <if \"[2001]==0\">\n"
+    "    <text a1>\n"
+    "    <jump_endif>\n"
+    "  <else>\n"
+    "    <text a2>\n"
+    "  <endif>\n"
+    "  <jump_endif>\n"
+    "<elseif \"[2000]==2\">\n"
+    "  <text b>\n"
+    "  <if \"[2001]==0\">\n"
+    "    <text b1>\n"
+    "    <if \"[2002]==0\">\n"
+    "      <text b11>\n"
+    "      <jump_endif>\n"
+    "    <else>\n"
+    "      <text b12>\n"
+    "    <ENDIF>\n"
+    "    <jump_endif>\n"
+    "  <else>\n"
+    "    <text b2>\n"
+    "  <endif>\n"
+    "  <jump_endif>\n"
+    "<else>\n"
+    "  <text c>\n"
+    "<endif>\n"
+    "<text after>\n";
+
+TEST_F(Vars, NestedBlocks) {
+    struct Case {
+        int8_t v0, v1, v2;
+        Lines shown;
+    };
+    const Case cases[] = {
+        {1, 0, 0, {"text a", "text a1", "text after"}},
+        {1, 1, 0, {"text a", "text a2", "text after"}},
+        {2, 0, 0, {"text b", "text b1", "text b11", "text after"}},
+        {2, 0, 1, {"text b", "text b1", "text b12", "text after"}},
+        {2, 1, 0, {"text b", "text b2", "text after"}},
+        {3, 0, 0, {"text c", "text after"}},
+    };
+    Scripts({{"00_init.txt", kBlocks}});
+    Fakes();
+    for (const Case& c : cases) {
+        g_shown.clear();
+        G(0) = c.v0;
+        G(1) = c.v1;
+        G(2) = c.v2;
+        Start("00_init.txt");
+        Frame(2);
+        EXPECT_EQ(g_shown, c.shown) << int(c.v0) << int(c.v1) << int(c.v2);
+        EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_ENDED));
+        GSL_ScriptTaskEnd(slot_);
+    }
+}
+
+TEST_F(Vars, NumericFormsCommentsAndUnclosedBlocks) {
+    Scripts({{"00_init.txt",
+              "<120 \"[2000]==1\">\n<text in>\n<122>\n<text else>\n<123>\n"
+              "<if \"[2000]==1\">\n<text in2>\n; <endif>\n<text commented>\n<endif>\n<text after>\n"
+              "<if \"[2000]==1\">\n<text no>\n<if \"[2001]==0\">\n<text open>\n"},
+             {"b.txt", "<if \"[2000]==0\">\n<text b>\n<121 \"[2001]==0\">\n<text b1>\n<123>\n<text end>\n"}});
+    Fakes();
+    Start("00_init.txt");
+    Frame(2);
+    // A commented-out <endif> is found; an unclosed nested block ends the
+    // skip and the script continues behind the if.
+    EXPECT_EQ(g_shown, (Lines{"text else", "text commented", "text after", "text no", "text open"}));
+    EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_ENDED));
+
+    // The tag searches on their own.
+    ScriptState& s = Work()->script;
+    const std::string text(s.text, s.size);
+    const char* const endif[] = {"<endif>"};
+    s.nextOffset = 0;
+    EXPECT_EQ(GSL_IfSkip(&s, -1, 1, endif, 1), int32_t(text.find("<123>")));
+    EXPECT_EQ(s.nextOffset, text.find("<123>"));
+    s.nextOffset = uint32_t(text.size());
+    EXPECT_EQ(GSL_IfSkip(&s, -1, -1, endif, 1), int32_t(text.rfind("<endif>")));
+    EXPECT_EQ(GSL_IfSkip(&s, -1, 0, endif, 1), int32_t(text.find("<123>")));
+    EXPECT_EQ(GSL_IfSkip(&s, 7, 0, endif, 1), 7);
+    EXPECT_EQ(s.nextOffset, 7u);
+    const char* const none[] = {"<else "};
+    EXPECT_EQ(GSL_IfSkip(&s, -1, 1, none, 1), -1);
+    EXPECT_EQ(s.nextOffset, 7u);
+    GSL_ScriptTaskEnd(slot_);
+
+    g_shown.clear();
+    G(0) = 1;
+    Start("b.txt");
+    Frame(2);
+    EXPECT_EQ(g_shown, (Lines{"text b1", "text end"}));
+}
+
+}  // namespace
