@@ -168,7 +168,7 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
     Start("00_init.txt");
     for (int i = 0; i < 40 && GSL_ScriptStatusGet(slot_) != int32_t(SCRIPT_ENDED); ++i) Frame();
     EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_ENDED));
-    EXPECT_EQ(g_shown, (Lines{"playbgm title", "name NAME_0", "text TEXT_0", "name NAME_1", "text TEXT_1",
+    EXPECT_EQ(g_shown, (Lines{"playbgm Quillmere", "name NAME_0", "text TEXT_0", "name NAME_1", "text TEXT_1",
                               "name NAME_0", "text TEXT_4", "name NAME_1", "text TEXT_2", "name NAME_0",
                               "text TEXT_5", "stopbgm"}));
     const GameState& g = GameStateBlock;

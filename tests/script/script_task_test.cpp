@@ -98,8 +98,8 @@ TEST_F(ScriptTask, StartOffsetAndEndingFromOutside) {
     // A start offset past 0 is a saved position: the restore re-runs the
     // script from the restart offset (0) up to it.
     EXPECT_EQ(Names(), (Names_{"wait", "label"}));
-    EXPECT_TRUE(g_log[0].status & SCRIPT_REPLAY_RUN);
-    EXPECT_EQ(g_log[1].status, SCRIPT_STARTED);
+    EXPECT_TRUE(executed[0].status & SCRIPT_REPLAY_RUN);
+    EXPECT_EQ(executed[1].status, SCRIPT_STARTED);
     // Without a story screen nothing holds the end back.
     EXPECT_TRUE(GSL_ScriptTaskEnd(slot));
     EXPECT_FALSE(Alive());

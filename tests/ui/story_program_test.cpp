@@ -89,13 +89,18 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
     EXPECT_TRUE(seen.contextGone);
     // One trace line per command, in the scenario's order.
     std::vector<std::string> names;
-    const std::regex line(R"(^script 00_init\.txt@\d+ (\w+)\(\d+\))");
+    const std::regex line(R"(^script (\w+)\.txt@\d+ (\w+)\(\d+\))");
     std::istringstream lines(err);
     for (std::string l; std::getline(lines, l);)
-        if (std::smatch m; std::regex_search(l, m, line)) names.push_back(m[1]);
-    const std::vector<std::string> want = {"label", "playbgm", "name", "text",    "keywait", "name",
-                                           "text",  "keywait", "name", "text",    "keywait", "wait",
-                                           "label", "stopbgm"};
+        if (std::smatch m; std::regex_search(l, m, line)) names.push_back(std::string(m[1]) + ":" + std::string(m[2]));
+    const std::vector<std::string> want = {
+        "00_init:clearvar", "00_init:eval",    "00_init:label",      "00_init:playbgm", "00_init:name",
+        "00_init:text",     "00_init:keywait", "00_init:name",       "00_init:text",    "00_init:keywait",
+        "00_init:call",     "sub:label",       "sub:name",           "sub:text",        "sub:keywait",
+        "00_init:label",    "00_init:if",      "00_init:elseif",     "00_init:name",    "00_init:text",
+        "00_init:keywait",  "00_init:if",      "00_init:name",       "00_init:text",    "00_init:keywait",
+        "00_init:jump_endif", "00_init:endif", "00_init:jump_endif", "00_init:endif",   "00_init:wait",
+        "00_init:jump",     "00_init:label",   "00_init:stopbgm"};
     EXPECT_EQ(names, want) << err;
     EXPECT_NE(err.find("name(10) NAME_1\n"), std::string::npos) << err;
     EXPECT_NE(err.find("playbgm(101) Quillmere, true, 80\n"), std::string::npos) << err;
