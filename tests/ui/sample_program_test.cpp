@@ -66,7 +66,7 @@ TEST(SampleProgram, LogoAndManualPageOnDecideSAndCancel) {
              const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
              return GSL_ModeTop() == GSL_LogoModeCB && logo && logo->suspended == SCREEN_ACTIVE;
          },
-         kIdle, 30},
+         kIdle, 90},
         {"S", nullptr, Key(kKeyS)},
         {"the manual page with the logo released",
          [&] {

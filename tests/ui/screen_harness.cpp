@@ -366,6 +366,11 @@ void ScreenHarness::Left(bool down) {
     ApplyInput();
 }
 
+void ScreenHarness::Middle(bool down) {
+    input_.mouseButtons[2] = down ? kPlatDown : 0;
+    ApplyInput();
+}
+
 void ScreenHarness::Right(bool down) {
     input_.mouseButtons[1] = down ? kPlatDown : 0;
     ApplyInput();
