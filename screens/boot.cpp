@@ -106,7 +106,11 @@ void LogoCreate(ScreenWork*) {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
     GSL_SystemDispColorSet(0x00000000u, kFadeFrames);
-    if (g_loading < 0) g_loading = GSL_SystemLoadingSet(1, 1);
+    // Slots kept from an earlier run may name other tasks by now.
+    GSL_SystemLoadingDel(g_loading);
+    g_loading = GSL_SystemLoadingSet(1, 1);
+    g_wipe = g_thumbTask = -1;
+    g_thumbFrames = 0;
     GSL_WorkSoundSet(nullptr, 0, "sound/bgm/title.oggl", -1, 1, 60, 30, -1);
     ShowLayer(0, "visual/system/sys_system_00.ext", kLogoPriority);
     char title[kMesTextSize];
@@ -123,7 +127,8 @@ void LogoCreate(ScreenWork*) {
 }
 
 void ThumbnailStep() {
-    if (g_thumbTask >= 0 && !TaskTable.slots[g_thumbTask]) g_thumbTask = -1;
+    const TaskRecord* task = g_thumbTask >= 0 ? TaskTable.slots[g_thumbTask] : nullptr;
+    if (!task || task->dead || task->callback != GSL_SystemSaveIcon0SetCB) g_thumbTask = -1;
     if (g_thumbTask < 0 && g_thumbFrames == 0 && StoryCaptureSprite >= 0) {
         // The top-left 320×180 of the capture, in the same corner.
         const int32_t rect[4] = {0, 0, 320, 180};

@@ -144,6 +144,8 @@ void Main_InitEnd() {
     // No screen's sprite, text or sound may outlive the renderer.
     GSL_WorkDeleteAll();
     GSL_SystemWidgetsEnd();
+    Lib_SpriteFree(StoryCaptureSprite);
+    StoryCaptureSprite = -1;
     Lib_WipeProgramsRelease();
     if (DispColorWork* w = colourOverlay()) {
         GSL_SystemTransNumDel(w->componentTasks[0], &w->alpha);

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/files/file_loader.h"
 #include "engine/render/sprite_load.h"
+#include "engine/text/font.h"
 #include "story/story_screen.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/loading.h"
@@ -181,6 +183,14 @@ TEST_F(WipeTest, RulesOfEveryKindDrawAlikeAndABrokenOneEndsTheWipe) {
         Frame();
     }
 
+    // No request slot: finished at once.
+    std::vector<uint8_t> saved;
+    for (FileLoadRequest& r : FileLoadTable.slots) saved.push_back(r.flags.fetch_or(1));
+    const int32_t noSlot = GSL_SystemWipeSet("visual/wipe/r32.ext", -1, 30, 5, 50, 0, 0);
+    for (size_t i = 0; i < saved.size(); ++i) FileLoadTable.slots[i].flags = saved[i];
+    EXPECT_EQ(GSL_SystemWipeStatus(noSlot), WIPE_FINISHED);
+    EXPECT_NE(GSL_SystemWipeWork(noSlot), nullptr);
+    GSL_SystemWipeDel(noSlot);
     for (const char* path : {"visual/wipe/broken.ext", "visual/wipe/missing.ext"}) {
         const int32_t broken = GSL_SystemWipeSet(path, -1, 30, 5, 50, 0, 0);
         FramesUntil([broken] { return GSL_SystemWipeStatus(broken) == WIPE_FINISHED; }, 5, path);
@@ -213,6 +223,8 @@ TEST_F(WipeTest, ThumbnailComposition) {
     if (IsSkipped()) return;
     Start();
     Lib_SpriteSetColor(background, 0xFF30A0F0u);
+    const int32_t language = InterfaceLanguage;
+    InterfaceLanguage = 2;
     StoryCaptureSprite = -2;
     const int32_t slot = GSL_SystemSaveIcon0Set(50);
     ASSERT_GE(slot, 0);
@@ -227,7 +239,7 @@ TEST_F(WipeTest, ThumbnailComposition) {
             EXPECT_NEAR(f.posX, -568.66f, 1e-3f);
             EXPECT_NEAR(f.posY, 333.96f, 1e-3f);
             EXPECT_EQ(f.cameraMode, 2u);
-            EXPECT_EQ(f.srcRect[1], 8);  // language 0: item 1's y of 0
+            EXPECT_EQ(f.srcRect[1], 8 + 416);  // language 2: item 3's y
             EXPECT_EQ(SpriteTable[w->backdrop].priority, 20000000);
             EXPECT_EQ(SpriteTable[w->backdrop].color, 0xFF000000u);
         }
@@ -241,6 +253,7 @@ TEST_F(WipeTest, ThumbnailComposition) {
     // One state a pass: two a frame at most, and every wait held.
     EXPECT_TRUE(std::is_sorted(states.begin(), states.end()));
     EXPECT_EQ(states.back(), 13);
+    InterfaceLanguage = language;
     ASSERT_GE(StoryCaptureSprite, 0);
     EXPECT_EQ(Lib_SpriteGetState(StoryCaptureSprite), 2);
     // The composition, shown whole in front of everything.
