@@ -21,10 +21,13 @@
 // title music; decide (or a click on the sheet) opens the manual page over it
 // with its resources kept, S with them released through a rule wipe, C shows
 // a save thumbnail in the corner, and cancel on the page fades to black and
-// returns to the logo, which fades in from black.
+// returns to the logo, which fades in from black. E starts the story afresh,
+// as a restart from the title does: every screen goes, and the story runs
+// over the logo.
 namespace {
 constexpr uint32_t kButtonS = 0x4;
 constexpr uint32_t kButtonC = 0x8;
+constexpr uint32_t kButtonE = 0x400;
 constexpr int32_t kFadeFrames = 30;
 constexpr int32_t kThumbFrames = 120;
 constexpr int32_t kWipePriority = 9;  // in front of the page
@@ -171,6 +174,12 @@ void LogoWait(ScreenWork* w) {
         w->subState = 0;
         w->words[0] = 1;
         GSL_ModePush(GSL_ManualModeCB, 0);
+        return;
+    }
+    if (InputButtons.pressed & kButtonE) {
+        GSL_WorkDeleteAll();
+        ModeStack[0] = GSL_LogoModeCB;
+        ModeStack[1] = GSL_StoryModeCB;
         return;
     }
     int32_t sheet[4] = {-1, 0, 0, 0};

@@ -9,6 +9,7 @@
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/syntax.h"
+#include "shaders/shader_set2.h"
 
 CameraRecord StageCamera[4];
 MoveQueue MoveQueues[24];
@@ -54,6 +55,7 @@ void GSL_StageReset(StageRecord* stage, uint8_t flags) {
     if (flags & STAGE_RESET_CAMERAS) {
         for (CameraRecord& c : StageCamera) Lib_CameraReset(&c);
     }
+    Lib_ShaderSet2Create();
     for (MoveQueue& q : MoveQueues) q.count = 0;
 }
 

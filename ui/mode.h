@@ -36,6 +36,7 @@ struct ScreenLayerSlot {
     char file[kScreenNameSize];
     char tag[kScreenTagSize];
     char container[kScreenNameSize];
+    uint8_t reloadPending;  // released, and no sprite or load slot was free to bring it back yet
 };
 
 // A plain copy of a channel's values (the live record holds atomics).

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/core/debug_log.h"
 #include "engine/core/engine_state.h"
 #include "engine/render/draw_list.h"
 #include "engine/render/sprite_image.h"
@@ -171,6 +172,46 @@ void GSL_ScriptWorkSnapshot() {
     if (ScreenUpper.storyScreen) GSL_WorkSnapshot(GSL_WorkIndex(ScreenUpper.storyScreen), 1);
 }
 
+namespace {
+// How long the driver waits for sprite or load slots to bring released
+// layers back before it gives them up.
+constexpr uint32_t kReloadWaitFrames = 600;
+uint32_t g_reloadWaited = 0;
+
+// Loads a released layer again: back into its old sprite slot when that is
+// free (-1: anywhere); when it and every slot above are taken, anywhere. When
+// no sprite or file-load slot is free at all, the layer waits for a later
+// frame.
+void ReloadLayer(ScreenWork* w, int32_t i, int32_t old) {
+    ScreenLayerSlot& l = w->layers[i];
+    const char* file = l.file[0] ? l.file : nullptr;
+    const char* container = l.container[0] ? l.container : nullptr;
+    char tag[kScreenTagSize];
+    std::memcpy(tag, l.tag, sizeof tag);
+    l.reloadPending = 0;
+    if (old >= 0 && GSL_WorkLayerLoadIn(w, uint32_t(i), old, file, l.loadValue, l.loadFlag, tag, container) >= 0)
+        return;
+    if (GSL_WorkLayerLoadIn(w, uint32_t(i), -1, file, l.loadValue, l.loadFlag, tag, container) < 0)
+        l.reloadPending = 1;
+}
+
+// Tries the waiting layers of a context again; true when none waits.
+bool ReloadWaiting(ScreenWork* w) {
+    bool waiting = false;
+    for (int32_t i = 0; i < kScreenLayers; ++i) {
+        ScreenLayerSlot& l = w->layers[i];
+        if (!l.reloadPending) continue;
+        if (l.handle < 0) ReloadLayer(w, i, -1);
+        if (g_reloadWaited >= kReloadWaitFrames && l.reloadPending) {
+            Lib_DebugPrintf("Error -> GSL_WorkRestoreCB: layer %d (%s) could not be loaded again\n", int(i), l.file);
+            l.reloadPending = 0;
+        }
+        waiting = waiting || l.reloadPending;
+    }
+    return !waiting;
+}
+}  // namespace
+
 void GSL_WorkRestoreLoad(ModeFunction screen) { GSL_WorkRestoreLoadAt(GSL_WorkIndex(screen)); }
 void GSL_WorkRestoreAttr(ModeFunction screen) { GSL_WorkRestoreAttrAt(GSL_WorkIndex(screen)); }
 
@@ -188,14 +229,7 @@ void GSL_WorkRestoreLoadAt(int32_t index) {
         if (l.handle < 0 || l.source != -1 || GSL_SpriteKept(l.snapshot)) continue;
         const int32_t old = l.handle;
         l.handle = -1;
-        const char* file = l.file[0] ? l.file : nullptr;
-        const char* container = l.container[0] ? l.container : nullptr;
-        char tag[kScreenTagSize];
-        std::memcpy(tag, l.tag, sizeof tag);
-        // Back into the old sprite slot when it is free; when it and every
-        // slot above are taken, anywhere.
-        if (GSL_WorkLayerLoadIn(w, uint32_t(i), old, file, l.loadValue, l.loadFlag, tag, container) < 0)
-            GSL_WorkLayerLoadIn(w, uint32_t(i), -1, file, l.loadValue, l.loadFlag, tag, container);
+        ReloadLayer(w, i, old);
     }
     for (int32_t i = 0; i < kScreenTexts; ++i) {
         ScreenTextSlot& t = w->texts[i];
@@ -283,6 +317,7 @@ bool GSL_WorkRestoreStep() {
     if (restored < 0) return finish();
     ScreenWork* w = ScreenWorkTable[restored];
     if (WorkRestorePhase == 0) {
+        g_reloadWaited = 0;
         if (w->suspended == SCREEN_RELEASED)
             for (int32_t i = 0; i < kScreenWorkSlots; ++i)
                 if (InSet(i, restored)) GSL_WorkRestoreLoadAt(i);
@@ -292,7 +327,11 @@ bool GSL_WorkRestoreStep() {
     }
     for (int32_t i = 0; i < kScreenWorkSlots; ++i) {
         if (!InSet(i, restored)) continue;
-        const ScreenWork* c = ScreenWorkTable[i];
+        ScreenWork* c = ScreenWorkTable[i];
+        if (!ReloadWaiting(c)) {
+            ++g_reloadWaited;
+            return true;
+        }
         if (!GSL_WorkLayersReadyIn(c)) return true;
         for (int32_t task : c->tasks) {
             if (task < 0 || task >= kTaskSlots || !ScreenUpper.scriptStatusGet) continue;

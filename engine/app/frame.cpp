@@ -20,6 +20,7 @@
 #include "engine/render/renderer.h"
 #include "engine/text/glyph_cache.h"
 #include "engine/sound/sound.h"
+#include "script/script_task.h"
 #include "platform/plat_gl.h"
 #include "platform/plat_msg.h"
 #include "platform/plat_store.h"
@@ -157,6 +158,7 @@ int Main_GameThread() {
         Plat_PostQuit();
         return 0;
     }
+    GSL_ScriptTraceFromEnv();  // VN_SCRIPT_TRACE=1: every script command on stderr
     Main_Init();
     RunState.store(RUN_RUNNING, std::memory_order_release);
 

@@ -13,11 +13,14 @@
 #include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
 #include "engine/render/sprite_load.h"
+#include "extras/extras_screens.h"
 #include "screens/boot.h"
+#include "script/script_host.h"
 #include "script/script_task.h"
 #include "shaders/text_programs.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
+#include "story/story_standins.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
 #include "ui/pointer.h"
@@ -115,10 +118,32 @@ int topEntry() {
 
 void (*MainTestHook)() = nullptr;
 
+namespace {
+// The story screen's context; its handles are not the story's own while it
+// is released.
+const ScreenWork* storyWork() {
+    const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
+    return w && !w->released ? w : nullptr;
+}
+}  // namespace
+
 void Main_ScreenCallsSet() {
     ScreenUpper.scriptTaskEnd = GSL_ScriptTaskEnd;
     ScreenUpper.scriptStatusGet = GSL_ScriptStatusGet;
     ScreenUpper.storyScreen = GSL_StoryModeCB;
+    ScriptHost.playMode = [] { return StoryPlayMode; };
+    ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;
+    ScriptHost.specialScenario = [] { return int32_t(SpecialScenarioFlag); };
+    ScriptHost.accessFlagGal = StoryAccessFlagGal;
+    ScriptHost.storyTask = [] {
+        const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
+        return w ? w->tasks[0] : -1;
+    };
+    ScriptHost.storyPresent = [] { return GSL_WorkGet(GSL_StoryModeCB) != nullptr; };
+    ScriptHost.storyLayerSprite = [](int32_t layerSlot) {
+        const ScreenWork* w = storyWork();
+        return w && layerSlot >= 0 && layerSlot < kScreenLayers ? w->layers[layerSlot].handle : -1;
+    };
     PointerUpper.menuActive = &MenuActiveFlag;
     // The drag threshold keeps its default until the game state gives one.
     SaveThumbTarget = &StoryCaptureSprite;

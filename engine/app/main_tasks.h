@@ -8,8 +8,9 @@
 #include "engine/core/engine_state.h"
 
 void Main_Init();
-// Gives the screen framework the calls it needs of the layers above it
-// (Main_Init does it; tests that skip Main_Init call it themselves).
+// Gives the screen framework and the script engine the calls they need of the
+// layers above them (Main_Init does it; tests that skip Main_Init call it
+// themselves).
 void Main_ScreenCallsSet();
 // Teardown of what Main_Init made, on the game thread before the engine's
 // own shutdown.

@@ -6,24 +6,30 @@
 #include <string>
 #include <vector>
 
-#include "script_env.h"
+#include "tests/script/stage_env.h"
+#include "ui/screen_slots.h"
+#include "story/story_screen.h"
 
 namespace {
 
-using script_env::g_debug;
-using script_env::g_frame;
-using script_env::g_log;
 using Names_ = std::vector<std::string>;
-
-bool DebugHas(const std::string& part) {
-    for (const std::string& line : g_debug)
-        if (line.find(part) != std::string::npos) return true;
-    return false;
-}
 
 int32_t Idle(void*) { return 0; }
 
-class ScriptTask : public ScriptEnv {};
+class ScriptTask : public StageEnv {
+protected:
+    void SetUp() override {
+        StageEnv::SetUp();
+        g_test = this;
+    }
+
+public:
+    static ScriptTask* g_test;
+};
+ScriptTask* ScriptTask::g_test = nullptr;
+
+// The frame count of the running test, for handlers.
+int FrameNow() { return ScriptTask::g_test->frame; }
 
 std::vector<uint32_t> g_status;
 
@@ -38,63 +44,65 @@ TEST_F(ScriptTask, ATaskRunsTagsUntilTheEndAndEndsWhenAskedAndIdle) {
     GameStateBlock.stage.textSpeed = 5;
     ASSERT_GE(Start("00_init.txt", 0, 77), 0);
     EXPECT_EQ(GameStateBlock.stage.textSpeed, -1);  // the stage was reset
-    EXPECT_EQ(TaskTable.slots[slot_]->priority, 34000);
-    EXPECT_EQ(TaskTable.slots[slot_]->group, 400);
-    EXPECT_EQ(TaskTable.slots[slot_]->flags, 0);
-    EXPECT_STREQ(GSL_ScriptTaskFileName(slot_), "00_init.txt");
+    EXPECT_EQ(TaskTable.slots[slot]->priority, 34000);
+    EXPECT_EQ(TaskTable.slots[slot]->group, 400);
+    EXPECT_EQ(TaskTable.slots[slot]->flags, 0);
+    EXPECT_STREQ(GSL_ScriptTaskFileName(slot), "00_init.txt");
     EXPECT_EQ(Work()->script.restartOffset, 77u);
     EXPECT_EQ(Work()->secondSlot, -1);
 
     // Frame 1: the text is found and the restore is done: status 1 for one frame.
     Frame();
     EXPECT_EQ(Work()->state, SCRIPT_TASK_START);
-    EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_READY));
-    EXPECT_TRUE(g_log.empty());
+    EXPECT_EQ(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_READY));
+    EXPECT_TRUE(executed.empty());
 
     // Frame 2: every tag runs; unknown names and a literal <end> are passed over.
     Frame();
     EXPECT_EQ(Names(), (Names_{"label", "playbgm", "name", "wait"}));
-    for (const auto& e : g_log) EXPECT_EQ(e.frame, 2);
-    EXPECT_EQ(g_log[1].args, (Names_{"title", "true", "80"}));
-    EXPECT_EQ(g_log[1].offset, 26u);
-    EXPECT_EQ(g_log[0].status, SCRIPT_STARTED);
+    for (const auto& e : executed) EXPECT_EQ(e.frame, 2);
+    EXPECT_EQ(executed[1].args, (Names_{"title", "true", "80"}));
+    EXPECT_EQ(executed[1].offset, 26u);
+    EXPECT_EQ(executed[0].status, SCRIPT_STARTED);
     EXPECT_EQ(g_status, std::vector<uint32_t>{SCRIPT_STARTED});
-    EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_ENDED));  // exactly 32
+    EXPECT_EQ(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));  // exactly 32
     EXPECT_EQ(Work()->state, SCRIPT_TASK_DONE);
 
     // It lives on until a finish request comes and no story sprite is loading.
     Frame(3);
     EXPECT_TRUE(Alive());
-    LayerSprite(5, 200, SPRITE_IN_USE);
-    LayerSprite(29, 201, SPRITE_IN_USE | SPRITE_FAILED);
-    LayerSprite(30, 202, SPRITE_IN_USE);  // not a story layer the task waits for
+    SpriteRecord& loading = LayerSprite(5, SPRITE_IN_USE);
+    LayerSprite(29, SPRITE_IN_USE | SPRITE_FAILED);
+    LayerSprite(30, SPRITE_IN_USE);  // not a story layer the task waits for
     const int32_t breakable = Lib_TaskSet("Other", Idle, 100, 400, TASK_FLAG_BREAKABLE);
     const int32_t second = Lib_TaskSet("Second", Idle, 100, 300, 0);
     Work()->secondSlot = second;
     Finish();
     Frame();
     EXPECT_TRUE(Alive());
-    EXPECT_FALSE(GSL_ScriptTaskEnd(slot_));
-    SpriteTable[200].flags |= SPRITE_READY;
+    EXPECT_FALSE(GSL_ScriptTaskEnd(slot));
+    loading.flags |= SPRITE_READY;
     Frame();
     EXPECT_FALSE(Alive());
-    EXPECT_EQ(GSL_ScriptStatusGet(slot_), -1);
+    EXPECT_EQ(GSL_ScriptStatusGet(slot), -1);
     EXPECT_EQ(TaskTable.slots[breakable]->finishRequest, 1);
     EXPECT_EQ(TaskTable.slots[second], nullptr);
 }
 
 TEST_F(ScriptTask, StartOffsetAndEndingFromOutside) {
     Scripts({{"00_init.txt", "<wait>\n<label>\n"}});
+    LayerSprite(5, SPRITE_IN_USE);  // loading, but the story goes
+    NoStory();
     Start("00_init.txt", 8);
     Frame(2);
     EXPECT_EQ(Names(), Names_{"label"});
     // Without a story screen nothing holds the end back.
-    EXPECT_TRUE(GSL_ScriptTaskEnd(slot_));
+    EXPECT_TRUE(GSL_ScriptTaskEnd(slot));
     EXPECT_FALSE(Alive());
-    EXPECT_FALSE(GSL_ScriptTaskEnd(slot_));
+    EXPECT_FALSE(GSL_ScriptTaskEnd(slot));
     EXPECT_FALSE(GSL_ScriptTaskEnd(-1));
     EXPECT_FALSE(GSL_ScriptTaskEnd(kTaskSlots));
-    EXPECT_EQ(GSL_ScriptTaskFileName(slot_), nullptr);
+    EXPECT_EQ(GSL_ScriptTaskFileName(slot), nullptr);
     // Only script tasks are ended.
     const int32_t other = Lib_TaskSet("Other", Idle, 100, 400, 0);
     EXPECT_FALSE(GSL_ScriptTaskEnd(other));
@@ -120,7 +128,7 @@ TEST_F(ScriptTask, AWaitingHandlerKeepsItsArgumentsAndFields) {
     g_clean = false;
     Handler(132, [](CommandContext* c) {
         Waiting* w = GSL_CommandPrivate<Waiting>(c);
-        g_calls.push_back({g_frame, c->args[0], c->step, w->frames});
+        g_calls.push_back({FrameNow(), c->args[0], c->step, w->frames});
         if (c->step == 0) {
             c->script->status |= SCRIPT_BUSY;
             std::strcpy(w->buffer, "kept");
@@ -155,7 +163,7 @@ TEST_F(ScriptTask, AFinishRequestWhileAHandlerWaitsEndsWithoutCallingItAgain) {
     Scripts({{"00_init.txt", "<wait>\n<image 1>\n"}});
     g_calls.clear();
     Handler(132, [](CommandContext* c) {
-        g_calls.push_back({g_frame, nullptr, c->step, 0});
+        g_calls.push_back({FrameNow(), nullptr, c->step, 0});
         c->script->status |= SCRIPT_BUSY;
     });
     Start("00_init.txt");
@@ -196,10 +204,10 @@ TEST_F(ScriptTask, BrokenScriptsEndWithoutAHang) {
         if (c.names.empty()) {
             EXPECT_FALSE(Alive());
         } else {
-            EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_ENDED));
+            EXPECT_EQ(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));
         }
         if (c.debug) {
-            EXPECT_TRUE(DebugHas(c.debug)) << (g_debug.empty() ? "" : g_debug[0]);
+            EXPECT_TRUE(Logged(c.debug)) << Log();
         }
     }
     // A damaged directory counts as no container.
@@ -216,10 +224,11 @@ bool g_endResult = true;
 TEST_F(ScriptTask, AHandlerEndingItsOwnTaskLeavesTheWorkAlive) {
     Scripts({{"00_init.txt", "<returnmenu>\n<wait>\n"}});
     Handler(131, [](CommandContext* c) {
-        // As a returnmenu ends the story screen's task: refused while it
-        // runs, so only its finish request is set.
-        g_endResult = GSL_ScriptTaskEnd(script_env::g_storySlot);
-        if (!g_endResult) TaskTable.slots[script_env::g_storySlot]->finishRequest = 1;
+        // As a returnmenu ends the story screen's task, through its context:
+        // refused while it runs, so only its finish request is set.
+        const int32_t task = GSL_WorkTaskGet(GSL_StoryModeCB);
+        g_endResult = GSL_ScriptTaskEnd(task);
+        GSL_WorkTaskEnd(GSL_StoryModeCB, 0);
         c->script->status |= SCRIPT_BUSY;
         c->step = 999;
         std::memset(c->priv, 0x5A, sizeof c->priv);
@@ -251,7 +260,7 @@ TEST_F(ScriptTask, AFrameYieldsAfterTooManyTagsWithoutAWait) {
     Frame();
     EXPECT_EQ(g_jumps, 200000);
     EXPECT_TRUE(Alive());
-    EXPECT_TRUE(DebugHas("tags in one frame"));
+    EXPECT_TRUE(Logged("tags in one frame"));
 }
 
 TEST_F(ScriptTask, TraceFromTheEnvironment) {

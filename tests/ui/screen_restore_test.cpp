@@ -317,3 +317,34 @@ TEST_F(ScreenRestoreTest, MaskTexturesAreMadeOnceAndOnlyFromAFullFrameImage) {
     Lib_MemFree(HEAP_GRAPHICS, bad);
 }
 }  // namespace
+
+namespace {
+// More released pictures than there are file-load slots: those that find no
+// slot at the reload wait for one, and every layer comes back.
+TEST_F(ScreenRestoreTest, MoreLayersThanLoadSlotsAllComeBack) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Files({Tool("image_data.py", "visual/a.ext", "ext0 {} --size 8 8")}));
+    StartMinimal();
+    SetBody(0, [this] { ++aRuns; });
+    w = MakeContext(a);
+    ASSERT_NE(w, nullptr);
+    constexpr uint32_t kLayers = 200;
+    for (uint32_t batch = 0; batch < kLayers; batch += 100) {
+        for (uint32_t i = batch; i < batch + 100; ++i)
+            ASSERT_EQ(GSL_WorkLayerLoad(a, i, int32_t(100 + i), "visual/a.ext", -1, 1, nullptr, nullptr),
+                      int32_t(100 + i));
+        FramesUntil([&] { return GSL_WorkLayersReady(a); }, 20, "a batch of pictures");
+    }
+    aRuns = 0;
+    GSL_ModePush(b, 0);
+    for (uint32_t i = 0; i < kLayers; ++i) ASSERT_FALSE(SpriteTable[100 + i].flags & SPRITE_IN_USE) << i;
+    loaderPasses = 4;
+    PopAndReturn();
+    EXPECT_EQ(aRuns, 1);
+    for (uint32_t i = 0; i < kLayers; ++i) {
+        const int32_t h = GSL_WorkLayerGet(a, i);
+        ASSERT_GE(h, 0) << "layer " << i;
+        EXPECT_EQ(Lib_SpriteGetState(h), 2) << "layer " << i;
+    }
+}
+}  // namespace

@@ -1,0 +1,221 @@
+#include "tests/script/stage_env.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "engine/app/main_tasks.h"
+#include "engine/core/cache.h"
+#include "engine/files/message_table.h"
+#include "extras/extras_screens.h"
+#include "script/stage.h"
+#include "script/syntax.h"
+#include "story/game_state.h"
+#include "story/story_screen.h"
+#include "story/story_standins.h"
+
+namespace {
+constexpr char kContainer[] = "script/script.arc";
+StageEnv* g_env = nullptr;
+
+void Record(const char* file, uint32_t offset, int32_t index, const CommandContext* ctx) {
+    if (!g_env) return;
+    StageEnv::Executed e{g_env->frame, file, offset, index, {}, ctx->script->status};
+    static char word[kScriptWordSize];
+    for (int32_t i = 0; i < ctx->argCount; ++i) {
+        GSL_ScriptArgWord(ctx, i, word, sizeof word);
+        e.args.emplace_back(word);
+    }
+    g_env->executed.push_back(std::move(e));
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(in), {}};
+}
+}  // namespace
+
+void StageEnv::SetUp() {
+    ScreenHarness::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    g_env = this;
+    executed.clear();
+    frame = 0;
+    slot = -1;
+    std::memset(static_cast<void*>(&SystemDataBlock), 0, sizeof SystemDataBlock);
+    std::memset(static_cast<void*>(&GameStateBlock), 0, sizeof GameStateBlock);
+    GSL_StageReset(&GameStateBlock.stage, STAGE_RESET_NAME | STAGE_RESET_FIELDS);
+    StoryPlayMode = 0;
+    SpecialScenarioFlag = 0;
+    GSL_ScriptTraceSet(Record);
+    table_.assign(GSL_ScriptCommandTable(), GSL_ScriptCommandTable() + kScriptCommands);
+    ASSERT_NE(MakeContext(GSL_StoryModeCB), nullptr);
+    Story()->step = 1;  // the harness, not the stand-in, starts the script
+}
+
+void StageEnv::TearDown() {
+    GSL_ScriptCommandTableSet(nullptr);
+    GSL_ScriptTraceSet(nullptr);
+    g_env = nullptr;
+    // The fakes go before the framework releases the slots that name them.
+    if (ScreenWork* w = Story()) {
+        for (ScreenLayerSlot& l : w->layers)
+            for (int32_t id : sprites_)
+                if (l.handle == id) l.handle = -1;
+        for (ScreenSoundSlot& s : w->sounds)
+            for (int32_t ch : channels_)
+                if (s.handle == ch) s.handle = -1;
+    }
+    for (int32_t id : sprites_) std::memset(static_cast<void*>(&SpriteTable[id]), 0, sizeof(SpriteRecord));
+    sprites_.clear();
+    if (!channels_.empty()) Lib_SoundReset();
+    channels_.clear();
+    if (!scriptMes_.empty()) ScriptMesTable = {};
+    if (!systemMes_.empty()) SystemMesTable = {};
+    scriptMes_.clear();
+    systemMes_.clear();
+    ScreenHarness::TearDown();
+}
+
+// --- scripts --------------------------------------------------------------------
+
+bool StageEnv::Scripts(const Sources& sources) {
+    // Under the scratch folder the screen harness removes.
+    const std::string dir = "scripts_" + std::to_string(scratch_++);
+    std::filesystem::create_directories(dir + "/script.arc");
+    for (const auto& [name, text] : sources) std::ofstream(dir + "/script.arc/" + name, std::ios::binary) << text;
+    const std::string cmd =
+        "python3 " VN_SOURCE_DIR "/tools/pack.py script " + dir + "/script.arc " + dir + "/out.arc 2>/dev/null";
+    if (std::system(cmd.c_str()) != 0) return false;
+    Cache(ReadAll(dir + "/out.arc"));
+    return true;
+}
+
+void StageEnv::Raw(const Sources& members) {
+    std::string arc(8 + 72 * members.size(), '\0');
+    const uint32_t count = uint32_t(members.size());
+    std::memcpy(&arc[4], &count, 4);
+    for (size_t i = 0; i < members.size(); ++i) {
+        const uint32_t size = uint32_t(members[i].second.size()), offset = uint32_t(arc.size());
+        std::memcpy(&arc[8 + 72 * i], members[i].first.c_str(), std::min<size_t>(members[i].first.size(), 63));
+        std::memcpy(&arc[8 + 72 * i + 64], &size, 4);
+        std::memcpy(&arc[8 + 72 * i + 68], &offset, 4);
+        arc += members[i].second;
+    }
+    Cache(arc);
+}
+
+void StageEnv::Cache(const std::string& bytes) {
+    if (CacheEntry* old = Lib_CashGetHitInfo(kContainer, kCacheEntryId)) Lib_CashRemove(old);
+    void* data = Lib_CashAlloc(kContainer, bytes.size(), 256);
+    ASSERT_NE(data, nullptr);
+    std::memcpy(data, bytes.data(), bytes.size());
+    CacheEntry* e = Lib_CashEntryOf(data, 256);
+    e->tag = 2;
+    Lib_CashSetComplete(e);
+}
+
+// --- the story ------------------------------------------------------------------
+
+ScreenWork* StageEnv::Story() const { return GSL_WorkGet(GSL_StoryModeCB); }
+
+void StageEnv::NoStory() {
+    GSL_WorkDelete(GSL_StoryModeCB);
+    for (int i = kModeStackSize - 1; i >= 0; --i) {
+        if (ModeStack[i] != GSL_StoryModeCB) continue;
+        for (int k = i; k + 1 < kModeStackSize; ++k) ModeStack[k] = ModeStack[k + 1];
+        ModeStack[kModeStackSize - 1] = nullptr;
+    }
+}
+
+int32_t StageEnv::Start(const char* file, uint32_t start, uint32_t restart) {
+    std::memset(GameStateBlock.scriptName, 0, sizeof GameStateBlock.scriptName);
+    std::strncpy(GameStateBlock.scriptName, file, sizeof GameStateBlock.scriptName - 1);
+    GameStateBlock.startOffset = start;
+    GameStateBlock.restartOffset = restart;
+    slot = GSL_ScriptTaskSet();
+    if (ScreenWork* w = Story()) w->tasks[0] = slot;
+    return slot;
+}
+
+void StageEnv::Finish() const {
+    if (slot >= 0 && slot < kTaskSlots && TaskTable.slots[slot]) TaskTable.slots[slot]->finishRequest = 1;
+}
+
+void StageEnv::Frame(int n) {
+    for (int i = 0; i < n; ++i) {
+        ++frame;
+        ScreenHarness::Frame(1);
+    }
+}
+
+void StageEnv::StartInput() { Lib_TaskSet("Main_InputCB", Main_InputCB, 10000, 401, 0); }
+
+// --- what ran -------------------------------------------------------------------
+
+std::vector<std::string> StageEnv::Names() const {
+    std::vector<std::string> names;
+    for (const Executed& e : executed) names.emplace_back(GSL_ScriptCommandGet(e.index).name);
+    return names;
+}
+
+bool StageEnv::Logged(const std::string& part) {
+    log_ += Log();
+    return log_.find(part) != std::string::npos;
+}
+
+void StageEnv::Handler(int32_t index, CommandHandler fn) {
+    if (index < 0 || index >= kScriptCommands) return;
+    table_[size_t(index)].handler = fn;
+    GSL_ScriptCommandTableSet(table_.data());
+}
+
+// --- fakes ----------------------------------------------------------------------
+
+SpriteRecord& StageEnv::LayerSprite(uint32_t layerSlot, uint8_t flags, int32_t width, int32_t height) {
+    int32_t id = kSpriteSlots - 1;
+    while (id > 0 && (SpriteTable[id].flags & SPRITE_IN_USE)) --id;
+    sprites_.push_back(id);
+    SpriteRecord& s = SpriteTable[id];
+    std::memset(static_cast<void*>(&s), 0, sizeof s);
+    s.flags = flags;
+    s.textureWidth = width;
+    s.textureHeight = height;
+    s.scaleX = s.scaleY = s.scaleZ = 1.0f;
+    if (ScreenWork* w = Story(); w && layerSlot < uint32_t(kScreenLayers)) w->layers[layerSlot].handle = id;
+    return s;
+}
+
+SoundChannel& StageEnv::SoundSlot(uint32_t soundSlot, int32_t channel, int32_t state, float volume) {
+    SoundChannel& ch = SoundChannelTable[channel];
+    channels_.push_back(channel);
+    ch.st.flags.store(1);
+    ch.st.state.store(state);
+    ch.st.volume.store(volume);
+    ch.st.gain.store(1.0f);
+    if (ScreenWork* w = Story(); w && soundSlot < uint32_t(kScreenSounds)) w->sounds[soundSlot].handle = channel;
+    return ch;
+}
+
+bool StageEnv::MessageTables(const std::string& script, const std::string& system) {
+    auto pack = [this](const std::string& source, std::vector<uint8_t>& out) {
+        const std::string dir = "mes_" + std::to_string(scratch_++);
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir + "/m.txt") << source;
+        const std::string cmd =
+            "python3 " VN_SOURCE_DIR "/tools/pack.py mul " + dir + "/m.mul " + dir + "/m.txt >/dev/null";
+        if (std::system(cmd.c_str()) != 0) return false;
+        const std::string bytes = ReadAll(dir + "/m.mul");
+        out.assign(bytes.begin(), bytes.end());
+        return !out.empty();
+    };
+    if (!pack(script, scriptMes_)) return false;
+    ScriptMesTable = {scriptMes_.data(), scriptMes_.size()};
+    if (system.empty()) return true;
+    if (!pack(system, systemMes_)) return false;
+    SystemMesTable = {systemMes_.data(), systemMes_.size()};
+    return true;
+}

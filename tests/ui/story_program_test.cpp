@@ -1,0 +1,103 @@
+// The whole program on the sample game with the script trace on: E on the
+// logo starts the story, which runs the opening scenario through the
+// interpreter to its end and leaves; the logo comes back.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/core/debug_log.h"
+#include "engine/sound/sound.h"
+#include "screens/boot.h"
+#include "script/script_task.h"
+#include "story/story_screen.h"
+#include "tests/ui/screen_harness.h"
+#include "ui/screen_slots.h"
+
+namespace {
+constexpr uint8_t kKeyE = 0x12;
+
+bool LogoReady() {
+    const int32_t h = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
+    return GSL_ModeTop() == GSL_LogoModeCB && Lib_SpriteGetState(h) == 2 && Lib_SoundStateGet(0) == SOUND_PLAYING;
+}
+
+bool ScriptTasksGone() {
+    for (const TaskRecord* t : TaskTable.slots)
+        if (t && t->callback == GSL_ScriptCB) return false;
+    return true;
+}
+
+TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    static void* keep[] = {dlopen("libEGL.so.1", RTLD_NOW | RTLD_NODELETE),
+                           dlopen("libudev.so.1", RTLD_NOW | RTLD_NODELETE),
+                           dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE)};
+    (void)keep;
+    struct Seen {
+        int32_t task = -1;
+        std::string file;
+        bool logoBelow = false, ended = false, contextGone = false;
+    } seen;
+    ::setenv("VN_SCRIPT_TRACE", "1", 1);
+    testing::internal::CaptureStderr();
+    ProgramRun run;
+    const int code = run.Run({
+        {"the logo", LogoReady, [](PlatInputState& in) { in.keys[kKeyE] = kPlatDown; }},
+        {"the story running its script",
+         [&] {
+             if (GSL_ModeTop() != GSL_StoryModeCB) return false;
+             seen.task = GSL_WorkTaskGet(GSL_StoryModeCB);
+             const char* file = GSL_ScriptTaskFileName(seen.task);
+             if (!file) return false;
+             seen.file = file;
+             seen.logoBelow = GSL_ModeCount() == 2 && ModeStack[0] == GSL_LogoModeCB &&
+                              !GSL_WorkGet(GSL_LogoModeCB);
+             return true;
+         },
+         nullptr},
+        {"the script ended",
+         [&] {
+             const int32_t status = GSL_ScriptStatusGet(seen.task);
+             seen.ended = seen.ended || status == int32_t(SCRIPT_ENDED);
+             return status == int32_t(SCRIPT_ENDED) || status < 0;
+         },
+         nullptr},
+        {"the story gone and the logo back",
+         [&] {
+             if (!LogoReady()) return false;
+             seen.contextGone = !GSL_WorkGet(GSL_StoryModeCB) && GSL_ModeCount() == 1 && ScriptTasksGone();
+             return true;
+         },
+         nullptr},
+    });
+    const std::string err = testing::internal::GetCapturedStderr();
+    ::unsetenv("VN_SCRIPT_TRACE");
+    GSL_ScriptTraceSet(nullptr);
+    Lib_DebugSetSink(nullptr);
+
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(run.failed, "");
+    EXPECT_EQ(seen.file, "00_init.txt");
+    EXPECT_TRUE(seen.logoBelow);
+    EXPECT_TRUE(seen.ended);
+    EXPECT_TRUE(seen.contextGone);
+    // One trace line per command, in the scenario's order.
+    std::vector<std::string> names;
+    const std::regex line(R"(^script 00_init\.txt@\d+ (\w+)\(\d+\))");
+    std::istringstream lines(err);
+    for (std::string l; std::getline(lines, l);)
+        if (std::smatch m; std::regex_search(l, m, line)) names.push_back(m[1]);
+    const std::vector<std::string> want = {"label", "playbgm", "name", "text",    "keywait", "name",
+                                           "text",  "keywait", "name", "text",    "keywait", "wait",
+                                           "label", "stopbgm"};
+    EXPECT_EQ(names, want) << err;
+    EXPECT_NE(err.find("name(10) NAME_1\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("playbgm(101) title, true, 80\n"), std::string::npos) << err;
+}
+}  // namespace
