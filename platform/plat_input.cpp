@@ -178,7 +178,7 @@ void windowEvent(const SDL_WindowEvent& w) {
 }
 
 void mouseButton(uint8_t button, bool down, int32_t x, int32_t y) {
-    int index = button == SDL_BUTTON_LEFT ? 0 : button == SDL_BUTTON_RIGHT ? 1 : -1;
+    int index = button == SDL_BUTTON_LEFT ? 0 : button == SDL_BUTTON_RIGHT ? 1 : button == SDL_BUTTON_MIDDLE ? 2 : -1;
     if (index >= 0) g_live.mouseButtons[index] = down ? kPlatDown : 0;
     g_live.mouseX = x;
     g_live.mouseY = y;

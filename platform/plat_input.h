@@ -21,7 +21,7 @@ struct PlatInputState {
     uint32_t padHat;                      // first hat, hundredths of a degree clockwise from up
     int32_t padAxes[kPlatPadAxes];        // the first four axes (X, Y, Z, Rz), -128..127
     int32_t mouseX, mouseY;               // pointer in client pixels
-    uint8_t mouseButtons[2];              // left, right
+    uint8_t mouseButtons[3];              // left, right, middle
     int32_t wheel;                        // wheel steps since the previous snapshot, forward positive
     uint8_t focus;                        // the game window has the input focus
     uint8_t minimized;

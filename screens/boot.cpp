@@ -11,20 +11,39 @@
 #include "story/story_screen.h"
 #include "story/game_state.h"
 #include "story/save_store.h"
+#include "ui/loading.h"
 #include "ui/mode.h"
+#include "ui/overlay.h"
+#include "ui/pointer.h"
 #include "ui/screen_slots.h"
+#include "ui/wipe.h"
 
 // Stand-ins until the system screens exist: the boot flow starts the load of
 // the interface language's fonts, loads the system data from its slot (the
 // load creates the slot when it is empty) and hands over to the logo screen,
-// which shows the system sheet and the window title over the title music.
-// Decide opens the manual page over it with its resources kept, S with them
-// released, and cancel on the page returns to the logo. E starts the story
-// afresh, as a restart from the title does: every screen goes, and the story
-// runs over the logo.
+// which shows the system sheet and the window title over the title music and
+// fades in from black. Decide (or a click on the sheet) opens the manual page
+// over it with its resources kept, S with them released through a rule wipe,
+// C shows a save thumbnail in the corner, and cancel on the page fades to
+// black and returns to the logo. E starts the story afresh, as a restart from
+// the title does: every screen goes, and the story runs over the logo.
 namespace {
 constexpr uint32_t kButtonS = 0x4;
+constexpr uint32_t kButtonC = 0x8;
 constexpr uint32_t kButtonE = 0x400;
+constexpr int32_t kFadeFrames = 30;
+constexpr int32_t kThumbFrames = 120;
+constexpr int32_t kWipePriority = 9;  // in front of the page
+constexpr int32_t kCapturePriority = 15;  // after the logo's layers
+constexpr uint32_t kSheetHover = 0xFFE0C0C0u;
+constexpr int32_t kWaitFade = 99;
+
+// The wipe from the logo to the page, the loading icon while the logo's
+// layers load, and the thumbnail shown in the corner.
+int32_t g_wipe = -1;
+int32_t g_loading = -1;
+int32_t g_thumbTask = -1;
+int32_t g_thumbFrames = 0;
 constexpr int32_t kLogoPriority = 20;
 constexpr int32_t kManualPriority = 10;  // drawn after, so in front
 
@@ -108,6 +127,12 @@ void LogoCreate(ScreenWork*) {
     GSL_WorkCreate();
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
+    GSL_SystemDispColorSet(0x00000000u, kFadeFrames);
+    // Slots kept from an earlier run may name other tasks by now.
+    GSL_SystemLoadingDel(g_loading);
+    g_loading = GSL_SystemLoadingSet(1, 1);
+    g_wipe = g_thumbTask = -1;
+    g_thumbFrames = 0;
     GSL_WorkSoundSet(nullptr, 0, "sound/bgm/Quillmere.oggl", -1, 1, 60, 30, -1);
     ShowLayer(0, "visual/system/sys_system_00.ext", kLogoPriority);
     char title[kMesTextSize];
@@ -123,16 +148,73 @@ void LogoCreate(ScreenWork*) {
     Next(w);
 }
 
-void LogoWait(ScreenWork*) {
+void ThumbnailStep() {
+    const TaskRecord* task = g_thumbTask >= 0 ? TaskTable.slots[g_thumbTask] : nullptr;
+    if (!task || task->dead || task->callback != GSL_SystemSaveIcon0SetCB) g_thumbTask = -1;
+    if (g_thumbTask < 0 && g_thumbFrames == 0 && StoryCaptureSprite >= 0) {
+        // The top-left 320×180 of the capture, in the same corner.
+        const int32_t rect[4] = {0, 0, 320, 180};
+        Lib_SpriteSetRect(StoryCaptureSprite, rect);
+        if (SpriteRecord* r = Lib_SpriteAt(StoryCaptureSprite)) {
+            r->posX = -480.0f;
+            r->posY = 270.0f;
+        }
+        Lib_SpriteSetValue(StoryCaptureSprite, 2);
+        Lib_SpriteSetPrio(StoryCaptureSprite, 2, -1);
+        Lib_SpriteSetFlag(StoryCaptureSprite, 1);
+        g_thumbFrames = kThumbFrames;
+    } else if (g_thumbFrames > 0 && --g_thumbFrames == 0) {
+        Lib_SpriteFree(StoryCaptureSprite);
+        StoryCaptureSprite = -1;
+    }
+}
+
+void LogoWait(ScreenWork* w) {
     FontsSettle();
+    if (g_loading >= 0 && GSL_WorkLayersReady(nullptr)) {
+        GSL_SystemLoadingDel(g_loading);
+        g_loading = -1;
+    }
+    ThumbnailStep();
+    if (!w) return;
+    if (w->words[0]) {
+        // Back from the page, which left the screen black.
+        w->words[0] = 0;
+        GSL_SystemDispColorSet(0x00000000u, kFadeFrames);
+    }
+    if (w->subState == 1) {
+        // The page goes up once the wipe shows the logo's capture.
+        const uint32_t status = GSL_SystemWipeStatus(g_wipe);
+        if (status == WIPE_PREPARING) return;
+        if (status == WIPE_FINISHED) {
+            GSL_SystemWipeDel(g_wipe);
+            g_wipe = -1;
+        }
+        w->subState = 0;
+        w->words[0] = 1;
+        GSL_ModePush(GSL_ManualModeCB, 0);
+        return;
+    }
     if (InputButtons.pressed & kButtonE) {
         GSL_WorkDeleteAll();
         ModeStack[0] = GSL_LogoModeCB;
         ModeStack[1] = GSL_StoryModeCB;
-    } else if (InputButtons.pressed & BUTTON_DECIDE)
+        return;
+    }
+    int32_t sheet[4] = {-1, 0, 0, 0};
+    const bool clicked =
+        GSL_ButtonCheck(nullptr, GSL_WorkLayerGet(nullptr, 0), sheet, 0, 0xFFFFFFFFu, kSheetHover, -1) == 1;
+    if ((InputButtons.pressed & BUTTON_DECIDE) || clicked) {
+        w->words[0] = 1;
         GSL_ModePush(GSL_ManualModeCB, 1);
-    else if (InputButtons.pressed & kButtonS)
-        GSL_ModePush(GSL_ManualModeCB, 0);
+    } else if (InputButtons.pressed & kButtonS) {
+        if (g_wipe >= 0) GSL_SystemWipeDel(g_wipe);
+        g_wipe = GSL_SystemWipeSet("visual/wipe/wipe_000.ext", -1, kFadeFrames, kWipePriority, kCapturePriority, 0,
+                                   WIPE_HOLD);
+        w->subState = 1;
+    } else if ((InputButtons.pressed & kButtonC) && g_thumbTask < 0 && g_thumbFrames == 0) {
+        g_thumbTask = GSL_SystemSaveIcon0Set(kCapturePriority);
+    }
 }
 
 void ManualCreate(ScreenWork*) {
@@ -143,10 +225,26 @@ void ManualCreate(ScreenWork*) {
     Next(w);
 }
 
-void ManualWait(ScreenWork*) {
+void ManualWait(ScreenWork* w) {
+    if (WipeWork* wipe = GSL_SystemWipeWork(g_wipe)) {
+        if ((wipe->flags & WIPE_HOLD) && GSL_WorkLayersReady(nullptr)) wipe->flags &= ~WIPE_HOLD;
+        if (wipe->status == WIPE_FINISHED) {
+            GSL_SystemWipeDel(g_wipe);
+            g_wipe = -1;
+        }
+    }
+    if (!w) return;
+    if (w->subState == kWaitFade) {
+        if (!GSL_SystemDispColorCheck()) return;
+        if (g_wipe >= 0) GSL_SystemWipeDel(g_wipe);
+        g_wipe = -1;
+        GSL_WorkDelete(nullptr);
+        GSL_ModePop();
+        return;
+    }
     if (!(InputButtons.pressed & BUTTON_CANCEL)) return;
-    GSL_WorkDelete(nullptr);
-    GSL_ModePop();
+    GSL_SystemDispColorSet(0xFF000000u, kFadeFrames);
+    w->subState = kWaitFade;
 }
 
 const Step kBoot[] = {BootCreate, BootSystemData, BootLeave};

@@ -14,6 +14,8 @@
 #include "script/stage.h"
 #include "script/syntax.h"
 
+uint32_t MenuActiveFlag = 0;
+
 namespace {
 
 constexpr char kScriptArc[] = "script/script.arc";

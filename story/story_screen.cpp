@@ -8,6 +8,8 @@
 #include "story/game_state.h"
 #include "ui/mode.h"
 
+int32_t StoryCaptureSprite = -1;
+
 // Stand-in until the story screen exists: it runs the game state's script
 // (the opening scenario when none is named) through the interpreter task,
 // which it keeps in task slot 0 of its context, and leaves once the script

@@ -182,6 +182,3 @@ void GSL_ModePush(ModeFunction screen, uint8_t keep) {
     }
     ModeStack[GSL_ModeCount()] = screen;
 }
-
-// Stand-in until the pointer gestures exist: no gesture is followed.
-void GSL_SystemMouseUpdate() {}

@@ -23,7 +23,11 @@
 #include "story/story_screen.h"
 #include "story/story_standins.h"
 #include "ui/mode.h"
+#include "ui/overlay.h"
+#include "ui/pointer.h"
+#include "ui/trans_num.h"
 #include "ui/widget.h"
+#include "ui/wipe.h"
 
 void (*Main_DrawTestHook)() = nullptr;
 
@@ -77,7 +81,7 @@ void startPreloads() {
 
 void startColourOverlay() {
     int32_t slot = Lib_TaskSet("GSL_SystemDispColorCB", GSL_SystemDispColorCB, 34000, kGroupSystem, 0);
-    DispColorTaskSlot = slot;
+    DispColorTask = slot;
     if (slot < 0) return;
     void* area = Lib_TaskWorkAlloc(uint32_t(slot), kWidgetWorkSize);
     if (!area) return;
@@ -97,7 +101,7 @@ void startColourOverlay() {
 
 // The overlay task, when it still exists with its work area.
 DispColorWork* colourOverlay() {
-    int32_t slot = DispColorTaskSlot;
+    int32_t slot = DispColorTask;
     if (slot < 0 || slot >= kTaskSlots || !TaskTable.slots[slot]) return nullptr;
     return static_cast<DispColorWork*>(TaskTable.slots[slot]->work);
 }
@@ -141,6 +145,10 @@ void Main_ScreenCallsSet() {
         const ScreenWork* w = storyWork();
         return w && layerSlot >= 0 && layerSlot < kScreenLayers ? w->layers[layerSlot].handle : -1;
     };
+    PointerUpper.menuActive = &MenuActiveFlag;
+    PointerUpper.dragThreshold = [] { return GSL_MouseDragThreshold(0, 0); };
+    // The drag threshold keeps its default until the game state gives one.
+    SaveThumbTarget = &StoryCaptureSprite;
 }
 
 void Main_Init() {
@@ -162,14 +170,19 @@ void Main_Init() {
 void Main_InitEnd() {
     // No screen's sprite, text or sound may outlive the renderer.
     GSL_WorkDeleteAll();
+    GSL_SystemWidgetsEnd();
+    Lib_SpriteFree(StoryCaptureSprite);
+    StoryCaptureSprite = -1;
     Lib_WipeProgramsRelease();
     if (DispColorWork* w = colourOverlay()) {
-        for (int32_t task : w->componentTasks)
-            if (task >= 0) Lib_TaskDel(uint32_t(task));
+        GSL_SystemTransNumDel(w->componentTasks[0], &w->alpha);
+        GSL_SystemTransNumDel(w->componentTasks[1], &w->red);
+        GSL_SystemTransNumDel(w->componentTasks[2], &w->green);
+        GSL_SystemTransNumDel(w->componentTasks[3], &w->blue);
         Lib_SpriteFree(w->sprite);
-        Lib_TaskDel(uint32_t(DispColorTaskSlot));
+        Lib_TaskDel(uint32_t(DispColorTask));
     }
-    DispColorTaskSlot = -1;
+    DispColorTask = -1;
     Lib_MesFree();
 }
 

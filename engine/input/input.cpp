@@ -137,6 +137,7 @@ void Lib_InputPollMouse() {
     st.wheel = g_frame.wheel;
     st.buttons[0] = g_frame.mouseButtons[0];
     st.buttons[1] = g_frame.mouseButtons[1];
+    st.buttons[2] = g_frame.mouseButtons[2];
 
     if (!onVirtualScreen(pos)) {
         if (MouseInput.active == 1) clearMouse();

@@ -10,10 +10,13 @@
 #include "engine/sound/sound.h"
 #include "screens/boot.h"
 #include "tests/ui/screen_harness.h"
+#include "story/story_screen.h"
+#include "ui/overlay.h"
 #include "ui/screen_slots.h"
+#include "ui/wipe.h"
 
 namespace {
-constexpr uint8_t kKeyZ = 0x2C, kKeyX = 0x2D, kKeyS = 0x1F;
+constexpr uint8_t kKeyZ = 0x2C, kKeyX = 0x2D, kKeyS = 0x1F, kKeyC = 0x2E;
 
 struct Seen {
     int32_t sprite = -1, text = -1;
@@ -66,7 +69,7 @@ TEST(SampleProgram, LogoAndManualPageOnDecideSAndCancel) {
              const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
              return GSL_ModeTop() == GSL_LogoModeCB && logo && logo->suspended == SCREEN_ACTIVE;
          },
-         kIdle, 30},
+         kIdle, 90},
         {"S", nullptr, Key(kKeyS)},
         {"the manual page with the logo released",
          [&] {
@@ -102,5 +105,81 @@ TEST(SampleProgram, LogoAndManualPageOnDecideSAndCancel) {
     EXPECT_TRUE(seen.sheetBack);
     EXPECT_TRUE(seen.captionBack);
     EXPECT_TRUE(seen.musicBack);
+}
+
+uint32_t OverlayColour() {
+    if (DispColorTask < 0 || !TaskTable.slots[DispColorTask]) return 0xDEADBEEF;
+    return static_cast<const DispColorWork*>(TaskTable.slots[DispColorTask]->work)->current;
+}
+bool LogoShown() {
+    const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
+    return LogoReady() && logo && logo->suspended == SCREEN_ACTIVE && OverlayColour() == 0 &&
+           GSL_SystemDispColorCheck();
+}
+const WipeWork* RunningWipe() {
+    for (TaskRecord* t : TaskTable.slots)
+        if (t && !t->dead && t->callback == GSL_SystemWipeSetCB) return static_cast<const WipeWork*>(t->work);
+    return nullptr;
+}
+
+// The logo fades in from black; a click on its sheet opens the page; S
+// dissolves the logo into the page through the rule; C shows the thumbnail.
+TEST(SampleProgram, FadeClickWipeAndThumbnail) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    static void* keep[] = {dlopen("libEGL.so.1", RTLD_NOW | RTLD_NODELETE),
+                           dlopen("libudev.so.1", RTLD_NOW | RTLD_NODELETE),
+                           dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE)};
+    (void)keep;
+    uint32_t startAlpha = 0;
+    bool midWipe = false, thumbnail = false, capturedOnce = false;
+    std::string midWhy, thumbWhy;
+    ProgramRun run;
+    int code = run.Run({
+        {"the logo under the black overlay",
+         [&] {
+             if (GSL_ModeTop() != GSL_LogoModeCB) return false;
+             startAlpha = OverlayColour() >> 24;
+             return true;
+         },
+         nullptr},
+        {"the logo faded in", LogoShown, [](PlatInputState& in) {
+             in.mouseX = 640;
+             in.mouseY = 360;
+             in.mouseButtons[0] = kPlatDown;
+         }},
+        {"release on the sheet", nullptr, [](PlatInputState& in) {
+             in.mouseX = 640;
+             in.mouseY = 360;
+         }},
+        {"the page after the click", ManualReady, Key(kKeyX)},
+        {"the logo back", LogoShown, Key(kKeyS), 120},
+        {"half-way through the wipe",
+         [&] {
+             const WipeWork* w = RunningWipe();
+             if (!w || w->progress < 256.0f || GSL_ModeTop() != GSL_ManualModeCB) return false;
+             const auto got = ScreenHarness::MatchesReference("sample_mid_wipe");
+             midWipe = got;
+             midWhy = got.message();
+             return true;
+         },
+         kIdle},
+        {"the wipe over", [] { return ManualReady() && !RunningWipe(); }, Key(kKeyX)},
+        {"the logo back again", LogoShown, Key(kKeyC), 120},
+        {"the thumbnail in the corner",
+         [&] {
+             if (StoryCaptureSprite < 0 || !SpriteTable[StoryCaptureSprite].visible) return false;
+             if (!capturedOnce) return capturedOnce = true, false;  // drawn once
+             const auto got = ScreenHarness::MatchesReference("sample_thumbnail", Crop{0, 0, 320, 180});
+             thumbnail = got;
+             thumbWhy = got.message();
+             return true;
+         },
+         kIdle},
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(run.failed, "");
+    EXPECT_GE(startAlpha, 200u);
+    EXPECT_TRUE(midWipe) << midWhy;
+    EXPECT_TRUE(thumbnail) << thumbWhy;
 }
 }  // namespace

@@ -5,13 +5,21 @@
 #include "engine/input/input.h"
 #include "screens/boot.h"
 #include "tests/ui/screen_harness.h"
+#include "ui/overlay.h"
 #include "ui/screen_slots.h"
 
 namespace {
 using SampleScreens = ScreenHarness;
 
+// The overlay faded away.
+bool OverlayClear() {
+    const auto* w = static_cast<const DispColorWork*>(TaskTable.slots[DispColorTask]->work);
+    return GSL_SystemDispColorCheck() && w->current < 0x01000000u;
+}
+
+// Loaded, and the overlay's fade over.
 bool Ready(ModeFunction screen) {
-    return GSL_ModeTop() == screen && Lib_SpriteGetState(GSL_WorkLayerGet(screen, 0)) == 2;
+    return GSL_ModeTop() == screen && Lib_SpriteGetState(GSL_WorkLayerGet(screen, 0)) == 2 && OverlayClear();
 }
 
 TEST_F(SampleScreens, LogoThenManualPageOverIt) {
@@ -20,7 +28,7 @@ TEST_F(SampleScreens, LogoThenManualPageOverIt) {
     Messages();
     ASSERT_TRUE(Fonts());
     StartFull();
-    FramesUntil([] { return Ready(GSL_LogoModeCB); }, 60, "the logo");
+    FramesUntil([] { return Ready(GSL_LogoModeCB); }, 90, "the logo");
     EXPECT_TRUE(MatchesReference("screen_logo"));
     Hold(BUTTON_DECIDE);
     Frame();
@@ -30,8 +38,12 @@ TEST_F(SampleScreens, LogoThenManualPageOverIt) {
     Hold(BUTTON_CANCEL);
     Frame();
     Release(BUTTON_CANCEL);
-    FramesUntil([] { return GSL_ModeTop() == GSL_LogoModeCB && !GSL_WorkGet(GSL_LogoModeCB)->suspended; }, 5,
-                "the logo again");
+    FramesUntil(
+        [] {
+            return GSL_ModeTop() == GSL_LogoModeCB && !GSL_WorkGet(GSL_LogoModeCB)->suspended &&
+                   OverlayClear();
+        },
+        90, "the logo again");
     EXPECT_TRUE(MatchesReference("screen_logo"));
 }
 }  // namespace

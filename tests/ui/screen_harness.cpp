@@ -36,6 +36,7 @@
 #include "tests/engine/sound/sound_env.h"
 #include "ui/screen_restore.h"
 #include "ui/widget.h"
+#include "ui/wipe.h"
 
 namespace {
 std::atomic<uint64_t> g_now{1000000};
@@ -163,7 +164,10 @@ void ScreenHarness::TearDown() {
     }
     // Through the real calls first.
     GSL_WorkDeleteAll();
-    if (full_) Main_InitEnd();
+    if (full_)
+        Main_InitEnd();
+    else
+        GSL_SystemWidgetsEnd();  // system widgets a screen left running
     Lib_TaskPass(true);  // removes the tasks deleted during a pass
     // Then what the harness itself started: the main tasks and the preloads.
     for (int32_t slot = 2; slot < kTaskSlots; ++slot) {
@@ -363,6 +367,11 @@ void ScreenHarness::Pointer(int32_t x, int32_t y) {
 
 void ScreenHarness::Left(bool down) {
     input_.mouseButtons[0] = down ? kPlatDown : 0;
+    ApplyInput();
+}
+
+void ScreenHarness::Middle(bool down) {
+    input_.mouseButtons[2] = down ? kPlatDown : 0;
     ApplyInput();
 }
 

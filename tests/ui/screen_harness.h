@@ -89,6 +89,7 @@ public:
     void Pointer(int32_t x, int32_t y);
     void Left(bool down);
     void Right(bool down);
+    void Middle(bool down);
     void Click(int32_t x, int32_t y);
     void Drag(std::pair<int32_t, int32_t> from, std::pair<int32_t, int32_t> to, int frames);
 

@@ -6,6 +6,7 @@
 #include "screens/boot.h"
 #include "tests/engine/render/sprite_env.h"
 #include "ui/mode.h"
+#include "ui/overlay.h"
 #include "ui/widget.h"
 
 namespace {
@@ -36,9 +37,9 @@ TEST_F(MainInitTest, FirstFrameOrderBootScreenAndBlackOverlay) {
 
     EXPECT_EQ(ModeStack[0], GSL_BootModeCB);
     EXPECT_EQ(ModeStack[1], nullptr);
-    ASSERT_GE(DispColorTaskSlot, 0);
-    auto* overlay = static_cast<DispColorWork*>(TaskTable.slots[DispColorTaskSlot]->work);
-    EXPECT_EQ(overlay->slot, DispColorTaskSlot);
+    ASSERT_GE(DispColorTask, 0);
+    auto* overlay = static_cast<DispColorWork*>(TaskTable.slots[DispColorTask]->work);
+    EXPECT_EQ(overlay->slot, DispColorTask);
     EXPECT_EQ(overlay->current, 0xFF000000u);
     EXPECT_EQ(overlay->alpha, 255);
     for (int32_t t : overlay->componentTasks) EXPECT_EQ(t, -1);
@@ -48,6 +49,6 @@ TEST_F(MainInitTest, FirstFrameOrderBootScreenAndBlackOverlay) {
     for (uint32_t i = sizeof(DispColorWork); i < kWidgetWorkSize; ++i) ASSERT_EQ(bytes[i], 0) << i;
 
     Main_InitEnd();
-    EXPECT_EQ(DispColorTaskSlot, -1);
+    EXPECT_EQ(DispColorTask, -1);
 }
 }  // namespace
