@@ -159,9 +159,8 @@ void CountingOps() {
     Lib_GlyphTextureOpsSet(&noTextures);
 }
 
-void BM_MessageLayoutNoDraw(benchmark::State& state) {
-    CountingOps();
-    TextRecord* r = Setup(state, false);
+// Layout passes of one text without drawing (the glyph and draw calls only counted).
+void LayoutNoDraw(benchmark::State& state, TextRecord* r) {
     if (r) {
         for (auto _ : state) {
             g_passes = 0;
@@ -174,23 +173,18 @@ void BM_MessageLayoutNoDraw(benchmark::State& state) {
     Lib_GlyphTextureOpsSet(nullptr);
     Lib_TextOpsSet(nullptr);
 }
+
+void BM_MessageLayoutNoDraw(benchmark::State& state) {
+    CountingOps();
+    LayoutNoDraw(state, Setup(state, false));
+}
 BENCHMARK(BM_MessageLayoutNoDraw)->Unit(benchmark::kMicrosecond);
 
 void BM_CentredLinesNoDraw(benchmark::State& state) {
     CountingOps();
     TextRecord* r = Setup(state, false, CentredLines());
-    if (r) {
-        r->renderFlags = TEXT_ALIGN_CENTRE;
-        for (auto _ : state) {
-            g_passes = 0;
-            Lib_TextDrawCB(reinterpret_cast<uint64_t>(r));
-            benchmark::DoNotOptimize(g_passes);
-        }
-        state.counters["passes"] = g_passes;
-    }
-    Teardown(false);
-    Lib_GlyphTextureOpsSet(nullptr);
-    Lib_TextOpsSet(nullptr);
+    if (r) r->renderFlags = TEXT_ALIGN_CENTRE;
+    LayoutNoDraw(state, r);
 }
 BENCHMARK(BM_CentredLinesNoDraw)->Unit(benchmark::kMicrosecond);
 

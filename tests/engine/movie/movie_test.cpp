@@ -437,6 +437,20 @@ std::vector<uint8_t> MakeBars(const std::string& name, int width, int height, co
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+// The four colour bars of a picture shown `shown` pixels wide from `left`,
+// sampled at the middle of each bar on the given rows.
+void ExpectBars(const Image& w, uint32_t left, uint32_t shown, std::initializer_list<uint32_t> rows) {
+    for (int b = 0; b < 4; ++b) {
+        const uint32_t x = left + shown * uint32_t(2 * b + 1) / 8;
+        for (uint32_t y : rows) {
+            Bgra p = w.at(x, y);
+            EXPECT_NEAR(p.r, kBars[b][0], 4) << "bar " << b << " at " << x << "," << y;
+            EXPECT_NEAR(p.g, kBars[b][1], 4) << "bar " << b << " at " << x << "," << y;
+            EXPECT_NEAR(p.b, kBars[b][2], 4) << "bar " << b << " at " << x << "," << y;
+        }
+    }
+}
+
 // Decoded YUV goes to the window through the drawing's conversion: limited
 // range BT.601 for an unmarked small movie, BT.709 for an unmarked 720-row
 // one, full range 4:2:2 from Motion JPEG; an RGB codec takes the BGRA
@@ -469,15 +483,7 @@ TEST_F(MovieGlTest, ColourBarsShowTheirColoursForEveryPictureLayout) {
         // The picture fills the window's height; each bar is a quarter of its width.
         const uint32_t shown = kTestWindowHeight * uint32_t(c.width) / uint32_t(c.height);
         const uint32_t left = (kTestWindowWidth - shown) / 2;
-        for (int b = 0; b < 4; ++b) {
-            const uint32_t x = left + shown * uint32_t(2 * b + 1) / 8;
-            for (uint32_t y : {200u, 540u, 880u}) {
-                Bgra p = w.at(x, y);
-                EXPECT_NEAR(p.r, kBars[b][0], 4) << "bar " << b << " at " << x << "," << y;
-                EXPECT_NEAR(p.g, kBars[b][1], 4) << "bar " << b << " at " << x << "," << y;
-                EXPECT_NEAR(p.b, kBars[b][2], 4) << "bar " << b << " at " << x << "," << y;
-            }
-        }
+        ExpectBars(w, left, shown, {200u, 540u, 880u});
         MovieState = MOVIE_STOP_REQUESTED;
         Frame();
         ASSERT_EQ(MovieState.load(), MOVIE_IDLE);
@@ -501,15 +507,7 @@ TEST_F(MovieGlTest, AWideMovieFillsTheWidthBetweenBarsAboveAndBelow) {
         EXPECT_TRUE(Black(w.at(x, 60))) << w.at(x, 60);
         EXPECT_TRUE(Black(w.at(x, 1020))) << w.at(x, 1020);
     }
-    for (int b = 0; b < 4; ++b) {
-        const uint32_t x = kTestWindowWidth * uint32_t(2 * b + 1) / 8;
-        for (uint32_t y : {150u, 540u, 930u}) {
-            Bgra p = w.at(x, y);
-            EXPECT_NEAR(p.r, kBars[b][0], 4) << "bar " << b << " at " << x << "," << y;
-            EXPECT_NEAR(p.g, kBars[b][1], 4) << "bar " << b << " at " << x << "," << y;
-            EXPECT_NEAR(p.b, kBars[b][2], 4) << "bar " << b << " at " << x << "," << y;
-        }
-    }
+    ExpectBars(w, 0, kTestWindowWidth, {150u, 540u, 930u});
     MovieState = MOVIE_STOP_REQUESTED;
     Frame();
     EXPECT_EQ(MovieState.load(), MOVIE_IDLE);
