@@ -132,7 +132,15 @@ const ArcView* GSL_ScriptArcGet() {
     if (Lib_CashLookup(kScriptArc, &data, &size) != 1 || !data) return nullptr;
     // The directory is checked at every look-up (the entry may have been
     // reloaded in the same place); the limits are reported once per container.
-    if (!Lib_ArcOpen(&arc, data, size)) return nullptr;
+    if (!Lib_ArcOpen(&arc, data, size)) {
+        static const void* refused = nullptr;
+        if (data != refused) {
+            refused = data;
+            std::fprintf(stderr, "vn: script pack %s is damaged: its directory does not fit its %llu bytes; no scenario can run\n",
+                         kScriptArc, static_cast<unsigned long long>(size));
+        }
+        return nullptr;
+    }
     if (data != checked || size != checkedSize) {
         checked = data;
         checkedSize = size;
@@ -143,9 +151,12 @@ const ArcView* GSL_ScriptArcGet() {
             if (Lib_ArcGetData(&arc, nullptr, int32_t(i), &member, &memberSize) && memberSize >= kMemberLimit)
                 tooLarge = true;
         }
-        if (tooLarge)
+        if (tooLarge) {
             Lib_DebugPrintf("Error -> GSL_ScriptArcGet(%s): over %u members or a member of 1 MiB or more\n",
                             kScriptArc, unsigned(kMemberCountLimit));
+            std::fprintf(stderr, "vn: script pack %s has over %u members or a member of 1 MiB or more\n", kScriptArc,
+                         unsigned(kMemberCountLimit));
+        }
     }
     return &arc;
 }

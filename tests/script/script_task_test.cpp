@@ -214,13 +214,16 @@ TEST_F(ScriptTask, BrokenScriptsEndWithoutAHang) {
             EXPECT_TRUE(Logged(c.debug)) << Log();
         }
     }
-    // A damaged directory counts as no container.
+    // A damaged directory counts as no container, and stderr says so once.
     TearDown();
     SetUp();
     Cache(std::string("\0\0\0\0\xff\xff\0\0", 8));
+    testing::internal::CaptureStderr();
     Start("00_init.txt");
     Frame();
+    const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(Alive());
+    EXPECT_NE(err.find("script pack script/script.arc is damaged"), std::string::npos) << err;
 }
 
 bool g_endResult = true;
