@@ -424,9 +424,6 @@ long Lib_SoundOggTell(void* source) { return (*static_cast<OggMemStream**>(sourc
 
 namespace {
 int OggClose(void*) { return 0; }
-}  // namespace
-
-namespace {
 
 // Decoded PCM in one heap-1 block that grows while the stream yields more.
 struct PcmBlock {
@@ -481,8 +478,8 @@ const char* DecodeAll(OggVorbis_File& vf, uint32_t fileSize, uint32_t channels, 
         }
         b.used += uint32_t(n);
     }
-    // A first guess far too large is given back.
-    if (b.capacity - b.used > b.capacity / 8 && !Resize(b, b.used)) return "Lib_MemAlloc";
+    // A first guess far too large is given back (kept when no room is left).
+    if (b.capacity - b.used > b.capacity / 8) Resize(b, b.used);
     return nullptr;
 }
 
