@@ -28,9 +28,9 @@ constexpr const char* kFonts[] = {"/usr/share/fonts/opentype/ipafont-gothic/ipag
 // missing glyph is no rasterisation).
 std::vector<uint32_t> Glyphs(int64_t which) {
     const char16_t* text =
-        which == 0 ? u"吾輩は猫である。名前はまだ無い。どこで生れたかとんと見当がつかぬ。何でも薄暗いじめじめした所で"
-                     u"ニャーニャー泣いていた事だけは記憶している。Quillmere 2024, ABCxyz!?"
-                   : u"The quick brown fox jumps over the lazy dog; Quillmere 2024, \u00c9t\u00e9 \u00e0 "
+        which == 0 ? u"今日は朝から雨が降っていたので、駅まで歩いて行きました。午後には晴れて、公園の桜がとても"
+                     u"きれいでした。コーヒーを飲みながら本を読みます。Sample 0123, ABCxyz!?"
+                   : u"The quick brown fox jumps over the lazy dog; Sample 0123, \u00c9t\u00e9 \u00e0 "
                      u"l'\u00eele (ABCxyz!?) \u2014 \u201cwhere\u201d & how.";
     std::vector<uint32_t> out;
     for (; *text; ++text) out.push_back(*text);

@@ -4,7 +4,9 @@
 // frame). "Draw" issues the glyph passes on the headless GL context (Mesa's
 // software renderer here); the GL work itself is finished outside the timing.
 // "NoDraw" runs layout, tags, reveal and the glyph cache with the passes
-// counted instead of drawn.
+// counted instead of drawn. "CentredLines" lays out one centred text of 767
+// line breaks (one character a line, 1535 bytes) the same way: every line
+// starts at its own centred offset.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -64,7 +66,14 @@ void CountPass(const ConstBuf&, uint32_t) { ++g_passes; }
 
 // Heaps, fonts, the atlas (and with GL the text programs), one message text
 // drawn once so that every glyph is in the cache.
-TextRecord* Setup(benchmark::State& state, bool gl) {
+// One character a line: 768 lines, 767 line breaks, 1535 bytes.
+std::string CentredLines() {
+    std::string text;
+    for (int i = 0; i < 767; ++i) text += "A\n";
+    return text + "A";
+}
+
+TextRecord* Setup(benchmark::State& state, bool gl, const std::string& text = Message()) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 16 * mib, 2 * mib, 2 * mib, 128 * mib};
     Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(sizes)) {
@@ -88,7 +97,6 @@ TextRecord* Setup(benchmark::State& state, bool gl) {
     }
     Lib_FontCreate(TextRenderState.images[0], TextRenderState.sizes[0]);
     const TextPos pos{40, -40, 0};
-    std::string text = Message();
     int32_t slot = Lib_TextSet(0, text.c_str(), &pos);
     TextRecord* r = slot >= 0 ? TextTable[slot] : nullptr;
     if (!r) {
@@ -135,7 +143,8 @@ void BM_MessageLayoutDraw(benchmark::State& state) {
 }
 BENCHMARK(BM_MessageLayoutDraw)->Unit(benchmark::kMicrosecond);
 
-void BM_MessageLayoutNoDraw(benchmark::State& state) {
+// Layout with the passes counted, not drawn.
+void CountingOps() {
     TextOps ops{};
     ops.pass = CountPass;
     ops.glyphBegin = [](uint32_t, uint32_t) {};
@@ -148,6 +157,10 @@ void BM_MessageLayoutNoDraw(benchmark::State& state) {
     static const GlyphTextureOps noTextures = {[](uint32_t, uint32_t, uint32_t, const void*) { return 1u; },
                                                [](uint32_t) {}};
     Lib_GlyphTextureOpsSet(&noTextures);
+}
+
+void BM_MessageLayoutNoDraw(benchmark::State& state) {
+    CountingOps();
     TextRecord* r = Setup(state, false);
     if (r) {
         for (auto _ : state) {
@@ -162,5 +175,23 @@ void BM_MessageLayoutNoDraw(benchmark::State& state) {
     Lib_TextOpsSet(nullptr);
 }
 BENCHMARK(BM_MessageLayoutNoDraw)->Unit(benchmark::kMicrosecond);
+
+void BM_CentredLinesNoDraw(benchmark::State& state) {
+    CountingOps();
+    TextRecord* r = Setup(state, false, CentredLines());
+    if (r) {
+        r->renderFlags = TEXT_ALIGN_CENTRE;
+        for (auto _ : state) {
+            g_passes = 0;
+            Lib_TextDrawCB(reinterpret_cast<uint64_t>(r));
+            benchmark::DoNotOptimize(g_passes);
+        }
+        state.counters["passes"] = g_passes;
+    }
+    Teardown(false);
+    Lib_GlyphTextureOpsSet(nullptr);
+    Lib_TextOpsSet(nullptr);
+}
+BENCHMARK(BM_CentredLinesNoDraw)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

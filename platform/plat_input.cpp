@@ -36,6 +36,36 @@ constexpr uint32_t kHatAngle[16] = {
     27000, 31500, kPlatHatCentred, kPlatHatCentred, 22500, kPlatHatCentred, kPlatHatCentred, kPlatHatCentred,
 };
 
+// The pad buttons the engine reads, by their place on a standard pad (the
+// layout the engine's button table was made for): the face buttons west,
+// south, east and north, the shoulder buttons, the triggers, select and
+// start, the stick clicks and the home button. SDL's game-controller layer
+// names a pad's buttons by place, whatever the model numbers them.
+struct PadButtonMap {
+    SDL_GameControllerButton button;
+    SDL_GameControllerAxis trigger;  // when the engine button is a trigger
+};
+constexpr PadButtonMap kPadLayout[kPlatPadButtons] = {
+    {SDL_CONTROLLER_BUTTON_X, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_A, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_B, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_Y, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_LEFTSHOULDER, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_RIGHTSHOULDER, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_INVALID, SDL_CONTROLLER_AXIS_TRIGGERLEFT},
+    {SDL_CONTROLLER_BUTTON_INVALID, SDL_CONTROLLER_AXIS_TRIGGERRIGHT},
+    {SDL_CONTROLLER_BUTTON_BACK, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_START, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_LEFTSTICK, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_RIGHTSTICK, SDL_CONTROLLER_AXIS_INVALID},
+    {SDL_CONTROLLER_BUTTON_GUIDE, SDL_CONTROLLER_AXIS_INVALID},
+};
+// The four axes: left stick across and down, right stick across and down.
+constexpr SDL_GameControllerAxis kPadAxisLayout[kPlatPadAxes] = {
+    SDL_CONTROLLER_AXIS_LEFTX, SDL_CONTROLLER_AXIS_LEFTY, SDL_CONTROLLER_AXIS_RIGHTX, SDL_CONTROLLER_AXIS_RIGHTY};
+// A trigger counts as pressed beyond half its travel (0..32767).
+constexpr int16_t kTriggerHalf = 16384;
+
 std::mutex g_mutex;
 PlatInputState g_live = Plat_InputIdle();  // guarded by g_mutex
 std::atomic<uint32_t> g_warpEvent{0};
@@ -44,6 +74,7 @@ std::atomic<bool> g_started{false};
 // UI thread only.
 bool g_joystickOn = false;
 SDL_Joystick* g_pad = nullptr;
+SDL_GameController* g_controller = nullptr;  // the pad when SDL knows its layout
 SDL_JoystickID g_padId = -1;
 
 SDL_Window* gameWindow() { return static_cast<SDL_Window*>(Plat_WindowHandle()); }
@@ -62,11 +93,32 @@ void clearPad(PlatInputState* s) {
     std::memset(s->padAxes, 0, sizeof s->padAxes);
 }
 
+// A pad SDL knows: its buttons, pad and sticks by place.
+void readController(SDL_GameController* c, PlatInputState* s) {
+    for (int i = 0; i < kPlatPadButtons; ++i) {
+        const PadButtonMap& m = kPadLayout[i];
+        bool on = m.trigger != SDL_CONTROLLER_AXIS_INVALID ? SDL_GameControllerGetAxis(c, m.trigger) > kTriggerHalf
+                                                          : SDL_GameControllerGetButton(c, m.button) != 0;
+        s->padButtons[i] = on ? kPlatDown : 0;
+    }
+    int hat = (SDL_GameControllerGetButton(c, SDL_CONTROLLER_BUTTON_DPAD_UP) ? SDL_HAT_UP : 0) |
+              (SDL_GameControllerGetButton(c, SDL_CONTROLLER_BUTTON_DPAD_RIGHT) ? SDL_HAT_RIGHT : 0) |
+              (SDL_GameControllerGetButton(c, SDL_CONTROLLER_BUTTON_DPAD_DOWN) ? SDL_HAT_DOWN : 0) |
+              (SDL_GameControllerGetButton(c, SDL_CONTROLLER_BUTTON_DPAD_LEFT) ? SDL_HAT_LEFT : 0);
+    s->padHat = kHatAngle[hat & 15];
+    for (int i = 0; i < kPlatPadAxes; ++i) s->padAxes[i] = scaleAxis(SDL_GameControllerGetAxis(c, kPadAxisLayout[i]));
+}
+
 // Reads the open pad's whole state (g_mutex held).
 void readPad(PlatInputState* s) {
     clearPad(s);
     if (!g_pad) return;
     s->padPresent = 1;
+    if (g_controller) {
+        readController(g_controller, s);
+        return;
+    }
+    // A device SDL has no layout for: its own button and axis numbers.
     int buttons = std::min(SDL_JoystickNumButtons(g_pad), kPlatPadButtons);
     for (int i = 0; i < buttons; ++i) s->padButtons[i] = SDL_JoystickGetButton(g_pad, i) ? kPlatDown : 0;
     if (SDL_JoystickNumHats(g_pad) > 0) s->padHat = kHatAngle[SDL_JoystickGetHat(g_pad, 0) & 15];
@@ -78,13 +130,25 @@ void readPad(PlatInputState* s) {
 void openFirstPad() {
     if (!g_joystickOn || g_pad) return;
     int n = SDL_NumJoysticks();
-    for (int i = 0; i < n && !g_pad; ++i) g_pad = SDL_JoystickOpen(i);
+    for (int i = 0; i < n && !g_pad; ++i) {
+        if (SDL_IsGameController(i)) {
+            g_controller = SDL_GameControllerOpen(i);
+            g_pad = g_controller ? SDL_GameControllerGetJoystick(g_controller) : nullptr;
+            if (!g_pad && g_controller) SDL_GameControllerClose(g_controller);
+            if (!g_pad) g_controller = nullptr;
+        }
+        if (!g_pad) g_pad = SDL_JoystickOpen(i);
+    }
     g_padId = g_pad ? SDL_JoystickInstanceID(g_pad) : -1;
     readPad(&g_live);
 }
 
 void closePad() {
-    if (g_pad) SDL_JoystickClose(g_pad);
+    if (g_controller)
+        SDL_GameControllerClose(g_controller);
+    else if (g_pad)
+        SDL_JoystickClose(g_pad);
+    g_controller = nullptr;
     g_pad = nullptr;
     g_padId = -1;
     clearPad(&g_live);
@@ -140,7 +204,13 @@ void Plat_InputStart() {
         uint32_t type = SDL_RegisterEvents(1);
         if (type != uint32_t(-1)) g_warpEvent.store(type);
     }
-    if (!g_joystickOn) g_joystickOn = SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0;
+    if (!g_joystickOn) {
+        // Buttons by place, not by the letters printed on them: the east
+        // button decides on every pad.
+        SDL_SetHint(SDL_HINT_GAMECONTROLLER_USE_BUTTON_LABELS, "0");
+        // The mapping database SDL ships with, and SDL_GAMECONTROLLERCONFIG.
+        g_joystickOn = SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0;
+    }
     std::lock_guard lock(g_mutex);
     g_live = Plat_InputIdle();
     if (SDL_Window* w = gameWindow()) {
@@ -162,7 +232,7 @@ void Plat_InputStop() {
     g_started.store(false, std::memory_order_release);
     std::lock_guard lock(g_mutex);
     closePad();
-    if (g_joystickOn) SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+    if (g_joystickOn) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
     g_joystickOn = false;
     g_live = Plat_InputIdle();
 }
@@ -206,16 +276,23 @@ void Plat_InputEvent(const void* sdlEvent) {
                 openFirstPad();
             }
             break;
+        case SDL_CONTROLLERBUTTONDOWN:
+        case SDL_CONTROLLERBUTTONUP:
+        case SDL_CONTROLLERAXISMOTION:
+            // A change of a known pad: read it whole, through its layout.
+            if (g_controller && (ev.type == SDL_CONTROLLERAXISMOTION ? ev.caxis.which : ev.cbutton.which) == g_padId)
+                readPad(&g_live);
+            break;
         case SDL_JOYBUTTONDOWN:
         case SDL_JOYBUTTONUP:
-            if (g_pad && ev.jbutton.which == g_padId && ev.jbutton.button < kPlatPadButtons)
+            if (g_pad && !g_controller && ev.jbutton.which == g_padId && ev.jbutton.button < kPlatPadButtons)
                 g_live.padButtons[ev.jbutton.button] = ev.type == SDL_JOYBUTTONDOWN ? kPlatDown : 0;
             break;
         case SDL_JOYHATMOTION:
-            if (g_pad && ev.jhat.which == g_padId && ev.jhat.hat == 0) g_live.padHat = kHatAngle[ev.jhat.value & 15];
+            if (g_pad && !g_controller && ev.jhat.which == g_padId && ev.jhat.hat == 0) g_live.padHat = kHatAngle[ev.jhat.value & 15];
             break;
         case SDL_JOYAXISMOTION:
-            if (g_pad && ev.jaxis.which == g_padId && ev.jaxis.axis < kPlatPadAxes)
+            if (g_pad && !g_controller && ev.jaxis.which == g_padId && ev.jaxis.axis < kPlatPadAxes)
                 g_live.padAxes[ev.jaxis.axis] = scaleAxis(ev.jaxis.value);
             break;
         default:

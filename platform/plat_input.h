@@ -17,7 +17,7 @@ inline constexpr int kPlatKeyCount = 31;
 struct PlatInputState {
     uint8_t keys[256];                    // by DIK key code: kPlatDown while down
     uint8_t padPresent;                   // a game pad is open
-    uint8_t padButtons[kPlatPadButtons];  // by the pad's own button index
+    uint8_t padButtons[kPlatPadButtons];  // by place on a standard pad (raw index when SDL knows no layout)
     uint32_t padHat;                      // first hat, hundredths of a degree clockwise from up
     int32_t padAxes[kPlatPadAxes];        // the first four axes (X, Y, Z, Rz), -128..127
     int32_t mouseX, mouseY;               // pointer in client pixels
@@ -27,8 +27,13 @@ struct PlatInputState {
     uint8_t minimized;
 };
 
-// UI thread, once the window exists: opens the joystick subsystem and the
-// first pad that can be opened, and reads the window's focus.
+// UI thread, once the window exists: opens the game-controller subsystem and
+// the first pad that can be opened, and reads the window's focus. A pad in
+// SDL's mapping database (SDL_GAMECONTROLLERCONFIG adds to it) is read by
+// place: 0..3 the face buttons west, south, east, north; 4, 5 the shoulder
+// buttons; 6, 7 the triggers; 8 select; 9 start; 10, 11 the stick clicks;
+// 12 home; the hat from the pad's cross; the axes left stick x, y, right
+// stick x, y. Any other device is read by its own numbers.
 void Plat_InputStart();
 // UI thread: closes the pad and the joystick subsystem.
 void Plat_InputStop();

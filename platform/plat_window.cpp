@@ -10,6 +10,7 @@
 namespace {
 SDL_Window* g_window = nullptr;
 std::atomic<uint32_t> g_requestEvent{0};
+std::atomic<bool> g_quitPosted{false};
 UiEventHandler g_handler = nullptr;
 WindowEventHandler g_windowHandler = nullptr;
 
@@ -32,6 +33,7 @@ bool translateWindowEvent(const SDL_WindowEvent& w, PlatWindowEvent* out) {
         case SDL_WINDOWEVENT_MAXIMIZED: out->kind = PWE_MAXIMIZED; return true;
         case SDL_WINDOWEVENT_RESTORED: out->kind = PWE_RESTORED; return true;
         case SDL_WINDOWEVENT_CLOSE: out->kind = PWE_CLOSE; return true;
+        case SDL_WINDOWEVENT_EXPOSED: out->kind = PWE_EXPOSED; return true;
         default: return false;
     }
 }
@@ -41,6 +43,7 @@ bool Plat_VideoInit() {
     // Closing the window asks first; it must not end the program by itself.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+    g_quitPosted.store(false);
     if (g_requestEvent.load() == 0) {
         uint32_t type = SDL_RegisterEvents(1);
         if (type == uint32_t(-1)) return false;
@@ -79,12 +82,18 @@ void Plat_SetUiEventHandler(UiEventHandler handler) { g_handler = handler; }
 void Plat_SetWindowEventHandler(WindowEventHandler handler) { g_windowHandler = handler; }
 
 PumpResult Plat_PumpOne(uint32_t waitMs) {
+    if (g_quitPosted.exchange(false)) return PUMP_QUIT;
     SDL_Event ev;
     if (!SDL_PollEvent(&ev)) {
         if (g_windowHandler) g_windowHandler(PlatWindowEvent{PWE_IDLE, WindowRequest(0), 0, 0, 0, 0});
-        if (!SDL_WaitEventTimeout(&ev, int(waitMs))) return PUMP_NONE;
+        if (!SDL_WaitEventTimeout(&ev, int(waitMs))) return g_quitPosted.exchange(false) ? PUMP_QUIT : PUMP_NONE;
     }
-    if (ev.type == SDL_QUIT) return PUMP_QUIT;
+    if (ev.type == SDL_QUIT) {
+        // SDL's own quit: its handler of SIGINT and SIGTERM, or the system.
+        if (!g_windowHandler) return PUMP_QUIT;
+        g_windowHandler(PlatWindowEvent{PWE_QUIT, WindowRequest(0), 0, 0, 0, 0});
+        return PUMP_HANDLED;
+    }
     uint32_t requestType = g_requestEvent.load();
     if (requestType != 0 && ev.type == requestType) {
         PlatWindowEvent req{PWE_REQUEST, WindowRequest(ev.user.code), pairHi(ev.user.data1),
@@ -106,20 +115,24 @@ PumpResult Plat_PumpOne(uint32_t waitMs) {
     return PUMP_HANDLED;
 }
 
-void Plat_PostWindowRequest(WindowRequest req, int32_t a, int32_t b, int32_t c, int32_t d) {
+bool Plat_PostWindowRequest(WindowRequest req, int32_t a, int32_t b, int32_t c, int32_t d) {
     uint32_t type = g_requestEvent.load();
-    if (type == 0) return;
+    if (type == 0) return false;
     SDL_Event ev{};
     ev.type = type;
     ev.user.code = req;
     ev.user.data1 = packPair(a, b);
     ev.user.data2 = packPair(c, d);
-    SDL_PushEvent(&ev);
+    return SDL_PushEvent(&ev) == 1;
 }
 
 void Plat_PostQuit() {
+    g_quitPosted.store(true);
+    // Only a wake-up: the pump looks at the flag at least once per wait.
+    uint32_t type = g_requestEvent.load();
+    if (type == 0) return;
     SDL_Event ev{};
-    ev.type = SDL_QUIT;
+    ev.type = type;
     SDL_PushEvent(&ev);
 }
 

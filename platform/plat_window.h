@@ -23,6 +23,8 @@ enum PlatWindowEventKind : int32_t {
     PWE_CLOSE,         // the close button, or WINDOW_REQ_CLOSE
     PWE_REQUEST,       // a posted request: req and a..d as posted
     PWE_IDLE,          // the UI queue was found empty
+    PWE_QUIT,          // a quit from outside: a signal (Ctrl-C, SIGTERM) or the system
+    PWE_EXPOSED,       // the window's contents were lost and must be drawn again
 };
 struct PlatWindowEvent {
     PlatWindowEventKind kind;
@@ -84,7 +86,10 @@ int Plat_AskYesNo(const char* text, const char* caption);
 // up to waitMs for one.
 PumpResult Plat_PumpOne(uint32_t waitMs);
 
-// Posts a window request to the UI thread (any thread).
-void Plat_PostWindowRequest(WindowRequest req, int32_t a = 0, int32_t b = 0, int32_t c = 0, int32_t d = 0);
-// Posts the quit message that ends the UI thread's pump (any thread).
+// Posts a window request to the UI thread (any thread). False when it could
+// not be queued (the queue is full): the request is lost.
+bool Plat_PostWindowRequest(WindowRequest req, int32_t a = 0, int32_t b = 0, int32_t c = 0, int32_t d = 0);
+// Ends the UI thread's pump at its next look (any thread); never lost. A quit
+// that comes from outside (SDL_QUIT: signals, the system) reaches the window
+// handler as PWE_QUIT instead, so that it closes the way a close does.
 void Plat_PostQuit();

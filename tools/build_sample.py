@@ -25,7 +25,9 @@ Source names map to archive names like this:
   - "<name>.movie" describes a movie (format: see movie_data.py), made with
     the ffmpeg tool into "<name>" (an .avi);
   - a folder "<name>.arc" becomes the container "<name>.arc" of its files
-    (built as above, sorted by name; the container keeps their names);
+    (built as above, sorted by name; the container keeps their names),
+    except "script.arc": its UTF-8 scenario sources become Shift-JIS members
+    with CR LF line ends plus the label index 00_info.bin (script_data.py);
   - every other file is stored as it is, under its own path;
   - folder and file names are lower-cased in the archive.
 Beside each archive, "<archive>.map" lists what went in, one line per file:
@@ -42,12 +44,14 @@ import image_data  # noqa: E402
 import sound_data  # noqa: E402
 import font_data  # noqa: E402
 import movie_data  # noqa: E402
+import script_data  # noqa: E402
 import vndata  # noqa: E402
 
 MUL_SOURCE = ".mul.txt"
 SYNTH_SOURCE = ".synth"
 PICT_SOURCE = ".pict"
 MOVIE_SOURCE = ".movie"
+SCRIPT_ARC = "script.arc"  # scenario sources: converted and indexed by script_data
 
 
 def build_archive(sample_dir, archive, mul_encoding, out_dir):
@@ -85,7 +89,10 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir):
         sources[key] = archive["tree"] + "/" + rel
         files[name] = data
     for arc_name, members in containers.items():
-        files[arc_name] = vndata.arc_bytes(sorted(members))
+        if arc_name.lower().rpartition("/")[2] == SCRIPT_ARC:
+            files[arc_name] = script_data.script_arc_bytes(os.path.join(tree, arc_name))
+        else:
+            files[arc_name] = vndata.arc_bytes(sorted(members))
     tables = vndata.tables_from_files(files, archive.get("compressed", ()))
     out_path = os.path.join(out_dir, "data", archive["file"])
     vndata.write_file(out_path, vndata.pcarc_bytes(tables, archive["version"]))

@@ -17,6 +17,12 @@
       texts written in Shift-JIS or UTF-8 (default utf8); --gzip writes it
       as a gzip file with the size trailer.
 
+  pack.py script SRC_FOLDER OUT [--check]
+      the script container of the UTF-8 scenario sources *.txt of
+      SRC_FOLDER (Shift-JIS, CR LF) with their label index 00_info.bin
+      (see script_data.py); --check only reports what it would refuse or
+      warn about.
+
 --broken writes a damaged file for readers' tests; `pack.py KIND --help`
 lists the variants.
 """
@@ -26,6 +32,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import script_data  # noqa: E402
 import vndata  # noqa: E402
 
 
@@ -63,6 +70,11 @@ def main(argv=None):
     m.add_argument("--gzip", action="store_true", help="write it gzipped")
     broken_arg(m, vndata.MUL_BROKEN)
 
+    s = sub.add_parser("script", help="script container from scenario sources")
+    s.add_argument("source")
+    s.add_argument("out")
+    s.add_argument("--check", action="store_true", help="only report, write nothing")
+
     args = p.parse_args(argv)
     try:
         if args.kind == "gz":
@@ -70,6 +82,10 @@ def main(argv=None):
                 vndata.write_gz(args.out, f.read(), not args.plain, args.broken)
         elif args.kind == "pcarc":
             vndata.write_pcarc(args.out, args.root, args.compress, args.version, args.broken)
+        elif args.kind == "script":
+            data = script_data.script_arc_bytes(args.source)
+            if not args.check:
+                vndata.write_file(args.out, data)
         elif args.kind == "arc":
             src = args.inputs[0] if len(args.inputs) == 1 and os.path.isdir(args.inputs[0]) else args.inputs
             vndata.write_arc(args.out, src, args.broken)

@@ -15,6 +15,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import build_sample  # noqa: E402
 import font_data  # noqa: E402
 import pack  # noqa: E402
+import script_data  # noqa: E402
 import vndata  # noqa: E402
 
 
@@ -55,6 +56,8 @@ def open_pcarc(b):
     t, base = struct.unpack_from("<iQ", b, 4)
     if not 0 <= t <= 32:
         raise Bad("t")
+    if base > len(b):
+        raise Bad("base")
     tables = []
     for j in range(t):
         off, size = struct.unpack_from("<Q", b, 16 + 8 * j)[0], u32(b, 272 + 4 * j)
@@ -124,6 +127,20 @@ def open_mul(b):
     return get
 
 
+def open_info(b):
+    """[(label, file, offset)] of a label index."""
+    if len(b) < 8:
+        raise Bad("header")
+    n, zero = struct.unpack_from("<iI", b, 0)
+    if n < 0 or zero or 8 + 136 * n != len(b):
+        raise Bad("count")
+    out = []
+    for k in range(n):
+        at = 8 + 136 * k
+        out.append((cstr(b, at, "label"), cstr(b, at + 64, "file"), struct.unpack_from("<Q", b, at + 128)[0]))
+    return out
+
+
 def fault(reader, data):
     try:
         reader(data)
@@ -188,7 +205,7 @@ class PcArcTest(unittest.TestCase):
         self.assertIn(b"only2.ext", tables[3][2])
 
     def test_broken(self):
-        want = {"truncated-header": "header", "t33": "t", "table-size-10": "table-size",
+        want = {"truncated-header": "header", "t33": "t", "base-past-eof": "base", "table-size-10": "table-size",
                 "table-past-eof": "table-bounds", "e-beyond-table": "entries",
                 "dir-no-nul": "dir-name", "name-no-nul": "name", "offset-past-eof": "data-bounds",
                 "size-past-eof": "data-bounds"}
@@ -291,6 +308,105 @@ class FrontEndTest(unittest.TestCase):
         self.assertEqual(get(2, 30, 0).decode(), "終了確認")
         self.assertNotEqual(pcarc_get(base, "doc/about.txt"), pcarc_get(patch, "doc/about.txt"))
         self.assertLess(int(v0), int(v1))
+        members = {name: data for name, _, data in open_arc(pcarc_get(base, "script/script.arc"))}
+        labels = open_info(members[b"00_info.bin"])
+        self.assertEqual([l for l, f, _ in labels], [b"*top", b"*end"])
+        for label, file, offset in labels:
+            text = members[file]
+            self.assertTrue(text[offset:].startswith(label + b"\r\n<label>"), label)
+
+
+class ScriptDataTest(unittest.TestCase):
+    def convert(self, text, name="t.txt"):
+        warnings = []
+        data = script_data.script_bytes(text, name, warnings.append)
+        return data, warnings
+
+    def refused(self, text, part):
+        with self.assertRaises(vndata.DataError) as caught:
+            self.convert(text)
+        self.assertIn(part, str(caught.exception))
+
+    def folder(self, tmp, files):
+        root = os.path.join(tmp, "script.arc")
+        os.makedirs(root, exist_ok=True)
+        for name, text in files.items():
+            with open(os.path.join(root, name), "wb") as f:
+                f.write(text.encode("utf-8") if isinstance(text, str) else text)
+        return root
+
+    def test_shift_jis_with_cr_lf(self):
+        data, warnings = self.convert("\ufeff*top\n<label>\r\n<text \"こんにちは、ｱ\">\r; 注\n")
+        self.assertEqual(data, "*top\r\n<label>\r\n<text \"こんにちは、ｱ\">\r\n; 注\r\n".encode("cp932"))
+        self.assertEqual(warnings, [])
+        # The engine's own table decides: U+FF5E is 0x81 0x60; U+301C has no code there.
+        self.assertEqual(self.convert("～")[0], b"\x81\x60")
+        self.refused("〜", "no Shift-JIS code")
+
+    def test_refusals_name_file_line_and_column(self):
+        self.refused("<wait>\nab\U0001F600", "t.txt:2:3")
+        self.refused("<text " + "x" * 1529 + ">", "tag of 1536 bytes")
+        self.convert("<text " + "x" * 1528 + ">")
+        self.refused("<" + "a" * 32 + ">", "command name of 32 bytes")
+        self.refused("<wait " + ",".join("1" * 34) + ">", "34 arguments")
+        self.convert("<wait " + ",".join("1" * 33) + ">")
+        self.refused("<wait 1\n<text a>", "t.txt:1:1: tag not closed")
+        self.refused("ok\n  <wait 1", "t.txt:2:3: tag not closed")
+        self.refused("x" * (1 << 20), "1 MiB")
+        # A quoted '>' does not close the tag.
+        self.refused('<text "a>b', "tag not closed")
+
+    def test_warnings(self):
+        _, w = self.convert("<imagex 1>\n<10 a>\n*top\n<wait>\n; <no>\r\n<text a><3 x>")
+        self.assertEqual(len(w), 4, w)
+        self.assertIn("t.txt:1:1: unknown command 'imagex'", w[0])
+        self.assertIn("t.txt:5:3: '<' inside a ';' comment", w[1])
+        self.assertIn("t.txt:6:9: unknown command '3'", w[2])
+        self.assertIn("t.txt:3:1: label line not followed by <label>", w[3])
+
+    def test_label_index(self):
+        a = script_data.script_bytes("*top\n<label>\n; \u3042\n*next x\n<label>\n", "a.txt")
+        b = script_data.script_bytes("<wait>\n*b1\t\n<label>\n", "b.txt")
+        labels = open_info(script_data.info_bytes([("a.txt", a), ("b.txt", b)]))
+        self.assertEqual(labels, [(b"*top", b"a.txt", 0), (b"*next", b"a.txt", a.index(b"*next")),
+                                  (b"*b1", b"b.txt", 8)])
+        with self.assertRaises(vndata.DataError):
+            script_data.info_bytes([("a.txt", b"*x\r\n*x\r\n")])
+        with self.assertRaises(vndata.DataError):
+            script_data.info_bytes([("a.txt", b"*" + b"l" * 63 + b"\r\n")])
+        script_data.info_bytes([("a.txt", b"*" + b"l" * 62 + b"\r\n")])
+
+    def test_container_and_its_refusals(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            root = self.folder(tmp, {"00_init.txt": "*top\n<label>\n<call sub,*s>\n<jump gone>\n<jump \"\",*nope>",
+                                     "sub.txt": "*s\n<label>\n"})
+            warnings = []
+            members = open_arc(script_data.script_arc_bytes(root, warnings.append))
+            self.assertEqual([m[0] for m in members], [b"00_info.bin", b"00_init.txt", b"sub.txt"])
+            self.assertEqual(len(warnings), 2, warnings)
+            self.assertIn("names gone.txt", warnings[0])
+            self.assertIn("names label *nope", warnings[1])
+            out = os.path.join(tmp, "s.arc")
+            self.assertEqual(pack.main(["script", root, out, "--check"]), 0)
+            self.assertFalse(os.path.exists(out))
+            self.assertEqual(pack.main(["script", root, out]), 0)
+            with open(out, "rb") as f:
+                self.assertEqual(len(open_arc(f.read())), 3)
+            for bad in ({"00_info.bin": "x"}, {"b.dat": "x"}, {"\u00e9.txt": "x"}, {"n" * 44 + ".txt": "x"},
+                        {"u.txt": b"\xff\xfe"}):
+                with tempfile.TemporaryDirectory() as other:
+                    with self.assertRaises(vndata.DataError, msg=str(bad)):
+                        script_data.script_arc_bytes(self.folder(other, bad))
+            with tempfile.TemporaryDirectory() as other:
+                script_data.script_arc_bytes(self.folder(other, {"n" * 43 + ".txt": "x"}))
+            limit = script_data.MEMBER_COUNT_LIMIT
+            try:
+                script_data.MEMBER_COUNT_LIMIT = 3
+                with tempfile.TemporaryDirectory() as other:
+                    self.assertEqual(pack.main(["script", self.folder(other, {"a.txt": "", "b.txt": "", "c.txt": ""}),
+                                                os.path.join(other, "o.arc")]), 1)
+            finally:
+                script_data.MEMBER_COUNT_LIMIT = limit
 
 
 class FontDataTest(unittest.TestCase):

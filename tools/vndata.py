@@ -155,6 +155,7 @@ PCARC_MAX_TABLES = 32
 PCARC_BROKEN = (
     "truncated-header",  # the file ends after 200 bytes
     "t33",               # T = 33
+    "base-past-eof",     # the data's base offset lies past the end of the file
     "table-size-10",     # table 0's size is 10
     "table-past-eof",    # table 0's offset lies past the end of the file
     "e-beyond-table",    # E is one more than the table's size holds
@@ -230,6 +231,8 @@ def pcarc_bytes(tables, version="0100", broken=None):
 
     if "t33" in bad:
         struct.pack_into("<i", out, 4, 33)
+    if "base-past-eof" in bad:
+        struct.pack_into("<Q", out, 8, size + 1)
     if bad & {"table-size-10", "table-past-eof", "e-beyond-table", "dir-no-nul"} and not tables:
         raise DataError("no table to damage")
     if "table-size-10" in bad:

@@ -1,19 +1,85 @@
-// The mode stack of active screens and the screen work contexts, as far as
-// the engine library reads them. The screen framework fills in the rest.
+// The mode stack of active screens and the screen work contexts. A screen is
+// identified by its dispatcher; 0 stands for the screen on top of the stack
+// in every screen-relative call. Each screen on the stack may own one context
+// whose numbered slots hold its pictures, texts, sounds and script task, so
+// that they can be released while another screen runs above it and brought
+// back when it returns (ui/screen_restore.h). Game thread only.
 #pragma once
 
 #include <cstdint>
+
+#include "engine/core/task.h"
+#include "engine/render/sprite.h"
+#include "engine/text/text_object.h"
 
 using ModeFunction = void (*)();
 
 inline constexpr int kModeStackSize = 16;
 inline constexpr int kScreenWorkSlots = 16;
+inline constexpr int kScreenLayers = 720;
+inline constexpr int kScreenTexts = 72;
+inline constexpr int kScreenSounds = 23;
+inline constexpr int kScreenTasks = 8;
+inline constexpr int kScreenWords = 24;
+inline constexpr int kScreenNameSize = 256;
+inline constexpr int kScreenTagSize = 16;
 
-// One screen's work context; the engine reads only the owner and the
-// suspended byte.
+// Suspend states.
+enum : uint8_t { SCREEN_ACTIVE = 0, SCREEN_KEPT = 1, SCREEN_RELEASED = 2 };
+
+struct ScreenLayerSlot {
+    SpriteRecord snapshot;
+    int32_t handle;     // sprite slot, -1 empty
+    int32_t source;     // layer slot this one copies, -1 own picture
+    uint8_t loadFlag;   // cache flag (file) or queue flag (container member)
+    int32_t loadValue;  // cache id (file) or member index (container member)
+    char file[kScreenNameSize];
+    char tag[kScreenTagSize];
+    char container[kScreenNameSize];
+};
+
+// A plain copy of a channel's values (the live record holds atomics).
+struct SoundSnapshot {
+    uint8_t flags, pause;
+    int32_t repeat;
+    float volume, gain;
+    uint32_t fadeInFrames, fadeOutFrames;
+    int32_t state;
+};
+
+struct ScreenTextSlot {
+    TextRecord snapshot;
+    int32_t handle;
+};
+
+struct ScreenSoundSlot {
+    SoundSnapshot snapshot;
+    int32_t handle;        // channel, -1 empty
+    int8_t restoreKind;    // -1 not replayed on return; 1 music, 2 effect
+    uint32_t releaseFade;  // frames; 0 means 16
+    int32_t extra;
+    char file[kScreenNameSize];
+};
+
 struct ScreenWork {
+    int32_t step;
+    int32_t subState;
+    uint64_t words[kScreenWords];
     ModeFunction screenId;
-    uint8_t suspended;
+    uint8_t suspended;   // SCREEN_ACTIVE, SCREEN_KEPT or SCREEN_RELEASED
+    uint8_t snapshotted;
+    int8_t savedFrameRate;
+    // Set from the release of the slots to their reload: the handles then
+    // name sprites, texts and channels that may belong to others now.
+    uint8_t released;
+    ScreenLayerSlot layers[kScreenLayers];
+    ScreenTextSlot texts[kScreenTexts];
+    ScreenSoundSlot sounds[kScreenSounds];
+    int32_t tasks[kScreenTasks];  // entry 0 the screen's script task
+    // The suspended byte of each group-400 task at the push, with the task's
+    // callback, so that a slot reused meanwhile is not resumed.
+    uint8_t pause[kTaskSlots];
+    TaskCallback pauseOwner[kTaskSlots];
 };
 
 extern ModeFunction ModeStack[kModeStackSize];
@@ -21,8 +87,34 @@ extern ScreenWork* ScreenWorkTable[kScreenWorkSlots];
 // The two task-pause save slots (800 saved suspended bytes each).
 extern uint8_t* TaskPauseSave[2];
 
-// The mode function that restores suspended screen contexts; it removes
-// itself from the top of the stack when all are restored.
+// What the screen framework needs of the layers above it, filled in by the
+// frame driver at start-up. Null entries answer as if no script ran.
+struct ScreenUpperCalls {
+    bool (*scriptTaskEnd)(int32_t task);       // true: the task was ended at once
+    int32_t (*scriptStatusGet)(int32_t task);  // -1 when not a live script task
+    ModeFunction storyScreen;                  // the story screen's dispatcher
+};
+extern ScreenUpperCalls ScreenUpper;
+
+// The number of leading entries and the top dispatcher (null when empty).
+int GSL_ModeCount();
+ModeFunction GSL_ModeTop();
+ModeFunction GSL_ModePop();
+// Suspends the top screen (keep 1: resources kept, 0: released) and pushes
+// `screen`. Nothing when the top has no context or the stack is full.
+void GSL_ModePush(ModeFunction screen, uint8_t keep);
+
+int32_t GSL_WorkIndex(ModeFunction screen);
+ScreenWork* GSL_WorkGet(ModeFunction screen);
+void GSL_WorkCreate();
+void GSL_WorkInit(int32_t index, ModeFunction screen);
+void GSL_WorkClear(int32_t index, uint8_t release);
+void GSL_WorkDelete(ModeFunction screen);
+// Deletes every context, empties the stack, removes every group-400 task
+// (with its widget delete call) and wipes the screen heap.
+void GSL_WorkDeleteAll();
+
+// The restore driver (ui/screen_restore.cpp), run from the top of the stack.
 void GSL_WorkRestoreCB();
 // Follows the pointer gesture from press to release (after the input poll).
 void GSL_SystemMouseUpdate();

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/core/cache.h"
 #include "engine/core/task.h"
 #include "engine/files/file_loader.h"
 #include "engine/render/sprite.h"
@@ -48,11 +47,12 @@ int32_t GSL_SystemLoadPrevCB(void* work) {
     if (w->request >= 0) {
         state = FileLoadTable.slots[w->request].state.load(std::memory_order_acquire);
         if (state == 0) return 0;
+    }
+    // The delivered entry stays pinned until the slot is released: tag it first.
+    if (state == 1 && w->data) Lib_FileCacheTag(w->path, -1, w->keep);
+    if (w->request >= 0) {
         Lib_FileLoadEnd(w->request);
         w->request = -1;
-    }
-    if (state == 1 && w->data) {
-        if (CacheEntry* entry = Lib_CashEntryOf(w->data, w->align)) entry->tag.store(w->keep);
     }
     if (w->result) *w->result = state;
     w->state = WIDGET_FINISHED;

@@ -35,6 +35,9 @@ constexpr uint32_t kCloseTextSize = 128;
 constexpr int kMaxDisplays = 16;
 // How much of a saved window must lie on some display to be left where it is.
 constexpr int64_t kMinVisible = 32;
+// Frames a posted full-screen switch may take to settle before the window
+// service stops waiting for it.
+constexpr uint64_t kSwitchBoundFrames = 120;
 
 // What full screen returns to lives under SystemIniMutex with the settings
 // block; the lock also keeps writers of system.ini apart.
@@ -45,6 +48,7 @@ std::atomic<uint64_t> g_clientSize{(uint64_t(1280) << 32) | 720};
 std::atomic<int32_t> g_stateSeen{PLAT_WINDOW_NORMAL};
 // A full-screen switch is posted and not yet settled on the UI thread.
 std::atomic<bool> g_switching{false};
+std::atomic<uint64_t> g_switchFrame{0};  // MainFrameCount when the switch was posted
 std::atomic<bool> g_questionOpen{false};
 
 // UI thread only.
@@ -98,14 +102,26 @@ SystemIni decodeIni(const uint8_t in[kSystemIniSize]) {
 
 // Makes values read from the file usable: a size between the minimum and the
 // primary display, a window that some display shows, a boolean full screen.
+// A size that has to be brought into range becomes the largest 16:9 size
+// that fits, so that the picture is never stretched out of shape.
 void checkIni(SystemIni* b, const PlatRect* displays, int count) {
     uint32_t maxW = 16384, maxH = 16384;
     if (count > 0) {
         maxW = uint32_t(std::max(displays[0].w, kWindowMinWidth));
         maxH = uint32_t(std::max(displays[0].h, kWindowMinHeight));
     }
-    b->width = std::clamp(b->width, uint32_t(kWindowMinWidth), maxW);
-    b->height = std::clamp(b->height, uint32_t(kWindowMinHeight), maxH);
+    uint32_t w = std::clamp(b->width, uint32_t(kWindowMinWidth), maxW);
+    uint32_t h = std::clamp(b->height, uint32_t(kWindowMinHeight), maxH);
+    if (w != b->width || h != b->height) {
+        w = std::min<uint64_t>(w, uint64_t(h) * 1280 / 720);
+        h = uint32_t(uint64_t(w) * 720 / 1280);
+        if (w < uint32_t(kWindowMinWidth) || h < uint32_t(kWindowMinHeight)) {
+            w = kWindowMinWidth;
+            h = kWindowMinHeight;
+        }
+    }
+    b->width = w;
+    b->height = h;
     b->fullScreen = b->fullScreen != 0;
     for (int i = 0; i < count; ++i) {
         const PlatRect& d = displays[i];
@@ -215,8 +231,7 @@ void Main_CloseConfirmThread(CloseQuestion q, const WindowOps* with) {
     if (answer < 0) std::fprintf(stderr, "vn: the close question could not be shown; closing\n");
     if (answer != 0) {
         // The window is going: no further question.
-        Lib_SystemIniIO(1);
-        with->post(WINDOW_REQ_DESTROY, 0, 0, 0, 0);
+        Main_CloseNow();
         return;
     }
     g_questionOpen.store(false, std::memory_order_release);
@@ -224,8 +239,7 @@ void Main_CloseConfirmThread(CloseQuestion q, const WindowOps* with) {
 
 void closeRequest() {
     if (CloseConfirm.load() == 0) {
-        Lib_SystemIniIO(1);
-        ops().post(WINDOW_REQ_DESTROY, 0, 0, 0, 0);
+        Main_CloseNow();
         return;
     }
     if (g_questionOpen.exchange(true, std::memory_order_acq_rel)) return;
@@ -311,7 +325,8 @@ void Lib_SystemIniIO(uint32_t mode) {
         if (!Lib_FileSave(name, bytes, kSystemIniSize)) std::fprintf(stderr, "vn: cannot write %s\n", name);
         return;
     }
-    int fd = Lib_FileMakePath(name, path, sizeof path) ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    // A FIFO or other special file counts as missing rather than blocking the window thread.
+    int fd = Lib_FileMakePath(name, path, sizeof path) ? Lib_FileOpenRegular(path) : -1;
     if (fd < 0) {
         Lib_SystemIniIO(1);
         return;
@@ -341,6 +356,12 @@ void Main_ClientSizeGet(uint32_t* width, uint32_t* height) {
     uint64_t v = g_clientSize.load(std::memory_order_acquire);
     *width = uint32_t(v >> 32);
     *height = uint32_t(v);
+}
+
+void Main_CloseNow() {
+    Lib_SystemIniIO(1);
+    // A destroy request lost to a full queue must not keep the program alive.
+    if (!ops().post(WINDOW_REQ_DESTROY, 0, 0, 0, 0)) Plat_PostQuit();
 }
 
 void Main_WindowOpsSet(const WindowOps* with) {
@@ -439,6 +460,13 @@ void Main_WndProc(const PlatWindowEvent& ev) {
         case PWE_CLOSE:
             closeRequest();
             break;
+        case PWE_QUIT:
+            // Ctrl-C, SIGTERM or the system: no question, but the same close.
+            Main_CloseNow();
+            break;
+        case PWE_EXPOSED:
+            Lib_RenderTouch();  // the next frame is drawn even when nothing changed
+            break;
         case PWE_REQUEST:
             handleRequest(ev);
             break;
@@ -460,9 +488,13 @@ uint32_t Main_FullScreenSet(uint8_t on) {
     uint8_t flags = WindowFlags.load();
     bool wasOn = flags & WINDOW_FULLSCREEN_ON;
     bool minimised = with.state() == PLAT_WINDOW_MINIMIZED;
-    if (on && !wasOn) {
-        {
-            std::lock_guard lock(SystemIniMutex);
+    uint32_t result = wasOn && !minimised;
+    if (bool(on) == wasOn) return result;
+    SystemIni before;
+    {
+        std::lock_guard lock(SystemIniMutex);
+        before = SystemIniBlock;
+        if (on) {
             if (WindowFlags.fetch_and(uint8_t(~WINDOW_TAKE_POS)) & WINDOW_TAKE_POS) {
                 SavedWindowPos[0] = SystemIniBlock.x;
                 SavedWindowPos[1] = SystemIniBlock.y;
@@ -470,31 +502,49 @@ uint32_t Main_FullScreenSet(uint8_t on) {
                 SavedWindowSize[1] = SystemIniBlock.height;
             }
             SystemIniBlock.fullScreen = 1;
-        }
-        WindowFlags.fetch_or(WINDOW_FULLSCREEN_ON);
-    } else if (!on && wasOn) {
-        {
-            std::lock_guard lock(SystemIniMutex);
+        } else {
             SystemIniBlock.x = SavedWindowPos[0];
             SystemIniBlock.y = SavedWindowPos[1];
             SystemIniBlock.width = SavedWindowSize[0];
             SystemIniBlock.height = SavedWindowSize[1];
             SystemIniBlock.fullScreen = 0;
         }
-        WindowFlags.fetch_and(uint8_t(~WINDOW_FULLSCREEN_ON));
-    } else {
-        return wasOn && !minimised;
     }
+    if (on)
+        WindowFlags.fetch_or(WINDOW_FULLSCREEN_ON);
+    else
+        WindowFlags.fetch_and(uint8_t(~WINDOW_FULLSCREEN_ON));
+    g_switchFrame.store(MainFrameCount.load(std::memory_order_relaxed));
     g_switching.store(true, std::memory_order_release);
+    if (!with.post(WINDOW_REQ_FULLSCREEN, on ? 1 : 0, 0, 0, 0)) {
+        // Lost to a full queue: the window did not change, so neither does
+        // anything here; a later pass asks again.
+        {
+            std::lock_guard lock(SystemIniMutex);
+            SystemIniBlock.x = before.x;
+            SystemIniBlock.y = before.y;
+            SystemIniBlock.width = before.width;
+            SystemIniBlock.height = before.height;
+            SystemIniBlock.fullScreen = before.fullScreen;
+        }
+        WindowFlags.fetch_and(uint8_t(~(WINDOW_FULLSCREEN_ON | WINDOW_TAKE_POS)));
+        WindowFlags.fetch_or(uint8_t(flags & (WINDOW_FULLSCREEN_ON | WINDOW_TAKE_POS)));
+        g_switching.store(false, std::memory_order_release);
+        return result;
+    }
     ResizePending.store(1);
-    with.post(WINDOW_REQ_FULLSCREEN, on ? 1 : 0, 0, 0, 0);
-    return wasOn && !minimised;
+    return result;
 }
 
 void Main_WindowService() {
     const WindowOps& with = ops();
     // While a full-screen switch settles, the window's state says nothing yet.
-    if (g_switching.load(std::memory_order_acquire)) return;
+    // One that never settles (its request went astray) is waited for only so long.
+    if (g_switching.load(std::memory_order_acquire)) {
+        if (MainFrameCount.load(std::memory_order_relaxed) - g_switchFrame.load() <= kSwitchBoundFrames) return;
+        std::fprintf(stderr, "vn: a full-screen switch did not settle; going on\n");
+        g_switching.store(false, std::memory_order_release);
+    }
     PlatWindowState state = with.state();
     uint32_t keys = with.keysNewlyPressed();
     bool toggle = (keys & BUTTON_FULLSCREEN) && !(WindowFlags.load() & WINDOW_F2_IGNORED);

@@ -33,8 +33,13 @@ void Main_WndProc(const PlatWindowEvent& ev);
 // Called by the game thread after every task pass.
 void Main_WindowService();
 // Borderless full screen on (1) or off (0), by a posted request. Returns 1
-// when full screen was on before and the window was not minimised.
+// when full screen was on before and the window was not minimised. A request
+// that could not be posted changes nothing; the next pass asks again.
 uint32_t Main_FullScreenSet(uint8_t on);
+// The one way the program ends once it runs: writes system.ini and takes the
+// window down. A confirmed close, a close without question and a quit from a
+// signal or the system all come here (any thread).
+void Main_CloseNow();
 // The size-reset and full-screen buttons (F1, F2) newly pressed this frame.
 uint32_t Main_WindowKeysNewlyPressed();
 
@@ -60,7 +65,7 @@ WinRect SizingAdjust(int32_t edge, WinRect rect, WinSize frame);
 struct WindowOps {
     PlatWindowState (*state)();  // as the UI thread last saw it
     uint32_t (*keysNewlyPressed)();
-    void (*post)(WindowRequest req, int32_t a, int32_t b, int32_t c, int32_t d);
+    bool (*post)(WindowRequest req, int32_t a, int32_t b, int32_t c, int32_t d);  // false: lost
     void (*resizeTarget)(uint32_t width, uint32_t height);  // 0, 0: the window's size
     bool (*takeMessage)();  // handles one game-thread message; false when none
     int (*ask)(const char* text, const char* caption);  // 1 yes, 0 no, -1 not shown

@@ -1,5 +1,7 @@
 #include "engine/app/frame.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <thread>
 
@@ -10,6 +12,7 @@
 #include "engine/app/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
+#include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
@@ -25,6 +28,7 @@
 #include "platform/plat_window.h"
 
 const uint64_t* MainHeapSizes = kHeapDefaultSizes;
+std::atomic<uint64_t> MainPassCount{0};
 
 namespace {
 std::atomic<int> g_exitCode{0};
@@ -46,9 +50,32 @@ void fillSaveSizes() {
     SaveBinSizeTable[33] = kGameStateSize + kThumbBytes;
 }
 
+// Whether a task that runs on every pass has work between frames: any such
+// task but the empty vertical-blank hook (a preload waiting for its file).
+bool everyPassWork() {
+    for (const TaskRecord* t : TaskTable.slots)
+        if (t && (t->flags & TASK_FLAG_EVERY_PASS) && !t->dead && t->callback && t->callback != Main_VblankCB)
+            return true;
+    return false;
+}
+
 void fatal(const char* what) {
     std::fprintf(stderr, "vn: start-up failed: %s\n", what);
     g_exitCode.store(1);
+}
+
+// The game cannot run without its base archive: say which file was looked
+// for and where (a damaged one has been described on its own line already).
+void baseArchiveMissing() {
+    char path[1024] = "", cwd[1024] = "", text[2400];
+    const char* name = Lib_PcArcName(0);
+    Lib_FileMakePath(name, path, sizeof path);
+    if (!::getcwd(cwd, sizeof cwd)) std::snprintf(cwd, sizeof cwd, ".");
+    int fd = Lib_FileOpenRegular(path);
+    if (fd >= 0) ::close(fd);
+    std::snprintf(text, sizeof text, "the base archive %s is %s (looked for %s/%s)", name,
+                  fd >= 0 ? "damaged" : "missing", cwd, path);
+    fatal(text);
 }
 }  // namespace
 
@@ -62,6 +89,7 @@ uint32_t Main_FramePeriodFor(uint32_t rate) {
 
 PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
     if (ops.takeMessage()) return PASS_MESSAGE;
+    if (FramePeriodUs != clock.periodUs()) clock.setPeriod(FramePeriodUs);
     bool frame = clock.step(ops.now());
     ops.taskPass(!frame);
     ops.windowService();
@@ -81,6 +109,10 @@ bool Main_SystemInit() {
     Lib_ThreadTableClear();
     if (!Lib_FileInit()) {
         fatal("the file loader could not be started");
+        return false;
+    }
+    if (!Lib_PcArcExists(0)) {
+        baseArchiveMissing();
         return false;
     }
     if (!Lib_MesSystemLoad()) std::fprintf(stderr, "vn: script/system_mes.mul could not be loaded\n");
@@ -129,15 +161,19 @@ int Main_GameThread() {
     RunState.store(RUN_RUNNING, std::memory_order_release);
 
     FrameClock clock(FramePeriodUs);
+    MainPassCount.store(0);
     for (;;) {
         PassKind kind = Main_GamePass(clock, kMainPassOps);
+        MainPassCount.fetch_add(1, std::memory_order_relaxed);
         if (kind == PASS_FRAME) MainFrameCount.fetch_add(1, std::memory_order_relaxed);
         if (RunState.load(std::memory_order_acquire) == RUN_QUIT) break;
         if (kind == PASS_BETWEEN) {
             // Nothing but the every-pass tasks is due until the next frame:
-            // rest a little instead of spinning, waking for a new message.
+            // wait for it, or for a new message. While an every-pass task
+            // has work, rest only a millisecond between its visits.
             uint64_t wait = clock.dueInUs(Plat_MonotonicUs());
-            if (wait > 1000) wait = 1000;
+            if (wait > 1000 && everyPassWork()) wait = 1000;
+            if (FramePeriodUs != clock.periodUs()) wait = 0;  // a new rate: the next pass takes it over
             if (wait) Plat_GameMsgWait(wait);
         }
     }

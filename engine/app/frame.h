@@ -18,6 +18,9 @@ int Main_GameThread();
 bool Main_SystemInit();
 void Main_SystemEnd();
 
+// Passes of the game thread's loop since it started (test hook and diagnostics).
+extern std::atomic<uint64_t> MainPassCount;
+
 // Frame period for a configured rate, kept within 16..240 frames per second.
 uint32_t Main_FramePeriodFor(uint32_t rate);
 

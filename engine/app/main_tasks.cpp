@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/app/frame_skip.h"
 #include "engine/core/task.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
@@ -13,10 +14,14 @@
 #include "engine/render/sprite.h"
 #include "engine/render/sprite_load.h"
 #include "screens/boot.h"
+#include "script/script_task.h"
 #include "shaders/text_programs.h"
 #include "story/game_state.h"
+#include "story/story_screen.h"
 #include "ui/mode.h"
 #include "ui/widget.h"
+
+void (*Main_DrawTestHook)() = nullptr;
 
 namespace {
 constexpr uint16_t kGroupSystem = 401;
@@ -93,6 +98,10 @@ DispColorWork* colourOverlay() {
     return static_cast<DispColorWork*>(TaskTable.slots[slot]->work);
 }
 
+// What Main_DrawCB decided this frame.
+enum FrameDraw { FRAME_NOT_DRAWN, FRAME_DRAWN, FRAME_KEPT };
+FrameDraw g_frameDraw = FRAME_NOT_DRAWN;
+
 int topEntry() {
     int top = -1;
     for (int i = 0; i < kModeStackSize && ModeStack[i]; ++i) top = i;
@@ -100,7 +109,16 @@ int topEntry() {
 }
 }  // namespace
 
+void (*MainTestHook)() = nullptr;
+
+void Main_ScreenCallsSet() {
+    ScreenUpper.scriptTaskEnd = GSL_ScriptTaskEnd;
+    ScreenUpper.scriptStatusGet = GSL_ScriptStatusGet;
+    ScreenUpper.storyScreen = GSL_StoryModeCB;
+}
+
 void Main_Init() {
+    Main_ScreenCallsSet();
     TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
     Lib_MesLoad();
     for (const MainTask& t : kMainTasks) Lib_TaskSet(t.name, t.callback, t.priority, t.group, t.flags);
@@ -112,9 +130,12 @@ void Main_Init() {
     if (!Lib_WipeProgramsCreate()) std::fprintf(stderr, "vn: the wipe programs could not be made\n");
     GSL_SystemDataReset();
     GSL_GameStateInit();
+    Main_FrameSkipInit();
 }
 
 void Main_InitEnd() {
+    // No screen's sprite, text or sound may outlive the renderer.
+    GSL_WorkDeleteAll();
     Lib_WipeProgramsRelease();
     if (DispColorWork* w = colourOverlay()) {
         for (int32_t task : w->componentTasks)
@@ -170,8 +191,29 @@ int32_t Main_ModeCB(void*) {
     return 0;
 }
 
+// An unchanged frame is not drawn again. Every task still runs each frame;
+// only the walk, the composition and the present are left out, and the window
+// keeps showing the last picture, when a digest of everything the walk reads
+// equals the one taken before the last present: the draw chain, each sprite
+// and text record its callbacks read (with second sprites, reduced copies,
+// ruby children and own cameras), the cameras, the clear colour, the window
+// target's size and full-screen state, and the render generation that texture
+// uploads, glyph changes and the window's expose and size events bump. A
+// callback that changes its record as it draws (a text revealing, a capture
+// counting) thereby asks for the next frame itself. Drawn regardless: every
+// frame while a capture is due or a callback the digest does not know is in
+// the chain, and the first frame after anything else presented (a movie).
+// The digest is taken, not kept up by dirty flags, because many modules
+// write the records directly. VN_FRAME_SKIP=0 draws every frame.
 int32_t Main_DrawCB(void*) {
+    g_frameDraw = FRAME_NOT_DRAWN;
     if (!MainInputDone || Lib_MovieActive()) return 0;
+    if (Main_DrawTestHook) Main_DrawTestHook();
+    if (!Main_FrameDue()) {
+        g_frameDraw = FRAME_KEPT;
+        return 0;
+    }
+    g_frameDraw = FRAME_DRAWN;
     Lib_DrawWalk();
     Lib_ScreenCompose(*Lib_GetRenderer());
     return 0;
@@ -179,7 +221,13 @@ int32_t Main_DrawCB(void*) {
 
 int32_t Main_DrawACB(void*) {
     if (Lib_MovieActive()) return 0;
-    Lib_FramePresent(*Lib_GetRenderer());
+    // A kept picture still counts as this frame's: the programs' time runs on.
+    const FrameDraw draw = g_frameDraw;
+    g_frameDraw = FRAME_NOT_DRAWN;
+    if (draw != FRAME_KEPT) {
+        Lib_FramePresent(*Lib_GetRenderer());
+        Main_FramePresented(draw == FRAME_DRAWN);
+    }
     if (!FrameTimeHold) {
         FrameTimeCounter += 1.0f;
         if (FrameTimeCounter >= 100000.0f) FrameTimeCounter = 0.0f;
@@ -189,4 +237,7 @@ int32_t Main_DrawACB(void*) {
 
 int32_t Main_VblankCB(void*) { return 0; }
 
-int32_t Main_FlipCB(void*) { return 0; }
+int32_t Main_FlipCB(void*) {
+    if (MainTestHook) MainTestHook();
+    return 0;
+}

@@ -8,9 +8,16 @@
 #include "engine/core/engine_state.h"
 
 void Main_Init();
+// Gives the screen framework the calls it needs of the layers above it
+// (Main_Init does it; tests that skip Main_Init call it themselves).
+void Main_ScreenCallsSet();
 // Teardown of what Main_Init made, on the game thread before the engine's
 // own shutdown.
 void Main_InitEnd();
+
+// Test hook, null in the program: called on the game thread at the start of
+// every frame's drawing, before it decides whether to draw.
+extern void (*Main_DrawTestHook)();
 
 int32_t Main_InputCB(void* work);
 int32_t Main_DrawBCB(void* work);
@@ -19,3 +26,7 @@ int32_t Main_DrawCB(void* work);
 int32_t Main_DrawACB(void* work);
 int32_t Main_VblankCB(void* work);
 int32_t Main_FlipCB(void* work);
+
+// Tests only: called by Main_FlipCB on the game thread at the end of every
+// frame (null in the program).
+extern void (*MainTestHook)();

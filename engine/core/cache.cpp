@@ -27,6 +27,7 @@ CacheEntry* CacheHashTable[kCacheBuckets];
 struct Live {
     CacheEntry* entry;
     int32_t bucket;
+    uint32_t pins;  // request slots holding the entry's data
 };
 std::vector<Live> g_live;
 size_t g_outsideHash = 0;  // live entries that occupy no bucket
@@ -94,6 +95,13 @@ CacheEntry* FindLocked(const char* name, int32_t id) {
         if (named ? g_live[i].bucket < 0 && Matches(e, name, id) : e->id == id) return e;
     }
     return nullptr;
+}
+
+// Index of a live entry in g_live, or -1.
+ptrdiff_t IndexOfLocked(const CacheEntry* entry) {
+    for (size_t i = 0; i < g_live.size(); ++i)
+        if (g_live[i].entry == entry) return ptrdiff_t(i);
+    return -1;
 }
 
 // Takes entry i out of the hash and the live list and frees its block.
@@ -193,7 +201,7 @@ void* Lib_CashAlloc(const char* name, uint64_t size, uint64_t align) {
             Lib_DebugPrintf("              -> %s, %d\n", CacheHashTable[last]->name, CacheHashTable[last]->id);
         ++g_outsideHash;
     }
-    g_live.push_back(Live{e, bucket});
+    g_live.push_back(Live{e, bucket, 0});
     return reinterpret_cast<uint8_t*>(e) + offset;
 }
 
@@ -201,35 +209,60 @@ void Lib_CashFreeGroup(uint32_t tag) {
     std::lock_guard<std::mutex> lock(g_mutex);
     for (size_t i = g_live.size(); i-- > 0;) {
         CacheEntry* e = g_live[i].entry;
-        // An entry still being filled belongs to its reader until complete.
-        if (e->tag.load(std::memory_order_relaxed) != tag) continue;
+        // An entry still being filled belongs to its reader until complete;
+        // a pinned one to the request that was handed it.
+        if (e->tag.load(std::memory_order_relaxed) != tag || g_live[i].pins) continue;
         if (e->state.load(std::memory_order_acquire) != 1) continue;
         RemoveAtLocked(i);
     }
 }
 
+bool Lib_CashSetTag(const char* name, int32_t id, uint32_t tag, uint32_t onlyUpTo) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    CacheEntry* e = FindLocked(name, id);
+    if (!e || e->tag.load(std::memory_order_relaxed) > onlyUpTo) return false;
+    e->tag.store(tag, std::memory_order_relaxed);
+    return true;
+}
+
+void Lib_CashUnpin(CacheEntry* entry) {
+    if (!entry) return;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ptrdiff_t i = IndexOfLocked(entry);
+    if (i >= 0 && g_live[size_t(i)].pins) --g_live[size_t(i)].pins;
+}
+
 void Lib_CashRemove(CacheEntry* entry) {
     if (!entry) return;
     std::lock_guard<std::mutex> lock(g_mutex);
-    for (size_t i = 0; i < g_live.size(); ++i) {
-        if (g_live[i].entry == entry) {
-            RemoveAtLocked(i);
-            return;
-        }
+    ptrdiff_t i = IndexOfLocked(entry);
+    if (i >= 0) RemoveAtLocked(size_t(i));
+}
+
+void Lib_CashSetComplete(CacheEntry* entry, bool pin) {
+    if (!entry) return;
+    if (!pin) {
+        entry->state.store(1, std::memory_order_release);
+        return;
     }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ptrdiff_t i = IndexOfLocked(entry);
+    if (i >= 0) ++g_live[size_t(i)].pins;
+    entry->state.store(1, std::memory_order_release);
 }
 
-void Lib_CashSetComplete(CacheEntry* entry) {
-    if (entry) entry->state.store(1, std::memory_order_release);
-}
-
-int32_t Lib_CashLookup(const char* name, void** data, uint64_t* size) {
+int32_t Lib_CashLookup(const char* name, void** data, uint64_t* size, CacheEntry** pinned) {
     std::lock_guard<std::mutex> lock(g_mutex);
     CacheEntry* e = FindLocked(name, -1);
     if (!e) return -1;
     if (e->state.load(std::memory_order_acquire) != 1) return 0;
     if (data) *data = Lib_CashData(e);
     if (size) *size = e->dataSize;
+    if (pinned) {
+        ptrdiff_t i = IndexOfLocked(e);
+        if (i >= 0) ++g_live[size_t(i)].pins;
+        *pinned = e;
+    }
     return 1;
 }
 

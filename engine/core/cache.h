@@ -9,6 +9,12 @@
 //
 // Every operation takes the cache mutex (lock order: loader, archive, cache,
 // heap), so the loader, the game thread and the sound worker may share it.
+//
+// An entry handed to a file-load request is pinned until the request slot is
+// released: Lib_CashFreeGroup leaves pinned entries alone, so a user can take
+// (and tag) the data it was given before a trim may free it. Users tag
+// entries only through Lib_CashSetTag (Lib_FileCacheTag for a file name),
+// never through a header pointer of their own.
 #pragma once
 
 #include <atomic>
@@ -51,18 +57,26 @@ CacheEntry* Lib_CashGetHitInfo(const char* name, int32_t id);
 // longer. An alignment that is not a power of two counts as 8. Does not look
 // for an existing entry of the name.
 void* Lib_CashAlloc(const char* name, uint64_t size, uint64_t align);
-// Frees every complete entry whose tag equals `tag`; entries still being
-// filled (state 0) are left alone.
+// Frees every complete, unpinned entry whose tag equals `tag`; entries still
+// being filled (state 0) are left alone.
 void Lib_CashFreeGroup(uint32_t tag);
+// Sets the tag of the entry of a normalised name (an empty or null name: of
+// that id) under the cache lock, when its tag is at most `onlyUpTo`. False
+// when there is no such entry or its tag was left as it was.
+bool Lib_CashSetTag(const char* name, int32_t id, uint32_t tag, uint32_t onlyUpTo = UINT32_MAX);
+// Releases one pin (see Lib_CashLookup, Lib_CashSetComplete); an entry that is
+// no longer cached is ignored.
+void Lib_CashUnpin(CacheEntry* entry);
 
 // Removes one entry from the cache and frees it (a failed read's entry).
 void Lib_CashRemove(CacheEntry* entry);
-// Marks an entry complete (release).
-void Lib_CashSetComplete(CacheEntry* entry);
+// Marks an entry complete (release); with `pin` it is pinned in the same step.
+void Lib_CashSetComplete(CacheEntry* entry, bool pin = false);
 // A consistent look at the entry of a name: -1 when there is none, else its
 // state (0 being filled, 1 complete); data and size are delivered only when
-// the state is 1.
-int32_t Lib_CashLookup(const char* name, void** data, uint64_t* size);
+// the state is 1, and then, when `pinned` is given, the entry is pinned and
+// stored there.
+int32_t Lib_CashLookup(const char* name, void** data, uint64_t* size, CacheEntry** pinned = nullptr);
 
 // Data offset for an alignment: 288 rounded up to it (288, 320 for 64, 384
 // for 128, 512 for 256, 16384 for 16384).

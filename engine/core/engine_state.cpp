@@ -7,6 +7,7 @@ std::atomic<uint8_t> RunState{RUN_STARTING};
 uint8_t FrameRate = 60;
 uint8_t FrameRateConfig = 60;
 uint32_t FramePeriodUs = 1000000 / 60;
+uint8_t FrameRateSwitch = 1;
 uint32_t SaveBinSizeTable[34];
 std::atomic<uint64_t> MainFrameCount{0};
 

@@ -16,7 +16,11 @@ enum : uint8_t {
 extern std::atomic<uint8_t> RunState;
 extern uint8_t FrameRate;        // read once at start-up
 extern uint8_t FrameRateConfig;  // copy for text and effect timing
+// Microseconds per frame; the frame clock takes a new value over from the
+// next pass.
 extern uint32_t FramePeriodUs;
+// 1 (initially): a change of FrameRateConfig also rewrites FramePeriodUs.
+extern uint8_t FrameRateSwitch;
 extern uint32_t SaveBinSizeTable[34];
 // Frame passes run since start-up.
 extern std::atomic<uint64_t> MainFrameCount;

@@ -35,6 +35,10 @@ public:
 
     uint32_t periodUs() const { return period_; }
 
+    // A new period from the next step on; the last frame keeps its time, so
+    // the next frame is due one new period after it.
+    void setPeriod(uint32_t periodUs) { period_ = periodUs ? periodUs : 1; }
+
 private:
     static constexpr uint64_t kRephaseUs = 1000000;
     uint32_t period_;

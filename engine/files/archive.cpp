@@ -26,6 +26,7 @@ constexpr uint64_t kEntrySize = 80;
 
 const char* const kArchiveNames[kPcArcCount] = {"data/data_00.pcarc", "data/data_p00.pcarc",
                                                 "data/data_r18.pcarc"};
+const char* const kArchiveRoles[kPcArcCount] = {"base archive", "patch archive", "R18 archive"};
 
 std::atomic<int8_t> g_presence[kPcArcCount] = {-1, -1, -1};
 char g_version[kPcArcCount][5] = {"0000", "0000", "0000"};
@@ -71,49 +72,108 @@ void CloseOne(PcArcRecord& rec) {
     rec.opened = false;
 }
 
-// Checks one table read whole: its name and entry count against its size,
-// every name terminated, every entry's data inside the file.
-bool TableSound(const PcArcRecord& rec, const uint8_t* table, uint64_t size) {
-    if (!Terminated(table)) return false;
-    int32_t count = EntryCount(table);
-    if (count < 0 || uint64_t(count) > (size - kTableHead) / kEntrySize) return false;
-    uint64_t room = rec.fileSize - rec.header.base;  // base <= fileSize, checked before
-    for (int32_t i = 0; i < count; ++i) {
-        const uint8_t* e = EntryAt(table, i);
-        uint64_t offset = U64At(e + 64);
-        uint32_t stored = U32At(e + 72);
-        if (!Terminated(e) || offset > room || stored > room - offset) return false;
-    }
-    return true;
+// Whether an entry's stored data lies inside the archive file.
+bool EntryInside(const PcArcRecord& rec, const uint8_t* entry) {
+    uint64_t room = rec.fileSize - rec.header.base;  // base <= fileSize, checked at opening
+    uint64_t offset = U64At(entry + 64);
+    return offset <= room && U32At(entry + 72) <= room - offset;
 }
 
-// Opens archive a and reads its tables. On any fault the archive is closed
-// again with nothing left allocated.
+// Why a table read whole cannot be used, or null: its name and entry count
+// against its size, and every name terminated.
+const char* TableFault(const uint8_t* table, uint64_t size) {
+    if (!Terminated(table)) return "directory name not terminated";
+    int32_t count = EntryCount(table);
+    if (count < 0 || uint64_t(count) > (size - kTableHead) / kEntrySize) return "entry count beyond the table's size";
+    for (int32_t i = 0; i < count; ++i)
+        if (!Terminated(EntryAt(table, i))) return "file name not terminated";
+    return nullptr;
+}
+
+// Reads table j of an archive whose header was accepted: null (and the
+// reason) when it cannot be used; the archive's other tables still serve.
+uint8_t* ReadTable(const PcArcRecord& rec, int32_t j, const char** why) {
+    uint64_t offset = rec.header.tableOffset[j];
+    uint64_t size = rec.header.tableSize[j];
+    if (size < kTableHead) {
+        *why = "table size too small";
+        return nullptr;
+    }
+    if (offset > rec.fileSize || size > rec.fileSize - offset) {
+        *why = "table lies past the end of the file";
+        return nullptr;
+    }
+    uint8_t* table = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, size, 8));
+    *why = !table ? "no memory for the table" : !ReadAt(rec.fd, table, size, offset) ? "table unreadable"
+                                                                                       : TableFault(table, size);
+    if (*why && table) {
+        Lib_MemFree(HEAP_FILE, table);
+        table = nullptr;
+    }
+    return table;
+}
+
+// Opens archive a and reads its tables. An archive whose header cannot be
+// trusted is closed again with nothing left allocated; a damaged table is
+// left out on its own. Every fault found is told on one line of stderr.
 bool OpenOne(int32_t a) {
     PcArcRecord& rec = PcArcTable[a];
     CloseOne(rec);
     char path[1024];
     if (!Lib_FileMakePath(kArchiveNames[a], path, sizeof path)) return false;
-    rec.fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    rec.fd = Lib_FileOpenRegular(path);
     if (rec.fd < 0) return false;
     struct stat st;
-    bool ok = ::fstat(rec.fd, &st) == 0 && S_ISREG(st.st_mode);
-    rec.fileSize = ok ? uint64_t(st.st_size) : 0;
-    ok = ok && ReadAt(rec.fd, &rec.header, kHeaderSize, 0);
-    int32_t count = ok ? rec.header.tableCount : 0;
-    ok = ok && count >= 0 && count <= kPcArcMaxTables && rec.header.base <= rec.fileSize;
-    for (int32_t j = 0; ok && j < count; ++j) {
-        uint64_t offset = rec.header.tableOffset[j];
-        uint64_t size = rec.header.tableSize[j];
-        ok = size >= kTableHead && offset <= rec.fileSize && size <= rec.fileSize - offset;
-        if (!ok) break;
-        rec.tables[j] = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, size, 8));
-        ok = rec.tables[j] && ReadAt(rec.fd, rec.tables[j], size, offset) && TableSound(rec, rec.tables[j], size);
-    }
-    if (!ok) {
+    const char* refused = nullptr;
+    if (::fstat(rec.fd, &st) != 0) refused = "it cannot be examined";
+    rec.fileSize = refused ? 0 : uint64_t(st.st_size);
+    if (!refused && !ReadAt(rec.fd, &rec.header, kHeaderSize, 0)) refused = "shorter than its 400-byte header";
+    int32_t count = refused ? 0 : rec.header.tableCount;
+    if (!refused && (count < 0 || count > kPcArcMaxTables)) refused = "table count out of range";
+    if (!refused && rec.header.base > rec.fileSize) refused = "data offset past the end of the file";
+    if (refused) {
         Lib_DebugPrintf("Error -> Lib_PcArcOpen(%s)\n", kArchiveNames[a]);
+        std::fprintf(stderr, "vn: %s %s is damaged (%s); it is not used\n", kArchiveRoles[a], kArchiveNames[a],
+                     refused);
         CloseOne(rec);
         return false;
+    }
+
+    int32_t badTables = 0, badEntries = 0, firstBadTable = -1;
+    const char* tableWhy = nullptr;
+    char firstBadEntry[2 * kPcArcNameSize] = "";
+    for (int32_t j = 0; j < count; ++j) {
+        const char* why = nullptr;
+        rec.tables[j] = ReadTable(rec, j, &why);
+        if (!rec.tables[j]) {
+            if (badTables++ == 0) {
+                firstBadTable = j;
+                tableWhy = why;
+            }
+            continue;
+        }
+        // Entries whose data lies outside the file fail their own loads.
+        for (int32_t i = 0; i < EntryCount(rec.tables[j]); ++i) {
+            const uint8_t* e = EntryAt(rec.tables[j], i);
+            if (EntryInside(rec, e) || badEntries++ > 0) continue;
+            std::snprintf(firstBadEntry, sizeof firstBadEntry, "%s/%s", reinterpret_cast<const char*>(rec.tables[j]),
+                          reinterpret_cast<const char*>(e));
+        }
+    }
+    if (badTables || badEntries) {
+        Lib_DebugPrintf("Error -> Lib_PcArcOpen(%s)\n", kArchiveNames[a]);
+        char tables[160] = "", entries[256] = "";
+        if (badTables) {
+            std::snprintf(tables, sizeof tables, "%d damaged directory table%s left out (table %d: %s)", badTables,
+                          badTables == 1 ? "" : "s", firstBadTable, tableWhy);
+        }
+        if (badEntries) {
+            std::snprintf(entries, sizeof entries, "%sthe data of %d file%s lies past its end (%s%s)",
+                          badTables ? "; " : "", badEntries, badEntries == 1 ? "" : "s", firstBadEntry,
+                          badEntries > 1 ? ", ..." : "");
+        }
+        std::fprintf(stderr, "vn: %s %s is damaged: %s%s; the rest is used\n", kArchiveRoles[a], kArchiveNames[a],
+                     tables, entries);
     }
     std::memcpy(g_version[a], rec.header.version, 4);
     g_version[a][4] = 0;
@@ -141,6 +201,7 @@ bool Locate(const char* name, Location* at) {
         const PcArcRecord& rec = PcArcTable[a];
         if (!rec.opened) continue;
         for (int32_t t = 0; t < rec.header.tableCount; ++t) {
+            if (!rec.tables[t]) continue;  // a damaged table is left out
             if (std::strcmp(reinterpret_cast<const char*>(rec.tables[t]), dir) != 0) continue;
             int32_t i = Lib_PcArcFind(a, t, file);
             if (i >= 0) {
@@ -151,6 +212,25 @@ bool Locate(const char* name, Location* at) {
         }
     }
     return false;
+}
+
+// Damaged files told since the archives were opened (name digests), so that
+// a file asked for again and again is told once.
+std::mutex g_reportedMutex;
+uint32_t g_reported[64];
+size_t g_reportedCount = 0;
+
+void ReportDamaged(const char* name, int32_t archive, const char* why) {
+    uint32_t h = 2166136261u;
+    for (const char* p = name; *p; ++p) h = (h ^ uint8_t(*p)) * 16777619u;
+    {
+        std::lock_guard<std::mutex> lock(g_reportedMutex);
+        for (size_t i = 0; i < g_reportedCount && i < 64; ++i)
+            if (g_reported[i] == h) return;
+        g_reported[g_reportedCount++ % 64] = h;
+    }
+    std::fprintf(stderr, "vn: %s in the %s %s is damaged (%s); it cannot be loaded\n", name, kArchiveRoles[archive],
+                 kArchiveNames[archive], why);
 }
 
 struct ReadSpot {
@@ -170,7 +250,8 @@ bool Lib_PcArcExists(int32_t archive) {
     int8_t known = g_presence[archive].load(std::memory_order_acquire);
     if (known >= 0) return known == 1;
     char path[1024];
-    int fd = Lib_FileMakePath(kArchiveNames[archive], path, sizeof path) ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    // Anything but a regular file (a FIFO, a folder) counts as missing.
+    int fd = Lib_FileMakePath(kArchiveNames[archive], path, sizeof path) ? Lib_FileOpenRegular(path) : -1;
     if (fd >= 0) ::close(fd);
     g_presence[archive].store(fd >= 0 ? 1 : 0, std::memory_order_release);
     return fd >= 0;
@@ -178,6 +259,10 @@ bool Lib_PcArcExists(int32_t archive) {
 
 void Lib_PcArcOpen() {
     Lib_PcArcClose();
+    {
+        std::lock_guard<std::mutex> lock(g_reportedMutex);
+        g_reportedCount = 0;
+    }
     for (int32_t a = 0; a < kPcArcCount; ++a) {
         g_presence[a].store(-1, std::memory_order_release);
         std::memcpy(g_version[a], "0000", 5);
@@ -221,6 +306,7 @@ int32_t Lib_PcArcFind(int32_t archive, int32_t table, const char* file) {
     const PcArcRecord& rec = PcArcTable[archive];
     if (!rec.opened || table < 0 || table >= rec.header.tableCount) return -1;
     const uint8_t* t = rec.tables[table];
+    if (!t) return -1;
     char key[kPcArcNameSize];
     size_t len = ::strnlen(file, kPcArcNameSize);
     size_t extra = Compressed(t) ? 3 : 0;
@@ -237,17 +323,22 @@ int32_t Lib_PcArcFind(int32_t archive, int32_t table, const char* file) {
     return -1;
 }
 
-bool Lib_PcArcLoad(uint32_t type, char* name, void** result, uint32_t* size, uint32_t align, bool cacheCheck) {
+bool Lib_PcArcLoad(uint32_t type, char* name, void** result, uint32_t* size, uint32_t align, bool cacheCheck,
+                   CacheEntry** pinned) {
     char canon[kFileNameSize];
     bool named = Lib_FileNameNormalise(name, canon);
     if (result) *result = nullptr;
     if (size) *size = 0;
     if (!named || !result || type >= HEAP_COUNT) return false;
-    if (type == kFileTypeCache && cacheCheck && Lib_LoadFromCache(canon, result, size)) return true;
+    if (type == kFileTypeCache && cacheCheck && Lib_LoadFromCache(canon, result, size, pinned)) return true;
 
     Location at;
     if (!Locate(canon, &at)) return false;
     const PcArcRecord& rec = PcArcTable[at.archive];
+    if (!EntryInside(rec, at.entry)) {  // this file only: the archive's others still load
+        Lib_DebugPrintf("Error -> Lib_PcArcLoad(%s:%d)\n", name, 0);
+        return false;
+    }
     ReadSpot spot{rec.fd, rec.header.base + U64At(at.entry + 64)};
     LoadJob job{type, canon, align, Compressed(at.table), U32At(at.entry + 72), ReadFromArchive, &spot};
     CacheEntry* entry = nullptr;
@@ -258,17 +349,22 @@ bool Lib_PcArcLoad(uint32_t type, char* name, void** result, uint32_t* size, uin
     }
     switch (step) {
     case LOAD_DONE:
-        Lib_CashSetComplete(entry);  // the entry made here, not one found by name
+        Lib_CashSetComplete(entry, pinned && entry);  // the entry made here, not one found by name
+        if (pinned && entry) *pinned = entry;
         return true;
     case LOAD_NO_BUFFER:
         Lib_DebugPrintf("Error -> Lib_PcArcLoad(%s)\n", name);
         break;
     case LOAD_READ_FAILED:
         Lib_DebugPrintf("Error -> Lib_PcArcLoad(%s:%d)\n", name, 0);
+        ReportDamaged(canon, at.archive, "its data cannot be read");
         break;
     case LOAD_NO_OUTPUT:
+        Lib_DebugPrintf("Error -> Lib_PcArcLoad(decomp:%s)\n", name);
+        break;
     case LOAD_BAD_GZIP:
         Lib_DebugPrintf("Error -> Lib_PcArcLoad(decomp:%s)\n", name);
+        ReportDamaged(canon, at.archive, "its compressed data is damaged");
         break;
     }
     return false;
@@ -294,4 +390,12 @@ void Lib_PcArcGetVersion(int32_t archive, char out[4]) {
         std::snprintf(text, sizeof text, "%04d", v);
         std::memcpy(out, text, 4);
     }
+}
+
+const char* Lib_PcArcName(int32_t archive) {
+    return archive >= 0 && archive < kPcArcCount ? kArchiveNames[archive] : nullptr;
+}
+
+const char* Lib_PcArcRole(int32_t archive) {
+    return archive >= 0 && archive < kPcArcCount ? kArchiveRoles[archive] : nullptr;
 }

@@ -10,12 +10,17 @@
 // gzip file stored under its name plus ".gz".
 //
 // The tables are checked and read whole into heap 1 when the archives are
-// opened; a damaged archive is rejected whole and the others keep working.
-// Tables are not changed afterwards, so lookups take no lock; reads take the
-// archive mutex.
+// opened. Only an archive whose header cannot be trusted (too short, a table
+// count outside 0..32, a data offset past the end) is rejected whole; a
+// damaged table (size, count or an unterminated name) is left out on its own,
+// and a file whose data lies past the end fails its own loads. Each damaged
+// archive is told on one line of stderr. Tables are not changed afterwards,
+// so lookups take no lock; reads take the archive mutex.
 #pragma once
 
 #include <cstdint>
+
+struct CacheEntry;
 
 inline constexpr int32_t kPcArcCount = 3;
 inline constexpr int32_t kPcArcMaxTables = 32;
@@ -33,7 +38,7 @@ static_assert(sizeof(PcArcHeader) == 400);
 struct PcArcRecord {
     int fd = -1;
     PcArcHeader header;
-    uint8_t* tables[kPcArcMaxTables];  // heap 1, null when absent
+    uint8_t* tables[kPcArcMaxTables];  // heap 1, null when absent or damaged
     uint64_t fileSize = 0;
     bool opened = false;  // header and every table read and checked
 };
@@ -45,13 +50,19 @@ void Lib_PcArcOpen();
 // Closes the archives and frees their tables (shutdown, after the loader
 // thread has stopped).
 void Lib_PcArcClose();
-// Whether the archive's file exists (and, once opened, was accepted).
+// Whether the archive's file exists as a regular file (and, once opened, was
+// accepted).
 bool Lib_PcArcExists(int32_t archive);
+// The archive's engine path ("data/data_00.pcarc") and its role ("base
+// archive"), for messages; null for a number outside 0..2.
+const char* Lib_PcArcName(int32_t archive);
+const char* Lib_PcArcRole(int32_t archive);
 
 // Reads a file from the archives into heap `type` or, for type 3, the named
 // cache; inflated when its directory is compressed. Lower-cases name in place.
+// With `pinned`, a type-3 entry delivered is pinned and stored there.
 bool Lib_PcArcLoad(uint32_t type, char* name, void** result, uint32_t* size, uint32_t align,
-                   bool cacheCheck);
+                   bool cacheCheck, CacheEntry** pinned = nullptr);
 // Whether any archive holds the file. Lower-cases name in place.
 bool Lib_PcArcFileExists(char* name);
 // Four version characters (no terminator): an archive's own, or for a

@@ -6,7 +6,9 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 
@@ -116,8 +118,8 @@ bool TakeBuffer(uint32_t heap, bool toCache, const char* name, uint64_t bytes, u
         out->data = static_cast<uint8_t*>(Lib_CashAlloc(name, bytes, align));
         out->entry = Lib_CashEntryOf(out->data, align);
     } else {
-        // Empty files still get a buffer of their own.
-        out->data = static_cast<uint8_t*>(Lib_MemAlloc(int(heap), bytes ? bytes : 1, align));
+        // No heap gives a buffer of 0 bytes: an empty file fails its load.
+        out->data = static_cast<uint8_t*>(Lib_MemAlloc(int(heap), bytes, align));
         out->entry = nullptr;
     }
     return out->data != nullptr;
@@ -129,6 +131,11 @@ void DropBuffer(LoadBuffer* b) {
     b->data = nullptr;
     b->entry = nullptr;
 }
+
+// The idle loader waits here (with the loader mutex) for a request or a
+// stop; the bound only limits the damage of a wake-up that was missed.
+std::condition_variable g_loaderWake;
+constexpr auto kLoaderIdleBound = std::chrono::milliseconds(20);
 
 // Whether the loader thread has been asked to stop (checked between files so
 // that shutdown does not wait for a whole pass).
@@ -207,11 +214,11 @@ LoadStep Lib_LoadStored(const LoadJob& job, void** data, uint32_t* size, CacheEn
     return LOAD_DONE;
 }
 
-bool Lib_LoadFromCache(const char* name, void** data, uint32_t* size) {
+bool Lib_LoadFromCache(const char* name, void** data, uint32_t* size, CacheEntry** pinned) {
     for (;;) {
         void* found = nullptr;
         uint64_t bytes = 0;
-        int32_t state = Lib_CashLookup(name, &found, &bytes);
+        int32_t state = Lib_CashLookup(name, &found, &bytes, pinned);
         if (state < 0) return false;
         if (state == 1) {
             *data = found;
@@ -246,6 +253,31 @@ bool Lib_FileNameNormalise(char* name, char out[kFileNameSize]) {
     // a letter after a UTF-8 byte; the converted name is lower-cased again.
     Lib_StrLowerSjis(out);
     return true;
+}
+
+bool Lib_FileCacheTag(const char* name, int32_t id, uint32_t tag, uint32_t onlyUpTo) {
+    char copy[kFileNameSize], canon[kFileNameSize];
+    size_t len = name ? ::strnlen(name, kFileNameSize) : 0;
+    if (len >= kFileNameSize) return false;
+    if (len) std::memcpy(copy, name, len);
+    copy[len] = 0;
+    if (!Lib_FileNameNormalise(copy, canon)) return false;
+    return Lib_CashSetTag(canon, id, tag, onlyUpTo);
+}
+
+int Lib_FileOpenRegular(const char* path) {
+    if (!path) return -1;
+    // Non-blocking, so that a FIFO without a writer does not hold the caller.
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool Lib_FileMakePath(const char* name, char* out, size_t outSize) {
@@ -283,22 +315,23 @@ bool Lib_PathIsArchive(const char* name) {
 
 // --- Synchronous read and write ------------------------------------------------
 
-bool Lib_FileLoad(uint32_t type, char* name, void** result, uint32_t* size, uint32_t align, bool cacheCheck) {
-    if (Lib_PathIsArchive(name)) return Lib_PcArcLoad(type, name, result, size, align, cacheCheck);
+bool Lib_FileLoad(uint32_t type, char* name, void** result, uint32_t* size, uint32_t align, bool cacheCheck,
+                  CacheEntry** pinned) {
+    if (Lib_PathIsArchive(name)) return Lib_PcArcLoad(type, name, result, size, align, cacheCheck, pinned);
     bool gz = name && IsGzName(name);  // decided before lower-casing
     char canon[kFileNameSize];
     bool named = Lib_FileNameNormalise(name, canon);
     if (result) *result = nullptr;
     if (size) *size = 0;
     if (!named || !result || type >= HEAP_COUNT) return false;
-    if (type == kFileTypeCache && cacheCheck && Lib_LoadFromCache(canon, result, size)) return true;
+    if (type == kFileTypeCache && cacheCheck && Lib_LoadFromCache(canon, result, size, pinned)) return true;
 
     char path[kPathSize];
     if (!Lib_FileMakePath(canon, path, sizeof path)) return false;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    int fd = Lib_FileOpenRegular(path);
     if (fd < 0) return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > UINT32_MAX) {
+    if (::fstat(fd, &st) != 0 || uint64_t(st.st_size) > UINT32_MAX) {
         ::close(fd);
         return false;
     }
@@ -307,7 +340,8 @@ bool Lib_FileLoad(uint32_t type, char* name, void** result, uint32_t* size, uint
     LoadStep step = Lib_LoadStored(job, result, size, &entry);
     ::close(fd);
     if (step != LOAD_DONE) return false;
-    Lib_CashSetComplete(entry);
+    Lib_CashSetComplete(entry, pinned && entry);
+    if (pinned && entry) *pinned = entry;
     return true;
 }
 
@@ -354,7 +388,10 @@ bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
 
     // The old file stays in place until the new one is complete on disk.
     bool ok = false;
-    int fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A leftover temporary file (or a FIFO or link in its place) is replaced,
+    // never opened: writing to a FIFO would wait for a reader.
+    ::unlink(temp);
+    int fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
         ok = WriteAll(fd, bytes, count) && ::fsync(fd) == 0;
         ok = ::close(fd) == 0 && ok;
@@ -381,18 +418,22 @@ bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
 
 // --- Requests and the loader thread ---------------------------------------------
 
+static int32_t LoaderThreadPass(void* unused);
+
 bool Lib_FileInit() {
     if (FileLoadTable.thread >= 0) Lib_FileEnd();
     {
         std::lock_guard<std::mutex> lock(FileLoadTable.mutex);
         for (FileLoadRequest& r : FileLoadTable.slots) {
+            if (r.flags.load(std::memory_order_relaxed) & 1) Lib_CashUnpin(r.pinned);  // ignored once reset
+            r.pinned = nullptr;
             r.flags.store(0, std::memory_order_relaxed);
             r.state.store(0, std::memory_order_relaxed);
         }
         FileLoadTable.pending.store(0, std::memory_order_release);
     }
     Lib_PcArcOpen();
-    int32_t slot = Lib_ThreadSet("Lib_FileLoadCB", Lib_FileLoadCB, THREAD_PRIORITY_NORMAL);
+    int32_t slot = Lib_ThreadSet("Lib_FileLoadCB", LoaderThreadPass, THREAD_PRIORITY_NORMAL);
     FileLoadTable.thread = slot;
     if (slot < 0 || slot >= kThreadSlots || !ThreadTable[slot]) return false;
     Lib_ThreadStart(slot);
@@ -400,6 +441,15 @@ bool Lib_FileInit() {
 }
 
 void Lib_FileEnd() {
+    int32_t slot = FileLoadTable.thread;
+    if (slot >= 0 && slot < kThreadSlots && ThreadTable[slot]) {
+        // Ask an idle loader to stop where it waits, so that it stops at once.
+        {
+            std::lock_guard<std::mutex> lock(FileLoadTable.mutex);
+            ThreadTable[slot]->control.fetch_or(THREAD_STOP, std::memory_order_release);
+        }
+        g_loaderWake.notify_all();
+    }
     if (FileLoadTable.thread >= 0) Lib_ThreadDel(FileLoadTable.thread);
     FileLoadTable.thread = -1;
     Lib_PcArcClose();
@@ -420,9 +470,11 @@ int32_t Lib_FileLoadReq(uint32_t type, const char* name, void** result, uint32_t
         r.align = align;
         r.type = type;
         std::memcpy(r.name, name, len + 1);
+        r.pinned = nullptr;
         FileLoadTable.pending.fetch_add(1, std::memory_order_acq_rel);
         r.state.store(0, std::memory_order_release);
         r.flags.store(1, std::memory_order_release);
+        g_loaderWake.notify_one();
         return i;
     }
     return -1;
@@ -434,14 +486,26 @@ void Lib_FileLoadEnd(int32_t slot) {
     FileLoadRequest& r = FileLoadTable.slots[slot];
     if ((r.flags.load(std::memory_order_relaxed) & 1) && r.state.load(std::memory_order_relaxed) == 0)
         FileLoadTable.pending.fetch_sub(1, std::memory_order_acq_rel);
+    if (r.flags.load(std::memory_order_relaxed) & 1) Lib_CashUnpin(r.pinned);
+    r.pinned = nullptr;
     r.flags.store(0, std::memory_order_release);
 }
 
-int32_t Lib_FileLoadCB(void*) {
+// The loader thread's pass: with nothing asked for it waits for a request
+// instead of looking every millisecond; a pass called by hand never waits.
+static int32_t LoaderThreadPass(void* unused) {
     if (FileLoadTable.pending.load(std::memory_order_acquire) <= 0) {
-        Plat_SleepMs(1);
+        std::unique_lock<std::mutex> lock(FileLoadTable.mutex);
+        g_loaderWake.wait_for(lock, kLoaderIdleBound, [] {
+            return FileLoadTable.pending.load(std::memory_order_acquire) > 0 || LoaderStopAsked();
+        });
         return 0;
     }
+    return Lib_FileLoadCB(unused);
+}
+
+int32_t Lib_FileLoadCB(void*) {
+    if (FileLoadTable.pending.load(std::memory_order_acquire) <= 0) return 0;
     for (FileLoadRequest& r : FileLoadTable.slots) {
         if (LoaderStopAsked()) return 0;
         bool readFile = false;
@@ -453,7 +517,7 @@ int32_t Lib_FileLoadCB(void*) {
             if (r.type == kFileTypeCache && Lib_FileNameNormalise(r.name, canon)) {
                 void* data = nullptr;
                 uint64_t bytes = 0;
-                int32_t cached = Lib_CashLookup(canon, &data, &bytes);
+                int32_t cached = Lib_CashLookup(canon, &data, &bytes, &r.pinned);
                 if (cached == 1) {
                     *r.result = data;
                     if (r.size) *r.size = uint32_t(bytes);
@@ -466,7 +530,8 @@ int32_t Lib_FileLoadCB(void*) {
                     continue;
                 }
             }
-            bool ok = Lib_FileLoad(r.type, r.name, r.result, r.size, r.align, false);
+            bool ok = Lib_FileLoad(r.type, r.name, r.result, r.size, r.align, false,
+                                   r.type == kFileTypeCache ? &r.pinned : nullptr);
             if (!ok) Lib_DebugPrintf("Error -> Lib_FileLoadCB(%s)\n", r.name);
             r.state.store(ok ? 1 : -1, std::memory_order_release);
             FileLoadTable.pending.fetch_sub(1, std::memory_order_acq_rel);

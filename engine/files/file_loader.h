@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <mutex>
 
+struct CacheEntry;
+
 inline constexpr int32_t kFileLoadSlots = 128;
 inline constexpr size_t kFileNameSize = 256;  // names are at most 255 bytes
 // Type 3 reads into the named file cache; 0..4 otherwise name the heap.
@@ -31,6 +33,7 @@ struct FileLoadRequest {
     uint32_t align;
     uint32_t type;
     char name[kFileNameSize];
+    CacheEntry* pinned;  // the cache entry delivered to the slot, pinned until it is released
 };
 
 struct FileLoadTableT {
@@ -54,7 +57,9 @@ void Lib_FileEnd();
 // more, or no free slot. *result is set to null (and *size to 0) at once.
 int32_t Lib_FileLoadReq(uint32_t type, const char* name, void** result, uint32_t* size,
                         uint32_t align);
-// Releases a slot (served or not); a pending request is withdrawn.
+// Releases a slot (served or not); a pending request is withdrawn. A cache
+// entry delivered to the slot stays pinned (safe from Lib_CashFreeGroup)
+// until then, so tag it (Lib_FileCacheTag) before releasing the slot.
 void Lib_FileLoadEnd(int32_t slot);
 // One pass of the loader thread; returns 0 (the thread runs until stopped).
 int32_t Lib_FileLoadCB(void* unused);
@@ -62,8 +67,10 @@ int32_t Lib_FileLoadCB(void* unused);
 // The synchronous read: delivers the data (from heap `type`, or for type 3
 // from the named cache) and its size. With cacheCheck, a type-3 file already
 // cached is delivered from there (waiting while another thread fills it).
+// An empty file fails into a heap (no buffer for 0 bytes). With `pinned`, a
+// type-3 entry delivered is pinned and stored there (see Lib_CashUnpin).
 bool Lib_FileLoad(uint32_t type, char* name, void** result, uint32_t* size, uint32_t align,
-                  bool cacheCheck);
+                  bool cacheCheck, CacheEntry** pinned = nullptr);
 // The synchronous write, replacing the file atomically (a temporary file in
 // the same folder, flushed, then renamed over it). Gzip names are compressed.
 // A null name does nothing and succeeds; null data writes an empty file.
@@ -84,6 +91,14 @@ bool Lib_PathIsArchive(const char* name);
 // name is valid UTF-8). False for null, for names of 256 bytes or more and
 // for names with a character that has no Shift-JIS code.
 bool Lib_FileNameNormalise(char* name, char out[kFileNameSize]);
+// Tags the cache entry of a file name (normalised here; the caller's text is
+// not changed) or, for an empty name, of `id`, under the cache lock:
+// Lib_CashSetTag. False when there is no such entry or the tag stayed.
+bool Lib_FileCacheTag(const char* name, int32_t id, uint32_t tag, uint32_t onlyUpTo = UINT32_MAX);
+
+// Opens a file for reading, without blocking on a FIFO or device and only
+// when it is a regular file: anything else counts as missing (-1).
+int Lib_FileOpenRegular(const char* path);
 
 // --- Gzip files ---------------------------------------------------------------
 inline constexpr uint32_t kGzMinSize = 18;  // smallest gzip member

@@ -34,5 +34,6 @@ struct LoadJob {
 LoadStep Lib_LoadStored(const LoadJob& job, void** data, uint32_t* size, CacheEntry** entry);
 
 // Delivers a complete cache entry of the name, waiting while another thread
-// fills it. False when the cache holds no entry of the name.
-bool Lib_LoadFromCache(const char* name, void** data, uint32_t* size);
+// fills it. False when the cache holds no entry of the name. With `pinned`
+// the entry is pinned and stored there.
+bool Lib_LoadFromCache(const char* name, void** data, uint32_t* size, CacheEntry** pinned = nullptr);

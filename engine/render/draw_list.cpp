@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/render/renderer.h"
+
 DrawListT DrawList;
 
 namespace {
@@ -50,6 +52,7 @@ void RemoveNow(int32_t index) {
 void Lib_DrawClear() {
     for (DrawEntry& e : DrawList.entries) e = DrawEntry{nullptr, 0, 0, -1, -1, -1, 0};
     DrawList.count = 0;
+    Lib_RenderTouch();  // a new start: the next frame is drawn whatever it holds
 }
 
 void Lib_DrawLink(int32_t index, int32_t priority, int32_t subPriority) {

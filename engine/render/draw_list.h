@@ -27,7 +27,8 @@ struct DrawListT {
 };
 extern DrawListT DrawList;
 
-// Empties the table: count 0, every entry free and unlinked.
+// Empties the table: count 0, every entry free and unlinked; the next frame
+// is drawn in full.
 void Lib_DrawClear();
 // Adds an entry (priority clamped to 0 or more) and links it. -1 when the
 // callback is null or the table is full. `unused` is kept for the callers.

@@ -14,6 +14,8 @@
 #include "shaders/shader_set.h"
 
 float ClearColour[3] = {0.0f, 0.0f, 0.0f};
+std::atomic<uint32_t> RenderGeneration{0};
+std::atomic<uint64_t> FramePresentCount{0};
 
 namespace {
 Renderer g_record;
@@ -142,7 +144,9 @@ void Lib_D3DRelease(Renderer* renderer) {
 
 bool Lib_ResizeTarget(Renderer* renderer, uint32_t width, uint32_t height) {
     // The window's framebuffer follows the window by itself; what changes is
-    // the size the composition lays the picture out in.
+    // the size the composition lays the picture out in. Either way the window
+    // needs a new picture.
+    Lib_RenderTouch();
     if (width == 0 || height == 0) Plat_GLDrawableSize(&width, &height);
     if (width == 0 || height == 0) return false;  // minimised or no window: keep the last size
     if (width == renderer->clientWidth && height == renderer->clientHeight) return true;
@@ -223,7 +227,10 @@ void Lib_FrameBind(Renderer* renderer) {
     glBindBufferBase(GL_UNIFORM_BUFFER, kConstBufBinding, renderer->constBuffer);
 }
 
-void Lib_FramePresent(Renderer* /*renderer*/) { Plat_GLSwap(); }
+void Lib_FramePresent(Renderer* /*renderer*/) {
+    Plat_GLSwap();
+    FramePresentCount.fetch_add(1, std::memory_order_release);
+}
 
 void Lib_ConstBufUpload(Renderer* renderer, const ConstBuf& data) {
     glBindBuffer(GL_UNIFORM_BUFFER, renderer->constBuffer);

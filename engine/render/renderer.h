@@ -7,6 +7,7 @@
 // meaning of virtual-screen coordinates.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "engine/render/camera.h"
@@ -50,6 +51,14 @@ struct ComposeRect {
 
 extern float ClearColour[3];
 
+// Changes to the picture that no drawing table shows: texture uploads and
+// deletions (sprites, glyphs) and the window's expose and size events. Any
+// thread may bump it; the drawing pass compares it between frames.
+extern std::atomic<uint32_t> RenderGeneration;
+inline void Lib_RenderTouch() { RenderGeneration.fetch_add(1, std::memory_order_release); }
+// Presents made so far, by the frame and by anything else (a movie).
+extern std::atomic<uint64_t> FramePresentCount;
+
 // Graphics start-up on the game thread, with the GL context created on the
 // application window (platform/plat_gl.h): clear colour, draw list with the
 // clear entry at its head, renderer, active camera, built-in shader set.
@@ -76,7 +85,7 @@ void Lib_ScreenCompose(Renderer* renderer);
 // Begin-frame state: the frame target, 1280×720 viewport and scissor, the
 // rasterizer and depth state.
 void Lib_FrameBind(Renderer* renderer);
-// Presents the window's framebuffer.
+// Presents the window's framebuffer and counts it.
 void Lib_FramePresent(Renderer* renderer);
 void Lib_BlendSet(Renderer* renderer, int index);
 // Uploads a whole ConstBuf image (the shared block at binding 0).

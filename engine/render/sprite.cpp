@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
 #include "engine/render/renderer.h"
@@ -55,13 +54,15 @@ bool PointerHeldElsewhere(T SpriteRecord::* field, const void* value, int32_t sl
     return false;
 }
 
-// Deletes every GL object of the record that no other in-use record holds:
-// copies share their source's objects, and two loads of one cached file have
+}  // namespace
+
+// Copies share their source's objects, and two loads of one cached file have
 // one data buffer but a texture each.
-void ReleaseObjects(SpriteRecord* r, int32_t slot) {
+void Lib_SpriteReleaseObjects(SpriteRecord* r, int32_t slot, bool withMask) {
     uint32_t deleted[6];
     int count = 0;
     for (auto field : kTextureFields) {
+        if (!withMask && (field == &SpriteRecord::maskView || field == &SpriteRecord::maskTexture)) continue;
         uint32_t name = r->*field;
         r->*field = 0;
         if (!name || std::find(deleted, deleted + count, name) != deleted + count) continue;
@@ -76,6 +77,8 @@ void ReleaseObjects(SpriteRecord* r, int32_t slot) {
     }
     r->sampler = 0;
 }
+
+namespace {
 
 // Truncation of a float to i32 that stays defined for any value.
 int32_t TruncToInt(float v) {
@@ -171,14 +174,17 @@ bool Lib_SpriteTexShared(int32_t kind, int32_t slot) {
 
 void Lib_SpriteFree(int32_t slot) {
     SpriteRecord* r = Lib_SpriteAt(slot);
-    if (!r || !InUse(*r) || !(r->flags & (SPRITE_READY | SPRITE_FAILED))) return;
+    if (!r || !InUse(*r)) return;
+    // A load still pending is left alone. A record that already holds a
+    // texture is past loading: a capture sprite before its first capture.
+    if (!(r->flags & (SPRITE_READY | SPRITE_FAILED)) && !r->texture) return;
     if (r->drawEntry >= 0) Lib_DrawDel(uint32_t(r->drawEntry), 0);
     if (r->captureEntry >= 0) Lib_DrawDel(uint32_t(r->captureEntry), 0);
     const bool dataShared = Lib_SpriteTexShared(0, slot);
     if ((r->flags & SPRITE_HOLDS_ENTRY) && (r->fileName[0] || r->cacheId >= 0) && !dataShared) {
-        if (CacheEntry* e = Lib_SpriteCacheEntry(r)) e->tag.store(0, std::memory_order_relaxed);
+        Lib_FileCacheTag(r->fileName, r->cacheId, 0);
     }
-    ReleaseObjects(r, slot);
+    Lib_SpriteReleaseObjects(r, slot, true);
     if (r->reducedBuffer[0] && !Lib_SpriteTexShared(2, slot)) {
         Lib_MemFree(HEAP_GRAPHICS, r->reducedBuffer[0]);
         if (r->reducedBuffer[1]) Lib_MemFree(HEAP_GRAPHICS, r->reducedBuffer[1]);
@@ -194,16 +200,6 @@ int32_t Lib_SpriteGetState(int32_t slot) {
     const SpriteRecord* r = Lib_SpriteAt(slot);
     if (!r || !InUse(*r) || (r->flags & SPRITE_FAILED)) return -1;
     return r->flags & SPRITE_READY;
-}
-
-CacheEntry* Lib_SpriteCacheEntry(const SpriteRecord* r) {
-    if (!r->fileName[0]) return Lib_CashGetHitInfo("", r->cacheId);
-    // Cache entries are kept under the normalised name the loader used.
-    char name[kSpriteNameSize], canon[kFileNameSize];
-    std::memcpy(name, r->fileName, sizeof name);
-    name[sizeof name - 1] = 0;
-    if (!Lib_FileNameNormalise(name, canon)) return nullptr;
-    return Lib_CashGetHitInfo(canon, r->cacheId);
 }
 
 // --- Accessors -------------------------------------------------------------------
@@ -315,12 +311,20 @@ void Lib_SpriteSetUser(int32_t slot, CameraRecord* camera) {
 
 void Lib_SamplerCreate(int32_t kind, uint32_t* out) {
     if (!out) return;
-    GLint minFilter = GL_LINEAR_MIPMAP_NEAREST, magFilter = GL_LINEAR;
-    if (kind == 1) minFilter = magFilter = GL_NEAREST;
-    if (kind == 2) minFilter = GL_LINEAR_MIPMAP_LINEAR;
-    GLuint s = Lib_SamplerMake(minFilter, magFilter);
+    // No mip-map filter: the largest level of detail is 0 anyway, and a
+    // texture made elsewhere without a mip chain (GL's default MAX_LEVEL)
+    // would read as opaque black under one.
+    const GLint filter = kind == 1 ? GL_NEAREST : GL_LINEAR;
+    GLuint s = Lib_SamplerMake(filter, filter);
     if (s) ++SpriteLiveObjects;
     *out = s;
+}
+
+void Lib_SamplerDelete(uint32_t* sampler) {
+    if (!sampler || !*sampler) return;
+    glDeleteSamplers(1, sampler);
+    --SpriteLiveObjects;
+    *sampler = 0;
 }
 
 uint32_t Lib_SpriteTexCreate(int32_t width, int32_t height, bool index8, const void* pixels) {
@@ -340,5 +344,6 @@ uint32_t Lib_SpriteTexCreate(int32_t width, int32_t height, bool index8, const v
     else
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
     ++SpriteLiveObjects;
+    Lib_RenderTouch();
     return tex;
 }

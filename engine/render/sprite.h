@@ -104,10 +104,14 @@ void Lib_SpriteSetFullFrame(SpriteRecord* record);
 // own draw entry. -1 for a source outside 0..719, not in use, still loading,
 // or a capture sprite with a capture entry; -1 when no slot is free.
 int32_t Lib_SpriteCopy(int32_t start, int32_t source);
-// Releases a slot that is in use and ready or failed (a pending load is left
-// alone): draw entries, cache tag, GL objects and buffers no other in-use
-// sprite holds; then resets it.
+// Releases a slot that is in use and ready or failed, or a capture sprite
+// before its first capture (a pending load is left alone): draw entries,
+// cache tag, GL objects and buffers no other in-use sprite holds; then
+// resets it.
 void Lib_SpriteFree(int32_t slot);
+// Deletes the record's textures (the mask's too when withMask) and sampler
+// that no other in-use record holds, and zeroes those fields.
+void Lib_SpriteReleaseObjects(SpriteRecord* record, int32_t slot, bool withMask);
 // Whether another in-use sprite holds the same non-null value in the field of
 // kind 0 data, 1 extraBuffer, 2 reducedBuffer[0], 5 reducedSprite.
 bool Lib_SpriteTexShared(int32_t kind, int32_t slot);
@@ -132,14 +136,11 @@ float* Lib_SpriteGetParams(float* out, int32_t slot);
 void Lib_SpriteSetDrawCB(int32_t slot, DrawCallback callback, uint64_t arg);
 void Lib_SpriteSetUser(int32_t slot, CameraRecord* camera);
 
-// The named-cache entry of the sprite's file (by its name, or by cacheId
-// when it has none), or null.
-struct CacheEntry;
-CacheEntry* Lib_SpriteCacheEntry(const SpriteRecord* record);
-
-// A sampler: kind 1 nearest, 2 linear with linear mips, else linear with
-// point mips; clamped on every axis, level of detail 0 only.
+// A sampler: kind 1 nearest, any other kind linear; clamped on every axis,
+// level of detail 0 only, so no texture needs a mip chain.
 void Lib_SamplerCreate(int32_t kind, uint32_t* out);
+// Deletes a sampler made by Lib_SamplerCreate and zeroes the name.
+void Lib_SamplerDelete(uint32_t* sampler);
 // A texture of width×height from BGRA pixels (index8: one byte a texel),
 // rows top first, tightly packed; pixels may be null. 0 on failure.
 uint32_t Lib_SpriteTexCreate(int32_t width, int32_t height, bool index8, const void* pixels);

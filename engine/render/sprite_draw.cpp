@@ -44,6 +44,15 @@ int VariantOf(const SpriteRecord* r, int group, float fx, float fy) {
     return variant;
 }
 
+// GL reads a view of 0 as opaque black where it must read as transparent:
+// a picture whose texture is missing draws nothing, and a mask switched on
+// without its view hides the sprite rather than drawing it unmasked.
+bool ViewsPresent(const SpriteRecord* r, const SpriteRecord* S, int group) {
+    if (group == SHADER_GROUP_SPRITE) return S->textureView && (!r->maskImage || S->maskView);
+    if (group == SHADER_GROUP_PALETTE) return S->textureView && S->paletteView;
+    return true;
+}
+
 void SetRows(float* m, const float (&rows)[3][3]) {
     Lib_MatrixIdentity(m);
     for (int i = 0; i < 3; ++i)
@@ -212,7 +221,7 @@ void Lib_SpriteDrawCB(uint64_t arg) {
         // Blend-state index truncated toward zero; outside 0..9 the bound state stays.
         const float blend = r->effectParams[0];
         if (blend > -1.0f && blend < float(kBlendStates)) Lib_BlendSet(renderer, int(blend));
-        if (bound) {
+        if (bound && ViewsPresent(r, S, plan.group)) {
             if (plan.group == SHADER_GROUP_SPRITE) {
                 glActiveTexture(GL_TEXTURE0 + kUnitColorMap);
                 glBindTexture(GL_TEXTURE_2D, S->textureView);

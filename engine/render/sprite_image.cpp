@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/heap.h"
+#include "engine/files/file_loader.h"
 #include "engine/render/image_decode.h"
 #include "engine/render/sprite.h"
 
@@ -15,6 +15,7 @@ constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0
 constexpr int32_t kNoCentre = -9999;
 constexpr uint32_t kPalette8 = 1024, kPalette4 = 64;
 constexpr uint32_t kPngHeaderBytes = 24;  // signature, IHDR length and type, width, height
+constexpr uint32_t kPngFirstChunkEnd = 16;  // signature, first chunk's length and type
 
 uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 int32_t I32(const uint8_t* p) { return int32_t(U32(p)); }
@@ -26,8 +27,11 @@ float F32(const uint8_t* p) {
     return f;
 }
 
+// PNG only when IHDR is the first chunk, as the decoder demands.
 int32_t TypeOf(const uint8_t* d, uint32_t size) {
-    if (d && size >= sizeof kPngSignature && std::memcmp(d, kPngSignature, sizeof kPngSignature) == 0) return IMAGE_PNG;
+    if (d && size >= kPngFirstChunkEnd && std::memcmp(d, kPngSignature, sizeof kPngSignature) == 0 &&
+        std::memcmp(d + 12, "IHDR", 4) == 0)
+        return IMAGE_PNG;
     if (d && size >= 4 && std::memcmp(d, "EXT0", 4) == 0) return IMAGE_EXT0;
     return IMAGE_HEADER18;
 }
@@ -64,19 +68,15 @@ void MarkFailed(SpriteRecord* r, int32_t slot, const char* why) {
 bool BuildExt0(SpriteRecord* r, const ImageInfo& info) {
     const uint8_t* d = static_cast<const uint8_t*>(r->data);
     if (r->flags & SPRITE_CACHED) {
-        if (!r->fileName[0] && r->cacheId < 0) {
+        if (!r->fileName[0] && r->cacheId < 0 && !(r->flags & SPRITE_OWN_COPY)) {
             void* copy = Lib_MemAlloc(HEAP_GRAPHICS, r->dataSize, 256);
             if (!copy) return false;
             std::memcpy(copy, d, r->dataSize);
             r->data = copy;
             d = static_cast<const uint8_t*>(copy);
             r->flags |= SPRITE_OWN_COPY;
-        } else if (CacheEntry* e = Lib_SpriteCacheEntry(r)) {
-            const uint32_t tag = e->tag.load(std::memory_order_relaxed);
-            if (tag == 0 || tag == 1) {
-                e->tag.store(1, std::memory_order_relaxed);
-                r->flags |= SPRITE_HOLDS_ENTRY;
-            }
+        } else if (Lib_FileCacheTag(r->fileName, r->cacheId, 1, 1)) {
+            r->flags |= SPRITE_HOLDS_ENTRY;  // a tag above 1 belongs to a preload
         }
     }
     const bool index8 = info.bpp == 8;
@@ -106,10 +106,9 @@ bool BuildDecoded(SpriteRecord* r, const ImageInfo& info) {
     } else {
         Lib_ImageCopyRows18(d, info, pixels);
     }
-    if (r->flags & SPRITE_CACHED)
-        r->flags |= SPRITE_OWN_COPY;  // the cached bytes stay in the cache
-    else
-        Lib_MemFree(HEAP_GRAPHICS, r->data);
+    if ((r->flags & (SPRITE_CACHED | SPRITE_OWN_COPY)) != SPRITE_CACHED)
+        Lib_MemFree(HEAP_GRAPHICS, r->data);  // cached bytes stay in the cache
+    if (r->flags & SPRITE_CACHED) r->flags |= SPRITE_OWN_COPY;
     r->data = pixels;
     r->texture = r->textureView = Lib_SpriteTexCreate(w, h, false, pixels);
     Lib_SamplerCreate(0, &r->sampler);
@@ -227,6 +226,9 @@ void Lib_SpriteMakeTexture(int32_t slot) {
     if (std::strstr(r->fileName, ".arc")) return;
     const uint8_t* d = static_cast<const uint8_t*>(r->data);
     const uint32_t size = d ? r->dataSize : 0;
+    // Built again: the objects of the first build go first.
+    Lib_SpriteReleaseObjects(r, slot, false);
+    r->flags &= uint8_t(~SPRITE_PALETTE);
     ImageInfo info;
     const bool ext0 = TypeOf(d, size) == IMAGE_EXT0;
     bool sized = true;

@@ -112,15 +112,19 @@ int32_t Lib_SpriteLoadCB(void* area) {
     }
     if (RequestPending(work->request)) return 0;
     const bool done = RequestDone(work->request);
+    if (done) {
+        // A cached file stays pinned while the slot holds it: the texture
+        // build takes (and tags) it before the slot is released.
+        r->data = work->data;
+        r->dataSize = work->size;
+        Lib_SpriteMakeTexture(work->slot);
+    }
     Lib_FileLoadEnd(work->request);
     work->request = -1;
     if (!done) {
         r->flags |= SPRITE_FAILED;
         return 1;
     }
-    r->data = work->data;
-    r->dataSize = work->size;
-    Lib_SpriteMakeTexture(work->slot);
     if (IsContainer(r)) {
         work->state = 1;  // ready on the next frame
         return 0;
@@ -180,15 +184,13 @@ int32_t Lib_SpriteLoadGroup2CB(void* area) {
     }
     if (RequestPending(work->request)) return 0;
     const bool done = RequestDone(work->request);
+    if (r && done) {  // while the slot still pins the container
+        work->memberName[kSpriteMemberNameSize - 1] = 0;
+        BuildMember(work->slot, work->container, work->containerSize, work->memberName, work->memberIndex);
+    }
     Lib_FileLoadEnd(work->request);
     work->request = -1;
-    if (!r) return 1;
-    if (!done) {
-        r->flags |= SPRITE_FAILED;
-        return 1;
-    }
-    work->memberName[kSpriteMemberNameSize - 1] = 0;
-    BuildMember(work->slot, work->container, work->containerSize, work->memberName, work->memberIndex);
+    if (r && !done) r->flags |= SPRITE_FAILED;
     return 1;
 }
 

@@ -112,9 +112,11 @@ uint64_t Lib_SoundNow();
 
 // The play request on one channel, as other subsystems make it on their
 // records: every field first, the flag bits last, under the channel lock.
-// False (nothing stored) when path or pack is 256 bytes or longer.
+// `pause` is stored with the request (SOUND_PAUSE_REQUEST: the sound loads
+// but is held silent until the bit is cleared). False (nothing stored) when
+// path or pack is 256 bytes or longer.
 inline bool Lib_SoundRequest(SoundChannel& ch, const char* path, int32_t repeat, int32_t fadeIn,
-                             const char* pack) {
+                             const char* pack, uint8_t pause = 0) {
     size_t pathLen = path ? ::strnlen(path, kSoundNameSize) : 0;
     size_t packLen = pack ? ::strnlen(pack, kSoundNameSize) : 0;
     if (pathLen >= kSoundNameSize || packLen >= kSoundNameSize) return false;
@@ -129,7 +131,7 @@ inline bool Lib_SoundRequest(SoundChannel& ch, const char* path, int32_t repeat,
     ch.st.fadeInFrames.store(uint32_t(fadeIn), std::memory_order_relaxed);
     ch.fadeStartGain.store(gain, std::memory_order_relaxed);
     ch.st.fadeOutFrames.store(0, std::memory_order_relaxed);
-    ch.st.pause.store(0, std::memory_order_relaxed);
+    ch.st.pause.store(pause, std::memory_order_relaxed);
     ch.st.state.store(SOUND_STARTING, std::memory_order_relaxed);
     ch.st.flags.fetch_or(SOUND_IN_USE | SOUND_START_REQUEST | SOUND_RELEASE_REQUEST, std::memory_order_release);
     return true;

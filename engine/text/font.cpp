@@ -19,6 +19,7 @@
 char FontDefaultFace[kFaceNameSize];
 char FontUserFace[kFaceNameSize];
 int32_t FontSelectedStyle;
+int32_t InterfaceLanguage = -1;
 FontGlyphMetricsT FontGlyphMetrics;
 uint8_t* FontGlyphBitmap;
 uint8_t FontBlankCell[4096];

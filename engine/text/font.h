@@ -16,6 +16,11 @@ inline constexpr uint32_t kFaceNameSize = 64;
 extern char FontDefaultFace[kFaceNameSize];
 // The face the player chose; empty for none.
 extern char FontUserFace[kFaceNameSize];
+// The interface language (0 Japanese, 1 other, 2 simplified Chinese, 3
+// traditional Chinese), taken from Lib_LanguageGet once when the text
+// renderer starts (-1 before). Unlike TextLanguage, the option screen never
+// changes it.
+extern int32_t InterfaceLanguage;
 // The style whose face is selected for the next outline; 0 after the faces
 // are made, 2 after a fallback until the next selection.
 extern int32_t FontSelectedStyle;

@@ -6,7 +6,9 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "engine/files/message_table.h"
+#include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
+#include "engine/text/font.h"
 #include "engine/text/font_window.h"
 #include "engine/text/text_layout.h"
 #include "engine/text/text_object.h"
@@ -41,19 +43,27 @@ uint32_t GlCreate(uint32_t width, uint32_t height, uint32_t format, const void* 
         glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, GLsizei(width), GLsizei(height), 0, GL_RED, GL_UNSIGNED_BYTE, pixels);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
+    Lib_RenderTouch();
     return tex;
 }
 
 void GlRelease(uint32_t texture) {
     GLuint t = texture;
     glDeleteTextures(1, &t);
+    Lib_RenderTouch();
 }
 
 constexpr GlyphTextureOps kGlOps = {GlCreate, GlRelease};
 const GlyphTextureOps* g_ops = &kGlOps;
 
 void ReleaseEntry(GlyphCacheEntry* e) {
-    if (e->texture) g_ops->release(e->texture);
+    if (e->texture) {
+        // A glyph draw queued earlier in this layout pass may still name the
+        // texture (a full cache rebuilds entries mid-pass): draw the queue
+        // first, or that draw would read a deleted or reused name.
+        Lib_TextOps().flush();
+        g_ops->release(e->texture);
+    }
     e->texture = e->view = 0;
 }
 
@@ -134,7 +144,7 @@ void ReleaseGlObjects(TextRenderStateT* s) {
     if (s->quadVertexBuffer) glDeleteBuffers(1, &s->quadVertexBuffer);
     if (s->quadIndexBuffer) glDeleteBuffers(1, &s->quadIndexBuffer);
     if (s->inputLayout) glDeleteVertexArrays(1, &s->inputLayout);
-    if (s->sampler) glDeleteSamplers(1, &s->sampler);
+    Lib_SamplerDelete(&s->sampler);
     s->quadVertexBuffer = s->quadIndexBuffer = s->inputLayout = s->sampler = 0;
 }
 
@@ -146,6 +156,7 @@ bool Lib_FontInit() {
     Lib_FontStateClear();
     // The font-settings window reports back through the game thread's queue.
     Main_GameMsgHandlerSet(kPlatMsgFontWindow, [](const PlatMsg& msg) { Lib_FontAppWndProc(msg); });
+    InterfaceLanguage = Lib_LanguageGet();
     if (s->language.load(std::memory_order_relaxed) < 0) s->language.store(Lib_LanguageGet());
     for (int i = 0; i < kFontImages; ++i) {
         s->images[i] = nullptr;
@@ -188,6 +199,7 @@ bool Lib_GlyphAtlasReset() {
     if (!s->atlas) s->atlas = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_GRAPHICS, kGlyphAtlasSize, 256));
     if (!s->atlas) return false;
     *AtlasNext() = kGlyphAtlasFirstRecord;
+    Lib_RenderTouch();
     std::memset(AtlasOffsets(), 0, sizeof(uint32_t) * kGlyphCacheEntries);
     return true;
 }

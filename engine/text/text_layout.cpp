@@ -70,7 +70,8 @@ void GlPass(const ConstBuf& constants, uint32_t vertexBuffer) {
 }
 
 void GlFlush() {
-    GlBatch& b = Batch();
+    if (!g_batch) return;  // nothing queued yet, or released at shutdown
+    GlBatch& b = *g_batch;
     Renderer* renderer = *Lib_GetRenderer();
     if (!b.count || !renderer || !renderer->context || !TextRenderState.ready) {
         b.count = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "engine/core/charcode.h"
@@ -75,6 +76,54 @@ void ArgsDone(TextCursor* c) {
     c->offset = Text(c)[at] ? at + 1 : at;
 }
 
+constexpr uint8_t kAlignFlags = TEXT_ALIGN_CENTRE | TEXT_ALIGN_RIGHT | TEXT_ALIGN_VCENTRE | TEXT_ALIGN_HCENTRE;
+
+// Measures the text from p on, or only its first n bytes.
+TextRect MeasureFrom(const TextRecord* r, const char* p, size_t n) {
+    const TextScale scale{r->scaleX, r->scaleY};
+    const TextSpacing spacing{r->letterSpacing, r->lineSpacing};
+    TextRect out;
+    if (n == SIZE_MAX) return *Lib_TextMeasure(&out, p, &scale, &spacing, 1, r->fontStyle);
+    char first[kTextBufferSize];
+    n = std::min<size_t>(n, kTextMaxBytes);
+    std::memcpy(first, p, n);
+    first[n] = 0;
+    return *Lib_TextMeasure(&out, first, &scale, &spacing, 1, r->fontStyle);
+}
+
+// The first line feed from p on, or the end of the text.
+const char* NextFeed(const char* p, const char* end) {
+    const char* q = p;
+    while (q < end && *q && *q != '\n') q += Lib_CharLen(q);
+    return q;
+}
+
+// The pen of the line at p by the alignment flags. Each line is measured on
+// its own; the whole rest only when the block's height is wanted (block
+// true, the start of a pass). feed, when given, is NextFeed of p, kept by
+// the caller across lines, so a pass over many lines stays linear.
+TextPen LineStart(const TextRecord* r, const char* p, bool block, const char* feed = nullptr) {
+    if (!r || !p || !(r->renderFlags & kAlignFlags)) return TextPen{0, 0};
+    // The first line ends at the first line feed of the rest, or when there
+    // is none at the first "#n".
+    const char* end = ScanEnd(r, p);
+    if (!feed) feed = NextFeed(p, end);
+    const char* stop = feed < end && *feed == '\n' ? feed : nullptr;
+    for (const char* q = p; q < end && *q && !stop; q += Lib_CharLen(q))
+        if (q[0] == '#' && q[1] == 'n') stop = q;
+    const uint8_t f = r->renderFlags;
+    const bool wantHeight = block && (f & (TEXT_ALIGN_CENTRE | TEXT_ALIGN_VCENTRE));
+    TextRect whole{}, line{};
+    if (wantHeight || !stop) whole = MeasureFrom(r, p, SIZE_MAX);
+    line = stop ? MeasureFrom(r, p, size_t(stop - p)) : whole;
+    int64_t width = int64_t(line.right) - line.left;
+    int64_t height = int64_t(whole.top) - whole.bottom;
+    if (f & TEXT_ALIGN_CENTRE) return TextPen{Wrap(-(width / 2)), Wrap(height / 2)};
+    if (f & TEXT_ALIGN_VCENTRE) return TextPen{0, Wrap(height / 2)};
+    if (f & TEXT_ALIGN_HCENTRE) return TextPen{Wrap(-(width / 2)), 0};
+    return TextPen{Wrap(-width), 0};
+}
+
 void LineBreak(TextCursor* c) {
     TextRecord* r = c->record;
     c->penX = 0;
@@ -82,7 +131,13 @@ void LineBreak(TextCursor* c) {
     c->penY = Lib_TextTrunc(float(y) - (64.0f * r->scaleY - 64.0f));
     c->penY = SubWrap(c->penY, Lib_TagRubiCheck(c, r->text + c->offset));
     // Only x: the block's vertical offset applies once, at the start of a pass.
-    c->penX = Lib_TextLineStart(r, r->text + c->offset).x;
+    if (r->renderFlags & kAlignFlags) {
+        if (c->feedAt < c->offset)
+            c->feedAt = int32_t(NextFeed(r->text + c->offset, r->text + kTextBufferSize) - r->text);
+        c->penX = LineStart(r, r->text + c->offset, false, r->text + c->feedAt).x;
+    } else {
+        c->penX = 0;
+    }
 }
 
 void TagColour(TextCursor* c) {
@@ -151,6 +206,7 @@ TextCursor Lib_TextCursorStart(TextRecord* record, int32_t penX, int32_t penY) {
     c.cellWidth = c.cellHeight = 64;
     c.addIndex = -1;
     c.pauseAt = -1;
+    c.feedAt = -1;
     return c;
 }
 
@@ -171,37 +227,7 @@ int32_t Lib_TagRubiCheck(const TextCursor* c, const char* p) {
     return 0;
 }
 
-TextPen Lib_TextLineStart(const TextRecord* r, const char* p) {
-    if (!r || !p || !(r->renderFlags & (TEXT_ALIGN_CENTRE | TEXT_ALIGN_RIGHT | TEXT_ALIGN_VCENTRE | TEXT_ALIGN_HCENTRE)))
-        return TextPen{0, 0};
-    const TextScale scale{r->scaleX, r->scaleY};
-    const TextSpacing spacing{r->letterSpacing, r->lineSpacing};
-    TextRect whole, line;
-    Lib_TextMeasure(&whole, p, &scale, &spacing, 1, r->fontStyle);
-    line = whole;
-    // The first line ends at the first line feed of the rest, or when there
-    // is none at the first "#n".
-    const char* end = ScanEnd(r, p);
-    const char* stop = nullptr;
-    for (const char* q = p; q < end && *q && !stop; q += Lib_CharLen(q))
-        if (*q == '\n') stop = q;
-    for (const char* q = p; q < end && *q && !stop; q += Lib_CharLen(q))
-        if (q[0] == '#' && q[1] == 'n') stop = q;
-    if (stop) {
-        char first[kTextBufferSize];
-        size_t n = std::min<size_t>(size_t(stop - p), kTextMaxBytes);
-        std::memcpy(first, p, n);
-        first[n] = 0;
-        Lib_TextMeasure(&line, first, &scale, &spacing, 1, r->fontStyle);
-    }
-    int64_t width = int64_t(line.right) - line.left;
-    int64_t height = int64_t(whole.top) - whole.bottom;
-    uint8_t f = r->renderFlags;
-    if (f & TEXT_ALIGN_CENTRE) return TextPen{Wrap(-(width / 2)), Wrap(height / 2)};
-    if (f & TEXT_ALIGN_VCENTRE) return TextPen{0, Wrap(height / 2)};
-    if (f & TEXT_ALIGN_HCENTRE) return TextPen{Wrap(-(width / 2)), 0};
-    return TextPen{Wrap(-width), 0};
-}
+TextPen Lib_TextLineStart(const TextRecord* r, const char* p) { return LineStart(r, p, true); }
 
 uint8_t Lib_TagParse(TextCursor* c) {
     TextRecord* r = c->record;

@@ -23,6 +23,7 @@ struct TextCursor {
     int32_t styleOverride;      // used when the record's font style is 0
     float slant;                // radians
     float weight;
+    int32_t feedAt;             // offset of the next line feed (or the end) seen at a line break, -1 none yet
 };
 
 // A cursor at the start of a pass over record with the given pen.

@@ -3,7 +3,9 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
+#include <string>
 
 namespace {
 void feed(uint32_t type, void (*fill)(SDL_Event&)) {
@@ -62,7 +64,8 @@ TEST(PlatInput, FirstPadIsReadOnOpenAndFollowedByItsEvents) {
     // (another test's hidden window); this test has no focused window.
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
     Plat_InputStart();
-    int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 4, 13, 1);
+    // A device SDL has no layout for: read by its own numbers.
+    int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_UNKNOWN, 4, 13, 1);
     SDL_Joystick* stick = index >= 0 ? SDL_JoystickOpen(index) : nullptr;
     if (!stick) {
         Plat_InputStop();
@@ -95,6 +98,112 @@ TEST(PlatInput, FirstPadIsReadOnOpenAndFollowedByItsEvents) {
     feed(SDL_JOYDEVICEREMOVED, [](SDL_Event& e) { e.jdevice.which = id; });
     EXPECT_EQ(snapshot().padPresent, 0);
     SDL_FlushEvents(SDL_JOYAXISMOTION, SDL_JOYDEVICEREMOVED);
+    Plat_InputStop();
+}
+
+// A pad in SDL's mapping database, whose own numbering is not the engine's:
+// every engine button, the cross as the hat and the sticks come by place.
+TEST(PlatInput, KnownPadIsReadByPlace) {
+    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    Plat_InputStart();
+    SDL_VirtualJoystickDesc desc{};
+    desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+    desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+    desc.naxes = SDL_CONTROLLER_AXIS_MAX;
+    desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+    desc.name = "engine test pad";
+    int index = SDL_JoystickAttachVirtualEx(&desc);
+    SDL_Joystick* stick = index >= 0 ? SDL_JoystickOpen(index) : nullptr;
+    if (!stick || !SDL_IsGameController(index)) {
+        if (stick) SDL_JoystickClose(stick);
+        Plat_InputStop();
+        GTEST_SKIP() << "no virtual game controller: " << SDL_GetError();
+    }
+    // SDL gives a virtual controller the layout a:b0, b:b1, x:b2, ... in the
+    // order of its button names; the engine's numbering is another.
+    auto press = [stick](SDL_GameControllerButton b, bool on) {
+        SDL_JoystickSetVirtualButton(stick, b, on ? SDL_PRESSED : SDL_RELEASED);
+    };
+    static SDL_JoystickID id;
+    id = SDL_JoystickInstanceID(stick);
+    feed(SDL_JOYDEVICEADDED, [](SDL_Event&) {});
+    const SDL_GameControllerButton byEngineButton[] = {
+        SDL_CONTROLLER_BUTTON_X,          SDL_CONTROLLER_BUTTON_A,         SDL_CONTROLLER_BUTTON_B,
+        SDL_CONTROLLER_BUTTON_Y,          SDL_CONTROLLER_BUTTON_LEFTSHOULDER, SDL_CONTROLLER_BUTTON_RIGHTSHOULDER,
+        SDL_CONTROLLER_BUTTON_INVALID,    SDL_CONTROLLER_BUTTON_INVALID,   SDL_CONTROLLER_BUTTON_BACK,
+        SDL_CONTROLLER_BUTTON_START,      SDL_CONTROLLER_BUTTON_LEFTSTICK, SDL_CONTROLLER_BUTTON_RIGHTSTICK,
+        SDL_CONTROLLER_BUTTON_GUIDE};
+    for (int i = 0; i < kPlatPadButtons; ++i) {
+        if (byEngineButton[i] == SDL_CONTROLLER_BUTTON_INVALID) continue;
+        press(byEngineButton[i], true);
+        SDL_JoystickUpdate();
+        feed(SDL_CONTROLLERBUTTONDOWN, [](SDL_Event& e) { e.cbutton.which = id; });
+        PlatInputState s = snapshot();
+        ASSERT_EQ(s.padPresent, 1);
+        for (int j = 0; j < kPlatPadButtons; ++j) EXPECT_EQ(s.padButtons[j], j == i ? kPlatDown : 0) << i << " " << j;
+        press(byEngineButton[i], false);
+    }
+    // Triggers beyond half way are buttons 6 and 7; the cross is the hat;
+    // the sticks are the four axes.
+    SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_TRIGGERLEFT, 32767);
+    SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_TRIGGERRIGHT, -16000);  // a quarter of the way
+    SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTX, -32768);
+    SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_RIGHTY, 32767);
+    press(SDL_CONTROLLER_BUTTON_DPAD_DOWN, true);
+    press(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+    SDL_JoystickUpdate();
+    feed(SDL_CONTROLLERAXISMOTION, [](SDL_Event& e) { e.caxis.which = id; });
+    PlatInputState s = snapshot();
+    EXPECT_EQ(s.padButtons[6], kPlatDown);
+    EXPECT_EQ(s.padButtons[7], 0);
+    EXPECT_EQ(s.padHat, 22500u);
+    EXPECT_EQ(s.padAxes[0], -128);
+    EXPECT_EQ(s.padAxes[1], 0);
+    EXPECT_EQ(s.padAxes[3], 127);
+    // The raw events of a known pad say nothing of its layout.
+    feed(SDL_JOYBUTTONDOWN, [](SDL_Event& e) { e.jbutton.which = id, e.jbutton.button = 0; });
+    EXPECT_EQ(snapshot().padButtons[0], 0);
+
+    SDL_JoystickClose(stick);
+    SDL_JoystickDetachVirtual(index);
+    feed(SDL_JOYDEVICEREMOVED, [](SDL_Event& e) { e.jdevice.which = id; });
+    EXPECT_EQ(snapshot().padPresent, 0);
+    SDL_FlushEvents(SDL_JOYAXISMOTION, SDL_CONTROLLERSENSORUPDATE);
+    Plat_InputStop();
+}
+
+// A device SDL does not know becomes a known pad when SDL_GAMECONTROLLERCONFIG
+// (read when the pads are opened) gives its layout: its button 5 is then the
+// east button, engine button 2.
+TEST(PlatInput, LayoutFromTheEnvironmentIsUsed) {
+    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    // The device's id, as a mapping names it (without the name's checksum).
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
+    int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_UNKNOWN, 4, 13, 1);
+    char guid[64] = "";
+    if (index >= 0) SDL_JoystickGetGUIDString(SDL_JoystickGetDeviceGUID(index), guid, sizeof guid);
+    if (index >= 0) SDL_JoystickDetachVirtual(index);
+    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+    if (index < 0) GTEST_SKIP() << "no virtual joystick: " << SDL_GetError();
+    guid[4] = guid[5] = guid[6] = guid[7] = '0';
+    std::string mapping = std::string(guid) + ",Engine test stick,a:b1,b:b5,x:b0,y:b3,leftx:a0,lefty:a1,";
+    setenv("SDL_GAMECONTROLLERCONFIG", mapping.c_str(), 1);
+    Plat_InputStart();
+    unsetenv("SDL_GAMECONTROLLERCONFIG");
+    index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_UNKNOWN, 4, 13, 1);
+    SDL_Joystick* stick = index >= 0 ? SDL_JoystickOpen(index) : nullptr;
+    ASSERT_NE(stick, nullptr);
+    SDL_JoystickSetVirtualButton(stick, 5, SDL_PRESSED);
+    SDL_JoystickUpdate();
+    feed(SDL_JOYDEVICEADDED, [](SDL_Event&) {});
+    PlatInputState s = snapshot();
+    EXPECT_EQ(s.padPresent, 1);
+    EXPECT_EQ(s.padButtons[2], kPlatDown);
+    EXPECT_EQ(s.padButtons[5], 0);
+
+    SDL_JoystickClose(stick);
+    SDL_JoystickDetachVirtual(index);
+    SDL_FlushEvents(SDL_JOYAXISMOTION, SDL_CONTROLLERSENSORUPDATE);
     Plat_InputStop();
 }
 }  // namespace

@@ -17,6 +17,8 @@
 
 #include "engine/app/frame.h"
 #include "engine/files/message_table.h"
+#include "engine/input/input.h"
+#include "tests/engine/files/files_env.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -33,16 +35,20 @@ struct FakeWindow {
     static inline int questions = 0;
     static inline int answer = -2;  // -2: not yet answered
     static inline std::string lastText;
+    static inline bool queueFull = false;  // posts are lost
+    static inline PlatRect primary{0, 0, 1920, 1080};
 
     static PlatWindowState getState() {
         if (state == PLAT_WINDOW_MINIMIZED && minimisedLooks > 0 && --minimisedLooks == 0) state = PLAT_WINDOW_NORMAL;
         return state;
     }
     static uint32_t getKeys() { return keys; }
-    static void post(WindowRequest req, int32_t a, int32_t b, int32_t c, int32_t d) {
+    static bool post(WindowRequest req, int32_t a, int32_t b, int32_t c, int32_t d) {
         std::lock_guard lock(mutex);
+        if (queueFull) return false;
         posts.push_back({req, a, b, c, d});
         changed.notify_all();
+        return true;
     }
     static void resize(uint32_t w, uint32_t h) { resizes.push_back({w, h}); }
     static bool takeMessage() { return false; }
@@ -57,7 +63,7 @@ struct FakeWindow {
         return a;
     }
     static int displays(PlatRect* out, int) {
-        out[0] = PlatRect{0, 0, 1920, 1080}, out[1] = PlatRect{1920, 0, 1280, 1024};
+        out[0] = primary, out[1] = PlatRect{1920, 0, 1280, 1024};
         return 2;
     }
     static void answerWith(int a) {
@@ -91,6 +97,8 @@ protected:
         FakeWindow::posts.clear();
         FakeWindow::resizes.clear();
         FakeWindow::questions = 0;
+        FakeWindow::queueFull = false;
+        FakeWindow::primary = PlatRect{0, 0, 1920, 1080};
         Main_WindowOpsSet(&kFakeOps);
         Main_SystemIniSet(SystemIni{});
         WindowFlags = 0;
@@ -172,15 +180,15 @@ TEST_F(SystemIniFile, AbsentShortGarbageAndRoundTrip) {
     SystemIni b = Main_SystemIniGet();
     EXPECT_EQ(std::tie(b.x, b.y, b.width, b.height), std::tuple(100, 200, 800u, 720u));  // 0x0320
 
-    // Garbage: sizes clamped to 192x108 .. the primary display, an off-screen
-    // window re-centred, the full-screen byte read as a boolean.
+    // Garbage: sizes brought into 192x108 .. the primary display at 16:9, an
+    // off-screen window re-centred, the full-screen byte read as a boolean.
     std::vector<uint8_t> junk(64, 0xAB);
     junk[8] = 0xA0, junk[9] = 0x86, junk[10] = 0x01, junk[11] = 0;  // width 100000
     junk[12] = junk[13] = junk[14] = junk[15] = 0;                   // height 0
     writeIni(junk);
     Lib_SystemIniIO(0);
     b = Main_SystemIniGet();
-    EXPECT_EQ(std::tie(b.x, b.y, b.width, b.height), std::tuple(0, (1080 - 108) / 2, 1920u, 108u));
+    EXPECT_EQ(std::tie(b.x, b.y, b.width, b.height), std::tuple((1920 - 192) / 2, (1080 - 108) / 2, 192u, 108u));
     EXPECT_EQ(b.fullScreen, 1);
 
     // Round trip, reserved bytes included; a window on the second display stays.
@@ -329,5 +337,111 @@ TEST_F(AppWindow, CloseWithoutConfirmationSavesAndDestroysAtOnce) {
     EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_DESTROY);
     EXPECT_EQ(iniBytes().size(), 64u);
     EXPECT_EQ(FakeWindow::questions, 0);
+}
+
+TEST_F(SystemIniFile, SizeFromALargerDisplayKeeps16By9) {
+    // 1280x720, written on a larger display, read on a 1024x768 one: not 1024x720.
+    FakeWindow::primary = PlatRect{0, 0, 1024, 768};
+    writeIni({0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x05, 0, 0, 0xD0, 0x02, 0, 0});
+    Lib_SystemIniIO(0);
+    SystemIni b = Main_SystemIniGet();
+    EXPECT_EQ(std::tie(b.width, b.height), std::tuple(1024u, 576u));
+    // Taller than the display: the height leads.
+    FakeWindow::primary = PlatRect{0, 0, 2560, 1000};
+    Main_SystemIniSet(SystemIni{});
+    writeIni({0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x0A, 0, 0, 0xA0, 0x05, 0, 0});  // 2560x1440
+    Lib_SystemIniIO(0);
+    b = Main_SystemIniGet();
+    EXPECT_EQ(std::tie(b.width, b.height), std::tuple(1777u, 999u));
+    // A size that fits is left as it is.
+    writeIni({0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0x03, 0, 0, 0x1C, 0x02, 0, 0});  // 960x540
+    Lib_SystemIniIO(0);
+    b = Main_SystemIniGet();
+    EXPECT_EQ(std::tie(b.width, b.height), std::tuple(960u, 540u));
+}
+
+TEST_F(AppWindow, FullScreenKeyIsTakenOncePerInputPoll) {
+    // The service runs after every pass, several times between two polls,
+    // while the pressed set lasts until the next poll.
+    WindowOps withKeys = kFakeOps;
+    withKeys.keysNewlyPressed = Main_WindowKeysNewlyPressed;
+    Main_WindowOpsSet(&withKeys);
+    InputButtonSets saved = InputButtons;
+    const uint32_t keys = uint32_t(BUTTON_FULLSCREEN) | BUTTON_DECIDE;
+    InputButtons = InputButtonSets{keys, keys};
+    ++InputPollCount;
+    Main_WindowService();
+    Main_WindowService();
+    EXPECT_EQ(FakeWindow::posts.size(), 1u);
+    ++InputPollCount;  // the next frame's poll, the key pressed again
+    Main_WindowService();
+    EXPECT_EQ(FakeWindow::posts.size(), 2u);
+    EXPECT_EQ(Main_WindowKeysNewlyPressed(), 0u);
+    InputButtons = saved;
+}
+
+TEST_F(AppWindow, LostFullScreenRequestChangesNothingAndIsAskedAgain) {
+    // Maximised, full screen off, and the UI queue full.
+    FakeWindow::state = PLAT_WINDOW_MAXIMIZED;
+    FakeWindow::queueFull = true;
+    Main_WindowService();
+    EXPECT_TRUE(FakeWindow::posts.empty());
+    EXPECT_EQ(WindowFlags & WINDOW_FULLSCREEN_ON, 0);
+    EXPECT_EQ(Main_SystemIniGet().fullScreen, 0);
+    // The queue drains: the next pass switches.
+    FakeWindow::queueFull = false;
+    Main_WindowService();
+    ASSERT_EQ(FakeWindow::posts.size(), 1u);
+    EXPECT_EQ(FakeWindow::posts[0], (std::vector<int32_t>{WINDOW_REQ_FULLSCREEN, 1, 0, 0, 0}));
+    EXPECT_EQ(WindowFlags & WINDOW_FULLSCREEN_ON, WINDOW_FULLSCREEN_ON);
+
+    // Leaving, lost: still full screen, at the full-screen settings.
+    FakeWindow::queueFull = true;
+    EXPECT_EQ(Main_FullScreenSet(0), 1u);
+    EXPECT_EQ(WindowFlags & WINDOW_FULLSCREEN_ON, WINDOW_FULLSCREEN_ON);
+    EXPECT_EQ(Main_SystemIniGet().fullScreen, 1);
+}
+
+TEST_F(AppWindow, SwitchThatNeverSettlesIsWaitedForOnlySoLong) {
+    FakeWindow::state = PLAT_WINDOW_MAXIMIZED;
+    Main_WindowService();
+    ASSERT_EQ(FakeWindow::posts.size(), 1u);
+    // The request never reaches the window: F2 waits while the switch may
+    // still be under way, then works again.
+    FakeWindow::keys = BUTTON_FULLSCREEN;
+    uint64_t frames = MainFrameCount.load();
+    MainFrameCount = frames + 60;
+    Main_WindowService();
+    EXPECT_EQ(FakeWindow::posts.size(), 1u);
+    MainFrameCount = frames + 200;
+    Main_WindowService();
+    MainFrameCount = frames;
+    ASSERT_EQ(FakeWindow::posts.size(), 2u);
+    EXPECT_EQ(FakeWindow::posts[1], (std::vector<int32_t>{WINDOW_REQ_FULLSCREEN, 0, 0, 0, 0}));
+}
+
+TEST_F(AppWindow, QuitFromOutsideClosesLikeAConfirmedClose) {
+    // Ctrl-C or SIGTERM while closing would ask: no question, system.ini
+    // written, the window taken down.
+    SystemIni b;
+    b.x = 44;
+    Main_SystemIniSet(b);
+    Main_WndProc({PWE_QUIT, WindowRequest(0), 0, 0, 0, 0});
+    ASSERT_EQ(FakeWindow::posts.size(), 1u);
+    EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_DESTROY);
+    std::vector<uint8_t> ini = iniBytes();
+    ASSERT_EQ(ini.size(), 64u);
+    EXPECT_EQ(ini[0], 44);
+    EXPECT_EQ(FakeWindow::questions, 0);
+}
+
+// A FIFO in place of system.ini counts as missing: the window thread neither
+// waits for a writer nor reads from it, and the defaults are written.
+TEST_F(SystemIniFile, AFifoCountsAsMissing) {
+    ASSERT_EQ(mkfifo("user/777/system.ini", 0644), 0);
+    EXPECT_TRUE(EndsWithoutWaitingOn("user/777/system.ini", [] { Lib_SystemIniIO(0); }));
+    EXPECT_TRUE(fs::is_regular_file("user/777/system.ini"));
+    EXPECT_EQ(iniBytes().size(), 64u);
+    EXPECT_EQ(Main_SystemIniGet().width, 1280u);
 }
 }  // namespace

@@ -3,11 +3,14 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
+#include "engine/app/main_tasks.h"
 #include "engine/core/frame_clock.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
@@ -15,6 +18,8 @@
 #include "engine/core/cache.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
+#include "engine/render/renderer.h"
+#include "engine/render/sprite.h"
 #include "platform/plat_window.h"
 
 namespace {
@@ -197,12 +202,121 @@ TEST_F(FrameDriver, StartsRunsFramesAndShutsDownCleanly) {
     for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
 }
 
+// What the static-screen run saw, filled by its watcher thread.
+struct StaticRun {
+    uint64_t framesStatic = 0, presentsStatic = 0;  // over the static frames from start-up
+    uint64_t framesIdle = 0, passesIdle = 0;        // over a second of those frames
+    uint64_t presentsAfterPoke = 0;
+    bool poked = false;
+};
+StaticRun g_static;
+// 1: the next drawing writes one sprite field; 2: it was written.
+std::atomic<int> g_poke{0};
+
+// Runs on the game thread at every frame's drawing.
+void PokeOneSprite() {
+    if (g_poke.load() != 1) return;
+    for (SpriteRecord& s : SpriteTable) {
+        if ((s.flags & SPRITE_IN_USE) && s.drawEntry >= 0) {
+            s.posX += 1.0f;  // written directly, as other modules do
+            g_static.poked = true;
+            break;
+        }
+    }
+    g_poke.store(2);
+}
+
+bool waitFor(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void watchStaticScreen() {
+    const uint64_t presents0 = FramePresentCount.load();
+    bool ok = waitFor([] { return RunState.load() == RUN_RUNNING && preloadsKept() == 23; });
+    // Start-up and preloading are over; nothing on screen changes from here on.
+    ok = ok && waitFor([] { return MainFrameCount.load() >= 120; });
+    g_static.framesStatic = MainFrameCount.load();
+    g_static.presentsStatic = FramePresentCount.load() - presents0;
+
+    // The game thread's passes over about a second of the static frame.
+    const uint64_t frames0 = MainFrameCount.load(), passes0 = MainPassCount.load();
+    ok = ok && waitFor([frames0] { return MainFrameCount.load() >= frames0 + 60; });
+    g_static.framesIdle = MainFrameCount.load() - frames0;
+    g_static.passesIdle = MainPassCount.load() - passes0;
+
+    const uint64_t presents1 = FramePresentCount.load();
+    g_poke.store(1);
+    ok = ok && waitFor([] { return g_poke.load() == 2; });
+    const uint64_t frames1 = MainFrameCount.load();
+    ok = ok && waitFor([frames1] { return MainFrameCount.load() >= frames1 + 10; });
+    g_static.presentsAfterPoke = FramePresentCount.load() - presents1;
+    (void)ok;
+    Plat_PostQuit();
+}
+
+// A screen that does not change is drawn once: the frames go on, the presents
+// stop, and the game thread sleeps between frames instead of polling.
+TEST_F(FrameDriver, AStaticScreenIsPresentedOnceAndAChangeOnceMore) {
+    BuildSample();
+    MainHeapSizes = kSmallHeaps;
+    unsetenv("VN_FRAME_SKIP");
+    g_static = StaticRun{};
+    g_poke.store(0);
+    Main_DrawTestHook = PokeOneSprite;
+    std::thread watcher(watchStaticScreen);
+    int code = WinMain();
+    watcher.join();
+    Main_DrawTestHook = nullptr;
+
+    EXPECT_EQ(code, 0);
+    EXPECT_GE(g_static.framesStatic, 120u);
+    EXPECT_GE(g_static.presentsStatic, 1u);
+    EXPECT_LE(g_static.presentsStatic, 5u) << "of " << g_static.framesStatic << " frames";
+    // A frame pass and at most a few more per frame (messages, an early wake-up),
+    // where polling passes a thousand times a second.
+    EXPECT_GE(g_static.framesIdle, 60u);
+    EXPECT_LE(g_static.passesIdle, 3 * g_static.framesIdle + 10);
+    EXPECT_TRUE(g_static.poked);
+    EXPECT_EQ(g_static.presentsAfterPoke, 1u);
+}
+
 TEST_F(FrameDriver, HeapFailureStopsStartUpWithAnError) {
     const uint64_t huge[HEAP_COUNT] = {1ull << 60, 1ull << 60, 1ull << 60, 1ull << 60, 1ull << 60};
     MainHeapSizes = huge;
     int code = WinMain();
     EXPECT_EQ(code, 1);
     EXPECT_EQ(RunState.load(), RUN_QUIT);
+    for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
+}
+
+// Without its base archive the game cannot run: start-up stops and says
+// which file it looked for, and where.
+TEST_F(FrameDriver, AMissingBaseArchiveStopsStartUpAndSaysWhere) {
+    MainHeapSizes = kSmallHeaps;
+    std::filesystem::create_directories("data");
+    std::atomic<bool> ended{false};
+    std::thread watcher([&ended] {  // ends a run that wrongly went on
+        while (!ended.load()) {
+            if (RunState.load() == RUN_RUNNING) Plat_PostQuit();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    testing::internal::CaptureStderr();
+    int code = WinMain();
+    ended = true;
+    std::string told = testing::internal::GetCapturedStderr();
+    watcher.join();
+    EXPECT_EQ(code, 1);
+    const std::string where = "looked for " + std::filesystem::current_path().string() + "/data/data_00.pcarc";
+    EXPECT_NE(told.find("vn: start-up failed: the base archive data/data_00.pcarc is missing (" + where + ")"),
+              std::string::npos)
+        << told;
+    for (auto* t : ThreadTable) EXPECT_EQ(t, nullptr);
     for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
 }
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/core/task.h"
 #include "engine/movie/movie.h"
 #include "ui/mode.h"
 
@@ -13,11 +15,24 @@ std::vector<std::string> g_called;
 void screenA() { g_called.push_back("A"); }
 void screenB() { g_called.push_back("B"); }
 
+// A kept (suspend state 1) context of a screen in table entry `index`:
+// nothing to reload.
+std::unique_ptr<ScreenWork> keptContext(ModeFunction screen, int index) {
+    auto work = std::make_unique<ScreenWork>();
+    ScreenWorkTable[index] = work.get();
+    GSL_WorkInit(index, screen);
+    work->suspended = SCREEN_KEPT;
+    return work;
+}
+
 class MainModeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (auto& e : ModeStack) e = nullptr;
         for (auto& w : ScreenWorkTable) w = nullptr;
+        // No tasks: the restore looks at the task table (left stale by
+        // earlier tests whose heaps are gone).
+        for (auto& t : TaskTable.slots) t = nullptr;
         g_called.clear();
         Lib_MovieInit();
     }
@@ -36,8 +51,8 @@ TEST_F(MainModeTest, EmptyStackGetsTheLogoUncalledAndTheTopRuns) {
 }
 
 TEST_F(MainModeTest, SuspendedTopIsRestoredBeforeItRunsAgain) {
-    ScreenWork work{screenB, 1};
-    ScreenWorkTable[3] = &work;
+    auto context = keptContext(screenB, 3);
+    ScreenWork& work = *context;
     ModeStack[0] = screenA;
     ModeStack[1] = screenB;
 
@@ -52,13 +67,16 @@ TEST_F(MainModeTest, SuspendedTopIsRestoredBeforeItRunsAgain) {
 }
 
 TEST_F(MainModeTest, FullStackWithSuspendedTopRestoresInPlace) {
-    ScreenWork work{screenB, 1};
-    ScreenWorkTable[0] = &work;
+    auto context = keptContext(screenB, 0);
+    ScreenWork& work = *context;
     for (auto& e : ModeStack) e = screenA;
     ModeStack[kModeStackSize - 1] = screenB;
 
     Main_ModeCB(nullptr);
     EXPECT_EQ(work.suspended, 0);
+    // Restored in place: the top is the screen itself and stays.
+    EXPECT_EQ(ModeStack[kModeStackSize - 1], screenB);
+    EXPECT_EQ(ModeStack[kModeStackSize - 2], screenA);
     Main_ModeCB(nullptr);
     EXPECT_EQ(g_called, std::vector<std::string>{"B"});
 }

@@ -48,6 +48,21 @@ bool WaitFor(Pred pred, std::chrono::milliseconds limit = 2000ms) {
     return true;
 }
 
+// Lib_ThreadDel with a bound: false when it has not returned within the
+// limit. The thread is then let run, so that the delete can still finish.
+bool DeletedWithin(int32_t slot, std::chrono::milliseconds limit = 2000ms) {
+    ThreadRecord* record = ThreadTable[slot];
+    std::atomic<bool> done{false};
+    std::thread owner([&] {
+        Lib_ThreadDel(slot);
+        done = true;
+    });
+    bool inTime = WaitFor([&] { return done.load(); }, limit);
+    if (!inTime) record->control.fetch_or(THREAD_STARTED);
+    owner.join();
+    return inTime;
+}
+
 class ThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -64,6 +79,9 @@ protected:
     void TearDown() override {
         Lib_DebugSetSink(nullptr);
         g_gateOpen = true;
+        // After a failed check no thread may be left waiting for its start.
+        for (ThreadRecord* r : ThreadTable)
+            if (r && HasFailure()) r->control.fetch_or(THREAD_STARTED);
         for (int i = 0; i < kThreadSlots; ++i) Lib_ThreadDel(i);
         Lib_MemRelease();
     }
@@ -111,9 +129,10 @@ TEST_F(ThreadLife, StopDuringCallLetsItFinish) {
 }
 
 TEST_F(ThreadLife, DeleteNeverStartedAndStressCycles) {
+    // A thread deleted before it was started ends without ever running.
     int32_t slot = Lib_ThreadSet("idle", ReturnsZero, THREAD_PRIORITY_NORMAL);
     ASSERT_GE(slot, 0);
-    Lib_ThreadDel(slot);
+    ASSERT_TRUE(DeletedWithin(slot));
     EXPECT_EQ(g_calls.load(), 0);
     EXPECT_EQ(UsedBlocks(), 0u);
 
@@ -126,7 +145,7 @@ TEST_F(ThreadLife, DeleteNeverStartedAndStressCycles) {
         if (cycles % 2 == 0) Lib_ThreadYield(s);
         if (cycles % 5 == 0) std::this_thread::sleep_for(200us);
         Lib_ThreadYield(s);
-        Lib_ThreadDel(s);
+        ASSERT_TRUE(DeletedWithin(s));
         ASSERT_EQ(UsedBlocks(), 0u);
     }
     EXPECT_GE(cycles, 50);
@@ -151,7 +170,7 @@ TEST_F(ThreadTable90, FullTableAndBadSlots) {
     Lib_ThreadYield(kThreadSlots);
     for (int i = 0; i < kThreadSlots; ++i) EXPECT_EQ(ThreadTable[i], before[i]);
 
-    Lib_ThreadDel(41);
+    ASSERT_TRUE(DeletedWithin(41));  // never started
     EXPECT_EQ(Lib_ThreadSet("again", ReturnsOne, THREAD_PRIORITY_NORMAL), 41);
     for (int i = 0; i < kThreadSlots; ++i) Lib_ThreadDel(i);
     EXPECT_EQ(UsedBlocks(), 0u);

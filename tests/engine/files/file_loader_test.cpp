@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -62,7 +64,7 @@ TEST_F(FileLoaderTest, SaveRoundTripsAndReplacesFilesWhole) {
     EXPECT_EQ(Loaded(0, "save/save.cdf"), thousand);
     for (const std::string small : {"", "x"}) {
         ASSERT_TRUE(Lib_FileSave("save/small.gz", small.data(), uint32_t(small.size())));
-        EXPECT_EQ(Loaded(1, "save/small.gz"), small);
+        EXPECT_EQ(Loaded(1, "save/small.gz"), small.empty() ? "<failed>" : small);  // no heap buffer of 0 bytes
         EXPECT_EQ(Loaded(kFileTypeCache, "save/small.gz"), small);
         Lib_CashFreeGroup(0);
     }
@@ -190,6 +192,70 @@ TEST_F(FileLoaderTest, LoaderThreadServesDiskAndArchiveFiles) {
     Lib_MemFree(0, disk);
     Lib_FileEnd();
     EXPECT_FALSE(PcArcTable[0].opened);
+}
+
+// An empty file has no heap buffer and fails (into the cache it is an entry
+// without data); a FIFO or a folder counts as missing, without waiting for
+// a writer, for files and archives alike, and a FIFO in place of a
+// temporary file is replaced.
+TEST_F(FileLoaderTest, EmptyAndSpecialFilesFailWithoutWaiting) {
+    Write("user/4242/save/empty.bin", "");
+    uint64_t used[HEAP_COUNT];
+    for (int h = 0; h < HEAP_COUNT; ++h) used[h] = InUse(h);
+    EXPECT_EQ(Loaded(0, "save/empty.bin"), "<failed>");
+    for (int h = 0; h < HEAP_COUNT; ++h) EXPECT_EQ(InUse(h), used[h]) << "heap " << h;
+    EXPECT_EQ(Loaded(kFileTypeCache, "save/empty.bin"), "");
+
+    ASSERT_EQ(::mkfifo("user/4242/save/fifo.bin", 0644), 0);
+    ASSERT_EQ(::mkfifo("user/4242/save/out.bin.tmp", 0644), 0);  // in place of the temporary file
+    ASSERT_EQ(::mkfifo("data/data_p00.pcarc", 0644), 0);
+    fs::create_directories("user/4242/save/folder.bin");
+    std::string fifo, folder;
+    bool saved = false;
+    EXPECT_TRUE(EndsWithoutWaitingOn("user/4242/save/fifo.bin", [&] {
+        fifo = Loaded(0, "save/fifo.bin");
+        folder = Loaded(kFileTypeCache, "save/folder.bin");
+    }));
+    EXPECT_TRUE(EndsWithoutWaitingOn("data/data_p00.pcarc", [] { Lib_PcArcOpen(); }));
+    EXPECT_FALSE(Lib_PcArcExists(1));
+    EXPECT_TRUE(
+        EndsWithoutWaitingOn("user/4242/save/out.bin.tmp", [&] { saved = Lib_FileSave("save/out.bin", "abc", 3); }));
+    EXPECT_EQ(fifo, "<failed>");
+    EXPECT_EQ(folder, "<failed>");
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(Read("user/4242/save/out.bin"), "abc");
+    EXPECT_EQ(Lib_CashGetHitInfo("save/folder.bin", -1), nullptr);
+}
+
+// A cache entry handed to a request stays while the slot holds it, however
+// it was tagged, so that its user can take it before a trim frees it.
+TEST_F(FileLoaderTest, DeliveredCacheEntriesStayUntilTheirSlotIsReleased) {
+    Write("user/4242/save/pic.bin", "picture");
+    void *first = nullptr, *second = nullptr;
+    ASSERT_EQ(Lib_FileLoadReq(kFileTypeCache, "save/pic.bin", &first, nullptr, 32), 0);
+    Lib_FileLoadCB(nullptr);  // read from the disk
+    ASSERT_EQ(State(0), 1);
+    ASSERT_EQ(Lib_FileLoadReq(kFileTypeCache, "save/Pic.bin", &second, nullptr, 32), 1);
+    Lib_FileLoadCB(nullptr);  // found in the cache
+    ASSERT_EQ(State(1), 1);
+    ASSERT_EQ(first, second);
+
+    Lib_CashFreeGroup(0);  // a trim
+    Lib_FileLoadEnd(0);
+    Lib_CashFreeGroup(0);  // the second slot still holds it
+    void* data = nullptr;
+    ASSERT_EQ(Lib_CashLookup("save/pic.bin", &data, nullptr), 1);
+    EXPECT_EQ(std::string(static_cast<char*>(data), 7), "picture");
+
+    // Tagged by its name in any spelling, under the cache lock.
+    EXPECT_TRUE(Lib_FileCacheTag("SAVE/PIC.bin", -1, 2));
+    EXPECT_FALSE(Lib_FileCacheTag("save/pic.bin", -1, 1, 1));  // only from tag 1 or below
+    EXPECT_TRUE(Lib_FileCacheTag("save/pic.bin", -1, 0));
+    Lib_FileLoadEnd(1);
+    Lib_FileLoadEnd(1);  // a second release changes nothing
+    Lib_CashFreeGroup(0);
+    EXPECT_EQ(Lib_CashGetHitInfo("save/pic.bin", -1), nullptr);
+    EXPECT_EQ(HeapTable.heaps[HEAP_CACHE].usedCount, 0u);
 }
 
 }  // namespace

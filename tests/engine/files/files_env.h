@@ -2,21 +2,42 @@
 // temporary working directory (the data root) and the project's data writers.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "engine/app/app_window.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
+
+// Runs `work`, which may open the FIFO at `fifo`, and reports whether it
+// ended within two seconds. A reader left waiting is released by a writer
+// that opens and closes the FIFO, so a failing test still ends.
+inline bool EndsWithoutWaitingOn(const std::string& fifo, const std::function<void()>& work) {
+    std::packaged_task<void()> task(work);
+    std::future<void> done = task.get_future();
+    std::thread runner(std::move(task));
+    bool ended = done.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    runner.join();
+    return ended;
+}
 
 class FilesEnv : public ::testing::Test {
 protected:
@@ -55,6 +76,5 @@ protected:
         return std::system(("python3 " VN_SOURCE_DIR "/tools/pack.py " + args).c_str()) == 0;
     }
     static uint64_t InUse(int heap) { return HeapTable.heaps[heap].bytesInUse; }
-
     std::filesystem::path dir_, old_;
 };

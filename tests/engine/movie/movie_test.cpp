@@ -363,6 +363,20 @@ protected:
         GlTest::TearDown();
     }
     static bool Black(Bgra p) { return p.r < 8 && p.g < 8 && p.b < 8; }
+    // Frames until the player shows its first picture (serial 0: none within
+    // 10 s; bounded by time, not frames, so a loaded machine does not fail it).
+    static PlatMovieFrame FirstFrame() {
+        PlatMovieFrame f{};
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!f.serial && std::chrono::steady_clock::now() < until) {
+            Frame();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            int32_t m = 0;
+            while (m < kPlatMovieSlots && Plat_MovieGetState(m) == PLAT_MOVIE_CLOSED) ++m;
+            if (Lib_MoviePlayerState() == PLAYER_STARTED && Plat_MovieLockFrame(m, &f)) Plat_MovieUnlockFrame(m);
+        }
+        return f;
+    }
     bool started_ = false;
 };
 
@@ -375,10 +389,7 @@ TEST_F(MovieGlTest, ShowsTheMovieInTheWindowKeepingItsAspect) {
     ASSERT_FALSE(file.empty());
     Lib_MoviePlay("movie/window.avi", 9);
     Serve(true, file.data(), file.size());
-    for (int i = 0; i < 40; ++i) {
-        Frame();
-        std::this_thread::sleep_for(std::chrono::milliseconds(16));
-    }
+    ASSERT_NE(FirstFrame().serial, uint64_t(0));
     ASSERT_EQ(Lib_MoviePlayerState(), PLAYER_STARTED);
     Lib_MoviePaint();
     Image w = ReadFramebuffer(0, kTestWindowWidth, kTestWindowHeight);
@@ -450,14 +461,7 @@ TEST_F(MovieGlTest, ColourBarsShowTheirColoursForEveryPictureLayout) {
         ASSERT_FALSE(file.empty());
         Lib_MoviePlay("movie/bars.avi", 9);
         Serve(true, file.data(), file.size());
-        PlatMovieFrame f{};
-        for (int i = 0; i < 50 && !f.serial; ++i) {
-            Frame();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            int32_t m = 0;
-            while (m < kPlatMovieSlots && Plat_MovieGetState(m) == PLAT_MOVIE_CLOSED) ++m;
-            if (Lib_MoviePlayerState() == PLAYER_STARTED && Plat_MovieLockFrame(m, &f)) Plat_MovieUnlockFrame(m);
-        }
+        const PlatMovieFrame f = FirstFrame();
         ASSERT_GT(f.serial, 0u);
         EXPECT_EQ(f.format, c.format);
         Lib_MoviePaint();
@@ -478,6 +482,37 @@ TEST_F(MovieGlTest, ColourBarsShowTheirColoursForEveryPictureLayout) {
         Frame();
         ASSERT_EQ(MovieState.load(), MOVIE_IDLE);
     }
+}
+
+// A movie wider than the window's shape (12:5 in 16:9) fills the width
+// between black bars above and below; only a movie narrower than the window
+// fills its height.
+TEST_F(MovieGlTest, AWideMovieFillsTheWidthBetweenBarsAboveAndBelow) {
+    REQUIRE_FFMPEG();
+    std::vector<uint8_t> file = MakeBars("wide.avi", 480, 200, "-c:v ffv1 -pix_fmt yuv420p");
+    ASSERT_FALSE(file.empty());
+    Lib_MoviePlay("movie/wide.avi", 9);
+    Serve(true, file.data(), file.size());
+    ASSERT_GT(FirstFrame().serial, 0u);
+    Lib_MoviePaint();
+    Image w = ReadFramebuffer(0, kTestWindowWidth, kTestWindowHeight);
+    // 1920×800 from y = 140.
+    for (uint32_t x : {100u, 960u, 1820u}) {
+        EXPECT_TRUE(Black(w.at(x, 60))) << w.at(x, 60);
+        EXPECT_TRUE(Black(w.at(x, 1020))) << w.at(x, 1020);
+    }
+    for (int b = 0; b < 4; ++b) {
+        const uint32_t x = kTestWindowWidth * uint32_t(2 * b + 1) / 8;
+        for (uint32_t y : {150u, 540u, 930u}) {
+            Bgra p = w.at(x, y);
+            EXPECT_NEAR(p.r, kBars[b][0], 4) << "bar " << b << " at " << x << "," << y;
+            EXPECT_NEAR(p.g, kBars[b][1], 4) << "bar " << b << " at " << x << "," << y;
+            EXPECT_NEAR(p.b, kBars[b][2], 4) << "bar " << b << " at " << x << "," << y;
+        }
+    }
+    MovieState = MOVIE_STOP_REQUESTED;
+    Frame();
+    EXPECT_EQ(MovieState.load(), MOVIE_IDLE);
 }
 
 }  // namespace

@@ -78,6 +78,27 @@ TEST(CameraTest, Angles) {
     ExpectNear3(c.up, std::cos(M_PI / 6), 0, -std::sin(M_PI / 6));
 }
 
+// Away from pitch 90, yaw swings the eye around the target in x and z
+// (positive yaw towards +x), and the view still looks straight at the target.
+TEST(CameraTest, YawTurnsTheEyeAroundTheTarget) {
+    CameraRecord c;
+    Lib_CameraReset(&c);
+    c.target[0] = 3.0f, c.target[1] = -2.0f, c.target[2] = 1.0f;
+    c.pitch = 30.0f, c.yaw = 40.0f;
+    Lib_CameraUpdate(&c);
+    const double p = M_PI / 6.0, y = 40.0 * M_PI / 180.0;
+    ExpectNear3(c.eye, 3 + 50 * std::cos(p) * std::sin(y), -2 + 50 * std::sin(p), 1 + 50 * std::cos(p) * std::cos(y),
+                1e-4);
+    float seen[3];
+    for (int col = 0; col < 3; ++col)
+        seen[col] = c.target[0] * c.view[col] + c.target[1] * c.view[4 + col] + c.target[2] * c.view[8 + col] +
+                    c.view[12 + col];
+    ExpectNear3(seen, 0, 0, -50, 1e-4);
+    c.pitch = 0.0f, c.yaw = 90.0f;
+    Lib_CameraUpdate(&c);
+    ExpectNear3(c.eye, 53, -2, 1, 1e-4);
+}
+
 TEST(CameraTest, SwitchPushesDefaultAndPopsBitForBit) {
     Lib_CameraReset(&ActiveCamera);
     ActiveCamera.pitch = 12.5f, ActiveCamera.yaw = -40.0f, ActiveCamera.roll = 7.0f;

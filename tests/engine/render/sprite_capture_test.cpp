@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <vector>
 
 #include "tests/engine/render/sprite_env.h"
 
@@ -87,6 +88,32 @@ TEST_F(SpriteCaptureTest, CaptureOrderRowsAndAlpha) {
     Image frame = ReadFrame();
     EXPECT_EQ(frame.at(0, 0), top);
     EXPECT_EQ(frame.at(1279, 719), bottom);
+}
+
+// Freed before its first capture, a capture sprite gives back its slot,
+// buffer, texture, sampler and entries, also when a full draw list left it
+// without a capture entry.
+TEST_F(SpriteCaptureTest, FreedBeforeItsFirstCapture) {
+    const uint64_t heap = HeapTable.heaps[HEAP_GRAPHICS].bytesInUse;
+    const int32_t objects = SpriteLiveObjects, entries = DrawList.count;
+    int32_t slot = Lib_SpriteCreateCapture(0, 10, 0);
+    ASSERT_GE(slot, 0);
+    Lib_SpriteFree(slot);
+    EXPECT_EQ(SpriteTable[slot].flags, 0);
+    EXPECT_EQ(SpriteLiveObjects, objects);
+    EXPECT_EQ(HeapTable.heaps[HEAP_GRAPHICS].bytesInUse, heap);
+    EXPECT_EQ(DrawList.count, entries);
+
+    std::vector<int32_t> filler;
+    for (int32_t e; (e = Lib_DrawSet([](uint64_t) {}, 0, 5, 0, -1)) >= 0;) filler.push_back(e);
+    slot = Lib_SpriteCreateCapture(0, 10, 0);
+    ASSERT_GE(slot, 0);
+    EXPECT_EQ(SpriteTable[slot].captureEntry, -1);
+    Lib_SpriteFree(slot);
+    EXPECT_EQ(SpriteTable[slot].flags, 0);
+    EXPECT_EQ(SpriteLiveObjects, objects);
+    EXPECT_EQ(HeapTable.heaps[HEAP_GRAPHICS].bytesInUse, heap);
+    for (int32_t e : filler) Lib_DrawDel(uint32_t(e), 0);
 }
 
 TEST_F(SpriteCaptureTest, NoMemoryForTheBuffer) {

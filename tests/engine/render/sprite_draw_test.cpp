@@ -188,6 +188,56 @@ TEST_F(SpriteDrawTest, WalkDrawsUprightClipsAndRestoresTheScissor) {
     }
 }
 
+// GL reads a missing view as opaque black: a picture whose texture or
+// palette view is 0 draws nothing, and one whose mask is switched on without
+// a mask view is hidden. The samplers read a texture made without a mip
+// chain (GL's default level range) as it is.
+TEST_F(SpriteDrawTest, MissingViewsDrawNothingAndSamplersNeedNoMipChain) {
+    SpriteRecord& red = Load("r.ext", 6.4f, 7.2f);  // over the whole frame
+    ClearColour[2] = 1.0f;
+    const Bgra blue{255, 0, 0, 255};
+    auto centre = [] {
+        Lib_DrawWalk();
+        return ReadFrame().at(640, 360);
+    };
+    EXPECT_EQ(centre(), (Bgra{0, 0, 255, 255}));
+    const uint32_t view = red.textureView;
+    red.textureView = 0;
+    EXPECT_EQ(centre(), blue);
+    red.textureView = view;
+    int maskData = 0;
+    red.maskImage = &maskData;
+    EXPECT_EQ(centre(), blue);
+    red.maskImage = nullptr;
+
+    GLuint plain = 0;
+    glGenTextures(1, &plain);
+    glBindTexture(GL_TEXTURE_2D, plain);
+    const Bgra green{0, 255, 0, 255}, texels[4] = {green, green, green, green};
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 2, 2, 0, GL_BGRA, GL_UNSIGNED_BYTE, texels);  // level 1 missing
+    const uint32_t sampler = red.sampler;
+    for (int32_t kind : {0, 1, 2}) {
+        uint32_t made = 0;
+        Lib_SamplerCreate(kind, &made);
+        red.sampler = made;
+        red.textureView = plain;
+        EXPECT_EQ(centre(), green) << "kind " << kind;
+        glDeleteSamplers(1, &made);
+        --SpriteLiveObjects;
+    }
+    red.sampler = sampler;
+    red.textureView = view;
+    glDeleteTextures(1, &plain);
+
+    red.visible = 0;
+    SpriteRecord& pal = Load("i8.ext", 160.0f, 90.0f);
+    EXPECT_NE(centre(), blue);
+    const uint32_t palette = pal.paletteView;
+    pal.paletteView = 0;
+    EXPECT_EQ(centre(), blue);
+    pal.paletteView = palette;
+}
+
 // The camera is chosen before the switch; the active camera comes back bit
 // for bit.
 TEST_F(SpriteDrawTest, CameraSwitchAndRestore) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/render/image_decode.h"
+
 #include "tests/engine/render/sprite_env.h"
 
 namespace {
@@ -23,8 +25,18 @@ TEST(SpriteImageProbe, TypesHeaderCopiesAndPointers) {
     EXPECT_EQ(Lib_ImageGetType(base, 100, &e, nullptr), IMAGE_EXT0);
     EXPECT_EQ(e.palette, nullptr);  // the header itself does not fit
     EXPECT_EQ(Lib_ImageGetType(base, uint32_t(ext0.size()), nullptr, &t), -1);
-    EXPECT_EQ(Lib_ImageGetType("\x89PNG\r\n\x1a\n", 8, nullptr, nullptr), IMAGE_PNG);
-    for (const char* other : {"\x89PNX\r\n\x1a\n", "EXT1", "E"})
+    // PNG only with IHDR as the first chunk, as the decoder wants it: a file
+    // it refuses is no PNG to the probe either.
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+    EXPECT_EQ(Lib_ImageGetType(png.data(), 16, nullptr, &t), IMAGE_PNG);
+    EXPECT_EQ(Lib_ImageGetType(png.data(), 15, nullptr, &t), IMAGE_HEADER18);
+    std::string idatFirst = png;
+    idatFirst.replace(12, 4, "IDAT");
+    idatFirst += std::string(13 + 4, '\x01');
+    uint32_t pixel = 0;
+    EXPECT_EQ(Lib_WicDecode(nullptr, &pixel, 4, idatFirst.data(), uint32_t(idatFirst.size())).width, 0u);
+    EXPECT_EQ(Lib_ImageGetType(idatFirst.data(), uint32_t(idatFirst.size()), nullptr, &t), IMAGE_HEADER18);
+    for (const char* other : {"\x89PNG\r\n\x1a\n", "\x89PNX\r\n\x1a\n", "EXT1", "E"})
         EXPECT_EQ(Lib_ImageGetType(other, uint32_t(std::strlen(other)), nullptr, &t), IMAGE_HEADER18) << other;
 }
 
@@ -88,6 +100,32 @@ TEST_F(SpriteImageTest, Header18RowOrderAndPngPremultiplied) {
 
 // Damaged and hostile files of every format fail the sprite: no texture, no
 // draw entry, nothing leaked. Names with ".arc" and ".mip" build nothing.
+// Building a record's texture again releases the first build's objects and
+// keeps one own copy of data that stays in the cache.
+TEST_F(SpriteImageTest, ASecondBuildReleasesTheFirst) {
+    ASSERT_TRUE(Picture("ext0 a.ext --size 16 8\n"
+                        "ext0 i8.ext --size 20 10 --bpp 8 --pattern index"));
+    for (const char* file : {"a.ext", "i8.ext"}) {
+        const int32_t slot = FromFile(file);
+        const int32_t objects = SpriteLiveObjects;
+        Lib_SpriteMakeTexture(slot);
+        EXPECT_EQ(SpriteLiveObjects, objects) << file;
+        EXPECT_EQ(Lib_SpriteGetState(slot), 2) << file;
+    }
+    // Cached bytes without a name: the build copies them once.
+    const std::string bytes = Read("a.ext");
+    const int32_t slot = Lib_SpriteGetFree(0);
+    SpriteRecord* r = Lib_SpriteAt(slot);
+    r->flags |= SPRITE_CACHED;
+    r->data = const_cast<char*>(bytes.data());
+    r->dataSize = uint32_t(bytes.size());
+    Lib_SpriteMakeTexture(slot);
+    const uint64_t heap = HeapTable.heaps[HEAP_GRAPHICS].bytesInUse;
+    Lib_SpriteMakeTexture(slot);
+    EXPECT_EQ(HeapTable.heaps[HEAP_GRAPHICS].bytesInUse, heap);
+    EXPECT_EQ(r->flags & SPRITE_OWN_COPY, SPRITE_OWN_COPY);
+}
+
 TEST_F(SpriteImageTest, DamagedFilesFailTheSprite) {
     const std::pair<const char*, std::vector<const char*>> formats[] = {
         {"ext0", {"truncated", "short-header", "bpp-4", "bpp-16", "zero-size", "negative-size", "huge-size"}},

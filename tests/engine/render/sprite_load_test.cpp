@@ -58,6 +58,25 @@ TEST_F(SpriteLoadTest, LoadsBecomeReadyOnTheNextFrame) {
     EXPECT_EQ(SpriteTable[missing].flags, 0);
 }
 
+// A cached picture delivered before a trim of group 0 (the screens trim
+// before the sprite tasks run) is still there for its sprite, which holds it.
+TEST_F(SpriteLoadTest, ACachedPictureOutlivesATrimBeforeItsFrame) {
+    int32_t pic = Lib_SpriteLoad(0, "Visual/A.ext", -1, 1);
+    LoaderPass();
+    Lib_CashFreeGroup(0);
+    Frame();
+    EXPECT_EQ(Lib_SpriteGetState(pic), 2);
+    CacheEntry* e = Lib_CashGetHitInfo("visual/a.ext", -1);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->tag.load(), 1u);
+    EXPECT_EQ(SpriteTable[pic].data, Lib_CashData(e));
+    EXPECT_EQ(UsedRequests(), 0);
+    Lib_SpriteFree(pic);
+    EXPECT_EQ(e->tag.load(), 0u);
+    Lib_CashFreeGroup(0);
+    EXPECT_EQ(Lib_CashGetHitInfo("visual/a.ext", -1), nullptr);
+}
+
 // Running out of request slots or tasks leaves nothing behind.
 TEST_F(SpriteLoadTest, NoRequestSlotOrTaskLeavesNothing) {
     void* sink[kFileLoadSlots];

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/text/glyph_cache.h"
 #include "platform/plat_gl_api.h"
 #include "tests/engine/text/text_gl_env.h"
 
@@ -75,6 +76,28 @@ TEST_F(TextGl, ShadowClipAndCornerColours) {
     const uint32_t white[4] = {~0u, ~0u, ~0u, ~0u};
     Lib_TextCornerColorSet(0, white);
     EXPECT_EQ(Find(Draw(r), false).count, ink.count);
+}
+
+// The cache fills up in the middle of a pass: the key of "C" takes the entry
+// whose texture "A", queued earlier in the same pass, still draws with. The
+// frame is the one drawn with room in the cache.
+TEST_F(TextGl, ACacheOverflowMidPassKeepsTheQueuedGlyphs) {
+    const TextPos pos{100, -100, 0};
+    ASSERT_EQ(Lib_TextSet(0, "ABC", &pos), 0);
+    TextRecord* r = TextTable[0];
+    const Image want = Draw(r);
+    ASSERT_EQ(GlyphCache[kGlyphCacheFirstKey].codePoint, uint32_t('A'));
+    ASSERT_NE(GlyphCache[kGlyphCacheFirstKey].texture, 0u);
+    // Every key but A's and the last taken by glyphs this text never uses.
+    for (int32_t i = kGlyphCacheFirstKey + 1; i < kGlyphCacheEntries - 1; ++i) {
+        GlyphCache[i].codePoint = 0x10000u + uint32_t(i);
+        GlyphCache[i].style = 0;
+    }
+    const Image got = Draw(r);
+    EXPECT_EQ(GlyphCache[kGlyphCacheFirstKey].codePoint, uint32_t('C'));  // the cache did overflow
+    size_t differ = 0;
+    for (size_t i = 0; i < want.pixels.size(); ++i) differ += want.pixels[i] != got.pixels[i];
+    EXPECT_EQ(differ, 0u);
 }
 
 }  // namespace

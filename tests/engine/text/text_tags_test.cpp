@@ -115,6 +115,14 @@ TEST_F(TextTags, AlignmentOfTwoLines) {
     // The first line ends at a line feed even after a "#n".
     EXPECT_EQ(Lib_TextLineStart(r, "A#nBCD\nE").x, -48);
     EXPECT_EQ(Lib_TextLineStart(r, "A#nBCD").x, -16);
+    // Through a pass, line by line: "A" and "BCD" end at the line feed,
+    // "EF" and "GHIJ" at their "#n".
+    Lib_TextStrSet(0, "A#nBCD\nEF#nGHIJ");
+    r->renderFlags = TEXT_ALIGN_HCENTRE;
+    auto p = Frame(r);
+    ASSERT_EQ(Drawn(p), "ABCDEFGHIJ");
+    for (auto [glyph, x] : {std::pair{0, -48}, {1, -48}, {4, -32}, {6, -64}})
+        EXPECT_EQ(Pen(p[size_t(glyph)], r).first, x) << glyph;
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+// The running script: its state, the context each command handler receives,
+// the task's work area and the command table's entries.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "script/game_blocks.h"
+
+inline constexpr int32_t kScriptArgMax = 33;
+inline constexpr uint32_t kScriptTagSize = 1536;   // tag buffer, terminator included
+inline constexpr uint32_t kScriptWordSize = 1536;  // one argument word, terminator included
+inline constexpr uint32_t kScriptNameSize = 256;
+inline constexpr int32_t kScriptCommands = 150;
+inline constexpr int32_t kScriptMissing = -9999;   // an integer argument that is not there
+
+// ScriptState status bits.
+enum : uint32_t {
+    SCRIPT_READY = 0x1,         // the position restore has finished (one frame)
+    SCRIPT_STARTED = 0x2,
+    SCRIPT_BUSY = 0x4,          // the current handler needs more frames
+    SCRIPT_PLAYER_WAIT = 0x8,   // waiting for the player (keywait, choices)
+    SCRIPT_TEXT = 0x10,         // set and cleared by text; nothing reads it
+    SCRIPT_ENDED = 0x20,
+    SCRIPT_REPLAY_RUN = 0x80,
+    SCRIPT_REPLAYING = 0x100,
+    SCRIPT_SILENT = 0x200,
+};
+
+// Task states of the interpreter.
+enum : uint8_t {
+    SCRIPT_TASK_LOAD = 0,
+    SCRIPT_TASK_RESTORE = 1,
+    SCRIPT_TASK_START = 2,
+    SCRIPT_TASK_RUN = 10,
+    SCRIPT_TASK_DONE = 99,
+    SCRIPT_TASK_END = 100,
+};
+
+struct ScriptState {
+    const char* text;        // the member inside the cached container; not owned
+    uint32_t size;
+    uint32_t readOffset;     // where the next tag search starts; then that tag's '<'
+    uint32_t nextOffset;     // behind the current tag's '>'
+    uint32_t restartOffset;
+    int32_t command;         // -1: none
+    int32_t prevCommand;
+    uint32_t status;
+};
+
+// Handler-private fields: cleared at every new tag, kept while a handler
+// waits. A handler casts them to its own struct through GSL_CommandPrivate.
+inline constexpr size_t kCommandPrivateSize = 4 * 64 + 16 * 4;
+
+struct CommandContext {
+    ScriptState* script;
+    StageRecord* stage;
+    uint32_t step;           // 0 on the first call; 999 marks the last step
+    int8_t argCount;         // 0..33
+    const char* args[kScriptArgMax];  // into the script text
+    alignas(8) uint8_t priv[kCommandPrivateSize];
+};
+
+template <class T>
+T* GSL_CommandPrivate(CommandContext* ctx) {
+    static_assert(sizeof(T) <= kCommandPrivateSize, "handler fields do not fit");
+    static_assert(alignof(T) <= 8);
+    return reinterpret_cast<T*>(ctx->priv);
+}
+
+struct ScriptTaskWork {
+    uint8_t state;
+    int32_t ownSlot;
+    int32_t secondSlot;      // -1: none; deleted when the task ends
+    char fileName[kScriptNameSize];
+    ScriptState script;
+    CommandContext context;  // directly behind the script state
+};
+
+using CommandHandler = void (*)(CommandContext* ctx);
+
+struct CommandEntry {
+    char name[32];           // "0": a free entry, never found by name
+    CommandHandler handler;
+};

@@ -1,0 +1,285 @@
+#include "script/script_task.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/core/cache.h"
+#include "engine/core/charcode.h"
+#include "engine/core/debug_log.h"
+#include "engine/core/task.h"
+#include "engine/render/sprite.h"
+#include "script/script_host.h"
+#include "script/stage.h"
+#include "script/syntax.h"
+
+namespace {
+
+constexpr char kScriptArc[] = "script/script.arc";
+constexpr uint32_t kMemberLimit = 1u << 20;   // positions keep 20 bits of offset
+constexpr uint32_t kMemberCountLimit = 4096;  // and 12 bits of member index
+constexpr uint32_t kFrameTagLimit = 100000;
+constexpr int32_t kReturnCommand = 112;
+
+ScriptTraceHook g_trace = nullptr;
+// The slot of the script task whose callback is running, or -1.
+int32_t g_running = -1;
+char g_tag[kScriptTagSize];
+
+ScriptTaskWork* WorkOf(ScriptState* script) {
+    return reinterpret_cast<ScriptTaskWork*>(reinterpret_cast<uint8_t*>(script) -
+                                             offsetof(ScriptTaskWork, script));
+}
+
+TaskRecord* ScriptTask(int32_t slot) {
+    if (slot < 0 || slot >= kTaskSlots) return nullptr;
+    TaskRecord* r = TaskTable.slots[slot];
+    if (!r || r->dead || r->callback != GSL_ScriptCB || !r->work) return nullptr;
+    return r;
+}
+
+void CopyName(char* out, const char* in, size_t inSize) {
+    size_t n = strnlen(in, inSize);
+    if (n >= kScriptNameSize) n = kScriptNameSize - 1;
+    std::memcpy(out, in, n);
+    out[n] = 0;
+}
+
+}  // namespace
+
+int32_t GSL_ScriptTaskSet() {
+    const int32_t slot = Lib_TaskSet("GSL_ScriptCB", GSL_ScriptCB, 34000, 400, 0);
+    if (slot < 0) return -1;
+    auto* w = static_cast<ScriptTaskWork*>(Lib_TaskWorkAlloc(uint32_t(slot), sizeof(ScriptTaskWork)));
+    if (!w) {
+        Lib_TaskDel(uint32_t(slot));
+        return -1;
+    }
+    std::memset(static_cast<void*>(w), 0, sizeof *w);
+    w->state = SCRIPT_TASK_LOAD;
+    w->ownSlot = slot;
+    w->secondSlot = -1;
+    CopyName(w->fileName, GameStateBlock.scriptName, sizeof GameStateBlock.scriptName);
+    w->script.readOffset = w->script.nextOffset = GameStateBlock.startOffset;
+    w->script.restartOffset = GameStateBlock.restartOffset;
+    w->script.command = w->script.prevCommand = -1;
+    w->context.script = &w->script;
+    w->context.stage = &GameStateBlock.stage;
+    GSL_StageReset(&GameStateBlock.stage, STAGE_RESET_FIELDS | STAGE_RESET_CAMERAS);
+    return slot;
+}
+
+void GSL_ScriptArgsReset(ScriptState* script) {
+    CommandContext* ctx = &WorkOf(script)->context;
+    script->prevCommand = script->command;
+    script->readOffset = script->nextOffset;
+    script->command = -1;
+    ctx->step = 0;
+    ctx->argCount = 0;
+    std::memset(ctx->args, 0, sizeof ctx->args);
+    std::memset(ctx->priv, 0, sizeof ctx->priv);
+}
+
+void GSL_ScriptStep(ScriptState* script) {
+    ScriptTaskWork* w = WorkOf(script);
+    CommandContext* ctx = &w->context;
+    if (!(script->status & SCRIPT_BUSY)) {
+        g_tag[0] = 0;
+        GSL_ScriptArgsReset(script);
+        GSL_ScriptSkipToTag(script);
+        if (!script->text || script->readOffset >= script->size) {
+            std::strcpy(g_tag, "end");
+        } else {
+            uint32_t next = 0;
+            if (!GSL_ScriptTagCut(script, g_tag, ctx, &next)) {
+                Lib_DebugPrintf("Error -> GSL_ScriptStep(%s): tag at %u is not closed\n", w->fileName,
+                                unsigned(script->readOffset));
+                script->status = SCRIPT_ENDED;
+                return;
+            }
+            script->nextOffset = next;
+        }
+        if (std::strcmp(g_tag, "end") == 0) {
+            const int32_t h = GSL_HistoryFind(w->fileName, 1);
+            if (h >= 0 && uint32_t(h) < kLabelHistorySize && GameStateBlock.labelReturn[h] != 0) {
+                script->command = kReturnCommand;
+                GSL_ScriptCommandGet(kReturnCommand).handler(ctx);
+                return;
+            }
+            script->status = SCRIPT_ENDED;
+            return;
+        }
+        script->command = GSL_ScriptCommandFind(g_tag);
+        if (script->command < 0 || script->command >= kScriptCommands) return;
+        if (g_trace) g_trace(w->fileName, script->readOffset, script->command, ctx);
+    }
+    if (script->command >= 0 && script->command < kScriptCommands)
+        GSL_ScriptCommandGet(script->command).handler(ctx);
+}
+
+const ArcView* GSL_ScriptArcGet() {
+    static ArcView arc;
+    static const void* checked = nullptr;
+    static uint64_t checkedSize = 0;
+    void* data = nullptr;
+    uint64_t size = 0;
+    if (Lib_CashLookup(kScriptArc, &data, &size) != 1 || !data) return nullptr;
+    // The directory is checked at every look-up (the entry may have been
+    // reloaded in the same place); the limits are reported once per container.
+    if (!Lib_ArcOpen(&arc, data, size)) return nullptr;
+    if (data != checked || size != checkedSize) {
+        checked = data;
+        checkedSize = size;
+        bool tooLarge = arc.count > kMemberCountLimit;
+        for (uint32_t i = 0; i < arc.count && !tooLarge; ++i) {
+            const uint8_t* member = nullptr;
+            uint32_t memberSize = 0;
+            if (Lib_ArcGetData(&arc, nullptr, int32_t(i), &member, &memberSize) && memberSize >= kMemberLimit)
+                tooLarge = true;
+        }
+        if (tooLarge)
+            Lib_DebugPrintf("Error -> GSL_ScriptArcGet(%s): over %u members or a member of 1 MiB or more\n",
+                            kScriptArc, unsigned(kMemberCountLimit));
+    }
+    return &arc;
+}
+
+bool GSL_ScriptSpritesIdle(int32_t) {
+    if (!GSL_ScriptStoryPresent()) return true;
+    for (int32_t i = 0; i < 30; ++i) {
+        const SpriteRecord* s = Lib_SpriteAt(GSL_ScriptStoryLayerSprite(i));
+        if (s && (s->flags & SPRITE_IN_USE) && !(s->flags & (SPRITE_READY | SPRITE_FAILED))) return false;
+    }
+    return true;
+}
+
+bool GSL_ScriptTaskEnd(int32_t slot) {
+    TaskRecord* r = ScriptTask(slot);
+    if (!r || slot == g_running || !GSL_ScriptSpritesIdle(slot)) return false;
+    const int32_t second = static_cast<ScriptTaskWork*>(r->work)->secondSlot;
+    Lib_TaskBreakAll();
+    Lib_TaskDel(uint32_t(second));
+    Lib_TaskDel(uint32_t(slot));
+    return true;
+}
+
+ScriptTaskWork* GSL_ScriptTaskWork(int32_t slot) {
+    TaskRecord* r = ScriptTask(slot);
+    return r ? static_cast<ScriptTaskWork*>(r->work) : nullptr;
+}
+
+char* GSL_ScriptTaskFileName(int32_t slot) {
+    ScriptTaskWork* w = GSL_ScriptTaskWork(slot);
+    return w ? w->fileName : nullptr;
+}
+
+int32_t GSL_ScriptStatusGet(int32_t slot) {
+    ScriptTaskWork* w = GSL_ScriptTaskWork(slot);
+    return w ? int32_t(w->script.status) : -1;
+}
+
+ScriptState* GSL_ScriptStoryState() {
+    ScriptTaskWork* w = GSL_ScriptTaskWork(GSL_ScriptStoryTask());
+    return w ? &w->script : nullptr;
+}
+
+int32_t GSL_ScriptCB(void* work) {
+    auto* w = static_cast<ScriptTaskWork*>(work);
+    ScriptState* s = &w->script;
+    TaskRecord* self = TaskTable.slots[w->ownSlot];
+    const int32_t outer = g_running;
+    g_running = w->ownSlot;
+    struct Restore {
+        int32_t outer;
+        ~Restore() { g_running = outer; }
+    } restore{outer};
+
+    switch (w->state) {
+        case SCRIPT_TASK_LOAD: {
+            const uint8_t* data = nullptr;
+            uint32_t size = 0;
+            const ArcView* arc = GSL_ScriptArcGet();
+            if (!arc || !Lib_ArcGetData(arc, w->fileName, -1, &data, &size) || !data) {
+                Lib_DebugPrintf("Error -> Lib_ArcGetData(%s)\n", w->fileName);
+                return 1;
+            }
+            s->text = reinterpret_cast<const char*>(data);
+            s->size = size;
+            w->state = SCRIPT_TASK_RESTORE;
+        }
+            [[fallthrough]];
+        case SCRIPT_TASK_RESTORE:
+            if (GSL_ReplayRun(s) == 1) {
+                w->state = SCRIPT_TASK_START;
+                s->status = SCRIPT_READY;
+            }
+            return 0;
+        case SCRIPT_TASK_START:
+            s->status = SCRIPT_STARTED;
+            w->state = SCRIPT_TASK_RUN;
+            [[fallthrough]];
+        case SCRIPT_TASK_RUN: {
+            uint32_t tags = 0;
+            for (;;) {
+                if (self->finishRequest) break;
+                GSL_ScriptStep(s);
+                if (s->status == SCRIPT_ENDED) break;
+                if (s->status & SCRIPT_BUSY) return 0;
+                if (++tags >= kFrameTagLimit && !(s->status & SCRIPT_SILENT)) {
+                    static bool logged = false;
+                    if (!logged) {
+                        logged = true;
+                        Lib_DebugPrintf("Error -> GSL_ScriptCB(%s): %u tags in one frame\n", w->fileName,
+                                        unsigned(tags));
+                    }
+                    return 0;
+                }
+            }
+            w->state = SCRIPT_TASK_DONE;
+        }
+            [[fallthrough]];
+        case SCRIPT_TASK_DONE:
+            if (!GSL_ScriptSpritesIdle(w->ownSlot) || !self->finishRequest) return 0;
+            w->state = SCRIPT_TASK_END;
+            Lib_TaskBreakAll();
+            Lib_TaskDel(uint32_t(w->secondSlot));
+            return 1;
+        case SCRIPT_TASK_END:
+            Lib_TaskBreakAll();
+            Lib_TaskDel(uint32_t(w->secondSlot));
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+// --- Tracing ---------------------------------------------------------------
+
+void GSL_ScriptTraceSet(ScriptTraceHook hook) { g_trace = hook; }
+
+namespace {
+
+void PrintTrace(const char* file, uint32_t offset, int32_t index, const CommandContext* ctx) {
+    char line[2048];
+    char word[256];
+    char utf8[512];
+    const CommandEntry entry = GSL_ScriptCommandGet(index);
+    int n = std::snprintf(line, sizeof line, "script %s@%u %s(%d)", file, unsigned(offset), entry.name, int(index));
+    for (int32_t i = 0; i < ctx->argCount && n > 0 && size_t(n) < sizeof line; ++i) {
+        GSL_ScriptArgWord(ctx, i, word, sizeof word);
+        Lib_SjisToUtf8Buf(word, utf8, sizeof utf8);
+        n += std::snprintf(line + n, sizeof line - size_t(n), "%s%s", i ? ", " : " ", utf8);
+    }
+    std::fprintf(stderr, "%s\n", line);
+}
+
+void PrintDebug(const char* text) { std::fputs(text, stderr); }
+
+}  // namespace
+
+void GSL_ScriptTraceFromEnv() {
+    const char* v = std::getenv("VN_SCRIPT_TRACE");
+    if (!v || std::strcmp(v, "1") != 0) return;
+    GSL_ScriptTraceSet(PrintTrace);
+    Lib_DebugSetSink(PrintDebug);
+}

@@ -1,0 +1,206 @@
+#include "script/syntax.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+struct NamedCommand {
+    int32_t index;
+    const char* name;
+};
+
+// The commands at their fixed indices; every other index is free ("0"). The
+// handlers are bound by the modules that implement the commands.
+constexpr NamedCommand kNamed[] = {
+    {9, "analyze_00"}, {10, "name"}, {11, "text"}, {12, "keywait"}, {13, "voice"},
+    {14, "font"}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
+    {18, "voice_stop"}, {19, "textspeed"}, {20, "lw"}, {21, "winframe"}, {22, "cm"},
+    {23, "layopt"}, {24, "position"}, {30, "trans"}, {31, "wt"}, {32, "backlay"},
+    {33, "image"}, {34, "freeimage"}, {35, "move"}, {36, "stopmove"}, {37, "wm"},
+    {40, "quake"}, {41, "stopquake"}, {42, "wq"}, {43, "staffroll_set"},
+    {44, "staffroll_start"}, {45, "staffroll_wait"}, {46, "staffroll_end"},
+    {50, "effect"}, {51, "gradater"}, {100, "openvideo"}, {101, "playbgm"},
+    {102, "stopbgm"}, {103, "playse"}, {104, "stopse"}, {105, "ws"},
+    {106, "soundstopall"}, {110, "label"}, {111, "call"}, {112, "return"}, {113, "eval"},
+    {114, "jump"}, {115, "gosub"}, {116, "menustart"}, {117, "menuadd"},
+    {118, "clearvar"}, {120, "if"}, {121, "elseif"}, {122, "else"}, {123, "endif"},
+    {124, "jump_endif"}, {130, "trophy"}, {131, "returnmenu"}, {132, "wait"},
+    {133, "input"}, {134, "click"}, {135, "cancelskipping"}, {136, "autosaverange"},
+    {149, "debug"},
+};
+static_assert(std::size(kNamed) == 62);
+
+constexpr std::array<CommandEntry, kScriptCommands> MakeTable() {
+    std::array<CommandEntry, kScriptCommands> table{};
+    for (CommandEntry& e : table) {
+        e.name[0] = '0';
+        e.handler = GSL_CommandEmpty;
+    }
+    for (const NamedCommand& c : kNamed) {
+        CommandEntry& e = table[size_t(c.index)];
+        size_t i = 0;
+        for (; c.name[i]; ++i) e.name[i] = c.name[i];
+        e.name[i] = 0;
+    }
+    return table;
+}
+
+constexpr std::array<CommandEntry, kScriptCommands> kTable = MakeTable();
+const CommandEntry* g_table = kTable.data();
+
+// Length of the character at i: 2 for a lead byte with its second byte
+// inside the text (a NUL is never a second byte), else 1.
+uint32_t CharAt(const uint8_t* t, uint32_t i, uint32_t n) {
+    return GSL_ScriptIsLead(t[i]) && i + 1 < n && t[i + 1] != 0 ? 2 : 1;
+}
+
+}  // namespace
+
+void GSL_CommandEmpty(CommandContext*) {}
+
+void GSL_ScriptCommandTableSet(const CommandEntry* table) { g_table = table ? table : kTable.data(); }
+const CommandEntry* GSL_ScriptCommandTable() { return kTable.data(); }
+
+void GSL_ScriptSkipToTag(ScriptState* script) {
+    const uint8_t* t = reinterpret_cast<const uint8_t*>(script->text);
+    const uint32_t n = t ? script->size : 0;
+    uint32_t i = script->readOffset;
+    while (i < n) {
+        const uint8_t b = t[i];
+        if (b == 0 || b == '<') break;
+        if (b == ';') {
+            // A comment ends only behind a CR LF pair, or at a NUL.
+            ++i;
+            while (i < n && t[i] != 0) {
+                if (t[i] == '\r' && i + 1 < n && t[i + 1] == '\n') {
+                    i += 2;
+                    break;
+                }
+                i += CharAt(t, i, n);
+            }
+            continue;
+        }
+        i += CharAt(t, i, n);
+    }
+    script->readOffset = i < n ? i : n;
+}
+
+bool GSL_ScriptTagCut(const ScriptState* script, char* tag, CommandContext* ctx, uint32_t* next) {
+    const uint8_t* t = reinterpret_cast<const uint8_t*>(script->text);
+    const uint32_t n = t ? script->size : 0;
+    uint32_t len = 0;
+    auto put = [&](uint8_t b) {
+        if (len < kScriptTagSize - 1) tag[len++] = char(b);
+    };
+    bool quote = false;
+    uint32_t i = script->readOffset;
+    while (i < n) {
+        const uint8_t b = t[i];
+        if (b == 0) break;
+        if (CharAt(t, i, n) == 2) {
+            put(b);
+            put(t[i + 1]);
+            i += 2;
+            continue;
+        }
+        if (b == '"') {
+            const uint8_t after = i + 1 < n ? t[i + 1] : 0;
+            quote = !(after == ' ' || after == ',' || after == '>');
+            put(b);
+            ++i;
+            continue;
+        }
+        if (!quote && b == '>') {
+            put(b);
+            tag[len] = 0;
+            *next = i + 1;
+            return true;
+        }
+        if (!quote && (b == ' ' || b == ',')) {
+            put(b);
+            ++i;
+            while (i < n && t[i] == ' ') ++i;
+            if (b == ' ' && i < n && t[i] == ',') {
+                put(',');
+                ++i;
+                while (i < n && t[i] == ' ') ++i;
+            }
+            if (ctx && ctx->argCount < kScriptArgMax) ctx->args[ctx->argCount++] = script->text + i;
+            continue;
+        }
+        put(b);
+        ++i;
+    }
+    tag[len] = 0;
+    return false;
+}
+
+int32_t GSL_ScriptCommandFind(const char* tag) {
+    if (!tag || tag[0] != '<') return -1;
+    const uint8_t* name = reinterpret_cast<const uint8_t*>(tag + 1);
+    size_t len = 0;
+    while (name[len] && name[len] != ' ' && name[len] != '>')
+        len += (GSL_ScriptIsLead(name[len]) && name[len + 1]) ? 2 : 1;
+    if (len == 0 || len > 31) return -1;
+
+    // A numeric name is the index itself.
+    size_t i = 0;
+    bool negative = false;
+    if (name[0] == '+' || name[0] == '-') {
+        negative = name[0] == '-';
+        i = 1;
+    }
+    if (i < len && name[i] >= '0' && name[i] <= '9') {
+        int64_t value = 0;
+        for (; i < len && name[i] >= '0' && name[i] <= '9'; ++i) {
+            value = value * 10 + (name[i] - '0');
+            if (value > int64_t(INT32_MAX) + 1) return -1;
+        }
+        if (negative) value = -value;
+        if (value > INT32_MAX || value < INT32_MIN) return -1;
+        if (value != 0) return int32_t(value);
+    }
+
+    for (int32_t k = 0; k < kScriptCommands; ++k) {
+        const char* entry = g_table[k].name;
+        if (entry[0] == '0') continue;
+        if (std::strlen(entry) == len && std::memcmp(entry, name, len) == 0) return k;
+    }
+    return -1;
+}
+
+CommandEntry GSL_ScriptCommandGet(int32_t index) {
+    if (index < 0 || index >= kScriptCommands) return CommandEntry{"0", GSL_CommandEmpty};
+    return g_table[index];
+}
+
+uint32_t GSL_ScriptArgWord(const CommandContext* ctx, int32_t i, char* out, uint32_t outSize) {
+    if (out && outSize) out[0] = 0;
+    if (!ctx || !ctx->script || !ctx->script->text || i < 0 || i >= ctx->argCount) return 0;
+    const char* begin = ctx->script->text;
+    const char* p = ctx->args[i];
+    if (!p || p < begin || p >= begin + ctx->script->size) return 0;
+    const uint8_t* w = reinterpret_cast<const uint8_t*>(p);
+    const uint32_t limit = uint32_t(begin + ctx->script->size - p);
+
+    bool quote = false;
+    uint32_t k = 0, copied = 0;
+    while (k < limit) {
+        const uint8_t b = w[k];
+        if (b == 0) break;
+        if (!quote && (b == ' ' || b == ',' || b == '>')) break;
+        const uint32_t len = CharAt(w, k, limit);
+        if (b == '"') {
+            const uint8_t after = k + 1 < limit ? w[k + 1] : 0;
+            quote = !(after == ' ' || after == ',' || after == '>');
+        }
+        if (out && copied == k && k + len < outSize) {
+            std::memcpy(out + k, w + k, len);
+            copied = k + len;
+        }
+        k += len;
+    }
+    if (out && outSize) out[copied] = 0;
+    return k;
+}

@@ -1,0 +1,3 @@
+#include "shaders/shader_set2.h"
+
+void Lib_ShaderSet2Create() {}

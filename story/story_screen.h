@@ -1,0 +1,4 @@
+// The story screen's dispatcher.
+#pragma once
+
+void GSL_StoryModeCB();

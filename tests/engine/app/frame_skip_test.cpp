@@ -1,0 +1,190 @@
+#include "engine/app/frame_skip.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "engine/app/app_window.h"
+#include "engine/app/main_tasks.h"
+#include "engine/movie/movie.h"
+#include "engine/text/text_object.h"
+#include "platform/plat_window.h"
+#include "tests/engine/render/sprite_env.h"
+#include "tests/engine/text/text_gl_env.h"
+
+namespace {
+
+// The drawing tasks of one frame; true when the frame was presented.
+bool DrawFrame() {
+    const uint64_t before = FramePresentCount.load();
+    Main_DrawBCB(nullptr);
+    Main_DrawCB(nullptr);
+    Main_DrawACB(nullptr);
+    return FramePresentCount.load() != before;
+}
+
+// Presents made by `frames` frames.
+int Presents(int frames) {
+    int n = 0;
+    for (int i = 0; i < frames; ++i) n += DrawFrame();
+    return n;
+}
+
+void StartSkipping() {
+    unsetenv("VN_FRAME_SKIP");
+    MainInputDone = 1;
+    Lib_MovieInit();
+    Main_FrameSkipInit();
+}
+
+// Lit pixels of the frame target and the left edge of the light.
+struct Light {
+    int count = 0;
+    uint32_t left = ~0u;
+};
+Light LightOf(const Image& img) {
+    Light l;
+    for (uint32_t y = 0; y < img.height; ++y)
+        for (uint32_t x = 0; x < img.width; ++x) {
+            const Bgra p = img.at(x, y);
+            if (p.r > 128 || p.g > 128 || p.b > 128) {
+                ++l.count;
+                if (x < l.left) l.left = x;
+            }
+        }
+    return l;
+}
+
+class FrameSkipTest : public SpriteEnv {
+protected:
+    void SetUp() override {
+        SpriteEnv::SetUp();
+        if (IsSkipped()) return;
+        StartSkipping();
+        slot_ = Lib_SpriteLoad(-1, nullptr, -1, 0);  // a blank full-frame sprite
+        ASSERT_GE(slot_, 0);
+        SpriteRecord& r = SpriteTable[slot_];
+        r.visible = 1;
+        r.scaleX = r.scaleY = 0.25f;  // a 320×180 rectangle in the middle
+        Lib_SpriteSetColor(slot_, 0xFF0000FFu);
+        ASSERT_TRUE(DrawFrame());
+        ASSERT_EQ(Presents(3), 0) << "a static frame is drawn again";
+    }
+    void TearDown() override {
+        if (!IsSkipped()) {
+            Renderer* r = renderer();
+            Lib_ResizeTarget(r, kTestWindowWidth, kTestWindowHeight);
+            r->letterbox = 0;
+        }
+        FrameSkipOn = true;
+        SpriteEnv::TearDown();
+    }
+    SpriteRecord& sprite() { return SpriteTable[slot_]; }
+    int32_t slot_ = -1;
+};
+
+TEST_F(FrameSkipTest, ASpriteFieldWrittenDirectlyAndACameraMoveEachDrawOneFrame) {
+    const Light before = LightOf(ReadFrame());
+    ASSERT_EQ(before.left, 480u);
+    const float time = FrameTimeCounter;
+    EXPECT_EQ(Presents(2), 0);
+    EXPECT_EQ(FrameTimeCounter, time + 2.0f);  // the programs' time runs on regardless
+
+    sprite().posX = 100.0f;  // no setter: the field is written as other modules do
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(LightOf(ReadFrame()).left, 580u);
+    EXPECT_EQ(Presents(3), 0);
+
+    ActiveCamera.distance *= 2.0f;  // twice as far: a quarter of the area
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_NEAR(LightOf(ReadFrame()).count, before.count / 4, before.count / 50);
+    EXPECT_EQ(Presents(3), 0);
+
+    // A scrolling sprite reads the frame time: drawn every frame.
+    sprite().effectParams[13] = 1.0f;
+    EXPECT_EQ(Presents(3), 3);
+    sprite().effectParams[13] = 0.0f;
+    DrawFrame();
+    EXPECT_EQ(Presents(2), 0);
+}
+
+TEST_F(FrameSkipTest, AResizeAndAnExposeEachDrawOneFrame) {
+    Renderer* r = renderer();
+    ASSERT_TRUE(Lib_ResizeTarget(r, 1600, 900));
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(Presents(3), 0);
+    r->letterbox = 1;  // full screen
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(Presents(3), 0);
+
+    // The window lost its contents (UI thread): the picture is drawn again.
+    Main_WndProc(PlatWindowEvent{PWE_EXPOSED, WindowRequest(0), 0, 0, 0, 0});
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(Presents(3), 0);
+}
+
+void OwnDrawing(uint64_t) {}
+
+TEST_F(FrameSkipTest, UnknownCallbacksPresentsElsewhereAndTheSwitchForceFrames) {
+    // A callback the digest cannot see into is drawn every frame.
+    const int32_t entry = Lib_DrawSet(OwnDrawing, 0, 10, 0, -1);
+    ASSERT_GE(entry, 0);
+    EXPECT_EQ(Presents(3), 3);
+    Lib_DrawDel(uint32_t(entry), 0);
+    DrawFrame();
+    EXPECT_EQ(Presents(2), 0);
+
+    // Something else presented (a movie): its picture is replaced once.
+    Lib_FramePresent(renderer());
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(Presents(2), 0);
+
+    setenv("VN_FRAME_SKIP", "0", 1);
+    Main_FrameSkipInit();
+    EXPECT_EQ(Presents(3), 3);
+    unsetenv("VN_FRAME_SKIP");
+}
+
+class FrameSkipTextTest : public TextGlEnv {
+protected:
+    void SetUp() override {
+        GlTest::SetUp();
+        if (IsSkipped()) return;
+        if (!StartText("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                       "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf"))
+            GTEST_SKIP() << "DejaVu fonts not installed";
+        StartSkipping();
+    }
+    void TearDown() override {
+        FrameSkipOn = true;
+        TextGlEnv::TearDown();
+    }
+};
+
+TEST_F(FrameSkipTextTest, EachRevealStepDrawsAFrameThenThePictureIsKept) {
+    const TextPos pos{100, -100, 0};
+    ASSERT_EQ(Lib_TextSet(0, "HHHH", &pos), 0);
+    TextRecord* r = TextTable[0];
+    r->speed = 3;  // a character every three frames
+    int presents = 0, lastLight = 0, steps = 0;
+    for (int frame = 0; frame < 40; ++frame) {
+        if (!DrawFrame()) continue;
+        ++presents;
+        const int light = LightOf(ReadFrame()).count;
+        steps += light > lastLight;
+        lastLight = light;
+    }
+    EXPECT_EQ(r->finished, 1);
+    EXPECT_EQ(steps, 4);  // every character showed up in a drawn frame
+    EXPECT_GE(presents, 4 * 3);
+    EXPECT_LE(presents, 4 * 3 + 3);
+    EXPECT_EQ(Presents(3), 0);
+
+    // The kept picture is the one a full draw gives.
+    const Image kept = ReadFrame();
+    FrameSkipOn = false;
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(ReadFrame().pixels, kept.pixels);
+}
+
+}  // namespace

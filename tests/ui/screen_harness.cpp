@@ -1,0 +1,556 @@
+#include "tests/ui/screen_harness.h"
+
+#include <png.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "engine/app/frame.h"
+#include "engine/app/main_tasks.h"
+#include "engine/core/cache.h"
+#include "engine/core/debug_log.h"
+#include "engine/core/engine_state.h"
+#include "engine/core/heap.h"
+#include "engine/files/archive.h"
+#include "engine/files/file_loader.h"
+#include "engine/files/message_table.h"
+#include "engine/input/input.h"
+#include "engine/movie/movie.h"
+#include "engine/render/camera.h"
+#include "engine/render/renderer.h"
+#include "engine/text/font.h"
+#include "engine/text/glyph_cache.h"
+#include "engine/text/text_layout.h"
+#include "platform/plat_audio.h"
+#include "platform/plat_window.h"
+#include "tests/engine/sound/sound_env.h"
+#include "ui/screen_restore.h"
+#include "ui/widget.h"
+
+namespace {
+std::atomic<uint64_t> g_now{1000000};
+uint64_t FakeClock() { return g_now.load(); }
+
+std::mutex g_logMutex;
+std::string g_log;
+void LogSink(const char* line) {
+    std::lock_guard<std::mutex> hold(g_logMutex);
+    g_log += line;
+}
+
+std::function<void()> g_bodies[8];
+template <int N>
+void Dispatch() {
+    if (g_bodies[N]) g_bodies[N]();
+}
+const ModeFunction kScreens[8] = {Dispatch<0>, Dispatch<1>, Dispatch<2>, Dispatch<3>,
+                                  Dispatch<4>, Dispatch<5>, Dispatch<6>, Dispatch<7>};
+
+TextOps g_textOps;
+
+bool RunTool(const std::string& tool, const std::string& batch) {
+    if (tool == "pack.py" || tool == "vndata.py") {
+        // vndata's command line is pack.py, one command a line.
+        std::istringstream lines(batch);
+        for (std::string line; std::getline(lines, line);) {
+            std::string cmd = "python3 " VN_SOURCE_DIR "/tools/pack.py " + line + " >/dev/null";
+            if (std::system(cmd.c_str()) != 0) return false;
+        }
+        return true;
+    }
+    std::ofstream("batch_" + tool + ".txt") << batch;
+    std::string cmd = "python3 " VN_SOURCE_DIR "/tools/" + tool + " batch batch_" + tool + ".txt >/dev/null";
+    return std::system(cmd.c_str()) == 0;
+}
+
+// The sample's archives, built once a process into a folder removed at exit.
+const std::string& SampleFolder() {
+    static const std::string dir = [] {
+        std::string d = (std::filesystem::temp_directory_path() / ("vn_sample_" + std::to_string(::getpid()))).string();
+        std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + d + " >/dev/null";
+        if (std::system(cmd.c_str()) != 0) return std::string();
+        static struct Cleanup {
+            std::string path;
+            ~Cleanup() { std::filesystem::remove_all(path); }
+        } cleanup{d};
+        return d;
+    }();
+    return dir;
+}
+
+void* LoadWhole(const char* name, uint32_t* size) {
+    char buf[kFileNameSize];
+    std::snprintf(buf, sizeof buf, "%s", name);
+    void* data = nullptr;
+    if (!Lib_FileLoad(HEAP_GRAPHICS, buf, &data, size, 0x4000, false)) return nullptr;
+    return data;
+}
+}  // namespace
+
+void ScreenHarness::SetUp() {
+    GlTest::SetUp();
+    if (IsSkipped()) return;
+    char tmpl[] = "/tmp/vn_screen_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    std::filesystem::create_directories("data");
+    std::filesystem::create_directories("root");
+    TextLanguage = -1;  // the language the locale gives, as at start-up
+    const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 96 * kMiB};
+    Lib_CashReset();  // the named cache forgets entries of the old heaps
+    ASSERT_TRUE(Lib_MemInit(sizes));
+    Lib_CashReset();
+    ASSERT_TRUE(Lib_TaskInit());
+    for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
+    FileLoadTable.pending = 0;
+    for (SpriteRecord& s : SpriteTable) Lib_SpriteClear(&s);
+    Lib_TextTableClear();
+    Lib_CameraReset(&ActiveCamera);
+
+    g_now = 1000000;
+    Lib_TimerSetClock(FakeClock);
+    Lib_TextOpsSet(nullptr);
+    g_textOps = Lib_TextOps();
+    g_textOps.nowUs = FakeClock;
+    Lib_TextOpsSet(&g_textOps);
+
+    sound_test::FakeAudio::Get().Reset();
+    Plat_AudioSetBackend(&sound_test::kFakeBackend);
+    Lib_SoundSetClock(FakeClock);
+    Lib_SoundReset();
+    Lib_MovieInit();
+    SystemIni ini = Main_SystemIniGet();
+    ini.width = 1280;
+    ini.height = 720;
+    Main_SystemIniSet(ini);
+    Lib_InputInit();
+    input_ = Plat_InputIdle();
+    input_.focus = 1;
+    ApplyInput();
+
+    for (ModeFunction& m : ModeStack) m = nullptr;
+    for (ScreenWork*& w : ScreenWorkTable) w = nullptr;
+    TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
+    WorkRestorePhase = 0;
+    FrameRateConfig = 60;
+    Main_ScreenCallsSet();
+    for (auto& b : g_bodies) b = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(g_logMutex);
+        g_log.clear();
+    }
+    Lib_DebugSetSink(LogSink);
+    objects_ = SpriteLiveObjects;
+    heap0Blocks_ = HeapTable.heaps[HEAP_GENERAL].usedCount;
+}
+
+void ScreenHarness::TearDown() {
+    if (dir_.empty()) {
+        GlTest::TearDown();
+        return;
+    }
+    // Through the real calls first.
+    GSL_WorkDeleteAll();
+    if (full_) Main_InitEnd();
+    Lib_TaskPass(true);  // removes the tasks deleted during a pass
+    // Then what the harness itself started: the main tasks and the preloads.
+    for (int32_t slot = 2; slot < kTaskSlots; ++slot) {
+        TaskRecord* t = TaskTable.slots[slot];
+        if (!t) continue;
+        if (t->callback == GSL_SystemLoadPrevCB && t->work)
+            Lib_FileLoadEnd(static_cast<LoadPrevWork*>(t->work)->request);
+        bool own = t->group == 402 || t->callback == Main_InputCB || t->callback == Main_VblankCB ||
+                   t->callback == GSL_SystemLoadPrevCB;
+        EXPECT_TRUE(own) << "task left in slot " << slot << " (group " << t->group << ")";
+        Lib_TaskDel(uint32_t(slot));
+    }
+    int sprites = 0, texts = 0, requests = 0;
+    for (const SpriteRecord& s : SpriteTable) sprites += (s.flags & SPRITE_IN_USE) ? 1 : 0;
+    for (TextRecord* t : TextTable) texts += t ? 1 : 0;
+    for (const FileLoadRequest& r : FileLoadTable.slots) requests += r.flags & 1;
+    EXPECT_EQ(sprites, 0) << "sprites left behind";
+    EXPECT_EQ(texts, 0) << "texts left behind";
+    EXPECT_EQ(requests, 0) << "file-load slots left behind";
+    EXPECT_EQ(HeapTable.heaps[HEAP_SCREEN].usedCount, 0u) << "screen-heap blocks left behind";
+    for (ScreenWork* w : ScreenWorkTable) EXPECT_EQ(w, nullptr);
+    for (ModeFunction m : ModeStack) EXPECT_EQ(m, nullptr);
+
+    // Clean up whatever a failed test left, so that the next one starts clean.
+    for (int32_t i = 0; i < kTextSlots; ++i) {
+        if (TextTable[i]) TextTable[i]->state &= uint8_t(~TEXT_STATE_PROTECTED);
+        Lib_TextDel(i);
+    }
+    for (int32_t i = 0; i < kSpriteSlots; ++i) {
+        SpriteTable[i].flags |= SPRITE_FAILED;
+        Lib_SpriteFree(i);
+    }
+    if (fonts_ && TextRenderState.ready) {
+        Lib_TextDrawRelease();
+        Lib_FontEnd();
+    }
+    Lib_MesFree();
+    Lib_MesSystemFree();
+    EXPECT_EQ(SpriteLiveObjects, objects_) << "GL objects left behind";
+    EXPECT_EQ(HeapTable.heaps[HEAP_GENERAL].usedCount, heap0Blocks_) << "heap-0 blocks left behind";
+    Lib_SoundShutdownChannels();
+    Plat_AudioSetBackend(nullptr);
+    Lib_SoundSetClock(nullptr);
+    Lib_TimerSetClock(nullptr);
+    Lib_TextOpsSet(nullptr);
+    Lib_DebugSetSink(nullptr);
+    Lib_InputEnd();
+    for (int32_t i = 0; i < kFileLoadSlots; ++i) Lib_FileLoadEnd(i);
+    Lib_PcArcClose();
+    Lib_CashReset();
+    Lib_MemRelease();
+    for (auto& b : g_bodies) b = nullptr;
+    std::filesystem::current_path(old_);
+    std::filesystem::remove_all(dir_);
+    GlTest::TearDown();
+}
+
+// --- data -----------------------------------------------------------------------
+
+bool ScreenHarness::Files(std::initializer_list<DataFile> files) {
+    std::map<std::string, std::string> batches;
+    for (const DataFile& f : files) {
+        std::filesystem::path p = std::filesystem::path("root") / f.path;
+        std::filesystem::create_directories(p.parent_path());
+        if (f.tool.empty()) {
+            std::ofstream(p, std::ios::binary) << f.bytes;
+            continue;
+        }
+        std::string line = f.command;
+        for (size_t at; (at = line.find("{}")) != std::string::npos;) line.replace(at, 2, p.string());
+        batches[f.tool] += line + "\n";
+    }
+    // Pictures and sounds first: containers and tables may hold them.
+    for (const char* tool : {"image_data.py", "sound_data.py", "vndata.py", "pack.py"})
+        if (batches.count(tool) && !RunTool(tool, batches[tool])) return false;
+    Lib_PcArcClose();
+    if (std::system("python3 " VN_SOURCE_DIR "/tools/pack.py pcarc data/data_00.pcarc root >/dev/null") != 0)
+        return false;
+    Lib_PcArcOpen();
+    return Lib_PcArcExists(0);
+}
+
+bool ScreenHarness::SampleData() {
+    const std::string& dir = SampleFolder();
+    if (dir.empty()) return false;
+    Lib_PcArcClose();
+    for (const char* name : {"data_00.pcarc", "data_p00.pcarc"}) {
+        std::filesystem::remove(std::filesystem::path("data") / name);
+        std::filesystem::create_symlink(std::filesystem::path(dir) / "data" / name, std::filesystem::path("data") / name);
+    }
+    Lib_PcArcOpen();
+    return Lib_PcArcExists(0);
+}
+
+void ScreenHarness::Messages() {
+    Lib_MesSystemLoad();
+    Lib_MesLoad();
+}
+
+bool ScreenHarness::Fonts() {
+    if (!Lib_FontInit()) return false;
+    fonts_ = true;
+    const char* const names[3] = {"font/font_01.ttf", "font/font_add_00.ext", "font/font_11.ttf"};
+    for (int i = 0; i < 3; ++i) {
+        uint32_t size = 0;
+        void* data = LoadWhole(names[i], &size);
+        if (!data) return false;
+        TextRenderState.images[i] = data;
+        TextRenderState.sizes[i] = size;
+    }
+    Lib_FontCreate(TextRenderState.images[0], TextRenderState.sizes[0]);
+    return true;
+}
+
+// --- frames ---------------------------------------------------------------------
+
+void ScreenHarness::StartFull() {
+    full_ = true;
+    Main_Init();
+}
+
+void ScreenHarness::StartMinimal() {
+    Lib_TaskSet("Main_InputCB", Main_InputCB, 10000, 401, 0);
+    Lib_TaskSet("Main_ModeCB", Main_ModeCB, 20000, 402, 0);
+}
+
+void ScreenHarness::Frame(int n) {
+    for (int k = 0; k < n; ++k) {
+        for (int i = 0; i < loaderPasses; ++i) Lib_FileLoadCB(nullptr);
+        Lib_SoundWorkPass();
+        Lib_TaskPass(true);
+        Lib_TaskPass(false);
+        g_now += kFrameUs;
+    }
+}
+
+bool ScreenHarness::FailLoad(const char* name) {
+    std::lock_guard<std::mutex> lock(FileLoadTable.mutex);
+    for (FileLoadRequest& r : FileLoadTable.slots) {
+        if (!(r.flags.load() & 1) || r.state.load() != 0 || strcasecmp(r.name, name) != 0) continue;
+        r.state.store(-1, std::memory_order_release);
+        FileLoadTable.pending.fetch_sub(1);
+        return true;
+    }
+    return false;
+}
+
+bool ScreenHarness::FramesUntil(const std::function<bool()>& pred, int limit, const char* what) {
+    for (int i = 0; i < limit; ++i) {
+        if (pred()) return true;
+        Frame();
+    }
+    if (pred()) return true;
+    ADD_FAILURE() << what << " not reached within " << limit << " frames";
+    return false;
+}
+
+uint64_t ScreenHarness::Now() { return g_now.load(); }
+
+// --- screens --------------------------------------------------------------------
+
+ModeFunction ScreenHarness::TestScreen(int n) { return kScreens[n & 7]; }
+void ScreenHarness::SetBody(int n, std::function<void()> body) { g_bodies[n & 7] = std::move(body); }
+
+void ScreenHarness::Push(ModeFunction screen) {
+    int n = GSL_ModeCount();
+    if (n < kModeStackSize) ModeStack[n] = screen;
+}
+
+ScreenWork* ScreenHarness::MakeContext(ModeFunction screen) {
+    Push(screen);
+    GSL_WorkCreate();
+    return GSL_WorkGet(screen);
+}
+
+// --- input ----------------------------------------------------------------------
+
+void ScreenHarness::ApplyInput() { Plat_InputInject(input_); }
+
+void ScreenHarness::Hold(uint32_t bits) {
+    for (uint32_t bit = 1; bit; bit <<= 1)
+        if ((bits & bit) && Lib_InputKeyCode(0, bit, 0)) input_.keys[Lib_InputKeyCode(0, bit, 0) & 0xFF] = kPlatDown;
+    ApplyInput();
+}
+
+void ScreenHarness::Release(uint32_t bits) {
+    for (uint32_t bit = 1; bit; bit <<= 1)
+        if ((bits & bit) && Lib_InputKeyCode(0, bit, 0)) input_.keys[Lib_InputKeyCode(0, bit, 0) & 0xFF] = 0;
+    ApplyInput();
+}
+
+void ScreenHarness::Pointer(int32_t x, int32_t y) {
+    input_.mouseX = x;
+    input_.mouseY = y;
+    ApplyInput();
+}
+
+void ScreenHarness::Left(bool down) {
+    input_.mouseButtons[0] = down ? kPlatDown : 0;
+    ApplyInput();
+}
+
+void ScreenHarness::Right(bool down) {
+    input_.mouseButtons[1] = down ? kPlatDown : 0;
+    ApplyInput();
+}
+
+void ScreenHarness::Click(int32_t x, int32_t y) {
+    Pointer(x, y);
+    Left(true);
+    Frame();
+    Left(false);
+    Frame();
+}
+
+void ScreenHarness::Drag(std::pair<int32_t, int32_t> from, std::pair<int32_t, int32_t> to, int frames) {
+    Pointer(from.first, from.second);
+    Left(true);
+    Frame();
+    for (int i = 1; i <= frames; ++i) {
+        Pointer(from.first + (to.first - from.first) * i / frames, from.second + (to.second - from.second) * i / frames);
+        Frame();
+    }
+    Left(false);
+    Frame();
+}
+
+// --- reading --------------------------------------------------------------------
+
+SpriteRecord* ScreenHarness::Layer(ModeFunction screen, uint32_t n) {
+    const ScreenWork* w = GSL_WorkGet(screen);
+    if (!w || n >= uint32_t(kScreenLayers)) return nullptr;
+    int32_t h = w->layers[n].handle;
+    return Lib_SpriteIsLive(h) ? &SpriteTable[h] : nullptr;
+}
+
+TextRecord* ScreenHarness::Text(ModeFunction screen, uint32_t n) {
+    const ScreenWork* w = GSL_WorkGet(screen);
+    if (!w || n >= uint32_t(kScreenTexts)) return nullptr;
+    int32_t h = w->texts[n].handle;
+    return h >= 0 && h < kTextSlots ? TextTable[h] : nullptr;
+}
+
+SoundChannel* ScreenHarness::Channel(ModeFunction screen, uint32_t n) {
+    const ScreenWork* w = GSL_WorkGet(screen);
+    if (!w || n >= uint32_t(kScreenSounds)) return nullptr;
+    int32_t h = w->sounds[n].handle;
+    return h >= 0 && h < kSoundChannels ? &SoundChannelTable[h] : nullptr;
+}
+
+std::vector<int32_t> ScreenHarness::Tasks(TaskCallback callback) {
+    std::vector<int32_t> out;
+    for (int32_t i = 0; i < kTaskSlots; ++i)
+        if (TaskTable.slots[i] && TaskTable.slots[i]->callback == callback) out.push_back(i);
+    return out;
+}
+
+int ScreenHarness::TaskCount(uint16_t group) {
+    int n = 0;
+    for (int32_t i = 2; i < kTaskSlots; ++i) n += TaskTable.slots[i] && TaskTable.slots[i]->group == group ? 1 : 0;
+    return n;
+}
+
+std::vector<std::pair<DrawCallback, int32_t>> ScreenHarness::DrawOrder() {
+    std::vector<std::pair<DrawCallback, int32_t>> out;
+    for (int32_t i = kDrawHead; i >= 0 && out.size() < size_t(kDrawEntries); i = DrawList.entries[i].next)
+        out.emplace_back(DrawList.entries[i].callback, DrawList.entries[i].priority);
+    return out;
+}
+
+std::string ScreenHarness::Log() {
+    std::lock_guard<std::mutex> hold(g_logMutex);
+    std::string out;
+    out.swap(g_log);
+    return out;
+}
+
+// --- pictures -------------------------------------------------------------------
+
+Image ScreenHarness::Render() {
+    Lib_FrameBind(renderer());
+    ClearFrame(0, 0, 0, 0);
+    Lib_DrawWalk();
+    return ReadFrame();
+}
+
+::testing::AssertionResult ScreenHarness::MatchesReference(const char* name, Crop crop) {
+    const Image img = Render();
+    std::vector<uint8_t> got(size_t(crop.w) * crop.h * 4);
+    for (int32_t y = 0; y < crop.h; ++y)
+        for (int32_t x = 0; x < crop.w; ++x) {
+            Bgra p = img.at(uint32_t(crop.x + x), uint32_t(crop.y + y));
+            uint8_t* o = &got[(size_t(y) * crop.w + x) * 4];
+            o[0] = p.b, o[1] = p.g, o[2] = p.r, o[3] = 255;
+        }
+    const std::string path = std::string(VN_SOURCE_DIR "/tests/data/") + name + ".png";
+    if (!std::filesystem::exists(path) || std::getenv("VN_WRITE_REFERENCE")) {
+        png_image out{};
+        out.version = PNG_IMAGE_VERSION;
+        out.width = uint32_t(crop.w), out.height = uint32_t(crop.h), out.format = PNG_FORMAT_BGRA;
+        png_image_write_to_file(&out, path.c_str(), 0, got.data(), 0, nullptr);
+        return ::testing::AssertionFailure() << "reference written to " << path << ": look at it, then run again";
+    }
+    png_image ref{};
+    ref.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&ref, path.c_str())) return ::testing::AssertionFailure() << "unreadable " << path;
+    ref.format = PNG_FORMAT_BGRA;
+    if (ref.width != uint32_t(crop.w) || ref.height != uint32_t(crop.h)) {
+        png_image_free(&ref);
+        return ::testing::AssertionFailure() << "reference size differs";
+    }
+    std::vector<uint8_t> want(PNG_IMAGE_SIZE(ref));
+    png_image_finish_read(&ref, nullptr, want.data(), 0, nullptr);
+    size_t off = 0;
+    for (size_t i = 0; i < got.size(); i += 4) {
+        int d = 0;
+        for (int c = 0; c < 3; ++c) d = std::max(d, std::abs(int(got[i + c]) - int(want[i + c])));
+        if (d > 24) ++off;
+    }
+    if (off * 500 >= got.size() / 4) return ::testing::AssertionFailure() << off << " pixels differ from " << name;
+    return ::testing::AssertionSuccess();
+}
+
+// --- the whole program ----------------------------------------------------------
+
+namespace {
+const uint64_t kProgramHeaps[HEAP_COUNT] = {8u << 20, 16u << 20, 2u << 20, 64u << 20, 96u << 20};
+std::vector<ProgramRun::Step>* g_steps = nullptr;
+size_t g_step = 0;
+int g_stepFrames = 0;
+ProgramRun* g_run = nullptr;
+bool g_quitPosted = false;
+
+void ProgramHook() {
+    ++g_run->frames;
+    if (g_quitPosted) return;
+    while (g_step < g_steps->size()) {
+        ProgramRun::Step& s = (*g_steps)[g_step];
+        if (s.until && !s.until()) {
+            if (++g_stepFrames > s.limit) {
+                g_run->failed = s.label;
+                break;
+            }
+            return;
+        }
+        if (s.input) {
+            PlatInputState in = Plat_InputIdle();
+            in.focus = 1;
+            s.input(in);
+            Plat_InputInject(in);
+        }
+        ++g_step;
+        g_stepFrames = 0;
+        if (s.input) return;  // one input a frame
+    }
+    g_quitPosted = true;
+    Plat_PostQuit();
+}
+}  // namespace
+
+int ProgramRun::Run(std::vector<Step> steps) {
+    const std::string& sample = SampleFolder();
+    if (sample.empty()) {
+        failed = "the sample could not be built";
+        return -1;
+    }
+    char tmpl[] = "/tmp/vn_program_XXXXXX";
+    if (!::mkdtemp(tmpl)) return -1;
+    std::filesystem::path dir = tmpl, old = std::filesystem::current_path();
+    std::filesystem::create_directories(dir / "data");
+    for (const char* name : {"data_00.pcarc", "data_p00.pcarc"})
+        std::filesystem::create_symlink(std::filesystem::path(sample) / "data" / name, dir / "data" / name);
+    std::filesystem::current_path(dir);
+    g_steps = &steps;
+    g_step = 0;
+    g_stepFrames = 0;
+    g_run = this;
+    g_quitPosted = false;
+    MainHeapSizes = kProgramHeaps;
+    MainTestHook = ProgramHook;
+    int code = WinMain();
+    MainTestHook = nullptr;
+    MainHeapSizes = kHeapDefaultSizes;
+    if (!g_quitPosted && failed.empty()) failed = "the program ended before its steps";
+    g_steps = nullptr;
+    g_run = nullptr;
+    std::filesystem::current_path(old);
+    std::filesystem::remove_all(dir);
+    return code;
+}

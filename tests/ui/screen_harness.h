@@ -1,0 +1,137 @@
+// The headless screen harness: drives screens through the real frame tasks,
+// deterministically. One fake microsecond clock serves the stopwatch, the
+// sound channels and the texts; the loader and the sound worker run by hand,
+// once a frame; input is injected into the platform's snapshot and read by
+// the real input task. Every screen test of the game's subsystems uses it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/core/task.h"
+#include "engine/render/draw_list.h"
+#include "engine/render/sprite.h"
+#include "engine/sound/sound.h"
+#include "engine/text/text_object.h"
+#include "platform/plat_input.h"
+#include "tests/engine/render/gl_fixture.h"
+#include "ui/mode.h"
+
+// One file of the scratch data root: bytes written as they are, or a line of
+// one of the project's writers ("{}" stands for the file's path; for
+// "vndata.py" the line is a tools/pack.py command, run after the others).
+struct DataFile {
+    std::string path;  // engine path, under root/
+    std::string bytes;
+    std::string tool;  // "image_data.py", "sound_data.py" or "vndata.py"; empty: bytes
+    std::string command;
+};
+inline DataFile Bytes(std::string path, std::string bytes) { return {std::move(path), std::move(bytes), {}, {}}; }
+inline DataFile Tool(std::string tool, std::string path, std::string command) {
+    return {std::move(path), {}, std::move(tool), std::move(command)};
+}
+
+struct Crop {
+    int32_t x = 0, y = 0, w = 1280, h = 720;
+};
+
+class ScreenHarness : public GlTest {
+protected:
+    static constexpr uint64_t kMiB = 1024 * 1024;
+    static constexpr uint64_t kFrameUs = 16666;
+    void SetUp() override;
+    void TearDown() override;
+
+public:
+    // --- data ---------------------------------------------------------------
+    // Writes the files under root/, packs root/ into data/data_00.pcarc and
+    // opens it.
+    static bool Files(std::initializer_list<DataFile> files);
+    // The sample game's archives (built once a process), opened.
+    static bool SampleData();
+    // The three message tables.
+    static void Messages();
+    // The text renderer with the sample's faces (needs SampleData()).
+    bool Fonts();
+
+    // --- frames -------------------------------------------------------------
+    // Main_Init: the seven main tasks, the overlay and the preloads.
+    void StartFull();
+    // Only Main_InputCB and Main_ModeCB.
+    void StartMinimal();
+    // Per frame: loader passes, one sound-worker pass, the between-frames
+    // pass and the frame pass; then the clock moves on by one frame.
+    void Frame(int n = 1);
+    int loaderPasses = 1;
+    // Fails the pending load request of that name.
+    static bool FailLoad(const char* name);
+    // Runs frames until pred holds; fails the test at the limit.
+    bool FramesUntil(const std::function<bool()>& pred, int limit, const char* what = "condition");
+    static uint64_t Now();
+
+    // --- screens ------------------------------------------------------------
+    // TestScreen(n), n 0..7: a dispatcher that calls the test's body.
+    static ModeFunction TestScreen(int n);
+    static void SetBody(int n, std::function<void()> body);
+    static void Push(ModeFunction screen);  // direct, nothing suspended
+    static ScreenWork* MakeContext(ModeFunction screen);
+
+    // --- input (for the next frame) ----------------------------------------
+    void Hold(uint32_t bits);
+    void Release(uint32_t bits);
+    void Pointer(int32_t x, int32_t y);
+    void Left(bool down);
+    void Right(bool down);
+    void Click(int32_t x, int32_t y);
+    void Drag(std::pair<int32_t, int32_t> from, std::pair<int32_t, int32_t> to, int frames);
+
+    // --- reading ------------------------------------------------------------
+    static SpriteRecord* Layer(ModeFunction screen, uint32_t n);
+    static TextRecord* Text(ModeFunction screen, uint32_t n);
+    static SoundChannel* Channel(ModeFunction screen, uint32_t n);
+    static std::vector<int32_t> Tasks(TaskCallback callback);
+    static int TaskCount(uint16_t group);
+    static std::vector<std::pair<DrawCallback, int32_t>> DrawOrder();
+    static std::string Log();
+
+    // --- pictures -----------------------------------------------------------
+    static Image Render();
+    // Compares with tests/data/<name>.png (at most a 24-level difference on
+    // under 0.2% of the pixels); writes it when missing or VN_WRITE_REFERENCE.
+    static ::testing::AssertionResult MatchesReference(const char* name, Crop crop = {});
+
+private:
+    void ApplyInput();
+    PlatInputState input_{};
+    bool full_ = false;
+    bool fonts_ = false;
+    int32_t objects_ = 0;
+    uint64_t heap0Blocks_ = 0;
+    std::filesystem::path dir_, old_;
+};
+
+// The whole program on the sample: WinMain with small heaps, in a scratch
+// folder. The steps run on the game thread at the end of each frame (through
+// MainTestHook); each waits until its condition holds, then injects its input
+// for the next frame. The test thread reads only what the steps recorded.
+class ProgramRun {
+public:
+    struct Step {
+        const char* label;
+        std::function<bool()> until;  // game thread; null: at once
+        std::function<void(PlatInputState&)> input;  // applied once the step holds
+        int limit = 600;  // frames
+    };
+    // Runs the steps, then quits. Returns WinMain's code; `failed` names the
+    // first step that did not hold in time.
+    int Run(std::vector<Step> steps);
+    std::string failed;
+    int frames = 0;
+};

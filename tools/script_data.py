@@ -1,0 +1,365 @@
+"""Scenario scripts for the script container (standard library only).
+
+An author writes scripts as UTF-8 text; the interpreter reads Shift-JIS
+(code page 932) with CR LF line ends. This module converts them, refuses
+what the interpreter could not run, and writes the label index 00_info.bin.
+
+  script_bytes(text, name)   one UTF-8 source -> the member's bytes
+  info_bytes(members)        [(name, bytes)] -> the label index
+  script_arc_bytes(folder)   every *.txt of a folder + 00_info.bin -> container
+
+Refused (DataError, naming file, line and column): a character without a
+code, a member of 1 MiB or more, a tag over 1535 bytes, a command name over
+31 bytes, more than 33 arguments, a '<' whose tag is not closed by '>'
+before the next '<' or the end; in the index a label name over 63 bytes or
+a label twice in one file; in the folder a member name that is not ASCII,
+does not end in ".txt" or is over 47 bytes, more than 4096 members, and a
+00_info.bin of its own.
+
+Warned (printed to stderr, or handed to the `warn` callback): a command name
+the table lacks, a label line whose next tag is not <label, a '<' inside a
+';' comment, and a call or jump whose literal file or label the container
+lacks.
+
+Syntax as the interpreter reads it: a byte of 0x81 or above outside
+0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
+tag runs from '<' to the first '>' outside double quotes (a '"' followed by
+' ', ',' or '>' ends quoting, any other '"' starts it); ' ' and ',' separate
+arguments (a space, more spaces and one ',' are one separator); between tags
+';' starts a comment that ends behind CR LF. A label is a line beginning
+with '*'; the index records the offset of that '*'.
+"""
+
+import os
+import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gen_cp932  # noqa: E402
+import vndata  # noqa: E402
+
+MEMBER_LIMIT = 1 << 20
+TAG_LIMIT = 1535
+NAME_LIMIT = 31
+ARG_LIMIT = 33
+LABEL_LIMIT = 63
+MEMBER_NAME_LIMIT = 47
+MEMBER_COUNT_LIMIT = 4096
+INFO_NAME = "00_info.bin"
+INFO_RECORD = 136
+
+COMMANDS = {
+    "analyze_00": 9, "name": 10, "text": 11, "keywait": 12, "voice": 13, "font": 14,
+    "windowex": 15, "setautowin": 16, "voice_wait": 17, "voice_stop": 18, "textspeed": 19,
+    "lw": 20, "winframe": 21, "cm": 22, "layopt": 23, "position": 24, "trans": 30, "wt": 31,
+    "backlay": 32, "image": 33, "freeimage": 34, "move": 35, "stopmove": 36, "wm": 37,
+    "quake": 40, "stopquake": 41, "wq": 42, "staffroll_set": 43, "staffroll_start": 44,
+    "staffroll_wait": 45, "staffroll_end": 46, "effect": 50, "gradater": 51,
+    "openvideo": 100, "playbgm": 101, "stopbgm": 102, "playse": 103, "stopse": 104, "ws": 105,
+    "soundstopall": 106, "label": 110, "call": 111, "return": 112, "eval": 113, "jump": 114,
+    "gosub": 115, "menustart": 116, "menuadd": 117, "clearvar": 118, "if": 120, "elseif": 121,
+    "else": 122, "endif": 123, "jump_endif": 124, "trophy": 130, "returnmenu": 131,
+    "wait": 132, "input": 133, "click": 134, "cancelskipping": 135, "autosaverange": 136,
+    "debug": 149,
+}
+
+_INDICES = set(COMMANDS.values())
+_ENCODE = None
+
+
+def _encode_table():
+    """UTF-16 value -> code bytes, built from the engine's own table source."""
+    global _ENCODE
+    if _ENCODE is None:
+        _, index, records, _ = gen_cp932.build()
+        table = {}
+        for low in range(256):
+            for high, first, second in records[index[low]:index[low + 1]]:
+                table[(high << 8) | low] = bytes([first]) if second == 0 else bytes([first, second])
+        _ENCODE = table
+    return _ENCODE
+
+
+def _is_lead(b):
+    return b > 0x80 and not 0xA0 <= b <= 0xDF
+
+
+def _default_warn(message):
+    print("warning: " + message, file=sys.stderr)
+
+
+class _Where:
+    """Maps byte offsets of an encoded member back to source line and column."""
+
+    def __init__(self, name):
+        self.name = name
+        self.starts = []  # (byte offset, line, column) per source character
+
+    def at(self, offset):
+        lo, hi = 0, len(self.starts)
+        while lo + 1 < hi:
+            mid = (lo + hi) // 2
+            if self.starts[mid][0] <= offset:
+                lo = mid
+            else:
+                hi = mid
+        if not self.starts:
+            return "%s:1:1" % self.name
+        _, line, col = self.starts[lo]
+        return "%s:%d:%d" % (self.name, line, col)
+
+
+def _encode(text, name):
+    if text.startswith("\ufeff"):
+        text = text[1:]
+    text = text.replace("\r\n", "\n").replace("\r", "\n")
+    table = _encode_table()
+    out, where = bytearray(), _Where(name)
+    line, col = 1, 1
+    for ch in text:
+        u = ord(ch)
+        where.starts.append((len(out), line, col))
+        if ch == "\n":
+            out += b"\r\n"
+            line, col = line + 1, 1
+            continue
+        if u < 0x80:
+            out.append(u)
+        elif 0xFF61 <= u <= 0xFF9F:
+            out.append(u - 0xFEC0)
+        elif u in table:
+            out += table[u]
+        else:
+            raise vndata.DataError("%s:%d:%d: %r has no Shift-JIS code" % (name, line, col, ch))
+        col += 1
+    return bytes(out), where
+
+
+def _char_len(data, i):
+    return 2 if _is_lead(data[i]) and i + 1 < len(data) else 1
+
+
+def cut_tag(data, start):
+    """(end offset behind '>' or None, tag bytes, argument words) of the tag
+    whose '<' is at start; stops without a '>' at a NUL, at a further '<'
+    (the second value then says where) or at the end."""
+    i, quote, args, arg_start = start + 1, False, [], None
+    bounds = []
+    while i < len(data):
+        b = data[i]
+        if b == 0:
+            break
+        n = _char_len(data, i)
+        if n == 2:
+            i += 2
+            continue
+        if b == ord("<"):
+            return None, i, []
+        if b == ord('"'):
+            after = data[i + 1] if i + 1 < len(data) else 0
+            quote = after not in b" ,>"
+            i += 1
+            continue
+        if not quote and b == ord(">"):
+            if arg_start is not None:
+                bounds.append((arg_start, i))
+            words = [_word(data, s) for s, _ in bounds]
+            return i + 1, data[start:i + 1], words
+        if not quote and b in b" ,":
+            if arg_start is not None:
+                bounds.append((arg_start, i))
+            i += 1
+            while i < len(data) and data[i] == 0x20:
+                i += 1
+            if b == 0x20 and i < len(data) and data[i] == ord(","):
+                i += 1
+                while i < len(data) and data[i] == 0x20:
+                    i += 1
+            arg_start = i
+            args.append(i)
+            continue
+        i += 1
+    return None, None, []
+
+
+def _word(data, start):
+    """An argument word as the interpreter copies it (quotes kept)."""
+    i, quote = start, False
+    while i < len(data):
+        b = data[i]
+        if b == 0 or (not quote and b in b" ,>"):
+            break
+        n = _char_len(data, i)
+        if n == 1 and b == ord('"'):
+            after = data[i + 1] if i + 1 < len(data) else 0
+            quote = after not in b" ,>"
+        i += n
+    return data[start:i]
+
+
+def _name_of(tag):
+    i = 1
+    while i < len(tag) and tag[i] not in b" >":
+        i += _char_len(tag, i)
+    return tag[1:i]
+
+
+def _numeric(name):
+    text = name.decode("latin-1")
+    j = 1 if text[:1] in "+-" else 0
+    k = j
+    while k < len(text) and text[k].isdigit():
+        k += 1
+    if k == j:
+        return None
+    value = int(text[:k])
+    return value if value != 0 else None
+
+
+def _tags(data, where, warn):
+    """Yields (offset, tag bytes, words) of every tag, checking each."""
+    i = 0
+    while i < len(data):
+        b = data[i]
+        if b == 0:
+            return
+        if b == ord(";"):
+            j = i + 1
+            while j < len(data) and data[j] != 0:
+                if data[j] == 0x0D and j + 1 < len(data) and data[j + 1] == 0x0A:
+                    j += 2
+                    break
+                if data[j] == ord("<"):
+                    warn("%s: '<' inside a ';' comment" % where.at(j))
+                j += _char_len(data, j)
+            i = j
+            continue
+        if b != ord("<"):
+            i += _char_len(data, i)
+            continue
+        end, tag, words = cut_tag(data, i)
+        if end is None:
+            raise vndata.DataError("%s: tag not closed by '>'" % where.at(i))
+        if len(tag) > TAG_LIMIT:
+            raise vndata.DataError("%s: tag of %d bytes (at most %d)" % (where.at(i), len(tag), TAG_LIMIT))
+        name = _name_of(tag)
+        if len(name) > NAME_LIMIT:
+            raise vndata.DataError("%s: command name of %d bytes (at most %d)" % (where.at(i), len(name), NAME_LIMIT))
+        if len(words) > ARG_LIMIT:
+            raise vndata.DataError("%s: %d arguments (at most %d)" % (where.at(i), len(words), ARG_LIMIT))
+        number = _numeric(name)
+        if (name.decode("latin-1") not in COMMANDS if number is None else number not in _INDICES):
+            warn("%s: unknown command %r" % (where.at(i), name.decode("cp932", "replace")))
+        yield i, tag, words
+        i = end
+
+
+def _check(data, name, where, warn):
+    """Checks a member; returns its tags."""
+    if len(data) >= MEMBER_LIMIT:
+        raise vndata.DataError("%s: %d bytes (a member holds less than 1 MiB)" % (name, len(data)))
+    tags = list(_tags(data, where, warn))
+    # A label line should be followed by its <label> tag.
+    for offset in _label_offsets(data):
+        nxt = next((t for t in tags if t[0] > offset), None)
+        if nxt is None or _name_of(nxt[1]) != b"label":
+            warn("%s: label line not followed by <label>" % where.at(offset))
+    return tags
+
+
+def script_bytes(text, name, warn=_default_warn):
+    """The member bytes of a UTF-8 source: Shift-JIS, CR LF, no byte-order mark."""
+    data, where = _encode(text, name)
+    _check(data, name, where, warn)
+    return data
+
+
+def _label_offsets(data):
+    offsets = []
+    i = 0
+    while i < len(data):
+        if data[i] == ord("*") and (i == 0 or data[i - 1] == 0x0A):
+            offsets.append(i)
+        nl = data.find(b"\n", i)
+        if nl < 0:
+            break
+        i = nl + 1
+    return offsets
+
+
+def _labels(name, data):
+    """[(label, offset)] of a member."""
+    seen, out = set(), []
+    for offset in _label_offsets(data):
+        end = offset
+        while end < len(data) and data[end] not in b" \t\r\n\0":
+            end += 1
+        label = data[offset:end]
+        if len(label) > LABEL_LIMIT:
+            raise vndata.DataError("%s: label %r over %d bytes" % (name, label.decode("cp932", "replace"), LABEL_LIMIT))
+        if label in seen:
+            raise vndata.DataError("%s: label %r twice" % (name, label.decode("cp932", "replace")))
+        seen.add(label)
+        out.append((label, offset))
+    return out
+
+
+def info_bytes(members):
+    """The label index: i32 count, 4 zero bytes, then {label[64], file[64],
+    u64 offset} per label, in member order, then line order."""
+    records = []
+    for name, data in members:
+        for label, offset in _labels(name, data):
+            records.append(label.ljust(64, b"\0") + vndata.encode_name(name).ljust(64, b"\0") +
+                           struct.pack("<Q", offset))
+    return struct.pack("<iI", len(records), 0) + b"".join(records)
+
+
+def _target(word, current):
+    """The member a call or jump names: its file-name part + ".txt"."""
+    text = word.decode("cp932", "replace")
+    if len(text) >= 2 and text[0] == '"' and text[-1] == '"':
+        text = text[1:-1]
+    if not text:
+        return current
+    base = text.replace("\\", "/").rsplit("/", 1)[-1].split(".", 1)[0]
+    return base + ".txt"
+
+
+def script_arc_bytes(folder, warn=_default_warn):
+    """The container of every *.txt of folder plus its 00_info.bin."""
+    names = sorted(os.listdir(folder))
+    if INFO_NAME in names:
+        raise vndata.DataError("%s: holds its own %s (it is generated)" % (folder, INFO_NAME))
+    members, tagged = [], {}
+    for name in names:
+        if not os.path.isfile(os.path.join(folder, name)):
+            continue
+        if not name.isascii() or not name.endswith(".txt"):
+            raise vndata.DataError("%s: member names are ASCII and end in .txt" % os.path.join(folder, name))
+        if len(name) > MEMBER_NAME_LIMIT:
+            raise vndata.DataError("%s: name over %d bytes" % (name, MEMBER_NAME_LIMIT))
+        with open(os.path.join(folder, name), "rb") as f:
+            raw = f.read()
+        try:
+            text = raw.decode("utf-8")
+        except UnicodeDecodeError as e:
+            raise vndata.DataError("%s: not UTF-8 (byte %d)" % (name, e.start)) from e
+        data, where = _encode(text, name)
+        tagged[name] = (_check(data, name, where, warn), where)
+        members.append((name, data))
+    if len(members) + 1 > MEMBER_COUNT_LIMIT:
+        raise vndata.DataError("%s: %d members (at most %d with the index)" % (folder, len(members) + 1, MEMBER_COUNT_LIMIT))
+    info = info_bytes(members)
+    labels = {name: {label for label, _ in _labels(name, data)} for name, data in members}
+    for name, (tags, where) in tagged.items():
+        for offset, tag, words in tags:
+            if _name_of(tag) not in (b"call", b"jump"):
+                continue
+            target = _target(words[0] if words else b"", name)
+            if target not in labels:
+                warn("%s: %s names %s, which the container lacks" % (where.at(offset), _name_of(tag).decode(), target))
+            elif len(words) > 1 and words[1] and words[1] not in labels[target]:
+                warn("%s: %s names label %s, which %s lacks" % (where.at(offset), _name_of(tag).decode(),
+                                                                   words[1].decode("cp932", "replace"), target))
+    return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))
