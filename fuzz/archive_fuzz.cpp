@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (rec.opened) {
         for (int32_t t = 0; t < rec.header.tableCount; ++t) {
             const uint8_t* table = rec.tables[t];
+            if (!table) continue;  // a damaged table is left out on its own
             int32_t count;
             std::memcpy(&count, table + 64, 4);
             for (int32_t i = 0; i < count && i < 32; ++i) {
