@@ -1,8 +1,6 @@
 // Opening of a base archive made of arbitrary bytes, and the lookup and read
 // of every file its tables name, into a heap and into the named cache.
 // Besides the sanitizers, checks that nothing stays allocated afterwards.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include "engine/core/heap.h"
 #include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
+#include "fuzz/fuzz_scratch.h"
 
 namespace {
 
@@ -20,18 +19,20 @@ void Check(bool ok) {
     if (!ok) std::abort();
 }
 
-bool Setup() {
-    char tmpl[] = "/tmp/vn_archive_fuzz_XXXXXX";
-    Check(::mkdtemp(tmpl) != nullptr);
-    std::filesystem::current_path(tmpl);
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    fuzz_scratch::Enter(argc, argv, "vn_archive_fuzz");
     std::filesystem::create_directories("data");
     const uint64_t mib = 1024 * 1024;
     const uint64_t sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 16 * mib, 8 * mib};
     Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_CashReset();
-    return true;
+    return 0;
 }
+
+namespace {
 
 void Read(const char* engineName, uint32_t type) {
     char name[256];
@@ -50,9 +51,7 @@ void Read(const char* engineName, uint32_t type) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = Setup();
-    (void)ready;
-    FILE* f = std::fopen("data/data_00.pcarc", "wb");
+    FILE* f = std::fopen((fuzz_scratch::Folder() + "/data/data_00.pcarc").c_str(), "wb");
     Check(f != nullptr);
     if (size) Check(std::fwrite(data, 1, size, f) == size);
     std::fclose(f);
@@ -62,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (rec.opened) {
         for (int32_t t = 0; t < rec.header.tableCount; ++t) {
             const uint8_t* table = rec.tables[t];
+            if (!table) continue;  // a damaged table is left out on its own
             int32_t count;
             std::memcpy(&count, table + 64, 4);
             for (int32_t i = 0; i < count && i < 32; ++i) {

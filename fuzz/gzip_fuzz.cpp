@@ -1,8 +1,6 @@
 // Reading of a gzip file made of arbitrary bytes from the disk, into a heap
 // and into the named cache. A file that reads must read the same both ways,
 // and must survive being written back and read again.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +12,7 @@
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
+#include "fuzz/fuzz_scratch.h"
 
 namespace {
 
@@ -21,10 +20,10 @@ void Check(bool ok) {
     if (!ok) std::abort();
 }
 
-bool Setup() {
-    char tmpl[] = "/tmp/vn_gzip_fuzz_XXXXXX";
-    Check(::mkdtemp(tmpl) != nullptr);
-    std::filesystem::current_path(tmpl);
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    fuzz_scratch::Enter(argc, argv, "vn_gzip_fuzz");
     std::strcpy(UserId, "1");
     std::filesystem::create_directories("user/1/save");
     const uint64_t mib = 1024 * 1024;
@@ -32,8 +31,10 @@ bool Setup() {
     Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_CashReset();
-    return true;
+    return 0;
 }
+
+namespace {
 
 bool Load(uint32_t type, std::string* out) {
     char name[256] = "save/fuzz.gz";
@@ -51,9 +52,7 @@ bool Load(uint32_t type, std::string* out) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = Setup();
-    (void)ready;
-    FILE* f = std::fopen("user/1/save/fuzz.gz", "wb");
+    FILE* f = std::fopen((fuzz_scratch::Folder() + "/user/1/save/fuzz.gz").c_str(), "wb");
     Check(f != nullptr);
     if (size) Check(std::fwrite(data, 1, size, f) == size);
     std::fclose(f);

@@ -61,8 +61,8 @@ struct SoundChannelState {
 struct SoundChannel {
     // Worker fields.
     int32_t voice = -1;              // the mixer voice, -1 while holding no sound
-    void* owned = nullptr;           // heap-1 block: the file as loaded, or the decoded PCM
-    const uint8_t* samples = nullptr;  // the PCM copied into the voice
+    void* owned = nullptr;           // heap-1 block of a voice: the file as loaded, or the decoded PCM
+    const uint8_t* samples = nullptr;  // the PCM copied into the voice (kept for voices only, for their levels)
     uint32_t pcmBytes = 0;
     int32_t category = 0;  // 0 pack, 1 "/bgm/", 2 "/voice", 3 other
     uint8_t stereo = 0;

@@ -16,6 +16,10 @@
 
 #include "platform/plat_audio.h"
 
+// The longest sound a game plays, as 16-bit PCM: about 23 minutes of 48 kHz
+// stereo. A file that holds or decodes to more is refused.
+inline constexpr uint32_t kSoundMaxPcmBytes = 256u * 1024 * 1024;
+
 struct SoundPcm {
     PlatPcmFormat format;
     const uint8_t* pcm;  // inside the file, or the decoded block

@@ -21,7 +21,11 @@
 namespace {
 
 constexpr uint32_t kLoopTrailer = 8;
-constexpr uint32_t kMaxPcmBytes = 0x7FFF0000u;  // a voice holds under 2 GiB
+// The first block for decoded Ogg PCM: the length the stream claims, but no
+// more than this many times the file's size (Vorbis at its lowest rates packs
+// about 1:40), and at least this much.
+constexpr uint64_t kOggGuessRatio = 64;
+constexpr uint32_t kOggFirstBlock = 64 * 1024;
 
 uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -117,6 +121,13 @@ bool Prepare(char* path, const char* pack, int32_t category, Loaded& l) {
         int32_t peak = 0;
         for (uint32_t at = 0; at + 2 <= s.pcmBytes; at += frameBytes) peak = std::max(peak, AbsSample(s.pcm + at));
         if (peak > 0) l.levelReference = float(peak);
+    } else {
+        // The voice holds the sound now; only a voice's level metering reads
+        // the samples again, so nothing else keeps a second copy.
+        if (l.owned) Lib_MemFree(HEAP_FILE, l.owned);
+        l.owned = nullptr;
+        l.pcm.pcm = nullptr;
+        l.pcm.decoded = nullptr;
     }
     return true;
 }
@@ -367,7 +378,7 @@ const char* Lib_SoundParseWav(const uint8_t* file, uint32_t size, SoundPcm* out)
     f.bytesPerSecond = Le32(file + 28);
     f.blockAlign = Le16(file + 32);
     f.bits = Le16(file + 34);
-    if (f.channels == 0 || f.blockAlign == 0 || dataSize > kMaxPcmBytes) return "wav";
+    if (f.channels == 0 || f.blockAlign == 0 || dataSize > kSoundMaxPcmBytes) return "wav";
     out->pcm = file + offset;
     out->pcmBytes = dataSize;
     if (uint64_t(size) == uint64_t(offset) + dataSize + kLoopTrailer) {
@@ -413,6 +424,65 @@ long Lib_SoundOggTell(void* source) { return (*static_cast<OggMemStream**>(sourc
 
 namespace {
 int OggClose(void*) { return 0; }
+
+// Decoded PCM in one heap-1 block that grows while the stream yields more.
+struct PcmBlock {
+    uint8_t* data = nullptr;
+    uint32_t capacity = 0, used = 0;
+};
+
+// Moves the block to one of `capacity` bytes; false (block unchanged) when
+// there is no room.
+bool Resize(PcmBlock& b, uint32_t capacity) {
+    auto* grown = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, std::max<uint32_t>(capacity, 16), 256));
+    if (!grown) return false;
+    if (b.used) std::memcpy(grown, b.data, b.used);
+    if (b.data) Lib_MemFree(HEAP_FILE, b.data);
+    b.data = grown;
+    b.capacity = capacity;
+    return true;
+}
+
+// Decodes the whole stream into `b`, by what it yields: the length the last
+// page claims is only the first guess, and only while it is plausible for the
+// file's size. Returns null or the failure's name. The PCM keeps the first
+// link's layout: a link with other channels or another rate ends it.
+const char* DecodeAll(OggVorbis_File& vf, uint32_t fileSize, uint32_t channels, uint32_t rate, PcmBlock& b) {
+    const uint32_t frame = channels * 2;
+    const uint32_t limit = kSoundMaxPcmBytes / frame * frame;
+    ogg_int64_t total = ov_pcm_total(&vf, -1);
+    uint64_t guess = total > 0 ? uint64_t(total) * frame : 0;
+    guess = std::min<uint64_t>({guess, uint64_t(fileSize) * kOggGuessRatio, limit});
+    guess = std::max<uint64_t>(guess, kOggFirstBlock) / frame * frame;
+    if (!Resize(b, uint32_t(std::min<uint64_t>(guess, limit)))) return "Lib_MemAlloc";
+    int first = -1;
+    uint8_t probe[4096];  // a whole frame of any layout fits
+    for (;;) {
+        // A full block is grown only when the stream really goes on.
+        bool full = b.capacity - b.used < frame;
+        char* at = full ? reinterpret_cast<char*>(probe) : reinterpret_cast<char*>(b.data + b.used);
+        int want = full ? int(sizeof probe / frame * frame) : int(std::min<uint32_t>(b.capacity - b.used, INT_MAX));
+        int link = 0;
+        long n = ov_read(&vf, at, want, 0, 2, 1, &link);
+        if (n < 1) break;  // the end, or damage from here on
+        if (first < 0) first = link;
+        if (link != first) {
+            vorbis_info* info = ov_info(&vf, link);
+            if (!info || uint32_t(info->channels) != channels || uint32_t(info->rate) != rate) break;
+        }
+        if (full) {
+            if (b.capacity >= limit || n > long(limit - b.capacity)) return "ogg";  // longer than any sound
+            uint64_t grown = std::min<uint64_t>(uint64_t(b.capacity) * 2, limit) / frame * frame;
+            if (!Resize(b, uint32_t(std::max<uint64_t>(grown, b.capacity + uint64_t(n))))) return "Lib_MemAlloc";
+            std::memcpy(b.data + b.used, probe, size_t(n));
+        }
+        b.used += uint32_t(n);
+    }
+    // A first guess far too large is given back (kept when no room is left).
+    if (b.capacity - b.used > b.capacity / 8) Resize(b, b.used);
+    return nullptr;
+}
+
 }  // namespace
 
 const char* Lib_SoundDecodeOgg(const uint8_t* file, uint32_t size, bool oggl, SoundPcm* out) {
@@ -430,29 +500,20 @@ const char* Lib_SoundDecodeOgg(const uint8_t* file, uint32_t size, bool oggl, So
     OggVorbis_File vf;
     if (ov_open_callbacks(&source, &vf, nullptr, 0, callbacks) < 0) return "ogg";  // cleared by libvorbisfile
     vorbis_info* info = ov_info(&vf, -1);
-    ogg_int64_t total = ov_pcm_total(&vf, -1);
-    if (!info || info->channels < 1 || info->channels > 255 || info->rate < 1 || info->rate > INT32_MAX ||
-        total < 0 || uint64_t(total) * uint64_t(info->channels) * 2 > kMaxPcmBytes) {
+    if (!info || info->channels < 1 || info->channels > 255 || info->rate < 1 || info->rate > INT32_MAX) {
         ov_clear(&vf);
         return "ogg";
     }
     uint32_t channels = uint32_t(info->channels), rate = uint32_t(info->rate);  // info dies with ov_clear
-    uint32_t pcmBytes = uint32_t(uint64_t(total) * channels * 2);
-    auto* block = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, std::max<uint32_t>(pcmBytes, 16), 256));
-    if (!block) {
-        ov_clear(&vf);
-        return "Lib_MemAlloc";
-    }
-    uint32_t position = 0;
-    int bitstream = 0;
-    while (position < pcmBytes) {
-        int want = int(std::min<uint32_t>(pcmBytes - position, INT_MAX));
-        long n = ov_read(&vf, reinterpret_cast<char*>(block + position), want, 0, 2, 1, &bitstream);
-        if (n < 1) break;
-        position += uint32_t(n);
-    }
-    std::memset(block + position, 0, pcmBytes - position);  // a short stream ends in silence
+    PcmBlock block;
+    const char* fault = DecodeAll(vf, size, channels, rate, block);
     ov_clear(&vf);
+    if (fault) {
+        if (block.data) Lib_MemFree(HEAP_FILE, block.data);
+        *out = SoundPcm{};
+        return fault;
+    }
+    uint32_t pcmBytes = block.used;
 
     PlatPcmFormat& f = out->format;
     f.formatTag = 1;
@@ -461,11 +522,11 @@ const char* Lib_SoundDecodeOgg(const uint8_t* file, uint32_t size, bool oggl, So
     f.bytesPerSecond = rate * channels * 2;
     f.blockAlign = uint16_t(channels * 2);
     f.bits = 16;
-    out->pcm = block;
+    out->pcm = block.data;
     out->pcmBytes = pcmBytes;
-    out->decoded = block;
+    out->decoded = block.data;
     if (!LoopInside(*out)) {
-        Lib_MemFree(HEAP_FILE, block);
+        Lib_MemFree(HEAP_FILE, block.data);
         *out = SoundPcm{};
         return "oggl";
     }

@@ -127,5 +127,75 @@ TEST_F(SoundDecodeTest, BrokenFilesAreReleasedWithOneDebugLine) {
     EXPECT_EQ(LogLines(), lines + 2);
 }
 
+// An Ogg stream whose last page claims `granule` frames, its checksum made
+// anew (CRC-32, polynomial 0x04C11DB7, MSB first, over the page with the
+// checksum field zeroed).
+std::string ClaimFrames(std::string ogg, uint64_t granule) {
+    size_t at = ogg.rfind("OggS");
+    auto* p = reinterpret_cast<uint8_t*>(ogg.data()) + at;
+    size_t length = 27 + p[26];
+    for (int i = 0; i < p[26]; ++i) length += p[27 + i];
+    EXPECT_EQ(at + length, ogg.size()) << "the last page ends the stream";
+    for (int i = 0; i < 8; ++i) p[6 + i] = uint8_t(granule >> (8 * i));
+    std::memset(p + 22, 0, 4);
+    uint32_t crc = 0;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= uint32_t(p[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
+    }
+    for (int i = 0; i < 4; ++i) p[22 + i] = uint8_t(crc >> (8 * i));
+    return ogg;
+}
+
+// A 14 KB stream whose last page claims 100 million frames (200 MB of PCM)
+// decodes to what it really holds (its 220500 frames, and the end of its last
+// block, which the true length would have cut), and the worker keeps one copy
+// of it: the voice's.
+TEST_F(SoundDecodeTest, ClaimedLengthIsNotTrusted) {
+    std::string ogg = SoundBytes("long.ogg"), trailer(8, '\0');
+    Put32(trailer, 0, 5000);
+    Put32(trailer, 4, 200000);
+    std::string claim = ClaimFrames(ogg, 100000000) + trailer;
+    const uint32_t real = 220500 * 2, block = 2048 * 2;
+    SoundPcm pcm, honest;
+    uint64_t before = InUse(HEAP_FILE);
+    ASSERT_EQ(Decode(claim, true, &pcm), nullptr);
+    EXPECT_GE(pcm.pcmBytes, real);
+    EXPECT_LE(pcm.pcmBytes, real + block);
+    EXPECT_EQ(pcm.loopEnd, 200000u);
+    EXPECT_LE(InUse(HEAP_FILE) - before, pcm.pcmBytes + 512u);  // the block is the PCM's size
+    ASSERT_EQ(Decode(ogg, false, &honest), nullptr);
+    ASSERT_EQ(honest.pcmBytes, real);
+    EXPECT_EQ(std::memcmp(honest.pcm, pcm.pcm, real), 0);
+    const uint32_t decoded = pcm.pcmBytes;
+    Lib_MemFree(HEAP_FILE, honest.decoded);
+    Lib_MemFree(HEAP_FILE, pcm.decoded);
+
+    // Music keeps only its voice; a voice file also keeps its samples for the level.
+    Write("user/sound/bgm/claim.oggl", claim);
+    Write("user/sound/voice/claim.oggl", claim);
+    ASSERT_EQ(Lib_SoundPlay(0, "user/sound/bgm/claim.oggl", 0, -1, 0, 0, nullptr), 0);
+    ASSERT_EQ(Lib_SoundPlay(11, "user/sound/voice/claim.oggl", 0, 0, 0, 0, nullptr), 11);
+    Pass();
+    ASSERT_GE(Voice(0), 0) << Log();
+    ASSERT_GE(Voice(11), 0) << Log();
+    EXPECT_EQ(Fake(0).data.size(), decoded + 2);
+    EXPECT_EQ(Fake(0).loopEnd, 200000u * 2);
+    EXPECT_EQ(Ch(0).owned, nullptr);
+    EXPECT_EQ(Ch(0).samples, nullptr);
+    ASSERT_EQ(Fake(11).data.size(), decoded + 2);
+    ASSERT_NE(Ch(11).samples, nullptr);
+    EXPECT_EQ(std::memcmp(Fake(11).data.data(), Ch(11).samples, decoded), 0);
+    EXPECT_LE(InUse(HEAP_FILE) - before, decoded + 512u);
+    Lib_SoundStop(0, 0);
+    Lib_SoundStop(11, 0);
+    Pass();
+    AdvanceMs(1000);
+    Pass(3);
+    EXPECT_EQ(State(0), SOUND_IDLE);
+    EXPECT_EQ(State(11), SOUND_IDLE);
+    EXPECT_EQ(InUse(HEAP_FILE), before);
+}
+
 }  // namespace
 }  // namespace sound_test

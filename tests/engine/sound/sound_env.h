@@ -142,6 +142,7 @@ inline const char* const kSoundFiles[][2] = {
     {"plain18.wav", "wav {} --rate 22050 --frames 4410 --fmt18"},
     {"tone.ogg", "ogg {} --rate 22050 --frames 22050 --tone 441 --quality 0"},
     {"loop.oggl", "ogg {} --rate 22050 --channels 2 --frames 22050 --loop 5000 20000 --quality 0"},
+    {"long.ogg", "ogg {} --rate 22050 --frames 220500 --tone 441 --quality 0"},  // three audio pages
 };
 
 inline std::string SoundBytes(const std::string& name) {
