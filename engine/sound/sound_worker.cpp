@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
@@ -59,6 +61,25 @@ void Discard(Loaded& l) {
 
 void Fail(const char* what, const char* name) { Lib_DebugPrintf("Error -> %s(%s)\n", what, name); }
 
+// A sound file that cannot be decoded is named on stderr once (up to 64
+// files): a looping or often-played sound would otherwise repeat the line on
+// every request.
+void ReportDamaged(const char* path, const char* fault) {
+    static std::mutex mutex;
+    static uint64_t reported[64];
+    static int count = 0;
+    uint64_t h = 1469598103934665603ull;
+    for (const char* c = path; *c; ++c) h = (h ^ uint8_t(*c)) * 1099511628211ull;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (int i = 0; i < count; ++i)
+        if (reported[i] == h) return;
+    if (count < 64) reported[count++] = h;
+    if (std::strcmp(fault, "Lib_MemAlloc") == 0)
+        std::fprintf(stderr, "vn: sound %s does not play: no memory for its samples\n", path);
+    else
+        std::fprintf(stderr, "vn: sound %s is damaged: not a readable %s file; it does not play\n", path, fault);
+}
+
 // The file's bytes: through the file loader (owned), or a member of a pack
 // held in the named cache.
 bool LoadFile(char* path, const char* pack, Loaded& l, const uint8_t** file, uint32_t* size) {
@@ -107,6 +128,7 @@ bool Prepare(char* path, const char* pack, int32_t category, Loaded& l) {
     }
     if (fault) {
         Fail(fault, path);
+        ReportDamaged(path, fault);
         return false;
     }
     const SoundPcm& s = l.pcm;

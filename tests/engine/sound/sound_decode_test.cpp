@@ -197,5 +197,22 @@ TEST_F(SoundDecodeTest, ClaimedLengthIsNotTrusted) {
     EXPECT_EQ(InUse(HEAP_FILE), before);
 }
 
+// A damaged title track is named on stderr once, however often it is asked for.
+TEST_F(SoundDecodeTest, ADamagedSoundIsNamedOnceOnStderr) {
+    std::string ogg = SoundBytes("long.ogg");
+    for (size_t i = 0; i < ogg.size(); i += 7) ogg[i] = char(ogg[i] ^ 0x5A);
+    Write("user/sound/bgm/broken.oggl", ogg + std::string(8, '\0'));
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(Lib_SoundPlay(0, "user/sound/bgm/broken.oggl", 0, -1, 0, 0, nullptr), 0);
+        Pass(2);
+        EXPECT_LT(Voice(0), 0);
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string line = "vn: sound user/sound/bgm/broken.oggl is damaged: not a readable ogg";
+    ASSERT_NE(err.find(line), std::string::npos) << err;
+    EXPECT_EQ(err.find(line), err.rfind(line)) << err;
+}
+
 }  // namespace
 }  // namespace sound_test
