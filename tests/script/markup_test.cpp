@@ -74,7 +74,7 @@ TEST_F(MarkupEnv, ConstructsBecomeEngineTags) {
     EXPECT_EQ(Convert("/ruby:漢字&かん/"), "漢字#Pos[-56,0]#Rubi[か　ん]#Pos[56,0]");
     EXPECT_EQ(Convert("/ruby:\x8A\xBF\x8E\x9A&\x82\xA9\x82\xF1/"),  // cp932 漢字 / かん
               "\x8A\xBF\x8E\x9A#Pos[-56,0]#Rubi[\x82\xA9\x81\x40\x82\xF1]#Pos[56,0]");
-    EXPECT_EQ(Convert("/ruby:漢&かんじ/"), "漢#Pos[-64,0]#Rubi[かんじ]#Pos[64,0]");  // longer ruby: unspaced
+    EXPECT_EQ(Convert("/ruby:漢&かんじ/"), "漢#Pos[-40,0]#Rubi[かんじ]#Pos[40,0]");  // longer ruby: unspaced
     EXPECT_EQ(Convert("/size:45&45/a"), "#Size[0.75,0.75]a");
     EXPECT_EQ(Convert("/size:1.2&1.2/"), "#Size[1.20,1.20]");
     EXPECT_EQ(Convert("#Size[1.5,2]"), "#Size[1.50,2.00]");
