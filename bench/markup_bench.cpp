@@ -34,9 +34,10 @@ std::string Message() {
     std::string text = "「/ruby:漢字&かんじ/の読み方は、/size:0.6&0.6/とても/size:0.5&0.5/難しいですね。";
     text += "/color:FF8000/それでも毎日少しずつ練習します。/color:-1/";
     const std::string sentence = "今日は朝から雨が降っていたので、駅まで歩いて行きました。午後には晴れて、公園の桜がきれいでした。";
-    while (text.size() + sentence.size() < 1532) text += sentence;
-    while (text.size() < 1532) text += "あ";
-    return text + "」";
+    while (text.size() + sentence.size() <= 1532) text += sentence;
+    while (text.size() + 3 <= 1532) text += "、";
+    while (text.size() < 1532) text += "!";
+    return text + "」";  // 1535 bytes
 }
 
 StageRecord g_stage{};

@@ -122,6 +122,52 @@ char* PutFixed2(char* p, char* end, float v) {
     return r.ec == std::errc() ? r.ptr : p;
 }
 
+// The "#Size[" tags that begin before start, in order, into buf (at most
+// 1535 bytes); their length.
+size_t SizeTagsBefore(const char* text, uint32_t start, char* buf) {
+    const size_t cap = kMarkupSize - 1;
+    size_t n = 0;
+    for (uint32_t i = 0; i < start && text[i];) {
+        if (std::strncmp(text + i, "#Size[", 6)) {
+            ++i;
+            continue;
+        }
+        const char* close = std::strchr(text + i, ']');
+        size_t k = close ? size_t(close - (text + i)) + 1 : std::strlen(text + i);
+        if (n + k > cap) k = cap - n;
+        std::memcpy(buf + n, text + i, k);
+        n += k;
+        i += uint32_t(k ? k : 1);
+    }
+    buf[n] = 0;
+    return n;
+}
+
+// Appends rest to the n bytes in buf (cut on a character boundary at 1535
+// bytes) and measures the whole at the stage's text size.
+float MeasureFrom(const StageRecord* stage, char* buf, size_t n, const char* rest) {
+    const size_t cap = kMarkupSize - 1;
+    const size_t restLen = std::strlen(rest);
+    if (n + restLen <= cap) {
+        std::memcpy(buf + n, rest, restLen);
+        n += restLen;
+    } else {
+        for (const char* p = rest; *p;) {
+            const uint32_t k = Lib_CharLen(p);
+            if (n + k > cap) break;
+            std::memcpy(buf + n, p, k);
+            n += k;
+            p += k;
+        }
+    }
+    buf[n] = 0;
+    const TextScale scale{stage->textSizeX, stage->textSizeY};
+    const TextSpacing spacing{0, 0};
+    TextRect r{};
+    Lib_TextMeasure(&r, buf, &scale, &spacing, 0, 0);
+    return float(r.right - r.left);
+}
+
 // --- The conversion -----------------------------------------------------------
 
 struct Converter {
@@ -147,7 +193,18 @@ struct Converter {
         return true;
     }
     bool Put(const char* s) { return Put(s, std::strlen(s)); }
-    void Measure() { x = GSL_TextSizeParse(stage, out, lineStart); }
+    // The line measured as GSL_TextSizeParse measures it; the size tags before
+    // the line are gathered once per line start.
+    char measure[kMarkupSize];
+    size_t prefixLen = 0;
+    uint32_t prefixFor = UINT32_MAX;
+    void Measure() {
+        if (prefixFor != lineStart) {
+            prefixLen = SizeTagsBefore(out, lineStart, measure);
+            prefixFor = lineStart;
+        }
+        x = MeasureFrom(stage, measure, prefixLen, out + lineStart);
+    }
 
     void PutPos(int32_t a, int32_t b) {
         char t[40], *e = t + sizeof t, *p = t;
@@ -459,33 +516,7 @@ int32_t GSL_KinsokuCheck(int32_t mode, const char* ch) {
 
 float GSL_TextSizeParse(const StageRecord* stage, const char* text, uint32_t start) {
     static char buf[kMarkupSize];  // game thread only
-    const size_t cap = kMarkupSize - 1;
-    size_t n = 0;
-    for (uint32_t i = 0; i < start && text[i];) {
-        if (std::strncmp(text + i, "#Size[", 6)) {
-            ++i;
-            continue;
-        }
-        const char* close = std::strchr(text + i, ']');
-        size_t k = close ? size_t(close - (text + i)) + 1 : std::strlen(text + i);
-        if (n + k > cap) k = cap - n;
-        std::memcpy(buf + n, text + i, k);
-        n += k;
-        i += uint32_t(k ? k : 1);
-    }
-    for (const char* p = text + start; *p;) {
-        const uint32_t k = Lib_CharLen(p);
-        if (n + k > cap) break;
-        std::memcpy(buf + n, p, k);
-        n += k;
-        p += k;
-    }
-    buf[n] = 0;
-    const TextScale scale{stage->textSizeX, stage->textSizeY};
-    const TextSpacing spacing{0, 0};
-    TextRect r{};
-    Lib_TextMeasure(&r, buf, &scale, &spacing, 0, 0);
-    return float(r.right - r.left);
+    return MeasureFrom(stage, buf, SizeTagsBefore(text, start, buf), text + start);
 }
 
 void GSL_MarkupConvert(CommandContext* ctx, const char* in, char* out, size_t outSize, bool hanging,
