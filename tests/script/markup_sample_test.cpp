@@ -4,6 +4,7 @@
 // inside a text object, and the long speech wraps and hangs under its bracket.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -52,7 +53,7 @@ TEST_P(MarkupSample, EveryTextTagFitsTheMessageWindow) {
     const float L = 66 * 0.5f * 32;
     const std::vector<std::string> tags = TextTags();
     ASSERT_GE(tags.size(), 8u);
-    int speeches = 0;
+    int speeches = 0, unstable = 0;
     for (const std::string& tag : tags) {
         char sjis[kCharConvSize];
         Lib_Utf8ToSjis(tag.c_str(), tag.size(), sjis);
@@ -81,6 +82,14 @@ TEST_P(MarkupSample, EveryTextTagFitsTheMessageWindow) {
             start = end + 2;
             if (out.compare(start, 5, "#Pos[") == 0) ++indents;
         }
+        // A line after lw is converted together with the shown text; where the
+        // shown part comes out otherwise (the cases left to the message window:
+        // an overhanging final mark, a language-1 wrap), it is reported.
+        const std::string twice = Convert(out + wrapped);
+        if (twice.compare(0, out.size(), out) != 0) {
+            ++unstable;
+            std::printf("[ note ] language %d: shown text not kept as a prefix after %s\n", lang, tag.c_str());
+        }
         if (tag == "TEXT_7") {
             ++speeches;
             EXPECT_GE(breaks, lang == 1 ? 1 : 2) << out;
@@ -88,6 +97,7 @@ TEST_P(MarkupSample, EveryTextTagFitsTheMessageWindow) {
         }
     }
     EXPECT_EQ(speeches, 1);
+    RecordProperty("prefix_changes", unstable);
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, MarkupSample, ::testing::Values(0, 1));
