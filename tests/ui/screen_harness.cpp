@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -267,10 +268,13 @@ void ScreenHarness::Messages() {
     Lib_MesLoad();
 }
 
-bool ScreenHarness::Fonts() {
-    if (!Lib_FontInit()) return false;
+bool ScreenHarness::Fonts(int language) {
+    if (language < 0 || language > 3 || !Lib_FontInit()) return false;
     fonts_ = true;
-    const char* const names[3] = {"font/font_01.ttf", "font/font_add_00.ext", "font/font_11.ttf"};
+    char main[32], alt[32];
+    std::snprintf(main, sizeof main, "font/font_%02d.ttf", language);
+    std::snprintf(alt, sizeof alt, "font/font_%02d.ttf", 10 + language);
+    const char* const names[3] = {main, "font/font_add_00.ext", alt};
     for (int i = 0; i < 3; ++i) {
         uint32_t size = 0;
         void* data = LoadWhole(names[i], &size);

@@ -58,8 +58,8 @@ public:
     static bool SampleData();
     // The three message tables.
     static void Messages();
-    // The text renderer with the sample's faces (needs SampleData()).
-    bool Fonts();
+    // The text renderer with the sample's faces of a language (needs SampleData()).
+    bool Fonts(int language = 1);
 
     // --- frames -------------------------------------------------------------
     // Main_Init: the seven main tasks, the overlay and the preloads.
