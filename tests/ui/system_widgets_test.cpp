@@ -389,14 +389,19 @@ TEST_F(SystemWidgetsTest, SwayMovesOnlyASpriteWithItsCentreSet) {
     Lib_SpriteFree(swayed);
 }
 
+// The sample's sheets: a frame of 4 × 3 middle pieces, a bar scrolled 4 of
+// 10 steps and the page number 3 / 12 inside the frame.
 TEST_F(SystemWidgetsTest, FrameBarAndPageNumberRendered) {
     if (IsSkipped()) return;
-    Start();
+    ASSERT_TRUE(SampleData());
+    StartMinimal();
+    SetBody(0, [] {});
+    ASSERT_NE(MakeContext(TestScreen(0)), nullptr);
     const float centre[2] = {-200.0f, 0.0f}, scale[2] = {4.0f, 3.0f};
-    GSL_SystemWinSet(centre, scale, 500, 1);
+    GSL_SystemWinSet(centre, scale, 700, 1);  // behind the digits (608)
     const float pos[2] = {300.0f, 0.0f}, size[2] = {1.0f, 6.0f};
     const int32_t bar = GSL_SystemBarSet(pos, size, 500, 1, 0, 10, -1, -1);
-    const float at[3] = {-200.0f, -150.0f, 0.0f};
+    const float at[3] = {-200.0f, -110.0f, 0.0f};
     const int32_t num = GSL_SystemNumSet(at, 40);
     GSL_SystemNumSetValue(num, 3);
     GSL_SystemNumWork(num)->second = 12;
