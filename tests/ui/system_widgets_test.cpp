@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/core/heap.h"
 #include "engine/input/input.h"
 #include "engine/render/sprite_load.h"
 #include "tests/ui/screen_harness.h"
@@ -112,6 +113,20 @@ TEST_F(SystemWidgetsTest, PauseRestoresOnlyTheTasksItSaved) {
     }
     EXPECT_EQ(TaskTable.slots[sys]->suspended, 7);
     for (int32_t t : spare) Lib_TaskDel(uint32_t(t));
+
+    // With no memory for the saved bytes nothing is paused.
+    std::vector<std::pair<int, void*>> taken;
+    for (int h : {0, 1, 4}) {
+        MemHeap* heap = &HeapTable.heaps[h];
+        while (Lib_MemHeapLargestFree(heap) > 4096)
+            if (void* p = Lib_MemHeapAlloc(heap, Lib_MemHeapLargestFree(heap) - 1024, 8, true)) taken.push_back({h, p});
+            else break;
+        while (void* p = Lib_MemHeapAlloc(heap, 512, 8, true)) taken.push_back({h, p});
+    }
+    GSL_SystemTaskPause(1, 1);
+    EXPECT_EQ(TaskPauseSave[1], nullptr);
+    EXPECT_EQ(TaskTable.slots[b]->suspended, 2);
+    for (auto [h, p] : taken) Lib_MemHeapFree(&HeapTable.heaps[h], p);
     for (int32_t t : {reused, b, sys, dlg}) Lib_TaskDel(uint32_t(t));
 }
 
@@ -263,6 +278,14 @@ TEST_F(SystemWidgetsTest, MoveFollowsUnmaskedAxesAndAlphaReportsDone) {
     GSL_SystemMoveDel(move);
     EXPECT_EQ(GSL_SystemMoveCheck(move), -1);
     EXPECT_EQ(GSL_SystemMoveSet(-1, -1, goals, 10, 0, 0, 0, 7), -1);
+    // A finish request takes the running transitions with the widget.
+    const int32_t asked = GSL_SystemMoveSet(s, -1, goals, 50, 0, 0, MOVE_SCALE, 7);
+    Frame(2);
+    EXPECT_EQ(Tasks(GSL_SystemTransNumCB).size(), 3u);
+    TaskTable.slots[asked]->finishRequest = 1;
+    Frame();
+    EXPECT_EQ(GSL_SystemMoveCheck(asked), -1);
+    EXPECT_EQ(Tasks(GSL_SystemTransNumCB).size(), 0u);
 
     // A text target's rotation is done at once, changing nothing.
     const TextPos at{10, 20, 0};
