@@ -341,13 +341,11 @@ TEST_F(SystemWidgetsTest, NumberDisplayDigitsClampRebuildAndLayerSlots) {
     EXPECT_EQ(S(w->secondDigits[0]).srcRect[0], 132);  // the lone separator, item 11
     EXPECT_EQ(S(w->first[0]).priority, 608);
 
-    const int32_t old = w->first[0];
     GSL_SystemNumSetValue(own, 7);
     EXPECT_EQ(w->done, 0u);
     Frame();
     EXPECT_EQ(w->done, 1u);
     EXPECT_EQ(digitsAt(w->first), (V{{-43.0f, 132 * 1000 + 64}}));
-    (void)old;
 
     GSL_SystemNumSetValue(own, 10000);
     Frame();
