@@ -11,11 +11,17 @@
 #include "story/story_screen.h"
 #include "story/game_state.h"
 #include "story/save_store.h"
+#include "ui/layout_table.h"
 #include "ui/loading.h"
 #include "ui/mode.h"
+#include "ui/move_alpha.h"
+#include "ui/number_display.h"
 #include "ui/overlay.h"
 #include "ui/pointer.h"
 #include "ui/screen_slots.h"
+#include "ui/scroll_bar.h"
+#include "ui/trans_num.h"
+#include "ui/window_frame.h"
 #include "ui/wipe.h"
 
 // Stand-ins until the system screens exist: the boot flow starts the load of
@@ -27,6 +33,9 @@
 // C shows a save thumbnail in the corner, and cancel on the page fades to
 // black and returns to the logo. E starts the story afresh, as a restart from
 // the title does: every screen goes, and the story runs over the logo.
+// Beside the logo a window frame holds the menu with the cursor's number
+// ("n / 3") under it; the manual page slides and fades in, with a scroll bar
+// over its two pages (up and down keys, or the bar's arrows).
 namespace {
 constexpr uint32_t kButtonS = 0x4;
 constexpr uint32_t kButtonC = 0x8;
@@ -46,6 +55,21 @@ int32_t g_thumbTask = -1;
 int32_t g_thumbFrames = 0;
 constexpr int32_t kLogoPriority = 20;
 constexpr int32_t kManualPriority = 10;  // drawn after, so in front
+
+// The menu beside the logo: its window frame and page number, the number
+// display's layer slots, and the logo's piece of the system sheet.
+constexpr float kMenuX = 400.0f;
+constexpr int32_t kMenuPriority = 700;  // behind the number display (608)
+constexpr int32_t kMenuItems = 3;
+constexpr int32_t kNumberLayers = 10;  // slots 10..20
+constexpr int32_t kLogoPiece = 17;
+enum : uint32_t { LOGO_RETURNED = 0, LOGO_SHEET_CUT = 1, LOGO_FRAME = 2, LOGO_NUMBER = 3, LOGO_SHOWN = 4 };
+
+// The manual's page widgets and scroll bar (words of its context).
+constexpr int32_t kPages = 2;
+constexpr int32_t kSlideFrames = 20;
+constexpr int32_t kBarLayers = 2;  // slots 2..9
+enum : uint32_t { MANUAL_STARTED = 0, MANUAL_MOVE = 1, MANUAL_ALPHA = 2, MANUAL_BAR = 3 };
 
 using Step = void (*)(ScreenWork* w);
 
@@ -135,6 +159,12 @@ void LogoCreate(ScreenWork*) {
     g_thumbFrames = 0;
     GSL_WorkSoundSet(nullptr, 0, "sound/bgm/Quillmere.oggl", -1, 1, 60, 30, -1);
     ShowLayer(0, "visual/system/sys_system_00.ext", kLogoPriority);
+    const float frameAt[2] = {kMenuX, 0.0f}, frameScale[2] = {4.0f, 3.0f};
+    w->words[LOGO_FRAME] = uint64_t(int64_t(GSL_SystemWinSet(frameAt, frameScale, kMenuPriority, 1)));
+    const float numberAt[3] = {kMenuX, -110.0f, 0.0f};
+    w->words[LOGO_NUMBER] = uint64_t(int64_t(GSL_SystemNumSet(numberAt, kNumberLayers)));
+    w->words[LOGO_SHOWN] = 0;
+    w->words[LOGO_SHEET_CUT] = 0;
     char title[kMesTextSize];
     Lib_MesGet(nullptr, 0, 0, -1, title, sizeof title);
     int32_t t = GSL_WorkTextSet(nullptr, 0, -1, title);
@@ -169,6 +199,33 @@ void ThumbnailStep() {
     }
 }
 
+// The menu's cursor, 0..kMenuItems - 1: the one place the menu's cursor is
+// read (no selection input yet: the first item).
+int32_t MenuCursor() { return 0; }
+
+// The logo is its piece of the system sheet at twice its size, once loaded;
+// the page number follows the cursor.
+void LogoMenuStep(ScreenWork* w) {
+    const int32_t sheet = GSL_WorkLayerGet(nullptr, 0);
+    if (!w->words[LOGO_SHEET_CUT] && Lib_SpriteGetState(sheet) == 2) {
+        LayoutRect r{};
+        GSL_LayoutGetRect(&r, 0, kLogoPiece);
+        const int32_t rect[4] = {r.x, r.y, r.width, r.height};
+        Lib_SpriteSetRect(sheet, rect);
+        SpriteRecord* s = Lib_SpriteAt(sheet);
+        s->scaleX = s->scaleY = 2.0f;
+        w->words[LOGO_SHEET_CUT] = 1;
+    }
+    const int32_t number = int32_t(int64_t(w->words[LOGO_NUMBER]));
+    const int32_t shown = MenuCursor() + 1;
+    if (int64_t(w->words[LOGO_SHOWN]) == shown) return;
+    GSL_SystemNumSetValue(number, shown);
+    if (NumberDisplayWork* n = GSL_SystemNumWork(number)) {
+        n->second = kMenuItems;
+        w->words[LOGO_SHOWN] = uint64_t(shown);
+    }
+}
+
 void LogoWait(ScreenWork* w) {
     FontsSettle();
     if (g_loading >= 0 && GSL_WorkLayersReady(nullptr)) {
@@ -177,9 +234,10 @@ void LogoWait(ScreenWork* w) {
     }
     ThumbnailStep();
     if (!w) return;
-    if (w->words[0]) {
+    LogoMenuStep(w);
+    if (w->words[LOGO_RETURNED]) {
         // Back from the page, which left the screen black.
-        w->words[0] = 0;
+        w->words[LOGO_RETURNED] = 0;
         GSL_SystemDispColorSet(0x00000000u, kFadeFrames);
     }
     if (w->subState == 1) {
@@ -191,7 +249,7 @@ void LogoWait(ScreenWork* w) {
             g_wipe = -1;
         }
         w->subState = 0;
-        w->words[0] = 1;
+        w->words[LOGO_RETURNED] = 1;
         GSL_ModePush(GSL_ManualModeCB, 0);
         return;
     }
@@ -205,7 +263,7 @@ void LogoWait(ScreenWork* w) {
     const bool clicked =
         GSL_ButtonCheck(nullptr, GSL_WorkLayerGet(nullptr, 0), sheet, 0, 0xFFFFFFFFu, kSheetHover, -1) == 1;
     if ((InputButtons.pressed & BUTTON_DECIDE) || clicked) {
-        w->words[0] = 1;
+        w->words[LOGO_RETURNED] = 1;
         GSL_ModePush(GSL_ManualModeCB, 1);
     } else if (InputButtons.pressed & kButtonS) {
         if (g_wipe >= 0) GSL_SystemWipeDel(g_wipe);
@@ -222,7 +280,50 @@ void ManualCreate(ScreenWork*) {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
     ShowLayer(0, "visual/manual/00/001.png", kManualPriority);
+    Lib_SpriteSetFlag(ShowLayer(1, "visual/manual/00/002.png", kManualPriority), 0);
+    const float barAt[2] = {560.0f, 0.0f}, barSize[2] = {1.0f, 6.0f};
+    w->words[MANUAL_BAR] =
+        uint64_t(int64_t(GSL_SystemBarSet(barAt, barSize, kManualPriority - 1, 1, 0, kPages - 1, kBarLayers, -1)));
+    w->words[MANUAL_MOVE] = w->words[MANUAL_ALPHA] = uint64_t(int64_t(-1));
+    w->words[MANUAL_STARTED] = 0;
     Next(w);
+}
+
+int32_t Word(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
+
+// Once the pages are in, the first slides in from the right and fades in;
+// then the bar's position picks the page.
+// (A page that comes in through the wipe does not slide.)
+void ManualPageStep(ScreenWork* w) {
+    const int32_t first = GSL_WorkLayerGet(nullptr, 0), second = GSL_WorkLayerGet(nullptr, 1);
+    if (!w->words[MANUAL_STARTED]) {
+        if (!GSL_WorkLayersReady(nullptr) || !Lib_SpriteIsLive(first)) return;
+        w->words[MANUAL_STARTED] = 1;
+        // Behind a wipe the wipe is the page's way in.
+        if (g_wipe >= 0) return;
+        Lib_SpriteAt(first)->posX = 1280.0f;
+        Lib_SpriteSetColor(first, Lib_SpriteGetColor(first) & 0x00FFFFFFu);
+        const float goal[3] = {0.0f, 0.0f, 0.0f};
+        w->words[MANUAL_MOVE] =
+            uint64_t(int64_t(GSL_SystemMoveSet(first, -1, goal, kSlideFrames, TRANS_DECEL, 0, MOVE_POSITION, 1)));
+        w->words[MANUAL_ALPHA] = uint64_t(int64_t(GSL_SystemAlphaSet(first, -1, 255, kSlideFrames, 0, 0)));
+        return;
+    }
+    const int32_t bar = Word(w, MANUAL_BAR);
+    int32_t steps = 0;
+    if ((InputButtons.pressed & BUTTON_DOWN) || GSL_SystemBarHit(bar, BAR_DOWN) == 3) steps = 1;
+    if ((InputButtons.pressed & BUTTON_UP) || GSL_SystemBarHit(bar, BAR_UP) == 3) steps = -1;
+    if (steps && GSL_SystemBarScroll(bar, steps)) {
+        const bool onSecond = GSL_SystemBarWork(bar) && GSL_SystemBarWork(bar)->position >= 1.0f;
+        Lib_SpriteSetFlag(first, onSecond ? 0 : 1);
+        Lib_SpriteSetFlag(second, onSecond ? 1 : 0);
+    }
+}
+
+void ManualLeave(ScreenWork* w) {
+    GSL_SystemMoveDel(Word(w, MANUAL_MOVE));
+    GSL_SystemAlphaDel(Word(w, MANUAL_ALPHA));
+    GSL_SystemBarDel(Word(w, MANUAL_BAR));
 }
 
 void ManualWait(ScreenWork* w) {
@@ -238,10 +339,12 @@ void ManualWait(ScreenWork* w) {
         if (!GSL_SystemDispColorCheck()) return;
         if (g_wipe >= 0) GSL_SystemWipeDel(g_wipe);
         g_wipe = -1;
+        ManualLeave(w);
         GSL_WorkDelete(nullptr);
         GSL_ModePop();
         return;
     }
+    ManualPageStep(w);
     if (!(InputButtons.pressed & BUTTON_CANCEL)) return;
     GSL_SystemDispColorSet(0xFF000000u, kFadeFrames);
     w->subState = kWaitFade;

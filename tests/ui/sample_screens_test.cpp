@@ -22,6 +22,18 @@ bool Ready(ModeFunction screen) {
     return GSL_ModeTop() == screen && Lib_SpriteGetState(GSL_WorkLayerGet(screen, 0)) == 2 && OverlayClear();
 }
 
+int InUse() {
+    int n = 0;
+    for (const SpriteRecord& s : SpriteTable) n += (s.flags & SPRITE_IN_USE) ? 1 : 0;
+    return n;
+}
+
+// The manual page has slid and faded in.
+bool PageIn() {
+    const int32_t page = GSL_WorkLayerGet(GSL_ManualModeCB, 0);
+    return Ready(GSL_ManualModeCB) && SpriteTable[page].posX == 0.0f && (SpriteTable[page].color >> 24) == 0xFF;
+}
+
 TEST_F(SampleScreens, LogoThenManualPageOverIt) {
     if (IsSkipped()) return;
     ASSERT_TRUE(SampleData());
@@ -30,11 +42,29 @@ TEST_F(SampleScreens, LogoThenManualPageOverIt) {
     StartFull();
     FramesUntil([] { return Ready(GSL_LogoModeCB); }, 90, "the logo");
     EXPECT_TRUE(MatchesReference("screen_logo"));
+    const int sprites = InUse(), tasks = TaskCount(400);
     Hold(BUTTON_DECIDE);
     Frame();
     Release(BUTTON_DECIDE);
-    FramesUntil([] { return Ready(GSL_ManualModeCB); }, 60, "the manual page");
+    FramesUntil(PageIn, 60, "the manual page");
     EXPECT_TRUE(MatchesReference("screen_manual"));
+    // The scroll bar turns to the second page and back; a further scroll
+    // past the end changes nothing.
+    auto page = [](uint32_t n) { return SpriteTable[GSL_WorkLayerGet(GSL_ManualModeCB, n)].visible; };
+    for (uint32_t key : {BUTTON_DOWN, BUTTON_DOWN, BUTTON_UP}) {
+        Hold(key);
+        Frame();
+        Release(key);
+        Frame();
+    }
+    EXPECT_EQ(page(0), 1);
+    EXPECT_EQ(page(1), 0);
+    Hold(BUTTON_DOWN);
+    Frame();
+    Release(BUTTON_DOWN);
+    Frame();
+    EXPECT_EQ(page(0), 0);
+    EXPECT_EQ(page(1), 1);
     Hold(BUTTON_CANCEL);
     Frame();
     Release(BUTTON_CANCEL);
@@ -45,5 +75,8 @@ TEST_F(SampleScreens, LogoThenManualPageOverIt) {
         },
         90, "the logo again");
     EXPECT_TRUE(MatchesReference("screen_logo"));
+    // The page's widgets went with it.
+    EXPECT_EQ(InUse(), sprites);
+    EXPECT_EQ(TaskCount(400), tasks);
 }
 }  // namespace
