@@ -3,7 +3,6 @@
 // (decide) or released (S); cancel brings the logo back.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 
 #include <string>
 
@@ -41,10 +40,6 @@ const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
 
 TEST(SampleProgram, LogoAndManualPageOnDecideSAndCancel) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    static void* keep[] = {dlopen("libEGL.so.1", RTLD_NOW | RTLD_NODELETE),
-                           dlopen("libudev.so.1", RTLD_NOW | RTLD_NODELETE),
-                           dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE)};
-    (void)keep;
     Seen seen;
     ProgramRun run;
     int code = run.Run({
@@ -126,10 +121,6 @@ const WipeWork* RunningWipe() {
 // dissolves the logo into the page through the rule; C shows the thumbnail.
 TEST(SampleProgram, FadeClickWipeAndThumbnail) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    static void* keep[] = {dlopen("libEGL.so.1", RTLD_NOW | RTLD_NODELETE),
-                           dlopen("libudev.so.1", RTLD_NOW | RTLD_NODELETE),
-                           dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE)};
-    (void)keep;
     uint32_t startAlpha = 0;
     bool midWipe = false, thumbnail = false, capturedOnce = false;
     std::string midWhy, thumbWhy;
