@@ -19,7 +19,7 @@ constexpr uint8_t kKeyZ = 0x2C, kKeyX = 0x2D, kKeyS = 0x1F, kKeyC = 0x2E;
 
 struct Seen {
     int32_t sprite = -1, text = -1;
-    std::string caption;
+    std::string caption, sheetFile;
     float volume = -1;
     bool keptUntouched = false, releasedSuspended = false, sheetBack = false, captionBack = false,
          musicBack = false;
@@ -49,6 +49,7 @@ TEST(SampleProgram, LogoAndManualPageOnDecideSAndCancel) {
              if (!ManualReady()) return false;
              const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
              seen.sprite = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
+             if (seen.sprite >= 0) seen.sheetFile = SpriteTable[seen.sprite].fileName;
              seen.text = GSL_WorkTextGet(GSL_LogoModeCB, 0);
              if (seen.text >= 0 && TextTable[seen.text]) seen.caption = TextTable[seen.text]->text;
              seen.volume = SoundChannelTable[0].st.volume.load();
@@ -70,9 +71,10 @@ TEST(SampleProgram, LogoAndManualPageOnDecideSAndCancel) {
          [&] {
              if (!ManualReady()) return false;
              const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
-             // The page may have taken the logo's old sprite slot.
-             const bool sheetGone = !(SpriteTable[seen.sprite].flags & SPRITE_IN_USE) ||
-                                    GSL_WorkLayerGet(GSL_ManualModeCB, 0) == seen.sprite;
+             // The page's pictures and widgets may have taken the logo's old
+             // sprite slot: gone means no longer the logo's sheet.
+             const SpriteRecord& old = SpriteTable[seen.sprite];
+             const bool sheetGone = !(old.flags & SPRITE_IN_USE) || seen.sheetFile != old.fileName;
              seen.releasedSuspended =
                  logo && logo->suspended == SCREEN_RELEASED && sheetGone && !TextTable[seen.text];
              return true;
