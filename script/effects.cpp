@@ -130,10 +130,16 @@ int32_t GSL_EffectTaskGet(int32_t* table, int32_t index, TaskCallback callback) 
 void GSL_LayerEffectsStop(StageRecord* stage, int32_t page, int32_t layer) {
     if (!stage || page < 0 || page > 1 || layer < 0 || layer > 11) return;
     const int32_t i = page * 12 + layer;
-    const int32_t id = GSL_EffectTaskGet(stage->moveTask, i, MoveCB);
-    if (id >= 0) TaskTable.slots[id]->finishRequest = 1;
-    // Scale, rotation, colour and action tasks are not built yet; their
-    // entries name no task of this kind and are left alone.
+    const struct {
+        int32_t* table;
+        TaskCallback cb;
+    } kinds[] = {{stage->moveTask, MoveCB}, {stage->scaleTask, ScaleCB}, {stage->rotateTask, RotCB},
+                 {stage->colorTask, AbgrCB}};
+    for (const auto& k : kinds) {
+        const int32_t id = GSL_EffectTaskGet(k.table, i, k.cb);
+        if (id >= 0) TaskTable.slots[id]->finishRequest = 1;
+    }
+    // Action tasks are not built: their entries are left alone.
 }
 
 int32_t MoveCB(void* work) {
@@ -244,6 +250,244 @@ void MoveSet(StageRecord* stage, int32_t base, int32_t layer, float x, float y, 
         s->posY = y;
         s->posZ = 0.0f;
     }
+}
+
+void MoveSet2(StageRecord* stage, int32_t dstPage, int32_t layer, int32_t srcPage) {
+    if (!stage || layer < 0 || layer > 11 || dstPage < 0 || dstPage > 1 || srcPage < 0 || srcPage > 1) return;
+    const int32_t src = GSL_EffectTaskGet(stage->moveTask, srcPage * 12 + layer, MoveCB);
+    if (src < 0) return;
+    GSL_WidgetDeleteRegister(MoveCB, MoveDelete);
+    const auto* from = static_cast<const MoveWork*>(TaskTable.slots[src]->work);
+    auto* w = reinterpret_cast<MoveWork*>(
+        GSL_WidgetCreate("MoveCB", MoveCB, kEffectPriority, kEffectGroup, TASK_FLAG_BREAKABLE));
+    if (!w) return;
+    const int32_t slot = w->head.slot;
+    std::memcpy(static_cast<void*>(w), from, sizeof(MoveWork));
+    w->head.slot = slot;
+    w->base = dstPage * 12;
+    w->sprite = GSL_ScriptStoryLayerSprite(w->base + layer);
+    w->aborted = 0;
+    // The clones drive this work's values, not the source's.
+    w->transX = from->transX >= 0 ? GSL_SystemTransNumCopy(from->transX, nullptr, &w->curX, kEffectPriority) : -1;
+    w->transY = from->transY >= 0 ? GSL_SystemTransNumCopy(from->transY, nullptr, &w->curY, kEffectPriority) : -1;
+    stage->moveTask[dstPage * 12 + layer] = slot;
+}
+
+// --- scale, rotation and colour --------------------------------------------
+
+namespace {
+
+struct FxWork {
+    WidgetWork head;
+    int32_t kind, base, layer, frames, curve, delay;
+    int32_t count;         // components: 2 scale, 1 rotation, 4 colour
+    int32_t trans[4];
+    float goal[4];
+    float cur[4];          // scale and rotation
+    int32_t icur[4];       // colour channels alpha, blue, green, red
+    int32_t sprite;
+    uint8_t aborted;
+};
+static_assert(sizeof(FxWork) <= kWidgetWorkSize);
+
+int32_t* FxTable(StageRecord* stage, int32_t kind) {
+    return kind == EFFECT_SCALE ? stage->scaleTask : kind == EFFECT_ROT ? stage->rotateTask : stage->colorTask;
+}
+TaskCallback FxCallback(int32_t kind) { return kind == EFFECT_SCALE ? ScaleCB : kind == EFFECT_ROT ? RotCB : AbgrCB; }
+const char* FxName(int32_t kind) {
+    return kind == EFFECT_SCALE ? "ScaleCB" : kind == EFFECT_ROT ? "RotCB" : "AbgrCB";
+}
+
+SpriteRecord* FxSprite(const FxWork* w) {
+    if (w->sprite < 0 || GSL_ScriptStoryLayerSprite(w->base + w->layer) != w->sprite) return nullptr;
+    return Lib_SpriteIsLive(w->sprite) ? Lib_SpriteAt(w->sprite) : nullptr;
+}
+
+// The colour in the engine layout: alpha 24-31, blue 16-23, green 8-15, red 0-7.
+void SplitColor(uint32_t c, int32_t* out) {
+    out[0] = int32_t(c >> 24 & 0xFF);
+    out[1] = int32_t(c >> 16 & 0xFF);
+    out[2] = int32_t(c >> 8 & 0xFF);
+    out[3] = int32_t(c & 0xFF);
+}
+uint32_t PackColor(const int32_t* v) {
+    auto ch = [](int32_t x) { return uint32_t(x < 0 ? 0 : x > 255 ? 255 : x); };
+    return ch(v[0]) << 24 | ch(v[1]) << 16 | ch(v[2]) << 8 | ch(v[3]);
+}
+
+void FxRead(FxWork* w, const SpriteRecord* s) {
+    if (w->kind == EFFECT_SCALE) {
+        w->cur[0] = s ? s->scaleX : 0.0f;
+        w->cur[1] = s ? s->scaleY : 0.0f;
+    } else if (w->kind == EFFECT_ROT) {
+        w->cur[0] = s ? s->rotZ : 0.0f;
+    } else {
+        SplitColor(s ? Lib_SpriteGetColor(w->sprite) : 0u, w->icur);
+    }
+}
+
+void FxWrite(const FxWork* w, SpriteRecord* s, bool goals) {
+    if (!s) return;
+    const float* v = goals ? w->goal : w->cur;
+    if (w->kind == EFFECT_SCALE) {
+        s->scaleX = v[0];
+        s->scaleY = v[1];
+        s->scaleZ = 1.0f;
+    } else if (w->kind == EFFECT_ROT) {
+        s->rotX = s->rotY = 0.0f;
+        s->rotZ = v[0];
+    } else {
+        int32_t c[4];
+        for (int i = 0; i < 4; ++i) c[i] = goals ? int32_t(w->goal[i]) : w->icur[i];
+        Lib_SpriteSetColor(w->sprite, PackColor(c));
+    }
+}
+
+void* FxTarget(FxWork* w, int i) {
+    return w->kind == EFFECT_ABGR ? static_cast<void*>(&w->icur[i]) : static_cast<void*>(&w->cur[i]);
+}
+
+void FxDeleteTrans(FxWork* w) {
+    for (int i = 0; i < w->count; ++i) GSL_SystemTransNumDel(w->trans[i], FxTarget(w, i));
+    for (int32_t& t : w->trans) t = -1;
+}
+
+void FxDelete(int32_t slot) {
+    for (int32_t kind = EFFECT_SCALE; kind <= EFFECT_ABGR; ++kind)
+        if (auto* w = reinterpret_cast<FxWork*>(GSL_WidgetWorkGet(slot, FxCallback(kind)))) FxDeleteTrans(w);
+}
+
+void FxStart(FxWork* w) {
+    for (int i = 0; i < w->count; ++i) {
+        if (w->kind == EFFECT_ABGR) {
+            // A colour task always drives all four channels.
+            w->trans[i] = GSL_SystemTransNumSet(&w->icur[i], int32_t(w->goal[i]), w->frames, int8_t(w->curve),
+                                                kEffectPriority, kEffectGroup, 0);
+        } else {
+            w->trans[i] = w->cur[i] != w->goal[i]
+                ? GSL_SystemTransNumSetF(&w->cur[i], w->goal[i], w->frames, int8_t(w->curve), kEffectPriority,
+                                         kEffectGroup, 0)
+                : -1;
+        }
+    }
+}
+
+bool FxRunning(FxWork* w) {
+    for (int i = w->count - 1; i >= 0; --i)
+        if (!GSL_SystemTransNumCheck(w->trans[i], FxTarget(w, i))) return true;
+    return false;
+}
+
+int32_t FxStep(FxWork* w) {
+    TaskRecord* self = GSL_WidgetRecord(&w->head);
+    StageRecord* stage = StoryStage();
+    SpriteRecord* s = FxSprite(w);
+    if (w->head.state < 99 && ((self && self->finishRequest) || !stage || !s)) {
+        w->head.state = 99;
+        w->aborted = 1;
+    }
+    if (w->head.state != 99) {
+        for (int i = 0; i < w->count; ++i) SetTransSuspended(w->trans[i], 0);
+        if (ScriptSuspended() == 1) {
+            for (int i = 0; i < w->count; ++i) SetTransSuspended(w->trans[i], 1);
+            return 0;
+        }
+    }
+    if (w->head.state == 0) {
+        if (stage && stage->wipeHold) return 0;
+        if (w->delay > 0) {
+            --w->delay;
+            return 0;
+        }
+        FxRead(w, s);
+        FxStart(w);
+        w->head.state = 1;
+    }
+    if (w->head.state == 1) {
+        if (!GSL_IsSkip() && FxRunning(w)) {
+            FxWrite(w, s, false);
+            return 0;
+        }
+        w->head.state = 99;
+    }
+    FxDeleteTrans(w);
+    // An aborted colour keeps the colour it shows; layer 10 keeps its place.
+    if (!(w->aborted && (w->layer == 10 || w->kind == EFFECT_ABGR))) FxWrite(w, s, true);
+    if (stage) {
+        int32_t* table = FxTable(stage, w->kind);
+        const int32_t index = TableIndex(w->base, w->layer);
+        if (table[index] == w->head.slot) table[index] = -1;
+    }
+    return 1;
+}
+
+void FxCopy(StageRecord* stage, int32_t kind, int32_t dstPage, int32_t layer, int32_t srcPage) {
+    if (!stage || layer < 0 || layer > 11 || dstPage < 0 || dstPage > 1 || srcPage < 0 || srcPage > 1) return;
+    int32_t* table = FxTable(stage, kind);
+    const int32_t src = GSL_EffectTaskGet(table, srcPage * 12 + layer, FxCallback(kind));
+    if (src < 0) return;
+    const auto* from = static_cast<const FxWork*>(TaskTable.slots[src]->work);
+    auto* w = reinterpret_cast<FxWork*>(
+        GSL_WidgetCreate(FxName(kind), FxCallback(kind), kEffectPriority, kEffectGroup, TASK_FLAG_BREAKABLE));
+    if (!w) return;
+    const int32_t slot = w->head.slot;
+    std::memcpy(static_cast<void*>(w), from, sizeof(FxWork));
+    w->head.slot = slot;
+    w->base = dstPage * 12;
+    w->sprite = GSL_ScriptStoryLayerSprite(w->base + layer);
+    w->aborted = 0;
+    for (int i = 0; i < w->count; ++i) {
+        if (from->trans[i] < 0) continue;
+        w->trans[i] = kind == EFFECT_ABGR
+            ? GSL_SystemTransNumCopy(from->trans[i], &w->icur[i], nullptr, kEffectPriority)
+            : GSL_SystemTransNumCopy(from->trans[i], nullptr, &w->cur[i], kEffectPriority);
+    }
+    table[dstPage * 12 + layer] = slot;
+}
+
+}  // namespace
+
+int32_t ScaleCB(void* work) { return FxStep(static_cast<FxWork*>(work)); }
+int32_t RotCB(void* work) { return FxStep(static_cast<FxWork*>(work)); }
+int32_t AbgrCB(void* work) { return FxStep(static_cast<FxWork*>(work)); }
+
+void ScaleSet(StageRecord* stage, int32_t dstPage, int32_t layer, int32_t srcPage) {
+    FxCopy(stage, EFFECT_SCALE, dstPage, layer, srcPage);
+}
+void RotSet(StageRecord* stage, int32_t dstPage, int32_t layer, int32_t srcPage) {
+    FxCopy(stage, EFFECT_ROT, dstPage, layer, srcPage);
+}
+void AbgrSet(StageRecord* stage, int32_t dstPage, int32_t layer, int32_t srcPage) {
+    FxCopy(stage, EFFECT_ABGR, dstPage, layer, srcPage);
+}
+
+int32_t GSL_LayerEffectStart(StageRecord* stage, int32_t kind, int32_t page, int32_t layer, const float* goals,
+                             int32_t frames) {
+    if (!stage || !goals || kind < EFFECT_SCALE || kind > EFFECT_ABGR || page < 0 || page > 1 || layer < 0 ||
+        layer > 11)
+        return -1;
+    for (int32_t k = EFFECT_SCALE; k <= EFFECT_ABGR; ++k) GSL_WidgetDeleteRegister(FxCallback(k), FxDelete);
+    int32_t* table = FxTable(stage, kind);
+    const int32_t index = page * 12 + layer;
+    if (GSL_EffectTaskGet(table, index, FxCallback(kind)) >= 0) return -1;
+    auto* w = reinterpret_cast<FxWork*>(
+        GSL_WidgetCreate(FxName(kind), FxCallback(kind), kEffectPriority, kEffectGroup, TASK_FLAG_BREAKABLE));
+    if (!w) return -1;
+    w->kind = kind;
+    w->base = page * 12;
+    w->layer = layer;
+    w->frames = frames;
+    w->curve = 0;
+    w->delay = 0;
+    w->count = kind == EFFECT_SCALE ? 2 : kind == EFFECT_ROT ? 1 : 4;
+    for (int i = 0; i < 4; ++i) {
+        w->trans[i] = -1;
+        w->goal[i] = i < w->count ? goals[i] : 0.0f;
+    }
+    w->sprite = GSL_ScriptStoryLayerSprite(w->base + layer);
+    w->aborted = 0;
+    table[index] = w->head.slot;
+    return w->head.slot;
 }
 
 // --- quakes -----------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "engine/render/sprite.h"
 #include "engine/text/text_object.h"
 #include "script/game_blocks.h"
+#include "script/script_host.h"
 #include "script/stage.h"
 #include "tests/script/stage_env.h"
 #include "ui/widget_delete.h"
@@ -268,6 +269,81 @@ TEST_F(Effects, QuakeOverAQuakeStopsItFirstAndWqWaits) {
     EXPECT_LT(n, 12);
     EXPECT_EQ(stage().quakeTask[0], -1);
     EXPECT_EQ(stage().quakeTask[1], -1);
+}
+
+TEST_F(Effects, AHalfWayCopyEndsWithItsSourceAndOtherKindsReachTheirGoals) {
+    Run("<label>\n");
+    SpriteRecord& fore = LayerSprite(5, kLive, 100, 100);
+    SpriteRecord& back = LayerSprite(17, kLive, 100, 100);
+    MoveSet(&stage(), 0, 5, 90.0f, 30.0f, 0.0f, 20);
+    Frame(10);
+    back.posX = fore.posX;
+    back.posY = fore.posY;
+    MoveSet2(&stage(), 1, 5, 0);
+    ASSERT_GE(stage().moveTask[17], 0);
+    int endFore = -1, endBack = -1;
+    for (int i = 0; i < 30; ++i) {
+        Frame();
+        if (endFore < 0 && stage().moveTask[5] < 0) endFore = i;
+        if (endBack < 0 && stage().moveTask[17] < 0) endBack = i;
+        if (endFore < 0) {
+            EXPECT_EQ(back.posX, fore.posX) << i;
+        }
+    }
+    EXPECT_GE(endFore, 0);
+    EXPECT_EQ(endFore, endBack);
+    EXPECT_EQ(back.posX, 90.0f);
+    EXPECT_EQ(back.posY, 30.0f);
+
+    const float scale[] = {2.0f, 0.5f}, rot[] = {45.0f}, color[] = {128.0f, 0.0f, 255.0f, 16.0f};
+    SpriteRecord& a = LayerSprite(2, kLive, 10, 10);
+    Lib_SpriteSetColor(GSL_ScriptStoryLayerSprite(2), 0xFFFFFFFFu);
+    EXPECT_GE(GSL_LayerEffectStart(&stage(), EFFECT_SCALE, 0, 2, scale, 8), 0);
+    EXPECT_GE(GSL_LayerEffectStart(&stage(), EFFECT_ROT, 0, 2, rot, 8), 0);
+    EXPECT_GE(GSL_LayerEffectStart(&stage(), EFFECT_ABGR, 0, 2, color, 8), 0);
+    Frame(5);
+    EXPECT_GT(a.scaleX, 1.0f);
+    EXPECT_LT(a.scaleX, 2.0f);
+    Frame(10);
+    EXPECT_EQ(a.scaleX, 2.0f);
+    EXPECT_EQ(a.scaleY, 0.5f);
+    EXPECT_EQ(a.rotZ, 45.0f);
+    EXPECT_EQ(Lib_SpriteGetColor(GSL_ScriptStoryLayerSprite(2)), 0x8000FF10u);
+    EXPECT_EQ(stage().scaleTask[2], -1);
+    EXPECT_EQ(stage().rotateTask[2], -1);
+    EXPECT_EQ(stage().colorTask[2], -1);
+
+    // An aborted colour keeps the colour it shows.
+    const float black[] = {255.0f, 0.0f, 0.0f, 0.0f};
+    GSL_LayerEffectStart(&stage(), EFFECT_ABGR, 0, 2, black, 20);
+    Frame(6);
+    const uint32_t shown = Lib_SpriteGetColor(GSL_ScriptStoryLayerSprite(2));
+    EXPECT_NE(shown, 0xFF000000u);
+    GSL_LayerEffectsStop(&stage(), 0, 2);
+    Frame(2);
+    EXPECT_EQ(Lib_SpriteGetColor(GSL_ScriptStoryLayerSprite(2)), shown);
+    EXPECT_EQ(stage().colorTask[2], -1);
+}
+
+TEST_F(Effects, ASuspendedScriptFreezesAMoveAndItsTransitions) {
+    Run("<label>\n");
+    SpriteRecord& s = LayerSprite(3, kLive, 100, 100);
+    MoveSet(&stage(), 0, 3, 200.0f, 0.0f, 0.0f, 20);
+    Frame(5);
+    TaskTable.slots[slot]->suspended = 1;
+    Frame();
+    const float frozen = s.posX;
+    Frame(10);
+    EXPECT_EQ(s.posX, frozen);
+    TaskTable.slots[slot]->suspended = 0;
+    int n = 0;
+    while (stage().moveTask[3] >= 0 && n < 40) {
+        Frame();
+        ++n;
+    }
+    EXPECT_EQ(s.posX, 200.0f);
+    EXPECT_GE(n, 14);
+    EXPECT_LE(n, 17);
 }
 
 }  // namespace
