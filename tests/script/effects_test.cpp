@@ -346,4 +346,34 @@ TEST_F(Effects, ASuspendedScriptFreezesAMoveAndItsTransitions) {
     EXPECT_LE(n, 17);
 }
 
+TEST_F(Effects, WhileSkippingMovesLandAtOnceAndQuakesEndAtRest) {
+    Run("<label>\n");
+    SpriteRecord& s = LayerSprite(3, kLive, 100, 100);
+    const ScriptHostTable saved = ScriptHost;
+    ScriptHost.playMode = [] { return 1u; };
+    SystemDataBlock.skipAll = 1;
+    ASSERT_TRUE(GSL_IsSkip());
+    MoveSet(&stage(), 0, 3, 40.0f, 20.0f, 0.0f, 30);
+    EXPECT_EQ(stage().moveTask[3], -1);
+    EXPECT_EQ(s.posX, 40.0f);
+    const float rx = StageCamera[0].target[0];
+    QuakeSet(&stage(), 0, 0, 10, 30);
+    ASSERT_GE(stage().quakeTask[0], 0);
+    Frame();
+    EXPECT_EQ(stage().quakeTask[0], -1);
+    EXPECT_EQ(StageCamera[0].target[0], rx);
+    // A running move that meets skipping ends at its goal.
+    ScriptHost = saved;
+    SystemDataBlock.skipAll = 0;
+    MoveSet(&stage(), 0, 3, 140.0f, 20.0f, 0.0f, 30);
+    Frame(3);
+    ScriptHost.playMode = [] { return 1u; };
+    SystemDataBlock.skipAll = 1;
+    Frame();
+    EXPECT_EQ(s.posX, 140.0f);
+    EXPECT_EQ(stage().moveTask[3], -1);
+    ScriptHost = saved;
+    SystemDataBlock.skipAll = 0;
+}
+
 }  // namespace
