@@ -376,4 +376,18 @@ TEST_F(Effects, WhileSkippingMovesLandAtOnceAndQuakesEndAtRest) {
     SystemDataBlock.skipAll = 0;
 }
 
+TEST_F(Effects, AMoveWaitsForTheWipeHold) {
+    Run("<label>\n");
+    SpriteRecord& s = LayerSprite(3, kLive, 100, 100);
+    stage().wipeHold = 1;
+    MoveSet(&stage(), 0, 3, 40.0f, 0.0f, 0.0f, 4);
+    Frame(5);
+    EXPECT_EQ(s.posX, 0.0f);
+    EXPECT_GE(stage().moveTask[3], 0);
+    stage().wipeHold = 0;
+    Frame(6);
+    EXPECT_EQ(s.posX, 40.0f);
+    EXPECT_EQ(stage().moveTask[3], -1);
+}
+
 }  // namespace
