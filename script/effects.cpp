@@ -14,6 +14,7 @@
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/stage.h"
+#include "ui/mode.h"
 #include "ui/trans_num.h"
 #include "ui/widget.h"
 #include "ui/widget_delete.h"
@@ -519,6 +520,15 @@ void QuakeDelete(int32_t slot) {
     if (auto* w = reinterpret_cast<QuakeWork*>(GSL_WidgetWorkGet(slot, QuakeCB))) QuakeCameraFree(w);
 }
 
+// The story screen's context: the one whose task slot 0 is the story script.
+ScreenWork* StoryScreen() {
+    const int32_t task = GSL_ScriptStoryTask();
+    if (task < 0) return nullptr;
+    for (ScreenWork* sw : ScreenWorkTable)
+        if (sw && sw->tasks[0] == task) return sw;
+    return nullptr;
+}
+
 CameraRecord* QuakeCamera(const QuakeWork* w) { return w->kind == 1 ? w->camera : &StageCamera[0]; }
 
 }  // namespace
@@ -539,6 +549,15 @@ int32_t QuakeCB(void* work) {
                 for (int32_t slot : kQuakeSlots) {
                     const int32_t id = GSL_ScriptStoryLayerSprite(slot);
                     if (Lib_SpriteIsLive(id)) Lib_SpriteAt(id)->camera = w->camera;
+                }
+                // The window's texts, their ruby following.
+                if (ScreenWork* sw = StoryScreen()) {
+                    for (int32_t i = 0; i < 5; ++i) {
+                        const int32_t t = sw->texts[i].handle;
+                        if (t < 0 || t >= kTextSlots || !TextTable[t]) continue;
+                        TextTable[t]->camera = w->camera;
+                        Lib_TextRubyMove(TextTable[t], nullptr);
+                    }
                 }
             }
         }

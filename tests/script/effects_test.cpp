@@ -17,6 +17,7 @@
 #include "script/script_host.h"
 #include "script/stage.h"
 #include "tests/script/stage_env.h"
+#include "ui/screen_slots.h"
 #include "ui/widget_delete.h"
 #include "ui/widget_task.h"
 
@@ -388,6 +389,18 @@ TEST_F(Effects, AMoveWaitsForTheWipeHold) {
     Frame(6);
     EXPECT_EQ(s.posX, 40.0f);
     EXPECT_EQ(stage().moveTask[3], -1);
+}
+
+TEST_F(Effects, KindOneHandsItsCameraToTheWindowTextsAndTakesItBack) {
+    Run("<label>\n");
+    const int32_t t = GSL_WorkTextSetIn(Story(), 0, -1, "abc");
+    if (t < 0 || !TextTable[t]) GTEST_SKIP() << "no text object here";
+    QuakeSet(&stage(), 1, 0, 10, 5);
+    Frame();
+    ASSERT_NE(TextTable[t]->camera, nullptr);
+    Frame(6);
+    EXPECT_EQ(stage().quakeTask[1], -1);
+    EXPECT_EQ(TextTable[t]->camera, nullptr);
 }
 
 }  // namespace
