@@ -403,4 +403,18 @@ TEST_F(Effects, KindOneHandsItsCameraToTheWindowTextsAndTakesItBack) {
     EXPECT_EQ(TextTable[t]->camera, nullptr);
 }
 
+TEST_F(Effects, A65thQueuedMoveIsDroppedWithOneLine) {
+    Run("<label>\n");
+    LayerSprite(6, kLive, 100, 100);
+    MoveSet(&stage(), 0, 6, 1.0f, 0.0f, 0.0f, 50);
+    for (int i = 0; i < 65; ++i) MoveSet(&stage(), 0, 6, float(i + 2), 0.0f, 0.0f, 5);
+    EXPECT_EQ(MoveQueues[6].count, 64);
+    EXPECT_EQ(MoveQueues[6].entries[63].x, 65.0f);
+    EXPECT_TRUE(Logged("MoveSet(0, 6): queue full"));
+    TaskTable.slots[stage().moveTask[6]]->finishRequest = 1;
+    Frame();
+    EXPECT_EQ(SpriteTable[GSL_ScriptStoryLayerSprite(6)].posX, 65.0f);
+    EXPECT_EQ(MoveQueues[6].count, 0);
+}
+
 }  // namespace
