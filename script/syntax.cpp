@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "script/effects.h"
 #include "script/flow.h"
 #include "script/replay.h"
 #include "script/vars.h"
@@ -22,8 +23,8 @@ constexpr NamedCommand kNamed[] = {
     {14, "font"}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
     {18, "voice_stop"}, {19, "textspeed"}, {20, "lw"}, {21, "winframe"}, {22, "cm"},
     {23, "layopt"}, {24, "position"}, {30, "trans"}, {31, "wt"}, {32, "backlay"},
-    {33, "image"}, {34, "freeimage"}, {35, "move"}, {36, "stopmove"}, {37, "wm"},
-    {40, "quake"}, {41, "stopquake"}, {42, "wq"}, {43, "staffroll_set"},
+    {33, "image"}, {34, "freeimage"}, {35, "move", GSL_CmdMove}, {36, "stopmove", GSL_CmdStopMove}, {37, "wm", GSL_CmdWaitMove},
+    {40, "quake", GSL_CmdQuake}, {41, "stopquake", GSL_CmdStopQuake}, {42, "wq", GSL_CmdWaitQuake}, {43, "staffroll_set"},
     {44, "staffroll_start"}, {45, "staffroll_wait"}, {46, "staffroll_end"},
     {50, "effect"}, {51, "gradater"}, {100, "openvideo"}, {101, "playbgm"},
     {102, "stopbgm"}, {103, "playse"}, {104, "stopse"}, {105, "ws"},
