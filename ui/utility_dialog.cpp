@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/core/debug_log.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
 #include "engine/render/sprite.h"
@@ -238,6 +239,7 @@ int32_t Lib_DialogOpen(uint32_t kind, const char* text, uint32_t timeout, uint32
     w->timeout = int32_t(timeout);
     w->priority = int32_t(priority);
     w->dimSprite = -1;
+    Lib_DebugPrintf("dialog %u: %s\n", kind, text ? text : "");
     w->sprites[0] = Lib_SpriteLoad(0, kDialogPicture, -1, 1);
     TextPos p{640, -360, 0};
     w->texts[0] = Lib_TextSet(0, text ? text : "", &p);

@@ -11,6 +11,7 @@
 #include "engine/render/sprite.h"
 #include "engine/text/text_object.h"
 #include "tests/ui/screen_harness.h"
+#include "ui/dialog_access.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ TEST_F(UtilityDialogTest, YesNoAnswersByKeys) {
     EXPECT_EQ(w->state, 99u);
     EXPECT_EQ(w->result, 1u);
     EXPECT_EQ(Path(19), "utility/dialog/enter.wav");
+    EXPECT_EQ(GSL_SystemDialogGet(task_), 1);
     EXPECT_EQ(w->sprites[0], -1);  // freed on answering
     EXPECT_EQ(w->texts[0], -1);
     Close();
@@ -97,10 +99,16 @@ TEST_F(UtilityDialogTest, YesNoAnswersByKeys) {
     Close();
 
     w = Open(1);
+    EXPECT_EQ(GSL_SystemDialogGet(task_), -1);  // the accessors screens use
+    EXPECT_EQ(GSL_SystemDialogIsReady(task_), 1);
     Press(BUTTON_CANCEL);
     EXPECT_EQ(w->result, 2u);
     EXPECT_EQ(w->cursor, 0u);
+    EXPECT_EQ(GSL_SystemDialogGet(task_), 0);
+    EXPECT_EQ(GSL_SystemDialogIsReady(task_), 0);
     Close();
+    EXPECT_EQ(GSL_SystemDialogGet(task_), -1);
+    EXPECT_EQ(GSL_SystemDialogIsReady(task_), -1);
 
     // Closing a dialog that was never answered takes everything with it.
     w = Open(1);
