@@ -1,6 +1,5 @@
 #include "ui/system_text.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "engine/core/charcode.h"
@@ -27,13 +26,24 @@ struct Appender {
     }
 };
 
-// Copies src into the rewrite buffer behind the prefix, whole characters only.
+// Writes the prefix and src into the rewrite buffer, whole characters only
+// and within its size. src must not be the rewrite buffer.
 void rewrite(const char* prefix, const char* src, bool substitute) {
-    char scratch[kMesTextSize];
-    Appender a{scratch, sizeof scratch};
-    scratch[0] = 0;
+    Appender a{RewriteBuffer, sizeof RewriteBuffer};
+    RewriteBuffer[0] = 0;
     a.put(prefix, std::strlen(prefix));
     for (const char* p = src; *p;) {
+        if (static_cast<unsigned char>(*p) < 0x80) {  // a plain byte
+            if (a.len + 1 >= a.size) break;
+            a.buf[a.len++] = *p++;
+            continue;
+        }
+        if (substitute && (std::memcmp(p, "\xE2\x98\x86", 3) == 0 || std::memcmp(p, "\xE3\x83\xBB", 3) == 0)) {
+            // A whole UTF-8 character at a character boundary: the star or the dot.
+            if (!a.put(p[0] == '\xE2' ? "#Add[1]" : "#Add[0]", 7)) break;
+            p += 3;
+            continue;
+        }
         uint32_t n = Lib_CharLen(p);
         const char* piece = p;
         size_t pieceLen = n;
@@ -44,7 +54,7 @@ void rewrite(const char* prefix, const char* src, bool substitute) {
         if (!a.put(piece, pieceLen)) break;
         p += n;
     }
-    std::memcpy(RewriteBuffer, scratch, a.len + 1);
+    RewriteBuffer[a.len] = 0;
 }
 
 }  // namespace
@@ -73,17 +83,18 @@ const char* GSL_SysTextGet(const MesTable* table, uint32_t section, uint32_t ind
         if (out && outSize) out[0] = 0;
         return RewriteBuffer;
     }
-    char source[kMesTextSize];
-    std::snprintf(source, sizeof source, "%s", text);
-    rewrite(prefix ? prefix : "", source, substitute);
+    rewrite(prefix ? prefix : "", text, substitute);
     if (out && outSize) {
         // Within the caller's size, cut on a character boundary.
-        size_t n = 0;
-        for (const char* p = RewriteBuffer; *p;) {
-            uint32_t c = Lib_CharLen(p);
-            if (n + c >= outSize) break;
-            n += c;
-            p += c;
+        size_t len = std::strlen(RewriteBuffer), n = len;
+        if (len >= outSize) {
+            n = 0;
+            for (const char* p = RewriteBuffer; *p;) {
+                uint32_t c = Lib_CharLen(p);
+                if (n + c >= outSize) break;
+                n += c;
+                p += c;
+            }
         }
         std::memcpy(out, RewriteBuffer, n);
         out[n] = 0;

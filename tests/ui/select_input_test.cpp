@@ -21,8 +21,8 @@ protected:
     // Three blank items of 100×50 stacked at y 100, 0, -100 (pointer y 260,
     // 360, 460), each highlighted by a rectangle unless colour is asked.
     SelectInputWork* Menu(int items, bool colour = false) {
-        StartFull();
-        Frame(10);
+        StartMinimal();
+        Frame();
         task_ = GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0);
         SelectInputWork* w = GSL_InputWork(task_);
         EXPECT_TRUE(w);

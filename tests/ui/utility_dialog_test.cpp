@@ -32,7 +32,7 @@ protected:
         ASSERT_TRUE(Files({Bytes("src/dialog.pict", kSheet), Bytes("src/mes.txt", kMessages),
                            Tool("image_data.py", "utility/dialog/dialog.png", "pict {} root/src/dialog.pict"),
                            Tool("vndata.py", "script/system_mes.mul", "mul {} root/src/mes.txt")}));
-        StartFull();
+        StartMinimal();
         Messages();
         Frame(2);
         UtilityDialogSeRotation = 0;
