@@ -69,7 +69,8 @@ protected:
     // The player confirms the start-up notices: the decide key goes down and
     // up on alternate frames.
     static void ConfirmNotices() {
-        static PlatInputState input{};
+        static PlatInputState input = Plat_InputIdle();
+        input.focus = 1;
         static bool down = false;
         down = !down;
         input.keys[Lib_InputKeyCode(0, BUTTON_DECIDE, 0) & 0xFF] = down ? kPlatDown : 0;
