@@ -10,6 +10,7 @@
 #include "script/replay.h"
 #include "script/script_host.h"
 #include "script/syntax.h"
+#include "ui/system_text.h"
 
 namespace {
 
@@ -289,9 +290,9 @@ void GSL_TextIdExpand(const char* in, char* out, uint32_t outSize) {
             continue;
         }
         if (key == 3) {
-            GSL_ScriptSysText(nullptr, n / 1000, n % 1000, text, sizeof text);
+            GSL_SysTextGet(nullptr, uint32_t(n / 1000), uint32_t(n % 1000), -1, text, sizeof text);
         } else {
-            GSL_ScriptSysText(&ScriptMesTable, key, n, text, sizeof text);
+            GSL_SysTextGet(&ScriptMesTable, uint32_t(key), uint32_t(n), -1, text, sizeof text);
             if (key == 0) {
                 GSL_NameCut(text, name, sizeof name);
                 std::strcpy(text, name);

@@ -16,10 +16,3 @@ bool GSL_ScriptStoryPresent() { return ScriptHost.storyPresent && ScriptHost.sto
 int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot) {
     return ScriptHost.storyLayerSprite ? ScriptHost.storyLayerSprite(layerSlot) : -1;
 }
-
-// The system texts without the screens' rewrites.
-void GSL_ScriptSysText(const MesTable* table, int32_t section, int32_t id, char* out, uint32_t outSize) {
-    if (!out || !outSize) return;
-    out[0] = 0;
-    Lib_MesGetBuf(table, section, id, -1, out, outSize);
-}

@@ -31,8 +31,3 @@ int32_t GSL_ScriptSpecialScenario();
 int32_t GSL_ScriptStoryTask();
 bool GSL_ScriptStoryPresent();
 int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot);
-
-// A message text in the current language into out (the system table when
-// table is null).
-struct MesTable;
-void GSL_ScriptSysText(const MesTable* table, int32_t section, int32_t id, char* out, uint32_t outSize);

@@ -1,6 +1,9 @@
 // The utility task and the modal dialog: a task "Lib_UtilityCB" whose work
-// begins with UtilityDialogWork. Stand-in until the widget issue: the dialog
-// draws nothing, logs its text and answers 1 on its first waiting frame.
+// begins with UtilityDialogWork. A dialog grows in over five frames (over a
+// dimmed screen when asked), then waits for keys or clicks; the owner polls
+// state 99 and the result, then closes it. Kinds: 0 timed message, 1 yes/no,
+// 2 one button, 3 message without time-out, 4 progress (finished at once,
+// stays on screen until closed).
 #pragma once
 
 #include <cstdint>
@@ -30,8 +33,19 @@ inline constexpr uint32_t kUtilityWorkSize = 256;
 // Registers a "Lib_UtilityCB" task (priority 45001, group 300) with a zeroed
 // work area of kUtilityWorkSize bytes, the kind stored. Task id or -1.
 int32_t Lib_UtilitySet(uint32_t kind, TaskCallback callback);
+// Opens a dialog with its message and returns the task id, -1 (nothing
+// made) when no task or work area is free.
 int32_t Lib_DialogOpen(uint32_t kind, const char* text, uint32_t timeout, uint32_t priority, uint8_t dim);
-// Deletes the dialog task; nothing for a bad id or a task without work.
+// Frees whatever pictures and texts the dialog still holds (of any kind,
+// finished or not) and deletes the task; nothing for a bad id or a task
+// without work.
 void Lib_DialogClose(int32_t task);
+// The dialog's task callback; always 0 (the owner deletes the task).
+int32_t Lib_UtilityCB(void* work);
+// The sprite's rectangle in pointer coordinates {left, top, right, bottom}.
+void Lib_UtilitySpriteRectGet(int32_t* out, int32_t sprite);
+// Dialog sound 0 "enter" or 1 "move" on channel 19 + its own rotation.
+void Lib_UtilityDialogSePlay(int32_t n);
+extern int32_t UtilityDialogSeRotation;
 // The work of a live task, null for a bad id.
 void* Lib_UtilityWorkGet(int32_t task);

@@ -15,6 +15,7 @@
 #include "engine/render/sprite_load.h"
 #include "extras/extras_screens.h"
 #include "screens/boot.h"
+#include "screens/system_screens.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "shaders/text_programs.h"
@@ -25,6 +26,8 @@
 #include "ui/mode.h"
 #include "ui/overlay.h"
 #include "ui/pointer.h"
+#include "ui/system_sound.h"
+#include "ui/system_text.h"
 #include "ui/trans_num.h"
 #include "ui/widget.h"
 #include "ui/wipe.h"
@@ -132,6 +135,9 @@ void Main_ScreenCallsSet() {
     ScreenUpper.scriptTaskEnd = GSL_ScriptTaskEnd;
     ScreenUpper.scriptStatusGet = GSL_ScriptStatusGet;
     ScreenUpper.storyScreen = GSL_StoryModeCB;
+    SysTextOptionScreen = GSL_OptionModeCB;
+    SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
+    SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
     ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;
     ScriptHost.specialScenario = [] { return int32_t(SpecialScenarioFlag); };

@@ -10,6 +10,9 @@
 #include <thread>
 
 #include "engine/app/frame.h"
+#include "engine/app/main_tasks.h"
+#include "engine/input/input.h"
+#include "platform/plat_input.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "engine/core/util.h"
@@ -58,11 +61,23 @@ protected:
         std::filesystem::current_path(old_);
         std::filesystem::remove_all(dir_);
     }
+    // The player confirms the start-up notices: the decide key goes down and
+    // up on alternate frames.
+    static void ConfirmNotices() {
+        static PlatInputState input = Plat_InputIdle();
+        input.focus = 1;
+        static bool down = false;
+        down = !down;
+        input.keys[Lib_InputKeyCode(0, BUTTON_DECIDE, 0) & 0xFF] = down ? kPlatDown : 0;
+        Plat_InputInject(input);
+    }
     static int Run() {
         g_booted = false;
+        MainTestHook = ConfirmNotices;
         std::thread watcher(QuitAfterBoot);
         int code = WinMain();
         watcher.join();
+        MainTestHook = nullptr;
         return code;
     }
     std::filesystem::path dir_, old_;

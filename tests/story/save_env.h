@@ -20,6 +20,7 @@
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
 #include "engine/files/file_loader.h"
+#include "engine/input/input.h"
 #include "story/save_store.h"
 
 class SaveEnv : public ::testing::Test {
@@ -99,6 +100,8 @@ protected:
     // Runs task passes until the save task is done; the passes it took.
     static int RunTask(int32_t task, int limit = 2000) {
         for (int i = 1; i <= limit; ++i) {
+            Lib_FileLoadCB(nullptr);  // the dialogs' picture
+            InputButtons.pressed = BUTTON_DECIDE;  // the player confirms every notice
             Lib_TaskPass(false);
             if (Lib_SaveTaskResult(task) == 1) return i;
             if (i > 200) ::usleep(1000);  // waiting for the writer

@@ -26,6 +26,8 @@
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
+#include "screens/boot.h"
+#include "ui/utility_dialog.h"
 #include "engine/movie/movie.h"
 #include "engine/render/camera.h"
 #include "engine/render/renderer.h"
@@ -511,9 +513,33 @@ int g_stepFrames = 0;
 ProgramRun* g_run = nullptr;
 bool g_quitPosted = false;
 
+// The first run's start-up notice (no system data yet) waits for the
+// player: the decide key confirms it, then is released.
+bool ConfirmBootNotice() {
+    static bool pressed = false;
+    PlatInputState in = Plat_InputIdle();
+    in.focus = 1;
+    if (pressed) {
+        pressed = false;
+        Plat_InputInject(in);
+        return true;
+    }
+    if (ModeStack[0] != GSL_BootModeCB) return false;
+    for (int32_t slot : ScreenHarness::Tasks(Lib_UtilityCB)) {
+        auto* d = static_cast<UtilityDialogWork*>(Lib_UtilityWorkGet(slot));
+        if (!d || d->state != 10) continue;
+        in.keys[Lib_InputKeyCode(0, BUTTON_DECIDE, 0) & 0xFF] = kPlatDown;
+        Plat_InputInject(in);
+        pressed = true;
+        return true;
+    }
+    return false;
+}
+
 void ProgramHook() {
     ++g_run->frames;
     if (g_quitPosted) return;
+    if (ConfirmBootNotice()) return;
     while (g_step < g_steps->size()) {
         ProgramRun::Step& s = (*g_steps)[g_step];
         if (s.until && !s.until()) {

@@ -205,10 +205,10 @@ TEST_F(SoundWorkerTest, SampleGameSoundsPlay) {
     char pack[] = "sound/se_system/se_sys.arc";
     void* data = nullptr;
     ASSERT_TRUE(Lib_FileLoad(kFileTypeCache, pack, &data, nullptr, 256, true));
-    Started(19, "SYS_DECIDE.wav", 0, 0, "Sound/SE_System/se_sys.arc");
+    Started(19, "ENTER.wav", 0, 0, "Sound/SE_System/se_sys.arc");
     EXPECT_EQ(Ch(19).category, 0);
     EXPECT_EQ(Ch(19).owned, nullptr);
-    Started(20, "sys_error.wav", 0, 0, pack);  // an 18-byte format chunk
+    Started(20, "error.wav", 0, 0, pack);  // an 18-byte format chunk
     Started(11, "sound/voice/v_0001.wav", 0);
     Started(22, "sound/voice_system/sysv_title.wav", 0);
     EXPECT_EQ(Ch(22).category, 2);
