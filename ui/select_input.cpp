@@ -9,9 +9,8 @@
 #include "ui/system_sound.h"
 #include "ui/widget.h"
 #include "ui/widget_delete.h"
+#include "ui/color_pulse.h"
 #include "ui/widget_task.h"
-
-void (*SelectInputColorCycle)(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*) = nullptr;
 
 static_assert(sizeof(SelectInputWork) <= kWidgetWorkSize);
 
@@ -221,9 +220,9 @@ int32_t GSL_InputCB(void* work) {
             moveBy(w, -1);
         }
     }
-    if (w->colourActive && validItem(w, w->cursor) && SelectInputColorCycle) {
+    if (w->colourActive && validItem(w, w->cursor)) {
         int32_t s = itemSprite(w, w->cursor);
-        SelectInputColorCycle(s, -1, w->saved[2] & w->masks[2], w->saved[1] & w->masks[1], w->saved[0] & w->masks[0],
+        GSL_SystemColorCycle(s, -1, w->saved[2] & w->masks[2], w->saved[1] & w->masks[1], w->saved[0] & w->masks[0],
                               w->amplitude, &w->angle);
     }
     w->keyResult = std::max(down, up);

@@ -40,11 +40,6 @@ struct SelectInputWork {
     int32_t downKey, upKey;
 };
 
-// The colour pulse of the current item (sprite, text, red, green, blue,
-// amplitude, angle), set by the widget that provides it; null: no pulse.
-extern void (*SelectInputColorCycle)(int32_t sprite, int32_t text, int32_t r, int32_t g, int32_t b, int32_t amp,
-                                     int32_t* angle);
-
 // Creates the task and its two key-repeat tasks. Task id or -1 (nothing made).
 int32_t GSL_InputSet(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, uint8_t option);
 SelectInputWork* GSL_InputWork(int32_t task);  // null for a bad id
