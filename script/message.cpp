@@ -1,6 +1,7 @@
 #include "script/message.h"
 
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,7 +10,10 @@
 #include "engine/core/charcode.h"
 #include "engine/input/input.h"
 #include "script/args.h"
+#include "script/flow.h"
 #include "script/markup.h"
+#include "script/msg_window.h"
+#include "script/script_host.h"
 #include "script/replay.h"
 #include "script/syntax.h"
 #include "script/stage.h"
@@ -267,3 +271,158 @@ void GSL_CmdVoiceStop(CommandContext* ctx) {
     const uint32_t s = slot >= 11 && slot <= 18 ? uint32_t(slot) : kVoiceFirstSound;
     if (Story()) GSL_WorkSoundStop(Story(), s, 0);
 }
+
+namespace {
+
+struct WaitFields {
+    int32_t id;
+    int32_t countdown;
+    int32_t direction;
+    int32_t first, last;
+    int32_t noWait;
+};
+
+constexpr uint32_t kConfirmButton = 1;
+constexpr int32_t kClickAnywhere = 10;
+constexpr uint32_t kPlayAuto = 4;
+
+void WaitRate() {
+    FrameRateConfig = 60;
+    if (FrameRateSwitch) FramePeriodUs = 16666;
+}
+
+bool Revealing(const WaitFields* f) {
+    for (int32_t i = f->first; i <= f->last; ++i)
+        if (TextRecord* r = StoryText(uint32_t(i)); r && !r->finished) return true;
+    return false;
+}
+
+void SetSpeeds(const WaitFields* f, int32_t speed, uint8_t fadeIn) {
+    for (int32_t i = f->first; i <= f->last; ++i)
+        if (TextRecord* r = StoryText(uint32_t(i))) {
+            r->speed = speed;
+            r->fadeIn = fadeIn;
+            r->fadeLength = 1;
+        }
+}
+
+int32_t Icon() { return Story() ? GSL_WorkLayerGet(Story(), kMessageIconSlot) : -1; }
+
+bool AutoOn() { return (GSL_ScriptPlayMode() & kPlayAuto) && !GSL_ScriptStaffrollActive(); }
+
+void WaitFinish(CommandContext* ctx, bool keywait) {
+    WaitFields* f = GSL_CommandPrivate<WaitFields>(ctx);
+    StageRecord* stage = ctx->stage;
+    if (!keywait) {
+        ctx->script->status &= ~SCRIPT_BUSY;
+        return;
+    }
+    if (f->id >= 0 && f->id < int32_t(kReadTextIds))
+        SystemDataBlock.readText[f->id >> 3] |= uint8_t(1u << (f->id & 7));
+    stage->nameClear = 1;
+    stage->textClear = 1;
+    Lib_SpriteSetFlag(Icon(), 0);
+    stage->textSizeX = stage->textSizeY = 0.5f;
+    stage->textColor = 0xFF000000u;
+    ctx->script->status &= ~(SCRIPT_BUSY | SCRIPT_PLAYER_WAIT);
+    ctx->step = 999;
+}
+
+void Wait(CommandContext* ctx, bool keywait) {
+    WaitRate();
+    StageRecord* stage = ctx->stage;
+    if (!stage) return;
+    WaitFields* f = GSL_CommandPrivate<WaitFields>(ctx);
+    if (ctx->step == 0) {
+        const ReplayMode mode = GSL_ReplayModeGet(ctx);
+        if (!keywait && mode != REPLAY_NORMAL) return;
+        if (mode == REPLAY_RUN || mode == REPLAY_SILENT) {
+            const int32_t drops[] = {10, 11, 13, 14, 15, 20};
+            const int32_t keep[] = {1, 1, 0, 0, 0, 0};
+            for (size_t i = 0; i < std::size(drops); ++i) GSL_ReplayDedupe(ctx, drops[i], 0, -1, keep[i]);
+            GSL_ReplayDedupe(ctx, -1, 0, -1, 0);
+            GSL_ReplayRecord(ctx);
+            return;
+        }
+        if (mode == REPLAY_ACTING) {
+            stage->nameClear = stage->textClear = 1;
+            Lib_SpriteSetFlag(Icon(), 0);
+            stage->textSizeX = stage->textSizeY = 0.5f;
+            stage->textColor = 0xFF000000u;
+            return;
+        }
+        ctx->script->status |= SCRIPT_BUSY;
+        f->first = int32_t(kMessageFirstText);
+        f->last = int32_t(kMessageLastText);
+        openSet(int32_t(GSL_WaitFrames(0)));
+        ctx->step = 50;
+    }
+    if (ctx->step == 50) {
+        if (stage->openTask != -1) return;
+        ctx->step = 1;
+    }
+    if (ctx->step == 1) {
+        if (keywait) {
+            ctx->script->status |= SCRIPT_BUSY | SCRIPT_PLAYER_WAIT;
+            GSL_HistoryPosGet(1, 1);
+            f->id = GSL_ArgGetInt(ctx, nullptr, 0);
+            const int32_t nw = GSL_ArgGetInt(ctx, nullptr, 1);
+            f->noWait = nw == kScriptMissing ? 0 : nw;
+        } else {
+            const int32_t nw = GSL_ArgGetInt(ctx, nullptr, 0);
+            f->noWait = nw == kScriptMissing ? 0 : nw;
+        }
+        Lib_SpriteSetColor(Icon(), 0x00FFFFFFu);
+        const float a = float(int8_t(SystemDataBlock.autoSpeed));
+        f->countdown = 31 - int32_t(((100.0f - a) / 100.0f) * -270.0f);
+        f->direction = 1;
+        ctx->step = 2;
+        if (!GSL_IsSkip()) return;
+    }
+    if (ctx->step == 2) {
+        const bool skip = GSL_IsSkip();
+        const bool confirm = GSL_FlagCheck(ctx, kConfirmButton, kClickAnywhere);
+        const bool autoGo = AutoOn() && f->countdown < 1;
+        if (!confirm && !skip && !autoGo && !f->noWait) {
+            if (Revealing(f)) {
+                if (StoryText(uint32_t(f->first)) && StoryText(uint32_t(f->first))->speed != 0)
+                    SetSpeeds(f, GSL_MessageSpeed(stage), 1);
+                return;
+            }
+            if (StoryText(uint32_t(f->first))) {
+                const int32_t icon = Icon();
+                if (icon >= 0 && icon < kSpriteSlots) {
+                    float at[3];
+                    GSL_TextPageMake(at, ctx);
+                    SpriteTable[icon].posX = at[0], SpriteTable[icon].posY = at[1];
+                    Lib_SpriteSetFlag(icon, 1);
+                    uint32_t c = Lib_SpriteGetColor(icon);
+                    c = f->direction > 0 ? c + 0x05000000u : c - 0x05000000u;
+                    if (c == 0xFFFFFFFFu || c < 0x01000000u) f->direction = -f->direction;
+                    Lib_SpriteSetColor(icon, c);
+                }
+            }
+            if (AutoOn() && !GSL_ContextCheck()) --f->countdown;
+            return;
+        }
+        const bool hold = f->noWait && !skip && !autoGo && !confirm;
+        if (Revealing(f)) {
+            if (!hold) SetSpeeds(f, 0, 0);
+            return;
+        }
+        SetSpeeds(f, GSL_MessageSpeed(stage), 0);
+        if ((SystemDataBlock.voiceCut || skip) && !hold && Story())
+            for (uint32_t s = kVoiceFirstSound; s < kVoiceFirstSound + 8; ++s) GSL_WorkSoundStop(Story(), s, 30);
+        stage->scrollFlags &= uint8_t(~1u);
+        stage->scrollIdle = 1;
+        if (keywait) ctx->script->status &= ~SCRIPT_PLAYER_WAIT;
+        ctx->step = 999;
+        if (!skip) return;
+    }
+    if (ctx->step == 999) WaitFinish(ctx, keywait);
+}
+
+}  // namespace
+
+void GSL_CmdKeyWait(CommandContext* ctx) { Wait(ctx, true); }
+void GSL_CmdLw(CommandContext* ctx) { Wait(ctx, false); }

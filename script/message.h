@@ -43,3 +43,5 @@ void GSL_CmdFont(CommandContext* ctx);
 void GSL_CmdTextSpeed(CommandContext* ctx);
 void GSL_CmdPosition(CommandContext* ctx);
 void GSL_CmdVoiceStop(CommandContext* ctx);
+void GSL_CmdKeyWait(CommandContext* ctx);
+void GSL_CmdLw(CommandContext* ctx);

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "engine/core/charcode.h"
+#include "engine/input/input.h"
+#include "engine/text/text_layout.h"
 #include "script/message.h"
 #include "tests/script/markup_env.h"
 #include "tests/script/script_env.h"
@@ -22,10 +24,19 @@ public:
         const int32_t h = GSL_WorkTextGet(ScreenUpper.storyScreen, textSlot);
         return h >= 0 && h < kTextSlots ? TextTable[h] : nullptr;
     }
+    // Frames with the message texts laid out after each, so that their
+    // reveal runs as it does on screen.
+    void Frames(int n = 1) {
+        for (int i = 0; i < n; ++i) {
+            Frame();
+            for (uint32_t t = kMessageNameText; t <= kMessageLastText; ++t)
+                if (TextRecord* r = Text(t)) Lib_TextDrawCB(uint64_t(uintptr_t(r)));
+        }
+    }
     void Run(const std::string& body, int frames = 3) {
         ASSERT_TRUE(Scripts({{"m.txt", body}}));
         Start("m.txt");
-        Frame(frames);
+        Frames(frames);
     }
 };
 
@@ -108,4 +119,68 @@ TEST_F(MessageTest, FontSpeedAndOffsetCommandsSetTheStage) {
     EXPECT_FLOAT_EQ(Stage().textSizeX, 0.5f);  // no size: default and black
     EXPECT_EQ(Stage().textColor, 0xFF000000u);
     EXPECT_EQ(Stage().textSpeed, -1);
+}
+
+TEST_F(MessageTest, KeywaitCompletesTheRevealThenGoesOn) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 60;
+    SystemDataBlock.autoSpeed = 80;
+    SystemDataBlock.readText[0] = 0;
+    Run("<name Welm>\n<font size:45,color:FF8000>\n<text abcdefghij>\n<keywait 7>\n<text next>\n", 4);
+    TextRecord* name = Text(kMessageNameText);
+    TextRecord* text = Text(kMessageFirstText);
+    ASSERT_TRUE(name && text);
+    EXPECT_EQ(name->x, 58);
+    EXPECT_EQ(name->y, -491);
+    EXPECT_FLOAT_EQ(name->scaleX, 0.45f);
+    EXPECT_EQ(text->x, 110);
+    EXPECT_EQ(text->y, -558);
+    EXPECT_EQ(text->lineSpacing, 19);
+    EXPECT_EQ(text->clipY, 532);
+    EXPECT_EQ(text->clipHeight, 174);
+    EXPECT_EQ(text->speed, 10);
+    EXPECT_EQ(text->colour, 0xFF0080FFu);
+    EXPECT_NE(std::string(text->text).find("abcdefghij"), std::string::npos);
+    EXPECT_TRUE(Work()->script.status & SCRIPT_PLAYER_WAIT);
+
+    // The first confirm completes the reveal; the wait stands.
+    InputButtons.pressed = BUTTON_DECIDE;
+    Frames();
+    InputButtons.pressed = 0;
+    EXPECT_EQ(text->speed, 0);
+    Frames(2);
+    EXPECT_TRUE(Work()->script.status & SCRIPT_PLAYER_WAIT);
+    EXPECT_EQ(SystemDataBlock.readText[0], 0);
+    // A confirm with input off is ignored.
+    Stage().messageInput = 0;
+    InputButtons.pressed = BUTTON_DECIDE;
+    Frames(2);
+    InputButtons.pressed = 0;
+    EXPECT_TRUE(Work()->script.status & SCRIPT_PLAYER_WAIT);
+    // The second goes on: read bit, defaults back, the next text replaces the old.
+    Stage().messageInput = 1;
+    InputButtons.pressed = BUTTON_DECIDE;
+    Frames();
+    InputButtons.pressed = 0;
+    Frames(3);
+    EXPECT_EQ(SystemDataBlock.readText[0], 1 << 7);
+    EXPECT_FLOAT_EQ(Stage().textSizeX, 0.5f);
+    EXPECT_EQ(Stage().textColor, 0xFF000000u);
+    ASSERT_TRUE(Text(kMessageFirstText));
+    EXPECT_EQ(std::string(Text(kMessageFirstText)->text).find("abcdefghij"), std::string::npos);
+    EXPECT_EQ(Text(kMessageNameText), nullptr);  // the name was cleared
+}
+
+TEST_F(MessageTest, ContinuedLineAppendsAndKeepsTheReveal) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 100;  // at once
+    Run("<text first>\n<lw 1>\n<text second>\n<keywait -1>\n", 6);
+    TextRecord* text = Text(kMessageFirstText);
+    ASSERT_TRUE(text);
+    const std::string t = text->text;
+    EXPECT_NE(t.find("first"), std::string::npos);
+    EXPECT_NE(t.find("second"), std::string::npos);
+    EXPECT_LT(t.find("first"), t.find("second"));
+    EXPECT_EQ(t.find("first", t.find("first") + 1), std::string::npos);  // not repeated
+    EXPECT_EQ(Text(2), nullptr);
 }
