@@ -426,3 +426,55 @@ void Wait(CommandContext* ctx, bool keywait) {
 
 void GSL_CmdKeyWait(CommandContext* ctx) { Wait(ctx, true); }
 void GSL_CmdLw(CommandContext* ctx) { Wait(ctx, false); }
+
+void GSL_CmdVoice(CommandContext* ctx) {
+    const ReplayMode mode = GSL_ReplayModeGet(ctx);
+    if (mode == REPLAY_SILENT) return;
+    if (mode == REPLAY_RUN) {
+        GSL_ReplayDedupe(ctx, -1, 0, 0, 0);
+        GSL_ReplayRecord(ctx);
+        return;
+    }
+    const int32_t n = GSL_VoiceSlot(GSL_ArgGetInt(ctx, nullptr, 0));
+    char file[kScriptWordSize];
+    GSL_ArgGet(ctx, "voice", 1, file, sizeof file);
+    int32_t vol = GSL_ArgGetInt(ctx, "vol", 2);
+    if (vol == kScriptMissing) vol = 100;
+    const int32_t chara = GSL_CharaIndexFromName(file);
+    const bool muted = chara >= 0 && chara < int32_t(sizeof SystemDataBlock.voiceMute) &&
+                       SystemDataBlock.voiceMute[chara];
+    if (!file[0] || muted || GSL_IsSkip() || !Story()) {
+        ctx->script->status &= ~SCRIPT_BUSY;
+        return;
+    }
+    const uint32_t slot = kVoiceFirstSound + uint32_t(n);
+    const int32_t channel = int32_t(slot);
+    if (Lib_SoundStateGet(channel) != 0) {
+        // The voice before still sounds: stop it and play on a later frame.
+        GSL_WorkSoundStop(Story(), slot, 0);
+        ctx->script->status |= SCRIPT_BUSY;
+        return;
+    }
+    char stem[256], path[kScriptWordSize];
+    Lib_PathGetName(file, stem, 1);
+    for (size_t i = 0; stem[i]; ++i) {
+        const uint8_t b = uint8_t(stem[i]);
+        if (GSL_ScriptIsLead(b) && stem[i + 1]) {
+            ++i;
+            continue;
+        }
+        if (b >= 'A' && b <= 'Z') stem[i] = char(b - 'A' + 'a');
+    }
+    std::snprintf(path, sizeof path, "%s%s%s", "sound/voice/", stem, ".ogg");
+    Lib_SoundVolumeSet(channel, float(SystemDataBlock.voiceVolume) * float(vol) / 100.0f);
+    if (Lib_SoundRequest(SoundChannelTable[channel], path, 0, 0, nullptr)) {
+        if (ScreenWork* w = GSL_WorkGet(Story())) {
+            ScreenSoundSlot& s = w->sounds[slot];
+            s.handle = channel;
+            s.restoreKind = -1;
+            s.extra = -1;
+            GSL_WorkNameCopy(s.file, sizeof s.file, path);
+        }
+    }
+    ctx->script->status &= ~SCRIPT_BUSY;
+}

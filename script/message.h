@@ -45,3 +45,4 @@ void GSL_CmdPosition(CommandContext* ctx);
 void GSL_CmdVoiceStop(CommandContext* ctx);
 void GSL_CmdKeyWait(CommandContext* ctx);
 void GSL_CmdLw(CommandContext* ctx);
+void GSL_CmdVoice(CommandContext* ctx);

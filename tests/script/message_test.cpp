@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -183,4 +184,28 @@ TEST_F(MessageTest, ContinuedLineAppendsAndKeepsTheReveal) {
     EXPECT_LT(t.find("first"), t.find("second"));
     EXPECT_EQ(t.find("first", t.find("first") + 1), std::string::npos);  // not repeated
     EXPECT_EQ(Text(2), nullptr);
+}
+
+TEST_F(MessageTest, VoicePlaysOnItsSlotAndNeverOutsideTheEight) {
+    SystemDataBlock.voiceVolume = 50;
+    std::memset(SystemDataBlock.voiceMute, 0, sizeof SystemDataBlock.voiceMute);
+    const char* cases[][2] = {{"3", "14"}, {"-9999", "11"}, {"-1", "11"}, {"8", "11"}};
+    for (const auto& c : cases) {
+        for (int ch = 0; ch < kSoundChannels; ++ch) SoundChannelTable[ch].st.path[0] = 0;
+        Run(std::string("<voice ") + c[0] + ",V_Welm_0001.wav,80>\n", 3);
+        const int channel = std::atoi(c[1]);
+        EXPECT_STREQ(SoundChannelTable[channel].st.path, "sound/voice/v_welm_0001.ogg") << c[0];
+        EXPECT_FLOAT_EQ(SoundChannelTable[channel].st.volume.load(), 40.0f) << c[0];
+        for (int ch = 0; ch < kSoundChannels; ++ch) {
+            if (ch == channel) continue;
+            EXPECT_EQ(SoundChannelTable[ch].st.path[0], 0) << c[0] << " wrote channel " << ch;
+        }
+        Lib_SoundReset();
+    }
+    // Muted characters stay silent.
+    std::memset(SystemDataBlock.voiceMute, 1, sizeof SystemDataBlock.voiceMute);
+    SoundChannelTable[11].st.path[0] = 0;
+    Run("<voice 0,V_Welm_0001.wav>\n", 3);
+    EXPECT_EQ(SoundChannelTable[11].st.path[0], 0);
+    std::memset(SystemDataBlock.voiceMute, 0, sizeof SystemDataBlock.voiceMute);
 }
