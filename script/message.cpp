@@ -478,3 +478,34 @@ void GSL_CmdVoice(CommandContext* ctx) {
     }
     ctx->script->status &= ~SCRIPT_BUSY;
 }
+
+void GSL_CmdWinFrame(CommandContext* ctx) {
+    if (ReplayDropRecord(ctx) || !ctx->stage) return;
+    int32_t frame = GSL_ArgGetInt(ctx, nullptr, 0);
+    if (frame == kScriptMissing) frame = 0;
+    if (frame == ctx->stage->windowFrame) return;
+    closeSet(0);
+    ctx->stage->windowFrame = frame;
+}
+
+void GSL_CmdLayOpt(CommandContext* ctx) {
+    char layer[kScriptWordSize], page[kScriptWordSize], visible[kScriptWordSize];
+    GSL_ArgGet(ctx, nullptr, 0, layer, sizeof layer);
+    const bool message = std::strcmp(layer, "message0") == 0;
+    const ReplayMode mode = GSL_ReplayModeGet(ctx);
+    if (mode == REPLAY_SILENT) return;
+    if (mode == REPLAY_RUN) {
+        if (message) {
+            GSL_ReplayDedupe(ctx, -1, 0, -1, 0);
+            GSL_ReplayRecord(ctx);
+        }
+        return;
+    }
+    if (!message) return;
+    GSL_ArgGet(ctx, nullptr, 1, page, sizeof page);
+    GSL_ArgGet(ctx, nullptr, 2, visible, sizeof visible);
+    const int32_t ms = std::strcmp(page, "fore") == 0 || SystemDataBlock.instantEffects ? 0 : 1000;
+    const int32_t frames = int32_t(GSL_WaitFrames(ms));
+    if (std::strcmp(visible, "false") == 0 || std::strcmp(visible, "FALSE") == 0) closeSet(frames);
+    else openSet(frames);
+}

@@ -46,3 +46,5 @@ void GSL_CmdVoiceStop(CommandContext* ctx);
 void GSL_CmdKeyWait(CommandContext* ctx);
 void GSL_CmdLw(CommandContext* ctx);
 void GSL_CmdVoice(CommandContext* ctx);
+void GSL_CmdWinFrame(CommandContext* ctx);
+void GSL_CmdLayOpt(CommandContext* ctx);

@@ -21,8 +21,8 @@ struct NamedCommand {
 constexpr NamedCommand kNamed[] = {
     {9, "analyze_00"}, {10, "name", GSL_CmdName}, {11, "text", GSL_CmdText}, {12, "keywait", GSL_CmdKeyWait}, {13, "voice", GSL_CmdVoice},
     {14, "font", GSL_CmdFont}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
-    {18, "voice_stop", GSL_CmdVoiceStop}, {19, "textspeed", GSL_CmdTextSpeed}, {20, "lw", GSL_CmdLw}, {21, "winframe"}, {22, "cm"},
-    {23, "layopt"}, {24, "position", GSL_CmdPosition}, {30, "trans"}, {31, "wt"}, {32, "backlay"},
+    {18, "voice_stop", GSL_CmdVoiceStop}, {19, "textspeed", GSL_CmdTextSpeed}, {20, "lw", GSL_CmdLw}, {21, "winframe", GSL_CmdWinFrame}, {22, "cm"},
+    {23, "layopt", GSL_CmdLayOpt}, {24, "position", GSL_CmdPosition}, {30, "trans"}, {31, "wt"}, {32, "backlay"},
     {33, "image"}, {34, "freeimage"}, {35, "move"}, {36, "stopmove"}, {37, "wm"},
     {40, "quake"}, {41, "stopquake"}, {42, "wq"}, {43, "staffroll_set"},
     {44, "staffroll_start"}, {45, "staffroll_wait"}, {46, "staffroll_end"},

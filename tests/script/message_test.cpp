@@ -209,3 +209,47 @@ TEST_F(MessageTest, VoicePlaysOnItsSlotAndNeverOutsideTheEight) {
     EXPECT_EQ(SoundChannelTable[11].st.path[0], 0);
     std::memset(SystemDataBlock.voiceMute, 0, sizeof SystemDataBlock.voiceMute);
 }
+
+TEST_F(MessageTest, TheWindowOpensAtTheFirstWaitAndScriptsCloseIt) {
+    FixedAdvances();
+    SystemDataBlock.windowOpacity = 60;
+    SystemDataBlock.textSpeed = 100;
+    ASSERT_TRUE(Scripts({{"m.txt",
+                          "<name Welm>\n<text hello>\n<keywait 1>\n<winframe 1>\n<winframe 1>\n"
+                          "<layopt message1,fore,false>\n<text again>\n<keywait 2>\n"
+                          "<layopt message0,fore,false>\n"}}));
+    LayerSprite(31, SPRITE_IN_USE | SPRITE_READY, 1296, 992).captureEntry = -1;
+    Start("m.txt");
+    Frames(5);
+    auto sprite = [&](uint32_t s) { return GSL_WorkLayerGet(ScreenUpper.storyScreen, s); };
+    ASSERT_GE(sprite(25), 0);
+    EXPECT_EQ(Lib_SpriteGetColor(sprite(25)), 0x99FFFFFFu);
+    EXPECT_EQ(Lib_SpriteGetFlag(sprite(25)), 1);
+    EXPECT_EQ(Lib_SpriteGetFlag(sprite(24)), 0);  // the hidden master
+    EXPECT_EQ(Lib_SpriteGetFlag(sprite(26)), 1);  // a name is shown
+    EXPECT_EQ(Lib_SpriteGetColor(sprite(27)), 0xFFF0F0F0u);
+    EXPECT_EQ(Lib_SpriteGetFlag(sprite(28)), 1);
+    EXPECT_EQ(SpriteTable[sprite(26)].posX, -315.0f);
+    EXPECT_EQ(Stage().layerVisible[9], 1);
+    ASSERT_TRUE(Text(kMessageFirstText));
+    EXPECT_TRUE(Text(kMessageFirstText)->state & TEXT_STATE_DRAWN);
+
+    // On: winframe 1 closes at once, the same frame again does nothing, another
+    // layer does nothing; the next wait opens with frame 1.
+    InputButtons.pressed = BUTTON_DECIDE;
+    Frames();
+    InputButtons.pressed = 0;
+    Frames(4);
+    EXPECT_EQ(Stage().windowFrame, 1);
+    ASSERT_GE(sprite(25), 0);
+    EXPECT_EQ(Stage().layerVisible[9], 1);
+    EXPECT_EQ(Lib_SpriteGetFlag(sprite(26)), 0);  // no name this time
+    InputButtons.pressed = BUTTON_DECIDE;
+    Frames();
+    InputButtons.pressed = 0;
+    Frames(4);
+    EXPECT_LT(sprite(25), 0);
+    EXPECT_LT(sprite(27), 0);
+    EXPECT_EQ(Stage().layerVisible[9], 0);
+    EXPECT_EQ(Text(kMessageFirstText), nullptr);
+}
