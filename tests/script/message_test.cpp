@@ -13,7 +13,7 @@
 #include "engine/text/text_layout.h"
 #include "script/message.h"
 #include "tests/script/markup_env.h"
-#include "tests/script/script_env.h"
+#include "story/story_standins.h"
 #include "ui/screen_slots.h"
 
 namespace {
@@ -63,6 +63,11 @@ TEST_F(MessageTest, RevealSpeedFromTheStageOrTheSetting) {
     EXPECT_EQ(GSL_MessageSpeed(&st), 10);
     st.textSpeed = 0x1FF;  // only the low byte counts
     EXPECT_EQ(GSL_MessageSpeed(&st), 10);
+    StoryPlayMode = 1;  // skipping: at once
+    SystemDataBlock.skipAll = 1;
+    EXPECT_EQ(GSL_MessageSpeed(&st), 0);
+    StoryPlayMode = 0;
+    SystemDataBlock.skipAll = 0;
 }
 
 TEST_F(MessageTest, ScrollStepsNeverDivideByAnEmptyTrack) {
@@ -252,4 +257,39 @@ TEST_F(MessageTest, TheWindowOpensAtTheFirstWaitAndScriptsCloseIt) {
     EXPECT_LT(sprite(27), 0);
     EXPECT_EQ(Stage().layerVisible[9], 0);
     EXPECT_EQ(Text(kMessageFirstText), nullptr);
+}
+
+TEST_F(MessageTest, AutoModeGoesOnAfterItsCountdown) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 100;
+    const int cases[][2] = {{80, 85}, {100, 31}};
+    for (const auto& c : cases) {
+        SystemDataBlock.autoSpeed = uint8_t(c[0]);
+        StoryPlayMode = 4;
+        Run("<text auto>\n<keywait>\n<wait>\n", 3);
+        int waited = 0;
+        while ((Work()->script.status & SCRIPT_PLAYER_WAIT) && waited < 400) {
+            Frames();
+            ++waited;
+        }
+        StoryPlayMode = 0;
+        EXPECT_GE(waited, c[1] - 2) << c[0];
+        EXPECT_LE(waited, c[1] + 1) << c[0];
+    }
+}
+
+TEST_F(MessageTest, ConfirmNeedsInputAndANewPress) {
+    Run("<wait>\n", 2);
+    CommandContext c{};
+    c.stage = &Stage();
+    Stage().messageInput = 1;
+    InputButtons.pressed = BUTTON_DECIDE;
+    EXPECT_TRUE(GSL_FlagCheck(&c, BUTTON_DECIDE, 10));
+    Stage().messageInput = 0;
+    EXPECT_FALSE(GSL_FlagCheck(&c, BUTTON_DECIDE, 10));
+    Stage().messageInput = 1;
+    InputButtons.pressed = 0;
+    InputButtons.held = BUTTON_DECIDE;  // held, not new
+    EXPECT_FALSE(GSL_FlagCheck(&c, BUTTON_DECIDE, 10));
+    InputButtons.held = 0;
 }
