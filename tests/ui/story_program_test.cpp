@@ -116,6 +116,9 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
     const std::vector<std::string> want = {
         "00_init:clearvar", "00_init:eval",    "00_init:label",      "00_init:playbgm", "00_init:name",
         "00_init:text",     "00_init:keywait", "00_init:name",       "00_init:text",    "00_init:keywait",
+        "00_init:font",     "00_init:textspeed", "00_init:name",     "00_init:text",    "00_init:lw",
+        "00_init:text",     "00_init:keywait", "00_init:textspeed",  "00_init:winframe", "00_init:layopt",
+        "00_init:layopt",
         "00_init:name",     "00_init:text",    "00_init:keywait",    "00_init:text",    "00_init:keywait",
         "00_init:call",     "sub:label",       "sub:name",           "sub:text",        "sub:keywait",
         "00_init:label",    "00_init:if",      "00_init:elseif",     "00_init:name",    "00_init:text",
