@@ -41,25 +41,13 @@ bool InSet(const char* c, const char* const (&set)[N]) {
     return false;
 }
 
-// Length of a valid UTF-8 sequence at p (ASCII counts 1); 0 when not valid.
-uint32_t Utf8SeqLen(const uint8_t* p) {
-    uint32_t n;
-    if (p[0] < 0x80) return 1;
-    if (p[0] >= 0xC0 && p[0] <= 0xDF) n = 2;
-    else if (p[0] >= 0xE0 && p[0] <= 0xEF) n = 3;
-    else if (p[0] >= 0xF0 && p[0] <= 0xF7) n = 4;
-    else return 0;
-    for (uint32_t i = 1; i < n; ++i)
-        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-    return n;
-}
 
 // The first character of s as UTF-8 into a zero-padded 8-byte buffer; its length.
 size_t FirstUtf8(const char* s, char out[8]) {
     std::memset(out, 0, 8);
     const uint8_t* p = reinterpret_cast<const uint8_t*>(s);
     if (!p[0]) return 0;
-    if (uint32_t n = Utf8SeqLen(p)) {
+    if (uint32_t n = Lib_Utf8SeqLen(p)) {
         std::memcpy(out, s, n);
         return n;
     }
@@ -336,7 +324,7 @@ struct Converter {
         if (rl <= std::strlen(a.text[0])) {
             bool sjis = false;
             for (const char* q = src; *q; q += Lib_CharLen(q))
-                if (Lib_CharLen(q) > 1 && !Utf8SeqLen(reinterpret_cast<const uint8_t*>(q))) sjis = true;
+                if (Lib_CharLen(q) > 1 && !Lib_Utf8SeqLen(reinterpret_cast<const uint8_t*>(q))) sjis = true;
             const char* space = sjis ? "\x81\x40" : "\xE3\x80\x80";
             const size_t sl = sjis ? 2 : 3;
             size_t n = 0;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "script/effects.h"
 #include "script/flow.h"
 #include "script/message.h"
 #include "script/replay.h"
@@ -23,8 +24,8 @@ constexpr NamedCommand kNamed[] = {
     {14, "font", GSL_CmdFont}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
     {18, "voice_stop", GSL_CmdVoiceStop}, {19, "textspeed", GSL_CmdTextSpeed}, {20, "lw", GSL_CmdLw}, {21, "winframe", GSL_CmdWinFrame}, {22, "cm"},
     {23, "layopt", GSL_CmdLayOpt}, {24, "position", GSL_CmdPosition}, {30, "trans"}, {31, "wt"}, {32, "backlay"},
-    {33, "image"}, {34, "freeimage"}, {35, "move"}, {36, "stopmove"}, {37, "wm"},
-    {40, "quake"}, {41, "stopquake"}, {42, "wq"}, {43, "staffroll_set"},
+    {33, "image"}, {34, "freeimage"}, {35, "move", GSL_CmdMove}, {36, "stopmove", GSL_CmdStopMove}, {37, "wm", GSL_CmdWaitMove},
+    {40, "quake", GSL_CmdQuake}, {41, "stopquake", GSL_CmdStopQuake}, {42, "wq", GSL_CmdWaitQuake}, {43, "staffroll_set"},
     {44, "staffroll_start"}, {45, "staffroll_wait"}, {46, "staffroll_end"},
     {50, "effect"}, {51, "gradater"}, {100, "openvideo"}, {101, "playbgm"},
     {102, "stopbgm"}, {103, "playse"}, {104, "stopse"}, {105, "ws"},

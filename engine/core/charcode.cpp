@@ -11,21 +11,6 @@ static_assert(kCp932DecodableChars < kCp932RecordCount);
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-// Length of the UTF-8 sequence at p as the character primitives see it: the
-// lead byte gives the length and every further byte must be 0x80-0xBF. 0 when
-// the bytes are not UTF-8. Reads stop at the first byte that fails, so a NUL
-// is never passed.
-uint32_t Utf8SequenceLen(const uint8_t* p) {
-    uint32_t n;
-    if (p[0] < 0x80) return 1;
-    if (p[0] >= 0xC0 && p[0] <= 0xDF) n = 2;
-    else if (p[0] >= 0xE0 && p[0] <= 0xEF) n = 3;
-    else if (p[0] >= 0xF0 && p[0] <= 0xF7) n = 4;
-    else return 0;
-    for (uint32_t i = 1; i < n; ++i)
-        if ((p[i] & 0xC0) != 0x80) return 0;
-    return n;
-}
 
 // Decodes one well-formed UTF-8 character from the `avail` bytes at p (no
 // overlong forms, surrogates or values above U+10FFFF). Malformed input gives
@@ -146,9 +131,21 @@ char g_sjisToUtf8Buffer[kCharConvSize];
 
 }  // namespace
 
+uint32_t Lib_Utf8SeqLen(const uint8_t* p) {
+    uint32_t n;
+    if (p[0] < 0x80) return 1;
+    if (p[0] >= 0xC0 && p[0] <= 0xDF) n = 2;
+    else if (p[0] >= 0xE0 && p[0] <= 0xEF) n = 3;
+    else if (p[0] >= 0xF0 && p[0] <= 0xF7) n = 4;
+    else return 0;
+    for (uint32_t i = 1; i < n; ++i)
+        if ((p[i] & 0xC0) != 0x80) return 0;
+    return n;
+}
+
 bool Lib_CharIsWide(const char* text) {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
-    if (Utf8SequenceLen(p)) {
+    if (Lib_Utf8SeqLen(p)) {
         uint32_t cp = Lib_CharCode(text);
         return cp >= 0x81 && !(cp >= 0xFF60 && cp <= 0xFF9F);
     }
@@ -157,7 +154,7 @@ bool Lib_CharIsWide(const char* text) {
 
 uint32_t Lib_CharLen(const char* text) {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
-    if (uint32_t n = Utf8SequenceLen(p)) return n;
+    if (uint32_t n = Lib_Utf8SeqLen(p)) return n;
     // Single bytes: below 0x81, the half-width range 0xA0-0xDF and 0xFD-0xFF
     // (as Lib_CharCode decodes them). A lead byte never takes the terminator
     // as its trail, so stepping by this length never passes a string's end.
@@ -168,7 +165,7 @@ uint32_t Lib_CharLen(const char* text) {
 uint32_t Lib_CharCode(const char* text) {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
     uint32_t len;
-    if (uint32_t n = Utf8SequenceLen(p)) {
+    if (uint32_t n = Lib_Utf8SeqLen(p)) {
         // Forms the strict decoder refuses (overlong, surrogate, above
         // U+10FFFF) read as U+FFFD.
         uint32_t cp = Utf8Decode(p, n, &len);

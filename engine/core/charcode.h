@@ -23,6 +23,10 @@ bool Lib_CharIsWide(const char* text);
 // the terminator. A Shift-JIS lead byte right before the terminator counts 1,
 // and 0xFD-0xFF are single bytes, so stepping never passes a string's end.
 uint32_t Lib_CharLen(const char* text);
+// Length of a valid UTF-8 sequence at p (ASCII counts 1): the lead byte gives
+// the length and every further byte must be 0x80-0xBF; 0 when the bytes are
+// not UTF-8. Reads stop at the first byte that fails, so a NUL is never passed.
+uint32_t Lib_Utf8SeqLen(const uint8_t* p);
 // Unicode code point of the character at text; 0 for a Shift-JIS lead byte
 // with a missing or invalid trail byte, U+FFFD for malformed UTF-8.
 uint32_t Lib_CharCode(const char* text);

@@ -167,7 +167,7 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
     Handler(20, GSL_CommandEmpty);  // lw: no reader here
     GameStateBlock.gameVars[5] = 9;
     Start("00_init.txt");
-    for (int i = 0; i < 40 && GSL_ScriptStatusGet(slot_) != int32_t(SCRIPT_ENDED); ++i) Frame();
+    for (int i = 0; i < 100 && GSL_ScriptStatusGet(slot_) != int32_t(SCRIPT_ENDED); ++i) Frame();
     EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_ENDED));
     // The line written in place arrives as the script holds it (Shift-JIS).
     const std::string inline_line =

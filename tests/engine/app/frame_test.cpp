@@ -1,6 +1,5 @@
 #include "engine/app/frame.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -151,13 +150,6 @@ class FrameDriver : public ::testing::Test {
 protected:
     void SetUp() override {
         setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        // Mesa's EGL and udev (joysticks) keep allocations that
-        // LeakSanitizer can no longer name once SDL unloads the libraries;
-        // keep them loaded for the process.
-        static void* keep[] = {dlopen("libEGL.so.1", RTLD_NOW | RTLD_NODELETE),
-                               dlopen("libudev.so.1", RTLD_NOW | RTLD_NODELETE),
-                               dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE)};
-        (void)keep;
         char tmpl[] = "/tmp/vn_frame_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;

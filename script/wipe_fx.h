@@ -1,0 +1,23 @@
+// The page swap of the story stage: the prepared back page replaces the fore
+// page behind a rule-image wipe, captured once or, while effects run, every
+// frame with the new page lifted under the dissolving old picture.
+#pragma once
+
+#include <cstdint>
+
+#include "script/game_blocks.h"
+
+int32_t WipeCB(void* work);
+// Starts a wipe of frames with the rule image `name`; at once while skipping
+// or for frames <= 0; nothing while a wipe runs.
+void WipeSet(StageRecord* stage, int32_t frames, const char* name);
+// Swaps the pages: every fore layer becomes a copy of its back layer, with
+// the back layer's effects carried over, and the cameras follow.
+void WipeEnd(StageRecord* stage);
+// Lifts (flag 1) the back page and the texts below the captured old
+// picture, over a black backdrop, or puts them back (flag 0).
+void WipeSpriteSet(StageRecord* stage, int32_t flag);
+// The sprite of story layer slot base + layer, or -1.
+int32_t GSL_LayerSpriteGet(int32_t base, int32_t layer);
+// Story flag test of the story screen; no flag word exists yet: false.
+bool GSL_StoryFlagTest(uint32_t mask);
