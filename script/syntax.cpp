@@ -5,6 +5,7 @@
 
 #include "script/effects.h"
 #include "script/flow.h"
+#include "script/message.h"
 #include "script/replay.h"
 #include "script/vars.h"
 
@@ -19,10 +20,10 @@ struct NamedCommand {
 // The commands at their fixed indices; every other index is free ("0"). The
 // handlers are bound by the modules that implement the commands.
 constexpr NamedCommand kNamed[] = {
-    {9, "analyze_00"}, {10, "name"}, {11, "text"}, {12, "keywait"}, {13, "voice"},
-    {14, "font"}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
-    {18, "voice_stop"}, {19, "textspeed"}, {20, "lw"}, {21, "winframe"}, {22, "cm"},
-    {23, "layopt"}, {24, "position"}, {30, "trans"}, {31, "wt"}, {32, "backlay"},
+    {9, "analyze_00"}, {10, "name", GSL_CmdName}, {11, "text", GSL_CmdText}, {12, "keywait", GSL_CmdKeyWait}, {13, "voice", GSL_CmdVoice},
+    {14, "font", GSL_CmdFont}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
+    {18, "voice_stop", GSL_CmdVoiceStop}, {19, "textspeed", GSL_CmdTextSpeed}, {20, "lw", GSL_CmdLw}, {21, "winframe", GSL_CmdWinFrame}, {22, "cm"},
+    {23, "layopt", GSL_CmdLayOpt}, {24, "position", GSL_CmdPosition}, {30, "trans"}, {31, "wt"}, {32, "backlay"},
     {33, "image"}, {34, "freeimage"}, {35, "move", GSL_CmdMove}, {36, "stopmove", GSL_CmdStopMove}, {37, "wm", GSL_CmdWaitMove},
     {40, "quake", GSL_CmdQuake}, {41, "stopquake", GSL_CmdStopQuake}, {42, "wq", GSL_CmdWaitQuake}, {43, "staffroll_set"},
     {44, "staffroll_start"}, {45, "staffroll_wait"}, {46, "staffroll_end"},
