@@ -95,8 +95,8 @@ def check(args):
     if any(v > 1 for v in image[:FLAGS]):
         raise Bad('flag bytes other than 0 and 1')
     wanted = {}
-    for spec in args.slot:
-        slot, _, end = spec.partition(':')
+    for given in args.slot:
+        slot, _, end = given.partition(':')
         wanted[int(slot)] = end
     for s in range(SLOTS):
         if not image[s]:
@@ -155,8 +155,8 @@ def system_data(args):
     d[0:4] = b'0100'
     d[5:15] = bytes([0, 60, 80, 0, 100, 50, 50, 100, 100, 1])
     d[29] = args.language & 0xFF
-    for spec in args.var:
-        n, _, v = spec.partition('=')
+    for given in args.var:
+        n, _, v = given.partition('=')
         d[94 + int(n)] = int(v) & 0xFF
     for pid in args.event:
         bit = pid - 2000
@@ -176,8 +176,8 @@ def system(args):
 
 def write(args):
     image, table = empty_image(), bytearray(REGISTRY)
-    for spec in args.slot:
-        slot, _, seed = spec.partition(':')
+    for given in args.slot:
+        slot, _, seed = given.partition(':')
         slot, seed = int(slot), int(seed or 0)
         data = bytes((i * 31 + seed) & 255 for i in range(data_size(slot)))
         put_slot(image, table, slot, data)
