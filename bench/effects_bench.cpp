@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/script_arc_bench.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
@@ -27,19 +28,7 @@ struct Env {
         if (!Lib_MemInit(sizes) || !Lib_TaskInit()) return;
         Lib_CashReset();
         const std::string text = "<keywait 99999>\r\n";
-        std::string arc(8 + 72, '\0');
-        const uint32_t count = 1, size = uint32_t(text.size()), offset = 80;
-        std::memcpy(&arc[4], &count, 4);
-        std::memcpy(&arc[8], "bench.txt", 9);
-        std::memcpy(&arc[72], &size, 4);
-        std::memcpy(&arc[76], &offset, 4);
-        arc += text;
-        void* data = Lib_CashAlloc("script/script.arc", arc.size(), 256);
-        if (!data) return;
-        std::memcpy(data, arc.data(), arc.size());
-        CacheEntry* e = Lib_CashEntryOf(data, 256);
-        e->tag = 2;
-        Lib_CashSetComplete(e);
+        if (!script_bench::CacheOneMemberScriptArc(text)) return;
         for (int32_t i = 0; i < 24; ++i) {
             g_layers[i] = 100 + i;
             SpriteRecord& s = SpriteTable[g_layers[i]];

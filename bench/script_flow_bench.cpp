@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/script_arc_bench.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
@@ -138,20 +139,7 @@ struct Env {
         Lib_CashReset();
         text = Script(n, uniqueLayers, &labels);
         target = uint32_t(text.rfind("<keywait"));
-        // A container of the one member.
-        std::string arc(8 + 72, '\0');
-        const uint32_t count = 1, size = uint32_t(text.size()), offset = 80;
-        std::memcpy(&arc[4], &count, 4);
-        std::memcpy(&arc[8], "bench.txt", 9);
-        std::memcpy(&arc[72], &size, 4);
-        std::memcpy(&arc[76], &offset, 4);
-        arc += text;
-        void* data = Lib_CashAlloc("script/script.arc", arc.size(), 256);
-        if (!data) return;
-        std::memcpy(data, arc.data(), arc.size());
-        CacheEntry* e = Lib_CashEntryOf(data, 256);
-        e->tag = 2;
-        Lib_CashSetComplete(e);
+        if (!script_bench::CacheOneMemberScriptArc(text)) return;
         g_table.assign(GSL_ScriptCommandTable(), GSL_ScriptCommandTable() + kScriptCommands);
         g_table[10].handler = Name;
         g_table[11].handler = Text;
