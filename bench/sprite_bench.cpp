@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/sprite_scene_bench.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/render/draw_list.h"
@@ -27,33 +28,7 @@ namespace {
 
 constexpr uint64_t kMiB = 1024 * 1024;
 
-bool StartGraphics() {
-    if (!Plat_GLHeadlessStart(kFrameWidth, kFrameHeight)) return false;
-    if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return false;
-    return true;
-}
-
-// Heaps, an empty draw list and sprite table; everything freed at the end.
-struct Scene {
-    bool ok = false;
-    Scene() {
-        if (!StartGraphics()) return;
-        const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 8 * kMiB, 2 * kMiB, 8 * kMiB, 256 * kMiB};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
-        ok = Lib_MemInit(sizes);
-        Lib_DrawClear();
-        Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
-        for (SpriteRecord& s : SpriteTable) Lib_SpriteClear(&s);
-        Lib_CameraReset(&ActiveCamera);
-    }
-    ~Scene() {
-        for (int32_t i = 0; i < kSpriteSlots; ++i) {
-            SpriteTable[i].flags |= SPRITE_FAILED;
-            Lib_SpriteFree(i);
-        }
-        if (ok) Lib_MemRelease();
-    }
-};
+using Scene = sprite_bench::SpriteScene;
 
 // An EXT0 of w×h: 32-bit with a colour ramp, or 8-bit indices with a palette.
 std::string Ext0(int32_t w, int32_t h, int bpp) {

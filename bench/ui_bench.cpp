@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/sprite_scene_bench.h"
 #include "engine/app/app_window.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
@@ -37,27 +38,9 @@ namespace {
 
 constexpr uint64_t kMiB = 1024 * 1024;
 
-struct Scene {
-    bool ok = false;
-    Scene() {
-        if (!Plat_GLHeadlessStart(kFrameWidth, kFrameHeight)) return;
-        if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return;
-        if (!WipeShaders.program && !Lib_WipeProgramsCreate()) return;
-        const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 8 * kMiB, 2 * kMiB, 8 * kMiB, 256 * kMiB};
-        Lib_CashReset();
-        ok = Lib_MemInit(sizes);
-        Lib_DrawClear();
-        Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
-        for (SpriteRecord& s : SpriteTable) Lib_SpriteClear(&s);
-        Lib_CameraReset(&ActiveCamera);
-    }
-    ~Scene() {
-        for (int32_t i = 0; i < kSpriteSlots; ++i) {
-            SpriteTable[i].flags |= SPRITE_FAILED;
-            Lib_SpriteFree(i);
-        }
-        if (ok) Lib_MemRelease();
-    }
+// The sprite scene with the wipe programs made.
+struct Scene : sprite_bench::SpriteScene {
+    Scene() { ok = ok && (WipeShaders.program || Lib_WipeProgramsCreate()); }
 };
 
 // A full-screen 32-bit EXT0 sprite with a colour ramp, shown at `priority`.
