@@ -170,15 +170,16 @@ void WipeSpriteSet(StageRecord* stage, int32_t flag) {
         Lib_TextRubyMove(r, nullptr);
         if (r->drawEntry >= 0) Lib_DrawSetPrio(uint32_t(r->drawEntry), r->layer, -1);
     }
-    if (Lib_SpriteAt(kBackdropSlot) && (SpriteTable[kBackdropSlot].flags & SPRITE_IN_USE))
-        Lib_SpriteFree(kBackdropSlot);
+    // The backdrop lives in the story's last layer slot, so that the
+    // context's release takes it with everything else.
+    GSL_WorkLayerFreeIn(w, kBackdropSlot);
     if (flag) {
-        const int32_t id = Lib_SpriteLoad(kBackdropSlot, nullptr, -1, 0);
+        const int32_t id = GSL_WorkLayerLoadIn(w, kBackdropSlot, -1, nullptr, -1, 0, nullptr, nullptr);
         if (id >= 0) {
             Lib_SpriteSetFlag(id, 1);
             Lib_SpriteSetPrio(id, 8999999, 100);
-            Lib_SpriteSetColor(id, 0xFF000000u);
         }
+        Lib_SpriteSetColor(id, 0xFF000000u);
     }
 }
 
