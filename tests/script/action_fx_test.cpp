@@ -110,7 +110,17 @@ TEST_F(Actions, SkippingEndsACountedActionButNotAnEndlessOne) {
     EXPECT_GE(stage().actionTask[2], 0);
     ScriptHost = saved;
     SystemDataBlock.skipAll = 0;
-    (void)endless;
+    // While records are replayed the action stands still; a stop still ends it.
+    Work()->script.status |= SCRIPT_REPLAYING;
+    const float x = endless.shiftX, y = endless.shiftY;
+    Frame(5);
+    EXPECT_EQ(endless.shiftX, x);
+    EXPECT_EQ(endless.shiftY, y);
+    GSL_LayerEffectsStop(&stage(), 0, 2);
+    Frame();
+    EXPECT_EQ(stage().actionTask[2], -1);
+    EXPECT_EQ(endless.shiftY, 7.0f);
+    Work()->script.status &= ~SCRIPT_REPLAYING;
 }
 
 TEST_F(Actions, ACopyDrivesTheOtherPagesPictureAndANewPictureIsLeftAlone) {

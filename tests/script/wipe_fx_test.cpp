@@ -9,6 +9,7 @@
 #include "engine/render/sprite.h"
 #include "script/effects.h"
 #include "script/game_blocks.h"
+#include "script/script_host.h"
 #include "script/stage.h"
 #include "tests/script/stage_env.h"
 #include "ui/trans_num.h"
@@ -68,6 +69,18 @@ TEST_F(WipeFx, ZeroFramesSwapsAtOnceAndCarriesTheBackMove) {
     EXPECT_EQ(back.posX, 90.0f);
     EXPECT_EQ(stage().moveTask[3], -1);
     EXPECT_EQ(GSL_LayerSpriteGet(700, 20), -1);
+
+    // While skipping a timed wipe swaps at once too.
+    const ScriptHostTable saved = ScriptHost;
+    ScriptHost.playMode = [] { return 1u; };
+    SystemDataBlock.skipAll = 1;
+    Picture(16);
+    WipeSet(&stage(), 30, "wipe_000");
+    EXPECT_EQ(stage().wipeTask, -1);
+    EXPECT_EQ(stage().wipeHold, 0);
+    EXPECT_TRUE(Lib_SpriteIsLive(GSL_LayerSpriteGet(0, 4)));
+    ScriptHost = saved;
+    SystemDataBlock.skipAll = 0;
 }
 
 TEST_F(WipeFx, AMissingRuleImageStillSwapsAndASecondWipeIsIgnored) {
