@@ -69,6 +69,9 @@ protected:
         ASSERT_TRUE(FramesUntil([win] { return Lib_SpriteGetState(win) == 2; }, 60, "the window"));
         Lib_SpriteSetPrio(win, 9700000, -1);
         Lib_SpriteSetFlag(win, 1);
+        const int32_t part = GSL_WorkLayerLoad(GSL_StoryModeCB, 26, -1, "visual/adv/window.ext", -1, 1, nullptr, nullptr);
+        ASSERT_TRUE(FramesUntil([part] { return Lib_SpriteGetState(part) == 2; }, 60, "the window part"));
+        Lib_SpriteSetPrio(part, 9700000, 7);
     }
     static int32_t WipeWidget() {
         const std::vector<int32_t> t = Tasks(GSL_SystemWipeSetCB);
@@ -145,6 +148,9 @@ TEST_F(WipeTimeline, LiveOverAMoveLiftsTheNewPageAndCarriesItsMove) {
     EXPECT_EQ(Lib_SpriteAt(backChara)->priority, backCharaPrio - 1000001);
     EXPECT_EQ(Lib_SpriteAt(backChara)->visible, 1);
     EXPECT_EQ(Lib_SpriteAt(GSL_LayerSpriteGet(24, 0))->priority, windowPrio - 1000001);
+    // The window's parts go below the capture (drawn over it), sub-priority -1.
+    EXPECT_EQ(Lib_SpriteAt(GSL_LayerSpriteGet(26, 0))->priority, 9700000 - 1500001);
+    EXPECT_EQ(Lib_SpriteAt(GSL_LayerSpriteGet(26, 0))->subPriority, -1);
     const int32_t backdrop = GSL_LayerSpriteGet(719, 0);
     ASSERT_TRUE(Lib_SpriteIsLive(backdrop));
     EXPECT_EQ(SpriteTable[backdrop].priority, 8999999);
@@ -168,6 +174,7 @@ TEST_F(WipeTimeline, LiveOverAMoveLiftsTheNewPageAndCarriesItsMove) {
     EXPECT_FALSE(SpriteTable[backdrop].flags & SPRITE_IN_USE);
     EXPECT_EQ(Lib_SpriteAt(backChara)->priority, backCharaPrio);
     EXPECT_EQ(Lib_SpriteAt(backChara)->visible, 0);
+    EXPECT_EQ(Lib_SpriteAt(GSL_LayerSpriteGet(26, 0))->priority, 9700000);
     const int32_t fore = GSL_LayerSpriteGet(0, 3);
     EXPECT_EQ(Story()->layers[3].source, 15);
     EXPECT_EQ(Prio(3), backCharaPrio);
