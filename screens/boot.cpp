@@ -63,7 +63,7 @@ int32_t g_wipe = -1;
 int32_t g_loading = -1;
 int32_t g_thumbTask = -1;
 int32_t g_thumbFrames = 0;
-constexpr int32_t kLogoPriority = 20;
+constexpr int32_t kLogoPriority = 300;  // behind the dialogs (98..101), before the menu
 constexpr int32_t kManualPriority = 10;  // drawn after, so in front
 
 // The menu beside the logo: its window frame and page number, the number
@@ -196,7 +196,8 @@ void LogoCreate(ScreenWork*) {
     w->words[LOGO_NUMBER] = uint64_t(int64_t(GSL_SystemNumSet(numberAt, kNumberLayers)));
     w->words[LOGO_SHOWN] = 0;
     w->words[LOGO_SHEET_CUT] = 0;
-    for (uint32_t i = 0; i < kMenuItems; ++i) ShowLayer(kMenuLayer + i, "visual/system/sys_system_00.ext", kItemPriority);
+    for (uint32_t i = 0; i < kMenuItems; ++i)
+        ShowLayer(kMenuLayer + i, "visual/system/sys_system_00.ext", kItemPriority);
     w->words[LOGO_INPUT] = uint64_t(int64_t(GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0)));
     if (SelectInputWork* in = GSL_InputWork(int32_t(int64_t(w->words[LOGO_INPUT])))) {
         in->screen = GSL_LogoModeCB;

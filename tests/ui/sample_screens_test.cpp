@@ -8,6 +8,7 @@
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
+#include "ui/utility_dialog.h"
 
 namespace {
 using SampleScreens = ScreenHarness;
@@ -92,5 +93,31 @@ TEST_F(SampleScreens, LogoThenManualPageOverIt) {
     // The page's widgets went with it.
     EXPECT_EQ(InUse(), sprites);
     EXPECT_EQ(TaskCount(400), tasks);
+
+    // Item 2 asks its question in front of everything on the logo.
+    Hold(BUTTON_DOWN);
+    Frame();
+    Release(BUTTON_DOWN);
+    Frame();
+    Hold(BUTTON_DECIDE);
+    Frame();
+    Release(BUTTON_DECIDE);
+    FramesUntil(
+        [] {
+            for (const TaskRecord* t : TaskTable.slots)
+                if (t && t->callback == Lib_UtilityCB && static_cast<const UtilityDialogWork*>(t->work)->state == 10)
+                    return true;
+            return false;
+        },
+        30, "the question");
+    Frame();  // its first waiting frame marks the selected button
+    EXPECT_TRUE(MatchesReference("screen_logo_question"));
+    // "No" closes it; the logo's sprites are as they were.
+    Hold(BUTTON_CANCEL);
+    Frame();
+    Release(BUTTON_CANCEL);
+    Frame(2);
+    for (const TaskRecord* t : TaskTable.slots) EXPECT_FALSE(t && t->callback == Lib_UtilityCB);
+    EXPECT_EQ(InUse(), sprites);
 }
 }  // namespace
