@@ -38,11 +38,6 @@ std::function<void(PlatInputState&)> Mouse(int32_t x, int32_t y, bool down) {
     };
 }
 
-const SelectInputWork* Menu() {
-    for (TaskRecord* t : TaskTable.slots)
-        if (t && !t->dead && t->callback == GSL_InputCB) return static_cast<const SelectInputWork*>(t->work);
-    return nullptr;
-}
 template <typename Work>
 Work* Find(TaskCallback cb) {
     for (TaskRecord* t : TaskTable.slots)
@@ -60,7 +55,7 @@ int Texts() {
     return n;
 }
 bool MenuAt(int32_t item) {
-    const SelectInputWork* m = Menu();
+    const auto* m = Find<const SelectInputWork>(GSL_InputCB);
     const auto* overlay = static_cast<const DispColorWork*>(TaskTable.slots[DispColorTask]->work);
     return GSL_ModeTop() == GSL_LogoModeCB && m && m->count == 3 && m->cursor == item &&
            !Find<MessageBoxWork>(GSL_SystemMsgCB) && !Find<UtilityDialogWork>(Lib_UtilityCB) &&
