@@ -195,8 +195,10 @@ TEST_F(ChoiceCmdsTest, TheMenuTakesKeysAndOnlyConfirmsAHighlightedChoice) {
 
 TEST_F(ChoiceCmdsTest, MenusWithoutAMemoryAndANinthChoiceTouchNothing) {
     std::string body;
-    for (int i = 0; i < 9; ++i) body += "<menuadd " + std::to_string(i == 0 ? 0 : 1) + ",c" + std::to_string(i) + ",c,*x" +
-                                        std::to_string(i) + ">\n";
+    std::string wide;  // 300 two-byte characters
+    for (int i = 0; i < 300; ++i) wide += "\xE3\x81\x82";
+    for (int i = 0; i < 9; ++i) body += "<menuadd " + std::to_string(i == 0 ? 0 : 1) + "," + (i == 0 ? wide : "c" + std::to_string(i)) +
+                                        ",c,*x" + std::to_string(i) + "," + (i == 0 ? std::string(400, 'e') : "") + ">\n";
     body += "<menustart>\n";
     for (int i = 0; i < 9; ++i) body += "*x" + std::to_string(i) + "\n<label>\n<trophy " + std::to_string(i) + ">\n<jump c,*next>\n";
     body += "*next\n<label>\n<menuadd 0,a,c,*y>\n<menuadd 1,b,c,*z>\n<menustart 9>\n*y\n<label>\n<trophy 20>\n*z\n<label>\n<trophy 21>\n";
@@ -204,6 +206,9 @@ TEST_F(ChoiceCmdsTest, MenusWithoutAMemoryAndANinthChoiceTouchNothing) {
     Run(body);
     for (int i = 0; i < 30 && !Waiting(); ++i) Frame();
     EXPECT_TRUE(Logged("more than 8 choices"));
+    // Long fields are cut to their 256 bytes on a character boundary.
+    EXPECT_EQ(std::strlen(ChoiceList.entries[0].text), 254u);
+    EXPECT_EQ(std::strlen(ChoiceList.entries[0].expression), 255u);
     EXPECT_NE(Button(7), nullptr);
     EXPECT_EQ(Button(8), nullptr);
     ASSERT_TRUE(ChooseMenu(7));
