@@ -327,3 +327,21 @@ TEST_F(ChoiceCmdsTest, TheViewerShowsEachMessageUntilTheLast) {
     EXPECT_EQ(Last(), "trophy 1");
     EXPECT_EQ(Text(kMessageFirstText), nullptr);
 }
+
+TEST_F(ChoiceCmdsTest, ThePointerHighlightsAChoiceAndAClickOnItTakesIt) {
+    Run(kMenu);
+    for (int i = 0; i < 30 && !Waiting(); ++i) Frame();
+    ASSERT_TRUE(Waiting());
+    StartInput();
+    // The middle button stands at y 96 above the centre.
+    Pointer(640, 360 - 96);
+    Frame(2);
+    EXPECT_EQ(Highlighted(), 1);
+    Pointer(640, 360 - 223);
+    Frame(2);
+    EXPECT_EQ(Highlighted(), 0);
+    Click(640, 360 - 223);
+    Frame(2);
+    EXPECT_FALSE(MenuActiveFlag & 1u);
+    EXPECT_EQ(Trophies(), (std::vector<std::string>{"10", "13"}));
+}
