@@ -28,6 +28,10 @@ protected:
     void TearDown() override;
 
 public:
+    // The named-cache heap's size in MiB, read by SetUp (0: the screen
+    // harness's 64 MiB). Picture loads through the cache need well above 64.
+    uint64_t cacheHeapMiB = 0;
+
     using Sources = std::vector<std::pair<std::string, std::string>>;
 
     // --- scripts ------------------------------------------------------------
@@ -55,6 +59,9 @@ public:
     int frame = 0;
     // The input task alone, so that injected keys reach the engine buttons.
     void StartInput();
+    // The input task, the frame's drawing tasks and the wipe programs, for
+    // tests whose wipes capture the screen.
+    void StartDrawing();
 
     // --- what ran -----------------------------------------------------------
     struct Executed {
@@ -91,4 +98,5 @@ private:
     std::vector<uint8_t> scriptMes_, systemMes_;
     std::string log_;
     int scratch_ = 0;
+    bool drawing_ = false;
 };
