@@ -62,7 +62,7 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
     };
     // The reader confirms every other frame until the script has ended: the
     // first confirm of a message completes its reveal, the next goes on.
-    for (int i = 0; i < 160; ++i) {
+    for (int i = 0; i < 400; ++i) {
         steps.push_back({"a confirm",
                          [&] {
                              const int32_t status = GSL_ScriptStatusGet(seen.task);
@@ -122,7 +122,14 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
         "00_init:label",    "00_init:if",      "00_init:elseif",     "00_init:name",    "00_init:text",
         "00_init:keywait",  "00_init:if",      "00_init:name",       "00_init:text",    "00_init:keywait",
         "00_init:jump_endif", "00_init:endif", "00_init:jump_endif", "00_init:endif",   "00_init:wait",
-        "00_init:jump",     "00_init:label",   "00_init:stopbgm"};
+        "00_init:jump",     "00_init:label",   "00_init:stopbgm",
+        "00_init:call",     "pict:label",      "pict:image",         "pict:image",      "pict:trans",
+        "pict:wt",          "pict:name",       "pict:text",          "pict:keywait",    "pict:image",
+        "pict:image",       "pict:name",       "pict:text",          "pict:keywait",    "pict:move",
+        "pict:backlay",     "pict:wm",         "pict:freeimage",     "pict:freeimage",  "pict:image",
+        "pict:trans",       "pict:wt",         "pict:name",          "pict:text",       "pict:keywait",
+        "pict:image",       "pict:text",       "pict:keywait",       "pict:staffroll_start",
+        "pict:staffroll_wait", "pict:staffroll_end", "pict:return"};
     EXPECT_EQ(names, want) << err;
     EXPECT_NE(err.find("name(10) NAME_1\n"), std::string::npos) << err;
     EXPECT_NE(err.find("playbgm(101) Quillmere, true, 80\n"), std::string::npos) << err;
