@@ -193,9 +193,11 @@ int32_t GSL_StaffrollRead(const char* text, uint32_t size, uint32_t from, Credit
             const uint32_t avail = left - 6;
             const void* gt = std::memchr(body, '>', avail);
             uint32_t len = gt ? uint32_t(static_cast<const char*>(gt) - body) : avail;
-            len = uint32_t(FitBytes(body, len, kLineMax));
+            // Copied first: the member has no terminator to stop a character.
+            if (len > kLineMax) len = kLineMax;
             std::memcpy(line, body, len);
             line[len] = 0;
+            line[FitBytes(line, len, len)] = 0;
             if (count < kStaffrollTexts) {
                 GSL_TextIdExpand(line, expanded, sizeof expanded);
                 if (std::strcmp(expanded, "#n") != 0) AppendCut(expanded, sizeof expanded, "#n");

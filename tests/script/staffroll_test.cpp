@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -213,6 +215,13 @@ TEST_F(Staffroll, TheReaderCapsObjectsAndBoundsAnUnterminatedLine) {
     EXPECT_EQ(GSL_StaffrollRead(open.data(), uint32_t(open.size()), 0, put, &seen, &y), 1);
     EXPECT_EQ(seen.calls, 1);
     EXPECT_LE(seen.longest, size_t(kTextBufferSize - 1));
+    // A line that ends the member on a lead byte, with no terminator after it.
+    const std::string tail = "<text ab\x82";
+    std::unique_ptr<char[]> exact(new char[tail.size()]);
+    std::memcpy(exact.get(), tail.data(), tail.size());
+    seen = {};
+    EXPECT_EQ(GSL_StaffrollRead(exact.get(), uint32_t(tail.size()), 0, put, &seen, &y), 1);
+    EXPECT_EQ(seen.calls, 1);
     // A start past the end reads nothing.
     EXPECT_EQ(GSL_StaffrollRead(open.data(), 10, 20, put, &seen, &y), 1);
     EXPECT_EQ(seen.calls, 1);
