@@ -1,5 +1,7 @@
 #include "script/staffroll.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -49,6 +51,8 @@ TextRecord* StoryText(int32_t slot) {
     const int32_t h = GSL_WorkTextGet(Story(), uint32_t(slot));
     return h >= 0 && h < kTextSlots ? TextTable[h] : nullptr;
 }
+
+int32_t Clamp32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 bool StartsWith(const char* p, uint32_t left, const char* prefix) {
     const size_t n = std::strlen(prefix);
@@ -125,17 +129,17 @@ void RollSetUp(StaffrollWork* w, ScriptTaskWork* script) {
     const uint32_t from = label.offset < s.size ? uint32_t(label.offset) : s.size;
     int32_t y = 0;
     w->count = GSL_StaffrollRead(s.text, s.text ? s.size : 0, from, PutCredit, nullptr, &y);
-    w->trans = GSL_SystemTransNumSet(&w->scroll, y + 396, w->frames, TRANS_LINEAR, kRollPriority, kRollGroup, 0);
+    w->trans = GSL_SystemTransNumSet(&w->scroll, Clamp32(int64_t(y) + 396), w->frames, TRANS_LINEAR, kRollPriority,
+                                     kRollGroup, 0);
 }
 
 void RollScroll(StaffrollWork* w) {
-    const int32_t delta = int32_t(int64_t(w->scroll) - w->last);
+    const int32_t delta = int32_t(std::clamp<int64_t>(int64_t(w->scroll) - w->last, -INT32_MAX, INT32_MAX));
     w->last = w->scroll;
     for (int32_t i = 0; i < w->count && i < kStaffrollTexts; ++i) {
         TextRecord* r = StoryText(i);
         if (!r) continue;
-        const int64_t y = int64_t(r->y) - delta;
-        r->y = int32_t(y < INT32_MIN ? INT32_MIN : y > INT32_MAX ? INT32_MAX : y);
+        r->y = Clamp32(int64_t(r->y) - delta);
         const TextPos offset{0, -delta, 0};
         Lib_TextRubyMove(r, &offset);
         if (r->y >= kShowLimit) {
@@ -204,7 +208,9 @@ int32_t GSL_StaffrollRead(const char* text, uint32_t size, uint32_t from, Credit
                 if (put) put(count, expanded, scale, y, held, user);
                 held = true;
             }
-            y -= int32_t(std::trunc((first ? 64.0f : 80.0f) * scale));
+            // Sizes come from the script: the pen stays within the i32 range.
+            const double step = std::clamp(std::trunc((first ? 64.0 : 80.0) * double(scale)), -4e9, 4e9);
+            y = Clamp32(int64_t(y) - int64_t(step));
             first = false;
         }
         const void* lf = std::memchr(p, '\n', left);

@@ -222,9 +222,14 @@ TEST_F(Staffroll, TheReaderCapsObjectsAndBoundsAnUnterminatedLine) {
     seen = {};
     EXPECT_EQ(GSL_StaffrollRead(exact.get(), uint32_t(tail.size()), 0, put, &seen, &y), 1);
     EXPECT_EQ(seen.calls, 1);
+    // Sizes from the script keep the pen within range.
+    const std::string huge = "<font 99999999999>\r\n<text a>\r\n<text b>\r\n<font -99999999999>\r\n<text c>\r\n";
+    EXPECT_EQ(GSL_StaffrollRead(huge.data(), uint32_t(huge.size()), 0, put, &seen, &y), 2);
+    EXPECT_GT(y, 0);  // down to the i32 minimum, then up by the negative size's step
     // A start past the end reads nothing.
+    seen = {};
     EXPECT_EQ(GSL_StaffrollRead(open.data(), 10, 20, put, &seen, &y), 1);
-    EXPECT_EQ(seen.calls, 1);
+    EXPECT_EQ(seen.calls, 0);
 }
 
 }  // namespace
