@@ -93,7 +93,7 @@ void StageEnv::TearDown() {
         GSL_WorkDeleteAll();  // the wipes go before their programs
         Lib_WipeProgramsRelease();
     }
-    drawing_ = false;
+    drawing_ = 0;
     channels_.clear();
     if (!scriptMes_.empty()) ScriptMesTable = {};
     if (!systemMes_.empty()) SystemMesTable = {};

@@ -98,5 +98,5 @@ private:
     std::vector<uint8_t> scriptMes_, systemMes_;
     std::string log_;
     int scratch_ = 0;
-    bool drawing_ = false;
+    int drawing_ = 0;  // an int: a packed record in a derived fixture stays 4-aligned
 };
