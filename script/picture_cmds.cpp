@@ -7,6 +7,7 @@
 #include "engine/core/debug_log.h"
 #include "engine/files/file_loader.h"
 #include "engine/render/sprite.h"
+#include "script/action_fx.h"
 #include "script/args.h"
 #include "script/effects.h"
 #include "script/replay.h"
@@ -166,6 +167,7 @@ void GSL_CmdBackLay(CommandContext* ctx) {
     ScaleSet(stage, 1, layer, 0);
     RotSet(stage, 1, layer, 0);
     AbgrSet(stage, 1, layer, 0);
+    ActionSet(stage, 1, layer, 0);
 }
 
 void GSL_CmdImage(CommandContext* ctx) {
