@@ -166,6 +166,7 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
     Fakes();
     Handler(20, GSL_CommandEmpty);  // lw: no reader here
     Handler(45, GSL_CommandEmpty);  // staffroll_wait: nobody cuts the credits short
+    SystemDataBlock.instantEffects = 1;  // no renderer for the wipes' captures
     GameStateBlock.gameVars[5] = 9;
     Start("00_init.txt");
     for (int i = 0; i < 400 && GSL_ScriptStatusGet(slot_) != int32_t(SCRIPT_ENDED); ++i) Frame();
