@@ -4,8 +4,6 @@
 
 // Stand-ins until the system screens exist.
 void GSL_TitleModeCB() {}
-void GSL_SaveModeCB() {}
-void GSL_LoadModeCB() {}
 void GSL_OptionModeCB() {}
 
 // Stand-in until the option items exist: every template is the terminator.

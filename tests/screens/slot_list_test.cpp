@@ -1,0 +1,85 @@
+// The slot list the load and save screens share: what each row shows for a
+// valid, empty and broken slot, the cursor and scroll rules, the delete flow.
+#include "tests/screens/slot_env.h"
+
+#include "ui/move_alpha.h"
+#include "ui/scroll_bar.h"
+#include "ui/utility_dialog.h"
+
+namespace {
+
+class SlotListTest : public SlotEnv {};
+
+std::string Label(uint32_t n) {
+    const TextRecord* t = SlotEnv::TextOf(n);
+    return t ? t->text : "<none>";
+}
+
+TEST_F(SlotListTest, RowsShowEachSlotState) {
+    SlotImage image;
+    image.Valid(0, 3, "Sample Game", "Chapter One\nSYSTEM_2028 01:02:03\nNAME_1\nTEXT_2", {2026, 3, 9, 7, 4, 0, 0});
+    image.Valid(1, 4, "Sample Game R18", "Only one line");
+    image.Broken(3, 5);
+    Start(image);
+    Open(GSL_LoadModeCB);
+
+    EXPECT_EQ(Label(0), "Sample Game#n2026/03/09 07:04#nData_01  Chapter One");
+    EXPECT_EQ(Label(1), "Sample Game#n2026/12/07 14:05#nData_02  Only one line");
+    EXPECT_EQ(Label(2), "Empty_03");
+    EXPECT_EQ(Label(3), "Damaged_04");
+    // The badge only where the saved title holds "R18".
+    EXPECT_EQ(TextOf(SLOT_TEXT_BADGE + 0), nullptr);
+    ASSERT_NE(TextOf(SLOT_TEXT_BADGE + 1), nullptr);
+    EXPECT_STREQ(TextOf(SLOT_TEXT_BADGE + 1)->text, "R18");
+
+    // A valid slot's picture is the picture part itself, 228×128 at (-388, Y).
+    const SpriteRecord* pict = Lib_SpriteAt(Sprite(SLOT_LAYER_PICT + 0));
+    ASSERT_NE(pict, nullptr);
+    EXPECT_TRUE(Lib_SpriteIsLive(Sprite(SLOT_LAYER_PICT + 0)));
+    EXPECT_EQ(pict->textureWidth, 228);
+    EXPECT_EQ(pict->textureHeight, 128);
+    EXPECT_EQ(pict->posX, -388.0f);
+    EXPECT_EQ(pict->posY, 256.0f);
+    EXPECT_EQ(Lib_SpriteAt(Sprite(SLOT_LAYER_PICT + 1))->posY, 120.0f);
+    // The empty slot shows the empty picture, the broken one none.
+    EXPECT_TRUE(Lib_SpriteIsLive(Sprite(SLOT_LAYER_PICT + 2))) << Log();
+    EXPECT_EQ(Sprite(SLOT_LAYER_PICT + 3), -1);
+    // Buttons: details on a valid slot, delete unless empty.
+    EXPECT_EQ(Lib_SpriteGetFlag(Sprite(SLOT_LAYER_DETAILS + 0)), 1);
+    EXPECT_EQ(Lib_SpriteGetFlag(Sprite(SLOT_LAYER_DETAILS + 2)), 0);
+    EXPECT_EQ(Lib_SpriteGetFlag(Sprite(SLOT_LAYER_DELETE + 2)), 0);
+    EXPECT_EQ(Lib_SpriteGetFlag(Sprite(SLOT_LAYER_DETAILS + 3)), 0);
+    EXPECT_EQ(Lib_SpriteGetFlag(Sprite(SLOT_LAYER_DELETE + 3)), 1);
+    // Labels only for the rows first - 1 .. first + 5.
+    Frame();
+    EXPECT_TRUE(TextOf(5)->state & TEXT_STATE_DRAWN);
+    EXPECT_FALSE(TextOf(6)->state & TEXT_STATE_DRAWN);
+    EXPECT_TRUE(MatchesReference("saveload_list"));
+
+    // The broken slot: no details, the delete rebuilds it as empty.
+    Press(BUTTON_DOWN);
+    Settle();
+    Press(BUTTON_DOWN);
+    Settle();
+    Press(BUTTON_DOWN);
+    Settle();
+    ASSERT_EQ(List()->cursor, 3);
+    Press(0x8);  // C: details
+    EXPECT_EQ(Work()->subState, 20);
+    Press(BUTTON_DECIDE);  // a broken slot cannot be loaded
+    EXPECT_EQ(Work()->subState, 20);
+    Press(0x4);  // S: delete
+    ASSERT_TRUE(FramesUntil([] { return Work()->subState == 22; }, 10, "the delete question"));
+    Frame(6);
+    Press(BUTTON_DECIDE);  // yes
+    ASSERT_TRUE(Slowly([] { return Work()->subState == 20; }, "the delete"));
+    EXPECT_EQ(Label(3), "Empty_04");
+    EXPECT_EQ(Lib_SaveSlotCheck(3, nullptr), 1u);
+    EXPECT_TRUE(Lib_SpriteIsLive(Sprite(SLOT_LAYER_PICT + 3)));
+    EXPECT_EQ(Lib_SpriteGetFlag(Sprite(SLOT_LAYER_DELETE + 3)), 0);
+
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == TestScreen(0); }, 100, "the screen to leave"));
+}
+
+}  // namespace
