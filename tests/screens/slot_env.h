@@ -137,7 +137,7 @@ public:
     }
     void Open(ModeFunction screen) {
         GSL_ModePush(screen, 1);
-        ASSERT_TRUE(FramesUntil([&] { return List() && GSL_WorkGet(screen)->step == 2; }, 300, "the list"));
+        ASSERT_TRUE(FramesUntil([&] { return List() && GSL_WorkGet(screen)->step == 2 && GSL_WorkGet(screen)->subState == 20; }, 300, "the list"));
     }
     static ScreenWork* Work() { return GSL_WorkGet(nullptr); }
     static SaveSlotList* List() { return SlotListGet(GSL_WorkGet(nullptr)); }
@@ -146,6 +146,7 @@ public:
         Hold(bits);
         Frame();
         Release(bits);
+        Frame();
     }
     static int32_t Sprite(uint32_t layer) { return GSL_WorkLayerGet(nullptr, layer); }
     static TextRecord* TextOf(uint32_t slot) {

@@ -82,4 +82,111 @@ TEST_F(SlotListTest, RowsShowEachSlotState) {
     ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == TestScreen(0); }, 100, "the screen to leave"));
 }
 
+// Every element of slot n at its row for the first visible row.
+void ExpectRowAt(int32_t n, int32_t first) {
+    const float y = float(256 - kSlotPitch * (n - first));
+    SCOPED_TRACE(n);
+    for (uint32_t layer : {SLOT_LAYER_PANEL, SLOT_LAYER_PICT, SLOT_LAYER_DETAILS, SLOT_LAYER_DELETE}) {
+        const SpriteRecord* r = Lib_SpriteAt(SlotEnv::Sprite(layer + uint32_t(n)));
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->posY, y) << layer;
+    }
+    ASSERT_NE(SlotEnv::TextOf(uint32_t(n)), nullptr);
+    EXPECT_EQ(SlotEnv::TextOf(uint32_t(n))->y, int32_t(y) - 360);
+    ASSERT_NE(SlotEnv::TextOf(SLOT_TEXT_BADGE + uint32_t(n)), nullptr);
+    EXPECT_EQ(SlotEnv::TextOf(SLOT_TEXT_BADGE + uint32_t(n))->y, int32_t(y) - 390);
+}
+
+TEST_F(SlotListTest, CursorScrollsAndWraps) {
+    SlotImage image;
+    for (int32_t n = 0; n < kSlotCount; ++n) image.Valid(n, n, "Sample Game R18", "line");
+    Start(image, false);
+    SystemDataBlock.lastSlot = 20;
+    Open(GSL_LoadModeCB);
+    // The remembered slot becomes the bottom row on the first frames.
+    EXPECT_EQ(List()->cursor, 20);
+    Frame();
+    EXPECT_EQ(List()->first, 16);
+    Settle();
+    ExpectRowAt(20, 16);
+    ExpectRowAt(0, 16);
+
+    Press(0x40);  // A: to slot 0
+    Settle();
+    ASSERT_EQ(List()->cursor, 0);
+    ASSERT_EQ(List()->first, 0);
+    // Up on slot 0 wraps to 31: 27 rows at once, every element of every row
+    // arrives, the bar moves 27 steps, and no task is refused on the way.
+    Press(BUTTON_UP);
+    Frame();
+    EXPECT_EQ(List()->cursor, 31);
+    EXPECT_EQ(List()->first, 27);
+    Frame(8);
+    Settle();
+    for (int32_t n = 0; n < kSlotCount; ++n) ExpectRowAt(n, 27);
+    EXPECT_EQ(GSL_SystemBarWork(List()->bar)->position, 27.0f);
+    EXPECT_EQ(Log().find("Lib_TaskSet"), std::string::npos) << Log();
+    // Labels only for the rows first - 1 .. first + 5.
+    EXPECT_FALSE(TextOf(25)->state & TEXT_STATE_DRAWN);
+    EXPECT_TRUE(TextOf(26)->state & TEXT_STATE_DRAWN);
+
+    Press(BUTTON_UP);
+    Press(BUTTON_UP);
+    Settle();
+    ASSERT_EQ(List()->cursor, 29);
+    Press(0x4000);  // Right: 5 on, at most 31
+    Settle();
+    EXPECT_EQ(List()->cursor, 31);
+    Press(0x40);
+    Settle();
+    for (int i = 0; i < 3; ++i) Press(BUTTON_DOWN);
+    Settle();
+    ASSERT_EQ(List()->cursor, 3);
+    Press(0x1000);  // Left: 5 back, at least 0
+    Settle();
+    EXPECT_EQ(List()->cursor, 0);
+
+    // A pointer held 200 pixels below its press moves one slot up a frame.
+    Press(BUTTON_DOWN);
+    Press(BUTTON_DOWN);
+    Press(BUTTON_DOWN);
+    Press(BUTTON_DOWN);
+    Settle();
+    ASSERT_EQ(List()->cursor, 4);
+    Pointer(60, 100);
+    Left(true);
+    Frame();
+    Pointer(60, 300);
+    Frame();
+    std::vector<int32_t> seen;
+    for (int i = 0; i < 4; ++i) {
+        seen.push_back(List()->cursor);
+        Frame();
+    }
+    EXPECT_EQ(seen, (std::vector<int32_t>{3, 2, 1, 0}));
+    Left(false);
+    Frame();
+    Settle();
+
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == TestScreen(0); }, 100, "the screen to leave"));
+}
+
+TEST_F(SlotListTest, RememberedSlotOutOfUseOpensOnZero) {
+    SlotImage image;
+    image.Valid(0, 1, "Sample Game", "line");
+    Start(image, false);
+    SystemDataBlock.lastSlot = 5;  // empty
+    Open(GSL_SaveModeCB);
+    EXPECT_EQ(List()->cursor, 0);
+    EXPECT_EQ(SystemDataBlock.lastSlot, 0);
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == TestScreen(0); }, 100, "the screen to leave"));
+    SystemDataBlock.lastSlot = 77;  // beyond the list
+    Open(GSL_SaveModeCB);
+    EXPECT_EQ(List()->cursor, 0);
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == TestScreen(0); }, 100, "the screen to leave"));
+}
+
 }  // namespace
