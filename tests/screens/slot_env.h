@@ -135,8 +135,10 @@ public:
         ModeStack[0] = TestScreen(0);
         MakeContext(TestScreen(0));
     }
+    // Pushed as the title and the in-game menu push it: the screen below
+    // released.
     void Open(ModeFunction screen) {
-        GSL_ModePush(screen, 1);
+        GSL_ModePush(screen, 0);
         ASSERT_TRUE(FramesUntil([&] { return List() && GSL_WorkGet(screen)->step == 2 && GSL_WorkGet(screen)->subState == 20; }, 300, "the list"));
     }
     static ScreenWork* Work() { return GSL_WorkGet(nullptr); }
