@@ -132,7 +132,7 @@ public:
         store_ = true;
         StartFull();
         GSL_SystemDataReset();
-        ModeStack[0] = TestScreen(0);
+        ModeStack[0] = nullptr;  // in place of the boot screen
         MakeContext(TestScreen(0));
     }
     // Pushed as the title and the in-game menu push it: the screen below
