@@ -84,9 +84,9 @@ TEST_F(SaveScreenTest, DetailHoldsChapterTimeAndLine) {
     GSL_GameStateInit();
 }
 
-TEST_F(SaveScreenTest, PictureIsTheCapturesCornerReduced) {
-    ASSERT_TRUE(SampleData());
-    // The corner a gradient, the rest of the screen something else.
+// A capture as the menu leaves it: the corner a gradient, the rest of the
+// screen something else.
+std::vector<uint8_t> CapturePixels() {
     std::vector<uint8_t> pixels(kCaptureBytes);
     for (int y = 0; y < 720; ++y)
         for (int x = 0; x < 1280; ++x) {
@@ -97,13 +97,25 @@ TEST_F(SaveScreenTest, PictureIsTheCapturesCornerReduced) {
             p[2] = corner ? uint8_t((x + y) & 255) : 90;
             p[3] = 255;
         }
+    return pixels;
+}
+
+int32_t MakeCapture(const std::vector<uint8_t>& pixels) {
     const int32_t capture = Lib_SpriteGetFree(-1);
     SpriteRecord* r = Lib_SpriteAt(capture);
-    ASSERT_NE(r, nullptr);
+    if (!r) return -1;
     r->texture = r->textureView = Lib_SpriteTexCreate(1280, 720, false, pixels.data());
     r->textureWidth = 1280;
     r->textureHeight = 720;
     r->flags |= SPRITE_READY;
+    return capture;
+}
+
+TEST_F(SaveScreenTest, PictureIsTheCapturesCornerReduced) {
+    ASSERT_TRUE(SampleData());
+    const std::vector<uint8_t> pixels = CapturePixels();
+    const int32_t capture = MakeCapture(pixels);
+    ASSERT_GE(capture, 0);
     auto* block = static_cast<uint8_t*>(Save_PictureMake(capture));
     ASSERT_NE(block, nullptr);
     const uint8_t header[18] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 228, 0, 128, 0, 32, 0x10};
@@ -144,6 +156,8 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     GSL_GameStateInit();
     SetChapter("Chapter One");
     GameStateBlock.gameVars[3] = 42;
+    const std::vector<uint8_t> pixels = CapturePixels();
+    StoryCaptureSprite = MakeCapture(pixels);
     Open(GSL_SaveModeCB);
 
     Press(BUTTON_DECIDE);
@@ -183,8 +197,14 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     const std::string disk = SlotImage::Disk();
     ASSERT_EQ(disk.size(), kSaveImageSize);
     EXPECT_EQ(disk.substr(SavePartOffset(1, 0), sizeof(GameState)), saved);
-    // Without a capture the slot stores the icon as its picture.
-    EXPECT_EQ(disk.substr(SavePartOffset(1, 2), 18).substr(12, 4), std::string("\xE4\x00\x80\x00", 4));
+    // The slot's picture is the capture's corner reduced to 228×128.
+    std::string thumb(kSavePictSize - 18, '\0');
+    Lib_MakeThumbnail(thumb.data(), 228, 128, pixels.data());
+    const uint8_t header[18] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 228, 0, 128, 0, 32, 0x10};
+    EXPECT_EQ(disk.substr(SavePartOffset(1, 2), 18), std::string(reinterpret_cast<const char*>(header), 18));
+    EXPECT_TRUE(disk.substr(SavePartOffset(1, 2) + 18, thumb.size()) == thumb);
+    Lib_SpriteFree(StoryCaptureSprite);
+    StoryCaptureSprite = -1;
     // The system slot remembers the slot, and its title has no " R18".
     EXPECT_EQ(uint8_t(disk[SavePartOffset(kSaveSystemSlot, 0) + 4]), 1);
     EXPECT_STREQ(disk.c_str() + SavePartOffset(kSaveSystemSlot, 1), "Sample Game");
