@@ -529,10 +529,10 @@ void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
             return;
         }
         case 20: {
-            SlotWordSet(w, SLOT_WORD_RATE, FrameRateConfig);
-            FrameRateConfig = 60;
             auto* l = static_cast<SaveSlotList*>(Lib_MemAlloc(HEAP_SCREEN, sizeof(SaveSlotList), 16));
             if (!l) return;  // tried again next frame
+            SlotWordSet(w, SLOT_WORD_RATE, FrameRateConfig);
+            FrameRateConfig = 60;
             std::memset(l, 0, sizeof *l);
             l->count = kSlotCount;
             l->rows = kSlotRows;
