@@ -39,6 +39,7 @@ std::string SavedState(int seed) {
 TEST_F(LoadScreenTest, GoodLoadStartsTheStoryOnTheSlotsBytes) {
     SlotImage image;
     image.Valid(4, 1, "Sample Game", "Chapter One");
+    image.Broken(2, 5);  // a damaged slot keeps no other from loading
     const std::string saved = SavedState(9);
     image.SetData(4, saved);
     uint8_t digest[20];

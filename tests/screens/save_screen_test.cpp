@@ -205,6 +205,23 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     EXPECT_TRUE(disk.substr(SavePartOffset(1, 2) + 18, thumb.size()) == thumb);
     Lib_SpriteFree(StoryCaptureSprite);
     StoryCaptureSprite = -1;
+
+    // Started again on the same folder: the system data from the disk
+    // remembers the slot, and the load list opens on it.
+    Lib_SaveEnd();
+    ASSERT_TRUE(Lib_SaveInit());
+    GSL_SystemDataReset();
+    ASSERT_EQ(SystemDataBlock.lastSlot, 0);
+    SaveRequest request;
+    GSL_SystemSaveRequestBuild(&request);
+    const int32_t task = Lib_SaveTaskSet(1, &request, kSaveSystemSlot);
+    ASSERT_TRUE(Slowly([&] { return Lib_SaveTaskResult(task) != 0; }, "the system data"));
+    Lib_SaveTaskEnd(task);
+    EXPECT_EQ(SystemDataBlock.lastSlot, 1);
+    Open(GSL_LoadModeCB);
+    EXPECT_EQ(List()->cursor, 1);
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == TestScreen(0); }, 100, "the screen to leave"));
     // The system slot remembers the slot, and its title has no " R18".
     EXPECT_EQ(uint8_t(disk[SavePartOffset(kSaveSystemSlot, 0) + 4]), 1);
     EXPECT_STREQ(disk.c_str() + SavePartOffset(kSaveSystemSlot, 1), "Sample Game");
