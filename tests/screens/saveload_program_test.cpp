@@ -14,6 +14,7 @@
 #include "story/story_screen.h"
 #include "tests/story/save_env.h"
 #include "tests/ui/screen_harness.h"
+#include "ui/utility_dialog.h"
 
 namespace {
 constexpr uint8_t kKeyZ = 0x2C, kKeyQ = 0x10, kKeyW = 0x11;
@@ -27,16 +28,12 @@ bool ListUp(ModeFunction screen) {
     const ScreenWork* w = GSL_WorkGet(screen);
     return GSL_ModeTop() == screen && w && w->step == 2 && w->subState == 20;
 }
+// The question is up and takes its answer.
 bool Asking(ModeFunction screen) {
     const ScreenWork* w = GSL_WorkGet(screen);
-    static int frames = 0;
-    if (!(GSL_ModeTop() == screen && w && w->subState == 22)) {
-        frames = 0;
-        return false;
-    }
-    if (++frames <= 8) return false;  // the dialog grows in
-    frames = 0;
-    return true;
+    if (!(GSL_ModeTop() == screen && w && w->subState == 22)) return false;
+    const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(SlotListGet(w)->dialog));
+    return d && d->state == 10;
 }
 bool LogoBack() {
     const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
@@ -94,7 +91,7 @@ TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
              if (image.size() == kSaveImageSize) onDisk = image.substr(SavePartOffset(0, 0), sizeof(GameState));
              return true;
          },
-         kIdle, 600},
+         kIdle, 1500},
     });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.failed, "");
