@@ -2,10 +2,15 @@
 
 #include <cstring>
 
-// Stand-ins until the system screens exist.
-void GSL_TitleModeCB() {}
-void GSL_SaveModeCB() {}
-void GSL_LoadModeCB() {}
+#include "screens/boot.h"
+#include "ui/mode.h"
+
+// Stand-ins until the system screens exist. The title hands over to the logo
+// (a load puts it below the story, which comes back to it).
+void GSL_TitleModeCB() {
+    const int n = GSL_ModeCount();
+    if (n > 0 && ModeStack[n - 1] == GSL_TitleModeCB) ModeStack[n - 1] = GSL_LogoModeCB;
+}
 void GSL_OptionModeCB() {}
 
 // Stand-in until the option items exist: every template is the terminator.
