@@ -20,6 +20,7 @@
 #include "script/script_task.h"
 #include "shaders/text_programs.h"
 #include "story/access_flags.h"
+#include "story/config.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
 #include "story/story_standins.h"
@@ -156,6 +157,12 @@ void Main_ScreenCallsSet() {
     PointerUpper.dragThreshold = [] { return GSL_MouseDragThreshold(0, 0); };
     // The drag threshold keeps its default until the game state gives one.
     SaveThumbTarget = &StoryCaptureSprite;
+    ConfigUpper.optionLabels = [](int32_t n, int32_t labels[4]) {
+        OptionTemplate t;
+        GSL_OptionTemplateGet(&t, n);
+        for (int i = 0; i < 4; ++i) labels[i] = t.textIndex[i];
+        return t.textCount;
+    };
 }
 
 void Main_Init() {
