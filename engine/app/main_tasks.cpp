@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/app/app_window.h"
 #include "engine/app/frame_skip.h"
 #include "engine/core/task.h"
 #include "engine/files/message_table.h"
@@ -15,6 +16,7 @@
 #include "engine/render/sprite_load.h"
 #include "extras/extras_screens.h"
 #include "screens/boot.h"
+#include "screens/option.h"
 #include "screens/system_screens.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
@@ -137,6 +139,7 @@ void Main_ScreenCallsSet() {
     ScreenUpper.scriptStatusGet = GSL_ScriptStatusGet;
     ScreenUpper.storyScreen = GSL_StoryModeCB;
     SysTextOptionScreen = GSL_OptionModeCB;
+    OptionWindow = {Main_WindowMaximise, Main_WindowMinimised, Main_FullScreenSet};
     SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
