@@ -11,6 +11,7 @@
 #include "screens/option_items.h"
 #include "story/game_state.h"
 #include "tests/ui/screen_harness.h"
+#include "ui/overlay.h"
 #include "ui/mode.h"
 #include "ui/system_sound.h"
 
@@ -28,7 +29,8 @@ protected:
         ModeStack[0] = TestScreen(0);
         SetBody(0, [] {});
         MakeContext(TestScreen(0));
-        Frame();
+        GSL_SystemDispColorSet(0x00000000u, 1);
+        Frame(3);
     }
     void TearDown() override {
         OptionWindow = {};

@@ -13,6 +13,7 @@ using OptionItems = OptionEnv;
 TEST_F(OptionItems, FiftyThreeSpritesAndFortySevenTextsEachOnItsByte) {
     if (IsSkipped()) return;
     Open();
+    EXPECT_TRUE(MatchesReference("option_list"));
     for (uint32_t slot = 10; slot <= 62; ++slot) EXPECT_TRUE(Lib_SpriteIsLive(GSL_WorkLayerGet(nullptr, slot))) << slot;
     EXPECT_EQ(GSL_WorkLayerGet(nullptr, 63), -1);
     for (uint32_t slot = 3; slot <= 49; ++slot) EXPECT_GE(GSL_WorkTextGet(nullptr, slot), 0) << slot;

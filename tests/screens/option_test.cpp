@@ -53,6 +53,7 @@ TEST_F(OptionScreen, CursorScrollsTheListAndTheIconPage) {
     // The selected icon's label shows.
     const int32_t label = GSL_WorkTextGet(GSL_OptionModeCB, 3 + 21 + 12);
     EXPECT_TRUE(TextTable[label]->state & TEXT_STATE_DRAWN);
+    EXPECT_TRUE(MatchesReference("option_voice_mute"));
     // Left wraps to the last icon, Right back to the first.
     Press(kLeft);
     EXPECT_EQ(o->cursor, 23);
