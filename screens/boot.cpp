@@ -8,6 +8,7 @@
 #include "engine/render/sprite.h"
 #include "engine/text/font.h"
 #include "engine/text/text_object.h"
+#include "screens/system_screens.h"
 #include "story/story_screen.h"
 #include "story/game_state.h"
 #include "story/save_store.h"
@@ -263,6 +264,8 @@ void LogoWait(ScreenWork* w) {
         w->subState = 1;
     } else if ((InputButtons.pressed & kButtonC) && g_thumbTask < 0 && g_thumbFrames == 0) {
         g_thumbTask = GSL_SystemSaveIcon0Set(kCapturePriority);
+    } else if (InputButtons.pressed & 0x200) {  // W: the options
+        GSL_ModePush(GSL_OptionModeCB, 1);
     }
 }
 
