@@ -1,4 +1,9 @@
 // The option screen:
+//  (a) a language switch as the font page makes it, from the list's decision
+//      until GSL_ConfigFontWait answers true (the font files loaded, the
+//      faces made, the glyph cache reset and the screen's 47 labels and title
+//      relabelled), against Lib_FontSet of the same font files and its wait
+//      alone. Languages 1 and 2 of the sample alternate. Target: ratio ≤ 1.2.
 //  (b) one frame of the screen during its 8-frame list move: the main task
 //      pass with the 53 item sprites and 47 item texts moving (100 move
 //      tasks and their number transitions), the six key tasks and the mode
@@ -9,22 +14,34 @@
 //      (its 400 task registrations) out of the timing.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
+#include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
+#include "engine/files/message_table.h"
 #include "engine/movie/movie.h"
 #include "engine/render/draw_list.h"
 #include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
+#include "engine/text/font.h"
+#include "engine/text/glyph_cache.h"
 #include "engine/text/text_object.h"
 #include "platform/plat_gl.h"
 #include "screens/option.h"
 #include "screens/option_items.h"
+#include "story/config.h"
+#include "story/game_state.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
@@ -37,7 +54,7 @@ struct Bench {
     Bench() {
         if (!Plat_GLHeadlessStart(kFrameWidth, kFrameHeight)) return;
         if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return;
-        const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 16 * kMiB, 8 * kMiB, 16 * kMiB, 32 * kMiB};
+        const uint64_t sizes[HEAP_COUNT] = {96 * kMiB, 96 * kMiB, 8 * kMiB, 96 * kMiB, 128 * kMiB};
         Lib_CashReset();
         if (!Lib_MemInit(sizes)) return;
         Lib_CashReset();
@@ -120,6 +137,91 @@ void OptionFrames(benchmark::State& state, bool started) {
                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     GSL_WorkDeleteAll();
 }
+// The sample's archives, built once, for the fonts and the texts.
+const std::string& SampleDir() {
+    static const std::string dir = [] {
+        char tmpl[] = "/tmp/vn_option_bench_XXXXXX";
+        if (!::mkdtemp(tmpl)) return std::string();
+        const std::string d = tmpl;
+        const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + d + " >/dev/null";
+        return std::system(cmd.c_str()) == 0 ? d : std::string();
+    }();
+    return dir;
+}
+
+struct FontBench : Bench {
+    std::filesystem::path old;
+    bool fonts = false;
+    FontBench() {
+        ok = ok && !SampleDir().empty();
+        if (!ok) return;
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(SampleDir());
+        Lib_PcArcOpen();
+        Lib_MesSystemLoad();
+        Lib_MesLoad();
+        fonts = Lib_FontInit();
+        ok = Lib_PcArcExists(0) && fonts;
+    }
+    ~FontBench() {
+        GSL_WorkDeleteAll();
+        if (FontLoadTask >= 0) Lib_TaskDel(uint32_t(FontLoadTask));
+        FontLoadTask = -1;
+        if (fonts) Lib_FontEnd();
+        Lib_MesFree();
+        Lib_MesSystemFree();
+        Lib_PcArcClose();
+        if (!old.empty()) std::filesystem::current_path(old);
+    }
+};
+
+void Pass() {
+    Lib_FileLoadCB(nullptr);
+    Lib_TaskPass(false);
+}
+
+void BM_LanguageSwitch(benchmark::State& state) {
+    FontBench b;
+    if (!b.ok || !Screen()) {
+        state.SkipWithError("no headless GL, sample or fonts");
+        return;
+    }
+    SystemDataBlock.language = 1;
+    FontReloadPending = -1;
+    GSL_ConfigApply(false);
+    while (!GSL_ConfigFontWait()) Pass();
+    int32_t language = 1;
+    for (auto _ : state) {
+        language = 3 - language;
+        SystemDataBlock.language = int8_t(language);
+        FontUserFace[0] = 0;
+        SystemDataBlock.fontName[0] = 0;
+        GSL_ConfigApply(false);
+        while (!GSL_ConfigFontWait()) Pass();
+    }
+    state.SetLabel(TextLanguage.load() == language ? "switched" : "not switched");
+}
+
+void BM_FontSetAlone(benchmark::State& state) {
+    FontBench b;
+    if (!b.ok) {
+        state.SkipWithError("no headless GL, sample or fonts");
+        return;
+    }
+    int32_t language = 1;
+    for (auto _ : state) {
+        language = 3 - language;
+        char name[32];
+        std::snprintf(name, sizeof name, "font_%02d.ttf", int(language));
+        const int32_t task = Lib_FontSet(name, "font_add_00.ext");
+        auto* w = task >= 0 ? static_cast<FontLoadWork*>(TaskTable.slots[task]->work) : nullptr;
+        while (w && w->result == 0) Pass();
+        if (task >= 0) Lib_TaskDel(uint32_t(task));
+    }
+}
+BENCHMARK(BM_LanguageSwitch)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FontSetAlone)->Unit(benchmark::kMillisecond);
+
 void BM_OptionFrameDuringListMove(benchmark::State& state) { OptionFrames(state, true); }
 void BM_OptionMoveFramesOnly(benchmark::State& state) { OptionFrames(state, false); }
 BENCHMARK(BM_OptionFrameDuringListMove)->Unit(benchmark::kMicrosecond);
