@@ -29,10 +29,9 @@
 // the interface language's fonts, loads the system data from its slot (the
 // load creates the slot when it is empty) and hands over to the logo screen,
 // which shows the system sheet and the window title over the title music and
-// fades in from black. Decide (or a click on the sheet) opens the manual page
-// over it with its resources kept, S with them released through a rule wipe,
-// C shows a save thumbnail in the corner, and cancel on the page fades to
-// black and returns to the logo. E starts the story afresh, as a restart from
+// fades in from black. Decide (or a click on the sheet) opens the manual
+// over it with its resources kept, S with them released, W the options, C
+// shows a save thumbnail in the corner. E starts the story afresh, as a restart from
 // the title does: every screen goes, and the story runs over the logo.
 // Beside the logo a window frame holds the menu with the cursor's number
 // ("n / 3") under it.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/text/font.h"
 #include "engine/text/font_window.h"
@@ -28,9 +29,24 @@ uint8_t FakeFontApp(const char*) {
 TEST_F(FontPage, LanguageListAndFaceWindow) {
     if (IsSkipped()) return;
     Open();
+    // Without a free sprite for the capture the page still opens, dimmed only.
+    std::vector<int32_t> taken;
+    for (int32_t s; (s = Lib_SpriteGetFree(0)) >= 0;) taken.push_back(s);
+    Press(0x8);
+    FramesUntil([] { return Step() == 5 && Sub() >= 1; }, 30, "the font page started");
+    for (int32_t s : taken) {
+        SpriteTable[s].flags |= SPRITE_FAILED;
+        Lib_SpriteFree(s);
+    }
+    FramesUntil([] { return Sub() == 10; }, 30, "the font page without its capture");
+    OptionWork* o = Work();
+    EXPECT_EQ(o->capture, -1);
+    EXPECT_GE(o->dimmer, 0);
+    Press(BUTTON_CANCEL);
+    FramesUntil([] { return Step() == 2; }, 30, "the list");
     Press(0x8);
     FramesUntil([] { return Step() == 5 && Sub() == 10; }, 30, "the font page");
-    OptionWork* o = Work();
+    EXPECT_GE(o->capture, 0);
     EXPECT_EQ(ScreenHarness::Layer(GSL_OptionModeCB, 2)->priority, 97);
     Mark();
     Press(BUTTON_UP);
