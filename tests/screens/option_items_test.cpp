@@ -4,6 +4,7 @@
 
 #include "engine/movie/movie.h"
 #include "engine/sound/sound.h"
+#include "tests/engine/sound/sound_env.h"
 #include "tests/screens/option_env.h"
 #include "ui/screen_slots.h"
 
@@ -65,10 +66,18 @@ TEST_F(OptionItems, ChangesClampAndPlayOnlyWhatTheyShould) {
     EXPECT_EQ(change(9, 1, -1), 0);
     EXPECT_EQ(change(14, 0, 2), 1);
     EXPECT_EQ(change(14, 1, 2), 0);
-    // Music: the channels at once, no sound of any kind.
+    // Music: the channels at once, no sound of any kind; the playing track's
+    // voice follows.
+    ASSERT_EQ(Lib_SoundPlay(0, "sound/bgm/quillmere.oggl", 0, -1, 0, 0, nullptr), 0);
+    FramesUntil([] { return Lib_SoundStateGet(0) == SOUND_PLAYING; }, 30, "the music");
     EXPECT_EQ(change(1, 50, -25), 25);
     EXPECT_FALSE(Played());
     for (int ch = 0; ch <= 2; ++ch) EXPECT_EQ(SoundChannelTable[ch].st.volume.load(), 25.0f);
+    Frame(2);
+    const int32_t mB = sound_test::FakeAudio::With(SoundChannelTable[0].voice, 0,
+                                                   [](sound_test::FakeVoice& f) { return f.mB; });
+    EXPECT_EQ(mB, -1204);
+    Lib_SoundStop(0, 1);
     // The system volume: its channels, the gain factor and one system voice.
     EXPECT_EQ(change(0, 50, 30), 80);
     for (int ch = 19; ch <= 22; ++ch) EXPECT_EQ(SoundChannelTable[ch].st.volume.load(), 80.0f);
