@@ -11,6 +11,7 @@
 #include "story/system_save.h"
 #include "tests/screens/option_env.h"
 #include "ui/loading.h"
+#include "ui/pointer.h"
 #include "ui/scroll_bar.h"
 #include "ui/screen_slots.h"
 #include "ui/utility_dialog.h"
@@ -115,6 +116,18 @@ TEST_F(OptionScreen, DisplaySwitchAndTheF2Flag) {
     EXPECT_EQ(g_window.off, 2);
     EXPECT_EQ(g_window.maximise, 1);
     EXPECT_TRUE(g_window.flagsSeen & WINDOW_TAKE_POS);
+    // The switch forgets the pointer and its gesture.
+    MouseInput.x = MouseInput.prevX = 300;
+    MouseInput.clickPhase = 2;
+    MouseInput.clickButton = 0;
+    PointerGesture.press = PointerGesture.current = {300, 200};
+    GSL_OptionDisplaySwitch();
+    EXPECT_EQ(MouseInput.x, 0);
+    EXPECT_EQ(MouseInput.prevX, 0);
+    EXPECT_EQ(MouseInput.clickPhase, 0);
+    EXPECT_EQ(MouseInput.clickButton, -1);
+    EXPECT_EQ(PointerGesture.press.x, 0);
+    EXPECT_EQ(PointerGesture.current.y, 0);
     Press(BUTTON_CANCEL);
     FramesUntil([] { return GSL_ModeTop() != GSL_OptionModeCB; }, 200, "the screen gone");
     EXPECT_FALSE(WindowFlags.load() & WINDOW_F2_IGNORED);
