@@ -137,16 +137,28 @@ void OptionFrames(benchmark::State& state, bool started) {
                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     GSL_WorkDeleteAll();
 }
-// The sample's archives, built once, for the fonts and the texts.
-const std::string& SampleDir() {
-    static const std::string dir = [] {
+// The sample's archives, built once, for the fonts and the texts; removed
+// when the program ends.
+struct SampleFolder {
+    std::string dir;
+    SampleFolder() {
         char tmpl[] = "/tmp/vn_option_bench_XXXXXX";
-        if (!::mkdtemp(tmpl)) return std::string();
-        const std::string d = tmpl;
-        const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + d + " >/dev/null";
-        return std::system(cmd.c_str()) == 0 ? d : std::string();
-    }();
-    return dir;
+        if (!::mkdtemp(tmpl)) return;
+        dir = tmpl;
+        const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + dir + " >/dev/null";
+        if (std::system(cmd.c_str()) != 0) {
+            std::filesystem::remove_all(dir);
+            dir.clear();
+        }
+    }
+    ~SampleFolder() {
+        if (!dir.empty()) std::filesystem::remove_all(dir);
+    }
+};
+
+const std::string& SampleDir() {
+    static const SampleFolder folder;
+    return folder.dir;
 }
 
 struct FontBench : Bench {
