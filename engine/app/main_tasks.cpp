@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/app/app_window.h"
 #include "engine/app/frame_skip.h"
 #include "engine/core/task.h"
 #include "engine/files/message_table.h"
@@ -15,12 +16,14 @@
 #include "engine/render/sprite_load.h"
 #include "extras/extras_screens.h"
 #include "screens/boot.h"
+#include "screens/option.h"
 #include "screens/system_screens.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/staffroll.h"
 #include "shaders/text_programs.h"
 #include "story/access_flags.h"
+#include "story/config.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
 #include "story/story_standins.h"
@@ -137,6 +140,7 @@ void Main_ScreenCallsSet() {
     ScreenUpper.scriptStatusGet = GSL_ScriptStatusGet;
     ScreenUpper.storyScreen = GSL_StoryModeCB;
     SysTextOptionScreen = GSL_OptionModeCB;
+    OptionWindow = {Main_WindowMaximise, Main_WindowMinimised, Main_FullScreenSet};
     SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
@@ -159,6 +163,12 @@ void Main_ScreenCallsSet() {
     PointerUpper.dragThreshold = [] { return GSL_MouseDragThreshold(0, 0); };
     // The drag threshold keeps its default until the game state gives one.
     SaveThumbTarget = &StoryCaptureSprite;
+    ConfigUpper.optionLabels = [](int32_t n, int32_t labels[4]) {
+        OptionTemplate t;
+        GSL_OptionTemplateGet(&t, n);
+        for (int i = 0; i < 4; ++i) labels[i] = t.textIndex[i];
+        return t.textCount;
+    };
 }
 
 void Main_Init() {
