@@ -16,6 +16,7 @@
 #include "script/script_host.h"
 #include "script/replay.h"
 #include "script/syntax.h"
+#include "script/wipe_fx.h"
 #include "script/stage.h"
 #include "ui/engine_services.h"
 #include "ui/pointer.h"
@@ -358,7 +359,7 @@ void Wait(CommandContext* ctx, bool keywait) {
         ctx->step = 50;
     }
     if (ctx->step == 50) {
-        if (stage->openTask != -1) return;
+        if (GSL_WindowOpening()) return;
         ctx->step = 1;
     }
     if (ctx->step == 1) {
@@ -508,4 +509,10 @@ void GSL_CmdLayOpt(CommandContext* ctx) {
     const int32_t frames = int32_t(GSL_WaitFrames(ms));
     if (std::strcmp(visible, "false") == 0 || std::strcmp(visible, "FALSE") == 0) closeSet(frames);
     else openSet(frames);
+}
+
+void GSL_CmdAnalyze00(CommandContext* ctx) {
+    const ReplayMode mode = GSL_ReplayModeGet(ctx);
+    if (mode == REPLAY_RUN || mode == REPLAY_SILENT || !ctx->stage) return;
+    WipeSet(ctx->stage, 0, "wipe_000");
 }
