@@ -312,7 +312,8 @@ class FrontEndTest(unittest.TestCase):
         members = {name: data for name, _, data in open_arc(pcarc_get(base, "script/script.arc"))}
         labels = open_info(members[b"00_info.bin"])
         self.assertEqual([(l, f) for l, f, _ in labels], [(b"*top", b"00_init.txt"), (b"*branch", b"00_init.txt"),
-                                                          (b"*end", b"00_init.txt"), (b"*sub_top", b"sub.txt")])
+                                                          (b"*end", b"00_init.txt"),
+                                                          (b"*msgwin_top", b"msgwin.txt"), (b"*sub_top", b"sub.txt")])
         for label, file, offset in labels:
             text = members[file]
             self.assertTrue(text[offset:].startswith(label + b"\r\n<label"), label)
