@@ -55,6 +55,15 @@ public:
     int frame = 0;
     // The input task alone, so that injected keys reach the engine buttons.
     void StartInput();
+    // Presses the confirm key for one frame, then lets it go (the input task
+    // starts with the first use).
+    void Confirm();
+    // The pointer to (x, y) for a frame, then the left button pressed and
+    // released there, a frame each: a click on the story screen.
+    void ClickScreen(int32_t x, int32_t y);
+    // Lays the story screen's texts 0..5 out after every frame, as the
+    // drawing pass does, so that their reveal runs.
+    bool drawTexts = false;
 
     // --- what ran -----------------------------------------------------------
     struct Executed {
@@ -91,4 +100,5 @@ private:
     std::vector<uint8_t> scriptMes_, systemMes_;
     std::string log_;
     int scratch_ = 0;
+    bool input_ = false;
 };
