@@ -1,0 +1,156 @@
+// The message window on the stage harness with the sample's story sheet: its
+// parts opened at once or faded in, closed at once or faded out as one, a
+// rendered window against its reference picture, and the scroll bar beside a
+// message longer than the window.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/input/input.h"
+#include "script/markup.h"
+#include "script/message.h"
+#include "script/msg_scroll.h"
+#include "script/msg_window.h"
+#include "story/story_screen.h"
+#include "story/story_standins.h"
+#include "tests/script/markup_env.h"
+#include "ui/move_alpha.h"
+#include "ui/scroll_bar.h"
+#include "ui/screen_slots.h"
+
+namespace {
+
+class MsgWindow : public MarkupEnv {
+public:
+    StageRecord& Stage() { return GameStateBlock.stage; }
+    static int32_t Sprite(uint32_t s) { return GSL_WorkLayerGet(GSL_StoryModeCB, s); }
+    static TextRecord* Text(uint32_t s) {
+        const int32_t h = GSL_WorkTextGet(GSL_StoryModeCB, s);
+        return h >= 0 && h < kTextSlots ? TextTable[h] : nullptr;
+    }
+    static uint32_t Alpha(int32_t sprite) { return Lib_SpriteGetColor(sprite) >> 24; }
+    // The sample's story sheet in layer slot 31.
+    void Sheet() {
+        ASSERT_TRUE(SampleData());
+        GSL_WorkLayerLoad(GSL_StoryModeCB, kStorySheetSlot, -1, "visual/system/sys_adv_00.ext", -1, 1, nullptr,
+                          nullptr);
+        ASSERT_TRUE(FramesUntil([] { return GSL_WorkLayersReady(GSL_StoryModeCB); }, 30, "the sheet"));
+    }
+    // A story script that stands at a busy wait.
+    void Idle() {
+        Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
+        ASSERT_TRUE(Scripts({{"m.txt", "<wait>\n"}}));
+        Start("m.txt");
+        Frame(2);
+    }
+    void ExpectPart(uint32_t layer, const int32_t (&rect)[4], float x, float y, int32_t prio, uint32_t colour,
+                    uint8_t shown) {
+        const int32_t s = Sprite(layer);
+        ASSERT_GE(s, 0) << layer;
+        const SpriteRecord& r = SpriteTable[s];
+        EXPECT_EQ(std::vector<int32_t>(r.srcRect, r.srcRect + 4), std::vector<int32_t>(rect, rect + 4)) << layer;
+        EXPECT_EQ(r.posX, x) << layer;
+        EXPECT_EQ(r.posY, y) << layer;
+        EXPECT_EQ(r.priority, prio) << layer;
+        EXPECT_EQ(r.subPriority, -1) << layer;
+        EXPECT_EQ(r.color, colour) << layer;
+        EXPECT_EQ(r.visible, shown) << layer;
+    }
+};
+
+TEST_F(MsgWindow, OpensAtOnceFromTheSheetAndClosesAtOnce) {
+    Sheet();
+    Idle();
+    SystemDataBlock.windowOpacity = 60;
+    LayerSprite(9, SPRITE_IN_USE | SPRITE_READY, 16, 16).captureEntry = -1;
+    for (const bool name : {true, false}) {
+        if (name) GSL_WorkTextSet(GSL_StoryModeCB, kMessageNameText, -1, "Welm");
+        openSet(0);
+        EXPECT_EQ(Stage().openTask, -1);
+        ExpectPart(24, {8, 8, 1280, 240}, 0.0f, -240.0f, 9700000, 0x99FFFFFFu, 0);
+        ExpectPart(25, {8, 8, 1280, 240}, 0.0f, -240.0f, 9700000, 0x99FFFFFFu, 1);
+        ExpectPart(26, {8, 512, 632, 64}, -315.0f, -139.0f, 8499001, 0x99FFFFFFu, name ? 1 : 0);
+        ExpectPart(29, {1064, 888, 48, 48}, 395.0f, -310.0f, 8499000, 0x00FFFFFFu, 0);
+        ExpectPart(27, {1008, 888, 48, 48}, 600.0f, -183.0f, 9699000, 0xFFF0F0F0u, 1);
+        ExpectPart(28, {952, 888, 48, 48}, 600.0f, -335.0f, 9699000, 0xFFF0F0F0u, 1);
+        EXPECT_EQ(std::vector<int32_t>(SpriteTable[Sprite(29)].clipRect, SpriteTable[Sprite(29)].clipRect + 4),
+                  (std::vector<int32_t>{0, 532, 1280, 174}));
+        EXPECT_EQ(Lib_SpriteGetColor(Sprite(9)), 0xFFFFFFFFu);
+        EXPECT_EQ(Lib_SpriteGetFlag(Sprite(9)), 1);
+        EXPECT_EQ(Stage().layerVisible[9], 1);
+        if (name) {
+            EXPECT_TRUE(Text(kMessageNameText)->state & TEXT_STATE_DRAWN);
+        }
+        // Closed at once: every part and text released, layer 9 hidden.
+        closeSet(0);
+        for (uint32_t s : {24u, 25u, 26u, 27u, 28u, 29u}) EXPECT_LT(Sprite(s), 0) << s;
+        EXPECT_EQ(Text(kMessageNameText), nullptr);
+        EXPECT_EQ(Lib_SpriteGetFlag(Sprite(9)), 0);
+        EXPECT_EQ(Stage().layerVisible[9], 0);
+    }
+    // With no window a close over frames starts no task; skipping opens at once.
+    closeSet(10);
+    EXPECT_EQ(Stage().closeTask, -1);
+    EXPECT_TRUE(Tasks(closeCB).empty());
+    SystemDataBlock.skipAll = 1;
+    StoryPlayMode = 1;
+    openSet(10);
+    StoryPlayMode = 0;
+    EXPECT_TRUE(Tasks(openCB).empty());
+    EXPECT_EQ(Lib_SpriteGetColor(Sprite(25)), 0x99FFFFFFu);
+    closeSet(0);
+}
+
+TEST_F(MsgWindow, OpenFadesInAndCloseDuringItCompletesItFirst) {
+    Sheet();
+    Idle();
+    SystemDataBlock.windowOpacity = 60;
+    LayerSprite(9, SPRITE_IN_USE | SPRITE_READY, 16, 16).captureEntry = -1;
+    openSet(10);
+    const int32_t task = Stage().openTask;
+    ASSERT_GE(task, 0);
+    EXPECT_EQ(Alpha(Sprite(25)), 0u);
+    openSet(10);  // ignored while the open runs
+    EXPECT_EQ(Tasks(openCB), std::vector<int32_t>{task});
+    std::vector<uint32_t> window, layer9;
+    for (int i = 0; i < 16 && Stage().openTask >= 0; ++i) {
+        Frame();
+        window.push_back(Alpha(Sprite(25)));
+        layer9.push_back(Alpha(Sprite(9)));
+    }
+    EXPECT_EQ(Stage().openTask, -1);
+    ASSERT_GE(window.size(), 10u);
+    EXPECT_TRUE(std::is_sorted(window.begin(), window.end()));
+    EXPECT_TRUE(std::is_sorted(layer9.begin(), layer9.end()));
+    EXPECT_GT(window[window.size() / 2], 0u);
+    EXPECT_LT(window[window.size() / 2], 153u);
+    EXPECT_EQ(window.back(), 153u);
+    EXPECT_EQ(layer9.back(), 255u);
+    EXPECT_TRUE(Tasks(GSL_SystemAlphaCB).empty());
+
+    // A close during an open: the open is completed, then the close runs.
+    closeSet(0);
+    openSet(10);
+    Frame(3);
+    ASSERT_GE(Stage().openTask, 0);
+    closeSet(0);
+    EXPECT_EQ(Stage().openTask, -1);
+    EXPECT_TRUE(Tasks(openCB).empty());
+    EXPECT_LT(Sprite(25), 0);
+    // An open during a close completes the close, then builds anew.
+    openSet(0);
+    closeSet(10);
+    ASSERT_GE(Stage().closeTask, 0);
+    Frame();
+    EXPECT_LT(Sprite(27), 0);  // the small parts go on the close's first frame
+    EXPECT_GE(Sprite(25), 0);
+    openSet(0);
+    EXPECT_EQ(Stage().closeTask, -1);
+    EXPECT_EQ(Lib_SpriteGetColor(Sprite(25)), 0x99FFFFFFu);
+    Frame(2);
+    EXPECT_TRUE(Tasks(GSL_SystemAlphaCB).empty());
+}
+
+}  // namespace
