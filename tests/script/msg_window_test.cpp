@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/input/input.h"
@@ -37,6 +39,11 @@ public:
         GSL_WorkLayerLoad(GSL_StoryModeCB, kStorySheetSlot, -1, "visual/system/sys_adv_00.ext", -1, 1, nullptr,
                           nullptr);
         ASSERT_TRUE(FramesUntil([] { return GSL_WorkLayersReady(GSL_StoryModeCB); }, 30, "the sheet"));
+    }
+    // Frames (with the texts laid out when asked) until pred holds.
+    bool Until(const std::function<bool()>& pred, int limit) {
+        for (int i = 0; i < limit && !pred(); ++i) Frame();
+        return pred();
     }
     // A story script that stands at a busy wait.
     void Idle() {
@@ -151,6 +158,90 @@ TEST_F(MsgWindow, OpenFadesInAndCloseDuringItCompletesItFirst) {
     EXPECT_EQ(Lib_SpriteGetColor(Sprite(25)), 0x99FFFFFFu);
     Frame(2);
     EXPECT_TRUE(Tasks(GSL_SystemAlphaCB).empty());
+}
+
+// The brightest channel in a box of a rendered frame.
+int Peak(const Image& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    int peak = 0;
+    for (int32_t y = y0; y < y1; ++y)
+        for (int32_t x = x0; x < x1; ++x) {
+            const Bgra p = img.at(uint32_t(x), uint32_t(y));
+            peak = std::max({peak, int(p.r), int(p.g), int(p.b)});
+        }
+    return peak;
+}
+
+TEST_F(MsgWindow, TheOpenedWindowRendersAndTheIconIsCutAtTheStrip) {
+    Sheet();
+    ASSERT_TRUE(Fonts(1));
+    drawTexts = true;
+    SystemDataBlock.windowOpacity = 100;
+    SystemDataBlock.textSpeed = 100;
+    ASSERT_TRUE(Scripts({{"m.txt", "<name Welm>\n<text The first line of the message#nand the second one.>\n"
+                                    "<keywait 1>\n"}}));
+    Start("m.txt");
+    ASSERT_TRUE(Until([] { return Sprite(29) >= 0 && Alpha(Sprite(29)) == 255; }, 120));
+    EXPECT_TRUE(MatchesReference("message_window_open"));
+
+    // An icon below the strip is cut at y 706.
+    const int32_t icon = Sprite(29);
+    SpriteTable[icon].posY = -346.0f;  // its centre on row 706
+    const int32_t x0 = int32_t(SpriteTable[icon].posX) + 640 - 20, x1 = x0 + 40;
+    const Image with = Render();
+    Lib_SpriteSetFlag(icon, 0);
+    const Image without = Render();
+    int above = 0, below = 0;
+    for (int32_t y = 690; y < 720; ++y)
+        for (int32_t x = x0; x < x1; ++x) {
+            const Bgra a = with.at(uint32_t(x), uint32_t(y)), b = without.at(uint32_t(x), uint32_t(y));
+            const bool differs = a.r != b.r || a.g != b.g || a.b != b.b;
+            (y <= 705 ? above : below) += differs ? 1 : 0;
+        }
+    EXPECT_GT(above, 40);
+    EXPECT_EQ(below, 0);
+}
+
+TEST_F(MsgWindow, CloseFadesTheWholeMessageAsOne) {
+    Sheet();
+    ASSERT_TRUE(Fonts(1));
+    drawTexts = true;
+    SystemDataBlock.windowOpacity = 0;  // black behind the text
+    SystemDataBlock.textEffectOff = 1;  // no edge
+    SystemDataBlock.textSpeed = 60;     // 10 frames a character, each fading in
+    Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
+    ASSERT_TRUE(Scripts({{"m.txt", "<font size:15,color:FFFFFF>\n<text HHHHHHHHHHHH>\n<wait>\n"}}));
+    Start("m.txt");
+    Frame(2);
+    openSet(0);
+    TextRecord* text = Text(kMessageFirstText);
+    ASSERT_NE(text, nullptr);
+    ASSERT_TRUE(Until([&] { return text->revealed >= 6; }, 200));
+    // The lit columns of the message's row: the first and the last glyph.
+    auto glyphs = [&](const Image& img) {
+        int32_t first = -1, last = -1;
+        for (int32_t x = 100; x < 1200; ++x)
+            if (Peak(img, x, x + 1, 540, 640) > 8) {
+                if (first < 0) first = x;
+                last = x;
+            }
+        return std::pair<int, int>(first < 0 ? 0 : Peak(img, first, first + 6, 540, 640),
+                                   last < 0 ? 0 : Peak(img, last - 5, last + 1, 540, 640));
+    };
+    const auto before = glyphs(Render());
+    EXPECT_GT(before.first, before.second + 40);  // the newest glyph still fades in
+    closeSet(20);
+    Frame(2);
+    int previous = 256;
+    for (int i = 0; i < 6; ++i) {
+        const auto now = glyphs(Render());
+        EXPECT_NEAR(now.first, now.second, 3) << i;
+        EXPECT_LT(now.first, previous) << i;
+        previous = now.first;
+        Frame(2);
+    }
+    EXPECT_GT(previous, 0);
+    ASSERT_TRUE(Until([&] { return Stage().closeTask < 0; }, 30));
+    EXPECT_EQ(Text(kMessageFirstText), nullptr);
 }
 
 }  // namespace
