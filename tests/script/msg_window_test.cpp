@@ -244,4 +244,162 @@ TEST_F(MsgWindow, CloseFadesTheWholeMessageAsOne) {
     EXPECT_EQ(Text(kMessageFirstText), nullptr);
 }
 
+// --- the scroll bar ----------------------------------------------------------
+
+class MsgScroll : public MsgWindow {
+public:
+    // A one-line message at its wait, the window open and the bar laid out;
+    // EndAt() then moves the message's end.
+    void Message() {
+        Sheet();
+        FixedAdvances();
+        drawTexts = true;
+        SystemDataBlock.textSpeed = 100;
+        ASSERT_TRUE(Scripts({{"m.txt", "<text a>\n<keywait 1>\n<text next>\n<keywait 2>\n"}}));
+        Start("m.txt");
+        ASSERT_TRUE(Until([] { return Sprite(29) >= 0 && Lib_SpriteGetFlag(Sprite(29)) == 1; }, 60));
+    }
+    // Moves the message's end to y through the text offset the end is read with.
+    void EndAt(int32_t y) {
+        Stage().textOffsetY = 0;
+        float at[3];
+        GSL_TextPageMake(at, &Work()->context);
+        Stage().textOffsetY = y - int32_t(at[1]);
+    }
+    static ScrollBarWork* Bar() {
+        const std::vector<int32_t> bars = Tasks(GSL_SystemBarCB);
+        return bars.size() == 1 ? GSL_SystemBarWork(bars[0]) : nullptr;
+    }
+    static int32_t TextY() { return Text(kMessageFirstText) ? Text(kMessageFirstText)->y : 0; }
+};
+
+TEST_F(MsgScroll, ShowsOnlyForMoreThanOnePixelOfOverflow) {
+    Message();
+    ASSERT_NE(Bar(), nullptr);
+    EndAt(-311);
+    Frame(3);
+    EXPECT_FALSE(Stage().scrollFlags & 2);
+    EXPECT_EQ(Bar()->shown, 0u);
+    EndAt(-312);
+    Frame(2);
+    EXPECT_TRUE(Stage().scrollFlags & 2);
+    EXPECT_EQ(Bar()->shown, 1u);
+    EXPECT_EQ(Bar()->minimum, 1);
+    EXPECT_EQ(Bar()->maximum, 2);
+    EXPECT_EQ(Bar()->flags & BAR_NO_ARROWS, BAR_NO_ARROWS);
+    EXPECT_EQ(Bar()->drawMode, 2u);
+}
+
+TEST_F(MsgScroll, KeysScrollFourPixelsAFrameWithinTheOverflow) {
+    Message();
+    StartInput();
+    EndAt(-320);  // 10 pixels below the window
+    Frame(2);
+    ASSERT_TRUE(Stage().scrollFlags & 2);
+    std::vector<int32_t> ys;
+    Hold(BUTTON_DOWN);
+    for (int i = 0; i < 4; ++i) Frame(), ys.push_back(TextY());
+    Release(BUTTON_DOWN);
+    Hold(BUTTON_UP);
+    for (int i = 0; i < 4; ++i) Frame(), ys.push_back(TextY());
+    Release(BUTTON_UP);
+    EXPECT_EQ(ys, (std::vector<int32_t>{-554, -550, -548, -548, -552, -556, -558, -558}));
+    EXPECT_EQ(Text(kMessageFirstText)->x, 110);
+}
+
+TEST_F(MsgScroll, AKnobDragScrollsInDoubleStepsAndItsReleaseMovesNothing) {
+    Message();
+    StartInput();
+    EndAt(-410);  // an overflow of 100
+    Frame(3);
+    ASSERT_TRUE(Stage().scrollFlags & 2);
+    int32_t knob[4], track[4];
+    const int32_t bar = Tasks(GSL_SystemBarCB)[0];
+    GSL_SystemBarGetRect(knob, bar, BAR_KNOB);
+    GSL_SystemBarGetRect(track, bar, BAR_TRACK);
+    ASSERT_GT(track[3], track[1]);
+    const float cell = float(track[3] - track[1]) / 100.0f;
+    const int32_t x = knob[2] + 20, y = (knob[1] + knob[3]) / 2;  // beside the knob, within its margin
+    Pointer(x, y);
+    Frame();
+    Left(true);
+    Frame();
+    EXPECT_EQ(Stage().scrollIdle, 0);
+    EXPECT_EQ(TextY(), -558);
+    Pointer(x, y + 20);
+    Frame();
+    const int32_t first = std::min(100, 2 * int32_t(20.0f / cell));
+    EXPECT_EQ(TextY(), -558 + first);
+    Pointer(x, y + 50);
+    Frame();
+    const int32_t second = std::min(100, first + 2 * int32_t(30.0f / cell));
+    EXPECT_EQ(TextY(), -558 + second);
+    Left(false);
+    Frame();
+    EXPECT_EQ(Stage().scrollIdle, 1);
+    EXPECT_EQ(TextY(), -558 + second);
+    EXPECT_TRUE(Work()->script.status & SCRIPT_PLAYER_WAIT);  // a drag is no click
+    // Leaving the screen ends a drag the same way.
+    GSL_SystemBarGetRect(knob, bar, BAR_KNOB);
+    Pointer(knob[0], (knob[1] + knob[3]) / 2);
+    Frame();
+    Left(true);
+    Frame();
+    EXPECT_EQ(Stage().scrollIdle, 0);
+    Pointer(x, 800);
+    Frame();
+    EXPECT_EQ(Stage().scrollIdle, 1);
+    EXPECT_EQ(TextY(), -558 + second);
+    Left(false);
+    Frame();
+}
+
+TEST_F(MsgScroll, TheBarHidesAfterTheWaitAndTheNextMessageStartsAtTheTop) {
+    Message();
+    StartInput();
+    EndAt(-330);
+    Frame(2);
+    Hold(BUTTON_DOWN);
+    Frame(2);
+    Release(BUTTON_DOWN);
+    EXPECT_EQ(TextY(), -550);
+    Confirm();
+    Stage().textOffsetY = 0;  // the next message fits
+    Frame();
+    EXPECT_FALSE(Stage().scrollFlags & 2);
+    EXPECT_EQ(Bar()->shown, 0u);
+    // The next message, again too long, shows the bar from the top.
+    ASSERT_TRUE(Until([] { return Sprite(29) >= 0 && Lib_SpriteGetFlag(Sprite(29)) == 1; }, 60));
+    EndAt(-330);
+    Frame(2);
+    EXPECT_TRUE(Stage().scrollFlags & 2);
+    EXPECT_EQ(Bar()->shown, 1u);
+    EXPECT_EQ(TextY(), -558);
+}
+
+TEST_F(MsgScroll, NoNewBarWhileSkippingAndOneBarPerScriptStart) {
+    Message();
+    SystemDataBlock.skipAll = 1;
+    StoryPlayMode = 1;
+    Handler(12, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });  // the wait stands
+    EndAt(-330);
+    Frame(3);
+    EXPECT_FALSE(Stage().scrollFlags & 2);
+    StoryPlayMode = 0;
+    Frame(2);
+    EXPECT_TRUE(Stage().scrollFlags & 2);
+    // A second start replaces the task and its bar: one of each, laid out,
+    // and it shows for the new script's message.
+    Start("m.txt");
+    ASSERT_TRUE(Until([] { return Sprite(29) >= 0 && Lib_SpriteGetFlag(Sprite(29)) == 1; }, 60));
+    EXPECT_EQ(Tasks(ScrollBarCB), std::vector<int32_t>{MessageScrollTask});
+    ASSERT_NE(Bar(), nullptr);
+    ASSERT_TRUE(Until([] { return Bar()->flags & BAR_NO_ARROWS; }, 30));
+    EXPECT_TRUE(Lib_SpriteIsLive(Sprite(32)));
+    EXPECT_EQ(Bar()->flags & BAR_NO_ARROWS, BAR_NO_ARROWS);
+    EndAt(-330);
+    Frame(2);
+    EXPECT_EQ(Bar()->shown, 1u);
+}
+
 }  // namespace
