@@ -160,6 +160,23 @@ TEST_F(MsgWindow, OpenFadesInAndCloseDuringItCompletesItFirst) {
     EXPECT_TRUE(Tasks(GSL_SystemAlphaCB).empty());
 }
 
+TEST_F(MsgWindow, StaleTaskIdsDoNotBlockTheWindow) {
+    // Ids kept in a saved stage, or left by tasks removed with their screen,
+    // name no fade task: the window opens and closes as if there were none.
+    Sheet();
+    Idle();
+    SystemDataBlock.windowOpacity = 100;
+    Stage().openTask = Stage().closeTask = slot;  // the script task's slot
+    EXPECT_FALSE(GSL_WindowOpening());
+    openSet(0);
+    EXPECT_EQ(Stage().openTask, -1);
+    EXPECT_EQ(Lib_SpriteGetColor(Sprite(25)), 0xFFFFFFFFu);
+    Stage().closeTask = slot;
+    closeSet(0);
+    EXPECT_LT(Sprite(25), 0);
+    EXPECT_EQ(Stage().closeTask, -1);
+}
+
 // The brightest channel in a box of a rendered frame.
 int Peak(const Image& img, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
     int peak = 0;
