@@ -18,6 +18,7 @@
 #include "story/story_screen.h"
 #include "story/story_standins.h"
 #include "tests/script/markup_env.h"
+#include "tests/script/stage_table.h"
 #include "ui/move_alpha.h"
 #include "ui/scroll_bar.h"
 #include "ui/screen_slots.h"
@@ -89,6 +90,7 @@ TEST_F(MsgWindow, OpensAtOnceFromTheSheetAndClosesAtOnce) {
         EXPECT_EQ(Stage().layerVisible[9], 1);
         if (name) {
             EXPECT_TRUE(Text(kMessageNameText)->state & TEXT_STATE_DRAWN);
+            EXPECT_TRUE(MatchesTable("window_open_60"));
         }
         // Closed at once: every part and text released, layer 9 hidden.
         closeSet(0);
