@@ -98,7 +98,7 @@ private:
     std::vector<int32_t> sprites_;
     std::vector<int32_t> channels_;
     std::vector<uint8_t> scriptMes_, systemMes_;
-    std::string log_;
-    int scratch_ = 0;
     bool input_ = false;
+    std::string log_;
+    int scratch_ = 0;  // last: the fixtures' packed records follow it 4-aligned
 };
