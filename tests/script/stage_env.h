@@ -87,7 +87,10 @@ public:
     // A sprite record of a free sprite slot in a story layer slot, written
     // directly: flags, a texture size, scale 1.
     SpriteRecord& LayerSprite(uint32_t layerSlot, uint8_t flags, int32_t width = 0, int32_t height = 0);
-    // A sound channel record in a story sound slot, set directly.
+    // A sound channel record in a story sound slot, set directly. No
+    // platform voice plays behind it, so the sound worker releases a channel
+    // in state SOUND_PLAYING at its next pass; SOUND_STARTING (no start
+    // request) stays, and stands for a voice still sounding.
     SoundChannel& SoundSlot(uint32_t soundSlot, int32_t channel, int32_t state, float volume = 100.0f);
     // The script (and system) message tables from vndata sources, written by
     // `tools/pack.py mul`.
