@@ -66,7 +66,7 @@ TEST_F(StoryStandIn, RunsTheOpeningScenarioAndLeaves) {
 
 TEST_F(StoryStandIn, LoadsTheStorySheetBeforeTheScript) {
     ASSERT_TRUE(SampleData());
-    ASSERT_TRUE(Scripts({{"00_init.txt", "<wait>\n"}}));
+    ASSERT_TRUE(Scripts({{"00_init.txt", "<wait time:50>\n"}}));
     Frame();
     ASSERT_NE(Story(), nullptr);
     const int32_t sheet = GSL_WorkLayerGet(GSL_StoryModeCB, 31);
