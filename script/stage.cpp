@@ -7,6 +7,7 @@
 #include "engine/core/debug_log.h"
 #include "script/args.h"
 #include "script/flow.h"
+#include "script/msg_scroll.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/syntax.h"
@@ -62,6 +63,7 @@ void GSL_StageReset(StageRecord* stage, uint8_t flags) {
     }
     if (flags & STAGE_RESET_CAMERAS) {
         for (CameraRecord& c : StageCamera) Lib_CameraReset(&c);
+        GSL_MessageScrollSet();
     }
     Lib_ShaderSet2Create();
     for (MoveQueue& q : MoveQueues) q.count = 0;

@@ -24,7 +24,7 @@ struct NamedCommand {
 // The commands at their fixed indices; every other index is free ("0"). The
 // handlers are bound by the modules that implement the commands.
 constexpr NamedCommand kNamed[] = {
-    {9, "analyze_00"}, {10, "name", GSL_CmdName}, {11, "text", GSL_CmdText}, {12, "keywait", GSL_CmdKeyWait}, {13, "voice", GSL_CmdVoice},
+    {9, "analyze_00", GSL_CmdAnalyze00}, {10, "name", GSL_CmdName}, {11, "text", GSL_CmdText}, {12, "keywait", GSL_CmdKeyWait}, {13, "voice", GSL_CmdVoice},
     {14, "font", GSL_CmdFont}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
     {18, "voice_stop", GSL_CmdVoiceStop}, {19, "textspeed", GSL_CmdTextSpeed}, {20, "lw", GSL_CmdLw}, {21, "winframe", GSL_CmdWinFrame}, {22, "cm"},
     {23, "layopt", GSL_CmdLayOpt}, {24, "position", GSL_CmdPosition}, {30, "trans", GSL_CmdTrans}, {31, "wt", GSL_CmdWaitTrans}, {32, "backlay", GSL_CmdBackLay},

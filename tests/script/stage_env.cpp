@@ -11,6 +11,7 @@
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
+#include "engine/text/text_layout.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
 #include "extras/extras_screens.h"
@@ -22,6 +23,7 @@
 #include "story/game_state.h"
 #include "story/story_screen.h"
 #include "story/story_standins.h"
+#include "ui/screen_slots.h"
 
 namespace {
 constexpr char kContainer[] = "script/script.arc";
@@ -65,6 +67,8 @@ void StageEnv::SetUp() {
     executed.clear();
     frame = 0;
     slot = -1;
+    input_ = false;
+    drawTexts = false;
     std::memset(static_cast<void*>(&SystemDataBlock), 0, sizeof SystemDataBlock);
     std::memset(static_cast<void*>(&GameStateBlock), 0, sizeof GameStateBlock);
     GSL_StageReset(&GameStateBlock.stage, STAGE_RESET_NAME | STAGE_RESET_FIELDS);
@@ -77,6 +81,9 @@ void StageEnv::SetUp() {
 }
 
 void StageEnv::TearDown() {
+    // Loads still running (the scroll bar's sheet, say) end first, so that
+    // nothing the screen asked for is left loading behind it.
+    for (int i = 0; i < 60 && Story() && !GSL_WorkLayersReady(GSL_StoryModeCB); ++i) ScreenHarness::Frame(1);
     GSL_ScriptCommandTableSet(nullptr);
     GSL_ScriptTraceSet(nullptr);
     g_env = nullptr;
@@ -174,10 +181,35 @@ void StageEnv::Frame(int n) {
     for (int i = 0; i < n; ++i) {
         ++frame;
         ScreenHarness::Frame(1);
+        const ScreenWork* w = drawTexts ? Story() : nullptr;
+        for (uint32_t t = 0; w && t <= 5; ++t)
+            if (const int32_t h = w->texts[t].handle; h >= 0 && h < kTextSlots && TextTable[h])
+                Lib_TextDrawCB(uint64_t(uintptr_t(TextTable[h])));
     }
 }
 
-void StageEnv::StartInput() { Lib_TaskSet("Main_InputCB", Main_InputCB, 10000, 401, 0); }
+void StageEnv::StartInput() {
+    if (input_) return;
+    input_ = true;
+    Lib_TaskSet("Main_InputCB", Main_InputCB, 10000, 401, 0);
+}
+
+void StageEnv::Confirm() {
+    StartInput();
+    Hold(BUTTON_DECIDE);
+    Frame();
+    Release(BUTTON_DECIDE);
+}
+
+void StageEnv::ClickScreen(int32_t x, int32_t y) {
+    StartInput();
+    Pointer(x, y);
+    Frame();
+    Left(true);
+    Frame();
+    Left(false);
+    Frame();
+}
 
 bool StageEnv::ChooseMenu(int32_t i, int limit) {
     auto waiting = [this] {

@@ -15,6 +15,7 @@
 #include "story/story_screen.h"
 #include "story/story_standins.h"
 #include "tests/script/stage_env.h"
+#include "ui/screen_slots.h"
 
 namespace {
 
@@ -39,8 +40,9 @@ TEST_F(StoryStandIn, RunsTheOpeningScenarioAndLeaves) {
     GameStateBlock.stage.flags = 1;
     std::strcpy(GameStateBlock.stage.name, "roll");
     GameStateBlock.stage.textSpeed = 9;
-    Frame();
-    // The opening scenario from its start, in task slot 0; the stage reset.
+    // The opening scenario from its start, in task slot 0, once the sheet's
+    // load has ended (here it fails: no data); the stage reset.
+    ASSERT_TRUE(FramesUntil([&] { return Story() && Story()->step == 1; }, 10, "the script's start"));
     ScreenWork* story = Story();
     ASSERT_NE(story, nullptr);
     EXPECT_STREQ(GameStateBlock.scriptName, "00_init.txt");
@@ -53,8 +55,8 @@ TEST_F(StoryStandIn, RunsTheOpeningScenarioAndLeaves) {
     EXPECT_EQ(below_, 0);
     ASSERT_TRUE(FramesUntil([&] { return GSL_ScriptStatusGet(task) == int32_t(SCRIPT_ENDED); }, 5, "the end"));
     EXPECT_EQ(Names(), (std::vector<std::string>{"label", "wait"}));
-    Frame();
     // Gone with its task; the screen below runs again.
+    ASSERT_TRUE(FramesUntil([&] { return Story() == nullptr; }, 10, "the story's end"));
     EXPECT_EQ(Story(), nullptr);
     EXPECT_EQ(GSL_ModeTop(), TestScreen(0));
     EXPECT_TRUE(Tasks(GSL_ScriptCB).empty());
@@ -62,23 +64,47 @@ TEST_F(StoryStandIn, RunsTheOpeningScenarioAndLeaves) {
     EXPECT_EQ(below_, 1);
 }
 
+TEST_F(StoryStandIn, LoadsTheStorySheetBeforeTheScript) {
+    ASSERT_TRUE(SampleData());
+    ASSERT_TRUE(Scripts({{"00_init.txt", "<wait time:50>\n"}}));
+    Frame();
+    ASSERT_NE(Story(), nullptr);
+    const int32_t sheet = GSL_WorkLayerGet(GSL_StoryModeCB, 31);
+    ASSERT_GE(sheet, 0);
+    EXPECT_LT(Story()->tasks[0], 0);  // no script while the sheet loads
+    ASSERT_TRUE(FramesUntil([&] { return Story()->step == 1; }, 20, "the script's start"));
+    EXPECT_TRUE(SpriteTable[sheet].flags & SPRITE_READY);
+    EXPECT_EQ(SpriteTable[sheet].textureWidth, 1296);
+    // Its own piece: the skip icon of the sheet; hidden.
+    EXPECT_EQ(SpriteTable[sheet].srcRect[0], 544);
+    EXPECT_EQ(SpriteTable[sheet].srcRect[1], 888);
+    EXPECT_EQ(SpriteTable[sheet].srcRect[2], 56);
+    EXPECT_EQ(SpriteTable[sheet].srcRect[3], 48);
+    EXPECT_EQ(Lib_SpriteGetFlag(sheet), 0);
+    EXPECT_GE(Story()->tasks[0], 0);
+    // It leaves once its loads are over, after its tasks have let go of
+    // what they hold (the harness checks that nothing stays behind).
+    ASSERT_TRUE(FramesUntil([&] { return Story() == nullptr; }, 30, "the story's end"));
+}
+
 TEST_F(StoryStandIn, RunsANamedScriptAndLeavesWhenItsTaskIsGone) {
     // A named script is kept; a missing one ends its task at once.
     ASSERT_TRUE(Scripts({{"00_init.txt", "<image 1>\n"}}));
     std::strcpy(GameStateBlock.scriptName, "other.txt");
-    Frame(2);
+    ASSERT_TRUE(FramesUntil([&] { return Story() && Story()->step == 1; }, 10, "the script's start"));
+    Frame();
     EXPECT_STREQ(GameStateBlock.scriptName, "other.txt");
     EXPECT_TRUE(Names().empty());
     EXPECT_TRUE(Logged("Lib_ArcGetData(other.txt)"));
-    Frame();
-    EXPECT_EQ(Story(), nullptr);
+    ASSERT_TRUE(FramesUntil([&] { return Story() == nullptr; }, 10, "the story's end"));
     EXPECT_EQ(GSL_ModeTop(), TestScreen(0));
 }
 
 TEST_F(StoryStandIn, TheSkipTestSeesThePlayModeAndTheSpecialScenario) {
     ASSERT_TRUE(Scripts({{"00_init.txt", "<wait>\n<keywait 5>\n"}}));
     Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
-    Frame(2);
+    ASSERT_TRUE(FramesUntil([&] { return Story() && Story()->step == 1; }, 10, "the script's start"));
+    Frame();
     ASSERT_NE(GSL_ScriptStoryState(), nullptr);
     EXPECT_FALSE(GSL_IsSkip());  // skip mode off
     StoryPlayMode = 1;
