@@ -228,6 +228,7 @@ int32_t Extras_HoverScan(const int32_t* sprites, const float* cellY, int32_t cou
     for (int32_t i = 0; i < count; ++i) {
         if (cellY[i] > bandTop) continue;
         if (cellY[i] < bandBottom) break;
+        if (sprites[i] < 0) continue;
         int32_t own[4] = {-1, 0, 0, 0};
         const uint8_t hit = GSL_ButtonCheck(nullptr, sprites[i], own, 0, 0, 0, -1);
         if (hit == 1) {
@@ -246,8 +247,14 @@ bool Extras_Swipe(int32_t side, uint32_t arrowSlot) {
         const int32_t dx = PointerGesture.current.x - PointerGesture.press.x;
         if (held && (side == 0 ? dx > kExtrasSwipe : dx < -kExtrasSwipe)) return true;
     }
+    return Extras_Clicked(GSL_WorkLayerGet(nullptr, arrowSlot), kPlain, 0xFFFFFFFFu);
+}
+
+bool Extras_Clicked(int32_t sprite, uint32_t normal, uint32_t hover) {
+    // Without a sprite the check would take the whole screen.
+    if (sprite < 0) return false;
     int32_t own[4] = {-1, 0, 0, 0};
-    return GSL_ButtonCheck(nullptr, GSL_WorkLayerGet(nullptr, arrowSlot), own, 0, kPlain, 0xFFFFFFFFu, -1) == 1;
+    return GSL_ButtonCheck(nullptr, sprite, own, 0, normal, hover, -1) == 1;
 }
 
 int32_t Extras_FollowRows(const ExtrasGrid& g, int32_t selection, int32_t topRow) {

@@ -79,6 +79,8 @@ int32_t Extras_BarDrag(ExtrasDrag* d, int32_t bar, int32_t rows, bool* endFrame)
 // cell clicked or newly entered other than `selection`, else -1.
 int32_t Extras_HoverScan(const int32_t* sprites, const float* cellY, int32_t count, int32_t selection,
                          float bandTop, float bandBottom, bool* clicked);
+// A click (on release) on a sprite, recoloured normal/hover; false without one.
+bool Extras_Clicked(int32_t sprite, uint32_t normal, uint32_t hover);
 // The swipe of arrow `side` (0 previous: rightward, 1 next: leftward) with
 // its latch, or a click on the arrow's layer slot: true to change.
 bool Extras_Swipe(int32_t side, uint32_t arrowSlot);

@@ -342,8 +342,7 @@ void Main(ScreenWork* w) {
         hovered = Extras_HoverScan(st->cells, ys, count < kGalleryCells ? count : kGalleryCells, h->selection,
                                    kBandTop, kBandBottom, &clicked);
     }
-    int32_t own[4] = {-1, 0, 0, 0};
-    const bool back = GSL_ButtonCheck(nullptr, GSL_WorkLayerGet(nullptr, 1), own, 0, kPlain, kWhite, -1) == 1;
+    const bool back = Extras_Clicked(GSL_WorkLayerGet(nullptr, 1), kPlain, kWhite);
     if ((InputButtons.pressed & BUTTON_CANCEL) || back) {
         GSL_SystemSePlay(1);
         GSL_WorkSoundStop(nullptr, 0, 60);

@@ -339,10 +339,8 @@ void Show(ScreenWork* w, GalleryViewHead* v) {
     GalleryViewState* st = v->state;
     int32_t hit = 0;
     const int32_t buttons[4] = {GSL_WorkLayerGet(nullptr, 3), st->buttons[0], st->buttons[1], st->buttons[2]};
-    for (int32_t i = 0; i < 4; ++i) {
-        int32_t own[4] = {-1, 0, 0, 0};
-        if (GSL_ButtonCheck(nullptr, buttons[i], own, 0, kButton, kButtonHover, -1) == 1 && !hit) hit = i + 1;
-    }
+    for (int32_t i = 0; i < 4; ++i)
+        if (Extras_Clicked(buttons[i], kButton, kButtonHover) && !hit) hit = i + 1;
     if (v->counterTimer < kCounterFrames && ++v->counterTimer == kCounterFrames) {
         for (int32_t i = 0; i < 6; ++i) {
             if (!Lib_SpriteIsLive(st->counter[i])) continue;
