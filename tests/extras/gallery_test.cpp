@@ -349,4 +349,26 @@ TEST_F(GalleryTest, NextAcrossCategoriesAndMissingPicture) {
     Close();
 }
 
+// A picture that failed to load (an expected case) still fades in and out:
+// the fades run on the viewer's own alpha, not on the picture's colour.
+TEST_F(GalleryTest, ViewerOnAMissingFirstPictureStillCloses) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start());
+    Unlock(2096);  // category 0 thumbnail 4, picture 0: no file in the sample
+    ASSERT_TRUE(Open());
+    Press(BUTTON_DOWN);
+    ASSERT_EQ(G()->selection, 4);
+    Press(BUTTON_DECIDE);
+    ASSERT_TRUE(FramesUntil([] { return V() && VW()->subState == 10; }, 60, "the viewer"));
+    EXPECT_FALSE(Lib_SpriteIsLive(GSL_WorkLayerGet(GSL_GalleryViewModeCB, uint32_t(V()->layer))));
+    EXPECT_EQ(SpriteTable[V()->state->counter[0]].color, 0xFFFFFFFFu);
+    // Confirm: the other picture is locked, so the viewer closes.
+    Press(BUTTON_DECIDE);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_GalleryModeCB && !W()->suspended; }, 60,
+                            "the gallery again"));
+    EXPECT_EQ(G()->selection, 4);
+    Frame(2);
+    Close();
+}
+
 }  // namespace
