@@ -24,6 +24,7 @@
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
 #include "ui/scroll_bar.h"
+#include "ui/widget_task.h"
 #include "ui/system_sound.h"
 
 namespace {
@@ -367,6 +368,48 @@ TEST_F(GalleryTest, ViewerOnAMissingFirstPictureStillCloses) {
     ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_GalleryModeCB && !W()->suspended; }, 60,
                             "the gallery again"));
     EXPECT_EQ(G()->selection, 4);
+    Frame(2);
+    Close();
+}
+
+// Stored pictures: the page after its count-up (complete, partly unlocked
+// and locked thumbnails), a frame in the middle of a category change's zoom,
+// and the viewer with a picture, its counter and buttons. The badges are
+// held still.
+TEST_F(GalleryTest, ReferencePictures) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(Fonts());
+    Unlock(2105);  // complete
+    Unlock(2158);  // [locked, unlocked]
+    Unlock(2130);  // one of two
+    ASSERT_TRUE(Open());
+    auto still = [] {
+        for (int32_t slot : G()->state->sways)
+            if (auto* w = reinterpret_cast<SwayWork*>(GSL_WidgetWorkGet(slot, GSL_SystemFbSetCB))) {
+                w->speedMin = w->speedMax = 0;
+                w->angle1 = w->angle2 = 0;
+            }
+    };
+    still();
+    Frame();
+    EXPECT_TRUE(MatchesReference("gallery_page"));
+    Press(EXTRAS_BUTTON_D);
+    ASSERT_EQ(W()->step, 3);
+    Frame(2);
+    EXPECT_TRUE(MatchesReference("gallery_zoom"));
+    FramesUntil([] { return W()->step == 2; }, 30, "category 1");
+    Press(EXTRAS_BUTTON_A);
+    FramesUntil([] { return W()->step == 2; }, 30, "category 0");
+    still();
+    Press(EXTRAS_BUTTON_RIGHT);
+    Press(BUTTON_DECIDE);
+    ASSERT_TRUE(FramesUntil([] { return V() && VW()->subState == 10; }, 120, "the viewer"));
+    Frame(2);  // the pan arrows show where the picture goes on
+    EXPECT_TRUE(MatchesReference("gallery_viewer"));
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_GalleryModeCB && !W()->suspended; }, 90,
+                            "the gallery again"));
     Frame(2);
     Close();
 }
