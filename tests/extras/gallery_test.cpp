@@ -46,7 +46,7 @@ protected:
     }
     // Opens the gallery and waits for its count-up to end.
     bool Open() {
-        GSL_ModePush(GSL_GalleryModeCB, 0);
+        if (GSL_ModeTop() != GSL_GalleryModeCB) GSL_ModePush(GSL_GalleryModeCB, 0);
         return FramesUntil([] { return GSL_ModeTop() == GSL_GalleryModeCB && G() && W()->step == 2; }, 500,
                            "the gallery's main step");
     }
@@ -356,7 +356,14 @@ TEST_F(GalleryTest, ViewerOnAMissingFirstPictureStillCloses) {
     if (IsSkipped()) return;
     ASSERT_TRUE(Start());
     Unlock(2096);  // category 0 thumbnail 4, picture 0: no file in the sample
+    // The container's load fails too: the screen is still built, with the
+    // unlocked cell a failed sprite.
+    GSL_ModePush(GSL_GalleryModeCB, 0);
+    Frame();
+    ASSERT_TRUE(FailLoad(kGalleryThumbArc));
     ASSERT_TRUE(Open());
+    EXPECT_TRUE(SpriteTable[G()->state->cells[4]].flags & SPRITE_FAILED);
+    EXPECT_TRUE(SpriteTable[G()->state->cells[0]].flags & SPRITE_COPY);
     Press(BUTTON_DOWN);
     ASSERT_EQ(G()->selection, 4);
     Press(BUTTON_DECIDE);
