@@ -379,6 +379,52 @@ TEST_F(GalleryTest, ViewerOnAMissingFirstPictureStillCloses) {
     Close();
 }
 
+// Without the main initialisation's preloads the wipe's rule is read when
+// the picture changes; when that read fails the change still completes. The
+// next picture of the same size keeps the panned position.
+TEST_F(GalleryTest, MissingWipeRuleStillChangesThePictureAndKeepsThePan) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(SampleData());
+    Messages();
+    StartMinimal();
+    SetBody(0, [] {});
+    ASSERT_NE(MakeContext(TestScreen(0)), nullptr);
+    Frame();
+    std::memset(SystemDataBlock.eventUnlock, 0, sizeof SystemDataBlock.eventUnlock);
+    Unlock(2157);
+    Unlock(2158);  // thumbnail 1: two pictures of 1280x1440
+    ASSERT_TRUE(Open());
+    Press(EXTRAS_BUTTON_RIGHT);
+    Press(BUTTON_DECIDE);
+    ASSERT_TRUE(FramesUntil([] { return V() && VW()->subState == 10; }, 120, "the viewer"));
+    EXPECT_EQ(V()->index, 0);
+    Hold(BUTTON_DOWN);
+    Frame(5);
+    Release(BUTTON_DOWN);
+    Frame();
+    const int32_t first = GSL_WorkLayerGet(GSL_GalleryViewModeCB, uint32_t(V()->layer));
+    const float panned = SpriteTable[first].posY;
+    EXPECT_EQ(panned, -360.0f + 50.0f);
+    Press(BUTTON_DECIDE);
+    ASSERT_TRUE(FramesUntil([] { return VW()->subState == 51; }, 30, "the wipe"));
+    char rule[256];
+    GSL_WipePathMake(rule);
+    EXPECT_TRUE(FailLoad(rule));
+    ASSERT_TRUE(FramesUntil([] { return VW()->subState == 10; }, 30, "the picture change"));
+    EXPECT_EQ(V()->index, 1);
+    EXPECT_EQ(V()->wipe, -1);
+    const int32_t second = GSL_WorkLayerGet(GSL_GalleryViewModeCB, uint32_t(V()->layer));
+    ASSERT_TRUE(Lib_SpriteIsLive(second));
+    EXPECT_EQ(SpriteTable[second].color, 0xFFFFFFFFu);
+    EXPECT_EQ(SpriteTable[second].posY, panned);
+    EXPECT_EQ(GSL_WorkLayerGet(GSL_GalleryViewModeCB, uint32_t(V()->layer ^ 1)), -1);
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_GalleryModeCB && !W()->suspended; }, 90,
+                            "the gallery again"));
+    Frame(2);
+    Close();
+}
+
 // Stored pictures: the page after its count-up (complete, partly unlocked
 // and locked thumbnails), a frame in the middle of a category change's zoom,
 // and the viewer with a picture, its counter and buttons. The badges are
