@@ -13,6 +13,7 @@
 #include "extras/extras_skeleton.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/number_display.h"
+#include "ui/pointer.h"
 #include "ui/screen_slots.h"
 #include "ui/scroll_bar.h"
 #include "ui/system_sound.h"
@@ -21,8 +22,8 @@ namespace {
 
 class ExtrasSkeleton : public ScreenHarness {
 protected:
-    bool Start() {
-        if (!SampleData()) return false;
+    bool Start(bool sample = true) {
+        if (sample && !SampleData()) return false;
         StartMinimal();
         SetBody(0, [this] {
             if (body) body();
@@ -103,7 +104,7 @@ TEST_F(ExtrasSkeleton, ArrowsBobNineteenPixelsOutAndBackEverySixtyFrames) {
 
 TEST_F(ExtrasSkeleton, SwipeChangesOncePerPressBeyond171Pixels) {
     if (IsSkipped()) return;
-    ASSERT_TRUE(Start());
+    ASSERT_TRUE(Start(false));
     int changes = 0;
     body = [&] { changes += Extras_Swipe(1, 4) ? 1 : 0; };
     for (int distance : {171, 172}) {
@@ -127,6 +128,24 @@ TEST_F(ExtrasSkeleton, SwipeChangesOncePerPressBeyond171Pixels) {
         Frame(2);
         EXPECT_EQ(changes, distance > 171 ? 1 : 0) << distance;
     }
+}
+
+// A button whose sprite could not be made is never clicked (the check
+// without a sprite would take the whole screen).
+TEST_F(ExtrasSkeleton, NoClickWithoutAButtonSprite) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start(false));
+    int missing = 0, screen = 0;
+    body = [&] {
+        missing += Extras_Clicked(-1, 0, 0) ? 1 : 0;
+        int32_t whole[4] = {-1, 0, 0, 0};
+        screen += GSL_ButtonCheck(nullptr, -1, whole, 0, 0, 0, -1) == 1 ? 1 : 0;
+    };
+    Click(640, 360);
+    Frame(3);
+    EXPECT_EQ(screen, 1);
+    EXPECT_EQ(missing, 0);
+    body = nullptr;
 }
 
 TEST_F(ExtrasSkeleton, BarDragStartsOnlyWithin22PixelsOfTheTrack) {
