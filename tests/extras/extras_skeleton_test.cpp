@@ -9,6 +9,7 @@
 
 #include "engine/input/input.h"
 #include "engine/render/sprite.h"
+#include "engine/render/sprite_load.h"
 #include "engine/sound/sound.h"
 #include "extras/extras_skeleton.h"
 #include "tests/ui/screen_harness.h"
@@ -128,6 +129,34 @@ TEST_F(ExtrasSkeleton, SwipeChangesOncePerPressBeyond171Pixels) {
         Frame(2);
         EXPECT_EQ(changes, distance > 171 ? 1 : 0) << distance;
     }
+}
+
+// The scan skips a cell above the band and stops at one below it, whatever
+// the pointer is over.
+TEST_F(ExtrasSkeleton, HoverScanSkipsAboveTheBandAndStopsBelowIt) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start(false));
+    int32_t cells[3];
+    const int32_t rect[4] = {0, 0, 100, 100};
+    for (int32_t& c : cells) {
+        c = Lib_SpriteLoad(-1, nullptr, -1, 0);  // blanks cut to 100x100 at the centre
+        Lib_SpriteSetRect(c, rect);
+    }
+    const float above[3] = {300.0f, 100.0f, 0.0f}, below[3] = {-300.0f, 100.0f, 0.0f};
+    int32_t first = -2, second = -2;
+    bool clicked = false;
+    Pointer(10, 10);
+    Frame();
+    body = [&] {
+        first = Extras_HoverScan(cells, above, 3, -1, 268.0f, -258.0f, &clicked);
+        second = Extras_HoverScan(cells, below, 3, -1, 268.0f, -258.0f, &clicked);
+    };
+    Pointer(640, 360);
+    Frame();
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, -1);
+    body = nullptr;
+    for (int32_t c : cells) Lib_SpriteFree(c);
 }
 
 // A button whose sprite could not be made is never clicked (the check
