@@ -222,6 +222,16 @@ TEST_F(GalleryTest, SelectingRowThreeScrollsOneRow) {
     GalleryHead* h = G();
     // Category 0 has 11 thumbnails: 3 rows, the bar hidden, drags ignored.
     EXPECT_EQ(GSL_SystemBarWork(h->bar)->shown, 0u);
+    int32_t track[4];
+    GSL_SystemBarGetRect(track, h->bar, BAR_TRACK);
+    ASSERT_GT(track[3], track[1]);  // the hidden bar still has its place
+    Pointer((track[0] + track[2]) / 2, (track[1] + track[3]) / 2);
+    Frame();
+    Left(true);
+    Frame(2);
+    EXPECT_EQ(h->state->drag.dragging, 0);
+    Left(false);
+    Frame();
     Press(EXTRAS_BUTTON_D);
     FramesUntil([] { return W()->step == 2; }, 30, "category 1");
     for (int i = 0; i < 4; ++i) {
