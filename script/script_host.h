@@ -25,6 +25,8 @@ struct ScriptHostTable {
     int32_t (*storyLayerSprite)(int32_t layerSlot);
     // The story screen's work context while its handles are its own, or null.
     ScreenWork* (*storyWork)();
+    // Flags a music track of that path (mode 1: unlocked).
+    int32_t (*accessFlagBgm)(const char* name, int32_t id, int8_t op);
 };
 
 extern ScriptHostTable ScriptHost;
