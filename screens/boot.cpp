@@ -52,6 +52,8 @@ constexpr uint32_t kButtonC = 0x8;
 constexpr uint32_t kButtonE = 0x400;
 constexpr uint32_t kButtonQ = 0x100, kButtonW = 0x200;
 constexpr uint32_t kButtonA = 0x40;
+constexpr uint32_t kButtonD = 0x80;
+constexpr int32_t kWaitExtras = 2;
 constexpr int32_t kFadeFrames = 30;
 constexpr int32_t kThumbFrames = 120;
 constexpr int32_t kWipePriority = 9;  // in front of the page
@@ -377,10 +379,22 @@ void LogoWait(ScreenWork* w) {
         return;
     }
     if (MenuDialogStep(w)) return;
+    if (w->subState == kWaitExtras) {
+        if (!GSL_SystemDispColorCheck()) return;
+        w->subState = 0;
+        w->words[LOGO_RETURNED] = 1;
+        GSL_ModePush(LogoExtrasScreen, 0);
+        return;
+    }
     if (InputButtons.pressed & (kButtonQ | kButtonW)) {
         // Where the title's load item and the in-game menu's save will be.
         w->words[LOGO_RETURNED] = 1;
         GSL_ModePush((InputButtons.pressed & kButtonQ) ? GSL_LoadModeCB : GSL_SaveModeCB, 0);
+        return;
+    }
+    if ((InputButtons.pressed & kButtonD) && LogoExtrasScreen && SystemDataBlock.systemVars[15]) {
+        GSL_SystemDispColorSet(0xFF000000u, kFadeFrames);
+        w->subState = kWaitExtras;
         return;
     }
     if (InputButtons.pressed & kButtonE) {
@@ -413,6 +427,11 @@ void LogoWait(ScreenWork* w) {
     }
 }
 
+}  // namespace
+
+ModeFunction LogoExtrasScreen = nullptr;
+
+namespace {
 const Step kBoot[] = {BootCreate, BootSystemData, BootLeave};
 const Step kLogo[] = {LogoCreate, LogoWait};
 }  // namespace

@@ -15,6 +15,7 @@
 #include "engine/render/sprite.h"
 #include "engine/render/sprite_load.h"
 #include "extras/extras_screens.h"
+#include "extras/gallery.h"
 #include "screens/boot.h"
 #include "screens/option.h"
 #include "screens/system_screens.h"
@@ -142,6 +143,7 @@ void Main_ScreenCallsSet() {
     SysTextOptionScreen = GSL_OptionModeCB;
     OptionWindow = {Main_WindowMaximise, Main_WindowMinimised, Main_FullScreenSet};
     SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
+    LogoExtrasScreen = GSL_GalleryModeCB;
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
     ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;
