@@ -2,8 +2,20 @@
 
 #include <cstring>
 
-// Stand-ins until the system screens exist.
-void GSL_TitleModeCB() {}
+#include "story/game_state.h"
+#include "story/story_screen.h"
+#include "ui/mode.h"
+
+// Stand-ins until the system screens exist. The title starts a new game
+// whenever it is on top: every screen goes, and the story runs over it.
+void GSL_NewGameStart() {
+    GSL_GameStateInit();
+    GSL_WorkDeleteAll();
+    ModeStack[0] = GSL_TitleModeCB;
+    ModeStack[1] = GSL_StoryModeCB;
+}
+
+void GSL_TitleModeCB() { GSL_NewGameStart(); }
 void GSL_SaveModeCB() {}
 void GSL_LoadModeCB() {}
 void GSL_OptionModeCB() {}
