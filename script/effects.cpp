@@ -9,6 +9,7 @@
 #include "engine/render/camera.h"
 #include "engine/render/sprite.h"
 #include "engine/text/text_object.h"
+#include "script/action_fx.h"
 #include "script/args.h"
 #include "script/replay.h"
 #include "script/script_host.h"
@@ -135,12 +136,11 @@ void GSL_LayerEffectsStop(StageRecord* stage, int32_t page, int32_t layer) {
         int32_t* table;
         TaskCallback cb;
     } kinds[] = {{stage->moveTask, MoveCB}, {stage->scaleTask, ScaleCB}, {stage->rotateTask, RotCB},
-                 {stage->colorTask, AbgrCB}};
+                 {stage->colorTask, AbgrCB}, {stage->actionTask, ActionCB}};
     for (const auto& k : kinds) {
         const int32_t id = GSL_EffectTaskGet(k.table, i, k.cb);
         if (id >= 0) TaskTable.slots[id]->finishRequest = 1;
     }
-    // Action tasks are not built: their entries are left alone.
 }
 
 int32_t MoveCB(void* work) {
@@ -256,7 +256,7 @@ void MoveSet(StageRecord* stage, int32_t base, int32_t layer, float x, float y, 
 void MoveSet2(StageRecord* stage, int32_t dstPage, int32_t layer, int32_t srcPage) {
     if (!stage || layer < 0 || layer > 11 || dstPage < 0 || dstPage > 1 || srcPage < 0 || srcPage > 1) return;
     const int32_t src = GSL_EffectTaskGet(stage->moveTask, srcPage * 12 + layer, MoveCB);
-    if (src < 0) return;
+    if (src < 0 || TaskTable.slots[src]->finishRequest) return;
     GSL_WidgetDeleteRegister(MoveCB, MoveDelete);
     const auto* from = static_cast<const MoveWork*>(TaskTable.slots[src]->work);
     auto* w = reinterpret_cast<MoveWork*>(
@@ -426,7 +426,7 @@ void FxCopy(StageRecord* stage, int32_t kind, int32_t dstPage, int32_t layer, in
     if (!stage || layer < 0 || layer > 11 || dstPage < 0 || dstPage > 1 || srcPage < 0 || srcPage > 1) return;
     int32_t* table = FxTable(stage, kind);
     const int32_t src = GSL_EffectTaskGet(table, srcPage * 12 + layer, FxCallback(kind));
-    if (src < 0) return;
+    if (src < 0 || TaskTable.slots[src]->finishRequest) return;
     const auto* from = static_cast<const FxWork*>(TaskTable.slots[src]->work);
     auto* w = reinterpret_cast<FxWork*>(
         GSL_WidgetCreate(FxName(kind), FxCallback(kind), kEffectPriority, kEffectGroup, TASK_FLAG_BREAKABLE));
@@ -520,15 +520,6 @@ void QuakeDelete(int32_t slot) {
     if (auto* w = reinterpret_cast<QuakeWork*>(GSL_WidgetWorkGet(slot, QuakeCB))) QuakeCameraFree(w);
 }
 
-// The story screen's context: the one whose task slot 0 is the story script.
-ScreenWork* StoryScreen() {
-    const int32_t task = GSL_ScriptStoryTask();
-    if (task < 0) return nullptr;
-    for (ScreenWork* sw : ScreenWorkTable)
-        if (sw && sw->tasks[0] == task) return sw;
-    return nullptr;
-}
-
 CameraRecord* QuakeCamera(const QuakeWork* w) { return w->kind == 1 ? w->camera : &StageCamera[0]; }
 
 }  // namespace
@@ -551,7 +542,7 @@ int32_t QuakeCB(void* work) {
                     if (Lib_SpriteIsLive(id)) Lib_SpriteAt(id)->camera = w->camera;
                 }
                 // The window's texts, their ruby following.
-                if (ScreenWork* sw = StoryScreen()) {
+                if (ScreenWork* sw = GSL_ScriptStoryWork()) {
                     for (int32_t i = 0; i < 5; ++i) {
                         const int32_t t = sw->texts[i].handle;
                         if (t < 0 || t >= kTextSlots || !TextTable[t]) continue;

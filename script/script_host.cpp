@@ -16,3 +16,4 @@ bool GSL_ScriptStoryPresent() { return ScriptHost.storyPresent && ScriptHost.sto
 int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot) {
     return ScriptHost.storyLayerSprite ? ScriptHost.storyLayerSprite(layerSlot) : -1;
 }
+ScreenWork* GSL_ScriptStoryWork() { return ScriptHost.storyWork ? ScriptHost.storyWork() : nullptr; }

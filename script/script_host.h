@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+struct ScreenWork;
+
 struct ScriptHostTable {
     // The story screen's play mode (bit 1 skip, bit 4 auto).
     uint32_t (*playMode)();
@@ -21,6 +23,8 @@ struct ScriptHostTable {
     bool (*storyPresent)();
     // The sprite in a layer slot of the story screen's work context, or -1.
     int32_t (*storyLayerSprite)(int32_t layerSlot);
+    // The story screen's work context while its handles are its own, or null.
+    ScreenWork* (*storyWork)();
 };
 
 extern ScriptHostTable ScriptHost;
@@ -31,3 +35,4 @@ int32_t GSL_ScriptSpecialScenario();
 int32_t GSL_ScriptStoryTask();
 bool GSL_ScriptStoryPresent();
 int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot);
+ScreenWork* GSL_ScriptStoryWork();

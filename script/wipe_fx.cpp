@@ -3,16 +3,19 @@
 #include <cstring>
 
 #include "engine/core/task.h"
+#include "engine/render/camera.h"
 #include "engine/render/draw_list.h"
 #include "engine/render/sprite.h"
 #include "engine/render/sprite_load.h"
 #include "engine/text/text_object.h"
+#include "script/action_fx.h"
 #include "script/effects.h"
 #include "script/script_host.h"
 #include "script/stage.h"
 #include "ui/mode.h"
 #include "ui/move_alpha.h"
 #include "ui/screen_slots.h"
+#include "ui/trans_num.h"
 #include "ui/widget.h"
 #include "ui/widget_delete.h"
 #include "ui/widget_task.h"
@@ -34,14 +37,7 @@ struct WipeFxWork {
 };
 static_assert(sizeof(WipeFxWork) <= kWidgetWorkSize);
 
-// The story screen's context: the one whose task slot 0 is the story script.
-ScreenWork* StoryWork() {
-    const int32_t task = GSL_ScriptStoryTask();
-    if (task < 0) return nullptr;
-    for (ScreenWork* w : ScreenWorkTable)
-        if (w && w->tasks[0] == task) return w;
-    return nullptr;
-}
+ScreenWork* StoryWork() { return GSL_ScriptStoryWork(); }
 
 int32_t LayerHandle(const ScreenWork* w, int32_t slot) {
     return w && slot >= 0 && slot < kScreenLayers ? w->layers[slot].handle : -1;
@@ -55,13 +51,14 @@ void ShiftPrio(int32_t sprite, int32_t shift, int32_t sub) {
 }
 
 bool AnyEffect(StageRecord* stage) {
-    if (stage->quakeTask[0] >= 0 || stage->quakeTask[1] >= 0 || stage->cameraTask[0] >= 0 ||
-        stage->cameraTask[1] >= 0 || stage->transTask >= 0)
-        return true;
+    for (int32_t k = 0; k < 2; ++k)
+        if (GSL_EffectTaskGet(stage->quakeTask, k, QuakeCB) >= 0 || GSL_EffectTaskGet(stage->cameraTask, k, CameraCB) >= 0)
+            return true;
+    if (stage->transTask >= 0) return true;
     for (int32_t i = 0; i < 24; ++i) {
         if (GSL_EffectTaskGet(stage->moveTask, i, MoveCB) >= 0 || GSL_EffectTaskGet(stage->scaleTask, i, ScaleCB) >= 0 ||
             GSL_EffectTaskGet(stage->rotateTask, i, RotCB) >= 0 || GSL_EffectTaskGet(stage->colorTask, i, AbgrCB) >= 0 ||
-            stage->actionTask[i] >= 0)
+            GSL_EffectTaskGet(stage->actionTask, i, ActionCB) >= 0)
             return true;
     }
     for (int32_t q : stage->layerQuakeTask)
@@ -84,12 +81,35 @@ void WipeRelease(WipeFxWork* w, bool story) {
 }
 
 void WipeDelete(int32_t slot) {
-    if (auto* w = reinterpret_cast<WipeFxWork*>(GSL_WidgetWorkGet(slot, WipeCB))) WipeRelease(w, StoryWork() != nullptr);
+    if (auto* w = reinterpret_cast<WipeFxWork*>(GSL_WidgetWorkGet(slot, WipeCB))) WipeRelease(w, GSL_ScriptStoryPresent());
+}
+
+// A camera task of the fore page folds into the fore stage cameras and goes.
+void CameraTaskFold(StageRecord* stage) {
+    if (!(stage->flags & STAGE_FLAG_CAMERA_TASK)) return;
+    stage->flags = uint8_t(stage->flags & ~STAGE_FLAG_CAMERA_TASK);
+    const int32_t id = GSL_EffectTaskGet(stage->cameraTask, 0, CameraCB);
+    if (id < 0) return;
+    auto* c = static_cast<StageCameraWork*>(TaskTable.slots[id]->work);
+    GSL_SystemTransNumDel(c->trans[0], &c->x);
+    GSL_SystemTransNumDel(c->trans[1], &c->y);
+    GSL_SystemTransNumDel(c->trans[2], &c->zoom);
+    CameraRecord& cam = StageCamera[0];
+    cam.target[0] = c->x * kWorldPerPixel;
+    cam.target[1] = c->y * kWorldPerPixel;
+    // A zoom of 0 or less would put the eye at infinity: the distance stays.
+    if (c->zoom > 0.0f) cam.distance = 50.0f / c->zoom;
+    Lib_CameraUpdate(&cam);
+    StageCamera[2] = cam;
+    Lib_TaskDel(uint32_t(id));
+    stage->cameraTask[0] = -1;
 }
 
 }  // namespace
 
 bool GSL_StoryFlagTest(uint32_t) { return false; }
+
+int32_t CameraCB(void*) { return 0; }
 
 int32_t GSL_LayerSpriteGet(int32_t base, int32_t layer) {
     if (base < 0 || layer < 0 || base + layer > 719) return -1;
@@ -100,6 +120,7 @@ int32_t GSL_LayerSpriteGet(int32_t base, int32_t layer) {
 void WipeEnd(StageRecord* stage) {
     ScreenWork* w = StoryWork();
     if (!stage || !w) return;
+    CameraTaskFold(stage);
     for (int32_t l = 11; l >= 0; --l) {
         GSL_LayerEffectsStop(stage, 0, l);
         GSL_WorkLayerFreeIn(w, l);
@@ -114,6 +135,7 @@ void WipeEnd(StageRecord* stage) {
         ScaleSet(stage, 0, l, 1);
         RotSet(stage, 0, l, 1);
         AbgrSet(stage, 0, l, 1);
+        ActionSet(stage, 0, l, 1);
     }
     StageCamera[0] = StageCamera[1];
     StageCamera[2] = StageCamera[3];
@@ -148,22 +170,23 @@ void WipeSpriteSet(StageRecord* stage, int32_t flag) {
         Lib_TextRubyMove(r, nullptr);
         if (r->drawEntry >= 0) Lib_DrawSetPrio(uint32_t(r->drawEntry), r->layer, -1);
     }
-    if (Lib_SpriteAt(kBackdropSlot) && (SpriteTable[kBackdropSlot].flags & SPRITE_IN_USE))
-        Lib_SpriteFree(kBackdropSlot);
+    // The backdrop lives in the story's last layer slot, so that the
+    // context's release takes it with everything else.
+    GSL_WorkLayerFreeIn(w, kBackdropSlot);
     if (flag) {
-        const int32_t id = Lib_SpriteLoad(kBackdropSlot, nullptr, -1, 0);
+        const int32_t id = GSL_WorkLayerLoadIn(w, kBackdropSlot, -1, nullptr, -1, 0, nullptr, nullptr);
         if (id >= 0) {
             Lib_SpriteSetFlag(id, 1);
             Lib_SpriteSetPrio(id, 8999999, 100);
-            Lib_SpriteSetColor(id, 0xFF000000u);
         }
+        Lib_SpriteSetColor(id, 0xFF000000u);
     }
 }
 
 int32_t WipeCB(void* work) {
     auto* w = static_cast<WipeFxWork*>(work);
     TaskRecord* self = GSL_WidgetRecord(&w->head);
-    const bool story = StoryWork() != nullptr;
+    const bool story = GSL_ScriptStoryPresent();
     if (!story && w->head.state < 99) w->head.state = 99;
     if (self && self->finishRequest && w->head.state < 99) {
         // An early finish releases the hold without a swap.

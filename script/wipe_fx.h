@@ -6,6 +6,20 @@
 #include <cstdint>
 
 #include "script/game_blocks.h"
+#include "ui/widget_task.h"
+
+// The flag byte's bit: a camera task runs on the fore page.
+inline constexpr uint8_t STAGE_FLAG_CAMERA_TASK = 2;
+
+// A stage camera task: its x, y (pixels) and zoom, each driven by a
+// transition. Its motion is not built; the page swap folds a fore one into
+// the fore stage cameras and deletes it.
+struct StageCameraWork {
+    WidgetWork head;
+    int32_t trans[3];  // x, y, zoom
+    float x, y, zoom;
+};
+int32_t CameraCB(void* work);
 
 int32_t WipeCB(void* work);
 // Starts a wipe of frames with the rule image `name`; at once while skipping

@@ -128,8 +128,8 @@ void (*MainTestHook)() = nullptr;
 namespace {
 // The story screen's context; its handles are not the story's own while it
 // is released.
-const ScreenWork* storyWork() {
-    const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
+ScreenWork* storyWork() {
+    ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
     return w && !w->released ? w : nullptr;
 }
 }  // namespace
@@ -154,6 +154,7 @@ void Main_ScreenCallsSet() {
         const ScreenWork* w = storyWork();
         return w && layerSlot >= 0 && layerSlot < kScreenLayers ? w->layers[layerSlot].handle : -1;
     };
+    ScriptHost.storyWork = storyWork;
     PointerUpper.menuActive = &MenuActiveFlag;
     PointerUpper.dragThreshold = [] { return GSL_MouseDragThreshold(0, 0); };
     // The drag threshold keeps its default until the game state gives one.

@@ -4,11 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "engine/render/sprite.h"
 #include "script/effects.h"
 #include "script/game_blocks.h"
+#include "script/script_host.h"
 #include "script/stage.h"
 #include "tests/script/stage_env.h"
+#include "ui/trans_num.h"
+#include "ui/widget_task.h"
 
 namespace {
 
@@ -64,6 +69,18 @@ TEST_F(WipeFx, ZeroFramesSwapsAtOnceAndCarriesTheBackMove) {
     EXPECT_EQ(back.posX, 90.0f);
     EXPECT_EQ(stage().moveTask[3], -1);
     EXPECT_EQ(GSL_LayerSpriteGet(700, 20), -1);
+
+    // While skipping a timed wipe swaps at once too.
+    const ScriptHostTable saved = ScriptHost;
+    ScriptHost.playMode = [] { return 1u; };
+    SystemDataBlock.skipAll = 1;
+    Picture(16);
+    WipeSet(&stage(), 30, "wipe_000");
+    EXPECT_EQ(stage().wipeTask, -1);
+    EXPECT_EQ(stage().wipeHold, 0);
+    EXPECT_TRUE(Lib_SpriteIsLive(GSL_LayerSpriteGet(0, 4)));
+    ScriptHost = saved;
+    SystemDataBlock.skipAll = 0;
 }
 
 TEST_F(WipeFx, AMissingRuleImageStillSwapsAndASecondWipeIsIgnored) {
@@ -97,6 +114,39 @@ TEST_F(WipeFx, AFinishRequestBeforeTheCaptureReleasesTheHoldWithoutASwap) {
     EXPECT_EQ(stage().wipeTask, -1);
     EXPECT_EQ(stage().wipeHold, 0);
     EXPECT_EQ(GSL_LayerSpriteGet(0, 3), -1);
+}
+
+TEST_F(WipeFx, TheSwapDeletesAForeCameraTaskAndTheForeCamerasTakeTheBackOnes) {
+    Run();
+    Picture(15);
+    auto* c = reinterpret_cast<StageCameraWork*>(
+        GSL_WidgetCreate("CameraCB", CameraCB, kWidgetPriority, kWidgetGroupScreen, TASK_FLAG_BREAKABLE));
+    ASSERT_NE(c, nullptr);
+    const int32_t task = c->head.slot;
+    c->x = 100.0f;
+    c->y = -50.0f;
+    c->zoom = 2.0f;
+    c->trans[0] = GSL_SystemTransNumSetF(&c->x, 300.0f, 100, TRANS_LINEAR, kWidgetPriority, kWidgetGroupScreen, 0);
+    c->trans[1] = c->trans[2] = -1;
+    const int32_t trans = c->trans[0];
+    stage().cameraTask[0] = task;
+    stage().flags |= STAGE_FLAG_CAMERA_TASK;
+    StageCamera[1].target[0] = 3.0f;
+    StageCamera[3].target[1] = -2.0f;
+    Frame();
+    WipeSet(&stage(), 0, "wipe_000");
+    EXPECT_EQ(stage().flags & STAGE_FLAG_CAMERA_TASK, 0);
+    EXPECT_EQ(stage().cameraTask[0], -1);
+    EXPECT_EQ(GSL_WidgetWorkGet(task, CameraCB), nullptr);
+    EXPECT_EQ(GSL_WidgetWorkGet(trans, GSL_SystemTransNumCB), nullptr);
+    // Whole records: the fore cameras are the back ones now.
+    EXPECT_EQ(StageCamera[0].target[0], 3.0f);
+    EXPECT_EQ(StageCamera[2].target[1], -2.0f);
+    EXPECT_EQ(std::memcmp(&StageCamera[0], &StageCamera[1], sizeof(CameraRecord)), 0);
+    // The flag without a task is only cleared.
+    stage().flags |= STAGE_FLAG_CAMERA_TASK;
+    WipeSet(&stage(), 0, "wipe_000");
+    EXPECT_EQ(stage().flags & STAGE_FLAG_CAMERA_TASK, 0);
 }
 
 }  // namespace
