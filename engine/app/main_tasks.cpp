@@ -160,6 +160,7 @@ void Main_ScreenCallsSet() {
     // The drag threshold keeps its default until the game state gives one.
     SaveThumbTarget = &StoryCaptureSprite;
     StoryUpper.titleScreen = GSL_TitleModeCB;
+    ScriptHost.storyFlagTest = GSL_StoryFlagTest;
     ConfigUpper.optionLabels = [](int32_t n, int32_t labels[4]) {
         OptionTemplate t;
         GSL_OptionTemplateGet(&t, n);
