@@ -13,8 +13,10 @@
 #include "story/story_screen.h"
 #include "story/game_state.h"
 #include "story/save_store.h"
+#include "ui/dialog_access.h"
 #include "ui/layout_table.h"
 #include "ui/loading.h"
+#include "ui/message_box.h"
 #include "ui/mode.h"
 #include "ui/move_alpha.h"
 #include "ui/number_display.h"
@@ -22,7 +24,11 @@
 #include "ui/pointer.h"
 #include "ui/screen_slots.h"
 #include "ui/scroll_bar.h"
+#include "ui/select_input.h"
+#include "ui/system_sound.h"
+#include "ui/system_text.h"
 #include "ui/trans_num.h"
+#include "ui/utility_dialog.h"
 #include "ui/window_frame.h"
 #include "ui/wipe.h"
 
@@ -37,9 +43,13 @@
 // black and returns to the logo. E starts a new game as the title's New game
 // will: every screen goes, and the story runs over the title, which starts a
 // new one whenever it comes back on top.
-// Beside the logo a window frame holds the menu with the cursor's number
-// ("n / 3") under it; the manual page slides and fades in, with a scroll bar
-// over its two pages (up and down keys, or the bar's arrows).
+// Beside the logo a window frame holds a three-item menu (up and down keys or
+// the pointer, the current item pulsing) with the cursor's number ("n / 3")
+// under it: decide or a click on the current item opens the manual page
+// (item 1), asks whether to show a message box (item 2) or shows a notice
+// (item 3). A system voice greets the player. The manual page slides and
+// fades in, with a scroll bar over its two pages (up and down keys, or the
+// bar's arrows).
 namespace {
 constexpr uint32_t kButtonS = 0x4;
 constexpr uint32_t kButtonC = 0x8;
@@ -57,7 +67,7 @@ int32_t g_wipe = -1;
 int32_t g_loading = -1;
 int32_t g_thumbTask = -1;
 int32_t g_thumbFrames = 0;
-constexpr int32_t kLogoPriority = 20;
+constexpr int32_t kLogoPriority = 300;  // behind the dialogs (98..101), before the menu
 constexpr int32_t kManualPriority = 10;  // drawn after, so in front
 
 // The menu beside the logo: its window frame and page number, the number
@@ -67,7 +77,28 @@ constexpr int32_t kMenuPriority = 700;  // behind the number display (608)
 constexpr int32_t kMenuItems = 3;
 constexpr int32_t kNumberLayers = 10;  // slots 10..20
 constexpr int32_t kLogoPiece = 17;
-enum : uint32_t { LOGO_RETURNED = 0, LOGO_SHEET_CUT = 1, LOGO_FRAME = 2, LOGO_NUMBER = 3, LOGO_SHOWN = 4 };
+enum : uint32_t {
+    LOGO_RETURNED = 0,
+    LOGO_SHEET_CUT = 1,
+    LOGO_FRAME = 2,
+    LOGO_NUMBER = 3,
+    LOGO_SHOWN = 4,
+    LOGO_INPUT = 5,
+    LOGO_ITEMS_SET = 6,
+    LOGO_DIALOG = 7,  // the open question or notice, -1 none
+    LOGO_DIALOG_KIND = 8,
+    LOGO_MESSAGE = 9,  // the message box, -1 none
+};
+
+// The menu's items: pieces 20..22 of the system sheet at twice their size,
+// in layer slots 1..3, one above the other in the frame.
+constexpr int32_t kMenuPiece = 20;
+constexpr uint32_t kMenuLayer = 1;
+constexpr int32_t kItemPriority = 650;
+constexpr float kItemTop = 100.0f, kItemGap = 70.0f;
+constexpr uint32_t kQuestionText = 40, kNoticeText = 41;
+constexpr int32_t kDialogTimeout = 180, kDialogPriority = 98;
+constexpr int32_t kTitleVoice = 15;
 
 // The manual's page widgets and scroll bar (words of its context).
 constexpr int32_t kPages = 2;
@@ -147,6 +178,17 @@ void LogoCreate(ScreenWork*) {
     w->words[LOGO_NUMBER] = uint64_t(int64_t(GSL_SystemNumSet(numberAt, kNumberLayers)));
     w->words[LOGO_SHOWN] = 0;
     w->words[LOGO_SHEET_CUT] = 0;
+    for (uint32_t i = 0; i < kMenuItems; ++i)
+        ShowLayer(kMenuLayer + i, "visual/system/sys_system_00.ext", kItemPriority);
+    w->words[LOGO_INPUT] = uint64_t(int64_t(GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0)));
+    if (SelectInputWork* in = GSL_InputWork(int32_t(int64_t(w->words[LOGO_INPUT])))) {
+        in->screen = GSL_LogoModeCB;
+        for (uint32_t i = 0; i < kMenuItems; ++i) in->layers[i] = int32_t(kMenuLayer + i);
+        in->count = 0;  // until the pieces are cut
+    }
+    w->words[LOGO_ITEMS_SET] = 0;
+    w->words[LOGO_DIALOG] = w->words[LOGO_MESSAGE] = uint64_t(int64_t(-1));
+    GSL_SysVoicePlay(0, kTitleVoice, -1.0f);
     char title[kMesTextSize];
     Lib_MesGet(nullptr, 0, 0, -1, title, sizeof title);
     int32_t t = GSL_WorkTextSet(nullptr, 0, -1, title);
@@ -181,9 +223,95 @@ void ThumbnailStep() {
     }
 }
 
+int32_t Word(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
+
 // The menu's cursor, 0..kMenuItems - 1: the one place the menu's cursor is
-// read (no selection input yet: the first item).
-int32_t MenuCursor() { return 0; }
+// read.
+int32_t MenuCursor() {
+    const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
+    const SelectInputWork* in = w ? GSL_InputWork(Word(w, LOGO_INPUT)) : nullptr;
+    return in && in->cursor >= 0 && in->cursor < kMenuItems ? in->cursor : 0;
+}
+
+// Once the sheet is in, each item gets its piece and place, and the input
+// its items.
+void MenuItemsSet(ScreenWork* w) {
+    if (w->words[LOGO_ITEMS_SET]) return;
+    for (uint32_t i = 0; i < kMenuItems; ++i)
+        if (Lib_SpriteGetState(GSL_WorkLayerGet(nullptr, kMenuLayer + i)) != 2) return;
+    for (uint32_t i = 0; i < kMenuItems; ++i) {
+        const int32_t item = GSL_WorkLayerGet(nullptr, kMenuLayer + i);
+        LayoutRect r{};
+        GSL_LayoutGetRect(&r, 0, kMenuPiece + int32_t(i));
+        const int32_t rect[4] = {r.x, r.y, r.width, r.height};
+        Lib_SpriteSetRect(item, rect);
+        SpriteRecord* s = Lib_SpriteAt(item);
+        s->posX = kMenuX;
+        s->posY = kItemTop - kItemGap * float(i);
+        s->scaleX = s->scaleY = 2.0f;
+    }
+    const int32_t input = Word(w, LOGO_INPUT);
+    if (SelectInputWork* in = GSL_InputWork(input)) in->count = kMenuItems;
+    GSL_InputCursorAdjust(input);
+    w->words[LOGO_ITEMS_SET] = 1;
+}
+
+// The menu's question, notice and message box, while one is up: true while
+// the menu waits for them.
+bool MenuDialogStep(ScreenWork* w) {
+    const int32_t input = Word(w, LOGO_INPUT);
+    const int32_t message = Word(w, LOGO_MESSAGE);
+    if (const MessageBoxWork* m = GSL_SystemMsgWork(message)) {
+        if (!m->answered) return true;
+        GSL_SystemSePlay(0);
+        w->words[LOGO_MESSAGE] = uint64_t(int64_t(GSL_SystemMsgDel(message)));
+        GSL_InputPause(input, 0);
+        return true;
+    }
+    const int32_t dialog = Word(w, LOGO_DIALOG);
+    if (dialog < 0) return false;
+    const int32_t answer = GSL_SystemDialogGet(dialog);
+    if (answer < 0 && GSL_SystemDialogIsReady(dialog) >= 0) return true;
+    GSL_SystemDialogDel(dialog);
+    w->words[LOGO_DIALOG] = uint64_t(int64_t(-1));
+    if (answer == 1 && w->words[LOGO_DIALOG_KIND] == 1) {
+        char text[kMesTextSize];
+        GSL_SysTextGet(nullptr, 1, kNoticeText, 0, text, sizeof text);
+        // Centred in the box: the text starts half its width left of the middle.
+        const TextScale size{0.6f, 0.6f};
+        const TextSpacing none{};
+        TextRect extent{};
+        Lib_TextMeasure(&extent, text, &size, &none, 0, 0);
+        const int32_t at[3] = {640 - (extent.right - extent.left) / 2, -340, 0}, spacing[2] = {0, 0};
+        const float scale[2] = {8.0f, 1.0f};
+        const int32_t box = GSL_SystemMsgSet(text, at, spacing, scale);
+        w->words[LOGO_MESSAGE] = uint64_t(int64_t(box));
+        if (box >= 0) return true;
+    }
+    GSL_InputPause(input, 0);
+    return true;
+}
+
+void MenuDialogOpen(ScreenWork* w, uint32_t kind, uint32_t text) {
+    char message[kMesTextSize];
+    GSL_SysTextGet(nullptr, 1, text, 0, message, sizeof message);
+    const int32_t dialog = Lib_DialogOpen(kind, message, kDialogTimeout, kDialogPriority, 1);
+    if (dialog < 0) return;
+    w->words[LOGO_DIALOG] = uint64_t(int64_t(dialog));
+    w->words[LOGO_DIALOG_KIND] = kind;
+    GSL_InputPause(Word(w, LOGO_INPUT), 1);
+}
+
+// Decide, or a click on the current item: what the item stands for.
+void MenuChoose(ScreenWork* w, int32_t item) {
+    GSL_SystemSePlay(0);
+    if (item == 1) MenuDialogOpen(w, 1, kQuestionText);
+    else if (item == 2) MenuDialogOpen(w, 2, kNoticeText);
+    else {
+        w->words[LOGO_RETURNED] = 1;
+        GSL_ModePush(GSL_ManualModeCB, 1);
+    }
+}
 
 // The logo is its piece of the system sheet at twice its size, once loaded;
 // the page number follows the cursor.
@@ -215,6 +343,7 @@ void LogoWait(ScreenWork* w) {
     }
     ThumbnailStep();
     if (!w) return;
+    MenuItemsSet(w);
     LogoMenuStep(w);
     if (w->words[LOGO_RETURNED]) {
         // Back from the page, which left the screen black.
@@ -234,6 +363,7 @@ void LogoWait(ScreenWork* w) {
         GSL_ModePush(GSL_ManualModeCB, 0);
         return;
     }
+    if (MenuDialogStep(w)) return;
     if (InputButtons.pressed & kButtonE) {
         GSL_NewGameStart();
         return;
@@ -241,7 +371,13 @@ void LogoWait(ScreenWork* w) {
     int32_t sheet[4] = {-1, 0, 0, 0};
     const bool clicked =
         GSL_ButtonCheck(nullptr, GSL_WorkLayerGet(nullptr, 0), sheet, 0, 0xFFFFFFFFu, kSheetHover, -1) == 1;
-    if ((InputButtons.pressed & BUTTON_DECIDE) || clicked) {
+    int32_t own[4] = {-1, 0, 0, 0};
+    const int32_t item = MenuCursor();
+    const bool itemClicked = w->words[LOGO_ITEMS_SET] &&
+                             GSL_SystemHitClick(0, GSL_WorkLayerGet(nullptr, kMenuLayer + uint32_t(item)), own, 0) == 1;
+    if ((InputButtons.pressed & BUTTON_DECIDE) || itemClicked) {
+        MenuChoose(w, item);
+    } else if (clicked) {
         w->words[LOGO_RETURNED] = 1;
         GSL_ModePush(GSL_ManualModeCB, 1);
     } else if (InputButtons.pressed & kButtonS) {
@@ -267,8 +403,6 @@ void ManualCreate(ScreenWork*) {
     w->words[MANUAL_STARTED] = 0;
     Next(w);
 }
-
-int32_t Word(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
 
 // Once the pages are in, the first slides in from the right and fades in;
 // then the bar's position picks the page.

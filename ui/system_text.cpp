@@ -1,5 +1,6 @@
 #include "ui/system_text.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "engine/core/charcode.h"
@@ -12,49 +13,90 @@ namespace {
 
 char RewriteBuffer[kMesTextSize];
 
-// Appends n bytes when they fit below the last byte; false when they do not.
-struct Appender {
-    char* buf;
-    size_t size;
-    size_t len = 0;
-    bool put(const char* s, size_t n) {
-        if (len + n >= size) return false;
-        std::memcpy(buf + len, s, n);
-        len += n;
-        buf[len] = 0;
-        return true;
-    }
-};
+// The add-on glyph tag that stands for the star (U+2606) or the middle dot
+// (U+30FB) at p, or null.
+inline const char* glyphTag(const char* p) {
+    if (p[0] == '\xE2' && p[1] == '\x98' && p[2] == '\x86') return "#Add[1]";
+    if (p[0] == '\xE3' && p[1] == '\x83' && p[2] == '\xBB') return "#Add[0]";
+    return nullptr;
+}
 
 // Writes the prefix and src into the rewrite buffer, whole characters only
-// and within its size. src must not be the rewrite buffer.
-void rewrite(const char* prefix, const char* src, bool substitute) {
-    Appender a{RewriteBuffer, sizeof RewriteBuffer};
-    RewriteBuffer[0] = 0;
-    a.put(prefix, std::strlen(prefix));
-    for (const char* p = src; *p;) {
-        if (static_cast<unsigned char>(*p) < 0x80) {  // a plain byte
-            if (a.len + 1 >= a.size) break;
-            a.buf[a.len++] = *p++;
+// and within its size, and returns the length written. The walk stops at
+// the first piece that does not fit, so nothing is produced that the cut
+// would throw away. src must not be the rewrite buffer.
+size_t rewrite(const char* prefix, const char* src, bool substitute) {
+    constexpr size_t kRoom = sizeof RewriteBuffer - 1;  // the terminator's byte stays free
+    char* out = RewriteBuffer;
+    size_t len = std::strlen(prefix);
+    if (len > kRoom) len = 0;
+    std::memcpy(out, prefix, len);
+    const char* p = src;
+    const char* const end = src + std::strlen(src);
+    for (;;) {
+        // A run of plain bytes goes in one copy, cut at the room left.
+        const char* run = p;
+        while (static_cast<unsigned char>(*p) - 1u < 0x7Fu) ++p;
+        if (const size_t n = size_t(p - run)) {
+            if (n > kRoom - len) {
+                std::memcpy(out + len, run, kRoom - len);
+                len = kRoom;
+                break;
+            }
+            std::memcpy(out + len, run, n);
+            len += n;
+        }
+        if (!*p) break;
+        // One character at a character boundary: the star or the dot become
+        // their tags, anything else is copied whole.
+        if (const char* tag = substitute ? glyphTag(p) : nullptr) {
+            // A row of the same character (a line of stars): four, then two
+            // at a time by 8-byte compares while the string and the room
+            // allow, then one at a time.
+            const char c0 = p[0], c1 = p[1], c2 = p[2];
+            const char pattern[8] = {c0, c1, c2, c0, c1, c2, c0, c1};
+            uint64_t pair;
+            std::memcpy(&pair, pattern, 8);
+            char tags[28];
+            for (int i = 0; i < 4; ++i) std::memcpy(tags + 7 * i, tag, 7);
+            while (end - p >= 13 && len + 28 <= kRoom) {  // four at a time
+                uint64_t v, w;
+                std::memcpy(&v, p, 8);
+                std::memcpy(&w, p + 6, 8);
+                if (v != pair || w != pair) break;
+                std::memcpy(out + len, tags, 28);
+                len += 28;
+                p += 12;
+            }
+            while (end - p >= 7 && len + 14 <= kRoom) {  // p[0..7] within the string and its terminator
+                uint64_t v;
+                std::memcpy(&v, p, 8);
+                if (v != pair) break;
+                std::memcpy(out + len, tags, 14);
+                len += 14;
+                p += 6;
+            }
+            bool full = false;
+            while (p[0] == c0 && p[1] == c1 && p[2] == c2) {
+                if (len + 7 > kRoom) {
+                    full = true;
+                    break;
+                }
+                std::memcpy(out + len, tag, 7);
+                len += 7;
+                p += 3;
+            }
+            if (full) break;
             continue;
         }
-        if (substitute && (std::memcmp(p, "\xE2\x98\x86", 3) == 0 || std::memcmp(p, "\xE3\x83\xBB", 3) == 0)) {
-            // A whole UTF-8 character at a character boundary: the star or the dot.
-            if (!a.put(p[0] == '\xE2' ? "#Add[1]" : "#Add[0]", 7)) break;
-            p += 3;
-            continue;
-        }
-        uint32_t n = Lib_CharLen(p);
-        const char* piece = p;
-        size_t pieceLen = n;
-        if (substitute && n == 3 && Lib_CharIsWide(p)) {
-            if (std::memcmp(p, "\xE2\x98\x86", 3) == 0) piece = "#Add[1]", pieceLen = 7;
-            else if (std::memcmp(p, "\xE3\x83\xBB", 3) == 0) piece = "#Add[0]", pieceLen = 7;
-        }
-        if (!a.put(piece, pieceLen)) break;
-        p += n;
+        const uint32_t c = Lib_CharLen(p);
+        if (len + c > kRoom) break;
+        std::memcpy(out + len, p, c);
+        len += c;
+        p += c;
     }
-    RewriteBuffer[a.len] = 0;
+    out[len] = 0;
+    return len;
 }
 
 }  // namespace
@@ -76,17 +118,18 @@ const char* GSL_SysTextGet(const MesTable* table, uint32_t section, uint32_t ind
         else if (table == &ScriptMesTable && section == 2 && index >= 33449 && index <= 33460)
             prefix = "#Size[0.45,0.5]";
     }
-    const char* text = Lib_MesGet(table, int32_t(section), int32_t(index), -1, out, outSize);
-    if (!prefix && !substitute) return text;
+    if (!prefix && !substitute) return Lib_MesGet(table, int32_t(section), int32_t(index), -1, out, outSize);
+    // The caller's buffer gets the rewritten text only.
+    const char* text = Lib_MesGet(table, int32_t(section), int32_t(index), -1, nullptr, 0);
     if (!text || !text[0]) {
         RewriteBuffer[0] = 0;
         if (out && outSize) out[0] = 0;
         return RewriteBuffer;
     }
-    rewrite(prefix ? prefix : "", text, substitute);
+    const size_t len = rewrite(prefix ? prefix : "", text, substitute);
     if (out && outSize) {
         // Within the caller's size, cut on a character boundary.
-        size_t len = std::strlen(RewriteBuffer), n = len;
+        size_t n = len;
         if (len >= outSize) {
             n = 0;
             for (const char* p = RewriteBuffer; *p;) {

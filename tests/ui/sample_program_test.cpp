@@ -12,6 +12,7 @@
 #include "story/story_screen.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
+#include "ui/select_input.h"
 #include "ui/wipe.h"
 
 namespace {
@@ -108,6 +109,19 @@ uint32_t OverlayColour() {
     if (DispColorTask < 0 || !TaskTable.slots[DispColorTask]) return 0xDEADBEEF;
     return static_cast<const DispColorWork*>(TaskTable.slots[DispColorTask]->work)->current;
 }
+// The logo menu held still for the pictures: its input paused (it stays so
+// across the pages pushed over the logo) and the current item at its own
+// colour, so that no pulse shade is captured.
+void MenuStill() {
+    for (int32_t slot = 0; slot < kTaskSlots; ++slot) {
+        const TaskRecord* t = TaskTable.slots[slot];
+        if (!t || t->dead || t->callback != GSL_InputCB) continue;
+        GSL_InputPause(slot, 1);
+        const auto* w = static_cast<const SelectInputWork*>(t->work);
+        if (w->cursor >= 0 && w->cursor < kSelectItems)
+            Lib_SpriteSetColor(GSL_WorkLayerGet(GSL_LogoModeCB, uint32_t(w->layers[w->cursor])), 0xFFFFFFFFu);
+    }
+}
 bool LogoShown() {
     const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
     return LogoReady() && logo && logo->suspended == SCREEN_ACTIVE && OverlayColour() == 0 &&
@@ -135,7 +149,13 @@ TEST(SampleProgram, FadeClickWipeAndThumbnail) {
              return true;
          },
          nullptr},
-        {"the logo faded in", LogoShown, [](PlatInputState& in) {
+        {"the logo faded in",
+         [] {
+             if (!LogoShown()) return false;
+             MenuStill();
+             return true;
+         },
+         [](PlatInputState& in) {
              in.mouseX = 640;
              in.mouseY = 360;
              in.mouseButtons[0] = kPlatDown;

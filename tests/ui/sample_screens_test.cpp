@@ -7,6 +7,8 @@
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
+#include "ui/select_input.h"
+#include "ui/utility_dialog.h"
 
 namespace {
 using SampleScreens = ScreenHarness;
@@ -28,6 +30,17 @@ int InUse() {
     return n;
 }
 
+// The logo menu's current item at its own colour: the pulse would put
+// another shade in each picture.
+void MenuStill() {
+    for (TaskRecord* t : TaskTable.slots) {
+        if (!t || t->dead || t->callback != GSL_InputCB) continue;
+        const auto* w = static_cast<const SelectInputWork*>(t->work);
+        if (w->cursor >= 0 && w->cursor < kSelectItems)
+            Lib_SpriteSetColor(GSL_WorkLayerGet(GSL_LogoModeCB, uint32_t(w->layers[w->cursor])), 0xFFFFFFFFu);
+    }
+}
+
 // The manual page has slid and faded in.
 bool PageIn() {
     const int32_t page = GSL_WorkLayerGet(GSL_ManualModeCB, 0);
@@ -41,6 +54,7 @@ TEST_F(SampleScreens, LogoThenManualPageOverIt) {
     ASSERT_TRUE(Fonts());
     StartFull();
     FramesUntil([] { return Ready(GSL_LogoModeCB); }, 90, "the logo");
+    MenuStill();
     EXPECT_TRUE(MatchesReference("screen_logo"));
     const int sprites = InUse(), tasks = TaskCount(400);
     Hold(BUTTON_DECIDE);
@@ -74,9 +88,36 @@ TEST_F(SampleScreens, LogoThenManualPageOverIt) {
                    OverlayClear();
         },
         90, "the logo again");
+    MenuStill();
     EXPECT_TRUE(MatchesReference("screen_logo"));
     // The page's widgets went with it.
     EXPECT_EQ(InUse(), sprites);
     EXPECT_EQ(TaskCount(400), tasks);
+
+    // Item 2 asks its question in front of everything on the logo.
+    Hold(BUTTON_DOWN);
+    Frame();
+    Release(BUTTON_DOWN);
+    Frame();
+    Hold(BUTTON_DECIDE);
+    Frame();
+    Release(BUTTON_DECIDE);
+    FramesUntil(
+        [] {
+            for (const TaskRecord* t : TaskTable.slots)
+                if (t && t->callback == Lib_UtilityCB && static_cast<const UtilityDialogWork*>(t->work)->state == 10)
+                    return true;
+            return false;
+        },
+        30, "the question");
+    Frame();  // its first waiting frame marks the selected button
+    EXPECT_TRUE(MatchesReference("screen_logo_question"));
+    // "No" closes it; the logo's sprites are as they were.
+    Hold(BUTTON_CANCEL);
+    Frame();
+    Release(BUTTON_CANCEL);
+    Frame(2);
+    for (const TaskRecord* t : TaskTable.slots) EXPECT_FALSE(t && t->callback == Lib_UtilityCB);
+    EXPECT_EQ(InUse(), sprites);
 }
 }  // namespace

@@ -43,6 +43,14 @@ std::string All(const std::string& key, const std::string& text) {
     return s;
 }
 
+std::string Repeat(const std::string& piece, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += piece;
+    return s;
+}
+std::string Stars(int n) { return Repeat("\xE2\x98\x86", n); }
+std::string Dots(int n) { return Repeat("\xE3\x83\xBB", n); }
+
 class SystemTextTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -55,6 +63,13 @@ protected:
         std::string longLine = "a";
         for (int i = 0; i < 511; ++i) longLine += "\xE2\x98\x86";
         sys += "8.en = " + longLine + "\n";
+        // Rows of stars ending the entry (1 to 9), rows broken by the dot, by
+        // a Shift-JIS pair that begins like a star and by the entry's end, and
+        // long rows after 0 to 6 plain bytes that meet the buffer's end.
+        for (int n = 1; n <= 9; ++n) sys += std::to_string(9 + n) + ".en = " + Stars(n) + "\n";
+        sys += "19.en = x" + Stars(5) + Dots(3) + Stars(1) + "y" + Stars(4) + "\n";
+        sys += "20.en = " + Stars(2) + "\\xE2\\x98x" + Stars(6) + "\\xE2\\x98\n";
+        for (int k = 0; k <= 6; ++k) sys += std::to_string(23 + k) + ".en = " + std::string(k, 'a') + Stars(500) + "\n";
         sysgra_ = Packed(sys);
         std::string script = "languages = ja en zh-hans zh-hant\n[section 2]\ncount = 33462\n";
         script += All("33449", "chapter") + All("33461", "after");
@@ -127,6 +142,13 @@ TEST_F(SystemTextTest, MusicRoomReplacesOnlyTheTwoCharacters) {
     EXPECT_LE(r.size(), 1535u);
     EXPECT_EQ(r.substr(0, 8), "a#Add[1]");
     EXPECT_EQ((r.size() - 1) % 7, 0u);
+    // Rows of every length, broken rows and rows cut at the buffer's end.
+    const std::string star = "#Add[1]", dot = "#Add[0]";
+    for (int n = 1; n <= 9; ++n) EXPECT_EQ(Get(&SysgraMesTable, 3, uint32_t(9 + n)), Repeat(star, n)) << n;
+    EXPECT_EQ(Get(&SysgraMesTable, 3, 19), "x" + Repeat(star, 5) + Repeat(dot, 3) + star + "y" + Repeat(star, 4));
+    EXPECT_EQ(Get(&SysgraMesTable, 3, 20), Repeat(star, 2) + "\xE2\x98x" + Repeat(star, 6) + "\xE2\x98");
+    for (int k = 0; k <= 6; ++k)
+        EXPECT_EQ(Get(&SysgraMesTable, 3, uint32_t(23 + k)), std::string(k, 'a') + Repeat(star, (1535 - k) / 7)) << k;
     char small[10];
     EXPECT_EQ(std::string(GSL_SysTextGet(&SysgraMesTable, 3, 8, 0, small, sizeof small)), r);
     EXPECT_STREQ(small, "a#Add[1]#");  // whole characters within the size
