@@ -77,6 +77,7 @@ TEST(StoryProgram, TheStoryAdvancesSkipsAndHidesItsWindow) {
     steps.push_back({"let go", nullptr, Key(kKeyD)});
     steps.push_back({"skip off", [&] { return seen.skipOff = StoryPlayMode == 0; }, kIdle, 5});
     steps.push_back({"waiting again", [] { return Waiting(); }, Key(kKeyX), 900});
+    steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the badge",
                      [&] {
                          const ScreenWork* w = Story();
@@ -87,6 +88,7 @@ TEST(StoryProgram, TheStoryAdvancesSkipsAndHidesItsWindow) {
                          return true;
                      },
                      Key(kKeyX), 60});
+    steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the window back", [&] { return seen.back = Waiting(); }, kIdle, 60});
     const int code = run.Run(steps);
     EXPECT_EQ(code, 0);
