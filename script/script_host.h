@@ -27,6 +27,8 @@ struct ScriptHostTable {
     ScreenWork* (*storyWork)();
     // The story screen's flag word AND mask is non-zero (false without one).
     bool (*storyFlagTest)(uint8_t mask);
+    // Flags a music track of that path (mode 1: unlocked).
+    int32_t (*accessFlagBgm)(const char* name, int32_t id, int8_t op);
 };
 
 extern ScriptHostTable ScriptHost;

@@ -3,10 +3,12 @@
 #include <array>
 #include <cstring>
 
+#include "script/choice_cmds.h"
 #include "script/effects.h"
 #include "script/flow.h"
 #include "script/message.h"
 #include "script/replay.h"
+#include "script/sound_cmds.h"
 #include "script/vars.h"
 
 namespace {
@@ -27,14 +29,14 @@ constexpr NamedCommand kNamed[] = {
     {33, "image"}, {34, "freeimage"}, {35, "move", GSL_CmdMove}, {36, "stopmove", GSL_CmdStopMove}, {37, "wm", GSL_CmdWaitMove},
     {40, "quake", GSL_CmdQuake}, {41, "stopquake", GSL_CmdStopQuake}, {42, "wq", GSL_CmdWaitQuake}, {43, "staffroll_set"},
     {44, "staffroll_start"}, {45, "staffroll_wait"}, {46, "staffroll_end"},
-    {50, "effect"}, {51, "gradater"}, {100, "openvideo"}, {101, "playbgm"},
-    {102, "stopbgm"}, {103, "playse"}, {104, "stopse"}, {105, "ws"},
+    {50, "effect"}, {51, "gradater"}, {100, "openvideo", GSL_CmdOpenVideo}, {101, "playbgm", GSL_CmdPlayBgm},
+    {102, "stopbgm", GSL_CmdStopBgm}, {103, "playse", GSL_CmdPlaySe}, {104, "stopse", GSL_CmdStopSe}, {105, "ws", GSL_CmdWaitSe},
     {106, "soundstopall"}, {110, "label", GSL_CmdLabel}, {111, "call", GSL_CmdCall}, {112, "return", GSL_CmdReturn}, {113, "eval", GSL_CmdEval},
-    {114, "jump", GSL_CmdJump}, {115, "gosub"}, {116, "menustart"}, {117, "menuadd"},
+    {114, "jump", GSL_CmdJump}, {115, "gosub"}, {116, "menustart", GSL_CmdMenuStart}, {117, "menuadd", GSL_CmdMenuAdd},
     {118, "clearvar", GSL_CmdClearVar}, {120, "if", GSL_CmdIf}, {121, "elseif", GSL_CmdIf}, {122, "else"}, {123, "endif"},
-    {124, "jump_endif", GSL_CmdJumpEndif}, {130, "trophy"}, {131, "returnmenu"}, {132, "wait"},
-    {133, "input"}, {134, "click"}, {135, "cancelskipping"}, {136, "autosaverange"},
-    {149, "debug"},
+    {124, "jump_endif", GSL_CmdJumpEndif}, {130, "trophy", GSL_CmdTrophy}, {131, "returnmenu", GSL_CmdReturnMenu}, {132, "wait", GSL_CmdWait},
+    {133, "input"}, {134, "click", GSL_CmdClick}, {135, "cancelskipping"}, {136, "autosaverange"},
+    {149, "debug", GSL_CmdDebug},
 };
 static_assert(std::size(kNamed) == 62);
 

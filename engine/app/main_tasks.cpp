@@ -145,6 +145,7 @@ void Main_ScreenCallsSet() {
     ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;
     ScriptHost.specialScenario = [] { return int32_t(SpecialScenarioFlag); };
     ScriptHost.accessFlagGal = StoryAccessFlagGal;
+    ScriptHost.accessFlagBgm = StoryAccessFlagBGM;
     ScriptHost.storyTask = [] {
         const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
         return w ? w->tasks[0] : -1;

@@ -1,6 +1,7 @@
 #include "tests/script/stage_env.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,7 +11,9 @@
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/files/message_table.h"
+#include "engine/input/input.h"
 #include "extras/extras_screens.h"
+#include "script/flow.h"
 #include "script/stage.h"
 #include "script/syntax.h"
 #include "story/game_state.h"
@@ -153,6 +156,61 @@ void StageEnv::Frame(int n) {
 }
 
 void StageEnv::StartInput() { Lib_TaskSet("Main_InputCB", Main_InputCB, 10000, 401, 0); }
+
+bool StageEnv::ChooseMenu(int32_t i, int limit) {
+    auto waiting = [this] {
+        return (MenuActiveFlag & 1u) && Work() && (Work()->script.status & SCRIPT_PLAYER_WAIT);
+    };
+    for (int k = 0; k < limit && !waiting(); ++k) Frame();
+    if (!waiting()) return false;
+    auto press = [this](uint32_t bits) {
+        InputButtons.pressed = bits;
+        Frame();
+        InputButtons.pressed = 0;
+    };
+    press(BUTTON_UP);
+    for (int32_t k = 0; k < i; ++k) press(BUTTON_DOWN);
+    press(BUTTON_DECIDE);
+    return true;
+}
+
+int32_t StageEnv::RestoreAt(int32_t n) {
+    GameState& g = GameStateBlock;
+    const uint32_t count = GSL_ReadLineCount();
+    if (n < 0) n = int32_t(count) - 1;
+    if (slot >= 0 && Alive()) {
+        Finish();
+        Frame();
+    }
+    if (n >= 0 && uint32_t(n) < kReadLineSize) {
+        const uint32_t p = g.readLinePos[n];
+        const uint32_t label = g.readLineLabel[n];
+        uint32_t used = label;
+        if (label < kLabelHistorySize && !g.labelFlags[label]) {
+            for (int32_t j = int32_t(label) - 1; j >= 0; --j) {
+                if (!g.labelFlags[j]) continue;
+                if (g.labelPos[j] >> 20 == p >> 20) used = uint32_t(j);
+                break;
+            }
+        }
+        const char* name = GSL_ScriptMemberName(int32_t(p >> 20));
+        if (name) std::snprintf(g.scriptName, sizeof g.scriptName, "%s", name);
+        if (label < kLabelHistorySize) {
+            std::memcpy(g.gameVars, g.labelVars[used], sizeof g.gameVars);
+            g.labelCount = used + 1;
+            std::memcpy(g.stage.name, g.labelName[used], sizeof g.labelName[used]);
+            g.restartOffset = g.labelPos[used] & 0xFFFFF;
+        } else {
+            g.restartOffset = 0;
+        }
+        g.startOffset = name ? p & 0xFFFFF : 0;
+        if (!name) g.restartOffset = 0;
+        g.readLineCount = uint32_t(n);
+    }
+    slot = GSL_ScriptTaskSet();
+    if (ScreenWork* w = Story()) w->tasks[0] = slot;
+    return slot;
+}
 
 // --- what ran -------------------------------------------------------------------
 

@@ -55,6 +55,14 @@ public:
     int frame = 0;
     // The input task alone, so that injected keys reach the engine buttons.
     void StartInput();
+    // Frames until a choice menu waits for the player, then Up (the first
+    // choice), i Downs and a confirm, one press a frame. False when no menu
+    // waits within limit frames.
+    bool ChooseMenu(int32_t i, int limit = 300);
+    // The story screen's history restore of read line n (the last one when
+    // n < 0) into the game state, then a new script task there, with the
+    // real handlers.
+    int32_t RestoreAt(int32_t n);
 
     // --- what ran -----------------------------------------------------------
     struct Executed {

@@ -63,10 +63,10 @@ TEST_F(StoryStandIn, RunsTheOpeningScenarioAndLeaves) {
     EXPECT_STREQ(GSL_ScriptTaskFileName(task), "00_init.txt");
     EXPECT_EQ(GSL_ScriptStoryState(), &GSL_ScriptTaskWork(task)->script);
     EXPECT_EQ(below_, 0);
-    ASSERT_TRUE(FramesUntil([&] { return GSL_ScriptStatusGet(task) == int32_t(SCRIPT_ENDED); }, 5, "the end"));
+    ASSERT_TRUE(FramesUntil([&] { return GSL_ScriptStatusGet(task) == int32_t(SCRIPT_ENDED); }, 30, "the end"));
     EXPECT_EQ(Names(), (std::vector<std::string>{"label", "wait"}));
     // Gone with its task; the system-data save screen asks over the screen below.
-    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_SystemSaveModeCB; }, 30, "the save question"));
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_SystemSaveModeCB; }, 120, "the save question"));
     EXPECT_EQ(Story(), nullptr);
     EXPECT_EQ(ModeStack[0], TestScreen(0));
     EXPECT_TRUE(Tasks(GSL_ScriptCB).empty());
@@ -84,7 +84,7 @@ TEST_F(StoryStandIn, RunsANamedScriptAndLeavesWhenItsTaskIsGone) {
     ASSERT_TRUE(FramesUntil([this] { return Logged("Lib_ArcGetData(other.txt)"); }, 30, "the failed load"));
     EXPECT_STREQ(GameStateBlock.scriptName, "other.txt");
     EXPECT_TRUE(Names().empty());
-    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_SystemSaveModeCB; }, 30, "the save question"));
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_SystemSaveModeCB; }, 120, "the save question"));
     EXPECT_EQ(Story(), nullptr);
     EXPECT_EQ(ModeStack[0], TestScreen(0));
     GSL_WorkDelete(GSL_SystemSaveModeCB);
