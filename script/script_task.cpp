@@ -61,6 +61,8 @@ int32_t GSL_ScriptTaskSet() {
     }
     // A replay left by a task that had this work area before is over.
     GSL_ReplayForget(&w->script);
+    // So is a choice menu left open by a story that was cut short.
+    MenuActiveFlag &= ~1u;
     std::memset(static_cast<void*>(w), 0, sizeof *w);
     w->state = SCRIPT_TASK_LOAD;
     w->ownSlot = slot;

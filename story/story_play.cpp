@@ -16,6 +16,7 @@
 #include "script/script_host.h"
 #include "script/script_state.h"
 #include "script/script_task.h"
+#include "script/staffroll.h"
 #include "story/config.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"

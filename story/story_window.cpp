@@ -9,6 +9,7 @@
 #include "engine/sound/sound.h"
 #include "engine/text/text_object.h"
 #include "script/flow.h"
+#include "script/staffroll.h"
 #include "story/access_flags.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"

@@ -18,6 +18,7 @@
 #include "screens/system_screens.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
+#include "script/staffroll.h"
 #include "shaders/text_programs.h"
 #include "story/access_flags.h"
 #include "story/config.h"
@@ -143,6 +144,7 @@ void Main_ScreenCallsSet() {
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
     ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;
+    StaffrollPlayModeSet = [](uint32_t mode) { StoryPlayMode = mode; };
     ScriptHost.specialScenario = [] { return int32_t(SpecialScenarioFlag); };
     ScriptHost.accessFlagGal = StoryAccessFlagGal;
     ScriptHost.accessFlagBgm = StoryAccessFlagBGM;

@@ -345,3 +345,14 @@ TEST_F(ChoiceCmdsTest, ThePointerHighlightsAChoiceAndAClickOnItTakesIt) {
     EXPECT_FALSE(MenuActiveFlag & 1u);
     EXPECT_EQ(Trophies(), (std::vector<std::string>{"10", "13"}));
 }
+
+TEST_F(ChoiceCmdsTest, AStoryCutShortDuringAMenuLeavesNoMenuBehind) {
+    Run(kMenu);
+    for (int i = 0; i < 30 && !Waiting(); ++i) Frame();
+    ASSERT_TRUE(Waiting());
+    // The task goes as a restart takes it; the next story starts clean, so
+    // pointer presses reach the screen again.
+    Lib_TaskDel(uint32_t(slot));
+    Start("c.txt");
+    EXPECT_FALSE(MenuActiveFlag & 1u);
+}

@@ -10,12 +10,15 @@
 
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
+#include "engine/core/heap.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
 #include "extras/extras_screens.h"
 #include "script/flow.h"
+#include "platform/plat_vm.h"
 #include "script/stage.h"
 #include "script/syntax.h"
+#include "shaders/text_programs.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
 #include "story/story_standins.h"
@@ -35,6 +38,19 @@ void Record(const char* file, uint32_t offset, int32_t index, const CommandConte
     g_env->executed.push_back(std::move(e));
 }
 
+// Lays the (still empty) named-cache heap out afresh over a region of that size.
+void CacheHeapResize(uint64_t size) {
+    MemHeap* heap = &HeapTable.heaps[HEAP_CACHE];
+    Lib_CashReset();
+    void* old = heap->base;
+    const uint64_t oldSize = heap->size;
+    Lib_MemHeapInit(heap, nullptr, 0);  // unpoisons and forgets the old region
+    Plat_VmRelease(old, oldSize);
+    void* base = Plat_VmReserve(size);
+    ASSERT_NE(base, nullptr);
+    ASSERT_TRUE(Lib_MemHeapInit(heap, base, size));
+}
+
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string{std::istreambuf_iterator<char>(in), {}};
@@ -44,6 +60,7 @@ std::string ReadAll(const std::string& path) {
 void StageEnv::SetUp() {
     ScreenHarness::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
+    if (cacheHeapMiB) CacheHeapResize(cacheHeapMiB * kMiB);
     g_env = this;
     executed.clear();
     frame = 0;
@@ -75,6 +92,11 @@ void StageEnv::TearDown() {
     for (int32_t id : sprites_) std::memset(static_cast<void*>(&SpriteTable[id]), 0, sizeof(SpriteRecord));
     sprites_.clear();
     if (!channels_.empty()) Lib_SoundReset();
+    if (drawing_) {
+        GSL_WorkDeleteAll();  // the wipes go before their programs
+        Lib_WipeProgramsRelease();
+    }
+    drawing_ = 0;
     channels_.clear();
     if (!scriptMes_.empty()) ScriptMesTable = {};
     if (!systemMes_.empty()) SystemMesTable = {};
@@ -210,6 +232,14 @@ int32_t StageEnv::RestoreAt(int32_t n) {
     slot = GSL_ScriptTaskSet();
     if (ScreenWork* w = Story()) w->tasks[0] = slot;
     return slot;
+}
+
+void StageEnv::StartDrawing() {
+    StartInput();
+    drawing_ = Lib_WipeProgramsCreate();
+    Lib_TaskSet("Main_DrawBCB", Main_DrawBCB, 15000, 402, 0);
+    Lib_TaskSet("Main_DrawCB", Main_DrawCB, 40000, 402, 0);
+    Lib_TaskSet("Main_DrawACB", Main_DrawACB, 45000, 402, 0);
 }
 
 // --- what ran -------------------------------------------------------------------

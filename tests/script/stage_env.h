@@ -28,6 +28,10 @@ protected:
     void TearDown() override;
 
 public:
+    // The named-cache heap's size in MiB, read by SetUp (0: the screen
+    // harness's 64 MiB). Picture loads through the cache need well above 64.
+    uint64_t cacheHeapMiB = 0;
+
     using Sources = std::vector<std::pair<std::string, std::string>>;
 
     // --- scripts ------------------------------------------------------------
@@ -63,6 +67,9 @@ public:
     // n < 0) into the game state, then a new script task there, with the
     // real handlers.
     int32_t RestoreAt(int32_t n);
+    // The input task, the frame's drawing tasks and the wipe programs, for
+    // tests whose wipes capture the screen.
+    void StartDrawing();
 
     // --- what ran -----------------------------------------------------------
     struct Executed {
@@ -99,4 +106,5 @@ private:
     std::vector<uint8_t> scriptMes_, systemMes_;
     std::string log_;
     int scratch_ = 0;
+    int drawing_ = 0;  // an int: a packed record in a derived fixture stays 4-aligned
 };

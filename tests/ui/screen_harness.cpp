@@ -505,8 +505,9 @@ Image ScreenHarness::Render() {
 // --- the whole program ----------------------------------------------------------
 
 namespace {
-// Heap 1 holds the save image, its mirror and the compressor's buffer.
-const uint64_t kProgramHeaps[HEAP_COUNT] = {8u << 20, 48u << 20, 2u << 20, 64u << 20, 96u << 20};
+// Heap 1 holds the save image, its mirror and the compressor's buffer. The
+// story's pictures load only while the named cache has a 64 MiB block free.
+const uint64_t kProgramHeaps[HEAP_COUNT] = {8u << 20, 48u << 20, 2u << 20, 160u << 20, 96u << 20};
 std::vector<ProgramRun::Step>* g_steps = nullptr;
 size_t g_step = 0;
 int g_stepFrames = 0;

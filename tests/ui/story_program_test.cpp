@@ -173,7 +173,14 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
         "scene_choice:setautowin", "scene_choice:voice_wait", "scene_choice:cm", "scene_choice:staffroll_set",
         "scene_choice:effect", "scene_choice:gradater", "scene_choice:soundstopall", "scene_choice:gosub",
         "scene_choice:input", "scene_choice:cancelskipping", "scene_choice:autosaverange", "scene_choice:stopbgm",
-        "scene_choice:return", "00_init:returnmenu"};
+        "scene_choice:return",
+        "00_init:call",     "pict:label",      "pict:image",         "pict:image",      "pict:trans",
+        "pict:wt",          "pict:name",       "pict:text",          "pict:keywait",    "pict:image",
+        "pict:image",       "pict:name",       "pict:text",          "pict:keywait",    "pict:move",
+        "pict:backlay",     "pict:wm",         "pict:freeimage",     "pict:freeimage",  "pict:image",
+        "pict:trans",       "pict:wt",         "pict:name",          "pict:text",       "pict:keywait",
+        "pict:image",       "pict:text",       "pict:keywait",       "pict:staffroll_start",
+        "pict:staffroll_wait", "pict:staffroll_end", "pict:return", "00_init:returnmenu"};
     EXPECT_EQ(names, want) << err;
     EXPECT_NE(err.find("name(10) NAME_1\n"), std::string::npos) << err;
     EXPECT_NE(err.find("playbgm(101) Quillmere, true, 80\n"), std::string::npos) << err;
