@@ -1,5 +1,7 @@
 #include "screens/boot.h"
 
+#include "screens/system_screens.h"
+
 #include <cstdio>
 
 #include "engine/core/task.h"
@@ -54,6 +56,7 @@ namespace {
 constexpr uint32_t kButtonS = 0x4;
 constexpr uint32_t kButtonC = 0x8;
 constexpr uint32_t kButtonE = 0x400;
+constexpr uint32_t kButtonQ = 0x100, kButtonW = 0x200;
 constexpr int32_t kFadeFrames = 30;
 constexpr int32_t kThumbFrames = 120;
 constexpr int32_t kWipePriority = 9;  // in front of the page
@@ -364,6 +367,12 @@ void LogoWait(ScreenWork* w) {
         return;
     }
     if (MenuDialogStep(w)) return;
+    if (InputButtons.pressed & (kButtonQ | kButtonW)) {
+        // Where the title's load item and the in-game menu's save will be.
+        w->words[LOGO_RETURNED] = 1;
+        GSL_ModePush((InputButtons.pressed & kButtonQ) ? GSL_LoadModeCB : GSL_SaveModeCB, 0);
+        return;
+    }
     if (InputButtons.pressed & kButtonE) {
         GSL_NewGameStart();
         return;

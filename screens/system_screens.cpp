@@ -2,12 +2,14 @@
 
 #include <cstring>
 
+#include "screens/boot.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
 #include "ui/mode.h"
 
 // Stand-ins until the system screens exist. The title starts a new game
-// whenever it is on top: every screen goes, and the story runs over it.
+// whenever it is on top (as its New game item will): every screen goes, and
+// the story runs over it.
 void GSL_NewGameStart() {
     GSL_GameStateInit();
     GSL_WorkDeleteAll();
@@ -16,8 +18,6 @@ void GSL_NewGameStart() {
 }
 
 void GSL_TitleModeCB() { GSL_NewGameStart(); }
-void GSL_SaveModeCB() {}
-void GSL_LoadModeCB() {}
 void GSL_OptionModeCB() {}
 
 // Stand-in until the option items exist: every template is the terminator.
