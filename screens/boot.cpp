@@ -11,6 +11,7 @@
 #include "engine/text/font.h"
 #include "engine/text/text_object.h"
 #include "screens/system_screens.h"
+#include "story/config.h"
 #include "story/story_screen.h"
 #include "story/game_state.h"
 #include "story/save_store.h"
@@ -33,14 +34,15 @@
 #include "ui/window_frame.h"
 #include "ui/wipe.h"
 
-// Stand-ins until the system screens exist: the boot flow starts the load of
-// the interface language's fonts, loads the system data from its slot (the
-// load creates the slot when it is empty) and hands over to the logo screen,
+// Stand-ins until the system screens exist: the boot flow applies the
+// configuration and waits for its fonts, loads the system data from its slot
+// (the load creates the slot when it is empty), applies the loaded
+// configuration the same way and hands over to the logo screen,
 // which shows the system sheet and the window title over the title music and
 // fades in from black. Decide (or a click on the sheet) opens the manual
 // over it with its resources kept, S with them released, A the options, C
-// shows a save thumbnail in the corner. E starts the story afresh, as a restart from
-// the title does: every screen goes, and the story runs over the logo.
+// shows a save thumbnail in the corner. E starts a new game as the title's New
+// game will: every screen goes, and the story runs over the title.
 // Beside the logo a window frame holds a three-item menu (up and down keys or
 // the pointer, the current item pulsing) with the cursor's number ("n / 3")
 // under it: decide or a click on the current item opens the manual
@@ -101,33 +103,6 @@ constexpr int32_t kTitleVoice = 15;
 
 using Step = void (*)(ScreenWork* w);
 
-// The font load the boot starts for the interface language; the logo ends
-// the task once its result is in.
-int32_t g_fontTask = -1;
-
-FontLoadWork* FontLoad() {
-    if (g_fontTask < 0 || g_fontTask >= kTaskSlots) return nullptr;
-    const TaskRecord* t = TaskTable.slots[g_fontTask];
-    if (!t || t->callback != Lib_FontSetCB) return nullptr;
-    return static_cast<FontLoadWork*>(t->work);
-}
-
-void FontsStart() {
-    if (FontLoad()) return;
-    int32_t language = TextLanguage.load(std::memory_order_relaxed);
-    if (language < 0 || language > 3) language = Lib_LanguageGet();
-    char name[32];
-    std::snprintf(name, sizeof name, "font_%02d.ttf", int(language));
-    g_fontTask = Lib_FontSet(name, "font_add_00.ext");
-}
-
-void FontsSettle() {
-    const FontLoadWork* w = FontLoad();
-    if (w && w->result == 0) return;  // still loading
-    if (w) Lib_TaskDel(uint32_t(g_fontTask));
-    g_fontTask = -1;
-}
-
 void Run(const Step* steps, int count) {
     ScreenWork* w = GSL_WorkGet(nullptr);
     int step = w ? w->step : 0;
@@ -148,9 +123,13 @@ int32_t ShowLayer(uint32_t slot, const char* file, int32_t priority) {
 }
 
 void BootCreate(ScreenWork*) {
-    FontsStart();
+    GSL_ConfigApply(false);
     GSL_WorkCreate();
     Next(GSL_WorkGet(nullptr));
+}
+
+void BootFonts(ScreenWork* w) {
+    if (GSL_ConfigFontWait()) Next(w);
 }
 
 // The load of the system slot into SystemDataBlock, -1 when none runs.
@@ -166,6 +145,7 @@ void BootSystemData(ScreenWork* w) {
     if (g_systemLoad >= 0) Lib_SaveTaskEnd(g_systemLoad);
     g_systemLoad = -1;
     GSL_SystemDataCheck(&SystemDataBlock);
+    GSL_ConfigApply(false);
     Next(w);
 }
 
@@ -352,7 +332,6 @@ void LogoMenuStep(ScreenWork* w) {
 }
 
 void LogoWait(ScreenWork* w) {
-    FontsSettle();
     if (g_loading >= 0 && GSL_WorkLayersReady(nullptr)) {
         GSL_SystemLoadingDel(g_loading);
         g_loading = -1;
@@ -398,9 +377,7 @@ void LogoWait(ScreenWork* w) {
         return;
     }
     if (InputButtons.pressed & kButtonE) {
-        GSL_WorkDeleteAll();
-        ModeStack[0] = GSL_LogoModeCB;
-        ModeStack[1] = GSL_StoryModeCB;
+        GSL_NewGameStart();
         return;
     }
     int32_t sheet[4] = {-1, 0, 0, 0};
@@ -432,9 +409,9 @@ void LogoWait(ScreenWork* w) {
 ModeFunction LogoExtrasScreen = nullptr;
 
 namespace {
-const Step kBoot[] = {BootCreate, BootSystemData, BootLeave};
+const Step kBoot[] = {BootCreate, BootFonts, BootSystemData, BootFonts, BootLeave};
 const Step kLogo[] = {LogoCreate, LogoWait};
 }  // namespace
 
-void GSL_BootModeCB() { Run(kBoot, 3); }
+void GSL_BootModeCB() { Run(kBoot, 5); }
 void GSL_LogoModeCB() { Run(kLogo, 2); }

@@ -14,6 +14,7 @@
 #include "platform/plat_window.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
+#include "ui/engine_services.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
 #include "ui/system_text.h"
@@ -112,9 +113,7 @@ void WindowTitle() {
 void Relabel(TextRecord* t, const char* text, int32_t handle) {
     if (!t) return;
     Lib_TextStrSet(handle, text);
-    t->revealed = int32_t(kTextBufferSize);
-    t->finished = 1;
-    std::memset(t->alpha, 0xFF, sizeof t->alpha);
+    GSL_TextShowFully(t);
 }
 
 // The option screen's title and item labels in the new language.

@@ -26,7 +26,9 @@
 #include "story/access_flags.h"
 #include "story/config.h"
 #include "story/game_state.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
+#include "story/story_window.h"
 #include "story/story_standins.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
@@ -165,6 +167,8 @@ void Main_ScreenCallsSet() {
     PointerUpper.dragThreshold = [] { return GSL_MouseDragThreshold(0, 0); };
     // The drag threshold keeps its default until the game state gives one.
     SaveThumbTarget = &StoryCaptureSprite;
+    StoryUpper.titleScreen = GSL_TitleModeCB;
+    ScriptHost.storyFlagTest = GSL_StoryFlagTest;
     ConfigUpper.optionLabels = [](int32_t n, int32_t labels[4]) {
         OptionTemplate t;
         GSL_OptionTemplateGet(&t, n);
@@ -195,6 +199,10 @@ void Main_InitEnd() {
     GSL_SystemWidgetsEnd();
     Lib_SpriteFree(StoryCaptureSprite);
     StoryCaptureSprite = -1;
+    Lib_SpriteFree(StoryCoverSprite);
+    StoryCoverSprite = -1;
+    GSL_StoryGuideDel();
+    StoryHoldPictDel();
     Lib_WipeProgramsRelease();
     if (DispColorWork* w = colourOverlay()) {
         GSL_SystemTransNumDel(w->componentTasks[0], &w->alpha);

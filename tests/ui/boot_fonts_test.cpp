@@ -1,5 +1,5 @@
-// The boot stand-in loads the interface language's fonts at start-up and the
-// logo ends the load task, whether the fonts were found or not.
+// The boot stand-in loads the configured language's fonts at start-up and
+// ends the load task before the logo, whether the fonts were found or not.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +10,7 @@
 #include "engine/files/message_table.h"
 #include "engine/text/font.h"
 #include "screens/boot.h"
+#include "story/game_state.h"
 #include "tests/engine/text/font_env.h"
 #include "tests/ui/screen_harness.h"
 
@@ -40,7 +41,7 @@ TEST_F(BootFonts, TheInterfaceLanguagesFontsLoadAndTheirTaskEnds) {
     if (IsSkipped()) return;
     if (!FontData()) GTEST_SKIP() << "font packages missing (tools/setup.sh)";
     ASSERT_TRUE(Fonts());
-    TextLanguage = 1;
+    SystemDataBlock.language = 1;
     StartMinimal();
     Push(GSL_BootModeCB);
     Frame();
@@ -58,7 +59,7 @@ TEST_F(BootFonts, AMissingFontEndsItsTaskWithALine) {
     if (IsSkipped()) return;
     if (!FontData()) GTEST_SKIP() << "font packages missing (tools/setup.sh)";
     ASSERT_TRUE(Fonts());
-    TextLanguage = 0;  // no font_00.ttf in the data
+    SystemDataBlock.language = 0;  // no font_00.ttf in the data
     StartMinimal();
     Push(GSL_BootModeCB);
     testing::internal::CaptureStderr();
