@@ -50,6 +50,8 @@ namespace {
 constexpr uint32_t kButtonS = 0x4;
 constexpr uint32_t kButtonC = 0x8;
 constexpr uint32_t kButtonE = 0x400;
+constexpr uint32_t kButtonW = 0x200;
+constexpr int32_t kWaitExtras = 2;
 constexpr int32_t kFadeFrames = 30;
 constexpr int32_t kThumbFrames = 120;
 constexpr int32_t kWipePriority = 9;  // in front of the page
@@ -383,6 +385,18 @@ void LogoWait(ScreenWork* w) {
         return;
     }
     if (MenuDialogStep(w)) return;
+    if (w->subState == kWaitExtras) {
+        if (!GSL_SystemDispColorCheck()) return;
+        w->subState = 0;
+        w->words[LOGO_RETURNED] = 1;
+        GSL_ModePush(LogoExtrasScreen, 0);
+        return;
+    }
+    if ((InputButtons.pressed & kButtonW) && LogoExtrasScreen && SystemDataBlock.systemVars[15]) {
+        GSL_SystemDispColorSet(0xFF000000u, kFadeFrames);
+        w->subState = kWaitExtras;
+        return;
+    }
     if (InputButtons.pressed & kButtonE) {
         GSL_WorkDeleteAll();
         ModeStack[0] = GSL_LogoModeCB;
@@ -484,6 +498,11 @@ void ManualWait(ScreenWork* w) {
     w->subState = kWaitFade;
 }
 
+}  // namespace
+
+ModeFunction LogoExtrasScreen = nullptr;
+
+namespace {
 const Step kBoot[] = {BootCreate, BootSystemData, BootLeave};
 const Step kLogo[] = {LogoCreate, LogoWait};
 const Step kManual[] = {ManualCreate, ManualWait};

@@ -14,6 +14,7 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import build_sample  # noqa: E402
 import catalogue_data  # noqa: E402
+import extras_data  # noqa: E402
 import font_data  # noqa: E402
 import pack  # noqa: E402
 import script_data  # noqa: E402
@@ -464,6 +465,27 @@ class CatalogueDataTest(unittest.TestCase):
         r18, aa = catalogue_data.gallery()
         aa[0][0] = [2104]
         self.assertNotEqual(catalogue_data.lint_gallery(r18, aa), [])
+
+
+class ExtrasDataTest(unittest.TestCase):
+    def test_thumbnails_pictures_and_track_named_in_shift_jis(self):
+        files = extras_data.files_from_source({"pictures": {"2105": [1280, 720]}, "omit_thumbs": [3]})
+        members = open_arc(files[b"visual/thumb/thumb.arc"])
+        names = {n for n, _, _ in members}
+        # Both variants' thumbnails, less the one left out; each 256x144 8 bits.
+        self.assertEqual(len(members), len(extras_data.thumbnails()) - 1)
+        first = b"thumb_" + catalogue_data.sjis(catalogue_data.pictures()[105]) + b".ext"
+        self.assertIn(first, names)
+        for _, _, data in members[:3]:
+            self.assertEqual(struct.unpack_from("<4sffiiii", data), (b"EXT0", 0.0, 0.0, 256, 144, 256, 144))
+            self.assertEqual(data[36], 8)
+            self.assertEqual(len(data), 256 + 1024 + 256 * 144)
+        picture = b"visual/adv/" + catalogue_data.sjis(catalogue_data.pictures()[105]) + b".ext"
+        self.assertEqual(struct.unpack_from("<ii", files[picture], 20), (1280, 720))
+        japanese = [n for n in names if any(b >= 0x80 for b in n)]
+        self.assertTrue(japanese)
+        for n in japanese:
+            self.assertEqual(n.decode("cp932").encode("cp932"), n)
 
 
 if __name__ == "__main__":

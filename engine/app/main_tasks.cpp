@@ -14,6 +14,7 @@
 #include "engine/render/sprite.h"
 #include "engine/render/sprite_load.h"
 #include "extras/extras_screens.h"
+#include "extras/gallery.h"
 #include "screens/boot.h"
 #include "screens/system_screens.h"
 #include "script/script_host.h"
@@ -137,6 +138,7 @@ void Main_ScreenCallsSet() {
     ScreenUpper.storyScreen = GSL_StoryModeCB;
     SysTextOptionScreen = GSL_OptionModeCB;
     SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
+    LogoExtrasScreen = GSL_GalleryModeCB;
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
     ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;

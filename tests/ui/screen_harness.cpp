@@ -577,6 +577,7 @@ int ProgramRun::Run(std::vector<Step> steps) {
     for (const char* name : {"data_00.pcarc", "data_p00.pcarc"})
         std::filesystem::create_symlink(std::filesystem::path(sample) / "data" / name, dir / "data" / name);
     std::filesystem::current_path(dir);
+    if (before) before();
     g_steps = &steps;
     g_step = 0;
     g_stepFrames = 0;
