@@ -51,6 +51,7 @@ constexpr uint32_t kButtonS = 0x4;
 constexpr uint32_t kButtonC = 0x8;
 constexpr uint32_t kButtonE = 0x400;
 constexpr uint32_t kButtonW = 0x200;
+constexpr uint32_t kButtonTab = 0x40000, kButtonF3 = 0x20000;
 constexpr int32_t kWaitExtras = 2;
 constexpr int32_t kFadeFrames = 30;
 constexpr int32_t kThumbFrames = 120;
@@ -65,6 +66,8 @@ int32_t g_wipe = -1;
 int32_t g_loading = -1;
 int32_t g_thumbTask = -1;
 int32_t g_thumbFrames = 0;
+// The extras screen the fade to black leads to.
+ModeFunction g_extras = nullptr;
 constexpr int32_t kLogoPriority = 300;  // behind the dialogs (98..101), before the menu
 constexpr int32_t kManualPriority = 10;  // drawn after, so in front
 
@@ -389,10 +392,16 @@ void LogoWait(ScreenWork* w) {
         if (!GSL_SystemDispColorCheck()) return;
         w->subState = 0;
         w->words[LOGO_RETURNED] = 1;
-        GSL_ModePush(LogoExtrasScreen, 0);
+        GSL_ModePush(g_extras, 0);
         return;
     }
-    if ((InputButtons.pressed & kButtonW) && LogoExtrasScreen && SystemDataBlock.systemVars[15]) {
+    // W the gallery, Tab the music room, F3 the special-scenario menu.
+    const ModeFunction extras = (InputButtons.pressed & kButtonW)     ? LogoExtrasScreen
+                                : (InputButtons.pressed & kButtonTab) ? LogoMusicScreen
+                                : (InputButtons.pressed & kButtonF3)  ? LogoSpecialScreen
+                                                                      : nullptr;
+    if (extras && SystemDataBlock.systemVars[15]) {
+        g_extras = extras;
         GSL_SystemDispColorSet(0xFF000000u, kFadeFrames);
         w->subState = kWaitExtras;
         return;
@@ -501,6 +510,8 @@ void ManualWait(ScreenWork* w) {
 }  // namespace
 
 ModeFunction LogoExtrasScreen = nullptr;
+ModeFunction LogoMusicScreen = nullptr;
+ModeFunction LogoSpecialScreen = nullptr;
 
 namespace {
 const Step kBoot[] = {BootCreate, BootSystemData, BootLeave};

@@ -139,6 +139,8 @@ void Main_ScreenCallsSet() {
     SysTextOptionScreen = GSL_OptionModeCB;
     SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
     LogoExtrasScreen = GSL_GalleryModeCB;
+    LogoMusicScreen = GSL_MusicRoomModeCB;
+    LogoSpecialScreen = GSL_SpecialModeCB;
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
     ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;
