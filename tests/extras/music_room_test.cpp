@@ -347,4 +347,16 @@ TEST_F(MusicRoomTest, WithoutTheTitleTableNoTextsAndPlayingStillWorks) {
     SysgraMesTable = saved;
 }
 
+TEST_F(MusicRoomTest, ReferencePicture) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(Fonts());
+    for (int32_t k : {0, 1, 2, 5, 8, 15, 18}) Hear(k);
+    ASSERT_TRUE(Open());
+    Press(BUTTON_DECIDE);  // record 0 plays
+    Frame(3);
+    EXPECT_TRUE(MatchesReference("music_room"));
+    Leave();
+}
+
 }  // namespace

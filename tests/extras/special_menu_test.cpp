@@ -308,4 +308,16 @@ TEST_F(SpecialMenuTest, ALabelTheIndexLacksStartsAtTheFileStart) {
     ASSERT_TRUE(FramesUntil([] { return !W(); }, 90, "the menu closed"));
 }
 
+TEST_F(SpecialMenuTest, ReferencePicture) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(Fonts());
+    Unlock(8);
+    ASSERT_TRUE(Open());
+    Frame(2);
+    EXPECT_TRUE(MatchesReference("special_menu"));
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return !W(); }, 90, "the menu closed"));
+}
+
 }  // namespace
