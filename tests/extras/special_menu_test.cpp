@@ -209,7 +209,8 @@ TEST_F(SpecialMenuTest, NothingUnlockedPlatesZeroAndError) {
     ASSERT_TRUE(FramesUntil([] { return !W(); }, 90, "the menu closed"));
     ASSERT_TRUE(Open());
     EXPECT_TRUE(GSL_SpecialIsUnlocked(3));
-    EXPECT_EQ(SystemDataBlock.specialUnlock, 1u << 3);
+    const uint16_t bits = SystemDataBlock.specialUnlock;  // a packed field
+    EXPECT_EQ(bits, 1u << 3);
     SystemDataBlock.systemVars[3] = 0;
     Press(BUTTON_CANCEL);
     ASSERT_TRUE(FramesUntil([] { return !W(); }, 90, "the menu closed"));
