@@ -55,6 +55,7 @@ constexpr uint32_t kButtonE = 0x400;
 constexpr uint32_t kButtonQ = 0x100, kButtonW = 0x200;
 constexpr uint32_t kButtonA = 0x40;
 constexpr uint32_t kButtonD = 0x80;
+constexpr uint32_t kButtonTab = 0x40000, kButtonF3 = 0x20000;
 constexpr int32_t kWaitExtras = 2;
 constexpr int32_t kFadeFrames = 30;
 constexpr int32_t kThumbFrames = 120;
@@ -68,6 +69,8 @@ int32_t g_wipe = -1;
 int32_t g_loading = -1;
 int32_t g_thumbTask = -1;
 int32_t g_thumbFrames = 0;
+// The extras screen the fade to black leads to.
+ModeFunction g_extras = nullptr;
 constexpr int32_t kLogoPriority = 300;  // behind the dialogs (98..101) and the manual
 
 // The menu beside the logo: its window frame and page number, the number
@@ -362,7 +365,7 @@ void LogoWait(ScreenWork* w) {
         if (!GSL_SystemDispColorCheck()) return;
         w->subState = 0;
         w->words[LOGO_RETURNED] = 1;
-        GSL_ModePush(LogoExtrasScreen, 0);
+        GSL_ModePush(g_extras, 0);
         return;
     }
     if (InputButtons.pressed & (kButtonQ | kButtonW)) {
@@ -371,7 +374,13 @@ void LogoWait(ScreenWork* w) {
         GSL_ModePush((InputButtons.pressed & kButtonQ) ? GSL_LoadModeCB : GSL_SaveModeCB, 0);
         return;
     }
-    if ((InputButtons.pressed & kButtonD) && LogoExtrasScreen && SystemDataBlock.systemVars[15]) {
+    // D the gallery, Tab the music room, F3 the special-scenario menu.
+    const ModeFunction extras = (InputButtons.pressed & kButtonD)     ? LogoExtrasScreen
+                                : (InputButtons.pressed & kButtonTab) ? LogoMusicScreen
+                                : (InputButtons.pressed & kButtonF3)  ? LogoSpecialScreen
+                                                                      : nullptr;
+    if (extras && SystemDataBlock.systemVars[15]) {
+        g_extras = extras;
         GSL_SystemDispColorSet(0xFF000000u, kFadeFrames);
         w->subState = kWaitExtras;
         return;
@@ -407,6 +416,8 @@ void LogoWait(ScreenWork* w) {
 }  // namespace
 
 ModeFunction LogoExtrasScreen = nullptr;
+ModeFunction LogoMusicScreen = nullptr;
+ModeFunction LogoSpecialScreen = nullptr;
 
 namespace {
 const Step kBoot[] = {BootCreate, BootFonts, BootSystemData, BootFonts, BootLeave};

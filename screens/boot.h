@@ -11,3 +11,6 @@ void GSL_ManualModeCB();
 // What W opens over the logo once the title's extras item is on (system
 // variable [15]): the gallery, filled in by the top layer.
 extern ModeFunction LogoExtrasScreen;
+// What Tab and F3 open there: the music room and the special-scenario menu.
+extern ModeFunction LogoMusicScreen;
+extern ModeFunction LogoSpecialScreen;

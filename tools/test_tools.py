@@ -315,6 +315,7 @@ class FrontEndTest(unittest.TestCase):
         self.assertEqual([(l, f) for l, f, _ in labels if f in (b"00_init.txt", b"sub.txt")],
                          [(b"*top", b"00_init.txt"), (b"*branch", b"00_init.txt"), (b"*end", b"00_init.txt"),
                           (b"*sub_top", b"sub.txt")])
+        self.assertEqual([l for l, f, _ in labels if f == b"special.txt"], [b"*m%d" % i for i in range(1, 16)])
         for label, file, offset in labels:
             text = members[file]
             self.assertTrue(text[offset:].startswith(label + b"\r\n<label"), label)
@@ -529,6 +530,22 @@ class ExtrasDataTest(unittest.TestCase):
         self.assertTrue(japanese)
         for n in japanese:
             self.assertEqual(n.decode("cp932").encode("cp932"), n)
+
+    def test_special_buttons_and_music_titles(self):
+        files = extras_data.files_from_source({"omit_buttons": [2]})
+        names = [n for n, _, _ in open_arc(files[b"visual/thumb/thumb2.arc"])]
+        self.assertEqual(len(names), 14)
+        self.assertIn(b"button_c8.ext", names)
+        self.assertNotIn(b"button_c13.ext", names)
+        # The sample's section 4 is the generator's, and slot i of a page
+        # is titled after the record it plays.
+        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        with open(os.path.join(root, "sample", "base", "script", "sysgra_mes.mul.txt"), encoding="utf-8") as f:
+            self.assertIn(extras_data.music_titles_block(), f.read())
+        block = extras_data.music_titles_block()
+        self.assertIn("8.en = Where the Wind Goes\n", block)  # page 0, slot 1: record 1
+        self.assertIn("17.en = Quillmere\n", block)  # page 1, slot 2: record 18
+        self.assertIn("20.en = Overture\n", block)  # page 1, slot 3: record 19
 
 
 if __name__ == "__main__":

@@ -146,6 +146,8 @@ void Main_ScreenCallsSet() {
     OptionWindow = {Main_WindowMaximise, Main_WindowMinimised, Main_FullScreenSet};
     SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
     LogoExtrasScreen = GSL_GalleryModeCB;
+    LogoMusicScreen = GSL_MusicRoomModeCB;
+    LogoSpecialScreen = GSL_SpecialModeCB;
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
     ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;
