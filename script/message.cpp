@@ -381,7 +381,7 @@ void Wait(CommandContext* ctx, bool keywait) {
         if (!GSL_IsSkip()) return;
     }
     if (ctx->step == 2) {
-        if (GSL_StoryFlagTest(1 | 2 | 4)) return;  // a menu, the backlog or a hidden window
+        if (GSL_ScriptStoryFlagTest(1 | 2 | 4)) return;  // a menu, the backlog or a hidden window
         const bool skip = GSL_IsSkip();
         const bool confirm = GSL_FlagCheck(ctx, kConfirmButton, kClickAnywhere);
         const bool autoGo = AutoOn() && f->countdown < 1;
