@@ -188,6 +188,18 @@ bool Extras_CountUp(int32_t* counter, int32_t rate, int32_t number, bool waitTra
     return false;
 }
 
+void Extras_BuildCount(ScreenWork* w, int32_t* counter, int32_t (*rate)(), int32_t number, bool waitTrack) {
+    if (w->subState == 2) {
+        const NumberDisplayWork* n = GSL_SystemNumWork(number);
+        if (GSL_SystemDispColorCheck() && (!n || n->done)) w->subState = 3;
+        return;
+    }
+    if (Extras_CountUp(counter, rate(), number, waitTrack)) {
+        w->subState = 0;
+        w->step = 2;
+    }
+}
+
 int32_t Extras_BarDrag(ExtrasDrag* d, int32_t bar, int32_t rows, bool* endFrame) {
     const int32_t phase = MouseInput.active ? MouseInput.clickPhase : -1;
     const int32_t x = MouseInput.x, y = MouseInput.y;

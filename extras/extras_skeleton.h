@@ -65,6 +65,9 @@ void Extras_ArrowBob(int32_t* angle);
 // when *counter has reached rate (then *counter is 0). With waitTrack it
 // first waits while channel 0 is starting.
 bool Extras_CountUp(int32_t* counter, int32_t rate, int32_t number, bool waitTrack);
+// Sub-states 2 and 3 of the build step: once the overlay is clear and the
+// number display has come in, the count-up to rate(); then the main step.
+void Extras_BuildCount(ScreenWork* w, int32_t* counter, int32_t (*rate)(), int32_t number, bool waitTrack);
 
 // --- input -----------------------------------------------------------------
 struct ExtrasDrag {

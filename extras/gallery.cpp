@@ -304,15 +304,7 @@ void Build(ScreenWork* w) {
         return;
     }
     Extras_ArrowBob(&h->arrowAngle);
-    if (w->subState == 2) {
-        const NumberDisplayWork* n = GSL_SystemNumWork(h->number);
-        if (GSL_SystemDispColorCheck() && (!n || n->done)) w->subState = 3;
-        return;
-    }
-    if (Extras_CountUp(&h->counter, GSL_GalleryRate(), h->number, true)) {
-        w->subState = 0;
-        w->step = 2;
-    }
+    Extras_BuildCount(w, &h->counter, GSL_GalleryRate, h->number, true);
 }
 
 void Main(ScreenWork* w) {

@@ -271,15 +271,7 @@ void Build(ScreenWork* w) {
     }
     GSL_MusicArrowSwing();
     GSL_MusicTrackText(0);
-    if (w->subState == 2) {
-        const NumberDisplayWork* n = GSL_SystemNumWork(h->number);
-        if (GSL_SystemDispColorCheck() && (!n || n->done)) w->subState = 3;
-        return;
-    }
-    if (Extras_CountUp(&h->counter, GSL_MusicRate(), h->number, false)) {
-        w->subState = 0;
-        w->step = 2;
-    }
+    Extras_BuildCount(w, &h->counter, GSL_MusicRate, h->number, false);
 }
 
 // The knob drag: the volume steps of this frame; *endFrame when it ends here.

@@ -159,15 +159,7 @@ void Build(ScreenWork* w) {
         Extras_BuildFade(w, Extras_BuildReady(h->bar, h->loading, true), BuildMenu);
         return;
     }
-    if (w->subState == 2) {
-        const NumberDisplayWork* n = GSL_SystemNumWork(h->number);
-        if (GSL_SystemDispColorCheck() && (!n || n->done)) w->subState = 3;
-        return;
-    }
-    if (Extras_CountUp(&h->counter, GSL_SpecialRate(), h->number, false)) {
-        w->subState = 0;
-        w->step = 2;
-    }
+    Extras_BuildCount(w, &h->counter, GSL_SpecialRate, h->number, false);
 }
 
 void Main(ScreenWork* w) {
