@@ -41,8 +41,6 @@
 uint32_t StoryExitRequest = 0;
 int32_t StoryStartMode = -1;
 int32_t StoryCoverSprite = -1;
-uint8_t QuickDataPresent = 0;
-GameState QuickDataCache{};
 StoryUpperCalls StoryUpper{};
 
 void GSL_BacklogModeCB() { GSL_ModePop(); }

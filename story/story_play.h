@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "script/game_blocks.h"
+#include "story/quick_save.h"
 #include "ui/mode.h"
 
 // What the next exit does: 0 none, 1 title, 2 quick load, 3 restart at the
@@ -19,10 +20,6 @@ extern int32_t StoryStartMode;
 // The black cover while the story loads, or the capture kept over a reload.
 extern int32_t StoryCoverSprite;
 
-// The quick save's game state and whether it holds one (filled by the quick
-// save; empty until it exists).
-extern uint8_t QuickDataPresent;
-extern GameState QuickDataCache;
 
 // The screens above the story that it hands over to, filled in by the top
 // layer: the title below a restarted story.
