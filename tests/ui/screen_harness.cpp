@@ -153,6 +153,10 @@ void* LoadWhole(const char* name, uint32_t* size) {
 void ScreenHarness::SetUp() {
     GlTest::SetUp();
     if (IsSkipped()) return;
+    // The composition onto the window is drawn every frame and read by no
+    // screen test (pictures are read from the frame target): a small window
+    // keeps it cheap on the software renderer.
+    Lib_ResizeTarget(renderer(), 320, 180);
     char tmpl[] = "/tmp/vn_screen_XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
