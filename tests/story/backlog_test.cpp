@@ -174,6 +174,27 @@ TEST_F(Backlog, KeysScrollThePageWhichHoldsTheSelectionAndMovesTheBar) {
     EXPECT_EQ(FramePeriodUs, 1000000u / 30u);
 }
 
+TEST_F(Backlog, ThePointerSelectsAChoiceLineByWhereTheEntryIsLaidOut) {
+    if (IsSkipped()) return;
+    Open(12);
+    B()->selected = 3;
+    Frame(2);
+    ASSERT_EQ(B()->top, 3);
+    // Entry 1 of the page is the choice: a name in green and no second text.
+    const TextRecord* choice = Text(GSL_BacklogModeCB, 1);
+    ASSERT_NE(choice, nullptr);
+    EXPECT_EQ(choice->colour, 0xFF32CD32u);
+    EXPECT_EQ(Text(GSL_BacklogModeCB, 4), nullptr);
+    Pointer(600, 100);
+    Frame(2);
+    EXPECT_EQ(B()->selected, 3);
+    // Into the second entry's area, below the first's.
+    Pointer(600, 420);
+    Frame(3);
+    EXPECT_EQ(B()->selected, 4);
+    EXPECT_EQ(LastSe(), "move.wav");
+}
+
 TEST_F(Backlog, OneOrTwoLinesStartAtTheFirstWithAnEmptyBarRange) {
     if (IsSkipped()) return;
     for (uint32_t count : {1u, 2u}) {
