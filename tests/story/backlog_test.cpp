@@ -193,6 +193,22 @@ TEST_F(Backlog, ThePointerSelectsAChoiceLineByWhereTheEntryIsLaidOut) {
     Frame(3);
     EXPECT_EQ(B()->selected, 4);
     EXPECT_EQ(LastSe(), "move.wav");
+    // A drag held more than 171 pixels down scrolls one line a frame.
+    Pointer(600, 300);
+    Left(true);
+    Frame();
+    Pointer(600, 472);
+    Frame(2);
+    const int32_t top = B()->top;
+    Frame();
+    EXPECT_EQ(B()->top, top - 1);
+    Frame();
+    EXPECT_EQ(B()->top, top - 2);
+    Left(false);
+    Frame(2);
+    const int32_t still = B()->top;
+    Frame(2);
+    EXPECT_EQ(B()->top, still);
 }
 
 TEST_F(Backlog, OneOrTwoLinesStartAtTheFirstWithAnEmptyBarRange) {
