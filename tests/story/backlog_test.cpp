@@ -1,10 +1,11 @@
 // The backlog over the stage harness's story context, on the sample's
 // sheets, tables and voices, with a script of its own: lines without a
-// voice, with two and with nine voice tags, a quoted voice name, a name
-// that is not ASCII and a choice. Navigation and the page, the replay
+// voice, with two and with nine voice tags, a quoted voice name, a voice
+// name that is not ASCII and a choice. Navigation and the page, the replay
 // grouping, the jump back and the empty history (the ASan build runs it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
