@@ -44,6 +44,7 @@ constexpr int32_t kSlide = 720, kSlideFrames = 15;
 constexpr uint32_t kPlain = 0xFFF0F0F0u, kLit = 0xFFFFFFFFu;
 constexpr uint32_t kLineColour = 0xFF000000u, kChoiceColour = 0xFF32CD32u;
 constexpr uint32_t kTitleColour = 0xFFB6A3FFu;
+constexpr uint32_t kVeilColour = 0xE0F0F0F0u;
 constexpr int32_t kBarMinimum = 3;
 constexpr float kBarX = 598.0f;
 constexpr int32_t kBarMargin = 22;
@@ -54,8 +55,10 @@ enum : int32_t { KEY_UP = 0, KEY_DOWN = 1, KEY_LEFT = 2, KEY_RIGHT = 3 };
 enum : uint32_t { BIT_DECIDE = 0x1, BIT_CANCEL = 0x2, BIT_C = 0x8, BIT_FIRST = 0x40, BIT_LAST = 0x80 };
 enum : int32_t { SE_ENTER = 0, SE_CANCEL = 1, SE_MOVE = 2, SE_ERROR = 3 };
 // Layer slots: the backdrop, the close button and the sheet whose slot is
-// also entry 0's voice icon; voice icons 2..4, jump icons 5..7.
-enum : uint32_t { LAYER_BACKDROP = 0, LAYER_CLOSE = 1, LAYER_SHEET = 2, LAYER_VOICE = 2, LAYER_JUMP = 5 };
+// also entry 0's voice icon; voice icons 2..4, jump icons 5..7; the veil.
+enum : uint32_t {
+    LAYER_BACKDROP = 0, LAYER_CLOSE = 1, LAYER_SHEET = 2, LAYER_VOICE = 2, LAYER_JUMP = 5, LAYER_VEIL = 8
+};
 constexpr uint32_t kTitleText = 6;
 // Layout group 5 items.
 constexpr int32_t kItemVoice = 7, kItemVoiceLit = 8, kItemJump = 22, kItemBackdrop = 26;
@@ -267,13 +270,13 @@ void Build(ScreenWork* w, BacklogWork* b) {
             GSL_TextShowFully(r);
         }
     }
-    const int32_t backdrop = Layer(LAYER_BACKDROP);
-    Place(backdrop, 5, kItemBackdrop, 640.0f, 360.0f, kBackdropPriority);
-    if (SpriteRecord* s = Lib_SpriteAt(backdrop)) {
-        s->scaleX = 8.0f;
-        s->scaleY = 7.5f;
-        s->scaleZ = 1.0f;
-    }
+    // A light veil over the frozen story, the title's plate on it.
+    const int32_t veil = GSL_WorkLayerLoad(nullptr, LAYER_VEIL, -1, nullptr, -1, 0, nullptr, nullptr);
+    Lib_SpriteSetColor(veil, kVeilColour);
+    Lib_SpriteSetPrio(veil, kBackdropPriority + 1, -1);
+    Lib_SpriteSetValue(veil, 2);
+    Lib_SpriteSetFlag(veil, 1);
+    Place(Layer(LAYER_BACKDROP), 5, kItemBackdrop, 150.0f, 40.0f, kBackdropPriority);
     Place(Layer(LAYER_CLOSE), 2, 3, 1237.0f, 43.0f, kPriority);
     for (int32_t k = 0; k < kBacklogPage; ++k) {
         const float y = float(-EntryY(k) + 24);
@@ -548,7 +551,7 @@ void Exit(ScreenWork* w) {
             GSL_SystemBarDel(b->bar);
             b->bar = -1;
         }
-        for (int32_t slot = 0; slot <= int32_t(LAYER_JUMP) + 2; ++slot) GSL_WorkLayerFree(nullptr, slot);
+        for (int32_t slot = 0; slot <= int32_t(LAYER_VEIL); ++slot) GSL_WorkLayerFree(nullptr, slot);
         for (uint32_t slot = 0; slot <= kTitleText; ++slot) GSL_WorkTextFree(nullptr, slot);
         w->subState = 2;
     }
