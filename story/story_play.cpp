@@ -17,6 +17,7 @@
 #include "script/script_state.h"
 #include "script/script_task.h"
 #include "script/staffroll.h"
+#include "story/backlog.h"
 #include "story/config.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
@@ -43,7 +44,6 @@ int32_t StoryStartMode = -1;
 int32_t StoryCoverSprite = -1;
 StoryUpperCalls StoryUpper{};
 
-void GSL_BacklogModeCB() { GSL_ModePop(); }
 void GSL_SysMenuModeCB() { GSL_ModePop(); }
 
 namespace {

@@ -28,6 +28,5 @@ struct StoryUpperCalls {
 };
 extern StoryUpperCalls StoryUpper;
 
-// Until they exist: the backlog and the system menu pop themselves at once.
-void GSL_BacklogModeCB();
+// Until it exists: the system menu pops itself at once.
 void GSL_SysMenuModeCB();

@@ -316,6 +316,7 @@ class FrontEndTest(unittest.TestCase):
                          [(b"*top", b"00_init.txt"), (b"*branch", b"00_init.txt"), (b"*end", b"00_init.txt"),
                           (b"*sub_top", b"sub.txt")])
         self.assertEqual([l for l, f, _ in labels if f == b"special.txt"], [b"*m%d" % i for i in range(1, 16)])
+        self.assertEqual([l for l, f, _ in labels if f == b"voices.txt"], [b"*voices_top"])
         for label, file, offset in labels:
             text = members[file]
             self.assertTrue(text[offset:].startswith(label + b"\r\n<label"), label)

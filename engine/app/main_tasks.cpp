@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/app/app_window.h"
+#include "engine/app/frame.h"
 #include "engine/app/frame_skip.h"
 #include "engine/core/task.h"
 #include "engine/files/message_table.h"
@@ -24,6 +25,7 @@
 #include "script/staffroll.h"
 #include "shaders/text_programs.h"
 #include "story/access_flags.h"
+#include "story/backlog.h"
 #include "story/config.h"
 #include "story/game_state.h"
 #include "story/story_play.h"
@@ -169,6 +171,7 @@ void Main_ScreenCallsSet() {
     PointerUpper.dragThreshold = [] { return GSL_MouseDragThreshold(0, 0); };
     // The drag threshold keeps its default until the game state gives one.
     SaveThumbTarget = &StoryCaptureSprite;
+    BacklogFramePeriodFor = Main_FramePeriodFor;
     StoryUpper.titleScreen = GSL_TitleModeCB;
     ScriptHost.storyFlagTest = GSL_StoryFlagTest;
     ConfigUpper.optionLabels = [](int32_t n, int32_t labels[4]) {

@@ -186,7 +186,8 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
     EXPECT_EQ(g_shown, (Lines{"playbgm Quillmere", "name NAME_0", "text TEXT_0", "name NAME_1", "text TEXT_1",
                               "name NAME_0", "text TEXT_0", "text TEXT_1", "name NAME_0", inline_line, "text TEXT_7",
                               "name NAME_2", "text TEXT_8", "name NAME_3", "text TEXT_9", "text TEXT_10", "name NAME_2",
-                              "text TEXT_11", "name NAME_0", "text TEXT_4", "name NAME_1", "text TEXT_2", "name NAME_0",
+                              "text TEXT_11", "name NAME_2", "text TEXT_8", "name NAME_3", "text TEXT_9",
+                              "name NAME_2", "text TEXT_10", "name NAME_0", "text TEXT_4", "name NAME_1", "text TEXT_2", "name NAME_0",
                               "text TEXT_5", "stopbgm", "image 0 back", "image 3 back", "name NAME_0", "text TEXT_20",
                               "image 3 fore", "image 5 fore", "name NAME_1", "text TEXT_21", "image 0 back",
                               "name NAME_0", "text TEXT_22", "image 0 fore", "text TEXT_23"}));
@@ -196,18 +197,20 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
     EXPECT_LE(g.gameVars[1], 6);
     EXPECT_EQ(g.gameVars[2], 3);
     EXPECT_EQ(g.gameVars[5], 0);  // cleared
-    // Labels top, msgwin_top and sub_top (with their return points), branch
-    // (ref:0), end, pict_top.
-    ASSERT_EQ(g.labelCount, 6u);
+    // Labels top, msgwin_top, voices_top and sub_top (with their return
+    // points), branch (ref:0), end, pict_top.
+    ASSERT_EQ(g.labelCount, 7u);
     const int32_t sub = GSL_ScriptMemberIndex("sub.txt"), init = GSL_ScriptMemberIndex("00_init.txt");
     const int32_t msgwin = GSL_ScriptMemberIndex("msgwin.txt");
     EXPECT_EQ(g.labelPos[1] >> 20, uint32_t(msgwin));
     EXPECT_EQ(g.labelReturn[1] >> 20, uint32_t(init));
-    EXPECT_EQ(g.labelPos[2] >> 20, uint32_t(sub));
+    EXPECT_EQ(g.labelPos[2] >> 20, uint32_t(GSL_ScriptMemberIndex("voices.txt")));
     EXPECT_EQ(g.labelReturn[2] >> 20, uint32_t(init));
-    EXPECT_EQ(g.labelFlags[3], 0);
-    EXPECT_EQ(g.labelFlags[4], 1);
-    EXPECT_EQ(g.readLineCount, 16u);
+    EXPECT_EQ(g.labelPos[3] >> 20, uint32_t(sub));
+    EXPECT_EQ(g.labelReturn[3] >> 20, uint32_t(init));
+    EXPECT_EQ(g.labelFlags[4], 0);
+    EXPECT_EQ(g.labelFlags[5], 1);
+    EXPECT_EQ(g.readLineCount, 19u);
     // The trace: into msgwin.txt and back, into sub.txt and back, then the jump to *end.
     std::vector<std::string> path;
     for (const auto& e : script_env::g_log) {
@@ -215,7 +218,8 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
         if (name == "call" || name == "jump" || name == "label" || name == "if" || name == "elseif")
             path.push_back(e.file + " " + name + (e.args.empty() ? "" : " " + e.args[0]));
     }
-    EXPECT_EQ(path, (Lines{"00_init.txt label", "00_init.txt call msgwin", "msgwin.txt label", "00_init.txt call sub", "sub.txt label", "00_init.txt label ref:0",
+    EXPECT_EQ(path, (Lines{"00_init.txt label", "00_init.txt call msgwin", "msgwin.txt label", "00_init.txt call voices",
+                           "voices.txt label", "00_init.txt call sub", "sub.txt label", "00_init.txt label ref:0",
                            "00_init.txt if \"[2000]==2\"", "00_init.txt elseif \"[2000]==1 && [2002]==3\"", "00_init.txt if \"[2001]>=1\"",
                            "00_init.txt jump 00_init", "00_init.txt label", "00_init.txt call scene_choice",
                            "00_init.txt call pict", "pict.txt label"}));
