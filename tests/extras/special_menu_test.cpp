@@ -320,6 +320,29 @@ TEST_F(SpecialMenuTest, ALabelTheIndexLacksStartsAtTheFileStart) {
     ASSERT_TRUE(FramesUntil([] { return !W(); }, 90, "the menu closed"));
 }
 
+// A launch that the full mode stack refuses: the menu comes back at once
+// with working keys, and the flag is cleared again.
+TEST_F(SpecialMenuTest, ALaunchOntoAFullStackComesBackAtOnce) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start());
+    Unlock(15);
+    for (int i = 1; i < kModeStackSize - 1; ++i) ModeStack[i] = TestScreen(0);
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(GSL_ModeCount(), kModeStackSize);
+    Press(BUTTON_DECIDE);
+    ASSERT_EQ(W()->step, 4);
+    EXPECT_EQ(SpecialScenarioFlag, 1u);
+    ASSERT_TRUE(FramesUntil([] { return W()->step == 2; }, 120, "the menu back"));
+    EXPECT_EQ(GSL_ModeTop(), GSL_SpecialModeCB);
+    EXPECT_EQ(GSL_WorkGet(GSL_StoryModeCB), nullptr);
+    EXPECT_EQ(SpecialScenarioFlag, 0u);
+    Go(16384);
+    EXPECT_EQ(H()->selected, 1);
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return !W(); }, 90, "the menu closed"));
+    for (int i = 1; i < kModeStackSize; ++i) ModeStack[i] = nullptr;
+}
+
 // A button missing from the container is a failed sprite; selecting it
 // still brings the cursor to its place in the grid, scrolled.
 TEST_F(SpecialMenuTest, AMissingButtonFailsAndTheCursorStillFindsItsPlace) {
