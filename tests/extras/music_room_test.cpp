@@ -338,15 +338,22 @@ TEST_F(MusicRoomTest, AVolumeAboveItsRangeOpensAtTheTopAndStillMoves) {
     Leave();
 }
 
+// A slot shows the lock state of the record it plays, not of its number:
+// with record 1 heard, slot 1 (number 09) alone has a title on page 0.
 // Record 17's English title holds a star and a middle dot, which the room's
 // texts write as the add-glyph tags; it shows as number 20 in slot 1 of page 1.
-TEST_F(MusicRoomTest, TheRoomWritesTheStarAndDotAsAddGlyphs) {
+TEST_F(MusicRoomTest, LockStatesByRecordAndTheStarAndDotAsAddGlyphs) {
     if (IsSkipped()) return;
     ASSERT_TRUE(Start());
     const int32_t language = InterfaceLanguage;
     InterfaceLanguage = 1;
+    Hear(1);
     Hear(17);
     ASSERT_TRUE(Open());
+    EXPECT_EQ(Title(1), "09.Where the Wind Goes");
+    int32_t unknown = 0;
+    for (int32_t i = 0; i < 16; ++i) unknown += Title(i) == "? ? ?";
+    EXPECT_EQ(unknown, 15);
     Press(128);
     ASSERT_TRUE(FramesUntil([] { return W()->step == 2; }, 40, "page 1"));
     const std::string title = Title(1);
