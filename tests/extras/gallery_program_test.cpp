@@ -64,7 +64,7 @@ float PictureY() {
     return Lib_SpriteIsLive(s) ? SpriteTable[s].posY : -9999.0f;
 }
 
-TEST(ExtrasProgram, LogoGalleryViewerMusicRoomSpecialMenuAndBack) {
+TEST(GalleryProgram, LogoGalleryViewerAndBack) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     ProgramRun run;
     run.before = [] {
