@@ -45,6 +45,13 @@ void SetRect(int32_t sprite, int32_t group, int32_t item) {
 bool PointerOnScreen(int32_t x, int32_t y) { return x >= 0 && x <= 1279 && y >= 0 && y <= 719; }
 }  // namespace
 
+void Extras_Dispatch(ModeFunction screen, const ExtrasStep* steps, int32_t count) {
+    ScreenWork* w = GSL_WorkGet(nullptr);
+    if (w && w->screenId != screen) w = nullptr;
+    const int32_t step = w ? w->step : 0;
+    if (step >= 0 && step < count && steps[step]) steps[step](w);
+}
+
 int32_t Extras_OpenBegin() {
     ExtrasSwipeLatch[0] = ExtrasSwipeLatch[1] = 0;
     return GSL_SystemLoadingSet(20, 1);

@@ -25,6 +25,13 @@ enum : int32_t { EXTRAS_KEY_LEFT, EXTRAS_KEY_RIGHT, EXTRAS_KEY_UP, EXTRAS_KEY_DO
 inline constexpr int32_t kExtrasKeys = 6;
 enum : uint32_t { EXTRAS_BUTTON_A = 64, EXTRAS_BUTTON_D = 128, EXTRAS_BUTTON_LEFT = 4096, EXTRAS_BUTTON_RIGHT = 16384 };
 
+// --- dispatching -----------------------------------------------------------
+// One step of a screen, given the screen's context (null before it exists).
+using ExtrasStep = void (*)(ScreenWork* w);
+// Runs steps[step] for the top screen `screen`: step 0 while it has no
+// context of its own; a step out of range or without a function does nothing.
+void Extras_Dispatch(ModeFunction screen, const ExtrasStep* steps, int32_t count);
+
 // --- opening ---------------------------------------------------------------
 // Clears the swipe latches and starts the loading indicator (priority 20,
 // shown); the indicator's task.

@@ -1,6 +1,7 @@
 #include "extras/gallery.h"
 
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "engine/core/charcode.h"
@@ -451,16 +452,8 @@ void Release(ScreenWork* w) {
 GalleryHead* GSL_GalleryHead(ScreenWork* w) { return w ? reinterpret_cast<GalleryHead*>(w->words) : nullptr; }
 
 void GSL_GalleryModeCB() {
-    ScreenWork* w = GSL_WorkGet(nullptr);
-    const int32_t step = w ? w->step : 0;
-    switch (step) {
-        case 0: Load(w); break;
-        case 1: Build(w); break;
-        case 2: Main(w); break;
-        case 3: Transition(w); break;
-        case 4: Release(w); break;
-        default: break;
-    }
+    static constexpr ExtrasStep kSteps[] = {Load, Build, Main, Transition, Release};
+    Extras_Dispatch(GSL_GalleryModeCB, kSteps, int32_t(std::size(kSteps)));
 }
 
 int32_t GSL_GalleryRate() {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "engine/core/engine_state.h"
@@ -483,17 +484,8 @@ void TitlePlace(int32_t text, int32_t button) {
 MusicHead* GSL_MusicHead(ScreenWork* w) { return w ? reinterpret_cast<MusicHead*>(w->words) : nullptr; }
 
 void GSL_MusicRoomModeCB() {
-    ScreenWork* w = GSL_WorkGet(nullptr);
-    if (w && w->screenId != GSL_MusicRoomModeCB) w = nullptr;
-    const int32_t step = w ? w->step : 0;
-    switch (step) {
-        case 0: Load(w); break;
-        case 1: Build(w); break;
-        case 2: Main(w); break;
-        case 3: Transition(w); break;
-        case 4: Release(w); break;
-        default: break;
-    }
+    static constexpr ExtrasStep kSteps[] = {Load, Build, Main, Transition, Release};
+    Extras_Dispatch(GSL_MusicRoomModeCB, kSteps, int32_t(std::size(kSteps)));
 }
 
 int32_t GSL_MusicDisplayIndex(int32_t i, int32_t n) { return i % 2 == 0 ? i / 2 : i / 2 + (n + 1) / 2; }

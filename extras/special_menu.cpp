@@ -1,6 +1,7 @@
 #include "extras/special_menu.h"
 
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "engine/core/engine_state.h"
@@ -315,17 +316,9 @@ void Release(ScreenWork* w) {
 SpecialHead* GSL_SpecialHead(ScreenWork* w) { return w ? reinterpret_cast<SpecialHead*>(w->words) : nullptr; }
 
 void GSL_SpecialModeCB() {
-    ScreenWork* w = GSL_WorkGet(nullptr);
-    if (w && w->screenId != GSL_SpecialModeCB) w = nullptr;
-    const int32_t step = w ? w->step : 0;
-    switch (step) {
-        case 0: Init(w); break;
-        case 1: Build(w); break;
-        case 2: Main(w); break;
-        case 4: Launch(w); break;
-        case 5: Release(w); break;
-        default: break;
-    }
+    // Step 3 is unused.
+    static constexpr ExtrasStep kSteps[] = {Init, Build, Main, nullptr, Launch, Release};
+    Extras_Dispatch(GSL_SpecialModeCB, kSteps, int32_t(std::size(kSteps)));
 }
 
 int32_t GSL_SpecialGetPage() {

@@ -4,7 +4,7 @@
 # --extras starts with part of the gallery unlocked: a system slot holding
 # unlocked pictures of category 0 (one thumbnail complete, one with a locked
 # first picture) and of category 5, tracks 0, 1, 16, 18 and 20 heard, and
-# [0]..[4], [15] and [16] set (on the logo W opens the gallery, Tab the
+# [0]..[4], [15] and [16] set (on the logo D opens the gallery, Tab the
 # music room, F3 the special-scenario menu with its first five entries).
 set -euo pipefail
 extras=0
@@ -22,7 +22,7 @@ if [ "$extras" = 1 ]; then
     # shellcheck disable=SC2086
     # The user folder is named by the store stand-in's id for this user.
     python3 tools/save_data.py system "run/user/$((10000000000000000 + $(id -u)))/save" --var 15=1 --var 16=1 $events \
-        --var 0=1 --var 1=1 --var 2=1 --var 3=1 --var 4=1 --track 0 --track 1 --track 16 --track 20
+        --var 0=1 --var 1=1 --var 2=1 --var 3=1 --var 4=1 --track 0 --track 1 --track 16 --track 18 --track 20
 fi
 cd run
 exec ../build-run/vn

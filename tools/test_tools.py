@@ -4,6 +4,7 @@
 Each format is read back by a small reader written here from the layout
 alone, which also names the fault it finds in a damaged file."""
 
+import json
 import os
 import struct
 import sys
@@ -547,6 +548,22 @@ class ExtrasDataTest(unittest.TestCase):
         self.assertIn("8.en = Where the Wind Goes\n", block)  # page 0, slot 1: record 1
         self.assertIn("17.en = Quillmere\n", block)  # page 1, slot 2: record 18
         self.assertIn("20.en = Overture\n", block)  # page 1, slot 3: record 19
+
+    def test_the_sample_holds_every_track_once_as_a_distinct_loop(self):
+        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        with open(os.path.join(root, "sample", "extras.json"), encoding="utf-8") as f:
+            desc = json.load(f)
+        bgm = os.path.join(root, "sample", "base", "sound", "bgm")
+        stems = [n[:-len(".oggl.synth")] for n in os.listdir(bgm) if n.endswith(".oggl.synth")]
+        records = [t["record"] for t in desc["tracks"] + [desc["track"]]]
+        records += [catalogue_data.TRACKS.index(s) for s in stems]
+        self.assertEqual(sorted(records), list(range(len(catalogue_data.TRACKS))))
+        tunes = set()
+        for t in desc["tracks"] + [desc["track"]]:
+            start, end = t["synth"]["loop"]
+            self.assertTrue(8.0 <= end - start <= 15.0, t["record"])
+            tunes.add(t["synth"]["parts"][0]["notes"])
+        self.assertEqual(len(tunes), len(desc["tracks"]) + 1)
 
 
 if __name__ == "__main__":

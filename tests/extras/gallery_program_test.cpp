@@ -1,24 +1,35 @@
-// The whole program on the sample with a system slot written by
-// tools/save_data.py: from the logo (the title's place until the title
-// exists) to the gallery, the viewer, the next picture, a pan and back, and
-// cancel to the logo with its music. Only the first seven thumbnails of
-// category 0 are used, which both editions share.
+// The whole program on the sample (the R18 edition) with a system slot
+// written by tools/save_data.py as `run_sample.sh --extras` writes it: from
+// the logo (the title's place until the title exists) to the gallery, the
+// viewer, the next picture, a pan and back, and cancel to the logo with its
+// music; then the music room (play, louder, quieter, stop, back) and the
+// special-scenario menu (scenario 1 runs on the story screen to its end, the
+// menu comes back with the title track, back). Only the first seven
+// thumbnails of category 0 are used, which both editions share.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
+#include "extras/extras_screens.h"
 #include "extras/gallery.h"
+#include "extras/music_room.h"
+#include "extras/special_menu.h"
+#include "platform/plat_input.h"
 #include "platform/plat_store.h"
 #include "screens/boot.h"
+#include "script/script_task.h"
 #include "story/game_state.h"
+#include "story/story_screen.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
 namespace {
 constexpr uint8_t kKeyZ = 0x2C, kKeyX = 0x2D, kKeyD = 0x20, kKeyDown = 0xD0;
+constexpr uint8_t kKeyQ = 0x10, kKeyW = 0x11, kKeyTab = 0x0F, kKeyF3 = 0x3D;
 
 std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
@@ -35,6 +46,19 @@ bool GalleryMain() {
     const ScreenWork* w = GSL_WorkGet(GSL_GalleryModeCB);
     return GSL_ModeTop() == GSL_GalleryModeCB && w && !w->suspended && w->step == 2 && G()->moveTask < 0;
 }
+MusicHead* M() { return GSL_MusicHead(GSL_WorkGet(GSL_MusicRoomModeCB)); }
+bool MusicMain() {
+    const ScreenWork* w = GSL_WorkGet(GSL_MusicRoomModeCB);
+    return GSL_ModeTop() == GSL_MusicRoomModeCB && w && w->step == 2;
+}
+bool SpecialMain() {
+    const ScreenWork* w = GSL_WorkGet(GSL_SpecialModeCB);
+    return GSL_ModeTop() == GSL_SpecialModeCB && w && w->step == 2;
+}
+bool LogoBack() {
+    const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
+    return GSL_ModeTop() == GSL_LogoModeCB && logo && !logo->suspended;
+}
 float PictureY() {
     const GalleryViewHead* v = V();
     const int32_t s = v ? GSL_WorkLayerGet(GSL_GalleryViewModeCB, uint32_t(v->layer)) : -1;
@@ -50,14 +74,33 @@ TEST(GalleryProgram, LogoGalleryViewerAndBack) {
         const std::string folder = "user/" + std::to_string(Store_UserId()) + "/save";
         Store_Shutdown();
         const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/save_data.py system " + folder +
-                                " --var 15=1 --var 16=1 --event 2105 --event 2158";
+                                " --var 15=1 --var 16=1 --event 2105 --event 2158"
+                                " --var 0=1 --var 1=1 --var 2=1 --var 3=1 --var 4=1"
+                                " --track 0 --track 1 --track 16 --track 18 --track 20";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     };
     float startY = 0, pannedY = 0;
     int32_t selectionBack = -1;
     bool musicBack = false;
     std::string debug;
-    const int code = run.Run({
+    struct Music {
+        bool played = false, stopped = false, closed = false;
+        int32_t volume = -1, louder = -1, quieter = -1;
+    } music;
+    struct Special {
+        bool story = false, flagDuring = false, back = false, titleTrack = false, closed = false;
+        int32_t selected = -1;
+    } special;
+    // While the story is on top the reader confirms every other frame, for
+    // as long as the story takes (its loads run on their own thread).
+    int32_t readFrames = 0;
+    const auto read = [&readFrames] {
+        PlatInputState in = Plat_InputIdle();
+        in.focus = 1;
+        if (GSL_ModeTop() == GSL_StoryModeCB && ++readFrames % 2 == 0) in.keys[kKeyZ] = kPlatDown;
+        Plat_InputInject(in);
+    };
+    std::vector<ProgramRun::Step> steps = {
         {"the logo", [] { return GSL_ModeTop() == GSL_LogoModeCB && Lib_SoundStateGet(0) == SOUND_PLAYING; },
          Key(kKeyD)},
         {"the gallery after its count-up",
@@ -101,13 +144,89 @@ TEST(GalleryProgram, LogoGalleryViewerAndBack) {
              return musicBack;
          },
          kIdle, 300},
-    });
+        {"tab", nullptr, Key(kKeyTab)},
+        {"the music room after its count-up", MusicMain, Key(kKeyZ), 600},
+        {"record 0 playing",
+         [&] {
+             if (M()->playing != 0 || Lib_SoundStateGet(0) != SOUND_PLAYING) return false;
+             music.played = true;
+             music.volume = M()->volume;
+             return true;
+         },
+         Key(kKeyW), 1800},
+        {"let go", nullptr, kIdle},
+        {"louder", [&] {
+             music.louder = M()->volume;
+             return true;
+         },
+         Key(kKeyQ)},
+        {"let go", nullptr, kIdle},
+        {"quieter", [&] {
+             music.quieter = M()->volume;
+             return true;
+         },
+         Key(kKeyZ)},
+        {"the track faded out",
+         [&] {
+             music.stopped = M()->playing == -1 && Lib_SoundStateGet(0) == 0;
+             return music.stopped;
+         },
+         Key(kKeyX), 900},
+        {"the logo after the music room",
+         [&] {
+             music.closed = LogoBack() && !GSL_WorkGet(GSL_MusicRoomModeCB);
+             return music.closed;
+         },
+         Key(kKeyF3), 300},
+        {"the special menu after its count-up", SpecialMain, Key(kKeyZ), 600},
+        {"scenario 1 on the story screen",
+         [&] {
+             if (GSL_ModeTop() != GSL_StoryModeCB) return false;
+             const char* file = GSL_ScriptTaskFileName(GSL_WorkTaskGet(GSL_StoryModeCB));
+             special.story = file && std::string(file) == "special.txt";
+             special.flagDuring = SpecialScenarioFlag == 1;
+             return special.story;
+         },
+         nullptr, 900},
+    };
+    steps.push_back({"the menu back after the scenario",
+                     [&] {
+                         if (!SpecialMain() || SpecialScenarioFlag != 0) {
+                             read();
+                             return false;
+                         }
+                         special.back = true;
+                         special.selected = GSL_SpecialHead(GSL_WorkGet(GSL_SpecialModeCB))->selected;
+                         special.titleTrack = Lib_SoundStateGet(0) == SOUND_PLAYING &&
+                                              std::string(SoundChannelTable[0].st.path).find("uillmere.oggl") !=
+                                                  std::string::npos;
+                         return true;
+                     },
+                     Key(kKeyX), 1800});
+    steps.push_back({"the logo after the special menu",
+                     [&] {
+                         special.closed = LogoBack() && !GSL_WorkGet(GSL_SpecialModeCB);
+                         return special.closed;
+                     },
+                     kIdle, 300});
+    const int code = run.Run(steps);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.failed, "") << debug;
     EXPECT_EQ(startY, -360.0f);
     EXPECT_GT(pannedY, startY);
     EXPECT_EQ(selectionBack, 1);
     EXPECT_TRUE(musicBack);
+    EXPECT_TRUE(music.played);
+    EXPECT_EQ(music.louder, music.volume + 1);
+    EXPECT_EQ(music.quieter, music.volume);
+    EXPECT_TRUE(music.stopped);
+    EXPECT_TRUE(music.closed);
+    EXPECT_TRUE(special.story);
+    EXPECT_TRUE(special.flagDuring);
+    EXPECT_TRUE(special.back);
+    EXPECT_EQ(special.selected, 0);
+    EXPECT_TRUE(special.titleTrack);
+    EXPECT_TRUE(special.closed);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "engine/input/input.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
+#include "engine/text/font.h"
 #include "extras/music_room.h"
 #include "story/access_flags.h"
 #include "story/catalogue.h"
@@ -228,6 +229,11 @@ TEST_F(MusicRoomTest, PlaybackStopAndCancel) {
     for (int32_t c = 19; c <= 22; ++c) EXPECT_EQ(Volume(c), 0.0f) << c;
     Frame(3);
     ASSERT_NE(Lib_SoundStateGet(0), 0);
+    // The volume keys are silent while a track plays.
+    const int32_t rotation = SystemSeRotation, volume = H()->volume;
+    Press(512);
+    EXPECT_EQ(H()->volume, volume + 1);
+    EXPECT_EQ(SystemSeRotation, rotation);
     // Confirm again: a 60-frame fade; the system sounds come back with the
     // first frame without a track.
     Hold(BUTTON_DECIDE);
@@ -330,6 +336,33 @@ TEST_F(MusicRoomTest, AVolumeAboveItsRangeOpensAtTheTopAndStillMoves) {
     EXPECT_EQ(H()->volume, 99);
     EXPECT_EQ(SystemDataBlock.musicVolume, 200);
     Leave();
+}
+
+// A slot shows the lock state of the record it plays, not of its number:
+// with record 1 heard, slot 1 (number 09) alone has a title on page 0.
+// Record 17's English title holds a star and a middle dot, which the room's
+// texts write as the add-glyph tags; it shows as number 20 in slot 1 of page 1.
+TEST_F(MusicRoomTest, LockStatesByRecordAndTheStarAndDotAsAddGlyphs) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start());
+    const int32_t language = InterfaceLanguage;
+    InterfaceLanguage = 1;
+    Hear(1);
+    Hear(17);
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(Title(1), "09.Where the Wind Goes");
+    int32_t unknown = 0;
+    for (int32_t i = 0; i < 16; ++i) unknown += Title(i) == "? ? ?";
+    EXPECT_EQ(unknown, 15);
+    Press(128);
+    ASSERT_TRUE(FramesUntil([] { return W()->step == 2; }, 40, "page 1"));
+    const std::string title = Title(1);
+    EXPECT_EQ(title.rfind("20.The Promised Sky ", 0), 0u) << title;
+    EXPECT_NE(title.find("#Add[1]"), std::string::npos) << title;
+    EXPECT_NE(title.find("#Add[0]"), std::string::npos) << title;
+    EXPECT_EQ(title.find("\xE2\x98\x86"), std::string::npos) << title;
+    Leave();
+    InterfaceLanguage = language;
 }
 
 TEST_F(MusicRoomTest, WithoutTheTitleTableNoTextsAndPlayingStillWorks) {

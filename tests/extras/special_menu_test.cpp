@@ -63,11 +63,22 @@ protected:
         std::ofstream("special/script.arc/special.txt", std::ios::binary) << Scenario(withM5);
         const std::string cmd = "python3 " VN_SOURCE_DIR
                                 "/tools/pack.py script special/script.arc special/out.arc 2>/dev/null";
-        if (std::system(cmd.c_str()) != 0) return false;
-        std::ifstream in("special/out.arc", std::ios::binary);
+        return std::system(cmd.c_str()) == 0 && CacheFile("script/script.arc", "special/out.arc");
+    }
+    // Caches a button container without button `omit` in place of the sample's.
+    static bool ButtonsWithout(int32_t omit) {
+        const std::string cmd = "python3 -c \"import sys; sys.path.insert(0, '" VN_SOURCE_DIR
+                                "/tools'); import extras_data, vndata; open('thumb2.arc', 'wb').write("
+                                "vndata.arc_bytes(sorted(extras_data.special_buttons({" +
+                                std::to_string(omit) + "}))))\"";
+        return std::system(cmd.c_str()) == 0 && CacheFile(kSpecialThumbArc, "thumb2.arc");
+    }
+    static bool CacheFile(const char* name, const char* path) {
+        std::ifstream in(path, std::ios::binary);
         const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        if (CacheEntry* old = Lib_CashGetHitInfo("script/script.arc", kCacheEntryId)) Lib_CashRemove(old);
-        void* data = Lib_CashAlloc("script/script.arc", bytes.size(), 256);
+        if (bytes.empty()) return false;
+        if (CacheEntry* old = Lib_CashGetHitInfo(name, kCacheEntryId)) Lib_CashRemove(old);
+        void* data = Lib_CashAlloc(name, bytes.size(), 256);
         if (!data) return false;
         std::memcpy(data, bytes.data(), bytes.size());
         CacheEntry* e = Lib_CashEntryOf(data, 256);
@@ -305,6 +316,51 @@ TEST_F(SpecialMenuTest, ALabelTheIndexLacksStartsAtTheFileStart) {
     EXPECT_EQ(GameStateBlock.startOffset, 0u);
     ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_SpecialModeCB && W() && W()->step == 2; }, 1200,
                             "the menu back"));
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return !W(); }, 90, "the menu closed"));
+}
+
+// A launch that the full mode stack refuses: the menu comes back at once
+// with working keys, and the flag is cleared again.
+TEST_F(SpecialMenuTest, ALaunchOntoAFullStackComesBackAtOnce) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start());
+    Unlock(15);
+    for (int i = 1; i < kModeStackSize - 1; ++i) ModeStack[i] = TestScreen(0);
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(GSL_ModeCount(), kModeStackSize);
+    Press(BUTTON_DECIDE);
+    ASSERT_EQ(W()->step, 4);
+    EXPECT_EQ(SpecialScenarioFlag, 1u);
+    ASSERT_TRUE(FramesUntil([] { return W()->step == 2; }, 120, "the menu back"));
+    EXPECT_EQ(GSL_ModeTop(), GSL_SpecialModeCB);
+    EXPECT_EQ(GSL_WorkGet(GSL_StoryModeCB), nullptr);
+    EXPECT_EQ(SpecialScenarioFlag, 0u);
+    Go(16384);
+    EXPECT_EQ(H()->selected, 1);
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return !W(); }, 90, "the menu closed"));
+    for (int i = 1; i < kModeStackSize; ++i) ModeStack[i] = nullptr;
+}
+
+// A button missing from the container is a failed sprite; selecting it
+// still brings the cursor to its place in the grid, scrolled.
+TEST_F(SpecialMenuTest, AMissingButtonFailsAndTheCursorStillFindsItsPlace) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(ButtonsWithout(12));
+    Unlock(15);
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(SpriteTable[Slot(7 + 12)].flags & SPRITE_FAILED);
+    EXPECT_FALSE(SpriteTable[Slot(7 + 11)].flags & SPRITE_FAILED);
+    Select(12);
+    EXPECT_EQ(H()->topRow, 1);
+    const SpriteRecord& cursor = SpriteTable[Slot(2)];
+    EXPECT_EQ(cursor.posX, -392.0f);
+    EXPECT_EQ(cursor.posY, 155.0f - 3 * 150.0f + 150.0f);
+    Go(16384);
+    EXPECT_EQ(H()->selected, 13);
+    EXPECT_EQ(cursor.posX, -392.0f + 262.0f);
     Press(BUTTON_CANCEL);
     ASSERT_TRUE(FramesUntil([] { return !W(); }, 90, "the menu closed"));
 }

@@ -198,8 +198,8 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
     EXPECT_EQ(g.gameVars[2], 3);
     EXPECT_EQ(g.gameVars[5], 0);  // cleared
     // Labels top, msgwin_top, voices_top and sub_top (with their return
-    // points), branch (ref:0), end, pict_top.
-    ASSERT_EQ(g.labelCount, 7u);
+    // points), branch (ref:0), end, unlock_top, pict_top.
+    ASSERT_EQ(g.labelCount, 8u);
     const int32_t sub = GSL_ScriptMemberIndex("sub.txt"), init = GSL_ScriptMemberIndex("00_init.txt");
     const int32_t msgwin = GSL_ScriptMemberIndex("msgwin.txt");
     EXPECT_EQ(g.labelPos[1] >> 20, uint32_t(msgwin));
@@ -222,7 +222,11 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
                            "voices.txt label", "00_init.txt call sub", "sub.txt label", "00_init.txt label ref:0",
                            "00_init.txt if \"[2000]==2\"", "00_init.txt elseif \"[2000]==1 && [2002]==3\"", "00_init.txt if \"[2001]>=1\"",
                            "00_init.txt jump 00_init", "00_init.txt label", "00_init.txt call scene_choice",
-                           "00_init.txt call pict", "pict.txt label"}));
+                           "00_init.txt call unlock", "unlock.txt label", "00_init.txt call pict", "pict.txt label"}));
+    // What the play-through unlocks for the extras: special scenarios 1, 3
+    // and 6 and the gallery's fixed picture.
+    for (int32_t v = 0; v < 24; ++v)
+        EXPECT_EQ(SystemDataBlock.systemVars[v], v == 0 || v == 2 || v == 5 || v == 16 ? 1 : 0) << v;
 }
 
 }  // namespace

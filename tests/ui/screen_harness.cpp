@@ -310,7 +310,7 @@ bool ScreenHarness::SampleData() {
     const std::string& dir = SampleFolder();
     if (dir.empty()) return false;
     Lib_PcArcClose();
-    for (const char* name : {"data_00.pcarc", "data_p00.pcarc"}) {
+    for (const char* name : {"data_00.pcarc", "data_p00.pcarc", "data_r18.pcarc"}) {
         std::filesystem::remove(std::filesystem::path("data") / name);
         std::filesystem::create_symlink(std::filesystem::path(dir) / "data" / name, std::filesystem::path("data") / name);
     }
@@ -628,7 +628,7 @@ int ProgramRun::Run(std::vector<Step> steps) {
     if (!::mkdtemp(tmpl)) return -1;
     std::filesystem::path dir = tmpl, old = std::filesystem::current_path();
     std::filesystem::create_directories(dir / "data");
-    for (const char* name : {"data_00.pcarc", "data_p00.pcarc"})
+    for (const char* name : {"data_00.pcarc", "data_p00.pcarc", "data_r18.pcarc"})
         std::filesystem::create_symlink(std::filesystem::path(sample) / "data" / name, dir / "data" / name);
     std::filesystem::current_path(dir);
     if (before) before();

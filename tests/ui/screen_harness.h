@@ -54,7 +54,8 @@ public:
     // Writes the files under root/, packs root/ into data/data_00.pcarc and
     // opens it.
     static bool Files(std::initializer_list<DataFile> files);
-    // The sample game's archives (built once a process), opened.
+    // The sample game's archives (built once a process), opened: the R18
+    // edition (base, patch and R18 archives).
     static bool SampleData();
     // The three message tables.
     static void Messages();

@@ -184,6 +184,7 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
         "scene_choice:effect", "scene_choice:gradater", "scene_choice:soundstopall", "scene_choice:gosub",
         "scene_choice:input", "scene_choice:cancelskipping", "scene_choice:autosaverange", "scene_choice:stopbgm",
         "scene_choice:return",
+        "00_init:call",     "unlock:label",    "unlock:eval",
         "00_init:call",     "pict:label",      "pict:image",         "pict:image",      "pict:trans",
         "pict:wt",          "pict:name",       "pict:text",          "pict:keywait",    "pict:image",
         "pict:image",       "pict:name",       "pict:text",          "pict:keywait",    "pict:move",
