@@ -30,10 +30,7 @@
 #include "ui/window_frame.h"
 #include "ui/wipe.h"
 
-// Stand-ins until the system screens exist: the boot flow starts the load of
-// the interface language's fonts, loads the system data from its slot (the
-// load creates the slot when it is empty) and hands over to the logo screen,
-// which shows the system sheet and the window title over the title music and
+// Stand-ins until the system screens exist: the logo screen shows the system sheet and the window title over the title music and
 // fades in from black. Decide (or a click on the sheet) opens the manual page
 // over it with its resources kept, S with them released through a rule wipe,
 // C shows a save thumbnail in the corner, and cancel on the page fades to
@@ -104,8 +101,7 @@ enum : uint32_t { MANUAL_STARTED = 0, MANUAL_MOVE = 1, MANUAL_ALPHA = 2, MANUAL_
 
 using Step = void (*)(ScreenWork* w);
 
-// The font load the boot starts for the interface language; the logo ends
-// the task once its result is in.
+// A font load left running; the logo ends the task once its result is in.
 int32_t g_fontTask = -1;
 
 FontLoadWork* FontLoad() {
@@ -113,15 +109,6 @@ FontLoadWork* FontLoad() {
     const TaskRecord* t = TaskTable.slots[g_fontTask];
     if (!t || t->callback != Lib_FontSetCB) return nullptr;
     return static_cast<FontLoadWork*>(t->work);
-}
-
-void FontsStart() {
-    if (FontLoad()) return;
-    int32_t language = TextLanguage.load(std::memory_order_relaxed);
-    if (language < 0 || language > 3) language = Lib_LanguageGet();
-    char name[32];
-    std::snprintf(name, sizeof name, "font_%02d.ttf", int(language));
-    g_fontTask = Lib_FontSet(name, "font_add_00.ext");
 }
 
 void FontsSettle() {
@@ -148,34 +135,6 @@ int32_t ShowLayer(uint32_t slot, const char* file, int32_t priority) {
     Lib_SpriteSetPrio(h, priority, -1);
     Lib_SpriteSetFlag(h, 1);
     return h;
-}
-
-void BootCreate(ScreenWork*) {
-    FontsStart();
-    GSL_WorkCreate();
-    Next(GSL_WorkGet(nullptr));
-}
-
-// The load of the system slot into SystemDataBlock, -1 when none runs.
-int32_t g_systemLoad = -1;
-SaveRequest g_systemRequest;
-
-void BootSystemData(ScreenWork* w) {
-    if (g_systemLoad < 0) {
-        GSL_SystemSaveRequestBuild(&g_systemRequest);
-        g_systemLoad = Lib_SaveTaskSet(1, &g_systemRequest, kSaveSystemSlot);
-    }
-    if (g_systemLoad >= 0 && Lib_SaveTaskResult(g_systemLoad) == 0) return;
-    if (g_systemLoad >= 0) Lib_SaveTaskEnd(g_systemLoad);
-    g_systemLoad = -1;
-    GSL_SystemDataCheck(&SystemDataBlock);
-    Next(w);
-}
-
-void BootLeave(ScreenWork*) {
-    GSL_WorkDelete(nullptr);
-    GSL_ModePop();
-    ModeStack[GSL_ModeCount()] = GSL_LogoModeCB;
 }
 
 void LogoCreate(ScreenWork*) {
@@ -484,11 +443,9 @@ void ManualWait(ScreenWork* w) {
     w->subState = kWaitFade;
 }
 
-const Step kBoot[] = {BootCreate, BootSystemData, BootLeave};
 const Step kLogo[] = {LogoCreate, LogoWait};
 const Step kManual[] = {ManualCreate, ManualWait};
 }  // namespace
 
-void GSL_BootModeCB() { Run(kBoot, 3); }
 void GSL_LogoModeCB() { Run(kLogo, 2); }
 void GSL_ManualModeCB() { Run(kManual, 2); }
