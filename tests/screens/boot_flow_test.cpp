@@ -55,6 +55,7 @@ std::string SaveDir() { return std::string("user/") + UserId + "/save"; }
 TEST_F(BootFlow, TheFirstRunCreatesTheSystemSlotAndSaysSo) {
     if (IsSkipped()) return;
     ASSERT_TRUE(SampleData());
+    ASSERT_TRUE(Fonts());  // the atlas the font loads fill
     Open();
     StartFull();
     int frames = 0;
@@ -99,6 +100,7 @@ TEST_F(BootFlow, TheFirstRunCreatesTheSystemSlotAndSaysSo) {
 TEST_F(BootFlow, ASecondRunAppliesTheSavedLanguageAndFont) {
     if (IsSkipped()) return;
     ASSERT_TRUE(SampleData());
+    ASSERT_TRUE(Fonts());  // the atlas the font loads fill
     ASSERT_EQ(std::system(("python3 " VN_SOURCE_DIR "/tools/save_data.py system " + SaveDir() + " --language 2")
                               .c_str()),
               0);
@@ -123,6 +125,7 @@ TEST_F(BootFlow, ASecondRunAppliesTheSavedLanguageAndFont) {
 TEST_F(BootFlow, AnOutOfRangeSavedLanguageComesBackAsTheLocales) {
     if (IsSkipped()) return;
     ASSERT_TRUE(SampleData());
+    ASSERT_TRUE(Fonts());  // the atlas the font loads fill
     ASSERT_EQ(std::system(("python3 " VN_SOURCE_DIR "/tools/save_data.py system " + SaveDir() + " --language 7")
                               .c_str()),
               0);
