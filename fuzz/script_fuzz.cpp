@@ -1,6 +1,8 @@
 // A script member of arbitrary bytes, stepped to its end with handlers that
 // read every argument: by name (its own name part and a few common ones) and
 // by position, as text and as an integer, and expand each word's text keys.
+// Every tag also runs the image look-ahead, and the staff roll reads its
+// credits from the member's start and from an offset inside it.
 // The member lies in a buffer of exactly its size, so any scan past its end
 // is caught; every step must advance and the script must end.
 #include <cstdint>
@@ -10,7 +12,9 @@
 #include <vector>
 
 #include "script/args.h"
+#include "script/picture_cmds.h"
 #include "script/script_task.h"
+#include "script/staffroll.h"
 #include "script/syntax.h"
 
 namespace {
@@ -42,6 +46,8 @@ void ReadEverything(CommandContext* c) {
         Check(std::strlen(out) < sizeof out);
         GSL_CharaIndexFromName(word);
     }
+    const int32_t ahead = GSL_ScriptImageLookAhead(c, 1);
+    Check(ahead == 0 || ahead == 1);
     for (const char* n : kNames) {
         GSL_ArgGet(c, n, 0, out, 8);
         Check(std::strlen(out) < 8);
@@ -79,6 +85,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(w.script.readOffset <= w.script.size && w.script.nextOffset <= w.script.size);
         Check(w.script.status == SCRIPT_ENDED || w.script.nextOffset > before);
         Check(steps <= size + 1);
+    }
+
+    auto put = [](int32_t slot, const char* line, float, int32_t, bool, void*) {
+        Check(slot >= 0 && slot < kStaffrollTexts);
+        Check(std::strlen(line) < 1536);
+    };
+    int32_t y = 0;
+    const uint32_t from = size ? uint32_t(data[0]) * 7 % uint32_t(size) : 0;
+    for (uint32_t start : {0u, from}) {
+        const int32_t count = GSL_StaffrollRead(member.get(), uint32_t(size), start, put, nullptr, &y);
+        Check(count >= 1 && count <= kStaffrollTexts);
+        const int32_t ahead = GSL_ImageLookAheadScan(member.get(), uint32_t(size), start, "3");
+        Check(ahead == 0 || ahead == 1);
     }
     return 0;
 }

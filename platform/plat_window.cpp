@@ -6,6 +6,8 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cstring>
+#include <mutex>
 
 namespace {
 SDL_Window* g_window = nullptr;
@@ -13,6 +15,10 @@ std::atomic<uint32_t> g_requestEvent{0};
 std::atomic<bool> g_quitPosted{false};
 UiEventHandler g_handler = nullptr;
 WindowEventHandler g_windowHandler = nullptr;
+// The title waiting for the UI thread; its request is the pump's own.
+constexpr int32_t kTitleRequest = 0x7469;
+std::mutex g_titleLock;
+char g_title[256] = {};
 
 // Request arguments travel packed in the event's two pointers.
 static_assert(sizeof(void*) == 8, "request arguments need 64-bit pointers");
@@ -96,6 +102,15 @@ PumpResult Plat_PumpOne(uint32_t waitMs) {
     }
     uint32_t requestType = g_requestEvent.load();
     if (requestType != 0 && ev.type == requestType) {
+        if (ev.user.code == kTitleRequest) {
+            char title[sizeof g_title];
+            {
+                std::lock_guard<std::mutex> hold(g_titleLock);
+                std::memcpy(title, g_title, sizeof title);
+            }
+            if (g_window) SDL_SetWindowTitle(g_window, title);
+            return PUMP_HANDLED;
+        }
         PlatWindowEvent req{PWE_REQUEST, WindowRequest(ev.user.code), pairHi(ev.user.data1),
                             pairLo(ev.user.data1), pairHi(ev.user.data2), pairLo(ev.user.data2)};
         if (g_windowHandler) g_windowHandler(req);
@@ -124,6 +139,34 @@ bool Plat_PostWindowRequest(WindowRequest req, int32_t a, int32_t b, int32_t c, 
     ev.user.data1 = packPair(a, b);
     ev.user.data2 = packPair(c, d);
     return SDL_PushEvent(&ev) == 1;
+}
+
+bool Plat_PostWindowTitle(const char* utf8) {
+    if (!utf8) utf8 = "";
+    {
+        std::lock_guard<std::mutex> hold(g_titleLock);
+        size_t n = strnlen(utf8, sizeof g_title - 1);
+        // Never end inside a character: drop continuation bytes and their lead.
+        if (n == sizeof g_title - 1 && utf8[n] != 0) {
+            size_t k = n;
+            while (k > 0 && (uint8_t(utf8[k]) & 0xC0) == 0x80) --k;
+            n = k;
+        }
+        std::memcpy(g_title, utf8, n);
+        g_title[n] = 0;
+    }
+    return Plat_PostWindowRequest(WindowRequest(kTitleRequest));
+}
+
+void Plat_WindowTitleGet(char* out, uint32_t size) {
+    if (!out || !size) return;
+    out[0] = 0;
+    if (!g_window) return;
+    const char* t = SDL_GetWindowTitle(g_window);
+    if (!t) return;
+    const size_t n = strnlen(t, size - 1);
+    std::memcpy(out, t, n);
+    out[n] = 0;
 }
 
 void Plat_PostQuit() {

@@ -89,6 +89,13 @@ PumpResult Plat_PumpOne(uint32_t waitMs);
 // Posts a window request to the UI thread (any thread). False when it could
 // not be queued (the queue is full): the request is lost.
 bool Plat_PostWindowRequest(WindowRequest req, int32_t a = 0, int32_t b = 0, int32_t c = 0, int32_t d = 0);
+// Posts a new window title (UTF-8, cut to 255 bytes on a character
+// boundary) from any thread; the pump sets it on the UI thread. False when
+// the request could not be queued (a later title still replaces it).
+bool Plat_PostWindowTitle(const char* utf8);
+// The window's title as it stands (UTF-8, at most size - 1 bytes); empty
+// without a window.
+void Plat_WindowTitleGet(char* out, uint32_t size);
 // Ends the UI thread's pump at its next look (any thread); never lost. A quit
 // that comes from outside (SDL_QUIT: signals, the system) reaches the window
 // handler as PWE_QUIT instead, so that it closes the way a close does.

@@ -1,5 +1,7 @@
 #include "screens/boot.h"
 
+#include "screens/system_screens.h"
+
 #include <cstdio>
 
 #include "engine/core/task.h"
@@ -8,6 +10,8 @@
 #include "engine/render/sprite.h"
 #include "engine/text/font.h"
 #include "engine/text/text_object.h"
+#include "screens/system_screens.h"
+#include "story/config.h"
 #include "story/story_screen.h"
 #include "story/game_state.h"
 #include "story/save_store.h"
@@ -30,29 +34,31 @@
 #include "ui/window_frame.h"
 #include "ui/wipe.h"
 
-// Stand-ins until the system screens exist: the logo screen shows the system sheet and the window title over the title music and
-// fades in from black. Decide (or a click on the sheet) opens the manual page
-// over it with its resources kept, S with them released through a rule wipe,
-// C shows a save thumbnail in the corner, and cancel on the page fades to
-// black and returns to the logo. E starts the story afresh, as a restart from
-// the title does: every screen goes, and the story runs over the logo.
+// Stand-ins until the system screens exist: the logo screen shows the system
+// sheet and the window title over the title music and
+// fades in from black. Decide (or a click on the sheet) opens the manual
+// over it with its resources kept, S with them released, A the options, C
+// shows a save thumbnail in the corner. E starts a new game as the title's New
+// game will: every screen goes, and the story runs over the title.
 // Beside the logo a window frame holds a three-item menu (up and down keys or
 // the pointer, the current item pulsing) with the cursor's number ("n / 3")
-// under it: decide or a click on the current item opens the manual page
+// under it: decide or a click on the current item opens the manual
 // (item 1), asks whether to show a message box (item 2) or shows a notice
-// (item 3). A system voice greets the player. The manual page slides and
-// fades in, with a scroll bar over its two pages (up and down keys, or the
-// bar's arrows).
+// (item 3). A system voice greets the player.
 namespace {
 constexpr uint32_t kButtonS = 0x4;
 constexpr uint32_t kButtonC = 0x8;
 constexpr uint32_t kButtonE = 0x400;
+constexpr uint32_t kButtonQ = 0x100, kButtonW = 0x200;
+constexpr uint32_t kButtonA = 0x40;
+constexpr uint32_t kButtonD = 0x80;
+constexpr uint32_t kButtonTab = 0x40000, kButtonF3 = 0x20000;
+constexpr int32_t kWaitExtras = 2;
 constexpr int32_t kFadeFrames = 30;
 constexpr int32_t kThumbFrames = 120;
 constexpr int32_t kWipePriority = 9;  // in front of the page
 constexpr int32_t kCapturePriority = 15;  // after the logo's layers
 constexpr uint32_t kSheetHover = 0xFFE0C0C0u;
-constexpr int32_t kWaitFade = 99;
 
 // The wipe from the logo to the page, the loading icon while the logo's
 // layers load, and the thumbnail shown in the corner.
@@ -60,8 +66,9 @@ int32_t g_wipe = -1;
 int32_t g_loading = -1;
 int32_t g_thumbTask = -1;
 int32_t g_thumbFrames = 0;
-constexpr int32_t kLogoPriority = 300;  // behind the dialogs (98..101), before the menu
-constexpr int32_t kManualPriority = 10;  // drawn after, so in front
+// The extras screen the fade to black leads to.
+ModeFunction g_extras = nullptr;
+constexpr int32_t kLogoPriority = 300;  // behind the dialogs (98..101) and the manual
 
 // The menu beside the logo: its window frame and page number, the number
 // display's layer slots, and the logo's piece of the system sheet.
@@ -93,30 +100,8 @@ constexpr uint32_t kQuestionText = 40, kNoticeText = 41;
 constexpr int32_t kDialogTimeout = 180, kDialogPriority = 98;
 constexpr int32_t kTitleVoice = 15;
 
-// The manual's page widgets and scroll bar (words of its context).
-constexpr int32_t kPages = 2;
-constexpr int32_t kSlideFrames = 20;
-constexpr int32_t kBarLayers = 2;  // slots 2..9
-enum : uint32_t { MANUAL_STARTED = 0, MANUAL_MOVE = 1, MANUAL_ALPHA = 2, MANUAL_BAR = 3 };
 
 using Step = void (*)(ScreenWork* w);
-
-// A font load left running; the logo ends the task once its result is in.
-int32_t g_fontTask = -1;
-
-FontLoadWork* FontLoad() {
-    if (g_fontTask < 0 || g_fontTask >= kTaskSlots) return nullptr;
-    const TaskRecord* t = TaskTable.slots[g_fontTask];
-    if (!t || t->callback != Lib_FontSetCB) return nullptr;
-    return static_cast<FontLoadWork*>(t->work);
-}
-
-void FontsSettle() {
-    const FontLoadWork* w = FontLoad();
-    if (w && w->result == 0) return;  // still loading
-    if (w) Lib_TaskDel(uint32_t(g_fontTask));
-    g_fontTask = -1;
-}
 
 void Run(const Step* steps, int count) {
     ScreenWork* w = GSL_WorkGet(nullptr);
@@ -314,7 +299,6 @@ void LogoMenuStep(ScreenWork* w) {
 }
 
 void LogoWait(ScreenWork* w) {
-    FontsSettle();
     if (g_loading >= 0 && GSL_WorkLayersReady(nullptr)) {
         GSL_SystemLoadingDel(g_loading);
         g_loading = -1;
@@ -332,20 +316,41 @@ void LogoWait(ScreenWork* w) {
         // The page goes up once the wipe shows the logo's capture.
         const uint32_t status = GSL_SystemWipeStatus(g_wipe);
         if (status == WIPE_PREPARING) return;
-        if (status == WIPE_FINISHED) {
-            GSL_SystemWipeDel(g_wipe);
-            g_wipe = -1;
-        }
+        // The manual opens through its own wipe.
+        GSL_SystemWipeDel(g_wipe);
+        g_wipe = -1;
         w->subState = 0;
         w->words[LOGO_RETURNED] = 1;
         GSL_ModePush(GSL_ManualModeCB, 0);
         return;
     }
     if (MenuDialogStep(w)) return;
+    if (w->subState == kWaitExtras) {
+        if (!GSL_SystemDispColorCheck()) return;
+        w->subState = 0;
+        w->words[LOGO_RETURNED] = 1;
+        GSL_ModePush(g_extras, 0);
+        return;
+    }
+    if (InputButtons.pressed & (kButtonQ | kButtonW)) {
+        // Where the title's load item and the in-game menu's save will be.
+        w->words[LOGO_RETURNED] = 1;
+        GSL_ModePush((InputButtons.pressed & kButtonQ) ? GSL_LoadModeCB : GSL_SaveModeCB, 0);
+        return;
+    }
+    // D the gallery, Tab the music room, F3 the special-scenario menu.
+    const ModeFunction extras = (InputButtons.pressed & kButtonD)     ? LogoExtrasScreen
+                                : (InputButtons.pressed & kButtonTab) ? LogoMusicScreen
+                                : (InputButtons.pressed & kButtonF3)  ? LogoSpecialScreen
+                                                                      : nullptr;
+    if (extras && SystemDataBlock.systemVars[15]) {
+        g_extras = extras;
+        GSL_SystemDispColorSet(0xFF000000u, kFadeFrames);
+        w->subState = kWaitExtras;
+        return;
+    }
     if (InputButtons.pressed & kButtonE) {
-        GSL_WorkDeleteAll();
-        ModeStack[0] = GSL_LogoModeCB;
-        ModeStack[1] = GSL_StoryModeCB;
+        GSL_NewGameStart();
         return;
     }
     int32_t sheet[4] = {-1, 0, 0, 0};
@@ -367,85 +372,19 @@ void LogoWait(ScreenWork* w) {
         w->subState = 1;
     } else if ((InputButtons.pressed & kButtonC) && g_thumbTask < 0 && g_thumbFrames == 0) {
         g_thumbTask = GSL_SystemSaveIcon0Set(kCapturePriority);
+    } else if (InputButtons.pressed & kButtonA) {  // A: the options
+        GSL_ModePush(GSL_OptionModeCB, 1);
     }
 }
 
-void ManualCreate(ScreenWork*) {
-    GSL_WorkCreate();
-    ScreenWork* w = GSL_WorkGet(nullptr);
-    if (!w) return;
-    ShowLayer(0, "visual/manual/00/001.png", kManualPriority);
-    Lib_SpriteSetFlag(ShowLayer(1, "visual/manual/00/002.png", kManualPriority), 0);
-    const float barAt[2] = {560.0f, 0.0f}, barSize[2] = {1.0f, 6.0f};
-    w->words[MANUAL_BAR] =
-        uint64_t(int64_t(GSL_SystemBarSet(barAt, barSize, kManualPriority - 1, 1, 0, kPages - 1, kBarLayers, -1)));
-    w->words[MANUAL_MOVE] = w->words[MANUAL_ALPHA] = uint64_t(int64_t(-1));
-    w->words[MANUAL_STARTED] = 0;
-    Next(w);
-}
+}  // namespace
 
-// Once the pages are in, the first slides in from the right and fades in;
-// then the bar's position picks the page.
-// (A page that comes in through the wipe does not slide.)
-void ManualPageStep(ScreenWork* w) {
-    const int32_t first = GSL_WorkLayerGet(nullptr, 0), second = GSL_WorkLayerGet(nullptr, 1);
-    if (!w->words[MANUAL_STARTED]) {
-        if (!GSL_WorkLayersReady(nullptr) || !Lib_SpriteIsLive(first)) return;
-        w->words[MANUAL_STARTED] = 1;
-        // Behind a wipe the wipe is the page's way in.
-        if (g_wipe >= 0) return;
-        Lib_SpriteAt(first)->posX = 1280.0f;
-        Lib_SpriteSetColor(first, Lib_SpriteGetColor(first) & 0x00FFFFFFu);
-        const float goal[3] = {0.0f, 0.0f, 0.0f};
-        w->words[MANUAL_MOVE] =
-            uint64_t(int64_t(GSL_SystemMoveSet(first, -1, goal, kSlideFrames, TRANS_DECEL, 0, MOVE_POSITION, 1)));
-        w->words[MANUAL_ALPHA] = uint64_t(int64_t(GSL_SystemAlphaSet(first, -1, 255, kSlideFrames, 0, 0)));
-        return;
-    }
-    const int32_t bar = Word(w, MANUAL_BAR);
-    int32_t steps = 0;
-    if ((InputButtons.pressed & BUTTON_DOWN) || GSL_SystemBarHit(bar, BAR_DOWN) == 3) steps = 1;
-    if ((InputButtons.pressed & BUTTON_UP) || GSL_SystemBarHit(bar, BAR_UP) == 3) steps = -1;
-    if (steps && GSL_SystemBarScroll(bar, steps)) {
-        const bool onSecond = GSL_SystemBarWork(bar) && GSL_SystemBarWork(bar)->position >= 1.0f;
-        Lib_SpriteSetFlag(first, onSecond ? 0 : 1);
-        Lib_SpriteSetFlag(second, onSecond ? 1 : 0);
-    }
-}
+ModeFunction LogoExtrasScreen = nullptr;
+ModeFunction LogoMusicScreen = nullptr;
+ModeFunction LogoSpecialScreen = nullptr;
 
-void ManualLeave(ScreenWork* w) {
-    GSL_SystemMoveDel(Word(w, MANUAL_MOVE));
-    GSL_SystemAlphaDel(Word(w, MANUAL_ALPHA));
-    GSL_SystemBarDel(Word(w, MANUAL_BAR));
-}
-
-void ManualWait(ScreenWork* w) {
-    if (WipeWork* wipe = GSL_SystemWipeWork(g_wipe)) {
-        if ((wipe->flags & WIPE_HOLD) && GSL_WorkLayersReady(nullptr)) wipe->flags &= ~WIPE_HOLD;
-        if (wipe->status == WIPE_FINISHED) {
-            GSL_SystemWipeDel(g_wipe);
-            g_wipe = -1;
-        }
-    }
-    if (!w) return;
-    if (w->subState == kWaitFade) {
-        if (!GSL_SystemDispColorCheck()) return;
-        if (g_wipe >= 0) GSL_SystemWipeDel(g_wipe);
-        g_wipe = -1;
-        ManualLeave(w);
-        GSL_WorkDelete(nullptr);
-        GSL_ModePop();
-        return;
-    }
-    ManualPageStep(w);
-    if (!(InputButtons.pressed & BUTTON_CANCEL)) return;
-    GSL_SystemDispColorSet(0xFF000000u, kFadeFrames);
-    w->subState = kWaitFade;
-}
-
+namespace {
 const Step kLogo[] = {LogoCreate, LogoWait};
-const Step kManual[] = {ManualCreate, ManualWait};
 }  // namespace
 
 void GSL_LogoModeCB() { Run(kLogo, 2); }
-void GSL_ManualModeCB() { Run(kManual, 2); }

@@ -1,8 +1,8 @@
 // The boot flow: the first screen of every run. It applies the settings the
 // system data holds, waits for the interface font, the overlay and the
 // system sound pack, loads (on the very first run creates) the system data
-// from slot 32, applies the settings again from what was loaded, and fades
-// to black before handing over to the logos.
+// from slot 32, applies the settings again from what was loaded, loads the
+// quick data, and fades to black before handing over to the logos.
 #include "screens/boot.h"
 
 #include <atomic>
@@ -12,7 +12,8 @@
 #include "engine/core/debug_log.h"
 #include "engine/core/task.h"
 #include "engine/files/message_table.h"
-#include "engine/text/font.h"
+#include "story/config.h"
+#include "story/quick_save.h"
 #include "story/story_services.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
@@ -21,40 +22,6 @@ namespace {
 constexpr int32_t kSePackWarnFrames = 600;
 constexpr const char* kSePack = "sound/se_system/se_sys.arc";
 enum : uint32_t { BOOT_TASK = 0, BOOT_WAITED = 1 };
-
-// The interface font's load task and the language it loads, -1 none.
-int32_t g_fontTask = -1;
-int32_t g_fontLanguage = -1;
-
-FontLoadWork* FontLoad() {
-    if (g_fontTask < 0 || g_fontTask >= kTaskSlots) return nullptr;
-    const TaskRecord* t = TaskTable.slots[g_fontTask];
-    if (!t || t->callback != Lib_FontSetCB) return nullptr;
-    return static_cast<FontLoadWork*>(t->work);
-}
-
-// The settings of SystemDataBlock that the boot needs: the interface
-// language (a byte out of range reads as the locale's) and its font.
-void ConfigApply() {
-    int32_t language = SystemDataBlock.language;
-    if (language < 0 || language > 3) language = Lib_LanguageGet();
-    TextLanguage.store(language);
-    if (language == g_fontLanguage) return;
-    if (FontLoad()) Lib_TaskDel(uint32_t(g_fontTask));
-    char name[32];
-    std::snprintf(name, sizeof name, "font_%02d.ttf", int(language));
-    g_fontTask = Lib_FontSet(name, "font_add_00.ext");
-    g_fontLanguage = language;
-}
-
-// True once the requested font has loaded or failed; its task then ends.
-bool ConfigFontWait() {
-    const FontLoadWork* f = FontLoad();
-    if (f && f->result == 0) return false;
-    if (f) Lib_TaskDel(uint32_t(g_fontTask));
-    g_fontTask = -1;
-    return true;
-}
 
 int32_t TaskId(const ScreenWork* w) { return int32_t(int64_t(w->words[BOOT_TASK])); }
 void TaskIdSet(ScreenWork* w, int32_t id) { w->words[BOOT_TASK] = uint64_t(int64_t(id)); }
@@ -74,7 +41,6 @@ bool GSL_BootInit() {
     w->subState = 0;
     TaskIdSet(w, -1);
     w->words[BOOT_WAITED] = 0;
-    g_fontLanguage = -1;
     return true;
 }
 
@@ -83,11 +49,11 @@ bool GSL_BootConfig() {
     if (!w) return true;
     switch (w->subState) {
     case 0:
-        ConfigApply();
+        GSL_ConfigApply(false);
         w->subState = 1;
         break;
     case 1:
-        if (ConfigFontWait()) w->subState = 3;
+        if (GSL_ConfigFontWait()) w->subState = 3;
         break;
     case 3:
         if (GSL_SystemDispColorCheck()) w->subState = 99;
@@ -124,16 +90,17 @@ bool GSL_BootLoadSystemData() {
         if (task >= 0) Lib_SaveTaskEnd(task);
         TaskIdSet(w, -1);
         GSL_SystemDataCheck(&SystemDataBlock);
-        ConfigApply();
+        GSL_ConfigApply(false);
         w->subState = 99;
         break;
     }
     case 99:
-        // The quick data (slot 33) joins here once the quick-save task
-        // exists; until then the quick buffer stays empty.
-        if (ConfigFontWait()) w->subState = 100;
+        if (!GSL_ConfigFontWait()) break;
+        SaveQuickGDSet(1);
+        w->subState = 100;
         break;
     case 100:
+        if (SaveQuickGDGuard != -1) break;
         w->subState = 0;
         w->step = 3;
         break;

@@ -1,19 +1,23 @@
 #include "screens/system_screens.h"
 
-#include <cstring>
+#include "screens/boot.h"
+#include "story/game_state.h"
+#include "story/story_screen.h"
+#include "ui/mode.h"
 
-// Stand-ins until the system screens exist.
-void GSL_TitleModeCB() {}
-void GSL_SaveModeCB() {}
-void GSL_LoadModeCB() {}
-void GSL_OptionModeCB() {}
+// Stand-ins until the title screen exists. A new game (as the title's New
+// game item will start it): every screen goes, and the story runs over the
+// title.
+void GSL_NewGameStart() {
+    GSL_GameStateInit();
+    GSL_WorkDeleteAll();
+    ModeStack[0] = GSL_TitleModeCB;
+    ModeStack[1] = GSL_StoryModeCB;
+}
 
-// Stand-in until the option items exist: every template is the terminator.
-OptionTemplate* GSL_OptionTemplateGet(OptionTemplate* out, int32_t) {
-    if (!out) return out;
-    std::memset(out, 0, sizeof *out);
-    out->textCount = -1;
-    for (int32_t& r : out->spriteRect) r = -1;
-    for (int32_t& t : out->textIndex) t = -1;
-    return out;
+// The title hands over to the logo (a load puts it below the story, which
+// comes back to it).
+void GSL_TitleModeCB() {
+    const int n = GSL_ModeCount();
+    if (n > 0 && ModeStack[n - 1] == GSL_TitleModeCB) ModeStack[n - 1] = GSL_LogoModeCB;
 }

@@ -159,7 +159,7 @@ void ReplayChoice(CommandContext* ctx, bool silent) {
 }
 
 void MenuStep(CommandContext* ctx, MenuFields* f) {
-    if (GSL_StoryFlagTest(1 | 2 | 4)) return;
+    if (GSL_ScriptStoryFlagTest(1 | 2 | 4)) return;
     for (int32_t i = 0; i < f->count; ++i) {
         int32_t rect[4] = {-1, 0, 0, 0};
         const uint8_t hit = GSL_ButtonCheck(Story(), i, rect, 0, 0, 0, -1);

@@ -132,8 +132,10 @@ size_t SizeTagsBefore(const char* text, uint32_t start, char* buf) {
 }
 
 // Appends rest to the n bytes in buf (cut on a character boundary at 1535
-// bytes) and measures the whole at the stage's text size.
-float MeasureFrom(const StageRecord* stage, char* buf, size_t n, const char* rest) {
+// bytes) and measures the whole at the stage's text size. For a line read
+// back (lineText) the indent tags "#Awt[" count as the moves "#Pos[" they
+// stand for, and the game's own face (style 2) measures.
+float MeasureFrom(const StageRecord* stage, char* buf, size_t n, const char* rest, bool lineText = false) {
     const size_t cap = kMarkupSize - 1;
     const size_t restLen = std::strlen(rest);
     if (n + restLen <= cap) {
@@ -149,10 +151,12 @@ float MeasureFrom(const StageRecord* stage, char* buf, size_t n, const char* res
         }
     }
     buf[n] = 0;
+    if (lineText)
+        for (char* a = std::strstr(buf, "#Awt["); a; a = std::strstr(a + 5, "#Awt[")) std::memcpy(a + 1, "Pos", 3);
     const TextScale scale{stage->textSizeX, stage->textSizeY};
     const TextSpacing spacing{0, 0};
     TextRect r{};
-    Lib_TextMeasure(&r, buf, &scale, &spacing, 0, 0);
+    Lib_TextMeasure(&r, buf, &scale, &spacing, 0, lineText ? 2u : 0u);
     return float(r.right - r.left);
 }
 
@@ -172,6 +176,7 @@ struct Converter {
     bool firstSeen = false, hangingFlag = false, hanging = false;
     int32_t indentAdvance = 0;
     float indentScale = 0.5f;
+    bool lineText = false;  // the indent is "#Awt[", measured as a move in style 2
 
     bool Put(const char* s, size_t n) {
         if (len + n > cap) return false;
@@ -191,19 +196,19 @@ struct Converter {
             prefixLen = SizeTagsBefore(out, lineStart, measure);
             prefixFor = lineStart;
         }
-        x = MeasureFrom(stage, measure, prefixLen, out + lineStart);
+        x = MeasureFrom(stage, measure, prefixLen, out + lineStart, lineText);
     }
 
-    void PutPos(int32_t a, int32_t b) {
+    void PutPos(int32_t a, int32_t b, const char* tag = "#Pos[") {
         char t[40], *e = t + sizeof t, *p = t;
-        std::memcpy(p, "#Pos[", 5), p += 5;
+        std::memcpy(p, tag, 5), p += 5;
         p = PutInt(p, e, a);
         *p++ = ',';
         p = PutInt(p, e, b);
         *p++ = ']';
         Put(t, size_t(p - t));
     }
-    void IndentTag() { PutPos(Trunc(float(indentAdvance) * indentScale), 0); }
+    void IndentTag() { PutPos(Trunc(float(indentAdvance) * indentScale), 0, lineText ? "#Awt[" : "#Pos["); }
 
     // After a break, from the characters at p: true when the tag was added.
     bool IndentRule(const char* p) {
@@ -507,8 +512,14 @@ float GSL_TextSizeParse(const StageRecord* stage, const char* text, uint32_t sta
     return MeasureFrom(stage, buf, SizeTagsBefore(text, start, buf), text + start);
 }
 
-void GSL_MarkupConvert(CommandContext* ctx, const char* in, char* out, size_t outSize, bool hanging,
-                       float columns, float indentScale) {
+float GSL_LineTextSizeParse(const StageRecord* stage, const char* text, uint32_t start) {
+    static char buf[kMarkupSize];  // game thread only
+    return MeasureFrom(stage, buf, SizeTagsBefore(text, start, buf), text + start, true);
+}
+
+namespace {
+void Convert(CommandContext* ctx, const char* in, char* out, size_t outSize, bool hanging, float columns,
+             float indentScale, bool lineText) {
     if (!ctx || !ctx->stage || !out || !outSize) return;
     out[0] = 0;
     if (!in) return;
@@ -523,7 +534,19 @@ void GSL_MarkupConvert(CommandContext* ctx, const char* in, char* out, size_t ou
     cv.L = columns * 0.5f * 32.0f;
     cv.indentScale = indentScale == 0.0f ? 0.5f : indentScale;
     cv.hanging = hanging;
+    cv.lineText = lineText;
     cv.Run();
+}
+}  // namespace
+
+void GSL_MarkupConvert(CommandContext* ctx, const char* in, char* out, size_t outSize, bool hanging,
+                       float columns, float indentScale) {
+    Convert(ctx, in, out, outSize, hanging, columns, indentScale, false);
+}
+
+void GSL_TextToMarkup(CommandContext* ctx, const char* in, char* out, size_t outSize, bool hanging, float columns,
+                      float indentScale) {
+    Convert(ctx, in, out, outSize, hanging, columns, indentScale, true);
 }
 
 float* GSL_TextPageMake(float out[3], const CommandContext* ctx) {

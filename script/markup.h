@@ -34,6 +34,13 @@ float GSL_TextSizeParse(const StageRecord* stage, const char* text, uint32_t sta
 // 0.5. Nothing at all without a context or stage.
 void GSL_MarkupConvert(CommandContext* ctx, const char* in, char* out, size_t outSize, bool hanging,
                        float columns, float indentScale);
+// The same conversion for a past line read back outside the script: the
+// indent is written "#Awt[" (a tag no text object reads; the reader turns it
+// into a move or drops it) and every measuring is GSL_LineTextSizeParse's.
+void GSL_TextToMarkup(CommandContext* ctx, const char* in, char* out, size_t outSize, bool hanging, float columns,
+                      float indentScale);
+// GSL_TextSizeParse with "#Awt[" measured as "#Pos[" and in font style 2.
+float GSL_LineTextSizeParse(const StageRecord* stage, const char* text, uint32_t start);
 // The wait icon's place at the end of the story screen's message; (395,
 // -310, 0) when the story context, the icon or the message is missing.
 float* GSL_TextPageMake(float out[3], const CommandContext* ctx);

@@ -16,6 +16,7 @@
 #include "script/script_host.h"
 #include "script/replay.h"
 #include "script/syntax.h"
+#include "script/wipe_fx.h"
 #include "script/stage.h"
 #include "ui/engine_services.h"
 #include "ui/pointer.h"
@@ -358,7 +359,7 @@ void Wait(CommandContext* ctx, bool keywait) {
         ctx->step = 50;
     }
     if (ctx->step == 50) {
-        if (stage->openTask != -1) return;
+        if (GSL_WindowOpening()) return;
         ctx->step = 1;
     }
     if (ctx->step == 1) {
@@ -380,6 +381,7 @@ void Wait(CommandContext* ctx, bool keywait) {
         if (!GSL_IsSkip()) return;
     }
     if (ctx->step == 2) {
+        if (GSL_ScriptStoryFlagTest(1 | 2 | 4)) return;  // a menu, the backlog or a hidden window
         const bool skip = GSL_IsSkip();
         const bool confirm = GSL_FlagCheck(ctx, kConfirmButton, kClickAnywhere);
         const bool autoGo = AutoOn() && f->countdown < 1;
@@ -508,4 +510,10 @@ void GSL_CmdLayOpt(CommandContext* ctx) {
     const int32_t frames = int32_t(GSL_WaitFrames(ms));
     if (std::strcmp(visible, "false") == 0 || std::strcmp(visible, "FALSE") == 0) closeSet(frames);
     else openSet(frames);
+}
+
+void GSL_CmdAnalyze00(CommandContext* ctx) {
+    const ReplayMode mode = GSL_ReplayModeGet(ctx);
+    if (mode == REPLAY_RUN || mode == REPLAY_SILENT || !ctx->stage) return;
+    WipeSet(ctx->stage, 0, "wipe_000");
 }

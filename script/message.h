@@ -37,6 +37,8 @@ bool GSL_MessageAppend(char* text, size_t size, const char* joined);
 // cell), at least one step in the direction of d (none for d 0).
 int32_t GSL_ScrollSteps(float d, float cell);
 
+// Applies a prepared page swap at once.
+void GSL_CmdAnalyze00(CommandContext* ctx);
 void GSL_CmdName(CommandContext* ctx);
 void GSL_CmdText(CommandContext* ctx);
 void GSL_CmdFont(CommandContext* ctx);

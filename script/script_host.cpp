@@ -17,3 +17,4 @@ int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot) {
     return ScriptHost.storyLayerSprite ? ScriptHost.storyLayerSprite(layerSlot) : -1;
 }
 ScreenWork* GSL_ScriptStoryWork() { return ScriptHost.storyWork ? ScriptHost.storyWork() : nullptr; }
+bool GSL_ScriptStoryFlagTest(uint8_t mask) { return ScriptHost.storyFlagTest && ScriptHost.storyFlagTest(mask); }

@@ -25,6 +25,8 @@ struct ScriptHostTable {
     int32_t (*storyLayerSprite)(int32_t layerSlot);
     // The story screen's work context while its handles are its own, or null.
     ScreenWork* (*storyWork)();
+    // The story screen's flag word AND mask is non-zero (false without one).
+    bool (*storyFlagTest)(uint8_t mask);
     // Flags a music track of that path (mode 1: unlocked).
     int32_t (*accessFlagBgm)(const char* name, int32_t id, int8_t op);
 };
@@ -38,3 +40,4 @@ int32_t GSL_ScriptStoryTask();
 bool GSL_ScriptStoryPresent();
 int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot);
 ScreenWork* GSL_ScriptStoryWork();
+bool GSL_ScriptStoryFlagTest(uint8_t mask);

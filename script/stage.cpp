@@ -7,6 +7,7 @@
 #include "engine/core/debug_log.h"
 #include "script/args.h"
 #include "script/flow.h"
+#include "script/msg_scroll.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/syntax.h"
@@ -15,7 +16,7 @@
 CameraRecord StageCamera[4];
 MoveQueue MoveQueues[24];
 
-void GSL_StageReset(StageRecord* stage, uint8_t flags) {
+void GSL_StageRecordReset(StageRecord* stage, uint8_t flags) {
     if (!stage) return;
     if (flags & STAGE_RESET_NAME) {
         stage->flags = 0;
@@ -50,13 +51,19 @@ void GSL_StageReset(StageRecord* stage, uint8_t flags) {
         stage->musicSlot = 0;
         stage->choiceLine = -1;
         stage->messageInput = 1;
-        if (flags & STAGE_RESET_CAMERAS) {
-            GSL_PendingCallRearm();
-            for (CameraRecord& c : StageCamera) c = ActiveCamera;
-        }
+    }
+}
+
+void GSL_StageReset(StageRecord* stage, uint8_t flags) {
+    if (!stage) return;
+    GSL_StageRecordReset(stage, flags);
+    if ((flags & STAGE_RESET_FIELDS) && (flags & STAGE_RESET_CAMERAS)) {
+        GSL_PendingCallRearm();
+        for (CameraRecord& c : StageCamera) c = ActiveCamera;
     }
     if (flags & STAGE_RESET_CAMERAS) {
         for (CameraRecord& c : StageCamera) Lib_CameraReset(&c);
+        GSL_MessageScrollSet();
     }
     Lib_ShaderSet2Create();
     for (MoveQueue& q : MoveQueues) q.count = 0;

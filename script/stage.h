@@ -28,7 +28,11 @@ enum : uint8_t {
     STAGE_RESET_FIELDS = 2,   // every other field
     STAGE_RESET_CAMERAS = 4,  // the stage cameras
 };
+// Resets the record and the stage it drives: the cameras (with
+// STAGE_RESET_CAMERAS), the secondary shader set and the move queues.
 void GSL_StageReset(StageRecord* stage, uint8_t flags);
+// Resets only the record's fields, for a record no script runs on.
+void GSL_StageRecordReset(StageRecord* stage, uint8_t flags);
 
 // Resource kinds of GSL_ResPathMake.
 enum : int32_t {

@@ -7,8 +7,10 @@
 #include "script/effects.h"
 #include "script/flow.h"
 #include "script/message.h"
+#include "script/picture_cmds.h"
 #include "script/replay.h"
 #include "script/sound_cmds.h"
+#include "script/staffroll.h"
 #include "script/vars.h"
 
 namespace {
@@ -22,13 +24,14 @@ struct NamedCommand {
 // The commands at their fixed indices; every other index is free ("0"). The
 // handlers are bound by the modules that implement the commands.
 constexpr NamedCommand kNamed[] = {
-    {9, "analyze_00"}, {10, "name", GSL_CmdName}, {11, "text", GSL_CmdText}, {12, "keywait", GSL_CmdKeyWait}, {13, "voice", GSL_CmdVoice},
+    {9, "analyze_00", GSL_CmdAnalyze00}, {10, "name", GSL_CmdName}, {11, "text", GSL_CmdText}, {12, "keywait", GSL_CmdKeyWait}, {13, "voice", GSL_CmdVoice},
     {14, "font", GSL_CmdFont}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
     {18, "voice_stop", GSL_CmdVoiceStop}, {19, "textspeed", GSL_CmdTextSpeed}, {20, "lw", GSL_CmdLw}, {21, "winframe", GSL_CmdWinFrame}, {22, "cm"},
-    {23, "layopt", GSL_CmdLayOpt}, {24, "position", GSL_CmdPosition}, {30, "trans"}, {31, "wt"}, {32, "backlay"},
-    {33, "image"}, {34, "freeimage"}, {35, "move", GSL_CmdMove}, {36, "stopmove", GSL_CmdStopMove}, {37, "wm", GSL_CmdWaitMove},
+    {23, "layopt", GSL_CmdLayOpt}, {24, "position", GSL_CmdPosition}, {30, "trans", GSL_CmdTrans}, {31, "wt", GSL_CmdWaitTrans}, {32, "backlay", GSL_CmdBackLay},
+    {33, "image", GSL_CmdImage}, {34, "freeimage", GSL_CmdFreeImage}, {35, "move", GSL_CmdMove}, {36, "stopmove", GSL_CmdStopMove}, {37, "wm", GSL_CmdWaitMove},
     {40, "quake", GSL_CmdQuake}, {41, "stopquake", GSL_CmdStopQuake}, {42, "wq", GSL_CmdWaitQuake}, {43, "staffroll_set"},
-    {44, "staffroll_start"}, {45, "staffroll_wait"}, {46, "staffroll_end"},
+    {44, "staffroll_start", GSL_CmdStaffrollStart}, {45, "staffroll_wait", GSL_CmdStaffrollWait},
+    {46, "staffroll_end", GSL_CmdStaffrollEnd},
     {50, "effect"}, {51, "gradater"}, {100, "openvideo", GSL_CmdOpenVideo}, {101, "playbgm", GSL_CmdPlayBgm},
     {102, "stopbgm", GSL_CmdStopBgm}, {103, "playse", GSL_CmdPlaySe}, {104, "stopse", GSL_CmdStopSe}, {105, "ws", GSL_CmdWaitSe},
     {106, "soundstopall"}, {110, "label", GSL_CmdLabel}, {111, "call", GSL_CmdCall}, {112, "return", GSL_CmdReturn}, {113, "eval", GSL_CmdEval},

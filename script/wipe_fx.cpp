@@ -107,8 +107,6 @@ void CameraTaskFold(StageRecord* stage) {
 
 }  // namespace
 
-bool GSL_StoryFlagTest(uint32_t) { return false; }
-
 int32_t CameraCB(void*) { return 0; }
 
 int32_t GSL_LayerSpriteGet(int32_t base, int32_t layer) {
@@ -212,7 +210,7 @@ int32_t WipeCB(void* work) {
     }
     if (w->head.state == 1) {
         // A failed rule image and a bad slot answer 2: both pass.
-        if (w->ids[0] >= 0 && GSL_SystemWipeStatus(w->ids[0]) < 1 && !GSL_IsSkip() && !GSL_StoryFlagTest(3))
+        if (w->ids[0] >= 0 && GSL_SystemWipeStatus(w->ids[0]) < 1 && !GSL_IsSkip() && !GSL_ScriptStoryFlagTest(3))
             return 0;
         if (w->live) WipeSpriteSet(stage, 1);
         else WipeEnd(stage);

@@ -33,5 +33,3 @@ void WipeEnd(StageRecord* stage);
 void WipeSpriteSet(StageRecord* stage, int32_t flag);
 // The sprite of story layer slot base + layer, or -1.
 int32_t GSL_LayerSpriteGet(int32_t base, int32_t layer);
-// Story flag test of the story screen; no flag word exists yet: false.
-bool GSL_StoryFlagTest(uint32_t mask);

@@ -1,5 +1,3 @@
 #include "story/story_standins.h"
 
 uint32_t StoryPlayMode = 0;
-
-bool GSL_StaffrollIsActive() { return false; }

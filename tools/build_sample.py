@@ -29,6 +29,8 @@ Source names map to archive names like this:
     except "script.arc": its UTF-8 scenario sources become Shift-JIS members
     with CR LF line ends plus the label index 00_info.bin (script_data.py);
   - every other file is stored as it is, under its own path;
+  - DIR/extras.json, when present, adds the extras screens' data
+    (extras_data.py) to the archive it names;
   - folder and file names are lower-cased in the archive.
 Beside each archive, "<archive>.map" lists what went in, one line per file:
 archive path, a tab, the source path relative to DIR.
@@ -44,6 +46,7 @@ import image_data  # noqa: E402
 import sound_data  # noqa: E402
 import font_data  # noqa: E402
 import movie_data  # noqa: E402
+import extras_data  # noqa: E402
 import script_data  # noqa: E402
 import vndata  # noqa: E402
 
@@ -54,7 +57,7 @@ MOVIE_SOURCE = ".movie"
 SCRIPT_ARC = "script.arc"  # scenario sources: converted and indexed by script_data
 
 
-def build_archive(sample_dir, archive, mul_encoding, out_dir):
+def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None):
     tree = os.path.join(sample_dir, archive["tree"])
     files, sources, containers = {}, {}, {}
     for rel, data in sorted(vndata.read_tree(tree).items()):
@@ -93,6 +96,10 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir):
             files[arc_name] = script_data.script_arc_bytes(os.path.join(tree, arc_name))
         else:
             files[arc_name] = vndata.arc_bytes(sorted(members))
+    if extras and extras.get("archive") == archive["file"]:
+        for path, data in extras_data.files_from_source(extras).items():
+            sources[path.decode("cp932").lower()] = "extras.json"
+            files[path] = data
     tables = vndata.tables_from_files(files, archive.get("compressed", ()))
     out_path = os.path.join(out_dir, "data", archive["file"])
     vndata.write_file(out_path, vndata.pcarc_bytes(tables, archive["version"]))
@@ -111,8 +118,12 @@ def main(argv=None):
     try:
         with open(os.path.join(args.sample, "archives.json"), encoding="utf-8") as f:
             config = json.load(f)
+        extras = None
+        if os.path.exists(os.path.join(args.sample, "extras.json")):
+            with open(os.path.join(args.sample, "extras.json"), encoding="utf-8") as f:
+                extras = json.load(f)
         for archive in config["archives"]:
-            path, count = build_archive(args.sample, archive, config.get("mul_encoding", "utf8"), args.out)
+            path, count = build_archive(args.sample, archive, config.get("mul_encoding", "utf8"), args.out, extras)
             print("build_sample: %s (%d files)" % (os.path.normpath(path), count))
     except (vndata.DataError, sound_data.SoundError, font_data.FontDataError, movie_data.MovieError, OSError,
             KeyError, ValueError) as e:

@@ -14,6 +14,7 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import build_sample  # noqa: E402
 import catalogue_data  # noqa: E402
+import extras_data  # noqa: E402
 import font_data  # noqa: E402
 import pack  # noqa: E402
 import script_data  # noqa: E402
@@ -314,6 +315,7 @@ class FrontEndTest(unittest.TestCase):
         self.assertEqual([(l, f) for l, f, _ in labels if f in (b"00_init.txt", b"sub.txt")],
                          [(b"*top", b"00_init.txt"), (b"*branch", b"00_init.txt"), (b"*end", b"00_init.txt"),
                           (b"*sub_top", b"sub.txt")])
+        self.assertEqual([l for l, f, _ in labels if f == b"special.txt"], [b"*m%d" % i for i in range(1, 16)])
         for label, file, offset in labels:
             text = members[file]
             self.assertTrue(text[offset:].startswith(label + b"\r\n<label"), label)
@@ -507,6 +509,43 @@ class CatalogueDataTest(unittest.TestCase):
         r18, aa = catalogue_data.gallery()
         aa[0][0] = [2104]
         self.assertNotEqual(catalogue_data.lint_gallery(r18, aa), [])
+
+
+class ExtrasDataTest(unittest.TestCase):
+    def test_thumbnails_pictures_and_track_named_in_shift_jis(self):
+        files = extras_data.files_from_source({"pictures": {"2105": [1280, 720]}, "omit_thumbs": [3]})
+        members = open_arc(files[b"visual/thumb/thumb.arc"])
+        names = {n for n, _, _ in members}
+        # Both variants' thumbnails, less the one left out; each 256x144 8 bits.
+        self.assertEqual(len(members), len(extras_data.thumbnails()) - 1)
+        first = b"thumb_" + catalogue_data.sjis(catalogue_data.pictures()[105]) + b".ext"
+        self.assertIn(first, names)
+        for _, _, data in members[:3]:
+            self.assertEqual(struct.unpack_from("<4sffiiii", data), (b"EXT0", 0.0, 0.0, 256, 144, 256, 144))
+            self.assertEqual(data[36], 8)
+            self.assertEqual(len(data), 256 + 1024 + 256 * 144)
+        picture = b"visual/adv/" + catalogue_data.sjis(catalogue_data.pictures()[105]) + b".ext"
+        self.assertEqual(struct.unpack_from("<ii", files[picture], 20), (1280, 720))
+        japanese = [n for n in names if any(b >= 0x80 for b in n)]
+        self.assertTrue(japanese)
+        for n in japanese:
+            self.assertEqual(n.decode("cp932").encode("cp932"), n)
+
+    def test_special_buttons_and_music_titles(self):
+        files = extras_data.files_from_source({"omit_buttons": [2]})
+        names = [n for n, _, _ in open_arc(files[b"visual/thumb/thumb2.arc"])]
+        self.assertEqual(len(names), 14)
+        self.assertIn(b"button_c8.ext", names)
+        self.assertNotIn(b"button_c13.ext", names)
+        # The sample's section 4 is the generator's, and slot i of a page
+        # is titled after the record it plays.
+        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        with open(os.path.join(root, "sample", "base", "script", "sysgra_mes.mul.txt"), encoding="utf-8") as f:
+            self.assertIn(extras_data.music_titles_block(), f.read())
+        block = extras_data.music_titles_block()
+        self.assertIn("8.en = Where the Wind Goes\n", block)  # page 0, slot 1: record 1
+        self.assertIn("17.en = Quillmere\n", block)  # page 1, slot 2: record 18
+        self.assertIn("20.en = Overture\n", block)  # page 1, slot 3: record 19
 
 
 if __name__ == "__main__":

@@ -275,12 +275,17 @@ def _table_key(rel):
 def tables_from_files(files, compressed_dirs=()):
     """Tables from {archive path: data}; a path's directory part names its
     table. A folder named 'x#N' becomes a further table named 'x', written
-    after the table 'x' (for archives with a repeated directory name)."""
+    after the table 'x' (for archives with a repeated directory name).
+    A bytes path is an ASCII folder and a file name in Shift-JIS bytes."""
     compressed = {d.strip("/").lower() for d in compressed_dirs}
     groups = {}
     for path, content in files.items():
-        path = path.replace("\\", "/")
-        folder, sep, name = path.rpartition("/")
+        if isinstance(path, bytes):
+            folder, sep, name = path.rpartition(b"/")
+            folder = folder.decode("ascii")
+        else:
+            path = path.replace("\\", "/")
+            folder, sep, name = path.rpartition("/")
         if not sep or not folder:
             raise DataError("%r has no directory part" % path)
         groups.setdefault(folder, []).append((name, content))

@@ -119,3 +119,5 @@ void GSL_WorkDeleteAll();
 void GSL_WorkRestoreCB();
 // Follows the pointer gesture from press to release (after the input poll).
 void GSL_SystemMouseUpdate();
+// Back to no gesture (after the display mode changed under the pointer).
+void GSL_SystemMouseReset();

@@ -66,6 +66,8 @@ void GSL_SystemMouseUpdate() {
     }
 }
 
+void GSL_SystemMouseReset() { PointerGesture = {1, {0, 0}, {0, 0}, {0, 0}}; }
+
 int32_t* GSL_SystemSpriteRect(int32_t* out, int32_t sprite, int32_t* rect, uint8_t margins) {
     int32_t zero[4] = {0, 0, 0, 0};
     int32_t* in = rect ? rect : zero;

@@ -483,6 +483,10 @@ void Main_WndProc(const PlatWindowEvent& ev) {
     }
 }
 
+void Main_WindowMaximise() { ops().post(WINDOW_REQ_MAXIMIZE, 0, 0, 0, 0); }
+
+bool Main_WindowMinimised() { return ops().state() == PLAT_WINDOW_MINIMIZED; }
+
 uint32_t Main_FullScreenSet(uint8_t on) {
     const WindowOps& with = ops();
     uint8_t flags = WindowFlags.load();

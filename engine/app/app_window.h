@@ -36,6 +36,10 @@ void Main_WindowService();
 // when full screen was on before and the window was not minimised. A request
 // that could not be posted changes nothing; the next pass asks again.
 uint32_t Main_FullScreenSet(uint8_t on);
+// Posts a maximise request (the service then turns the window full screen).
+void Main_WindowMaximise();
+// The window is minimised, as the UI thread last reported.
+bool Main_WindowMinimised();
 // The one way the program ends once it runs: writes system.ini and takes the
 // window down. A confirmed close, a close without question and a quit from a
 // signal or the system all come here (any thread).

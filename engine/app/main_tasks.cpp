@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/app/app_window.h"
 #include "engine/app/frame_skip.h"
 #include "engine/core/task.h"
 #include "engine/files/message_table.h"
@@ -14,14 +15,20 @@
 #include "engine/render/sprite.h"
 #include "engine/render/sprite_load.h"
 #include "extras/extras_screens.h"
+#include "extras/gallery.h"
 #include "screens/boot.h"
+#include "screens/option.h"
 #include "screens/system_screens.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
+#include "script/staffroll.h"
 #include "shaders/text_programs.h"
 #include "story/access_flags.h"
+#include "story/config.h"
 #include "story/game_state.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
+#include "story/story_window.h"
 #include "story/story_standins.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
@@ -136,10 +143,15 @@ void Main_ScreenCallsSet() {
     ScreenUpper.scriptStatusGet = GSL_ScriptStatusGet;
     ScreenUpper.storyScreen = GSL_StoryModeCB;
     SysTextOptionScreen = GSL_OptionModeCB;
+    OptionWindow = {Main_WindowMaximise, Main_WindowMinimised, Main_FullScreenSet};
     SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
+    LogoExtrasScreen = GSL_GalleryModeCB;
+    LogoMusicScreen = GSL_MusicRoomModeCB;
+    LogoSpecialScreen = GSL_SpecialModeCB;
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
     ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;
+    StaffrollPlayModeSet = [](uint32_t mode) { StoryPlayMode = mode; };
     ScriptHost.specialScenario = [] { return int32_t(SpecialScenarioFlag); };
     ScriptHost.accessFlagGal = StoryAccessFlagGal;
     ScriptHost.accessFlagBgm = StoryAccessFlagBGM;
@@ -157,6 +169,14 @@ void Main_ScreenCallsSet() {
     PointerUpper.dragThreshold = [] { return GSL_MouseDragThreshold(0, 0); };
     // The drag threshold keeps its default until the game state gives one.
     SaveThumbTarget = &StoryCaptureSprite;
+    StoryUpper.titleScreen = GSL_TitleModeCB;
+    ScriptHost.storyFlagTest = GSL_StoryFlagTest;
+    ConfigUpper.optionLabels = [](int32_t n, int32_t labels[4]) {
+        OptionTemplate t;
+        GSL_OptionTemplateGet(&t, n);
+        for (int i = 0; i < 4; ++i) labels[i] = t.textIndex[i];
+        return t.textCount;
+    };
 }
 
 void Main_Init() {
@@ -181,6 +201,10 @@ void Main_InitEnd() {
     GSL_SystemWidgetsEnd();
     Lib_SpriteFree(StoryCaptureSprite);
     StoryCaptureSprite = -1;
+    Lib_SpriteFree(StoryCoverSprite);
+    StoryCoverSprite = -1;
+    GSL_StoryGuideDel();
+    StoryHoldPictDel();
     Lib_WipeProgramsRelease();
     if (DispColorWork* w = colourOverlay()) {
         GSL_SystemTransNumDel(w->componentTasks[0], &w->alpha);

@@ -71,6 +71,8 @@ void clearMouse() {
 bool onVirtualScreen(InputPoint p) { return p.x >= 0 && p.x < kVirtualWidth && p.y >= 0 && p.y < kVirtualHeight; }
 }  // namespace
 
+void Lib_InputPointerReset() { clearMouse(); }
+
 void Lib_InputInit() {
     InputButtons = InputButtonSets{0, 0};
     InputActivity = 0;

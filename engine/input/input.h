@@ -52,6 +52,8 @@ extern uint8_t InputActivity;  // bit 0 keyboard used this frame, bit 1 pad used
 // Start-up: clears the button sets, the activity and the pointer, and opens
 // the keyboard, pad and mouse to the polls.
 void Lib_InputInit();
+// Forgets the pointer: positions, button states and the click phase.
+void Lib_InputPointerReset();
 // Shutdown: the devices are closed to the polls.
 void Lib_InputEnd();
 

@@ -172,9 +172,11 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
         GSL_ArgGet(c, nullptr, 0, file, sizeof file);
         if (std::strcmp(file, "scene_choice") != 0) GSL_CmdCall(c);
     });
+    Handler(45, GSL_CommandEmpty);  // staffroll_wait: nobody cuts the credits short
+    SystemDataBlock.instantEffects = 1;  // no renderer for the wipes' captures
     GameStateBlock.gameVars[5] = 9;
     Start("00_init.txt");
-    for (int i = 0; i < 100 && GSL_ScriptStatusGet(slot_) != int32_t(SCRIPT_ENDED); ++i) Frame();
+    for (int i = 0; i < 400 && GSL_ScriptStatusGet(slot_) != int32_t(SCRIPT_ENDED); ++i) Frame();
     EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_ENDED));
     // The line written in place arrives as the script holds it (Shift-JIS).
     const std::string inline_line =
@@ -182,32 +184,41 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
         "\x82\xE6\x82\xA4\x82\xB1\x82\xBB/size:0.5&0.5/\x81" "B/color:FF8000/\x82\xE4\x82\xC1\x82\xAD\x82\xE8"
         "/color:-1/\x82\xB5\x82\xC4\x82\xA2\x82\xC1\x82\xC4\x82\xCB\x81v";
     EXPECT_EQ(g_shown, (Lines{"playbgm Quillmere", "name NAME_0", "text TEXT_0", "name NAME_1", "text TEXT_1",
-                              "name NAME_0", "text TEXT_0", "text TEXT_1", "name NAME_0", inline_line, "text TEXT_7", "name NAME_0", "text TEXT_4", "name NAME_1", "text TEXT_2", "name NAME_0",
-                              "text TEXT_5", "stopbgm"}));
+                              "name NAME_0", "text TEXT_0", "text TEXT_1", "name NAME_0", inline_line, "text TEXT_7",
+                              "name NAME_2", "text TEXT_8", "name NAME_3", "text TEXT_9", "text TEXT_10", "name NAME_2",
+                              "text TEXT_11", "name NAME_0", "text TEXT_4", "name NAME_1", "text TEXT_2", "name NAME_0",
+                              "text TEXT_5", "stopbgm", "image 0 back", "image 3 back", "name NAME_0", "text TEXT_20",
+                              "image 3 fore", "image 5 fore", "name NAME_1", "text TEXT_21", "image 0 back",
+                              "name NAME_0", "text TEXT_22", "image 0 fore", "text TEXT_23"}));
     const GameState& g = GameStateBlock;
     EXPECT_EQ(g.gameVars[0], 1);
     EXPECT_GE(g.gameVars[1], 1);
     EXPECT_LE(g.gameVars[1], 6);
     EXPECT_EQ(g.gameVars[2], 3);
     EXPECT_EQ(g.gameVars[5], 0);  // cleared
-    // Labels top, sub_top (with the return point), branch (ref:0), end.
-    ASSERT_EQ(g.labelCount, 4u);
+    // Labels top, msgwin_top and sub_top (with their return points), branch
+    // (ref:0), end, pict_top.
+    ASSERT_EQ(g.labelCount, 6u);
     const int32_t sub = GSL_ScriptMemberIndex("sub.txt"), init = GSL_ScriptMemberIndex("00_init.txt");
-    EXPECT_EQ(g.labelPos[1] >> 20, uint32_t(sub));
+    const int32_t msgwin = GSL_ScriptMemberIndex("msgwin.txt");
+    EXPECT_EQ(g.labelPos[1] >> 20, uint32_t(msgwin));
     EXPECT_EQ(g.labelReturn[1] >> 20, uint32_t(init));
-    EXPECT_EQ(g.labelFlags[2], 0);
-    EXPECT_EQ(g.labelFlags[3], 1);
-    EXPECT_EQ(g.readLineCount, 8u);
-    // The trace: into sub.txt and back, then the jump to *end.
+    EXPECT_EQ(g.labelPos[2] >> 20, uint32_t(sub));
+    EXPECT_EQ(g.labelReturn[2] >> 20, uint32_t(init));
+    EXPECT_EQ(g.labelFlags[3], 0);
+    EXPECT_EQ(g.labelFlags[4], 1);
+    EXPECT_EQ(g.readLineCount, 16u);
+    // The trace: into msgwin.txt and back, into sub.txt and back, then the jump to *end.
     std::vector<std::string> path;
     for (const auto& e : script_env::g_log) {
         const std::string name = GSL_ScriptCommandGet(e.index).name;
         if (name == "call" || name == "jump" || name == "label" || name == "if" || name == "elseif")
             path.push_back(e.file + " " + name + (e.args.empty() ? "" : " " + e.args[0]));
     }
-    EXPECT_EQ(path, (Lines{"00_init.txt label", "00_init.txt call sub", "sub.txt label", "00_init.txt label ref:0",
+    EXPECT_EQ(path, (Lines{"00_init.txt label", "00_init.txt call msgwin", "msgwin.txt label", "00_init.txt call sub", "sub.txt label", "00_init.txt label ref:0",
                            "00_init.txt if \"[2000]==2\"", "00_init.txt elseif \"[2000]==1 && [2002]==3\"", "00_init.txt if \"[2001]>=1\"",
-                           "00_init.txt jump 00_init", "00_init.txt label", "00_init.txt call scene_choice"}));
+                           "00_init.txt jump 00_init", "00_init.txt label", "00_init.txt call scene_choice",
+                           "00_init.txt call pict", "pict.txt label"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // continued line, and the small rules the waits and the scroll bar share.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,9 @@
 #include "engine/input/input.h"
 #include "engine/text/text_layout.h"
 #include "script/message.h"
+#include "script/msg_window.h"
+#include "script/replay.h"
+#include "script/syntax.h"
 #include "tests/script/markup_env.h"
 #include "story/story_standins.h"
 #include "ui/screen_slots.h"
@@ -33,6 +37,22 @@ public:
             for (uint32_t t = kMessageNameText; t <= kMessageLastText; ++t)
                 if (TextRecord* r = Text(t)) Lib_TextDrawCB(uint64_t(uintptr_t(r)));
         }
+    }
+    // Runs a script until the command has run (in the frame it ran).
+    void RunTo(const std::string& body, const char* command) {
+        if (Alive()) {
+            Finish();
+            Frames();
+        }
+        ASSERT_TRUE(Scripts({{"m.txt", body}}));
+        executed.clear();
+        Start("m.txt");
+        for (int i = 0; i < 10; ++i) {
+            Frames();
+            const std::vector<std::string> names = Names();
+            if (std::find(names.begin(), names.end(), command) != names.end()) return;
+        }
+        ADD_FAILURE() << command << " did not run";
     }
     void Run(const std::string& body, int frames = 3) {
         ASSERT_TRUE(Scripts({{"m.txt", body}}));
@@ -293,3 +313,206 @@ TEST_F(MessageTest, ConfirmNeedsInputAndANewPress) {
     EXPECT_FALSE(GSL_FlagCheck(&c, BUTTON_DECIDE, 10));
     InputButtons.held = 0;
 }
+
+namespace {
+
+std::vector<std::pair<std::string, std::string>> g_records;
+
+// Lists the replay records (command name and argument 0) inside the main run.
+void ListRecords(CommandContext* c) {
+    if (GSL_ReplayModeGet(c) != REPLAY_RUN) return;
+    g_records.clear();
+    char key[64];
+    for (int32_t i = 0; i < GSL_ReplayCount(); ++i) {
+        const int32_t cmd = GSL_ReplayRecordKey(i, 0, key, sizeof key);
+        g_records.emplace_back(GSL_ScriptCommandGet(cmd).name, key);
+    }
+}
+
+TEST_F(MessageTest, ReplayRowsKeepWhatTheRestoredLineNeeds) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 100;
+    const std::string body =
+        "<name A>\n<text a1>\n<voice 0,v_a>\n<font size:45>\n<textspeed 80>\n<winframe 1>\n<position 40>\n"
+        "<layopt message0,back,true>\n<layopt message1,back,true>\n<lw>\n<analyze_00>\n<keywait 1>\n"
+        "<name B>\n<text b1>\n<voice 1,v_b>\n<voice 1,v_c>\n<voice_stop 1>\n<font size:30>\n<textspeed 50>\n"
+        "<winframe 0>\n<position 0>\n<140>\n<keywait 2>\n";
+    ASSERT_TRUE(Scripts({{"m.txt", body}}));
+    Handler(140, ListRecords);
+    g_records.clear();
+    const size_t at = body.find("<keywait 2>");
+    const uint32_t offset = uint32_t(at + size_t(std::count(body.begin(), body.begin() + long(at), '\n')));
+    Start("m.txt", offset, 0);
+    Frames(8);
+    using Records = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(g_records, (Records{{"text", "a1"}, {"layopt", "message0"}, {"keywait", "1"}, {"name", "B"},
+                                  {"text", "b1"}, {"font", "size:30"}, {"textspeed", "50"}, {"winframe", "0"},
+                                  {"position", "0"}}));
+    // The records replayed: the first keywait only set its flags; the
+    // restored line waits with the second message and its name.
+    EXPECT_TRUE(Work()->script.status & SCRIPT_PLAYER_WAIT);
+    ASSERT_TRUE(Text(kMessageFirstText) && Text(kMessageNameText));
+    EXPECT_NE(std::string(Text(kMessageFirstText)->text).find("b1"), std::string::npos);
+    EXPECT_EQ(std::string(Text(kMessageFirstText)->text).find("a1"), std::string::npos);
+    EXPECT_STREQ(Text(kMessageNameText)->text, "B");
+    EXPECT_EQ(Stage().windowFrame, 0);
+    EXPECT_EQ(Stage().textSpeed, 50);
+}
+
+TEST_F(MessageTest, SkippingGoesOnAtEveryWait) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 60;
+    // Skipping goes on in the same call: the whole script in one frame.
+    SystemDataBlock.skipAll = 1;
+    StoryPlayMode = 1;
+    RunTo("<text one>\n<keywait 3>\n<text two>\n<keywait 4>\n<text three>\n", "text");
+    Frames(4);  // a frame for each message's reveal to be drawn complete
+    EXPECT_EQ(executed.size(), 5u);
+    StoryPlayMode = 0;
+    SystemDataBlock.skipAll = 0;
+    EXPECT_EQ(SystemDataBlock.readText[0], (1 << 3) | (1 << 4));
+}
+
+TEST_F(MessageTest, TheNoWaitFlagWaitsForTheRevealAndKeepsTheVoice) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 60;
+    SystemDataBlock.voiceCut = 1;
+    Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
+    RunTo("<text abcdef>\n<keywait 5,1>\n<wait>\n", "text");
+    // A channel the worker leaves alone stands for a voice still sounding.
+    SoundChannel& voice = SoundSlot(11, 11, SOUND_STARTING);
+    voice.st.fadeOutFrames.store(0);
+    Frames(3);
+    ASSERT_NE(Text(kMessageFirstText), nullptr);
+    EXPECT_EQ(Text(kMessageFirstText)->speed, 10);
+    int frames = 0;
+    while (!(SystemDataBlock.readText[0] & (1 << 5)) && frames < 200) Frames(), ++frames;
+    EXPECT_GE(frames, 40);  // six characters at ten frames
+    EXPECT_EQ(voice.st.state.load(), SOUND_STARTING);
+    EXPECT_EQ(voice.st.fadeOutFrames.load(), 0u);  // never asked to stop
+}
+
+TEST_F(MessageTest, IdsOutsideTheReadBitsSetNone) {
+    FixedAdvances();
+    std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
+    SystemDataBlock.skipAll = 1;
+    StoryPlayMode = 1;
+    RunTo("<text x>\n<keywait -1>\n<text y>\n<keywait 33600>\n<text z>\n<keywait 33599>\n", "text");
+    Frames(6);
+    StoryPlayMode = 0;
+    SystemDataBlock.skipAll = 0;
+    int set = 0;
+    for (uint8_t b : SystemDataBlock.readText) set += __builtin_popcount(b);
+    EXPECT_EQ(set, 1);
+    EXPECT_EQ(SystemDataBlock.readText[33599 >> 3], 1 << (33599 & 7));
+}
+
+TEST_F(MessageTest, TheIconBlinksInStepsOfFive) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 100;
+    LayerSprite(31, SPRITE_IN_USE | SPRITE_READY, 1296, 992).captureEntry = -1;
+    Run("<text blink>\n<keywait>\n<wait>\n", 4);
+    const int32_t icon = GSL_WorkLayerGet(ScreenUpper.storyScreen, kMessageIconSlot);
+    ASSERT_GE(icon, 0);
+    std::vector<uint32_t> alphas;
+    for (int i = 0; i < 54; ++i) Frames(), alphas.push_back(Lib_SpriteGetColor(icon) >> 24);
+    const auto top = std::find(alphas.begin(), alphas.end(), 255u);
+    ASSERT_NE(top, alphas.end());
+    for (auto it = alphas.begin(); it + 1 != top + 1 && it + 1 != alphas.end(); ++it) EXPECT_EQ(*(it + 1), *it + 5);
+    ASSERT_NE(top + 1, alphas.end());
+    EXPECT_EQ(*(top + 1), 250u);
+}
+
+TEST_F(MessageTest, AutoWaitsForVoicesAndGoesOnWithInputOff) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 100;
+    Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
+    // Auto speed 0: 301 frames, standing while a voice channel sounds; a
+    // confirm with input off is ignored, auto still goes on.
+    SystemDataBlock.autoSpeed = 0;
+    StoryPlayMode = 4;
+    RunTo("<text auto>\n<keywait>\n<wait>\n", "keywait");
+    Stage().messageInput = 0;
+    SoundChannel& voice = SoundSlot(12, 12, SOUND_STARTING);
+    InputButtons.pressed = BUTTON_DECIDE;
+    Frames(100);
+    InputButtons.pressed = 0;
+    EXPECT_TRUE(Work()->script.status & SCRIPT_PLAYER_WAIT);  // the voice holds the countdown
+    voice.st.state.store(0);
+    int waited = 0;
+    while ((Work()->script.status & SCRIPT_PLAYER_WAIT) && waited < 400) Frames(), ++waited;
+    StoryPlayMode = 0;
+    Stage().messageInput = 1;
+    EXPECT_GE(waited, 299);
+    EXPECT_LE(waited, 302);
+}
+
+TEST_F(MessageTest, LayoptOpensOverSixtyFramesOrAtOnce) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 100;
+    LayerSprite(31, SPRITE_IN_USE | SPRITE_READY, 1296, 992).captureEntry = -1;
+    SystemDataBlock.windowOpacity = 100;
+    auto window = [] { return GSL_WorkLayerGet(ScreenUpper.storyScreen, kMessageWindowSlot); };
+    // layopt message0,back,true fades in over 60 frames; fore,false closes at once.
+    Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
+    RunTo("<layopt message0,back,true>\n<wait>\n", "layopt");
+    ASSERT_GE(Stage().openTask, 0);
+    Frames(30);
+    EXPECT_GE(Stage().openTask, 0);
+    Frames(35);
+    EXPECT_EQ(Stage().openTask, -1);
+    RunTo("<layopt message0,fore,false>\n<wait>\n", "layopt");
+    EXPECT_LT(window(), 0);
+    SystemDataBlock.instantEffects = 1;  // byte 28: at once
+    RunTo("<layopt message0,back,true>\n<wait>\n", "layopt");
+    EXPECT_EQ(Stage().openTask, -1);
+    EXPECT_GE(window(), 0);
+    SystemDataBlock.instantEffects = 0;
+}
+
+TEST_F(MessageTest, VoiceStopNeedsItsSettingAndAVoiceStillSoundingIsStoppedFirst) {
+    Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
+    // voice_stop only with the stop setting on.
+    SoundChannel& v = SoundSlot(11, 11, SOUND_STARTING);
+    v.st.fadeOutFrames.store(0);
+    SystemDataBlock.voiceCut = 0;
+    RunTo("<voice_stop 0>\n<wait>\n", "voice_stop");
+    EXPECT_EQ(v.st.fadeOutFrames.load(), 0u);
+    // Over a voice still sounding the first call stops it, a later one plays.
+    SystemDataBlock.voiceVolume = 100;
+    RunTo("<voice 0,V_Welm_0001.wav>\n<wait>\n", "voice");
+    EXPECT_STRNE(SoundChannelTable[11].st.path, "sound/voice/v_welm_0001.ogg");
+    EXPECT_EQ(v.st.fadeOutFrames.load(), 16u);  // stopped over the default fade
+    EXPECT_TRUE(Work()->script.status & SCRIPT_BUSY);
+    Frames(2);
+    EXPECT_STREQ(SoundChannelTable[11].st.path, "sound/voice/v_welm_0001.ogg");
+}
+
+TEST_F(MessageTest, AClickAnywhereButTheCornerBoxesConfirms) {
+    Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
+    Run("<wait>\n", 2);
+    StartInput();
+    bool fired = false;
+    CommandContext c{};
+    c.stage = &Stage();
+    auto clickAt = [&](int32_t x, int32_t y) {
+        fired = false;
+        Pointer(x, y);
+        Frame();
+        Left(true);
+        Frame();
+        EXPECT_FALSE(GSL_FlagCheck(&c, 0, 10)) << "a bare press at " << x;
+        Left(false);
+        Frame();
+        fired = fired || GSL_FlagCheck(&c, 0, 10);
+        return fired;
+    };
+    EXPECT_TRUE(clickAt(640, 400));
+    EXPECT_FALSE(clickAt(1250, 20));  // the right corner box
+    EXPECT_FALSE(clickAt(20, 20));    // the left one
+    Stage().messageInput = 0;
+    EXPECT_FALSE(clickAt(640, 400));
+    Stage().messageInput = 1;
+}
+
+}  // namespace

@@ -113,15 +113,15 @@ public:
 }  // namespace
 
 TEST_F(SampleReplay, ARestoredLineMatchesTheStraightRun) {
-    // Read lines of the sample: 8 the rain line (looping music and rain), 9
-    // the menu, 10 the line of its first branch.
+    // Read lines of the sample: 12 the rain line (looping music and rain), 13
+    // the menu, 14 the line of its first branch.
     Start("00_init.txt");
-    ASSERT_TRUE(PlayTo(8, 0)) << GSL_ReadLineCount();
+    ASSERT_TRUE(PlayTo(12, 0)) << GSL_ReadLineCount();
     for (int i = 0; i < 40; ++i) Step();
     const auto rain = Table();
     EXPECT_EQ(rain.count("bank 1"), 1u);
     EXPECT_EQ(rain.count("music sound/bgm/quillmere.oggl"), 1u);
-    ASSERT_TRUE(PlayTo(10, 0)) << GSL_ReadLineCount();
+    ASSERT_TRUE(PlayTo(14, 0)) << GSL_ReadLineCount();
     for (int i = 0; i < 40; ++i) Step();
     const auto branch = Table();
     EXPECT_EQ(branch.count("bank 1"), 0u);
@@ -130,7 +130,7 @@ TEST_F(SampleReplay, ARestoredLineMatchesTheStraightRun) {
     const struct {
         uint32_t line;
         const std::map<std::string, std::string>* straight;
-    } points[] = {{8, &rain}, {10, &branch}};
+    } points[] = {{12, &rain}, {14, &branch}};
     for (const auto& p : points) {
         SCOPED_TRACE(p.line);
         Finish();

@@ -10,15 +10,20 @@
 
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
+#include "engine/core/heap.h"
+#include "engine/text/text_layout.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
 #include "extras/extras_screens.h"
 #include "script/flow.h"
+#include "platform/plat_vm.h"
 #include "script/stage.h"
 #include "script/syntax.h"
+#include "shaders/text_programs.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
 #include "story/story_standins.h"
+#include "ui/screen_slots.h"
 
 namespace {
 constexpr char kContainer[] = "script/script.arc";
@@ -35,6 +40,19 @@ void Record(const char* file, uint32_t offset, int32_t index, const CommandConte
     g_env->executed.push_back(std::move(e));
 }
 
+// Lays the (still empty) named-cache heap out afresh over a region of that size.
+void CacheHeapResize(uint64_t size) {
+    MemHeap* heap = &HeapTable.heaps[HEAP_CACHE];
+    Lib_CashReset();
+    void* old = heap->base;
+    const uint64_t oldSize = heap->size;
+    Lib_MemHeapInit(heap, nullptr, 0);  // unpoisons and forgets the old region
+    Plat_VmRelease(old, oldSize);
+    void* base = Plat_VmReserve(size);
+    ASSERT_NE(base, nullptr);
+    ASSERT_TRUE(Lib_MemHeapInit(heap, base, size));
+}
+
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string{std::istreambuf_iterator<char>(in), {}};
@@ -44,10 +62,13 @@ std::string ReadAll(const std::string& path) {
 void StageEnv::SetUp() {
     ScreenHarness::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
+    if (cacheHeapMiB) CacheHeapResize(cacheHeapMiB * kMiB);
     g_env = this;
     executed.clear();
     frame = 0;
     slot = -1;
+    input_ = false;
+    drawTexts = false;
     std::memset(static_cast<void*>(&SystemDataBlock), 0, sizeof SystemDataBlock);
     std::memset(static_cast<void*>(&GameStateBlock), 0, sizeof GameStateBlock);
     GSL_StageReset(&GameStateBlock.stage, STAGE_RESET_NAME | STAGE_RESET_FIELDS);
@@ -60,6 +81,9 @@ void StageEnv::SetUp() {
 }
 
 void StageEnv::TearDown() {
+    // Loads still running (the scroll bar's sheet, say) end first, so that
+    // nothing the screen asked for is left loading behind it.
+    for (int i = 0; i < 60 && Story() && !GSL_WorkLayersReady(GSL_StoryModeCB); ++i) ScreenHarness::Frame(1);
     GSL_ScriptCommandTableSet(nullptr);
     GSL_ScriptTraceSet(nullptr);
     g_env = nullptr;
@@ -75,6 +99,11 @@ void StageEnv::TearDown() {
     for (int32_t id : sprites_) std::memset(static_cast<void*>(&SpriteTable[id]), 0, sizeof(SpriteRecord));
     sprites_.clear();
     if (!channels_.empty()) Lib_SoundReset();
+    if (drawing_) {
+        GSL_WorkDeleteAll();  // the wipes go before their programs
+        Lib_WipeProgramsRelease();
+    }
+    drawing_ = 0;
     channels_.clear();
     if (!scriptMes_.empty()) ScriptMesTable = {};
     if (!systemMes_.empty()) SystemMesTable = {};
@@ -152,10 +181,35 @@ void StageEnv::Frame(int n) {
     for (int i = 0; i < n; ++i) {
         ++frame;
         ScreenHarness::Frame(1);
+        const ScreenWork* w = drawTexts ? Story() : nullptr;
+        for (uint32_t t = 0; w && t <= 5; ++t)
+            if (const int32_t h = w->texts[t].handle; h >= 0 && h < kTextSlots && TextTable[h])
+                Lib_TextDrawCB(uint64_t(uintptr_t(TextTable[h])));
     }
 }
 
-void StageEnv::StartInput() { Lib_TaskSet("Main_InputCB", Main_InputCB, 10000, 401, 0); }
+void StageEnv::StartInput() {
+    if (input_) return;
+    input_ = true;
+    Lib_TaskSet("Main_InputCB", Main_InputCB, 10000, 401, 0);
+}
+
+void StageEnv::Confirm() {
+    StartInput();
+    Hold(BUTTON_DECIDE);
+    Frame();
+    Release(BUTTON_DECIDE);
+}
+
+void StageEnv::ClickScreen(int32_t x, int32_t y) {
+    StartInput();
+    Pointer(x, y);
+    Frame();
+    Left(true);
+    Frame();
+    Left(false);
+    Frame();
+}
 
 bool StageEnv::ChooseMenu(int32_t i, int limit) {
     auto waiting = [this] {
@@ -210,6 +264,14 @@ int32_t StageEnv::RestoreAt(int32_t n) {
     slot = GSL_ScriptTaskSet();
     if (ScreenWork* w = Story()) w->tasks[0] = slot;
     return slot;
+}
+
+void StageEnv::StartDrawing() {
+    StartInput();
+    drawing_ = Lib_WipeProgramsCreate();
+    Lib_TaskSet("Main_DrawBCB", Main_DrawBCB, 15000, 402, 0);
+    Lib_TaskSet("Main_DrawCB", Main_DrawCB, 40000, 402, 0);
+    Lib_TaskSet("Main_DrawACB", Main_DrawACB, 45000, 402, 0);
 }
 
 // --- what ran -------------------------------------------------------------------

@@ -28,6 +28,10 @@ protected:
     void TearDown() override;
 
 public:
+    // The named-cache heap's size in MiB, read by SetUp (0: the screen
+    // harness's 64 MiB). Picture loads through the cache need well above 64.
+    uint64_t cacheHeapMiB = 0;
+
     using Sources = std::vector<std::pair<std::string, std::string>>;
 
     // --- scripts ------------------------------------------------------------
@@ -55,6 +59,15 @@ public:
     int frame = 0;
     // The input task alone, so that injected keys reach the engine buttons.
     void StartInput();
+    // Presses the confirm key for one frame, then lets it go (the input task
+    // starts with the first use).
+    void Confirm();
+    // The pointer to (x, y) for a frame, then the left button pressed and
+    // released there, a frame each: a click on the story screen.
+    void ClickScreen(int32_t x, int32_t y);
+    // Lays the story screen's texts 0..5 out after every frame, as the
+    // drawing pass does, so that their reveal runs.
+    bool drawTexts = false;
     // Frames until a choice menu waits for the player, then Up (the first
     // choice), i Downs and a confirm, one press a frame. False when no menu
     // waits within limit frames.
@@ -63,6 +76,9 @@ public:
     // n < 0) into the game state, then a new script task there, with the
     // real handlers.
     int32_t RestoreAt(int32_t n);
+    // The input task, the frame's drawing tasks and the wipe programs, for
+    // tests whose wipes capture the screen.
+    void StartDrawing();
 
     // --- what ran -----------------------------------------------------------
     struct Executed {
@@ -86,7 +102,10 @@ public:
     // A sprite record of a free sprite slot in a story layer slot, written
     // directly: flags, a texture size, scale 1.
     SpriteRecord& LayerSprite(uint32_t layerSlot, uint8_t flags, int32_t width = 0, int32_t height = 0);
-    // A sound channel record in a story sound slot, set directly.
+    // A sound channel record in a story sound slot, set directly. No
+    // platform voice plays behind it, so the sound worker releases a channel
+    // in state SOUND_PLAYING at its next pass; SOUND_STARTING (no start
+    // request) stays, and stands for a voice still sounding.
     SoundChannel& SoundSlot(uint32_t soundSlot, int32_t channel, int32_t state, float volume = 100.0f);
     // The script (and system) message tables from vndata sources, written by
     // `tools/pack.py mul`.
@@ -97,6 +116,8 @@ private:
     std::vector<int32_t> sprites_;
     std::vector<int32_t> channels_;
     std::vector<uint8_t> scriptMes_, systemMes_;
+    bool input_ = false;
     std::string log_;
     int scratch_ = 0;
+    int drawing_ = 0;  // an int: a packed record in a derived fixture stays 4-aligned
 };

@@ -13,7 +13,6 @@
 #include "ui/message_box.h"
 #include "ui/number_display.h"
 #include "ui/overlay.h"
-#include "ui/scroll_bar.h"
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
 #include "ui/system_sound.h"
@@ -78,7 +77,7 @@ int32_t ItemY(int i) { return 360 - (100 - 70 * i); }
 TEST(LogoMenuProgram, KeysPointerQuestionMessageBoxNoticeAndManual) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     int sprites = -1, texts = -1, spritesAfter = -2, textsAfter = -2;
-    bool voice = false, frameShown = false, numberShown = false, barShown = false;
+    bool voice = false, frameShown = false, numberShown = false;
     std::string voicePath;
     ProgramRun run;
     int code = run.Run({
@@ -119,14 +118,10 @@ TEST(LogoMenuProgram, KeysPointerQuestionMessageBoxNoticeAndManual) {
         {"the notice", [] { return DialogUp(2) != nullptr; }, Key(kKeyX)},
         {"the logo after the notice", [] { return MenuAt(2); }, Mouse(kItemX, ItemY(0), false)},
         {"the pointer on item 1", [] { return MenuAt(0); }, Key(kKeyZ)},
-        {"the manual page slid in with its bar",
-         [&] {
-             if (GSL_ModeTop() != GSL_ManualModeCB) return false;
-             const int32_t page = GSL_WorkLayerGet(GSL_ManualModeCB, 0);
-             if (Lib_SpriteGetState(page) != 2 || SpriteTable[page].posX != 0.0f) return false;
-             const auto* bar = Find<ScrollBarWork>(GSL_SystemBarCB);
-             barShown = bar && bar->parts[0] >= 0 && SpriteTable[bar->parts[0]].visible;
-             return true;
+        {"the manual up, its opening wipe over",
+         [] {
+             const ScreenWork* w = GSL_WorkGet(GSL_ManualModeCB);
+             return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == 2;
          },
          Key(kKeyX)},
         {"the logo again",
@@ -143,7 +138,6 @@ TEST(LogoMenuProgram, KeysPointerQuestionMessageBoxNoticeAndManual) {
     EXPECT_TRUE(voice) << voicePath;
     EXPECT_TRUE(frameShown);
     EXPECT_TRUE(numberShown);
-    EXPECT_TRUE(barShown);
     EXPECT_EQ(spritesAfter, sprites);
     EXPECT_EQ(textsAfter, texts);
 }

@@ -32,7 +32,9 @@ bool LogoReady() {
     return GSL_ModeTop() == GSL_LogoModeCB && Lib_SpriteGetState(h) == 2 && Lib_SoundStateGet(0) == SOUND_PLAYING;
 }
 bool ManualReady() {
-    return GSL_ModeTop() == GSL_ManualModeCB && Lib_SpriteGetState(GSL_WorkLayerGet(GSL_ManualModeCB, 0)) == 2;
+    const ScreenWork* w = GSL_WorkGet(GSL_ManualModeCB);
+    return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == 2 &&
+           Lib_SpriteGetState(GSL_WorkLayerGet(GSL_ManualModeCB, 0)) == 2;
 }
 std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
@@ -72,12 +74,13 @@ TEST(SampleProgram, LogoAndManualPageOnDecideSAndCancel) {
          [&] {
              if (!ManualReady()) return false;
              const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
-             // The page's pictures and widgets may have taken the logo's old
-             // sprite slot: gone means no longer the logo's sheet.
+             // The page's pictures, texts and widgets may have taken the
+             // logo's old slots: gone means no longer the logo's sheet or caption.
              const SpriteRecord& old = SpriteTable[seen.sprite];
              const bool sheetGone = !(old.flags & SPRITE_IN_USE) || seen.sheetFile != old.fileName;
              seen.releasedSuspended =
-                 logo && logo->suspended == SCREEN_RELEASED && sheetGone && !TextTable[seen.text];
+                 logo && logo->suspended == SCREEN_RELEASED && sheetGone &&
+                 (!TextTable[seen.text] || seen.caption != TextTable[seen.text]->text);
              return true;
          },
          kIdle},

@@ -41,10 +41,10 @@ void MenuStill() {
     }
 }
 
-// The manual page has slid and faded in.
+// The manual is up, its opening wipe over.
 bool PageIn() {
-    const int32_t page = GSL_WorkLayerGet(GSL_ManualModeCB, 0);
-    return Ready(GSL_ManualModeCB) && SpriteTable[page].posX == 0.0f && (SpriteTable[page].color >> 24) == 0xFF;
+    const ScreenWork* w = GSL_WorkGet(GSL_ManualModeCB);
+    return Ready(GSL_ManualModeCB) && w && w->step == 2;
 }
 
 TEST_F(SampleScreens, LogoThenManualPageOverIt) {
@@ -62,23 +62,23 @@ TEST_F(SampleScreens, LogoThenManualPageOverIt) {
     Release(BUTTON_DECIDE);
     FramesUntil(PageIn, 60, "the manual page");
     EXPECT_TRUE(MatchesReference("screen_manual"));
-    // The scroll bar turns to the second page and back; a further scroll
-    // past the end changes nothing.
-    auto page = [](uint32_t n) { return SpriteTable[GSL_WorkLayerGet(GSL_ManualModeCB, n)].visible; };
-    for (uint32_t key : {BUTTON_DOWN, BUTTON_DOWN, BUTTON_UP}) {
+    // Right turns to the second page, Left back; a further Left changes
+    // nothing.
+    auto x = [](uint32_t n) { return SpriteTable[GSL_WorkLayerGet(GSL_ManualModeCB, n)].posX; };
+    for (uint32_t key : {0x4000u, 0x1000u, 0x1000u}) {
         Hold(key);
         Frame();
         Release(key);
-        Frame();
+        Frame(20);
     }
-    EXPECT_EQ(page(0), 1);
-    EXPECT_EQ(page(1), 0);
-    Hold(BUTTON_DOWN);
+    EXPECT_EQ(x(6), 0.0f);
+    EXPECT_EQ(x(7), 1000.0f);
+    Hold(0x4000u);
     Frame();
-    Release(BUTTON_DOWN);
-    Frame();
-    EXPECT_EQ(page(0), 0);
-    EXPECT_EQ(page(1), 1);
+    Release(0x4000u);
+    Frame(20);
+    EXPECT_EQ(x(6), -1000.0f);
+    EXPECT_EQ(x(7), 0.0f);
     Hold(BUTTON_CANCEL);
     Frame();
     Release(BUTTON_CANCEL);

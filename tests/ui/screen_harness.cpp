@@ -2,6 +2,8 @@
 
 #include <png.h>
 #include <strings.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,11 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "engine/app/frame.h"
 #include "engine/app/main_tasks.h"
@@ -79,16 +84,60 @@ bool RunTool(const std::string& tool, const std::string& batch) {
 }
 
 // The sample's archives, built once a process into a folder removed at exit.
+// A digest of the sample's sources and of the tools that build it.
+std::string SampleSourceDigest() {
+    namespace fs = std::filesystem;
+    uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](const std::string& bytes) {
+        for (unsigned char c : bytes) {
+            h ^= c;
+            h *= 1099511628211ull;
+        }
+    };
+    for (const char* root : {VN_SOURCE_DIR "/sample", VN_SOURCE_DIR "/tools"}) {
+        std::vector<fs::path> files;
+        for (const auto& e : fs::recursive_directory_iterator(root))
+            if (e.is_regular_file() && e.path().string().find("__pycache__") == std::string::npos)
+                files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        for (const fs::path& f : files) {
+            mix(f.string());
+            std::ifstream in(f, std::ios::binary);
+            mix(std::string(std::istreambuf_iterator<char>(in), {}));
+        }
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    return hex;
+}
+
+// The sample built once per state of its sources and shared by every test
+// process of this build: the first builds it under a lock, the others wait
+// for it and read it.
 const std::string& SampleFolder() {
     static const std::string dir = [] {
-        std::string d = (std::filesystem::temp_directory_path() / ("vn_sample_" + std::to_string(::getpid()))).string();
-        std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + d + " >/dev/null";
-        if (std::system(cmd.c_str()) != 0) return std::string();
-        static struct Cleanup {
-            std::string path;
-            ~Cleanup() { std::filesystem::remove_all(path); }
-        } cleanup{d};
-        return d;
+        namespace fs = std::filesystem;
+        const fs::path base = fs::path(VN_BINARY_DIR) / "test_sample";
+        std::error_code ec;
+        fs::create_directories(base, ec);
+        const fs::path d = base / SampleSourceDigest();
+        const int lock = ::open((d.string() + ".lock").c_str(), O_CREAT | O_RDWR, 0644);
+        if (lock < 0) return std::string();
+        ::flock(lock, LOCK_EX);
+        std::string result;
+        if (fs::exists(d / "built")) {
+            result = d.string();
+        } else {
+            fs::remove_all(d, ec);
+            const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + d.string() + " >/dev/null";
+            if (std::system(cmd.c_str()) == 0) {
+                std::ofstream(d / "built") << "ok\n";
+                result = d.string();
+            }
+        }
+        ::flock(lock, LOCK_UN);
+        ::close(lock);
+        return result;
     }();
     return dir;
 }
@@ -507,8 +556,9 @@ Image ScreenHarness::Render() {
 // --- the whole program ----------------------------------------------------------
 
 namespace {
-// Heap 1 holds the save image, its mirror and the compressor's buffer.
-const uint64_t kProgramHeaps[HEAP_COUNT] = {8u << 20, 48u << 20, 2u << 20, 64u << 20, 96u << 20};
+// Heap 1 holds the save image, its mirror and the compressor's buffer. The
+// story's pictures load only while the named cache has a 64 MiB block free.
+const uint64_t kProgramHeaps[HEAP_COUNT] = {8u << 20, 48u << 20, 2u << 20, 160u << 20, 96u << 20};
 std::vector<ProgramRun::Step>* g_steps = nullptr;
 size_t g_step = 0;
 int g_stepFrames = 0;
@@ -579,6 +629,7 @@ int ProgramRun::Run(std::vector<Step> steps) {
     for (const char* name : {"data_00.pcarc", "data_p00.pcarc"})
         std::filesystem::create_symlink(std::filesystem::path(sample) / "data" / name, dir / "data" / name);
     std::filesystem::current_path(dir);
+    if (before) before();
     g_steps = &steps;
     g_step = 0;
     g_stepFrames = 0;

@@ -133,6 +133,8 @@ public:
     // Runs the steps, then quits. Returns WinMain's code; `failed` names the
     // first step that did not hold in time.
     int Run(std::vector<Step> steps);
+    // Runs in the scratch folder before the program starts (user files).
+    std::function<void()> before;
     std::string failed;
     int frames = 0;
 };

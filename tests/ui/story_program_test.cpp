@@ -1,6 +1,7 @@
 // The whole program on the sample game with the script trace on: E on the
-// logo starts the story, which runs the opening scenario through the
-// interpreter to its end and leaves; the logo comes back.
+// logo starts a new game, the story over the title, which runs the opening
+// scenario through the interpreter to its end and leaves for the question
+// whether to save the system data; yes saves it and the story starts again.
 #include <gtest/gtest.h>
 
 
@@ -13,9 +14,12 @@
 #include "engine/core/debug_log.h"
 #include "engine/sound/sound.h"
 #include "screens/boot.h"
+#include "screens/system_screens.h"
 #include "script/game_blocks.h"
 #include "script/script_task.h"
+#include "story/save_store.h"
 #include "story/story_screen.h"
+#include "story/system_save.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
@@ -41,7 +45,7 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
     struct Seen {
         int32_t task = -1;
         std::string file;
-        bool logoBelow = false, ended = false, contextGone = false;
+        bool titleBelow = false, ended = false, contextGone = false, saved = false, again = false;
     } seen;
     ::setenv("VN_SCRIPT_TRACE", "1", 1);
     testing::internal::CaptureStderr();
@@ -56,8 +60,8 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
              const char* file = GSL_ScriptTaskFileName(seen.task);
              if (!file) return false;
              seen.file = file;
-             seen.logoBelow = GSL_ModeCount() == 2 && ModeStack[0] == GSL_LogoModeCB &&
-                              !GSL_WorkGet(GSL_LogoModeCB);
+             seen.titleBelow = GSL_ModeCount() == 2 && ModeStack[0] == GSL_TitleModeCB &&
+                               !GSL_WorkGet(GSL_LogoModeCB);
              return true;
          },
          nullptr},
@@ -94,13 +98,34 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
          },
          nullptr});
     steps.push_back(
-        {"the story gone and the logo back",
+        {"the save question",
          [&] {
-             if (!LogoReady()) return false;
-             seen.contextGone = !GSL_WorkGet(GSL_StoryModeCB) && GSL_ModeCount() == 1 && ScriptTasksGone();
+             const ScreenWork* w = GSL_WorkGet(GSL_SystemSaveModeCB);
+             if (GSL_ModeTop() != GSL_SystemSaveModeCB || !w || w->step != 2 || w->subState != 1) return false;
+             seen.contextGone = !GSL_WorkGet(GSL_StoryModeCB) && GSL_ModeCount() == 2 && ScriptTasksGone();
              return true;
          },
          nullptr});
+    // Yes (the dialog grows in first), then the title, which hands over to the logo.
+    for (int i = 0; i < 40; ++i) {
+        steps.push_back({"yes",
+                         [&] {
+                             seen.saved = seen.saved || Lib_SaveSlotCheck(kSaveSystemSlot, nullptr) == 0;
+                             return true;
+                         },
+                         [&](PlatInputState& in) {
+                             if (GSL_ModeTop() == GSL_SystemSaveModeCB) in.keys[kKeyZ] = kPlatDown;
+                         }});
+        steps.push_back({"let go", nullptr, [](PlatInputState&) {}});
+    }
+    steps.push_back({"the logo again",
+                     [&] {
+                         if (GSL_ModeTop() != GSL_LogoModeCB) return false;
+                         seen.saved = seen.saved || Lib_SaveSlotCheck(kSaveSystemSlot, nullptr) == 0;
+                         seen.again = GSL_ModeCount() == 1 && !GSL_WorkGet(GSL_StoryModeCB);
+                         return true;
+                     },
+                     nullptr, 900});
     const int code = run.Run(steps);
     const std::string err = testing::internal::GetCapturedStderr();
     ::unsetenv("VN_SCRIPT_TRACE");
@@ -110,15 +135,19 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.failed, "");
     EXPECT_EQ(seen.file, "00_init.txt");
-    EXPECT_TRUE(seen.logoBelow);
+    EXPECT_TRUE(seen.titleBelow);
     EXPECT_TRUE(seen.ended);
     EXPECT_TRUE(seen.contextGone);
+    EXPECT_TRUE(seen.saved);
+    EXPECT_TRUE(seen.again);
     // One trace line per command, in the scenario's order.
     std::vector<std::string> names;
     const std::regex line(R"(^script (\w+)\.txt@\d+ (\w+)\(\d+\))");
     std::istringstream lines(err);
-    for (std::string l; std::getline(lines, l);)
+    for (std::string l; std::getline(lines, l);) {
+        if (!names.empty() && names.back() == "00_init:returnmenu") break;
         if (std::smatch m; std::regex_search(l, m, line)) names.push_back(std::string(m[1]) + ":" + std::string(m[2]));
+    }
     const std::vector<std::string> want = {
         "00_init:clearvar", "00_init:eval",    "00_init:label",      "00_init:playbgm", "00_init:quake",
         "00_init:wq",       "00_init:move",    "00_init:wm",         "00_init:stopmove", "00_init:stopquake",
@@ -128,6 +157,11 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
         "00_init:text",     "00_init:keywait", "00_init:textspeed",  "00_init:winframe", "00_init:layopt",
         "00_init:layopt",
         "00_init:name",     "00_init:text",    "00_init:keywait",    "00_init:text",    "00_init:keywait",
+        "00_init:call",     "msgwin:label",    "msgwin:name",        "msgwin:voice",    "msgwin:text",
+        "msgwin:keywait",   "msgwin:voice_stop", "msgwin:name",      "msgwin:voice",    "msgwin:text",
+        "msgwin:keywait",   "msgwin:position", "msgwin:text",        "msgwin:keywait",  "msgwin:position",
+        "msgwin:layopt",    "msgwin:wait",     "msgwin:backlay",     "msgwin:analyze_00", "msgwin:layopt",
+        "msgwin:name",      "msgwin:text",     "msgwin:keywait",
         "00_init:call",     "sub:label",       "sub:name",           "sub:text",        "sub:keywait",
         "00_init:label",    "00_init:if",      "00_init:elseif",     "00_init:name",    "00_init:text",
         "00_init:keywait",  "00_init:if",      "00_init:name",       "00_init:text",    "00_init:keywait",
@@ -143,7 +177,14 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
         "scene_choice:setautowin", "scene_choice:voice_wait", "scene_choice:cm", "scene_choice:staffroll_set",
         "scene_choice:effect", "scene_choice:gradater", "scene_choice:soundstopall", "scene_choice:gosub",
         "scene_choice:input", "scene_choice:cancelskipping", "scene_choice:autosaverange", "scene_choice:stopbgm",
-        "scene_choice:return", "00_init:returnmenu"};
+        "scene_choice:return",
+        "00_init:call",     "pict:label",      "pict:image",         "pict:image",      "pict:trans",
+        "pict:wt",          "pict:name",       "pict:text",          "pict:keywait",    "pict:image",
+        "pict:image",       "pict:name",       "pict:text",          "pict:keywait",    "pict:move",
+        "pict:backlay",     "pict:wm",         "pict:freeimage",     "pict:freeimage",  "pict:image",
+        "pict:trans",       "pict:wt",         "pict:name",          "pict:text",       "pict:keywait",
+        "pict:image",       "pict:text",       "pict:keywait",       "pict:staffroll_start",
+        "pict:staffroll_wait", "pict:staffroll_end", "pict:return", "00_init:returnmenu"};
     EXPECT_EQ(names, want) << err;
     EXPECT_NE(err.find("name(10) NAME_1\n"), std::string::npos) << err;
     EXPECT_NE(err.find("playbgm(101) Quillmere, true, 80\n"), std::string::npos) << err;

@@ -272,6 +272,16 @@ TEST_F(AppWindow, SizeResetKey) {
     EXPECT_EQ(Main_SystemIniGet().width, 1280u);
 }
 
+TEST_F(AppWindow, MaximiseRequestAndMinimisedStateForTheOptionScreen) {
+    Main_WindowMaximise();
+    ASSERT_EQ(FakeWindow::posts.size(), 1u);
+    EXPECT_EQ(FakeWindow::posts[0], (std::vector<int32_t>{WINDOW_REQ_MAXIMIZE, 0, 0, 0, 0}));
+    EXPECT_FALSE(Main_WindowMinimised());
+    FakeWindow::state = PLAT_WINDOW_MINIMIZED;
+    EXPECT_TRUE(Main_WindowMinimised());
+    FakeWindow::state = PLAT_WINDOW_NORMAL;
+}
+
 TEST_F(AppWindow, MinimisedLoopLeaves) {
     // Until the window comes back.
     FakeWindow::state = PLAT_WINDOW_MINIMIZED;

@@ -1,0 +1,174 @@
+// The gallery on the sample's data, category 5 fully unlocked (21 cells with
+// badges and sway tasks, the bar, the number display):
+//  (a) one main-step frame (every task of the pass, nothing drawn) with the
+//      pointer moving over the grid, so that the hover scan runs to its end;
+//      "core_share_60fps" is the frame's time as a share of 1/60 s;
+//  (b) a category change's page build at scale 0 (21 thumbnails from the
+//      cached container, badges and sway tasks) against making and freeing
+//      the same 21 member sprites with Lib_SpriteLoadGroup2 alone.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "engine/app/main_tasks.h"
+#include "engine/core/cache.h"
+#include "engine/core/heap.h"
+#include "engine/core/task.h"
+#include "engine/files/archive.h"
+#include "engine/files/file_loader.h"
+#include "engine/input/input.h"
+#include "engine/movie/movie.h"
+#include "engine/render/draw_list.h"
+#include "engine/render/renderer.h"
+#include "engine/render/sprite.h"
+#include "engine/render/sprite_load.h"
+#include "engine/sound/sound.h"
+#include "engine/text/text_object.h"
+#include "extras/gallery.h"
+#include "extras/gallery_tables.h"
+#include "platform/plat_gl.h"
+#include "story/access_flags.h"
+#include "story/game_state.h"
+#include "ui/mode.h"
+
+namespace {
+constexpr uint64_t kMiB = 1024 * 1024;
+
+// The sample's archives, built once for the process.
+const std::string& SampleDir() {
+    static std::string dir = [] {
+        char tmpl[] = "/tmp/vn_gallery_bench_XXXXXX";
+        if (!::mkdtemp(tmpl)) return std::string();
+        const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + std::string(tmpl) + " >/dev/null";
+        return std::system(cmd.c_str()) == 0 ? std::string(tmpl) : std::string();
+    }();
+    return dir;
+}
+
+struct Bench {
+    bool ok = false;
+    std::filesystem::path old;
+    Bench() {
+        if (SampleDir().empty() || !Plat_GLHeadlessStart(kFrameWidth, kFrameHeight)) return;
+        if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return;
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(SampleDir());
+        const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 128 * kMiB};
+        Lib_CashReset();
+        if (!Lib_MemInit(sizes)) return;
+        Lib_CashReset();
+        Lib_PcArcOpen();
+        Lib_TaskInit();
+        for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
+        FileLoadTable.pending = 0;
+        Lib_DrawClear();
+        Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
+        for (SpriteRecord& s : SpriteTable) Lib_SpriteClear(&s);
+        Lib_TextTableClear();
+        Lib_SoundReset();
+        Lib_MovieInit();
+        for (ModeFunction& m : ModeStack) m = nullptr;
+        for (ScreenWork*& w : ScreenWorkTable) w = nullptr;
+        Main_ScreenCallsSet();
+        Lib_TaskSet("Main_ModeCB", Main_ModeCB, 20000, 402, 0);
+        std::memset(SystemDataBlock.eventUnlock, 0, sizeof SystemDataBlock.eventUnlock);
+        const GalleryCategory& c5 = GSL_GalleryGetTable()[5];
+        int32_t total = 0;
+        const int32_t* ids = GSL_GalleryPictureIds(&total);
+        const int32_t first = c5.thumbnails[0].firstPicture;
+        for (int32_t k = first; k < total; ++k) StoryAccessFlagGal(nullptr, ids[k], 1);
+        ModeStack[0] = GSL_GalleryModeCB;
+        for (int i = 0; i < 2000 && !Main(); ++i) Pass();
+        if (!Main()) {
+            const ScreenWork* w = GSL_WorkGet(GSL_GalleryModeCB);
+            std::fprintf(stderr, "gallery bench: stopped at %d/%d\n", w ? w->step : -1, w ? w->subState : -1);
+            return;
+        }
+        GSL_GalleryHead(GSL_WorkGet(GSL_GalleryModeCB))->category = 5;
+        GSL_GalleryDrawPage(1.0f, true);
+        ok = true;
+    }
+    static bool Main() {
+        const ScreenWork* w = GSL_WorkGet(GSL_GalleryModeCB);
+        return w && w->step == 2;
+    }
+    static void Pass() {
+        Lib_FileLoadCB(nullptr);
+        Lib_SoundWorkPass();
+        Lib_TaskPass(false);
+    }
+    ~Bench() {
+        GSL_WorkDeleteAll();
+        for (int32_t i = 2; i < kTaskSlots; ++i)
+            if (TaskTable.slots[i]) Lib_TaskDel(uint32_t(i));
+        for (int32_t i = 0; i < kSpriteSlots; ++i) {
+            SpriteTable[i].flags |= SPRITE_FAILED;
+            Lib_SpriteFree(i);
+        }
+        for (int32_t i = 0; i < kTextSlots; ++i) Lib_TextDel(i);
+        for (int32_t i = 0; i < kFileLoadSlots; ++i) Lib_FileLoadEnd(i);
+        Lib_PcArcClose();
+        Lib_CashReset();
+        Lib_MemRelease();
+        if (!old.empty()) std::filesystem::current_path(old);
+    }
+};
+
+void BM_GalleryMainFrame(benchmark::State& state) {
+    Bench b;
+    if (!b.ok) {
+        state.SkipWithError("no headless GL or sample data");
+        return;
+    }
+    MouseInput.active = 1;
+    MouseInput.clickPhase = 0;
+    int32_t x = 100;
+    for (auto _ : state) {
+        // Over the gaps between the cells: no hit ends the scan early.
+        x = x == 100 ? 1200 : 100;
+        MouseInput.x = x;
+        MouseInput.y = 700;
+        Lib_TaskPass(false);
+    }
+    MouseInput.active = 0;
+    // seconds per frame x 60
+    state.counters["core_share_60fps"] = benchmark::Counter(
+        1.0 / 60.0, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_GalleryPageBuild(benchmark::State& state) {
+    Bench b;
+    if (!b.ok) {
+        state.SkipWithError("no headless GL or sample data");
+        return;
+    }
+    for (auto _ : state) GSL_GalleryDrawPage(0.0f, false);
+    state.counters["cells"] = 21;
+}
+
+void BM_GalleryMembersAlone(benchmark::State& state) {
+    Bench b;
+    if (!b.ok) {
+        state.SkipWithError("no headless GL or sample data");
+        return;
+    }
+    const GalleryCategory& c5 = GSL_GalleryGetTable()[5];
+    char names[21][kSpriteMemberNameSize];
+    for (int32_t i = 0; i < 21; ++i) GSL_GalleryThumbName(c5.firstThumbnail + i, names[i], sizeof names[i]);
+    int32_t sprites[21];
+    for (auto _ : state) {
+        for (int32_t i = 0; i < 21; ++i) sprites[i] = Lib_SpriteLoadGroup2(-1, kGalleryThumbArc, names[i], -1, 0);
+        for (int32_t s : sprites) Lib_SpriteFree(s);
+    }
+    state.counters["cells"] = 21;
+}
+
+BENCHMARK(BM_GalleryMainFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GalleryPageBuild)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GalleryMembersAlone)->Unit(benchmark::kMicrosecond);
+}  // namespace

@@ -1,0 +1,392 @@
+#include "extras/special_menu.h"
+
+#include <cstring>
+#include <new>
+
+#include "engine/core/engine_state.h"
+#include "engine/core/heap.h"
+#include "engine/core/task.h"
+#include "engine/files/message_table.h"
+#include "engine/input/input.h"
+#include "engine/render/sprite.h"
+#include "engine/text/text_object.h"
+#include "extras/extras_screens.h"
+#include "extras/special_table.h"
+#include "script/flow.h"
+#include "story/game_state.h"
+#include "story/story_screen.h"
+#include "ui/color_pulse.h"
+#include "ui/layout_table.h"
+#include "ui/loading.h"
+#include "ui/move_alpha.h"
+#include "ui/number_display.h"
+#include "ui/overlay.h"
+#include "ui/screen_slots.h"
+#include "ui/scroll_bar.h"
+#include "ui/system_sound.h"
+#include "ui/system_text.h"
+#include "ui/window_frame.h"
+
+static_assert(sizeof(SpecialHead) <= sizeof(ScreenWork::words));
+
+namespace {
+constexpr int32_t kColumns = 4;
+constexpr float kCellX = -392.0f, kCellDX = 262.0f, kCellY = 155.0f, kPitch = 150.0f;
+constexpr float kBandTop = 268.0f, kBandBottom = -258.0f;
+constexpr int32_t kBand[4] = {0, 92, 1280, 526};
+constexpr uint32_t kGrey = 0xFF707070u, kWhite = 0xFFFFFFFFu, kPlain = 0xFFF0F0F0u;
+constexpr uint32_t kBlack = 0xFF000000u;
+constexpr int32_t kTitleTrack = 18;
+constexpr uint32_t kHeadingText = 11;
+constexpr int32_t kNumberBase = 22;
+constexpr int32_t kButtonBase = 7;
+constexpr int32_t kVisibleRows = 3;
+constexpr ExtrasGrid kGrid{kColumns, kPitch, kVisibleRows};
+
+ScreenWork* Work() { return GSL_WorkGet(GSL_SpecialModeCB); }
+SpecialHead* Head() { return GSL_SpecialHead(Work()); }
+
+float CellX(int32_t i) { return kCellX + float(i % kColumns) * kCellDX; }
+float CellY(int32_t i) { return kCellY - float(i / kColumns) * kPitch; }
+// Where button i stands with the rows scrolled (its sprite may have failed).
+float PlaceY(const SpecialHead* h, int32_t i) { return CellY(i) + kPitch * float(h->topRow); }
+
+int32_t Layer(uint32_t slot) { return GSL_WorkLayerGet(GSL_SpecialModeCB, slot); }
+int32_t Cursor() { return Layer(2); }
+int32_t Button(int32_t i) { return Layer(uint32_t(kButtonBase + i)); }
+
+void SetRect(int32_t sprite, int32_t group, int32_t item) {
+    LayoutRect r{};
+    GSL_LayoutGetRect(&r, group, item);
+    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
+    Lib_SpriteSetRect(sprite, rect);
+}
+
+void Place(int32_t sprite, float x, float y, float scale, int32_t priority) {
+    if (!Lib_SpriteIsLive(sprite)) return;
+    SpriteRecord& r = SpriteTable[sprite];
+    r.posX = x;
+    r.posY = y;
+    r.posZ = 0.0f;
+    r.scaleX = r.scaleY = scale;
+    r.scaleZ = 1.0f;
+    std::memcpy(r.clipRect, kBand, sizeof kBand);
+    Lib_SpriteSetPrio(sprite, priority, -1);
+}
+
+bool Pressed(int32_t key) {
+    const int32_t r = GSL_SystemKeyGet(key);
+    return r == 3 || r == 5;
+}
+
+bool BarPressed(int32_t bar, int32_t part) {
+    const int32_t r = GSL_SystemBarHit(bar, part);
+    return r == 3 || r == 5;
+}
+
+void KeysEnd(SpecialHead* h) {
+    if (h->keys) Extras_KeysEnd(h->keys->keys);
+}
+
+void KeysStart(SpecialHead* h) {
+    if (h->keys) Extras_KeysStart(h->keys->keys);
+}
+
+// Made shown from the start: a later flag write would replace the bar's
+// first full layout by a relayout that keeps a position it never had.
+void BarCreate(SpecialHead* h, uint8_t shown) {
+    const float at[2] = {kExtrasBarX, 0.0f}, size[2] = {1.0f, 5.0f};
+    h->bar = GSL_SystemBarSet(at, size, kExtrasBarPriority, shown, kExtrasBarMinimum, GSL_SpecialRowCount(), -1, -1);
+}
+
+// --- steps -------------------------------------------------------------------
+
+void Init(ScreenWork*) {
+    GSL_SpecialUnlockEval();
+    GSL_WorkCreate();
+    ScreenWork* w = GSL_WorkGet(nullptr);
+    if (!w) return;
+    SpecialHead* h = GSL_SpecialHead(w);
+    *h = SpecialHead{-1, -1, 0, 0, 0, -1, 0, 0, 0, -1, nullptr};
+    w->subState = 0;
+    h->loading = Extras_OpenBegin();
+    Extras_OverlayClear();
+    Extras_LayerLoad(0, "visual/system/sys_tips_bg.ext", 0);
+    Extras_LayerLoad(2, "visual/system/sys_gallery_00.ext", 0);
+    Extras_LayerLoad(1, "visual/system/sys_system_01.ext", 1);
+    BarCreate(h, 0);
+    if (void* area = Lib_MemAlloc(HEAP_SCREEN, sizeof(SpecialKeyBlock), 4)) {
+        h->keys = new (area) SpecialKeyBlock{};
+        h->keys->drag = ExtrasDrag{0, 0};
+        KeysStart(h);
+    }
+    FrameRateConfig = 60;
+    w->step = 1;
+}
+
+void BuildMenu(ScreenWork* w) {
+    SpecialHead* h = GSL_SpecialHead(w);
+    Extras_TrackPlay(kTitleTrack);
+    GSL_SystemLoadingDel(h->loading);
+    h->loading = -1;
+    Extras_Heading(kHeadingText);
+    const int32_t bg = Layer(0);
+    Lib_SpriteSetPrio(bg, 610, -1);
+    Lib_SpriteSetFlag(bg, 1);
+    const int32_t back = Layer(1);
+    SetRect(back, 2, 3);
+    if (Lib_SpriteIsLive(back)) {
+        SpriteTable[back].posX = 597.0f;
+        SpriteTable[back].posY = 317.0f;
+        SpriteTable[back].posZ = 0.0f;
+    }
+    Lib_SpriteSetPrio(back, 608, -1);
+    Lib_SpriteSetColor(back, kPlain);
+    Lib_SpriteSetFlag(back, 1);
+    SetRect(Cursor(), 8, 0);
+    // The arrows and their highlights stay hidden: the menu has one page.
+    Extras_ArrowsSet();
+    for (uint32_t s = 3; s <= 6; ++s) Lib_SpriteSetFlag(Layer(s), 0);
+    GSL_SpecialDrawPage(1.0f, 1);
+    GSL_SystemBarSetFlag(h->bar, GSL_SpecialRowCount() >= 4 ? 1 : 0);
+    const float at[3] = {534.0f, 320.0f, 0.0f};
+    h->number = GSL_SystemNumSet(at, kNumberBase);
+}
+
+void Build(ScreenWork* w) {
+    SpecialHead* h = GSL_SpecialHead(w);
+    if (w->subState < 2) {
+        Extras_BuildFade(w, Extras_BuildReady(h->bar, h->loading, true), BuildMenu);
+        return;
+    }
+    Extras_BuildCount(w, &h->counter, GSL_SpecialRate, h->number, false);
+}
+
+void Main(ScreenWork* w) {
+    SpecialHead* h = GSL_SpecialHead(w);
+    if (!h->keys) return;
+    if (h->scrollTask >= 0) {
+        if (GSL_SystemMoveCheck(h->scrollTask) != 0) {
+            GSL_SystemMoveDel(h->scrollTask);
+            h->scrollTask = -1;
+        }
+        return;
+    }
+    ExtrasDrag& drag = h->keys->drag;
+    const int32_t rows = GSL_SpecialRowCount();
+    int32_t delta = 0;
+    if (rows >= 4) {
+        bool endFrame = false;
+        delta = Extras_BarDrag(&drag, h->bar, rows, &endFrame);
+        if (endFrame) return;
+    }
+    int32_t target = -1;
+    bool clicked = false;
+    if (!drag.dragging) {
+        int32_t sprites[kSpecialCount];
+        float ys[kSpecialCount];
+        for (int32_t i = 0; i < kSpecialCount; ++i) {
+            sprites[i] = Button(i);
+            ys[i] = PlaceY(h, i);
+        }
+        target = Extras_HoverScan(sprites, ys, kSpecialCount, h->selected, kBandTop, kBandBottom, &clicked);
+    }
+    const bool back = Extras_Clicked(Layer(1), kPlain, kWhite);
+    if ((InputButtons.pressed & BUTTON_CANCEL) || back) {
+        GSL_SystemSePlay(1);
+        w->step = 5;
+        w->subState = 0;
+        return;
+    }
+    if (!drag.dragging) {
+        const int32_t* keys = h->keys->keys;
+        int32_t sel = h->selected;
+        if ((InputButtons.pressed & BUTTON_DECIDE) || (target >= 0 && target == sel)) {
+            if (GSL_SpecialIsUnlocked(sel)) {
+                GSL_SystemSePlay(0);
+                w->step = 4;
+                w->subState = 0;
+                return;
+            }
+            GSL_SystemSePlay(3);
+        } else if (target >= 0) {
+            GSL_SystemSePlay(2);
+            sel = target;
+        } else if (Pressed(keys[EXTRAS_KEY_LEFT])) {
+            GSL_SystemSePlay(2);
+            sel = (sel + kSpecialCount - 1) % kSpecialCount;
+        } else if (Pressed(keys[EXTRAS_KEY_RIGHT])) {
+            GSL_SystemSePlay(2);
+            sel = (sel + 1) % kSpecialCount;
+        } else if (Pressed(keys[EXTRAS_KEY_UP]) || BarPressed(h->bar, BAR_UP)) {
+            GSL_SystemSePlay(2);
+            const int32_t m = rows * kColumns;
+            sel = (sel - kColumns + m) % m;
+            if (sel >= kSpecialCount) sel = kSpecialCount - 1;
+        } else if (Pressed(keys[EXTRAS_KEY_DOWN]) || BarPressed(h->bar, BAR_DOWN)) {
+            GSL_SystemSePlay(2);
+            const int32_t m = rows * kColumns;
+            sel = (sel + kColumns) % m;
+            if (sel >= kSpecialCount) sel = kSpecialCount - 1;
+        }
+        h->selected = sel;
+    } else if (delta != 0) {
+        int32_t sel = h->selected + kColumns * delta;
+        if (sel < 0) sel = 0;
+        if (sel > kSpecialCount - 1) sel = kSpecialCount - 1;
+        h->selected = sel;
+    }
+    Lib_SpriteSetColor(Layer(5), Lib_SpriteGetColor(Layer(3)));
+    Lib_SpriteSetColor(Layer(6), Lib_SpriteGetColor(Layer(4)));
+    GSL_SpecialSelectUpdate();
+    GSL_SystemColorCycle(Cursor(), -1, 255, 255, 255, -32, &h->counter);
+}
+
+void Launch(ScreenWork* w) {
+    SpecialHead* h = GSL_SpecialHead(w);
+    switch (w->subState) {
+        case 0: {
+            GSL_GameStateInit();
+            SpecialEntry e{};
+            GSL_SpecialGetEntry(&e, h->selected);
+            static_assert(sizeof e.script <= sizeof GameStateBlock.scriptName);
+            std::memcpy(GameStateBlock.scriptName, e.script, sizeof e.script);
+            const LabelRecord at = GSL_InfoFind(e.script, e.label);
+            GameStateBlock.startOffset = GameStateBlock.restartOffset = uint32_t(at.offset);
+            SpecialScenarioFlag = 1;
+            GSL_SystemDispColorSet(kBlack, 30);
+            w->subState = 1;
+            return;
+        }
+        case 1:
+            if (!GSL_SystemDispColorCheck()) return;
+            GSL_SystemBarDel(h->bar);
+            h->bar = -1;
+            KeysEnd(h);
+            w->subState = 2;
+            // Suspends this menu with its pictures released; the restore
+            // brings them and the title track back before step 2 runs.
+            GSL_ModePush(GSL_StoryModeCB, 0);
+            return;
+        case 2: {
+            BarCreate(h, GSL_SpecialRowCount() >= 4 ? 1 : 0);
+            KeysStart(h);
+            if (SysgraMesTable.data) {
+                char text[kMesTextSize];
+                GSL_SysTextGet(&SysgraMesTable, 2, kHeadingText, 0, text, sizeof text);
+                const int32_t t = GSL_WorkTextGet(nullptr, 0);
+                if (t >= 0) Lib_TextStrSet(t, text);
+            }
+            w->subState = 3;
+            return;
+        }
+        case 3:
+            if (GSL_SystemWinCheck(h->bar) != 1) return;
+            GSL_SystemBarScroll(h->bar, h->topRow);
+            GSL_SystemDispColorSet(0x00000000u, 30);
+            w->subState = 4;
+            return;
+        default:
+            if (!GSL_SystemDispColorCheck()) return;
+            w->subState = 0;
+            w->step = 2;
+            SpecialScenarioFlag = 0;
+            return;
+    }
+}
+
+void Release(ScreenWork* w) {
+    SpecialHead* h = GSL_SpecialHead(w);
+    if (!Extras_CloseFade()) return;
+    FrameRateConfig = 60;
+    KeysEnd(h);
+    GSL_SystemBarDel(h->bar);
+    GSL_SystemNumDel(h->number);
+    h->bar = h->number = -1;
+    if (h->keys) {
+        Lib_MemFree(HEAP_SCREEN, h->keys);
+        h->keys = nullptr;
+    }
+    GSL_WorkDelete(nullptr);
+    if (GSL_ModeCount() > 1) GSL_ModePop();
+}
+}  // namespace
+
+SpecialHead* GSL_SpecialHead(ScreenWork* w) { return w ? reinterpret_cast<SpecialHead*>(w->words) : nullptr; }
+
+void GSL_SpecialModeCB() {
+    ScreenWork* w = GSL_WorkGet(nullptr);
+    if (w && w->screenId != GSL_SpecialModeCB) w = nullptr;
+    const int32_t step = w ? w->step : 0;
+    switch (step) {
+        case 0: Init(w); break;
+        case 1: Build(w); break;
+        case 2: Main(w); break;
+        case 4: Launch(w); break;
+        case 5: Release(w); break;
+        default: break;
+    }
+}
+
+int32_t GSL_SpecialGetPage() {
+    const SpecialHead* h = Head();
+    return h ? h->page : 0;
+}
+
+int32_t GSL_SpecialRowCount() { return (kSpecialCount + kColumns - 1) / kColumns; }
+
+void GSL_SpecialDrawPage(float scale, uint8_t cursorShown) {
+    SpecialHead* h = Head();
+    if (!h) return;
+    const int32_t cursor = Cursor();
+    Place(cursor, kCellX, kCellY, scale, 606);
+    Lib_SpriteSetFlag(cursor, cursorShown);
+    for (int32_t i = 0; i < kSpecialCount; ++i) GSL_WorkLayerFree(GSL_SpecialModeCB, kButtonBase + i);
+    for (int32_t i = 0; i < kSpecialCount; ++i) {
+        const uint32_t slot = uint32_t(kButtonBase + i);
+        int32_t b;
+        if (GSL_SpecialIsUnlocked(i)) {
+            SpecialEntry e{};
+            GSL_SpecialGetEntry(&e, i);
+            b = GSL_WorkLayerLoad(GSL_SpecialModeCB, slot, -1, e.button, -1, 1, nullptr, kSpecialThumbArc);
+        } else {
+            b = GSL_WorkLayerCopy(GSL_SpecialModeCB, slot, 2, -1);
+            SetRect(b, 8, 1);
+        }
+        Place(b, CellX(i), CellY(i), scale, 607);
+        Lib_SpriteSetColor(b, (i == 0 && cursorShown) ? kWhite : kGrey);
+        Lib_SpriteSetFlag(b, 1);
+    }
+}
+
+void GSL_SpecialSelectUpdate() {
+    SpecialHead* h = Head();
+    if (!h || h->selected == h->highlighted) return;
+    const int32_t sel = h->selected;
+    const int32_t cursor = Cursor();
+    if (Lib_SpriteIsLive(cursor)) {
+        SpriteTable[cursor].posX = CellX(sel);
+        SpriteTable[cursor].posY = PlaceY(h, sel);
+    }
+    const int32_t d = Extras_FollowRows(kGrid, sel, h->topRow);
+    if (d != 0) {
+        GSL_SystemBarScroll(h->bar, d);
+        h->topRow += d;
+        int32_t sprites[1 + kSpecialCount];
+        sprites[0] = cursor;
+        for (int32_t i = 0; i < kSpecialCount; ++i) sprites[1 + i] = Button(i);
+        h->scrollTask = Extras_ScrollSprites(sprites, 1 + kSpecialCount, d, kPitch, true, 0);
+    }
+    Lib_SpriteSetColor(Button(sel), kWhite);
+    if (h->highlighted != sel && h->highlighted >= 0 && h->highlighted < kSpecialCount)
+        Lib_SpriteSetColor(Button(h->highlighted), kGrey);
+    h->counter = 0;
+    h->highlighted = sel;
+}
+
+void GSL_SpecialShowCursor() {
+    const SpecialHead* h = Head();
+    if (!h) return;
+    Lib_SpriteSetFlag(Cursor(), 1);
+    Lib_SpriteSetColor(Button(h->selected), kWhite);
+}

@@ -1,0 +1,146 @@
+// The load screen: the slot list; a confirmed valid slot is loaded into the
+// game state, and the story starts from it above a fresh title. Anything
+// short of a clean load puts the game state back as it was.
+#include <cstring>
+
+#include "engine/core/heap.h"
+#include "engine/core/task.h"
+#include "engine/movie/movie.h"
+#include "engine/render/camera.h"
+#include "engine/render/sprite.h"
+#include "screens/slot_list.h"
+#include "screens/system_screens.h"
+#include "story/game_state.h"
+#include "story/story_screen.h"
+#include "ui/overlay.h"
+#include "ui/screen_slots.h"
+#include "ui/widget.h"
+
+namespace {
+GameState* Backup(const ScreenWork* w) {
+    return reinterpret_cast<GameState*>(uintptr_t(w->words[SLOT_WORD_BUFFER]));
+}
+
+// Without a backup a failed load could not be undone: none is started.
+bool HasBackup(const ScreenWork* w) { return Backup(w) != nullptr; }
+
+const SlotScreen kLoad{GSL_LoadModeCB, "visual/system/sys_load_bg.ext", 2, true, 18, 18, HasBackup};
+
+void LoadInit(ScreenWork*) {
+    GSL_WorkCreate();
+    ScreenWork* w = GSL_WorkGet(nullptr);
+    if (!w) return;
+    SlotScreenOpen(w);
+    SlotWordSet(w, SLOT_WORD_RESULT, -1);
+    SlotWordSet(w, SLOT_WORD_RESTORE, -1);
+    SlotWordSet(w, SLOT_WORD_COUNTER, 0);
+    void* backup = Lib_MemAlloc(HEAP_SCREEN, sizeof(GameState), 16);
+    for (int heap = 0; !backup && heap < HEAP_COUNT; ++heap)
+        if (HeapTable.live[heap]) backup = Lib_MemHeapAlloc(&HeapTable.heaps[heap], sizeof(GameState), 16, true);
+    if (backup) std::memcpy(backup, &GameStateBlock, sizeof(GameState));
+    SlotWordSet(w, SLOT_WORD_BUFFER, int64_t(uintptr_t(backup)));
+    w->step = 1;
+}
+
+void LoadBuild(ScreenWork* w) { SlotScreenBuild(w, kLoad); }
+
+void LoadStart(ScreenWork* w) {
+    GSL_GameStateInit();
+    SaveRequest request;
+    GSL_GameSlotRequestBuild(&request);
+    SlotWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(1, &request, SlotWord(w, SLOT_WORD_TARGET)));
+    w->subState = 11;
+}
+
+void LoadWait(ScreenWork* w) {
+    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
+    const int32_t result = Lib_SaveTaskResult(task);
+    if (result == 0) return;
+    // The done word is the same for an empty or damaged slot: the code tells.
+    const int32_t code = Lib_SaveTaskCode(task);
+    Lib_SaveTaskEnd(task);
+    SlotWordSet(w, SLOT_WORD_TASK, -1);
+    const bool loaded = result == 1 && code == 0;
+    SlotWordSet(w, SLOT_WORD_RESULT, loaded ? 1 : 0);
+    if (loaded) GSL_GameStateCheck(&GameStateBlock);
+    else SlotWordSet(w, SLOT_WORD_RESTORE, 0);
+    w->subState = 99;
+}
+
+void LoadMain(ScreenWork* w) {
+    if (SlotScreenMain(w, kLoad)) return;
+    switch (w->subState) {
+        case 10: LoadStart(w); return;
+        case 11: LoadWait(w); return;
+        case 99: {
+            GSL_WorkLayerFree(nullptr, SLOT_LAYER_DIM);
+            if (SlotWord(w, SLOT_WORD_RESTORE) == 0 && Backup(w))
+                std::memcpy(&GameStateBlock, Backup(w), sizeof(GameState));
+            w->subState = 100;
+            return;
+        }
+        case 100:
+            if (SaveScreenUpper.fontWait && !SaveScreenUpper.fontWait()) return;
+            w->step = 3;
+            w->subState = 0;
+            return;
+        default: return;
+    }
+}
+
+void LoadFadeOut(ScreenWork* w) {
+    switch (w->subState) {
+        case 0:
+            GSL_SystemDispColorSet(0xFF000000u, 16);
+            w->subState = 1;
+            return;
+        case 1:
+            if (!GSL_SystemDispColorCheck()) return;
+            if (SlotWord(w, SLOT_WORD_RESULT) == 1) {
+                Lib_TaskBreakAll();
+                SlotWordSet(w, SLOT_WORD_COUNTER, 0);
+            } else {
+                SlotWordSet(w, SLOT_WORD_COUNTER, 10);
+            }
+            w->subState = 2;
+            return;
+        default: {
+            const int32_t counter = SlotWord(w, SLOT_WORD_COUNTER) + 1;
+            SlotWordSet(w, SLOT_WORD_COUNTER, counter);
+            if (counter < 10) return;
+            SlotWordSet(w, SLOT_WORD_COUNTER, 0);
+            w->step = 4;
+            w->subState = 0;
+            return;
+        }
+    }
+}
+
+void LoadEnd(ScreenWork* w) {
+    const bool loaded = SlotWord(w, SLOT_WORD_RESULT) == 1;
+    void* backup = Backup(w);
+    SlotWordSet(w, SLOT_WORD_BUFFER, 0);
+    SlotScreenTeardown(w);  // w is gone from here on
+    Lib_MemFree(HEAP_SCREEN, backup);
+    if (!loaded) return;
+    Lib_CameraReset(&ActiveCamera);
+    Lib_CameraUpdate(&ActiveCamera);
+    if (SaveScreenUpper.holdPictDel) SaveScreenUpper.holdPictDel();
+    if (MovieSpriteSlot.load() >= 0) MovieState.store(1);
+    Lib_SpriteFree(StoryCaptureSprite);
+    StoryCaptureSprite = -1;
+    GSL_SystemLoadPrevCheck();
+    GSL_WorkDeleteAll();
+    ModeStack[GSL_ModeCount()] = GSL_TitleModeCB;
+    ModeStack[GSL_ModeCount()] = GSL_StoryModeCB;
+}
+
+using Step = void (*)(ScreenWork*);
+const Step kSteps[] = {LoadInit, LoadBuild, LoadMain, LoadFadeOut, LoadEnd};
+}  // namespace
+
+void GSL_LoadModeCB() {
+    ScreenWork* w = GSL_WorkGet(nullptr);
+    const int32_t step = w ? w->step : 0;
+    if (step >= 0 && step < int32_t(sizeof kSteps / sizeof kSteps[0])) kSteps[step](w);
+}

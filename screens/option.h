@@ -1,0 +1,28 @@
+// The option screen: the item list with its voice-mute page, the display
+// switch, the reset to the defaults and the font page (screens/font_page.h);
+// on leaving, the configuration is applied and, when it changed, saved.
+// GSL_OptionModeCB itself is declared in screens/system_screens.h.
+#pragma once
+
+#include <cstdint>
+
+#include "screens/system_screens.h"
+
+// The window calls of the display switch, filled in by the top layer.
+// Null entries do nothing (and read as a normal window).
+struct OptionWindowCalls {
+    void (*maximise)();
+    bool (*minimised)();
+    uint32_t (*fullScreenSet)(uint8_t on);
+};
+extern OptionWindowCalls OptionWindow;
+
+// One frame of the list's input: 0 stay, 1 open the reset question, 2 open
+// the font page.
+int32_t GSL_OptionInput();
+// Moves the cursor plate and scrolls the list once the cursor changed.
+void GSL_OptionScroll();
+// Window to full screen, or back.
+void GSL_OptionDisplaySwitch();
+// Restores a frame rate saved on entry (read unsigned), limited to 1..60.
+uint8_t GSL_OptionFrameRate(int32_t saved);

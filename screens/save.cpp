@@ -1,0 +1,195 @@
+// The save screen: the slot list; a confirmed slot is saved with a picture of
+// the story as the menu captured it and a detail text, then the system data
+// (which remembers the slot) writes the save image to disk. One save, good or
+// not, ends the screen.
+#include "screens/save.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/core/charcode.h"
+#include "engine/core/heap.h"
+#include "engine/render/image_decode.h"
+#include "engine/render/sprite.h"
+#include "engine/render/sprite_capture.h"
+#include "screens/slot_list.h"
+#include "screens/system_screens.h"
+#include "story/game_state.h"
+#include "story/save_store.h"
+#include "story/story_screen.h"
+#include "ui/overlay.h"
+#include "ui/screen_slots.h"
+
+namespace {
+constexpr int32_t kThumbW = 228, kThumbH = 128;
+constexpr uint32_t kThumbBytes = uint32_t(kThumbW) * kThumbH * 4;
+static_assert(kSavePictSize == 18 + kThumbBytes);
+constexpr size_t kComposeSize = 1536;
+
+const SlotScreen kSave{GSL_SaveModeCB, "visual/system/sys_save_bg.ext", 1, false, 19, 17, nullptr};
+
+// Appends by whole characters while they fit with the terminator.
+void Append(char* out, size_t size, size_t* len, const char* text) {
+    for (const char* p = text; *p;) {
+        size_t n = Lib_CharLen(p);
+        if (n == 0) n = 1;
+        if (std::memchr(p, 0, n) || *len + n + 1 > size) return;
+        std::memcpy(out + *len, p, n);
+        *len += n;
+        out[*len] = '\0';
+        p += n;
+    }
+}
+
+void* Picture(const ScreenWork* w) { return reinterpret_cast<void*>(uintptr_t(w->words[SLOT_WORD_BUFFER])); }
+
+void SaveInit(ScreenWork*) {
+    GSL_WorkCreate();
+    ScreenWork* w = GSL_WorkGet(nullptr);
+    if (!w) return;
+    SlotScreenOpen(w);
+    w->step = 1;
+}
+
+void SaveBuild(ScreenWork* w) { SlotScreenBuild(w, kSave); }
+
+void SaveStart(ScreenWork* w) {
+    void* picture = StoryCaptureSprite >= 0 ? Save_PictureMake(StoryCaptureSprite) : nullptr;
+    SlotWordSet(w, SLOT_WORD_BUFFER, int64_t(uintptr_t(picture)));
+    SaveRequest request;
+    GSL_GameSlotRequestBuild(&request);
+    Save_DetailMake(request.detail, sizeof request.detail);
+    request.picture = picture;
+    request.pictureSize = picture ? kSavePictSize : 0;
+    SlotWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(0, &request, SlotWord(w, SLOT_WORD_TARGET)));
+    w->subState = 11;
+}
+
+void SaveWait(ScreenWork* w) {
+    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
+    const int32_t result = Lib_SaveTaskResult(task);
+    if (result == 0) return;
+    const int32_t code = Lib_SaveTaskCode(task);
+    Lib_SaveTaskEnd(task);
+    SlotWordSet(w, SLOT_WORD_TASK, -1);
+    Lib_MemFree(HEAP_SCREEN, Picture(w));
+    SlotWordSet(w, SLOT_WORD_BUFFER, 0);
+    // Code 4: the write failed; nothing of it may reach the system data.
+    w->subState = result == 1 && (code == 0 || code == 1) ? 12 : 99;
+}
+
+void SystemSaveStart(ScreenWork* w) {
+    SystemDataBlock.lastSlot = uint8_t(SlotWord(w, SLOT_WORD_TARGET));
+    SaveRequest request;
+    GSL_SystemSaveRequestBuild(&request);
+    SlotWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(0, &request, kSaveSystemSlot));
+    w->subState = 13;
+}
+
+void SystemSaveWait(ScreenWork* w) {
+    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
+    if (Lib_SaveTaskResult(task) == 0) return;
+    Lib_SaveTaskEnd(task);
+    SlotWordSet(w, SLOT_WORD_TASK, -1);
+    SlotListGet(w)->pending = 99;
+    w->subState = 35;
+}
+
+void SaveMain(ScreenWork* w) {
+    if (SlotScreenMain(w, kSave)) return;
+    switch (w->subState) {
+        case 10: SaveStart(w); return;
+        case 11: SaveWait(w); return;
+        case 12: SystemSaveStart(w); return;
+        case 13: SystemSaveWait(w); return;
+        case 99:
+            GSL_WorkLayerFree(nullptr, SLOT_LAYER_DIM);
+            w->step = 3;
+            w->subState = 0;
+            return;
+        default: return;
+    }
+}
+
+void SaveEnd(ScreenWork* w) {
+    GSL_SystemDispColorSet(0xFF000000u, 16);
+    if (!GSL_SystemDispColorCheck()) return;
+    SlotScreenTeardown(w);
+}
+
+using Step = void (*)(ScreenWork*);
+const Step kSteps[] = {SaveInit, SaveBuild, SaveMain, SaveEnd};
+}  // namespace
+
+void* Save_PictureMake(int32_t captureSprite) {
+    const SpriteRecord* r = Lib_SpriteIsLive(captureSprite) ? Lib_SpriteAt(captureSprite) : nullptr;
+    if (!r || !r->texture) return nullptr;
+    void* capture = nullptr;
+    Lib_ScreenCapture(r->texture, 0, &capture, HEAP_GRAPHICS);
+    if (!capture) return nullptr;
+    void* reduced = Lib_MemAlloc(HEAP_SCREEN, kThumbBytes, 16);
+    if (!reduced) {
+        Lib_MemFree(HEAP_GRAPHICS, capture);
+        return nullptr;
+    }
+    Lib_MakeThumbnail(reduced, kThumbW, kThumbH, capture);
+    Lib_MemFree(HEAP_GRAPHICS, capture);
+    auto* block = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_SCREEN, kSavePictSize, 16));
+    if (block) {
+        std::memset(block, 0, 18);
+        block[12] = uint8_t(kThumbW & 0xFF);
+        block[13] = uint8_t(kThumbW >> 8);
+        block[14] = uint8_t(kThumbH & 0xFF);
+        block[15] = uint8_t(kThumbH >> 8);
+        block[16] = 32;
+        block[17] = 0x10;
+        std::memcpy(block + 18, reduced, kThumbBytes);
+    }
+    Lib_MemFree(HEAP_SCREEN, reduced);
+    return block;
+}
+
+void Save_DetailMake(char* out, size_t size) {
+    if (!out || size == 0) return;
+    char text[kComposeSize] = {};
+    size_t len = 0;
+    const GameState& g = GameStateBlock;
+    // The chapter name comes from a loaded block: at most 66 bytes of it.
+    char chapter[sizeof g.stage.name + 1];
+    std::memcpy(chapter, g.stage.name, sizeof g.stage.name);
+    chapter[sizeof g.stage.name] = '\0';
+    char name66[sizeof g.stage.name];
+    GSL_WorkNameCopy(name66, sizeof name66, chapter);
+    Append(text, sizeof text, &len, name66);
+    Append(text, sizeof text, &len, "\n");
+    char clock[64];
+    std::snprintf(clock, sizeof clock, "%s %02d:%02d:%02d\n", "SYSTEM_2028", int(g.playHours), int(g.playMinutes),
+                  int(g.playSeconds));
+    Append(text, sizeof text, &len, clock);
+    const uint32_t index = g.readLineCount;
+    if (index < kReadLineSize && SaveScreenUpper.lineText) {
+        char name[kComposeSize] = "", line[kComposeSize] = "";
+        ++GameStateBlock.readLineCount;
+        const int32_t r = SaveScreenUpper.lineText(index, name, sizeof name, line, sizeof line, 12);
+        --GameStateBlock.readLineCount;
+        name[sizeof name - 1] = line[sizeof line - 1] = '\0';
+        if (r == 0 || r == 1) {
+            if (name[0]) {
+                Append(text, sizeof text, &len, name);
+                Append(text, sizeof text, &len, "\n");
+            }
+            if (r == 0) {
+                Append(text, sizeof text, &len, line);
+                Append(text, sizeof text, &len, "\n");
+            }
+        }
+    }
+    if (len > 0 && text[len - 1] == '\n') text[--len] = '\0';
+    GSL_WorkNameCopy(out, size, text);
+}
+
+void GSL_SaveModeCB() {
+    ScreenWork* w = GSL_WorkGet(nullptr);
+    const int32_t step = w ? w->step : 0;
+    if (step >= 0 && step < int32_t(sizeof kSteps / sizeof kSteps[0])) kSteps[step](w);
+}

@@ -1,0 +1,110 @@
+// The save slot list that the load and save screens share: 32 slots in rows
+// of a scrolling list with a scroll bar, each with its picture, label, date,
+// details and delete buttons; the cursor, the confirm dialog, the delete flow
+// and the teardown. The two screens pass their differences as a SlotScreen.
+// Game thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "story/save_store.h"
+#include "ui/mode.h"
+
+inline constexpr int32_t kSlotCount = 32;
+inline constexpr int32_t kSlotRows = 5;
+inline constexpr int32_t kSlotPitch = 136;
+inline constexpr int32_t kSlotFirstMax = kSlotCount - kSlotRows;  // 27
+
+// Layer slots of the two screens.
+enum : uint32_t {
+    SLOT_LAYER_BG = 0,
+    SLOT_LAYER_BACK = 1,
+    SLOT_LAYER_NONE = 2,  // the empty slot's picture, itself never shown
+    SLOT_LAYER_PANEL = 3,
+    SLOT_LAYER_PICT = 35,
+    SLOT_LAYER_DETAILS = 67,  // 67 itself holds the button sheet
+    SLOT_LAYER_DELETE = 99,
+    SLOT_LAYER_DIM = 195,
+};
+// Text slots: n the label of slot n, 34 + n its "R18" badge.
+enum : uint32_t { SLOT_TEXT_DETAIL = 32, SLOT_TEXT_HEADING = 33, SLOT_TEXT_BADGE = 34 };
+
+// Words of the screens' context header.
+enum : uint32_t {
+    SLOT_WORD_TASK = 0,      // the running save task, -1 none
+    SLOT_WORD_RATE = 1,      // FrameRateConfig found on entry
+    SLOT_WORD_TARGET = 2,    // the slot a confirmed load, save or delete acts on
+    SLOT_WORD_BUFFER = 3,    // the load screen's backup, the save screen's picture
+    SLOT_WORD_LIST = 4,      // SaveSlotList*
+    SLOT_WORD_RESULT = 5,    // load: 1 once the slot was loaded
+    SLOT_WORD_RESTORE = 6,   // load: 0 when the backup must go back
+    SLOT_WORD_COUNTER = 7,   // load: the final wait
+};
+
+enum : int32_t { SLOT_VALID = 0, SLOT_EMPTY = 1, SLOT_BROKEN = 2 };
+
+struct SaveSlotList {
+    int32_t count;
+    int32_t rows;
+    int32_t cursor;
+    int32_t applied;  // the cursor colours and scrolling were last computed for
+    int32_t first;    // first visible row, 0..27
+    int32_t pitch;
+    int32_t bar;
+    int32_t dialog;
+    int32_t keys[4];  // up, down, left, right
+    int32_t rowMoves[kSlotCount];
+    uint8_t barDragged;
+    int32_t pending;  // where the delete flow and the dialog go on, -1 none
+};
+
+// What tells the two screens apart.
+struct SlotScreen {
+    ModeFunction self;
+    const char* background;
+    int32_t heading;         // SysgraMesTable 2/n
+    bool confirmNeedsValid;  // load: only a valid slot can be confirmed
+    int32_t askValid;        // system text 2/n of the confirm dialog on a valid slot
+    int32_t askOther;        // and on an empty or broken one
+    bool (*confirmReady)(const ScreenWork* w);  // null: always
+};
+
+// Calls the story layers will give; null entries behave as if there were
+// nothing to do (no line, no held picture, fonts ready). The top layer
+// fills them at start-up.
+struct SaveScreenCalls {
+    // The history line `index` as written in the script (flags 12): 0 name
+    // and text, 1 the name only (a choice point), other values nothing.
+    int32_t (*lineText)(uint32_t index, char* name, uint32_t nameSize, char* text, uint32_t textSize,
+                        uint32_t flags);
+    void (*holdPictDel)();
+    bool (*fontWait)();
+};
+extern SaveScreenCalls SaveScreenUpper;
+
+inline int32_t SlotWord(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
+inline void SlotWordSet(ScreenWork* w, uint32_t i, int64_t v) { w->words[i] = uint64_t(v); }
+SaveSlotList* SlotListGet(const ScreenWork* w);
+
+// Builds or rebuilds every element of slot n (screen 0: the top screen).
+void GSL_SlotBuild(ModeFunction screen, int32_t n);
+// False while slot n's picture still loads; else places it.
+bool GSL_SlotUpdate(ModeFunction screen, int32_t n);
+
+// The request of a game-slot save or load: title (with " R18" in the R18
+// edition), subtitle, detail, icons and GameStateBlock as the data.
+void GSL_GameSlotRequestBuild(SaveRequest* request);
+
+// The steps the two screens share.
+void SlotScreenOpen(ScreenWork* w);
+void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind);
+// Sub-states 0, 20..22, 25, 26, 30, 31, 35, 36 of step 2; false for any
+// other sub-state, which the screen runs itself.
+bool SlotScreenMain(ScreenWork* w, const SlotScreen& kind);
+// Restores the frame rate, frees the list and its widgets, restarts the
+// play-time clock, deletes the context and leaves the mode stack.
+void SlotScreenTeardown(ScreenWork* w);
+
+// The detail view (sub-states 25 and 26).
+void SlotDetailOpen(ScreenWork* w, SaveSlotList* list);
+void SlotDetailStep(ScreenWork* w);

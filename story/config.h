@@ -1,0 +1,28 @@
+// Applying the player's configuration (SystemData bytes 5..93): channel
+// volumes, message-window opacity, the text edge, the language and its font
+// files, the "[0018]" mirror of instant effects, the window title, and the
+// option screen's labels after a language change.
+#pragma once
+
+#include <cstdint>
+
+// The running font-load task (-1 none) and a reload request (negative: the
+// font files must be loaded; set at start, since no font was made yet).
+extern int32_t FontLoadTask;
+extern int8_t FontReloadPending;
+
+// What the configuration needs of the screens above it, filled in by the top
+// layer: the label ids of option template n (up to 4 into labels) and their
+// count, -1 ending the table. Null: the option screen has no labels.
+struct ConfigUpperCalls {
+    int32_t (*optionLabels)(int32_t n, int32_t labels[4]);
+};
+extern ConfigUpperCalls ConfigUpper;
+
+// Bytes 10..13 onto the 23 channels, each scaled by the stage's factor.
+void GSL_ConfigApplyVolume();
+// The whole configuration; keepFont leaves the language and the fonts alone.
+void GSL_ConfigApply(bool keepFont);
+// False while the font load started by GSL_ConfigApply runs; then ends its
+// task, fills an empty face name with the game's own face, and answers true.
+bool GSL_ConfigFontWait();

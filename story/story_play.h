@@ -1,0 +1,33 @@
+// The story screen: it hosts the script task, gives the player auto and skip
+// modes, hiding of the message window, the backlog, the system menu and a
+// return to the last choice, and leaves for the next screen when the script
+// ends or a menu asks for it. Its dispatcher GSL_StoryModeCB (story_screen.h)
+// is also its identity on the mode stack.
+#pragma once
+
+#include <cstdint>
+
+#include "script/game_blocks.h"
+#include "story/quick_save.h"
+#include "ui/mode.h"
+
+// What the next exit does: 0 none, 1 title, 2 quick load, 3 restart at the
+// restored position, 4 reload at the last read line, 5 special-scenario exit.
+extern uint32_t StoryExitRequest;
+// How the next load starts: -1 normal, -2 from white, 0 or more the read
+// line to restore (120..0: the white countdown).
+extern int32_t StoryStartMode;
+// The black cover while the story loads, or the capture kept over a reload.
+extern int32_t StoryCoverSprite;
+
+
+// The screens above the story that it hands over to, filled in by the top
+// layer: the title below a restarted story.
+struct StoryUpperCalls {
+    ModeFunction titleScreen;
+};
+extern StoryUpperCalls StoryUpper;
+
+// Until they exist: the backlog and the system menu pop themselves at once.
+void GSL_BacklogModeCB();
+void GSL_SysMenuModeCB();

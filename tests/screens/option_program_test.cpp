@@ -1,0 +1,127 @@
+// The whole program twice in one folder: the first run opens the options
+// over the logo, lowers the music and leaves with the save; the second run
+// finds the changed byte in the system data it loads.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "engine/app/frame.h"
+#include "engine/app/main_tasks.h"
+#include "engine/core/engine_state.h"
+#include "engine/core/heap.h"
+#include "engine/input/input.h"
+#include "platform/plat_input.h"
+#include "platform/plat_window.h"
+#include "screens/boot.h"
+#include "screens/option.h"
+#include "screens/option_items.h"
+#include "script/game_blocks.h"
+#include "story/game_state.h"
+#include "story/system_save.h"
+#include "ui/mode.h"
+
+namespace {
+const uint64_t kHeaps[HEAP_COUNT] = {8u << 20, 48u << 20, 2u << 20, 64u << 20, 96u << 20};
+
+int g_state = 0, g_frames = 0;
+bool g_down = false, g_pushed = false, g_saveSeen = false;
+int g_music = -1;
+
+void Input(uint32_t bits) {
+    PlatInputState in = Plat_InputIdle();
+    in.focus = 1;
+    for (uint32_t bit = 1; bit; bit <<= 1)
+        if ((bits & bit) && Lib_InputKeyCode(0, bit, 0)) in.keys[Lib_InputKeyCode(0, bit, 0) & 0xFF] = kPlatDown;
+    Plat_InputInject(in);
+}
+
+// Decide on alternate frames (the start-up notice, the save question).
+void Confirm() {
+    g_down = !g_down;
+    Input(g_down ? uint32_t(BUTTON_DECIDE) : 0u);
+}
+
+bool Booted() { return ModeStack[0] && ModeStack[0] != GSL_BootModeCB && GSL_WorkGet(GSL_LogoModeCB); }
+
+void FirstRun() {
+    if (++g_frames > 1500) {
+        Plat_PostQuit();
+        return;
+    }
+    switch (g_state) {
+        case 0:
+            if (!Booted() || GSL_ModeTop() != GSL_LogoModeCB) return Confirm();
+            Input(0);
+            GSL_ModePush(GSL_OptionModeCB, 1);
+            g_pushed = true;
+            g_state = 1;
+            return;
+        case 1: {
+            const ScreenWork* w = GSL_WorkGet(GSL_OptionModeCB);
+            if (!w || w->step != 2 || GSL_OptionWork()->wipeOrDialog >= 0) return;
+            GSL_OptionWork()->cursor = 1;
+            GSL_OptionChangeItem(-25, 0);
+            Input(BUTTON_CANCEL);
+            g_state = 2;
+            return;
+        }
+        case 2:
+            Input(0);
+            if (GSL_ModeTop() == GSL_SystemSaveModeCB) g_saveSeen = true;
+            if (!g_saveSeen) return;
+            if (GSL_ModeTop() != GSL_LogoModeCB) return Confirm();
+            Plat_PostQuit();
+            g_state = 3;
+            return;
+        default:
+            return;
+    }
+}
+
+void SecondRun() {
+    if (++g_frames > 600 || (Booted() && g_frames > 5)) {
+        g_music = SystemDataBlock.musicVolume;
+        Plat_PostQuit();
+        MainTestHook = [] {};
+        return;
+    }
+    Confirm();
+}
+
+class OptionProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+        char tmpl[] = "/tmp/vn_program_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        old_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+        ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/build_sample.py . >/dev/null"), 0);
+        MainHeapSizes = kHeaps;
+    }
+    void TearDown() override {
+        MainHeapSizes = kHeapDefaultSizes;
+        MainTestHook = nullptr;
+        std::filesystem::current_path(old_);
+        std::filesystem::remove_all(dir_);
+    }
+    std::filesystem::path dir_, old_;
+};
+
+TEST_F(OptionProgram, AChangedSettingIsSavedAndComesBackAfterARestart) {
+    g_state = g_frames = 0;
+    g_pushed = g_saveSeen = false;
+    MainTestHook = FirstRun;
+    ASSERT_EQ(WinMain(), 0);
+    EXPECT_TRUE(g_pushed);
+    EXPECT_TRUE(g_saveSeen);
+    EXPECT_EQ(g_state, 3);
+    g_frames = 0;
+    g_music = -1;
+    MainTestHook = SecondRun;
+    ASSERT_EQ(WinMain(), 0);
+    EXPECT_EQ(g_music, 25);
+}
+}  // namespace

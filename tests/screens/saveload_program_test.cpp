@@ -1,0 +1,105 @@
+// The whole program on the sample: a save from the logo (where the in-game
+// menu's save button will be), the game read on, then a load (where the
+// title's load item will be) that starts the story on the saved bytes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/core/engine_state.h"
+#include "screens/boot.h"
+#include "screens/slot_list.h"
+#include "screens/system_screens.h"
+#include "story/game_state.h"
+#include "story/save_store.h"
+#include "story/story_screen.h"
+#include "tests/story/save_env.h"
+#include "tests/ui/screen_harness.h"
+#include "ui/utility_dialog.h"
+
+namespace {
+constexpr uint8_t kKeyZ = 0x2C, kKeyQ = 0x10, kKeyW = 0x11;
+
+std::function<void(PlatInputState&)> Key(uint8_t key) {
+    return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
+}
+const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
+
+bool ListUp(ModeFunction screen) {
+    const ScreenWork* w = GSL_WorkGet(screen);
+    return GSL_ModeTop() == screen && w && w->step == 2 && w->subState == 20;
+}
+// The question is up and takes its answer.
+bool Asking(ModeFunction screen) {
+    const ScreenWork* w = GSL_WorkGet(screen);
+    if (!(GSL_ModeTop() == screen && w && w->subState == 22)) return false;
+    const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(SlotListGet(w)->dialog));
+    return d && d->state == 10;
+}
+bool LogoBack() {
+    const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
+    return GSL_ModeTop() == GSL_LogoModeCB && w && !w->suspended && w->step == 1;
+}
+std::string State() { return std::string(reinterpret_cast<const char*>(&GameStateBlock), sizeof(GameState)); }
+
+TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    std::string saved, atSwitch, onDisk;
+    int cursorAtLoad = -1, lastSlot = -1;
+    ProgramRun run;
+    const int code = run.Run({
+        {"the logo", LogoBack, Key(kKeyW), 900},
+        {"release", nullptr, kIdle},
+        {"the save list", [] { return ListUp(GSL_SaveModeCB); }, Key(kKeyZ)},
+        {"release", nullptr, kIdle},
+        {"the save question",
+         [&] {
+             if (!Asking(GSL_SaveModeCB)) return false;
+             GameStateBlock.gameVars[5] = 12;
+             saved = State();
+             return true;
+         },
+         Key(kKeyZ)},
+        {"release", nullptr, kIdle},
+        {"the logo after the save",
+         [&] {
+             if (!LogoBack()) return false;
+             lastSlot = SystemDataBlock.lastSlot;
+             // Reading on: the play time, the history and the variables move.
+             GameStateBlock.gameVars[5] = 40;
+             GameStateBlock.playMinutes = 33;
+             GameStateBlock.readLineCount += 3;
+             return true;
+         },
+         Key(kKeyQ), 600},
+        {"release", nullptr, kIdle},
+        {"the load list",
+         [&] {
+             if (!ListUp(GSL_LoadModeCB)) return false;
+             cursorAtLoad = SlotListGet(GSL_WorkGet(GSL_LoadModeCB))->cursor;
+             return true;
+         },
+         Key(kKeyZ)},
+        {"release", nullptr, kIdle},
+        {"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)},
+        {"release", nullptr, kIdle},
+        {"the story over a fresh title",
+         [&] {
+             if (!(ModeStack[0] == GSL_TitleModeCB && ModeStack[1] == GSL_StoryModeCB && !ModeStack[2]))
+                 return false;
+             atSwitch = State();
+             const std::string image = SaveEnv::Inflated(std::string("user/") + UserId + "/save/save.cdf");
+             if (image.size() == kSaveImageSize) onDisk = image.substr(SavePartOffset(0, 0), sizeof(GameState));
+             return true;
+         },
+         kIdle, 1500},
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(run.failed, "");
+    EXPECT_EQ(lastSlot, 0);
+    EXPECT_EQ(cursorAtLoad, 0);
+    ASSERT_EQ(saved.size(), sizeof(GameState));
+    EXPECT_TRUE(atSwitch == saved);
+    EXPECT_TRUE(onDisk == saved);
+}
+
+}  // namespace

@@ -1,0 +1,259 @@
+#!/usr/bin/env python3
+"""Writes the extras screens' data: the gallery's thumbnail container, the
+event pictures the sample can unlock, and the gallery's track, from a small
+JSON source (sample/extras.json).
+
+  extras_data.py OUT [--source FILE]    writes the files below OUT
+
+Source:
+  {"archive": "data_00.pcarc",                the archive that takes them
+   "pictures": {"2105": [1280, 720], ...},   event-picture id: size
+   "track": {"record": 16, "synth": {...a sound_data.py source...}},
+   "tracks": [{"record": 0, "synth": {...}}, ...],   more music-room tracks
+   "omit_thumbs": [k, ...],                   thumbnails left out (tests)
+   "omit_buttons": [i, ...]}                  special buttons left out (tests)
+
+Names come from the catalogue and gallery tables (catalogue_data.py), so
+there is one source of names: "visual/thumb/thumb.arc" holds
+"thumb_<name>.ext" for the first picture of every thumbnail of either
+variant (a 256x144 8-bit picture labelled with its category, its global
+index and its first picture's id); "visual/adv/<name>.ext" is an 8-bit
+picture of the given size with a frame, a grid and its id; the track is
+"sound/bgm/<stem>.oggl"; "visual/thumb/thumb2.arc" holds the special-scenario
+buttons "button_cNN.ext" of the special table (256x144, 8-bit, labelled).
+--titles prints the music room's title section of sysgra_mes.mul.txt. Member and file names are Shift-JIS bytes made
+with gen_cp932's tables (catalogue_data.sjis), handed to the writers as
+bytes. files_from_source() gives {archive path (bytes): data}.
+"""
+
+import argparse
+import json
+import os
+import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import catalogue_data  # noqa: E402
+import image_data  # noqa: E402
+import sound_data  # noqa: E402
+import vndata  # noqa: E402
+
+THUMB_SIZE = (256, 144)
+# Palette: index -> B, G, R, A.
+PALETTE = [
+    (0, 0, 0, 255), (255, 255, 255, 255), (60, 40, 30, 255), (120, 90, 200, 255),
+    (200, 160, 80, 255), (80, 200, 120, 255), (90, 90, 220, 255), (200, 200, 60, 255),
+    (160, 60, 160, 255), (40, 120, 200, 255),
+]
+
+
+class ExtrasError(vndata.DataError):
+    pass
+
+
+def sjis(text):
+    code = catalogue_data.sjis(text)
+    if code is None:
+        raise ExtrasError("%r has no Shift-JIS form" % text)
+    return code
+
+
+def fill(pic, x, y, rw, rh, index):
+    w, h, px = pic
+    x0, y0, x1, y1 = max(0, x), max(0, y), min(w, x + rw), min(h, y + rh)
+    if x0 >= x1 or y0 >= y1:
+        return
+    span = bytes([index]) * (x1 - x0)
+    for row in range(y0, y1):
+        px[row * w + x0:row * w + x1] = span
+
+
+def text(pic, label, x, y, scale, index):
+    for i, ch in enumerate(label.upper()):
+        glyph = image_data.FONT[ch]
+        for gy, row in enumerate(glyph.split("|")):
+            for k, bit in enumerate(row):
+                if bit == "#":
+                    fill(pic, x + (i * 6 + k) * scale, y + gy * scale, scale, scale, index)
+
+
+def ext8(pic):
+    """An 8-bit Ext0Image of the picture, its texture the picture's size."""
+    w, h, px = pic
+    header = bytearray(256)
+    struct.pack_into("<4sffiiiiiiB", header, 0, b"EXT0", 0.0, 0.0, w, h, w, h, -9999, -9999, 8)
+    palette = bytearray(1024)
+    for i, entry in enumerate(PALETTE):
+        palette[i * 4:i * 4 + 4] = bytes(entry)
+    return bytes(header + palette + px)
+
+
+def thumbnail(category, index, first_id):
+    w, h = THUMB_SIZE
+    pic = (w, h, bytearray([2 + category]) * (w * h))
+    fill(pic, 0, 0, w, 4, 1)
+    fill(pic, 0, h - 4, w, 4, 1)
+    fill(pic, 0, 0, 4, h, 1)
+    fill(pic, w - 4, 0, 4, h, 1)
+    text(pic, "C%d" % category, 16, 16, 5, 1)
+    text(pic, "#%d" % index, 16, 64, 4, 1)
+    text(pic, str(first_id), 16, 104, 3, 1)
+    return ext8(pic)
+
+
+def event_picture(pid, size):
+    w, h = size
+    pic = (w, h, bytearray([6 + pid % 4]) * (w * h))
+    for x in range(0, w, 160):
+        fill(pic, x, 0, 2, h, 1)
+    for y in range(0, h, 120):
+        fill(pic, 0, y, w, 2, 1)
+    fill(pic, 0, 0, w, 8, 0)
+    fill(pic, 0, h - 8, w, 8, 0)
+    fill(pic, 0, 0, 8, h, 0)
+    fill(pic, w - 8, 0, 8, h, 0)
+    for cx in (40, w - 120):
+        for cy in (40, h - 80):
+            fill(pic, cx, cy, 80, 40, 4)
+    label = "%d %dX%d" % (pid, w, h)
+    scale = 8
+    text(pic, label, (w - image_data.text_width(label, scale)) // 2, (h - 7 * scale) // 2, scale, 1)
+    return ext8(pic)
+
+
+def thumbnails(omit=()):
+    """[(member name bytes, category, global index, first id)] of both variants."""
+    pics = catalogue_data.pictures()
+    r18, aa = catalogue_data.gallery()
+    seen, out = set(), []
+    for cats in (r18, aa):
+        k = 0
+        for c, cat in enumerate(cats):
+            for run in cat:
+                name = b"thumb_" + sjis(pics[run[0] - 2000]) + b".ext"
+                if name not in seen and k not in omit:
+                    seen.add(name)
+                    out.append((name, c, k, run[0]))
+                k += 1
+    return out
+
+
+# The music room's titles by catalogue record: ja, en, zh-hans, zh-hant.
+MUSIC_TITLES = [
+    ("セファのテーマ", "Sepha's Theme", "塞法的主题", "塞法的主題"),
+    ("風の行方", "Where the Wind Goes", "风的去向", "風的去向"),
+    ("ドーヴァのテーマ", "Dova's Theme", "多瓦的主题", "多瓦的主題"),
+    ("静かな午後", "A Quiet Afternoon", "宁静的午后", "寧靜的午後"),
+    ("ペンブルのテーマ", "Pembel's Theme", "彭布尔的主题", "彭布爾的主題"),
+    ("雨の窓辺", "Rain on the Window", "雨中的窗边", "雨中的窗邊"),
+    ("リラのテーマ", "Lila's Theme", "莉拉的主题", "莉拉的主題"),
+    ("街角の灯", "Street-Corner Lights", "街角的灯火", "街角的燈火"),
+    ("クオリンのテーマ", "Quorin's Theme", "奎林的主题", "奎林的主題"),
+    ("遠い記憶", "A Distant Memory", "遥远的记忆", "遙遠的記憶"),
+    ("緊張", "Tension", "紧张", "緊張"),
+    ("陽だまり", "A Patch of Sunlight", "向阳处", "向陽處"),
+    ("夜想曲", "Nocturne", "夜曲", "夜曲"),
+    ("追憶", "Remembrance", "追忆", "追憶"),
+    ("セーブとロード", "Save and Load", "存档与读档", "存檔與讀檔"),
+    ("哀しみの森　～降りやまぬ長い雨の夜、遠くで鳴り続ける鐘の音～",
+     "The Forest of Sorrow, Where the Long Rain Never Stops Falling",
+     "悲伤之森　～漫长的雨夜里，远方不停回响的钟声～", "悲傷之森　～漫長的雨夜裡，遠方不停迴響的鐘聲～"),
+    ("ギャラリー", "Gallery", "画廊", "畫廊"),
+    ("約束の空", "The Promised Sky ☆ Reprise・Night", "约定的天空", "約定的天空"),
+    ("クイルミア", "Quillmere", "奎尔米尔", "奎爾米爾"),
+    ("序曲", "Overture", "序曲", "序曲"),
+    ("夢想", "Reverie", "梦想", "夢想"),
+]
+MUSIC_PAGES = [list(range(0, 16)), list(range(16, 21))]  # catalogue records by page
+LANGUAGES = ("ja", "en", "zh-hans", "zh-hant")
+
+
+def music_display_index(i, n):
+    """The number slot i of a page of n tracks shows, less one and the page's 16s."""
+    return i // 2 if i % 2 == 0 else i // 2 + (n + 1) // 2
+
+
+def music_titles_block():
+    """Section 4 of the system picture message table: index 16 * page + d(i)
+    holds the title of the track that slot i of the page plays."""
+    order = {}
+    for page, records in enumerate(MUSIC_PAGES):
+        for i, record in enumerate(records):
+            order[16 * page + music_display_index(i, len(records))] = record
+    lines = ["[section 4]",
+             "# music room titles, written by tools/extras_data.py --titles (the slot order of the page table)"]
+    for k in sorted(order):
+        lines.append("# %d: catalogue record %d" % (k, order[k]))
+        for lang, title in zip(LANGUAGES, MUSIC_TITLES[order[k]]):
+            lines.append("%d.%s = %s" % (k, lang, title))
+    return "\n".join(lines) + "\n"
+
+
+# The special-scenario buttons: "button_cNN.ext" of row i of the special table.
+SPECIAL_BUTTONS = [8, 11, 13, 20, 23, 25, 33, 34, 37, 46, 49, 52, 60, 64, 66]
+
+
+def special_button(i, number):
+    w, h = THUMB_SIZE
+    pic = (w, h, bytearray([3 + i % 6]) * (w * h))
+    fill(pic, 0, 0, w, 4, 1)
+    fill(pic, 0, h - 4, w, 4, 1)
+    fill(pic, 0, 0, 4, h, 1)
+    fill(pic, w - 4, 0, 4, h, 1)
+    text(pic, "SP %d" % (i + 1), 16, 16, 5, 1)
+    text(pic, "C%d" % number, 16, 80, 4, 1)
+    return ext8(pic)
+
+
+def special_buttons(omit=()):
+    """[(member name bytes, picture)] of thumb2.arc, rows in `omit` left out."""
+    return [(b"button_c%d.ext" % n, special_button(i, n)) for i, n in enumerate(SPECIAL_BUTTONS) if i not in omit]
+
+
+def files_from_source(desc):
+    pics = catalogue_data.pictures()
+    files = {}
+    files[b"visual/thumb/thumb2.arc"] = vndata.arc_bytes(sorted(special_buttons(set(desc.get("omit_buttons", ())))))
+    members = [(name, thumbnail(c, k, first)) for name, c, k, first in thumbnails(set(desc.get("omit_thumbs", ())))]
+    files[b"visual/thumb/thumb.arc"] = vndata.arc_bytes(sorted(members))
+    for pid, size in desc.get("pictures", {}).items():
+        pid = int(pid)
+        if not 2000 <= pid < 2376:
+            raise ExtrasError("picture id %d outside 2000..2375" % pid)
+        files[b"visual/adv/" + sjis(pics[pid - 2000]) + b".ext"] = event_picture(pid, size)
+    tracks = list(desc.get("tracks", ())) + ([desc["track"]] if desc.get("track") else [])
+    for track in tracks:
+        stem = catalogue_data.TRACKS[int(track["record"])]
+        data = sound_data.synth_from_source(json.dumps(track["synth"]), "extras track")
+        files[b"sound/bgm/" + sjis(stem) + b".oggl"] = data
+    return files
+
+
+def main(argv=None):
+    p = argparse.ArgumentParser(description="Writes the extras screens' data.")
+    p.add_argument("out", nargs="?")
+    p.add_argument("--titles", action="store_true", help="print the music room's title section and stop")
+    p.add_argument("--source", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sample",
+                                                     "extras.json"))
+    args = p.parse_args(argv)
+    if args.titles:
+        sys.stdout.write(music_titles_block())
+        return 0
+    if not args.out:
+        p.error("OUT is needed")
+    try:
+        with open(args.source, encoding="utf-8") as f:
+            desc = json.load(f)
+        for path, data in files_from_source(desc).items():
+            full = os.path.join(os.fsencode(args.out), path)
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            with open(full, "wb") as f:
+                f.write(data)
+    except (vndata.DataError, OSError, ValueError, KeyError) as e:
+        print("extras_data: %s" % e, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
