@@ -62,4 +62,22 @@ TEST_F(TitleParts, OnlyASlotMatchingItsDigestCountsAsASave) {
     EXPECT_TRUE(GSL_TitleAnySaveValid());
     Lib_SaveEnd();
 }
+
+TEST_F(TitleParts, TheSpecialMenuItemNeedsTheExtrasAndTheR18Archive) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Files({Bytes("text/a.txt", "a")}));
+    SystemDataBlock.systemVars[15] = 1;
+    TitleSubMenuOpen = 1;
+    EXPECT_TRUE(GSL_TitleIsItemVisible(7));
+    EXPECT_FALSE(GSL_TitleIsItemVisible(9));
+    ASSERT_EQ(Pack("data_r18.pcarc", "0001"), 0);
+    Lib_PcArcOpen();
+    EXPECT_TRUE(GSL_TitleIsItemVisible(9));
+    EXPECT_EQ(TitleSubMenuOpen, 1) << "the extras' condition is asked with the main menu and back";
+    SystemDataBlock.systemVars[15] = 0;
+    EXPECT_FALSE(GSL_TitleIsItemVisible(9));
+    EXPECT_FALSE(GSL_TitleIsItemVisible(8));
+    EXPECT_TRUE(GSL_TitleIsItemVisible(10));
+    for (int32_t item : {-1, 1, 2, 11, 12, 14}) EXPECT_FALSE(GSL_TitleIsItemVisible(item)) << item;
+}
 }  // namespace
