@@ -10,6 +10,7 @@
 #include "engine/files/message_table.h"
 #include "engine/text/font.h"
 #include "screens/boot.h"
+#include "story/config.h"
 #include "story/story_services.h"
 #include "tests/engine/text/font_env.h"
 #include "tests/ui/screen_harness.h"
@@ -42,6 +43,7 @@ TEST_F(BootFonts, TheInterfaceLanguagesFontsLoadAndTheirTaskEnds) {
     if (IsSkipped()) return;
     if (!FontData()) GTEST_SKIP() << "font packages missing (tools/setup.sh)";
     ASSERT_TRUE(Fonts());
+    FontReloadPending = -1;  // as at start-up, whatever ran before in this process
     StartFull();
     SystemDataBlock.language = 1;  // as the system data holds it
     Frame(2);
