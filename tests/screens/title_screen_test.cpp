@@ -17,6 +17,7 @@
 #include "story/quick_save.h"
 #include "story/save_store.h"
 #include "story/story_screen.h"
+#include "story/system_save.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
@@ -166,7 +167,7 @@ TEST_F(Title, TheMenuShowsItsItemsInRowsAndReturnsToThem) {
     // Options open above the title without a fade; back on its item, the
     // menu not laid out again when the language stayed.
     GSL_TitleDrawMenu(1, nullptr, 5);
-    const int32_t input = Word(TITLE_INPUT);
+    Lib_SpriteAt(TitleItemSprite(1))->posX = 123.0f;  // a new layout puts it back at 0
     Press(this, BUTTON_DECIDE);
     FramesUntil([] { return GSL_ModeTop() == GSL_OptionModeCB; }, 60, "the options");
     EXPECT_TRUE(GSL_SystemDispColorCheck());
@@ -176,7 +177,7 @@ TEST_F(Title, TheMenuShowsItsItemsInRowsAndReturnsToThem) {
     Frame(30);
     Press(this, BUTTON_CANCEL);
     FramesUntil([] { return At(TITLE_STEP_INPUT, 0) && GSL_ModeTop() == GSL_TitleModeCB; }, 300, "the title again");
-    EXPECT_EQ(Word(TITLE_INPUT), input);
+    EXPECT_EQ(Item(1)->posX, 123.0f) << "not laid out again";
     EXPECT_EQ(Cursor(), 5);
 }
 
@@ -278,5 +279,30 @@ TEST_F(Title, TheCautionLogoInTheFirstLanguage) {
         return w && w->step == 2 && w->subState == 12;
     }, 120, "logo 0 held");
     EXPECT_TRUE(MatchesReference("logo_caution"));
+}
+
+TEST_F(Title, AfterTheOptionsChangedTheLanguageTheMenuTakesItsColumn) {
+    if (IsSkipped()) return;
+    Begin(this, false);
+    MenuUp(this);
+    GSL_TitleDrawMenu(1, nullptr, 5);
+    Lib_SpriteAt(TitleItemSprite(1))->posX = 123.0f;  // a new layout puts it back at 0
+    Press(this, BUTTON_DECIDE);
+    FramesUntil([] { return GSL_ModeTop() == GSL_OptionModeCB && GSL_WorkGet(GSL_OptionModeCB) &&
+                            GSL_WorkGet(GSL_OptionModeCB)->step >= 2 && GSL_SystemDispColorCheck(); },
+                300, "the options up");
+    Frame(30);
+    SystemDataBlock.language = 2;  // as the font page sets it
+    Press(this, BUTTON_CANCEL);
+    // The changed settings bring the save question; no leaves them unsaved.
+    for (int i = 0; i < 40 && !(GSL_ModeTop() == GSL_TitleModeCB && At(TITLE_STEP_INPUT, 0)); ++i) {
+        if (GSL_ModeTop() == GSL_SystemSaveModeCB) Press(this, BUTTON_CANCEL, 10);
+        else Frame(10);
+    }
+    FramesUntil([] { return GSL_ModeTop() == GSL_TitleModeCB && At(TITLE_STEP_INPUT, 0); }, 300, "the title again");
+    EXPECT_EQ(Item(1)->posX, 0.0f) << "laid out again";
+    EXPECT_EQ(Cursor(), 5);
+    EXPECT_EQ(Item(0)->srcRect[0], 8 + 480) << "the third language's column";
+    EXPECT_EQ(Lib_SpriteAt(GSL_WorkLayerGet(GSL_TitleModeCB, 16))->srcRect[1], 8 + 416) << "and its row";
 }
 }  // namespace
