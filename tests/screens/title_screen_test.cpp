@@ -96,20 +96,6 @@ TEST_F(Title, TheFirstMovieOfAFreshRunCannotBeSkippedALaterOneCan) {
     SystemDataFresh = 0;
 }
 
-TEST_F(Title, AValidSavePutsTheCursorOnLoad) {
-    if (IsSkipped()) return;
-    std::strcpy(UserId, "4242");
-    for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-    SaveBinSizeTable[32] = 4379;
-    SaveBinSizeTable[33] = 366152;
-    ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/save_data.py write user/4242/save --slot 17:2 >/dev/null"), 0);
-    ASSERT_TRUE(Lib_SaveInit());
-    Begin(this, false);
-    MenuUp(this);
-    EXPECT_EQ(Cursor(), 3);
-    Lib_SaveEnd();
-}
-
 TEST_F(Title, TheMenuShowsItsItemsInRowsAndReturnsToThem) {
     if (IsSkipped()) return;
     Begin(this, false);
@@ -245,11 +231,17 @@ TEST_F(Title, NewGameFadesToTheStoryContinueWipesToTheQuickSave) {
     EXPECT_EQ(ModeStack[1], GSL_StoryModeCB);
 }
 
-TEST_F(Title, LoadFadesTheTitleToBlackAndBackOverThirtyFrames) {
+TEST_F(Title, AValidSavePutsTheCursorOnLoadWhichFadesOutAndBack) {
     if (IsSkipped()) return;
+    std::strcpy(UserId, "4242");
+    for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
+    SaveBinSizeTable[32] = 4379;
+    SaveBinSizeTable[33] = 366152;
+    ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/save_data.py write user/4242/save --slot 17:2 >/dev/null"), 0);
+    ASSERT_TRUE(Lib_SaveInit());
     Begin(this, false);
     MenuUp(this);
-    GSL_TitleDrawMenu(1, nullptr, 3);
+    EXPECT_EQ(Cursor(), 3);
     Press(this, BUTTON_DECIDE, 0);
     int frames = 0;
     FramesUntil([&] { ++frames; return GSL_ModeTop() == GSL_LoadModeCB; }, 60, "the load screen");
@@ -266,6 +258,7 @@ TEST_F(Title, LoadFadesTheTitleToBlackAndBackOverThirtyFrames) {
     EXPECT_GE(frames, 28) << "and fades back in";
     EXPECT_EQ(Cursor(), 3);
     EXPECT_GE(Lib_SpriteGetState(GSL_WorkLayerGet(GSL_TitleModeCB, 15)), 1) << "the title picture comes back";
+    Lib_SaveEnd();
 }
 
 TEST_F(Title, TheCautionLogoInTheFirstLanguage) {
