@@ -167,7 +167,7 @@ TEST_F(Title, TheMenuShowsItsItemsInRowsAndReturnsToThem) {
     EXPECT_EQ(Cursor(), 5);
 }
 
-TEST_F(Title, IdleForAMinuteTheTitleStartsAgainWithTheMovie) {
+TEST_F(Title, IdleForAMinuteTheTitleStartsAgainWithTheMovieThenNewGame) {
     if (IsSkipped()) return;
     Begin(this, false);
     MenuUp(this);
@@ -189,9 +189,22 @@ TEST_F(Title, IdleForAMinuteTheTitleStartsAgainWithTheMovie) {
     EXPECT_EQ(Word(TITLE_IDLE_VOICE), 1) << "the idle voice is asked for again";
     Press(this, BUTTON_DECIDE);
     MenuUp(this);
+
+    // New game: a fresh game state and a 60-frame fade to the story over a
+    // fresh title.
+    ASSERT_EQ(Cursor(), 0);
+    std::strcpy(GameStateBlock.scriptName, "sub.txt");
+    Press(this, BUTTON_DECIDE, 0);
+    FramesUntil([] { return Work() && Work()->step == TITLE_STEP_WIPE_OUT; }, 5, "the way out");
+    EXPECT_STREQ(GameStateBlock.scriptName, "00_init.txt");
+    int frames = 0;
+    FramesUntil([&] { ++frames; return GSL_ModeCount() == 2; }, 120, "the story over a fresh title");
+    EXPECT_GE(frames, 59);
+    EXPECT_EQ(ModeStack[0], GSL_TitleModeCB);
+    EXPECT_EQ(ModeStack[1], GSL_StoryModeCB);
 }
 
-TEST_F(Title, NewGameFadesToTheStoryContinueWipesToTheQuickSave) {
+TEST_F(Title, ContinueWipesToTheCheckedQuickSave) {
     if (IsSkipped()) return;
     Begin(this, false);
     QuickDataPresent = 1;
