@@ -34,11 +34,8 @@
 #include "ui/window_frame.h"
 #include "ui/wipe.h"
 
-// Stand-ins until the system screens exist: the boot flow applies the
-// configuration and waits for its fonts, loads the system data from its slot
-// (the load creates the slot when it is empty), applies the loaded
-// configuration the same way and hands over to the logo screen,
-// which shows the system sheet and the window title over the title music and
+// Stand-ins until the system screens exist: the logo screen shows the system
+// sheet and the window title over the title music and
 // fades in from black. Decide (or a click on the sheet) opens the manual
 // over it with its resources kept, S with them released, A the options, C
 // shows a save thumbnail in the corner. E starts a new game as the title's New
@@ -123,39 +120,6 @@ int32_t ShowLayer(uint32_t slot, const char* file, int32_t priority) {
     Lib_SpriteSetPrio(h, priority, -1);
     Lib_SpriteSetFlag(h, 1);
     return h;
-}
-
-void BootCreate(ScreenWork*) {
-    GSL_ConfigApply(false);
-    GSL_WorkCreate();
-    Next(GSL_WorkGet(nullptr));
-}
-
-void BootFonts(ScreenWork* w) {
-    if (GSL_ConfigFontWait()) Next(w);
-}
-
-// The load of the system slot into SystemDataBlock, -1 when none runs.
-int32_t g_systemLoad = -1;
-SaveRequest g_systemRequest;
-
-void BootSystemData(ScreenWork* w) {
-    if (g_systemLoad < 0) {
-        GSL_SystemSaveRequestBuild(&g_systemRequest);
-        g_systemLoad = Lib_SaveTaskSet(1, &g_systemRequest, kSaveSystemSlot);
-    }
-    if (g_systemLoad >= 0 && Lib_SaveTaskResult(g_systemLoad) == 0) return;
-    if (g_systemLoad >= 0) Lib_SaveTaskEnd(g_systemLoad);
-    g_systemLoad = -1;
-    GSL_SystemDataCheck(&SystemDataBlock);
-    GSL_ConfigApply(false);
-    Next(w);
-}
-
-void BootLeave(ScreenWork*) {
-    GSL_WorkDelete(nullptr);
-    GSL_ModePop();
-    ModeStack[GSL_ModeCount()] = GSL_LogoModeCB;
 }
 
 void LogoCreate(ScreenWork*) {
@@ -420,9 +384,7 @@ ModeFunction LogoMusicScreen = nullptr;
 ModeFunction LogoSpecialScreen = nullptr;
 
 namespace {
-const Step kBoot[] = {BootCreate, BootFonts, BootSystemData, BootFonts, BootLeave};
 const Step kLogo[] = {LogoCreate, LogoWait};
 }  // namespace
 
-void GSL_BootModeCB() { Run(kBoot, 5); }
 void GSL_LogoModeCB() { Run(kLogo, 2); }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+// The title's dispatcher (screens/title.h).
 void GSL_TitleModeCB();
 // A new game as the title's New game item starts it: a fresh game state and
 // the mode stack [title, story].

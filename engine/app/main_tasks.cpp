@@ -20,6 +20,7 @@
 #include "screens/boot.h"
 #include "screens/option.h"
 #include "screens/system_screens.h"
+#include "screens/title.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/staffroll.h"
@@ -150,6 +151,7 @@ void Main_ScreenCallsSet() {
     LogoExtrasScreen = GSL_GalleryModeCB;
     LogoMusicScreen = GSL_MusicRoomModeCB;
     LogoSpecialScreen = GSL_SpecialModeCB;
+    TitleExtras = {GSL_GalleryModeCB, GSL_MusicRoomModeCB, GSL_SpecialModeCB};
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };
     ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;

@@ -72,6 +72,11 @@ bool Main_GameMsgDispatch(const PlatMsg& msg) {
 
 void Lib_TimerSetClock(uint64_t (*now)()) { g_timerClock.store(now); }
 
+uint64_t Lib_TimerNow() {
+    uint64_t (*clock)() = g_timerClock.load();
+    return clock ? clock() : Plat_MonotonicUs();
+}
+
 void Lib_TimerStart() { g_timerStart.store(timerNow()); }
 
 bool Lib_TimerCheck(uint32_t us) { return uint32_t(timerNow() - g_timerStart.load()) >= us; }

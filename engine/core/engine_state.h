@@ -67,5 +67,7 @@ bool Main_GameMsgDispatch(const PlatMsg& msg);
 // The one shared stopwatch, in microseconds of the monotonic clock.
 void Lib_TimerStart();
 bool Lib_TimerCheck(uint32_t us);
+// Now on the stopwatch's clock, in microseconds.
+uint64_t Lib_TimerNow();
 // Replaces the stopwatch's time source (null restores the monotonic clock).
 void Lib_TimerSetClock(uint64_t (*now)());

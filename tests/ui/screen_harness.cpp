@@ -32,6 +32,7 @@
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
 #include "screens/boot.h"
+#include "screens/title.h"
 #include "ui/utility_dialog.h"
 #include "engine/movie/movie.h"
 #include "engine/render/camera.h"
@@ -202,6 +203,7 @@ void ScreenHarness::SetUp() {
     TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
     WorkRestorePhase = 0;
     FrameRateConfig = 60;
+    GSL_TitleGlobalsReset();
     Main_ScreenCallsSet();
     for (auto& b : g_bodies) b = nullptr;
     {

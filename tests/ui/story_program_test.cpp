@@ -106,7 +106,7 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
              return true;
          },
          nullptr});
-    // Yes (the dialog grows in first), then the title, which hands over to the logo.
+    // Yes (the dialog grows in first), then the fresh title below comes up.
     for (int i = 0; i < 40; ++i) {
         steps.push_back({"yes",
                          [&] {
@@ -118,9 +118,9 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
                          }});
         steps.push_back({"let go", nullptr, [](PlatInputState&) {}});
     }
-    steps.push_back({"the logo again",
+    steps.push_back({"the title again",
                      [&] {
-                         if (GSL_ModeTop() != GSL_LogoModeCB) return false;
+                         if (GSL_ModeTop() != GSL_TitleModeCB) return false;
                          seen.saved = seen.saved || Lib_SaveSlotCheck(kSaveSystemSlot, nullptr) == 0;
                          seen.again = GSL_ModeCount() == 1 && !GSL_WorkGet(GSL_StoryModeCB);
                          return true;
@@ -191,7 +191,8 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
         "pict:backlay",     "pict:wm",         "pict:freeimage",     "pict:freeimage",  "pict:image",
         "pict:trans",       "pict:wt",         "pict:name",          "pict:text",       "pict:keywait",
         "pict:image",       "pict:text",       "pict:keywait",       "pict:staffroll_start",
-        "pict:staffroll_wait", "pict:staffroll_end", "pict:return", "00_init:returnmenu"};
+        "pict:staffroll_wait", "pict:staffroll_end", "pict:return", "00_init:eval",
+        "00_init:returnmenu"};
     EXPECT_EQ(names, want) << err;
     EXPECT_NE(err.find("name(10) NAME_1\n"), std::string::npos) << err;
     EXPECT_NE(err.find("playbgm(101) Quillmere, true, 80\n"), std::string::npos) << err;
