@@ -44,7 +44,6 @@ int32_t StoryCoverSprite = -1;
 StoryUpperCalls StoryUpper{};
 
 void GSL_BacklogModeCB() { GSL_ModePop(); }
-void GSL_SysMenuModeCB() { GSL_ModePop(); }
 
 namespace {
 constexpr char kFirstScript[] = "00_init.txt";

@@ -28,6 +28,7 @@ struct StoryUpperCalls {
 };
 extern StoryUpperCalls StoryUpper;
 
-// Until they exist: the backlog and the system menu pop themselves at once.
+// Until it exists: the backlog pops itself at once.
 void GSL_BacklogModeCB();
+// The system menu (story/sys_menu.h).
 void GSL_SysMenuModeCB();
