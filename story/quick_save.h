@@ -5,11 +5,23 @@
 #include <cstdint>
 
 #include "script/game_blocks.h"
+#include "story/save_store.h"
+
+inline constexpr int32_t kQuickThumbWidth = 320;
+inline constexpr int32_t kQuickThumbHeight = 180;
+inline constexpr uint32_t kQuickThumbSize = 320u * 180u * 4u;  // B, G, R, A
+// Caption bytes before the ellipsis.
+inline constexpr uint32_t kQuickCaptionLimit = 60;
 
 // The quick save's game state and whether it holds one.
 extern uint8_t QuickDataPresent;
 extern GameState QuickDataCache;
-// -1 while no quick-data task runs.
+// The top-left 320×180 of the story's capture at the quick save.
+extern uint8_t QuickThumb[kQuickThumbSize];
+// What the start-up check of slot 33 found.
+extern SaveInfo QuickSlotInfo;
+// -1 while no quick-data task runs; -2 while one runs (the slot check's
+// result during the start-up load).
 extern int32_t SaveQuickGDGuard;
 // The preview panel's task, -1 when none runs.
 extern int32_t ShowQuickGDTask;
@@ -25,3 +37,18 @@ void ShowQuickGDDel();
 // input it pauses while its delete question runs.
 int32_t ShowQuickGDState();
 void ShowQuickGDInputSet(int32_t inputId);
+
+// The thumbnail from the story's capture and the caption from the stage
+// name and the last read line (keys kept raw). Nothing without a capture
+// sprite.
+void GSL_QuickCaptureThumb();
+// The caption of a line: stage name, two spaces, the speaker and two spaces
+// (when there is one), then the message; cut on a character (a raw key and
+// its digits are one) at 60 bytes with an ellipsis. out holds 64 bytes.
+void GSL_QuickCaptionBuild(char* out, const char* stageName, const char* speaker, const char* message);
+// The menu's quick save: the live state into the quick buffer (play time
+// updated), rewound to its last read line, the thumbnail and caption, and
+// the write of slot 33 and the system slot.
+void GSL_QuickSaveNow();
+int32_t SaveQuickGDSetCB(void* work);
+int32_t ShowQuickGDCB(void* work);

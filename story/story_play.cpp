@@ -23,6 +23,7 @@
 #include "story/story_screen.h"
 #include "story/story_standins.h"
 #include "story/story_window.h"
+#include "story/sys_menu.h"
 #include "story/system_save.h"
 #include "ui/color_pulse.h"
 #include "ui/dialog_access.h"
@@ -44,7 +45,6 @@ int32_t StoryStartMode = -1;
 int32_t StoryCoverSprite = -1;
 StoryUpperCalls StoryUpper{};
 
-void GSL_SysMenuModeCB() { GSL_ModePop(); }
 
 namespace {
 constexpr char kFirstScript[] = "00_init.txt";

@@ -27,6 +27,3 @@ struct StoryUpperCalls {
     ModeFunction titleScreen;
 };
 extern StoryUpperCalls StoryUpper;
-
-// Until it exists: the system menu pops itself at once.
-void GSL_SysMenuModeCB();

@@ -33,6 +33,7 @@
 #include "story/story_screen.h"
 #include "story/story_window.h"
 #include "story/story_standins.h"
+#include "story/sys_menu.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
 #include "ui/pointer.h"
@@ -175,6 +176,7 @@ void Main_ScreenCallsSet() {
     SaveThumbTarget = &StoryCaptureSprite;
     BacklogFramePeriodFor = Main_FramePeriodFor;
     StoryUpper.titleScreen = GSL_TitleModeCB;
+    SysMenuUpper = {GSL_SaveModeCB, GSL_LoadModeCB, GSL_OptionModeCB, GSL_ManualModeCB, GSL_SpecialModeCB};
     ScriptHost.storyFlagTest = GSL_StoryFlagTest;
     ConfigUpper.optionLabels = [](int32_t n, int32_t labels[4]) {
         OptionTemplate t;

@@ -92,3 +92,31 @@ void Lib_ScreenCapture(uint32_t texture, int32_t /*unused*/, void** out, int32_t
     for (uint32_t i = 3; i < kCaptureBytes; i += 4) p[i] = 0xFF;
     *out = image;
 }
+
+bool Lib_ScreenCaptureRegion(uint32_t texture, int32_t x, int32_t y, int32_t w, int32_t h, void* out,
+                             uint32_t outSize) {
+    if (!out || x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > int32_t(kFrameWidth) || y + h > int32_t(kFrameHeight))
+        return false;
+    const uint64_t bytes = uint64_t(w) * uint64_t(h) * 4u;
+    if (bytes > outSize || !glIsTexture(texture)) return false;
+    GLint previous = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
+    GLuint fb = 0;
+    glGenFramebuffers(1, &fb);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, fb);
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    const bool readable = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (readable) {
+        glReadBuffer(GL_COLOR_ATTACHMENT0);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        // The texture keeps the frame's top row in row 0: no flip.
+        glReadPixels(x, y, w, h, GL_BGRA, GL_UNSIGNED_BYTE, out);
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previous));
+    glDeleteFramebuffers(1, &fb);
+    if (!readable) return false;
+    uint8_t* p = static_cast<uint8_t*>(out);
+    for (uint64_t i = 3; i < bytes; i += 4) p[i] = 0xFF;
+    return true;
+}

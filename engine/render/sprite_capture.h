@@ -23,3 +23,9 @@ void Lib_CaptureCB(uint64_t record);
 // 0xFF, from the top of `heap` or else from any live heap 0..4; null when no
 // heap has room or the texture cannot be read. Freed with Lib_MemFree.
 void Lib_ScreenCapture(uint32_t texture, int32_t unused, void** out, int32_t heap);
+// The block of w×h pixels at (x, y) (top-left origin) of a 1280×720 texture
+// into out (outSize bytes, at least w*h*4): B, G, R, A, rows top first,
+// alpha 0xFF. False, with out untouched, for a block outside the frame, a
+// short buffer or a texture that cannot be read.
+bool Lib_ScreenCaptureRegion(uint32_t texture, int32_t x, int32_t y, int32_t w, int32_t h, void* out,
+                             uint32_t outSize);

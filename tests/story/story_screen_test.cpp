@@ -13,6 +13,7 @@
 #include "script/script_host.h"
 #include "story/game_state.h"
 #include "story/story_play.h"
+#include "story/sys_menu.h"
 #include "story/story_screen.h"
 #include "story/story_standins.h"
 #include "story/story_window.h"
@@ -215,13 +216,17 @@ TEST_F(StoryScreen, TheMenuCapturesHoldsThePictureAndReturnsEverything) {
     bool held = false, menu = false;
     SetBody(1, [] {});
     Press(kKeyC);
+    // The menu comes up; X closes it again.
     ASSERT_TRUE(FramesUntil(
         [&] {
             held = held || (StoryHoldPictTask >= 0 && StoryCaptureSprite >= 0 && picture.visible == 0);
             menu = menu || Work()->subState == 99;
-            return Work()->step == 2;
+            const ScreenWork* m = GSL_WorkGet(GSL_SysMenuModeCB);
+            return m && m->step == 2;
         },
-        60, "the menu and back"));
+        120, "the menu"));
+    Press(kKeyX);
+    ASSERT_TRUE(FramesUntil([&] { return Work()->step == 2; }, 120, "the menu and back"));
     EXPECT_TRUE(held);
     EXPECT_TRUE(menu);
     EXPECT_EQ(StoryHoldPictTask, -1);
