@@ -1,6 +1,6 @@
 // What the screen benchmarks stand on: heaps of the given sizes, a headless
 // renderer, empty task, file-load, draw, sprite and text tables, the sound
-// and movie records, an empty mode stack with the upward calls filled and
+// and movie records, no input, an empty mode stack with the upward calls filled and
 // Main_ModeCB registered; optionally a folder of archives to run in. The
 // sample's archives are built once per process and removed at its end.
 // Everything is freed again at the end.
@@ -19,6 +19,7 @@
 #include "engine/core/task.h"
 #include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
+#include "engine/input/input.h"
 #include "engine/movie/movie.h"
 #include "engine/render/draw_list.h"
 #include "engine/render/renderer.h"
@@ -82,6 +83,7 @@ struct ScreenScene {
         Lib_TextTableClear();
         Lib_SoundReset();
         Lib_MovieInit();
+        Lib_InputInit();  // no key or pointer of an earlier benchmark
         for (ModeFunction& m : ModeStack) m = nullptr;
         for (ScreenWork*& w : ScreenWorkTable) w = nullptr;
         Main_ScreenCallsSet();
