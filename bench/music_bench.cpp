@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/screen_scene_bench.h"
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
@@ -38,46 +39,16 @@
 #include "ui/mode.h"
 
 namespace {
-constexpr uint64_t kMiB = 1024 * 1024;
+using screen_bench::kMiB;
 
-// The sample's archives, built once for the process.
-const std::string& SampleDir() {
-    static std::string dir = [] {
-        char tmpl[] = "/tmp/vn_music_bench_XXXXXX";
-        if (!::mkdtemp(tmpl)) return std::string();
-        const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + std::string(tmpl) + " >/dev/null";
-        return std::system(cmd.c_str()) == 0 ? std::string(tmpl) : std::string();
-    }();
-    return dir;
-}
+constexpr uint64_t kSizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 128 * kMiB};
 
 template <ModeFunction kScreen>
 struct Bench {
+    screen_bench::ScreenScene scene;
     bool ok = false;
-    std::filesystem::path old;
-    Bench() {
-        if (SampleDir().empty() || !Plat_GLHeadlessStart(kFrameWidth, kFrameHeight)) return;
-        if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return;
-        old = std::filesystem::current_path();
-        std::filesystem::current_path(SampleDir());
-        const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 128 * kMiB};
-        Lib_CashReset();
-        if (!Lib_MemInit(sizes)) return;
-        Lib_CashReset();
-        Lib_PcArcOpen();
-        Lib_TaskInit();
-        for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
-        FileLoadTable.pending = 0;
-        Lib_DrawClear();
-        Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
-        for (SpriteRecord& s : SpriteTable) Lib_SpriteClear(&s);
-        Lib_TextTableClear();
-        Lib_SoundReset();
-        Lib_MovieInit();
-        for (ModeFunction& m : ModeStack) m = nullptr;
-        for (ScreenWork*& w : ScreenWorkTable) w = nullptr;
-        Main_ScreenCallsSet();
-        Lib_TaskSet("Main_ModeCB", Main_ModeCB, 20000, 402, 0);
+    Bench() : scene(kSizes, screen_bench::SampleDir()) {
+        if (!scene.ok || screen_bench::SampleDir().empty()) return;
         Lib_MesSystemLoad();
         Lib_MesLoad();
         std::memset(SystemDataBlock.musicUnlock, 0xFF, sizeof SystemDataBlock.musicUnlock);
@@ -99,21 +70,6 @@ struct Bench {
         Lib_FileLoadCB(nullptr);
         Lib_SoundWorkPass();
         Lib_TaskPass(false);
-    }
-    ~Bench() {
-        GSL_WorkDeleteAll();
-        for (int32_t i = 2; i < kTaskSlots; ++i)
-            if (TaskTable.slots[i]) Lib_TaskDel(uint32_t(i));
-        for (int32_t i = 0; i < kSpriteSlots; ++i) {
-            SpriteTable[i].flags |= SPRITE_FAILED;
-            Lib_SpriteFree(i);
-        }
-        for (int32_t i = 0; i < kTextSlots; ++i) Lib_TextDel(i);
-        for (int32_t i = 0; i < kFileLoadSlots; ++i) Lib_FileLoadEnd(i);
-        Lib_PcArcClose();
-        Lib_CashReset();
-        Lib_MemRelease();
-        if (!old.empty()) std::filesystem::current_path(old);
     }
 };
 

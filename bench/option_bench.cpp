@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/screen_scene_bench.h"
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
@@ -47,42 +48,13 @@
 #include "ui/screen_slots.h"
 
 namespace {
-constexpr uint64_t kMiB = 1024 * 1024;
+using screen_bench::kMiB;
+
+constexpr uint64_t kSizes[HEAP_COUNT] = {96 * kMiB, 96 * kMiB, 8 * kMiB, 96 * kMiB, 128 * kMiB};
 
 struct Bench {
-    bool ok = false;
-    Bench() {
-        if (!Plat_GLHeadlessStart(kFrameWidth, kFrameHeight)) return;
-        if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return;
-        const uint64_t sizes[HEAP_COUNT] = {96 * kMiB, 96 * kMiB, 8 * kMiB, 96 * kMiB, 128 * kMiB};
-        Lib_CashReset();
-        if (!Lib_MemInit(sizes)) return;
-        Lib_CashReset();
-        Lib_TaskInit();
-        for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
-        FileLoadTable.pending = 0;
-        Lib_DrawClear();
-        Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
-        for (SpriteRecord& s : SpriteTable) Lib_SpriteClear(&s);
-        Lib_TextTableClear();
-        Lib_SoundReset();
-        Lib_MovieInit();
-        for (ModeFunction& m : ModeStack) m = nullptr;
-        for (ScreenWork*& w : ScreenWorkTable) w = nullptr;
-        Main_ScreenCallsSet();
-        Lib_TaskSet("Main_ModeCB", Main_ModeCB, 20000, 402, 0);
-        ok = true;
-    }
-    ~Bench() {
-        GSL_WorkDeleteAll();
-        for (int32_t i = 0; i < kSpriteSlots; ++i) {
-            SpriteTable[i].flags |= SPRITE_FAILED;
-            Lib_SpriteFree(i);
-        }
-        for (int32_t i = 0; i < kTextSlots; ++i) Lib_TextDel(i);
-        Lib_CashReset();
-        Lib_MemRelease();
-    }
+    screen_bench::ScreenScene scene{kSizes};
+    bool ok = scene.ok;
 };
 
 // The screen as its build step leaves it, on image-less sprites.
@@ -137,38 +109,14 @@ void OptionFrames(benchmark::State& state, bool started) {
                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     GSL_WorkDeleteAll();
 }
-// The sample's archives, built once, for the fonts and the texts; removed
-// when the program ends.
-struct SampleFolder {
-    std::string dir;
-    SampleFolder() {
-        char tmpl[] = "/tmp/vn_option_bench_XXXXXX";
-        if (!::mkdtemp(tmpl)) return;
-        dir = tmpl;
-        const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + dir + " >/dev/null";
-        if (std::system(cmd.c_str()) != 0) {
-            std::filesystem::remove_all(dir);
-            dir.clear();
-        }
-    }
-    ~SampleFolder() {
-        if (!dir.empty()) std::filesystem::remove_all(dir);
-    }
-};
-
-const std::string& SampleDir() {
-    static const SampleFolder folder;
-    return folder.dir;
-}
-
 struct FontBench : Bench {
     std::filesystem::path old;
     bool fonts = false;
     FontBench() {
-        ok = ok && !SampleDir().empty();
+        ok = ok && !screen_bench::SampleDir().empty();
         if (!ok) return;
         old = std::filesystem::current_path();
-        std::filesystem::current_path(SampleDir());
+        std::filesystem::current_path(screen_bench::SampleDir());
         Lib_PcArcOpen();
         Lib_MesSystemLoad();
         Lib_MesLoad();

@@ -21,6 +21,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/task.h"
 #include "engine/core/util.h"
+#include "engine/input/input.h"
 #include "engine/render/sprite.h"
 #include "engine/text/text_object.h"
 #include "screens/slot_list.h"
@@ -97,6 +98,7 @@ struct ListScene {
         WriteStore();
         if (!Lib_TaskInit() || !Lib_SaveInit()) return;
         Lib_TextTableClear();
+        Lib_InputInit();  // no pointer of an earlier benchmark over the list
         for (ModeFunction& m : ModeStack) m = nullptr;
         for (ScreenWork*& w : ScreenWorkTable) w = nullptr;
         ModeStack[0] = GSL_LoadModeCB;

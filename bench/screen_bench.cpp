@@ -13,8 +13,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
+#include "bench/screen_scene_bench.h"
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
@@ -33,7 +35,7 @@
 #include "ui/screen_slots.h"
 
 namespace {
-constexpr uint64_t kMiB = 1024 * 1024;
+using screen_bench::kMiB;
 constexpr int kFileLayers = 120, kBlankLayers = 80, kTexts = 20, kPictures = 10;
 
 int g_runs = 0;
@@ -53,9 +55,8 @@ std::string Ext0(int32_t w, int32_t h, uint8_t shade) {
 struct Bench {
     bool ok = false;
     std::filesystem::path dir, old;
+    std::unique_ptr<screen_bench::ScreenScene> scene;
     Bench() {
-        if (!Plat_GLHeadlessStart(kFrameWidth, kFrameHeight)) return;
-        if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return;
         char tmpl[] = "/tmp/vn_screen_bench_XXXXXX";
         if (!::mkdtemp(tmpl)) return;
         dir = tmpl;
@@ -70,36 +71,11 @@ struct Bench {
         }
         if (std::system("python3 " VN_SOURCE_DIR "/tools/pack.py pcarc data/data_00.pcarc root >/dev/null") != 0) return;
         const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 16 * kMiB, 24 * kMiB, 64 * kMiB, 128 * kMiB};
-        Lib_CashReset();
-        if (!Lib_MemInit(sizes)) return;
-        Lib_CashReset();
-        Lib_PcArcOpen();
-        Lib_TaskInit();
-        for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
-        FileLoadTable.pending = 0;
-        Lib_DrawClear();
-        Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
-        for (SpriteRecord& s : SpriteTable) Lib_SpriteClear(&s);
-        Lib_TextTableClear();
-        Lib_SoundReset();
-        Lib_MovieInit();
-        for (ModeFunction& m : ModeStack) m = nullptr;
-        for (ScreenWork*& w : ScreenWorkTable) w = nullptr;
-        Main_ScreenCallsSet();
-        Lib_TaskSet("Main_ModeCB", Main_ModeCB, 20000, 402, 0);
-        ok = Lib_PcArcExists(0);
+        scene = std::make_unique<screen_bench::ScreenScene>(sizes, dir.string());
+        ok = scene->ok;
     }
     ~Bench() {
-        GSL_WorkDeleteAll();
-        for (int32_t i = 0; i < kSpriteSlots; ++i) {
-            SpriteTable[i].flags |= SPRITE_FAILED;
-            Lib_SpriteFree(i);
-        }
-        for (int32_t i = 0; i < kTextSlots; ++i) Lib_TextDel(i);
-        for (int32_t i = 0; i < kFileLoadSlots; ++i) Lib_FileLoadEnd(i);
-        Lib_PcArcClose();
-        Lib_CashReset();
-        Lib_MemRelease();
+        scene.reset();
         if (!old.empty()) {
             std::filesystem::current_path(old);
             std::filesystem::remove_all(dir);

@@ -395,6 +395,8 @@ bool Main_AppStart() {
         SystemIniBlock = SystemIni{};
         SavedWindowPos[0] = SavedWindowPos[1] = 0;
     }
+    // The window starts windowed: no flag of an earlier run stays.
+    WindowFlags.store(0);
     if (!Plat_VideoInit()) {
         std::fprintf(stderr, "vn: the video system could not start: %s\n", Plat_LastError());
         return false;
@@ -484,6 +486,10 @@ void Main_WndProc(const PlatWindowEvent& ev) {
 }
 
 void Main_WindowMaximise() { ops().post(WINDOW_REQ_MAXIMIZE, 0, 0, 0, 0); }
+
+void Main_FullScreenRestore() {
+    if (Main_SystemIniGet().fullScreen) Main_WindowMaximise();
+}
 
 bool Main_WindowMinimised() { return ops().state() == PLAT_WINDOW_MINIMIZED; }
 

@@ -38,6 +38,8 @@ void Main_WindowService();
 uint32_t Main_FullScreenSet(uint8_t on);
 // Posts a maximise request (the service then turns the window full screen).
 void Main_WindowMaximise();
+// At start-up: a game closed in full screen (system.ini) asks for it again.
+void Main_FullScreenRestore();
 // The window is minimised, as the UI thread last reported.
 bool Main_WindowMinimised();
 // The one way the program ends once it runs: writes system.ini and takes the

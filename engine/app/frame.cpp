@@ -133,7 +133,7 @@ bool Main_SystemInit() {
     Lib_InputInit();
     FramePeriodUs = Main_FramePeriodFor(FrameRate);
     // A game closed in full screen starts in full screen again.
-    if (Main_SystemIniGet().fullScreen) Plat_PostWindowRequest(WINDOW_REQ_MAXIMIZE);
+    Main_FullScreenRestore();
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include "extras/gallery.h"
 #include "screens/boot.h"
 #include "screens/option.h"
+#include "screens/slot_list.h"
 #include "screens/system_screens.h"
 #include "screens/title.h"
 #include "script/script_host.h"
@@ -29,6 +30,7 @@
 #include "story/backlog.h"
 #include "story/config.h"
 #include "story/game_state.h"
+#include "story/line_text.h"
 #include "story/story_play.h"
 #include "story/story_screen.h"
 #include "story/story_window.h"
@@ -37,6 +39,7 @@
 #include "ui/mode.h"
 #include "ui/overlay.h"
 #include "ui/pointer.h"
+#include "ui/screen_slots.h"
 #include "ui/system_sound.h"
 #include "ui/system_text.h"
 #include "ui/trans_num.h"
@@ -140,6 +143,19 @@ ScreenWork* storyWork() {
     ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
     return w && !w->released ? w : nullptr;
 }
+
+// A history line for the save screen, through buffers of the story's size
+// when the caller's are smaller (cut on a character boundary).
+int32_t saveLineText(uint32_t index, char* name, uint32_t nameSize, char* text, uint32_t textSize, uint32_t flags) {
+    if (!name || !text || nameSize == 0 || textSize == 0) return -1;
+    if (nameSize >= kLineTextSize && textSize >= kLineTextSize)
+        return GSL_ScriptLineText(index, name, text, nullptr, 0, flags);
+    static char fullName[kLineTextSize], fullText[kLineTextSize];
+    const int32_t r = GSL_ScriptLineText(index, fullName, fullText, nullptr, 0, flags);
+    GSL_WorkNameCopy(name, nameSize, fullName);
+    GSL_WorkNameCopy(text, textSize, fullText);
+    return r;
+}
 }  // namespace
 
 void Main_ScreenCallsSet() {
@@ -148,6 +164,7 @@ void Main_ScreenCallsSet() {
     ScreenUpper.storyScreen = GSL_StoryModeCB;
     SysTextOptionScreen = GSL_OptionModeCB;
     OptionWindow = {Main_WindowMaximise, Main_WindowMinimised, Main_FullScreenSet};
+    SaveScreenUpper = {saveLineText, StoryHoldPictDel, GSL_ConfigFontWait};
     SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
     LogoExtrasScreen = GSL_GalleryModeCB;
     LogoMusicScreen = GSL_MusicRoomModeCB;

@@ -52,6 +52,7 @@ uintptr_t AlignDown(uintptr_t v, uint64_t a) { return v & ~(a - 1); }
 
 void ClearRecord(MemHeap* heap) {
     heap->first = heap->end = nullptr;
+    for (MemBlockHeader*& low : heap->lowFit) low = nullptr;
     heap->base = nullptr;
     heap->size = heap->firstFreeSize = heap->bytesInUse = heap->usedCount = 0;
 }
@@ -64,6 +65,7 @@ HEAP_WALK void LayOut(MemHeap* heap, uint8_t* start, uint64_t size) {
     *end = MemBlockHeader{nullptr, first, 0, 1, 0};
     heap->first = first;
     heap->end = end;
+    for (MemBlockHeader*& low : heap->lowFit) low = first;
     heap->base = start;
     heap->size = size;
     heap->firstFreeSize = size - kHeader;
@@ -94,10 +96,33 @@ HEAP_WALK void LayOut(MemHeap* heap, uint8_t* start, uint64_t size) {
 #endif
 }
 
+// The size class of a block of `need` bytes (header included).
+int FitClass(uint64_t need) {
+    const int k = 63 - __builtin_clzll(need | 1);
+    return k < kHeapFitClasses ? k : kHeapFitClasses - 1;
+}
+
+// A block can take some block of class k: free, with room for 2^k bytes and
+// the free header placed after it.
+HEAP_WALK bool Serves(const MemBlockHeader* b, int k) { return !b->used && b->size >= (1ull << k) + kHeader; }
+
+// Block b was taken or shrunk: the classes whose first candidate it was look
+// further up.
+HEAP_WALK void RaiseFits(MemHeap* heap, const MemBlockHeader* b) {
+    for (int k = 0; k < kHeapFitClasses; ++k) {
+        if (heap->lowFit[k] != b) continue;
+        MemBlockHeader* low = heap->lowFit[k];
+        while (low != heap->end && !Serves(low, k)) low = low->next;
+        heap->lowFit[k] = low;
+    }
+}
+
 // Placement from the bottom: the first free block that leaves room for the new
 // block and a free header after it.
 HEAP_WALK MemBlockHeader* TakeFromBottom(MemHeap* heap, uint64_t need, uint64_t a) {
-    for (MemBlockHeader* b = heap->first; b != heap->end; b = b->next) {
+    // No block below lowFit of the request's class can take it.
+    MemBlockHeader* start = heap->lowFit[FitClass(need)];
+    for (MemBlockHeader* b = start ? start : heap->first; b != heap->end; b = b->next) {
         if (b->used || b->size < need) continue;
         uintptr_t base = Addr(b);
         uintptr_t oldNext = Addr(b->next);
@@ -119,6 +144,7 @@ HEAP_WALK MemBlockHeader* TakeFromBottom(MemHeap* heap, uint64_t need, uint64_t 
         }
         HEAP_POISON(block, kHeader);
         HEAP_POISON(tail, kHeader);
+        RaiseFits(heap, b);
         return block;
     }
     return nullptr;
@@ -134,6 +160,7 @@ HEAP_WALK MemBlockHeader* TakeFromTop(MemHeap* heap, uint64_t need, uint64_t a) 
         if (h == base) {
             if (b == heap->first) return nullptr;
             b->used = 1;
+            RaiseFits(heap, b);
             return b;
         }
         if (h < base + kHeader) continue;
@@ -143,6 +170,7 @@ HEAP_WALK MemBlockHeader* TakeFromTop(MemHeap* heap, uint64_t need, uint64_t a) 
         b->next = block;
         b->size = h - base;
         HEAP_POISON(block, kHeader);
+        RaiseFits(heap, b);
         return block;
     }
     return nullptr;
@@ -160,9 +188,16 @@ HEAP_WALK MemBlockHeader* TakeBlock(MemHeap* heap, uint64_t need, uint64_t a, bo
 
 HEAP_WALK bool FreeLocked(MemHeap* heap, uintptr_t target) {
     if (!heap->first || target < Addr(heap->base) || target >= Addr(heap->end)) return false;
-    MemBlockHeader* h = heap->end->prev;
-    while (h && Addr(h) != target) h = h->prev;
-    if (!h || !h->used) return false;  // not a block of this heap, or already free
+    // A block of this heap is linked both ways with its neighbours; anything
+    // else (a pointer into a block, a header merged away) is refused.
+    if (target % kMinAlign) return false;
+    MemBlockHeader* h = HeaderAt(target);
+    auto inHeap = [heap](const MemBlockHeader* p) {
+        return Addr(p) >= Addr(heap->base) && Addr(p) <= Addr(heap->end) && Addr(p) % kMinAlign == 0;
+    };
+    if (!inHeap(h->next) || h->next->prev != h) return false;
+    if (h->prev ? !inHeap(h->prev) || h->prev->next != h : h != heap->first) return false;
+    if (!h->used) return false;  // already free
 
     uint64_t ownSize = h->size;
     h->used = 0;
@@ -179,13 +214,22 @@ HEAP_WALK bool FreeLocked(MemHeap* heap, uintptr_t target) {
 #endif
     }
     MemBlockHeader* prev = h->prev;
+    MemBlockHeader* freed = h;
     if (prev && !prev->used) {
         prev->next = h->next;
         prev->size = Addr(h->next) - Addr(prev);
         h->next->prev = prev;
+        freed = prev;
 #if defined(VN_HEAP_ASAN)
         if (!PoisonsFree(heap)) HEAP_UNPOISON(h, kHeader);
 #endif
+    }
+    // The merged block is a candidate from here on; a class whose candidate
+    // was merged into it starts at it too.
+    for (int k = 0; k < kHeapFitClasses; ++k) {
+        const MemBlockHeader* low = heap->lowFit[k];
+        if (low && Addr(low) > Addr(freed) && (Serves(freed, k) || Addr(low) < Addr(freed->next)))
+            heap->lowFit[k] = freed;
     }
     heap->bytesInUse -= ownSize;
     heap->usedCount -= 1;

@@ -27,6 +27,8 @@ struct MemBlockHeader {
 };
 static_assert(sizeof(MemBlockHeader) == 32);
 
+inline constexpr int kHeapFitClasses = 40;
+
 struct MemHeap {
     std::mutex mutex;
     MemBlockHeader* first = nullptr;
@@ -36,6 +38,9 @@ struct MemHeap {
     uint64_t firstFreeSize = 0;
     uint64_t bytesInUse = 0;
     uint64_t usedCount = 0;
+    // Per size class k (blocks of 2^k bytes and more, header included): no
+    // block below lowFit[k] can take one, so the first fit starts there.
+    MemBlockHeader* lowFit[kHeapFitClasses] = {};
 };
 
 struct HeapTableT {

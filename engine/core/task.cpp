@@ -20,6 +20,12 @@ constexpr uint16_t kTailPriority = 65535;
 // and leave the unlinking to the removal step, so the walk never reads freed
 // memory.
 bool g_inPass = false;
+// No slot below this one is free: the search for a free slot starts here.
+int32_t g_freeFrom = 0;
+
+void SlotFreed(int32_t slot) {
+    if (slot < g_freeFrom) g_freeFrom = slot;
+}
 
 int32_t SentinelCallback(void*) { return 0; }
 
@@ -28,9 +34,10 @@ bool HeapZeroCanHoldRecord() {
            sizeof(TaskRecord) + sizeof(MemBlockHeader);
 }
 
+// Records live in heap 0 only.
 TaskRecord* NewRecord(int32_t slot, TaskCallback callback, uint16_t priority, uint16_t group,
                       uint8_t flags) {
-    void* mem = Lib_MemAlloc(HEAP_GENERAL, sizeof(TaskRecord), alignof(TaskRecord));
+    void* mem = Lib_MemHeapAlloc(&HeapTable.heaps[HEAP_GENERAL], sizeof(TaskRecord), alignof(TaskRecord), true);
     if (!mem) return nullptr;
     return new (mem) TaskRecord{slot, callback, nullptr, nullptr, nullptr, priority, group,
                                 flags, 0, 0, 0, 0};
@@ -56,6 +63,7 @@ bool Lib_TaskInit() {
     for (TaskRecord*& slot : TaskTable.slots) slot = nullptr;
     TaskTable.liveCount = 0;
     g_inPass = false;
+    g_freeFrom = 0;
     if (!HeapZeroCanHoldRecord()) return false;
 
     TaskRecord* head = NewRecord(kTaskHead, SentinelCallback, 0, kSentinelGroup, 0);
@@ -79,31 +87,32 @@ int32_t Lib_TaskSet(const char* name, TaskCallback callback, uint16_t priority, 
     TaskRecord* tail = TaskTable.slots[kTaskTail];
     if (!head || !tail) return -1;
 
-    if (TaskTable.liveCount >= kTaskSlots || !HeapZeroCanHoldRecord()) {
-        Lib_DebugPrintf("Error -> Lib_TaskSet(%s,%d)\n", name ? name : "",
-                        int(TaskTable.liveCount));
-        return -1;
-    }
     int32_t slot = -1;
-    for (int32_t i = 0; i < kTaskSlots; ++i) {
+    for (int32_t i = g_freeFrom; i < kTaskSlots && TaskTable.liveCount < kTaskSlots; ++i) {
         if (!TaskTable.slots[i]) {
             slot = i;
             break;
         }
     }
-    if (slot < 0) return -1;
-
-    TaskRecord* record = NewRecord(slot, callback, priority, group, flags);
-    if (!record) return -1;
+    // A full table or a heap 0 without room for the record: refused.
+    TaskRecord* record = slot >= 0 ? NewRecord(slot, callback, priority, group, flags) : nullptr;
+    if (!record) {
+        Lib_DebugPrintf("Error -> Lib_TaskSet(%s,%d)\n", name ? name : "",
+                        int(TaskTable.liveCount));
+        return -1;
+    }
     TaskTable.slots[slot] = record;
+    g_freeFrom = slot + 1;
 
-    // Equal priorities keep their order of registration.
-    TaskRecord* at = head->next;
-    while (at != tail && at->priority <= priority) at = at->next;
-    record->prev = at->prev;
-    record->next = at;
-    at->prev->next = record;
-    at->prev = record;
+    // Equal priorities keep their order of registration: the new record goes
+    // behind the last one of its priority or below, looked for from the tail
+    // (new tasks mostly come behind most of the list).
+    TaskRecord* at = tail->prev;
+    while (at != head && at->priority > priority) at = at->prev;
+    record->prev = at;
+    record->next = at->next;
+    at->next->prev = record;
+    at->next = record;
     ++TaskTable.liveCount;
     return slot;
 }
@@ -114,6 +123,7 @@ void Lib_TaskDel(uint32_t slot) {
     if (!record) return;
 
     TaskTable.slots[slot] = nullptr;
+    SlotFreed(int32_t(slot));
     --TaskTable.liveCount;
     FreeWork(record);
     if (g_inPass) {
@@ -169,6 +179,7 @@ int Lib_TaskPass(bool betweenFrames) {
             Unlink(r);
             if (!r->dead) {
                 TaskTable.slots[r->slot] = nullptr;
+                SlotFreed(r->slot);
                 --TaskTable.liveCount;
                 FreeWork(r);
             }

@@ -94,6 +94,15 @@ bool BuildExt0(SpriteRecord* r, const ImageInfo& info) {
 bool BuildDecoded(SpriteRecord* r, const ImageInfo& info) {
     const uint8_t* d = static_cast<const uint8_t*>(r->data);
     const int32_t w = info.textureWidth, h = info.textureHeight;
+    // Borrowed bytes of no file (a picture inside a save image) whose rows
+    // are stored top first are the texture's rows already: uploaded where
+    // they lie, without a copy; they stay the lender's.
+    if (info.type == IMAGE_HEADER18 && !info.bottomUp && !r->fileName[0] && r->cacheId < 0 &&
+        (r->flags & (SPRITE_CACHED | SPRITE_OWN_COPY)) == SPRITE_CACHED) {
+        r->texture = r->textureView = Lib_SpriteTexCreate(w, h, false, d + info.pixelOffset);
+        Lib_SamplerCreate(0, &r->sampler);
+        return true;
+    }
     const uint64_t bytes = info.type == IMAGE_PNG ? Lib_ImagePngBufferSize(w, h) : uint64_t(w) * h * 4;
     void* pixels = Lib_MemAlloc(HEAP_GRAPHICS, bytes, 256);
     if (!pixels) return false;

@@ -1,11 +1,14 @@
 // The whole program twice in one folder: the first run opens the options
-// over the logo, lowers the music and leaves with the save; the second run
-// finds the changed byte in the system data it loads.
+// over the logo, lowers the music, goes full screen and leaves with the save;
+// the second run finds the changed byte in the system data it loads, and
+// goes full screen again from system.ini.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 
+#include "engine/app/app_window.h"
 #include "engine/app/frame.h"
 #include "engine/app/main_tasks.h"
 #include "engine/core/engine_state.h"
@@ -27,6 +30,23 @@ const uint64_t kHeaps[HEAP_COUNT] = {8u << 20, 48u << 20, 2u << 20, 64u << 20, 9
 int g_state = 0, g_frames = 0;
 bool g_down = false, g_pushed = false, g_saveSeen = false;
 int g_music = -1;
+bool g_fullScreenAsked = false, g_fullScreenOn = false;
+
+// The real window calls, with a window manager that maximises on request
+// (the offscreen video driver does not) and a record of the maximise asked.
+std::atomic<bool> g_maximised{false};
+PlatWindowState ManagedState() { return g_maximised ? PLAT_WINDOW_MAXIMIZED : PLAT_WINDOW_NORMAL; }
+bool ManagedPost(WindowRequest req, int32_t a, int32_t b, int32_t c, int32_t d) {
+    if (req == WINDOW_REQ_MAXIMIZE) {
+        g_fullScreenAsked = true;
+        g_maximised = true;
+    }
+    if (req == WINDOW_REQ_FULLSCREEN && a == 0) g_maximised = false;
+    return Plat_PostWindowRequest(req, a, b, c, d);
+}
+const WindowOps kManagedOps = {ManagedState, Main_WindowKeysNewlyPressed, ManagedPost,
+                               [](uint32_t, uint32_t) {}, [] { return kMainPassOps.takeMessage(); }, Plat_AskYesNo,
+                               Plat_DisplayBounds};
 
 void Input(uint32_t bits) {
     PlatInputState in = Plat_InputIdle();
@@ -62,6 +82,7 @@ void FirstRun() {
             if (!w || w->step != 2 || GSL_OptionWork()->wipeOrDialog >= 0) return;
             GSL_OptionWork()->cursor = 1;
             GSL_OptionChangeItem(-25, 0);
+            Main_WindowMaximise();  // as the display plate asks for it
             Input(BUTTON_CANCEL);
             g_state = 2;
             return;
@@ -71,7 +92,8 @@ void FirstRun() {
             if (GSL_ModeTop() == GSL_SystemSaveModeCB) g_saveSeen = true;
             if (!g_saveSeen) return;
             if (GSL_ModeTop() != GSL_LogoModeCB) return Confirm();
-            Plat_PostQuit();
+            g_fullScreenOn = WindowFlags & WINDOW_FULLSCREEN_ON;
+            Main_CloseNow();  // as the window's close does once answered
             g_state = 3;
             return;
         default:
@@ -82,6 +104,7 @@ void FirstRun() {
 void SecondRun() {
     if (++g_frames > 600 || (Booted() && g_frames > 5)) {
         g_music = SystemDataBlock.musicVolume;
+        g_fullScreenOn = WindowFlags & WINDOW_FULLSCREEN_ON;
         Plat_PostQuit();
         MainTestHook = [] {};
         return;
@@ -104,6 +127,7 @@ protected:
     void TearDown() override {
         MainHeapSizes = kHeapDefaultSizes;
         MainTestHook = nullptr;
+        Main_WindowOpsSet(nullptr);
         std::filesystem::current_path(old_);
         std::filesystem::remove_all(dir_);
     }
@@ -113,15 +137,22 @@ protected:
 TEST_F(OptionProgram, AChangedSettingIsSavedAndComesBackAfterARestart) {
     g_state = g_frames = 0;
     g_pushed = g_saveSeen = false;
+    g_maximised = g_fullScreenAsked = g_fullScreenOn = false;
+    Main_WindowOpsSet(&kManagedOps);
     MainTestHook = FirstRun;
     ASSERT_EQ(WinMain(), 0);
     EXPECT_TRUE(g_pushed);
     EXPECT_TRUE(g_saveSeen);
     EXPECT_EQ(g_state, 3);
+    EXPECT_TRUE(g_fullScreenOn);
     g_frames = 0;
     g_music = -1;
+    g_maximised = g_fullScreenAsked = g_fullScreenOn = false;
     MainTestHook = SecondRun;
     ASSERT_EQ(WinMain(), 0);
     EXPECT_EQ(g_music, 25);
+    // Full screen from system.ini: asked for at start and on.
+    EXPECT_TRUE(g_fullScreenAsked);
+    EXPECT_TRUE(g_fullScreenOn);
 }
 }  // namespace

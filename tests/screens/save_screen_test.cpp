@@ -4,9 +4,11 @@
 
 #include "engine/core/heap.h"
 #include "engine/files/archive.h"
+#include "engine/files/container.h"
 #include "engine/render/image_decode.h"
 #include "engine/render/sprite_capture.h"
 #include "engine/render/sprite.h"
+#include "script/script_task.h"
 #include "story/story_screen.h"
 #include "tests/screens/slot_env.h"
 #include "ui/utility_dialog.h"
@@ -225,6 +227,54 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     // The system slot remembers the slot, and its title has no " R18".
     EXPECT_EQ(uint8_t(disk[SavePartOffset(kSaveSystemSlot, 0) + 4]), 1);
     EXPECT_STREQ(disk.c_str() + SavePartOffset(kSaveSystemSlot, 1), "Sample Game");
+}
+
+// Through the story's own line text: the history points at a line of the
+// sample's opening; the slot keeps it as written and the detail view shows
+// it in the current language.
+TEST_F(SaveScreenTest, SavedLineComesFromTheScript) {
+    Start(SlotImage{}, false);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ScriptArcGet() != nullptr; }, 300, "the script pack"));
+    const ArcView* arc = GSL_ScriptArcGet();
+    const std::string mark = "<name NAME_1>\r\n<text TEXT_1>\r\n<keywait 1>";
+    uint32_t pos = ~0u;
+    for (uint32_t i = 0; i < arc->count && pos == ~0u; ++i) {
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        if (!Lib_ArcGetData(arc, nullptr, int32_t(i), &data, &size) || !data) continue;
+        const std::string member(reinterpret_cast<const char*>(data), size);
+        const size_t at = member.find(mark);
+        if (at != std::string::npos) pos = i << 20 | uint32_t(at + mark.size() - std::strlen("<keywait 1>"));
+    }
+    ASSERT_NE(pos, ~0u) << "the sample's line";
+    GSL_GameStateInit();
+    SetChapter("Chapter One");
+    GameStateBlock.readLineCount = 2;
+    GameStateBlock.readLinePos[2] = pos;
+    Open(GSL_SaveModeCB);
+    Press(BUTTON_DECIDE);
+    ASSERT_TRUE(FramesUntil([] { return Work()->subState == 22; }, 10, "the question"));
+    Frame(6);
+    Press(BUTTON_DECIDE);
+    ASSERT_TRUE(Slowly([] { return GSL_ModeTop() == TestScreen(0); }, "the save and the screen's end"));
+    SaveInfo info;
+    ASSERT_EQ(Lib_SaveSlotCheck(0, &info), 0u);
+    EXPECT_STREQ(info.detail, "Chapter One\nSYSTEM_2028 00:00:00\nNAME_1\nTEXT_1");
+    EXPECT_EQ(GameStateBlock.readLineCount, 2u);
+
+    Open(GSL_LoadModeCB);
+    ASSERT_EQ(List()->cursor, 0);
+    ASSERT_NE(TextOf(0), nullptr);
+    EXPECT_NE(std::string(TextOf(0)->text).find("Chapter One"), std::string::npos) << TextOf(0)->text;
+    Press(0x8);  // C: the details
+    ASSERT_EQ(Work()->subState, 26);
+    ASSERT_NE(TextOf(SLOT_TEXT_DETAIL), nullptr);
+    EXPECT_NE(std::string(TextOf(SLOT_TEXT_DETAIL)->text).find("Chapter One\nTime played 00:00:00\nTraveller\nWhere am I?"),
+              std::string::npos)
+        << TextOf(SLOT_TEXT_DETAIL)->text;
+    Press(BUTTON_CANCEL);
+    Press(BUTTON_CANCEL);
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == TestScreen(0); }, 100, "the screen to leave"));
 }
 
 TEST_F(SaveScreenTest, FailedSlotSaveSkipsTheSystemSlot) {

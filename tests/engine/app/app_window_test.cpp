@@ -257,6 +257,56 @@ TEST_F(AppWindow, FullScreenStateMachine) {
     EXPECT_EQ(std::tie(a.x, a.y, a.width, a.height, a.fullScreen), std::tuple(55, 66, 960u, 540u, uint8_t(0)));
 }
 
+// A run that ends in full screen writes it to system.ini; the next start
+// reads it, asks for the maximise, and the service turns it into full screen
+// with the windowed place kept to return to. A windowed run asks nothing.
+TEST_F(AppWindow, FullScreenComesBackFromSystemIniAfterARestart) {
+    SystemIni windowed;
+    windowed.x = 40, windowed.y = 30, windowed.width = 960, windowed.height = 540;
+    Main_SystemIniSet(windowed);
+    WindowFlags |= WINDOW_TAKE_POS;
+    Main_WindowMaximise();  // the option screen's display plate
+    FakeWindow::state = PLAT_WINDOW_MAXIMIZED;
+    Main_WindowService();
+    ASSERT_EQ(WindowFlags & WINDOW_FULLSCREEN_ON, WINDOW_FULLSCREEN_ON);
+    Main_CloseNow();
+    const std::vector<uint8_t> closed = iniBytes();
+    ASSERT_EQ(closed.size(), 64u);
+    EXPECT_EQ(closed[16], 1);
+    EXPECT_EQ(closed[8] | closed[9] << 8, 960);
+
+    // Started again: windowed, nothing known but the file.
+    Main_WindowOpsSet(&kFakeOps);  // no switch under way
+    WindowFlags = 0;
+    FakeWindow::state = PLAT_WINDOW_NORMAL;
+    FakeWindow::posts.clear();
+    Main_SystemIniSet(SystemIni{});
+    Lib_SystemIniIO(0);
+    Main_FullScreenRestore();
+    ASSERT_EQ(FakeWindow::posts.size(), 1u);
+    EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_MAXIMIZE);
+    Main_WndProc({PWE_REQUEST, WINDOW_REQ_MAXIMIZE, 0, 0, 0, 0});
+    FakeWindow::state = PLAT_WINDOW_MAXIMIZED;
+    Main_WindowService();
+    ASSERT_EQ(FakeWindow::posts.size(), 2u);
+    EXPECT_EQ(FakeWindow::posts[1], (std::vector<int32_t>{WINDOW_REQ_FULLSCREEN, 1, 0, 0, 0}));
+    EXPECT_EQ(WindowFlags & WINDOW_FULLSCREEN_ON, WINDOW_FULLSCREEN_ON);
+    // Leaving full screen returns to the window of the run before.
+    Main_FullScreenSet(0);
+    SystemIni a = Main_SystemIniGet();
+    EXPECT_EQ(std::tie(a.x, a.y, a.width, a.height, a.fullScreen), std::tuple(40, 30, 960u, 540u, uint8_t(0)));
+    Main_CloseNow();
+    EXPECT_EQ(iniBytes()[16], 0);
+
+    // A windowed run starts windowed.
+    WindowFlags = 0;
+    FakeWindow::state = PLAT_WINDOW_NORMAL;
+    FakeWindow::posts.clear();
+    Lib_SystemIniIO(0);
+    Main_FullScreenRestore();
+    EXPECT_TRUE(FakeWindow::posts.empty());
+}
+
 TEST_F(AppWindow, SizeResetKey) {
     // F1 in a normal window: 1280x720 at the same place, the renderer at once.
     SystemIni b;

@@ -70,7 +70,29 @@ std::string CheckHeap(const MemHeap& heap, std::vector<uintptr_t>* used = nullpt
     }
     if (end.prev != prev) return "sentinel prev broken";
     if (bytes != heap.bytesInUse || count != heap.usedCount) return "statistics disagree";
+    // Below each size class's first candidate no block can take a block of
+    // that class: used, or too small for 2^k bytes and a free header.
+    for (int k = 0; k < kHeapFitClasses; ++k) {
+        uintptr_t b = base;
+        while (b != A(heap.lowFit[k]) && b != A(heap.end)) {
+            Hdr h = ReadHdr(b);
+            if (!h.used && h.size >= (uint64_t(1) << k) + 32) return "a fitting block below its class's first candidate";
+            b = h.next;
+        }
+        if (b != A(heap.lowFit[k])) return "a class's first candidate is not a block";
+    }
     return "";
+}
+
+// The first block from the bottom that could hold `need` bytes whatever the
+// alignment (0 when none).
+uintptr_t SurelyFitting(const MemHeap& heap, uint64_t need, uint64_t align) {
+    for (uintptr_t at = A(heap.first); at != A(heap.end);) {
+        Hdr h = ReadHdr(at);
+        if (!h.used && h.size >= need + align + 96) return at;
+        at = h.next;
+    }
+    return 0;
 }
 
 // A heap laid out over a buffer of our own.
@@ -212,6 +234,10 @@ TEST(HeapStress, RandomModelKeepsInvariants) {
             const uint8_t* d = reinterpret_cast<const uint8_t*>(it->first);
             for (uint64_t i = 0; i < it->second.size; ++i)
                 ASSERT_EQ(d[i], it->second.fill) << "block overwritten at op " << op;
+            // A pointer into a block names no block.
+            if (it->second.size >= 16 && rng() % 8 == 0) {
+                ASSERT_FALSE(lh.free(it->first + 8));
+            }
             ASSERT_TRUE(lh.free(it->first));
             if (rng() % 8 == 0) {
                 ASSERT_FALSE(lh.free(it->first));
@@ -222,9 +248,14 @@ TEST(HeapStress, RandomModelKeepsInvariants) {
             uint64_t align = aligns[rng() % 5];
             bool fromBottom = rng() % 2;
             uint64_t largest = Lib_MemHeapLargestFree(&lh.heap);
-            void* p = Lib_MemHeapAlloc(&lh.heap, size, align, fromBottom);
             uint64_t a = (align & (align - 1)) ? 8 : std::max<uint64_t>(align, 8);
             uint64_t need = (size + a - 1) / a * a + 32;
+            const uintptr_t sure = SurelyFitting(lh.heap, need, a);
+            void* p = Lib_MemHeapAlloc(&lh.heap, size, align, fromBottom);
+            // First fit from the bottom: never above a block that surely fits.
+            if (p && fromBottom && sure) {
+                ASSERT_LE(A(p), sure + 64 + a) << "placed too high at op " << op;
+            }
             if (!p) {
                 // Any free block this large would certainly have fitted.
                 ASSERT_LT(largest, need + a + 64) << "false failure at op " << op;

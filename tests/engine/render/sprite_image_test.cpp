@@ -87,6 +87,29 @@ TEST_F(SpriteImageTest, Header18RowOrderAndPngPremultiplied) {
         for (int32_t y = 0; y < 4; ++y) EXPECT_EQ(TexelAt(texels, 6, 1, y), Coords(1, y)) << name << " row " << y;
     }
     EXPECT_EQ(Read("t10.tga")[18 + 1], 0);  // 0x10 stores the top row first (green = y)
+    // Borrowed bytes of no file (a save image's picture): rows stored top
+    // first are uploaded where they lie, the others through a copy; the
+    // lender's bytes stay the lender's, and a second build reads them again.
+    for (const char* name : {"t10.tga", "t08.tga"}) {
+        const std::string bytes = Read(name);
+        const int32_t slot = Lib_SpriteGetFree(0);
+        SpriteRecord* r = Lib_SpriteAt(slot);
+        r->flags |= SPRITE_CACHED;
+        r->data = const_cast<char*>(bytes.data());
+        r->dataSize = uint32_t(bytes.size());
+        const uint64_t heap = HeapTable.heaps[HEAP_GRAPHICS].bytesInUse;
+        const bool topFirst = name[1] == '1';
+        for (int build = 0; build < (topFirst ? 2 : 1); ++build) {
+            Lib_SpriteMakeTexture(slot);
+            ASSERT_EQ(r->flags & SPRITE_READY, SPRITE_READY) << name;
+            auto texels = ReadTexture(r->texture, 6, 4);
+            for (int32_t y = 0; y < 4; ++y) EXPECT_EQ(TexelAt(texels, 6, 1, y), Coords(1, y)) << name << " row " << y;
+        }
+        EXPECT_EQ(r->data == bytes.data(), topFirst) << name;
+        EXPECT_EQ(HeapTable.heaps[HEAP_GRAPHICS].bytesInUse == heap, topFirst) << name;
+        Lib_SpriteFree(slot);
+        EXPECT_EQ(HeapTable.heaps[HEAP_GRAPHICS].bytesInUse, heap) << name;
+    }
 
     const SpriteRecord& p = SpriteTable[FromFile("p.png")];
     EXPECT_EQ(p.textureWidth, 100);
