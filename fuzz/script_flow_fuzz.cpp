@@ -19,6 +19,7 @@
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
+#include "fuzz/script_container.h"
 #include "script/flow.h"
 #include "script/replay.h"
 #include "script/script_host.h"
@@ -78,39 +79,9 @@ void Container() {
          "<keywait 1>\r\n<jump 00_init,*end,\"[2000]!=0\">\r\n<text never>\r\n*end\r\n<label>\r\n<return>\r\n"},
         {"sub.txt", "*s\r\n<label>\r\n<text s>\r\n<keywait 2>\r\n<jump sub,*t,\"[2002]==0\">\r\n*t\r\n<label>\r\n"},
     };
-    std::string dir, body;
-    std::string info(8, '\0');
-    int32_t labels = 0;
-    const size_t n = std::size(kMembers);
-    uint32_t offset = uint32_t(8 + 72 * (n + 1));
-    std::vector<std::pair<std::string, std::string>> members{{"00_info.bin", ""}};
-    for (const auto& m : kMembers) {
-        const std::string text = m[1];
-        for (size_t at = 0; (at = text.find("\r\n*", at)) != std::string::npos; ++at) {
-            const size_t end = text.find("\r\n", at + 2);
-            std::string rec(136, '\0');
-            std::memcpy(&rec[0], text.data() + at + 2, end - at - 2);
-            std::memcpy(&rec[64], m[0], std::strlen(m[0]));
-            const uint64_t off = at + 2;
-            std::memcpy(&rec[128], &off, 8);
-            info += rec;
-            ++labels;
-        }
-        members.emplace_back(m[0], text);
-    }
-    std::memcpy(&info[0], &labels, 4);
-    members[0].second = info;
-    std::string arc(8 + 72 * members.size(), '\0');
-    const uint32_t count = uint32_t(members.size());
-    std::memcpy(&arc[4], &count, 4);
-    for (size_t i = 0; i < members.size(); ++i) {
-        const uint32_t size = uint32_t(members[i].second.size());
-        offset = uint32_t(arc.size());
-        std::memcpy(&arc[8 + 72 * i], members[i].first.c_str(), members[i].first.size());
-        std::memcpy(&arc[8 + 72 * i + 64], &size, 4);
-        std::memcpy(&arc[8 + 72 * i + 68], &offset, 4);
-        arc += members[i].second;
-    }
+    std::vector<std::pair<std::string, std::string>> scripts;
+    for (const auto& m : kMembers) scripts.emplace_back(m[0], m[1]);
+    const std::string arc = fuzz_script::Container(scripts);
     void* data = Lib_CashAlloc("script/script.arc", arc.size(), 256);
     Check(data != nullptr);
     std::memcpy(data, arc.data(), arc.size());

@@ -6,7 +6,9 @@
 OUT/sample: the sample game's archives (tools/build_sample.py) and every file
 that went into them, built from its source one by one (message tables,
 sounds, pictures, fonts, movies, containers), plus each archive as the three
-start-up archives would hold it (see startup_chain_fuzz.cpp).
+start-up archives would hold it (see startup_chain_fuzz.cpp), and each
+scenario as a member of the script container holds it (Shift-JIS, CR LF;
+see script_stage_fuzz.cpp).
 OUT/fixtures: the files the tests write with the data tools (sounds,
 containers, archives, gzip files, message tables, pictures) and the stored
 test files of tests/data.
@@ -24,6 +26,7 @@ import build_sample  # noqa: E402
 import font_data  # noqa: E402
 import image_data  # noqa: E402
 import movie_data  # noqa: E402
+import script_data  # noqa: E402
 import sound_data  # noqa: E402
 import vndata  # noqa: E402
 
@@ -80,6 +83,9 @@ def sample_seeds(out):
                 key = tree + "_" + key
             seen.add(key)
             vndata.write_file(os.path.join(out, key), data)
+            if "/script.arc/" in name and name.lower().endswith(".txt"):
+                member = script_data.script_bytes(data.decode("utf-8"), name, warn=lambda message: None)
+                vndata.write_file(os.path.join(out, "member_" + key), member)
             if tree == "base" and name in CHAIN_FILES:
                 chain[name] = data
     # Small base, patch and R18 archives of the start-up files, which overlap.
@@ -119,7 +125,8 @@ def fixture_seeds(out):
             pass
     data_dir = os.path.join(root, "tests", "data")
     for name in sorted(os.listdir(data_dir)):
-        shutil.copy(os.path.join(data_dir, name), os.path.join(out, name))
+        if os.path.isfile(os.path.join(data_dir, name)):  # folders hold other tests' sources
+            shutil.copy(os.path.join(data_dir, name), os.path.join(out, name))
 
 
 def main(argv):

@@ -447,10 +447,15 @@ bool Lib_SaveInit() {
     if (reg == 1) {
         std::memcpy(g.diskTable, g.table, kSaveRegistrySize);
         g.diskTableKnown = true;
-    } else {
-        std::memset(g.table, 0, kSaveRegistrySize);  // every stored slot checks broken
     }
     int32_t image = LoadFile(kSaveName, g.image, kSaveImageSize);
+    if (reg != 1) {
+        // Of a damaged registry only the digests that still match their
+        // slot's data are kept (a SHA-1 match cannot be chance); every other
+        // stored slot checks broken.
+        for (int32_t s = 0; s < kSaveSlots; ++s)
+            if (!SlotDigestMatches(s, g.table)) std::memset(g.table + 20 * s, 0, 20);
+    }
     Recover();
 
     g.thread = Lib_ThreadSet("Lib_SaveWriteCB", Lib_SaveWriteCB, THREAD_PRIORITY_NORMAL);

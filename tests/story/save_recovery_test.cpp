@@ -57,20 +57,53 @@ TEST_F(SaveRecoveryTest, StopAfterEachWriterStep) {
     }
 }
 
+// The slot as a save of Pattern(slot, seed) leaves it in the image: data,
+// information (fixed clock) and an empty picture, byte for byte.
+std::string SlotBytes(int32_t slot, uint8_t seed) {
+    std::string bytes(SavePartOffset(slot + 1, 0) - SavePartOffset(slot, 0), '\0');
+    for (uint32_t i = 0; i < SaveDataSize(slot); ++i) bytes[i] = char(uint8_t(i * 31 + seed));
+    SaveInfo info{};
+    std::strcpy(info.title, "title");
+    std::snprintf(info.subtitle, sizeof info.subtitle, "sub_%02d", slot + 1);
+    std::strcpy(info.detail, "detail");
+    info.date = {2026, 12, 7, 18, 30, 15, 0};
+    std::memcpy(&bytes[SaveDataSize(slot)], &info, sizeof info);
+    return bytes;
+}
+
+std::string ImageSlot(int32_t slot) {
+    const uint8_t* image = Lib_SaveImageGet();
+    return std::string(reinterpret_cast<const char*>(image + SavePartOffset(slot, 0)),
+                       SavePartOffset(slot + 1, 0) - SavePartOffset(slot, 0));
+}
+
+DateTime* FixedClock(DateTime* out) {
+    *out = {2026, 12, 7, 18, 30, 15, 0};
+    return out;
+}
+
 // A child saves in a loop and reports the start and the end of each save
-// through a pipe; it is killed at random moments. Afterwards every slot holds
-// its last reported save, or the one in flight when the kill came.
+// through a pipe. It is killed 30 times at seeded moments of a save: a share
+// (0 to 1.1) of the length of one save after the start of its first save
+// (the first child, which measures that length, in its second). Afterwards
+// every slot holds, byte for byte, its last finished save, or the one in
+// flight when the kill came.
 TEST_F(SaveRecoveryTest, KilledWhileSavingLosesNothingCommitted) {
+    using Clock = std::chrono::steady_clock;
     std::mt19937 rng(1234);
     int done[6], flight[6];
     for (int s = 0; s < 6; ++s) done[s] = flight[s] = -1;
-    for (int kill = 0; kill < 20; ++kill) {
+    Clock::duration saveLength{};
+    for (int kill = 0; kill < 30; ++kill) {
+        const double share = double(rng() % 1100) / 1000.0;
+        SCOPED_TRACE(testing::Message() << "kill " << kill << " at " << share << " of a save");
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
         pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             ::close(fds[0]);
+            Lib_SaveClockSet(FixedClock);
             if (!Lib_SaveInit()) ::_exit(2);
             for (int i = 0;; ++i) {
                 int32_t slot = (kill * 7 + i) % 6;
@@ -83,27 +116,42 @@ TEST_F(SaveRecoveryTest, KilledWhileSavingLosesNothingCommitted) {
             }
         }
         ::close(fds[1]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 300 + 20));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        uint8_t msg[3];
-        while (::read(fds[0], msg, 3) == 3) {
+        auto take = [&](const uint8_t* msg) {
+            ASSERT_LT(msg[1], 6);
             if (msg[0] == 0) {
                 flight[msg[1]] = msg[2];
             } else {
                 done[msg[1]] = msg[2];
                 flight[msg[1]] = -1;
             }
+        };
+        // Up to the start of the save to interrupt.
+        uint8_t msg[3];
+        int starts = 0;
+        const int target = saveLength.count() ? 1 : 2;
+        Clock::time_point firstStart{};
+        while (starts < target) {
+            ASSERT_EQ(::read(fds[0], msg, 3), 3) << "the child stopped";
+            take(msg);
+            if (msg[0] == 0 && ++starts == 1) firstStart = Clock::now();
+            if (msg[0] == 1 && !saveLength.count()) saveLength = Clock::now() - firstStart;
         }
+        std::this_thread::sleep_for(std::chrono::duration_cast<Clock::duration>(saveLength * share));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        while (::read(fds[0], msg, 3) == 3) take(msg);
         ::close(fds[0]);
+
         ASSERT_TRUE(Lib_SaveInit());
         for (int32_t slot = 0; slot < 6; ++slot) {
-            SCOPED_TRACE(testing::Message() << "kill " << kill << " slot " << slot);
-            uint32_t check = Lib_SaveSlotCheck(slot, nullptr);
+            SCOPED_TRACE(testing::Message() << "slot " << slot);
+            const uint32_t check = Lib_SaveSlotCheck(slot, nullptr);
             EXPECT_NE(check, 2u);
-            bool isDone = done[slot] >= 0 ? Data(slot) == Pattern(slot, uint8_t(done[slot])) : check == 1;
-            bool isFlight = flight[slot] >= 0 && Data(slot) == Pattern(slot, uint8_t(flight[slot]));
+            const std::string now = ImageSlot(slot);
+            const bool isDone = done[slot] >= 0 ? now == SlotBytes(slot, uint8_t(done[slot])) : check == 1;
+            const bool isFlight = flight[slot] >= 0 && now == SlotBytes(slot, uint8_t(flight[slot]));
             EXPECT_TRUE(isDone || isFlight);
             if (isFlight) done[slot] = flight[slot];
             flight[slot] = -1;

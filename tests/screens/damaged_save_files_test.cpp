@@ -1,0 +1,163 @@
+// Damaged save files on the load screen: after a flipped byte, a truncation
+// or an empty save.cdf or registry.cdf the store starts again, the slot list
+// shows each damaged slot as damaged, and a slot that survived loads.
+#include "story/story_screen.h"
+#include "tests/screens/slot_env.h"
+
+namespace {
+
+// The saved slots: three at the front of the image, two at its back.
+constexpr int32_t kSaved[] = {0, 1, 2, 29, 30};
+
+class DamagedSaveFilesTest : public SlotEnv {
+protected:
+    static std::string Label(uint32_t n) {
+        const TextRecord* t = TextOf(n);
+        return t ? t->text : "<none>";
+    }
+    static bool Gone() { return GSL_ModeTop() == TestScreen(0); }
+    // The store started again on these files.
+    void Restart(const std::string& save, const std::string& registry) {
+        Lib_SaveEnd();
+        SaveEnv::Write(SlotImage::Folder() + "/save.cdf", save);
+        SaveEnv::Write(SlotImage::Folder() + "/registry.cdf", registry);
+        std::filesystem::remove(SlotImage::Folder() + "/save.cdf.broken");
+        std::filesystem::remove(SlotImage::Folder() + "/registry.cdf.broken");
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(Lib_SaveInit());
+        told_ = testing::internal::GetCapturedStderr();
+    }
+    // Opens the load screen and reads every saved slot's row: valid with its
+    // own bytes, or damaged; never empty, never valid on other bytes. The
+    // slots that show valid.
+    std::vector<int32_t> Rows() {
+        std::vector<int32_t> valid;
+        Open(GSL_LoadModeCB);
+        for (int32_t slot : kSaved) {
+            SCOPED_TRACE(testing::Message() << "slot " << slot);
+            const uint32_t check = Lib_SaveSlotCheck(slot, nullptr);
+            const std::string label = Label(uint32_t(slot));
+            if (check == 0) {
+                valid.push_back(slot);
+                const uint8_t* data = Lib_SaveImageGet() + SavePartOffset(slot, 0);
+                EXPECT_TRUE(std::string(reinterpret_cast<const char*>(data), SaveDataSize(slot)) ==
+                            good_.image.substr(SavePartOffset(slot, 0), SaveDataSize(slot)));
+                EXPECT_EQ(label.rfind("Sample Game#n", 0), 0u) << label;
+            } else {
+                EXPECT_EQ(check, 2u);
+                char want[32];
+                std::snprintf(want, sizeof want, "Damaged_%02d", slot + 1);
+                EXPECT_EQ(label, want);
+            }
+        }
+        EXPECT_EQ(Label(3), "Empty_04");
+        return valid;
+    }
+    void Leave() {
+        Press(BUTTON_CANCEL);
+        ASSERT_TRUE(FramesUntil([] { return Gone(); }, 100, "the screen below"));
+        Frame(2);
+    }
+
+    SlotImage good_;
+    std::string told_;
+};
+
+TEST_F(DamagedSaveFilesTest, DamagedSlotsShowDamagedAndTheOthersLoad) {
+    for (int32_t slot : kSaved) good_.Valid(slot, slot + 1, "Sample Game", "Chapter One");
+    // Slot 0 holds a game state the story can start from.
+    GameState state{};
+    std::memcpy(state.version, "0100", 4);
+    state.gameVars[0] = 42;
+    std::snprintf(state.scriptName, sizeof state.scriptName, "%s", "00_init.txt");
+    const std::string saved(reinterpret_cast<const char*>(&state), sizeof state);
+    good_.SetData(0, saved);
+    uint8_t digest[20];
+    Lib_Sha1(saved.data(), uint32_t(saved.size()), digest);
+    good_.registry.replace(0, 20, reinterpret_cast<const char*>(digest), 20);
+    Start(good_, false);
+    const std::string save = SaveEnv::Gzip(good_.image), registry = SaveEnv::Gzip(good_.registry);
+    const std::vector<int32_t> all(std::begin(kSaved), std::end(kSaved));
+
+    auto flipped = [](std::string bytes, size_t at) {
+        bytes[at] = char(bytes[at] ^ 0x10);
+        return bytes;
+    };
+    {
+        SCOPED_TRACE("registry.cdf: a flipped byte in its CRC; every digest still proves its slot");
+        Restart(save, flipped(registry, registry.size() - 14));  // before the size trailer
+        EXPECT_NE(told_.find("registry.cdf is damaged"), std::string::npos) << told_;
+        EXPECT_EQ(Rows(), all);
+        Leave();
+    }
+    {
+        SCOPED_TRACE("registry.cdf: a flipped byte in the middle");
+        Restart(save, flipped(registry, registry.size() / 2));
+        const std::vector<int32_t> valid = Rows();
+        EXPECT_FALSE(valid.empty());
+        EXPECT_LT(valid.size(), all.size());
+        Leave();
+    }
+    {
+        SCOPED_TRACE("registry.cdf: truncated");
+        Restart(save, registry.substr(0, registry.size() / 2));
+        Rows();
+        Leave();
+    }
+    {
+        SCOPED_TRACE("registry.cdf: empty; every saved slot is damaged");
+        Restart(save, "");
+        EXPECT_TRUE(std::filesystem::exists(SlotImage::Folder() + "/registry.cdf.broken"));
+        EXPECT_TRUE(Rows().empty());
+        Leave();
+    }
+    {
+        SCOPED_TRACE("save.cdf: a flipped byte in the middle");
+        Restart(flipped(save, save.size() / 2), registry);
+        EXPECT_NE(told_.find("save.cdf is damaged"), std::string::npos) << told_;
+        EXPECT_TRUE(std::filesystem::exists(SlotImage::Folder() + "/save.cdf.broken"));
+        const std::vector<int32_t> valid = Rows();
+        ASSERT_FALSE(valid.empty());
+        EXPECT_EQ(valid[0], 0);
+        Leave();
+    }
+    {
+        SCOPED_TRACE("save.cdf: empty; the slots read empty and the file is set aside");
+        Restart("", registry);
+        EXPECT_TRUE(std::filesystem::exists(SlotImage::Folder() + "/save.cdf.broken"));
+        Open(GSL_LoadModeCB);
+        for (int32_t slot : kSaved) EXPECT_EQ(Lib_SaveSlotCheck(slot, nullptr), 1u) << slot;
+        EXPECT_EQ(Label(0), "Empty_01");
+        Leave();
+    }
+    {
+        SCOPED_TRACE("save.cdf: truncated; the front slots load");
+        Restart(save.substr(0, save.size() / 2), registry);
+        GSL_GameStateInit();
+        SystemDataBlock.lastSlot = 0;
+        const std::vector<int32_t> valid = Rows();
+        ASSERT_FALSE(valid.empty());
+        EXPECT_EQ(valid[0], 0);
+        EXPECT_LT(valid.size(), all.size());
+        // Slot 0 loads: the story starts on its bytes.
+        ASSERT_EQ(List()->cursor, 0);
+        Press(BUTTON_DECIDE);
+        ASSERT_TRUE(FramesUntil([] { return Work() && Work()->subState == 22; }, 10, "the question"));
+        Frame(6);
+        Hold(BUTTON_DECIDE);  // yes
+        Frame();
+        Release(BUTTON_DECIDE);
+        std::string atSwitch;
+        ASSERT_TRUE(Slowly(
+            [&] {
+                const bool switched = ModeStack[1] == GSL_StoryModeCB && !ModeStack[2];
+                if (switched && atSwitch.empty())
+                    atSwitch.assign(reinterpret_cast<const char*>(&GameStateBlock), sizeof(GameState));
+                return switched;
+            },
+            "the story"));
+        EXPECT_EQ(atSwitch, saved);
+    }
+}
+
+}  // namespace
