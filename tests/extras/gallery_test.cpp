@@ -34,11 +34,7 @@ protected:
     // The sample's all-ages edition (without its R18 archive), the main
     // tasks and an idle screen below the gallery.
     bool Start() {
-        if (!SampleData()) return false;
-        Lib_PcArcClose();
-        std::filesystem::remove("data/data_r18.pcarc");
-        Lib_PcArcOpen();
-        if (Lib_PcArcExists(2)) return false;
+        if (!AllAgesSampleData()) return false;
         Messages();
         StartFull();
         ModeStack[0] = nullptr;

@@ -308,6 +308,14 @@ bool ScreenHarness::Files(std::initializer_list<DataFile> files) {
     return Lib_PcArcExists(0);
 }
 
+bool ScreenHarness::AllAgesSampleData() {
+    if (!SampleData()) return false;
+    Lib_PcArcClose();
+    std::filesystem::remove("data/data_r18.pcarc");
+    Lib_PcArcOpen();
+    return !Lib_PcArcExists(2);
+}
+
 bool ScreenHarness::SampleData() {
     const std::string& dir = SampleFolder();
     if (dir.empty()) return false;

@@ -57,6 +57,8 @@ public:
     // The sample game's archives (built once a process), opened: the R18
     // edition (base, patch and R18 archives).
     static bool SampleData();
+    // The same without its R18 archive: the all-ages edition.
+    static bool AllAgesSampleData();
     // The three message tables.
     static void Messages();
     // The text renderer with the sample's faces of a language (needs SampleData()).
