@@ -278,10 +278,10 @@ TEST_F(Title, TheCautionLogoInTheFirstLanguage) {
     if (IsSkipped()) return;
     ASSERT_TRUE(SampleData());
     StartFull();
-    ModeStack[0] = GSL_LogoSequenceModeCB;
+    ModeStack[0] = GSL_LogoModeCB;
     SystemDataBlock.language = 0;
     FramesUntil([] {
-        const ScreenWork* w = GSL_WorkGet(GSL_LogoSequenceModeCB);
+        const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
         return w && w->step == 2 && w->subState == 12;
     }, 120, "logo 0 held");
     EXPECT_TRUE(MatchesReference("logo_caution"));
