@@ -224,9 +224,9 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
                            "00_init.txt jump 00_init", "00_init.txt label", "00_init.txt call scene_choice",
                            "00_init.txt call unlock", "unlock.txt label", "00_init.txt call pict", "pict.txt label"}));
     // What the play-through unlocks for the extras: special scenarios 1, 3
-    // and 6 and the gallery's fixed picture.
+    // and 6, the gallery's fixed picture, and [15], the title's extras item.
     for (int32_t v = 0; v < 24; ++v)
-        EXPECT_EQ(SystemDataBlock.systemVars[v], v == 0 || v == 2 || v == 5 || v == 16 ? 1 : 0) << v;
+        EXPECT_EQ(SystemDataBlock.systemVars[v], v == 0 || v == 2 || v == 5 || v == 15 || v == 16 ? 1 : 0) << v;
 }
 
 }  // namespace
