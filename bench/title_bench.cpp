@@ -31,6 +31,7 @@
 #include "platform/plat_input.h"
 #include "platform/plat_window.h"
 #include "screens/boot.h"
+#include "screens/logo.h"
 #include "screens/title.h"
 #include "screens/title_work.h"
 #include "ui/mode.h"

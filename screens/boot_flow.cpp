@@ -4,6 +4,7 @@
 // from slot 32, applies the settings again from what was loaded, loads the
 // quick data, and fades to black before handing over to the logos.
 #include "screens/boot.h"
+#include "screens/logo.h"
 
 #include <atomic>
 #include <cstdio>

@@ -185,7 +185,7 @@ bool GSL_LogoEnd() {
     return true;
 }
 
-void GSL_LogoSequenceModeCB() {
+void GSL_LogoModeCB() {
     const ScreenWork* w = GSL_WorkGet(nullptr);
     switch (w ? w->step : 0) {
     case 0: GSL_LogoInit(); break;

@@ -5,10 +5,8 @@
 
 #include <cstdint>
 
-// The sequence's dispatcher. The boot flow still hands over to the logo
-// stand-in (GSL_LogoModeCB) until the title and its menu take over its test
-// hooks; this screen then takes that name.
-void GSL_LogoSequenceModeCB();
+// The sequence's dispatcher.
+void GSL_LogoModeCB();
 bool GSL_LogoInit();
 bool GSL_LogoShow();
 bool GSL_LogoPlayMovie();

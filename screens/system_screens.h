@@ -5,9 +5,6 @@
 
 // The title's dispatcher (screens/title.h).
 void GSL_TitleModeCB();
-// A new game as the title's New game item starts it: a fresh game state and
-// the mode stack [title, story].
-void GSL_NewGameStart();
 void GSL_SaveModeCB();
 void GSL_LoadModeCB();
 void GSL_OptionModeCB();

@@ -4,8 +4,8 @@
 # --extras starts with part of the gallery unlocked: a system slot holding
 # unlocked pictures of category 0 (one thumbnail complete, one with a locked
 # first picture) and of category 5, tracks 0, 1, 16, 18 and 20 heard, and
-# [0]..[4], [15] and [16] set (on the logo D opens the gallery, Tab the
-# music room, F3 the special-scenario menu with its first five entries).
+# [0]..[4], [15] and [16] set (the title's extras item opens the gallery, the
+# music room and the special-scenario menu with its first five entries).
 set -euo pipefail
 extras=0
 [ "${1:-}" = "--extras" ] && extras=1

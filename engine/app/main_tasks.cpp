@@ -18,6 +18,7 @@
 #include "extras/extras_screens.h"
 #include "extras/gallery.h"
 #include "screens/boot.h"
+#include "screens/logo.h"
 #include "screens/option.h"
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
@@ -166,9 +167,6 @@ void Main_ScreenCallsSet() {
     OptionWindow = {Main_WindowMaximise, Main_WindowMinimised, Main_FullScreenSet};
     SaveScreenUpper = {saveLineText, StoryHoldPictDel, GSL_ConfigFontWait};
     SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
-    LogoExtrasScreen = GSL_GalleryModeCB;
-    LogoMusicScreen = GSL_MusicRoomModeCB;
-    LogoSpecialScreen = GSL_SpecialModeCB;
     TitleExtras = {GSL_GalleryModeCB, GSL_MusicRoomModeCB, GSL_SpecialModeCB};
     SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
     ScriptHost.playMode = [] { return StoryPlayMode; };

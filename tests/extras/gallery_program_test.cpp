@@ -1,9 +1,8 @@
 // The whole program on the sample (the R18 edition) with a system slot
 // written by tools/save_data.py as `run_sample.sh --extras` writes it: from
-// the logo (the title's place until the title exists) to the gallery, the
-// viewer, the next picture, a pan and back, and cancel to the logo with its
-// music; then the music room (play, louder, quieter, stop, back) and the
-// special-scenario menu (scenario 1 runs on the story screen to its end, the
+// the title's extras submenu to the gallery, the viewer, the next picture, a
+// pan and back, and cancel to the title with its music; then the music room
+// (play, louder, quieter, stop, back) and the special-scenario menu (scenario 1 runs on the story screen to its end, the
 // menu comes back with the title track, back). Only the first seven
 // thumbnails of category 0 are used, which both editions share.
 #include <gtest/gtest.h>
@@ -21,15 +20,17 @@
 #include "platform/plat_input.h"
 #include "platform/plat_store.h"
 #include "screens/boot.h"
+#include "screens/title.h"
 #include "script/script_task.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
+#include "tests/ui/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
 namespace {
 constexpr uint8_t kKeyZ = 0x2C, kKeyX = 0x2D, kKeyD = 0x20, kKeyDown = 0xD0;
-constexpr uint8_t kKeyQ = 0x10, kKeyW = 0x11, kKeyTab = 0x0F, kKeyF3 = 0x3D;
+constexpr uint8_t kKeyQ = 0x10, kKeyW = 0x11;
 
 std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
@@ -55,9 +56,12 @@ bool SpecialMain() {
     const ScreenWork* w = GSL_WorkGet(GSL_SpecialModeCB);
     return GSL_ModeTop() == GSL_SpecialModeCB && w && w->step == 2;
 }
-bool LogoBack() {
-    const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
-    return GSL_ModeTop() == GSL_LogoModeCB && logo && !logo->suspended;
+bool TitleBack() { return program_title::TitleMenuUp(); }
+// Decide on the title's item `item` (moving there first).
+void Choose(std::vector<ProgramRun::Step>& steps, int32_t item) {
+    program_title::MenuTo(steps, item);
+    steps.push_back({"decide", nullptr, [](PlatInputState& in) { program_title::Press(in, BUTTON_DECIDE); }});
+    steps.push_back({"let go", nullptr, kIdle});
 }
 float PictureY() {
     const GalleryViewHead* v = V();
@@ -65,7 +69,7 @@ float PictureY() {
     return Lib_SpriteIsLive(s) ? SpriteTable[s].posY : -9999.0f;
 }
 
-TEST(GalleryProgram, LogoGalleryViewerAndBack) {
+TEST(GalleryProgram, TitleGalleryViewerAndBack) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     ProgramRun run;
     run.before = [] {
@@ -100,13 +104,15 @@ TEST(GalleryProgram, LogoGalleryViewerAndBack) {
         if (GSL_ModeTop() == GSL_StoryModeCB && ++readFrames % 2 == 0) in.keys[kKeyZ] = kPlatDown;
         Plat_InputInject(in);
     };
-    std::vector<ProgramRun::Step> steps = {
-        {"the logo", [] { return GSL_ModeTop() == GSL_LogoModeCB && Lib_SoundStateGet(0) == SOUND_PLAYING; },
-         Key(kKeyD)},
+    std::vector<ProgramRun::Step> steps;
+    program_title::ToTitleMenu(steps);
+    Choose(steps, 6);  // extras
+    Choose(steps, 7);  // gallery
+    const std::vector<ProgramRun::Step> gallery = {
         {"the gallery after its count-up",
          [&] {
              const ScreenWork* w = GSL_WorkGet(GSL_GalleryModeCB);
-             debug = std::to_string(GSL_ModeCount()) + " top " + (GSL_ModeTop() == GSL_LogoModeCB ? "logo" : "?") +
+             debug = std::to_string(GSL_ModeCount()) + " top " + (GSL_ModeTop() == GSL_TitleModeCB ? "title" : "?") +
                      " var15 " + std::to_string(SystemDataBlock.systemVars[15]) +
                      (w ? " step " + std::to_string(w->step) + "/" + std::to_string(w->subState) : "");
              return GalleryMain();
@@ -133,18 +139,21 @@ TEST(GalleryProgram, LogoGalleryViewerAndBack) {
          },
          kIdle},
         {"cancel", nullptr, Key(kKeyX)},
-        {"the logo with its music again",
+        {"the title with its music again",
          [&] {
-             const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
-             debug = std::string("top logo ") + (GSL_ModeTop() == GSL_LogoModeCB ? "y" : "n") + " susp " +
-                     std::to_string(logo ? logo->suspended : -1) + " snd " + std::to_string(Lib_SoundStateGet(0)) +
+             const ScreenWork* title = GSL_WorkGet(GSL_TitleModeCB);
+             debug = std::string("top title ") + (GSL_ModeTop() == GSL_TitleModeCB ? "y" : "n") + " susp " +
+                     std::to_string(title ? title->suspended : -1) + " snd " + std::to_string(Lib_SoundStateGet(0)) +
                      " path " + SoundChannelTable[0].st.path + " gal " + (GSL_WorkGet(GSL_GalleryModeCB) ? std::to_string(GSL_WorkGet(GSL_GalleryModeCB)->step) + "/" + std::to_string(GSL_WorkGet(GSL_GalleryModeCB)->subState) + " mv " + std::to_string(G()->moveTask) + " drag " + std::to_string(G()->state ? G()->state->drag.dragging : 9) : "n");
-             if (GSL_ModeTop() != GSL_LogoModeCB || !logo || logo->suspended) return false;
+             if (!TitleBack()) return false;
              musicBack = Lib_SoundStateGet(0) == SOUND_PLAYING && !GSL_WorkGet(GSL_GalleryModeCB);
              return musicBack;
          },
          kIdle, 300},
-        {"tab", nullptr, Key(kKeyTab)},
+    };
+    steps.insert(steps.end(), gallery.begin(), gallery.end());
+    Choose(steps, 8);  // music room
+    const std::vector<ProgramRun::Step> room = {
         {"the music room after its count-up", MusicMain, Key(kKeyZ), 600},
         {"record 0 playing",
          [&] {
@@ -172,12 +181,16 @@ TEST(GalleryProgram, LogoGalleryViewerAndBack) {
              return music.stopped;
          },
          Key(kKeyX), 900},
-        {"the logo after the music room",
+        {"the title after the music room",
          [&] {
-             music.closed = LogoBack() && !GSL_WorkGet(GSL_MusicRoomModeCB);
+             music.closed = TitleBack() && !GSL_WorkGet(GSL_MusicRoomModeCB);
              return music.closed;
          },
-         Key(kKeyF3), 300},
+         nullptr, 300},
+    };
+    steps.insert(steps.end(), room.begin(), room.end());
+    Choose(steps, 9);  // special menu
+    const std::vector<ProgramRun::Step> menu = {
         {"the special menu after its count-up", SpecialMain, Key(kKeyZ), 600},
         {"scenario 1 on the story screen",
          [&] {
@@ -189,6 +202,7 @@ TEST(GalleryProgram, LogoGalleryViewerAndBack) {
          },
          nullptr, 900},
     };
+    steps.insert(steps.end(), menu.begin(), menu.end());
     steps.push_back({"the menu back after the scenario",
                      [&] {
                          if (!SpecialMain() || SpecialScenarioFlag != 0) {
@@ -203,9 +217,9 @@ TEST(GalleryProgram, LogoGalleryViewerAndBack) {
                          return true;
                      },
                      Key(kKeyX), 1800});
-    steps.push_back({"the logo after the special menu",
+    steps.push_back({"the title after the special menu",
                      [&] {
-                         special.closed = LogoBack() && !GSL_WorkGet(GSL_SpecialModeCB);
+                         special.closed = TitleBack() && !GSL_WorkGet(GSL_SpecialModeCB);
                          return special.closed;
                      },
                      kIdle, 300});

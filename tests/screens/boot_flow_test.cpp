@@ -14,6 +14,7 @@
 #include "engine/input/input.h"
 #include "engine/text/font.h"
 #include "screens/boot.h"
+#include "screens/logo.h"
 #include "story/story_services.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"

@@ -13,7 +13,7 @@
 namespace {
 using LogoSequence = ScreenHarness;
 
-const ScreenWork* Logo() { return GSL_WorkGet(GSL_LogoSequenceModeCB); }
+const ScreenWork* Logo() { return GSL_WorkGet(GSL_LogoModeCB); }
 int32_t Index() { return Logo() ? int32_t(int64_t(Logo()->words[0])) : -1; }
 bool At(int32_t n, int32_t subState) {
     const ScreenWork* w = Logo();
@@ -31,7 +31,7 @@ bool Pictures(bool publisher) {
 
 void Begin(LogoSequence* h) {
     h->StartFull();
-    ModeStack[0] = GSL_LogoSequenceModeCB;  // in the boot flow's place
+    ModeStack[0] = GSL_LogoModeCB;  // in the boot flow's place
     SystemDataBlock.language = 1;
 }
 
@@ -51,7 +51,7 @@ TEST_F(LogoSequence, WithNoInputEachLogoHoldsItsTimeAndTheTitleFollows) {
     FramesUntil([&] { ++frames; return At(0, 12); }, 120, "logo 0 waiting");
     EXPECT_GE(frames, 55) << "the overlay clears over 60 frames";
     EXPECT_LE(frames, 64);
-    const int32_t logo0 = GSL_WorkLayerGet(GSL_LogoSequenceModeCB, 0);
+    const int32_t logo0 = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
     EXPECT_TRUE(Lib_SpriteIsLive(logo0)) << "the caution picture in the interface language";
     int held = 0;
     FramesUntil([&] { ++held; return At(0, 13); }, 400, "logo 0 fading out");
@@ -64,14 +64,14 @@ TEST_F(LogoSequence, WithNoInputEachLogoHoldsItsTimeAndTheTitleFollows) {
     EXPECT_EQ(fade - 1, 64);  // the first look comes before any frame
     bool logo2Shown = false;
     FramesUntil([&] {
-        const int32_t h = GSL_WorkLayerGet(GSL_LogoSequenceModeCB, 2);
+        const int32_t h = GSL_WorkLayerGet(GSL_LogoModeCB, 2);
         logo2Shown |= h >= 0 && Lib_SpriteAt(h) && Lib_SpriteAt(h)->visible;
         return At(3, 14);
     }, 400, "logo 3 fading in");
     EXPECT_FALSE(logo2Shown);
     FramesUntil([] { return GSL_ModeTop() == GSL_TitleModeCB; }, 400, "the title");
     EXPECT_EQ(GSL_ModeCount(), 1);
-    EXPECT_EQ(GSL_WorkGet(GSL_LogoSequenceModeCB), nullptr);
+    EXPECT_EQ(GSL_WorkGet(GSL_LogoModeCB), nullptr);
     ModeStack[0] = nullptr;  // the title is a stand-in here
 }
 
@@ -96,7 +96,7 @@ TEST_F(LogoSequence, AMissingPictureStillReachesTheTitle) {
     ASSERT_TRUE(Pictures(false));
     Begin(this);
     FramesUntil([] { return At(3, 12); }, 1200, "logo 3 waiting");
-    EXPECT_FALSE(Lib_SpriteIsLive(GSL_WorkLayerGet(GSL_LogoSequenceModeCB, 3)));
+    EXPECT_FALSE(Lib_SpriteIsLive(GSL_WorkLayerGet(GSL_LogoModeCB, 3)));
     FramesUntil([] { return GSL_ModeTop() == GSL_TitleModeCB; }, 400, "the title");
     ModeStack[0] = nullptr;
 }

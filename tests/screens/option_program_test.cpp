@@ -1,7 +1,7 @@
 // The whole program twice in one folder: the first run opens the options
-// over the logo, lowers the music, goes full screen and leaves with the save;
-// the second run finds the changed byte in the system data it loads, and
-// goes full screen again from system.ini.
+// from the title's menu, lowers the music, goes full screen and leaves with
+// the save; the second run finds the changed byte in the system data it
+// loads, and goes full screen again from system.ini.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,11 +17,13 @@
 #include "platform/plat_input.h"
 #include "platform/plat_window.h"
 #include "screens/boot.h"
+#include "screens/title.h"
 #include "screens/option.h"
 #include "screens/option_items.h"
 #include "script/game_blocks.h"
 #include "story/game_state.h"
 #include "story/system_save.h"
+#include "tests/ui/program_title.h"
 #include "ui/mode.h"
 
 namespace {
@@ -62,24 +64,38 @@ void Confirm() {
     Input(g_down ? uint32_t(BUTTON_DECIDE) : 0u);
 }
 
-bool Booted() { return ModeStack[0] && ModeStack[0] != GSL_BootModeCB && GSL_WorkGet(GSL_LogoModeCB); }
+bool Booted() { return ModeStack[0] && ModeStack[0] != GSL_BootModeCB; }
+
+int g_menuFrames = 0;
 
 void FirstRun() {
-    if (++g_frames > 1500) {
+    if (++g_frames > 2400) {
         Plat_PostQuit();
         return;
     }
     switch (g_state) {
         case 0:
-            if (!Booted() || GSL_ModeTop() != GSL_LogoModeCB) return Confirm();
+            // The notice, the logos and the movie with decide; then the menu.
+            if (program_title::Title()) TitleFlags |= 2;
+            if (!Booted() || program_title::LogoHeld() || program_title::MoviePlaying()) return Confirm();
             Input(0);
-            GSL_ModePush(GSL_OptionModeCB, 1);
+            g_menuFrames = program_title::TitleMenuUp() ? g_menuFrames + 1 : 0;
+            if (g_menuFrames > 20) g_state = 10;
+            return;
+        case 10: {
+            // Down to the options item, then decide.
+            const SelectInputWork* m = program_title::TitleInput();
+            g_down = !g_down;
+            if (!g_down || !m) return Input(0);
+            if (m->cursor != 5) return Input(BUTTON_DOWN);
+            Input(BUTTON_DECIDE);
             g_pushed = true;
             g_state = 1;
             return;
+        }
         case 1: {
             const ScreenWork* w = GSL_WorkGet(GSL_OptionModeCB);
-            if (!w || w->step != 2 || GSL_OptionWork()->wipeOrDialog >= 0) return;
+            if (!w || w->step != 2 || GSL_OptionWork()->wipeOrDialog >= 0) return Input(0);
             GSL_OptionWork()->cursor = 1;
             GSL_OptionChangeItem(-25, 0);
             Main_WindowMaximise();  // as the display plate asks for it
@@ -91,7 +107,7 @@ void FirstRun() {
             Input(0);
             if (GSL_ModeTop() == GSL_SystemSaveModeCB) g_saveSeen = true;
             if (!g_saveSeen) return;
-            if (GSL_ModeTop() != GSL_LogoModeCB) return Confirm();
+            if (!program_title::TitleMenuUp()) return Confirm();
             g_fullScreenOn = WindowFlags & WINDOW_FULLSCREEN_ON;
             Main_CloseNow();  // as the window's close does once answered
             g_state = 3;
@@ -139,6 +155,7 @@ TEST_F(OptionProgram, AChangedSettingIsSavedAndComesBackAfterARestart) {
     g_pushed = g_saveSeen = false;
     g_maximised = g_fullScreenAsked = g_fullScreenOn = false;
     Main_WindowOpsSet(&kManagedOps);
+    g_menuFrames = 0;
     MainTestHook = FirstRun;
     ASSERT_EQ(WinMain(), 0);
     EXPECT_TRUE(g_pushed);

@@ -1,11 +1,12 @@
-// The whole program on the sample: a save from the logo (where the in-game
-// menu's save button will be), the game read on, then a load (where the
-// title's load item will be) that starts the story on the saved bytes.
+// The whole program on the sample: a save over the title (pushed where the
+// in-game menu's save button will push it), the game read on, then the
+// title's load item, which starts the story on the saved bytes.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "engine/core/engine_state.h"
+#include "ui/mode.h"
 #include "screens/boot.h"
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
@@ -13,11 +14,13 @@
 #include "story/save_store.h"
 #include "story/story_screen.h"
 #include "tests/story/save_env.h"
+#include "tests/ui/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/utility_dialog.h"
 
 namespace {
-constexpr uint8_t kKeyZ = 0x2C, kKeyQ = 0x10, kKeyW = 0x11;
+using namespace program_title;
+constexpr uint8_t kKeyZ = 0x2C;
 
 std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
@@ -35,10 +38,6 @@ bool Asking(ModeFunction screen) {
     const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(SlotListGet(w)->dialog));
     return d && d->state == 10;
 }
-bool LogoBack() {
-    const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
-    return GSL_ModeTop() == GSL_LogoModeCB && w && !w->suspended && w->step == 1;
-}
 std::string State() { return std::string(reinterpret_cast<const char*>(&GameStateBlock), sizeof(GameState)); }
 
 TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
@@ -46,9 +45,15 @@ TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
     std::string saved, atSwitch, onDisk;
     int cursorAtLoad = -1, lastSlot = -1;
     ProgramRun run;
-    const int code = run.Run({
-        {"the logo", LogoBack, Key(kKeyW), 900},
-        {"release", nullptr, kIdle},
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps);
+    steps.push_back({"the save screen over the title",
+                     [] {
+                         GSL_ModePush(GSL_SaveModeCB, 0);
+                         return true;
+                     },
+                     nullptr});
+    const std::vector<ProgramRun::Step> rest = {
         {"the save list", [] { return ListUp(GSL_SaveModeCB); }, Key(kKeyZ)},
         {"release", nullptr, kIdle},
         {"the save question",
@@ -60,9 +65,9 @@ TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
          },
          Key(kKeyZ)},
         {"release", nullptr, kIdle},
-        {"the logo after the save",
+        {"the title after the save",
          [&] {
-             if (!LogoBack()) return false;
+             if (!TitleMenuUp()) return false;
              lastSlot = SystemDataBlock.lastSlot;
              // Reading on: the play time, the history and the variables move.
              GameStateBlock.gameVars[5] = 40;
@@ -70,7 +75,12 @@ TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
              GameStateBlock.readLineCount += 3;
              return true;
          },
-         Key(kKeyQ), 600},
+         nullptr, 600},
+    };
+    steps.insert(steps.end(), rest.begin(), rest.end());
+    MenuTo(steps, 3);
+    const std::vector<ProgramRun::Step> load = {
+        {"load", nullptr, [](PlatInputState& in) { Press(in, BUTTON_DECIDE); }},
         {"release", nullptr, kIdle},
         {"the load list",
          [&] {
@@ -92,7 +102,9 @@ TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
              return true;
          },
          kIdle, 1500},
-    });
+    };
+    steps.insert(steps.end(), load.begin(), load.end());
+    const int code = run.Run(steps);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.failed, "");
     EXPECT_EQ(lastSlot, 0);

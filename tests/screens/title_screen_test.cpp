@@ -37,7 +37,7 @@ const SpriteRecord* Item(int32_t i) { return Lib_SpriteAt(TitleItemSprite(i)); }
 // The sample, the title in the boot's place; `movie` leaves bit 0 of the
 // title flags (play the movie) as a fresh run has it.
 void Begin(Title* h, bool movie) {
-    ASSERT_TRUE(ScreenHarness::AllAgesSampleData());
+    ASSERT_TRUE(ScreenHarness::SampleData());
     ScreenHarness::Messages();
     ASSERT_TRUE(h->Fonts());
     h->StartFull();
@@ -125,10 +125,12 @@ TEST_F(Title, TheMenuShowsItsItemsInRowsAndReturnsToThem) {
     EXPECT_EQ(TitleSubMenuOpen, 1);
     FramesUntil([] { return At(TITLE_STEP_INPUT, 0); }, 10, "the submenu");
     EXPECT_EQ(Cursor(), 7);
-    EXPECT_EQ(Item(7)->posY, -130.0f);
-    EXPECT_EQ(Item(8)->posY, -200.0f);
+    // The sample has the R18 archive: the special menu is offered too.
+    EXPECT_EQ(Item(7)->posY, -60.0f);
+    EXPECT_EQ(Item(8)->posY, -130.0f);
+    EXPECT_EQ(Item(9)->posY, -200.0f);
     EXPECT_EQ(Item(10)->posY, -270.0f);
-    EXPECT_EQ(Item(9)->color >> 24, 0u) << "no R18 archive, no special menu";
+    EXPECT_EQ(Item(9)->color >> 24, 0xFFu) << "the R18 archive brings the special menu";
     EXPECT_EQ(Item(0)->color >> 24, 0u);
     Frame(30);
     EXPECT_TRUE(MatchesReference("title_submenu"));
@@ -285,10 +287,10 @@ TEST_F(Title, TheCautionLogoInTheFirstLanguage) {
     if (IsSkipped()) return;
     ASSERT_TRUE(SampleData());
     StartFull();
-    ModeStack[0] = GSL_LogoSequenceModeCB;
+    ModeStack[0] = GSL_LogoModeCB;
     SystemDataBlock.language = 0;
     FramesUntil([] {
-        const ScreenWork* w = GSL_WorkGet(GSL_LogoSequenceModeCB);
+        const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
         return w && w->step == 2 && w->subState == 12;
     }, 120, "logo 0 held");
     EXPECT_TRUE(MatchesReference("logo_caution"));

@@ -10,6 +10,7 @@
 #include "engine/files/message_table.h"
 #include "engine/text/font.h"
 #include "screens/boot.h"
+#include "screens/logo.h"
 #include "story/config.h"
 #include "story/story_services.h"
 #include "tests/engine/text/font_env.h"

@@ -1,4 +1,4 @@
-// The whole program on the sample: E on the logo starts the story stand-in,
+// The whole program on the sample: new game on the title starts the story,
 // which fades in with the story sheet loaded; the message window opens with
 // the name plate and the first message, confirms reveal and go on, Welm's
 // voice plays on channel 11 and the long speech shows the scroll bar.
@@ -14,19 +14,14 @@
 #include "script/game_blocks.h"
 #include "script/script_task.h"
 #include "story/story_screen.h"
+#include "tests/ui/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
 #include "ui/widget.h"
 
 namespace {
-constexpr uint8_t kKeyE = 0x12;
 constexpr uint8_t kKeyZ = 0x2C;
-
-bool LogoReady() {
-    const int32_t h = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
-    return GSL_ModeTop() == GSL_LogoModeCB && Lib_SpriteGetState(h) == 2 && Lib_SoundStateGet(0) == SOUND_PLAYING;
-}
 
 uint32_t OverlayColour() {
     if (DispColorTask < 0 || !TaskTable.slots[DispColorTask]) return 0xDEADBEEF;
@@ -49,7 +44,6 @@ TEST(SampleProgram, TheMessageWindowShowsTheStory) {
     ProgramRun run;
     bool over = false;
     std::vector<ProgramRun::Step> steps = {
-        {"the logo", LogoReady, [](PlatInputState& in) { in.keys[kKeyE] = kPlatDown; }},
         {"the window open on the first message",
          [&] {
              if (GSL_ModeTop() != GSL_StoryModeCB) return false;
@@ -92,6 +86,7 @@ TEST(SampleProgram, TheMessageWindowShowsTheStory) {
         steps.push_back({"let go", watch, [](PlatInputState&) {}});
     }
     steps.push_back({"the voice and the bar", [&] { return watch() && seen.voice && seen.bar; }, nullptr});
+    program_title::PrependNewGame(steps);
     const int code = run.Run(steps);
 
     EXPECT_EQ(code, 0);

@@ -13,19 +13,14 @@
 #include "script/script_task.h"
 #include "script/staffroll.h"
 #include "story/story_screen.h"
+#include "tests/ui/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
 namespace {
-constexpr uint8_t kKeyE = 0x12;
 constexpr uint8_t kKeyZ = 0x2C;
 constexpr uint8_t kKeyDown = 0xD0;
 constexpr int32_t kKeywait = 12;
-
-bool LogoReady() {
-    const int32_t h = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
-    return GSL_ModeTop() == GSL_LogoModeCB && Lib_SpriteGetState(h) == 2;
-}
 
 // The story script's work while it runs pict.txt, else null.
 ScriptTaskWork* PictScript() {
@@ -57,7 +52,6 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
     ::testing::AssertionResult scene = ::testing::AssertionFailure(), roll = ::testing::AssertionFailure();
     ProgramRun run;
     std::vector<ProgramRun::Step> steps = {
-        {"the logo", LogoReady, [](PlatInputState& in) { in.keys[kKeyE] = kPlatDown; }},
     };
     // Confirms every other frame; none while a picture is awaited.
     auto watch = [&] {
@@ -95,6 +89,7 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
                          }});
         steps.push_back({"let go", watch, [](PlatInputState&) {}});
     }
+    program_title::PrependNewGame(steps);
     const int code = run.Run(steps);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.failed, "");

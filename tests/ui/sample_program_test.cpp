@@ -1,13 +1,21 @@
-// The whole program on the sample game: the logo screen with its music,
-// sheet and caption; the manual page pushed over it with its resources kept
-// (decide) or released (S); cancel brings the logo back.
+// The whole program on the sample game: the title with its music, picture
+// and version label; the manual page pushed over it with its resources kept,
+// the load screen with them released; cancel brings the title back. The
+// title's fade-in, a click on an item, and the rule wipe of continue.
 #include <gtest/gtest.h>
 
 
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "engine/sound/sound.h"
 #include "screens/boot.h"
+#include "screens/system_screens.h"
+#include "story/game_state.h"
+#include "story/quick_save.h"
+#include "tests/ui/program_title.h"
+#include "ui/pointer.h"
 #include "tests/ui/screen_harness.h"
 #include "story/story_screen.h"
 #include "ui/overlay.h"
@@ -16,7 +24,7 @@
 #include "ui/wipe.h"
 
 namespace {
-constexpr uint8_t kKeyZ = 0x2C, kKeyX = 0x2D, kKeyS = 0x1F, kKeyC = 0x2E;
+using namespace program_title;
 
 struct Seen {
     int32_t sprite = -1, text = -1;
@@ -27,76 +35,91 @@ struct Seen {
     int driverFrames = 0;
 };
 
-bool LogoReady() {
-    const int32_t h = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
-    return GSL_ModeTop() == GSL_LogoModeCB && Lib_SpriteGetState(h) == 2 && Lib_SoundStateGet(0) == SOUND_PLAYING;
+// The title's picture (layer 15) and its version label (text 0).
+bool TitleReady() {
+    const int32_t h = GSL_WorkLayerGet(GSL_TitleModeCB, 15);
+    return TitleMenuUp() && Lib_SpriteGetState(h) == 2 && Lib_SoundStateGet(0) == SOUND_PLAYING;
 }
 bool ManualReady() {
     const ScreenWork* w = GSL_WorkGet(GSL_ManualModeCB);
     return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == 2 &&
            Lib_SpriteGetState(GSL_WorkLayerGet(GSL_ManualModeCB, 0)) == 2;
 }
-std::function<void(PlatInputState&)> Key(uint8_t key) {
-    return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
+bool LoadReady() {
+    const ScreenWork* w = GSL_WorkGet(GSL_LoadModeCB);
+    return GSL_ModeTop() == GSL_LoadModeCB && w && w->step == 2 && GSL_SystemDispColorCheck();
+}
+std::function<void(PlatInputState&)> Button(uint32_t bit) {
+    return [bit](PlatInputState& in) { Press(in, bit); };
 }
 const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
 
-TEST(SampleProgram, LogoAndManualPageOnDecideSAndCancel) {
+// The manual keeps the title's resources (its item keeps them); the load
+// screen has them released and reloaded.
+TEST(SampleProgram, TitleKeptUnderTheManualAndReleasedUnderLoad) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     Seen seen;
     ProgramRun run;
-    int code = run.Run({
-        {"the logo with its sheet and music", LogoReady, Key(kKeyZ)},
-        {"the manual page kept over the logo",
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps);
+    steps.push_back({"the title with its picture and music", TitleReady, nullptr});
+    MenuTo(steps, 13);
+    steps.push_back({"the manual", nullptr, Button(BUTTON_DECIDE)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the manual page kept over the title",
          [&] {
              if (!ManualReady()) return false;
-             const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
-             seen.sprite = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
+             const ScreenWork* title = GSL_WorkGet(GSL_TitleModeCB);
+             seen.sprite = GSL_WorkLayerGet(GSL_TitleModeCB, 15);
              if (seen.sprite >= 0) seen.sheetFile = SpriteTable[seen.sprite].fileName;
-             seen.text = GSL_WorkTextGet(GSL_LogoModeCB, 0);
+             seen.text = GSL_WorkTextGet(GSL_TitleModeCB, 0);
              if (seen.text >= 0 && TextTable[seen.text]) seen.caption = TextTable[seen.text]->text;
              seen.volume = SoundChannelTable[0].st.volume.load();
-             seen.keptUntouched = logo && logo->suspended == SCREEN_KEPT && Lib_SpriteIsLive(seen.sprite) &&
+             seen.keptUntouched = title && title->suspended == SCREEN_KEPT && Lib_SpriteIsLive(seen.sprite) &&
                                   SpriteTable[seen.sprite].visible && Lib_SoundStateGet(0) == SOUND_PLAYING;
              return true;
          },
-         kIdle},
-        {"cancel", nullptr, Key(kKeyX)},
-        {"the logo back after one driver frame",
+         kIdle});
+    steps.push_back({"cancel", nullptr, Button(BUTTON_CANCEL)});
+    steps.push_back({"the title back after one driver frame",
          [&] {
              if (GSL_ModeTop() == GSL_WorkRestoreCB) ++seen.driverFrames;
-             const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
-             return GSL_ModeTop() == GSL_LogoModeCB && logo && logo->suspended == SCREEN_ACTIVE;
+             const ScreenWork* title = GSL_WorkGet(GSL_TitleModeCB);
+             return GSL_ModeTop() == GSL_TitleModeCB && title && title->suspended == SCREEN_ACTIVE;
          },
-         kIdle, 90},
-        {"S", nullptr, Key(kKeyS)},
-        {"the manual page with the logo released",
+         kIdle, 90});
+    steps.push_back({"the menu again", TitleReady, nullptr, 300});
+    MenuTo(steps, 3);
+    steps.push_back({"load", nullptr, Button(BUTTON_DECIDE)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the load screen with the title released",
          [&] {
-             if (!ManualReady()) return false;
-             const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
-             // The page's pictures, texts and widgets may have taken the
-             // logo's old slots: gone means no longer the logo's sheet or caption.
+             if (!LoadReady()) return false;
+             const ScreenWork* title = GSL_WorkGet(GSL_TitleModeCB);
+             // The screen's pictures and texts may have taken the title's
+             // old slots: gone means no longer the title's picture or label.
              const SpriteRecord& old = SpriteTable[seen.sprite];
              const bool sheetGone = !(old.flags & SPRITE_IN_USE) || seen.sheetFile != old.fileName;
              seen.releasedSuspended =
-                 logo && logo->suspended == SCREEN_RELEASED && sheetGone &&
+                 title && title->suspended == SCREEN_RELEASED && sheetGone &&
                  (!TextTable[seen.text] || seen.caption != TextTable[seen.text]->text);
              return true;
          },
-         kIdle},
-        {"cancel again", nullptr, Key(kKeyX)},
-        {"the logo reloaded",
+         kIdle, 300});
+    steps.push_back({"cancel again", nullptr, Button(BUTTON_CANCEL)});
+    steps.push_back({"the title reloaded",
          [&] {
-             const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
-             if (!LogoReady() || !logo || logo->suspended != SCREEN_ACTIVE) return false;
-             seen.sheetBack = GSL_WorkLayerGet(GSL_LogoModeCB, 0) == seen.sprite && SpriteTable[seen.sprite].visible;
-             const int32_t t = GSL_WorkTextGet(GSL_LogoModeCB, 0);
+             const ScreenWork* title = GSL_WorkGet(GSL_TitleModeCB);
+             if (!TitleReady() || !title || title->suspended != SCREEN_ACTIVE) return false;
+             const int32_t h = GSL_WorkLayerGet(GSL_TitleModeCB, 15);
+             seen.sheetBack = h >= 0 && SpriteTable[h].fileName == seen.sheetFile && SpriteTable[h].visible;
+             const int32_t t = GSL_WorkTextGet(GSL_TitleModeCB, 0);
              seen.captionBack = t >= 0 && TextTable[t] && seen.caption == TextTable[t]->text;
              seen.musicBack = SoundChannelTable[0].st.volume.load() == seen.volume;
              return true;
          },
-         kIdle},
-    });
+         kIdle, 300});
+    int code = run.Run(steps);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.failed, "");
     EXPECT_TRUE(seen.keptUntouched);
@@ -112,23 +135,19 @@ uint32_t OverlayColour() {
     if (DispColorTask < 0 || !TaskTable.slots[DispColorTask]) return 0xDEADBEEF;
     return static_cast<const DispColorWork*>(TaskTable.slots[DispColorTask]->work)->current;
 }
-// The logo menu held still for the pictures: its input paused (it stays so
-// across the pages pushed over the logo) and the current item at its own
-// colour, so that no pulse shade is captured.
+// The title's menu held still for the picture: its input paused and the
+// current item at its own colour, so that no pulse shade is captured.
 void MenuStill() {
-    for (int32_t slot = 0; slot < kTaskSlots; ++slot) {
-        const TaskRecord* t = TaskTable.slots[slot];
-        if (!t || t->dead || t->callback != GSL_InputCB) continue;
-        GSL_InputPause(slot, 1);
-        const auto* w = static_cast<const SelectInputWork*>(t->work);
-        if (w->cursor >= 0 && w->cursor < kSelectItems)
-            Lib_SpriteSetColor(GSL_WorkLayerGet(GSL_LogoModeCB, uint32_t(w->layers[w->cursor])), 0xFFFFFFFFu);
-    }
+    SelectInputWork* m = TitleInput();
+    if (!m) return;
+    GSL_InputPause(TitleWord(Title(), TITLE_INPUT), 1);
+    if (m->cursor >= 0 && m->cursor < kTitleItems) Lib_SpriteSetColor(TitleItemSprite(m->cursor), 0xFFFFFFFFu);
 }
-bool LogoShown() {
-    const ScreenWork* logo = GSL_WorkGet(GSL_LogoModeCB);
-    return LogoReady() && logo && logo->suspended == SCREEN_ACTIVE && OverlayColour() == 0 &&
-           GSL_SystemDispColorCheck();
+// Pointer coordinates of the centre of title item `item`.
+std::pair<int32_t, int32_t> ItemCentre(int32_t item) {
+    int32_t r[4] = {-1, 0, 0, 0};
+    GSL_ButtonCheck(nullptr, TitleItemSprite(item), r, 0, 0, 0, -1);
+    return {(r[0] + r[2]) / 2, (r[1] + r[3]) / 2};
 }
 const WipeWork* RunningWipe() {
     for (TaskRecord* t : TaskTable.slots)
@@ -136,66 +155,59 @@ const WipeWork* RunningWipe() {
     return nullptr;
 }
 
-// The logo fades in from black; a click on its sheet opens the page; S
-// dissolves the logo into the page through the rule; C shows the thumbnail.
-TEST(SampleProgram, FadeClickWipeAndThumbnail) {
+// The title fades in from black; a click on the manual item opens the page;
+// continue dissolves the title into the story through the rule.
+TEST(SampleProgram, FadeClickAndContinueWipe) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     uint32_t startAlpha = 0;
-    bool midWipe = false, thumbnail = false, capturedOnce = false;
-    std::string midWhy, thumbWhy;
+    bool midWipe = false;
+    std::string midWhy;
+    std::pair<int32_t, int32_t> manual{-1, -1};
     ProgramRun run;
-    int code = run.Run({
-        {"the logo under the black overlay",
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps, [&] {
+        startAlpha = OverlayColour() >> 24;
+        // A quick save to continue, as the boot would have read it.
+        QuickDataPresent = 1;
+        std::memset(static_cast<void*>(&QuickDataCache), 0, sizeof QuickDataCache);
+        std::strcpy(QuickDataCache.scriptName, "sub.txt");
+    });
+    steps.push_back({"the manual item under the pointer",
          [&] {
-             if (GSL_ModeTop() != GSL_LogoModeCB) return false;
-             startAlpha = OverlayColour() >> 24;
-             return true;
+             manual = ItemCentre(13);
+             return manual.first > 0;
          },
-         nullptr},
-        {"the logo faded in",
-         [] {
-             if (!LogoShown()) return false;
-             MenuStill();
-             return true;
-         },
-         [](PlatInputState& in) {
-             in.mouseX = 640;
-             in.mouseY = 360;
+         [&](PlatInputState& in) {
+             in.mouseX = manual.first;
+             in.mouseY = manual.second;
              in.mouseButtons[0] = kPlatDown;
-         }},
-        {"release on the sheet", nullptr, [](PlatInputState& in) {
-             in.mouseX = 640;
-             in.mouseY = 360;
-         }},
-        {"the page after the click", ManualReady, Key(kKeyX)},
-        {"the logo back", LogoShown, Key(kKeyS), 120},
-        {"half-way through the wipe",
+         }});
+    steps.push_back({"release on the item", nullptr, [&](PlatInputState& in) {
+             in.mouseX = manual.first;
+             in.mouseY = manual.second;
+         }});
+    steps.push_back({"the page after the click", ManualReady, Button(BUTTON_CANCEL), 300});
+    steps.push_back({"the title back", TitleMenuUp, nullptr, 300});
+    MenuTo(steps, 4);
+    steps.push_back({"continue", nullptr, Button(BUTTON_DECIDE)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"half-way through the wipe",
          [&] {
              const WipeWork* w = RunningWipe();
-             if (!w || w->progress < 256.0f || GSL_ModeTop() != GSL_ManualModeCB) return false;
+             if (!w || w->progress < 256.0f) return false;
+             MenuStill();
              const auto got = ScreenHarness::MatchesReference("sample_mid_wipe");
              midWipe = got;
              midWhy = got.message();
              return true;
          },
-         kIdle},
-        {"the wipe over", [] { return ManualReady() && !RunningWipe(); }, Key(kKeyX)},
-        {"the logo back again", LogoShown, Key(kKeyC), 120},
-        {"the thumbnail in the corner",
-         [&] {
-             if (StoryCaptureSprite < 0 || !SpriteTable[StoryCaptureSprite].visible) return false;
-             if (!capturedOnce) return capturedOnce = true, false;  // drawn once
-             const auto got = ScreenHarness::MatchesReference("sample_thumbnail", Crop{0, 0, 320, 180});
-             thumbnail = got;
-             thumbWhy = got.message();
-             return true;
-         },
-         kIdle},
-    });
+         kIdle, 300});
+    steps.push_back({"the story after the wipe",
+                     [] { return GSL_ModeTop() == GSL_StoryModeCB && !RunningWipe(); }, nullptr, 300});
+    int code = run.Run(steps);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.failed, "");
     EXPECT_GE(startAlpha, 200u);
     EXPECT_TRUE(midWipe) << midWhy;
-    EXPECT_TRUE(thumbnail) << thumbWhy;
 }
 }  // namespace

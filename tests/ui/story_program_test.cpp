@@ -1,5 +1,5 @@
-// The whole program on the sample game with the script trace on: E on the
-// logo starts a new game, the story over the title, which runs the opening
+// The whole program on the sample game with the script trace on: new game on
+// the title starts the story over the title, which runs the opening
 // scenario through the interpreter to its end and leaves for the question
 // whether to save the system data; yes saves it and the story starts again.
 #include <gtest/gtest.h>
@@ -20,19 +20,14 @@
 #include "story/save_store.h"
 #include "story/story_screen.h"
 #include "story/system_save.h"
+#include "tests/ui/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
 namespace {
-constexpr uint8_t kKeyE = 0x12;
 constexpr uint8_t kKeyZ = 0x2C;
 constexpr uint8_t kKeyUp = 0xC8;
 constexpr uint8_t kKeyDown = 0xD0;
-
-bool LogoReady() {
-    const int32_t h = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
-    return GSL_ModeTop() == GSL_LogoModeCB && Lib_SpriteGetState(h) == 2 && Lib_SoundStateGet(0) == SOUND_PLAYING;
-}
 
 bool ScriptTasksGone() {
     for (const TaskRecord* t : TaskTable.slots)
@@ -40,7 +35,7 @@ bool ScriptTasksGone() {
     return true;
 }
 
-TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
+TEST(SampleProgram, NewGameStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     struct Seen {
         int32_t task = -1;
@@ -52,7 +47,6 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
     ProgramRun run;
     bool over = false;
     std::vector<ProgramRun::Step> steps = {
-        {"the logo", LogoReady, [](PlatInputState& in) { in.keys[kKeyE] = kPlatDown; }},
         {"the story running its script",
          [&] {
              if (GSL_ModeTop() != GSL_StoryModeCB) return false;
@@ -61,7 +55,7 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
              if (!file) return false;
              seen.file = file;
              seen.titleBelow = GSL_ModeCount() == 2 && ModeStack[0] == GSL_TitleModeCB &&
-                               !GSL_WorkGet(GSL_LogoModeCB);
+                               !GSL_WorkGet(program_title::LogoScreen());
              return true;
          },
          nullptr},
@@ -126,6 +120,7 @@ TEST(SampleProgram, EStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
                          return true;
                      },
                      nullptr, 900});
+    program_title::PrependNewGame(steps);
     const int code = run.Run(steps);
     const std::string err = testing::internal::GetCapturedStderr();
     ::unsetenv("VN_SCRIPT_TRACE");

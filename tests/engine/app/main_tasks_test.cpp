@@ -8,6 +8,7 @@
 
 #include "engine/core/task.h"
 #include "engine/movie/movie.h"
+#include "screens/logo.h"
 #include "ui/mode.h"
 
 namespace {
@@ -39,9 +40,9 @@ protected:
     void TearDown() override { SetUp(); }
 };
 
-TEST_F(MainModeTest, EmptyStackGetsTheLogoUncalledAndTheTopRuns) {
+TEST_F(MainModeTest, EmptyStackGetsTheLogoSequenceUncalledAndTheTopRuns) {
     Main_ModeCB(nullptr);
-    ASSERT_NE(ModeStack[0], nullptr);
+    EXPECT_EQ(ModeStack[0], GSL_LogoModeCB);
     EXPECT_TRUE(g_called.empty());
 
     ModeStack[0] = screenA;

@@ -1,0 +1,103 @@
+// Whole-program runs on the sample: the steps from the start to the title's
+// menu (each logo cut short with decide once it is up, the opening movie
+// skipped), and the moves through the menu.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "engine/input/input.h"
+#include "engine/movie/movie.h"
+#include "screens/logo.h"
+#include "screens/title.h"
+#include "screens/title_work.h"
+#include "tests/ui/screen_harness.h"
+#include "ui/overlay.h"
+#include "ui/select_input.h"
+
+namespace program_title {
+
+inline ModeFunction LogoScreen() { return GSL_LogoModeCB; }
+
+inline ScreenWork* Title() { return GSL_WorkGet(GSL_TitleModeCB); }
+inline SelectInputWork* TitleInput() {
+    ScreenWork* w = Title();
+    return w ? GSL_InputWork(TitleWord(w, TITLE_INPUT)) : nullptr;
+}
+// The menu on top, faded in and taking input.
+inline bool TitleMenuUp() {
+    const ScreenWork* w = Title();
+    const SelectInputWork* in = TitleInput();
+    return GSL_ModeTop() == GSL_TitleModeCB && w && !w->suspended && w->step == TITLE_STEP_INPUT &&
+           w->subState == 0 && in && in->state == 1 && GSL_SystemDispColorCheck();
+}
+inline bool LogoHeld() {
+    const ScreenWork* w = GSL_WorkGet(LogoScreen());
+    return GSL_ModeTop() == LogoScreen() && w && w->step == 2 && w->subState == 12;
+}
+inline bool MoviePlaying() {
+    const ScreenWork* w = Title();
+    return GSL_ModeTop() == GSL_TitleModeCB && w && w->step == TITLE_STEP_LOAD && w->subState == 2;
+}
+
+inline void Press(PlatInputState& in, uint32_t button) {
+    in.keys[Lib_InputKeyCode(0, button, 0) & 0xFF] = kPlatDown;
+}
+
+// Logos and movie with decide presses, then the menu. The first title after
+// fresh system data may not skip its movie: these runs allow it, as a later
+// run would, to keep them short.
+// `onTitle` runs once, on the first frame the title is on top.
+inline void ToTitleMenu(std::vector<ProgramRun::Step>& steps, std::function<void()> onTitle = nullptr) {
+    auto pending = std::make_shared<std::function<void()>>(std::move(onTitle));
+    for (int i = 0; i < 4; ++i) {
+        steps.push_back({"toward the title menu",
+                         [pending] {
+                             if (*pending && GSL_ModeTop() == GSL_TitleModeCB) {
+                                 (*pending)();
+                                 *pending = nullptr;
+                             }
+                             if (Title()) TitleFlags |= 2;
+                             return TitleMenuUp() || LogoHeld() || (MoviePlaying() && MovieState.load() == MOVIE_PLAYING);
+                         },
+                         [](PlatInputState& in) {
+                             if (!TitleMenuUp()) Press(in, BUTTON_DECIDE);
+                         },
+                         900});
+        steps.push_back({"let go", nullptr, [](PlatInputState&) {}});
+    }
+    int frames = 0;
+    steps.push_back({"the title menu", [frames]() mutable { return TitleMenuUp() && ++frames > 20; }, nullptr, 900});
+}
+
+// Moves the cursor to `item` with the arrow keys (the menu wraps): one press
+// and one let-go per move.
+inline void MenuTo(std::vector<ProgramRun::Step>& steps, int32_t item, int moves = 8) {
+    for (int i = 0; i < moves; ++i) {
+        steps.push_back({"a move", TitleMenuUp, [item](PlatInputState& in) {
+                             const SelectInputWork* m = TitleInput();
+                             if (m && m->cursor != item) Press(in, BUTTON_DOWN);
+                         }});
+        steps.push_back({"let go", nullptr, [](PlatInputState&) {}});
+    }
+    steps.push_back({"the cursor there", [item] {
+                         const SelectInputWork* m = TitleInput();
+                         return TitleMenuUp() && m && m->cursor == item;
+                     },
+                     nullptr, 30});
+}
+
+// The steps to the menu and a decide on new game (the cursor's first place
+// when no slot holds a save), put before `steps`.
+inline void PrependNewGame(std::vector<ProgramRun::Step>& steps) {
+    std::vector<ProgramRun::Step> pre;
+    ToTitleMenu(pre);
+    pre.push_back({"new game", [] { return TitleMenuUp() && TitleInput()->cursor == 0; },
+                   [](PlatInputState& in) { Press(in, BUTTON_DECIDE); }});
+    pre.push_back({"let go", nullptr, [](PlatInputState&) {}});
+    steps.insert(steps.begin(), pre.begin(), pre.end());
+}
+
+}  // namespace program_title
