@@ -6,24 +6,20 @@
 #include <cstdlib>
 
 #include "engine/sound/sound.h"
-#include "screens/boot.h"
 #include "script/script_task.h"
 #include "story/game_state.h"
 #include "story/quick_save.h"
 #include "story/story_play.h"
 #include "story/story_screen.h"
 #include "story/sys_menu.h"
+#include "tests/ui/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
 
 namespace {
-constexpr uint8_t kKeyZ = 0x2C, kKeyE = 0x12, kKeyC = 0x2E, kKeyDown = 0xD0;
+constexpr uint8_t kKeyZ = 0x2C, kKeyC = 0x2E, kKeyDown = 0xD0;
 
-bool LogoReady() {
-    const int32_t h = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
-    return GSL_ModeTop() == GSL_LogoModeCB && Lib_SpriteGetState(h) == 2 && Lib_SoundStateGet(0) == SOUND_PLAYING;
-}
 bool Waiting() {
     const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
     return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 &&
@@ -43,15 +39,16 @@ TEST(QuickProgram, AQuickLoadBringsTheQuickSavedLineBack) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     uint32_t first = 0, saved = 0, later = 0, loaded = 0;
     ProgramRun run;
-    std::vector<ProgramRun::Step> steps = {
-        {"the logo", LogoReady, Key(kKeyE)},
-        {"the story waiting",
-         [&] {
-             first = GameStateBlock.readLineCount;
-             return Waiting();
-         },
-         kIdle, 900},
-    };
+    std::vector<ProgramRun::Step> steps;
+    program_title::ToTitleMenu(steps);
+    steps.push_back({"new game", program_title::TitleMenuUp,
+                     [](PlatInputState& in) { program_title::Press(in, BUTTON_DECIDE); }});
+    steps.push_back({"the story waiting",
+                     [&] {
+                         first = GameStateBlock.readLineCount;
+                         return Waiting();
+                     },
+                     kIdle, 900});
     // A line further on: each confirm first completes the reveal, the next goes on.
     for (int i = 0; i < 20; ++i) {
         steps.push_back({"a confirm", nullptr, [&](PlatInputState& in) {

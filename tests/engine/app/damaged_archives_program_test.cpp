@@ -1,6 +1,6 @@
 // The whole program on damaged data archives: a truncated patch archive and a
 // damaged directory table in the base archive each cost one line on stderr
-// and the game still plays (the logo, then a new game's story); a base
+// and the game still plays (the logos and the title, then a new game's story); a base
 // archive that cannot be used stops the start with a clear message.
 #include <gtest/gtest.h>
 
@@ -27,14 +27,13 @@
 #include "screens/boot.h"
 #include "script/script_task.h"
 #include "story/story_screen.h"
+#include "tests/ui/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-constexpr uint8_t kKeyE = 0x12;
-
 std::string ReadAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string{std::istreambuf_iterator<char>(in), {}};
@@ -52,11 +51,6 @@ std::vector<std::string> LinesWith(const std::string& text, const std::string& p
     for (std::string line; std::getline(in, line);)
         if (line.find(part) != std::string::npos) out.push_back(line);
     return out;
-}
-
-bool LogoReady() {
-    const int32_t h = GSL_WorkLayerGet(GSL_LogoModeCB, 0);
-    return GSL_ModeTop() == GSL_LogoModeCB && Lib_SpriteGetState(h) == 2 && Lib_SoundStateGet(0) == SOUND_PLAYING;
 }
 
 TEST(DamagedArchives, EachDamagedFileIsToldOnceAndTheGamePlays) {
@@ -85,17 +79,19 @@ TEST(DamagedArchives, EachDamagedFileIsToldOnceAndTheGamePlays) {
     };
     std::string file;
     testing::internal::CaptureStderr();
-    const int code = run.Run({
-        {"the logo", LogoReady, [](PlatInputState& in) { in.keys[kKeyE] = kPlatDown; }},
-        {"a new game's story running its script",
-         [&] {
-             if (GSL_ModeTop() != GSL_StoryModeCB) return false;
-             const char* name = GSL_ScriptTaskFileName(GSL_WorkTaskGet(GSL_StoryModeCB));
-             if (name) file = name;
-             return !file.empty();
-         },
-         nullptr},
-    });
+    std::vector<ProgramRun::Step> steps;
+    program_title::ToTitleMenu(steps);
+    steps.push_back({"new game", program_title::TitleMenuUp,
+                     [](PlatInputState& in) { program_title::Press(in, BUTTON_DECIDE); }});
+    steps.push_back({"a new game's story running its script",
+                     [&] {
+                         if (GSL_ModeTop() != GSL_StoryModeCB) return false;
+                         const char* name = GSL_ScriptTaskFileName(GSL_WorkTaskGet(GSL_StoryModeCB));
+                         if (name) file = name;
+                         return !file.empty();
+                     },
+                     nullptr});
+    const int code = run.Run(std::move(steps));
     const std::string told = testing::internal::GetCapturedStderr();
     EXPECT_EQ(code, 0) << told;
     EXPECT_EQ(run.failed, "") << told;
