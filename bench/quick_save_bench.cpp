@@ -23,6 +23,7 @@
 #include "story/game_state.h"
 #include "story/quick_save.h"
 #include "story/save_store.h"
+#include "bench/save_root_bench.h"
 
 namespace {
 
@@ -35,35 +36,16 @@ double ThreadCpuUs() {
     return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
 }
 
-struct Root {
-    fs::path dir, old;
-    Root() {
-        char tmpl[] = "/tmp/vn_quick_bench_XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        old = fs::current_path();
-        fs::current_path(dir);
-        const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 64 * mib, 4 * mib, 8 * mib, 4 * mib};
-        Lib_CashReset();
-        Lib_MemInit(sizes);
-        Lib_CashReset();
-        Lib_TaskInit();
-        Lib_ThreadTableClear();
-        std::strcpy(UserId, "7");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+struct Root : SaveBenchRoot {
+    Root() : SaveBenchRoot("quick", 4) {
         // The loader serves the save task's progress notice (its picture).
         Lib_FileInit();
         Lib_SaveInit();
         Lib_SaveFlush();
     }
     ~Root() {
-        Lib_SaveEnd();
+        Lib_SaveEnd();  // before the loader stops
         Lib_FileEnd();
-        Lib_CashReset();
-        Lib_MemRelease();
-        fs::current_path(old);
-        fs::remove_all(dir);
     }
 };
 

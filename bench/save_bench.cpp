@@ -28,6 +28,7 @@
 #include "script/game_blocks.h"
 #include "story/access_flags.h"
 #include "story/save_store.h"
+#include "bench/save_root_bench.h"
 
 namespace {
 
@@ -35,31 +36,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 constexpr double kFrameUs = 16667.0;
 
-struct Root {
-    fs::path dir, old;
-    Root() {
-        char tmpl[] = "/tmp/vn_save_bench_XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        old = fs::current_path();
-        fs::current_path(dir);
-        const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 64 * mib, 2 * mib, 8 * mib, 2 * mib};
-        Lib_CashReset();
-        Lib_MemInit(sizes);
-        Lib_CashReset();
-        Lib_TaskInit();
-        Lib_ThreadTableClear();
-        std::strcpy(UserId, "7");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
-    }
-    ~Root() {
-        Lib_SaveEnd();
-        Lib_CashReset();
-        Lib_MemRelease();
-        fs::current_path(old);
-        fs::remove_all(dir);
-    }
+struct Root : SaveBenchRoot {
+    Root() : SaveBenchRoot("save") {}
 };
 
 std::vector<uint8_t> Data(int32_t slot, uint8_t seed) {
@@ -83,7 +61,10 @@ void Fill() {
         r.data = data.data();
         r.dataSize = uint32_t(data.size());
         int32_t task = Lib_SaveTaskSet(0, &r, s);
-        while (Lib_SaveTaskResult(task) != 1) Lib_TaskPass(false);
+        while (Lib_SaveTaskResult(task) != 1) {
+            Lib_FileLoadCB(nullptr);  // the progress notice's picture
+            Lib_TaskPass(false);
+        }
         Lib_SaveTaskEnd(task);
     }
     Lib_SaveFlush();
@@ -109,6 +90,7 @@ double SaveTask(int32_t slot, uint8_t seed, double* totalUs) {
     int32_t task = Lib_SaveTaskSet(0, &r, slot);
     double longest = 0;
     while (Lib_SaveTaskResult(task) != 1) {
+        Lib_FileLoadCB(nullptr);  // the progress notice's picture
         double t0 = ThreadCpuUs();
         Lib_TaskPass(false);
         longest = std::max(longest, ThreadCpuUs() - t0);

@@ -37,6 +37,7 @@
 #include "ui/mode.h"
 #include "ui/utility_dialog.h"
 #include "story/save_store.h"
+#include "bench/save_root_bench.h"
 
 namespace {
 
@@ -44,23 +45,9 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 constexpr double kFrameUs = 16667.0;
 
-struct Root {
-    fs::path dir, old;
-    Root() {
-        char tmpl[] = "/tmp/vn_title_bench_XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        old = fs::current_path();
-        fs::current_path(dir);
-        const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 64 * mib, 2 * mib, 8 * mib, 2 * mib};
-        Lib_CashReset();
-        Lib_MemInit(sizes);
-        Lib_CashReset();
-        Lib_TaskInit();
-        Lib_ThreadTableClear();
-        std::strcpy(UserId, "7");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+// The store with 32 valid slots.
+struct Root : SaveBenchRoot {
+    Root() : SaveBenchRoot("title") {
         Lib_SaveInit();
         for (int32_t s = 0; s < 32; ++s) {
             std::vector<uint8_t> data(SaveBinSizeTable[s]);
@@ -78,13 +65,6 @@ struct Root {
             }
             Lib_SaveTaskEnd(task);
         }
-    }
-    ~Root() {
-        Lib_SaveEnd();
-        Lib_CashReset();
-        Lib_MemRelease();
-        fs::current_path(old);
-        fs::remove_all(dir);
     }
 };
 
