@@ -198,16 +198,6 @@ void Follow(GalleryHead* h, bool animated) {
     h->shown = sel;
 }
 
-bool Pressed(int32_t key) {
-    const int32_t r = GSL_SystemKeyGet(key);
-    return r == 3 || r == 5;
-}
-
-bool BarPressed(int32_t bar, int32_t part) {
-    const int32_t r = GSL_SystemBarHit(bar, part);
-    return r == 3 || r == 5;
-}
-
 void ChangeCategory(ScreenWork* w, GalleryHead* h, int32_t side) {
     ExtrasSwipeLatch[side] = 1;
     GSL_SystemSePlay(2);
@@ -348,24 +338,24 @@ void Main(ScreenWork* w) {
         const int32_t m = rows * kGalleryColumns;
         if (!confirm && hovered < 0) {
             int32_t sel = h->selection;
-            if (Pressed(st->keys[EXTRAS_KEY_LEFT])) {
+            if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_LEFT])) {
                 GSL_SystemSePlay(2);
                 sel = (sel + count - 1) % count;
-            } else if (Pressed(st->keys[EXTRAS_KEY_RIGHT])) {
+            } else if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_RIGHT])) {
                 GSL_SystemSePlay(2);
                 sel = (sel + 1) % count;
-            } else if (Pressed(st->keys[EXTRAS_KEY_UP]) || BarPressed(h->bar, BAR_UP)) {
+            } else if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_UP]) || GSL_SystemBarFires(h->bar, BAR_UP)) {
                 GSL_SystemSePlay(2);
                 sel = (sel - kGalleryColumns + m) % m;
                 if (sel >= count) sel = count - 1;
-            } else if (Pressed(st->keys[EXTRAS_KEY_DOWN]) || BarPressed(h->bar, BAR_DOWN)) {
+            } else if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_DOWN]) || GSL_SystemBarFires(h->bar, BAR_DOWN)) {
                 GSL_SystemSePlay(2);
                 sel = (sel + kGalleryColumns) % m;
                 if (sel >= count) sel = count - 1;
-            } else if (Pressed(st->keys[EXTRAS_KEY_A]) || Extras_Swipe(0, 3)) {
+            } else if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_A]) || Extras_Swipe(0, 3)) {
                 ChangeCategory(w, h, 0);
                 return;
-            } else if (Pressed(st->keys[EXTRAS_KEY_D]) || Extras_Swipe(1, 4)) {
+            } else if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_D]) || Extras_Swipe(1, 4)) {
                 ChangeCategory(w, h, 1);
                 return;
             }

@@ -121,16 +121,6 @@ void Move(const MusicHead* h) {
     if (h->playing < 0) GSL_SystemSePlay(2);
 }
 
-bool Pressed(int32_t key) {
-    const int32_t r = GSL_SystemKeyGet(key);
-    return r == 3 || r == 5;
-}
-
-bool BarPressed(int32_t bar, int32_t part) {
-    const int32_t r = GSL_SystemBarHit(bar, part);
-    return r == 3 || r == 5;
-}
-
 void FreeButtons(MusicRoomState* st) {
     for (int32_t i = 0; i < kMusicSlots; ++i) {
         Lib_SpriteFree(st->buttons[i]);
@@ -356,32 +346,32 @@ void Main(ScreenWork* w) {
     } else if (hovered >= 0 && hovered != h->cursor) {
         Move(h);
         h->cursor = hovered;
-    } else if (Pressed(st->keys[KEY_LEFT])) {
+    } else if (GSL_SystemKeyFires(st->keys[KEY_LEFT])) {
         Move(h);
         h->cursor = (h->cursor - 1 + n) % n;
-    } else if (Pressed(st->keys[KEY_RIGHT])) {
+    } else if (GSL_SystemKeyFires(st->keys[KEY_RIGHT])) {
         Move(h);
         h->cursor = (h->cursor + 1) % n;
-    } else if (Pressed(st->keys[KEY_UP]) || BarPressed(h->bar, BAR_UP)) {
+    } else if (GSL_SystemKeyFires(st->keys[KEY_UP]) || GSL_SystemBarFires(h->bar, BAR_UP)) {
         Move(h);
         int32_t c = (h->cursor - 2 + m) % m;
         if (c >= n) c = c / 2 == r - 1 ? n - 1 : (c - 2 + m) % m;
         h->cursor = c;
-    } else if (Pressed(st->keys[KEY_DOWN]) || BarPressed(h->bar, BAR_DOWN)) {
+    } else if (GSL_SystemKeyFires(st->keys[KEY_DOWN]) || GSL_SystemBarFires(h->bar, BAR_DOWN)) {
         Move(h);
         int32_t c = (h->cursor + 2) % m;
         if (c >= n) c = c / 2 == r - 1 ? n - 1 : (c + 2) % m;
         h->cursor = c;
-    } else if (Pressed(st->keys[KEY_PREVIOUS]) || (!st->knobDragging && Extras_Swipe(0, 3))) {
+    } else if (GSL_SystemKeyFires(st->keys[KEY_PREVIOUS]) || (!st->knobDragging && Extras_Swipe(0, 3))) {
         ChangePage(w, h, 0);
         return;
-    } else if (Pressed(st->keys[KEY_NEXT]) || (!st->knobDragging && Extras_Swipe(1, 4))) {
+    } else if (GSL_SystemKeyFires(st->keys[KEY_NEXT]) || (!st->knobDragging && Extras_Swipe(1, 4))) {
         ChangePage(w, h, 1);
         return;
-    } else if (Pressed(st->keys[KEY_QUIETER]) || Extras_Clicked(Layer(11), 0, 0)) {
+    } else if (GSL_SystemKeyFires(st->keys[KEY_QUIETER]) || Extras_Clicked(Layer(11), 0, 0)) {
         GSL_MusicVolume(h, -1, st->volumeSound);
         st->volumeSound ^= 1;
-    } else if (Pressed(st->keys[KEY_LOUDER]) || Extras_Clicked(Layer(12), 0, 0)) {
+    } else if (GSL_SystemKeyFires(st->keys[KEY_LOUDER]) || Extras_Clicked(Layer(12), 0, 0)) {
         GSL_MusicVolume(h, 1, st->volumeSound);
         st->volumeSound ^= 1;
     } else if (!(InputButtons.held & (256u | 512u))) {

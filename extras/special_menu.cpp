@@ -75,16 +75,6 @@ void Place(int32_t sprite, float x, float y, float scale, int32_t priority) {
     Lib_SpriteSetPrio(sprite, priority, -1);
 }
 
-bool Pressed(int32_t key) {
-    const int32_t r = GSL_SystemKeyGet(key);
-    return r == 3 || r == 5;
-}
-
-bool BarPressed(int32_t bar, int32_t part) {
-    const int32_t r = GSL_SystemBarHit(bar, part);
-    return r == 3 || r == 5;
-}
-
 void KeysEnd(SpecialHead* h) {
     if (h->keys) Extras_KeysEnd(h->keys->keys);
 }
@@ -213,18 +203,18 @@ void Main(ScreenWork* w) {
         } else if (target >= 0) {
             GSL_SystemSePlay(2);
             sel = target;
-        } else if (Pressed(keys[EXTRAS_KEY_LEFT])) {
+        } else if (GSL_SystemKeyFires(keys[EXTRAS_KEY_LEFT])) {
             GSL_SystemSePlay(2);
             sel = (sel + kSpecialCount - 1) % kSpecialCount;
-        } else if (Pressed(keys[EXTRAS_KEY_RIGHT])) {
+        } else if (GSL_SystemKeyFires(keys[EXTRAS_KEY_RIGHT])) {
             GSL_SystemSePlay(2);
             sel = (sel + 1) % kSpecialCount;
-        } else if (Pressed(keys[EXTRAS_KEY_UP]) || BarPressed(h->bar, BAR_UP)) {
+        } else if (GSL_SystemKeyFires(keys[EXTRAS_KEY_UP]) || GSL_SystemBarFires(h->bar, BAR_UP)) {
             GSL_SystemSePlay(2);
             const int32_t m = rows * kColumns;
             sel = (sel - kColumns + m) % m;
             if (sel >= kSpecialCount) sel = kSpecialCount - 1;
-        } else if (Pressed(keys[EXTRAS_KEY_DOWN]) || BarPressed(h->bar, BAR_DOWN)) {
+        } else if (GSL_SystemKeyFires(keys[EXTRAS_KEY_DOWN]) || GSL_SystemBarFires(h->bar, BAR_DOWN)) {
             GSL_SystemSePlay(2);
             const int32_t m = rows * kColumns;
             sel = (sel + kColumns) % m;

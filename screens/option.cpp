@@ -62,10 +62,7 @@ void Goto(ScreenWork* w, int32_t step) {
 }
 
 bool Pressed(uint32_t bits) { return (InputButtons.pressed & bits) != 0; }
-bool Key(const OptionWork* o, int i) {
-    const int32_t r = GSL_SystemKeyGet(o->keys[i]);
-    return r == 3 || r == 5;
-}
+bool Key(const OptionWork* o, int i) { return GSL_SystemKeyFires(o->keys[i]); }
 bool Click(uint32_t slot) {
     int32_t rect[4] = {-1, 0, 0, 0};
     return GSL_ButtonCheck(nullptr, Layer(slot), rect, 0, kNormal, kHover, -1) == 1;

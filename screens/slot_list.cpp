@@ -198,14 +198,6 @@ void DimmerShow() {
 
 bool Held() { return MouseInput.clickButton >= 0 && (MouseInput.clickPhase == 1 || MouseInput.clickPhase == 2); }
 int32_t DragDown() { return MouseInput.clickPhase == 2 ? PointerGesture.current.y - PointerGesture.press.y : 0; }
-bool KeyFires(int32_t task) {
-    const int32_t k = GSL_SystemKeyGet(task);
-    return k == 3 || k == 5;
-}
-bool BarFires(int32_t bar, int32_t part) {
-    const int32_t k = GSL_SystemBarHit(bar, part);
-    return k == 3 || k == 5;
-}
 
 void MoveTo(SaveSlotList* l, int32_t slot) {
     if (slot == l->cursor) return;
@@ -310,13 +302,13 @@ void ListStep(ScreenWork* w, SaveSlotList* l, const SlotScreen& kind) {
         MoveTo(l, 0);
     } else if ((InputButtons.pressed & kButtonD) || down < -kDragFar) {
         MoveTo(l, l->count - 1);
-    } else if (KeyFires(l->keys[KEY_UP]) || down > kDragStep || BarFires(l->bar, BAR_UP)) {
+    } else if (GSL_SystemKeyFires(l->keys[KEY_UP]) || down > kDragStep || GSL_SystemBarFires(l->bar, BAR_UP)) {
         MoveTo(l, l->cursor == 0 ? l->count - 1 : l->cursor - 1);
-    } else if (KeyFires(l->keys[KEY_DOWN]) || down < -kDragStep || BarFires(l->bar, BAR_DOWN)) {
+    } else if (GSL_SystemKeyFires(l->keys[KEY_DOWN]) || down < -kDragStep || GSL_SystemBarFires(l->bar, BAR_DOWN)) {
         MoveTo(l, l->cursor == l->count - 1 ? 0 : l->cursor + 1);
-    } else if (KeyFires(l->keys[KEY_LEFT])) {
+    } else if (GSL_SystemKeyFires(l->keys[KEY_LEFT])) {
         if (l->cursor > 0) MoveTo(l, l->cursor < l->rows ? 0 : l->cursor - l->rows);
-    } else if (KeyFires(l->keys[KEY_RIGHT])) {
+    } else if (GSL_SystemKeyFires(l->keys[KEY_RIGHT])) {
         if (l->cursor < l->count - 1) MoveTo(l, l->cursor + l->rows > l->count - 1 ? l->count - 1 : l->cursor + l->rows);
     } else if ((InputButtons.pressed & kButtonC) || detailsHit >= 0) {
         if (Lib_SaveSlotCheck(l->cursor, nullptr) == SLOT_VALID) {

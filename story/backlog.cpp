@@ -114,10 +114,7 @@ void SetRectItem(int32_t sprite, int32_t item) {
     Lib_SpriteSetRect(sprite, rect);
 }
 
-bool KeyFires(const BacklogWork* b, int32_t key) {
-    const int32_t r = GSL_SystemKeyGet(b->keys[key]);
-    return r == 3 || r == 5;
-}
+bool KeyFires(const BacklogWork* b, int32_t key) { return GSL_SystemKeyFires(b->keys[key]); }
 
 // --- the page ---------------------------------------------------------------------
 

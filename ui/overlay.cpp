@@ -111,6 +111,11 @@ int32_t GSL_SystemKeyGet(int32_t slot) {
     return w ? w->result : -1;
 }
 
+bool GSL_SystemKeyFires(int32_t slot) {
+    const int32_t r = GSL_SystemKeyGet(slot);
+    return r == 3 || r == 5;
+}
+
 int32_t GSL_SystemKeyCB(void* work) {
     auto* w = static_cast<KeyRepeatWork*>(work);
     if (!w || w->state != WIDGET_STARTING) return 0;

@@ -33,4 +33,6 @@ struct KeyRepeatWork {
 int32_t GSL_SystemKeySet(uint32_t mask, int32_t interval);
 // This frame's result (0, 3, 4, 5); -1 for a bad slot.
 int32_t GSL_SystemKeyGet(int32_t slot);
+// Whether the key acts this frame: pressed (3) or repeated (5), not held.
+bool GSL_SystemKeyFires(int32_t slot);
 int32_t GSL_SystemKeyCB(void* work);

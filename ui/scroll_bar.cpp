@@ -252,6 +252,11 @@ int32_t GSL_SystemBarHit(int32_t slot, int32_t which) {
     return HoldFrames >= 30 && (HoldFrames - 30) % 5 == 0 ? 5 : 4;
 }
 
+bool GSL_SystemBarFires(int32_t slot, int32_t which) {
+    const int32_t r = GSL_SystemBarHit(slot, which);
+    return r == 3 || r == 5;
+}
+
 int32_t GSL_SystemBarGetPos(int32_t slot) {
     const ScrollBarWork* w = GSL_SystemBarWork(slot);
     if (!w) return 0;

@@ -42,6 +42,8 @@ int32_t* GSL_SystemBarGetRect(int32_t* out, int32_t slot, int32_t which);
 // 3 pressed inside this frame, 4 held inside, 5 on the 30th held frame and
 // every 5th after; 0 otherwise; -1 for a bad slot.
 int32_t GSL_SystemBarHit(int32_t slot, int32_t which);
+// Whether the part acts this frame: pressed (3) or repeated (5).
+bool GSL_SystemBarFires(int32_t slot, int32_t which);
 // The step under the pointer (0..range); 0 for a bad slot.
 int32_t GSL_SystemBarGetPos(int32_t slot);
 int32_t GSL_SystemBarCB(void* work);
