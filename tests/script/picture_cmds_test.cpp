@@ -322,6 +322,7 @@ TEST_F(Pictures, TransRunsItsWipeAndWtWaitsForIt) {
 
 TEST_F(Pictures, HalfWayThroughARadialWipe) {
     StartDrawing();
+    DrawFrames(true);  // the wipe starts from the scene a frame drew
     Handler(kCmdText, SeeText);
     Run("<label>\n<image base,fore,bg_a>\n<text a>\n<image base,back,bg_b>\n<image 3,back,chara,,440,40>\n"
         "<trans wipe_001,1000>\n<wt>\n<label>\n");

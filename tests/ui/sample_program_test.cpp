@@ -164,6 +164,7 @@ TEST(SampleProgram, FadeClickAndContinueWipe) {
     std::string midWhy;
     std::pair<int32_t, int32_t> manual{-1, -1};
     ProgramRun run;
+    ScreenHarness::DrawFrames(true);  // the continue wipe starts from a drawn frame
     std::vector<ProgramRun::Step> steps;
     ToTitleMenu(steps, [&] {
         startAlpha = OverlayColour() >> 24;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/app/frame.h"
+#include "platform/plat_gl_api.h"
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
@@ -49,6 +50,7 @@
 
 namespace {
 std::atomic<uint64_t> g_now{1000000};
+bool g_drawFrames = false;  // frames rasterise (DrawFrames)
 uint64_t FakeClock() { return g_now.load(); }
 
 std::mutex g_logMutex;
@@ -178,6 +180,7 @@ void ScreenHarness::SetUp() {
     Lib_CameraReset(&ActiveCamera);
 
     g_now = 1000000;
+    g_drawFrames = false;
     Lib_TimerSetClock(FakeClock);
     Lib_TextOpsSet(nullptr);
     g_textOps = Lib_TextOps();
@@ -363,7 +366,10 @@ void ScreenHarness::StartMinimal() {
     Lib_TaskSet("Main_ModeCB", Main_ModeCB, 20000, 402, 0);
 }
 
+void ScreenHarness::DrawFrames(bool on) { g_drawFrames = on; }
+
 void ScreenHarness::Frame(int n) {
+    if (!g_drawFrames) glEnable(GL_RASTERIZER_DISCARD);
     for (int k = 0; k < n; ++k) {
         for (int i = 0; i < loaderPasses; ++i) Lib_FileLoadCB(nullptr);
         Lib_SoundWorkPass();
@@ -371,6 +377,7 @@ void ScreenHarness::Frame(int n) {
         Lib_TaskPass(false);
         g_now += kFrameUs;
     }
+    glDisable(GL_RASTERIZER_DISCARD);
 }
 
 bool ScreenHarness::FailLoad(const char* name) {
@@ -522,10 +529,14 @@ std::string ScreenHarness::Log() {
 // --- pictures -------------------------------------------------------------------
 
 Image ScreenHarness::Render() {
+    const bool discarding = glIsEnabled(GL_RASTERIZER_DISCARD);
+    glDisable(GL_RASTERIZER_DISCARD);
     Lib_FrameBind(renderer());
     ClearFrame(0, 0, 0, 0);
     Lib_DrawWalk();
-    return ReadFrame();
+    Image frame = ReadFrame();
+    if (discarding) glEnable(GL_RASTERIZER_DISCARD);
+    return frame;
 }
 
 ::testing::AssertionResult ScreenHarness::MatchesReference(const char* name, Crop crop) {
@@ -602,6 +613,7 @@ bool ConfirmBootNotice() {
 
 void ProgramHook() {
     ++g_run->frames;
+    if (!g_drawFrames) glEnable(GL_RASTERIZER_DISCARD);
     if (g_quitPosted) return;
     if (ConfirmBootNotice()) return;
     while (g_step < g_steps->size()) {
@@ -652,6 +664,7 @@ int ProgramRun::Run(std::vector<Step> steps) {
     int code = WinMain();
     MainTestHook = nullptr;
     MainHeapSizes = kHeapDefaultSizes;
+    g_drawFrames = false;
     if (!g_quitPosted && failed.empty()) failed = "the program ended before its steps";
     g_steps = nullptr;
     g_run = nullptr;

@@ -71,7 +71,14 @@ public:
     void StartMinimal();
     // Per frame: loader passes, one sound-worker pass, the between-frames
     // pass and the frame pass; then the clock moves on by one frame.
+    // Frames (here and in ProgramRun) run with rasterisation off: every task
+    // and draw callback runs and every GL call is made, but the software
+    // renderer shades no pixel, which is most of a test's time. Render() and
+    // MatchesReference() draw for real. A test whose picture holds what a
+    // frame drew into a texture (a wipe's captured scene, a page drawn once
+    // into a sprite) calls DrawFrames(true) first; each test starts with it off.
     void Frame(int n = 1);
+    static void DrawFrames(bool on);
     int loaderPasses = 1;
     // Fails the pending load request of that name.
     static bool FailLoad(const char* name);

@@ -44,6 +44,7 @@ protected:
     // full-screen picture behind everything.
     void Start() {
         ASSERT_TRUE(Data());
+        DrawFrames(true);  // a wipe starts from the scene a frame drew
         StartFull();
         ModeStack[0] = TestScreen(0);
         SetBody(0, [] {});
