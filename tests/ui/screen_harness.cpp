@@ -576,6 +576,21 @@ Image ScreenHarness::Render() {
     return ::testing::AssertionSuccess();
 }
 
+bool ScreenHarness::WritePicture(const std::string& path) {
+    const Image img = Render();
+    std::vector<uint8_t> bytes(size_t(1280) * 720 * 4);
+    for (uint32_t y = 0; y < 720; ++y)
+        for (uint32_t x = 0; x < 1280; ++x) {
+            const Bgra p = img.at(x, y);
+            uint8_t* o = &bytes[(size_t(y) * 1280 + x) * 4];
+            o[0] = p.b, o[1] = p.g, o[2] = p.r, o[3] = 255;
+        }
+    png_image out{};
+    out.version = PNG_IMAGE_VERSION;
+    out.width = 1280, out.height = 720, out.format = PNG_FORMAT_BGRA;
+    return png_image_write_to_file(&out, path.c_str(), 0, bytes.data(), 0, nullptr) != 0;
+}
+
 // --- the whole program ----------------------------------------------------------
 
 namespace {
@@ -665,7 +680,9 @@ int ProgramRun::Run(std::vector<Step> steps) {
     MainTestHook = nullptr;
     MainHeapSizes = kHeapDefaultSizes;
     g_drawFrames = false;
-    if (!g_quitPosted && failed.empty()) failed = "the program ended before its steps";
+    const bool closedAtTheEnd = lastStepCloses && g_step + 1 == steps.size();
+    if (!g_quitPosted && failed.empty() && !closedAtTheEnd) failed = "the program ended before its steps";
+    if (after) after();
     g_steps = nullptr;
     g_run = nullptr;
     std::filesystem::current_path(old);

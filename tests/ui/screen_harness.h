@@ -117,6 +117,8 @@ public:
     // Compares with tests/data/<name>.png (at most a 24-level difference on
     // under 0.2% of the pixels); writes it when missing or VN_WRITE_REFERENCE.
     static ::testing::AssertionResult MatchesReference(const char* name, Crop crop = {});
+    // Draws the frame and writes it as an opaque 1280x720 PNG.
+    static bool WritePicture(const std::string& path);
 
 private:
     void ApplyInput();
@@ -145,6 +147,12 @@ public:
     int Run(std::vector<Step> steps);
     // Runs in the scratch folder before the program starts (user files).
     std::function<void()> before;
+    // Runs in the scratch folder after the program ended, before the folder
+    // goes (to keep what the program left, e.g. user/).
+    std::function<void()> after;
+    // The last step ends the program itself (a confirmed close): no quit is
+    // posted for it, and the program ending while it waits is no failure.
+    bool lastStepCloses = false;
     std::string failed;
     int frames = 0;
 };

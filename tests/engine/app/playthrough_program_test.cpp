@@ -1,0 +1,907 @@
+// The whole program on the sample game, played through by a scripted player:
+// the logos and the opening movie, the title, a new game read with clicks,
+// a choice, a page in auto mode, a quick save, lines read again after a
+// quick load and skipped, a save to the third slot, the backlog with a
+// voice replayed, back to the title, the third slot loaded and read on to
+// an ending with its staff roll, then the extras the ending unlocked
+// (gallery viewer, music room, a special scenario), the options (text speed
+// and music volume) and a close answered yes. A second run starts from the
+// user files the first one left: the slot loads, the unlocks and settings
+// are there. The steps go by state (what is on top, what is open), not by
+// counts, so that a longer story changes nothing here.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "engine/app/app_window.h"
+#include "engine/app/frame.h"
+#include "engine/app/main_tasks.h"
+#include "engine/render/sprite.h"
+#include "engine/sound/sound.h"
+#include "engine/text/text_object.h"
+#include "extras/extras_screens.h"
+#include "extras/gallery.h"
+#include "extras/gallery_tables.h"
+#include "extras/music_room.h"
+#include "extras/special_menu.h"
+#include "extras/special_table.h"
+#include "platform/plat_input.h"
+#include "platform/plat_window.h"
+#include "screens/boot.h"
+#include "screens/option_items.h"
+#include "screens/slot_list.h"
+#include "screens/system_screens.h"
+#include "script/game_blocks.h"
+#include "script/script_task.h"
+#include "script/staffroll.h"
+#include "story/backlog.h"
+#include "story/game_state.h"
+#include "story/quick_save.h"
+#include "story/save_store.h"
+#include "story/story_screen.h"
+#include "story/story_play.h"
+#include "story/story_standins.h"
+#include "story/sys_menu.h"
+#include "story/system_save.h"
+#include "tests/ui/program_title.h"
+#include "tests/ui/screen_harness.h"
+#include "ui/screen_slots.h"
+#include "ui/select_input.h"
+#include "ui/utility_dialog.h"
+
+namespace {
+using namespace program_title;
+
+constexpr uint8_t kKeyZ = 0x2C, kKeyX = 0x2D, kKeyC = 0x2E, kKeyS = 0x1F, kKeyD = 0x20;
+constexpr uint8_t kKeyUp = 0xC8, kKeyDown = 0xD0, kKeyLeft = 0xCB, kKeyRight = 0xCD;
+constexpr uint32_t kAutoBit = 0x40, kSkipBit = 0x80;
+constexpr uint32_t kPageNextBit = 0x80;  // the music room's next page
+// The in-game menu's buttons.
+constexpr int32_t kMenuSave = 0, kMenuQuickSave = 2, kMenuQuickLoad = 3, kMenuTitle = 9;
+// Option items: music volume and text speed.
+constexpr int32_t kOptionMusic = 1, kOptionTextSpeed = 4;
+// The third save slot.
+constexpr int32_t kSlot = 2;
+
+// --- what is on the screen -------------------------------------------------------
+
+std::string ModeName(ModeFunction f) {
+    static const std::map<ModeFunction, const char*> names = {
+        {GSL_BootModeCB, "boot"},          {GSL_TitleModeCB, "title"},      {GSL_StoryModeCB, "story"},
+        {GSL_SysMenuModeCB, "menu"},       {GSL_SaveModeCB, "save"},        {GSL_LoadModeCB, "load"},
+        {GSL_OptionModeCB, "options"},     {GSL_BacklogModeCB, "backlog"},  {GSL_GalleryModeCB, "gallery"},
+        {GSL_GalleryViewModeCB, "viewer"}, {GSL_MusicRoomModeCB, "music"},  {GSL_SpecialModeCB, "special"},
+        {GSL_SystemSaveModeCB, "system save"}, {GSL_ManualModeCB, "manual"}, {GSL_WorkRestoreCB, "restore"},
+    };
+    const auto it = names.find(f);
+    return it == names.end() ? "?" : it->second;
+}
+// The mode stack, bottom first: "title/story/menu".
+std::string Stack() {
+    std::string out;
+    for (int32_t i = 0; i < kModeStackSize && ModeStack[i]; ++i) out += (i ? "/" : "") + ModeName(ModeStack[i]);
+    return out;
+}
+
+const ScreenWork* Story() { return GSL_WorkGet(GSL_StoryModeCB); }
+uint32_t ScriptStatus() {
+    const ScreenWork* w = Story();
+    return w ? uint32_t(GSL_ScriptStatusGet(w->tasks[0])) : 0;
+}
+// The story on top, its script waiting for the player.
+bool Waiting() {
+    const ScreenWork* w = Story();
+    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 && (ScriptStatus() & SCRIPT_PLAYER_WAIT);
+}
+bool ChoiceOpen() { return Waiting() && (MenuActiveFlag & 1u); }
+// The message line complete on screen.
+bool LineShown() {
+    const TextRecord* t = ScreenHarness::Text(GSL_StoryModeCB, 1);
+    return Waiting() && !ChoiceOpen() && t && t->text[0] && t->finished;
+}
+std::string Line() {
+    const TextRecord* t = ScreenHarness::Text(GSL_StoryModeCB, 1);
+    return t ? t->text : "";
+}
+uint32_t LinesRead() { return GameStateBlock.readLineCount; }
+// Character pictures shown on the stage.
+int CharactersShown() {
+    int n = 0;
+    for (int32_t i = 0; i < kSpriteSlots; ++i)
+        if (Lib_SpriteIsLive(i) && SpriteTable[i].visible && std::strstr(SpriteTable[i].fileName, "chara_")) ++n;
+    return n;
+}
+
+const ScreenWork* Menu() { return GSL_WorkGet(GSL_SysMenuModeCB); }
+int32_t MenuCursor() {
+    const ScreenWork* m = Menu();
+    const SelectInputWork* in = m && m->step == 2 ? GSL_InputWork(int32_t(m->words[MENU_INPUT])) : nullptr;
+    return in ? in->cursor : -1;
+}
+bool MenuUp() { return GSL_ModeTop() == GSL_SysMenuModeCB && MenuCursor() >= 0; }
+
+bool ListUp(ModeFunction screen) {
+    const ScreenWork* w = GSL_WorkGet(screen);
+    return GSL_ModeTop() == screen && w && w->step == 2 && w->subState == 20;
+}
+int32_t ListCursor(ModeFunction screen) {
+    const SaveSlotList* l = SlotListGet(GSL_WorkGet(screen));
+    return l ? l->cursor : -1;
+}
+// A question of the slot list up and taking its answer.
+bool Asking(ModeFunction screen) {
+    const ScreenWork* w = GSL_WorkGet(screen);
+    if (!(GSL_ModeTop() == screen && w && w->subState == 22)) return false;
+    const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(SlotListGet(w)->dialog));
+    return d && d->state == 10;
+}
+
+BacklogWork* Backlog() { return GSL_ModeTop() == GSL_BacklogModeCB ? GSL_BacklogWork() : nullptr; }
+bool BacklogVoiced() {
+    const BacklogWork* b = Backlog();
+    // The page's voice names are those of the selection once it is drawn.
+    const int32_t k = b && b->drawn == b->selected ? b->selected - b->top : -1;
+    return k >= 0 && k < kBacklogPage && b->voices[k][0][0][0] != 0;
+}
+// A voice of the backlog's replay playing, and its file.
+std::string ReplayVoice() {
+    for (uint32_t j = 0; j < uint32_t(kBacklogStepVoices); ++j) {
+        const uint32_t channel = kBacklogFirstVoiceSlot + j;
+        if (Lib_SoundStateGet(int32_t(channel)) == SOUND_PLAYING) return SoundChannelTable[channel].st.path;
+    }
+    return "";
+}
+
+GalleryHead* Gallery() { return GSL_GalleryHead(GSL_WorkGet(GSL_GalleryModeCB)); }
+bool GalleryMain() {
+    const ScreenWork* w = GSL_WorkGet(GSL_GalleryModeCB);
+    return GSL_ModeTop() == GSL_GalleryModeCB && w && !w->suspended && w->step == 2 && Gallery()->moveTask < 0;
+}
+bool Viewing() {
+    const ScreenWork* w = GSL_WorkGet(GSL_GalleryViewModeCB);
+    return GSL_ModeTop() == GSL_GalleryViewModeCB && w && w->step == 1 && w->subState == 10;
+}
+bool ThumbOpen(int32_t category, int32_t thumb) {
+    const GalleryCategory& c = GSL_GalleryGetTable()[category];
+    return thumb >= 0 && thumb < c.count &&
+           GSL_GalleryAnyOpen(c.thumbnails[thumb].firstPicture, c.thumbnails[thumb].count, -1);
+}
+bool CategoryOpen(int32_t category) {
+    for (int32_t k = 0; k < GSL_GalleryGetTable()[category].count; ++k)
+        if (ThumbOpen(category, k)) return true;
+    return false;
+}
+
+MusicHead* Music() { return GSL_MusicHead(GSL_WorkGet(GSL_MusicRoomModeCB)); }
+bool MusicMain() {
+    const ScreenWork* w = GSL_WorkGet(GSL_MusicRoomModeCB);
+    return GSL_ModeTop() == GSL_MusicRoomModeCB && w && w->step == 2;
+}
+int32_t MusicRecord() {
+    const MusicHead* h = Music();
+    if (!h || h->page < 0 || h->page >= 3 || !MusicPageTable[h->page].entries) return -1;
+    const MusicPage& p = MusicPageTable[h->page];
+    return h->cursor >= 0 && h->cursor < p.count ? int32_t(p.entries[h->cursor].record) : -1;
+}
+
+// Some track of the room's page unlocked.
+bool PageOpen() {
+    const MusicHead* h = Music();
+    if (!h || h->page < 0 || h->page >= 3 || !MusicPageTable[h->page].entries) return false;
+    const MusicPage& p = MusicPageTable[h->page];
+    for (int32_t i = 0; i < p.count; ++i)
+        if (GSL_MusicIsOpen(int32_t(p.entries[i].record))) return true;
+    return false;
+}
+
+SpecialHead* Special() { return GSL_SpecialHead(GSL_WorkGet(GSL_SpecialModeCB)); }
+bool SpecialMain() {
+    const ScreenWork* w = GSL_WorkGet(GSL_SpecialModeCB);
+    return GSL_ModeTop() == GSL_SpecialModeCB && w && w->step == 2;
+}
+
+bool OptionsUp() {
+    const ScreenWork* w = GSL_WorkGet(GSL_OptionModeCB);
+    return GSL_ModeTop() == GSL_OptionModeCB && w && w->step == 2 && GSL_OptionWork() &&
+           GSL_OptionWork()->wipeOrDialog < 0;
+}
+bool SystemSaveAsking() {
+    const ScreenWork* w = GSL_WorkGet(GSL_SystemSaveModeCB);
+    return GSL_ModeTop() == GSL_SystemSaveModeCB && w && w->step == 2 && w->subState == 1;
+}
+
+// --- driving ----------------------------------------------------------------------
+
+using Act = std::function<void(PlatInputState&)>;
+const Act kIdle = [](PlatInputState&) {};
+Act Key(uint8_t key) {
+    return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
+}
+
+// One step that holds once `done` does; until then each even frame gets the
+// input `act` chooses and each odd frame none, so that every key is a press.
+// (A screen that sees a key one frame late takes a longer `every`.)
+ProgramRun::Step Drive(const char* label, std::function<bool()> done, Act act, int limit = 900, int every = 2) {
+    auto frame = std::make_shared<int>(0);
+    return {label,
+            [=] {
+                if (done()) return true;
+                PlatInputState in = Plat_InputIdle();
+                in.focus = 1;
+                if ((*frame)++ % every == 0 && act) act(in);
+                Plat_InputInject(in);
+                return false;
+            },
+            kIdle, limit};
+}
+
+// Holds once `pred` has held for `frames` frames in a row.
+std::function<bool()> Settled(std::function<bool()> pred, int frames) {
+    auto held = std::make_shared<int>(0);
+    return [=] {
+        *held = pred() ? *held + 1 : 0;
+        return *held >= frames;
+    };
+}
+
+// The reader: confirms lines; at a choice menu takes the option the route
+// names for it (Up to the first option, Down to the one wanted, confirm).
+struct Reader {
+    std::vector<int32_t> route;  // option of the 1st, 2nd, ... menu; 0 past its end
+    int32_t menus = 0, moves = -1;
+    bool inMenu = false;
+    std::vector<std::string> choices;  // the taken option's text, one per menu
+    void operator()(PlatInputState& in) {
+        if (!ChoiceOpen()) {
+            if (inMenu) ++menus;
+            inMenu = false;
+            moves = -1;
+            in.keys[kKeyZ] = kPlatDown;
+            return;
+        }
+        inMenu = true;
+        const int32_t want = size_t(menus) < route.size() ? route[size_t(menus)] : 0;
+        if (moves < 0) {
+            in.keys[kKeyUp] = kPlatDown;
+            moves = 0;
+        } else if (moves < want) {
+            in.keys[kKeyDown] = kPlatDown;
+            ++moves;
+        } else {
+            in.keys[kKeyZ] = kPlatDown;
+        }
+    }
+};
+
+// A press toward `want` from `at` (none once there or while unknown).
+void Toward(PlatInputState& in, int32_t at, int32_t want) {
+    if (at >= 0 && at != want) in.keys[at < want ? kKeyDown : kKeyUp] = kPlatDown;
+}
+
+// The in-game menu opened from a waiting story, its cursor on `button`,
+// and the button chosen.
+void MenuButton(std::vector<ProgramRun::Step>& steps, int32_t button) {
+    steps.push_back(Drive("the in-game menu", MenuUp, Key(kKeyC)));
+    steps.push_back(Drive("the menu's cursor there", [button] { return MenuUp() && MenuCursor() == button; },
+                          [button](PlatInputState& in) { Toward(in, MenuCursor(), button); },
+                          120));
+    steps.push_back({"the button", nullptr, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+}
+
+// A title item chosen (the extras' items once its submenu is open).
+void Choose(std::vector<ProgramRun::Step>& steps, int32_t item) {
+    MenuTo(steps, item);
+    steps.push_back({"decide", nullptr, [](PlatInputState& in) { Press(in, BUTTON_DECIDE); }});
+    steps.push_back({"let go", nullptr, kIdle});
+}
+
+// The title's menu held still for a picture: its input paused (the run's
+// next steps unpause it by moving) and the current item at its own colour.
+void TitleStill() {
+    SelectInputWork* m = TitleInput();
+    if (m && m->cursor >= 0 && m->cursor < kTitleItems) Lib_SpriteSetColor(TitleItemSprite(m->cursor), 0xFFFFFFFFu);
+}
+
+// --- checkpoints --------------------------------------------------------------------
+
+struct Checkpoints {
+    std::vector<std::string> stacks;           // "name: stack"
+    std::vector<std::string> pictureFailures;  // "name: why"
+    void Stack(const char* name) { stacks.push_back(std::string(name) + ": " + ::Stack()); }
+    void Picture(const char* name) {
+        const auto got = ScreenHarness::MatchesReference(name);
+        if (!got) pictureFailures.push_back(std::string(name) + ": " + got.message());
+    }
+    // A picture for the README, when asked for.
+    static void Document(const char* name) {
+        if (!std::getenv("VN_WRITE_DOCS")) return;
+        std::filesystem::create_directories(VN_SOURCE_DIR "/docs");
+        ScreenHarness::WritePicture(std::string(VN_SOURCE_DIR "/docs/") + name);
+    }
+};
+
+}  // namespace
+
+namespace {
+
+// The close question, answered here: a headless run has no dialog to show.
+std::atomic<int> g_closeAsked{0}, g_closeAnswer{0};
+int AnswerClose(const char*, const char*) {
+    ++g_closeAsked;
+    return g_closeAnswer.load();
+}
+const WindowOps kAnsweringOps = {
+    [] { return PLAT_WINDOW_NORMAL; }, Main_WindowKeysNewlyPressed, Plat_PostWindowRequest,
+    [](uint32_t, uint32_t) {},         [] { return kMainPassOps.takeMessage(); }, AnswerClose,
+    Plat_DisplayBounds};
+
+// Runs every frame of the story's reading steps (set by the test).
+std::function<void()> g_watch;
+ProgramRun::Step Watched(ProgramRun::Step s) {
+    auto until = s.until;
+    s.until = [until] {
+        if (g_watch) g_watch();
+        return !until || until();
+    };
+    return s;
+}
+
+// What the settings and unlocks were when the first run left.
+struct Kept {
+    uint8_t musicVolume = 0, textSpeed = 0;
+    std::string unlocks;  // system variables, event, music and scenario unlocks
+    std::string slotLine;
+};
+std::string Unlocks() {
+    const SystemData& s = SystemDataBlock;
+    std::string out(reinterpret_cast<const char*>(s.systemVars), sizeof s.systemVars);
+    out.append(reinterpret_cast<const char*>(s.eventUnlock), sizeof s.eventUnlock);
+    out.append(reinterpret_cast<const char*>(s.musicUnlock), sizeof s.musicUnlock);
+    out.append(reinterpret_cast<const char*>(&s.specialUnlock), sizeof s.specialUnlock);
+    return out;
+}
+
+struct Seen {
+    bool movie = false, titleMusic = false;
+    bool storyPage = false;
+    std::string chosen;
+    uint32_t beforeAuto = 0, afterAuto = 0;
+    bool autoOn = false, autoOff = false;
+    uint32_t firstLines = 0, quickLines = 0, readOn = 0, afterLoad = 0, skipStop = 0;
+    std::string quickLine, loadedLine;
+    int confirmsInSkip = 0;
+    bool skipOn = false, skipOff = false, skipHeld = false;
+    bool slotSaved = false;
+    std::string slotLine, replayVoice;
+    bool titleAfterMenu = false;
+    std::string loadedSlotLine;
+    bool staffroll = false, systemSaveAsked = false, extrasOpen = false;
+    std::string viewerPicture;
+    int32_t track = -1;
+    std::string trackPath;
+    bool trackStopped = false;
+    bool special = false, specialBack = false;
+    int32_t musicBefore = -1, musicAfter = -1, speedBefore = -1, speedAfter = -1;
+    float channelBefore = -1, channelAfter = -1;
+    int closeNoAsked = 0;
+    bool stillUpAfterNo = false;
+};
+
+int32_t OptionCursor() { return GSL_OptionWork() ? GSL_OptionWork()->cursor : -1; }
+
+}  // namespace
+
+TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    Seen seen;
+    Kept kept;
+    Checkpoints check;
+    const std::filesystem::path keep = std::filesystem::temp_directory_path() /
+                                       ("vn_playthrough_user_" + std::to_string(::getpid()));
+    std::filesystem::remove_all(keep);
+    Reader reader;
+    reader.route = {0, 0};
+
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps);
+    for (ProgramRun::Step& s : steps) {
+        auto until = s.until;
+        s.until = [until, &seen] {
+            if (MoviePlaying() && MovieState.load() == MOVIE_PLAYING) seen.movie = true;
+            return !until || until();
+        };
+    }
+    steps.push_back({"the title with its music",
+                     [&] {
+                         if (!TitleMenuUp() || Lib_SoundStateGet(0) != SOUND_PLAYING) return false;
+                         seen.titleMusic = true;
+                         TitleStill();
+                         check.Stack("title");
+                         check.Picture("playthrough_title");
+                         Checkpoints::Document("title.png");
+                         return true;
+                     },
+                     nullptr, 300});
+    Choose(steps, 0);  // new game
+
+    steps.push_back(Drive("the story's first line", LineShown, nullptr, 900));
+    steps.push_back({"the story", [&] {
+                         check.Stack("story");
+                         seen.firstLines = LinesRead();
+                         return true;
+                     },
+                     nullptr});
+    steps.push_back(Drive("the second line", [&] { return LinesRead() > seen.firstLines && LineShown(); }, Key(kKeyZ)));
+    // A quick save from the in-game menu; two lines read on; the quick load
+    // brings the saved line back, and skip passes the two read lines.
+    const auto cutVoice = [](PlatInputState& in) {
+        if (GSL_ModeTop() == GSL_SysMenuModeCB) in.keys[kKeyZ] = kPlatDown;
+    };
+    steps.push_back({"the line quick-saved", [&] {
+                         seen.quickLines = LinesRead();
+                         seen.quickLine = Line();
+                         return true;
+                     },
+                     nullptr});
+    MenuButton(steps, kMenuQuickSave);
+    steps.push_back(Drive("back in the story after the quick save",
+                          [] { return QuickDataPresent && !Menu() && SaveQuickGDGuard == -1 && LineShown(); }, cutVoice));
+    steps.push_back(Watched(Drive("two lines on",
+                                  [&] {
+                                      seen.readOn = LinesRead();
+                                      return seen.readOn >= seen.quickLines + 2 && LineShown();
+                                  },
+                                  [&](PlatInputState& in) { reader(in); })));
+    steps.push_back(Drive("the in-game menu", MenuUp, Key(kKeyC)));
+    steps.push_back(Drive("the quick load's preview", [] { return MenuUp() && MenuCursor() == kMenuQuickLoad && ShowQuickGDState() == 2; },
+                          [](PlatInputState& in) { Toward(in, MenuCursor(), kMenuQuickLoad); },
+                          120));
+    steps.push_back({"quick load", nullptr, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back(Drive("the quick-saved line again",
+                          [&] {
+                              seen.afterLoad = LinesRead();
+                              seen.loadedLine = Line();
+                              return !Menu() && StoryExitRequest == 0 && LineShown() && seen.afterLoad <= seen.quickLines;
+                          },
+                          cutVoice, 1200));
+    steps.push_back(Drive("skip on", [&] { return seen.skipOn = StoryPlayMode == 1; },
+                          [](PlatInputState& in) { Press(in, kSkipBit); }, 60));
+    steps.push_back({"skip held at the first line not read",
+                     [&, still = 0, last = 0u]() mutable {
+                         const uint32_t n = LinesRead();
+                         still = n == last && LineShown() ? still + 1 : 0;
+                         last = n;
+                         seen.skipStop = n;
+                         return still > 30;
+                     },
+                     nullptr, 1200});
+    steps.push_back(Drive("skip off", [&] {
+                              seen.skipHeld = seen.skipHeld || (StoryPlayMode == 1 && LineShown());
+                              return seen.skipOff = StoryPlayMode == 0;
+                          },
+                          [](PlatInputState& in) { Press(in, kSkipBit); }, 60));
+
+    // Reading: clicks up to the first choice, which is pictured once its
+    // buttons are in, and taken.
+    g_watch = [&] {
+        if (seen.storyPage || !LineShown() || CharactersShown() < 2) return;
+        seen.storyPage = true;
+        check.Stack("story page");
+        check.Picture("playthrough_story");
+        Checkpoints::Document("story.png");
+    };
+    steps.push_back(Watched(Drive("the first choice", ChoiceOpen, [&](PlatInputState& in) { reader(in); }, 3000)));
+    steps.push_back(Watched({"the choice's buttons in", [frames = 0]() mutable { return ++frames > 40; }, nullptr}));
+    steps.push_back({"the choice", [&] {
+                         check.Stack("choice");
+                         check.Picture("playthrough_choice");
+                         return true;
+                     },
+                     nullptr});
+    steps.push_back(Watched(Drive("the choice taken and the next line",
+                                  [&] { return reader.menus >= 1 && LineShown(); },
+                                  [&](PlatInputState& in) { reader(in); })));
+    // Auto mode for a page.
+    steps.push_back(Watched(Drive("auto on",
+                                  [&] {
+                                      seen.beforeAuto = LinesRead();
+                                      return seen.autoOn = (StoryPlayMode & 4) != 0;
+                                  },
+                                  [](PlatInputState& in) { Press(in, kAutoBit); }, 60)));
+    steps.push_back(Watched({"the next page by itself",
+                             [&] {
+                                 seen.afterAuto = LinesRead();
+                                 return seen.afterAuto > seen.beforeAuto && LineShown();
+                             },
+                             nullptr, 1200}));
+    steps.push_back(Watched(Drive("auto off", [&] { return seen.autoOff = StoryPlayMode == 0; },
+                                  [](PlatInputState& in) { Press(in, kAutoBit); }, 60)));
+    steps.push_back(Watched(Drive("a line to save on", LineShown, nullptr, 1200)));
+
+    // The in-game menu; a save to the third slot.
+    steps.push_back(Drive("the in-game menu", MenuUp, Key(kKeyC)));
+    steps.push_back({"the menu", [&] {
+                         check.Stack("in-game menu");
+                         return true;
+                     },
+                     nullptr});
+    steps.push_back(Drive("the save button", [] { return MenuUp() && MenuCursor() == kMenuSave; },
+                          [](PlatInputState& in) { Toward(in, MenuCursor(), kMenuSave); },
+                          120));
+    steps.push_back({"save", nullptr, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back(Drive("the save list at the third slot",
+                          [] { return ListUp(GSL_SaveModeCB) && ListCursor(GSL_SaveModeCB) == kSlot; },
+                          [](PlatInputState& in) {
+                              if (ListUp(GSL_SaveModeCB)) Toward(in, ListCursor(GSL_SaveModeCB), kSlot);
+                          }));
+    steps.push_back({"the save list", [&] {
+                         check.Stack("save list");
+                         return true;
+                     },
+                     Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the save question", [] { return Asking(GSL_SaveModeCB); }, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the story after the save",
+                     [&] {
+                         if (!LineShown() || Menu()) return false;
+                         seen.slotSaved = Lib_SaveSlotCheck(kSlot, nullptr) == 0;
+                         seen.slotLine = Line();
+                         return true;
+                     },
+                     kIdle, 900});
+
+    // The backlog: up to a voiced line, its voice replayed.
+    steps.push_back(Drive("the backlog", [] { return Backlog() && GSL_WorkGet(GSL_BacklogModeCB)->step == BACKLOG_RUN; },
+                          [](PlatInputState& in) { Press(in, 0x4); }));
+    steps.push_back(Drive("a voiced line", Settled(BacklogVoiced, 6), [](PlatInputState& in) {
+                              if (!BacklogVoiced()) in.keys[kKeyUp] = kPlatDown;
+                          },
+                          600, 6));
+    steps.push_back({"the backlog", [&] {
+                         check.Stack("backlog");
+                         return true;
+                     },
+                     Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the line's voice again", [&] { return !(seen.replayVoice = ReplayVoice()).empty(); }, nullptr, 120});
+    steps.push_back(Drive("the story again", [] { return !Backlog() && LineShown(); }, Key(kKeyX), 300));
+
+    // Back to the title from the in-game menu, with its question.
+    MenuButton(steps, kMenuTitle);
+    steps.push_back(Drive("the title after the question",
+                          [&] { return seen.titleAfterMenu = TitleMenuUp() && GSL_ModeCount() == 1; },
+                          [](PlatInputState& in) {
+                              if (GSL_ModeTop() == GSL_SysMenuModeCB || SystemSaveAsking()) in.keys[kKeyZ] = kPlatDown;
+                          },
+                          900));
+
+    // The third slot loaded, read on to an ending: the staff roll, the
+    // question whether to keep the system data, the title.
+    Choose(steps, 3);
+    steps.push_back(Drive("the load list at the third slot",
+                          [] { return ListUp(GSL_LoadModeCB) && ListCursor(GSL_LoadModeCB) == kSlot; },
+                          [](PlatInputState& in) {
+                              if (ListUp(GSL_LoadModeCB)) Toward(in, ListCursor(GSL_LoadModeCB), kSlot);
+                          }));
+    steps.push_back({"load", nullptr, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the saved line loaded",
+                     [&] {
+                         if (!LineShown()) return false;
+                         seen.loadedSlotLine = Line();
+                         check.Stack("loaded");
+                         return true;
+                     },
+                     kIdle, 1500});
+    steps.push_back(Watched(Drive("an ending, its staff roll and the title",
+                          [&] {
+                              if (GSL_StaffrollIsActive() && !seen.staffroll) {
+                                  seen.staffroll = true;
+                                  check.Stack("staff roll");
+                              }
+                              if (SystemSaveAsking()) seen.systemSaveAsked = true;
+                              return seen.systemSaveAsked && TitleMenuUp() && GSL_ModeCount() == 1;
+                          },
+                          [&](PlatInputState& in) {
+                              if (SystemSaveAsking()) in.keys[kKeyZ] = kPlatDown;
+                              else if (GSL_ModeTop() == GSL_StoryModeCB) reader(in);
+                          },
+                          6000)));
+    steps.push_back({"the title with the extras", [&] {
+                         seen.extrasOpen = GSL_TitleIsItemVisible(6);
+                         check.Stack("title after the ending");
+                         return true;
+                     },
+                     nullptr});
+
+    // The gallery: the first unlocked picture in the viewer.
+    Choose(steps, 6);
+    Choose(steps, 7);
+    steps.push_back(Drive("the gallery", GalleryMain, nullptr));
+    steps.push_back(Drive("an unlocked picture in the viewer", Viewing,
+                          [](PlatInputState& in) {
+                              const GalleryHead* h = Gallery();
+                              if (!GalleryMain()) return;
+                              if (!CategoryOpen(h->category)) in.keys[kKeyD] = kPlatDown;
+                              else if (!ThumbOpen(h->category, h->selection)) in.keys[kKeyRight] = kPlatDown;
+                              else in.keys[kKeyZ] = kPlatDown;
+                          },
+                          600, 6));
+    steps.push_back({"the picture faded in", [&] {
+                         const GalleryViewHead* v = GSL_GalleryViewHead(GSL_WorkGet(GSL_GalleryViewModeCB));
+                         if (!Viewing() || !v || v->alpha < 255) return false;
+                         const int32_t s = GSL_WorkLayerGet(GSL_GalleryViewModeCB, uint32_t(v->layer));
+                         if (Lib_SpriteIsLive(s)) seen.viewerPicture = SpriteTable[s].fileName;
+                         check.Stack("viewer");
+                         check.Picture("playthrough_viewer");
+                         return true;
+                     },
+                     nullptr, 300});
+    steps.push_back(Drive("the gallery again", GalleryMain, Key(kKeyX), 300));
+    steps.push_back(Drive("the title after the gallery", TitleMenuUp, Key(kKeyX), 300));
+
+    // The music room: the first unlocked track played, then stopped.
+    Choose(steps, 8);
+    steps.push_back(Drive("the music room", MusicMain, nullptr));
+    steps.push_back(Drive("a track playing",
+                          [&] {
+                              if (!MusicMain() || Music()->playing < 0 || Lib_SoundStateGet(0) != SOUND_PLAYING) return false;
+                              seen.track = Music()->playing;
+                              seen.trackPath = SoundChannelTable[0].st.path;
+                              check.Stack("music room");
+                              return true;
+                          },
+                          [](PlatInputState& in) {
+                              if (!MusicMain() || Music()->playing >= 0) return;
+                              if (!PageOpen()) Press(in, kPageNextBit);
+                              else in.keys[GSL_MusicIsOpen(MusicRecord()) ? kKeyZ : kKeyRight] = kPlatDown;
+                          },
+                          900, 6));
+    steps.push_back(Drive("the track stopped",
+                          [&] { return seen.trackStopped = Music()->playing == -1 && Lib_SoundStateGet(0) == 0; },
+                          [](PlatInputState& in) {
+                              if (Music()->playing >= 0 && MusicRecord() == Music()->playing) in.keys[kKeyZ] = kPlatDown;
+                          },
+                          900));
+    steps.push_back(Drive("the title after the music room", TitleMenuUp, Key(kKeyX), 300));
+
+    // The special-scenario menu: the first unlocked scenario, read to its end.
+    Choose(steps, 9);
+    steps.push_back(Drive("the special menu", SpecialMain, nullptr));
+    steps.push_back(Drive("a special scenario on the story screen",
+                          [&] {
+                              const char* file = GSL_ModeTop() == GSL_StoryModeCB
+                                                     ? GSL_ScriptTaskFileName(GSL_WorkTaskGet(GSL_StoryModeCB))
+                                                     : nullptr;
+                              return seen.special = file && std::string(file) == "special.txt";
+                          },
+                          [](PlatInputState& in) {
+                              if (!SpecialMain()) return;
+                              in.keys[GSL_SpecialIsUnlocked(Special()->selected) ? kKeyZ : kKeyRight] = kPlatDown;
+                          },
+                          900, 6));
+    steps.push_back(Drive("the special menu after the scenario",
+                          [&] { return seen.specialBack = SpecialMain() && SpecialScenarioFlag == 0; },
+                          [&](PlatInputState& in) {
+                              if (GSL_ModeTop() == GSL_StoryModeCB) in.keys[kKeyZ] = kPlatDown;
+                          },
+                          1800));
+    steps.push_back(Drive("the title after the special menu", TitleMenuUp, Key(kKeyX), 300));
+    Choose(steps, 10);  // out of the extras
+
+    // The options: the music quieter, the text faster; the music's channel
+    // follows at once, the text on the next run.
+    Choose(steps, 5);
+    steps.push_back(Drive("the options", OptionsUp, nullptr));
+    steps.push_back(Drive("the music volume item", [] { return OptionsUp() && OptionCursor() == kOptionMusic; },
+                          [](PlatInputState& in) { Toward(in, OptionCursor(), kOptionMusic); },
+                          120));
+    steps.push_back({"the volume before", [&] {
+                         seen.musicBefore = SystemDataBlock.musicVolume;
+                         seen.channelBefore = SoundChannelTable[0].st.volume.load();
+                         return true;
+                     },
+                     nullptr});
+    steps.push_back(Drive("the music quieter", [&] { return SystemDataBlock.musicVolume <= seen.musicBefore - 10; },
+                          Key(kKeyLeft), 120));
+    steps.push_back(Drive("the text speed item", [] { return OptionsUp() && OptionCursor() == kOptionTextSpeed; },
+                          [](PlatInputState& in) { Toward(in, OptionCursor(), kOptionTextSpeed); },
+                          120));
+    steps.push_back({"the speed before", [&] {
+                         seen.speedBefore = SystemDataBlock.textSpeed;
+                         return true;
+                     },
+                     nullptr});
+    steps.push_back(Drive("the text faster",
+                          [&] { return SystemDataBlock.textSpeed >= std::min(seen.speedBefore + 10, 100) &&
+                                       SystemDataBlock.textSpeed != seen.speedBefore; },
+                          [&](PlatInputState& in) { in.keys[seen.speedBefore < 100 ? kKeyRight : kKeyLeft] = kPlatDown; },
+                          120));
+    steps.push_back({"the options changed", [&] {
+                         seen.musicAfter = SystemDataBlock.musicVolume;
+                         seen.speedAfter = SystemDataBlock.textSpeed;
+                         seen.channelAfter = SoundChannelTable[0].st.volume.load();
+                         check.Stack("options");
+                         check.Picture("playthrough_options");
+                         return true;
+                     },
+                     nullptr});
+    steps.push_back(Drive("the title after the options, the settings kept",
+                          [] { return TitleMenuUp() && GSL_ModeCount() == 1; },
+                          [](PlatInputState& in) { in.keys[SystemSaveAsking() ? kKeyZ : kKeyX] = kPlatDown; }, 600));
+    steps.push_back({"what the next run must find", [&] {
+                         kept.musicVolume = SystemDataBlock.musicVolume;
+                         kept.textSpeed = SystemDataBlock.textSpeed;
+                         kept.unlocks = Unlocks();
+                         kept.slotLine = seen.slotLine;
+                         return true;
+                     },
+                     nullptr});
+
+    // The close: no first (the game goes on), then yes.
+    steps.push_back({"close, answered no", [] {
+                         g_closeAnswer = 0;
+                         return Plat_PostWindowRequest(WINDOW_REQ_CLOSE);
+                     },
+                     nullptr});
+    steps.push_back({"the game after the no",
+                     [&, frames = 0]() mutable {
+                         if (g_closeAsked.load() < 1) return false;
+                         seen.closeNoAsked = g_closeAsked.load();
+                         seen.stillUpAfterNo = TitleMenuUp();
+                         return ++frames > 10;
+                     },
+                     nullptr, 300});
+    steps.push_back({"close, answered yes", [] {
+                         g_closeAnswer = 1;
+                         return Plat_PostWindowRequest(WINDOW_REQ_CLOSE);
+                     },
+                     nullptr});
+    steps.push_back({"the window closing", [] { return false; }, nullptr, 600});
+
+    ProgramRun first;
+    first.lastStepCloses = true;
+    first.after = [&] {
+        std::filesystem::create_directories(keep);
+        std::filesystem::copy("user", keep / "user", std::filesystem::copy_options::recursive);
+    };
+    g_closeAsked = 0;
+    Main_WindowOpsSet(&kAnsweringOps);
+    const int code = first.Run(steps);
+    Main_WindowOpsSet(nullptr);
+    g_watch = nullptr;
+
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(first.failed, "");
+    EXPECT_TRUE(seen.movie);
+    EXPECT_TRUE(seen.titleMusic);
+    EXPECT_TRUE(seen.storyPage);
+    EXPECT_TRUE(seen.autoOn);
+    EXPECT_GT(seen.afterAuto, seen.beforeAuto);
+    EXPECT_TRUE(seen.autoOff);
+    EXPECT_EQ(seen.loadedLine, seen.quickLine);
+    EXPECT_TRUE(seen.skipOn);
+    EXPECT_GE(seen.skipStop, seen.readOn);  // the read lines passed without a confirm
+    EXPECT_TRUE(seen.skipHeld);
+    EXPECT_TRUE(seen.skipOff);
+    EXPECT_TRUE(seen.slotSaved);
+    EXPECT_NE(seen.replayVoice.find("voice"), std::string::npos) << seen.replayVoice;
+    EXPECT_TRUE(seen.titleAfterMenu);
+    EXPECT_FALSE(seen.slotLine.empty());
+    EXPECT_EQ(seen.loadedSlotLine, seen.slotLine);
+    EXPECT_TRUE(seen.staffroll);
+    EXPECT_TRUE(seen.systemSaveAsked);
+    EXPECT_TRUE(seen.extrasOpen);
+    EXPECT_FALSE(seen.viewerPicture.empty());
+    EXPECT_GE(seen.track, 0);
+    EXPECT_FALSE(seen.trackPath.empty());
+    EXPECT_TRUE(seen.trackStopped);
+    EXPECT_TRUE(seen.special);
+    EXPECT_TRUE(seen.specialBack);
+    EXPECT_EQ(seen.musicAfter, seen.musicBefore - 10);
+    EXPECT_NE(seen.speedAfter, seen.speedBefore);
+    EXPECT_EQ(seen.channelAfter, float(seen.musicAfter));
+    EXPECT_NE(seen.channelAfter, seen.channelBefore);
+    EXPECT_EQ(seen.closeNoAsked, 1);
+    EXPECT_TRUE(seen.stillUpAfterNo);
+    EXPECT_EQ(g_closeAsked.load(), 2);
+    const std::vector<std::string> stacks = {
+        "title: title",
+        "story: title/story",
+        "choice: title/story",
+        "in-game menu: title/story/menu",
+        "save list: title/story/menu/save",
+        "backlog: title/story/backlog",
+        "loaded: title/story",
+        "story page: title/story",
+        "staff roll: title/story",
+        "title after the ending: title",
+        "viewer: title/gallery/viewer",
+        "music room: title/music",
+        "options: title/options",
+    };
+    EXPECT_EQ(check.stacks, stacks);
+    EXPECT_EQ(check.pictureFailures, std::vector<std::string>{});
+
+    // The second run, on the user files the first one left.
+    struct Again {
+        uint8_t musicVolume = 0, textSpeed = 0;
+        float channel = -1;
+        std::string unlocks, line;
+        int32_t speed = -2, cursor = -1;
+        uint32_t lines = 0;
+        bool extras = false;
+    } again;
+    std::vector<ProgramRun::Step> resume;
+    ToTitleMenu(resume);
+    resume.push_back({"the title as it was left",
+                      [&] {
+                          if (!TitleMenuUp() || Lib_SoundStateGet(0) != SOUND_PLAYING) return false;
+                          again.musicVolume = SystemDataBlock.musicVolume;
+                          again.textSpeed = SystemDataBlock.textSpeed;
+                          again.channel = SoundChannelTable[0].st.volume.load();
+                          again.unlocks = Unlocks();
+                          again.extras = GSL_TitleIsItemVisible(6);
+                          again.cursor = TitleInput()->cursor;
+                          return true;
+                      },
+                      nullptr, 300});
+    Choose(resume, 3);
+    resume.push_back(Drive("the load list at the third slot",
+                           [] { return ListUp(GSL_LoadModeCB) && ListCursor(GSL_LoadModeCB) == kSlot; },
+                           [](PlatInputState& in) {
+                               if (ListUp(GSL_LoadModeCB)) Toward(in, ListCursor(GSL_LoadModeCB), kSlot);
+                           }));
+    resume.push_back({"load", nullptr, Key(kKeyZ)});
+    resume.push_back({"let go", nullptr, kIdle});
+    resume.push_back({"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)});
+    resume.push_back({"let go", nullptr, kIdle});
+    resume.push_back({"the saved line",
+                      [&] {
+                          if (!LineShown()) return false;
+                          again.line = Line();
+                          again.lines = LinesRead();
+                          return true;
+                      },
+                      kIdle, 1500});
+    // The next line reveals at the speed the options left.
+    resume.push_back({"a confirm", nullptr, Key(kKeyZ)});
+    resume.push_back({"let go", nullptr, kIdle});
+    resume.push_back({"the next line revealing",
+                      [&] {
+                          const TextRecord* t = ScreenHarness::Text(GSL_StoryModeCB, 1);
+                          if (LinesRead() <= again.lines || !t || !t->text[0] || t->finished) return false;
+                          again.speed = t->speed;
+                          return true;
+                      },
+                      nullptr, 300});
+    ProgramRun second;
+    second.before = [&] { std::filesystem::copy(keep / "user", "user", std::filesystem::copy_options::recursive); };
+    const int code2 = second.Run(resume);
+    std::filesystem::remove_all(keep);
+    EXPECT_EQ(code2, 0);
+    EXPECT_EQ(second.failed, "");
+    EXPECT_EQ(again.musicVolume, kept.musicVolume);
+    EXPECT_EQ(again.textSpeed, kept.textSpeed);
+    EXPECT_EQ(again.channel, float(kept.musicVolume));
+    EXPECT_TRUE(again.unlocks == kept.unlocks);
+    EXPECT_TRUE(again.extras);
+    EXPECT_EQ(again.cursor, 3);  // a valid slot puts the cursor on load
+    EXPECT_EQ(again.line, kept.slotLine);
+    EXPECT_EQ(again.speed, (100 - int32_t(kept.textSpeed) + 3) / 4);
+}
