@@ -34,6 +34,7 @@
 #include "extras/music_room.h"
 #include "extras/special_menu.h"
 #include "extras/special_table.h"
+#include "platform/plat_gl_api.h"
 #include "platform/plat_input.h"
 #include "platform/plat_window.h"
 #include "screens/boot.h"
@@ -312,6 +313,23 @@ void TitleStill() {
     if (m && m->cursor >= 0 && m->cursor < kTitleItems) Lib_SpriteSetColor(TitleItemSprite(m->cursor), 0xFFFFFFFFu);
 }
 
+// Frames drawn for real from now on (on), or again only when pictured: for
+// the screens that keep a capture of the frame below them.
+ProgramRun::Step Drawing(bool on) {
+    return {on ? "frames drawn" : "frames no longer drawn", [on] {
+                ScreenHarness::DrawFrames(on);
+                if (on) glDisable(GL_RASTERIZER_DISCARD);
+                return true;
+            },
+            nullptr};
+}
+
+// The in-game menu held still for a picture: the cursor's button at its own colour.
+void MenuStill() {
+    const int32_t c = MenuCursor();
+    if (c >= 0) Lib_SpriteSetColor(GSL_WorkLayerGet(GSL_SysMenuModeCB, uint32_t(2 + c)), 0xFFFFFFFFu);
+}
+
 // --- checkpoints --------------------------------------------------------------------
 
 struct Checkpoints {
@@ -437,6 +455,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     steps.push_back(Drive("the story's first line", LineShown, nullptr, 900));
     steps.push_back({"the story", [&] {
                          check.Stack("story");
+                         check.Picture("playthrough_first_line");
                          seen.firstLines = LinesRead();
                          return true;
                      },
@@ -530,12 +549,16 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     steps.push_back(Watched(Drive("a line to save on", LineShown, nullptr, 1200)));
 
     // The in-game menu; a save to the third slot.
+    steps.push_back(Drawing(true));
     steps.push_back(Drive("the in-game menu", MenuUp, Key(kKeyC)));
     steps.push_back({"the menu", [&] {
+                         MenuStill();
                          check.Stack("in-game menu");
+                         check.Picture("playthrough_menu");
                          return true;
                      },
                      nullptr});
+    steps.push_back(Drawing(false));
     steps.push_back(Drive("the save button", [] { return MenuUp() && MenuCursor() == kMenuSave; },
                           [](PlatInputState& in) { Toward(in, MenuCursor(), kMenuSave); },
                           120));
@@ -564,6 +587,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                      kIdle, 900});
 
     // The backlog: up to a voiced line, its voice replayed.
+    steps.push_back(Drawing(true));
     steps.push_back(Drive("the backlog", [] { return Backlog() && GSL_WorkGet(GSL_BacklogModeCB)->step == BACKLOG_RUN; },
                           [](PlatInputState& in) { Press(in, 0x4); }));
     steps.push_back(Drive("a voiced line", Settled(BacklogVoiced, 6), [](PlatInputState& in) {
@@ -572,9 +596,11 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           600, 6));
     steps.push_back({"the backlog", [&] {
                          check.Stack("backlog");
+                         check.Picture("playthrough_backlog");
                          return true;
                      },
                      Key(kKeyZ)});
+    steps.push_back(Drawing(false));
     steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the line's voice again", [&] { return !(seen.replayVoice = ReplayVoice()).empty(); }, nullptr, 120});
     steps.push_back(Drive("the story again", [] { return !Backlog() && LineShown(); }, Key(kKeyX), 300));
@@ -605,6 +631,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                          if (!LineShown()) return false;
                          seen.loadedSlotLine = Line();
                          check.Stack("loaded");
+                         check.Picture("playthrough_loaded");
                          return true;
                      },
                      kIdle, 1500});
@@ -624,7 +651,9 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           6000)));
     steps.push_back({"the title with the extras", [&] {
                          seen.extrasOpen = GSL_TitleIsItemVisible(6);
+                         TitleStill();
                          check.Stack("title after the ending");
+                         check.Picture("playthrough_title_extras");
                          return true;
                      },
                      nullptr});
@@ -658,6 +687,11 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     // The music room: the first unlocked track played, then stopped.
     Choose(steps, 8);
     steps.push_back(Drive("the music room", MusicMain, nullptr));
+    steps.push_back({"the music room's list", [&] {
+                         check.Picture("playthrough_music_room");
+                         return true;
+                     },
+                     nullptr});
     steps.push_back(Drive("a track playing",
                           [&] {
                               if (!MusicMain() || Music()->playing < 0 || Lib_SoundStateGet(0) != SOUND_PLAYING) return false;
@@ -683,6 +717,12 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     // The special-scenario menu: the first unlocked scenario, read to its end.
     Choose(steps, 9);
     steps.push_back(Drive("the special menu", SpecialMain, nullptr));
+    steps.push_back({"the special menu's grid", [&] {
+                         check.Stack("special menu");
+                         check.Picture("playthrough_special");
+                         return true;
+                     },
+                     nullptr});
     steps.push_back(Drive("a special scenario on the story screen",
                           [&] {
                               const char* file = GSL_ModeTop() == GSL_StoryModeCB
@@ -833,6 +873,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
         "title after the ending: title",
         "viewer: title/gallery/viewer",
         "music room: title/music",
+        "special menu: title/special",
         "options: title/options",
     };
     EXPECT_EQ(check.stacks, stacks);
