@@ -57,12 +57,7 @@ bool SpecialMain() {
     return GSL_ModeTop() == GSL_SpecialModeCB && w && w->step == 2;
 }
 bool TitleBack() { return program_title::TitleMenuUp(); }
-// Decide on the title's item `item` (moving there first).
-void Choose(std::vector<ProgramRun::Step>& steps, int32_t item) {
-    program_title::MenuTo(steps, item);
-    steps.push_back({"decide", nullptr, [](PlatInputState& in) { program_title::Press(in, BUTTON_DECIDE); }});
-    steps.push_back({"let go", nullptr, kIdle});
-}
+using program_title::Choose;
 float PictureY() {
     const GalleryViewHead* v = V();
     const int32_t s = v ? GSL_WorkLayerGet(GSL_GalleryViewModeCB, uint32_t(v->layer)) : -1;

@@ -27,17 +27,6 @@ std::function<void(PlatInputState&)> Key(uint8_t key) {
 }
 const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
 
-bool ListUp(ModeFunction screen) {
-    const ScreenWork* w = GSL_WorkGet(screen);
-    return GSL_ModeTop() == screen && w && w->step == 2 && w->subState == 20;
-}
-// The question is up and takes its answer.
-bool Asking(ModeFunction screen) {
-    const ScreenWork* w = GSL_WorkGet(screen);
-    if (!(GSL_ModeTop() == screen && w && w->subState == 22)) return false;
-    const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(SlotListGet(w)->dialog));
-    return d && d->state == 10;
-}
 std::string State() { return std::string(reinterpret_cast<const char*>(&GameStateBlock), sizeof(GameState)); }
 
 TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {

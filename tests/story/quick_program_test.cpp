@@ -20,11 +20,7 @@
 namespace {
 constexpr uint8_t kKeyZ = 0x2C, kKeyC = 0x2E, kKeyDown = 0xD0;
 
-bool Waiting() {
-    const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
-    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 &&
-           (uint32_t(GSL_ScriptStatusGet(w->tasks[0])) & SCRIPT_PLAYER_WAIT);
-}
+const auto Waiting = program_title::StoryWaiting;
 int32_t Cursor() {
     const ScreenWork* m = GSL_WorkGet(GSL_SysMenuModeCB);
     const SelectInputWork* in = m && m->step == 2 ? GSL_InputWork(int32_t(m->words[MENU_INPUT])) : nullptr;

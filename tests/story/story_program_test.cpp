@@ -25,11 +25,7 @@ namespace {
 constexpr uint8_t kKeyZ = 0x2C, kKeyX = 0x2D, kKeyD = 0x20;
 
 const ScreenWork* Story() { return GSL_WorkGet(GSL_StoryModeCB); }
-bool Waiting() {
-    const ScreenWork* w = Story();
-    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 &&
-           (uint32_t(GSL_ScriptStatusGet(w->tasks[0])) & SCRIPT_PLAYER_WAIT);
-}
+const auto Waiting = program_title::StoryWaiting;
 std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
 }

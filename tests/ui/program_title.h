@@ -11,11 +11,16 @@
 #include "engine/input/input.h"
 #include "engine/movie/movie.h"
 #include "screens/logo.h"
+#include "screens/slot_list.h"
 #include "screens/title.h"
 #include "screens/title_work.h"
+#include "script/script_task.h"
+#include "story/story_screen.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"
+#include "ui/screen_slots.h"
 #include "ui/select_input.h"
+#include "ui/utility_dialog.h"
 
 namespace program_title {
 
@@ -87,6 +92,33 @@ inline void MenuTo(std::vector<ProgramRun::Step>& steps, int32_t item, int moves
                          return TitleMenuUp() && m && m->cursor == item;
                      },
                      nullptr, 30});
+}
+
+// A title item chosen: the cursor moved there, decide pressed and let go.
+inline void Choose(std::vector<ProgramRun::Step>& steps, int32_t item) {
+    MenuTo(steps, item);
+    steps.push_back({"decide", nullptr, [](PlatInputState& in) { Press(in, BUTTON_DECIDE); }});
+    steps.push_back({"let go", nullptr, [](PlatInputState&) {}});
+}
+
+// The story on top, its script waiting for the player.
+inline bool StoryWaiting() {
+    const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
+    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 &&
+           (uint32_t(GSL_ScriptStatusGet(w->tasks[0])) & SCRIPT_PLAYER_WAIT);
+}
+
+// The save or load screen's slot list on top, taking input.
+inline bool ListUp(ModeFunction screen) {
+    const ScreenWork* w = GSL_WorkGet(screen);
+    return GSL_ModeTop() == screen && w && w->step == 2 && w->subState == 20;
+}
+// The slot list's question is up and takes its answer.
+inline bool Asking(ModeFunction screen) {
+    const ScreenWork* w = GSL_WorkGet(screen);
+    if (!(GSL_ModeTop() == screen && w && w->subState == 22)) return false;
+    const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(SlotListGet(w)->dialog));
+    return d && d->state == 10;
 }
 
 // The steps to the menu and a decide on new game (the cursor's first place

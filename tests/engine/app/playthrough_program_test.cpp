@@ -93,16 +93,7 @@ std::string Stack() {
     return out;
 }
 
-const ScreenWork* Story() { return GSL_WorkGet(GSL_StoryModeCB); }
-uint32_t ScriptStatus() {
-    const ScreenWork* w = Story();
-    return w ? uint32_t(GSL_ScriptStatusGet(w->tasks[0])) : 0;
-}
-// The story on top, its script waiting for the player.
-bool Waiting() {
-    const ScreenWork* w = Story();
-    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 && (ScriptStatus() & SCRIPT_PLAYER_WAIT);
-}
+const auto Waiting = StoryWaiting;
 bool ChoiceOpen() { return Waiting() && (MenuActiveFlag & 1u); }
 // The message line complete on screen.
 bool LineShown() {
@@ -130,20 +121,9 @@ int32_t MenuCursor() {
 }
 bool MenuUp() { return GSL_ModeTop() == GSL_SysMenuModeCB && MenuCursor() >= 0; }
 
-bool ListUp(ModeFunction screen) {
-    const ScreenWork* w = GSL_WorkGet(screen);
-    return GSL_ModeTop() == screen && w && w->step == 2 && w->subState == 20;
-}
 int32_t ListCursor(ModeFunction screen) {
     const SaveSlotList* l = SlotListGet(GSL_WorkGet(screen));
     return l ? l->cursor : -1;
-}
-// A question of the slot list up and taking its answer.
-bool Asking(ModeFunction screen) {
-    const ScreenWork* w = GSL_WorkGet(screen);
-    if (!(GSL_ModeTop() == screen && w && w->subState == 22)) return false;
-    const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(SlotListGet(w)->dialog));
-    return d && d->state == 10;
 }
 
 BacklogWork* Backlog() { return GSL_ModeTop() == GSL_BacklogModeCB ? GSL_BacklogWork() : nullptr; }
@@ -299,12 +279,6 @@ void MenuButton(std::vector<ProgramRun::Step>& steps, int32_t button) {
     steps.push_back({"let go", nullptr, kIdle});
 }
 
-// A title item chosen (the extras' items once its submenu is open).
-void Choose(std::vector<ProgramRun::Step>& steps, int32_t item) {
-    MenuTo(steps, item);
-    steps.push_back({"decide", nullptr, [](PlatInputState& in) { Press(in, BUTTON_DECIDE); }});
-    steps.push_back({"let go", nullptr, kIdle});
-}
 
 // The title's menu held still for a picture: its input paused (the run's
 // next steps unpause it by moving) and the current item at its own colour.
