@@ -26,6 +26,7 @@
 #include "story/story_standins.h"
 #include "story/story_window.h"
 #include "story/sys_menu.h"
+#include "tests/engine/sound/sound_env.h"
 #include "tests/script/stage_env.h"
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
@@ -302,6 +303,31 @@ TEST_F(SysMenu, TheQuickSaveWaitsForItsVoiceThenSavesAndTheMenuWaitsForTheWrite)
     EXPECT_EQ(std::memcmp(Lib_SaveImageGet() + SavePartOffset(kSaveQuickSlot, 0), &QuickDataCache,
                           sizeof QuickDataCache),
               0);
+}
+
+// Without a cut, the answer comes when the voice ends by itself.
+TEST_F(SysMenu, TheQuickSaveAnswerFollowsItsVoiceToItsEnd) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Files({Tool("sound_data.py", "sound/voice_system/quick.ogg",
+                            "ogg {} --rate 22050 --frames 22050 --tone 441 --quality 0")}));
+    Open();
+    CursorTo(2);
+    Frame();
+    Press(kKeyZ);
+    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && Menu()->words[MENU_CONFIRM] == 1; }, 20, "the confirm"));
+    SoundChannel& ch = SoundChannelTable[22];
+    ASSERT_TRUE(Lib_SoundRequest(ch, "sound/voice_system/quick.ogg", 0, 0, nullptr));
+    Menu()->sounds[22].handle = 22;
+    ASSERT_TRUE(FramesUntil([&] { return (ch.st.state.load() & SOUND_PLAYING) != 0; }, 60, "the voice"));
+    Frame(20);
+    EXPECT_EQ(QuickDataPresent, 0) << "the answer waits while the voice speaks";
+    EXPECT_EQ(Menu()->step, 3);
+    sound_test::FakeAudio::Advance(ch.voice, 1 << 20);  // the voice's last sample played
+    ASSERT_TRUE(FramesUntil([] { return QuickDataPresent == 1; }, 30, "the answer"));
+    EXPECT_EQ(SaveQuickGDGuard, -2);
+    ASSERT_TRUE(SlowUntil([] { return !Menu(); }));
+    ASSERT_TRUE(Lib_SaveFlush());
+    EXPECT_EQ(Lib_SaveSlotCheck(kSaveQuickSlot, nullptr), 0u);
 }
 
 TEST_F(SysMenu, TheTitleButtonAsksWithItsVoiceAndYesAsksForTheTitle) {
