@@ -101,6 +101,14 @@ TEST_F(WidgetFreeTest, SheetsStillLoadingAreGivenBackOnceTheyArrive) {
     GSL_SystemWidgetsEnd();
     Frame(4);
     EXPECT_EQ(Sheets(), 0);
+
+    // A whole screen going while a layer's picture is still on its way.
+    ASSERT_NE(MakeContext(TestScreen(0)), nullptr);
+    GSL_WorkLayerLoad(nullptr, 5, -1, kSystemSheet, -1, 1, nullptr, nullptr);
+    ASSERT_EQ(Loading(), 1);
+    GSL_WorkDeleteAll();
+    Frame(8);
+    EXPECT_EQ(Sheets(), 0);
 }
 
 }  // namespace
