@@ -44,6 +44,7 @@
 #include "script/game_blocks.h"
 #include "script/script_task.h"
 #include "script/staffroll.h"
+#include "story/access_flags.h"
 #include "story/backlog.h"
 #include "story/game_state.h"
 #include "story/quick_save.h"
@@ -72,6 +73,14 @@ constexpr int32_t kMenuSave = 0, kMenuQuickSave = 2, kMenuQuickLoad = 3, kMenuTi
 constexpr int32_t kOptionMusic = 1, kOptionTextSpeed = 4;
 // The third save slot.
 constexpr int32_t kSlot = 2;
+// The route: the forest at the first choice, the hill of winds at the
+// second. Its ending unlocks the picture event_sefa_ed_a (id 2013), the
+// tracks of catalogue records 0 and 17 (Sefa's theme, the promised sky) and
+// the second special scenario.
+const std::vector<int32_t> kRoute = {0, 0};
+constexpr int32_t kEndingPicture = 2013;
+constexpr int32_t kEndingTracks[2] = {0, 17};
+constexpr int32_t kEndingScenario = 1;
 
 // --- what is on the screen -------------------------------------------------------
 
@@ -151,14 +160,20 @@ bool Viewing() {
     const ScreenWork* w = GSL_WorkGet(GSL_GalleryViewModeCB);
     return GSL_ModeTop() == GSL_GalleryViewModeCB && w && w->step == 1 && w->subState == 10;
 }
-bool ThumbOpen(int32_t category, int32_t thumb) {
+// Whether thumbnail `thumb` of `category` holds the picture of id `id`.
+bool ThumbHolds(int32_t category, int32_t thumb, int32_t id) {
     const GalleryCategory& c = GSL_GalleryGetTable()[category];
-    return thumb >= 0 && thumb < c.count &&
-           GSL_GalleryAnyOpen(c.thumbnails[thumb].firstPicture, c.thumbnails[thumb].count, -1);
+    if (thumb < 0 || thumb >= c.count) return false;
+    int32_t total = 0;
+    const int32_t* ids = GSL_GalleryPictureIds(&total);
+    const GalleryThumb& t = c.thumbnails[thumb];
+    for (int32_t k = t.firstPicture; k < t.firstPicture + t.count && k < total; ++k)
+        if (k >= 0 && ids[k] == id) return true;
+    return false;
 }
-bool CategoryOpen(int32_t category) {
+bool CategoryHolds(int32_t category, int32_t id) {
     for (int32_t k = 0; k < GSL_GalleryGetTable()[category].count; ++k)
-        if (ThumbOpen(category, k)) return true;
+        if (ThumbHolds(category, k, id)) return true;
     return false;
 }
 
@@ -174,13 +189,13 @@ int32_t MusicRecord() {
     return h->cursor >= 0 && h->cursor < p.count ? int32_t(p.entries[h->cursor].record) : -1;
 }
 
-// Some track of the room's page unlocked.
-bool PageOpen() {
+// The room's page lists catalogue record `record`.
+bool PageHolds(int32_t record) {
     const MusicHead* h = Music();
     if (!h || h->page < 0 || h->page >= 3 || !MusicPageTable[h->page].entries) return false;
     const MusicPage& p = MusicPageTable[h->page];
     for (int32_t i = 0; i < p.count; ++i)
-        if (GSL_MusicIsOpen(int32_t(p.entries[i].record))) return true;
+        if (int32_t(p.entries[i].record) == record) return true;
     return false;
 }
 
@@ -365,7 +380,7 @@ std::string Unlocks() {
 
 struct Seen {
     bool movie = false, titleMusic = false;
-    bool storyPage = false;
+    bool storyPage = false, documented = false;
     std::string chosen;
     uint32_t beforeAuto = 0, afterAuto = 0;
     bool autoOn = false, autoOff = false;
@@ -378,13 +393,15 @@ struct Seen {
     bool titleAfterMenu = false;
     std::string loadedSlotLine;
     bool staffroll = false, systemSaveAsked = false, extrasOpen = false;
+    std::string endingUnlocks;  // picture, the two tracks, the scenario's variable: "1111"
+    bool scenarioUnlocked = false;  // as the special menu shows it
     std::string viewerPicture;
     int32_t track = -1;
     std::string trackPath;
     bool trackStopped = false;
     bool special = false, specialBack = false;
     int32_t musicBefore = -1, musicAfter = -1, speedBefore = -1, speedAfter = -1;
-    float channelBefore = -1, channelAfter = -1;
+    float channelBefore = -1, channelInOptions = -1, channelAfter = -1;
     int closeNoAsked = 0;
     bool stillUpAfterNo = false;
 };
@@ -402,7 +419,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                                        ("vn_playthrough_user_" + std::to_string(::getpid()));
     std::filesystem::remove_all(keep);
     Reader reader;
-    reader.route = {0, 0};
+    reader.route = kRoute;
 
     std::vector<ProgramRun::Step> steps;
     ToTitleMenu(steps);
@@ -488,11 +505,17 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     // Reading: clicks up to the first choice, which is pictured once its
     // buttons are in, and taken.
     g_watch = [&] {
-        if (seen.storyPage || !LineShown() || CharactersShown() < 2) return;
-        seen.storyPage = true;
-        check.Stack("story page");
-        check.Picture("playthrough_story");
-        Checkpoints::Document("story.png");
+        if (!LineShown()) return;
+        if (!seen.storyPage && CharactersShown() >= 2) {
+            seen.storyPage = true;
+            check.Stack("story page");
+            check.Picture("playthrough_story");
+        }
+        // The README's page: the library with its three keepers.
+        if (!seen.documented && CharactersShown() >= 3) {
+            seen.documented = true;
+            Checkpoints::Document("story.png");
+        }
     };
     steps.push_back(Watched(Drive("the first choice", ChoiceOpen, [&](PlatInputState& in) { reader(in); }, 3000)));
     steps.push_back(Watched({"the choice's buttons in", [frames = 0]() mutable { return ++frames > 40; }, nullptr}));
@@ -625,6 +648,10 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           6000)));
     steps.push_back({"the title with the extras", [&] {
                          seen.extrasOpen = GSL_TitleIsItemVisible(6);
+                         seen.endingUnlocks = std::to_string(StoryAccessFlagGal(nullptr, kEndingPicture, 0)) +
+                                              std::to_string(GSL_MusicIsOpen(kEndingTracks[0])) +
+                                              std::to_string(GSL_MusicIsOpen(kEndingTracks[1])) +
+                                              std::to_string(GSL_VarRefEval("[0001]") != 0);
                          TitleStill();
                          check.Stack("title after the ending");
                          check.Picture("playthrough_title_extras");
@@ -636,12 +663,12 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     Choose(steps, 6);
     Choose(steps, 7);
     steps.push_back(Drive("the gallery", GalleryMain, nullptr));
-    steps.push_back(Drive("an unlocked picture in the viewer", Viewing,
+    steps.push_back(Drive("the ending's picture in the viewer", Viewing,
                           [](PlatInputState& in) {
                               const GalleryHead* h = Gallery();
                               if (!GalleryMain()) return;
-                              if (!CategoryOpen(h->category)) in.keys[kKeyD] = kPlatDown;
-                              else if (!ThumbOpen(h->category, h->selection)) in.keys[kKeyRight] = kPlatDown;
+                              if (!CategoryHolds(h->category, kEndingPicture)) in.keys[kKeyD] = kPlatDown;
+                              else if (!ThumbHolds(h->category, h->selection, kEndingPicture)) in.keys[kKeyRight] = kPlatDown;
                               else in.keys[kKeyZ] = kPlatDown;
                           },
                           600, 6));
@@ -666,7 +693,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                          return true;
                      },
                      nullptr});
-    steps.push_back(Drive("a track playing",
+    steps.push_back(Drive("the ending's track playing",
                           [&] {
                               if (!MusicMain() || Music()->playing < 0 || Lib_SoundStateGet(0) != SOUND_PLAYING) return false;
                               seen.track = Music()->playing;
@@ -676,8 +703,8 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           },
                           [](PlatInputState& in) {
                               if (!MusicMain() || Music()->playing >= 0) return;
-                              if (!PageOpen()) Press(in, kPageNextBit);
-                              else in.keys[GSL_MusicIsOpen(MusicRecord()) ? kKeyZ : kKeyRight] = kPlatDown;
+                              if (!PageHolds(kEndingTracks[0])) Press(in, kPageNextBit);
+                              else in.keys[MusicRecord() == kEndingTracks[0] ? kKeyZ : kKeyRight] = kPlatDown;
                           },
                           900, 6));
     steps.push_back(Drive("the track stopped",
@@ -692,12 +719,13 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     Choose(steps, 9);
     steps.push_back(Drive("the special menu", SpecialMain, nullptr));
     steps.push_back({"the special menu's grid", [&] {
+                         seen.scenarioUnlocked = GSL_SpecialIsUnlocked(kEndingScenario);
                          check.Stack("special menu");
                          check.Picture("playthrough_special");
                          return true;
                      },
                      nullptr});
-    steps.push_back(Drive("a special scenario on the story screen",
+    steps.push_back(Drive("the ending's special scenario on the story screen",
                           [&] {
                               const char* file = GSL_ModeTop() == GSL_StoryModeCB
                                                      ? GSL_ScriptTaskFileName(GSL_WorkTaskGet(GSL_StoryModeCB))
@@ -706,7 +734,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           },
                           [](PlatInputState& in) {
                               if (!SpecialMain()) return;
-                              in.keys[GSL_SpecialIsUnlocked(Special()->selected) ? kKeyZ : kKeyRight] = kPlatDown;
+                              in.keys[Special()->selected == kEndingScenario ? kKeyZ : kKeyRight] = kPlatDown;
                           },
                           900, 6));
     steps.push_back(Drive("the special menu after the scenario",
@@ -731,8 +759,8 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                          return true;
                      },
                      nullptr});
-    steps.push_back(Drive("the music quieter", [&] { return SystemDataBlock.musicVolume <= seen.musicBefore - 10; },
-                          Key(kKeyLeft), 120));
+    steps.push_back(Drive("the music quieter", [&] { return SystemDataBlock.musicVolume <= seen.musicBefore - 20; },
+                          Key(kKeyLeft), 240, 4));
     steps.push_back(Drive("the text speed item", [] { return OptionsUp() && OptionCursor() == kOptionTextSpeed; },
                           [](PlatInputState& in) { Toward(in, OptionCursor(), kOptionTextSpeed); },
                           120));
@@ -749,7 +777,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     steps.push_back({"the options changed", [&] {
                          seen.musicAfter = SystemDataBlock.musicVolume;
                          seen.speedAfter = SystemDataBlock.textSpeed;
-                         seen.channelAfter = SoundChannelTable[0].st.volume.load();
+                         seen.channelInOptions = SoundChannelTable[0].st.volume.load();
                          check.Stack("options");
                          check.Picture("playthrough_options");
                          return true;
@@ -759,6 +787,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           [] { return TitleMenuUp() && GSL_ModeCount() == 1; },
                           [](PlatInputState& in) { in.keys[SystemSaveAsking() ? kKeyZ : kKeyX] = kPlatDown; }, 600));
     steps.push_back({"what the next run must find", [&] {
+                         seen.channelAfter = SoundChannelTable[0].st.volume.load();
                          kept.musicVolume = SystemDataBlock.musicVolume;
                          kept.textSpeed = SystemDataBlock.textSpeed;
                          kept.unlocks = Unlocks();
@@ -821,16 +850,19 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     EXPECT_TRUE(seen.staffroll);
     EXPECT_TRUE(seen.systemSaveAsked);
     EXPECT_TRUE(seen.extrasOpen);
-    EXPECT_FALSE(seen.viewerPicture.empty());
-    EXPECT_GE(seen.track, 0);
+    EXPECT_EQ(seen.endingUnlocks, "1111");
+    EXPECT_NE(seen.viewerPicture.find("event_sefa"), std::string::npos) << seen.viewerPicture;
+    EXPECT_EQ(seen.track, kEndingTracks[0]);
     EXPECT_FALSE(seen.trackPath.empty());
     EXPECT_TRUE(seen.trackStopped);
+    EXPECT_TRUE(seen.scenarioUnlocked);
     EXPECT_TRUE(seen.special);
     EXPECT_TRUE(seen.specialBack);
-    EXPECT_EQ(seen.musicAfter, seen.musicBefore - 10);
+    EXPECT_EQ(seen.musicAfter, seen.musicBefore - 20);
     EXPECT_NE(seen.speedAfter, seen.speedBefore);
-    EXPECT_EQ(seen.channelAfter, float(seen.musicAfter));
-    EXPECT_NE(seen.channelAfter, seen.channelBefore);
+    // The title's music follows at once, and stays quieter on the title.
+    EXPECT_EQ(seen.channelInOptions, float(seen.musicAfter));
+    EXPECT_LT(seen.channelAfter, seen.channelBefore);
     EXPECT_EQ(seen.closeNoAsked, 1);
     EXPECT_TRUE(seen.stillUpAfterNo);
     EXPECT_EQ(g_closeAsked.load(), 2);
