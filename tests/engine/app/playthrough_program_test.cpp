@@ -71,6 +71,14 @@ constexpr uint32_t kPageNextBit = 0x80;  // the music room's next page
 constexpr int32_t kMenuSave = 0, kMenuQuickSave = 2, kMenuQuickLoad = 3, kMenuTitle = 9;
 // Option items: music volume and text speed.
 constexpr int32_t kOptionMusic = 1, kOptionTextSpeed = 4;
+// The sanitizer build plays a shorter run (its frames cost several times
+// more): no quick save, quick load and skip, no music room and no special
+// scenario.
+#ifdef VN_SANITIZE
+constexpr bool kShort = true;
+#else
+constexpr bool kShort = false;
+#endif
 // The third save slot.
 constexpr int32_t kSlot = 2;
 // The route: the forest at the first choice, the hill of winds at the
@@ -452,6 +460,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                      },
                      nullptr});
     steps.push_back(Drive("the second line", [&] { return LinesRead() > seen.firstLines && LineShown(); }, Key(kKeyZ)));
+    if (!kShort) {
     // A quick save from the in-game menu; two lines read on; the quick load
     // brings the saved line back, and skip passes the two read lines.
     const auto cutVoice = [](PlatInputState& in) {
@@ -502,6 +511,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           },
                           [](PlatInputState& in) { Press(in, kSkipBit); }, 60));
 
+    }
     // Reading: clicks up to the first choice, which is pictured once its
     // buttons are in, and taken.
     g_watch = [&] {
@@ -654,7 +664,8 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                                               std::to_string(GSL_VarRefEval("[0001]") != 0);
                          TitleStill();
                          check.Stack("title after the ending");
-                         check.Picture("playthrough_title_extras");
+                         // (The short run has no quick save: no continue item.)
+                         if (!kShort) check.Picture("playthrough_title_extras");
                          return true;
                      },
                      nullptr});
@@ -685,7 +696,8 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     steps.push_back(Drive("the gallery again", GalleryMain, Key(kKeyX), 300));
     steps.push_back(Drive("the title after the gallery", TitleMenuUp, Key(kKeyX), 300));
 
-    // The music room: the first unlocked track played, then stopped.
+    if (!kShort) {
+    // The music room: the ending's track played, then stopped.
     Choose(steps, 8);
     steps.push_back(Drive("the music room", MusicMain, nullptr));
     steps.push_back({"the music room's list", [&] {
@@ -715,7 +727,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           900));
     steps.push_back(Drive("the title after the music room", TitleMenuUp, Key(kKeyX), 300));
 
-    // The special-scenario menu: the first unlocked scenario, read to its end.
+    // The special-scenario menu: the ending's scenario, read to its end.
     Choose(steps, 9);
     steps.push_back(Drive("the special menu", SpecialMain, nullptr));
     steps.push_back({"the special menu's grid", [&] {
@@ -744,6 +756,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           },
                           1800));
     steps.push_back(Drive("the title after the special menu", TitleMenuUp, Key(kKeyX), 300));
+    }
     Choose(steps, 10);  // out of the extras
 
     // The options: the music quieter, the text faster; the music's channel
@@ -837,11 +850,13 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     EXPECT_TRUE(seen.autoOn);
     EXPECT_GT(seen.afterAuto, seen.beforeAuto);
     EXPECT_TRUE(seen.autoOff);
+    if (!kShort) {
     EXPECT_EQ(seen.loadedLine, seen.quickLine);
     EXPECT_TRUE(seen.skipOn);
     EXPECT_GE(seen.skipStop, seen.readOn);  // the read lines passed without a confirm
     EXPECT_TRUE(seen.skipHeld);
     EXPECT_TRUE(seen.skipOff);
+    }
     EXPECT_TRUE(seen.slotSaved);
     EXPECT_NE(seen.replayVoice.find("voice"), std::string::npos) << seen.replayVoice;
     EXPECT_TRUE(seen.titleAfterMenu);
@@ -852,12 +867,14 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     EXPECT_TRUE(seen.extrasOpen);
     EXPECT_EQ(seen.endingUnlocks, "1111");
     EXPECT_NE(seen.viewerPicture.find("event_sefa"), std::string::npos) << seen.viewerPicture;
+    if (!kShort) {
     EXPECT_EQ(seen.track, kEndingTracks[0]);
     EXPECT_FALSE(seen.trackPath.empty());
     EXPECT_TRUE(seen.trackStopped);
     EXPECT_TRUE(seen.scenarioUnlocked);
     EXPECT_TRUE(seen.special);
     EXPECT_TRUE(seen.specialBack);
+    }
     EXPECT_EQ(seen.musicAfter, seen.musicBefore - 20);
     EXPECT_NE(seen.speedAfter, seen.speedBefore);
     // The title's music follows at once, and stays quieter on the title.
@@ -866,7 +883,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     EXPECT_EQ(seen.closeNoAsked, 1);
     EXPECT_TRUE(seen.stillUpAfterNo);
     EXPECT_EQ(g_closeAsked.load(), 2);
-    const std::vector<std::string> stacks = {
+    std::vector<std::string> stacks = {
         "title: title",
         "story: title/story",
         "choice: title/story",
@@ -882,6 +899,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
         "special menu: title/special",
         "options: title/options",
     };
+    if (kShort) stacks.erase(stacks.begin() + 11, stacks.begin() + 13);
     EXPECT_EQ(check.stacks, stacks);
     EXPECT_EQ(check.pictureFailures, std::vector<std::string>{});
 
