@@ -203,6 +203,8 @@ inline constexpr uint32_t kKeyMenu = 0x8, kKeyAuto = 0x40;
 using Driver = std::function<bool(Input&)>;
 
 namespace detail {
+inline double g_drawStartUs = 0;
+inline void DrawHook() { g_drawStartUs = ThreadCpuUs(); }
 inline Driver* g_driver = nullptr;
 inline bool g_draw = true, g_quit = false, g_lastPressed = false;
 inline void Hook() {
@@ -222,6 +224,11 @@ inline void Hook() {
 }
 }  // namespace detail
 
+// The game thread's CPU time when this frame's drawing pass began (the
+// drawing, the present and the frame's last tasks lie between it and the driver).
+inline double DrawStartCpuUs() { return detail::g_drawStartUs; }
+
+
 // Runs the program in `scratch` until the driver says stop. `draw` false:
 // every task and GL call runs, no pixel is shaded (GPU work left out).
 // Returns WinMain's code.
@@ -235,8 +242,10 @@ inline int Run(const Scratch& scratch, Driver driver, bool draw) {
     detail::g_draw = draw;
     detail::g_quit = detail::g_lastPressed = false;
     MainTestHook = detail::Hook;
+    Main_DrawTestHook = detail::DrawHook;
     const int code = WinMain();
     MainTestHook = nullptr;
+    Main_DrawTestHook = nullptr;
     detail::g_driver = nullptr;
     fs::current_path(old);
     return code;

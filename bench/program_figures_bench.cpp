@@ -22,6 +22,9 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,10 +45,12 @@ using namespace program_bench;
 constexpr double kFrameUs = 1e6 / 60.0;
 
 // The game thread's CPU time of each frame: the time between two ends of frame.
+// `drawn`: the part from the start of the drawing pass.
 struct FrameMeter {
-    double last = -1;
+    double last = -1, drawn = 0;
     double Tick() {
         const double now = ThreadCpuUs(), d = last < 0 ? 0 : now - last;
+        drawn = last < 0 ? 0 : now - std::max(last, DrawStartCpuUs());
         last = now;
         return d;
     }
@@ -97,7 +102,7 @@ const char* const kPageScenario =
 struct PageRun {
     ToNewGame toGame;
     FrameMeter meter;
-    Stats reveal;
+    Stats reveal, drawing;
     int characters = 0;
     bool revealed = false;
     static constexpr size_t kFrames = 600;
@@ -111,8 +116,12 @@ struct PageRun {
         const TextRecord* t = MessageText();
         if (GSL_ModeTop() != GSL_StoryModeCB || !t) return;
         if (!t->finished && t->revealed > 0) {
-            if (reveal.v.size() < kFrames) reveal.v.push_back(cpu);
-            else in.Button(BUTTON_DECIDE);
+            if (reveal.v.size() < kFrames) {
+                reveal.v.push_back(cpu);
+                drawing.v.push_back(meter.drawn);
+            } else {
+                in.Button(BUTTON_DECIDE);
+            }
             characters = std::max(characters, ShownCharacters());
         }
         revealed = revealed || (t->finished && !reveal.v.empty());
@@ -137,6 +146,12 @@ void BM_StoryPageFrameCpu(benchmark::State& state) {
     state.counters["cpu_p95_ms"] = page.reveal.Quantile(0.95) / 1000;
     state.counters["cpu_max_ms"] = page.reveal.Max() / 1000;
     state.counters["frame_share_pct"] = 100 * page.reveal.Mean() / kFrameUs;
+    state.counters["drawing_pass_ms"] = page.drawing.Mean() / 1000;  // walk, compose, present
+    Stats first, last;  // the start of the line against its 120th character
+    first.v.assign(page.reveal.v.begin(), page.reveal.v.begin() + 100);
+    last.v.assign(page.reveal.v.end() - 100, page.reveal.v.end());
+    state.counters["cpu_first_100_frames_ms"] = first.Mean() / 1000;
+    state.counters["cpu_last_100_frames_ms"] = last.Mean() / 1000;
 }
 BENCHMARK(BM_StoryPageFrameCpu)->Iterations(1)->Unit(benchmark::kSecond);
 
@@ -208,9 +223,19 @@ void BM_StartToTitleAndStory(benchmark::State& state) {
     }
     double start = 0, firstFrame = -1, titleTop = -1, titleFrame = -1, menu = -1, newGame = -1, storyFrame = -1,
            firstLine = -1;
+    double init = -1, running = -1;  // the game thread started; its start-up done
     for (auto _ : state) {
         ToNewGame toGame;
         start = WallSeconds();
+        std::atomic<bool> over{false};
+        std::thread watch([&] {
+            while (!over.load() && running < 0) {
+                const uint8_t s = RunState.load();
+                if (init < 0 && s == RUN_INIT) init = WallSeconds() - start;
+                if (s == RUN_RUNNING) running = WallSeconds() - start;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
         Run(scratch, [&](Input& in) {
             const double now = WallSeconds() - start;
             if (firstFrame < 0) firstFrame = now;
@@ -227,8 +252,12 @@ void BM_StartToTitleAndStory(benchmark::State& state) {
             if (!was && toGame.started) newGame = now;
             return now < 120;
         }, false);
+        over = true;
+        watch.join();
     }
     if (firstLine < 0) return state.SkipWithError("the story was not reached");
+    state.counters["window_s"] = init;                      // WinMain to the game thread's start
+    state.counters["engine_start_s"] = running - init;      // heaps, archives, GL, saves, sound, fonts, main tasks
     state.counters["start_to_first_frame_s"] = firstFrame;
     state.counters["start_to_title_pushed_s"] = titleTop;
     state.counters["start_to_title_frame_s"] = titleFrame;
