@@ -363,7 +363,8 @@ BENCHMARK(BM_SaveFrameShare)->Iterations(1)->Unit(benchmark::kSecond);
 
 // Auto mode through the story: the auto key whenever it is off, a choice
 // taken by the loop's number, every question answered with its first
-// button, and a decide after 30 s without any change (counted).
+// button, and a decide after 30 s without any change (counted; the line's
+// reveal counts as a change).
 struct AutoPlay {
     ToNewGame toGame;
     int loops = 0, nudges = 0, cooldown = 0, downs = 0, still = 0;
@@ -374,11 +375,16 @@ struct AutoPlay {
         const bool story = GSL_WorkGet(GSL_StoryModeCB) != nullptr;
         const uint64_t now = uint64_t(reinterpret_cast<uintptr_t>(GSL_ModeTop())) ^
                              (uint64_t(GameStateBlock.readLineCount) << 32) ^ (uint64_t(GSL_ModeCount()) << 48) ^
-                             (uint64_t(MenuActiveFlag) << 56) ^ uint64_t(uint32_t(StoryScriptStatus()));
+                             (uint64_t(MenuActiveFlag) << 56) ^ uint64_t(uint32_t(StoryScriptStatus())) ^
+                             (story && MessageText() ? uint64_t(uint32_t(MessageText()->revealed)) << 8 : 0);
         still = now == seen ? still + 1 : 0;
         seen = now;
         if (cooldown > 0) --cooldown;
         if (still > 60 * 30 && in.Button(BUTTON_DECIDE)) {
+            const int32_t task = story ? GSL_WorkTaskGet(GSL_StoryModeCB) : -1;
+            const char* file = task >= 0 ? GSL_ScriptTaskFileName(task) : nullptr;
+            std::fprintf(stderr, "  nudge: 30 s without a change (script %s, status %#x, auto %u, screens %d)\n",
+                         file ? file : "-", StoryScriptStatus(), StoryPlayMode, GSL_ModeCount());
             ++nudges;
             still = 0;
             return false;
