@@ -52,12 +52,15 @@ void Extras_Dispatch(ModeFunction screen, const ExtrasStep* steps, int32_t count
     if (step >= 0 && step < count && steps[step]) steps[step](w);
 }
 
-int32_t Extras_OpenBegin() {
+int32_t Extras_Open(const char* background, const char* sheet, uint32_t closeSlot) {
     ExtrasSwipeLatch[0] = ExtrasSwipeLatch[1] = 0;
-    return GSL_SystemLoadingSet(20, 1);
+    const int32_t loading = GSL_SystemLoadingSet(20, 1);
+    GSL_SystemDispColorSet(kClear, kOpenFrames);
+    Extras_LayerLoad(0, background, 0);
+    Extras_LayerLoad(2, sheet, 0);
+    Extras_LayerLoad(closeSlot, "visual/system/sys_system_01.ext", 1);
+    return loading;
 }
-
-void Extras_OverlayClear() { GSL_SystemDispColorSet(kClear, kOpenFrames); }
 
 int32_t Extras_LayerLoad(uint32_t slot, const char* file, uint8_t cached) {
     return GSL_WorkLayerLoad(nullptr, slot, -1, file, -1, cached, nullptr, nullptr);

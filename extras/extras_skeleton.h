@@ -33,11 +33,12 @@ using ExtrasStep = void (*)(ScreenWork* w);
 void Extras_Dispatch(ModeFunction screen, const ExtrasStep* steps, int32_t count);
 
 // --- opening ---------------------------------------------------------------
-// Clears the swipe latches and starts the loading indicator (priority 20,
-// shown); the indicator's task.
-int32_t Extras_OpenBegin();
-// The overlay to transparent over 60 frames (a target already set stays).
-void Extras_OverlayClear();
+// The opening every extras screen makes: clears the swipe latches, starts
+// the loading indicator (priority 20, shown), sets the overlay to transparent
+// over 60 frames (a target already set stays) and loads layer slot 0 with the
+// background, slot 2 with the screen's sheet and `closeSlot` with the close
+// button's sheet (through the named cache), in that order. The indicator's task.
+int32_t Extras_Open(const char* background, const char* sheet, uint32_t closeSlot);
 // A layer slot of the top screen from a file, through the named cache when cached.
 int32_t Extras_LayerLoad(uint32_t slot, const char* file, uint8_t cached);
 // The scroll bar at (598, 0), size (1, 5), priority 608, hidden, range

@@ -225,11 +225,7 @@ void Load(ScreenWork*) {
     GalleryHead* h = GSL_GalleryHead(w);
     *h = GalleryHead{-1, -1, 0, 0, 0, -1, 0, 0, 0, -1, -1, nullptr, 1.0f};
     w->subState = 0;
-    h->loading = Extras_OpenBegin();
-    Extras_OverlayClear();
-    Extras_LayerLoad(0, "visual/system/sys_gallery_bg.ext", 0);
-    Extras_LayerLoad(2, "visual/system/sys_gallery_00.ext", 0);
-    Extras_LayerLoad(1, "visual/system/sys_system_01.ext", 1);
+    h->loading = Extras_Open("visual/system/sys_gallery_bg.ext", "visual/system/sys_gallery_00.ext", 1);
     h->bar = Extras_BarCreate(kExtrasBarMinimum, Rows(GSL_GalleryGetTable()[0].count));
     void* area = Lib_MemAlloc(HEAP_SCREEN, sizeof(GalleryState), 4);
     if (area) {

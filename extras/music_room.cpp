@@ -188,11 +188,7 @@ void Load(ScreenWork*) {
     MusicHead* h = GSL_MusicHead(w);
     *h = MusicHead{-1, -1, 0, 0, 0, -1, 0, 2, 0, 0, 0, 0, -1, -1, nullptr, 1.0f};
     w->subState = 0;
-    h->loading = Extras_OpenBegin();
-    Extras_OverlayClear();
-    Extras_LayerLoad(0, "visual/system/sys_music_bg.ext", 0);
-    Extras_LayerLoad(2, "visual/system/sys_music_00.ext", 0);
-    Extras_LayerLoad(11, "visual/system/sys_system_01.ext", 1);
+    h->loading = Extras_Open("visual/system/sys_music_bg.ext", "visual/system/sys_music_00.ext", 11);
     h->bar = Extras_BarCreate(kBarMinimum, Rows(MusicPageTable[0].count));
     void* area = Lib_MemAlloc(HEAP_SCREEN, sizeof(MusicRoomState), 4);
     if (area) {

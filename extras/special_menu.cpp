@@ -100,11 +100,7 @@ void Init(ScreenWork*) {
     SpecialHead* h = GSL_SpecialHead(w);
     *h = SpecialHead{-1, -1, 0, 0, 0, -1, 0, 0, 0, -1, nullptr};
     w->subState = 0;
-    h->loading = Extras_OpenBegin();
-    Extras_OverlayClear();
-    Extras_LayerLoad(0, "visual/system/sys_tips_bg.ext", 0);
-    Extras_LayerLoad(2, "visual/system/sys_gallery_00.ext", 0);
-    Extras_LayerLoad(1, "visual/system/sys_system_01.ext", 1);
+    h->loading = Extras_Open("visual/system/sys_tips_bg.ext", "visual/system/sys_gallery_00.ext", 1);
     BarCreate(h, 0);
     if (void* area = Lib_MemAlloc(HEAP_SCREEN, sizeof(SpecialKeyBlock), 4)) {
         h->keys = new (area) SpecialKeyBlock{};

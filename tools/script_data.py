@@ -7,6 +7,10 @@ what the interpreter could not run, and writes the label index 00_info.bin.
   script_bytes(text, name)   one UTF-8 source -> the member's bytes
   info_bytes(members)        [(name, bytes)] -> the label index
   script_arc_bytes(folder)   every *.txt of a folder + 00_info.bin -> container
+  command_uses(folder)       command name -> ["file:line", ...] of its tags
+
+  script_data.py uses FOLDER   prints which line uses which command, and the
+                               commands of the table that no tag uses
 
 Refused (DataError, naming file, line and column): a character without a
 code, a member of 1 MiB or more, a tag over 1535 bytes, a command name over
@@ -363,3 +367,52 @@ def script_arc_bytes(folder, warn=_default_warn):
                 warn("%s: %s names label %s, which %s lacks" % (where.at(offset), _name_of(tag).decode(),
                                                                    words[1].decode("cp932", "replace"), target))
     return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))
+
+
+def command_uses(folder, warn=_default_warn):
+    """{command name: ["file:line", ...]} of every tag in the *.txt of folder,
+    in file and line order; a tag written by its index counts by its name, a
+    name the table lacks is listed under that name."""
+    by_index = {v: k for k, v in COMMANDS.items()}
+    uses = {}
+    for name in sorted(os.listdir(folder)):
+        path = os.path.join(folder, name)
+        if not name.endswith(".txt") or not os.path.isfile(path):
+            continue
+        with open(path, "rb") as f:
+            text = f.read().decode("utf-8")
+        data, where = _encode(text, name)
+        for offset, tag, _ in _tags(data, where, warn):
+            command = _name_of(tag).decode("cp932", "replace")
+            number = _numeric(_name_of(tag))
+            if number is not None:
+                command = by_index.get(number, command)
+            uses.setdefault(command, []).append(where.at(offset).rsplit(":", 1)[0])
+    return uses
+
+
+def unused_commands(uses):
+    """The commands of the table (in index order) that `uses` lacks."""
+    return [name for name, _ in sorted(COMMANDS.items(), key=lambda kv: kv[1]) if name not in uses]
+
+
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    if len(argv) != 2 or argv[0] != "uses":
+        sys.stderr.write("usage: script_data.py uses FOLDER\n")
+        return 2
+    try:
+        uses = command_uses(argv[1], lambda message: None)
+    except (OSError, UnicodeDecodeError, vndata.DataError) as e:
+        sys.stderr.write("script_data: %s\n" % e)
+        return 1
+    for name, _ in sorted(COMMANDS.items(), key=lambda kv: kv[1]):
+        print("%-16s %s" % (name, " ".join(uses.get(name, ["-"]))))
+    unused = unused_commands(uses)
+    if unused:
+        print("no tag uses: " + ", ".join(unused))
+    return 1 if unused else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

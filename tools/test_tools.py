@@ -4,6 +4,8 @@
 Each format is read back by a small reader written here from the layout
 alone, which also names the fault it finds in a damaged file."""
 
+import contextlib
+import io
 import json
 import os
 import struct
@@ -352,17 +354,46 @@ def tag_names(text):
 class SampleScenarioTest(unittest.TestCase):
     def test_every_command_has_a_tag_in_the_sample(self):
         self.assertEqual(len(COMMANDS), 62)
+        self.assertEqual(COMMANDS, {v: k for k, v in script_data.COMMANDS.items()})
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        folder = os.path.join(root, "sample", "base", "script", "script.arc")
         with tempfile.TemporaryDirectory() as tmp:
             out = os.path.join(tmp, "script.arc")
-            self.assertEqual(pack.main(["script", os.path.join(root, "sample", "base", "script", "script.arc"), out]), 0)
+            self.assertEqual(pack.main(["script", folder, out]), 0)
             with open(out, "rb") as f:
                 members = open_arc(f.read())
+        # The tags that begin the lines of the built members, and the
+        # listing of which source line uses which command: both agree.
         seen = set()
         for name, _, data in members:
             if name.endswith(b".txt"):
                 seen |= tag_names(data)
-        self.assertEqual(sorted(set(COMMANDS.values()) - seen), [])
+        uses = script_data.command_uses(folder)
+        listing = "\n".join("%s: %s" % (c, " ".join(uses.get(c, ["-"]))) for c in COMMANDS.values())
+        missing = sorted(set(COMMANDS.values()) - seen)
+        self.assertEqual(missing, [], "commands no tag of the sample uses: %s\n%s" % (", ".join(missing), listing))
+        self.assertEqual(script_data.unused_commands(uses), [], listing)
+        self.assertEqual(set(uses), set(COMMANDS.values()), listing)
+
+    def test_listing_names_the_lines_and_the_unused_commands(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            with open(os.path.join(tmp, "a.txt"), "w", encoding="utf-8") as f:
+                f.write("; <text> in a comment is no tag\n*a\n<label>\n<text x>\n<11 y>\n<wait 1><keywait 0>\n")
+            with open(os.path.join(tmp, "b.txt"), "w", encoding="utf-8") as f:
+                f.write("<name ウェルム>\n")
+            uses = script_data.command_uses(tmp, lambda m: None)
+            self.assertEqual(uses, {"label": ["a.txt:3"], "text": ["a.txt:4", "a.txt:5"], "wait": ["a.txt:6"],
+                                    "keywait": ["a.txt:6"], "name": ["b.txt:1"]})
+            unused = script_data.unused_commands(uses)
+            self.assertEqual(len(unused), 57)
+            self.assertEqual(unused[:3], ["analyze_00", "voice", "font"])
+            out = io.StringIO()
+            with contextlib.redirect_stdout(out):
+                self.assertEqual(script_data.main(["uses", tmp]), 1)
+            printed = out.getvalue().splitlines()
+            self.assertIn("text             a.txt:4 a.txt:5", printed)
+            self.assertIn("voice            -", printed)
+            self.assertTrue(printed[-1].startswith("no tag uses: analyze_00, voice, font,"))
 
 
 class ScriptDataTest(unittest.TestCase):

@@ -15,8 +15,8 @@ LoadingWork* loadingWork(int32_t slot) {
 }
 
 void freeSprites(LoadingWork* w) {
-    if (w->icon >= 0) Lib_SpriteFree(w->icon);
-    if (w->second >= 0) Lib_SpriteFree(w->second);
+    GSL_WidgetSpriteFree(w->icon);
+    GSL_WidgetSpriteFree(w->second);
     w->icon = w->second = -1;
 }
 

@@ -10,6 +10,7 @@
 #include "ui/engine_services.h"
 #include "ui/screen_restore.h"
 #include "ui/widget_delete.h"
+#include "ui/widget_task.h"
 
 ModeFunction ModeStack[kModeStackSize];
 ScreenWork* ScreenWorkTable[kScreenWorkSlots];
@@ -114,7 +115,7 @@ void GSL_WorkClear(int32_t index, uint8_t release) {
             if (Lib_SpriteIsLive(l.handle)) SpriteTable[l.handle].visible = 0;
             continue;
         }
-        Lib_SpriteFree(l.handle);
+        GSL_WidgetSpriteFree(l.handle);  // one still loading goes when it arrives
     }
     for (ScreenTextSlot& t : w->texts) Lib_TextDel(t.handle);
     for (ScreenSoundSlot& s : w->sounds) {

@@ -9,6 +9,7 @@
 #include "ui/screen_slots.h"
 #include "ui/widget_delete.h"
 #include "ui/window_frame.h"
+#include "ui/widget_task.h"
 
 static_assert(sizeof(NumberDisplayWork) <= kWidgetWorkSize);
 static_assert(sizeof(SwayWork) <= kWidgetWorkSize);
@@ -26,7 +27,7 @@ void setRect(int32_t sprite, int32_t group, int32_t item) {
 void release(int32_t* digits, int32_t count, int32_t firstSlot) {
     for (int32_t j = 0; j < count; ++j) {
         if (firstSlot >= 0) GSL_WorkLayerFree(nullptr, firstSlot + j);
-        else if (digits[j] >= 0) Lib_SpriteFree(digits[j]);
+        else GSL_WidgetSpriteFree(digits[j]);
         digits[j] = -1;
     }
 }

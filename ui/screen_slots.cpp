@@ -6,6 +6,7 @@
 #include "engine/render/sprite_load.h"
 #include "engine/sound/sound.h"
 #include "ui/engine_services.h"
+#include "ui/widget_task.h"
 
 void GSL_WorkNameCopy(char* dst, size_t size, const char* src) {
     size_t n = 0;
@@ -71,7 +72,7 @@ void GSL_WorkLayerFree(ModeFunction screen, int32_t slot) { GSL_WorkLayerFreeIn(
 
 void GSL_WorkLayerFreeIn(ScreenWork* w, int32_t slot) {
     if (slot < 0 || slot >= kScreenLayers || !w) return;
-    Lib_SpriteFree(w->layers[slot].handle);
+    GSL_WidgetSpriteFree(w->layers[slot].handle);
     w->layers[slot].handle = -1;
     w->layers[slot].source = -1;
     int32_t heir = -1;

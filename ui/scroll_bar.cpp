@@ -10,6 +10,7 @@
 #include "ui/screen_slots.h"
 #include "ui/widget_delete.h"
 #include "ui/window_frame.h"
+#include "ui/widget_task.h"
 
 static_assert(sizeof(ScrollBarWork) <= kWidgetWorkSize);
 
@@ -34,8 +35,8 @@ void freeParts(int32_t slot) {
     for (int32_t i = 0; i < 8; ++i) {
         if (w->layerBase >= 0)
             GSL_WorkLayerFree(nullptr, w->layerBase + i);
-        else if (w->parts[i] >= 0)
-            Lib_SpriteFree(w->parts[i]);
+        else
+            GSL_WidgetSpriteFree(w->parts[i]);
         w->parts[i] = -1;
     }
 }
@@ -51,7 +52,7 @@ void place(int32_t sprite, float x, float y) {
 void makePart(ScrollBarWork* w, int32_t i, float x, float y, float sx, float sy, int32_t prioOffset) {
     if (i >= 6 && (w->flags & BAR_NO_ARROWS)) {
         if (w->layerBase >= 0) GSL_WorkLayerFree(nullptr, w->layerBase + i);
-        else if (w->parts[i] >= 0) Lib_SpriteFree(w->parts[i]);
+        else GSL_WidgetSpriteFree(w->parts[i]);
         w->parts[i] = -1;
         return;
     }

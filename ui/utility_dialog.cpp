@@ -10,6 +10,7 @@
 #include "engine/sound/sound.h"
 #include "engine/text/text_object.h"
 #include "ui/pointer.h"
+#include "ui/widget_task.h"
 
 int32_t UtilityDialogSeRotation = 0;
 
@@ -55,14 +56,14 @@ void textPos(int32_t t, int32_t x, int32_t y) {
 // Frees every picture and text the dialog still holds; each id becomes -1.
 void freePictures(UtilityDialogWork* w) {
     for (int32_t& s : w->sprites) {
-        if (s >= 0) Lib_SpriteFree(s);
+        GSL_WidgetSpriteFree(s);
         s = -1;
     }
     for (int32_t& t : w->texts) {
         if (textValid(t)) Lib_TextDel(t);
         t = -1;
     }
-    if (w->dimSprite >= 0) Lib_SpriteFree(w->dimSprite);
+    GSL_WidgetSpriteFree(w->dimSprite);
     w->dimSprite = -1;
 }
 

@@ -36,3 +36,9 @@ WidgetWork* GSL_WidgetWorkGet(int32_t slot, TaskCallback callback);
 // The task record of a work area's own slot (null when the slot no longer
 // holds that work area).
 TaskRecord* GSL_WidgetRecord(const WidgetWork* work);
+
+// Frees a sprite a widget owns. A sprite whose picture is still loading
+// cannot go yet (the engine leaves a pending load alone): it is freed as soon
+// as its load ends, loaded or failed, by a system task that ends once none
+// is left waiting. The caller forgets the handle either way.
+void GSL_WidgetSpriteFree(int32_t sprite);

@@ -5,6 +5,7 @@
 #include "ui/layout_table.h"
 #include "ui/scroll_bar.h"
 #include "ui/widget_delete.h"
+#include "ui/widget_task.h"
 
 static_assert(sizeof(WindowWork) <= kWidgetWorkSize);
 
@@ -13,7 +14,7 @@ void freeParts(int32_t slot) {
     WindowWork* w = GSL_SystemWinWork(slot);
     if (!w) return;
     for (int32_t& p : w->parts) {
-        if (p >= 0) Lib_SpriteFree(p);
+        GSL_WidgetSpriteFree(p);
         p = -1;
     }
 }

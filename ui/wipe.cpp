@@ -256,7 +256,7 @@ SaveIconWork* saveIconWork(int32_t slot) {
 }
 
 void freeSprite(int32_t& sprite) {
-    if (sprite >= 0) Lib_SpriteFree(sprite);
+    GSL_WidgetSpriteFree(sprite);
     sprite = -1;
 }
 

@@ -57,6 +57,36 @@ void Lib_CaptureCB(uint64_t arg) {
     }
 }
 
+namespace {
+// Reads the w×h block at (x, y) of a 1280×720 texture into out through a
+// read framebuffer of its own (the caller's binding comes back) and makes
+// every alpha 0xFF. The texture keeps the frame's top row in row 0: no flip.
+// False, with out untouched, when the texture cannot be read.
+bool ReadBlock(uint32_t texture, int32_t x, int32_t y, int32_t w, int32_t h, void* out) {
+    if (!glIsTexture(texture)) return false;
+    GLint previous = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
+    GLuint fb = 0;
+    glGenFramebuffers(1, &fb);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, fb);
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    const bool readable = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (readable) {
+        glReadBuffer(GL_COLOR_ATTACHMENT0);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        glReadPixels(x, y, w, h, GL_BGRA, GL_UNSIGNED_BYTE, out);
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previous));
+    glDeleteFramebuffers(1, &fb);
+    if (!readable) return false;
+    uint8_t* p = static_cast<uint8_t*>(out);
+    const uint64_t bytes = uint64_t(w) * uint64_t(h) * 4u;
+    for (uint64_t i = 3; i < bytes; i += 4) p[i] = 0xFF;
+    return true;
+}
+}  // namespace
+
 void Lib_ScreenCapture(uint32_t texture, int32_t /*unused*/, void** out, int32_t heap) {
     if (!out) return;
     *out = nullptr;
@@ -65,58 +95,18 @@ void Lib_ScreenCapture(uint32_t texture, int32_t /*unused*/, void** out, int32_t
         image = Lib_MemHeapAlloc(&HeapTable.heaps[heap], kCaptureBytes, kCaptureAlign, false);
     for (int h = 0; !image && h < HEAP_COUNT; ++h)
         if (HeapTable.live[h]) image = Lib_MemHeapAlloc(&HeapTable.heaps[h], kCaptureBytes, kCaptureAlign, false);
-    if (!image || !glIsTexture(texture)) {
+    if (!image) return;
+    if (!ReadBlock(texture, 0, 0, int32_t(kFrameWidth), int32_t(kFrameHeight), image)) {
         Lib_MemFree(heap, image);
         return;
     }
-    GLint previous = 0;
-    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
-    GLuint fb = 0;
-    glGenFramebuffers(1, &fb);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, fb);
-    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-    const bool readable = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    if (readable) {
-        glReadBuffer(GL_COLOR_ATTACHMENT0);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-        glReadPixels(0, 0, GLsizei(kFrameWidth), GLsizei(kFrameHeight), GL_BGRA, GL_UNSIGNED_BYTE, image);
-    }
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previous));
-    glDeleteFramebuffers(1, &fb);
-    if (!readable) {
-        Lib_MemFree(heap, image);
-        return;
-    }
-    uint8_t* p = static_cast<uint8_t*>(image);
-    for (uint32_t i = 3; i < kCaptureBytes; i += 4) p[i] = 0xFF;
     *out = image;
 }
 
 bool Lib_ScreenCaptureRegion(uint32_t texture, int32_t x, int32_t y, int32_t w, int32_t h, void* out,
                              uint32_t outSize) {
-    if (!out || x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > int32_t(kFrameWidth) || y + h > int32_t(kFrameHeight))
+    if (!out || x < 0 || y < 0 || w <= 0 || h <= 0 || w > int32_t(kFrameWidth) - x || h > int32_t(kFrameHeight) - y)
         return false;
-    const uint64_t bytes = uint64_t(w) * uint64_t(h) * 4u;
-    if (bytes > outSize || !glIsTexture(texture)) return false;
-    GLint previous = 0;
-    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
-    GLuint fb = 0;
-    glGenFramebuffers(1, &fb);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, fb);
-    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-    const bool readable = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    if (readable) {
-        glReadBuffer(GL_COLOR_ATTACHMENT0);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-        // The texture keeps the frame's top row in row 0: no flip.
-        glReadPixels(x, y, w, h, GL_BGRA, GL_UNSIGNED_BYTE, out);
-    }
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previous));
-    glDeleteFramebuffers(1, &fb);
-    if (!readable) return false;
-    uint8_t* p = static_cast<uint8_t*>(out);
-    for (uint64_t i = 3; i < bytes; i += 4) p[i] = 0xFF;
-    return true;
+    if (uint64_t(w) * uint64_t(h) * 4u > outSize) return false;
+    return ReadBlock(texture, x, y, w, h, out);
 }

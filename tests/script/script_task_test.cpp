@@ -94,7 +94,7 @@ TEST_F(ScriptTask, ATaskRunsTagsUntilTheEndAndEndsWhenAskedAndIdle) {
 
 TEST_F(ScriptTask, StartOffsetAndEndingFromOutside) {
     Scripts({{"00_init.txt", "<wait>\n<label>\n"}});
-    LayerSprite(5, SPRITE_IN_USE);  // loading, but the story goes
+    SpriteRecord& loading = LayerSprite(5, SPRITE_IN_USE);  // loading, but the story goes
     NoStory();
     Start("00_init.txt", 8);
     Frame(2);
@@ -114,6 +114,8 @@ TEST_F(ScriptTask, StartOffsetAndEndingFromOutside) {
     const int32_t other = Lib_TaskSet("Other", Idle, 100, 400, 0);
     EXPECT_FALSE(GSL_ScriptTaskEnd(other));
     EXPECT_NE(TaskTable.slots[other], nullptr);
+    loading.flags |= SPRITE_READY;  // its picture arrives: the screen's late free takes it
+    Frame();
 }
 
 struct Waiting {

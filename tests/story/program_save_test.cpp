@@ -22,6 +22,7 @@
 #include "story/save_store.h"
 #include "tests/story/save_env.h"
 #include "ui/mode.h"
+#include "tests/ui/screen_harness.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ protected:
         dir_ = tmpl;
         old_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);
-        ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/build_sample.py . >/dev/null"), 0);
+        ASSERT_TRUE(LinkSampleData("."));
         MainHeapSizes = kHeaps;
     }
     void TearDown() override {

@@ -26,7 +26,9 @@
 #include "story/story_standins.h"
 #include "story/story_window.h"
 #include "story/sys_menu.h"
+#include "tests/engine/sound/sound_env.h"
 #include "tests/script/stage_env.h"
+#include "ui/layout_table.h"
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
 #include "ui/system_sound.h"
@@ -302,6 +304,65 @@ TEST_F(SysMenu, TheQuickSaveWaitsForItsVoiceThenSavesAndTheMenuWaitsForTheWrite)
     EXPECT_EQ(std::memcmp(Lib_SaveImageGet() + SavePartOffset(kSaveQuickSlot, 0), &QuickDataCache,
                           sizeof QuickDataCache),
               0);
+}
+
+// Without a cut, the answer comes when the voice ends by itself.
+TEST_F(SysMenu, TheQuickSaveAnswerFollowsItsVoiceToItsEnd) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Files({Tool("sound_data.py", "sound/voice_system/quick.ogg",
+                            "ogg {} --rate 22050 --frames 22050 --tone 441 --quality 0")}));
+    Open();
+    CursorTo(2);
+    Frame();
+    Press(kKeyZ);
+    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && Menu()->words[MENU_CONFIRM] == 1; }, 20, "the confirm"));
+    SoundChannel& ch = SoundChannelTable[22];
+    ASSERT_TRUE(Lib_SoundRequest(ch, "sound/voice_system/quick.ogg", 0, 0, nullptr));
+    Menu()->sounds[22].handle = 22;
+    ASSERT_TRUE(FramesUntil([&] { return (ch.st.state.load() & SOUND_PLAYING) != 0; }, 60, "the voice"));
+    Frame(20);
+    EXPECT_EQ(QuickDataPresent, 0) << "the answer waits while the voice speaks";
+    EXPECT_EQ(Menu()->step, 3);
+    sound_test::FakeAudio::Advance(ch.voice, 1 << 20);  // the voice's last sample played
+    ASSERT_TRUE(FramesUntil([] { return QuickDataPresent == 1; }, 30, "the answer"));
+    EXPECT_EQ(SaveQuickGDGuard, -2);
+    ASSERT_TRUE(SlowUntil([] { return !Menu(); }));
+    ASSERT_TRUE(Lib_SaveFlush());
+    EXPECT_EQ(Lib_SaveSlotCheck(kSaveQuickSlot, nullptr), 0u);
+}
+
+// The play-mode icon follows a mode chosen in the menu: skip, gone when a
+// key ends skipping, then auto; its picture is the sheet's part for the
+// mode, slid in and shown.
+TEST_F(SysMenu, TheModeIconFollowsSkipAndAutoChosenInTheMenu) {
+    if (IsSkipped()) return;
+    Open();
+    for (int32_t button : {4, 5}) {
+        if (!Menu()) {
+            Press(kKeyC);  // ends skipping
+            ASSERT_TRUE(FramesUntil([] { return StoryWork()->step == 2; }, 100, "the story"));
+            EXPECT_EQ(StoryPlayMode, 0u);
+            EXPECT_EQ(StoryWork()->words[STORY_ICON], -1) << "the icon goes with the mode";
+            Press(kKeyC);
+            ASSERT_TRUE(FramesUntil([] { return Menu() && Menu()->step == 2; }, 200, "the menu"));
+        }
+        Choose(button);
+        ASSERT_TRUE(MenuGone());
+        ASSERT_TRUE(FramesUntil([] { return StoryWork()->step == 2; }, 100, "the story again"));
+        Frame(40);  // the slide in
+        EXPECT_EQ(StoryPlayMode, button == 4 ? 1u : 4u);
+        EXPECT_GE(StoryWork()->words[STORY_ICON], 0) << button;
+        const int32_t sprite = GSL_WorkLayerGet(GSL_StoryModeCB, 31);
+        ASSERT_TRUE(Lib_SpriteIsLive(sprite)) << button;
+        const SpriteRecord& s = SpriteTable[sprite];
+        LayoutRect r{};
+        GSL_LayoutGetRect(&r, 5, button == 4 ? 10 : 9);
+        ASSERT_GT(r.width, 0);
+        EXPECT_EQ(s.srcRect[0], r.x) << button;
+        EXPECT_EQ(s.srcRect[1], r.y) << button;
+        EXPECT_EQ(s.visible, 1) << button;
+        EXPECT_EQ(s.posX, float(-640 - r.width / 2 + r.width + 11)) << button;
+    }
 }
 
 TEST_F(SysMenu, TheTitleButtonAsksWithItsVoiceAndYesAsksForTheTitle) {

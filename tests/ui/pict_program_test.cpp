@@ -1,6 +1,7 @@
-// The whole program on the sample game, read at two frames of its pictures:
-// the forest scene once the radial wipe has brought it in, and the credits
-// of the staff roll scrolling over the event picture.
+// The whole program on the sample game, read at three frames of its pictures:
+// the forest scene once the radial wipe has brought it in, the story's first
+// page (a background and three characters), and the credits
+// of the staff roll scrolling over the picture of the ending the reader chose.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +13,8 @@
 #include "script/args.h"
 #include "script/script_task.h"
 #include "script/staffroll.h"
+#include "script/game_blocks.h"
+#include "story/access_flags.h"
 #include "story/story_screen.h"
 #include "tests/ui/program_title.h"
 #include "tests/ui/screen_harness.h"
@@ -20,13 +23,15 @@
 namespace {
 constexpr uint8_t kKeyZ = 0x2C;
 constexpr uint8_t kKeyDown = 0xD0;
+constexpr uint8_t kKeyUp = 0xC8;
 constexpr int32_t kKeywait = 12;
 
-// The story script's work while it runs pict.txt, else null.
-ScriptTaskWork* PictScript() {
+// The story script's work while it runs `file`, else null.
+ScriptTaskWork* ScriptIn(const char* file) {
     ScriptTaskWork* w = GSL_ScriptTaskWork(GSL_WorkTaskGet(GSL_StoryModeCB));
-    return w && std::strcmp(w->fileName, "pict.txt") == 0 ? w : nullptr;
+    return w && std::strcmp(w->fileName, file) == 0 ? w : nullptr;
 }
+ScriptTaskWork* PictScript() { return ScriptIn("pict.txt"); }
 
 // Every credit of the roll has been drawn in full (their reveal runs on the
 // clock, so a loaded machine may need a few frames more).
@@ -45,11 +50,12 @@ bool CreditsDrawn() {
 TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     struct Seen {
-        bool scene = false, roll = false, over = false;
-        std::string sceneWhy, rollWhy;
-        int sceneFrames = 0, rollFrames = 0;
+        bool scene = false, roll = false, over = false, page = false;
+        std::string sceneWhy, rollWhy, pageWhy;
+        int sceneFrames = 0, rollFrames = 0, pageFrames = 0;
     } seen;
-    ::testing::AssertionResult scene = ::testing::AssertionFailure(), roll = ::testing::AssertionFailure();
+    ::testing::AssertionResult scene = ::testing::AssertionFailure(), roll = ::testing::AssertionFailure(),
+                               page = ::testing::AssertionFailure();
     ProgramRun run;
     std::vector<ProgramRun::Step> steps = {
     };
@@ -63,6 +69,14 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
             seen.sceneWhy = scene.message();
             seen.scene = true;
         }
+        // The story's first page: the library, Welm, the guide and Sefa.
+        ScriptTaskWork* st = ScriptIn("story.txt");
+        if (st && !seen.page && st->script.command == kKeywait && GSL_ArgGetInt(&st->context, nullptr, 0) == 50 &&
+            ++seen.pageFrames == 10) {
+            page = ScreenHarness::MatchesReference("story_page", Crop{0, 0, 1280, 460});
+            seen.pageWhy = page.message();
+            seen.page = true;
+        }
         // The credits before their first step: the roll moves them 36 pixels in 1,200 frames.
         if (GSL_StaffrollTaskGet() >= 0 && !seen.roll && ++seen.rollFrames >= 20 && CreditsDrawn()) {
             roll = ScreenHarness::MatchesReference("pict_program_staffroll");
@@ -74,14 +88,18 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
         return true;
     };
     bool menuLit = false;
+    int menusLit = 0;
     for (int i = 0; i < 700; ++i) {
         steps.push_back({"a confirm", watch, [&](PlatInputState& in) {
                              const bool waiting = (seen.sceneFrames > 0 && !seen.scene) ||
+                                                  (seen.pageFrames > 0 && !seen.page) ||
                                                   (GSL_StaffrollTaskGet() >= 0 && !seen.roll);
                              if (seen.over || waiting) return;
                              // A choice menu on the way takes a confirm only once a choice is lit.
+                             // Down at the first (its last choice), Up at the story's (the hill).
+                             if (!(MenuActiveFlag & 1u)) menuLit = false;
                              if ((MenuActiveFlag & 1u) && !menuLit) {
-                                 in.keys[kKeyDown] = kPlatDown;
+                                 in.keys[menusLit++ == 0 ? kKeyDown : kKeyUp] = kPlatDown;
                                  menuLit = true;
                              } else {
                                  in.keys[kKeyZ] = kPlatDown;
@@ -97,6 +115,19 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
     EXPECT_TRUE(seen.roll);
     EXPECT_TRUE(scene) << seen.sceneWhy;
     EXPECT_TRUE(roll) << seen.rollWhy;
+    EXPECT_TRUE(seen.page);
+    EXPECT_TRUE(page) << seen.pageWhy;
+    // The hill's ending ([2004] 1) unlocked its own extras and none of the records'.
+    EXPECT_TRUE(seen.over);
+    EXPECT_EQ(GameStateBlock.gameVars[4], 1);
+    EXPECT_EQ(SystemDataBlock.systemVars[1], 1);
+    EXPECT_EQ(SystemDataBlock.systemVars[3], 0);
+    EXPECT_EQ(StoryAccessFlagGal("event_sefa_ed_a", -1, 0), 1);
+    EXPECT_EQ(StoryAccessFlagGal(nullptr, 2015, 0), 1);
+    EXPECT_EQ(StoryAccessFlagGal(nullptr, 2108, 0), 0);
+    EXPECT_EQ(StoryAccessFlagBGM("sound/bgm/セファのテーマ.oggl", -1, 0), 1);
+    EXPECT_EQ(StoryAccessFlagBGM("sound/bgm/約束の空.oggl", -1, 0), 1);
+    EXPECT_EQ(StoryAccessFlagBGM("sound/bgm/夜想曲.oggl", -1, 0), 0);
 }
 
 }  // namespace

@@ -113,6 +113,8 @@ std::string SampleSourceDigest() {
     return hex;
 }
 
+}  // namespace
+
 // The sample built once per state of its sources and shared by every test
 // process of this build: the first builds it under a lock, the others wait
 // for it and read it.
@@ -144,6 +146,20 @@ const std::string& SampleFolder() {
     return dir;
 }
 
+bool LinkSampleData(const std::filesystem::path& folder) {
+    const std::string& sample = SampleFolder();
+    if (sample.empty()) return false;
+    std::error_code ec;
+    std::filesystem::create_directories(folder / "data", ec);
+    for (const char* name : {"data_00.pcarc", "data_p00.pcarc", "data_r18.pcarc"}) {
+        std::filesystem::remove(folder / "data" / name, ec);
+        std::filesystem::create_symlink(std::filesystem::path(sample) / "data" / name, folder / "data" / name, ec);
+        if (ec) return false;
+    }
+    return true;
+}
+
+namespace {
 void* LoadWhole(const char* name, uint32_t* size) {
     char buf[kFileNameSize];
     std::snprintf(buf, sizeof buf, "%s", name);
@@ -320,13 +336,8 @@ bool ScreenHarness::AllAgesSampleData() {
 }
 
 bool ScreenHarness::SampleData() {
-    const std::string& dir = SampleFolder();
-    if (dir.empty()) return false;
     Lib_PcArcClose();
-    for (const char* name : {"data_00.pcarc", "data_p00.pcarc", "data_r18.pcarc"}) {
-        std::filesystem::remove(std::filesystem::path("data") / name);
-        std::filesystem::create_symlink(std::filesystem::path(dir) / "data" / name, std::filesystem::path("data") / name);
-    }
+    if (!LinkSampleData(".")) return false;
     Lib_PcArcOpen();
     return Lib_PcArcExists(0);
 }
@@ -641,17 +652,14 @@ void ProgramHook() {
 }  // namespace
 
 int ProgramRun::Run(std::vector<Step> steps) {
-    const std::string& sample = SampleFolder();
-    if (sample.empty()) {
-        failed = "the sample could not be built";
-        return -1;
-    }
     char tmpl[] = "/tmp/vn_program_XXXXXX";
     if (!::mkdtemp(tmpl)) return -1;
     std::filesystem::path dir = tmpl, old = std::filesystem::current_path();
-    std::filesystem::create_directories(dir / "data");
-    for (const char* name : {"data_00.pcarc", "data_p00.pcarc", "data_r18.pcarc"})
-        std::filesystem::create_symlink(std::filesystem::path(sample) / "data" / name, dir / "data" / name);
+    if (!LinkSampleData(dir)) {
+        failed = "the sample could not be built";
+        std::filesystem::remove_all(dir);
+        return -1;
+    }
     std::filesystem::current_path(dir);
     if (before) before();
     g_steps = &steps;

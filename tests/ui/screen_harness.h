@@ -128,6 +128,12 @@ private:
     std::filesystem::path dir_, old_;
 };
 
+// The sample game's archives, built once per state of its sources and shared
+// by every test process of the build (empty when it cannot be built), and
+// links to them in folder/data/ for a test that runs the program itself.
+const std::string& SampleFolder();
+bool LinkSampleData(const std::filesystem::path& folder);
+
 // The whole program on the sample: WinMain with small heaps, in a scratch
 // folder. The steps run on the game thread at the end of each frame (through
 // MainTestHook); each waits until its condition holds, then injects its input

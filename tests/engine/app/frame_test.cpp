@@ -20,6 +20,7 @@
 #include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
 #include "platform/plat_window.h"
+#include "tests/ui/screen_harness.h"
 
 namespace {
 constexpr uint64_t P = 16666;
@@ -157,7 +158,7 @@ protected:
         std::filesystem::current_path(dir_);
     }
     static void BuildSample() {
-        ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/build_sample.py . >/dev/null"), 0);
+        ASSERT_TRUE(LinkSampleData("."));
     }
     void TearDown() override {
         MainHeapSizes = kHeapDefaultSizes;

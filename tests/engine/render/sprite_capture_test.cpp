@@ -132,4 +132,48 @@ TEST_F(SpriteCaptureTest, NoMemoryForTheBuffer) {
     for (void* p : hog) Lib_MemFree(HEAP_GRAPHICS, p);
 }
 
+// A block read gives the same pixels as the whole-frame read at that place;
+// a block outside the frame (also one whose far edge would pass the largest
+// integer) or a short buffer reads nothing.
+TEST_F(SpriteCaptureTest, RegionMatchesTheWholeFrameAndRefusesBadBlocks) {
+    std::ofstream("quad.pict") << R"({"format": "ext0", "size": [64, 36], "background": "#00ff00",
+        "shapes": [{"rect": [0, 0, 32, 18], "colour": "#ff0000"}, {"rect": [32, 18, 32, 18], "colour": "#0000ff80"}]})";
+    ASSERT_TRUE(Picture("pict quad.ext quad.pict"));
+    int32_t pic = FromFile("quad.ext");
+    SpriteTable[pic].visible = 1;
+    SpriteTable[pic].scaleX = SpriteTable[pic].scaleY = 20.0f;
+    Lib_SpriteSetPrio(pic, 100, 0);
+    int32_t cap = Lib_SpriteCreateCapture(0, 50, 0);
+    Lib_DrawWalk();
+    const uint32_t texture = SpriteTable[cap].texture;
+
+    void* whole = nullptr;
+    Lib_ScreenCapture(texture, 0, &whole, HEAP_GRAPHICS);
+    ASSERT_NE(whole, nullptr);
+    const Bgra* all = static_cast<const Bgra*>(whole);
+    const int32_t x = 600, y = 330, w = 80, h = 60;
+    std::vector<Bgra> block(size_t(w * h));
+    ASSERT_TRUE(Lib_ScreenCaptureRegion(texture, x, y, w, h, block.data(), uint32_t(block.size() * 4)));
+    int differing = 0;
+    for (int32_t r = 0; r < h; ++r)
+        for (int32_t c = 0; c < w; ++c) differing += !(block[size_t(r * w + c)] == all[(y + r) * 1280 + x + c]);
+    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(block[0], (Bgra{0, 0, 255, 255}));                      // red quarter, top left
+    EXPECT_EQ(block[size_t(w * h - 1)], (Bgra{128, 0, 0, 255}));      // half-blue quarter, alpha made opaque
+    Lib_MemFree(HEAP_GRAPHICS, whole);
+
+    const Bgra mark{1, 2, 3, 4};
+    std::vector<Bgra> out(16, mark);
+    const uint32_t size = uint32_t(out.size() * 4);
+    EXPECT_FALSE(Lib_ScreenCaptureRegion(texture, 1278, 0, 4, 4, out.data(), size));
+    EXPECT_FALSE(Lib_ScreenCaptureRegion(texture, 0, 718, 4, 4, out.data(), size));
+    EXPECT_FALSE(Lib_ScreenCaptureRegion(texture, 0x7FFFFFF0, 0, 0x20, 1, out.data(), size));
+    EXPECT_FALSE(Lib_ScreenCaptureRegion(texture, 0, 0x7FFFFFF0, 1, 0x20, out.data(), size));
+    EXPECT_FALSE(Lib_ScreenCaptureRegion(texture, 0, 0, 5, 4, out.data(), size));
+    EXPECT_FALSE(Lib_ScreenCaptureRegion(texture, -1, 0, 4, 4, out.data(), size));
+    EXPECT_FALSE(Lib_ScreenCaptureRegion(0xFFFFu, 0, 0, 4, 4, out.data(), size));  // no such texture
+    for (const Bgra& p : out) EXPECT_EQ(p, mark);
+    EXPECT_TRUE(Lib_ScreenCaptureRegion(texture, 1276, 716, 4, 4, out.data(), size));
+}
+
 }  // namespace
