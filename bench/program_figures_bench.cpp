@@ -409,6 +409,7 @@ struct AutoPlay {
             return ended;
         }
         inStory = true;
+        if (!(MenuActiveFlag & 1u)) downs = 0;  // the next menu starts with its cursor on none
         if (DialogWaiting()) {
             in.Button(BUTTON_DECIDE);
         } else if (MenuActiveFlag & 1u) {
@@ -420,7 +421,6 @@ struct AutoPlay {
             cooldown = 30;
         } else if (GSL_ModeTop() == GSL_StoryModeCB && !(StoryPlayMode & 4) && cooldown == 0 &&
                    !GSL_StaffrollIsActive()) {
-            downs = 0;
             if (in.Button(kKeyAuto)) cooldown = 30;
         }
         return false;
