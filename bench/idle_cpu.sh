@@ -11,22 +11,11 @@
 #
 # Installs xvfb and xauth with apt-get when xvfb-run is missing.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${VN_IDLE_SECONDS:-20}
 warmup=${VN_IDLE_WARMUP:-3}
-build=${VN_BENCH_BUILD:-$root/build-bench}
-case "$build" in /*) ;; *) build=$root/$build ;; esac
-
-if ! command -v xvfb-run >/dev/null || ! command -v xauth >/dev/null; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get install -y --no-install-recommends xvfb xauth >/dev/null
-fi
-
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVN_BENCH=ON -DVN_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" -j 6 --target vn idle_window >/dev/null
+. "$(dirname "$0")/bench_build.sh"
+bench_xvfb
+bench_make vn idle_window
 
 work=$(mktemp -d /tmp/vn_idle_XXXXXX)
 trap 'rm -rf "$work"' EXIT

@@ -1,0 +1,341 @@
+// The whole program as a benchmark runs it: WinMain in a scratch folder on
+// the sample's archives (or on a variant whose opening scenario is replaced),
+// with a driver called on the game thread at the end of every frame (through
+// MainTestHook) that reads the screens and presses keys for the next frame.
+// Also the CPU and memory readings the program benchmarks share.
+#pragma once
+
+#include <dirent.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/app/frame.h"
+#include "engine/app/main_tasks.h"
+#include "engine/core/task.h"
+#include "engine/input/input.h"
+#include "engine/movie/movie.h"
+#include "engine/render/sprite.h"
+#include "engine/text/text_object.h"
+#include "platform/plat_gl_api.h"
+#include "platform/plat_input.h"
+#include "platform/plat_window.h"
+#include "screens/logo.h"
+#include "screens/slot_list.h"
+#include "screens/system_screens.h"
+#include "screens/title.h"
+#include "screens/title_work.h"
+#include "script/message.h"
+#include "script/script_state.h"
+#include "script/script_task.h"
+#include "story/story_screen.h"
+#include "story/sys_menu.h"
+#include "story/system_save.h"
+#include "ui/mode.h"
+#include "ui/overlay.h"
+#include "ui/screen_slots.h"
+#include "ui/select_input.h"
+#include "ui/utility_dialog.h"
+
+namespace program_bench {
+
+namespace fs = std::filesystem;
+
+// --- readings -------------------------------------------------------------------
+
+// CPU time of the calling thread, microseconds.
+inline double ThreadCpuUs() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+// CPU time of the whole process (every thread), seconds.
+inline double ProcessCpuSeconds() {
+    rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+}
+
+inline double WallSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// Clock ticks (user + system) used by the threads named `name`, or -1.
+inline long ThreadTicks(const char* name) {
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return -1;
+    long ticks = -1;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        std::string base = std::string("/proc/self/task/") + e->d_name;
+        std::string comm;
+        std::getline(std::ifstream(base + "/comm"), comm);
+        if (comm != name) continue;
+        std::string stat;
+        std::getline(std::ifstream(base + "/stat"), stat);
+        // Fields after the closing parenthesis of the name: utime is the 14th field.
+        const char* p = std::strrchr(stat.c_str(), ')');
+        long utime = 0, stime = 0;
+        if (p && std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) == 2)
+            ticks = (ticks < 0 ? 0 : ticks) + utime + stime;
+    }
+    closedir(dir);
+    return ticks;
+}
+
+// CPU seconds of every thread of the process by name (threads of one name summed).
+inline std::map<std::string, double> ThreadSeconds() {
+    std::map<std::string, double> out;
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return out;
+    const double hz = double(sysconf(_SC_CLK_TCK));
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        std::string base = std::string("/proc/self/task/") + e->d_name, comm, stat;
+        std::getline(std::ifstream(base + "/comm"), comm);
+        std::getline(std::ifstream(base + "/stat"), stat);
+        const char* p = std::strrchr(stat.c_str(), ')');
+        long utime = 0, stime = 0;
+        if (p && std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) == 2)
+            out[comm] += double(utime + stime) / hz;
+    }
+    closedir(dir);
+    return out;
+}
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"), or -1.
+inline long StatusKib(const char* field) {
+    std::ifstream f("/proc/self/status");
+    const size_t n = std::strlen(field);
+    for (std::string line; std::getline(f, line);)
+        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atol(line.c_str() + n + 1);
+    return -1;
+}
+
+// --- data -----------------------------------------------------------------------
+
+// The sample's archives built into a scratch folder once per process; with
+// `opening`, a copy of the sample whose opening scenario (00_init.txt) is that
+// text. Empty when the build failed. The folders go at the process's end.
+inline const std::string& SampleData(const std::string& opening = "") {
+    struct Built {
+        std::map<std::string, std::string> out;  // by opening text
+        std::vector<std::string> roots;
+        ~Built() {
+            for (const std::string& r : roots) fs::remove_all(r);
+        }
+    };
+    static Built built;
+    std::string& dir = built.out[opening];
+    if (!dir.empty()) return dir;
+    char tmpl[] = "/tmp/vn_program_bench_XXXXXX";
+    if (!::mkdtemp(tmpl)) return dir;
+    built.roots.push_back(tmpl);
+    std::string source = VN_SOURCE_DIR "/sample";
+    if (!opening.empty()) {
+        source = std::string(tmpl) + "/source";
+        std::error_code ec;
+        fs::copy(VN_SOURCE_DIR "/sample", source, fs::copy_options::recursive, ec);
+        std::ofstream(source + "/base/script/script.arc/00_init.txt", std::ios::binary) << opening;
+    }
+    const std::string out = std::string(tmpl) + "/out";
+    const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/build_sample.py " + out + " --sample " + source + " >/dev/null";
+    if (std::system(cmd.c_str()) == 0) dir = out;
+    return dir;
+}
+
+// A folder the program runs in: the archives linked under data/, the user's
+// files (system data, saves) kept from one run to the next.
+struct Scratch {
+    fs::path dir;
+    explicit Scratch(const std::string& data) {
+        char tmpl[] = "/tmp/vn_program_run_XXXXXX";
+        if (data.empty() || !::mkdtemp(tmpl)) return;
+        dir = tmpl;
+        fs::create_directories(dir / "data");
+        for (const auto& e : fs::directory_iterator(fs::path(data) / "data"))
+            if (e.path().extension() == ".pcarc") fs::create_symlink(e.path(), dir / "data" / e.path().filename());
+    }
+    ~Scratch() {
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+};
+
+// --- input ----------------------------------------------------------------------
+
+// The input of the next frame. A press holds for one frame; the frame after
+// a press lets everything go, so that each press is a new one.
+struct Input {
+    PlatInputState state{};
+    bool canPress = true;
+    bool pressed = false;
+    bool Button(uint32_t bit) { return Key(uint8_t(Lib_InputKeyCode(0, bit, 0) & 0xFF)); }
+    bool Key(uint8_t dik) {
+        if (!canPress) return false;
+        state.keys[dik] = kPlatDown;
+        pressed = true;
+        return true;
+    }
+};
+
+// The story's keys beside the buttons (bits of InputButtons).
+inline constexpr uint32_t kKeyMenu = 0x8, kKeyAuto = 0x40;
+
+// --- running --------------------------------------------------------------------
+
+// Called at the end of every frame; false ends the program.
+using Driver = std::function<bool(Input&)>;
+
+namespace detail {
+inline double g_drawStartUs = 0;
+inline void DrawHook() { g_drawStartUs = ThreadCpuUs(); }
+inline Driver* g_driver = nullptr;
+inline bool g_draw = true, g_quit = false, g_lastPressed = false;
+inline void Hook() {
+    if (!g_draw) glEnable(GL_RASTERIZER_DISCARD);
+    if (g_quit) return;
+    Input in;
+    in.state = Plat_InputIdle();
+    in.state.focus = 1;
+    in.canPress = !g_lastPressed;
+    if (!(*g_driver)(in)) {
+        g_quit = true;
+        Plat_PostQuit();
+        return;
+    }
+    g_lastPressed = in.pressed;
+    Plat_InputInject(in.state);
+}
+}  // namespace detail
+
+// The game thread's CPU time when this frame's drawing pass began (the
+// drawing, the present and the frame's last tasks lie between it and the driver).
+inline double DrawStartCpuUs() { return detail::g_drawStartUs; }
+
+
+// Runs the program in `scratch` until the driver says stop. `draw` false:
+// every task and GL call runs, no pixel is shaded (GPU work left out).
+// Returns WinMain's code.
+inline int Run(const Scratch& scratch, Driver driver, bool draw) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    if (scratch.dir.empty()) return -1;
+    const fs::path old = fs::current_path();
+    fs::current_path(scratch.dir);
+    detail::g_driver = &driver;
+    detail::g_draw = draw;
+    detail::g_quit = detail::g_lastPressed = false;
+    MainTestHook = detail::Hook;
+    Main_DrawTestHook = detail::DrawHook;
+    const int code = WinMain();
+    MainTestHook = nullptr;
+    Main_DrawTestHook = nullptr;
+    detail::g_driver = nullptr;
+    fs::current_path(old);
+    return code;
+}
+
+// --- what is on screen ----------------------------------------------------------
+
+inline ScreenWork* TitleWork() { return GSL_WorkGet(GSL_TitleModeCB); }
+inline SelectInputWork* TitleInput() {
+    ScreenWork* w = TitleWork();
+    return w ? GSL_InputWork(TitleWord(w, TITLE_INPUT)) : nullptr;
+}
+// The title's menu on top, faded in and taking input.
+inline bool TitleMenuUp() {
+    const ScreenWork* w = TitleWork();
+    const SelectInputWork* in = TitleInput();
+    return GSL_ModeTop() == GSL_TitleModeCB && w && !w->suspended && w->step == TITLE_STEP_INPUT &&
+           w->subState == 0 && in && in->state == 1 && GSL_SystemDispColorCheck();
+}
+// The title's picture (layer 15) shown.
+inline bool TitlePictureUp() {
+    return GSL_ModeTop() == GSL_TitleModeCB && Lib_SpriteGetState(GSL_WorkLayerGet(GSL_TitleModeCB, 15)) == 2;
+}
+inline bool LogoHeld() {
+    const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
+    return GSL_ModeTop() == GSL_LogoModeCB && w && w->step == 2 && w->subState == 12;
+}
+inline bool MoviePlaying() {
+    const ScreenWork* w = TitleWork();
+    return GSL_ModeTop() == GSL_TitleModeCB && w && w->step == TITLE_STEP_LOAD && w->subState == 2 &&
+           MovieState.load() == MOVIE_PLAYING;
+}
+// A modal question waiting for its answer.
+inline bool DialogWaiting() {
+    for (const TaskRecord* t : TaskTable.slots) {
+        if (!t || t->callback != Lib_UtilityCB) continue;
+        const auto* d = static_cast<const UtilityDialogWork*>(t->work);
+        if (d && d->state == 10) return true;
+    }
+    return false;
+}
+inline int32_t StoryScriptStatus() {
+    if (!GSL_WorkGet(GSL_StoryModeCB)) return 0;
+    return GSL_ScriptStatusGet(GSL_WorkTaskGet(GSL_StoryModeCB));
+}
+// The story on top, its script waiting for the reader.
+inline bool StoryWaiting() {
+    const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
+    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 && (StoryScriptStatus() & SCRIPT_PLAYER_WAIT);
+}
+// The message line's text object (null when none is shown).
+inline const TextRecord* MessageText() {
+    const int32_t t = GSL_WorkTextGet(GSL_StoryModeCB, kMessageFirstText);
+    return t >= 0 ? TextTable[t] : nullptr;
+}
+inline bool SaveListUp() {
+    const ScreenWork* w = GSL_WorkGet(GSL_SaveModeCB);
+    return GSL_ModeTop() == GSL_SaveModeCB && w && w->step == 2 && w->subState == 20;
+}
+inline bool SaveAsking() {
+    const ScreenWork* w = GSL_WorkGet(GSL_SaveModeCB);
+    return GSL_ModeTop() == GSL_SaveModeCB && w && w->subState == 22 && DialogWaiting();
+}
+inline const SelectInputWork* SysMenuInput() {
+    const ScreenWork* w = GSL_WorkGet(GSL_SysMenuModeCB);
+    if (GSL_ModeTop() != GSL_SysMenuModeCB || !w || w->suspended) return nullptr;
+    const SelectInputWork* in = GSL_InputWork(int32_t(int64_t(w->words[MENU_INPUT])));
+    return in && in->state == 1 ? in : nullptr;
+}
+
+// The way from the start to the title's menu and into a new game: the
+// start-up notice, the logos and the opening movie confirmed as soon as each
+// takes it, then new game (item 0) on the title. Returns true while it acts.
+struct ToNewGame {
+    bool started = false;  // new game decided
+    bool Step(Input& in) {
+        if ((DialogWaiting() && GSL_ModeTop() != GSL_StoryModeCB) || LogoHeld() || MoviePlaying()) {
+            in.Button(BUTTON_DECIDE);
+            return true;
+        }
+        if (TitleWork()) TitleFlags |= 2;  // the first movie may be skipped too
+        if (!TitleMenuUp()) return false;
+        if (started) return true;
+        const SelectInputWork* m = TitleInput();
+        if (m->cursor != 0)
+            in.Button(BUTTON_UP);
+        else if (in.Button(BUTTON_DECIDE))
+            started = true;
+        return true;
+    }
+};
+
+}  // namespace program_bench

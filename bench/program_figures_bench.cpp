@@ -1,0 +1,474 @@
+// The whole program's figures, each from one run of WinMain on the sample
+// (bench/program_bench.h drives it):
+//   BM_StoryPageFrameCpu   a story page (background, three characters, the
+//                          message window, a line being revealed): the game
+//                          thread's CPU time per frame with no pixel shaded;
+//   BM_StoryPageIdleCpu    the same page once the line is out: the whole
+//                          process's share of one core over 10 s, drawing
+//                          for real (run it under xvfb-run, below);
+//   BM_StartToTitleAndStory a returning player's start: to the first frame,
+//                          to the first title frame (logos and the movie
+//                          confirmed as soon as each takes it), and from new
+//                          game to the story's first frame, in seconds;
+//   BM_SaveFrameShare      a save to a slot from the in-game menu: the longest
+//                          game-thread frame while it runs, as a share of 1/60 s;
+//   BM_AutoPlayRss         auto mode through the story, back to the title,
+//                          new game again: peak RSS and RSS per loop
+//                          (one loop, or VN_AUTOPLAY_MINUTES of loops).
+//
+// Counters ending in _ms or _s are times, _pct shares, _mib MiB; the
+// benchmarks' own time columns are not figures. Each benchmark starts the
+// program from scratch (about 10 s of logos before the title): run them
+// with a filter, one process each, as the scripts do.
+//
+//   bench/program_figures.sh                  # all but the long loop, under xvfb-run
+//   bench/autoplay_loop.sh 30                 # the 30-minute loop
+//   build/engine_bench --benchmark_filter=BM_StoryPageFrameCpu   # one, headless
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/program_bench.h"
+#include "engine/app/frame_skip.h"
+#include "engine/core/heap.h"
+#include "screens/save.h"
+#include "script/game_blocks.h"
+#include "script/staffroll.h"
+#include "story/story_standins.h"
+
+namespace {
+using namespace program_bench;
+
+constexpr double kFrameUs = 1e6 / 60.0;
+
+// The game thread's CPU time of each frame: the time between two ends of frame.
+// `drawn`: the part from the start of the drawing pass.
+struct FrameMeter {
+    double last = -1, drawn = 0;
+    double Tick() {
+        const double now = ThreadCpuUs(), d = last < 0 ? 0 : now - last;
+        drawn = last < 0 ? 0 : now - std::max(last, DrawStartCpuUs());
+        last = now;
+        return d;
+    }
+};
+
+struct Stats {
+    std::vector<double> v;
+    double Mean() const {
+        double s = 0;
+        for (double x : v) s += x;
+        return v.empty() ? 0 : s / double(v.size());
+    }
+    double Max() const { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+    double Quantile(double q) const {
+        if (v.empty()) return 0;
+        std::vector<double> s = v;
+        std::sort(s.begin(), s.end());
+        return s[std::min(s.size() - 1, size_t(q * double(s.size())))];
+    }
+};
+
+// Character pictures shown on screen now.
+int ShownCharacters() {
+    int n = 0;
+    for (const SpriteRecord& s : SpriteTable)
+        if (s.visible && (s.flags & SPRITE_FAILED) == 0 && s.texture && std::strstr(s.fileName, "chara_")) ++n;
+    return n;
+}
+
+// --- (1) a story page ------------------------------------------------------------
+
+// The opening scenario of the page variant: a background, three characters and
+// a long line revealed at 5 frames a character. Ten seconds of it are
+// measured, then a confirm shows the rest of the line.
+const char* const kPageScenario =
+    "; A story page for the benchmarks.\n"
+    "*top\n"
+    "<label>\n"
+    "<image base,fore,bg_forest>\n"
+    "<image 3,fore,chara_guide,,80,60>\n"
+    "<image 4,fore,chara_traveller,,480,80>\n"
+    "<image 5,fore,chara_guide,,880,60>\n"
+    "<textspeed 80>\n"
+    "<name NAME_0>\n"
+    "<text TEXT_7>\n"
+    "<keywait 7>\n"
+    "<returnmenu>\n";
+
+struct PageRun {
+    ToNewGame toGame;
+    FrameMeter meter;
+    Stats reveal, drawing;
+    int characters = 0;
+    bool revealed = false;
+    static constexpr size_t kFrames = 600;
+    // Per frame: true once the line is out.
+    void Step(Input& in) {
+        const double cpu = meter.Tick();
+        if (!GSL_WorkGet(GSL_StoryModeCB)) {
+            toGame.Step(in);
+            return;
+        }
+        const TextRecord* t = MessageText();
+        if (GSL_ModeTop() != GSL_StoryModeCB || !t) return;
+        if (!t->finished && t->revealed > 0) {
+            if (reveal.v.size() < kFrames) {
+                reveal.v.push_back(cpu);
+                drawing.v.push_back(meter.drawn);
+            } else {
+                in.Button(BUTTON_DECIDE);
+            }
+            characters = std::max(characters, ShownCharacters());
+        }
+        revealed = revealed || (t->finished && !reveal.v.empty());
+    }
+};
+
+void BM_StoryPageFrameCpu(benchmark::State& state) {
+    Scratch scratch(SampleData(kPageScenario));
+    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
+    PageRun page;
+    for (auto _ : state) {
+        int frames = 0;
+        Run(scratch, [&](Input& in) {
+            page.Step(in);
+            return page.reveal.v.size() < PageRun::kFrames && ++frames < 60 * 120;
+        }, false);
+    }
+    if (page.reveal.v.size() < 30) return state.SkipWithError("the line was not revealed");
+    state.counters["reveal_frames"] = double(page.reveal.v.size());
+    state.counters["characters_shown"] = page.characters;
+    state.counters["cpu_per_frame_ms"] = page.reveal.Mean() / 1000;
+    state.counters["cpu_p95_ms"] = page.reveal.Quantile(0.95) / 1000;
+    state.counters["cpu_max_ms"] = page.reveal.Max() / 1000;
+    state.counters["frame_share_pct"] = 100 * page.reveal.Mean() / kFrameUs;
+    state.counters["drawing_pass_ms"] = page.drawing.Mean() / 1000;  // walk, compose, present
+    Stats first, last;  // the start of the line against its 120th character
+    first.v.assign(page.reveal.v.begin(), page.reveal.v.begin() + 100);
+    last.v.assign(page.reveal.v.end() - 100, page.reveal.v.end());
+    state.counters["cpu_first_100_frames_ms"] = first.Mean() / 1000;
+    state.counters["cpu_last_100_frames_ms"] = last.Mean() / 1000;
+}
+BENCHMARK(BM_StoryPageFrameCpu)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_StoryPageIdleCpu(benchmark::State& state) {
+    Scratch scratch(SampleData(kPageScenario));
+    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
+    const double seconds = 10, settle = 1;
+    PageRun page;
+    double wall0 = -1, cpu0 = 0, wall1 = 0, cpu1 = 0, outAt = -1;
+    int idleFrames = 0, changed = 0, forced = 0;
+    uint64_t lastHash = 0;
+    std::map<std::string, double> threads0, threads1;
+    for (auto _ : state) {
+        int frames = 0;
+        Run(scratch, [&](Input& in) {
+            if (++frames > 60 * 180) return false;
+            if (!page.revealed) {
+                page.Step(in);
+                return true;
+            }
+            const double now = WallSeconds();
+            if (outAt < 0) outAt = now;
+            if (now - outAt < settle) return true;
+            if (wall0 < 0) {
+                wall0 = now;
+                cpu0 = ProcessCpuSeconds();
+                threads0 = ThreadSeconds();
+                return true;
+            }
+            // What the drawing pass decides from: a frame is drawn when its
+            // digest changed or is forced.
+            const FrameDigest digest = Main_FrameDigest();
+            ++idleFrames;
+            if (digest.forced) ++forced;
+            else if (digest.hash != lastHash) ++changed;
+            lastHash = digest.hash;
+            if (now - wall0 < seconds) return true;
+            wall1 = now;
+            cpu1 = ProcessCpuSeconds();
+            threads1 = ThreadSeconds();
+            return false;
+        }, true);
+    }
+    if (wall1 <= wall0) return state.SkipWithError("the page was not reached");
+    const double wall = wall1 - wall0;
+    state.counters["process_core_share"] = (cpu1 - cpu0) / wall;
+    state.counters["frames"] = idleFrames;
+    state.counters["frames_changed"] = changed;
+    state.counters["frames_forced"] = forced;
+    for (const auto& [name, secs] : threads1) {
+        const double share = (secs - threads0[name]) / wall;
+        if (share >= 0.001) state.counters["thread_" + name] = share;
+    }
+}
+BENCHMARK(BM_StoryPageIdleCpu)->Iterations(1)->Unit(benchmark::kSecond);
+
+// --- (2) start-up ----------------------------------------------------------------
+
+void BM_StartToTitleAndStory(benchmark::State& state) {
+    Scratch scratch(SampleData());
+    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
+    // A first start makes the system data; the measured one is the next.
+    {
+        ToNewGame toGame;
+        Run(scratch, [&](Input& in) {
+            toGame.Step(in);
+            return !TitleMenuUp();
+        }, false);
+    }
+    double start = 0, firstFrame = -1, titleTop = -1, titleFrame = -1, menu = -1, newGame = -1, storyFrame = -1,
+           firstLine = -1;
+    double init = -1, running = -1;  // the game thread started; its start-up done
+    for (auto _ : state) {
+        ToNewGame toGame;
+        start = WallSeconds();
+        std::atomic<bool> over{false};
+        std::thread watch([&] {
+            while (!over.load() && running < 0) {
+                const uint8_t s = RunState.load();
+                if (init < 0 && s == RUN_INIT) init = WallSeconds() - start;
+                if (s == RUN_RUNNING) running = WallSeconds() - start;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        Run(scratch, [&](Input& in) {
+            const double now = WallSeconds() - start;
+            if (firstFrame < 0) firstFrame = now;
+            if (titleTop < 0 && GSL_ModeTop() == GSL_TitleModeCB) titleTop = now;
+            if (titleFrame < 0 && TitlePictureUp()) titleFrame = now;
+            if (menu < 0 && TitleMenuUp()) menu = now;
+            if (newGame >= 0 && storyFrame < 0 && GSL_ModeTop() == GSL_StoryModeCB) storyFrame = now;
+            if (storyFrame >= 0 && StoryWaiting()) {
+                firstLine = now;
+                return false;
+            }
+            const bool was = toGame.started;
+            toGame.Step(in);
+            if (!was && toGame.started) newGame = now;
+            return now < 120;
+        }, false);
+        over = true;
+        watch.join();
+    }
+    if (firstLine < 0) return state.SkipWithError("the story was not reached");
+    state.counters["window_s"] = init;                      // WinMain to the game thread's start
+    state.counters["engine_start_s"] = running - init;      // heaps, archives, GL, saves, sound, fonts, main tasks
+    state.counters["start_to_first_frame_s"] = firstFrame;
+    state.counters["start_to_title_pushed_s"] = titleTop;
+    state.counters["start_to_title_frame_s"] = titleFrame;
+    state.counters["title_own_load_s"] = titleFrame - titleTop;
+    state.counters["startup_without_logos_s"] = firstFrame + (titleFrame - titleTop);
+    state.counters["start_to_menu_s"] = menu;
+    state.counters["new_game_to_story_frame_s"] = storyFrame - newGame;
+    state.counters["new_game_to_first_line_s"] = firstLine - newGame;
+    state.counters["start_to_story_frame_s"] = storyFrame;
+}
+BENCHMARK(BM_StartToTitleAndStory)->Iterations(1)->Unit(benchmark::kSecond);
+
+// --- (3) a save to a slot ------------------------------------------------------------
+
+void BM_SaveFrameShare(benchmark::State& state) {
+    Scratch scratch(SampleData());
+    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
+    Stats before, during;
+    double saveStart = -1, saveEnd = -1;
+    int reached = 0, longestStep = -1;
+    double pictureMs = -1, longestDrawing = 0;
+    for (auto _ : state) {
+        ToNewGame toGame;
+        FrameMeter meter;
+        int waiting = 0, frames = 0, after = 0;
+        bool saw = false;
+        enum { READING, MENU, LIST, ASKED, SAVING, DONE } phase = READING;
+        Run(scratch, [&](Input& in) {
+            const double cpu = meter.Tick();
+            if (++frames > 60 * 120) return false;
+            reached = int(phase);
+            switch (phase) {
+                case READING:
+                    if (!GSL_WorkGet(GSL_StoryModeCB)) {
+                        toGame.Step(in);
+                    } else if (StoryWaiting() && ++waiting > 60 && in.Button(kKeyMenu)) {
+                        phase = MENU;
+                    }
+                    break;
+                case MENU:
+                    if (GSL_WorkGet(GSL_SaveModeCB)) {
+                        phase = LIST;
+                    } else if (const SelectInputWork* m = SysMenuInput()) {
+                        in.Button(m->cursor == 0 ? BUTTON_DECIDE : BUTTON_UP);  // save: the first button
+                    }
+                    break;
+                case LIST:
+                    if (!SaveListUp()) break;
+                    if (pictureMs < 0) {  // the save's picture alone, as the save will make it
+                        const double t0 = ThreadCpuUs();
+                        void* picture = Save_PictureMake(StoryCaptureSprite);
+                        pictureMs = (ThreadCpuUs() - t0) / 1000;
+                        Lib_MemFree(HEAP_SCREEN, picture);
+                        meter.Tick();  // not counted as the list's
+                        break;
+                    }
+                    before.v.push_back(cpu);  // the list alone, for comparison
+                    if (before.v.size() >= 60 && in.Button(BUTTON_DECIDE)) phase = ASKED;
+                    break;
+                case ASKED:
+                    if (SaveAsking() && in.Button(BUTTON_DECIDE)) {
+                        phase = SAVING;
+                        saveStart = WallSeconds();
+                    }
+                    break;
+                case SAVING: {
+                    // From the answer through the slot's write and the system
+                    // data's (the screen's steps 10 to 13), and a few frames on.
+                    const ScreenWork* w = GSL_WorkGet(GSL_SaveModeCB);
+                    if (cpu > during.Max()) {
+                        longestStep = w ? w->subState : -1;
+                        longestDrawing = meter.drawn;
+                    }
+                    during.v.push_back(cpu);
+                    const bool writing = w && w->subState >= 10 && w->subState <= 13;
+                    if (writing) saw = true;
+                    if (saw && !writing && ++after >= 5) {
+                        saveEnd = WallSeconds();
+                        phase = DONE;
+                    }
+                    break;
+                }
+                case DONE: return false;
+            }
+            return true;
+        }, false);
+    }
+    if (saveEnd < 0) {
+        static const char* const kPhases[] = {"the story did not wait for the reader", "the in-game menu did not open",
+                                              "the save list did not come", "the save question did not come",
+                                              "the save did not end"};
+        return state.SkipWithError(kPhases[std::min(reached, 4)]);
+    }
+    state.counters["save_frames"] = double(during.v.size());
+    state.counters["save_wall_s"] = saveEnd - saveStart;
+    state.counters["longest_frame_ms"] = during.Max() / 1000;
+    state.counters["longest_frame_share_pct"] = 100 * during.Max() / kFrameUs;
+    state.counters["mean_frame_ms"] = during.Mean() / 1000;
+    state.counters["longest_frame_drawing_pass_ms"] = longestDrawing / 1000;
+    state.counters["longest_frame_ends_in_step"] = longestStep;  // 11: the one that built the request
+    state.counters["list_alone_longest_ms"] = before.Max() / 1000;
+    state.counters["picture_make_ms"] = pictureMs;
+}
+BENCHMARK(BM_SaveFrameShare)->Iterations(1)->Unit(benchmark::kSecond);
+
+// --- (4) the auto-play loop --------------------------------------------------------------
+
+// Auto mode through the story: the auto key whenever it is off, a choice
+// taken by the loop's number, every question answered with its first
+// button, and a decide after 30 s without any change (counted; the line's
+// reveal counts as a change).
+struct AutoPlay {
+    ToNewGame toGame;
+    int loops = 0, nudges = 0, cooldown = 0, downs = 0, still = 0;
+    bool inStory = false;
+    uint64_t seen = 0;
+    // True when a loop ended this frame (back on the title's menu).
+    bool Step(Input& in) {
+        const bool story = GSL_WorkGet(GSL_StoryModeCB) != nullptr;
+        const uint64_t now = uint64_t(reinterpret_cast<uintptr_t>(GSL_ModeTop())) ^
+                             (uint64_t(GameStateBlock.readLineCount) << 32) ^ (uint64_t(GSL_ModeCount()) << 48) ^
+                             (uint64_t(MenuActiveFlag) << 56) ^ uint64_t(uint32_t(StoryScriptStatus())) ^
+                             (story && MessageText() ? uint64_t(uint32_t(MessageText()->revealed)) << 8 : 0);
+        still = now == seen ? still + 1 : 0;
+        seen = now;
+        if (cooldown > 0) --cooldown;
+        if (still > 60 * 30 && in.Button(BUTTON_DECIDE)) {
+            const int32_t task = story ? GSL_WorkTaskGet(GSL_StoryModeCB) : -1;
+            const char* file = task >= 0 ? GSL_ScriptTaskFileName(task) : nullptr;
+            std::fprintf(stderr, "  nudge: 30 s without a change (script %s, status %#x, auto %u, screens %d)\n",
+                         file ? file : "-", StoryScriptStatus(), StoryPlayMode, GSL_ModeCount());
+            ++nudges;
+            still = 0;
+            return false;
+        }
+        if (!story) {
+            const bool ended = inStory && TitleMenuUp();
+            if (ended) {
+                ++loops;
+                inStory = false;
+                toGame.started = false;
+            }
+            toGame.Step(in);
+            return ended;
+        }
+        inStory = true;
+        if (!(MenuActiveFlag & 1u)) downs = 0;  // the next menu starts with its cursor on none
+        if (DialogWaiting()) {
+            in.Button(BUTTON_DECIDE);
+        } else if (MenuActiveFlag & 1u) {
+            if (downs < 1 + loops % 3) {  // the first press puts the cursor on the first choice
+                if (in.Button(BUTTON_DOWN)) ++downs;
+            } else {
+                in.Button(BUTTON_DECIDE);
+            }
+            cooldown = 30;
+        } else if (GSL_ModeTop() == GSL_StoryModeCB && !(StoryPlayMode & 4) && cooldown == 0 &&
+                   !GSL_StaffrollIsActive()) {
+            if (in.Button(kKeyAuto)) cooldown = 30;
+        }
+        return false;
+    }
+};
+
+void BM_AutoPlayRss(benchmark::State& state) {
+    Scratch scratch(SampleData());
+    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
+    const char* env = std::getenv("VN_AUTOPLAY_MINUTES");
+    const double minutes = env ? std::atof(env) : 0;
+    AutoPlay play;
+    std::vector<double> rss, at;
+    double firstPeak = 0, titleRss = 0;
+    for (auto _ : state) {
+        const double start = WallSeconds();
+        double report = start;
+        Run(scratch, [&](Input& in) {
+            if (titleRss == 0 && TitleMenuUp()) titleRss = double(StatusKib("VmRSS")) / 1024;
+            if (WallSeconds() - report >= 30) {  // where the loop stands, for a long run's log
+                report = WallSeconds();
+                std::fprintf(stderr, "  %.0f s: screens %d, story %d, line %u, mode %u, menu %u, script %#x, nudges %d\n",
+                             report - start, GSL_ModeCount(), GSL_WorkGet(GSL_StoryModeCB) != nullptr,
+                             GameStateBlock.readLineCount, StoryPlayMode, MenuActiveFlag, StoryScriptStatus(),
+                             play.nudges);
+            }
+            if (!play.Step(in)) return WallSeconds() - start < std::max(minutes, 20.0) * 60;
+            const double t = WallSeconds() - start, mib = double(StatusKib("VmRSS")) / 1024;
+            rss.push_back(mib);
+            at.push_back(t);
+            if (play.loops == 1) firstPeak = double(StatusKib("VmHWM")) / 1024;
+            std::fprintf(stderr, "loop %d: %.0f s, RSS %.1f MiB, peak %.1f MiB, nudges %d\n", play.loops, t, mib,
+                         double(StatusKib("VmHWM")) / 1024, play.nudges);
+            return t < minutes * 60;
+        }, true);
+    }
+    if (rss.empty()) return state.SkipWithError("no loop ended");
+    state.counters["loops"] = double(rss.size());
+    state.counters["first_loop_s"] = at[0];
+    state.counters["rss_at_title_mib"] = titleRss;
+    state.counters["peak_rss_first_loop_mib"] = firstPeak;
+    // Also counts the program's ending, after the last loop.
+    state.counters["peak_rss_with_exit_mib"] = double(StatusKib("VmHWM")) / 1024;
+    state.counters["rss_after_first_loop_mib"] = rss.front();
+    state.counters["rss_after_last_loop_mib"] = rss.back();
+    state.counters["growth_after_first_loop_pct"] = 100 * (rss.back() - rss.front()) / rss.front();
+    state.counters["nudges"] = play.nudges;
+}
+BENCHMARK(BM_AutoPlayRss)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
