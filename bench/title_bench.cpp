@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "bench/program_bench.h"
 #include "engine/app/frame.h"
 #include "engine/app/main_tasks.h"
 #include "engine/core/cache.h"
@@ -112,27 +113,6 @@ void BM_TitleAnySaveValid(benchmark::State& state) {
 BENCHMARK(BM_TitleAnySaveValid)->Iterations(20)->Unit(benchmark::kMillisecond);
 
 
-// Clock ticks used by the thread named `name` (user + system), or -1.
-long ThreadTicks(const char* name) {
-    DIR* dir = opendir("/proc/self/task");
-    if (!dir) return -1;
-    long ticks = -1;
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] == '.') continue;
-        const std::string base = std::string("/proc/self/task/") + e->d_name;
-        std::string comm;
-        std::getline(std::ifstream(base + "/comm"), comm);
-        if (comm != name) continue;
-        std::string stat;
-        std::getline(std::ifstream(base + "/stat"), stat);
-        const char* p = std::strrchr(stat.c_str(), ')');
-        long utime = 0, stime = 0;
-        if (p && std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) == 2)
-            ticks = utime + stime;
-    }
-    closedir(dir);
-    return ticks;
-}
 
 std::atomic<bool> g_titleIdle{false};
 
@@ -186,10 +166,10 @@ void BM_IdleTitleCpu(benchmark::State& state) {
             reached = g_titleIdle.load();
             std::this_thread::sleep_for(std::chrono::seconds(1));  // the title call ends
             const double hz = double(sysconf(_SC_CLK_TCK));
-            const long t0 = ThreadTicks("game");
+            const long t0 = program_bench::ThreadTicks("game");
             const auto w0 = Clock::now();
             std::this_thread::sleep_for(std::chrono::seconds(10));
-            const long t1 = ThreadTicks("game");
+            const long t1 = program_bench::ThreadTicks("game");
             const double wall = std::chrono::duration<double>(Clock::now() - w0).count();
             share = double(t1 - t0) / hz / wall;
             Plat_PostQuit();
