@@ -1,6 +1,9 @@
 #include "platform/plat_vm.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
 
 void* Plat_VmReserve(uint64_t size) {
     if (size == 0) return nullptr;
@@ -10,4 +13,17 @@ void* Plat_VmReserve(uint64_t size) {
 
 void Plat_VmRelease(void* base, uint64_t size) {
     if (base && size) munmap(base, size);
+}
+
+void Plat_VmZero(void* base, uint64_t size) {
+    if (!base || size == 0) return;
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096);
+    const uintptr_t start = uintptr_t(base), end = start + size;
+    const uintptr_t first = (start + page - 1) / page * page, last = end / page * page;
+    if (first >= last || madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED) != 0) {
+        std::memset(base, 0, size);
+        return;
+    }
+    std::memset(base, 0, first - start);
+    std::memset(reinterpret_cast<void*>(last), 0, end - last);
 }

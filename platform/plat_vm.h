@@ -6,3 +6,7 @@
 // Reserves a zeroed read-write region, committed lazily. Null on failure.
 void* Plat_VmReserve(uint64_t size);
 void Plat_VmRelease(void* base, uint64_t size);
+// Zeroes [base, base + size) of private memory. Its whole pages go back to
+// the system and read as zeros when next touched, so clearing a large region
+// that was mostly never used costs neither time nor resident memory.
+void Plat_VmZero(void* base, uint64_t size);

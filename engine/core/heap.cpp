@@ -301,7 +301,7 @@ bool Lib_MemHeapInit(MemHeap* heap, void* start, uint64_t size) {
     if (!start || size < 2 * kHeader || !aligned) {
         if (heap->base) {
             UnpoisonRegion(heap);
-            std::memset(heap->base, 0, heap->size);
+            Plat_VmZero(heap->base, heap->size);
         }
         ClearRecord(heap);
         return false;
@@ -314,7 +314,7 @@ bool Lib_MemHeapInit(MemHeap* heap, void* start, uint64_t size) {
 void Lib_MemHeapReset(MemHeap* heap) {
     if (!heap || !heap->base) return;
     UnpoisonRegion(heap);
-    std::memset(heap->base, 0, heap->size);
+    Plat_VmZero(heap->base, heap->size);
     LayOut(heap, heap->base, heap->size);
 }
 

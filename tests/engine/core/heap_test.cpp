@@ -2,6 +2,8 @@
 #include "engine/core/heap.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -312,6 +314,12 @@ TEST_F(HeapGlobal, InitRoundsSizesAndPlacesByRequestSize) {
     EXPECT_TRUE(AllZero(static_cast<uint8_t*>(p), 4096));
     EXPECT_EQ(Lib_MemHeapLargestFree(&h2), h2.firstFreeSize);
     EXPECT_EQ(CheckHeap(h2), "");
+    // Zeroing a region that was mostly never used leaves it out of memory:
+    // at most the pages the heap's own records lie on stay resident.
+    const long page = sysconf(_SC_PAGESIZE);
+    std::vector<unsigned char> resident(size_t((h2.size + page - 1) / page));
+    ASSERT_EQ(mincore(h2.base, h2.size, resident.data()), 0);
+    EXPECT_LE(std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }), 4);
 
     Lib_MemRelease();
     for (int i = 0; i < HEAP_COUNT; ++i) {
