@@ -42,6 +42,7 @@
 #include "story/story_screen.h"
 #include "story/sys_menu.h"
 #include "story/system_save.h"
+#include "tests/ui/program_screens.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
@@ -49,6 +50,12 @@
 #include "ui/utility_dialog.h"
 
 namespace program_bench {
+
+using program_screens::LogoHeld;
+using program_screens::StoryWaiting;
+using program_screens::Title;
+using program_screens::TitleInput;
+using program_screens::TitleMenuUp;
 
 namespace fs = std::filesystem;
 
@@ -253,31 +260,11 @@ inline int Run(const Scratch& scratch, Driver driver, bool draw) {
 
 // --- what is on screen ----------------------------------------------------------
 
-inline ScreenWork* TitleWork() { return GSL_WorkGet(GSL_TitleModeCB); }
-inline SelectInputWork* TitleInput() {
-    ScreenWork* w = TitleWork();
-    return w ? GSL_InputWork(TitleWord(w, TITLE_INPUT)) : nullptr;
-}
-// The title's menu on top, faded in and taking input.
-inline bool TitleMenuUp() {
-    const ScreenWork* w = TitleWork();
-    const SelectInputWork* in = TitleInput();
-    return GSL_ModeTop() == GSL_TitleModeCB && w && !w->suspended && w->step == TITLE_STEP_INPUT &&
-           w->subState == 0 && in && in->state == 1 && GSL_SystemDispColorCheck();
-}
 // The title's picture (layer 15) shown.
 inline bool TitlePictureUp() {
     return GSL_ModeTop() == GSL_TitleModeCB && Lib_SpriteGetState(GSL_WorkLayerGet(GSL_TitleModeCB, 15)) == 2;
 }
-inline bool LogoHeld() {
-    const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
-    return GSL_ModeTop() == GSL_LogoModeCB && w && w->step == 2 && w->subState == 12;
-}
-inline bool MoviePlaying() {
-    const ScreenWork* w = TitleWork();
-    return GSL_ModeTop() == GSL_TitleModeCB && w && w->step == TITLE_STEP_LOAD && w->subState == 2 &&
-           MovieState.load() == MOVIE_PLAYING;
-}
+inline bool MoviePlaying() { return program_screens::MoviePlaying() && MovieState.load() == MOVIE_PLAYING; }
 // A modal question waiting for its answer.
 inline bool DialogWaiting() {
     for (const TaskRecord* t : TaskTable.slots) {
@@ -291,20 +278,12 @@ inline int32_t StoryScriptStatus() {
     if (!GSL_WorkGet(GSL_StoryModeCB)) return 0;
     return GSL_ScriptStatusGet(GSL_WorkTaskGet(GSL_StoryModeCB));
 }
-// The story on top, its script waiting for the reader.
-inline bool StoryWaiting() {
-    const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
-    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 && (StoryScriptStatus() & SCRIPT_PLAYER_WAIT);
-}
 // The message line's text object (null when none is shown).
 inline const TextRecord* MessageText() {
     const int32_t t = GSL_WorkTextGet(GSL_StoryModeCB, kMessageFirstText);
     return t >= 0 ? TextTable[t] : nullptr;
 }
-inline bool SaveListUp() {
-    const ScreenWork* w = GSL_WorkGet(GSL_SaveModeCB);
-    return GSL_ModeTop() == GSL_SaveModeCB && w && w->step == 2 && w->subState == 20;
-}
+inline bool SaveListUp() { return program_screens::ListUp(GSL_SaveModeCB); }
 inline bool SaveAsking() {
     const ScreenWork* w = GSL_WorkGet(GSL_SaveModeCB);
     return GSL_ModeTop() == GSL_SaveModeCB && w && w->subState == 22 && DialogWaiting();
@@ -326,7 +305,7 @@ struct ToNewGame {
             in.Button(BUTTON_DECIDE);
             return true;
         }
-        if (TitleWork()) TitleFlags |= 2;  // the first movie may be skipped too
+        if (Title()) TitleFlags |= 2;  // the first movie may be skipped too
         if (!TitleMenuUp()) return false;
         if (started) return true;
         const SelectInputWork* m = TitleInput();

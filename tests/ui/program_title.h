@@ -16,6 +16,7 @@
 #include "screens/title_work.h"
 #include "script/script_task.h"
 #include "story/story_screen.h"
+#include "tests/ui/program_screens.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
@@ -24,28 +25,16 @@
 
 namespace program_title {
 
+using program_screens::ListUp;
+using program_screens::LogoHeld;
+using program_screens::MoviePlaying;
+using program_screens::StoryWaiting;
+using program_screens::Title;
+using program_screens::TitleInput;
+using program_screens::TitleMenuUp;
+
 inline ModeFunction LogoScreen() { return GSL_LogoModeCB; }
 
-inline ScreenWork* Title() { return GSL_WorkGet(GSL_TitleModeCB); }
-inline SelectInputWork* TitleInput() {
-    ScreenWork* w = Title();
-    return w ? GSL_InputWork(TitleWord(w, TITLE_INPUT)) : nullptr;
-}
-// The menu on top, faded in and taking input.
-inline bool TitleMenuUp() {
-    const ScreenWork* w = Title();
-    const SelectInputWork* in = TitleInput();
-    return GSL_ModeTop() == GSL_TitleModeCB && w && !w->suspended && w->step == TITLE_STEP_INPUT &&
-           w->subState == 0 && in && in->state == 1 && GSL_SystemDispColorCheck();
-}
-inline bool LogoHeld() {
-    const ScreenWork* w = GSL_WorkGet(LogoScreen());
-    return GSL_ModeTop() == LogoScreen() && w && w->step == 2 && w->subState == 12;
-}
-inline bool MoviePlaying() {
-    const ScreenWork* w = Title();
-    return GSL_ModeTop() == GSL_TitleModeCB && w && w->step == TITLE_STEP_LOAD && w->subState == 2;
-}
 
 inline void Press(PlatInputState& in, uint32_t button) {
     in.keys[Lib_InputKeyCode(0, button, 0) & 0xFF] = kPlatDown;
@@ -101,18 +90,7 @@ inline void Choose(std::vector<ProgramRun::Step>& steps, int32_t item) {
     steps.push_back({"let go", nullptr, [](PlatInputState&) {}});
 }
 
-// The story on top, its script waiting for the player.
-inline bool StoryWaiting() {
-    const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
-    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 &&
-           (uint32_t(GSL_ScriptStatusGet(w->tasks[0])) & SCRIPT_PLAYER_WAIT);
-}
 
-// The save or load screen's slot list on top, taking input.
-inline bool ListUp(ModeFunction screen) {
-    const ScreenWork* w = GSL_WorkGet(screen);
-    return GSL_ModeTop() == screen && w && w->step == 2 && w->subState == 20;
-}
 // The slot list's question is up and takes its answer.
 inline bool Asking(ModeFunction screen) {
     const ScreenWork* w = GSL_WorkGet(screen);
