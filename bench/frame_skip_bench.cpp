@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "engine/app/frame_skip.h"
+#include "app/frame_skip.h"
 #include "engine/render/draw_list.h"
 #include "engine/render/renderer.h"
 #include "engine/render/sprite.h"

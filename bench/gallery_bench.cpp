@@ -16,7 +16,7 @@
 #include <string>
 
 #include "bench/screen_scene_bench.h"
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "bench/program_bench.h"
-#include "engine/app/frame.h"
+#include "app/frame.h"
 #include "platform/plat_window.h"
 
 namespace {

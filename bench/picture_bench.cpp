@@ -15,7 +15,7 @@
 
 #include "bench/script_arc_bench.h"
 #include "bench/sprite_scene_bench.h"
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/files/file_loader.h"
 #include "engine/render/sprite_load.h"

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/app/frame.h"
-#include "engine/app/main_tasks.h"
+#include "app/frame.h"
+#include "app/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/input/input.h"
 #include "engine/movie/movie.h"

@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "bench/program_bench.h"
-#include "engine/app/frame_skip.h"
+#include "app/frame_skip.h"
 #include "engine/core/heap.h"
 #include "screens/save.h"
 #include "script/game_blocks.h"

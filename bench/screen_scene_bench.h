@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"

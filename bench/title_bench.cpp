@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "bench/program_bench.h"
-#include "engine/app/frame.h"
-#include "engine/app/main_tasks.h"
+#include "app/frame.h"
+#include "app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/heap.h"

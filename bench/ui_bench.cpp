@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/sprite_scene_bench.h"
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"

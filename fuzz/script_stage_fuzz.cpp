@@ -18,7 +18,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/engine_state.h"

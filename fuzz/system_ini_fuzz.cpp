@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 #include "engine/core/engine_state.h"
 #include "fuzz/fuzz_scratch.h"
 

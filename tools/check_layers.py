@@ -25,7 +25,7 @@ LAYERS = [
     'story',
     'screens',
     'extras',
-    'engine/app',  # the top layer: drives frames and knows every subsystem
+    'app',  # the top layer: drives frames and knows every subsystem
 ]
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
@@ -45,7 +45,7 @@ def main():
     root = os.path.abspath(root)
     problems = []
     unplaced = []
-    for top in ['platform', 'engine', 'shaders', 'ui', 'script', 'story', 'screens', 'extras']:
+    for top in ['platform', 'engine', 'shaders', 'ui', 'script', 'story', 'screens', 'extras', 'app']:
         for dirpath, _, names in os.walk(os.path.join(root, top)):
             for name in sorted(names):
                 if not name.endswith(('.cpp', '.h', '.inc')):

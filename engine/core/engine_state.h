@@ -1,7 +1,7 @@
 // The engine-wide state that every layer may read: the run state and frame
 // rate, the frame counter the drawing reads, the user's id, the window flags
 // and settings block, the game thread's message handlers and the shared
-// stopwatch. The frame driver in engine/app/ owns and drives it.
+// stopwatch. The frame driver in app/ owns and drives it.
 #pragma once
 #include <atomic>
 #include <cstdint>

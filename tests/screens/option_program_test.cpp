@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "engine/app/app_window.h"
-#include "engine/app/frame.h"
-#include "engine/app/main_tasks.h"
+#include "app/app_window.h"
+#include "app/frame.h"
+#include "app/main_tasks.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "engine/input/input.h"

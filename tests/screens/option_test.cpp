@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 #include "engine/render/sprite_capture.h"
 #include "story/config.h"
 #include "story/system_save.h"

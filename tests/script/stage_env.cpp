@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/text/text_layout.h"

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/app/frame.h"
-#include "engine/app/main_tasks.h"
+#include "app/frame.h"
+#include "app/main_tasks.h"
 #include "engine/input/input.h"
 #include "platform/plat_input.h"
 #include "engine/core/engine_state.h"

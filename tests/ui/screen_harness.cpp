@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/app/frame.h"
+#include "app/frame.h"
 #include "platform/plat_gl_api.h"
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/engine_state.h"

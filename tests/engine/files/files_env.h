@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/archive.h"

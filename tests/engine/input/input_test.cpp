@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 #include "engine/render/renderer.h"
 #include "platform/plat_input.h"
 

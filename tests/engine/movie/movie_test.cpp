@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/app/frame.h"
+#include "app/frame.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"

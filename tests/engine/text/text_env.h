@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/app/frame.h"
+#include "app/frame.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/render/draw_list.h"

@@ -1,4 +1,4 @@
-#include "engine/app/frame.h"
+#include "app/frame.h"
 
 #if defined(VN_SANITIZE)
 #include <dlfcn.h>

@@ -1,11 +1,11 @@
-#include "engine/app/frame_skip.h"
+#include "app/frame_skip.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "engine/app/app_window.h"
-#include "engine/app/main_tasks.h"
+#include "app/app_window.h"
+#include "app/main_tasks.h"
 #include "engine/movie/movie.h"
 #include "engine/text/text_object.h"
 #include "platform/plat_window.h"

@@ -22,9 +22,9 @@
 
 #include <unistd.h>
 
-#include "engine/app/app_window.h"
-#include "engine/app/frame.h"
-#include "engine/app/main_tasks.h"
+#include "app/app_window.h"
+#include "app/frame.h"
+#include "app/main_tasks.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
 #include "engine/text/text_object.h"

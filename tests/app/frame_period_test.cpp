@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/app/frame.h"
+#include "app/frame.h"
 #include "engine/core/frame_clock.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/app/frame.h"
+#include "app/frame.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 #include "engine/core/frame_clock.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"

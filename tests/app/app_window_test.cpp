@@ -1,4 +1,4 @@
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/app/frame.h"
+#include "app/frame.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
 #include "tests/engine/files/files_env.h"

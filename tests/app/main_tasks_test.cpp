@@ -1,4 +1,4 @@
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/app/frame_skip.h"
+#include "app/frame_skip.h"
 
 #include <cstdlib>
 #include <cstring>

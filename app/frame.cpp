@@ -1,15 +1,15 @@
-#include "engine/app/frame.h"
+#include "app/frame.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <thread>
 
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 #include "engine/core/cache.h"
 #include "engine/core/frame_clock.h"
 #include "engine/core/heap.h"
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
 #include "engine/files/archive.h"

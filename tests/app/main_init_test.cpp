@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 #include "screens/boot.h"
 #include "tests/engine/render/sprite_env.h"
 #include "ui/mode.h"

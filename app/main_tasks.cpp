@@ -1,11 +1,11 @@
-#include "engine/app/main_tasks.h"
+#include "app/main_tasks.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "engine/app/app_window.h"
-#include "engine/app/frame.h"
-#include "engine/app/frame_skip.h"
+#include "app/app_window.h"
+#include "app/frame.h"
+#include "app/frame_skip.h"
 #include "engine/core/task.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"

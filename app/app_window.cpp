@@ -1,4 +1,4 @@
-#include "engine/app/app_window.h"
+#include "app/app_window.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/app/frame.h"
+#include "app/frame.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
 #include "engine/movie/movie.h"

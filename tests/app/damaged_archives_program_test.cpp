@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/app/frame.h"
+#include "app/frame.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "engine/core/thread.h"
