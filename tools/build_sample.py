@@ -34,11 +34,24 @@ Source names map to archive names like this:
   - folder and file names are lower-cased in the archive.
 Beside each archive, "<archive>.map" lists what went in, one line per file:
 archive path, a tab, the source path relative to DIR.
+
+Before building, the scenarios of every script.arc folder are checked as
+`pack.py script --check` checks them (script_check.py): each problem is
+printed as "path:line:col: level: message", and an error stops the build.
+
+The build is incremental. Every built file is kept in OUT/.build-cache under
+the digest of its source and of the tools' own code; "<archive>.digest"
+beside each archive holds the digest of everything the archive is built
+from, followed by the cache entries it used. An archive whose digest is
+unchanged is not written again; a changed one takes every unchanged file
+from the cache. --full builds everything anew.
 """
 
 import argparse
+import hashlib
 import json
 import os
+import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -47,6 +60,7 @@ import sound_data  # noqa: E402
 import font_data  # noqa: E402
 import movie_data  # noqa: E402
 import extras_data  # noqa: E402
+import script_check  # noqa: E402
 import script_data  # noqa: E402
 import vndata  # noqa: E402
 
@@ -57,56 +71,153 @@ MOVIE_SOURCE = ".movie"
 SCRIPT_ARC = "script.arc"  # scenario sources: converted and indexed by script_data
 
 
-def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None):
+def _digest(*parts):
+    h = hashlib.sha256()
+    for part in parts:
+        part = part if isinstance(part, bytes) else str(part).encode("utf-8")
+        h.update(b"%d:" % len(part))
+        h.update(part)
+    return h.hexdigest()
+
+
+def tools_digest():
+    """The digest of the tools' own sources: a change to a writer rebuilds."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    parts = []
+    for name in sorted(os.listdir(here)):
+        if name.endswith(".py"):
+            with open(os.path.join(here, name), "rb") as f:
+                parts += [name, f.read()]
+    return _digest(*parts)
+
+
+class BuildCache:
+    """Built files kept by the digest of what they were built from. prune()
+    removes the entries that this build did not use."""
+
+    def __init__(self, folder, salt):
+        self.folder, self.salt, self.used = folder, salt, set()
+
+    def key(self, *parts):
+        return _digest(self.salt, *parts)
+
+    def has(self, key):
+        return os.path.exists(os.path.join(self.folder, key))
+
+    def get(self, key, build):
+        self.used.add(key)
+        path = os.path.join(self.folder, key)
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                return f.read()
+        data = build()
+        vndata.write_file(path + ".tmp", data)
+        os.replace(path + ".tmp", path)
+        return data
+
+    def prune(self):
+        if os.path.isdir(self.folder):
+            for name in os.listdir(self.folder):
+                if name not in self.used:
+                    os.remove(os.path.join(self.folder, name))
+
+
+def build_file(rel, data, source, mul_encoding):
+    """The bytes the source file rel of a tree builds into (its archive name
+    is script_check.built_name(rel))."""
+    low = rel.lower()
+    if low.endswith(MUL_SOURCE):
+        return vndata.mul_from_source(data.decode("utf-8"), mul_encoding, source)
+    writers = ((SYNTH_SOURCE, sound_data.synth_from_source), (PICT_SOURCE, image_data.picture_from_source),
+               (MOVIE_SOURCE, movie_data.movie_from_source),
+               (font_data.SYSFONT_SOURCE, font_data.sysfont_from_source),
+               (font_data.ADDGLYPH_SOURCE, font_data.addglyph_from_source))
+    for ending, writer in writers:
+        if low.endswith(ending):
+            return writer(data.decode("utf-8"), source)
+    return data
+
+
+def _extras_files(extras, cache):
+    """The extras screens' files, from the cache when all of them are there."""
+    desc = json.dumps(extras, sort_keys=True)
+    keys = {path: cache.key("extras", desc, path) for path in extras_data.paths_from_source(extras)}
+    if not all(cache.has(k) for k in keys.values()):
+        built = extras_data.files_from_source(extras)
+        return {path: cache.get(keys[path], lambda p=path: built[p]) for path in keys}
+    return {path: cache.get(k, None) for path, k in keys.items()}
+
+
+def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache=None):
+    """Builds one archive into out_dir/data; returns (path, file count,
+    whether it was written)."""
     tree = os.path.join(sample_dir, archive["tree"])
-    files, sources, containers = {}, {}, {}
-    for rel, data in sorted(vndata.read_tree(tree).items()):
-        name = rel
-        if rel.lower().endswith(MUL_SOURCE):
-            name = rel[:-len(".txt")]
-            data = vndata.mul_from_source(data.decode("utf-8"), mul_encoding,
-                                          os.path.join(archive["tree"], rel))
-        elif rel.lower().endswith(SYNTH_SOURCE):
-            name = rel[:-len(SYNTH_SOURCE)]
-            data = sound_data.synth_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
-        elif rel.lower().endswith(PICT_SOURCE):
-            name = rel[:-len(PICT_SOURCE)]
-            data = image_data.picture_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
-        elif rel.lower().endswith(MOVIE_SOURCE):
-            name = rel[:-len(MOVIE_SOURCE)]
-            data = movie_data.movie_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
-        elif rel.lower().endswith(font_data.SYSFONT_SOURCE):
-            name = rel[:-len(font_data.SYSFONT_SOURCE)]
-            data = font_data.sysfont_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
-        elif rel.lower().endswith(font_data.ADDGLYPH_SOURCE):
-            name = rel[:-len(font_data.ADDGLYPH_SOURCE)]
-            data = font_data.addglyph_from_source(data.decode("utf-8"), os.path.join(archive["tree"], rel))
+    cache = cache or BuildCache(os.path.join(out_dir, ".build-cache"), tools_digest())
+    extras = extras if extras and extras.get("archive") == archive["file"] else None
+    tree_files = sorted(vndata.read_tree(tree).items())
+    key = cache.key(json.dumps(archive, sort_keys=True), mul_encoding, json.dumps(extras, sort_keys=True),
+                    *[part for rel, data in tree_files for part in (rel, data)])
+    out_path = os.path.join(out_dir, "data", archive["file"])
+    try:
+        with open(out_path + ".digest", encoding="ascii") as f:
+            recorded = f.read().split()
+        if recorded[:1] == [key] and os.path.exists(out_path) and all(cache.has(k) for k in recorded[1:]):
+            cache.used.update(recorded[1:])
+            return out_path, None, False
+    except OSError:
+        pass
+    used_before = set(cache.used)
+    files, sources, containers, scripts = {}, {}, {}, {}
+    for rel, data in tree_files:
+        arc_dir, _, member = rel.rpartition("/")
+        if arc_dir.lower().rpartition("/")[2] == SCRIPT_ARC:
+            scripts.setdefault(arc_dir, []).append((rel, data))
+            sources.setdefault(arc_dir.lower(), archive["tree"] + "/" + arc_dir)
+            continue
+        data = cache.get(cache.key("file", archive["tree"], rel, data, mul_encoding),
+                         lambda r=rel, d=data: build_file(r, d, os.path.join(archive["tree"], r), mul_encoding))
+        name = script_check.built_name(rel)
         arc_dir, _, member = name.rpartition("/")
         if arc_dir.lower().endswith(".arc"):
             containers.setdefault(arc_dir, []).append((member, data))
             sources.setdefault(arc_dir.lower(), archive["tree"] + "/" + arc_dir)
             continue
-        key = name.lower()
-        if key in sources:
-            raise vndata.DataError("%s and %s both give %s" % (sources[key], rel, key))
-        sources[key] = archive["tree"] + "/" + rel
+        key_name = name.lower()
+        if key_name in sources:
+            raise vndata.DataError("%s and %s both give %s" % (sources[key_name], rel, key_name))
+        sources[key_name] = archive["tree"] + "/" + rel
         files[name] = data
     for arc_name, members in containers.items():
-        if arc_name.lower().rpartition("/")[2] == SCRIPT_ARC:
-            files[arc_name] = script_data.script_arc_bytes(os.path.join(tree, arc_name))
-        else:
-            files[arc_name] = vndata.arc_bytes(sorted(members))
-    if extras and extras.get("archive") == archive["file"]:
-        for path, data in extras_data.files_from_source(extras).items():
+        files[arc_name] = vndata.arc_bytes(sorted(members))
+    for arc_name, members in scripts.items():
+        files[arc_name] = cache.get(cache.key("script", *[p for m in members for p in m]),
+                                    lambda a=arc_name: script_data.script_arc_bytes(os.path.join(tree, a),
+                                                                                   lambda m: None))
+    if extras:
+        for path, data in _extras_files(extras, cache).items():
             sources[path.decode("cp932").lower()] = "extras.json"
             files[path] = data
     tables = vndata.tables_from_files(files, archive.get("compressed", ()))
-    out_path = os.path.join(out_dir, "data", archive["file"])
-    vndata.write_file(out_path, vndata.pcarc_bytes(tables, archive["version"]))
+    vndata.write_file(out_path + ".tmp", vndata.pcarc_bytes(tables, archive["version"]))
+    os.replace(out_path + ".tmp", out_path)
     with open(out_path + ".map", "w", encoding="utf-8") as f:
-        for key in sorted(sources):
-            f.write("%s\t%s\n" % (key, sources[key]))
-    return out_path, len(files)
+        for name in sorted(sources):
+            f.write("%s\t%s\n" % (name, sources[name]))
+    vndata.write_file(out_path + ".digest", "\n".join([key] + sorted(cache.used - used_before)).encode() + b"\n")
+    return out_path, len(files), True
+
+
+def check_scenarios(sample_dir, config):
+    """Checks every script.arc folder of the game; returns False on errors."""
+    clean = True
+    for archive in config["archives"]:
+        tree = os.path.join(sample_dir, archive["tree"])
+        for folder, dirs, _ in os.walk(tree):
+            if os.path.basename(folder).lower() == SCRIPT_ARC:
+                dirs[:] = []
+                problems = script_check.check(folder, sample_dir)
+                clean = script_check.report(problems, os.path.relpath(folder)) != 1 and clean
+    return clean
 
 
 def main(argv=None):
@@ -114,17 +225,27 @@ def main(argv=None):
     p = argparse.ArgumentParser(description="Builds the sample game's data archives.")
     p.add_argument("out", help="folder that receives data/*.pcarc")
     p.add_argument("--sample", default=default_sample, help="the sample sources")
+    p.add_argument("--full", action="store_true", help="build everything anew, not from the cache")
     args = p.parse_args(argv)
     try:
         with open(os.path.join(args.sample, "archives.json"), encoding="utf-8") as f:
             config = json.load(f)
+        if not check_scenarios(args.sample, config):
+            print("build_sample: the scenarios have errors; nothing was built", file=sys.stderr)
+            return 1
         extras = None
         if os.path.exists(os.path.join(args.sample, "extras.json")):
             with open(os.path.join(args.sample, "extras.json"), encoding="utf-8") as f:
                 extras = json.load(f)
+        cache_dir = os.path.join(args.out, ".build-cache")
+        if args.full:
+            shutil.rmtree(cache_dir, ignore_errors=True)
+        cache = BuildCache(cache_dir, tools_digest())
         for archive in config["archives"]:
-            path, count = build_archive(args.sample, archive, config.get("mul_encoding", "utf8"), args.out, extras)
-            print("build_sample: %s (%d files)" % (os.path.normpath(path), count))
+            path, count, written = build_archive(args.sample, archive, config.get("mul_encoding", "utf8"),
+                                                 args.out, extras, cache)
+            print("build_sample: %s (%s)" % (os.path.normpath(path), "%d files" % count if written else "unchanged"))
+        cache.prune()
     except (vndata.DataError, sound_data.SoundError, font_data.FontDataError, movie_data.MovieError, OSError,
             KeyError, ValueError) as e:
         print("build_sample: %s" % e, file=sys.stderr)

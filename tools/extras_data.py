@@ -210,6 +210,28 @@ def special_buttons(omit=()):
     return [(b"button_c%d.ext" % n, special_button(i, n)) for i, n in enumerate(SPECIAL_BUTTONS) if i not in omit]
 
 
+def _event_path(pics, pid):
+    if not 2000 <= pid < 2376:
+        raise ExtrasError("picture id %d outside 2000..2375" % pid)
+    return b"visual/adv/" + sjis(pics[pid - 2000]) + b".ext"
+
+
+def _track_path(track):
+    return b"sound/bgm/" + sjis(catalogue_data.TRACKS[int(track["record"])]) + b".oggl"
+
+
+def _tracks(desc):
+    return list(desc.get("tracks", ())) + ([desc["track"]] if desc.get("track") else [])
+
+
+def paths_from_source(desc):
+    """The archive paths files_from_source() gives, without building them."""
+    pics = catalogue_data.pictures()
+    return ([b"visual/thumb/thumb2.arc", b"visual/thumb/thumb.arc"] +
+            [_event_path(pics, int(pid)) for pid in desc.get("pictures", {})] +
+            [_track_path(track) for track in _tracks(desc)])
+
+
 def files_from_source(desc):
     pics = catalogue_data.pictures()
     files = {}
@@ -217,15 +239,9 @@ def files_from_source(desc):
     members = [(name, thumbnail(c, k, first)) for name, c, k, first in thumbnails(set(desc.get("omit_thumbs", ())))]
     files[b"visual/thumb/thumb.arc"] = vndata.arc_bytes(sorted(members))
     for pid, size in desc.get("pictures", {}).items():
-        pid = int(pid)
-        if not 2000 <= pid < 2376:
-            raise ExtrasError("picture id %d outside 2000..2375" % pid)
-        files[b"visual/adv/" + sjis(pics[pid - 2000]) + b".ext"] = event_picture(pid, size)
-    tracks = list(desc.get("tracks", ())) + ([desc["track"]] if desc.get("track") else [])
-    for track in tracks:
-        stem = catalogue_data.TRACKS[int(track["record"])]
-        data = sound_data.synth_from_source(json.dumps(track["synth"]), "extras track")
-        files[b"sound/bgm/" + sjis(stem) + b".oggl"] = data
+        files[_event_path(pics, int(pid))] = event_picture(int(pid), size)
+    for track in _tracks(desc):
+        files[_track_path(track)] = sound_data.synth_from_source(json.dumps(track["synth"]), "extras track")
     return files
 
 

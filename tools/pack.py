@@ -17,11 +17,15 @@
       texts written in Shift-JIS or UTF-8 (default utf8); --gzip writes it
       as a gzip file with the size trailer.
 
-  pack.py script SRC_FOLDER OUT [--check]
+  pack.py script SRC_FOLDER OUT [--check [--game DIR]]
       the script container of the UTF-8 scenario sources *.txt of
       SRC_FOLDER (Shift-JIS, CR LF) with their label index 00_info.bin
-      (see script_data.py); --check only reports what it would refuse or
-      warn about.
+      (see script_data.py); --check writes nothing and prints every problem
+      as "path:line:col: error|warning: message" (see script_check.py),
+      checking too that the game's source folder DIR (by default the
+      nearest folder above SRC_FOLDER with an archives.json) holds every
+      picture, rule, sound, voice and movie a tag names. It exits 1 on
+      errors, 2 on warnings only and 0 when the scenarios are clean.
 
 --broken writes a damaged file for readers' tests; `pack.py KIND --help`
 lists the variants.
@@ -32,6 +36,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import script_check  # noqa: E402
 import script_data  # noqa: E402
 import vndata  # noqa: E402
 
@@ -74,6 +79,7 @@ def main(argv=None):
     s.add_argument("source")
     s.add_argument("out")
     s.add_argument("--check", action="store_true", help="only report, write nothing")
+    s.add_argument("--game", help="the game's source folder (with archives.json), for --check")
 
     args = p.parse_args(argv)
     try:
@@ -82,10 +88,11 @@ def main(argv=None):
                 vndata.write_gz(args.out, f.read(), not args.plain, args.broken)
         elif args.kind == "pcarc":
             vndata.write_pcarc(args.out, args.root, args.compress, args.version, args.broken)
+        elif args.kind == "script" and args.check:
+            game = args.game or script_check.find_game_dir(args.source)
+            return script_check.report(script_check.check(args.source, game), args.source)
         elif args.kind == "script":
-            data = script_data.script_arc_bytes(args.source)
-            if not args.check:
-                vndata.write_file(args.out, data)
+            vndata.write_file(args.out, script_data.script_arc_bytes(args.source))
         elif args.kind == "arc":
             src = args.inputs[0] if len(args.inputs) == 1 and os.path.isdir(args.inputs[0]) else args.inputs
             vndata.write_arc(args.out, src, args.broken)

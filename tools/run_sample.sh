@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the engine and the sample game's data, then runs the engine on it in a
-# window. Headless: SDL_VIDEODRIVER=offscreen tools/run_sample.sh
+# Builds the engine and the sample game's data (only what changed since the
+# last run), then runs the engine on it in a window.
+# Headless: SDL_VIDEODRIVER=offscreen tools/run_sample.sh
 # --extras starts with part of the gallery unlocked: a system slot holding
 # unlocked pictures of category 0 (one thumbnail complete, one with a locked
 # first picture) and of category 5, tracks 0, 1, 16, 18 and 20 heard, and

@@ -20,6 +20,7 @@ import catalogue_data  # noqa: E402
 import extras_data  # noqa: E402
 import font_data  # noqa: E402
 import pack  # noqa: E402
+import script_check  # noqa: E402
 import script_data  # noqa: E402
 import vndata  # noqa: E402
 
@@ -467,7 +468,8 @@ class ScriptDataTest(unittest.TestCase):
             self.assertIn("names gone.txt", warnings[0])
             self.assertIn("names label *nope", warnings[1])
             out = os.path.join(tmp, "s.arc")
-            self.assertEqual(pack.main(["script", root, out, "--check"]), 0)
+            with contextlib.redirect_stderr(io.StringIO()):
+                self.assertEqual(pack.main(["script", root, out, "--check"]), 1)
             self.assertFalse(os.path.exists(out))
             self.assertEqual(pack.main(["script", root, out]), 0)
             with open(out, "rb") as f:
@@ -487,6 +489,110 @@ class ScriptDataTest(unittest.TestCase):
                                                 os.path.join(other, "o.arc")]), 1)
             finally:
                 script_data.MEMBER_COUNT_LIMIT = limit
+
+
+def write_game(root, scenario):
+    """A small game source folder: two archives, a picture, a sound, a rule,
+    a message table and one scenario."""
+    files = {
+        "archives.json": json.dumps({"archives": [
+            {"file": "data_00.pcarc", "tree": "base", "version": "0100", "compressed": ["script"]},
+            {"file": "data_p00.pcarc", "tree": "patch", "version": "0101"}]}),
+        "base/visual/adv/bg_hall.ext.pict": json.dumps({"format": "ext0", "bpp": 32, "size": [8, 8],
+                                                        "background": "#203050"}),
+        "base/visual/wipe/wipe_000.ext.pict": json.dumps({"format": "ext0", "bpp": 8, "size": [8, 8],
+                                                          "background": "#808080"}),
+        "base/sound/bgm/hall.oggl.synth": json.dumps({"format": "wav", "rate": 8000, "channels": 1,
+                                                      "parts": [{"wave": "sine", "amp": 0.3, "tempo": 240,
+                                                                 "notes": "C4:1"}]}),
+        "base/script/script_mes.mul.txt": "languages = ja en\n[section 2]\n400.en = Hello.\n",
+        "base/script/script.arc/00_init.txt": scenario,
+        "patch/doc/about.txt": "patch",
+    }
+    for rel, text in files.items():
+        path = os.path.join(root, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+    return os.path.join(root, "base", "script", "script.arc")
+
+
+CLEAN_SCENARIO = ("*top\n<label>\n<playbgm hall,true,80>\n<image base,back,bg_hall>\n<trans crossfade,500>\n"
+                  "<wt>\n<text TEXT_400>\n<text \"Wind, rain.\">\n<keywait 400>\n<returnmenu>\n")
+
+
+class AuthorCheckTest(unittest.TestCase):
+    def check(self, scenario):
+        with tempfile.TemporaryDirectory() as tmp:
+            folder = write_game(tmp, scenario)
+            err = io.StringIO()
+            with contextlib.redirect_stderr(err):
+                code = pack.main(["script", folder, os.path.join(tmp, "unused.arc"), "--check"])
+            return code, [line.replace(folder + os.sep, "") for line in err.getvalue().splitlines()]
+
+    def test_each_mistake_is_named_with_its_place_and_sets_the_exit_code(self):
+        self.assertEqual(self.check(CLEAN_SCENARIO), (0, []))
+        cases = [
+            ("<playbmg hall>", 2, "00_init.txt:11:1: warning: unknown command 'playbmg'"),
+            ("<text Storms come, storms go.>", 2,
+             "00_init.txt:11:1: warning: ',' separates arguments, so the text loses it: write $2 for a comma"),
+            ("<jump 00_init,*misspelt>", 1, "00_init.txt:11:1: error: jump names label *misspelt, which 00_init.txt lacks"),
+            ("<jump story,*top>", 1, "00_init.txt:11:1: error: jump names story.txt, which the container lacks"),
+            ("<image base,back,bg_hal>", 1,
+             "00_init.txt:11:1: error: image names 'bg_hal', but no archive holds visual/adv/bg_hal.ext"),
+            ("<trans wipe_001,500>", 1,
+             "00_init.txt:11:1: error: trans names 'wipe_001', but no archive holds visual/wipe/wipe_001.ext"),
+            ("<playse 1,se_door>", 1,
+             "00_init.txt:11:1: error: playse names 'se_door', but no archive holds sound/se/se_door.ogg"),
+            ("<voice 0,V_0001>", 1,
+             "00_init.txt:11:1: error: voice names 'V_0001', but no archive holds sound/voice/v_0001.ogg"),
+            ("<openvideo opening.mpg>", 1,
+             "00_init.txt:11:1: error: openvideo names 'opening.mpg', but no archive holds movie/opening.avi"),
+        ]
+        for line, code, message in cases:
+            self.assertEqual(self.check(CLEAN_SCENARIO + line + "\n"), (code, [message]), line)
+
+
+class IncrementalBuildTest(unittest.TestCase):
+    def build(self, game, out, *extra):
+        printed = io.StringIO()
+        with contextlib.redirect_stdout(printed), contextlib.redirect_stderr(io.StringIO()):
+            self.assertEqual(build_sample.main([out, "--sample", game] + list(extra)), 0)
+        return printed.getvalue()
+
+    def digests(self, out):
+        names = ("data_00.pcarc", "data_p00.pcarc")
+        return {n: vndata_digest(os.path.join(out, "data", n)) for n in names}
+
+    def test_a_changed_scenario_rebuilds_its_archive_alone_and_equals_a_full_build(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            game, out, full = os.path.join(tmp, "game"), os.path.join(tmp, "out"), os.path.join(tmp, "full")
+            folder = write_game(game, CLEAN_SCENARIO)
+            self.build(game, out)
+            first = self.digests(out)
+            self.assertIn("unchanged", self.build(game, out))
+            self.assertEqual(self.digests(out), first)
+            with open(os.path.join(folder, "00_init.txt"), "a", encoding="utf-8") as f:
+                f.write("; one more line\n")
+            printed = self.build(game, out)
+            second = self.digests(out)
+            self.assertNotEqual(second["data_00.pcarc"], first["data_00.pcarc"])
+            self.assertEqual(second["data_p00.pcarc"], first["data_p00.pcarc"])
+            self.assertIn("data_p00.pcarc (unchanged)", printed)
+            self.build(game, full, "--full")
+            self.assertEqual(self.digests(full), second)
+            with open(os.path.join(folder, "00_init.txt"), "a", encoding="utf-8") as f:
+                f.write("<image base,back,bg_gone>\n")
+            with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(build_sample.main([out, "--sample", game]), 1)
+            self.assertIn("00_init.txt:12:1: error: image names 'bg_gone'", err.getvalue())
+            self.assertEqual(self.digests(out), second)
+
+
+def vndata_digest(path):
+    import hashlib
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
 
 
 class FontDataTest(unittest.TestCase):
