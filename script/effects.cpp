@@ -64,6 +64,14 @@ uint8_t ScriptSuspended() {
 
 int32_t TableIndex(int32_t base, int32_t layer) { return (base == 12 ? 12 : 0) + layer; }
 
+// An effect waits to start while a wipe holds the stage, then for its delay.
+bool StartHeld(const StageRecord* stage, int32_t* delay) {
+    if (stage && stage->wipeHold) return true;
+    if (*delay <= 0) return false;
+    --*delay;
+    return true;
+}
+
 void SetTransSuspended(int32_t slot, uint8_t value) {
     if (slot >= 0 && slot < kTaskSlots && TaskTable.slots[slot] &&
         TaskTable.slots[slot]->callback == GSL_SystemTransNumCB)
@@ -162,11 +170,7 @@ int32_t MoveCB(void* work) {
         }
     }
     if (w->head.state == 0) {
-        if (stage && stage->wipeHold) return 0;
-        if (w->delay > 0) {
-            --w->delay;
-            return 0;
-        }
+        if (StartHeld(stage, &w->delay)) return 0;
         MoveStart(w, s);
         w->head.state = 1;
     }
@@ -390,11 +394,7 @@ int32_t FxStep(FxWork* w) {
         }
     }
     if (w->head.state == 0) {
-        if (stage && stage->wipeHold) return 0;
-        if (w->delay > 0) {
-            --w->delay;
-            return 0;
-        }
+        if (StartHeld(stage, &w->delay)) return 0;
         FxRead(w, s);
         FxStart(w);
         w->head.state = 1;
