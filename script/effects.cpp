@@ -64,6 +64,14 @@ uint8_t ScriptSuspended() {
 
 int32_t TableIndex(int32_t base, int32_t layer) { return (base == 12 ? 12 : 0) + layer; }
 
+// An effect waits to start while a wipe holds the stage, then for its delay.
+bool StartHeld(const StageRecord* stage, int32_t* delay) {
+    if (stage && stage->wipeHold) return true;
+    if (*delay <= 0) return false;
+    --*delay;
+    return true;
+}
+
 void SetTransSuspended(int32_t slot, uint8_t value) {
     if (slot >= 0 && slot < kTaskSlots && TaskTable.slots[slot] &&
         TaskTable.slots[slot]->callback == GSL_SystemTransNumCB)
@@ -88,10 +96,9 @@ SpriteRecord* MoveSprite(const MoveWork* w) {
     return Lib_SpriteIsLive(w->sprite) ? Lib_SpriteAt(w->sprite) : nullptr;
 }
 
-// A picture in layer 11 of the same page makes the page's moves whole.
-bool WholeNumbers(const MoveWork* w) {
-    return w->layer != 11 && Lib_SpriteIsLive(GSL_ScriptStoryLayerSprite(w->base + 11));
-}
+// A picture in layer 11 of the same page makes the page's moves whole, its
+// own included.
+bool WholeNumbers(const MoveWork* w) { return Lib_SpriteIsLive(GSL_ScriptStoryLayerSprite(w->base + 11)); }
 
 void MoveWrite(const MoveWork* w, SpriteRecord* s, float x, float y) {
     if (!s) return;
@@ -162,50 +169,42 @@ int32_t MoveCB(void* work) {
             return 0;
         }
     }
-    for (;;) {
-        if (w->head.state == 0) {
-            if (stage && stage->wipeHold) return 0;
-            if (w->delay > 0) {
-                --w->delay;
-                return 0;
-            }
-            MoveStart(w, s);
-            w->head.state = 1;
-        }
-        if (w->head.state == 1) {
-            if (GSL_IsSkip()) {
-                w->head.state = 99;
-            } else if (MoveRunning(w)) {
-                MoveWrite(w, s, w->curX, w->curY);
-                return 0;
-            } else {
-                w->head.state = 99;
-            }
-        }
-        // state 99
-        MoveDeleteTrans(w);
-        if (!(w->aborted && w->layer == 10)) MoveWrite(w, s, w->goalX, w->goalY);
-        const int32_t index = TableIndex(w->base, w->layer);
-        MoveQueue& q = MoveQueues[index];
-        if (q.count > 0) {
-            if (!finish && stage && s && !GSL_IsSkip()) {
-                const MoveQueueEntry e = q.entries[0];
-                std::memmove(q.entries, q.entries + 1, sizeof(MoveQueueEntry) * size_t(q.count - 1));
-                --q.count;
-                w->goalX = e.x;
-                w->goalY = e.y;
-                w->frames = e.frames;
-                w->aborted = 0;
-                w->head.state = 0;
-                continue;
-            }
-            const MoveQueueEntry& last = q.entries[q.count - 1];
-            MoveWrite(w, s, last.x, last.y);
-            q.count = 0;
-        }
-        if (stage && stage->moveTask[index] == w->head.slot) stage->moveTask[index] = -1;
-        return 1;
+    if (w->head.state == 0) {
+        if (StartHeld(stage, &w->delay)) return 0;
+        MoveStart(w, s);
+        w->head.state = 1;
     }
+    if (w->head.state == 1) {
+        if (!GSL_IsSkip() && MoveRunning(w)) {
+            MoveWrite(w, s, w->curX, w->curY);
+            return 0;
+        }
+        w->head.state = 99;
+    }
+    // state 99
+    MoveDeleteTrans(w);
+    if (!(w->aborted && w->layer == 10)) MoveWrite(w, s, w->goalX, w->goalY);
+    const int32_t index = TableIndex(w->base, w->layer);
+    MoveQueue& q = MoveQueues[index];
+    if (q.count > 0) {
+        if (!finish && stage && s && !GSL_IsSkip()) {
+            // The next queued move starts from this goal in the next frame.
+            const MoveQueueEntry e = q.entries[0];
+            std::memmove(q.entries, q.entries + 1, sizeof(MoveQueueEntry) * size_t(q.count - 1));
+            --q.count;
+            w->goalX = e.x;
+            w->goalY = e.y;
+            w->frames = e.frames;
+            w->aborted = 0;
+            w->head.state = 0;
+            return 0;
+        }
+        const MoveQueueEntry& last = q.entries[q.count - 1];
+        MoveWrite(w, s, last.x, last.y);
+        q.count = 0;
+    }
+    if (stage && stage->moveTask[index] == w->head.slot) stage->moveTask[index] = -1;
+    return 1;
 }
 
 void MoveSet(StageRecord* stage, int32_t base, int32_t layer, float x, float y, float z, int32_t frames) {
@@ -395,11 +394,7 @@ int32_t FxStep(FxWork* w) {
         }
     }
     if (w->head.state == 0) {
-        if (stage && stage->wipeHold) return 0;
-        if (w->delay > 0) {
-            --w->delay;
-            return 0;
-        }
+        if (StartHeld(stage, &w->delay)) return 0;
         FxRead(w, s);
         FxStart(w);
         w->head.state = 1;
@@ -527,7 +522,8 @@ CameraRecord* QuakeCamera(const QuakeWork* w) { return w->kind == 1 ? w->camera 
 int32_t QuakeCB(void* work) {
     auto* w = static_cast<QuakeWork*>(work);
     TaskRecord* self = GSL_WidgetRecord(&w->head);
-    if (self && self->finishRequest && w->head.state < 99) w->head.state = 99;
+    // Asked to finish, or the story script is gone: put the camera back.
+    if (w->head.state < 99 && ((self && self->finishRequest) || !StoryStage())) w->head.state = 99;
     if (w->head.state != 99 && (ScriptSuspended() == 1 || GSL_SkipFlagGet(1))) return 0;
     if (w->head.state == 0) {
         if (w->kind == 1) {
@@ -558,9 +554,11 @@ int32_t QuakeCB(void* work) {
             w->restY = cam->target[1];
             w->framesLeft = w->frames == 0 ? 30 : w->frames;
             w->amplitude = w->startAmplitude;
-            w->head.state = (GSL_IsSkip() && w->frames >= 0) ? 99 : 1;
+            w->head.state = 1;
         }
     }
+    // A timed quake ends as soon as skipping is on, in its first frame or later.
+    if (w->head.state == 1 && GSL_IsSkip() && w->frames >= 0) w->head.state = 99;
     if (w->head.state == 1) {
         CameraRecord* cam = QuakeCamera(w);
         if (w->frames > 0) w->amplitude = std::fmax(0.0f, w->amplitude - w->startAmplitude / float(w->frames));

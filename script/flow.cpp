@@ -12,6 +12,8 @@
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/vars.h"
+#include "ui/mode.h"
+#include "ui/screen_slots.h"
 
 PendingCallPoint PendingCall = {-1, 0};
 
@@ -285,12 +287,17 @@ void GSL_CmdReturn(CommandContext* ctx) {
         GSL_ScriptOpen(ctx, nullptr, nullptr, int32_t(r >> 20), r & 0xFFFFFu);
         return;
     }
-    // No return point: the task ends through its finish request (it must
-    // not be deleted from inside its own command).
+    // No return point: the story screen's task ends through its finish
+    // request (it must not be deleted from inside its own command), and the
+    // screen lets go of its id. Without a story task the script's own ends.
     s->status |= SCRIPT_BUSY;
-    int32_t slot = GSL_ScriptStoryTask();
-    if (!GSL_ScriptTaskWork(slot)) slot = GSL_ScriptWorkOf(s)->ownSlot;
-    if (slot >= 0 && slot < kTaskSlots && TaskTable.slots[slot]) TaskTable.slots[slot]->finishRequest = 1;
+    const ModeFunction story = ScreenUpper.storyScreen;
+    if (story && GSL_ScriptTaskWork(GSL_WorkTaskGet(story))) {
+        GSL_WorkTaskEnd(story, 0);
+    } else {
+        const int32_t slot = GSL_ScriptWorkOf(s)->ownSlot;
+        if (slot >= 0 && slot < kTaskSlots && TaskTable.slots[slot]) TaskTable.slots[slot]->finishRequest = 1;
+    }
     ctx->step = 999;
 }
 

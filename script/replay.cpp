@@ -41,6 +41,8 @@ struct ReplayBuffer {
     int32_t count;
     bool traced;
     uint32_t tags;
+    bool capped;     // the runs stopped at a frame's share: their position is still to be tested
+    int32_t passes;  // times the silent run still passes the restart point before it stops
     int32_t perCommand[kScriptCommands];  // records of each command
     int16_t commands[kReplayRecords];     // the records' commands, packed for the drop scans
     ReplayRecordT records[kReplayRecords];
@@ -161,6 +163,10 @@ void PrepareSilent() {
     w.ownSlot = -1;
     w.secondSlot = -1;
     std::memcpy(w.fileName, name, strnlen(name, 63));
+    // How often the restored line was passed before it.
+    g_buf->passes = 0;
+    for (uint32_t j = 0; j < count; ++j)
+        if (g.readLinePos[j] == g.readLinePos[count]) ++g_buf->passes;
     w.script.text = text;
     w.script.size = size;
     w.script.readOffset = w.script.nextOffset = w.script.restartOffset = offset;
@@ -194,7 +200,16 @@ bool TooMany(uint32_t* tags) {
     }
     if (++*tags < kTagsPerFrame) return false;
     *tags = kTagsPerFrame;
+    g_buf->capped = true;
     return true;
+}
+
+// A run resumes with a step, unless the last frame stopped it at its share
+// after a step: that position is tested first.
+bool ResumeWithStep() {
+    const bool step = !g_buf->capped;
+    g_buf->capped = false;
+    return step;
 }
 
 // Phase 1: the silent run, then the main run to the target.
@@ -202,16 +217,14 @@ int32_t RunTowardsTarget(ScriptState* script) {
     uint32_t tags = 0;
     if (g_buf->silentOn) {
         ScriptState* silent = &g_buf->silent.script;
-        int32_t k = 0;
-        const uint32_t count = GameStateBlock.readLineCount;
-        for (uint32_t j = 0; j < count; ++j)
-            if (GameStateBlock.readLinePos[j] == GameStateBlock.readLinePos[count]) ++k;
-        GSL_ScriptStep(silent);
-        if (silent->status & SCRIPT_BUSY) return 0;
+        if (ResumeWithStep()) {
+            GSL_ScriptStep(silent);
+            if (silent->status & SCRIPT_BUSY) return 0;
+        }
         while (!(silent->status & SCRIPT_ENDED)) {
             if (SilentAtRestart(*g_buf)) {
-                if (k < 1) break;
-                --k;
+                if (g_buf->passes < 1) break;
+                --g_buf->passes;
             }
             GSL_ScriptStep(silent);
             if (silent->status & SCRIPT_BUSY) return 0;
@@ -222,7 +235,7 @@ int32_t RunTowardsTarget(ScriptState* script) {
         }
         DropSilent();
     }
-    if (!(script->status & SCRIPT_ENDED)) {
+    if (!(script->status & SCRIPT_ENDED) && ResumeWithStep()) {
         GSL_ScriptStep(script);
         if (script->status & SCRIPT_BUSY) return 0;
     }

@@ -105,6 +105,14 @@ void CameraTaskFold(StageRecord* stage) {
     stage->cameraTask[0] = -1;
 }
 
+// Whether the wipe still waits for its rule-image widget to reach progress;
+// skipping and the story's flag test end the wait. A failed rule image and a
+// bad slot answer 2: both pass.
+bool WipeWaits(const WipeFxWork* w, uint32_t progress) {
+    return w->ids[0] >= 0 && GSL_SystemWipeStatus(w->ids[0]) < progress && !GSL_IsSkip() &&
+           !GSL_ScriptStoryFlagTest(3);
+}
+
 }  // namespace
 
 int32_t CameraCB(void*) { return 0; }
@@ -209,16 +217,14 @@ int32_t WipeCB(void* work) {
         }
     }
     if (w->head.state == 1) {
-        // A failed rule image and a bad slot answer 2: both pass.
-        if (w->ids[0] >= 0 && GSL_SystemWipeStatus(w->ids[0]) < 1 && !GSL_IsSkip() && !GSL_ScriptStoryFlagTest(3))
-            return 0;
+        if (WipeWaits(w, 1)) return 0;
         if (w->live) WipeSpriteSet(stage, 1);
         else WipeEnd(stage);
         stage->wipeHold = 0;
         w->head.state = 2;
     }
     if (w->head.state == 2) {
-        if (w->ids[0] >= 0 && GSL_SystemWipeStatus(w->ids[0]) < 2) return 0;
+        if (WipeWaits(w, 2)) return 0;
         if (w->live) {
             WipeSpriteSet(stage, 0);
             WipeEnd(stage);

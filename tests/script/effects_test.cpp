@@ -87,7 +87,7 @@ TEST_F(Effects, QueuedMovesStartFromTheLastGoalAndAStopLandsOnTheLastEntry) {
     }
     EXPECT_EQ(s.posX, 10.0f);
     EXPECT_EQ(s.posY, 40.0f);
-    EXPECT_GT(frames, 8);
+    EXPECT_EQ(frames, 10);  // each 4-frame move lands in its fifth frame
 
     // stopmove with two moves queued: the last queued place.
     MoveSet(&stage(), 0, 3, 100.0f, 0.0f, 0.0f, 20);
@@ -119,13 +119,16 @@ TEST_F(Effects, AStoppedMoveJumpsToItsGoalExceptOnLayer10AndLayer11MakesWholeNum
     EXPECT_EQ(stage().moveTask[3], -1);
     EXPECT_EQ(stage().moveTask[10], -1);
 
-    // With a picture in layer 11 of the page every written value is whole.
-    LayerSprite(11, kLive, 10, 10);
+    // With a picture in layer 11 of the page every written value is whole,
+    // layer 11's own included.
+    SpriteRecord& top = LayerSprite(11, kLive, 10, 10);
     MoveSet(&stage(), 0, 3, 0.0f, 7.0f, 0.0f, 7);
+    MoveSet(&stage(), 0, 11, 0.0f, 10.0f, 0.0f, 7);
     for (int i = 0; i < 5; ++i) {
         Frame();
         EXPECT_EQ(a.posX, std::floor(a.posX)) << i;
         EXPECT_EQ(a.posY, std::floor(a.posY)) << i;
+        EXPECT_EQ(top.posY, std::floor(top.posY)) << i;
     }
 }
 
@@ -375,6 +378,44 @@ TEST_F(Effects, WhileSkippingMovesLandAtOnceAndQuakesEndAtRest) {
     EXPECT_EQ(stage().moveTask[3], -1);
     ScriptHost = saved;
     SystemDataBlock.skipAll = 0;
+}
+
+TEST_F(Effects, ARunningQuakeEndsAtRestWhenSkippingStartsOrTheScriptGoes) {
+    ASSERT_TRUE(Scripts({{"00_init.txt", "<quake 2000,10>\n<wq>\n<label>\n"}}));
+    const float rx = StageCamera[0].target[0], ry = StageCamera[0].target[1];
+    ASSERT_GE(Start("00_init.txt"), 0);
+    Frame(5);
+    ASSERT_GE(stage().quakeTask[0], 0);
+    ASSERT_EQ(Names().back(), "wq");
+    // Skipping switched on while it shakes: it ends in the next frame and
+    // wq lets the script go on.
+    const ScriptHostTable saved = ScriptHost;
+    ScriptHost.playMode = [] { return 1u; };
+    SystemDataBlock.skipAll = 1;
+    Frame();
+    EXPECT_EQ(stage().quakeTask[0], -1);
+    EXPECT_EQ(stage().quakeTask[1], -1);
+    EXPECT_EQ(StageCamera[0].target[0], rx);
+    EXPECT_EQ(StageCamera[2].target[1], ry);
+    Frame();
+    EXPECT_EQ(Names().back(), "label");
+    ScriptHost = saved;
+    SystemDataBlock.skipAll = 0;
+
+    // The story screen without its script: the quake ends at its next frame.
+    SpriteRecord& plate = LayerSprite(24, kLive, 10, 10);
+    QuakeSet(&stage(), 0, 0, 10, 100);
+    QuakeSet(&stage(), 1, 0, 10, 100);
+    Frame(3);
+    ASSERT_NE(plate.camera, nullptr);
+    Story()->tasks[0] = -1;
+    Frame();
+    Story()->tasks[0] = slot;
+    EXPECT_EQ(stage().quakeTask[0], -1);
+    EXPECT_EQ(stage().quakeTask[1], -1);
+    EXPECT_EQ(StageCamera[0].target[0], rx);
+    EXPECT_EQ(StageCamera[2].target[1], ry);
+    EXPECT_EQ(plate.camera, nullptr);
 }
 
 TEST_F(Effects, AMoveWaitsForTheWipeHold) {

@@ -191,25 +191,55 @@ TEST_F(Replay, ARestoredLineShowsWhatRunningStraightToItShows) {
     EXPECT_NE(std::find(g_shown.begin(), g_shown.end(), "text " + words), g_shown.end());
 }
 
+std::string Fillers(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "<140>\n";
+    return s;
+}
+
 TEST_F(Replay, TheSilentRunStopsAtThePassAfterTheEarlierOnes) {
-    Scripts({{"00_init.txt",
-              "*top\n<label>\n<image 0,bg>\n"
-              "*loop\n<label>\n<text line>\n<keywait 0>\n<eval \"[2000]+=1\">\n<jump \"\",*loop,\"[2000]!=4\">\n"
-              "<text done>\n<keywait 1>\n"}});
+    auto loop = [](int fillers) {
+        return "*top\n<label>\n<image 0,bg>\n"
+               "*loop\n<label>\n<text line>\n" + Fillers(fillers) +
+               "<keywait 0>\n<eval \"[2000]+=1\">\n<jump \"\",*loop,\"[2000]!=4\">\n"
+               "<text done>\n<keywait 1>\n";
+    };
+    // Also when the passes take more than one frame's share of tags.
+    Scripts({{"00_init.txt", loop(0)}, {"long.txt", loop(7000)}});
     Fakes();
+    for (const char* file : {"00_init.txt", "long.txt"}) {
+        SCOPED_TRACE(file);
+        NewGame();
+        Start(file);
+        ASSERT_TRUE(RunToLines(4));  // the fourth pass of the same line
+        g_log.clear();
+        RestoreAt(3);
+        ASSERT_TRUE(RunToLines(4));
+        // The silent run starts at the loop label (the flagged entry before
+        // the restart label) and passes the restart point three times.
+        EXPECT_EQ(Traced(SCRIPT_SILENT, "jump").size(), 4u);
+        EXPECT_TRUE(Traced(SCRIPT_SILENT, "text").size() == 4u);
+        EXPECT_EQ(GameStateBlock.gameVars[0], 3);
+        EXPECT_EQ(flow_env::g_stage.text, "line");
+        Frame(3);
+        EXPECT_EQ(g_shown.back(), "text done");
+    }
+}
+
+TEST_F(Replay, ARestoreThatTakesSeveralFramesStillStopsAtTheSavedLine) {
+    // The tag before the saved line's wait is the last of the first frame's
+    // share of the main run.
+    Scripts({{"00_init.txt",
+              "*top\n<label>\n" + Fillers(19999) + "<text b>\n<keywait 0>\n<text c>\n<keywait 1>\n"}});
+    Fakes();
+    Handler(140, GSL_CommandEmpty);
     Start("00_init.txt");
-    ASSERT_TRUE(RunToLines(4));  // the fourth pass of the same line
-    g_log.clear();
-    RestoreAt(3);
-    ASSERT_TRUE(RunToLines(4));
-    // The silent run starts at the loop label (the flagged entry before the
-    // restart label) and passes the restart point three times.
-    EXPECT_EQ(Traced(SCRIPT_SILENT, "jump").size(), 4u);
-    EXPECT_TRUE(Traced(SCRIPT_SILENT, "text").size() == 4u);
-    EXPECT_EQ(GameStateBlock.gameVars[0], 3);
-    EXPECT_EQ(flow_env::g_stage.text, "line");
-    Frame(3);
-    EXPECT_EQ(g_shown.back(), "text done");
+    ASSERT_TRUE(RunToLines(2));
+    RestoreAt(0);
+    ASSERT_TRUE(RunToLines(1));
+    EXPECT_EQ(flow_env::g_stage.text, "b");
+    EXPECT_EQ(g_shown, Lines{"text b"});
+    EXPECT_EQ(ReplayPhase, 0);
 }
 
 TEST_F(Replay, AScriptEndingBeforeTheTargetEndsTheReplay) {

@@ -256,6 +256,23 @@ TEST_F(ScriptTask, AHandlerEndingItsOwnTaskLeavesTheWorkAlive) {
     EXPECT_EQ(Names(), Names_{"returnmenu"});
 }
 
+TEST_F(ScriptTask, AReturnWithoutAReturnPointEndsTheTaskAndTheScreenForgetsIt) {
+    Scripts({{"00_init.txt", "<return>\n<wait>\n"}});
+    Start("00_init.txt");
+    Frame(2);
+    EXPECT_EQ(Story()->tasks[0], -1);
+    Frame();
+    EXPECT_FALSE(Alive());
+    EXPECT_EQ(Names(), Names_{"return"});
+    // A task that takes the freed slot is not the screen's: the screen's
+    // end leaves it alone.
+    const int32_t other = Lib_TaskSet("Other", Idle, 100, 400, 0);
+    ASSERT_EQ(other, slot);
+    NoStory();
+    EXPECT_EQ(TaskTable.slots[other]->finishRequest, 0);
+    Lib_TaskDel(uint32_t(other));
+}
+
 int g_jumps = 0;
 
 TEST_F(ScriptTask, AFrameYieldsAfterTooManyTagsWithoutAWait) {

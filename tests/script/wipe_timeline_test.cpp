@@ -6,6 +6,7 @@
 #include "engine/render/sprite.h"
 #include "script/effects.h"
 #include "script/game_blocks.h"
+#include "script/script_host.h"
 #include "script/stage.h"
 #include "script/wipe_fx.h"
 #include "shaders/text_programs.h"
@@ -185,6 +186,27 @@ TEST_F(WipeTimeline, LiveOverAMoveLiftsTheNewPageAndCarriesItsMove) {
     ASSERT_GE(GSL_EffectTaskGet(stage().moveTask, 3, MoveCB), 0);
     ASSERT_TRUE(FramesUntil([this] { return stage().moveTask[3] < 0; }, 60, "the carried move"));
     EXPECT_EQ(Lib_SpriteAt(fore)->posX, backStart + 120.0f);
+}
+
+TEST_F(WipeTimeline, SkippingAfterTheCaptureEndsTheWipeAtOnce) {
+    if (IsSkipped()) return;
+    Scenes();
+    WipeSet(&stage(), 120, "ramp");
+    ASSERT_TRUE(FramesUntil([this] {
+        Render();
+        return stage().wipeHold == 0;
+    }, 30, "the capture"));
+    Drawn(3);
+    ASSERT_GE(stage().wipeTask, 0);
+    const ScriptHostTable saved = ScriptHost;
+    ScriptHost.playMode = [] { return 1u; };
+    SystemDataBlock.skipAll = 1;
+    Drawn();
+    EXPECT_EQ(stage().wipeTask, -1);
+    EXPECT_TRUE(Tasks(GSL_SystemWipeSetCB).empty());
+    EXPECT_EQ(Story()->layers[3].source, 15);
+    ScriptHost = saved;
+    SystemDataBlock.skipAll = 0;
 }
 
 TEST_F(WipeTimeline, DeletingEveryContextDuringALiveWipeLeavesNothingOfIt) {
