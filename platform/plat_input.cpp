@@ -104,6 +104,12 @@ uint8_t shownButton(uint8_t live, uint8_t& latched, uint8_t& shown) {
 }
 
 void forgetPresses() { g_latched = Buttons{}; }
+// A new start of the devices (or an injected state): no snapshot shown yet.
+void restartPresses() {
+    forgetPresses();
+    g_shown = Buttons{};
+}
+
 std::atomic<uint32_t> g_warpEvent{0};
 std::atomic<bool> g_started{false};
 
@@ -260,7 +266,7 @@ void Plat_InputStart() {
     }
     std::lock_guard lock(g_mutex);
     g_live = Plat_InputIdle();
-    forgetPresses();
+    restartPresses();
     if (SDL_Window* w = gameWindow()) {
         uint32_t flags = SDL_GetWindowFlags(w);
         g_live.focus = (flags & SDL_WINDOW_INPUT_FOCUS) != 0;
@@ -283,7 +289,7 @@ void Plat_InputStop() {
     if (g_joystickOn) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
     g_joystickOn = false;
     g_live = Plat_InputIdle();
-    forgetPresses();
+    restartPresses();
 }
 
 void Plat_InputEvent(const void* sdlEvent) {
@@ -379,5 +385,5 @@ void Plat_InputWarp(int32_t x, int32_t y) {
 void Plat_InputInject(const PlatInputState& state) {
     std::lock_guard lock(g_mutex);
     g_live = state;
-    forgetPresses();
+    restartPresses();
 }
