@@ -229,7 +229,7 @@ void Main(ScreenWork* w) {
     GSL_SystemColorCycle(Cursor(), -1, 255, 255, 255, -32, &h->counter);
 }
 
-void Launch(ScreenWork* w) {
+void GSL_SpecialLaunch(ScreenWork* w) {
     SpecialHead* h = GSL_SpecialHead(w);
     switch (w->subState) {
         case 0: {
@@ -303,7 +303,7 @@ SpecialHead* GSL_SpecialHead(ScreenWork* w) { return w ? reinterpret_cast<Specia
 
 void GSL_SpecialModeCB() {
     // Step 3 is unused.
-    static constexpr ExtrasStep kSteps[] = {Init, Build, Main, nullptr, Launch, Release};
+    static constexpr ExtrasStep kSteps[] = {Init, Build, Main, nullptr, GSL_SpecialLaunch, Release};
     Extras_Dispatch(GSL_SpecialModeCB, kSteps, int32_t(std::size(kSteps)));
 }
 

@@ -68,6 +68,48 @@ constexpr int16_t kTriggerHalf = 16384;
 
 std::mutex g_mutex;
 PlatInputState g_live = Plat_InputIdle();  // guarded by g_mutex
+
+// Presses not yet shown in a snapshot, and what the last snapshot showed, for
+// every key and button (guarded by g_mutex). A press that begins and ends
+// between two snapshots would leave the state unchanged; latched, it shows
+// down in the next snapshot and up in the one after, so that it counts once.
+struct Buttons {
+    uint8_t keys[256];
+    uint8_t pad[kPlatPadButtons];
+    uint8_t mouse[3];
+};
+Buttons g_latched{}, g_shown{};
+
+// A key or button going down or up; only a change from up to down is a press
+// (the key repeat sends more downs).
+void setButton(uint8_t& live, uint8_t& latched, bool down) {
+    if (down && !(live & kPlatDown)) latched = 1;
+    live = down ? kPlatDown : 0;
+}
+
+// What a snapshot shows of one key or button. A press still latched shows
+// down; but when the last snapshot showed the key down already, its release
+// shows first and the press waits for the next snapshot.
+uint8_t shownButton(uint8_t live, uint8_t& latched, uint8_t& shown) {
+    if (latched) {
+        if (shown & kPlatDown) {
+            shown = 0;
+        } else {
+            latched = 0;
+            shown = kPlatDown;
+        }
+        return shown;
+    }
+    return shown = live;
+}
+
+void forgetPresses() { g_latched = Buttons{}; }
+// A new start of the devices (or an injected state): no snapshot shown yet.
+void restartPresses() {
+    forgetPresses();
+    g_shown = Buttons{};
+}
+
 std::atomic<uint32_t> g_warpEvent{0};
 std::atomic<bool> g_started{false};
 
@@ -109,8 +151,8 @@ void readController(SDL_GameController* c, PlatInputState* s) {
     for (int i = 0; i < kPlatPadAxes; ++i) s->padAxes[i] = scaleAxis(SDL_GameControllerGetAxis(c, kPadAxisLayout[i]));
 }
 
-// Reads the open pad's whole state (g_mutex held).
-void readPad(PlatInputState* s) {
+// The open pad's whole state as it is now.
+void readPadState(PlatInputState* s) {
     clearPad(s);
     if (!g_pad) return;
     s->padPresent = 1;
@@ -124,6 +166,16 @@ void readPad(PlatInputState* s) {
     if (SDL_JoystickNumHats(g_pad) > 0) s->padHat = kHatAngle[SDL_JoystickGetHat(g_pad, 0) & 15];
     int axes = std::min(SDL_JoystickNumAxes(g_pad), kPlatPadAxes);
     for (int i = 0; i < axes; ++i) s->padAxes[i] = scaleAxis(SDL_JoystickGetAxis(g_pad, i));
+}
+
+// Reads the open pad's whole state (g_mutex held); a button that came down
+// since the last read is a press.
+void readPad(PlatInputState* s) {
+    uint8_t before[kPlatPadButtons];
+    std::memcpy(before, s->padButtons, sizeof before);
+    readPadState(s);
+    for (int i = 0; i < kPlatPadButtons; ++i)
+        if ((s->padButtons[i] & kPlatDown) && !(before[i] & kPlatDown)) g_latched.pad[i] = 1;
 }
 
 // The first attached pad that opens becomes the pad (g_mutex held).
@@ -166,6 +218,7 @@ void windowEvent(const SDL_WindowEvent& w) {
             g_live.focus = 0;
             std::memset(g_live.keys, 0, sizeof g_live.keys);
             std::memset(g_live.mouseButtons, 0, sizeof g_live.mouseButtons);
+            forgetPresses();
             break;
         case SDL_WINDOWEVENT_LEAVE:
             g_live.mouseX = g_live.mouseY = kPlatPointerAway;
@@ -179,7 +232,7 @@ void windowEvent(const SDL_WindowEvent& w) {
 
 void mouseButton(uint8_t button, bool down, int32_t x, int32_t y) {
     int index = button == SDL_BUTTON_LEFT ? 0 : button == SDL_BUTTON_RIGHT ? 1 : button == SDL_BUTTON_MIDDLE ? 2 : -1;
-    if (index >= 0) g_live.mouseButtons[index] = down ? kPlatDown : 0;
+    if (index >= 0) setButton(g_live.mouseButtons[index], g_latched.mouse[index], down);
     g_live.mouseX = x;
     g_live.mouseY = y;
 }
@@ -213,6 +266,7 @@ void Plat_InputStart() {
     }
     std::lock_guard lock(g_mutex);
     g_live = Plat_InputIdle();
+    restartPresses();
     if (SDL_Window* w = gameWindow()) {
         uint32_t flags = SDL_GetWindowFlags(w);
         g_live.focus = (flags & SDL_WINDOW_INPUT_FOCUS) != 0;
@@ -235,6 +289,7 @@ void Plat_InputStop() {
     if (g_joystickOn) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
     g_joystickOn = false;
     g_live = Plat_InputIdle();
+    restartPresses();
 }
 
 void Plat_InputEvent(const void* sdlEvent) {
@@ -249,7 +304,7 @@ void Plat_InputEvent(const void* sdlEvent) {
         case SDL_KEYDOWN:
         case SDL_KEYUP:
             if (uint8_t dik = Plat_InputDikOf(ev.key.keysym.scancode))
-                g_live.keys[dik] = ev.type == SDL_KEYDOWN ? kPlatDown : 0;
+                setButton(g_live.keys[dik], g_latched.keys[dik], ev.type == SDL_KEYDOWN);
             break;
         case SDL_MOUSEMOTION:
             g_live.mouseX = ev.motion.x;
@@ -286,7 +341,8 @@ void Plat_InputEvent(const void* sdlEvent) {
         case SDL_JOYBUTTONDOWN:
         case SDL_JOYBUTTONUP:
             if (g_pad && !g_controller && ev.jbutton.which == g_padId && ev.jbutton.button < kPlatPadButtons)
-                g_live.padButtons[ev.jbutton.button] = ev.type == SDL_JOYBUTTONDOWN ? kPlatDown : 0;
+                setButton(g_live.padButtons[ev.jbutton.button], g_latched.pad[ev.jbutton.button],
+                          ev.type == SDL_JOYBUTTONDOWN);
             break;
         case SDL_JOYHATMOTION:
             if (g_pad && !g_controller && ev.jhat.which == g_padId && ev.jhat.hat == 0) g_live.padHat = kHatAngle[ev.jhat.value & 15];
@@ -303,6 +359,11 @@ void Plat_InputEvent(const void* sdlEvent) {
 void Plat_InputSnapshot(PlatInputState* out) {
     std::lock_guard lock(g_mutex);
     *out = g_live;
+    for (int i = 0; i < 256; ++i) out->keys[i] = shownButton(g_live.keys[i], g_latched.keys[i], g_shown.keys[i]);
+    for (int i = 0; i < kPlatPadButtons; ++i)
+        out->padButtons[i] = shownButton(g_live.padButtons[i], g_latched.pad[i], g_shown.pad[i]);
+    for (int i = 0; i < 3; ++i)
+        out->mouseButtons[i] = shownButton(g_live.mouseButtons[i], g_latched.mouse[i], g_shown.mouse[i]);
     g_live.wheel = 0;
 }
 
@@ -324,4 +385,5 @@ void Plat_InputWarp(int32_t x, int32_t y) {
 void Plat_InputInject(const PlatInputState& state) {
     std::lock_guard lock(g_mutex);
     g_live = state;
+    restartPresses();
 }

@@ -12,6 +12,7 @@
 #include "screens/system_screens.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
+#include "ui/engine_services.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
 #include "ui/widget.h"
@@ -129,6 +130,9 @@ void LoadEnd(ScreenWork* w) {
     if (MovieSpriteSlot.load() >= 0) MovieState.store(1);
     Lib_SpriteFree(StoryCaptureSprite);
     StoryCaptureSprite = -1;
+    // The story screen that paused the frame clock for its menu is gone
+    // without its own ending: the loaded story's clock runs from here.
+    StoryPausedFlag = 0;
     GSL_SystemLoadPrevCheck();
     GSL_WorkDeleteAll();
     ModeStack[GSL_ModeCount()] = GSL_TitleModeCB;

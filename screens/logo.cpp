@@ -142,7 +142,7 @@ bool GSL_LogoPlayMovie() {
         } else {
             AlphaSet(w, n, 0);
         }
-        GSL_WorkSoundStop(nullptr, kVoiceSlot, 0);
+        GSL_WorkSoundStop(nullptr, kVoiceSlot, kSoundStopAtOnce);
         n = LogoLeave(n);
         w->words[LOGO_INDEX] = uint64_t(int64_t(n));
         w->subState = 0;

@@ -208,7 +208,7 @@ bool GSL_TitleExecute() {
     // another screen is open (sub-state above 0) it no longer counts.
     if (w->subState == 0 && !(TitleWord(w, TITLE_FLAGS) & kVoiceCut) && VoiceSpeaking()) {
         if (!CutPressed()) return true;
-        GSL_WorkSoundStop(nullptr, kTitleVoiceSlot, 0);
+        GSL_WorkSoundStop(nullptr, kTitleVoiceSlot, kSoundStopAtOnce);
         TitleWordSet(w, TITLE_FLAGS, TitleWord(w, TITLE_FLAGS) | kVoiceCut);
         return true;
     }

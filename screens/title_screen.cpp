@@ -316,7 +316,7 @@ bool GSL_TitleInput() {
         item = clicked = 10;
     }
     if ((InputButtons.pressed & 0x001) || (item >= 0 && item == clicked)) {
-        GSL_WorkSoundStop(nullptr, kTitleVoiceSlot, 0);
+        GSL_WorkSoundStop(nullptr, kTitleVoiceSlot, kSoundStopAtOnce);
         TitleWordSet(w, TITLE_IDLE_VOICE, 0);
         GSL_SystemSePlay(0);
         GSL_InputPause(input, 1);

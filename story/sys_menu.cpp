@@ -82,7 +82,7 @@ bool AlphaDone(int32_t task) { return GSL_SystemAlphaCheck(task) != 0; }
 
 // A cut of a waiting voice: Z, X, E or a click anywhere.
 bool VoiceCut() {
-    int32_t rect[4] = {0, 0, 0, 0};
+    int32_t rect[4] = {-1, 0, 0, 0};  // no rectangle: the whole screen
     return Key(KEY_Z | KEY_X | KEY_E) || GSL_ButtonCheck(nullptr, -1, rect, 0, 0, 0, -1) == 1;
 }
 
@@ -105,7 +105,7 @@ void MenuShow(uint8_t shown) {
 
 // Captions follow their buttons: colour, scale less 0.45, and the top-left
 // corner inset by 22, 19 (14, 15 while the button is scaled).
-void DrawCaptions() {
+void GSL_SysMenuDrawCaption() {
     if (!SysgraMesTable.data) return;
     for (int32_t i = 0; i < kSysMenuButtons; ++i) {
         const int32_t s = Sprite(i);
@@ -182,7 +182,7 @@ void OpenButtons(ScreenWork* w, int32_t panelWidth) {
         if (i == 9) SetWord(w, MENU_MOVE9, move);
         GSL_SystemAlphaSet(s, -1, 255, frames, -1, 1);
     }
-    DrawCaptions();
+    GSL_SysMenuDrawCaption();
 }
 
 void Open(ScreenWork* w) {
@@ -222,7 +222,7 @@ void Open(ScreenWork* w) {
             return;
         }
         default:
-            DrawCaptions();
+            GSL_SysMenuDrawCaption();
             if (!MoveDone(Word(w, MENU_MOVE9)) || !AlphaDone(Word(w, MENU_DIM))) return;
             GSL_SystemMoveDel(Word(w, MENU_MOVE9));
             GSL_SystemAlphaDel(Word(w, MENU_DIM));
@@ -251,7 +251,7 @@ void Run(ScreenWork* w) {
     } else if (ShowQuickGDState() >= 2) {
         ShowQuickGDDel();
     }
-    DrawCaptions();
+    GSL_SysMenuDrawCaption();
     int32_t hit = -1;
     for (int32_t i = 0; i < kSysMenuButtons && hit < 0; ++i) {
         int32_t rect[4] = {-1, 0, 0, 0};
@@ -281,7 +281,7 @@ void Run(ScreenWork* w) {
 // --- execute ------------------------------------------------------------------------
 
 // 1 yes, 0 no, -1 pending. Kinds 2 and 3 are their voice alone; kind 9 asks.
-int32_t Confirm(ScreenWork* w, uint32_t text, int32_t kind) {
+int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t kind) {
     const int32_t voice = kind == 2 ? 12 : kind == 3 ? 13 : 15;
     if (kind == 2 || kind == 3) {
         if (!w->words[MENU_CONFIRM]) {
@@ -382,12 +382,12 @@ int32_t Visit(ScreenWork* w, ModeFunction screen, uint8_t keep, int32_t done) {
     return GotoScreen(w, screen, keep) ? done : EXEC_AGAIN;
 }
 
-int32_t DoButton(ScreenWork* w) {
+int32_t GSL_SysMenuDoButton(ScreenWork* w) {
     switch (Cursor(w)) {
         case 0: return Visit(w, SysMenuUpper.save, 0, EXEC_DONE);
         case 1: return Visit(w, SysMenuUpper.load, 0, EXEC_STAY);
         case 2: {
-            const int32_t yes = Confirm(w, 2, 2);
+            const int32_t yes = GSL_SysMenuConfirm(w, 2, 2);
             if (yes < 0) return EXEC_AGAIN;
             if (yes == 0) return EXEC_STAY;
             GSL_QuickSaveNow();
@@ -395,7 +395,7 @@ int32_t DoButton(ScreenWork* w) {
         }
         case 3: {
             if (!QuickDataPresent) return EXEC_STAY;
-            const int32_t yes = Confirm(w, 3, 3);
+            const int32_t yes = GSL_SysMenuConfirm(w, 3, 3);
             if (yes < 0) return EXEC_AGAIN;
             if (yes == 0) return EXEC_STAY;
             StoryExitRequest = 2;
@@ -407,7 +407,7 @@ int32_t DoButton(ScreenWork* w) {
         case 7: return Visit(w, SysMenuUpper.option, 1, EXEC_STAY);
         case 8: return Visit(w, SysMenuUpper.manual, 1, EXEC_STAY);
         case 9: {
-            const int32_t yes = Confirm(w, 4, 9);
+            const int32_t yes = GSL_SysMenuConfirm(w, 4, 9);
             if (yes < 0) return EXEC_AGAIN;
             if (yes == 0) return EXEC_STAY;
             StoryExitRequest = 1;
@@ -435,7 +435,7 @@ void Execute(ScreenWork* w) {
             if (!GSL_SysVoiceIsDone(true) && !VoiceCut()) return;
             w->subState = EXEC_AGAIN;
             [[fallthrough]];
-        case EXEC_AGAIN: w->subState = DoButton(w); return;
+        case EXEC_AGAIN: w->subState = GSL_SysMenuDoButton(w); return;
         case EXEC_STAY: {
             const int32_t language = Word(w, MENU_LANGUAGE);
             if ((language >= 0 && language != SystemDataBlock.language) ||
@@ -490,7 +490,7 @@ void Close(ScreenWork* w) {
             return;
         }
         case 1:
-            DrawCaptions();
+            GSL_SysMenuDrawCaption();
             if (!MoveDone(Word(w, MENU_MOVE9)) || !AlphaDone(Word(w, MENU_DIM))) return;
             GSL_SystemMoveDel(Word(w, MENU_MOVE9));
             GSL_SystemAlphaDel(Word(w, MENU_DIM));

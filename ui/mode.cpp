@@ -85,7 +85,10 @@ void GSL_WorkInit(int32_t index, ModeFunction screen) {
     w->snapshotted = 0;
     w->savedFrameRate = int8_t(FrameRateConfig);
     w->released = 0;
-    for (ScreenLayerSlot& l : w->layers) l.handle = -1;
+    for (ScreenLayerSlot& l : w->layers) {
+        l.handle = -1;
+        l.reloadPending = 0;
+    }
     for (ScreenTextSlot& t : w->texts) t.handle = -1;
     for (ScreenSoundSlot& s : w->sounds) {
         s.handle = -1;

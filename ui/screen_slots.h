@@ -28,7 +28,10 @@ int32_t GSL_WorkTextGet(ModeFunction screen, uint32_t slot);
 // restore kind and release fade, and is replayed when the screen returns.
 int32_t GSL_WorkSoundSet(ModeFunction screen, uint32_t slot, const char* file, int32_t extra, int8_t restoreKind,
                          uint32_t fadeIn, uint32_t releaseFade, int32_t repeat);
+// Stops the slot's sound over `frames` (0: the default 16-frame fade-out).
 void GSL_WorkSoundStop(ModeFunction screen, uint32_t slot, uint32_t frames);
+// The shortest stop, for a sound that stops without a fade.
+inline constexpr uint32_t kSoundStopAtOnce = 1;
 int32_t GSL_WorkSoundGet(ModeFunction screen, uint32_t slot);
 
 void GSL_WorkTaskEnd(ModeFunction screen, uint32_t slot);

@@ -74,6 +74,17 @@ void makePart(ScrollBarWork* w, int32_t i, float x, float y, float sx, float sy,
     Lib_SpriteSetColor(p, (i < 3 || i >= 6) ? kPlain : kLit);
 }
 
+// Puts the three knob parts where their current y says, x kept.
+void placeKnob(ScrollBarWork* w) {
+    for (int32_t j = 0; j < 3; ++j) {
+        if (w->parts[j] < 0) continue;
+        float y = std::floor(w->knobY[j]);
+        if (j == 2 && Lib_SpriteIsLive(w->parts[1]) && Lib_SpriteAt(w->parts[1])->scaleY <= 0.0f)
+            y = std::floor(w->knobY[0]) - pieceSize(w);
+        place(w->parts[j], Lib_SpriteIsLive(w->parts[j]) ? Lib_SpriteAt(w->parts[j])->posX : w->x, y);
+    }
+}
+
 // Moves the knob by whole steps; false when it already stood at that end.
 bool scroll(ScrollBarWork* w, int32_t n) {
     if (w->minimum >= w->maximum) return false;
@@ -91,14 +102,8 @@ bool scroll(ScrollBarWork* w, int32_t n) {
     w->position = p;
     w->stepsMoved += d;
     const float move = w->step * float(d < 0 ? -d : d) * (n > 0 ? -1.0f : 1.0f);
-    for (int32_t j = 0; j < 3; ++j) {
-        w->knobY[j] = w->stepsMoved == 0 ? w->knobBase[j] : w->knobY[j] + move;
-        if (w->parts[j] < 0) continue;
-        float y = std::floor(w->knobY[j]);
-        if (j == 2 && Lib_SpriteIsLive(w->parts[1]) && Lib_SpriteAt(w->parts[1])->scaleY <= 0.0f)
-            y = std::floor(w->knobY[0]) - pieceSize(w);
-        place(w->parts[j], Lib_SpriteIsLive(w->parts[j]) ? Lib_SpriteAt(w->parts[j])->posX : w->x, y);
-    }
+    for (int32_t j = 0; j < 3; ++j) w->knobY[j] = w->stepsMoved == 0 ? w->knobBase[j] : w->knobY[j] + move;
+    placeKnob(w);
     return true;
 }
 
@@ -148,7 +153,11 @@ void layout(ScrollBarWork* w) {
     makePart(w, 6, w->x, w->y + arrow, w->w, 1.0f, -1);
     makePart(w, 7, w->x, w->y - arrow, w->w, 1.0f, -1);
     w->relayout = 0;
-    scroll(w, w->stepsMoved);
+    // The knob stands where the position says (the top after a new range):
+    // the steps already moved are not moved again.
+    w->stepsMoved = int32_t(std::floor(w->position));
+    for (int32_t j = 0; j < 3; ++j) w->knobY[j] = w->knobBase[j] - w->step * float(w->stepsMoved);
+    placeKnob(w);
 }
 
 // The screen extent of one part: its rectangle (the image when empty) times

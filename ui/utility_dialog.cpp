@@ -177,14 +177,14 @@ void waitTwoButtons(UtilityDialogWork* w) {
         if (pressed & BUTTON_CANCEL) w->result = 2, w->cursor = 0;
         if (pressed & BUTTON_UP) w->cursor = 1;
         if (pressed & BUTTON_DOWN) w->cursor = 0;
-        if (w->cursor != before && !(pressed & BUTTON_CANCEL)) moved = true;
+        if (w->cursor != before) moved = true;
     }
     const int sel = w->cursor == 1 ? 1 : 2;
     for (int i = 1; i <= 2; ++i) {
         Lib_SpriteSetRect(w->sprites[i], i == sel ? kSelectedRect : kButtonRect);
         textOutline(w->texts[i], i == sel ? kOutlineSelected : kOutline);
     }
-    if (moved && !w->result) Lib_UtilityDialogSePlay(1);
+    if (moved) Lib_UtilityDialogSePlay(1);  // before the closing "enter"
 }
 
 void waitOneButton(UtilityDialogWork* w) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 void feed(uint32_t type, void (*fill)(SDL_Event&)) {
@@ -56,6 +57,86 @@ TEST(PlatInput, KeysMouseWheelAndFocusFoldIntoTheSnapshot) {
     s = snapshot();
     EXPECT_EQ(s.focus | s.keys[0x1D] | s.mouseButtons[1], 0);
     EXPECT_EQ(s.mouseX, kPlatPointerAway);
+    Plat_InputInject(Plat_InputIdle());
+}
+
+void key(uint32_t type, SDL_Scancode code, uint8_t repeat = 0) {
+    SDL_Event ev{};
+    ev.type = type;
+    ev.key.keysym.scancode = code;
+    ev.key.repeat = repeat;
+    Plat_InputEvent(&ev);
+}
+void mouse(uint32_t type, uint8_t button) {
+    SDL_Event ev{};
+    ev.type = type;
+    ev.button.button = button;
+    ev.button.x = 100, ev.button.y = 50;
+    Plat_InputEvent(&ev);
+}
+// How often a byte went from up to down over a run of snapshots.
+template <typename Byte>
+int Presses(const std::vector<PlatInputState>& run, Byte byte) {
+    int n = 0;
+    for (size_t i = 1; i < run.size(); ++i) n += !(byte(run[i - 1]) & kPlatDown) && (byte(run[i]) & kPlatDown);
+    return n;
+}
+
+// A tap or a click that begins and ends between two snapshots shows in the
+// next one and is let go in the one after: one press. A held key let go and
+// pressed again between two snapshots shows its release, then its new press.
+TEST(PlatInput, APressShorterThanAFrameCountsOnce) {
+    Plat_InputInject(Plat_InputIdle());
+    window(SDL_WINDOWEVENT_FOCUS_GAINED);
+    std::vector<PlatInputState> run{snapshot()};
+    key(SDL_KEYDOWN, SDL_SCANCODE_Z);
+    key(SDL_KEYUP, SDL_SCANCODE_Z);
+    mouse(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT);
+    mouse(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT);
+    for (int i = 0; i < 3; ++i) run.push_back(snapshot());
+    EXPECT_EQ(run[1].keys[0x2C], kPlatDown);
+    EXPECT_EQ(run[1].mouseButtons[0], kPlatDown);
+    EXPECT_EQ(run[2].keys[0x2C] | run[2].mouseButtons[0], 0) << "let go in the next snapshot";
+    auto z = [](const PlatInputState& s) { return s.keys[0x2C]; };
+    auto left = [](const PlatInputState& s) { return s.mouseButtons[0]; };
+    EXPECT_EQ(Presses(run, z), 1);
+    EXPECT_EQ(Presses(run, left), 1);
+
+    run = {snapshot()};
+    key(SDL_KEYDOWN, SDL_SCANCODE_Z);
+    run.push_back(snapshot());
+    key(SDL_KEYUP, SDL_SCANCODE_Z);
+    key(SDL_KEYDOWN, SDL_SCANCODE_Z);
+    run.push_back(snapshot());
+    run.push_back(snapshot());
+    key(SDL_KEYUP, SDL_SCANCODE_Z);
+    run.push_back(snapshot());
+    EXPECT_EQ(Presses(run, z), 2);
+    EXPECT_EQ(run[2].keys[0x2C], 0);
+    EXPECT_EQ(run[3].keys[0x2C], kPlatDown);
+    EXPECT_EQ(run[4].keys[0x2C], 0);
+    Plat_InputInject(Plat_InputIdle());
+}
+
+// A key or button held over many snapshots reads as it always did: down in
+// each of them, whatever the key repeat sends, and up once let go.
+TEST(PlatInput, AHeldKeyReadsDownInEverySnapshotUntilLetGo) {
+    Plat_InputInject(Plat_InputIdle());
+    window(SDL_WINDOWEVENT_FOCUS_GAINED);
+    key(SDL_KEYDOWN, SDL_SCANCODE_LCTRL);
+    mouse(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT);
+    for (int i = 0; i < 5; ++i) {
+        const PlatInputState s = snapshot();
+        EXPECT_EQ(s.keys[0x1D], kPlatDown) << i;
+        EXPECT_EQ(s.mouseButtons[1], kPlatDown) << i;
+        key(SDL_KEYDOWN, SDL_SCANCODE_LCTRL, 1);  // the key repeat
+    }
+    key(SDL_KEYUP, SDL_SCANCODE_LCTRL);
+    mouse(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT);
+    for (int i = 0; i < 2; ++i) {
+        const PlatInputState s = snapshot();
+        EXPECT_EQ(s.keys[0x1D] | s.mouseButtons[1], 0) << i;
+    }
     Plat_InputInject(Plat_InputIdle());
 }
 

@@ -5,6 +5,7 @@
 #include "engine/render/sprite_load.h"
 #include "story/story_screen.h"
 #include "tests/screens/slot_env.h"
+#include "ui/engine_services.h"
 
 namespace {
 
@@ -50,6 +51,10 @@ TEST_F(LoadScreenTest, GoodLoadStartsTheStoryOnTheSlotsBytes) {
     GameStateBlock.gameVars[1] = 7;
     StoryCaptureSprite = Lib_SpriteLoad(-1, nullptr, -1, 0);
     SystemDataBlock.lastSlot = 4;
+    StoryPausedFlag = 1;  // as the story screen leaves it under its menu
+    struct Unpause {
+        ~Unpause() { StoryPausedFlag = 0; }
+    } unpause;
     Open(GSL_LoadModeCB);
     ASSERT_EQ(List()->cursor, 4);
     Confirm();
@@ -66,6 +71,10 @@ TEST_F(LoadScreenTest, GoodLoadStartsTheStoryOnTheSlotsBytes) {
     EXPECT_EQ(StoryCaptureSprite, -1);
     for (ScreenWork* w : ScreenWorkTable) EXPECT_EQ(w, nullptr);
     EXPECT_EQ(HeapTable.heaps[HEAP_SCREEN].usedCount, 0u);
+    // The animated pictures' time base runs again for the loaded story.
+    const float time = FrameTimeCounter;
+    Frame(3);
+    EXPECT_GT(FrameTimeCounter, time);
 }
 
 TEST_F(LoadScreenTest, FailedLoadPutsTheGameStateBack) {

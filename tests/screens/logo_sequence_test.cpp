@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/input/input.h"
+#include "engine/sound/sound.h"
 #include "screens/logo.h"
 #include "screens/system_screens.h"
 #include "story/story_services.h"
@@ -75,11 +76,19 @@ TEST_F(LogoSequence, WithNoInputEachLogoHoldsItsTimeAndTheTitleFollows) {
     ModeStack[0] = nullptr;  // the title is a stand-in here
 }
 
+// The skipped brand call is cut at the end of the logo's fade-out, without
+// a fade of its own.
 TEST_F(LogoSequence, DecideDuringTheBrandCallFadesTheLogoOutAtOnce) {
     if (IsSkipped()) return;
     ASSERT_TRUE(Pictures(true));
+    ASSERT_TRUE(Files({Tool("sound_data.py", "sound/voice_system/brand.ogg",
+                            "ogg {} --rate 22050 --frames 220500 --tone 441 --quality 0")}));
     Begin(this);
     FramesUntil([] { return At(1, 12); }, 600, "logo 1 waiting");
+    SoundChannel& voice = SoundChannelTable[22];  // a long brand call, still speaking
+    ASSERT_TRUE(Lib_SoundRequest(voice, "sound/voice_system/brand.ogg", 0, 0, nullptr));
+    GSL_WorkGet(GSL_LogoModeCB)->sounds[22].handle = 22;
+    ASSERT_TRUE(FramesUntil([&] { return (voice.st.state.load() & SOUND_PLAYING) != 0; }, 60, "the call"));
     Hold(BUTTON_DECIDE);
     Frame();
     Release(BUTTON_DECIDE);
@@ -87,6 +96,9 @@ TEST_F(LogoSequence, DecideDuringTheBrandCallFadesTheLogoOutAtOnce) {
     int fade = 0;
     FramesUntil([&] { ++fade; return Index() == 3; }, 100, "logo 3");
     EXPECT_EQ(fade - 1, 64);  // the first look comes before any frame
+    int silent = 0;
+    FramesUntil([&] { ++silent; return !(voice.st.flags.load() & SOUND_IN_USE); }, 60, "the call stopped");
+    EXPECT_LT(silent, 8) << "stopped, not faded out over the default 16 frames";
     FramesUntil([] { return GSL_ModeTop() == GSL_TitleModeCB; }, 600, "the title");
     ModeStack[0] = nullptr;
 }

@@ -306,6 +306,55 @@ TEST_F(SysMenu, TheQuickSaveWaitsForItsVoiceThenSavesAndTheMenuWaitsForTheWrite)
               0);
 }
 
+// A click anywhere on the screen cuts a button's voice and the quick save's
+// voice alike: the visit, or the save, follows at once.
+TEST_F(SysMenu, AClickAnywhereCutsAButtonsVoiceAndTheQuickSaveVoice) {
+    if (IsSkipped()) return;
+    static int visits = 0;
+    visits = 0;
+    SysMenuUpper.option = TestScreen(2);
+    SetBody(2, [] {
+        ++visits;
+        GSL_ModePop();
+    });
+    Open();
+    SoundChannel& ch = SoundChannelTable[22];
+    auto speak = [&] {  // a voice still sounding in the menu's voice slot
+        ch.st.flags.store(1);
+        ch.st.state.store(SOUND_STARTING);
+        Menu()->sounds[22].handle = 22;
+    };
+    auto hush = [&] {
+        ch.st.flags.store(0);
+        ch.st.state.store(0);
+        if (Menu()) Menu()->sounds[22].handle = -1;
+    };
+    CursorTo(7);
+    Frame();
+    Press(kKeyZ);
+    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && Menu()->subState == 1; }, 20, "the options voice"));
+    speak();
+    Frame(5);
+    EXPECT_EQ(Menu()->subState, 1) << "the voice holds the visit";
+    Click(640, 360);  // the middle of the screen, on no button
+    EXPECT_NE(Menu()->subState, 1) << "a click cuts the voice";
+    hush();
+    ASSERT_TRUE(FramesUntil([] { return visits == 1 && Menu()->step == 2; }, 100, "the options visit"));
+
+    CursorTo(2);
+    Frame();
+    Press(kKeyZ);
+    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && Menu()->words[MENU_CONFIRM] == 1; }, 20, "the confirm"));
+    speak();
+    Frame(5);
+    EXPECT_EQ(QuickDataPresent, 0);
+    Click(640, 360);
+    EXPECT_EQ(QuickDataPresent, 1) << "a click cuts the confirmation";
+    hush();
+    ASSERT_TRUE(SlowUntil([] { return !Menu(); }));
+    ASSERT_TRUE(Lib_SaveFlush());
+}
+
 // Without a cut, the answer comes when the voice ends by itself.
 TEST_F(SysMenu, TheQuickSaveAnswerFollowsItsVoiceToItsEnd) {
     if (IsSkipped()) return;

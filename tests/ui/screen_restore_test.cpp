@@ -319,6 +319,33 @@ TEST_F(ScreenRestoreTest, MaskTexturesAreMadeOnceAndOnlyFromAFullFrameImage) {
 }  // namespace
 
 namespace {
+// A context made over the bytes of a freed block comes back from a kept push
+// as a fresh one does: on the driver's first frame, with no picture loaded
+// on its behalf.
+TEST_F(ScreenRestoreTest, AContextOverOldBytesComesBackAsAFreshOneDoes) {
+    if (IsSkipped()) return;
+    StartMinimal();
+    SetBody(0, [this] { ++aRuns; });
+    void* old = Lib_MemAlloc(HEAP_SCREEN, sizeof(ScreenWork), 4);
+    ASSERT_NE(old, nullptr);
+    std::memset(old, 0xFF, sizeof(ScreenWork));
+    Lib_MemFree(HEAP_SCREEN, old);
+    w = MakeContext(a);
+    ASSERT_EQ(static_cast<void*>(w), old) << "the context takes the freed block";
+    auto spritesInUse = [] {
+        int n = 0;
+        for (const SpriteRecord& s : SpriteTable) n += (s.flags & SPRITE_IN_USE) != 0;
+        return n;
+    };
+    const int before = spritesInUse();
+    aRuns = 0;
+    GSL_ModePush(b, 1);
+    Frame(2);
+    EXPECT_EQ(PopAndReturn(), 3);  // driver on top, restore, the screen again
+    EXPECT_EQ(aRuns, 1);
+    EXPECT_EQ(spritesInUse(), before);
+}
+
 // More released pictures than there are file-load slots: those that find no
 // slot at the reload wait for one, and every layer comes back.
 TEST_F(ScreenRestoreTest, MoreLayersThanLoadSlotsAllComeBack) {

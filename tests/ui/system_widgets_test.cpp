@@ -200,6 +200,20 @@ TEST_F(SystemWidgetsTest, ScrollBarKnobStepClampHitAndPointerStep) {
     EXPECT_FALSE(GSL_SystemBarScroll(bar, 1));
     EXPECT_TRUE(GSL_SystemBarScroll(bar, -10));
     EXPECT_EQ(S(w->parts[0]).posY, top);
+    // A show or hide keeps the knob where the position puts it; a new range
+    // puts both back at the top.
+    EXPECT_TRUE(GSL_SystemBarScroll(bar, 3));
+    const float third = S(w->parts[0]).posY;
+    GSL_SystemBarSetFlag(bar, 1);
+    Frame();
+    EXPECT_EQ(S(w->parts[0]).posY, third);
+    EXPECT_TRUE(GSL_SystemBarScroll(bar, 7));
+    EXPECT_FALSE(GSL_SystemBarScroll(bar, 1)) << "seven more steps reach the end";
+    EXPECT_EQ(S(w->parts[0]).posY, std::floor(w->knobBase[0] - 10.0f * w->step));
+    GSL_SystemBarSetRange(bar, 0, 10);
+    Frame();
+    EXPECT_EQ(S(w->parts[0]).posY, top);
+    EXPECT_FALSE(GSL_SystemBarScroll(bar, -1)) << "the top";
 
     // The pointer's step: above and below the span, and in its middle.
     int32_t knob[4], track[4];

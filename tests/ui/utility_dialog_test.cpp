@@ -101,9 +101,15 @@ TEST_F(UtilityDialogTest, YesNoAnswersByKeys) {
     w = Open(1);
     EXPECT_EQ(GSL_SystemDialogGet(task_), -1);  // the accessors screens use
     EXPECT_EQ(GSL_SystemDialogIsReady(task_), 1);
+    // Cancel from the first button moves the cursor to the second: "move",
+    // then the closing "enter".
+    const int32_t turn = UtilityDialogSeRotation;
+    for (int ch = 19; ch <= 21; ++ch) SoundChannelTable[ch].st.path[0] = 0;
     Press(BUTTON_CANCEL);
     EXPECT_EQ(w->result, 2u);
     EXPECT_EQ(w->cursor, 0u);
+    EXPECT_EQ(Path(19 + turn), "utility/dialog/move.wav");
+    EXPECT_EQ(Path(19 + (turn + 1) % 3), "utility/dialog/enter.wav");
     EXPECT_EQ(GSL_SystemDialogGet(task_), 0);
     EXPECT_EQ(GSL_SystemDialogIsReady(task_), 0);
     Close();
