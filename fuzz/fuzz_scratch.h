@@ -49,8 +49,12 @@ inline void RemoveStale(const std::filesystem::path& temp, const std::string& ta
     for (const auto& entry : std::filesystem::directory_iterator(temp, ec)) {
         const std::string name = entry.path().filename().string();
         if (name.compare(0, prefix.size(), prefix) != 0) continue;
-        const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
-        if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)) std::filesystem::remove_all(entry.path(), ec);
+        // Only names this helper makes: TAG_<pid>_XXXXXX.
+        const char* digits = name.c_str() + prefix.size();
+        char* end = nullptr;
+        const long pid = std::strtol(digits, &end, 10);
+        if (end == digits || *end != '_' || pid <= 0) continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) std::filesystem::remove_all(entry.path(), ec);
     }
 }
 
