@@ -8,7 +8,7 @@
 // the story is taken down every task, sprite and text it made is gone.
 //
 // The sample's archives are looked for in $VN_SAMPLE_DATA, else in
-// seeds/sample below the folder the run starts in (tools/fuzz.sh).
+// seeds/game/data below the folder the run starts in (tools/fuzz.sh).
 #include <dlfcn.h>
 
 #include <cstdint>
@@ -59,13 +59,18 @@ uint64_t g_now = 1000000;
 uint64_t Now() { return g_now; }
 TextOps g_textOps;
 
-constexpr int kFrames = 300;
-constexpr uint64_t kFrameUs = 16666;
+// A script runs for at most 60 frames of 50 ms each: three seconds of its
+// clock, enough for its waits and fades to end, while one input costs tens of
+// milliseconds, not seconds. Longer scripts are cut short, never wrong.
+constexpr int kFrames = 60;
+constexpr uint64_t kFrameUs = 50000;
+// The largest script taken (fuzz/seeds.py gives the same -max_len).
+constexpr size_t kMaxScript = 4096;
 
 // A script that loops without ever waiting runs the interpreter's whole
-// per-frame share of tags every frame: it yields, it does not hang, but 300
-// such frames take minutes under the sanitizers. Two show all it does.
-constexpr int kBusyFrames = 2;
+// per-frame share of tags every frame: it yields, it does not hang, but one
+// such frame takes seconds under the sanitizers. One shows all it does.
+constexpr int kBusyFrames = 1;
 // The frame ended the interpreter's run on its share of tags: neither waiting
 // in a command nor ended.
 bool RanOutOfTags(int32_t task) {
@@ -108,12 +113,11 @@ uint64_t g_heap0Blocks = 0;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    const std::string start = fs::current_path().string();
-    fuzz_scratch::Enter(argc, argv, "script_stage");
+    fuzz_scratch::Enter(argc, argv, "vn_script_stage_fuzz");
     // Mesa's EGL keeps allocations that show as leaks once it is unloaded.
     dlopen("libEGL.so.1", RTLD_LAZY | RTLD_NODELETE);
     const char* env = std::getenv("VN_SAMPLE_DATA");
-    const fs::path sample = env && *env ? fs::path(env) : fs::path(start) / "seeds" / "sample";
+    const fs::path sample = env && *env ? fs::path(env) : fs::path(fuzz_scratch::Start()) / "seeds" / "game" / "data";
     fs::create_directories("data");
     for (const char* name : {"data_00.pcarc", "data_p00.pcarc"}) {
         std::error_code ec;
@@ -155,7 +159,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > (1u << 16)) return 0;
+    if (size > kMaxScript) return 0;
     CacheScript(data, size);
     std::memset(static_cast<void*>(&GameStateBlock), 0, sizeof GameStateBlock);
     GSL_SystemDataReset();
@@ -178,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t key = uint8_t(Lib_InputKeyCode(0, BUTTON_DECIDE, 0) & 0xFF);
     int busyFrames = 0;
     for (int frame = 0; frame < kFrames && GSL_ScriptTaskWork(task) && busyFrames < kBusyFrames; ++frame) {
-        input.keys[key] = frame % 6 == 5 ? kPlatDown : 0;
+        input.keys[key] = frame % 3 == 2 ? kPlatDown : 0;
         Plat_InputInject(input);
         Frame();
         if (RanOutOfTags(task)) ++busyFrames;

@@ -410,10 +410,20 @@ int32_t PlanarLayout(int format) {
     }
 }
 
+// The decoders store what the stream says in the frame's enum fields, values
+// the enum does not name included; such a field is read as the int it is.
+template <typename Enum>
+int EnumValue(const Enum& field) {
+    static_assert(sizeof(Enum) == sizeof(int));
+    int value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
 // The frame's colour matrix; unmarked pictures are BT.709 from 720 rows up,
 // BT.601 below.
 int32_t Matrix(const AVFrame* f) {
-    switch (f->colorspace) {
+    switch (EnumValue(f->colorspace)) {
         case AVCOL_SPC_BT709:
         case AVCOL_SPC_SMPTE240M: return PLAT_MOVIE_BT709;
         case AVCOL_SPC_BT470BG:
@@ -458,7 +468,7 @@ bool Take(Player& p, AVFrame* f, Picture& out) {
         out.format = layout;
         out.matrix = Matrix(f);
         out.fullRange = f->format == AV_PIX_FMT_YUVJ420P || f->format == AV_PIX_FMT_YUVJ422P ||
-                        f->color_range == AVCOL_RANGE_JPEG;
+                        EnumValue(f->color_range) == AVCOL_RANGE_JPEG;
         av_frame_unref(out.frame);
         av_frame_move_ref(out.frame, f);
     } else if (!ConvertToBgra(p, f, out)) {

@@ -241,18 +241,24 @@ bool Inflate(const uint8_t* file, uint64_t n, uint8_t* out, uint32_t size) {
     return zero == 0 && total == size;
 }
 
+// One of the two files from its bytes (null: missing). 1 good, 0 missing,
+// -1 damaged.
+int32_t LoadBytes(const uint8_t* file, uint64_t n, bool exists, uint8_t* out, uint32_t size) {
+    if (!exists) {
+        std::memset(out, 0, size);
+        return 0;
+    }
+    return Inflate(file, n, out, size) ? 1 : -1;
+}
+
 // Loads one of the two files. 1 good, 0 missing, -1 damaged (set aside).
 int32_t LoadFile(const char* name, uint8_t* out, uint32_t size) {
     uint64_t n = 0;
     bool exists = false;
     uint8_t* file = ReadFile(name, &n, &exists);
-    if (!exists) {
-        std::memset(out, 0, size);
-        return 0;
-    }
-    bool ok = Inflate(file, n, out, size);
+    int32_t got = LoadBytes(file, n, exists, out, size);
     if (file) Lib_MemFree(HEAP_FILE, file);
-    if (ok) return 1;
+    if (got >= 0) return got;
     char aside[64];
     std::snprintf(aside, sizeof aside, "%s.broken", name);
     Lib_FileCopy(name, aside);
@@ -287,6 +293,14 @@ void Recover() {
         }
     }
     if (!take || g.diskTableKnown) Lib_FileRemove(kRegistryNextName);
+}
+
+// Of a damaged registry only the digests that still match their slot's data
+// are kept (a SHA-1 match cannot be chance); every other stored slot checks
+// broken.
+void KeepProvenDigests() {
+    for (int32_t s = 0; s < kSaveSlots; ++s)
+        if (!SlotDigestMatches(s, g.table)) std::memset(g.table + 20 * s, 0, 20);
 }
 
 bool SizesAgree() {
@@ -449,13 +463,7 @@ bool Lib_SaveInit() {
         g.diskTableKnown = true;
     }
     int32_t image = LoadFile(kSaveName, g.image, kSaveImageSize);
-    if (reg != 1) {
-        // Of a damaged registry only the digests that still match their
-        // slot's data are kept (a SHA-1 match cannot be chance); every other
-        // stored slot checks broken.
-        for (int32_t s = 0; s < kSaveSlots; ++s)
-            if (!SlotDigestMatches(s, g.table)) std::memset(g.table + 20 * s, 0, 20);
-    }
+    if (reg != 1) KeepProvenDigests();
     Recover();
 
     g.thread = Lib_ThreadSet("Lib_SaveWriteCB", Lib_SaveWriteCB, THREAD_PRIORITY_NORMAL);
@@ -467,6 +475,21 @@ bool Lib_SaveInit() {
     Lib_ThreadStart(g.thread);
     g.on = true;
     if (reg != 1 || image != 1) CommitAll();  // a missing or damaged file is written afresh
+    return true;
+}
+
+bool Lib_SaveReadFrom(const uint8_t* save, uint64_t saveSize, const uint8_t* registry, uint64_t registrySize) {
+    if (g.on || g.mirror) Lib_SaveEnd();
+    if (!g.image) g.image = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kSaveImageSize, 256));
+    if (!g.table) g.table = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kSaveRegistrySize, 16));
+    if (!g.image || !g.table) {
+        Lib_SaveEnd();
+        return false;
+    }
+    int32_t reg = LoadBytes(registry, registrySize, registry != nullptr, g.table, kSaveRegistrySize);
+    LoadBytes(save, saveSize, save != nullptr, g.image, kSaveImageSize);
+    if (reg != 1) KeepProvenDigests();
+    g.mirrorReady = true;  // no writer copies the image
     return true;
 }
 

@@ -63,6 +63,12 @@ extern uint8_t SystemDataFresh;
 // Start-up: loads both files (or creates them), starts the writer. False
 // (store off) when the size table disagrees or memory is short.
 bool Lib_SaveInit();
+// The store read from the bytes of save.cdf and registry.cdf (null: the
+// file is missing) as start-up reads the files, without the disk and without
+// a writer: nothing is ever written, and the slot checks and part reads
+// answer from what was read. A store read this way keeps its buffers for
+// the next read. False when memory is short.
+bool Lib_SaveReadFrom(const uint8_t* save, uint64_t saveSize, const uint8_t* registry, uint64_t registrySize);
 // Waits for the writer, stops it and frees the buffers.
 void Lib_SaveEnd();
 
