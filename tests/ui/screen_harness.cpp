@@ -613,6 +613,11 @@ size_t g_step = 0;
 int g_stepFrames = 0;
 ProgramRun* g_run = nullptr;
 bool g_quitPosted = false;
+// The program's frame clock: the timers and the text reveals read it, and it
+// moves on by one frame period at the end of each frame, so that what a
+// frame shows depends on how many frames ran, never on the machine's load.
+std::atomic<uint64_t> g_programNow{1000000};
+uint64_t ProgramClock() { return g_programNow.load(); }
 
 // The first run's start-up notice (no system data yet) waits for the
 // player: the decide key confirms it, then is released.
@@ -639,6 +644,7 @@ bool ConfirmBootNotice() {
 
 void ProgramHook() {
     ++g_run->frames;
+    g_programNow += FramePeriodUs;
     if (!g_drawFrames) glEnable(GL_RASTERIZER_DISCARD);
     if (g_quitPosted) return;
     if (ConfirmBootNotice()) return;
@@ -676,6 +682,9 @@ int ProgramRun::Run(std::vector<Step> steps) {
         return -1;
     }
     std::filesystem::current_path(dir);
+    std::error_code ec;
+    if (!userFiles.empty() && std::filesystem::exists(userFiles / "user"))
+        std::filesystem::copy(userFiles / "user", "user", std::filesystem::copy_options::recursive, ec);
     if (before) before();
     g_steps = &steps;
     g_step = 0;
@@ -684,13 +693,26 @@ int ProgramRun::Run(std::vector<Step> steps) {
     g_quitPosted = false;
     MainHeapSizes = kProgramHeaps;
     MainTestHook = ProgramHook;
+    g_programNow = 1000000;
+    Lib_TimerSetClock(ProgramClock);
+    TextOps clock{};
+    clock.nowUs = ProgramClock;
+    Lib_TextOpsSet(&clock);
     int code = WinMain();
+    Lib_TextOpsSet(nullptr);
+    Lib_TimerSetClock(nullptr);
     MainTestHook = nullptr;
     MainHeapSizes = kHeapDefaultSizes;
     g_drawFrames = false;
     const bool closedAtTheEnd = lastStepCloses && g_step + 1 == steps.size();
     if (!g_quitPosted && failed.empty() && !closedAtTheEnd) failed = "the program ended before its steps";
     if (after) after();
+    if (!userFiles.empty()) {
+        std::filesystem::remove_all(userFiles / "user", ec);
+        std::filesystem::create_directories(userFiles, ec);
+        if (std::filesystem::exists("user"))
+            std::filesystem::copy("user", userFiles / "user", std::filesystem::copy_options::recursive, ec);
+    }
     g_steps = nullptr;
     g_run = nullptr;
     std::filesystem::current_path(old);
