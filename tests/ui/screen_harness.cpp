@@ -34,6 +34,7 @@
 #include "engine/input/input.h"
 #include "screens/boot.h"
 #include "screens/title.h"
+#include "story/config.h"
 #include "ui/utility_dialog.h"
 #include "engine/movie/movie.h"
 #include "engine/render/camera.h"
@@ -183,7 +184,11 @@ void ScreenHarness::SetUp() {
     std::filesystem::current_path(dir_);
     std::filesystem::create_directories("data");
     std::filesystem::create_directories("root");
-    TextLanguage = -1;  // the language the locale gives, as at start-up
+    // The language the locale gives and no face or font load of the player's,
+    // as at start-up.
+    TextLanguage = -1;
+    FontUserFace[0] = 0;
+    GSL_ConfigFontStateReset();
     const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 96 * kMiB};
     Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
@@ -286,6 +291,7 @@ void ScreenHarness::TearDown() {
     EXPECT_EQ(SpriteLiveObjects, objects_) << "GL objects left behind";
     EXPECT_EQ(HeapTable.heaps[HEAP_GENERAL].usedCount, heap0Blocks_) << "heap-0 blocks left behind";
     Lib_SoundShutdownChannels();
+    Lib_SoundReset();  // channels a test set by hand (a voice "still sounding") stop too
     Plat_AudioSetBackend(nullptr);
     Lib_SoundSetClock(nullptr);
     Lib_TimerSetClock(nullptr);
@@ -699,6 +705,7 @@ int ProgramRun::Run(std::vector<Step> steps) {
     clock.nowUs = ProgramClock;
     Lib_TextOpsSet(&clock);
     int code = WinMain();
+    RunState = RUN_STARTING;  // as before any program ran
     Lib_TextOpsSet(nullptr);
     Lib_TimerSetClock(nullptr);
     MainTestHook = nullptr;
