@@ -22,6 +22,7 @@
 #include "engine/core/debug_log.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
+#include "engine/files/archive.h"
 #include "engine/files/message_table.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
@@ -100,6 +101,8 @@ protected:
         GSL_StageReset(&GameStateBlock.stage, 3);
         // No channel sounds: a voice command waits for one still sounding.
         Lib_SoundReset();
+        // No archive open: "R18" reads whether the R18 archive is.
+        Lib_PcArcClose();
         // No story screen: a program run or a full start earlier in the
         // process leaves the top layer's calls set.
         screenUpper_ = ScreenUpper;
