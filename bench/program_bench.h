@@ -42,7 +42,7 @@
 #include "story/story_screen.h"
 #include "story/sys_menu.h"
 #include "story/system_save.h"
-#include "tests/ui/program_screens.h"
+#include "tests/program/program_screens.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"

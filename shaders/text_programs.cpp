@@ -36,6 +36,12 @@ bool Lib_TextProgramsCreate(ShaderProgram* coverage, ShaderProgram* picture) {
 }
 
 void Lib_ShaderProgramRelease(ShaderProgram* p) {
+    // A program still in use is only marked for deletion, and its name dies
+    // later, when another is bound: a caller that saved the current program
+    // to bind it back would then bind a dead name.
+    GLint current = 0;
+    if (p->program) glGetIntegerv(GL_CURRENT_PROGRAM, &current);
+    if (p->program && GLuint(current) == p->program) glUseProgram(0);
     if (p->program) glDeleteProgram(p->program);
     if (p->vertexShader) glDeleteShader(p->vertexShader);
     if (p->pixelShader) glDeleteShader(p->pixelShader);

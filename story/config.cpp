@@ -23,6 +23,11 @@ int32_t FontLoadTask = -1;
 int8_t FontReloadPending = -1;
 ConfigUpperCalls ConfigUpper{};
 
+void GSL_ConfigFontStateReset() {
+    FontLoadTask = -1;
+    FontReloadPending = -1;
+}
+
 namespace {
 constexpr int32_t kOptionTemplates = 64;
 constexpr int32_t kOptionFirstLabel = 3;

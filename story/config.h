@@ -10,6 +10,8 @@
 // font files must be loaded; set at start, since no font was made yet).
 extern int32_t FontLoadTask;
 extern int8_t FontReloadPending;
+// Both as at start: no load task, the font files due on the next apply.
+void GSL_ConfigFontStateReset();
 
 // What the configuration needs of the screens above it, filled in by the top
 // layer: the label ids of option template n (up to 4 into labels) and their

@@ -104,8 +104,11 @@ protected:
         WindowFlags = 0;
         ResizePending = 0;
         CloseConfirm = 1;
+        runState_ = RunState.load();
+        RunState = RUN_STARTING;  // as at start: a program run before left RUN_QUIT
     }
     void TearDown() override {
+        RunState = runState_;
         Main_WindowOpsSet(nullptr);
         WindowFlags = 0;
         ResizePending = 0;
@@ -114,6 +117,7 @@ protected:
         fs::remove_all(dir_);
         std::memcpy(UserId, userId_, sizeof userId_);
     }
+    uint8_t runState_ = RUN_STARTING;
     static std::vector<uint8_t> iniBytes() {
         std::ifstream in("user/777/system.ini", std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};

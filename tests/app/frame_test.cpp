@@ -162,6 +162,7 @@ protected:
     }
     void TearDown() override {
         MainHeapSizes = kHeapDefaultSizes;
+        RunState = RUN_STARTING;  // as before any program ran
         std::filesystem::current_path(old_);
         std::filesystem::remove_all(dir_);
     }

@@ -22,7 +22,7 @@
 #include "story/quick_save.h"
 #include "story/save_store.h"
 #include "story/story_services.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"
 #include "ui/utility_dialog.h"

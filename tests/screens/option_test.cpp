@@ -164,6 +164,14 @@ TEST_F(OptionScreen, OnlyAChangedConfigurationIsSaved) {
     EXPECT_TRUE(LeaveSaves(this));
     EXPECT_EQ(GSL_ModeTop(), TestScreen(0));
     EXPECT_EQ(FrameRateConfig, 60);
+    // The language and the face, as the font page leaves them, are changes
+    // too: without the save they would be lost at exit.
+    Open();
+    SystemDataBlock.language = 2;
+    EXPECT_TRUE(LeaveSaves(this));
+    Open();
+    SystemDataBlock.fontName[0] ^= 0x20;
+    EXPECT_TRUE(LeaveSaves(this));
 }
 
 TEST_F(OptionScreen, ResetWritesTheDefaultsEvenWithoutACapture) {

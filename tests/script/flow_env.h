@@ -1,8 +1,8 @@
 // The flow tests' additions to the script test environment: recording fakes
 // of name, text, keywait, image, playbgm and stopbgm that follow the
 // commands' replay rules (their keys and keep counts) and keep a small fake
-// stage, and RestoreAt(n), which cuts the game state back to read line n as
-// the story screen's history restore does before it starts the task.
+// stage, and RestoreAt(n), the story screen's history restore of read line
+// n followed by a new script task.
 #pragma once
 
 #include <map>
@@ -13,6 +13,7 @@
 #include "script/flow.h"
 #include "script/replay.h"
 #include "script/vars.h"
+#include "story/story_window.h"
 #include "script_env.h"
 
 namespace flow_env {
@@ -143,38 +144,12 @@ protected:
         }
         return false;
     }
-    // The history restore of read line n (the last one when n < 0) into the
-    // game state, then a new script task there.
+    // The story screen's history restore of read line n (the last one when
+    // n < 0) into the game state, then a new script task there; -1 when the
+    // restore refuses the line.
     int32_t RestoreAt(int32_t n) {
-        GameState& g = GameStateBlock;
-        const uint32_t count = GSL_ReadLineCount();
-        if (n < 0) n = int32_t(count) - 1;
         if (slot_ >= 0 && Alive()) GSL_ScriptTaskEnd(slot_);
-        if (n >= 0 && uint32_t(n) < kReadLineSize) {
-            const uint32_t p = g.readLinePos[n];
-            const uint32_t label = g.readLineLabel[n];
-            uint32_t used = label;
-            if (label < kLabelHistorySize && !g.labelFlags[label]) {
-                for (int32_t j = int32_t(label) - 1; j >= 0; --j) {
-                    if (!g.labelFlags[j]) continue;
-                    if (g.labelPos[j] >> 20 == p >> 20) used = uint32_t(j);
-                    break;
-                }
-            }
-            const char* name = GSL_ScriptMemberName(int32_t(p >> 20));
-            if (name) std::snprintf(g.scriptName, sizeof g.scriptName, "%s", name);
-            if (label < kLabelHistorySize) {
-                std::memcpy(g.gameVars, g.labelVars[used], sizeof g.gameVars);
-                g.labelCount = used + 1;
-                std::memcpy(g.stage.name, g.labelName[used], sizeof g.labelName[used]);
-                g.restartOffset = g.labelPos[used] & 0xFFFFF;
-            } else {
-                g.restartOffset = 0;
-            }
-            g.startOffset = name ? p & 0xFFFFF : 0;
-            if (!name) g.restartOffset = 0;
-            g.readLineCount = uint32_t(n);
-        }
+        if (!GSL_StoryRestoreHistory(n, nullptr)) return -1;
         slot_ = GSL_ScriptTaskSet();
         script_env::g_storySlot = slot_;
         flow_env::g_stage = {};

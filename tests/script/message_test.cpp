@@ -392,6 +392,33 @@ TEST_F(MessageTest, TheNoWaitFlagWaitsForTheRevealAndKeepsTheVoice) {
     EXPECT_EQ(voice.st.fadeOutFrames.load(), 0u);  // never asked to stop
 }
 
+// The line's voice while the player reads on with a confirm: the "stop the
+// voice when the text advances" setting stops it over 30 frames; without
+// the setting it plays to its end under the next line.
+TEST_F(MessageTest, AConfirmedAdvanceStopsTheVoiceOnlyWithItsSetting) {
+    FixedAdvances();
+    SystemDataBlock.textSpeed = 100;
+    Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
+    for (const uint8_t cut : {uint8_t(1), uint8_t(0)}) {
+        SCOPED_TRACE(cut ? "the setting on" : "the setting off");
+        SystemDataBlock.voiceCut = cut;
+        SystemDataBlock.readText[0] = 0;
+        RunTo("<text spoken>\n<keywait 6>\n<wait>\n", "keywait");
+        // A channel the worker leaves alone stands for the line's voice.
+        SoundChannel& voice = SoundSlot(12, 12, SOUND_STARTING);
+        voice.st.fadeOutFrames.store(0);
+        Frames(3);
+        ASSERT_TRUE(Work()->script.status & SCRIPT_PLAYER_WAIT);
+        InputButtons.pressed = BUTTON_DECIDE;
+        Frames();
+        InputButtons.pressed = 0;
+        Frames(2);
+        EXPECT_EQ(SystemDataBlock.readText[0], 1 << 6);
+        EXPECT_EQ(voice.st.fadeOutFrames.load(), cut ? 30u : 0u);
+    }
+    SystemDataBlock.voiceCut = 0;
+}
+
 TEST_F(MessageTest, IdsOutsideTheReadBitsSetNone) {
     FixedAdvances();
     std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);

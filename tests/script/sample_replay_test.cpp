@@ -130,7 +130,7 @@ TEST_F(SampleReplay, ARestoredLineMatchesTheStraightRun) {
     const struct {
         uint32_t line;
         const std::map<std::string, std::string>* straight;
-    } points[] = {{15, &rain}, {17, &branch}};
+    } points[] = {{17, &branch}, {15, &rain}};  // each restore cuts the history back to its line
     for (const auto& p : points) {
         SCOPED_TRACE(p.line);
         Finish();

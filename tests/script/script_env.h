@@ -22,13 +22,16 @@
 #include "engine/core/debug_log.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
+#include "engine/files/archive.h"
 #include "engine/files/message_table.h"
 #include "engine/render/sprite.h"
+#include "engine/sound/sound.h"
 #include "script/replay.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "script/syntax.h"
+#include "ui/mode.h"
 
 namespace script_env {
 
@@ -96,9 +99,18 @@ protected:
         std::memset(static_cast<void*>(&SystemDataBlock), 0, sizeof SystemDataBlock);
         std::memset(static_cast<void*>(&GameStateBlock), 0, sizeof GameStateBlock);
         GSL_StageReset(&GameStateBlock.stage, 3);
+        // No channel sounds: a voice command waits for one still sounding.
+        Lib_SoundReset();
+        // No archive open: "R18" reads whether the R18 archive is.
+        Lib_PcArcClose();
+        // No story screen: a program run or a full start earlier in the
+        // process leaves the top layer's calls set.
+        screenUpper_ = ScreenUpper;
+        ScreenUpper = ScreenUpperCalls{};
         table_.assign(GSL_ScriptCommandTable(), GSL_ScriptCommandTable() + kScriptCommands);
     }
     void TearDown() override {
+        ScreenUpper = screenUpper_;
         GSL_ScriptCommandTableSet(nullptr);
         GSL_ScriptTraceSet(nullptr);
         Lib_DebugSetSink(nullptr);
@@ -195,4 +207,5 @@ protected:
     std::vector<CommandEntry> table_;
     std::vector<int32_t> sprites_;
     std::vector<std::string> dirs_;
+    ScreenUpperCalls screenUpper_{};
 };

@@ -23,6 +23,7 @@
 #include "story/game_state.h"
 #include "story/story_screen.h"
 #include "story/story_standins.h"
+#include "story/story_window.h"
 #include "ui/screen_slots.h"
 
 namespace {
@@ -229,38 +230,11 @@ bool StageEnv::ChooseMenu(int32_t i, int limit) {
 }
 
 int32_t StageEnv::RestoreAt(int32_t n) {
-    GameState& g = GameStateBlock;
-    const uint32_t count = GSL_ReadLineCount();
-    if (n < 0) n = int32_t(count) - 1;
     if (slot >= 0 && Alive()) {
         Finish();
         Frame();
     }
-    if (n >= 0 && uint32_t(n) < kReadLineSize) {
-        const uint32_t p = g.readLinePos[n];
-        const uint32_t label = g.readLineLabel[n];
-        uint32_t used = label;
-        if (label < kLabelHistorySize && !g.labelFlags[label]) {
-            for (int32_t j = int32_t(label) - 1; j >= 0; --j) {
-                if (!g.labelFlags[j]) continue;
-                if (g.labelPos[j] >> 20 == p >> 20) used = uint32_t(j);
-                break;
-            }
-        }
-        const char* name = GSL_ScriptMemberName(int32_t(p >> 20));
-        if (name) std::snprintf(g.scriptName, sizeof g.scriptName, "%s", name);
-        if (label < kLabelHistorySize) {
-            std::memcpy(g.gameVars, g.labelVars[used], sizeof g.gameVars);
-            g.labelCount = used + 1;
-            std::memcpy(g.stage.name, g.labelName[used], sizeof g.labelName[used]);
-            g.restartOffset = g.labelPos[used] & 0xFFFFF;
-        } else {
-            g.restartOffset = 0;
-        }
-        g.startOffset = name ? p & 0xFFFFF : 0;
-        if (!name) g.restartOffset = 0;
-        g.readLineCount = uint32_t(n);
-    }
+    if (!GSL_StoryRestoreHistory(n, nullptr)) return -1;
     slot = GSL_ScriptTaskSet();
     if (ScreenWork* w = Story()) w->tasks[0] = slot;
     return slot;

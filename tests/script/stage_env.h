@@ -74,7 +74,7 @@ public:
     bool ChooseMenu(int32_t i, int limit = 300);
     // The story screen's history restore of read line n (the last one when
     // n < 0) into the game state, then a new script task there, with the
-    // real handlers.
+    // real handlers. -1 when the restore refuses the line.
     int32_t RestoreAt(int32_t n);
     // The input task, the frame's drawing tasks and the wipe programs, for
     // tests whose wipes capture the screen.

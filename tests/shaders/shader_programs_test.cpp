@@ -14,6 +14,7 @@
 #include "engine/core/debug_log.h"
 #include "platform/plat_gl_api.h"
 #include "shaders/shader_set.h"
+#include "shaders/text_programs.h"
 #include "tests/engine/render/gl_fixture.h"
 
 namespace {
@@ -413,3 +414,16 @@ TEST_F(ShaderProgramTest, PaletteFilterInsideAndOnTheEdge) {
 }
 
 }  // namespace
+
+// The wipe programs made again while the old ones are still bound (a wipe
+// was the last thing drawn): the new set binds and leaves no GL error.
+TEST_F(ShaderProgramTest, WipeProgramsMadeAgainWhileTheOldAreBound) {
+    ASSERT_TRUE(Lib_WipeProgramsCreate());
+    glUseProgram(WipeShaders.program);
+    ASSERT_TRUE(Lib_WipeProgramsCreate());
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    glUseProgram(WipeShaders.program);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    glUseProgram(0);
+    Lib_WipeProgramsRelease();
+}

@@ -148,7 +148,18 @@ TEST_F(Backlog, KeysScrollThePageWhichHoldsTheSelectionAndMovesTheBar) {
     EXPECT_EQ(B()->top, 8);
     EXPECT_FLOAT_EQ(BarPosition(), 8.0f);
     EXPECT_NE(EntryText(3).find("L8"), std::string::npos);
-    // Ten at a time, held at the ends: from 4 to 0, from count - 3 to the last.
+    // Ten at a time: from the last line to the second, the page with it,
+    // and back.
+    B()->selected = 11;
+    Frame();
+    Press(kLeft);
+    EXPECT_EQ(B()->selected, 1);
+    EXPECT_EQ(B()->top, 1);
+    EXPECT_FLOAT_EQ(BarPosition(), 1.0f);
+    Press(kRight);
+    EXPECT_EQ(B()->selected, 11);
+    EXPECT_EQ(B()->top, 9);
+    // Held at the ends: from 4 to 0, from count - 3 to the last.
     B()->selected = 4;
     Frame();
     Press(kLeft);
@@ -293,9 +304,11 @@ TEST_F(Backlog, ReplayPlaysAStepsVoicesTogetherAndTheNextWhenTheyEnd) {
 TEST_F(Backlog, JumpBackAsksThenRestoresTheLineOrGoesOn) {
     if (IsSkipped()) return;
     Open(12);
+    // The selection below the page's first line: the jump takes the line
+    // selected, not the page's.
     Press(kUp);
-    Press(kUp);
-    ASSERT_EQ(B()->selected, 9);
+    ASSERT_EQ(B()->selected, 10);
+    ASSERT_EQ(B()->top, 9);
     // No: back to the list, nothing restored.
     Press(kKeyC);
     EXPECT_EQ(LastSe(), "enter.wav");
@@ -314,8 +327,8 @@ TEST_F(Backlog, JumpBackAsksThenRestoresTheLineOrGoesOn) {
     Press(kKeyZ);
     ASSERT_TRUE(FramesUntil([] { return GSL_WorkGet(GSL_BacklogModeCB) == nullptr; }, 60, "the exit"));
     EXPECT_EQ(StoryExitRequest, 3u);
-    EXPECT_EQ(GameStateBlock.readLineCount, 9u);
-    EXPECT_EQ(GameStateBlock.startOffset, GameStateBlock.readLinePos[9] & 0xFFFFF);
+    EXPECT_EQ(GameStateBlock.readLineCount, 10u);
+    EXPECT_EQ(GameStateBlock.startOffset, GameStateBlock.readLinePos[10] & 0xFFFFF);
     EXPECT_STREQ(GameStateBlock.scriptName, "00_init.txt");
     for (int i = 0; i < 3; ++i) EXPECT_STRNE(SoundChannelTable[19 + i].st.path, "cancel.wav");
     EXPECT_FLOAT_EQ(window_->posY, -250.0f);

@@ -34,6 +34,7 @@
 #include "engine/input/input.h"
 #include "screens/boot.h"
 #include "screens/title.h"
+#include "story/config.h"
 #include "ui/utility_dialog.h"
 #include "engine/movie/movie.h"
 #include "engine/render/camera.h"
@@ -183,7 +184,11 @@ void ScreenHarness::SetUp() {
     std::filesystem::current_path(dir_);
     std::filesystem::create_directories("data");
     std::filesystem::create_directories("root");
-    TextLanguage = -1;  // the language the locale gives, as at start-up
+    // The language the locale gives and no face or font load of the player's,
+    // as at start-up.
+    TextLanguage = -1;
+    FontUserFace[0] = 0;
+    GSL_ConfigFontStateReset();
     const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 96 * kMiB};
     Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
@@ -286,6 +291,7 @@ void ScreenHarness::TearDown() {
     EXPECT_EQ(SpriteLiveObjects, objects_) << "GL objects left behind";
     EXPECT_EQ(HeapTable.heaps[HEAP_GENERAL].usedCount, heap0Blocks_) << "heap-0 blocks left behind";
     Lib_SoundShutdownChannels();
+    Lib_SoundReset();  // channels a test set by hand (a voice "still sounding") stop too
     Plat_AudioSetBackend(nullptr);
     Lib_SoundSetClock(nullptr);
     Lib_TimerSetClock(nullptr);
@@ -613,6 +619,11 @@ size_t g_step = 0;
 int g_stepFrames = 0;
 ProgramRun* g_run = nullptr;
 bool g_quitPosted = false;
+// The program's frame clock: the timers and the text reveals read it, and it
+// moves on by one frame period at the end of each frame, so that what a
+// frame shows depends on how many frames ran, never on the machine's load.
+std::atomic<uint64_t> g_programNow{1000000};
+uint64_t ProgramClock() { return g_programNow.load(); }
 
 // The first run's start-up notice (no system data yet) waits for the
 // player: the decide key confirms it, then is released.
@@ -639,6 +650,7 @@ bool ConfirmBootNotice() {
 
 void ProgramHook() {
     ++g_run->frames;
+    g_programNow += FramePeriodUs;
     if (!g_drawFrames) glEnable(GL_RASTERIZER_DISCARD);
     if (g_quitPosted) return;
     if (ConfirmBootNotice()) return;
@@ -676,6 +688,9 @@ int ProgramRun::Run(std::vector<Step> steps) {
         return -1;
     }
     std::filesystem::current_path(dir);
+    std::error_code ec;
+    if (!userFiles.empty() && std::filesystem::exists(userFiles / "user"))
+        std::filesystem::copy(userFiles / "user", "user", std::filesystem::copy_options::recursive, ec);
     if (before) before();
     g_steps = &steps;
     g_step = 0;
@@ -684,13 +699,27 @@ int ProgramRun::Run(std::vector<Step> steps) {
     g_quitPosted = false;
     MainHeapSizes = kProgramHeaps;
     MainTestHook = ProgramHook;
+    g_programNow = 1000000;
+    Lib_TimerSetClock(ProgramClock);
+    TextOps clock{};
+    clock.nowUs = ProgramClock;
+    Lib_TextOpsSet(&clock);
     int code = WinMain();
+    RunState = RUN_STARTING;  // as before any program ran
+    Lib_TextOpsSet(nullptr);
+    Lib_TimerSetClock(nullptr);
     MainTestHook = nullptr;
     MainHeapSizes = kHeapDefaultSizes;
     g_drawFrames = false;
     const bool closedAtTheEnd = lastStepCloses && g_step + 1 == steps.size();
     if (!g_quitPosted && failed.empty() && !closedAtTheEnd) failed = "the program ended before its steps";
     if (after) after();
+    if (!userFiles.empty()) {
+        std::filesystem::remove_all(userFiles / "user", ec);
+        std::filesystem::create_directories(userFiles, ec);
+        if (std::filesystem::exists("user"))
+            std::filesystem::copy("user", userFiles / "user", std::filesystem::copy_options::recursive, ec);
+    }
     g_steps = nullptr;
     g_run = nullptr;
     std::filesystem::current_path(old);

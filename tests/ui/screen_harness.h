@@ -140,6 +140,10 @@ bool LinkSampleData(const std::filesystem::path& folder);
 // folder. The steps run on the game thread at the end of each frame (through
 // MainTestHook); each waits until its condition holds, then injects its input
 // for the next frame. The test thread reads only what the steps recorded.
+// The timers and the text reveals run on a frame clock (one frame period a
+// frame): a step that waits a number of frames sees the same screen on any
+// machine. Frames are still paced by the real clock, and sounds, movies and
+// file loads take their real time.
 class ProgramRun {
 public:
     struct Step {
@@ -156,6 +160,10 @@ public:
     // Runs in the scratch folder after the program ended, before the folder
     // goes (to keep what the program left, e.g. user/).
     std::function<void()> after;
+    // When set: the user files (user/) are copied from this folder before
+    // the program starts (when there are any) and back into it, replacing
+    // what it held, once the program ended; a run starts where another left.
+    std::filesystem::path userFiles;
     // The last step ends the program itself (a confirmed close): no quit is
     // posted for it, and the program ending while it waits is no failure.
     bool lastStepCloses = false;

@@ -51,6 +51,7 @@ protected:
         Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         Lib_CashReset();
+        std::memcpy(userId_, UserId, sizeof userId_);
         std::strcpy(UserId, "4242");
         std::filesystem::create_directories("user/4242/save");
         std::filesystem::create_directories("data");
@@ -61,6 +62,7 @@ protected:
         Lib_MemRelease();
         if (!old_.empty()) std::filesystem::current_path(old_);
         if (!dir_.empty()) std::filesystem::remove_all(dir_);
+        std::memcpy(UserId, userId_, sizeof userId_);
     }
     static void Write(const std::string& path, const std::string& bytes) {
         std::filesystem::path p(path);
@@ -77,4 +79,5 @@ protected:
     }
     static uint64_t InUse(int heap) { return HeapTable.heaps[heap].bytesInUse; }
     std::filesystem::path dir_, old_;
+    char userId_[sizeof UserId] = {};
 };

@@ -404,9 +404,7 @@ TEST_F(MovieGlTest, ShowsTheMovieInTheWindowKeepingItsAspect) {
     EXPECT_GT(lit, seen * 3 / 4);
 
     MovieState = MOVIE_STOP_REQUESTED;
-    auto start = std::chrono::steady_clock::now();
     Frame();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5000));
     EXPECT_EQ(MovieState.load(), MOVIE_IDLE);
 
     // A file that is no movie: black until stopped.

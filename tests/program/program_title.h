@@ -16,7 +16,7 @@
 #include "screens/title_work.h"
 #include "script/script_task.h"
 #include "story/story_screen.h"
-#include "tests/ui/program_screens.h"
+#include "tests/program/program_screens.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
@@ -90,6 +90,29 @@ inline void Choose(std::vector<ProgramRun::Step>& steps, int32_t item) {
     steps.push_back({"let go", nullptr, [](PlatInputState&) {}});
 }
 
+
+using Act = std::function<void(PlatInputState&)>;
+inline const Act kIdle = [](PlatInputState&) {};
+inline Act Key(uint8_t key) {
+    return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
+}
+
+// One step that holds once `done` does; until then each even frame gets the
+// input `act` chooses and each odd frame none, so that every key is a press.
+// (A screen that sees a key one frame late takes a longer `every`.)
+inline ProgramRun::Step Drive(const char* label, std::function<bool()> done, Act act, int limit = 900, int every = 2) {
+    auto frame = std::make_shared<int>(0);
+    return {label,
+            [=] {
+                if (done()) return true;
+                PlatInputState in = Plat_InputIdle();
+                in.focus = 1;
+                if ((*frame)++ % every == 0 && act) act(in);
+                Plat_InputInject(in);
+                return false;
+            },
+            kIdle, limit};
+}
 
 // The slot list's question is up and takes its answer.
 inline bool Asking(ModeFunction screen) {

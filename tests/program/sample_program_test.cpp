@@ -14,7 +14,7 @@
 #include "screens/system_screens.h"
 #include "story/game_state.h"
 #include "story/quick_save.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "ui/pointer.h"
 #include "tests/ui/screen_harness.h"
 #include "story/story_screen.h"
@@ -52,7 +52,6 @@ bool LoadReady() {
 std::function<void(PlatInputState&)> Button(uint32_t bit) {
     return [bit](PlatInputState& in) { Press(in, bit); };
 }
-const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
 
 // The manual keeps the title's resources (its item keeps them); the load
 // screen has them released and reloaded.

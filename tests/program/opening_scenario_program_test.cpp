@@ -23,7 +23,7 @@
 #include "story/save_store.h"
 #include "story/story_screen.h"
 #include "story/system_save.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 

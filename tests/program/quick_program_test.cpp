@@ -12,7 +12,7 @@
 #include "story/story_play.h"
 #include "story/story_screen.h"
 #include "story/sys_menu.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
@@ -29,7 +29,7 @@ int32_t Cursor() {
 std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
 }
-const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
+using program_title::kIdle;
 
 TEST(QuickProgram, AQuickLoadBringsTheQuickSavedLineBack) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);

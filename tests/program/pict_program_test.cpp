@@ -16,7 +16,7 @@
 #include "script/game_blocks.h"
 #include "story/access_flags.h"
 #include "story/story_screen.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
@@ -33,8 +33,7 @@ ScriptTaskWork* ScriptIn(const char* file) {
 }
 ScriptTaskWork* PictScript() { return ScriptIn("pict.txt"); }
 
-// Every credit of the roll has been drawn in full (their reveal runs on the
-// clock, so a loaded machine may need a few frames more).
+// Every credit of the roll has been drawn in full.
 bool CreditsDrawn() {
     int n = 0;
     for (uint32_t slot = 0; slot < uint32_t(kStaffrollTexts); ++slot) {
@@ -50,7 +49,7 @@ bool CreditsDrawn() {
 TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     struct Seen {
-        bool scene = false, roll = false, over = false, page = false;
+        bool scene = false, roll = false, over = false, page = false, credits = false;
         std::string sceneWhy, rollWhy, pageWhy;
         int sceneFrames = 0, rollFrames = 0, pageFrames = 0;
     } seen;
@@ -62,7 +61,7 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
     // Confirms every other frame; none while a picture is awaited.
     auto watch = [&] {
         ScriptTaskWork* w = PictScript();
-        // The pictures above the message (whose reveal runs on the clock).
+        // The pictures above the message, ten frames into the line.
         if (w && !seen.scene && w->script.command == kKeywait && GSL_ArgGetInt(&w->context, nullptr, 0) == 20 &&
             ++seen.sceneFrames == 10) {
             scene = ScreenHarness::MatchesReference("pict_program_scene", Crop{0, 0, 1280, 460});
@@ -77,8 +76,10 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
             seen.pageWhy = page.message();
             seen.page = true;
         }
-        // The credits before their first step: the roll moves them 36 pixels in 1,200 frames.
-        if (GSL_StaffrollTaskGet() >= 0 && !seen.roll && ++seen.rollFrames >= 20 && CreditsDrawn()) {
+        // The credits 20 frames into the roll, revealed and before their first
+        // step: the roll moves them 36 pixels in 1,200 frames.
+        if (GSL_StaffrollTaskGet() >= 0 && !seen.roll && ++seen.rollFrames == 20) {
+            seen.credits = CreditsDrawn();
             roll = ScreenHarness::MatchesReference("pict_program_staffroll");
             seen.rollWhy = roll.message();
             seen.roll = true;
@@ -113,6 +114,7 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
     EXPECT_EQ(run.failed, "");
     EXPECT_TRUE(seen.scene);
     EXPECT_TRUE(seen.roll);
+    EXPECT_TRUE(seen.credits);
     EXPECT_TRUE(scene) << seen.sceneWhy;
     EXPECT_TRUE(roll) << seen.rollWhy;
     EXPECT_TRUE(seen.page);

@@ -17,7 +17,7 @@
 #include "story/story_screen.h"
 #include "story/story_standins.h"
 #include "story/story_window.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
@@ -29,7 +29,7 @@ const auto Waiting = program_title::StoryWaiting;
 std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
 }
-const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
+using program_title::kIdle;
 
 TEST(StoryProgram, TheStoryAdvancesSkipsAndHidesItsWindow) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);

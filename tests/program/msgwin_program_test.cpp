@@ -14,7 +14,7 @@
 #include "script/game_blocks.h"
 #include "script/script_task.h"
 #include "story/story_screen.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"

@@ -24,7 +24,7 @@
 #include "script/script_task.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
@@ -35,7 +35,7 @@ constexpr uint8_t kKeyQ = 0x10, kKeyW = 0x11;
 std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
 }
-const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
+using program_title::kIdle;
 
 const GalleryHead* G() { return GSL_GalleryHead(GSL_WorkGet(GSL_GalleryModeCB)); }
 const GalleryViewHead* V() { return GSL_GalleryViewHead(GSL_WorkGet(GSL_GalleryViewModeCB)); }

@@ -9,7 +9,7 @@
 #include "engine/text/text_object.h"
 #include "script/script_task.h"
 #include "story/story_screen.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
@@ -17,7 +17,6 @@ namespace {
 using namespace program_title;
 constexpr uint8_t kKeyE = 0x12;
 
-const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
 
 bool FirstLineShown() {
     const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);

@@ -14,7 +14,7 @@
 #include "story/save_store.h"
 #include "story/story_screen.h"
 #include "tests/story/save_env.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/utility_dialog.h"
 
@@ -25,7 +25,6 @@ constexpr uint8_t kKeyZ = 0x2C;
 std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
 }
-const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
 
 std::string State() { return std::string(reinterpret_cast<const char*>(&GameStateBlock), sizeof(GameState)); }
 

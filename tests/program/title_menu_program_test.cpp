@@ -11,7 +11,7 @@
 #include "engine/sound/sound.h"
 #include "engine/text/text_object.h"
 #include "screens/boot.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/pointer.h"
 #include "ui/screen_slots.h"
@@ -21,7 +21,6 @@
 namespace {
 using namespace program_title;
 
-const std::function<void(PlatInputState&)> kIdle = [](PlatInputState&) {};
 std::function<void(PlatInputState&)> Button(uint32_t bit) {
     return [bit](PlatInputState& in) { Press(in, bit); };
 }

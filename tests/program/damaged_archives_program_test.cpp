@@ -27,7 +27,7 @@
 #include "screens/boot.h"
 #include "script/script_task.h"
 #include "story/story_screen.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 
@@ -53,7 +53,7 @@ std::vector<std::string> LinesWith(const std::string& text, const std::string& p
     return out;
 }
 
-TEST(DamagedArchives, EachDamagedFileIsToldOnceAndTheGamePlays) {
+TEST(DamagedArchivesProgram, EachDamagedFileIsToldOnceAndTheGamePlays) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     ProgramRun run;
     run.before = [] {
@@ -111,7 +111,7 @@ TEST(DamagedArchives, EachDamagedFileIsToldOnceAndTheGamePlays) {
 // A base archive that cannot be used (cut short inside its header): the start
 // stops with one line about the archive and one that says the game cannot
 // start, and leaves nothing behind. Nothing of the sample is needed.
-TEST(DamagedArchives, AnUnusableBaseArchiveStopsTheStart) {
+TEST(DamagedArchivesProgram, AnUnusableBaseArchiveStopsTheStart) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     char tmpl[] = "/tmp/vn_archives_XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);

@@ -54,7 +54,7 @@
 #include "story/story_standins.h"
 #include "story/sys_menu.h"
 #include "story/system_save.h"
-#include "tests/ui/program_title.h"
+#include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
@@ -224,29 +224,6 @@ bool SystemSaveAsking() {
 }
 
 // --- driving ----------------------------------------------------------------------
-
-using Act = std::function<void(PlatInputState&)>;
-const Act kIdle = [](PlatInputState&) {};
-Act Key(uint8_t key) {
-    return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
-}
-
-// One step that holds once `done` does; until then each even frame gets the
-// input `act` chooses and each odd frame none, so that every key is a press.
-// (A screen that sees a key one frame late takes a longer `every`.)
-ProgramRun::Step Drive(const char* label, std::function<bool()> done, Act act, int limit = 900, int every = 2) {
-    auto frame = std::make_shared<int>(0);
-    return {label,
-            [=] {
-                if (done()) return true;
-                PlatInputState in = Plat_InputIdle();
-                in.focus = 1;
-                if ((*frame)++ % every == 0 && act) act(in);
-                Plat_InputInject(in);
-                return false;
-            },
-            kIdle, limit};
-}
 
 // Holds once `pred` has held for `frames` frames in a row.
 std::function<bool()> Settled(std::function<bool()> pred, int frames) {
