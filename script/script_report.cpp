@@ -113,6 +113,9 @@ const char* GSL_ScriptTagUtf8(const ScriptState* script, char* out, uint32_t out
     if (n >= sizeof tag) n = sizeof tag - 1;
     std::memcpy(tag, script->text + script->readOffset, n);
     tag[n] = 0;
+    // One line on stderr: a tag written over several lines is shown on one.
+    for (uint32_t i = 0; i < n; ++i)
+        if (tag[i] == '\r' || tag[i] == '\n') tag[i] = ' ';
     return Lib_SjisToUtf8Buf(tag, out, outSize);
 }
 
