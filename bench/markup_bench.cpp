@@ -5,6 +5,11 @@
 // text with Lib_TextMeasure once per visible character, the measuring the
 // conversion cannot avoid. Their ratio is the conversion's own overhead; the
 // conversion's time over 16.667 ms is its share of one 60 Hz frame.
+// "LongLine" converts one 1,500-byte line that never wraps (the converter
+// appends and measures it a character at a time); "LongLineOnce" measures the
+// converted line once. Their ratio says whether the converter's measuring
+// grows with what it appends (a small ratio) or with the whole line for every
+// character (hundreds).
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -76,5 +81,45 @@ void BM_MarkupMeasureOnly(benchmark::State& state) {
     Teardown();
 }
 BENCHMARK(BM_MarkupMeasureOnly)->Unit(benchmark::kMicrosecond);
+
+// A 1,500-byte line of plain speech, one window line wide enough to hold it.
+std::string LongLine() {
+    std::string text;
+    const std::string sentence = "今日は朝から雨が降っていたので、駅まで歩いて行きました。";
+    while (text.size() + sentence.size() <= 1500) text += sentence;
+    while (text.size() < 1500) text += "!";
+    return text;
+}
+constexpr float kLongColumns = 2000.0f;
+
+void BM_MarkupLongLine(benchmark::State& state) {
+    if (Setup(state)) {
+        const std::string in = LongLine();
+        for (auto _ : state) {
+            GSL_MarkupConvert(&g_ctx, in.c_str(), g_out, sizeof g_out, false, kLongColumns, 0.0f);
+            benchmark::DoNotOptimize(g_out);
+        }
+        state.counters["out_bytes"] = double(std::strlen(g_out));
+        state.counters["breaks"] = double(std::string(g_out).find("#n") == std::string::npos ? 0 : 1);
+    }
+    Teardown();
+}
+BENCHMARK(BM_MarkupLongLine)->Unit(benchmark::kMicrosecond);
+
+void BM_MarkupLongLineOnce(benchmark::State& state) {
+    if (Setup(state)) {
+        const std::string in = LongLine();
+        GSL_MarkupConvert(&g_ctx, in.c_str(), g_out, sizeof g_out, false, kLongColumns, 0.0f);
+        const TextScale scale{0.5f, 0.5f};
+        const TextSpacing none{0, 0};
+        for (auto _ : state) {
+            TextRect r{};
+            Lib_TextMeasure(&r, g_out, &scale, &none, 0, 0);
+            benchmark::DoNotOptimize(r);
+        }
+    }
+    Teardown();
+}
+BENCHMARK(BM_MarkupLongLineOnce)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

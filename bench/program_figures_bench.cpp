@@ -14,7 +14,11 @@
 //                          game-thread frame while it runs, as a share of 1/60 s;
 //   BM_AutoPlayRss         auto mode through the story, back to the title,
 //                          new game again: peak RSS and RSS per loop
-//                          (one loop, or VN_AUTOPLAY_MINUTES of loops).
+//                          (one loop, or VN_AUTOPLAY_MINUTES of loops);
+//   BM_NeverWaitingScenario an opening scenario that loops without waiting
+//                          (a line, then a call back to its label): the
+//                          longest frame while it runs (wall and game-thread
+//                          CPU time), and the time from SIGINT to the end.
 //
 // Counters ending in _ms or _s are times, _pct shares, _mib MiB; the
 // benchmarks' own time columns are not figures. Each benchmark starts the
@@ -29,6 +33,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -470,5 +475,51 @@ void BM_AutoPlayRss(benchmark::State& state) {
     state.counters["nudges"] = play.nudges;
 }
 BENCHMARK(BM_AutoPlayRss)->Iterations(1)->Unit(benchmark::kSecond);
+
+// --- (6) a scenario that never waits ----------------------------------------------------
+
+const char* const kNeverWaiting = "*r\n<label>\n<text TEXT_0>\n<call 00_init,*r>\n";
+
+void BM_NeverWaitingScenario(benchmark::State& state) {
+    Scratch scratch(SampleData(kNeverWaiting));
+    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
+    Stats frames, cpu;
+    size_t longestAt = 0;
+    double signalled = -1, ended = -1;
+    for (auto _ : state) {
+        ToNewGame toGame;
+        FrameMeter meter;
+        double last = -1;
+        Run(scratch, [&](Input& in) {
+            const double now = WallSeconds(), wall = last < 0 ? 0 : now - last, used = meter.Tick();
+            last = now;
+            if (signalled >= 0) return now - signalled < 30;  // the signal's close is awaited
+            if (!GSL_WorkGet(GSL_StoryModeCB)) {
+                toGame.Step(in);
+                return true;
+            }
+            if (!(StoryScriptStatus() & SCRIPT_STARTED)) return true;
+            if (wall > frames.Max()) longestAt = frames.v.size();
+            frames.v.push_back(wall);
+            cpu.v.push_back(used);
+            if (frames.v.size() == 600) {
+                signalled = WallSeconds();
+                std::raise(SIGINT);
+            }
+            return true;
+        }, false);
+        ended = WallSeconds();
+    }
+    if (frames.v.size() < 600) return state.SkipWithError("the scenario did not run for 600 frames");
+    state.counters["frames"] = double(frames.v.size());
+    state.counters["longest_frame_ms"] = frames.Max() * 1000;
+    state.counters["longest_frame_at"] = double(longestAt);
+    state.counters["p99_frame_ms"] = frames.Quantile(0.99) * 1000;
+    state.counters["mean_frame_ms"] = frames.Mean() * 1000;
+    state.counters["longest_frame_cpu_ms"] = cpu.Max() / 1000;
+    state.counters["mean_frame_cpu_ms"] = cpu.Mean() / 1000;
+    state.counters["sigint_to_end_s"] = ended - signalled;
+}
+BENCHMARK(BM_NeverWaitingScenario)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "script/args.h"
 #include "script/replay.h"
 #include "script/script_host.h"
+#include "script/script_report.h"
 #include "script/script_task.h"
 #include "script/vars.h"
 #include "ui/mode.h"
@@ -77,23 +78,57 @@ bool TargetName(const char* word, char* out) {
     return n > 0 && n < int(kScriptNameSize);
 }
 
+// Tells the author of a jump or call whose file or label does not exist,
+// once for its place. The same tag failing again before any command has
+// waited is a loop that nothing ends: false then, after the line that says
+// so, and the script ends.
+bool MissTold(CommandContext* ctx, const char* name, const char* label, bool fileFound, uint32_t offset) {
+    ScriptState* s = ctx->script;
+    ScriptTaskWork* w = GSL_ScriptWorkOf(s);
+    char tag[512], labelUtf8[256], what[1024];
+    GSL_ScriptTagUtf8(s, tag, sizeof tag);
+    Lib_SjisToUtf8Buf(label, labelUtf8, sizeof labelUtf8);
+    if (fileFound)
+        std::snprintf(what, sizeof what, "%s: %s has no label %s; it runs from its top", tag, name, labelUtf8);
+    else
+        std::snprintf(what, sizeof what, "%s: no script %s; %s goes on from %s", tag, name[0] ? name : "(no name)",
+                      w->fileName, offset ? "the label of that name in it" : "its top");
+    if (w->missText == s->text && w->missOffset == s->readOffset) {
+        GSL_ScriptReportAlways(s, s->readOffset, "%s, again without a wait between: the script ends", what);
+        s->status = SCRIPT_ENDED;
+        return false;
+    }
+    GSL_ScriptReport(s, s->readOffset, "%s", what);
+    w->missText = s->text;
+    w->missOffset = s->readOffset;
+    return true;
+}
+
 // Moves the script to a named file at a label: the text of that member when
 // it exists (else the text stays), the label's offset. The names follow the
-// text.
-void OpenNamed(CommandContext* ctx, const char* name, const char* label) {
+// text. A given label (labelGiven) that the index lacks, or a missing file,
+// is told to the author.
+void OpenNamed(CommandContext* ctx, const char* name, const char* label, bool labelGiven) {
     ScriptState* s = ctx->script;
     const ArcView* arc = GSL_ScriptArcGet();
     const uint8_t* data = nullptr;
     uint32_t size = 0;
     const bool found = arc && Lib_ArcGetData(arc, name, -1, &data, &size) && data;
+    uint64_t offset = 0;
+    bool labelFound = true;
+    if (label && label[0]) {
+        const LabelRecord record = GSL_InfoFind(name, label);
+        offset = record.offset;
+        labelFound = FieldIs(record.file, name);
+    }
+    if ((!found || (labelGiven && !labelFound)) && !MissTold(ctx, name, label ? label : "", found, uint32_t(offset)))
+        return;
     if (found) {
         s->text = reinterpret_cast<const char*>(data);
         s->size = size;
     } else {
         Lib_DebugPrintf("Error -> Lib_ArcGetData(%s)\n", name);
     }
-    uint64_t offset = 0;
-    if (label && label[0]) offset = GSL_InfoFind(name, label).offset;
     s->nextOffset = offset > s->size ? s->size : uint32_t(offset);
     if (!found) return;
     CopyName(GSL_ScriptWorkOf(s)->fileName, name);
@@ -264,10 +299,11 @@ void GSL_CmdCall(CommandContext* ctx) {
     char file[kScriptWordSize], label[kScriptWordSize], name[kScriptNameSize];
     GSL_ArgGet(ctx, nullptr, 0, file, sizeof file);
     GSL_ArgGet(ctx, nullptr, 1, label, sizeof label);
-    if (!label[0]) std::strcpy(label, "top");
+    const bool labelGiven = label[0] != 0;
+    if (!labelGiven) std::strcpy(label, "top");
     PendingCall = {GSL_ScriptMemberIndex(RunningName(ctx)), ctx->script->nextOffset};
     if (!TargetName(file, name)) name[0] = 0;
-    OpenNamed(ctx, name, label);
+    OpenNamed(ctx, name, label, labelGiven);
 }
 
 void GSL_CmdReturn(CommandContext* ctx) {
@@ -307,8 +343,9 @@ void GSL_CmdJump(CommandContext* ctx) {
     if (cond[0] && !GSL_CondEvalList(cond)) return;
     GSL_ArgGet(ctx, nullptr, 0, file, sizeof file);
     GSL_ArgGet(ctx, nullptr, 1, label, sizeof label);
-    if (!label[0]) std::strcpy(label, "top");
+    const bool labelGiven = label[0] != 0;
+    if (!labelGiven) std::strcpy(label, "top");
     if (!file[0]) CopyName(name, RunningName(ctx));
     else if (!TargetName(file, name)) name[0] = 0;
-    OpenNamed(ctx, name, label);
+    OpenNamed(ctx, name, label, labelGiven);
 }

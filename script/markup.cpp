@@ -7,6 +7,7 @@
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
 #include "engine/text/font.h"
+#include "engine/text/text_measure_run.h"
 #include "engine/text/text_object.h"
 #include "ui/mode.h"
 
@@ -157,10 +158,12 @@ float MeasureFrom(const StageRecord* stage, char* buf, size_t n, const char* res
     const TextSpacing spacing{0, 0};
     TextRect r{};
     Lib_TextMeasure(&r, buf, &scale, &spacing, 0, lineText ? 2u : 0u);
-    return float(r.right - r.left);
+    return float(int64_t(r.right) - r.left);
 }
 
 // --- The conversion -----------------------------------------------------------
+
+TextMeasureRun g_lineRun;  // the converter's line measure; game thread only
 
 struct Converter {
     const StageRecord* stage;
@@ -186,17 +189,62 @@ struct Converter {
         return true;
     }
     bool Put(const char* s) { return Put(s, std::strlen(s)); }
-    // The line measured as GSL_TextSizeParse measures it; the size tags before
-    // the line are gathered once per line start.
-    char measure[kMarkupSize];
-    size_t prefixLen = 0;
-    uint32_t prefixFor = UINT32_MAX;
+    // Takes the output back to n bytes; a line measure that held more starts again.
+    void Cut(size_t n) {
+        len = n;
+        out[len] = 0;
+        if (runFor != UINT32_MAX && n < lineStart + held) MeasureEnd();
+    }
+    // The line measured as GSL_TextSizeParse measures it: the size tags
+    // before the line, then the line, cut at 1535 bytes on a character
+    // boundary. The measure grows with the line (a run kept while the line
+    // only grows at its end), so a line costs what it appends, not its
+    // length once per character.
+    char measure[kMarkupSize];  // the size tags before the line
+    size_t prefixLen = 0, held = 0;
+    uint32_t runFor = UINT32_MAX;
+    bool runFull = false;
+    float width = 0;
     void Measure() {
-        if (prefixFor != lineStart) {
+        TextMeasureRun& run = g_lineRun;
+        if (runFor != lineStart) {
+            MeasureEnd();
             prefixLen = SizeTagsBefore(out, lineStart, measure);
-            prefixFor = lineStart;
+            const TextScale scale{stage->textSizeX, stage->textSizeY};
+            const TextSpacing spacing{0, 0};
+            Lib_TextMeasureRunStart(&run, &scale, &spacing, lineText ? 2u : 0u);
+            runFor = lineStart;
+            held = 0;
+            runFull = false;
+            MeasureFeed(run, measure, prefixLen);
         }
-        x = MeasureFrom(stage, measure, prefixLen, out + lineStart, lineText);
+        const size_t lineLen = len - lineStart;
+        if (!runFull && lineLen > held) MeasureGrow(run, out + lineStart + held, lineLen - held);
+        x = width;
+    }
+    void MeasureGrow(TextMeasureRun& run, const char* rest, size_t take) {
+        const size_t room = kMarkupSize - 1;
+        if (prefixLen + held + take > room) {
+            runFull = true;
+            take = 0;
+            for (uint32_t k; rest[take] && prefixLen + held + take + (k = Lib_CharLen(rest + take)) <= room;) take += k;
+        }
+        held += take;
+        MeasureFeed(run, rest, take);
+    }
+    void MeasureFeed(TextMeasureRun& run, const char* bytes, size_t n) {
+        char piece[kMarkupSize];
+        std::memcpy(piece, bytes, n);
+        piece[n] = 0;
+        // A line read back measures its indent tags as the moves they stand for.
+        if (lineText)
+            for (char* a = std::strstr(piece, "#Awt["); a; a = std::strstr(a + 5, "#Awt[")) std::memcpy(a + 1, "Pos", 3);
+        const TextRect r = Lib_TextMeasureRunAppend(&run, piece, n);
+        width = float(int64_t(r.right) - r.left);
+    }
+    void MeasureEnd() {
+        if (runFor != UINT32_MAX) Lib_TextMeasureRunEnd(&g_lineRun);
+        runFor = UINT32_MAX;
     }
 
     void PutPos(int32_t a, int32_t b, const char* tag = "#Pos[") {
@@ -239,8 +287,7 @@ struct Converter {
         char moved[kMarkupSize];
         size_t n = len - s;
         std::memcpy(moved, out + s, n);
-        len = s;
-        out[len] = 0;
+        Cut(s);
         Put("#n", 2);
         if (hangingFlag) IndentTag();
         lineStart = uint32_t(len);
@@ -355,7 +402,7 @@ struct Converter {
         if (Put("#Rubi[", 6)) {
             // The ruby goes in whole or not at all, so the tag stays closed.
             size_t before = len;
-            if (!Put(r) || !Put("]", 1)) len = before - 6, out[len] = 0;
+            if (!Put(r) || !Put("]", 1)) Cut(before - 6);
         }
         PutPos(-p, 0);
         Measure();
@@ -536,6 +583,7 @@ void Convert(CommandContext* ctx, const char* in, char* out, size_t outSize, boo
     cv.hanging = hanging;
     cv.lineText = lineText;
     cv.Run();
+    cv.MeasureEnd();
 }
 }  // namespace
 

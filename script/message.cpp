@@ -18,6 +18,7 @@
 #include "script/syntax.h"
 #include "script/wipe_fx.h"
 #include "script/stage.h"
+#include "script/script_report.h"
 #include "ui/engine_services.h"
 #include "ui/pointer.h"
 #include "ui/screen_slots.h"
@@ -468,6 +469,7 @@ void GSL_CmdVoice(CommandContext* ctx) {
         if (b >= 'A' && b <= 'Z') stem[i] = char(b - 'A' + 'a');
     }
     std::snprintf(path, sizeof path, "%s%s%s", "sound/voice/", stem, ".ogg");
+    GSL_ScriptResourceCheck(ctx, "voice", file, path);
     Lib_SoundVolumeSet(channel, float(SystemDataBlock.voiceVolume) * float(vol) / 100.0f);
     if (Lib_SoundRequest(SoundChannelTable[channel], path, 0, 0, nullptr)) {
         if (ScreenWork* w = GSL_WorkGet(Story())) {

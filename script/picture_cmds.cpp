@@ -15,6 +15,7 @@
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "script/wipe_fx.h"
+#include "script/script_report.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
 #include "ui/widget.h"
@@ -135,6 +136,9 @@ void GSL_CmdTrans(CommandContext* ctx) {
     int32_t time = GSL_ArgGetInt(ctx, "time", 1);
     if (time == kScriptMissing) time = 1000;
     const int32_t frames = SystemDataBlock.instantEffects ? 0 : int32_t(GSL_WaitFrames(time));
+    char rule[256];
+    GSL_ResPathMake(RES_WIPE, mask, rule, sizeof rule, false);
+    GSL_ScriptResourceCheck(ctx, "wipe rule", mask, rule);
     WipeSet(ctx->stage, frames, mask);
 }
 
@@ -197,6 +201,7 @@ void GSL_CmdImage(CommandContext* ctx) {
         char path[256];
         GSL_ResPathMake(RES_PICTURE, name, path, sizeof path, true);
         if (!path[0]) return Done(ctx);
+        GSL_ScriptResourceCheck(ctx, "picture", name, path);
 
         bool room = Lib_CashHasLargeBlock();
         if (!room) {

@@ -75,6 +75,10 @@ struct ScriptTaskWork {
     char fileName[kScriptNameSize];
     ScriptState script;
     CommandContext context;  // directly behind the script state
+    // The jump or call whose target was missing, until the next wait: the
+    // text it lies in and the offset of its '<' (text null: none).
+    const char* missText;
+    uint32_t missOffset;
 };
 
 using CommandHandler = void (*)(CommandContext* ctx);

@@ -7,10 +7,12 @@
 #include "engine/core/cache.h"
 #include "engine/core/charcode.h"
 #include "engine/core/debug_log.h"
+#include "engine/core/engine_state.h"
 #include "engine/core/task.h"
 #include "engine/render/sprite.h"
 #include "script/replay.h"
 #include "script/script_host.h"
+#include "script/script_report.h"
 #include "script/stage.h"
 #include "script/syntax.h"
 
@@ -22,6 +24,10 @@ constexpr char kScriptArc[] = "script/script.arc";
 constexpr uint32_t kMemberLimit = 1u << 20;   // positions keep 20 bits of offset
 constexpr uint32_t kMemberCountLimit = 4096;  // and 12 bits of member index
 constexpr uint32_t kFrameTagLimit = 100000;
+// Interpreter time a frame may take before the task yields to it and goes on
+// next frame: no scenario keeps the window from drawing or the program from
+// closing.
+constexpr uint64_t kFrameBudgetUs = 4000;
 constexpr int32_t kReturnCommand = 112;
 
 ScriptTraceHook g_trace = nullptr;
@@ -46,6 +52,22 @@ void CopyName(char* out, const char* in, size_t inSize) {
 }
 
 }  // namespace
+
+const char* GSL_ScriptTagName(const ScriptState* script, char* out, uint32_t outSize) {
+    if (!outSize) return out;
+    out[0] = 0;
+    if (!script || !script->text || script->readOffset >= script->size || script->text[script->readOffset] != '<')
+        return out;
+    const char* p = script->text + script->readOffset + 1;
+    const uint32_t limit = script->size - script->readOffset - 1;
+    uint32_t n = 0;
+    while (n < limit && n + 1 < outSize && p[n] && p[n] != ' ' && p[n] != ',' && p[n] != '>' && p[n] != '\r' &&
+           p[n] != '\n')
+        ++n;
+    std::memcpy(out, p, n);
+    out[n] = 0;
+    return out;
+}
 
 ScriptTaskWork* GSL_ScriptWorkOf(ScriptState* script) {
     return reinterpret_cast<ScriptTaskWork*>(reinterpret_cast<uint8_t*>(script) - offsetof(ScriptTaskWork, script));
@@ -118,8 +140,14 @@ void GSL_ScriptStep(ScriptState* script) {
             return;
         }
         script->command = GSL_ScriptCommandFind(g_tag);
-        if (script->command < 0 || script->command >= kScriptCommands) return;
         if (g_trace) g_trace(w->fileName, script->readOffset, script->command, ctx);
+        if (script->command < 0 || script->command >= kScriptCommands) {
+            // Passed over, as the table has no such command.
+            static char tag[512];
+            GSL_ScriptReport(script, script->readOffset, "%s: unknown command; the tag is passed over",
+                             GSL_ScriptTagUtf8(script, tag, sizeof tag));
+            return;
+        }
     }
     if (script->command >= 0 && script->command < kScriptCommands)
         GSL_ScriptCommandGet(script->command).handler(ctx);
@@ -146,6 +174,7 @@ const ArcView* GSL_ScriptArcGet() {
     if (data != checked || size != checkedSize) {
         checked = data;
         checkedSize = size;
+        GSL_ScriptReportReset();
         bool tooLarge = arc.count > kMemberCountLimit;
         for (uint32_t i = 0; i < arc.count && !tooLarge; ++i) {
             const uint8_t* member = nullptr;
@@ -240,11 +269,17 @@ int32_t GSL_ScriptCB(void* work) {
             [[fallthrough]];
         case SCRIPT_TASK_RUN: {
             uint32_t tags = 0;
+            const uint64_t start = Lib_TimerNow();
             for (;;) {
                 if (self->finishRequest) break;
                 GSL_ScriptStep(s);
                 if (s->status == SCRIPT_ENDED) break;
-                if (s->status & SCRIPT_BUSY) return 0;
+                if (s->status & SCRIPT_BUSY) {
+                    // A wait: a missing target met again from here on is no loop.
+                    w->missText = nullptr;
+                    return 0;
+                }
+                if (Lib_TimerNow() - start >= kFrameBudgetUs) return 0;
                 if (++tags >= kFrameTagLimit && !(s->status & SCRIPT_SILENT)) {
                     static bool logged = false;
                     if (!logged) {
@@ -282,16 +317,25 @@ ScriptTraceHook GSL_ScriptTraceGet() { return g_trace; }
 
 namespace {
 
+// One line per tag: the command and its arguments as the interpreter split
+// them, one per comma; the words of a line written in place (text) are shown
+// whole, joined as the text command joins them. A name the table lacks is
+// shown as unknown.
+constexpr int32_t kTextCommand = 11;
+
 void PrintTrace(const char* file, uint32_t offset, int32_t index, const CommandContext* ctx) {
-    char line[2048];
-    char word[256];
-    char utf8[512];
-    const CommandEntry entry = GSL_ScriptCommandGet(index);
-    int n = std::snprintf(line, sizeof line, "script %s@%u %s(%d)", file, unsigned(offset), entry.name, int(index));
+    static char line[4096], word[kScriptWordSize], utf8[2 * kScriptWordSize], name[64];
+    const bool known = index >= 0 && index < kScriptCommands;
+    int n = known ? std::snprintf(line, sizeof line, "script %s@%u %s(%d)", file, unsigned(offset),
+                                  GSL_ScriptCommandGet(index).name, int(index))
+                  : std::snprintf(line, sizeof line, "script %s@%u %s(unknown)", file, unsigned(offset),
+                                  Lib_SjisToUtf8Buf(GSL_ScriptTagName(ctx->script, name, sizeof name), utf8,
+                                                    sizeof utf8));
+    const char* between = index == kTextCommand ? " " : ", ";
     for (int32_t i = 0; i < ctx->argCount && n > 0 && size_t(n) < sizeof line; ++i) {
         GSL_ScriptArgWord(ctx, i, word, sizeof word);
         Lib_SjisToUtf8Buf(word, utf8, sizeof utf8);
-        n += std::snprintf(line + n, sizeof line - size_t(n), "%s%s", i ? ", " : " ", utf8);
+        n += std::snprintf(line + n, sizeof line - size_t(n), "%s%s", i ? between : " ", utf8);
     }
     // The runs of a restore are marked: the silent run, the main run and the
     // replayed records.

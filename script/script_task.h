@@ -36,8 +36,14 @@ ScriptTaskWork* GSL_ScriptTaskWork(int32_t slot);
 // The script state of the story screen's script task, or null.
 ScriptState* GSL_ScriptStoryState();
 
+// The command name of the tag at the script's read offset (up to the first
+// separator), cut to outSize - 1 bytes; empty when no tag is there.
+const char* GSL_ScriptTagName(const ScriptState* script, char* out, uint32_t outSize);
+
 // Called before the first call of a handler for a tag: file, offset of the
-// tag's '<', command index and the context with its arguments.
+// tag's '<', command index and the context with its arguments. A tag whose
+// name the table lacks comes with its index outside 0..149 (-1 for none);
+// no handler runs for it.
 using ScriptTraceHook = void (*)(const char* file, uint32_t offset, int32_t index, const CommandContext* ctx);
 void GSL_ScriptTraceSet(ScriptTraceHook hook);
 // With VN_SCRIPT_TRACE=1 in the environment: a trace that prints one line per

@@ -13,6 +13,7 @@
 #include "script/script_host.h"
 #include "script/stage.h"
 #include "script/syntax.h"
+#include "script/script_report.h"
 #include "ui/engine_services.h"
 #include "ui/screen_slots.h"
 
@@ -136,6 +137,7 @@ void GSL_CmdOpenVideo(CommandContext* ctx) {
         char name[kScriptWordSize], path[kScriptWordSize];
         GSL_ArgGet(ctx, nullptr, 0, name, sizeof name);
         GSL_SoundPathMake(name, "movie/", ".avi", path, sizeof path);
+        GSL_ScriptResourceCheck(ctx, "movie", name, path);
         const float vol = Clamp100(float(SystemDataBlock.systemVolume) * float(Percent(ctx, "vol", 1)) / 100.0f);
         MovieVolume.store(vol / 100.0f);
         if (std::strcmp(name, kTitleMovie) == 0 && ScriptHost.accessFlagBgm) ScriptHost.accessFlagBgm(kTitleTrack, -1, 1);
@@ -177,6 +179,7 @@ void GSL_CmdPlayBgm(CommandContext* ctx) {
         char name[kScriptWordSize], path[kScriptWordSize];
         GSL_ArgGet(ctx, nullptr, 0, name, sizeof name);
         GSL_SoundPathMake(name, "sound/bgm/", ".oggl", path, sizeof path);
+        GSL_ScriptResourceCheck(ctx, "music", name, path);
         const int32_t repeat = LoopArg(ctx, 1, "true");
         const float volume = Clamp100(float(SystemDataBlock.musicVolume) * float(Percent(ctx, nullptr, 2)) / 100.0f);
 
@@ -256,6 +259,7 @@ void GSL_CmdPlaySe(CommandContext* ctx) {
         char name[kScriptWordSize], path[kScriptWordSize];
         GSL_ArgGet(ctx, nullptr, 1, name, sizeof name);
         GSL_SoundPathMake(name, "sound/se/", ".ogg", path, sizeof path);
+        GSL_ScriptResourceCheck(ctx, "sound", name, path);
         GSL_WorkSoundSetHeld(slot, path, -1, 2, repeat);
         Lib_SoundVolumeSet(int32_t(slot), float(SystemDataBlock.seVolume) * float(Percent(ctx, nullptr, 3)) / 100.0f);
         f->slot = int32_t(slot);

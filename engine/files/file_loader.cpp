@@ -345,6 +345,17 @@ bool Lib_FileLoad(uint32_t type, char* name, void** result, uint32_t* size, uint
     return true;
 }
 
+bool Lib_FileExists(const char* name) {
+    char copy[kFileNameSize];
+    if (!name || std::snprintf(copy, sizeof copy, "%s", name) >= int(sizeof copy)) return false;
+    if (Lib_PathIsArchive(copy)) return Lib_PcArcFileExists(copy);
+    char canon[kFileNameSize], path[kPathSize];
+    if (!Lib_FileNameNormalise(copy, canon) || !Lib_FileMakePath(canon, path, sizeof path)) return false;
+    const int fd = Lib_FileOpenRegular(path);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
+}
+
 bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
     if (!name) return true;
     bool gz = IsGzName(name);

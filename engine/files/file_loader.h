@@ -76,6 +76,9 @@ bool Lib_FileLoad(uint32_t type, char* name, void** result, uint32_t* size, uint
 // A null name does nothing and succeeds; null data writes an empty file.
 bool Lib_FileSave(const char* name, const void* data, uint32_t size);
 
+// Whether a file of that engine name can be read: held by an archive for an
+// archive name, else present on the disk. The caller's text is not changed.
+bool Lib_FileExists(const char* name);
 // The operating-system path (UTF-8) of an engine path: "user/..." and
 // "data/..." as they are, "save/..." and "screenshot/..." below
 // "user/<UserId>/", anything else below "data/". False (and an empty output)

@@ -218,12 +218,7 @@ void CopyFileName(char out[32], const char* in) { std::snprintf(out, 32, "%s", i
 bool FontFileExists(const char* fileName) {
     char name[kFileNameSize];
     if (std::snprintf(name, sizeof name, "font/%s", fileName) >= int(sizeof name)) return false;
-    if (Lib_PathIsArchive(name)) return Lib_PcArcFileExists(name);
-    char path[1024];
-    if (!Lib_FileMakePath(name, path, sizeof path)) return false;
-    FILE* f = std::fopen(path, "rb");
-    if (f) std::fclose(f);
-    return f != nullptr;
+    return Lib_FileExists(name);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "engine/render/draw_list.h"
 #include "engine/core/charcode.h"
 #include "engine/text/text_layout.h"
+#include "engine/text/text_measure_run.h"
 #include "engine/text/text_tags.h"
 
 TextRecord* TextTable[kTextSlots];
@@ -176,6 +177,35 @@ void Lib_TextDrawModeSet(int32_t slot, uint32_t mode) {
     if (TextRecord* r = Slot(slot)) r->drawMode = mode;
 }
 
+bool Lib_TextMeasureStep(TextRecord* r, TextCursor* c, TextRect* out) {
+    if (c->offset >= kTextBufferSize || !r->text[c->offset]) return false;
+    if (Lib_TagParse(c) && c->addIndex == -1) return true;
+    uint32_t code = 0;
+    if (c->addIndex < 0) {
+        code = Lib_CharCode(r->text + c->offset);
+        c->offset += int32_t(Lib_CharLen(r->text + c->offset));
+    }
+    uint32_t style = r->fontStyle ? r->fontStyle : uint32_t(c->styleOverride);
+    GlyphInfo g = Lib_TextOps().glyphInfo(code, c->addIndex, style);
+    int32_t advance = r->fixedAdvance ? 64 : g.advance;
+    out->left = std::min(out->left, c->penX);
+    out->top = std::max(out->top, c->penY);
+    c->penX = Lib_TextTrunc(double(c->penX) + r->letterSpacing + float(advance) * r->scaleX);
+    out->right = std::max(out->right, AddWrap(r->x, c->penX));
+    return true;
+}
+
+namespace {
+constexpr int32_t kTagNameBytes = 8;  // "#Italic["
+constexpr int32_t kCharBytes = 4;     // the longest character
+// The rectangle of a finished pass: the top less 8, the bottom from the last pen.
+TextRect MeasureDone(const TextRecord* r, const TextCursor& c, TextRect out) {
+    out.top = SubWrap(out.top, 8);
+    out.bottom = Lib_TextTrunc(double(r->y) + c.penY - 64.0f * r->scaleY);
+    return out;
+}
+}  // namespace
+
 TextRect* Lib_TextMeasureObj(TextRect* out, TextRecord* r) {
     if (!out) return out;
     if (!r) {
@@ -183,27 +213,78 @@ TextRect* Lib_TextMeasureObj(TextRect* out, TextRecord* r) {
         return out;
     }
     *out = TextRect{r->x, r->y, 0, 0};
-    const TextOps& ops = Lib_TextOps();
     TextCursor c = Lib_TextCursorStart(r, 0, 0);
-    while (c.offset < kTextBufferSize && r->text[c.offset]) {
-        if (Lib_TagParse(&c) && c.addIndex == -1) continue;
-        uint32_t code = 0;
-        if (c.addIndex < 0) {
-            code = Lib_CharCode(r->text + c.offset);
-            c.offset += int32_t(Lib_CharLen(r->text + c.offset));
-        }
-        uint32_t style = r->fontStyle ? r->fontStyle : uint32_t(c.styleOverride);
-        GlyphInfo g = ops.glyphInfo(code, c.addIndex, style);
-        int32_t advance = r->fixedAdvance ? 64 : g.advance;
-        out->left = std::min(out->left, c.penX);
-        out->top = std::max(out->top, c.penY);
-        c.penX = Lib_TextTrunc(double(c.penX) + r->letterSpacing + float(advance) * r->scaleX);
-        out->right = std::max(out->right, AddWrap(r->x, c.penX));
+    while (Lib_TextMeasureStep(r, &c, out)) {
     }
-    out->top = SubWrap(out->top, 8);
-    out->bottom = Lib_TextTrunc(double(r->y) + c.penY - 64.0f * r->scaleY);
+    *out = MeasureDone(r, c, *out);
     return out;
 }
+
+void Lib_TextMeasureRunStart(TextMeasureRun* run, const TextScale* scale, const TextSpacing* spacing,
+                             uint32_t fontStyle) {
+    TextRecord* r = &run->record;
+    const TextPos origin{0, 0, 0};
+    Lib_TextObjCreate(&r, "", &origin);
+    if (scale) r->scaleX = scale->x, r->scaleY = scale->y;
+    if (spacing) r->letterSpacing = spacing->letter, r->lineSpacing = spacing->line;
+    r->fontStyle = fontStyle;
+    run->cursor = Lib_TextCursorStart(r, 0, 0);
+    run->rect = TextRect{r->x, r->y, 0, 0};
+    run->markFirst = run->markCount = 0;
+    run->length = 0;
+}
+
+TextRect Lib_TextMeasureRunAppend(TextMeasureRun* run, const char* bytes, size_t n) {
+    TextRecord* r = &run->record;
+    const int32_t end = run->length;
+    n = std::min<size_t>(n, size_t(kTextBufferSize - 1 - end));
+    // Back to the oldest marked step whose reading may change with what
+    // follows the old end: a tag or '#' that ran up to it, a '#' near it that
+    // started no tag (a tag name may follow), a character of more than one
+    // byte near it that may not be whole.
+    constexpr int32_t kMarks = TextMeasureRun::kMarks;
+    auto mark = [run](int32_t i) -> TextMeasureRun::Mark& { return run->marks[(run->markFirst + i) % kMarks]; };
+    auto open = [r, end](const TextMeasureRun::Mark& m) {
+        const int32_t at = m.cursor.offset, used = m.stepEnd - at;
+        const uint8_t first = uint8_t(r->text[at]);
+        if (first == '#') return m.stepEnd >= end || (used == 1 && at > end - kTagNameBytes);
+        if (first < 0x80 || at <= end - kCharBytes) return false;
+        const bool wholeUtf8 = uint32_t(used) == Lib_Utf8SeqLen(reinterpret_cast<const uint8_t*>(r->text + at));
+        const bool wholePair = used == 2 && !(first >= 0xC0 && first <= 0xF7);
+        return !wholeUtf8 && !wholePair;
+    };
+    int32_t back = -1;
+    for (int32_t i = run->markCount - 1; i >= 0; --i)
+        if (open(mark(i))) back = i;
+    if (back >= 0) {
+        const TextMeasureRun::Mark& m = mark(back);
+        run->cursor = m.cursor;
+        run->rect = m.rect;
+        r->scaleX = m.scaleX, r->scaleY = m.scaleY, r->colour = m.colour, r->speed = m.speed;
+        run->markCount = back;
+    }
+    std::memcpy(r->text + end, bytes, n);
+    run->length = end + int32_t(n);
+    r->text[run->length] = 0;
+    // Only the steps the next append may take back are marked.
+    for (;;) {
+        const int32_t at = run->cursor.offset;
+        const bool marked = at >= run->length - kTagNameBytes || (at < run->length && r->text[at] == '#');
+        if (marked) {
+            if (run->markCount == kMarks) {
+                run->markFirst = (run->markFirst + 1) % kMarks;
+                --run->markCount;
+            }
+            mark(run->markCount) =
+                TextMeasureRun::Mark{run->cursor, run->rect, r->scaleX, r->scaleY, r->colour, r->speed, 0};
+        }
+        if (!Lib_TextMeasureStep(r, &run->cursor, &run->rect)) break;
+        if (marked) mark(run->markCount++).stepEnd = run->cursor.offset;
+    }
+    return MeasureDone(r, run->cursor, run->rect);
+}
+
+void Lib_TextMeasureRunEnd(TextMeasureRun* run) { Lib_TextRubyFree(&run->record); }
 
 TextRect* Lib_TextMeasure(TextRect* out, const char* text, const TextScale* scale,
                           const TextSpacing* spacing, uint8_t rubySpace, uint32_t fontStyle) {

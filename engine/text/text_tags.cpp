@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int32_t kTextMaxBytes = kTextBufferSize - 1;
+constexpr int32_t kTagPosLimit = 1 << 20;
 
 int32_t AddWrap(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
 int32_t SubWrap(int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); }
@@ -252,8 +253,10 @@ uint8_t Lib_TagParse(TextCursor* c) {
         TagColour(c);
         break;
     case TAG_POS: {
-        int32_t dx = ArgInt(ArgFirst(c, length));
-        int32_t dy = ArgInt(Lib_TagNextArg(c));
+        // Moves are clamped to well beyond any screen, so that no run of them
+        // carries the pen out of the 32-bit range.
+        int32_t dx = std::clamp(ArgInt(ArgFirst(c, length)), -kTagPosLimit, kTagPosLimit);
+        int32_t dy = std::clamp(ArgInt(Lib_TagNextArg(c)), -kTagPosLimit, kTagPosLimit);
         ArgsDone(c);
         c->penX = AddWrap(c->penX, dx);
         c->penY = AddWrap(c->penY, dy);

@@ -20,6 +20,7 @@
 
 #include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
+#include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "engine/core/task.h"
 #include "engine/files/archive.h"
@@ -53,8 +54,12 @@ inline int32_t g_layerSprite[32];
 inline uint32_t g_playMode = 0;
 inline bool g_staffroll = false;
 inline int32_t g_special = 0;
+// The stopwatch's clock: it moves a frame at a time, never inside a frame.
+inline uint64_t g_clockUs = 0;
+inline uint64_t Clock() { return g_clockUs; }
 
 inline void Record(const char* file, uint32_t offset, int32_t index, const CommandContext* ctx) {
+    if (index < 0 || index >= kScriptCommands) return;  // a tag the table lacks runs nothing
     Executed e{g_frame, file, offset, index, {}, ctx->script->status};
     char word[kScriptWordSize];
     for (int32_t i = 0; i < ctx->argCount; ++i) {
@@ -95,6 +100,8 @@ protected:
             [](int32_t slot) { return slot >= 0 && slot < 32 ? g_layerSprite[slot] : -1; },
         };
         GSL_ScriptTraceSet(Record);
+        g_clockUs = 1000000;
+        Lib_TimerSetClock(Clock);
         Lib_DebugSetSink([](const char* line) { g_debug.emplace_back(line); });
         std::memset(static_cast<void*>(&SystemDataBlock), 0, sizeof SystemDataBlock);
         std::memset(static_cast<void*>(&GameStateBlock), 0, sizeof GameStateBlock);
@@ -113,6 +120,7 @@ protected:
         ScreenUpper = screenUpper_;
         GSL_ScriptCommandTableSet(nullptr);
         GSL_ScriptTraceSet(nullptr);
+        Lib_TimerSetClock(nullptr);
         Lib_DebugSetSink(nullptr);
         ScriptHost = ScriptHostTable{};
         for (int32_t id : sprites_) std::memset(static_cast<void*>(&SpriteTable[id]), 0, sizeof(SpriteRecord));
@@ -176,6 +184,7 @@ protected:
         for (int i = 0; i < n; ++i) {
             ++script_env::g_frame;
             Lib_TaskPass(false);
+            script_env::g_clockUs += 16666;
         }
     }
     bool Alive() const { return GSL_ScriptTaskWork(slot_) != nullptr; }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -292,6 +293,33 @@ TEST_F(ScriptTask, AFrameYieldsAfterTooManyTagsWithoutAWait) {
     EXPECT_TRUE(Logged("tags in one frame"));
 }
 
+std::vector<int> g_workFrames;
+
+TEST_F(ScriptTask, AFrameYieldsOnceItsShareOfTimeIsSpentAndGoesOnNextFrame) {
+    // A loop that never waits, each round of which takes a millisecond.
+    Scripts({{"00_init.txt", "*r\n<label>\n<eval \"[0]+=1\">\n<jump \"\",*r>\n"}});
+    g_workFrames.clear();
+    Handler(113, [](CommandContext*) {
+        g_workFrames.push_back(FrameNow());
+        ClockAdvance(1000);
+    });
+    Start("00_init.txt");
+    Frame(4);
+    ASSERT_FALSE(g_workFrames.empty());
+    // Each frame does a few rounds, then the frame goes on; the next frame
+    // takes up the loop where it stood.
+    for (int f = 2; f <= 4; ++f) {
+        const auto n = std::count(g_workFrames.begin(), g_workFrames.end(), f);
+        EXPECT_GE(n, 1) << "frame " << f;
+        EXPECT_LE(n, 10) << "frame " << f;
+    }
+    for (size_t i = 0; i + 2 < executed.size(); i += 3)
+        EXPECT_EQ((Names_{GSL_ScriptCommandGet(executed[i].index).name, GSL_ScriptCommandGet(executed[i + 1].index).name,
+                          GSL_ScriptCommandGet(executed[i + 2].index).name}),
+                  (Names_{"label", "eval", "jump"}));
+    EXPECT_TRUE(Alive());
+}
+
 TEST_F(ScriptTask, TraceFromTheEnvironment) {
     Scripts({{"00_init.txt", "<playbgm title,true,80>\n<imagex>\n<stopbgm time:1000>\n<text \xE3\x81\x82>\n"}});
     ::setenv("VN_SCRIPT_TRACE", "1", 1);
@@ -307,7 +335,7 @@ TEST_F(ScriptTask, TraceFromTheEnvironment) {
     EXPECT_NE(err.find("script 00_init.txt@0 playbgm(101) title, true, 80\n"), std::string::npos) << err;
     EXPECT_NE(err.find("stopbgm(102) time:1000\n"), std::string::npos) << err;
     EXPECT_NE(err.find("text(11) \xE3\x81\x82\n"), std::string::npos) << err;
-    EXPECT_EQ(err.find("imagex"), std::string::npos) << err;
+    EXPECT_NE(err.find(" imagex(unknown)\n"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "engine/input/input.h"
 #include "extras/extras_screens.h"
 #include "script/flow.h"
+#include "script/script_report.h"
 #include "platform/plat_vm.h"
 #include "script/stage.h"
 #include "script/syntax.h"
@@ -31,7 +32,8 @@ constexpr char kContainer[] = "script/script.arc";
 StageEnv* g_env = nullptr;
 
 void Record(const char* file, uint32_t offset, int32_t index, const CommandContext* ctx) {
-    if (!g_env) return;
+    // Tags the table lacks run nothing.
+    if (!g_env || index < 0 || index >= kScriptCommands) return;
     StageEnv::Executed e{g_env->frame, file, offset, index, {}, ctx->script->status};
     static char word[kScriptWordSize];
     for (int32_t i = 0; i < ctx->argCount; ++i) {
@@ -76,6 +78,7 @@ void StageEnv::SetUp() {
     StoryPlayMode = 0;
     SpecialScenarioFlag = 0;
     GSL_ScriptTraceSet(Record);
+    GSL_ScriptReportReset();
     table_.assign(GSL_ScriptCommandTable(), GSL_ScriptCommandTable() + kScriptCommands);
     ASSERT_NE(MakeContext(GSL_StoryModeCB), nullptr);
     Story()->step = 1;  // the harness, not the stand-in, starts the script

@@ -419,6 +419,7 @@ bool ScreenHarness::FramesUntil(const std::function<bool()>& pred, int limit, co
 }
 
 uint64_t ScreenHarness::Now() { return g_now.load(); }
+void ScreenHarness::ClockAdvance(uint64_t us) { g_now += us; }
 
 // --- screens --------------------------------------------------------------------
 

@@ -85,6 +85,8 @@ public:
     // Runs frames until pred holds; fails the test at the limit.
     bool FramesUntil(const std::function<bool()>& pred, int limit, const char* what = "condition");
     static uint64_t Now();
+    // Moves the fake clock on inside a frame (work that takes time).
+    static void ClockAdvance(uint64_t us);
 
     // --- screens ------------------------------------------------------------
     // TestScreen(n), n 0..7: a dispatcher that calls the test's body.

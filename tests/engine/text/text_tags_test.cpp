@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "engine/text/text_measure_run.h"
 #include "tests/engine/text/text_env.h"
 
 namespace {
@@ -80,6 +83,47 @@ TEST_F(TextTags, ArgumentsAndNonTags) {
     r->scaleX = r->scaleY = 1;
     r->speed = 0;
     EXPECT_EQ(Drawn(Frame(r)), "#Foo#color[1]A");
+}
+
+TEST_F(TextTags, MovesStayWithinTheRangeOfAPen) {
+    // Four far moves would carry the pen past 2^31: each is held at 2^20.
+    TextRect out{};
+    const TextScale scale{1, 1};
+    Lib_TextMeasure(&out, "#Pos[555555001,0]#Pos[555555001,0]#Pos[555555001,0]#Pos[555555001,0]A", &scale, nullptr, 0, 0);
+    EXPECT_EQ(out.left, 0);
+    EXPECT_EQ(out.right, 4 * (1 << 20) + 32);
+    Lib_TextMeasure(&out, "#Pos[-2147483648,-99999999999]A", &scale, nullptr, 0, 0);
+    EXPECT_EQ(out.left, -(1 << 20));
+    EXPECT_EQ(out.right, 0);
+}
+
+TEST_F(TextTags, AMeasureThatGrowsGivesWhatAWholeMeasureGives) {
+    // Appended a few bytes at a time, cut inside tag names, open tags and
+    // characters of several bytes: after every append the measure is that
+    // of the whole text so far.
+    const std::string texts[] = {
+        "AB#nC#Size[2,2]D#Pos[5,-3]E#Italic[20]F#Add[3]G#Rubi[xy]H#Color[1,2,3,4]I",
+        "#Pos[5]ab,7]c#Co#lor[x#n\xE3\x81\x82\x82\xA0#\xE3\x81\x82z#Weight[9]\x81",
+        "\xF0\x9F\x98\x80#Rubi[ab#Size[0.5,3]cd]e#Speed[2]f#Wait[3]g#System[1]h#",
+    };
+    const TextScale scale{0.5f, 0.75f};
+    const TextSpacing spacing{3, 4};
+    for (const std::string& text : texts) {
+        for (size_t piece = 1; piece <= 3; ++piece) {
+            static TextMeasureRun run;
+            Lib_TextMeasureRunStart(&run, &scale, &spacing, 0);
+            for (size_t at = 0; at < text.size(); at += piece) {
+                const size_t n = std::min(piece, text.size() - at);
+                const TextRect grown = Lib_TextMeasureRunAppend(&run, text.data() + at, n);
+                TextRect whole{};
+                Lib_TextMeasure(&whole, text.substr(0, at + n).c_str(), &scale, &spacing, 0, 0);
+                ASSERT_EQ(std::vector<int32_t>({grown.left, grown.top, grown.right, grown.bottom}),
+                          std::vector<int32_t>({whole.left, whole.top, whole.right, whole.bottom}))
+                    << "after " << at + n << " bytes of " << text << " in pieces of " << piece;
+            }
+            Lib_TextMeasureRunEnd(&run);
+        }
+    }
 }
 
 TEST_F(TextTags, LineBreaksAndRubySpace) {

@@ -1,0 +1,115 @@
+#include "script/script_report.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/movie/movie.h"
+#include "tests/script/stage_env.h"
+
+namespace {
+
+using Names_ = std::vector<std::string>;
+
+// How often part occurs in text.
+int Count(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+class ScriptReport : public StageEnv {};
+
+TEST_F(ScriptReport, AMissingJumpOrCallTargetIsToldOnceAndARestartIntoItWithoutAWaitEnds) {
+    struct Case {
+        const char* what;
+        const char* script;
+        const char* line;
+        bool ends;
+    } cases[] = {
+        {"a jump to a misspelt label, a wait in the loop", "*top\n<label>\n<wait 50>\n<jump story,*misspelt>\n",
+         "vn: script story.txt:4: <jump story,*misspelt>: story.txt has no label *misspelt; it runs from its top\n",
+         false},
+        {"a call of a missing file, a wait in the loop", "*top\n<label>\n<wait 50>\n<call nowhere>\n",
+         "vn: script story.txt:4: <call nowhere>: no script nowhere.txt; story.txt goes on from its top\n", false},
+        {"a jump to a missing file as the first tag", "<jump missing,*x>\n<wait 50>\n",
+         "vn: script story.txt:1: <jump missing,*x>: no script missing.txt; story.txt goes on from its top\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        ASSERT_TRUE(Scripts({{"story.txt", c.script}, {"other.txt", "<wait>\n"}}));
+        testing::internal::CaptureStderr();
+        Start("story.txt");
+        Frame(30);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(Count(err, c.line), 1) << err;
+        const int loops = int(std::count_if(executed.begin(), executed.end(),
+                                            [](const Executed& e) { return e.index == 111 || e.index == 114; }));
+        if (c.ends) {
+            // Back at the same failing tag without a wait: a loop, ended with one line.
+            EXPECT_EQ(loops, 2);
+            EXPECT_EQ(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));
+            EXPECT_EQ(Count(err, "story.txt:1: <jump missing,*x>: no script missing.txt; story.txt goes on from its "
+                                 "top, again without a wait between: the script ends\n"),
+                      1)
+                << err;
+            EXPECT_EQ(Count(err, "vn: "), 2) << err;
+        } else {
+            // The engine's rule holds: the file runs again from its top.
+            EXPECT_GE(loops, 3);
+            EXPECT_NE(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));
+            EXPECT_EQ(Count(err, "vn: "), 1) << err;
+        }
+    }
+}
+
+TEST_F(ScriptReport, AnUnknownCommandIsToldOnceAndTracedAsUnknownAndInPlaceTextIsTracedWhole) {
+    ASSERT_TRUE(Scripts({{"story.txt", "*top\n<label>\n; music\n<playbmg bgm01,loop>\n<text Storms come, storms go.>\n"
+                                       "<wait 50>\n<jump story,*top>\n"}}));
+    ::setenv("VN_SCRIPT_TRACE", "1", 1);
+    GSL_ScriptTraceFromEnv();
+    ::unsetenv("VN_SCRIPT_TRACE");
+    testing::internal::CaptureStderr();
+    Start("story.txt");
+    Frame(20);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Count(err, "vn: script story.txt:4: <playbmg bgm01,loop>: unknown command; the tag is passed over\n"), 1)
+        << err;
+    EXPECT_GE(Count(err, "playbmg(unknown) bgm01, loop\n"), 2) << err;
+    EXPECT_GE(Count(err, "text(11) Storms come storms go.\n"), 2) << err;
+    EXPECT_NE(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));
+}
+
+TEST_F(ScriptReport, AResourceThatCannotBeLoadedIsToldWithItsNameAndPath) {
+    cacheHeapMiB = 160;  // room for a picture load
+    TearDown();
+    SetUp();
+    ASSERT_TRUE(Files({Tool("sound_data.py", "sound/se/tone.ogg", "ogg {} --rate 22050 --frames 2205 --tone 441")}));
+    ASSERT_TRUE(Scripts({{"s.txt", "<playse 0,tone>\n<playse 1,Se_Missing>\n<voice 0,v_missing>\n"
+                                   "<image base,back,bg_lighthous>\n<trans rule_missing,100>\n"
+                                   "<openvideo mv_missing>\n<playbgm bgm_missing>\n"}}));
+    testing::internal::CaptureStderr();
+    Start("s.txt");
+    for (int i = 0; i < 60; ++i) Frame(), Lib_MovieUpdate();  // the harness runs no movie thread
+    const std::string err = testing::internal::GetCapturedStderr();
+    for (const char* line : {
+             "s.txt:2: <playse 1,Se_Missing>: sound Se_Missing cannot be loaded: no file sound/se/se_missing.ogg\n",
+             "s.txt:3: <voice 0,v_missing>: voice v_missing cannot be loaded: no file sound/voice/v_missing.ogg\n",
+             "s.txt:4: <image base,back,bg_lighthous>: picture bg_lighthous cannot be loaded: no file "
+             "visual/adv/bg_lighthous.ext\n",
+             "s.txt:5: <trans rule_missing,100>: wipe rule rule_missing cannot be loaded: no file "
+             "visual/wipe/rule_missing.ext\n",
+             "s.txt:6: <openvideo mv_missing>: movie mv_missing cannot be loaded: no file movie/mv_missing.avi\n",
+             "s.txt:7: <playbgm bgm_missing>: music bgm_missing cannot be loaded: no file sound/bgm/bgm_missing.oggl\n",
+         })
+        EXPECT_EQ(Count(err, std::string("vn: script ") + line), 1) << line << err;
+    EXPECT_EQ(Count(err, "tone"), 0) << err;
+    EXPECT_EQ(Names(), (Names_{"playse", "playse", "voice", "image", "trans", "openvideo", "playbgm"}));
+}
+
+}  // namespace
