@@ -17,6 +17,8 @@
 uint32_t MenuActiveFlag = 0;
 
 namespace {
+// The line about a frame cut short by the tag limit is written once a process.
+bool g_tagLimitLogged = false;
 
 constexpr char kScriptArc[] = "script/script.arc";
 constexpr uint32_t kMemberLimit = 1u << 20;   // positions keep 20 bits of offset
@@ -246,9 +248,8 @@ int32_t GSL_ScriptCB(void* work) {
                 if (s->status == SCRIPT_ENDED) break;
                 if (s->status & SCRIPT_BUSY) return 0;
                 if (++tags >= kFrameTagLimit && !(s->status & SCRIPT_SILENT)) {
-                    static bool logged = false;
-                    if (!logged) {
-                        logged = true;
+                    if (!g_tagLimitLogged) {
+                        g_tagLimitLogged = true;
                         Lib_DebugPrintf("Error -> GSL_ScriptCB(%s): %u tags in one frame\n", w->fileName,
                                         unsigned(tags));
                     }
@@ -276,6 +277,8 @@ int32_t GSL_ScriptCB(void* work) {
 }
 
 // --- Tracing ---------------------------------------------------------------
+
+void GSL_ScriptTagLimitLogReset() { g_tagLimitLogged = false; }
 
 void GSL_ScriptTraceSet(ScriptTraceHook hook) { g_trace = hook; }
 ScriptTraceHook GSL_ScriptTraceGet() { return g_trace; }
