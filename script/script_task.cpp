@@ -19,6 +19,8 @@
 uint32_t MenuActiveFlag = 0;
 
 namespace {
+// The line about a frame cut short by the tag limit is written once a process.
+bool g_tagLimitLogged = false;
 
 constexpr char kScriptArc[] = "script/script.arc";
 constexpr uint32_t kMemberLimit = 1u << 20;   // positions keep 20 bits of offset
@@ -281,9 +283,8 @@ int32_t GSL_ScriptCB(void* work) {
                 }
                 if (Lib_TimerNow() - start >= kFrameBudgetUs) return 0;
                 if (++tags >= kFrameTagLimit && !(s->status & SCRIPT_SILENT)) {
-                    static bool logged = false;
-                    if (!logged) {
-                        logged = true;
+                    if (!g_tagLimitLogged) {
+                        g_tagLimitLogged = true;
                         Lib_DebugPrintf("Error -> GSL_ScriptCB(%s): %u tags in one frame\n", w->fileName,
                                         unsigned(tags));
                     }
@@ -311,6 +312,8 @@ int32_t GSL_ScriptCB(void* work) {
 }
 
 // --- Tracing ---------------------------------------------------------------
+
+void GSL_ScriptTagLimitLogReset() { g_tagLimitLogged = false; }
 
 void GSL_ScriptTraceSet(ScriptTraceHook hook) { g_trace = hook; }
 ScriptTraceHook GSL_ScriptTraceGet() { return g_trace; }

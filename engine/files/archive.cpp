@@ -276,6 +276,9 @@ void Lib_PcArcOpen() {
 void Lib_PcArcClose() {
     for (PcArcRecord& rec : PcArcTable)
         if (rec.opened) CloseOne(rec);
+    // Closed, the archives' presence is no longer known: the next question
+    // looks at the folder again rather than answer from the last opening.
+    for (std::atomic<int8_t>& known : g_presence) known.store(-1, std::memory_order_release);
 }
 
 bool Lib_PathSplit(const char* path, char dir[kPcArcNameSize], char file[kPcArcNameSize]) {

@@ -443,6 +443,7 @@ TEST_F(SysMenu, TheSaveVisitKeepsTheLiveStateAndWithoutRoomForItsCopyTouchesNoth
     if (IsSkipped()) return;
     static uint64_t copy = 0;
     static int visits = 0;
+    copy = 0, visits = 0;  // from a run before in the same process
     SysMenuUpper.save = TestScreen(3);
     SetBody(3, [] {
         copy = GSL_WorkGet(GSL_SysMenuModeCB) ? GSL_WorkGet(GSL_SysMenuModeCB)->words[MENU_COPY] : 99;
