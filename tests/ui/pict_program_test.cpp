@@ -77,7 +77,7 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
             seen.pageWhy = page.message();
             seen.page = true;
         }
-        // The credits before their first step: the roll moves them 36 pixels in 1,200 frames.
+        // The credits once every block has scrolled into view and been revealed.
         if (GSL_StaffrollTaskGet() >= 0 && !seen.roll && ++seen.rollFrames >= 20 && CreditsDrawn()) {
             roll = ScreenHarness::MatchesReference("pict_program_staffroll");
             seen.rollWhy = roll.message();
