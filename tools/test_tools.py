@@ -396,6 +396,9 @@ class SampleScenarioTest(unittest.TestCase):
         for member in sorted(os.listdir(folder)):
             with open(os.path.join(folder, member), encoding="utf-8") as f:
                 for n, line in enumerate(f, 1):
+                    # [2003] is the story screen's "backlog off": no choice may set it.
+                    self.assertNotRegex("" if line.startswith(";") else line, r"\[0*2003\]\s*([-+]?=(?!=)|\+\+|--)",
+                                        "%s:%d" % (member, n))
                     m = re.match(r"<(text|name|menuadd [01],)(?: ([^,>]*))?[,>]", line)
                     if not m or m.group(2) in (None, "", "#n"):
                         continue
