@@ -77,20 +77,27 @@ def _settings(desc, where):
     return s
 
 
-def _card_input(s, tmp, where):
-    """ffmpeg's input arguments and video filter for a title card."""
-    card = dict(s["card"], format="png")
-    w, h = (int(v) for v in s["size"].split("x"))
-    cw, ch = (int(v) for v in card.get("size", (0, 0)))
-    if cw < w or ch < h:
-        raise MovieError("%s: the card is smaller than the movie" % where)
-    path = os.path.join(tmp, "card.png")
+def _written(tmp, name, make, desc, error, where):
+    """The path of tmp/name holding what make (a writer's source reader) makes
+    of the description desc; the writer's error becomes a MovieError."""
     try:
-        data = image_data.picture_from_source(json.dumps(card), where + " card")
-    except image_data.ImageError as e:
+        data = make(json.dumps(desc), where)
+    except error as e:
         raise MovieError(str(e))
+    path = os.path.join(tmp, name)
     with open(path, "wb") as f:
         f.write(data)
+    return path
+
+
+def _card_input(s, tmp, where):
+    """ffmpeg's input arguments and video filter for a title card."""
+    w, h = (int(v) for v in s["size"].split("x"))
+    cw, ch = (int(v) for v in s["card"].get("size", (0, 0)))
+    if cw < w or ch < h:
+        raise MovieError("%s: the card is smaller than the movie" % where)
+    path = _written(tmp, "card.png", image_data.picture_from_source, dict(s["card"], format="png"),
+                    image_data.ImageError, where + " card")
     seconds = s["seconds"]
     filters = ["crop=%d:%d:'(%d)*t/%g':'(%d)*t/%g'" % (w, h, cw - w, seconds, ch - h, seconds)]
     if s["fade"] > 0:
@@ -99,15 +106,8 @@ def _card_input(s, tmp, where):
 
 
 def _music_input(s, tmp, where):
-    music = dict(s["music"], format="wav")
-    path = os.path.join(tmp, "music.wav")
-    try:
-        data = sound_data.synth_from_source(json.dumps(music), where + " music")
-    except sound_data.SoundError as e:
-        raise MovieError(str(e))
-    with open(path, "wb") as f:
-        f.write(data)
-    return ["-i", path]
+    return ["-i", _written(tmp, "music.wav", sound_data.synth_from_source, dict(s["music"], format="wav"),
+                           sound_data.SoundError, where + " music")]
 
 
 def avi_bytes(desc, where="movie"):
