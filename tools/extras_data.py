@@ -34,17 +34,19 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import catalogue_data  # noqa: E402
-import image_data  # noqa: E402
 import sound_data  # noqa: E402
 import vndata  # noqa: E402
 
 THUMB_SIZE = (256, 144)
 # Palette: index -> B, G, R, A.
+# The sample's palette (B, G, R, A): ink, parchment, night, sky, gold, teal,
+# rose, sand, dusk, meadow, mist, plum.
 PALETTE = [
-    (0, 0, 0, 255), (255, 255, 255, 255), (60, 40, 30, 255), (120, 90, 200, 255),
-    (200, 160, 80, 255), (80, 200, 120, 255), (90, 90, 220, 255), (200, 200, 60, 255),
-    (160, 60, 160, 255), (40, 120, 200, 255),
+    (74, 42, 30, 255), (216, 236, 244, 255), (52, 28, 20, 255), (216, 176, 143, 255),
+    (96, 184, 224, 255), (122, 122, 60, 255), (90, 90, 184, 255), (131, 176, 201, 255),
+    (108, 120, 184, 255), (44, 106, 58, 255), (200, 200, 170, 255), (120, 70, 110, 255),
 ]
+SKIES = (3, 8, 5, 10, 6, 11, 9, 4)  # a ground colour per category
 
 
 class ExtrasError(vndata.DataError):
@@ -68,15 +70,6 @@ def fill(pic, x, y, rw, rh, index):
         px[row * w + x0:row * w + x1] = span
 
 
-def text(pic, label, x, y, scale, index):
-    for i, ch in enumerate(label.upper()):
-        glyph = image_data.FONT[ch]
-        for gy, row in enumerate(glyph.split("|")):
-            for k, bit in enumerate(row):
-                if bit == "#":
-                    fill(pic, x + (i * 6 + k) * scale, y + gy * scale, scale, scale, index)
-
-
 def ext8(pic):
     """An 8-bit Ext0Image of the picture, its texture the picture's size."""
     w, h, px = pic
@@ -88,36 +81,40 @@ def ext8(pic):
     return bytes(header + palette + px)
 
 
+def disc(pic, cx, cy, r, index):
+    for row in range(cy - r, cy + r + 1):
+        half = int(max(0, r * r - (row - cy) * (row - cy)) ** 0.5)
+        fill(pic, cx - half, row, 2 * half + 1, 1, index)
+
+
+def border(pic, width, index):
+    w, h, _ = pic
+    fill(pic, 0, 0, w, width, index)
+    fill(pic, 0, h - width, w, width, index)
+    fill(pic, 0, 0, width, h, index)
+    fill(pic, w - width, 0, width, h, index)
+
+
+def scene(w, h, sky, seed):
+    """A small landscape: a sky, a sun or moon placed by seed, two hills."""
+    pic = (w, h, bytearray([sky]) * (w * h))
+    disc(pic, w * (2 + seed % 7) // 10, h * (2 + seed % 3) // 10, max(4, h // 9), 1 if seed % 2 else 4)
+    disc(pic, w // 4, h + h // 3, h * 2 // 3, 2)
+    disc(pic, w * 3 // 4, h + h // 2, h * 3 // 4, 0)
+    return pic
+
+
 def thumbnail(category, index, first_id):
     w, h = THUMB_SIZE
-    pic = (w, h, bytearray([2 + category]) * (w * h))
-    fill(pic, 0, 0, w, 4, 1)
-    fill(pic, 0, h - 4, w, 4, 1)
-    fill(pic, 0, 0, 4, h, 1)
-    fill(pic, w - 4, 0, 4, h, 1)
-    text(pic, "C%d" % category, 16, 16, 5, 1)
-    text(pic, "#%d" % index, 16, 64, 4, 1)
-    text(pic, str(first_id), 16, 104, 3, 1)
+    pic = scene(w, h, SKIES[category % len(SKIES)], index + first_id)
+    border(pic, 4, 7)
     return ext8(pic)
 
 
 def event_picture(pid, size):
     w, h = size
-    pic = (w, h, bytearray([6 + pid % 4]) * (w * h))
-    for x in range(0, w, 160):
-        fill(pic, x, 0, 2, h, 1)
-    for y in range(0, h, 120):
-        fill(pic, 0, y, w, 2, 1)
-    fill(pic, 0, 0, w, 8, 0)
-    fill(pic, 0, h - 8, w, 8, 0)
-    fill(pic, 0, 0, 8, h, 0)
-    fill(pic, w - 8, 0, 8, h, 0)
-    for cx in (40, w - 120):
-        for cy in (40, h - 80):
-            fill(pic, cx, cy, 80, 40, 4)
-    label = "%d %dX%d" % (pid, w, h)
-    scale = 8
-    text(pic, label, (w - image_data.text_width(label, scale)) // 2, (h - 7 * scale) // 2, scale, 1)
+    pic = scene(w, h, SKIES[pid % len(SKIES)], pid)
+    border(pic, 8, 7)
     return ext8(pic)
 
 
@@ -140,25 +137,24 @@ def thumbnails(omit=()):
 
 # The music room's titles by catalogue record: ja, en, zh-hans, zh-hant.
 MUSIC_TITLES = [
-    ("セファのテーマ", "Sepha's Theme", "塞法的主题", "塞法的主題"),
+    ("セファのテーマ", "Sefa's Theme", "塞法的主题", "塞法的主題"),
     ("風の行方", "Where the Wind Goes", "风的去向", "風的去向"),
     ("ドーヴァのテーマ", "Dova's Theme", "多瓦的主题", "多瓦的主題"),
     ("静かな午後", "A Quiet Afternoon", "宁静的午后", "寧靜的午後"),
-    ("ペンブルのテーマ", "Pembel's Theme", "彭布尔的主题", "彭布爾的主題"),
+    ("ペンブルのテーマ", "Pemble's Theme", "彭布尔的主题", "彭布爾的主題"),
     ("雨の窓辺", "Rain on the Window", "雨中的窗边", "雨中的窗邊"),
-    ("リラのテーマ", "Lila's Theme", "莉拉的主题", "莉拉的主題"),
+    ("リラのテーマ", "Lirra's Theme", "莉拉的主题", "莉拉的主題"),
     ("街角の灯", "Street-Corner Lights", "街角的灯火", "街角的燈火"),
-    ("クオリンのテーマ", "Quorin's Theme", "奎林的主题", "奎林的主題"),
+    ("クォリンのテーマ", "Quorin's Theme", "奎林的主题", "奎林的主題"),
     ("遠い記憶", "A Distant Memory", "遥远的记忆", "遙遠的記憶"),
     ("緊張", "Tension", "紧张", "緊張"),
     ("陽だまり", "A Patch of Sunlight", "向阳处", "向陽處"),
     ("夜想曲", "Nocturne", "夜曲", "夜曲"),
     ("追憶", "Remembrance", "追忆", "追憶"),
     ("セーブとロード", "Save and Load", "存档与读档", "存檔與讀檔"),
-    ("哀しみの森　～降りやまぬ長い雨の夜、遠くで鳴り続ける鐘の音～",
-     "The Forest of Sorrow, Where the Long Rain Never Stops Falling",
-     "悲伤之森　～漫长的雨夜里，远方不停回响的钟声～", "悲傷之森　～漫長的雨夜裡，遠方不停迴響的鐘聲～"),
-    ("ギャラリー", "Gallery", "画廊", "畫廊"),
+    ("哀しみの森　～降りやまぬ長い雨の夜～", "The Forest of Sorrow and Long Rain",
+     "悲伤之森　～漫长的雨夜～", "悲傷之森　～漫長的雨夜～"),
+    ("思い出の頁", "Pages of Memory", "回忆之页", "回憶之頁"),
     ("約束の空", "The Promised Sky ☆ Reprise・Night", "约定的天空", "約定的天空"),
     ("クイルミア", "Quillmere", "奎尔米尔", "奎爾米爾"),
     ("序曲", "Overture", "序曲", "序曲"),
@@ -194,14 +190,13 @@ SPECIAL_BUTTONS = [8, 11, 13, 20, 23, 25, 33, 34, 37, 46, 49, 52, 60, 64, 66]
 
 
 def special_button(i, number):
+    """A page of the epilogue book: a sky of its own and one sand mark per row
+    of the special table."""
     w, h = THUMB_SIZE
-    pic = (w, h, bytearray([3 + i % 6]) * (w * h))
-    fill(pic, 0, 0, w, 4, 1)
-    fill(pic, 0, h - 4, w, 4, 1)
-    fill(pic, 0, 0, 4, h, 1)
-    fill(pic, w - 4, 0, 4, h, 1)
-    text(pic, "SP %d" % (i + 1), 16, 16, 5, 1)
-    text(pic, "C%d" % number, 16, 80, 4, 1)
+    pic = scene(w, h, SKIES[i % len(SKIES)], number)
+    border(pic, 4, 7)
+    for k in range(i % 5 + 1):
+        fill(pic, 16 + k * 14, h - 24, 8, 8, 1)
     return ext8(pic)
 
 

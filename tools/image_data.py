@@ -40,13 +40,14 @@ A ".pict" source (JSON) describes one picture:
   {"format": "ext0" | "png" | "tga", "size": [w, h],
    "texture": [tw, th], "bpp": 32 | 8, "centre": [x, y],   (ext0 only)
    "background": "#rrggbb[aa]",
-   "shapes": [{"rect": [x, y, w, h], "colour": "#..."},
+   "shapes": [{"rect": [x, y, w, h], "colour": "#...", "radius": 0},
               {"frame": [x, y, w, h], "width": 4, "colour": "#..."},
               {"circle": [cx, cy, r], "colour": "#..."},
               {"gradient": [x, y, w, h], "from": "#...", "to": "#...",
                "direction": "horizontal" | "vertical"},
               {"text": "SAVE", "at": [x, y], "scale": 4, "colour": "#..."}]}
-Shapes are painted in order, each replacing what lies under it. Text uses a
+Shapes are painted in order, each replacing what lies under it; a rect
+with a radius has its corners rounded (quarter circles). Text uses a
 5x7 pixel font of letters (upper case), digits and " -_.:/()!?#%+".
 """
 
@@ -137,6 +138,20 @@ def fill_circle(pic, cx, cy, r, colour):
         half = int(d ** 0.5) if d >= 0 else -1
         if half >= 0:
             fill_rect(pic, cx - half, row, 2 * half + 1, 1, colour)
+
+
+def fill_rounded(pic, x, y, rw, rh, r, colour):
+    """A rectangle whose corners are quarter circles of radius r."""
+    r = max(0, min(r, rw // 2, rh // 2))
+    if r == 0:
+        fill_rect(pic, x, y, rw, rh, colour)
+        return
+    for i in range(r):
+        d = r - i - 0.5
+        inset = r - int(round((r * r - d * d) ** 0.5))
+        fill_rect(pic, x + inset, y + i, rw - 2 * inset, 1, colour)
+        fill_rect(pic, x + inset, y + rh - 1 - i, rw - 2 * inset, 1, colour)
+    fill_rect(pic, x, y + r, rw, rh - 2 * r, colour)
 
 
 def fill_gradient(pic, x, y, rw, rh, c0, c1, horizontal):
@@ -235,7 +250,7 @@ def paint(pic, shapes, where):
         try:
             if "rect" in s:
                 x, y, w, h = s["rect"]
-                fill_rect(pic, x, y, w, h, parse_colour(s["colour"]))
+                fill_rounded(pic, x, y, w, h, int(s.get("radius", 0)), parse_colour(s["colour"]))
             elif "frame" in s:
                 x, y, w, h = s["frame"]
                 t, c = int(s.get("width", 2)), parse_colour(s["colour"])

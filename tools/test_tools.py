@@ -8,6 +8,7 @@ import contextlib
 import io
 import json
 import os
+import re
 import struct
 import sys
 import tempfile
@@ -19,6 +20,7 @@ import build_sample  # noqa: E402
 import catalogue_data  # noqa: E402
 import extras_data  # noqa: E402
 import font_data  # noqa: E402
+import image_data  # noqa: E402
 import pack  # noqa: E402
 import script_check  # noqa: E402
 import script_data  # noqa: E402
@@ -376,6 +378,36 @@ class SampleScenarioTest(unittest.TestCase):
         self.assertEqual(script_data.unused_commands(uses), [], listing)
         self.assertEqual(set(uses), set(COMMANDS.values()), listing)
 
+    def test_every_shown_text_is_a_key_in_every_language(self):
+        # A line written into the script is in one language only; a key that
+        # lacks a language shows nothing in that interface language.
+        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        script = os.path.join(root, "sample", "base", "script")
+        tables = {}
+        for name in ("script_mes", "sysgra_mes", "system_mes"):
+            with open(os.path.join(script, name + ".mul.txt"), encoding="utf-8") as f:
+                langs, _, texts = vndata.parse_mul_source(f.read(), source=name)
+            self.assertEqual(langs, 4, name)
+            tables[name] = texts
+            for (s, i, _) in texts:
+                missing = [g for g in range(langs) if not texts.get((s, i, g))]
+                self.assertEqual(missing, [], "%s section %d text %d lacks languages %s" % (name, s, i, missing))
+        section = {"NAME": 0, "SELECT": 1, "TEXT": 2}
+        folder = os.path.join(script, "script.arc")
+        for member in sorted(os.listdir(folder)):
+            with open(os.path.join(folder, member), encoding="utf-8") as f:
+                for n, line in enumerate(f, 1):
+                    # [2003] is the story screen's "backlog off": no choice may set it.
+                    self.assertNotRegex("" if line.startswith(";") else line, r"\[0*2003\]\s*([-+]?=(?!=)|\+\+|--)",
+                                        "%s:%d" % (member, n))
+                    m = re.match(r"<(text|name|menuadd [01],)(?: ([^,>]*))?[,>]", line)
+                    if not m or m.group(2) in (None, "", "#n"):
+                        continue
+                    key = re.fullmatch(r"(NAME|SELECT|TEXT)_([0-9]+)", m.group(2))
+                    where = "%s:%d %s" % (member, n, line.strip())
+                    self.assertTrue(key, "%s: a text written in place, not a key of script_mes" % where)
+                    self.assertIn((section[key.group(1)], int(key.group(2)), 0), tables["script_mes"], where)
+
     def test_listing_names_the_lines_and_the_unused_commands(self):
         with tempfile.TemporaryDirectory() as tmp:
             with open(os.path.join(tmp, "a.txt"), "w", encoding="utf-8") as f:
@@ -594,6 +626,18 @@ def vndata_digest(path):
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
 
+
+
+class PictSourceTest(unittest.TestCase):
+    def test_a_rounded_rect_leaves_its_corners(self):
+        src = {"format": "png", "size": [20, 10], "background": "#00000000",
+               "shapes": [{"rect": [0, 0, 20, 10], "radius": 4, "colour": "#ffffff"}]}
+        w, h, px = image_data.new_picture(20, 10)
+        image_data.paint((w, h, px), src["shapes"], "t")
+        alpha = [[px[(y * w + x) * 4 + 3] for x in range(w)] for y in range(h)]
+        self.assertEqual((alpha[0][0], alpha[0][1], alpha[0][2], alpha[1][1]), (0, 0, 255, 255))
+        self.assertEqual((alpha[9][19], alpha[5][0], alpha[5][19]), (0, 255, 255))
+        self.assertEqual(image_data.picture_from_source(json.dumps(src))[:4], b"\x89PNG")
 
 class FontDataTest(unittest.TestCase):
     def test_ext0_picture_of_cells(self):

@@ -310,15 +310,18 @@ struct Checkpoints {
     std::vector<std::string> stacks;           // "name: stack"
     std::vector<std::string> pictureFailures;  // "name: why"
     void Stack(const char* name) { stacks.push_back(std::string(name) + ": " + ::Stack()); }
+    // Each compared screen is also a picture of docs/screens/ (named without "playthrough_").
     void Picture(const char* name) {
         const auto got = ScreenHarness::MatchesReference(name);
         if (!got) pictureFailures.push_back(std::string(name) + ": " + got.message());
+        Document(("screens/" + std::string(name).substr(std::strlen("playthrough_")) + ".png").c_str());
     }
     // A picture for the README, when asked for.
     static void Document(const char* name) {
         if (!std::getenv("VN_WRITE_DOCS")) return;
-        std::filesystem::create_directories(VN_SOURCE_DIR "/docs");
-        ScreenHarness::WritePicture(std::string(VN_SOURCE_DIR "/docs/") + name);
+        const std::filesystem::path path = std::filesystem::path(VN_SOURCE_DIR "/docs") / name;
+        std::filesystem::create_directories(path.parent_path());
+        ScreenHarness::WritePicture(path.string());
     }
 };
 

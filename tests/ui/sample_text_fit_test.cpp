@@ -1,0 +1,96 @@
+// Every system text, caption, menu item, option choice, slot name, language
+// name and credit line of the sample, measured with the sample's real faces
+// of each interface language against the box the screen draws it in.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/files/message_table.h"
+#include "engine/text/font.h"
+#include "engine/text/text_object.h"
+#include "tests/ui/screen_harness.h"
+
+namespace {
+
+// One text: its table, section and index, the scale it is drawn at and the
+// width of its box (in screen pixels).
+struct Fit {
+    const char* what;
+    MesTable* table;
+    int32_t section, index;
+    float scale;
+    int32_t width;
+};
+
+// The boxes, from the screens' own constants and the layout table.
+std::vector<Fit> Boxes() {
+    std::vector<Fit> boxes;
+    // Option rows: a label from x 104 to the slider's left end label (right
+    // aligned at 624, 0.4) or, on a two-choice row, to the first choice (88
+    // wide around 798); the choices fill their 88-pixel buttons.
+    for (int32_t i = 12; i <= 25; ++i) {
+        const bool choiceRow = i == 18 || i == 19 || i == 21 || i == 23;
+        boxes.push_back({"option label", &SysgraMesTable, 3, i, 0.5f, choiceRow ? 798 - 44 - 8 - 104 : 624 - 110 - 8 - 104});
+    }
+    for (int32_t i = 1; i <= 6; i += 2) boxes.push_back({"slider end (right)", &SysgraMesTable, 3, i, 0.4f, 150});
+    for (int32_t i = 2; i <= 6; i += 2) boxes.push_back({"slider end (left)", &SysgraMesTable, 3, i, 0.4f, 110});
+    for (int32_t i = 7; i <= 10; ++i) boxes.push_back({"option choice", &SysgraMesTable, 3, i, 0.5f, 88});
+    // The voice-mute names under the icon page (centred, the page 470 wide).
+    for (int32_t i = 11; i <= 11; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, 470});
+    for (int32_t i = 30; i <= 41; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, 470});
+    // The font page's language list: plates 0.385 of the screen, text 0.6.
+    for (int32_t i = 26; i <= 29; ++i) boxes.push_back({"language name", &SysgraMesTable, 3, i, 0.6f, 493 - 16});
+    // The in-game menu: captions at 0.55 from 22 pixels into a 224-pixel button.
+    for (int32_t i : {1, 2, 3, 4, 5, 8, 9, 14, 15, 16})
+        boxes.push_back({"menu caption", &SysgraMesTable, 2, i, 0.55f, 224 - 22 - 4});
+    // Questions and notices in the dialog's 544-pixel frame (text 0.5).
+    for (int32_t i : {3, 4, 7, 8, 9, 11, 13, 40})
+        boxes.push_back({"dialog text", &SystemMesTable, 1, i, 0.5f, 544 - 32});
+    for (int32_t i : {1, 2, 3, 4, 5, 7, 9, 16, 17, 18, 19, 20, 29})
+        boxes.push_back({"dialog text", &SystemMesTable, 2, i, 0.5f, 544 - 32});
+    // Credits: from x 780 to the screen's edge, at their font block's size.
+    boxes.push_back({"credit title", &ScriptMesTable, 2, 24, 44.0f / 60.0f, 1280 - 780 - 16});
+    for (int32_t i = 25; i <= 36; ++i) boxes.push_back({"credit", &ScriptMesTable, 2, i, 0.5f, 1280 - 780 - 16});
+    boxes.push_back({"credit closing", &ScriptMesTable, 2, 37, 36.0f / 60.0f, 1280 - 780 - 16});
+    return boxes;
+}
+
+class SampleTextFit : public ScreenHarness, public ::testing::WithParamInterface<int> {
+protected:
+    void TearDown() override {
+        TextLanguage = -1;
+        InterfaceLanguage = -1;
+        ScreenHarness::TearDown();
+    }
+};
+
+TEST_P(SampleTextFit, EveryTextFitsItsBox) {
+    const int lang = GetParam();
+    if (!SampleData()) GTEST_SKIP() << "sample data not built";
+    Messages();
+    ASSERT_TRUE(Fonts(lang));
+    InterfaceLanguage = lang;
+    TextLanguage = lang;
+    const TextSpacing none{};
+    int measured = 0;
+    for (const Fit& f : Boxes()) {
+        char text[kMesTextSize];
+        Lib_MesGet(f.table, f.section, f.index, lang, text, sizeof text);
+        EXPECT_NE(std::string(text), "No text") << f.what << " " << f.section << "/" << f.index << " language " << lang;
+        const TextScale scale{f.scale, f.scale};
+        TextRect r{};
+        Lib_TextMeasure(&r, text, &scale, &none, 0, 0);
+        const int32_t width = r.right - r.left;
+        EXPECT_LE(width, f.width) << f.what << " " << f.section << "/" << f.index << " \"" << text << "\" in language "
+                                  << lang << " runs " << width - f.width << " pixels past its " << f.width
+                                  << "-pixel box";
+        ++measured;
+    }
+    EXPECT_GT(measured, 60);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, SampleTextFit, ::testing::Values(0, 1, 2, 3));
+
+}  // namespace
