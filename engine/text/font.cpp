@@ -2,6 +2,8 @@
 
 #include "engine/text/font_window.h"
 
+#include <unistd.h>
+
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -221,9 +223,9 @@ bool FontFileExists(const char* fileName) {
     if (Lib_PathIsArchive(name)) return Lib_PcArcFileExists(name);
     char path[1024];
     if (!Lib_FileMakePath(name, path, sizeof path)) return false;
-    FILE* f = std::fopen(path, "rb");
-    if (f) std::fclose(f);
-    return f != nullptr;
+    int fd = Lib_FileOpenRegular(path);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
 }
 
 }  // namespace
