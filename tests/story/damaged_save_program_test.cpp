@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "tests/engine/files/fifo_wait.h"
 #include "tests/ui/program_title.h"
 #include "tests/ui/screen_harness.h"
+#include "tests/ui/stderr_lines.h"
 
 namespace fs = std::filesystem;
 
@@ -43,14 +43,6 @@ void MakeFifos(std::vector<std::string>* out) {
 bool IsFifo(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
-}
-
-std::vector<std::string> LinesWith(const std::string& text, const std::string& part) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (line.find(part) != std::string::npos) out.push_back(line);
-    return out;
 }
 
 TEST(DamagedSaveProgram, SaveFilesThatAreFifosHoldNothingUp) {

@@ -31,6 +31,24 @@ protected:
         EXPECT_EQ(Lib_SaveSlotCheck(slot, nullptr), 0u) << "slot " << slot;
         EXPECT_TRUE(Data(slot) == Pattern(slot, seed)) << "slot " << slot;
     }
+    // Slots 0, 5 and 32 saved (seeds 1, 2, 3); the bytes of both files.
+    static void SaveThree(std::string* save, std::string* registry) {
+        ASSERT_TRUE(Lib_SaveInit());
+        Put(0, 1);
+        Put(5, 2);
+        Put(32, 3);
+        Lib_SaveEnd();
+        *save = Read(kSave);
+        *registry = Read(kRegistry);
+    }
+    // The store started on these files; what it said on stderr.
+    static std::string StartOn(const std::string& save, const std::string& registry) {
+        Write(kSave, save);
+        Write(kRegistry, registry);
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(Lib_SaveInit());
+        return testing::internal::GetCapturedStderr();
+    }
 };
 
 // The writer stopped after each of its four steps: every slot saved before
@@ -166,12 +184,8 @@ TEST_F(SaveRecoveryTest, KilledWhileSavingLosesNothingCommitted) {
 // Damaged files: the slots that inflated whole and match their digests still
 // load; the damaged file is set aside; nothing reads out of bounds.
 TEST_F(SaveRecoveryTest, DamagedFiles) {
-    ASSERT_TRUE(Lib_SaveInit());
-    Put(0, 1);
-    Put(5, 2);
-    Put(32, 3);
-    Lib_SaveEnd();
-    const std::string good = Read(kSave), registry = Read(kRegistry);
+    std::string good, registry;
+    SaveThree(&good, &registry);
     std::string image = Inflated(kSave);
     ASSERT_EQ(image.size(), 8728397u);
 
@@ -196,12 +210,7 @@ TEST_F(SaveRecoveryTest, DamagedFiles) {
                                     Gzip(image + "x")};
     for (const std::string& v : variants) {
         fs::remove("user/4242/save/save.cdf.broken");
-        Write(kSave, v);
-        Write(kRegistry, registry);
-        testing::internal::CaptureStderr();
-        ASSERT_TRUE(Lib_SaveInit());
-        std::string log = testing::internal::GetCapturedStderr();
-        EXPECT_NE(log.find("set aside"), std::string::npos);
+        EXPECT_NE(StartOn(v, registry).find("set aside"), std::string::npos);
         EXPECT_EQ(Read("user/4242/save/save.cdf.broken"), v);
         if (!v.empty()) ExpectSlot(0, 1);  // at the front: inflated whole
         else EXPECT_EQ(Lib_SaveSlotCheck(0, nullptr), 1u);
@@ -211,11 +220,7 @@ TEST_F(SaveRecoveryTest, DamagedFiles) {
 
     // A registry of 679 bytes is set aside; the table is zero, so the saved
     // slots check broken.
-    Write(kSave, good);
-    Write(kRegistry, Gzip(std::string(679, 'r')));
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(Lib_SaveInit());
-    testing::internal::GetCapturedStderr();
+    StartOn(good, Gzip(std::string(679, 'r')));
     EXPECT_TRUE(fs::exists("user/4242/save/registry.cdf.broken"));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(Lib_SaveDigestGet(0)), 20), std::string(20, '\0'));
     EXPECT_EQ(Lib_SaveSlotCheck(0, nullptr), 2u);
@@ -236,11 +241,8 @@ size_t LineCount(const std::string& text) { return size_t(std::count(text.begin(
 // waits for ever) holds neither the start nor is it replaced. One line says
 // so; for save.cdf and registry.cdf saving stays off until it is moved away.
 TEST_F(SaveRecoveryTest, FilesThatAreNotRegularHoldNothingUpAndStay) {
-    ASSERT_TRUE(Lib_SaveInit());
-    Put(0, 1);
-    Put(32, 3);
-    Lib_SaveEnd();
-    const std::string good = Read(kSave), registry = Read(kRegistry);
+    std::string good, registry;
+    SaveThree(&good, &registry);
     for (const std::string name : {"save.cdf", "registry.cdf", "registry_next.cdf"}) {
         SCOPED_TRACE(name);
         const std::string path = "user/4242/save/" + name;
@@ -280,19 +282,11 @@ TEST_F(SaveRecoveryTest, FilesThatAreNotRegularHoldNothingUpAndStay) {
 // is, the slots that loaded still load, saving is off, and the line names the
 // oldest copy.
 TEST_F(SaveRecoveryTest, EverySetAsideCopyIsKept) {
-    ASSERT_TRUE(Lib_SaveInit());
-    Put(0, 1);
-    Put(5, 2);
-    Put(32, 3);
-    Lib_SaveEnd();
-    const std::string good = Read(kSave), registry = Read(kRegistry);
+    std::string good, registry;
+    SaveThree(&good, &registry);
     const std::string aside = "user/4242/save/save.cdf.broken";
     auto damagedStart = [&](const std::string& bytes) {
-        Write(kSave, bytes);
-        Write(kRegistry, registry);
-        testing::internal::CaptureStderr();
-        EXPECT_TRUE(Lib_SaveInit());
-        std::string told = testing::internal::GetCapturedStderr();
+        std::string told = StartOn(bytes, registry);
         ExpectSlot(0, 1);  // at the front: inflated whole
         return told;
     };
