@@ -37,7 +37,7 @@ void GSL_ConfigDefaults() {
 
 void GSL_SystemDataReset() {
     SystemData& d = SystemDataBlock;
-    std::memcpy(d.version, "0100", 4);
+    std::memcpy(d.version, kBlockVersion, 4);
     d.lastSlot = 0;
     GSL_ConfigDefaults();
     std::memset(d.systemVars, 0, sizeof d.systemVars);
@@ -52,7 +52,7 @@ void GSL_SystemDataReset() {
 
 void GSL_GameStateInit() {
     GameState& g = GameStateBlock;
-    std::memcpy(g.version, "0100", 4);
+    std::memcpy(g.version, kBlockVersion, 4);
     g.playHours = 0;
     g.playMinutes = 0;
     g.playSeconds = 0;
@@ -99,17 +99,32 @@ void GSL_WipePathMake(char* out) {
     if (out) std::snprintf(out, 256, "visual/wipe/%s.ext", kWipeNames[0]);
 }
 
-void GSL_SystemDataCheck(SystemData* data) {
-    if (!data) return;
-    if (data->language < 0 || data->language > 3) data->language = int8_t(Lib_LanguageGet());
-    if (data->lastSlot > 31) data->lastSlot = 0;
+bool GSL_SystemDataCheck(SystemData* data) {
+    if (!data) return false;
+    bool sound = std::memcmp(data->version, kBlockVersion, 4) == 0;
+    if (data->language < 0 || data->language > 3) {
+        data->language = int8_t(Lib_LanguageGet());
+        sound = false;
+    }
+    if (data->lastSlot > 31) {
+        data->lastSlot = 0;
+        sound = false;
+    }
+    sound = sound && data->fontName[sizeof data->fontName - 1] == 0;
     data->fontName[sizeof data->fontName - 1] = 0;
+    return sound;
 }
 
-void GSL_GameStateCheck(GameState* state) {
-    if (!state) return;
+bool GSL_GameStateCheck(GameState* state) {
+    if (!state) return false;
+    bool sound = std::memcmp(state->version, kBlockVersion, 4) == 0 && state->scriptName[sizeof state->scriptName - 1] == 0;
     state->scriptName[sizeof state->scriptName - 1] = 0;
-    for (auto& name : state->labelName) name[sizeof name - 1] = 0;
+    for (auto& name : state->labelName) {
+        sound = sound && name[sizeof name - 1] == 0;
+        name[sizeof name - 1] = 0;
+    }
+    sound = sound && state->labelCount <= kLabelHistorySize && state->readLineCount <= kReadLineSize;
     if (state->labelCount > kLabelHistorySize) state->labelCount = kLabelHistorySize;
     if (state->readLineCount > kReadLineSize) state->readLineCount = kReadLineSize;
+    return sound;
 }

@@ -26,7 +26,11 @@ void GSL_WipePathMake(char* out);
 // Configuration bytes 5..93 of SystemDataBlock to their defaults.
 void GSL_ConfigDefaults();
 
+// The version resets write into both blocks.
+inline constexpr char kBlockVersion[5] = "0100";
+
 // Repairs what a loaded block could hold out of range: an index outside its
-// tables, a missing terminator, counts beyond their arrays.
-void GSL_SystemDataCheck(SystemData* data);
-void GSL_GameStateCheck(GameState* state);
+// tables, a missing terminator, counts beyond their arrays. True when the
+// block needed no repair and carries kBlockVersion.
+bool GSL_SystemDataCheck(SystemData* data);
+bool GSL_GameStateCheck(GameState* state);

@@ -23,6 +23,7 @@
 #include "engine/files/file_ops.h"
 #include "engine/files/message_table.h"
 #include "script/game_blocks.h"
+#include "story/game_state.h"
 #include "ui/utility_dialog.h"
 
 uint8_t SystemDataFresh;
@@ -33,8 +34,13 @@ constexpr const char* kSaveName = "save/save.cdf";
 constexpr const char* kRegistryName = "save/registry.cdf";
 constexpr const char* kRegistryNextName = "save/registry_next.cdf";
 constexpr uint64_t kMaxFileSize = 64ull << 20;
+constexpr int32_t kAsideCopies = 10;  // name.broken, name.broken.2, ... name.broken.10
+
+// What loading one of the files found.
+enum FileState : int32_t { FILE_UNREADABLE = -2, FILE_DAMAGED = -1, FILE_MISSING = 0, FILE_GOOD = 1 };
 
 enum : uint32_t { ST_START = 0, ST_WORK = 1, ST_RESULT = 10, ST_CLOSE = 99 };
+constexpr int32_t kDamagedNoticeText = 14;  // system text 1/14, followed by the copy's path
 
 // The save task's work, behind the dialog's fields.
 struct SaveTaskWork {
@@ -78,6 +84,12 @@ struct Store {
     uint8_t mirrorTable[kSaveRegistrySize] = {};
     uint8_t diskTable[kSaveRegistrySize] = {};
     bool diskTableKnown = false;
+    // A damaged or unreadable file stays where it is, with no copy of it
+    // on disk: nothing is written until it has been dealt with.
+    std::atomic<bool> savingOff{false};
+    // The disk path of the copy of a damaged save.cdf, for the player; told
+    // at the first load of the system slot.
+    char notice[256] = {};
     std::atomic<int32_t> stopAfter{0};
     int32_t thread = -1;
 };
@@ -128,9 +140,10 @@ int32_t Lib_SaveWriteCB(void*) {
         g.busy = true;
         number = g.commitNo;
     }
-    bool ok = true;
+    const bool off = g.savingOff.load();
+    bool ok = !off;  // said at start-up: saving is off
     bool tableChanged = !g.diskTableKnown || std::memcmp(g.mirrorTable, g.diskTable, kSaveRegistrySize) != 0;
-    if (tableChanged) ok = Lib_FileSave(kRegistryNextName, g.mirrorTable, kSaveRegistrySize);
+    if (ok && tableChanged) ok = Lib_FileSave(kRegistryNextName, g.mirrorTable, kSaveRegistrySize);
     if (WriterStop(1)) return 0;
     ok = ok && Lib_FileSave(kSaveName, g.mirror, kSaveImageSize);
     if (WriterStop(2)) return 0;
@@ -144,7 +157,7 @@ int32_t Lib_SaveWriteCB(void*) {
     if (WriterStop(3)) return 0;
     if (tableChanged && ok) ok = Lib_FileRemove(kRegistryNextName);
     if (WriterStop(4)) return 0;
-    if (!ok) std::fprintf(stderr, "vn: the save files could not be written\n");
+    if (!ok && !off) std::fprintf(stderr, "vn: the save files could not be written\n");
     {
         std::lock_guard<std::mutex> lock(g.mutex);
         g.failed[number % 64] = ok ? 0 : 1;
@@ -187,18 +200,25 @@ void CommitAll() {
 
 // --- Loading -----------------------------------------------------------------
 
-// The whole file into a heap-1 buffer; null when missing or too large.
-uint8_t* ReadFile(const char* name, uint64_t* size, bool* exists) {
+// The whole file into a heap-1 buffer; null when missing, unreadable or too
+// large. *found: FILE_MISSING, FILE_UNREADABLE (something that is not a
+// regular file stands under the name, or it cannot be opened; nothing waits
+// on a FIFO), else FILE_GOOD.
+uint8_t* ReadFile(const char* name, uint64_t* size, FileState* found) {
     char path[1024];
     *size = 0;
-    *exists = false;
+    *found = FILE_MISSING;
     if (!Lib_FileMakePath(name, path, sizeof path)) return nullptr;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    *exists = true;
+    int fd = Lib_FileOpenRegular(path);
+    if (fd < 0) {
+        struct stat st;
+        if (::lstat(path, &st) == 0 || errno != ENOENT) *found = FILE_UNREADABLE;
+        return nullptr;
+    }
+    *found = FILE_GOOD;
     struct stat st;
     uint8_t* buf = nullptr;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) <= kMaxFileSize) {
+    if (::fstat(fd, &st) == 0 && uint64_t(st.st_size) <= kMaxFileSize) {
         uint64_t n = uint64_t(st.st_size);
         buf = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, n ? n : 1, 16));
         uint64_t got = 0;
@@ -241,29 +261,25 @@ bool Inflate(const uint8_t* file, uint64_t n, uint8_t* out, uint32_t size) {
     return zero == 0 && total == size;
 }
 
-// One of the two files from its bytes (null: missing). 1 good, 0 missing,
-// -1 damaged.
-int32_t LoadBytes(const uint8_t* file, uint64_t n, bool exists, uint8_t* out, uint32_t size) {
+// One of the two files from its bytes (exists false: missing); what did not
+// load reads as zeros.
+FileState LoadBytes(const uint8_t* file, uint64_t n, bool exists, uint8_t* out, uint32_t size) {
     if (!exists) {
         std::memset(out, 0, size);
-        return 0;
+        return FILE_MISSING;
     }
-    return Inflate(file, n, out, size) ? 1 : -1;
+    return Inflate(file, n, out, size) ? FILE_GOOD : FILE_DAMAGED;
 }
 
-// Loads one of the two files. 1 good, 0 missing, -1 damaged (set aside).
-int32_t LoadFile(const char* name, uint8_t* out, uint32_t size) {
+// Loads one of the two files into out (what did not load reads as zeros).
+FileState LoadFile(const char* name, uint8_t* out, uint32_t size) {
     uint64_t n = 0;
-    bool exists = false;
-    uint8_t* file = ReadFile(name, &n, &exists);
-    int32_t got = LoadBytes(file, n, exists, out, size);
+    FileState found;
+    uint8_t* file = ReadFile(name, &n, &found);
+    const FileState got = LoadBytes(file, n, found == FILE_GOOD, out, size);
     if (file) Lib_MemFree(HEAP_FILE, file);
-    if (got >= 0) return got;
-    char aside[64];
-    std::snprintf(aside, sizeof aside, "%s.broken", name);
-    Lib_FileCopy(name, aside);
-    std::fprintf(stderr, "vn: %s is damaged; set aside as %s\n", name, aside);
-    return -1;
+    return found != FILE_GOOD ? found : got;
+}
 }
 
 bool SlotDigestMatches(int32_t slot, const uint8_t* digests) {
@@ -272,35 +288,116 @@ bool SlotDigestMatches(int32_t slot, const uint8_t* digests) {
     return std::memcmp(sha, digests + 20 * slot, 20) == 0;
 }
 
+bool TimeBefore(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Copies a damaged file to the first free name of name.broken,
+// name.broken.2, ... (an earlier copy is never replaced); true once the copy
+// is on disk, its disk path in `where`. Says on stderr where the copy is or
+// why there is none.
+bool SetAside(const char* name, char* where, size_t whereSize) {
+    char aside[64], oldest[64] = "";
+    timespec oldestTime{};
+    for (int32_t n = 1; n <= kAsideCopies; ++n) {
+        if (n == 1) std::snprintf(aside, sizeof aside, "%s.broken", name);
+        else std::snprintf(aside, sizeof aside, "%s.broken.%d", name, n);
+        struct stat st;
+        if (!Lib_FileMakePath(aside, where, whereSize)) break;
+        if (::lstat(where, &st) == 0) {
+            if (!oldest[0] || TimeBefore(st.st_mtim, oldestTime)) {
+                std::memcpy(oldest, aside, sizeof aside);
+                oldestTime = st.st_mtim;
+            }
+            continue;
+        }
+        if (Lib_FileCopy(name, aside)) {
+            std::fprintf(stderr, "vn: %s is damaged; set aside as %s\n", name, aside);
+            return true;
+        }
+        std::fprintf(stderr, "vn: %s is damaged and could not be copied to %s; it is left in place and saving is off "
+                             "until it is moved away\n", name, aside);
+        return false;
+    }
+    std::fprintf(stderr, "vn: %s is damaged and %d copies are set aside already (the oldest is %s); it is left in "
+                         "place and saving is off until it or a copy is moved away\n", name, kAsideCopies, oldest);
+    return false;
+}
+
+// Whether a file that loaded as `state` may be written over: a damaged one
+// once its copy is on disk (where: the copy's disk path), an unreadable one
+// never. Says on stderr why not.
+bool MayRewrite(const char* name, FileState state, char* where, size_t whereSize) {
+    where[0] = 0;
+    if (state == FILE_DAMAGED) {
+        if (SetAside(name, where, whereSize)) return true;
+        where[0] = 0;
+        return false;
+    }
+    if (state != FILE_UNREADABLE) return true;
+    std::fprintf(stderr, "vn: %s is not a regular file or cannot be opened; it is left in place and saving is off "
+                         "until it is moved away\n", name);
+    return false;
+}
+
+// Whether a slot's data reads as a block of this game: its version, and
+// nothing the checks of a load would have to repair.
+bool SlotPassesChecks(int32_t slot) {
+    const uint32_t size = slot == kSaveSystemSlot ? sizeof(SystemData) : sizeof(GameState);
+    void* copy = Lib_MemAlloc(HEAP_FILE, size, 16);
+    if (!copy) return false;
+    std::memcpy(copy, Part(slot, 0), size);
+    bool sound = slot == kSaveSystemSlot ? GSL_SystemDataCheck(static_cast<SystemData*>(copy))
+                                         : GSL_GameStateCheck(static_cast<GameState*>(copy));
+    Lib_MemFree(HEAP_FILE, copy);
+    return sound;
+}
+
+// Of a registry that could not be read as a whole the digests that still
+// match their slot's data are kept (a SHA-1 match cannot be chance); a saved
+// slot whose data passes the checks gets its digest anew; every other stored
+// slot checks broken.
+void RegistryRebuild() {
+    int32_t renewed = 0;
+    for (int32_t s = 0; s < kSaveSlots; ++s) {
+        if (SlotDigestMatches(s, g.table)) continue;
+        if (Flag(s, 0) && SlotPassesChecks(s)) {
+            Lib_Sha1(Part(s, 0), SaveDataSize(s), g.table + 20 * s);
+            ++renewed;
+        } else {
+            std::memset(g.table + 20 * s, 0, 20);
+        }
+    }
+    if (renewed)
+        std::fprintf(stderr, "vn: %s is rebuilt%s: %d saved slot%s whose data passes the game-state checks load%s again\n",
+                     kRegistryName, g.savingOff.load() ? " in memory" : "", renewed, renewed == 1 ? "" : "s",
+                     renewed == 1 ? "s" : "");
+}
+
 // A registry_next.cdf left by a stop between the writer's steps is taken
 // when the image holds the data it describes.
 void Recover() {
     uint8_t next[kSaveRegistrySize];
     uint64_t n = 0;
-    bool exists = false;
-    uint8_t* file = ReadFile(kRegistryNextName, &n, &exists);
-    if (!exists) return;
+    FileState found;
+    uint8_t* file = ReadFile(kRegistryNextName, &n, &found);
+    if (found == FILE_MISSING) return;
+    if (found == FILE_UNREADABLE)
+        std::fprintf(stderr, "vn: %s is not a regular file or cannot be opened; it is ignored\n", kRegistryNextName);
     bool whole = Inflate(file, n, next, kSaveRegistrySize);
     if (file) Lib_MemFree(HEAP_FILE, file);
     bool take = false;
     for (int32_t s = 0; whole && s < kSaveSlots && !take; ++s)
         if (std::memcmp(next + 20 * s, g.table + 20 * s, 20) != 0 && SlotDigestMatches(s, next)) take = true;
+    if (take) std::memcpy(g.table, next, kSaveRegistrySize);
+    if (g.savingOff.load()) return;
     if (take) {
-        std::memcpy(g.table, next, kSaveRegistrySize);
         if (Lib_FileSave(kRegistryName, g.table, kSaveRegistrySize)) {
             std::memcpy(g.diskTable, g.table, kSaveRegistrySize);
             g.diskTableKnown = true;
         }
     }
     if (!take || g.diskTableKnown) Lib_FileRemove(kRegistryNextName);
-}
-
-// Of a damaged registry only the digests that still match their slot's data
-// are kept (a SHA-1 match cannot be chance); every other stored slot checks
-// broken.
-void KeepProvenDigests() {
-    for (int32_t s = 0; s < kSaveSlots; ++s)
-        if (!SlotDigestMatches(s, g.table)) std::memset(g.table + 20 * s, 0, 20);
 }
 
 bool SizesAgree() {
@@ -448,6 +545,8 @@ bool Lib_SaveInit() {
     g.writtenNo.store(0);
     g.diskTableKnown = false;
     g.stopAfter.store(0);
+    g.savingOff.store(false);
+    g.notice[0] = 0;
     std::memset(g.failed, 0, sizeof g.failed);
 
     // The dialog sheet stays in the named cache for the program's life.
@@ -457,13 +556,18 @@ bool Lib_SaveInit() {
         if (CacheEntry* entry = Lib_CashGetHitInfo(sheet, -1)) entry->tag.store(2);
 
     Lib_FolderMake("save/");
-    int32_t reg = LoadFile(kRegistryName, g.table, kSaveRegistrySize);
-    if (reg == 1) {
+    FileState reg = LoadFile(kRegistryName, g.table, kSaveRegistrySize);
+    if (reg == FILE_GOOD) {
         std::memcpy(g.diskTable, g.table, kSaveRegistrySize);
         g.diskTableKnown = true;
     }
-    int32_t image = LoadFile(kSaveName, g.image, kSaveImageSize);
-    if (reg != 1) KeepProvenDigests();
+    FileState image = LoadFile(kSaveName, g.image, kSaveImageSize);
+    // Neither file is written over before a copy of a damaged one is on disk.
+    char where[sizeof g.notice];
+    bool mayWrite = MayRewrite(kRegistryName, reg, where, sizeof where);
+    mayWrite = MayRewrite(kSaveName, image, g.notice, sizeof g.notice) && mayWrite;
+    g.savingOff.store(!mayWrite);
+    if (reg == FILE_DAMAGED || reg == FILE_UNREADABLE) RegistryRebuild();
     Recover();
 
     g.thread = Lib_ThreadSet("Lib_SaveWriteCB", Lib_SaveWriteCB, THREAD_PRIORITY_NORMAL);
@@ -474,7 +578,8 @@ bool Lib_SaveInit() {
     }
     Lib_ThreadStart(g.thread);
     g.on = true;
-    if (reg != 1 || image != 1) CommitAll();  // a missing or damaged file is written afresh
+    // A missing or damaged file is written afresh.
+    if ((reg != FILE_GOOD || image != FILE_GOOD) && !g.savingOff.load()) CommitAll();
     return true;
 }
 
@@ -486,9 +591,9 @@ bool Lib_SaveReadFrom(const uint8_t* save, uint64_t saveSize, const uint8_t* reg
         Lib_SaveEnd();
         return false;
     }
-    int32_t reg = LoadBytes(registry, registrySize, registry != nullptr, g.table, kSaveRegistrySize);
+    const FileState reg = LoadBytes(registry, registrySize, registry != nullptr, g.table, kSaveRegistrySize);
     LoadBytes(save, saveSize, save != nullptr, g.image, kSaveImageSize);
-    if (reg != 1) KeepProvenDigests();
+    if (reg == FILE_DAMAGED) RegistryRebuild();
     g.mirrorReady = true;  // no writer copies the image
     return true;
 }
@@ -570,7 +675,10 @@ uint8_t Lib_SaveDataAccess(int32_t op, const char* name, void* data, uint32_t* o
 void Lib_SaveRegistryOpen(int32_t open) {
     if (!g.on) return;
     if (open == 1) {
-        if (LoadFile(kRegistryName, g.table, kSaveRegistrySize) != 1) {
+        const FileState reg = LoadFile(kRegistryName, g.table, kSaveRegistrySize);
+        char where[256];
+        if (!MayRewrite(kRegistryName, reg, where, sizeof where)) g.savingOff.store(true);
+        if (reg != FILE_GOOD) {
             g.tableDirty = true;
             ++g.changeSeq;
             CommitTry();
@@ -640,6 +748,19 @@ int32_t Lib_UtilitySaveCB(void* work) {
     int32_t slot = int32_t(w->slot);
     switch (w->state) {
     case ST_START:
+        if (w->mode == 1 && slot == kSaveSystemSlot && g.notice[0]) {
+            // Before anything else the player learns that the save file was
+            // damaged, and where its copy is.
+            char text[257];
+            Lib_MesGetBuf(nullptr, 1, kDamagedNoticeText, -1, text, sizeof text);
+            const size_t used = std::strlen(text);
+            std::snprintf(text + used, sizeof text - used, "\n%s", g.notice);
+            g.notice[0] = 0;
+            w->dialogTask = Lib_DialogOpen(2, text, 180, 2, 0);
+            w->nextState = ST_WORK;
+            w->state = ST_CLOSE;
+            return 0;
+        }
         if (w->mode != 1) {
             int32_t index = w->mode == 0 ? (slot == kSaveSystemSlot ? 4 : 3) : (slot == kSaveSystemSlot ? 8 : 7);
             w->dialogTask = OpenProgress(index);

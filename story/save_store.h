@@ -61,7 +61,10 @@ static_assert(sizeof(SaveRequest) == 1440 && offsetof(SaveRequest, picture) == 1
 extern uint8_t SystemDataFresh;
 
 // Start-up: loads both files (or creates them), starts the writer. False
-// (store off) when the size table disagrees or memory is short.
+// (store off) when the size table disagrees or memory is short. A damaged
+// file is written afresh only once a copy of it is on disk (save.cdf.broken,
+// .broken.2, ...); one that cannot be copied or read stays in place, and
+// saving stays off for the run.
 bool Lib_SaveInit();
 // The store read from the bytes of save.cdf and registry.cdf (null: the
 // file is missing) as start-up reads the files, without the disk and without

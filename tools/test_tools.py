@@ -219,7 +219,7 @@ class PcArcTest(unittest.TestCase):
                 "size-past-eof": "data-bounds"}
         for variant, why in want.items():
             self.assertEqual(fault(open_pcarc, self.build(variant)), why, variant)
-        for variant, why in (("short-gz", "short"), ("bad-crc", "crc")):
+        for variant, why in (("short-gz", "short"), ("bad-crc", "crc"), ("huge-size", "size")):
             tables, _ = open_pcarc(self.build(variant))
             self.assertEqual(fault(lambda t: pcarc_get(t, "script/b.txt"), tables), why, variant)
 

@@ -165,6 +165,7 @@ PCARC_BROKEN = (
     "size-past-eof",     # an entry's data ends one byte past the end of the file
     "short-gz",          # a compressed entry's stored size is 17
     "bad-crc",           # a compressed entry's gzip CRC-32 is altered
+    "huge-size",         # a compressed entry's gzip size field claims 2 GiB
 )
 
 
@@ -260,6 +261,10 @@ def pcarc_bytes(tables, version="0100", broken=None):
         at, stored = entry_at(compressed_only=True)
         crc_at = base + struct.unpack_from("<Q", out, at + 64)[0] + len(stored) - 16
         out[crc_at] ^= 0xFF
+    if "huge-size" in bad:
+        at, stored = entry_at(compressed_only=True)
+        size_at = base + struct.unpack_from("<Q", out, at + 64)[0] + len(stored) - 4
+        struct.pack_into("<I", out, size_at, 0x80000000)
     if "truncated-header" in bad:
         out = out[:200]
     return bytes(out)

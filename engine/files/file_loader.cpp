@@ -153,7 +153,9 @@ bool Lib_GzSize(const uint8_t* data, uint64_t n, uint32_t* size) {
     if (!data || n < kGzMinSize) return false;
     const uint8_t* t = data + n - 4;
     *size = uint32_t(t[0]) | uint32_t(t[1]) << 8 | uint32_t(t[2]) << 16 | uint32_t(t[3]) << 24;
-    return true;
+    // Deflate makes at most 1032 bytes of one: a larger size is a damaged
+    // field, not a file too large for memory.
+    return uint64_t(*size) <= n * 1032;
 }
 
 bool Lib_GzInflate(const uint8_t* data, uint64_t n, uint8_t* out, uint32_t size) {

@@ -106,7 +106,7 @@ int Lib_FileOpenRegular(const char* path);
 // --- Gzip files ---------------------------------------------------------------
 inline constexpr uint32_t kGzMinSize = 18;  // smallest gzip member
 // The uncompressed size from a gzip file's last 4 bytes; false when the file
-// is shorter than 18 bytes.
+// is shorter than 18 bytes or the size is more than its bytes can inflate to.
 bool Lib_GzSize(const uint8_t* data, uint64_t n, uint32_t* size);
 // Inflates one gzip member into exactly `size` bytes: true only when the
 // member ends (CRC checked) after exactly that many bytes.

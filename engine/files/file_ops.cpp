@@ -65,9 +65,12 @@ bool Lib_FileCopy(const char* from, const char* to) {
     char src[kPathSize], dst[kPathSize], temp[kPathSize + 8];
     if (!DiskPath(from, src, sizeof src) || !DiskPath(to, dst, sizeof dst)) return false;
     std::snprintf(temp, sizeof temp, "%s.tmp", dst);
-    int in = ::open(src, O_RDONLY | O_CLOEXEC);
+    int in = Lib_FileOpenRegular(src);
     if (in < 0) return false;
-    int out = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A leftover temporary file (or a FIFO in its place) is replaced, never
+    // opened: writing to a FIFO would wait for a reader.
+    ::unlink(temp);
+    int out = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     bool ok = out >= 0;
     char buf[65536];
     while (ok) {

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +28,7 @@
 #include "story/story_screen.h"
 #include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
+#include "tests/ui/stderr_lines.h"
 #include "ui/screen_slots.h"
 
 namespace fs = std::filesystem;
@@ -44,14 +44,6 @@ void Replace(const char* name, const std::string& bytes) {
     std::ofstream(fs::path("data") / name, std::ios::binary) << bytes;
 }
 std::string Archive(const char* name) { return ReadAll(fs::read_symlink(fs::path("data") / name)); }
-
-std::vector<std::string> LinesWith(const std::string& text, const std::string& part) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (line.find(part) != std::string::npos) out.push_back(line);
-    return out;
-}
 
 TEST(DamagedArchivesProgram, EachDamagedFileIsToldOnceAndTheGamePlays) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);

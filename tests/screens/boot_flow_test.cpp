@@ -1,13 +1,18 @@
 // The boot flow on the sample: the first run creates the system slot and
-// says so, a later run brings the saved settings back, and the system slot's
-// request stays inside its fields whatever the message table holds.
+// says so, a damaged save file is told with where its copy is, a later run
+// brings the saved settings back, and the system slot's request stays inside
+// its fields whatever the message table holds.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "engine/core/engine_state.h"
 #include "engine/files/message_table.h"
@@ -103,6 +108,56 @@ TEST_F(BootFlow, TheFirstRunCreatesTheSystemSlotAndSaysSo) {
     EXPECT_EQ(std::system(("python3 " VN_SOURCE_DIR "/tools/save_data.py check " + SaveDir() + " --slot 32 >/dev/null")
                               .c_str()),
               0);
+}
+
+// The text of the notice that waits for its answer ("" when none).
+std::string NoticeText() {
+    for (int32_t slot : ScreenHarness::Tasks(Lib_UtilityCB)) {
+        const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(slot));
+        if (!d || d->state != 10 || d->texts[0] < 0 || d->texts[0] >= int32_t(kTextSlots)) continue;
+        if (const TextRecord* t = TextTable[d->texts[0]]) return t->text;
+    }
+    return "";
+}
+
+// A save.cdf that cannot be read as a whole: before anything else the player
+// learns that the saves were damaged and where the copy of the file is; the
+// system slot went with it, so the empty-slot notice follows.
+TEST_F(BootFlow, ADamagedSaveFileIsToldWithWhereItsCopyIs) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(SampleData());
+    Messages();
+    ASSERT_TRUE(Fonts());  // the atlas the font loads fill
+    std::filesystem::create_directories(SaveDir());
+    std::ofstream(SaveDir() + "/save.cdf", std::ios::binary) << "not a save file";
+    testing::internal::CaptureStderr();
+    Open();
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told, "vn: save/save.cdf is damaged; set aside as save/save.cdf.broken\n");
+    StartFull();
+    std::vector<std::string> shown;
+    for (int n = 0; n < 2; ++n) {
+        ASSERT_TRUE(FramesUntil(NoticeUp, 600, "a notice"));
+        shown.push_back(NoticeText());
+        Hold(BUTTON_DECIDE);
+        Frame();
+        Release(BUTTON_DECIDE);
+        ASSERT_TRUE(FramesUntil([] { return !NoticeUp(); }, 60, "the notice answered"));
+    }
+    char damaged[257], empty[257];
+    Lib_MesGetBuf(nullptr, 1, 14, -1, damaged, sizeof damaged);
+    Lib_MesGetBuf(nullptr, 1, 9, -1, empty, sizeof empty);
+    EXPECT_GT(std::strlen(damaged), 20u) << damaged;
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], std::string(damaged) + "\n" + SaveDir() + "/save.cdf.broken");
+    EXPECT_EQ(shown[1], empty);
+    std::ifstream copy(SaveDir() + "/save.cdf.broken", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), "not a save file");
+    FramesUntil([] {
+        ::usleep(1000);
+        return GSL_ModeTop() == GSL_LogoModeCB;
+    }, 3000, "the logo");
+    EXPECT_EQ(Lib_SaveSlotCheck(kSaveSystemSlot, nullptr), 0u);
 }
 
 TEST_F(BootFlow, ASecondRunAppliesTheSavedLanguageAndFont) {

@@ -2,8 +2,10 @@
 // a stop at any step of the writer, after a kill, and from damaged files.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <thread>
 
 #include "story/save_store.h"
+#include "tests/engine/files/fifo_wait.h"
 #include "tests/story/save_env.h"
 
 namespace fs = std::filesystem;
@@ -27,6 +30,24 @@ protected:
     static void ExpectSlot(int32_t slot, uint8_t seed) {
         EXPECT_EQ(Lib_SaveSlotCheck(slot, nullptr), 0u) << "slot " << slot;
         EXPECT_TRUE(Data(slot) == Pattern(slot, seed)) << "slot " << slot;
+    }
+    // Slots 0, 5 and 32 saved (seeds 1, 2, 3); the bytes of both files.
+    static void SaveThree(std::string* save, std::string* registry) {
+        ASSERT_TRUE(Lib_SaveInit());
+        Put(0, 1);
+        Put(5, 2);
+        Put(32, 3);
+        Lib_SaveEnd();
+        *save = Read(kSave);
+        *registry = Read(kRegistry);
+    }
+    // The store started on these files; what it said on stderr.
+    static std::string StartOn(const std::string& save, const std::string& registry) {
+        Write(kSave, save);
+        Write(kRegistry, registry);
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(Lib_SaveInit());
+        return testing::internal::GetCapturedStderr();
     }
 };
 
@@ -163,12 +184,8 @@ TEST_F(SaveRecoveryTest, KilledWhileSavingLosesNothingCommitted) {
 // Damaged files: the slots that inflated whole and match their digests still
 // load; the damaged file is set aside; nothing reads out of bounds.
 TEST_F(SaveRecoveryTest, DamagedFiles) {
-    ASSERT_TRUE(Lib_SaveInit());
-    Put(0, 1);
-    Put(5, 2);
-    Put(32, 3);
-    Lib_SaveEnd();
-    const std::string good = Read(kSave), registry = Read(kRegistry);
+    std::string good, registry;
+    SaveThree(&good, &registry);
     std::string image = Inflated(kSave);
     ASSERT_EQ(image.size(), 8728397u);
 
@@ -192,12 +209,8 @@ TEST_F(SaveRecoveryTest, DamagedFiles) {
     const std::string variants[] = {good.substr(0, good.size() / 2), badTrailer, garbled, "", Gzip(wrongSize),
                                     Gzip(image + "x")};
     for (const std::string& v : variants) {
-        Write(kSave, v);
-        Write(kRegistry, registry);
-        testing::internal::CaptureStderr();
-        ASSERT_TRUE(Lib_SaveInit());
-        std::string log = testing::internal::GetCapturedStderr();
-        EXPECT_NE(log.find("set aside"), std::string::npos);
+        fs::remove("user/4242/save/save.cdf.broken");
+        EXPECT_NE(StartOn(v, registry).find("set aside"), std::string::npos);
         EXPECT_EQ(Read("user/4242/save/save.cdf.broken"), v);
         if (!v.empty()) ExpectSlot(0, 1);  // at the front: inflated whole
         else EXPECT_EQ(Lib_SaveSlotCheck(0, nullptr), 1u);
@@ -207,11 +220,7 @@ TEST_F(SaveRecoveryTest, DamagedFiles) {
 
     // A registry of 679 bytes is set aside; the table is zero, so the saved
     // slots check broken.
-    Write(kSave, good);
-    Write(kRegistry, Gzip(std::string(679, 'r')));
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(Lib_SaveInit());
-    testing::internal::GetCapturedStderr();
+    StartOn(good, Gzip(std::string(679, 'r')));
     EXPECT_TRUE(fs::exists("user/4242/save/registry.cdf.broken"));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(Lib_SaveDigestGet(0)), 20), std::string(20, '\0'));
     EXPECT_EQ(Lib_SaveSlotCheck(0, nullptr), 2u);
@@ -224,6 +233,94 @@ TEST_F(SaveRecoveryTest, DamagedFiles) {
     ASSERT_TRUE(Lib_SaveInit());
     ExpectSlot(5, 2);
     EXPECT_FALSE(fs::exists("user/4242/save/registry_next.cdf"));
+}
+
+size_t LineCount(const std::string& text) { return size_t(std::count(text.begin(), text.end(), '\n')); }
+
+// A save file that is not a regular file (a FIFO, on which a plain open()
+// waits for ever) holds neither the start nor is it replaced. One line says
+// so; for save.cdf and registry.cdf saving stays off until it is moved away.
+TEST_F(SaveRecoveryTest, FilesThatAreNotRegularHoldNothingUpAndStay) {
+    std::string good, registry;
+    SaveThree(&good, &registry);
+    for (const std::string name : {"save.cdf", "registry.cdf", "registry_next.cdf"}) {
+        SCOPED_TRACE(name);
+        const std::string path = "user/4242/save/" + name;
+        Write(kSave, good);
+        Write(kRegistry, registry);
+        fs::remove(path);
+        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+        bool started = false;
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(EndsWithoutWaitingOn({path}, [&] { started = Lib_SaveInit(); }, std::chrono::seconds(60)));
+        const std::string told = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(started);
+        EXPECT_EQ(LineCount(told), 1u) << told;
+        EXPECT_NE(told.find("vn: save/" + name + " is not a regular file"), std::string::npos) << told;
+        if (name == "registry_next.cdf") {
+            ExpectSlot(0, 1);
+            ExpectSlot(32, 3);
+            EXPECT_EQ(Save(5, 9), 0);
+            Lib_SaveEnd();
+            EXPECT_FALSE(fs::exists(path));
+            continue;
+        }
+        EXPECT_NE(told.find("saving is off"), std::string::npos) << told;
+        EXPECT_EQ(Lib_SaveSlotCheck(0, nullptr), name == "save.cdf" ? 1u : 2u);
+        EXPECT_EQ(Save(5, 9), 4);  // refused as a failed write
+        Lib_SaveEnd();
+        struct stat st {};
+        EXPECT_TRUE(::lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+        EXPECT_TRUE(Read(name == "save.cdf" ? kRegistry : kSave) == (name == "save.cdf" ? registry : good));
+        fs::remove(path);
+    }
+}
+
+// A damaged save.cdf is rewritten only once a copy of it is on disk, under a
+// name that no earlier copy (or anything else) holds: save.cdf.broken,
+// .broken.2, ... up to .broken.10. With every name taken the file stays as it
+// is, the slots that loaded still load, saving is off, and the line names the
+// oldest copy.
+TEST_F(SaveRecoveryTest, EverySetAsideCopyIsKept) {
+    std::string good, registry;
+    SaveThree(&good, &registry);
+    const std::string aside = "user/4242/save/save.cdf.broken";
+    auto damagedStart = [&](const std::string& bytes) {
+        std::string told = StartOn(bytes, registry);
+        ExpectSlot(0, 1);  // at the front: inflated whole
+        return told;
+    };
+    // The first name is a folder: the copy takes the next one.
+    fs::create_directories(aside);
+    const std::string first = good.substr(0, good.size() / 2);
+    std::string told = damagedStart(first);
+    EXPECT_EQ(told, "vn: save/save.cdf is damaged; set aside as save/save.cdf.broken.2\n");
+    Lib_SaveEnd();
+    EXPECT_TRUE(Read(aside + ".2") == first);
+    EXPECT_EQ(Inflated(kSave).size(), kSaveImageSize);  // written afresh once the copy was safe
+
+    // An earlier copy is never replaced.
+    const std::string second = good.substr(0, good.size() / 3);
+    told = damagedStart(second);
+    EXPECT_EQ(told, "vn: save/save.cdf is damaged; set aside as save/save.cdf.broken.3\n");
+    Lib_SaveEnd();
+    EXPECT_TRUE(Read(aside + ".2") == first);
+    EXPECT_TRUE(Read(aside + ".3") == second);
+
+    // Every name taken: nothing is written, nothing set aside.
+    for (int n = 4; n <= 10; ++n) Write(aside + "." + std::to_string(n), "copy " + std::to_string(n));
+    fs::last_write_time(aside + ".6", fs::last_write_time(aside + ".6") - std::chrono::hours(24 * 400));
+    const std::string third = good.substr(0, good.size() / 4);
+    told = damagedStart(third);
+    EXPECT_EQ(LineCount(told), 1u) << told;
+    EXPECT_NE(told.find("saving is off"), std::string::npos) << told;
+    EXPECT_NE(told.find("the oldest is save/save.cdf.broken.6"), std::string::npos) << told;
+    EXPECT_EQ(Save(1, 7), 4);
+    Lib_SaveEnd();
+    EXPECT_TRUE(Read(kSave) == third);
+    EXPECT_TRUE(Read(kRegistry) == registry);
+    EXPECT_FALSE(fs::exists(aside + ".11"));
+    EXPECT_EQ(Read(aside + ".6"), "copy 6");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/files/file_ops.h"
 #include "tests/engine/files/files_env.h"
 
 namespace {
@@ -225,6 +226,19 @@ TEST_F(FileLoaderTest, EmptyAndSpecialFilesFailWithoutWaiting) {
     EXPECT_TRUE(saved);
     EXPECT_EQ(Read("user/4242/save/out.bin"), "abc");
     EXPECT_EQ(Lib_CashGetHitInfo("save/folder.bin", -1), nullptr);
+
+    // A copy neither reads from a FIFO nor writes into one left in place of
+    // its temporary file.
+    ASSERT_EQ(::mkfifo("user/4242/save/copy.bin.tmp", 0644), 0);
+    bool fromFifo = true, copied = false;
+    EXPECT_TRUE(EndsWithoutWaitingOn("user/4242/save/fifo.bin",
+                                     [&] { fromFifo = Lib_FileCopy("save/fifo.bin", "save/x.bin"); }));
+    EXPECT_TRUE(EndsWithoutWaitingOn("user/4242/save/copy.bin.tmp",
+                                     [&] { copied = Lib_FileCopy("save/out.bin", "save/copy.bin"); }));
+    EXPECT_FALSE(fromFifo);
+    EXPECT_FALSE(fs::exists("user/4242/save/x.bin"));
+    EXPECT_TRUE(copied);
+    EXPECT_EQ(Read("user/4242/save/copy.bin"), "abc");
 }
 
 // A cache entry handed to a request stays while the slot holds it, however

@@ -22,22 +22,7 @@
 #include "engine/core/heap.h"
 #include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
-
-// Runs `work`, which may open the FIFO at `fifo`, and reports whether it
-// ended within two seconds. A reader left waiting is released by a writer
-// that opens and closes the FIFO, so a failing test still ends.
-inline bool EndsWithoutWaitingOn(const std::string& fifo, const std::function<void()>& work) {
-    std::packaged_task<void()> task(work);
-    std::future<void> done = task.get_future();
-    std::thread runner(std::move(task));
-    bool ended = done.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) ::close(fd);
-    }
-    runner.join();
-    return ended;
-}
+#include "tests/engine/files/fifo_wait.h"
 
 class FilesEnv : public ::testing::Test {
 protected:
