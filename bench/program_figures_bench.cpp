@@ -166,8 +166,8 @@ void BM_StoryPageIdleCpu(benchmark::State& state) {
     const double seconds = 10, settle = 1;
     PageRun page;
     double wall0 = -1, cpu0 = 0, wall1 = 0, cpu1 = 0, outAt = -1;
-    int idleFrames = 0, changed = 0, forced = 0;
-    uint64_t lastHash = 0;
+    int idleFrames = 0, partial = 0, whole = 0;
+    double damagePixels = 0;
     std::map<std::string, double> threads0, threads1;
     for (auto _ : state) {
         int frames = 0;
@@ -186,13 +186,14 @@ void BM_StoryPageIdleCpu(benchmark::State& state) {
                 threads0 = ThreadSeconds();
                 return true;
             }
-            // What the drawing pass decides from: a frame is drawn when its
-            // digest changed or is forced.
-            const FrameDigest digest = Main_FrameDigest();
+            // What the drawing pass decides: nothing, a part, or the whole frame.
+            const FrameDamage damage = Main_FrameDamage();
             ++idleFrames;
-            if (digest.forced) ++forced;
-            else if (digest.hash != lastHash) ++changed;
-            lastHash = digest.hash;
+            if (damage.due && damage.whole) ++whole;
+            if (damage.due && !damage.whole) {
+                ++partial;
+                damagePixels += double(damage.rect.width) * damage.rect.height;
+            }
             if (now - wall0 < seconds) return true;
             wall1 = now;
             cpu1 = ProcessCpuSeconds();
@@ -204,8 +205,9 @@ void BM_StoryPageIdleCpu(benchmark::State& state) {
     const double wall = wall1 - wall0;
     state.counters["process_core_share"] = (cpu1 - cpu0) / wall;
     state.counters["frames"] = idleFrames;
-    state.counters["frames_changed"] = changed;
-    state.counters["frames_forced"] = forced;
+    state.counters["frames_partial"] = partial;
+    state.counters["frames_whole"] = whole;
+    state.counters["damage_pixels_per_partial"] = partial ? damagePixels / partial : 0;
     for (const auto& [name, secs] : threads1) {
         const double share = (secs - threads0[name]) / wall;
         if (share >= 0.001) state.counters["thread_" + name] = share;
