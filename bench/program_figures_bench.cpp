@@ -36,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -230,48 +231,40 @@ void SetFrameSkip(const benchmark::State& state) {
     else unsetenv("VN_FRAME_SKIP");
 }
 
-void BM_StoryPageIdleCpu(benchmark::State& state) {
-    Scratch scratch(SampleData(kPageScenario));
+// Runs the program until `reach` says the screen is up (it drives the
+// input until then), measures it still and reports.
+void IdleRun(benchmark::State& state, const Scratch& scratch, const std::function<bool(Input&)>& reach) {
     if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
     SetFrameSkip(state);
-    PageRun page;
     IdleMeter idle;
     for (auto _ : state) {
         int frames = 0;
         Run(scratch, [&](Input& in) {
             if (++frames > 60 * 180) return false;
-            if (!page.revealed) {
-                page.Step(in);
-                return true;
-            }
-            return idle.Step();
+            return reach(in) ? idle.Step() : true;
         }, true);
     }
     unsetenv("VN_FRAME_SKIP");
     idle.Report(state);
 }
+
+void BM_StoryPageIdleCpu(benchmark::State& state) {
+    PageRun page;
+    IdleRun(state, Scratch(SampleData(kPageScenario)), [&](Input& in) {
+        if (!page.revealed) page.Step(in);
+        return page.revealed;
+    });
+}
 BENCHMARK(BM_StoryPageIdleCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
 // The title's menu waiting, its current item pulsing.
 void BM_TitleIdleCpu(benchmark::State& state) {
-    Scratch scratch(SampleData());
-    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
-    SetFrameSkip(state);
-    IdleMeter idle;
-    for (auto _ : state) {
-        int frames = 0;
-        ToNewGame toTitle;
-        Run(scratch, [&](Input& in) {
-            if (++frames > 60 * 180) return false;
-            if (!TitleMenuUp()) {
-                toTitle.Step(in);
-                return true;
-            }
-            return idle.Step();
-        }, true);
-    }
-    unsetenv("VN_FRAME_SKIP");
-    idle.Report(state);
+    ToNewGame toTitle;
+    IdleRun(state, Scratch(SampleData()), [&](Input& in) {
+        if (TitleMenuUp()) return true;
+        toTitle.Step(in);
+        return false;
+    });
 }
 BENCHMARK(BM_TitleIdleCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
