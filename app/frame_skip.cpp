@@ -271,6 +271,7 @@ struct SkipState {
     uint64_t lastPresents = 0;
     int32_t lastAt[kDrawEntries];  // scratch: an entry's place in the last order
     uint8_t matched[kDrawEntries];
+    uint8_t skip[kDrawEntries];    // this frame's DrawWalkFilter marks
 };
 SkipState g_state;
 
@@ -319,7 +320,7 @@ void Main_FrameSkipInit() {
 
 FrameDamage Main_FrameDamage() {
     SkipState& s = g_state;
-    const FrameDamage whole{true, true, ScissorRect{0, 0, int32_t(kFrameWidth), int32_t(kFrameHeight)}};
+    const FrameDamage whole{true, true, ScissorRect{0, 0, int32_t(kFrameWidth), int32_t(kFrameHeight)}, nullptr};
     s.havePending = false;
     if (!FrameSkipOn) return whole;
     Take(*s.pending);
@@ -335,10 +336,19 @@ FrameDamage Main_FrameDamage() {
         // also the picture of this reading.
         std::swap(s.last, s.pending);
         s.havePending = false;
-        return FrameDamage{false, false, ScissorRect{0, 0, 0, 0}};
+        return FrameDamage{false, false, ScissorRect{0, 0, 0, 0}, nullptr};
     }
     if (damage.area() * 2 > kFrame.area()) return whole;
-    return FrameDamage{true, false, ScissorRect{damage.x0, damage.y0, damage.x1 - damage.x0, damage.y1 - damage.y0}};
+    // A sprite that lands wholly outside the damage draws nothing there; one
+    // that lands nowhere sets no state either.
+    std::memset(s.skip, 0, sizeof s.skip);
+    for (int i = 0; i < now.count; ++i) {
+        const EntryView& e = now.entries[now.order[i]];
+        if (e.callback != Lib_SpriteDrawCB || !e.bounded || !Meet(e.box, damage).empty()) continue;
+        s.skip[now.order[i]] = e.box.empty() ? 1 : 2;
+    }
+    return FrameDamage{true, false, ScissorRect{damage.x0, damage.y0, damage.x1 - damage.x0, damage.y1 - damage.y0},
+                       s.skip};
 }
 
 void Main_FramePresented(bool drawn) {

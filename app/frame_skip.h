@@ -15,6 +15,9 @@ struct FrameDamage {
     bool due;          // anything at all; else the window keeps its picture
     bool whole;        // the whole frame; else only `rect`
     ScissorRect rect;  // frame-target rows, row 0 the top
+    // For a part: the entries the walk can pass over (DrawWalkFilter), being
+    // unchanged sprites wholly outside it; null otherwise.
+    const uint8_t* skip;
 };
 // Decides this frame from the draw chain as it stands.
 FrameDamage Main_FrameDamage();

@@ -14,6 +14,7 @@
 #include "engine/render/draw_list.h"
 #include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
+#include "engine/render/sprite_draw.h"
 #include "engine/render/sprite_load.h"
 #include "extras/extras_screens.h"
 #include "extras/gallery.h"
@@ -286,7 +287,8 @@ int32_t Main_ModeCB(void*) {
 
 // An unchanged frame is not drawn again, and a frame that changed in part is
 // drawn and presented only there. Every task still runs each frame; the walk
-// still calls every entry in its order, but the clear, every drawer's scissor
+// still calls every entry in its order (but a sprite wholly outside the
+// damage, which would draw nothing), and the clear, every drawer's scissor
 // and the composition keep inside the damaged rectangle, and the present
 // shows only that part where the platform can. The damage is the union of
 // the old and new places of every entry of the chain whose reading changed
@@ -315,7 +317,9 @@ int32_t Main_DrawCB(void*) {
     g_frameDraw = FRAME_DRAWN;
     Renderer* renderer = *Lib_GetRenderer();
     if (renderer) Lib_FrameDamageSet(renderer, damage.whole ? nullptr : &damage.rect);
+    DrawFilter = DrawWalkFilter{damage.skip, Lib_SpriteDrawKeepState};
     Lib_DrawWalk();
+    DrawFilter = DrawWalkFilter{nullptr, nullptr};
     Lib_ScreenCompose(renderer);
     if (renderer) renderer->partial = false;  // a walk outside the frame draws whole
     return 0;
