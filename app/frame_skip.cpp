@@ -1,18 +1,20 @@
 #include "app/frame_skip.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "engine/core/engine_state.h"
 #include "engine/render/camera.h"
 #include "engine/render/draw_list.h"
-#include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
 #include "engine/render/sprite_capture.h"
 #include "engine/render/sprite_draw.h"
 #include "engine/text/glyph_cache.h"
 #include "engine/text/text_layout.h"
 #include "engine/text/text_object.h"
+#include "shaders/shader_set.h"
 
 bool FrameSkipOn = true;
 
@@ -45,6 +47,39 @@ public:
 private:
     uint64_t h_ = 0xCBF29CE484222325ull;
 };
+
+// A rectangle of the frame target, half-open; empty when x0 >= x1 or y0 >= y1.
+struct Box {
+    int32_t x0, y0, x1, y1;
+    bool empty() const { return x0 >= x1 || y0 >= y1; }
+    int64_t area() const { return empty() ? 0 : int64_t(x1 - x0) * (y1 - y0); }
+};
+constexpr Box kNothing{0, 0, 0, 0};
+constexpr Box kFrame{0, 0, int32_t(kFrameWidth), int32_t(kFrameHeight)};
+
+Box Join(const Box& a, const Box& b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    return Box{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
+Box Meet(const Box& a, const Box& b) {
+    const Box m{std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
+    return m.empty() ? kNothing : m;
+}
+
+// A clip rectangle as the scissor takes it (Lib_SetScissor's reading).
+Box ClipBox(int32_t x, int32_t y, int32_t w, int32_t h) {
+    x = std::max(x, 0);
+    y = std::max(y, 0);
+    if (w < 0) w = int32_t(kFrameWidth);
+    if (h < 0) h = int32_t(kFrameHeight);
+    return Meet(Box{x, y, x + w, y + h}, kFrame);
+}
+
+bool WholeClip(int32_t x, int32_t y, int32_t w, int32_t h) {
+    return x == 0 && y == 0 && w == int32_t(kFrameWidth) && h == int32_t(kFrameHeight);
+}
 
 void addCamera(Digest& d, const CameraRecord* camera) {
     if (camera) d.value(*camera);
@@ -79,91 +114,247 @@ bool captureDue(const SpriteRecord* r) {
     return interval == 0 || int64_t(r->captureCounter) % interval == 0;
 }
 
-// The digest of the last present, and what this frame decided.
+// Where a sprite's quad lands, from the same plan its callback draws with:
+// its corners through the camera, one pixel wider for the rasteriser, cut to
+// its clip rectangle. False when a corner lies at or behind the eye.
+bool SpriteBox(const SpriteRecord* r, Box* out) {
+    *out = kNothing;
+    const CameraRecord* camera = r->camera ? r->camera : &ActiveCamera;
+    SpriteDrawPlan plan;
+    bool planned;
+    if ((r->cameraMode & 6) && !r->camera) {
+        // The callback draws with the switched camera: switch, plan, put back.
+        const CameraRecord active = ActiveCamera, stash = CameraStash;
+        Lib_CameraSwitch(0, 1, (r->cameraMode & 2) ? 0 : 1);
+        planned = Lib_SpriteDrawPlan(r, &ActiveCamera, &plan);
+        ActiveCamera = active;
+        CameraStash = stash;
+    } else {
+        planned = Lib_SpriteDrawPlan(r, camera, &plan);
+    }
+    if (!planned) return true;  // draws nothing
+    const float* m = plan.cb.m_wvp;
+    // The sprite and palette programs shrink the unit quad to the texture
+    // rectangle; the flat one draws it whole.
+    const bool flat = plan.group == SHADER_GROUP_FLAT;
+    const float ex = 0.5f * (flat ? 1.0f : plan.cb.m_crop[2] - plan.cb.m_crop[0]);
+    const float ey = 0.5f * (flat ? 1.0f : plan.cb.m_crop[3] - plan.cb.m_crop[1]);
+    double x0 = 1e30, y0 = 1e30, x1 = -1e30, y1 = -1e30;
+    for (int corner = 0; corner < 4; ++corner) {
+        const float px = (corner & 1) ? ex : -ex, py = (corner & 2) ? ey : -ey;
+        // Row vector times the stored matrix, as the programs read it.
+        const double cx = double(px) * m[0] + double(py) * m[4] + m[12];
+        const double cy = double(px) * m[1] + double(py) * m[5] + m[13];
+        const double cw = double(px) * m[3] + double(py) * m[7] + m[15];
+        if (!(cw > 1e-6)) return false;
+        const double fx = (cx / cw + 1.0) * 0.5 * kFrameWidth;
+        const double fy = (1.0 - cy / cw) * 0.5 * kFrameHeight;  // row 0 the top
+        if (!std::isfinite(fx) || !std::isfinite(fy)) return false;
+        x0 = std::min(x0, fx), x1 = std::max(x1, fx);
+        y0 = std::min(y0, fy), y1 = std::max(y1, fy);
+    }
+    const double lo = -4.0 * kFrameWidth, hi = 4.0 * kFrameWidth;
+    auto px = [&](double v, bool up) {
+        v = std::clamp(v, lo, hi);
+        return int32_t(up ? std::ceil(v) + 1 : std::floor(v) - 1);
+    };
+    Box b{px(x0, false), px(y0, false), px(x1, true), px(y1, true)};
+    if (!WholeClip(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]))
+        b = Meet(b, ClipBox(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]));
+    *out = Meet(b, kFrame);
+    return true;
+}
+
+// A text keeps to its clip rectangle, and so do its ruby children; an
+// unclipped one can land anywhere.
+bool TextBox(const TextRecord* r, Box* out) {
+    if (WholeClip(r->clipX, r->clipY, r->clipWidth, r->clipHeight)) return false;
+    Box b = ClipBox(r->clipX, r->clipY, r->clipWidth, r->clipHeight);
+    for (const TextRecord* child : r->ruby) {
+        if (!child) break;
+        if (WholeClip(child->clipX, child->clipY, child->clipWidth, child->clipHeight)) return false;
+        b = Join(b, ClipBox(child->clipX, child->clipY, child->clipWidth, child->clipHeight));
+    }
+    *out = b;
+    return true;
+}
+
+// One entry of the chain as a frame drew it: what from, and where.
+struct EntryView {
+    DrawCallback callback;
+    uint64_t arg;
+    uint64_t hash;
+    Box box;
+    bool bounded;  // false: it may land anywhere
+};
+
+// One frame's reading of the whole chain.
+struct FrameView {
+    bool forced;          // a capture is due or a callback is unknown
+    uint64_t globalHash;  // the cameras, the window target, the render generation
+    int count;
+    int32_t order[kDrawEntries];     // entry indices in drawing order
+    EntryView entries[kDrawEntries];  // by entry index
+};
+
+void Take(FrameView& v) {
+    v.forced = false;
+    v.count = 0;
+    int32_t at = kDrawHead;
+    for (int steps = 0; at >= 0 && at < kDrawEntries && steps < kDrawEntries; ++steps) {
+        const DrawEntry& e = DrawList.entries[at];
+        Digest d;
+        d.value(e.callback);
+        d.value(e.arg);
+        d.value(e.priority);
+        d.value(e.subPriority);
+        d.value(e.removeFlag);
+        EntryView& ev = v.entries[at];
+        ev.callback = e.callback;
+        ev.arg = e.arg;
+        ev.box = kNothing;
+        ev.bounded = true;
+        if (e.callback == Lib_ClearCB) {
+            d.value(ClearColour);
+            ev.box = kFrame;
+        } else if (e.callback == Lib_SpriteDrawCB) {
+            if (const auto* r = reinterpret_cast<const SpriteRecord*>(e.arg)) {
+                addSprite(d, r);
+                ev.bounded = SpriteBox(r, &ev.box);
+            }
+        } else if (e.callback == Lib_TextDrawCB) {
+            if (const auto* r = reinterpret_cast<const TextRecord*>(e.arg)) {
+                addText(d, r);
+                ev.bounded = TextBox(r, &ev.box);
+            }
+        } else if (e.callback == Lib_CaptureCB) {
+            // It draws nothing; when it reads the frame, the frame is whole.
+            if (const auto* r = reinterpret_cast<const SpriteRecord*>(e.arg)) {
+                d.value(*r);
+                v.forced = v.forced || captureDue(r);
+            }
+        } else if (e.callback) {
+            v.forced = true;  // a callback whose reads are unknown here
+            ev.bounded = false;
+        }
+        ev.hash = d.result();
+        v.order[v.count++] = at;
+        at = e.next;
+    }
+
+    Digest g;
+    g.value(ActiveCamera);
+    g.value(CameraStash);
+    if (const Renderer* r = *Lib_GetRenderer()) {
+        g.value(r->clientWidth);
+        g.value(r->clientHeight);
+        g.value(r->windowFramebuffer);
+        g.value(r->letterbox);
+        g.value(r->camera);
+        g.value(r->blend);
+    }
+    g.value(RenderGeneration.load(std::memory_order_acquire));
+    g.value(TextRenderState.images);
+    g.value(TextRenderState.sizes);
+    g.value(TextRenderState.ready);
+    g.value(TextRenderState.language.load(std::memory_order_relaxed));
+    v.globalHash = g.result();
+}
+
+// The frame last presented and the one being decided; swapped on a present.
 struct SkipState {
+    FrameView views[2];
+    FrameView* last = &views[0];
+    FrameView* pending = &views[1];
     bool haveLast = false;
-    uint64_t lastHash = 0;
-    uint64_t lastPresents = 0;
     bool havePending = false;
-    uint64_t pendingHash = 0;
+    uint64_t lastPresents = 0;
+    int32_t lastAt[kDrawEntries];  // scratch: an entry's place in the last order
+    uint8_t matched[kDrawEntries];
+    uint8_t skip[kDrawEntries];    // this frame's DrawWalkFilter marks
 };
 SkipState g_state;
+
+// The union of the places of every entry that changed, came or went since
+// the last present; false when the whole frame must be drawn.
+bool Damage(const FrameView& last, const FrameView& now, Box* out) {
+    SkipState& s = g_state;
+    std::fill(std::begin(s.lastAt), std::end(s.lastAt), -1);
+    std::memset(s.matched, 0, sizeof s.matched);
+    for (int i = 0; i < last.count; ++i) s.lastAt[last.order[i]] = i;
+    Box damage = kNothing;
+    auto add = [&](const EntryView& e) {
+        damage = Join(damage, e.box);
+        return e.bounded;
+    };
+    int32_t previous = -1;
+    for (int i = 0; i < now.count; ++i) {
+        const int32_t index = now.order[i];
+        const EntryView& n = now.entries[index];
+        const int32_t at = s.lastAt[index];
+        const EntryView& o = last.entries[index];
+        if (at >= 0 && o.callback == n.callback && o.arg == n.arg) {
+            s.matched[index] = 1;
+            if (at < previous) return false;  // the order of what stayed changed
+            previous = at;
+            if (o.hash == n.hash) continue;
+            if (!add(o)) return false;
+        }
+        if (!add(n)) return false;
+    }
+    for (int i = 0; i < last.count; ++i)
+        if (!s.matched[last.order[i]] && !add(last.entries[last.order[i]])) return false;
+    *out = damage;
+    return true;
+}
 
 }  // namespace
 
 void Main_FrameSkipInit() {
     const char* env = std::getenv("VN_FRAME_SKIP");
     FrameSkipOn = !(env && env[0] == '0' && env[1] == 0);
-    g_state = SkipState{};
-}
-
-FrameDigest Main_FrameDigest() {
-    Digest d;
-    bool forced = false;
-
-    // The chain in drawing order, and what each known callback reads.
-    int32_t at = kDrawHead;
-    for (int steps = 0; at >= 0 && at < kDrawEntries && steps < kDrawEntries; ++steps) {
-        const DrawEntry& e = DrawList.entries[at];
-        d.value(at);
-        d.value(e.callback);
-        d.value(e.arg);
-        d.value(e.priority);
-        d.value(e.subPriority);
-        d.value(e.removeFlag);
-        if (e.callback == Lib_ClearCB) {
-            d.value(ClearColour);
-        } else if (e.callback == Lib_SpriteDrawCB) {
-            if (e.arg) addSprite(d, reinterpret_cast<const SpriteRecord*>(e.arg));
-        } else if (e.callback == Lib_TextDrawCB) {
-            if (e.arg) addText(d, reinterpret_cast<const TextRecord*>(e.arg));
-        } else if (e.callback == Lib_CaptureCB) {
-            const auto* r = reinterpret_cast<const SpriteRecord*>(e.arg);
-            if (r) {
-                d.value(*r);
-                forced = forced || captureDue(r);
-            }
-        } else if (e.callback) {
-            forced = true;  // a callback whose reads are unknown here
-        }
-        at = e.next;
-    }
-    d.value(DrawList.count);
-
-    // The cameras, the window target and what changes outside the tables.
-    d.value(ActiveCamera);
-    d.value(CameraStash);
-    if (const Renderer* r = *Lib_GetRenderer()) {
-        d.value(r->clientWidth);
-        d.value(r->clientHeight);
-        d.value(r->windowFramebuffer);
-        d.value(r->letterbox);
-        d.value(r->camera);
-        d.value(r->blend);
-    }
-    d.value(RenderGeneration.load(std::memory_order_acquire));
-    d.value(TextRenderState.images);
-    d.value(TextRenderState.sizes);
-    d.value(TextRenderState.ready);
-    d.value(TextRenderState.language.load(std::memory_order_relaxed));
-    return FrameDigest{d.result(), forced};
-}
-
-bool Main_FrameDue() {
+    g_state.haveLast = false;
     g_state.havePending = false;
-    if (!FrameSkipOn) return true;
-    const FrameDigest now = Main_FrameDigest();
-    g_state.havePending = true;
-    g_state.pendingHash = now.hash;
-    if (now.forced || !g_state.haveLast) return true;
+    g_state.lastPresents = 0;
+}
+
+FrameDamage Main_FrameDamage() {
+    SkipState& s = g_state;
+    const FrameDamage whole{true, true, ScissorRect{0, 0, int32_t(kFrameWidth), int32_t(kFrameHeight)}, nullptr};
+    s.havePending = false;
+    if (!FrameSkipOn) return whole;
+    Take(*s.pending);
+    s.havePending = true;
+    const FrameView& now = *s.pending;
+    if (now.forced || !s.haveLast || now.globalHash != s.last->globalHash) return whole;
     // Anything else that presented (a movie) left another picture on screen.
-    if (FramePresentCount.load(std::memory_order_acquire) != g_state.lastPresents) return true;
-    return now.hash != g_state.lastHash;
+    if (FramePresentCount.load(std::memory_order_acquire) != s.lastPresents) return whole;
+    Box damage;
+    if (!Damage(*s.last, now, &damage)) return whole;
+    if (damage.empty()) {
+        // Nothing visible changed: the window keeps its picture, which is
+        // also the picture of this reading.
+        std::swap(s.last, s.pending);
+        s.havePending = false;
+        return FrameDamage{false, false, ScissorRect{0, 0, 0, 0}, nullptr};
+    }
+    if (damage.area() * 2 > kFrame.area()) return whole;
+    // A sprite that lands wholly outside the damage draws nothing there; one
+    // that lands nowhere sets no state either.
+    std::memset(s.skip, 0, sizeof s.skip);
+    for (int i = 0; i < now.count; ++i) {
+        const EntryView& e = now.entries[now.order[i]];
+        if (e.callback != Lib_SpriteDrawCB || !e.bounded || !Meet(e.box, damage).empty()) continue;
+        s.skip[now.order[i]] = e.box.empty() ? 1 : 2;
+    }
+    return FrameDamage{true, false, ScissorRect{damage.x0, damage.y0, damage.x1 - damage.x0, damage.y1 - damage.y0},
+                       s.skip};
 }
 
 void Main_FramePresented(bool drawn) {
-    g_state.haveLast = drawn && g_state.havePending;
-    g_state.lastHash = g_state.pendingHash;
-    g_state.lastPresents = FramePresentCount.load(std::memory_order_acquire);
-    g_state.havePending = false;
+    SkipState& s = g_state;
+    s.haveLast = drawn && s.havePending;
+    if (s.haveLast) std::swap(s.last, s.pending);
+    s.lastPresents = FramePresentCount.load(std::memory_order_acquire);
+    s.havePending = false;
 }

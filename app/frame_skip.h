@@ -1,25 +1,26 @@
-// Whether a frame must be drawn at all: the drawing pass keeps the last
-// picture while nothing it reads has changed (see Main_DrawCB). Game thread.
+// Whether a frame must be drawn, and which part of it: the drawing pass
+// compares what each entry of the draw chain is drawn from, and where it
+// lands, with the frame last presented (see Main_DrawCB). Game thread.
 #pragma once
 
-#include <cstdint>
+#include "engine/render/renderer.h"
 
-// Off when the environment says VN_FRAME_SKIP=0: every frame is drawn.
+// Off when the environment says VN_FRAME_SKIP=0: every frame is drawn whole.
 extern bool FrameSkipOn;
 // Reads VN_FRAME_SKIP and forgets the last present.
 void Main_FrameSkipInit();
 
-// One digest of everything the drawing pass reads. `forced` when the pass
-// reads something a digest cannot stand for: a draw callback it does not
-// know, or a capture that is due.
-struct FrameDigest {
-    uint64_t hash;
-    bool forced;
+// What this frame must draw and present.
+struct FrameDamage {
+    bool due;          // anything at all; else the window keeps its picture
+    bool whole;        // the whole frame; else only `rect`
+    ScissorRect rect;  // frame-target rows, row 0 the top
+    // For a part: the entries the walk can pass over (DrawWalkFilter), being
+    // unchanged sprites wholly outside it; null otherwise.
+    const uint8_t* skip;
 };
-FrameDigest Main_FrameDigest();
-
-// Decides this frame: true when it must be drawn and presented.
-bool Main_FrameDue();
-// After a present: remembers what the frame was drawn from when Main_FrameDue
-// decided it (drawn), else forgets it, so that the next frame is drawn.
+// Decides this frame from the draw chain as it stands.
+FrameDamage Main_FrameDamage();
+// After a present: remembers what the frame was drawn from when it was
+// drawn, else forgets it, so that the next frame is drawn whole.
 void Main_FramePresented(bool drawn);

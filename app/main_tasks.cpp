@@ -14,6 +14,7 @@
 #include "engine/render/draw_list.h"
 #include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
+#include "engine/render/sprite_draw.h"
 #include "engine/render/sprite_load.h"
 #include "extras/extras_screens.h"
 #include "extras/gallery.h"
@@ -284,31 +285,43 @@ int32_t Main_ModeCB(void*) {
     return 0;
 }
 
-// An unchanged frame is not drawn again. Every task still runs each frame;
-// only the walk, the composition and the present are left out, and the window
-// keeps showing the last picture, when a digest of everything the walk reads
-// equals the one taken before the last present: the draw chain, each sprite
-// and text record its callbacks read (with second sprites, reduced copies,
-// ruby children and own cameras), the cameras, the clear colour, the window
-// target's size and full-screen state, and the render generation that texture
-// uploads, glyph changes and the window's expose and size events bump. A
-// callback that changes its record as it draws (a text revealing, a capture
-// counting) thereby asks for the next frame itself. Drawn regardless: every
-// frame while a capture is due or a callback the digest does not know is in
-// the chain, and the first frame after anything else presented (a movie).
-// The digest is taken, not kept up by dirty flags, because many modules
-// write the records directly. VN_FRAME_SKIP=0 draws every frame.
+// An unchanged frame is not drawn again, and a frame that changed in part is
+// drawn and presented only there. Every task still runs each frame; the walk
+// still calls every entry in its order (but a sprite wholly outside the
+// damage, which would draw nothing), and the clear, every drawer's scissor
+// and the composition keep inside the damaged rectangle, and the present
+// shows only that part where the platform can. The damage is the union of
+// the old and new places of every entry of the chain whose reading changed
+// (its sprite or text record, with second sprites, reduced copies, ruby
+// children and own cameras), came or went. The whole frame is drawn when a
+// change cannot be placed (an unclipped text, a sprite reaching behind the
+// eye, the order of entries, the cameras, the window target's size and
+// full-screen state, the render generation that texture uploads, glyph
+// changes and the window's expose and size events bump), while a capture is
+// due or a callback the pass does not know is in the chain, the first frame
+// after anything else presented (a movie), and when the damage covers more
+// than half the frame. A callback that changes its record as it draws (a
+// text revealing, a capture counting) thereby asks for the next frame
+// itself. The pass reads the tables rather than keeping dirty flags, because
+// many modules write the records directly. VN_FRAME_SKIP=0 draws every frame
+// whole.
 int32_t Main_DrawCB(void*) {
     g_frameDraw = FRAME_NOT_DRAWN;
     if (!MainInputDone || Lib_MovieActive()) return 0;
     if (Main_DrawTestHook) Main_DrawTestHook();
-    if (!Main_FrameDue()) {
+    const FrameDamage damage = Main_FrameDamage();
+    if (!damage.due) {
         g_frameDraw = FRAME_KEPT;
         return 0;
     }
     g_frameDraw = FRAME_DRAWN;
+    Renderer* renderer = *Lib_GetRenderer();
+    if (renderer) Lib_FrameDamageSet(renderer, damage.whole ? nullptr : &damage.rect);
+    DrawFilter = DrawWalkFilter{damage.skip, Lib_SpriteDrawKeepState};
     Lib_DrawWalk();
-    Lib_ScreenCompose(*Lib_GetRenderer());
+    DrawFilter = DrawWalkFilter{nullptr, nullptr};
+    Lib_ScreenCompose(renderer);
+    if (renderer) renderer->partial = false;  // a walk outside the frame draws whole
     return 0;
 }
 

@@ -1,98 +1,85 @@
 #!/usr/bin/env bash
-# Idle CPU benchmark: the engine on the sample game's static first screen with
-# the title track playing, under a virtual X server with software GL. Reports
-# the share of one core the whole process and each of its threads take over
-# the measuring window, once as the program runs and once with VN_FRAME_SKIP=0
-# (every frame drawn and presented), and the baseline of an SDL window that
-# only pumps its events (bench/idle/idle_window.cpp).
+# Idle CPU benchmark: what a screen that only waits costs, under a virtual X
+# server with Mesa's software GL (llvmpipe with two threads), the process
+# pinned to three cores. Side by side, in rounds (the machine may be shared,
+# so each round measures every case once, in turn):
+#   (a) the title's menu waiting, its current item pulsing;
+#   (b) a story page waiting for a click, its key-wait icon blinking;
+#   (c) the same page with VN_FRAME_SKIP=0 (every frame drawn whole);
+#   (d) a bare SDL GL window that presents nothing (bench/idle/idle_window.cpp),
+#       the floor.
+# (a)-(c) run the whole program on the sample inside engine_bench
+# (BM_TitleIdleCpu, BM_StoryPageIdleCpu): the whole process's share of one
+# core over the window, the presents a second and the window pixels a
+# present covers.
 #
-#   bench/idle_cpu.sh            # 20 s a run after 3 s of start-up
-#   VN_IDLE_SECONDS=10 VN_IDLE_WARMUP=2 VN_BENCH_BUILD=build bench/idle_cpu.sh
+#   bench/idle_cpu.sh                  # 20 s a case, 3 rounds
+#   VN_IDLE_SECONDS=10 VN_IDLE_ROUNDS=1 VN_BENCH_BUILD=build bench/idle_cpu.sh
 #
 # Installs xvfb and xauth with apt-get when xvfb-run is missing.
 set -euo pipefail
 seconds=${VN_IDLE_SECONDS:-20}
-warmup=${VN_IDLE_WARMUP:-3}
+rounds=${VN_IDLE_ROUNDS:-3}
+cores=${VN_IDLE_CORES:-0-2}
 . "$(dirname "$0")/bench_build.sh"
 bench_xvfb
-bench_make vn idle_window
+bench_make engine_bench idle_window
 
 work=$(mktemp -d /tmp/vn_idle_XXXXXX)
 trap 'rm -rf "$work"' EXIT
-python3 "$root/tools/build_sample.py" "$work/run" >/dev/null
 
-# The measurement: starts the program, lets it settle, reads the CPU time of
-# the process (/proc/PID/stat) and of each thread (/proc/PID/task/*/schedstat,
-# nanoseconds; stat ticks where schedstat is missing) before and after the
-# window, then ends the program.
-cat >"$work/measure.py" <<'EOF'
+# The floor: the process's CPU time (/proc/PID/stat) over the window.
+cat >"$work/measure.py" <<'PY'
 import os, signal, subprocess, sys, time
-
-label, warmup, seconds = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
-command = sys.argv[4:]
+warmup, seconds = float(sys.argv[1]), float(sys.argv[2])
 tick = os.sysconf('SC_CLK_TCK')
-
-def stat_ns(path):
-    with open(path) as f:
+def cpu(pid):
+    with open(f'/proc/{pid}/stat') as f:
         fields = f.read().rsplit(')', 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) * 1e9 / tick  # utime + stime
-
-def thread_ns(pid, tid):
-    try:
-        with open(f'/proc/{pid}/task/{tid}/schedstat') as f:
-            return float(f.read().split()[0])
-    except OSError:
-        return stat_ns(f'/proc/{pid}/task/{tid}/stat')
-
-def snapshot(pid):
-    threads = {}
-    for tid in os.listdir(f'/proc/{pid}/task'):
-        try:
-            with open(f'/proc/{pid}/task/{tid}/comm') as f:
-                name = f.read().strip()
-            threads[tid] = (name, thread_ns(pid, tid))
-        except OSError:
-            pass  # the thread ended meanwhile
-    return time.monotonic(), stat_ns(f'/proc/{pid}/stat'), threads
-
-proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    return (int(fields[11]) + int(fields[12])) / tick
+proc = subprocess.Popen(sys.argv[3:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 time.sleep(warmup)
-if proc.poll() is not None:
-    sys.exit(f'{label}: the program ended early: {proc.stderr.read().decode(errors="replace")}')
-t0, p0, th0 = snapshot(proc.pid)
+t0, c0 = time.monotonic(), cpu(proc.pid)
 time.sleep(seconds)
-t1, p1, th1 = snapshot(proc.pid)
+t1, c1 = time.monotonic(), cpu(proc.pid)
 proc.send_signal(signal.SIGTERM)
-try:
-    proc.wait(timeout=10)
-except subprocess.TimeoutExpired:
-    proc.kill()
-    proc.wait()
+proc.wait()
+print(f'process_core_share={(c1 - c0) / (t1 - t0):.5f}')
+PY
 
-wall = (t1 - t0) * 1e9
-print(f'{label}: whole process {100 * (p1 - p0) / wall:6.2f}% of one core over {(t1 - t0):.1f} s')
-shares = {}
-for tid, (name, ns) in th1.items():
-    before = th0.get(tid, (name, 0.0))[1]
-    shares.setdefault(name, 0.0)
-    shares[name] += ns - before
-for name, ns in sorted(shares.items(), key=lambda kv: -kv[1]):
-    if ns < 1e-4 * wall:
-        continue  # below 0.01%
-    print(f'    {name:<18} {100 * ns / wall:6.2f}%')
-EOF
-
-cd "$work/run"
-run() {
+run() {  # label, then the command
     local label=$1
     shift
     xvfb-run -a -s "-screen 0 1920x1080x24" \
-        env LIBGL_ALWAYS_SOFTWARE=1 SDL_AUDIODRIVER=dummy "$@" \
-        python3 "$work/measure.py" "$label" "$warmup" "$seconds" "${cmd[@]}"
+        env LIBGL_ALWAYS_SOFTWARE=1 LP_NUM_THREADS=2 SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy \
+        VN_IDLE_SECONDS="$seconds" taskset -c "$cores" "$@" >"$work/out" 2>&1 || true
+    python3 - "$label" "$work/out" <<'PY'
+import re, sys
+label, text = sys.argv[1], open(sys.argv[2]).read()
+def get(name):
+    m = re.search(name + r'=([0-9.e+-]+)([kMmu]?)', text)
+    if not m:
+        return None
+    return float(m.group(1)) * {'': 1, 'k': 1e3, 'M': 1e6, 'm': 1e-3, 'u': 1e-6}[m.group(2)]
+share = get('process_core_share')
+if share is None:
+    print(f'{label}: no figure ({text.strip().splitlines()[-1:] })')
+    sys.exit(0)
+line = f'{label}: {100 * share:7.2f}% of a core'
+presents, pixels = get('presents_per_s'), get('pixels_per_present')
+if presents is not None:
+    line += f', {presents:5.1f} presents/s, {pixels:9.0f} pixels/present'
+print(line)
+PY
 }
-echo "idle CPU, share of one core ($(nproc) cores, software GL under Xvfb)"
-cmd=("$build/vn")
-run "engine, frame skip on " env -u VN_FRAME_SKIP
-run "engine, VN_FRAME_SKIP=0" VN_FRAME_SKIP=0
-cmd=("$build/idle_window" "$((${seconds%.*} + ${warmup%.*} + 30))")
-run "idle SDL window       "
+
+echo "idle CPU, share of one core: $(nproc) cores, pinned to $cores, llvmpipe with 2 threads under Xvfb"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+for round in $(seq 1 "$rounds"); do
+    echo "round $round"
+    run "  (a) title menu idle        " "$build/engine_bench" --benchmark_filter='^BM_TitleIdleCpu/0/'
+    run "  (b) story page, icon       " "$build/engine_bench" --benchmark_filter='^BM_StoryPageIdleCpu/0/'
+    run "  (c) story page, skip off   " "$build/engine_bench" --benchmark_filter='^BM_StoryPageIdleCpu/1/'
+    run "  (d) bare SDL window (floor)" python3 "$work/measure.py" 3 "$seconds" "$build/idle_window" "$((seconds + 30))"
+done
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

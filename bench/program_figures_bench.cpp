@@ -3,9 +3,13 @@
 //   BM_StoryPageFrameCpu   a story page (background, three characters, the
 //                          message window, a line being revealed): the game
 //                          thread's CPU time per frame with no pixel shaded;
-//   BM_StoryPageIdleCpu    the same page once the line is out: the whole
-//                          process's share of one core over 10 s, drawing
-//                          for real (run it under xvfb-run, below);
+//   BM_StoryPageIdleCpu    the same page once the line is out, its key-wait
+//                          icon blinking: the whole process's share of one
+//                          core over 10 s, drawing for real (run it under
+//                          xvfb-run, below), the presents a second and the
+//                          window pixels a present covers; /1 with every
+//                          frame drawn whole (VN_FRAME_SKIP=0);
+//   BM_TitleIdleCpu        the same for the title's menu, its item pulsing;
 //   BM_StartToTitleAndStory a returning player's start: to the first frame,
 //                          to the first title frame (logos and the movie
 //                          confirmed as soon as each takes it), and from new
@@ -37,6 +41,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +49,7 @@
 #include "bench/program_bench.h"
 #include "app/frame_skip.h"
 #include "engine/core/heap.h"
+#include "platform/plat_gl.h"
 #include "screens/save.h"
 #include "script/game_blocks.h"
 #include "script/staffroll.h"
@@ -165,58 +171,107 @@ void BM_StoryPageFrameCpu(benchmark::State& state) {
 }
 BENCHMARK(BM_StoryPageFrameCpu)->Iterations(1)->Unit(benchmark::kSecond);
 
-void BM_StoryPageIdleCpu(benchmark::State& state) {
-    Scratch scratch(SampleData(kPageScenario));
-    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
-    const double seconds = 10, settle = 1;
-    PageRun page;
-    double wall0 = -1, cpu0 = 0, wall1 = 0, cpu1 = 0, outAt = -1;
-    int idleFrames = 0, changed = 0, forced = 0;
-    uint64_t lastHash = 0;
+// Ten seconds of a still screen after a second's settling: the whole
+// process's share of a core and each thread's, what the drawing pass decided
+// each frame, and the presents with the window pixels they covered.
+struct IdleMeter {
+    // VN_IDLE_SECONDS sets the window's length (bench/idle_cpu.sh).
+    const double kSeconds = std::getenv("VN_IDLE_SECONDS") ? std::atof(std::getenv("VN_IDLE_SECONDS")) : 10;
+    static constexpr double kSettle = 1;
+    double wall0 = -1, cpu0 = 0, wall1 = 0, cpu1 = 0, stillAt = -1;
+    uint64_t presents0 = 0, pixels0 = 0, presents1 = 0, pixels1 = 0;
+    int frames = 0, partial = 0, whole = 0;
+    double damagePixels = 0;
     std::map<std::string, double> threads0, threads1;
+    // Per frame once the screen is still; false when the window is over.
+    bool Step() {
+        const double now = WallSeconds();
+        if (stillAt < 0) stillAt = now;
+        if (now - stillAt < kSettle) return true;
+        if (wall0 < 0) {
+            wall0 = now;
+            cpu0 = ProcessCpuSeconds();
+            threads0 = ThreadSeconds();
+            presents0 = Plat_GLPresents();
+            pixels0 = Plat_GLPresentedPixels();
+            return true;
+        }
+        // What the drawing pass decides: nothing, a part, or the whole frame.
+        const FrameDamage damage = Main_FrameDamage();
+        ++frames;
+        if (damage.due && damage.whole) ++whole;
+        if (damage.due && !damage.whole) {
+            ++partial;
+            damagePixels += double(damage.rect.width) * damage.rect.height;
+        }
+        if (now - wall0 < kSeconds) return true;
+        wall1 = now;
+        cpu1 = ProcessCpuSeconds();
+        threads1 = ThreadSeconds();
+        presents1 = Plat_GLPresents();
+        pixels1 = Plat_GLPresentedPixels();
+        return false;
+    }
+    void Report(benchmark::State& state) {
+        if (wall1 <= wall0) return state.SkipWithError("the screen was not reached");
+        const double wall = wall1 - wall0;
+        const double presents = double(presents1 - presents0);
+        state.counters["process_core_share"] = (cpu1 - cpu0) / wall;
+        state.counters["frames"] = frames;
+        state.counters["frames_partial"] = partial;
+        state.counters["frames_whole"] = whole;
+        state.counters["damage_pixels_per_partial"] = partial ? damagePixels / partial : 0;
+        state.counters["presents_per_s"] = presents / wall;
+        state.counters["pixels_per_present"] = presents > 0 ? double(pixels1 - pixels0) / presents : 0;
+        for (const auto& [name, secs] : threads1) {
+            const double share = (secs - threads0[name]) / wall;
+            if (share >= 0.001) state.counters["thread_" + name] = share;
+        }
+    }
+};
+
+// Arg 1: every frame drawn whole (VN_FRAME_SKIP=0), for comparison.
+void SetFrameSkip(const benchmark::State& state) {
+    if (state.range(0)) setenv("VN_FRAME_SKIP", "0", 1);
+    else unsetenv("VN_FRAME_SKIP");
+}
+
+// Runs the program until `reach` says the screen is up (it drives the
+// input until then), measures it still and reports.
+void IdleRun(benchmark::State& state, const Scratch& scratch, const std::function<bool(Input&)>& reach) {
+    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
+    SetFrameSkip(state);
+    IdleMeter idle;
     for (auto _ : state) {
         int frames = 0;
         Run(scratch, [&](Input& in) {
             if (++frames > 60 * 180) return false;
-            if (!page.revealed) {
-                page.Step(in);
-                return true;
-            }
-            const double now = WallSeconds();
-            if (outAt < 0) outAt = now;
-            if (now - outAt < settle) return true;
-            if (wall0 < 0) {
-                wall0 = now;
-                cpu0 = ProcessCpuSeconds();
-                threads0 = ThreadSeconds();
-                return true;
-            }
-            // What the drawing pass decides from: a frame is drawn when its
-            // digest changed or is forced.
-            const FrameDigest digest = Main_FrameDigest();
-            ++idleFrames;
-            if (digest.forced) ++forced;
-            else if (digest.hash != lastHash) ++changed;
-            lastHash = digest.hash;
-            if (now - wall0 < seconds) return true;
-            wall1 = now;
-            cpu1 = ProcessCpuSeconds();
-            threads1 = ThreadSeconds();
-            return false;
+            return reach(in) ? idle.Step() : true;
         }, true);
     }
-    if (wall1 <= wall0) return state.SkipWithError("the page was not reached");
-    const double wall = wall1 - wall0;
-    state.counters["process_core_share"] = (cpu1 - cpu0) / wall;
-    state.counters["frames"] = idleFrames;
-    state.counters["frames_changed"] = changed;
-    state.counters["frames_forced"] = forced;
-    for (const auto& [name, secs] : threads1) {
-        const double share = (secs - threads0[name]) / wall;
-        if (share >= 0.001) state.counters["thread_" + name] = share;
-    }
+    unsetenv("VN_FRAME_SKIP");
+    idle.Report(state);
 }
-BENCHMARK(BM_StoryPageIdleCpu)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_StoryPageIdleCpu(benchmark::State& state) {
+    PageRun page;
+    IdleRun(state, Scratch(SampleData(kPageScenario)), [&](Input& in) {
+        if (!page.revealed) page.Step(in);
+        return page.revealed;
+    });
+}
+BENCHMARK(BM_StoryPageIdleCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The title's menu waiting, its current item pulsing.
+void BM_TitleIdleCpu(benchmark::State& state) {
+    ToNewGame toTitle;
+    IdleRun(state, Scratch(SampleData()), [&](Input& in) {
+        if (TitleMenuUp()) return true;
+        toTitle.Step(in);
+        return false;
+    });
+}
+BENCHMARK(BM_TitleIdleCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
 // --- (2) start-up ----------------------------------------------------------------
 

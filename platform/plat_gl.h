@@ -29,6 +29,30 @@ void* Plat_GLWindow();
 bool Plat_GLDrawableSize(uint32_t* width, uint32_t* height);
 // Presents the window's framebuffer (waits for vsync when it is on).
 void Plat_GLSwap();
+
+// A rectangle of the window's drawable in GL's terms: rows from the bottom.
+struct PlatGLRect {
+    int32_t x, y, w, h;
+};
+// How a part of the picture reaches the window, chosen once per context.
+enum PlatPresentMode : int32_t {
+    PRESENT_SWAP,          // whole swaps; the back buffer is lost after each
+    PRESENT_COPY_SUB,      // GLX_MESA_copy_sub_buffer: the back buffer stays
+    PRESENT_SWAP_DAMAGE,   // an EGL swap with damage, the buffer's age known
+    PRESENT_KEPT_SURFACE,  // a surface nobody sees that keeps its contents
+};
+PlatPresentMode Plat_GLPresentMode();
+// Its name, for the start-up line.
+const char* Plat_GLPresentModeName();
+// The part of the back buffer that must be drawn again so that presenting
+// `want` leaves the whole window right: `want` where the back buffer holds
+// the last picture, more (or the whole window) where it is older.
+PlatGLRect Plat_GLRedrawArea(PlatGLRect want);
+// Presents `area` of the window, drawn after Plat_GLRedrawArea said so.
+void Plat_GLPresentArea(PlatGLRect area);
+// Presents made and window pixels they covered, since the context was made.
+uint64_t Plat_GLPresents();
+uint64_t Plat_GLPresentedPixels();
 const char* Plat_GLError();
 
 // Reports a fatal graphics failure: stderr and a message box; a missing

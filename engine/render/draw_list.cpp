@@ -5,6 +5,7 @@
 #include "engine/render/renderer.h"
 
 DrawListT DrawList;
+DrawWalkFilter DrawFilter{nullptr, nullptr};
 
 namespace {
 
@@ -131,7 +132,9 @@ void Lib_DrawWalk() {
         g_anchor = at;
         g_resume = -1;
         const DrawEntry& e = Entry(at);
-        if (e.callback) e.callback(e.arg);
+        const uint8_t skip = DrawFilter.skip ? DrawFilter.skip[at] : 0;
+        if (e.callback && !skip) e.callback(e.arg);
+        else if (e.callback && skip == 2 && DrawFilter.kept) DrawFilter.kept(e.arg);
         if (Entry(at).removeFlag && flaggedCount < kDrawEntries) flagged[flaggedCount++] = at;
         at = g_anchor >= 0 ? Entry(g_anchor).next : g_resume;
     }

@@ -43,6 +43,14 @@ void Lib_DrawSetPrio(uint32_t index, int32_t priority, int32_t subPriority);
 // subPriority) and, when priority >= 0, links it by the order rule. The head
 // entry keeps its place.
 void Lib_DrawLink(int32_t index, int32_t priority, int32_t subPriority);
+// While `skip` is set, the walk passes over the entries it marks by index:
+// 1 calls nothing, 2 calls `kept` with the entry's argument in place of its
+// callback (the state the entry leaves behind for the next one).
+struct DrawWalkFilter {
+    const uint8_t* skip;
+    DrawCallback kept;
+};
+extern DrawWalkFilter DrawFilter;
 // Calls every entry of the chain from the head, then removes the entries
 // flagged for removal. Entries linked behind the running one are called in the
 // same walk; an entry that removes itself does not end it.

@@ -4,6 +4,8 @@
 
 #include "engine/core/engine_state.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -124,6 +126,7 @@ bool Lib_D3DCreate(Renderer* renderer, void* window) {
     renderer->windowFramebuffer = 0;
     Lib_ResizeTarget(renderer, 0, 0);
     Lib_CameraReset(&renderer->camera);
+    Lib_DebugPrintf("Lib_D3DCreate: presents %s\n", Plat_GLPresentModeName());
 
     if (glGetError() != GL_NO_ERROR) return fail("a GL object could not be made");
     return true;
@@ -176,22 +179,60 @@ ComposeRect Lib_ComposeViewport(uint32_t width, uint32_t height, bool letterbox)
     return rect;
 }
 
+namespace {
+// The window rectangle (GL rows from the bottom) whose pixels the composition
+// takes from the frame target's `damage`: scaled into the viewport, widened
+// by the reach of filtering when the picture is scaled.
+PlatGLRect DamageInWindow(const Renderer* r, const ComposeRect& vp) {
+    const ScissorRect& d = r->damage;
+    const double sx = double(vp.width) / kFrameWidth, sy = double(vp.height) / kFrameHeight;
+    const int32_t reach = (vp.width == int32_t(kFrameWidth) && vp.height == int32_t(kFrameHeight)) ? 0 : 2;
+    int32_t x0 = vp.left + int32_t(std::floor(d.x * sx)) - reach;
+    int32_t x1 = vp.left + int32_t(std::ceil((d.x + d.width) * sx)) + reach;
+    int32_t top = vp.top + int32_t(std::floor(d.y * sy)) - reach;
+    int32_t bottom = vp.top + int32_t(std::ceil((d.y + d.height) * sy)) + reach;
+    x0 = std::max(x0, vp.left);
+    top = std::max(top, vp.top);
+    x1 = std::min(x1, vp.left + vp.width);
+    bottom = std::min(bottom, vp.top + vp.height);
+    const int32_t ch = int32_t(r->clientHeight);
+    return PlatGLRect{x0, ch - bottom, std::max(x1 - x0, 0), std::max(bottom - top, 0)};
+}
+
+bool CoversWindow(const PlatGLRect& a, const Renderer* r) {
+    return a.x <= 0 && a.y <= 0 && a.x + a.w >= int32_t(r->clientWidth) && a.y + a.h >= int32_t(r->clientHeight);
+}
+}  // namespace
+
 void Lib_ScreenCompose(Renderer* renderer) {
     if (!renderer || !renderer->context || renderer->clientWidth == 0) return;
     if (!Lib_ShaderBind(SHADER_GROUP_SPRITE, SHADER_PLAIN)) return;
     GraphicsResources* gr = Lib_GetGraphics();
     const int32_t cw = int32_t(renderer->clientWidth), ch = int32_t(renderer->clientHeight);
     Lib_CameraUpdate(&renderer->camera);
+    ComposeRect vp = Lib_ComposeViewport(renderer->clientWidth, renderer->clientHeight, renderer->letterbox != 0);
 
     glBindFramebuffer(GL_FRAMEBUFFER, renderer->windowFramebuffer);
-    // The bars (and a window larger than the picture) are black.
-    const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    glDisable(GL_SCISSOR_TEST);
-    glClearBufferfv(GL_COLOR, 0, black);
+    // Only the window's own framebuffer is presented in part.
+    renderer->presentPartial = false;
+    PlatGLRect area{0, 0, cw, ch};
+    if (renderer->partial && renderer->windowFramebuffer == 0) {
+        area = Plat_GLRedrawArea(DamageInWindow(renderer, vp));
+        renderer->presentPartial = !CoversWindow(area, renderer);
+    }
     glEnable(GL_SCISSOR_TEST);
-    glScissor(0, 0, cw, ch);
+    if (renderer->presentPartial) {
+        std::memcpy(renderer->presentArea, &area, sizeof renderer->presentArea);
+        glScissor(area.x, area.y, area.w, area.h);
+    } else {
+        // The bars (and a window larger than the picture) are black.
+        const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        glDisable(GL_SCISSOR_TEST);
+        glClearBufferfv(GL_COLOR, 0, black);
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, 0, cw, ch);
+    }
 
-    ComposeRect vp = Lib_ComposeViewport(renderer->clientWidth, renderer->clientHeight, renderer->letterbox != 0);
     renderer->viewport[0] = float(vp.left);
     renderer->viewport[1] = float(vp.top);
     renderer->viewport[2] = float(vp.width);
@@ -220,6 +261,7 @@ void Lib_ScreenCompose(Renderer* renderer) {
 }
 
 void Lib_FrameBind(Renderer* renderer) {
+    renderer->partial = false;
     glBindFramebuffer(GL_FRAMEBUFFER, renderer->frameFramebuffer);
     glViewport(0, 0, kFrameWidth, kFrameHeight);
     applyFixedState();
@@ -227,8 +269,24 @@ void Lib_FrameBind(Renderer* renderer) {
     glBindBufferBase(GL_UNIFORM_BUFFER, kConstBufBinding, renderer->constBuffer);
 }
 
-void Lib_FramePresent(Renderer* /*renderer*/) {
-    Plat_GLSwap();
+void Lib_FrameDamageSet(Renderer* renderer, const ScissorRect* rect) {
+    renderer->partial = rect != nullptr;
+    if (rect) renderer->damage = *rect;
+    const ScissorRect full{0, 0, int32_t(kFrameWidth), int32_t(kFrameHeight)};
+    Lib_SetScissor(&full);
+}
+
+void Lib_FramePresent(Renderer* renderer) {
+    // A present shows what the last composition drew; anything else that
+    // presents (a movie) shows the whole window.
+    if (renderer && renderer->presentPartial) {
+        PlatGLRect area;
+        std::memcpy(&area, renderer->presentArea, sizeof area);
+        Plat_GLPresentArea(area);
+    } else {
+        Plat_GLSwap();
+    }
+    if (renderer) renderer->presentPartial = false;
     FramePresentCount.fetch_add(1, std::memory_order_release);
 }
 
@@ -241,15 +299,25 @@ void Lib_ConstBufUpload(Renderer* renderer, const ConstBuf& data) {
 void Lib_ClearCB(uint64_t /*unused*/) {
     Renderer* r = g_renderer;
     if (!r || !r->context) return;
-    // A clear of the whole target, as the scissor does not limit it.
+    // A clear of the whole target whatever the scissor says, or of the
+    // damage of a partial frame.
     glBindFramebuffer(GL_FRAMEBUFFER, r->frameFramebuffer);
     GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
-    glDisable(GL_SCISSOR_TEST);
+    GLint box[4] = {0, 0, 0, 0};
+    if (r->partial) {
+        glGetIntegerv(GL_SCISSOR_BOX, box);
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(r->damage.x, r->damage.y, r->damage.width, r->damage.height);
+    } else {
+        glDisable(GL_SCISSOR_TEST);
+    }
     const GLfloat colour[4] = {ClearColour[0], ClearColour[1], ClearColour[2], 1.0f};
     glClearBufferfv(GL_COLOR, 0, colour);
     glDepthMask(GL_TRUE);
     glClearBufferfi(GL_DEPTH_STENCIL, 0, 0.0f, 0);
+    if (r->partial) glScissor(box[0], box[1], box[2], box[3]);
     if (scissor) glEnable(GL_SCISSOR_TEST);
+    else glDisable(GL_SCISSOR_TEST);
 }
 
 void Lib_SetScissor(const ScissorRect* rect) {
@@ -257,6 +325,14 @@ void Lib_SetScissor(const ScissorRect* rect) {
     int32_t y = rect->y < 0 ? 0 : rect->y;
     int32_t w = rect->width < 0 ? int32_t(kFrameWidth) : rect->width;
     int32_t h = rect->height < 0 ? int32_t(kFrameHeight) : rect->height;
+    if (const Renderer* r = g_renderer; r && r->partial) {
+        const ScissorRect& d = r->damage;
+        const int32_t x1 = std::min(x + w, d.x + d.width), y1 = std::min(y + h, d.y + d.height);
+        x = std::max(x, d.x);
+        y = std::max(y, d.y);
+        w = std::max(x1 - x, 0);
+        h = std::max(y1 - y, 0);
+    }
     // Row 0 of the frame target is the top row: no flip.
     glScissor(x, y, w, h);
 }

@@ -23,6 +23,10 @@ struct BlendState {
     uint32_t srcColour, dstColour, srcAlpha, dstAlpha;
 };
 
+struct ScissorRect {
+    int32_t x, y, width, height;
+};
+
 struct Renderer {
     void* window;               // SDL_Window* of the application window
     void* context;              // its GL context
@@ -37,10 +41,14 @@ struct Renderer {
     uint32_t windowFramebuffer; // what the composition draws into: 0 the window's own
     uint8_t letterbox;          // set by the window service: full screen and not minimised
     float viewport[4];          // last composition viewport: left, top, width, height (top-left origin)
-};
-
-struct ScissorRect {
-    int32_t x, y, width, height;
+    // This frame redraws only `damage` of the frame target (Lib_FrameDamageSet)
+    // and the composition then draws only what covers it.
+    bool partial;
+    ScissorRect damage;
+    // What the composition drew into the window target (GL rows from the
+    // bottom) when it drew less than the whole window: the present shows it.
+    bool presentPartial;
+    int32_t presentArea[4];
 };
 
 // The picture's place in a width×height window target: the whole area, or
@@ -85,15 +93,22 @@ void Lib_ScreenCompose(Renderer* renderer);
 // Begin-frame state: the frame target, 1280×720 viewport and scissor, the
 // rasterizer and depth state.
 void Lib_FrameBind(Renderer* renderer);
-// Presents the window's framebuffer and counts it.
+// Limits this frame's drawing to `rect` of the frame target (row 0 the top):
+// the clear, every scissor a drawer sets and the composition keep inside it.
+// Null: the whole frame, as Lib_FrameBind leaves it.
+void Lib_FrameDamageSet(Renderer* renderer, const ScissorRect* rect);
+// Presents the window's framebuffer, or only what the composition drew, and
+// counts it.
 void Lib_FramePresent(Renderer* renderer);
 void Lib_BlendSet(Renderer* renderer, int index);
 // Uploads a whole ConstBuf image (the shared block at binding 0).
 void Lib_ConstBufUpload(Renderer* renderer, const ConstBuf& data);
 
-// The draw callback at the head of the draw list: clears the whole frame
-// target to ClearColour (alpha 1), depth 0 and stencil 0.
+// The draw callback at the head of the draw list: clears the frame target
+// (the damage of a partial frame) to ClearColour (alpha 1), depth 0 and
+// stencil 0.
 void Lib_ClearCB(uint64_t unused);
-// Negative x or y count as 0, a negative width as 1280, a negative height as 720.
+// Negative x or y count as 0, a negative width as 1280, a negative height as
+// 720; a partial frame keeps the rectangle inside its damage.
 void Lib_SetScissor(const ScissorRect* rect);
 Renderer** Lib_GetRenderer();

@@ -59,6 +59,12 @@ void SetRows(float* m, const float (&rows)[3][3]) {
         for (int j = 0; j < 3; ++j) m[i * 4 + j] = rows[i][j];
 }
 
+// Blend-state index truncated toward zero; outside 0..9 the bound state stays.
+void SetBlend(Renderer* renderer, const SpriteRecord* r) {
+    const float blend = r->effectParams[0];
+    if (blend > -1.0f && blend < float(kBlendStates)) Lib_BlendSet(renderer, int(blend));
+}
+
 }  // namespace
 
 SpritePoint Lib_SpritePadPivot(const SpriteRecord* s) {
@@ -218,9 +224,7 @@ void Lib_SpriteDrawCB(uint64_t arg) {
         SpriteRecord* S = const_cast<SpriteRecord*>(plan.source);
         if (plan.rewriteUv) std::memcpy(S->uvRect, plan.uv, sizeof S->uvRect);
         const bool bound = Lib_ShaderBind(plan.group, plan.variant);  // group 2 is empty: not drawn
-        // Blend-state index truncated toward zero; outside 0..9 the bound state stays.
-        const float blend = r->effectParams[0];
-        if (blend > -1.0f && blend < float(kBlendStates)) Lib_BlendSet(renderer, int(blend));
+        SetBlend(renderer, r);
         if (bound && ViewsPresent(r, S, plan.group)) {
             if (plan.group == SHADER_GROUP_SPRITE) {
                 glActiveTexture(GL_TEXTURE0 + kUnitColorMap);
@@ -246,4 +250,9 @@ void Lib_SpriteDrawCB(uint64_t arg) {
         const ScissorRect full{0, 0, int32_t(kFrameWidth), int32_t(kFrameHeight)};
         Lib_SetScissor(&full);
     }
+}
+
+void Lib_SpriteDrawKeepState(uint64_t arg) {
+    const SpriteRecord* r = reinterpret_cast<const SpriteRecord*>(arg);
+    if (Renderer* renderer = *Lib_GetRenderer(); renderer && r) SetBlend(renderer, r);
 }

@@ -29,3 +29,7 @@ bool Lib_SpriteDrawPlan(const SpriteRecord* record, const CameraRecord* camera, 
 SpritePoint Lib_SpritePadPivot(const SpriteRecord* source);
 // The draw callback; the argument is the SpriteRecord's address.
 void Lib_SpriteDrawCB(uint64_t record);
+// What the callback leaves behind for the next entry when it draws: the
+// blend state of a sprite with a valid index. For a walk that passes over a
+// sprite outside the part of the frame it draws.
+void Lib_SpriteDrawKeepState(uint64_t record);

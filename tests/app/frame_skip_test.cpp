@@ -8,6 +8,7 @@
 #include "app/main_tasks.h"
 #include "engine/movie/movie.h"
 #include "engine/text/text_object.h"
+#include "platform/plat_gl.h"
 #include "platform/plat_window.h"
 #include "tests/engine/render/sprite_env.h"
 #include "tests/engine/text/text_gl_env.h"
@@ -121,6 +122,30 @@ TEST_F(FrameSkipTest, AResizeAndAnExposeEachDrawOneFrame) {
     Main_WndProc(PlatWindowEvent{PWE_EXPOSED, WindowRequest(0), 0, 0, 0, 0});
     EXPECT_TRUE(DrawFrame());
     EXPECT_EQ(Presents(3), 0);
+}
+
+TEST_F(FrameSkipTest, AColourChangePresentsOnlyTheSpritesRectangle) {
+    Renderer* r = renderer();
+    ASSERT_TRUE(Lib_ResizeTarget(r, 1280, 720));  // one window pixel a frame pixel
+    ASSERT_TRUE(DrawFrame());
+    if (Plat_GLPresentMode() == PRESENT_SWAP) GTEST_SKIP() << "this context presents only whole windows";
+    const uint64_t pixels = Plat_GLPresentedPixels(), presents = Plat_GLPresents();
+
+    Lib_SpriteSetColor(slot_, 0xFF00FF00u);
+    EXPECT_TRUE(DrawFrame());
+    // The 320×180 rectangle and the rasteriser's pixel around it, nothing else.
+    EXPECT_EQ(Plat_GLPresents() - presents, 1u);
+    EXPECT_EQ(Plat_GLPresentedPixels() - pixels, 322u * 182u);
+    EXPECT_EQ(Presents(3), 0);
+
+    // The window holds what drawing the whole frame gives.
+    const Image part = ReadFramebuffer(0, 1280, 720);
+    const Light green = LightOf(part);
+    EXPECT_EQ(green.left, 480u);
+    EXPECT_EQ(green.count, 320 * 180);
+    FrameSkipOn = false;
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(ReadFramebuffer(0, 1280, 720).pixels, part.pixels);
 }
 
 void OwnDrawing(uint64_t) {}

@@ -383,7 +383,12 @@ void ScreenHarness::StartMinimal() {
     Lib_TaskSet("Main_ModeCB", Main_ModeCB, 20000, 402, 0);
 }
 
-void ScreenHarness::DrawFrames(bool on) { g_drawFrames = on; }
+void ScreenHarness::DrawFrames(bool on) {
+    // Frames run without rasterising left the frame target behind the
+    // picture the frame driver believes it holds: the next one is drawn whole.
+    if (on && !g_drawFrames) Lib_RenderTouch();
+    g_drawFrames = on;
+}
 
 void ScreenHarness::Frame(int n) {
     if (!g_drawFrames) glEnable(GL_RASTERIZER_DISCARD);
