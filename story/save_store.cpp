@@ -280,7 +280,6 @@ FileState LoadFile(const char* name, uint8_t* out, uint32_t size) {
     if (file) Lib_MemFree(HEAP_FILE, file);
     return found != FILE_GOOD ? found : got;
 }
-}
 
 bool SlotDigestMatches(int32_t slot, const uint8_t* digests) {
     uint8_t sha[20];

@@ -220,16 +220,7 @@ void CopyFileName(char out[32], const char* in) { std::snprintf(out, 32, "%s", i
 bool FontFileExists(const char* fileName) {
     char name[kFileNameSize];
     if (std::snprintf(name, sizeof name, "font/%s", fileName) >= int(sizeof name)) return false;
-<<<<<<< HEAD
     return Lib_FileExists(name);
-=======
-    if (Lib_PathIsArchive(name)) return Lib_PcArcFileExists(name);
-    char path[1024];
-    if (!Lib_FileMakePath(name, path, sizeof path)) return false;
-    int fd = Lib_FileOpenRegular(path);
-    if (fd >= 0) ::close(fd);
-    return fd >= 0;
->>>>>>> h37s
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "platform/plat_gl.h"
 #include "screens/title.h"
 #include "story/sys_menu.h"
-#include "tests/ui/program_screens.h"
+#include "tests/program/program_screens.h"
 #include "tests/ui/screen_harness.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include "engine/core/engine_state.h"
 #include "engine/render/camera.h"
 #include "engine/render/draw_list.h"
 #include "platform/plat_gl.h"
@@ -55,7 +56,9 @@ void GlTest::SetUp() {
     // graphics down with it: start them again.
     if (s_ready && (!Plat_GLHasContext() || !renderer())) s_ready = startGraphics();
     if (!s_ready) GTEST_SKIP() << "no headless OpenGL 3.3 context (SDL offscreen/EGL): " << Plat_GLError();
-    // Earlier tests may have left their own draw list and camera behind.
+    // Earlier tests may have left their own draw list and camera behind, and
+    // a paused story that holds the frame time still.
+    FrameTimeHold = 0;
     Lib_DrawClear();
     Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
     Lib_CameraReset(&ActiveCamera);
