@@ -63,7 +63,11 @@ std::vector<uint8_t> Packed(const char* broken) {
 
 class MessageTableTest : public ::testing::Test {
 protected:
-    void SetUp() override { bytes_ = Packed(nullptr); table_ = {bytes_.data(), bytes_.size()}; }
+    void SetUp() override {
+        TextLanguage = -1;  // the interface language as at start-up: the locale's
+        bytes_ = Packed(nullptr);
+        table_ = {bytes_.data(), bytes_.size()};
+    }
     void TearDown() override {
         SystemMesTable = SysgraMesTable = ScriptMesTable = {};
         TextLanguage = -1;
