@@ -20,6 +20,7 @@ their own are listed by hand below. (Python's encoder disagrees on several
 characters, e.g. U+7E8A and U+301C, so it is not consulted.)
 """
 
+import functools
 import sys
 
 LEADS = list(range(0x81, 0xA0)) + list(range(0xE0, 0xF0)) + list(range(0xFA, 0xFD))
@@ -63,7 +64,9 @@ def priority(lead):
     return None  # 0xED-0xEE (and the empty rows): never an encoding target
 
 
+@functools.lru_cache(maxsize=None)
 def build():
+    """The tables, made once a process (callers only read them)."""
     decode = [[0] * 188 for _ in LEADS]
     codes_of = {}
     for row, lead in enumerate(LEADS):
