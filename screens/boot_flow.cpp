@@ -23,9 +23,15 @@ namespace {
 constexpr int32_t kSePackWarnFrames = 600;
 constexpr const char* kSePack = "sound/se_system/se_sys.arc";
 enum : uint32_t { BOOT_TASK = 0, BOOT_WAITED = 1 };
+enum : int32_t { BOOT_STEP_INIT, BOOT_STEP_CONFIG, BOOT_STEP_SYSTEM_DATA, BOOT_STEP_END };
+// Sub-states of the configuration step: APPLY -> FONT -> FADE ->
+// SUBSTATE_CLOSE (until the system sounds are cached).
+enum : int32_t { CONFIG_APPLY = 0, CONFIG_FONT = 1, CONFIG_FADE = 3 };
+// Sub-states of the system-data step: LOAD -> WAIT -> FONT -> QUICK.
+enum : int32_t { DATA_LOAD = 0, DATA_WAIT = 1, DATA_FONT = 99, DATA_QUICK = 100 };
 
-int32_t TaskId(const ScreenWork* w) { return int32_t(int64_t(w->words[BOOT_TASK])); }
-void TaskIdSet(ScreenWork* w, int32_t id) { w->words[BOOT_TASK] = uint64_t(int64_t(id)); }
+int32_t TaskId(const ScreenWork* w) { return GSL_WorkWord(w, BOOT_TASK); }
+void TaskIdSet(ScreenWork* w, int32_t id) { GSL_WorkWordSet(w, BOOT_TASK, id); }
 
 bool SePackCached() {
     void* data = nullptr;
@@ -38,8 +44,8 @@ bool GSL_BootInit() {
     GSL_WorkCreate();
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
-    w->step = 1;
-    w->subState = 0;
+    w->step = BOOT_STEP_CONFIG;
+    w->subState = SUBSTATE_ENTRY;
     TaskIdSet(w, -1);
     w->words[BOOT_WAITED] = 0;
     return true;
@@ -49,20 +55,20 @@ bool GSL_BootConfig() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
     switch (w->subState) {
-    case 0:
+    case CONFIG_APPLY:
         GSL_ConfigApply(false);
-        w->subState = 1;
+        w->subState = CONFIG_FONT;
         break;
-    case 1:
-        if (GSL_ConfigFontWait()) w->subState = 3;
+    case CONFIG_FONT:
+        if (GSL_ConfigFontWait()) w->subState = CONFIG_FADE;
         break;
-    case 3:
-        if (GSL_SystemDispColorCheck()) w->subState = 99;
+    case CONFIG_FADE:
+        if (GSL_SystemDispColorCheck()) w->subState = SUBSTATE_CLOSE;
         break;
-    case 99:
+    case SUBSTATE_CLOSE:
         if (SePackCached()) {
-            w->subState = 0;
-            w->step = 2;
+            w->subState = SUBSTATE_ENTRY;
+            w->step = BOOT_STEP_SYSTEM_DATA;
         } else if (++w->words[BOOT_WAITED] == kSePackWarnFrames) {
             Lib_DebugPrintf("boot: still waiting for %s in the cache\n", kSePack);
         }
@@ -77,33 +83,33 @@ bool GSL_BootLoadSystemData() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
     switch (w->subState) {
-    case 0: {
+    case DATA_LOAD: {
         // The request is copied by the task; the builder cuts every field.
         SaveRequest request;
         GSL_SystemSaveRequestBuild(&request);
         TaskIdSet(w, Lib_SaveTaskSet(1, &request, kSaveSystemSlot));
-        w->subState = 1;
+        w->subState = DATA_WAIT;
         break;
     }
-    case 1: {
+    case DATA_WAIT: {
         const int32_t task = TaskId(w);
         if (task >= 0 && Lib_SaveTaskResult(task) == 0) break;
         if (task >= 0) Lib_SaveTaskEnd(task);
         TaskIdSet(w, -1);
         GSL_SystemDataCheck(&SystemDataBlock);
         GSL_ConfigApply(false);
-        w->subState = 99;
+        w->subState = DATA_FONT;
         break;
     }
-    case 99:
+    case DATA_FONT:
         if (!GSL_ConfigFontWait()) break;
         SaveQuickGDSet(1);
-        w->subState = 100;
+        w->subState = DATA_QUICK;
         break;
-    case 100:
+    case DATA_QUICK:
         if (SaveQuickGDGuard != -1) break;
-        w->subState = 0;
-        w->step = 3;
+        w->subState = SUBSTATE_ENTRY;
+        w->step = BOOT_STEP_END;
         break;
     default:
         break;
@@ -127,11 +133,11 @@ bool GSL_BootEnd() {
 
 void GSL_BootModeCB() {
     const ScreenWork* w = GSL_WorkGet(nullptr);
-    switch (w ? w->step : 0) {
-    case 0: GSL_BootInit(); break;
-    case 1: GSL_BootConfig(); break;
-    case 2: GSL_BootLoadSystemData(); break;
-    case 3: GSL_BootEnd(); break;
+    switch (w ? w->step : BOOT_STEP_INIT) {
+    case BOOT_STEP_INIT: GSL_BootInit(); break;
+    case BOOT_STEP_CONFIG: GSL_BootConfig(); break;
+    case BOOT_STEP_SYSTEM_DATA: GSL_BootLoadSystemData(); break;
+    case BOOT_STEP_END: GSL_BootEnd(); break;
     default: break;
     }
 }

@@ -38,7 +38,23 @@ const char* const kCautionSuffix[4] = {"_\xE6\x97\xA5", "_\xE8\x8B\xB1", "_\xE7\
 // picture failed to load still fades (its sprite simply shows nothing).
 enum : uint32_t { LOGO_INDEX = 0, LOGO_ALPHA = 1 };
 
-int32_t Index(const ScreenWork* w) { return int32_t(int64_t(w->words[LOGO_INDEX])); }
+enum : int32_t { LOGO_STEP_INIT, LOGO_STEP_SHOW, LOGO_STEP_PLAY, LOGO_STEP_END };
+// Sub-states of the show step: LOAD, then once the pictures are in, the
+// play step.
+enum : int32_t { SHOW_LOAD = 0, SHOW_PLACE = 1 };
+// Sub-states of the play step, for each logo: START -> FADE_WAIT -> VOICE ->
+// HOLD -> FADE_OUT, then the next logo's FADE_IN -> START (or the end step
+// after the last).
+enum : int32_t {
+    PLAY_START = 0,
+    PLAY_FADE_WAIT = 10,
+    PLAY_VOICE = 11,
+    PLAY_HOLD = 12,  // the logo's time, unless skipped
+    PLAY_FADE_OUT = 13,
+    PLAY_FADE_IN = 14,
+};
+
+int32_t Index(const ScreenWork* w) { return GSL_WorkWord(w, LOGO_INDEX); }
 
 void AlphaSet(ScreenWork* w, int32_t n, uint32_t alpha) {
     w->words[LOGO_ALPHA] = alpha;
@@ -68,8 +84,8 @@ uint32_t GSL_LogoGetDuration(int32_t index) {
 bool GSL_LogoInit() {
     GSL_WorkCreate();
     if (ScreenWork* w = GSL_WorkGet(nullptr)) {
-        w->step = 1;
-        w->subState = 0;
+        w->step = LOGO_STEP_SHOW;
+        w->subState = SHOW_LOAD;
         w->words[LOGO_INDEX] = 0;
     }
     return true;
@@ -78,7 +94,7 @@ bool GSL_LogoInit() {
 bool GSL_LogoShow() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
-    if (w->subState == 0) {
+    if (w->subState == SHOW_LOAD) {
         int32_t language = SystemDataBlock.language;
         if (language < 0 || language > 3) language = 0;
         for (int32_t i = 0; i < kLogos; ++i) {
@@ -94,7 +110,7 @@ bool GSL_LogoShow() {
                           i == 0 ? kCautionSuffix[language] : "");
             GSL_WorkLayerLoad(nullptr, uint32_t(i), -1, path, -1, 0, nullptr, nullptr);
         }
-        w->subState = 1;
+        w->subState = SHOW_PLACE;
         return true;
     }
     if (!GSL_WorkLayersReady(nullptr)) return true;
@@ -105,8 +121,8 @@ bool GSL_LogoShow() {
     }
     w->words[LOGO_ALPHA] = 255;
     GSL_SystemDispColorSet(0x00000000u, 60);
-    w->subState = 0;
-    w->step = 2;
+    w->subState = PLAY_START;
+    w->step = LOGO_STEP_PLAY;
     return true;
 }
 
@@ -115,24 +131,24 @@ bool GSL_LogoPlayMovie() {
     if (!w) return true;
     int32_t n = Index(w);
     switch (w->subState) {
-    case 0:
-        w->subState = 10;  // no logo here has a movie
+    case PLAY_START:
+        w->subState = PLAY_FADE_WAIT;  // no logo here has a movie
         break;
-    case 10:
+    case PLAY_FADE_WAIT:
         if (!GSL_SystemDispColorCheck()) break;
         if (n == 1) GSL_SysVoicePlay(0, 0, 100.0f);
-        w->subState = 11;
+        w->subState = PLAY_VOICE;
         break;
-    case 11:
+    case PLAY_VOICE:
         if (!GSL_SysVoiceIsDone(false)) break;
         Lib_TimerStart();
-        w->subState = 12;
+        w->subState = PLAY_HOLD;
         break;
-    case 12:
+    case PLAY_HOLD:
         if ((Lib_TimerCheck(GSL_LogoGetDuration(n)) && GSL_SysVoiceIsDone(true)) || SkipPressed())
-            w->subState = 13;
+            w->subState = PLAY_FADE_OUT;
         break;
-    case 13: {
+    case PLAY_FADE_OUT: {
         const uint32_t alpha = uint32_t(w->words[LOGO_ALPHA]);
         if (!Lib_SpriteIsLive(GSL_WorkLayerGet(nullptr, uint32_t(n)))) {
             w->words[LOGO_ALPHA] = 0;  // nothing to fade
@@ -144,22 +160,22 @@ bool GSL_LogoPlayMovie() {
         }
         GSL_WorkSoundStop(nullptr, kVoiceSlot, kSoundStopAtOnce);
         n = LogoLeave(n);
-        w->words[LOGO_INDEX] = uint64_t(int64_t(n));
-        w->subState = 0;
+        GSL_WorkWordSet(w, LOGO_INDEX, n);
+        w->subState = PLAY_START;
         if (n >= kLogos) {
-            w->step = 3;
+            w->step = LOGO_STEP_END;
             break;
         }
         Lib_SpriteSetFlag(GSL_WorkLayerGet(nullptr, uint32_t(n)), 1);
         AlphaSet(w, n, 0);
-        w->subState = 14;
+        w->subState = PLAY_FADE_IN;
         break;
     }
-    case 14: {
+    case PLAY_FADE_IN: {
         const uint32_t alpha = uint32_t(w->words[LOGO_ALPHA]);
         if (alpha + kAlphaStep > 255 || !Lib_SpriteIsLive(GSL_WorkLayerGet(nullptr, uint32_t(n)))) {
             AlphaSet(w, n, 255);
-            w->subState = 0;
+            w->subState = PLAY_START;
         } else {
             AlphaSet(w, n, alpha + kAlphaStep);
         }
@@ -187,11 +203,11 @@ bool GSL_LogoEnd() {
 
 void GSL_LogoModeCB() {
     const ScreenWork* w = GSL_WorkGet(nullptr);
-    switch (w ? w->step : 0) {
-    case 0: GSL_LogoInit(); break;
-    case 1: GSL_LogoShow(); break;
-    case 2: GSL_LogoPlayMovie(); break;
-    case 3: GSL_LogoEnd(); break;
+    switch (w ? w->step : LOGO_STEP_INIT) {
+    case LOGO_STEP_INIT: GSL_LogoInit(); break;
+    case LOGO_STEP_SHOW: GSL_LogoShow(); break;
+    case LOGO_STEP_PLAY: GSL_LogoPlayMovie(); break;
+    case LOGO_STEP_END: GSL_LogoEnd(); break;
     default: break;
     }
 }

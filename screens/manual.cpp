@@ -31,14 +31,16 @@ constexpr int32_t kDragThreshold = 171;
 constexpr uint32_t kNormal = 0xFFF0F0F0u, kHover = 0xFFFFFFFFu;
 constexpr int32_t kSeCancel = 1, kSeMove = 2;
 enum Step : int32_t { INIT, LOAD, MAIN, END };
+// Sub-states of the load step: PICTURES -> WIPE -> BUILD -> WIPE_END.
+enum : int32_t { LOAD_PICTURES = 0, LOAD_WIPE = 1, LOAD_BUILD = 2, LOAD_WIPE_END = 3 };
+// Sub-states of the end step: WIPE -> FREE -> WIPE_END.
+enum : int32_t { END_WIPE = 0, END_FREE = 1, END_WIPE_END = 2 };
 
-int32_t Get(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
-void Set(ScreenWork* w, uint32_t i, int32_t v) { w->words[i] = uint64_t(int64_t(v)); }
 int32_t Layer(uint32_t slot) { return GSL_WorkLayerGet(GSL_ManualModeCB, slot); }
 
 void Goto(ScreenWork* w, int32_t step) {
     w->step = step;
-    w->subState = 0;
+    w->subState = SUBSTATE_ENTRY;
 }
 
 void Piece(int32_t sprite, int32_t index, float x, float y, int32_t priority) {
@@ -68,12 +70,12 @@ void Page(uint32_t slot, float x) {
     Lib_SpriteSetFlag(h, 1);
 }
 
-uint32_t Wipe(const ScreenWork* w) { return GSL_SystemWipeStatus(Get(w, MANUAL_WIPE)); }
+uint32_t Wipe(const ScreenWork* w) { return GSL_SystemWipeStatus(GSL_WorkWord(w, MANUAL_WIPE)); }
 
 void StartWipe(ScreenWork* w, uint32_t flags) {
     char path[256];
     GSL_WipePathMake(path);
-    Set(w, MANUAL_WIPE, GSL_SystemWipeSet(path, -1, kWipeFrames, kWipePriority, kWipePriority, 0, flags));
+    GSL_WorkWordSet(w, MANUAL_WIPE, GSL_SystemWipeSet(path, -1, kWipeFrames, kWipePriority, kWipePriority, 0, flags));
 }
 
 void Init(ScreenWork*) {
@@ -81,13 +83,13 @@ void Init(ScreenWork*) {
     GSL_WorkCreate();
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
-    w->subState = 0;
-    for (uint32_t i : {MANUAL_WIPE, MANUAL_MOVE, MANUAL_FADE_OUT, MANUAL_FADE_IN}) Set(w, i, -1);
-    for (uint32_t i = 0; i < 4; ++i) Set(w, MANUAL_KEYS + i, -1);
-    Set(w, MANUAL_PAGE, 0);
-    Set(w, MANUAL_SHOWN, 0);
-    Set(w, MANUAL_ANGLE, 0);
-    Set(w, MANUAL_FRAME_RATE, FrameRateConfig);
+    w->subState = SUBSTATE_ENTRY;
+    for (uint32_t i : {MANUAL_WIPE, MANUAL_MOVE, MANUAL_FADE_OUT, MANUAL_FADE_IN}) GSL_WorkWordSet(w, i, -1);
+    for (uint32_t i = 0; i < 4; ++i) GSL_WorkWordSet(w, MANUAL_KEYS + i, -1);
+    GSL_WorkWordSet(w, MANUAL_PAGE, 0);
+    GSL_WorkWordSet(w, MANUAL_SHOWN, 0);
+    GSL_WorkWordSet(w, MANUAL_ANGLE, 0);
+    GSL_WorkWordSet(w, MANUAL_FRAME_RATE, FrameRateConfig);
     FrameRateConfig = 60;
     Goto(w, LOAD);
 }
@@ -129,9 +131,9 @@ void Build(ScreenWork*) {
 
 void Load(ScreenWork* w) {
     switch (w->subState) {
-        case 0: {
+        case LOAD_PICTURES: {
             const uint32_t masks[4] = {0x1000, 0x4000, 0x40, 0x80};
-            for (uint32_t i = 0; i < 4; ++i) Set(w, MANUAL_KEYS + i, GSL_SystemKeySet(masks[i], 5));
+            for (uint32_t i = 0; i < 4; ++i) GSL_WorkWordSet(w, MANUAL_KEYS + i, GSL_SystemKeySet(masks[i], 5));
             // The pages of the configured language (byte 29, as the texts).
             int32_t language = SystemDataBlock.language;
             language = language < 0 ? 0 : language > 3 ? 3 : language;
@@ -142,24 +144,24 @@ void Load(ScreenWork* w) {
                 std::snprintf(page, sizeof page, "visual/manual/%02d/%03u.png", int(language), n);
                 GSL_WorkLayerLoad(nullptr, 5 + n, -1, page, -1, 0, nullptr, nullptr);
             }
-            w->subState = 1;
+            w->subState = LOAD_WIPE;
             return;
         }
-        case 1:
+        case LOAD_WIPE:
             if (!GSL_WorkLayersReady(nullptr)) return;
             StartWipe(w, 0);
-            w->subState = 2;
+            w->subState = LOAD_BUILD;
             return;
-        case 2:
+        case LOAD_BUILD:
             if (Wipe(w) == WIPE_PREPARING) return;
             Build(w);
-            w->subState = 3;
+            w->subState = LOAD_WIPE_END;
             [[fallthrough]];
-        default:
+        default:  // LOAD_WIPE_END
             GSL_ManualArrowBob();
             if (Wipe(w) != WIPE_FINISHED) return;
-            GSL_SystemWipeDel(Get(w, MANUAL_WIPE));
-            Set(w, MANUAL_WIPE, -1);
+            GSL_SystemWipeDel(GSL_WorkWord(w, MANUAL_WIPE));
+            GSL_WorkWordSet(w, MANUAL_WIPE, -1);
             Goto(w, MAIN);
             return;
     }
@@ -167,7 +169,7 @@ void Load(ScreenWork* w) {
 
 bool KeyTurn(const ScreenWork* w, uint32_t a, uint32_t b) {
     for (uint32_t i : {a, b}) {
-        const int32_t r = GSL_SystemKeyGet(Get(w, MANUAL_KEYS + i));
+        const int32_t r = GSL_SystemKeyGet(GSL_WorkWord(w, MANUAL_KEYS + i));
         if (r == 3 || r == 5) return true;
     }
     return false;
@@ -186,21 +188,21 @@ int32_t Latched(uint8_t* latch, int32_t dx) {
 // Deletes the animation tasks that are done; true while any is set.
 bool Animating(ScreenWork* w) {
     bool any = false;
-    const int32_t move = Get(w, MANUAL_MOVE);
+    const int32_t move = GSL_WorkWord(w, MANUAL_MOVE);
     if (move >= 0) {
         any = true;
         if (GSL_SystemMoveCheck(move) != 0) {
             GSL_SystemMoveDel(move);
-            Set(w, MANUAL_MOVE, -1);
+            GSL_WorkWordSet(w, MANUAL_MOVE, -1);
         }
     }
     for (uint32_t i : {MANUAL_FADE_OUT, MANUAL_FADE_IN}) {
-        const int32_t t = Get(w, i);
+        const int32_t t = GSL_WorkWord(w, i);
         if (t < 0) continue;
         any = true;
         if (GSL_SystemAlphaCheck(t) != 0) {
             GSL_SystemAlphaDel(t);
-            Set(w, i, -1);
+            GSL_WorkWordSet(w, i, -1);
         }
     }
     return any;
@@ -224,17 +226,17 @@ void Main(ScreenWork* w) {
     const int32_t nextDx = Latched(&ManualNextLatch, dx), previousDx = Latched(&ManualPreviousLatch, dx);
     const bool next = KeyTurn(w, 1, 3) || nextDx < -kDragThreshold || nextClick;
     const bool previous = !next && (KeyTurn(w, 0, 2) || previousDx > kDragThreshold || previousClick);
-    int32_t page = Get(w, MANUAL_PAGE);
+    int32_t page = GSL_WorkWord(w, MANUAL_PAGE);
     if (next || previous) {
         (next ? ManualNextLatch : ManualPreviousLatch) = 1;
         if ((next && page == 1) || (previous && page == 0)) return;
         GSL_SystemSePlay(kSeMove);
         page += next ? 1 : -1;
-        Set(w, MANUAL_PAGE, page);
+        GSL_WorkWordSet(w, MANUAL_PAGE, page);
     }
     Lib_SpriteSetColor(Layer(4), Lib_SpriteGetColor(Layer(2)));
     Lib_SpriteSetColor(Layer(5), Lib_SpriteGetColor(Layer(3)));
-    const int32_t shown = Get(w, MANUAL_SHOWN);
+    const int32_t shown = GSL_WorkWord(w, MANUAL_SHOWN);
     if (page == shown) return;
     const float shift = shown < page ? -kPageShift : kPageShift;
     for (uint32_t slot : {6u, 7u}) {
@@ -242,33 +244,33 @@ void Main(ScreenWork* w) {
         if (!s) continue;
         const float goal[3] = {s->posX + shift, s->posY, s->posZ};
         const int32_t t = GSL_SystemMoveSet(Layer(slot), -1, goal, kTurnFrames, -1, slot == 7 ? 1 : 0, MOVE_POSITION, 7);
-        if (slot == 6) Set(w, MANUAL_MOVE, t);
+        if (slot == 6) GSL_WorkWordSet(w, MANUAL_MOVE, t);
     }
-    Set(w, MANUAL_FADE_OUT, GSL_SystemAlphaSet(Layer(6 + uint32_t(shown)), -1, 128, kTurnFrames, -1, 0));
-    Set(w, MANUAL_FADE_IN, GSL_SystemAlphaSet(Layer(6 + uint32_t(page)), -1, 255, kTurnFrames, -1, 0));
-    Set(w, MANUAL_SHOWN, page);
+    GSL_WorkWordSet(w, MANUAL_FADE_OUT, GSL_SystemAlphaSet(Layer(6 + uint32_t(shown)), -1, 128, kTurnFrames, -1, 0));
+    GSL_WorkWordSet(w, MANUAL_FADE_IN, GSL_SystemAlphaSet(Layer(6 + uint32_t(page)), -1, 255, kTurnFrames, -1, 0));
+    GSL_WorkWordSet(w, MANUAL_SHOWN, page);
 }
 
 void End(ScreenWork* w) {
-    if (w->subState == 0) {
+    if (w->subState == END_WIPE) {
         StartWipe(w, 6);
-        w->subState = 1;
+        w->subState = END_FREE;
     }
-    if (w->subState == 1) {
+    if (w->subState == END_FREE) {
         if (Wipe(w) == WIPE_PREPARING) return;
         for (uint32_t i = 0; i < 4; ++i) {
-            const int32_t k = Get(w, MANUAL_KEYS + i);
+            const int32_t k = GSL_WorkWord(w, MANUAL_KEYS + i);
             if (k >= 0) Lib_TaskDel(uint32_t(k));
-            Set(w, MANUAL_KEYS + i, -1);
+            GSL_WorkWordSet(w, MANUAL_KEYS + i, -1);
         }
         for (int32_t slot = 0; slot <= 7; ++slot) GSL_WorkLayerFree(nullptr, slot);
         GSL_WorkTextFree(nullptr, 0);
-        w->subState = 2;
+        w->subState = END_WIPE_END;
     }
     if (Wipe(w) != WIPE_FINISHED) return;
-    GSL_SystemWipeDel(Get(w, MANUAL_WIPE));
-    Set(w, MANUAL_WIPE, -1);
-    FrameRateConfig = GSL_OptionFrameRate(Get(w, MANUAL_FRAME_RATE));
+    GSL_SystemWipeDel(GSL_WorkWord(w, MANUAL_WIPE));
+    GSL_WorkWordSet(w, MANUAL_WIPE, -1);
+    FrameRateConfig = GSL_OptionFrameRate(GSL_WorkWord(w, MANUAL_FRAME_RATE));
     GSL_WorkDelete(nullptr);
     GSL_ModePop();
 }
@@ -280,9 +282,9 @@ constexpr StepFn kSteps[] = {Init, Load, Main, End};
 void GSL_ManualArrowBob() {
     ScreenWork* w = GSL_WorkGet(GSL_ManualModeCB);
     if (!w) return;
-    const int32_t angle = Get(w, MANUAL_ANGLE);
+    const int32_t angle = GSL_WorkWord(w, MANUAL_ANGLE);
     const float s = std::sin(float(angle) * 0.017453f);
-    const bool first = Get(w, MANUAL_PAGE) == 0;
+    const bool first = GSL_WorkWord(w, MANUAL_PAGE) == 0;
     const struct {
         uint32_t arrow, overlay;
         float dx;
@@ -301,7 +303,7 @@ void GSL_ManualArrowBob() {
         Lib_SpriteSetFlag(Layer(a.arrow), a.shown);
         Lib_SpriteSetFlag(Layer(a.overlay), a.shown);
     }
-    Set(w, MANUAL_ANGLE, (angle + 6) % 360);
+    GSL_WorkWordSet(w, MANUAL_ANGLE, (angle + 6) % 360);
 }
 
 void GSL_ManualModeCB() {

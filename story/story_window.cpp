@@ -33,8 +33,6 @@ ScreenWork* Story() {
     ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
     return w && !w->released ? w : nullptr;
 }
-int32_t Word(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
-void SetWord(ScreenWork* w, uint32_t i, int32_t v) { w->words[i] = uint64_t(int64_t(v)); }
 
 SpriteRecord* LayerSprite(const ScreenWork* w, int32_t slot) {
     const int32_t h = w->layers[slot].handle;
@@ -254,13 +252,13 @@ void GSL_StoryIconClose() {
     ScreenWork* w = Story();
     if (!w) return;
     ShowLayer(w, 31, 0);
-    const int32_t id = Word(w, STORY_ICON);
+    const int32_t id = GSL_WorkWord(w, STORY_ICON);
     if (auto* icon = reinterpret_cast<IconWork*>(GSL_WidgetWorkGet(id, IconCB))) {
         GSL_SystemMoveDel(icon->move);
         GSL_SystemAlphaDel(icon->fade);
         Lib_TaskDel(uint32_t(id));
     }
-    SetWord(w, STORY_ICON, -1);
+    GSL_WorkWordSet(w, STORY_ICON, -1);
 }
 
 void GSL_StoryIconUpdate() {
@@ -277,7 +275,7 @@ void GSL_StoryIconUpdate() {
     if (!icon) return;
     icon->index = mode == 1 ? 10 : mode == 4 ? 9 : 11;
     icon->move = icon->fade = -1;
-    SetWord(w, STORY_ICON, icon->head.slot);
+    GSL_WorkWordSet(w, STORY_ICON, icon->head.slot);
 }
 
 int32_t IconCB(void* work) {
@@ -312,7 +310,7 @@ int32_t IconCB(void* work) {
             icon->head.state = WIDGET_FINISHED;
             [[fallthrough]];
         default:
-            if (Word(w, STORY_ICON) == icon->head.slot) SetWord(w, STORY_ICON, -1);
+            if (GSL_WorkWord(w, STORY_ICON) == icon->head.slot) GSL_WorkWordSet(w, STORY_ICON, -1);
             return 1;
     }
 }

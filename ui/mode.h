@@ -115,6 +115,18 @@ void GSL_WorkDelete(ModeFunction screen);
 // (with its widget delete call) and wipes the screen heap.
 void GSL_WorkDeleteAll();
 
+// Header word i of a context read and written as a signed 32-bit value (the
+// word holds it sign-extended), the way the screens keep task ids, counters
+// and -1 for none.
+inline int32_t GSL_WorkWord(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
+inline void GSL_WorkWordSet(ScreenWork* w, uint32_t i, int32_t v) { w->words[i] = uint64_t(int64_t(v)); }
+
+// Sub-states every step knows: a step starts at SUBSTATE_ENTRY, and
+// SUBSTATE_CLOSE is the usual closing one, which waits for the screen's fade
+// to finish before the step moves on (a screen may give it other closing
+// work).
+enum : int32_t { SUBSTATE_ENTRY = 0, SUBSTATE_CLOSE = 99 };
+
 // The restore driver (ui/screen_restore.cpp), run from the top of the stack.
 void GSL_WorkRestoreCB();
 // Follows the pointer gesture from press to release (after the input poll).
