@@ -5,12 +5,12 @@
 #include "engine/files/archive.h"
 #include "story/story_services.h"
 
-uint8_t TitleFlags = 3;
+uint8_t TitleFlags = TITLE_MOVIE_NEXT | TITLE_MOVIE_SKIPPABLE;
 uint32_t TitleIdleStart = 0;
 uint8_t TitleSubMenuOpen = 0;
 
 void GSL_TitleGlobalsReset() {
-    TitleFlags = 3;
+    TitleFlags = TITLE_MOVIE_NEXT | TITLE_MOVIE_SKIPPABLE;
     TitleIdleStart = 0;
     TitleSubMenuOpen = 0;
 }

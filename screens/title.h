@@ -6,9 +6,13 @@
 
 #include "ui/mode.h"
 
-// Bit 0: play the opening movie at the next load; bit 1: the movie may be
-// skipped; bit 2: the title has been entered before in this run.
+// TITLE_MOVIE_* bits.
 extern uint8_t TitleFlags;
+enum : uint8_t {
+    TITLE_MOVIE_NEXT = 1,       // play the opening movie at the next load
+    TITLE_MOVIE_SKIPPABLE = 2,  // the movie may be skipped
+    TITLE_ENTERED = 4,          // the title has been entered before in this run
+};
 // Monotonic-clock microseconds (low 32 bits) of the last cursor move.
 extern uint32_t TitleIdleStart;
 extern uint8_t TitleSubMenuOpen;

@@ -29,8 +29,6 @@ namespace {
 constexpr int32_t kLabelGroup = 7;
 constexpr int32_t kPictureGroup = 4;
 constexpr uint32_t kPictureLayer = 16;
-// Flag bit of the header: the chosen item's voice was cut, act now.
-constexpr int32_t kVoiceCut = 2;
 
 LayoutRect Rect(int32_t group, int32_t index) {
     LayoutRect r{};
@@ -69,12 +67,12 @@ struct Target {
 
 Target ItemTarget(int32_t item) {
     switch (item) {
-    case 3: return {GSL_LoadModeCB, 0};
-    case 5: return {GSL_OptionModeCB, 1};
-    case 7: return {TitleExtras.gallery, 0};
-    case 8: return {TitleExtras.musicRoom, 0};
-    case 9: return {TitleExtras.special, 0};
-    case 13: return {GSL_ManualModeCB, 1};
+    case TITLE_ITEM_LOAD: return {GSL_LoadModeCB, 0};
+    case TITLE_ITEM_OPTIONS: return {GSL_OptionModeCB, 1};
+    case TITLE_ITEM_GALLERY: return {TitleExtras.gallery, 0};
+    case TITLE_ITEM_MUSIC_ROOM: return {TitleExtras.musicRoom, 0};
+    case TITLE_ITEM_SPECIAL: return {TitleExtras.special, 0};
+    case TITLE_ITEM_MANUAL: return {GSL_ManualModeCB, 1};
     default: return {nullptr, 0};
     }
 }
@@ -83,17 +81,17 @@ Target ItemTarget(int32_t item) {
 bool GSL_TitleIsItemVisible(int32_t item) {
     const bool sub = TitleSubMenuOpen != 0;
     switch (item) {
-    case 0: case 3: case 5: case 13: return !sub;
-    case 4: return !sub && QuickDataPresent;
-    case 6: return !sub && GSL_VarRefEval("[0015]") != 0;
-    case 7: case 8: case 9: {
+    case TITLE_ITEM_NEW_GAME: case TITLE_ITEM_LOAD: case TITLE_ITEM_OPTIONS: case TITLE_ITEM_MANUAL: return !sub;
+    case TITLE_ITEM_CONTINUE: return !sub && QuickDataPresent;
+    case TITLE_ITEM_EXTRAS: return !sub && GSL_VarRefEval("[0015]") != 0;
+    case TITLE_ITEM_GALLERY: case TITLE_ITEM_MUSIC_ROOM: case TITLE_ITEM_SPECIAL: {
         if (!sub) return false;
         TitleSubMenuOpen = 0;
-        const bool extras = GSL_TitleIsItemVisible(6);
+        const bool extras = GSL_TitleIsItemVisible(TITLE_ITEM_EXTRAS);
         TitleSubMenuOpen = 1;
-        return extras && (item != 9 || Lib_PcArcExists(2));
+        return extras && (item != TITLE_ITEM_SPECIAL || Lib_PcArcExists(2));
     }
-    case 10: return sub;
+    case TITLE_ITEM_BACK: return sub;
     default: return false;
     }
 }
@@ -101,9 +99,9 @@ bool GSL_TitleIsItemVisible(int32_t item) {
 void GSL_TitleDrawMenu(uint8_t redraw, ModeFunction left, int32_t cursor) {
     ScreenWork* w = GSL_WorkGet(GSL_TitleModeCB);
     if (!w) return;
-    GSL_InputDel(TitleWord(w, TITLE_INPUT));
+    GSL_InputDel(GSL_WorkWord(w, TITLE_INPUT));
     const int32_t input = GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0);
-    TitleWordSet(w, TITLE_INPUT, input);
+    GSL_WorkWordSet(w, TITLE_INPUT, input);
     SelectInputWork* in = GSL_InputWork(input);
     const int32_t language = TitleLanguage();
     const int32_t column = Column(language);
@@ -144,9 +142,9 @@ void GSL_TitleDrawMenu(uint8_t redraw, ModeFunction left, int32_t cursor) {
         in->count = kTitleItems;
     }
     if (cursor < 0) {
-        if (redraw && left && left == TitleExtras.special) cursor = 9;
-        else if (redraw && left == GSL_OptionModeCB) cursor = 5;
-        else if (!TitleSubMenuOpen && GSL_TitleAnySaveValid()) cursor = 3;
+        if (redraw && left && left == TitleExtras.special) cursor = TITLE_ITEM_SPECIAL;
+        else if (redraw && left == GSL_OptionModeCB) cursor = TITLE_ITEM_OPTIONS;
+        else if (!TitleSubMenuOpen && GSL_TitleAnySaveValid()) cursor = TITLE_ITEM_LOAD;
         else cursor = first;
     }
     if (cursor >= 0 && cursor < kTitleItems) Lib_SpriteSetColor(TitleItemSprite(cursor), 0xFFFFFFFFu);
@@ -171,26 +169,26 @@ void GSL_TitleGotoScreen(ModeFunction screen, uint8_t keep) {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
     switch (w->subState) {
-    case 0:
+    case TITLE_GOTO_FADE:
         if (!keep) GSL_SystemDispColorSet(0xFF000000u, 30);
-        TitleWordSet(w, TITLE_LANGUAGE, TitleLanguage());
-        w->subState = 1;
+        GSL_WorkWordSet(w, TITLE_LANGUAGE, TitleLanguage());
+        w->subState = TITLE_GOTO_PUSH;
         break;
-    case 1:
+    case TITLE_GOTO_PUSH:
         if (!GSL_SystemDispColorCheck()) break;
-        w->subState = 2;
+        w->subState = TITLE_GOTO_RETURN;
         GSL_ModePush(screen, keep);
         break;
-    case 2:
+    case TITLE_GOTO_RETURN:
         if (!keep) GSL_SystemDispColorSet(0x00000000u, 30);
-        w->subState = 3;
+        w->subState = TITLE_GOTO_BACK;
         break;
-    case 3: {
+    case TITLE_GOTO_BACK: {
         if (!GSL_SystemDispColorCheck()) break;
-        const int32_t before = TitleWord(w, TITLE_LANGUAGE) >= 0 ? TitleWord(w, TITLE_LANGUAGE) : 0;
+        const int32_t before = GSL_WorkWord(w, TITLE_LANGUAGE) >= 0 ? GSL_WorkWord(w, TITLE_LANGUAGE) : 0;
         const int32_t now = TitleLanguage();
         const bool moved = Column(before) != Column(now) || Row(before) != Row(now);
-        w->subState = 0;
+        w->subState = SUBSTATE_ENTRY;
         w->step = TITLE_STEP_BACK;
         if ((screen && screen == TitleExtras.special) || (screen == GSL_OptionModeCB && moved))
             GSL_TitleDrawMenu(1, screen, -1);
@@ -205,39 +203,39 @@ bool GSL_TitleExecute() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
     // Before the action: the chosen item's voice, unless cut short. Once
-    // another screen is open (sub-state above 0) it no longer counts.
-    if (w->subState == 0 && !(TitleWord(w, TITLE_FLAGS) & kVoiceCut) && VoiceSpeaking()) {
+    // another screen is open (a later sub-state) it no longer counts.
+    if (w->subState == TITLE_GOTO_FADE && !(GSL_WorkWord(w, TITLE_FLAGS) & TITLE_BIT_VOICE_CUT) && VoiceSpeaking()) {
         if (!CutPressed()) return true;
         GSL_WorkSoundStop(nullptr, kTitleVoiceSlot, kSoundStopAtOnce);
-        TitleWordSet(w, TITLE_FLAGS, TitleWord(w, TITLE_FLAGS) | kVoiceCut);
+        GSL_WorkWordSet(w, TITLE_FLAGS, GSL_WorkWord(w, TITLE_FLAGS) | TITLE_BIT_VOICE_CUT);
         return true;
     }
-    TitleWordSet(w, TITLE_FLAGS, TitleWord(w, TITLE_FLAGS) & ~kVoiceCut);
-    const SelectInputWork* in = GSL_InputWork(TitleWord(w, TITLE_INPUT));
+    GSL_WorkWordSet(w, TITLE_FLAGS, GSL_WorkWord(w, TITLE_FLAGS) & ~TITLE_BIT_VOICE_CUT);
+    const SelectInputWork* in = GSL_InputWork(GSL_WorkWord(w, TITLE_INPUT));
     const int32_t item = in ? in->cursor : -1;
     switch (item) {
-    case 0:
+    case TITLE_ITEM_NEW_GAME:
         GSL_GameStateInit();
         w->step = TITLE_STEP_WIPE_OUT;
-        w->subState = 0;
+        w->subState = TITLE_OUT_CHOOSE;
         break;
-    case 4:
+    case TITLE_ITEM_CONTINUE:
         // The quick slot's game state, checked as any loaded block, and the
         // play time counted from now (not from the logos).
         std::memcpy(static_cast<void*>(&GameStateBlock), &QuickDataCache, sizeof GameStateBlock);
         GSL_GameStateCheck(&GameStateBlock);
         PlayTimeBase = GSL_PlayTimeNow();
         w->step = TITLE_STEP_WIPE_OUT;
-        w->subState = 0;
+        w->subState = TITLE_OUT_CHOOSE;
         break;
-    case 6:
+    case TITLE_ITEM_EXTRAS:
         TitleSubMenuOpen = 1;
         GSL_TitleDrawMenu(1, nullptr, -1);
         w->step = TITLE_STEP_BACK;
         break;
-    case 10:
+    case TITLE_ITEM_BACK:
         TitleSubMenuOpen = 0;
-        GSL_TitleDrawMenu(1, nullptr, 6);
+        GSL_TitleDrawMenu(1, nullptr, TITLE_ITEM_EXTRAS);
         w->step = TITLE_STEP_BACK;
         break;
     default: {
@@ -245,7 +243,7 @@ bool GSL_TitleExecute() {
         if (t.screen) {
             GSL_TitleGotoScreen(t.screen, t.keep);
         } else {
-            w->subState = 0;
+            w->subState = SUBSTATE_ENTRY;
             w->step = TITLE_STEP_BACK;
         }
         break;

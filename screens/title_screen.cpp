@@ -87,23 +87,23 @@ void CornerPlace() {
 
 void LoadStep(ScreenWork* w) {
     switch (w->subState) {
-    case 0:
-        if (TitleFlags & 1) {
+    case TITLE_LOAD_START:
+        if (TitleFlags & TITLE_MOVIE_NEXT) {
             char path[64];
             std::snprintf(path, sizeof path, "movie/%s%s", kMovies[TitleLanguage()], ".avi");
             Lib_MoviePlay(path, kMoviePriority);
-            TitleFlags = uint8_t(TitleFlags & ~1u);
-            w->subState = 1;
+            TitleFlags = uint8_t(TitleFlags & ~TITLE_MOVIE_NEXT);
+            w->subState = TITLE_LOAD_MOVIE_WAIT;
         } else {
-            w->subState = 10;
+            w->subState = TITLE_LOAD_PICTURES;
         }
         break;
-    case 1:
-        if (MovieSpriteSlot.load() >= 0 && MovieState.load() == MOVIE_PLAYING) w->subState = 2;
+    case TITLE_LOAD_MOVIE_WAIT:
+        if (MovieSpriteSlot.load() >= 0 && MovieState.load() == MOVIE_PLAYING) w->subState = TITLE_LOAD_MOVIE;
         break;
-    case 2: {
+    case TITLE_LOAD_MOVIE: {
         if (!Lib_MovieActive() || MovieState.load() == MOVIE_IDLE) {
-            w->subState = 10;
+            w->subState = TITLE_LOAD_PICTURES;
             break;
         }
         // A movie that could not be opened plays nothing and never ends by
@@ -113,32 +113,32 @@ void LoadStep(ScreenWork* w) {
             break;
         }
         const bool skip = (InputButtons.pressed & kSkipButtons) || ClickAnywhere();
-        if (!skip || TitleWord(w, TITLE_MOVE) != -1 || !(TitleFlags & 2)) break;
+        if (!skip || GSL_WorkWord(w, TITLE_MOVE) != -1 || !(TitleFlags & TITLE_MOVIE_SKIPPABLE)) break;
         const int32_t sprite = MovieSpriteSlot.load();
         if (SpriteRecord* r = Lib_SpriteAt(sprite)) {
             r->scaleX = 0.8f;
             r->scaleY = 1.0f;
         }
         const float goal[3] = {2.0f, 0.0f, 0.0f};
-        TitleWordSet(w, TITLE_MOVE, GSL_SystemMoveSet(sprite, -1, goal, 8, -1, 0, MOVE_POSITION, 3));
-        w->subState = 3;
+        GSL_WorkWordSet(w, TITLE_MOVE, GSL_SystemMoveSet(sprite, -1, goal, 8, -1, 0, MOVE_POSITION, 3));
+        w->subState = TITLE_LOAD_SKIP;
         break;
     }
-    case 3: {
-        const int32_t move = TitleWord(w, TITLE_MOVE);
+    case TITLE_LOAD_SKIP: {
+        const int32_t move = GSL_WorkWord(w, TITLE_MOVE);
         if (GSL_SystemMoveCheck(move) == 0) break;
         GSL_SystemMoveDel(move);
-        TitleWordSet(w, TITLE_MOVE, -2);
+        GSL_WorkWordSet(w, TITLE_MOVE, -2);
         if (Lib_MovieActive()) MovieState.store(MOVIE_STOP_REQUESTED);
-        w->subState = 2;
+        w->subState = TITLE_LOAD_MOVIE;
         break;
     }
-    case 10:
-        TitleWordSet(w, TITLE_LOADING, GSL_SystemLoadingSet(20, 1));
-        w->subState = 11;
+    case TITLE_LOAD_PICTURES:
+        GSL_WorkWordSet(w, TITLE_LOADING, GSL_SystemLoadingSet(20, 1));
+        w->subState = TITLE_LOAD_LOAD;
         break;
-    case 11:
-        if (!GSL_SystemLoadingCheck(TitleWord(w, TITLE_LOADING))) break;
+    case TITLE_LOAD_LOAD:
+        if (!GSL_SystemLoadingCheck(GSL_WorkWord(w, TITLE_LOADING))) break;
         GSL_SystemLoadPrevSet("visual/thumb/thumb.arc", 256, 0, nullptr);
         GSL_SystemLoadPrevSet("visual/thumb/thumb2.arc", 256, 2, nullptr);
         for (const uint32_t slot : {0u, 1u, 15u, 16u}) GSL_WorkLayerFree(nullptr, int32_t(slot));
@@ -147,17 +147,17 @@ void LoadStep(ScreenWork* w) {
         GSL_WorkLayerLoad(nullptr, 15, -1, "visual/system/sys_title_01.ext", -1, 0, nullptr, nullptr);
         GSL_WorkLayerLoad(nullptr, 16, -1, "visual/system/sys_system_05.ext", -1, 1, nullptr, nullptr);
         GSL_SystemDispColorSet(0x00000000u, 60);
-        w->subState = 12;
+        w->subState = TITLE_LOAD_FLASH;
         break;
-    case 12:
+    case TITLE_LOAD_FLASH:
         if (!GSL_SystemDispColorCheck() || !GSL_WorkLayersReady(nullptr)) break;
         GSL_SystemDispColorSet(0xFFFFFFFFu, 60);
-        w->subState = 13;
+        w->subState = TITLE_LOAD_SHOW;
         break;
-    case 13: {
+    case TITLE_LOAD_SHOW: {
         if (!GSL_SystemDispColorCheck()) break;
-        GSL_SystemLoadingDel(TitleWord(w, TITLE_LOADING));
-        TitleWordSet(w, TITLE_LOADING, -1);
+        GSL_SystemLoadingDel(GSL_WorkWord(w, TITLE_LOADING));
+        GSL_WorkWordSet(w, TITLE_LOADING, -1);
         LayerPlace(15, 600, 6);
         const int32_t picture[4] = {0, 0, 1280, 720};
         Lib_SpriteSetRect(GSL_WorkLayerGet(nullptr, 15), picture);
@@ -170,30 +170,30 @@ void LoadStep(ScreenWork* w) {
         VersionLabelShow();
         GSL_WorkSoundSet(nullptr, 0, kTitleMusic, -1, 1, 0, 60, -1);
         GSL_SystemDispColorSet(0x00FFFFFFu, 60);
-        w->subState = 1000;
+        w->subState = TITLE_LOAD_SETTLE;
         break;
     }
-    case 1000:
-        w->subState = 1001;
+    case TITLE_LOAD_SETTLE:
+        w->subState = TITLE_LOAD_MENU;
         break;
-    case 1001:
+    case TITLE_LOAD_MENU:
         CornerPlace();
         GSL_TitleDrawMenu(0, nullptr, -1);
         GSL_SystemDispColorSet(0x00000000u, 60);
-        w->subState = 1002;
+        w->subState = TITLE_LOAD_CALL;
         break;
-    case 1002: {
+    case TITLE_LOAD_CALL: {
         const int32_t music = ChannelState(0);
         if (music > 0 && music != SOUND_PLAYING) break;
         if (!GSL_SystemDispColorCheck()) break;
         GSL_SysVoicePlay(0, 2, 100.0f);
-        w->subState = 1003;
+        w->subState = TITLE_LOAD_CALL_WAIT;
         break;
     }
-    case 1003:
+    case TITLE_LOAD_CALL_WAIT:
         if (!GSL_SysVoiceIsDone(false)) break;
-        GSL_InputPause(TitleWord(w, TITLE_INPUT), 0);
-        w->subState = 0;
+        GSL_InputPause(GSL_WorkWord(w, TITLE_INPUT), 0);
+        w->subState = SUBSTATE_ENTRY;
         w->step = TITLE_STEP_INPUT;
         break;
     default:
@@ -204,25 +204,25 @@ void LoadStep(ScreenWork* w) {
 // The quick-save panel beside "continue"; true while its delete question
 // holds the input.
 bool PanelStep(ScreenWork* w, int32_t cursor) {
-    const int32_t input = TitleWord(w, TITLE_INPUT);
+    const int32_t input = GSL_WorkWord(w, TITLE_INPUT);
     const int32_t panel = ShowQuickGDState();
     if (panel >= 0) ShowQuickGDInputSet(input);
-    if (panel >= 10) {
-        TitleWordSet(w, TITLE_FLAGS, TitleWord(w, TITLE_FLAGS) | 1);
+    if (panel >= QUICK_PANEL_ASK) {
+        GSL_WorkWordSet(w, TITLE_FLAGS, GSL_WorkWord(w, TITLE_FLAGS) | TITLE_BIT_PANEL);
         return true;
     }
-    if (TitleWord(w, TITLE_FLAGS) & 1) {
-        TitleWordSet(w, TITLE_FLAGS, TitleWord(w, TITLE_FLAGS) & ~1);
+    if (GSL_WorkWord(w, TITLE_FLAGS) & TITLE_BIT_PANEL) {
+        GSL_WorkWordSet(w, TITLE_FLAGS, GSL_WorkWord(w, TITLE_FLAGS) & ~TITLE_BIT_PANEL);
         if (TitleSubMenuOpen || !QuickDataPresent) GSL_TitleDrawMenu(1, nullptr, -1);
     }
-    if (cursor == 4) {
+    if (cursor == TITLE_ITEM_CONTINUE) {
         float x = -288.0f, y = 0.0f;
-        if (const SpriteRecord* r = Lib_SpriteIsLive(TitleItemSprite(4)) ? Lib_SpriteAt(TitleItemSprite(4)) : nullptr) {
+        if (const SpriteRecord* r = Lib_SpriteIsLive(TitleItemSprite(TITLE_ITEM_CONTINUE)) ? Lib_SpriteAt(TitleItemSprite(TITLE_ITEM_CONTINUE)) : nullptr) {
             x = r->posX - 288.0f;
             y = r->posY;
         }
         ShowQuickGDSet(x, y, 399);
-    } else if (!(panel >= 0 && panel < 2)) {
+    } else if (!(panel >= QUICK_PANEL_OPEN && panel < QUICK_PANEL_SHOWN)) {
         ShowQuickGDDel();
     }
     return false;
@@ -233,9 +233,9 @@ void ItemColours(ScreenWork* w, int32_t cursor) {
         if (GSL_TitleIsItemVisible(i)) Lib_SpriteSetColor(TitleItemSprite(i), 0xFFC0C0C0u);
     if (cursor < 0 || cursor >= kTitleItems) return;
     Lib_SpriteSetColor(TitleItemSprite(cursor), 0xFFFFFFFFu);
-    int32_t angle = TitleWord(w, TITLE_ANGLE);
+    int32_t angle = GSL_WorkWord(w, TITLE_ANGLE);
     GSL_SystemColorCycle(TitleItemSprite(cursor), -1, 255, 255, 255, -16, &angle);
-    TitleWordSet(w, TITLE_ANGLE, angle);
+    GSL_WorkWordSet(w, TITLE_ANGLE, angle);
 }
 
 int32_t ClickedItem() {
@@ -249,12 +249,12 @@ int32_t ClickedItem() {
 
 int32_t ChoiceVoice(int32_t item) {
     switch (item) {
-    case 0: case 1: case 2: return 4;
-    case 3: return 5;
-    case 4: return 6;
-    case 5: return 7;
-    case 7: return 8;
-    case 8: return 9;
+    case TITLE_ITEM_NEW_GAME: case 1: case 2: return 4;
+    case TITLE_ITEM_LOAD: return 5;
+    case TITLE_ITEM_CONTINUE: return 6;
+    case TITLE_ITEM_OPTIONS: return 7;
+    case TITLE_ITEM_GALLERY: return 8;
+    case TITLE_ITEM_MUSIC_ROOM: return 9;
     default: return -1;
     }
 }
@@ -277,17 +277,17 @@ bool GSL_TitleInit() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
     w->step = TITLE_STEP_INIT;
-    w->subState = 0;
+    w->subState = SUBSTATE_ENTRY;
     for (const uint32_t i : {TITLE_LOADING, TITLE_INPUT, TITLE_LAST_CURSOR, TITLE_WIPE, TITLE_MOVE, TITLE_LANGUAGE})
-        TitleWordSet(w, i, -1);
-    TitleWordSet(w, TITLE_FOLLOW, 0);
-    TitleWordSet(w, TITLE_IDLE_VOICE, 1);
-    TitleWordSet(w, TITLE_ANGLE, 0);
-    TitleWordSet(w, TITLE_FLAGS, 0);
+        GSL_WorkWordSet(w, i, -1);
+    GSL_WorkWordSet(w, TITLE_FOLLOW, 0);
+    GSL_WorkWordSet(w, TITLE_IDLE_VOICE, 1);
+    GSL_WorkWordSet(w, TITLE_ANGLE, 0);
+    GSL_WorkWordSet(w, TITLE_FLAGS, 0);
     FrameRateConfig = 60;
-    TitleFlags |= 2;
-    if (SystemDataFresh && !(TitleFlags & 4)) TitleFlags = uint8_t(TitleFlags & ~2u);
-    TitleFlags |= 4;
+    TitleFlags |= TITLE_MOVIE_SKIPPABLE;
+    if (SystemDataFresh && !(TitleFlags & TITLE_ENTERED)) TitleFlags = uint8_t(TitleFlags & ~TITLE_MOVIE_SKIPPABLE);
+    TitleFlags |= TITLE_ENTERED;
     w->step = TITLE_STEP_LOAD;
     return true;
 }
@@ -300,39 +300,39 @@ bool GSL_TitleLoad() {
 bool GSL_TitleInput() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
-    const int32_t input = TitleWord(w, TITLE_INPUT);
+    const int32_t input = GSL_WorkWord(w, TITLE_INPUT);
     const SelectInputWork* in = GSL_InputWork(input);
     const int32_t cursor = in ? in->cursor : -1;
     if (PanelStep(w, cursor)) return true;
-    if (TitleWord(w, TITLE_IDLE_VOICE) > 0 && ChannelState(kTitleVoiceSlot) <= 0) {
-        TitleWordSet(w, TITLE_IDLE_VOICE, TitleWord(w, TITLE_IDLE_VOICE) - 1);
-        if (TitleWord(w, TITLE_IDLE_VOICE) == 0) GSL_SysVoicePlay(0, 3, 100.0f);
+    if (GSL_WorkWord(w, TITLE_IDLE_VOICE) > 0 && ChannelState(kTitleVoiceSlot) <= 0) {
+        GSL_WorkWordSet(w, TITLE_IDLE_VOICE, GSL_WorkWord(w, TITLE_IDLE_VOICE) - 1);
+        if (GSL_WorkWord(w, TITLE_IDLE_VOICE) == 0) GSL_SysVoicePlay(0, 3, 100.0f);
     }
     ItemColours(w, cursor);
     int32_t clicked = ClickedItem();
     int32_t item = cursor;
     if (TitleSubMenuOpen && clicked < 0 && (InputButtons.pressed & 0x002)) {
-        if (SelectInputWork* sel = GSL_InputWork(input)) sel->cursor = 10;
-        item = clicked = 10;
+        if (SelectInputWork* sel = GSL_InputWork(input)) sel->cursor = TITLE_ITEM_BACK;
+        item = clicked = TITLE_ITEM_BACK;
     }
     if ((InputButtons.pressed & 0x001) || (item >= 0 && item == clicked)) {
         GSL_WorkSoundStop(nullptr, kTitleVoiceSlot, kSoundStopAtOnce);
-        TitleWordSet(w, TITLE_IDLE_VOICE, 0);
+        GSL_WorkWordSet(w, TITLE_IDLE_VOICE, 0);
         GSL_SystemSePlay(0);
         GSL_InputPause(input, 1);
         w->step = TITLE_STEP_EXECUTE;
         if (ChoiceVoice(item) >= 0) GSL_SysVoicePlay(0, ChoiceVoice(item), -1.0f);
         return true;
     }
-    if (cursor != TitleWord(w, TITLE_LAST_CURSOR)) {
-        TitleWordSet(w, TITLE_LAST_CURSOR, cursor);
-        TitleWordSet(w, TITLE_ANGLE, 0);
+    if (cursor != GSL_WorkWord(w, TITLE_LAST_CURSOR)) {
+        GSL_WorkWordSet(w, TITLE_LAST_CURSOR, cursor);
+        GSL_WorkWordSet(w, TITLE_ANGLE, 0);
         IdleClockStart();
     } else if (uint32_t(uint32_t(Lib_TimerNow()) - TitleIdleStart) >= kIdleUs) {
-        TitleWordSet(w, TITLE_FOLLOW, 1);
+        GSL_WorkWordSet(w, TITLE_FOLLOW, 1);
         w->step = TITLE_STEP_WIPE_OUT;
-        w->subState = 0;
-        TitleFlags |= 1;
+        w->subState = TITLE_OUT_CHOOSE;
+        TitleFlags |= TITLE_MOVIE_NEXT;
         TitleSubMenuOpen = 0;
     }
     return true;
@@ -341,7 +341,7 @@ bool GSL_TitleInput() {
 bool GSL_TitleBackToMenu() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
-    GSL_InputPause(TitleWord(w, TITLE_INPUT), 0);
+    GSL_InputPause(GSL_WorkWord(w, TITLE_INPUT), 0);
     IdleClockStart();
     w->step = TITLE_STEP_INPUT;
     return true;
@@ -351,43 +351,43 @@ bool GSL_TitleWipeOut() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return false;
     switch (w->subState) {
-    case 0: {
-        const SelectInputWork* in = GSL_InputWork(TitleWord(w, TITLE_INPUT));
-        const bool newGame = in && in->cursor == 0;
-        w->subState = TitleWord(w, TITLE_FOLLOW) == 1 || newGame ? 40 : 50;
+    case TITLE_OUT_CHOOSE: {
+        const SelectInputWork* in = GSL_InputWork(GSL_WorkWord(w, TITLE_INPUT));
+        const bool newGame = in && in->cursor == TITLE_ITEM_NEW_GAME;
+        w->subState = GSL_WorkWord(w, TITLE_FOLLOW) == 1 || newGame ? TITLE_OUT_BLACK : TITLE_OUT_WIPE;
         break;
     }
-    case 40:
+    case TITLE_OUT_BLACK:
         GSL_SystemDispColorSet(0xFF000000u, 60);
-        w->subState = 999;
+        w->subState = TITLE_OUT_LEAVE;
         break;
-    case 50: {
+    case TITLE_OUT_WIPE: {
         char path[256];
         GSL_WipePathMake(path);
-        TitleWordSet(w, TITLE_WIPE, GSL_SystemWipeSet(path, -1, 120, 9, 9, 0, 0));
-        w->subState = 51;
+        GSL_WorkWordSet(w, TITLE_WIPE, GSL_SystemWipeSet(path, -1, 120, 9, 9, 0, 0));
+        w->subState = TITLE_OUT_WIPE_READY;
         break;
     }
-    case 51: {
-        const int32_t wipe = TitleWord(w, TITLE_WIPE);
+    case TITLE_OUT_WIPE_READY: {
+        const int32_t wipe = GSL_WorkWord(w, TITLE_WIPE);
         if (wipe >= 0 && GSL_SystemWipeStatus(wipe) == WIPE_PREPARING) break;
         GSL_SystemDispColorSet(0xFF000000u, 0);
-        w->subState = 52;
+        w->subState = TITLE_OUT_WIPE_END;
         break;
     }
-    case 52: {
-        const int32_t wipe = TitleWord(w, TITLE_WIPE);
+    case TITLE_OUT_WIPE_END: {
+        const int32_t wipe = GSL_WorkWord(w, TITLE_WIPE);
         if (wipe >= 0 && GSL_SystemWipeStatus(wipe) != WIPE_FINISHED) break;
         GSL_SystemWipeDel(wipe);
-        TitleWordSet(w, TITLE_WIPE, -1);
-        w->subState = 999;
+        GSL_WorkWordSet(w, TITLE_WIPE, -1);
+        w->subState = TITLE_OUT_LEAVE;
         break;
     }
-    case 999: {
+    case TITLE_OUT_LEAVE: {
         if (!GSL_SystemDispColorCheck()) break;
-        const bool restart = TitleWord(w, TITLE_FOLLOW) == 1;
+        const bool restart = GSL_WorkWord(w, TITLE_FOLLOW) == 1;
         FrameRateConfig = 60;
-        GSL_InputDel(TitleWord(w, TITLE_INPUT));
+        GSL_InputDel(GSL_WorkWord(w, TITLE_INPUT));
         ShowQuickGDDel();
         GSL_WorkDelete(nullptr);
         GSL_ModePop();

@@ -336,25 +336,38 @@ void SaveQuickGDSet(uint32_t mode) {
     SaveQuickGDGuard = -2;
 }
 
+// States of the quick-data task: a load START -> CHECK -> (a valid slot)
+// TRANSFER -> TRANSFER_WAIT; a save START -> TRANSFER -> TRANSFER_WAIT ->
+// SYSTEM -> SYSTEM_WAIT (the system data after it); then DONE releases it.
+enum : int32_t {
+    QUICK_START = 0,
+    QUICK_CHECK = 1,
+    QUICK_TRANSFER = 10,
+    QUICK_TRANSFER_WAIT = 11,
+    QUICK_SYSTEM = 20,
+    QUICK_SYSTEM_WAIT = 21,
+    QUICK_DONE = 99,
+};
+
 int32_t SaveQuickGDSetCB(void* work) {
     auto* w = static_cast<QuickTaskWork*>(work);
     switch (w->head.state) {
-        case 0:
+        case QUICK_START:
             if (w->mode == 0) {
-                w->head.state = 10;
+                w->head.state = QUICK_TRANSFER;
                 return 0;
             }
             SaveQuickGDGuard = int32_t(Lib_SaveSlotCheck(kSaveQuickSlot, &QuickSlotInfo));
-            w->head.state = 1;
+            w->head.state = QUICK_CHECK;
             return 0;
-        case 1:
-            w->head.state = SaveQuickGDGuard == 0 ? 10 : 99;
+        case QUICK_CHECK:
+            w->head.state = SaveQuickGDGuard == 0 ? QUICK_TRANSFER : QUICK_DONE;
             return 0;
-        case 10:
+        case QUICK_TRANSFER:
             w->block = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_SCREEN, kSlotBytes, 4));
             if (!w->block) {
                 Lib_DebugPrintf("Error -> SaveQuickGDSetCB: no room for the quick data\n");
-                w->head.state = w->mode == 0 ? 20 : 99;
+                w->head.state = w->mode == 0 ? QUICK_SYSTEM : QUICK_DONE;
                 return 0;
             }
             if (w->mode == 1) {
@@ -367,15 +380,15 @@ int32_t SaveQuickGDSetCB(void* work) {
             }
             SlotRequestBuild(w);
             w->saveTask = Lib_SaveTaskSet(int32_t(w->mode), &g_request, kSaveQuickSlot);
-            w->head.state = 11;
+            w->head.state = QUICK_TRANSFER_WAIT;
             return 0;
-        case 11: {
+        case QUICK_TRANSFER_WAIT: {
             if (w->saveTask >= 0 && Lib_SaveTaskResult(w->saveTask) == 0) return 0;
             const int32_t code = w->saveTask >= 0 ? Lib_SaveTaskCode(w->saveTask) : -1;
             if (w->saveTask >= 0) Lib_SaveTaskEnd(w->saveTask);
             w->saveTask = -1;
             if (w->mode == 0) {
-                w->head.state = 20;  // the system slot whatever slot 33's result
+                w->head.state = QUICK_SYSTEM;  // the system slot whatever slot 33's result
                 return 0;
             }
             if (code == 0) {
@@ -387,21 +400,21 @@ int32_t SaveQuickGDSetCB(void* work) {
                 QuickCaption[kQuickCaptionSize - 1] = 0;
                 QuickDataPresent = 1;
             }
-            w->head.state = 99;
+            w->head.state = QUICK_DONE;
             return 0;
         }
-        case 20:
+        case QUICK_SYSTEM:
             GSL_SystemSaveRequestBuild(&g_request);
             w->saveTask = Lib_SaveTaskSet(0, &g_request, kSaveSystemSlot);
-            w->head.state = 21;
+            w->head.state = QUICK_SYSTEM_WAIT;
             return 0;
-        case 21:
+        case QUICK_SYSTEM_WAIT:
             if (w->saveTask >= 0 && Lib_SaveTaskResult(w->saveTask) == 0) return 0;
             if (w->saveTask >= 0) Lib_SaveTaskEnd(w->saveTask);
             w->saveTask = -1;
-            w->head.state = 99;
+            w->head.state = QUICK_DONE;
             return 0;
-        default:
+        default:  // QUICK_DONE
             QuickTaskRelease(w);
             return 1;
     }
@@ -441,20 +454,20 @@ void ShowQuickGDInputSet(int32_t inputId) {
 int32_t ShowQuickGDCB(void* work) {
     auto* p = static_cast<PanelWork*>(work);
     switch (p->head.state) {
-        case 0: {
+        case QUICK_PANEL_OPEN: {
             const float centre[2] = {p->x, p->y};
             const float scale[2] = {3.26f, 2.0f};
             p->window = GSL_SystemWinSet(centre, scale, p->priority, 1);
             p->button = Lib_SpriteLoad(-1, kDeleteSheet, -1, 1);
-            p->head.state = 1;
+            p->head.state = QUICK_PANEL_BUILD;
             return 0;
         }
-        case 1:
+        case QUICK_PANEL_BUILD:
             if (GSL_SystemWinCheck(p->window) == 0 || Lib_SpriteGetState(p->button) == 0) return 0;
             PanelBuild(p);
-            p->head.state = 2;
+            p->head.state = QUICK_PANEL_SHOWN;
             return 0;
-        case 2: {
+        case QUICK_PANEL_SHOWN: {
             int32_t rect[4] = {-1, 0, 0, 0};
             const bool hit = (InputButtons.pressed & kKeyS) ||
                              (Lib_SpriteIsLive(p->button) &&
@@ -466,30 +479,30 @@ int32_t ShowQuickGDCB(void* work) {
                 p->dialog = Lib_DialogOpen(1, text, 180, 98, 1);
                 GSL_SystemDialogFixCam(p->dialog);
                 GSL_SystemDialogTextEnd(p->dialog);
-                p->head.state = 10;
+                p->head.state = QUICK_PANEL_ASK;
                 return 0;
             }
             Marquee(p);
             return 0;
         }
-        case 10: {
+        case QUICK_PANEL_ASK: {
             const int32_t answer = GSL_SystemDialogGet(p->dialog);
             if (answer < 0 && GSL_SystemDialogIsReady(p->dialog) >= 0) return 0;
             GSL_SystemDialogDel(p->dialog);
             p->dialog = -1;
             if (answer == 1) {
-                p->head.state = 11;
+                p->head.state = QUICK_PANEL_DELETE;
             } else {
                 GSL_InputPause(p->input, 0);
-                p->head.state = 2;
+                p->head.state = QUICK_PANEL_SHOWN;
             }
             return 0;
         }
-        case 11:
+        case QUICK_PANEL_DELETE:
             p->saveTask = Lib_SaveTaskSet(2, nullptr, kSaveQuickSlot);
-            p->head.state = 12;
+            p->head.state = QUICK_PANEL_DELETE_WAIT;
             return 0;
-        default:
+        default:  // QUICK_PANEL_DELETE_WAIT
             if (p->saveTask >= 0 && Lib_SaveTaskResult(p->saveTask) == 0) return 0;
             if (p->saveTask >= 0) Lib_SaveTaskEnd(p->saveTask);
             p->saveTask = -1;

@@ -36,6 +36,16 @@ void ShowQuickGDDel();
 // The panel's state byte (-1 without a panel), and the caller's selection
 // input it pauses while its delete question runs.
 int32_t ShowQuickGDState();
+// The panel's states: OPEN -> BUILD -> SHOWN; a delete SHOWN -> ASK ->
+// (yes) DELETE -> DELETE_WAIT, after which the panel closes.
+enum : int32_t {
+    QUICK_PANEL_OPEN = 0,
+    QUICK_PANEL_BUILD = 1,
+    QUICK_PANEL_SHOWN = 2,
+    QUICK_PANEL_ASK = 10,  // from here on the panel holds the input
+    QUICK_PANEL_DELETE = 11,
+    QUICK_PANEL_DELETE_WAIT = 12,
+};
 void ShowQuickGDInputSet(int32_t inputId);
 
 // The thumbnail from the story's capture and the caption from the stage

@@ -28,9 +28,9 @@ namespace {
 using Title = ScreenHarness;
 
 ScreenWork* Work() { return GSL_WorkGet(GSL_TitleModeCB); }
-int32_t Word(uint32_t i) { return Work() ? TitleWord(Work(), i) : -99; }
+int32_t Word(uint32_t i) { return Work() ? GSL_WorkWord(Work(), i) : -99; }
 bool At(int32_t step, int32_t subState) { return Work() && Work()->step == step && Work()->subState == subState; }
-SelectInputWork* Input() { return Work() ? GSL_InputWork(TitleWord(Work(), TITLE_INPUT)) : nullptr; }
+SelectInputWork* Input() { return Work() ? GSL_InputWork(GSL_WorkWord(Work(), TITLE_INPUT)) : nullptr; }
 int32_t Cursor() { return Input() ? Input()->cursor : -1; }
 const SpriteRecord* Item(int32_t i) { return Lib_SpriteAt(TitleItemSprite(i)); }
 
