@@ -111,14 +111,14 @@ struct ListScene {
         list.bar = list.dialog = list.pending = -1;
         for (int32_t& k : list.keys) k = -1;
         for (int32_t& m : list.rowMoves) m = -1;
-        SlotWordSet(w, SLOT_WORD_LIST, int64_t(uintptr_t(&list)));
-        SlotWordSet(w, SLOT_WORD_TASK, -1);
+        w->words[SLOT_WORD_LIST] = uint64_t(uintptr_t(&list));
+        GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
         w->step = 2;
         w->subState = 20;
         ok = true;
     }
     ~ListScene() {
-        if (ScreenWork* w = GSL_WorkGet(nullptr)) SlotWordSet(w, SLOT_WORD_LIST, 0);
+        if (ScreenWork* w = GSL_WorkGet(nullptr)) GSL_WorkWordSet(w, SLOT_WORD_LIST, 0);
         for (int32_t slot = 0; slot < kTaskSlots; ++slot)
             if (TaskTable.slots[slot]) Lib_TaskDel(uint32_t(slot));
         Lib_TaskPass(true);

@@ -27,20 +27,28 @@ bool HasBackup(const ScreenWork* w) { return Backup(w) != nullptr; }
 
 const SlotScreen kLoad{GSL_LoadModeCB, "visual/system/sys_load_bg.ext", 2, true, 18, 18, HasBackup};
 
+// The load screen's last step, after the fade-out (SLOT_STEP_LEAVE).
+constexpr int32_t kLoadStepEnd = SLOT_STEP_LEAVE + 1;
+// Its own sub-state of the main step: after a load, until the loaded
+// configuration's font is ready.
+constexpr int32_t kLoadFontWait = 100;
+// Sub-states of the fade-out: FADE -> WAIT -> COUNT (ten frames).
+enum : int32_t { LOAD_OUT_FADE = 0, LOAD_OUT_WAIT = 1, LOAD_OUT_COUNT = 2 };
+
 void LoadInit(ScreenWork*) {
     GSL_WorkCreate();
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
     SlotScreenOpen(w);
-    SlotWordSet(w, SLOT_WORD_RESULT, -1);
-    SlotWordSet(w, SLOT_WORD_RESTORE, -1);
-    SlotWordSet(w, SLOT_WORD_COUNTER, 0);
+    GSL_WorkWordSet(w, SLOT_WORD_RESULT, -1);
+    GSL_WorkWordSet(w, SLOT_WORD_RESTORE, -1);
+    GSL_WorkWordSet(w, SLOT_WORD_COUNTER, 0);
     void* backup = Lib_MemAlloc(HEAP_SCREEN, sizeof(GameState), 16);
     for (int heap = 0; !backup && heap < HEAP_COUNT; ++heap)
         if (HeapTable.live[heap]) backup = Lib_MemHeapAlloc(&HeapTable.heaps[heap], sizeof(GameState), 16, true);
     if (backup) std::memcpy(backup, &GameStateBlock, sizeof(GameState));
-    SlotWordSet(w, SLOT_WORD_BUFFER, int64_t(uintptr_t(backup)));
-    w->step = 1;
+    w->words[SLOT_WORD_BUFFER] = uint64_t(uintptr_t(backup));
+    w->step = SLOT_STEP_BUILD;
 }
 
 void LoadBuild(ScreenWork* w) { SlotScreenBuild(w, kLoad); }
@@ -49,41 +57,41 @@ void LoadStart(ScreenWork* w) {
     GSL_GameStateInit();
     SaveRequest request;
     GSL_GameSlotRequestBuild(&request);
-    SlotWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(1, &request, SlotWord(w, SLOT_WORD_TARGET)));
-    w->subState = 11;
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(1, &request, GSL_WorkWord(w, SLOT_WORD_TARGET)));
+    w->subState = SLOT_MAIN_ACT_WAIT;
 }
 
 void LoadWait(ScreenWork* w) {
-    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
+    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
     const int32_t result = Lib_SaveTaskResult(task);
     if (result == 0) return;
     // The done word is the same for an empty or damaged slot: the code tells.
     const int32_t code = Lib_SaveTaskCode(task);
     Lib_SaveTaskEnd(task);
-    SlotWordSet(w, SLOT_WORD_TASK, -1);
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
     const bool loaded = result == 1 && code == 0;
-    SlotWordSet(w, SLOT_WORD_RESULT, loaded ? 1 : 0);
+    GSL_WorkWordSet(w, SLOT_WORD_RESULT, loaded ? 1 : 0);
     if (loaded) GSL_GameStateCheck(&GameStateBlock);
-    else SlotWordSet(w, SLOT_WORD_RESTORE, 0);
-    w->subState = 99;
+    else GSL_WorkWordSet(w, SLOT_WORD_RESTORE, 0);
+    w->subState = SUBSTATE_CLOSE;
 }
 
 void LoadMain(ScreenWork* w) {
     if (SlotScreenMain(w, kLoad)) return;
     switch (w->subState) {
-        case 10: LoadStart(w); return;
-        case 11: LoadWait(w); return;
-        case 99: {
+        case SLOT_MAIN_ACT: LoadStart(w); return;
+        case SLOT_MAIN_ACT_WAIT: LoadWait(w); return;
+        case SUBSTATE_CLOSE: {
             GSL_WorkLayerFree(nullptr, SLOT_LAYER_DIM);
-            if (SlotWord(w, SLOT_WORD_RESTORE) == 0 && Backup(w))
+            if (GSL_WorkWord(w, SLOT_WORD_RESTORE) == 0 && Backup(w))
                 std::memcpy(&GameStateBlock, Backup(w), sizeof(GameState));
-            w->subState = 100;
+            w->subState = kLoadFontWait;
             return;
         }
-        case 100:
+        case kLoadFontWait:
             if (SaveScreenUpper.fontWait && !SaveScreenUpper.fontWait()) return;
-            w->step = 3;
-            w->subState = 0;
+            w->step = SLOT_STEP_LEAVE;
+            w->subState = LOAD_OUT_FADE;
             return;
         default: return;
     }
@@ -91,36 +99,36 @@ void LoadMain(ScreenWork* w) {
 
 void LoadFadeOut(ScreenWork* w) {
     switch (w->subState) {
-        case 0:
+        case LOAD_OUT_FADE:
             GSL_SystemDispColorSet(0xFF000000u, 16);
-            w->subState = 1;
+            w->subState = LOAD_OUT_WAIT;
             return;
-        case 1:
+        case LOAD_OUT_WAIT:
             if (!GSL_SystemDispColorCheck()) return;
-            if (SlotWord(w, SLOT_WORD_RESULT) == 1) {
+            if (GSL_WorkWord(w, SLOT_WORD_RESULT) == 1) {
                 Lib_TaskBreakAll();
-                SlotWordSet(w, SLOT_WORD_COUNTER, 0);
+                GSL_WorkWordSet(w, SLOT_WORD_COUNTER, 0);
             } else {
-                SlotWordSet(w, SLOT_WORD_COUNTER, 10);
+                GSL_WorkWordSet(w, SLOT_WORD_COUNTER, 10);
             }
-            w->subState = 2;
+            w->subState = LOAD_OUT_COUNT;
             return;
-        default: {
-            const int32_t counter = SlotWord(w, SLOT_WORD_COUNTER) + 1;
-            SlotWordSet(w, SLOT_WORD_COUNTER, counter);
+        default: {  // LOAD_OUT_COUNT
+            const int32_t counter = GSL_WorkWord(w, SLOT_WORD_COUNTER) + 1;
+            GSL_WorkWordSet(w, SLOT_WORD_COUNTER, counter);
             if (counter < 10) return;
-            SlotWordSet(w, SLOT_WORD_COUNTER, 0);
-            w->step = 4;
-            w->subState = 0;
+            GSL_WorkWordSet(w, SLOT_WORD_COUNTER, 0);
+            w->step = kLoadStepEnd;
+            w->subState = SUBSTATE_ENTRY;
             return;
         }
     }
 }
 
 void LoadEnd(ScreenWork* w) {
-    const bool loaded = SlotWord(w, SLOT_WORD_RESULT) == 1;
+    const bool loaded = GSL_WorkWord(w, SLOT_WORD_RESULT) == 1;
     void* backup = Backup(w);
-    SlotWordSet(w, SLOT_WORD_BUFFER, 0);
+    GSL_WorkWordSet(w, SLOT_WORD_BUFFER, 0);
     SlotScreenTeardown(w);  // w is gone from here on
     Lib_MemFree(HEAP_SCREEN, backup);
     if (!loaded) return;

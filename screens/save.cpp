@@ -41,6 +41,10 @@ void Append(char* out, size_t size, size_t* len, const char* text) {
     }
 }
 
+// The save screen's own sub-states of the main step, after SLOT_MAIN_ACT_WAIT:
+// the system data is written with the slot just saved.
+enum : int32_t { SAVE_SYSTEM = 12, SAVE_SYSTEM_WAIT = 13 };
+
 void* Picture(const ScreenWork* w) { return reinterpret_cast<void*>(uintptr_t(w->words[SLOT_WORD_BUFFER])); }
 
 void SaveInit(ScreenWork*) {
@@ -48,64 +52,64 @@ void SaveInit(ScreenWork*) {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
     SlotScreenOpen(w);
-    w->step = 1;
+    w->step = SLOT_STEP_BUILD;
 }
 
 void SaveBuild(ScreenWork* w) { SlotScreenBuild(w, kSave); }
 
 void SaveStart(ScreenWork* w) {
     void* picture = StoryCaptureSprite >= 0 ? Save_PictureMake(StoryCaptureSprite) : nullptr;
-    SlotWordSet(w, SLOT_WORD_BUFFER, int64_t(uintptr_t(picture)));
+    w->words[SLOT_WORD_BUFFER] = uint64_t(uintptr_t(picture));
     SaveRequest request;
     GSL_GameSlotRequestBuild(&request);
     Save_DetailMake(request.detail, sizeof request.detail);
     request.picture = picture;
     request.pictureSize = picture ? kSavePictSize : 0;
-    SlotWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(0, &request, SlotWord(w, SLOT_WORD_TARGET)));
-    w->subState = 11;
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(0, &request, GSL_WorkWord(w, SLOT_WORD_TARGET)));
+    w->subState = SLOT_MAIN_ACT_WAIT;
 }
 
 void SaveWait(ScreenWork* w) {
-    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
+    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
     const int32_t result = Lib_SaveTaskResult(task);
     if (result == 0) return;
     const int32_t code = Lib_SaveTaskCode(task);
     Lib_SaveTaskEnd(task);
-    SlotWordSet(w, SLOT_WORD_TASK, -1);
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
     Lib_MemFree(HEAP_SCREEN, Picture(w));
-    SlotWordSet(w, SLOT_WORD_BUFFER, 0);
+    GSL_WorkWordSet(w, SLOT_WORD_BUFFER, 0);
     // Code 4: the write failed; nothing of it may reach the system data.
-    w->subState = result == 1 && (code == 0 || code == 1) ? 12 : 99;
+    w->subState = result == 1 && (code == 0 || code == 1) ? SAVE_SYSTEM : SUBSTATE_CLOSE;
 }
 
 void SystemSaveStart(ScreenWork* w) {
-    SystemDataBlock.lastSlot = uint8_t(SlotWord(w, SLOT_WORD_TARGET));
+    SystemDataBlock.lastSlot = uint8_t(GSL_WorkWord(w, SLOT_WORD_TARGET));
     SaveRequest request;
     GSL_SystemSaveRequestBuild(&request);
-    SlotWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(0, &request, kSaveSystemSlot));
-    w->subState = 13;
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(0, &request, kSaveSystemSlot));
+    w->subState = SAVE_SYSTEM_WAIT;
 }
 
 void SystemSaveWait(ScreenWork* w) {
-    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
+    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
     if (Lib_SaveTaskResult(task) == 0) return;
     Lib_SaveTaskEnd(task);
-    SlotWordSet(w, SLOT_WORD_TASK, -1);
-    SlotListGet(w)->pending = 99;
-    w->subState = 35;
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
+    SlotListGet(w)->pending = SUBSTATE_CLOSE;
+    w->subState = SLOT_MAIN_REFRESH;
 }
 
 void SaveMain(ScreenWork* w) {
     if (SlotScreenMain(w, kSave)) return;
     switch (w->subState) {
-        case 10: SaveStart(w); return;
-        case 11: SaveWait(w); return;
-        case 12: SystemSaveStart(w); return;
-        case 13: SystemSaveWait(w); return;
-        case 99:
+        case SLOT_MAIN_ACT: SaveStart(w); return;
+        case SLOT_MAIN_ACT_WAIT: SaveWait(w); return;
+        case SAVE_SYSTEM: SystemSaveStart(w); return;
+        case SAVE_SYSTEM_WAIT: SystemSaveWait(w); return;
+        case SUBSTATE_CLOSE:
             GSL_WorkLayerFree(nullptr, SLOT_LAYER_DIM);
-            w->step = 3;
-            w->subState = 0;
+            w->step = SLOT_STEP_LEAVE;
+            w->subState = SUBSTATE_ENTRY;
             return;
         default: return;
     }

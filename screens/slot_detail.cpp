@@ -177,7 +177,7 @@ void Save_DetailCompose(char* out, size_t size, const SaveInfo& info, int32_t sl
 void SlotDetailOpen(ScreenWork* w, SaveSlotList* l) {
     SaveInfo info;
     if (Lib_SaveSlotCheck(l->cursor, &info) != SLOT_VALID) {
-        w->subState = 20;
+        w->subState = SLOT_MAIN_LIST;
         return;
     }
     Lib_SpriteSetPrio(w->layers[SLOT_LAYER_BACK].handle, 499, -1);
@@ -201,7 +201,7 @@ void SlotDetailOpen(ScreenWork* w, SaveSlotList* l) {
         Lib_TextPrioSet(id, 499);
         GSL_TextShowFully(t);
     }
-    w->subState = 26;
+    w->subState = SLOT_MAIN_DETAIL;
 }
 
 void SlotDetailStep(ScreenWork* w) {
@@ -213,5 +213,5 @@ void SlotDetailStep(ScreenWork* w) {
     GSL_WorkLayerFree(nullptr, SLOT_LAYER_DIM);
     GSL_WorkTextFree(nullptr, SLOT_TEXT_DETAIL);
     GSL_SystemSePlay(1);
-    w->subState = 20;
+    w->subState = SLOT_MAIN_LIST;
 }

@@ -212,10 +212,10 @@ void Confirm(ScreenWork* w, SaveSlotList* l, const SlotScreen& kind) {
         return;
     }
     GSL_SystemSePlay(SE_ENTER);
-    w->subState = 21;
+    w->subState = SLOT_MAIN_ASK;
 }
 
-// One frame of the list (sub-state 20).
+// One frame of the list (SLOT_MAIN_LIST).
 void ListStep(ScreenWork* w, SaveSlotList* l, const SlotScreen& kind) {
     for (int32_t& move : l->rowMoves) {
         if (move < 0) continue;
@@ -283,7 +283,7 @@ void ListStep(ScreenWork* w, SaveSlotList* l, const SlotScreen& kind) {
     if ((InputButtons.pressed & BUTTON_CANCEL) ||
         GSL_ButtonCheck(nullptr, w->layers[SLOT_LAYER_BACK].handle, back, 0, kButtonOn, kBright, -1) == 1) {
         GSL_SystemSePlay(SE_CANCEL);
-        w->subState = 99;
+        w->subState = SUBSTATE_CLOSE;
         return;
     } else if (l->barDragged) {
         if (delta) {
@@ -313,7 +313,7 @@ void ListStep(ScreenWork* w, SaveSlotList* l, const SlotScreen& kind) {
     } else if ((InputButtons.pressed & kButtonC) || detailsHit >= 0) {
         if (Lib_SaveSlotCheck(l->cursor, nullptr) == SLOT_VALID) {
             GSL_SystemSePlay(SE_ENTER);
-            w->subState = 25;
+            w->subState = SLOT_MAIN_DETAIL_OPEN;
         } else {
             GSL_SystemSePlay(SE_ERROR);
         }
@@ -322,8 +322,8 @@ void ListStep(ScreenWork* w, SaveSlotList* l, const SlotScreen& kind) {
             GSL_SystemSePlay(SE_ERROR);
         } else {
             GSL_SystemSePlay(SE_ENTER);
-            l->pending = 30;
-            w->subState = 21;
+            l->pending = SLOT_MAIN_DELETE;
+            w->subState = SLOT_MAIN_ASK;
         }
     }
     ApplyCursor(w, l, fromDrag);
@@ -335,7 +335,7 @@ void DialogOpen(ScreenWork* w, SaveSlotList* l, const SlotScreen& kind) {
     char text[kMesTextSize];
     GSL_SysTextGet(nullptr, 2, uint32_t(index), 0, text, sizeof text);
     l->dialog = Lib_DialogOpen(1, text, 180, 98, 1);
-    w->subState = 22;
+    w->subState = SLOT_MAIN_ANSWER;
 }
 
 void DialogWait(ScreenWork* w, SaveSlotList* l) {
@@ -346,31 +346,31 @@ void DialogWait(ScreenWork* w, SaveSlotList* l) {
     const int32_t pending = l->pending;
     l->pending = -1;
     if (answer != 1) {
-        w->subState = 20;
+        w->subState = SLOT_MAIN_LIST;
         return;
     }
-    SlotWordSet(w, SLOT_WORD_TARGET, l->cursor);
+    GSL_WorkWordSet(w, SLOT_WORD_TARGET, l->cursor);
     if (pending >= 0) {
         w->subState = pending;
         return;
     }
     DimmerShow();
-    w->subState = 10;
+    w->subState = SLOT_MAIN_ACT;
 }
 
 void DeleteStart(ScreenWork* w, SaveSlotList* l) {
     const SaveRequest none{};
-    SlotWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(2, &none, l->cursor));
-    w->subState = 31;
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(2, &none, l->cursor));
+    w->subState = SLOT_MAIN_DELETE_WAIT;
 }
 
 void DeleteWait(ScreenWork* w, SaveSlotList* l) {
-    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
+    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
     if (Lib_SaveTaskResult(task) == 0) return;
     Lib_SaveTaskEnd(task);
-    SlotWordSet(w, SLOT_WORD_TASK, -1);
-    l->pending = 20;
-    w->subState = 35;
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
+    l->pending = SLOT_MAIN_LIST;
+    w->subState = SLOT_MAIN_REFRESH;
 }
 }  // namespace
 
@@ -500,11 +500,11 @@ void GSL_GameSlotRequestBuild(SaveRequest* request) {
 }
 
 void SlotScreenOpen(ScreenWork* w) {
-    w->subState = 0;
-    SlotWordSet(w, SLOT_WORD_TASK, -1);
-    SlotWordSet(w, SLOT_WORD_TARGET, -1);
-    SlotWordSet(w, SLOT_WORD_BUFFER, 0);
-    SlotWordSet(w, SLOT_WORD_LIST, 0);
+    w->subState = SUBSTATE_ENTRY;
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
+    GSL_WorkWordSet(w, SLOT_WORD_TARGET, -1);
+    GSL_WorkWordSet(w, SLOT_WORD_BUFFER, 0);
+    GSL_WorkWordSet(w, SLOT_WORD_LIST, 0);
     const BgmTrackRecord track = GSL_BgmTrackGet(kSaveLoadTrack);
     char path[256];
     std::snprintf(path, sizeof path, "%s%s%s", "sound/bgm/", track.name, ".oggl");
@@ -513,17 +513,17 @@ void SlotScreenOpen(ScreenWork* w) {
 
 void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
     switch (w->subState) {
-        case 0: {
+        case SLOT_BUILD_MUSIC: {
             const int32_t state = Lib_SoundStateGet(GSL_WorkSoundGet(nullptr, 0));
             if (state != 0 && state != 8) return;
             GSL_PlayTimeUpdate();
-            w->subState = 20;
+            w->subState = SLOT_BUILD_LIST;
             return;
         }
-        case 20: {
+        case SLOT_BUILD_LIST: {
             auto* l = static_cast<SaveSlotList*>(Lib_MemAlloc(HEAP_SCREEN, sizeof(SaveSlotList), 16));
             if (!l) return;  // tried again next frame
-            SlotWordSet(w, SLOT_WORD_RATE, FrameRateConfig);
+            GSL_WorkWordSet(w, SLOT_WORD_RATE, FrameRateConfig);
             FrameRateConfig = 60;
             std::memset(l, 0, sizeof *l);
             l->count = kSlotCount;
@@ -535,17 +535,17 @@ void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
             l->keys[KEY_DOWN] = GSL_SystemKeySet(BUTTON_DOWN, 5);
             l->keys[KEY_LEFT] = GSL_SystemKeySet(kButtonLeft, 1);
             l->keys[KEY_RIGHT] = GSL_SystemKeySet(kButtonRight, 1);
-            SlotWordSet(w, SLOT_WORD_LIST, int64_t(uintptr_t(l)));
+            w->words[SLOT_WORD_LIST] = uint64_t(uintptr_t(l));
             GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BG, -1, kind.background, -1, 1, nullptr, nullptr);
             GSL_WorkLayerLoad(nullptr, SLOT_LAYER_DETAILS, -1, "visual/system/sys_save_00.ext", -1, 1, nullptr, nullptr);
             GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BACK, -1, "visual/system/sys_system_01.ext", -1, 1, nullptr, nullptr);
             GSL_WorkLayerLoad(nullptr, SLOT_LAYER_NONE, -1, "data/utility/ICON0_NON.tga", -1, 0, nullptr, nullptr);
             const float at[2] = {598.0f, -32.0f}, size[2] = {1.0f, 6.0f};
             l->bar = GSL_SystemBarSet(at, size, 599, 0, l->rows, l->count, -1, -1);
-            w->subState = 21;
+            w->subState = SLOT_BUILD_SHOW;
             return;
         }
-        case 21: {
+        case SLOT_BUILD_SHOW: {
             SaveSlotList* l = SlotListGet(w);
             const ScrollBarWork* bar = GSL_SystemBarWork(l->bar);
             if (!GSL_WorkLayersReady(nullptr) || (bar && bar->head.state == WIDGET_STARTING)) return;
@@ -570,10 +570,10 @@ void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
                 b->drawMode = 2;
                 b->relayout = 1;
             }
-            w->subState = 22;
+            w->subState = SLOT_BUILD_FADE_IN;
             return;
         }
-        case 22: {
+        case SLOT_BUILD_FADE_IN: {
             SaveSlotList* l = SlotListGet(w);
             if (!GSL_WorkLayersReady(nullptr)) return;
             for (int32_t n = 0; n < l->count; ++n) GSL_SlotUpdate(nullptr, n);
@@ -583,13 +583,13 @@ void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
             if (slot != 0 && Lib_SaveSlotCheck(slot, nullptr) == SLOT_EMPTY) slot = 0;
             SystemDataBlock.lastSlot = uint8_t(slot);
             l->cursor = slot;
-            w->subState = 99;
+            w->subState = SUBSTATE_CLOSE;
             return;
         }
-        case 99:
+        case SUBSTATE_CLOSE:
             if (!GSL_SystemDispColorCheck()) return;
             ++w->step;
-            w->subState = 0;
+            w->subState = SUBSTATE_ENTRY;
             return;
         default:
             return;
@@ -600,21 +600,21 @@ bool SlotScreenMain(ScreenWork* w, const SlotScreen& kind) {
     SaveSlotList* l = SlotListGet(w);
     if (!l) return false;
     switch (w->subState) {
-        case 0: w->subState = 20; return true;
-        case 20: ListStep(w, l, kind); return true;
-        case 21: DialogOpen(w, l, kind); return true;
-        case 22: DialogWait(w, l); return true;
-        case 25: SlotDetailOpen(w, l); return true;
-        case 26: SlotDetailStep(w); return true;
-        case 30: DeleteStart(w, l); return true;
-        case 31: DeleteWait(w, l); return true;
-        case 35:
+        case SUBSTATE_ENTRY: w->subState = SLOT_MAIN_LIST; return true;
+        case SLOT_MAIN_LIST: ListStep(w, l, kind); return true;
+        case SLOT_MAIN_ASK: DialogOpen(w, l, kind); return true;
+        case SLOT_MAIN_ANSWER: DialogWait(w, l); return true;
+        case SLOT_MAIN_DETAIL_OPEN: SlotDetailOpen(w, l); return true;
+        case SLOT_MAIN_DETAIL: SlotDetailStep(w); return true;
+        case SLOT_MAIN_DELETE: DeleteStart(w, l); return true;
+        case SLOT_MAIN_DELETE_WAIT: DeleteWait(w, l); return true;
+        case SLOT_MAIN_REFRESH:
             GSL_WorkLayerFree(nullptr, SLOT_LAYER_DIM);
-            if (l->pending != 99) GSL_SlotBuild(nullptr, l->cursor);
-            w->subState = 36;
+            if (l->pending != SUBSTATE_CLOSE) GSL_SlotBuild(nullptr, l->cursor);
+            w->subState = SLOT_MAIN_REFRESH_WAIT;
             return true;
-        case 36: {
-            if (l->pending != 99 && !GSL_SlotUpdate(nullptr, l->cursor)) return true;
+        case SLOT_MAIN_REFRESH_WAIT: {
+            if (l->pending != SUBSTATE_CLOSE && !GSL_SlotUpdate(nullptr, l->cursor)) return true;
             w->subState = l->pending;
             l->pending = -1;
             return true;
@@ -624,7 +624,7 @@ bool SlotScreenMain(ScreenWork* w, const SlotScreen& kind) {
 }
 
 void SlotScreenTeardown(ScreenWork* w) {
-    int32_t rate = SlotWord(w, SLOT_WORD_RATE);
+    int32_t rate = GSL_WorkWord(w, SLOT_WORD_RATE);
     FrameRateConfig = uint8_t(rate < 1 ? 1 : rate > 60 ? 60 : rate);
     if (SaveSlotList* l = SlotListGet(w)) {
         GSL_SystemBarDel(l->bar);
@@ -635,7 +635,7 @@ void SlotScreenTeardown(ScreenWork* w) {
         }
         GSL_SystemDialogDel(l->dialog);
         Lib_MemFree(HEAP_SCREEN, l);
-        SlotWordSet(w, SLOT_WORD_LIST, 0);
+        GSL_WorkWordSet(w, SLOT_WORD_LIST, 0);
     }
     PlayTimeBase = GSL_PlayTimeNow();
     GSL_WorkDelete(nullptr);

@@ -43,6 +43,38 @@ enum : uint32_t {
 
 enum : int32_t { SLOT_VALID = 0, SLOT_EMPTY = 1, SLOT_BROKEN = 2 };
 
+// Steps of the two screens; the load screen adds its own last one.
+enum : int32_t { SLOT_STEP_INIT = 0, SLOT_STEP_BUILD = 1, SLOT_STEP_MAIN = 2, SLOT_STEP_LEAVE = 3 };
+
+// Sub-states of the build step: MUSIC -> LIST -> SHOW -> FADE_IN, then
+// SUBSTATE_CLOSE.
+enum : int32_t {
+    SLOT_BUILD_MUSIC = 0,  // until the list's music plays
+    SLOT_BUILD_LIST = 20,
+    SLOT_BUILD_SHOW = 21,  // once the pictures have loaded
+    SLOT_BUILD_FADE_IN = 22,
+};
+
+// Sub-states of the main step. LIST runs the list; a confirmed slot goes
+// ASK -> ANSWER -> ACT (the screen's own load or save, ACT -> ACT_WAIT ->
+// ...); the details DETAIL_OPEN -> DETAIL -> LIST; a delete ASK -> ANSWER
+// -> DELETE -> DELETE_WAIT -> REFRESH -> REFRESH_WAIT -> LIST. REFRESH
+// rebuilds the cursor's slot and goes on to the list's `pending` sub-state;
+// SUBSTATE_CLOSE leaves the screen.
+enum : int32_t {
+    SLOT_MAIN_ACT = 10,
+    SLOT_MAIN_ACT_WAIT = 11,
+    SLOT_MAIN_LIST = 20,
+    SLOT_MAIN_ASK = 21,
+    SLOT_MAIN_ANSWER = 22,
+    SLOT_MAIN_DETAIL_OPEN = 25,
+    SLOT_MAIN_DETAIL = 26,
+    SLOT_MAIN_DELETE = 30,
+    SLOT_MAIN_DELETE_WAIT = 31,
+    SLOT_MAIN_REFRESH = 35,
+    SLOT_MAIN_REFRESH_WAIT = 36,
+};
+
 struct SaveSlotList {
     int32_t count;
     int32_t rows;
@@ -55,7 +87,7 @@ struct SaveSlotList {
     int32_t keys[4];  // up, down, left, right
     int32_t rowMoves[kSlotCount];
     uint8_t barDragged;
-    int32_t pending;  // where the delete flow and the dialog go on, -1 none
+    int32_t pending;  // the sub-state the delete flow and the dialog go on to, -1 none
 };
 
 // What tells the two screens apart.
@@ -82,8 +114,6 @@ struct SaveScreenCalls {
 };
 extern SaveScreenCalls SaveScreenUpper;
 
-inline int32_t SlotWord(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
-inline void SlotWordSet(ScreenWork* w, uint32_t i, int64_t v) { w->words[i] = uint64_t(v); }
 SaveSlotList* SlotListGet(const ScreenWork* w);
 
 // Builds or rebuilds every element of slot n (screen 0: the top screen).
@@ -98,13 +128,13 @@ void GSL_GameSlotRequestBuild(SaveRequest* request);
 // The steps the two screens share.
 void SlotScreenOpen(ScreenWork* w);
 void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind);
-// Sub-states 0, 20..22, 25, 26, 30, 31, 35, 36 of step 2; false for any
-// other sub-state, which the screen runs itself.
+// The main step's sub-states but ACT, ACT_WAIT, SUBSTATE_CLOSE and the
+// screen's own; false for those, which the screen runs itself.
 bool SlotScreenMain(ScreenWork* w, const SlotScreen& kind);
 // Restores the frame rate, frees the list and its widgets, restarts the
 // play-time clock, deletes the context and leaves the mode stack.
 void SlotScreenTeardown(ScreenWork* w);
 
-// The detail view (sub-states 25 and 26).
+// The detail view (sub-states SLOT_MAIN_DETAIL_OPEN and SLOT_MAIN_DETAIL).
 void SlotDetailOpen(ScreenWork* w, SaveSlotList* list);
 void SlotDetailStep(ScreenWork* w);
