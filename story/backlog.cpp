@@ -72,12 +72,16 @@ enum : uint32_t {
     WORD_BOX = 5,     // -1 none
 };
 enum : uint32_t { MADE_RATE = 1, MADE_PAGE = 2, MADE_SLID = 4 };
+// Sub-states of the open step: LOAD -> WIPE -> BUILD -> WIPE_END.
+enum : int32_t { OPEN_LOAD = 0, OPEN_WIPE = 1, OPEN_BUILD = 2, OPEN_WIPE_END = 3 };
+// Sub-states of the jump and notice steps: ASK, then the answer.
+enum : int32_t { ASK_OPEN = 0, ASK_ANSWER = 1 };
+// Sub-states of the exit step: WIPE -> FREE -> WIPE_END.
+enum : int32_t { EXIT_WIPE = 0, EXIT_FREE = 1, EXIT_WIPE_END = 2 };
 
-int32_t Word(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
-void SetWord(ScreenWork* w, uint32_t i, int32_t v) { w->words[i] = uint64_t(int64_t(v)); }
 void Goto(ScreenWork* w, int32_t step) {
     w->step = step;
-    w->subState = 0;
+    w->subState = SUBSTATE_ENTRY;
 }
 BacklogWork* Work(const ScreenWork* w) { return reinterpret_cast<BacklogWork*>(w->words[WORD_WORK]); }
 int32_t Layer(uint32_t slot) { return GSL_WorkLayerGet(GSL_BacklogModeCB, slot); }
@@ -214,7 +218,7 @@ void Init(ScreenWork*) {
         GSL_ModePop();  // no room for a context: nothing to show
         return;
     }
-    for (uint32_t i : {WORD_WIPE, WORD_DIALOG, WORD_BOX}) SetWord(w, i, -1);
+    for (uint32_t i : {WORD_WIPE, WORD_DIALOG, WORD_BOX}) GSL_WorkWordSet(w, i, -1);
     w->words[WORD_WORK] = 0;
     w->words[WORD_MADE] = 0;
     const int32_t count = Count();
@@ -235,7 +239,7 @@ void Init(ScreenWork*) {
     b->top = count >= kBacklogPage ? count - kBacklogPage : 0;
     b->replayEntry = -1;
     w->words[WORD_WORK] = reinterpret_cast<uint64_t>(b);
-    SetWord(w, WORD_RATE, FrameRateConfig);
+    GSL_WorkWordSet(w, WORD_RATE, FrameRateConfig);
     w->words[WORD_MADE] |= MADE_RATE;
     FrameRateConfig = 60;
     if (FrameRateSwitch) FramePeriodUs = 16666;
@@ -247,7 +251,7 @@ void Init(ScreenWork*) {
 void StartWipe(ScreenWork* w) {
     char path[256];
     GSL_WipePathMake(path);
-    SetWord(w, WORD_WIPE, GSL_SystemWipeSet(path, -1, kWipeFrames, kWipePriority, kWipePriority, 0, 0));
+    GSL_WorkWordSet(w, WORD_WIPE, GSL_SystemWipeSet(path, -1, kWipeFrames, kWipePriority, kWipePriority, 0, 0));
 }
 
 void Build(ScreenWork* w, BacklogWork* b) {
@@ -289,7 +293,7 @@ void Build(ScreenWork* w, BacklogWork* b) {
 void Open(ScreenWork* w) {
     BacklogWork* b = Work(w);
     switch (w->subState) {
-        case 0: {
+        case OPEN_LOAD: {
             for (int32_t k = 0; k < 4; ++k) b->keys[k] = GSL_SystemKeySet(kKeyMasks[k], kKeyIntervals[k]);
             const struct {
                 uint32_t slot;
@@ -304,27 +308,27 @@ void Open(ScreenWork* w) {
             // A history shorter than a page still gives the bar an empty range.
             b->bar = GSL_SystemBarSet(at, size, kPriority, 1, kBarMinimum, count > kBarMinimum ? count : kBarMinimum,
                                       -1, -1);
-            w->subState = 1;
+            w->subState = OPEN_WIPE;
             return;
         }
-        case 1:
+        case OPEN_WIPE:
             if (!GSL_WorkLayersReady(nullptr) || (b->bar >= 0 && GSL_SystemWinCheck(b->bar) == 0)) return;
             for (uint32_t slot = 3; slot <= LAYER_JUMP + 2; ++slot) GSL_WorkLayerCopy(nullptr, slot, LAYER_SHEET, -1);
             StartWipe(w);
             GSL_StorySlideWindow(-kSlide, kSlideFrames, 0);
             w->words[WORD_MADE] |= MADE_SLID;
-            w->subState = 2;
+            w->subState = OPEN_BUILD;
             return;
-        case 2:
-            if (GSL_SystemWipeStatus(Word(w, WORD_WIPE)) == WIPE_PREPARING) return;
+        case OPEN_BUILD:
+            if (GSL_SystemWipeStatus(GSL_WorkWord(w, WORD_WIPE)) == WIPE_PREPARING) return;
             Build(w, b);
-            w->subState = 3;
+            w->subState = OPEN_WIPE_END;
             return;
-        default:
+        default:  // OPEN_WIPE_END
             GSL_BacklogDrawList();
-            if (GSL_SystemWipeStatus(Word(w, WORD_WIPE)) != WIPE_FINISHED) return;
-            GSL_SystemWipeDel(Word(w, WORD_WIPE));
-            SetWord(w, WORD_WIPE, -1);
+            if (GSL_SystemWipeStatus(GSL_WorkWord(w, WORD_WIPE)) != WIPE_FINISHED) return;
+            GSL_SystemWipeDel(GSL_WorkWord(w, WORD_WIPE));
+            GSL_WorkWordSet(w, WORD_WIPE, -1);
             Goto(w, BACKLOG_RUN);
             return;
     }
@@ -397,7 +401,7 @@ void Run(ScreenWork* w) {
     // 3. Cancel.
     int32_t closeRect[4] = {-1, 0, 0, 0};
     if ((pressed & BIT_CANCEL) || GSL_ButtonCheck(nullptr, Layer(LAYER_CLOSE), closeRect, 0, kPlain, kLit, -1) == 1) {
-        if (StoryExitRequest != 3) GSL_SystemSePlay(SE_CANCEL);
+        if (StoryExitRequest != STORY_EXIT_RESTART) GSL_SystemSePlay(SE_CANCEL);
         Goto(w, BACKLOG_EXIT);
         return;
     }
@@ -477,18 +481,18 @@ void Run(ScreenWork* w) {
 
 void Jump(ScreenWork* w) {
     BacklogWork* b = Work(w);
-    if (w->subState == 0) {
+    if (w->subState == ASK_OPEN) {
         const char* text = GSL_SysTextGet(nullptr, 2, 9, 0, nullptr, 0);
-        SetWord(w, WORD_DIALOG, Lib_DialogOpen(1, text, kDialogValue, kDialogPriority, 1));
-        w->subState = 1;
+        GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(1, text, kDialogValue, kDialogPriority, 1));
+        w->subState = ASK_ANSWER;
         return;
     }
-    const int32_t dialog = Word(w, WORD_DIALOG);
+    const int32_t dialog = GSL_WorkWord(w, WORD_DIALOG);
     const int32_t answer = GSL_SystemDialogGet(dialog);
     // A dialog that could not be made answers no.
     if (answer < 0 && GSL_SystemDialogIsReady(dialog) >= 0) return;
     GSL_SystemDialogDel(dialog);
-    SetWord(w, WORD_DIALOG, -1);
+    GSL_WorkWordSet(w, WORD_DIALOG, -1);
     if (answer != 1) {
         Goto(w, BACKLOG_RUN);
         return;
@@ -499,12 +503,12 @@ void Jump(ScreenWork* w) {
         Goto(w, BACKLOG_RUN);
         return;
     }
-    StoryExitRequest = 3;
+    StoryExitRequest = STORY_EXIT_RESTART;
     Goto(w, BACKLOG_EXIT);
 }
 
 void Notice(ScreenWork* w) {
-    if (w->subState == 0) {
+    if (w->subState == ASK_OPEN) {
         char text[kMesTextSize];
         GSL_SysTextGet(nullptr, 2, 7, 0, text, sizeof text);
         const TextScale size{0.6f, 0.6f};
@@ -514,30 +518,30 @@ void Notice(ScreenWork* w) {
         const int32_t at[3] = {640 - (extent.right - extent.left) / 2, -340, 0}, spacing[2] = {0, 0};
         const float scale[2] = {8.0f, 1.0f};
         const int32_t box = GSL_SystemMsgSet(text, at, spacing, scale);
-        SetWord(w, WORD_BOX, box);
-        w->subState = 1;
+        GSL_WorkWordSet(w, WORD_BOX, box);
+        w->subState = ASK_ANSWER;
         if (box < 0) Goto(w, BACKLOG_EXIT);
         return;
     }
-    const int32_t box = Word(w, WORD_BOX);
+    const int32_t box = GSL_WorkWord(w, WORD_BOX);
     const MessageBoxWork* m = GSL_SystemMsgWork(box);
     if (m && !m->answered) return;
     GSL_SystemSePlay(SE_ENTER);
-    SetWord(w, WORD_BOX, GSL_SystemMsgDel(box));
+    GSL_WorkWordSet(w, WORD_BOX, GSL_SystemMsgDel(box));
     Goto(w, BACKLOG_EXIT);
 }
 
 void Exit(ScreenWork* w) {
     BacklogWork* b = Work(w);
     const uint32_t made = uint32_t(w->words[WORD_MADE]);
-    if (w->subState == 0) {
+    if (w->subState == EXIT_WIPE) {
         if (made & MADE_PAGE) StartWipe(w);
         if (made & MADE_SLID) GSL_StorySlideWindow(kSlide, kSlideFrames, 0);
         w->words[WORD_MADE] &= ~uint64_t(MADE_SLID);
-        w->subState = 1;
+        w->subState = EXIT_FREE;
     }
-    const int32_t wipe = Word(w, WORD_WIPE);
-    if (w->subState == 1) {
+    const int32_t wipe = GSL_WorkWord(w, WORD_WIPE);
+    if (w->subState == EXIT_FREE) {
         if (wipe >= 0 && GSL_SystemWipeStatus(wipe) == WIPE_PREPARING) return;
         // The wipe holds the last picture of the page: what lies under it goes.
         if (b) {
@@ -550,15 +554,15 @@ void Exit(ScreenWork* w) {
         }
         for (int32_t slot = 0; slot <= int32_t(LAYER_VEIL); ++slot) GSL_WorkLayerFree(nullptr, slot);
         for (uint32_t slot = 0; slot <= kTitleText; ++slot) GSL_WorkTextFree(nullptr, slot);
-        w->subState = 2;
+        w->subState = EXIT_WIPE_END;
     }
     if (wipe >= 0) {
         if (GSL_SystemWipeStatus(wipe) != WIPE_FINISHED) return;
         GSL_SystemWipeDel(wipe);
-        SetWord(w, WORD_WIPE, -1);
+        GSL_WorkWordSet(w, WORD_WIPE, -1);
     }
     if (made & MADE_RATE) {
-        const int32_t rate = Clamp(Word(w, WORD_RATE), 1, 60);
+        const int32_t rate = Clamp(GSL_WorkWord(w, WORD_RATE), 1, 60);
         FrameRateConfig = uint8_t(rate);
         if (FrameRateSwitch)
             FramePeriodUs = BacklogFramePeriodFor ? BacklogFramePeriodFor(uint32_t(rate)) : 1000000u / uint32_t(rate);

@@ -2,7 +2,7 @@
 // three at a time over the frozen story. The player scrolls them by keys,
 // wheel, drags and the scroll bar, replays a line's voices and can jump the
 // story back to a chosen line. Pushed above the story screen, which it
-// leaves with StoryExitRequest 3 after a jump.
+// leaves with STORY_EXIT_RESTART after a jump.
 #pragma once
 
 #include <cstdint>

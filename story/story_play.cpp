@@ -40,7 +40,7 @@
 #include "ui/widget_task.h"
 #include "ui/wipe.h"
 
-uint32_t StoryExitRequest = 0;
+uint32_t StoryExitRequest = STORY_EXIT_NONE;
 int32_t StoryStartMode = -1;
 int32_t StoryCoverSprite = -1;
 StoryUpperCalls StoryUpper{};
@@ -60,18 +60,52 @@ constexpr int32_t kHideFrames = 9;
 enum : uint32_t {
     KEY_X = 0x2, KEY_S = 0x4, KEY_C = 0x8, KEY_E = 0x400, KEY_AUTO = 0x40, KEY_SKIP = 0x80,
 };
-enum : int32_t { ACT_NONE = -1, ACT_HIDE = 10, ACT_BACKLOG = 30, ACT_MENU = 40, ACT_CHOICE = 50, ACT_RELOAD = 60,
-                 ACT_RETURN = 99 };
+// Steps: LOAD -> SETUP -> INPUT; INPUT -> ACTION -> INPUT; INPUT ->
+// FADE_OUT -> EXIT.
+enum : int32_t { STEP_LOAD, STEP_SETUP, STEP_INPUT, STEP_ACTION, STEP_FADE_OUT, STEP_EXIT };
+
+// Sub-states of the setup step: PRELOAD -> SHEET -> SCRIPT -> READY ->
+// UNCOVER -> GUIDE, then the input step; after a start from white GUIDE ->
+// WHITE_HOLD -> WHITE_FADE first.
+enum : int32_t {
+    SETUP_PRELOAD = 0,  // once the loading indicator shows, the sheets preload
+    SETUP_SHEET = 1,
+    SETUP_SCRIPT = 2,
+    SETUP_READY = 3,    // until the script is ready; the fade to black
+    SETUP_UNCOVER = 4,
+    SETUP_GUIDE = 5,
+    SETUP_WHITE_HOLD = 9999,
+    SETUP_WHITE_FADE = 10000,
+};
+
+// The actions: each code is also the action step's sub-state that runs it,
+// after the step's entry (SUBSTATE_ENTRY) has paused the story; the other
+// values are later sub-states of one action. Every action ends in RETURN.
+enum : int32_t {
+    ACT_NONE = -1,
+    ACT_MENU_CAPTURE = 1,  // the menu's screen capture, before ACT_MENU
+    ACT_HIDE = 10,
+    ACT_HIDDEN = 11,       // until the window is called back
+    ACT_UNHIDE = 12,
+    ACT_BACKLOG = 30,
+    ACT_MENU = 40,
+    ACT_CHOICE = 50,
+    ACT_CHOICE_READY = 51,
+    ACT_CHOICE_ANSWER = 52,
+    ACT_RELOAD = 60,
+    ACT_RETURN = SUBSTATE_CLOSE,
+};
+
+// Sub-states of the fade-out: START -> WAIT -> COUNT (ten frames).
+enum : int32_t { FADE_OUT_START = 0, FADE_OUT_WAIT = 1, FADE_OUT_COUNT = 2 };
 
 // The two sheet preloads (0 running, 1 done, -1 failed); static, as their
 // tasks write them after the screen may have gone.
 int32_t g_preload[2] = {1, 1};
 
-int32_t Word(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
-void SetWord(ScreenWork* w, uint32_t i, int32_t v) { w->words[i] = uint64_t(int64_t(v)); }
 void Step(ScreenWork* w, int32_t step) {
     w->step = step;
-    w->subState = 0;
+    w->subState = SUBSTATE_ENTRY;
 }
 
 const DispColorWork* Overlay() {
@@ -118,16 +152,16 @@ void Load(ScreenWork*) {
         GSL_ModePop();  // no room for a context: nothing can run
         return;
     }
-    w->subState = 0;
+    w->subState = SUBSTATE_ENTRY;
     for (uint32_t i : {STORY_LOADING, STORY_PENDING, STORY_ACTION, STORY_ICON, STORY_DIALOG, STORY_BADGE})
-        SetWord(w, i, -1);
+        GSL_WorkWordSet(w, i, -1);
     for (uint32_t i : {STORY_LAST_MODE, STORY_SHOW25, STORY_SHOW29, STORY_SHOW_TEXT1, STORY_SHOW31, STORY_SHOW40,
                        STORY_FLAGS, STORY_FRAMES})
         w->words[i] = 0;
     StoryPlayMode = 0;
-    StoryExitRequest = 0;
+    StoryExitRequest = STORY_EXIT_NONE;
     PreloadReleaseQuota = PreloadPending;
-    SetWord(w, STORY_LOADING, GSL_SystemLoadingSet(StoryStartMode < 0 ? 20 : 0, 1));
+    GSL_WorkWordSet(w, STORY_LOADING, GSL_SystemLoadingSet(StoryStartMode < 0 ? 20 : 0, 1));
     if (StoryStartMode < 0) {
         Lib_SpriteFree(StoryCoverSprite);
         StoryCoverSprite = Lib_SpriteLoad(-1, nullptr, -1, 0);
@@ -137,7 +171,7 @@ void Load(ScreenWork*) {
     }
     if (OverlayTarget() != 0) GSL_SystemDispColorSet(0, StoryStartMode < 0 ? kFadeFrames : 0);
     FrameRateConfig = 60;
-    Step(w, 1);
+    Step(w, STEP_SETUP);
     if (StoryStartMode < 0 && (OverlayCurrent() & 0xFFFFFFu) == 0xFFFFFFu) {
         if (OverlayTarget() != kWhite) GSL_SystemDispColorSet(kWhite, 0);
         StoryStartMode = -2;
@@ -158,19 +192,19 @@ void StartScript(ScreenWork* w) {
 
 void Setup(ScreenWork* w) {
     switch (w->subState) {
-        case 0:
-            if (!GSL_SystemLoadingCheck(Word(w, STORY_LOADING)) || !GSL_SystemLoadPrevCheck()) return;
+        case SETUP_PRELOAD:
+            if (!GSL_SystemLoadingCheck(GSL_WorkWord(w, STORY_LOADING)) || !GSL_SystemLoadPrevCheck()) return;
             GSL_SystemLoadPrevSet(kSheet0, 256, 4, &g_preload[0]);
             GSL_SystemLoadPrevSet(kSheet1, 256, 4, &g_preload[1]);
-            w->subState = 1;
+            w->subState = SETUP_SHEET;
             return;
-        case 1:
+        case SETUP_SHEET:
             if (!GSL_SystemDispColorCheck() || g_preload[0] == 0 || g_preload[1] == 0) return;
             GSL_WorkLayerFree(nullptr, 31);
             GSL_WorkLayerLoad(nullptr, 31, -1, kSheet0, -1, 1, nullptr, nullptr);
-            w->subState = 2;
+            w->subState = SETUP_SCRIPT;
             return;
-        case 2: {
+        case SETUP_SCRIPT: {
             if (!GSL_WorkLayersReady(nullptr)) return;
             LayoutRect r{};
             GSL_LayoutGetRect(&r, 5, 10);
@@ -178,36 +212,36 @@ void Setup(ScreenWork* w) {
             Lib_SpriteSetRect(GSL_WorkLayerGet(nullptr, 31), rect);
             GSL_ConfigApply(true);
             StartScript(w);
-            w->subState = 3;
+            w->subState = SETUP_READY;
             return;
         }
-        case 3:
+        case SETUP_READY:
             if (!(uint32_t(ScriptStatus(w)) & (SCRIPT_READY | SCRIPT_ENDED | 0x40u))) return;
             ScriptSuspend(w, 1);
             if (StoryStartMode == -1) GSL_SystemDispColorSet(kBlack, kFadeFrames);
-            w->subState = 4;
+            w->subState = SETUP_UNCOVER;
             return;
-        case 4:
+        case SETUP_UNCOVER:
             if (!GSL_SystemDispColorCheck()) return;
-            GSL_SystemLoadingDel(Word(w, STORY_LOADING));
-            SetWord(w, STORY_LOADING, -1);
+            GSL_SystemLoadingDel(GSL_WorkWord(w, STORY_LOADING));
+            GSL_WorkWordSet(w, STORY_LOADING, -1);
             FreeSprite(&StoryCoverSprite);
             if (StoryStartMode == -1) GSL_SystemDispColorSet(0, kFadeFrames);
-            w->subState = 5;
+            w->subState = SETUP_GUIDE;
             return;
-        case 5:
+        case SETUP_GUIDE:
             if (!GSL_SystemDispColorCheck()) return;
             ScriptSuspend(w, 0);
             GSL_StoryGuideStart();
             if (StoryStartMode == -2) {
                 StoryStartMode = kWhiteHold;
-                w->subState = 9999;
+                w->subState = SETUP_WHITE_HOLD;
             } else {
-                Step(w, 2);
+                Step(w, STEP_INPUT);
                 StoryStartMode = -1;
             }
             return;
-        case 9999:
+        case SETUP_WHITE_HOLD:
             if (StoryStartMode > 0) {
                 --StoryStartMode;
                 return;
@@ -215,12 +249,12 @@ void Setup(ScreenWork* w) {
             if (!GSL_SystemDispColorCheck()) return;
             if (OverlayCurrent() >= kWhite && OverlayTarget() != 0x00FFFFFFu)
                 GSL_SystemDispColorSet(0x00FFFFFFu, kFadeFrames);
-            w->subState = 10000;
+            w->subState = SETUP_WHITE_FADE;
             return;
-        default:
+        default:  // SETUP_WHITE_FADE
             if (!GSL_SystemDispColorCheck()) return;
             if (OverlayTarget() != 0) GSL_SystemDispColorSet(0, 0);
-            Step(w, 2);
+            Step(w, STEP_INPUT);
             StoryStartMode = -1;
             return;
     }
@@ -230,13 +264,13 @@ void Setup(ScreenWork* w) {
 
 void Request(ScreenWork* w, uint32_t flag, int32_t action) {
     w->words[STORY_FLAGS] |= flag;
-    SetWord(w, STORY_ACTION, action);
-    Step(w, 3);
+    GSL_WorkWordSet(w, STORY_ACTION, action);
+    Step(w, STEP_ACTION);
 }
 
 void Input(ScreenWork* w) {
     GSL_StoryIconUpdate();
-    if (StoryExitRequest == 4) {
+    if (StoryExitRequest == STORY_EXIT_RELOAD) {
         const uint32_t count = GameStateBlock.readLineCount;
         StoryStartMode = count > 0 ? int32_t(count - 1) : 0;
         Lib_SpriteFree(StoryCoverSprite);
@@ -247,8 +281,8 @@ void Input(ScreenWork* w) {
         return;
     }
     const uint32_t status = uint32_t(ScriptStatus(w));
-    if (status == SCRIPT_ENDED || StoryExitRequest != 0) {
-        Step(w, 4);
+    if (status == SCRIPT_ENDED || StoryExitRequest != STORY_EXIT_NONE) {
+        Step(w, STEP_FADE_OUT);
         return;
     }
     const bool roll = GSL_StaffrollIsActive();
@@ -306,7 +340,7 @@ void ShowAsRecorded(const ScreenWork* w, uint8_t window) {
 }
 
 void ActionEnter(ScreenWork* w) {
-    const int32_t action = Word(w, STORY_ACTION);
+    const int32_t action = GSL_WorkWord(w, STORY_ACTION);
     w->words[STORY_SHOW25] = Shown(w, 25);
     w->words[STORY_SHOW29] = Shown(w, 29);
     w->words[STORY_SHOW_TEXT1] = TextShown(w, 1);
@@ -314,8 +348,8 @@ void ActionEnter(ScreenWork* w) {
     if (action == ACT_HIDE && !(w->words[STORY_SHOW25] || w->words[STORY_SHOW29] || w->words[STORY_SHOW_TEXT1] ||
                                 w->words[STORY_SHOW40])) {
         w->words[STORY_FLAGS] &= STORY_FLAG_NO_HIDE;
-        SetWord(w, STORY_ACTION, ACT_NONE);
-        Step(w, 2);
+        GSL_WorkWordSet(w, STORY_ACTION, ACT_NONE);
+        Step(w, STEP_INPUT);
         return;
     }
     if (action != ACT_HIDE) GSL_SystemSePlay(0);
@@ -337,7 +371,7 @@ void ActionEnter(ScreenWork* w) {
     if (action == ACT_MENU) {
         GSL_SystemSaveIcon0Set(kStoryCapturePriority);
         FreeSprite(&StoryCaptureSprite);
-        w->subState = 1;
+        w->subState = ACT_MENU_CAPTURE;
     } else if (action == ACT_BACKLOG) {
         GSL_StoryHoldPictStart();
     }
@@ -351,7 +385,7 @@ bool CountFrames(ScreenWork* w, int32_t n) {
 
 void MakeBadge(ScreenWork* w) {
     const int32_t badge = Lib_SpriteCopy(-1, w->layers[31].handle);
-    SetWord(w, STORY_BADGE, badge);
+    GSL_WorkWordSet(w, STORY_BADGE, badge);
     SpriteRecord* s = Lib_SpriteAt(badge);
     if (!s || !Lib_SpriteIsLive(badge)) return;
     LayoutRect r{};
@@ -372,7 +406,7 @@ void MakeBadge(ScreenWork* w) {
 
 void ActionReturn(ScreenWork* w) {
     StoryHoldPictDel();
-    if (StoryExitRequest == 0) {
+    if (StoryExitRequest == STORY_EXIT_NONE) {
         ScriptSuspend(w, 0);
         FreeSprite(&StoryCaptureSprite);
         GSL_StorySetWindowVisible(uint8_t(w->words[STORY_SHOW25]), 1, uint8_t(w->words[STORY_SHOW29]),
@@ -384,15 +418,15 @@ void ActionReturn(ScreenWork* w) {
     StoryPausedFlag = 0;
     w->words[STORY_FLAGS] &= STORY_FLAG_NO_HIDE;
     for (uint32_t i : {STORY_SHOW25, STORY_SHOW29, STORY_SHOW_TEXT1, STORY_SHOW31, STORY_SHOW40}) w->words[i] = 0;
-    SetWord(w, STORY_PENDING, ACT_NONE);
-    SetWord(w, STORY_ACTION, ACT_NONE);
-    Step(w, 2);
+    GSL_WorkWordSet(w, STORY_PENDING, ACT_NONE);
+    GSL_WorkWordSet(w, STORY_ACTION, ACT_NONE);
+    Step(w, STEP_INPUT);
 }
 
 void Action(ScreenWork* w) {
     switch (w->subState) {
-        case 0: ActionEnter(w); return;
-        case 1:
+        case SUBSTATE_ENTRY: ActionEnter(w); return;
+        case ACT_MENU_CAPTURE:
             if (StoryCaptureSprite < 0) return;
             w->subState = ACT_MENU;
             GSL_StoryHoldPictStart();
@@ -402,22 +436,22 @@ void Action(ScreenWork* w) {
             GSL_StorySetWindowVisible(0, 0, 0, 0);
             GSL_StorySlideWindow(720, 0, 0);
             MakeBadge(w);
-            w->subState = 11;
+            w->subState = ACT_HIDDEN;
             return;
-        case 11:
-            Lib_SpriteSetFlag(Word(w, STORY_BADGE), 1);
+        case ACT_HIDDEN:
+            Lib_SpriteSetFlag(GSL_WorkWord(w, STORY_BADGE), 1);
             if (!(Key(KEY_X) || Button(BUTTON_DRAG_UP))) return;
             GSL_StorySlideWindow(-720, 0, 0);
             ShowAsRecorded(w, 1);
             GSL_StorySlideWindow(720, kSlideFrames, 2);
             w->words[STORY_FRAMES] = 0;
-            w->subState = 12;
+            w->subState = ACT_UNHIDE;
             return;
-        case 12: {
+        case ACT_UNHIDE: {
             if (!CountFrames(w, kHideFrames)) return;
-            int32_t badge = Word(w, STORY_BADGE);
+            int32_t badge = GSL_WorkWord(w, STORY_BADGE);
             FreeSprite(&badge);
-            SetWord(w, STORY_BADGE, -1);
+            GSL_WorkWordSet(w, STORY_BADGE, -1);
             GSL_SystemTaskPause(0, 1);
             w->subState = ACT_RETURN;
             return;
@@ -433,24 +467,24 @@ void Action(ScreenWork* w) {
         case ACT_CHOICE: {
             const char* text = GSL_SysTextGet(nullptr, 2, 5, 0, nullptr, 0);
             const int32_t d = Lib_DialogOpen(1, text, 180, 98, 1);
-            SetWord(w, STORY_DIALOG, d);
+            GSL_WorkWordSet(w, STORY_DIALOG, d);
             GSL_SystemDialogFixCam(d);
             GSL_SystemDialogTextEnd(d);
-            w->subState = 51;
+            w->subState = ACT_CHOICE_READY;
             return;
         }
-        case 51:
-            w->subState = 52;
+        case ACT_CHOICE_READY:
+            w->subState = ACT_CHOICE_ANSWER;
             [[fallthrough]];
-        case 52: {
-            const int32_t d = Word(w, STORY_DIALOG);
+        case ACT_CHOICE_ANSWER: {
+            const int32_t d = GSL_WorkWord(w, STORY_DIALOG);
             const int32_t answer = GSL_SystemDialogGet(d);
             if (answer < 0 && GSL_SystemDialogIsReady(d) >= 0) return;
             GSL_SystemDialogDel(d);
-            SetWord(w, STORY_DIALOG, -1);
+            GSL_WorkWordSet(w, STORY_DIALOG, -1);
             if (answer == 1) {
                 if (GSL_StoryRestoreHistory(GameStateBlock.stage.choiceLine, nullptr))
-                    StoryExitRequest = 3;
+                    StoryExitRequest = STORY_EXIT_RESTART;
                 else
                     GSL_SystemSePlay(3);
             }
@@ -461,10 +495,10 @@ void Action(ScreenWork* w) {
             if (Lib_SpriteGetState(StoryCoverSprite) == 0) return;
             // Nothing read yet restarts the script from its start.
             GSL_StoryRestoreHistory(StoryStartMode, nullptr);
-            StoryExitRequest = 3;
+            StoryExitRequest = STORY_EXIT_RESTART;
             w->subState = ACT_RETURN;
             return;
-        default: ActionReturn(w); return;
+        default: ActionReturn(w); return;  // ACT_RETURN
     }
 }
 
@@ -472,18 +506,18 @@ void Action(ScreenWork* w) {
 
 void FadeOut(ScreenWork* w) {
     switch (w->subState) {
-        case 0:
+        case FADE_OUT_START:
             if (StoryStartMode < 0 && OverlayTarget() != kBlack) GSL_SystemDispColorSet(kBlack, 60);
-            w->subState = 1;
+            w->subState = FADE_OUT_WAIT;
             return;
-        case 1:
+        case FADE_OUT_WAIT:
             if (!GSL_SystemDispColorCheck()) return;
             Lib_TaskBreakAll();
-            w->subState = 2;
+            w->subState = FADE_OUT_COUNT;
             w->words[STORY_FRAMES] = 0;
             return;
-        default:
-            if (CountFrames(w, 10)) Step(w, 5);
+        default:  // FADE_OUT_COUNT
+            if (CountFrames(w, 10)) Step(w, STEP_EXIT);
             return;
     }
 }
@@ -509,18 +543,18 @@ void Exit(ScreenWork*) {
     const bool special = ScriptHost.specialScenario && ScriptHost.specialScenario() != 0;
     if (special) {
         const uint32_t request = StoryExitRequest;
-        StoryExitRequest = 5;
-        if (request == 3) Append(GSL_StoryModeCB);
+        StoryExitRequest = STORY_EXIT_SPECIAL;
+        if (request == STORY_EXIT_RESTART) Append(GSL_StoryModeCB);
         return;
     }
-    if (StoryExitRequest == 2) {
+    if (StoryExitRequest == STORY_EXIT_QUICK_LOAD) {
         // The quick save's state, checked as a load is, counted from now.
         std::memcpy(static_cast<void*>(&GameStateBlock), &QuickDataCache, sizeof GameStateBlock);
         GSL_GameStateCheck(&GameStateBlock);
         PlayTimeBase = GSL_PlayTimeNow();
-        StoryExitRequest = 3;
+        StoryExitRequest = STORY_EXIT_RESTART;
     }
-    if (StoryExitRequest == 3) {
+    if (StoryExitRequest == STORY_EXIT_RESTART) {
         GSL_WorkDeleteAll();
         Append(StoryUpper.titleScreen);
         Append(GSL_StoryModeCB);

@@ -11,9 +11,16 @@
 #include "story/quick_save.h"
 #include "ui/mode.h"
 
-// What the next exit does: 0 none, 1 title, 2 quick load, 3 restart at the
-// restored position, 4 reload at the last read line, 5 special-scenario exit.
+// What the next exit does, one of STORY_EXIT_*.
 extern uint32_t StoryExitRequest;
+enum : uint32_t {
+    STORY_EXIT_NONE = 0,
+    STORY_EXIT_TITLE = 1,
+    STORY_EXIT_QUICK_LOAD = 2,
+    STORY_EXIT_RESTART = 3,  // restart at the restored position
+    STORY_EXIT_RELOAD = 4,   // reload at the last read line
+    STORY_EXIT_SPECIAL = 5,  // a special scenario's exit
+};
 // How the next load starts: -1 normal, -2 from white, 0 or more the read
 // line to restore (120..0: the white countdown).
 extern int32_t StoryStartMode;

@@ -18,6 +18,12 @@ constexpr int32_t kDimPriority = 100;
 constexpr uint32_t kDialogValue = 180;
 constexpr uint32_t kDialogPriority = 98;
 enum : uint32_t { WORD_SAVE = 0, WORD_DIALOG = 1, WORD_DIM = 2, WORD_FADED = 3 };
+enum : int32_t { STEP_INIT, STEP_FADE_IN, STEP_WRITE, STEP_EXIT };
+// Sub-states of the fade-in: START -> WAIT -> SUBSTATE_CLOSE.
+enum : int32_t { FADE_START = 0, FADE_WAIT = 1 };
+// Sub-states of the write step: ASK -> ANSWER -> (yes) SAVE -> SAVE_WAIT ->
+// SUBSTATE_CLOSE; a no goes from ANSWER to SUBSTATE_CLOSE.
+enum : int32_t { WRITE_ASK = 0, WRITE_ANSWER = 1, WRITE_SAVE = 10, WRITE_SAVE_WAIT = 11 };
 
 // The request lives as long as the save task may read it.
 SaveRequest g_request;
@@ -30,12 +36,10 @@ uint32_t OverlayTarget() {
     return o ? o->target : 0;
 }
 
-int32_t Word(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
-void SetWord(ScreenWork* w, uint32_t i, int32_t v) { w->words[i] = uint64_t(int64_t(v)); }
 
 void Next(ScreenWork* w) {
     ++w->step;
-    w->subState = 0;
+    w->subState = SUBSTATE_ENTRY;
 }
 
 void Init() {
@@ -45,75 +49,75 @@ void Init() {
         GSL_ModePop();  // no room for a context: nothing to ask
         return;
     }
-    w->step = 1;
-    w->subState = 0;
-    SetWord(w, WORD_SAVE, -1);
-    SetWord(w, WORD_DIALOG, -1);
-    SetWord(w, WORD_DIM, -1);
-    SetWord(w, WORD_FADED, 1);
+    w->step = STEP_FADE_IN;
+    w->subState = FADE_START;
+    GSL_WorkWordSet(w, WORD_SAVE, -1);
+    GSL_WorkWordSet(w, WORD_DIALOG, -1);
+    GSL_WorkWordSet(w, WORD_DIM, -1);
+    GSL_WorkWordSet(w, WORD_FADED, 1);
 }
 
 void FadeIn(ScreenWork* w) {
-    if (w->subState == 0) {
+    if (w->subState == FADE_START) {
         if (OverlayTarget() != 0) GSL_SystemDispColorSet(0, kFadeFrames);
-        w->subState = 1;
+        w->subState = FADE_WAIT;
         if (!GSL_SystemDispColorCheck()) return;
-        SetWord(w, WORD_FADED, 0);
-        w->subState = 99;
+        GSL_WorkWordSet(w, WORD_FADED, 0);
+        w->subState = SUBSTATE_CLOSE;
     }
-    if (w->subState == 1) {
+    if (w->subState == FADE_WAIT) {
         if (!GSL_SystemDispColorCheck()) return;
-        w->subState = 99;
+        w->subState = SUBSTATE_CLOSE;
     }
-    if (w->subState == 99) Next(w);
+    if (w->subState == SUBSTATE_CLOSE) Next(w);
 }
 
 void Write(ScreenWork* w) {
     switch (w->subState) {
-        case 0: {
+        case WRITE_ASK: {
             const char* text = GSL_SysTextGet(nullptr, 2, 16, 0, nullptr, 0);
-            SetWord(w, WORD_DIALOG, Lib_DialogOpen(1, text, kDialogValue, kDialogPriority, 1));
-            w->subState = 1;
+            GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(1, text, kDialogValue, kDialogPriority, 1));
+            w->subState = WRITE_ANSWER;
             return;
         }
-        case 1: {
-            const int32_t answer = GSL_SystemDialogGet(Word(w, WORD_DIALOG));
+        case WRITE_ANSWER: {
+            const int32_t answer = GSL_SystemDialogGet(GSL_WorkWord(w, WORD_DIALOG));
             // A dialog that could not be made answers no.
-            if (answer < 0 && GSL_SystemDialogIsReady(Word(w, WORD_DIALOG)) >= 0) return;
-            GSL_SystemDialogDel(Word(w, WORD_DIALOG));
-            SetWord(w, WORD_DIALOG, -1);
-            w->subState = answer == 1 ? 10 : 99;
+            if (answer < 0 && GSL_SystemDialogIsReady(GSL_WorkWord(w, WORD_DIALOG)) >= 0) return;
+            GSL_SystemDialogDel(GSL_WorkWord(w, WORD_DIALOG));
+            GSL_WorkWordSet(w, WORD_DIALOG, -1);
+            w->subState = answer == 1 ? WRITE_SAVE : SUBSTATE_CLOSE;
             const int32_t dim = Lib_SpriteLoad(-1, nullptr, -1, 0);
-            SetWord(w, WORD_DIM, dim);
+            GSL_WorkWordSet(w, WORD_DIM, dim);
             Lib_SpriteSetColor(dim, kDimColour);
             Lib_SpriteSetPrio(dim, kDimPriority, -1);
             Lib_SpriteSetValue(dim, 2);
             Lib_SpriteSetFlag(dim, 1);
             return;
         }
-        case 10:
+        case WRITE_SAVE:
             GSL_SystemSaveRequestBuild(&g_request);
-            SetWord(w, WORD_SAVE, Lib_SaveTaskSet(0, &g_request, kSaveSystemSlot));
-            w->subState = 11;
+            GSL_WorkWordSet(w, WORD_SAVE, Lib_SaveTaskSet(0, &g_request, kSaveSystemSlot));
+            w->subState = WRITE_SAVE_WAIT;
             return;
-        case 11: {
-            const int32_t task = Word(w, WORD_SAVE);
+        case WRITE_SAVE_WAIT: {
+            const int32_t task = GSL_WorkWord(w, WORD_SAVE);
             if (task >= 0 && Lib_SaveTaskResult(task) == 0) return;
             if (task >= 0) Lib_SaveTaskEnd(task);
-            SetWord(w, WORD_SAVE, -1);
-            w->subState = 99;
+            GSL_WorkWordSet(w, WORD_SAVE, -1);
+            w->subState = SUBSTATE_CLOSE;
             return;
         }
-        default:
-            Lib_SpriteFree(Word(w, WORD_DIM));
-            SetWord(w, WORD_DIM, -1);
+        default:  // SUBSTATE_CLOSE
+            Lib_SpriteFree(GSL_WorkWord(w, WORD_DIM));
+            GSL_WorkWordSet(w, WORD_DIM, -1);
             Next(w);
             return;
     }
 }
 
 void Exit(ScreenWork* w) {
-    if (Word(w, WORD_FADED) && OverlayTarget() != kBlack) GSL_SystemDispColorSet(kBlack, kFadeFrames);
+    if (GSL_WorkWord(w, WORD_FADED) && OverlayTarget() != kBlack) GSL_SystemDispColorSet(kBlack, kFadeFrames);
     if (!GSL_SystemDispColorCheck()) return;
     GSL_WorkDelete(nullptr);
     GSL_ModePop();
@@ -122,11 +126,11 @@ void Exit(ScreenWork* w) {
 
 void GSL_SystemSaveModeCB() {
     ScreenWork* w = GSL_WorkGet(nullptr);
-    const int32_t step = w ? w->step : 0;
+    const int32_t step = w ? w->step : STEP_INIT;
     switch (step) {
-        case 0: Init(); break;
-        case 1: FadeIn(w); break;
-        case 2: Write(w); break;
+        case STEP_INIT: Init(); break;
+        case STEP_FADE_IN: FadeIn(w); break;
+        case STEP_WRITE: Write(w); break;
         default: Exit(w); break;
     }
 }
