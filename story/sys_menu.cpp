@@ -44,7 +44,22 @@ constexpr int32_t kButtonX = 524, kButtonTop = 324, kButtonStep = 72;
 constexpr int32_t kVoiceSlot = 22;
 constexpr uint32_t kStateTail = sizeof(GameState) - 8;  // after the version and the play time
 enum : uint32_t { KEY_Z = 0x1, KEY_X = 0x2, KEY_C = 0x8, KEY_E = 0x400 };
-enum : int32_t { EXEC_STAY = 99, EXEC_DONE = 100, EXEC_AGAIN = 10 };
+// Steps: INIT -> OPEN -> RUN; RUN -> EXECUTE -> RUN; RUN or EXECUTE ->
+// CLOSE.
+enum : int32_t { STEP_INIT, STEP_OPEN, STEP_RUN, STEP_EXECUTE, STEP_CLOSE };
+// Sub-states of the open step: LOAD -> SLIDE -> SUBSTATE_CLOSE (until the
+// column is in).
+enum : int32_t { OPEN_LOAD = 0, OPEN_SLIDE = 1 };
+// Sub-states of the execute step: VOICE -> VOICE_WAIT -> AGAIN, which runs
+// the button until it answers STAY (back to the column) or DONE (the menu
+// closes once no quick-data task runs). AGAIN, STAY and DONE are also the
+// answers of GSL_SysMenuDoButton.
+enum : int32_t { EXEC_VOICE = 0, EXEC_VOICE_WAIT = 1, EXEC_AGAIN = 10, EXEC_STAY = 99, EXEC_DONE = 100 };
+// Sub-states of the close step: SLIDE -> WAIT -> LEAVE.
+enum : int32_t { CLOSE_SLIDE = 0, CLOSE_WAIT = 1, CLOSE_LEAVE = 99 };
+// The MENU_GOTO word through a visit to another screen: START -> FADE ->
+// PUSH -> (that screen runs) RETURN -> BACK -> START.
+enum : int32_t { GOTO_START = 0, GOTO_FADE = 1, GOTO_PUSH = 2, GOTO_RETURN = 3, GOTO_BACK = 4 };
 
 struct Button {
     int32_t layout, caption, voice;
@@ -57,17 +72,15 @@ constexpr Button kButtons[kSysMenuButtons] = {
 // The options visit's font name, compared after it.
 char g_font[sizeof(SystemData::fontName)];
 
-int32_t Word(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
-void SetWord(ScreenWork* w, uint32_t i, int32_t v) { w->words[i] = uint64_t(int64_t(v)); }
 void Step(ScreenWork* w, int32_t step) {
     w->step = step;
-    w->subState = 0;
+    w->subState = SUBSTATE_ENTRY;
 }
 
 bool Key(uint32_t bits) { return (InputButtons.pressed & bits) != 0; }
 int32_t Sprite(int32_t i) { return GSL_WorkLayerGet(GSL_SysMenuModeCB, uint32_t(kButtonLayer + i)); }
 int32_t Cursor(const ScreenWork* w) {
-    const SelectInputWork* in = GSL_InputWork(Word(w, MENU_INPUT));
+    const SelectInputWork* in = GSL_InputWork(GSL_WorkWord(w, MENU_INPUT));
     return in ? in->cursor : -1;
 }
 bool Special() { return ScriptHost.specialScenario && ScriptHost.specialScenario() != 0; }
@@ -140,15 +153,15 @@ void Init(ScreenWork*) {
         GSL_ModePop();  // no room for a context: back to the story at once
         return;
     }
-    for (uint32_t i : {MENU_INPUT, MENU_MOVE9, MENU_DIM, MENU_DIALOG, MENU_LANGUAGE}) SetWord(w, i, -1);
+    for (uint32_t i : {MENU_INPUT, MENU_MOVE9, MENU_DIM, MENU_DIALOG, MENU_LANGUAGE}) GSL_WorkWordSet(w, i, -1);
     for (uint32_t i : {MENU_CONFIRM, MENU_COPY, MENU_GOTO, MENU_FONT, MENU_ANGLE, MENU_VOICED}) w->words[i] = 0;
-    SetWord(w, MENU_RATE, FrameRateConfig);
+    GSL_WorkWordSet(w, MENU_RATE, FrameRateConfig);
     FrameRateConfig = 60;
-    Step(w, 1);
+    Step(w, STEP_OPEN);
 }
 
 void OpenButtons(ScreenWork* w, int32_t panelWidth) {
-    SelectInputWork* in = GSL_InputWork(Word(w, MENU_INPUT));
+    SelectInputWork* in = GSL_InputWork(GSL_WorkWord(w, MENU_INPUT));
     if (in) {
         in->screen = GSL_SysMenuModeCB;
         in->count = kSysMenuButtons;
@@ -178,8 +191,8 @@ void OpenButtons(ScreenWork* w, int32_t panelWidth) {
         }
         const int32_t frames = 8 + 2 * i;
         const float goal[3] = {float(kButtonX), sp.posY, 0.0f};
-        const int32_t move = GSL_SystemMoveSet(s, -1, goal, frames, -1, i == 9 ? 0 : 1, MOVE_POSITION, 7);
-        if (i == 9) SetWord(w, MENU_MOVE9, move);
+        const int32_t move = GSL_SystemMoveSet(s, -1, goal, frames, -1, i == MENU_BUTTON_TITLE ? 0 : 1, MOVE_POSITION, 7);
+        if (i == MENU_BUTTON_TITLE) GSL_WorkWordSet(w, MENU_MOVE9, move);
         GSL_SystemAlphaSet(s, -1, 255, frames, -1, 1);
     }
     GSL_SysMenuDrawCaption();
@@ -187,12 +200,12 @@ void OpenButtons(ScreenWork* w, int32_t panelWidth) {
 
 void Open(ScreenWork* w) {
     switch (w->subState) {
-        case 0:
+        case OPEN_LOAD:
             GSL_WorkLayerLoad(nullptr, kPanelLayer, -1, nullptr, -1, 0, nullptr, nullptr);
             GSL_WorkLayerLoad(nullptr, kButtonLayer, -1, kSheet, -1, 1, nullptr, nullptr);
-            w->subState = 1;
+            w->subState = OPEN_SLIDE;
             return;
-        case 1: {
+        case OPEN_SLIDE: {
             if (!GSL_WorkLayersReady(nullptr)) return;
             const int32_t width = PanelWidth(), centre = (1280 - width) / 2;
             const int32_t panel = GSL_WorkLayerGet(nullptr, kPanelLayer);
@@ -207,29 +220,29 @@ void Open(ScreenWork* w) {
                 GSL_SystemMoveSet(panel, -1, goal, 8, -1, 1, MOVE_POSITION, 7);
                 GSL_SystemAlphaSet(panel, -1, 0, 8, -1, 1);
             }
-            SetWord(w, MENU_INPUT, GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0));
+            GSL_WorkWordSet(w, MENU_INPUT, GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0));
             OpenButtons(w, width);
             GSL_WorkLayerLoad(nullptr, kDimLayer, -1, nullptr, -1, 0, nullptr, nullptr);
             const int32_t dim = GSL_WorkLayerGet(nullptr, kDimLayer);
             Lib_SpriteSetFlag(dim, 1);
             Lib_SpriteSetPrio(dim, 400, -1);
             Lib_SpriteSetColor(dim, 0);
-            SetWord(w, MENU_DIM, GSL_SystemAlphaSet(dim, -1, 192, 8, -1, 0));
-            GSL_InputCursorAdjust(Word(w, MENU_INPUT));
-            GSL_InputPause(Word(w, MENU_INPUT), 1);
+            GSL_WorkWordSet(w, MENU_DIM, GSL_SystemAlphaSet(dim, -1, 192, 8, -1, 0));
+            GSL_InputCursorAdjust(GSL_WorkWord(w, MENU_INPUT));
+            GSL_InputPause(GSL_WorkWord(w, MENU_INPUT), 1);
             GSL_StorySlideWindow(-720, 7, 1);
-            w->subState = 99;
+            w->subState = SUBSTATE_CLOSE;
             return;
         }
-        default:
+        default:  // SUBSTATE_CLOSE
             GSL_SysMenuDrawCaption();
-            if (!MoveDone(Word(w, MENU_MOVE9)) || !AlphaDone(Word(w, MENU_DIM))) return;
-            GSL_SystemMoveDel(Word(w, MENU_MOVE9));
-            GSL_SystemAlphaDel(Word(w, MENU_DIM));
-            SetWord(w, MENU_MOVE9, -1);
-            SetWord(w, MENU_DIM, -1);
-            GSL_InputPause(Word(w, MENU_INPUT), 0);
-            Step(w, 2);
+            if (!MoveDone(GSL_WorkWord(w, MENU_MOVE9)) || !AlphaDone(GSL_WorkWord(w, MENU_DIM))) return;
+            GSL_SystemMoveDel(GSL_WorkWord(w, MENU_MOVE9));
+            GSL_SystemAlphaDel(GSL_WorkWord(w, MENU_DIM));
+            GSL_WorkWordSet(w, MENU_MOVE9, -1);
+            GSL_WorkWordSet(w, MENU_DIM, -1);
+            GSL_InputPause(GSL_WorkWord(w, MENU_INPUT), 0);
+            Step(w, STEP_RUN);
             GSL_ScriptWorkSnapshot();
             return;
     }
@@ -238,17 +251,17 @@ void Open(ScreenWork* w) {
 // --- run ---------------------------------------------------------------------------
 
 void Run(ScreenWork* w) {
-    const int32_t input = Word(w, MENU_INPUT);
+    const int32_t input = GSL_WorkWord(w, MENU_INPUT);
     if (ShowQuickGDState() >= 0) {
         ShowQuickGDInputSet(input);
-        if (ShowQuickGDState() >= 10) return;  // its own question runs
+        if (ShowQuickGDState() >= QUICK_PANEL_ASK) return;  // its own question runs
     }
     const int32_t cursor = Cursor(w);
-    if (cursor == 3) {
-        const int32_t s = Sprite(3);
+    if (cursor == MENU_BUTTON_QUICK_LOAD) {
+        const int32_t s = Sprite(MENU_BUTTON_QUICK_LOAD);
         if (Lib_SpriteIsLive(s)) ShowQuickGDSet(SpriteTable[s].posX - 298.0f, SpriteTable[s].posY, 300);
         if (ShowQuickGDState() >= 0) ShowQuickGDInputSet(input);
-    } else if (ShowQuickGDState() >= 2) {
+    } else if (ShowQuickGDState() >= QUICK_PANEL_SHOWN) {
         ShowQuickGDDel();
     }
     GSL_SysMenuDrawCaption();
@@ -259,34 +272,35 @@ void Run(ScreenWork* w) {
     }
     if (Key(KEY_X | KEY_C) || LongDrag()) {
         GSL_SystemSePlay(1);
-        Step(w, 4);
+        Step(w, STEP_CLOSE);
         return;
     }
     if ((Key(KEY_Z) && cursor >= 0) || (hit >= 0 && hit == cursor)) {
         GSL_SystemSePlay(0);
         GSL_InputPause(input, 1);
-        Step(w, 3);
+        Step(w, STEP_EXECUTE);
         return;
     }
     const SelectInputWork* in = GSL_InputWork(input);
     for (int32_t i = 0; i < kSysMenuButtons; ++i)
         if (in && !in->disabled[i]) Lib_SpriteSetColor(Sprite(i), 0xFFFFFFFFu);
     if (cursor >= 0) {
-        int32_t angle = Word(w, MENU_ANGLE);
+        int32_t angle = GSL_WorkWord(w, MENU_ANGLE);
         GSL_SystemColorCycle(Sprite(cursor), -1, 255, 255, 0, -32, &angle);
-        SetWord(w, MENU_ANGLE, angle);
+        GSL_WorkWordSet(w, MENU_ANGLE, angle);
     }
 }
 
 // --- execute ------------------------------------------------------------------------
 
-// 1 yes, 0 no, -1 pending. Kinds 2 and 3 are their voice alone; kind 9 asks.
-int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t kind) {
-    const int32_t voice = kind == 2 ? 12 : kind == 3 ? 13 : 15;
-    if (kind == 2 || kind == 3) {
+// 1 yes, 0 no, -1 pending. The quick save and quick load buttons confirm
+// with their voice alone; the title button asks.
+int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t button) {
+    const int32_t voice = button == MENU_BUTTON_QUICK_SAVE ? 12 : button == MENU_BUTTON_QUICK_LOAD ? 13 : 15;
+    if (button == MENU_BUTTON_QUICK_SAVE || button == MENU_BUTTON_QUICK_LOAD) {
         if (!w->words[MENU_CONFIRM]) {
             w->words[MENU_CONFIRM] = 1;
-            if (kind == 2 || QuickDataPresent) GSL_SysVoicePlay(0, voice, -1.0f);
+            if (button == MENU_BUTTON_QUICK_SAVE || QuickDataPresent) GSL_SysVoicePlay(0, voice, -1.0f);
             return -1;
         }
         // Starting counts as playing: only a voice that is over, or a cut,
@@ -295,11 +309,11 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t kind) {
         w->words[MENU_CONFIRM] = 0;
         return 1;
     }
-    int32_t dialog = Word(w, MENU_DIALOG);
+    int32_t dialog = GSL_WorkWord(w, MENU_DIALOG);
     if (dialog < 0 && !w->words[MENU_CONFIRM]) {
         const char* message = GSL_SysTextGet(nullptr, 2, text, 0, nullptr, 0);
         dialog = Lib_DialogOpen(1, message, 180, 98, 1);
-        SetWord(w, MENU_DIALOG, dialog);
+        GSL_WorkWordSet(w, MENU_DIALOG, dialog);
         GSL_SystemDialogFixCam(dialog);
         GSL_SystemDialogTextEnd(dialog);
         w->words[MENU_CONFIRM] = 1;
@@ -318,7 +332,7 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t kind) {
     const int32_t answer = GSL_SystemDialogGet(dialog);
     if (answer < 0 && GSL_SystemDialogIsReady(dialog) >= 0) return -1;
     GSL_SystemDialogDel(dialog);
-    SetWord(w, MENU_DIALOG, -1);
+    GSL_WorkWordSet(w, MENU_DIALOG, -1);
     w->words[MENU_CONFIRM] = 0;
     GSL_WorkSoundStop(nullptr, kVoiceSlot, 0);
     return answer == 1 ? 1 : 0;
@@ -327,12 +341,12 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t kind) {
 // A visit to another screen above the menu; true once it is over.
 bool GotoScreen(ScreenWork* w, ModeFunction screen, uint8_t keep) {
     const bool save = screen == SysMenuUpper.save;
-    switch (Word(w, MENU_GOTO)) {
-        case 0:
-            SetWord(w, MENU_GOTO, 1);
+    switch (GSL_WorkWord(w, MENU_GOTO)) {
+        case GOTO_START:
+            GSL_WorkWordSet(w, MENU_GOTO, GOTO_FADE);
             if (save) return false;  // one frame's delay
             [[fallthrough]];
-        case 1:
+        case GOTO_FADE:
             if (!keep) GSL_SystemDispColorSet(0xFF000000u, 30);
             if (screen != SysMenuUpper.load) {
                 if (save) {
@@ -350,28 +364,28 @@ bool GotoScreen(ScreenWork* w, ModeFunction screen, uint8_t keep) {
                 }
                 MenuShow(0);
             }
-            SetWord(w, MENU_GOTO, 2);
+            GSL_WorkWordSet(w, MENU_GOTO, GOTO_PUSH);
             return false;
-        case 2:
+        case GOTO_PUSH:
             if (!GSL_SystemDispColorCheck()) return false;
-            SetWord(w, MENU_GOTO, 3);
+            GSL_WorkWordSet(w, MENU_GOTO, GOTO_RETURN);
             GSL_ModePush(screen, keep);
             return false;
-        case 3:
+        case GOTO_RETURN:
             if (!keep) {
                 GSL_SystemDispColorSet(0, 30);
                 GSL_ConfigApply(true);
             }
-            SetWord(w, MENU_GOTO, 4);
+            GSL_WorkWordSet(w, MENU_GOTO, GOTO_BACK);
             return false;
-        default: {
+        default: {  // GOTO_BACK
             if (!GSL_SystemDispColorCheck()) return false;
             if (void* copy = reinterpret_cast<void*>(w->words[MENU_COPY])) {
                 std::memcpy(reinterpret_cast<uint8_t*>(&GameStateBlock) + 8, copy, kStateTail);
                 Lib_MemFree(HEAP_SCREEN, copy);
             }
             w->words[MENU_COPY] = 0;
-            SetWord(w, MENU_GOTO, 0);
+            GSL_WorkWordSet(w, MENU_GOTO, GOTO_START);
             return true;
         }
     }
@@ -384,33 +398,33 @@ int32_t Visit(ScreenWork* w, ModeFunction screen, uint8_t keep, int32_t done) {
 
 int32_t GSL_SysMenuDoButton(ScreenWork* w) {
     switch (Cursor(w)) {
-        case 0: return Visit(w, SysMenuUpper.save, 0, EXEC_DONE);
-        case 1: return Visit(w, SysMenuUpper.load, 0, EXEC_STAY);
-        case 2: {
-            const int32_t yes = GSL_SysMenuConfirm(w, 2, 2);
+        case MENU_BUTTON_SAVE: return Visit(w, SysMenuUpper.save, 0, EXEC_DONE);
+        case MENU_BUTTON_LOAD: return Visit(w, SysMenuUpper.load, 0, EXEC_STAY);
+        case MENU_BUTTON_QUICK_SAVE: {
+            const int32_t yes = GSL_SysMenuConfirm(w, 2, MENU_BUTTON_QUICK_SAVE);
             if (yes < 0) return EXEC_AGAIN;
             if (yes == 0) return EXEC_STAY;
             GSL_QuickSaveNow();
             return EXEC_DONE;
         }
-        case 3: {
+        case MENU_BUTTON_QUICK_LOAD: {
             if (!QuickDataPresent) return EXEC_STAY;
-            const int32_t yes = GSL_SysMenuConfirm(w, 3, 3);
+            const int32_t yes = GSL_SysMenuConfirm(w, 3, MENU_BUTTON_QUICK_LOAD);
             if (yes < 0) return EXEC_AGAIN;
             if (yes == 0) return EXEC_STAY;
-            StoryExitRequest = 2;
+            StoryExitRequest = STORY_EXIT_QUICK_LOAD;
             return EXEC_DONE;
         }
-        case 4: StoryPlayMode ^= 1; return EXEC_DONE;
-        case 5: StoryPlayMode ^= 4; return EXEC_DONE;
-        case 6: return Visit(w, GSL_BacklogModeCB, 1, EXEC_STAY);
-        case 7: return Visit(w, SysMenuUpper.option, 1, EXEC_STAY);
-        case 8: return Visit(w, SysMenuUpper.manual, 1, EXEC_STAY);
-        case 9: {
-            const int32_t yes = GSL_SysMenuConfirm(w, 4, 9);
+        case MENU_BUTTON_SKIP: StoryPlayMode ^= 1; return EXEC_DONE;
+        case MENU_BUTTON_AUTO: StoryPlayMode ^= 4; return EXEC_DONE;
+        case MENU_BUTTON_BACKLOG: return Visit(w, GSL_BacklogModeCB, 1, EXEC_STAY);
+        case MENU_BUTTON_OPTIONS: return Visit(w, SysMenuUpper.option, 1, EXEC_STAY);
+        case MENU_BUTTON_MANUAL: return Visit(w, SysMenuUpper.manual, 1, EXEC_STAY);
+        case MENU_BUTTON_TITLE: {
+            const int32_t yes = GSL_SysMenuConfirm(w, 4, MENU_BUTTON_TITLE);
             if (yes < 0) return EXEC_AGAIN;
             if (yes == 0) return EXEC_STAY;
-            StoryExitRequest = 1;
+            StoryExitRequest = STORY_EXIT_TITLE;
             return EXEC_DONE;
         }
         default: return EXEC_AGAIN;
@@ -419,42 +433,42 @@ int32_t GSL_SysMenuDoButton(ScreenWork* w) {
 
 void Execute(ScreenWork* w) {
     switch (w->subState) {
-        case 0: {
+        case EXEC_VOICE: {
             const int32_t cursor = Cursor(w);
             if (cursor >= 0 && cursor < kSysMenuButtons && kButtons[cursor].voice >= 0)
                 GSL_SysVoicePlay(0, kButtons[cursor].voice, -1.0f);
-            if (cursor == 7) {
-                SetWord(w, MENU_LANGUAGE, SystemDataBlock.language);
+            if (cursor == MENU_BUTTON_OPTIONS) {
+                GSL_WorkWordSet(w, MENU_LANGUAGE, SystemDataBlock.language);
                 std::memcpy(g_font, SystemDataBlock.fontName, sizeof g_font);
                 w->words[MENU_FONT] = 1;
             }
-            w->subState = 1;
+            w->subState = EXEC_VOICE_WAIT;
             return;
         }
-        case 1:
+        case EXEC_VOICE_WAIT:
             if (!GSL_SysVoiceIsDone(true) && !VoiceCut()) return;
             w->subState = EXEC_AGAIN;
             [[fallthrough]];
         case EXEC_AGAIN: w->subState = GSL_SysMenuDoButton(w); return;
         case EXEC_STAY: {
-            const int32_t language = Word(w, MENU_LANGUAGE);
+            const int32_t language = GSL_WorkWord(w, MENU_LANGUAGE);
             if ((language >= 0 && language != SystemDataBlock.language) ||
                 (w->words[MENU_FONT] && std::memcmp(g_font, SystemDataBlock.fontName, sizeof g_font) != 0))
-                StoryExitRequest = 4;
-            SetWord(w, MENU_LANGUAGE, -1);
+                StoryExitRequest = STORY_EXIT_RELOAD;
+            GSL_WorkWordSet(w, MENU_LANGUAGE, -1);
             w->words[MENU_FONT] = 0;
-            if (StoryExitRequest == 2 || StoryExitRequest == 3 || StoryExitRequest == 4) {
+            if (StoryExitRequest == STORY_EXIT_QUICK_LOAD || StoryExitRequest == STORY_EXIT_RESTART || StoryExitRequest == STORY_EXIT_RELOAD) {
                 w->subState = EXEC_DONE;
                 return;
             }
-            GSL_InputPause(Word(w, MENU_INPUT), 0);
+            GSL_InputPause(GSL_WorkWord(w, MENU_INPUT), 0);
             MenuShow(1);
-            Step(w, 2);
+            Step(w, STEP_RUN);
             return;
         }
-        default:
+        default:  // EXEC_DONE
             if (SaveQuickGDGuard != -1) return;
-            Step(w, 4);
+            Step(w, STEP_CLOSE);
             return;
     }
 }
@@ -462,9 +476,9 @@ void Execute(ScreenWork* w) {
 // --- close --------------------------------------------------------------------------
 
 void Close(ScreenWork* w) {
-    if (ShowQuickGDState() >= 0 && ShowQuickGDState() < 2) return;
+    if (ShowQuickGDState() >= QUICK_PANEL_OPEN && ShowQuickGDState() < QUICK_PANEL_SHOWN) return;
     switch (w->subState) {
-        case 0: {
+        case CLOSE_SLIDE: {
             const int32_t width = PanelWidth(), centre = (1280 - width) / 2;
             const int32_t panel = GSL_WorkLayerGet(nullptr, kPanelLayer);
             if (Lib_SpriteIsLive(panel)) {
@@ -477,32 +491,32 @@ void Close(ScreenWork* w) {
                 if (!Lib_SpriteIsLive(s)) continue;
                 const int32_t frames = 2 + 2 * i;
                 const float goal[3] = {float(width + kButtonX), SpriteTable[s].posY, 0.0f};
-                const int32_t move = GSL_SystemMoveSet(s, -1, goal, frames, 1, i == 9 ? 0 : 1, MOVE_POSITION, 7);
-                if (i == 9) SetWord(w, MENU_MOVE9, move);
+                const int32_t move = GSL_SystemMoveSet(s, -1, goal, frames, 1, i == MENU_BUTTON_TITLE ? 0 : 1, MOVE_POSITION, 7);
+                if (i == MENU_BUTTON_TITLE) GSL_WorkWordSet(w, MENU_MOVE9, move);
                 GSL_SystemAlphaSet(s, -1, 0, frames, 1, 1);
             }
             const int32_t dim = GSL_WorkLayerGet(nullptr, kDimLayer);
-            SetWord(w, MENU_DIM, Lib_SpriteIsLive(dim) ? GSL_SystemAlphaSet(dim, -1, 0, 8, -1, 0) : -1);
-            if (StoryExitRequest != 2 && StoryExitRequest != 3 && StoryExitRequest != 4)
+            GSL_WorkWordSet(w, MENU_DIM, Lib_SpriteIsLive(dim) ? GSL_SystemAlphaSet(dim, -1, 0, 8, -1, 0) : -1);
+            if (StoryExitRequest != STORY_EXIT_QUICK_LOAD && StoryExitRequest != STORY_EXIT_RESTART && StoryExitRequest != STORY_EXIT_RELOAD)
                 GSL_StorySlideWindow(720, 7, 1);
             ShowQuickGDDel();
-            w->subState = 1;
+            w->subState = CLOSE_WAIT;
             return;
         }
-        case 1:
+        case CLOSE_WAIT:
             GSL_SysMenuDrawCaption();
-            if (!MoveDone(Word(w, MENU_MOVE9)) || !AlphaDone(Word(w, MENU_DIM))) return;
-            GSL_SystemMoveDel(Word(w, MENU_MOVE9));
-            GSL_SystemAlphaDel(Word(w, MENU_DIM));
-            SetWord(w, MENU_MOVE9, -1);
-            SetWord(w, MENU_DIM, -1);
-            w->subState = 99;
+            if (!MoveDone(GSL_WorkWord(w, MENU_MOVE9)) || !AlphaDone(GSL_WorkWord(w, MENU_DIM))) return;
+            GSL_SystemMoveDel(GSL_WorkWord(w, MENU_MOVE9));
+            GSL_SystemAlphaDel(GSL_WorkWord(w, MENU_DIM));
+            GSL_WorkWordSet(w, MENU_MOVE9, -1);
+            GSL_WorkWordSet(w, MENU_DIM, -1);
+            w->subState = CLOSE_LEAVE;
             GSL_ScriptWorkSnapshot();
             return;
-        default:
+        default:  // CLOSE_LEAVE
             GSL_WorkSoundStop(nullptr, kVoiceSlot, 0);
-            FrameRateConfig = uint8_t(std::clamp(Word(w, MENU_RATE), 1, 60));
-            GSL_InputDel(Word(w, MENU_INPUT));
+            FrameRateConfig = uint8_t(std::clamp(GSL_WorkWord(w, MENU_RATE), 1, 60));
+            GSL_InputDel(GSL_WorkWord(w, MENU_INPUT));
             GSL_WorkDelete(nullptr);
             GSL_ModePop();
             return;
@@ -512,7 +526,7 @@ void Close(ScreenWork* w) {
 
 int32_t GSL_SysMenuItemIndex(int32_t i) {
     if (i < 0 || i >= kSysMenuButtons) return -1;
-    if (i == 9) {
+    if (i == MENU_BUTTON_TITLE) {
         const int n = GSL_ModeCount();
         if (n >= 3 && SysMenuUpper.special && ModeStack[n - 3] == SysMenuUpper.special) return 23;
     }
@@ -520,8 +534,8 @@ int32_t GSL_SysMenuItemIndex(int32_t i) {
 }
 
 bool GSL_SysMenuItemEnabled(int32_t i) {
-    if (i >= 0 && i <= 3) return !Special();
-    if (i == 6) return GSL_StoryTestFlagRef();
+    if (i >= MENU_BUTTON_SAVE && i <= MENU_BUTTON_QUICK_LOAD) return !Special();
+    if (i == MENU_BUTTON_BACKLOG) return GSL_StoryTestFlagRef();
     return i >= 0 && i < kSysMenuButtons;
 }
 

@@ -34,6 +34,20 @@ enum SysMenuWord : uint32_t {
     MENU_VOICED = 11,   // the dialog's voice played
 };
 
+// The buttons, top to bottom.
+enum SysMenuButton : int32_t {
+    MENU_BUTTON_SAVE = 0,
+    MENU_BUTTON_LOAD = 1,
+    MENU_BUTTON_QUICK_SAVE = 2,
+    MENU_BUTTON_QUICK_LOAD = 3,
+    MENU_BUTTON_SKIP = 4,
+    MENU_BUTTON_AUTO = 5,
+    MENU_BUTTON_BACKLOG = 6,
+    MENU_BUTTON_OPTIONS = 7,
+    MENU_BUTTON_MANUAL = 8,
+    MENU_BUTTON_TITLE = 9,
+};
+
 void GSL_SysMenuModeCB();
 // Layout index (group 5) of button i.
 int32_t GSL_SysMenuItemIndex(int32_t i);
