@@ -262,8 +262,8 @@ void Close(ScreenWork* w, OptionWork* o) {
     GSL_SystemWinDel(o->wipeOrDialog);
     o->wipeOrDialog = -1;
     o->angle = 0;
-    w->step = 2;
-    w->subState = 0;
+    w->step = OPTION_MAIN;
+    w->subState = SUBSTATE_ENTRY;
 }
 }  // namespace
 

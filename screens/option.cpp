@@ -48,7 +48,15 @@ constexpr int32_t kScrollFrames = 8;
 constexpr int32_t kDragThreshold = 171;
 constexpr uint32_t kNormal = 0xFFF0F0F0u, kHover = 0xFFFFFFFFu;
 constexpr int32_t kResetCapturePriority = 101, kFrozenPriority = 21, kIndicatorPriority = 20;
-enum Step : int32_t { INIT, BUILD, MAIN, LEAVE, RESET, FONT_PAGE, EXIT };
+// Sub-states of the build step: WIPE -> SCREEN -> WIPE_END.
+enum : int32_t { BUILD_WIPE = 0, BUILD_SCREEN = 1, BUILD_WIPE_END = 2 };
+// Sub-states of the leave step: APPLY, then until the font is ready.
+enum : int32_t { LEAVE_APPLY = 0, LEAVE_FONT = 1 };
+// Sub-states of the reset step: ASK -> ANSWER -> DEFAULTS -> SUBSTATE_CLOSE
+// (until the font is ready); a no goes from ANSWER to SUBSTATE_CLOSE.
+enum : int32_t { RESET_ASK = 0, RESET_ANSWER = 1, RESET_DEFAULTS = 2 };
+// Sub-states of the exit step: WIPE -> FREE -> WIPE_END.
+enum : int32_t { EXIT_WIPE = 0, EXIT_FREE = 1, EXIT_WIPE_END = 2 };
 
 uint8_t* Config() { return reinterpret_cast<uint8_t*>(&SystemDataBlock); }
 
@@ -58,7 +66,7 @@ int32_t Layer(uint32_t slot) { return GSL_WorkLayerGet(GSL_OptionModeCB, slot); 
 
 void Goto(ScreenWork* w, int32_t step) {
     w->step = step;
-    w->subState = 0;
+    w->subState = SUBSTATE_ENTRY;
 }
 
 bool Pressed(uint32_t bits) { return (InputButtons.pressed & bits) != 0; }
@@ -167,7 +175,7 @@ void Init(ScreenWork*) {
     o->seChannel = FreeChannel(3, 10);
     o->voiceChannel = FreeChannel(11, 18);
     o->sysVoiceChannel = 22;
-    Goto(w, BUILD);
+    Goto(w, OPTION_BUILD);
 }
 
 // ---- step 1 -------------------------------------------------------------
@@ -201,24 +209,24 @@ void BuildScreen(OptionWork* o) {
 void Build(ScreenWork* w) {
     OptionWork* o = GSL_OptionWork();
     switch (w->subState) {
-        case 0: {
+        case BUILD_WIPE: {
             if (!GSL_WorkLayersReady(nullptr) || GSL_SystemWinCheck(o->bar) == 0) return;
             char path[256];
             GSL_WipePathMake(path);
             o->wipeOrDialog = GSL_SystemWipeSet(path, -1, kWipeFrames, kWipePriority, kWipePriority, 0, 0);
-            w->subState = 1;
+            w->subState = BUILD_SCREEN;
             return;
         }
-        case 1:
+        case BUILD_SCREEN:
             if (GSL_SystemWipeStatus(o->wipeOrDialog) == WIPE_PREPARING) return;
             BuildScreen(o);
-            w->subState = 2;
+            w->subState = BUILD_WIPE_END;
             [[fallthrough]];
-        default:
+        default:  // BUILD_WIPE_END
             if (GSL_SystemWipeStatus(o->wipeOrDialog) != WIPE_FINISHED) return;
             GSL_SystemWipeDel(o->wipeOrDialog);
             o->wipeOrDialog = -1;
-            Goto(w, MAIN);
+            Goto(w, OPTION_MAIN);
             return;
     }
 }
@@ -238,11 +246,12 @@ void Main(ScreenWork* w) {
     if (Pressed(BUTTON_CANCEL) || close) {
         GSL_SystemSePlay(kSeCancel);
         StopSamples(o);
-        Goto(w, LEAVE);
+        Goto(w, OPTION_LEAVE);
         return;
     }
     const int32_t r = GSL_OptionInput();
-    if (r) Goto(w, MAIN + r + 1);
+    if (r == OPTION_INPUT_RESET) Goto(w, OPTION_RESET);
+    else if (r == OPTION_INPUT_FONTS) Goto(w, OPTION_FONT_PAGE);
 }
 
 // ---- moves --------------------------------------------------------------
@@ -399,17 +408,17 @@ void GSL_OptionDisplaySwitch() {
 
 int32_t GSL_OptionInput() {
     OptionWork* o = GSL_OptionWork();
-    if (!o) return 0;
+    if (!o) return OPTION_INPUT_STAY;
     if (BarDrag(o)) {
         if (o->cursor >= kOptionFirstIcon) GSL_OptionDrawItems(0);
         GSL_OptionScroll();
-        return 0;
+        return OPTION_INPUT_STAY;
     }
-    if (SliderDrag(o)) return 0;
+    if (SliderDrag(o)) return OPTION_INPUT_STAY;
     bool dragStarted = false;
     const int32_t before = o->cursor;
     bool acted = PointerScan(o, &dragStarted);
-    if (dragStarted) return 0;
+    if (dragStarted) return OPTION_INPUT_STAY;
     if (!acted) {
         const bool reset = Click(5), font = Click(7), display = Click(9);
         const int32_t c = o->cursor;
@@ -417,13 +426,13 @@ int32_t GSL_OptionInput() {
         acted = true;
         if (Pressed(kButtonS) || reset) {
             GSL_SystemSePlay(kSeEnter);
-            return 1;
+            return OPTION_INPUT_RESET;
         } else if (Pressed(kButtonC) || font) {
             GSL_SystemSePlay(kSeEnter);
-            return 2;
+            return OPTION_INPUT_FONTS;
         } else if (Pressed(kButtonF2) || display) {
             GSL_OptionDisplaySwitch();
-            return 0;
+            return OPTION_INPUT_STAY;
         } else if (Pressed(BUTTON_DECIDE) && icon) {
             GSL_OptionChangeItem(2, 1);
         } else if (!icon && Key(o, 0)) {
@@ -457,7 +466,7 @@ int32_t GSL_OptionInput() {
         if (o->cursor >= kOptionFirstIcon) GSL_OptionDrawItems(0);
         GSL_OptionScroll();
     }
-    return 0;
+    return OPTION_INPUT_STAY;
 }
 
 void GSL_OptionScroll() {
@@ -511,13 +520,13 @@ void GSL_OptionScroll() {
 namespace {
 // ---- step 3 -------------------------------------------------------------
 void Leave(ScreenWork* w) {
-    if (w->subState == 0) {
+    if (w->subState == LEAVE_APPLY) {
         GSL_ConfigApply(false);
-        w->subState = 1;
+        w->subState = LEAVE_FONT;
     }
     if (!GSL_ConfigFontWait()) return;
     const OptionWork* o = GSL_OptionWork();
-    Goto(w, EXIT);
+    Goto(w, OPTION_EXIT);
     uint8_t now[20];
     Digest(now);
     if (std::memcmp(now, o->digest, sizeof now) != 0) GSL_ModePush(GSL_SystemSaveModeCB, 1);
@@ -531,29 +540,29 @@ bool CaptureReady(int32_t sprite) { return sprite < 0 || Lib_SpriteGetState(spri
 void Reset(ScreenWork* w) {
     OptionWork* o = GSL_OptionWork();
     switch (w->subState) {
-        case 0: {
+        case RESET_ASK: {
             char text[kMesTextSize];
             GSL_SysTextGet(nullptr, 2, 1, 0, text, sizeof text);
             o->wipeOrDialog = Lib_DialogOpen(1, text, 180, 98, 1);
-            w->subState = 1;
+            w->subState = RESET_ANSWER;
             return;
         }
-        case 1: {
+        case RESET_ANSWER: {
             const int32_t answer = GSL_SystemDialogGet(o->wipeOrDialog);
             if (answer < 0 && o->wipeOrDialog >= 0 && GSL_SystemDialogIsReady(o->wipeOrDialog) >= 0) return;
             GSL_SystemDialogDel(o->wipeOrDialog);
             o->wipeOrDialog = -1;
             if (answer != 1) {
-                w->subState = 99;
+                w->subState = SUBSTATE_CLOSE;
                 return;
             }
             o->resetCapture = Lib_SpriteCreateCapture(0, kResetCapturePriority, 0);
             Lib_SpriteSetFlag(o->resetCapture, 0);
             o->loading = GSL_SystemLoadingSet(kIndicatorPriority, 0);
-            w->subState = 2;
+            w->subState = RESET_DEFAULTS;
             return;
         }
-        case 2: {
+        case RESET_DEFAULTS: {
             if (!CaptureReady(o->resetCapture) || !GSL_SystemLoadingCheck(o->loading)) return;
             const int8_t language = SystemDataBlock.language;
             GSL_ConfigDefaults();
@@ -568,16 +577,16 @@ void Reset(ScreenWork* w) {
             }
             GSL_ConfigApply(false);
             GSL_OptionDrawItems(0);
-            w->subState = 99;
+            w->subState = SUBSTATE_CLOSE;
             return;
         }
-        default:
+        default:  // SUBSTATE_CLOSE
             if (!GSL_ConfigFontWait()) return;
             Lib_SpriteFree(o->resetCapture);
             o->resetCapture = -1;
             GSL_SystemLoadingDel(o->loading);
             o->loading = -1;
-            Goto(w, MAIN);
+            Goto(w, OPTION_MAIN);
             return;
     }
 }
@@ -586,13 +595,13 @@ void Reset(ScreenWork* w) {
 void Exit(ScreenWork* w) {
     OptionWork* o = GSL_OptionWork();
     if (!GSL_ConfigFontWait()) return;
-    if (w->subState == 0) {
+    if (w->subState == EXIT_WIPE) {
         char path[256];
         GSL_WipePathMake(path);
         o->wipeOrDialog = GSL_SystemWipeSet(path, -1, kWipeFrames, kWipePriority, kWipePriority, 0, 6);
-        w->subState = 1;
+        w->subState = EXIT_FREE;
     }
-    if (w->subState == 1) {
+    if (w->subState == EXIT_FREE) {
         if (GSL_SystemWipeStatus(o->wipeOrDialog) == WIPE_PREPARING) return;
         for (int32_t& k : o->keys) {
             Lib_TaskDel(uint32_t(k));
@@ -607,7 +616,7 @@ void Exit(ScreenWork* w) {
         GSL_WorkTextFree(nullptr, 0);
         GSL_WorkTextFree(nullptr, 2);
         WindowFlags.fetch_and(uint8_t(~WINDOW_F2_IGNORED));
-        w->subState = 2;
+        w->subState = EXIT_WIPE_END;
     }
     if (GSL_SystemWipeStatus(o->wipeOrDialog) != WIPE_FINISHED) return;
     GSL_SystemWipeDel(o->wipeOrDialog);

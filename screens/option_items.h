@@ -7,6 +7,19 @@
 
 #include "screens/system_screens.h"
 
+// Steps of the option screen; the font page (screens/font_page.h) returns
+// to OPTION_MAIN.
+enum OptionStep : int32_t {
+    OPTION_INIT,
+    OPTION_BUILD,
+    OPTION_MAIN,
+    OPTION_LEAVE,
+    OPTION_RESET,
+    OPTION_FONT_PAGE,
+    OPTION_EXIT,
+};
+// The answers of GSL_OptionInput (screens/option.h).
+enum : int32_t { OPTION_INPUT_STAY = 0, OPTION_INPUT_RESET = 1, OPTION_INPUT_FONTS = 2 };
 inline constexpr int32_t kOptionItems = 24;          // selectable items 0..23
 inline constexpr int32_t kOptionTemplates = 26;      // with the plate and the terminator
 inline constexpr int32_t kOptionFirstIcon = 11;
