@@ -48,7 +48,7 @@ bool PointerOnScreen(int32_t x, int32_t y) { return x >= 0 && x <= 1279 && y >= 
 void Extras_Dispatch(ModeFunction screen, const ExtrasStep* steps, int32_t count) {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (w && w->screenId != screen) w = nullptr;
-    const int32_t step = w ? w->step : 0;
+    const int32_t step = w ? w->step : EXTRAS_STEP_LOAD;
     if (step >= 0 && step < count && steps[step]) steps[step](w);
 }
 
@@ -91,16 +91,16 @@ bool Extras_BuildReady(int32_t bar, int32_t loading, bool own) {
 }
 
 void Extras_BuildFade(ScreenWork* w, bool ready, void (*build)(ScreenWork*)) {
-    if (w->subState == 0) {
+    if (w->subState == EXTRAS_BUILD_WAIT) {
         if (!ready) return;
         GSL_SystemDispColorSet(kBlack, kBlackFrames);
-        w->subState = 1;
+        w->subState = EXTRAS_BUILD_BLACK;
         return;
     }
-    if (w->subState != 1 || !GSL_SystemDispColorCheck()) return;
+    if (w->subState != EXTRAS_BUILD_BLACK || !GSL_SystemDispColorCheck()) return;
     build(w);
     GSL_SystemDispColorSet(kClear, kOpenFrames);
-    w->subState = 2;
+    w->subState = EXTRAS_BUILD_COUNT;
 }
 
 int32_t Extras_TrackPlay(int32_t record) {
@@ -199,14 +199,14 @@ bool Extras_CountUp(int32_t* counter, int32_t rate, int32_t number, bool waitTra
 }
 
 void Extras_BuildCount(ScreenWork* w, int32_t* counter, int32_t (*rate)(), int32_t number, bool waitTrack) {
-    if (w->subState == 2) {
+    if (w->subState == EXTRAS_BUILD_COUNT) {
         const NumberDisplayWork* n = GSL_SystemNumWork(number);
-        if (GSL_SystemDispColorCheck() && (!n || n->done)) w->subState = 3;
+        if (GSL_SystemDispColorCheck() && (!n || n->done)) w->subState = EXTRAS_BUILD_COUNTED;
         return;
     }
     if (Extras_CountUp(counter, rate(), number, waitTrack)) {
-        w->subState = 0;
-        w->step = 2;
+        w->subState = SUBSTATE_ENTRY;
+        w->step = EXTRAS_STEP_MAIN;
     }
 }
 

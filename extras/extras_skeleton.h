@@ -26,6 +26,16 @@ inline constexpr int32_t kExtrasKeys = 6;
 enum : uint32_t { EXTRAS_BUTTON_A = 64, EXTRAS_BUTTON_D = 128, EXTRAS_BUTTON_LEFT = 4096, EXTRAS_BUTTON_RIGHT = 16384 };
 
 // --- dispatching -----------------------------------------------------------
+// The steps the extras screens share: LOAD -> BUILD -> MAIN, MAIN -> CHANGE
+// (the page or category zoom) -> MAIN, and the screen's own last steps from
+// EXTRAS_STEP_OWN on.
+enum : int32_t { EXTRAS_STEP_LOAD, EXTRAS_STEP_BUILD, EXTRAS_STEP_MAIN, EXTRAS_STEP_CHANGE, EXTRAS_STEP_OWN };
+// Sub-states of the build step: WAIT -> BLACK (Extras_BuildFade), then
+// COUNT -> COUNTED (Extras_BuildCount), then the main step.
+enum : int32_t { EXTRAS_BUILD_WAIT = 0, EXTRAS_BUILD_BLACK = 1, EXTRAS_BUILD_COUNT = 2, EXTRAS_BUILD_COUNTED = 3 };
+// Sub-states of the change step: the page shrinks (OUT), is redrawn and grows
+// back (IN), then SUBSTATE_CLOSE returns to the main step.
+enum : int32_t { EXTRAS_ZOOM_OUT = 0, EXTRAS_ZOOM_IN = 1 };
 // One step of a screen, given the screen's context (null before it exists).
 using ExtrasStep = void (*)(ScreenWork* w);
 // Runs steps[step] for the top screen `screen`: step 0 while it has no
@@ -52,9 +62,9 @@ void Extras_KeysEnd(int32_t* keys);
 // The build waits: the overlay, the layers, the bar's layout, the indicator
 // and the screen's own condition.
 bool Extras_BuildReady(int32_t bar, int32_t loading, bool own);
-// The black-over-30, build, transparent-over-60 sequence on sub-states 0
-// (waits for `ready`, then black) and 1 (waits for black, builds, fades in,
-// goes to 2).
+// The black-over-30, build, transparent-over-60 sequence on sub-states
+// EXTRAS_BUILD_WAIT (waits for `ready`, then black) and EXTRAS_BUILD_BLACK
+// (waits for black, builds, fades in, goes to EXTRAS_BUILD_COUNT).
 void Extras_BuildFade(ScreenWork* w, bool ready, void (*build)(ScreenWork*));
 // Plays "sound/bgm/<stem>.oggl" of music record `record` looping on channel
 // 0, recorded in sound slot 0 (restore kind 1, release fade 30), and unlocks
@@ -73,7 +83,7 @@ void Extras_ArrowBob(int32_t* angle);
 // when *counter has reached rate (then *counter is 0). With waitTrack it
 // first waits while channel 0 is starting.
 bool Extras_CountUp(int32_t* counter, int32_t rate, int32_t number, bool waitTrack);
-// Sub-states 2 and 3 of the build step: once the overlay is clear and the
+// Sub-states EXTRAS_BUILD_COUNT and EXTRAS_BUILD_COUNTED: once the overlay is clear and the
 // number display has come in, the count-up to rate(); then the main step.
 void Extras_BuildCount(ScreenWork* w, int32_t* counter, int32_t (*rate)(), int32_t number, bool waitTrack);
 

@@ -32,6 +32,7 @@
 static_assert(sizeof(GalleryHead) <= sizeof(ScreenWork::words));
 
 namespace {
+constexpr int32_t kStepClose = EXTRAS_STEP_OWN;
 constexpr float kCellX = -392.0f, kCellDX = 262.0f, kCellY = 155.0f;
 constexpr float kBandTop = 268.0f, kBandBottom = -258.0f;
 constexpr int32_t kBand[4] = {0, 92, 1280, 526};
@@ -203,8 +204,8 @@ void ChangeCategory(ScreenWork* w, GalleryHead* h, int32_t side) {
     GSL_SystemSePlay(2);
     h->category = (h->category + (side == 0 ? 5 : 1)) % kGalleryCategoryCount;
     h->zoom = 1.0f;
-    w->step = 3;
-    w->subState = 0;
+    w->step = EXTRAS_STEP_CHANGE;
+    w->subState = EXTRAS_ZOOM_OUT;
 }
 
 // --- steps -------------------------------------------------------------------
@@ -224,7 +225,7 @@ void Load(ScreenWork*) {
     if (!w) return;
     GalleryHead* h = GSL_GalleryHead(w);
     *h = GalleryHead{-1, -1, 0, 0, 0, -1, 0, 0, 0, -1, -1, nullptr, 1.0f};
-    w->subState = 0;
+    w->subState = EXTRAS_BUILD_WAIT;
     h->loading = Extras_Open("visual/system/sys_gallery_bg.ext", "visual/system/sys_gallery_00.ext", 1);
     h->bar = Extras_BarCreate(kExtrasBarMinimum, Rows(GSL_GalleryGetTable()[0].count));
     void* area = Lib_MemAlloc(HEAP_SCREEN, sizeof(GalleryState), 4);
@@ -248,7 +249,7 @@ void Load(ScreenWork*) {
         Lib_TaskDel(uint32_t(task));
     }
     FrameRateConfig = 60;
-    w->step = 1;
+    w->step = EXTRAS_STEP_BUILD;
 }
 
 bool GroupDone(const GalleryHead* h) {
@@ -286,7 +287,7 @@ void BuildPage(ScreenWork* w) {
 
 void Build(ScreenWork* w) {
     GalleryHead* h = GSL_GalleryHead(w);
-    if (w->subState < 2) {
+    if (w->subState < EXTRAS_BUILD_COUNT) {
         Extras_BuildFade(w, Extras_BuildReady(h->bar, h->loading, GroupDone(h)), BuildPage);
         return;
     }
@@ -325,8 +326,8 @@ void Main(ScreenWork* w) {
     if ((InputButtons.pressed & BUTTON_CANCEL) || back) {
         GSL_SystemSePlay(1);
         GSL_WorkSoundStop(nullptr, 0, 60);
-        w->step = 4;
-        w->subState = 0;
+        w->step = kStepClose;
+        w->subState = SUBSTATE_ENTRY;
         return;
     }
     if (!st->drag.dragging) {
@@ -388,8 +389,8 @@ void Transition(ScreenWork* w) {
     GalleryState* st = h->state;
     Extras_ArrowBob(&h->arrowAngle);
     if (!st) return;
-    if (w->subState == 0 || w->subState == 1) {
-        const bool down = w->subState == 0;
+    if (w->subState == EXTRAS_ZOOM_OUT || w->subState == EXTRAS_ZOOM_IN) {
+        const bool down = w->subState == EXTRAS_ZOOM_OUT;
         const bool end = Extras_ZoomStep(&h->zoom, down ? -kZoomStep : kZoomStep);
         SetScale(Cursor(), h->zoom);
         for (int32_t i = 0; i < kGalleryCells; ++i) {
@@ -400,16 +401,16 @@ void Transition(ScreenWork* w) {
         if (down) {
             h->zoom = 0.0f;
             Redraw(h, 0.0f, false);
-            w->subState = 1;
+            w->subState = EXTRAS_ZOOM_IN;
         } else {
             Lib_SpriteSetFlag(Cursor(), 1);
             Colour(st, h->selection, kWhite);
-            w->subState = 99;
+            w->subState = SUBSTATE_CLOSE;
         }
         return;
     }
-    w->subState = 0;
-    w->step = 2;
+    w->subState = SUBSTATE_ENTRY;
+    w->step = EXTRAS_STEP_MAIN;
 }
 
 void Release(ScreenWork* w) {

@@ -42,6 +42,7 @@ constexpr MusicPageEntry kPage1[5] = {{1, 16}, {1, 17}, {1, 18}, {1, 19}, {1, 20
 const MusicPage MusicPageTable[3] = {{kPage0, 16, 0}, {kPage1, 5, 16}, {nullptr, 0, 0}};
 
 namespace {
+constexpr int32_t kStepClose = EXTRAS_STEP_OWN;
 constexpr int32_t kPages = 2;
 constexpr int32_t kBand[4] = {0, 104, 1280, 512};
 constexpr int32_t kWholeScreen[4] = {0, 0, 1280, 720};
@@ -153,8 +154,8 @@ void ChangePage(ScreenWork* w, MusicHead* h, int32_t side) {
         !SpriteTable[icon].visible)
         TaskTable.slots[st->icon]->suspended = 1;
     h->zoom = 1.0f;
-    w->step = 3;
-    w->subState = 0;
+    w->step = EXTRAS_STEP_CHANGE;
+    w->subState = EXTRAS_ZOOM_OUT;
 }
 
 // Slots 3..6: the page arrows and their frames, copied from the system sheet.
@@ -187,7 +188,7 @@ void Load(ScreenWork*) {
     if (!w) return;
     MusicHead* h = GSL_MusicHead(w);
     *h = MusicHead{-1, -1, 0, 0, 0, -1, 0, 2, 0, 0, 0, 0, -1, -1, nullptr, 1.0f};
-    w->subState = 0;
+    w->subState = EXTRAS_BUILD_WAIT;
     h->loading = Extras_Open("visual/system/sys_music_bg.ext", "visual/system/sys_music_00.ext", 11);
     h->bar = Extras_BarCreate(kBarMinimum, Rows(MusicPageTable[0].count));
     void* area = Lib_MemAlloc(HEAP_SCREEN, sizeof(MusicRoomState), 4);
@@ -203,7 +204,7 @@ void Load(ScreenWork*) {
         for (int32_t k = 0; k < kMusicKeys; ++k) st->keys[k] = GSL_SystemKeySet(kKeyMasks[k], kKeyIntervals[k]);
     }
     FrameRateConfig = 60;
-    w->step = 1;
+    w->step = EXTRAS_STEP_BUILD;
 }
 
 void BuildRoom(ScreenWork* w) {
@@ -252,9 +253,9 @@ void BuildRoom(ScreenWork* w) {
 
 void Build(ScreenWork* w) {
     MusicHead* h = GSL_MusicHead(w);
-    if (w->subState < 2) {
+    if (w->subState < EXTRAS_BUILD_COUNT) {
         Extras_BuildFade(w, Extras_BuildReady(h->bar, h->loading, true), BuildRoom);
-        if (w->subState < 2) return;
+        if (w->subState < EXTRAS_BUILD_COUNT) return;
     }
     GSL_MusicArrowSwing();
     GSL_MusicTrackText(0);
@@ -332,8 +333,8 @@ void Main(ScreenWork* w) {
     if ((InputButtons.pressed & BUTTON_CANCEL) || back) {
         if (GSL_MusicStop(h)) return;
         GSL_SystemSePlay(1);
-        w->step = 4;
-        w->subState = 0;
+        w->step = kStepClose;
+        w->subState = SUBSTATE_ENTRY;
         return;
     }
     if ((InputButtons.pressed & BUTTON_DECIDE) || (clicked && hovered == h->cursor)) {
@@ -388,8 +389,8 @@ void Transition(ScreenWork* w) {
     MusicRoomState* st = h->state;
     GSL_MusicArrowSwing();
     if (!st) return;
-    if (w->subState == 0 || w->subState == 1) {
-        const bool down = w->subState == 0;
+    if (w->subState == EXTRAS_ZOOM_OUT || w->subState == EXTRAS_ZOOM_IN) {
+        const bool down = w->subState == EXTRAS_ZOOM_OUT;
         if (down) IconSuspend(h, 1);
         const bool end = Extras_ZoomStep(&h->zoom, down ? -kZoomStep : kZoomStep);
         SetScale(Layer(2), h->zoom);
@@ -398,11 +399,11 @@ void Transition(ScreenWork* w) {
             if (down) {
                 h->zoom = 0.0f;
                 GSL_MusicRedraw(0.0f, 0);
-                w->subState = 1;
+                w->subState = EXTRAS_ZOOM_IN;
             } else {
                 Lib_SpriteSetFlag(Layer(2), 1);
                 if (h->cursor >= 0 && h->cursor < kMusicSlots) Lib_SpriteSetColor(st->buttons[h->cursor], kWhite);
-                w->subState = 99;
+                w->subState = SUBSTATE_CLOSE;
             }
         }
         GSL_MusicTrackText(0);
@@ -410,8 +411,8 @@ void Transition(ScreenWork* w) {
     }
     IconSuspend(h, 0);
     GSL_MusicTrackText(0);
-    w->subState = 0;
-    w->step = 2;
+    w->subState = SUBSTATE_ENTRY;
+    w->step = EXTRAS_STEP_MAIN;
 }
 
 void Release(ScreenWork* w) {

@@ -31,6 +31,11 @@
 static_assert(sizeof(SpecialHead) <= sizeof(ScreenWork::words));
 
 namespace {
+// The menu has no change step: its own steps follow the main one.
+constexpr int32_t kStepLaunch = EXTRAS_STEP_OWN, kStepClose = EXTRAS_STEP_OWN + 1;
+// Sub-states of the launch: START -> STORY (the story runs above the menu)
+// -> BACK -> BAR -> FADE_IN, then the main step.
+enum : int32_t { LAUNCH_START = 0, LAUNCH_STORY = 1, LAUNCH_BACK = 2, LAUNCH_BAR = 3, LAUNCH_FADE_IN = 4 };
 constexpr int32_t kColumns = 4;
 constexpr float kCellX = -392.0f, kCellDX = 262.0f, kCellY = 155.0f, kPitch = 150.0f;
 constexpr float kBandTop = 268.0f, kBandBottom = -258.0f;
@@ -99,7 +104,7 @@ void Init(ScreenWork*) {
     if (!w) return;
     SpecialHead* h = GSL_SpecialHead(w);
     *h = SpecialHead{-1, -1, 0, 0, 0, -1, 0, 0, 0, -1, nullptr};
-    w->subState = 0;
+    w->subState = EXTRAS_BUILD_WAIT;
     h->loading = Extras_Open("visual/system/sys_tips_bg.ext", "visual/system/sys_gallery_00.ext", 1);
     BarCreate(h, 0);
     if (void* area = Lib_MemAlloc(HEAP_SCREEN, sizeof(SpecialKeyBlock), 4)) {
@@ -108,7 +113,7 @@ void Init(ScreenWork*) {
         KeysStart(h);
     }
     FrameRateConfig = 60;
-    w->step = 1;
+    w->step = EXTRAS_STEP_BUILD;
 }
 
 void BuildMenu(ScreenWork* w) {
@@ -142,7 +147,7 @@ void BuildMenu(ScreenWork* w) {
 
 void Build(ScreenWork* w) {
     SpecialHead* h = GSL_SpecialHead(w);
-    if (w->subState < 2) {
+    if (w->subState < EXTRAS_BUILD_COUNT) {
         Extras_BuildFade(w, Extras_BuildReady(h->bar, h->loading, true), BuildMenu);
         return;
     }
@@ -181,8 +186,8 @@ void Main(ScreenWork* w) {
     const bool back = Extras_Clicked(Layer(1), kPlain, kWhite);
     if ((InputButtons.pressed & BUTTON_CANCEL) || back) {
         GSL_SystemSePlay(1);
-        w->step = 5;
-        w->subState = 0;
+        w->step = kStepClose;
+        w->subState = SUBSTATE_ENTRY;
         return;
     }
     if (!drag.dragging) {
@@ -191,8 +196,8 @@ void Main(ScreenWork* w) {
         if ((InputButtons.pressed & BUTTON_DECIDE) || (target >= 0 && target == sel)) {
             if (GSL_SpecialIsUnlocked(sel)) {
                 GSL_SystemSePlay(0);
-                w->step = 4;
-                w->subState = 0;
+                w->step = kStepLaunch;
+                w->subState = LAUNCH_START;
                 return;
             }
             GSL_SystemSePlay(3);
@@ -232,7 +237,7 @@ void Main(ScreenWork* w) {
 void GSL_SpecialLaunch(ScreenWork* w) {
     SpecialHead* h = GSL_SpecialHead(w);
     switch (w->subState) {
-        case 0: {
+        case LAUNCH_START: {
             GSL_GameStateInit();
             SpecialEntry e{};
             GSL_SpecialGetEntry(&e, h->selected);
@@ -242,20 +247,20 @@ void GSL_SpecialLaunch(ScreenWork* w) {
             GameStateBlock.startOffset = GameStateBlock.restartOffset = uint32_t(at.offset);
             SpecialScenarioFlag = 1;
             GSL_SystemDispColorSet(kBlack, 30);
-            w->subState = 1;
+            w->subState = LAUNCH_STORY;
             return;
         }
-        case 1:
+        case LAUNCH_STORY:
             if (!GSL_SystemDispColorCheck()) return;
             GSL_SystemBarDel(h->bar);
             h->bar = -1;
             KeysEnd(h);
-            w->subState = 2;
+            w->subState = LAUNCH_BACK;
             // Suspends this menu with its pictures released; the restore
-            // brings them and the title track back before step 2 runs.
+            // brings them and the title track back before LAUNCH_BACK runs.
             GSL_ModePush(GSL_StoryModeCB, 0);
             return;
-        case 2: {
+        case LAUNCH_BACK: {
             BarCreate(h, GSL_SpecialRowCount() >= 4 ? 1 : 0);
             KeysStart(h);
             if (SysgraMesTable.data) {
@@ -264,19 +269,19 @@ void GSL_SpecialLaunch(ScreenWork* w) {
                 const int32_t t = GSL_WorkTextGet(nullptr, 0);
                 if (t >= 0) Lib_TextStrSet(t, text);
             }
-            w->subState = 3;
+            w->subState = LAUNCH_BAR;
             return;
         }
-        case 3:
+        case LAUNCH_BAR:
             if (GSL_SystemWinCheck(h->bar) != 1) return;
             GSL_SystemBarScroll(h->bar, h->topRow);
             GSL_SystemDispColorSet(0x00000000u, 30);
-            w->subState = 4;
+            w->subState = LAUNCH_FADE_IN;
             return;
-        default:
+        default:  // LAUNCH_FADE_IN
             if (!GSL_SystemDispColorCheck()) return;
-            w->subState = 0;
-            w->step = 2;
+            w->subState = SUBSTATE_ENTRY;
+            w->step = EXTRAS_STEP_MAIN;
             SpecialScenarioFlag = 0;
             return;
     }
