@@ -29,8 +29,12 @@ ChoiceListRecord ChoiceList;
 namespace {
 
 constexpr uint32_t kConfirmButton = 1;
-constexpr int32_t kClickAnywhere = 50;
-constexpr int32_t kDebugClick = 10;
+// Steps of the choice menu: OPEN -> OPENING (the window opens) -> BUILD ->
+// CHOOSE -> TAKEN, then CMD_STEP_LAST.
+enum : uint32_t { MENU_OPEN = 10, MENU_OPENING = 11, MENU_BUILD = 12, MENU_CHOOSE = 13, MENU_TAKEN = 14 };
+// Steps of the wait and of the debug text pages.
+enum : uint32_t { WAIT_RUN = 1 };
+enum : uint32_t { DEBUG_OPENING = 1, DEBUG_SHOWN = 3 };
 constexpr uint32_t kPlayAuto = 4;
 constexpr int32_t kLayoutGroup = 5;
 constexpr int32_t kSeenMarkRect = 27;
@@ -179,7 +183,7 @@ void MenuStep(CommandContext* ctx, MenuFields* f) {
         // Only a choice that is shown and highlighted can be taken.
         GSL_SystemSePlay(kSeEnter);
         ctx->script->status &= ~SCRIPT_PLAYER_WAIT;
-        ctx->step = 14;
+        ctx->step = MENU_TAKEN;
         return;
     }
     if (f->selected >= 0 && f->selected < f->count && f->selected != f->highlighted) {
@@ -275,7 +279,7 @@ void DebugShow(CommandContext* ctx, DebugFields* f) {
     for (const char* p = converted; (p = std::strstr(p, "#n")) != nullptr; p += 2) ++lines;
     if (lines > f->lines) f->lines = lines;
     ctx->stage->scrollFlags |= 1;
-    ctx->step = 3;
+    ctx->step = DEBUG_SHOWN;
 }
 
 }  // namespace
@@ -317,7 +321,7 @@ void GSL_CmdMenuAdd(CommandContext* ctx) {
 
 void GSL_CmdMenuStart(CommandContext* ctx) {
     MenuFields* f = GSL_CommandPrivate<MenuFields>(ctx);
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         const ReplayMode mode = GSL_ReplayModeGet(ctx);
         if (mode == REPLAY_RUN || mode == REPLAY_SILENT) {
             ReplayChoice(ctx, mode == REPLAY_SILENT);
@@ -335,40 +339,40 @@ void GSL_CmdMenuStart(CommandContext* ctx) {
         f->layout = GSL_ChoiceLayout(f->menuId, SystemDataBlock.language);
         GSL_HistoryPosGet(1, 1);
         ChoiceList.count = 0;
-        ctx->step = 10;
+        ctx->step = MENU_OPEN;
     }
-    if (ctx->step == 10) {
+    if (ctx->step == MENU_OPEN) {
         openSet(int32_t(GSL_WaitFrames(200)));
-        ctx->step = 11;
+        ctx->step = MENU_OPENING;
     }
-    if (ctx->step == 11) {
+    if (ctx->step == MENU_OPENING) {
         if (ctx->stage->openTask >= 0) return;
         ctx->stage->nameClear = 1;
         ctx->stage->textClear = 1;
-        ctx->step = 12;
+        ctx->step = MENU_BUILD;
     }
-    if (ctx->step == 12) {
+    if (ctx->step == MENU_BUILD) {
         if (Story()) BuildMenu(f);
         ctx->script->status |= SCRIPT_PLAYER_WAIT;
         GSL_SystemSePlay(kSeSelect);
-        ctx->step = 13;
+        ctx->step = MENU_CHOOSE;
         return;
     }
-    if (ctx->step == 13) {
+    if (ctx->step == MENU_CHOOSE) {
         MenuStep(ctx, f);
-        if (ctx->step != 14) return;
+        if (ctx->step != MENU_TAKEN) return;
     }
-    if (ctx->step == 14) {
+    if (ctx->step == MENU_TAKEN) {
         FreeMenu(f);
-        ctx->step = 999;
+        ctx->step = CMD_STEP_LAST;
     }
-    if (ctx->step == 999) MenuTake(ctx, f);
+    if (ctx->step == CMD_STEP_LAST) MenuTake(ctx, f);
 }
 
 void GSL_CmdWait(CommandContext* ctx) {
     WaitFields* f = GSL_CommandPrivate<WaitFields>(ctx);
     StageRecord* stage = ctx->stage;
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         if (Replaying(ctx) || !stage) return;
         ctx->script->status |= SCRIPT_BUSY;
         const int32_t time = GSL_ArgGetInt(ctx, "time", 0);
@@ -383,14 +387,14 @@ void GSL_CmdWait(CommandContext* ctx) {
         }
         f->clickAllowed = !click[0] || IsTrue(click);
         f->toStopLabel = 0;
-        ctx->step = 1;
+        ctx->step = WAIT_RUN;
     }
-    if (ctx->step == 1) {
+    if (ctx->step == WAIT_RUN) {
         bool over = false;
         if (f->remaining > 0) over = --f->remaining == 0;
         else if (f->remaining == 0) over = true;
         if (GSL_IsSkip()) over = true;
-        const bool confirm = GSL_FlagCheck(ctx, kConfirmButton, kClickAnywhere);
+        const bool confirm = GSL_FlagCheck(ctx, kConfirmButton, BUTTON_RECT);
         const bool timed = f->remaining >= 0;
         if (!over && !timed) {
             if (confirm) over = true;
@@ -407,9 +411,9 @@ void GSL_CmdWait(CommandContext* ctx) {
         if (!timed && AutoPlay() && !GSL_ContextCheck()) --f->countdown;
         if (!over) return;
         if (f->toStopLabel) OpenTarget(ctx, "", "*staffroll_stop");
-        ctx->step = 999;
+        ctx->step = CMD_STEP_LAST;
     }
-    if (ctx->step == 999) ctx->script->status &= ~SCRIPT_BUSY;
+    if (ctx->step == CMD_STEP_LAST) ctx->script->status &= ~SCRIPT_BUSY;
 }
 
 void GSL_CmdClick(CommandContext* ctx) {
@@ -419,13 +423,13 @@ void GSL_CmdClick(CommandContext* ctx) {
 }
 
 void GSL_CmdReturnMenu(CommandContext* ctx) {
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         if (Replaying(ctx)) return;
         ctx->script->status |= SCRIPT_BUSY;
         // This very task: it ends through its finish request once the step
         // is over, never while its command runs.
         if (Story()) GSL_WorkTaskEnd(Story(), 0);
-        ctx->step = 999;
+        ctx->step = CMD_STEP_LAST;
         return;
     }
     ctx->script->status &= ~SCRIPT_BUSY;
@@ -439,28 +443,28 @@ void GSL_CmdTrophy(CommandContext* ctx) {
 void GSL_CmdDebug(CommandContext* ctx) {
     DebugFields* f = GSL_CommandPrivate<DebugFields>(ctx);
     StageRecord* stage = ctx->stage;
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         if (Replaying(ctx) || !stage) return;
         ctx->script->status |= SCRIPT_BUSY;
         openSet(int32_t(GSL_WaitFrames(0)));
         f->n = 0;
         f->lines = 0;
         if (DebugTextCount() <= 0) {
-            ctx->step = 999;
+            ctx->step = CMD_STEP_LAST;
         } else if (stage->openTask < 0) {
             DebugShow(ctx, f);
             return;
         } else {
-            ctx->step = 1;
+            ctx->step = DEBUG_OPENING;
         }
     }
-    if (ctx->step == 1) {
+    if (ctx->step == DEBUG_OPENING) {
         if (stage->openTask >= 0) return;
         DebugShow(ctx, f);
         return;
     }
-    if (ctx->step == 3) {
-        if (!GSL_FlagCheck(ctx, kConfirmButton, kDebugClick) && !GSL_IsSkip()) return;
+    if (ctx->step == DEBUG_SHOWN) {
+        if (!GSL_FlagCheck(ctx, kConfirmButton, BUTTON_WHOLE_SCREEN) && !GSL_IsSkip()) return;
         stage->scrollFlags &= uint8_t(~1u);
         for (uint32_t i = kMessageFirstText; i <= kMessageLastText; ++i)
             if (Story()) GSL_WorkTextFree(Story(), i);
@@ -469,7 +473,7 @@ void GSL_CmdDebug(CommandContext* ctx) {
             DebugShow(ctx, f);
             return;
         }
-        ctx->step = 999;
+        ctx->step = CMD_STEP_LAST;
     }
-    if (ctx->step == 999) ctx->script->status &= ~SCRIPT_BUSY;
+    if (ctx->step == CMD_STEP_LAST) ctx->script->status &= ~SCRIPT_BUSY;
 }

@@ -490,6 +490,7 @@ int32_t GSL_LayerEffectStart(StageRecord* stage, int32_t kind, int32_t page, int
 
 namespace {
 
+constexpr uint32_t kQuakeRun = 10;  // the quake command's step while a quake runs
 constexpr int32_t kQuakeSlots[] = {24, 25, 26, 29, 32, 33, 34, 35, 36, 37, 38, 39, 27, 28};
 
 // Clears every sprite and text (ruby children included) that holds the
@@ -699,8 +700,8 @@ void GSL_CmdQuake(CommandContext* ctx) {
     const ReplayMode mode = GSL_ReplayModeGet(ctx);
     if (mode == REPLAY_RUN || mode == REPLAY_SILENT) return;
     StageRecord* stage = ctx->stage;
-    if (ctx->step == 0) ctx->step = 10;
-    if (ctx->step == 10) {
+    if (ctx->step == CMD_STEP_FIRST) ctx->step = kQuakeRun;
+    if (ctx->step == kQuakeRun) {
         bool running = false;
         for (int32_t k = 0; k < 2; ++k) {
             const int32_t id = QuakeId(stage, k);

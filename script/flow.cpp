@@ -308,7 +308,7 @@ void GSL_CmdCall(CommandContext* ctx) {
 
 void GSL_CmdReturn(CommandContext* ctx) {
     ScriptState* s = ctx->script;
-    if (ctx->step == 999) {
+    if (ctx->step == CMD_STEP_LAST) {
         s->status &= ~SCRIPT_BUSY;
         return;
     }
@@ -334,7 +334,7 @@ void GSL_CmdReturn(CommandContext* ctx) {
         const int32_t slot = GSL_ScriptWorkOf(s)->ownSlot;
         if (slot >= 0 && slot < kTaskSlots && TaskTable.slots[slot]) TaskTable.slots[slot]->finishRequest = 1;
     }
-    ctx->step = 999;
+    ctx->step = CMD_STEP_LAST;
 }
 
 void GSL_CmdJump(CommandContext* ctx) {

@@ -219,7 +219,7 @@ void GSL_CmdText(CommandContext* ctx) {
         Lib_TextRubyMove(existing, nullptr);
     }
     stage->scrollFlags |= 1;
-    ctx->step = 999;
+    ctx->step = CMD_STEP_LAST;
     ctx->script->status &= ~(SCRIPT_BUSY | SCRIPT_TEXT);
 }
 
@@ -285,7 +285,9 @@ struct WaitFields {
 };
 
 constexpr uint32_t kConfirmButton = 1;
-constexpr int32_t kClickAnywhere = 10;
+// Steps of the waits for the player: OPENING (the window opens) -> READY ->
+// WAITING, then CMD_STEP_LAST.
+enum : uint32_t { WAIT_READY = 1, WAIT_WAITING = 2, WAIT_OPENING = 50 };
 constexpr uint32_t kPlayAuto = 4;
 
 void WaitRate() {
@@ -327,7 +329,7 @@ void WaitFinish(CommandContext* ctx, bool keywait) {
     stage->textSizeX = stage->textSizeY = 0.5f;
     stage->textColor = 0xFF000000u;
     ctx->script->status &= ~(SCRIPT_BUSY | SCRIPT_PLAYER_WAIT);
-    ctx->step = 999;
+    ctx->step = CMD_STEP_LAST;
 }
 
 void Wait(CommandContext* ctx, bool keywait) {
@@ -335,7 +337,7 @@ void Wait(CommandContext* ctx, bool keywait) {
     StageRecord* stage = ctx->stage;
     if (!stage) return;
     WaitFields* f = GSL_CommandPrivate<WaitFields>(ctx);
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         const ReplayMode mode = GSL_ReplayModeGet(ctx);
         if (!keywait && mode != REPLAY_NORMAL) return;
         if (mode == REPLAY_RUN || mode == REPLAY_SILENT) {
@@ -357,13 +359,13 @@ void Wait(CommandContext* ctx, bool keywait) {
         f->first = int32_t(kMessageFirstText);
         f->last = int32_t(kMessageLastText);
         openSet(int32_t(GSL_WaitFrames(0)));
-        ctx->step = 50;
+        ctx->step = WAIT_OPENING;
     }
-    if (ctx->step == 50) {
+    if (ctx->step == WAIT_OPENING) {
         if (GSL_WindowOpening()) return;
-        ctx->step = 1;
+        ctx->step = WAIT_READY;
     }
-    if (ctx->step == 1) {
+    if (ctx->step == WAIT_READY) {
         if (keywait) {
             ctx->script->status |= SCRIPT_BUSY | SCRIPT_PLAYER_WAIT;
             GSL_HistoryPosGet(1, 1);
@@ -378,13 +380,13 @@ void Wait(CommandContext* ctx, bool keywait) {
         const float a = float(int8_t(SystemDataBlock.autoSpeed));
         f->countdown = 31 - int32_t(((100.0f - a) / 100.0f) * -270.0f);
         f->direction = 1;
-        ctx->step = 2;
+        ctx->step = WAIT_WAITING;
         if (!GSL_IsSkip()) return;
     }
-    if (ctx->step == 2) {
+    if (ctx->step == WAIT_WAITING) {
         if (GSL_ScriptStoryFlagTest(1 | 2 | 4)) return;  // a menu, the backlog or a hidden window
         const bool skip = GSL_IsSkip();
-        const bool confirm = GSL_FlagCheck(ctx, kConfirmButton, kClickAnywhere);
+        const bool confirm = GSL_FlagCheck(ctx, kConfirmButton, BUTTON_WHOLE_SCREEN);
         const bool autoGo = AutoOn() && f->countdown < 1;
         if (!confirm && !skip && !autoGo && !f->noWait) {
             if (Revealing(f)) {
@@ -419,10 +421,10 @@ void Wait(CommandContext* ctx, bool keywait) {
         stage->scrollFlags &= uint8_t(~1u);
         stage->scrollIdle = 1;
         if (keywait) ctx->script->status &= ~SCRIPT_PLAYER_WAIT;
-        ctx->step = 999;
+        ctx->step = CMD_STEP_LAST;
         if (!skip) return;
     }
-    if (ctx->step == 999) WaitFinish(ctx, keywait);
+    if (ctx->step == CMD_STEP_LAST) WaitFinish(ctx, keywait);
 }
 
 }  // namespace

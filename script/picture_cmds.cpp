@@ -44,9 +44,13 @@ bool WipeRunning(StageRecord* stage) {
     return false;
 }
 
+// Steps of the picture commands: WIPE_WAIT (until no wipe runs), then LOADED
+// (the picture is in) and SHOWN (waiting for the wipe that shows it).
+enum : uint32_t { STEP_WIPE_WAIT = 10, STEP_LOADED = 11, STEP_SHOWN = 12 };
+
 void Busy(CommandContext* ctx) { ctx->script->status |= SCRIPT_BUSY; }
 void Done(CommandContext* ctx) {
-    ctx->step = 999;
+    ctx->step = CMD_STEP_LAST;
     ctx->script->status &= ~SCRIPT_BUSY;
 }
 
@@ -177,7 +181,7 @@ void GSL_CmdBackLay(CommandContext* ctx) {
 void GSL_CmdImage(CommandContext* ctx) {
     auto* f = GSL_CommandPrivate<ImageFields>(ctx);
     StageRecord* stage = ctx->stage;
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         if (Recording(ctx)) {
             GSL_ReplayDedupe(ctx, kCmdBackLay, 0, 0, 0);
             GSL_ReplayDedupe(ctx, kCmdMove, 0, 0, 0);
@@ -186,9 +190,9 @@ void GSL_CmdImage(CommandContext* ctx) {
             return;
         }
         Busy(ctx);
-        ctx->step = 10;
+        ctx->step = STEP_WIPE_WAIT;
     }
-    if (ctx->step == 10) {
+    if (ctx->step == STEP_WIPE_WAIT) {
         if (WipeRunning(stage)) return Busy(ctx);
         f->base = kBackBase;
         f->layer = LayerArg(ctx, "image", nullptr);
@@ -217,9 +221,9 @@ void GSL_CmdImage(CommandContext* ctx) {
         GSL_LayerEffectsStop(stage, 1, f->layer);
         GSL_WorkLayerFree(Story(), f->base + f->layer);
         GSL_WorkLayerLoad(Story(), uint32_t(f->base + f->layer), -1, path, -1, 1, nullptr, nullptr);
-        ctx->step = 11;
+        ctx->step = STEP_LOADED;
     }
-    if (ctx->step == 11) {
+    if (ctx->step == STEP_LOADED) {
         const int32_t id = GSL_WorkLayerGet(Story(), uint32_t(f->base + f->layer));
         if (Lib_SpriteGetState(id) == 0) return Busy(ctx);
         int32_t offset = GSL_ArgGetInt(ctx, nullptr, 3);
@@ -252,7 +256,7 @@ void GSL_CmdImage(CommandContext* ctx) {
         }
         if (!f->fore || GSL_ScriptImageLookAhead(ctx, 1) != 1) return Done(ctx);
         ShowAtOnce(stage);
-        ctx->step = 12;
+        ctx->step = STEP_SHOWN;
     }
     if (WipeRunning(stage)) return Busy(ctx);
     Done(ctx);
@@ -260,7 +264,7 @@ void GSL_CmdImage(CommandContext* ctx) {
 
 void GSL_CmdFreeImage(CommandContext* ctx) {
     StageRecord* stage = ctx->stage;
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         if (Recording(ctx)) {
             GSL_ReplayDedupe(ctx, kCmdBackLay, 0, 0, 0);
             GSL_ReplayDedupe(ctx, kCmdImage, 0, 0, 0);
@@ -268,9 +272,9 @@ void GSL_CmdFreeImage(CommandContext* ctx) {
             return;
         }
         Busy(ctx);
-        ctx->step = 10;
+        ctx->step = STEP_WIPE_WAIT;
     }
-    if (ctx->step == 10) {
+    if (ctx->step == STEP_WIPE_WAIT) {
         if (WipeRunning(stage)) return Busy(ctx);
         const int32_t layer = LayerArg(ctx, "freeimage", nullptr);
         if (layer < 0) return Done(ctx);
@@ -278,7 +282,7 @@ void GSL_CmdFreeImage(CommandContext* ctx) {
         GSL_WorkLayerFree(Story(), kBackBase + layer);
         if (GSL_ScriptImageLookAhead(ctx, 1) != 1) return Done(ctx);
         ShowAtOnce(stage);
-        ctx->step = 11;
+        ctx->step = STEP_SHOWN;
     }
     if (WipeRunning(stage)) return Busy(ctx);
     Done(ctx);

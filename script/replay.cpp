@@ -316,7 +316,7 @@ void GSL_ReplayLoad(int32_t i) {
     if (!g_buf || i < 0 || i >= kReplayRecords) return;
     CommandContext& c = g_buf->context;
     const ReplayRecordT& r = g_buf->records[i];
-    c.step = 0;
+    c.step = CMD_STEP_FIRST;
     c.argCount = int8_t(r.argCount);
     std::memcpy(c.args, r.args, sizeof c.args);
     std::memset(c.priv, 0, sizeof c.priv);

@@ -52,10 +52,14 @@ struct ScriptState {
 // waits. A handler casts them to its own struct through GSL_CommandPrivate.
 inline constexpr size_t kCommandPrivateSize = 4 * 64 + 16 * 4;
 
+// The steps every waiting command knows: CMD_STEP_FIRST on the first call,
+// CMD_STEP_LAST once it is over; a command numbers its own steps between.
+enum : uint32_t { CMD_STEP_FIRST = 0, CMD_STEP_LAST = 999 };
+
 struct CommandContext {
     ScriptState* script;
     StageRecord* stage;
-    uint32_t step;           // 0 on the first call; 999 marks the last step
+    uint32_t step;           // CMD_STEP_FIRST, the command's own, CMD_STEP_LAST
     int8_t argCount;         // 0..33
     const char* args[kScriptArgMax];  // into the script text
     alignas(8) uint8_t priv[kCommandPrivateSize];

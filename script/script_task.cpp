@@ -106,7 +106,7 @@ void GSL_ScriptArgsReset(ScriptState* script) {
     script->prevCommand = script->command;
     script->readOffset = script->nextOffset;
     script->command = -1;
-    ctx->step = 0;
+    ctx->step = CMD_STEP_FIRST;
     ctx->argCount = 0;
     std::memset(ctx->args, 0, sizeof ctx->args);
     std::memset(ctx->priv, 0, sizeof ctx->priv);

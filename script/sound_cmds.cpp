@@ -15,6 +15,7 @@
 #include "script/syntax.h"
 #include "script/script_report.h"
 #include "ui/engine_services.h"
+#include "ui/pointer.h"
 #include "ui/screen_slots.h"
 
 namespace {
@@ -23,7 +24,7 @@ constexpr int32_t kCmdPlayBgm = 101;
 constexpr int32_t kCmdPlaySe = 103;
 constexpr int32_t kCmdWaitSe = 105;
 constexpr uint32_t kConfirmButton = 1;
-constexpr int32_t kClickAnywhere = 50;
+constexpr uint32_t kStepWaiting = 1;  // the commands' step that waits on a sound or the video
 constexpr uint32_t kMusicFade = 30;
 constexpr char kTitleMovie[] = "movie1.mpg";
 constexpr char kTitleTrack[] = "sound/bgm/Quillmere.oggl";
@@ -81,7 +82,7 @@ bool SameName(const char* a, const char* b) {
 }
 
 void Done(CommandContext* ctx) {
-    ctx->step = 999;
+    ctx->step = CMD_STEP_LAST;
     ctx->script->status &= ~SCRIPT_BUSY;
 }
 
@@ -131,7 +132,7 @@ void GSL_SoundRelease(int32_t channel) {
 }
 
 void GSL_CmdOpenVideo(CommandContext* ctx) {
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         if (GSL_ReplayModeGet(ctx) != REPLAY_NORMAL) return;
         ctx->script->status |= SCRIPT_BUSY;
         char name[kScriptWordSize], path[kScriptWordSize];
@@ -147,9 +148,9 @@ void GSL_CmdOpenVideo(CommandContext* ctx) {
             int32_t* c = SpriteTable[sprite].clipRect;
             c[0] = 0, c[1] = 0, c[2] = 1280, c[3] = 720;
         }
-        ctx->step = 1;
+        ctx->step = kStepWaiting;
     }
-    if (ctx->step == 1) {
+    if (ctx->step == kStepWaiting) {
         if (MovieSpriteSlot.load() < 0 || MovieState.load() == MOVIE_IDLE) {
             Done(ctx);
             return;
@@ -157,15 +158,15 @@ void GSL_CmdOpenVideo(CommandContext* ctx) {
         // A movie that could not be opened leaves the player closed while
         // the state says playing: stop it rather than wait for a key.
         const bool unopened = MovieState.load() == MOVIE_PLAYING && Lib_MoviePlayerState() == PLAYER_CLOSED;
-        if (unopened || GSL_FlagCheck(ctx, kConfirmButton, kClickAnywhere)) MovieState.store(MOVIE_STOP_REQUESTED);
+        if (unopened || GSL_FlagCheck(ctx, kConfirmButton, BUTTON_RECT)) MovieState.store(MOVIE_STOP_REQUESTED);
         return;
     }
-    if (ctx->step == 999) ctx->script->status &= ~SCRIPT_BUSY;
+    if (ctx->step == CMD_STEP_LAST) ctx->script->status &= ~SCRIPT_BUSY;
 }
 
 void GSL_CmdPlayBgm(CommandContext* ctx) {
     SoundFields* f = GSL_CommandPrivate<SoundFields>(ctx);
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         if (Recording(GSL_ReplayModeGet(ctx))) {
             GSL_ReplayDedupe(ctx, -1, 0, -1, 0);
             GSL_ReplayRecord(ctx);
@@ -212,9 +213,9 @@ void GSL_CmdPlayBgm(CommandContext* ctx) {
             return;
         }
         f->slot = slot;
-        ctx->step = 1;
+        ctx->step = kStepWaiting;
     }
-    if (ctx->step == 1) {
+    if (ctx->step == kStepWaiting) {
         if (Loading(f->slot)) return;
         GSL_SoundRelease(f->slot);
         Done(ctx);
@@ -240,7 +241,7 @@ void GSL_CmdStopBgm(CommandContext* ctx) {
 
 void GSL_CmdPlaySe(CommandContext* ctx) {
     SoundFields* f = GSL_CommandPrivate<SoundFields>(ctx);
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         const int32_t repeat = LoopArg(ctx, 2, "false");
         if (Recording(GSL_ReplayModeGet(ctx))) {
             GSL_ReplayDedupe(ctx, kCmdWaitSe, 0, 0, 0);
@@ -263,9 +264,9 @@ void GSL_CmdPlaySe(CommandContext* ctx) {
         GSL_WorkSoundSetHeld(slot, path, -1, 2, repeat);
         Lib_SoundVolumeSet(int32_t(slot), float(SystemDataBlock.seVolume) * float(Percent(ctx, nullptr, 3)) / 100.0f);
         f->slot = int32_t(slot);
-        ctx->step = 1;
+        ctx->step = kStepWaiting;
     }
-    if (ctx->step == 1) {
+    if (ctx->step == kStepWaiting) {
         if (Loading(f->slot)) return;
         GSL_SoundRelease(f->slot);
         Done(ctx);
@@ -285,7 +286,7 @@ void GSL_CmdStopSe(CommandContext* ctx) {
 
 void GSL_CmdWaitSe(CommandContext* ctx) {
     SoundFields* f = GSL_CommandPrivate<SoundFields>(ctx);
-    if (ctx->step == 0) {
+    if (ctx->step == CMD_STEP_FIRST) {
         if (Recording(GSL_ReplayModeGet(ctx))) {
             GSL_ReplayDedupe(ctx, -1, 0, 0, 0);
             GSL_ReplayRecord(ctx);
@@ -296,9 +297,9 @@ void GSL_CmdWaitSe(CommandContext* ctx) {
         f->slot = int32_t(GSL_EffectSlot(GSL_ArgGetInt(ctx, nullptr, 0)));
         // A looping effect never ends by itself: only skipping gets past it.
         if (GSL_IsSkip()) GSL_WorkSoundStop(Story(), uint32_t(f->slot), 0);
-        ctx->step = 1;
+        ctx->step = kStepWaiting;
     }
-    if (ctx->step == 1) {
+    if (ctx->step == kStepWaiting) {
         if (Lib_SoundStateGet(f->slot) != SOUND_IDLE) return;
         Done(ctx);
     }

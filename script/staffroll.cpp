@@ -7,6 +7,7 @@
 
 #include "engine/core/charcode.h"
 #include "engine/core/task.h"
+#include "engine/input/input.h"
 #include "engine/render/draw_list.h"
 #include "engine/render/sprite.h"
 #include "engine/text/text_object.h"
@@ -18,6 +19,7 @@
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "ui/mode.h"
+#include "ui/pointer.h"
 #include "ui/screen_slots.h"
 #include "ui/trans_num.h"
 #include "ui/widget_delete.h"
@@ -269,7 +271,7 @@ void GSL_CmdStaffrollWait(CommandContext* ctx) {
         return;
     }
     ctx->script->status |= SCRIPT_BUSY;
-    if (GSL_FlagCheck(ctx, 1, 50)) TaskTable.slots[roll]->finishRequest = 1;
+    if (GSL_FlagCheck(ctx, BUTTON_DECIDE, BUTTON_RECT)) TaskTable.slots[roll]->finishRequest = 1;
 }
 
 void GSL_CmdStaffrollEnd(CommandContext* ctx) {

@@ -192,8 +192,8 @@ uint8_t GSL_ButtonCheck(ModeFunction screen, int32_t id, int32_t* rect, int32_t,
                 return 0;
             setRect(rect, 0, 0, kScreenRight, kScreenBottom);
             return normalTest(-1, rect, pressMode, normal, hover);
-        case 50:
-        case 51: return normalTest(-1, rect, pressMode, normal, hover);
+        case BUTTON_RECT:
+        case BUTTON_RECT_ALT: return normalTest(-1, rect, pressMode, normal, hover);
         case BUTTON_DRAG_DOWN:
             if (dy > d) return 1;
             return layerButton(27, rect, pressMode, normal, hover);

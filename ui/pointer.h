@@ -43,7 +43,11 @@ int32_t GSL_SystemHitOver(int32_t unused, int32_t sprite, int32_t* rect, uint8_t
 
 // Story-screen gesture and box ids of the button check.
 enum : int32_t {
-    BUTTON_WHOLE_SCREEN = 10,
+    BUTTON_WHOLE_SCREEN = 10,  // a click anywhere but in the two corner boxes
+    // The caller's rectangle alone: a click anywhere, the corner boxes too,
+    // with the empty rectangle.
+    BUTTON_RECT = 50,
+    BUTTON_RECT_ALT = 51,
     BUTTON_DRAG_DOWN = 100,
     BUTTON_DRAG_UP = 101,
     BUTTON_BOX_RIGHT = 102,
