@@ -191,7 +191,7 @@ bool Extras_CountUp(int32_t* counter, int32_t rate, int32_t number, bool waitTra
         *counter = 0;
         return true;
     }
-    if (*counter % 6 == 0) GSL_SystemSePlay(2);
+    if (*counter % 6 == 0) GSL_SystemSePlay(SE_MOVE);
     *counter += 3;
     if (*counter > rate) *counter = rate;
     GSL_SystemNumSetValue(number, *counter);

@@ -201,7 +201,7 @@ void Follow(GalleryHead* h, bool animated) {
 
 void ChangeCategory(ScreenWork* w, GalleryHead* h, int32_t side) {
     ExtrasSwipeLatch[side] = 1;
-    GSL_SystemSePlay(2);
+    GSL_SystemSePlay(SE_MOVE);
     h->category = (h->category + (side == 0 ? 5 : 1)) % kGalleryCategoryCount;
     h->zoom = 1.0f;
     w->step = EXTRAS_STEP_CHANGE;
@@ -324,7 +324,7 @@ void Main(ScreenWork* w) {
     }
     const bool back = Extras_Clicked(GSL_WorkLayerGet(nullptr, 1), kPlain, kWhite);
     if ((InputButtons.pressed & BUTTON_CANCEL) || back) {
-        GSL_SystemSePlay(1);
+        GSL_SystemSePlay(SE_CANCEL);
         GSL_WorkSoundStop(nullptr, 0, 60);
         w->step = kStepClose;
         w->subState = SUBSTATE_ENTRY;
@@ -336,17 +336,17 @@ void Main(ScreenWork* w) {
         if (!confirm && hovered < 0) {
             int32_t sel = h->selection;
             if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_LEFT])) {
-                GSL_SystemSePlay(2);
+                GSL_SystemSePlay(SE_MOVE);
                 sel = (sel + count - 1) % count;
             } else if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_RIGHT])) {
-                GSL_SystemSePlay(2);
+                GSL_SystemSePlay(SE_MOVE);
                 sel = (sel + 1) % count;
             } else if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_UP]) || GSL_SystemBarFires(h->bar, BAR_UP)) {
-                GSL_SystemSePlay(2);
+                GSL_SystemSePlay(SE_MOVE);
                 sel = (sel - kGalleryColumns + m) % m;
                 if (sel >= count) sel = count - 1;
             } else if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_DOWN]) || GSL_SystemBarFires(h->bar, BAR_DOWN)) {
-                GSL_SystemSePlay(2);
+                GSL_SystemSePlay(SE_MOVE);
                 sel = (sel + kGalleryColumns) % m;
                 if (sel >= count) sel = count - 1;
             } else if (GSL_SystemKeyFires(st->keys[EXTRAS_KEY_A]) || Extras_Swipe(0, 3)) {
@@ -358,15 +358,15 @@ void Main(ScreenWork* w) {
             }
             h->selection = sel;
         } else if (!confirm && hovered != h->selection) {
-            GSL_SystemSePlay(2);
+            GSL_SystemSePlay(SE_MOVE);
             h->selection = hovered;
         } else {
             const GalleryThumb& t = cat.thumbnails[h->selection];
             if (!GSL_GalleryAnyOpen(t.firstPicture, t.count, -1)) {
-                GSL_SystemSePlay(3);
+                GSL_SystemSePlay(SE_ERROR);
                 return;
             }
-            GSL_SystemSePlay(0);
+            GSL_SystemSePlay(SE_ENTER);
             GSL_ModePush(GSL_GalleryViewModeCB, 1);
             return;
         }

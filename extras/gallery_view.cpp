@@ -359,7 +359,7 @@ void Show(ScreenWork* w, GalleryViewHead* v) {
     int32_t whole[4] = {-1, 0, 0, 0};
     const bool click = hit == 0 && GSL_ButtonCheck(nullptr, -1, whole, 0, 0, 0, -1) == 1;
     if ((pressed & BUTTON_DECIDE) || click) {
-        GSL_SystemSePlay(0);
+        GSL_SystemSePlay(SE_ENTER);
         const Where at = Current();
         int32_t i = v->index + 1;
         const int32_t n = Thumb(at.category, at.thumbnail).count;
@@ -373,10 +373,10 @@ void Show(ScreenWork* w, GalleryViewHead* v) {
         v->layer ^= 1;
         w->subState = VIEW_LOAD;
     } else if ((pressed & BUTTON_CANCEL) || hit == 1) {
-        GSL_SystemSePlay(1);
+        GSL_SystemSePlay(SE_CANCEL);
         w->subState = VIEW_FADE_OUT;
     } else if ((pressed & EXTRAS_BUTTON_D) || hit == 4 || (pressed & EXTRAS_BUTTON_A) || hit == 3) {
-        GSL_SystemSePlay(2);
+        GSL_SystemSePlay(SE_MOVE);
         const bool next = (pressed & EXTRAS_BUTTON_D) || hit == 4;
         const Where to = Step(v, next ? 1 : -1);
         v->index = to.index;

@@ -119,7 +119,7 @@ void ChannelsVolume(int32_t first, int32_t last, int32_t volume) {
 bool TrackBusy() { return Lib_SoundStateGet(kExtrasTrackChannel) != 0; }
 
 void Move(const MusicHead* h) {
-    if (h->playing < 0) GSL_SystemSePlay(2);
+    if (h->playing < 0) GSL_SystemSePlay(SE_MOVE);
 }
 
 void FreeButtons(MusicRoomState* st) {
@@ -146,7 +146,7 @@ void KnobPlace(int32_t volume) {
 
 void ChangePage(ScreenWork* w, MusicHead* h, int32_t side) {
     ExtrasSwipeLatch[side] = 1;
-    GSL_SystemSePlay(2);
+    GSL_SystemSePlay(SE_MOVE);
     h->page = side == 0 ? (h->page - 1 + kPages) % kPages : (h->page + 1) % kPages;
     const int32_t icon = Layer(7);
     const MusicRoomState* st = h->state;
@@ -297,7 +297,7 @@ void Activate(ScreenWork* w, MusicHead* h, bool* endFrame) {
     (void)w;
     const int32_t c = Entry(h, h->cursor);
     if (!GSL_MusicIsOpen(c)) {
-        GSL_SystemSePlay(3);
+        GSL_SystemSePlay(SE_ERROR);
         return;
     }
     if (c == h->playing && GSL_MusicStop(h)) {
@@ -332,7 +332,7 @@ void Main(ScreenWork* w) {
     const bool back = Extras_Clicked(Layer(1), kPlain, kWhite);
     if ((InputButtons.pressed & BUTTON_CANCEL) || back) {
         if (GSL_MusicStop(h)) return;
-        GSL_SystemSePlay(1);
+        GSL_SystemSePlay(SE_CANCEL);
         w->step = kStepClose;
         w->subState = SUBSTATE_ENTRY;
         return;
@@ -672,7 +672,7 @@ void GSL_MusicVolume(MusicHead* h, int8_t delta, uint8_t playSound) {
         if (v >= 100 || v + d < 0) return;
         d = 100 - v;
     }
-    if (playSound && h->playing < 0) GSL_SystemSePlay(2);
+    if (playSound && h->playing < 0) GSL_SystemSePlay(SE_MOVE);
     h->volume = v + d;
     ChannelsVolume(0, 2, h->volume);
     KnobPlace(h->volume);

@@ -185,7 +185,7 @@ void Main(ScreenWork* w) {
     }
     const bool back = Extras_Clicked(Layer(1), kPlain, kWhite);
     if ((InputButtons.pressed & BUTTON_CANCEL) || back) {
-        GSL_SystemSePlay(1);
+        GSL_SystemSePlay(SE_CANCEL);
         w->step = kStepClose;
         w->subState = SUBSTATE_ENTRY;
         return;
@@ -195,28 +195,28 @@ void Main(ScreenWork* w) {
         int32_t sel = h->selected;
         if ((InputButtons.pressed & BUTTON_DECIDE) || (target >= 0 && target == sel)) {
             if (GSL_SpecialIsUnlocked(sel)) {
-                GSL_SystemSePlay(0);
+                GSL_SystemSePlay(SE_ENTER);
                 w->step = kStepLaunch;
                 w->subState = LAUNCH_START;
                 return;
             }
-            GSL_SystemSePlay(3);
+            GSL_SystemSePlay(SE_ERROR);
         } else if (target >= 0) {
-            GSL_SystemSePlay(2);
+            GSL_SystemSePlay(SE_MOVE);
             sel = target;
         } else if (GSL_SystemKeyFires(keys[EXTRAS_KEY_LEFT])) {
-            GSL_SystemSePlay(2);
+            GSL_SystemSePlay(SE_MOVE);
             sel = (sel + kSpecialCount - 1) % kSpecialCount;
         } else if (GSL_SystemKeyFires(keys[EXTRAS_KEY_RIGHT])) {
-            GSL_SystemSePlay(2);
+            GSL_SystemSePlay(SE_MOVE);
             sel = (sel + 1) % kSpecialCount;
         } else if (GSL_SystemKeyFires(keys[EXTRAS_KEY_UP]) || GSL_SystemBarFires(h->bar, BAR_UP)) {
-            GSL_SystemSePlay(2);
+            GSL_SystemSePlay(SE_MOVE);
             const int32_t m = rows * kColumns;
             sel = (sel - kColumns + m) % m;
             if (sel >= kSpecialCount) sel = kSpecialCount - 1;
         } else if (GSL_SystemKeyFires(keys[EXTRAS_KEY_DOWN]) || GSL_SystemBarFires(h->bar, BAR_DOWN)) {
-            GSL_SystemSePlay(2);
+            GSL_SystemSePlay(SE_MOVE);
             const int32_t m = rows * kColumns;
             sel = (sel + kColumns) % m;
             if (sel >= kSpecialCount) sel = kSpecialCount - 1;

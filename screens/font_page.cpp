@@ -26,7 +26,6 @@
 uint8_t (*OptionFontAppRun)(const char* configured) = Lib_FontAppRun;
 
 namespace {
-constexpr int32_t kSeEnter = 0, kSeCancel = 1, kSeMove = 2;
 constexpr uint32_t kTextOff = 0xFF404040u, kPlateOff = 0xFFC0C0C0u;
 constexpr uint32_t kTextOn = 0xFF000000u, kPlateOn = 0xFFFFFFFFu;
 constexpr int32_t kLanguages = 4;
@@ -157,12 +156,12 @@ void Rows(ScreenWork* w, OptionWork* o) {
     const int32_t chosen = Hit(o->rowPlate, 2, o->row, &decided);
     GSL_SystemColorCycle(Layer(2), -1, 255, 255, 255, -32, &o->angle);
     if ((InputButtons.pressed & BUTTON_CANCEL) || CloseClicked()) {
-        GSL_SystemSePlay(kSeCancel);
+        GSL_SystemSePlay(SE_CANCEL);
         w->subState = PAGE_CLOSE;
         return;
     }
     if ((InputButtons.pressed & BUTTON_DECIDE) || decided) {
-        GSL_SystemSePlay(kSeEnter);
+        GSL_SystemSePlay(SE_ENTER);
         w->subState = o->row == 0 ? LIST_START : FACE_WINDOW;
         return;
     }
@@ -172,7 +171,7 @@ void Rows(ScreenWork* w, OptionWork* o) {
     else if ((InputButtons.pressed & BUTTON_DOWN) || chosen == 1)
         to = 1;
     if (to < 0 || to == o->row) return;
-    GSL_SystemSePlay(kSeMove);
+    GSL_SystemSePlay(SE_MOVE);
     PlateTo(o, to);
 }
 
@@ -202,12 +201,12 @@ void List(ScreenWork* w, OptionWork* o) {
     const int32_t chosen = Hit(o->listPlate, kLanguages, l, &decided);
     GSL_SystemColorCycle(Layer(2), -1, 255, 255, 255, -32, &o->angle);
     if ((InputButtons.pressed & BUTTON_CANCEL) || CloseClicked()) {
-        GSL_SystemSePlay(kSeCancel);
+        GSL_SystemSePlay(SE_CANCEL);
         w->subState = LIST_CLOSE;
         return;
     }
     if ((InputButtons.pressed & BUTTON_DECIDE) || decided) {
-        GSL_SystemSePlay(kSeEnter);
+        GSL_SystemSePlay(SE_ENTER);
         w->subState = LIST_CLOSE;
         return;
     }
@@ -220,7 +219,7 @@ void List(ScreenWork* w, OptionWork* o) {
         to = chosen;
     if (to < 0) return;
     SystemDataBlock.language = int8_t(to);
-    GSL_SystemSePlay(kSeMove);
+    GSL_SystemSePlay(SE_MOVE);
     Place(Layer(2), -214.0f, PosY(o->listPlate[to]));
     Colours(o->listPlate, o->listText, kLanguages, to);
     o->angle = 0;

@@ -29,7 +29,6 @@ constexpr int32_t kTurnFrames = 16;
 constexpr float kPageShift = 1000.0f;
 constexpr int32_t kDragThreshold = 171;
 constexpr uint32_t kNormal = 0xFFF0F0F0u, kHover = 0xFFFFFFFFu;
-constexpr int32_t kSeCancel = 1, kSeMove = 2;
 enum Step : int32_t { INIT, LOAD, MAIN, END };
 // Sub-states of the load step: PICTURES -> WIPE -> BUILD -> WIPE_END.
 enum : int32_t { LOAD_PICTURES = 0, LOAD_WIPE = 1, LOAD_BUILD = 2, LOAD_WIPE_END = 3 };
@@ -217,7 +216,7 @@ void Main(ScreenWork* w) {
     GSL_ManualArrowBob();
     if (Animating(w)) return;
     if ((InputButtons.pressed & BUTTON_CANCEL) || Check(1) == 1) {
-        GSL_SystemSePlay(kSeCancel);
+        GSL_SystemSePlay(SE_CANCEL);
         Goto(w, END);
         return;
     }
@@ -230,7 +229,7 @@ void Main(ScreenWork* w) {
     if (next || previous) {
         (next ? ManualNextLatch : ManualPreviousLatch) = 1;
         if ((next && page == 1) || (previous && page == 0)) return;
-        GSL_SystemSePlay(kSeMove);
+        GSL_SystemSePlay(SE_MOVE);
         page += next ? 1 : -1;
         GSL_WorkWordSet(w, MANUAL_PAGE, page);
     }

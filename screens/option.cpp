@@ -38,7 +38,6 @@ OptionWindowCalls OptionWindow{};
 
 namespace {
 constexpr uint32_t kButtonS = 0x4, kButtonC = 0x8, kButtonF2 = 0x20;
-constexpr int32_t kSeEnter = 0, kSeCancel = 1, kSeMove = 2;
 constexpr int32_t kConfigFirst = 5, kConfigBytes = 89;
 constexpr int32_t kWipeFrames = 30, kWipePriority = 187;
 constexpr int32_t kRow = 64;
@@ -244,7 +243,7 @@ void Main(ScreenWork* w) {
     if (!GSL_ConfigFontWait()) return;
     const bool close = Click(1);
     if (Pressed(BUTTON_CANCEL) || close) {
-        GSL_SystemSePlay(kSeCancel);
+        GSL_SystemSePlay(SE_CANCEL);
         StopSamples(o);
         Goto(w, OPTION_LEAVE);
         return;
@@ -268,7 +267,7 @@ void MoveUp(OptionWork* o, bool page) {
             c = o->scrollTop - 1;
         if (c < 0) c = 0;
     } else {
-        GSL_SystemSePlay(kSeMove);
+        GSL_SystemSePlay(SE_MOVE);
     }
     o->cursor = c;
 }
@@ -283,7 +282,7 @@ void MoveDown(OptionWork* o, bool page) {
         if (c < least) c = least;
         if (c > kOptionLastItem) c = kOptionLastItem;
     } else {
-        GSL_SystemSePlay(kSeMove);
+        GSL_SystemSePlay(SE_MOVE);
     }
     o->cursor = c;
 }
@@ -394,7 +393,7 @@ uint8_t GSL_OptionFrameRate(int32_t saved) {
 }
 
 void GSL_OptionDisplaySwitch() {
-    GSL_SystemSePlay(kSeEnter);
+    GSL_SystemSePlay(SE_ENTER);
     Lib_InputPointerReset();
     GSL_SystemMouseReset();
     WindowFlags.fetch_or(WINDOW_TAKE_POS);
@@ -425,10 +424,10 @@ int32_t GSL_OptionInput() {
         const bool icon = c >= kOptionFirstIcon;
         acted = true;
         if (Pressed(kButtonS) || reset) {
-            GSL_SystemSePlay(kSeEnter);
+            GSL_SystemSePlay(SE_ENTER);
             return OPTION_INPUT_RESET;
         } else if (Pressed(kButtonC) || font) {
-            GSL_SystemSePlay(kSeEnter);
+            GSL_SystemSePlay(SE_ENTER);
             return OPTION_INPUT_FONTS;
         } else if (Pressed(kButtonF2) || display) {
             GSL_OptionDisplaySwitch();
@@ -439,12 +438,12 @@ int32_t GSL_OptionInput() {
             GSL_OptionChangeItem(-1, 1);
         } else if (icon && Key(o, 4)) {
             o->cursor = c == kOptionFirstIcon ? kOptionLastItem : c - 1;
-            GSL_SystemSePlay(kSeMove);
+            GSL_SystemSePlay(SE_MOVE);
         } else if (!icon && Key(o, 1)) {
             GSL_OptionChangeItem(1, 1);
         } else if (icon && Key(o, 5)) {
             o->cursor = c == kOptionLastItem ? kOptionFirstIcon : c + 1;
-            GSL_SystemSePlay(kSeMove);
+            GSL_SystemSePlay(SE_MOVE);
         } else {
             const PointerGestureState& g = PointerGesture;
             const bool held = MouseInput.clickPhase == 2;

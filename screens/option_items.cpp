@@ -22,7 +22,6 @@ constexpr int32_t kLayoutGroup = 6;
 constexpr int32_t kClip[4] = {80, 88, 1120, 600};
 constexpr float kKnobX = 14.0f;
 constexpr float kKnobTravel = 394.0f;
-constexpr int32_t kSeMove = 2;
 constexpr int32_t kVoiceOptionKind = 17;
 constexpr int32_t kSystemVoiceChannel = 22;
 const char kSeSample[] = "sound/se/拍手.ogg";
@@ -276,7 +275,7 @@ void GSL_OptionChangeItem(int8_t step, uint8_t playSound) {
                 ChannelVolumes(19, 22, v);
                 MovieVolume.store(float(v) / 100.0f);
                 if (ChannelFree(kSystemVoiceChannel)) GSL_SysVoicePlay(0, kVoiceOptionKind, -1.0f);
-                if (playSound) GSL_SystemSePlay(kSeMove);
+                if (playSound) GSL_SystemSePlay(SE_MOVE);
                 break;
             }
             case 1:
@@ -291,7 +290,7 @@ void GSL_OptionChangeItem(int8_t step, uint8_t playSound) {
                 Sample(o->voiceChannel, kVoiceSample);
                 break;
             default:
-                if (playSound) GSL_SystemSePlay(kSeMove);
+                if (playSound) GSL_SystemSePlay(SE_MOVE);
                 break;
         }
     } else {
@@ -302,7 +301,7 @@ void GSL_OptionChangeItem(int8_t step, uint8_t playSound) {
             v = item == 6 ? old - step : old + step;
         if (v < 0 || v > 1) return;
         config[byte] = uint8_t(v);
-        if (playSound) GSL_SystemSePlay(kSeMove);
+        if (playSound) GSL_SystemSePlay(SE_MOVE);
     }
     GSL_OptionDrawItems(0);
 }

@@ -212,6 +212,6 @@ void SlotDetailStep(ScreenWork* w) {
     Lib_SpriteSetPrio(button, 599, -1);
     GSL_WorkLayerFree(nullptr, SLOT_LAYER_DIM);
     GSL_WorkTextFree(nullptr, SLOT_TEXT_DETAIL);
-    GSL_SystemSePlay(1);
+    GSL_SystemSePlay(SE_CANCEL);
     w->subState = SLOT_MAIN_LIST;
 }

@@ -46,7 +46,6 @@ constexpr float kPanelScaleX = 1003.0f / 1280.0f, kPanelScaleY = 0.17777778f;
 constexpr float kPictX = -388.0f, kDetailsX = 363.0f, kDeleteX = 448.0f;
 constexpr int32_t kLabelX = 374, kBadgeX = 355;
 
-enum : int32_t { SE_ENTER = 0, SE_CANCEL = 1, SE_MOVE = 2, SE_ERROR = 3 };
 enum : int32_t { KEY_UP = 0, KEY_DOWN = 1, KEY_LEFT = 2, KEY_RIGHT = 3 };
 
 SpriteRecord* LiveSprite(int32_t slot) { return Lib_SpriteIsLive(slot) ? Lib_SpriteAt(slot) : nullptr; }

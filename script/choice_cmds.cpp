@@ -42,7 +42,6 @@ constexpr int32_t kButtonPriority = 9700000;
 constexpr int32_t kSeenPriority = 9699998;
 constexpr int32_t kChoiceTextPriority = 9699999;
 constexpr uint8_t kStageStopLabel = 4;  // stage flag: a confirmed wait goes to "*staffroll_stop"
-constexpr int32_t kSeEnter = 0, kSeMove = 2, kSeSelect = 6;
 
 ModeFunction Story() { return ScreenUpper.storyScreen; }
 
@@ -181,13 +180,13 @@ void MenuStep(CommandContext* ctx, MenuFields* f) {
     } else if (f->selected >= 0 && f->selected < f->count && f->selected == f->highlighted &&
                GSL_FlagCheck(ctx, kConfirmButton, f->selected)) {
         // Only a choice that is shown and highlighted can be taken.
-        GSL_SystemSePlay(kSeEnter);
+        GSL_SystemSePlay(SE_ENTER);
         ctx->script->status &= ~SCRIPT_PLAYER_WAIT;
         ctx->step = MENU_TAKEN;
         return;
     }
     if (f->selected >= 0 && f->selected < f->count && f->selected != f->highlighted) {
-        GSL_SystemSePlay(kSeMove);
+        GSL_SystemSePlay(SE_MOVE);
         f->highlighted = f->selected;
         Highlight(f);
     }
@@ -354,7 +353,7 @@ void GSL_CmdMenuStart(CommandContext* ctx) {
     if (ctx->step == MENU_BUILD) {
         if (Story()) BuildMenu(f);
         ctx->script->status |= SCRIPT_PLAYER_WAIT;
-        GSL_SystemSePlay(kSeSelect);
+        GSL_SystemSePlay(SE_SELECT);
         ctx->step = MENU_CHOOSE;
         return;
     }

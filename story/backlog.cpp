@@ -53,7 +53,6 @@ constexpr uint32_t kKeyMasks[4] = {0x2000, 0x8000, 0x1000, 0x4000};
 constexpr int32_t kKeyIntervals[4] = {5, 5, 1, 1};
 enum : int32_t { KEY_UP = 0, KEY_DOWN = 1, KEY_LEFT = 2, KEY_RIGHT = 3 };
 enum : uint32_t { BIT_DECIDE = 0x1, BIT_CANCEL = 0x2, BIT_C = 0x8, BIT_FIRST = 0x40, BIT_LAST = 0x80 };
-enum : int32_t { SE_ENTER = 0, SE_CANCEL = 1, SE_MOVE = 2, SE_ERROR = 3 };
 // Layer slots: the backdrop, the close button and the sheet whose slot is
 // also entry 0's voice icon; voice icons 2..4, jump icons 5..7; the veil.
 enum : uint32_t {

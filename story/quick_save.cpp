@@ -474,7 +474,7 @@ int32_t ShowQuickGDCB(void* work) {
                               GSL_ButtonCheck(nullptr, p->button, rect, 0, kDeleteNormal, kDeleteHover, -1) == 1);
             if (hit && !InputSuspended(p->input)) {
                 GSL_InputPause(p->input, 1);
-                GSL_SystemSePlay(0);
+                GSL_SystemSePlay(SE_ENTER);
                 const char* text = GSL_SysTextGet(nullptr, 2, 20, 0, nullptr, 0);
                 p->dialog = Lib_DialogOpen(1, text, 180, 98, 1);
                 GSL_SystemDialogFixCam(p->dialog);

@@ -310,7 +310,7 @@ void Input(ScreenWork* w) {
         if (GSL_StoryTestFlagRef())
             Request(w, STORY_FLAG_BACKLOG, ACT_BACKLOG);
         else
-            GSL_SystemSePlay(3);
+            GSL_SystemSePlay(SE_ERROR);
         return;
     }
     if (Key(KEY_C) || Button(BUTTON_DRAG_LEFT, 0xFFF0F0F0u, 0xFFFFFFFFu)) {
@@ -324,7 +324,7 @@ void Input(ScreenWork* w) {
             Request(w, STORY_FLAG_MENU, ACT_CHOICE);
             return;
         }
-        GSL_SystemSePlay(3);
+        GSL_SystemSePlay(SE_ERROR);
         // The release that follows must not click.
         const PointerPoint at =
             MouseInput.clickPhase == 2 ? PointerPoint{MouseInput.x, MouseInput.y} : PointerPoint{0, 0};
@@ -352,7 +352,7 @@ void ActionEnter(ScreenWork* w) {
         Step(w, STEP_INPUT);
         return;
     }
-    if (action != ACT_HIDE) GSL_SystemSePlay(0);
+    if (action != ACT_HIDE) GSL_SystemSePlay(SE_ENTER);
     ScriptSuspend(w, 1);
     if (action != ACT_MENU) {
         if (action != ACT_BACKLOG) GSL_StorySetWindowVisible(0, 0, 0, 0);
@@ -486,7 +486,7 @@ void Action(ScreenWork* w) {
                 if (GSL_StoryRestoreHistory(GameStateBlock.stage.choiceLine, nullptr))
                     StoryExitRequest = STORY_EXIT_RESTART;
                 else
-                    GSL_SystemSePlay(3);
+                    GSL_SystemSePlay(SE_ERROR);
             }
             w->subState = ACT_RETURN;
             return;

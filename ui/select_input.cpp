@@ -51,7 +51,7 @@ void skipDisabled(SelectInputWork* w, int32_t step, int32_t start, bool markPrev
 }
 
 void playMove(const SelectInputWork* w) {
-    if (w->sound) GSL_SystemSePlay(2);
+    if (w->sound) GSL_SystemSePlay(SE_MOVE);
 }
 
 void moveBy(SelectInputWork* w, int32_t step) {

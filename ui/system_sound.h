@@ -9,8 +9,10 @@ inline constexpr int kSystemSeCount = 7;
 extern const char SystemSeTable[kSystemSeCount][32];
 extern int32_t SystemSeRotation;
 
-// Plays system sound n (0 enter, 1 cancel, 2 move, 3 error, 4 son, 5 soff,
-// 6 select) on channel 19 + the rotation. Another number plays nothing.
+// The system sounds.
+enum : int32_t { SE_ENTER = 0, SE_CANCEL = 1, SE_MOVE = 2, SE_ERROR = 3, SE_ON = 4, SE_OFF = 5, SE_SELECT = 6 };
+// Plays system sound n (SE_*) on channel 19 + the rotation. Another number
+// plays nothing.
 void GSL_SystemSePlay(int32_t n);
 
 inline constexpr int kSysVoiceKinds = 18;
