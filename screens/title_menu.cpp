@@ -99,9 +99,9 @@ bool GSL_TitleIsItemVisible(int32_t item) {
 void GSL_TitleDrawMenu(uint8_t redraw, ModeFunction left, int32_t cursor) {
     ScreenWork* w = GSL_WorkGet(GSL_TitleModeCB);
     if (!w) return;
-    GSL_InputDel(GSL_WorkWord(w, TITLE_INPUT));
+    GSL_InputDel(GSL_TitleHead(w)->input);
     const int32_t input = GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0);
-    GSL_WorkWordSet(w, TITLE_INPUT, input);
+    GSL_TitleHead(w)->input = input;
     SelectInputWork* in = GSL_InputWork(input);
     const int32_t language = TitleLanguage();
     const int32_t column = Column(language);
@@ -168,10 +168,11 @@ void GSL_TitleDrawMenu(uint8_t redraw, ModeFunction left, int32_t cursor) {
 void GSL_TitleGotoScreen(ModeFunction screen, uint8_t keep) {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
+    TitleHead* h = GSL_TitleHead(w);
     switch (w->subState) {
     case TITLE_GOTO_FADE:
         if (!keep) GSL_SystemDispColorSet(0xFF000000u, 30);
-        GSL_WorkWordSet(w, TITLE_LANGUAGE, TitleLanguage());
+        h->language = TitleLanguage();
         w->subState = TITLE_GOTO_PUSH;
         break;
     case TITLE_GOTO_PUSH:
@@ -185,7 +186,7 @@ void GSL_TitleGotoScreen(ModeFunction screen, uint8_t keep) {
         break;
     case TITLE_GOTO_BACK: {
         if (!GSL_SystemDispColorCheck()) break;
-        const int32_t before = GSL_WorkWord(w, TITLE_LANGUAGE) >= 0 ? GSL_WorkWord(w, TITLE_LANGUAGE) : 0;
+        const int32_t before = h->language >= 0 ? h->language : 0;
         const int32_t now = TitleLanguage();
         const bool moved = Column(before) != Column(now) || Row(before) != Row(now);
         w->subState = SUBSTATE_ENTRY;
@@ -202,16 +203,17 @@ void GSL_TitleGotoScreen(ModeFunction screen, uint8_t keep) {
 bool GSL_TitleExecute() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
+    TitleHead* h = GSL_TitleHead(w);
     // Before the action: the chosen item's voice, unless cut short. Once
     // another screen is open (a later sub-state) it no longer counts.
-    if (w->subState == TITLE_GOTO_FADE && !(GSL_WorkWord(w, TITLE_FLAGS) & TITLE_BIT_VOICE_CUT) && VoiceSpeaking()) {
+    if (w->subState == TITLE_GOTO_FADE && !(h->flags & TITLE_BIT_VOICE_CUT) && VoiceSpeaking()) {
         if (!CutPressed()) return true;
         GSL_WorkSoundStop(nullptr, kTitleVoiceSlot, kSoundStopAtOnce);
-        GSL_WorkWordSet(w, TITLE_FLAGS, GSL_WorkWord(w, TITLE_FLAGS) | TITLE_BIT_VOICE_CUT);
+        h->flags |= TITLE_BIT_VOICE_CUT;
         return true;
     }
-    GSL_WorkWordSet(w, TITLE_FLAGS, GSL_WorkWord(w, TITLE_FLAGS) & ~TITLE_BIT_VOICE_CUT);
-    const SelectInputWork* in = GSL_InputWork(GSL_WorkWord(w, TITLE_INPUT));
+    h->flags &= ~TITLE_BIT_VOICE_CUT;
+    const SelectInputWork* in = GSL_InputWork(h->input);
     const int32_t item = in ? in->cursor : -1;
     switch (item) {
     case TITLE_ITEM_NEW_GAME:

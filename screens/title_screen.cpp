@@ -86,6 +86,7 @@ void CornerPlace() {
 }
 
 void LoadStep(ScreenWork* w) {
+    TitleHead* h = GSL_TitleHead(w);
     switch (w->subState) {
     case TITLE_LOAD_START:
         if (TitleFlags & TITLE_MOVIE_NEXT) {
@@ -113,32 +114,32 @@ void LoadStep(ScreenWork* w) {
             break;
         }
         const bool skip = (InputButtons.pressed & kSkipButtons) || ClickAnywhere();
-        if (!skip || GSL_WorkWord(w, TITLE_MOVE) != -1 || !(TitleFlags & TITLE_MOVIE_SKIPPABLE)) break;
+        if (!skip || h->move != -1 || !(TitleFlags & TITLE_MOVIE_SKIPPABLE)) break;
         const int32_t sprite = MovieSpriteSlot.load();
         if (SpriteRecord* r = Lib_SpriteAt(sprite)) {
             r->scaleX = 0.8f;
             r->scaleY = 1.0f;
         }
         const float goal[3] = {2.0f, 0.0f, 0.0f};
-        GSL_WorkWordSet(w, TITLE_MOVE, GSL_SystemMoveSet(sprite, -1, goal, 8, -1, 0, MOVE_POSITION, 3));
+        h->move = GSL_SystemMoveSet(sprite, -1, goal, 8, -1, 0, MOVE_POSITION, 3);
         w->subState = TITLE_LOAD_SKIP;
         break;
     }
     case TITLE_LOAD_SKIP: {
-        const int32_t move = GSL_WorkWord(w, TITLE_MOVE);
+        const int32_t move = h->move;
         if (GSL_SystemMoveCheck(move) == 0) break;
         GSL_SystemMoveDel(move);
-        GSL_WorkWordSet(w, TITLE_MOVE, -2);
+        h->move = -2;
         if (Lib_MovieActive()) MovieState.store(MOVIE_STOP_REQUESTED);
         w->subState = TITLE_LOAD_MOVIE;
         break;
     }
     case TITLE_LOAD_PICTURES:
-        GSL_WorkWordSet(w, TITLE_LOADING, GSL_SystemLoadingSet(20, 1));
+        h->loading = GSL_SystemLoadingSet(20, 1);
         w->subState = TITLE_LOAD_LOAD;
         break;
     case TITLE_LOAD_LOAD:
-        if (!GSL_SystemLoadingCheck(GSL_WorkWord(w, TITLE_LOADING))) break;
+        if (!GSL_SystemLoadingCheck(h->loading)) break;
         GSL_SystemLoadPrevSet("visual/thumb/thumb.arc", 256, 0, nullptr);
         GSL_SystemLoadPrevSet("visual/thumb/thumb2.arc", 256, 2, nullptr);
         for (const uint32_t slot : {0u, 1u, 15u, 16u}) GSL_WorkLayerFree(nullptr, int32_t(slot));
@@ -156,8 +157,8 @@ void LoadStep(ScreenWork* w) {
         break;
     case TITLE_LOAD_SHOW: {
         if (!GSL_SystemDispColorCheck()) break;
-        GSL_SystemLoadingDel(GSL_WorkWord(w, TITLE_LOADING));
-        GSL_WorkWordSet(w, TITLE_LOADING, -1);
+        GSL_SystemLoadingDel(h->loading);
+        h->loading = -1;
         LayerPlace(15, 600, 6);
         const int32_t picture[4] = {0, 0, 1280, 720};
         Lib_SpriteSetRect(GSL_WorkLayerGet(nullptr, 15), picture);
@@ -192,7 +193,7 @@ void LoadStep(ScreenWork* w) {
     }
     case TITLE_LOAD_CALL_WAIT:
         if (!GSL_SysVoiceIsDone(false)) break;
-        GSL_InputPause(GSL_WorkWord(w, TITLE_INPUT), 0);
+        GSL_InputPause(h->input, 0);
         w->subState = SUBSTATE_ENTRY;
         w->step = TITLE_STEP_INPUT;
         break;
@@ -204,15 +205,16 @@ void LoadStep(ScreenWork* w) {
 // The quick-save panel beside "continue"; true while its delete question
 // holds the input.
 bool PanelStep(ScreenWork* w, int32_t cursor) {
-    const int32_t input = GSL_WorkWord(w, TITLE_INPUT);
+    TitleHead* h = GSL_TitleHead(w);
+    const int32_t input = h->input;
     const int32_t panel = ShowQuickGDState();
     if (panel >= 0) ShowQuickGDInputSet(input);
     if (panel >= QUICK_PANEL_ASK) {
-        GSL_WorkWordSet(w, TITLE_FLAGS, GSL_WorkWord(w, TITLE_FLAGS) | TITLE_BIT_PANEL);
+        h->flags |= TITLE_BIT_PANEL;
         return true;
     }
-    if (GSL_WorkWord(w, TITLE_FLAGS) & TITLE_BIT_PANEL) {
-        GSL_WorkWordSet(w, TITLE_FLAGS, GSL_WorkWord(w, TITLE_FLAGS) & ~TITLE_BIT_PANEL);
+    if (h->flags & TITLE_BIT_PANEL) {
+        h->flags &= ~TITLE_BIT_PANEL;
         if (TitleSubMenuOpen || !QuickDataPresent) GSL_TitleDrawMenu(1, nullptr, -1);
     }
     if (cursor == TITLE_ITEM_CONTINUE) {
@@ -233,9 +235,7 @@ void ItemColours(ScreenWork* w, int32_t cursor) {
         if (GSL_TitleIsItemVisible(i)) Lib_SpriteSetColor(TitleItemSprite(i), 0xFFC0C0C0u);
     if (cursor < 0 || cursor >= kTitleItems) return;
     Lib_SpriteSetColor(TitleItemSprite(cursor), 0xFFFFFFFFu);
-    int32_t angle = GSL_WorkWord(w, TITLE_ANGLE);
-    GSL_SystemColorCycle(TitleItemSprite(cursor), -1, 255, 255, 255, -16, &angle);
-    GSL_WorkWordSet(w, TITLE_ANGLE, angle);
+    GSL_SystemColorCycle(TitleItemSprite(cursor), -1, 255, 255, 255, -16, &GSL_TitleHead(w)->angle);
 }
 
 int32_t ClickedItem() {
@@ -278,12 +278,7 @@ bool GSL_TitleInit() {
     if (!w) return true;
     w->step = TITLE_STEP_INIT;
     w->subState = SUBSTATE_ENTRY;
-    for (const uint32_t i : {TITLE_LOADING, TITLE_INPUT, TITLE_LAST_CURSOR, TITLE_WIPE, TITLE_MOVE, TITLE_LANGUAGE})
-        GSL_WorkWordSet(w, i, -1);
-    GSL_WorkWordSet(w, TITLE_FOLLOW, 0);
-    GSL_WorkWordSet(w, TITLE_IDLE_VOICE, 1);
-    GSL_WorkWordSet(w, TITLE_ANGLE, 0);
-    GSL_WorkWordSet(w, TITLE_FLAGS, 0);
+    *GSL_TitleHead(w) = TitleHead{-1, 0, -1, -1, 1, 0, -1, -1, -1, 0};
     FrameRateConfig = 60;
     TitleFlags |= TITLE_MOVIE_SKIPPABLE;
     if (SystemDataFresh && !(TitleFlags & TITLE_ENTERED)) TitleFlags = uint8_t(TitleFlags & ~TITLE_MOVIE_SKIPPABLE);
@@ -300,13 +295,14 @@ bool GSL_TitleLoad() {
 bool GSL_TitleInput() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
-    const int32_t input = GSL_WorkWord(w, TITLE_INPUT);
+    TitleHead* h = GSL_TitleHead(w);
+    const int32_t input = h->input;
     const SelectInputWork* in = GSL_InputWork(input);
     const int32_t cursor = in ? in->cursor : -1;
     if (PanelStep(w, cursor)) return true;
-    if (GSL_WorkWord(w, TITLE_IDLE_VOICE) > 0 && ChannelState(kTitleVoiceSlot) <= 0) {
-        GSL_WorkWordSet(w, TITLE_IDLE_VOICE, GSL_WorkWord(w, TITLE_IDLE_VOICE) - 1);
-        if (GSL_WorkWord(w, TITLE_IDLE_VOICE) == 0) GSL_SysVoicePlay(0, 3, 100.0f);
+    if (h->idleVoice > 0 && ChannelState(kTitleVoiceSlot) <= 0) {
+        --h->idleVoice;
+        if (h->idleVoice == 0) GSL_SysVoicePlay(0, 3, 100.0f);
     }
     ItemColours(w, cursor);
     int32_t clicked = ClickedItem();
@@ -317,19 +313,19 @@ bool GSL_TitleInput() {
     }
     if ((InputButtons.pressed & 0x001) || (item >= 0 && item == clicked)) {
         GSL_WorkSoundStop(nullptr, kTitleVoiceSlot, kSoundStopAtOnce);
-        GSL_WorkWordSet(w, TITLE_IDLE_VOICE, 0);
-        GSL_SystemSePlay(0);
+        h->idleVoice = 0;
+        GSL_SystemSePlay(SE_ENTER);
         GSL_InputPause(input, 1);
         w->step = TITLE_STEP_EXECUTE;
         if (ChoiceVoice(item) >= 0) GSL_SysVoicePlay(0, ChoiceVoice(item), -1.0f);
         return true;
     }
-    if (cursor != GSL_WorkWord(w, TITLE_LAST_CURSOR)) {
-        GSL_WorkWordSet(w, TITLE_LAST_CURSOR, cursor);
-        GSL_WorkWordSet(w, TITLE_ANGLE, 0);
+    if (cursor != h->lastCursor) {
+        h->lastCursor = cursor;
+        h->angle = 0;
         IdleClockStart();
     } else if (uint32_t(uint32_t(Lib_TimerNow()) - TitleIdleStart) >= kIdleUs) {
-        GSL_WorkWordSet(w, TITLE_FOLLOW, 1);
+        h->follow = 1;
         w->step = TITLE_STEP_WIPE_OUT;
         w->subState = TITLE_OUT_CHOOSE;
         TitleFlags |= TITLE_MOVIE_NEXT;
@@ -341,7 +337,7 @@ bool GSL_TitleInput() {
 bool GSL_TitleBackToMenu() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return true;
-    GSL_InputPause(GSL_WorkWord(w, TITLE_INPUT), 0);
+    GSL_InputPause(GSL_TitleHead(w)->input, 0);
     IdleClockStart();
     w->step = TITLE_STEP_INPUT;
     return true;
@@ -350,11 +346,12 @@ bool GSL_TitleBackToMenu() {
 bool GSL_TitleWipeOut() {
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return false;
+    TitleHead* h = GSL_TitleHead(w);
     switch (w->subState) {
     case TITLE_OUT_CHOOSE: {
-        const SelectInputWork* in = GSL_InputWork(GSL_WorkWord(w, TITLE_INPUT));
+        const SelectInputWork* in = GSL_InputWork(h->input);
         const bool newGame = in && in->cursor == TITLE_ITEM_NEW_GAME;
-        w->subState = GSL_WorkWord(w, TITLE_FOLLOW) == 1 || newGame ? TITLE_OUT_BLACK : TITLE_OUT_WIPE;
+        w->subState = h->follow == 1 || newGame ? TITLE_OUT_BLACK : TITLE_OUT_WIPE;
         break;
     }
     case TITLE_OUT_BLACK:
@@ -364,30 +361,30 @@ bool GSL_TitleWipeOut() {
     case TITLE_OUT_WIPE: {
         char path[256];
         GSL_WipePathMake(path);
-        GSL_WorkWordSet(w, TITLE_WIPE, GSL_SystemWipeSet(path, -1, 120, 9, 9, 0, 0));
+        h->wipe = GSL_SystemWipeSet(path, -1, 120, 9, 9, 0, 0);
         w->subState = TITLE_OUT_WIPE_READY;
         break;
     }
     case TITLE_OUT_WIPE_READY: {
-        const int32_t wipe = GSL_WorkWord(w, TITLE_WIPE);
+        const int32_t wipe = h->wipe;
         if (wipe >= 0 && GSL_SystemWipeStatus(wipe) == WIPE_PREPARING) break;
         GSL_SystemDispColorSet(0xFF000000u, 0);
         w->subState = TITLE_OUT_WIPE_END;
         break;
     }
     case TITLE_OUT_WIPE_END: {
-        const int32_t wipe = GSL_WorkWord(w, TITLE_WIPE);
+        const int32_t wipe = h->wipe;
         if (wipe >= 0 && GSL_SystemWipeStatus(wipe) != WIPE_FINISHED) break;
         GSL_SystemWipeDel(wipe);
-        GSL_WorkWordSet(w, TITLE_WIPE, -1);
+        h->wipe = -1;
         w->subState = TITLE_OUT_LEAVE;
         break;
     }
     case TITLE_OUT_LEAVE: {
         if (!GSL_SystemDispColorCheck()) break;
-        const bool restart = GSL_WorkWord(w, TITLE_FOLLOW) == 1;
+        const bool restart = h->follow == 1;
         FrameRateConfig = 60;
-        GSL_InputDel(GSL_WorkWord(w, TITLE_INPUT));
+        GSL_InputDel(h->input);
         ShowQuickGDDel();
         GSL_WorkDelete(nullptr);
         GSL_ModePop();

@@ -6,20 +6,23 @@
 
 #include "ui/mode.h"
 
-enum : uint32_t {
-    TITLE_LOADING = 0,      // loading indicator task, -1
-    TITLE_FOLLOW = 1,       // 0 on to the story, 1 restart the title (idle)
-    TITLE_INPUT = 2,        // selection input task, -1
-    TITLE_LAST_CURSOR = 3,  // cursor the idle timer saw last, -1
-    TITLE_IDLE_VOICE = 4,   // frames until the idle voice, 1 (0: spent)
-    TITLE_ANGLE = 5,        // colour-cycle angle of the cursor item
-    TITLE_WIPE = 6,         // wipe task, -1
-    TITLE_MOVE = 7,         // move task of the movie skip, -1 (-2 after a skip)
-    TITLE_LANGUAGE = 8,     // language remembered when another screen opens, -1
-    TITLE_FLAGS = 9,        // TITLE_BIT_*
+// The title's work, held in its context's header words.
+struct TitleHead {
+    int32_t loading;     // loading indicator task, -1
+    int32_t follow;      // 0 on to the story, 1 restart the title (idle)
+    int32_t input;       // selection input task, -1
+    int32_t lastCursor;  // cursor the idle timer saw last, -1
+    int32_t idleVoice;   // frames until the idle voice, 1 (0: spent)
+    int32_t angle;       // colour-cycle angle of the cursor item
+    int32_t wipe;        // wipe task, -1
+    int32_t move;        // move task of the movie skip, -1 (-2 after a skip)
+    int32_t language;    // language remembered when another screen opens, -1
+    int32_t flags;       // TITLE_BIT_*
 };
+static_assert(sizeof(TitleHead) <= sizeof(ScreenWork::words));
+inline TitleHead* GSL_TitleHead(ScreenWork* w) { return w ? reinterpret_cast<TitleHead*>(w->words) : nullptr; }
 
-// Bits of the TITLE_FLAGS word.
+// Bits of TitleHead::flags.
 enum : int32_t {
     TITLE_BIT_PANEL = 1,      // the quick-save panel held the input
     TITLE_BIT_VOICE_CUT = 2,  // the chosen item's voice was cut, act now

@@ -19,7 +19,7 @@ namespace program_screens {
 inline ScreenWork* Title() { return GSL_WorkGet(GSL_TitleModeCB); }
 inline SelectInputWork* TitleInput() {
     ScreenWork* w = Title();
-    return w ? GSL_InputWork(GSL_WorkWord(w, TITLE_INPUT)) : nullptr;
+    return w ? GSL_InputWork(GSL_TitleHead(w)->input) : nullptr;
 }
 // The title's menu on top, faded in and taking input.
 inline bool TitleMenuUp() {

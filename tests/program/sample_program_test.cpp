@@ -139,7 +139,7 @@ uint32_t OverlayColour() {
 void MenuStill() {
     SelectInputWork* m = TitleInput();
     if (!m) return;
-    GSL_InputPause(GSL_WorkWord(Title(), TITLE_INPUT), 1);
+    GSL_InputPause(GSL_TitleHead(Title())->input, 1);
     if (m->cursor >= 0 && m->cursor < kTitleItems) Lib_SpriteSetColor(TitleItemSprite(m->cursor), 0xFFFFFFFFu);
 }
 // Pointer coordinates of the centre of title item `item`.

@@ -28,9 +28,9 @@ namespace {
 using Title = ScreenHarness;
 
 ScreenWork* Work() { return GSL_WorkGet(GSL_TitleModeCB); }
-int32_t Word(uint32_t i) { return Work() ? GSL_WorkWord(Work(), i) : -99; }
+int32_t Word(int32_t TitleHead::*field) { return Work() ? GSL_TitleHead(Work())->*field : -99; }
 bool At(int32_t step, int32_t subState) { return Work() && Work()->step == step && Work()->subState == subState; }
-SelectInputWork* Input() { return Work() ? GSL_InputWork(GSL_WorkWord(Work(), TITLE_INPUT)) : nullptr; }
+SelectInputWork* Input() { return Work() ? GSL_InputWork(GSL_TitleHead(Work())->input) : nullptr; }
 int32_t Cursor() { return Input() ? Input()->cursor : -1; }
 const SpriteRecord* Item(int32_t i) { return Lib_SpriteAt(TitleItemSprite(i)); }
 
@@ -69,14 +69,14 @@ TEST_F(Title, TheFirstMovieOfAFreshRunCannotBeSkippedALaterOneCan) {
     ASSERT_TRUE(FailLoad("movie/movie1_en.avi"));
     FramesUntil([] { return At(TITLE_STEP_LOAD, 2); }, 60, "the movie playing");
     Press(this, BUTTON_DECIDE);
-    EXPECT_EQ(Word(TITLE_MOVE), -1) << "the press is not a skip";
+    EXPECT_EQ(Word(&TitleHead::move), -1) << "the press is not a skip";
     FramesUntil([] { return At(TITLE_STEP_LOAD, 10) || At(TITLE_STEP_LOAD, 11); }, 10, "the movie over");
     EXPECT_EQ(MovieState.load(), MOVIE_IDLE);
     MenuUp(this);
     EXPECT_EQ(TitleFlags & 1, 0);
 
     // A later entry (as the idle restart makes it) may skip, once.
-    GSL_InputDel(Word(TITLE_INPUT));
+    GSL_InputDel(Word(&TitleHead::input));
     GSL_WorkDelete(GSL_TitleModeCB);
     TitleFlags |= 1;
     Frame();
@@ -85,11 +85,11 @@ TEST_F(Title, TheFirstMovieOfAFreshRunCannotBeSkippedALaterOneCan) {
     Frame(5);
     Press(this, BUTTON_DECIDE, 0);
     EXPECT_TRUE(At(TITLE_STEP_LOAD, 3));
-    const int32_t move = Word(TITLE_MOVE);
+    const int32_t move = Word(&TitleHead::move);
     EXPECT_GE(move, 0);
     Press(this, BUTTON_DECIDE, 0);
-    EXPECT_EQ(Word(TITLE_MOVE), move) << "a second press during the move does nothing";
-    FramesUntil([] { return Word(TITLE_MOVE) == -2; }, 12, "the skip's move over");
+    EXPECT_EQ(Word(&TitleHead::move), move) << "a second press during the move does nothing";
+    FramesUntil([] { return Word(&TitleHead::move) == -2; }, 12, "the skip's move over");
     EXPECT_TRUE(MovieState.load() == MOVIE_STOP_REQUESTED || MovieState.load() == MOVIE_IDLE);
     FramesUntil([] { return At(TITLE_STEP_LOAD, 11); }, 20, "the movie gone");
     MenuUp(this);
@@ -188,7 +188,7 @@ TEST_F(Title, IdleForAMinuteTheTitleStartsAgainWithTheMovieThenNewGame) {
     EXPECT_EQ(GSL_ModeCount(), 1);
     EXPECT_EQ(ModeStack[0], GSL_TitleModeCB);
     EXPECT_EQ(TitleFlags & 1, 0);
-    EXPECT_EQ(Word(TITLE_IDLE_VOICE), 1) << "the idle voice is asked for again";
+    EXPECT_EQ(Word(&TitleHead::idleVoice), 1) << "the idle voice is asked for again";
     Press(this, BUTTON_DECIDE);
     MenuUp(this);
 
