@@ -291,7 +291,7 @@ inline bool SaveAsking() {
 inline const SelectInputWork* SysMenuInput() {
     const ScreenWork* w = GSL_WorkGet(GSL_SysMenuModeCB);
     if (GSL_ModeTop() != GSL_SysMenuModeCB || !w || w->suspended) return nullptr;
-    const SelectInputWork* in = GSL_InputWork(int32_t(int64_t(w->words[MENU_INPUT])));
+    const SelectInputWork* in = GSL_InputWork(GSL_SysMenuHead(w)->input);
     return in && in->state == 1 ? in : nullptr;
 }
 

@@ -57,7 +57,7 @@ enum : int32_t { OPEN_LOAD = 0, OPEN_SLIDE = 1 };
 enum : int32_t { EXEC_VOICE = 0, EXEC_VOICE_WAIT = 1, EXEC_AGAIN = 10, EXEC_STAY = 99, EXEC_DONE = 100 };
 // Sub-states of the close step: SLIDE -> WAIT -> LEAVE.
 enum : int32_t { CLOSE_SLIDE = 0, CLOSE_WAIT = 1, CLOSE_LEAVE = 99 };
-// The MENU_GOTO word through a visit to another screen: START -> FADE ->
+// SysMenuHead::visit through a visit to another screen: START -> FADE ->
 // PUSH -> (that screen runs) RETURN -> BACK -> START.
 enum : int32_t { GOTO_START = 0, GOTO_FADE = 1, GOTO_PUSH = 2, GOTO_RETURN = 3, GOTO_BACK = 4 };
 
@@ -72,6 +72,9 @@ constexpr Button kButtons[kSysMenuButtons] = {
 // The options visit's font name, compared after it.
 char g_font[sizeof(SystemData::fontName)];
 
+SysMenuHead* Head(ScreenWork* w) { return GSL_SysMenuHead(w); }
+const SysMenuHead* Head(const ScreenWork* w) { return GSL_SysMenuHead(w); }
+
 void Step(ScreenWork* w, int32_t step) {
     w->step = step;
     w->subState = SUBSTATE_ENTRY;
@@ -80,7 +83,7 @@ void Step(ScreenWork* w, int32_t step) {
 bool Key(uint32_t bits) { return (InputButtons.pressed & bits) != 0; }
 int32_t Sprite(int32_t i) { return GSL_WorkLayerGet(GSL_SysMenuModeCB, uint32_t(kButtonLayer + i)); }
 int32_t Cursor(const ScreenWork* w) {
-    const SelectInputWork* in = GSL_InputWork(GSL_WorkWord(w, MENU_INPUT));
+    const SelectInputWork* in = GSL_InputWork(Head(w)->input);
     return in ? in->cursor : -1;
 }
 bool Special() { return ScriptHost.specialScenario && ScriptHost.specialScenario() != 0; }
@@ -153,15 +156,13 @@ void Init(ScreenWork*) {
         GSL_ModePop();  // no room for a context: back to the story at once
         return;
     }
-    for (uint32_t i : {MENU_INPUT, MENU_MOVE9, MENU_DIM, MENU_DIALOG, MENU_LANGUAGE}) GSL_WorkWordSet(w, i, -1);
-    for (uint32_t i : {MENU_CONFIRM, MENU_COPY, MENU_GOTO, MENU_FONT, MENU_ANGLE, MENU_VOICED}) w->words[i] = 0;
-    GSL_WorkWordSet(w, MENU_RATE, FrameRateConfig);
+    *Head(w) = SysMenuHead{-1, -1, -1, FrameRateConfig, -1, GOTO_START, -1, 0, 0, 0, 0, nullptr};
     FrameRateConfig = 60;
     Step(w, STEP_OPEN);
 }
 
 void OpenButtons(ScreenWork* w, int32_t panelWidth) {
-    SelectInputWork* in = GSL_InputWork(GSL_WorkWord(w, MENU_INPUT));
+    SelectInputWork* in = GSL_InputWork(Head(w)->input);
     if (in) {
         in->screen = GSL_SysMenuModeCB;
         in->count = kSysMenuButtons;
@@ -192,7 +193,7 @@ void OpenButtons(ScreenWork* w, int32_t panelWidth) {
         const int32_t frames = 8 + 2 * i;
         const float goal[3] = {float(kButtonX), sp.posY, 0.0f};
         const int32_t move = GSL_SystemMoveSet(s, -1, goal, frames, -1, i == MENU_BUTTON_TITLE ? 0 : 1, MOVE_POSITION, 7);
-        if (i == MENU_BUTTON_TITLE) GSL_WorkWordSet(w, MENU_MOVE9, move);
+        if (i == MENU_BUTTON_TITLE) Head(w)->lastMove = move;
         GSL_SystemAlphaSet(s, -1, 255, frames, -1, 1);
     }
     GSL_SysMenuDrawCaption();
@@ -220,28 +221,28 @@ void Open(ScreenWork* w) {
                 GSL_SystemMoveSet(panel, -1, goal, 8, -1, 1, MOVE_POSITION, 7);
                 GSL_SystemAlphaSet(panel, -1, 0, 8, -1, 1);
             }
-            GSL_WorkWordSet(w, MENU_INPUT, GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0));
+            Head(w)->input = GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0);
             OpenButtons(w, width);
             GSL_WorkLayerLoad(nullptr, kDimLayer, -1, nullptr, -1, 0, nullptr, nullptr);
             const int32_t dim = GSL_WorkLayerGet(nullptr, kDimLayer);
             Lib_SpriteSetFlag(dim, 1);
             Lib_SpriteSetPrio(dim, 400, -1);
             Lib_SpriteSetColor(dim, 0);
-            GSL_WorkWordSet(w, MENU_DIM, GSL_SystemAlphaSet(dim, -1, 192, 8, -1, 0));
-            GSL_InputCursorAdjust(GSL_WorkWord(w, MENU_INPUT));
-            GSL_InputPause(GSL_WorkWord(w, MENU_INPUT), 1);
+            Head(w)->dim = GSL_SystemAlphaSet(dim, -1, 192, 8, -1, 0);
+            GSL_InputCursorAdjust(Head(w)->input);
+            GSL_InputPause(Head(w)->input, 1);
             GSL_StorySlideWindow(-720, 7, 1);
             w->subState = SUBSTATE_CLOSE;
             return;
         }
         default:  // SUBSTATE_CLOSE
             GSL_SysMenuDrawCaption();
-            if (!MoveDone(GSL_WorkWord(w, MENU_MOVE9)) || !AlphaDone(GSL_WorkWord(w, MENU_DIM))) return;
-            GSL_SystemMoveDel(GSL_WorkWord(w, MENU_MOVE9));
-            GSL_SystemAlphaDel(GSL_WorkWord(w, MENU_DIM));
-            GSL_WorkWordSet(w, MENU_MOVE9, -1);
-            GSL_WorkWordSet(w, MENU_DIM, -1);
-            GSL_InputPause(GSL_WorkWord(w, MENU_INPUT), 0);
+            if (!MoveDone(Head(w)->lastMove) || !AlphaDone(Head(w)->dim)) return;
+            GSL_SystemMoveDel(Head(w)->lastMove);
+            GSL_SystemAlphaDel(Head(w)->dim);
+            Head(w)->lastMove = -1;
+            Head(w)->dim = -1;
+            GSL_InputPause(Head(w)->input, 0);
             Step(w, STEP_RUN);
             GSL_ScriptWorkSnapshot();
             return;
@@ -251,7 +252,7 @@ void Open(ScreenWork* w) {
 // --- run ---------------------------------------------------------------------------
 
 void Run(ScreenWork* w) {
-    const int32_t input = GSL_WorkWord(w, MENU_INPUT);
+    const int32_t input = Head(w)->input;
     if (ShowQuickGDState() >= 0) {
         ShowQuickGDInputSet(input);
         if (ShowQuickGDState() >= QUICK_PANEL_ASK) return;  // its own question runs
@@ -271,12 +272,12 @@ void Run(ScreenWork* w) {
         if (Lib_SpriteIsLive(Sprite(i)) && GSL_ButtonCheck(nullptr, Sprite(i), rect, 0, 0, 0, -1) == 1) hit = i;
     }
     if (Key(KEY_X | KEY_C) || LongDrag()) {
-        GSL_SystemSePlay(1);
+        GSL_SystemSePlay(SE_CANCEL);
         Step(w, STEP_CLOSE);
         return;
     }
     if ((Key(KEY_Z) && cursor >= 0) || (hit >= 0 && hit == cursor)) {
-        GSL_SystemSePlay(0);
+        GSL_SystemSePlay(SE_ENTER);
         GSL_InputPause(input, 1);
         Step(w, STEP_EXECUTE);
         return;
@@ -285,9 +286,9 @@ void Run(ScreenWork* w) {
     for (int32_t i = 0; i < kSysMenuButtons; ++i)
         if (in && !in->disabled[i]) Lib_SpriteSetColor(Sprite(i), 0xFFFFFFFFu);
     if (cursor >= 0) {
-        int32_t angle = GSL_WorkWord(w, MENU_ANGLE);
+        int32_t angle = Head(w)->angle;
         GSL_SystemColorCycle(Sprite(cursor), -1, 255, 255, 0, -32, &angle);
-        GSL_WorkWordSet(w, MENU_ANGLE, angle);
+        Head(w)->angle = angle;
     }
 }
 
@@ -298,42 +299,42 @@ void Run(ScreenWork* w) {
 int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t button) {
     const int32_t voice = button == MENU_BUTTON_QUICK_SAVE ? 12 : button == MENU_BUTTON_QUICK_LOAD ? 13 : 15;
     if (button == MENU_BUTTON_QUICK_SAVE || button == MENU_BUTTON_QUICK_LOAD) {
-        if (!w->words[MENU_CONFIRM]) {
-            w->words[MENU_CONFIRM] = 1;
+        if (!Head(w)->confirm) {
+            Head(w)->confirm = 1;
             if (button == MENU_BUTTON_QUICK_SAVE || QuickDataPresent) GSL_SysVoicePlay(0, voice, -1.0f);
             return -1;
         }
         // Starting counts as playing: only a voice that is over, or a cut,
         // lets the answer through.
         if (!GSL_SysVoiceIsDone(true) && !VoiceCut()) return -1;
-        w->words[MENU_CONFIRM] = 0;
+        Head(w)->confirm = 0;
         return 1;
     }
-    int32_t dialog = GSL_WorkWord(w, MENU_DIALOG);
-    if (dialog < 0 && !w->words[MENU_CONFIRM]) {
+    int32_t dialog = Head(w)->dialog;
+    if (dialog < 0 && !Head(w)->confirm) {
         const char* message = GSL_SysTextGet(nullptr, 2, text, 0, nullptr, 0);
         dialog = Lib_DialogOpen(1, message, 180, 98, 1);
-        GSL_WorkWordSet(w, MENU_DIALOG, dialog);
+        Head(w)->dialog = dialog;
         GSL_SystemDialogFixCam(dialog);
         GSL_SystemDialogTextEnd(dialog);
-        w->words[MENU_CONFIRM] = 1;
-        w->words[MENU_VOICED] = 0;
+        Head(w)->confirm = 1;
+        Head(w)->voiced = 0;
         if (dialog < 0) {
-            w->words[MENU_CONFIRM] = 0;
+            Head(w)->confirm = 0;
             return 0;  // no dialog could be made: as a no
         }
         return -1;
     }
     const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(dialog));
-    if (d && d->state >= 10 && !w->words[MENU_VOICED]) {
-        w->words[MENU_VOICED] = 1;
+    if (d && d->state >= 10 && !Head(w)->voiced) {
+        Head(w)->voiced = 1;
         GSL_SysVoicePlay(0, voice, -1.0f);
     }
     const int32_t answer = GSL_SystemDialogGet(dialog);
     if (answer < 0 && GSL_SystemDialogIsReady(dialog) >= 0) return -1;
     GSL_SystemDialogDel(dialog);
-    GSL_WorkWordSet(w, MENU_DIALOG, -1);
-    w->words[MENU_CONFIRM] = 0;
+    Head(w)->dialog = -1;
+    Head(w)->confirm = 0;
     GSL_WorkSoundStop(nullptr, kVoiceSlot, 0);
     return answer == 1 ? 1 : 0;
 }
@@ -341,9 +342,9 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t button) {
 // A visit to another screen above the menu; true once it is over.
 bool GotoScreen(ScreenWork* w, ModeFunction screen, uint8_t keep) {
     const bool save = screen == SysMenuUpper.save;
-    switch (GSL_WorkWord(w, MENU_GOTO)) {
+    switch (Head(w)->visit) {
         case GOTO_START:
-            GSL_WorkWordSet(w, MENU_GOTO, GOTO_FADE);
+            Head(w)->visit = GOTO_FADE;
             if (save) return false;  // one frame's delay
             [[fallthrough]];
         case GOTO_FADE:
@@ -360,15 +361,15 @@ bool GotoScreen(ScreenWork* w, ModeFunction screen, uint8_t keep) {
                     } else {
                         Lib_DebugPrintf("Error -> GSL_SysMenuGotoScreen: no room to keep the game state\n");
                     }
-                    w->words[MENU_COPY] = reinterpret_cast<uint64_t>(copy);
+                    Head(w)->copy = copy;
                 }
                 MenuShow(0);
             }
-            GSL_WorkWordSet(w, MENU_GOTO, GOTO_PUSH);
+            Head(w)->visit = GOTO_PUSH;
             return false;
         case GOTO_PUSH:
             if (!GSL_SystemDispColorCheck()) return false;
-            GSL_WorkWordSet(w, MENU_GOTO, GOTO_RETURN);
+            Head(w)->visit = GOTO_RETURN;
             GSL_ModePush(screen, keep);
             return false;
         case GOTO_RETURN:
@@ -376,16 +377,16 @@ bool GotoScreen(ScreenWork* w, ModeFunction screen, uint8_t keep) {
                 GSL_SystemDispColorSet(0, 30);
                 GSL_ConfigApply(true);
             }
-            GSL_WorkWordSet(w, MENU_GOTO, GOTO_BACK);
+            Head(w)->visit = GOTO_BACK;
             return false;
         default: {  // GOTO_BACK
             if (!GSL_SystemDispColorCheck()) return false;
-            if (void* copy = reinterpret_cast<void*>(w->words[MENU_COPY])) {
+            if (void* copy = Head(w)->copy) {
                 std::memcpy(reinterpret_cast<uint8_t*>(&GameStateBlock) + 8, copy, kStateTail);
                 Lib_MemFree(HEAP_SCREEN, copy);
             }
-            w->words[MENU_COPY] = 0;
-            GSL_WorkWordSet(w, MENU_GOTO, GOTO_START);
+            Head(w)->copy = nullptr;
+            Head(w)->visit = GOTO_START;
             return true;
         }
     }
@@ -438,9 +439,9 @@ void Execute(ScreenWork* w) {
             if (cursor >= 0 && cursor < kSysMenuButtons && kButtons[cursor].voice >= 0)
                 GSL_SysVoicePlay(0, kButtons[cursor].voice, -1.0f);
             if (cursor == MENU_BUTTON_OPTIONS) {
-                GSL_WorkWordSet(w, MENU_LANGUAGE, SystemDataBlock.language);
+                Head(w)->language = SystemDataBlock.language;
                 std::memcpy(g_font, SystemDataBlock.fontName, sizeof g_font);
-                w->words[MENU_FONT] = 1;
+                Head(w)->font = 1;
             }
             w->subState = EXEC_VOICE_WAIT;
             return;
@@ -451,17 +452,17 @@ void Execute(ScreenWork* w) {
             [[fallthrough]];
         case EXEC_AGAIN: w->subState = GSL_SysMenuDoButton(w); return;
         case EXEC_STAY: {
-            const int32_t language = GSL_WorkWord(w, MENU_LANGUAGE);
+            const int32_t language = Head(w)->language;
             if ((language >= 0 && language != SystemDataBlock.language) ||
-                (w->words[MENU_FONT] && std::memcmp(g_font, SystemDataBlock.fontName, sizeof g_font) != 0))
+                (Head(w)->font && std::memcmp(g_font, SystemDataBlock.fontName, sizeof g_font) != 0))
                 StoryExitRequest = STORY_EXIT_RELOAD;
-            GSL_WorkWordSet(w, MENU_LANGUAGE, -1);
-            w->words[MENU_FONT] = 0;
+            Head(w)->language = -1;
+            Head(w)->font = 0;
             if (StoryExitRequest == STORY_EXIT_QUICK_LOAD || StoryExitRequest == STORY_EXIT_RESTART || StoryExitRequest == STORY_EXIT_RELOAD) {
                 w->subState = EXEC_DONE;
                 return;
             }
-            GSL_InputPause(GSL_WorkWord(w, MENU_INPUT), 0);
+            GSL_InputPause(Head(w)->input, 0);
             MenuShow(1);
             Step(w, STEP_RUN);
             return;
@@ -492,11 +493,11 @@ void Close(ScreenWork* w) {
                 const int32_t frames = 2 + 2 * i;
                 const float goal[3] = {float(width + kButtonX), SpriteTable[s].posY, 0.0f};
                 const int32_t move = GSL_SystemMoveSet(s, -1, goal, frames, 1, i == MENU_BUTTON_TITLE ? 0 : 1, MOVE_POSITION, 7);
-                if (i == MENU_BUTTON_TITLE) GSL_WorkWordSet(w, MENU_MOVE9, move);
+                if (i == MENU_BUTTON_TITLE) Head(w)->lastMove = move;
                 GSL_SystemAlphaSet(s, -1, 0, frames, 1, 1);
             }
             const int32_t dim = GSL_WorkLayerGet(nullptr, kDimLayer);
-            GSL_WorkWordSet(w, MENU_DIM, Lib_SpriteIsLive(dim) ? GSL_SystemAlphaSet(dim, -1, 0, 8, -1, 0) : -1);
+            Head(w)->dim = Lib_SpriteIsLive(dim) ? GSL_SystemAlphaSet(dim, -1, 0, 8, -1, 0) : -1;
             if (StoryExitRequest != STORY_EXIT_QUICK_LOAD && StoryExitRequest != STORY_EXIT_RESTART && StoryExitRequest != STORY_EXIT_RELOAD)
                 GSL_StorySlideWindow(720, 7, 1);
             ShowQuickGDDel();
@@ -505,24 +506,29 @@ void Close(ScreenWork* w) {
         }
         case CLOSE_WAIT:
             GSL_SysMenuDrawCaption();
-            if (!MoveDone(GSL_WorkWord(w, MENU_MOVE9)) || !AlphaDone(GSL_WorkWord(w, MENU_DIM))) return;
-            GSL_SystemMoveDel(GSL_WorkWord(w, MENU_MOVE9));
-            GSL_SystemAlphaDel(GSL_WorkWord(w, MENU_DIM));
-            GSL_WorkWordSet(w, MENU_MOVE9, -1);
-            GSL_WorkWordSet(w, MENU_DIM, -1);
+            if (!MoveDone(Head(w)->lastMove) || !AlphaDone(Head(w)->dim)) return;
+            GSL_SystemMoveDel(Head(w)->lastMove);
+            GSL_SystemAlphaDel(Head(w)->dim);
+            Head(w)->lastMove = -1;
+            Head(w)->dim = -1;
             w->subState = CLOSE_LEAVE;
             GSL_ScriptWorkSnapshot();
             return;
         default:  // CLOSE_LEAVE
             GSL_WorkSoundStop(nullptr, kVoiceSlot, 0);
-            FrameRateConfig = uint8_t(std::clamp(GSL_WorkWord(w, MENU_RATE), 1, 60));
-            GSL_InputDel(GSL_WorkWord(w, MENU_INPUT));
+            FrameRateConfig = uint8_t(std::clamp(Head(w)->rate, 1, 60));
+            GSL_InputDel(Head(w)->input);
             GSL_WorkDelete(nullptr);
             GSL_ModePop();
             return;
     }
 }
 }  // namespace
+
+SysMenuHead* GSL_SysMenuHead(ScreenWork* w) { return w ? reinterpret_cast<SysMenuHead*>(w->words) : nullptr; }
+const SysMenuHead* GSL_SysMenuHead(const ScreenWork* w) {
+    return w ? reinterpret_cast<const SysMenuHead*>(w->words) : nullptr;
+}
 
 int32_t GSL_SysMenuItemIndex(int32_t i) {
     if (i < 0 || i >= kSysMenuButtons) return -1;

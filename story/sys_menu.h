@@ -18,21 +18,22 @@ extern SysMenuScreens SysMenuUpper;
 
 inline constexpr int32_t kSysMenuButtons = 10;
 
-// Words of the menu's context.
-enum SysMenuWord : uint32_t {
-    MENU_INPUT = 0,     // selection input, -1 none
-    MENU_MOVE9 = 1,     // button 9's move task, -1 none
-    MENU_DIM = 2,       // the dimming fade, -1 none
-    MENU_RATE = 3,      // FrameRateConfig at entry
-    MENU_CONFIRM = 4,   // the confirmation's voice started
-    MENU_DIALOG = 5,    // confirmation dialog, -1 none
-    MENU_COPY = 6,      // the game state kept over the save screen (address), 0 none
-    MENU_GOTO = 7,      // counter of the screen visit
-    MENU_LANGUAGE = 8,  // language byte before an options visit, -1 none
-    MENU_FONT = 9,      // 1 while the font name before an options visit is kept
-    MENU_ANGLE = 10,    // the cursor's pulse
-    MENU_VOICED = 11,   // the dialog's voice played
+// The menu's work, held in its context's header words.
+struct SysMenuHead {
+    int32_t input;     // selection input, -1 none
+    int32_t lastMove;  // the title button's move task, -1 none
+    int32_t dim;       // the dimming fade, -1 none
+    int32_t rate;      // FrameRateConfig at entry
+    int32_t dialog;    // confirmation dialog, -1 none
+    int32_t visit;     // where a visit to another screen stands
+    int32_t language;  // language byte before an options visit, -1 none
+    int32_t angle;     // the cursor's pulse
+    uint8_t confirm;   // the confirmation's voice started
+    uint8_t font;      // 1 while the font name before an options visit is kept
+    uint8_t voiced;    // the dialog's voice played
+    void* copy;        // the game state kept over the save screen, null none
 };
+static_assert(sizeof(SysMenuHead) <= sizeof(ScreenWork::words));
 
 // The buttons, top to bottom.
 enum SysMenuButton : int32_t {
@@ -49,6 +50,9 @@ enum SysMenuButton : int32_t {
 };
 
 void GSL_SysMenuModeCB();
+// The menu's work in context w (null: null).
+SysMenuHead* GSL_SysMenuHead(ScreenWork* w);
+const SysMenuHead* GSL_SysMenuHead(const ScreenWork* w);
 // Layout index (group 5) of button i.
 int32_t GSL_SysMenuItemIndex(int32_t i);
 // Whether button i can be chosen now.

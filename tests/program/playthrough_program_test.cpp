@@ -133,7 +133,7 @@ int CharactersShown() {
 const ScreenWork* Menu() { return GSL_WorkGet(GSL_SysMenuModeCB); }
 int32_t MenuCursor() {
     const ScreenWork* m = Menu();
-    const SelectInputWork* in = m && m->step == 2 ? GSL_InputWork(int32_t(m->words[MENU_INPUT])) : nullptr;
+    const SelectInputWork* in = m && m->step == 2 ? GSL_InputWork(GSL_SysMenuHead(m)->input) : nullptr;
     return in ? in->cursor : -1;
 }
 bool MenuUp() { return GSL_ModeTop() == GSL_SysMenuModeCB && MenuCursor() >= 0; }

@@ -23,7 +23,7 @@ constexpr uint8_t kKeyZ = 0x2C, kKeyC = 0x2E, kKeyDown = 0xD0;
 const auto Waiting = program_title::StoryWaiting;
 int32_t Cursor() {
     const ScreenWork* m = GSL_WorkGet(GSL_SysMenuModeCB);
-    const SelectInputWork* in = m && m->step == 2 ? GSL_InputWork(int32_t(m->words[MENU_INPUT])) : nullptr;
+    const SelectInputWork* in = m && m->step == 2 ? GSL_InputWork(GSL_SysMenuHead(m)->input) : nullptr;
     return in ? in->cursor : -1;
 }
 std::function<void(PlatInputState&)> Key(uint8_t key) {

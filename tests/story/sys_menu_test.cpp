@@ -118,7 +118,7 @@ protected:
     }
     static ScreenWork* Menu() { return GSL_WorkGet(GSL_SysMenuModeCB); }
     static ScreenWork* StoryWork() { return GSL_WorkGet(GSL_StoryModeCB); }
-    static SelectInputWork* Input() { return Menu() ? GSL_InputWork(int32_t(Menu()->words[MENU_INPUT])) : nullptr; }
+    static SelectInputWork* Input() { return Menu() ? GSL_InputWork(GSL_SysMenuHead(Menu())->input) : nullptr; }
     static int32_t Button(int32_t i) { return GSL_WorkLayerGet(GSL_SysMenuModeCB, uint32_t(2 + i)); }
     static std::string LastSe() { return SoundChannelTable[19 + (SystemSeRotation + 2) % 3].st.path; }
 
@@ -232,7 +232,7 @@ TEST_F(SysMenu, XCAndALongDragCancelAShorterDragDoesNotSkipAndAutoSwitchTheMode)
             Press(kKeyC);
             ASSERT_TRUE(FramesUntil([] { return Menu() && Menu()->step == 2; }, 200, "the menu"));
         }
-        Menu()->words[MENU_RATE] = key == kKeyX ? 0 : 90;  // clamped on the way out
+        GSL_SysMenuHead(Menu())->rate = key == kKeyX ? 0 : 90;  // clamped on the way out
         Press(key);
         EXPECT_EQ(LastSe(), "cancel.wav") << key;
         ASSERT_TRUE(MenuGone());
@@ -273,7 +273,7 @@ TEST_F(SysMenu, TheQuickSaveWaitsForItsVoiceThenSavesAndTheMenuWaitsForTheWrite)
     Hold(kKeyZ);
     Frame();
     Release(kKeyZ);
-    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && Menu()->words[MENU_CONFIRM] == 1; }, 20, "the confirm"));
+    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && GSL_SysMenuHead(Menu())->confirm == 1; }, 20, "the confirm"));
     // A voice still sounding (starting counts): the answer waits.
     SoundChannel& ch = SoundChannelTable[22];
     ch.st.flags.store(1);
@@ -344,7 +344,7 @@ TEST_F(SysMenu, AClickAnywhereCutsAButtonsVoiceAndTheQuickSaveVoice) {
     CursorTo(2);
     Frame();
     Press(kKeyZ);
-    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && Menu()->words[MENU_CONFIRM] == 1; }, 20, "the confirm"));
+    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && GSL_SysMenuHead(Menu())->confirm == 1; }, 20, "the confirm"));
     speak();
     Frame(5);
     EXPECT_EQ(QuickDataPresent, 0);
@@ -364,7 +364,7 @@ TEST_F(SysMenu, TheQuickSaveAnswerFollowsItsVoiceToItsEnd) {
     CursorTo(2);
     Frame();
     Press(kKeyZ);
-    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && Menu()->words[MENU_CONFIRM] == 1; }, 20, "the confirm"));
+    ASSERT_TRUE(FramesUntil([] { return Menu()->step == 3 && GSL_SysMenuHead(Menu())->confirm == 1; }, 20, "the confirm"));
     SoundChannel& ch = SoundChannelTable[22];
     ASSERT_TRUE(Lib_SoundRequest(ch, "sound/voice_system/quick.ogg", 0, 0, nullptr));
     Menu()->sounds[22].handle = 22;
@@ -446,7 +446,7 @@ TEST_F(SysMenu, TheSaveVisitKeepsTheLiveStateAndWithoutRoomForItsCopyTouchesNoth
     copy = 0, visits = 0;  // from a run before in the same process
     SysMenuUpper.save = TestScreen(3);
     SetBody(3, [] {
-        copy = GSL_WorkGet(GSL_SysMenuModeCB) ? GSL_WorkGet(GSL_SysMenuModeCB)->words[MENU_COPY] : 99;
+        copy = GSL_WorkGet(GSL_SysMenuModeCB) ? uint64_t(uintptr_t(GSL_SysMenuHead(GSL_WorkGet(GSL_SysMenuModeCB))->copy)) : 99;
         ++visits;
         GameStateBlock.gameVars[7] = 1;  // what the save screen does not do: caught below
         GameStateBlock.gameVars[7] = 0;
@@ -525,7 +525,7 @@ TEST_F(SysMenu, ThePreviewFollowsTheCursorAndItsDeleteQuestionRemovesTheQuickSav
     EXPECT_EQ(QuickDataPresent, 0);
     ASSERT_TRUE(Lib_SaveFlush());
     EXPECT_EQ(Lib_SaveSlotCheck(kSaveQuickSlot, nullptr), 1u);
-    EXPECT_FALSE(TaskTable.slots[Menu()->words[MENU_INPUT]]->suspended);
+    EXPECT_FALSE(TaskTable.slots[GSL_SysMenuHead(Menu())->input]->suspended);
     // Quick load now does nothing and stays.
     Choose(3);
     Frame(5);
