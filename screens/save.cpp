@@ -43,7 +43,7 @@ void Append(char* out, size_t size, size_t* len, const char* text) {
 
 // The save screen's own sub-states of the main step, after SLOT_MAIN_ACT_WAIT:
 // the system data is written with the slot just saved.
-enum : int32_t { SAVE_SYSTEM = 12, SAVE_SYSTEM_WAIT = 13 };
+constexpr int32_t SAVE_SYSTEM = 12, SAVE_SYSTEM_WAIT = 13;
 
 void* Picture(const ScreenWork* w) { return reinterpret_cast<void*>(uintptr_t(w->words[SLOT_WORD_BUFFER])); }
 

@@ -23,7 +23,7 @@ enum : int32_t { STEP_INIT, STEP_FADE_IN, STEP_WRITE, STEP_EXIT };
 enum : int32_t { FADE_START = 0, FADE_WAIT = 1 };
 // Sub-states of the write step: ASK -> ANSWER -> (yes) SAVE -> SAVE_WAIT ->
 // SUBSTATE_CLOSE; a no goes from ANSWER to SUBSTATE_CLOSE.
-enum : int32_t { WRITE_ASK = 0, WRITE_ANSWER = 1, WRITE_SAVE = 10, WRITE_SAVE_WAIT = 11 };
+constexpr int32_t WRITE_ASK = 0, WRITE_ANSWER = 1, WRITE_SAVE = 10, WRITE_SAVE_WAIT = 11;
 
 // The request lives as long as the save task may read it.
 SaveRequest g_request;
