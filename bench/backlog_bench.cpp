@@ -115,7 +115,7 @@ struct Bench {
         for (int i = 0; i < 2000 && !Running(); ++i) Pass();
         if (!Running()) {
             const ScreenWork* w = GSL_WorkGet(GSL_BacklogModeCB);
-            const WipeWork* wipe = w ? GSL_SystemWipeWork(int32_t(int64_t(w->words[3]))) : nullptr;
+            const WipeWork* wipe = w ? GSL_SystemWipeWork(GSL_WorkWord(w, 3)) : nullptr;
             std::fprintf(stderr, "backlog bench: stopped at %d/%d (wipe %d, %s)\n", w ? w->step : -1,
                          w ? w->subState : -1, wipe ? int(wipe->state) : -1, wipe ? wipe->path : "");
             return;

@@ -75,7 +75,7 @@ TEST(StoryProgram, TheStoryAdvancesSkipsAndHidesItsWindow) {
                          const ScreenWork* w = Story();
                          if (!w || w->step != 3 || w->subState != 11) return false;
                          // The badge is cut from the story's sheet (when the sample has it).
-                         seen.badge = Lib_SpriteIsLive(int32_t(int64_t(w->words[STORY_BADGE]))) ||
+                         seen.badge = Lib_SpriteIsLive(GSL_WorkWord(w, STORY_BADGE)) ||
                                       !Lib_SpriteIsLive(w->layers[31].handle);
                          return true;
                      },

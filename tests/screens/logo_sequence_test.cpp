@@ -15,7 +15,7 @@ namespace {
 using LogoSequence = ScreenHarness;
 
 const ScreenWork* Logo() { return GSL_WorkGet(GSL_LogoModeCB); }
-int32_t Index() { return Logo() ? int32_t(int64_t(Logo()->words[0])) : -1; }
+int32_t Index() { return Logo() ? GSL_WorkWord(Logo(), 0) : -1; }
 bool At(int32_t n, int32_t subState) {
     const ScreenWork* w = Logo();
     return w && w->step == 2 && Index() == n && w->subState == subState;

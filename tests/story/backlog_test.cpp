@@ -343,7 +343,7 @@ TEST_F(Backlog, AnEmptyHistoryOnlyShowsTheNoticeAndTouchesNothing) {
     ASSERT_TRUE(FramesUntil([] { return Step() == BACKLOG_NOTICE && GSL_WorkGet(GSL_BacklogModeCB)->subState == 1; },
                             10, "the notice"));
     EXPECT_EQ(GSL_BacklogWork(), nullptr);
-    const int32_t box = int32_t(int64_t(GSL_WorkGet(GSL_BacklogModeCB)->words[5]));
+    const int32_t box = GSL_WorkWord(GSL_WorkGet(GSL_BacklogModeCB), 5);
     const MessageBoxWork* m = GSL_SystemMsgWork(box);
     ASSERT_NE(m, nullptr);
     ASSERT_GE(m->text, 0);

@@ -71,7 +71,7 @@ protected:
         return reinterpret_cast<DispColorWork*>(GSL_WidgetWorkGet(DispColorTask, GSL_SystemDispColorCB));
     }
     static ScreenWork* Work() { return GSL_WorkGet(GSL_StoryModeCB); }
-    static int32_t Word(uint32_t i) { return Work() ? int32_t(int64_t(Work()->words[i])) : -2; }
+    static int32_t Word(uint32_t i) { return Work() ? GSL_WorkWord(Work(), i) : -2; }
     // Starts the story on a waiting script and runs it into its input step.
     void Enter(const char* script = "\r\n<keywait 1>\r\n") {
         ASSERT_TRUE(Scripts({{"00_init.txt", script}}));
