@@ -29,6 +29,7 @@ namespace {
 constexpr int32_t kLabelGroup = 7;
 constexpr int32_t kPictureGroup = 4;
 constexpr uint32_t kPictureLayer = 16;
+constexpr uint32_t kKeyE = 0x400;
 
 LayoutRect Rect(int32_t group, int32_t index) {
     LayoutRect r{};
@@ -55,7 +56,7 @@ bool VoiceSpeaking() {
 }
 
 bool CutPressed() {
-    if (InputButtons.pressed & 0x403) return true;
+    if (InputButtons.pressed & (BUTTON_DECIDE | BUTTON_CANCEL | kKeyE)) return true;
     int32_t rect[4] = {-1, 0, 0, 0};
     return GSL_ButtonCheck(nullptr, -1, rect, 0, 0, 0, -1) == 1;
 }

@@ -30,7 +30,8 @@
 #include "ui/wipe.h"
 
 namespace {
-constexpr uint32_t kSkipButtons = 0x001 | 0x400;
+constexpr uint32_t kKeyE = 0x400;
+constexpr uint32_t kSkipButtons = BUTTON_DECIDE | kKeyE;
 constexpr uint32_t kIdleUs = 60000000u;
 constexpr int32_t kMoviePriority = 9;
 const char* const kMovies[4] = {"movie1", "movie1_en", "movie1_cn", "movie1_tw"};
@@ -219,7 +220,8 @@ bool PanelStep(ScreenWork* w, int32_t cursor) {
     }
     if (cursor == TITLE_ITEM_CONTINUE) {
         float x = -288.0f, y = 0.0f;
-        if (const SpriteRecord* r = Lib_SpriteIsLive(TitleItemSprite(TITLE_ITEM_CONTINUE)) ? Lib_SpriteAt(TitleItemSprite(TITLE_ITEM_CONTINUE)) : nullptr) {
+        const int32_t item = TitleItemSprite(TITLE_ITEM_CONTINUE);
+        if (const SpriteRecord* r = Lib_SpriteIsLive(item) ? Lib_SpriteAt(item) : nullptr) {
             x = r->posX - 288.0f;
             y = r->posY;
         }
@@ -307,11 +309,11 @@ bool GSL_TitleInput() {
     ItemColours(w, cursor);
     int32_t clicked = ClickedItem();
     int32_t item = cursor;
-    if (TitleSubMenuOpen && clicked < 0 && (InputButtons.pressed & 0x002)) {
+    if (TitleSubMenuOpen && clicked < 0 && (InputButtons.pressed & BUTTON_CANCEL)) {
         if (SelectInputWork* sel = GSL_InputWork(input)) sel->cursor = TITLE_ITEM_BACK;
         item = clicked = TITLE_ITEM_BACK;
     }
-    if ((InputButtons.pressed & 0x001) || (item >= 0 && item == clicked)) {
+    if ((InputButtons.pressed & BUTTON_DECIDE) || (item >= 0 && item == clicked)) {
         GSL_WorkSoundStop(nullptr, kTitleVoiceSlot, kSoundStopAtOnce);
         h->idleVoice = 0;
         GSL_SystemSePlay(SE_ENTER);
