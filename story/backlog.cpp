@@ -482,7 +482,7 @@ void Jump(ScreenWork* w) {
     BacklogWork* b = Work(w);
     if (w->subState == ASK_OPEN) {
         const char* text = GSL_SysTextGet(nullptr, 2, 9, 0, nullptr, 0);
-        GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(1, text, kDialogValue, kDialogPriority, 1));
+        GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(DIALOG_YES_NO, text, kDialogValue, kDialogPriority, 1));
         w->subState = ASK_ANSWER;
         return;
     }

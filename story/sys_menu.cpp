@@ -313,7 +313,7 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t button) {
     int32_t dialog = Head(w)->dialog;
     if (dialog < 0 && !Head(w)->confirm) {
         const char* message = GSL_SysTextGet(nullptr, 2, text, 0, nullptr, 0);
-        dialog = Lib_DialogOpen(1, message, 180, 98, 1);
+        dialog = Lib_DialogOpen(DIALOG_YES_NO, message, 180, 98, 1);
         Head(w)->dialog = dialog;
         GSL_SystemDialogFixCam(dialog);
         GSL_SystemDialogTextEnd(dialog);
@@ -326,7 +326,7 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t button) {
         return -1;
     }
     const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(dialog));
-    if (d && d->state >= 10 && !Head(w)->voiced) {
+    if (d && d->state >= DIALOG_WAITING && !Head(w)->voiced) {
         Head(w)->voiced = 1;
         GSL_SysVoicePlay(0, voice, -1.0f);
     }

@@ -76,7 +76,7 @@ void Write(ScreenWork* w) {
     switch (w->subState) {
         case WRITE_ASK: {
             const char* text = GSL_SysTextGet(nullptr, 2, 16, 0, nullptr, 0);
-            GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(1, text, kDialogValue, kDialogPriority, 1));
+            GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(DIALOG_YES_NO, text, kDialogValue, kDialogPriority, 1));
             w->subState = WRITE_ANSWER;
             return;
         }

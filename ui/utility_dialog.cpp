@@ -111,13 +111,13 @@ void build(UtilityDialogWork* w) {
         TextTable[msg]->outline = kOutline;
         TextTable[msg]->renderFlags = 2;
     }
-    if (w->kind == 1 && Lib_SpriteIsLive(frame)) {
+    if (w->kind == DIALOG_YES_NO && Lib_SpriteIsLive(frame)) {
         w->sprites[1] = makeButton(w, -18);
         w->sprites[2] = makeButton(w, -84);
         textPos(msg, 640, -296);
         w->texts[1] = makeChoice(w, w->sprites[1], 0);
         w->texts[2] = makeChoice(w, w->sprites[2], 1);
-    } else if (w->kind == 2 && Lib_SpriteIsLive(frame)) {
+    } else if (w->kind == DIALOG_ONE_BUTTON && Lib_SpriteIsLive(frame)) {
         w->sprites[1] = makeButton(w, -64);
         textPos(msg, 640, -320);
         w->texts[1] = makeChoice(w, w->sprites[1], 2);
@@ -142,7 +142,7 @@ void growIn(UtilityDialogWork* w) {
     textScale(w->texts[1], 0.7f);
     textScale(w->texts[2], 0.7f);
     w->animCounter = 0;
-    w->state = 10;
+    w->state = DIALOG_WAITING;
 }
 
 bool clicked() { return MouseInput.clickPhase == 3 && PointerGesture.clickAllowed; }
@@ -202,7 +202,7 @@ void waitOneButton(UtilityDialogWork* w) {
 }
 
 void waitMessage(UtilityDialogWork* w) {
-    if (w->kind == 0) ++w->frameCounter;
+    if (w->kind == DIALOG_TIMED) ++w->frameCounter;
     const int32_t screen[4] = {0, 0, 1279, 719};
     if ((InputButtons.pressed & (BUTTON_DECIDE | BUTTON_CANCEL)) || clickIn(screen) ||
         int32_t(w->frameCounter) >= w->timeout)
@@ -264,23 +264,23 @@ void Lib_DialogClose(int32_t task) {
 
 int32_t Lib_UtilityCB(void* work) {
     auto* w = static_cast<UtilityDialogWork*>(work);
-    if (w->state == 0) {
+    if (w->state == DIALOG_BUILDING) {
         if (Lib_SpriteGetState(w->sprites[0]) == 0) return 0;
         build(w);
-        w->state = 1;
+        w->state = DIALOG_GROWING;
     }
-    if (w->state == 1) {
+    if (w->state == DIALOG_GROWING) {
         growIn(w);
         return 0;
     }
-    if (w->state != 10) return 0;
+    if (w->state != DIALOG_WAITING) return 0;
     switch (w->kind) {
-    case 1: waitTwoButtons(w); break;
-    case 2: waitOneButton(w); break;
-    case 0: case 3: waitMessage(w); break;
-    case 4:
+    case DIALOG_YES_NO: waitTwoButtons(w); break;
+    case DIALOG_ONE_BUTTON: waitOneButton(w); break;
+    case DIALOG_TIMED: case DIALOG_MESSAGE: waitMessage(w); break;
+    case DIALOG_PROGRESS:
         w->answered = 1;
-        w->state = 99;
+        w->state = DIALOG_FINISHED;
         return 0;
     default: return 0;
     }
@@ -288,7 +288,7 @@ int32_t Lib_UtilityCB(void* work) {
         Lib_UtilityDialogSePlay(0);
         freePictures(w);
         w->answered = 1;
-        w->state = 99;
+        w->state = DIALOG_FINISHED;
     }
     return 0;
 }

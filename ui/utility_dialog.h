@@ -1,17 +1,26 @@
 // The utility task and the modal dialog: a task "Lib_UtilityCB" whose work
 // begins with UtilityDialogWork. A dialog grows in over five frames (over a
 // dimmed screen when asked), then waits for keys or clicks; the owner polls
-// state 99 and the result, then closes it. Kinds: 0 timed message, 1 yes/no,
-// 2 one button, 3 message without time-out, 4 progress (finished at once,
-// stays on screen until closed).
+// DIALOG_FINISHED and the result, then closes it.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/core/task.h"
 
+// The kinds of dialog.
+enum : uint32_t {
+    DIALOG_TIMED = 0,       // a message that times out
+    DIALOG_YES_NO = 1,
+    DIALOG_ONE_BUTTON = 2,
+    DIALOG_MESSAGE = 3,     // a message without time-out
+    DIALOG_PROGRESS = 4,    // finished at once, on screen until closed
+};
+// The states of a dialog: BUILDING -> GROWING -> WAITING -> FINISHED.
+enum : uint32_t { DIALOG_BUILDING = 0, DIALOG_GROWING = 1, DIALOG_WAITING = 10, DIALOG_FINISHED = 99 };
+
 struct UtilityDialogWork {
-    uint32_t state;  // 0 building, 1 growing in, 10 waiting for the answer, 99 finished
+    uint32_t state;  // DIALOG_BUILDING .. DIALOG_FINISHED
     uint32_t kind;
     uint32_t answered;
     uint32_t frameCounter;

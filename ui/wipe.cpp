@@ -130,6 +130,10 @@ uint32_t GSL_SystemWipeStatus(int32_t slot) {
 
 WipeWork* GSL_SystemWipeWork(int32_t slot) { return wipeWork(slot); }
 
+// The wipe task's states: WIDGET_STARTING (the rule loads) -> CAPTURING ->
+// READY (until the hold is lifted) -> STEPPING -> WIDGET_FINISHED.
+enum : uint8_t { WIPE_CAPTURING = 11, WIPE_READY = 12, WIPE_STEPPING = 13 };
+
 int32_t GSL_SystemWipeSetCB(void* work) {
     auto* w = static_cast<WipeWork*>(work);
     if (!w) return 0;
@@ -157,10 +161,10 @@ int32_t GSL_SystemWipeSetCB(void* work) {
                 refuse(w);
                 break;
             }
-            w->state = 11;
+            w->state = WIPE_CAPTURING;
             break;
         }
-        case 11: {
+        case WIPE_CAPTURING: {
             const int32_t state = Lib_SpriteGetState(w->capture);
             if (state == 0) break;
             if (state < 0) {
@@ -172,17 +176,17 @@ int32_t GSL_SystemWipeSetCB(void* work) {
             Lib_SpriteSetDrawCB(w->capture, GSL_SystemWipeDraw, reinterpret_cast<uint64_t>(w));
             if (w->flags & WIPE_DEFAULT_CAMERA) Lib_SpriteSetValue(w->capture, 2);
             w->status = WIPE_RUNNING;
-            w->state = 12;
+            w->state = WIPE_READY;
             break;
         }
-        case 12:
+        case WIPE_READY:
             if (w->flags & WIPE_HOLD) break;
             w->end = kFullProgress - 256.0f * w->lowering;
             // No frames (replays): the end at once.
             w->step = w->frames > 0 ? w->end / float(w->frames) : w->end;
-            w->state = 13;
+            w->state = WIPE_STEPPING;
             break;
-        case 13:
+        case WIPE_STEPPING:
             w->progress += w->step;
             if (w->progress < w->end) break;
             w->progress = w->end;
@@ -295,17 +299,28 @@ int32_t GSL_SystemSaveIcon0Set(int32_t capturePriority) {
     return w->slot;
 }
 
+// The save-icon task's states: FRAME -> BACKDROP -> FIRST -> FIRST_WAIT ->
+// SECOND -> SECOND_WAIT -> WIDGET_FINISHED.
+enum : uint8_t {
+    ICON_FRAME = 0,
+    ICON_BACKDROP = 1,
+    ICON_FIRST = 10,
+    ICON_FIRST_WAIT = 11,
+    ICON_SECOND = 12,
+    ICON_SECOND_WAIT = 13,
+};
+
 int32_t GSL_SystemSaveIcon0SetCB(void* work) {
     auto* w = static_cast<SaveIconWork*>(work);
     if (!w) return 1;
     // A sprite that is not loading (failed or gone) is never waited on.
     auto loading = [](int32_t sprite) { return sprite >= 0 && Lib_SpriteGetState(sprite) == 0; };
     switch (w->state) {
-        case 0:
+        case ICON_FRAME:
             w->frame = Lib_SpriteLoad(-1, "visual/system/sys_system_05.ext", -1, 1);
-            w->state = 1;
+            w->state = ICON_BACKDROP;
             break;
-        case 1: {
+        case ICON_BACKDROP: {
             if (loading(w->frame)) break;
             if (Lib_SpriteGetState(w->frame) == 2) {
                 Lib_SpriteSetFlag(w->frame, 0);
@@ -323,27 +338,27 @@ int32_t GSL_SystemSaveIcon0SetCB(void* work) {
             Lib_SpriteSetPrio(w->backdrop, 20000000, -1);
             Lib_SpriteSetColor(w->backdrop, 0xFF000000u);
             Lib_SpriteSetValue(w->backdrop, 2);
-            w->state = 10;
+            w->state = ICON_FIRST;
             break;
         }
-        case 10:
+        case ICON_FIRST:
             Lib_SpriteSetFlag(w->frame, 1);
             w->first = Lib_SpriteCreateCapture(0, w->capturePriority, 0);
-            w->state = 11;
+            w->state = ICON_FIRST_WAIT;
             break;
-        case 11:
+        case ICON_FIRST_WAIT:
             if (loading(w->first)) break;
             if (Lib_SpriteGetState(w->first) == 2) {
                 Lib_SpriteSetFlag(w->first, 1);
                 place(w->first, -480.0f, 270.0f, kThumbScale, 20000003);
             }
-            w->state = 12;
+            w->state = ICON_SECOND;
             break;
-        case 12:
+        case ICON_SECOND:
             w->second = Lib_SpriteCreateCapture(0, 20000001, 0);
-            w->state = 13;
+            w->state = ICON_SECOND_WAIT;
             break;
-        case 13:
+        case ICON_SECOND_WAIT:
             if (loading(w->second)) break;
             freeSprite(w->first);
             w->state = WIDGET_FINISHED;

@@ -645,7 +645,7 @@ bool ConfirmBootNotice() {
     if (ModeStack[0] != GSL_BootModeCB) return false;
     for (int32_t slot : ScreenHarness::Tasks(Lib_UtilityCB)) {
         auto* d = static_cast<UtilityDialogWork*>(Lib_UtilityWorkGet(slot));
-        if (!d || d->state != 10) continue;
+        if (!d || d->state != DIALOG_WAITING) continue;
         in.keys[Lib_InputKeyCode(0, BUTTON_DECIDE, 0) & 0xFF] = kPlatDown;
         Plat_InputInject(in);
         pressed = true;
