@@ -47,10 +47,13 @@ A ".pict" source (JSON) describes one picture:
                "direction": "horizontal" | "vertical"},
               {"text": "SAVE", "at": [x, y], "scale": 4, "colour": "#..."},
               {"type": "はじめから", "face": "gothic", "size": 30, "at": [x, y],
-               "colour": "#...", "align": "centre"}]}
+               "colour": "#...", "align": "centre"},
+              {"shadow": [x, y, w, h], "radius": 0, "blur": 8, "colour": "#..."}]}
 Shapes are painted in order, each replacing what lies under it; a rect
 with a radius has its corners rounded (quarter circles). Text uses a
 5x7 pixel font of letters (upper case), digits and " -_.:/()!?#%+".
+A shadow is a rounded rect blended over what lies under it, its alpha
+falling off to nothing over "blur" pixels outside its edge.
 "Type" is text in a font face of Debian's font packages (FACES; the
 packages tools/setup.sh installs), "size" pixels high, its baseline at y,
 drawn by Debian's ffmpeg tool (its drawtext filter) and blended over what
@@ -160,6 +163,36 @@ def fill_rounded(pic, x, y, rw, rh, r, colour):
         fill_rect(pic, x + inset, y + i, rw - 2 * inset, 1, colour)
         fill_rect(pic, x + inset, y + rh - 1 - i, rw - 2 * inset, 1, colour)
     fill_rect(pic, x, y + r, rw, rh - 2 * r, colour)
+
+
+def soft_shadow(pic, x, y, rw, rh, r, blur, colour):
+    """A rounded rect whose alpha falls off linearly over `blur` pixels
+    outside its edge, blended over what lies under it."""
+    w, h, px = pic
+    r = max(0, min(r, rw // 2, rh // 2))
+    blur = max(1, blur)
+    for py in range(max(0, y - blur), min(h, y + rh + blur)):
+        for qx in range(max(0, x - blur), min(w, x + rw + blur)):
+            # Distance from the rounded rect: from the inner rect, less r.
+            dx = max(x + r - qx, 0, qx - (x + rw - 1 - r))
+            dy = max(y + r - py, 0, py - (y + rh - 1 - r))
+            d = (dx * dx + dy * dy) ** 0.5 - r
+            if d >= blur:
+                continue
+            blend_pixel(px, (py * w + qx) * 4, colour, colour[3] if d <= 0 else int(colour[3] * (1 - d / blur)))
+
+
+def blend_pixel(px, at, colour, a):
+    """Source-over of colour at alpha a (0..255) onto the pixel at `at`."""
+    if a <= 0:
+        return
+    under = px[at:at + 4]
+    out_a = a + under[3] * (255 - a) // 255
+    if out_a == 0:
+        return
+    for k in range(3):
+        px[at + k] = (colour[k] * a + under[k] * under[3] * (255 - a) // 255) // out_a
+    px[at + 3] = out_a
 
 
 def fill_gradient(pic, x, y, rw, rh, c0, c1, horizontal):
@@ -323,15 +356,7 @@ def draw_type(pic, s, strip):
             px_x = cx + shift
             if a == 0 or not (0 <= px_x < w):
                 continue
-            a = a * colour[3] // 255
-            at = (py * w + px_x) * 4
-            under = px[at:at + 4]
-            out_a = a + under[3] * (255 - a) // 255
-            if out_a == 0:
-                continue
-            for k in range(3):
-                px[at + k] = (colour[k] * a + under[k] * under[3] * (255 - a) // 255) // out_a
-            px[at + 3] = out_a
+            blend_pixel(px, (py * w + px_x) * 4, colour, a * colour[3] // 255)
 
 
 def paint(pic, shapes, where):
@@ -363,10 +388,14 @@ def paint(pic, shapes, where):
                 if s.get("align") == "centre":
                     x -= text_width(s["text"], scale) // 2
                 draw_text(pic, s["text"], x, y, scale, parse_colour(s.get("colour", "#ffffff")))
+            elif "shadow" in s:
+                x, y, w, h = s["shadow"]
+                soft_shadow(pic, x, y, w, h, int(s.get("radius", 0)), int(s.get("blur", 8)),
+                            parse_colour(s["colour"]))
             elif "type" in s:
                 draw_type(pic, s, next(strips))
             else:
-                raise ImageError("%s: no rect, frame, circle, gradient, text or type" % what)
+                raise ImageError("%s: no rect, frame, circle, gradient, text, type or shadow" % what)
         except (KeyError, TypeError, ValueError) as e:
             raise ImageError("%s: %s" % (what, e))
 

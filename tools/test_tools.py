@@ -656,6 +656,14 @@ class PictSourceTest(unittest.TestCase):
         with self.assertRaises(image_data.ImageError):
             image_data.paint((w, h, px), [{"type": "x", "face": "nonesuch", "at": [0, 0]}], "t")
 
+    def test_a_shadow_fades_out_beyond_its_edge(self):
+        w, h, px = image_data.new_picture(40, 10)
+        image_data.paint((w, h, px), [{"shadow": [10, 0, 20, 10], "blur": 8, "colour": "#000000ff"}], "t")
+        alpha = [px[(5 * w + x) * 4 + 3] for x in range(w)]
+        self.assertEqual(alpha[15], 255)
+        self.assertTrue(255 > alpha[31] > alpha[35] > 0, alpha)
+        self.assertEqual((alpha[1], alpha[39]), (0, 0))
+
 class FontDataTest(unittest.TestCase):
     def test_ext0_picture_of_cells(self):
         ext = font_data.addglyph_from_source("# two cells\ncircle 102030\nsquare ffffff  # white\n")
