@@ -59,7 +59,7 @@ void WriteStore() {
         Lib_Sha1(data.data(), uint32_t(data.size()), digest);
         registry.replace(size_t(20 * n), 20, reinterpret_cast<const char*>(digest), 20);
         SaveInfo info{};
-        std::snprintf(info.title, sizeof info.title, "%s", "Sample Game R18");
+        std::snprintf(info.title, sizeof info.title, "%s", "The Book of Winds R18");
         std::snprintf(info.detail, sizeof info.detail, "%s", "Chapter One\nSYSTEM_2028 01:02:03\nTEXT_1");
         info.date = {2026, 12, 7, 14, 5, 0, 0};
         image.replace(SavePartOffset(n, 1), sizeof info, reinterpret_cast<const char*>(&info), sizeof info);

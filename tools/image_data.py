@@ -45,17 +45,28 @@ A ".pict" source (JSON) describes one picture:
               {"circle": [cx, cy, r], "colour": "#..."},
               {"gradient": [x, y, w, h], "from": "#...", "to": "#...",
                "direction": "horizontal" | "vertical"},
-              {"text": "SAVE", "at": [x, y], "scale": 4, "colour": "#..."}]}
+              {"text": "SAVE", "at": [x, y], "scale": 4, "colour": "#..."},
+              {"type": "はじめから", "face": "gothic", "size": 30, "at": [x, y],
+               "colour": "#...", "align": "centre"},
+              {"shadow": [x, y, w, h], "radius": 0, "blur": 8, "colour": "#..."}]}
 Shapes are painted in order, each replacing what lies under it; a rect
 with a radius has its corners rounded (quarter circles). Text uses a
 5x7 pixel font of letters (upper case), digits and " -_.:/()!?#%+".
+A shadow is a rounded rect blended over what lies under it, its alpha
+falling off to nothing over "blur" pixels outside its edge.
+"Type" is text in a font face of Debian's font packages (FACES; the
+packages tools/setup.sh installs), "size" pixels high, its baseline at y,
+drawn by Debian's ffmpeg tool (its drawtext filter) and blended over what
+lies under it; "at" is its left end, or its centre with "align" "centre".
 """
 
 import argparse
 import json
 import os
 import struct
+import subprocess
 import sys
+import tempfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -154,6 +165,36 @@ def fill_rounded(pic, x, y, rw, rh, r, colour):
     fill_rect(pic, x, y + r, rw, rh - 2 * r, colour)
 
 
+def soft_shadow(pic, x, y, rw, rh, r, blur, colour):
+    """A rounded rect whose alpha falls off linearly over `blur` pixels
+    outside its edge, blended over what lies under it."""
+    w, h, px = pic
+    r = max(0, min(r, rw // 2, rh // 2))
+    blur = max(1, blur)
+    for py in range(max(0, y - blur), min(h, y + rh + blur)):
+        for qx in range(max(0, x - blur), min(w, x + rw + blur)):
+            # Distance from the rounded rect: from the inner rect, less r.
+            dx = max(x + r - qx, 0, qx - (x + rw - 1 - r))
+            dy = max(y + r - py, 0, py - (y + rh - 1 - r))
+            d = (dx * dx + dy * dy) ** 0.5 - r
+            if d >= blur:
+                continue
+            blend_pixel(px, (py * w + qx) * 4, colour, colour[3] if d <= 0 else int(colour[3] * (1 - d / blur)))
+
+
+def blend_pixel(px, at, colour, a):
+    """Source-over of colour at alpha a (0..255) onto the pixel at `at`."""
+    if a <= 0:
+        return
+    under = px[at:at + 4]
+    out_a = a + under[3] * (255 - a) // 255
+    if out_a == 0:
+        return
+    for k in range(3):
+        px[at + k] = (colour[k] * a + under[k] * under[3] * (255 - a) // 255) // out_a
+    px[at + 3] = out_a
+
+
 def fill_gradient(pic, x, y, rw, rh, c0, c1, horizontal):
     steps = rw if horizontal else rh
     colours = []
@@ -244,7 +285,85 @@ def text_width(text, scale):
     return (6 * len(text) - 1) * scale if text else 0
 
 
+# Font faces of "type" shapes: candidate files, the first that exists is used.
+FACES = {
+    "gothic": ("/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf",
+               "/usr/share/fonts/truetype/fonts-japanese-gothic.ttf"),
+    "mincho": ("/usr/share/fonts/opentype/ipafont-mincho/ipam.ttf",
+               "/usr/share/fonts/truetype/fonts-japanese-mincho.ttf"),
+    "hei": ("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",),
+    "sans": ("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",),
+    "serif": ("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf",),
+}
+
+
+def face_file(face):
+    for path in FACES.get(face, ()):
+        if os.path.isfile(path):
+            return path
+    if face not in FACES:
+        raise ImageError("unknown face %r (faces: %s)" % (face, ", ".join(FACES)))
+    raise ImageError("no file of face %r (tools/setup.sh installs the font packages)" % face)
+
+
+def type_strips(types, width):
+    """The coverage of every "type" shape, drawn white on black by one ffmpeg
+    run, one frame a shape: a strip as wide as the picture and twice the
+    size high, the baseline at 1.5 sizes, the text's left end at x 0 or its
+    centre at x "at" (with "align" "centre"). Returns (rows, baseline row,
+    coverage bytes) a shape."""
+    if not types:
+        return []
+    rows = max(int(t.get("size", 24)) for t in types) * 2
+    rows += rows % 2
+    names, graph = [], []
+    try:
+        for n, t in enumerate(types):
+            with tempfile.NamedTemporaryFile("w", encoding="utf-8", suffix=".txt", delete=False) as f:
+                f.write(t["type"])
+                names.append(f.name)
+            size = int(t.get("size", 24))
+            x = "%d-text_w/2" % t["at"][0] if t.get("align") == "centre" else "0"
+            graph.append("drawtext=fontfile=%s:textfile=%s:fontsize=%d:fontcolor=white:x=%s:y=%d-max_glyph_a"
+                         ":enable='eq(n,%d)'" % (face_file(t.get("face", "sans")), f.name, size, x, rows * 3 // 4, n))
+        out = subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=black:s=%dx%d:r=1" % (width, rows),
+                              "-vf", ",".join(graph), "-frames:v", str(len(types)), "-pix_fmt", "gray",
+                              "-f", "rawvideo", "-"], capture_output=True)
+    except FileNotFoundError:
+        raise ImageError("ffmpeg is not installed (tools/setup.sh installs it)")
+    finally:
+        for name in names:
+            os.unlink(name)
+    frame = width * rows
+    if out.returncode != 0 or len(out.stdout) != frame * len(types):
+        raise ImageError("ffmpeg could not draw the texts: %s" % out.stderr.decode(errors="replace").strip())
+    return [(rows, rows * 3 // 4, out.stdout[n * frame:(n + 1) * frame]) for n in range(len(types))]
+
+
+def draw_type(pic, s, strip):
+    """Blends a coverage strip of type_strips() in the shape's colour."""
+    w, h, px = pic
+    x, y = s["at"]
+    colour = parse_colour(s.get("colour", "#ffffff"))
+    rows, base, cover = strip
+    shift = 0 if s.get("align") == "centre" else x
+    for r in range(rows):
+        py = y - base + r
+        line = cover[r * w:(r + 1) * w]
+        if not (0 <= py < h) or not line.strip(b"\0"):
+            continue
+        for cx, a in enumerate(line):
+            px_x = cx + shift
+            if a == 0 or not (0 <= px_x < w):
+                continue
+            blend_pixel(px, (py * w + px_x) * 4, colour, a * colour[3] // 255)
+
+
 def paint(pic, shapes, where):
+    try:
+        strips = iter(type_strips([s for s in shapes if "type" in s], pic[0]))
+    except (KeyError, TypeError, ValueError, IndexError) as e:
+        raise ImageError("%s: a type shape: %s" % (where, e))
     for n, s in enumerate(shapes):
         what = "%s shape %d" % (where, n)
         try:
@@ -269,8 +388,14 @@ def paint(pic, shapes, where):
                 if s.get("align") == "centre":
                     x -= text_width(s["text"], scale) // 2
                 draw_text(pic, s["text"], x, y, scale, parse_colour(s.get("colour", "#ffffff")))
+            elif "shadow" in s:
+                x, y, w, h = s["shadow"]
+                soft_shadow(pic, x, y, w, h, int(s.get("radius", 0)), int(s.get("blur", 8)),
+                            parse_colour(s["colour"]))
+            elif "type" in s:
+                draw_type(pic, s, next(strips))
             else:
-                raise ImageError("%s: no rect, frame, circle, gradient or text" % what)
+                raise ImageError("%s: no rect, frame, circle, gradient, text, type or shadow" % what)
         except (KeyError, TypeError, ValueError) as e:
             raise ImageError("%s: %s" % (what, e))
 

@@ -639,6 +639,31 @@ class PictSourceTest(unittest.TestCase):
         self.assertEqual((alpha[9][19], alpha[5][0], alpha[5][19]), (0, 255, 255))
         self.assertEqual(image_data.picture_from_source(json.dumps(src))[:4], b"\x89PNG")
 
+    def test_typed_text_sits_on_its_baseline_in_its_colour(self):
+        # Japanese, centred at x 60, baseline y 30, red over a blue ground,
+        # then a rect painted after it covers its right half.
+        shapes = [{"type": "はじめ", "face": "gothic", "size": 20, "at": [60, 30], "colour": "#ff0000",
+                   "align": "centre"},
+                  {"rect": [60, 0, 60, 40], "colour": "#0000ff"}]
+        w, h, px = image_data.new_picture(120, 40, b"\0\0\xff\xff")
+        image_data.paint((w, h, px), shapes, "t")
+        red = [(x, y) for y in range(h) for x in range(w) if px[(y * w + x) * 4] > 128]
+        self.assertTrue(red)
+        self.assertGreaterEqual(min(x for x, _ in red), 60 - 32)
+        self.assertLess(max(x for x, _ in red), 60)
+        self.assertGreaterEqual(min(y for _, y in red), 30 - 20)
+        self.assertLessEqual(max(y for _, y in red), 32)
+        with self.assertRaises(image_data.ImageError):
+            image_data.paint((w, h, px), [{"type": "x", "face": "nonesuch", "at": [0, 0]}], "t")
+
+    def test_a_shadow_fades_out_beyond_its_edge(self):
+        w, h, px = image_data.new_picture(40, 10)
+        image_data.paint((w, h, px), [{"shadow": [10, 0, 20, 10], "blur": 8, "colour": "#000000ff"}], "t")
+        alpha = [px[(5 * w + x) * 4 + 3] for x in range(w)]
+        self.assertEqual(alpha[15], 255)
+        self.assertTrue(255 > alpha[31] > alpha[35] > 0, alpha)
+        self.assertEqual((alpha[1], alpha[39]), (0, 0))
+
 class FontDataTest(unittest.TestCase):
     def test_ext0_picture_of_cells(self):
         ext = font_data.addglyph_from_source("# two cells\ncircle 102030\nsquare ffffff  # white\n")

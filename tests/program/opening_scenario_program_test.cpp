@@ -172,7 +172,7 @@ TEST(SampleProgram, NewGameStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
         "00_init:if", "00_init:elseif", "00_init:name", "00_init:text", "00_init:keywait", "00_init:if",
         "00_init:name", "00_init:text", "00_init:keywait", "00_init:jump_endif", "00_init:endif",
         "00_init:jump_endif", "00_init:endif", "00_init:wait", "00_init:jump", "00_init:label",
-        "00_init:stopbgm", "00_init:call", "scene_choice:label", "scene_choice:playbgm", "scene_choice:playbgm",
+        "00_init:stopbgm", "00_init:call", "scene_choice:label", "scene_choice:image", "scene_choice:playbgm", "scene_choice:playbgm",
         "scene_choice:playbgm", "scene_choice:playse", "scene_choice:ws", "scene_choice:playse",
         "scene_choice:position", "scene_choice:voice", "scene_choice:name", "scene_choice:text",
         "scene_choice:keywait", "scene_choice:voice_stop", "scene_choice:playse", "scene_choice:stopse",

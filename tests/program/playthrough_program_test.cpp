@@ -27,6 +27,7 @@
 #include "app/main_tasks.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
+#include "engine/text/font.h"
 #include "engine/text/text_object.h"
 #include "extras/extras_screens.h"
 #include "extras/gallery.h"
@@ -46,6 +47,7 @@
 #include "script/staffroll.h"
 #include "story/access_flags.h"
 #include "story/backlog.h"
+#include "story/config.h"
 #include "story/game_state.h"
 #include "story/quick_save.h"
 #include "story/save_store.h"
@@ -163,6 +165,15 @@ GalleryHead* Gallery() { return GSL_GalleryHead(GSL_WorkGet(GSL_GalleryModeCB));
 bool GalleryMain() {
     const ScreenWork* w = GSL_WorkGet(GSL_GalleryModeCB);
     return GSL_ModeTop() == GSL_GalleryModeCB && w && !w->suspended && w->step == 2 && Gallery()->moveTask < 0;
+}
+bool ManualUp() {
+    const ScreenWork* w = GSL_WorkGet(GSL_ManualModeCB);
+    return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == 2;
+}
+// The option screen's font page up (its step 5, sub-state 10).
+bool FontPageUp() {
+    const ScreenWork* w = GSL_WorkGet(GSL_OptionModeCB);
+    return GSL_ModeTop() == GSL_OptionModeCB && w && w->step == 5 && w->subState == 10;
 }
 bool Viewing() {
     const ScreenWork* w = GSL_WorkGet(GSL_GalleryViewModeCB);
@@ -392,7 +403,40 @@ struct Seen {
     float channelBefore = -1, channelInOptions = -1, channelAfter = -1;
     int closeNoAsked = 0;
     bool stillUpAfterNo = false;
+    int logos = 0, rollFrames = 0;  // for the docs' pictures
+    bool logoHeld = false;
 };
+
+// A step that holds after `frames` frames, writing the docs' picture `name` then.
+ProgramRun::Step DocumentAfter(const char* name, int frames = 20) {
+    return {name, [name, frames, n = 0]() mutable {
+                if (++n < frames) return false;
+                Checkpoints::Document(name);
+                return true;
+            },
+            nullptr};
+}
+
+// On the load list: the third slot chosen and its question answered yes.
+void LoadThirdSlot(std::vector<ProgramRun::Step>& steps) {
+    steps.push_back(Drive("the load list at the third slot",
+                          [] { return ListUp(GSL_LoadModeCB) && ListCursor(GSL_LoadModeCB) == kSlot; },
+                          [](PlatInputState& in) {
+                              if (ListUp(GSL_LoadModeCB)) Toward(in, ListCursor(GSL_LoadModeCB), kSlot);
+                          }));
+    steps.push_back({"load", nullptr, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+}
+
+// The program's language switched to Japanese, as the font page's list does.
+void Japanese() {
+    SystemDataBlock.language = 0;
+    FontUserFace[0] = 0;
+    SystemDataBlock.fontName[0] = 0;
+    GSL_ConfigApply(false);
+}
 
 int32_t OptionCursor() { return GSL_OptionWork() ? GSL_OptionWork()->cursor : -1; }
 
@@ -415,6 +459,9 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
         auto until = s.until;
         s.until = [until, &seen] {
             if (MoviePlaying() && MovieState.load() == MOVIE_PLAYING) seen.movie = true;
+            if (LogoHeld() && !seen.logoHeld)
+                Checkpoints::Document(("screens/logo_" + std::to_string(++seen.logos) + ".png").c_str());
+            seen.logoHeld = LogoHeld();
             return !until || until();
         };
     }
@@ -429,6 +476,10 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                          return true;
                      },
                      nullptr, 300});
+    Choose(steps, 13);  // the manual, pictured
+    steps.push_back(Drive("the manual", ManualUp, nullptr, 300));
+    steps.push_back(DocumentAfter("screens/manual.png", 120));
+    steps.push_back(Drive("the title after the manual", TitleMenuUp, Key(kKeyX), 300));
     Choose(steps, 0);  // new game
 
     steps.push_back(Drive("the story's first line", LineShown, nullptr, 900));
@@ -558,11 +609,17 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           }));
     steps.push_back({"the save list", [&] {
                          check.Stack("save list");
+                         Checkpoints::Document("screens/save.png");
                          return true;
                      },
                      Key(kKeyZ)});
     steps.push_back({"let go", nullptr, kIdle});
-    steps.push_back({"the save question", [] { return Asking(GSL_SaveModeCB); }, Key(kKeyZ)});
+    steps.push_back({"the save question", [] {
+                         if (!Asking(GSL_SaveModeCB)) return false;
+                         Checkpoints::Document("screens/question.png");
+                         return true;
+                     },
+                     Key(kKeyZ)});
     steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the story after the save",
                      [&] {
@@ -609,6 +666,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           [](PlatInputState& in) {
                               if (ListUp(GSL_LoadModeCB)) Toward(in, ListCursor(GSL_LoadModeCB), kSlot);
                           }));
+    steps.push_back(DocumentAfter("screens/load.png", 1));
     steps.push_back({"load", nullptr, Key(kKeyZ)});
     steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)});
@@ -628,12 +686,17 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                                   seen.staffroll = true;
                                   check.Stack("staff roll");
                               }
+                              // Halfway through the roll, left to run that long.
+                              if (GSL_StaffrollIsActive() && ++seen.rollFrames == 600)
+                                  Checkpoints::Document("screens/staffroll.png");
                               if (SystemSaveAsking()) seen.systemSaveAsked = true;
                               return seen.systemSaveAsked && TitleMenuUp() && GSL_ModeCount() == 1;
                           },
                           [&](PlatInputState& in) {
                               if (SystemSaveAsking()) in.keys[kKeyZ] = kPlatDown;
-                              else if (GSL_ModeTop() == GSL_StoryModeCB) reader(in);
+                              else if (GSL_ModeTop() == GSL_StoryModeCB &&
+                                       !(GSL_StaffrollIsActive() && seen.rollFrames < 600))
+                                  reader(in);
                           },
                           6000)));
     steps.push_back({"the title with the extras", [&] {
@@ -654,6 +717,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     Choose(steps, 6);
     Choose(steps, 7);
     steps.push_back(Drive("the gallery", GalleryMain, nullptr));
+    steps.push_back(DocumentAfter("screens/gallery.png"));
     steps.push_back(Drive("the ending's picture in the viewer", Viewing,
                           [](PlatInputState& in) {
                               const GalleryHead* h = Gallery();
@@ -776,6 +840,10 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                          return true;
                      },
                      nullptr});
+    steps.push_back(Drawing(true));  // the font page keeps a capture of the list
+    steps.push_back(Drive("the font page", FontPageUp, [](PlatInputState& in) { Press(in, 0x8); }, 300));
+    steps.push_back(DocumentAfter("screens/font_page.png"));
+    steps.push_back(Drawing(false));
     steps.push_back(Drive("the title after the options, the settings kept",
                           [] { return TitleMenuUp() && GSL_ModeCount() == 1; },
                           [](PlatInputState& in) { in.keys[SystemSaveAsking() ? kKeyZ : kKeyX] = kPlatDown; }, 600));
@@ -907,15 +975,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                       },
                       nullptr, 300});
     Choose(resume, 3);
-    resume.push_back(Drive("the load list at the third slot",
-                           [] { return ListUp(GSL_LoadModeCB) && ListCursor(GSL_LoadModeCB) == kSlot; },
-                           [](PlatInputState& in) {
-                               if (ListUp(GSL_LoadModeCB)) Toward(in, ListCursor(GSL_LoadModeCB), kSlot);
-                           }));
-    resume.push_back({"load", nullptr, Key(kKeyZ)});
-    resume.push_back({"let go", nullptr, kIdle});
-    resume.push_back({"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)});
-    resume.push_back({"let go", nullptr, kIdle});
+    LoadThirdSlot(resume);
     resume.push_back({"the saved line",
                       [&] {
                           if (!LineShown()) return false;
@@ -938,6 +998,26 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     ProgramRun second;
     second.before = [&] { std::filesystem::copy(keep / "user", "user", std::filesystem::copy_options::recursive); };
     const int code2 = second.Run(resume);
+    // The docs' Japanese title and story page: the same slot loaded in Japanese.
+    if (std::getenv("VN_WRITE_DOCS")) {
+        std::vector<ProgramRun::Step> japanese;
+        ToTitleMenu(japanese, Japanese);
+        japanese.push_back(Drive("the Japanese fonts", GSL_ConfigFontWait, nullptr, 300));
+        japanese.push_back({"the Japanese title", [] {
+                                TitleStill();
+                                Checkpoints::Document("screens/title_ja.png");
+                                return true;
+                            },
+                            nullptr});
+        Choose(japanese, 3);
+        LoadThirdSlot(japanese);
+        japanese.push_back(Drive("the saved line in Japanese", LineShown, nullptr, 1500));
+        japanese.push_back(DocumentAfter("screens/story_ja.png", 30));
+        ProgramRun third;
+        third.before = [&] { std::filesystem::copy(keep / "user", "user", std::filesystem::copy_options::recursive); };
+        EXPECT_EQ(third.Run(japanese), 0);
+        EXPECT_EQ(third.failed, "");
+    }
     std::filesystem::remove_all(keep);
     EXPECT_EQ(code2, 0);
     EXPECT_EQ(second.failed, "");

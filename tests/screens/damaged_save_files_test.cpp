@@ -44,7 +44,7 @@ protected:
                 const uint8_t* data = Lib_SaveImageGet() + SavePartOffset(slot, 0);
                 EXPECT_TRUE(std::string(reinterpret_cast<const char*>(data), SaveDataSize(slot)) ==
                             good_.image.substr(SavePartOffset(slot, 0), SaveDataSize(slot)));
-                EXPECT_EQ(label.rfind("Sample Game#n", 0), 0u) << label;
+                EXPECT_EQ(label.rfind("The Book of Winds#n", 0), 0u) << label;
             } else {
                 EXPECT_EQ(check, 2u);
                 char want[32];
@@ -66,7 +66,7 @@ protected:
 };
 
 TEST_F(DamagedSaveFilesTest, DamagedSlotsShowDamagedAndTheOthersLoad) {
-    for (int32_t slot : kSaved) good_.Valid(slot, slot + 1, "Sample Game", "Chapter One");
+    for (int32_t slot : kSaved) good_.Valid(slot, slot + 1, "The Book of Winds", "Chapter One");
     // Slot 0 holds a game state the story can start from.
     GameState state{};
     std::memcpy(state.version, "0100", 4);

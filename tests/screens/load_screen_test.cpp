@@ -39,7 +39,7 @@ std::string SavedState(int seed) {
 
 TEST_F(LoadScreenTest, GoodLoadStartsTheStoryOnTheSlotsBytes) {
     SlotImage image;
-    image.Valid(4, 1, "Sample Game", "Chapter One");
+    image.Valid(4, 1, "The Book of Winds", "Chapter One");
     image.Broken(2, 5);  // a damaged slot keeps no other from loading
     const std::string saved = SavedState(9);
     image.SetData(4, saved);
@@ -79,7 +79,7 @@ TEST_F(LoadScreenTest, GoodLoadStartsTheStoryOnTheSlotsBytes) {
 
 TEST_F(LoadScreenTest, FailedLoadPutsTheGameStateBack) {
     SlotImage image;
-    image.Valid(0, 1, "Sample Game", "Chapter One");
+    image.Valid(0, 1, "The Book of Winds", "Chapter One");
     Start(image, false);
     GSL_GameStateInit();
     GameStateBlock.gameVars[2] = 5;
@@ -111,7 +111,7 @@ TEST_F(LoadScreenTest, FailedLoadPutsTheGameStateBack) {
 
 TEST_F(LoadScreenTest, CancelLeavesEverythingAsItWas) {
     SlotImage image;
-    image.Valid(0, 1, "Sample Game", "Chapter One");
+    image.Valid(0, 1, "The Book of Winds", "Chapter One");
     FrameRateConfig = 30;  // the screen below's
     Start(image, false);
     GSL_GameStateInit();
@@ -148,7 +148,7 @@ TEST_F(LoadScreenTest, HostileSlotIsReadWithinBounds) {
     std::string detail(1024, 'd');
     detail.replace(0, 40, "TEXT_99999999999999999999 SYSTEM_4294967295");
     image.Valid(0, 1, std::string(128, 'R'), detail, {65535, 99, 99, 99, 99, 99, 0}, SlotImage::Picture(1, 4096, 4096));
-    image.Valid(1, 2, "Sample Game", "NAME_4294967295 TEXT_0000000000000000001");
+    image.Valid(1, 2, "The Book of Winds", "NAME_4294967295 TEXT_0000000000000000001");
     Start(image, false);
     Open(GSL_LoadModeCB);
     EXPECT_EQ(Sprite(SLOT_LAYER_PICT + 0), -1);  // refused: the row has no picture

@@ -145,7 +145,7 @@ std::string Question() {
 
 TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     SlotImage image;
-    image.Valid(0, 1, "Sample Game", "old");
+    image.Valid(0, 1, "The Book of Winds", "old");
     image.Broken(2, 3);
     // The R18 edition: the slot's title carries it, the system slot's not.
     std::filesystem::create_directories("r18/doc");
@@ -192,7 +192,7 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
 
     SaveInfo info;
     ASSERT_EQ(Lib_SaveSlotCheck(1, &info), 0u);
-    EXPECT_STREQ(info.title, "Sample Game R18");
+    EXPECT_STREQ(info.title, "The Book of Winds R18");
     EXPECT_STREQ(info.detail, "Chapter One\nSYSTEM_2028 00:00:00\nNAME_0\nTEXT_1");
     EXPECT_EQ(SystemDataBlock.lastSlot, 1);
     ASSERT_TRUE(Lib_SaveFlush());
@@ -226,7 +226,7 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == TestScreen(0); }, 100, "the screen to leave"));
     // The system slot remembers the slot, and its title has no " R18".
     EXPECT_EQ(uint8_t(disk[SavePartOffset(kSaveSystemSlot, 0) + 4]), 1);
-    EXPECT_STREQ(disk.c_str() + SavePartOffset(kSaveSystemSlot, 1), "Sample Game");
+    EXPECT_STREQ(disk.c_str() + SavePartOffset(kSaveSystemSlot, 1), "The Book of Winds");
 }
 
 // Through the story's own line text: the history points at a line of the

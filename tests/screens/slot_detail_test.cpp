@@ -76,7 +76,7 @@ TEST_F(SlotDetailTest, ViewTextLinesUpItsValues) {
     Save_DetailCompose(out, sizeof out, info, 4);
     SaveDetailMeasure = measure;
     EXPECT_EQ(std::string(out),
-              "#Pos[-256,-1]Title#Pos[115,-1]Sample Game#n#n"
+              "#Pos[-256,-1]Title#Pos[115,-1]The Book of Winds#n#n"
               "#Pos[-256,-1]Date#Pos[75,-1]2026/03/09 07:04#n#n"
               "#Pos[-256,-1]Slot#Pos[95,-1]Data_05#n"
               "Chapter One\nTime played 01:02:03\nTraveller\nWhere am I?");
@@ -84,7 +84,7 @@ TEST_F(SlotDetailTest, ViewTextLinesUpItsValues) {
 
 TEST_F(SlotDetailTest, ViewOpensOnValidSlotsOnly) {
     SlotImage image;
-    image.Valid(0, 2, "Sample Game", "Chapter One\nSYSTEM_2028 01:02:03\nNAME_0\nTEXT_0 TEXT_7");
+    image.Valid(0, 2, "The Book of Winds", "Chapter One\nSYSTEM_2028 01:02:03\nNAME_0\nTEXT_0 TEXT_7");
     Start(image);
     Open(GSL_LoadModeCB);
     Press(0x8);  // C

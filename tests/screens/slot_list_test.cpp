@@ -17,14 +17,14 @@ std::string Label(uint32_t n) {
 
 TEST_F(SlotListTest, RowsShowEachSlotState) {
     SlotImage image;
-    image.Valid(0, 3, "Sample Game", "Chapter One\nSYSTEM_2028 01:02:03\nNAME_1\nTEXT_2", {2026, 3, 9, 7, 4, 0, 0});
-    image.Valid(1, 4, "Sample Game R18", "Only one line");
+    image.Valid(0, 3, "The Book of Winds", "Chapter One\nSYSTEM_2028 01:02:03\nNAME_1\nTEXT_2", {2026, 3, 9, 7, 4, 0, 0});
+    image.Valid(1, 4, "The Book of Winds R18", "Only one line");
     image.Broken(3, 5);
     Start(image);
     Open(GSL_LoadModeCB);
 
-    EXPECT_EQ(Label(0), "Sample Game#n2026/03/09 07:04#nData_01  Chapter One");
-    EXPECT_EQ(Label(1), "Sample Game#n2026/12/07 14:05#nData_02  Only one line");
+    EXPECT_EQ(Label(0), "The Book of Winds#n2026/03/09 07:04#nData_01  Chapter One");
+    EXPECT_EQ(Label(1), "The Book of Winds#n2026/12/07 14:05#nData_02  Only one line");
     EXPECT_EQ(Label(2), "Empty_03");
     EXPECT_EQ(Label(3), "Damaged_04");
     // The badge only where the saved title holds "R18".
@@ -99,7 +99,7 @@ void ExpectRowAt(int32_t n, int32_t first) {
 
 TEST_F(SlotListTest, CursorScrollsAndWraps) {
     SlotImage image;
-    for (int32_t n = 0; n < kSlotCount; ++n) image.Valid(n, n, "Sample Game R18", "line");
+    for (int32_t n = 0; n < kSlotCount; ++n) image.Valid(n, n, "The Book of Winds R18", "line");
     Start(image, false);
     SystemDataBlock.lastSlot = 20;
     Open(GSL_LoadModeCB);
@@ -174,7 +174,7 @@ TEST_F(SlotListTest, CursorScrollsAndWraps) {
 
 TEST_F(SlotListTest, RememberedSlotOutOfUseOpensOnZero) {
     SlotImage image;
-    image.Valid(0, 1, "Sample Game", "line");
+    image.Valid(0, 1, "The Book of Winds", "line");
     Start(image, false);
     SystemDataBlock.lastSlot = 5;  // empty
     Open(GSL_SaveModeCB);

@@ -37,6 +37,8 @@ std::vector<Fit> Boxes() {
     for (int32_t i = 1; i <= 6; i += 2) boxes.push_back({"slider end (right)", &SysgraMesTable, 3, i, 0.4f, 150});
     for (int32_t i = 2; i <= 6; i += 2) boxes.push_back({"slider end (left)", &SysgraMesTable, 3, i, 0.4f, 110});
     for (int32_t i = 7; i <= 10; ++i) boxes.push_back({"option choice", &SysgraMesTable, 3, i, 0.5f, 88});
+    // The display-mode caption, centred on its button (two plates wide, 174 pixels).
+    boxes.push_back({"display-mode caption", &SysgraMesTable, 2, 17, 0.35f, 174 - 8});
     // The voice-mute names under the icon page (centred, the page 470 wide).
     for (int32_t i = 11; i <= 11; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, 470});
     for (int32_t i = 30; i <= 41; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, 470});
@@ -45,6 +47,8 @@ std::vector<Fit> Boxes() {
     // The in-game menu: captions at 0.55 from 22 pixels into a 224-pixel button.
     for (int32_t i : {1, 2, 3, 4, 5, 8, 9, 14, 15, 16})
         boxes.push_back({"menu caption", &SysgraMesTable, 2, i, 0.55f, 224 - 22 - 4});
+    // The story's auto and skip guides: centred on 86-pixel squares at 0.4.
+    for (int32_t i : {14, 15}) boxes.push_back({"guide label", &SysgraMesTable, 2, i, 0.4f, 86 - 4});
     // Questions and notices in the dialog's 544-pixel frame (text 0.5).
     for (int32_t i : {3, 4, 7, 8, 9, 11, 13, 40})
         boxes.push_back({"dialog text", &SystemMesTable, 1, i, 0.5f, 544 - 32});
