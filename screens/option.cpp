@@ -186,7 +186,7 @@ void BuildScreen(OptionWork* o) {
         const int32_t plate = GSL_WorkLayerCopy(nullptr, 9, 2, -1);
         Button(plate, 190, -1, 6, 4, 240.0f, 316.0f);
         if (SpriteRecord* s = Lib_SpriteAt(plate)) s->scaleX = 2.0f;
-        Caption(2, GSL_DisplayModeCaption(text, sizeof text), 875, -45, 0.35f, 0.4f, 0xFFA191F0u, 0xFFFFFFFFu, TEXT_ALIGN_CENTRE);
+        Caption(2, "Display Mode", 875, -45, 0.35f, 0.4f, 0xFFA191F0u, 0xFFFFFFFFu, TEXT_ALIGN_CENTRE);
         WindowFlags.fetch_or(WINDOW_F2_IGNORED);
     }
     const int32_t bg = Layer(0);

@@ -131,7 +131,6 @@ void OptionLabels() {
         GSL_SysTextGet(&SysgraMesTable, 2, 5, 0, text, sizeof text);
         Relabel(t, text, w->texts[0].handle);
     }
-    if (TextRecord* t = TextOf(w, 2)) Relabel(t, GSL_DisplayModeCaption(text, sizeof text), w->texts[2].handle);
     if (!ConfigUpper.optionLabels) return;
     uint32_t slot = kOptionFirstLabel;
     for (int32_t n = 0; n < kOptionTemplates; ++n) {

@@ -1,7 +1,6 @@
 #include "ui/system_text.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "engine/core/charcode.h"
@@ -144,13 +143,4 @@ const char* GSL_SysTextGet(const MesTable* table, uint32_t section, uint32_t ind
         out[n] = 0;
     }
     return RewriteBuffer;
-}
-
-const char* GSL_DisplayModeCaption(char* out, uint32_t outSize) {
-    if (!out || !outSize) return out;
-    if (Lib_MesHas(&SysgraMesTable, 2, 17, -1))
-        Lib_MesGet(&SysgraMesTable, 2, 17, -1, out, outSize);
-    else
-        std::snprintf(out, outSize, "%s", "Display Mode");
-    return out;
 }

@@ -18,8 +18,3 @@ extern ModeFunction SysTextMusicRoomScreen;
 // into out (when given) within outSize bytes. Game thread only.
 const char* GSL_SysTextGet(const MesTable* table, uint32_t section, uint32_t index, int32_t unused, char* out,
                            uint32_t outSize);
-
-// The option screen's caption of its display settings: SysgraMesTable text
-// 2/17 in the current language where the table holds it, else "Display Mode".
-// Copied into out within outSize bytes; returns out.
-const char* GSL_DisplayModeCaption(char* out, uint32_t outSize);

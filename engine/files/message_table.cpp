@@ -127,12 +127,6 @@ const char* Lib_MesGet(const MesTable* table, int32_t section, int32_t index, in
     return g_sharedText;
 }
 
-bool Lib_MesHas(const MesTable* table, int32_t section, int32_t index, int32_t language) {
-    const uint8_t* text = nullptr;
-    uint32_t len = 0;
-    return table && table->data && FindText(table, section, index, CurrentLanguage(language), &text, &len) && len;
-}
-
 char* Lib_MesGetBuf(const MesTable* table, int32_t section, int32_t index, int32_t language,
                     char* out, uint32_t outSize) {
     Lookup(table, section, index, CurrentLanguage(language), out, outSize);

@@ -45,9 +45,6 @@ const char* Lib_MesGet(const MesTable* table, int32_t section, int32_t index, in
 // The same lookup writing only to the caller's buffer (any thread). Returns out.
 char* Lib_MesGetBuf(const MesTable* table, int32_t section, int32_t index, int32_t language,
                     char* out, uint32_t outSize);
-// Whether the loaded table (not the default one) holds a non-empty text of
-// (section, index, language); language -1 the current interface language.
-bool Lib_MesHas(const MesTable* table, int32_t section, int32_t index, int32_t language);
 
 // The locale's interface language, computed once for the program's life.
 int32_t Lib_LanguageGet();

@@ -37,8 +37,6 @@ std::vector<Fit> Boxes() {
     for (int32_t i = 1; i <= 6; i += 2) boxes.push_back({"slider end (right)", &SysgraMesTable, 3, i, 0.4f, 150});
     for (int32_t i = 2; i <= 6; i += 2) boxes.push_back({"slider end (left)", &SysgraMesTable, 3, i, 0.4f, 110});
     for (int32_t i = 7; i <= 10; ++i) boxes.push_back({"option choice", &SysgraMesTable, 3, i, 0.5f, 88});
-    // The display-mode caption, centred on its button (two plates wide, 174 pixels).
-    boxes.push_back({"display-mode caption", &SysgraMesTable, 2, 17, 0.35f, 174 - 8});
     // The voice-mute names under the icon page (centred, the page 470 wide).
     for (int32_t i = 11; i <= 11; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, 470});
     for (int32_t i = 30; i <= 41; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, 470});
