@@ -155,17 +155,30 @@ void GSL_ScriptStep(ScriptState* script) {
         GSL_ScriptCommandGet(script->command).handler(ctx);
 }
 
+namespace {
+// The container last checked, and the last one refused (reported once).
+struct ScriptArcCheck {
+    ArcView arc;
+    const void* checked = nullptr;
+    uint64_t checkedSize = 0;
+    const void* refused = nullptr;
+};
+ScriptArcCheck g_arcCheck;
+}  // namespace
+
+void GSL_ScriptArcForget() { g_arcCheck = ScriptArcCheck{}; }
+
 const ArcView* GSL_ScriptArcGet() {
-    static ArcView arc;
-    static const void* checked = nullptr;
-    static uint64_t checkedSize = 0;
+    ArcView& arc = g_arcCheck.arc;
+    const void*& checked = g_arcCheck.checked;
+    uint64_t& checkedSize = g_arcCheck.checkedSize;
     void* data = nullptr;
     uint64_t size = 0;
     if (Lib_CashLookup(kScriptArc, &data, &size) != 1 || !data) return nullptr;
     // The directory is checked at every look-up (the entry may have been
     // reloaded in the same place); the limits are reported once per container.
     if (!Lib_ArcOpen(&arc, data, size)) {
-        static const void* refused = nullptr;
+        const void*& refused = g_arcCheck.refused;
         if (data != refused) {
             refused = data;
             std::fprintf(stderr, "vn: script pack %s is damaged: its directory does not fit its %llu bytes; no scenario can run\n",

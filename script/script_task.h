@@ -21,6 +21,9 @@ void GSL_ScriptStep(ScriptState* script);
 void GSL_ScriptArgsReset(ScriptState* script);
 // The loaded "script/script.arc", or null.
 const ArcView* GSL_ScriptArcGet();
+// Forgets the container checked and the one reported damaged: the next
+// look-up checks (and reports) whatever the cache then holds as new.
+void GSL_ScriptArcForget();
 // True when no sprite of the story screen's layer slots 0..29 is still loading.
 bool GSL_ScriptSpritesIdle(int32_t slot);
 // Ends a script task from outside it once its sprites are idle: true when it

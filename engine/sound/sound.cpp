@@ -65,6 +65,7 @@ void Lib_SoundReset() {
         ch.levelPosition = 0;
         ch.levelReference = 32768.0f;
     }
+    Lib_SoundDamagedForget();
 }
 
 void Lib_SoundInit() {

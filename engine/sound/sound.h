@@ -81,7 +81,8 @@ extern SoundChannel SoundChannelTable[kSoundChannels];
 extern SoundChannelState SoundStateSnapshot[kSoundChannels];
 extern int32_t SoundThreadSlot;
 
-// Records to their start-up values (volume 100, gain 1), without the worker.
+// Records to their start-up values (volume 100, gain 1), without the worker;
+// the damaged files named on stderr are named again.
 void Lib_SoundReset();
 // Start-up, after graphics and the save store: records, the audio device and
 // the worker "soundWorkThread". Without a device, every sound is released as
@@ -145,5 +146,7 @@ int32_t soundWorkThread(void* unused);
 void Lib_SoundWorkPass();
 // Releases every channel's voice and data (state 0; the flags stay).
 void Lib_SoundShutdownChannels();
+// Forgets which damaged files stderr has named (the records' reset does it).
+void Lib_SoundDamagedForget();
 // Buffer volume in mB for a gain: 2000 * log10(gain) truncated, -10000..0.
 int32_t Lib_SoundGainToMb(float gain);

@@ -62,18 +62,22 @@ void Discard(Loaded& l) {
 void Fail(const char* what, const char* name) { Lib_DebugPrintf("Error -> %s(%s)\n", what, name); }
 
 // A sound file that cannot be decoded is named on stderr once (up to 64
-// files): a looping or often-played sound would otherwise repeat the line on
-// every request.
+// files) until the records are reset: a looping or often-played sound would
+// otherwise repeat the line on every request.
+struct DamagedReports {
+    std::mutex mutex;
+    uint64_t named[64];
+    int count = 0;
+};
+DamagedReports g_damaged;
+
 void ReportDamaged(const char* path, const char* fault) {
-    static std::mutex mutex;
-    static uint64_t reported[64];
-    static int count = 0;
     uint64_t h = 1469598103934665603ull;
     for (const char* c = path; *c; ++c) h = (h ^ uint8_t(*c)) * 1099511628211ull;
-    std::lock_guard<std::mutex> lock(mutex);
-    for (int i = 0; i < count; ++i)
-        if (reported[i] == h) return;
-    if (count < 64) reported[count++] = h;
+    std::lock_guard<std::mutex> lock(g_damaged.mutex);
+    for (int i = 0; i < g_damaged.count; ++i)
+        if (g_damaged.named[i] == h) return;
+    if (g_damaged.count < 64) g_damaged.named[g_damaged.count++] = h;
     if (std::strcmp(fault, "Lib_MemAlloc") == 0)
         std::fprintf(stderr, "vn: sound %s does not play: no memory for its samples\n", path);
     else
@@ -553,4 +557,9 @@ const char* Lib_SoundDecodeOgg(const uint8_t* file, uint32_t size, bool oggl, So
         return "oggl";
     }
     return nullptr;
+}
+
+void Lib_SoundDamagedForget() {
+    std::lock_guard<std::mutex> lock(g_damaged.mutex);
+    g_damaged.count = 0;
 }

@@ -81,6 +81,7 @@ struct FakePass {
 TEST(FramePass, MessagePassRunsNothingElse) {
     GamePassOps ops{FakePass::take, FakePass::now, FakePass::tasks, FakePass::service};
     FrameClock clock(P);
+    FakePass::taskPasses = FakePass::betweenPasses = FakePass::services = 0;
     FakePass::messages = 1;
     FakePass::nowUs = 1'000'000;
     EXPECT_EQ(Main_GamePass(clock, ops), PASS_MESSAGE);

@@ -97,6 +97,7 @@ TEST_F(MainModeTest, ActiveMovieStopsDrawingButTheScreenStillRuns) {
 
 TEST(MainFrameTime, CountsPresentsWrapsAndHolds) {
     Lib_MovieInit();
+    FrameTimeHold = 0;
     FrameTimeCounter = 99998.0f;
     Main_DrawACB(nullptr);
     EXPECT_EQ(FrameTimeCounter, 99999.0f);

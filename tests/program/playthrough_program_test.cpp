@@ -1,20 +1,22 @@
-// The whole program on the sample game, played through by a scripted player:
-// the logos and the opening movie, the title, a new game read with clicks,
-// a choice, a page in auto mode, a quick save, lines read again after a
-// quick load and skipped, a save to the third slot, the backlog with a
-// voice replayed, back to the title, the third slot loaded and read on to
-// an ending with its staff roll, then the extras the ending unlocked
-// (gallery viewer, music room, a special scenario), the options (text speed
-// and music volume) and a close answered yes. A second run starts from the
-// user files the first one left: the slot loads, the unlocks and settings
-// are there. The steps go by state (what is on top, what is open), not by
-// counts, so that a longer story changes nothing here.
+// The whole program on the sample game, played through by a scripted player,
+// in routes that each start a run of their own from the user files the route
+// before left: a new game (the logos and the opening movie, the title, lines
+// read with clicks, a choice, a page in auto mode, a quick save, lines read
+// again after a quick load and skipped, a save to the third slot, the
+// backlog with a voice replayed, back to the title); the third slot loaded
+// and read on to an ending with its staff roll; from there, each on its own,
+// the extras the ending unlocked (gallery viewer, music room, a special
+// scenario) and the options (text speed and music volume) with a close
+// answered yes; last, a run on the files the options left: the slot loads,
+// the unlocks and settings are there. The steps go by state (what is on top,
+// what is open), not by counts, so that a longer story changes nothing here.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -362,7 +364,7 @@ ProgramRun::Step Watched(ProgramRun::Step s) {
     return s;
 }
 
-// What the settings and unlocks were when the first run left.
+// What the settings and unlocks were when the options' run left.
 struct Kept {
     uint8_t musicVolume = 0, textSpeed = 0;
     std::string unlocks;  // system variables, event, music and scenario unlocks
@@ -417,19 +419,6 @@ ProgramRun::Step DocumentAfter(const char* name, int frames = 20) {
             nullptr};
 }
 
-// On the load list: the third slot chosen and its question answered yes.
-void LoadThirdSlot(std::vector<ProgramRun::Step>& steps) {
-    steps.push_back(Drive("the load list at the third slot",
-                          [] { return ListUp(GSL_LoadModeCB) && ListCursor(GSL_LoadModeCB) == kSlot; },
-                          [](PlatInputState& in) {
-                              if (ListUp(GSL_LoadModeCB)) Toward(in, ListCursor(GSL_LoadModeCB), kSlot);
-                          }));
-    steps.push_back({"load", nullptr, Key(kKeyZ)});
-    steps.push_back({"let go", nullptr, kIdle});
-    steps.push_back({"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)});
-    steps.push_back({"let go", nullptr, kIdle});
-}
-
 // The program's language switched to Japanese, as the font page's list does.
 void Japanese() {
     SystemDataBlock.language = 0;
@@ -440,16 +429,137 @@ void Japanese() {
 
 int32_t OptionCursor() { return GSL_OptionWork() ? GSL_OptionWork()->cursor : -1; }
 
-}  // namespace
+// --- the user files a route leaves ------------------------------------------------
 
-TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
+// A route that others start from leaves, under the build folder, the user
+// files (user/) the program wrote and notes on what it saw and left. Each
+// route is a test of its own; one run alone first plays the route before it
+// when that route's files are missing or older than this test program.
+namespace fs = std::filesystem;
+using Notes = std::map<std::string, std::string>;
+
+fs::path RouteFiles(const char* route) { return fs::path(VN_BINARY_DIR) / "playthrough" / route; }
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+std::string Unhex(const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+// One "key hex-value" line per note.
+Notes ReadNotes(const fs::path& folder) {
+    Notes notes;
+    std::ifstream in(folder / "notes.txt");
+    std::string key, value;
+    while (in >> key >> value) notes[key] = Unhex(value == "-" ? "" : value);
+    return notes;
+}
+
+bool Fresh(const fs::path& folder) {
+    std::error_code ec;
+    const auto made = fs::last_write_time(folder / "notes.txt", ec);
+    if (ec) return false;
+    const auto program = fs::last_write_time("/proc/self/exe", ec);
+    return !ec && made >= program;
+}
+
+// The folder a route left, played first when it is not there or stale.
+fs::path Prepared(const char* route, void (*play)()) {
+    if (!Fresh(RouteFiles(route))) play();
+    return RouteFiles(route);
+}
+
+// A run that starts from the user files a route left.
+void StartFrom(ProgramRun& run, const fs::path& folder) {
+    run.before = [folder] { fs::copy(folder / "user", "user", fs::copy_options::recursive); };
+}
+
+// Keeps the run's user files (copied by `after`) and the notes for the routes
+// that start from them, once the route passed; a failed route leaves nothing.
+struct Leaving {
+    explicit Leaving(const char* route) : folder(RouteFiles(route)), staged(folder.string() + ".new") {
+        fs::remove_all(staged);
+    }
+    void Take(ProgramRun& run) {
+        run.after = [this] {
+            fs::create_directories(staged);
+            if (fs::exists("user")) fs::copy("user", staged / "user", fs::copy_options::recursive);
+        };
+    }
+    void Keep(const Notes& notes) {
+        fs::remove_all(folder);
+        if (::testing::Test::HasFailure()) {
+            fs::remove_all(staged);
+            return;
+        }
+        {
+            std::ofstream out(staged / "notes.txt");
+            for (const auto& [key, value] : notes) out << key << ' ' << (value.empty() ? "-" : Hex(value)) << '\n';
+        }
+        fs::rename(staged, folder);
+    }
+    fs::path folder, staged;
+};
+
+// The mode stacks and picture failures of a route, the stacks as expected.
+void CheckRoute(const Checkpoints& check, const std::vector<std::string>& stacks) {
+    EXPECT_EQ(check.stacks, stacks);
+    EXPECT_EQ(check.pictureFailures, std::vector<std::string>{});
+}
+
+// The load list's cursor on the third slot, the load confirmed; with
+// `picture`, the list is written to the docs first.
+void LoadThirdSlot(std::vector<ProgramRun::Step>& steps, const char* picture = nullptr) {
+    Choose(steps, 3);
+    steps.push_back(Drive("the load list at the third slot",
+                          [] { return ListUp(GSL_LoadModeCB) && ListCursor(GSL_LoadModeCB) == kSlot; },
+                          [](PlatInputState& in) {
+                              if (ListUp(GSL_LoadModeCB)) Toward(in, ListCursor(GSL_LoadModeCB), kSlot);
+                          }));
+    if (picture) steps.push_back(DocumentAfter(picture, 1));
+    steps.push_back({"load", nullptr, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)});
+    steps.push_back({"let go", nullptr, kIdle});
+}
+
+// The story page (two characters on the stage) pictured, and the README's
+// page (the library with its three keepers), wherever the reading meets them.
+void WatchTheStoryPage(Seen& seen, Checkpoints& check) {
+    g_watch = [&] {
+        if (!LineShown()) return;
+        if (!seen.storyPage && CharactersShown() >= 2) {
+            seen.storyPage = true;
+            check.Stack("story page");
+            check.Picture("playthrough_story");
+        }
+        if (!seen.documented && CharactersShown() >= 3) {
+            seen.documented = true;
+            Checkpoints::Document("story.png");
+        }
+    };
+}
+
+// --- the routes ---------------------------------------------------------------------
+
+// The logos and the opening movie, the title, a new game read with clicks,
+// a quick save, lines read again after a quick load and skipped, a choice, a
+// page in auto mode, a save to the third slot, the backlog with a voice
+// replayed, back to the title. Leaves "slot".
+void PlayANewGame() {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     Seen seen;
-    Kept kept;
     Checkpoints check;
-    const std::filesystem::path keep = std::filesystem::temp_directory_path() /
-                                       ("vn_playthrough_user_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(keep);
+    Leaving leaving("slot");
     Reader reader;
     reader.route = kRoute;
 
@@ -545,19 +655,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     }
     // Reading: clicks up to the first choice, which is pictured once its
     // buttons are in, and taken.
-    g_watch = [&] {
-        if (!LineShown()) return;
-        if (!seen.storyPage && CharactersShown() >= 2) {
-            seen.storyPage = true;
-            check.Stack("story page");
-            check.Picture("playthrough_story");
-        }
-        // The README's page: the library with its three keepers.
-        if (!seen.documented && CharactersShown() >= 3) {
-            seen.documented = true;
-            Checkpoints::Document("story.png");
-        }
-    };
+    WatchTheStoryPage(seen, check);
     steps.push_back(Watched(Drive("the first choice", ChoiceOpen, [&](PlatInputState& in) { reader(in); }, 3000)));
     steps.push_back(Watched({"the choice's buttons in", [frames = 0]() mutable { return ++frames > 40; }, nullptr}));
     steps.push_back({"the choice", [&] {
@@ -658,19 +756,58 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           },
                           900));
 
-    // The third slot loaded, read on to an ending: the staff roll, the
-    // question whether to keep the system data, the title.
-    Choose(steps, 3);
-    steps.push_back(Drive("the load list at the third slot",
-                          [] { return ListUp(GSL_LoadModeCB) && ListCursor(GSL_LoadModeCB) == kSlot; },
-                          [](PlatInputState& in) {
-                              if (ListUp(GSL_LoadModeCB)) Toward(in, ListCursor(GSL_LoadModeCB), kSlot);
-                          }));
-    steps.push_back(DocumentAfter("screens/load.png", 1));
-    steps.push_back({"load", nullptr, Key(kKeyZ)});
-    steps.push_back({"let go", nullptr, kIdle});
-    steps.push_back({"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)});
-    steps.push_back({"let go", nullptr, kIdle});
+    ProgramRun run;
+    leaving.Take(run);
+    const int code = run.Run(steps);
+    g_watch = nullptr;
+
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(run.failed, "");
+    EXPECT_TRUE(seen.movie);
+    EXPECT_TRUE(seen.titleMusic);
+    EXPECT_TRUE(seen.autoOn);
+    EXPECT_GT(seen.afterAuto, seen.beforeAuto);
+    EXPECT_TRUE(seen.autoOff);
+    if (!kShort) {
+    EXPECT_EQ(seen.loadedLine, seen.quickLine);
+    EXPECT_TRUE(seen.skipOn);
+    EXPECT_GE(seen.skipStop, seen.readOn);  // the read lines passed without a confirm
+    EXPECT_TRUE(seen.skipHeld);
+    EXPECT_TRUE(seen.skipOff);
+    }
+    EXPECT_TRUE(seen.slotSaved);
+    EXPECT_NE(seen.replayVoice.find("voice"), std::string::npos) << seen.replayVoice;
+    EXPECT_TRUE(seen.titleAfterMenu);
+    EXPECT_FALSE(seen.slotLine.empty());
+    CheckRoute(check, {"title: title", "story: title/story", "choice: title/story", "in-game menu: title/story/menu",
+                       "save list: title/story/menu/save", "backlog: title/story/backlog"});
+    leaving.Keep({{"slot_line", seen.slotLine},
+                  {"menus", std::to_string(reader.menus)},
+                  {"story_page", seen.storyPage ? "1" : ""},
+                  {"documented", seen.documented ? "1" : ""}});
+}
+
+// The third slot loaded and read on to an ending: its staff roll, the
+// question whether to keep the system data, the title with the extras the
+// ending unlocked (a picture, two tracks, a special scenario). Leaves "ending".
+void PlayToAnEnding() {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    const fs::path from = Prepared("slot", PlayANewGame);
+    ASSERT_TRUE(Fresh(from)) << "a new game left no saved slot";
+    Notes notes = ReadNotes(from);
+    Seen seen;
+    seen.storyPage = !notes["story_page"].empty();
+    seen.documented = !notes["documented"].empty();
+    Checkpoints check;
+    Leaving leaving("ending");
+    Reader reader;
+    reader.route = kRoute;
+    reader.menus = std::stoi(notes["menus"]);
+    WatchTheStoryPage(seen, check);
+
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps);
+    LoadThirdSlot(steps, "screens/load.png");
     steps.push_back({"the saved line loaded",
                      [&] {
                          if (!LineShown()) return false;
@@ -713,96 +850,40 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                      },
                      nullptr});
 
-    // The gallery: the first unlocked picture in the viewer.
-    Choose(steps, 6);
-    Choose(steps, 7);
-    steps.push_back(Drive("the gallery", GalleryMain, nullptr));
-    steps.push_back(DocumentAfter("screens/gallery.png"));
-    steps.push_back(Drive("the ending's picture in the viewer", Viewing,
-                          [](PlatInputState& in) {
-                              const GalleryHead* h = Gallery();
-                              if (!GalleryMain()) return;
-                              if (!CategoryHolds(h->category, kEndingPicture)) in.keys[kKeyD] = kPlatDown;
-                              else if (!ThumbHolds(h->category, h->selection, kEndingPicture)) in.keys[kKeyRight] = kPlatDown;
-                              else in.keys[kKeyZ] = kPlatDown;
-                          },
-                          600, 6));
-    steps.push_back({"the picture faded in", [&] {
-                         const GalleryViewHead* v = GSL_GalleryViewHead(GSL_WorkGet(GSL_GalleryViewModeCB));
-                         if (!Viewing() || !v || v->alpha < 255) return false;
-                         const int32_t s = GSL_WorkLayerGet(GSL_GalleryViewModeCB, uint32_t(v->layer));
-                         if (Lib_SpriteIsLive(s)) seen.viewerPicture = SpriteTable[s].fileName;
-                         check.Stack("viewer");
-                         check.Picture("playthrough_viewer");
-                         return true;
-                     },
-                     nullptr, 300});
-    steps.push_back(Drive("the gallery again", GalleryMain, Key(kKeyX), 300));
-    steps.push_back(Drive("the title after the gallery", TitleMenuUp, Key(kKeyX), 300));
+    ProgramRun run;
+    StartFrom(run, from);
+    leaving.Take(run);
+    const int code = run.Run(steps);
+    g_watch = nullptr;
 
-    if (!kShort) {
-    // The music room: the ending's track played, then stopped.
-    Choose(steps, 8);
-    steps.push_back(Drive("the music room", MusicMain, nullptr));
-    steps.push_back({"the music room's list", [&] {
-                         check.Picture("playthrough_music_room");
-                         return true;
-                     },
-                     nullptr});
-    steps.push_back(Drive("the ending's track playing",
-                          [&] {
-                              if (!MusicMain() || Music()->playing < 0 || Lib_SoundStateGet(0) != SOUND_PLAYING) return false;
-                              seen.track = Music()->playing;
-                              seen.trackPath = SoundChannelTable[0].st.path;
-                              check.Stack("music room");
-                              return true;
-                          },
-                          [](PlatInputState& in) {
-                              if (!MusicMain() || Music()->playing >= 0) return;
-                              if (!PageHolds(kEndingTracks[0])) Press(in, kPageNextBit);
-                              else in.keys[MusicRecord() == kEndingTracks[0] ? kKeyZ : kKeyRight] = kPlatDown;
-                          },
-                          900, 6));
-    steps.push_back(Drive("the track stopped",
-                          [&] { return seen.trackStopped = Music()->playing == -1 && Lib_SoundStateGet(0) == 0; },
-                          [](PlatInputState& in) {
-                              if (Music()->playing >= 0 && MusicRecord() == Music()->playing) in.keys[kKeyZ] = kPlatDown;
-                          },
-                          900));
-    steps.push_back(Drive("the title after the music room", TitleMenuUp, Key(kKeyX), 300));
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(run.failed, "");
+    EXPECT_EQ(seen.loadedSlotLine, notes["slot_line"]);
+    EXPECT_TRUE(seen.storyPage);
+    EXPECT_TRUE(seen.staffroll);
+    EXPECT_TRUE(seen.systemSaveAsked);
+    EXPECT_TRUE(seen.extrasOpen);
+    EXPECT_EQ(seen.endingUnlocks, "1111");
+    CheckRoute(check, {"loaded: title/story", "story page: title/story", "staff roll: title/story",
+                       "title after the ending: title"});
+    leaving.Keep(notes);
+}
 
-    // The special-scenario menu: the ending's scenario, read to its end.
-    Choose(steps, 9);
-    steps.push_back(Drive("the special menu", SpecialMain, nullptr));
-    steps.push_back({"the special menu's grid", [&] {
-                         seen.scenarioUnlocked = GSL_SpecialIsUnlocked(kEndingScenario);
-                         check.Stack("special menu");
-                         check.Picture("playthrough_special");
-                         return true;
-                     },
-                     nullptr});
-    steps.push_back(Drive("the ending's special scenario on the story screen",
-                          [&] {
-                              const char* file = GSL_ModeTop() == GSL_StoryModeCB
-                                                     ? GSL_ScriptTaskFileName(GSL_WorkTaskGet(GSL_StoryModeCB))
-                                                     : nullptr;
-                              return seen.special = file && std::string(file) == "special.txt";
-                          },
-                          [](PlatInputState& in) {
-                              if (!SpecialMain()) return;
-                              in.keys[Special()->selected == kEndingScenario ? kKeyZ : kKeyRight] = kPlatDown;
-                          },
-                          900, 6));
-    steps.push_back(Drive("the special menu after the scenario",
-                          [&] { return seen.specialBack = SpecialMain() && SpecialScenarioFlag == 0; },
-                          [&](PlatInputState& in) {
-                              if (GSL_ModeTop() == GSL_StoryModeCB) in.keys[kKeyZ] = kPlatDown;
-                          },
-                          1800));
-    steps.push_back(Drive("the title after the special menu", TitleMenuUp, Key(kKeyX), 300));
-    }
-    Choose(steps, 10);  // out of the extras
+// The options: the music quieter, the text faster; the music's channel
+// follows at once, the text on the next run. Then a close, answered no
+// (the game goes on), then yes. Leaves "options".
+void PlayTheOptions() {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    const fs::path from = Prepared("ending", PlayToAnEnding);
+    ASSERT_TRUE(Fresh(from)) << "no ending was reached";
+    Notes notes = ReadNotes(from);
+    Seen seen;
+    Kept kept;
+    Checkpoints check;
+    Leaving leaving("options");
 
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps);
     // The options: the music quieter, the text faster; the music's channel
     // follows at once, the text on the next run.
     Choose(steps, 5);
@@ -852,7 +933,6 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                          kept.musicVolume = SystemDataBlock.musicVolume;
                          kept.textSpeed = SystemDataBlock.textSpeed;
                          kept.unlocks = Unlocks();
-                         kept.slotLine = seen.slotLine;
                          return true;
                      },
                      nullptr});
@@ -878,51 +958,17 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                      nullptr});
     steps.push_back({"the window closing", [] { return false; }, nullptr, 600});
 
-    ProgramRun first;
-    first.lastStepCloses = true;
-    first.after = [&] {
-        std::filesystem::create_directories(keep);
-        std::filesystem::copy("user", keep / "user", std::filesystem::copy_options::recursive);
-    };
+    ProgramRun run;
+    run.lastStepCloses = true;
+    StartFrom(run, from);
+    leaving.Take(run);
     g_closeAsked = 0;
     Main_WindowOpsSet(&kAnsweringOps);
-    const int code = first.Run(steps);
+    const int code = run.Run(steps);
     Main_WindowOpsSet(nullptr);
-    g_watch = nullptr;
 
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(first.failed, "");
-    EXPECT_TRUE(seen.movie);
-    EXPECT_TRUE(seen.titleMusic);
-    EXPECT_TRUE(seen.storyPage);
-    EXPECT_TRUE(seen.autoOn);
-    EXPECT_GT(seen.afterAuto, seen.beforeAuto);
-    EXPECT_TRUE(seen.autoOff);
-    if (!kShort) {
-    EXPECT_EQ(seen.loadedLine, seen.quickLine);
-    EXPECT_TRUE(seen.skipOn);
-    EXPECT_GE(seen.skipStop, seen.readOn);  // the read lines passed without a confirm
-    EXPECT_TRUE(seen.skipHeld);
-    EXPECT_TRUE(seen.skipOff);
-    }
-    EXPECT_TRUE(seen.slotSaved);
-    EXPECT_NE(seen.replayVoice.find("voice"), std::string::npos) << seen.replayVoice;
-    EXPECT_TRUE(seen.titleAfterMenu);
-    EXPECT_FALSE(seen.slotLine.empty());
-    EXPECT_EQ(seen.loadedSlotLine, seen.slotLine);
-    EXPECT_TRUE(seen.staffroll);
-    EXPECT_TRUE(seen.systemSaveAsked);
-    EXPECT_TRUE(seen.extrasOpen);
-    EXPECT_EQ(seen.endingUnlocks, "1111");
-    EXPECT_NE(seen.viewerPicture.find("event_sefa"), std::string::npos) << seen.viewerPicture;
-    if (!kShort) {
-    EXPECT_EQ(seen.track, kEndingTracks[0]);
-    EXPECT_FALSE(seen.trackPath.empty());
-    EXPECT_TRUE(seen.trackStopped);
-    EXPECT_TRUE(seen.scenarioUnlocked);
-    EXPECT_TRUE(seen.special);
-    EXPECT_TRUE(seen.specialBack);
-    }
+    EXPECT_EQ(run.failed, "");
     EXPECT_EQ(seen.musicAfter, seen.musicBefore - 20);
     EXPECT_NE(seen.speedAfter, seen.speedBefore);
     // The title's music follows at once, and stays quieter on the title.
@@ -931,27 +977,179 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
     EXPECT_EQ(seen.closeNoAsked, 1);
     EXPECT_TRUE(seen.stillUpAfterNo);
     EXPECT_EQ(g_closeAsked.load(), 2);
-    std::vector<std::string> stacks = {
-        "title: title",
-        "story: title/story",
-        "choice: title/story",
-        "in-game menu: title/story/menu",
-        "save list: title/story/menu/save",
-        "backlog: title/story/backlog",
-        "loaded: title/story",
-        "story page: title/story",
-        "staff roll: title/story",
-        "title after the ending: title",
-        "viewer: title/gallery/viewer",
-        "music room: title/music",
-        "special menu: title/special",
-        "options: title/options",
-    };
-    if (kShort) stacks.erase(stacks.begin() + 11, stacks.begin() + 13);
-    EXPECT_EQ(check.stacks, stacks);
-    EXPECT_EQ(check.pictureFailures, std::vector<std::string>{});
+    CheckRoute(check, {"options: title/options"});
+    notes["music"] = std::to_string(kept.musicVolume);
+    notes["speed"] = std::to_string(kept.textSpeed);
+    notes["unlocks"] = kept.unlocks;
+    leaving.Keep(notes);
+}
 
-    // The second run, on the user files the first one left.
+}  // namespace
+
+TEST(PlaythroughProgram, ANewGameIsReadAndSavedToTheThirdSlot) { PlayANewGame(); }
+
+TEST(PlaythroughProgram, TheThirdSlotIsReadOnToAnEndingThatOpensTheExtras) { PlayToAnEnding(); }
+
+// The gallery: the ending's picture in the viewer.
+TEST(PlaythroughProgram, TheEndingsPictureOpensInTheGalleryViewer) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    const fs::path from = Prepared("ending", PlayToAnEnding);
+    ASSERT_TRUE(Fresh(from)) << "no ending was reached";
+    Seen seen;
+    Checkpoints check;
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps);
+    Choose(steps, 6);
+    Choose(steps, 7);
+    steps.push_back(Drive("the gallery", GalleryMain, nullptr));
+    steps.push_back(DocumentAfter("screens/gallery.png"));
+    steps.push_back(Drive("the ending's picture in the viewer", Viewing,
+                          [](PlatInputState& in) {
+                              const GalleryHead* h = Gallery();
+                              if (!GalleryMain()) return;
+                              if (!CategoryHolds(h->category, kEndingPicture)) in.keys[kKeyD] = kPlatDown;
+                              else if (!ThumbHolds(h->category, h->selection, kEndingPicture)) in.keys[kKeyRight] = kPlatDown;
+                              else in.keys[kKeyZ] = kPlatDown;
+                          },
+                          600, 6));
+    steps.push_back({"the picture faded in", [&] {
+                         const GalleryViewHead* v = GSL_GalleryViewHead(GSL_WorkGet(GSL_GalleryViewModeCB));
+                         if (!Viewing() || !v || v->alpha < 255) return false;
+                         const int32_t s = GSL_WorkLayerGet(GSL_GalleryViewModeCB, uint32_t(v->layer));
+                         if (Lib_SpriteIsLive(s)) seen.viewerPicture = SpriteTable[s].fileName;
+                         check.Stack("viewer");
+                         check.Picture("playthrough_viewer");
+                         return true;
+                     },
+                     nullptr, 300});
+    steps.push_back(Drive("the gallery again", GalleryMain, Key(kKeyX), 300));
+    steps.push_back(Drive("the title after the gallery", TitleMenuUp, Key(kKeyX), 300));
+
+    ProgramRun run;
+    StartFrom(run, from);
+    EXPECT_EQ(run.Run(steps), 0);
+    EXPECT_EQ(run.failed, "");
+    EXPECT_NE(seen.viewerPicture.find("event_sefa"), std::string::npos) << seen.viewerPicture;
+    CheckRoute(check, {"viewer: title/gallery/viewer"});
+}
+
+// The sanitizer build leaves out the music room and the special scenario:
+// its frames cost several times more.
+#ifndef VN_SANITIZE
+// The music room: the ending's track played, then stopped.
+TEST(PlaythroughProgram, TheEndingsTrackPlaysInTheMusicRoom) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    const fs::path from = Prepared("ending", PlayToAnEnding);
+    ASSERT_TRUE(Fresh(from)) << "no ending was reached";
+    Seen seen;
+    Checkpoints check;
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps);
+    Choose(steps, 6);  // the extras
+    // The music room: the ending's track played, then stopped.
+    Choose(steps, 8);
+    steps.push_back(Drive("the music room", MusicMain, nullptr));
+    steps.push_back({"the music room's list", [&] {
+                         check.Picture("playthrough_music_room");
+                         return true;
+                     },
+                     nullptr});
+    steps.push_back(Drive("the ending's track playing",
+                          [&] {
+                              if (!MusicMain() || Music()->playing < 0 || Lib_SoundStateGet(0) != SOUND_PLAYING) return false;
+                              seen.track = Music()->playing;
+                              seen.trackPath = SoundChannelTable[0].st.path;
+                              check.Stack("music room");
+                              return true;
+                          },
+                          [](PlatInputState& in) {
+                              if (!MusicMain() || Music()->playing >= 0) return;
+                              if (!PageHolds(kEndingTracks[0])) Press(in, kPageNextBit);
+                              else in.keys[MusicRecord() == kEndingTracks[0] ? kKeyZ : kKeyRight] = kPlatDown;
+                          },
+                          900, 6));
+    steps.push_back(Drive("the track stopped",
+                          [&] { return seen.trackStopped = Music()->playing == -1 && Lib_SoundStateGet(0) == 0; },
+                          [](PlatInputState& in) {
+                              if (Music()->playing >= 0 && MusicRecord() == Music()->playing) in.keys[kKeyZ] = kPlatDown;
+                          },
+                          900));
+    steps.push_back(Drive("the title after the music room", TitleMenuUp, Key(kKeyX), 300));
+
+    ProgramRun run;
+    StartFrom(run, from);
+    EXPECT_EQ(run.Run(steps), 0);
+    EXPECT_EQ(run.failed, "");
+    EXPECT_EQ(seen.track, kEndingTracks[0]);
+    EXPECT_FALSE(seen.trackPath.empty());
+    EXPECT_TRUE(seen.trackStopped);
+    CheckRoute(check, {"music room: title/music"});
+}
+
+// The special-scenario menu: the ending's scenario, read to its end.
+TEST(PlaythroughProgram, TheEndingsSpecialScenarioIsReadToItsEnd) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    const fs::path from = Prepared("ending", PlayToAnEnding);
+    ASSERT_TRUE(Fresh(from)) << "no ending was reached";
+    Seen seen;
+    Checkpoints check;
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps);
+    Choose(steps, 6);  // the extras
+    // The special-scenario menu: the ending's scenario, read to its end.
+    Choose(steps, 9);
+    steps.push_back(Drive("the special menu", SpecialMain, nullptr));
+    steps.push_back({"the special menu's grid", [&] {
+                         seen.scenarioUnlocked = GSL_SpecialIsUnlocked(kEndingScenario);
+                         check.Stack("special menu");
+                         check.Picture("playthrough_special");
+                         return true;
+                     },
+                     nullptr});
+    steps.push_back(Drive("the ending's special scenario on the story screen",
+                          [&] {
+                              const char* file = GSL_ModeTop() == GSL_StoryModeCB
+                                                     ? GSL_ScriptTaskFileName(GSL_WorkTaskGet(GSL_StoryModeCB))
+                                                     : nullptr;
+                              return seen.special = file && std::string(file) == "special.txt";
+                          },
+                          [](PlatInputState& in) {
+                              if (!SpecialMain()) return;
+                              in.keys[Special()->selected == kEndingScenario ? kKeyZ : kKeyRight] = kPlatDown;
+                          },
+                          900, 6));
+    steps.push_back(Drive("the special menu after the scenario",
+                          [&] { return seen.specialBack = SpecialMain() && SpecialScenarioFlag == 0; },
+                          [&](PlatInputState& in) {
+                              if (GSL_ModeTop() == GSL_StoryModeCB) in.keys[kKeyZ] = kPlatDown;
+                          },
+                          1800));
+    steps.push_back(Drive("the title after the special menu", TitleMenuUp, Key(kKeyX), 300));
+    ProgramRun run;
+    StartFrom(run, from);
+    EXPECT_EQ(run.Run(steps), 0);
+    EXPECT_EQ(run.failed, "");
+    EXPECT_TRUE(seen.scenarioUnlocked);
+    EXPECT_TRUE(seen.special);
+    EXPECT_TRUE(seen.specialBack);
+    CheckRoute(check, {"special menu: title/special"});
+}
+#endif
+
+TEST(PlaythroughProgram, TheOptionsChangedAreKeptAndTheCloseIsAsked) { PlayTheOptions(); }
+
+// A run on the user files the options' run left: the slot loads, the
+// unlocks and settings are there.
+TEST(PlaythroughProgram, TheNextRunFindsTheSlotTheUnlocksAndTheSettings) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    const fs::path from = Prepared("options", PlayTheOptions);
+    ASSERT_TRUE(Fresh(from)) << "the options' run left no user files";
+    Notes notes = ReadNotes(from);
+    Kept kept;
+    kept.musicVolume = uint8_t(std::stoi(notes["music"]));
+    kept.textSpeed = uint8_t(std::stoi(notes["speed"]));
+    kept.unlocks = notes["unlocks"];
+    kept.slotLine = notes["slot_line"];
     struct Again {
         uint8_t musicVolume = 0, textSpeed = 0;
         float channel = -1;
@@ -974,7 +1172,6 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                           return true;
                       },
                       nullptr, 300});
-    Choose(resume, 3);
     LoadThirdSlot(resume);
     resume.push_back({"the saved line",
                       [&] {
@@ -996,7 +1193,7 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                       },
                       nullptr, 300});
     ProgramRun second;
-    second.before = [&] { std::filesystem::copy(keep / "user", "user", std::filesystem::copy_options::recursive); };
+    StartFrom(second, from);
     const int code2 = second.Run(resume);
     // The docs' Japanese title and story page: the same slot loaded in Japanese.
     if (std::getenv("VN_WRITE_DOCS")) {
@@ -1009,16 +1206,14 @@ TEST(PlaythroughProgram, TheSampleGamePlayedThroughAndResumed) {
                                 return true;
                             },
                             nullptr});
-        Choose(japanese, 3);
         LoadThirdSlot(japanese);
         japanese.push_back(Drive("the saved line in Japanese", LineShown, nullptr, 1500));
         japanese.push_back(DocumentAfter("screens/story_ja.png", 30));
         ProgramRun third;
-        third.before = [&] { std::filesystem::copy(keep / "user", "user", std::filesystem::copy_options::recursive); };
+        StartFrom(third, from);
         EXPECT_EQ(third.Run(japanese), 0);
         EXPECT_EQ(third.failed, "");
     }
-    std::filesystem::remove_all(keep);
     EXPECT_EQ(code2, 0);
     EXPECT_EQ(second.failed, "");
     EXPECT_EQ(again.musicVolume, kept.musicVolume);

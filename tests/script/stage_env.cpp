@@ -17,6 +17,7 @@
 #include "extras/extras_screens.h"
 #include "script/flow.h"
 #include "script/script_report.h"
+#include "script/script_task.h"
 #include "platform/plat_vm.h"
 #include "script/stage.h"
 #include "script/syntax.h"
@@ -79,6 +80,7 @@ void StageEnv::SetUp() {
     SpecialScenarioFlag = 0;
     GSL_ScriptTraceSet(Record);
     GSL_ScriptReportReset();
+    GSL_ScriptArcForget();
     table_.assign(GSL_ScriptCommandTable(), GSL_ScriptCommandTable() + kScriptCommands);
     ASSERT_NE(MakeContext(GSL_StoryModeCB), nullptr);
     Story()->step = 1;  // the harness, not the stand-in, starts the script

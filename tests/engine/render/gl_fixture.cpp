@@ -70,6 +70,8 @@ void GlTest::SetUp() {
 }
 
 void GlTest::TearDown() {
+    // A story the test paused holds the frame time still for whatever runs next.
+    FrameTimeHold = 0;
     if (!s_ready) return;
     if (!s_textures.empty()) glDeleteTextures(GLsizei(s_textures.size()), s_textures.data());
     if (!s_targets.empty()) glDeleteFramebuffers(GLsizei(s_targets.size()), s_targets.data());
