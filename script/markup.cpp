@@ -158,7 +158,7 @@ float MeasureFrom(const StageRecord* stage, char* buf, size_t n, const char* res
     const TextSpacing spacing{0, 0};
     TextRect r{};
     Lib_TextMeasure(&r, buf, &scale, &spacing, 0, lineText ? 2u : 0u);
-    return float(int64_t(r.right) - r.left);
+    return float(Lib_TextRectWidth(r));
 }
 
 // --- The conversion -----------------------------------------------------------
