@@ -3,7 +3,7 @@
 // task with the real command table on the story screen's stage, over the
 // sample game's archives (pictures, sounds, message tables), on a headless
 // GL context with a silent mixer and a frame clock of its own. The confirm
-// key is pressed every few frames, so that waits for the reader end. The
+// key is pressed every other frame, so that waits for the reader end. The
 // script may fail any request; it must not crash, overrun or hang, and once
 // the story is taken down every task, sprite and text it made is gone.
 //
@@ -59,11 +59,12 @@ uint64_t g_now = 1000000;
 uint64_t Now() { return g_now; }
 TextOps g_textOps;
 
-// A script runs for at most 60 frames of 50 ms each: three seconds of its
-// clock, enough for its waits and fades to end, while one input costs tens of
-// milliseconds, not seconds. Longer scripts are cut short, never wrong.
-constexpr int kFrames = 60;
-constexpr uint64_t kFrameUs = 50000;
+// A script runs for at most 40 frames of 75 ms each: three seconds of its
+// clock, enough for its waits and fades to end, and 20 presses of the key,
+// while one input costs milliseconds, not seconds. Longer scripts are cut
+// short, never wrong.
+constexpr int kFrames = 40;
+constexpr uint64_t kFrameUs = 75000;
 // The largest script taken (fuzz/seeds.py gives the same -max_len).
 constexpr size_t kMaxScript = 4096;
 
@@ -182,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t key = uint8_t(Lib_InputKeyCode(0, BUTTON_DECIDE, 0) & 0xFF);
     int busyFrames = 0;
     for (int frame = 0; frame < kFrames && GSL_ScriptTaskWork(task) && busyFrames < kBusyFrames; ++frame) {
-        input.keys[key] = frame % 3 == 2 ? kPlatDown : 0;
+        input.keys[key] = frame % 2 == 1 ? kPlatDown : 0;
         Plat_InputInject(input);
         Frame();
         if (RanOutOfTags(task)) ++busyFrames;
