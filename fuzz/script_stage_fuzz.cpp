@@ -45,6 +45,8 @@
 #include "story/story_screen.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
+#include "ui/widget_delete.h"
+#include "ui/wipe.h"
 
 namespace fs = std::filesystem;
 
@@ -110,6 +112,7 @@ void CacheScript(const uint8_t* data, size_t size) {
 
 int32_t g_inputTask = -1;
 uint64_t g_heap0Blocks = 0;
+int32_t g_spriteObjects = 0;
 
 }  // namespace
 
@@ -156,6 +159,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     g_inputTask = Lib_TaskSet("Main_InputCB", Main_InputCB, 10000, 401, 0);
     Check(g_inputTask >= 0);
     g_heap0Blocks = HeapTable.heaps[HEAP_GENERAL].usedCount;
+    g_spriteObjects = SpriteLiveObjects;
     return 0;
 }
 
@@ -189,12 +193,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (RanOutOfTags(task)) ++busyFrames;
     }
 
-    // Taken down as the story screen's exit does: its context, then every
-    // task but the input task, the sprites and texts left behind.
+    // Taken down as the story screen's exit and the program's end do: its
+    // context, the widgets through their own delete calls (a wipe's rule
+    // texture goes with it), then every task but the input task, the
+    // sprites and texts left behind.
     if (GSL_ScriptTaskWork(task)) GSL_ScriptTaskEnd(task);
     GSL_WorkDeleteAll();
     for (ModeFunction& m : ModeStack) m = nullptr;
     Lib_TaskPass(true);
+    for (int32_t slot = 0; slot < kTaskSlots; ++slot)
+        if (const TaskRecord* t = TaskTable.slots[slot]; t && slot != g_inputTask && !t->dead)
+            if (WidgetDeleteFn del = GSL_WidgetDeleteFind(t->callback)) del(slot);
+    GSL_SystemWidgetsEnd();
     for (int32_t slot = 0; slot < kTaskSlots; ++slot)
         if (slot != g_inputTask && TaskTable.slots[slot]) Lib_TaskDel(uint32_t(slot));
     Lib_TaskPass(true);
@@ -211,5 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Lib_SoundReset();
     Plat_InputInject(Plat_InputIdle());
     Frame();
+    // Every texture and sampler the sprites made is gone with them.
+    Check(SpriteLiveObjects == g_spriteObjects);
     return 0;
 }
