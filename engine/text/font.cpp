@@ -144,6 +144,11 @@ bool FreeTypeRaster(int32_t style, uint32_t codePoint, bool bitmap, RasterGlyph*
     FT_Set_Transform(face, g_styles[style].oblique ? &shear : nullptr, nullptr);
     if (FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP)) return false;
     FT_GlyphSlot slot = face->glyph;
+    // The load presets the box. One wider or taller than a cell's byte sizes
+    // hold with the 5-pixel border (four times the em and more) is a damaged
+    // outline: refused before it is rendered, so that a damaged font cannot
+    // spend a frame on one glyph or store sides that are not its own.
+    if (slot->bitmap.width + 10 > 255 || slot->bitmap.rows + 10 > 255) return false;
     if (bitmap && slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL))
         return false;
     // The bitmap fields are preset by the load, so metrics-only requests get
