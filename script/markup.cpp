@@ -1,6 +1,8 @@
 #include "script/markup.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstring>
 
 #include "engine/core/charcode.h"
@@ -397,7 +399,8 @@ struct Converter {
         } else {
             std::memcpy(r, src, rl + 1);
         }
-        const int32_t p = Trunc(float((-cr - 2 * a.cols[0]) * 8) * sx);
+        // Held off INT_MIN, so that the move back (-p) stays an int.
+        const int32_t p = std::max(Trunc(float((-cr - 2 * a.cols[0]) * 8) * sx), -INT32_MAX);
         PutPos(p, 0);
         if (Put("#Rubi[", 6)) {
             // The ruby goes in whole or not at all, so the tag stays closed.
