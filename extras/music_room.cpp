@@ -526,7 +526,7 @@ void GSL_MusicTrackText(uint8_t rebuild) {
                 TextRect size{};
                 const TextScale half{0.5f, 0.5f};
                 Lib_TextMeasure(&size, title, &half, nullptr, 0, 2);
-                if (size.right - size.left < kNarrowWidth)
+                if (Lib_TextRectWidth(size) < kNarrowWidth)
                     std::snprintf(text, sizeof text, "%02d.%s", int(k + 1), title);
                 else
                     std::snprintf(text, sizeof text, "%02d.#Size[0.4,%.2f]%s#Size[%.2f,%.2f]", int(k + 1), 0.5, title,

@@ -2,8 +2,8 @@
 // alternative font), faces made through FreeType, and glyphs of every style
 // rasterised into the glyph atlas, as the text renderer does it; textures are
 // counted instead of made. Every glyph delivered must lie inside the atlas,
-// with as many bytes as its bitmap's sides say, and nothing may stay
-// allocated once the fonts are released.
+// with as many bytes as its bitmap's sides say (and those sides the
+// glyph's own), and nothing may stay allocated once the fonts are released.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +33,9 @@ void* HeapCopy(const void* data, size_t size) {
 }
 
 void CheckGlyph(const GlyphInfo& g) {
+    // The last box rasterised fits the cell's byte sizes with its border, so
+    // that the sides stored with the bitmap are its true sides.
+    Check(FontGlyphMetrics.boxWidth + 10 <= 255 && FontGlyphMetrics.boxHeight + 10 <= 255);
     if (!g.pixels) return;
     const uint8_t* atlas = TextRenderState.atlas;
     if (g.format == kGlyphFormatBgra) return;  // an add-glyph cell of the picture

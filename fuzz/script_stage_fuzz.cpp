@@ -3,7 +3,7 @@
 // task with the real command table on the story screen's stage, over the
 // sample game's archives (pictures, sounds, message tables), on a headless
 // GL context with a silent mixer and a frame clock of its own. The confirm
-// key is pressed every few frames, so that waits for the reader end. The
+// key is pressed every other frame, so that waits for the reader end. The
 // script may fail any request; it must not crash, overrun or hang, and once
 // the story is taken down every task, sprite and text it made is gone.
 //
@@ -45,6 +45,8 @@
 #include "story/story_screen.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
+#include "ui/widget_delete.h"
+#include "ui/wipe.h"
 
 namespace fs = std::filesystem;
 
@@ -59,11 +61,12 @@ uint64_t g_now = 1000000;
 uint64_t Now() { return g_now; }
 TextOps g_textOps;
 
-// A script runs for at most 60 frames of 50 ms each: three seconds of its
-// clock, enough for its waits and fades to end, while one input costs tens of
-// milliseconds, not seconds. Longer scripts are cut short, never wrong.
-constexpr int kFrames = 60;
-constexpr uint64_t kFrameUs = 50000;
+// A script runs for at most 40 frames of 75 ms each: three seconds of its
+// clock, enough for its waits and fades to end, and 20 presses of the key,
+// while one input costs milliseconds, not seconds. Longer scripts are cut
+// short, never wrong.
+constexpr int kFrames = 40;
+constexpr uint64_t kFrameUs = 75000;
 // The largest script taken (fuzz/seeds.py gives the same -max_len).
 constexpr size_t kMaxScript = 4096;
 
@@ -109,6 +112,7 @@ void CacheScript(const uint8_t* data, size_t size) {
 
 int32_t g_inputTask = -1;
 uint64_t g_heap0Blocks = 0;
+int32_t g_spriteObjects = 0;
 
 }  // namespace
 
@@ -155,6 +159,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     g_inputTask = Lib_TaskSet("Main_InputCB", Main_InputCB, 10000, 401, 0);
     Check(g_inputTask >= 0);
     g_heap0Blocks = HeapTable.heaps[HEAP_GENERAL].usedCount;
+    g_spriteObjects = SpriteLiveObjects;
     return 0;
 }
 
@@ -182,18 +187,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t key = uint8_t(Lib_InputKeyCode(0, BUTTON_DECIDE, 0) & 0xFF);
     int busyFrames = 0;
     for (int frame = 0; frame < kFrames && GSL_ScriptTaskWork(task) && busyFrames < kBusyFrames; ++frame) {
-        input.keys[key] = frame % 3 == 2 ? kPlatDown : 0;
+        input.keys[key] = frame % 2 == 1 ? kPlatDown : 0;
         Plat_InputInject(input);
         Frame();
         if (RanOutOfTags(task)) ++busyFrames;
     }
 
-    // Taken down as the story screen's exit does: its context, then every
-    // task but the input task, the sprites and texts left behind.
+    // Taken down as the story screen's exit and the program's end do: its
+    // context, the widgets through their own delete calls (a wipe's rule
+    // texture goes with it), then every task but the input task, the
+    // sprites and texts left behind.
     if (GSL_ScriptTaskWork(task)) GSL_ScriptTaskEnd(task);
     GSL_WorkDeleteAll();
     for (ModeFunction& m : ModeStack) m = nullptr;
     Lib_TaskPass(true);
+    for (int32_t slot = 0; slot < kTaskSlots; ++slot)
+        if (const TaskRecord* t = TaskTable.slots[slot]; t && slot != g_inputTask && !t->dead)
+            if (WidgetDeleteFn del = GSL_WidgetDeleteFind(t->callback)) del(slot);
+    GSL_SystemWidgetsEnd();
     for (int32_t slot = 0; slot < kTaskSlots; ++slot)
         if (slot != g_inputTask && TaskTable.slots[slot]) Lib_TaskDel(uint32_t(slot));
     Lib_TaskPass(true);
@@ -210,5 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Lib_SoundReset();
     Plat_InputInject(Plat_InputIdle());
     Frame();
+    // Every texture and sampler the sprites made is gone with them.
+    Check(SpriteLiveObjects == g_spriteObjects);
     return 0;
 }

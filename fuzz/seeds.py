@@ -2,8 +2,9 @@
 """Writes the seeds of every fuzz target, and the sample game's archives.
 
   seeds.py OUT            writes OUT/TARGET/ for every target in TARGETS and
-                          OUT/game/ (the sample's data_*.pcarc, which the
-                          stage target plays its scripts over)
+                          OUT/game/ (the sample's data_*.pcarc with every
+                          sound cut to a quarter second, which the stage
+                          target plays its scripts over)
   seeds.py --max-len T    prints target T's largest input in bytes
 
 Each target starts from a few small inputs of its own format, laid out as
@@ -30,7 +31,7 @@ import script_data  # noqa: E402
 import sound_data  # noqa: E402
 import vndata  # noqa: E402
 
-VERSION = "2"
+VERSION = "3"
 KIB = 1024
 
 # Every target and its largest input. A format that nests others (archives,
@@ -348,9 +349,9 @@ def main(argv):
         os.makedirs(folder, exist_ok=True)
         for name, data in files.items():
             vndata.write_file(os.path.join(folder, name), data)
-    game = os.path.join(out, "game")
-    if not os.path.exists(os.path.join(game, "data", "data_00.pcarc")):
-        build_sample.main([game])
+    # The game the stage target plays over: every sound a quarter second
+    # (rebuilt only where its sources changed).
+    build_sample.main([os.path.join(out, "game"), "--sound-seconds", "0.25"])
     with open(done, "w") as f:
         f.write(VERSION)
     return 0

@@ -76,7 +76,7 @@ int32_t MeasureLabel(const char* text) {
     const TextScale scale{0.55f, 0.55f};
     const TextSpacing spacing{2, 4};
     Lib_TextMeasure(&r, text, &scale, &spacing, 0, 2);
-    return r.right - r.left;
+    return Lib_TextRectWidth(r);
 }
 }  // namespace
 

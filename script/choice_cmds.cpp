@@ -128,7 +128,7 @@ void BuildMenu(const MenuFields* f) {
         t->state |= TEXT_STATE_DRAWN;
         TextRect m{};
         Lib_TextMeasureObj(&m, t);
-        const TextPos at{640 - (m.right - m.left) / 2, y - 351, 0};
+        const TextPos at{640 - Lib_TextRectWidth(m) / 2, y - 351, 0};
         Lib_TextPosSet(h, &at);
         Lib_TextRubyMove(t, nullptr);
     }

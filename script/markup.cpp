@@ -1,6 +1,8 @@
 #include "script/markup.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstring>
 
 #include "engine/core/charcode.h"
@@ -158,7 +160,7 @@ float MeasureFrom(const StageRecord* stage, char* buf, size_t n, const char* res
     const TextSpacing spacing{0, 0};
     TextRect r{};
     Lib_TextMeasure(&r, buf, &scale, &spacing, 0, lineText ? 2u : 0u);
-    return float(int64_t(r.right) - r.left);
+    return float(Lib_TextRectWidth(r));
 }
 
 // --- The conversion -----------------------------------------------------------
@@ -397,7 +399,8 @@ struct Converter {
         } else {
             std::memcpy(r, src, rl + 1);
         }
-        const int32_t p = Trunc(float((-cr - 2 * a.cols[0]) * 8) * sx);
+        // Held off INT_MIN, so that the move back (-p) stays an int.
+        const int32_t p = std::max(Trunc(float((-cr - 2 * a.cols[0]) * 8) * sx), -INT32_MAX);
         PutPos(p, 0);
         if (Put("#Rubi[", 6)) {
             // The ruby goes in whole or not at all, so the tag stays closed.

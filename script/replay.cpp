@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/core/debug_log.h"
+#include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "script/args.h"
 #include "script/flow.h"
@@ -16,9 +17,9 @@ int32_t ReplayPhase = 0;
 
 namespace {
 
-// Tags per frame of the runs, and in all: a damaged history can send the
-// runs round a loop that never meets the target; the restore then gives up
-// where it is.
+// Tags per frame of the runs (and at most the interpreter's frame time), and
+// in all: a damaged history can send the runs round a loop that never meets
+// the target; the restore then gives up where it is.
 constexpr uint32_t kTagsPerFrame = 20000;
 constexpr uint32_t kTagsInAll = 1000000;
 constexpr char kDefaultKey[] = "arg_default";
@@ -189,16 +190,17 @@ void TraceRecord() {
     }
 }
 
-// Counts a tag: true when this frame's share is used up (tags = the limit)
-// or the runs have gone on too long in all (tags below it).
-bool TooMany(uint32_t* tags) {
+// Counts a tag: true when this frame's share of tags or time (from `start`)
+// is used up (tags = the limit) or the runs have gone on too long in all
+// (tags below it).
+bool TooMany(uint32_t* tags, uint64_t start) {
     if (++g_buf->tags > kTagsInAll) {
         if (g_buf->tags == kTagsInAll + 1)
             Lib_DebugPrintf("Error -> GSL_ReplayRun: the target is not met after %u tags\n", unsigned(kTagsInAll));
         *tags = 0;
         return true;
     }
-    if (++*tags < kTagsPerFrame) return false;
+    if (++*tags < kTagsPerFrame && Lib_TimerNow() - start < kScriptFrameBudgetUs) return false;
     *tags = kTagsPerFrame;
     g_buf->capped = true;
     return true;
@@ -215,6 +217,7 @@ bool ResumeWithStep() {
 // Phase 1: the silent run, then the main run to the target.
 int32_t RunTowardsTarget(ScriptState* script) {
     uint32_t tags = 0;
+    const uint64_t start = Lib_TimerNow();
     if (g_buf->silentOn) {
         ScriptState* silent = &g_buf->silent.script;
         if (ResumeWithStep()) {
@@ -228,7 +231,7 @@ int32_t RunTowardsTarget(ScriptState* script) {
             }
             GSL_ScriptStep(silent);
             if (silent->status & SCRIPT_BUSY) return 0;
-            if (TooMany(&tags)) {
+            if (TooMany(&tags, start)) {
                 if (tags < kTagsPerFrame) break;
                 return 0;
             }
@@ -244,7 +247,7 @@ int32_t RunTowardsTarget(ScriptState* script) {
     while (!(script->status & SCRIPT_ENDED) && !MainAtTarget(*g_buf)) {
         GSL_ScriptStep(script);
         if (script->status & SCRIPT_BUSY) return 0;
-        if (TooMany(&tags)) {
+        if (TooMany(&tags, start)) {
             if (tags < kTagsPerFrame) break;
             return 0;
         }

@@ -26,10 +26,6 @@ constexpr char kScriptArc[] = "script/script.arc";
 constexpr uint32_t kMemberLimit = 1u << 20;   // positions keep 20 bits of offset
 constexpr uint32_t kMemberCountLimit = 4096;  // and 12 bits of member index
 constexpr uint32_t kFrameTagLimit = 100000;
-// Interpreter time a frame may take before the task yields to it and goes on
-// next frame: no scenario keeps the window from drawing or the program from
-// closing.
-constexpr uint64_t kFrameBudgetUs = 4000;
 constexpr int32_t kReturnCommand = 112;
 
 ScriptTraceHook g_trace = nullptr;
@@ -294,7 +290,7 @@ int32_t GSL_ScriptCB(void* work) {
                     w->missText = nullptr;
                     return 0;
                 }
-                if (Lib_TimerNow() - start >= kFrameBudgetUs) return 0;
+                if (Lib_TimerNow() - start >= kScriptFrameBudgetUs) return 0;
                 if (++tags >= kFrameTagLimit && !(s->status & SCRIPT_SILENT)) {
                     if (!g_tagLimitLogged) {
                         g_tagLimitLogged = true;

@@ -7,6 +7,12 @@
 #include "engine/files/container.h"
 #include "script/script_state.h"
 
+// Interpreter time (µs, Lib_TimerNow) a frame may take, in a run and in a
+// restore's replay, before the task yields to the frame and goes on next
+// frame: no scenario keeps the window from drawing or the program from
+// closing.
+inline constexpr uint64_t kScriptFrameBudgetUs = 4000;
+
 // Creates the "GSL_ScriptCB" task for GameState's current script and start
 // and restart offsets, and resets the stage (flags 2|4). Returns the task
 // slot (which the caller records in task slot 0 of its context) or -1.

@@ -514,7 +514,7 @@ void Notice(ScreenWork* w) {
         const TextSpacing none{};
         TextRect extent{};
         Lib_TextMeasure(&extent, text, &size, &none, 0, 0);
-        const int32_t at[3] = {640 - (extent.right - extent.left) / 2, -340, 0}, spacing[2] = {0, 0};
+        const int32_t at[3] = {640 - Lib_TextRectWidth(extent) / 2, -340, 0}, spacing[2] = {0, 0};
         const float scale[2] = {8.0f, 1.0f};
         const int32_t box = GSL_SystemMsgSet(text, at, spacing, scale);
         GSL_WorkWordSet(w, WORD_BOX, box);

@@ -210,7 +210,7 @@ void PanelBuild(PanelWork* p) {
     TextRect size{};
     const TextScale scale{kCaptionScale, kCaptionScale};
     Lib_TextMeasure(&size, text, &scale, nullptr, 0, 0);
-    p->textWidth = size.right - size.left;
+    p->textWidth = Lib_TextRectWidth(size);
     if (p->textWidth > 320) p->texts[1] = CaptionText(p, text, p->textWidth + kMarqueeGap);
     const int32_t b = p->button;
     if (Lib_SpriteIsLive(b)) {

@@ -281,7 +281,11 @@ FileState LoadFile(const char* name, uint8_t* out, uint32_t size) {
     return found != FILE_GOOD ? found : got;
 }
 
+// A digest of zeros marks a slot without one (no data hashes to it), so it
+// is not compared.
 bool SlotDigestMatches(int32_t slot, const uint8_t* digests) {
+    static const uint8_t kNone[20] = {};
+    if (std::memcmp(digests + 20 * slot, kNone, 20) == 0) return false;
     uint8_t sha[20];
     Lib_Sha1(Part(slot, 0), SaveDataSize(slot), sha);
     return std::memcmp(sha, digests + 20 * slot, 20) == 0;

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Builds the sample game's data archives from the sources in sample/.
 
-  build_sample.py OUT [--sample DIR]
+  build_sample.py OUT [--sample DIR] [--sound-seconds S]
 
 writes OUT/data/data_00.pcarc (base) and OUT/data/data_p00.pcarc (patch),
 so that the engine started with OUT as its working directory finds them.
-DIR defaults to the repository's sample/ folder.
+DIR defaults to the repository's sample/ folder. With --sound-seconds every
+sound is cut to at most S seconds (the fuzz targets' copy of the game).
 
 DIR/archives.json lists the archives: for each its file name, the source
 tree (a folder of DIR), the version (four digits) and the folders whose
@@ -140,7 +141,8 @@ def build_file(rel, data, source, mul_encoding):
 
 def _extras_files(extras, cache):
     """The extras screens' files, from the cache when all of them are there."""
-    desc = json.dumps(extras, sort_keys=True)
+    desc = json.dumps(extras, sort_keys=True) + ("" if sound_data.MAX_SECONDS is None else
+                                                 " %r" % sound_data.MAX_SECONDS)
     keys = {path: cache.key("extras", desc, path) for path in extras_data.paths_from_source(extras)}
     if not all(cache.has(k) for k in keys.values()):
         built = extras_data.files_from_source(extras)
@@ -156,7 +158,7 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache
     extras = extras if extras and extras.get("archive") == archive["file"] else None
     tree_files = sorted(vndata.read_tree(tree).items())
     key = cache.key(json.dumps(archive, sort_keys=True), mul_encoding, json.dumps(extras, sort_keys=True),
-                    *[part for rel, data in tree_files for part in (rel, data)])
+                    sound_data.MAX_SECONDS, *[part for rel, data in tree_files for part in (rel, data)])
     out_path = os.path.join(out_dir, "data", archive["file"])
     try:
         with open(out_path + ".digest", encoding="ascii") as f:
@@ -174,7 +176,9 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache
             scripts.setdefault(arc_dir, []).append((rel, data))
             sources.setdefault(arc_dir.lower(), archive["tree"] + "/" + arc_dir)
             continue
-        data = cache.get(cache.key("file", archive["tree"], rel, data, mul_encoding),
+        sound = rel.lower().endswith(SYNTH_SOURCE)
+        data = cache.get(cache.key("file", archive["tree"], rel, data, mul_encoding,
+                                   *([sound_data.MAX_SECONDS] if sound and sound_data.MAX_SECONDS is not None else [])),
                          lambda r=rel, d=data: build_file(r, d, os.path.join(archive["tree"], r), mul_encoding))
         name = script_check.built_name(rel)
         arc_dir, _, member = name.rpartition("/")
@@ -226,7 +230,9 @@ def main(argv=None):
     p.add_argument("out", help="folder that receives data/*.pcarc")
     p.add_argument("--sample", default=default_sample, help="the sample sources")
     p.add_argument("--full", action="store_true", help="build everything anew, not from the cache")
+    p.add_argument("--sound-seconds", type=float, help="cut every sound to at most this many seconds")
     args = p.parse_args(argv)
+    sound_data.MAX_SECONDS = args.sound_seconds
     try:
         with open(os.path.join(args.sample, "archives.json"), encoding="utf-8") as f:
             config = json.load(f)

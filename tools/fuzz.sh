@@ -5,8 +5,8 @@
 # TARGET is a fuzz/*_fuzz.cpp name without ".cpp" (e.g. archive_fuzz).
 # Seeds: each target's own small inputs, written once to build-fuzz/seeds/TARGET/
 # by fuzz/seeds.py, which also gives the target's -max_len (an option given
-# on the command line wins) and builds the sample game's archives
-# (build-fuzz/seeds/game/data/) that the stage target plays over. New inputs
+# on the command line wins) and builds the sample game's archives, every sound
+# cut short (build-fuzz/seeds/game/data/), that the stage target plays over. New inputs
 # go to build-fuzz/corpus/TARGET/, crash files to build-fuzz/artifacts/TARGET/,
 # the log to build-fuzz/logs/TARGET.log. The run is niced; FUZZ_JOBS (default
 # 3) bounds the build's parallel jobs. -fork=N works for every target.

@@ -17,9 +17,12 @@ void Lib_Sha1(const void* data, uint32_t length, uint8_t out[20]) {
     static const uint8_t kEmpty = 0;
     if (length == 0) data = &kEmpty;
     if (!data) return;
+    // Fetched once: every named-cache lookup hashes its name, and a fetch
+    // per digest costs more than hashing a short name.
+    static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
     uint8_t md[EVP_MAX_MD_SIZE];
     unsigned int mdLen = 0;
-    if (EVP_Digest(data, length, md, &mdLen, EVP_sha1(), nullptr) != 1 || mdLen != 20) return;
+    if (!sha1 || EVP_Digest(data, length, md, &mdLen, sha1, nullptr) != 1 || mdLen != 20) return;
     std::memcpy(out, md, 20);
 }
 

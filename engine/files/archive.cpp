@@ -356,6 +356,7 @@ bool Lib_PcArcLoad(uint32_t type, char* name, void** result, uint32_t* size, uin
         if (pinned && entry) *pinned = entry;
         return true;
     case LOAD_NO_BUFFER:
+    case LOAD_EMPTY:
         Lib_DebugPrintf("Error -> Lib_PcArcLoad(%s)\n", name);
         break;
     case LOAD_READ_FAILED:

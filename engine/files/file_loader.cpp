@@ -118,7 +118,6 @@ bool TakeBuffer(uint32_t heap, bool toCache, const char* name, uint64_t bytes, u
         out->data = static_cast<uint8_t*>(Lib_CashAlloc(name, bytes, align));
         out->entry = Lib_CashEntryOf(out->data, align);
     } else {
-        // No heap gives a buffer of 0 bytes: an empty file fails its load.
         out->data = static_cast<uint8_t*>(Lib_MemAlloc(int(heap), bytes, align));
         out->entry = nullptr;
     }
@@ -178,6 +177,7 @@ bool Lib_GzInflate(const uint8_t* data, uint64_t n, uint8_t* out, uint32_t size)
 LoadStep Lib_LoadStored(const LoadJob& job, void** data, uint32_t* size, CacheEntry** entry) {
     *entry = nullptr;
     bool toCache = job.type == kFileTypeCache;
+    if (!toCache && !job.gz && job.stored == 0) return LOAD_EMPTY;
     LoadBuffer in;
     // A type-3 gzip file is read into heap 1 and inflated into the cache.
     if (!TakeBuffer(job.gz && toCache ? uint32_t(HEAP_FILE) : job.type, toCache && !job.gz, job.cacheName, job.stored,
@@ -198,6 +198,12 @@ LoadStep Lib_LoadStored(const LoadJob& job, void** data, uint32_t* size, CacheEn
     if (!Lib_GzSize(in.data, job.stored, &inflated)) {
         DropBuffer(&in);
         return LOAD_BAD_GZIP;
+    }
+    if (!toCache && inflated == 0) {
+        // The member is still checked, so that damage is told as damage.
+        bool ok = Lib_GzInflate(in.data, job.stored, nullptr, 0);
+        DropBuffer(&in);
+        return ok ? LOAD_EMPTY : LOAD_BAD_GZIP;
     }
     LoadBuffer out;
     if (!TakeBuffer(job.type, toCache, job.cacheName, inflated, job.align, &out)) {

@@ -67,7 +67,9 @@ int32_t Lib_FileLoadCB(void* unused);
 // The synchronous read: delivers the data (from heap `type`, or for type 3
 // from the named cache) and its size. With cacheCheck, a type-3 file already
 // cached is delivered from there (waiting while another thread fills it).
-// An empty file fails into a heap (no buffer for 0 bytes). With `pinned`, a
+// An empty file, also a gzip file whose member holds nothing, fails into a
+// heap (no buffer for 0 bytes) and is an entry without data in the cache.
+// With `pinned`, a
 // type-3 entry delivered is pinned and stored there (see Lib_CashUnpin).
 bool Lib_FileLoad(uint32_t type, char* name, void** result, uint32_t* size, uint32_t align,
                   bool cacheCheck, CacheEntry** pinned = nullptr);

@@ -13,6 +13,7 @@ enum LoadStep : int {
     LOAD_READ_FAILED,  // the read failed or came short
     LOAD_NO_OUTPUT,    // no buffer for the inflated bytes
     LOAD_BAD_GZIP,     // too short, or inflation did not end at the stated size
+    LOAD_EMPTY,        // an empty file (or gzip member) asked for in a heap
 };
 
 // Reads exactly `bytes` bytes into buffer.
@@ -28,7 +29,10 @@ struct LoadJob {
     void* context;
 };
 
-// Delivers the data and its size. For type 3 *entry receives the new cache
+// Delivers the data and its size. An empty file, stored empty or as a gzip
+// member that holds nothing, is the same file both ways: into the cache an
+// entry without data, into a heap a refusal (no heap hands out 0 bytes).
+// For type 3 *entry receives the new cache
 // entry, still in state 0: the caller marks it complete. On failure nothing
 // stays allocated (a new cache entry is removed again).
 LoadStep Lib_LoadStored(const LoadJob& job, void** data, uint32_t* size, CacheEntry** entry);

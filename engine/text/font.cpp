@@ -135,6 +135,8 @@ const char* FamilyOf(FT_Face face) {
 // The shear of a synthetic oblique (about 12 degrees).
 constexpr FT_Matrix kOblique = {0x10000, 0x0366A, 0, 0x10000};
 
+bool FitsCell(uint32_t width, uint32_t rows) { return ((uint64_t(width) + 3) & ~3ull) + 10 <= 255 && uint64_t(rows) + 10 <= 255; }
+
 bool FreeTypeRaster(int32_t style, uint32_t codePoint, bool bitmap, RasterGlyph* out) {
     if (style < 0 || style > 2 || !g_styles[style].exists || !g_styles[style].face) return false;
     FT_Face face = g_styles[style].face;
@@ -144,8 +146,15 @@ bool FreeTypeRaster(int32_t style, uint32_t codePoint, bool bitmap, RasterGlyph*
     FT_Set_Transform(face, g_styles[style].oblique ? &shear : nullptr, nullptr);
     if (FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP)) return false;
     FT_GlyphSlot slot = face->glyph;
+    // The load presets the box. One wider or taller than a cell's byte sizes
+    // hold (width raised to a multiple of 4, with the 5-pixel border: four
+    // times the em and more) is a damaged outline: refused before it is
+    // rendered, so that a damaged font cannot spend a frame on one glyph or
+    // store sides that are not its own; the rendered box is held to it too.
+    if (!FitsCell(slot->bitmap.width, slot->bitmap.rows)) return false;
     if (bitmap && slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL))
         return false;
+    if (!FitsCell(slot->bitmap.width, slot->bitmap.rows)) return false;
     // The bitmap fields are preset by the load, so metrics-only requests get
     // the same box as rendered ones.
     out->width = slot->bitmap.width;

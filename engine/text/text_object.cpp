@@ -1,6 +1,7 @@
 #include "engine/text/text_object.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "engine/core/heap.h"
@@ -205,6 +206,10 @@ TextRect MeasureDone(const TextRecord* r, const TextCursor& c, TextRect out) {
     return out;
 }
 }  // namespace
+
+int32_t Lib_TextRectWidth(const TextRect& r) {
+    return int32_t(std::clamp<int64_t>(int64_t(r.right) - r.left, INT32_MIN, INT32_MAX));
+}
 
 TextRect* Lib_TextMeasureObj(TextRect* out, TextRecord* r) {
     if (!out) return out;

@@ -107,6 +107,9 @@ TextRect* Lib_TextMeasureObj(TextRect* out, TextRecord* record);
 // Measures a string at (0, 0) on a temporary record with render flags 0.
 TextRect* Lib_TextMeasure(TextRect* out, const char* text, const TextScale* scale,
                           const TextSpacing* spacing, uint8_t rubySpace, uint32_t fontStyle);
+// A measured width, right - left, taken in 64 bits and held within the int
+// range: the edges of damaged text may lie further apart than an int spans.
+int32_t Lib_TextRectWidth(const TextRect& r);
 // Frees every ruby child (and theirs) and clears the pointers.
 void Lib_TextRubyFree(TextRecord* record);
 // Lib_TextRubySync to each child in turn with the offset.

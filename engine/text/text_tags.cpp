@@ -12,6 +12,7 @@ namespace {
 
 constexpr int32_t kTextMaxBytes = kTextBufferSize - 1;
 constexpr int32_t kTagPosLimit = 1 << 20;
+constexpr float kTagScaleLimit = 64.0f;
 
 int32_t AddWrap(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
 int32_t SubWrap(int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); }
@@ -263,8 +264,10 @@ uint8_t Lib_TagParse(TextCursor* c) {
         break;
     }
     case TAG_SIZE: {
-        float sx = ArgReal(ArgFirst(c, length));
-        float sy = ArgReal(Lib_TagNextArg(c));
+        // Scales are clamped too: one character at a huge scale would carry
+        // the pen out of the 32-bit range.
+        float sx = std::clamp(ArgReal(ArgFirst(c, length)), -kTagScaleLimit, kTagScaleLimit);
+        float sy = std::clamp(ArgReal(Lib_TagNextArg(c)), -kTagScaleLimit, kTagScaleLimit);
         ArgsDone(c);
         r->scaleX = sx;
         r->scaleY = sy;

@@ -85,7 +85,7 @@ TEST_F(TextTags, ArgumentsAndNonTags) {
     EXPECT_EQ(Drawn(Frame(r)), "#Foo#color[1]A");
 }
 
-TEST_F(TextTags, MovesStayWithinTheRangeOfAPen) {
+TEST_F(TextTags, MovesAndScalesStayWithinTheRangeOfAPen) {
     // Four far moves would carry the pen past 2^31: each is held at 2^20.
     TextRect out{};
     const TextScale scale{1, 1};
@@ -95,6 +95,12 @@ TEST_F(TextTags, MovesStayWithinTheRangeOfAPen) {
     Lib_TextMeasure(&out, "#Pos[-2147483648,-99999999999]A", &scale, nullptr, 0, 0);
     EXPECT_EQ(out.left, -(1 << 20));
     EXPECT_EQ(out.right, 0);
+    // A huge scale would carry the pen past 2^31 in one character: each
+    // factor is held at 64 either way.
+    Lib_TextMeasure(&out, "#Size[1e30,-1e30]AB", &scale, nullptr, 0, 0);
+    EXPECT_EQ(out.left, 0);
+    EXPECT_EQ(out.right, 2 * 32 * 64);
+    EXPECT_EQ(out.bottom, 64 * 64);
 }
 
 TEST_F(TextTags, AMeasureThatGrowsGivesWhatAWholeMeasureGives) {
