@@ -211,7 +211,9 @@ int WinMain() {
         Plat_SleepMs(1);
     }
     if (RunState.load(std::memory_order_acquire) == RUN_RUNNING) {
-        while (Plat_PumpOne(16) != PUMP_QUIT) {
+        // The UI thread sleeps until an event comes: input, the window
+        // system, or a request or the quit from the game thread.
+        while (Plat_PumpOne(kPumpWaitEvent) != PUMP_QUIT) {
         }
     }
     RunState.store(RUN_QUIT, std::memory_order_release);
