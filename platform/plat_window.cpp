@@ -92,8 +92,7 @@ PumpResult Plat_PumpOne(uint32_t waitMs) {
     SDL_Event ev;
     if (!SDL_PollEvent(&ev)) {
         if (g_windowHandler) g_windowHandler(PlatWindowEvent{PWE_IDLE, WindowRequest(0), 0, 0, 0, 0});
-        const int got = waitMs == kPumpWaitEvent ? SDL_WaitEvent(&ev) : SDL_WaitEventTimeout(&ev, int(waitMs));
-        if (!got) return g_quitPosted.exchange(false) ? PUMP_QUIT : PUMP_NONE;
+        if (!SDL_WaitEventTimeout(&ev, int(waitMs))) return g_quitPosted.exchange(false) ? PUMP_QUIT : PUMP_NONE;
     }
     if (ev.type == SDL_QUIT) {
         // SDL's own quit: its handler of SIGINT and SIGTERM, or the system.

@@ -83,9 +83,8 @@ int Plat_DisplayBounds(PlatRect* out, int max);
 int Plat_AskYesNo(const char* text, const char* caption);
 
 // Takes one event from the UI queue and dispatches it; with none queued waits
-// up to waitMs for one, or with kPumpWaitEvent until one comes (every request,
-// Plat_PostQuit included, is an event that wakes the wait).
-inline constexpr uint32_t kPumpWaitEvent = UINT32_MAX;
+// up to waitMs for one (every request, Plat_PostQuit included, is an event
+// that ends the wait at once).
 PumpResult Plat_PumpOne(uint32_t waitMs);
 
 // Posts a window request to the UI thread (any thread). False when it could
