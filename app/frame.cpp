@@ -211,7 +211,11 @@ int WinMain() {
         Plat_SleepMs(1);
     }
     if (RunState.load(std::memory_order_acquire) == RUN_RUNNING) {
-        while (Plat_PumpOne(16) != PUMP_QUIT) {
+        // The UI thread sleeps until an event comes: input, the window
+        // system, or a request or the quit from the game thread. The quit
+        // flag is also looked at four times a second, should its wake-up
+        // event be lost (a full queue).
+        while (Plat_PumpOne(250) != PUMP_QUIT) {
         }
     }
     RunState.store(RUN_QUIT, std::memory_order_release);

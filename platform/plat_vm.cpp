@@ -15,9 +15,20 @@ void Plat_VmRelease(void* base, uint64_t size) {
     if (base && size) munmap(base, size);
 }
 
+namespace {
+uintptr_t PageSize() { return uintptr_t(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096); }
+}  // namespace
+
+void Plat_VmDiscard(void* base, uint64_t size) {
+    if (!base || size == 0) return;
+    const uintptr_t page = PageSize(), start = uintptr_t(base);
+    const uintptr_t first = (start + page - 1) / page * page, last = (start + size) / page * page;
+    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
 void Plat_VmZero(void* base, uint64_t size) {
     if (!base || size == 0) return;
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096);
+    const uintptr_t page = PageSize();
     const uintptr_t start = uintptr_t(base), end = start + size;
     const uintptr_t first = (start + page - 1) / page * page, last = end / page * page;
     if (first >= last || madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED) != 0) {

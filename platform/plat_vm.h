@@ -10,3 +10,7 @@ void Plat_VmRelease(void* base, uint64_t size);
 // the system and read as zeros when next touched, so clearing a large region
 // that was mostly never used costs neither time nor resident memory.
 void Plat_VmZero(void* base, uint64_t size);
+// Gives the whole pages inside [base, base + size) back to the system; they
+// read as zeros when next touched. The bytes of the partial pages at either
+// end are left as they are.
+void Plat_VmDiscard(void* base, uint64_t size);

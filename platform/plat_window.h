@@ -83,7 +83,8 @@ int Plat_DisplayBounds(PlatRect* out, int max);
 int Plat_AskYesNo(const char* text, const char* caption);
 
 // Takes one event from the UI queue and dispatches it; with none queued waits
-// up to waitMs for one.
+// up to waitMs for one (every request, Plat_PostQuit included, is an event
+// that ends the wait at once).
 PumpResult Plat_PumpOne(uint32_t waitMs);
 
 // Posts a window request to the UI thread (any thread). False when it could

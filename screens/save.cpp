@@ -128,9 +128,16 @@ const Step kSteps[] = {SaveInit, SaveBuild, SaveMain, SaveEnd};
 void* Save_PictureMake(int32_t captureSprite) {
     const SpriteRecord* r = Lib_SpriteIsLive(captureSprite) ? Lib_SpriteAt(captureSprite) : nullptr;
     if (!r || !r->texture) return nullptr;
-    void* capture = nullptr;
-    Lib_ScreenCapture(r->texture, 0, &capture, HEAP_GRAPHICS);
+    // The picture is made from the top-left 320×180 of the frame: only the
+    // whole-width strip of its rows is read back (the thumbnail's rows are
+    // 1280 pixels apart), not the whole frame.
+    constexpr uint32_t kStripBytes = uint32_t(kThumbSourceStride) * uint32_t(kThumbSourceHeight) * 4u;
+    void* capture = Lib_MemAlloc(HEAP_GRAPHICS, kStripBytes, 16);
     if (!capture) return nullptr;
+    if (!Lib_ScreenCaptureRegion(r->texture, 0, 0, kThumbSourceStride, kThumbSourceHeight, capture, kStripBytes)) {
+        Lib_MemFree(HEAP_GRAPHICS, capture);
+        return nullptr;
+    }
     void* reduced = Lib_MemAlloc(HEAP_SCREEN, kThumbBytes, 16);
     if (!reduced) {
         Lib_MemFree(HEAP_GRAPHICS, capture);

@@ -37,6 +37,7 @@ namespace {
 
 constexpr uint64_t kHeader = sizeof(MemBlockHeader);
 constexpr uint64_t kGranule = 2ull * 1024 * 1024;
+constexpr uint64_t kDiscardBytes = 256ull * 1024;  // a freed block this large gives its pages back
 constexpr uint64_t kTopPlacementSize = 1024 * 1024;
 // Headers must stay 8-byte aligned, so smaller alignments are raised to 8.
 constexpr uint64_t kMinAlign = 8;
@@ -224,6 +225,9 @@ HEAP_WALK bool FreeLocked(MemHeap* heap, uintptr_t target) {
         if (!PoisonsFree(heap)) HEAP_UNPOISON(h, kHeader);
 #endif
     }
+    // A large free block gives its pages back: memory touched once (a file
+    // read, a decoded picture) does not stay resident after it is freed.
+    if (ownSize >= kDiscardBytes) Plat_VmDiscard(reinterpret_cast<uint8_t*>(h) + kHeader, ownSize - kHeader);
     // The merged block is a candidate from here on; a class whose candidate
     // was merged into it starts at it too.
     for (int k = 0; k < kHeapFitClasses; ++k) {

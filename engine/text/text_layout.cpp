@@ -61,7 +61,38 @@ void GlGlyphBegin(uint32_t program, uint32_t texture) {
 
 void GlFlush();
 
+// Whether a glyph pass lands wholly outside the damage of a frame drawn in
+// part, where it would draw nothing. The text program draws the quad of
+// corners ±0.5 shrunk to the texture rectangle, its halves moved sideways by
+// the slant, through m_wvp (clip rows turned upside down, so frame row 0 is
+// the top); the box is one pixel wider for the rasteriser.
+bool PassOutsideDamage(const ConstBuf& cb) {
+    const Renderer* renderer = *Lib_GetRenderer();
+    if (!renderer || !renderer->partial) return false;
+    const float* m = cb.m_wvp;
+    double slant = 0;
+    if (cb.m_work[2][0] != 0.0f)
+        slant = std::fabs(std::tan(double(cb.m_work[2][0])) * cb.m_work[0][1] / cb.m_work[0][0]);
+    const double ex = 0.5 * std::fabs(double(cb.m_crop[2]) - cb.m_crop[0]) + slant;
+    const double ey = 0.5 * std::fabs(double(cb.m_crop[3]) - cb.m_crop[1]);
+    double x0 = 1e30, y0 = 1e30, x1 = -1e30, y1 = -1e30;
+    for (int corner = 0; corner < 4; ++corner) {
+        const double px = (corner & 1) ? ex : -ex, py = (corner & 2) ? ey : -ey;
+        const double cx = px * m[0] + py * m[4] + m[12];
+        const double cy = px * m[1] + py * m[5] + m[13];
+        const double cw = px * m[3] + py * m[7] + m[15];
+        if (!(cw > 1e-6)) return false;
+        const double fx = (cx / cw + 1.0) * 0.5 * kFrameWidth, fy = (1.0 - cy / cw) * 0.5 * kFrameHeight;
+        if (!std::isfinite(fx) || !std::isfinite(fy)) return false;
+        x0 = std::min(x0, fx), x1 = std::max(x1, fx);
+        y0 = std::min(y0, fy), y1 = std::max(y1, fy);
+    }
+    const ScissorRect& d = renderer->damage;
+    return x1 + 1 <= d.x || x0 - 1 >= d.x + d.width || y1 + 1 <= d.y || y0 - 1 >= d.y + d.height;
+}
+
 void GlPass(const ConstBuf& constants, uint32_t vertexBuffer) {
+    if (PassOutsideDamage(constants)) return;
     GlBatch& b = Batch();
     if (b.count == kBatchPasses) GlFlush();
     b.constants[b.count] = constants;
