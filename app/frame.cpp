@@ -83,12 +83,6 @@ void baseArchiveMissing() {
 
 const GamePassOps kMainPassOps = {takeGameMessage, Plat_MonotonicUs, Lib_TaskPass, Main_WindowService};
 
-uint32_t Main_FramePeriodFor(uint32_t rate) {
-    if (rate < 16) rate = 16;
-    if (rate > 240) rate = 240;
-    return 1000000u / rate;
-}
-
 PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
     if (ops.takeMessage()) return PASS_MESSAGE;
     if (FramePeriodUs != clock.periodUs()) clock.setPeriod(FramePeriodUs);
@@ -131,7 +125,7 @@ bool Main_SystemInit() {
         return false;
     }
     Lib_InputInit();
-    FramePeriodUs = Main_FramePeriodFor(FrameRate);
+    FramePeriodUs = Lib_FramePeriodFor(FrameRate);
     // A game closed in full screen starts in full screen again.
     Main_FullScreenRestore();
     return true;

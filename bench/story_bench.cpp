@@ -19,7 +19,7 @@
 #include "story/game_state.h"
 #include "story/line_text.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "story/story_window.h"
 #include "ui/mode.h"
 

@@ -10,8 +10,10 @@
 #include "engine/render/sprite.h"
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
+#include "story/config.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
+#include "story/story_window.h"
 #include "ui/engine_services.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
@@ -81,7 +83,7 @@ void LoadMain(ScreenWork* w) {
             return;
         }
         case 100:
-            if (SaveScreenUpper.fontWait && !SaveScreenUpper.fontWait()) return;
+            if (!GSL_ConfigFontWait()) return;
             w->step = 3;
             w->subState = 0;
             return;
@@ -126,7 +128,7 @@ void LoadEnd(ScreenWork* w) {
     if (!loaded) return;
     Lib_CameraReset(&ActiveCamera);
     Lib_CameraUpdate(&ActiveCamera);
-    if (SaveScreenUpper.holdPictDel) SaveScreenUpper.holdPictDel();
+    StoryHoldPictDel();
     if (MovieSpriteSlot.load() >= 0) MovieState.store(1);
     Lib_SpriteFree(StoryCaptureSprite);
     StoryCaptureSprite = -1;

@@ -15,6 +15,7 @@
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
 #include "story/game_state.h"
+#include "story/line_text.h"
 #include "story/save_store.h"
 #include "story/story_screen.h"
 #include "ui/overlay.h"
@@ -167,10 +168,10 @@ void Save_DetailMake(char* out, size_t size) {
                   int(g.playSeconds));
     Append(text, sizeof text, &len, clock);
     const uint32_t index = g.readLineCount;
-    if (index < kReadLineSize && SaveScreenUpper.lineText) {
+    if (index < kReadLineSize) {
         char name[kComposeSize] = "", line[kComposeSize] = "";
         ++GameStateBlock.readLineCount;
-        const int32_t r = SaveScreenUpper.lineText(index, name, sizeof name, line, sizeof line, 12);
+        const int32_t r = GSL_ScriptLineTextInto(index, name, sizeof name, line, sizeof line, LINE_ADD | LINE_RAW);
         --GameStateBlock.readLineCount;
         name[sizeof name - 1] = line[sizeof line - 1] = '\0';
         if (r == 0 || r == 1) {

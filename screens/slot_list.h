@@ -69,19 +69,6 @@ struct SlotScreen {
     bool (*confirmReady)(const ScreenWork* w);  // null: always
 };
 
-// Calls the story layers will give; null entries behave as if there were
-// nothing to do (no line, no held picture, fonts ready). The top layer
-// fills them at start-up.
-struct SaveScreenCalls {
-    // The history line `index` as written in the script (flags 12): 0 name
-    // and text, 1 the name only (a choice point), other values nothing.
-    int32_t (*lineText)(uint32_t index, char* name, uint32_t nameSize, char* text, uint32_t textSize,
-                        uint32_t flags);
-    void (*holdPictDel)();
-    bool (*fontWait)();
-};
-extern SaveScreenCalls SaveScreenUpper;
-
 inline int32_t SlotWord(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
 inline void SlotWordSet(ScreenWork* w, uint32_t i, int64_t v) { w->words[i] = uint64_t(v); }
 SaveSlotList* SlotListGet(const ScreenWork* w);

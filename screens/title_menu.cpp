@@ -23,7 +23,6 @@
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
 
-TitleExtrasCalls TitleExtras{};
 
 namespace {
 constexpr int32_t kLabelGroup = 7;
@@ -71,9 +70,9 @@ Target ItemTarget(int32_t item) {
     switch (item) {
     case 3: return {GSL_LoadModeCB, 0};
     case 5: return {GSL_OptionModeCB, 1};
-    case 7: return {TitleExtras.gallery, 0};
-    case 8: return {TitleExtras.musicRoom, 0};
-    case 9: return {TitleExtras.special, 0};
+    case 7: return {GSL_ScreenOf(SCREEN_GALLERY), 0};
+    case 8: return {GSL_ScreenOf(SCREEN_MUSIC_ROOM), 0};
+    case 9: return {GSL_ScreenOf(SCREEN_SPECIAL), 0};
     case 13: return {GSL_ManualModeCB, 1};
     default: return {nullptr, 0};
     }
@@ -144,7 +143,7 @@ void GSL_TitleDrawMenu(uint8_t redraw, ModeFunction left, int32_t cursor) {
         in->count = kTitleItems;
     }
     if (cursor < 0) {
-        if (redraw && left && left == TitleExtras.special) cursor = 9;
+        if (redraw && left && left == GSL_ScreenOf(SCREEN_SPECIAL)) cursor = 9;
         else if (redraw && left == GSL_OptionModeCB) cursor = 5;
         else if (!TitleSubMenuOpen && GSL_TitleAnySaveValid()) cursor = 3;
         else cursor = first;
@@ -192,7 +191,7 @@ void GSL_TitleGotoScreen(ModeFunction screen, uint8_t keep) {
         const bool moved = Column(before) != Column(now) || Row(before) != Row(now);
         w->subState = 0;
         w->step = TITLE_STEP_BACK;
-        if ((screen && screen == TitleExtras.special) || (screen == GSL_OptionModeCB && moved))
+        if ((screen && screen == GSL_ScreenOf(SCREEN_SPECIAL)) || (screen == GSL_OptionModeCB && moved))
             GSL_TitleDrawMenu(1, screen, -1);
         break;
     }

@@ -18,7 +18,6 @@
 #include "story/quick_save.h"
 #include "story/story_play.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
 #include "story/story_window.h"
 #include "ui/color_pulse.h"
 #include "ui/dialog_access.h"
@@ -35,7 +34,6 @@
 #include "ui/widget.h"
 #include "ui/widget_task.h"
 
-SysMenuScreens SysMenuUpper{};
 
 namespace {
 constexpr char kSheet[] = "visual/system/sys_adv_00.ext";
@@ -70,7 +68,7 @@ int32_t Cursor(const ScreenWork* w) {
     const SelectInputWork* in = GSL_InputWork(Word(w, MENU_INPUT));
     return in ? in->cursor : -1;
 }
-bool Special() { return ScriptHost.specialScenario && ScriptHost.specialScenario() != 0; }
+bool Special() { return SpecialScenarioFlag != 0; }
 int32_t PanelWidth() {
     LayoutRect r{};
     GSL_LayoutGetRect(&r, 5, 21);
@@ -326,7 +324,7 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t kind) {
 
 // A visit to another screen above the menu; true once it is over.
 bool GotoScreen(ScreenWork* w, ModeFunction screen, uint8_t keep) {
-    const bool save = screen == SysMenuUpper.save;
+    const bool save = screen == GSL_ScreenOf(SCREEN_SAVE);
     switch (Word(w, MENU_GOTO)) {
         case 0:
             SetWord(w, MENU_GOTO, 1);
@@ -334,7 +332,7 @@ bool GotoScreen(ScreenWork* w, ModeFunction screen, uint8_t keep) {
             [[fallthrough]];
         case 1:
             if (!keep) GSL_SystemDispColorSet(0xFF000000u, 30);
-            if (screen != SysMenuUpper.load) {
+            if (screen != GSL_ScreenOf(SCREEN_LOAD)) {
                 if (save) {
                     // The save holds the start of the current line; the live
                     // state comes back afterwards. Without room for the copy
@@ -384,8 +382,8 @@ int32_t Visit(ScreenWork* w, ModeFunction screen, uint8_t keep, int32_t done) {
 
 int32_t GSL_SysMenuDoButton(ScreenWork* w) {
     switch (Cursor(w)) {
-        case 0: return Visit(w, SysMenuUpper.save, 0, EXEC_DONE);
-        case 1: return Visit(w, SysMenuUpper.load, 0, EXEC_STAY);
+        case 0: return Visit(w, GSL_ScreenOf(SCREEN_SAVE), 0, EXEC_DONE);
+        case 1: return Visit(w, GSL_ScreenOf(SCREEN_LOAD), 0, EXEC_STAY);
         case 2: {
             const int32_t yes = GSL_SysMenuConfirm(w, 2, 2);
             if (yes < 0) return EXEC_AGAIN;
@@ -401,11 +399,11 @@ int32_t GSL_SysMenuDoButton(ScreenWork* w) {
             StoryExitRequest = 2;
             return EXEC_DONE;
         }
-        case 4: StoryPlayMode ^= 1; return EXEC_DONE;
-        case 5: StoryPlayMode ^= 4; return EXEC_DONE;
+        case 4: StoryPlayMode ^= PLAY_SKIP; return EXEC_DONE;
+        case 5: StoryPlayMode ^= PLAY_AUTO; return EXEC_DONE;
         case 6: return Visit(w, GSL_BacklogModeCB, 1, EXEC_STAY);
-        case 7: return Visit(w, SysMenuUpper.option, 1, EXEC_STAY);
-        case 8: return Visit(w, SysMenuUpper.manual, 1, EXEC_STAY);
+        case 7: return Visit(w, GSL_ScreenOf(SCREEN_OPTION), 1, EXEC_STAY);
+        case 8: return Visit(w, GSL_ScreenOf(SCREEN_MANUAL), 1, EXEC_STAY);
         case 9: {
             const int32_t yes = GSL_SysMenuConfirm(w, 4, 9);
             if (yes < 0) return EXEC_AGAIN;
@@ -514,7 +512,7 @@ int32_t GSL_SysMenuItemIndex(int32_t i) {
     if (i < 0 || i >= kSysMenuButtons) return -1;
     if (i == 9) {
         const int n = GSL_ModeCount();
-        if (n >= 3 && SysMenuUpper.special && ModeStack[n - 3] == SysMenuUpper.special) return 23;
+        if (n >= 3 && GSL_ScreenOf(SCREEN_SPECIAL) && ModeStack[n - 3] == GSL_ScreenOf(SCREEN_SPECIAL)) return 23;
     }
     return kButtons[i].layout;
 }

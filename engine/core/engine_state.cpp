@@ -8,6 +8,12 @@ uint8_t FrameRate = 60;
 uint8_t FrameRateConfig = 60;
 uint32_t FramePeriodUs = 1000000 / 60;
 uint8_t FrameRateSwitch = 1;
+
+uint32_t Lib_FramePeriodFor(uint32_t rate) {
+    if (rate < 16) rate = 16;
+    if (rate > 240) rate = 240;
+    return 1000000u / rate;
+}
 uint32_t SaveBinSizeTable[34];
 std::atomic<uint64_t> MainFrameCount{0};
 

@@ -108,14 +108,12 @@ protected:
         SaveBinSizeTable[32] = 4379;
         SaveBinSizeTable[33] = 366152;
         SystemDataFresh = 0;
-        SaveScreenUpper = {};
         GSL_PlayTimeClockSet(Now);  // play time on the frames' clock
     }
     void TearDown() override {
         if (store_) Lib_SaveEnd();
         Lib_SaveClockSet(nullptr);
         GSL_PlayTimeClockSet(nullptr);
-        SaveScreenUpper = {};
         ScreenHarness::TearDown();
     }
 

@@ -14,7 +14,7 @@
 #include "script/stage.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "story/story_play.h"
 #include "story/story_window.h"
 #include "story/system_save.h"

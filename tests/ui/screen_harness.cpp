@@ -436,6 +436,13 @@ void ScreenHarness::Push(ModeFunction screen) {
     if (n < kModeStackSize) ModeStack[n] = screen;
 }
 
+void ScreenHarness::Register(ScreenId id, ModeFunction screen) {
+    ModeFunction screens[SCREEN_COUNT];
+    for (uint32_t i = 0; i < SCREEN_COUNT; ++i) screens[i] = GSL_ScreenOf(ScreenId(i));
+    screens[id] = screen;
+    GSL_ScreensSet(screens);
+}
+
 ScreenWork* ScreenHarness::MakeContext(ModeFunction screen) {
     Push(screen);
     GSL_WorkCreate();
