@@ -9,6 +9,7 @@
 #include "engine/core/cache.h"
 #include "engine/core/frame_clock.h"
 #include "engine/core/heap.h"
+#include "engine/core/save_sizes.h"
 #include "app/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
@@ -35,21 +36,11 @@ std::atomic<uint64_t> MainPassCount{0};
 namespace {
 std::atomic<int> g_exitCode{0};
 
-constexpr uint32_t kGameStateSize = 135752;
-constexpr uint32_t kSystemDataSize = 4379;
-constexpr uint32_t kThumbBytes = 320 * 180 * 4;
-
 bool takeGameMessage() {
     PlatMsg msg;
     if (!Plat_GameMsgPeek(&msg)) return false;
     Main_GameMsgDispatch(msg);
     return true;
-}
-
-void fillSaveSizes() {
-    for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = kGameStateSize;
-    SaveBinSizeTable[32] = kSystemDataSize;
-    SaveBinSizeTable[33] = kGameStateSize + kThumbBytes;
 }
 
 // Whether a task that runs on every pass has work between frames: any such
@@ -182,7 +173,7 @@ int Main_GameThread() {
 }
 
 int WinMain() {
-    fillSaveSizes();
+    Lib_SaveSizesSet();
     g_exitCode.store(0);
     RunState.store(RUN_STARTING, std::memory_order_release);
     if (!Main_AppStart()) {

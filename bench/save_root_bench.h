@@ -32,9 +32,7 @@ struct SaveBenchRoot {
         Lib_TaskInit();
         Lib_ThreadTableClear();
         std::strcpy(UserId, "7");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
     }
     ~SaveBenchRoot() {
         Lib_SaveEnd();

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     Lib_CashReset();
     Check(Lib_TaskInit());
     Lib_ThreadTableClear();
-    for (int32_t i = 0; i < kSaveSlots; ++i) SaveBinSizeTable[i] = SaveDataSize(i);
+    Lib_SaveSizesSet();
     return 0;
 }
 

@@ -39,9 +39,7 @@ protected:
         Lib_ThreadTableClear();
         std::strcpy(UserId, "4242");
         std::filesystem::create_directories("data");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
         SystemDataFresh = 0;
     }
     void TearDown() override {

@@ -79,9 +79,7 @@ protected:
         ASSERT_TRUE(MessageTables("languages = ja en zh-hans zh-hant\n[section 2]\n10.en = Hello\n", kSystemMes));
         const MesTable script = ScriptMesTable, system = SystemMesTable;
         std::strcpy(UserId, "4242");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
         ASSERT_TRUE(Lib_SaveInit());
         StartFull();
         SysgraMesTable = {sysgra_.data(), sysgra_.size()};
