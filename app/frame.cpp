@@ -84,7 +84,6 @@ PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
 }
 
 bool Main_SystemInit() {
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(MainHeapSizes)) {
         fatal("the memory heaps could not be reserved");
         return false;

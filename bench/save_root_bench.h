@@ -26,7 +26,6 @@ struct SaveBenchRoot {
         std::filesystem::current_path(dir);
         const uint64_t mib = 1024 * 1024;
         const uint64_t sizes[HEAP_COUNT] = {16 * mib, 64 * mib, heap2And4Mib * mib, 8 * mib, heap2And4Mib * mib};
-        Lib_CashReset();
         Lib_MemInit(sizes);
         Lib_CashReset();
         Lib_TaskInit();

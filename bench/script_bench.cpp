@@ -56,7 +56,6 @@ int32_t g_task = -1;
 // tag and asks the skip test 100 times.
 void BM_ScriptSkipTest100(benchmark::State& state) {
     const uint64_t sizes[HEAP_COUNT] = {4u << 20, 1u << 20, 1u << 20, 1u << 20, 1u << 20};
-    Lib_CashReset();
     if (!Lib_MemInit(sizes) || !Lib_TaskInit()) {
         state.SkipWithError("heap or scheduler start-up failed");
         return;

@@ -190,7 +190,6 @@ void ScreenHarness::SetUp() {
     FontUserFace[0] = 0;
     GSL_ConfigFontStateReset();
     const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 96 * kMiB};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     Lib_CashReset();
     ASSERT_TRUE(Lib_TaskInit());
