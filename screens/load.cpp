@@ -56,13 +56,9 @@ void LoadStart(ScreenWork* w) {
 }
 
 void LoadWait(ScreenWork* w) {
-    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
-    const int32_t result = Lib_SaveTaskResult(task);
-    if (result == 0) return;
     // The done word is the same for an empty or damaged slot: the code tells.
-    const int32_t code = Lib_SaveTaskCode(task);
-    Lib_SaveTaskEnd(task);
-    SlotWordSet(w, SLOT_WORD_TASK, -1);
+    int32_t result = 0, code = 0;
+    if (!SlotTaskFinished(w, &result, &code)) return;
     const bool loaded = result == 1 && code == 0;
     SlotWordSet(w, SLOT_WORD_RESULT, loaded ? 1 : 0);
     if (loaded) GSL_GameStateCheck(&GameStateBlock);

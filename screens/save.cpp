@@ -67,12 +67,8 @@ void SaveStart(ScreenWork* w) {
 }
 
 void SaveWait(ScreenWork* w) {
-    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
-    const int32_t result = Lib_SaveTaskResult(task);
-    if (result == 0) return;
-    const int32_t code = Lib_SaveTaskCode(task);
-    Lib_SaveTaskEnd(task);
-    SlotWordSet(w, SLOT_WORD_TASK, -1);
+    int32_t result = 0, code = 0;
+    if (!SlotTaskFinished(w, &result, &code)) return;
     Lib_MemFree(HEAP_SCREEN, Picture(w));
     SlotWordSet(w, SLOT_WORD_BUFFER, 0);
     // Code 4: the write failed; nothing of it may reach the system data.
@@ -88,10 +84,7 @@ void SystemSaveStart(ScreenWork* w) {
 }
 
 void SystemSaveWait(ScreenWork* w) {
-    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
-    if (Lib_SaveTaskResult(task) == 0) return;
-    Lib_SaveTaskEnd(task);
-    SlotWordSet(w, SLOT_WORD_TASK, -1);
+    if (!SlotTaskFinished(w, nullptr, nullptr)) return;
     SlotListGet(w)->pending = 99;
     w->subState = 35;
 }

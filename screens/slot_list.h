@@ -71,6 +71,18 @@ struct SlotScreen {
 
 inline int32_t SlotWord(const ScreenWork* w, uint32_t i) { return int32_t(int64_t(w->words[i])); }
 inline void SlotWordSet(ScreenWork* w, uint32_t i, int64_t v) { w->words[i] = uint64_t(v); }
+// The save task of SLOT_WORD_TASK: false while it runs; once it is over it is
+// ended, the word cleared, and its result and code given (either may be null).
+inline bool SlotTaskFinished(ScreenWork* w, int32_t* result, int32_t* code) {
+    const int32_t task = SlotWord(w, SLOT_WORD_TASK);
+    const int32_t r = Lib_SaveTaskResult(task);
+    if (r == 0) return false;
+    if (result) *result = r;
+    if (code) *code = Lib_SaveTaskCode(task);
+    Lib_SaveTaskEnd(task);
+    SlotWordSet(w, SLOT_WORD_TASK, -1);
+    return true;
+}
 SaveSlotList* SlotListGet(const ScreenWork* w);
 
 // Builds or rebuilds every element of slot n (screen 0: the top screen).
