@@ -9,6 +9,7 @@
 #include "engine/core/cache.h"
 #include "engine/core/frame_clock.h"
 #include "engine/core/heap.h"
+#include "engine/core/save_sizes.h"
 #include "app/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/core/thread.h"
@@ -35,21 +36,11 @@ std::atomic<uint64_t> MainPassCount{0};
 namespace {
 std::atomic<int> g_exitCode{0};
 
-constexpr uint32_t kGameStateSize = 135752;
-constexpr uint32_t kSystemDataSize = 4379;
-constexpr uint32_t kThumbBytes = 320 * 180 * 4;
-
 bool takeGameMessage() {
     PlatMsg msg;
     if (!Plat_GameMsgPeek(&msg)) return false;
     Main_GameMsgDispatch(msg);
     return true;
-}
-
-void fillSaveSizes() {
-    for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = kGameStateSize;
-    SaveBinSizeTable[32] = kSystemDataSize;
-    SaveBinSizeTable[33] = kGameStateSize + kThumbBytes;
 }
 
 // Whether a task that runs on every pass has work between frames: any such
@@ -83,12 +74,6 @@ void baseArchiveMissing() {
 
 const GamePassOps kMainPassOps = {takeGameMessage, Plat_MonotonicUs, Lib_TaskPass, Main_WindowService};
 
-uint32_t Main_FramePeriodFor(uint32_t rate) {
-    if (rate < 16) rate = 16;
-    if (rate > 240) rate = 240;
-    return 1000000u / rate;
-}
-
 PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
     if (ops.takeMessage()) return PASS_MESSAGE;
     if (FramePeriodUs != clock.periodUs()) clock.setPeriod(FramePeriodUs);
@@ -99,7 +84,6 @@ PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
 }
 
 bool Main_SystemInit() {
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(MainHeapSizes)) {
         fatal("the memory heaps could not be reserved");
         return false;
@@ -131,7 +115,7 @@ bool Main_SystemInit() {
         return false;
     }
     Lib_InputInit();
-    FramePeriodUs = Main_FramePeriodFor(FrameRate);
+    FramePeriodUs = Lib_FramePeriodFor(FrameRate);
     // A game closed in full screen starts in full screen again.
     Main_FullScreenRestore();
     return true;
@@ -188,7 +172,7 @@ int Main_GameThread() {
 }
 
 int WinMain() {
-    fillSaveSizes();
+    Lib_SaveSizesSet();
     g_exitCode.store(0);
     RunState.store(RUN_STARTING, std::memory_order_release);
     if (!Main_AppStart()) {

@@ -21,9 +21,6 @@ void Main_SystemEnd();
 // Passes of the game thread's loop since it started (test hook and diagnostics).
 extern std::atomic<uint64_t> MainPassCount;
 
-// Frame period for a configured rate, kept within 16..240 frames per second.
-uint32_t Main_FramePeriodFor(uint32_t rate);
-
 enum PassKind { PASS_MESSAGE, PASS_BETWEEN, PASS_FRAME };
 
 // What one game-thread pass works with; the program uses the real ones.

@@ -23,6 +23,7 @@
 #include "screens/option.h"
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
+#include "screens/screens_host.h"
 #include "screens/title.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
@@ -33,10 +34,10 @@
 #include "story/config.h"
 #include "story/game_state.h"
 #include "story/line_text.h"
+#include "story/story_host.h"
 #include "story/story_play.h"
 #include "story/story_screen.h"
 #include "story/story_window.h"
-#include "story/story_standins.h"
 #include "story/sys_menu.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
@@ -45,6 +46,7 @@
 #include "ui/system_sound.h"
 #include "ui/system_text.h"
 #include "ui/trans_num.h"
+#include "ui/ui_host.h"
 #include "ui/widget.h"
 #include "ui/wipe.h"
 
@@ -139,67 +141,34 @@ int topEntry() {
 void (*MainTestHook)() = nullptr;
 
 namespace {
-// The story screen's context; its handles are not the story's own while it
-// is released.
-ScreenWork* storyWork() {
-    ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
-    return w && !w->released ? w : nullptr;
-}
-
-// A history line for the save screen, through buffers of the story's size
-// when the caller's are smaller (cut on a character boundary).
-int32_t saveLineText(uint32_t index, char* name, uint32_t nameSize, char* text, uint32_t textSize, uint32_t flags) {
-    if (!name || !text || nameSize == 0 || textSize == 0) return -1;
-    if (nameSize >= kLineTextSize && textSize >= kLineTextSize)
-        return GSL_ScriptLineText(index, name, text, nullptr, 0, flags);
-    static char fullName[kLineTextSize], fullText[kLineTextSize];
-    const int32_t r = GSL_ScriptLineText(index, fullName, fullText, nullptr, 0, flags);
-    GSL_WorkNameCopy(name, nameSize, fullName);
-    GSL_WorkNameCopy(text, textSize, fullText);
-    return r;
+int32_t optionLabels(int32_t n, int32_t labels[4]) {
+    OptionTemplate t;
+    GSL_OptionTemplateGet(&t, n);
+    for (int i = 0; i < 4; ++i) labels[i] = t.textIndex[i];
+    return t.textCount;
 }
 }  // namespace
 
 void Main_ScreenCallsSet() {
-    ScreenUpper.scriptTaskEnd = GSL_ScriptTaskEnd;
-    ScreenUpper.scriptStatusGet = GSL_ScriptStatusGet;
-    ScreenUpper.storyScreen = GSL_StoryModeCB;
-    SysTextOptionScreen = GSL_OptionModeCB;
-    OptionWindow = {Main_WindowMaximise, Main_WindowMinimised, Main_FullScreenSet};
-    SaveScreenUpper = {saveLineText, StoryHoldPictDel, GSL_ConfigFontWait};
-    SysTextMusicRoomScreen = GSL_MusicRoomModeCB;
-    TitleExtras = {GSL_GalleryModeCB, GSL_MusicRoomModeCB, GSL_SpecialModeCB};
-    SysVoiceConfigVolume = &SystemDataBlock.systemVolume;
-    ScriptHost.playMode = [] { return StoryPlayMode; };
-    ScriptHost.staffrollIsActive = GSL_StaffrollIsActive;
-    StaffrollPlayModeSet = [](uint32_t mode) { StoryPlayMode = mode; };
-    ScriptHost.specialScenario = [] { return int32_t(SpecialScenarioFlag); };
-    ScriptHost.accessFlagGal = StoryAccessFlagGal;
-    ScriptHost.accessFlagBgm = StoryAccessFlagBGM;
-    ScriptHost.storyTask = [] {
-        const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
-        return w ? w->tasks[0] : -1;
-    };
-    ScriptHost.storyPresent = [] { return GSL_WorkGet(GSL_StoryModeCB) != nullptr; };
-    ScriptHost.storyLayerSprite = [](int32_t layerSlot) {
-        const ScreenWork* w = storyWork();
-        return w && layerSlot >= 0 && layerSlot < kScreenLayers ? w->layers[layerSlot].handle : -1;
-    };
-    ScriptHost.storyWork = storyWork;
-    PointerUpper.menuActive = &MenuActiveFlag;
-    PointerUpper.dragThreshold = [] { return GSL_MouseDragThreshold(0, 0); };
-    // The drag threshold keeps its default until the game state gives one.
-    SaveThumbTarget = &StoryCaptureSprite;
-    BacklogFramePeriodFor = Main_FramePeriodFor;
-    StoryUpper.titleScreen = GSL_TitleModeCB;
-    SysMenuUpper = {GSL_SaveModeCB, GSL_LoadModeCB, GSL_OptionModeCB, GSL_ManualModeCB, GSL_SpecialModeCB};
-    ScriptHost.storyFlagTest = GSL_StoryFlagTest;
-    ConfigUpper.optionLabels = [](int32_t n, int32_t labels[4]) {
-        OptionTemplate t;
-        GSL_OptionTemplateGet(&t, n);
-        for (int i = 0; i < 4; ++i) labels[i] = t.textIndex[i];
-        return t.textCount;
-    };
+    ModeFunction screens[SCREEN_COUNT] = {};
+    screens[SCREEN_STORY] = GSL_StoryModeCB;
+    screens[SCREEN_TITLE] = GSL_TitleModeCB;
+    screens[SCREEN_SAVE] = GSL_SaveModeCB;
+    screens[SCREEN_LOAD] = GSL_LoadModeCB;
+    screens[SCREEN_OPTION] = GSL_OptionModeCB;
+    screens[SCREEN_MANUAL] = GSL_ManualModeCB;
+    screens[SCREEN_SPECIAL] = GSL_SpecialModeCB;
+    screens[SCREEN_GALLERY] = GSL_GalleryModeCB;
+    screens[SCREEN_MUSIC_ROOM] = GSL_MusicRoomModeCB;
+    GSL_ScreensSet(screens);
+    const UiHost ui = {GSL_ScriptTaskEnd, GSL_ScriptStatusGet, [] { return SystemDataBlock.systemVolume; }};
+    GSL_UiHostSet(&ui);
+    const ScriptHost script = {StoryAccessFlagGal, StoryAccessFlagBGM, GSL_StoryFlagTest};
+    GSL_ScriptHostSet(&script);
+    const StoryHost story = {optionLabels};
+    GSL_StoryHostSet(&story);
+    const ScreensHost window = {Main_WindowMaximise, Main_WindowMinimised, Main_FullScreenSet};
+    GSL_ScreensHostSet(&window);
 }
 
 void Main_Init() {

@@ -8,9 +8,9 @@
 #include "engine/core/engine_state.h"
 
 void Main_Init();
-// Gives the screen framework and the script engine the calls they need of the
-// layers above them (Main_Init does it; tests that skip Main_Init call it
-// themselves).
+// Registers the screens (GSL_ScreensSet) and installs the host table of every
+// layer that calls upward: ui, script, story and screens (Main_Init does it;
+// tests that skip Main_Init call it themselves).
 void Main_ScreenCallsSet();
 // Teardown of what Main_Init made, on the game thread before the engine's
 // own shutdown.

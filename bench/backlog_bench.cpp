@@ -70,7 +70,6 @@ struct Bench {
         old = std::filesystem::current_path();
         std::filesystem::current_path(SampleDir());
         const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 128 * kMiB};
-        Lib_CashReset();
         if (!Lib_MemInit(sizes)) return;
         Lib_CashReset();
         Lib_PcArcOpen();

@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,18 +30,19 @@
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "shaders/text_programs.h"
+#include "tests/script/story_stand_in.h"
 #include "ui/wipe.h"
 
 namespace {
 
 int32_t g_task = -1;
+std::unique_ptr<StoryStandIn> g_standIn;
 int32_t g_layers[24];
 
 struct Env {
     bool ok = false;
     Env() {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 2 * mib, 4 * mib, 8 * mib, 2 * mib};
-        Lib_CashReset();
         if (!Lib_MemInit(sizes) || !Lib_TaskInit()) return;
         Lib_CashReset();
         const std::string text = "<keywait 99999>\r\n";
@@ -52,22 +54,22 @@ struct Env {
             s.flags = SPRITE_IN_USE | SPRITE_READY;
             s.scaleX = s.scaleY = s.scaleZ = 1.0f;
         }
-        ScriptHost = ScriptHostTable{};
-        ScriptHost.storyTask = [] { return g_task; };
-        ScriptHost.storyPresent = [] { return g_task >= 0; };
-        ScriptHost.storyLayerSprite = [](int32_t slot) { return slot >= 0 && slot < 24 ? g_layers[slot] : -1; };
+        g_standIn = std::make_unique<StoryStandIn>();
+        for (int32_t i = 0; i < 24; ++i) g_standIn->Work().layers[i].handle = g_layers[i];
+        g_standIn->Present(true);
         GameState& g = GameStateBlock;
         std::memset(static_cast<void*>(&g), 0, sizeof g);
         GSL_StageReset(&g.stage, 7);
         std::strcpy(g.scriptName, "bench.txt");
         g_task = GSL_ScriptTaskSet();
+        g_standIn->Work().tasks[0] = g_task;
         Lib_TaskPass(false);
         Lib_TaskPass(false);
         ok = g_task >= 0;
     }
     ~Env() {
         for (int32_t i = 0; i < 24; ++i) std::memset(static_cast<void*>(&SpriteTable[g_layers[i]]), 0, sizeof(SpriteRecord));
-        ScriptHost = ScriptHostTable{};
+        g_standIn.reset();
         g_task = -1;
         Lib_CashReset();
         Lib_MemRelease();

@@ -31,7 +31,6 @@ struct Root {
         fs::current_path(dir);
         fs::create_directories("data");
         const uint64_t sizes[HEAP_COUNT] = {32 * kMiB, 32 * kMiB, 2 * kMiB, 64 * kMiB, 8 * kMiB};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         Lib_MemInit(sizes);
         Lib_CashReset();
     }

@@ -49,7 +49,6 @@ void Run(benchmark::State& state, Alloc alloc, Free release) {
 void BM_HeapReplace(benchmark::State& state) {
     static const uint64_t sizes[HEAP_COUNT] = {32ull << 20, 2ull << 20, 2ull << 20, 2ull << 20,
                                                2ull << 20};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(sizes)) {
         state.SkipWithError("heaps not reserved");
         return;

@@ -44,7 +44,6 @@ inline char g_out[kMarkupSize];
 
 inline bool Setup(benchmark::State& state) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 16 * mib, 2 * mib, 2 * mib, 128 * mib};
-    Lib_CashReset();
     if (!Lib_MemInit(sizes)) {
         state.SkipWithError("heaps");
         return false;

@@ -56,7 +56,6 @@ struct Stage {
     Stage() {
         if (!scene.ok) return;
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 16 * mib, 24 * mib, 160 * mib, 256 * mib};
-        Lib_CashReset();
         if (!Lib_MemInit(sizes) || !Lib_TaskInit()) return;
         Lib_CashReset();
         Main_ScreenCallsSet();
@@ -211,7 +210,6 @@ void BM_SpriteLoadCachedToFirstFrame(benchmark::State& state) {
 // (b): 72 credits, each with a ruby child, laid out by the roll itself.
 void BM_StaffrollFrame72(benchmark::State& state) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 4 * mib, 24 * mib, 8 * mib, 8 * mib};
-    Lib_CashReset();
     if (!Lib_MemInit(sizes) || !Lib_TaskInit()) {
         state.SkipWithError("heaps");
         return;

@@ -46,14 +46,15 @@
 #include <thread>
 #include <vector>
 
-#include "bench/program_bench.h"
 #include "app/frame_skip.h"
+#include "bench/program_bench.h"
 #include "engine/core/heap.h"
 #include "platform/plat_gl.h"
 #include "screens/save.h"
 #include "script/game_blocks.h"
+#include "script/script_host.h"
 #include "script/staffroll.h"
-#include "story/story_standins.h"
+#include "ui/pointer.h"
 
 namespace {
 using namespace program_bench;

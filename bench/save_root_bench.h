@@ -26,15 +26,12 @@ struct SaveBenchRoot {
         std::filesystem::current_path(dir);
         const uint64_t mib = 1024 * 1024;
         const uint64_t sizes[HEAP_COUNT] = {16 * mib, 64 * mib, heap2And4Mib * mib, 8 * mib, heap2And4Mib * mib};
-        Lib_CashReset();
         Lib_MemInit(sizes);
         Lib_CashReset();
         Lib_TaskInit();
         Lib_ThreadTableClear();
         std::strcpy(UserId, "7");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
     }
     ~SaveBenchRoot() {
         Lib_SaveEnd();

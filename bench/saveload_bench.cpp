@@ -92,9 +92,7 @@ struct ListScene {
         old = std::filesystem::current_path();
         std::filesystem::current_path(dir);
         std::strcpy(UserId, "4242");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
         WriteStore();
         if (!Lib_TaskInit() || !Lib_SaveInit()) return;
         Lib_TextTableClear();

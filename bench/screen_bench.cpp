@@ -164,7 +164,6 @@ struct ScreenHeap {
     bool ok = false;
     ScreenHeap() {
         uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 2 * kMiB, kHeapDefaultSizes[HEAP_SCREEN], 2 * kMiB, 2 * kMiB};
-        Lib_CashReset();
         ok = Lib_MemInit(sizes);
         Lib_TaskInit();
         for (ModeFunction& m : ModeStack) m = nullptr;

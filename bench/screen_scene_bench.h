@@ -65,7 +65,6 @@ struct ScreenScene {
     explicit ScreenScene(const uint64_t (&sizes)[HEAP_COUNT], const std::string& folder = "") {
         if (!Plat_GLHeadlessStart(kFrameWidth, kFrameHeight)) return;
         if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return;
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         if (!Lib_MemInit(sizes)) return;
         Lib_CashReset();
         if (!folder.empty()) {

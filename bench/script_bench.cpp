@@ -11,6 +11,7 @@
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/stage.h"
+#include "tests/script/story_stand_in.h"
 
 namespace {
 
@@ -55,7 +56,6 @@ int32_t g_task = -1;
 // tag and asks the skip test 100 times.
 void BM_ScriptSkipTest100(benchmark::State& state) {
     const uint64_t sizes[HEAP_COUNT] = {4u << 20, 1u << 20, 1u << 20, 1u << 20, 1u << 20};
-    Lib_CashReset();
     if (!Lib_MemInit(sizes) || !Lib_TaskInit()) {
         state.SkipWithError("heap or scheduler start-up failed");
         return;
@@ -70,9 +70,10 @@ void BM_ScriptSkipTest100(benchmark::State& state) {
     ScriptTaskWork* w = GSL_ScriptTaskWork(g_task);
     w->script.text = text.data();
     w->script.size = uint32_t(text.size());
-    ScriptHost = ScriptHostTable{};
-    ScriptHost.playMode = [] { return 1u; };
-    ScriptHost.storyTask = [] { return g_task; };
+    StoryStandIn standIn;
+    standIn.Work().tasks[0] = g_task;
+    standIn.Present(true);
+    StoryPlayMode = PLAY_SKIP;
     bool skip = false;
     for (auto _ : state) {
         w->script.readOffset = (w->script.readOffset + 40) % 4096;
@@ -81,7 +82,8 @@ void BM_ScriptSkipTest100(benchmark::State& state) {
     }
     state.counters["core60"] = benchmark::Counter(double(state.iterations()) / 60.0,
                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    ScriptHost = ScriptHostTable{};
+    StoryPlayMode = 0;
+    standIn.Present(false);
     Lib_MemRelease();
 }
 BENCHMARK(BM_ScriptSkipTest100);

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "script/syntax.h"
+#include "tests/script/story_stand_in.h"
 
 namespace {
 
@@ -30,6 +32,7 @@ struct Stage {
 int32_t g_acted = 0;  // handler calls of replayed records
 
 int32_t g_task = -1;
+std::unique_ptr<StoryStandIn> g_standIn;
 
 bool Recording(CommandContext* c) {
     const ReplayMode m = GSL_ReplayModeGet(c);
@@ -134,7 +137,6 @@ struct Env {
 
     Env(int n, bool uniqueLayers) {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 2 * mib, 4 * mib, 8 * mib, 2 * mib};
-        Lib_CashReset();
         if (!Lib_MemInit(sizes) || !Lib_TaskInit()) return;
         Lib_CashReset();
         text = Script(n, uniqueLayers, &labels);
@@ -149,14 +151,13 @@ struct Env {
         g_table[33].handler = Image;
         g_table[101].handler = PlayBgm;
         GSL_ScriptCommandTableSet(g_table.data());
-        ScriptHost = ScriptHostTable{};
-        ScriptHost.storyTask = [] { return g_task; };
-        ScriptHost.storyPresent = [] { return g_task >= 0; };
+        g_standIn = std::make_unique<StoryStandIn>();
+        g_standIn->Present(true);
         ok = true;
     }
     ~Env() {
         GSL_ScriptCommandTableSet(nullptr);
-        ScriptHost = ScriptHostTable{};
+        g_standIn.reset();
         g_task = -1;
         GSL_ReplayReset();
         Lib_CashReset();
@@ -190,6 +191,7 @@ void BM_Straight3000Tags(benchmark::State& state) {
         env.Saved(env.labels[20]);
         GameStateBlock.startOffset = GameStateBlock.restartOffset = 0;
         g_task = GSL_ScriptTaskSet();
+        g_standIn->Work().tasks[0] = g_task;
         Lib_TaskPass(false);
         Lib_TaskPass(false);
         GSL_ScriptTaskEnd(g_task);
@@ -207,6 +209,7 @@ void BM_Restore3000Tags(benchmark::State& state) {
     for (auto _ : state) {
         env.Saved(env.labels[20]);
         g_task = GSL_ScriptTaskSet();
+        g_standIn->Work().tasks[0] = g_task;
         g_acted = 0;
         Lib_TaskPass(false);
         oneFrame = oneFrame && GSL_ScriptStatusGet(g_task) == int32_t(SCRIPT_READY);
@@ -226,6 +229,7 @@ void BM_Restore2048KeyedRecords(benchmark::State& state) {
     for (auto _ : state) {
         env.Saved(env.labels[20]);
         g_task = GSL_ScriptTaskSet();
+        g_standIn->Work().tasks[0] = g_task;
         g_acted = 0;
         Lib_TaskPass(false);
         GSL_ScriptTaskEnd(g_task);

@@ -71,7 +71,6 @@ const std::string& ThreeMinuteOgg() {
 
 void BM_OggDecodeWorker(benchmark::State& state) {
     const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 96 * kMiB, 2 * kMiB, 8 * kMiB, 8 * kMiB};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Lib_MemInit(sizes);
     std::ifstream in(ThreeMinuteOgg(), std::ios::binary);
     std::string file{std::istreambuf_iterator<char>(in), {}};

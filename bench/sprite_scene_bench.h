@@ -21,7 +21,6 @@ struct SpriteScene {
         if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return;
         constexpr uint64_t kMiB = 1024 * 1024;
         const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 8 * kMiB, 2 * kMiB, 8 * kMiB, 256 * kMiB};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ok = Lib_MemInit(sizes);
         Lib_DrawClear();
         Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);

@@ -19,7 +19,7 @@
 #include "story/game_state.h"
 #include "story/line_text.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "story/story_window.h"
 #include "ui/mode.h"
 
@@ -28,7 +28,6 @@ namespace {
 // (a) ------------------------------------------------------------------------------
 void BM_StoryFrameWhileWaiting(benchmark::State& state) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 4 * mib, 2 * mib, 2 * mib, 4 * mib};
-    Lib_CashReset();
     if (!Lib_MemInit(sizes) || !Lib_TaskInit()) {
         state.SkipWithError("heaps");
         return;

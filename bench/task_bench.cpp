@@ -15,7 +15,6 @@ int32_t Trivial(void* work) {
 // with a small work area.
 void BM_TaskPass798(benchmark::State& state) {
     const uint64_t sizes[HEAP_COUNT] = {4u << 20, 4u << 20, 2u << 20, 2u << 20, 4u << 20};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(sizes) || !Lib_TaskInit()) {
         state.SkipWithError("heap or scheduler start-up failed");
         return;

@@ -49,7 +49,6 @@ void BM_GlyphOutlineGet(benchmark::State& state) {
         return;
     }
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {4 * mib, 4 * mib, 2 * mib, 2 * mib, 16 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Lib_MemInit(sizes);
     Lib_FontStateClear();
     Lib_FontCreate(bytes.data(), uint32_t(bytes.size()));

@@ -75,7 +75,6 @@ std::string CentredLines() {
 
 TextRecord* Setup(benchmark::State& state, bool gl, const std::string& text = Message()) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 16 * mib, 2 * mib, 2 * mib, 128 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(sizes)) {
         state.SkipWithError("heaps");
         return nullptr;

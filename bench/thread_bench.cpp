@@ -13,7 +13,6 @@ int32_t Idle(void*) { return 0; }
 // check each cycle's outcome instead.
 void BM_ThreadCreateStartDelete(benchmark::State& state) {
     const uint64_t sizes[HEAP_COUNT] = {4u << 20, 4u << 20, 2u << 20, 2u << 20, 4u << 20};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(sizes)) {
         state.SkipWithError("heap start-up failed");
         return;

@@ -120,7 +120,6 @@ struct Files23 {
             std::ofstream("user/4242/" + std::string(name), std::ios::binary) << bytes;
         }
         const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 8 * kMiB, 2 * kMiB, 32 * kMiB, 8 * kMiB};
-        Lib_CashReset();
         ok = Lib_MemInit(sizes) && Lib_TaskInit();
     }
     ~Files23() {

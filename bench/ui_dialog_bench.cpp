@@ -49,14 +49,16 @@ bool Setup(benchmark::State& state) {
     SysgraMesTable = {Table().data(), Table().size()};
     InterfaceLanguage = 1;
     TextLanguage = 1;
-    SysTextMusicRoomScreen = MusicRoom;
+    ModeFunction screens[SCREEN_COUNT] = {};
+    screens[SCREEN_MUSIC_ROOM] = MusicRoom;
+    GSL_ScreensSet(screens);
     ModeStack[0] = MusicRoom;
     return true;
 }
 
 void Teardown() {
     ModeStack[0] = nullptr;
-    SysTextMusicRoomScreen = nullptr;
+    GSL_ScreensSet(nullptr);
     SysgraMesTable = {};
     InterfaceLanguage = -1;
     TextLanguage = -1;

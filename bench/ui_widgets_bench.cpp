@@ -70,7 +70,6 @@ void BM_MenuWidgetsFrame(benchmark::State& state) {
         return;
     }
     const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 8 * kMiB, 2 * kMiB, 8 * kMiB, 16 * kMiB};
-    Lib_CashReset();
     if (!Lib_MemInit(sizes) || !Lib_TaskInit()) {
         state.SkipWithError("heap or scheduler start-up failed");
         return;

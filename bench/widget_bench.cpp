@@ -11,7 +11,6 @@ namespace {
 // targets, all five curves), as a share of one core at 60 frames a second.
 void BM_TransNumFrame300(benchmark::State& state) {
     const uint64_t sizes[HEAP_COUNT] = {4u << 20, 2u << 20, 2u << 20, 2u << 20, 2u << 20};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(sizes) || !Lib_TaskInit()) {
         state.SkipWithError("heap or scheduler start-up failed");
         return;

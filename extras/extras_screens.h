@@ -1,10 +1,10 @@
-// The extras screens' dispatchers and the special-scenario flag.
+// The extras screens' dispatchers. The special-scenario menu sets
+// SpecialScenarioFlag (script/script_host.h) while its scenario runs.
 #pragma once
 
 #include <cstdint>
 
-// 1 while a special scenario started from the extras menu runs.
-extern uint32_t SpecialScenarioFlag;
+#include "script/script_host.h"
 
 void GSL_SpecialModeCB();
 void GSL_MusicRoomModeCB();

@@ -52,7 +52,6 @@ uint64_t g_baseline = 0;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 2 * mib, 96 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_GlyphTextureOpsSet(&kCountingTextures);
     Lib_FontStateClear();

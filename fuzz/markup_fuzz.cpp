@@ -51,7 +51,6 @@ bool FixedRaster(int32_t, uint32_t code, bool, RasterGlyph* g) {
 
 bool Setup() {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {24 * mib, 2 * mib, 2 * mib, 2 * mib, 2 * mib};
-    Lib_CashReset();
     if (!Lib_MemInit(sizes)) std::abort();
     static const TextOps ops = {FixedGlyph, FixedGlyph, Begin, Pass, Flush, Scissor, Create, Release, Now};
     Lib_TextOpsSet(&ops);

@@ -41,12 +41,11 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     std::filesystem::create_directories("user/1/save");
     const uint64_t mib = 1024 * 1024;
     const uint64_t sizes[HEAP_COUNT] = {8 * mib, 48 * mib, 2 * mib, 8 * mib, 2 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_CashReset();
     Check(Lib_TaskInit());
     Lib_ThreadTableClear();
-    for (int32_t i = 0; i < kSaveSlots; ++i) SaveBinSizeTable[i] = SaveDataSize(i);
+    Lib_SaveSizesSet();
     return 0;
 }
 

@@ -30,7 +30,6 @@ std::unique_ptr<uint8_t[]> Copy(bool exists, const std::string& s) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const uint64_t mib = 1024 * 1024;
     const uint64_t sizes[HEAP_COUNT] = {2 * mib, 24 * mib, 2 * mib, 2 * mib, 2 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_CashReset();
     return 0;

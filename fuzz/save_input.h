@@ -65,7 +65,7 @@ inline bool Split(const uint8_t* data, size_t size, Files* f) {
 // pointer; the parts of slot `read` (mod the slot count) are read out too.
 inline void CheckSlots(uint32_t read) {
     SaveInfo info;
-    static uint8_t block[366152];
+    static uint8_t block[SaveDataSize(kSaveQuickSlot)];
     for (int32_t s = 0; s < kSaveSlots; ++s) {
         const uint32_t check = Lib_SaveSlotCheck(s, &info);
         Check(check <= 2);

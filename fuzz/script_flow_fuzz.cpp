@@ -26,6 +26,7 @@
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "script/vars.h"
+#include "tests/script/story_stand_in.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ void Blocks(const uint8_t* data, size_t size) {
 }
 
 int32_t g_story = -1;
+StoryStandIn* g_standIn = nullptr;
 
 // A small container: 00_init.txt calls sub.txt, jumps and branches.
 void Container() {
@@ -94,14 +96,12 @@ void Restore(const uint8_t* data, size_t size) {
     static bool ready = false;
     if (!ready) {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {4 * mib, 2 * mib, 2 * mib, 4 * mib, 1 * mib};
-        Lib_CashReset();
         Check(Lib_MemInit(sizes));
         Lib_CashReset();
         Check(Lib_TaskInit());
         Container();
-        ScriptHost = ScriptHostTable{};
-        ScriptHost.storyTask = [] { return g_story; };
-        ScriptHost.storyPresent = [] { return g_story >= 0; };
+        static StoryStandIn standIn;
+        g_standIn = &standIn;
         GSL_ScriptRandomSet(FixedRandom);
         ready = true;
     }
@@ -135,11 +135,14 @@ void Restore(const uint8_t* data, size_t size) {
 
     g_story = GSL_ScriptTaskSet();
     Check(g_story >= 0);
+    g_standIn->Work().tasks[0] = g_story;
+    g_standIn->Present(true);
     for (int frame = 0; frame < 3; ++frame) Lib_TaskPass(false);
     if (GSL_ScriptTaskWork(g_story)) Check(GSL_ScriptTaskEnd(g_story));
     for (int32_t slot = 0; slot < kTaskSlots; ++slot)
         if (TaskTable.slots[slot]) Lib_TaskDel(uint32_t(slot));
     g_story = -1;
+    g_standIn->Present(false);
     // Ending the task ends its replay.
     Check(ReplayPhase == 0 && GSL_ReplayTargetText() == nullptr);
 }

@@ -129,7 +129,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     }
 
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 64 * mib, 24 * mib, 64 * mib, 128 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_CashReset();
     Check(Lib_TaskInit());

@@ -27,7 +27,6 @@ void CheckLoop(const SoundPcm& s) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {4 * mib, 64 * mib, 2 * mib, 2 * mib, 4 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     return Lib_MemInit(sizes) ? 0 : 1;
 }
 

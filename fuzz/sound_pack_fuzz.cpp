@@ -52,7 +52,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     std::filesystem::create_directories("user");
     g_path = fuzz_scratch::Folder() + "/" + kPack;
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {4 * mib, 64 * mib, 2 * mib, 8 * mib, 4 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_CashReset();
     Lib_DebugSetSink(Quiet);

@@ -39,7 +39,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Mesa's EGL keeps allocations that show as leaks once it is unloaded.
     dlopen("libEGL.so.1", RTLD_LAZY | RTLD_NODELETE);
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 16 * mib, 64 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_CashReset();
     Lib_DebugSetSink(Quiet);

@@ -103,7 +103,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     fuzz_scratch::Enter(argc, argv, "vn_startup_chain_fuzz");
     std::filesystem::create_directories("data");
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 32 * mib, 2 * mib, 16 * mib, 8 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     Check(Lib_MemInit(sizes));
     Lib_CashReset();
     Lib_DebugSetSink(Quiet);

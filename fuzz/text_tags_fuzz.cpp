@@ -52,7 +52,6 @@ uint64_t Now() { return g_now += 16667; }
 
 bool Setup() {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {24 * mib, 2 * mib, 2 * mib, 2 * mib, 2 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     if (!Lib_MemInit(sizes)) std::abort();
     static const TextOps ops = {FakeGlyph, FakeGlyph, Begin, Pass, Flush, Scissor, Create, Release, Now};
     Lib_TextOpsSet(&ops);

@@ -10,8 +10,10 @@
 #include "engine/render/sprite.h"
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
+#include "story/config.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
+#include "story/story_window.h"
 #include "ui/engine_services.h"
 #include "ui/overlay.h"
 #include "ui/screen_slots.h"
@@ -62,13 +64,9 @@ void LoadStart(ScreenWork* w) {
 }
 
 void LoadWait(ScreenWork* w) {
-    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
-    const int32_t result = Lib_SaveTaskResult(task);
-    if (result == 0) return;
     // The done word is the same for an empty or damaged slot: the code tells.
-    const int32_t code = Lib_SaveTaskCode(task);
-    Lib_SaveTaskEnd(task);
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
+    int32_t result = 0, code = 0;
+    if (!SlotTaskFinished(w, &result, &code)) return;
     const bool loaded = result == 1 && code == 0;
     GSL_WorkWordSet(w, SLOT_WORD_RESULT, loaded ? 1 : 0);
     if (loaded) GSL_GameStateCheck(&GameStateBlock);
@@ -89,7 +87,7 @@ void LoadMain(ScreenWork* w) {
             return;
         }
         case kLoadFontWait:
-            if (SaveScreenUpper.fontWait && !SaveScreenUpper.fontWait()) return;
+            if (!GSL_ConfigFontWait()) return;
             w->step = SLOT_STEP_LEAVE;
             w->subState = LOAD_OUT_FADE;
             return;
@@ -134,7 +132,7 @@ void LoadEnd(ScreenWork* w) {
     if (!loaded) return;
     Lib_CameraReset(&ActiveCamera);
     Lib_CameraUpdate(&ActiveCamera);
-    if (SaveScreenUpper.holdPictDel) SaveScreenUpper.holdPictDel();
+    StoryHoldPictDel();
     if (MovieSpriteSlot.load() >= 0) MovieState.store(1);
     Lib_SpriteFree(StoryCaptureSprite);
     StoryCaptureSprite = -1;

@@ -22,6 +22,7 @@
 #include "ui/dialog_access.h"
 #include "ui/layout_table.h"
 #include "ui/loading.h"
+#include "screens/screens_host.h"
 #include "ui/mode.h"
 #include "ui/move_alpha.h"
 #include "ui/overlay.h"
@@ -33,8 +34,6 @@
 #include "ui/utility_dialog.h"
 #include "ui/window_frame.h"
 #include "ui/wipe.h"
-
-OptionWindowCalls OptionWindow{};
 
 namespace {
 constexpr uint32_t kButtonS = 0x4, kButtonC = 0x8, kButtonF2 = 0x20;
@@ -397,12 +396,11 @@ void GSL_OptionDisplaySwitch() {
     Lib_InputPointerReset();
     GSL_SystemMouseReset();
     WindowFlags.fetch_or(WINDOW_TAKE_POS);
-    const bool minimised = OptionWindow.minimised && OptionWindow.minimised();
-    if (minimised || (WindowFlags.load() & WINDOW_FULLSCREEN_ON)) {
-        if (OptionWindow.fullScreenSet) OptionWindow.fullScreenSet(0);
-    } else if (OptionWindow.maximise) {
-        OptionWindow.maximise();
-    }
+    const ScreensHost& host = GSL_ScreensHost();
+    if (host.minimised() || (WindowFlags.load() & WINDOW_FULLSCREEN_ON))
+        host.fullScreenSet(0);
+    else
+        host.maximise();
 }
 
 int32_t GSL_OptionInput() {

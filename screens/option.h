@@ -8,15 +8,6 @@
 
 #include "screens/system_screens.h"
 
-// The window calls of the display switch, filled in by the top layer.
-// Null entries do nothing (and read as a normal window).
-struct OptionWindowCalls {
-    void (*maximise)();
-    bool (*minimised)();
-    uint32_t (*fullScreenSet)(uint8_t on);
-};
-extern OptionWindowCalls OptionWindow;
-
 // One frame of the list's input: 0 stay, 1 open the reset question, 2 open
 // the font page.
 int32_t GSL_OptionInput();

@@ -15,6 +15,7 @@
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
 #include "story/game_state.h"
+#include "story/line_text.h"
 #include "story/save_store.h"
 #include "story/story_screen.h"
 #include "ui/overlay.h"
@@ -70,12 +71,8 @@ void SaveStart(ScreenWork* w) {
 }
 
 void SaveWait(ScreenWork* w) {
-    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
-    const int32_t result = Lib_SaveTaskResult(task);
-    if (result == 0) return;
-    const int32_t code = Lib_SaveTaskCode(task);
-    Lib_SaveTaskEnd(task);
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
+    int32_t result = 0, code = 0;
+    if (!SlotTaskFinished(w, &result, &code)) return;
     Lib_MemFree(HEAP_SCREEN, Picture(w));
     GSL_WorkWordSet(w, SLOT_WORD_BUFFER, 0);
     // Code 4: the write failed; nothing of it may reach the system data.
@@ -91,10 +88,7 @@ void SystemSaveStart(ScreenWork* w) {
 }
 
 void SystemSaveWait(ScreenWork* w) {
-    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
-    if (Lib_SaveTaskResult(task) == 0) return;
-    Lib_SaveTaskEnd(task);
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
+    if (!SlotTaskFinished(w, nullptr, nullptr)) return;
     SlotListGet(w)->pending = SUBSTATE_CLOSE;
     w->subState = SLOT_MAIN_REFRESH;
 }
@@ -178,10 +172,10 @@ void Save_DetailMake(char* out, size_t size) {
                   int(g.playSeconds));
     Append(text, sizeof text, &len, clock);
     const uint32_t index = g.readLineCount;
-    if (index < kReadLineSize && SaveScreenUpper.lineText) {
+    if (index < kReadLineSize) {
         char name[kComposeSize] = "", line[kComposeSize] = "";
         ++GameStateBlock.readLineCount;
-        const int32_t r = SaveScreenUpper.lineText(index, name, sizeof name, line, sizeof line, 12);
+        const int32_t r = GSL_ScriptLineTextInto(index, name, sizeof name, line, sizeof line, LINE_ADD | LINE_RAW);
         --GameStateBlock.readLineCount;
         name[sizeof name - 1] = line[sizeof line - 1] = '\0';
         if (r == 0 || r == 1) {

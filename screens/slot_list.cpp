@@ -29,7 +29,6 @@
 #include "ui/utility_dialog.h"
 #include "ui/widget_task.h"
 
-SaveScreenCalls SaveScreenUpper{};
 
 namespace {
 constexpr uint32_t kButtonS = 0x4, kButtonC = 0x8, kButtonA = 0x40, kButtonD = 0x80;

@@ -101,19 +101,18 @@ struct SlotScreen {
     bool (*confirmReady)(const ScreenWork* w);  // null: always
 };
 
-// Calls the story layers will give; null entries behave as if there were
-// nothing to do (no line, no held picture, fonts ready). The top layer
-// fills them at start-up.
-struct SaveScreenCalls {
-    // The history line `index` as written in the script (flags 12): 0 name
-    // and text, 1 the name only (a choice point), other values nothing.
-    int32_t (*lineText)(uint32_t index, char* name, uint32_t nameSize, char* text, uint32_t textSize,
-                        uint32_t flags);
-    void (*holdPictDel)();
-    bool (*fontWait)();
-};
-extern SaveScreenCalls SaveScreenUpper;
-
+// The save task of SLOT_WORD_TASK: false while it runs; once it is over it is
+// ended, the word cleared, and its result and code given (either may be null).
+inline bool SlotTaskFinished(ScreenWork* w, int32_t* result, int32_t* code) {
+    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
+    const int32_t r = Lib_SaveTaskResult(task);
+    if (r == 0) return false;
+    if (result) *result = r;
+    if (code) *code = Lib_SaveTaskCode(task);
+    Lib_SaveTaskEnd(task);
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
+    return true;
+}
 SaveSlotList* SlotListGet(const ScreenWork* w);
 
 // Builds or rebuilds every element of slot n (screen 0: the top screen).

@@ -41,9 +41,3 @@ bool GSL_TitleIsItemVisible(int32_t item);
 void GSL_TitleDrawMenu(uint8_t redraw, ModeFunction left, int32_t cursor);
 void GSL_TitleGotoScreen(ModeFunction screen, uint8_t keep);
 
-// The extras screens the submenu opens, which live above this layer: filled
-// in by the top layer at start-up (null: the item does nothing).
-struct TitleExtrasCalls {
-    ModeFunction gallery, musicRoom, special;
-};
-extern TitleExtrasCalls TitleExtras;

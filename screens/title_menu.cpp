@@ -23,7 +23,6 @@
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
 
-TitleExtrasCalls TitleExtras{};
 
 namespace {
 constexpr int32_t kLabelGroup = 7;
@@ -70,9 +69,9 @@ Target ItemTarget(int32_t item) {
     switch (item) {
     case TITLE_ITEM_LOAD: return {GSL_LoadModeCB, 0};
     case TITLE_ITEM_OPTIONS: return {GSL_OptionModeCB, 1};
-    case TITLE_ITEM_GALLERY: return {TitleExtras.gallery, 0};
-    case TITLE_ITEM_MUSIC_ROOM: return {TitleExtras.musicRoom, 0};
-    case TITLE_ITEM_SPECIAL: return {TitleExtras.special, 0};
+    case TITLE_ITEM_GALLERY: return {GSL_ScreenOf(SCREEN_GALLERY), 0};
+    case TITLE_ITEM_MUSIC_ROOM: return {GSL_ScreenOf(SCREEN_MUSIC_ROOM), 0};
+    case TITLE_ITEM_SPECIAL: return {GSL_ScreenOf(SCREEN_SPECIAL), 0};
     case TITLE_ITEM_MANUAL: return {GSL_ManualModeCB, 1};
     default: return {nullptr, 0};
     }
@@ -143,7 +142,7 @@ void GSL_TitleDrawMenu(uint8_t redraw, ModeFunction left, int32_t cursor) {
         in->count = kTitleItems;
     }
     if (cursor < 0) {
-        if (redraw && left && left == TitleExtras.special) cursor = TITLE_ITEM_SPECIAL;
+        if (redraw && left && left == GSL_ScreenOf(SCREEN_SPECIAL)) cursor = TITLE_ITEM_SPECIAL;
         else if (redraw && left == GSL_OptionModeCB) cursor = TITLE_ITEM_OPTIONS;
         else if (!TitleSubMenuOpen && GSL_TitleAnySaveValid()) cursor = TITLE_ITEM_LOAD;
         else cursor = first;
@@ -192,7 +191,7 @@ void GSL_TitleGotoScreen(ModeFunction screen, uint8_t keep) {
         const bool moved = Column(before) != Column(now) || Row(before) != Row(now);
         w->subState = SUBSTATE_ENTRY;
         w->step = TITLE_STEP_BACK;
-        if ((screen && screen == TitleExtras.special) || (screen == GSL_OptionModeCB && moved))
+        if ((screen && screen == GSL_ScreenOf(SCREEN_SPECIAL)) || (screen == GSL_OptionModeCB && moved))
             GSL_TitleDrawMenu(1, screen, -1);
         break;
     }

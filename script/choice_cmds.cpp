@@ -12,8 +12,10 @@
 #include "script/markup.h"
 #include "script/message.h"
 #include "script/msg_window.h"
+#include "ui/pointer.h"
 #include "script/replay.h"
 #include "script/script_host.h"
+#include "script/staffroll.h"
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "script/vars.h"
@@ -35,7 +37,6 @@ enum : uint32_t { MENU_OPEN = 10, MENU_OPENING = 11, MENU_BUILD = 12, MENU_CHOOS
 // Steps of the wait and of the debug text pages.
 enum : uint32_t { WAIT_RUN = 1 };
 enum : uint32_t { DEBUG_OPENING = 1, DEBUG_SHOWN = 3 };
-constexpr uint32_t kPlayAuto = 4;
 constexpr int32_t kLayoutGroup = 5;
 constexpr int32_t kSeenMarkRect = 27;
 constexpr int32_t kButtonPriority = 9700000;
@@ -43,7 +44,7 @@ constexpr int32_t kSeenPriority = 9699998;
 constexpr int32_t kChoiceTextPriority = 9699999;
 constexpr uint8_t kStageStopLabel = 4;  // stage flag: a confirmed wait goes to "*staffroll_stop"
 
-ModeFunction Story() { return ScreenUpper.storyScreen; }
+ModeFunction Story() { return GSL_ScreenOf(SCREEN_STORY); }
 
 bool Replaying(const CommandContext* ctx) { return GSL_ReplayModeGet(ctx) != REPLAY_NORMAL; }
 
@@ -162,7 +163,7 @@ void ReplayChoice(CommandContext* ctx, bool silent) {
 }
 
 void MenuStep(CommandContext* ctx, MenuFields* f) {
-    if (GSL_ScriptStoryFlagTest(1 | 2 | 4)) return;
+    if (GSL_ScriptHost().storyFlagTest(1 | 2 | 4)) return;
     for (int32_t i = 0; i < f->count; ++i) {
         int32_t rect[4] = {-1, 0, 0, 0};
         const uint8_t hit = GSL_ButtonCheck(Story(), i, rect, 0, 0, 0, -1);
@@ -217,7 +218,7 @@ struct WaitFields {
 
 bool IsTrue(const char* w) { return std::strcmp(w, "true") == 0 || std::strcmp(w, "TRUE") == 0; }
 
-bool AutoPlay() { return (GSL_ScriptPlayMode() & kPlayAuto) && !GSL_ScriptStaffrollActive(); }
+bool AutoPlay() { return (StoryPlayMode & PLAY_AUTO) && !GSL_StaffrollIsActive(); }
 
 // Shows the message texts complete; true when one was still revealing.
 bool RevealAll() {

@@ -327,7 +327,7 @@ void GSL_CmdReturn(CommandContext* ctx) {
     // request (it must not be deleted from inside its own command), and the
     // screen lets go of its id. Without a story task the script's own ends.
     s->status |= SCRIPT_BUSY;
-    const ModeFunction story = ScreenUpper.storyScreen;
+    const ModeFunction story = GSL_ScreenOf(SCREEN_STORY);
     if (story && GSL_ScriptTaskWork(GSL_WorkTaskGet(story))) {
         GSL_WorkTaskEnd(story, 0);
     } else {

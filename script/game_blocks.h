@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/core/save_sizes.h"
+
 #pragma pack(push, 1)
 
 // The presentation state of the stage (792 bytes at the end of GameState).
@@ -121,7 +123,7 @@ static_assert(offsetof(StageRecord, flags) == 92 && offsetof(StageRecord, name) 
               offsetof(StageRecord, musicSlot) == 780 && offsetof(StageRecord, choiceLine) == 784 &&
               offsetof(StageRecord, messageInput) == 788);
 
-static_assert(sizeof(SystemData) == 4379);
+static_assert(sizeof(SystemData) == kSaveSystemBytes);
 static_assert(offsetof(SystemData, lastSlot) == 4 && offsetof(SystemData, skipAll) == 5 &&
               offsetof(SystemData, textSpeed) == 6 && offsetof(SystemData, autoSpeed) == 7 &&
               offsetof(SystemData, textEffectOff) == 8 && offsetof(SystemData, windowOpacity) == 9 &&
@@ -134,7 +136,7 @@ static_assert(offsetof(SystemData, lastSlot) == 4 && offsetof(SystemData, skipAl
               offsetof(SystemData, eventUnlock) == 4326 && offsetof(SystemData, musicUnlock) == 4374 &&
               offsetof(SystemData, specialUnlock) == 4377);
 
-static_assert(sizeof(GameState) == 135752);
+static_assert(sizeof(GameState) == kSaveGameBytes);
 static_assert(offsetof(GameState, playHours) == 4 && offsetof(GameState, playMinutes) == 6 &&
               offsetof(GameState, playSeconds) == 7 && offsetof(GameState, gameVars) == 8 &&
               offsetof(GameState, choices) == 32 && offsetof(GameState, scriptName) == 96 &&

@@ -602,10 +602,9 @@ void GSL_TextToMarkup(CommandContext* ctx, const char* in, char* out, size_t out
 
 float* GSL_TextPageMake(float out[3], const CommandContext* ctx) {
     out[0] = 395.0f, out[1] = -310.0f, out[2] = 0.0f;
-    if (!ctx || !ctx->stage || !ScreenUpper.storyScreen) return out;
+    ScreenWork* w = GSL_ScreenWork(SCREEN_STORY);
+    if (!ctx || !ctx->stage || !w) return out;
     const StageRecord* stage = ctx->stage;
-    ScreenWork* w = GSL_WorkGet(ScreenUpper.storyScreen);
-    if (!w) return out;
     const int32_t icon = w->layers[29].handle;
     const int64_t textSlot = int64_t(stage->textSlotOffset) + 1;
     if (icon < 0 || textSlot < 0 || textSlot >= kScreenTexts) return out;
@@ -649,8 +648,8 @@ float* GSL_TextPageMake(float out[3], const CommandContext* ctx) {
 
 bool GSL_ContextCheck() {
     for (int32_t slot = 11; slot <= 18; ++slot) {
-        if (!ScreenUpper.storyScreen) return false;
-        ScreenWork* w = GSL_WorkGet(ScreenUpper.storyScreen);
+        if (!GSL_ScreenOf(SCREEN_STORY)) return false;
+        ScreenWork* w = GSL_WorkGet(GSL_ScreenOf(SCREEN_STORY));
         if (!w) continue;
         const int32_t ch = w->sounds[slot].handle;
         if (ch < 0 || ch >= kSoundChannels) continue;

@@ -14,6 +14,7 @@
 #include "script/markup.h"
 #include "script/msg_window.h"
 #include "script/script_host.h"
+#include "script/staffroll.h"
 #include "script/replay.h"
 #include "script/syntax.h"
 #include "script/wipe_fx.h"
@@ -30,7 +31,7 @@ constexpr int32_t kCmdVoiceWait = 17;
 constexpr TextPos kMessagePos{110, -558, 0};
 constexpr TextPos kNamePos{58, -491, 0};
 
-ModeFunction Story() { return ScreenUpper.storyScreen; }
+ModeFunction Story() { return GSL_ScreenOf(SCREEN_STORY); }
 
 TextRecord* StoryText(uint32_t slot) {
     if (!Story()) return nullptr;
@@ -288,7 +289,6 @@ constexpr uint32_t kConfirmButton = 1;
 // Steps of the waits for the player: OPENING (the window opens) -> READY ->
 // WAITING, then CMD_STEP_LAST.
 enum : uint32_t { WAIT_READY = 1, WAIT_WAITING = 2, WAIT_OPENING = 50 };
-constexpr uint32_t kPlayAuto = 4;
 
 void WaitRate() {
     FrameRateConfig = 60;
@@ -312,7 +312,7 @@ void SetSpeeds(const WaitFields* f, int32_t speed, uint8_t fadeIn) {
 
 int32_t Icon() { return Story() ? GSL_WorkLayerGet(Story(), kMessageIconSlot) : -1; }
 
-bool AutoOn() { return (GSL_ScriptPlayMode() & kPlayAuto) && !GSL_ScriptStaffrollActive(); }
+bool AutoOn() { return (StoryPlayMode & PLAY_AUTO) && !GSL_StaffrollIsActive(); }
 
 void WaitFinish(CommandContext* ctx, bool keywait) {
     WaitFields* f = GSL_CommandPrivate<WaitFields>(ctx);
@@ -384,7 +384,7 @@ void Wait(CommandContext* ctx, bool keywait) {
         if (!GSL_IsSkip()) return;
     }
     if (ctx->step == WAIT_WAITING) {
-        if (GSL_ScriptStoryFlagTest(1 | 2 | 4)) return;  // a menu, the backlog or a hidden window
+        if (GSL_ScriptHost().storyFlagTest(1 | 2 | 4)) return;  // a menu, the backlog or a hidden window
         const bool skip = GSL_IsSkip();
         const bool confirm = GSL_FlagCheck(ctx, kConfirmButton, BUTTON_WHOLE_SCREEN);
         const bool autoGo = AutoOn() && f->countdown < 1;

@@ -50,8 +50,7 @@ void ScrollDelete(int32_t slot) {
 
 // The text handle of the current message, -1 when none.
 int32_t Message(const StageRecord* stage) {
-    if (!ScreenUpper.storyScreen) return -1;
-    const ScreenWork* sw = GSL_WorkGet(ScreenUpper.storyScreen);
+    const ScreenWork* sw = GSL_ScreenWork(SCREEN_STORY);
     const int64_t slot = int64_t(stage->textSlotOffset) + 1;
     if (!sw || slot < 0 || slot >= kScreenTexts) return -1;
     const int32_t h = sw->texts[slot].handle;

@@ -42,7 +42,7 @@ struct CloseWork {
 };
 static_assert(sizeof(CloseWork) <= kWidgetWorkSize);
 
-ModeFunction Story() { return ScreenUpper.storyScreen; }
+ModeFunction Story() { return GSL_ScreenOf(SCREEN_STORY); }
 bool StoryPresent() { return Story() && GSL_WorkGet(Story()); }
 StageRecord& Stage() { return GameStateBlock.stage; }
 

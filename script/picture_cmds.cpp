@@ -36,7 +36,7 @@ struct ImageFields {
     uint8_t fore;
 };
 
-ModeFunction Story() { return ScreenUpper.storyScreen; }
+ModeFunction Story() { return GSL_ScreenOf(SCREEN_STORY); }
 
 bool WipeRunning(StageRecord* stage) {
     if (stage->wipeTask >= 0 && GSL_WidgetWorkGet(stage->wipeTask, WipeCB)) return true;

@@ -2,19 +2,44 @@
 
 #include "engine/files/message_table.h"
 #include "script/game_blocks.h"
+#include "ui/mode.h"
 
 SystemData SystemDataBlock;
 GameState GameStateBlock;
+uint32_t StoryPlayMode = 0;
+uint32_t SpecialScenarioFlag = 0;
 
-ScriptHostTable ScriptHost;
+namespace {
+const ScriptHost kDefaults = {
+    [](const char*, int32_t, int8_t) { return int32_t(0); },
+    [](const char*, int32_t, int8_t) { return int32_t(0); },
+    [](uint8_t) { return false; },
+};
+ScriptHost g_host = kDefaults;
+}  // namespace
 
-uint32_t GSL_ScriptPlayMode() { return ScriptHost.playMode ? ScriptHost.playMode() : 0; }
-bool GSL_ScriptStaffrollActive() { return ScriptHost.staffrollIsActive && ScriptHost.staffrollIsActive(); }
-int32_t GSL_ScriptSpecialScenario() { return ScriptHost.specialScenario ? ScriptHost.specialScenario() : 0; }
-int32_t GSL_ScriptStoryTask() { return ScriptHost.storyTask ? ScriptHost.storyTask() : -1; }
-bool GSL_ScriptStoryPresent() { return ScriptHost.storyPresent && ScriptHost.storyPresent(); }
-int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot) {
-    return ScriptHost.storyLayerSprite ? ScriptHost.storyLayerSprite(layerSlot) : -1;
+void GSL_ScriptHostSet(const ScriptHost* host) {
+    g_host = host ? *host : kDefaults;
+    if (!g_host.accessFlagGal) g_host.accessFlagGal = kDefaults.accessFlagGal;
+    if (!g_host.accessFlagBgm) g_host.accessFlagBgm = kDefaults.accessFlagBgm;
+    if (!g_host.storyFlagTest) g_host.storyFlagTest = kDefaults.storyFlagTest;
 }
-ScreenWork* GSL_ScriptStoryWork() { return ScriptHost.storyWork ? ScriptHost.storyWork() : nullptr; }
-bool GSL_ScriptStoryFlagTest(uint8_t mask) { return ScriptHost.storyFlagTest && ScriptHost.storyFlagTest(mask); }
+
+const ScriptHost& GSL_ScriptHost() { return g_host; }
+
+int32_t GSL_ScriptStoryTask() {
+    const ScreenWork* w = GSL_ScreenWork(SCREEN_STORY);
+    return w ? w->tasks[0] : -1;
+}
+
+bool GSL_ScriptStoryPresent() { return GSL_ScreenWork(SCREEN_STORY) != nullptr; }
+
+ScreenWork* GSL_ScriptStoryWork() {
+    ScreenWork* w = GSL_ScreenWork(SCREEN_STORY);
+    return w && !w->released ? w : nullptr;
+}
+
+int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot) {
+    const ScreenWork* w = GSL_ScriptStoryWork();
+    return w && layerSlot >= 0 && layerSlot < kScreenLayers ? w->layers[layerSlot].handle : -1;
+}

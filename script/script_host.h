@@ -1,43 +1,42 @@
-// What the script engine asks of the layers above it (the story screen, the
-// staff roll, the access flags, the screen contexts). The top layer fills the
-// table at start-up; an empty entry gives the answer of "nothing there".
+// What the script engine asks of the layers above it (the access flags and
+// the story screen's flag word), the story state it reads (the play mode,
+// the special scenario) and its views of the story screen's context, which
+// it reaches through the screen registry below it. The top layer installs
+// the host table whole at start-up; the defaults give the answer of
+// "nothing there".
 #pragma once
 
 #include <cstdint>
 
 struct ScreenWork;
 
-struct ScriptHostTable {
-    // The story screen's play mode (bit 1 skip, bit 4 auto).
-    uint32_t (*playMode)();
-    // True while the staff roll runs.
-    bool (*staffrollIsActive)();
-    // Non-zero while a special scenario runs.
-    int32_t (*specialScenario)();
+struct ScriptHost {
     // Flags a gallery picture of that name (mode 1: unlocked).
     int32_t (*accessFlagGal)(const char* name, int32_t id, int8_t op);
-    // The task in slot 0 of the story screen's work context, -1 when there
-    // is no story screen.
-    int32_t (*storyTask)();
-    // True when the story screen has a work context.
-    bool (*storyPresent)();
-    // The sprite in a layer slot of the story screen's work context, or -1.
-    int32_t (*storyLayerSprite)(int32_t layerSlot);
-    // The story screen's work context while its handles are its own, or null.
-    ScreenWork* (*storyWork)();
-    // The story screen's flag word AND mask is non-zero (false without one).
-    bool (*storyFlagTest)(uint8_t mask);
     // Flags a music track of that path (mode 1: unlocked).
     int32_t (*accessFlagBgm)(const char* name, int32_t id, int8_t op);
+    // The story screen's flag word AND mask is non-zero (false without one).
+    bool (*storyFlagTest)(uint8_t mask);
 };
+// Null restores the defaults; a null entry takes its default.
+void GSL_ScriptHostSet(const ScriptHost* host);
+const ScriptHost& GSL_ScriptHost();
 
-extern ScriptHostTable ScriptHost;
+// The story's play mode, written by the story screen and its system menu.
+enum : uint32_t {
+    PLAY_SKIP = 1,
+    PLAY_AUTO = 4,
+};
+extern uint32_t StoryPlayMode;
+// 1 while a special scenario runs (set by the special-scenario menu).
+extern uint32_t SpecialScenarioFlag;
 
-uint32_t GSL_ScriptPlayMode();
-bool GSL_ScriptStaffrollActive();
-int32_t GSL_ScriptSpecialScenario();
+// The story screen's script task (-1 without a story context) and whether
+// the context exists: both survive a release of the context, which only
+// gives up its sprites, texts and sounds.
 int32_t GSL_ScriptStoryTask();
 bool GSL_ScriptStoryPresent();
-int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot);
+// The story context while its handles are its own (not released), or null,
+// and the sprite of one of its layer slots through it (-1).
 ScreenWork* GSL_ScriptStoryWork();
-bool GSL_ScriptStoryFlagTest(uint8_t mask);
+int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot);

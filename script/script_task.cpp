@@ -15,8 +15,8 @@
 #include "script/script_report.h"
 #include "script/stage.h"
 #include "script/syntax.h"
+#include "ui/pointer.h"
 
-uint32_t MenuActiveFlag = 0;
 
 namespace {
 // The line about a frame cut short by the tag limit is written once a process.

@@ -17,8 +17,6 @@ inline constexpr uint64_t kScriptFrameBudgetUs = 4000;
 // and restart offsets, and resets the stage (flags 2|4). Returns the task
 // slot (which the caller records in task slot 0 of its context) or -1.
 int32_t GSL_ScriptTaskSet();
-// Bit 0 set while a choice menu holds the screen.
-extern uint32_t MenuActiveFlag;
 int32_t GSL_ScriptCB(void* work);
 
 // Executes one tag of a script whose state lies in a ScriptTaskWork.

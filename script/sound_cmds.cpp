@@ -33,7 +33,7 @@ struct SoundFields {
     int32_t slot;  // the slot being waited for
 };
 
-ModeFunction Story() { return ScreenUpper.storyScreen; }
+ModeFunction Story() { return GSL_ScreenOf(SCREEN_STORY); }
 
 bool Recording(ReplayMode mode) { return mode == REPLAY_RUN || mode == REPLAY_SILENT; }
 
@@ -141,7 +141,7 @@ void GSL_CmdOpenVideo(CommandContext* ctx) {
         GSL_ScriptResourceCheck(ctx, "movie", name, path);
         const float vol = Clamp100(float(SystemDataBlock.systemVolume) * float(Percent(ctx, "vol", 1)) / 100.0f);
         MovieVolume.store(vol / 100.0f);
-        if (std::strcmp(name, kTitleMovie) == 0 && ScriptHost.accessFlagBgm) ScriptHost.accessFlagBgm(kTitleTrack, -1, 1);
+        if (std::strcmp(name, kTitleMovie) == 0) GSL_ScriptHost().accessFlagBgm(kTitleTrack, -1, 1);
         Lib_MoviePlay(path, kMoviePriority);
         const int32_t sprite = MovieSpriteSlot.load();
         if (sprite >= 0 && sprite < kSpriteSlots && (SpriteTable[sprite].flags & SPRITE_IN_USE)) {
@@ -202,7 +202,7 @@ void GSL_CmdPlayBgm(CommandContext* ctx) {
         }
         stage->musicSlot = slot;
         Lib_SoundVolumeSet(slot, volume);
-        if (ScriptHost.accessFlagBgm) ScriptHost.accessFlagBgm(path, -1, 1);
+        GSL_ScriptHost().accessFlagBgm(path, -1, 1);
         if (match >= 0) {
             Done(ctx);
             return;

@@ -26,15 +26,12 @@
 #include "ui/widget_task.h"
 
 int32_t StaffrollTask = -1;
-void (*StaffrollPlayModeSet)(uint32_t mode) = nullptr;
 
 namespace {
 
 constexpr uint16_t kRollPriority = 34000;
 constexpr uint16_t kRollGroup = 400;
 constexpr uint32_t kLineMax = kTextBufferSize - 1;  // a credit line's bytes
-constexpr uint32_t kModeSkip = 1, kModeAuto = 4;
-constexpr uint8_t kStageRollBit = 1;
 constexpr int32_t kShowLimit = 800;
 
 struct StaffrollWork {
@@ -47,7 +44,7 @@ struct StaffrollWork {
 };
 static_assert(sizeof(StaffrollWork) <= kWidgetWorkSize);
 
-ModeFunction Story() { return ScreenUpper.storyScreen; }
+ModeFunction Story() { return GSL_ScreenOf(SCREEN_STORY); }
 
 TextRecord* StoryText(int32_t slot) {
     const int32_t h = GSL_WorkTextGet(Story(), uint32_t(slot));
@@ -246,9 +243,8 @@ void GSL_CmdStaffrollStart(CommandContext* ctx) {
     if (ReplayNothing(ctx)) return;
     ctx->stage->flags |= kStageRollBit;
     if (StoryOnTop()) {
-        const uint32_t mode = GSL_ScriptPlayMode();
-        if (mode & (kModeSkip | kModeAuto)) IconShow(0);
-        if (StaffrollPlayModeSet) StaffrollPlayModeSet(mode & ~(kModeSkip | kModeAuto));
+        if (StoryPlayMode & (PLAY_SKIP | PLAY_AUTO)) IconShow(0);
+        StoryPlayMode &= ~(PLAY_SKIP | PLAY_AUTO);
     }
     const int32_t frames = int32_t(GSL_WaitFrames(GSL_ArgGetInt(ctx, nullptr, 0)));
     if (GSL_StaffrollTaskGet() >= 0) return;
@@ -278,5 +274,5 @@ void GSL_CmdStaffrollEnd(CommandContext* ctx) {
     if (ReplayNothing(ctx)) return;
     if (const int32_t roll = GSL_StaffrollTaskGet(); roll >= 0) TaskTable.slots[roll]->finishRequest = 1;
     ctx->stage->flags &= uint8_t(~kStageRollBit);
-    if (StoryOnTop() && (GSL_ScriptPlayMode() & (kModeSkip | kModeAuto))) IconShow(1);
+    if (StoryOnTop() && (StoryPlayMode & (PLAY_SKIP | PLAY_AUTO))) IconShow(1);
 }

@@ -13,10 +13,10 @@ inline constexpr uint32_t kStaffrollColour = 0xFF74170Bu;
 inline constexpr int32_t kStaffrollPriority = 8499000;
 inline constexpr uint32_t kStaffrollIconSlot = 31;
 
+// The stage flag bit set while a roll runs.
+inline constexpr uint8_t kStageRollBit = 1;
 // The running roll's task slot, -1 when none runs.
 extern int32_t StaffrollTask;
-// Writes the story screen's play mode (filled in by the top layer).
-extern void (*StaffrollPlayModeSet)(uint32_t mode);
 
 // The slot of the running roll when it is a live staff-roll task, else -1
 // (and the global is reset).

@@ -9,6 +9,7 @@
 #include "script/flow.h"
 #include "script/msg_scroll.h"
 #include "script/script_host.h"
+#include "script/staffroll.h"
 #include "script/script_task.h"
 #include "script/syntax.h"
 #include "shaders/shader_set2.h"
@@ -93,8 +94,8 @@ void GSL_ResPathMake(int32_t kind, const char* name, char* out, uint32_t outSize
         out[0] = 0;
         return;
     }
-    if (kind == RES_PICTURE && unlock && std::strncmp(base, "event_", 6) == 0 && ScriptHost.accessFlagGal)
-        ScriptHost.accessFlagGal(base, -1, 1);
+    if (kind == RES_PICTURE && unlock && std::strncmp(base, "event_", 6) == 0 )
+        GSL_ScriptHost().accessFlagGal(base, -1, 1);
 }
 
 namespace {
@@ -142,9 +143,9 @@ void ScanKeywait(const ScriptState* s) {
 bool GSL_IsSkip() {
     const ScriptState* s = GSL_ScriptStoryState();
     if (s && (s->status & (SCRIPT_REPLAY_RUN | SCRIPT_REPLAYING))) return true;
-    if (!(GSL_ScriptPlayMode() & 1)) return false;
-    if (GSL_ScriptStaffrollActive()) return false;
-    if (SystemDataBlock.skipAll == 1 || GSL_ScriptSpecialScenario()) return true;
+    if (!(StoryPlayMode & PLAY_SKIP)) return false;
+    if (GSL_StaffrollIsActive()) return false;
+    if (SystemDataBlock.skipAll == 1 || SpecialScenarioFlag) return true;
     if (!s || !s->text) return true;
     ScanKeywait(s);
     if (!g_scan.found || g_scan.id < 0) return true;

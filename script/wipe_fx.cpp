@@ -110,7 +110,7 @@ void CameraTaskFold(StageRecord* stage) {
 // bad slot answer 2: both pass.
 bool WipeWaits(const WipeFxWork* w, uint32_t progress) {
     return w->ids[0] >= 0 && GSL_SystemWipeStatus(w->ids[0]) < progress && !GSL_IsSkip() &&
-           !GSL_ScriptStoryFlagTest(3);
+           !GSL_ScriptHost().storyFlagTest(3);
 }
 
 }  // namespace

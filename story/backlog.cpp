@@ -34,7 +34,6 @@
 #include "ui/window_frame.h"
 #include "ui/wipe.h"
 
-uint32_t (*BacklogFramePeriodFor)(uint32_t rate) = nullptr;
 
 namespace {
 constexpr int32_t kPriority = 399;
@@ -564,7 +563,7 @@ void Exit(ScreenWork* w) {
         const int32_t rate = Clamp(GSL_WorkWord(w, WORD_RATE), 1, 60);
         FrameRateConfig = uint8_t(rate);
         if (FrameRateSwitch)
-            FramePeriodUs = BacklogFramePeriodFor ? BacklogFramePeriodFor(uint32_t(rate)) : 1000000u / uint32_t(rate);
+            FramePeriodUs = Lib_FramePeriodFor(uint32_t(rate));
     }
     StopReplay();
     if (b) Lib_MemFree(HEAP_SCREEN, b);

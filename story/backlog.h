@@ -42,10 +42,6 @@ struct BacklogWork {
     char voices[kBacklogPage][kBacklogVoiceSteps][kBacklogStepVoices][kLineVoiceSize];
 };
 
-// The frame period for a frame rate, filled in by the top layer (null: one
-// second divided by the rate).
-extern uint32_t (*BacklogFramePeriodFor)(uint32_t rate);
-
 void GSL_BacklogModeCB();
 // Lays out and refreshes the page and runs the voice replay (every frame of
 // the open and run steps).

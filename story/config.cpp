@@ -13,6 +13,7 @@
 #include "engine/text/text_object.h"
 #include "platform/plat_window.h"
 #include "story/game_state.h"
+#include "story/story_host.h"
 #include "story/story_screen.h"
 #include "ui/engine_services.h"
 #include "ui/mode.h"
@@ -21,7 +22,6 @@
 
 int32_t FontLoadTask = -1;
 int8_t FontReloadPending = -1;
-ConfigUpperCalls ConfigUpper{};
 
 void GSL_ConfigFontStateReset() {
     FontLoadTask = -1;
@@ -123,19 +123,19 @@ void Relabel(TextRecord* t, const char* text, int32_t handle) {
 
 // The option screen's title and item labels in the new language.
 void OptionLabels() {
-    if (!SysTextOptionScreen || GSL_ModeTop() != SysTextOptionScreen) return;
-    const ScreenWork* w = GSL_WorkGet(SysTextOptionScreen);
+    const ModeFunction option = GSL_ScreenOf(SCREEN_OPTION);
+    if (!option || GSL_ModeTop() != option) return;
+    const ScreenWork* w = GSL_WorkGet(option);
     if (!w) return;
     char text[kMesTextSize];
     if (TextRecord* t = TextOf(w, 0)) {
         GSL_SysTextGet(&SysgraMesTable, 2, 5, 0, text, sizeof text);
         Relabel(t, text, w->texts[0].handle);
     }
-    if (!ConfigUpper.optionLabels) return;
     uint32_t slot = kOptionFirstLabel;
     for (int32_t n = 0; n < kOptionTemplates; ++n) {
         int32_t labels[4] = {-1, -1, -1, -1};
-        const int32_t count = ConfigUpper.optionLabels(n, labels);
+        const int32_t count = GSL_StoryHost().optionLabels(n, labels);
         if (count < 0) break;
         for (int32_t i = 0; i < count && i < 4; ++i, ++slot) {
             if (slot >= uint32_t(kScreenTexts)) return;

@@ -13,14 +13,6 @@ extern int8_t FontReloadPending;
 // Both as at start: no load task, the font files due on the next apply.
 void GSL_ConfigFontStateReset();
 
-// What the configuration needs of the screens above it, filled in by the top
-// layer: the label ids of option template n (up to 4 into labels) and their
-// count, -1 ending the table. Null: the option screen has no labels.
-struct ConfigUpperCalls {
-    int32_t (*optionLabels)(int32_t n, int32_t labels[4]);
-};
-extern ConfigUpperCalls ConfigUpper;
-
 // Bytes 10..13 onto the 23 channels, each scaled by the stage's factor.
 void GSL_ConfigApplyVolume();
 // The whole configuration; keepFont leaves the language and the fonts alone.

@@ -12,6 +12,7 @@
 #include "script/stage.h"
 #include "script/syntax.h"
 #include "story/game_state.h"
+#include "ui/screen_slots.h"
 #include "ui/system_text.h"
 
 char QuickCaption[kQuickCaptionSize] = {};
@@ -272,6 +273,18 @@ int32_t GSL_ScriptLineText(uint32_t line, char* name, char* text, char (*voices)
     Clean(w.converted, text, flags);
     std::memcpy(name, w.name, std::strlen(w.name) + 1);
     return 0;
+}
+
+int32_t GSL_ScriptLineTextInto(uint32_t line, char* name, uint32_t nameSize, char* text, uint32_t textSize,
+                               uint32_t flags) {
+    if (!name || !text || nameSize == 0 || textSize == 0) return -1;
+    if (nameSize >= kLineTextSize && textSize >= kLineTextSize)
+        return GSL_ScriptLineText(line, name, text, nullptr, 0, flags);
+    static char fullName[kLineTextSize], fullText[kLineTextSize];
+    const int32_t r = GSL_ScriptLineText(line, fullName, fullText, nullptr, 0, flags);
+    GSL_WorkNameCopy(name, nameSize, fullName);
+    GSL_WorkNameCopy(text, textSize, fullText);
+    return r;
 }
 
 void GSL_QuickBuildPreviewText(char* out, uint32_t outSize) {

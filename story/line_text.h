@@ -25,6 +25,9 @@ extern char QuickCaption[kQuickCaptionSize];
 // name and text hold kLineTextSize bytes each; voices may be null.
 int32_t GSL_ScriptLineText(uint32_t line, char* name, char* text, char (*voices)[kLineVoiceSize],
                            uint32_t voiceCapacity, uint32_t flags);
+// The same into buffers of any size, each cut on a character boundary.
+int32_t GSL_ScriptLineTextInto(uint32_t line, char* name, uint32_t nameSize, char* text, uint32_t textSize,
+                               uint32_t flags);
 // QuickCaption with its keys expanded, into out (outSize bytes, cut on a
 // character boundary).
 void GSL_QuickBuildPreviewText(char* out, uint32_t outSize);

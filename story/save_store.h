@@ -7,19 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/core/save_sizes.h"
 #include "engine/core/util.h"
 
-inline constexpr int32_t kSaveSlots = 34;
-inline constexpr int32_t kSaveSystemSlot = 32;
-inline constexpr int32_t kSaveQuickSlot = 33;
 inline constexpr uint32_t kSaveFlagSize = 102;
 inline constexpr uint32_t kSaveInfoSize = 1296;
 inline constexpr uint32_t kSavePictSize = 116754;  // 18-byte header, 228x128x4
 inline constexpr uint32_t kSaveRegistrySize = 20 * kSaveSlots;
 
-constexpr uint32_t SaveDataSize(int32_t slot) {
-    return slot < 32 ? 135752u : slot == 32 ? 4379u : 366152u;
-}
 // Offset of part p (0 data, 1 information, 2 picture) of a slot in the image;
 // slot 34 gives the image size.
 constexpr uint32_t SavePartOffset(int32_t slot, int32_t part) {

@@ -21,7 +21,6 @@
 #include "story/config.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
 #include "story/story_window.h"
 #include "story/sys_menu.h"
 #include "story/system_save.h"
@@ -43,7 +42,6 @@
 uint32_t StoryExitRequest = STORY_EXIT_NONE;
 int32_t StoryStartMode = -1;
 int32_t StoryCoverSprite = -1;
-StoryUpperCalls StoryUpper{};
 
 
 namespace {
@@ -286,17 +284,17 @@ void Input(ScreenWork* w) {
         return;
     }
     const bool roll = GSL_StaffrollIsActive();
-    if ((Key(KEY_X | KEY_S | KEY_C | KEY_E) || Button(BUTTON_SCREEN_PRESS)) && (StoryPlayMode & 5) && !roll) {
+    if ((Key(KEY_X | KEY_S | KEY_C | KEY_E) || Button(BUTTON_SCREEN_PRESS)) && (StoryPlayMode & (PLAY_SKIP | PLAY_AUTO)) && !roll) {
         StoryPlayMode = 0;  // the same press does nothing else
         return;
     }
     if ((Key(KEY_SKIP) || Button(BUTTON_BOX_RIGHT)) && !roll) {
-        StoryPlayMode ^= 1;
+        StoryPlayMode ^= PLAY_SKIP;
         return;
     }
     if ((Key(KEY_AUTO) || Button(BUTTON_BOX_LEFT)) && !roll) {
-        StoryPlayMode ^= 4;
-        if (StoryPlayMode & 4) GSL_SysVoicePlay(0, 16, -1.0f);
+        StoryPlayMode ^= PLAY_AUTO;
+        if (StoryPlayMode & PLAY_AUTO) GSL_SysVoicePlay(0, 16, -1.0f);
         return;
     }
     if (!(status & SCRIPT_PLAYER_WAIT)) return;
@@ -540,7 +538,7 @@ void Exit(ScreenWork*) {
     if (GSL_SystemLoadPrevCheck() && !GSL_SystemCacheKeeps(Lib_MemHeapLargestFree(&HeapTable.heaps[HEAP_CACHE])))
         Lib_CashFreeGroup(4);
     GSL_ModePop();
-    const bool special = ScriptHost.specialScenario && ScriptHost.specialScenario() != 0;
+    const bool special = SpecialScenarioFlag != 0;
     if (special) {
         const uint32_t request = StoryExitRequest;
         StoryExitRequest = STORY_EXIT_SPECIAL;
@@ -556,7 +554,7 @@ void Exit(ScreenWork*) {
     }
     if (StoryExitRequest == STORY_EXIT_RESTART) {
         GSL_WorkDeleteAll();
-        Append(StoryUpper.titleScreen);
+        Append(GSL_ScreenOf(SCREEN_TITLE));
         Append(GSL_StoryModeCB);
         return;
     }

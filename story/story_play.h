@@ -28,9 +28,3 @@ extern int32_t StoryStartMode;
 extern int32_t StoryCoverSprite;
 
 
-// The screens above the story that it hands over to, filled in by the top
-// layer: the title below a restarted story.
-struct StoryUpperCalls {
-    ModeFunction titleScreen;
-};
-extern StoryUpperCalls StoryUpper;

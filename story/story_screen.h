@@ -3,7 +3,6 @@
 
 #include <cstdint>
 
-void GSL_StoryModeCB();
+#include "ui/wipe.h"  // StoryCaptureSprite
 
-// The save thumbnail's capture sprite (-1 none); its users free it.
-extern int32_t StoryCaptureSprite;
+void GSL_StoryModeCB();

@@ -18,13 +18,7 @@
 // The event-picture and music catalogues.
 #include "story/catalogue.h"
 
-// Built by later issues:
-// - quick data: QuickDataPresent, QuickDataCache, SaveQuickGDSet,
-//   SaveQuickGDGuard, ShowQuickGDSet, ShowQuickGDTask, ShowQuickGDDel
-//   ("In-game system menu…");
-// - SaveCaptureSprite ("Screen overlay…");
-// - configuration: GSL_ConfigApply (keep font: the screens here pass false),
-//   GSL_ConfigApplyVolume, GSL_ConfigFontWait, GSL_SystemSaveModeCB, and the
-//   story screen's GSL_StoryModeCB, StoryHoldPictDel, GSL_ScriptLineText
-//   ("Story screen…");
-// - SpecialScenarioMode (the screen framework).
+// The quick data (QuickDataPresent, QuickDataCache, SaveQuickGDSet, ...).
+#include "story/quick_save.h"
+// GSL_ConfigApply, GSL_ConfigApplyVolume and GSL_ConfigFontWait.
+#include "story/config.h"

@@ -13,7 +13,7 @@
 #include "story/access_flags.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "ui/color_pulse.h"
 #include "ui/engine_services.h"
 #include "ui/layout_table.h"
@@ -273,7 +273,7 @@ void GSL_StoryIconUpdate() {
     auto* icon = reinterpret_cast<IconWork*>(
         GSL_WidgetCreate("IconCB", IconCB, kWidgetPriority, kWidgetGroupScreen, 0));
     if (!icon) return;
-    icon->index = mode == 1 ? 10 : mode == 4 ? 9 : 11;
+    icon->index = mode == PLAY_SKIP ? 10 : mode == PLAY_AUTO ? 9 : 11;
     icon->move = icon->fade = -1;
     GSL_WorkWordSet(w, STORY_ICON, icon->head.slot);
 }

@@ -18,7 +18,6 @@
 #include "story/quick_save.h"
 #include "story/story_play.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
 #include "story/story_window.h"
 #include "ui/color_pulse.h"
 #include "ui/dialog_access.h"
@@ -35,7 +34,6 @@
 #include "ui/widget.h"
 #include "ui/widget_task.h"
 
-SysMenuScreens SysMenuUpper{};
 
 namespace {
 constexpr char kSheet[] = "visual/system/sys_adv_00.ext";
@@ -86,7 +84,7 @@ int32_t Cursor(const ScreenWork* w) {
     const SelectInputWork* in = GSL_InputWork(Head(w)->input);
     return in ? in->cursor : -1;
 }
-bool Special() { return ScriptHost.specialScenario && ScriptHost.specialScenario() != 0; }
+bool Special() { return SpecialScenarioFlag != 0; }
 int32_t PanelWidth() {
     LayoutRect r{};
     GSL_LayoutGetRect(&r, 5, 21);
@@ -341,7 +339,7 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t button) {
 
 // A visit to another screen above the menu; true once it is over.
 bool GotoScreen(ScreenWork* w, ModeFunction screen, uint8_t keep) {
-    const bool save = screen == SysMenuUpper.save;
+    const bool save = screen == GSL_ScreenOf(SCREEN_SAVE);
     switch (Head(w)->visit) {
         case GOTO_START:
             Head(w)->visit = GOTO_FADE;
@@ -349,7 +347,7 @@ bool GotoScreen(ScreenWork* w, ModeFunction screen, uint8_t keep) {
             [[fallthrough]];
         case GOTO_FADE:
             if (!keep) GSL_SystemDispColorSet(0xFF000000u, 30);
-            if (screen != SysMenuUpper.load) {
+            if (screen != GSL_ScreenOf(SCREEN_LOAD)) {
                 if (save) {
                     // The save holds the start of the current line; the live
                     // state comes back afterwards. Without room for the copy
@@ -399,8 +397,8 @@ int32_t Visit(ScreenWork* w, ModeFunction screen, uint8_t keep, int32_t done) {
 
 int32_t GSL_SysMenuDoButton(ScreenWork* w) {
     switch (Cursor(w)) {
-        case MENU_BUTTON_SAVE: return Visit(w, SysMenuUpper.save, 0, EXEC_DONE);
-        case MENU_BUTTON_LOAD: return Visit(w, SysMenuUpper.load, 0, EXEC_STAY);
+        case MENU_BUTTON_SAVE: return Visit(w, GSL_ScreenOf(SCREEN_SAVE), 0, EXEC_DONE);
+        case MENU_BUTTON_LOAD: return Visit(w, GSL_ScreenOf(SCREEN_LOAD), 0, EXEC_STAY);
         case MENU_BUTTON_QUICK_SAVE: {
             const int32_t yes = GSL_SysMenuConfirm(w, 2, MENU_BUTTON_QUICK_SAVE);
             if (yes < 0) return EXEC_AGAIN;
@@ -416,11 +414,11 @@ int32_t GSL_SysMenuDoButton(ScreenWork* w) {
             StoryExitRequest = STORY_EXIT_QUICK_LOAD;
             return EXEC_DONE;
         }
-        case MENU_BUTTON_SKIP: StoryPlayMode ^= 1; return EXEC_DONE;
-        case MENU_BUTTON_AUTO: StoryPlayMode ^= 4; return EXEC_DONE;
+        case MENU_BUTTON_SKIP: StoryPlayMode ^= PLAY_SKIP; return EXEC_DONE;
+        case MENU_BUTTON_AUTO: StoryPlayMode ^= PLAY_AUTO; return EXEC_DONE;
         case MENU_BUTTON_BACKLOG: return Visit(w, GSL_BacklogModeCB, 1, EXEC_STAY);
-        case MENU_BUTTON_OPTIONS: return Visit(w, SysMenuUpper.option, 1, EXEC_STAY);
-        case MENU_BUTTON_MANUAL: return Visit(w, SysMenuUpper.manual, 1, EXEC_STAY);
+        case MENU_BUTTON_OPTIONS: return Visit(w, GSL_ScreenOf(SCREEN_OPTION), 1, EXEC_STAY);
+        case MENU_BUTTON_MANUAL: return Visit(w, GSL_ScreenOf(SCREEN_MANUAL), 1, EXEC_STAY);
         case MENU_BUTTON_TITLE: {
             const int32_t yes = GSL_SysMenuConfirm(w, 4, MENU_BUTTON_TITLE);
             if (yes < 0) return EXEC_AGAIN;
@@ -534,7 +532,7 @@ int32_t GSL_SysMenuItemIndex(int32_t i) {
     if (i < 0 || i >= kSysMenuButtons) return -1;
     if (i == MENU_BUTTON_TITLE) {
         const int n = GSL_ModeCount();
-        if (n >= 3 && SysMenuUpper.special && ModeStack[n - 3] == SysMenuUpper.special) return 23;
+        if (n >= 3 && GSL_ScreenOf(SCREEN_SPECIAL) && ModeStack[n - 3] == GSL_ScreenOf(SCREEN_SPECIAL)) return 23;
     }
     return kButtons[i].layout;
 }

@@ -8,14 +8,6 @@
 
 #include "ui/mode.h"
 
-// The screens above the story layer that the menu opens, filled in by the
-// top layer. A null entry makes its button stay in the menu.
-struct SysMenuScreens {
-    ModeFunction save, load, option, manual;
-    ModeFunction special;  // the special-scenario menu, below a special story
-};
-extern SysMenuScreens SysMenuUpper;
-
 inline constexpr int32_t kSysMenuButtons = 10;
 
 // The menu's work, held in its context's header words.

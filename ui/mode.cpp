@@ -9,24 +9,36 @@
 #include "engine/sound/sound.h"
 #include "ui/engine_services.h"
 #include "ui/screen_restore.h"
+#include "ui/ui_host.h"
 #include "ui/widget_delete.h"
 #include "ui/widget_task.h"
 
 ModeFunction ModeStack[kModeStackSize];
 ScreenWork* ScreenWorkTable[kScreenWorkSlots];
 uint8_t* TaskPauseSave[2];
-ScreenUpperCalls ScreenUpper;
 
 namespace {
 constexpr uint16_t kScreenTaskGroup = 400;
+ModeFunction g_screens[SCREEN_COUNT];
 
 // Ends a task the screen owns: a script task that may end at once is removed,
 // any other is asked to finish on its next run.
 void endTask(int32_t task) {
-    if (ScreenUpper.scriptTaskEnd && ScreenUpper.scriptTaskEnd(task)) return;
+    if (GSL_UiHost().scriptTaskEnd(task)) return;
     if (task >= 0 && task < kTaskSlots && TaskTable.slots[task]) TaskTable.slots[task]->finishRequest = 1;
 }
 }  // namespace
+
+ModeFunction GSL_ScreenOf(ScreenId id) { return id < SCREEN_COUNT ? g_screens[id] : nullptr; }
+
+void GSL_ScreensSet(const ModeFunction* screens) {
+    for (uint32_t i = 0; i < SCREEN_COUNT; ++i) g_screens[i] = screens ? screens[i] : nullptr;
+}
+
+ScreenWork* GSL_ScreenWork(ScreenId id) {
+    const ModeFunction screen = GSL_ScreenOf(id);
+    return screen ? GSL_WorkGet(screen) : nullptr;  // null would name the top screen
+}
 
 int GSL_ModeCount() {
     int n = 0;

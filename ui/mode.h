@@ -88,14 +88,26 @@ extern ScreenWork* ScreenWorkTable[kScreenWorkSlots];
 // The two task-pause save slots (800 saved suspended bytes each).
 extern uint8_t* TaskPauseSave[2];
 
-// What the screen framework needs of the layers above it, filled in by the
-// frame driver at start-up. Null entries answer as if no script ran.
-struct ScreenUpperCalls {
-    bool (*scriptTaskEnd)(int32_t task);       // true: the task was ended at once
-    int32_t (*scriptStatusGet)(int32_t task);  // -1 when not a live script task
-    ModeFunction storyScreen;                  // the story screen's dispatcher
+// The screens that the layers below the top one open or recognise by name.
+// The top layer registers every dispatcher at start-up; an unregistered
+// screen is null.
+enum ScreenId : uint32_t {
+    SCREEN_STORY,
+    SCREEN_TITLE,
+    SCREEN_SAVE,
+    SCREEN_LOAD,
+    SCREEN_OPTION,
+    SCREEN_MANUAL,
+    SCREEN_SPECIAL,  // the special-scenario menu
+    SCREEN_GALLERY,
+    SCREEN_MUSIC_ROOM,
+    SCREEN_COUNT
 };
-extern ScreenUpperCalls ScreenUpper;
+ModeFunction GSL_ScreenOf(ScreenId id);
+// Registers the dispatchers (SCREEN_COUNT entries; null: none).
+void GSL_ScreensSet(const ModeFunction* screens);
+// The context of a registered screen; null without one.
+ScreenWork* GSL_ScreenWork(ScreenId id);
 
 // The number of leading entries and the top dispatcher (null when empty).
 int GSL_ModeCount();

@@ -8,11 +8,11 @@
 #include "ui/screen_slots.h"
 
 PointerGestureState PointerGesture{1, {0, 0}, {0, 0}, {0, 0}};
-PointerUpperCalls PointerUpper;
+uint32_t MenuActiveFlag = 0;
 
 namespace {
 constexpr int32_t kScreenRight = 1279, kScreenBottom = 719;
-constexpr int32_t kDefaultDragThreshold = 43;
+constexpr int32_t kDragThreshold = 43;
 
 // Scripts give scales and positions: an out-of-range conversion must not be
 // undefined.
@@ -22,8 +22,6 @@ int32_t clampInt(float v) {
     if (v <= -2147483648.0f) return INT32_MIN;
     return int32_t(v);
 }
-
-int32_t dragThreshold() { return PointerUpper.dragThreshold ? PointerUpper.dragThreshold() : kDefaultDragThreshold; }
 
 bool inside(const int32_t* r, int32_t x, int32_t y) { return r[0] <= x && x <= r[2] && r[1] <= y && y <= r[3]; }
 bool onScreen(int32_t x, int32_t y) {
@@ -57,7 +55,7 @@ void GSL_SystemMouseUpdate() {
         case 3: {
             // The last held position decides, not the release frame's.
             const int64_t dx = int64_t(g.current.x) - g.press.x, dy = int64_t(g.current.y) - g.press.y;
-            const int64_t t = dragThreshold();
+            const int64_t t = kDragThreshold;
             if (dx < -t || dx > t || dy < -t || dy > t) g.clickAllowed = 0;
             g.press = g.current = g.previous = {0, 0};
             break;
@@ -180,7 +178,7 @@ uint8_t GSL_ButtonCheck(ModeFunction screen, int32_t id, int32_t* rect, int32_t,
     if (!rect) rect = own;
     const bool pressMode = flag >= 0;
     if (!screen) return normalTest(id, rect, pressMode, normal, hover);
-    if (screen != ScreenUpper.storyScreen) return 0;
+    if (screen != GSL_ScreenOf(SCREEN_STORY)) return 0;
 
     const int64_t d = Lib_Size43(128);
     const PointerGestureState& g = PointerGesture;
@@ -207,7 +205,7 @@ uint8_t GSL_ButtonCheck(ModeFunction screen, int32_t id, int32_t* rect, int32_t,
         case BUTTON_SCREEN_PRESS:
             if (boxFires(boxRight, 0, kScreenRight, boxBottom, true) || boxFires(0, 0, boxBottom, boxBottom, true))
                 return 0;
-            if (PointerUpper.menuActive && (*PointerUpper.menuActive & 1u)) return 0;
+            if (MenuActiveFlag & 1u) return 0;
             setRect(rect, 0, 0, kScreenRight, kScreenBottom);
             return normalTest(-1, rect, true, normal, hover);
         case BUTTON_PRESS_BOX:

@@ -19,14 +19,9 @@ struct PointerGestureState {
 };
 extern PointerGestureState PointerGesture;
 
-// What the pointer code needs of the layers above it, filled in by the frame
-// driver at start-up. Null entries: the drag threshold is 43 and no choice
-// menu is active.
-struct PointerUpperCalls {
-    int32_t (*dragThreshold)();
-    const uint32_t* menuActive;  // bit 0: a choice menu holds the screen
-};
-extern PointerUpperCalls PointerUpper;
+// Bit 0: a choice menu holds the screen (set by the script's choice
+// command); a press anywhere then does not count as one.
+extern uint32_t MenuActiveFlag;
 
 // The screen rectangle of `sprite` (negative: of rect itself, a right or
 // bottom of -1 standing for the screen's edge); with `margins` the rect's

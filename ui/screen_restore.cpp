@@ -11,6 +11,7 @@
 #include "platform/plat_gl_api.h"
 #include "ui/engine_services.h"
 #include "ui/screen_slots.h"
+#include "ui/ui_host.h"
 
 uint8_t WorkRestorePhase = 0;
 
@@ -169,7 +170,7 @@ void GSL_WorkSnapshot(int32_t index, uint8_t mode) {
 }
 
 void GSL_ScriptWorkSnapshot() {
-    if (ScreenUpper.storyScreen) GSL_WorkSnapshot(GSL_WorkIndex(ScreenUpper.storyScreen), 1);
+    if (const ModeFunction story = GSL_ScreenOf(SCREEN_STORY)) GSL_WorkSnapshot(GSL_WorkIndex(story), 1);
 }
 
 namespace {
@@ -334,8 +335,8 @@ bool GSL_WorkRestoreStep() {
         }
         if (!GSL_WorkLayersReadyIn(c)) return true;
         for (int32_t task : c->tasks) {
-            if (task < 0 || task >= kTaskSlots || !ScreenUpper.scriptStatusGet) continue;
-            if (ScreenUpper.scriptStatusGet(task) == 0) return true;
+            if (task < 0 || task >= kTaskSlots) continue;
+            if (GSL_UiHost().scriptStatusGet(task) == 0) return true;
         }
     }
     if (w->suspended == SCREEN_RELEASED)

@@ -6,6 +6,7 @@
 #include "engine/render/sprite_load.h"
 #include "engine/sound/sound.h"
 #include "ui/engine_services.h"
+#include "ui/ui_host.h"
 #include "ui/widget_task.h"
 
 void GSL_WorkNameCopy(char* dst, size_t size, const char* src) {
@@ -164,7 +165,7 @@ void GSL_WorkTaskEnd(ModeFunction screen, uint32_t slot) {
     ScreenWork* w = GSL_WorkGet(screen);
     if (slot >= uint32_t(kScreenTasks) || !w) return;
     int32_t task = w->tasks[slot];
-    if (!(ScreenUpper.scriptTaskEnd && ScreenUpper.scriptTaskEnd(task)) && task >= 0 && task < kTaskSlots &&
+    if (!GSL_UiHost().scriptTaskEnd(task) && task >= 0 && task < kTaskSlots &&
         TaskTable.slots[task])
         TaskTable.slots[task]->finishRequest = 1;
     w->tasks[slot] = -1;

@@ -6,6 +6,7 @@
 #include "engine/core/util.h"
 #include "engine/sound/sound.h"
 #include "ui/mode.h"
+#include "ui/ui_host.h"
 
 const char SystemSeTable[kSystemSeCount][32] = {"enter", "cancel", "move", "error", "son", "soff", "select"};
 int32_t SystemSeRotation = 0;
@@ -22,7 +23,6 @@ void GSL_SystemSePlay(int32_t n) {
 
 const char SysVoiceKeys[kSysVoiceCharacters][16] = {"dova", "quorin", "pemble", "lirra",    "sefa",     "varo",
                                                     "arlo", "tiln",   "welm",   "fennick", "zastrell", "gub"};
-const uint8_t* SysVoiceConfigVolume = nullptr;
 uint32_t (*SysVoiceRandom)(uint32_t lo, uint32_t hi) = Lib_Random;
 
 namespace {
@@ -75,7 +75,7 @@ int32_t GSL_SysVoicePlay(int32_t, int32_t kind, float volume) {
         c = uint32_t(found[pick < uint32_t(n) ? pick : 0]);
     }
     if (volume < 0) {
-        uint8_t configured = SysVoiceConfigVolume ? *SysVoiceConfigVolume : 100;
+        const uint8_t configured = GSL_UiHost().systemVolume();
         volume = float(configured > 100 ? 100 : configured);
     }
     if (!(volume > 0)) return -1;

@@ -19,9 +19,6 @@ inline constexpr int kSysVoiceKinds = 18;
 inline constexpr int kSysVoiceCharacters = 12;
 extern const char SysVoiceKeys[kSysVoiceCharacters][16];
 
-// The configured system volume (0..100; values above are clamped), set by
-// the top layer at start-up; null reads as 100.
-extern const uint8_t* SysVoiceConfigVolume;
 // The random draw of the character (Lib_Random; tests replace it).
 extern uint32_t (*SysVoiceRandom)(uint32_t lo, uint32_t hi);
 

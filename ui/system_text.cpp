@@ -6,8 +6,6 @@
 #include "engine/core/charcode.h"
 #include "engine/text/font.h"
 
-ModeFunction SysTextOptionScreen = nullptr;
-ModeFunction SysTextMusicRoomScreen = nullptr;
 
 namespace {
 
@@ -106,7 +104,7 @@ const char* GSL_SysTextGet(const MesTable* table, uint32_t section, uint32_t ind
     int32_t lang = InterfaceLanguage;
     ModeFunction top = GSL_ModeTop();
     const bool sysgra = table == &SysgraMesTable;
-    const bool optionLabel = sysgra && top && top == SysTextOptionScreen && section == 3 &&
+    const bool optionLabel = sysgra && top && top == GSL_ScreenOf(SCREEN_OPTION) && section == 3 &&
                              (index == 5 || index == 6 || index == 21);
     const char* prefix = nullptr;
     bool substitute = false;
@@ -114,7 +112,7 @@ const char* GSL_SysTextGet(const MesTable* table, uint32_t section, uint32_t ind
         if (optionLabel) prefix = index == 21 ? "#Size[0.5,0.5]" : "#Size[0.4,0.4]";
     } else if (lang == 1) {
         if (optionLabel) prefix = index == 21 ? "#Size[0.4,0.5]" : "#Size[0.3,0.4]";
-        else if (sysgra && top && top == SysTextMusicRoomScreen) substitute = true;
+        else if (sysgra && top && top == GSL_ScreenOf(SCREEN_MUSIC_ROOM)) substitute = true;
         else if (table == &ScriptMesTable && section == 2 && index >= 33449 && index <= 33460)
             prefix = "#Size[0.45,0.5]";
     }

@@ -8,10 +8,6 @@
 #include "engine/files/message_table.h"
 #include "ui/mode.h"
 
-// The screens whose texts are rewritten, set by the top layer at start-up.
-extern ModeFunction SysTextOptionScreen;
-extern ModeFunction SysTextMusicRoomScreen;
-
 // The entry (table null: SystemMesTable), rewritten for its screen and the
 // interface language. Without a rewrite, exactly Lib_MesGet's result; with
 // one, a static buffer that the next rewrite overwrites. Either way copied

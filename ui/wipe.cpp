@@ -24,7 +24,7 @@ static_assert(sizeof(SaveIconWork) <= kWidgetWorkSize);
 
 uint32_t WipeRuleTexture = 0;
 uint32_t WipeRuleView = 0;
-int32_t* SaveThumbTarget = nullptr;
+int32_t StoryCaptureSprite = -1;
 
 namespace {
 constexpr float kFullProgress = 512.0f;
@@ -370,7 +370,7 @@ int32_t GSL_SystemSaveIcon0SetCB(void* work) {
                 Lib_DebugPrintf("save thumbnail: the composition could not be captured\n");
                 freeSprite(w->second);
             }
-            if (SaveThumbTarget) *SaveThumbTarget = w->second;
+            StoryCaptureSprite = w->second;
             w->second = -1;
             w->state = WIDGET_RELEASED;
             return 1;

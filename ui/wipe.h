@@ -70,9 +70,9 @@ struct SaveIconWork {
     int32_t backdrop;
 };
 
-// Where the finished thumbnail's sprite goes (the story screen's global,
-// filled in by the frame driver); -1 when it could not be made.
-extern int32_t* SaveThumbTarget;
+// The story screen's capture for the save thumbnail: the finished
+// composition's sprite, -1 when none was made. Its users free it.
+extern int32_t StoryCaptureSprite;
 
 // Starts the composition (the story screen passes 9700001). The task slot or -1.
 int32_t GSL_SystemSaveIcon0Set(int32_t capturePriority);

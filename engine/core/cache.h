@@ -42,8 +42,8 @@ inline constexpr int32_t kCacheEntryId = -9999;
 // Names of this many bytes or more are refused.
 inline constexpr size_t kCacheNameLimit = 256;
 
-// Empties the hash table and forgets every entry (start-up, with Lib_MemInit;
-// heap 3 itself is laid out afresh there).
+// Empties the hash table and forgets every entry (Lib_MemInit does it before
+// it lays out heap 3 afresh).
 void Lib_CashReset();
 
 // Bucket of probe 0..9 for a name (or, for a null or empty name, an id);

@@ -1,5 +1,7 @@
 #include "engine/core/engine_state.h"
 
+#include "engine/core/save_sizes.h"
+
 #include "platform/plat_msg.h"
 #include "platform/plat_time.h"
 
@@ -8,6 +10,16 @@ uint8_t FrameRate = 60;
 uint8_t FrameRateConfig = 60;
 uint32_t FramePeriodUs = 1000000 / 60;
 uint8_t FrameRateSwitch = 1;
+
+void Lib_SaveSizesSet() {
+    for (int32_t slot = 0; slot < kSaveSlots; ++slot) SaveBinSizeTable[slot] = SaveDataSize(slot);
+}
+
+uint32_t Lib_FramePeriodFor(uint32_t rate) {
+    if (rate < 16) rate = 16;
+    if (rate > 240) rate = 240;
+    return 1000000u / rate;
+}
 uint32_t SaveBinSizeTable[34];
 std::atomic<uint64_t> MainFrameCount{0};
 

@@ -19,6 +19,9 @@ extern uint8_t FrameRateConfig;  // copy for text and effect timing
 // Microseconds per frame; the frame clock takes a new value over from the
 // next pass.
 extern uint32_t FramePeriodUs;
+// The frame period for a configured rate, kept within 16..240 frames per
+// second.
+uint32_t Lib_FramePeriodFor(uint32_t rate);
 // 1 (initially): a change of FrameRateConfig also rewrites FramePeriodUs.
 extern uint8_t FrameRateSwitch;
 extern uint32_t SaveBinSizeTable[34];

@@ -1,8 +1,8 @@
 #include "engine/core/heap.h"
 
-
 #include <cstring>
 
+#include "engine/core/cache.h"
 #include "platform/plat_vm.h"
 
 // In sanitizer builds the block headers are poisoned, and so is the free space
@@ -250,6 +250,7 @@ HEAP_WALK uint64_t LargestFreeLocked(const MemHeap* heap) {
 }  // namespace
 
 bool Lib_MemInit(const uint64_t sizes[HEAP_COUNT]) {
+    Lib_CashReset();  // the named cache forgets the entries of the old heaps
     Lib_MemRelease();
     for (int i = 0; i < HEAP_COUNT; ++i) {
         HeapTable.live[i] = 1;

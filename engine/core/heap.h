@@ -49,7 +49,8 @@ struct HeapTableT {
 };
 extern HeapTableT HeapTable;
 
-// Reserves and lays out the five heaps with the given sizes (rounded up to
+// Empties the named cache (whose entries live in the old heaps), then
+// reserves and lays out the five heaps with the given sizes (rounded up to
 // 2 MiB). Returns false when a region could not be reserved.
 bool Lib_MemInit(const uint64_t sizes[HEAP_COUNT] = kHeapDefaultSizes);
 // Releases the five regions whole (shutdown).

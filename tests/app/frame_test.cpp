@@ -55,10 +55,10 @@ TEST(FrameClock, ClockJumpsRunAtMostOneFrame) {
 }
 
 TEST(FrameClock, PeriodFromRate) {
-    EXPECT_EQ(Main_FramePeriodFor(60), 16666u);
-    EXPECT_EQ(Main_FramePeriodFor(0), 62500u);
-    EXPECT_EQ(Main_FramePeriodFor(15), 62500u);
-    EXPECT_EQ(Main_FramePeriodFor(255), 1000000u / 240);
+    EXPECT_EQ(Lib_FramePeriodFor(60), 16666u);
+    EXPECT_EQ(Lib_FramePeriodFor(0), 62500u);
+    EXPECT_EQ(Lib_FramePeriodFor(15), 62500u);
+    EXPECT_EQ(Lib_FramePeriodFor(255), 1000000u / 240);
 }
 
 struct FakePass {

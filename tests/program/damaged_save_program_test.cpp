@@ -75,7 +75,7 @@ TEST(DamagedSaveProgram, SaveFilesThatAreFifosHoldNothingUp) {
     EXPECT_EQ(LinesWith(told, "saving is off").size(), 2u) << told;
 }
 
-// Ctrl-C while the game thread starts up, where a FIFO used to hold it: the
+// Ctrl-C while the game thread starts up on save files that are FIFOs: the
 // program closes by itself, before any step. The run is a child process of
 // its own, so that whatever a signal leaves behind stays out of this one.
 TEST(DamagedSaveProgram, CtrlCDuringAStartOnFifosClosesTheProgram) {

@@ -25,6 +25,7 @@
 #include "story/system_save.h"
 #include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
+#include "ui/pointer.h"
 #include "ui/screen_slots.h"
 
 namespace {

@@ -11,13 +11,14 @@
 #include "engine/text/text_object.h"
 #include "screens/boot.h"
 #include "script/args.h"
+#include "script/game_blocks.h"
 #include "script/script_task.h"
 #include "script/staffroll.h"
-#include "script/game_blocks.h"
 #include "story/access_flags.h"
 #include "story/story_screen.h"
 #include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
+#include "ui/pointer.h"
 #include "ui/screen_slots.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "script/script_task.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "story/story_window.h"
 #include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"

@@ -39,9 +39,7 @@ protected:
     void SetUp() override {
         ScreenHarness::SetUp();
         std::strcpy(UserId, "4242");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
         SystemDataFresh = 0;
     }
     void TearDown() override {
@@ -247,7 +245,7 @@ TEST_F(QuickOffer, TheNextStartOffersTheQuickSaveAtTheTitle) {
     GSL_GameStateInit();
     std::strcpy(GameStateBlock.scriptName, "00_init.txt");
     GameStateBlock.gameVars[3] = 11;
-    static uint8_t block[366152];
+    static uint8_t block[SaveDataSize(kSaveQuickSlot)];
     std::memcpy(block, &GameStateBlock, sizeof GameStateBlock);
     static SaveRequest quick{};
     std::strcpy(quick.detail, "Prologue  a quick line");

@@ -9,6 +9,7 @@
 #include "engine/input/input.h"
 #include "screens/option.h"
 #include "screens/option_items.h"
+#include "screens/screens_host.h"
 #include "story/game_state.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/overlay.h"
@@ -33,7 +34,7 @@ protected:
         Frame(3);
     }
     void TearDown() override {
-        OptionWindow = {};
+        GSL_ScreensHostSet(nullptr);
         TextLanguage = -1;
         ScreenHarness::TearDown();
     }

@@ -93,16 +93,17 @@ TEST_F(OptionScreen, DisplaySwitchAndTheF2Flag) {
     g_window = {};
     WindowFlags.store(0);
     Open();
-    OptionWindow = {[] {
-                        ++g_window.maximise;
-                        g_window.flagsSeen = WindowFlags.load();
-                    },
-                    [] { return g_window.minimised; },
-                    [](uint8_t) -> uint32_t {
-                        ++g_window.off;
-                        g_window.flagsSeen = WindowFlags.load();
-                        return 0;
-                    }};
+    const ScreensHost window = {[] {
+                                    ++g_window.maximise;
+                                    g_window.flagsSeen = WindowFlags.load();
+                                },
+                                [] { return g_window.minimised; },
+                                [](uint8_t) -> uint32_t {
+                                    ++g_window.off;
+                                    g_window.flagsSeen = WindowFlags.load();
+                                    return 0;
+                                }};
+    GSL_ScreensHostSet(&window);
     EXPECT_TRUE(WindowFlags.load() & WINDOW_F2_IGNORED);
     Press(0x20);  // F2, windowed
     EXPECT_EQ(g_window.maximise, 1);

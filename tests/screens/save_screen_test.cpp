@@ -2,6 +2,7 @@
 // detail text, and the flow from the question to the disk.
 #include "screens/save.h"
 
+#include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/archive.h"
 #include "engine/files/container.h"
@@ -9,6 +10,7 @@
 #include "engine/render/sprite_capture.h"
 #include "engine/render/sprite.h"
 #include "script/script_task.h"
+#include "story/line_text.h"
 #include "story/story_screen.h"
 #include "tests/screens/slot_env.h"
 #include "ui/utility_dialog.h"
@@ -17,22 +19,25 @@ namespace {
 
 class SaveScreenTest : public SlotEnv {};
 
-// The history line the story would give.
-struct Line {
-    int32_t result = 0;
-    std::string name, text;
-    int calls = 0;
-    uint32_t index = 0, countSeen = 0;
-} g_line;
-
-int32_t FakeLine(uint32_t index, char* name, uint32_t nameSize, char* text, uint32_t textSize, uint32_t flags) {
-    ++g_line.calls;
-    g_line.index = index;
-    g_line.countSeen = GameStateBlock.readLineCount;
-    EXPECT_EQ(flags, 12u);
-    std::snprintf(name, nameSize, "%s", g_line.name.c_str());
-    std::snprintf(text, textSize, "%s", g_line.text.c_str());
-    return g_line.result;
+// A script container of one member in the named cache, where the story's
+// history reads its lines back; history line n points at the n-th tag of
+// `marks` in it.
+void History(const std::string& member, std::initializer_list<const char*> marks) {
+    std::string arc(8 + 72, '\0');
+    const uint32_t count = 1, size = uint32_t(member.size()), offset = uint32_t(arc.size());
+    std::memcpy(&arc[4], &count, 4);
+    std::memcpy(&arc[8], "a.txt", 5);
+    std::memcpy(&arc[8 + 64], &size, 4);
+    std::memcpy(&arc[8 + 68], &offset, 4);
+    arc += member;
+    void* data = Lib_CashAlloc("script/script.arc", arc.size(), 256);
+    ASSERT_NE(data, nullptr);
+    std::memcpy(data, arc.data(), arc.size());
+    CacheEntry* e = Lib_CashEntryOf(data, 256);
+    e->tag = 2;
+    Lib_CashSetComplete(e);
+    uint32_t line = 0;
+    for (const char* mark : marks) GameStateBlock.readLinePos[line++] = uint32_t(member.find(mark));
 }
 
 std::string Detail() {
@@ -48,38 +53,39 @@ void SetChapter(const char* name) {
 
 TEST_F(SaveScreenTest, DetailHoldsChapterTimeAndLine) {
     Start(SlotImage{}, false);
-    SaveScreenUpper.lineText = FakeLine;
     GSL_GameStateInit();
     SetChapter("Chapter One");
     GameStateBlock.playHours = 1;
     GameStateBlock.playMinutes = 2;
     GameStateBlock.playSeconds = 3;
-    GameStateBlock.readLineCount = 7;
-    g_line = {0, "NAME_0", "TEXT_1"};
-    EXPECT_EQ(Detail(), "Chapter One\nSYSTEM_2028 01:02:03\nNAME_0\nTEXT_1");
+    std::string wide;
+    for (int i = 0; i < 700; ++i) wide += "\x82\xA0";  // 1,400 bytes
+    const std::string member = "; save\r\n<name NAME_0>\r\n<text TEXT_1>\r\n<keywait 1>\r\n<text TEXT_1>\r\n<keywait 2>\r\n"
+                               "<menustart>\r\n<wait 5>\r\n<text " + wide + ">\r\n<keywait 3>\r\n";
+    for (const char* mark : {"<keywait 1>", "<keywait 2>", "<menustart>", "<wait 5>", "<keywait 3>"}) {
+        ASSERT_NE(member.find(mark), std::string::npos) << mark;
+    }
     // The entry at the count, asked for while the count is one higher.
-    EXPECT_EQ(g_line.index, 7u);
-    EXPECT_EQ(g_line.countSeen, 8u);
+    History(member, {"<wait 5>", "<wait 5>", "<wait 5>", "<wait 5>", "<wait 5>", "<wait 5>", "<wait 5>",
+                     "<keywait 1>"});
+    GameStateBlock.readLineCount = 7;
+    EXPECT_EQ(Detail(), "Chapter One\nSYSTEM_2028 01:02:03\nNAME_0\nTEXT_1");
     EXPECT_EQ(GameStateBlock.readLineCount, 7u);
-    g_line = {0, "", "TEXT_1"};
+    GameStateBlock.readLinePos[7] = uint32_t(member.find("<keywait 2>"));
     EXPECT_EQ(Detail(), "Chapter One\nSYSTEM_2028 01:02:03\nTEXT_1");
-    g_line = {1, "SELECT_2", "ignored"};  // a choice point: the name only
-    EXPECT_EQ(Detail(), "Chapter One\nSYSTEM_2028 01:02:03\nSELECT_2");
-    g_line = {2, "x", "y"};
+    GameStateBlock.readLinePos[7] = uint32_t(member.find("<menustart>"));  // a choice point: the name only
+    EXPECT_EQ(Detail(), "Chapter One\nSYSTEM_2028 01:02:03\nSYSTEM_2006");
+    GameStateBlock.readLinePos[7] = uint32_t(member.find("<wait 5>"));
     EXPECT_EQ(Detail(), "Chapter One\nSYSTEM_2028 01:02:03");
     // A long line is cut to the field on a character boundary.
-    std::string wide;
-    for (int i = 0; i < 400; ++i) wide += "\xE3\x81\x82";  // 1,200 bytes
-    g_line = {0, "", wide};
+    GameStateBlock.readLinePos[7] = uint32_t(member.find("<keywait 3>"));
     const std::string cut = Detail();
     EXPECT_LE(cut.size(), 1023u);
-    EXPECT_EQ(cut.substr(cut.size() - 3), "\xE3\x81\x82");
-    EXPECT_EQ((cut.size() - std::strlen("Chapter One\nSYSTEM_2028 01:02:03\n")) % 3, 0u);
-    // A full history has no line to give; nothing is asked.
-    g_line = {0, "NAME_0", "TEXT_1"};
+    EXPECT_EQ(cut.substr(cut.size() - 2), "\x82\xA0");
+    EXPECT_EQ((cut.size() - std::strlen("Chapter One\nSYSTEM_2028 01:02:03\n")) % 2, 0u);
+    // A full history has no line to give.
     GameStateBlock.readLineCount = kReadLineSize;
     EXPECT_EQ(Detail(), "Chapter One\nSYSTEM_2028 01:02:03");
-    EXPECT_EQ(g_line.calls, 0);
     // A chapter name without its terminator: 66 bytes of it.
     std::memset(GameStateBlock.stage.name, 'c', sizeof GameStateBlock.stage.name);
     EXPECT_EQ(Detail(), std::string(66, 'c') + "\nSYSTEM_2028 01:02:03");
@@ -153,9 +159,8 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/pack.py pcarc data/data_r18.pcarc r18 >/dev/null"), 0);
     Start(image, true);
     ASSERT_TRUE(Lib_PcArcExists(2));
-    SaveScreenUpper.lineText = FakeLine;
-    g_line = {0, "NAME_0", "TEXT_1"};
     GSL_GameStateInit();
+    History("; save\r\n<name NAME_0>\r\n<text TEXT_1>\r\n<keywait 1>\r\n", {"<keywait 1>"});
     SetChapter("Chapter One");
     GameStateBlock.gameVars[3] = 42;
     const std::vector<uint8_t> pixels = CapturePixels();

@@ -104,18 +104,14 @@ protected:
         ScreenHarness::SetUp();
         if (IsSkipped()) return;
         std::strcpy(UserId, "4242");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
         SystemDataFresh = 0;
-        SaveScreenUpper = {};
         GSL_PlayTimeClockSet(Now);  // play time on the frames' clock
     }
     void TearDown() override {
         if (store_) Lib_SaveEnd();
         Lib_SaveClockSet(nullptr);
         GSL_PlayTimeClockSet(nullptr);
-        SaveScreenUpper = {};
         ScreenHarness::TearDown();
     }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/core/save_sizes.h"
 #include "engine/core/engine_state.h"
 #include "engine/files/archive.h"
 #include "screens/title.h"
@@ -49,9 +50,7 @@ TEST_F(TitleParts, TheVersionLabelNamesEachArchiveAndTheR18Edition) {
 TEST_F(TitleParts, OnlyASlotMatchingItsDigestCountsAsASave) {
     if (IsSkipped()) return;
     std::strcpy(UserId, "4242");
-    for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-    SaveBinSizeTable[32] = 4379;
-    SaveBinSizeTable[33] = 366152;
+    Lib_SaveSizesSet();
     const std::string tool = "python3 " VN_SOURCE_DIR "/tools/save_data.py write user/4242/save ";
     ASSERT_EQ(std::system((tool + "--slot 5:1 --corrupt 5").c_str()), 0);
     ASSERT_TRUE(Lib_SaveInit());

@@ -249,9 +249,7 @@ TEST_F(Title, ContinueWipesToTheCheckedQuickSave) {
 TEST_F(Title, AValidSavePutsTheCursorOnLoadWhichFadesOutAndBack) {
     if (IsSkipped()) return;
     std::strcpy(UserId, "4242");
-    for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-    SaveBinSizeTable[32] = 4379;
-    SaveBinSizeTable[33] = 366152;
+    Lib_SaveSizesSet();
     ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/save_data.py write user/4242/save --slot 17:2 >/dev/null"), 0);
     ASSERT_TRUE(Lib_SaveInit());
     Begin(this, false);

@@ -99,8 +99,8 @@ TEST_F(Actions, SkippingEndsACountedActionButNotAnEndlessOne) {
     ASSERT_GE(GSL_LayerActionStart(&stage(), 0, 1, 5, 20, 10.0f, 3.0f, 10.0f), 0);
     ASSERT_GE(GSL_LayerActionStart(&stage(), 0, 2, 0, 20, 10.0f, -1.0f, 0.0f), 0);
     Frame(4);
-    const ScriptHostTable saved = ScriptHost;
-    ScriptHost.playMode = [] { return 1u; };
+    const uint32_t saved = StoryPlayMode;
+    StoryPlayMode = PLAY_SKIP;
     SystemDataBlock.skipAll = 1;
     Frame();
     EXPECT_EQ(stage().actionTask[1], -1);
@@ -108,7 +108,7 @@ TEST_F(Actions, SkippingEndsACountedActionButNotAnEndlessOne) {
     EXPECT_EQ(counted.shiftY, 7.0f);
     Frame(3);
     EXPECT_GE(stage().actionTask[2], 0);
-    ScriptHost = saved;
+    StoryPlayMode = saved;
     SystemDataBlock.skipAll = 0;
     // While records are replayed the action stands still; a stop still ends it.
     Work()->script.status |= SCRIPT_REPLAYING;

@@ -14,11 +14,12 @@
 #include "script/choice_cmds.h"
 #include "script/flow.h"
 #include "script/message.h"
+#include "script/script_host.h"
 #include "script/syntax.h"
-#include "story/story_standins.h"
 #include "tests/script/markup_env.h"
 #include "ui/engine_services.h"
 #include "ui/layout_table.h"
+#include "ui/pointer.h"
 #include "ui/screen_slots.h"
 #include "ui/system_sound.h"
 
@@ -70,11 +71,11 @@ public:
         InputButtons.pressed = 0;
     }
     SpriteRecord* Button(uint32_t i) {
-        const int32_t s = GSL_WorkLayerGet(ScreenUpper.storyScreen, kChoiceButtonSlot + i);
+        const int32_t s = GSL_WorkLayerGet(GSL_ScreenOf(SCREEN_STORY), kChoiceButtonSlot + i);
         return s >= 0 ? &SpriteTable[s] : nullptr;
     }
     TextRecord* Text(uint32_t textSlot) {
-        const int32_t h = GSL_WorkTextGet(ScreenUpper.storyScreen, textSlot);
+        const int32_t h = GSL_WorkTextGet(GSL_ScreenOf(SCREEN_STORY), textSlot);
         return h >= 0 && h < kTextSlots ? TextTable[h] : nullptr;
     }
     // The highlighted button: the one whose rectangle dropped by its height + 8.
@@ -182,8 +183,8 @@ TEST_F(ChoiceCmdsTest, TheMenuTakesKeysAndOnlyConfirmsAHighlightedChoice) {
     executed.clear();
     Run(kMenu);
     for (int i = 0; i < 30 && !Waiting(); ++i) Frame();
-    EXPECT_LT(GSL_WorkLayerGet(ScreenUpper.storyScreen, kChoiceSeenSlot), 0);
-    const int32_t seen = GSL_WorkLayerGet(ScreenUpper.storyScreen, kChoiceSeenSlot + 1);
+    EXPECT_LT(GSL_WorkLayerGet(GSL_ScreenOf(SCREEN_STORY), kChoiceSeenSlot), 0);
+    const int32_t seen = GSL_WorkLayerGet(GSL_ScreenOf(SCREEN_STORY), kChoiceSeenSlot + 1);
     ASSERT_GE(seen, 0);
     EXPECT_EQ(SpriteTable[seen].posX, float(r.width / 2));
     EXPECT_EQ(SpriteTable[seen].posY, 96.0f + float(r.height / 2));

@@ -353,8 +353,8 @@ TEST_F(Effects, ASuspendedScriptFreezesAMoveAndItsTransitions) {
 TEST_F(Effects, WhileSkippingMovesLandAtOnceAndQuakesEndAtRest) {
     Run("<label>\n");
     SpriteRecord& s = LayerSprite(3, kLive, 100, 100);
-    const ScriptHostTable saved = ScriptHost;
-    ScriptHost.playMode = [] { return 1u; };
+    const uint32_t saved = StoryPlayMode;
+    StoryPlayMode = PLAY_SKIP;
     SystemDataBlock.skipAll = 1;
     ASSERT_TRUE(GSL_IsSkip());
     MoveSet(&stage(), 0, 3, 40.0f, 20.0f, 0.0f, 30);
@@ -367,16 +367,16 @@ TEST_F(Effects, WhileSkippingMovesLandAtOnceAndQuakesEndAtRest) {
     EXPECT_EQ(stage().quakeTask[0], -1);
     EXPECT_EQ(StageCamera[0].target[0], rx);
     // A running move that meets skipping ends at its goal.
-    ScriptHost = saved;
+    StoryPlayMode = saved;
     SystemDataBlock.skipAll = 0;
     MoveSet(&stage(), 0, 3, 140.0f, 20.0f, 0.0f, 30);
     Frame(3);
-    ScriptHost.playMode = [] { return 1u; };
+    StoryPlayMode = PLAY_SKIP;
     SystemDataBlock.skipAll = 1;
     Frame();
     EXPECT_EQ(s.posX, 140.0f);
     EXPECT_EQ(stage().moveTask[3], -1);
-    ScriptHost = saved;
+    StoryPlayMode = saved;
     SystemDataBlock.skipAll = 0;
 }
 
@@ -389,8 +389,8 @@ TEST_F(Effects, ARunningQuakeEndsAtRestWhenSkippingStartsOrTheScriptGoes) {
     ASSERT_EQ(Names().back(), "wq");
     // Skipping switched on while it shakes: it ends in the next frame and
     // wq lets the script go on.
-    const ScriptHostTable saved = ScriptHost;
-    ScriptHost.playMode = [] { return 1u; };
+    const uint32_t saved = StoryPlayMode;
+    StoryPlayMode = PLAY_SKIP;
     SystemDataBlock.skipAll = 1;
     Frame();
     EXPECT_EQ(stage().quakeTask[0], -1);
@@ -399,7 +399,7 @@ TEST_F(Effects, ARunningQuakeEndsAtRestWhenSkippingStartsOrTheScriptGoes) {
     EXPECT_EQ(StageCamera[2].target[1], ry);
     Frame();
     EXPECT_EQ(Names().back(), "label");
-    ScriptHost = saved;
+    StoryPlayMode = saved;
     SystemDataBlock.skipAll = 0;
 
     // The story screen without its script: the quake ends at its next frame.

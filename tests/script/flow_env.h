@@ -121,7 +121,7 @@ protected:
         flow_env::g_stage = {};
         flow_env::g_nameClear = false;
         flow_env::g_shown.clear();
-        script_env::g_storyPresent = true;
+        StoryPresent(true);
     }
     void TearDown() override {
         GSL_ScriptRandomSet(nullptr);
@@ -151,7 +151,7 @@ protected:
         if (slot_ >= 0 && Alive()) GSL_ScriptTaskEnd(slot_);
         if (!GSL_StoryRestoreHistory(n, nullptr)) return -1;
         slot_ = GSL_ScriptTaskSet();
-        script_env::g_storySlot = slot_;
+        story_->Work().tasks[0] = slot_;
         flow_env::g_stage = {};
         flow_env::g_nameClear = false;
         flow_env::g_shown.clear();

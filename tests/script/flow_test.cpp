@@ -147,7 +147,7 @@ TEST_F(Flow, TheLabelIndexIsReadWithinItsMember) {
 TEST_F(Flow, WithoutAStoryScreenTheCommandsMoveTheirOwnScript) {
     Scripts({{"00_init.txt", "*a\n<label>\n<call sub>\n<text back>\n"}, {"sub.txt", "<text sub>\n<keywait 0>\n"}});
     Fakes();
-    script_env::g_storyPresent = false;
+    StoryPresent(false);
     Start("00_init.txt");
     Frame(4);
     // No history without the story script: the call cannot return.
@@ -166,6 +166,8 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
     Cache(ReadFile(dir + "/out.arc"));
     Fakes();
     Handler(20, GSL_CommandEmpty);  // lw: no reader here
+    Handler(13, GSL_CommandEmpty);   // voice: no sound worker to finish one
+    Handler(131, GSL_CommandEmpty);  // returnmenu: no title to go back to
     // The choice scene and the story need a reader: the whole-program tests
     // play them.
     Handler(111, [](CommandContext* c) {

@@ -17,7 +17,7 @@
 #include "script/replay.h"
 #include "script/syntax.h"
 #include "tests/script/markup_env.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "ui/screen_slots.h"
 
 namespace {
@@ -26,7 +26,7 @@ class MessageTest : public MarkupEnv {
 public:
     StageRecord& Stage() { return GameStateBlock.stage; }
     TextRecord* Text(uint32_t textSlot) {
-        const int32_t h = GSL_WorkTextGet(ScreenUpper.storyScreen, textSlot);
+        const int32_t h = GSL_WorkTextGet(GSL_ScreenOf(SCREEN_STORY), textSlot);
         return h >= 0 && h < kTextSlots ? TextTable[h] : nullptr;
     }
     // Frames with the message texts laid out after each, so that their
@@ -246,7 +246,7 @@ TEST_F(MessageTest, TheWindowOpensAtTheFirstWaitAndScriptsCloseIt) {
     LayerSprite(31, SPRITE_IN_USE | SPRITE_READY, 1296, 992).captureEntry = -1;
     Start("m.txt");
     Frames(5);
-    auto sprite = [&](uint32_t s) { return GSL_WorkLayerGet(ScreenUpper.storyScreen, s); };
+    auto sprite = [&](uint32_t s) { return GSL_WorkLayerGet(GSL_ScreenOf(SCREEN_STORY), s); };
     ASSERT_GE(sprite(25), 0);
     EXPECT_EQ(Lib_SpriteGetColor(sprite(25)), 0x99FFFFFFu);
     EXPECT_EQ(Lib_SpriteGetFlag(sprite(25)), 1);
@@ -439,7 +439,7 @@ TEST_F(MessageTest, TheIconBlinksInStepsOfFive) {
     SystemDataBlock.textSpeed = 100;
     LayerSprite(31, SPRITE_IN_USE | SPRITE_READY, 1296, 992).captureEntry = -1;
     Run("<text blink>\n<keywait>\n<wait>\n", 4);
-    const int32_t icon = GSL_WorkLayerGet(ScreenUpper.storyScreen, kMessageIconSlot);
+    const int32_t icon = GSL_WorkLayerGet(GSL_ScreenOf(SCREEN_STORY), kMessageIconSlot);
     ASSERT_GE(icon, 0);
     std::vector<uint32_t> alphas;
     for (int i = 0; i < 54; ++i) Frames(), alphas.push_back(Lib_SpriteGetColor(icon) >> 24);
@@ -479,7 +479,7 @@ TEST_F(MessageTest, LayoptOpensOverSixtyFramesOrAtOnce) {
     SystemDataBlock.textSpeed = 100;
     LayerSprite(31, SPRITE_IN_USE | SPRITE_READY, 1296, 992).captureEntry = -1;
     SystemDataBlock.windowOpacity = 100;
-    auto window = [] { return GSL_WorkLayerGet(ScreenUpper.storyScreen, kMessageWindowSlot); };
+    auto window = [] { return GSL_WorkLayerGet(GSL_ScreenOf(SCREEN_STORY), kMessageWindowSlot); };
     // layopt message0,back,true fades in over 60 frames; fore,false closes at once.
     Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
     RunTo("<layopt message0,back,true>\n<wait>\n", "layopt");

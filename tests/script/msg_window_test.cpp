@@ -16,7 +16,7 @@
 #include "script/msg_scroll.h"
 #include "script/msg_window.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "tests/script/markup_env.h"
 #include "tests/script/stage_table.h"
 #include "ui/move_alpha.h"

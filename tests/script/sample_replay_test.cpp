@@ -21,6 +21,7 @@
 #include "tests/engine/sound/sound_env.h"
 #include "tests/script/markup_env.h"
 #include "ui/engine_services.h"
+#include "ui/pointer.h"
 #include "ui/screen_slots.h"
 
 namespace {
@@ -55,7 +56,7 @@ public:
         InputButtons.pressed = 0;
         MarkupEnv::TearDown();
     }
-    ModeFunction S() const { return ScreenUpper.storyScreen; }
+    ModeFunction S() const { return GSL_ScreenOf(SCREEN_STORY); }
     // A frame as the program runs it: the texts laid out, the movie driven,
     // the effects' voices moved on by the mixer.
     void Step(uint32_t pressed = 0) {

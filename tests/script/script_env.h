@@ -1,9 +1,9 @@
 // Test environment of the script engine: small heaps, the task table and the
 // named cache; script containers packed by tools/pack.py (or written raw for
 // damaged members) and put into the cache as the preload leaves them; a
-// stand-in story screen (its task slot 0 and layer sprites) through the
-// script host table; a recorder on the trace hook; test handlers through the
-// command-table seam.
+// stand-in story screen registered as the story (a context of its own whose
+// task slot 0 and layer sprites the tests set); a recorder on the trace hook;
+// test handlers through the command-table seam.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,7 @@
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "script/syntax.h"
+#include "tests/script/story_stand_in.h"
 #include "ui/mode.h"
 
 namespace script_env {
@@ -48,12 +50,6 @@ struct Executed {
 inline std::vector<Executed> g_log;
 inline int g_frame = 0;
 inline std::vector<std::string> g_debug;
-inline int32_t g_storySlot = -1;
-inline bool g_storyPresent = false;
-inline int32_t g_layerSprite[32];
-inline uint32_t g_playMode = 0;
-inline bool g_staffroll = false;
-inline int32_t g_special = 0;
 // The stopwatch's clock: it moves a frame at a time, never inside a frame.
 inline uint64_t g_clockUs = 0;
 inline uint64_t Clock() { return g_clockUs; }
@@ -84,21 +80,14 @@ protected:
         g_log.clear();
         g_debug.clear();
         g_frame = 0;
-        g_storySlot = -1;
-        g_storyPresent = false;
-        for (int32_t& s : g_layerSprite) s = -1;
-        g_playMode = 0;
-        g_staffroll = false;
-        g_special = 0;
-        ScriptHost = ScriptHostTable{
-            [] { return g_playMode; },
-            [] { return g_staffroll; },
-            [] { return g_special; },
-            nullptr,
-            [] { return g_storyPresent ? g_storySlot : -1; },
-            [] { return g_storyPresent; },
-            [](int32_t slot) { return slot >= 0 && slot < 32 ? g_layerSprite[slot] : -1; },
-        };
+        StoryPlayMode = 0;
+        SpecialScenarioFlag = 0;
+        scriptHost_ = GSL_ScriptHost();
+        GSL_ScriptHostSet(nullptr);
+        // The stand-in story, absent until a test asks for it (a program run
+        // or a full start earlier in the process leaves the top layer's
+        // screens registered).
+        story_ = std::make_unique<StoryStandIn>();
         GSL_ScriptTraceSet(Record);
         g_clockUs = 1000000;
         Lib_TimerSetClock(Clock);
@@ -110,19 +99,17 @@ protected:
         Lib_SoundReset();
         // No archive open: "R18" reads whether the R18 archive is.
         Lib_PcArcClose();
-        // No story screen: a program run or a full start earlier in the
-        // process leaves the top layer's calls set.
-        screenUpper_ = ScreenUpper;
-        ScreenUpper = ScreenUpperCalls{};
         table_.assign(GSL_ScriptCommandTable(), GSL_ScriptCommandTable() + kScriptCommands);
     }
     void TearDown() override {
-        ScreenUpper = screenUpper_;
+        story_.reset();
+        GSL_ScriptHostSet(&scriptHost_);
+        StoryPlayMode = 0;
+        SpecialScenarioFlag = 0;
         GSL_ScriptCommandTableSet(nullptr);
         GSL_ScriptTraceSet(nullptr);
         Lib_TimerSetClock(nullptr);
         Lib_DebugSetSink(nullptr);
-        ScriptHost = ScriptHostTable{};
         for (int32_t id : sprites_) std::memset(static_cast<void*>(&SpriteTable[id]), 0, sizeof(SpriteRecord));
         Lib_CashReset();
         Lib_MemRelease();
@@ -177,7 +164,7 @@ protected:
         GameStateBlock.startOffset = start;
         GameStateBlock.restartOffset = restart;
         slot_ = GSL_ScriptTaskSet();
-        script_env::g_storySlot = slot_;
+        story_->Work().tasks[0] = slot_;
         return slot_;
     }
     void Frame(int n = 1) {
@@ -202,8 +189,8 @@ protected:
     }
     // A sprite record of the story screen's layer slot, written directly.
     SpriteRecord& LayerSprite(int32_t layerSlot, int32_t id, uint8_t flags) {
-        script_env::g_storyPresent = true;
-        script_env::g_layerSprite[layerSlot] = id;
+        StoryPresent(true);
+        story_->Work().layers[layerSlot].handle = id;
         sprites_.push_back(id);
         SpriteRecord& s = SpriteTable[id];
         std::memset(static_cast<void*>(&s), 0, sizeof s);
@@ -212,9 +199,14 @@ protected:
         return s;
     }
 
+    // The stand-in story's context in the table of contexts, or out of it
+    // (its task and layers stay for its return).
+    void StoryPresent(bool present) { story_->Present(present); }
+
     int32_t slot_ = -1;
     std::vector<CommandEntry> table_;
     std::vector<int32_t> sprites_;
     std::vector<std::string> dirs_;
-    ScreenUpperCalls screenUpper_{};
+    std::unique_ptr<StoryStandIn> story_;
+    ScriptHost scriptHost_{};
 };

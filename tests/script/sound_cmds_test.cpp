@@ -12,7 +12,7 @@
 #include "script/sound_cmds.h"
 #include "script/syntax.h"
 #include "story/access_flags.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "tests/engine/sound/sound_env.h"
 #include "tests/script/stage_env.h"
 #include "ui/engine_services.h"
@@ -211,7 +211,7 @@ TEST_F(SoundCmdsTest, ARestoreReplaysOnlyTheSoundsStillPlaying) {
     const auto straight = sounding();
     EXPECT_EQ(straight, (std::vector<std::string>{"0 sound/bgm/a.oggl", "6 sound/se/tone.ogg"}));
 
-    for (uint32_t i = 0; i < 11; ++i) GSL_WorkSoundStop(ScreenUpper.storyScreen, i, 0);
+    for (uint32_t i = 0; i < 11; ++i) GSL_WorkSoundStop(GSL_ScreenOf(SCREEN_STORY), i, 0);
     frames(20);
     executed.clear();
     RestoreAt(-1);

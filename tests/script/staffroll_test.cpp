@@ -14,7 +14,7 @@
 #include "engine/text/text_object.h"
 #include "script/game_blocks.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "tests/script/stage_env.h"
 #include "ui/mode.h"
 #include "ui/widget_task.h"

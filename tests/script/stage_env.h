@@ -5,7 +5,7 @@
 // context holds the task in task slot 0 and the layer sprites the script
 // engine looks at, through the start-up wiring. A recorder on the trace hook
 // lists every executed tag; test handlers go in through the command-table
-// seam. Every script and story test of the later subsystems uses it.
+// seam. The script tests that need a real screen, and the story tests, use it.
 //
 // The story stand-in itself does not run (no mode task): the harness owns its
 // context. StartInput() adds the input task for tests that press keys.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "script/staffroll.h"
 #include "script_env.h"
 
 namespace {
@@ -82,10 +83,12 @@ TEST_F(StageTest, ResetsAgainstTheLayout) {
 TEST_F(StageTest, ResourcePaths) {
     static std::vector<std::string> unlocked;
     unlocked.clear();
-    ScriptHost.accessFlagGal = [](const char* name, int32_t id, int8_t mode) -> int32_t {
+    ScriptHost host{};
+    host.accessFlagGal = [](const char* name, int32_t id, int8_t mode) -> int32_t {
         unlocked.push_back(std::string(name) + "/" + std::to_string(id) + "/" + std::to_string(mode));
         return 0;
     };
+    GSL_ScriptHostSet(&host);
     auto path = [](int32_t kind, const char* name, bool unlock = false) {
         char out[256];
         std::memset(out, 'q', sizeof out);
@@ -124,7 +127,7 @@ TEST_F(StageTest, WaitLengths) {
     EXPECT_EQ(GSL_WaitFrames(4050), 243u);
     EXPECT_EQ(GSL_WaitFrames(-9999), 0u);
     EXPECT_EQ(GSL_WaitFrames(INT32_MAX), 128849019u);
-    script_env::g_playMode = 1;
+    StoryPlayMode = PLAY_SKIP;
     SystemDataBlock.skipAll = 1;
     EXPECT_EQ(GSL_WaitFrames(200), 0u);
 }
@@ -136,7 +139,7 @@ TEST_F(StageTest, SkipDecisions) {
              {"none.txt", "<wait>\n"}});
     auto skip_in = [&](const char* file) {
         Start(file);
-        script_env::g_storyPresent = true;
+        StoryPresent(true);
         Frame();  // the text is loaded
         return GSL_IsSkip();
     };
@@ -148,7 +151,7 @@ TEST_F(StageTest, SkipDecisions) {
     EXPECT_TRUE(GSL_IsSkip());
     Work()->script.status = 0;
 
-    script_env::g_playMode = 1;
+    StoryPlayMode = PLAY_SKIP;
     EXPECT_FALSE(GSL_IsSkip());  // message 5 is unread
     SystemDataBlock.readText[0] = 1 << 5;
     EXPECT_TRUE(GSL_IsSkip());
@@ -156,17 +159,17 @@ TEST_F(StageTest, SkipDecisions) {
     EXPECT_FALSE(GSL_IsSkip());
     SystemDataBlock.readText[1] = 1 << 1;
     EXPECT_TRUE(GSL_IsSkip());
-    script_env::g_staffroll = true;
+    Work()->context.stage->flags |= kStageRollBit;  // a staff roll runs
     EXPECT_FALSE(GSL_IsSkip());
-    script_env::g_staffroll = false;
+    Work()->context.stage->flags &= uint8_t(~kStageRollBit);
     Work()->script.readOffset = 0;
     SystemDataBlock.readText[0] = 0;
     SystemDataBlock.skipAll = 1;
     EXPECT_TRUE(GSL_IsSkip());
     SystemDataBlock.skipAll = 0;
-    script_env::g_special = 1;
+    SpecialScenarioFlag = 1;
     EXPECT_TRUE(GSL_IsSkip());
-    script_env::g_special = 0;
+    SpecialScenarioFlag = 0;
     EXPECT_FALSE(GSL_IsSkip());
 
     // A keywait without a number is passed over; 33600 and above is never read.
@@ -174,7 +177,7 @@ TEST_F(StageTest, SkipDecisions) {
     EXPECT_TRUE(skip_in("neg.txt"));
     EXPECT_TRUE(skip_in("none.txt"));
     // No story script: nothing to wait for.
-    script_env::g_storyPresent = false;
+    StoryPresent(false);
     EXPECT_TRUE(GSL_IsSkip());
 }
 

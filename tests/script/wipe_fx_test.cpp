@@ -71,15 +71,15 @@ TEST_F(WipeFx, ZeroFramesSwapsAtOnceAndCarriesTheBackMove) {
     EXPECT_EQ(GSL_LayerSpriteGet(700, 20), -1);
 
     // While skipping a timed wipe swaps at once too.
-    const ScriptHostTable saved = ScriptHost;
-    ScriptHost.playMode = [] { return 1u; };
+    const uint32_t saved = StoryPlayMode;
+    StoryPlayMode = PLAY_SKIP;
     SystemDataBlock.skipAll = 1;
     Picture(16);
     WipeSet(&stage(), 30, "wipe_000");
     EXPECT_EQ(stage().wipeTask, -1);
     EXPECT_EQ(stage().wipeHold, 0);
     EXPECT_TRUE(Lib_SpriteIsLive(GSL_LayerSpriteGet(0, 4)));
-    ScriptHost = saved;
+    StoryPlayMode = saved;
     SystemDataBlock.skipAll = 0;
 }
 

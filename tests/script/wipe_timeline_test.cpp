@@ -198,14 +198,14 @@ TEST_F(WipeTimeline, SkippingAfterTheCaptureEndsTheWipeAtOnce) {
     }, 30, "the capture"));
     Drawn(3);
     ASSERT_GE(stage().wipeTask, 0);
-    const ScriptHostTable saved = ScriptHost;
-    ScriptHost.playMode = [] { return 1u; };
+    const uint32_t saved = StoryPlayMode;
+    StoryPlayMode = PLAY_SKIP;
     SystemDataBlock.skipAll = 1;
     Drawn();
     EXPECT_EQ(stage().wipeTask, -1);
     EXPECT_TRUE(Tasks(GSL_SystemWipeSetCB).empty());
     EXPECT_EQ(Story()->layers[3].source, 15);
-    ScriptHost = saved;
+    StoryPlayMode = saved;
     SystemDataBlock.skipAll = 0;
 }
 

@@ -311,7 +311,6 @@ TEST_F(TextPrograms, WipeProgramThresholdsTheRule) {
 // Start-up with a GL context, and real glyphs uploaded as the atlas holds them.
 TEST_F(TextPrograms, RendererStartsAndUploadsGlyphsAsTheAtlasHoldsThem) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 2 * mib, 96 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     int32_t language = TextLanguage.load();
     ASSERT_TRUE(Lib_FontInit());

@@ -69,9 +69,7 @@ protected:
         ASSERT_TRUE(Files({Bytes("src/mes.txt", kMessages),
                            Tool("vndata.py", "script/system_mes.mul", "mul {} root/src/mes.txt")}));
         std::strcpy(UserId, "4242");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
         ASSERT_TRUE(Lib_SaveInit());
         StartFull();
         ModeStack[0] = TestScreen(0);
@@ -177,7 +175,7 @@ TEST_F(QuickSave, SlotThirtyThreeHoldsTheBufferAndThumbnailAndLoadsBackCheckedAt
 
     // A slot whose stored state is out of range and whose detail fills its
     // 1024 bytes, as a damaged or foreign file may: checked and cut.
-    static uint8_t block[366152];
+    static uint8_t block[SaveDataSize(kSaveQuickSlot)];
     std::memcpy(block, &QuickDataCache, sizeof QuickDataCache);
     reinterpret_cast<GameState*>(block)->readLineCount = 0xFFFFFFFFu;
     std::memcpy(block + sizeof(GameState), QuickThumb, sizeof QuickThumb);

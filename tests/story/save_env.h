@@ -32,16 +32,13 @@ protected:
         old_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 48 * mib, 2 * mib, 8 * mib, 2 * mib};
-        Lib_CashReset();
         ASSERT_TRUE(Lib_MemInit(sizes));
         Lib_CashReset();
         ASSERT_TRUE(Lib_TaskInit());
         Lib_ThreadTableClear();
         std::strcpy(UserId, "4242");
         std::filesystem::create_directories("data");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
         SystemDataFresh = 0;
     }
     void TearDown() override {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/main_tasks.h"
 #include "engine/core/task.h"
 #include "engine/input/input.h"
 #include "engine/render/sprite.h"
@@ -15,7 +16,6 @@
 #include "story/story_play.h"
 #include "story/sys_menu.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
 #include "story/story_window.h"
 #include "story/system_save.h"
 #include "tests/script/stage_env.h"
@@ -29,7 +29,6 @@
 namespace {
 constexpr uint32_t kKeyX = 0x2, kKeyS = 0x4, kKeyC = 0x8, kKeyE = 0x400, kKeyAuto = 0x40, kKeySkip = 0x80;
 
-int32_t Special() { return 1; }
 
 const char kSheet[] =
     "{\"format\": \"ext0\", \"bpp\": 32, \"size\": [1296, 992], \"background\": \"#00000000\", \"shapes\": ["
@@ -44,7 +43,7 @@ protected:
         ASSERT_TRUE(Files({Bytes("src/adv.pict", kSheet),
                            Tool("image_data.py", "visual/system/sys_adv_00.ext", "pict {} root/src/adv.pict")}));
         StartFull();
-        StoryUpper.titleScreen = TestScreen(0);
+        Register(SCREEN_TITLE, TestScreen(0));
         ModeStack[0] = TestScreen(0);
         SetBody(0, [] {});
         StoryStartMode = -1;
@@ -59,7 +58,8 @@ protected:
         g_release = false;
     }
     void TearDown() override {
-        ScriptHost.specialScenario = nullptr;
+        SpecialScenarioFlag = 0;
+        Main_ScreenCallsSet();
         // What outlives the story screen by design: its guide and held picture.
         GSL_StoryGuideDel();
         StoryHoldPictDel();
@@ -258,7 +258,7 @@ TEST_F(StoryScreen, TheExitsLeadToTheSaveQuestionOrARestart) {
     ASSERT_TRUE(FramesUntil([] { return Work() && Work()->step == 2; }, 400, "the input step"));
 
     // A special scenario: 1 leaves only the screen below, 3 starts again.
-    ScriptHost.specialScenario = Special;
+    SpecialScenarioFlag = 1;
     StoryExitRequest = 1;
     ASSERT_TRUE(FramesUntil([] { return GSL_ModeCount() == 1; }, 200, "the menu below"));
     EXPECT_EQ(ModeStack[0], TestScreen(0));
@@ -267,7 +267,7 @@ TEST_F(StoryScreen, TheExitsLeadToTheSaveQuestionOrARestart) {
     StoryExitRequest = 3;
     ASSERT_TRUE(FramesUntil([] { return !Work(); }, 200, "the story again"));
     EXPECT_EQ(GSL_ModeCount(), 2);
-    ScriptHost.specialScenario = nullptr;
+    SpecialScenarioFlag = 0;
     ASSERT_TRUE(FramesUntil([] { return Work() && Work()->step == 2; }, 400, "the input step"));
 
     // Quick load: the quick state, checked, counted from now.

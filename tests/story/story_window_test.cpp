@@ -10,7 +10,7 @@
 
 #include "story/game_state.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
+#include "script/script_host.h"
 #include "story/story_window.h"
 #include "tests/script/stage_env.h"
 #include "ui/layout_table.h"

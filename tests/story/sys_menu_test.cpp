@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/main_tasks.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
 #include "engine/files/message_table.h"
@@ -23,7 +24,6 @@
 #include "story/save_store.h"
 #include "story/story_play.h"
 #include "story/story_screen.h"
-#include "story/story_standins.h"
 #include "story/story_window.h"
 #include "story/sys_menu.h"
 #include "tests/engine/sound/sound_env.h"
@@ -37,7 +37,6 @@
 namespace {
 constexpr uint32_t kKeyZ = 0x1, kKeyX = 0x2, kKeyS = 0x4, kKeyC = 0x8, kKeyE = 0x400;
 
-int32_t Special() { return 1; }
 
 const char kAdvSheet[] =
     "{\"format\": \"ext0\", \"bpp\": 32, \"size\": [1296, 992], \"background\": \"#00000000\", \"shapes\": ["
@@ -80,22 +79,21 @@ protected:
         ASSERT_TRUE(MessageTables("languages = ja en zh-hans zh-hant\n[section 2]\n10.en = Hello\n", kSystemMes));
         const MesTable script = ScriptMesTable, system = SystemMesTable;
         std::strcpy(UserId, "4242");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
         ASSERT_TRUE(Lib_SaveInit());
         StartFull();
         SysgraMesTable = {sysgra_.data(), sysgra_.size()};
         ScriptMesTable = script;
         SystemMesTable = system;
         TextLanguage = 1;
-        StoryUpper.titleScreen = TestScreen(0);
+        Register(SCREEN_TITLE, TestScreen(0));
         ModeStack[0] = TestScreen(0);
         SetBody(0, [] {});
         StoryStartMode = -1;
         StoryExitRequest = 0;
         QuickDataPresent = 0;
-        SysMenuUpper = {};
+        for (ScreenId id : {SCREEN_SAVE, SCREEN_LOAD, SCREEN_OPTION, SCREEN_MANUAL, SCREEN_SPECIAL})
+            Register(id, nullptr);
         Handler(12, [](CommandContext* c) {
             if (c->script->status & SCRIPT_REPLAY_RUN) return;
             if (c->step == 0) c->script->status |= SCRIPT_BUSY | SCRIPT_PLAYER_WAIT;
@@ -103,8 +101,8 @@ protected:
         });
     }
     void TearDown() override {
-        ScriptHost.specialScenario = nullptr;
-        SysMenuUpper = {};
+        SpecialScenarioFlag = 0;
+        Main_ScreenCallsSet();
         SysgraMesTable = {};
         ShowQuickGDDel();
         GSL_StoryGuideDel();
@@ -170,7 +168,7 @@ protected:
 
 TEST_F(SysMenu, DisabledButtonsAreGreyAndSkippedAndTheColumnSlidesInWithItsCaptions) {
     if (IsSkipped()) return;
-    ScriptHost.specialScenario = Special;
+    SpecialScenarioFlag = 1;
     GameStateBlock.gameVars[3] = 1;  // "[2003]" set: no backlog
     ASSERT_FALSE(GSL_StoryTestFlagRef());
     ASSERT_TRUE(Scripts({{"00_init.txt", "\r\n<keywait 1>\r\n"}}));
@@ -216,9 +214,9 @@ TEST_F(SysMenu, DisabledButtonsAreGreyAndSkippedAndTheColumnSlidesInWithItsCapti
     }
     // Z on a grey button cannot happen: the cursor never rests on one.
     EXPECT_EQ(GSL_SysMenuItemIndex(9), 20);
-    SysMenuUpper.special = TestScreen(0);  // the special menu below the story
+    Register(SCREEN_SPECIAL, TestScreen(0));  // the special menu below the story
     EXPECT_EQ(GSL_SysMenuItemIndex(9), 23);
-    SysMenuUpper.special = TestScreen(5);
+    Register(SCREEN_SPECIAL, TestScreen(5));
     EXPECT_EQ(GSL_SysMenuItemIndex(9), 20);
     GameStateBlock.gameVars[3] = 0;
 }
@@ -312,7 +310,7 @@ TEST_F(SysMenu, AClickAnywhereCutsAButtonsVoiceAndTheQuickSaveVoice) {
     if (IsSkipped()) return;
     static int visits = 0;
     visits = 0;
-    SysMenuUpper.option = TestScreen(2);
+    Register(SCREEN_OPTION, TestScreen(2));
     SetBody(2, [] {
         ++visits;
         GSL_ModePop();
@@ -428,7 +426,7 @@ TEST_F(SysMenu, TheTitleButtonAsksWithItsVoiceAndYesAsksForTheTitle) {
 
 TEST_F(SysMenu, ALanguageChangedDuringTheOptionsVisitReloadsTheStory) {
     if (IsSkipped()) return;
-    SysMenuUpper.option = TestScreen(2);
+    Register(SCREEN_OPTION, TestScreen(2));
     SetBody(2, [] {
         SystemDataBlock.language = int8_t(SystemDataBlock.language == 1 ? 0 : 1);
         GSL_ModePop();
@@ -444,7 +442,7 @@ TEST_F(SysMenu, TheSaveVisitKeepsTheLiveStateAndWithoutRoomForItsCopyTouchesNoth
     static uint64_t copy = 0;
     static int visits = 0;
     copy = 0, visits = 0;  // from a run before in the same process
-    SysMenuUpper.save = TestScreen(3);
+    Register(SCREEN_SAVE, TestScreen(3));
     SetBody(3, [] {
         copy = GSL_WorkGet(GSL_SysMenuModeCB) ? uint64_t(uintptr_t(GSL_SysMenuHead(GSL_WorkGet(GSL_SysMenuModeCB))->copy)) : 99;
         ++visits;

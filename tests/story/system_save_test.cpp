@@ -42,9 +42,7 @@ protected:
                            Tool("image_data.py", "utility/dialog/dialog.png", "pict {} root/src/dialog.pict"),
                            Tool("vndata.py", "script/system_mes.mul", "mul {} root/src/mes.txt")}));
         std::strcpy(UserId, "4242");
-        for (int i = 0; i < 32; ++i) SaveBinSizeTable[i] = 135752;
-        SaveBinSizeTable[32] = 4379;
-        SaveBinSizeTable[33] = 366152;
+        Lib_SaveSizesSet();
         ASSERT_TRUE(Lib_SaveInit());
         StartFull();
         ModeStack[0] = TestScreen(0);

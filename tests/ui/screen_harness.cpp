@@ -190,7 +190,6 @@ void ScreenHarness::SetUp() {
     FontUserFace[0] = 0;
     GSL_ConfigFontStateReset();
     const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 96 * kMiB};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     Lib_CashReset();
     ASSERT_TRUE(Lib_TaskInit());
@@ -434,6 +433,13 @@ void ScreenHarness::SetBody(int n, std::function<void()> body) { g_bodies[n & 7]
 void ScreenHarness::Push(ModeFunction screen) {
     int n = GSL_ModeCount();
     if (n < kModeStackSize) ModeStack[n] = screen;
+}
+
+void ScreenHarness::Register(ScreenId id, ModeFunction screen) {
+    ModeFunction screens[SCREEN_COUNT];
+    for (uint32_t i = 0; i < SCREEN_COUNT; ++i) screens[i] = GSL_ScreenOf(ScreenId(i));
+    screens[id] = screen;
+    GSL_ScreensSet(screens);
 }
 
 ScreenWork* ScreenHarness::MakeContext(ModeFunction screen) {

@@ -94,6 +94,9 @@ public:
     static void SetBody(int n, std::function<void()> body);
     static void Push(ModeFunction screen);  // direct, nothing suspended
     static ScreenWork* MakeContext(ModeFunction screen);
+    // Registers `screen` as screen `id` (null: none), the others kept; SetUp
+    // registers the program's own.
+    static void Register(ScreenId id, ModeFunction screen);
 
     // --- input (for the next frame) ----------------------------------------
     void Hold(uint32_t bits);

@@ -8,6 +8,7 @@
 
 #include "engine/core/util.h"
 #include "tests/ui/screen_harness.h"
+#include "ui/ui_host.h"
 #include "ui/utility_dialog.h"
 
 namespace {
@@ -19,15 +20,19 @@ protected:
         SystemSeRotation = 0;
         UtilityDialogSeRotation = 0;
         SysVoiceRandom = [](uint32_t lo, uint32_t) { return lo + drawn; };
-        SysVoiceConfigVolume = &configured;
+        saved_ = GSL_UiHost();
+        UiHost host = saved_;
+        host.systemVolume = [] { return configured; };
+        GSL_UiHostSet(&host);
     }
     void TearDown() override {
         SysVoiceRandom = Lib_Random;
-        SysVoiceConfigVolume = nullptr;
+        GSL_UiHostSet(&saved_);
         ScreenHarness::TearDown();
     }
     static inline uint32_t drawn = 0;
     static inline uint8_t configured = 100;
+    UiHost saved_{};
 };
 
 std::string Path(int ch) { return SoundChannelTable[ch].st.path; }

@@ -76,13 +76,15 @@ protected:
         script_ = Packed(script);
         SysgraMesTable = {sysgra_.data(), sysgra_.size()};
         ScriptMesTable = {script_.data(), script_.size()};
-        SysTextOptionScreen = Option;
-        SysTextMusicRoomScreen = MusicRoom;
+        ModeFunction screens[SCREEN_COUNT] = {};
+        screens[SCREEN_OPTION] = Option;
+        screens[SCREEN_MUSIC_ROOM] = MusicRoom;
+        GSL_ScreensSet(screens);
         std::memset(ModeStack, 0, sizeof ModeStack);
     }
     void TearDown() override {
         SysgraMesTable = ScriptMesTable = {};
-        SysTextOptionScreen = SysTextMusicRoomScreen = nullptr;
+        GSL_ScreensSet(nullptr);
         std::memset(ModeStack, 0, sizeof ModeStack);
         InterfaceLanguage = -1;
         TextLanguage = -1;

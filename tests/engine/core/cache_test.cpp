@@ -22,7 +22,6 @@ protected:
     }
     static void Init(uint64_t cacheHeap) {
         const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 8 * kMiB, 2 * kMiB, cacheHeap, 8 * kMiB};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         Lib_CashReset();
     }

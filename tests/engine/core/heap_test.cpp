@@ -285,7 +285,6 @@ TEST(HeapStress, RandomModelKeepsInvariants) {
 
 TEST_F(HeapGlobal, InitRoundsSizesAndPlacesByRequestSize) {
     const uint64_t sizes[HEAP_COUNT] = {3 * kMiB, 2 * kMiB, 1, 2 * kMiB, 4 * kMiB};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     EXPECT_EQ(HeapTable.heaps[0].size, 4 * kMiB);
     EXPECT_EQ(HeapTable.heaps[2].size, 2 * kMiB);
@@ -330,7 +329,6 @@ TEST_F(HeapGlobal, InitRoundsSizesAndPlacesByRequestSize) {
 
 TEST_F(HeapGlobal, FallbackTakesOnlyLiveHeaps) {
     const uint64_t sizes[HEAP_COUNT] = {4 * kMiB, 4 * kMiB, 2 * kMiB, 8 * kMiB, 4 * kMiB};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     void* a = Lib_MemAlloc(2, 3 * kMiB, 16);
     void* b = Lib_MemAlloc(2, 3 * kMiB, 16);
@@ -362,7 +360,6 @@ TEST_F(HeapGlobal, FallbackTakesOnlyLiveHeaps) {
 
     // The cache heap never falls back into the screen heap.
     const uint64_t sizes2[HEAP_COUNT] = {2 * kMiB, 2 * kMiB, 8 * kMiB, 2 * kMiB, 2 * kMiB};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes2));
     EXPECT_EQ(Lib_MemAlloc(3, 3 * kMiB, 16), nullptr);
     EXPECT_EQ(HeapTable.heaps[2].usedCount, 0u);
@@ -370,7 +367,6 @@ TEST_F(HeapGlobal, FallbackTakesOnlyLiveHeaps) {
 
 TEST_F(HeapGlobal, UnreservedRegionIsAnEmptyHeap) {
     const uint64_t sizes[HEAP_COUNT] = {2 * kMiB, 2 * kMiB, 1ull << 60, 2 * kMiB, 2 * kMiB};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     EXPECT_FALSE(Lib_MemInit(sizes));
     EXPECT_EQ(HeapTable.live[2], 1);  // start-up stopped before the live bytes were cleared
     for (int i = 2; i < HEAP_COUNT; ++i) {
@@ -388,14 +384,12 @@ TEST_F(HeapGlobal, UnreservedRegionIsAnEmptyHeap) {
     EXPECT_EQ(Lib_MemAlloc(2, 3 * kMiB, 8), nullptr);
 
     const uint64_t zero[HEAP_COUNT] = {2 * kMiB, 0, 2 * kMiB, 2 * kMiB, 2 * kMiB};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     EXPECT_FALSE(Lib_MemInit(zero));
     EXPECT_EQ(HeapTable.heaps[1].base, nullptr);
 }
 
 TEST_F(HeapGlobal, ThreadsShareHeapsSafely) {
     const uint64_t sizes[HEAP_COUNT] = {4 * kMiB, 4 * kMiB, 2 * kMiB, 2 * kMiB, 4 * kMiB};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     std::atomic<int> corrupt{0};
     const int heaps[3] = {0, 1, 4};

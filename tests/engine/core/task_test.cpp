@@ -67,7 +67,6 @@ class TaskTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const uint64_t sizes[HEAP_COUNT] = {4u << 20, 4u << 20, 2u << 20, 2u << 20, 4u << 20};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         ASSERT_TRUE(Lib_TaskInit());
         baseline_ = HeapTable.heaps[HEAP_GENERAL].usedCount;

@@ -33,7 +33,6 @@ protected:
         old_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 16 * mib, 8 * mib};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         Lib_CashReset();
         std::memcpy(userId_, UserId, sizeof userId_);

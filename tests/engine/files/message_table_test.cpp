@@ -174,7 +174,6 @@ TEST_F(MessageTableTest, TablesLoadFromACompressedArchiveDirectory) {
     fs::create_directories(dir / "run/data");
     Pack("pcarc", dir / "run/data/data_00.pcarc", dir / "tree", "--compress script");
     const uint64_t sizes[HEAP_COUNT] = {4u << 20, 4u << 20, 2u << 20, 2u << 20, 4u << 20};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     fs::current_path(dir / "run");
     Lib_PcArcOpen();

@@ -84,7 +84,6 @@ const MovieWindowOps kWindow = {Minimised, Foreground};
 // Small heaps, no requests, free sprite records, an empty queue.
 void StartMovieModule() {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {4 * mib, 16 * mib, 2 * mib, 2 * mib, 4 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
     FileLoadTable.pending = 0;

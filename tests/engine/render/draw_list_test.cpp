@@ -122,8 +122,8 @@ TEST_F(DrawListTest, FullTableAndStaleIndices) {
     EXPECT_EQ(Add(5000, 1), -1);
     EXPECT_EQ(Lib_DrawSet(nullptr, 0, 1, 0, 0), -1);
     Lib_DrawDel(500, 0);
-    Lib_DrawDel(500, 0);           // used to drive the count low: no linking, false "full"
-    Lib_DrawSetPrio(500, 7, 0);    // used to link the free entry
+    Lib_DrawDel(500, 0);           // a second delete leaves the count alone: no false "full"
+    Lib_DrawSetPrio(500, 7, 0);    // a free entry is not linked
     Lib_DrawLink(500, 7, 0);
     Lib_DrawDel(uint32_t(-1), 0);  // out of range
     Lib_DrawSetPrio(kDrawEntries, 1, 1);

@@ -38,7 +38,6 @@ protected:
         std::filesystem::current_path(dir_);
         std::filesystem::create_directories("data");
         const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 16 * kMiB, 2 * kMiB, 32 * kMiB, 32 * kMiB};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         Lib_CashReset();
         ASSERT_TRUE(Lib_TaskInit());

@@ -49,7 +49,6 @@ class FontEnv : public ::testing::Test {
 protected:
     void SetUp() override {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 2 * mib, 96 * mib};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         font_env::g_textures = {};
         Lib_GlyphTextureOpsSet(&font_env::kFakeTextures);

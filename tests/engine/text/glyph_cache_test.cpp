@@ -166,7 +166,6 @@ TEST_F(GlyphCacheTest, NothingIsMadeUntilTheThreeFontImagesAreLoaded) {
 
 TEST(GlyphAtlas, AFailedAllocationStopsStartUpWithAMessage) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 8 * mib, 2 * mib, 2 * mib, 8 * mib};
-    Lib_CashReset();  // the named cache forgets entries of the old heaps
     ASSERT_TRUE(Lib_MemInit(sizes));
     testing::internal::CaptureStderr();
     EXPECT_FALSE(Lib_FontInit());

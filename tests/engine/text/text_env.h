@@ -66,7 +66,6 @@ class TextTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 2 * mib, 2 * mib, 2 * mib, 4 * mib};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         ASSERT_TRUE(Lib_MemInit(sizes));
         Lib_DrawClear();
         Lib_TextTableClear();

@@ -22,7 +22,6 @@ protected:
     // skipped) when they are not installed.
     bool StartText(const char* mainFont, const char* altFont) {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 8 * mib, 2 * mib, 2 * mib, 96 * mib};
-        Lib_CashReset();  // the named cache forgets entries of the old heaps
         if (!Lib_MemInit(sizes)) return false;
         Lib_TextOpsSet(nullptr);
         Lib_GlyphTextureOpsSet(nullptr);

@@ -1,8 +1,7 @@
 // The story screen on the mode stack, run by the real mode task: it starts
 // the game state's script in task slot 0 of its context and leaves for the
 // system-data save screen once the script has ended or its task is gone; and
-// the start-up wiring through which the script engine sees the story's play
-// mode and the special scenario.
+// the skip test reading the story's play mode and the special scenario.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,12 +9,12 @@
 #include <vector>
 
 #include "extras/extras_screens.h"
+#include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "story/game_state.h"
-#include "story/story_screen.h"
-#include "story/story_standins.h"
 #include "story/story_play.h"
+#include "story/story_screen.h"
 #include "story/story_window.h"
 #include "story/system_save.h"
 #include "tests/script/stage_env.h"
@@ -23,12 +22,12 @@
 
 namespace {
 
-class StoryStandIn : public StageEnv {
+class StoryRun : public StageEnv {
 protected:
     void SetUp() override {
         StageEnv::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        NoStory();  // the stand-in makes its own context
+        NoStory();  // the story screen makes its own context
         StartMinimal();
         below_ = 0;
         SetBody(0, [this] { ++below_; });
@@ -46,7 +45,7 @@ protected:
     int below_ = 0;
 };
 
-TEST_F(StoryStandIn, RunsTheOpeningScenarioAndLeaves) {
+TEST_F(StoryRun, RunsTheOpeningScenarioAndLeaves) {
     ASSERT_TRUE(Scripts({{"00_init.txt", "*top\n<label>\n<wait time:5>\n"}, {"other.txt", "<image 1>\n"}}));
     GameStateBlock.stage.flags = 1;
     std::strcpy(GameStateBlock.stage.name, "roll");
@@ -78,7 +77,7 @@ TEST_F(StoryStandIn, RunsTheOpeningScenarioAndLeaves) {
     EXPECT_EQ(below_, 1);
 }
 
-TEST_F(StoryStandIn, LoadsTheStorySheetBeforeTheScript) {
+TEST_F(StoryRun, LoadsTheStorySheetBeforeTheScript) {
     ASSERT_TRUE(SampleData());
     ASSERT_TRUE(Scripts({{"00_init.txt", "<wait time:50>\n"}}));
     // No script while the sheet loads; once it runs, the sheet is in.
@@ -98,7 +97,7 @@ TEST_F(StoryStandIn, LoadsTheStorySheetBeforeTheScript) {
     GSL_ModePop();
 }
 
-TEST_F(StoryStandIn, RunsANamedScriptAndLeavesWhenItsTaskIsGone) {
+TEST_F(StoryRun, RunsANamedScriptAndLeavesWhenItsTaskIsGone) {
     // A named script is kept; a missing one ends its task at once.
     ASSERT_TRUE(Scripts({{"00_init.txt", "<image 1>\n"}}));
     std::strcpy(GameStateBlock.scriptName, "other.txt");
@@ -112,7 +111,7 @@ TEST_F(StoryStandIn, RunsANamedScriptAndLeavesWhenItsTaskIsGone) {
     GSL_ModePop();
 }
 
-TEST_F(StoryStandIn, TheSkipTestSeesThePlayModeAndTheSpecialScenario) {
+TEST_F(StoryRun, TheSkipTestSeesThePlayModeAndTheSpecialScenario) {
     ASSERT_TRUE(Scripts({{"00_init.txt", "<wait>\n<keywait 5>\n"}}));
     Handler(132, [](CommandContext* c) { c->script->status |= SCRIPT_BUSY; });
     ASSERT_TRUE(FramesUntil([] { return GSL_ScriptStoryState() != nullptr; }, 30, "the script"));

@@ -1,3 +1,0 @@
-#include "extras/extras_screens.h"
-
-uint32_t SpecialScenarioFlag = 0;

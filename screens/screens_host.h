@@ -1,0 +1,15 @@
+// What the screens ask of the top layer: the window calls of the option
+// screen's display switch. The top layer installs the whole table at
+// start-up; the defaults do nothing and read as a normal window.
+#pragma once
+
+#include <cstdint>
+
+struct ScreensHost {
+    void (*maximise)();
+    bool (*minimised)();
+    uint32_t (*fullScreenSet)(uint8_t on);
+};
+// Null restores the defaults; a null entry takes its default.
+void GSL_ScreensHostSet(const ScreensHost* host);
+const ScreensHost& GSL_ScreensHost();

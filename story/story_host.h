@@ -1,0 +1,16 @@
+// What the story layer asks of the screens above it: the labels of the
+// option screen's templates, which the configuration rewrites after a
+// language change. The top layer installs the whole table at start-up; the
+// default answers that the option screen has no labels.
+#pragma once
+
+#include <cstdint>
+
+struct StoryHost {
+    // The label ids of option template n (up to 4 into labels) and their
+    // count; -1 ends the table.
+    int32_t (*optionLabels)(int32_t n, int32_t labels[4]);
+};
+// Null restores the defaults; a null entry takes its default.
+void GSL_StoryHostSet(const StoryHost* host);
+const StoryHost& GSL_StoryHost();

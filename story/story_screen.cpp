@@ -1,3 +1,0 @@
-#include "story/story_screen.h"
-
-int32_t StoryCaptureSprite = -1;

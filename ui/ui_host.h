@@ -1,0 +1,16 @@
+// What the ui layer asks of the layers above it: the script tasks that the
+// screens own and the configured system volume. The top layer installs the
+// whole table at start-up; the defaults answer as if no script ran and the
+// volume were 100.
+#pragma once
+
+#include <cstdint>
+
+struct UiHost {
+    bool (*scriptTaskEnd)(int32_t task);       // true: the task was ended at once
+    int32_t (*scriptStatusGet)(int32_t task);  // -1 when not a live script task
+    uint8_t (*systemVolume)();                 // 0..100; values above are clamped
+};
+// Null restores the defaults; a null entry takes its default.
+void GSL_UiHostSet(const UiHost* host);
+const UiHost& GSL_UiHost();
