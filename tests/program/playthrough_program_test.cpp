@@ -991,17 +991,24 @@ TEST(PlaythroughProgram, ANewGameIsReadAndSavedToTheThirdSlot) { PlayANewGame();
 
 TEST(PlaythroughProgram, TheThirdSlotIsReadOnToAnEndingThatOpensTheExtras) { PlayToAnEnding(); }
 
-// The gallery: the ending's picture in the viewer.
-TEST(PlaythroughProgram, TheEndingsPictureOpensInTheGalleryViewer) {
+// The start of a route from the user files an ending left: the title's
+// extras open and `item` chosen. Returns the folder of those files.
+fs::path ToAnExtra(std::vector<ProgramRun::Step>& steps, int item) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     const fs::path from = Prepared("ending", PlayToAnEnding);
+    ToTitleMenu(steps);
+    Choose(steps, 6);  // the extras
+    Choose(steps, item);
+    return from;
+}
+
+// The gallery: the ending's picture in the viewer.
+TEST(PlaythroughProgram, TheEndingsPictureOpensInTheGalleryViewer) {
+    std::vector<ProgramRun::Step> steps;
+    const fs::path from = ToAnExtra(steps, 7);
     ASSERT_TRUE(Fresh(from)) << "no ending was reached";
     Seen seen;
     Checkpoints check;
-    std::vector<ProgramRun::Step> steps;
-    ToTitleMenu(steps);
-    Choose(steps, 6);
-    Choose(steps, 7);
     steps.push_back(Drive("the gallery", GalleryMain, nullptr));
     steps.push_back(DocumentAfter("screens/gallery.png"));
     steps.push_back(Drive("the ending's picture in the viewer", Viewing,
@@ -1039,16 +1046,11 @@ TEST(PlaythroughProgram, TheEndingsPictureOpensInTheGalleryViewer) {
 #ifndef VN_SANITIZE
 // The music room: the ending's track played, then stopped.
 TEST(PlaythroughProgram, TheEndingsTrackPlaysInTheMusicRoom) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    const fs::path from = Prepared("ending", PlayToAnEnding);
+    std::vector<ProgramRun::Step> steps;
+    const fs::path from = ToAnExtra(steps, 8);
     ASSERT_TRUE(Fresh(from)) << "no ending was reached";
     Seen seen;
     Checkpoints check;
-    std::vector<ProgramRun::Step> steps;
-    ToTitleMenu(steps);
-    Choose(steps, 6);  // the extras
-    // The music room: the ending's track played, then stopped.
-    Choose(steps, 8);
     steps.push_back(Drive("the music room", MusicMain, nullptr));
     steps.push_back({"the music room's list", [&] {
                          check.Picture("playthrough_music_room");
@@ -1089,16 +1091,11 @@ TEST(PlaythroughProgram, TheEndingsTrackPlaysInTheMusicRoom) {
 
 // The special-scenario menu: the ending's scenario, read to its end.
 TEST(PlaythroughProgram, TheEndingsSpecialScenarioIsReadToItsEnd) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    const fs::path from = Prepared("ending", PlayToAnEnding);
+    std::vector<ProgramRun::Step> steps;
+    const fs::path from = ToAnExtra(steps, 9);
     ASSERT_TRUE(Fresh(from)) << "no ending was reached";
     Seen seen;
     Checkpoints check;
-    std::vector<ProgramRun::Step> steps;
-    ToTitleMenu(steps);
-    Choose(steps, 6);  // the extras
-    // The special-scenario menu: the ending's scenario, read to its end.
-    Choose(steps, 9);
     steps.push_back(Drive("the special menu", SpecialMain, nullptr));
     steps.push_back({"the special menu's grid", [&] {
                          seen.scenarioUnlocked = GSL_SpecialIsUnlocked(kEndingScenario);
