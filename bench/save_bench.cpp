@@ -27,6 +27,7 @@
 #include "engine/files/file_loader.h"
 #include "script/game_blocks.h"
 #include "story/access_flags.h"
+#include "story/game_state.h"
 #include "story/save_store.h"
 #include "bench/save_root_bench.h"
 
@@ -43,6 +44,7 @@ struct Root : SaveBenchRoot {
 std::vector<uint8_t> Data(int32_t slot, uint8_t seed) {
     std::vector<uint8_t> d(SaveDataSize(slot));
     for (size_t i = 0; i < d.size(); ++i) d[i] = uint8_t((i * 31 + seed) ^ (i >> 9));
+    GSL_BlockVersionStamp(d.data());
     return d;
 }
 

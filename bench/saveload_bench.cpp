@@ -26,6 +26,7 @@
 #include "engine/text/text_object.h"
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
+#include "story/game_state.h"
 #include "story/save_store.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
@@ -54,6 +55,7 @@ void WriteStore() {
     for (int32_t n = 0; n < 32; ++n) {
         std::string data(SaveDataSize(n), '\0');
         for (size_t i = 0; i < data.size(); ++i) data[i] = char((i * 31 + size_t(n)) & 255);
+        GSL_BlockVersionStamp(data.data());
         image.replace(SavePartOffset(n, 0), data.size(), data);
         uint8_t digest[20];
         Lib_Sha1(data.data(), uint32_t(data.size()), digest);

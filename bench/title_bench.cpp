@@ -37,6 +37,7 @@
 #include "screens/title_work.h"
 #include "ui/mode.h"
 #include "ui/utility_dialog.h"
+#include "story/game_state.h"
 #include "story/save_store.h"
 #include "bench/save_root_bench.h"
 
@@ -53,6 +54,7 @@ struct Root : SaveBenchRoot {
         for (int32_t s = 0; s < 32; ++s) {
             std::vector<uint8_t> data(SaveBinSizeTable[s]);
             for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 31 + uint32_t(s));
+            GSL_BlockVersionStamp(data.data());
             SaveRequest r{};
             std::strcpy(r.title, "bench");
             r.data = data.data();

@@ -31,7 +31,7 @@ import script_data  # noqa: E402
 import sound_data  # noqa: E402
 import vndata  # noqa: E402
 
-VERSION = "3"
+VERSION = "4"
 KIB = 1024
 
 # Every target and its largest input. A format that nests others (archives,
@@ -216,12 +216,11 @@ def movies():
 
 
 def store_files(slots=()):
-    """(save.cdf, registry.cdf) of a store holding patterned game slots."""
+    """(save.cdf, registry.cdf) of a store holding patterned slots."""
     image = bytearray(save_data.empty_image())
     table = bytearray(20 * save_data.SLOTS)
     for slot, seed in slots:
-        data = bytes((i * 31 + seed) & 255 for i in range(save_data.data_size(slot)))
-        save_data.put_slot(image, table, slot, data)
+        save_data.put_slot(image, table, slot, save_data.patterned(slot, seed))
     return vndata.gz_bytes(bytes(image)), vndata.gz_bytes(bytes(table))
 
 

@@ -35,9 +35,11 @@ void GSL_ConfigDefaults() {
     }
 }
 
+void GSL_BlockVersionStamp(void* block) { std::memcpy(block, kBlockVersion, 4); }
+
 void GSL_SystemDataReset() {
     SystemData& d = SystemDataBlock;
-    std::memcpy(d.version, kBlockVersion, 4);
+    GSL_BlockVersionStamp(&d);
     d.lastSlot = 0;
     GSL_ConfigDefaults();
     std::memset(d.systemVars, 0, sizeof d.systemVars);
@@ -52,7 +54,7 @@ void GSL_SystemDataReset() {
 
 void GSL_GameStateInit() {
     GameState& g = GameStateBlock;
-    std::memcpy(g.version, kBlockVersion, 4);
+    GSL_BlockVersionStamp(&g);
     g.playHours = 0;
     g.playMinutes = 0;
     g.playSeconds = 0;

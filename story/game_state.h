@@ -26,8 +26,14 @@ void GSL_WipePathMake(char* out);
 // Configuration bytes 5..93 of SystemDataBlock to their defaults.
 void GSL_ConfigDefaults();
 
-// The version resets write into both blocks.
+// The version resets write into both blocks, in their first four bytes. A
+// system slot of another version is refused on load as a damaged one; a game
+// state loads whatever its version field holds (a quick save keeps the field
+// of the quick buffer, which only the start-up load of the quick slot fills).
 inline constexpr char kBlockVersion[5] = "0100";
+// Writes kBlockVersion into the first four bytes of a SystemData or
+// GameState image.
+void GSL_BlockVersionStamp(void* block);
 
 // Repairs what a loaded block could hold out of range: an index outside its
 // tables, a missing terminator, counts beyond their arrays. True when the

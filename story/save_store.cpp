@@ -291,6 +291,25 @@ bool SlotDigestMatches(int32_t slot, const uint8_t* digests) {
     return std::memcmp(sha, digests + 20 * slot, 20) == 0;
 }
 
+// The system slot's data must carry the version the writer stamps; the game
+// slots are not compared (see kBlockVersion).
+bool SlotVersionKnown(int32_t slot) {
+    return slot != kSaveSystemSlot || std::memcmp(Part(slot, 0), kBlockVersion, 4) == 0;
+}
+
+// One line for a saved system slot that would load but for its version.
+void VersionRefusalTell() {
+    const int32_t slot = kSaveSystemSlot;
+    if (!Flag(slot, 0) || !SlotDigestMatches(slot, g.table) || SlotVersionKnown(slot)) return;
+    char found[5] = {};
+    for (int32_t i = 0; i < 4; ++i) {
+        const uint8_t c = Part(slot, 0)[i];
+        found[i] = c > 0x20 && c < 0x7F ? char(c) : '?';
+    }
+    std::fprintf(stderr, "vn: save slot %d (the system data) is of version %s, not %s; it is refused as damaged\n", slot,
+                 found, kBlockVersion);
+}
+
 bool TimeBefore(const timespec& a, const timespec& b) {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
@@ -572,6 +591,7 @@ bool Lib_SaveInit() {
     g.savingOff.store(!mayWrite);
     if (reg == FILE_DAMAGED || reg == FILE_UNREADABLE) RegistryRebuild();
     Recover();
+    VersionRefusalTell();
 
     g.thread = Lib_ThreadSet("Lib_SaveWriteCB", Lib_SaveWriteCB, THREAD_PRIORITY_NORMAL);
     if (g.thread < 0) {
@@ -597,6 +617,7 @@ bool Lib_SaveReadFrom(const uint8_t* save, uint64_t saveSize, const uint8_t* reg
     const FileState reg = LoadBytes(registry, registrySize, registry != nullptr, g.table, kSaveRegistrySize);
     LoadBytes(save, saveSize, save != nullptr, g.image, kSaveImageSize);
     if (reg == FILE_DAMAGED) RegistryRebuild();
+    VersionRefusalTell();
     g.mirrorReady = true;  // no writer copies the image
     return true;
 }
@@ -696,7 +717,7 @@ void Lib_SaveRegistryOpen(int32_t open) {
 uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info) {
     if (slot < 0 || slot >= kSaveSlots || !g.image) return 1;
     if (!Flag(slot, 0)) return 1;
-    if (!SlotDigestMatches(slot, g.table)) return 2;
+    if (!SlotDigestMatches(slot, g.table) || !SlotVersionKnown(slot)) return 2;
     if (info) {
         std::memcpy(info, Part(slot, 1), sizeof *info);
         info->title[sizeof info->title - 1] = 0;

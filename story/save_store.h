@@ -83,8 +83,9 @@ void Lib_SaveFileName(int32_t slot, char* out, uint32_t outSize, const char* ext
 uint8_t Lib_SaveDataAccess(int32_t op, const char* name, void* data, uint32_t* outSize, uint32_t flags);
 // open 1 reloads the table from disk, 0 commits it.
 void Lib_SaveRegistryOpen(int32_t open);
-// 0 good (info copied, terminated, when given), 1 empty, 2 broken, 1 for a
-// slot outside 0..33.
+// 0 good (info copied, terminated, when given), 1 empty, 2 broken (the data
+// differs from its digest, or the system slot's block is of another version:
+// said once on stderr at start-up), 1 for a slot outside 0..33.
 uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info);
 
 // mode 0 save, 1 load, 2 delete. Task id, or -1 for a refused request.

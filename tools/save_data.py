@@ -15,9 +15,10 @@
       Writes a store that holds only slot 32 (SystemData with the defaults
       and the given values).
   save_data.py write DIR [--slot S:SEED]... [--corrupt S]
-      Writes a store with game slots of patterned data (byte i = (i * 31 +
-      SEED) & 255) and their digests; --corrupt changes one data byte of a
-      slot after digesting, so that the slot reads broken.
+      Writes a store with slots of patterned data (the block version "0100",
+      then byte i = (i * 31 + SEED) & 255) and their digests; --corrupt
+      changes one data byte of a slot after digesting, so that the slot reads
+      broken.
 
 Layout: 102 flag bytes (data parts of slots 0..33, then information parts,
 then picture parts), then per slot its data part (135752 bytes for slots
@@ -39,6 +40,7 @@ PICT = 116754
 FLAGS = 102
 IMAGE = 8728397
 REGISTRY = 680
+VERSION = b'0100'  # the first four bytes of SystemData and GameState
 
 
 def data_size(slot):
@@ -131,6 +133,14 @@ def empty_image():
     return bytearray(IMAGE)
 
 
+def patterned(slot, seed):
+    """A slot's data block: the version the engine writes, then byte i =
+    (i * 31 + seed) & 255."""
+    data = bytearray((i * 31 + seed) & 255 for i in range(data_size(slot)))
+    data[0:4] = VERSION
+    return bytes(data)
+
+
 def put_slot(image, table, slot, data, title=b'title', subtitle=b'sub'):
     image[slot] = image[SLOTS + slot] = image[2 * SLOTS + slot] = 1
     image[offset(slot, 0):offset(slot, 0) + len(data)] = data
@@ -152,7 +162,7 @@ def save_files(folder, image, table):
 
 def system_data(args):
     d = bytearray(4379)
-    d[0:4] = b'0100'
+    d[0:4] = VERSION
     d[5:15] = bytes([0, 60, 80, 0, 100, 50, 50, 100, 100, 1])
     d[29] = args.language & 0xFF
     for given in args.var:
@@ -179,8 +189,7 @@ def write(args):
     for given in args.slot:
         slot, _, seed = given.partition(':')
         slot, seed = int(slot), int(seed or 0)
-        data = bytes((i * 31 + seed) & 255 for i in range(data_size(slot)))
-        put_slot(image, table, slot, data)
+        put_slot(image, table, slot, patterned(slot, seed))
     if args.corrupt is not None:
         image[offset(args.corrupt, 0) + 7] ^= 0xFF
     save_files(args.dir, image, table)

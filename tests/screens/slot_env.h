@@ -29,9 +29,11 @@ struct SlotImage {
     std::string image = std::string(kSaveImageSize, '\0');
     std::string registry = std::string(kSaveRegistrySize, '\0');
 
+    // A slot's block: the writer's version, then byte i = i * 31 + seed.
     static std::string Data(int32_t slot, int seed) {
         std::string d(SaveDataSize(slot), '\0');
         for (size_t i = 0; i < d.size(); ++i) d[i] = char((i * 31 + size_t(seed)) & 255);
+        GSL_BlockVersionStamp(d.data());
         return d;
     }
     // A 228×128 picture: blue = x, green = y, red = seed, alpha 255.

@@ -21,6 +21,7 @@
 #include "engine/core/thread.h"
 #include "engine/files/file_loader.h"
 #include "engine/input/input.h"
+#include "story/game_state.h"
 #include "story/save_store.h"
 
 class SaveEnv : public ::testing::Test {
@@ -116,20 +117,27 @@ protected:
         r.dataSize = uint32_t(data.size());
         return r;
     }
+    // A slot's block: the writer's version, then byte i = i * 31 + seed.
     static std::vector<uint8_t> Pattern(int32_t slot, uint8_t seed) {
         std::vector<uint8_t> d(SaveDataSize(slot));
         for (size_t i = 0; i < d.size(); ++i) d[i] = uint8_t(i * 31 + seed);
+        GSL_BlockVersionStamp(d.data());
         return d;
     }
-    // Saves slot through the task; its result code.
-    static int32_t Save(int32_t slot, uint8_t seed) {
-        std::vector<uint8_t> data = Pattern(slot, seed);
+    // A save (mode 0) or load (1) of slot from or into data through the
+    // task; its result code.
+    static int32_t Transfer(int32_t mode, int32_t slot, std::vector<uint8_t>& data) {
         SaveRequest r = Request(data, slot);
-        int32_t task = Lib_SaveTaskSet(0, &r, slot);
+        int32_t task = Lib_SaveTaskSet(mode, &r, slot);
         if (task < 0 || RunTask(task) < 0) return -1;
         int32_t code = Lib_SaveTaskCode(task);
         Lib_SaveTaskEnd(task);
         return code;
+    }
+    // Saves slot through the task; its result code.
+    static int32_t Save(int32_t slot, uint8_t seed) {
+        std::vector<uint8_t> data = Pattern(slot, seed);
+        return Transfer(0, slot, data);
     }
     static std::vector<uint8_t> Data(int32_t slot) {
         const uint8_t* image = Lib_SaveImageGet();

@@ -83,6 +83,7 @@ TEST_F(SaveRecoveryTest, StopAfterEachWriterStep) {
 std::string SlotBytes(int32_t slot, uint8_t seed) {
     std::string bytes(SavePartOffset(slot + 1, 0) - SavePartOffset(slot, 0), '\0');
     for (uint32_t i = 0; i < SaveDataSize(slot); ++i) bytes[i] = char(uint8_t(i * 31 + seed));
+    GSL_BlockVersionStamp(bytes.data());
     SaveInfo info{};
     std::strcpy(info.title, "title");
     std::snprintf(info.subtitle, sizeof info.subtitle, "sub_%02d", slot + 1);
@@ -236,6 +237,44 @@ TEST_F(SaveRecoveryTest, DamagedFiles) {
 }
 
 size_t LineCount(const std::string& text) { return size_t(std::count(text.begin(), text.end(), '\n')); }
+
+// A system slot whose block carries another version than the writer stamps
+// is refused as a damaged one although its digest matches: it checks broken,
+// its load ends with the damaged code and leaves the caller's block alone, and
+// one line names it. The game slots load whatever their version field holds
+// (a quick save keeps the one the quick slot had at start-up: zeros when it
+// was empty).
+TEST_F(SaveRecoveryTest, SystemSlotOfAnotherVersionIsRefusedAsDamaged) {
+    ASSERT_TRUE(Lib_SaveInit());
+    Put(0, 1);
+    std::vector<uint8_t> quick = Pattern(kSaveQuickSlot, 4);
+    std::memset(quick.data(), 0, 4);
+    ASSERT_EQ(Transfer(0, kSaveQuickSlot, quick), 0);
+    Put(kSaveSystemSlot, 3);
+    Lib_SaveEnd();
+
+    std::string image = Inflated(kSave), table = Inflated(kRegistry);
+    ASSERT_EQ(table.size(), kSaveRegistrySize);
+    char* system = &image[SavePartOffset(kSaveSystemSlot, 0)];
+    std::memcpy(system, "0200", 4);
+    uint8_t digest[20];
+    Lib_Sha1(system, SaveDataSize(kSaveSystemSlot), digest);
+    table.replace(20 * kSaveSystemSlot, 20, reinterpret_cast<const char*>(digest), 20);
+    const std::string told = StartOn(Gzip(image), Gzip(table));
+    EXPECT_EQ(LineCount(told), 1u) << told;
+    EXPECT_NE(told.find("slot 32"), std::string::npos) << told;
+
+    EXPECT_EQ(Lib_SaveSlotCheck(kSaveSystemSlot, nullptr), 2u);
+    std::vector<uint8_t> block(SaveDataSize(kSaveSystemSlot), 0xEE);
+    EXPECT_EQ(Transfer(1, kSaveSystemSlot, block), 3);
+    EXPECT_TRUE(block == std::vector<uint8_t>(SaveDataSize(kSaveSystemSlot), 0xEE));
+
+    ExpectSlot(0, 1);
+    EXPECT_EQ(Lib_SaveSlotCheck(kSaveQuickSlot, nullptr), 0u);
+    block.assign(SaveDataSize(kSaveQuickSlot), 0xEE);
+    EXPECT_EQ(Transfer(1, kSaveQuickSlot, block), 0);
+    EXPECT_TRUE(block == quick);
+}
 
 // A save file that is not a regular file (a FIFO, on which a plain open()
 // waits for ever) holds neither the start nor is it replaced. One line says
