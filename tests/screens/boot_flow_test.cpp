@@ -240,8 +240,9 @@ TEST_F(QuickOffer, TheNextStartOffersTheQuickSaveAtTheTitle) {
     ASSERT_TRUE(Fonts());
 
     // The first run's quick save as the store keeps it: slot 33, then the
-    // system slot.
+    // system slot, from the blocks the main initialisation resets.
     ASSERT_TRUE(Lib_SaveInit());
+    GSL_SystemDataReset();
     GSL_GameStateInit();
     std::strcpy(GameStateBlock.scriptName, "00_init.txt");
     GameStateBlock.gameVars[3] = 11;
