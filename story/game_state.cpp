@@ -119,7 +119,9 @@ bool GSL_SystemDataCheck(SystemData* data) {
 
 bool GSL_GameStateCheck(GameState* state) {
     if (!state) return false;
-    bool sound = std::memcmp(state->version, kBlockVersion, 4) == 0 && state->scriptName[sizeof state->scriptName - 1] == 0;
+    // The version field is not compared: a quick save keeps whatever the
+    // quick buffer held (see kBlockVersion), and a load takes it as it is.
+    bool sound = state->scriptName[sizeof state->scriptName - 1] == 0;
     state->scriptName[sizeof state->scriptName - 1] = 0;
     for (auto& name : state->labelName) {
         sound = sound && name[sizeof name - 1] == 0;

@@ -37,6 +37,6 @@ void GSL_BlockVersionStamp(void* block);
 
 // Repairs what a loaded block could hold out of range: an index outside its
 // tables, a missing terminator, counts beyond their arrays. True when the
-// block needed no repair and carries kBlockVersion.
+// block needed no repair (and, for SystemData, carries kBlockVersion).
 bool GSL_SystemDataCheck(SystemData* data);
 bool GSL_GameStateCheck(GameState* state);

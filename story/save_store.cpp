@@ -362,8 +362,8 @@ bool MayRewrite(const char* name, FileState state, char* where, size_t whereSize
     return false;
 }
 
-// Whether a slot's data reads as a block of this game: its version, and
-// nothing the checks of a load would have to repair.
+// Whether a slot's data reads as a block of this game: nothing the checks of
+// a load would have to repair, and for the system slot its version.
 bool SlotPassesChecks(int32_t slot) {
     const uint32_t size = slot == kSaveSystemSlot ? sizeof(SystemData) : sizeof(GameState);
     void* copy = Lib_MemAlloc(HEAP_FILE, size, 16);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "story/save_store.h"
 #include "tests/engine/files/fifo_wait.h"
@@ -274,6 +275,41 @@ TEST_F(SaveRecoveryTest, SystemSlotOfAnotherVersionIsRefusedAsDamaged) {
     block.assign(SaveDataSize(kSaveQuickSlot), 0xEE);
     EXPECT_EQ(Transfer(1, kSaveQuickSlot, block), 0);
     EXPECT_TRUE(block == quick);
+}
+
+// A quick save made in a run whose quick slot started empty carries a zero
+// version field, and so does a numbered save made after loading it. When
+// registry.cdf is damaged the rebuild gives both their digests anew, as a
+// load would take them; a system slot of another version stays refused.
+TEST_F(SaveRecoveryTest, GameSlotsWithoutTheVersionSurviveARegistryRebuild) {
+    // A new game's state as the quick buffer holds it: no version.
+    auto state = [](int32_t slot, int8_t var) {
+        std::vector<uint8_t> data(SaveDataSize(slot), 0);
+        GameState* g = reinterpret_cast<GameState*>(data.data());
+        std::strcpy(g->scriptName, "00_init.txt");
+        g->gameVars[3] = var;
+        return data;
+    };
+    std::vector<uint8_t> quick = state(kSaveQuickSlot, 11), numbered = state(4, 12);
+    std::vector<uint8_t> system(SaveDataSize(kSaveSystemSlot), 0);
+    std::memcpy(system.data(), "0000", 4);
+    ASSERT_TRUE(Lib_SaveInit());
+    ASSERT_EQ(Transfer(0, kSaveQuickSlot, quick), 0);
+    ASSERT_EQ(Transfer(0, 4, numbered), 0);
+    ASSERT_EQ(Transfer(0, kSaveSystemSlot, system), 0);
+    Lib_SaveEnd();
+
+    const std::string told = StartOn(Read(kSave), "");
+    EXPECT_TRUE(fs::exists("user/4242/save/registry.cdf.broken"));
+    EXPECT_NE(told.find("rebuilt: 2 saved slots"), std::string::npos) << told;
+    for (const auto& [slot, saved] : {std::pair{kSaveQuickSlot, &quick}, std::pair{4, &numbered}}) {
+        SCOPED_TRACE(testing::Message() << "slot " << slot);
+        EXPECT_EQ(Lib_SaveSlotCheck(slot, nullptr), 0u);
+        std::vector<uint8_t> block(saved->size(), 0xEE);
+        EXPECT_EQ(Transfer(1, slot, block), 0);
+        EXPECT_TRUE(block == *saved);
+    }
+    EXPECT_EQ(Lib_SaveSlotCheck(kSaveSystemSlot, nullptr), 2u);
 }
 
 // A save file that is not a regular file (a FIFO, on which a plain open()
