@@ -52,10 +52,12 @@ std::vector<Fit> Boxes() {
         boxes.push_back({"dialog text", &SystemMesTable, 1, i, 0.5f, 544 - 32});
     for (int32_t i : {1, 2, 3, 4, 5, 7, 9, 16, 17, 18, 19, 20, 29})
         boxes.push_back({"dialog text", &SystemMesTable, 2, i, 0.5f, 544 - 32});
-    // Credits: from x 780 to the screen's edge, at their font block's size.
-    boxes.push_back({"credit title", &ScriptMesTable, 2, 24, 44.0f / 60.0f, 1280 - 780 - 16});
-    for (int32_t i = 25; i <= 36; ++i) boxes.push_back({"credit", &ScriptMesTable, 2, i, 0.5f, 1280 - 780 - 16});
-    boxes.push_back({"credit closing", &ScriptMesTable, 2, 37, 36.0f / 60.0f, 1280 - 780 - 16});
+    // Credits: at their font block's size on the ending pictures' page, whose
+    // inner rules run at x 756 and 1240: the lines keep 24 pixels from both.
+    const int32_t credit = 1240 - 24 - 780;
+    boxes.push_back({"credit title", &ScriptMesTable, 2, 24, 44.0f / 60.0f, credit});
+    for (int32_t i = 25; i <= 36; ++i) boxes.push_back({"credit", &ScriptMesTable, 2, i, 0.5f, credit});
+    boxes.push_back({"credit closing", &ScriptMesTable, 2, 37, 36.0f / 60.0f, credit});
     return boxes;
 }
 
