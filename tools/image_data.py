@@ -48,12 +48,15 @@ A ".pict" source (JSON) describes one picture:
               {"text": "SAVE", "at": [x, y], "scale": 4, "colour": "#..."},
               {"type": "はじめから", "face": "gothic", "size": 30, "at": [x, y],
                "colour": "#...", "align": "centre"},
-              {"shadow": [x, y, w, h], "radius": 0, "blur": 8, "colour": "#..."}]}
+              {"shadow": [x, y, w, h], "radius": 0, "blur": 8, "colour": "#..."},
+              {"fade": [x, y, w, h]}]}
 Shapes are painted in order, each replacing what lies under it; a rect
 with a radius has its corners rounded (quarter circles). Text uses a
 5x7 pixel font of letters (upper case), digits and " -_.:/()!?#%+".
 A shadow is a rounded rect blended over what lies under it, its alpha
 falling off to nothing over "blur" pixels outside its edge.
+A fade thins what lies in its rect from whole at the top row to clear
+below the bottom row (a figure ending softly above a window).
 "Type" is text in a font face of Debian's font packages (FACES; the
 packages tools/setup.sh installs), "size" pixels high, its baseline at y,
 drawn by Debian's ffmpeg tool (its drawtext filter) and blended over what
@@ -182,6 +185,17 @@ def soft_shadow(pic, x, y, rw, rh, r, blur, colour):
             blend_pixel(px, (py * w + qx) * 4, colour, colour[3] if d <= 0 else int(colour[3] * (1 - d / blur)))
 
 
+def fade_down(pic, x, y, rw, rh):
+    """Scales the alpha in the rect from whole at its top row to nearly
+    none at its bottom row."""
+    w, h, px = pic
+    x0, x1 = max(0, x), min(w, x + rw)
+    for row in range(max(0, y), min(h, y + rh)):
+        keep = 1.0 - (row - y + 1) / (rh + 1)
+        for at in range((row * w + x0) * 4 + 3, (row * w + x1) * 4, 4):
+            px[at] = int(px[at] * keep)
+
+
 def blend_pixel(px, at, colour, a):
     """Source-over of colour at alpha a (0..255) onto the pixel at `at`."""
     if a <= 0:
@@ -291,6 +305,7 @@ FACES = {
                "/usr/share/fonts/truetype/fonts-japanese-gothic.ttf"),
     "mincho": ("/usr/share/fonts/opentype/ipafont-mincho/ipam.ttf",
                "/usr/share/fonts/truetype/fonts-japanese-mincho.ttf"),
+    "pmincho": ("/usr/share/fonts/opentype/ipafont-mincho/ipamp.ttf",),
     "hei": ("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",),
     "sans": ("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",),
     "serif": ("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf",),
@@ -392,10 +407,12 @@ def paint(pic, shapes, where):
                 x, y, w, h = s["shadow"]
                 soft_shadow(pic, x, y, w, h, int(s.get("radius", 0)), int(s.get("blur", 8)),
                             parse_colour(s["colour"]))
+            elif "fade" in s:
+                fade_down(pic, *s["fade"])
             elif "type" in s:
                 draw_type(pic, s, next(strips))
             else:
-                raise ImageError("%s: no rect, frame, circle, gradient, text, type or shadow" % what)
+                raise ImageError("%s: no rect, frame, circle, gradient, text, type, shadow or fade" % what)
         except (KeyError, TypeError, ValueError) as e:
             raise ImageError("%s: %s" % (what, e))
 

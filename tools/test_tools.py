@@ -664,6 +664,16 @@ class PictSourceTest(unittest.TestCase):
         self.assertTrue(255 > alpha[31] > alpha[35] > 0, alpha)
         self.assertEqual((alpha[1], alpha[39]), (0, 0))
 
+    def test_a_fade_thins_a_picture_towards_its_bottom_only_inside_its_rect(self):
+        w, h, px = image_data.new_picture(10, 20, b"\x10\x20\x30\xff")
+        image_data.paint((w, h, px), [{"fade": [0, 4, 5, 10]}], "t")
+        alpha = [px[(y * w + 2) * 4 + 3] for y in range(h)]
+        self.assertEqual(alpha[:4] + alpha[14:], [255] * 10)
+        self.assertTrue(255 > alpha[4] > alpha[9] > alpha[13] > 0, alpha)
+        self.assertLess(alpha[13], 32)
+        self.assertEqual(px[(9 * w + 7) * 4 + 3], 255, "beside the rect")
+        self.assertEqual(px[(9 * w + 2) * 4:(9 * w + 2) * 4 + 3], b"\x10\x20\x30", "the colour stays")
+
 class FontDataTest(unittest.TestCase):
     def test_ext0_picture_of_cells(self):
         ext = font_data.addglyph_from_source("# two cells\ncircle 102030\nsquare ffffff  # white\n")

@@ -45,17 +45,20 @@ std::vector<Fit> Boxes() {
     // The in-game menu: captions at 0.55 from 22 pixels into a 224-pixel button.
     for (int32_t i : {1, 2, 3, 4, 5, 8, 9, 14, 15, 16})
         boxes.push_back({"menu caption", &SysgraMesTable, 2, i, 0.55f, 224 - 22 - 4});
-    // The story's auto and skip guides: centred on 86-pixel squares at 0.4.
-    for (int32_t i : {14, 15}) boxes.push_back({"guide label", &SysgraMesTable, 2, i, 0.4f, 86 - 4});
+    // The story's auto and skip guides: centred at 0.4 inside the 78-pixel
+    // inner squares of their 86-pixel ones.
+    for (int32_t i : {14, 15}) boxes.push_back({"guide label", &SysgraMesTable, 2, i, 0.4f, 78});
     // Questions and notices in the dialog's 544-pixel frame (text 0.5).
     for (int32_t i : {3, 4, 7, 8, 9, 11, 13, 40})
         boxes.push_back({"dialog text", &SystemMesTable, 1, i, 0.5f, 544 - 32});
     for (int32_t i : {1, 2, 3, 4, 5, 7, 9, 16, 17, 18, 19, 20, 29})
         boxes.push_back({"dialog text", &SystemMesTable, 2, i, 0.5f, 544 - 32});
-    // Credits: from x 780 to the screen's edge, at their font block's size.
-    boxes.push_back({"credit title", &ScriptMesTable, 2, 24, 44.0f / 60.0f, 1280 - 780 - 16});
-    for (int32_t i = 25; i <= 36; ++i) boxes.push_back({"credit", &ScriptMesTable, 2, i, 0.5f, 1280 - 780 - 16});
-    boxes.push_back({"credit closing", &ScriptMesTable, 2, 37, 36.0f / 60.0f, 1280 - 780 - 16});
+    // Credits: at their font block's size on the ending pictures' page, whose
+    // inner rules run at x 756 and 1240: the lines keep 24 pixels from both.
+    const int32_t credit = 1240 - 24 - 780;
+    boxes.push_back({"credit title", &ScriptMesTable, 2, 24, 44.0f / 60.0f, credit});
+    for (int32_t i = 25; i <= 36; ++i) boxes.push_back({"credit", &ScriptMesTable, 2, i, 0.5f, credit});
+    boxes.push_back({"credit closing", &ScriptMesTable, 2, 37, 36.0f / 60.0f, credit});
     return boxes;
 }
 
