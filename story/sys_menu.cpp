@@ -197,6 +197,20 @@ void OpenButtons(ScreenWork* w, int32_t panelWidth) {
     GSL_SysMenuDrawCaption();
 }
 
+// The column's slide in or out: the captions follow the buttons until the
+// last button's move and the dim have ended; then both tasks are deleted
+// and the answer is true.
+bool SlideDone(ScreenWork* w) {
+    GSL_SysMenuDrawCaption();
+    SysMenuHead* h = Head(w);
+    if (!MoveDone(h->lastMove) || !AlphaDone(h->dim)) return false;
+    GSL_SystemMoveDel(h->lastMove);
+    GSL_SystemAlphaDel(h->dim);
+    h->lastMove = -1;
+    h->dim = -1;
+    return true;
+}
+
 void Open(ScreenWork* w) {
     switch (w->subState) {
         case OPEN_LOAD:
@@ -234,12 +248,7 @@ void Open(ScreenWork* w) {
             return;
         }
         default:  // SUBSTATE_CLOSE
-            GSL_SysMenuDrawCaption();
-            if (!MoveDone(Head(w)->lastMove) || !AlphaDone(Head(w)->dim)) return;
-            GSL_SystemMoveDel(Head(w)->lastMove);
-            GSL_SystemAlphaDel(Head(w)->dim);
-            Head(w)->lastMove = -1;
-            Head(w)->dim = -1;
+            if (!SlideDone(w)) return;
             GSL_InputPause(Head(w)->input, 0);
             Step(w, STEP_RUN);
             GSL_ScriptWorkSnapshot();
@@ -503,12 +512,7 @@ void Close(ScreenWork* w) {
             return;
         }
         case CLOSE_WAIT:
-            GSL_SysMenuDrawCaption();
-            if (!MoveDone(Head(w)->lastMove) || !AlphaDone(Head(w)->dim)) return;
-            GSL_SystemMoveDel(Head(w)->lastMove);
-            GSL_SystemAlphaDel(Head(w)->dim);
-            Head(w)->lastMove = -1;
-            Head(w)->dim = -1;
+            if (!SlideDone(w)) return;
             w->subState = CLOSE_LEAVE;
             GSL_ScriptWorkSnapshot();
             return;
