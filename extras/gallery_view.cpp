@@ -29,9 +29,6 @@ constexpr int32_t kCounterFrames = 60, kArrowFrames = 180;
 constexpr int32_t kPanStep = 10;
 constexpr int32_t kDigitSlot = 32;
 constexpr int32_t kWhole[4] = {0, 0, 1280, 720};
-enum : int32_t { STEP_INIT, STEP_MAIN, STEP_END };
-enum : int32_t { VIEW_LOAD = 0, VIEW_SETUP = 1, VIEW_FADE_IN = 2, VIEW_SHOW = 10, VIEW_SELECT = 15, VIEW_FADE_OUT = 20,
-                 VIEW_WIPE = 50, VIEW_WIPE_CAPTURED = 51, VIEW_WIPE_END = 52, VIEW_FREE = 99 };
 
 struct Where {
     int32_t category, thumbnail, index;
@@ -203,7 +200,7 @@ void Init(ScreenWork*) {
         }
     }
     w->subState = VIEW_LOAD;
-    w->step = STEP_MAIN;
+    w->step = VIEW_STEP_MAIN;
 }
 
 void LoadPicture(GalleryViewHead* v) {
@@ -391,7 +388,7 @@ void Main(ScreenWork* w) {
     GalleryViewHead* v = GSL_GalleryViewHead(w);
     GalleryViewState* st = v->state;
     if (!st) {
-        w->step = STEP_END;
+        w->step = VIEW_STEP_END;
         return;
     }
     if (st->counterMoves[0] >= 0 && GSL_SystemMoveCheck(st->counterMoves[0]) != 0) {
@@ -458,7 +455,7 @@ void Main(ScreenWork* w) {
             v->wipe = -1;
             Lib_MemFree(HEAP_SCREEN, st);
             v->state = nullptr;
-            w->step = STEP_END;
+            w->step = VIEW_STEP_END;
             break;
         default: break;
     }
@@ -476,11 +473,11 @@ GalleryViewHead* GSL_GalleryViewHead(ScreenWork* w) {
 
 void GSL_GalleryViewModeCB() {
     ScreenWork* w = GSL_WorkGet(nullptr);
-    const int32_t step = w ? w->step : STEP_INIT;
+    const int32_t step = w ? w->step : VIEW_STEP_INIT;
     switch (step) {
-        case STEP_INIT: Init(w); break;
-        case STEP_MAIN: Main(w); break;
-        case STEP_END: End(w); break;
+        case VIEW_STEP_INIT: Init(w); break;
+        case VIEW_STEP_MAIN: Main(w); break;
+        case VIEW_STEP_END: End(w); break;
         default: break;
     }
 }
