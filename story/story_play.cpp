@@ -341,7 +341,7 @@ void ActionEnter(ScreenWork* w) {
         GSL_StorySlideWindow(-720, kSlideFrames, 2);
     }
     GSL_StoryReleaseChannels(1);
-    if (Lib_MoviePlayerState() == 3) Lib_MoviePause();
+    if (Lib_MoviePlayerState() == PLAYER_STARTED) Lib_MoviePause();
     StoryPausedFlag = 1;
     w->words[STORY_FRAMES] = 0;
     w->subState = action;
@@ -391,7 +391,7 @@ void ActionReturn(ScreenWork* w) {
     }
     GSL_StoryIconUpdate();
     GSL_StoryReleaseChannels(0);
-    if (Lib_MoviePlayerState() == 4) Lib_MovieResume();
+    if (Lib_MoviePlayerState() == PLAYER_PAUSED) Lib_MovieResume();
     StoryPausedFlag = 0;
     w->words[STORY_FLAGS] &= STORY_FLAG_NO_HIDE;
     for (uint32_t i : {STORY_SHOW25, STORY_SHOW29, STORY_SHOW_TEXT1, STORY_SHOW31, STORY_SHOW40}) w->words[i] = 0;
