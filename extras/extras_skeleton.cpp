@@ -35,13 +35,6 @@ constexpr int32_t kBlackFrames = 30;
 constexpr int32_t kScrollFrames = 8;
 constexpr uint32_t kArrowSlots[4] = {3, 4, 5, 6};
 
-void SetRect(int32_t sprite, int32_t group, int32_t item) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
-}
-
 bool PointerOnScreen(int32_t x, int32_t y) { return x >= 0 && x <= 1279 && y >= 0 && y <= 719; }
 }  // namespace
 
@@ -131,6 +124,23 @@ void Extras_Heading(uint32_t index) {
     GSL_TextShowFully(r);
 }
 
+void Extras_PageShow(uint32_t heading) {
+    Extras_Heading(heading);
+    const int32_t bg = GSL_WorkLayerGet(nullptr, 0);
+    Lib_SpriteSetPrio(bg, 610, -1);
+    Lib_SpriteSetFlag(bg, 1);
+    const int32_t back = GSL_WorkLayerGet(nullptr, 1);
+    GSL_LayoutSpriteRect(back, 2, 3);
+    if (Lib_SpriteIsLive(back)) {
+        SpriteTable[back].posX = 597.0f;
+        SpriteTable[back].posY = 317.0f;
+        SpriteTable[back].posZ = 0.0f;
+    }
+    Lib_SpriteSetPrio(back, 608, -1);
+    Lib_SpriteSetColor(back, kPlain);
+    Lib_SpriteSetFlag(back, 1);
+}
+
 void Extras_Counter(ModeFunction screen, int32_t n, int32_t m) {
     char text[32];
     std::snprintf(text, sizeof text, "%d / %d", int(n), int(m));
@@ -159,7 +169,7 @@ void Extras_ArrowsSet() {
         const int32_t s = GSL_WorkLayerCopy(nullptr, kArrowSlots[i], 1, -1);
         SpriteRecord* r = Lib_SpriteIsLive(s) ? Lib_SpriteAt(s) : nullptr;
         if (!r) continue;
-        SetRect(s, 2, arrows[i].item);
+        GSL_LayoutSpriteRect(s, 2, arrows[i].item);
         r->posX = arrows[i].x;
         r->posY = -320.0f;
         r->posZ = 0.0f;

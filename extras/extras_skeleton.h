@@ -72,6 +72,10 @@ void Extras_BuildFade(ScreenWork* w, bool ready, void (*build)(ScreenWork*));
 int32_t Extras_TrackPlay(int32_t record);
 // Text slot 0: SysgraMesTable's text (2, index) at (64, -13), scale 0.7.
 void Extras_Heading(uint32_t index);
+// The page of a one-sheet screen shown: its heading (Extras_Heading), the
+// background (layer slot 0) at priority 610 and the back button (slot 1)
+// cut from layout (2, 3), at (597, 317) at priority 608.
+void Extras_PageShow(uint32_t heading);
 // Text slot 3 of `screen`: "%d / %d" at (640, -677), scale 0.6, centred.
 void Extras_Counter(ModeFunction screen, int32_t n, int32_t m);
 // Layer slots 3..6: the arrows and their highlights, copied from slot 1.

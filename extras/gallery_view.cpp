@@ -62,19 +62,12 @@ bool Open(int32_t category, int32_t thumbnail, int32_t index) {
 
 int32_t CursorSheet() { return GSL_WorkLayerGet(GSL_GalleryModeCB, 2); }
 
-void SetRect(int32_t sprite, int32_t group, int32_t item) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
-}
-
 // A copy of `source` cut to a piece, placed over the whole screen's clip.
 int32_t Piece(int32_t source, int32_t group, int32_t item, float x, float y, int32_t priority, uint32_t colour,
               uint8_t shown) {
     const int32_t s = Lib_SpriteCopy(-1, source);
     if (s < 0) return -1;
-    SetRect(s, group, item);
+    GSL_LayoutSpriteRect(s, group, item);
     SpriteRecord& r = SpriteTable[s];
     r.posX = x;
     r.posY = y;
@@ -258,7 +251,7 @@ void SetUp(ScreenWork* w, GalleryViewHead* v) {
     CounterBuild(v, kFaded);
     ArrowsBuild(v, kFaded);
     const int32_t back = GSL_WorkLayerGet(nullptr, 3);
-    SetRect(back, 2, 3);
+    GSL_LayoutSpriteRect(back, 2, 3);
     if (Lib_SpriteIsLive(back)) {
         SpriteTable[back].posX = 597.0f;
         SpriteTable[back].posY = 317.0f;

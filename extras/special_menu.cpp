@@ -61,13 +61,6 @@ int32_t Layer(uint32_t slot) { return GSL_WorkLayerGet(GSL_SpecialModeCB, slot);
 int32_t Cursor() { return Layer(2); }
 int32_t Button(int32_t i) { return Layer(uint32_t(kButtonBase + i)); }
 
-void SetRect(int32_t sprite, int32_t group, int32_t item) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
-}
-
 void Place(int32_t sprite, float x, float y, float scale, int32_t priority) {
     if (!Lib_SpriteIsLive(sprite)) return;
     SpriteRecord& r = SpriteTable[sprite];
@@ -121,21 +114,8 @@ void BuildMenu(ScreenWork* w) {
     Extras_TrackPlay(kTitleTrack);
     GSL_SystemLoadingDel(h->loading);
     h->loading = -1;
-    Extras_Heading(kHeadingText);
-    const int32_t bg = Layer(0);
-    Lib_SpriteSetPrio(bg, 610, -1);
-    Lib_SpriteSetFlag(bg, 1);
-    const int32_t back = Layer(1);
-    SetRect(back, 2, 3);
-    if (Lib_SpriteIsLive(back)) {
-        SpriteTable[back].posX = 597.0f;
-        SpriteTable[back].posY = 317.0f;
-        SpriteTable[back].posZ = 0.0f;
-    }
-    Lib_SpriteSetPrio(back, 608, -1);
-    Lib_SpriteSetColor(back, kPlain);
-    Lib_SpriteSetFlag(back, 1);
-    SetRect(Cursor(), 8, 0);
+    Extras_PageShow(kHeadingText);
+    GSL_LayoutSpriteRect(Cursor(), 8, 0);
     // The arrows and their highlights stay hidden: the menu has one page.
     Extras_ArrowsSet();
     for (uint32_t s = 3; s <= 6; ++s) Lib_SpriteSetFlag(Layer(s), 0);
@@ -335,7 +315,7 @@ void GSL_SpecialDrawPage(float scale, uint8_t cursorShown) {
             b = GSL_WorkLayerLoad(GSL_SpecialModeCB, slot, -1, e.button, -1, 1, nullptr, kSpecialThumbArc);
         } else {
             b = GSL_WorkLayerCopy(GSL_SpecialModeCB, slot, 2, -1);
-            SetRect(b, 8, 1);
+            GSL_LayoutSpriteRect(b, 8, 1);
         }
         Place(b, CellX(i), CellY(i), scale, 607);
         Lib_SpriteSetColor(b, (i == 0 && cursorShown) ? kWhite : kGrey);
