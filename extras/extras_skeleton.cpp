@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/core/engine_state.h"
 #include "engine/files/message_table.h"
@@ -139,6 +140,19 @@ void Extras_PageShow(uint32_t heading) {
     Lib_SpriteSetPrio(back, 608, -1);
     Lib_SpriteSetColor(back, kPlain);
     Lib_SpriteSetFlag(back, 1);
+}
+
+bool Extras_Place(int32_t sprite, float x, float y, float scale, int32_t priority, const int32_t* clip) {
+    if (!Lib_SpriteIsLive(sprite)) return false;
+    SpriteRecord& r = SpriteTable[sprite];
+    r.posX = x;
+    r.posY = y;
+    r.posZ = 0.0f;
+    r.scaleX = r.scaleY = scale;
+    r.scaleZ = 1.0f;
+    if (clip) std::memcpy(r.clipRect, clip, sizeof r.clipRect);
+    Lib_SpriteSetPrio(sprite, priority, -1);
+    return true;
 }
 
 void Extras_Counter(ModeFunction screen, int32_t n, int32_t m) {

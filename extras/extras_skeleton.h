@@ -76,6 +76,9 @@ void Extras_Heading(uint32_t index);
 // background (layer slot 0) at priority 610 and the back button (slot 1)
 // cut from layout (2, 3), at (597, 317) at priority 608.
 void Extras_PageShow(uint32_t heading);
+// Moves a live sprite to (x, y, 0) at `scale` (z 1), clipped to `clip` when
+// given, at `priority`; false when the sprite is not live (nothing changes).
+bool Extras_Place(int32_t sprite, float x, float y, float scale, int32_t priority, const int32_t* clip);
 // Text slot 3 of `screen`: "%d / %d" at (640, -677), scale 0.6, centred.
 void Extras_Counter(ModeFunction screen, int32_t n, int32_t m);
 // Layer slots 3..6: the arrows and their highlights, copied from slot 1.

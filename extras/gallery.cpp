@@ -82,15 +82,7 @@ float PlaceY(const GalleryHead* h, int32_t i) { return CellY(i) + kGalleryPitch 
 int32_t Rows(int32_t count) { return (count + kGalleryColumns - 1) / kGalleryColumns; }
 
 void Place(int32_t sprite, float x, float y, float scale, int32_t priority, uint32_t colour) {
-    if (!Lib_SpriteIsLive(sprite)) return;
-    SpriteRecord& r = SpriteTable[sprite];
-    r.posX = x;
-    r.posY = y;
-    r.posZ = 0.0f;
-    r.scaleX = r.scaleY = scale;
-    r.scaleZ = 1.0f;
-    std::memcpy(r.clipRect, kBand, sizeof kBand);
-    Lib_SpriteSetPrio(sprite, priority, -1);
+    if (!Extras_Place(sprite, x, y, scale, priority, kBand)) return;
     Lib_SpriteSetColor(sprite, colour);
     Lib_SpriteSetFlag(sprite, 1);
 }

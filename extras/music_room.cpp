@@ -83,15 +83,7 @@ float SlotY(int32_t i) { return kSlotY - float(i / 2) * kSlotDY; }
 int32_t Layer(uint32_t slot) { return GSL_WorkLayerGet(GSL_MusicRoomModeCB, slot); }
 
 void Place(int32_t sprite, float x, float y, float scale, int32_t priority, uint32_t colour, const int32_t* clip) {
-    if (!Lib_SpriteIsLive(sprite)) return;
-    SpriteRecord& r = SpriteTable[sprite];
-    r.posX = x;
-    r.posY = y;
-    r.posZ = 0.0f;
-    r.scaleX = r.scaleY = scale;
-    r.scaleZ = 1.0f;
-    if (clip) std::memcpy(r.clipRect, clip, sizeof kBand);
-    Lib_SpriteSetPrio(sprite, priority, -1);
+    if (!Extras_Place(sprite, x, y, scale, priority, clip)) return;
     if (colour) Lib_SpriteSetColor(sprite, colour);
     Lib_SpriteSetFlag(sprite, 1);
 }

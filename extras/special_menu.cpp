@@ -62,15 +62,7 @@ int32_t Cursor() { return Layer(2); }
 int32_t Button(int32_t i) { return Layer(uint32_t(kButtonBase + i)); }
 
 void Place(int32_t sprite, float x, float y, float scale, int32_t priority) {
-    if (!Lib_SpriteIsLive(sprite)) return;
-    SpriteRecord& r = SpriteTable[sprite];
-    r.posX = x;
-    r.posY = y;
-    r.posZ = 0.0f;
-    r.scaleX = r.scaleY = scale;
-    r.scaleZ = 1.0f;
-    std::memcpy(r.clipRect, kBand, sizeof kBand);
-    Lib_SpriteSetPrio(sprite, priority, -1);
+    Extras_Place(sprite, x, y, scale, priority, kBand);
 }
 
 void KeysEnd(SpecialHead* h) {
