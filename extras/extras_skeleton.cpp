@@ -309,6 +309,20 @@ int32_t Extras_FollowRows(const ExtrasGrid& g, int32_t selection, int32_t topRow
     return d < 0 ? d : 0;
 }
 
+int32_t Extras_FollowCursor(const ExtrasGrid& g, int32_t selection, int32_t cursor, float x, float y, int32_t bar,
+                            int32_t* topRow) {
+    if (Lib_SpriteIsLive(cursor)) {
+        SpriteTable[cursor].posX = x;
+        SpriteTable[cursor].posY = y;
+    }
+    const int32_t d = Extras_FollowRows(g, selection, *topRow);
+    if (d != 0) {
+        GSL_SystemBarScroll(bar, d);
+        *topRow += d;
+    }
+    return d;
+}
+
 int32_t Extras_ScrollSprites(const int32_t* sprites, int32_t count, int32_t rows, float pitch, bool animated,
                              int32_t keep) {
     int32_t kept = -1;

@@ -121,6 +121,11 @@ struct ExtrasGrid {
 };
 // The scroll in rows that brings `selection` into view from `topRow`.
 int32_t Extras_FollowRows(const ExtrasGrid& g, int32_t selection, int32_t topRow);
+// The cursor sprite put on the selection's cell at (x, y), the bar scrolled
+// and *topRow moved by the rows that bring `selection` into view; those rows
+// (0 when it is in view), by which the caller scrolls its sprites.
+int32_t Extras_FollowCursor(const ExtrasGrid& g, int32_t selection, int32_t cursor, float x, float y, int32_t bar,
+                            int32_t* topRow);
 // Moves the sprites by rows * pitch upward: over 8 frames (one move task per
 // sprite; the one of sprites[keep] is returned, the others end by
 // themselves) or at once (-1).

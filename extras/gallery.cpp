@@ -163,14 +163,8 @@ void Follow(GalleryHead* h, bool animated) {
     if (h->selection == h->shown || !st) return;
     const int32_t sel = h->selection;
     const int32_t cursor = Cursor();
-    if (Lib_SpriteIsLive(cursor)) {
-        SpriteTable[cursor].posX = CellX(sel);
-        SpriteTable[cursor].posY = PlaceY(h, sel);
-    }
-    const int32_t d = Extras_FollowRows(kGrid, sel, h->topRow);
+    const int32_t d = Extras_FollowCursor(kGrid, sel, cursor, CellX(sel), PlaceY(h, sel), h->bar, &h->topRow);
     if (d != 0) {
-        GSL_SystemBarScroll(h->bar, d);
-        h->topRow += d;
         int32_t sprites[1 + 2 * kGalleryCells];
         sprites[0] = cursor;
         std::memcpy(sprites + 1, st->cells, sizeof st->cells);

@@ -320,14 +320,8 @@ void GSL_SpecialSelectUpdate() {
     if (!h || h->selected == h->highlighted) return;
     const int32_t sel = h->selected;
     const int32_t cursor = Cursor();
-    if (Lib_SpriteIsLive(cursor)) {
-        SpriteTable[cursor].posX = CellX(sel);
-        SpriteTable[cursor].posY = PlaceY(h, sel);
-    }
-    const int32_t d = Extras_FollowRows(kGrid, sel, h->topRow);
+    const int32_t d = Extras_FollowCursor(kGrid, sel, cursor, CellX(sel), PlaceY(h, sel), h->bar, &h->topRow);
     if (d != 0) {
-        GSL_SystemBarScroll(h->bar, d);
-        h->topRow += d;
         int32_t sprites[1 + kSpecialCount];
         sprites[0] = cursor;
         for (int32_t i = 0; i < kSpecialCount; ++i) sprites[1 + i] = Button(i);
