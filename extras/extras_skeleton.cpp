@@ -172,7 +172,7 @@ void Extras_Counter(ModeFunction screen, int32_t n, int32_t m) {
     GSL_TextShowFully(r);
 }
 
-void Extras_ArrowsSet() {
+void Extras_ArrowsSet(uint32_t sourceSlot) {
     struct Arrow {
         int32_t item, priority;
         float x, scale;
@@ -180,7 +180,7 @@ void Extras_ArrowsSet() {
     const Arrow arrows[4] = {{16, 609, -490.0f, 1.0f}, {17, 609, 491.0f, 1.0f}, {4, 608, -490.0f, 1.2f},
                              {5, 608, 491.0f, 1.2f}};
     for (int i = 0; i < 4; ++i) {
-        const int32_t s = GSL_WorkLayerCopy(nullptr, kArrowSlots[i], 1, -1);
+        const int32_t s = GSL_WorkLayerCopy(nullptr, kArrowSlots[i], sourceSlot, -1);
         SpriteRecord* r = Lib_SpriteIsLive(s) ? Lib_SpriteAt(s) : nullptr;
         if (!r) continue;
         GSL_LayoutSpriteRect(s, 2, arrows[i].item);

@@ -81,8 +81,9 @@ void Extras_PageShow(uint32_t heading);
 bool Extras_Place(int32_t sprite, float x, float y, float scale, int32_t priority, const int32_t* clip);
 // Text slot 3 of `screen`: "%d / %d" at (640, -677), scale 0.6, centred.
 void Extras_Counter(ModeFunction screen, int32_t n, int32_t m);
-// Layer slots 3..6: the arrows and their highlights, copied from slot 1.
-void Extras_ArrowsSet();
+// Layer slots 3..6: the arrows and their highlights, copied from
+// `sourceSlot` (the screen's system sheet; slot 1 unless told).
+void Extras_ArrowsSet(uint32_t sourceSlot = 1);
 // One frame of the arrows' bob: each arrow moves by sin(angle) outward; the
 // angle grows by 6 and wraps at 360.
 void Extras_ArrowBob(int32_t* angle);

@@ -143,22 +143,6 @@ void ChangePage(ScreenWork* w, MusicHead* h, int32_t side) {
     w->subState = EXTRAS_ZOOM_OUT;
 }
 
-// Slots 3..6: the page arrows and their frames, copied from the system sheet.
-void ArrowsSet() {
-    struct Arrow {
-        int32_t item, priority;
-        float x, scale;
-    };
-    const Arrow arrows[4] = {{16, 609, -490.0f, 1.0f}, {17, 609, 491.0f, 1.0f}, {4, 608, -490.0f, 1.2f},
-                             {5, 608, 491.0f, 1.2f}};
-    for (uint32_t i = 0; i < 4; ++i) {
-        const int32_t s = GSL_WorkLayerCopy(nullptr, 3 + i, 11, -1);
-        if (!Lib_SpriteIsLive(s)) continue;
-        GSL_LayoutSpriteRect(s, 2, arrows[i].item);
-        Place(s, arrows[i].x, -320.0f, arrows[i].scale, arrows[i].priority, kPlain, nullptr);
-    }
-}
-
 void IconSuspend(const MusicHead* h, uint8_t suspended) {
     if (!h->state || h->state->icon < 0 || h->state->icon >= kTaskSlots) return;
     TaskRecord* t = TaskTable.slots[h->state->icon];
@@ -205,7 +189,7 @@ void BuildRoom(ScreenWork* w) {
     GSL_LayoutSpriteRect(back, 2, 3);
     Place(back, 597.0f, 317.0f, 1.0f, 608, kPlain, nullptr);
     GSL_LayoutSpriteRect(Layer(2), 9, 0);
-    ArrowsSet();
+    Extras_ArrowsSet(11);  // slot 11 holds the system sheet
     GSL_MusicDrawPage(1.0f, 1);
     GSL_SystemBarSetFlag(h->bar, Rows(Page(h).count) > 8 ? 1 : 0);
     const float at[3] = {534.0f, 320.0f, 0.0f};
