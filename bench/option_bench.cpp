@@ -76,7 +76,7 @@ OptionWork* Screen() {
     for (int i = 0; i < 6; ++i) o->keys[i] = GSL_SystemKeySet(masks[i], intervals[i]);
     GSL_OptionBuildItems();
     GSL_OptionDrawItems(1);
-    w->step = 2;
+    w->step = OPTION_MAIN;
     return o;
 }
 

@@ -28,6 +28,7 @@
 #include "script/stage.h"
 #include "script/staffroll.h"
 #include "script/syntax.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
@@ -65,7 +66,7 @@ struct Stage {
         GSL_WorkCreate();
         ScreenWork* story = GSL_WorkGet(GSL_StoryModeCB);
         if (!story) return;
-        story->step = 1;
+        story->step = STORY_STEP_SETUP;
         const std::string bytes = Ext0(1280, 720);
         void* data = Lib_CashAlloc(kPicture, bytes.size(), 256);
         if (!data) return;
@@ -145,7 +146,7 @@ void BM_ImageCachedToFirstFrame(benchmark::State& state) {
     CommandContext ctx{};
     ctx.script = &script;
     ctx.stage = &GameStateBlock.stage;
-    ctx.step = 999;
+    ctx.step = CMD_STEP_LAST;
     g_ctx = &ctx;
     GameStateBlock.stage.layerVisible[10] = 1;
     const int32_t caller = Lib_TaskSet("ImageCaller", ImageCaller, 34000, 400, 0);
@@ -156,7 +157,7 @@ void BM_ImageCachedToFirstFrame(benchmark::State& state) {
         GSL_ScriptTagCut(&script, tag, &ctx, &next);
         script.nextOffset = next;
         std::memset(ctx.priv, 0, sizeof ctx.priv);
-        ctx.step = 0;
+        ctx.step = CMD_STEP_FIRST;
         int n = 0;
         for (; n < 100; ++n) {
             Stage::Frame();
@@ -164,7 +165,7 @@ void BM_ImageCachedToFirstFrame(benchmark::State& state) {
         }
         frames = n + 1;
         state.PauseTiming();
-        ctx.step = 999;
+        ctx.step = CMD_STEP_LAST;
         GSL_WorkLayerFree(GSL_StoryModeCB, 10);
         GSL_WorkLayerFree(GSL_StoryModeCB, 22);
         state.ResumeTiming();
@@ -232,7 +233,7 @@ void BM_StaffrollFrame72(benchmark::State& state) {
     GSL_StageReset(&g.stage, STAGE_RESET_NAME | STAGE_RESET_FIELDS);
     std::strcpy(g.scriptName, "bench.txt");
     if (ok) {
-        story->step = 1;
+        story->step = STORY_STEP_SETUP;
         story->tasks[0] = GSL_ScriptTaskSet();
         for (int i = 0; i < 6; ++i) Lib_TaskPass(false);
     }

@@ -270,7 +270,7 @@ inline bool DialogWaiting() {
     for (const TaskRecord* t : TaskTable.slots) {
         if (!t || t->callback != Lib_UtilityCB) continue;
         const auto* d = static_cast<const UtilityDialogWork*>(t->work);
-        if (d && d->state == 10) return true;
+        if (d && d->state == DIALOG_WAITING) return true;
     }
     return false;
 }
@@ -286,7 +286,7 @@ inline const TextRecord* MessageText() {
 inline bool SaveListUp() { return program_screens::ListUp(GSL_SaveModeCB); }
 inline bool SaveAsking() {
     const ScreenWork* w = GSL_WorkGet(GSL_SaveModeCB);
-    return GSL_ModeTop() == GSL_SaveModeCB && w && w->subState == 22 && DialogWaiting();
+    return GSL_ModeTop() == GSL_SaveModeCB && w && w->subState == SLOT_MAIN_ANSWER && DialogWaiting();
 }
 inline const SelectInputWork* SysMenuInput() {
     const ScreenWork* w = GSL_WorkGet(GSL_SysMenuModeCB);

@@ -113,8 +113,8 @@ struct ListScene {
         for (int32_t& m : list.rowMoves) m = -1;
         w->words[SLOT_WORD_LIST] = uint64_t(uintptr_t(&list));
         GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
-        w->step = 2;
-        w->subState = 20;
+        w->step = SLOT_STEP_MAIN;
+        w->subState = SLOT_MAIN_LIST;
         ok = true;
     }
     ~ListScene() {

@@ -18,6 +18,7 @@
 #include "script/script_task.h"
 #include "story/game_state.h"
 #include "story/line_text.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
 #include "script/script_host.h"
 #include "story/story_window.h"
@@ -39,7 +40,7 @@ void BM_StoryFrameWhileWaiting(benchmark::State& state) {
     ModeStack[0] = GSL_StoryModeCB;
     GSL_WorkCreate();
     ScreenWork* w = GSL_WorkGet(nullptr);
-    w->step = 2;
+    w->step = STORY_STEP_INPUT;
     for (uint32_t i : {STORY_LOADING, STORY_PENDING, STORY_ACTION, STORY_ICON, STORY_DIALOG, STORY_BADGE})
         w->words[i] = uint64_t(int64_t(-1));
     w->tasks[0] = GSL_ScriptTaskSet();

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/core/engine_state.h"
 #include "engine/files/message_table.h"
@@ -34,13 +35,6 @@ constexpr int32_t kOpenFrames = 60;
 constexpr int32_t kBlackFrames = 30;
 constexpr int32_t kScrollFrames = 8;
 constexpr uint32_t kArrowSlots[4] = {3, 4, 5, 6};
-
-void SetRect(int32_t sprite, int32_t group, int32_t item) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
-}
 
 bool PointerOnScreen(int32_t x, int32_t y) { return x >= 0 && x <= 1279 && y >= 0 && y <= 719; }
 }  // namespace
@@ -131,6 +125,36 @@ void Extras_Heading(uint32_t index) {
     GSL_TextShowFully(r);
 }
 
+void Extras_PageShow(uint32_t heading) {
+    Extras_Heading(heading);
+    const int32_t bg = GSL_WorkLayerGet(nullptr, 0);
+    Lib_SpriteSetPrio(bg, 610, -1);
+    Lib_SpriteSetFlag(bg, 1);
+    const int32_t back = GSL_WorkLayerGet(nullptr, 1);
+    GSL_LayoutSpriteRect(back, 2, 3);
+    if (Lib_SpriteIsLive(back)) {
+        SpriteTable[back].posX = 597.0f;
+        SpriteTable[back].posY = 317.0f;
+        SpriteTable[back].posZ = 0.0f;
+    }
+    Lib_SpriteSetPrio(back, 608, -1);
+    Lib_SpriteSetColor(back, kPlain);
+    Lib_SpriteSetFlag(back, 1);
+}
+
+bool Extras_Place(int32_t sprite, float x, float y, float scale, int32_t priority, const int32_t* clip) {
+    if (!Lib_SpriteIsLive(sprite)) return false;
+    SpriteRecord& r = SpriteTable[sprite];
+    r.posX = x;
+    r.posY = y;
+    r.posZ = 0.0f;
+    r.scaleX = r.scaleY = scale;
+    r.scaleZ = 1.0f;
+    if (clip) std::memcpy(r.clipRect, clip, sizeof r.clipRect);
+    Lib_SpriteSetPrio(sprite, priority, -1);
+    return true;
+}
+
 void Extras_Counter(ModeFunction screen, int32_t n, int32_t m) {
     char text[32];
     std::snprintf(text, sizeof text, "%d / %d", int(n), int(m));
@@ -148,7 +172,7 @@ void Extras_Counter(ModeFunction screen, int32_t n, int32_t m) {
     GSL_TextShowFully(r);
 }
 
-void Extras_ArrowsSet() {
+void Extras_ArrowsSet(uint32_t sourceSlot) {
     struct Arrow {
         int32_t item, priority;
         float x, scale;
@@ -156,10 +180,10 @@ void Extras_ArrowsSet() {
     const Arrow arrows[4] = {{16, 609, -490.0f, 1.0f}, {17, 609, 491.0f, 1.0f}, {4, 608, -490.0f, 1.2f},
                              {5, 608, 491.0f, 1.2f}};
     for (int i = 0; i < 4; ++i) {
-        const int32_t s = GSL_WorkLayerCopy(nullptr, kArrowSlots[i], 1, -1);
+        const int32_t s = GSL_WorkLayerCopy(nullptr, kArrowSlots[i], sourceSlot, -1);
         SpriteRecord* r = Lib_SpriteIsLive(s) ? Lib_SpriteAt(s) : nullptr;
         if (!r) continue;
-        SetRect(s, 2, arrows[i].item);
+        GSL_LayoutSpriteRect(s, 2, arrows[i].item);
         r->posX = arrows[i].x;
         r->posY = -320.0f;
         r->posZ = 0.0f;
@@ -283,6 +307,20 @@ int32_t Extras_FollowRows(const ExtrasGrid& g, int32_t selection, int32_t topRow
     const int32_t d = selection / g.columns - topRow;
     if (d >= g.visibleRows) return d - (g.visibleRows - 1);
     return d < 0 ? d : 0;
+}
+
+int32_t Extras_FollowCursor(const ExtrasGrid& g, int32_t selection, int32_t cursor, float x, float y, int32_t bar,
+                            int32_t* topRow) {
+    if (Lib_SpriteIsLive(cursor)) {
+        SpriteTable[cursor].posX = x;
+        SpriteTable[cursor].posY = y;
+    }
+    const int32_t d = Extras_FollowRows(g, selection, *topRow);
+    if (d != 0) {
+        GSL_SystemBarScroll(bar, d);
+        *topRow += d;
+    }
+    return d;
 }
 
 int32_t Extras_ScrollSprites(const int32_t* sprites, int32_t count, int32_t rows, float pitch, bool animated,

@@ -72,10 +72,18 @@ void Extras_BuildFade(ScreenWork* w, bool ready, void (*build)(ScreenWork*));
 int32_t Extras_TrackPlay(int32_t record);
 // Text slot 0: SysgraMesTable's text (2, index) at (64, -13), scale 0.7.
 void Extras_Heading(uint32_t index);
+// The page of a one-sheet screen shown: its heading (Extras_Heading), the
+// background (layer slot 0) at priority 610 and the back button (slot 1)
+// cut from layout (2, 3), at (597, 317) at priority 608.
+void Extras_PageShow(uint32_t heading);
+// Moves a live sprite to (x, y, 0) at `scale` (z 1), clipped to `clip` when
+// given, at `priority`; false when the sprite is not live (nothing changes).
+bool Extras_Place(int32_t sprite, float x, float y, float scale, int32_t priority, const int32_t* clip);
 // Text slot 3 of `screen`: "%d / %d" at (640, -677), scale 0.6, centred.
 void Extras_Counter(ModeFunction screen, int32_t n, int32_t m);
-// Layer slots 3..6: the arrows and their highlights, copied from slot 1.
-void Extras_ArrowsSet();
+// Layer slots 3..6: the arrows and their highlights, copied from
+// `sourceSlot` (the screen's system sheet; slot 1 unless told).
+void Extras_ArrowsSet(uint32_t sourceSlot = 1);
 // One frame of the arrows' bob: each arrow moves by sin(angle) outward; the
 // angle grows by 6 and wraps at 360.
 void Extras_ArrowBob(int32_t* angle);
@@ -114,6 +122,11 @@ struct ExtrasGrid {
 };
 // The scroll in rows that brings `selection` into view from `topRow`.
 int32_t Extras_FollowRows(const ExtrasGrid& g, int32_t selection, int32_t topRow);
+// The cursor sprite put on the selection's cell at (x, y), the bar scrolled
+// and *topRow moved by the rows that bring `selection` into view; those rows
+// (0 when it is in view), by which the caller scrolls its sprites.
+int32_t Extras_FollowCursor(const ExtrasGrid& g, int32_t selection, int32_t cursor, float x, float y, int32_t bar,
+                            int32_t* topRow);
 // Moves the sprites by rows * pitch upward: over 8 frames (one move task per
 // sprite; the one of sprites[keep] is returned, the others end by
 // themselves) or at once (-1).

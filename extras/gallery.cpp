@@ -81,23 +81,8 @@ float PlaceY(const GalleryHead* h, int32_t i) { return CellY(i) + kGalleryPitch 
 
 int32_t Rows(int32_t count) { return (count + kGalleryColumns - 1) / kGalleryColumns; }
 
-void SetRect(int32_t sprite, int32_t group, int32_t item) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
-}
-
 void Place(int32_t sprite, float x, float y, float scale, int32_t priority, uint32_t colour) {
-    if (!Lib_SpriteIsLive(sprite)) return;
-    SpriteRecord& r = SpriteTable[sprite];
-    r.posX = x;
-    r.posY = y;
-    r.posZ = 0.0f;
-    r.scaleX = r.scaleY = scale;
-    r.scaleZ = 1.0f;
-    std::memcpy(r.clipRect, kBand, sizeof kBand);
-    Lib_SpriteSetPrio(sprite, priority, -1);
+    if (!Extras_Place(sprite, x, y, scale, priority, kBand)) return;
     Lib_SpriteSetColor(sprite, colour);
     Lib_SpriteSetFlag(sprite, 1);
 }
@@ -178,14 +163,8 @@ void Follow(GalleryHead* h, bool animated) {
     if (h->selection == h->shown || !st) return;
     const int32_t sel = h->selection;
     const int32_t cursor = Cursor();
-    if (Lib_SpriteIsLive(cursor)) {
-        SpriteTable[cursor].posX = CellX(sel);
-        SpriteTable[cursor].posY = PlaceY(h, sel);
-    }
-    const int32_t d = Extras_FollowRows(kGrid, sel, h->topRow);
+    const int32_t d = Extras_FollowCursor(kGrid, sel, cursor, CellX(sel), PlaceY(h, sel), h->bar, &h->topRow);
     if (d != 0) {
-        GSL_SystemBarScroll(h->bar, d);
-        h->topRow += d;
         int32_t sprites[1 + 2 * kGalleryCells];
         sprites[0] = cursor;
         std::memcpy(sprites + 1, st->cells, sizeof st->cells);
@@ -262,21 +241,8 @@ void BuildPage(ScreenWork* w) {
     Extras_TrackPlay(kMusicRecord);
     GSL_SystemLoadingDel(h->loading);
     h->loading = -1;
-    Extras_Heading(kHeadingText);
-    const int32_t bg = GSL_WorkLayerGet(nullptr, 0);
-    Lib_SpriteSetPrio(bg, 610, -1);
-    Lib_SpriteSetFlag(bg, 1);
-    const int32_t back = GSL_WorkLayerGet(nullptr, 1);
-    SetRect(back, 2, 3);
-    if (Lib_SpriteIsLive(back)) {
-        SpriteTable[back].posX = 597.0f;
-        SpriteTable[back].posY = 317.0f;
-        SpriteTable[back].posZ = 0.0f;
-    }
-    Lib_SpriteSetPrio(back, 608, -1);
-    Lib_SpriteSetColor(back, kPlain);
-    Lib_SpriteSetFlag(back, 1);
-    SetRect(Cursor(), 8, 0);
+    Extras_PageShow(kHeadingText);
+    GSL_LayoutSpriteRect(Cursor(), 8, 0);
     Extras_ArrowsSet();
     GSL_GalleryDrawPage(1.0f, true);
     GSL_SystemBarSetFlag(h->bar, Rows(Category(h).count) > kVisibleRows ? 1 : 0);
@@ -490,14 +456,14 @@ void GSL_GalleryDrawPage(float scale, bool cursorShown) {
             cell = Thumbnail(h, cat.firstThumbnail + i);
         } else {
             cell = Lib_SpriteCopy(-1, cursor);
-            SetRect(cell, 8, 1);
+            GSL_LayoutSpriteRect(cell, 8, 1);
         }
         st->cells[i] = cell;
         const uint32_t colour = (i == 0 && cursorShown) ? kWhite : kGrey;
         Place(cell, CellX(i), CellY(i), scale, 608, colour);
         if (u < t.count) continue;
         const int32_t badge = Lib_SpriteCopy(-1, cursor);
-        SetRect(badge, 8, 7);
+        GSL_LayoutSpriteRect(badge, 8, 7);
         Place(badge, CellX(i) + 96.0f, CellY(i) - 43.0f, scale, 607, colour);
         st->badges[i] = badge;
         st->sways[i] = Sway(badge);

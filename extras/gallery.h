@@ -64,3 +64,20 @@ struct GalleryViewHead {
 GalleryViewHead* GSL_GalleryViewHead(ScreenWork* w);
 
 void GSL_GalleryViewModeCB();
+// The viewer's steps, and the sub-states of its main step: LOAD -> SETUP ->
+// FADE_IN (the first picture) or WIPE -> WIPE_CAPTURED -> WIPE_END (a later
+// one) -> SHOW; SHOW -> LOAD (the next picture) or SELECT (another
+// thumbnail) -> LOAD; SHOW -> FADE_OUT -> FREE, then the end step.
+enum : int32_t { VIEW_STEP_INIT, VIEW_STEP_MAIN, VIEW_STEP_END };
+enum : int32_t {
+    VIEW_LOAD = 0,
+    VIEW_SETUP = 1,
+    VIEW_FADE_IN = 2,
+    VIEW_SHOW = 10,  // the picture up, taking input
+    VIEW_SELECT = 15,
+    VIEW_FADE_OUT = 20,
+    VIEW_WIPE = 50,
+    VIEW_WIPE_CAPTURED = 51,
+    VIEW_WIPE_END = 52,
+    VIEW_FREE = 99,
+};

@@ -29,9 +29,6 @@ constexpr int32_t kCounterFrames = 60, kArrowFrames = 180;
 constexpr int32_t kPanStep = 10;
 constexpr int32_t kDigitSlot = 32;
 constexpr int32_t kWhole[4] = {0, 0, 1280, 720};
-enum : int32_t { STEP_INIT, STEP_MAIN, STEP_END };
-enum : int32_t { VIEW_LOAD = 0, VIEW_SETUP = 1, VIEW_FADE_IN = 2, VIEW_SHOW = 10, VIEW_SELECT = 15, VIEW_FADE_OUT = 20,
-                 VIEW_WIPE = 50, VIEW_WIPE_CAPTURED = 51, VIEW_WIPE_END = 52, VIEW_FREE = 99 };
 
 struct Where {
     int32_t category, thumbnail, index;
@@ -65,19 +62,12 @@ bool Open(int32_t category, int32_t thumbnail, int32_t index) {
 
 int32_t CursorSheet() { return GSL_WorkLayerGet(GSL_GalleryModeCB, 2); }
 
-void SetRect(int32_t sprite, int32_t group, int32_t item) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
-}
-
 // A copy of `source` cut to a piece, placed over the whole screen's clip.
 int32_t Piece(int32_t source, int32_t group, int32_t item, float x, float y, int32_t priority, uint32_t colour,
               uint8_t shown) {
     const int32_t s = Lib_SpriteCopy(-1, source);
     if (s < 0) return -1;
-    SetRect(s, group, item);
+    GSL_LayoutSpriteRect(s, group, item);
     SpriteRecord& r = SpriteTable[s];
     r.posX = x;
     r.posY = y;
@@ -203,7 +193,7 @@ void Init(ScreenWork*) {
         }
     }
     w->subState = VIEW_LOAD;
-    w->step = STEP_MAIN;
+    w->step = VIEW_STEP_MAIN;
 }
 
 void LoadPicture(GalleryViewHead* v) {
@@ -261,7 +251,7 @@ void SetUp(ScreenWork* w, GalleryViewHead* v) {
     CounterBuild(v, kFaded);
     ArrowsBuild(v, kFaded);
     const int32_t back = GSL_WorkLayerGet(nullptr, 3);
-    SetRect(back, 2, 3);
+    GSL_LayoutSpriteRect(back, 2, 3);
     if (Lib_SpriteIsLive(back)) {
         SpriteTable[back].posX = 597.0f;
         SpriteTable[back].posY = 317.0f;
@@ -391,7 +381,7 @@ void Main(ScreenWork* w) {
     GalleryViewHead* v = GSL_GalleryViewHead(w);
     GalleryViewState* st = v->state;
     if (!st) {
-        w->step = STEP_END;
+        w->step = VIEW_STEP_END;
         return;
     }
     if (st->counterMoves[0] >= 0 && GSL_SystemMoveCheck(st->counterMoves[0]) != 0) {
@@ -458,7 +448,7 @@ void Main(ScreenWork* w) {
             v->wipe = -1;
             Lib_MemFree(HEAP_SCREEN, st);
             v->state = nullptr;
-            w->step = STEP_END;
+            w->step = VIEW_STEP_END;
             break;
         default: break;
     }
@@ -476,11 +466,11 @@ GalleryViewHead* GSL_GalleryViewHead(ScreenWork* w) {
 
 void GSL_GalleryViewModeCB() {
     ScreenWork* w = GSL_WorkGet(nullptr);
-    const int32_t step = w ? w->step : STEP_INIT;
+    const int32_t step = w ? w->step : VIEW_STEP_INIT;
     switch (step) {
-        case STEP_INIT: Init(w); break;
-        case STEP_MAIN: Main(w); break;
-        case STEP_END: End(w); break;
+        case VIEW_STEP_INIT: Init(w); break;
+        case VIEW_STEP_MAIN: Main(w); break;
+        case VIEW_STEP_END: End(w); break;
         default: break;
     }
 }

@@ -82,23 +82,8 @@ float SlotY(int32_t i) { return kSlotY - float(i / 2) * kSlotDY; }
 
 int32_t Layer(uint32_t slot) { return GSL_WorkLayerGet(GSL_MusicRoomModeCB, slot); }
 
-void SetRect(int32_t sprite, int32_t group, int32_t item) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
-}
-
 void Place(int32_t sprite, float x, float y, float scale, int32_t priority, uint32_t colour, const int32_t* clip) {
-    if (!Lib_SpriteIsLive(sprite)) return;
-    SpriteRecord& r = SpriteTable[sprite];
-    r.posX = x;
-    r.posY = y;
-    r.posZ = 0.0f;
-    r.scaleX = r.scaleY = scale;
-    r.scaleZ = 1.0f;
-    if (clip) std::memcpy(r.clipRect, clip, sizeof kBand);
-    Lib_SpriteSetPrio(sprite, priority, -1);
+    if (!Extras_Place(sprite, x, y, scale, priority, clip)) return;
     if (colour) Lib_SpriteSetColor(sprite, colour);
     Lib_SpriteSetFlag(sprite, 1);
 }
@@ -158,22 +143,6 @@ void ChangePage(ScreenWork* w, MusicHead* h, int32_t side) {
     w->subState = EXTRAS_ZOOM_OUT;
 }
 
-// Slots 3..6: the page arrows and their frames, copied from the system sheet.
-void ArrowsSet() {
-    struct Arrow {
-        int32_t item, priority;
-        float x, scale;
-    };
-    const Arrow arrows[4] = {{16, 609, -490.0f, 1.0f}, {17, 609, 491.0f, 1.0f}, {4, 608, -490.0f, 1.2f},
-                             {5, 608, 491.0f, 1.2f}};
-    for (uint32_t i = 0; i < 4; ++i) {
-        const int32_t s = GSL_WorkLayerCopy(nullptr, 3 + i, 11, -1);
-        if (!Lib_SpriteIsLive(s)) continue;
-        SetRect(s, 2, arrows[i].item);
-        Place(s, arrows[i].x, -320.0f, arrows[i].scale, arrows[i].priority, kPlain, nullptr);
-    }
-}
-
 void IconSuspend(const MusicHead* h, uint8_t suspended) {
     if (!h->state || h->state->icon < 0 || h->state->icon >= kTaskSlots) return;
     TaskRecord* t = TaskTable.slots[h->state->icon];
@@ -217,10 +186,10 @@ void BuildRoom(ScreenWork* w) {
     Lib_SpriteSetFlag(bg, 1);
     // The back button, the arrows and their frames are copies of slot 11.
     const int32_t back = GSL_WorkLayerCopy(nullptr, 1, 11, -1);
-    SetRect(back, 2, 3);
+    GSL_LayoutSpriteRect(back, 2, 3);
     Place(back, 597.0f, 317.0f, 1.0f, 608, kPlain, nullptr);
-    SetRect(Layer(2), 9, 0);
-    ArrowsSet();
+    GSL_LayoutSpriteRect(Layer(2), 9, 0);
+    Extras_ArrowsSet(11);  // slot 11 holds the system sheet
     GSL_MusicDrawPage(1.0f, 1);
     GSL_SystemBarSetFlag(h->bar, Rows(Page(h).count) > 8 ? 1 : 0);
     const float at[3] = {534.0f, 320.0f, 0.0f};
@@ -239,7 +208,7 @@ void BuildRoom(ScreenWork* w) {
     for (const Part& p : parts) {
         const int32_t s = p.slot == p.source ? Layer(p.slot) : GSL_WorkLayerCopy(nullptr, p.slot, p.source, -1);
         if (!Lib_SpriteIsLive(s)) continue;
-        SetRect(s, p.slot >= 11 ? 2 : 9, p.item);
+        GSL_LayoutSpriteRect(s, p.slot >= 11 ? 2 : 9, p.item);
         const bool slider = p.slot >= 8 && p.slot <= 10;
         Place(s, p.x, kSliderY, 1.0f, p.priority, p.slot >= 11 ? kPlain : kWhite, slider ? kWholeScreen : nullptr);
         Lib_SpriteSetFlag(s, p.shown);
@@ -562,7 +531,7 @@ void GSL_MusicDrawPage(float scale, uint8_t bandShown) {
         const int32_t b = Lib_SpriteCopy(-1, band);
         st->buttons[i] = b;
         if (b < 0) continue;
-        SetRect(b, 9, 1);
+        GSL_LayoutSpriteRect(b, 9, 1);
         Place(b, SlotX(i), SlotY(i), scale, 608, (i == 0 && bandShown) ? kWhite : kGrey, kBand);
     }
     GSL_MusicTrackText(1);
@@ -607,14 +576,14 @@ void GSL_MusicIconUpdate() {
     if (h->playing < 0) {
         h->iconFrame = 2;
         h->iconTimer = 0;
-        SetRect(icon, 9, 2);
+        GSL_LayoutSpriteRect(icon, 9, 2);
         ChannelsVolume(19, 22, SystemDataBlock.systemVolume);
         return;
     }
     if (++h->iconTimer >= 16) {
         h->iconTimer = 0;
         h->iconFrame = h->iconFrame == 3 ? 2 : 3;
-        SetRect(icon, 9, h->iconFrame);
+        GSL_LayoutSpriteRect(icon, 9, h->iconFrame);
     }
     const bool onCursor = h->playing / 16 == h->page && Entry(h, h->cursor) == h->playing;
     Lib_SpriteSetColor(icon, onCursor ? kIconOnCursor : kWhite);

@@ -61,23 +61,8 @@ int32_t Layer(uint32_t slot) { return GSL_WorkLayerGet(GSL_SpecialModeCB, slot);
 int32_t Cursor() { return Layer(2); }
 int32_t Button(int32_t i) { return Layer(uint32_t(kButtonBase + i)); }
 
-void SetRect(int32_t sprite, int32_t group, int32_t item) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
-}
-
 void Place(int32_t sprite, float x, float y, float scale, int32_t priority) {
-    if (!Lib_SpriteIsLive(sprite)) return;
-    SpriteRecord& r = SpriteTable[sprite];
-    r.posX = x;
-    r.posY = y;
-    r.posZ = 0.0f;
-    r.scaleX = r.scaleY = scale;
-    r.scaleZ = 1.0f;
-    std::memcpy(r.clipRect, kBand, sizeof kBand);
-    Lib_SpriteSetPrio(sprite, priority, -1);
+    Extras_Place(sprite, x, y, scale, priority, kBand);
 }
 
 void KeysEnd(SpecialHead* h) {
@@ -121,21 +106,8 @@ void BuildMenu(ScreenWork* w) {
     Extras_TrackPlay(kTitleTrack);
     GSL_SystemLoadingDel(h->loading);
     h->loading = -1;
-    Extras_Heading(kHeadingText);
-    const int32_t bg = Layer(0);
-    Lib_SpriteSetPrio(bg, 610, -1);
-    Lib_SpriteSetFlag(bg, 1);
-    const int32_t back = Layer(1);
-    SetRect(back, 2, 3);
-    if (Lib_SpriteIsLive(back)) {
-        SpriteTable[back].posX = 597.0f;
-        SpriteTable[back].posY = 317.0f;
-        SpriteTable[back].posZ = 0.0f;
-    }
-    Lib_SpriteSetPrio(back, 608, -1);
-    Lib_SpriteSetColor(back, kPlain);
-    Lib_SpriteSetFlag(back, 1);
-    SetRect(Cursor(), 8, 0);
+    Extras_PageShow(kHeadingText);
+    GSL_LayoutSpriteRect(Cursor(), 8, 0);
     // The arrows and their highlights stay hidden: the menu has one page.
     Extras_ArrowsSet();
     for (uint32_t s = 3; s <= 6; ++s) Lib_SpriteSetFlag(Layer(s), 0);
@@ -335,7 +307,7 @@ void GSL_SpecialDrawPage(float scale, uint8_t cursorShown) {
             b = GSL_WorkLayerLoad(GSL_SpecialModeCB, slot, -1, e.button, -1, 1, nullptr, kSpecialThumbArc);
         } else {
             b = GSL_WorkLayerCopy(GSL_SpecialModeCB, slot, 2, -1);
-            SetRect(b, 8, 1);
+            GSL_LayoutSpriteRect(b, 8, 1);
         }
         Place(b, CellX(i), CellY(i), scale, 607);
         Lib_SpriteSetColor(b, (i == 0 && cursorShown) ? kWhite : kGrey);
@@ -348,14 +320,8 @@ void GSL_SpecialSelectUpdate() {
     if (!h || h->selected == h->highlighted) return;
     const int32_t sel = h->selected;
     const int32_t cursor = Cursor();
-    if (Lib_SpriteIsLive(cursor)) {
-        SpriteTable[cursor].posX = CellX(sel);
-        SpriteTable[cursor].posY = PlaceY(h, sel);
-    }
-    const int32_t d = Extras_FollowRows(kGrid, sel, h->topRow);
+    const int32_t d = Extras_FollowCursor(kGrid, sel, cursor, CellX(sel), PlaceY(h, sel), h->bar, &h->topRow);
     if (d != 0) {
-        GSL_SystemBarScroll(h->bar, d);
-        h->topRow += d;
         int32_t sprites[1 + kSpecialCount];
         sprites[0] = cursor;
         for (int32_t i = 0; i < kSpecialCount; ++i) sprites[1 + i] = Button(i);

@@ -42,6 +42,7 @@
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "story/game_state.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
@@ -176,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GSL_WorkCreate();
     ScreenWork* story = GSL_WorkGet(GSL_StoryModeCB);
     Check(story != nullptr);
-    story->step = 1;
+    story->step = STORY_STEP_SETUP;
     const int32_t task = GSL_ScriptTaskSet();
     Check(task >= 0);
     story->tasks[0] = task;

@@ -29,18 +29,6 @@ namespace {
 constexpr uint32_t kTextOff = 0xFF404040u, kPlateOff = 0xFFC0C0C0u;
 constexpr uint32_t kTextOn = 0xFF000000u, kPlateOn = 0xFFFFFFFFu;
 constexpr int32_t kLanguages = 4;
-enum : int32_t {
-    PAGE_START = 0,
-    PAGE_OPEN = 1,
-    PAGE_ROWS = 10,
-    LIST_START = 50,
-    LIST_OPEN = 51,
-    LIST = 52,
-    LIST_CLOSE = 53,
-    FONTS_WAIT = 54,
-    FACE_WINDOW = 60,
-    PAGE_CLOSE = 99,
-};
 
 int32_t Layer(uint32_t slot) { return GSL_WorkLayerGet(GSL_OptionModeCB, slot); }
 
@@ -157,12 +145,12 @@ void Rows(ScreenWork* w, OptionWork* o) {
     GSL_SystemColorCycle(Layer(2), -1, 255, 255, 255, -32, &o->angle);
     if ((InputButtons.pressed & BUTTON_CANCEL) || CloseClicked()) {
         GSL_SystemSePlay(SE_CANCEL);
-        w->subState = PAGE_CLOSE;
+        w->subState = FONT_PAGE_CLOSE;
         return;
     }
     if ((InputButtons.pressed & BUTTON_DECIDE) || decided) {
         GSL_SystemSePlay(SE_ENTER);
-        w->subState = o->row == 0 ? LIST_START : FACE_WINDOW;
+        w->subState = o->row == 0 ? FONT_LIST_START : FONT_FACE_WINDOW;
         return;
     }
     int32_t to = -1;
@@ -192,7 +180,7 @@ void ListOpen(ScreenWork* w, OptionWork* o) {
     Place(Layer(2), -214.0f, PosY(o->listPlate[l]));
     Colours(o->listPlate, o->listText, kLanguages, l);
     o->angle = 0;
-    w->subState = LIST;
+    w->subState = FONT_LIST;
 }
 
 void List(ScreenWork* w, OptionWork* o) {
@@ -202,12 +190,12 @@ void List(ScreenWork* w, OptionWork* o) {
     GSL_SystemColorCycle(Layer(2), -1, 255, 255, 255, -32, &o->angle);
     if ((InputButtons.pressed & BUTTON_CANCEL) || CloseClicked()) {
         GSL_SystemSePlay(SE_CANCEL);
-        w->subState = LIST_CLOSE;
+        w->subState = FONT_LIST_CLOSE;
         return;
     }
     if ((InputButtons.pressed & BUTTON_DECIDE) || decided) {
         GSL_SystemSePlay(SE_ENTER);
-        w->subState = LIST_CLOSE;
+        w->subState = FONT_LIST_CLOSE;
         return;
     }
     int32_t to = -1;
@@ -238,7 +226,7 @@ void ListClose(ScreenWork* w, OptionWork* o) {
     Lib_SpriteSetPrio(Layer(2), 97, -1);
     Restore(Layer(2), o->savedRow0);
     o->angle = 0;
-    w->subState = FONTS_WAIT;
+    w->subState = FONT_LIST_FONTS_WAIT;
     if (SystemDataBlock.language == TextLanguage.load()) return;
     o->loading = GSL_SystemLoadingSet(20, 1);
     FontUserFace[0] = 0;
@@ -288,7 +276,7 @@ void GSL_OptionFontPage() {
     OptionWork* o = GSL_OptionWork();
     if (!w || !o) return;
     switch (w->subState) {
-        case PAGE_START: {
+        case FONT_PAGE_START: {
             o->dimmer = o->capture = o->listWindow = -1;
             for (int32_t i = 0; i < 2; ++i) o->rowPlate[i] = o->rowText[i] = -1;
             for (int32_t i = 0; i < kLanguages; ++i) o->listPlate[i] = o->listText[i] = -1;
@@ -296,10 +284,10 @@ void GSL_OptionFontPage() {
             Lib_SpriteSetFlag(o->capture, 0);
             const float centre[2] = {0.0f, 0.0f}, scale[2] = {12.0f, 0.2f};
             o->wipeOrDialog = GSL_SystemWinSet(centre, scale, 99, 0);
-            w->subState = PAGE_OPEN;
+            w->subState = FONT_PAGE_OPEN;
             return;
         }
-        case PAGE_OPEN: {
+        case FONT_PAGE_OPEN: {
             // Without a capture the page opens over the live screen, dimmed.
             if (o->capture >= 0 && Lib_SpriteGetState(o->capture) != 2) return;
             if (GSL_SystemWinCheck(o->wipeOrDialog) == 0) return;
@@ -319,36 +307,36 @@ void GSL_OptionFontPage() {
             Lib_SpriteSetPrio(Layer(2), 97, -1);
             Save(Layer(2), o->savedPlate);
             PlateTo(o, 0);
-            w->subState = PAGE_ROWS;
+            w->subState = FONT_PAGE_ROWS;
             return;
         }
-        case PAGE_ROWS:
+        case FONT_PAGE_ROWS:
             Rows(w, o);
             return;
-        case LIST_START: {
+        case FONT_LIST_START: {
             const float centre[2] = {0.0f, 0.0f}, scale[2] = {6.0f, 2.0f};
             o->listWindow = GSL_SystemWinSet(centre, scale, 89, 0);
-            w->subState = LIST_OPEN;
+            w->subState = FONT_LIST_OPEN;
             return;
         }
-        case LIST_OPEN:
+        case FONT_LIST_OPEN:
             ListOpen(w, o);
             return;
-        case LIST:
+        case FONT_LIST:
             List(w, o);
             return;
-        case LIST_CLOSE:
+        case FONT_LIST_CLOSE:
             ListClose(w, o);
             return;
-        case FONTS_WAIT:
+        case FONT_LIST_FONTS_WAIT:
             if (!GSL_ConfigFontWait() || !GSL_SystemLoadingCheck(o->loading)) return;
             GSL_SystemLoadingDel(o->loading);
             o->loading = -1;
             Relabel(o, 0);
             Relabel(o, 1);
-            w->subState = PAGE_ROWS;
+            w->subState = FONT_PAGE_ROWS;
             return;
-        case FACE_WINDOW: {
+        case FONT_FACE_WINDOW: {
             char face[kFaceNameSize];
             const size_t n = strnlen(SystemDataBlock.fontName, sizeof face - 1);
             std::memcpy(face, SystemDataBlock.fontName, n);
@@ -357,7 +345,7 @@ void GSL_OptionFontPage() {
             GSL_WorkNameCopy(SystemDataBlock.fontName, sizeof SystemDataBlock.fontName,
                              FontUserFace[0] ? FontUserFace : FontDefaultFace);
             Relabel(o, 1);
-            w->subState = PAGE_ROWS;
+            w->subState = FONT_PAGE_ROWS;
             return;
         }
         default:

@@ -38,21 +38,9 @@ const char* const kCautionSuffix[4] = {"_\xE6\x97\xA5", "_\xE8\x8B\xB1", "_\xE7\
 // picture failed to load still fades (its sprite simply shows nothing).
 enum : uint32_t { LOGO_INDEX = 0, LOGO_ALPHA = 1 };
 
-enum : int32_t { LOGO_STEP_INIT, LOGO_STEP_SHOW, LOGO_STEP_PLAY, LOGO_STEP_END };
 // Sub-states of the show step: LOAD, then once the pictures are in, the
 // play step.
 enum : int32_t { SHOW_LOAD = 0, SHOW_PLACE = 1 };
-// Sub-states of the play step, for each logo: START -> FADE_WAIT -> VOICE ->
-// HOLD -> FADE_OUT, then the next logo's FADE_IN -> START (or the end step
-// after the last).
-enum : int32_t {
-    PLAY_START = 0,
-    PLAY_FADE_WAIT = 10,
-    PLAY_VOICE = 11,
-    PLAY_HOLD = 12,  // the logo's time, unless skipped
-    PLAY_FADE_OUT = 13,
-    PLAY_FADE_IN = 14,
-};
 
 int32_t Index(const ScreenWork* w) { return GSL_WorkWord(w, LOGO_INDEX); }
 
@@ -121,7 +109,7 @@ bool GSL_LogoShow() {
     }
     w->words[LOGO_ALPHA] = 255;
     GSL_SystemDispColorSet(0x00000000u, 60);
-    w->subState = PLAY_START;
+    w->subState = LOGO_PLAY_START;
     w->step = LOGO_STEP_PLAY;
     return true;
 }
@@ -131,24 +119,24 @@ bool GSL_LogoPlayMovie() {
     if (!w) return true;
     int32_t n = Index(w);
     switch (w->subState) {
-    case PLAY_START:
-        w->subState = PLAY_FADE_WAIT;  // no logo here has a movie
+    case LOGO_PLAY_START:
+        w->subState = LOGO_PLAY_FADE_WAIT;  // no logo here has a movie
         break;
-    case PLAY_FADE_WAIT:
+    case LOGO_PLAY_FADE_WAIT:
         if (!GSL_SystemDispColorCheck()) break;
         if (n == 1) GSL_SysVoicePlay(0, 0, 100.0f);
-        w->subState = PLAY_VOICE;
+        w->subState = LOGO_PLAY_VOICE;
         break;
-    case PLAY_VOICE:
+    case LOGO_PLAY_VOICE:
         if (!GSL_SysVoiceIsDone(false)) break;
         Lib_TimerStart();
-        w->subState = PLAY_HOLD;
+        w->subState = LOGO_PLAY_HOLD;
         break;
-    case PLAY_HOLD:
+    case LOGO_PLAY_HOLD:
         if ((Lib_TimerCheck(GSL_LogoGetDuration(n)) && GSL_SysVoiceIsDone(true)) || SkipPressed())
-            w->subState = PLAY_FADE_OUT;
+            w->subState = LOGO_PLAY_FADE_OUT;
         break;
-    case PLAY_FADE_OUT: {
+    case LOGO_PLAY_FADE_OUT: {
         const uint32_t alpha = uint32_t(w->words[LOGO_ALPHA]);
         if (!Lib_SpriteIsLive(GSL_WorkLayerGet(nullptr, uint32_t(n)))) {
             w->words[LOGO_ALPHA] = 0;  // nothing to fade
@@ -161,21 +149,21 @@ bool GSL_LogoPlayMovie() {
         GSL_WorkSoundStop(nullptr, kVoiceSlot, kSoundStopAtOnce);
         n = LogoLeave(n);
         GSL_WorkWordSet(w, LOGO_INDEX, n);
-        w->subState = PLAY_START;
+        w->subState = LOGO_PLAY_START;
         if (n >= kLogos) {
             w->step = LOGO_STEP_END;
             break;
         }
         Lib_SpriteSetFlag(GSL_WorkLayerGet(nullptr, uint32_t(n)), 1);
         AlphaSet(w, n, 0);
-        w->subState = PLAY_FADE_IN;
+        w->subState = LOGO_PLAY_FADE_IN;
         break;
     }
-    case PLAY_FADE_IN: {
+    case LOGO_PLAY_FADE_IN: {
         const uint32_t alpha = uint32_t(w->words[LOGO_ALPHA]);
         if (alpha + kAlphaStep > 255 || !Lib_SpriteIsLive(GSL_WorkLayerGet(nullptr, uint32_t(n)))) {
             AlphaSet(w, n, 255);
-            w->subState = PLAY_START;
+            w->subState = LOGO_PLAY_START;
         } else {
             AlphaSet(w, n, alpha + kAlphaStep);
         }

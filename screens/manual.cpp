@@ -29,7 +29,6 @@ constexpr int32_t kTurnFrames = 16;
 constexpr float kPageShift = 1000.0f;
 constexpr int32_t kDragThreshold = 171;
 constexpr uint32_t kNormal = 0xFFF0F0F0u, kHover = 0xFFFFFFFFu;
-enum Step : int32_t { INIT, LOAD, MAIN, END };
 // Sub-states of the load step: PICTURES -> WIPE -> BUILD -> WIPE_END.
 enum : int32_t { LOAD_PICTURES = 0, LOAD_WIPE = 1, LOAD_BUILD = 2, LOAD_WIPE_END = 3 };
 // Sub-states of the end step: WIPE -> FREE -> WIPE_END.
@@ -90,7 +89,7 @@ void Init(ScreenWork*) {
     GSL_WorkWordSet(w, MANUAL_ANGLE, 0);
     GSL_WorkWordSet(w, MANUAL_FRAME_RATE, FrameRateConfig);
     FrameRateConfig = 60;
-    Goto(w, LOAD);
+    Goto(w, MANUAL_STEP_LOAD);
 }
 
 void Build(ScreenWork*) {
@@ -161,7 +160,7 @@ void Load(ScreenWork* w) {
             if (Wipe(w) != WIPE_FINISHED) return;
             GSL_SystemWipeDel(GSL_WorkWord(w, MANUAL_WIPE));
             GSL_WorkWordSet(w, MANUAL_WIPE, -1);
-            Goto(w, MAIN);
+            Goto(w, MANUAL_STEP_MAIN);
             return;
     }
 }
@@ -217,7 +216,7 @@ void Main(ScreenWork* w) {
     if (Animating(w)) return;
     if ((InputButtons.pressed & BUTTON_CANCEL) || Check(1) == 1) {
         GSL_SystemSePlay(SE_CANCEL);
-        Goto(w, END);
+        Goto(w, MANUAL_STEP_END);
         return;
     }
     const int32_t dx = MouseInput.clickPhase == 2 ? PointerGesture.current.x - PointerGesture.press.x : 0;

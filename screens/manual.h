@@ -21,6 +21,9 @@ enum : uint32_t {
     MANUAL_FADE_IN = 11,
 };
 
+// The screen's steps; the pages turn in MAIN.
+enum : int32_t { MANUAL_STEP_INIT, MANUAL_STEP_LOAD, MANUAL_STEP_MAIN, MANUAL_STEP_END };
+
 // The drag latches (next, previous): one press turns at most once each way.
 extern uint8_t ManualNextLatch;
 extern uint8_t ManualPreviousLatch;

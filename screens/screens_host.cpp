@@ -1,5 +1,7 @@
 #include "screens/screens_host.h"
 
+#include "engine/core/host_table.h"
+
 namespace {
 const ScreensHost kDefaults = {
     [] {},
@@ -10,10 +12,7 @@ ScreensHost g_host = kDefaults;
 }  // namespace
 
 void GSL_ScreensHostSet(const ScreensHost* host) {
-    g_host = host ? *host : kDefaults;
-    if (!g_host.maximise) g_host.maximise = kDefaults.maximise;
-    if (!g_host.minimised) g_host.minimised = kDefaults.minimised;
-    if (!g_host.fullScreenSet) g_host.fullScreenSet = kDefaults.fullScreenSet;
+    Lib_HostTableSet(g_host, host, kDefaults, &ScreensHost::maximise, &ScreensHost::minimised, &ScreensHost::fullScreenSet);
 }
 
 const ScreensHost& GSL_ScreensHost() { return g_host; }

@@ -513,7 +513,7 @@ void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
     switch (w->subState) {
         case SLOT_BUILD_MUSIC: {
             const int32_t state = Lib_SoundStateGet(GSL_WorkSoundGet(nullptr, 0));
-            if (state != 0 && state != 8) return;
+            if (state != SOUND_IDLE && state != SOUND_PLAYING) return;
             GSL_PlayTimeUpdate();
             w->subState = SLOT_BUILD_LIST;
             return;

@@ -14,6 +14,7 @@
 #include "script/markup.h"
 #include "script/msg_window.h"
 #include "script/script_host.h"
+#include "script/sound_cmds.h"
 #include "script/staffroll.h"
 #include "script/replay.h"
 #include "script/syntax.h"
@@ -460,17 +461,8 @@ void GSL_CmdVoice(CommandContext* ctx) {
         ctx->script->status |= SCRIPT_BUSY;
         return;
     }
-    char stem[256], path[kScriptWordSize];
-    Lib_PathGetName(file, stem, 1);
-    for (size_t i = 0; stem[i]; ++i) {
-        const uint8_t b = uint8_t(stem[i]);
-        if (GSL_ScriptIsLead(b) && stem[i + 1]) {
-            ++i;
-            continue;
-        }
-        if (b >= 'A' && b <= 'Z') stem[i] = char(b - 'A' + 'a');
-    }
-    std::snprintf(path, sizeof path, "%s%s%s", "sound/voice/", stem, ".ogg");
+    char path[kScriptWordSize];
+    GSL_SoundPathMake(file, "sound/voice/", ".ogg", path, sizeof path);
     GSL_ScriptResourceCheck(ctx, "voice", file, path);
     Lib_SoundVolumeSet(channel, float(SystemDataBlock.voiceVolume) * float(vol) / 100.0f);
     if (Lib_SoundRequest(SoundChannelTable[channel], path, 0, 0, nullptr)) {

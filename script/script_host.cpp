@@ -1,5 +1,6 @@
 #include "script/script_host.h"
 
+#include "engine/core/host_table.h"
 #include "engine/files/message_table.h"
 #include "script/game_blocks.h"
 #include "ui/mode.h"
@@ -19,10 +20,8 @@ ScriptHost g_host = kDefaults;
 }  // namespace
 
 void GSL_ScriptHostSet(const ScriptHost* host) {
-    g_host = host ? *host : kDefaults;
-    if (!g_host.accessFlagGal) g_host.accessFlagGal = kDefaults.accessFlagGal;
-    if (!g_host.accessFlagBgm) g_host.accessFlagBgm = kDefaults.accessFlagBgm;
-    if (!g_host.storyFlagTest) g_host.storyFlagTest = kDefaults.storyFlagTest;
+    Lib_HostTableSet(g_host, host, kDefaults, &ScriptHost::accessFlagGal, &ScriptHost::accessFlagBgm,
+                     &ScriptHost::storyFlagTest);
 }
 
 const ScriptHost& GSL_ScriptHost() { return g_host; }

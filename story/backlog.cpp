@@ -95,10 +95,7 @@ int32_t EntryY(int32_t k) { return GSL_Scale43i(-112, 9999) - k * GSL_Scale43i(1
 constexpr int32_t kTextGap = 40;
 
 void Place(int32_t sprite, int32_t group, int32_t item, float x, float y, int32_t priority) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
+    GSL_LayoutSpriteRect(sprite, group, item);
     if (SpriteRecord* s = Lib_SpriteAt(sprite)) {
         s->posX = x - 640.0f;
         s->posY = 360.0f - y;

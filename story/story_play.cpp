@@ -58,9 +58,6 @@ constexpr int32_t kHideFrames = 9;
 enum : uint32_t {
     KEY_X = 0x2, KEY_S = 0x4, KEY_C = 0x8, KEY_E = 0x400, KEY_AUTO = 0x40, KEY_SKIP = 0x80,
 };
-// Steps: LOAD -> SETUP -> INPUT; INPUT -> ACTION -> INPUT; INPUT ->
-// FADE_OUT -> EXIT.
-enum : int32_t { STEP_LOAD, STEP_SETUP, STEP_INPUT, STEP_ACTION, STEP_FADE_OUT, STEP_EXIT };
 
 // Sub-states of the setup step: PRELOAD -> SHEET -> SCRIPT -> READY ->
 // UNCOVER -> GUIDE, then the input step; after a start from white GUIDE ->
@@ -74,24 +71,6 @@ enum : int32_t {
     SETUP_GUIDE = 5,
     SETUP_WHITE_HOLD = 9999,
     SETUP_WHITE_FADE = 10000,
-};
-
-// The actions: each code is also the action step's sub-state that runs it,
-// after the step's entry (SUBSTATE_ENTRY) has paused the story; the other
-// values are later sub-states of one action. Every action ends in RETURN.
-enum : int32_t {
-    ACT_NONE = -1,
-    ACT_MENU_CAPTURE = 1,  // the menu's screen capture, before ACT_MENU
-    ACT_HIDE = 10,
-    ACT_HIDDEN = 11,       // until the window is called back
-    ACT_UNHIDE = 12,
-    ACT_BACKLOG = 30,
-    ACT_MENU = 40,
-    ACT_CHOICE = 50,
-    ACT_CHOICE_READY = 51,
-    ACT_CHOICE_ANSWER = 52,
-    ACT_RELOAD = 60,
-    ACT_RETURN = SUBSTATE_CLOSE,
 };
 
 // Sub-states of the fade-out: START -> WAIT -> COUNT (ten frames).
@@ -169,7 +148,7 @@ void Load(ScreenWork*) {
     }
     if (OverlayTarget() != 0) GSL_SystemDispColorSet(0, StoryStartMode < 0 ? kFadeFrames : 0);
     FrameRateConfig = 60;
-    Step(w, STEP_SETUP);
+    Step(w, STORY_STEP_SETUP);
     if (StoryStartMode < 0 && (OverlayCurrent() & 0xFFFFFFu) == 0xFFFFFFu) {
         if (OverlayTarget() != kWhite) GSL_SystemDispColorSet(kWhite, 0);
         StoryStartMode = -2;
@@ -235,7 +214,7 @@ void Setup(ScreenWork* w) {
                 StoryStartMode = kWhiteHold;
                 w->subState = SETUP_WHITE_HOLD;
             } else {
-                Step(w, STEP_INPUT);
+                Step(w, STORY_STEP_INPUT);
                 StoryStartMode = -1;
             }
             return;
@@ -252,7 +231,7 @@ void Setup(ScreenWork* w) {
         default:  // SETUP_WHITE_FADE
             if (!GSL_SystemDispColorCheck()) return;
             if (OverlayTarget() != 0) GSL_SystemDispColorSet(0, 0);
-            Step(w, STEP_INPUT);
+            Step(w, STORY_STEP_INPUT);
             StoryStartMode = -1;
             return;
     }
@@ -263,7 +242,7 @@ void Setup(ScreenWork* w) {
 void Request(ScreenWork* w, uint32_t flag, int32_t action) {
     w->words[STORY_FLAGS] |= flag;
     GSL_WorkWordSet(w, STORY_ACTION, action);
-    Step(w, STEP_ACTION);
+    Step(w, STORY_STEP_ACTION);
 }
 
 void Input(ScreenWork* w) {
@@ -275,12 +254,12 @@ void Input(ScreenWork* w) {
         StoryCoverSprite = Lib_SpriteCreateCapture(0, 0, 0);
         Lib_SpriteSetFlag(StoryCoverSprite, 1);
         Lib_SpriteSetPrio(StoryCoverSprite, 1, -1);
-        Request(w, STORY_FLAG_MENU, ACT_RELOAD);
+        Request(w, STORY_FLAG_MENU, STORY_ACT_RELOAD);
         return;
     }
     const uint32_t status = uint32_t(ScriptStatus(w));
     if (status == SCRIPT_ENDED || StoryExitRequest != STORY_EXIT_NONE) {
-        Step(w, STEP_FADE_OUT);
+        Step(w, STORY_STEP_FADE_OUT);
         return;
     }
     const bool roll = GSL_StaffrollIsActive();
@@ -301,12 +280,12 @@ void Input(ScreenWork* w) {
     if ((Key(KEY_X) || Button(BUTTON_DRAG_DOWN, 0xFFF0F0F0u, 0xFFFFFFFFu)) && !roll) {
         if (w->words[STORY_FLAGS] & STORY_FLAG_NO_HIDE) return;
         GSL_StoryGuideDel();
-        Request(w, STORY_FLAG_HIDE, ACT_HIDE);
+        Request(w, STORY_FLAG_HIDE, STORY_ACT_HIDE);
         return;
     }
     if (Key(KEY_S) || Button(BUTTON_MIDDLE)) {
         if (GSL_StoryTestFlagRef())
-            Request(w, STORY_FLAG_BACKLOG, ACT_BACKLOG);
+            Request(w, STORY_FLAG_BACKLOG, STORY_ACT_BACKLOG);
         else
             GSL_SystemSePlay(SE_ERROR);
         return;
@@ -314,12 +293,12 @@ void Input(ScreenWork* w) {
     if (Key(KEY_C) || Button(BUTTON_DRAG_LEFT, 0xFFF0F0F0u, 0xFFFFFFFFu)) {
         StoryPlayMode = 0;
         GSL_StoryIconUpdate();
-        Request(w, STORY_FLAG_MENU, ACT_MENU);
+        Request(w, STORY_FLAG_MENU, STORY_ACT_MENU);
         return;
     }
     if ((Key(KEY_E) || Button(BUTTON_DRAG_RIGHT)) && !roll) {
         if (GameStateBlock.stage.choiceLine >= 0) {
-            Request(w, STORY_FLAG_MENU, ACT_CHOICE);
+            Request(w, STORY_FLAG_MENU, STORY_ACT_CHOICE);
             return;
         }
         GSL_SystemSePlay(SE_ERROR);
@@ -343,34 +322,34 @@ void ActionEnter(ScreenWork* w) {
     w->words[STORY_SHOW29] = Shown(w, 29);
     w->words[STORY_SHOW_TEXT1] = TextShown(w, 1);
     w->words[STORY_SHOW40] = Shown(w, 40);
-    if (action == ACT_HIDE && !(w->words[STORY_SHOW25] || w->words[STORY_SHOW29] || w->words[STORY_SHOW_TEXT1] ||
+    if (action == STORY_ACT_HIDE && !(w->words[STORY_SHOW25] || w->words[STORY_SHOW29] || w->words[STORY_SHOW_TEXT1] ||
                                 w->words[STORY_SHOW40])) {
         w->words[STORY_FLAGS] &= STORY_FLAG_NO_HIDE;
-        GSL_WorkWordSet(w, STORY_ACTION, ACT_NONE);
-        Step(w, STEP_INPUT);
+        GSL_WorkWordSet(w, STORY_ACTION, STORY_ACT_NONE);
+        Step(w, STORY_STEP_INPUT);
         return;
     }
-    if (action != ACT_HIDE) GSL_SystemSePlay(SE_ENTER);
+    if (action != STORY_ACT_HIDE) GSL_SystemSePlay(SE_ENTER);
     ScriptSuspend(w, 1);
-    if (action != ACT_MENU) {
-        if (action != ACT_BACKLOG) GSL_StorySetWindowVisible(0, 0, 0, 0);
+    if (action != STORY_ACT_MENU) {
+        if (action != STORY_ACT_BACKLOG) GSL_StorySetWindowVisible(0, 0, 0, 0);
         GSL_StoryIconUpdate();
     }
-    if (action == ACT_HIDE) {
+    if (action == STORY_ACT_HIDE) {
         GSL_SystemTaskPause(1, 1);
         ShowAsRecorded(w, 1);
         GSL_StorySlideWindow(-720, kSlideFrames, 2);
     }
     GSL_StoryReleaseChannels(1);
-    if (Lib_MoviePlayerState() == 3) Lib_MoviePause();
+    if (Lib_MoviePlayerState() == PLAYER_STARTED) Lib_MoviePause();
     StoryPausedFlag = 1;
     w->words[STORY_FRAMES] = 0;
     w->subState = action;
-    if (action == ACT_MENU) {
+    if (action == STORY_ACT_MENU) {
         GSL_SystemSaveIcon0Set(kStoryCapturePriority);
         FreeSprite(&StoryCaptureSprite);
-        w->subState = ACT_MENU_CAPTURE;
-    } else if (action == ACT_BACKLOG) {
+        w->subState = STORY_ACT_MENU_CAPTURE;
+    } else if (action == STORY_ACT_BACKLOG) {
         GSL_StoryHoldPictStart();
     }
 }
@@ -412,69 +391,69 @@ void ActionReturn(ScreenWork* w) {
     }
     GSL_StoryIconUpdate();
     GSL_StoryReleaseChannels(0);
-    if (Lib_MoviePlayerState() == 4) Lib_MovieResume();
+    if (Lib_MoviePlayerState() == PLAYER_PAUSED) Lib_MovieResume();
     StoryPausedFlag = 0;
     w->words[STORY_FLAGS] &= STORY_FLAG_NO_HIDE;
     for (uint32_t i : {STORY_SHOW25, STORY_SHOW29, STORY_SHOW_TEXT1, STORY_SHOW31, STORY_SHOW40}) w->words[i] = 0;
-    GSL_WorkWordSet(w, STORY_PENDING, ACT_NONE);
-    GSL_WorkWordSet(w, STORY_ACTION, ACT_NONE);
-    Step(w, STEP_INPUT);
+    GSL_WorkWordSet(w, STORY_PENDING, STORY_ACT_NONE);
+    GSL_WorkWordSet(w, STORY_ACTION, STORY_ACT_NONE);
+    Step(w, STORY_STEP_INPUT);
 }
 
 void Action(ScreenWork* w) {
     switch (w->subState) {
         case SUBSTATE_ENTRY: ActionEnter(w); return;
-        case ACT_MENU_CAPTURE:
+        case STORY_ACT_MENU_CAPTURE:
             if (StoryCaptureSprite < 0) return;
-            w->subState = ACT_MENU;
+            w->subState = STORY_ACT_MENU;
             GSL_StoryHoldPictStart();
             return;
-        case ACT_HIDE:
+        case STORY_ACT_HIDE:
             if (!CountFrames(w, kHideFrames)) return;
             GSL_StorySetWindowVisible(0, 0, 0, 0);
             GSL_StorySlideWindow(720, 0, 0);
             MakeBadge(w);
-            w->subState = ACT_HIDDEN;
+            w->subState = STORY_ACT_HIDDEN;
             return;
-        case ACT_HIDDEN:
+        case STORY_ACT_HIDDEN:
             Lib_SpriteSetFlag(GSL_WorkWord(w, STORY_BADGE), 1);
             if (!(Key(KEY_X) || Button(BUTTON_DRAG_UP))) return;
             GSL_StorySlideWindow(-720, 0, 0);
             ShowAsRecorded(w, 1);
             GSL_StorySlideWindow(720, kSlideFrames, 2);
             w->words[STORY_FRAMES] = 0;
-            w->subState = ACT_UNHIDE;
+            w->subState = STORY_ACT_UNHIDE;
             return;
-        case ACT_UNHIDE: {
+        case STORY_ACT_UNHIDE: {
             if (!CountFrames(w, kHideFrames)) return;
             int32_t badge = GSL_WorkWord(w, STORY_BADGE);
             FreeSprite(&badge);
             GSL_WorkWordSet(w, STORY_BADGE, -1);
             GSL_SystemTaskPause(0, 1);
-            w->subState = ACT_RETURN;
+            w->subState = STORY_ACT_RETURN;
             return;
         }
-        case ACT_BACKLOG:
-            w->subState = ACT_RETURN;
+        case STORY_ACT_BACKLOG:
+            w->subState = STORY_ACT_RETURN;
             GSL_ModePush(GSL_BacklogModeCB, 1);
             return;
-        case ACT_MENU:
-            w->subState = ACT_RETURN;
+        case STORY_ACT_MENU:
+            w->subState = STORY_ACT_RETURN;
             GSL_ModePush(GSL_SysMenuModeCB, 1);
             return;
-        case ACT_CHOICE: {
+        case STORY_ACT_CHOICE: {
             const char* text = GSL_SysTextGet(nullptr, 2, 5, 0, nullptr, 0);
             const int32_t d = Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1);
             GSL_WorkWordSet(w, STORY_DIALOG, d);
             GSL_SystemDialogFixCam(d);
             GSL_SystemDialogTextEnd(d);
-            w->subState = ACT_CHOICE_READY;
+            w->subState = STORY_ACT_CHOICE_READY;
             return;
         }
-        case ACT_CHOICE_READY:
-            w->subState = ACT_CHOICE_ANSWER;
+        case STORY_ACT_CHOICE_READY:
+            w->subState = STORY_ACT_CHOICE_ANSWER;
             [[fallthrough]];
-        case ACT_CHOICE_ANSWER: {
+        case STORY_ACT_CHOICE_ANSWER: {
             const int32_t d = GSL_WorkWord(w, STORY_DIALOG);
             const int32_t answer = GSL_SystemDialogGet(d);
             if (answer < 0 && GSL_SystemDialogIsReady(d) >= 0) return;
@@ -486,17 +465,17 @@ void Action(ScreenWork* w) {
                 else
                     GSL_SystemSePlay(SE_ERROR);
             }
-            w->subState = ACT_RETURN;
+            w->subState = STORY_ACT_RETURN;
             return;
         }
-        case ACT_RELOAD:
+        case STORY_ACT_RELOAD:
             if (Lib_SpriteGetState(StoryCoverSprite) == 0) return;
             // Nothing read yet restarts the script from its start.
             GSL_StoryRestoreHistory(StoryStartMode, nullptr);
             StoryExitRequest = STORY_EXIT_RESTART;
-            w->subState = ACT_RETURN;
+            w->subState = STORY_ACT_RETURN;
             return;
-        default: ActionReturn(w); return;  // ACT_RETURN
+        default: ActionReturn(w); return;  // STORY_ACT_RETURN
     }
 }
 
@@ -515,7 +494,7 @@ void FadeOut(ScreenWork* w) {
             w->words[STORY_FRAMES] = 0;
             return;
         default:  // FADE_OUT_COUNT
-            if (CountFrames(w, 10)) Step(w, STEP_EXIT);
+            if (CountFrames(w, 10)) Step(w, STORY_STEP_EXIT);
             return;
     }
 }

@@ -27,4 +27,33 @@ extern int32_t StoryStartMode;
 // The black cover while the story loads, or the capture kept over a reload.
 extern int32_t StoryCoverSprite;
 
+// The story screen's steps: LOAD -> SETUP -> INPUT; INPUT -> ACTION ->
+// INPUT; INPUT -> FADE_OUT -> EXIT.
+enum : int32_t {
+    STORY_STEP_LOAD,
+    STORY_STEP_SETUP,
+    STORY_STEP_INPUT,  // the script runs and the reader's keys are taken
+    STORY_STEP_ACTION,
+    STORY_STEP_FADE_OUT,
+    STORY_STEP_EXIT,
+};
+
+// The story's actions: each code is also the action step's sub-state that
+// runs it, after the step's entry (SUBSTATE_ENTRY) has paused the story; the
+// other values are later sub-states of one action. Every action ends in
+// RETURN.
+enum : int32_t {
+    STORY_ACT_NONE = -1,
+    STORY_ACT_MENU_CAPTURE = 1,  // the menu's screen capture, before STORY_ACT_MENU
+    STORY_ACT_HIDE = 10,
+    STORY_ACT_HIDDEN = 11,       // until the window is called back
+    STORY_ACT_UNHIDE = 12,
+    STORY_ACT_BACKLOG = 30,
+    STORY_ACT_MENU = 40,
+    STORY_ACT_CHOICE = 50,
+    STORY_ACT_CHOICE_READY = 51,
+    STORY_ACT_CHOICE_ANSWER = 52,
+    STORY_ACT_RELOAD = 60,
+    STORY_ACT_RETURN = SUBSTATE_CLOSE,
+};
 

@@ -42,9 +42,6 @@ constexpr int32_t kButtonX = 524, kButtonTop = 324, kButtonStep = 72;
 constexpr int32_t kVoiceSlot = 22;
 constexpr uint32_t kStateTail = sizeof(GameState) - 8;  // after the version and the play time
 enum : uint32_t { KEY_Z = 0x1, KEY_X = 0x2, KEY_C = 0x8, KEY_E = 0x400 };
-// Steps: INIT -> OPEN -> RUN; RUN -> EXECUTE -> RUN; RUN or EXECUTE ->
-// CLOSE.
-enum : int32_t { STEP_INIT, STEP_OPEN, STEP_RUN, STEP_EXECUTE, STEP_CLOSE };
 // Sub-states of the open step: LOAD -> SLIDE -> SUBSTATE_CLOSE (until the
 // column is in).
 enum : int32_t { OPEN_LOAD = 0, OPEN_SLIDE = 1 };
@@ -156,7 +153,7 @@ void Init(ScreenWork*) {
     }
     *Head(w) = SysMenuHead{-1, -1, -1, FrameRateConfig, -1, GOTO_START, -1, 0, 0, 0, 0, nullptr};
     FrameRateConfig = 60;
-    Step(w, STEP_OPEN);
+    Step(w, MENU_STEP_OPEN);
 }
 
 void OpenButtons(ScreenWork* w, int32_t panelWidth) {
@@ -197,6 +194,20 @@ void OpenButtons(ScreenWork* w, int32_t panelWidth) {
     GSL_SysMenuDrawCaption();
 }
 
+// The column's slide in or out: the captions follow the buttons until the
+// last button's move and the dim have ended; then both tasks are deleted
+// and the answer is true.
+bool SlideDone(ScreenWork* w) {
+    GSL_SysMenuDrawCaption();
+    SysMenuHead* h = Head(w);
+    if (!MoveDone(h->lastMove) || !AlphaDone(h->dim)) return false;
+    GSL_SystemMoveDel(h->lastMove);
+    GSL_SystemAlphaDel(h->dim);
+    h->lastMove = -1;
+    h->dim = -1;
+    return true;
+}
+
 void Open(ScreenWork* w) {
     switch (w->subState) {
         case OPEN_LOAD:
@@ -234,14 +245,9 @@ void Open(ScreenWork* w) {
             return;
         }
         default:  // SUBSTATE_CLOSE
-            GSL_SysMenuDrawCaption();
-            if (!MoveDone(Head(w)->lastMove) || !AlphaDone(Head(w)->dim)) return;
-            GSL_SystemMoveDel(Head(w)->lastMove);
-            GSL_SystemAlphaDel(Head(w)->dim);
-            Head(w)->lastMove = -1;
-            Head(w)->dim = -1;
+            if (!SlideDone(w)) return;
             GSL_InputPause(Head(w)->input, 0);
-            Step(w, STEP_RUN);
+            Step(w, MENU_STEP_RUN);
             GSL_ScriptWorkSnapshot();
             return;
     }
@@ -271,13 +277,13 @@ void Run(ScreenWork* w) {
     }
     if (Key(KEY_X | KEY_C) || LongDrag()) {
         GSL_SystemSePlay(SE_CANCEL);
-        Step(w, STEP_CLOSE);
+        Step(w, MENU_STEP_CLOSE);
         return;
     }
     if ((Key(KEY_Z) && cursor >= 0) || (hit >= 0 && hit == cursor)) {
         GSL_SystemSePlay(SE_ENTER);
         GSL_InputPause(input, 1);
-        Step(w, STEP_EXECUTE);
+        Step(w, MENU_STEP_EXECUTE);
         return;
     }
     const SelectInputWork* in = GSL_InputWork(input);
@@ -462,12 +468,12 @@ void Execute(ScreenWork* w) {
             }
             GSL_InputPause(Head(w)->input, 0);
             MenuShow(1);
-            Step(w, STEP_RUN);
+            Step(w, MENU_STEP_RUN);
             return;
         }
         default:  // EXEC_DONE
             if (SaveQuickGDGuard != -1) return;
-            Step(w, STEP_CLOSE);
+            Step(w, MENU_STEP_CLOSE);
             return;
     }
 }
@@ -503,12 +509,7 @@ void Close(ScreenWork* w) {
             return;
         }
         case CLOSE_WAIT:
-            GSL_SysMenuDrawCaption();
-            if (!MoveDone(Head(w)->lastMove) || !AlphaDone(Head(w)->dim)) return;
-            GSL_SystemMoveDel(Head(w)->lastMove);
-            GSL_SystemAlphaDel(Head(w)->dim);
-            Head(w)->lastMove = -1;
-            Head(w)->dim = -1;
+            if (!SlideDone(w)) return;
             w->subState = CLOSE_LEAVE;
             GSL_ScriptWorkSnapshot();
             return;

@@ -41,6 +41,10 @@ enum SysMenuButton : int32_t {
     MENU_BUTTON_TITLE = 9,
 };
 
+// The menu's steps: INIT -> OPEN -> RUN; RUN -> EXECUTE -> RUN; RUN or
+// EXECUTE -> CLOSE. The buttons take input in RUN.
+enum : int32_t { MENU_STEP_INIT, MENU_STEP_OPEN, MENU_STEP_RUN, MENU_STEP_EXECUTE, MENU_STEP_CLOSE };
+
 void GSL_SysMenuModeCB();
 // The menu's work in context w (null: null).
 SysMenuHead* GSL_SysMenuHead(ScreenWork* w);

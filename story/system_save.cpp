@@ -18,12 +18,8 @@ constexpr int32_t kDimPriority = 100;
 constexpr uint32_t kDialogValue = 180;
 constexpr uint32_t kDialogPriority = 98;
 enum : uint32_t { WORD_SAVE = 0, WORD_DIALOG = 1, WORD_DIM = 2, WORD_FADED = 3 };
-enum : int32_t { STEP_INIT, STEP_FADE_IN, STEP_WRITE, STEP_EXIT };
 // Sub-states of the fade-in: START -> WAIT -> SUBSTATE_CLOSE.
 enum : int32_t { FADE_START = 0, FADE_WAIT = 1 };
-// Sub-states of the write step: ASK -> ANSWER -> (yes) SAVE -> SAVE_WAIT ->
-// SUBSTATE_CLOSE; a no goes from ANSWER to SUBSTATE_CLOSE.
-constexpr int32_t WRITE_ASK = 0, WRITE_ANSWER = 1, WRITE_SAVE = 10, WRITE_SAVE_WAIT = 11;
 
 // The request lives as long as the save task may read it.
 SaveRequest g_request;
@@ -49,7 +45,7 @@ void Init() {
         GSL_ModePop();  // no room for a context: nothing to ask
         return;
     }
-    w->step = STEP_FADE_IN;
+    w->step = SYSTEM_SAVE_STEP_FADE_IN;
     w->subState = FADE_START;
     GSL_WorkWordSet(w, WORD_SAVE, -1);
     GSL_WorkWordSet(w, WORD_DIALOG, -1);
@@ -74,19 +70,19 @@ void FadeIn(ScreenWork* w) {
 
 void Write(ScreenWork* w) {
     switch (w->subState) {
-        case WRITE_ASK: {
+        case SYSTEM_SAVE_WRITE_ASK: {
             const char* text = GSL_SysTextGet(nullptr, 2, 16, 0, nullptr, 0);
             GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(DIALOG_YES_NO, text, kDialogValue, kDialogPriority, 1));
-            w->subState = WRITE_ANSWER;
+            w->subState = SYSTEM_SAVE_WRITE_ANSWER;
             return;
         }
-        case WRITE_ANSWER: {
+        case SYSTEM_SAVE_WRITE_ANSWER: {
             const int32_t answer = GSL_SystemDialogGet(GSL_WorkWord(w, WORD_DIALOG));
             // A dialog that could not be made answers no.
             if (answer < 0 && GSL_SystemDialogIsReady(GSL_WorkWord(w, WORD_DIALOG)) >= 0) return;
             GSL_SystemDialogDel(GSL_WorkWord(w, WORD_DIALOG));
             GSL_WorkWordSet(w, WORD_DIALOG, -1);
-            w->subState = answer == 1 ? WRITE_SAVE : SUBSTATE_CLOSE;
+            w->subState = answer == 1 ? int32_t(SYSTEM_SAVE_WRITE_SAVE) : int32_t(SUBSTATE_CLOSE);
             const int32_t dim = Lib_SpriteLoad(-1, nullptr, -1, 0);
             GSL_WorkWordSet(w, WORD_DIM, dim);
             Lib_SpriteSetColor(dim, kDimColour);
@@ -95,12 +91,12 @@ void Write(ScreenWork* w) {
             Lib_SpriteSetFlag(dim, 1);
             return;
         }
-        case WRITE_SAVE:
+        case SYSTEM_SAVE_WRITE_SAVE:
             GSL_SystemSaveRequestBuild(&g_request);
             GSL_WorkWordSet(w, WORD_SAVE, Lib_SaveTaskSet(0, &g_request, kSaveSystemSlot));
-            w->subState = WRITE_SAVE_WAIT;
+            w->subState = SYSTEM_SAVE_WRITE_SAVE_WAIT;
             return;
-        case WRITE_SAVE_WAIT: {
+        case SYSTEM_SAVE_WRITE_SAVE_WAIT: {
             const int32_t task = GSL_WorkWord(w, WORD_SAVE);
             if (task >= 0 && Lib_SaveTaskResult(task) == 0) return;
             if (task >= 0) Lib_SaveTaskEnd(task);
@@ -126,11 +122,11 @@ void Exit(ScreenWork* w) {
 
 void GSL_SystemSaveModeCB() {
     ScreenWork* w = GSL_WorkGet(nullptr);
-    const int32_t step = w ? w->step : STEP_INIT;
+    const int32_t step = w ? w->step : SYSTEM_SAVE_STEP_INIT;
     switch (step) {
-        case STEP_INIT: Init(); break;
-        case STEP_FADE_IN: FadeIn(w); break;
-        case STEP_WRITE: Write(w); break;
+        case SYSTEM_SAVE_STEP_INIT: Init(); break;
+        case SYSTEM_SAVE_STEP_FADE_IN: FadeIn(w); break;
+        case SYSTEM_SAVE_STEP_WRITE: Write(w); break;
         default: Exit(w); break;
     }
 }

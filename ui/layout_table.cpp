@@ -1,5 +1,7 @@
 #include "ui/layout_table.h"
 
+#include "engine/render/sprite.h"
+
 namespace {
 
 constexpr int32_t kGroupSizes[kLayoutGroups] = {28, 13, 18, 12, 5, 32, 25, 34, 8, 11, 32};
@@ -74,4 +76,11 @@ LayoutRect* GSL_LayoutGetRect(LayoutRect* out, int32_t group, int32_t index) {
     for (int32_t g = 0; g < group; ++g) first += kGroupSizes[g];
     *out = kLayoutRectTable[first + index];
     return out;
+}
+
+void GSL_LayoutSpriteRect(int32_t sprite, int32_t group, int32_t index) {
+    LayoutRect r{};
+    GSL_LayoutGetRect(&r, group, index);
+    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
+    Lib_SpriteSetRect(sprite, rect);
 }

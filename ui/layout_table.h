@@ -16,3 +16,6 @@ struct LayoutRect {
 // Writes rectangle `index` of `group` to out and returns out. A group outside
 // 0..10 or an index outside its group gives {-1, 0, 0, 0}.
 LayoutRect* GSL_LayoutGetRect(LayoutRect* out, int32_t group, int32_t index);
+// Cuts sprite's source rectangle to rectangle `index` of `group`; a sprite
+// that is not live, or a rectangle that does not exist, changes nothing.
+void GSL_LayoutSpriteRect(int32_t sprite, int32_t group, int32_t index);

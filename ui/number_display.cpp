@@ -17,13 +17,6 @@ static_assert(sizeof(SwayWork) <= kWidgetWorkSize);
 namespace {
 constexpr float kAdvance = 43.0f;  // 42.666668 rounded up
 
-void setRect(int32_t sprite, int32_t group, int32_t item) {
-    LayoutRect r{};
-    GSL_LayoutGetRect(&r, group, item);
-    const int32_t rect[4] = {r.x, r.y, r.width, r.height};
-    Lib_SpriteSetRect(sprite, rect);
-}
-
 void release(int32_t* digits, int32_t count, int32_t firstSlot) {
     for (int32_t j = 0; j < count; ++j) {
         if (firstSlot >= 0) GSL_WorkLayerFree(nullptr, firstSlot + j);
@@ -121,7 +114,7 @@ void GSL_SystemNumLayout(int32_t value, int32_t* digits, int32_t sheet, int32_t 
         if (!Lib_SpriteIsLive(d)) continue;
         Lib_SpriteSetFlag(d, 1);
         Lib_SpriteSetPrio(d, s.priority, s.subPriority);
-        setRect(d, group, style + rest % 10);
+        GSL_LayoutSpriteRect(d, group, style + rest % 10);
         SpriteRecord* r = Lib_SpriteAt(d);
         r->posX = direction < 0 ? s.posX - kAdvance * float(j) - kAdvance
                                 : s.posX - kAdvance * float(j) + kAdvance * float(n);
@@ -139,7 +132,7 @@ int32_t GSL_SystemNumSetCB(void* work) {
     if (Lib_SpriteIsLive(w->sheet)) {
         Lib_SpriteSetFlag(w->sheet, 0);
         Lib_SpriteSetPrio(w->sheet, w->priority, -1);
-        setRect(w->sheet, w->group, w->style - 1);
+        GSL_LayoutSpriteRect(w->sheet, w->group, w->style - 1);
         SpriteRecord* s = Lib_SpriteAt(w->sheet);
         s->posX = w->x, s->posY = w->y, s->posZ = w->z;
         GSL_SystemNumLayout(w->value, w->first, w->sheet, -1, base >= 0 ? base : -1, base + 10, w->group, w->style);
@@ -156,7 +149,7 @@ int32_t GSL_SystemNumSetCB(void* work) {
                 if (Lib_SpriteIsLive(c)) {
                     Lib_SpriteSetFlag(c, 1);
                     Lib_SpriteSetPrio(c, w->priority, -1);
-                    setRect(c, w->group, w->style + 10);
+                    GSL_LayoutSpriteRect(c, w->group, w->style + 10);
                     SpriteRecord* r = Lib_SpriteAt(c);
                     r->posX = w->x, r->posY = w->y, r->posZ = w->z;
                 }

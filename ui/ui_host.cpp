@@ -1,5 +1,7 @@
 #include "ui/ui_host.h"
 
+#include "engine/core/host_table.h"
+
 namespace {
 const UiHost kDefaults = {
     [](int32_t) { return false; },
@@ -10,10 +12,7 @@ UiHost g_host = kDefaults;
 }  // namespace
 
 void GSL_UiHostSet(const UiHost* host) {
-    g_host = host ? *host : kDefaults;
-    if (!g_host.scriptTaskEnd) g_host.scriptTaskEnd = kDefaults.scriptTaskEnd;
-    if (!g_host.scriptStatusGet) g_host.scriptStatusGet = kDefaults.scriptStatusGet;
-    if (!g_host.systemVolume) g_host.systemVolume = kDefaults.systemVolume;
+    Lib_HostTableSet(g_host, host, kDefaults, &UiHost::scriptTaskEnd, &UiHost::scriptStatusGet, &UiHost::systemVolume);
 }
 
 const UiHost& GSL_UiHost() { return g_host; }

@@ -14,6 +14,7 @@
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
 #include "extras/extras_screens.h"
+#include "extras/extras_skeleton.h"
 #include "extras/gallery.h"
 #include "extras/music_room.h"
 #include "extras/special_menu.h"
@@ -41,20 +42,20 @@ const GalleryHead* G() { return GSL_GalleryHead(GSL_WorkGet(GSL_GalleryModeCB));
 const GalleryViewHead* V() { return GSL_GalleryViewHead(GSL_WorkGet(GSL_GalleryViewModeCB)); }
 bool Viewing() {
     const ScreenWork* w = GSL_WorkGet(GSL_GalleryViewModeCB);
-    return GSL_ModeTop() == GSL_GalleryViewModeCB && w && w->step == 1 && w->subState == 10;
+    return GSL_ModeTop() == GSL_GalleryViewModeCB && w && w->step == VIEW_STEP_MAIN && w->subState == VIEW_SHOW;
 }
 bool GalleryMain() {
     const ScreenWork* w = GSL_WorkGet(GSL_GalleryModeCB);
-    return GSL_ModeTop() == GSL_GalleryModeCB && w && !w->suspended && w->step == 2 && G()->moveTask < 0;
+    return GSL_ModeTop() == GSL_GalleryModeCB && w && !w->suspended && w->step == EXTRAS_STEP_MAIN && G()->moveTask < 0;
 }
 MusicHead* M() { return GSL_MusicHead(GSL_WorkGet(GSL_MusicRoomModeCB)); }
 bool MusicMain() {
     const ScreenWork* w = GSL_WorkGet(GSL_MusicRoomModeCB);
-    return GSL_ModeTop() == GSL_MusicRoomModeCB && w && w->step == 2;
+    return GSL_ModeTop() == GSL_MusicRoomModeCB && w && w->step == EXTRAS_STEP_MAIN;
 }
 bool SpecialMain() {
     const ScreenWork* w = GSL_WorkGet(GSL_SpecialModeCB);
-    return GSL_ModeTop() == GSL_SpecialModeCB && w && w->step == 2;
+    return GSL_ModeTop() == GSL_SpecialModeCB && w && w->step == EXTRAS_STEP_MAIN;
 }
 bool TitleBack() { return program_title::TitleMenuUp(); }
 using program_title::Choose;
@@ -101,8 +102,8 @@ TEST(GalleryProgram, TitleGalleryViewerAndBack) {
     };
     std::vector<ProgramRun::Step> steps;
     program_title::ToTitleMenu(steps);
-    Choose(steps, 6);  // extras
-    Choose(steps, 7);  // gallery
+    Choose(steps, TITLE_ITEM_EXTRAS);
+    Choose(steps, TITLE_ITEM_GALLERY);
     const std::vector<ProgramRun::Step> gallery = {
         {"the gallery after its count-up",
          [&] {
@@ -147,7 +148,7 @@ TEST(GalleryProgram, TitleGalleryViewerAndBack) {
          kIdle, 300},
     };
     steps.insert(steps.end(), gallery.begin(), gallery.end());
-    Choose(steps, 8);  // music room
+    Choose(steps, TITLE_ITEM_MUSIC_ROOM);
     const std::vector<ProgramRun::Step> room = {
         {"the music room after its count-up", MusicMain, Key(kKeyZ), 600},
         {"record 0 playing",
@@ -184,7 +185,7 @@ TEST(GalleryProgram, TitleGalleryViewerAndBack) {
          nullptr, 300},
     };
     steps.insert(steps.end(), room.begin(), room.end());
-    Choose(steps, 9);  // special menu
+    Choose(steps, TITLE_ITEM_SPECIAL);
     const std::vector<ProgramRun::Step> menu = {
         {"the special menu after its count-up", SpecialMain, Key(kKeyZ), 600},
         {"scenario 1 on the story screen",

@@ -106,7 +106,9 @@ TEST(SampleProgram, NewGameStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
         {"the save question",
          [&] {
              const ScreenWork* w = GSL_WorkGet(GSL_SystemSaveModeCB);
-             if (GSL_ModeTop() != GSL_SystemSaveModeCB || !w || w->step != 2 || w->subState != 1) return false;
+             if (GSL_ModeTop() != GSL_SystemSaveModeCB || !w || w->step != SYSTEM_SAVE_STEP_WRITE ||
+                 w->subState != SYSTEM_SAVE_WRITE_ANSWER)
+                 return false;
              seen.contextGone = !GSL_WorkGet(GSL_StoryModeCB) && GSL_ModeCount() == 2 && ScriptTasksGone();
              return true;
          },

@@ -57,7 +57,7 @@ bool Booted() { return ModeStack[0] && ModeStack[0] != GSL_BootModeCB; }
 
 bool OptionsUp() {
     const ScreenWork* w = GSL_WorkGet(GSL_OptionModeCB);
-    return GSL_ModeTop() == GSL_OptionModeCB && w && w->step == 2 && GSL_OptionWork()->wipeOrDialog < 0;
+    return GSL_ModeTop() == GSL_OptionModeCB && w && w->step == OPTION_MAIN && GSL_OptionWork()->wipeOrDialog < 0;
 }
 
 TEST(OptionProgram, AChangedSettingIsSavedAndComesBackAfterARestart) {
@@ -73,7 +73,7 @@ TEST(OptionProgram, AChangedSettingIsSavedAndComesBackAfterARestart) {
     // the display plate asks for it), cancel; the save question answered yes.
     std::vector<ProgramRun::Step> steps;
     ToTitleMenu(steps);
-    Choose(steps, 5);
+    Choose(steps, TITLE_ITEM_OPTIONS);
     steps.push_back({"the options changed",
                      [&] {
                          if (!OptionsUp()) return false;

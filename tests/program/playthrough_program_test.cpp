@@ -32,6 +32,7 @@
 #include "engine/text/font.h"
 #include "engine/text/text_object.h"
 #include "extras/extras_screens.h"
+#include "extras/extras_skeleton.h"
 #include "extras/gallery.h"
 #include "extras/gallery_tables.h"
 #include "extras/music_room.h"
@@ -41,6 +42,8 @@
 #include "platform/plat_input.h"
 #include "platform/plat_window.h"
 #include "screens/boot.h"
+#include "screens/font_page.h"
+#include "screens/manual.h"
 #include "screens/option_items.h"
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
@@ -72,8 +75,6 @@ constexpr uint8_t kKeyZ = 0x2C, kKeyX = 0x2D, kKeyC = 0x2E, kKeyS = 0x1F, kKeyD 
 constexpr uint8_t kKeyUp = 0xC8, kKeyDown = 0xD0, kKeyLeft = 0xCB, kKeyRight = 0xCD;
 constexpr uint32_t kAutoBit = 0x40, kSkipBit = 0x80;
 constexpr uint32_t kPageNextBit = 0x80;  // the music room's next page
-// The in-game menu's buttons.
-constexpr int32_t kMenuSave = 0, kMenuQuickSave = 2, kMenuQuickLoad = 3, kMenuTitle = 9;
 // Option items: music volume and text speed.
 constexpr int32_t kOptionMusic = 1, kOptionTextSpeed = 4;
 // The sanitizer build plays a shorter run (its frames cost several times
@@ -138,7 +139,7 @@ int CharactersShown() {
 const ScreenWork* Menu() { return GSL_WorkGet(GSL_SysMenuModeCB); }
 int32_t MenuCursor() {
     const ScreenWork* m = Menu();
-    const SelectInputWork* in = m && m->step == 2 ? GSL_InputWork(GSL_SysMenuHead(m)->input) : nullptr;
+    const SelectInputWork* in = m && m->step == MENU_STEP_RUN ? GSL_InputWork(GSL_SysMenuHead(m)->input) : nullptr;
     return in ? in->cursor : -1;
 }
 bool MenuUp() { return GSL_ModeTop() == GSL_SysMenuModeCB && MenuCursor() >= 0; }
@@ -167,20 +168,20 @@ std::string ReplayVoice() {
 GalleryHead* Gallery() { return GSL_GalleryHead(GSL_WorkGet(GSL_GalleryModeCB)); }
 bool GalleryMain() {
     const ScreenWork* w = GSL_WorkGet(GSL_GalleryModeCB);
-    return GSL_ModeTop() == GSL_GalleryModeCB && w && !w->suspended && w->step == 2 && Gallery()->moveTask < 0;
+    return GSL_ModeTop() == GSL_GalleryModeCB && w && !w->suspended && w->step == EXTRAS_STEP_MAIN && Gallery()->moveTask < 0;
 }
 bool ManualUp() {
     const ScreenWork* w = GSL_WorkGet(GSL_ManualModeCB);
-    return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == 2;
+    return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == MANUAL_STEP_MAIN;
 }
-// The option screen's font page up (its step 5, sub-state 10).
+// The option screen's font page up, its rows taking input.
 bool FontPageUp() {
     const ScreenWork* w = GSL_WorkGet(GSL_OptionModeCB);
-    return GSL_ModeTop() == GSL_OptionModeCB && w && w->step == 5 && w->subState == 10;
+    return GSL_ModeTop() == GSL_OptionModeCB && w && w->step == OPTION_FONT_PAGE && w->subState == FONT_PAGE_ROWS;
 }
 bool Viewing() {
     const ScreenWork* w = GSL_WorkGet(GSL_GalleryViewModeCB);
-    return GSL_ModeTop() == GSL_GalleryViewModeCB && w && w->step == 1 && w->subState == 10;
+    return GSL_ModeTop() == GSL_GalleryViewModeCB && w && w->step == VIEW_STEP_MAIN && w->subState == VIEW_SHOW;
 }
 // Whether thumbnail `thumb` of `category` holds the picture of id `id`.
 bool ThumbHolds(int32_t category, int32_t thumb, int32_t id) {
@@ -205,7 +206,7 @@ bool CategoryHolds(int32_t category, int32_t id) {
 MusicHead* Music() { return GSL_MusicHead(GSL_WorkGet(GSL_MusicRoomModeCB)); }
 bool MusicMain() {
     const ScreenWork* w = GSL_WorkGet(GSL_MusicRoomModeCB);
-    return GSL_ModeTop() == GSL_MusicRoomModeCB && w && w->step == 2;
+    return GSL_ModeTop() == GSL_MusicRoomModeCB && w && w->step == EXTRAS_STEP_MAIN;
 }
 int32_t MusicRecord() {
     const MusicHead* h = Music();
@@ -227,18 +228,18 @@ bool PageHolds(int32_t record) {
 SpecialHead* Special() { return GSL_SpecialHead(GSL_WorkGet(GSL_SpecialModeCB)); }
 bool SpecialMain() {
     const ScreenWork* w = GSL_WorkGet(GSL_SpecialModeCB);
-    return GSL_ModeTop() == GSL_SpecialModeCB && w && w->step == 2;
+    return GSL_ModeTop() == GSL_SpecialModeCB && w && w->step == EXTRAS_STEP_MAIN;
 }
 #endif
 
 bool OptionsUp() {
     const ScreenWork* w = GSL_WorkGet(GSL_OptionModeCB);
-    return GSL_ModeTop() == GSL_OptionModeCB && w && w->step == 2 && GSL_OptionWork() &&
+    return GSL_ModeTop() == GSL_OptionModeCB && w && w->step == OPTION_MAIN && GSL_OptionWork() &&
            GSL_OptionWork()->wipeOrDialog < 0;
 }
 bool SystemSaveAsking() {
     const ScreenWork* w = GSL_WorkGet(GSL_SystemSaveModeCB);
-    return GSL_ModeTop() == GSL_SystemSaveModeCB && w && w->step == 2 && w->subState == 1;
+    return GSL_ModeTop() == GSL_SystemSaveModeCB && w && w->step == SYSTEM_SAVE_STEP_WRITE && w->subState == SYSTEM_SAVE_WRITE_ANSWER;
 }
 
 // --- driving ----------------------------------------------------------------------
@@ -488,6 +489,15 @@ void StartFrom(ProgramRun& run, const fs::path& folder) {
     run.before = [folder] { fs::copy(folder / "user", "user", fs::copy_options::recursive); };
 }
 
+// Plays `steps` in a run that starts from the user files in `folder`: the
+// program ends cleanly and every step holds.
+void RunFrom(const fs::path& folder, std::vector<ProgramRun::Step> steps) {
+    ProgramRun run;
+    StartFrom(run, folder);
+    EXPECT_EQ(run.Run(std::move(steps)), 0);
+    EXPECT_EQ(run.failed, "");
+}
+
 // Keeps the run's user files (copied by `after`) and the notes for the routes
 // that start from them, once the route passed; a failed route leaves nothing.
 struct Leaving {
@@ -524,7 +534,7 @@ void CheckRoute(const Checkpoints& check, const std::vector<std::string>& stacks
 // The load list's cursor on the third slot, the load confirmed; with
 // `picture`, the list is written to the docs first.
 void LoadThirdSlot(std::vector<ProgramRun::Step>& steps, const char* picture = nullptr) {
-    Choose(steps, 3);
+    Choose(steps, TITLE_ITEM_LOAD);
     steps.push_back(Drive("the load list at the third slot",
                           [] { return ListUp(GSL_LoadModeCB) && ListCursor(GSL_LoadModeCB) == kSlot; },
                           [](PlatInputState& in) {
@@ -591,11 +601,11 @@ void PlayANewGame() {
                          return true;
                      },
                      nullptr, 300});
-    Choose(steps, 13);  // the manual, pictured
+    Choose(steps, TITLE_ITEM_MANUAL);  // pictured
     steps.push_back(Drive("the manual", ManualUp, nullptr, 300));
     steps.push_back(DocumentAfter("screens/manual.png", 120));
     steps.push_back(Drive("the title after the manual", TitleMenuUp, Key(kKeyX), 300));
-    Choose(steps, 0);  // new game
+    Choose(steps, TITLE_ITEM_NEW_GAME);
 
     steps.push_back(Drive("the story's first line", LineShown, nullptr, 900));
     steps.push_back({"the story", [&] {
@@ -618,7 +628,7 @@ void PlayANewGame() {
                          return true;
                      },
                      nullptr});
-    MenuButton(steps, kMenuQuickSave);
+    MenuButton(steps, MENU_BUTTON_QUICK_SAVE);
     steps.push_back(Drive("back in the story after the quick save",
                           [] { return QuickDataPresent && !Menu() && SaveQuickGDGuard == -1 && LineShown(); }, cutVoice));
     steps.push_back(Watched(Drive("two lines on",
@@ -628,8 +638,8 @@ void PlayANewGame() {
                                   },
                                   [&](PlatInputState& in) { reader(in); })));
     steps.push_back(Drive("the in-game menu", MenuUp, Key(kKeyC)));
-    steps.push_back(Drive("the quick load's preview", [] { return MenuUp() && MenuCursor() == kMenuQuickLoad && ShowQuickGDState() == 2; },
-                          [](PlatInputState& in) { Toward(in, MenuCursor(), kMenuQuickLoad); },
+    steps.push_back(Drive("the quick load's preview", [] { return MenuUp() && MenuCursor() == MENU_BUTTON_QUICK_LOAD && ShowQuickGDState() == QUICK_PANEL_SHOWN; },
+                          [](PlatInputState& in) { Toward(in, MenuCursor(), MENU_BUTTON_QUICK_LOAD); },
                           120));
     steps.push_back({"quick load", nullptr, Key(kKeyZ)});
     steps.push_back({"let go", nullptr, kIdle});
@@ -637,10 +647,10 @@ void PlayANewGame() {
                           [&] {
                               seen.afterLoad = LinesRead();
                               seen.loadedLine = Line();
-                              return !Menu() && StoryExitRequest == 0 && LineShown() && seen.afterLoad <= seen.quickLines;
+                              return !Menu() && StoryExitRequest == STORY_EXIT_NONE && LineShown() && seen.afterLoad <= seen.quickLines;
                           },
                           cutVoice, 1200));
-    steps.push_back(Drive("skip on", [&] { return seen.skipOn = StoryPlayMode == 1; },
+    steps.push_back(Drive("skip on", [&] { return seen.skipOn = StoryPlayMode == PLAY_SKIP; },
                           [](PlatInputState& in) { Press(in, kSkipBit); }, 60));
     steps.push_back({"skip held at the first line not read",
                      [&, still = 0, last = 0u]() mutable {
@@ -652,7 +662,7 @@ void PlayANewGame() {
                      },
                      nullptr, 1200});
     steps.push_back(Drive("skip off", [&] {
-                              seen.skipHeld = seen.skipHeld || (StoryPlayMode == 1 && LineShown());
+                              seen.skipHeld = seen.skipHeld || (StoryPlayMode == PLAY_SKIP && LineShown());
                               return seen.skipOff = StoryPlayMode == 0;
                           },
                           [](PlatInputState& in) { Press(in, kSkipBit); }, 60));
@@ -676,7 +686,7 @@ void PlayANewGame() {
     steps.push_back(Watched(Drive("auto on",
                                   [&] {
                                       seen.beforeAuto = LinesRead();
-                                      return seen.autoOn = (StoryPlayMode & 4) != 0;
+                                      return seen.autoOn = (StoryPlayMode & PLAY_AUTO) != 0;
                                   },
                                   [](PlatInputState& in) { Press(in, kAutoBit); }, 60)));
     steps.push_back(Watched({"the next page by itself",
@@ -700,8 +710,8 @@ void PlayANewGame() {
                      },
                      nullptr});
     steps.push_back(Drawing(false));
-    steps.push_back(Drive("the save button", [] { return MenuUp() && MenuCursor() == kMenuSave; },
-                          [](PlatInputState& in) { Toward(in, MenuCursor(), kMenuSave); },
+    steps.push_back(Drive("the save button", [] { return MenuUp() && MenuCursor() == MENU_BUTTON_SAVE; },
+                          [](PlatInputState& in) { Toward(in, MenuCursor(), MENU_BUTTON_SAVE); },
                           120));
     steps.push_back({"save", nullptr, Key(kKeyZ)});
     steps.push_back({"let go", nullptr, kIdle});
@@ -753,7 +763,7 @@ void PlayANewGame() {
     steps.push_back(Drive("the story again", [] { return !Backlog() && LineShown(); }, Key(kKeyX), 300));
 
     // Back to the title from the in-game menu, with its question.
-    MenuButton(steps, kMenuTitle);
+    MenuButton(steps, MENU_BUTTON_TITLE);
     steps.push_back(Drive("the title after the question",
                           [&] { return seen.titleAfterMenu = TitleMenuUp() && GSL_ModeCount() == 1; },
                           [](PlatInputState& in) {
@@ -842,7 +852,7 @@ void PlayToAnEnding() {
                           },
                           6000)));
     steps.push_back({"the title with the extras", [&] {
-                         seen.extrasOpen = GSL_TitleIsItemVisible(6);
+                         seen.extrasOpen = GSL_TitleIsItemVisible(TITLE_ITEM_EXTRAS);
                          seen.endingUnlocks = std::to_string(StoryAccessFlagGal(nullptr, kEndingPicture, 0)) +
                                               std::to_string(GSL_MusicIsOpen(kEndingTracks[0])) +
                                               std::to_string(GSL_MusicIsOpen(kEndingTracks[1])) +
@@ -891,7 +901,7 @@ void PlayTheOptions() {
     ToTitleMenu(steps);
     // The options: the music quieter, the text faster; the music's channel
     // follows at once, the text on the next run.
-    Choose(steps, 5);
+    Choose(steps, TITLE_ITEM_OPTIONS);
     steps.push_back(Drive("the options", OptionsUp, nullptr));
     steps.push_back(Drive("the music volume item", [] { return OptionsUp() && OptionCursor() == kOptionMusic; },
                           [](PlatInputState& in) { Toward(in, OptionCursor(), kOptionMusic); },
@@ -995,13 +1005,20 @@ TEST(PlaythroughProgram, ANewGameIsReadAndSavedToTheThirdSlot) { PlayANewGame();
 
 TEST(PlaythroughProgram, TheThirdSlotIsReadOnToAnEndingThatOpensTheExtras) { PlayToAnEnding(); }
 
+// The end of an extra's route: cancelled back to the title's menu, and the
+// whole route played from the user files in `folder`.
+void EndAtTheTitle(const fs::path& folder, std::vector<ProgramRun::Step>& steps, const char* label) {
+    steps.push_back(Drive(label, TitleMenuUp, Key(kKeyX), 300));
+    RunFrom(folder, steps);
+}
+
 // The start of a route from the user files an ending left: the title's
 // extras open and `item` chosen. Returns the folder of those files.
 fs::path ToAnExtra(std::vector<ProgramRun::Step>& steps, int item) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     const fs::path from = Prepared("ending", PlayToAnEnding);
     ToTitleMenu(steps);
-    Choose(steps, 6);  // the extras
+    Choose(steps, TITLE_ITEM_EXTRAS);
     Choose(steps, item);
     return from;
 }
@@ -1009,7 +1026,7 @@ fs::path ToAnExtra(std::vector<ProgramRun::Step>& steps, int item) {
 // The gallery: the ending's picture in the viewer.
 TEST(PlaythroughProgram, TheEndingsPictureOpensInTheGalleryViewer) {
     std::vector<ProgramRun::Step> steps;
-    const fs::path from = ToAnExtra(steps, 7);
+    const fs::path from = ToAnExtra(steps, TITLE_ITEM_GALLERY);
     ASSERT_TRUE(Fresh(from)) << "no ending was reached";
     Seen seen;
     Checkpoints check;
@@ -1035,12 +1052,7 @@ TEST(PlaythroughProgram, TheEndingsPictureOpensInTheGalleryViewer) {
                      },
                      nullptr, 300});
     steps.push_back(Drive("the gallery again", GalleryMain, Key(kKeyX), 300));
-    steps.push_back(Drive("the title after the gallery", TitleMenuUp, Key(kKeyX), 300));
-
-    ProgramRun run;
-    StartFrom(run, from);
-    EXPECT_EQ(run.Run(steps), 0);
-    EXPECT_EQ(run.failed, "");
+    EndAtTheTitle(from, steps, "the title after the gallery");
     EXPECT_NE(seen.viewerPicture.find("event_sefa"), std::string::npos) << seen.viewerPicture;
     CheckRoute(check, {"viewer: title/gallery/viewer"});
 }
@@ -1051,7 +1063,7 @@ TEST(PlaythroughProgram, TheEndingsPictureOpensInTheGalleryViewer) {
 // The music room: the ending's track played, then stopped.
 TEST(PlaythroughProgram, TheEndingsTrackPlaysInTheMusicRoom) {
     std::vector<ProgramRun::Step> steps;
-    const fs::path from = ToAnExtra(steps, 8);
+    const fs::path from = ToAnExtra(steps, TITLE_ITEM_MUSIC_ROOM);
     ASSERT_TRUE(Fresh(from)) << "no ending was reached";
     Seen seen;
     Checkpoints check;
@@ -1081,12 +1093,7 @@ TEST(PlaythroughProgram, TheEndingsTrackPlaysInTheMusicRoom) {
                               if (Music()->playing >= 0 && MusicRecord() == Music()->playing) in.keys[kKeyZ] = kPlatDown;
                           },
                           900));
-    steps.push_back(Drive("the title after the music room", TitleMenuUp, Key(kKeyX), 300));
-
-    ProgramRun run;
-    StartFrom(run, from);
-    EXPECT_EQ(run.Run(steps), 0);
-    EXPECT_EQ(run.failed, "");
+    EndAtTheTitle(from, steps, "the title after the music room");
     EXPECT_EQ(seen.track, kEndingTracks[0]);
     EXPECT_FALSE(seen.trackPath.empty());
     EXPECT_TRUE(seen.trackStopped);
@@ -1096,7 +1103,7 @@ TEST(PlaythroughProgram, TheEndingsTrackPlaysInTheMusicRoom) {
 // The special-scenario menu: the ending's scenario, read to its end.
 TEST(PlaythroughProgram, TheEndingsSpecialScenarioIsReadToItsEnd) {
     std::vector<ProgramRun::Step> steps;
-    const fs::path from = ToAnExtra(steps, 9);
+    const fs::path from = ToAnExtra(steps, TITLE_ITEM_SPECIAL);
     ASSERT_TRUE(Fresh(from)) << "no ending was reached";
     Seen seen;
     Checkpoints check;
@@ -1126,11 +1133,7 @@ TEST(PlaythroughProgram, TheEndingsSpecialScenarioIsReadToItsEnd) {
                               if (GSL_ModeTop() == GSL_StoryModeCB) in.keys[kKeyZ] = kPlatDown;
                           },
                           1800));
-    steps.push_back(Drive("the title after the special menu", TitleMenuUp, Key(kKeyX), 300));
-    ProgramRun run;
-    StartFrom(run, from);
-    EXPECT_EQ(run.Run(steps), 0);
-    EXPECT_EQ(run.failed, "");
+    EndAtTheTitle(from, steps, "the title after the special menu");
     EXPECT_TRUE(seen.scenarioUnlocked);
     EXPECT_TRUE(seen.special);
     EXPECT_TRUE(seen.specialBack);
@@ -1169,7 +1172,7 @@ TEST(PlaythroughProgram, TheNextRunFindsTheSlotTheUnlocksAndTheSettings) {
                           again.textSpeed = SystemDataBlock.textSpeed;
                           again.channel = SoundChannelTable[0].st.volume.load();
                           again.unlocks = Unlocks();
-                          again.extras = GSL_TitleIsItemVisible(6);
+                          again.extras = GSL_TitleIsItemVisible(TITLE_ITEM_EXTRAS);
                           again.cursor = TitleInput()->cursor;
                           return true;
                       },
@@ -1194,9 +1197,7 @@ TEST(PlaythroughProgram, TheNextRunFindsTheSlotTheUnlocksAndTheSettings) {
                           return true;
                       },
                       nullptr, 300});
-    ProgramRun second;
-    StartFrom(second, from);
-    const int code2 = second.Run(resume);
+    RunFrom(from, resume);
     // The docs' Japanese title and story page: the same slot loaded in Japanese.
     if (std::getenv("VN_WRITE_DOCS")) {
         std::vector<ProgramRun::Step> japanese;
@@ -1211,19 +1212,14 @@ TEST(PlaythroughProgram, TheNextRunFindsTheSlotTheUnlocksAndTheSettings) {
         LoadThirdSlot(japanese);
         japanese.push_back(Drive("the saved line in Japanese", LineShown, nullptr, 1500));
         japanese.push_back(DocumentAfter("screens/story_ja.png", 30));
-        ProgramRun third;
-        StartFrom(third, from);
-        EXPECT_EQ(third.Run(japanese), 0);
-        EXPECT_EQ(third.failed, "");
+        RunFrom(from, japanese);
     }
-    EXPECT_EQ(code2, 0);
-    EXPECT_EQ(second.failed, "");
     EXPECT_EQ(again.musicVolume, kept.musicVolume);
     EXPECT_EQ(again.textSpeed, kept.textSpeed);
     EXPECT_EQ(again.channel, float(kept.musicVolume));
     EXPECT_TRUE(again.unlocks == kept.unlocks);
     EXPECT_TRUE(again.extras);
-    EXPECT_EQ(again.cursor, 3);  // a valid slot puts the cursor on load
+    EXPECT_EQ(again.cursor, TITLE_ITEM_LOAD);  // a valid slot puts the cursor on load
     EXPECT_EQ(again.line, kept.slotLine);
     EXPECT_EQ(again.speed, (100 - int32_t(kept.textSpeed) + 3) / 4);
 }

@@ -5,9 +5,11 @@
 #pragma once
 
 #include "screens/logo.h"
+#include "screens/slot_list.h"
 #include "screens/title.h"
 #include "screens/title_work.h"
 #include "script/script_task.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
 #include "ui/mode.h"
 #include "ui/overlay.h"
@@ -26,28 +28,28 @@ inline bool TitleMenuUp() {
     const ScreenWork* w = Title();
     const SelectInputWork* in = TitleInput();
     return GSL_ModeTop() == GSL_TitleModeCB && w && !w->suspended && w->step == TITLE_STEP_INPUT &&
-           w->subState == 0 && in && in->state == 1 && GSL_SystemDispColorCheck();
+           w->subState == SUBSTATE_ENTRY && in && in->state == 1 && GSL_SystemDispColorCheck();
 }
 // A logo shown and waiting, so that decide cuts it short.
 inline bool LogoHeld() {
     const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
-    return GSL_ModeTop() == GSL_LogoModeCB && w && w->step == 2 && w->subState == 12;
+    return GSL_ModeTop() == GSL_LogoModeCB && w && w->step == LOGO_STEP_PLAY && w->subState == LOGO_PLAY_HOLD;
 }
 // The title's opening-movie step on top.
 inline bool MoviePlaying() {
     const ScreenWork* w = Title();
-    return GSL_ModeTop() == GSL_TitleModeCB && w && w->step == TITLE_STEP_LOAD && w->subState == 2;
+    return GSL_ModeTop() == GSL_TitleModeCB && w && w->step == TITLE_STEP_LOAD && w->subState == TITLE_LOAD_MOVIE;
 }
 // The story on top, its script waiting for the reader.
 inline bool StoryWaiting() {
     const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
-    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == 2 &&
+    return GSL_ModeTop() == GSL_StoryModeCB && w && w->step == STORY_STEP_INPUT &&
            (uint32_t(GSL_ScriptStatusGet(w->tasks[0])) & SCRIPT_PLAYER_WAIT);
 }
 // The save or load screen's slot list on top, taking input.
 inline bool ListUp(ModeFunction screen) {
     const ScreenWork* w = GSL_WorkGet(screen);
-    return GSL_ModeTop() == screen && w && w->step == 2 && w->subState == 20;
+    return GSL_ModeTop() == screen && w && w->step == SLOT_STEP_MAIN && w->subState == SLOT_MAIN_LIST;
 }
 
 }  // namespace program_screens

@@ -117,9 +117,9 @@ inline ProgramRun::Step Drive(const char* label, std::function<bool()> done, Act
 // The slot list's question is up and takes its answer.
 inline bool Asking(ModeFunction screen) {
     const ScreenWork* w = GSL_WorkGet(screen);
-    if (!(GSL_ModeTop() == screen && w && w->subState == 22)) return false;
+    if (!(GSL_ModeTop() == screen && w && w->subState == SLOT_MAIN_ANSWER)) return false;
     const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(SlotListGet(w)->dialog));
-    return d && d->state == 10;
+    return d && d->state == DIALOG_WAITING;
 }
 
 // The steps to the menu and a decide on new game (the cursor's first place
@@ -127,7 +127,7 @@ inline bool Asking(ModeFunction screen) {
 inline void PrependNewGame(std::vector<ProgramRun::Step>& steps) {
     std::vector<ProgramRun::Step> pre;
     ToTitleMenu(pre);
-    pre.push_back({"new game", [] { return TitleMenuUp() && TitleInput()->cursor == 0; },
+    pre.push_back({"new game", [] { return TitleMenuUp() && TitleInput()->cursor == TITLE_ITEM_NEW_GAME; },
                    [](PlatInputState& in) { Press(in, BUTTON_DECIDE); }});
     pre.push_back({"let go", nullptr, [](PlatInputState&) {}});
     steps.insert(steps.begin(), pre.begin(), pre.end());

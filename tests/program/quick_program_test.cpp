@@ -23,7 +23,7 @@ constexpr uint8_t kKeyZ = 0x2C, kKeyC = 0x2E, kKeyDown = 0xD0;
 const auto Waiting = program_title::StoryWaiting;
 int32_t Cursor() {
     const ScreenWork* m = GSL_WorkGet(GSL_SysMenuModeCB);
-    const SelectInputWork* in = m && m->step == 2 ? GSL_InputWork(GSL_SysMenuHead(m)->input) : nullptr;
+    const SelectInputWork* in = m && m->step == MENU_STEP_RUN ? GSL_InputWork(GSL_SysMenuHead(m)->input) : nullptr;
     return in ? in->cursor : -1;
 }
 std::function<void(PlatInputState&)> Key(uint8_t key) {
@@ -90,12 +90,12 @@ TEST(QuickProgram, AQuickLoadBringsTheQuickSavedLineBack) {
                      Key(kKeyC), 900});
     steps.push_back({"let go", nullptr, kIdle});
     downTo(3);
-    steps.push_back({"the preview", [] { return Cursor() == 3 && ShowQuickGDState() == 2; }, Key(kKeyZ), 60});
+    steps.push_back({"the preview", [] { return Cursor() == MENU_BUTTON_QUICK_LOAD && ShowQuickGDState() == QUICK_PANEL_SHOWN; }, Key(kKeyZ), 60});
     steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the saved line again",
                      [&] {
                          loaded = GameStateBlock.readLineCount;
-                         return !GSL_WorkGet(GSL_SysMenuModeCB) && StoryExitRequest == 0 && Waiting();
+                         return !GSL_WorkGet(GSL_SysMenuModeCB) && StoryExitRequest == STORY_EXIT_NONE && Waiting();
                      },
                      kIdle, 1200});
     const int code = run.Run(steps);

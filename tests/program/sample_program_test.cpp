@@ -11,6 +11,8 @@
 
 #include "engine/sound/sound.h"
 #include "screens/boot.h"
+#include "screens/manual.h"
+#include "screens/slot_list.h"
 #include "screens/system_screens.h"
 #include "story/game_state.h"
 #include "story/quick_save.h"
@@ -42,12 +44,12 @@ bool TitleReady() {
 }
 bool ManualReady() {
     const ScreenWork* w = GSL_WorkGet(GSL_ManualModeCB);
-    return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == 2 &&
+    return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == MANUAL_STEP_MAIN &&
            Lib_SpriteGetState(GSL_WorkLayerGet(GSL_ManualModeCB, 0)) == 2;
 }
 bool LoadReady() {
     const ScreenWork* w = GSL_WorkGet(GSL_LoadModeCB);
-    return GSL_ModeTop() == GSL_LoadModeCB && w && w->step == 2 && GSL_SystemDispColorCheck();
+    return GSL_ModeTop() == GSL_LoadModeCB && w && w->step == SLOT_STEP_MAIN && GSL_SystemDispColorCheck();
 }
 std::function<void(PlatInputState&)> Button(uint32_t bit) {
     return [bit](PlatInputState& in) { Press(in, bit); };
@@ -62,7 +64,7 @@ TEST(SampleProgram, TitleKeptUnderTheManualAndReleasedUnderLoad) {
     std::vector<ProgramRun::Step> steps;
     ToTitleMenu(steps);
     steps.push_back({"the title with its picture and music", TitleReady, nullptr});
-    MenuTo(steps, 13);
+    MenuTo(steps, TITLE_ITEM_MANUAL);
     steps.push_back({"the manual", nullptr, Button(BUTTON_DECIDE)});
     steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the manual page kept over the title",
@@ -88,7 +90,7 @@ TEST(SampleProgram, TitleKeptUnderTheManualAndReleasedUnderLoad) {
          },
          kIdle, 90});
     steps.push_back({"the menu again", TitleReady, nullptr, 300});
-    MenuTo(steps, 3);
+    MenuTo(steps, TITLE_ITEM_LOAD);
     steps.push_back({"load", nullptr, Button(BUTTON_DECIDE)});
     steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the load screen with the title released",
@@ -188,7 +190,7 @@ TEST(SampleProgram, FadeClickAndContinueWipe) {
          }});
     steps.push_back({"the page after the click", ManualReady, Button(BUTTON_CANCEL), 300});
     steps.push_back({"the title back", TitleMenuUp, nullptr, 300});
-    MenuTo(steps, 4);
+    MenuTo(steps, TITLE_ITEM_CONTINUE);
     steps.push_back({"continue", nullptr, Button(BUTTON_DECIDE)});
     steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"half-way through the wipe",

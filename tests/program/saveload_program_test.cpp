@@ -66,7 +66,7 @@ TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
          nullptr, 600},
     };
     steps.insert(steps.end(), rest.begin(), rest.end());
-    MenuTo(steps, 3);
+    MenuTo(steps, TITLE_ITEM_LOAD);
     const std::vector<ProgramRun::Step> load = {
         {"load", nullptr, [](PlatInputState& in) { Press(in, BUTTON_DECIDE); }},
         {"release", nullptr, kIdle},

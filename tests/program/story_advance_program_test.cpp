@@ -14,6 +14,7 @@
 #include "screens/boot.h"
 #include "script/script_task.h"
 #include "story/game_state.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
 #include "script/script_host.h"
 #include "story/story_window.h"
@@ -65,7 +66,7 @@ TEST(StoryProgram, TheStoryAdvancesSkipsAndHidesItsWindow) {
                          return Waiting();
                      },
                      Key(kKeyD), 900});
-    steps.push_back({"skip on", [&] { return seen.skipOn = StoryPlayMode == 1; }, kIdle, 5});
+    steps.push_back({"skip on", [&] { return seen.skipOn = StoryPlayMode == PLAY_SKIP; }, kIdle, 5});
     steps.push_back({"let go", nullptr, Key(kKeyD)});
     steps.push_back({"skip off", [&] { return seen.skipOff = StoryPlayMode == 0; }, kIdle, 5});
     steps.push_back({"waiting again", [] { return Waiting(); }, Key(kKeyX), 900});
@@ -73,7 +74,7 @@ TEST(StoryProgram, TheStoryAdvancesSkipsAndHidesItsWindow) {
     steps.push_back({"the badge",
                      [&] {
                          const ScreenWork* w = Story();
-                         if (!w || w->step != 3 || w->subState != 11) return false;
+                         if (!w || w->step != STORY_STEP_ACTION || w->subState != STORY_ACT_HIDDEN) return false;
                          // The badge is cut from the story's sheet (when the sample has it).
                          seen.badge = Lib_SpriteIsLive(GSL_WorkWord(w, STORY_BADGE)) ||
                                       !Lib_SpriteIsLive(w->layers[31].handle);

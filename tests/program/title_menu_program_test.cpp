@@ -11,6 +11,7 @@
 #include "engine/sound/sound.h"
 #include "engine/text/text_object.h"
 #include "screens/boot.h"
+#include "screens/manual.h"
 #include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/pointer.h"
@@ -90,17 +91,17 @@ TEST(TitleMenuProgram, KeysPointerPulseAndManual) {
          }});
     steps.push_back({"and back to load", [] { return MenuAt(3); }, Button(BUTTON_UP)});
     steps.push_back({"up to new game", [] { return MenuAt(0); }, kIdle});
-    MenuTo(steps, 13);
+    MenuTo(steps, TITLE_ITEM_MANUAL);
     steps.push_back({"the manual", nullptr, Button(BUTTON_DECIDE)});
     steps.push_back({"let go", [] { return true; }, kIdle});
     steps.push_back({"the manual up, its opening wipe over",
          [] {
              const ScreenWork* w = GSL_WorkGet(GSL_ManualModeCB);
-             return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == 2;
+             return GSL_ModeTop() == GSL_ManualModeCB && w && w->step == MANUAL_STEP_MAIN;
          },
          Button(BUTTON_CANCEL), 300});
     steps.push_back({"the title again", [] { return MenuAt(13); }, kIdle, 300});
-    MenuTo(steps, 0);
+    MenuTo(steps, TITLE_ITEM_NEW_GAME);
     steps.push_back({"on new game",
          [&] {
              if (!MenuAt(0)) return false;

@@ -8,6 +8,7 @@
 #include "engine/movie/movie.h"
 #include "engine/text/text_object.h"
 #include "script/script_task.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
 #include "tests/program/program_title.h"
 #include "tests/ui/screen_harness.h"
@@ -20,7 +21,7 @@ constexpr uint8_t kKeyE = 0x12;
 
 bool FirstLineShown() {
     const ScreenWork* w = GSL_WorkGet(GSL_StoryModeCB);
-    if (GSL_ModeTop() != GSL_StoryModeCB || !w || w->step != 2) return false;
+    if (GSL_ModeTop() != GSL_StoryModeCB || !w || w->step != STORY_STEP_INPUT) return false;
     if (!(uint32_t(GSL_ScriptStatusGet(w->tasks[0])) & SCRIPT_PLAYER_WAIT)) return false;
     const int32_t h = GSL_WorkTextGet(GSL_StoryModeCB, 1);
     return h >= 0 && h < kTextSlots && TextTable[h] && TextTable[h]->text[0];
@@ -58,7 +59,7 @@ TEST(TitleProgram, LogosMovieTitleAndNewGame) {
     steps.push_back({"the movie, then the menu",
                      [&] {
                          if (MoviePlaying() && MovieState.load() == MOVIE_PLAYING) seen.movie = true;
-                         return TitleMenuUp() && TitleInput()->cursor == 0;
+                         return TitleMenuUp() && TitleInput()->cursor == TITLE_ITEM_NEW_GAME;
                      },
                      nullptr, 900});
     steps.push_back({"new game", nullptr, [](PlatInputState& in) { Press(in, BUTTON_DECIDE); }});

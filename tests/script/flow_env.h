@@ -74,7 +74,7 @@ inline void Keywait(CommandContext* c) {
     if (c->step == 0) {
         GSL_HistoryPosGet(1, 1);
         c->script->status |= SCRIPT_BUSY | SCRIPT_PLAYER_WAIT;
-        c->step = 999;
+        c->step = CMD_STEP_LAST;
         return;
     }
     c->script->status &= ~(SCRIPT_BUSY | SCRIPT_PLAYER_WAIT);

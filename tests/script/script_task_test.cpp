@@ -145,7 +145,7 @@ TEST_F(ScriptTask, AWaitingHandlerKeepsItsArgumentsAndFields) {
         }
         EXPECT_STREQ(w->buffer, "kept");
         if (++w->frames == 3) {
-            c->step = 999;
+            c->step = CMD_STEP_LAST;
             c->script->status &= ~SCRIPT_BUSY;
         } else {
             ++c->step;
@@ -243,7 +243,7 @@ TEST_F(ScriptTask, AHandlerEndingItsOwnTaskLeavesTheWorkAlive) {
         g_endResult = GSL_ScriptTaskEnd(task);
         GSL_WorkTaskEnd(GSL_StoryModeCB, 0);
         c->script->status |= SCRIPT_BUSY;
-        c->step = 999;
+        c->step = CMD_STEP_LAST;
         std::memset(c->priv, 0x5A, sizeof c->priv);
     });
     Start("00_init.txt");

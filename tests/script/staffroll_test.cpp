@@ -13,6 +13,7 @@
 #include "engine/input/input.h"
 #include "engine/text/text_object.h"
 #include "script/game_blocks.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
 #include "script/script_host.h"
 #include "tests/script/stage_env.h"
@@ -169,7 +170,7 @@ TEST_F(Staffroll, ARestartDuringTheRollLeavesNoStaleSlot) {
     Frame();
     EXPECT_EQ(StaffrollTask, -1);
     ASSERT_NE(MakeContext(GSL_StoryModeCB), nullptr);
-    Story()->step = 1;
+    Story()->step = STORY_STEP_SETUP;
     GameStateBlock.stage.flags = 0;
     ASSERT_GE(Start("00_init.txt"), 0);
     Frame(3);

@@ -26,6 +26,7 @@
 #include "script/syntax.h"
 #include "shaders/text_programs.h"
 #include "story/game_state.h"
+#include "story/story_play.h"
 #include "story/story_screen.h"
 #include "story/story_window.h"
 #include "ui/pointer.h"
@@ -86,7 +87,7 @@ void StageEnv::SetUp() {
     GSL_ScriptArcForget();
     table_.assign(GSL_ScriptCommandTable(), GSL_ScriptCommandTable() + kScriptCommands);
     ASSERT_NE(MakeContext(GSL_StoryModeCB), nullptr);
-    Story()->step = 1;  // the harness, not the stand-in, starts the script
+    Story()->step = STORY_STEP_SETUP;  // the harness, not the story, starts the script
 }
 
 void StageEnv::TearDown() {
