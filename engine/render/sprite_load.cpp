@@ -43,6 +43,9 @@ int32_t RegisterTask(const char* name, TaskCallback callback, void** work) {
     return task;
 }
 
+// A picture file's PNG pixels are decoded by the loader, after the read.
+constexpr FileLoadAfter kDecodeAhead{Lib_ImageDecodeAhead, Lib_ImageDecodeDrop};
+
 void LinkReady(SpriteRecord* r) {
     r->flags |= SPRITE_READY;
     r->drawEntry = Lib_DrawSet(r->drawCallback, reinterpret_cast<uint64_t>(r), r->priority, 0, -1);
@@ -85,11 +88,13 @@ int32_t Lib_SpriteLoad(int32_t start, const char* fileName, int32_t cacheId, uin
         Lib_SpriteClear(r);
         return -1;
     }
-    SpriteLoadWork* work = new (area) SpriteLoadWork{0, slot, -1, 0, nullptr};
+    SpriteLoadWork* work = new (area) SpriteLoadWork{0, slot, -1, 0, nullptr, nullptr};
     if (fileName) std::snprintf(r->fileName, sizeof r->fileName, "%.255s", fileName);
     r->cacheId = cacheId;
+    // Containers and ".mip" data are no pictures of their own.
+    const bool picture = !IsContainer(r) && !std::strstr(r->fileName, ".mip");
     work->request = Lib_FileLoadReq(cacheFlag ? kFileTypeCache : kHeapGraphics, fileName, &work->data, &work->size,
-                                    kSpriteAlign);
+                                    kSpriteAlign, picture ? &kDecodeAhead : nullptr, &work->decoded);
     if (work->request < 0) {
         // Nothing may stay behind to mark the slot failed once it is reused.
         Lib_TaskDel(uint32_t(task));
@@ -117,7 +122,8 @@ int32_t Lib_SpriteLoadCB(void* area) {
         // build takes (and tags) it before the slot is released.
         r->data = work->data;
         r->dataSize = work->size;
-        Lib_SpriteMakeTexture(work->slot);
+        Lib_SpriteMakeTexture(work->slot, work->decoded);
+        work->decoded = nullptr;
     }
     Lib_FileLoadEnd(work->request);
     work->request = -1;
