@@ -6,10 +6,13 @@
 #pragma once
 
 #include <dirent.h>
+#include <malloc.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +26,7 @@
 
 #include "app/frame.h"
 #include "app/main_tasks.h"
+#include "engine/core/heap.h"
 #include "engine/core/task.h"
 #include "engine/input/input.h"
 #include "engine/movie/movie.h"
@@ -131,6 +135,92 @@ inline long StatusKib(const char* field) {
     for (std::string line; std::getline(f, line);)
         if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atol(line.c_str() + n + 1);
     return -1;
+}
+
+// Resident memory and where it lies, in MiB: the whole process; its
+// file-backed pages (mostly the mapped libraries: Mesa, LLVM, SDL...) and its
+// anonymous ones; of those, the engine heaps' resident pages (heap 3 is the
+// named file cache, heap 4 the pictures), malloc's blocks in use (Mesa's own
+// copies of the textures among them, and the libraries' data), and two shares
+// of the heaps: the resident picture copies sprites keep beside their textures
+// (heap 4) and the pixels of every sprite texture (what Mesa keeps for them).
+struct MemorySplit {
+    double rss = 0, file = 0, anon = 0, heapResident[HEAP_COUNT] = {}, heapsResident = 0, mallocUsed = 0,
+           spriteCopies = 0, spriteTextures = 0;
+    void Add(std::map<std::string, double>& out, const std::string& prefix) const {
+        out[prefix + "rss_mib"] = rss;
+        out[prefix + "rss_file_mib"] = file;
+        out[prefix + "rss_anon_mib"] = anon;
+        out[prefix + "heaps_resident_mib"] = heapsResident;
+        for (int h = 0; h < HEAP_COUNT; ++h) out[prefix + "heap" + std::to_string(h) + "_resident_mib"] = heapResident[h];
+        out[prefix + "malloc_used_mib"] = mallocUsed;
+        out[prefix + "sprite_copies_mib"] = spriteCopies;
+        out[prefix + "sprite_textures_mib"] = spriteTextures;
+    }
+};
+
+// Resident bytes of the pages that [at, at + size) touches, from
+// /proc/self/pagemap: a page read but never written maps the shared zero page,
+// which mincore counts and the RSS does not, so it is left out (known by its
+// frame number, which only root can read; others count it).
+inline uint64_t ResidentBytes(const void* at, uint64_t size) {
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t first = uintptr_t(at) / page * page, last = (uintptr_t(at) + size + page - 1) / page * page;
+    if (!at || !size || first >= last) return 0;
+    FILE* f = std::fopen("/proc/self/pagemap", "rb");
+    if (!f) return 0;
+    constexpr uint64_t kPresent = 1ull << 63, kFrame = (1ull << 55) - 1;
+    static const uint64_t zeroFrame = [&] {
+        static volatile uint8_t probe[1 << 16];  // a zero page only read
+        const uintptr_t p = (uintptr_t(probe) + page - 1) / page * page;
+        (void)*reinterpret_cast<volatile uint8_t*>(p);
+        uint64_t e = 0;
+        if (std::fseek(f, long(p / page * 8), SEEK_SET) != 0 || std::fread(&e, 8, 1, f) != 1) return ~uint64_t(0);
+        return uint64_t(e & kFrame);
+    }();
+    uint64_t n = 0;
+    std::vector<uint64_t> entries(4096);
+    for (uintptr_t p = first; p < last;) {
+        const size_t count = std::min<size_t>(entries.size(), (last - p) / page);
+        if (std::fseek(f, long(p / page * 8), SEEK_SET) != 0 || std::fread(entries.data(), 8, count, f) != count) break;
+        for (size_t i = 0; i < count; ++i)
+            if ((entries[i] & kPresent) && (zeroFrame == 0 || (entries[i] & kFrame) != zeroFrame)) ++n;
+        p += count * page;
+    }
+    std::fclose(f);
+    return n * page;
+}
+
+inline MemorySplit ReadMemory() {
+    constexpr double kMiB = 1024.0 * 1024.0;
+    MemorySplit m;
+    m.rss = double(StatusKib("VmRSS")) / 1024;
+    m.file = double(StatusKib("RssFile") + StatusKib("RssShmem")) / 1024;
+    m.anon = double(StatusKib("RssAnon")) / 1024;
+    for (int h = 0; h < HEAP_COUNT; ++h) {
+        const MemHeap& heap = HeapTable.heaps[h];
+        m.heapResident[h] = double(ResidentBytes(heap.base, heap.size)) / kMiB;
+        m.heapsResident += m.heapResident[h];
+    }
+    const struct mallinfo2 mi = mallinfo2();
+    m.mallocUsed = double(mi.uordblks + mi.hblkhd) / kMiB;
+    std::vector<const void*> copies;
+    std::vector<uint32_t> textures;
+    const MemHeap& pictures = HeapTable.heaps[HEAP_GRAPHICS];
+    for (const SpriteRecord& r : SpriteTable) {
+        if (!(r.flags & SPRITE_IN_USE)) continue;
+        const auto* at = static_cast<const uint8_t*>(r.data);
+        if (at && (r.flags & (SPRITE_CACHED | SPRITE_OWN_COPY)) != SPRITE_CACHED && at >= pictures.base + 32 &&
+            at < pictures.base + pictures.size && std::find(copies.begin(), copies.end(), at) == copies.end()) {
+            copies.push_back(at);
+            m.spriteCopies += double(ResidentBytes(at, reinterpret_cast<const MemBlockHeader*>(at - 32)->size - 32)) / kMiB;
+        }
+        if (r.texture && std::find(textures.begin(), textures.end(), r.texture) == textures.end()) {
+            textures.push_back(r.texture);
+            m.spriteTextures += double(r.textureWidth) * r.textureHeight * ((r.flags & SPRITE_PALETTE) ? 1 : 4) / kMiB;
+        }
+    }
+    return m;
 }
 
 // --- data -----------------------------------------------------------------------

@@ -16,6 +16,8 @@
 //                          game to the story's first frame, in seconds;
 //   BM_SaveFrameShare      a save to a slot from the in-game menu: the longest
 //                          game-thread frame while it runs, as a share of 1/60 s;
+//                          and the resident memory with its split (MemorySplit)
+//                          on the title's menu and on the story page after the save;
 //   BM_AutoPlayRss         auto mode through the story, back to the title,
 //                          new game again: peak RSS and RSS per loop
 //                          (one loop, or VN_AUTOPLAY_MINUTES of loops);
@@ -42,6 +44,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -345,10 +348,11 @@ void BM_SaveFrameShare(benchmark::State& state) {
     double saveStart = -1, saveEnd = -1;
     int reached = 0, longestStep = -1;
     double pictureMs = -1, longestDrawing = 0;
+    MemorySplit titleMemory, savedMemory;
     for (auto _ : state) {
         ToNewGame toGame;
         FrameMeter meter;
-        int waiting = 0, frames = 0, after = 0;
+        int waiting = 0, frames = 0, after = 0, atTitle = 0, settled = 0;
         bool saw = false;
         enum { READING, MENU, LIST, ASKED, SAVING, DONE } phase = READING;
         Run(scratch, [&](Input& in) {
@@ -357,7 +361,9 @@ void BM_SaveFrameShare(benchmark::State& state) {
             reached = int(phase);
             switch (phase) {
                 case READING:
-                    if (!GSL_WorkGet(GSL_StoryModeCB)) {
+                    if (TitleMenuUp() && atTitle < 60) {  // the title's memory, once it has settled
+                        if (++atTitle == 60) titleMemory = ReadMemory();
+                    } else if (!GSL_WorkGet(GSL_StoryModeCB)) {
                         toGame.Step(in);
                     } else if (StoryWaiting() && ++waiting > 60 && in.Button(kKeyMenu)) {
                         phase = MENU;
@@ -406,7 +412,10 @@ void BM_SaveFrameShare(benchmark::State& state) {
                     }
                     break;
                 }
-                case DONE: return false;
+                case DONE:  // back on the story page: its memory after the save
+                    if (++settled < 120) break;
+                    savedMemory = ReadMemory();
+                    return false;
             }
             return true;
         }, false);
@@ -426,6 +435,10 @@ void BM_SaveFrameShare(benchmark::State& state) {
     state.counters["longest_frame_ends_in_step"] = longestStep;  // 11: the one that built the request
     state.counters["list_alone_longest_ms"] = before.Max() / 1000;
     state.counters["picture_make_ms"] = pictureMs;
+    std::map<std::string, double> memory;
+    titleMemory.Add(memory, "title_");
+    savedMemory.Add(memory, "saved_");
+    for (const auto& [name, mib] : memory) state.counters[name] = mib;
 }
 BENCHMARK(BM_SaveFrameShare)->Iterations(1)->Unit(benchmark::kSecond);
 

@@ -38,3 +38,33 @@ void Plat_VmZero(void* base, uint64_t size) {
     std::memset(base, 0, first - start);
     std::memset(reinterpret_cast<void*>(last), 0, end - last);
 }
+
+namespace {
+bool PageIsZero(const uint8_t* p, uintptr_t page) {
+    uint64_t any = 0;
+    for (uintptr_t i = 0; i < page; i += 64) {
+        uint64_t w[8];
+        std::memcpy(w, p + i, sizeof w);
+        for (uint64_t x : w) any |= x;
+        if (any) return false;
+    }
+    return true;
+}
+}  // namespace
+
+void Plat_VmDropZeroPages(void* base, uint64_t size) {
+    if (!base || size == 0) return;
+    const uintptr_t page = PageSize(), start = uintptr_t(base);
+    const uintptr_t first = (start + page - 1) / page * page, last = (start + size) / page * page;
+    // Runs of zero pages go back in one call each.
+    uintptr_t run = 0;
+    for (uintptr_t p = first; p < last; p += page) {
+        if (PageIsZero(reinterpret_cast<const uint8_t*>(p), page)) {
+            if (!run) run = p;
+            continue;
+        }
+        if (run) madvise(reinterpret_cast<void*>(run), p - run, MADV_DONTNEED);
+        run = 0;
+    }
+    if (run) madvise(reinterpret_cast<void*>(run), last - run, MADV_DONTNEED);
+}

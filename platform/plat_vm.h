@@ -14,3 +14,7 @@ void Plat_VmZero(void* base, uint64_t size);
 // read as zeros when next touched. The bytes of the partial pages at either
 // end are left as they are.
 void Plat_VmDiscard(void* base, uint64_t size);
+// Gives back the whole pages inside [base, base + size) that hold only
+// zeros; they read as zeros still. A region filled from a file that is
+// mostly empty then keeps resident only the pages that hold something.
+void Plat_VmDropZeroPages(void* base, uint64_t size);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -22,6 +23,7 @@
 #include "engine/files/file_loader.h"
 #include "engine/files/file_ops.h"
 #include "engine/files/message_table.h"
+#include "platform/plat_vm.h"
 #include "script/game_blocks.h"
 #include "story/game_state.h"
 #include "ui/utility_dialog.h"
@@ -121,11 +123,23 @@ bool WriterStop(int32_t step) {
     return true;
 }
 
+// Copies n bytes into the writer's mirror block by block, leaving out the
+// blocks that are the same already: the mirror's pages of empty slots are
+// never touched, and take no resident memory.
+void CopyToMirror(uint8_t* mirror, const uint8_t* image, uint32_t n) {
+    constexpr uint32_t kBlock = 4096;
+    for (uint32_t at = 0; at < n; at += kBlock) {
+        const uint32_t step = std::min(kBlock, n - at);
+        if (std::memcmp(mirror + at, image + at, step) != 0) std::memcpy(mirror + at, image + at, step);
+    }
+}
+
 int32_t Lib_SaveWriteCB(void*) {
     if (!g.mirrorReady) {
         // Start-up leaves this copy to the writer; the store counts as busy
         // until it is done, and nothing changes the image meanwhile.
-        std::memcpy(g.mirror, g.image, kSaveImageSize);
+        Plat_VmZero(g.mirror, kSaveImageSize);
+        CopyToMirror(g.mirror, g.image, kSaveImageSize);
         std::lock_guard<std::mutex> lock(g.mutex);
         g.mirrorReady = true;
         g.busy = false;
@@ -178,7 +192,7 @@ bool CommitTry() {
     for (int32_t s = 0; s < kSaveSlots; ++s)
         for (int32_t p = 0; p < 3; ++p)
             if (g.partDirty[s][p]) {
-                std::memcpy(g.mirror + SavePartOffset(s, p), Part(s, p), PartSize(s, p));
+                CopyToMirror(g.mirror + SavePartOffset(s, p), Part(s, p), PartSize(s, p));
                 g.partDirty[s][p] = false;
             }
     std::memcpy(g.mirrorTable, g.table, kSaveRegistrySize);
@@ -592,6 +606,9 @@ bool Lib_SaveInit() {
     if (reg == FILE_DAMAGED || reg == FILE_UNREADABLE) RegistryRebuild();
     Recover();
     VersionRefusalTell();
+    // The image was written whole by the read; its empty slots are zeros,
+    // and their pages need not stay resident.
+    Plat_VmDropZeroPages(g.image, kSaveImageSize);
 
     g.thread = Lib_ThreadSet("Lib_SaveWriteCB", Lib_SaveWriteCB, THREAD_PRIORITY_NORMAL);
     if (g.thread < 0) {

@@ -187,18 +187,24 @@ HEAP_WALK MemBlockHeader* TakeBlock(MemHeap* heap, uint64_t need, uint64_t a, bo
     return block;
 }
 
-HEAP_WALK bool FreeLocked(MemHeap* heap, uintptr_t target) {
-    if (!heap->first || target < Addr(heap->base) || target >= Addr(heap->end)) return false;
+// The block in use whose header is at target, else null.
+HEAP_WALK MemBlockHeader* UsedBlockLocked(MemHeap* heap, uintptr_t target) {
+    if (!heap->first || target < Addr(heap->base) || target >= Addr(heap->end)) return nullptr;
     // A block of this heap is linked both ways with its neighbours; anything
     // else (a pointer into a block, a header merged away) is refused.
-    if (target % kMinAlign) return false;
+    if (target % kMinAlign) return nullptr;
     MemBlockHeader* h = HeaderAt(target);
     auto inHeap = [heap](const MemBlockHeader* p) {
         return Addr(p) >= Addr(heap->base) && Addr(p) <= Addr(heap->end) && Addr(p) % kMinAlign == 0;
     };
-    if (!inHeap(h->next) || h->next->prev != h) return false;
-    if (h->prev ? !inHeap(h->prev) || h->prev->next != h : h != heap->first) return false;
-    if (!h->used) return false;  // already free
+    if (!inHeap(h->next) || h->next->prev != h) return nullptr;
+    if (h->prev ? !inHeap(h->prev) || h->prev->next != h : h != heap->first) return nullptr;
+    return h->used ? h : nullptr;  // not one already free
+}
+
+HEAP_WALK bool FreeLocked(MemHeap* heap, uintptr_t target) {
+    MemBlockHeader* h = UsedBlockLocked(heap, target);
+    if (!h) return false;
 
     uint64_t ownSize = h->size;
     h->used = 0;
@@ -341,6 +347,17 @@ void Lib_MemFree(int heap, void* data) {
     for (int i = 0; i < HEAP_COUNT; ++i) {
         if (i == heap || !HeapTable.live[i]) continue;
         if (Lib_MemHeapFree(&HeapTable.heaps[i], data)) return;
+    }
+}
+
+void Lib_MemDiscard(void* data) {
+    if (!data) return;
+    for (MemHeap& heap : HeapTable.heaps) {
+        std::lock_guard<std::mutex> lock(heap.mutex);
+        if (const MemBlockHeader* h = UsedBlockLocked(&heap, Addr(data) - kHeader)) {
+            Plat_VmDiscard(data, h->size - kHeader);
+            return;
+        }
     }
 }
 

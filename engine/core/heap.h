@@ -61,6 +61,11 @@ void Lib_MemRelease();
 void* Lib_MemAlloc(int heap, uint64_t size, uint64_t align);
 // Frees in the heap named, else in whichever live heap holds the block.
 void Lib_MemFree(int heap, void* data);
+// Gives back the whole pages of a block in use whose contents nobody reads
+// again (pixels once their texture holds them): the block keeps its address
+// and size, and reads as zeros from then on. Anything but the start of a
+// block in use is left alone.
+void Lib_MemDiscard(void* data);
 void* Lib_MemHeapAlloc(MemHeap* heap, uint64_t size, uint64_t align, bool fromBottom);
 bool Lib_MemHeapFree(MemHeap* heap, void* data);
 // Lays a heap out afresh over [start, start + size) (8-byte aligned, at least

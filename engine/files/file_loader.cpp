@@ -474,14 +474,15 @@ void Lib_FileEnd() {
     Lib_PcArcClose();
 }
 
-int32_t Lib_FileLoadReq(uint32_t type, const char* name, void** result, uint32_t* size, uint32_t align) {
+int32_t Lib_FileLoadReq(uint32_t type, const char* name, void** result, uint32_t* size, uint32_t align,
+                        const FileLoadAfter* after, void** product) {
     if (!name || !result) return -1;
     size_t len = ::strnlen(name, kFileNameSize);
     if (len >= kFileNameSize) return -1;
     std::lock_guard<std::mutex> lock(FileLoadTable.mutex);
     for (int32_t i = 0; i < kFileLoadSlots; ++i) {
         FileLoadRequest& r = FileLoadTable.slots[i];
-        if (r.flags.load(std::memory_order_relaxed) & 1) continue;
+        if (r.flags.load(std::memory_order_relaxed) != 0) continue;  // in use, or still in its after-step
         r.result = result;
         *result = nullptr;
         r.size = size;
@@ -490,6 +491,9 @@ int32_t Lib_FileLoadReq(uint32_t type, const char* name, void** result, uint32_t
         r.type = type;
         std::memcpy(r.name, name, len + 1);
         r.pinned = nullptr;
+        r.after = after && after->make && product ? after : nullptr;
+        r.product = product;
+        if (product) *product = nullptr;
         FileLoadTable.pending.fetch_add(1, std::memory_order_acq_rel);
         r.state.store(0, std::memory_order_release);
         r.flags.store(1, std::memory_order_release);
@@ -503,9 +507,15 @@ void Lib_FileLoadEnd(int32_t slot) {
     if (slot < 0 || slot >= kFileLoadSlots) return;
     std::lock_guard<std::mutex> lock(FileLoadTable.mutex);
     FileLoadRequest& r = FileLoadTable.slots[slot];
-    if ((r.flags.load(std::memory_order_relaxed) & 1) && r.state.load(std::memory_order_relaxed) == 0)
+    const uint8_t flags = r.flags.load(std::memory_order_relaxed);
+    if ((flags & FILE_REQUEST_IN_USE) && r.state.load(std::memory_order_relaxed) == 0)
         FileLoadTable.pending.fetch_sub(1, std::memory_order_acq_rel);
-    if (r.flags.load(std::memory_order_relaxed) & 1) Lib_CashUnpin(r.pinned);
+    if (flags & FILE_REQUEST_AFTER) {
+        // The loader is still working on the bytes: it finishes the slot.
+        r.flags.store(FILE_REQUEST_AFTER, std::memory_order_release);
+        return;
+    }
+    if (flags & FILE_REQUEST_IN_USE) Lib_CashUnpin(r.pinned);
     r.pinned = nullptr;
     r.flags.store(0, std::memory_order_release);
 }
@@ -523,39 +533,89 @@ static int32_t LoaderThreadPass(void* unused) {
     return Lib_FileLoadCB(unused);
 }
 
+namespace {
+
+// Marks a request served (the loader mutex held): its state, and one less pending.
+void Served(FileLoadRequest& r, bool ok) {
+    r.state.store(ok ? 1 : -1, std::memory_order_release);
+    FileLoadTable.pending.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+// Hands the bytes of a request to its after-step (the loader mutex held),
+// which runs once the mutex is let go.
+struct AfterStep {
+    const FileLoadAfter* step = nullptr;
+    void* data = nullptr;
+    uint32_t size = 0;
+};
+AfterStep BeginAfter(FileLoadRequest& r, void* data, uint32_t size) {
+    r.flags.fetch_or(FILE_REQUEST_AFTER, std::memory_order_relaxed);
+    return AfterStep{r.after, data, size};
+}
+
+// Runs the after-step without the mutex, then delivers its product, or, when
+// the request was released meanwhile, disposes of everything it held.
+void RunAfter(FileLoadRequest& r, const AfterStep& a) {
+    void* product = a.step->make(a.data, a.size);
+    std::lock_guard<std::mutex> lock(FileLoadTable.mutex);
+    if (r.flags.load(std::memory_order_relaxed) & FILE_REQUEST_IN_USE) {
+        *r.product = product;
+        r.flags.store(FILE_REQUEST_IN_USE, std::memory_order_release);
+        Served(r, true);
+        return;
+    }
+    if (product && a.step->drop) a.step->drop(product);
+    if (r.type != kFileTypeCache) Lib_MemFree(int(r.type), a.data);
+    Lib_CashUnpin(r.pinned);
+    r.pinned = nullptr;
+    r.flags.store(0, std::memory_order_release);
+}
+
+}  // namespace
+
 int32_t Lib_FileLoadCB(void*) {
     if (FileLoadTable.pending.load(std::memory_order_acquire) <= 0) return 0;
     for (FileLoadRequest& r : FileLoadTable.slots) {
         if (LoaderStopAsked()) return 0;
         bool readFile = false;
+        AfterStep after;
         {
             std::lock_guard<std::mutex> lock(FileLoadTable.mutex);
-            if (!(r.flags.load(std::memory_order_relaxed) & 1) || r.state.load(std::memory_order_relaxed) != 0)
+            if (!(r.flags.load(std::memory_order_relaxed) & FILE_REQUEST_IN_USE) ||
+                r.state.load(std::memory_order_relaxed) != 0)
                 continue;
             char canon[kFileNameSize];
+            void* data = nullptr;
+            uint32_t size = 0;
             if (r.type == kFileTypeCache && Lib_FileNameNormalise(r.name, canon)) {
-                void* data = nullptr;
                 uint64_t bytes = 0;
                 int32_t cached = Lib_CashLookup(canon, &data, &bytes, &r.pinned);
-                if (cached == 1) {
-                    *r.result = data;
-                    if (r.size) *r.size = uint32_t(bytes);
-                    r.state.store(1, std::memory_order_release);
-                    FileLoadTable.pending.fetch_sub(1, std::memory_order_acq_rel);
-                    continue;
-                }
                 if (cached == 0) {  // another request is filling it: ask again later
                     *r.result = nullptr;
                     continue;
                 }
+                if (cached == 1) {
+                    *r.result = data;
+                    if (r.size) *r.size = uint32_t(bytes);
+                    if (!r.after) {
+                        Served(r, true);
+                        continue;
+                    }
+                    after = BeginAfter(r, data, uint32_t(bytes));
+                }
             }
-            bool ok = Lib_FileLoad(r.type, r.name, r.result, r.size, r.align, false,
-                                   r.type == kFileTypeCache ? &r.pinned : nullptr);
-            if (!ok) Lib_DebugPrintf("Error -> Lib_FileLoadCB(%s)\n", r.name);
-            r.state.store(ok ? 1 : -1, std::memory_order_release);
-            FileLoadTable.pending.fetch_sub(1, std::memory_order_acq_rel);
-            readFile = true;
+            if (!after.step) {
+                bool ok = Lib_FileLoad(r.type, r.name, &data, &size, r.align, false,
+                                       r.type == kFileTypeCache ? &r.pinned : nullptr);
+                *r.result = data;
+                if (r.size) *r.size = size;
+                if (!ok) Lib_DebugPrintf("Error -> Lib_FileLoadCB(%s)\n", r.name);
+                if (ok && r.after) after = BeginAfter(r, data, size);
+                else Served(r, ok);
+                readFile = true;
+            }
         }
+        if (after.step) RunAfter(r, after);
         if (readFile) Plat_SleepMs(16);
     }
     Plat_SleepMs(1);

@@ -25,8 +25,23 @@ inline constexpr size_t kFileNameSize = 256;  // names are at most 255 bytes
 // Type 3 reads into the named file cache; 0..4 otherwise name the heap.
 inline constexpr uint32_t kFileTypeCache = 3;
 
+// Work a requester has done on the loader thread with the bytes it asked
+// for, after they are read and before the request is done, outside the
+// loader mutex (a picture decoded there spares the game thread). `make`
+// returns its product (null for none), which the requester receives with the
+// bytes; `drop` disposes of a product whose request was released meanwhile.
+struct FileLoadAfter {
+    void* (*make)(const void* data, uint32_t size);
+    void (*drop)(void* product);
+};
+
+enum : uint8_t {
+    FILE_REQUEST_IN_USE = 0x01,
+    FILE_REQUEST_AFTER = 0x02,  // the loader runs the after-step: the slot is not free yet
+};
+
 struct FileLoadRequest {
-    std::atomic<uint8_t> flags;   // bit 0: slot in use (changed under the mutex)
+    std::atomic<uint8_t> flags;   // FILE_REQUEST_* (changed under the mutex)
     std::atomic<int32_t> state;   // 0 pending, 1 done, -1 failed (release/acquire)
     void** result;                // receives the data pointer
     uint32_t* size;               // receives the size, may be null
@@ -34,6 +49,8 @@ struct FileLoadRequest {
     uint32_t type;
     char name[kFileNameSize];
     CacheEntry* pinned;  // the cache entry delivered to the slot, pinned until it is released
+    const FileLoadAfter* after;   // null: none
+    void** product;               // receives the after-step's product
 };
 
 struct FileLoadTableT {
@@ -55,11 +72,16 @@ void Lib_FileEnd();
 
 // Queues a read. Slot 0..127, or -1 for a null name, a name of 256 bytes or
 // more, or no free slot. *result is set to null (and *size to 0) at once.
+// With `after`, its make runs on the bytes read (or found in the cache)
+// before the request is done, and *product (set to null at once) receives
+// what it made.
 int32_t Lib_FileLoadReq(uint32_t type, const char* name, void** result, uint32_t* size,
-                        uint32_t align);
+                        uint32_t align, const FileLoadAfter* after = nullptr, void** product = nullptr);
 // Releases a slot (served or not); a pending request is withdrawn. A cache
 // entry delivered to the slot stays pinned (safe from Lib_CashFreeGroup)
-// until then, so tag it (Lib_FileCacheTag) before releasing the slot.
+// until then, so tag it (Lib_FileCacheTag) before releasing the slot. A
+// request withdrawn during its after-step is finished by the loader, which
+// then drops the product and frees a heap buffer nobody will take.
 void Lib_FileLoadEnd(int32_t slot);
 // One pass of the loader thread; returns 0 (the thread runs until stopped).
 int32_t Lib_FileLoadCB(void* unused);

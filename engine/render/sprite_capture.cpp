@@ -7,6 +7,7 @@
 #include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
 #include "platform/plat_gl_api.h"
+#include "platform/plat_vm.h"
 
 namespace {
 constexpr uint32_t kCaptureAlign = 256;
@@ -25,7 +26,9 @@ int32_t Lib_SpriteCreateCapture(int32_t /*unused*/, int32_t capturePriority, int
         Lib_SpriteClear(r);
         return -1;
     }
-    std::memset(r->data, 0, kCaptureBytes);
+    // Zeroed by giving its pages back: the buffer only starts the texture
+    // transparent and is never read again, so it takes no resident memory.
+    Plat_VmZero(r->data, kCaptureBytes);
     r->texture = r->textureView = Lib_SpriteTexCreate(int32_t(kFrameWidth), int32_t(kFrameHeight), false, r->data);
     Lib_SamplerCreate(0, &r->sampler);
     Lib_SpriteSetFullFrame(r);

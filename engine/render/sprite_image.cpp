@@ -89,9 +89,24 @@ bool BuildExt0(SpriteRecord* r, const ImageInfo& info) {
     return true;
 }
 
+// Stands for a PNG that Lib_ImageDecodeAhead could not decode.
+uint8_t g_undecodable;
+
+// The PNG's pixels in a new heap-4 buffer; null when there is no memory,
+// the undecodable marker when the decode fails.
+void* DecodePng(const uint8_t* d, uint32_t size, const ImageInfo& info) {
+    const uint64_t bytes = Lib_ImagePngBufferSize(info.textureWidth, info.textureHeight);
+    void* pixels = Lib_MemAlloc(HEAP_GRAPHICS, bytes, 256);
+    if (!pixels) return nullptr;
+    const ImageSize got = Lib_WicDecode(nullptr, pixels, uint32_t(bytes), d, size);
+    if (got.width == uint32_t(info.textureWidth) && got.height == uint32_t(info.textureHeight)) return pixels;
+    Lib_MemFree(HEAP_GRAPHICS, pixels);
+    return &g_undecodable;
+}
+
 // PNG and Header18: decoded or copied into an own heap-4 buffer, which
-// replaces data.
-bool BuildDecoded(SpriteRecord* r, const ImageInfo& info) {
+// replaces data. A PNG decoded ahead comes in `decoded` (null: decoded here).
+bool BuildDecoded(SpriteRecord* r, const ImageInfo& info, void* decoded) {
     const uint8_t* d = static_cast<const uint8_t*>(r->data);
     const int32_t w = info.textureWidth, h = info.textureHeight;
     // Borrowed bytes of no file (a picture inside a save image) whose rows
@@ -103,16 +118,14 @@ bool BuildDecoded(SpriteRecord* r, const ImageInfo& info) {
         Lib_SamplerCreate(0, &r->sampler);
         return true;
     }
-    const uint64_t bytes = info.type == IMAGE_PNG ? Lib_ImagePngBufferSize(w, h) : uint64_t(w) * h * 4;
-    void* pixels = Lib_MemAlloc(HEAP_GRAPHICS, bytes, 256);
-    if (!pixels) return false;
+    void* pixels;
     if (info.type == IMAGE_PNG) {
-        const ImageSize got = Lib_WicDecode(nullptr, pixels, uint32_t(bytes), d, r->dataSize);
-        if (got.width != uint32_t(w) || got.height != uint32_t(h)) {
-            Lib_MemFree(HEAP_GRAPHICS, pixels);
-            return false;
-        }
+        pixels = decoded ? decoded : DecodePng(d, r->dataSize, info);
+        if (pixels == &g_undecodable) pixels = nullptr;
+        if (!pixels) return false;
     } else {
+        pixels = Lib_MemAlloc(HEAP_GRAPHICS, uint64_t(w) * h * 4, 256);
+        if (!pixels) return false;
         Lib_ImageCopyRows18(d, info, pixels);
     }
     if ((r->flags & (SPRITE_CACHED | SPRITE_OWN_COPY)) != SPRITE_CACHED)
@@ -226,13 +239,23 @@ void Lib_ImageCopyRows18(const void* data, const ImageInfo& info, void* dst) {
     }
 }
 
-void Lib_SpriteMakeTexture(int32_t slot) {
+void* Lib_ImageDecodeAhead(const void* data, uint32_t size) {
+    ImageInfo info;
+    if (!Lib_ImageParse(data, size, &info) || info.type != IMAGE_PNG) return nullptr;
+    return DecodePng(static_cast<const uint8_t*>(data), size, info);
+}
+
+void Lib_ImageDecodeDrop(void* decoded) {
+    if (decoded && decoded != &g_undecodable) Lib_MemFree(HEAP_GRAPHICS, decoded);
+}
+
+void Lib_SpriteMakeTexture(int32_t slot, void* decoded) {
     SpriteRecord* r = Lib_SpriteAt(slot);
-    if (!r || !(r->flags & SPRITE_IN_USE)) return;
+    if (!r || !(r->flags & SPRITE_IN_USE)) return Lib_ImageDecodeDrop(decoded);
     r->fileName[kSpriteNameSize - 1] = 0;
     // A container sprite holds its container's bytes only: no texture, no
     // sizes, not ready until its load task says so.
-    if (std::strstr(r->fileName, ".arc")) return;
+    if (std::strstr(r->fileName, ".arc")) return Lib_ImageDecodeDrop(decoded);
     const uint8_t* d = static_cast<const uint8_t*>(r->data);
     const uint32_t size = d ? r->dataSize : 0;
     // Built again: the objects of the first build go first.
@@ -242,10 +265,16 @@ void Lib_SpriteMakeTexture(int32_t slot) {
     const bool ext0 = TypeOf(d, size) == IMAGE_EXT0;
     bool sized = true;
     if (ext0 || !std::strstr(r->fileName, ".mip")) {
-        if (!Lib_ImageParse(d, size, &info)) return MarkFailed(r, slot, info.failure);
-        if (!(ext0 ? BuildExt0(r, info) : BuildDecoded(r, info)))
+        const bool parsed = Lib_ImageParse(d, size, &info);
+        if (!parsed || info.type != IMAGE_PNG) {
+            Lib_ImageDecodeDrop(decoded);
+            decoded = nullptr;
+        }
+        if (!parsed) return MarkFailed(r, slot, info.failure);
+        if (!(ext0 ? BuildExt0(r, info) : BuildDecoded(r, info, decoded)))
             return MarkFailed(r, slot, "no memory for the pixels, or an undecodable PNG");
     } else {
+        Lib_ImageDecodeDrop(decoded);
         sized = false;  // ".mip" data: no texture, sizes stay as they are
     }
     if (sized) FillSizes(r, info);

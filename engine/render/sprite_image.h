@@ -70,8 +70,19 @@ uint64_t Lib_ImagePngBufferSize(int32_t width, int32_t height);
 // row first.
 void Lib_ImageCopyRows18(const void* data, const ImageInfo& info, void* dst);
 
+// A PNG's pixels decoded ahead of its texture build, on any thread (the
+// loader's, so that the game thread only uploads them): the heap-4 buffer
+// the build would decode into; null when the bytes hold no PNG with a sound
+// header or there is no memory (the build then does its own work); a marker
+// that the build takes as an undecodable PNG when the decode failed.
+void* Lib_ImageDecodeAhead(const void* data, uint32_t size);
+// Frees what Lib_ImageDecodeAhead made; null and the marker do nothing.
+void Lib_ImageDecodeDrop(void* decoded);
+
 // Builds the texture of a claimed sprite whose data and dataSize are set,
 // fills its sizes and centre, sets it ready and links its draw entry.
 // ".arc" names get nothing of that; ".mip" names (not EXT0) become ready
 // without a texture. A picture that fails its checks sets the failed flag.
-void Lib_SpriteMakeTexture(int32_t slot);
+// `decoded`, from Lib_ImageDecodeAhead on the same data, is taken over: used
+// for a PNG instead of decoding here, freed otherwise.
+void Lib_SpriteMakeTexture(int32_t slot, void* decoded = nullptr);

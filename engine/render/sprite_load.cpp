@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/core/cache.h"
+#include "engine/core/heap.h"
 #include "engine/core/task.h"
 #include "engine/files/container.h"
 #include "engine/files/file_loader.h"
@@ -43,6 +44,20 @@ int32_t RegisterTask(const char* name, TaskCallback callback, void** work) {
     return task;
 }
 
+// A picture file's PNG pixels are decoded by the loader, after the read.
+constexpr FileLoadAfter kDecodeAhead{Lib_ImageDecodeAhead, Lib_ImageDecodeDrop};
+
+// Once the texture holds them, a sprite's own pixel buffer (a file read into
+// heap 4, or a picture decoded or copied) is read by nobody again: its pages
+// go back, and the buffer keeps the address that the sprite's copies share
+// and that tells a picture from a blank rectangle in drawing. Bytes in the
+// named cache are the cache's, and a container's bytes are read for members.
+void ReleasePixels(const SpriteRecord* r) {
+    if ((r->flags & (SPRITE_READY | SPRITE_FAILED)) != SPRITE_READY || !r->texture) return;
+    if ((r->flags & (SPRITE_CACHED | SPRITE_OWN_COPY)) == SPRITE_CACHED) return;
+    Lib_MemDiscard(r->data);
+}
+
 void LinkReady(SpriteRecord* r) {
     r->flags |= SPRITE_READY;
     r->drawEntry = Lib_DrawSet(r->drawCallback, reinterpret_cast<uint64_t>(r), r->priority, 0, -1);
@@ -62,6 +77,7 @@ void BuildMember(int32_t slot, const void* container, uint64_t size, const char*
     r->data = const_cast<uint8_t*>(member);
     r->dataSize = memberSize;
     Lib_SpriteMakeTexture(slot);
+    ReleasePixels(r);
 }
 
 }  // namespace
@@ -85,11 +101,13 @@ int32_t Lib_SpriteLoad(int32_t start, const char* fileName, int32_t cacheId, uin
         Lib_SpriteClear(r);
         return -1;
     }
-    SpriteLoadWork* work = new (area) SpriteLoadWork{0, slot, -1, 0, nullptr};
+    SpriteLoadWork* work = new (area) SpriteLoadWork{0, slot, -1, 0, nullptr, nullptr};
     if (fileName) std::snprintf(r->fileName, sizeof r->fileName, "%.255s", fileName);
     r->cacheId = cacheId;
+    // Containers and ".mip" data are no pictures of their own.
+    const bool picture = !IsContainer(r) && !std::strstr(r->fileName, ".mip");
     work->request = Lib_FileLoadReq(cacheFlag ? kFileTypeCache : kHeapGraphics, fileName, &work->data, &work->size,
-                                    kSpriteAlign);
+                                    kSpriteAlign, picture ? &kDecodeAhead : nullptr, &work->decoded);
     if (work->request < 0) {
         // Nothing may stay behind to mark the slot failed once it is reused.
         Lib_TaskDel(uint32_t(task));
@@ -117,7 +135,9 @@ int32_t Lib_SpriteLoadCB(void* area) {
         // build takes (and tags) it before the slot is released.
         r->data = work->data;
         r->dataSize = work->size;
-        Lib_SpriteMakeTexture(work->slot);
+        Lib_SpriteMakeTexture(work->slot, work->decoded);
+        work->decoded = nullptr;
+        if (!IsContainer(r)) ReleasePixels(r);
     }
     Lib_FileLoadEnd(work->request);
     work->request = -1;

@@ -1,7 +1,8 @@
 // Asynchronous sprite loading. A load claims a sprite, queues a file-load
 // request and registers a task (priority 32000, group 200, run once a frame)
 // that polls the request; when the bytes are there it builds the texture,
-// which links the sprite into the draw list. Callers poll Lib_SpriteGetState
+// which links the sprite into the draw list. A PNG is decoded on the loader
+// thread once read, so that the game thread only uploads its pixels. Callers poll Lib_SpriteGetState
 // until it gives 2 (ready) or -1 (failed). The request is always released
 // before its task ends. Game thread only.
 #pragma once
@@ -15,12 +16,14 @@ inline constexpr uint32_t kSpriteMemberNameSize = 259;
 
 // The load task's work. The loader delivers into data and size here; they
 // reach the sprite record on the game thread once the request is done.
+// A PNG arrives decoded (by the loader thread) in `decoded`.
 struct SpriteLoadWork {
     uint8_t state;  // 0 waiting for the file; 1 container sprite, ready next frame
     int32_t slot;
     int32_t request;
     uint32_t size;
     void* data;
+    void* decoded;
 };
 
 struct SpriteGroupLoadWork {

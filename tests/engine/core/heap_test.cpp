@@ -320,6 +320,23 @@ TEST_F(HeapGlobal, InitRoundsSizesAndPlacesByRequestSize) {
     ASSERT_EQ(mincore(h2.base, h2.size, resident.data()), 0);
     EXPECT_LE(std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }), 4);
 
+    // A block whose contents nobody reads again gives its pages back but
+    // stays in use where it is; a pointer into a block is left alone.
+    auto* pixels = static_cast<uint8_t*>(Lib_MemAlloc(0, 64 * size_t(page), size_t(page)));
+    ASSERT_NE(pixels, nullptr);
+    std::memset(pixels, 0x5A, 64 * size_t(page));
+    Lib_MemDiscard(pixels + 16);
+    EXPECT_EQ(pixels[64 * page - 1], 0x5A);
+    const uint64_t used = h0.bytesInUse;
+    Lib_MemDiscard(pixels);
+    EXPECT_EQ(h0.bytesInUse, used);
+    std::vector<unsigned char> kept(64);
+    ASSERT_EQ(mincore(pixels, 64 * size_t(page), kept.data()), 0);
+    EXPECT_EQ(std::count_if(kept.begin(), kept.end(), [](unsigned char r) { return r & 1; }), 0);
+    EXPECT_TRUE(AllZero(pixels, 64 * size_t(page)));
+    Lib_MemFree(0, pixels);
+    EXPECT_EQ(CheckHeap(h0), "");
+
     Lib_MemRelease();
     for (int i = 0; i < HEAP_COUNT; ++i) {
         EXPECT_EQ(HeapTable.heaps[i].base, nullptr);

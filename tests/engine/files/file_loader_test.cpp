@@ -134,6 +134,87 @@ TEST_F(FileLoaderTest, RequestLimitsAndReleaseWhilePending) {
     Lib_MemFree(0, data);
 }
 
+// What the after-step below saw, and what it does while it runs.
+struct AfterProbe {
+    std::string bytes;
+    bool unlocked = false, pending = false;
+    int made = 0, dropped = 0;
+    int32_t slot = -1, releaseSlot = -1, nextSlot = -1;
+    void* next = nullptr;
+};
+AfterProbe g_probe;
+
+void* ProbeMake(const void* data, uint32_t size) {
+    AfterProbe& p = g_probe;
+    p.bytes.assign(static_cast<const char*>(data), size);
+    p.unlocked = FileLoadTable.mutex.try_lock();
+    if (p.unlocked) FileLoadTable.mutex.unlock();
+    p.pending = FileLoadTable.slots[p.slot].state.load() == 0;
+    if (p.releaseSlot >= 0) {  // the requester gives up, and asks for something else
+        Lib_FileLoadEnd(p.releaseSlot);
+        p.nextSlot = Lib_FileLoadReq(0, "save/b.bin", &p.next, nullptr, 8);
+    }
+    ++p.made;
+    return Lib_MemAlloc(0, 64, 8);
+}
+void ProbeDrop(void* product) {
+    ++g_probe.dropped;
+    Lib_MemFree(0, product);
+}
+constexpr FileLoadAfter kProbe{ProbeMake, ProbeDrop};
+
+// A requester's after-step runs on the bytes outside the loader mutex, from
+// the disk or from the cache, before the request is done. A request given up
+// meanwhile keeps its slot until the loader has dropped the product and freed
+// the bytes nobody will take, and unpinned a cache entry.
+TEST_F(FileLoaderTest, AfterStepsRunUnlockedAndSurviveARelease) {
+    Write("user/4242/save/a.bin", "aaaa");
+    Write("user/4242/save/b.bin", "bb");
+    const uint64_t used[2] = {InUse(0), InUse(1)};
+    for (uint32_t type : {1u, kFileTypeCache, kFileTypeCache}) {
+        g_probe = AfterProbe{};
+        void *data = nullptr, *product = &data;
+        uint32_t size = 0;
+        g_probe.slot = Lib_FileLoadReq(type, "save/a.bin", &data, &size, 8, &kProbe, &product);
+        ASSERT_EQ(g_probe.slot, 0);
+        EXPECT_EQ(product, nullptr);
+        Lib_FileLoadCB(nullptr);  // the second cache request finds the entry
+        EXPECT_EQ(g_probe.made, 1);
+        EXPECT_EQ(g_probe.bytes, "aaaa");
+        EXPECT_TRUE(g_probe.unlocked);
+        EXPECT_TRUE(g_probe.pending);
+        EXPECT_EQ(State(0), 1);
+        EXPECT_EQ(std::string(static_cast<char*>(data), size), "aaaa");
+        ASSERT_NE(product, nullptr);
+        ProbeDrop(product);
+        if (type != kFileTypeCache) Lib_MemFree(int(type), data);
+        Lib_FileLoadEnd(0);
+    }
+    Lib_CashFreeGroup(0);
+    for (uint32_t type : {1u, kFileTypeCache}) {
+        g_probe = AfterProbe{};
+        void* data = nullptr;
+        void* product = nullptr;
+        g_probe.slot = g_probe.releaseSlot = Lib_FileLoadReq(type, "save/a.bin", &data, nullptr, 8, &kProbe, &product);
+        Lib_FileLoadCB(nullptr);
+        EXPECT_EQ(g_probe.made, 1);
+        EXPECT_EQ(g_probe.dropped, 1);
+        EXPECT_EQ(product, nullptr);
+        EXPECT_EQ(g_probe.nextSlot, 1) << "the slot was taken while its bytes were in use";
+        EXPECT_EQ(State(1), 1);  // served in the same pass
+        EXPECT_EQ(std::string(static_cast<char*>(g_probe.next), 2), "bb");
+        Lib_MemFree(0, g_probe.next);
+        Lib_FileLoadEnd(1);
+        EXPECT_EQ(FileLoadTable.pending.load(), 0);
+        EXPECT_EQ(Lib_FileLoadReq(0, "save/a.bin", &data, nullptr, 8), 0);  // free again
+        Lib_FileLoadEnd(0);
+    }
+    Lib_CashFreeGroup(0);
+    EXPECT_EQ(Lib_CashGetHitInfo("save/a.bin", -1), nullptr) << "still pinned";
+    EXPECT_EQ(InUse(0), used[0]);
+    EXPECT_EQ(InUse(1), used[1]);
+}
+
 TEST_F(FileLoaderTest, CacheRequestsReadOnceAndFailuresLeaveNoEntry) {
     Write("user/4242/save/pic.bin", "picture");
     void *first = nullptr, *second = nullptr;

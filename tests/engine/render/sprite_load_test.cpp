@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/core/debug_log.h"
 #include "tests/engine/render/sprite_env.h"
 
 namespace {
@@ -56,6 +61,45 @@ TEST_F(SpriteLoadTest, LoadsBecomeReadyOnTheNextFrame) {
 
     Lib_SpriteFree(missing);
     EXPECT_EQ(SpriteTable[missing].flags, 0);
+}
+
+std::vector<std::string> g_log;
+
+// A PNG is decoded on the loader thread after its read, so the frame that
+// finds it only uploads it: a damaged one tells the decoder's failure during
+// the loader's pass, and the frame after fails the sprite with its own line.
+// A sound one, read from the cache for a second sprite, shows its pixels.
+TEST_F(SpriteLoadTest, PngsAreDecodedByTheLoader) {
+    std::string bad = Read("root/visual/b.png");
+    bad[bad.size() - 20] ^= 0x5A;  // inside the last chunks: the CRC fails
+    std::ofstream("root/visual/bad.png", std::ios::binary) << bad;
+    ASSERT_TRUE(Archive());
+    g_log.clear();
+    Lib_DebugSetSink([](const char* line) { g_log.emplace_back(line); });
+    auto count = [](const char* what) {
+        return std::count_if(g_log.begin(), g_log.end(),
+                             [what](const std::string& l) { return l.find(what) != std::string::npos; });
+    };
+    const int32_t first = Lib_SpriteLoad(0, "visual/b.png", -1, 1);
+    const int32_t broken = Lib_SpriteLoad(0, "visual/bad.png", -1, 0);
+    LoaderPass();
+    const int32_t second = Lib_SpriteLoad(0, "visual/b.png", -1, 1);
+    LoaderPass();
+    EXPECT_EQ(count("Error -> Lib_WicDecode"), 1);
+    EXPECT_EQ(count("Error -> Lib_SpriteMakeTexture"), 0);
+    Frame();
+    Lib_DebugSetSink(nullptr);
+    EXPECT_EQ(count("Error -> Lib_WicDecode"), 1);
+    EXPECT_EQ(count("Error -> Lib_SpriteMakeTexture"), 1);
+    EXPECT_EQ(Lib_SpriteGetState(broken), -1);
+    for (int32_t s : {first, second}) {
+        ASSERT_EQ(Lib_SpriteGetState(s), 2);
+        EXPECT_NE(SpriteTable[s].data, SpriteTable[first == s ? second : first].data);  // a buffer each
+        auto texels = ReadTexture(SpriteTable[s].texture, 8, 8);
+        EXPECT_EQ(TexelAt(texels, 8, 5, 3), Coords(5, 3));
+    }
+    EXPECT_EQ(UsedRequests(), 0);
+    EXPECT_EQ(StrayTasks(), 0);
 }
 
 // A cached picture delivered before a trim of group 0 (the screens trim
