@@ -17,6 +17,7 @@
 #include "shaders/shader_set.h"
 
 bool FrameSkipOn = true;
+FrameDamageCounts FrameDamageCounted{};
 
 namespace {
 
@@ -318,7 +319,8 @@ void Main_FrameSkipInit() {
     g_state.lastPresents = 0;
 }
 
-FrameDamage Main_FrameDamage() {
+namespace {
+FrameDamage Decide() {
     SkipState& s = g_state;
     const FrameDamage whole{true, true, ScissorRect{0, 0, int32_t(kFrameWidth), int32_t(kFrameHeight)}, nullptr};
     s.havePending = false;
@@ -349,6 +351,21 @@ FrameDamage Main_FrameDamage() {
     }
     return FrameDamage{true, false, ScissorRect{damage.x0, damage.y0, damage.x1 - damage.x0, damage.y1 - damage.y0},
                        s.skip};
+}
+}  // namespace
+
+FrameDamage Main_FrameDamage() {
+    const FrameDamage d = Decide();
+    FrameDamageCounts& c = FrameDamageCounted;
+    if (!d.due) {
+        ++c.kept;
+    } else if (d.whole) {
+        ++c.whole;
+    } else {
+        ++c.partial;
+        c.damagePixels += uint64_t(d.rect.width) * uint64_t(d.rect.height);
+    }
+    return d;
 }
 
 void Main_FramePresented(bool drawn) {

@@ -21,6 +21,12 @@ struct FrameDamage {
 };
 // Decides this frame from the draw chain as it stands.
 FrameDamage Main_FrameDamage();
+// What the decisions came to since start-up, for the figures: frames kept,
+// drawn in part (with the damaged pixels summed) and drawn whole.
+struct FrameDamageCounts {
+    uint64_t kept, partial, whole, damagePixels;
+};
+extern FrameDamageCounts FrameDamageCounted;
 // After a present: remembers what the frame was drawn from when it was
 // drawn, else forgets it, so that the next frame is drawn whole.
 void Main_FramePresented(bool drawn);

@@ -186,6 +186,7 @@ struct IdleMeter {
     uint64_t presents0 = 0, pixels0 = 0, presents1 = 0, pixels1 = 0;
     int frames = 0, partial = 0, whole = 0;
     double damagePixels = 0;
+    FrameDamageCounts counts0{};
     std::map<std::string, double> threads0, threads1;
     // Per frame once the screen is still; false when the window is over.
     bool Step() {
@@ -198,17 +199,16 @@ struct IdleMeter {
             threads0 = ThreadSeconds();
             presents0 = Plat_GLPresents();
             pixels0 = Plat_GLPresentedPixels();
+            counts0 = FrameDamageCounted;
             return true;
         }
-        // What the drawing pass decides: nothing, a part, or the whole frame.
-        const FrameDamage damage = Main_FrameDamage();
-        ++frames;
-        if (damage.due && damage.whole) ++whole;
-        if (damage.due && !damage.whole) {
-            ++partial;
-            damagePixels += double(damage.rect.width) * damage.rect.height;
-        }
         if (now - wall0 < kSeconds) return true;
+        // What the drawing pass decided: nothing, a part, or the whole frame.
+        const FrameDamageCounts& c = FrameDamageCounted;
+        frames = int(c.kept + c.partial + c.whole - counts0.kept - counts0.partial - counts0.whole);
+        partial = int(c.partial - counts0.partial);
+        whole = int(c.whole - counts0.whole);
+        damagePixels = double(c.damagePixels - counts0.damagePixels);
         wall1 = now;
         cpu1 = ProcessCpuSeconds();
         threads1 = ThreadSeconds();

@@ -33,17 +33,17 @@ bool fail(const char* what) {
 }
 
 // The rasterizer and depth-stencil state: solid, no culling, depth clip off,
-// scissor on; the depth test always passes and writes. Stencil operations
-// would act only on a failed depth test, which never happens, so the stencil
-// test stays off.
+// scissor on. The depth test would always pass, and stencil operations would
+// act only on a failed depth test, so draw order alone decides what is in
+// front: nothing reads the depth-stencil buffer, and both tests stay off so
+// that no fragment writes it (software rasterisers pay for every write).
 void applyFixedState() {
     glDisable(GL_CULL_FACE);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     glEnable(GL_DEPTH_CLAMP);
     glEnable(GL_SCISSOR_TEST);
-    glEnable(GL_DEPTH_TEST);
+    glDisable(GL_DEPTH_TEST);
     glDepthFunc(GL_ALWAYS);
-    glDepthMask(GL_TRUE);
     glDisable(GL_STENCIL_TEST);
     glEnable(GL_BLEND);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
@@ -239,7 +239,9 @@ void Lib_ScreenCompose(Renderer* renderer) {
     renderer->viewport[3] = float(vp.height);
     glViewport(vp.left, ch - vp.top - vp.height, vp.width, vp.height);  // GL counts rows from the bottom
 
-    Lib_BlendSet(renderer, 0);
+    // The picture is drawn opaque (below), so blending would only give the
+    // source back: without it the rasteriser never reads the window.
+    glDisable(GL_BLEND);
     glActiveTexture(GL_TEXTURE0 + kUnitColorMap);
     glBindTexture(GL_TEXTURE_2D, renderer->frameTexture);
     Lib_SamplerBind0(gr->samplers[0]);
@@ -258,6 +260,7 @@ void Lib_ScreenCompose(Renderer* renderer) {
     cb.m_work[0][3] = 1.0f;  // opaque: the frame's alpha is not the picture's
     Lib_ConstBufUpload(renderer, cb);
     Lib_QuadDraw();
+    glEnable(GL_BLEND);
 }
 
 void Lib_FrameBind(Renderer* renderer) {
@@ -299,8 +302,9 @@ void Lib_ConstBufUpload(Renderer* renderer, const ConstBuf& data) {
 void Lib_ClearCB(uint64_t /*unused*/) {
     Renderer* r = g_renderer;
     if (!r || !r->context) return;
-    // A clear of the whole target whatever the scissor says, or of the
-    // damage of a partial frame.
+    // The colour of the whole target whatever the scissor says, or of the
+    // damage of a partial frame. The depth-stencil buffer is never read
+    // (applyFixedState), so it keeps its first clear.
     glBindFramebuffer(GL_FRAMEBUFFER, r->frameFramebuffer);
     GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
     GLint box[4] = {0, 0, 0, 0};
@@ -313,8 +317,6 @@ void Lib_ClearCB(uint64_t /*unused*/) {
     }
     const GLfloat colour[4] = {ClearColour[0], ClearColour[1], ClearColour[2], 1.0f};
     glClearBufferfv(GL_COLOR, 0, colour);
-    glDepthMask(GL_TRUE);
-    glClearBufferfi(GL_DEPTH_STENCIL, 0, 0.0f, 0);
     if (r->partial) glScissor(box[0], box[1], box[2], box[3]);
     if (scissor) glEnable(GL_SCISSOR_TEST);
     else glDisable(GL_SCISSOR_TEST);

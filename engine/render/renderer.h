@@ -105,8 +105,8 @@ void Lib_BlendSet(Renderer* renderer, int index);
 void Lib_ConstBufUpload(Renderer* renderer, const ConstBuf& data);
 
 // The draw callback at the head of the draw list: clears the frame target
-// (the damage of a partial frame) to ClearColour (alpha 1), depth 0 and
-// stencil 0.
+// (the damage of a partial frame) to ClearColour (alpha 1); the depth-stencil
+// buffer, which nothing reads, keeps its first clear (depth 0, stencil 0).
 void Lib_ClearCB(uint64_t unused);
 // Negative x or y count as 0, a negative width as 1280, a negative height as
 // 720; a partial frame keeps the rectangle inside its damage.
