@@ -59,8 +59,9 @@ A fade thins what lies in its rect from whole at the top row to clear
 below the bottom row (a figure ending softly above a window).
 "Type" is text in a font face of Debian's font packages (FACES; the
 packages tools/setup.sh installs), "size" pixels high, its baseline at y,
-drawn by Debian's ffmpeg tool (its drawtext filter) and blended over what
-lies under it; "at" is its left end, or its centre with "align" "centre".
+drawn as written (no "%" expansion) by Debian's ffmpeg tool (its drawtext
+filter) and blended over what lies under it; "at" is its left end, or its
+centre with "align" "centre".
 """
 
 import argparse
@@ -339,7 +340,7 @@ def type_strips(types, width):
                 names.append(f.name)
             size = int(t.get("size", 24))
             x = "%d-text_w/2" % t["at"][0] if t.get("align") == "centre" else "0"
-            graph.append("drawtext=fontfile=%s:textfile=%s:fontsize=%d:fontcolor=white:x=%s:y=%d-max_glyph_a"
+            graph.append("drawtext=fontfile=%s:textfile=%s:expansion=none:fontsize=%d:fontcolor=white:x=%s:y=%d-max_glyph_a"
                          ":enable='eq(n,%d)'" % (face_file(t.get("face", "sans")), f.name, size, x, rows * 3 // 4, n))
         out = subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=black:s=%dx%d:r=1" % (width, rows),
                               "-vf", ",".join(graph), "-frames:v", str(len(types)), "-pix_fmt", "gray",

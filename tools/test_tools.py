@@ -656,6 +656,18 @@ class PictSourceTest(unittest.TestCase):
         with self.assertRaises(image_data.ImageError):
             image_data.paint((w, h, px), [{"type": "x", "face": "nonesuch", "at": [0, 0]}], "t")
 
+    def test_typed_text_is_drawn_as_written(self):
+        # A per cent sign (the completion figures' sheet) and a backslash are
+        # plain characters, not the drawing tool's escapes.
+        for text in ("%", "1%", "%{n}", "a\\b"):
+            w, h, px = image_data.new_picture(80, 40, b"\0\0\0\xff")
+            image_data.paint((w, h, px), [{"type": text, "face": "sans", "size": 20, "at": [4, 30]}], "t")
+            right = max((x for y in range(h) for x in range(w) if px[(y * w + x) * 4] > 128), default=-1)
+            alone = image_data.new_picture(80, 40, b"\0\0\0\xff")
+            image_data.paint(alone, [{"type": text[:-1] or " ", "face": "sans", "size": 20, "at": [4, 30]}], "t")
+            shorter = max((x for y in range(h) for x in range(w) if alone[2][(y * w + x) * 4] > 128), default=-1)
+            self.assertGreater(right, shorter + 4, text)
+
     def test_a_shadow_fades_out_beyond_its_edge(self):
         w, h, px = image_data.new_picture(40, 10)
         image_data.paint((w, h, px), [{"shadow": [10, 0, 20, 10], "blur": 8, "colour": "#000000ff"}], "t")
