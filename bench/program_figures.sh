@@ -2,9 +2,9 @@
 # The whole program's figures (bench/program_figures_bench.cpp) under a virtual
 # X server with software GL, as a player's machine without a GPU runs it:
 # the story page's CPU per frame and its idle share of a core, the start to
-# the title and to the story, a save's longest frame, and one auto-play loop's
-# peak RSS. Each benchmark runs alone, in a process of its own, so that each
-# peak RSS and start-up is its own.
+# the title and to the story, a save's longest frame, one auto-play loop's
+# peak RSS, and the waits from a key to the next screen. Each benchmark runs
+# alone, in a process of its own, so that each peak RSS and start-up is its own.
 #
 #   bench/program_figures.sh
 #   VN_BENCH_BUILD=build bench/program_figures.sh BM_StoryPageIdleCpu   # one of them
@@ -15,7 +15,7 @@ set -euo pipefail
 bench_xvfb
 bench_make engine_bench
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(BM_StoryPageFrameCpu BM_StoryPageIdleCpu BM_StartToTitleAndStory BM_SaveFrameShare BM_AutoPlayRss)
+[ ${#names[@]} -gt 0 ] || names=(BM_StoryPageFrameCpu BM_StoryPageIdleCpu BM_StartToTitleAndStory BM_SaveFrameShare BM_AutoPlayRss BM_ScreenWaits)
 cd "$(mktemp -d /tmp/vn_figures_XXXXXX)"
 trap 'rm -rf "$PWD"' EXIT
 for name in "${names[@]}"; do

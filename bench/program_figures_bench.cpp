@@ -592,3 +592,271 @@ void BM_NeverWaitingScenario(benchmark::State& state) {
 BENCHMARK(BM_NeverWaitingScenario)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
+
+// --- (7) waiting for screens -------------------------------------------------------
+//
+//   BM_ScreenWaits         from a key to the first frame of the next screen,
+//                          drawn for real (run it under xvfb-run): a slot load
+//                          from the load screen to the story page with its
+//                          text, the save screen from the in-game menu,
+//                          leaving the gallery to the title, and the start to
+//                          the first logo (the very first start and the
+//                          next). Each beside the screens' own fade
+//                          and wait frames on that path (own_frames, from
+//                          their code; fade_frames_seen, the frames the
+//                          overlay was seen fading) and the excess: the wall
+//                          time less own_frames at 60 frames a second.
+#include "extras/extras_skeleton.h"
+#include "extras/gallery.h"
+#include "platform/plat_store.h"
+#include "ui/widget.h"
+#include "ui/widget_task.h"
+
+namespace {
+using namespace program_bench;
+
+// The own frames of each path, read from the screens' code.
+// Slot load (the answer to the load question to the page's text):
+//   screens/load.cpp LoadFadeOut: the fade to black, 16 frames, then the
+//   10-frame count; story/story_play.cpp Load and Setup (kFadeFrames): the
+//   overlay's fade to clear (under the black cover, 30), to black (30) and
+//   to clear again (30) before the script runs on.
+constexpr int kLoadOwnFrames = 16 + 10 + 30 + 30 + 30;
+// Save screen (decide on the menu's save to the save screen's first frame):
+//   story/sys_menu.cpp GotoScreen: one frame's delay for the save, then the
+//   fade to black, 30 frames. The save screen's own fade-in (16 frames,
+//   screens/slot_list.cpp SLOT_BUILD_FADE_IN) starts on its first frame.
+constexpr int kSaveOwnFrames = 1 + 30;
+// Leaving the gallery (cancel to the title's first frame on top):
+//   extras/extras_skeleton.cpp Extras_CloseFade, kOpenFrames: 60 frames.
+constexpr int kGalleryOwnFrames = 60;
+// The start to the first logo (the very first start, which makes the system
+//   data, and the next one): screens/boot_flow.cpp GSL_BootEnd fades to
+//   black in 60 frames, but the overlay starts black, so it takes none; the
+//   logo's fade-in (60 frames, screens/logo.cpp) starts on its first frame.
+constexpr int kLogoOwnFrames = 0;
+
+const DispColorWork* Overlay() {
+    return reinterpret_cast<const DispColorWork*>(GSL_WidgetWorkGet(DispColorTask, GSL_SystemDispColorCB));
+}
+bool OverlayFading() {
+    const DispColorWork* o = Overlay();
+    return o && (o->current != o->target || o->newTarget);
+}
+
+// One path's reading: from its key (or the start) to its end frame.
+struct PathWait {
+    double from = -1, wall = -1;
+    int frames = 0, fading = 0;
+    void Mark() {
+        from = WallSeconds();
+        frames = fading = 0;
+    }
+    bool Running() const { return from >= 0 && wall < 0; }
+    // Per frame while it runs; `reached` ends it on this frame.
+    void Step(bool reached) {
+        if (!Running()) return;
+        ++frames;
+        if (OverlayFading()) ++fading;
+        if (reached) wall = WallSeconds() - from;
+    }
+    void Report(benchmark::State& state, const std::string& name, int own) const {
+        state.counters[name + "_s"] = wall;
+        state.counters[name + "_frames"] = frames;
+        state.counters[name + "_own_frames"] = own;
+        state.counters[name + "_fade_frames_seen"] = fading;
+        state.counters[name + "_excess_s"] = wall - own / 60.0;
+    }
+};
+
+bool LogoShown() {
+    const ScreenWork* w = GSL_WorkGet(GSL_LogoModeCB);
+    return GSL_ModeTop() == GSL_LogoModeCB && w && w->step == LOGO_STEP_PLAY;
+}
+// The save screen's first frame: its pictures built, its fade-in begun.
+bool SaveScreenShown() {
+    const ScreenWork* w = GSL_WorkGet(GSL_SaveModeCB);
+    return GSL_ModeTop() == GSL_SaveModeCB && w && w->step == SLOT_STEP_BUILD && w->subState == SUBSTATE_CLOSE;
+}
+// The story page with the restored line's text on it.
+bool StoryTextShown() {
+    const TextRecord* t = GSL_ModeTop() == GSL_StoryModeCB ? MessageText() : nullptr;
+    return t && t->revealed > 0 && (t->state & TEXT_STATE_DRAWN);
+}
+bool GalleryMainUp() {
+    ScreenWork* w = GSL_WorkGet(GSL_GalleryModeCB);
+    return GSL_ModeTop() == GSL_GalleryModeCB && w && !w->suspended && w->step == EXTRAS_STEP_MAIN &&
+           GSL_GalleryHead(w)->moveTask < 0;
+}
+bool LoadAsking() {
+    const ScreenWork* w = GSL_WorkGet(GSL_LoadModeCB);
+    return GSL_ModeTop() == GSL_LoadModeCB && w && w->subState == SLOT_MAIN_ANSWER && DialogWaiting();
+}
+
+// The title's menu with the cursor moved to `item` and decided; true once decided.
+struct TitleChoice {
+    int settled = 0;
+    bool Step(Input& in, int32_t item) {
+        if (!TitleMenuUp()) return false;
+        if (++settled < 20) return false;
+        const SelectInputWork* m = TitleInput();
+        if (m->cursor != item) {
+            in.Button(BUTTON_DOWN);
+            return false;
+        }
+        return in.Button(BUTTON_DECIDE);
+    }
+};
+
+// The logos and the movie cut short as soon as each takes it.
+bool PastLogos(Input& in) {
+    if (Title()) TitleFlags |= 2;
+    if ((DialogWaiting() && GSL_ModeTop() != GSL_StoryModeCB) || LogoHeld() || MoviePlaying()) {
+        in.Button(BUTTON_DECIDE);
+        return false;
+    }
+    return TitleMenuUp();
+}
+
+void BM_ScreenWaits(benchmark::State& state) {
+    Scratch scratch(SampleData());
+    if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
+    PathWait firstLogo, logo, save, load, gallery;
+    const char* failed = nullptr;
+    for (auto _ : state) {
+        // (a) the start to the first logo; new game; the save screen from the
+        // in-game menu; a save to slot 0 to load from.
+        {
+            ToNewGame toGame;
+            int waiting = 0, after = 0, frames = 0;
+            enum { START, READING, MENU, LIST, ASKED, SAVING } phase = START;
+            firstLogo.Mark();
+            Run(scratch, [&](Input& in) {
+                firstLogo.Step(LogoShown());
+                save.Step(SaveScreenShown());
+                if (firstLogo.Running() && firstLogo.frames > 60 * 60) return false;
+                switch (phase) {
+                    case START:
+                    case READING:
+                        if (!GSL_WorkGet(GSL_StoryModeCB)) toGame.Step(in);
+                        else if (StoryWaiting() && ++waiting > 60 && in.Button(kKeyMenu)) phase = MENU;
+                        break;
+                    case MENU:  // save, the first button; the last decide before the screen came is the key
+                        if (GSL_WorkGet(GSL_SaveModeCB) || (save.Running() && OverlayFading())) {
+                            phase = LIST;
+                        } else if (const SelectInputWork* m = SysMenuInput()) {
+                            if (m->cursor != 0) in.Button(BUTTON_UP);
+                            else if (in.Button(BUTTON_DECIDE)) save.Mark();
+                        }
+                        break;
+                    case LIST:
+                        if (SaveListUp() && in.Button(BUTTON_DECIDE)) phase = ASKED;
+                        break;
+                    case ASKED:
+                        if (SaveListUp()) in.Button(BUTTON_DECIDE);  // until the question takes it
+                        if (SaveAsking() && in.Button(BUTTON_DECIDE)) phase = SAVING;
+                        break;
+                    case SAVING:
+                        if (SaveAsking()) in.Button(BUTTON_DECIDE);
+                        if (!GSL_WorkGet(GSL_SaveModeCB) && ++after > 30) return false;
+                        break;
+                }
+                return ++frames < 60 * 180;
+            }, true);
+            if (phase != SAVING || after <= 30) {
+                std::fprintf(stderr, "  the save run stopped in phase %d after %d frames, %d waiting\n", int(phase), frames,
+                             waiting);
+                failed = "the save was not made";
+            }
+        }
+        // (b) the title's load, slot 0, its question answered: to the page's text.
+        if (!failed) {
+            TitleChoice choice;
+            enum { TITLE, LIST, ASKED, LOADING, DONE } phase = TITLE;
+            int frames = 0;
+            logo.Mark();
+            Run(scratch, [&](Input& in) {
+                logo.Step(LogoShown());
+                load.Step(StoryTextShown());
+                if (++frames > 60 * 180) return false;
+                switch (phase) {
+                    case TITLE:
+                        if (PastLogos(in) && choice.Step(in, TITLE_ITEM_LOAD)) phase = LIST;
+                        break;
+                    case LIST:
+                        if (program_screens::ListUp(GSL_LoadModeCB) && in.Button(BUTTON_DECIDE)) phase = ASKED;
+                        break;
+                    case ASKED:
+                        if (program_screens::ListUp(GSL_LoadModeCB)) in.Button(BUTTON_DECIDE);
+                        if (LoadAsking() && in.Button(BUTTON_DECIDE)) {
+                            load.Mark();
+                            phase = LOADING;
+                        }
+                        break;
+                    case LOADING:  // the last press the question saw is the key
+                        if (LoadAsking() && in.Button(BUTTON_DECIDE)) load.Mark();
+                        if (load.wall >= 0) phase = DONE;
+                        break;
+                    case DONE: return false;
+                }
+                return true;
+            }, true);
+            if (load.wall < 0) failed = "the slot was not loaded";
+        }
+        // (c) the gallery, its extras opened in the system data, and cancel
+        // back to the title.
+        if (!failed) {
+            const fs::path old = fs::current_path();
+            fs::current_path(scratch.dir);
+            if (Store_Init()) {
+                const std::string folder = "user/" + std::to_string(Store_UserId()) + "/save";
+                Store_Shutdown();
+                const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/save_data.py system " + folder +
+                                        " --var 15=1 --var 16=1 --event 2105 --event 2158 --var 0=1 >/dev/null";
+                if (std::system(cmd.c_str()) != 0) failed = "the system data could not be written";
+            }
+            fs::current_path(old);
+        }
+        if (!failed) {
+            TitleChoice extras, pick;
+            enum { TITLE, EXTRAS, GALLERY, LEAVING, DONE } phase = TITLE;
+            int frames = 0, shown = 0;
+            Run(scratch, [&](Input& in) {
+                gallery.Step(GSL_ModeTop() == GSL_TitleModeCB);
+                if (++frames > 60 * 180) return false;
+                switch (phase) {
+                    case TITLE:
+                        if (PastLogos(in) && extras.Step(in, TITLE_ITEM_EXTRAS)) phase = EXTRAS;
+                        break;
+                    case EXTRAS:
+                        if (pick.Step(in, TITLE_ITEM_GALLERY)) phase = GALLERY;
+                        break;
+                    case GALLERY:
+                        if (GalleryMainUp() && ++shown > 30 && in.Button(BUTTON_CANCEL)) {
+                            gallery.Mark();
+                            phase = LEAVING;
+                        }
+                        break;
+                    case LEAVING:
+                        if (GalleryMainUp() && in.Button(BUTTON_CANCEL)) gallery.Mark();
+                        if (gallery.wall >= 0) phase = DONE;
+                        break;
+                    case DONE: return false;
+                }
+                return true;
+            }, true);
+            if (gallery.wall < 0) failed = "the gallery was not left";
+        }
+    }
+    if (firstLogo.wall < 0) return state.SkipWithError("no logo came");
+    if (save.wall < 0) return state.SkipWithError("the save screen did not come");
+    firstLogo.Report(state, "first_start_to_logo", kLogoOwnFrames);
+    save.Report(state, "menu_to_save_screen", kSaveOwnFrames);
+    if (failed) return state.SkipWithError(failed);
+    logo.Report(state, "start_to_logo", kLogoOwnFrames);
+    load.Report(state, "slot_load_to_text", kLoadOwnFrames);
+    gallery.Report(state, "gallery_to_title", kGalleryOwnFrames);
+}
+BENCHMARK(BM_ScreenWaits)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
