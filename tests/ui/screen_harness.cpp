@@ -35,6 +35,7 @@
 #include "screens/boot.h"
 #include "screens/title.h"
 #include "story/config.h"
+#include "story/quick_save.h"
 #include "ui/utility_dialog.h"
 #include "engine/movie/movie.h"
 #include "engine/render/camera.h"
@@ -273,6 +274,7 @@ void ScreenHarness::TearDown() {
     for (ModeFunction m : ModeStack) EXPECT_EQ(m, nullptr);
 
     // Clean up whatever a failed test left, so that the next one starts clean.
+    QuickDataPresent = 0;  // a quick save set by hand would add the title's "continue" item
     for (int32_t i = 0; i < kTextSlots; ++i) {
         if (TextTable[i]) TextTable[i]->state &= uint8_t(~TEXT_STATE_PROTECTED);
         Lib_TextDel(i);
