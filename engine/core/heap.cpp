@@ -202,6 +202,12 @@ HEAP_WALK MemBlockHeader* UsedBlockLocked(MemHeap* heap, uintptr_t target) {
     return h->used ? h : nullptr;  // not one already free
 }
 
+// The usable size of the block in use at `target` (its header), or 0.
+HEAP_WALK uint64_t UsedSizeLocked(MemHeap* heap, uintptr_t target) {
+    const MemBlockHeader* h = UsedBlockLocked(heap, target);
+    return h ? h->size - kHeader : 0;
+}
+
 HEAP_WALK bool FreeLocked(MemHeap* heap, uintptr_t target) {
     MemBlockHeader* h = UsedBlockLocked(heap, target);
     if (!h) return false;
@@ -354,8 +360,8 @@ void Lib_MemDiscard(void* data) {
     if (!data) return;
     for (MemHeap& heap : HeapTable.heaps) {
         std::lock_guard<std::mutex> lock(heap.mutex);
-        if (const MemBlockHeader* h = UsedBlockLocked(&heap, Addr(data) - kHeader)) {
-            Plat_VmDiscard(data, h->size - kHeader);
+        if (const uint64_t size = UsedSizeLocked(&heap, Addr(data) - kHeader)) {
+            Plat_VmDiscard(data, size);
             return;
         }
     }
