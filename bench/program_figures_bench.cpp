@@ -341,6 +341,17 @@ BENCHMARK(BM_StartToTitleAndStory)->Iterations(1)->Unit(benchmark::kSecond);
 
 // --- (3) a save to a slot ------------------------------------------------------------
 
+// Keeps the longest frame by the save screen's sub-states at its start
+// (*subState) and end (-1: no screen): "10_to_11" is the frame that builds
+// the request, "11" one that waits in it.
+void Longest(std::map<std::string, double>& longest, int* subState, double cpu) {
+    const ScreenWork* w = GSL_WorkGet(GSL_SaveModeCB);
+    const int ended = w ? w->subState : -1;
+    const std::string key = std::to_string(*subState) + (ended == *subState ? "" : "_to_" + std::to_string(ended));
+    longest[key] = std::max(longest[key], cpu);
+    *subState = ended;
+}
+
 void BM_SaveFrameShare(benchmark::State& state) {
     Scratch scratch(SampleData());
     if (scratch.dir.empty()) return state.SkipWithError("the sample could not be built");
@@ -349,10 +360,11 @@ void BM_SaveFrameShare(benchmark::State& state) {
     int reached = 0, longestStep = -1;
     double pictureMs = -1, longestDrawing = 0;
     MemorySplit titleMemory, savedMemory;
+    std::map<std::string, double> longestBySubState;  // from the slot's choice on
     for (auto _ : state) {
         ToNewGame toGame;
         FrameMeter meter;
-        int waiting = 0, frames = 0, after = 0, atTitle = 0, settled = 0;
+        int waiting = 0, frames = 0, after = 0, atTitle = 0, settled = 0, subState = -1;
         bool saw = false;
         enum { READING, MENU, LIST, ASKED, SAVING, DONE } phase = READING;
         Run(scratch, [&](Input& in) {
@@ -387,9 +399,13 @@ void BM_SaveFrameShare(benchmark::State& state) {
                         break;
                     }
                     before.v.push_back(cpu);  // the list alone, for comparison
-                    if (before.v.size() >= 60 && in.Button(BUTTON_DECIDE)) phase = ASKED;
+                    if (before.v.size() >= 60 && in.Button(BUTTON_DECIDE)) {
+                        subState = SLOT_MAIN_LIST;
+                        phase = ASKED;
+                    }
                     break;
                 case ASKED:
+                    Longest(longestBySubState, &subState, cpu);
                     if (SaveAsking() && in.Button(BUTTON_DECIDE)) {
                         phase = SAVING;
                         saveStart = WallSeconds();
@@ -404,6 +420,7 @@ void BM_SaveFrameShare(benchmark::State& state) {
                         longestDrawing = meter.drawn;
                     }
                     during.v.push_back(cpu);
+                    Longest(longestBySubState, &subState, cpu);
                     const bool writing = w && w->subState >= 10 && w->subState <= 13;
                     if (writing) saw = true;
                     if (saw && !writing && ++after >= 5) {
@@ -435,6 +452,7 @@ void BM_SaveFrameShare(benchmark::State& state) {
     state.counters["longest_frame_ends_in_step"] = longestStep;  // 11: the one that built the request
     state.counters["list_alone_longest_ms"] = before.Max() / 1000;
     state.counters["picture_make_ms"] = pictureMs;
+    for (const auto& [steps, cpu] : longestBySubState) state.counters["longest_in_step_" + steps + "_ms"] = cpu / 1000;
     std::map<std::string, double> memory;
     titleMemory.Add(memory, "title_");
     savedMemory.Add(memory, "saved_");

@@ -58,8 +58,23 @@ void SaveInit(ScreenWork*) {
 
 void SaveBuild(ScreenWork* w) { SlotScreenBuild(w, kSave); }
 
+// The slot picture's read-back from the story's capture: started with the
+// save's question, while the GL draws its frames, and taken once the answer
+// is yes, so that no frame waits for the GL's copy.
+void PictureRead(ScreenWork* w) {
+    if (GSL_WorkWord(w, SLOT_WORD_READ) == 0 && StoryCaptureSprite >= 0)
+        GSL_WorkWordSet(w, SLOT_WORD_READ, int32_t(Save_PictureRead(StoryCaptureSprite)));
+}
+
+void PictureReadEnd(ScreenWork* w) {
+    Lib_ScreenReadEnd(uint32_t(GSL_WorkWord(w, SLOT_WORD_READ)));
+    GSL_WorkWordSet(w, SLOT_WORD_READ, 0);
+}
+
 void SaveStart(ScreenWork* w) {
-    void* picture = StoryCaptureSprite >= 0 ? Save_PictureMake(StoryCaptureSprite) : nullptr;
+    PictureRead(w);
+    void* picture = Save_PictureTake(uint32_t(GSL_WorkWord(w, SLOT_WORD_READ)));
+    GSL_WorkWordSet(w, SLOT_WORD_READ, 0);
     w->words[SLOT_WORD_BUFFER] = uint64_t(uintptr_t(picture));
     SaveRequest request;
     GSL_GameSlotRequestBuild(&request);
@@ -94,6 +109,7 @@ void SystemSaveWait(ScreenWork* w) {
 }
 
 void SaveMain(ScreenWork* w) {
+    if (w->subState == SLOT_MAIN_ASK && SlotListGet(w) && SlotListGet(w)->pending < 0) PictureRead(w);
     if (SlotScreenMain(w, kSave)) return;
     switch (w->subState) {
         case SLOT_MAIN_ACT: SaveStart(w); return;
@@ -112,6 +128,7 @@ void SaveMain(ScreenWork* w) {
 void SaveEnd(ScreenWork* w) {
     GSL_SystemDispColorSet(0xFF000000u, 16);
     if (!GSL_SystemDispColorCheck()) return;
+    PictureReadEnd(w);  // a question answered no
     SlotScreenTeardown(w);
 }
 
@@ -119,27 +136,17 @@ using Step = void (*)(ScreenWork*);
 const Step kSteps[] = {SaveInit, SaveBuild, SaveMain, SaveEnd};
 }  // namespace
 
-void* Save_PictureMake(int32_t captureSprite) {
+uint32_t Save_PictureRead(int32_t captureSprite) {
     const SpriteRecord* r = Lib_SpriteIsLive(captureSprite) ? Lib_SpriteAt(captureSprite) : nullptr;
-    if (!r || !r->texture) return nullptr;
-    // The picture is made from the top-left 320×180 of the frame: only the
-    // whole-width strip of its rows is read back (the thumbnail's rows are
-    // 1280 pixels apart), not the whole frame.
-    constexpr uint32_t kStripBytes = uint32_t(kThumbSourceStride) * uint32_t(kThumbSourceHeight) * 4u;
-    void* capture = Lib_MemAlloc(HEAP_GRAPHICS, kStripBytes, 16);
-    if (!capture) return nullptr;
-    if (!Lib_ScreenCaptureRegion(r->texture, 0, 0, kThumbSourceStride, kThumbSourceHeight, capture, kStripBytes)) {
-        Lib_MemFree(HEAP_GRAPHICS, capture);
-        return nullptr;
-    }
-    void* reduced = Lib_MemAlloc(HEAP_SCREEN, kThumbBytes, 16);
-    if (!reduced) {
-        Lib_MemFree(HEAP_GRAPHICS, capture);
-        return nullptr;
-    }
-    Lib_MakeThumbnail(reduced, kThumbW, kThumbH, capture);
-    Lib_MemFree(HEAP_GRAPHICS, capture);
-    auto* block = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_SCREEN, kSavePictSize, 16));
+    if (!r || !r->texture) return 0;
+    // The picture is made from the top-left 320×180 of the frame, read into
+    // rows as wide as the frame's: the rows the reduction walks.
+    return Lib_ScreenReadStart(r->texture, 0, 0, kThumbSourceWidth, kThumbSourceHeight, kThumbSourceStride);
+}
+
+void* Save_PictureTake(uint32_t read) {
+    const auto* capture = static_cast<const uint8_t*>(Lib_ScreenReadMap(read));
+    auto* block = capture ? static_cast<uint8_t*>(Lib_MemAlloc(HEAP_SCREEN, kSavePictSize, 16)) : nullptr;
     if (block) {
         std::memset(block, 0, 18);
         block[12] = uint8_t(kThumbW & 0xFF);
@@ -148,11 +155,16 @@ void* Save_PictureMake(int32_t captureSprite) {
         block[15] = uint8_t(kThumbH >> 8);
         block[16] = 32;
         block[17] = 0x10;
-        std::memcpy(block + 18, reduced, kThumbBytes);
+        uint8_t* pixels = block + 18;
+        Lib_MakeThumbnail(pixels, kThumbW, kThumbH, capture);
+        // Opaque, as the capture is taken: a box of opaque pixels is opaque.
+        for (uint32_t i = 3; i < kThumbBytes; i += 4) pixels[i] = 0xFF;
     }
-    Lib_MemFree(HEAP_SCREEN, reduced);
+    Lib_ScreenReadEnd(read);
     return block;
 }
+
+void* Save_PictureMake(int32_t captureSprite) { return Save_PictureTake(Save_PictureRead(captureSprite)); }
 
 void Save_DetailMake(char* out, size_t size) {
     if (!out || size == 0) return;

@@ -503,6 +503,7 @@ void SlotScreenOpen(ScreenWork* w) {
     GSL_WorkWordSet(w, SLOT_WORD_TARGET, -1);
     GSL_WorkWordSet(w, SLOT_WORD_BUFFER, 0);
     GSL_WorkWordSet(w, SLOT_WORD_LIST, 0);
+    GSL_WorkWordSet(w, SLOT_WORD_READ, 0);
     const BgmTrackRecord track = GSL_BgmTrackGet(kSaveLoadTrack);
     char path[256];
     std::snprintf(path, sizeof path, "%s%s%s", "sound/bgm/", track.name, ".oggl");

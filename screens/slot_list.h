@@ -39,6 +39,7 @@ enum : uint32_t {
     SLOT_WORD_RESULT = 5,    // load: 1 once the slot was loaded
     SLOT_WORD_RESTORE = 6,   // load: 0 when the backup must go back
     SLOT_WORD_COUNTER = 7,   // load: the final wait
+    SLOT_WORD_READ = 8,      // save: the slot picture's read-back, 0 none
 };
 
 enum : int32_t { SLOT_VALID = 0, SLOT_EMPTY = 1, SLOT_BROKEN = 2 };

@@ -117,20 +117,26 @@ void* Lib_MakeThumbnail(void* dst, int32_t w, int32_t h, const void* src) {
     const uint8_t* in = static_cast<const uint8_t*>(src);
     uint8_t* out = static_cast<uint8_t*>(dst);
 
+    // Per output row: the channel sums of each source column over the row's
+    // box first, then of the columns of each box.
+    uint32_t columns[kThumbSourceWidth * 4];
     float fy = 0.0f;
     for (int32_t j = 0; j < h; ++j, fy += sy) {
         const Span rows = BoxSpan(fy, sy, kThumbSourceHeight);
+        std::memset(columns, 0, sizeof columns);
+        for (int32_t y = rows.first; y <= rows.last; ++y) {
+            const uint8_t* p = in + size_t(y) * kThumbSourceStride * 4;
+            for (int32_t c = 0; c < kThumbSourceWidth * 4; ++c) columns[c] += p[c];
+        }
+        const uint32_t height = uint32_t(rows.last - rows.first + 1);
+        uint8_t* o = out + size_t(j) * size_t(w) * 4;
         float fx = 0.0f;
-        for (int32_t i = 0; i < w; ++i, fx += sx) {
+        for (int32_t i = 0; i < w; ++i, fx += sx, o += 4) {
             const Span cols = BoxSpan(fx, sx, kThumbSourceWidth);
             uint32_t sum[4] = {0, 0, 0, 0};
-            for (int32_t y = rows.first; y <= rows.last; ++y) {
-                const uint8_t* p = in + (size_t(y) * kThumbSourceStride + cols.first) * 4;
-                for (int32_t x = cols.first; x <= cols.last; ++x, p += 4)
-                    for (int k = 0; k < 4; ++k) sum[k] += p[k];
-            }
-            const uint32_t n = uint32_t(rows.last - rows.first + 1) * uint32_t(cols.last - cols.first + 1);
-            uint8_t* o = out + (size_t(j) * size_t(w) + size_t(i)) * 4;
+            for (int32_t x = cols.first; x <= cols.last; ++x)
+                for (int k = 0; k < 4; ++k) sum[k] += columns[x * 4 + k];
+            const uint32_t n = height * uint32_t(cols.last - cols.first + 1);
             for (int k = 0; k < 4; ++k) o[k] = uint8_t(std::min<uint32_t>(sum[k] / n, 255));
         }
     }

@@ -61,28 +61,46 @@ void Lib_CaptureCB(uint64_t arg) {
 }
 
 namespace {
+// Binds a read framebuffer of its own holding the texture; false (and the
+// framebuffer gone) when it cannot be read. ReadEnd brings the caller's
+// binding back.
+bool ReadBegin(uint32_t texture, GLint* previous, GLuint* fb) {
+    *fb = 0;
+    if (!glIsTexture(texture)) return false;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, previous);
+    glGenFramebuffers(1, fb);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, *fb);
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    if (glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) {
+        glReadBuffer(GL_COLOR_ATTACHMENT0);
+        return true;
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(*previous));
+    glDeleteFramebuffers(1, fb);
+    return false;
+}
+
+void ReadEnd(GLint previous, GLuint fb) {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previous));
+    glDeleteFramebuffers(1, &fb);
+}
+
+bool InFrame(int32_t x, int32_t y, int32_t w, int32_t h) {
+    return x >= 0 && y >= 0 && w > 0 && h > 0 && w <= int32_t(kFrameWidth) - x && h <= int32_t(kFrameHeight) - y;
+}
+
 // Reads the w×h block at (x, y) of a 1280×720 texture into out through a
 // read framebuffer of its own (the caller's binding comes back) and makes
 // every alpha 0xFF. The texture keeps the frame's top row in row 0: no flip.
 // False, with out untouched, when the texture cannot be read.
 bool ReadBlock(uint32_t texture, int32_t x, int32_t y, int32_t w, int32_t h, void* out) {
-    if (!glIsTexture(texture)) return false;
     GLint previous = 0;
-    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
     GLuint fb = 0;
-    glGenFramebuffers(1, &fb);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, fb);
-    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-    const bool readable = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    if (readable) {
-        glReadBuffer(GL_COLOR_ATTACHMENT0);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-        glReadPixels(x, y, w, h, GL_BGRA, GL_UNSIGNED_BYTE, out);
-    }
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previous));
-    glDeleteFramebuffers(1, &fb);
-    if (!readable) return false;
+    if (!ReadBegin(texture, &previous, &fb)) return false;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glReadPixels(x, y, w, h, GL_BGRA, GL_UNSIGNED_BYTE, out);
+    ReadEnd(previous, fb);
     uint8_t* p = static_cast<uint8_t*>(out);
     const uint64_t bytes = uint64_t(w) * uint64_t(h) * 4u;
     for (uint64_t i = 3; i < bytes; i += 4) p[i] = 0xFF;
@@ -108,8 +126,46 @@ void Lib_ScreenCapture(uint32_t texture, int32_t /*unused*/, void** out, int32_t
 
 bool Lib_ScreenCaptureRegion(uint32_t texture, int32_t x, int32_t y, int32_t w, int32_t h, void* out,
                              uint32_t outSize) {
-    if (!out || x < 0 || y < 0 || w <= 0 || h <= 0 || w > int32_t(kFrameWidth) - x || h > int32_t(kFrameHeight) - y)
-        return false;
+    if (!out || !InFrame(x, y, w, h)) return false;
     if (uint64_t(w) * uint64_t(h) * 4u > outSize) return false;
     return ReadBlock(texture, x, y, w, h, out);
+}
+
+uint32_t Lib_ScreenReadStart(uint32_t texture, int32_t x, int32_t y, int32_t w, int32_t h, int32_t rowPixels) {
+    if (!InFrame(x, y, w, h) || rowPixels < w || rowPixels > int32_t(kFrameWidth)) return 0;
+    GLint previous = 0;
+    GLuint fb = 0;
+    if (!ReadBegin(texture, &previous, &fb)) return 0;
+    GLuint buffer = 0;
+    glGenBuffers(1, &buffer);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, buffer);
+    glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr((int64_t(h - 1) * rowPixels + w) * 4), nullptr, GL_STREAM_READ);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, rowPixels);
+    glReadPixels(x, y, w, h, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);  // into the buffer, queued
+    // Every other read goes to client memory, with tight rows.
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    ReadEnd(previous, fb);
+    return buffer;
+}
+
+const void* Lib_ScreenReadMap(uint32_t read) {
+    if (read == 0 || !glIsBuffer(read)) return nullptr;
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, read);
+    GLint64 size = 0;
+    glGetBufferParameteri64v(GL_PIXEL_PACK_BUFFER, GL_BUFFER_SIZE, &size);
+    GLint mapped = GL_FALSE;
+    glGetBufferParameteriv(GL_PIXEL_PACK_BUFFER, GL_BUFFER_MAPPED, &mapped);
+    const void* pixels = nullptr;
+    if (mapped) glGetBufferPointerv(GL_PIXEL_PACK_BUFFER, GL_BUFFER_MAP_POINTER, const_cast<void**>(&pixels));
+    else if (size > 0) pixels = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, GLsizeiptr(size), GL_MAP_READ_BIT);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    return pixels;
+}
+
+void Lib_ScreenReadEnd(uint32_t read) {
+    if (read == 0 || !glIsBuffer(read)) return;
+    GLuint buffer = read;
+    glDeleteBuffers(1, &buffer);  // unmaps it too
 }

@@ -29,3 +29,17 @@ void Lib_ScreenCapture(uint32_t texture, int32_t unused, void** out, int32_t hea
 // short buffer or a texture that cannot be read.
 bool Lib_ScreenCaptureRegion(uint32_t texture, int32_t x, int32_t y, int32_t w, int32_t h, void* out,
                              uint32_t outSize);
+
+// A block read back without waiting for the GL. Lib_ScreenReadStart queues
+// the copy of the w×h block at (x, y) (top-left origin) of a 1280×720
+// texture into a pixel buffer, rows rowPixels pixels apart, and gives the
+// buffer's name; 0 for a block outside the frame, rows narrower than the
+// block or wider than the frame, or a texture that cannot be read. The GL
+// copies while it draws the frame. Lib_ScreenReadMap, a frame or more later,
+// gives the pixels for reading: B, G, R, A, rows top first, alpha as the
+// texture holds it (it waits only for a copy the GL has not finished); null
+// when the buffer cannot be mapped. Lib_ScreenReadEnd deletes the buffer,
+// mapped or not. Game thread only.
+uint32_t Lib_ScreenReadStart(uint32_t texture, int32_t x, int32_t y, int32_t w, int32_t h, int32_t rowPixels);
+const void* Lib_ScreenReadMap(uint32_t read);
+void Lib_ScreenReadEnd(uint32_t read);

@@ -228,6 +228,40 @@ TEST(ThumbnailTest, BoxesOverlapAndTruncate) {
     EXPECT_EQ(at(small, 228, 1, 0), (Bytes{10, 0, 1, 255}));   // x 0-2 (0.70 .. 2.10), y 0
 }
 
+// Every pixel of any size is the truncated mean of its own box, the box
+// trunc(c - step / 2) .. trunc(c + step / 2) of each axis clipped to the
+// area, c stepping from 0 by the float step: what saved pictures hold.
+TEST(ThumbnailTest, EveryPixelIsTheMeanOfItsBox) {
+    Bytes src(kSourceBytes);
+    for (size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(Hash(uint32_t(i), 5, 7));
+    auto box = [](float centre, float step, int limit) {
+        return std::pair{std::clamp(int(centre - step * 0.5f), 0, limit - 1),
+                         std::clamp(int(centre + step * 0.5f), 0, limit - 1)};
+    };
+    const int sizes[][2] = {{228, 128}, {160, 90}, {7, 3}, {1, 1}, {1000, 500}};
+    for (const auto& [w, h] : sizes) {
+        Bytes dst(size_t(w) * h * 4, kCanary);
+        Lib_MakeThumbnail(dst.data(), w, h, src.data());
+        const float sx = float(kThumbSourceWidth) / float(w), sy = float(kThumbSourceHeight) / float(h);
+        int differing = 0;
+        float fy = 0.0f;
+        for (int j = 0; j < h; ++j, fy += sy) {
+            const auto [top, bottom] = box(fy, sy, kThumbSourceHeight);
+            float fx = 0.0f;
+            for (int i = 0; i < w; ++i, fx += sx) {
+                const auto [left, right] = box(fx, sx, kThumbSourceWidth);
+                for (int k = 0; k < 4; ++k) {
+                    uint32_t sum = 0;
+                    for (int y = top; y <= bottom; ++y)
+                        for (int x = left; x <= right; ++x) sum += src[(size_t(y) * kThumbSourceStride + x) * 4 + k];
+                    differing += dst[(size_t(j) * w + i) * 4 + k] != sum / uint32_t((bottom - top + 1) * (right - left + 1));
+                }
+            }
+        }
+        EXPECT_EQ(differing, 0) << w << "x" << h;
+    }
+}
+
 TEST(ThumbnailTest, ReadsOnlyTheTopLeftAreaAndWritesNothingWhenEmpty) {
     Bytes src(kSourceBytes);
     for (size_t i = 0; i < kSourceBytes / 4; ++i) {

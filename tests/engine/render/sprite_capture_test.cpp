@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -174,6 +175,50 @@ TEST_F(SpriteCaptureTest, RegionMatchesTheWholeFrameAndRefusesBadBlocks) {
     EXPECT_FALSE(Lib_ScreenCaptureRegion(0xFFFFu, 0, 0, 4, 4, out.data(), size));  // no such texture
     for (const Bgra& p : out) EXPECT_EQ(p, mark);
     EXPECT_TRUE(Lib_ScreenCaptureRegion(texture, 1276, 716, 4, 4, out.data(), size));
+}
+
+// A read started now holds the texture as it is now, mapped a walk later
+// with its rows as wide as asked; reads into memory in between keep their
+// tight rows. A block outside the frame, rows narrower than the block or a
+// texture that is not one start nothing.
+TEST_F(SpriteCaptureTest, StartedReadIsMappedLater) {
+    std::ofstream("quad.pict") << R"({"format": "ext0", "size": [64, 36], "background": "#00ff00",
+        "shapes": [{"rect": [0, 0, 32, 18], "colour": "#ff0000"}, {"rect": [32, 18, 32, 18], "colour": "#0000ff80"}]})";
+    ASSERT_TRUE(Picture("pict quad.ext quad.pict"));
+    int32_t pic = FromFile("quad.ext");
+    SpriteTable[pic].visible = 1;
+    SpriteTable[pic].scaleX = SpriteTable[pic].scaleY = 20.0f;
+    Lib_SpriteSetPrio(pic, 100, 0);
+    int32_t cap = Lib_SpriteCreateCapture(0, 50, 1);  // every walk
+    Lib_DrawWalk();
+    const uint32_t texture = SpriteTable[cap].texture;
+    const std::vector<uint8_t> then = ReadTexture(texture, 1280, 720);
+
+    const int32_t x = 600, y = 330, w = 80, h = 60, row = 100;
+    const uint32_t read = Lib_ScreenReadStart(texture, x, y, w, h, row);
+    ASSERT_NE(read, 0u);
+    std::vector<Bgra> block(size_t(w * h));
+    ASSERT_TRUE(Lib_ScreenCaptureRegion(texture, x, y, w, h, block.data(), uint32_t(block.size() * 4)));
+    EXPECT_EQ(block[size_t(w * h - 1)], (Bgra{128, 0, 0, 255}));  // tight rows, alpha made opaque
+    SpriteTable[pic].visible = 0;
+    Lib_DrawWalk();
+    ASSERT_NE(ReadTexture(texture, 1280, 720), then);
+
+    const auto* mapped = static_cast<const uint8_t*>(Lib_ScreenReadMap(read));
+    ASSERT_NE(mapped, nullptr);
+    int differing = 0;
+    for (int32_t r = 0; r < h; ++r)
+        differing += std::memcmp(mapped + size_t(r * row) * 4, &then[(size_t(y + r) * 1280 + size_t(x)) * 4],
+                                 size_t(w) * 4) != 0;
+    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(Lib_ScreenReadMap(read), mapped);
+    Lib_ScreenReadEnd(read);
+    EXPECT_EQ(Lib_ScreenReadMap(read), nullptr);
+
+    EXPECT_EQ(Lib_ScreenReadStart(texture, 1278, 0, 4, 4, 4), 0u);
+    EXPECT_EQ(Lib_ScreenReadStart(texture, 0, -1, 4, 4, 4), 0u);
+    EXPECT_EQ(Lib_ScreenReadStart(texture, 0, 0, 8, 4, 4), 0u);
+    EXPECT_EQ(Lib_ScreenReadStart(0xFFFFu, 0, 0, 4, 4, 4), 0u);
 }
 
 }  // namespace
