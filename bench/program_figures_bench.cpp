@@ -15,7 +15,9 @@
 //                          confirmed as soon as each takes it), and from new
 //                          game to the story's first frame, in seconds;
 //   BM_SaveFrameShare      a save to a slot from the in-game menu: the longest
-//                          game-thread frame while it runs, as a share of 1/60 s;
+//                          game-thread frame while it runs, as a share of 1/60 s,
+//                          and the longest by the save screen's sub-states from
+//                          the slot's choice on (longest_in_step_*);
 //                          and the resident memory with its split (MemorySplit)
 //                          on the title's menu and on the story page after the save;
 //   BM_AutoPlayRss         auto mode through the story, back to the title,
@@ -390,7 +392,7 @@ void BM_SaveFrameShare(benchmark::State& state) {
                     break;
                 case LIST:
                     if (!SaveListUp()) break;
-                    if (pictureMs < 0) {  // the save's picture alone, as the save will make it
+                    if (pictureMs < 0) {  // the save's picture alone, its read-back and reduction in one go
                         const double t0 = ThreadCpuUs();
                         void* picture = Save_PictureMake(StoryCaptureSprite);
                         pictureMs = (ThreadCpuUs() - t0) / 1000;
@@ -449,7 +451,7 @@ void BM_SaveFrameShare(benchmark::State& state) {
     state.counters["longest_frame_share_pct"] = 100 * during.Max() / kFrameUs;
     state.counters["mean_frame_ms"] = during.Mean() / 1000;
     state.counters["longest_frame_drawing_pass_ms"] = longestDrawing / 1000;
-    state.counters["longest_frame_ends_in_step"] = longestStep;  // 11: the one that built the request
+    state.counters["longest_frame_ends_in_step"] = longestStep;  // the save screen's sub-state, -1 gone
     state.counters["list_alone_longest_ms"] = before.Max() / 1000;
     state.counters["picture_make_ms"] = pictureMs;
     for (const auto& [steps, cpu] : longestBySubState) state.counters["longest_in_step_" + steps + "_ms"] = cpu / 1000;
