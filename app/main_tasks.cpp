@@ -174,6 +174,9 @@ void Main_ScreenCallsSet() {
 void Main_Init() {
     Main_ScreenCallsSet();
     TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
+    // No font load of an earlier run in this process counts: the boot asks
+    // for the interface font afresh, as at the process's start.
+    GSL_ConfigFontStateReset();
     Lib_MesLoad();
     for (const MainTask& t : kMainTasks) Lib_TaskSet(t.name, t.callback, t.priority, t.group, t.flags);
     for (ModeFunction& entry : ModeStack) entry = nullptr;

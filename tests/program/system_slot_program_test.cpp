@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "engine/core/util.h"
+#include "engine/text/glyph_cache.h"
 #include "screens/boot.h"
 #include "script/game_blocks.h"
 #include "story/save_store.h"
@@ -20,6 +21,11 @@ namespace {
 // The boot flow has handed over (its system-data step is done).
 ProgramRun::Step Booted() {
     return {"the boot flow handed over", [] { return ModeStack[0] && ModeStack[0] != GSL_BootModeCB; }, nullptr, 1800};
+}
+
+// The interface font is in memory (the boot waited for it before the system data).
+ProgramRun::Step FontLoaded() {
+    return {"the interface font loaded", [] { return TextRenderState.images[0] != nullptr; }, nullptr, 1};
 }
 
 TEST(SystemSlotProgram, FirstRunCreatesTheSystemSlotAndTheNextLoadsIt) {
@@ -38,7 +44,7 @@ TEST(SystemSlotProgram, FirstRunCreatesTheSystemSlotAndTheNextLoadsIt) {
         image = SaveEnv::Inflated(save() + "save.cdf");
         registry = SaveEnv::Inflated(save() + "registry.cdf");
     };
-    ASSERT_EQ(first.Run({Booted()}), 0);
+    ASSERT_EQ(first.Run({Booted(), FontLoaded()}), 0);
     EXPECT_EQ(first.failed, "");
     EXPECT_EQ(SystemDataFresh, 1);
     ASSERT_EQ(image.size(), 8728397u);
@@ -50,7 +56,8 @@ TEST(SystemSlotProgram, FirstRunCreatesTheSystemSlotAndTheNextLoadsIt) {
     EXPECT_EQ(image.compare(SavePartOffset(32, 0), 4379, reinterpret_cast<const char*>(&SystemDataBlock), 4379), 0);
     EXPECT_EQ(SystemDataBlock.musicUnlock[2], 1 << 2);  // the title track
 
-    // The second run loads the slot: a variable set in the file comes back.
+    // The second run loads the slot: a variable set in the file comes back,
+    // and the fonts load again as at any start.
     image[SavePartOffset(32, 0) + 94 + 5] = 7;  // system variable [5]
     Lib_Sha1(image.data() + SavePartOffset(32, 0), 4379, sha);
     registry.replace(640, 20, reinterpret_cast<char*>(sha), 20);
@@ -61,7 +68,7 @@ TEST(SystemSlotProgram, FirstRunCreatesTheSystemSlotAndTheNextLoadsIt) {
         SaveEnv::Write(save() + "registry.cdf", SaveEnv::Gzip(registry));
     };
     SystemDataFresh = 0;
-    ASSERT_EQ(second.Run({Booted()}), 0);
+    ASSERT_EQ(second.Run({Booted(), FontLoaded()}), 0);
     std::filesystem::remove_all(user);
     EXPECT_EQ(second.failed, "");
     EXPECT_EQ(SystemDataFresh, 0);
