@@ -641,11 +641,13 @@ using namespace program_bench;
 
 // The own frames of each path, read from the screens' code.
 // Slot load (the answer to the load question to the page's text):
-//   screens/load.cpp LoadFadeOut: the fade to black, 16 frames, then the
-//   10-frame count; story/story_play.cpp Load and Setup (kFadeFrames): the
-//   overlay's fade to clear (under the black cover, 30), to black (30) and
-//   to clear again (30) before the script runs on.
-constexpr int kLoadOwnFrames = 16 + 10 + 30 + 30 + 30;
+//   story/save_store.cpp Lib_UtilitySaveCB ST_CLOSE: the load task, quick as
+//   its read is, ends no sooner than 60 frames after it; screens/load.cpp
+//   LoadFadeOut: the fade to black, 16 frames, then the 10-frame count;
+//   story/story_play.cpp Load and Setup (kFadeFrames): the overlay's fade to
+//   clear (under the black cover, 30), to black (30) and to clear again (30)
+//   before the script runs on.
+constexpr int kLoadOwnFrames = 60 + 16 + 10 + 30 + 30 + 30;
 // Save screen (decide on the menu's save to the save screen's first frame):
 //   story/sys_menu.cpp GotoScreen: one frame's delay for the save, then the
 //   fade to black, 30 frames. The save screen's own fade-in (16 frames,

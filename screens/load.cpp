@@ -41,7 +41,7 @@ void LoadInit(ScreenWork*) {
     GSL_WorkCreate();
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
-    SlotScreenOpen(w);
+    SlotScreenOpen(w, kLoad);
     GSL_WorkWordSet(w, SLOT_WORD_RESULT, -1);
     GSL_WorkWordSet(w, SLOT_WORD_RESTORE, -1);
     GSL_WorkWordSet(w, SLOT_WORD_COUNTER, 0);

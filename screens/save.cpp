@@ -52,7 +52,7 @@ void SaveInit(ScreenWork*) {
     GSL_WorkCreate();
     ScreenWork* w = GSL_WorkGet(nullptr);
     if (!w) return;
-    SlotScreenOpen(w);
+    SlotScreenOpen(w, kSave);
     w->step = SLOT_STEP_BUILD;
 }
 

@@ -497,7 +497,7 @@ void GSL_GameSlotRequestBuild(SaveRequest* request) {
     request->dataSize = sizeof(GameState);
 }
 
-void SlotScreenOpen(ScreenWork* w) {
+void SlotScreenOpen(ScreenWork* w, const SlotScreen& kind) {
     w->subState = SUBSTATE_ENTRY;
     GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
     GSL_WorkWordSet(w, SLOT_WORD_TARGET, -1);
@@ -508,6 +508,12 @@ void SlotScreenOpen(ScreenWork* w) {
     char path[256];
     std::snprintf(path, sizeof path, "%s%s%s", "sound/bgm/", track.name, ".oggl");
     GSL_WorkSoundSet(nullptr, 0, path, -1, 1, 30, 30, -1);
+    // The pictures stay hidden until the list shows them: they load while
+    // the music starts.
+    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BG, -1, kind.background, -1, 1, nullptr, nullptr);
+    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_DETAILS, -1, "visual/system/sys_save_00.ext", -1, 1, nullptr, nullptr);
+    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BACK, -1, "visual/system/sys_system_01.ext", -1, 1, nullptr, nullptr);
+    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_NONE, -1, "data/utility/ICON0_NON.tga", -1, 0, nullptr, nullptr);
 }
 
 void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
@@ -535,10 +541,6 @@ void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
             l->keys[KEY_LEFT] = GSL_SystemKeySet(kButtonLeft, 1);
             l->keys[KEY_RIGHT] = GSL_SystemKeySet(kButtonRight, 1);
             w->words[SLOT_WORD_LIST] = uint64_t(uintptr_t(l));
-            GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BG, -1, kind.background, -1, 1, nullptr, nullptr);
-            GSL_WorkLayerLoad(nullptr, SLOT_LAYER_DETAILS, -1, "visual/system/sys_save_00.ext", -1, 1, nullptr, nullptr);
-            GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BACK, -1, "visual/system/sys_system_01.ext", -1, 1, nullptr, nullptr);
-            GSL_WorkLayerLoad(nullptr, SLOT_LAYER_NONE, -1, "data/utility/ICON0_NON.tga", -1, 0, nullptr, nullptr);
             const float at[2] = {598.0f, -32.0f}, size[2] = {1.0f, 6.0f};
             l->bar = GSL_SystemBarSet(at, size, 599, 0, l->rows, l->count, -1, -1);
             w->subState = SLOT_BUILD_SHOW;

@@ -126,7 +126,7 @@ bool GSL_SlotUpdate(ModeFunction screen, int32_t n);
 void GSL_GameSlotRequestBuild(SaveRequest* request);
 
 // The steps the two screens share.
-void SlotScreenOpen(ScreenWork* w);
+void SlotScreenOpen(ScreenWork* w, const SlotScreen& kind);
 void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind);
 // The main step's sub-states but ACT, ACT_WAIT, SUBSTATE_CLOSE and the
 // screen's own; false for those, which the screen runs itself.

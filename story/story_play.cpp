@@ -176,13 +176,15 @@ void Setup(ScreenWork* w) {
             w->subState = SETUP_SHEET;
             return;
         case SETUP_SHEET:
-            if (!GSL_SystemDispColorCheck() || g_preload[0] == 0 || g_preload[1] == 0) return;
+            // The sheet is a hidden layer: it loads while the overlay still
+            // fades, so that the script can start on the fade's last frame.
+            if (g_preload[0] == 0 || g_preload[1] == 0) return;
             GSL_WorkLayerFree(nullptr, 31);
             GSL_WorkLayerLoad(nullptr, 31, -1, kSheet0, -1, 1, nullptr, nullptr);
             w->subState = SETUP_SCRIPT;
-            return;
+            [[fallthrough]];
         case SETUP_SCRIPT: {
-            if (!GSL_WorkLayersReady(nullptr)) return;
+            if (!GSL_SystemDispColorCheck() || !GSL_WorkLayersReady(nullptr)) return;
             LayoutRect r{};
             GSL_LayoutGetRect(&r, 5, 10);
             const int32_t rect[4] = {r.x, r.y, r.width, r.height};
