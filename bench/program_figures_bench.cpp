@@ -684,6 +684,12 @@ struct PathWait {
         frames = fading = 0;
     }
     bool Running() const { return from >= 0 && wall < 0; }
+    // After the key: a press the old screen still took is the key instead.
+    // True once the path has reached its end frame.
+    bool Ended(bool pressedAgain) {
+        if (pressedAgain) Mark();
+        return wall >= 0;
+    }
     // Per frame while it runs; `reached` ends it on this frame.
     void Step(bool reached) {
         if (!Running()) return;
@@ -859,9 +865,8 @@ void BM_ScreenWaits(benchmark::State& state) {
                             phase = LOADING;
                         }
                         break;
-                    case LOADING:  // the last press the question saw is the key
-                        if (LoadAsking() && in.Button(BUTTON_DECIDE)) load.Mark();
-                        if (load.wall >= 0) phase = DONE;
+                    case LOADING:
+                        if (load.Ended(LoadAsking() && in.Button(BUTTON_DECIDE))) phase = DONE;
                         break;
                     case DONE: return false;
                 }
@@ -904,8 +909,7 @@ void BM_ScreenWaits(benchmark::State& state) {
                         }
                         break;
                     case LEAVING:
-                        if (GalleryMainUp() && in.Button(BUTTON_CANCEL)) gallery.Mark();
-                        if (gallery.wall >= 0) phase = DONE;
+                        if (gallery.Ended(GalleryMainUp() && in.Button(BUTTON_CANCEL))) phase = DONE;
                         break;
                     case DONE: return false;
                 }
