@@ -28,6 +28,7 @@
 #include "platform/plat_store.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
+#include "platform/plat_vm.h"
 #include "platform/plat_window.h"
 
 const uint64_t* MainHeapSizes = kHeapDefaultSizes;
@@ -172,6 +173,7 @@ int Main_GameThread() {
 }
 
 int WinMain() {
+    Plat_MallocSetUp();
     Lib_SaveSizesSet();
     g_exitCode.store(0);
     RunState.store(RUN_STARTING, std::memory_order_release);

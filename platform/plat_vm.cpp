@@ -1,6 +1,9 @@
 #include "platform/plat_vm.h"
 
 #include <sys/mman.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <unistd.h>
 
 #include <cstring>
@@ -67,4 +70,16 @@ void Plat_VmDropZeroPages(void* base, uint64_t size) {
         run = 0;
     }
     if (run) madvise(reinterpret_cast<void*>(run), last - run, MADV_DONTNEED);
+}
+
+void Plat_MallocSetUp() {
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 2);
+#endif
+}
+
+void Plat_MallocTrim() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }

@@ -18,3 +18,13 @@ void Plat_VmDiscard(void* base, uint64_t size);
 // zeros; they read as zeros still. A region filled from a file that is
 // mostly empty then keeps resident only the pages that hold something.
 void Plat_VmDropZeroPages(void* base, uint64_t size);
+
+// The C library's allocator. Before the first thread is made: every thread
+// but the first two shares their arenas, rather than each keeping its own
+// (with its own free pages) for the process's life.
+void Plat_MallocSetUp();
+// Gives back the whole free pages the allocator holds (what start-up freed:
+// the logos' and the movie's buffers, the driver's shader compiles). About a
+// millisecond; the pages fault in again when next used, so call it once a
+// phase is over, not every frame.
+void Plat_MallocTrim();

@@ -11,6 +11,7 @@
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
 #include "engine/text/text_object.h"
+#include "platform/plat_vm.h"
 #include "script/args.h"
 #include "screens/title.h"
 #include "screens/title_work.h"
@@ -194,6 +195,9 @@ void LoadStep(ScreenWork* w) {
     }
     case TITLE_LOAD_CALL_WAIT:
         if (!GSL_SysVoiceIsDone(false)) break;
+        // What came before the menu (the logos, the movie, the story left)
+        // is over: the pages its freed buffers held go back.
+        Plat_MallocTrim();
         GSL_InputPause(h->input, 0);
         w->subState = SUBSTATE_ENTRY;
         w->step = TITLE_STEP_INPUT;

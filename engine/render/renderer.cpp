@@ -91,20 +91,16 @@ bool Lib_D3DCreate(Renderer* renderer, void* window) {
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kFrameWidth, kFrameHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
-    glGenRenderbuffers(1, &renderer->depthBuffer);
-    glBindRenderbuffer(GL_RENDERBUFFER, renderer->depthBuffer);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, kFrameWidth, kFrameHeight);
-    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    // Colour only: nothing tests or writes depth or stencil, and a 1280×720
+    // depth-stencil buffer would cost 3.5 MiB of the driver's memory.
     glGenFramebuffers(1, &renderer->frameFramebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, renderer->frameFramebuffer);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, renderer->frameTexture, 0);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, renderer->depthBuffer);
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
         return fail("the 1280x720 frame buffer could not be made");
     const GLfloat zero[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     glDisable(GL_SCISSOR_TEST);
     glClearBufferfv(GL_COLOR, 0, zero);
-    glClearBufferfi(GL_DEPTH_STENCIL, 0, 0.0f, 0);
 
     applyFixedState();
 
@@ -139,9 +135,8 @@ void Lib_D3DRelease(Renderer* renderer) {
     glBindBufferBase(GL_UNIFORM_BUFFER, kConstBufBinding, 0);
     if (renderer->constBuffer) glDeleteBuffers(1, &renderer->constBuffer);
     if (renderer->frameFramebuffer) glDeleteFramebuffers(1, &renderer->frameFramebuffer);
-    if (renderer->depthBuffer) glDeleteRenderbuffers(1, &renderer->depthBuffer);
     if (renderer->frameTexture) glDeleteTextures(1, &renderer->frameTexture);
-    renderer->constBuffer = renderer->frameFramebuffer = renderer->depthBuffer = renderer->frameTexture = 0;
+    renderer->constBuffer = renderer->frameFramebuffer = renderer->frameTexture = 0;
     renderer->context = nullptr;
 }
 

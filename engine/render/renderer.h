@@ -31,8 +31,7 @@ struct Renderer {
     void* window;               // SDL_Window* of the application window
     void* context;              // its GL context
     uint32_t frameFramebuffer;  // the 1280×720 target
-    uint32_t frameTexture;      // its colour buffer (RGBA8), sampled by the composition
-    uint32_t depthBuffer;       // its depth-stencil buffer (D24S8)
+    uint32_t frameTexture;      // its colour buffer (RGBA8), sampled by the composition (it has no other)
     uint32_t constBuffer;       // the ConstBuf uniform buffer, bound at binding 0
     BlendState blend[kBlendStates];
     CameraRecord camera;        // the composition's own camera
