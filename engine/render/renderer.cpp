@@ -229,9 +229,9 @@ void CopyToWindow(const Renderer* r, const PlatGLRect& area) {
                       area.y + area.h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, r->windowFramebuffer);
     glEnable(GL_SCISSOR_TEST);
-    // The frame's alpha is not the picture's: a target that keeps alpha gets
-    // it opaque.
-    GLint alphaBits = 0;
+    // The frame's alpha is not the picture's: a target that keeps alpha (or
+    // cannot say) gets it opaque.
+    GLint alphaBits = 8;
     glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, r->windowFramebuffer ? GL_COLOR_ATTACHMENT0 : GL_BACK_LEFT,
                                           GL_FRAMEBUFFER_ATTACHMENT_ALPHA_SIZE, &alphaBits);
     if (alphaBits > 0) {
