@@ -116,8 +116,11 @@ bool captureDue(const SpriteRecord* r) {
 }
 
 // Where a sprite's quad lands, from the same plan its callback draws with:
-// its corners through the camera, one pixel wider for the rasteriser, cut to
-// its clip rectangle. False when a corner lies at or behind the eye.
+// its corners through the camera, out to whole pixels, cut to its clip
+// rectangle. A pixel is drawn when its centre lies in the quad, so the pixels
+// just outside have their centres at least half a pixel away from it: far
+// more than the rasteriser's rounding. False when a corner lies at or behind
+// the eye.
 bool SpriteBox(const SpriteRecord* r, Box* out) {
     *out = kNothing;
     const CameraRecord* camera = r->camera ? r->camera : &ActiveCamera;
@@ -157,7 +160,7 @@ bool SpriteBox(const SpriteRecord* r, Box* out) {
     const double lo = -4.0 * kFrameWidth, hi = 4.0 * kFrameWidth;
     auto px = [&](double v, bool up) {
         v = std::clamp(v, lo, hi);
-        return int32_t(up ? std::ceil(v) + 1 : std::floor(v) - 1);
+        return int32_t(up ? std::ceil(v) : std::floor(v));
     };
     Box b{px(x0, false), px(y0, false), px(x1, true), px(y1, true)};
     if (!WholeClip(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]))

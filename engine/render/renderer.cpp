@@ -197,6 +197,46 @@ PlatGLRect DamageInWindow(const Renderer* r, const ComposeRect& vp) {
 bool CoversWindow(const PlatGLRect& a, const Renderer* r) {
     return a.x <= 0 && a.y <= 0 && a.x + a.w >= int32_t(r->clientWidth) && a.y + a.h >= int32_t(r->clientHeight);
 }
+
+// The picture lands pixel for pixel on a window target of the frame's size:
+// no bars, no scaling, and the composition's camera as it was made.
+bool OneToOne(const Renderer* r, const ComposeRect& vp) {
+    static const CameraRecord made = [] {
+        CameraRecord c;
+        Lib_CameraReset(&c);
+        return c;
+    }();
+    return vp.left == 0 && vp.top == 0 && vp.width == int32_t(kFrameWidth) && vp.height == int32_t(kFrameHeight) &&
+           r->clientWidth == kFrameWidth && r->clientHeight == kFrameHeight &&
+           std::memcmp(&r->camera, &made, sizeof made) == 0;
+}
+
+// Copies `area` of the frame target (GL rows from the bottom) to the same
+// place in the bound window target, turned the right way up, opaque. A copy
+// reads each pixel once, where drawing the picture as a textured quad shades
+// it (a software rasteriser pays for every shaded pixel).
+void CopyToWindow(const Renderer* r, const PlatGLRect& area) {
+    const int32_t h = int32_t(kFrameHeight);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, r->frameFramebuffer);
+    glDisable(GL_SCISSOR_TEST);
+    // The frame keeps its top row in row 0: the source rows run downward.
+    glBlitFramebuffer(area.x, h - area.y, area.x + area.w, h - area.y - area.h, area.x, area.y, area.x + area.w,
+                      area.y + area.h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, r->windowFramebuffer);
+    glEnable(GL_SCISSOR_TEST);
+    // The frame's alpha is not the picture's: a target that keeps alpha (or
+    // cannot say) gets it opaque.
+    GLint alphaBits = 8;
+    glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, r->windowFramebuffer ? GL_COLOR_ATTACHMENT0 : GL_BACK_LEFT,
+                                          GL_FRAMEBUFFER_ATTACHMENT_ALPHA_SIZE, &alphaBits);
+    if (alphaBits > 0) {
+        const GLfloat opaque[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        glScissor(area.x, area.y, area.w, area.h);
+        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+        glClearBufferfv(GL_COLOR, 0, opaque);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    }
+}
 }  // namespace
 
 void Lib_ScreenCompose(Renderer* renderer) {
@@ -215,9 +255,17 @@ void Lib_ScreenCompose(Renderer* renderer) {
         area = Plat_GLRedrawArea(DamageInWindow(renderer, vp));
         renderer->presentPartial = !CoversWindow(area, renderer);
     }
+    renderer->viewport[0] = float(vp.left);
+    renderer->viewport[1] = float(vp.top);
+    renderer->viewport[2] = float(vp.width);
+    renderer->viewport[3] = float(vp.height);
+    if (renderer->presentPartial) std::memcpy(renderer->presentArea, &area, sizeof renderer->presentArea);
+    if (OneToOne(renderer, vp)) {
+        CopyToWindow(renderer, area);
+        return;
+    }
     glEnable(GL_SCISSOR_TEST);
     if (renderer->presentPartial) {
-        std::memcpy(renderer->presentArea, &area, sizeof renderer->presentArea);
         glScissor(area.x, area.y, area.w, area.h);
     } else {
         // The bars (and a window larger than the picture) are black.
@@ -228,10 +276,6 @@ void Lib_ScreenCompose(Renderer* renderer) {
         glScissor(0, 0, cw, ch);
     }
 
-    renderer->viewport[0] = float(vp.left);
-    renderer->viewport[1] = float(vp.top);
-    renderer->viewport[2] = float(vp.width);
-    renderer->viewport[3] = float(vp.height);
     glViewport(vp.left, ch - vp.top - vp.height, vp.width, vp.height);  // GL counts rows from the bottom
 
     // The picture is drawn opaque (below), so blending would only give the

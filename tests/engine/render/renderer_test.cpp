@@ -236,13 +236,14 @@ TEST_F(RendererTest, ResizeSequenceComposesLetterboxedOrStretched) {
     r->windowFramebuffer = 0;
 }
 
-// At 1280×720 the composition copies the frame pixel for pixel.
+// At 1280×720 the composition copies the frame pixel for pixel, opaque
+// whatever the frame's alpha.
 TEST_F(RendererTest, ComposingAt1280x720CopiesTheFrame) {
     Renderer* r = renderer();
     std::vector<Bgra> pattern(size_t(kFrameWidth) * kFrameHeight);
     for (uint32_t y = 0; y < kFrameHeight; ++y)
         for (uint32_t x = 0; x < kFrameWidth; ++x)
-            pattern[size_t(y) * kFrameWidth + x] = Bgra{uint8_t(x * 7 + y), uint8_t(y * 3), uint8_t(x ^ y), 255};
+            pattern[size_t(y) * kFrameWidth + x] = Bgra{uint8_t(x * 7 + y), uint8_t(y * 3), uint8_t(x ^ y), uint8_t(x + y)};
     glBindTexture(GL_TEXTURE_2D, r->frameTexture);
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kFrameWidth, kFrameHeight, GL_BGRA, GL_UNSIGNED_BYTE, pattern.data());
     uint32_t target = MakeTarget(kFrameWidth, kFrameHeight);
@@ -254,7 +255,7 @@ TEST_F(RendererTest, ComposingAt1280x720CopiesTheFrame) {
     int bad = 0;
     for (size_t i = 0; i < pattern.size() && bad < 5; ++i) {
         const Bgra &a = img.pixels[i], &b = pattern[i];
-        if (std::abs(a.b - b.b) > 1 || std::abs(a.g - b.g) > 1 || std::abs(a.r - b.r) > 1 || a.a != 255)
+        if (a.b != b.b || a.g != b.g || a.r != b.r || a.a != 255)
             ADD_FAILURE() << "pixel " << i % kFrameWidth << "," << i / kFrameWidth << " " << a << " want " << b, ++bad;
     }
 }
