@@ -1,6 +1,7 @@
 #include "platform/plat_gl.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,6 +23,7 @@ using GlxCurrent = void* (*)();
 using GlxDrawableOf = unsigned long (*)();
 using GlxExtensions = const char* (*)(void* display, int screen);
 using GlxCopySub = void (*)(void* display, unsigned long drawable, int x, int y, int w, int h);
+using XDisplayLock = void (*)(void* display);
 using EglCurrent = void* (*)();
 using EglSurfaceOf = void* (*)(int32_t which);
 using EglString = const char* (*)(void* display, int32_t name);
@@ -34,6 +36,7 @@ struct Presenter {
     GlxCopySub copySub = nullptr;
     void* glxDisplay = nullptr;
     unsigned long glxDrawable = 0;
+    XDisplayLock lockDisplay = nullptr, unlockDisplay = nullptr;
     EglQuery eglQuery = nullptr;
     EglSwapDamage eglSwapDamage = nullptr;
     void* eglDisplay = nullptr;
@@ -94,6 +97,12 @@ void ChoosePresenter() {
             p.copySub = Proc<GlxCopySub>("glXCopySubBufferMESA");
             if (p.glxDisplay && p.copySub && HasWord(extensions(p.glxDisplay, 0), "GLX_MESA_copy_sub_buffer"))
                 p.mode = PRESENT_COPY_SUB;
+            // Xlib as SDL and GLX already loaded it; the reference is kept.
+            if (void* x11 = p.glxDisplay ? dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD) : nullptr) {
+                p.lockDisplay = reinterpret_cast<XDisplayLock>(dlsym(x11, "XLockDisplay"));
+                p.unlockDisplay = reinterpret_cast<XDisplayLock>(dlsym(x11, "XUnlockDisplay"));
+                if (!p.lockDisplay || !p.unlockDisplay) p.lockDisplay = p.unlockDisplay = nullptr;
+            }
             return;
         }
     }
@@ -233,10 +242,31 @@ PlatGLRect Plat_GLRedrawArea(PlatGLRect want) {
     return WholeWindow();
 }
 
+namespace {
+// The UI thread reads the window's events from the same X connection as GLX
+// uses. A present that waits for the server's reply (Mesa's software GLX
+// syncs after putting the picture up) leaves the connection readable until
+// this thread takes the reply, and SDL's event wait would poll it again and
+// again meanwhile: holding the display for the present makes the UI thread
+// sleep on its lock instead.
+struct DisplayHold {
+    const Presenter& p;
+    explicit DisplayHold(const Presenter& presenter) : p(presenter) {
+        if (p.lockDisplay) p.lockDisplay(p.glxDisplay);
+    }
+    ~DisplayHold() {
+        if (p.unlockDisplay) p.unlockDisplay(p.glxDisplay);
+    }
+    DisplayHold(const DisplayHold&) = delete;
+    DisplayHold& operator=(const DisplayHold&) = delete;
+};
+}  // namespace
+
 void Plat_GLPresentArea(PlatGLRect area) {
     if (!g_window || !g_context) return;
     const Presenter& p = g_presenter;
     const PlatGLRect whole = WholeWindow();
+    DisplayHold hold(p);
     if (p.mode == PRESENT_COPY_SUB) {
         // The back buffer is copied, not swapped: it keeps the picture.
         p.copySub(p.glxDisplay, p.glxDrawable, area.x, area.y, area.w, area.h);

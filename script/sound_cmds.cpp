@@ -128,7 +128,7 @@ int32_t GSL_WorkSoundSetHeld(uint32_t slot, const char* file, int32_t extra, int
 
 void GSL_SoundRelease(int32_t channel) {
     if (channel < 0 || channel >= kSoundChannels) return;
-    SoundChannelTable[channel].st.pause.fetch_and(uint8_t(~SOUND_PAUSE_REQUEST), std::memory_order_release);
+    Lib_SoundPauseSet(SoundChannelTable[channel], false);
 }
 
 void GSL_CmdOpenVideo(CommandContext* ctx) {

@@ -223,7 +223,7 @@ void GSL_StoryReleaseChannels(uint8_t pause) {
             g_soundPaused[slot] = true;
             if (!inUse(ch)) continue;
             if (ch->st.repeat.load() < 0) {
-                ch->st.pause.fetch_or(SOUND_PAUSE_REQUEST);
+                Lib_SoundPauseSet(*ch, true);
             } else {
                 Lib_SoundStop(w->sounds[slot].handle, 0);
                 w->sounds[slot].handle = -1;
@@ -232,7 +232,7 @@ void GSL_StoryReleaseChannels(uint8_t pause) {
         for (int32_t slot = 11; slot < kScreenSounds; ++slot) {
             SoundChannel* ch = channel(slot);
             g_soundPaused[slot] = inUse(ch) && ch->st.state.load() >= 2;
-            if (g_soundPaused[slot]) ch->st.pause.fetch_or(SOUND_PAUSE_REQUEST);
+            if (g_soundPaused[slot]) Lib_SoundPauseSet(*ch, true);
         }
         return;
     }
@@ -240,7 +240,7 @@ void GSL_StoryReleaseChannels(uint8_t pause) {
     auto resume = [&](int32_t slot) {
         if (!g_soundPaused[slot]) return;
         g_soundPaused[slot] = false;
-        if (SoundChannel* ch = channel(slot)) ch->st.pause.fetch_and(uint8_t(~SOUND_PAUSE_REQUEST));
+        if (SoundChannel* ch = channel(slot)) Lib_SoundPauseSet(*ch, false);
     };
     for (int32_t slot = 11; slot < kScreenSounds; ++slot) resume(slot);
     for (int32_t slot = 3; slot <= 10; ++slot) resume(slot);

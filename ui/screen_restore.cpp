@@ -295,11 +295,8 @@ void GSL_WorkRestoreAttrAt(int32_t index) {
         SoundChannel& ch = SoundChannelTable[s.handle];
         // The volume first: the sound is never heard at another level.
         Lib_SoundVolumeSet(s.handle, s.snapshot.volume);
-        if (ch.st.flags.load(std::memory_order_acquire) & SOUND_IN_USE) {
-            uint8_t p = ch.st.pause.load(std::memory_order_relaxed);
-            p = uint8_t((p & ~SOUND_PAUSE_REQUEST) | (s.snapshot.pause & SOUND_PAUSE_REQUEST));
-            ch.st.pause.store(p, std::memory_order_release);
-        }
+        if (ch.st.flags.load(std::memory_order_acquire) & SOUND_IN_USE)
+            Lib_SoundPauseSet(ch, s.snapshot.pause & SOUND_PAUSE_REQUEST);
     }
 }
 

@@ -77,6 +77,11 @@ void Lib_SoundInit() {
 }
 
 void Lib_SoundEnd() {
+    if (SoundThreadSlot >= 0 && SoundThreadSlot < kThreadSlots && ThreadTable[SoundThreadSlot]) {
+        // A worker waiting for requests stops where it waits.
+        ThreadTable[SoundThreadSlot]->control.fetch_or(THREAD_STOP, std::memory_order_release);
+        Lib_SoundWake();
+    }
     if (SoundThreadSlot >= 0) Lib_ThreadDel(SoundThreadSlot);
     SoundThreadSlot = -1;
     Lib_SoundShutdownChannels();  // a worker that never ran leaves nothing behind either
@@ -102,12 +107,14 @@ int32_t Lib_SoundPlay(int32_t channel, const char* path, int32_t, int32_t repeat
 void Lib_SoundStop(int32_t channel, int32_t fadeOut) {
     SoundChannel* ch = ValidChannel(channel);
     if (!ch) return;
-    std::lock_guard<std::mutex> hold(ch->lock);
+    std::unique_lock<std::mutex> hold(ch->lock);
     if (!(ch->st.flags.load(std::memory_order_relaxed) & SOUND_IN_USE)) return;
     ch->st.fadeOutFrames.store(fadeOut == 0 ? 16u : uint32_t(fadeOut), std::memory_order_relaxed);
     ch->fadeStartGain.store(ch->st.gain.load(std::memory_order_relaxed), std::memory_order_relaxed);
     ch->st.fadeStartUs.store(Lib_SoundNow(), std::memory_order_relaxed);
     ch->st.flags.fetch_or(SOUND_RELEASE_REQUEST, std::memory_order_release);
+    hold.unlock();
+    Lib_SoundWake();
 }
 
 void Lib_SoundVolumeSet(int32_t channel, float volume) {
@@ -115,10 +122,13 @@ void Lib_SoundVolumeSet(int32_t channel, float volume) {
     if (!ch) return;
     float v = volume < 0.0f ? 0.0f : volume > 100.0f ? 100.0f : volume;
     if (volume != volume) v = 0.0f;  // NaN
-    std::lock_guard<std::mutex> hold(ch->lock);
-    ch->st.volume.store(v, std::memory_order_relaxed);
-    ch->st.fadeInFrames.store(0, std::memory_order_relaxed);
-    ch->st.gain.store(v / 100.0f, std::memory_order_relaxed);
+    {
+        std::lock_guard<std::mutex> hold(ch->lock);
+        ch->st.volume.store(v, std::memory_order_relaxed);
+        ch->st.fadeInFrames.store(0, std::memory_order_relaxed);
+        ch->st.gain.store(v / 100.0f, std::memory_order_relaxed);
+    }
+    Lib_SoundWake();
 }
 
 int32_t Lib_SoundStateGet(int32_t channel) {

@@ -8,9 +8,10 @@
 //
 // Requests and the worker's flag handling are made under the channel's lock,
 // so that no request is lost while the worker starts or releases a sound.
-// Game code reads flags and state directly and sets or clears the pause bit
-// (SOUND_PAUSE_REQUEST) itself; everything else goes through the calls below
-// or Lib_SoundRequest.
+// Game code reads flags and state directly; everything it changes goes
+// through the calls below, Lib_SoundRequest or Lib_SoundPauseSet, which
+// wake the worker: with no channel that needs its visits (nothing plays, or
+// only sounds that loop unchanged or are held) it waits instead of passing.
 #pragma once
 
 #include <atomic>
@@ -68,6 +69,7 @@ struct SoundChannel {
     uint8_t stereo = 0;
     uint32_t loopStart = 0, loopEnd = 0;  // bytes; loopEnd 0 = none
     uint32_t playFlags = 0;               // 1: looping
+    bool loopInMixer = false;             // the mixer keeps the loop points itself
     // Shared with game code.
     SoundChannelState st;
     std::atomic<float> fadeStartGain{0};
@@ -111,6 +113,9 @@ SoundChannelState* Lib_SoundStateCopy();
 void Lib_SoundSetClock(uint64_t (*now)());
 uint64_t Lib_SoundNow();
 
+// Tells the worker that a channel's record changed (sound_worker.cpp).
+void Lib_SoundWake();
+
 // The play request on one channel, as other subsystems make it on their
 // records: every field first, the flag bits last, under the channel lock.
 // `pause` is stored with the request (SOUND_PAUSE_REQUEST: the sound loads
@@ -121,7 +126,7 @@ inline bool Lib_SoundRequest(SoundChannel& ch, const char* path, int32_t repeat,
     size_t pathLen = path ? ::strnlen(path, kSoundNameSize) : 0;
     size_t packLen = pack ? ::strnlen(pack, kSoundNameSize) : 0;
     if (pathLen >= kSoundNameSize || packLen >= kSoundNameSize) return false;
-    std::lock_guard<std::mutex> hold(ch.lock);
+    std::unique_lock<std::mutex> hold(ch.lock);
     std::memcpy(ch.st.path, path ? path : "", pathLen);
     ch.st.path[pathLen] = '\0';
     std::memcpy(ch.st.pack, pack ? pack : "", packLen);
@@ -135,15 +140,27 @@ inline bool Lib_SoundRequest(SoundChannel& ch, const char* path, int32_t repeat,
     ch.st.pause.store(pause, std::memory_order_relaxed);
     ch.st.state.store(SOUND_STARTING, std::memory_order_relaxed);
     ch.st.flags.fetch_or(SOUND_IN_USE | SOUND_START_REQUEST | SOUND_RELEASE_REQUEST, std::memory_order_release);
+    hold.unlock();
+    Lib_SoundWake();
     return true;
+}
+
+// Sets or clears a channel's pause bit (SOUND_PAUSE_REQUEST): a playing
+// sound stops where it is, a held or paused one plays on.
+inline void Lib_SoundPauseSet(SoundChannel& ch, bool paused) {
+    if (paused) ch.st.pause.fetch_or(SOUND_PAUSE_REQUEST, std::memory_order_acq_rel);
+    else ch.st.pause.fetch_and(uint8_t(~SOUND_PAUSE_REQUEST), std::memory_order_acq_rel);
+    Lib_SoundWake();
 }
 
 // --- the worker (sound_worker.cpp) ---------------------------------------------
 // The worker's thread function: passes over the channels with 1 ms sleeps
-// until its thread is asked to stop, then releases everything; returns 1.
+// while a channel needs it, otherwise waits for a wake; once its thread is
+// asked to stop it releases everything and returns 1.
 int32_t soundWorkThread(void* unused);
-// One pass over the 23 channels (the worker's loop body; tests call it).
-void Lib_SoundWorkPass();
+// One pass over the 23 channels (the worker's loop body; tests call it):
+// true when a channel needs the next pass in a millisecond.
+bool Lib_SoundWorkPass();
 // Releases every channel's voice and data (state 0; the flags stay).
 void Lib_SoundShutdownChannels();
 // Forgets which damaged files stderr has named (the records' reset does it).

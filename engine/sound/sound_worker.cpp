@@ -3,8 +3,10 @@
 // turns gains into voice volumes, measures voice levels and releases sounds
 // that ended or were stopped.
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -222,6 +224,7 @@ void Start(SoundChannel& ch, std::unique_lock<std::mutex>& hold) {
     ch.levelReference = l.levelReference;
 
     ch.loopStart = ch.loopEnd = ch.playFlags = 0;
+    ch.loopInMixer = false;
     bool loopPoints = false;
     int32_t repeat = ch.st.repeat.load(std::memory_order_relaxed);
     if (repeat > 0) {
@@ -237,7 +240,7 @@ void Start(SoundChannel& ch, std::unique_lock<std::mutex>& hold) {
         ch.loopEnd = s.loopEnd * frameBytes;
         // The mixer loops exactly; the visit's polled jump stays for loop
         // points it refuses (a start at or past the end).
-        if (ch.loopEnd) Plat_VoiceSetLoop(ch.voice, ch.loopStart, ch.loopEnd);
+        if (ch.loopEnd) ch.loopInMixer = Plat_VoiceSetLoop(ch.voice, ch.loopStart, ch.loopEnd);
     }
     Plat_VoiceSetPosition(ch.voice, 0);
     // A pause requested with the play holds the sound silently before it is
@@ -306,8 +309,25 @@ void PlayingStep(SoundChannel& ch, uint8_t flags) {
     if (ch.category == 2) VoiceLevel(ch);
 }
 
-void Visit(SoundChannel& ch) {
-    std::unique_lock<std::mutex> hold(ch.lock);
+// Whether a visit in a millisecond could find anything to do that no
+// request announces: a sound that ends, fades, loops by the visits' jump or
+// has its level measured, a start or a release under way. A looping sound
+// the mixer keeps going unchanged, a held one and an empty channel change
+// only through game code's requests, volume and pause, which wake the
+// worker (Lib_SoundWake). Channel lock held.
+bool NeedsVisits(const SoundChannel& ch) {
+    const uint8_t flags = ch.st.flags.load(std::memory_order_acquire);
+    const int32_t state = ch.st.state.load(std::memory_order_relaxed);
+    if (ch.voice < 0) return flags != 0 || state == SOUND_STOPPED || state == SOUND_PLAYING;
+    if (flags & (SOUND_START_REQUEST | SOUND_RELEASE_REQUEST)) return true;
+    const bool paused = ch.st.pause.load(std::memory_order_relaxed) & SOUND_PAUSE_REQUEST;
+    if (state == SOUND_PAUSED) return !paused;
+    return state != SOUND_PLAYING || paused || ch.category == 2 || !(ch.playFlags & 1) ||
+           (ch.loopEnd != 0 && !ch.loopInMixer) || ch.st.fadeInFrames.load(std::memory_order_relaxed) != 0 ||
+           !Plat_VoiceIsPlaying(ch.voice);
+}
+
+void Serve(SoundChannel& ch, std::unique_lock<std::mutex>& hold) {
     bool playing = ch.voice >= 0 && Plat_VoiceIsPlaying(ch.voice);
     uint8_t flags = ch.st.flags.load(std::memory_order_acquire);
     int32_t state = ch.st.state.load(std::memory_order_relaxed);
@@ -350,6 +370,13 @@ void Visit(SoundChannel& ch) {
     }
 }
 
+// One channel's visit; true when it needs the next one (NeedsVisits).
+bool Visit(SoundChannel& ch) {
+    std::unique_lock<std::mutex> hold(ch.lock);
+    Serve(ch, hold);
+    return NeedsVisits(ch);
+}
+
 }  // namespace
 
 int32_t Lib_SoundGainToMb(float gain) {
@@ -360,8 +387,49 @@ int32_t Lib_SoundGainToMb(float gain) {
     return int32_t(mb);  // toward zero
 }
 
-void Lib_SoundWorkPass() {
-    for (SoundChannel& ch : SoundChannelTable) Visit(ch);
+namespace {
+// The worker's rest when no channel needs its visits: game code's requests
+// wake it, and so does its stop. The bound only covers a wake-up lost
+// against a writer that forgot to call Lib_SoundWake.
+struct WorkerRest {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool pending = false;  // a record changed since the pass began
+};
+WorkerRest g_rest;
+constexpr auto kRestBound = std::chrono::milliseconds(20);
+
+bool StopAsked() {
+    int32_t slot = SoundThreadSlot;
+    return slot >= 0 && slot < kThreadSlots && ThreadTable[slot] &&
+           (ThreadTable[slot]->control.load(std::memory_order_acquire) & THREAD_STOP);
+}
+}  // namespace
+
+void Lib_SoundWake() {
+    {
+        std::lock_guard<std::mutex> hold(g_rest.mutex);
+        g_rest.pending = true;
+    }
+    g_rest.wake.notify_one();
+}
+
+bool Lib_SoundWorkPass() {
+    {
+        std::lock_guard<std::mutex> hold(g_rest.mutex);
+        g_rest.pending = false;  // whatever changes from here on wakes the rest below
+    }
+    bool busy = false;
+    for (SoundChannel& ch : SoundChannelTable) {
+        // An empty channel with nothing asked of it is passed over unlocked:
+        // a request that comes meanwhile is taken up by the next pass.
+        if (ch.voice < 0 && ch.st.flags.load(std::memory_order_acquire) == 0) {
+            const int32_t state = ch.st.state.load(std::memory_order_relaxed);
+            if (state != SOUND_STOPPED && state != SOUND_PLAYING) continue;
+        }
+        busy = Visit(ch) || busy;
+    }
+    return busy;
 }
 
 void Lib_SoundShutdownChannels() {
@@ -374,14 +442,16 @@ void Lib_SoundShutdownChannels() {
 
 int32_t soundWorkThread(void*) {
     for (;;) {
-        int32_t slot = SoundThreadSlot;
-        if (slot >= 0 && slot < kThreadSlots && ThreadTable[slot] &&
-            (ThreadTable[slot]->control.load(std::memory_order_acquire) & THREAD_STOP)) {
+        if (StopAsked()) {
             Lib_SoundShutdownChannels();
             return 1;
         }
-        Lib_SoundWorkPass();
-        Plat_SleepMs(1);
+        if (Lib_SoundWorkPass()) {
+            Plat_SleepMs(1);
+            continue;
+        }
+        std::unique_lock<std::mutex> hold(g_rest.mutex);
+        g_rest.wake.wait_for(hold, kRestBound, [] { return g_rest.pending || StopAsked(); });
     }
 }
 

@@ -38,6 +38,7 @@ struct FakeAudio {
     int created = 0, destroyed = 0;
     bool refuse = false;
     std::atomic<int> delayUs{0};                // each stop and destroy takes this long
+    std::atomic<int> polls{0};                  // the worker's asks whether a voice plays
     std::function<void()> onCreate, onDestroy;  // run on the worker's side, unlocked
 
     static FakeAudio& Get() {
@@ -47,7 +48,7 @@ struct FakeAudio {
     void Reset() {
         std::lock_guard<std::mutex> hold(m);
         for (FakeVoice& f : v) f = FakeVoice{};
-        created = destroyed = delayUs = 0;
+        created = destroyed = delayUs = polls = 0;
         refuse = false;
         onCreate = onDestroy = nullptr;
     }
@@ -112,7 +113,10 @@ inline const PlatVoiceBackend kFakeBackend = {
         FakeAudio::Get().Slow();
         FakeAudio::With(i, 0, [](FakeVoice& f) { return f.playing = false, 0; });
     },
-    [](int32_t i) { return FakeAudio::With(i, false, [](FakeVoice& f) { return f.playing; }); },
+    [](int32_t i) {
+        ++FakeAudio::Get().polls;
+        return FakeAudio::With(i, false, [](FakeVoice& f) { return f.playing; });
+    },
     [](int32_t i) { return FakeAudio::With(i, 0u, [](FakeVoice& f) { return f.position; }); },
     [](int32_t i) { return FakeAudio::With(i, kPlatVolumeSilent, [](FakeVoice& f) { return f.mB; }); },
     [](int32_t i, int32_t mB) { FakeAudio::With(i, 0, [&](FakeVoice& f) { return f.mB = mB; }); },

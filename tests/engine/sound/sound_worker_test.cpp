@@ -269,6 +269,90 @@ TEST_F(SoundWorkerTest, RequestsMadeWhileTheWorkerHoldsAChannelAreKept) {
     ExpectReleased(2);
 }
 
+// A pass says whether the channels need the next one in a millisecond: a
+// sound that can end, fade, loop by the visits or be measured does; empty
+// channels, a held sound and one the device loops unchanged do not, as they
+// change only through requests.
+TEST_F(SoundWorkerTest, APassSaysWhetherTheChannelsNeedTheNext) {
+    PutFile("user/sound/bgm/loop.wav", "loop.wav");
+    PutFile("user/s/tone.wav", "tone.wav");
+    PutFile("user/voice/v.wav", "tone.wav");
+    EXPECT_FALSE(Lib_SoundWorkPass());
+    Started(0, "user/sound/bgm/loop.wav", -1);
+    EXPECT_FALSE(Lib_SoundWorkPass());
+    Lib_SoundVolumeSet(0, 50);  // a volume is taken up at the next pass, which needs no other
+    EXPECT_FALSE(Lib_SoundWorkPass());
+    EXPECT_EQ(Fake(0).mB, Lib_SoundGainToMb(0.5f));
+    Lib_SoundPauseSet(Ch(0), true);
+    EXPECT_FALSE(Lib_SoundWorkPass());
+    EXPECT_EQ(State(0), SOUND_PAUSED);
+    EXPECT_FALSE(Fake(0).playing);
+    Lib_SoundPauseSet(Ch(0), false);
+    EXPECT_FALSE(Lib_SoundWorkPass());
+    EXPECT_TRUE(Fake(0).playing);
+    Lib_SoundStop(0, 4);  // the fade-out runs on the visits
+    EXPECT_TRUE(Lib_SoundWorkPass());
+    AdvanceMs(100);
+    Pass(3);
+    ExpectReleased(0);
+    EXPECT_FALSE(Lib_SoundWorkPass());
+
+    ASSERT_EQ(Lib_SoundPlay(1, "user/sound/bgm/loop.wav", 0, -1, 30, 0, nullptr), 1);  // fading in
+    Pass(2);
+    EXPECT_TRUE(Lib_SoundWorkPass());
+    AdvanceMs(1000);
+    Pass();
+    EXPECT_FALSE(Lib_SoundWorkPass());
+    Lib_SoundStop(1, 0);
+
+    Started(2, "user/s/tone.wav", 0);  // ends by itself
+    EXPECT_TRUE(Lib_SoundWorkPass());
+    Started(3, "user/voice/v.wav", -1);  // its level is measured
+    Lib_SoundStop(2, 0);
+    AdvanceMs(100);
+    Pass(3);
+    EXPECT_TRUE(Lib_SoundWorkPass());
+}
+
+// With only a sound the device loops, the running worker rests instead of
+// passing every millisecond, and still answers every request at once.
+TEST_F(SoundWorkerTest, TheRunningWorkerRestsAndAnswersRequests) {
+    PutFile("user/sound/bgm/loop.wav", "loop.wav");
+    SoundThreadSlot = Lib_ThreadSet("soundWorkThread", soundWorkThread, THREAD_PRIORITY_ABOVE_NORMAL);
+    ASSERT_GE(SoundThreadSlot, 0);
+    Lib_ThreadStart(SoundThreadSlot);
+    auto until = [](const std::function<bool()>& done) {
+        auto end = std::chrono::steady_clock::now() + 3s;
+        while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+        return done();
+    };
+    auto playing = [] {
+        std::lock_guard<std::mutex> hold(Ch(0).lock);
+        return State(0) == SOUND_PLAYING && Fake(0).playing;
+    };
+    ASSERT_EQ(Lib_SoundPlay(0, "user/sound/bgm/loop.wav", 0, -1, 0, 0, nullptr), 0);
+    ASSERT_TRUE(until(playing));
+    FakeAudio& fa = FakeAudio::Get();
+    std::this_thread::sleep_for(20ms);
+    const int polls = fa.polls;
+    std::this_thread::sleep_for(200ms);
+    EXPECT_LT(fa.polls - polls, 60);  // a pass a millisecond would ask about 200 times
+    Lib_SoundVolumeSet(0, 25);
+    EXPECT_TRUE(until([] { return Fake(0).mB == Lib_SoundGainToMb(0.25f); }));
+    Lib_SoundPauseSet(Ch(0), true);
+    EXPECT_TRUE(until([] { return State(0) == SOUND_PAUSED && !Fake(0).playing; }));
+    Lib_SoundPauseSet(Ch(0), false);
+    EXPECT_TRUE(until(playing));
+    Lib_SoundStop(0, 2);
+    g_nowUs += 100000;
+    EXPECT_TRUE(until([] {
+        std::lock_guard<std::mutex> hold(Ch(0).lock);
+        return State(0) == SOUND_IDLE && Voice(0) == -1;
+    }));
+    Lib_SoundEnd();
+    EXPECT_EQ(SoundThreadSlot, -1);
+}
+
 // Bursts of play and stop requests against the running worker: each channel
 // must end as its last request says.
 TEST_F(SoundWorkerTest, NoRequestIsLostAgainstTheRunningWorker) {
