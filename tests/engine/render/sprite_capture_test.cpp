@@ -21,6 +21,19 @@ protected:
     static uint8_t CapturedRed(int32_t slot) {
         return ReadTexture(SpriteTable[slot].texture, 1, 1)[2];
     }
+    // Four quarters (red, green, green, half-blue) over the whole frame; the
+    // picture's sprite, or -1.
+    static int32_t ShowQuads() {
+        std::ofstream("quad.pict") << R"({"format": "ext0", "size": [64, 36], "background": "#00ff00",
+            "shapes": [{"rect": [0, 0, 32, 18], "colour": "#ff0000"}, {"rect": [32, 18, 32, 18], "colour": "#0000ff80"}]})";
+        if (!Picture("pict quad.ext quad.pict")) return -1;
+        const int32_t pic = FromFile("quad.ext");
+        if (pic < 0) return -1;
+        SpriteTable[pic].visible = 1;
+        SpriteTable[pic].scaleX = SpriteTable[pic].scaleY = 20.0f;
+        Lib_SpriteSetPrio(pic, 100, 0);
+        return pic;
+    }
 };
 
 TEST_F(SpriteCaptureTest, IntervalsAndOneShotRemoval) {
@@ -137,13 +150,8 @@ TEST_F(SpriteCaptureTest, NoMemoryForTheBuffer) {
 // a block outside the frame (also one whose far edge would pass the largest
 // integer) or a short buffer reads nothing.
 TEST_F(SpriteCaptureTest, RegionMatchesTheWholeFrameAndRefusesBadBlocks) {
-    std::ofstream("quad.pict") << R"({"format": "ext0", "size": [64, 36], "background": "#00ff00",
-        "shapes": [{"rect": [0, 0, 32, 18], "colour": "#ff0000"}, {"rect": [32, 18, 32, 18], "colour": "#0000ff80"}]})";
-    ASSERT_TRUE(Picture("pict quad.ext quad.pict"));
-    int32_t pic = FromFile("quad.ext");
-    SpriteTable[pic].visible = 1;
-    SpriteTable[pic].scaleX = SpriteTable[pic].scaleY = 20.0f;
-    Lib_SpriteSetPrio(pic, 100, 0);
+    const int32_t pic = ShowQuads();
+    ASSERT_GE(pic, 0);
     int32_t cap = Lib_SpriteCreateCapture(0, 50, 0);
     Lib_DrawWalk();
     const uint32_t texture = SpriteTable[cap].texture;
@@ -182,13 +190,8 @@ TEST_F(SpriteCaptureTest, RegionMatchesTheWholeFrameAndRefusesBadBlocks) {
 // tight rows. A block outside the frame, rows narrower than the block or a
 // texture that is not one start nothing.
 TEST_F(SpriteCaptureTest, StartedReadIsMappedLater) {
-    std::ofstream("quad.pict") << R"({"format": "ext0", "size": [64, 36], "background": "#00ff00",
-        "shapes": [{"rect": [0, 0, 32, 18], "colour": "#ff0000"}, {"rect": [32, 18, 32, 18], "colour": "#0000ff80"}]})";
-    ASSERT_TRUE(Picture("pict quad.ext quad.pict"));
-    int32_t pic = FromFile("quad.ext");
-    SpriteTable[pic].visible = 1;
-    SpriteTable[pic].scaleX = SpriteTable[pic].scaleY = 20.0f;
-    Lib_SpriteSetPrio(pic, 100, 0);
+    const int32_t pic = ShowQuads();
+    ASSERT_GE(pic, 0);
     int32_t cap = Lib_SpriteCreateCapture(0, 50, 1);  // every walk
     Lib_DrawWalk();
     const uint32_t texture = SpriteTable[cap].texture;
