@@ -109,7 +109,8 @@ void SystemSaveWait(ScreenWork* w) {
 }
 
 void SaveMain(ScreenWork* w) {
-    if (w->subState == SLOT_MAIN_ASK && SlotListGet(w) && SlotListGet(w)->pending < 0) PictureRead(w);
+    if (w->subState == SLOT_MAIN_ASK)
+        if (const SaveSlotList* list = SlotListGet(w); list && list->pending < 0) PictureRead(w);
     if (SlotScreenMain(w, kSave)) return;
     switch (w->subState) {
         case SLOT_MAIN_ACT: SaveStart(w); return;

@@ -315,10 +315,18 @@ void PlayingStep(SoundChannel& ch, uint8_t flags) {
 // the mixer keeps going unchanged, a held one and an empty channel change
 // only through game code's requests, volume and pause, which wake the
 // worker (Lib_SoundWake). Channel lock held.
+// An empty channel nothing is asked of: its atomics alone tell, so the pass
+// may read them without the lock.
+bool EmptyAndIdle(const SoundChannel& ch) {
+    const int32_t state = ch.st.state.load(std::memory_order_relaxed);
+    return ch.voice < 0 && ch.st.flags.load(std::memory_order_acquire) == 0 && state != SOUND_STOPPED &&
+           state != SOUND_PLAYING;
+}
+
 bool NeedsVisits(const SoundChannel& ch) {
+    if (ch.voice < 0) return !EmptyAndIdle(ch);
     const uint8_t flags = ch.st.flags.load(std::memory_order_acquire);
     const int32_t state = ch.st.state.load(std::memory_order_relaxed);
-    if (ch.voice < 0) return flags != 0 || state == SOUND_STOPPED || state == SOUND_PLAYING;
     if (flags & (SOUND_START_REQUEST | SOUND_RELEASE_REQUEST)) return true;
     const bool paused = ch.st.pause.load(std::memory_order_relaxed) & SOUND_PAUSE_REQUEST;
     if (state == SOUND_PAUSED) return !paused;
@@ -423,10 +431,7 @@ bool Lib_SoundWorkPass() {
     for (SoundChannel& ch : SoundChannelTable) {
         // An empty channel with nothing asked of it is passed over unlocked:
         // a request that comes meanwhile is taken up by the next pass.
-        if (ch.voice < 0 && ch.st.flags.load(std::memory_order_acquire) == 0) {
-            const int32_t state = ch.st.state.load(std::memory_order_relaxed);
-            if (state != SOUND_STOPPED && state != SOUND_PLAYING) continue;
-        }
+        if (EmptyAndIdle(ch)) continue;
         busy = Visit(ch) || busy;
     }
     return busy;
