@@ -121,8 +121,16 @@ bool captureDue(const SpriteRecord* r) {
 // just outside have their centres at least half a pixel away from it: far
 // more than the rasteriser's rounding. False when a corner lies at or behind
 // the eye.
-bool SpriteBox(const SpriteRecord* r, Box* out) {
+//
+// `cover` gets the pixels the sprite paints opaque over whatever lies under
+// them (empty when there are none): a plain or flat program at full alpha
+// with the normal blend, over a texture whose every texel is opaque (or with
+// the opaque switch on), its quad an upright rectangle. A pixel counts when
+// its centre lies inside the quad by a margin well above the rasteriser's
+// rounding, so that an edge rule never decides it.
+bool SpriteBox(const SpriteRecord* r, Box* out, Box* cover) {
     *out = kNothing;
+    *cover = kNothing;
     const CameraRecord* camera = r->camera ? r->camera : &ActiveCamera;
     SpriteDrawPlan plan;
     bool planned;
@@ -144,6 +152,7 @@ bool SpriteBox(const SpriteRecord* r, Box* out) {
     const float ex = 0.5f * (flat ? 1.0f : plan.cb.m_crop[2] - plan.cb.m_crop[0]);
     const float ey = 0.5f * (flat ? 1.0f : plan.cb.m_crop[3] - plan.cb.m_crop[1]);
     double x0 = 1e30, y0 = 1e30, x1 = -1e30, y1 = -1e30;
+    double fxs[4], fys[4];
     for (int corner = 0; corner < 4; ++corner) {
         const float px = (corner & 1) ? ex : -ex, py = (corner & 2) ? ey : -ey;
         // Row vector times the stored matrix, as the programs read it.
@@ -154,6 +163,8 @@ bool SpriteBox(const SpriteRecord* r, Box* out) {
         const double fx = (cx / cw + 1.0) * 0.5 * kFrameWidth;
         const double fy = (1.0 - cy / cw) * 0.5 * kFrameHeight;  // row 0 the top
         if (!std::isfinite(fx) || !std::isfinite(fy)) return false;
+        fxs[corner] = fx;
+        fys[corner] = fy;
         x0 = std::min(x0, fx), x1 = std::max(x1, fx);
         y0 = std::min(y0, fy), y1 = std::max(y1, fy);
     }
@@ -163,9 +174,21 @@ bool SpriteBox(const SpriteRecord* r, Box* out) {
         return int32_t(up ? std::ceil(v) : std::floor(v));
     };
     Box b{px(x0, false), px(y0, false), px(x1, true), px(y1, true)};
-    if (!WholeClip(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]))
-        b = Meet(b, ClipBox(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]));
-    *out = Meet(b, kFrame);
+    const bool clipped = !WholeClip(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]);
+    const Box clip = clipped ? ClipBox(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]) : kFrame;
+    *out = Meet(Meet(b, clip), kFrame);
+
+    // Corners 0 and 2 share the left edge, 0 and 1 the top one.
+    constexpr double kSame = 1.0 / 1024, kMargin = 1.0 / 16;
+    const bool upright = std::abs(fxs[0] - fxs[2]) < kSame && std::abs(fxs[1] - fxs[3]) < kSame &&
+                         std::abs(fys[0] - fys[1]) < kSame && std::abs(fys[2] - fys[3]) < kSame;
+    if (upright && Lib_SpritePaintsOpaque(r, plan)) {
+        x0 = std::clamp(x0, lo, hi), x1 = std::clamp(x1, lo, hi);
+        y0 = std::clamp(y0, lo, hi), y1 = std::clamp(y1, lo, hi);
+        const Box inner{int32_t(std::ceil(x0 - 0.5 + kMargin)), int32_t(std::ceil(y0 - 0.5 + kMargin)),
+                        int32_t(std::floor(x1 - 0.5 - kMargin)) + 1, int32_t(std::floor(y1 - 0.5 - kMargin)) + 1};
+        *cover = Meet(Meet(inner, clip), kFrame);
+    }
     return true;
 }
 
@@ -189,6 +212,7 @@ struct EntryView {
     uint64_t arg;
     uint64_t hash;
     Box box;
+    Box cover;     // what it paints opaque (sprites)
     bool bounded;  // false: it may land anywhere
 };
 
@@ -217,6 +241,7 @@ void Take(FrameView& v) {
         ev.callback = e.callback;
         ev.arg = e.arg;
         ev.box = kNothing;
+        ev.cover = kNothing;
         ev.bounded = true;
         if (e.callback == Lib_ClearCB) {
             d.value(ClearColour);
@@ -224,7 +249,7 @@ void Take(FrameView& v) {
         } else if (e.callback == Lib_SpriteDrawCB) {
             if (const auto* r = reinterpret_cast<const SpriteRecord*>(e.arg)) {
                 addSprite(d, r);
-                ev.bounded = SpriteBox(r, &ev.box);
+                ev.bounded = SpriteBox(r, &ev.box, &ev.cover);
             }
         } else if (e.callback == Lib_TextDrawCB) {
             if (const auto* r = reinterpret_cast<const TextRecord*>(e.arg)) {
@@ -346,7 +371,6 @@ FrameDamage Decide() {
     if (damage.area() * 2 > kFrame.area()) return whole;
     // A sprite that lands wholly outside the damage draws nothing there; one
     // that lands nowhere sets no state either.
-    std::memset(s.skip, 0, sizeof s.skip);
     for (int i = 0; i < now.count; ++i) {
         const EntryView& e = now.entries[now.order[i]];
         if (e.callback != Lib_SpriteDrawCB || !e.bounded || !Meet(e.box, damage).empty()) continue;
@@ -355,10 +379,45 @@ FrameDamage Decide() {
     return FrameDamage{true, false, ScissorRect{damage.x0, damage.y0, damage.x1 - damage.x0, damage.y1 - damage.y0},
                        s.skip};
 }
+
+// Marks what the last sprite that paints all of `area` opaque hides there:
+// the clear and the sprites drawn before it, when nothing else is (a text or
+// another callback may read or set what is drawn later, and a capture reads
+// the frame as it stands). A hidden sprite still leaves its blend state.
+void Hide(const FrameView& now, const Box& area) {
+    SkipState& s = g_state;
+    int top = now.count - 1;
+    while (top >= 0) {
+        const EntryView& e = now.entries[now.order[top]];
+        if (e.callback == Lib_SpriteDrawCB && !e.cover.empty() && Meet(e.cover, area).area() == area.area()) break;
+        --top;
+    }
+    for (int i = 0; i < top; ++i) {
+        const DrawCallback c = now.entries[now.order[i]].callback;
+        if (c != Lib_ClearCB && c != Lib_SpriteDrawCB) return;
+    }
+    for (int i = 0; i < top; ++i) {
+        const EntryView& e = now.entries[now.order[i]];
+        if (s.skip[now.order[i]]) continue;
+        s.skip[now.order[i]] = (e.callback == Lib_ClearCB || e.box.empty()) ? 1 : 2;
+        ++FrameDamageCounted.hidden;
+    }
+}
+
+FrameDamage Decided() {
+    SkipState& s = g_state;
+    std::memset(s.skip, 0, sizeof s.skip);
+    FrameDamage d = Decide();
+    if (!d.due || !s.havePending) return d;
+    const Box area = d.whole ? kFrame : Box{d.rect.x, d.rect.y, d.rect.x + d.rect.width, d.rect.y + d.rect.height};
+    Hide(*s.pending, area);
+    d.skip = s.skip;
+    return d;
+}
 }  // namespace
 
 FrameDamage Main_FrameDamage() {
-    const FrameDamage d = Decide();
+    const FrameDamage d = Decided();
     FrameDamageCounts& c = FrameDamageCounted;
     if (!d.due) {
         ++c.kept;

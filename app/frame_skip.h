@@ -15,16 +15,18 @@ struct FrameDamage {
     bool due;          // anything at all; else the window keeps its picture
     bool whole;        // the whole frame; else only `rect`
     ScissorRect rect;  // frame-target rows, row 0 the top
-    // For a part: the entries the walk can pass over (DrawWalkFilter), being
-    // unchanged sprites wholly outside it; null otherwise.
+    // The entries the walk can pass over (DrawWalkFilter): in a part, the
+    // sprites wholly outside it; in a part or the whole, what a sprite
+    // drawn later paints over opaque. Null when nothing may be passed over.
     const uint8_t* skip;
 };
 // Decides this frame from the draw chain as it stands.
 FrameDamage Main_FrameDamage();
 // What the decisions came to since start-up, for the figures: frames kept,
-// drawn in part (with the damaged pixels summed) and drawn whole.
+// drawn in part (with the damaged pixels summed) and drawn whole, and the
+// entries passed over under an opaque sprite.
 struct FrameDamageCounts {
-    uint64_t kept, partial, whole, damagePixels;
+    uint64_t kept, partial, whole, damagePixels, hidden;
 };
 extern FrameDamageCounts FrameDamageCounted;
 // After a present: remembers what the frame was drawn from when it was

@@ -23,21 +23,20 @@ namespace {
 constexpr char kInfoName[] = "00_info.bin";
 constexpr uint32_t kInfoHeader = 8;
 
-// The index member, checked once per container: the records that lie whole
-// inside it.
+// The index member and the records that lie whole inside it.
 struct InfoView {
     const uint8_t* data = nullptr;
     uint32_t size = 0;
     uint32_t count = 0;
 };
 
+// Read at every lookup: a view kept from an earlier read would outlive its
+// archive when another one came to lie at the same address.
 InfoView InfoGet() {
-    static InfoView checked;
     const ArcView* arc = GSL_ScriptArcGet();
     const uint8_t* data = nullptr;
     uint32_t size = 0;
     if (!arc || !Lib_ArcGetData(arc, kInfoName, -1, &data, &size) || !data || size < kInfoHeader) return {};
-    if (data == checked.data && size == checked.size) return checked;
     int32_t count = 0;
     std::memcpy(&count, data, 4);
     const uint32_t whole = (size - kInfoHeader) / sizeof(LabelRecord);
@@ -46,8 +45,7 @@ InfoView InfoGet() {
         Lib_DebugPrintf("Error -> GSL_InfoFind(%s): %d records, %u fit\n", kInfoName, int(count), unsigned(whole));
         use = whole;
     }
-    checked = InfoView{data, size, use};
-    return checked;
+    return InfoView{data, size, use};
 }
 
 // True when a 64-byte field holds exactly text (which is non-empty).

@@ -59,6 +59,7 @@ bool PointerHeldElsewhere(T SpriteRecord::* field, const void* value, int32_t sl
 // Copies share their source's objects, and two loads of one cached file have
 // one data buffer but a texture each.
 void Lib_SpriteReleaseObjects(SpriteRecord* r, int32_t slot, bool withMask) {
+    r->opaque = false;
     uint32_t deleted[6];
     int count = 0;
     for (auto field : kTextureFields) {

@@ -74,6 +74,9 @@ struct SpriteRecord {
     float maskParam[2];
     void* reducedBuffer[2];
     SpriteRecord* reducedSprite;
+    // Every texel of the texture has alpha 255: set by the texture's build
+    // from a picture's pixels, so that the drawing pass knows what it hides.
+    bool opaque;
 };
 
 extern SpriteRecord SpriteTable[kSpriteSlots];

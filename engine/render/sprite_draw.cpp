@@ -198,6 +198,23 @@ bool Lib_SpriteDrawPlan(const SpriteRecord* r, const CameraRecord* camera, Sprit
     return true;
 }
 
+bool Lib_SpritePaintsOpaque(const SpriteRecord* r, const SpriteDrawPlan& plan) {
+    if (plan.cb.m_rgba[3] != 1.0f) return false;
+    if (plan.group == SHADER_GROUP_SPRITE) {
+        if (plan.variant != SHADER_PLAIN || !plan.source->textureView) return false;
+        if (!plan.source->opaque && plan.cb.m_work[0][3] != 1.0f) return false;
+    } else if (plan.group != SHADER_GROUP_FLAT) {
+        return false;
+    }
+    // An index outside the table keeps the state bound before: unknown here.
+    const float index = r->effectParams[0];
+    const Renderer* renderer = *Lib_GetRenderer();
+    if (!renderer || !(index > -1.0f && index < float(kBlendStates))) return false;
+    const BlendState& b = renderer->blend[int(index)];
+    return b.srcColour == GL_SRC_ALPHA && b.dstColour == GL_ONE_MINUS_SRC_ALPHA && b.srcAlpha == GL_ONE &&
+           b.dstAlpha == GL_ZERO;
+}
+
 void Lib_SpriteDrawCB(uint64_t arg) {
     SpriteRecord* r = reinterpret_cast<SpriteRecord*>(arg);
     if (!r || !ReadyToDraw(r) || !r->visible) return;
@@ -241,7 +258,10 @@ void Lib_SpriteDrawCB(uint64_t arg) {
                 Lib_SamplerBind0(S->sampler);
             }
             Lib_ConstBufUpload(renderer, plan.cb);
+            const bool opaque = Lib_SpritePaintsOpaque(r, plan);
+            if (opaque) glDisable(GL_BLEND);
             Lib_QuadDraw();
+            if (opaque) glEnable(GL_BLEND);
         }
     }
 

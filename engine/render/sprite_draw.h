@@ -27,6 +27,13 @@ bool Lib_SpriteDrawPlan(const SpriteRecord* record, const CameraRecord* camera, 
 // The pivot correction of a padded texture (larger than its picture) drawn
 // whole, added to the pivot offset; (0, 0) otherwise.
 SpritePoint Lib_SpritePadPivot(const SpriteRecord* source);
+// Whether every pixel the plan draws comes out opaque and replaces what lay
+// under it: the plain program (alpha 1 from the opaque switch or a texture
+// whose every texel is opaque) or the flat one, at full alpha, through a
+// blend state that gives an opaque source back unchanged. Such a draw is
+// made without blending, which gives the same pixels without reading the
+// target.
+bool Lib_SpritePaintsOpaque(const SpriteRecord* record, const SpriteDrawPlan& plan);
 // The draw callback; the argument is the SpriteRecord's address.
 void Lib_SpriteDrawCB(uint64_t record);
 // What the callback leaves behind for the next entry when it draws: the

@@ -63,6 +63,15 @@ void MarkFailed(SpriteRecord* r, int32_t slot, const char* why) {
     Lib_DebugPrintf("Error -> Lib_SpriteMakeTexture(%d,%.255s): %s\n", slot, r->fileName, why);
 }
 
+// Whether every one of width × height B, G, R, A texels has alpha 255.
+bool EveryTexelOpaque(const void* bgra, int32_t width, int32_t height) {
+    const auto* p = static_cast<const uint8_t*>(bgra);
+    const size_t texels = size_t(width) * size_t(height);
+    uint8_t all = 0xFF;
+    for (size_t i = 0; i < texels; ++i) all &= p[i * 4 + 3];
+    return all == 0xFF;
+}
+
 // EXT0: the texture from the pixels in place (a cached file) or from an own
 // copy (a container member), with a palette texture for 8 bits.
 bool BuildExt0(SpriteRecord* r, const ImageInfo& info) {
@@ -81,6 +90,7 @@ bool BuildExt0(SpriteRecord* r, const ImageInfo& info) {
     }
     const bool index8 = info.bpp == 8;
     r->texture = r->textureView = Lib_SpriteTexCreate(info.textureWidth, info.textureHeight, index8, d + info.pixelOffset);
+    r->opaque = r->texture && !index8 && EveryTexelOpaque(d + info.pixelOffset, info.textureWidth, info.textureHeight);
     if (index8) {
         r->flags |= SPRITE_PALETTE;
         r->paletteTexture = r->paletteView = Lib_SpriteTexCreate(256, 1, false, d + info.paletteOffset);
@@ -115,6 +125,7 @@ bool BuildDecoded(SpriteRecord* r, const ImageInfo& info, void* decoded) {
     if (info.type == IMAGE_HEADER18 && !info.bottomUp && !r->fileName[0] && r->cacheId < 0 &&
         (r->flags & (SPRITE_CACHED | SPRITE_OWN_COPY)) == SPRITE_CACHED) {
         r->texture = r->textureView = Lib_SpriteTexCreate(w, h, false, d + info.pixelOffset);
+        r->opaque = r->texture && EveryTexelOpaque(d + info.pixelOffset, w, h);
         Lib_SamplerCreate(0, &r->sampler);
         return true;
     }
@@ -133,6 +144,7 @@ bool BuildDecoded(SpriteRecord* r, const ImageInfo& info, void* decoded) {
     if (r->flags & SPRITE_CACHED) r->flags |= SPRITE_OWN_COPY;
     r->data = pixels;
     r->texture = r->textureView = Lib_SpriteTexCreate(w, h, false, pixels);
+    r->opaque = r->texture && EveryTexelOpaque(pixels, w, h);
     Lib_SamplerCreate(0, &r->sampler);
     return true;
 }
@@ -261,6 +273,7 @@ void Lib_SpriteMakeTexture(int32_t slot, void* decoded) {
     // Built again: the objects of the first build go first.
     Lib_SpriteReleaseObjects(r, slot, false);
     r->flags &= uint8_t(~SPRITE_PALETTE);
+    r->opaque = false;
     ImageInfo info;
     const bool ext0 = TypeOf(d, size) == IMAGE_EXT0;
     bool sized = true;

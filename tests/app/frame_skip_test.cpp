@@ -81,6 +81,14 @@ protected:
         SpriteEnv::TearDown();
     }
     SpriteRecord& sprite() { return SpriteTable[slot_]; }
+    // What a full draw of the frame gives; the next frame is drawn whole.
+    static Image DrawnWhole() {
+        FrameSkipOn = false;
+        DrawFrame();
+        FrameSkipOn = true;
+        Main_FrameSkipInit();
+        return ReadFrame();
+    }
     int32_t slot_ = -1;
 };
 
@@ -168,6 +176,58 @@ TEST_F(FrameSkipTest, UnknownCallbacksPresentsElsewhereAndTheSwitchForceFrames) 
     Main_FrameSkipInit();
     EXPECT_EQ(Presents(3), 3);
     unsetenv("VN_FRAME_SKIP");
+}
+
+TEST_F(FrameSkipTest, AnOpaquePictureHidesWhatLiesUnderItButAHoleOrHalfAlphaShowsIt) {
+    // The red rectangle below a blue picture of the whole frame, which has
+    // one clear pixel in the middle of the rectangle.
+    ASSERT_TRUE(Picture("ext0 holed.ext --size 1280 720 --pattern solid --colour 0000ffff --pixel 640 360 00000000\n"
+                        "ext0 full.ext --size 1280 720 --pattern solid --colour 0000ffff"));
+    Lib_SpriteSetPrio(slot_, 100, 0);
+    int32_t above = FromFile("holed.ext");
+    ASSERT_GE(above, 0);
+    SpriteTable[above].visible = 1;
+    DrawFrame();
+    auto at = [](const Image& img, uint32_t x, uint32_t y) {
+        const Bgra p = img.at(x, y);
+        return (uint32_t(p.r) << 16) | (uint32_t(p.g) << 8) | p.b;
+    };
+    Image frame = ReadFrame();
+    ASSERT_EQ(at(frame, 640, 360), 0xFF0000u);
+    ASSERT_EQ(at(frame, 639, 360), 0x0000FFu);
+
+    // Through the hole the rectangle's new colour shows. The rectangle
+    // covers its own change: only the clear under it is passed over.
+    const uint64_t hidden = FrameDamageCounted.hidden;
+    Lib_SpriteSetColor(slot_, 0xFF00FF00u);
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(at(ReadFrame(), 640, 360), 0x00FF00u);
+    EXPECT_EQ(FrameDamageCounted.hidden, hidden + 1);
+
+    // Without the hole the clear and the rectangle are passed over, in the
+    // whole frame and in a part, and the frame is the one drawn whole.
+    Lib_SpriteFree(above);
+    above = FromFile("full.ext");
+    ASSERT_GE(above, 0);
+    SpriteTable[above].visible = 1;
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(FrameDamageCounted.hidden, hidden + 3);
+    Lib_SpriteSetColor(slot_, 0xFF0000FFu);
+    EXPECT_TRUE(DrawFrame());
+    EXPECT_EQ(FrameDamageCounted.hidden, hidden + 5);
+    frame = ReadFrame();
+    EXPECT_EQ(at(frame, 640, 360), 0x0000FFu);
+    EXPECT_EQ(frame.pixels, DrawnWhole().pixels);
+
+    // At half alpha the picture hides nothing (its change is the whole
+    // frame, which the rectangle does not cover).
+    Lib_SpriteSetColor(above, 0x80FFFFFFu);
+    EXPECT_TRUE(DrawFrame());
+    frame = ReadFrame();
+    EXPECT_EQ(FrameDamageCounted.hidden, hidden + 5);
+    EXPECT_NE(at(frame, 640, 360), 0x0000FFu);
+    EXPECT_EQ(frame.pixels, DrawnWhole().pixels);
+    Lib_SpriteFree(above);
 }
 
 class FrameSkipTextTest : public TextGlEnv {
