@@ -174,9 +174,9 @@ bool SpriteBox(const SpriteRecord* r, Box* out, Box* cover) {
         return int32_t(up ? std::ceil(v) : std::floor(v));
     };
     Box b{px(x0, false), px(y0, false), px(x1, true), px(y1, true)};
-    const bool clipped = !WholeClip(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]);
-    const Box clip = clipped ? ClipBox(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]) : kFrame;
-    *out = Meet(Meet(b, clip), kFrame);
+    // ClipBox keeps to the frame.
+    const Box clip = ClipBox(r->clipRect[0], r->clipRect[1], r->clipRect[2], r->clipRect[3]);
+    *out = Meet(b, clip);
 
     // Corners 0 and 2 share the left edge, 0 and 1 the top one.
     constexpr double kSame = 1.0 / 1024, kMargin = 1.0 / 16;
@@ -187,7 +187,7 @@ bool SpriteBox(const SpriteRecord* r, Box* out, Box* cover) {
         y0 = std::clamp(y0, lo, hi), y1 = std::clamp(y1, lo, hi);
         const Box inner{int32_t(std::ceil(x0 - 0.5 + kMargin)), int32_t(std::ceil(y0 - 0.5 + kMargin)),
                         int32_t(std::floor(x1 - 0.5 - kMargin)) + 1, int32_t(std::floor(y1 - 0.5 - kMargin)) + 1};
-        *cover = Meet(Meet(inner, clip), kFrame);
+        *cover = Meet(inner, clip);
     }
     return true;
 }
@@ -403,21 +403,16 @@ void Hide(const FrameView& now, const Box& area) {
         ++FrameDamageCounted.hidden;
     }
 }
-
-FrameDamage Decided() {
-    SkipState& s = g_state;
-    std::memset(s.skip, 0, sizeof s.skip);
-    FrameDamage d = Decide();
-    if (!d.due || !s.havePending) return d;
-    const Box area = d.whole ? kFrame : Box{d.rect.x, d.rect.y, d.rect.x + d.rect.width, d.rect.y + d.rect.height};
-    Hide(*s.pending, area);
-    d.skip = s.skip;
-    return d;
-}
 }  // namespace
 
 FrameDamage Main_FrameDamage() {
-    const FrameDamage d = Decided();
+    SkipState& s = g_state;
+    std::memset(s.skip, 0, sizeof s.skip);
+    FrameDamage d = Decide();
+    if (d.due && s.havePending) {
+        Hide(*s.pending, d.whole ? kFrame : Box{d.rect.x, d.rect.y, d.rect.x + d.rect.width, d.rect.y + d.rect.height});
+        d.skip = s.skip;
+    }
     FrameDamageCounts& c = FrameDamageCounted;
     if (!d.due) {
         ++c.kept;

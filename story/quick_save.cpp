@@ -167,7 +167,6 @@ int32_t ThumbSprite(const PanelWork* p) {
     std::memcpy(r->data, QuickThumb, kQuickThumbSize);
     r->flags |= SPRITE_OWN_COPY;
     r->texture = r->textureView = Lib_SpriteTexCreate(kQuickThumbWidth, kQuickThumbHeight, false, r->data);
-    r->opaque = false;
     Lib_SamplerCreate(0, &r->sampler);
     r->textureWidth = r->imageWidth = kQuickThumbWidth;
     r->textureHeight = r->imageHeight = kQuickThumbHeight;

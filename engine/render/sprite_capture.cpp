@@ -30,7 +30,6 @@ int32_t Lib_SpriteCreateCapture(int32_t /*unused*/, int32_t capturePriority, int
     // transparent and is never read again, so it takes no resident memory.
     Plat_VmZero(r->data, kCaptureBytes);
     r->texture = r->textureView = Lib_SpriteTexCreate(int32_t(kFrameWidth), int32_t(kFrameHeight), false, r->data);
-    r->opaque = false;  // its texels come later
     Lib_SamplerCreate(0, &r->sampler);
     Lib_SpriteSetFullFrame(r);
     r->effectParams[10] = 1.0f;  // drawn opaque

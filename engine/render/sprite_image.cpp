@@ -72,6 +72,14 @@ bool EveryTexelOpaque(const void* bgra, int32_t width, int32_t height) {
     return all == 0xFF;
 }
 
+// The texture of width × height B, G, R, A pixels, its opaque mark and its
+// linear sampler.
+void MakeBgraTexture(SpriteRecord* r, int32_t width, int32_t height, const uint8_t* pixels) {
+    r->texture = r->textureView = Lib_SpriteTexCreate(width, height, false, pixels);
+    r->opaque = r->texture && EveryTexelOpaque(pixels, width, height);
+    Lib_SamplerCreate(0, &r->sampler);
+}
+
 // EXT0: the texture from the pixels in place (a cached file) or from an own
 // copy (a container member), with a palette texture for 8 bits.
 bool BuildExt0(SpriteRecord* r, const ImageInfo& info) {
@@ -124,9 +132,7 @@ bool BuildDecoded(SpriteRecord* r, const ImageInfo& info, void* decoded) {
     // they lie, without a copy; they stay the lender's.
     if (info.type == IMAGE_HEADER18 && !info.bottomUp && !r->fileName[0] && r->cacheId < 0 &&
         (r->flags & (SPRITE_CACHED | SPRITE_OWN_COPY)) == SPRITE_CACHED) {
-        r->texture = r->textureView = Lib_SpriteTexCreate(w, h, false, d + info.pixelOffset);
-        r->opaque = r->texture && EveryTexelOpaque(d + info.pixelOffset, w, h);
-        Lib_SamplerCreate(0, &r->sampler);
+        MakeBgraTexture(r, w, h, d + info.pixelOffset);
         return true;
     }
     void* pixels;
@@ -143,9 +149,7 @@ bool BuildDecoded(SpriteRecord* r, const ImageInfo& info, void* decoded) {
         Lib_MemFree(HEAP_GRAPHICS, r->data);  // cached bytes stay in the cache
     if (r->flags & SPRITE_CACHED) r->flags |= SPRITE_OWN_COPY;
     r->data = pixels;
-    r->texture = r->textureView = Lib_SpriteTexCreate(w, h, false, pixels);
-    r->opaque = r->texture && EveryTexelOpaque(pixels, w, h);
-    Lib_SamplerCreate(0, &r->sampler);
+    MakeBgraTexture(r, w, h, static_cast<const uint8_t*>(pixels));
     return true;
 }
 
@@ -273,7 +277,6 @@ void Lib_SpriteMakeTexture(int32_t slot, void* decoded) {
     // Built again: the objects of the first build go first.
     Lib_SpriteReleaseObjects(r, slot, false);
     r->flags &= uint8_t(~SPRITE_PALETTE);
-    r->opaque = false;
     ImageInfo info;
     const bool ext0 = TypeOf(d, size) == IMAGE_EXT0;
     bool sized = true;
