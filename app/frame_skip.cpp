@@ -300,6 +300,7 @@ struct SkipState {
     uint64_t lastPresents = 0;
     int32_t lastAt[kDrawEntries];  // scratch: an entry's place in the last order
     uint8_t matched[kDrawEntries];
+    uint8_t same[kDrawEntries];    // matched, and read as it was
     uint8_t skip[kDrawEntries];    // this frame's DrawWalkFilter marks
 };
 SkipState g_state;
@@ -310,6 +311,7 @@ bool Damage(const FrameView& last, const FrameView& now, Box* out) {
     SkipState& s = g_state;
     std::fill(std::begin(s.lastAt), std::end(s.lastAt), -1);
     std::memset(s.matched, 0, sizeof s.matched);
+    std::memset(s.same, 0, sizeof s.same);
     for (int i = 0; i < last.count; ++i) s.lastAt[last.order[i]] = i;
     Box damage = kNothing;
     auto add = [&](const EntryView& e) {
@@ -326,7 +328,8 @@ bool Damage(const FrameView& last, const FrameView& now, Box* out) {
             s.matched[index] = 1;
             if (at < previous) return false;  // the order of what stayed changed
             previous = at;
-            if (o.hash == n.hash) continue;
+            s.same[index] = o.hash == n.hash;
+            if (s.same[index]) continue;
             if (!add(o)) return false;
         }
         if (!add(n)) return false;
@@ -370,11 +373,15 @@ FrameDamage Decide() {
     }
     if (damage.area() * 2 > kFrame.area()) return whole;
     // A sprite that lands wholly outside the damage draws nothing there; one
-    // that lands nowhere sets no state either.
+    // that lands nowhere sets no state either. A text outside it is passed
+    // over only when it reads as it did: its drawing then changes nothing
+    // (as in a frame kept whole), while a text that changed may be revealing.
     for (int i = 0; i < now.count; ++i) {
-        const EntryView& e = now.entries[now.order[i]];
-        if (e.callback != Lib_SpriteDrawCB || !e.bounded || !Meet(e.box, damage).empty()) continue;
-        s.skip[now.order[i]] = e.box.empty() ? 1 : 2;
+        const int32_t index = now.order[i];
+        const EntryView& e = now.entries[index];
+        if (!e.bounded || !Meet(e.box, damage).empty()) continue;
+        if (e.callback == Lib_SpriteDrawCB) s.skip[index] = e.box.empty() ? 1 : 2;
+        else if (e.callback == Lib_TextDrawCB && s.same[index]) s.skip[index] = 2;
     }
     return FrameDamage{true, false, ScissorRect{damage.x0, damage.y0, damage.x1 - damage.x0, damage.y1 - damage.y0},
                        s.skip};
@@ -423,6 +430,11 @@ FrameDamage Main_FrameDamage() {
         c.damagePixels += uint64_t(d.rect.width) * uint64_t(d.rect.height);
     }
     return d;
+}
+
+void Main_FrameKeepState(DrawCallback callback, uint64_t arg) {
+    if (callback == Lib_SpriteDrawCB) Lib_SpriteDrawKeepState(arg);
+    else if (callback == Lib_TextDrawCB) Lib_TextDrawKeepState(arg);
 }
 
 void Main_FramePresented(bool drawn) {

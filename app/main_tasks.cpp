@@ -260,7 +260,8 @@ int32_t Main_ModeCB(void*) {
 // An unchanged frame is not drawn again, and a frame that changed in part is
 // drawn and presented only there. Every task still runs each frame; the walk
 // still calls every entry in its order (but a sprite wholly outside the
-// damage, which would draw nothing), and the clear, every drawer's scissor
+// damage, which would draw nothing, and a text outside it that reads as it
+// did, whose drawing would change nothing), and the clear, every drawer's scissor
 // and the composition keep inside the damaged rectangle, and the present
 // shows only that part where the platform can. The damage is the union of
 // the old and new places of every entry of the chain whose reading changed
@@ -289,7 +290,7 @@ int32_t Main_DrawCB(void*) {
     g_frameDraw = FRAME_DRAWN;
     Renderer* renderer = *Lib_GetRenderer();
     if (renderer) Lib_FrameDamageSet(renderer, damage.whole ? nullptr : &damage.rect);
-    DrawFilter = DrawWalkFilter{damage.skip, Lib_SpriteDrawKeepState};
+    DrawFilter = DrawWalkFilter{damage.skip, Main_FrameKeepState};
     Lib_DrawWalk();
     DrawFilter = DrawWalkFilter{nullptr, nullptr};
     Lib_ScreenCompose(renderer);

@@ -134,7 +134,7 @@ void Lib_DrawWalk() {
         const DrawEntry& e = Entry(at);
         const uint8_t skip = DrawFilter.skip ? DrawFilter.skip[at] : 0;
         if (e.callback && !skip) e.callback(e.arg);
-        else if (e.callback && skip == 2 && DrawFilter.kept) DrawFilter.kept(e.arg);
+        else if (e.callback && skip == 2 && DrawFilter.kept) DrawFilter.kept(e.callback, e.arg);
         if (Entry(at).removeFlag && flaggedCount < kDrawEntries) flagged[flaggedCount++] = at;
         at = g_anchor >= 0 ? Entry(g_anchor).next : g_resume;
     }

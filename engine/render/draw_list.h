@@ -44,11 +44,11 @@ void Lib_DrawSetPrio(uint32_t index, int32_t priority, int32_t subPriority);
 // entry keeps its place.
 void Lib_DrawLink(int32_t index, int32_t priority, int32_t subPriority);
 // While `skip` is set, the walk passes over the entries it marks by index:
-// 1 calls nothing, 2 calls `kept` with the entry's argument in place of its
-// callback (the state the entry leaves behind for the next one).
+// 1 calls nothing, 2 calls `kept` with the entry's callback and argument in
+// place of the callback (the state the entry leaves behind for the next one).
 struct DrawWalkFilter {
     const uint8_t* skip;
-    DrawCallback kept;
+    void (*kept)(DrawCallback callback, uint64_t arg);
 };
 extern DrawWalkFilter DrawFilter;
 // Calls every entry of the chain from the head, then removes the entries

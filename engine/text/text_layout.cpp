@@ -7,6 +7,7 @@
 
 #include "engine/core/engine_state.h"
 #include "engine/render/camera.h"
+#include "engine/render/draw_list.h"
 #include "engine/core/charcode.h"
 #include "platform/plat_gl_api.h"
 #include "platform/plat_time.h"
@@ -100,6 +101,11 @@ void GlPass(const ConstBuf& constants, uint32_t vertexBuffer) {
     ++b.count;
 }
 
+// Whether a flush set the blend state since the text callback began.
+bool g_blendSet = false;
+// Per draw entry: whether its text's last drawing set the blend state.
+uint8_t g_entryBlendSet[kDrawEntries];
+
 void GlFlush() {
     if (!g_batch) return;  // nothing queued yet, or released at shutdown
     GlBatch& b = *g_batch;
@@ -108,6 +114,7 @@ void GlFlush() {
         b.count = 0;
         return;
     }
+    g_blendSet = true;
     if (!b.uniformBuffer) {
         GLint align = 256;
         glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &align);
@@ -234,6 +241,7 @@ void Lib_TextDrawCB(uint64_t arg) {
     TextRecord* r = reinterpret_cast<TextRecord*>(arg);
     if (!r || !(r->state & TEXT_STATE_DRAWN)) return;
     r->text[kTextBufferSize - 1] = 0;
+    g_blendSet = false;
     TextPen pen = Lib_TextLineStart(r, r->text);
     TextCursor c = Lib_TextCursorStart(r, pen.x, pen.y);
     Lib_TextLayout(&c);
@@ -242,6 +250,22 @@ void Lib_TextDrawCB(uint64_t arg) {
         TextCursor rc = Lib_TextCursorStart(child, 0, 0);
         Lib_TextLayout(&rc);
     }
+    if (uint32_t(r->drawEntry) < uint32_t(kDrawEntries)) g_entryBlendSet[r->drawEntry] = g_blendSet;
+}
+
+void Lib_TextDrawKeepState(uint64_t arg) {
+    const TextRecord* r = reinterpret_cast<const TextRecord*>(arg);
+    if (!r || !(r->state & TEXT_STATE_DRAWN)) return;
+    auto own = [](const TextRecord* t) { return (t->drawMode & kTextDrawDefaultCamera) != 0; };
+    bool stash = own(r);
+    for (const TextRecord* child : r->ruby) {
+        if (!child) break;
+        stash = stash || own(child);
+    }
+    if (stash) CameraStash = ActiveCamera;
+    Renderer* renderer = *Lib_GetRenderer();
+    if (renderer && uint32_t(r->drawEntry) < uint32_t(kDrawEntries) && g_entryBlendSet[r->drawEntry])
+        Lib_BlendSet(renderer, 0);
 }
 
 void Lib_TextLayout(TextCursor* c) {

@@ -47,6 +47,10 @@ void Lib_TextDrawRelease();
 
 // The draw-list callback of a text object (the argument is the record).
 void Lib_TextDrawCB(uint64_t record);
+// What the callback leaves for the drawers after it, for a walk that passes
+// over an unchanged text: the blend state its glyphs set when it last drew
+// any, and the camera it stashes for its own.
+void Lib_TextDrawKeepState(uint64_t record);
 // One layout, reveal and drawing pass.
 void Lib_TextLayout(TextCursor* cursor);
 // Placement of the cursor's cell; yOverride kGlyphNoOverride uses the pen's y.

@@ -272,4 +272,55 @@ TEST_F(FrameSkipTextTest, EachRevealStepDrawsAFrameThenThePictureIsKept) {
     EXPECT_EQ(ReadFrame().pixels, kept.pixels);
 }
 
+// A text beside the change is passed over, yet what its drawing leaves for
+// the next drawer stays: here a sprite that keeps the bound blend state is
+// drawn after it, over a picture added with another blend.
+TEST_F(FrameSkipTextTest, AnUnchangedTextBesideTheChangeLeavesItsBlendForTheNextSprite) {
+    const int32_t ground = Lib_SpriteLoad(-1, nullptr, -1, 0), mark = Lib_SpriteLoad(-1, nullptr, -1, 0);
+    ASSERT_GE(ground, 0);
+    ASSERT_GE(mark, 0);
+    SpriteTable[ground].visible = 1;
+    SpriteTable[ground].effectParams[0] = 1.0f;  // added to the black
+    Lib_SpriteSetColor(ground, 0xFF404040u);
+    Lib_SpriteSetPrio(ground, 30, -1);  // a higher priority is drawn first
+    const TextPos pos{100, -100, 0};
+    ASSERT_EQ(Lib_TextSet(0, "HHHH", &pos), 0);
+    TextRecord* text = TextTable[0];
+    text->clipX = 0, text->clipY = 0, text->clipWidth = 1280, text->clipHeight = 360;  // the upper half
+    Lib_TextPrioSet(0, 20);
+    SpriteRecord& m = SpriteTable[mark];
+    m.visible = 1;
+    m.scaleX = m.scaleY = 0.1f;
+    m.posY = -250.0f;  // low in the lower half
+    m.effectParams[0] = -1.0f;  // keeps the blend state it finds
+    Lib_SpriteSetColor(mark, 0x80FF0000u);
+    Lib_SpriteSetPrio(mark, 10, -1);
+    for (int frame = 0; frame < 40; ++frame) DrawFrame();
+    ASSERT_EQ(text->finished, 1);
+    ASSERT_EQ(Presents(2), 0);
+
+    auto drawnWhole = [] {
+        FrameSkipOn = false;
+        DrawFrame();
+        FrameSkipOn = true;
+        Main_FrameSkipInit();
+        return ReadFrame();
+    };
+    const Image whole = drawnWhole();
+    int lit = 0;
+    for (uint32_t y = 0; y < 360; ++y)
+        for (uint32_t x = 0; x < whole.width; ++x) lit += whole.at(x, y).r > 0x80;
+    ASSERT_GT(lit, 0) << "the text is not drawn in the upper half";
+    DrawFrame();
+    for (uint32_t colour : {0x80C00000u, 0x80FF0000u}) {
+        Lib_SpriteSetColor(mark, colour);
+        ASSERT_TRUE(DrawFrame());
+        const Image part = ReadFrame();
+        EXPECT_EQ(part.pixels, drawnWhole().pixels);
+        DrawFrame();
+    }
+    Lib_SpriteFree(mark);
+    Lib_SpriteFree(ground);
+}
+
 }  // namespace
