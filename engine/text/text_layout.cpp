@@ -92,8 +92,16 @@ bool PassOutsideDamage(const ConstBuf& cb) {
     return x1 + 1 <= d.x || x0 - 1 >= d.x + d.width || y1 + 1 <= d.y || y0 - 1 >= d.y + d.height;
 }
 
+// Whether the text callback now running had a glyph pass left out (outside
+// the damage), and whether one of its flushes set the blend state.
+bool g_passLeftOut = false;
+bool g_blendSet = false;
+
 void GlPass(const ConstBuf& constants, uint32_t vertexBuffer) {
-    if (PassOutsideDamage(constants)) return;
+    if (PassOutsideDamage(constants)) {
+        g_passLeftOut = true;
+        return;
+    }
     GlBatch& b = Batch();
     if (b.count == kBatchPasses) GlFlush();
     b.constants[b.count] = constants;
@@ -101,8 +109,6 @@ void GlPass(const ConstBuf& constants, uint32_t vertexBuffer) {
     ++b.count;
 }
 
-// Whether a flush set the blend state since the text callback began.
-bool g_blendSet = false;
 // Per draw entry: whether its text's last drawing set the blend state.
 uint8_t g_entryBlendSet[kDrawEntries];
 
@@ -241,7 +247,7 @@ void Lib_TextDrawCB(uint64_t arg) {
     TextRecord* r = reinterpret_cast<TextRecord*>(arg);
     if (!r || !(r->state & TEXT_STATE_DRAWN)) return;
     r->text[kTextBufferSize - 1] = 0;
-    g_blendSet = false;
+    g_passLeftOut = g_blendSet = false;
     TextPen pen = Lib_TextLineStart(r, r->text);
     TextCursor c = Lib_TextCursorStart(r, pen.x, pen.y);
     Lib_TextLayout(&c);
@@ -249,6 +255,13 @@ void Lib_TextDrawCB(uint64_t arg) {
         if (!child) break;
         TextCursor rc = Lib_TextCursorStart(child, 0, 0);
         Lib_TextLayout(&rc);
+    }
+    // A text leaves the same blend state for the drawers after it, whether
+    // its glyphs were drawn or left out of a part of the frame.
+    Renderer* renderer = *Lib_GetRenderer();
+    if (g_passLeftOut && !g_blendSet && renderer && renderer->context && TextRenderState.ready) {
+        Lib_BlendSet(renderer, 0);
+        g_blendSet = true;
     }
     if (uint32_t(r->drawEntry) < uint32_t(kDrawEntries)) g_entryBlendSet[r->drawEntry] = g_blendSet;
 }
