@@ -56,6 +56,15 @@ Light LightOf(const Image& img) {
     return l;
 }
 
+// What a full draw of the frame gives; the next frame is drawn whole.
+Image DrawnWhole() {
+    FrameSkipOn = false;
+    DrawFrame();
+    FrameSkipOn = true;
+    Main_FrameSkipInit();
+    return GlTest::ReadFrame();
+}
+
 class FrameSkipTest : public SpriteEnv {
 protected:
     void SetUp() override {
@@ -81,14 +90,6 @@ protected:
         SpriteEnv::TearDown();
     }
     SpriteRecord& sprite() { return SpriteTable[slot_]; }
-    // What a full draw of the frame gives; the next frame is drawn whole.
-    static Image DrawnWhole() {
-        FrameSkipOn = false;
-        DrawFrame();
-        FrameSkipOn = true;
-        Main_FrameSkipInit();
-        return ReadFrame();
-    }
     int32_t slot_ = -1;
 };
 
@@ -299,14 +300,7 @@ TEST_F(FrameSkipTextTest, AnUnchangedTextBesideTheChangeLeavesItsBlendForTheNext
     ASSERT_EQ(text->finished, 1);
     ASSERT_EQ(Presents(2), 0);
 
-    auto drawnWhole = [] {
-        FrameSkipOn = false;
-        DrawFrame();
-        FrameSkipOn = true;
-        Main_FrameSkipInit();
-        return ReadFrame();
-    };
-    const Image whole = drawnWhole();
+    const Image whole = DrawnWhole();
     int lit = 0;
     for (uint32_t y = 0; y < 360; ++y)
         for (uint32_t x = 0; x < whole.width; ++x) lit += whole.at(x, y).r > 0x80;
@@ -317,7 +311,7 @@ TEST_F(FrameSkipTextTest, AnUnchangedTextBesideTheChangeLeavesItsBlendForTheNext
             Lib_SpriteSetColor(mark, colour);
             ASSERT_TRUE(DrawFrame());
             const Image part = ReadFrame();
-            EXPECT_EQ(part.pixels, drawnWhole().pixels);
+            EXPECT_EQ(part.pixels, DrawnWhole().pixels);
             DrawFrame();
         }
     };
