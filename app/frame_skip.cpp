@@ -300,7 +300,6 @@ struct SkipState {
     uint64_t lastPresents = 0;
     int32_t lastAt[kDrawEntries];  // scratch: an entry's place in the last order
     uint8_t matched[kDrawEntries];
-    uint8_t same[kDrawEntries];    // matched, and read as it was
     uint8_t skip[kDrawEntries];    // this frame's DrawWalkFilter marks
 };
 SkipState g_state;
@@ -311,7 +310,6 @@ bool Damage(const FrameView& last, const FrameView& now, Box* out) {
     SkipState& s = g_state;
     std::fill(std::begin(s.lastAt), std::end(s.lastAt), -1);
     std::memset(s.matched, 0, sizeof s.matched);
-    std::memset(s.same, 0, sizeof s.same);
     for (int i = 0; i < last.count; ++i) s.lastAt[last.order[i]] = i;
     Box damage = kNothing;
     auto add = [&](const EntryView& e) {
@@ -328,8 +326,7 @@ bool Damage(const FrameView& last, const FrameView& now, Box* out) {
             s.matched[index] = 1;
             if (at < previous) return false;  // the order of what stayed changed
             previous = at;
-            s.same[index] = o.hash == n.hash;
-            if (s.same[index]) continue;
+            if (o.hash == n.hash) continue;
             if (!add(o)) return false;
         }
         if (!add(n)) return false;
@@ -381,7 +378,8 @@ FrameDamage Decide() {
         const EntryView& e = now.entries[index];
         if (!e.bounded || !Meet(e.box, damage).empty()) continue;
         if (e.callback == Lib_SpriteDrawCB) s.skip[index] = e.box.empty() ? 1 : 2;
-        else if (e.callback == Lib_TextDrawCB && s.same[index]) s.skip[index] = 2;
+        else if (e.callback == Lib_TextDrawCB && s.matched[index] && s.last->entries[index].hash == e.hash)
+            s.skip[index] = 2;
     }
     return FrameDamage{true, false, ScissorRect{damage.x0, damage.y0, damage.x1 - damage.x0, damage.y1 - damage.y0},
                        s.skip};
