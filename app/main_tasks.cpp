@@ -177,6 +177,8 @@ void Main_Init() {
     // No font load of an earlier run in this process counts: the boot asks
     // for the interface font afresh, as at the process's start.
     GSL_ConfigFontStateReset();
+    // Nor its title: the opening movie comes first, as at the process's start.
+    GSL_TitleGlobalsReset();
     Lib_MesLoad();
     for (const MainTask& t : kMainTasks) Lib_TaskSet(t.name, t.callback, t.priority, t.group, t.flags);
     for (ModeFunction& entry : ModeStack) entry = nullptr;

@@ -718,8 +718,12 @@ int ProgramRun::Run(std::vector<Step> steps) {
     TextOps clock{};
     clock.nowUs = ProgramClock;
     Lib_TextOpsSet(&clock);
+    const uint8_t windowFlags = WindowFlags.load();
     int code = WinMain();
-    RunState = RUN_STARTING;  // as before any program ran
+    // As before any program ran: a run that ended in full screen would
+    // otherwise map a later test's pointer through the letterbox.
+    RunState = RUN_STARTING;
+    WindowFlags.store(windowFlags);
     Lib_TextOpsSet(nullptr);
     Lib_TimerSetClock(nullptr);
     MainTestHook = nullptr;
