@@ -580,11 +580,14 @@ Image ScreenHarness::Render() {
             o[0] = p.b, o[1] = p.g, o[2] = p.r, o[3] = 255;
         }
     const std::string path = std::string(VN_SOURCE_DIR "/tests/data/") + name + ".png";
-    if (!std::filesystem::exists(path) || std::getenv("VN_WRITE_REFERENCE")) {
+    auto write = [&](const std::string& to) {
         png_image out{};
         out.version = PNG_IMAGE_VERSION;
         out.width = uint32_t(crop.w), out.height = uint32_t(crop.h), out.format = PNG_FORMAT_BGRA;
-        png_image_write_to_file(&out, path.c_str(), 0, got.data(), 0, nullptr);
+        png_image_write_to_file(&out, to.c_str(), 0, got.data(), 0, nullptr);
+    };
+    if (!std::filesystem::exists(path) || std::getenv("VN_WRITE_REFERENCE")) {
+        write(path);
         return ::testing::AssertionFailure() << "reference written to " << path << ": look at it, then run again";
     }
     png_image ref{};
@@ -603,7 +606,12 @@ Image ScreenHarness::Render() {
         for (int c = 0; c < 3; ++c) d = std::max(d, std::abs(int(got[i + c]) - int(want[i + c])));
         if (d > 24) ++off;
     }
-    if (off * 500 >= got.size() / 4) return ::testing::AssertionFailure() << off << " pixels differ from " << name;
+    if (off * 500 >= got.size() / 4) {
+        const std::string seen = ::testing::TempDir() + name + "_seen.png";
+        write(seen);
+        return ::testing::AssertionFailure() << off << " pixels differ from " << name << " (the frame seen: " << seen
+                                             << ")";
+    }
     return ::testing::AssertionSuccess();
 }
 
