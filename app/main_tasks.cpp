@@ -34,6 +34,7 @@
 #include "story/config.h"
 #include "story/game_state.h"
 #include "story/line_text.h"
+#include "story/quick_save.h"
 #include "story/story_host.h"
 #include "story/story_play.h"
 #include "story/story_screen.h"
@@ -177,8 +178,9 @@ void Main_Init() {
     // No font load of an earlier run in this process counts: the boot asks
     // for the interface font afresh, as at the process's start.
     GSL_ConfigFontStateReset();
-    // Nor its title: the opening movie comes first, as at the process's start.
+    // Nor its title (the opening movie comes first) or its quick save.
     GSL_TitleGlobalsReset();
+    GSL_QuickDataReset();
     Lib_MesLoad();
     for (const MainTask& t : kMainTasks) Lib_TaskSet(t.name, t.callback, t.priority, t.group, t.flags);
     for (ModeFunction& entry : ModeStack) entry = nullptr;

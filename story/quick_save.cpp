@@ -34,6 +34,14 @@ SaveInfo QuickSlotInfo{};
 int32_t SaveQuickGDGuard = -1;
 int32_t ShowQuickGDTask = -1;
 
+void GSL_QuickDataReset() {
+    QuickDataPresent = 0;
+    QuickDataCache = GameState{};
+    std::memset(QuickThumb, 0, sizeof QuickThumb);
+    QuickSlotInfo = SaveInfo{};
+    std::memset(QuickCaption, 0, sizeof QuickCaption);
+}
+
 namespace {
 constexpr uint32_t kSlotBytes = sizeof(GameState) + kQuickThumbSize;
 static_assert(kSlotBytes == 366152 && kSlotBytes == SaveDataSize(kSaveQuickSlot));

@@ -26,6 +26,8 @@ extern int32_t SaveQuickGDGuard;
 // The preview panel's task, -1 when none runs.
 extern int32_t ShowQuickGDTask;
 
+// No quick data: as at the process's start, before the boot reads slot 33.
+void GSL_QuickDataReset();
 // Starts the quick-data task: mode 0 writes the quick save, mode 1 (boot)
 // loads slot 33 into memory. Does nothing while a task runs.
 void SaveQuickGDSet(uint32_t mode);
