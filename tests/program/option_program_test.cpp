@@ -108,16 +108,20 @@ TEST(OptionProgram, AChangedSettingIsSavedAndComesBackAfterARestart) {
     EXPECT_TRUE(changed);
     EXPECT_TRUE(saveSeen);
     EXPECT_TRUE(fullScreenOn);
+    EXPECT_EQ(WindowFlags.load(), 0) << "no flag of the closed window stays for what runs next in this process";
 
-    // The next start: the music as it was left, full screen from system.ini.
+    // The next start: the music as it was left, full screen from system.ini;
+    // in this process, the opening movie comes first again.
     g_maximised = g_fullScreenAsked = false;
     fullScreenOn = false;
+    bool movieNext = false;
     ProgramRun second;
     second.userFiles = user;
     EXPECT_EQ(second.Run({{"the boot flow handed over",
                            [&, frames = 0]() mutable {
                                if (!Booted() || ++frames <= 5) return false;
                                music = SystemDataBlock.musicVolume;
+                               movieNext = TitleFlags & TITLE_MOVIE_NEXT;
                                fullScreenOn = WindowFlags & WINDOW_FULLSCREEN_ON;
                                return true;
                            },
@@ -129,5 +133,6 @@ TEST(OptionProgram, AChangedSettingIsSavedAndComesBackAfterARestart) {
     EXPECT_EQ(music, 25);
     EXPECT_TRUE(g_fullScreenAsked);
     EXPECT_TRUE(fullScreenOn);
+    EXPECT_TRUE(movieNext);
 }
 }  // namespace
