@@ -570,24 +570,32 @@ Image ScreenHarness::Render() {
     return frame;
 }
 
-::testing::AssertionResult ScreenHarness::MatchesReference(const char* name, Crop crop) {
-    const Image img = Render();
-    std::vector<uint8_t> got(size_t(crop.w) * crop.h * 4);
+namespace {
+// The cropped part of a frame as opaque BGRA rows.
+std::vector<uint8_t> Opaque(const Image& img, const Crop& crop) {
+    std::vector<uint8_t> bytes(size_t(crop.w) * crop.h * 4);
     for (int32_t y = 0; y < crop.h; ++y)
         for (int32_t x = 0; x < crop.w; ++x) {
-            Bgra p = img.at(uint32_t(crop.x + x), uint32_t(crop.y + y));
-            uint8_t* o = &got[(size_t(y) * crop.w + x) * 4];
+            const Bgra p = img.at(uint32_t(crop.x + x), uint32_t(crop.y + y));
+            uint8_t* o = &bytes[(size_t(y) * crop.w + x) * 4];
             o[0] = p.b, o[1] = p.g, o[2] = p.r, o[3] = 255;
         }
+    return bytes;
+}
+
+bool WritePng(const std::string& path, const Crop& crop, const std::vector<uint8_t>& bytes) {
+    png_image out{};
+    out.version = PNG_IMAGE_VERSION;
+    out.width = uint32_t(crop.w), out.height = uint32_t(crop.h), out.format = PNG_FORMAT_BGRA;
+    return png_image_write_to_file(&out, path.c_str(), 0, bytes.data(), 0, nullptr) != 0;
+}
+}  // namespace
+
+::testing::AssertionResult ScreenHarness::MatchesReference(const char* name, Crop crop) {
+    const std::vector<uint8_t> got = Opaque(Render(), crop);
     const std::string path = std::string(VN_SOURCE_DIR "/tests/data/") + name + ".png";
-    auto write = [&](const std::string& to) {
-        png_image out{};
-        out.version = PNG_IMAGE_VERSION;
-        out.width = uint32_t(crop.w), out.height = uint32_t(crop.h), out.format = PNG_FORMAT_BGRA;
-        png_image_write_to_file(&out, to.c_str(), 0, got.data(), 0, nullptr);
-    };
     if (!std::filesystem::exists(path) || std::getenv("VN_WRITE_REFERENCE")) {
-        write(path);
+        WritePng(path, crop, got);
         return ::testing::AssertionFailure() << "reference written to " << path << ": look at it, then run again";
     }
     png_image ref{};
@@ -608,7 +616,7 @@ Image ScreenHarness::Render() {
     }
     if (off * 500 >= got.size() / 4) {
         const std::string seen = ::testing::TempDir() + name + "_seen.png";
-        write(seen);
+        WritePng(seen, crop, got);
         return ::testing::AssertionFailure() << off << " pixels differ from " << name << " (the frame seen: " << seen
                                              << ")";
     }
@@ -616,18 +624,8 @@ Image ScreenHarness::Render() {
 }
 
 bool ScreenHarness::WritePicture(const std::string& path) {
-    const Image img = Render();
-    std::vector<uint8_t> bytes(size_t(1280) * 720 * 4);
-    for (uint32_t y = 0; y < 720; ++y)
-        for (uint32_t x = 0; x < 1280; ++x) {
-            const Bgra p = img.at(x, y);
-            uint8_t* o = &bytes[(size_t(y) * 1280 + x) * 4];
-            o[0] = p.b, o[1] = p.g, o[2] = p.r, o[3] = 255;
-        }
-    png_image out{};
-    out.version = PNG_IMAGE_VERSION;
-    out.width = 1280, out.height = 720, out.format = PNG_FORMAT_BGRA;
-    return png_image_write_to_file(&out, path.c_str(), 0, bytes.data(), 0, nullptr) != 0;
+    const Crop whole{};
+    return WritePng(path, whole, Opaque(Render(), whole));
 }
 
 // --- the whole program ----------------------------------------------------------
