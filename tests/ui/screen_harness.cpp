@@ -174,6 +174,7 @@ void* LoadWhole(const char* name, uint32_t* size) {
 void ScreenHarness::SetUp() {
     GlTest::SetUp();
     if (IsSkipped()) return;
+    windowFlags_ = WindowFlags.load();
     // The composition onto the window is drawn every frame and read by no
     // screen test (pictures are read from the frame target): a small window
     // keeps it cheap on the software renderer.
@@ -274,6 +275,7 @@ void ScreenHarness::TearDown() {
     for (ModeFunction m : ModeStack) EXPECT_EQ(m, nullptr);
 
     // Clean up whatever a failed test left, so that the next one starts clean.
+    WindowFlags.store(windowFlags_);  // an option screen left open keeps F2 ignored
     QuickDataPresent = 0;  // a quick save set by hand would add the title's "continue" item
     for (int32_t i = 0; i < kTextSlots; ++i) {
         if (TextTable[i]) TextTable[i]->state &= uint8_t(~TEXT_STATE_PROTECTED);
