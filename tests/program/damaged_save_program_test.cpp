@@ -117,9 +117,12 @@ TEST(DamagedSaveProgram, CtrlCDuringAStartOnFifosClosesTheProgram) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     // The run starts from a fresh process, not a fork of this one: a fork
     // would carry along the graphics state earlier tests left here, and its
-    // context could not be made current.
+    // context could not be made current. The style goes back as it was for
+    // the tests that run after this one.
+    const std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(CtrlCDuringAStart(), testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace
