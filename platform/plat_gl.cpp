@@ -1,9 +1,12 @@
 #include "platform/plat_gl.h"
 
 #include <SDL.h>
+#include <X11/Xlib.h>
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,12 @@ using GlxDrawableOf = unsigned long (*)();
 using GlxExtensions = const char* (*)(void* display, int screen);
 using GlxCopySub = void (*)(void* display, unsigned long drawable, int x, int y, int w, int h);
 using XDisplayLock = void (*)(void* display);
+using XGeometryOf = int (*)(void* display, unsigned long drawable, unsigned long* root, int* x, int* y,
+                            unsigned* width, unsigned* height, unsigned* border, unsigned* depth);
+using XErrorCatcher = int (*)(Display*, XErrorEvent*);
+using XIOErrorCatcher = int (*)(Display*);
+using XSetErrorCatcher = XErrorCatcher (*)(XErrorCatcher);
+using XSetIOErrorCatcher = XIOErrorCatcher (*)(XIOErrorCatcher);
 using EglCurrent = void* (*)();
 using EglSurfaceOf = void* (*)(int32_t which);
 using EglString = const char* (*)(void* display, int32_t name);
@@ -37,6 +46,7 @@ struct Presenter {
     void* glxDisplay = nullptr;
     unsigned long glxDrawable = 0;
     XDisplayLock lockDisplay = nullptr, unlockDisplay = nullptr;
+    XGeometryOf geometry = nullptr;
     EglQuery eglQuery = nullptr;
     EglSwapDamage eglSwapDamage = nullptr;
     void* eglDisplay = nullptr;
@@ -47,8 +57,69 @@ struct Presenter {
     PlatGLRect history[kHistory] = {};
     int historyCount = 0;
     uint64_t presents = 0, pixels = 0;
+    // The window's size at the last present. A present at another size
+    // swaps the whole window (the driver takes a new size only on a swap),
+    // and the frame after it is drawn and presented whole.
+    int32_t presentedW = 0, presentedH = 0;
+    bool wholeNext = false;
+    // The X errors counted when the last present ended; the requests it made
+    // (first, and the one after the last); whether it swapped.
+    uint32_t errorsSeen = 0;
+    unsigned long requests[2] = {1, 1};
+    bool lastWasSwap = false;
+    bool toldFallback = false, toldOther = false;
 };
 Presenter g_presenter;
+
+// --- X errors -----------------------------------------------------------------
+// Xlib's own handlers end the process on any protocol error and on a lost
+// connection. A failed present is not worth that: the window's errors are
+// counted here and the present falls back to whole swaps. A lost connection
+// ends the process at once, without the global destructors that threads
+// still running would use.
+std::atomic<uint32_t> g_xErrors{0};
+std::atomic<uint32_t> g_xLastError{0};  // error code, request code, minor code
+std::atomic<unsigned long> g_xLastSerial{0};  // the request it answered
+XSetErrorCatcher g_setErrorHandler = nullptr;
+XSetIOErrorCatcher g_setIOErrorHandler = nullptr;
+XErrorCatcher g_earlierErrorHandler = nullptr;
+XIOErrorCatcher g_earlierIOErrorHandler = nullptr;
+
+int CountXError(Display*, XErrorEvent* e) {
+    g_xLastError.store(uint32_t(e->error_code) << 16 | uint32_t(e->request_code) << 8 | e->minor_code,
+                       std::memory_order_relaxed);
+    g_xLastSerial.store(e->serial, std::memory_order_relaxed);
+    g_xErrors.fetch_add(1, std::memory_order_release);
+    return 0;
+}
+
+int EndOnLostConnection(Display*) {
+    static const char line[] = "vn: the connection to the X server was lost\n";
+    ssize_t ignored = ::write(2, line, sizeof line - 1);
+    (void)ignored;
+    ::_exit(1);
+}
+
+void CatchXErrors(void* x11) {
+    if (g_setErrorHandler || !x11) return;
+    g_setErrorHandler = reinterpret_cast<XSetErrorCatcher>(dlsym(x11, "XSetErrorHandler"));
+    g_setIOErrorHandler = reinterpret_cast<XSetIOErrorCatcher>(dlsym(x11, "XSetIOErrorHandler"));
+    if (!g_setErrorHandler || !g_setIOErrorHandler) {
+        g_setErrorHandler = nullptr;
+        g_setIOErrorHandler = nullptr;
+        return;
+    }
+    g_earlierErrorHandler = g_setErrorHandler(CountXError);
+    g_earlierIOErrorHandler = g_setIOErrorHandler(EndOnLostConnection);
+}
+
+void ReleaseXErrors() {
+    if (!g_setErrorHandler) return;
+    g_setErrorHandler(g_earlierErrorHandler);
+    g_setIOErrorHandler(g_earlierIOErrorHandler);
+    g_setErrorHandler = nullptr;
+    g_setIOErrorHandler = nullptr;
+}
 
 template <class F>
 F Proc(const char* name) {
@@ -63,8 +134,20 @@ bool HasWord(const char* list, const char* word) {
     return false;
 }
 
+// The window's size as GL draws into it. Under GLX that is the X window's
+// own geometry: SDL's size can run ahead of it (a full screen that no window
+// manager carried out) or behind it (a resize whose event is still queued),
+// and Mesa's software GLX sizes its buffers after the server.
 PlatGLRect WholeWindow() {
     int w = 0, h = 0;
+    const Presenter& p = g_presenter;
+    if (g_window && p.geometry) {
+        unsigned long root = 0;
+        int x = 0, y = 0;
+        unsigned width = 0, height = 0, border = 0, depth = 0;
+        if (p.geometry(p.glxDisplay, p.glxDrawable, &root, &x, &y, &width, &height, &border, &depth))
+            return PlatGLRect{0, 0, int32_t(width), int32_t(height)};
+    }
     if (g_window) SDL_GL_GetDrawableSize(g_window, &w, &h);
     return PlatGLRect{0, 0, w, h};
 }
@@ -86,6 +169,9 @@ void ChoosePresenter() {
     if (driver && std::strcmp(driver, "offscreen") == 0) {
         p.mode = PRESENT_KEPT_SURFACE;  // a pbuffer: a swap neither shows nor loses it
     } else if (driver && std::strcmp(driver, "x11") == 0) {
+        // Xlib as SDL already loaded it; the reference is kept.
+        void* x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+        CatchXErrors(x11);
         // GLX unless SDL was told to use EGL on X11: then the EGL checks below.
         auto context = Proc<GlxCurrent>("glXGetCurrentContext");
         auto display = Proc<GlxCurrent>("glXGetCurrentDisplay");
@@ -97,11 +183,11 @@ void ChoosePresenter() {
             p.copySub = Proc<GlxCopySub>("glXCopySubBufferMESA");
             if (p.glxDisplay && p.copySub && HasWord(extensions(p.glxDisplay, 0), "GLX_MESA_copy_sub_buffer"))
                 p.mode = PRESENT_COPY_SUB;
-            // Xlib as SDL and GLX already loaded it; the reference is kept.
-            if (void* x11 = p.glxDisplay ? dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD) : nullptr) {
+            if (x11 && p.glxDisplay) {
                 p.lockDisplay = reinterpret_cast<XDisplayLock>(dlsym(x11, "XLockDisplay"));
                 p.unlockDisplay = reinterpret_cast<XDisplayLock>(dlsym(x11, "XUnlockDisplay"));
                 if (!p.lockDisplay || !p.unlockDisplay) p.lockDisplay = p.unlockDisplay = nullptr;
+                if (p.glxDrawable) p.geometry = reinterpret_cast<XGeometryOf>(dlsym(x11, "XGetGeometry"));
             }
             return;
         }
@@ -193,6 +279,7 @@ void Plat_GLDestroyContext() {
     g_context = nullptr;
     g_presenter = Presenter{};
     g_window = nullptr;
+    ReleaseXErrors();
 }
 
 bool Plat_GLHasContext() { return g_context != nullptr; }
@@ -202,8 +289,8 @@ void* Plat_GLContext() { return g_context; }
 void* Plat_GLWindow() { return g_window; }
 
 bool Plat_GLDrawableSize(uint32_t* width, uint32_t* height) {
-    int w = 0, h = 0;
-    if (g_window) SDL_GL_GetDrawableSize(g_window, &w, &h);
+    const PlatGLRect whole = WholeWindow();
+    const int w = whole.w, h = whole.h;
     *width = w > 0 ? uint32_t(w) : 0;
     *height = h > 0 ? uint32_t(h) : 0;
     return w > 0 && h > 0;
@@ -223,8 +310,25 @@ const char* Plat_GLPresentModeName() {
     return "the whole window, by a swap";
 }
 
+namespace {
+// Whether presents here follow the window's size: a window that shows them
+// (a surface nobody sees keeps the size it was made with).
+bool FollowsWindow(const Presenter& p) { return p.mode != PRESENT_KEPT_SURFACE; }
+
+bool SizeChanged(const Presenter& p, const PlatGLRect& whole) {
+    return whole.w != p.presentedW || whole.h != p.presentedH;
+}
+
+// An empty area presents nothing, wherever it lies.
+bool Inside(const PlatGLRect& a, const PlatGLRect& whole) {
+    if (a.w <= 0 || a.h <= 0) return true;
+    return a.x >= 0 && a.y >= 0 && a.x + a.w <= whole.w && a.y + a.h <= whole.h;
+}
+}  // namespace
+
 PlatGLRect Plat_GLRedrawArea(PlatGLRect want) {
     const Presenter& p = g_presenter;
+    if (FollowsWindow(p) && (p.wholeNext || SizeChanged(p, WholeWindow()))) return WholeWindow();
     switch (p.mode) {
         case PRESENT_COPY_SUB:
         case PRESENT_KEPT_SURFACE: return want;
@@ -241,6 +345,8 @@ PlatGLRect Plat_GLRedrawArea(PlatGLRect want) {
     }
     return WholeWindow();
 }
+
+bool Plat_GLWholeFrameDue() { return FollowsWindow(g_presenter) && g_presenter.wholeNext; }
 
 namespace {
 // The UI thread reads the window's events from the same X connection as GLX
@@ -262,21 +368,79 @@ struct DisplayHold {
 };
 }  // namespace
 
+namespace {
+// The next request the GLX connection makes (0 without one).
+unsigned long NextRequestOf(const Presenter& p) {
+    return p.glxDisplay ? NextRequest(static_cast<Display*>(p.glxDisplay)) : 0;
+}
+
+// Whether an X error came since `p` last looked that answers a request of
+// the present that made `requests` (any error, where requests are not
+// known). Another request's error is told once and otherwise left alone.
+bool XErrorsSince(Presenter& p, const unsigned long requests[2]) {
+    const uint32_t n = g_xErrors.load(std::memory_order_acquire);
+    if (n == p.errorsSeen) return false;
+    p.errorsSeen = n;
+    const unsigned long serial = g_xLastSerial.load(std::memory_order_relaxed);
+    if (requests[1] == 0 || (serial >= requests[0] && serial < requests[1])) return true;
+    if (!p.toldOther) {
+        p.toldOther = true;
+        const uint32_t e = g_xLastError.load(std::memory_order_relaxed);
+        std::fprintf(stderr, "vn: the X server refused a request (error %u, request %u.%u); going on\n", e >> 16,
+                     e >> 8 & 0xFF, e & 0xFF);
+    }
+    return false;
+}
+
+// A failed present: whole swaps for the next frame; when a whole swap failed
+// too, whole swaps from then on. One line says so.
+void PresentFailed(Presenter& p) {
+    const uint32_t e = g_xLastError.load(std::memory_order_relaxed);
+    const bool forGood = p.lastWasSwap;
+    if (forGood) p.mode = PRESENT_SWAP;
+    if (p.toldFallback && !forGood) return;
+    p.toldFallback = true;
+    std::fprintf(stderr, "vn: a present failed (X error %u, request %u.%u); presenting the whole window%s\n",
+                 e >> 16, e >> 8 & 0xFF, e & 0xFF, forGood ? " from now on" : "");
+}
+}  // namespace
+
 void Plat_GLPresentArea(PlatGLRect area) {
     if (!g_window || !g_context) return;
-    const Presenter& p = g_presenter;
+    Presenter& p = g_presenter;
     const PlatGLRect whole = WholeWindow();
     DisplayHold hold(p);
-    if (p.mode == PRESENT_COPY_SUB) {
+    // An error that came after the last present ended (it was not waited for).
+    bool failed = XErrorsSince(p, p.requests);
+    if (failed) PresentFailed(p);
+    const unsigned long first = NextRequestOf(p);
+    const bool resized = FollowsWindow(p) && SizeChanged(p, whole);
+    bool swap = p.mode == PRESENT_SWAP || (FollowsWindow(p) && (failed || resized || !Inside(area, whole)));
+    if (!swap && p.mode == PRESENT_COPY_SUB) {
         // The back buffer is copied, not swapped: it keeps the picture.
         p.copySub(p.glxDisplay, p.glxDrawable, area.x, area.y, area.w, area.h);
-    } else if (p.mode == PRESENT_SWAP_DAMAGE) {
+        // Mesa's software GLX waits for the server after the copy: an error
+        // it caused is counted by now.
+        const unsigned long made[2] = {first, NextRequestOf(p)};
+        if (XErrorsSince(p, made)) {
+            p.lastWasSwap = false;
+            PresentFailed(p);
+            failed = swap = true;
+        }
+    } else if (!swap && p.mode == PRESENT_SWAP_DAMAGE) {
         const int32_t rect[4] = {area.x, area.y, area.w, area.h};
-        if (!p.eglSwapDamage(p.eglDisplay, p.eglSurface, rect, 1)) SDL_GL_SwapWindow(g_window);
-    } else {
-        SDL_GL_SwapWindow(g_window);
-        if (p.mode == PRESENT_SWAP) area = whole;
+        swap = !p.eglSwapDamage(p.eglDisplay, p.eglSurface, rect, 1);
     }
+    if (swap || p.mode == PRESENT_KEPT_SURFACE) SDL_GL_SwapWindow(g_window);
+    if (swap) area = whole;
+    // After a swap at a new size the driver's back buffer is new, and after
+    // a failure nothing is sure of it: the next frame is drawn whole.
+    p.wholeNext = resized || failed;
+    p.lastWasSwap = swap;
+    p.requests[0] = first;
+    p.requests[1] = NextRequestOf(p);
+    p.presentedW = whole.w;
+    p.presentedH = whole.h;
     Remember(area);
 }
 

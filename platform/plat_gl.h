@@ -48,8 +48,15 @@ const char* Plat_GLPresentModeName();
 // `want` leaves the whole window right: `want` where the back buffer holds
 // the last picture, more (or the whole window) where it is older.
 PlatGLRect Plat_GLRedrawArea(PlatGLRect want);
-// Presents `area` of the window, drawn after Plat_GLRedrawArea said so.
+// Presents `area` of the window, drawn after Plat_GLRedrawArea said so. At a
+// window size other than the last present's, for an area outside the
+// window, or after a failed present (an X error), it swaps the whole window
+// instead; a present that fails after a whole swap makes every later one a
+// whole swap. One line on stderr tells of the first failure.
 void Plat_GLPresentArea(PlatGLRect area);
+// After a present at a new window size or a failed one: the next frame must
+// be drawn and presented whole, even when nothing in it changed.
+bool Plat_GLWholeFrameDue();
 // Presents made and window pixels they covered, since the context was made.
 uint64_t Plat_GLPresents();
 uint64_t Plat_GLPresentedPixels();

@@ -8,7 +8,7 @@ packages=(
   libsdl2-dev libssl-dev zlib1g-dev libpng-dev libfreetype-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libogg-dev libvorbis-dev libgl-dev libegl-dev libgl1-mesa-dri ffmpeg
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libx11-dev xvfb
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei
 )
 

@@ -145,7 +145,11 @@ bool Lib_ResizeTarget(Renderer* renderer, uint32_t width, uint32_t height) {
     // the size the composition lays the picture out in. Either way the window
     // needs a new picture.
     Lib_RenderTouch();
-    if (width == 0 || height == 0) Plat_GLDrawableSize(&width, &height);
+    Plat_GLDrawableSize(&renderer->drawableSeen[0], &renderer->drawableSeen[1]);
+    if (width == 0 || height == 0) {
+        width = renderer->drawableSeen[0];
+        height = renderer->drawableSeen[1];
+    }
     if (width == 0 || height == 0) return false;  // minimised or no window: keep the last size
     if (width == renderer->clientWidth && height == renderer->clientHeight) return true;
     GLint maxDims[2] = {0, 0};
@@ -241,6 +245,15 @@ void CopyToWindow(const Renderer* r, const PlatGLRect& area) {
 
 void Lib_ScreenCompose(Renderer* renderer) {
     if (!renderer || !renderer->context || renderer->clientWidth == 0) return;
+    // The window changed size since the target's size was set (the window
+    // service takes the new size a little later, or not while a switch to
+    // or from full screen settles): the picture goes into the window as it
+    // is now.
+    if (renderer->windowFramebuffer == 0) {
+        uint32_t w = 0, h = 0;
+        if (Plat_GLDrawableSize(&w, &h) && (w != renderer->drawableSeen[0] || h != renderer->drawableSeen[1]))
+            Lib_ResizeTarget(renderer, 0, 0);
+    }
     if (!Lib_ShaderBind(SHADER_GROUP_SPRITE, SHADER_PLAIN)) return;
     GraphicsResources* gr = Lib_GetGraphics();
     const int32_t cw = int32_t(renderer->clientWidth), ch = int32_t(renderer->clientHeight);
@@ -329,6 +342,9 @@ void Lib_FramePresent(Renderer* renderer) {
         Plat_GLSwap();
     }
     if (renderer) renderer->presentPartial = false;
+    // The window took a new size or a present failed: the next frame is
+    // drawn and presented whole even when nothing in it changes.
+    if (Plat_GLWholeFrameDue()) Lib_RenderTouch();
     FramePresentCount.fetch_add(1, std::memory_order_release);
 }
 

@@ -37,6 +37,7 @@ struct Renderer {
     CameraRecord camera;        // the composition's own camera
     uint32_t clientWidth;       // window target size recorded by Lib_ResizeTarget
     uint32_t clientHeight;      //   (0, 0 until one succeeded)
+    uint32_t drawableSeen[2];   // the window's drawable size at the last Lib_ResizeTarget
     uint32_t windowFramebuffer; // what the composition draws into: 0 the window's own
     uint8_t letterbox;          // set by the window service: full screen and not minimised
     float viewport[4];          // last composition viewport: left, top, width, height (top-left origin)

@@ -1,0 +1,209 @@
+// The whole program on a real X server (Xvfb, Mesa's software GLX), where the
+// window changes size under it: full screen from system.ini, F2 on and off,
+// and resizes from outside as a window manager makes them. After each change
+// the window is read back from the server and must show the frame letterboxed
+// into it, and the program must go on running.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "app/app_window.h"
+#include "engine/core/engine_state.h"
+#include "engine/render/renderer.h"
+#include "platform/plat_gl.h"
+#include "platform/plat_gl_api.h"
+#include "platform/plat_window.h"
+#include "tests/program/program_title.h"
+#include "tests/program/x_server.h"
+#include "tests/ui/screen_harness.h"
+
+namespace {
+
+using namespace program_title;
+
+// The system.ini of a player who chose full screen.
+void WriteFullScreenIni() {
+    const std::string folder = "user/" + std::to_string(10000000000000000ull + ::getuid());
+    std::filesystem::create_directories(folder);
+    uint8_t bytes[64] = {};
+    const uint32_t words[4] = {0, 0, 1280, 720};
+    for (int i = 0; i < 4; ++i)
+        for (int b = 0; b < 4; ++b) bytes[i * 4 + b] = uint8_t(words[i] >> (8 * b));
+    bytes[16] = 1;
+    std::ofstream(folder + "/system.ini", std::ios::binary).write(reinterpret_cast<char*>(bytes), sizeof bytes);
+}
+
+unsigned long WindowId() {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(static_cast<SDL_Window*>(Plat_WindowHandle()), &info)) return 0;
+    return info.subsystem == SDL_SYSWM_X11 ? info.info.x11.window : 0;
+}
+
+// What one read-back found: the window's size and the share of sampled
+// pixels that differ from the frame letterboxed into it.
+struct ReadBack {
+    int width = 0, height = 0;
+    double wrong = 1.0;
+    std::string what;
+};
+
+// Reads the window from the server and the frame target from GL (game
+// thread), and compares them on a grid: inside the picture's rectangle each
+// window pixel against the frame pixel it is scaled from, outside it black.
+ReadBack Compare(Display* display, unsigned long window) {
+    ReadBack r;
+    XWindowAttributes attr;
+    if (!XGetWindowAttributes(display, window, &attr)) return r;
+    r.width = attr.width;
+    r.height = attr.height;
+    XImage* image = XGetImage(display, window, 0, 0, unsigned(attr.width), unsigned(attr.height), AllPlanes, ZPixmap);
+    if (!image) return r;
+    std::vector<uint8_t> frame(size_t(kFrameWidth) * kFrameHeight * 4);
+    const Renderer* renderer = *Lib_GetRenderer();
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, renderer->frameFramebuffer);
+    glReadPixels(0, 0, kFrameWidth, kFrameHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, renderer->windowFramebuffer);
+    const ComposeRect vp = Lib_ComposeViewport(uint32_t(attr.width), uint32_t(attr.height), renderer->letterbox != 0);
+    int samples = 0, wrong = 0;
+    for (int y = 1; y < attr.height; y += 5) {
+        for (int x = 2; x < attr.width; x += 5) {
+            const unsigned long px = XGetPixel(image, x, y);
+            const int got[3] = {int(px >> 16 & 0xFF), int(px >> 8 & 0xFF), int(px & 0xFF)};
+            int want[3] = {0, 0, 0};
+            const int fx = int((x - vp.left + 0.5) * kFrameWidth / vp.width);
+            const int fy = int((y - vp.top + 0.5) * kFrameHeight / vp.height);
+            if (x >= vp.left && x < vp.left + vp.width && y >= vp.top && y < vp.top + vp.height) {
+                // The frame keeps its top row first.
+                const uint8_t* f = &frame[(size_t(std::min(fy, int(kFrameHeight) - 1)) * kFrameWidth +
+                                           size_t(std::min(fx, int(kFrameWidth) - 1))) * 4];
+                for (int c = 0; c < 3; ++c) want[c] = f[c];
+            }
+            ++samples;
+            int far = 0;
+            for (int c = 0; c < 3; ++c) far = std::max(far, std::abs(got[c] - want[c]));
+            if (far > 48) ++wrong;
+        }
+    }
+    XDestroyImage(image);
+    r.wrong = samples ? double(wrong) / samples : 1.0;
+    r.what = std::to_string(r.width) + "x" + std::to_string(r.height) + ": " + std::to_string(wrong) + " of " +
+             std::to_string(samples) + " samples off the letterboxed frame";
+    return r;
+}
+
+struct EnvSwap {
+    std::string name;
+    std::string old;
+    bool had;
+    EnvSwap(const char* n, const std::string& value) : name(n) {
+        const char* o = std::getenv(n);
+        had = o != nullptr;
+        if (o) old = o;
+        ::setenv(n, value.c_str(), 1);
+    }
+    ~EnvSwap() {
+        if (had)
+            ::setenv(name.c_str(), old.c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
+};
+
+TEST(WindowX11Program, FullScreenF2AndResizesShowTheFrameLetterboxedAndTheProgramGoesOn) {
+    x_server::Server server(1600, 1000);
+    if (!server.Started()) GTEST_SKIP() << "no X server could be started (Xvfb): " << server.Error();
+    EnvSwap display("DISPLAY", server.Name());
+    EnvSwap driver("SDL_VIDEODRIVER", "x11");
+
+    Display* x = nullptr;
+    unsigned long window = 0;
+    std::vector<ReadBack> seen;
+    // The window's size held for a number of frames with `also` true.
+    auto settled = [](std::function<bool(int, int)> also) {
+        return [also, last = std::pair<int, int>{}, frames = 0]() mutable {
+            uint32_t w = 0, h = 0;
+            Plat_GLDrawableSize(&w, &h);
+            const std::pair<int, int> now{int(w), int(h)};
+            frames = now == last && also(now.first, now.second) ? frames + 1 : 0;
+            last = now;
+            return frames > 12;
+        };
+    };
+    auto fullScreen = [](int w, int h) { return (WindowFlags.load() & WINDOW_FULLSCREEN_ON) && w == 1600 && h == 1000; };
+    auto windowed = [](int, int) { return !(WindowFlags.load() & WINDOW_FULLSCREEN_ON); };
+    auto look = [&](const char* label, std::function<bool()> until) {
+        return ProgramRun::Step{label, [&, label, until]() mutable {
+                                    if (!until()) return false;
+                                    XSync(x, False);
+                                    seen.push_back(Compare(x, window));
+                                    seen.back().what = std::string(label) + ", " + seen.back().what;
+                                    return true;
+                                },
+                                nullptr, 900};
+    };
+    auto f2 = [] { return ProgramRun::Step{"F2", nullptr, [](PlatInputState& in) { Press(in, BUTTON_FULLSCREEN); }}; };
+    auto letGo = [] { return ProgramRun::Step{"let go", nullptr, [](PlatInputState&) {}}; };
+    // A resize from outside, as a window manager or the user makes it.
+    auto resize = [&](const char* label, int w, int h, std::function<bool()> when) {
+        return ProgramRun::Step{label, [&, w, h, when] {
+                                    if (!when()) return false;
+                                    XResizeWindow(x, window, unsigned(w), unsigned(h));
+                                    XSync(x, False);
+                                    return true;
+                                },
+                                nullptr};
+    };
+    // Xvfb has no window manager: the test gives the full-screen window the
+    // screen's size as one would.
+    auto fullScreenAsked = [] { return bool(WindowFlags.load() & WINDOW_FULLSCREEN_ON); };
+
+    std::vector<ProgramRun::Step> steps;
+    ToTitleMenu(steps);
+    steps.push_back({"the window found", [&] {
+                         if (!x) x = XOpenDisplay(nullptr);
+                         if (!window) window = WindowId();
+                         return x && window;
+                     },
+                     nullptr});
+    steps.push_back(resize("full screen from system.ini", 1600, 1000, fullScreenAsked));
+    steps.push_back(look("full screen from system.ini", settled(fullScreen)));
+    steps.push_back(f2());
+    steps.push_back(letGo());
+    steps.push_back(look("windowed by F2", settled(windowed)));
+    steps.push_back(f2());
+    steps.push_back(letGo());
+    steps.push_back(resize("full screen by F2", 1600, 1000, fullScreenAsked));
+    steps.push_back(look("full screen by F2", settled(fullScreen)));
+    steps.push_back(f2());
+    steps.push_back(letGo());
+    steps.push_back(look("windowed again", settled(windowed)));
+    steps.push_back(resize("a smaller window", 960, 540, [] { return true; }));
+    steps.push_back(look("resized to 960x540", settled([](int w, int h) { return w == 960 && h == 540; })));
+    steps.push_back(resize("a larger window", 1400, 800, [] { return true; }));
+    // The window keeps the picture's shape: the height follows the width.
+    steps.push_back(look("resized to 1400 wide", settled([](int w, int) { return w == 1400; })));
+
+    ProgramRun run;
+    run.before = WriteFullScreenIni;
+    EXPECT_EQ(run.Run(steps), 0);
+    EXPECT_EQ(run.failed, "");
+    if (x) XCloseDisplay(x);
+    ASSERT_EQ(seen.size(), 6u);
+    for (const ReadBack& r : seen) std::printf("%s\n", r.what.c_str());
+    for (const ReadBack& r : seen) EXPECT_LT(r.wrong, 0.02) << r.what;
+}
+
+}  // namespace
