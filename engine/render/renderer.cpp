@@ -178,12 +178,7 @@ ComposeRect Lib_ComposeViewport(uint32_t width, uint32_t height, bool letterbox)
     return rect;
 }
 
-namespace {
-// The window rectangle (GL rows from the bottom) whose pixels the composition
-// takes from the frame target's `damage`: scaled into the viewport, widened
-// by the reach of filtering when the picture is scaled.
-PlatGLRect DamageInWindow(const Renderer* r, const ComposeRect& vp) {
-    const ScissorRect& d = r->damage;
+PlatGLRect Lib_DamageInWindow(const ScissorRect& d, const ComposeRect& vp, uint32_t windowHeight) {
     const double sx = double(vp.width) / kFrameWidth, sy = double(vp.height) / kFrameHeight;
     const int32_t reach = (vp.width == int32_t(kFrameWidth) && vp.height == int32_t(kFrameHeight)) ? 0 : 2;
     int32_t x0 = vp.left + int32_t(std::floor(d.x * sx)) - reach;
@@ -194,10 +189,10 @@ PlatGLRect DamageInWindow(const Renderer* r, const ComposeRect& vp) {
     top = std::max(top, vp.top);
     x1 = std::min(x1, vp.left + vp.width);
     bottom = std::min(bottom, vp.top + vp.height);
-    const int32_t ch = int32_t(r->clientHeight);
-    return PlatGLRect{x0, ch - bottom, std::max(x1 - x0, 0), std::max(bottom - top, 0)};
+    return PlatGLRect{x0, int32_t(windowHeight) - bottom, std::max(x1 - x0, 0), std::max(bottom - top, 0)};
 }
 
+namespace {
 bool CoversWindow(const PlatGLRect& a, const Renderer* r) {
     return a.x <= 0 && a.y <= 0 && a.x + a.w >= int32_t(r->clientWidth) && a.y + a.h >= int32_t(r->clientHeight);
 }
@@ -265,7 +260,7 @@ void Lib_ScreenCompose(Renderer* renderer) {
     renderer->presentPartial = false;
     PlatGLRect area{0, 0, cw, ch};
     if (renderer->partial && renderer->windowFramebuffer == 0) {
-        area = Plat_GLRedrawArea(DamageInWindow(renderer, vp));
+        area = Plat_GLRedrawArea(Lib_DamageInWindow(renderer->damage, vp, renderer->clientHeight));
         renderer->presentPartial = !CoversWindow(area, renderer);
     }
     renderer->viewport[0] = float(vp.left);

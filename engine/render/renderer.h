@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "engine/render/camera.h"
+#include "platform/plat_gl.h"
 #include "shaders/const_buf.h"
 
 inline constexpr uint32_t kFrameWidth = 1280;
@@ -87,6 +88,10 @@ void Lib_CreateBlendState(Renderer* renderer, int index, uint32_t srcColour, uin
 // failed change is tried again by the next call.
 bool Lib_ResizeTarget(Renderer* renderer, uint32_t width, uint32_t height);
 ComposeRect Lib_ComposeViewport(uint32_t width, uint32_t height, bool letterbox);
+// The window rectangle (GL rows from the bottom of a window `windowHeight`
+// rows high) whose pixels the composition into `vp` takes from the frame's
+// `damage`: scaled, widened by the reach of filtering when scaled, within vp.
+PlatGLRect Lib_DamageInWindow(const ScissorRect& damage, const ComposeRect& vp, uint32_t windowHeight);
 // Draws the finished frame into the window target (bars black).
 void Lib_ScreenCompose(Renderer* renderer);
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <cmath>
 #include <cstring>
 
@@ -49,6 +51,39 @@ TEST(ComposeViewport, LetterboxAndStretch) {
         EXPECT_EQ(got.top, c.want.top) << c.w << "x" << c.h;
         EXPECT_EQ(got.width, c.want.width) << c.w << "x" << c.h;
         EXPECT_EQ(got.height, c.want.height) << c.w << "x" << c.h;
+    }
+}
+
+// The part of the window a partial present shows, for windows taller,
+// shorter, wider and narrower than the frame: inside the window, covering
+// the damage as the composition scales it, and counted in GL's rows from the
+// bottom (a damage at the frame's top lands at the picture's top rows).
+TEST(ComposeViewport, TheDamageLandsInsideTheWindowWhereThePictureShowsIt) {
+    struct Window {
+        uint32_t w, h;
+        bool letterbox;
+    } windows[] = {{1280, 1000, true}, {1280, 540, true}, {1600, 720, true}, {960, 720, true},
+                   {960, 540, false}, {1400, 787, false}};
+    const ScissorRect damages[] = {{0, 0, 1280, 720}, {0, 0, 200, 40}, {1100, 650, 180, 70}, {640, 360, 1, 1}};
+    for (const Window& win : windows) {
+        const ComposeRect vp = Lib_ComposeViewport(win.w, win.h, win.letterbox);
+        for (const ScissorRect& d : damages) {
+            const PlatGLRect a = Lib_DamageInWindow(d, vp, win.h);
+            const std::string where = std::to_string(win.w) + "x" + std::to_string(win.h) + " damage " +
+                                      std::to_string(d.x) + "," + std::to_string(d.y);
+            EXPECT_GE(a.x, vp.left) << where;
+            EXPECT_LE(a.x + a.w, vp.left + vp.width) << where;
+            EXPECT_GE(a.y, int32_t(win.h) - vp.top - vp.height) << where;
+            EXPECT_LE(a.y + a.h, int32_t(win.h) - vp.top) << where;
+            // The damage's corners, scaled into the window (top-left rows).
+            const double sx = double(vp.width) / 1280, sy = double(vp.height) / 720;
+            const int32_t left = vp.left + int32_t(d.x * sx), right = vp.left + int32_t((d.x + d.width) * sx);
+            const int32_t top = vp.top + int32_t(d.y * sy), bottom = vp.top + int32_t((d.y + d.height) * sy);
+            EXPECT_LE(a.x, left) << where;
+            EXPECT_GE(a.x + a.w, right) << where;
+            EXPECT_LE(a.y, int32_t(win.h) - bottom) << where;
+            EXPECT_GE(a.y + a.h, int32_t(win.h) - top) << where;
+        }
     }
 }
 

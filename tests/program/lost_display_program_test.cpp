@@ -1,0 +1,102 @@
+// The X server goes away while the program starts and its loader still reads
+// the boot files: the program ends at once with one line, and nothing runs
+// its global destructors under the threads still working (the sanitizer
+// build would report a use after free or a leak on the way out).
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/program/x_server.h"
+#include "tests/ui/screen_harness.h"
+
+namespace {
+
+// Whether a top-level window stands on the server's screen.
+bool AWindowIsUp(Display* x) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) return false;
+    if (children) XFree(children);
+    return count > 0;
+}
+
+TEST(LostDisplayProgram, TheServerGoingAwayDuringTheBootLoadsEndsTheProgramCleanly) {
+    x_server::Server server(1280, 720);
+    if (!server.Started()) GTEST_SKIP() << "no X server could be started (Xvfb): " << server.Error();
+    char tmpl[] = "/tmp/vn_lost_display_XXXXXX";
+    ASSERT_TRUE(::mkdtemp(tmpl));
+    const std::filesystem::path dir = tmpl;
+    ASSERT_TRUE(LinkSampleData(dir)) << "the sample could not be built";
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string v = *e;
+        if (v.rfind("DISPLAY=", 0) && v.rfind("SDL_VIDEODRIVER=", 0)) env.push_back(v);
+    }
+    env.push_back("DISPLAY=" + server.Name());
+    env.push_back("SDL_VIDEODRIVER=x11");
+    env.push_back("SDL_AUDIODRIVER=dummy");
+    std::vector<char*> envp;
+    for (std::string& v : env) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    const std::string err = (dir / "stderr.txt").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    char program[] = VN_PROGRAM;
+    char* argv[] = {program, nullptr};
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(spawned, 0);
+
+    // The window up, then the server gone while the boot files load.
+    Display* x = XOpenDisplay(server.Name().c_str());
+    ASSERT_TRUE(x);
+    for (int i = 0; i < 400 && !AWindowIsUp(x); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const bool windowUp = AWindowIsUp(x);
+    XCloseDisplay(x);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    server.Stop();
+
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 600 && !ended; ++i) {
+        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    std::stringstream text;
+    text << std::ifstream(err).rdbuf();
+    std::filesystem::remove_all(dir);
+
+    EXPECT_TRUE(windowUp);
+    ASSERT_TRUE(ended) << "the program went on without its display";
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << text.str();
+    EXPECT_EQ(WEXITSTATUS(status), 1) << text.str();
+    EXPECT_NE(text.str().find("vn: the connection to the X server was lost"), std::string::npos) << text.str();
+    EXPECT_EQ(text.str().find("Sanitizer"), std::string::npos) << text.str();
+    EXPECT_EQ(text.str().find("runtime error"), std::string::npos) << text.str();
+}
+
+}  // namespace
