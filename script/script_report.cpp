@@ -94,6 +94,16 @@ void GSL_ScriptReport(const ScriptState* script, uint32_t offset, const char* fo
     va_end(args);
 }
 
+void GSL_ScriptReportLine(const char* format, ...) {
+    if (!SecondAllows()) return;
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::fprintf(stderr, "vn: %s\n", text);
+}
+
 void GSL_ScriptReportAlways(const ScriptState* script, uint32_t offset, const char* format, ...) {
     va_list args;
     va_start(args, format);

@@ -12,6 +12,9 @@
 // the second's lines are spent (the place is then told when it comes again).
 void GSL_ScriptReport(const ScriptState* script, uint32_t offset, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+// "vn: " and the formatted text, a line with no place of its own; within
+// the second's lines.
+void GSL_ScriptReportLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The same line, told even when the place or the second has been told.
 void GSL_ScriptReportAlways(const ScriptState* script, uint32_t offset, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
