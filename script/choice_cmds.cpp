@@ -202,6 +202,7 @@ void MenuTake(CommandContext* ctx, MenuFields* f) {
     ctx->stage->choiceLine = int32_t(GSL_ReadLineCount()) - 1;
     const ChoiceEntry& e = ChoiceList.entries[choice];
     GSL_ExprEvalList(e.expression);
+    GSL_ScriptTargetTell(ctx, e.place, e.file, e.label, std::strcmp(e.label, "top") != 0);
     OpenTarget(ctx, e.file, e.label);
     MenuActiveFlag &= ~1u;
     ctx->script->status &= ~(SCRIPT_BUSY | SCRIPT_PLAYER_WAIT);
@@ -316,6 +317,7 @@ void GSL_CmdMenuAdd(CommandContext* ctx) {
     GSL_WorkNameCopy(e.label, sizeof e.label, word[0] ? word : "top");
     GSL_ArgGet(ctx, nullptr, 4, word, sizeof word);
     GSL_WorkNameCopy(e.expression, sizeof e.expression, word);
+    e.place = ScriptTagPlace{ctx->script->text, ctx->script->readOffset, ctx->script->nextOffset};
     ++ChoiceList.count;
 }
 

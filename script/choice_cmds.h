@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "script/flow.h"
 #include "script/script_state.h"
 
 inline constexpr int32_t kChoiceMax = 8;
@@ -18,6 +19,7 @@ struct ChoiceEntry {
     char file[kChoiceFieldSize];
     char label[kChoiceFieldSize];  // "top" when none is given
     char expression[kChoiceFieldSize];
+    ScriptTagPlace place;  // of its menuadd tag
 };
 struct ChoiceListRecord {
     int32_t count;  // 0..8

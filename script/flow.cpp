@@ -76,6 +76,20 @@ bool TargetName(const char* word, char* out) {
     return n > 0 && n < int(kScriptNameSize);
 }
 
+// What a tag whose target file or label does not exist leads to, for the
+// author: the file runs from its top, or the running file (named) goes on
+// from offset.
+void MissText(char* what, size_t size, const char* tag, const char* name, const char* label, bool fileFound,
+              const char* running, uint32_t offset) {
+    char labelUtf8[256];
+    Lib_SjisToUtf8Buf(label, labelUtf8, sizeof labelUtf8);
+    if (fileFound)
+        std::snprintf(what, size, "%s: %s has no label %s; it runs from its top", tag, name, labelUtf8);
+    else
+        std::snprintf(what, size, "%s: no script %s; %s goes on from %s", tag, name[0] ? name : "(no name)", running,
+                      offset ? "the label of that name in it" : "its top");
+}
+
 // Tells the author of a jump or call whose file or label does not exist,
 // once for its place. The same tag failing again before any command has
 // waited is a loop that nothing ends: false then, after the line that says
@@ -83,14 +97,9 @@ bool TargetName(const char* word, char* out) {
 bool MissTold(CommandContext* ctx, const char* name, const char* label, bool fileFound, uint32_t offset) {
     ScriptState* s = ctx->script;
     ScriptTaskWork* w = GSL_ScriptWorkOf(s);
-    char tag[512], labelUtf8[256], what[1024];
+    char tag[512], what[1024];
     GSL_ScriptTagUtf8(s, tag, sizeof tag);
-    Lib_SjisToUtf8Buf(label, labelUtf8, sizeof labelUtf8);
-    if (fileFound)
-        std::snprintf(what, sizeof what, "%s: %s has no label %s; it runs from its top", tag, name, labelUtf8);
-    else
-        std::snprintf(what, sizeof what, "%s: no script %s; %s goes on from %s", tag, name[0] ? name : "(no name)",
-                      w->fileName, offset ? "the label of that name in it" : "its top");
+    MissText(what, sizeof what, tag, name, label, fileFound, w->fileName, offset);
     if (w->missText == s->text && w->missOffset == s->readOffset) {
         GSL_ScriptReportAlways(s, s->readOffset, "%s, again without a wait between: the script ends", what);
         s->status = SCRIPT_ENDED;
@@ -134,6 +143,27 @@ void OpenNamed(CommandContext* ctx, const char* name, const char* label, bool la
 }
 
 }  // namespace
+
+void GSL_ScriptTargetTell(CommandContext* ctx, const ScriptTagPlace& place, const char* file, const char* label,
+                          bool labelGiven) {
+    ScriptState* s = ctx->script;
+    // The tag is told at its own place when it stands in the running text.
+    const bool here = place.text == s->text;
+    const uint32_t start = here ? place.start : s->readOffset, end = here ? place.end : s->nextOffset;
+    char name[kScriptNameSize], tag[512], what[1024];
+    GSL_ScriptTagUtf8At(s, start, end, tag, sizeof tag);
+    const char* running = RunningName(ctx);
+    if (!file[0] && !labelGiven) {
+        GSL_ScriptReport(s, start, "%s: the choice names no file or label; %s runs again from its top", tag, running);
+        return;
+    }
+    if (!file[0]) CopyName(name, running);
+    else if (!TargetName(file, name)) name[0] = 0;
+    const bool found = name[0] && GSL_ScriptMemberIndex(name) >= 0;
+    if (found && (!labelGiven || FieldIs(GSL_InfoFind(name, label).file, name))) return;
+    MissText(what, sizeof what, tag, name, label, found, running, 0);
+    GSL_ScriptReport(s, start, "%s", what);
+}
 
 LabelRecord GSL_InfoFind(const char* file, const char* label) {
     LabelRecord r{};

@@ -52,6 +52,18 @@ void GSL_HistoryPosGet(int32_t kind, int32_t flag);
 // file is null) at a label's offset, or at offset. 1, or -1 when there is no
 // story script task to take the name.
 int32_t GSL_ScriptOpen(CommandContext* ctx, const char* file, const char* label, int32_t member, uint32_t offset);
+// Where a tag stands: the script text it was read from and its offsets
+// (its '<', and behind its '>').
+struct ScriptTagPlace {
+    const char* text;
+    uint32_t start;
+    uint32_t end;
+};
+// Tells the author, once for the tag's place, when the file or the given
+// label a tag named for later (a choice) does not exist, or when it named
+// neither; file empty is the running file. Nothing else changes.
+void GSL_ScriptTargetTell(CommandContext* ctx, const ScriptTagPlace& place, const char* file, const char* label,
+                          bool labelGiven);
 // PendingCall from the newest entry of the game state's current script that
 // holds a return point (none when there is none).
 void GSL_PendingCallRearm();

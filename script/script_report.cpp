@@ -94,6 +94,16 @@ void GSL_ScriptReport(const ScriptState* script, uint32_t offset, const char* fo
     va_end(args);
 }
 
+void GSL_ScriptReportLine(const char* format, ...) {
+    if (!SecondAllows()) return;
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::fprintf(stderr, "vn: %s\n", text);
+}
+
 void GSL_ScriptReportAlways(const ScriptState* script, uint32_t offset, const char* format, ...) {
     va_list args;
     va_start(args, format);
@@ -102,16 +112,18 @@ void GSL_ScriptReportAlways(const ScriptState* script, uint32_t offset, const ch
 }
 
 const char* GSL_ScriptTagUtf8(const ScriptState* script, char* out, uint32_t outSize) {
+    return GSL_ScriptTagUtf8At(script, script ? script->readOffset : 0, script ? script->nextOffset : 0, out, outSize);
+}
+
+const char* GSL_ScriptTagUtf8At(const ScriptState* script, uint32_t start, uint32_t end, char* out, uint32_t outSize) {
     if (!outSize) return out;
     out[0] = 0;
-    if (!script || !script->text || script->readOffset >= script->size) return out;
+    if (!script || !script->text || start >= script->size) return out;
     char tag[160];
-    const uint32_t end = script->nextOffset > script->readOffset && script->nextOffset <= script->size
-                             ? script->nextOffset
-                             : script->size;
-    uint32_t n = end - script->readOffset;
+    if (end <= start || end > script->size) end = script->size;
+    uint32_t n = end - start;
     if (n >= sizeof tag) n = sizeof tag - 1;
-    std::memcpy(tag, script->text + script->readOffset, n);
+    std::memcpy(tag, script->text + start, n);
     tag[n] = 0;
     // One line on stderr: a tag written over several lines is shown on one.
     for (uint32_t i = 0; i < n; ++i)

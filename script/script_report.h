@@ -12,6 +12,9 @@
 // the second's lines are spent (the place is then told when it comes again).
 void GSL_ScriptReport(const ScriptState* script, uint32_t offset, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+// "vn: " and the formatted text, a line with no place of its own; within
+// the second's lines.
+void GSL_ScriptReportLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The same line, told even when the place or the second has been told.
 void GSL_ScriptReportAlways(const ScriptState* script, uint32_t offset, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
@@ -24,5 +27,7 @@ bool GSL_ScriptResourceCheck(const CommandContext* ctx, const char* kind, const 
 uint32_t GSL_ScriptLineOf(const ScriptState* script, uint32_t offset);
 // The current tag as written (from '<' to behind '>', cut to fit), in UTF-8.
 const char* GSL_ScriptTagUtf8(const ScriptState* script, char* out, uint32_t outSize);
+// The tag from offset start to end (behind its '>') of the script's text, the same way.
+const char* GSL_ScriptTagUtf8At(const ScriptState* script, uint32_t start, uint32_t end, char* out, uint32_t outSize);
 // Forgets the places told and the second's count (a new script container).
 void GSL_ScriptReportReset();

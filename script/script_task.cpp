@@ -261,6 +261,8 @@ int32_t GSL_ScriptCB(void* work) {
             const ArcView* arc = GSL_ScriptArcGet();
             if (!arc || !Lib_ArcGetData(arc, w->fileName, -1, &data, &size) || !data) {
                 Lib_DebugPrintf("Error -> Lib_ArcGetData(%s)\n", w->fileName);
+                // A damaged pack is told where it is opened.
+                if (arc) GSL_ScriptReportLine("no script %s in %s; the story cannot start", w->fileName, kScriptArc);
                 return 1;
             }
             s->text = reinterpret_cast<const char*>(data);

@@ -42,7 +42,10 @@ constexpr int32_t kAsideCopies = 10;  // name.broken, name.broken.2, ... name.br
 enum FileState : int32_t { FILE_UNREADABLE = -2, FILE_DAMAGED = -1, FILE_MISSING = 0, FILE_GOOD = 1 };
 
 enum : uint32_t { ST_START = 0, ST_WORK = 1, ST_RESULT = 10, ST_CLOSE = 99 };
-constexpr int32_t kDamagedNoticeText = 14;  // system text 1/14, followed by the copy's path
+// The notices of what start-up found (system texts of section 1).
+constexpr int32_t kDamagedNoticeText = 14;    // save.cdf was damaged; the path of its copy follows
+constexpr int32_t kRebuiltNoticeText = 15;    // registry.cdf was rebuilt from the slots' data
+constexpr int32_t kSavingOffNoticeText = 16;  // saving is off; the path of the file that cannot be written follows
 
 // The save task's work, behind the dialog's fields.
 struct SaveTaskWork {
@@ -89,9 +92,13 @@ struct Store {
     // A damaged or unreadable file stays where it is, with no copy of it
     // on disk: nothing is written until it has been dealt with.
     std::atomic<bool> savingOff{false};
-    // The disk path of the copy of a damaged save.cdf, for the player; told
-    // at the first load of the system slot.
+    // What the player is told at the first load of the system slot, in this
+    // order: the disk path of the copy of a damaged save.cdf, a registry
+    // rebuilt from the slots' data, and the disk path of the file that keeps
+    // saving off.
     char notice[256] = {};
+    bool rebuiltNotice = false;
+    char offNotice[256] = {};
     std::atomic<int32_t> stopAfter{0};
     int32_t thread = -1;
 };
@@ -393,7 +400,8 @@ bool SlotPassesChecks(int32_t slot) {
 // match their slot's data are kept (a SHA-1 match cannot be chance); a saved
 // slot whose data passes the checks gets its digest anew; every other stored
 // slot checks broken.
-void RegistryRebuild() {
+// Returns how many slots got their digest anew.
+int32_t RegistryRebuild() {
     int32_t renewed = 0;
     for (int32_t s = 0; s < kSaveSlots; ++s) {
         if (SlotDigestMatches(s, g.table)) continue;
@@ -408,6 +416,7 @@ void RegistryRebuild() {
         std::fprintf(stderr, "vn: %s is rebuilt%s: %d saved slot%s whose data passes the game-state checks load%s again\n",
                      kRegistryName, g.savingOff.load() ? " in memory" : "", renewed, renewed == 1 ? "" : "s",
                      renewed == 1 ? "s" : "");
+    return renewed;
 }
 
 // A registry_next.cdf left by a stop between the writer's steps is taken
@@ -548,6 +557,24 @@ void SaveSlot(SaveTaskWork* w) {
     WritePart(slot, 0, q.data, q.dataSize);
 }
 
+bool NoticeWaiting() { return g.notice[0] || g.rebuiltNotice || g.offNotice[0]; }
+
+// Opens the one-button dialog of the first notice that waits and forgets it.
+int32_t NoticeOpen() {
+    char* path = g.notice[0] ? g.notice : g.rebuiltNotice ? nullptr : g.offNotice;
+    const int32_t index = g.notice[0] ? kDamagedNoticeText : g.rebuiltNotice ? kRebuiltNoticeText : kSavingOffNoticeText;
+    char text[257];
+    Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
+    if (path) {
+        const size_t used = std::strlen(text);
+        std::snprintf(text + used, sizeof text - used, "\n%s", path);
+        path[0] = 0;
+    } else {
+        g.rebuiltNotice = false;
+    }
+    return Lib_DialogOpen(DIALOG_ONE_BUTTON, text, 180, 2, 0);
+}
+
 int32_t OpenProgress(int32_t index) {
     char text[257];
     Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
@@ -582,7 +609,8 @@ bool Lib_SaveInit() {
     g.diskTableKnown = false;
     g.stopAfter.store(0);
     g.savingOff.store(false);
-    g.notice[0] = 0;
+    g.notice[0] = g.offNotice[0] = 0;
+    g.rebuiltNotice = false;
     std::memset(g.failed, 0, sizeof g.failed);
 
     // The dialog sheet stays in the named cache for the program's life.
@@ -600,10 +628,12 @@ bool Lib_SaveInit() {
     FileState image = LoadFile(kSaveName, g.image, kSaveImageSize);
     // Neither file is written over before a copy of a damaged one is on disk.
     char where[sizeof g.notice];
-    bool mayWrite = MayRewrite(kRegistryName, reg, where, sizeof where);
-    mayWrite = MayRewrite(kSaveName, image, g.notice, sizeof g.notice) && mayWrite;
-    g.savingOff.store(!mayWrite);
-    if (reg == FILE_DAMAGED || reg == FILE_UNREADABLE) RegistryRebuild();
+    const bool registryWritable = MayRewrite(kRegistryName, reg, where, sizeof where);
+    const bool saveWritable = MayRewrite(kSaveName, image, g.notice, sizeof g.notice);
+    g.savingOff.store(!registryWritable || !saveWritable);
+    if (g.savingOff.load() && !Lib_FileMakePath(registryWritable ? kSaveName : kRegistryName, g.offNotice, sizeof g.offNotice))
+        std::snprintf(g.offNotice, sizeof g.offNotice, "%s", registryWritable ? kSaveName : kRegistryName);
+    if (reg == FILE_DAMAGED || reg == FILE_UNREADABLE) g.rebuiltNotice = RegistryRebuild() > 0;
     Recover();
     VersionRefusalTell();
     // The image was written whole by the read; its empty slots are zeros,
@@ -789,16 +819,11 @@ int32_t Lib_UtilitySaveCB(void* work) {
     int32_t slot = int32_t(w->slot);
     switch (w->state) {
     case ST_START:
-        if (w->mode == 1 && slot == kSaveSystemSlot && g.notice[0]) {
-            // Before anything else the player learns that the save file was
-            // damaged, and where its copy is.
-            char text[257];
-            Lib_MesGetBuf(nullptr, 1, kDamagedNoticeText, -1, text, sizeof text);
-            const size_t used = std::strlen(text);
-            std::snprintf(text + used, sizeof text - used, "\n%s", g.notice);
-            g.notice[0] = 0;
-            w->dialogTask = Lib_DialogOpen(DIALOG_ONE_BUTTON, text, 180, 2, 0);
-            w->nextState = ST_WORK;
+        if (w->mode == 1 && slot == kSaveSystemSlot && NoticeWaiting()) {
+            // Before anything else the player learns what start-up found,
+            // one notice at a time.
+            w->dialogTask = NoticeOpen();
+            w->nextState = ST_START;
             w->state = ST_CLOSE;
             return 0;
         }

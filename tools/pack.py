@@ -24,7 +24,8 @@
       as "path:line:col: error|warning: message" (see script_check.py),
       checking too that the game's source folder DIR (by default the
       nearest folder above SRC_FOLDER with an archives.json) holds every
-      picture, rule, sound, voice and movie a tag names. It exits 1 on
+      picture, rule, sound, voice and movie a tag names and the text of
+      every message key (`script_check.py SRC_FOLDER` does the same). It exits 1 on
       errors, 2 on warnings only and 0 when the scenarios are clean.
 
 --broken writes a damaged file for readers' tests; `pack.py KIND --help`

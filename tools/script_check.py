@@ -1,24 +1,33 @@
 """Checks a game's scenarios the way an author needs (standard library only).
 
   check(folder, game_dir=None) -> [(level, "file:line:col", message)]
+  script_check.py FOLDER [--game DIR]   prints them; exit code as report()
 
 `folder` is a script.arc source folder (its *.txt scenarios); `game_dir`,
 when given, is the game's source folder (the one holding archives.json):
 then every picture, wipe rule, sound, voice and movie a tag names must be a
-file of one of its archives. Levels are "error" and "warning":
+file of one of its archives, and every message key of a text, name or
+choice a text of the game's message tables. Levels are "error" and
+"warning":
   errors   what script_data refuses (the first one ends the check), a
-           call/jump to a file or label that does not exist, a file a tag
-           names that no archive holds;
-  warnings a command the interpreter does not know, a label line without
+           call, jump or menuadd to a file or label that does not exist, a
+           menuadd with neither, a required argument missing (ARGUMENTS), a
+           file a tag names that no archive holds, a message key that no
+           language of its table has;
+  warnings a command the interpreter does not know, more arguments than the
+           command reads or a name it does not read, a label line without
            <label>, a '<' in a comment, an in-place text or name with a
-           character that the tag syntax takes for itself.
+           character that the tag syntax takes for itself, a text behind a
+           text tag on its line, a message key some language lacks.
 Names map to files as the engine maps them: the folder and extension of the
 name are dropped, 'A'..'Z' lowered, and the command's own folder and
 extension added (RESOURCES).
 """
 
+import argparse
 import json
 import os
+import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -35,6 +44,55 @@ RESOURCES = {
     "openvideo": (0, None, b"movie/", b".avi"),
 }
 DEFAULT_WIPE = b"wipe_000"  # what `trans` uses for "crossfade" or no rule
+
+# What each command of the table reads: its arguments by position ("-" a
+# position it passes over), those it also reads by name (name:value), and
+# those it cannot do without. A command not listed reads none; `text` reads
+# every argument, joined by spaces.
+ARGUMENTS = {
+    "name": ("name", "", ""),
+    "keywait": ("line nowait", "", ""),
+    "voice": ("slot voice vol", "voice vol", "voice"),
+    "font": ("size color", "size color", ""),
+    "voice_stop": ("slot", "", ""),
+    "textspeed": ("speed", "speed", ""),
+    "lw": ("nowait", "", ""),
+    "winframe": ("frame", "", ""),
+    "layopt": ("layer page visible", "", "layer"),
+    "position": ("offset", "", "offset"),
+    "trans": ("mask time", "mask time", ""),
+    "backlay": ("layer", "", ""),
+    "image": ("layer page name priority x y - - - effect", "", "layer name"),
+    "freeimage": ("layer page", "", "layer"),
+    "move": ("layer page time x y", "layer page time x y", "layer"),
+    "quake": ("time amplitude", "time amplitude", "time amplitude"),
+    "staffroll_start": ("time", "", "time"),
+    "openvideo": ("name vol", "vol", "name"),
+    "playbgm": ("name loop volume", "", "name"),
+    "stopbgm": ("time", "time", ""),
+    "playse": ("bank name loop volume", "", "name"),
+    "stopse": ("bank time", "bank time", ""),
+    "ws": ("bank", "", ""),
+    "label": ("name ref", "ref", ""),
+    "call": ("file label", "", "file"),
+    "eval": ("statements", "", "statements"),
+    "jump": ("file label condition", "", ""),
+    "menustart": ("menu", "", ""),
+    "menuadd": ("new text file label statements", "", "text"),
+    "if": ("condition", "", "condition"),
+    "elseif": ("condition", "", "condition"),
+    "trophy": ("number", "", ""),
+    "wait": ("time click", "time click", ""),
+    "click": ("stop", "", ""),
+}
+
+# Message keys as the engine expands them in a text, a name and a choice,
+# the section of the script table each names (SYSTEM_n: section n / 1000,
+# text n % 1000 of the system table), and the tables' archive paths.
+KEY = re.compile(r"(NAME_|SELECT_|TEXT_|SYSTEM_)([0-9]+)")
+KEY_SECTIONS = {"NAME_": 0, "SELECT_": 1, "TEXT_": 2}
+MESSAGE_TABLES = {"script": "script/script_mes.mul", "SYSTEM_": "script/system_mes.mul"}
+KEYED = {"text": None, "name": 0, "menuadd": 1}  # the argument with keys (None: every one)
 
 # Characters the tag syntax takes for itself, and how a text writes them.
 ESCAPES = {",": "$2", ";": "$3", '"': "$4"}
@@ -54,29 +112,117 @@ def built_name(rel):
     return rel
 
 
-def game_files(game_dir):
-    """The lower-cased Shift-JIS archive paths of every file the build of
-    game_dir puts into its archives (containers count as one file)."""
+def _game_sources(game_dir):
+    """(archive path, source path) of every file the build of game_dir puts
+    into its archives, in the order of archives.json (a container is one
+    file, with its folder as source)."""
     with open(os.path.join(game_dir, "archives.json"), encoding="utf-8") as f:
         config = json.load(f)
-    paths = set()
     for archive in config["archives"]:
         tree = os.path.join(game_dir, archive["tree"])
         for folder, dirs, names in os.walk(tree):
             rel_folder = os.path.relpath(folder, tree).replace(os.sep, "/")
             if rel_folder.lower().endswith(".arc"):
                 dirs[:] = []
-                paths.add(vndata.sjis_lower(vndata.encode_name(rel_folder)))
+                yield rel_folder, folder
                 continue
-            for name in names:
+            for name in sorted(names):
                 rel = name if rel_folder == "." else rel_folder + "/" + name
-                paths.add(vndata.sjis_lower(vndata.encode_name(built_name(rel))))
+                yield built_name(rel), os.path.join(folder, name)
+
+
+def game_files(game_dir):
+    """The lower-cased Shift-JIS archive paths of every file the build of
+    game_dir puts into its archives (containers count as one file)."""
+    paths = {vndata.sjis_lower(vndata.encode_name(path)) for path, _ in _game_sources(game_dir)}
     extras = os.path.join(game_dir, "extras.json")
     if os.path.exists(extras):
         import extras_data
         with open(extras, encoding="utf-8") as f:
             paths.update(vndata.sjis_lower(p) for p in extras_data.paths_from_source(json.load(f)))
     return paths
+
+
+def message_tables(game_dir):
+    """{table path: (source path, language names, {(section, index, language):
+    text})} of
+    the message tables the game's sources hold (MESSAGE_TABLES); the last
+    archive of archives.json that holds a table gives it, as the engine
+    takes the newest."""
+    tables = {}
+    for path, source in _game_sources(game_dir):
+        if path.lower() not in MESSAGE_TABLES.values() or not source.endswith(".txt"):
+            continue
+        with open(source, encoding="utf-8") as f:
+            text = f.read()
+        _, _, texts = vndata.parse_mul_source(text, source=source)
+        names = re.search(r"^\s*languages\s*=\s*(.*)$", text, re.M).group(1).split()
+        names = [str(g) for g in range(int(names[0]))] if len(names) == 1 and names[0].isdigit() else names
+        tables[path.lower()] = (os.path.relpath(source, game_dir).replace(os.sep, "/"), names, texts)
+    return tables
+
+
+def key_problems(word, tables):
+    """(level, message) of each message key in a word that a table lacks:
+    an error when no language has its text, a warning when some lack it."""
+    out = []
+    for m in KEY.finditer(word.decode("cp932", "replace")):
+        kind, n = m.group(1), int(m.group(2))
+        section, index = (n // 1000, n % 1000) if kind == "SYSTEM_" else (KEY_SECTIONS[kind], n)
+        table = MESSAGE_TABLES["SYSTEM_" if kind == "SYSTEM_" else "script"]
+        if table not in tables:
+            continue
+        source, names, texts = tables[table]
+        lacking = [name for g, name in enumerate(names) if not texts.get((section, index, g))]
+        if len(lacking) == len(names):
+            out.append(("error", "%s: %s has no text %d in section %d, in any language (the game shows \"No text\")"
+                        % (m.group(0), source, index, section)))
+        elif lacking:
+            out.append(("warning", "%s: %s has no text %d in section %d in %s (that language shows \"No text\")"
+                        % (m.group(0), source, index, section, ", ".join(lacking))))
+    return out
+
+
+def _usage(command):
+    positions, named, _ = ARGUMENTS.get(command, ("", "", ""))
+    text = "<%s%s>" % (command, " " + ",".join(positions.split()) if positions else "")
+    if named:
+        text += " (by name too: %s)" % ", ".join(n + ":" for n in named.split())
+    return text
+
+
+def argument_problems(command, words):
+    """(level, message) of a tag whose arguments the command cannot read as
+    given: more than it reads, a required one missing, a name it lacks."""
+    if command == "text":
+        keyed = words and KEY.match(words[0].decode("cp932", "replace"))
+        if keyed and len(words) > 1:
+            return [("warning", "text reads a message key alone, %d arguments are given: the words behind %s "
+                                "are shown after its text" % (len(words), keyed.group(0)))]
+        return []
+    if command not in script_data.COMMANDS:
+        return []
+    positions, named, required = (part.split() for part in ARGUMENTS.get(command, ("", "", "")))
+    out = []
+    if len(words) > len(positions):
+        out.append(("warning", "%s reads %s, %d %s given: %s" % (
+            command, "no arguments" if not positions else "%d argument%s" % (len(positions), "s" * (len(positions) > 1)),
+            len(words), "is" if len(words) == 1 else "are", _usage(command))))
+    given = {}
+    for word in words:
+        key = re.match(rb"([A-Za-z_]+):", word)
+        if key and named:
+            if key.group(1).decode().lower() not in named:
+                out.append(("warning", "%s has no argument named %s: %s" % (command, key.group(1).decode(), _usage(command))))
+            elif word[len(key.group(0)):]:
+                given[key.group(1).decode().lower()] = True
+    for name in required:
+        at = positions.index(name)
+        if not given.get(name) and not (at < len(words) and _unquoted(words[at])):
+            out.append(("error", "%s lacks its %s argument: %s" % (command, name, _usage(command))))
+    if command == "menuadd" and len(words) > 1 and not any(words[2:4]):
+        out.append(("error", "menuadd names no file or label: taking the choice runs this file from its top"))
+    return out
 
 
 def _unquoted(word):
@@ -168,6 +314,7 @@ def check(folder, game_dir=None):
         problems.append(("error", where, text))
         return problems
     files = game_files(game_dir) if game_dir else None
+    tables = message_tables(game_dir) if game_dir else {}
     for name in sorted(os.listdir(folder)):
         path = os.path.join(folder, name)
         if not name.endswith(".txt") or not os.path.isfile(path):
@@ -180,6 +327,13 @@ def check(folder, game_dir=None):
             if number is not None:
                 command = {v: k for k, v in script_data.COMMANDS.items()}.get(number, command)
             at = where.at(offset)
+            for level, message in argument_problems(command, words):
+                problems.append((level, at, message))
+            if command in KEYED:
+                keyed = words if KEYED[command] is None else words[KEYED[command]:KEYED[command] + 1]
+                for word in keyed:
+                    for level, message in key_problems(word, tables):
+                        problems.append((level, at, message))
             if command in ("text", "name"):
                 for message in _inline_text_problems(command, tag):
                     problems.append(("warning", at, message))
@@ -222,3 +376,22 @@ def report(problems, folder, out=None):
     if any(level == "error" for level, _, _ in problems):
         return 1
     return 2 if problems else 0
+
+
+def main(argv=None):
+    p = argparse.ArgumentParser(
+        prog="script_check.py", description="Checks a game's scenarios and prints each problem as "
+        "'path:line:col: error|warning: message'. Exits 1 on errors, 2 on warnings only, 0 when all is clean.")
+    p.add_argument("folder", help="the script.arc folder of the scenario sources (*.txt)")
+    p.add_argument("--game", help="the game's source folder (with archives.json); by default the nearest one "
+                                  "above FOLDER")
+    args = p.parse_args(argv)
+    try:
+        return report(check(args.folder, args.game or find_game_dir(args.folder)), args.folder)
+    except (vndata.DataError, OSError) as e:
+        print("script_check.py: %s" % e, file=sys.stderr)
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

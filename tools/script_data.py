@@ -15,15 +15,16 @@ what the interpreter could not run, and writes the label index 00_info.bin.
 Refused (DataError, naming file, line and column): a character without a
 code, a member of 1 MiB or more, a tag over 1535 bytes, a command name over
 31 bytes, more than 33 arguments, a '<' whose tag is not closed by '>'
-before the next '<' or the end; in the index a label name over 63 bytes or
+before the next '<' or the end (a double quote left open, which takes the
+'>' in, is named as such); in the index a label name over 63 bytes or
 a label twice in one file; in the folder a member name that is not ASCII,
 does not end in ".txt" or is over 47 bytes, more than 4096 members, and a
 00_info.bin of its own.
 
 Warned (printed to stderr, or handed to the `warn` callback): a command name
 the table lacks, a label line whose next tag is not <label, a '<' inside a
-';' comment, and a call or jump whose literal file or label the container
-lacks.
+';' comment, and a call, jump or menuadd whose literal file or label the
+container lacks.
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
@@ -68,6 +69,9 @@ COMMANDS = {
 }
 
 _INDICES = set(COMMANDS.values())
+# The commands that name a file and a label: the position of the file
+# (the label follows it).
+TARGETS = {b"call": 0, b"jump": 0, b"menuadd": 2}
 _ENCODE = None
 
 
@@ -145,10 +149,11 @@ def _char_len(data, i):
 
 def cut_tag(data, start):
     """(end offset behind '>' or None, tag bytes, argument words) of the tag
-    whose '<' is at start; stops without a '>' at a NUL, at a further '<'
-    (the second value then says where) or at the end."""
+    whose '<' is at start; stops without a '>' at a NUL, at a further '<' or
+    at the end (the second value then is the offset of the last '"' whose
+    quoting took in a '>', or None)."""
     i, quote, args, arg_start = start + 1, False, [], None
-    bounds = []
+    bounds, quote_at, swallowed = [], None, None
     while i < len(data):
         b = data[i]
         if b == 0:
@@ -158,12 +163,16 @@ def cut_tag(data, start):
             i += 2
             continue
         if b == ord("<"):
-            return None, i, []
+            return None, swallowed, []
         if b == ord('"'):
             after = data[i + 1] if i + 1 < len(data) else 0
+            if not quote:
+                quote_at = i
             quote = after not in b" ,>"
             i += 1
             continue
+        if quote and b == ord(">"):
+            swallowed = quote_at
         if not quote and b == ord(">"):
             if arg_start is not None:
                 bounds.append((arg_start, i))
@@ -183,7 +192,7 @@ def cut_tag(data, start):
             args.append(i)
             continue
         i += 1
-    return None, None, []
+    return None, swallowed, []
 
 
 def _word(data, start):
@@ -242,6 +251,9 @@ def _tags(data, where, warn):
             i += _char_len(data, i)
             continue
         end, tag, words = cut_tag(data, i)
+        if end is None and tag is not None:
+            raise vndata.DataError("%s: double quote not closed: the '>' behind it is read as quoted text "
+                                   "(a '\"' in a text is written $4)" % where.at(tag))
         if end is None:
             raise vndata.DataError("%s: tag not closed by '>'" % where.at(i))
         if len(tag) > TAG_LIMIT:
@@ -358,14 +370,16 @@ def script_arc_bytes(folder, warn=_default_warn):
     labels = {name: {label for label, _ in _labels(name, data)} for name, data in members}
     for name, (tags, where) in tagged.items():
         for offset, tag, words in tags:
-            if _name_of(tag) not in (b"call", b"jump"):
+            if _name_of(tag) not in TARGETS:
                 continue
-            target = _target(words[0] if words else b"", name)
+            at = TARGETS[_name_of(tag)]
+            file, label = (words[at] if at < len(words) else b""), (words[at + 1] if at + 1 < len(words) else b"")
+            target = _target(file, name)
             if target not in labels:
                 warn("%s: %s names %s, which the container lacks" % (where.at(offset), _name_of(tag).decode(), target))
-            elif len(words) > 1 and words[1] and words[1] not in labels[target]:
+            elif label and label not in labels[target]:
                 warn("%s: %s names label %s, which %s lacks" % (where.at(offset), _name_of(tag).decode(),
-                                                                   words[1].decode("cp932", "replace"), target))
+                                                                   label.decode("cp932", "replace"), target))
     return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))
 
 

@@ -466,8 +466,9 @@ class ScriptDataTest(unittest.TestCase):
         self.refused("<wait 1\n<text a>", "t.txt:1:1: tag not closed")
         self.refused("ok\n  <wait 1", "t.txt:2:3: tag not closed")
         self.refused("x" * (1 << 20), "1 MiB")
-        # A quoted '>' does not close the tag.
-        self.refused('<text "a>b', "tag not closed")
+        # A quoted '>' does not close the tag: the quote left open is named.
+        self.refused('<text "a>b', "t.txt:1:7: double quote not closed")
+        self.refused('<eval "[2000]=1>\n<text a>', "t.txt:1:7: double quote not closed: the '>' behind it is read")
 
     def test_warnings(self):
         _, w = self.convert("<imagex 1>\n<10 a>\n*top\n<wait>\n; <no>\r\n<text a><3 x>")
@@ -537,7 +538,9 @@ def write_game(root, scenario):
         "base/sound/bgm/hall.oggl.synth": json.dumps({"format": "wav", "rate": 8000, "channels": 1,
                                                       "parts": [{"wave": "sine", "amp": 0.3, "tempo": 240,
                                                                  "notes": "C4:1"}]}),
-        "base/script/script_mes.mul.txt": "languages = ja en\n[section 2]\n400.en = Hello.\n",
+        "base/script/script_mes.mul.txt": ("languages = ja en\n[section 0]\n40.ja = 船長\n40.en = Captain\n"
+                                           "[section 1]\n40.ja = 乗る\n40.en = Go aboard\n41.en = Stay ashore\n"
+                                           "[section 2]\n400.ja = こんにちは。\n400.en = Hello.\n"),
         "base/script/script.arc/00_init.txt": scenario,
         "patch/doc/about.txt": "patch",
     }
@@ -580,9 +583,53 @@ class AuthorCheckTest(unittest.TestCase):
              "00_init.txt:11:1: error: voice names 'V_0001', but no archive holds sound/voice/v_0001.ogg"),
             ("<openvideo opening.mpg>", 1,
              "00_init.txt:11:1: error: openvideo names 'opening.mpg', but no archive holds movie/opening.avi"),
+            ("<menuadd 1,SELECT_40,00_init,*stya>", 1,
+             "00_init.txt:11:1: error: menuadd names label *stya, which 00_init.txt lacks"),
+            ("<menuadd 0,SELECT_40,story,*top>", 1,
+             "00_init.txt:11:1: error: menuadd names story.txt, which the container lacks"),
+            ("<menuadd 0,SELECT_40>", 1,
+             "00_init.txt:11:1: error: menuadd names no file or label: taking the choice runs this file from its top"),
+            ("<text TEXT_499>", 1, "00_init.txt:11:1: error: TEXT_499: base/script/script_mes.mul.txt has no text 499 "
+                                   "in section 2, in any language (the game shows \"No text\")"),
+            ("<name NAME_99>", 1, "00_init.txt:11:1: error: NAME_99: base/script/script_mes.mul.txt has no text 99 "
+                                  "in section 0, in any language (the game shows \"No text\")"),
+            ("<menuadd 1,SELECT_41,00_init,*top>", 2, "00_init.txt:11:1: warning: SELECT_41: base/script/"
+             "script_mes.mul.txt has no text 41 in section 1 in ja (that language shows \"No text\")"),
+            ("<image base,back,bg_hall,,0,0,1,2,3,4,5>", 2, "00_init.txt:11:1: warning: image reads 10 arguments, "
+             "11 are given: <image layer,page,name,priority,x,y,-,-,-,effect>"),
+            ("<text TEXT_400 extra>", 2, "00_init.txt:11:1: warning: text reads a message key alone, 2 arguments "
+             "are given: the words behind TEXT_400 are shown after its text"),
+            ("<stopbgm tiem:1000>", 2,
+             "00_init.txt:11:1: warning: stopbgm has no argument named tiem: <stopbgm time> (by name too: time:)"),
+            ("<windowex 1>", 2, "00_init.txt:11:1: warning: windowex reads no arguments, 1 is given: <windowex>"),
+            ("<playse 1>", 1,
+             "00_init.txt:11:1: error: playse lacks its name argument: <playse bank,name,loop,volume>"),
+            ("<quake time:500>", 1, "00_init.txt:11:1: error: quake lacks its amplitude argument: "
+                                    "<quake time,amplitude> (by name too: time:, amplitude:)"),
+            ('<eval "[2000]=1>', 1, "00_init.txt:11:7: error: double quote not closed: the '>' behind it is read "
+                                    "as quoted text (a '\"' in a text is written $4)"),
         ]
         for line, code, message in cases:
             self.assertEqual(self.check(CLEAN_SCENARIO + line + "\n"), (code, [message]), line)
+        # Keys every language has, a choice to a label that exists, named
+        # arguments and a picture's skipped positions are clean.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<name NAME_40>\n<menuadd 0,SELECT_40,00_init,*top>\n"
+                                    "<menuadd 1,SELECT_40,,*top,\"[2000]=1\">\n<menustart 0>\n"
+                                    "<quake time:500,amplitude:8>\n<image 3,fore,bg_hall,,0,0,,,,1>\n"), (0, []))
+
+    def test_the_command_line_prints_its_usage_and_checks_a_folder(self):
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out), self.assertRaises(SystemExit) as done:
+            script_check.main(["--help"])
+        self.assertEqual(done.exception.code, 0)
+        self.assertTrue(out.getvalue().startswith("usage: script_check.py [-h] [--game GAME] folder"), out.getvalue())
+        self.assertIn("Exits 1 on errors, 2 on warnings only, 0 when all is", out.getvalue())
+        with tempfile.TemporaryDirectory() as tmp:
+            folder = write_game(tmp, CLEAN_SCENARIO + "<jump 00_init,*gone>\n")
+            with contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(script_check.main([folder]), 1)
+            self.assertEqual(err.getvalue(), os.path.join(folder, "00_init.txt") +
+                             ":11:1: error: jump names label *gone, which 00_init.txt lacks\n")
 
 
 class IncrementalBuildTest(unittest.TestCase):

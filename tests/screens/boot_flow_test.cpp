@@ -48,6 +48,8 @@ protected:
         TextLanguage = 0;
     }
     static void Open() { ASSERT_TRUE(Lib_SaveInit()); }
+    // The texts of the next n notices, each answered with confirm.
+    std::vector<std::string> AnswerNotices(int n);
 };
 
 // The empty-slot notice, when one waits for its answer.
@@ -118,6 +120,19 @@ std::string NoticeText() {
     return "";
 }
 
+std::vector<std::string> BootFlow::AnswerNotices(int n) {
+    std::vector<std::string> shown;
+    for (int i = 0; i < n; ++i) {
+        if (!FramesUntil(NoticeUp, 600, "a notice")) break;
+        shown.push_back(NoticeText());
+        Hold(BUTTON_DECIDE);
+        Frame();
+        Release(BUTTON_DECIDE);
+        if (!FramesUntil([] { return !NoticeUp(); }, 60, "the notice answered")) break;
+    }
+    return shown;
+}
+
 // A save.cdf that cannot be read as a whole: before anything else the player
 // learns that the saves were damaged and where the copy of the file is; the
 // system slot went with it, so the empty-slot notice follows.
@@ -133,15 +148,7 @@ TEST_F(BootFlow, ADamagedSaveFileIsToldWithWhereItsCopyIs) {
     const std::string told = testing::internal::GetCapturedStderr();
     EXPECT_EQ(told, "vn: save/save.cdf is damaged; set aside as save/save.cdf.broken\n");
     StartFull();
-    std::vector<std::string> shown;
-    for (int n = 0; n < 2; ++n) {
-        ASSERT_TRUE(FramesUntil(NoticeUp, 600, "a notice"));
-        shown.push_back(NoticeText());
-        Hold(BUTTON_DECIDE);
-        Frame();
-        Release(BUTTON_DECIDE);
-        ASSERT_TRUE(FramesUntil([] { return !NoticeUp(); }, 60, "the notice answered"));
-    }
+    const std::vector<std::string> shown = AnswerNotices(2);
     char damaged[257], empty[257];
     Lib_MesGetBuf(nullptr, 1, 14, -1, damaged, sizeof damaged);
     Lib_MesGetBuf(nullptr, 1, 9, -1, empty, sizeof empty);
@@ -157,6 +164,58 @@ TEST_F(BootFlow, ADamagedSaveFileIsToldWithWhereItsCopyIs) {
     }, 3000, "the logo");
     EXPECT_EQ(Lib_SaveSlotCheck(kSaveSystemSlot, nullptr), 0u);
 }
+
+// A registry.cdf that cannot be read is rebuilt from the saves' data, and
+// one that is not a regular file (a folder in its place) keeps saving off:
+// before anything else the player is told each, the second with the file
+// that cannot be written; the system slot loads as saved.
+class RegistryNotice : public BootFlow {
+protected:
+    void Run(bool directory) {
+        if (IsSkipped()) return;
+        ASSERT_TRUE(SampleData());
+        Messages();
+        ASSERT_TRUE(Fonts());  // the atlas the font loads fill
+        char rebuilt[257], off[257];
+        Lib_MesGetBuf(nullptr, 1, 15, -1, rebuilt, sizeof rebuilt);
+        Lib_MesGetBuf(nullptr, 1, 16, -1, off, sizeof off);
+        EXPECT_GT(std::strlen(rebuilt), 20u) << rebuilt;
+        EXPECT_GT(std::strlen(off), 20u) << off;
+        const std::string registry = SaveDir() + "/registry.cdf";
+        ASSERT_EQ(std::system(("python3 " VN_SOURCE_DIR "/tools/save_data.py system " + SaveDir()).c_str()), 0);
+        std::filesystem::remove(registry);
+        if (directory) std::filesystem::create_directories(registry);
+        else std::ofstream(registry, std::ios::binary) << "not a registry";
+        testing::internal::CaptureStderr();
+        Open();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  directory ? "vn: save/registry.cdf is not a regular file or cannot be opened; it is left in place "
+                              "and saving is off until it is moved away\n"
+                              "vn: save/registry.cdf is rebuilt in memory: 1 saved slot whose data passes the "
+                              "game-state checks loads again\n"
+                            : "vn: save/registry.cdf is damaged; set aside as save/registry.cdf.broken\n"
+                              "vn: save/registry.cdf is rebuilt: 1 saved slot whose data passes the game-state checks "
+                              "loads again\n");
+        StartFull();
+        const std::vector<std::string> shown = AnswerNotices(directory ? 2 : 1);
+        const std::vector<std::string> expected =
+            directory ? std::vector<std::string>{rebuilt, std::string(off) + "\n" + registry}
+                      : std::vector<std::string>{rebuilt};
+        EXPECT_EQ(shown, expected);
+        bool more = false;
+        FramesUntil([&] {
+            ::usleep(1000);
+            more |= NoticeUp();
+            return GSL_ModeTop() == GSL_LogoModeCB;
+        }, 3000, "the logo");
+        EXPECT_FALSE(more);
+        EXPECT_EQ(SystemDataFresh, 0);
+        EXPECT_EQ(Lib_SaveSlotCheck(kSaveSystemSlot, nullptr), 0u);
+    }
+};
+
+TEST_F(RegistryNotice, ADamagedRegistryIsRebuiltAndThePlayerIsTold) { Run(false); }
+TEST_F(RegistryNotice, ARegistryThatCannotBeWrittenKeepsSavingOffAndThePlayerIsTold) { Run(true); }
 
 TEST_F(BootFlow, ASecondRunAppliesTheSavedLanguageAndFont) {
     if (IsSkipped()) return;

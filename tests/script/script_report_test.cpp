@@ -68,6 +68,16 @@ TEST_F(ScriptReport, AMissingJumpOrCallTargetIsToldOnceAndARestartIntoItWithoutA
     }
 }
 
+TEST_F(ScriptReport, AStoryWhoseFirstFileThePackLacksIsToldInOneLine) {
+    ASSERT_TRUE(Scripts({{"story.txt", "<wait>\n"}}));
+    testing::internal::CaptureStderr();
+    Start("00_init.txt");
+    Frame(5);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "vn: no script 00_init.txt in script/script.arc; the story cannot start\n");
+    EXPECT_TRUE(executed.empty());
+}
+
 TEST_F(ScriptReport, AnUnknownCommandIsToldOnceAndTracedAsUnknownAndInPlaceTextIsTracedWhole) {
     ASSERT_TRUE(Scripts({{"story.txt", "*top\n<label>\n; music\n<playbmg bgm01,loop>\n<text Storms come, storms go.>\n"
                                        "<wait 50>\n<jump story,*top>\n"}}));

@@ -49,7 +49,7 @@ std::vector<Fit> Boxes() {
     // inner squares of their 86-pixel ones.
     for (int32_t i : {14, 15}) boxes.push_back({"guide label", &SysgraMesTable, 2, i, 0.4f, 78});
     // Questions and notices in the dialog's 544-pixel frame (text 0.5).
-    for (int32_t i : {3, 4, 7, 8, 9, 11, 13, 40})
+    for (int32_t i : {3, 4, 7, 8, 9, 11, 13, 15, 16, 40})
         boxes.push_back({"dialog text", &SystemMesTable, 1, i, 0.5f, 544 - 32});
     for (int32_t i : {1, 2, 3, 4, 5, 7, 9, 16, 17, 18, 19, 20, 29})
         boxes.push_back({"dialog text", &SystemMesTable, 2, i, 0.5f, 544 - 32});
