@@ -71,7 +71,6 @@ const MainTask kMainTasks[] = {
     {"Main_ModeCB", Main_ModeCB, 20000, kGroupDraw, 0},
     {"Main_DrawCB", Main_DrawCB, 40000, kGroupDraw, 0},
     {"Main_DrawACB", Main_DrawACB, 45000, kGroupDraw, 0},
-    {"Main_VblankCB", Main_VblankCB, 55000, kGroupSystem, TASK_FLAG_EVERY_PASS},
     {"Main_FlipCB", Main_FlipCB, 60000, kGroupDraw, 0},
 };
 
@@ -317,8 +316,6 @@ int32_t Main_DrawACB(void*) {
     }
     return 0;
 }
-
-int32_t Main_VblankCB(void*) { return 0; }
 
 int32_t Main_FlipCB(void*) {
     if (MainTestHook) MainTestHook();

@@ -1,6 +1,6 @@
-// The main initialisation and the seven fixed main tasks that give every
+// The main initialisation and the six fixed main tasks that give every
 // frame its shape: input, begin-frame state, the current screen, drawing,
-// presenting, and two empty hooks.
+// presenting, and the tests' end-of-frame hook.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,6 @@ int32_t Main_DrawBCB(void* work);
 int32_t Main_ModeCB(void* work);
 int32_t Main_DrawCB(void* work);
 int32_t Main_DrawACB(void* work);
-int32_t Main_VblankCB(void* work);
 int32_t Main_FlipCB(void* work);
 
 // Tests only: called by Main_FlipCB on the game thread at the end of every

@@ -214,7 +214,6 @@ bool ReloadWaiting(ScreenWork* w) {
 }  // namespace
 
 void GSL_WorkRestoreLoad(ModeFunction screen) { GSL_WorkRestoreLoadAt(GSL_WorkIndex(screen)); }
-void GSL_WorkRestoreAttr(ModeFunction screen) { GSL_WorkRestoreAttrAt(GSL_WorkIndex(screen)); }
 
 void GSL_WorkRestoreLoadAt(int32_t index) {
     ScreenWork* w = At(index);

@@ -258,7 +258,7 @@ void ScreenHarness::TearDown() {
         if (!t) continue;
         if (t->callback == GSL_SystemLoadPrevCB && t->work)
             Lib_FileLoadEnd(static_cast<LoadPrevWork*>(t->work)->request);
-        bool own = t->group == 402 || t->callback == Main_InputCB || t->callback == Main_VblankCB ||
+        bool own = t->group == 402 || t->callback == Main_InputCB ||
                    t->callback == GSL_SystemLoadPrevCB;
         EXPECT_TRUE(own) << "task left in slot " << slot << " (group " << t->group << ")";
         Lib_TaskDel(uint32_t(slot));

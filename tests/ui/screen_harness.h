@@ -65,7 +65,7 @@ public:
     bool Fonts(int language = 1);
 
     // --- frames -------------------------------------------------------------
-    // Main_Init: the seven main tasks, the overlay and the preloads.
+    // Main_Init: the six main tasks, the overlay and the preloads.
     void StartFull();
     // Only Main_InputCB and Main_ModeCB.
     void StartMinimal();
