@@ -176,7 +176,7 @@ int WinMain() {
     Plat_MallocSetUp();
     Lib_SaveSizesSet();
     g_exitCode.store(0);
-    RunState.store(RUN_STARTING, std::memory_order_release);
+    Main_RunStateReset();
     if (!Main_AppStart()) {
         Main_AppEnd();
         Store_Shutdown();

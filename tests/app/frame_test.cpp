@@ -163,7 +163,7 @@ protected:
     }
     void TearDown() override {
         MainHeapSizes = kHeapDefaultSizes;
-        RunState = RUN_STARTING;  // as before any program ran
+        Main_RunStateReset();  // as before any program ran
         std::filesystem::current_path(old_);
         std::filesystem::remove_all(dir_);
     }

@@ -130,7 +130,6 @@ private:
     PlatInputState input_{};
     bool full_ = false;
     bool fonts_ = false;
-    uint8_t windowFlags_ = 0;  // WindowFlags as the test found them, put back at its end
     int32_t objects_ = 0;
     uint64_t heap0Blocks_ = 0;
     std::filesystem::path dir_, old_;
