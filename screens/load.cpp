@@ -141,8 +141,8 @@ void LoadEnd(ScreenWork* w) {
     StoryPausedFlag = 0;
     GSL_SystemLoadPrevCheck();
     GSL_WorkDeleteAll();
-    ModeStack[GSL_ModeCount()] = GSL_TitleModeCB;
-    ModeStack[GSL_ModeCount()] = GSL_StoryModeCB;
+    GSL_ModeAppend(GSL_TitleModeCB);
+    GSL_ModeAppend(GSL_StoryModeCB);
 }
 
 using Step = void (*)(ScreenWork*);

@@ -87,8 +87,7 @@ void Init(ScreenWork*) {
     GSL_WorkWordSet(w, MANUAL_PAGE, 0);
     GSL_WorkWordSet(w, MANUAL_SHOWN, 0);
     GSL_WorkWordSet(w, MANUAL_ANGLE, 0);
-    GSL_WorkWordSet(w, MANUAL_FRAME_RATE, FrameRateConfig);
-    FrameRateConfig = 60;
+    GSL_WorkFrameRateHold(w);
     Goto(w, MANUAL_STEP_LOAD);
 }
 
@@ -268,7 +267,6 @@ void End(ScreenWork* w) {
     if (Wipe(w) != WIPE_FINISHED) return;
     GSL_SystemWipeDel(GSL_WorkWord(w, MANUAL_WIPE));
     GSL_WorkWordSet(w, MANUAL_WIPE, -1);
-    FrameRateConfig = GSL_OptionFrameRate(GSL_WorkWord(w, MANUAL_FRAME_RATE));
     GSL_WorkDelete(nullptr);
     GSL_ModePop();
 }

@@ -166,8 +166,7 @@ void Init(ScreenWork*) {
     const uint32_t masks[6] = {0x1000, 0x4000, 0x2000, 0x8000, 0x1000, 0x4000};
     const int32_t intervals[6] = {1, 1, 5, 5, 5, 5};
     for (int i = 0; i < 6; ++i) o->keys[i] = GSL_SystemKeySet(masks[i], intervals[i]);
-    o->savedFrameRate = FrameRateConfig;
-    FrameRateConfig = 60;
+    GSL_WorkFrameRateHold(w);
     const float at[2] = {598.0f, 0.0f}, size[2] = {1.0f, 5.0f};
     o->bar = GSL_SystemBarSet(at, size, 190, 0, 9, 12, -1, -1);
     o->seChannel = FreeChannel(3, 10);
@@ -385,11 +384,6 @@ bool PointerScan(OptionWork* o, bool* dragStarted) {
     return selected;
 }
 }  // namespace
-
-uint8_t GSL_OptionFrameRate(int32_t saved) {
-    const uint32_t v = uint8_t(saved);
-    return uint8_t(v < 1 ? 1 : v > 60 ? 60 : v);
-}
 
 void GSL_OptionDisplaySwitch() {
     GSL_SystemSePlay(SE_ENTER);
@@ -617,7 +611,6 @@ void Exit(ScreenWork* w) {
     }
     if (GSL_SystemWipeStatus(o->wipeOrDialog) != WIPE_FINISHED) return;
     GSL_SystemWipeDel(o->wipeOrDialog);
-    FrameRateConfig = GSL_OptionFrameRate(o->savedFrameRate);
     w->words[0] = 0;
     Lib_MemFree(o->heap, o);
     GSL_WorkDelete(nullptr);

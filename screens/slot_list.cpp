@@ -528,8 +528,7 @@ void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
         case SLOT_BUILD_LIST: {
             auto* l = static_cast<SaveSlotList*>(Lib_MemAlloc(HEAP_SCREEN, sizeof(SaveSlotList), 16));
             if (!l) return;  // tried again next frame
-            GSL_WorkWordSet(w, SLOT_WORD_RATE, FrameRateConfig);
-            FrameRateConfig = 60;
+            GSL_WorkFrameRateHold(w);
             std::memset(l, 0, sizeof *l);
             l->count = kSlotCount;
             l->rows = kSlotRows;
@@ -625,8 +624,6 @@ bool SlotScreenMain(ScreenWork* w, const SlotScreen& kind) {
 }
 
 void SlotScreenTeardown(ScreenWork* w) {
-    int32_t rate = GSL_WorkWord(w, SLOT_WORD_RATE);
-    FrameRateConfig = uint8_t(rate < 1 ? 1 : rate > 60 ? 60 : rate);
     if (SaveSlotList* l = SlotListGet(w)) {
         GSL_SystemBarDel(l->bar);
         for (int32_t& key : l->keys) DelTask(key, GSL_SystemKeyCB);

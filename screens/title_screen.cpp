@@ -392,13 +392,11 @@ bool GSL_TitleWipeOut() {
         FrameRateConfig = 60;
         GSL_InputDel(h->input);
         ShowQuickGDDel();
-        GSL_WorkDelete(nullptr);
-        GSL_ModePop();
-        if (!restart) GSL_SystemLoadPrevCheck();
-        const ModeFunction next[2] = {GSL_TitleModeCB, restart ? nullptr : GSL_StoryModeCB};
-        for (const ModeFunction screen : next) {
-            const int32_t n = GSL_ModeCount();
-            if (screen && n < kModeStackSize) ModeStack[n] = screen;
+        // A fresh title waits below the story it starts, or restarts alone.
+        GSL_ModeHandOver(GSL_TitleModeCB);
+        if (!restart) {
+            GSL_SystemLoadPrevCheck();
+            GSL_ModeAppend(GSL_StoryModeCB);
         }
         break;
     }

@@ -501,11 +501,6 @@ void FadeOut(ScreenWork* w) {
     }
 }
 
-void Append(ModeFunction screen) {
-    const int n = GSL_ModeCount();
-    if (screen && n < kModeStackSize) ModeStack[n] = screen;
-}
-
 void Exit(ScreenWork*) {
     FrameRateConfig = 60;
     Lib_CameraReset(&ActiveCamera);
@@ -523,7 +518,7 @@ void Exit(ScreenWork*) {
     if (special) {
         const uint32_t request = StoryExitRequest;
         StoryExitRequest = STORY_EXIT_SPECIAL;
-        if (request == STORY_EXIT_RESTART) Append(GSL_StoryModeCB);
+        if (request == STORY_EXIT_RESTART) GSL_ModeAppend(GSL_StoryModeCB);
         return;
     }
     if (StoryExitRequest == STORY_EXIT_QUICK_LOAD) {
@@ -535,11 +530,11 @@ void Exit(ScreenWork*) {
     }
     if (StoryExitRequest == STORY_EXIT_RESTART) {
         GSL_WorkDeleteAll();
-        Append(GSL_ScreenOf(SCREEN_TITLE));
-        Append(GSL_StoryModeCB);
+        GSL_ModeAppend(GSL_ScreenOf(SCREEN_TITLE));
+        GSL_ModeAppend(GSL_StoryModeCB);
         return;
     }
-    Append(GSL_SystemSaveModeCB);
+    GSL_ModeAppend(GSL_SystemSaveModeCB);
 }
 }  // namespace
 

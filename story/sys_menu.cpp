@@ -151,8 +151,8 @@ void Init(ScreenWork*) {
         GSL_ModePop();  // no room for a context: back to the story at once
         return;
     }
-    *Head(w) = SysMenuHead{-1, -1, -1, FrameRateConfig, -1, GOTO_START, -1, 0, 0, 0, 0, nullptr};
-    FrameRateConfig = 60;
+    *Head(w) = SysMenuHead{-1, -1, -1, -1, GOTO_START, -1, 0, 0, 0, 0, nullptr};
+    GSL_WorkFrameRateHold(w);
     Step(w, MENU_STEP_OPEN);
 }
 
@@ -515,7 +515,6 @@ void Close(ScreenWork* w) {
             return;
         default:  // CLOSE_LEAVE
             GSL_WorkSoundStop(nullptr, kVoiceSlot, 0);
-            FrameRateConfig = uint8_t(std::clamp(Head(w)->rate, 1, 60));
             GSL_InputDel(Head(w)->input);
             GSL_WorkDelete(nullptr);
             GSL_ModePop();
