@@ -59,7 +59,7 @@ void LoadStart(ScreenWork* w) {
     GSL_GameStateInit();
     SaveRequest request;
     GSL_GameSlotRequestBuild(&request);
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(1, &request, GSL_WorkWord(w, SLOT_WORD_TARGET)));
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(SAVE_TASK_LOAD, &request, GSL_WorkWord(w, SLOT_WORD_TARGET)));
     w->subState = SLOT_MAIN_ACT_WAIT;
 }
 

@@ -358,7 +358,7 @@ void DialogWait(ScreenWork* w, SaveSlotList* l) {
 
 void DeleteStart(ScreenWork* w, SaveSlotList* l) {
     const SaveRequest none{};
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(2, &none, l->cursor));
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(SAVE_TASK_DELETE, &none, l->cursor));
     w->subState = SLOT_MAIN_DELETE_WAIT;
 }
 

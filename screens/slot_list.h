@@ -41,8 +41,6 @@ enum : uint32_t {
     SLOT_WORD_READ = 8,      // save: the slot picture's read-back, 0 none
 };
 
-enum : int32_t { SLOT_VALID = 0, SLOT_EMPTY = 1, SLOT_BROKEN = 2 };
-
 // Steps of the two screens; the load screen adds its own last one.
 enum : int32_t { SLOT_STEP_INIT = 0, SLOT_STEP_BUILD = 1, SLOT_STEP_MAIN = 2, SLOT_STEP_LEAVE = 3 };
 

@@ -93,7 +93,7 @@ void Write(ScreenWork* w) {
         }
         case SYSTEM_SAVE_WRITE_SAVE:
             GSL_SystemSaveRequestBuild(&g_request);
-            GSL_WorkWordSet(w, WORD_SAVE, Lib_SaveTaskSet(0, &g_request, kSaveSystemSlot));
+            GSL_WorkWordSet(w, WORD_SAVE, Lib_SaveTaskSet(SAVE_TASK_SAVE, &g_request, kSaveSystemSlot));
             w->subState = SYSTEM_SAVE_WRITE_SAVE_WAIT;
             return;
         case SYSTEM_SAVE_WRITE_SAVE_WAIT: {
