@@ -160,9 +160,9 @@ void Init(ScreenWork*) {
     o->row = 0;
     std::memcpy(o->digest, digest, sizeof digest);
     w->words[0] = uint64_t(uintptr_t(o));
-    GSL_WorkLayerLoad(nullptr, 0, -1, "visual/system/sys_option_bg.ext", -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, 2, -1, "visual/system/sys_option_00.ext", -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, 1, -1, "visual/system/sys_system_01.ext", -1, 1, nullptr, nullptr);
+    GSL_WorkLayerFile(nullptr, 0, "visual/system/sys_option_bg.ext", LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, 2, "visual/system/sys_option_00.ext", LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, 1, "visual/system/sys_system_01.ext", LAYER_CACHED);
     const uint32_t masks[6] = {0x1000, 0x4000, 0x2000, 0x8000, 0x1000, 0x4000};
     const int32_t intervals[6] = {1, 1, 5, 5, 5, 5};
     for (int i = 0; i < 6; ++i) o->keys[i] = GSL_SystemKeySet(masks[i], intervals[i]);

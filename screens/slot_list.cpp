@@ -187,7 +187,7 @@ void ApplyCursor(ScreenWork* w, SaveSlotList* l, bool instant) {
 
 // The dimmer over the list (layer 195).
 void DimmerShow() {
-    const int32_t dim = GSL_WorkLayerLoad(nullptr, SLOT_LAYER_DIM, -1, nullptr, -1, 0, nullptr, nullptr);
+    const int32_t dim = GSL_WorkLayerFile(nullptr, SLOT_LAYER_DIM, nullptr, LAYER_OWN);
     Lib_SpriteSetColor(dim, kDimColour);
     Lib_SpriteSetValue(dim, 2);
     Lib_SpriteSetPrio(dim, 500, -1);
@@ -510,10 +510,10 @@ void SlotScreenOpen(ScreenWork* w, const SlotScreen& kind) {
     GSL_WorkSoundSet(nullptr, 0, path, -1, 1, 30, 30, -1);
     // The pictures stay hidden until the list shows them: they load while
     // the music starts.
-    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BG, -1, kind.background, -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_DETAILS, -1, "visual/system/sys_save_00.ext", -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BACK, -1, "visual/system/sys_system_01.ext", -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_NONE, -1, "data/utility/ICON0_NON.tga", -1, 0, nullptr, nullptr);
+    GSL_WorkLayerFile(nullptr, SLOT_LAYER_BG, kind.background, LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, SLOT_LAYER_DETAILS, "visual/system/sys_save_00.ext", LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, SLOT_LAYER_BACK, "visual/system/sys_system_01.ext", LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, SLOT_LAYER_NONE, "data/utility/ICON0_NON.tga", LAYER_OWN);
 }
 
 void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {

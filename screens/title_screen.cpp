@@ -145,10 +145,10 @@ void LoadStep(ScreenWork* w) {
         GSL_SystemLoadPrevSet("visual/thumb/thumb.arc", 256, 0, nullptr);
         GSL_SystemLoadPrevSet("visual/thumb/thumb2.arc", 256, 2, nullptr);
         for (const uint32_t slot : {0u, 1u, 15u, 16u}) GSL_WorkLayerFree(nullptr, int32_t(slot));
-        GSL_WorkLayerLoad(nullptr, 0, -1, "visual/system/sys_system_02.ext", -1, 1, nullptr, nullptr);
-        GSL_WorkLayerLoad(nullptr, 1, -1, "visual/system/sys_title_00.ext", -1, 0, nullptr, nullptr);
-        GSL_WorkLayerLoad(nullptr, 15, -1, "visual/system/sys_title_01.ext", -1, 0, nullptr, nullptr);
-        GSL_WorkLayerLoad(nullptr, 16, -1, "visual/system/sys_system_05.ext", -1, 1, nullptr, nullptr);
+        GSL_WorkLayerFile(nullptr, 0, "visual/system/sys_system_02.ext", LAYER_CACHED);
+        GSL_WorkLayerFile(nullptr, 1, "visual/system/sys_title_00.ext", LAYER_OWN);
+        GSL_WorkLayerFile(nullptr, 15, "visual/system/sys_title_01.ext", LAYER_OWN);
+        GSL_WorkLayerFile(nullptr, 16, "visual/system/sys_system_05.ext", LAYER_CACHED);
         GSL_SystemDispColorSet(0x00000000u, 60);
         w->subState = TITLE_LOAD_FLASH;
         break;

@@ -267,7 +267,7 @@ void Build(ScreenWork* w, BacklogWork* b) {
         }
     }
     // A light veil over the frozen story, the title's plate on it.
-    const int32_t veil = GSL_WorkLayerLoad(nullptr, LAYER_VEIL, -1, nullptr, -1, 0, nullptr, nullptr);
+    const int32_t veil = GSL_WorkLayerFile(nullptr, LAYER_VEIL, nullptr, LAYER_OWN);
     Lib_SpriteSetColor(veil, kVeilColour);
     Lib_SpriteSetPrio(veil, kBackdropPriority + 1, -1);
     Lib_SpriteSetValue(veil, 2);
@@ -297,7 +297,7 @@ void Open(ScreenWork* w) {
                            {LAYER_CLOSE, "visual/system/sys_system_01.ext"},
                            {LAYER_SHEET, "visual/system/sys_adv_00.ext"}};
             for (const auto& s : sheets)
-                if (Layer(s.slot) < 0) GSL_WorkLayerLoad(nullptr, s.slot, -1, s.file, -1, 1, nullptr, nullptr);
+                if (Layer(s.slot) < 0) GSL_WorkLayerFile(nullptr, s.slot, s.file, LAYER_CACHED);
             const int32_t count = Count();
             const float at[2] = {kBarX, 0.0f}, size[2] = {1.0f, 5.0f};
             // A history shorter than a page still gives the bar an empty range.

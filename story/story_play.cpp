@@ -180,7 +180,7 @@ void Setup(ScreenWork* w) {
             // fades, so that the script can start on the fade's last frame.
             if (g_preload[0] == 0 || g_preload[1] == 0) return;
             GSL_WorkLayerFree(nullptr, 31);
-            GSL_WorkLayerLoad(nullptr, 31, -1, kSheet0, -1, 1, nullptr, nullptr);
+            GSL_WorkLayerFile(nullptr, 31, kSheet0, LAYER_CACHED);
             w->subState = SETUP_SCRIPT;
             [[fallthrough]];
         case SETUP_SCRIPT: {

@@ -211,8 +211,8 @@ bool SlideDone(ScreenWork* w) {
 void Open(ScreenWork* w) {
     switch (w->subState) {
         case OPEN_LOAD:
-            GSL_WorkLayerLoad(nullptr, kPanelLayer, -1, nullptr, -1, 0, nullptr, nullptr);
-            GSL_WorkLayerLoad(nullptr, kButtonLayer, -1, kSheet, -1, 1, nullptr, nullptr);
+            GSL_WorkLayerFile(nullptr, kPanelLayer, nullptr, LAYER_OWN);
+            GSL_WorkLayerFile(nullptr, kButtonLayer, kSheet, LAYER_CACHED);
             w->subState = OPEN_SLIDE;
             return;
         case OPEN_SLIDE: {
@@ -232,7 +232,7 @@ void Open(ScreenWork* w) {
             }
             Head(w)->input = GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0);
             OpenButtons(w, width);
-            GSL_WorkLayerLoad(nullptr, kDimLayer, -1, nullptr, -1, 0, nullptr, nullptr);
+            GSL_WorkLayerFile(nullptr, kDimLayer, nullptr, LAYER_OWN);
             const int32_t dim = GSL_WorkLayerGet(nullptr, kDimLayer);
             Lib_SpriteSetFlag(dim, 1);
             Lib_SpriteSetPrio(dim, 400, -1);
