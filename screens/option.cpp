@@ -534,7 +534,7 @@ void Reset(ScreenWork* w) {
         case RESET_ASK: {
             char text[kMesTextSize];
             GSL_SysTextGet(nullptr, 2, 1, 0, text, sizeof text);
-            o->wipeOrDialog = Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1);
+            o->wipeOrDialog = Lib_DialogAsk(text);
             w->subState = RESET_ANSWER;
             return;
         }

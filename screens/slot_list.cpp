@@ -332,7 +332,7 @@ void DialogOpen(ScreenWork* w, SaveSlotList* l, const SlotScreen& kind) {
     if (l->pending < 0) index = Lib_SaveSlotCheck(l->cursor, nullptr) == SLOT_VALID ? kind.askValid : kind.askOther;
     char text[kMesTextSize];
     GSL_SysTextGet(nullptr, 2, uint32_t(index), 0, text, sizeof text);
-    l->dialog = Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1);
+    l->dialog = Lib_DialogAsk(text);
     w->subState = SLOT_MAIN_ANSWER;
 }
 

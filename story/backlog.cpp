@@ -47,7 +47,6 @@ constexpr uint32_t kVeilColour = 0xE0F0F0F0u;
 constexpr int32_t kBarMinimum = 3;
 constexpr float kBarX = 598.0f;
 constexpr int32_t kBarMargin = 22;
-constexpr uint32_t kDialogValue = 180, kDialogPriority = 98;
 constexpr uint32_t kKeyMasks[4] = {0x2000, 0x8000, 0x1000, 0x4000};
 constexpr int32_t kKeyIntervals[4] = {5, 5, 1, 1};
 enum : int32_t { KEY_UP = 0, KEY_DOWN = 1, KEY_LEFT = 2, KEY_RIGHT = 3 };
@@ -478,7 +477,7 @@ void Jump(ScreenWork* w) {
     BacklogWork* b = Work(w);
     if (w->subState == ASK_OPEN) {
         const char* text = GSL_SysTextGet(nullptr, 2, 9, 0, nullptr, 0);
-        GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(DIALOG_YES_NO, text, kDialogValue, kDialogPriority, 1));
+        GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogAsk(text));
         w->subState = ASK_ANSWER;
         return;
     }

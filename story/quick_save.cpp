@@ -484,7 +484,7 @@ int32_t ShowQuickGDCB(void* work) {
                 GSL_InputPause(p->input, 1);
                 GSL_SystemSePlay(SE_ENTER);
                 const char* text = GSL_SysTextGet(nullptr, 2, 20, 0, nullptr, 0);
-                p->dialog = Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1);
+                p->dialog = Lib_DialogAsk(text);
                 GSL_SystemDialogFixCam(p->dialog);
                 GSL_SystemDialogTextEnd(p->dialog);
                 p->head.state = QUICK_PANEL_ASK;

@@ -561,7 +561,7 @@ void SaveSlot(SaveTaskWork* w) {
 int32_t OpenProgress(int32_t index) {
     char text[257];
     Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
-    return Lib_DialogOpen(DIALOG_PROGRESS, text, 180, 2, 0);
+    return Lib_DialogNotice(DIALOG_PROGRESS, text);
 }
 
 }  // namespace
@@ -807,7 +807,7 @@ int32_t Lib_UtilitySaveCB(void* work) {
             const size_t used = std::strlen(text);
             std::snprintf(text + used, sizeof text - used, "\n%s", g.notice);
             g.notice[0] = 0;
-            w->dialogTask = Lib_DialogOpen(DIALOG_ONE_BUTTON, text, 180, 2, 0);
+            w->dialogTask = Lib_DialogNotice(DIALOG_ONE_BUTTON, text);
             w->nextState = ST_WORK;
             w->state = ST_CLOSE;
             return 0;
@@ -861,7 +861,7 @@ int32_t Lib_UtilitySaveCB(void* work) {
         }
         char text[257];
         Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
-        w->dialogTask = Lib_DialogOpen(DIALOG_ONE_BUTTON, text, 180, 2, 0);
+        w->dialogTask = Lib_DialogNotice(DIALOG_ONE_BUTTON, text);
         w->state = ST_CLOSE;
         return 0;
     }

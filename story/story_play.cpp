@@ -445,7 +445,7 @@ void Action(ScreenWork* w) {
             return;
         case STORY_ACT_CHOICE: {
             const char* text = GSL_SysTextGet(nullptr, 2, 5, 0, nullptr, 0);
-            const int32_t d = Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1);
+            const int32_t d = Lib_DialogAsk(text);
             GSL_WorkWordSet(w, STORY_DIALOG, d);
             GSL_SystemDialogFixCam(d);
             GSL_SystemDialogTextEnd(d);

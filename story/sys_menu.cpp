@@ -317,7 +317,7 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t button) {
     int32_t dialog = Head(w)->dialog;
     if (dialog < 0 && !Head(w)->confirm) {
         const char* message = GSL_SysTextGet(nullptr, 2, text, 0, nullptr, 0);
-        dialog = Lib_DialogOpen(DIALOG_YES_NO, message, 180, 98, 1);
+        dialog = Lib_DialogAsk(message);
         Head(w)->dialog = dialog;
         GSL_SystemDialogFixCam(dialog);
         GSL_SystemDialogTextEnd(dialog);
