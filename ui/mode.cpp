@@ -173,7 +173,8 @@ void GSL_WorkFrameRateHold(ScreenWork* w) {
 void GSL_WorkDelete(ModeFunction screen) {
     int32_t i = GSL_WorkIndex(screen);
     if (i < 0) return;
-    if (ScreenWorkTable[i]->heldFrameRate >= 0) FrameRateConfig = GSL_FrameRateClamp(ScreenWorkTable[i]->heldFrameRate);
+    const int16_t held = ScreenWorkTable[i]->heldFrameRate;
+    if (held >= 0) FrameRateConfig = GSL_FrameRateClamp(held);
     GSL_WorkClear(i, 0);
     Lib_MemFree(HEAP_SCREEN, ScreenWorkTable[i]);
     ScreenWorkTable[i] = nullptr;
