@@ -44,11 +44,11 @@ bool takeGameMessage() {
     return true;
 }
 
-// Whether a task that runs on every pass has work between frames: any such
-// task but the empty vertical-blank hook (a preload waiting for its file).
+// Whether a task that runs on every pass has work between frames (a preload
+// waiting for its file).
 bool everyPassWork() {
     for (const TaskRecord* t : TaskTable.slots)
-        if (t && (t->flags & TASK_FLAG_EVERY_PASS) && !t->dead && t->callback && t->callback != Main_VblankCB)
+        if (t && (t->flags & TASK_FLAG_EVERY_PASS) && !t->dead && t->callback)
             return true;
     return false;
 }
@@ -176,7 +176,7 @@ int WinMain() {
     Plat_MallocSetUp();
     Lib_SaveSizesSet();
     g_exitCode.store(0);
-    RunState.store(RUN_STARTING, std::memory_order_release);
+    Main_RunStateReset();
     if (!Main_AppStart()) {
         Main_AppEnd();
         Store_Shutdown();

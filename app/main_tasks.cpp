@@ -16,6 +16,7 @@
 #include "engine/render/sprite.h"
 #include "engine/render/sprite_draw.h"
 #include "engine/render/sprite_load.h"
+#include "engine/text/font.h"
 #include "extras/extras_screens.h"
 #include "extras/gallery.h"
 #include "screens/boot.h"
@@ -43,6 +44,7 @@
 #include "ui/mode.h"
 #include "ui/overlay.h"
 #include "ui/pointer.h"
+#include "ui/screen_restore.h"
 #include "ui/screen_slots.h"
 #include "ui/system_sound.h"
 #include "ui/system_text.h"
@@ -71,7 +73,6 @@ const MainTask kMainTasks[] = {
     {"Main_ModeCB", Main_ModeCB, 20000, kGroupDraw, 0},
     {"Main_DrawCB", Main_DrawCB, 40000, kGroupDraw, 0},
     {"Main_DrawACB", Main_DrawACB, 45000, kGroupDraw, 0},
-    {"Main_VblankCB", Main_VblankCB, 55000, kGroupSystem, TASK_FLAG_EVERY_PASS},
     {"Main_FlipCB", Main_FlipCB, 60000, kGroupDraw, 0},
 };
 
@@ -172,20 +173,31 @@ void Main_ScreenCallsSet() {
     GSL_ScreensHostSet(&window);
 }
 
-void Main_Init() {
-    Main_ScreenCallsSet();
+void Main_RunStateReset() {
+    RunState.store(RUN_STARTING, std::memory_order_release);
+    WindowFlags.store(0);  // windowed, F2 heard
+    for (ModeFunction& entry : ModeStack) entry = nullptr;
+    for (ScreenWork*& work : ScreenWorkTable) work = nullptr;
     TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
-    // No font load of an earlier run in this process counts: the boot asks
-    // for the interface font afresh, as at the process's start.
+    WorkRestorePhase = 0;
+    FrameRateConfig = FrameRate;
+    // The language the locale gives and no face of the player's.
+    TextLanguage.store(-1);
+    FontUserFace[0] = 0;
+    // The boot asks for the interface font afresh.
     GSL_ConfigFontStateReset();
-    // Nor its title (the opening movie comes first) or its quick save.
+    // The opening movie comes first; no quick save is known.
     GSL_TitleGlobalsReset();
     GSL_QuickDataReset();
+    StoryPlayMode = 0;
+    SpecialScenarioFlag = 0;
+}
+
+void Main_Init() {
+    Main_ScreenCallsSet();
     Lib_MesLoad();
     for (const MainTask& t : kMainTasks) Lib_TaskSet(t.name, t.callback, t.priority, t.group, t.flags);
-    for (ModeFunction& entry : ModeStack) entry = nullptr;
     ModeStack[0] = GSL_BootModeCB;
-    for (ScreenWork*& work : ScreenWorkTable) work = nullptr;
     startColourOverlay();
     startPreloads();
     if (!Lib_WipeProgramsCreate()) std::fprintf(stderr, "vn: the wipe programs could not be made\n");
@@ -317,8 +329,6 @@ int32_t Main_DrawACB(void*) {
     }
     return 0;
 }
-
-int32_t Main_VblankCB(void*) { return 0; }
 
 int32_t Main_FlipCB(void*) {
     if (MainTestHook) MainTestHook();

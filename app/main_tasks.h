@@ -1,12 +1,22 @@
-// The main initialisation and the seven fixed main tasks that give every
+// The main initialisation and the six fixed main tasks that give every
 // frame its shape: input, begin-frame state, the current screen, drawing,
-// presenting, and two empty hooks.
+// presenting, and the tests' end-of-frame hook.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/core/engine_state.h"
 
+// Puts back what one run of the program keeps outside its heaps and the
+// tables its subsystems' start-up makes afresh: the run and window flags, the
+// mode stack, the screen contexts' table, the task-pause saves, the restore
+// phase, the frame rate the screens time by, the text language and the
+// player's face, the interface font's load, the title's flags, the quick
+// save and the story's play mode. The program's start (WinMain) calls it
+// first, before any thread starts; every test harness calls it in its
+// tear-down, so that whatever runs next in the process finds the state a
+// fresh process has. State a new module keeps across runs is reset here.
+void Main_RunStateReset();
 void Main_Init();
 // Registers the screens (GSL_ScreensSet) and installs the host table of every
 // layer that calls upward: ui, script, story and screens (Main_Init does it;
@@ -25,7 +35,6 @@ int32_t Main_DrawBCB(void* work);
 int32_t Main_ModeCB(void* work);
 int32_t Main_DrawCB(void* work);
 int32_t Main_DrawACB(void* work);
-int32_t Main_VblankCB(void* work);
 int32_t Main_FlipCB(void* work);
 
 // Tests only: called by Main_FlipCB on the game thread at the end of every

@@ -71,7 +71,6 @@ struct Bench {
         std::filesystem::current_path(SampleDir());
         const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 128 * kMiB};
         if (!Lib_MemInit(sizes)) return;
-        Lib_CashReset();
         Lib_PcArcOpen();
         Lib_TaskInit();
         for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;

@@ -44,7 +44,6 @@ struct Env {
     Env() {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 2 * mib, 4 * mib, 8 * mib, 2 * mib};
         if (!Lib_MemInit(sizes) || !Lib_TaskInit()) return;
-        Lib_CashReset();
         const std::string text = "<keywait 99999>\r\n";
         if (!script_bench::CacheOneMemberScriptArc(text)) return;
         for (int32_t i = 0; i < 24; ++i) {

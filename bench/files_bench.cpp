@@ -32,7 +32,6 @@ struct Root {
         fs::create_directories("data");
         const uint64_t sizes[HEAP_COUNT] = {32 * kMiB, 32 * kMiB, 2 * kMiB, 64 * kMiB, 8 * kMiB};
         Lib_MemInit(sizes);
-        Lib_CashReset();
     }
     ~Root() {
         Lib_PcArcClose();

@@ -58,7 +58,6 @@ struct Stage {
         if (!scene.ok) return;
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 16 * mib, 24 * mib, 160 * mib, 256 * mib};
         if (!Lib_MemInit(sizes) || !Lib_TaskInit()) return;
-        Lib_CashReset();
         Main_ScreenCallsSet();
         for (ModeFunction& m : ModeStack) m = nullptr;
         for (ScreenWork*& w : ScreenWorkTable) w = nullptr;

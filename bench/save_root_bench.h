@@ -27,7 +27,6 @@ struct SaveBenchRoot {
         const uint64_t mib = 1024 * 1024;
         const uint64_t sizes[HEAP_COUNT] = {16 * mib, 64 * mib, heap2And4Mib * mib, 8 * mib, heap2And4Mib * mib};
         Lib_MemInit(sizes);
-        Lib_CashReset();
         Lib_TaskInit();
         Lib_ThreadTableClear();
         std::strcpy(UserId, "7");

@@ -66,7 +66,6 @@ struct ScreenScene {
         if (!Plat_GLHeadlessStart(kFrameWidth, kFrameHeight)) return;
         if (!*Lib_GetRenderer() && !Lib_GraphicsInit()) return;
         if (!Lib_MemInit(sizes)) return;
-        Lib_CashReset();
         if (!folder.empty()) {
             old = std::filesystem::current_path();
             std::filesystem::current_path(folder);

@@ -138,7 +138,6 @@ struct Env {
     Env(int n, bool uniqueLayers) {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 2 * mib, 4 * mib, 8 * mib, 2 * mib};
         if (!Lib_MemInit(sizes) || !Lib_TaskInit()) return;
-        Lib_CashReset();
         text = Script(n, uniqueLayers, &labels);
         target = uint32_t(text.rfind("<keywait"));
         if (!script_bench::CacheOneMemberScriptArc(text)) return;

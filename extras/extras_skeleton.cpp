@@ -57,7 +57,7 @@ int32_t Extras_Open(const char* background, const char* sheet, uint32_t closeSlo
 }
 
 int32_t Extras_LayerLoad(uint32_t slot, const char* file, uint8_t cached) {
-    return GSL_WorkLayerLoad(nullptr, slot, -1, file, -1, cached, nullptr, nullptr);
+    return GSL_WorkLayerFile(nullptr, slot, file, LayerKeep(cached));
 }
 
 int32_t Extras_BarCreate(int32_t minimum, int32_t rows) {

@@ -430,15 +430,6 @@ int32_t GSL_GalleryGetCategory() {
     return h ? h->category : 0;
 }
 
-int32_t GSL_GalleryRowCount() {
-    const GalleryHead* h = GSL_GalleryHead(Work());
-    return h ? Rows(Category(h).count) : Rows(GSL_GalleryGetTable()[0].count);
-}
-
-void GSL_GalleryBandRect(int32_t* out) {
-    if (out) std::memcpy(out, kBand, sizeof kBand);
-}
-
 void GSL_GalleryDrawPage(float scale, bool cursorShown) {
     GalleryHead* h = GSL_GalleryHead(Work());
     if (!h || !h->state) return;

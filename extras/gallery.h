@@ -36,9 +36,6 @@ int32_t GSL_GalleryRate();
 bool GSL_GalleryAnyOpen(int32_t first, int32_t count, int32_t mode);
 // The gallery's category, also while the viewer is on top (0 without a gallery).
 int32_t GSL_GalleryGetCategory();
-int32_t GSL_GalleryRowCount();
-// The band the cells show in: {x, y, w, h} from the top-left.
-void GSL_GalleryBandRect(int32_t* out);
 // Moves the suspended gallery to `category` and `thumbnail` through the
 // one-shot task SetNowSelectCB, whose slot goes to the viewer's select field.
 void GSL_GallerySetNowSelect(int32_t unused, int32_t category, int32_t thumbnail);

@@ -204,13 +204,13 @@ void LoadPicture(GalleryViewHead* v) {
     const EventPictureRecord r = GSL_EventPictureGet(k >= 0 && k < total ? ids[k] - kEventPictureFirstId : -1);
     char path[kScreenNameSize];
     std::snprintf(path, sizeof path, "visual/adv/%s.ext", r.name);
-    GSL_WorkLayerLoad(nullptr, uint32_t(v->layer), -1, path, -1, 0, nullptr, nullptr);
+    GSL_WorkLayerFile(nullptr, uint32_t(v->layer), path, LAYER_OWN);
     if (GSL_WorkLayerGet(nullptr, kDigitSlot) < 0)
-        GSL_WorkLayerLoad(nullptr, kDigitSlot, -1, "visual/system/sys_system_04.ext", -1, 1, nullptr, nullptr);
+        GSL_WorkLayerFile(nullptr, kDigitSlot, "visual/system/sys_system_04.ext", LAYER_CACHED);
     if (!v->first) return;
-    GSL_WorkLayerLoad(nullptr, 2, -1, nullptr, -1, 0, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, 3, -1, "visual/system/sys_system_01.ext", -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, 4, -1, "visual/system/sys_gallery_01.ext", -1, 1, nullptr, nullptr);
+    GSL_WorkLayerFile(nullptr, 2, nullptr, LAYER_OWN);
+    GSL_WorkLayerFile(nullptr, 3, "visual/system/sys_system_01.ext", LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, 4, "visual/system/sys_gallery_01.ext", LAYER_CACHED);
 }
 
 void SetUp(ScreenWork* w, GalleryViewHead* v) {

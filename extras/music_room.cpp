@@ -467,14 +467,6 @@ int32_t GSL_MusicGetPage() {
 
 int32_t GSL_MusicRowCount() { return Rows(Page(Head()).count); }
 
-void GSL_MusicBandRect(int32_t* out) {
-    if (!out) return;
-    out[0] = 0;
-    out[1] = 360 - 64 / 2 - 224;
-    out[2] = 1280;
-    out[3] = 64 * 8;
-}
-
 void GSL_MusicPageText() { Extras_Counter(GSL_MusicRoomModeCB, GSL_MusicGetPage() + 1, kPages); }
 
 void GSL_MusicTrackText(uint8_t rebuild) {

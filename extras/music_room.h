@@ -49,8 +49,6 @@ bool GSL_MusicIsOpen(int32_t record);
 int32_t GSL_MusicRate();
 int32_t GSL_MusicGetPage();
 int32_t GSL_MusicRowCount();
-// The list area {x, y, w, h} from the top-left.
-void GSL_MusicBandRect(int32_t* out);
 void GSL_MusicPageText();
 void GSL_MusicTrackText(uint8_t rebuild);
 void GSL_MusicDrawPage(float scale, uint8_t bandShown);

@@ -284,11 +284,6 @@ void GSL_SpecialModeCB() {
     Extras_Dispatch(GSL_SpecialModeCB, kSteps, int32_t(std::size(kSteps)));
 }
 
-int32_t GSL_SpecialGetPage() {
-    const SpecialHead* h = Head();
-    return h ? h->page : 0;
-}
-
 int32_t GSL_SpecialRowCount() { return (kSpecialCount + kColumns - 1) / kColumns; }
 
 void GSL_SpecialDrawPage(float scale, uint8_t cursorShown) {
@@ -332,11 +327,4 @@ void GSL_SpecialSelectUpdate() {
         Lib_SpriteSetColor(Button(h->highlighted), kGrey);
     h->counter = 0;
     h->highlighted = sel;
-}
-
-void GSL_SpecialShowCursor() {
-    const SpecialHead* h = Head();
-    if (!h) return;
-    Lib_SpriteSetFlag(Cursor(), 1);
-    Lib_SpriteSetColor(Button(h->selected), kWhite);
 }

@@ -24,9 +24,7 @@ struct SpecialHead {
 };
 SpecialHead* GSL_SpecialHead(ScreenWork* w);
 
-int32_t GSL_SpecialGetPage();
 // Rows of the page's buttons, four to a row.
 int32_t GSL_SpecialRowCount();
 void GSL_SpecialDrawPage(float scale, uint8_t cursorShown);
 void GSL_SpecialSelectUpdate();
-void GSL_SpecialShowCursor();

@@ -27,7 +27,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     const uint64_t mib = 1024 * 1024;
     const uint64_t sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 16 * mib, 8 * mib};
     Check(Lib_MemInit(sizes));
-    Lib_CashReset();
     return 0;
 }
 

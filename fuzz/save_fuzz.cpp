@@ -42,7 +42,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     const uint64_t mib = 1024 * 1024;
     const uint64_t sizes[HEAP_COUNT] = {8 * mib, 48 * mib, 2 * mib, 8 * mib, 2 * mib};
     Check(Lib_MemInit(sizes));
-    Lib_CashReset();
     Check(Lib_TaskInit());
     Lib_ThreadTableClear();
     Lib_SaveSizesSet();

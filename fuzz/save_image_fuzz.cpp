@@ -31,7 +31,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const uint64_t mib = 1024 * 1024;
     const uint64_t sizes[HEAP_COUNT] = {2 * mib, 24 * mib, 2 * mib, 2 * mib, 2 * mib};
     Check(Lib_MemInit(sizes));
-    Lib_CashReset();
     return 0;
 }
 

@@ -97,7 +97,6 @@ void Restore(const uint8_t* data, size_t size) {
     if (!ready) {
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {4 * mib, 2 * mib, 2 * mib, 4 * mib, 1 * mib};
         Check(Lib_MemInit(sizes));
-        Lib_CashReset();
         Check(Lib_TaskInit());
         Container();
         static StoryStandIn standIn;

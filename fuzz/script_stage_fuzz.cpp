@@ -131,7 +131,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 64 * mib, 24 * mib, 64 * mib, 128 * mib};
     Check(Lib_MemInit(sizes));
-    Lib_CashReset();
     Check(Lib_TaskInit());
     Lib_DebugSetSink(Quiet);
     if (!Plat_GLHeadlessStart(1280, 720) || !Lib_GraphicsInit()) {

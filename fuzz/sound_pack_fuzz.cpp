@@ -53,7 +53,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     g_path = fuzz_scratch::Folder() + "/" + kPack;
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {4 * mib, 64 * mib, 2 * mib, 8 * mib, 4 * mib};
     Check(Lib_MemInit(sizes));
-    Lib_CashReset();
     Lib_DebugSetSink(Quiet);
     Check(Plat_AudioOpenNull(48000));
     Lib_SoundSetClock(Now);

@@ -40,7 +40,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     dlopen("libEGL.so.1", RTLD_LAZY | RTLD_NODELETE);
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 16 * mib, 64 * mib};
     Check(Lib_MemInit(sizes));
-    Lib_CashReset();
     Lib_DebugSetSink(Quiet);
     if (!Plat_GLHeadlessStart(1280, 720) || !Lib_GraphicsInit()) {
         std::fprintf(stderr, "sprite_texture_fuzz: no headless OpenGL 3.3 context: %s\n", Plat_GLError());

@@ -104,7 +104,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     std::filesystem::create_directories("data");
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {16 * mib, 32 * mib, 2 * mib, 16 * mib, 8 * mib};
     Check(Lib_MemInit(sizes));
-    Lib_CashReset();
     Lib_DebugSetSink(Quiet);
     return 0;
 }

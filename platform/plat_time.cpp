@@ -22,4 +22,3 @@ void Plat_LocalTime(std::tm* out) {
 
 void Plat_SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-void Plat_SleepUs(uint64_t us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }

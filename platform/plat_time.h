@@ -11,4 +11,3 @@ uint64_t Plat_WallClockUs();
 // Local broken-down time.
 void Plat_LocalTime(std::tm* out);
 void Plat_SleepMs(uint32_t ms);
-void Plat_SleepUs(uint64_t us);

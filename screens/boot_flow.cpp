@@ -120,14 +120,7 @@ bool GSL_BootLoadSystemData() {
 bool GSL_BootEnd() {
     GSL_SystemDispColorSet(0xFF000000u, 60);
     if (!GSL_SystemDispColorCheck()) return true;
-    GSL_WorkDelete(nullptr);
-    const int32_t top = GSL_ModeCount() - 1;
-    if (top >= 0) ModeStack[top] = nullptr;
-    for (int32_t i = 0; i < kModeStackSize; ++i) {
-        if (ModeStack[i]) continue;
-        ModeStack[i] = GSL_LogoModeCB;
-        break;
-    }
+    GSL_ModeHandOver(GSL_LogoModeCB);
     return true;
 }
 

@@ -59,7 +59,7 @@ void LoadStart(ScreenWork* w) {
     GSL_GameStateInit();
     SaveRequest request;
     GSL_GameSlotRequestBuild(&request);
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(1, &request, GSL_WorkWord(w, SLOT_WORD_TARGET)));
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(SAVE_TASK_LOAD, &request, GSL_WorkWord(w, SLOT_WORD_TARGET)));
     w->subState = SLOT_MAIN_ACT_WAIT;
 }
 
@@ -141,8 +141,8 @@ void LoadEnd(ScreenWork* w) {
     StoryPausedFlag = 0;
     GSL_SystemLoadPrevCheck();
     GSL_WorkDeleteAll();
-    ModeStack[GSL_ModeCount()] = GSL_TitleModeCB;
-    ModeStack[GSL_ModeCount()] = GSL_StoryModeCB;
+    GSL_ModeAppend(GSL_TitleModeCB);
+    GSL_ModeAppend(GSL_StoryModeCB);
 }
 
 using Step = void (*)(ScreenWork*);

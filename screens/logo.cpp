@@ -96,7 +96,7 @@ bool GSL_LogoShow() {
             char path[128];
             std::snprintf(path, sizeof path, "visual/system/%s%s.ext", kLogoTable[i].name,
                           i == 0 ? kCautionSuffix[language] : "");
-            GSL_WorkLayerLoad(nullptr, uint32_t(i), -1, path, -1, 0, nullptr, nullptr);
+            GSL_WorkLayerFile(nullptr, uint32_t(i), path, LAYER_OWN);
         }
         w->subState = SHOW_PLACE;
         return true;
@@ -178,14 +178,7 @@ bool GSL_LogoPlayMovie() {
 bool GSL_LogoEnd() {
     GSL_SystemDispColorSet(0xFF000000u, 60);
     if (!GSL_SystemDispColorCheck()) return true;
-    GSL_WorkDelete(nullptr);
-    const int32_t top = GSL_ModeCount() - 1;
-    if (top >= 0) ModeStack[top] = nullptr;
-    for (ModeFunction& m : ModeStack) {
-        if (m) continue;
-        m = GSL_TitleModeCB;
-        break;
-    }
+    GSL_ModeHandOver(GSL_TitleModeCB);
     return true;
 }
 

@@ -87,8 +87,7 @@ void Init(ScreenWork*) {
     GSL_WorkWordSet(w, MANUAL_PAGE, 0);
     GSL_WorkWordSet(w, MANUAL_SHOWN, 0);
     GSL_WorkWordSet(w, MANUAL_ANGLE, 0);
-    GSL_WorkWordSet(w, MANUAL_FRAME_RATE, FrameRateConfig);
-    FrameRateConfig = 60;
+    GSL_WorkFrameRateHold(w);
     Goto(w, MANUAL_STEP_LOAD);
 }
 
@@ -136,11 +135,11 @@ void Load(ScreenWork* w) {
             int32_t language = SystemDataBlock.language;
             language = language < 0 ? 0 : language > 3 ? 3 : language;
             char page[64];
-            GSL_WorkLayerLoad(nullptr, 0, -1, "visual/system/sys_manual_00.ext", -1, 1, nullptr, nullptr);
-            GSL_WorkLayerLoad(nullptr, 1, -1, "visual/system/sys_system_01.ext", -1, 1, nullptr, nullptr);
+            GSL_WorkLayerFile(nullptr, 0, "visual/system/sys_manual_00.ext", LAYER_CACHED);
+            GSL_WorkLayerFile(nullptr, 1, "visual/system/sys_system_01.ext", LAYER_CACHED);
             for (uint32_t n = 1; n <= 2; ++n) {
                 std::snprintf(page, sizeof page, "visual/manual/%02d/%03u.png", int(language), n);
-                GSL_WorkLayerLoad(nullptr, 5 + n, -1, page, -1, 0, nullptr, nullptr);
+                GSL_WorkLayerFile(nullptr, 5 + n, page, LAYER_OWN);
             }
             w->subState = LOAD_WIPE;
             return;
@@ -268,7 +267,6 @@ void End(ScreenWork* w) {
     if (Wipe(w) != WIPE_FINISHED) return;
     GSL_SystemWipeDel(GSL_WorkWord(w, MANUAL_WIPE));
     GSL_WorkWordSet(w, MANUAL_WIPE, -1);
-    FrameRateConfig = GSL_OptionFrameRate(GSL_WorkWord(w, MANUAL_FRAME_RATE));
     GSL_WorkDelete(nullptr);
     GSL_ModePop();
 }

@@ -10,7 +10,6 @@
 
 // The screen's fields in its context's words.
 enum : uint32_t {
-    MANUAL_FRAME_RATE = 0,
     MANUAL_WIPE = 1,
     MANUAL_PAGE = 2,
     MANUAL_SHOWN = 3,

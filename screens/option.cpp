@@ -160,14 +160,13 @@ void Init(ScreenWork*) {
     o->row = 0;
     std::memcpy(o->digest, digest, sizeof digest);
     w->words[0] = uint64_t(uintptr_t(o));
-    GSL_WorkLayerLoad(nullptr, 0, -1, "visual/system/sys_option_bg.ext", -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, 2, -1, "visual/system/sys_option_00.ext", -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, 1, -1, "visual/system/sys_system_01.ext", -1, 1, nullptr, nullptr);
+    GSL_WorkLayerFile(nullptr, 0, "visual/system/sys_option_bg.ext", LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, 2, "visual/system/sys_option_00.ext", LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, 1, "visual/system/sys_system_01.ext", LAYER_CACHED);
     const uint32_t masks[6] = {0x1000, 0x4000, 0x2000, 0x8000, 0x1000, 0x4000};
     const int32_t intervals[6] = {1, 1, 5, 5, 5, 5};
     for (int i = 0; i < 6; ++i) o->keys[i] = GSL_SystemKeySet(masks[i], intervals[i]);
-    o->savedFrameRate = FrameRateConfig;
-    FrameRateConfig = 60;
+    GSL_WorkFrameRateHold(w);
     const float at[2] = {598.0f, 0.0f}, size[2] = {1.0f, 5.0f};
     o->bar = GSL_SystemBarSet(at, size, 190, 0, 9, 12, -1, -1);
     o->seChannel = FreeChannel(3, 10);
@@ -386,11 +385,6 @@ bool PointerScan(OptionWork* o, bool* dragStarted) {
 }
 }  // namespace
 
-uint8_t GSL_OptionFrameRate(int32_t saved) {
-    const uint32_t v = uint8_t(saved);
-    return uint8_t(v < 1 ? 1 : v > 60 ? 60 : v);
-}
-
 void GSL_OptionDisplaySwitch() {
     GSL_SystemSePlay(SE_ENTER);
     Lib_InputPointerReset();
@@ -540,7 +534,7 @@ void Reset(ScreenWork* w) {
         case RESET_ASK: {
             char text[kMesTextSize];
             GSL_SysTextGet(nullptr, 2, 1, 0, text, sizeof text);
-            o->wipeOrDialog = Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1);
+            o->wipeOrDialog = Lib_DialogAsk(text);
             w->subState = RESET_ANSWER;
             return;
         }
@@ -617,7 +611,6 @@ void Exit(ScreenWork* w) {
     }
     if (GSL_SystemWipeStatus(o->wipeOrDialog) != WIPE_FINISHED) return;
     GSL_SystemWipeDel(o->wipeOrDialog);
-    FrameRateConfig = GSL_OptionFrameRate(o->savedFrameRate);
     w->words[0] = 0;
     Lib_MemFree(o->heap, o);
     GSL_WorkDelete(nullptr);

@@ -15,5 +15,3 @@ int32_t GSL_OptionInput();
 void GSL_OptionScroll();
 // Window to full screen, or back.
 void GSL_OptionDisplaySwitch();
-// Restores a frame rate saved on entry (read unsigned), limited to 1..60.
-uint8_t GSL_OptionFrameRate(int32_t saved);

@@ -33,7 +33,6 @@ inline constexpr int32_t kOptionItemTexts = 47;
 // from the screen heap.
 struct OptionWork {
     int32_t heap;
-    int32_t savedFrameRate;  // FrameRateConfig on entry
     int32_t angle;           // colour cycle of the cursor plate
     int32_t cursor, previousCursor, scrollTop;
     int32_t bar;

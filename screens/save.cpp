@@ -81,7 +81,7 @@ void SaveStart(ScreenWork* w) {
     Save_DetailMake(request.detail, sizeof request.detail);
     request.picture = picture;
     request.pictureSize = picture ? kSavePictSize : 0;
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(0, &request, GSL_WorkWord(w, SLOT_WORD_TARGET)));
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(SAVE_TASK_SAVE, &request, GSL_WorkWord(w, SLOT_WORD_TARGET)));
     w->subState = SLOT_MAIN_ACT_WAIT;
 }
 
@@ -98,7 +98,7 @@ void SystemSaveStart(ScreenWork* w) {
     SystemDataBlock.lastSlot = uint8_t(GSL_WorkWord(w, SLOT_WORD_TARGET));
     SaveRequest request;
     GSL_SystemSaveRequestBuild(&request);
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(0, &request, kSaveSystemSlot));
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(SAVE_TASK_SAVE, &request, kSaveSystemSlot));
     w->subState = SAVE_SYSTEM_WAIT;
 }
 

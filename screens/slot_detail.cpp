@@ -181,7 +181,7 @@ void SlotDetailOpen(ScreenWork* w, SaveSlotList* l) {
         return;
     }
     Lib_SpriteSetPrio(w->layers[SLOT_LAYER_BACK].handle, 499, -1);
-    const int32_t dim = GSL_WorkLayerLoad(nullptr, SLOT_LAYER_DIM, -1, nullptr, -1, 0, nullptr, nullptr);
+    const int32_t dim = GSL_WorkLayerFile(nullptr, SLOT_LAYER_DIM, nullptr, LAYER_OWN);
     Lib_SpriteSetColor(dim, 0xC0000000u);
     Lib_SpriteSetValue(dim, 2);
     Lib_SpriteSetPrio(dim, 500, -1);

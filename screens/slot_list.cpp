@@ -187,7 +187,7 @@ void ApplyCursor(ScreenWork* w, SaveSlotList* l, bool instant) {
 
 // The dimmer over the list (layer 195).
 void DimmerShow() {
-    const int32_t dim = GSL_WorkLayerLoad(nullptr, SLOT_LAYER_DIM, -1, nullptr, -1, 0, nullptr, nullptr);
+    const int32_t dim = GSL_WorkLayerFile(nullptr, SLOT_LAYER_DIM, nullptr, LAYER_OWN);
     Lib_SpriteSetColor(dim, kDimColour);
     Lib_SpriteSetValue(dim, 2);
     Lib_SpriteSetPrio(dim, 500, -1);
@@ -332,7 +332,7 @@ void DialogOpen(ScreenWork* w, SaveSlotList* l, const SlotScreen& kind) {
     if (l->pending < 0) index = Lib_SaveSlotCheck(l->cursor, nullptr) == SLOT_VALID ? kind.askValid : kind.askOther;
     char text[kMesTextSize];
     GSL_SysTextGet(nullptr, 2, uint32_t(index), 0, text, sizeof text);
-    l->dialog = Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1);
+    l->dialog = Lib_DialogAsk(text);
     w->subState = SLOT_MAIN_ANSWER;
 }
 
@@ -358,7 +358,7 @@ void DialogWait(ScreenWork* w, SaveSlotList* l) {
 
 void DeleteStart(ScreenWork* w, SaveSlotList* l) {
     const SaveRequest none{};
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(2, &none, l->cursor));
+    GSL_WorkWordSet(w, SLOT_WORD_TASK, Lib_SaveTaskSet(SAVE_TASK_DELETE, &none, l->cursor));
     w->subState = SLOT_MAIN_DELETE_WAIT;
 }
 
@@ -510,10 +510,10 @@ void SlotScreenOpen(ScreenWork* w, const SlotScreen& kind) {
     GSL_WorkSoundSet(nullptr, 0, path, -1, 1, 30, 30, -1);
     // The pictures stay hidden until the list shows them: they load while
     // the music starts.
-    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BG, -1, kind.background, -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_DETAILS, -1, "visual/system/sys_save_00.ext", -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_BACK, -1, "visual/system/sys_system_01.ext", -1, 1, nullptr, nullptr);
-    GSL_WorkLayerLoad(nullptr, SLOT_LAYER_NONE, -1, "data/utility/ICON0_NON.tga", -1, 0, nullptr, nullptr);
+    GSL_WorkLayerFile(nullptr, SLOT_LAYER_BG, kind.background, LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, SLOT_LAYER_DETAILS, "visual/system/sys_save_00.ext", LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, SLOT_LAYER_BACK, "visual/system/sys_system_01.ext", LAYER_CACHED);
+    GSL_WorkLayerFile(nullptr, SLOT_LAYER_NONE, "data/utility/ICON0_NON.tga", LAYER_OWN);
 }
 
 void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
@@ -528,8 +528,7 @@ void SlotScreenBuild(ScreenWork* w, const SlotScreen& kind) {
         case SLOT_BUILD_LIST: {
             auto* l = static_cast<SaveSlotList*>(Lib_MemAlloc(HEAP_SCREEN, sizeof(SaveSlotList), 16));
             if (!l) return;  // tried again next frame
-            GSL_WorkWordSet(w, SLOT_WORD_RATE, FrameRateConfig);
-            FrameRateConfig = 60;
+            GSL_WorkFrameRateHold(w);
             std::memset(l, 0, sizeof *l);
             l->count = kSlotCount;
             l->rows = kSlotRows;
@@ -625,8 +624,6 @@ bool SlotScreenMain(ScreenWork* w, const SlotScreen& kind) {
 }
 
 void SlotScreenTeardown(ScreenWork* w) {
-    int32_t rate = GSL_WorkWord(w, SLOT_WORD_RATE);
-    FrameRateConfig = uint8_t(rate < 1 ? 1 : rate > 60 ? 60 : rate);
     if (SaveSlotList* l = SlotListGet(w)) {
         GSL_SystemBarDel(l->bar);
         for (int32_t& key : l->keys) DelTask(key, GSL_SystemKeyCB);

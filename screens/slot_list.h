@@ -32,7 +32,6 @@ enum : uint32_t { SLOT_TEXT_DETAIL = 32, SLOT_TEXT_HEADING = 33, SLOT_TEXT_BADGE
 // Words of the screens' context header.
 enum : uint32_t {
     SLOT_WORD_TASK = 0,      // the running save task, -1 none
-    SLOT_WORD_RATE = 1,      // FrameRateConfig found on entry
     SLOT_WORD_TARGET = 2,    // the slot a confirmed load, save or delete acts on
     SLOT_WORD_BUFFER = 3,    // the load screen's backup, the save screen's picture
     SLOT_WORD_LIST = 4,      // SaveSlotList*
@@ -41,8 +40,6 @@ enum : uint32_t {
     SLOT_WORD_COUNTER = 7,   // load: the final wait
     SLOT_WORD_READ = 8,      // save: the slot picture's read-back, 0 none
 };
-
-enum : int32_t { SLOT_VALID = 0, SLOT_EMPTY = 1, SLOT_BROKEN = 2 };
 
 // Steps of the two screens; the load screen adds its own last one.
 enum : int32_t { SLOT_STEP_INIT = 0, SLOT_STEP_BUILD = 1, SLOT_STEP_MAIN = 2, SLOT_STEP_LEAVE = 3 };

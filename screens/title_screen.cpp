@@ -145,10 +145,10 @@ void LoadStep(ScreenWork* w) {
         GSL_SystemLoadPrevSet("visual/thumb/thumb.arc", 256, 0, nullptr);
         GSL_SystemLoadPrevSet("visual/thumb/thumb2.arc", 256, 2, nullptr);
         for (const uint32_t slot : {0u, 1u, 15u, 16u}) GSL_WorkLayerFree(nullptr, int32_t(slot));
-        GSL_WorkLayerLoad(nullptr, 0, -1, "visual/system/sys_system_02.ext", -1, 1, nullptr, nullptr);
-        GSL_WorkLayerLoad(nullptr, 1, -1, "visual/system/sys_title_00.ext", -1, 0, nullptr, nullptr);
-        GSL_WorkLayerLoad(nullptr, 15, -1, "visual/system/sys_title_01.ext", -1, 0, nullptr, nullptr);
-        GSL_WorkLayerLoad(nullptr, 16, -1, "visual/system/sys_system_05.ext", -1, 1, nullptr, nullptr);
+        GSL_WorkLayerFile(nullptr, 0, "visual/system/sys_system_02.ext", LAYER_CACHED);
+        GSL_WorkLayerFile(nullptr, 1, "visual/system/sys_title_00.ext", LAYER_OWN);
+        GSL_WorkLayerFile(nullptr, 15, "visual/system/sys_title_01.ext", LAYER_OWN);
+        GSL_WorkLayerFile(nullptr, 16, "visual/system/sys_system_05.ext", LAYER_CACHED);
         GSL_SystemDispColorSet(0x00000000u, 60);
         w->subState = TITLE_LOAD_FLASH;
         break;
@@ -392,13 +392,11 @@ bool GSL_TitleWipeOut() {
         FrameRateConfig = 60;
         GSL_InputDel(h->input);
         ShowQuickGDDel();
-        GSL_WorkDelete(nullptr);
-        GSL_ModePop();
-        if (!restart) GSL_SystemLoadPrevCheck();
-        const ModeFunction next[2] = {GSL_TitleModeCB, restart ? nullptr : GSL_StoryModeCB};
-        for (const ModeFunction screen : next) {
-            const int32_t n = GSL_ModeCount();
-            if (screen && n < kModeStackSize) ModeStack[n] = screen;
+        // A fresh title waits below the story it starts, or restarts alone.
+        GSL_ModeHandOver(GSL_TitleModeCB);
+        if (!restart) {
+            GSL_SystemLoadPrevCheck();
+            GSL_ModeAppend(GSL_StoryModeCB);
         }
         break;
     }

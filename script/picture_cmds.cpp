@@ -220,7 +220,7 @@ void GSL_CmdImage(CommandContext* ctx) {
         }
         GSL_LayerEffectsStop(stage, 1, f->layer);
         GSL_WorkLayerFree(Story(), f->base + f->layer);
-        GSL_WorkLayerLoad(Story(), uint32_t(f->base + f->layer), -1, path, -1, 1, nullptr, nullptr);
+        GSL_WorkLayerFile(Story(), uint32_t(f->base + f->layer), path, LAYER_CACHED);
         ctx->step = STEP_LOADED;
     }
     if (ctx->step == STEP_LOADED) {

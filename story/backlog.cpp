@@ -47,7 +47,6 @@ constexpr uint32_t kVeilColour = 0xE0F0F0F0u;
 constexpr int32_t kBarMinimum = 3;
 constexpr float kBarX = 598.0f;
 constexpr int32_t kBarMargin = 22;
-constexpr uint32_t kDialogValue = 180, kDialogPriority = 98;
 constexpr uint32_t kKeyMasks[4] = {0x2000, 0x8000, 0x1000, 0x4000};
 constexpr int32_t kKeyIntervals[4] = {5, 5, 1, 1};
 enum : int32_t { KEY_UP = 0, KEY_DOWN = 1, KEY_LEFT = 2, KEY_RIGHT = 3 };
@@ -267,7 +266,7 @@ void Build(ScreenWork* w, BacklogWork* b) {
         }
     }
     // A light veil over the frozen story, the title's plate on it.
-    const int32_t veil = GSL_WorkLayerLoad(nullptr, LAYER_VEIL, -1, nullptr, -1, 0, nullptr, nullptr);
+    const int32_t veil = GSL_WorkLayerFile(nullptr, LAYER_VEIL, nullptr, LAYER_OWN);
     Lib_SpriteSetColor(veil, kVeilColour);
     Lib_SpriteSetPrio(veil, kBackdropPriority + 1, -1);
     Lib_SpriteSetValue(veil, 2);
@@ -297,7 +296,7 @@ void Open(ScreenWork* w) {
                            {LAYER_CLOSE, "visual/system/sys_system_01.ext"},
                            {LAYER_SHEET, "visual/system/sys_adv_00.ext"}};
             for (const auto& s : sheets)
-                if (Layer(s.slot) < 0) GSL_WorkLayerLoad(nullptr, s.slot, -1, s.file, -1, 1, nullptr, nullptr);
+                if (Layer(s.slot) < 0) GSL_WorkLayerFile(nullptr, s.slot, s.file, LAYER_CACHED);
             const int32_t count = Count();
             const float at[2] = {kBarX, 0.0f}, size[2] = {1.0f, 5.0f};
             // A history shorter than a page still gives the bar an empty range.
@@ -478,7 +477,7 @@ void Jump(ScreenWork* w) {
     BacklogWork* b = Work(w);
     if (w->subState == ASK_OPEN) {
         const char* text = GSL_SysTextGet(nullptr, 2, 9, 0, nullptr, 0);
-        GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(DIALOG_YES_NO, text, kDialogValue, kDialogPriority, 1));
+        GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogAsk(text));
         w->subState = ASK_ANSWER;
         return;
     }

@@ -399,7 +399,7 @@ int32_t SaveQuickGDSetCB(void* work) {
                 w->head.state = QUICK_SYSTEM;  // the system slot whatever slot 33's result
                 return 0;
             }
-            if (code == 0) {
+            if (code == SAVE_CODE_OK) {
                 std::memcpy(&QuickDataCache, w->block, sizeof(GameState));
                 // What the disk holds is checked as any loaded state is.
                 GSL_GameStateCheck(&QuickDataCache);
@@ -413,7 +413,7 @@ int32_t SaveQuickGDSetCB(void* work) {
         }
         case QUICK_SYSTEM:
             GSL_SystemSaveRequestBuild(&g_request);
-            w->saveTask = Lib_SaveTaskSet(0, &g_request, kSaveSystemSlot);
+            w->saveTask = Lib_SaveTaskSet(SAVE_TASK_SAVE, &g_request, kSaveSystemSlot);
             w->head.state = QUICK_SYSTEM_WAIT;
             return 0;
         case QUICK_SYSTEM_WAIT:
@@ -484,7 +484,7 @@ int32_t ShowQuickGDCB(void* work) {
                 GSL_InputPause(p->input, 1);
                 GSL_SystemSePlay(SE_ENTER);
                 const char* text = GSL_SysTextGet(nullptr, 2, 20, 0, nullptr, 0);
-                p->dialog = Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1);
+                p->dialog = Lib_DialogAsk(text);
                 GSL_SystemDialogFixCam(p->dialog);
                 GSL_SystemDialogTextEnd(p->dialog);
                 p->head.state = QUICK_PANEL_ASK;
@@ -507,7 +507,7 @@ int32_t ShowQuickGDCB(void* work) {
             return 0;
         }
         case QUICK_PANEL_DELETE:
-            p->saveTask = Lib_SaveTaskSet(2, nullptr, kSaveQuickSlot);
+            p->saveTask = Lib_SaveTaskSet(SAVE_TASK_DELETE, nullptr, kSaveQuickSlot);
             p->head.state = QUICK_PANEL_DELETE_WAIT;
             return 0;
         default:  // QUICK_PANEL_DELETE_WAIT

@@ -42,10 +42,20 @@ constexpr int32_t kAsideCopies = 10;  // name.broken, name.broken.2, ... name.br
 enum FileState : int32_t { FILE_UNREADABLE = -2, FILE_DAMAGED = -1, FILE_MISSING = 0, FILE_GOOD = 1 };
 
 enum : uint32_t { ST_START = 0, ST_WORK = 1, ST_RESULT = 10, ST_CLOSE = 99 };
-// The notices of what start-up found (system texts of section 1).
-constexpr int32_t kDamagedNoticeText = 14;    // save.cdf was damaged; the path of its copy follows
-constexpr int32_t kRebuiltNoticeText = 15;    // registry.cdf was rebuilt from the slots' data
-constexpr int32_t kSavingOffNoticeText = 16;  // saving is off; the path of the file that cannot be written follows
+// The save task's texts in system-text section 1.
+enum : int32_t {
+    TEXT_SAVING = 3,
+    TEXT_SAVING_SYSTEM = 4,
+    TEXT_DELETING = 7,
+    TEXT_DELETING_SYSTEM = 8,
+    TEXT_CREATED = 9,          // no system data yet: it is created
+    TEXT_WRITE_FAILED = 11,
+    TEXT_BROKEN = 13,
+    // The notices of what start-up found.
+    TEXT_DAMAGED_NOTICE = 14,    // save.cdf was damaged; the path of its copy follows
+    TEXT_REBUILT_NOTICE = 15,    // registry.cdf was rebuilt from the slots' data
+    TEXT_SAVING_OFF_NOTICE = 16, // saving is off; the path of the file that cannot be written follows
+};
 
 // The save task's work, behind the dialog's fields.
 struct SaveTaskWork {
@@ -56,7 +66,7 @@ struct SaveTaskWork {
     uint32_t slot;
     int32_t dialogTask;
     int32_t nextState;
-    uint32_t result;
+    uint32_t result;  // a SaveTaskCode
     uint32_t frames;
     SaveRequest* request;
     uint64_t needSeq;   // change number the task's writes carry, 0 none
@@ -562,7 +572,7 @@ bool NoticeWaiting() { return g.notice[0] || g.rebuiltNotice || g.offNotice[0]; 
 // Opens the one-button dialog of the first notice that waits and forgets it.
 int32_t NoticeOpen() {
     char* path = g.notice[0] ? g.notice : g.rebuiltNotice ? nullptr : g.offNotice;
-    const int32_t index = g.notice[0] ? kDamagedNoticeText : g.rebuiltNotice ? kRebuiltNoticeText : kSavingOffNoticeText;
+    const int32_t index = g.notice[0] ? TEXT_DAMAGED_NOTICE : g.rebuiltNotice ? TEXT_REBUILT_NOTICE : TEXT_SAVING_OFF_NOTICE;
     char text[257];
     Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
     if (path) {
@@ -572,13 +582,13 @@ int32_t NoticeOpen() {
     } else {
         g.rebuiltNotice = false;
     }
-    return Lib_DialogOpen(DIALOG_ONE_BUTTON, text, 180, 2, 0);
+    return Lib_DialogNotice(DIALOG_ONE_BUTTON, text);
 }
 
 int32_t OpenProgress(int32_t index) {
     char text[257];
     Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
-    return Lib_DialogOpen(DIALOG_PROGRESS, text, 180, 2, 0);
+    return Lib_DialogNotice(DIALOG_PROGRESS, text);
 }
 
 }  // namespace
@@ -762,16 +772,16 @@ void Lib_SaveRegistryOpen(int32_t open) {
 }
 
 uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info) {
-    if (slot < 0 || slot >= kSaveSlots || !g.image) return 1;
-    if (!Flag(slot, 0)) return 1;
-    if (!SlotDigestMatches(slot, g.table) || !SlotVersionKnown(slot)) return 2;
+    if (slot < 0 || slot >= kSaveSlots || !g.image) return SLOT_EMPTY;
+    if (!Flag(slot, 0)) return SLOT_EMPTY;
+    if (!SlotDigestMatches(slot, g.table) || !SlotVersionKnown(slot)) return SLOT_BROKEN;
     if (info) {
         std::memcpy(info, Part(slot, 1), sizeof *info);
         info->title[sizeof info->title - 1] = 0;
         info->subtitle[sizeof info->subtitle - 1] = 0;
         info->detail[sizeof info->detail - 1] = 0;
     }
-    return 0;
+    return SLOT_VALID;
 }
 
 const uint8_t* Lib_SaveImageGet() { return g.image; }
@@ -786,11 +796,11 @@ int32_t Lib_SaveTaskSet(int32_t mode, const SaveRequest* request, int32_t slot) 
         Lib_DebugPrintf("Error -> Lib_SaveTaskSet: the store is off\n");
         return -1;
     }
-    if (slot < 0 || slot >= kSaveSlots || mode < 0 || mode > 2) {
+    if (slot < 0 || slot >= kSaveSlots || mode < SAVE_TASK_SAVE || mode > SAVE_TASK_DELETE) {
         Lib_DebugPrintf("Error -> Lib_SaveTaskSet(%d, slot %d)\n", mode, slot);
         return -1;
     }
-    if (mode != 2 && (!request || !request->data || request->dataSize != SaveDataSize(slot))) {
+    if (mode != SAVE_TASK_DELETE && (!request || !request->data || request->dataSize != SaveDataSize(slot))) {
         Lib_DebugPrintf("Error -> Lib_SaveTaskSet(%d, slot %d): data size %u, %u expected\n", mode, slot,
                         request ? request->dataSize : 0, SaveDataSize(slot));
         return -1;
@@ -819,7 +829,7 @@ int32_t Lib_UtilitySaveCB(void* work) {
     int32_t slot = int32_t(w->slot);
     switch (w->state) {
     case ST_START:
-        if (w->mode == 1 && slot == kSaveSystemSlot && NoticeWaiting()) {
+        if (w->mode == SAVE_TASK_LOAD && slot == kSaveSystemSlot && NoticeWaiting()) {
             // Before anything else the player learns what start-up found,
             // one notice at a time.
             w->dialogTask = NoticeOpen();
@@ -827,9 +837,10 @@ int32_t Lib_UtilitySaveCB(void* work) {
             w->state = ST_CLOSE;
             return 0;
         }
-        if (w->mode != 1) {
-            int32_t index = w->mode == 0 ? (slot == kSaveSystemSlot ? 4 : 3) : (slot == kSaveSystemSlot ? 8 : 7);
-            w->dialogTask = OpenProgress(index);
+        if (w->mode != SAVE_TASK_LOAD) {
+            const bool system = slot == kSaveSystemSlot;
+            w->dialogTask = OpenProgress(w->mode == SAVE_TASK_SAVE ? (system ? TEXT_SAVING_SYSTEM : TEXT_SAVING)
+                                                                   : (system ? TEXT_DELETING_SYSTEM : TEXT_DELETING));
         }
         w->state = ST_WORK;
         return 0;
@@ -837,12 +848,12 @@ int32_t Lib_UtilitySaveCB(void* work) {
         if (auto* d = static_cast<UtilityDialogWork*>(Lib_UtilityWorkGet(w->dialogTask)))
             if (!d->answered) return 0;
         uint32_t check = Lib_SaveSlotCheck(slot, nullptr);
-        if (w->mode == 1) {
-            if (check == 1) {
-                w->result = 1;
+        if (w->mode == SAVE_TASK_LOAD) {
+            if (check == SLOT_EMPTY) {
+                w->result = SAVE_CODE_CREATED;
                 w->nextState = ST_RESULT;
-            } else if (check == 2) {
-                w->result = 3;
+            } else if (check == SLOT_BROKEN) {
+                w->result = SAVE_CODE_BROKEN;
                 w->nextState = ST_RESULT;
             } else {
                 std::memcpy(w->request->data, Part(slot, 0), SaveDataSize(slot));
@@ -850,12 +861,12 @@ int32_t Lib_UtilitySaveCB(void* work) {
             w->state = ST_CLOSE;
             return 0;
         }
-        if (check != 1) {
+        if (check != SLOT_EMPTY) {
             ClearPart(slot, 1);
             ClearPart(slot, 2);
             ClearPart(slot, 0);
         }
-        if (w->mode == 0) SaveSlot(w);
+        if (w->mode == SAVE_TASK_SAVE) SaveSlot(w);
         w->needSeq = g.changeSeq;
         w->commitNo = 0;
         CommitTry();
@@ -863,18 +874,19 @@ int32_t Lib_UtilitySaveCB(void* work) {
         return 0;
     }
     case ST_RESULT: {
-        int32_t index = 11;
-        if (w->result == 1) {
-            index = 9;
-            w->mode = 0;
+        int32_t index = TEXT_WRITE_FAILED;
+        if (w->result == SAVE_CODE_CREATED) {
+            // The empty slot is saved afresh once the player has read why.
+            index = TEXT_CREATED;
+            w->mode = SAVE_TASK_SAVE;
             w->nextState = ST_START;
             if (slot == kSaveSystemSlot) SystemDataFresh = 1;
-        } else if (w->result == 3) {
-            index = 13;
+        } else if (w->result == SAVE_CODE_BROKEN) {
+            index = TEXT_BROKEN;
         }
         char text[257];
         Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
-        w->dialogTask = Lib_DialogOpen(DIALOG_ONE_BUTTON, text, 180, 2, 0);
+        w->dialogTask = Lib_DialogNotice(DIALOG_ONE_BUTTON, text);
         w->state = ST_CLOSE;
         return 0;
     }
@@ -898,7 +910,7 @@ int32_t Lib_UtilitySaveCB(void* work) {
             w->nextState = -1;
             return 0;
         }
-        if (w->needSeq && w->result != 4) {
+        if (w->needSeq && w->result != SAVE_CODE_WRITE_FAILED) {
             bool failed;
             {
                 std::lock_guard<std::mutex> lock(g.mutex);
@@ -906,13 +918,15 @@ int32_t Lib_UtilitySaveCB(void* work) {
             }
             w->needSeq = 0;
             if (failed) {
-                w->code = 4;
-                w->result = 4;
+                w->code = SAVE_CODE_WRITE_FAILED;
+                w->result = SAVE_CODE_WRITE_FAILED;
                 w->state = ST_RESULT;  // "write failed"
                 return 0;
             }
         }
-        if (w->code == 0) w->code = w->result == 1 ? 1 : w->result == 3 ? 3 : w->result == 4 ? 4 : 0;
+        if (w->code == SAVE_CODE_OK && (w->result == SAVE_CODE_CREATED || w->result == SAVE_CODE_BROKEN ||
+                                        w->result == SAVE_CODE_WRITE_FAILED))
+            w->code = int32_t(w->result);
         w->done = 1;
         return 0;
     }

@@ -83,17 +83,28 @@ void Lib_SaveFileName(int32_t slot, char* out, uint32_t outSize, const char* ext
 uint8_t Lib_SaveDataAccess(int32_t op, const char* name, void* data, uint32_t* outSize, uint32_t flags);
 // open 1 reloads the table from disk, 0 commits it.
 void Lib_SaveRegistryOpen(int32_t open);
-// 0 good (info copied, terminated, when given), 1 empty, 2 broken (the data
-// differs from its digest, or the system slot's block is of another version:
-// said once on stderr at start-up), 1 for a slot outside 0..33.
+// What a slot holds.
+enum : int32_t { SLOT_VALID = 0, SLOT_EMPTY = 1, SLOT_BROKEN = 2 };
+// SLOT_VALID (info copied, terminated, when given), SLOT_EMPTY, or
+// SLOT_BROKEN (the data differs from its digest, or the system slot's block is
+// of another version: said once on stderr at start-up); SLOT_EMPTY for a slot
+// outside 0..33.
 uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info);
 
-// mode 0 save, 1 load, 2 delete. Task id, or -1 for a refused request.
+// What a save task does.
+enum SaveTaskMode : int32_t { SAVE_TASK_SAVE = 0, SAVE_TASK_LOAD = 1, SAVE_TASK_DELETE = 2 };
+// Task id, or -1 for a refused request.
 int32_t Lib_SaveTaskSet(int32_t mode, const SaveRequest* request, int32_t slot);
 // 0 running, 1 finished, -1 bad id.
 int32_t Lib_SaveTaskResult(int32_t task);
-// 0 ok, 1 the slot was empty and has been created, 3 digest mismatch (data
-// untouched), 4 write failed; -1 bad id.
+// How a finished save task went.
+enum SaveTaskCode : int32_t {
+    SAVE_CODE_OK = 0,
+    SAVE_CODE_CREATED = 1,       // the slot was empty and has been created
+    SAVE_CODE_BROKEN = 3,        // digest mismatch, data untouched
+    SAVE_CODE_WRITE_FAILED = 4,
+};
+// A SaveTaskCode; -1 bad id.
 int32_t Lib_SaveTaskCode(int32_t task);
 void Lib_SaveTaskEnd(int32_t task);
 int32_t Lib_UtilitySaveCB(void* work);

@@ -180,7 +180,7 @@ void Setup(ScreenWork* w) {
             // fades, so that the script can start on the fade's last frame.
             if (g_preload[0] == 0 || g_preload[1] == 0) return;
             GSL_WorkLayerFree(nullptr, 31);
-            GSL_WorkLayerLoad(nullptr, 31, -1, kSheet0, -1, 1, nullptr, nullptr);
+            GSL_WorkLayerFile(nullptr, 31, kSheet0, LAYER_CACHED);
             w->subState = SETUP_SCRIPT;
             [[fallthrough]];
         case SETUP_SCRIPT: {
@@ -445,7 +445,7 @@ void Action(ScreenWork* w) {
             return;
         case STORY_ACT_CHOICE: {
             const char* text = GSL_SysTextGet(nullptr, 2, 5, 0, nullptr, 0);
-            const int32_t d = Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1);
+            const int32_t d = Lib_DialogAsk(text);
             GSL_WorkWordSet(w, STORY_DIALOG, d);
             GSL_SystemDialogFixCam(d);
             GSL_SystemDialogTextEnd(d);
@@ -501,11 +501,6 @@ void FadeOut(ScreenWork* w) {
     }
 }
 
-void Append(ModeFunction screen) {
-    const int n = GSL_ModeCount();
-    if (screen && n < kModeStackSize) ModeStack[n] = screen;
-}
-
 void Exit(ScreenWork*) {
     FrameRateConfig = 60;
     Lib_CameraReset(&ActiveCamera);
@@ -523,7 +518,7 @@ void Exit(ScreenWork*) {
     if (special) {
         const uint32_t request = StoryExitRequest;
         StoryExitRequest = STORY_EXIT_SPECIAL;
-        if (request == STORY_EXIT_RESTART) Append(GSL_StoryModeCB);
+        if (request == STORY_EXIT_RESTART) GSL_ModeAppend(GSL_StoryModeCB);
         return;
     }
     if (StoryExitRequest == STORY_EXIT_QUICK_LOAD) {
@@ -535,11 +530,11 @@ void Exit(ScreenWork*) {
     }
     if (StoryExitRequest == STORY_EXIT_RESTART) {
         GSL_WorkDeleteAll();
-        Append(GSL_ScreenOf(SCREEN_TITLE));
-        Append(GSL_StoryModeCB);
+        GSL_ModeAppend(GSL_ScreenOf(SCREEN_TITLE));
+        GSL_ModeAppend(GSL_StoryModeCB);
         return;
     }
-    Append(GSL_SystemSaveModeCB);
+    GSL_ModeAppend(GSL_SystemSaveModeCB);
 }
 }  // namespace
 

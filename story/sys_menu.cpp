@@ -151,8 +151,8 @@ void Init(ScreenWork*) {
         GSL_ModePop();  // no room for a context: back to the story at once
         return;
     }
-    *Head(w) = SysMenuHead{-1, -1, -1, FrameRateConfig, -1, GOTO_START, -1, 0, 0, 0, 0, nullptr};
-    FrameRateConfig = 60;
+    *Head(w) = SysMenuHead{-1, -1, -1, -1, GOTO_START, -1, 0, 0, 0, 0, nullptr};
+    GSL_WorkFrameRateHold(w);
     Step(w, MENU_STEP_OPEN);
 }
 
@@ -211,8 +211,8 @@ bool SlideDone(ScreenWork* w) {
 void Open(ScreenWork* w) {
     switch (w->subState) {
         case OPEN_LOAD:
-            GSL_WorkLayerLoad(nullptr, kPanelLayer, -1, nullptr, -1, 0, nullptr, nullptr);
-            GSL_WorkLayerLoad(nullptr, kButtonLayer, -1, kSheet, -1, 1, nullptr, nullptr);
+            GSL_WorkLayerFile(nullptr, kPanelLayer, nullptr, LAYER_OWN);
+            GSL_WorkLayerFile(nullptr, kButtonLayer, kSheet, LAYER_CACHED);
             w->subState = OPEN_SLIDE;
             return;
         case OPEN_SLIDE: {
@@ -232,7 +232,7 @@ void Open(ScreenWork* w) {
             }
             Head(w)->input = GSL_InputSet(0, 0, 0, 0, 0, 0, 0, 0);
             OpenButtons(w, width);
-            GSL_WorkLayerLoad(nullptr, kDimLayer, -1, nullptr, -1, 0, nullptr, nullptr);
+            GSL_WorkLayerFile(nullptr, kDimLayer, nullptr, LAYER_OWN);
             const int32_t dim = GSL_WorkLayerGet(nullptr, kDimLayer);
             Lib_SpriteSetFlag(dim, 1);
             Lib_SpriteSetPrio(dim, 400, -1);
@@ -317,7 +317,7 @@ int32_t GSL_SysMenuConfirm(ScreenWork* w, uint32_t text, int32_t button) {
     int32_t dialog = Head(w)->dialog;
     if (dialog < 0 && !Head(w)->confirm) {
         const char* message = GSL_SysTextGet(nullptr, 2, text, 0, nullptr, 0);
-        dialog = Lib_DialogOpen(DIALOG_YES_NO, message, 180, 98, 1);
+        dialog = Lib_DialogAsk(message);
         Head(w)->dialog = dialog;
         GSL_SystemDialogFixCam(dialog);
         GSL_SystemDialogTextEnd(dialog);
@@ -515,7 +515,6 @@ void Close(ScreenWork* w) {
             return;
         default:  // CLOSE_LEAVE
             GSL_WorkSoundStop(nullptr, kVoiceSlot, 0);
-            FrameRateConfig = uint8_t(std::clamp(Head(w)->rate, 1, 60));
             GSL_InputDel(Head(w)->input);
             GSL_WorkDelete(nullptr);
             GSL_ModePop();

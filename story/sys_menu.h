@@ -15,7 +15,6 @@ struct SysMenuHead {
     int32_t input;     // selection input, -1 none
     int32_t lastMove;  // the title button's move task, -1 none
     int32_t dim;       // the dimming fade, -1 none
-    int32_t rate;      // FrameRateConfig at entry
     int32_t dialog;    // confirmation dialog, -1 none
     int32_t visit;     // where a visit to another screen stands
     int32_t language;  // language byte before an options visit, -1 none

@@ -15,8 +15,6 @@ constexpr int32_t kFadeFrames = 60;
 constexpr uint32_t kBlack = 0xFF000000u;
 constexpr uint32_t kDimColour = 0xC0000000u;
 constexpr int32_t kDimPriority = 100;
-constexpr uint32_t kDialogValue = 180;
-constexpr uint32_t kDialogPriority = 98;
 enum : uint32_t { WORD_SAVE = 0, WORD_DIALOG = 1, WORD_DIM = 2, WORD_FADED = 3 };
 // Sub-states of the fade-in: START -> WAIT -> SUBSTATE_CLOSE.
 enum : int32_t { FADE_START = 0, FADE_WAIT = 1 };
@@ -72,7 +70,7 @@ void Write(ScreenWork* w) {
     switch (w->subState) {
         case SYSTEM_SAVE_WRITE_ASK: {
             const char* text = GSL_SysTextGet(nullptr, 2, 16, 0, nullptr, 0);
-            GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogOpen(DIALOG_YES_NO, text, kDialogValue, kDialogPriority, 1));
+            GSL_WorkWordSet(w, WORD_DIALOG, Lib_DialogAsk(text));
             w->subState = SYSTEM_SAVE_WRITE_ANSWER;
             return;
         }
@@ -93,7 +91,7 @@ void Write(ScreenWork* w) {
         }
         case SYSTEM_SAVE_WRITE_SAVE:
             GSL_SystemSaveRequestBuild(&g_request);
-            GSL_WorkWordSet(w, WORD_SAVE, Lib_SaveTaskSet(0, &g_request, kSaveSystemSlot));
+            GSL_WorkWordSet(w, WORD_SAVE, Lib_SaveTaskSet(SAVE_TASK_SAVE, &g_request, kSaveSystemSlot));
             w->subState = SYSTEM_SAVE_WRITE_SAVE_WAIT;
             return;
         case SYSTEM_SAVE_WRITE_SAVE_WAIT: {

@@ -59,6 +59,23 @@ ModeFunction GSL_ModePop() {
     return top;
 }
 
+bool GSL_ModeAppend(ModeFunction screen) {
+    const int n = GSL_ModeCount();
+    if (!screen) return false;
+    if (n >= kModeStackSize) {
+        Lib_DebugPrintf("Error -> GSL_ModeAppend(): the mode stack is full\n");
+        return false;
+    }
+    ModeStack[n] = screen;
+    return true;
+}
+
+void GSL_ModeHandOver(ModeFunction next) {
+    GSL_WorkDelete(nullptr);
+    GSL_ModePop();
+    GSL_ModeAppend(next);
+}
+
 int32_t GSL_WorkIndex(ModeFunction screen) {
     if (!screen) screen = GSL_ModeTop();
     if (!screen) return -1;  // never a context made on an empty stack
@@ -96,6 +113,7 @@ void GSL_WorkInit(int32_t index, ModeFunction screen) {
     w->suspended = SCREEN_ACTIVE;
     w->snapshotted = 0;
     w->savedFrameRate = int8_t(FrameRateConfig);
+    w->heldFrameRate = -1;
     w->released = 0;
     for (ScreenLayerSlot& l : w->layers) {
         l.handle = -1;
@@ -144,9 +162,19 @@ void GSL_WorkClear(int32_t index, uint8_t release) {
     for (int32_t task : w->tasks) endTask(task);
 }
 
+uint8_t GSL_FrameRateClamp(int32_t rate) { return uint8_t(rate > 60 ? 60 : rate < 1 ? 1 : rate); }
+
+void GSL_WorkFrameRateHold(ScreenWork* w) {
+    if (!w) return;
+    w->heldFrameRate = int16_t(FrameRateConfig);
+    FrameRateConfig = 60;
+}
+
 void GSL_WorkDelete(ModeFunction screen) {
     int32_t i = GSL_WorkIndex(screen);
     if (i < 0) return;
+    const int16_t held = ScreenWorkTable[i]->heldFrameRate;
+    if (held >= 0) FrameRateConfig = GSL_FrameRateClamp(held);
     GSL_WorkClear(i, 0);
     Lib_MemFree(HEAP_SCREEN, ScreenWorkTable[i]);
     ScreenWorkTable[i] = nullptr;

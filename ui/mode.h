@@ -70,6 +70,7 @@ struct ScreenWork {
     uint8_t suspended;   // SCREEN_ACTIVE, SCREEN_KEPT or SCREEN_RELEASED
     uint8_t snapshotted;
     int8_t savedFrameRate;
+    int16_t heldFrameRate;  // the rate found by GSL_WorkFrameRateHold, -1 none
     // Set from the release of the slots to their reload: the handles then
     // name sprites, texts and channels that may belong to others now.
     uint8_t released;
@@ -116,13 +117,26 @@ ModeFunction GSL_ModePop();
 // Suspends the top screen (keep 1: resources kept, 0: released) and pushes
 // `screen`. Nothing when the top has no context or the stack is full.
 void GSL_ModePush(ModeFunction screen, uint8_t keep);
+// Puts `screen` on top without suspending the one below, for a screen that
+// starts with nothing below it to come back to. False (and a log line) when
+// the stack is full or `screen` is null.
+bool GSL_ModeAppend(ModeFunction screen);
+// The top screen hands over to `next`: its context is deleted and `next`
+// takes its entry (null: the entry goes).
+void GSL_ModeHandOver(ModeFunction next);
 
 int32_t GSL_WorkIndex(ModeFunction screen);
 ScreenWork* GSL_WorkGet(ModeFunction screen);
 void GSL_WorkCreate();
 void GSL_WorkInit(int32_t index, ModeFunction screen);
 void GSL_WorkClear(int32_t index, uint8_t release);
+// Deletes a screen's context as it leaves; a held frame rate comes back.
 void GSL_WorkDelete(ModeFunction screen);
+// The screen runs at 60 frames a second until its context is deleted, which
+// puts back the rate found here.
+void GSL_WorkFrameRateHold(ScreenWork* w);
+// A frame rate kept within 1..60.
+uint8_t GSL_FrameRateClamp(int32_t rate);
 // Deletes every context, empties the stack, removes every group-400 task
 // (with its widget delete call) and wipes the screen heap.
 void GSL_WorkDeleteAll();

@@ -75,7 +75,7 @@ int32_t GSL_SystemNumSet(const float position[3], int32_t layerBase) {
     // Without a layer base the sheet is the display's own sprite: there is
     // no screen slot of its own to load it into.
     w->sheet = layerBase >= 0
-                   ? GSL_WorkLayerLoad(nullptr, uint32_t(layerBase + 10), -1, kDigitSheet, -1, 1, nullptr, nullptr)
+                   ? GSL_WorkLayerFile(nullptr, uint32_t(layerBase + 10), kDigitSheet, LAYER_CACHED)
                    : Lib_SpriteLoad(-1, kDigitSheet, -1, 1);
     if (w->sheet < 0) w->sheet = -1;
     return w->head.slot;

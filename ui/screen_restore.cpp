@@ -214,13 +214,11 @@ bool ReloadWaiting(ScreenWork* w) {
 }  // namespace
 
 void GSL_WorkRestoreLoad(ModeFunction screen) { GSL_WorkRestoreLoadAt(GSL_WorkIndex(screen)); }
-void GSL_WorkRestoreAttr(ModeFunction screen) { GSL_WorkRestoreAttrAt(GSL_WorkIndex(screen)); }
 
 void GSL_WorkRestoreLoadAt(int32_t index) {
     ScreenWork* w = At(index);
     if (!w) return;
-    int32_t rate = w->savedFrameRate;
-    FrameRateConfig = uint8_t(rate > 60 ? 60 : rate < 1 ? 1 : rate);
+    FrameRateConfig = GSL_FrameRateClamp(w->savedFrameRate);
     // Only a released context has anything to reload; in any other the
     // handles are live and its own.
     if (!w->released) return;

@@ -19,9 +19,8 @@ void GSL_WorkSnapshot(int32_t index, uint8_t mode);
 void GSL_ScriptWorkSnapshot();
 // Reloads the layers, texts and endless sounds of a released context.
 void GSL_WorkRestoreLoad(ModeFunction screen);
-// Re-makes the copies and writes the snapshot's attributes back.
-void GSL_WorkRestoreAttr(ModeFunction screen);
 void GSL_WorkRestoreLoadAt(int32_t index);
+// Re-makes the copies and writes the snapshot's attributes back.
 void GSL_WorkRestoreAttrAt(int32_t index);
 // One frame of the restore driver; true while it waits.
 bool GSL_WorkRestoreStep();

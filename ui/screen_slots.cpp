@@ -30,6 +30,10 @@ int32_t GSL_WorkLayerLoad(ModeFunction screen, uint32_t slot, int32_t first, con
     return GSL_WorkLayerLoadIn(GSL_WorkGet(screen), slot, first, file, loadValue, loadFlag, tag, container);
 }
 
+int32_t GSL_WorkLayerFile(ModeFunction screen, uint32_t slot, const char* file, LayerKeep keep) {
+    return GSL_WorkLayerLoad(screen, slot, -1, file, -1, keep, nullptr, nullptr);
+}
+
 int32_t GSL_WorkLayerLoadIn(ScreenWork* w, uint32_t slot, int32_t first, const char* file, int32_t loadValue,
                             uint8_t loadFlag, const char* tag, const char* container) {
     if (slot >= uint32_t(kScreenLayers) || !w) return -1;

@@ -14,6 +14,12 @@
 // sprite slot tried is `first` (720 or more, -1 too: from 0).
 int32_t GSL_WorkLayerLoad(ModeFunction screen, uint32_t slot, int32_t first, const char* file, int32_t loadValue,
                           uint8_t loadFlag, const char* tag, const char* container);
+// Where a layer's picture is read: into heap 4 for the layer alone, or into
+// the named cache, where other users find it.
+enum LayerKeep : uint8_t { LAYER_OWN = 0, LAYER_CACHED = 1 };
+// The usual load: a picture file into layer `slot`, from the first free
+// sprite; a null file makes a blank 1280×720 sprite, ready at once.
+int32_t GSL_WorkLayerFile(ModeFunction screen, uint32_t slot, const char* file, LayerKeep keep);
 // -2 when the source is empty, -1 while it loads.
 int32_t GSL_WorkLayerCopy(ModeFunction screen, uint32_t slot, uint32_t source, int32_t first);
 void GSL_WorkLayerFree(ModeFunction screen, int32_t slot);

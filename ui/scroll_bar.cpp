@@ -199,7 +199,7 @@ int32_t GSL_SystemBarSet(const float position[2], const float size[2], int32_t p
     w->w = size[0], w->h = size[1];
     w->relayout = 1;
     w->parts[0] = layerBase >= 0
-                      ? GSL_WorkLayerLoad(nullptr, uint32_t(layerBase), -1, kSystemSheet, -1, 1, nullptr, nullptr)
+                      ? GSL_WorkLayerFile(nullptr, uint32_t(layerBase), kSystemSheet, LAYER_CACHED)
                       : Lib_SpriteLoad(-1, kSystemSheet, -1, 1);
     if (w->parts[0] < 0) w->parts[0] = -1;
     return w->head.slot;

@@ -255,6 +255,9 @@ int32_t Lib_DialogOpen(uint32_t kind, const char* text, uint32_t timeout, uint32
     return task;
 }
 
+int32_t Lib_DialogAsk(const char* text) { return Lib_DialogOpen(DIALOG_YES_NO, text, 180, 98, 1); }
+int32_t Lib_DialogNotice(uint32_t kind, const char* text) { return Lib_DialogOpen(kind, text, 180, 2, 0); }
+
 void Lib_DialogClose(int32_t task) {
     auto* w = static_cast<UtilityDialogWork*>(Lib_UtilityWorkGet(task));
     if (!w) return;

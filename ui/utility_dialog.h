@@ -45,6 +45,11 @@ int32_t Lib_UtilitySet(uint32_t kind, TaskCallback callback);
 // Opens a dialog with its message and returns the task id, -1 (nothing
 // made) when no task or work area is free.
 int32_t Lib_DialogOpen(uint32_t kind, const char* text, uint32_t timeout, uint32_t priority, uint8_t dim);
+// The two dialogs the game opens: a screen's question (yes or no) at drawing
+// priority 98 over the dimmed screen, and a message of the save store's (a
+// lone OK, or a progress message) at priority 2 with nothing dimmed.
+int32_t Lib_DialogAsk(const char* text);
+int32_t Lib_DialogNotice(uint32_t kind, const char* text);
 // Frees whatever pictures and texts the dialog still holds (of any kind,
 // finished or not) and deletes the task; nothing for a bad id or a task
 // without work.

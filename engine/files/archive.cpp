@@ -399,7 +399,3 @@ void Lib_PcArcGetVersion(int32_t archive, char out[4]) {
 const char* Lib_PcArcName(int32_t archive) {
     return archive >= 0 && archive < kPcArcCount ? kArchiveNames[archive] : nullptr;
 }
-
-const char* Lib_PcArcRole(int32_t archive) {
-    return archive >= 0 && archive < kPcArcCount ? kArchiveRoles[archive] : nullptr;
-}

@@ -53,10 +53,9 @@ void Lib_PcArcClose();
 // Whether the archive's file exists as a regular file (and, once opened, was
 // accepted).
 bool Lib_PcArcExists(int32_t archive);
-// The archive's engine path ("data/data_00.pcarc") and its role ("base
-// archive"), for messages; null for a number outside 0..2.
+// The archive's engine path ("data/data_00.pcarc"), for messages; null for a
+// number outside 0..2.
 const char* Lib_PcArcName(int32_t archive);
-const char* Lib_PcArcRole(int32_t archive);
 
 // Reads a file from the archives into heap `type` or, for type 3, the named
 // cache; inflated when its directory is compressed. Lower-cases name in place.

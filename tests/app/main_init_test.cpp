@@ -31,7 +31,7 @@ TEST_F(MainInitTest, FirstFrameOrderBootScreenAndBlackOverlay) {
 
     std::vector<TaskCallback> expected = {Main_InputCB, Main_DrawBCB, Main_ModeCB};
     expected.insert(expected.end(), 23, GSL_SystemLoadPrevCB);
-    for (TaskCallback cb : {GSL_SystemDispColorCB, Main_DrawCB, Main_DrawACB, Main_VblankCB, Main_FlipCB})
+    for (TaskCallback cb : {GSL_SystemDispColorCB, Main_DrawCB, Main_DrawACB, Main_FlipCB})
         expected.push_back(cb);
     EXPECT_EQ(frameOrder(), expected);
 

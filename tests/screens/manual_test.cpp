@@ -101,9 +101,9 @@ TEST_F(Manual, PagesTurnByKeysAndDragsAndBlockInputMeanwhile) {
     Press(BUTTON_CANCEL);
     FramesUntil([] { return GSL_ModeTop() == TestScreen(0); }, 90, "the screen below");
     EXPECT_EQ(FrameRateConfig, 60);
-    EXPECT_EQ(GSL_OptionFrameRate(0), 1);
-    EXPECT_EQ(GSL_OptionFrameRate(30), 30);
-    EXPECT_EQ(GSL_OptionFrameRate(75), 60);
-    EXPECT_EQ(GSL_OptionFrameRate(200), 60);
+    EXPECT_EQ(GSL_FrameRateClamp(0), 1);
+    EXPECT_EQ(GSL_FrameRateClamp(30), 30);
+    EXPECT_EQ(GSL_FrameRateClamp(75), 60);
+    EXPECT_EQ(GSL_FrameRateClamp(200), 60);
 }
 }  // namespace

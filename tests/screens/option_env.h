@@ -35,7 +35,6 @@ protected:
     }
     void TearDown() override {
         GSL_ScreensHostSet(nullptr);
-        TextLanguage = -1;
         ScreenHarness::TearDown();
     }
     static OptionWork* Work() { return GSL_OptionWork(); }

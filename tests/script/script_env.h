@@ -75,7 +75,6 @@ protected:
         Lib_CashReset();
         GSL_ReplayReset();
         ASSERT_TRUE(Lib_MemInit(sizes));
-        Lib_CashReset();
         ASSERT_TRUE(Lib_TaskInit());
         g_log.clear();
         g_debug.clear();

@@ -80,8 +80,6 @@ void StageEnv::SetUp() {
     std::memset(static_cast<void*>(&SystemDataBlock), 0, sizeof SystemDataBlock);
     std::memset(static_cast<void*>(&GameStateBlock), 0, sizeof GameStateBlock);
     GSL_StageReset(&GameStateBlock.stage, STAGE_RESET_NAME | STAGE_RESET_FIELDS);
-    StoryPlayMode = 0;
-    SpecialScenarioFlag = 0;
     GSL_ScriptTraceSet(Record);
     GSL_ScriptReportReset();
     GSL_ScriptArcForget();

@@ -34,7 +34,6 @@ protected:
         std::filesystem::current_path(dir_);
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 48 * mib, 2 * mib, 8 * mib, 2 * mib};
         ASSERT_TRUE(Lib_MemInit(sizes));
-        Lib_CashReset();
         ASSERT_TRUE(Lib_TaskInit());
         Lib_ThreadTableClear();
         std::strcpy(UserId, "4242");

@@ -230,7 +230,7 @@ TEST_F(SysMenu, XCAndALongDragCancelAShorterDragDoesNotSkipAndAutoSwitchTheMode)
             Press(kKeyC);
             ASSERT_TRUE(FramesUntil([] { return Menu() && Menu()->step == 2; }, 200, "the menu"));
         }
-        GSL_SysMenuHead(Menu())->rate = key == kKeyX ? 0 : 90;  // clamped on the way out
+        Menu()->heldFrameRate = key == kKeyX ? 0 : 90;  // clamped on the way out
         Press(key);
         EXPECT_EQ(LastSe(), "cancel.wav") << key;
         ASSERT_TRUE(MenuGone());

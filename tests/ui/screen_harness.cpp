@@ -174,7 +174,6 @@ void* LoadWhole(const char* name, uint32_t* size) {
 void ScreenHarness::SetUp() {
     GlTest::SetUp();
     if (IsSkipped()) return;
-    windowFlags_ = WindowFlags.load();
     // The composition onto the window is drawn every frame and read by no
     // screen test (pictures are read from the frame target): a small window
     // keeps it cheap on the software renderer.
@@ -186,14 +185,10 @@ void ScreenHarness::SetUp() {
     std::filesystem::current_path(dir_);
     std::filesystem::create_directories("data");
     std::filesystem::create_directories("root");
-    // The language the locale gives and no face or font load of the player's,
-    // as at start-up.
-    TextLanguage = -1;
-    FontUserFace[0] = 0;
-    GSL_ConfigFontStateReset();
+    // The run-wide state as a fresh process has it.
+    Main_RunStateReset();
     const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 96 * kMiB};
     ASSERT_TRUE(Lib_MemInit(sizes));
-    Lib_CashReset();
     ASSERT_TRUE(Lib_TaskInit());
     for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
     FileLoadTable.pending = 0;
@@ -223,12 +218,6 @@ void ScreenHarness::SetUp() {
     input_.focus = 1;
     ApplyInput();
 
-    for (ModeFunction& m : ModeStack) m = nullptr;
-    for (ScreenWork*& w : ScreenWorkTable) w = nullptr;
-    TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
-    WorkRestorePhase = 0;
-    FrameRateConfig = 60;
-    GSL_TitleGlobalsReset();
     Main_ScreenCallsSet();
     for (auto& b : g_bodies) b = nullptr;
     {
@@ -258,7 +247,7 @@ void ScreenHarness::TearDown() {
         if (!t) continue;
         if (t->callback == GSL_SystemLoadPrevCB && t->work)
             Lib_FileLoadEnd(static_cast<LoadPrevWork*>(t->work)->request);
-        bool own = t->group == 402 || t->callback == Main_InputCB || t->callback == Main_VblankCB ||
+        bool own = t->group == 402 || t->callback == Main_InputCB ||
                    t->callback == GSL_SystemLoadPrevCB;
         EXPECT_TRUE(own) << "task left in slot " << slot << " (group " << t->group << ")";
         Lib_TaskDel(uint32_t(slot));
@@ -275,8 +264,7 @@ void ScreenHarness::TearDown() {
     for (ModeFunction m : ModeStack) EXPECT_EQ(m, nullptr);
 
     // Clean up whatever a failed test left, so that the next one starts clean.
-    WindowFlags.store(windowFlags_);  // an option screen left open keeps F2 ignored
-    QuickDataPresent = 0;  // a quick save set by hand would add the title's "continue" item
+    Main_RunStateReset();
     for (int32_t i = 0; i < kTextSlots; ++i) {
         if (TextTable[i]) TextTable[i]->state &= uint8_t(~TEXT_STATE_PROTECTED);
         Lib_TextDel(i);
@@ -726,12 +714,10 @@ int ProgramRun::Run(std::vector<Step> steps) {
     TextOps clock{};
     clock.nowUs = ProgramClock;
     Lib_TextOpsSet(&clock);
-    const uint8_t windowFlags = WindowFlags.load();
     int code = WinMain();
     // As before any program ran: a run that ended in full screen would
     // otherwise map a later test's pointer through the letterbox.
-    RunState = RUN_STARTING;
-    WindowFlags.store(windowFlags);
+    Main_RunStateReset();
     Lib_TextOpsSet(nullptr);
     Lib_TimerSetClock(nullptr);
     MainTestHook = nullptr;

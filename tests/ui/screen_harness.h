@@ -65,7 +65,7 @@ public:
     bool Fonts(int language = 1);
 
     // --- frames -------------------------------------------------------------
-    // Main_Init: the seven main tasks, the overlay and the preloads.
+    // Main_Init: the six main tasks, the overlay and the preloads.
     void StartFull();
     // Only Main_InputCB and Main_ModeCB.
     void StartMinimal();
@@ -130,7 +130,6 @@ private:
     PlatInputState input_{};
     bool full_ = false;
     bool fonts_ = false;
-    uint8_t windowFlags_ = 0;  // WindowFlags as the test found them, put back at its end
     int32_t objects_ = 0;
     uint64_t heap0Blocks_ = 0;
     std::filesystem::path dir_, old_;

@@ -1,5 +1,6 @@
 // Screen contexts and the mode stack through the screen harness: creation
-// and lookup, pushes, and the deletion of every screen at once.
+// and lookup, pushes, appends and hand-overs, and the deletion of every
+// screen at once.
 #include <gtest/gtest.h>
 
 #include "engine/core/heap.h"
@@ -93,6 +94,16 @@ TEST_F(ScreenWorkTest, LookupsCreationAndPushRefusals) {
     EXPECT_EQ(top->suspended, SCREEN_ACTIVE);
     EXPECT_EQ(GSL_ModeTop(), c);
     EXPECT_NE(Log().find("mode stack is full"), std::string::npos);
+
+    // So is an append; a hand-over on the full stack deletes the top's
+    // context and puts the next screen in its entry.
+    EXPECT_FALSE(GSL_ModeAppend(a));
+    EXPECT_EQ(GSL_ModeCount(), kModeStackSize);
+    EXPECT_NE(Log().find("mode stack is full"), std::string::npos);
+    GSL_ModeHandOver(b);
+    EXPECT_EQ(GSL_ModeCount(), kModeStackSize);
+    EXPECT_EQ(GSL_ModeTop(), b);
+    EXPECT_EQ(GSL_WorkGet(c), nullptr);
 }
 
 TEST_F(ScreenWorkTest, NoContextWhenNoHeapHasRoom) {

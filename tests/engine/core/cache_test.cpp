@@ -23,7 +23,6 @@ protected:
     static void Init(uint64_t cacheHeap) {
         const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 8 * kMiB, 2 * kMiB, cacheHeap, 8 * kMiB};
         ASSERT_TRUE(Lib_MemInit(sizes));
-        Lib_CashReset();
     }
     static CacheEntry* Make(const std::string& name, uint32_t tag, bool complete, uint64_t size = 64) {
         CacheEntry* e = Lib_CashEntryOf(Lib_CashAlloc(name.c_str(), size, 8), 8);

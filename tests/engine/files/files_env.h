@@ -34,7 +34,6 @@ protected:
         std::filesystem::current_path(dir_);
         const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 16 * mib, 2 * mib, 16 * mib, 8 * mib};
         ASSERT_TRUE(Lib_MemInit(sizes));
-        Lib_CashReset();
         std::memcpy(userId_, UserId, sizeof userId_);
         std::strcpy(UserId, "4242");
         std::filesystem::create_directories("user/4242/save");

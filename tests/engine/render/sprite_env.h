@@ -39,7 +39,6 @@ protected:
         std::filesystem::create_directories("data");
         const uint64_t sizes[HEAP_COUNT] = {8 * kMiB, 16 * kMiB, 2 * kMiB, 32 * kMiB, 32 * kMiB};
         ASSERT_TRUE(Lib_MemInit(sizes));
-        Lib_CashReset();
         ASSERT_TRUE(Lib_TaskInit());
         for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
         FileLoadTable.pending = 0;
