@@ -44,7 +44,6 @@ constexpr uint64_t kSwitchBoundFrames = 120;
 int32_t SavedWindowPos[2] = {0, 0};
 uint32_t SavedWindowSize[2] = {1280, 720};
 
-std::atomic<uint64_t> g_clientSize{(uint64_t(1280) << 32) | 720};
 std::atomic<int32_t> g_stateSeen{PLAT_WINDOW_NORMAL};
 // A full-screen switch is posted and not yet settled on the UI thread.
 std::atomic<bool> g_switching{false};
@@ -352,12 +351,6 @@ void Lib_SystemIniIO(uint32_t mode) {
     SystemIniBlock = b;
 }
 
-void Main_ClientSizeGet(uint32_t* width, uint32_t* height) {
-    uint64_t v = g_clientSize.load(std::memory_order_acquire);
-    *width = uint32_t(v >> 32);
-    *height = uint32_t(v);
-}
-
 void Main_CloseNow() {
     Lib_SystemIniIO(1);
     // A destroy request lost to a full queue must not keep the program alive.
@@ -395,8 +388,6 @@ bool Main_AppStart() {
         SystemIniBlock = SystemIni{};
         SavedWindowPos[0] = SavedWindowPos[1] = 0;
     }
-    // The window starts windowed: no flag of an earlier run stays.
-    WindowFlags.store(0);
     if (!Plat_VideoInit()) {
         std::fprintf(stderr, "vn: the video system could not start: %s\n", Plat_LastError());
         return false;
@@ -408,7 +399,6 @@ bool Main_AppStart() {
         SavedWindowSize[0] = ini.width;
         SavedWindowSize[1] = ini.height;
     }
-    g_clientSize.store((uint64_t(ini.width) << 32) | ini.height);
 
     Plat_GLSetAttributes();
     if (!Plat_WindowCreate("Initializing", ini.x, ini.y, ini.width, ini.height)) {
@@ -443,7 +433,6 @@ void Main_AppEnd() {
 void Main_WndProc(const PlatWindowEvent& ev) {
     switch (ev.kind) {
         case PWE_SIZE_CHANGED:
-            if (ev.a > 0 && ev.b > 0) g_clientSize.store((uint64_t(uint32_t(ev.a)) << 32) | uint32_t(ev.b));
             ResizePending.store(1);
             g_geomDirty = true;
             break;

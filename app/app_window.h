@@ -52,8 +52,6 @@ uint32_t Main_WindowKeysNewlyPressed();
 // Mode 1 writes system.ini; any other mode reads it (values checked against
 // the displays), writing it first when it does not exist.
 void Lib_SystemIniIO(uint32_t mode);
-// The window's current client size as last reported (full screen included).
-void Main_ClientSizeGet(uint32_t* width, uint32_t* height);
 
 // The 16:9 sizing rule for a proposed window rectangle whose edge `edge` is
 // dragged: 1 left, 2 right, 3 top, 4 top-left, 5 top-right, 6 bottom,
