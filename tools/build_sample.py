@@ -140,9 +140,11 @@ def build_file(rel, data, source, mul_encoding):
 
 
 def _extras_files(extras, cache):
-    """The extras screens' files, from the cache when all of them are there."""
+    """The extras screens' files, from the cache when all of them are there
+    (the thumbnails are made from the story's picture sources too)."""
     desc = json.dumps(extras, sort_keys=True) + ("" if sound_data.MAX_SECONDS is None else
                                                  " %r" % sound_data.MAX_SECONDS)
+    desc += json.dumps(extras_data.story_pictures(), sort_keys=True)
     keys = {path: cache.key("extras", desc, path) for path in extras_data.paths_from_source(extras)}
     if not all(cache.has(k) for k in keys.values()):
         built = extras_data.files_from_source(extras)

@@ -773,9 +773,9 @@ class ExtrasDataTest(unittest.TestCase):
         with open(os.path.join(root, "sample", "base", "script", "sysgra_mes.mul.txt"), encoding="utf-8") as f:
             self.assertIn(extras_data.music_titles_block(), f.read())
         block = extras_data.music_titles_block()
-        self.assertIn("8.en = Where the Wind Goes\n", block)  # page 0, slot 1: record 1
-        self.assertIn("17.en = Quillmere\n", block)  # page 1, slot 2: record 18
-        self.assertIn("20.en = Overture\n", block)  # page 1, slot 3: record 19
+        self.assertIn("8.en = \\sWhere the Wind Goes\n", block)  # page 0, slot 1: record 1
+        self.assertIn("17.en = \\sQuillmere\n", block)  # page 1, slot 2: record 18
+        self.assertIn("20.en = \\sOverture\n", block)  # page 1, slot 3: record 19
 
     def test_the_sample_holds_every_track_once_as_a_distinct_loop(self):
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
