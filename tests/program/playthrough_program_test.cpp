@@ -1049,6 +1049,18 @@ TEST(PlaythroughProgram, TheEndingsPictureOpensInTheGalleryViewer) {
     Seen seen;
     Checkpoints check;
     steps.push_back(Drive("the gallery", GalleryMain, nullptr));
+    // The docs' gallery: the page with the ending's thumbnail chosen.
+    steps.push_back(Drive("the ending's thumbnail",
+                          [] {
+                              const GalleryHead* h = Gallery();
+                              return GalleryMain() && ThumbHolds(h->category, h->selection, kEndingPicture);
+                          },
+                          [](PlatInputState& in) {
+                              const GalleryHead* h = Gallery();
+                              if (!GalleryMain()) return;
+                              in.keys[CategoryHolds(h->category, kEndingPicture) ? kKeyRight : kKeyD] = kPlatDown;
+                          },
+                          600, 6));
     steps.push_back(DocumentAfter("screens/gallery.png"));
     steps.push_back(Drive("the ending's picture in the viewer", Viewing,
                           [](PlatInputState& in) {
