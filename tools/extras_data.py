@@ -17,7 +17,8 @@ Names come from the catalogue and gallery tables (catalogue_data.py), so
 there is one source of names: "visual/thumb/thumb.arc" holds
 "thumb_<name>.ext" for the first picture of every thumbnail of either
 variant (a 256x144 8-bit picture: that picture made small, from its source
-under sample/base/visual/adv or from the extras source's size, or a
+under the tree's visual/adv (sample/base by default) or from the extras
+source's size, or a
 landscape of its own for a picture the sample lacks); "visual/adv/<name>.ext"
 is an 8-bit landscape of the given size in a sand frame; the track is
 "sound/bgm/<stem>.oggl"; "visual/thumb/thumb2.arc" holds the special-scenario
@@ -127,16 +128,18 @@ def event_picture(pid, size):
     return ext8(event_scene(pid, size))
 
 
-# The story's own pictures: their ".pict" sources under sample/base/visual/adv.
-ADV_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sample", "base", "visual", "adv")
+# The sample's tree: the story's own pictures are the ".pict" sources under
+# its visual/adv.
+SAMPLE_TREE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sample", "base")
 
 
-def story_pictures():
-    """{picture name: ".pict" source text} of the pictures drawn from sources of their own."""
-    out = {}
-    for n in sorted(os.listdir(ADV_DIR)):
+def story_pictures(tree=SAMPLE_TREE):
+    """{picture name: ".pict" source text} of the pictures the tree draws
+    from sources of their own."""
+    out, adv = {}, os.path.join(tree, "visual", "adv")
+    for n in sorted(os.listdir(adv)) if os.path.isdir(adv) else ():
         if n.endswith(".ext.pict"):
-            with open(os.path.join(ADV_DIR, n), encoding="utf-8") as f:
+            with open(os.path.join(adv, n), encoding="utf-8") as f:
                 out[n[:-len(".ext.pict")]] = f.read()
     return out
 
@@ -192,8 +195,8 @@ class Pictures:
     """The sample's pictures by name, each drawn once: a story picture from
     its source, an unlockable one from the extras source's sizes."""
 
-    def __init__(self, sizes):
-        self.sizes, self.story, self.drawn = sizes, story_pictures(), {}
+    def __init__(self, sizes, tree=SAMPLE_TREE):
+        self.sizes, self.story, self.drawn = sizes, story_pictures(tree), {}
 
     def thumb(self, name, pid):
         """The thumbnail of the picture, None when the sample lacks it."""
@@ -315,10 +318,10 @@ def paths_from_source(desc):
             [_track_path(track) for track in _tracks(desc)])
 
 
-def files_from_source(desc):
+def files_from_source(desc, tree=SAMPLE_TREE):
     pics = catalogue_data.pictures()
     files = {}
-    drawn = Pictures(desc.get("pictures", {}))
+    drawn = Pictures(desc.get("pictures", {}), tree)
     files[b"visual/thumb/thumb2.arc"] = vndata.arc_bytes(
         sorted(special_buttons(set(desc.get("omit_buttons", ())), drawn)))
     members = [(name, drawn.thumb(pics[first - 2000], first) or thumbnail(c, k, first))
