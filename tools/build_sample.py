@@ -139,13 +139,15 @@ def build_file(rel, data, source, mul_encoding):
     return data
 
 
-def _extras_files(extras, cache):
-    """The extras screens' files, from the cache when all of them are there."""
+def _extras_files(extras, cache, tree):
+    """The extras screens' files, from the cache when all of them are there
+    (the thumbnails are made from the story's picture sources too)."""
     desc = json.dumps(extras, sort_keys=True) + ("" if sound_data.MAX_SECONDS is None else
                                                  " %r" % sound_data.MAX_SECONDS)
+    desc += json.dumps(extras_data.story_pictures(tree), sort_keys=True)
     keys = {path: cache.key("extras", desc, path) for path in extras_data.paths_from_source(extras)}
     if not all(cache.has(k) for k in keys.values()):
-        built = extras_data.files_from_source(extras)
+        built = extras_data.files_from_source(extras, tree)
         return {path: cache.get(keys[path], lambda p=path: built[p]) for path in keys}
     return {path: cache.get(k, None) for path, k in keys.items()}
 
@@ -198,7 +200,7 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache
                                     lambda a=arc_name: script_data.script_arc_bytes(os.path.join(tree, a),
                                                                                    lambda m: None))
     if extras:
-        for path, data in _extras_files(extras, cache).items():
+        for path, data in _extras_files(extras, cache, tree).items():
             sources[path.decode("cp932").lower()] = "extras.json"
             files[path] = data
     tables = vndata.tables_from_files(files, archive.get("compressed", ()))

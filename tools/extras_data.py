@@ -16,11 +16,14 @@ Source:
 Names come from the catalogue and gallery tables (catalogue_data.py), so
 there is one source of names: "visual/thumb/thumb.arc" holds
 "thumb_<name>.ext" for the first picture of every thumbnail of either
-variant (a 256x144 8-bit picture labelled with its category, its global
-index and its first picture's id); "visual/adv/<name>.ext" is an 8-bit
-picture of the given size with a frame, a grid and its id; the track is
+variant (a 256x144 8-bit picture: that picture made small, from its source
+under the tree's visual/adv (sample/base by default) or from the extras
+source's size, or a
+landscape of its own for a picture the sample lacks); "visual/adv/<name>.ext"
+is an 8-bit landscape of the given size in a sand frame; the track is
 "sound/bgm/<stem>.oggl"; "visual/thumb/thumb2.arc" holds the special-scenario
-buttons "button_cNN.ext" of the special table (256x144, 8-bit, labelled).
+buttons "button_cNN.ext" of the special table (256x144, 8-bit, each a scene
+of the story made small).
 --titles prints the music room's title section of sysgra_mes.mul.txt. Member and file names are Shift-JIS bytes made
 with gen_cp932's tables (catalogue_data.sjis), handed to the writers as
 bytes. files_from_source() gives {archive path (bytes): data}.
@@ -34,6 +37,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import catalogue_data  # noqa: E402
+import image_data  # noqa: E402
 import sound_data  # noqa: E402
 import vndata  # noqa: E402
 
@@ -70,13 +74,14 @@ def fill(pic, x, y, rw, rh, index):
         px[row * w + x0:row * w + x1] = span
 
 
-def ext8(pic):
-    """An 8-bit Ext0Image of the picture, its texture the picture's size."""
+def ext8(pic, entries=PALETTE):
+    """An 8-bit Ext0Image of the picture, its texture the picture's size;
+    entries: its palette, (B, G, R, A) each."""
     w, h, px = pic
     header = bytearray(256)
     struct.pack_into("<4sffiiiiiiB", header, 0, b"EXT0", 0.0, 0.0, w, h, w, h, -9999, -9999, 8)
     palette = bytearray(1024)
-    for i, entry in enumerate(PALETTE):
+    for i, entry in enumerate(entries):
         palette[i * 4:i * 4 + 4] = bytes(entry)
     return bytes(header + palette + px)
 
@@ -105,17 +110,105 @@ def scene(w, h, sky, seed):
 
 
 def thumbnail(category, index, first_id):
+    """The thumbnail of a picture the sample does not hold: a landscape."""
     w, h = THUMB_SIZE
     pic = scene(w, h, SKIES[category % len(SKIES)], index + first_id)
     border(pic, 4, 7)
     return ext8(pic)
 
 
-def event_picture(pid, size):
+def event_scene(pid, size):
     w, h = size
     pic = scene(w, h, SKIES[pid % len(SKIES)], pid)
     border(pic, 8, 7)
-    return ext8(pic)
+    return pic
+
+
+def event_picture(pid, size):
+    return ext8(event_scene(pid, size))
+
+
+# The sample's tree: the story's own pictures are the ".pict" sources under
+# its visual/adv.
+SAMPLE_TREE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sample", "base")
+
+
+def story_pictures(tree=SAMPLE_TREE):
+    """{picture name: ".pict" source text} of the pictures the tree draws
+    from sources of their own."""
+    out, adv = {}, os.path.join(tree, "visual", "adv")
+    for n in sorted(os.listdir(adv)) if os.path.isdir(adv) else ():
+        if n.endswith(".ext.pict"):
+            with open(os.path.join(adv, n), encoding="utf-8") as f:
+                out[n[:-len(".ext.pict")]] = f.read()
+    return out
+
+
+def _sampled(w, h, at):
+    """Thumbnail-sized point samples of a w x h picture, scaled to cover
+    the thumbnail from its top-left corner (as the viewer first shows it)."""
+    tw, th = THUMB_SIZE
+    scale = max(tw / w, th / h)
+    return [at(min(w - 1, int(x / scale)), min(h - 1, int(y / scale))) for y in range(th) for x in range(tw)]
+
+
+def _nearest(colour, choices):
+    return min(range(len(choices)), key=lambda i: sum((a - b) * (a - b) for a, b in zip(colour, choices[i])))
+
+
+def thumb_from_pixels(pic):
+    """A thumbnail of an RGBA picture: 8-bit, its palette the picture's most
+    frequent colours (in 16 steps a channel when there are more than fit),
+    the sand border of every thumbnail around it."""
+    w, h, px = pic
+    samples = _sampled(w, h, lambda x, y: bytes(px[(y * w + x) * 4:(y * w + x) * 4 + 4]))
+    sand = bytes((PALETTE[7][2], PALETTE[7][1], PALETTE[7][0], 255))
+    counts = {}
+    for c in samples:
+        counts[c] = counts.get(c, 0) + 1
+    if len(counts) > 255:
+        samples = [bytes(v & 0xF0 | 0x08 for v in c[:3]) + c[3:] for c in samples]
+        counts = {}
+        for c in samples:
+            counts[c] = counts.get(c, 0) + 1
+    kept = [sand] + sorted(counts, key=lambda c: -counts[c])[:255]
+    index = {c: i for i, c in enumerate(kept)}
+    for c in counts:
+        if c not in index:
+            index[c] = _nearest(c, kept)
+    tw, th = THUMB_SIZE
+    thumb = (tw, th, bytearray(index[c] for c in samples))
+    border(thumb, 4, 0)
+    return ext8(thumb, [(c[2], c[1], c[0], c[3]) for c in kept])
+
+
+def thumb_from_scene(pic):
+    """A thumbnail of a picture drawn in the sample's palette."""
+    w, h, px = pic
+    tw, th = THUMB_SIZE
+    thumb = (tw, th, bytearray(_sampled(w, h, lambda x, y: px[y * w + x])))
+    border(thumb, 4, 7)
+    return ext8(thumb)
+
+
+class Pictures:
+    """The sample's pictures by name, each drawn once: a story picture from
+    its source, an unlockable one from the extras source's sizes."""
+
+    def __init__(self, sizes, tree=SAMPLE_TREE):
+        self.sizes, self.story, self.drawn = sizes, story_pictures(tree), {}
+
+    def thumb(self, name, pid):
+        """The thumbnail of the picture, None when the sample lacks it."""
+        if name not in self.drawn:
+            if name in self.story:
+                pic = image_data.pixels_from_source(self.story[name], name)
+                self.drawn[name] = thumb_from_pixels(pic)
+            elif pid is not None and str(pid) in self.sizes:
+                self.drawn[name] = thumb_from_scene(event_scene(pid, self.sizes[str(pid)]))
+            else:
+                self.drawn[name] = None
+        return self.drawn[name]
 
 
 def thumbnails(omit=()):
@@ -155,7 +248,7 @@ MUSIC_TITLES = [
     ("哀しみの森　～降りやまぬ長い雨の夜～", "The Forest of Sorrow and Long Rain",
      "悲伤之森　～漫长的雨夜～", "悲傷之森　～漫長的雨夜～"),
     ("思い出の頁", "Pages of Memory", "回忆之页", "回憶之頁"),
-    ("約束の空", "The Promised Sky ☆ Reprise・Night", "约定的天空", "約定的天空"),
+    ("約束の空", "The Promised Sky ☆ Reprise", "约定的天空", "約定的天空"),
     ("クイルミア", "Quillmere", "奎尔米尔", "奎爾米爾"),
     ("序曲", "Overture", "序曲", "序曲"),
     ("夢想", "Reverie", "梦想", "夢想"),
@@ -171,7 +264,9 @@ def music_display_index(i, n):
 
 def music_titles_block():
     """Section 4 of the system picture message table: index 16 * page + d(i)
-    holds the title of the track that slot i of the page plays."""
+    holds the title of the track that slot i of the page plays. Each title
+    begins with a space (written "\\s"), so that the room's "NN." number
+    stands apart from it."""
     order = {}
     for page, records in enumerate(MUSIC_PAGES):
         for i, record in enumerate(records):
@@ -181,28 +276,24 @@ def music_titles_block():
     for k in sorted(order):
         lines.append("# %d: catalogue record %d" % (k, order[k]))
         for lang, title in zip(LANGUAGES, MUSIC_TITLES[order[k]]):
-            lines.append("%d.%s = %s" % (k, lang, title))
+            lines.append("%d.%s = \\s%s" % (k, lang, title))
     return "\n".join(lines) + "\n"
 
 
 # The special-scenario buttons: "button_cNN.ext" of row i of the special table.
 SPECIAL_BUTTONS = [8, 11, 13, 20, 23, 25, 33, 34, 37, 46, 49, 52, 60, 64, 66]
+# The scene of the story each row's button shows, in turn: the tour's places
+# for rows 0, 2 and 5, the hill's ending for the hill's epilogue (row 1), the
+# library's for the library's (row 3).
+SPECIAL_SCENES = ["bg_forest", "event_sefa_ed_a", "bg_library", "event_dova_屋上の森", "bg_hill", "bg_archive",
+                  "event_sefa_再会a", "event_dova_夜明けの海辺", "event_other_last1"]
 
 
-def special_button(i, number):
-    """A page of the epilogue book: a sky of its own and one sand mark per row
-    of the special table."""
-    w, h = THUMB_SIZE
-    pic = scene(w, h, SKIES[i % len(SKIES)], number)
-    border(pic, 4, 7)
-    for k in range(i % 5 + 1):
-        fill(pic, 16 + k * 14, h - 24, 8, 8, 1)
-    return ext8(pic)
-
-
-def special_buttons(omit=()):
+def special_buttons(omit=(), pictures=None):
     """[(member name bytes, picture)] of thumb2.arc, rows in `omit` left out."""
-    return [(b"button_c%d.ext" % n, special_button(i, n)) for i, n in enumerate(SPECIAL_BUTTONS) if i not in omit]
+    pictures = pictures or Pictures({})
+    return [(b"button_c%d.ext" % n, pictures.thumb(SPECIAL_SCENES[i % len(SPECIAL_SCENES)], None))
+            for i, n in enumerate(SPECIAL_BUTTONS) if i not in omit]
 
 
 def _event_path(pics, pid):
@@ -227,11 +318,14 @@ def paths_from_source(desc):
             [_track_path(track) for track in _tracks(desc)])
 
 
-def files_from_source(desc):
+def files_from_source(desc, tree=SAMPLE_TREE):
     pics = catalogue_data.pictures()
     files = {}
-    files[b"visual/thumb/thumb2.arc"] = vndata.arc_bytes(sorted(special_buttons(set(desc.get("omit_buttons", ())))))
-    members = [(name, thumbnail(c, k, first)) for name, c, k, first in thumbnails(set(desc.get("omit_thumbs", ())))]
+    drawn = Pictures(desc.get("pictures", {}), tree)
+    files[b"visual/thumb/thumb2.arc"] = vndata.arc_bytes(
+        sorted(special_buttons(set(desc.get("omit_buttons", ())), drawn)))
+    members = [(name, drawn.thumb(pics[first - 2000], first) or thumbnail(c, k, first))
+               for name, c, k, first in thumbnails(set(desc.get("omit_thumbs", ())))]
     files[b"visual/thumb/thumb.arc"] = vndata.arc_bytes(sorted(members))
     for pid, size in desc.get("pictures", {}).items():
         files[_event_path(pics, int(pid))] = event_picture(int(pid), size)

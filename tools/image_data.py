@@ -581,14 +581,27 @@ def png_bytes(pic, broken=None):
 # ---------------------------------------------------------------- .pict sources
 
 
+def _painted(src, where):
+    w, h = src["size"]
+    pic = new_picture(int(w), int(h), parse_colour(src.get("background", "#000000ff")))
+    paint(pic, src.get("shapes", []), where)
+    return pic
+
+
+def pixels_from_source(text, where="<source>"):
+    """The picture (w, h, RGBA bytes) a ".pict" source draws."""
+    try:
+        return _painted(json.loads(text), where)
+    except (KeyError, TypeError, ValueError) as e:
+        raise ImageError("%s: %s" % (where, e))
+
+
 def picture_from_source(text, where="<source>"):
     """The file bytes of a picture described by a ".pict" source."""
     try:
         src = json.loads(text)
         fmt = src.get("format", "ext0")
-        w, h = src["size"]
-        pic = new_picture(int(w), int(h), parse_colour(src.get("background", "#000000ff")))
-        paint(pic, src.get("shapes", []), where)
+        pic = _painted(src, where)
         if fmt == "ext0":
             return ext0_bytes(pic, tuple(src["texture"]) if "texture" in src else None, int(src.get("bpp", 32)),
                               tuple(src["centre"]) if "centre" in src else None)

@@ -807,6 +807,25 @@ class ExtrasDataTest(unittest.TestCase):
         self.assertTrue(japanese)
         for n in japanese:
             self.assertEqual(n.decode("cp932").encode("cp932"), n)
+        # A thumbnail shows its own picture made small: the story's picture
+        # from its source, the unlockable one from its drawn landscape.
+        def thumb_pixel(name, x, y):
+            data = {n: d for n, _, d in members}[b"thumb_" + catalogue_data.sjis(name) + b".ext"]
+            i = data[256 + 1024 + y * 256 + x]
+            return bytes(data[256 + 4 * i:256 + 4 * i + 3])  # B, G, R
+        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        with open(os.path.join(root, "sample", "base", "visual", "adv", "event_sefa_ed_a.ext.pict"),
+                  encoding="utf-8") as f:
+            w, h, px = image_data.pixels_from_source(f.read())
+        for x, y in ((128, 72), (60, 100), (200, 30)):
+            at = (y * 5 * w + x * 5) * 4
+            got, want = thumb_pixel("event_sefa_ed_a", x, y), bytes(px[at:at + 3])[::-1]
+            # Its many colours are kept to 256 in steps of 16 a channel.
+            self.assertLessEqual(max(abs(a - b) for a, b in zip(got, want)), 24, (x, y, got, want))
+        scene = extras_data.event_scene(2105, (1280, 720))
+        index = scene[2][100 * 5 * 1280 + 60 * 5]
+        self.assertEqual(thumb_pixel(catalogue_data.pictures()[105], 60, 100),
+                         bytes(extras_data.PALETTE[index][:3]))
 
     def test_special_buttons_and_music_titles(self):
         files = extras_data.files_from_source({"omit_buttons": [2]})
@@ -820,9 +839,9 @@ class ExtrasDataTest(unittest.TestCase):
         with open(os.path.join(root, "sample", "base", "script", "sysgra_mes.mul.txt"), encoding="utf-8") as f:
             self.assertIn(extras_data.music_titles_block(), f.read())
         block = extras_data.music_titles_block()
-        self.assertIn("8.en = Where the Wind Goes\n", block)  # page 0, slot 1: record 1
-        self.assertIn("17.en = Quillmere\n", block)  # page 1, slot 2: record 18
-        self.assertIn("20.en = Overture\n", block)  # page 1, slot 3: record 19
+        self.assertIn("8.en = \\sWhere the Wind Goes\n", block)  # page 0, slot 1: record 1
+        self.assertIn("17.en = \\sQuillmere\n", block)  # page 1, slot 2: record 18
+        self.assertIn("20.en = \\sOverture\n", block)  # page 1, slot 3: record 19
 
     def test_the_sample_holds_every_track_once_as_a_distinct_loop(self):
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "engine/files/archive.h"
 #include "engine/input/input.h"
@@ -320,6 +321,60 @@ TEST_F(GalleryTest, ViewerOpensOnTheUnlockedPictureAndPans) {
     ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_GalleryModeCB && !W()->suspended; }, 90,
                             "the gallery again"));
     EXPECT_EQ(G()->selection, 1);
+    Frame(2);
+    Close();
+}
+
+// Each picture of a thumbnail shows its "n / m" counter at the top left,
+// which then slides wholly off the screen's left edge; the second picture's
+// counter as well as the first's.
+TEST_F(GalleryTest, EachPicturesCounterShowsThenLeavesWhole) {
+    if (IsSkipped()) return;
+    ASSERT_TRUE(Start());
+    Unlock(2013);
+    Unlock(2015);  // category 4, thumbnail 0: [unlocked, locked, unlocked]
+    ASSERT_TRUE(Open());
+    for (int32_t k = 0; k < 4; ++k) {
+        Press(EXTRAS_BUTTON_D);
+        FramesUntil([] { return W()->step == 2 && G()->moveTask < 0; }, 60, "the next category");
+    }
+    ASSERT_EQ(G()->category, 4);
+    ASSERT_EQ(G()->selection, 0);
+    Press(BUTTON_DECIDE);
+    // Where the counter's pieces stand: each one's left and right edge.
+    struct Span {
+        float left, right;
+    };
+    const auto spans = [] {
+        std::vector<Span> out;
+        for (int32_t s : V()->state->counter) {
+            if (!Lib_SpriteIsLive(s)) continue;
+            const SpriteRecord& r = SpriteTable[s];
+            const float half = float(r.srcRect[2]) / 2.0f;
+            out.push_back({r.posX - half, r.posX + half});
+        }
+        return out;
+    };
+    for (const int32_t shown : {1, 3}) {
+        ASSERT_TRUE(FramesUntil([] { return V() && VW()->subState == 10 && V()->counterTimer == 1; }, 120,
+                                "the picture in view"))
+            << shown;
+        EXPECT_EQ(V()->index + 1, shown);
+        const std::vector<Span> before = spans();
+        ASSERT_EQ(before.size(), 4u) << "plate, slash and one digit each";
+        for (const Span& p : before) EXPECT_GT(p.left, -640.0f) << "picture " << shown << ": the counter on screen";
+        ASSERT_TRUE(FramesUntil([] { return V()->counterTimer >= 60; }, 80, "the counter's slide"));
+        Frame(20);
+        const std::vector<Span> after = spans();
+        ASSERT_EQ(after.size(), 4u);
+        for (size_t i = 0; i < after.size(); ++i) {
+            EXPECT_EQ(after[i].left, before[i].left - 342.0f) << "picture " << shown << ", piece " << i;
+            EXPECT_LT(after[i].right, -640.0f) << "picture " << shown << ", piece " << i << " left on the screen";
+        }
+        Press(BUTTON_DECIDE);
+    }
+    ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_GalleryModeCB && !W()->suspended; }, 90,
+                            "the gallery again"));
     Frame(2);
     Close();
 }

@@ -540,7 +540,17 @@ void LoadThirdSlot(std::vector<ProgramRun::Step>& steps, const char* picture = n
                           [](PlatInputState& in) {
                               if (ListUp(GSL_LoadModeCB)) Toward(in, ListCursor(GSL_LoadModeCB), kSlot);
                           }));
-    if (picture) steps.push_back(DocumentAfter(picture, 1));
+    if (picture) {
+        // The slot's details (C) pictured over the list, and closed (X).
+        steps.push_back(DocumentAfter(picture, 1));
+        const auto details = [] {
+            const ScreenWork* w = GSL_WorkGet(GSL_LoadModeCB);
+            return w && w->step == SLOT_STEP_MAIN && w->subState == SLOT_MAIN_DETAIL;
+        };
+        steps.push_back(Drive("the slot's details", details, Key(kKeyC), 120));
+        steps.push_back(DocumentAfter("screens/slot_details.png"));
+        steps.push_back(Drive("the load list again", [] { return ListUp(GSL_LoadModeCB); }, Key(kKeyX), 120));
+    }
     steps.push_back({"load", nullptr, Key(kKeyZ)});
     steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the load question", [] { return Asking(GSL_LoadModeCB); }, Key(kKeyZ)});
@@ -757,6 +767,14 @@ void PlayANewGame() {
                          return true;
                      },
                      Key(kKeyZ)});
+    // The replayed line's voice icon lit, for the docs.
+    steps.push_back({"the replay's lit icon", [] {
+                         const BacklogWork* b = Backlog();
+                         if (!b || b->replayEntry < 0 || b->blink < 12) return false;
+                         Checkpoints::Document("screens/backlog_voice.png");
+                         return true;
+                     },
+                     kIdle, 120});
     steps.push_back(Drawing(false));
     steps.push_back({"let go", nullptr, kIdle});
     steps.push_back({"the line's voice again", [&] { return !(seen.replayVoice = ReplayVoice()).empty(); }, nullptr, 120});
@@ -1031,6 +1049,18 @@ TEST(PlaythroughProgram, TheEndingsPictureOpensInTheGalleryViewer) {
     Seen seen;
     Checkpoints check;
     steps.push_back(Drive("the gallery", GalleryMain, nullptr));
+    // The docs' gallery: the page with the ending's thumbnail chosen.
+    steps.push_back(Drive("the ending's thumbnail",
+                          [] {
+                              const GalleryHead* h = Gallery();
+                              return GalleryMain() && ThumbHolds(h->category, h->selection, kEndingPicture);
+                          },
+                          [](PlatInputState& in) {
+                              const GalleryHead* h = Gallery();
+                              if (!GalleryMain()) return;
+                              in.keys[CategoryHolds(h->category, kEndingPicture) ? kKeyRight : kKeyD] = kPlatDown;
+                          },
+                          600, 6));
     steps.push_back(DocumentAfter("screens/gallery.png"));
     steps.push_back(Drive("the ending's picture in the viewer", Viewing,
                           [](PlatInputState& in) {
@@ -1087,6 +1117,7 @@ TEST(PlaythroughProgram, TheEndingsTrackPlaysInTheMusicRoom) {
                               else in.keys[MusicRecord() == kEndingTracks[0] ? kKeyZ : kKeyRight] = kPlatDown;
                           },
                           900, 6));
+    steps.push_back(DocumentAfter("screens/music_room_playing.png", 40));
     steps.push_back(Drive("the track stopped",
                           [&] { return seen.trackStopped = Music()->playing == -1 && Lib_SoundStateGet(0) == 0; },
                           [](PlatInputState& in) {

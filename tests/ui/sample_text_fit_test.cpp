@@ -42,9 +42,15 @@ std::vector<Fit> Boxes() {
     for (int32_t i = 30; i <= 41; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, 470});
     // The font page's language list: plates 0.385 of the screen, text 0.6.
     for (int32_t i = 26; i <= 29; ++i) boxes.push_back({"language name", &SysgraMesTable, 3, i, 0.6f, 493 - 16});
-    // The in-game menu: captions at 0.55 from 22 pixels into a 224-pixel button.
+    // The in-game menu: captions at 0.55 from 22 pixels into a 224-pixel
+    // button, keeping as much room to its right edge.
     for (int32_t i : {1, 2, 3, 4, 5, 8, 9, 14, 15, 16})
-        boxes.push_back({"menu caption", &SysgraMesTable, 2, i, 0.55f, 224 - 22 - 4});
+        boxes.push_back({"menu caption", &SysgraMesTable, 2, i, 0.55f, 224 - 22 - 22});
+    // The music room's titles at half scale stay under the 500 pixels past
+    // which the room narrows a title; title 15 is the one long enough to be
+    // narrowed.
+    for (int32_t i = 0; i <= 20; ++i)
+        if (i != 15) boxes.push_back({"music title", &SysgraMesTable, 4, i, 0.5f, 499});
     // The story's auto and skip guides: centred at 0.4 inside the 78-pixel
     // inner squares of their 86-pixel ones.
     for (int32_t i : {14, 15}) boxes.push_back({"guide label", &SysgraMesTable, 2, i, 0.4f, 78});
