@@ -118,6 +118,25 @@ TEST(PlatInput, APressShorterThanAFrameCountsOnce) {
     Plat_InputInject(Plat_InputIdle());
 }
 
+// A tap or a click that no snapshot has shown yet when the window loses the
+// focus is gone with the focus: no snapshot after shows it.
+TEST(PlatInput, APressNotYetShownIsForgottenWithTheFocus) {
+    Plat_InputInject(Plat_InputIdle());
+    window(SDL_WINDOWEVENT_FOCUS_GAINED);
+    std::vector<PlatInputState> run{snapshot()};
+    key(SDL_KEYDOWN, SDL_SCANCODE_Z);
+    key(SDL_KEYUP, SDL_SCANCODE_Z);
+    mouse(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT);
+    mouse(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT);
+    window(SDL_WINDOWEVENT_FOCUS_LOST);
+    for (int i = 0; i < 2; ++i) run.push_back(snapshot());
+    window(SDL_WINDOWEVENT_FOCUS_GAINED);
+    for (int i = 0; i < 2; ++i) run.push_back(snapshot());
+    EXPECT_EQ(Presses(run, [](const PlatInputState& s) { return s.keys[0x2C]; }), 0);
+    EXPECT_EQ(Presses(run, [](const PlatInputState& s) { return s.mouseButtons[0]; }), 0);
+    Plat_InputInject(Plat_InputIdle());
+}
+
 // A key or button held over many snapshots reads as it always did: down in
 // each of them, whatever the key repeat sends, and up once let go.
 TEST(PlatInput, AHeldKeyReadsDownInEverySnapshotUntilLetGo) {
