@@ -70,11 +70,14 @@ protected:
             const std::vector<uint32_t> before = Sprites();
             Frame();
             run.spritesChanged.push_back(Sprites() != before);
-            run.frames.push_back(drawn ? PictureDigest(ReadFrame()) : 0);
-            run.labels.push_back(label);
             const uint64_t pixels = Plat_GLPresentedPixels();
             run.pixels.push_back(pixels - lastPixels_);
             lastPixels_ = pixels;
+            // The first frame is presented whole; a frame of the first run
+            // presented whole again is not compared, nor read.
+            const bool read = drawn && (rasterised_ || index == 0 || run.pixels.back() != run.pixels.front());
+            run.frames.push_back(read ? PictureDigest(ReadFrame()) : 0);
+            run.labels.push_back(label);
         }
     }
     bool Until(Run& run, const char* label, bool (*done)(), int limit) {
@@ -155,7 +158,8 @@ TEST_F(PartialRedraw, EveryFrameEqualsTheFrameDrawnWhole) {
     // two runs' states do (the story's black cover has been seen a frame
     // apart at its start), which is not the drawing's doing. Every frame
     // drawn in part, and every frame kept, must match.
-    const uint64_t window = *std::max_element(part.pixels.begin(), part.pixels.end());
+    const uint64_t window = part.pixels.front();
+    ASSERT_EQ(window, *std::max_element(part.pixels.begin(), part.pixels.end()));
     const size_t n = part.frames.size();
     std::vector<bool> inPart(n), rasterised(n);
     for (size_t i = 0; i < n; ++i) inPart[i] = part.pixels[i] != window;
