@@ -256,7 +256,9 @@ void Close(ScreenWork* w, OptionWork* o) {
 
 void GSL_OptionFontLabel(int32_t row, char* out, uint32_t size) {
     if (!out || !size) return;
-    char head[kMesTextSize], name[kMesTextSize];
+    // The name has a face name's room (a language's name fits it too) and
+    // the head the rest: head, separator and name always fit one text.
+    char name[sizeof SystemDataBlock.fontName], head[kMesTextSize - sizeof name - 3];
     if (row == 0) {
         GSL_SysTextGet(&SysgraMesTable, 3, 24, 0, head, sizeof head);
         GSL_SysTextGet(&SysgraMesTable, 3, uint32_t(26 + Language()), 0, name, sizeof name);

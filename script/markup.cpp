@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/charcode.h"
@@ -250,13 +251,9 @@ struct Converter {
     }
 
     void PutPos(int32_t a, int32_t b, const char* tag = "#Pos[") {
-        char t[40], *e = t + sizeof t, *p = t;
-        std::memcpy(p, tag, 5), p += 5;
-        p = PutInt(p, e, a);
-        *p++ = ',';
-        p = PutInt(p, e, b);
-        *p++ = ']';
-        Put(t, size_t(p - t));
+        char t[40];
+        const int n = std::snprintf(t, sizeof t, "%.5s%d,%d]", tag, int(a), int(b));
+        Put(t, size_t(n));
     }
     void IndentTag() { PutPos(Trunc(float(indentAdvance) * indentScale), 0, lineText ? "#Awt[" : "#Pos["); }
 

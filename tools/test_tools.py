@@ -9,7 +9,9 @@ import io
 import json
 import os
 import re
+import shutil
 import struct
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -666,6 +668,72 @@ class IncrementalBuildTest(unittest.TestCase):
                 self.assertEqual(build_sample.main([out, "--sample", game]), 1)
             self.assertIn("00_init.txt:12:1: error: image names 'bg_gone'", err.getvalue())
             self.assertEqual(self.digests(out), second)
+
+
+    def test_a_warning_alone_builds_and_is_printed(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            game, out = os.path.join(tmp, "game"), os.path.join(tmp, "out")
+            write_game(game, CLEAN_SCENARIO + "<playbmg hall>\n")
+            with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(build_sample.main([out, "--sample", game]), 0)
+            self.assertIn("00_init.txt:11:1: warning: unknown command 'playbmg'", err.getvalue())
+            self.assertEqual(sorted(self.digests(out)), ["data_00.pcarc", "data_p00.pcarc"])
+
+    def run_tools(self, tools, game, out, *extra):
+        done = subprocess.run([sys.executable, os.path.join(tools, "build_sample.py"), out, "--sample", game] +
+                              list(extra), capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return done.stdout
+
+    def test_what_the_archives_are_built_with_rebuilds_them_like_a_full_build(self):
+        """A changed writer, a changed table encoding, or --full over a damaged
+        cache: each build equals a full build of the same sources."""
+        here = os.path.dirname(os.path.abspath(__file__))
+        with tempfile.TemporaryDirectory() as tmp:
+            game, out, tools = os.path.join(tmp, "game"), os.path.join(tmp, "out"), os.path.join(tmp, "tools")
+            shutil.copytree(here, tools, ignore=shutil.ignore_patterns("__pycache__"))
+            write_game(game, CLEAN_SCENARIO)
+            with open(os.path.join(game, "base/script/script_mes.mul.txt"), "a", encoding="utf-8") as f:
+                f.write("400.ja = \u3053\u3093\u306b\u3061\u306f\n")
+
+            def fresh():
+                full = tempfile.mkdtemp(dir=tmp)
+                self.run_tools(tools, game, full, "--full")
+                return self.digests(full)
+
+            self.run_tools(tools, game, out)
+            # A writer's own code changes what it writes.
+            with open(os.path.join(tools, "image_data.py"), encoding="utf-8") as f:
+                writer = f.read()
+            changed = writer.replace('t += "ff"', 't += "80"')
+            self.assertNotEqual(changed, writer)
+            with open(os.path.join(tools, "image_data.py"), "w", encoding="utf-8") as f:
+                f.write(changed)
+            before = self.digests(out)
+            self.run_tools(tools, game, out)
+            self.assertNotEqual(self.digests(out), before)
+            self.assertEqual(self.digests(out), fresh())
+            # The message tables' encoding.
+            with open(os.path.join(game, "archives.json"), encoding="utf-8") as f:
+                config = json.load(f)
+            config["mul_encoding"] = "sjis"
+            with open(os.path.join(game, "archives.json"), "w", encoding="utf-8") as f:
+                json.dump(config, f)
+            before = self.digests(out)
+            self.run_tools(tools, game, out)
+            self.assertNotEqual(self.digests(out)["data_00.pcarc"], before["data_00.pcarc"])
+            self.assertEqual(self.digests(out), fresh())
+            # Every cache entry damaged and a source changed: --full takes
+            # nothing from the cache and writes every archive.
+            cache = os.path.join(out, ".build-cache")
+            for name in os.listdir(cache):
+                with open(os.path.join(cache, name), "r+b") as f:
+                    f.write(b"\xff\xfe")
+            with open(os.path.join(game, "base/script/script_mes.mul.txt"), "a", encoding="utf-8") as f:
+                f.write("401.en = Two.\n")
+            printed = self.run_tools(tools, game, out, "--full")
+            self.assertEqual(self.digests(out), fresh())
+            self.assertNotIn("unchanged", printed)
 
 
 def vndata_digest(path):

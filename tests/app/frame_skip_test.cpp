@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "app/app_window.h"
 #include "app/main_tasks.h"
@@ -323,6 +326,60 @@ TEST_F(FrameSkipTextTest, AnUnchangedTextBesideTheChangeLeavesItsBlendForTheNext
     changeTheMark();
     Lib_SpriteFree(mark);
     Lib_SpriteFree(ground);
+}
+
+// A change beside a text whose damage ends inside a glyph: the glyph is
+// drawn in that frame, so its pixels inside the damage are there as in a
+// frame drawn whole.
+TEST_F(FrameSkipTextTest, AGlyphAcrossTheRightEdgeOfTheChangeIsDrawnInIt) {
+    const TextPos pos{100, -100, 0};
+    ASSERT_EQ(Lib_TextSet(0, "HHHH", &pos), 0);
+    TextRecord* text = TextTable[0];
+    Lib_TextPrioSet(0, 20);
+    for (int frame = 0; frame < 40; ++frame) DrawFrame();
+    ASSERT_EQ(text->finished, 1);
+    // Where the text's light lies, and the middle of the second glyph's bar.
+    const Image alone = DrawnWhole();
+    uint32_t top = ~0u, bottom = 0, left = ~0u;
+    std::vector<bool> litColumn(alone.width);
+    for (uint32_t y = 0; y < alone.height; ++y)
+        for (uint32_t x = 0; x < alone.width; ++x)
+            if (alone.at(x, y).g > 128) {
+                top = std::min(top, y), bottom = std::max(bottom, y), left = std::min(left, x);
+                litColumn[x] = true;
+            }
+    ASSERT_LT(left, alone.width) << "the text is not drawn";
+    uint32_t x = left, runs = 0, runStart = 0, cut = 0;
+    for (; x < alone.width && runs < 2; ++x)
+        if (litColumn[x] && !litColumn[x - 1]) ++runs, runStart = x;
+    while (x < alone.width && litColumn[x]) ++x;
+    cut = (runStart + x) / 2;
+    ASSERT_GE(x - runStart, 8u) << "no glyph wide enough to cut";
+    // A mark drawn before the text, from left of it to the middle of that glyph.
+    const int32_t mark = Lib_SpriteLoad(-1, nullptr, -1, 0);
+    ASSERT_GE(mark, 0);
+    SpriteRecord& m = SpriteTable[mark];
+    const float x0 = float(left) - 24.0f, x1 = float(cut), y0 = float(top) - 8.0f, y1 = float(bottom) + 8.0f;
+    m.visible = 1;
+    m.scaleX = (x1 - x0) / 1280.0f, m.scaleY = (y1 - y0) / 720.0f;
+    m.posX = (x0 + x1) / 2 - 640.0f, m.posY = 360.0f - (y0 + y1) / 2;
+    Lib_SpriteSetColor(mark, 0xFF800000u);
+    Lib_SpriteSetPrio(mark, 30, -1);  // a higher priority is drawn first
+    for (int frame = 0; frame < 3; ++frame) DrawFrame();
+    ASSERT_EQ(Presents(2), 0);
+    for (uint32_t colour : {0xFF0000A0u, 0xFF800000u}) {
+        Lib_SpriteSetColor(mark, colour);
+        const uint64_t partial = FrameDamageCounted.partial;
+        ASSERT_TRUE(DrawFrame());
+        EXPECT_EQ(FrameDamageCounted.partial, partial + 1) << "drawn in part";
+        const Image part = ReadFrame();
+        const Image whole = DrawnWhole();
+        int differ = 0;
+        for (size_t i = 0; i < part.pixels.size(); ++i) differ += std::memcmp(&part.pixels[i], &whole.pixels[i], 4) != 0;
+        EXPECT_EQ(differ, 0) << "the mark ends at column " << cut;
+        DrawFrame();
+    }
+    Lib_SpriteFree(mark);
 }
 
 }  // namespace

@@ -82,10 +82,9 @@ int Presses(const std::vector<PlatInputState>& run, Byte byte) {
     return n;
 }
 
-// A tap or a click that begins and ends between two snapshots shows in the
-// next one and is let go in the one after: one press. A held key let go and
-// pressed again between two snapshots shows its release, then its new press.
-TEST(PlatInput, APressShorterThanAFrameCountsOnce) {
+// From a fresh state with the focus: the snapshot taken, then a tap of Z and
+// a left click before the next one.
+std::vector<PlatInputState> TapAndClick() {
     Plat_InputInject(Plat_InputIdle());
     window(SDL_WINDOWEVENT_FOCUS_GAINED);
     std::vector<PlatInputState> run{snapshot()};
@@ -93,6 +92,14 @@ TEST(PlatInput, APressShorterThanAFrameCountsOnce) {
     key(SDL_KEYUP, SDL_SCANCODE_Z);
     mouse(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT);
     mouse(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT);
+    return run;
+}
+
+// A tap or a click that begins and ends between two snapshots shows in the
+// next one and is let go in the one after: one press. A held key let go and
+// pressed again between two snapshots shows its release, then its new press.
+TEST(PlatInput, APressShorterThanAFrameCountsOnce) {
+    std::vector<PlatInputState> run = TapAndClick();
     for (int i = 0; i < 3; ++i) run.push_back(snapshot());
     EXPECT_EQ(run[1].keys[0x2C], kPlatDown);
     EXPECT_EQ(run[1].mouseButtons[0], kPlatDown);
@@ -115,6 +122,19 @@ TEST(PlatInput, APressShorterThanAFrameCountsOnce) {
     EXPECT_EQ(run[2].keys[0x2C], 0);
     EXPECT_EQ(run[3].keys[0x2C], kPlatDown);
     EXPECT_EQ(run[4].keys[0x2C], 0);
+    Plat_InputInject(Plat_InputIdle());
+}
+
+// A tap or a click that no snapshot has shown yet when the window loses the
+// focus is gone with the focus: no snapshot after shows it.
+TEST(PlatInput, APressNotYetShownIsForgottenWithTheFocus) {
+    std::vector<PlatInputState> run = TapAndClick();
+    window(SDL_WINDOWEVENT_FOCUS_LOST);
+    for (int i = 0; i < 2; ++i) run.push_back(snapshot());
+    window(SDL_WINDOWEVENT_FOCUS_GAINED);
+    for (int i = 0; i < 2; ++i) run.push_back(snapshot());
+    EXPECT_EQ(Presses(run, [](const PlatInputState& s) { return s.keys[0x2C]; }), 0);
+    EXPECT_EQ(Presses(run, [](const PlatInputState& s) { return s.mouseButtons[0]; }), 0);
     Plat_InputInject(Plat_InputIdle());
 }
 

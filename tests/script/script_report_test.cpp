@@ -95,6 +95,36 @@ TEST_F(ScriptReport, AnUnknownCommandIsToldOnceAndTracedAsUnknownAndInPlaceTextI
     EXPECT_NE(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));
 }
 
+// Twenty problems in one moment: eight lines that second, then a line that
+// counts the rest; each left-out place is told when it runs again in a later
+// second, within the same eight a second.
+TEST_F(ScriptReport, AtMostEightProblemsAreToldASecondAndTheRestAreCounted) {
+    std::string script = "*top\n<label>\n";
+    for (int i = 0; i < 20; ++i) script += "<playbmg" + std::to_string(100 + i) + ">\n";
+    script += "<wait 1200>\n<jump story,*top>\n";
+    ASSERT_TRUE(Scripts({{"story.txt", script}}));
+    testing::internal::CaptureStderr();
+    Start("story.txt");
+    Frame(30);  // half a second
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Count(err, "vn: script story.txt:"), 8) << err;
+    EXPECT_EQ(Count(err, "vn: "), 8) << err;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(Count(err, "<playbmg" + std::to_string(100 + i) + ">: unknown command"), 1) << i << err;
+    testing::internal::CaptureStderr();
+    Frame(90);  // the loop's second pass
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Count(err, "vn: 12 more script problems in a second were not told\n"), 1) << err;
+    EXPECT_EQ(Count(err, "vn: script story.txt:"), 8) << err;
+    for (int i = 8; i < 16; ++i)
+        EXPECT_EQ(Count(err, "<playbmg" + std::to_string(100 + i) + ">: unknown command"), 1) << i << err;
+    testing::internal::CaptureStderr();
+    Frame(90);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Count(err, "vn: 4 more script problems in a second were not told\n"), 1) << err;
+    EXPECT_EQ(Count(err, "vn: script story.txt:"), 4) << err;
+}
+
 TEST_F(ScriptReport, AResourceThatCannotBeLoadedIsToldWithItsNameAndPath) {
     cacheHeapMiB = 160;  // room for a picture load
     TearDown();
@@ -120,6 +150,37 @@ TEST_F(ScriptReport, AResourceThatCannotBeLoadedIsToldWithItsNameAndPath) {
         EXPECT_EQ(Count(err, std::string("vn: script ") + line), 1) << line << err;
     EXPECT_EQ(Count(err, "tone"), 0) << err;
     EXPECT_EQ(Names(), (Names_{"playse", "playse", "voice", "image", "trans", "openvideo", "playbgm"}));
+}
+
+// A missing picture is the author's news when its tag runs for itself, not
+// when a restore runs the script up to a saved line: a player who loads a
+// game in a fresh start is told nothing about the tags behind that line.
+TEST_F(ScriptReport, AMissingPictureIsNotToldWhileASavedLineIsRestored) {
+    cacheHeapMiB = 160;  // room for a picture load
+    TearDown();
+    SetUp();
+    ASSERT_TRUE(Scripts({{"s.txt", "*top\n<label>\n<image base,back,bg_gone>\n<text x>\n<keywait 0>\n"}}));
+    const char* told = "s.txt:3: <image base,back,bg_gone>: picture bg_gone cannot be loaded";
+    auto toTheLine = [this] {
+        for (int i = 0; i < 200 && !(Work()->script.status & SCRIPT_PLAYER_WAIT); ++i) Frame();
+        return (Work()->script.status & SCRIPT_PLAYER_WAIT) != 0;
+    };
+    testing::internal::CaptureStderr();
+    Start("s.txt");
+    const bool waited = toTheLine();
+    std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(waited);
+    EXPECT_EQ(Count(err, told), 1) << err;
+    GSL_ScriptReportReset();  // a fresh start of the program: nothing told yet
+    testing::internal::CaptureStderr();
+    executed.clear();
+    RestoreAt(-1);
+    const bool restored = toTheLine();
+    err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(restored);
+    const Names_ ran = Names();
+    EXPECT_NE(std::find(ran.begin(), ran.end(), "image"), ran.end()) << "the restore runs the tag";
+    EXPECT_EQ(Count(err, "cannot be loaded"), 0) << err;
 }
 
 }  // namespace

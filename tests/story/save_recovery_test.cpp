@@ -382,6 +382,14 @@ TEST_F(SaveRecoveryTest, EverySetAsideCopyIsKept) {
     EXPECT_TRUE(Read(aside + ".2") == first);
     EXPECT_TRUE(Read(aside + ".3") == second);
 
+    // The tenth name is the last one taken.
+    for (int n = 4; n <= 9; ++n) Write(aside + "." + std::to_string(n), "copy " + std::to_string(n));
+    const std::string tenth = good.substr(0, good.size() / 5);
+    told = damagedStart(tenth);
+    EXPECT_EQ(told, "vn: save/save.cdf is damaged; set aside as save/save.cdf.broken.10\n");
+    Lib_SaveEnd();
+    EXPECT_TRUE(Read(aside + ".10") == tenth);
+
     // Every name taken: nothing is written, nothing set aside.
     for (int n = 4; n <= 10; ++n) Write(aside + "." + std::to_string(n), "copy " + std::to_string(n));
     fs::last_write_time(aside + ".6", fs::last_write_time(aside + ".6") - std::chrono::hours(24 * 400));

@@ -113,6 +113,24 @@ TEST_F(SystemSoundTest, SystemVoicePicksTheLineAndItsVolume) {
     configured = 100;
 }
 
+// A table installed with its volume entry left null answers with the
+// default volume, 100, and keeps the entries it was given.
+TEST_F(SystemSoundTest, AVolumeLeftOutOfTheInstalledTableIsTheDefault) {
+    StartMinimal();
+    ASSERT_TRUE(MakeContext(TestScreen(0)));
+    UiHost host = GSL_UiHost();
+    host.systemVolume = nullptr;
+    host.scriptStatusGet = [](int32_t) { return int32_t(7); };
+    GSL_UiHostSet(&host);
+    configured = 30;  // what the table installed before answers, and is not asked
+    drawn = 0;
+    GSL_SysVoicePlay(0, 15, -1);
+    configured = 100;
+    EXPECT_EQ(Path(22), "sound/voice_system/svo_dova_title.ogg");
+    EXPECT_FLOAT_EQ(SoundChannelTable[22].st.gain.load(), 1.0f);
+    EXPECT_EQ(GSL_UiHost().scriptStatusGet(3), 7);
+}
+
 TEST_F(SystemSoundTest, VoiceDoneTestReadsSlot22OfTheTopScreen) {
     StartMinimal();
     EXPECT_TRUE(GSL_SysVoiceIsDone(true));  // no context at all

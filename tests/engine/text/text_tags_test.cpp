@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,22 @@ TEST_F(TextTags, MovesAndScalesStayWithinTheRangeOfAPen) {
     EXPECT_EQ(out.left, 0);
     EXPECT_EQ(out.right, 2 * 32 * 64);
     EXPECT_EQ(out.bottom, 64 * 64);
+    // Downward and upward moves are held the same way.
+    Lib_TextMeasure(&out, "#Pos[0,99999999999]#Pos[0,2147483647]A", &scale, nullptr, 0, 0);
+    EXPECT_EQ(out.bottom, 2 * (1 << 20) - 64);
+    Lib_TextMeasure(&out, "#Pos[0,-99999999999]#Pos[0,-2147483648]A", &scale, nullptr, 0, 0);
+    EXPECT_EQ(out.bottom, -2 * (1 << 20) - 64);
+    // A mirrored scale at its extreme runs the pen left, 64 times a
+    // character: the third one starts two such steps left.
+    Lib_TextMeasure(&out, "#Size[-1e30,1]ABC", &scale, nullptr, 0, 0);
+    EXPECT_EQ(out.left, -2 * 32 * 64);
+    EXPECT_EQ(out.right, 0);
+    // Edges further apart than an int spans measure as the widest int, not
+    // as a wrapped, negative width.
+    EXPECT_EQ(Lib_TextRectWidth(TextRect{INT32_MIN, 0, INT32_MAX, 0}), INT32_MAX);
+    EXPECT_EQ(Lib_TextRectWidth(TextRect{-5, 0, INT32_MAX, 0}), INT32_MAX);
+    EXPECT_EQ(Lib_TextRectWidth(TextRect{INT32_MAX, 0, INT32_MIN, 0}), INT32_MIN);
+    EXPECT_EQ(Lib_TextRectWidth(TextRect{-20, 0, 100, 0}), 120);
 }
 
 TEST_F(TextTags, AMeasureThatGrowsGivesWhatAWholeMeasureGives) {
