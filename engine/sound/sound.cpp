@@ -1,8 +1,8 @@
 #include "engine/sound/sound.h"
 
 #include <atomic>
+#include <cstdio>
 
-#include "engine/core/debug_log.h"
 #include "engine/core/thread.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_time.h"
@@ -70,7 +70,9 @@ void Lib_SoundReset() {
 
 void Lib_SoundInit() {
     Lib_SoundReset();
-    if (!Plat_AudioOpen()) Lib_DebugPrintf("Error -> Plat_AudioOpen()\n");
+    // Without a device the game plays on in silence: said once, and the
+    // sounds it asks for later fail without a word.
+    if (!Plat_AudioOpen()) std::fprintf(stderr, "vn: no sound device found; the game runs without sound\n");
     int32_t slot = Lib_ThreadSet("soundWorkThread", soundWorkThread, THREAD_PRIORITY_ABOVE_NORMAL);
     SoundThreadSlot = slot;
     if (slot >= 0 && slot < kThreadSlots && ThreadTable[slot]) Lib_ThreadStart(slot);
