@@ -666,6 +666,13 @@ void PlayANewGame() {
                               return seen.skipOff = StoryPlayMode == 0;
                           },
                           [](PlatInputState& in) { Press(in, kSkipBit); }, 60));
+    // Skipping stops at the opening's long speech, which shows its scroll bar.
+    steps.push_back({"the long speech", [] {
+                         if (LineShown() && (GameStateBlock.stage.scrollFlags & 2))
+                             Checkpoints::Document("screens/long_speech.png");
+                         return true;
+                     },
+                     nullptr});
 
     }
     // Reading: clicks up to the first choice, which is pictured once its
