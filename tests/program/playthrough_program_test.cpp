@@ -666,16 +666,6 @@ void PlayANewGame() {
                               return seen.skipOff = StoryPlayMode == 0;
                           },
                           [](PlatInputState& in) { Press(in, kSkipBit); }, 60));
-    // Skipping stops at the opening's long speech, whose scroll bar comes
-    // back once skipping is off.
-    steps.push_back({"the long speech", [frames = 0]() mutable {
-                         if (LineShown() && (GameStateBlock.stage.scrollFlags & 2)) {
-                             Checkpoints::Document("screens/long_speech.png");
-                             return true;
-                         }
-                         return ++frames > 60;
-                     },
-                     nullptr});
 
     }
     // Reading: clicks up to the first choice, which is pictured once its
