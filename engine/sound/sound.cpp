@@ -1,8 +1,8 @@
 #include "engine/sound/sound.h"
 
 #include <atomic>
+#include <cstdio>
 
-#include "engine/core/debug_log.h"
 #include "engine/core/thread.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_time.h"
@@ -13,6 +13,7 @@ int32_t SoundThreadSlot = -1;
 
 namespace {
 std::atomic<uint64_t (*)()> g_clock{nullptr};
+std::atomic<bool> g_noDevice{false};
 
 SoundChannel* ValidChannel(int32_t channel) {
     return uint32_t(channel) < uint32_t(kSoundChannels) ? &SoundChannelTable[channel] : nullptr;
@@ -70,11 +71,16 @@ void Lib_SoundReset() {
 
 void Lib_SoundInit() {
     Lib_SoundReset();
-    if (!Plat_AudioOpen()) Lib_DebugPrintf("Error -> Plat_AudioOpen()\n");
+    // Without a device the game plays on in silence: said once, and the
+    // sounds it asks for later fail without a word.
+    g_noDevice.store(!Plat_AudioOpen());
+    if (g_noDevice.load()) std::fprintf(stderr, "vn: no sound device found; the game runs without sound\n");
     int32_t slot = Lib_ThreadSet("soundWorkThread", soundWorkThread, THREAD_PRIORITY_ABOVE_NORMAL);
     SoundThreadSlot = slot;
     if (slot >= 0 && slot < kThreadSlots && ThreadTable[slot]) Lib_ThreadStart(slot);
 }
+
+bool Lib_SoundDeviceMissing() { return g_noDevice.load(); }
 
 void Lib_SoundEnd() {
     if (SoundThreadSlot >= 0 && SoundThreadSlot < kThreadSlots && ThreadTable[SoundThreadSlot]) {
@@ -86,6 +92,7 @@ void Lib_SoundEnd() {
     SoundThreadSlot = -1;
     Lib_SoundShutdownChannels();  // a worker that never ran leaves nothing behind either
     Plat_AudioClose();
+    g_noDevice.store(false);
 }
 
 int32_t Lib_SoundPlay(int32_t channel, const char* path, int32_t, int32_t repeat, int32_t fadeIn, int32_t,

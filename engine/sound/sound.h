@@ -87,9 +87,11 @@ extern int32_t SoundThreadSlot;
 // the damaged files named on stderr are named again.
 void Lib_SoundReset();
 // Start-up, after graphics and the save store: records, the audio device and
-// the worker "soundWorkThread". Without a device, every sound is released as
-// soon as the worker starts it.
+// the worker "soundWorkThread". Without a device, one line on stderr says so
+// and every sound is released, without a word, as soon as the worker starts it.
 void Lib_SoundInit();
+// True from a start-up that found no audio device until the shutdown.
+bool Lib_SoundDeviceMissing();
 // Shutdown: deletes the worker (which releases every voice) and closes the
 // audio device.
 void Lib_SoundEnd();

@@ -141,7 +141,7 @@ bool Prepare(char* path, const char* pack, int32_t category, Loaded& l) {
     // The whole sound followed by one frame of silence.
     l.voice = Plat_VoiceCreate(s.format, s.pcmBytes + s.format.blockAlign);
     if (l.voice < 0 || !Plat_VoiceFill(l.voice, 0, s.pcm, s.pcmBytes)) {
-        Fail("Plat_VoiceCreate", path);
+        if (!Lib_SoundDeviceMissing()) Fail("Plat_VoiceCreate", path);  // no device: said once at start
         return false;
     }
     if (category == 2) {

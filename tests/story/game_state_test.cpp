@@ -183,6 +183,14 @@ TEST_F(GameStateTest, AccessFlagsByNameAndId) {
     }
     EXPECT_EQ(StoryAccessFlagBGM(nullptr, -1, 1), 0);
     EXPECT_EQ(StoryAccessFlagBGM(nullptr, 0, 1), 0);  // every track id is -1
+    // A tune the music room does not list is no mistake and says nothing;
+    // a track id that names no track does.
+    g_log.clear();
+    EXPECT_EQ(StoryAccessFlagBGM("sound/bgm/a_tune_not_listed.oggl", -1, 1), 0);
+    EXPECT_EQ(g_log.size(), 0u);
+    EXPECT_EQ(StoryAccessFlagBGM(nullptr, 7, 1), 0);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_EQ(g_log[0], "Error -> StoryAccessFlagBGM((null),7,1)\n");
     EXPECT_EQ(std::memcmp(before, SystemDataBlock.eventUnlock, 48), 0);
     EXPECT_EQ(std::memcmp(before + 48, SystemDataBlock.musicUnlock, 3), 0);
 

@@ -187,7 +187,9 @@ void ScreenHarness::SetUp() {
     std::filesystem::create_directories("root");
     // The run-wide state as a fresh process has it.
     Main_RunStateReset();
-    const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 64 * kMiB, 96 * kMiB};
+    // The named cache as in the whole-program runs: a story picture loads
+    // only while a 64 MiB block of it is free.
+    const uint64_t sizes[HEAP_COUNT] = {16 * kMiB, 64 * kMiB, 24 * kMiB, 160 * kMiB, 96 * kMiB};
     ASSERT_TRUE(Lib_MemInit(sizes));
     ASSERT_TRUE(Lib_TaskInit());
     for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
