@@ -47,6 +47,10 @@ struct Presenter {
     unsigned long glxDrawable = 0;
     XDisplayLock lockDisplay = nullptr, unlockDisplay = nullptr;
     XGeometryOf geometry = nullptr;
+    // The X window's size as first asked after the last present: the frame
+    // composed and presented since then goes by it (one round trip a frame).
+    bool sizeHeld = false;
+    PlatGLRect heldSize = {};
     EglQuery eglQuery = nullptr;
     EglSwapDamage eglSwapDamage = nullptr;
     void* eglDisplay = nullptr;
@@ -140,13 +144,17 @@ bool HasWord(const char* list, const char* word) {
 // and Mesa's software GLX sizes its buffers after the server.
 PlatGLRect WholeWindow() {
     int w = 0, h = 0;
-    const Presenter& p = g_presenter;
+    Presenter& p = g_presenter;
     if (g_window && p.geometry) {
+        if (p.sizeHeld) return p.heldSize;
         unsigned long root = 0;
         int x = 0, y = 0;
         unsigned width = 0, height = 0, border = 0, depth = 0;
-        if (p.geometry(p.glxDisplay, p.glxDrawable, &root, &x, &y, &width, &height, &border, &depth))
-            return PlatGLRect{0, 0, int32_t(width), int32_t(height)};
+        if (p.geometry(p.glxDisplay, p.glxDrawable, &root, &x, &y, &width, &height, &border, &depth)) {
+            p.sizeHeld = true;
+            p.heldSize = PlatGLRect{0, 0, int32_t(width), int32_t(height)};
+            return p.heldSize;
+        }
     }
     if (g_window) SDL_GL_GetDrawableSize(g_window, &w, &h);
     return PlatGLRect{0, 0, w, h};
@@ -441,6 +449,7 @@ void Plat_GLPresentArea(PlatGLRect area) {
     p.requests[1] = NextRequestOf(p);
     p.presentedW = whole.w;
     p.presentedH = whole.h;
+    p.sizeHeld = false;  // the next frame asks the server again
     Remember(area);
 }
 
