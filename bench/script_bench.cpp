@@ -22,7 +22,11 @@ std::string MixedTags() {
     for (int i = 0; i < 1000; ++i) {
         s += "<";
         s += kNames[i % 8];
-        for (int a = 0; a < i % 7; ++a) s += (a ? "," : " ") + std::string(a % 2 ? "x:" : "") + std::to_string(i * 7 + a);
+        for (int a = 0; a < i % 7; ++a) {
+            s += a ? "," : " ";
+            if (a % 2) s += "x:";
+            s += std::to_string(i * 7 + a);
+        }
         s += ">\r\n";
         if (i % 10 == 0) s += "; a comment line\r\n";
     }
