@@ -19,6 +19,7 @@
 #include "story/story_play.h"
 #include "story/story_screen.h"
 #include "story/story_window.h"
+#include "ui/color_pulse.h"
 #include "ui/dialog_access.h"
 #include "ui/engine_services.h"
 #include "ui/layout_table.h"
@@ -392,6 +393,11 @@ void Run(ScreenWork* w) {
             if ((clicked || entered) && entry != b->selected) choose = entry;
         }
     }
+    // The selected line's jump icon pulses: the line the keys act on is seen.
+    if (b->selected >= b->top && b->selected < b->top + kBacklogPage) {
+        int32_t angle = b->angle;
+        GSL_SystemColorCycle(Layer(LAYER_JUMP + uint32_t(b->selected - b->top)), -1, 255, 255, 0, -32, &angle);
+    }
     // 3. Cancel.
     int32_t closeRect[4] = {-1, 0, 0, 0};
     if ((pressed & BIT_CANCEL) || GSL_ButtonCheck(nullptr, Layer(LAYER_CLOSE), closeRect, 0, kPlain, kLit, -1) == 1) {
@@ -581,6 +587,8 @@ void GSL_BacklogDrawList() {
     if (!b) return;
     if (b->selected != b->drawn) {
         b->drawn = b->selected;
+        // The pulse starts again on the new line; the one it leaves is plain.
+        for (int32_t k = 0; k < kBacklogPage; ++k) Lib_SpriteSetColor(Layer(LAYER_JUMP + uint32_t(k)), kPlain);
         b->angle = 0;
         b->blink = 0;
         const int32_t old = b->top;

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <set>
+#include <vector>
 
 #include "engine/core/engine_state.h"
 #include "engine/files/message_table.h"
@@ -221,6 +223,35 @@ TEST_F(Backlog, ThePointerSelectsAChoiceLineByWhereTheEntryIsLaidOut) {
     const int32_t still = B()->top;
     Frame(2);
     EXPECT_EQ(B()->top, still);
+}
+
+// The line the keys act on is seen: its jump icon's colour, which the
+// drawing multiplies the icon by, pulses while the others keep the plain
+// colour, and the pulse goes with the selection.
+TEST_F(Backlog, TheSelectedLinesJumpIconPulsesAndTheOthersStayPlain) {
+    if (IsSkipped()) return;
+    Open(12);
+    ASSERT_EQ(B()->selected - B()->top, 2);
+    // Over some frames, entry by entry: the colours the jump icon had.
+    auto watch = [&] {
+        std::vector<std::set<uint32_t>> colours(3);
+        for (int f = 0; f < 8; ++f) {
+            Frame(4);
+            for (uint32_t k = 0; k < 3; ++k) colours[k].insert(Layer(GSL_BacklogModeCB, 5 + k)->color);
+        }
+        return colours;
+    };
+    const std::set<uint32_t> plain{0xFFF0F0F0u};
+    auto seen = watch();
+    EXPECT_GE(seen[2].size(), 3u) << "the selected line's icon pulses";
+    EXPECT_EQ(seen[0], plain);
+    EXPECT_EQ(seen[1], plain);
+    Press(kUp);
+    ASSERT_EQ(B()->selected - B()->top, 1);
+    seen = watch();
+    EXPECT_GE(seen[1].size(), 3u) << "the pulse follows the selection";
+    EXPECT_EQ(seen[2], plain) << "the line left behind is plain again";
+    EXPECT_EQ(seen[0], plain);
 }
 
 TEST_F(Backlog, OneOrTwoLinesStartAtTheFirstWithAnEmptyBarRange) {
