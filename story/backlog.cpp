@@ -393,10 +393,10 @@ void Run(ScreenWork* w) {
             if ((clicked || entered) && entry != b->selected) choose = entry;
         }
     }
-    // The selected line's jump icon pulses: the line the keys act on is seen.
+    // The selected line's jump icon pulses in teal: the line the keys act on is seen.
     if (b->selected >= b->top && b->selected < b->top + kBacklogPage) {
         int32_t angle = b->angle;
-        GSL_SystemColorCycle(Layer(LAYER_JUMP + uint32_t(b->selected - b->top)), -1, 255, 255, 0, -32, &angle);
+        GSL_SystemColorCycle(Layer(LAYER_JUMP + uint32_t(b->selected - b->top)), -1, 255, 216, 96, -32, &angle);
     }
     // 3. Cancel.
     int32_t closeRect[4] = {-1, 0, 0, 0};
