@@ -22,12 +22,13 @@ run_suite() {
   cmake -S . -B "$dir" -G Ninja -DVN_WERROR=ON -DVN_BENCH=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
   # The whole-program tests spend most of their time waiting for the frame
-  # clock, not computing: run twice as many tests at once as there are cores.
-  # The tests that rasterise many frames count as two (their PROCESSORS
-  # property, CMakeLists.txt), so no more of them run at once than there are
-  # cores. Each test has its own timeout (CMakeLists.txt: unit, program, order).
+  # clock, not computing: run three times as many tests at once as there are
+  # cores. The tests that rasterise many frames count as two (their
+  # PROCESSORS property, CMakeLists.txt), so no more of them run at once than
+  # one and a half per core. Each test has its own timeout (CMakeLists.txt:
+  # unit, program, order).
   # shellcheck disable=SC2086
-  ctest --test-dir "$dir" -j "$((jobs * 2))" --output-on-failure $select
+  ctest --test-dir "$dir" -j "$((jobs * 3))" --output-on-failure $select
 }
 
 echo "== normal build"
