@@ -104,8 +104,14 @@ int EndOnLostConnection(Display*) {
     ::_exit(1);
 }
 
-void CatchXErrors(void* x11) {
-    if (g_setErrorHandler || !x11) return;
+}  // namespace
+
+void Plat_GLCatchXErrors() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (g_setErrorHandler || !driver || std::strcmp(driver, "x11") != 0) return;
+    // Xlib as SDL loaded it.
+    void* x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+    if (!x11) return;
     g_setErrorHandler = reinterpret_cast<XSetErrorCatcher>(dlsym(x11, "XSetErrorHandler"));
     g_setIOErrorHandler = reinterpret_cast<XSetIOErrorCatcher>(dlsym(x11, "XSetIOErrorHandler"));
     if (!g_setErrorHandler || !g_setIOErrorHandler) {
@@ -117,13 +123,15 @@ void CatchXErrors(void* x11) {
     g_earlierIOErrorHandler = g_setIOErrorHandler(EndOnLostConnection);
 }
 
-void ReleaseXErrors() {
+void Plat_GLReleaseXErrors() {
     if (!g_setErrorHandler) return;
     g_setErrorHandler(g_earlierErrorHandler);
     g_setIOErrorHandler(g_earlierIOErrorHandler);
     g_setErrorHandler = nullptr;
     g_setIOErrorHandler = nullptr;
 }
+
+namespace {
 
 template <class F>
 F Proc(const char* name) {
@@ -179,7 +187,7 @@ void ChoosePresenter() {
     } else if (driver && std::strcmp(driver, "x11") == 0) {
         // Xlib as SDL already loaded it; the reference is kept.
         void* x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
-        CatchXErrors(x11);
+        Plat_GLCatchXErrors();
         // GLX unless SDL was told to use EGL on X11: then the EGL checks below.
         auto context = Proc<GlxCurrent>("glXGetCurrentContext");
         auto display = Proc<GlxCurrent>("glXGetCurrentDisplay");
@@ -287,7 +295,6 @@ void Plat_GLDestroyContext() {
     g_context = nullptr;
     g_presenter = Presenter{};
     g_window = nullptr;
-    ReleaseXErrors();
 }
 
 bool Plat_GLHasContext() { return g_context != nullptr; }

@@ -18,6 +18,11 @@ bool Plat_GLMakeCurrent();
 void Plat_GLReleaseCurrent();
 // Deletes the context (after every thread has released it).
 void Plat_GLDestroyContext();
+// On SDL's x11 driver, from the video's start to its end: X protocol errors
+// are counted (a present that caused one falls back to a whole swap) instead
+// of ending the process, and a lost connection ends it at once with one line.
+void Plat_GLCatchXErrors();
+void Plat_GLReleaseXErrors();
 
 bool Plat_GLHasContext();
 // The context (an SDL_GLContext), or null.

@@ -2,6 +2,7 @@
 
 #include "platform/plat_audio.h"
 #include "platform/plat_font_window.h"
+#include "platform/plat_gl.h"
 
 #include <SDL.h>
 
@@ -49,6 +50,9 @@ bool Plat_VideoInit() {
     // Closing the window asks first; it must not end the program by itself.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+    // Before the first window: a server lost while the game thread has not
+    // made its context yet ends the program as one lost later does.
+    Plat_GLCatchXErrors();
     g_quitPosted.store(false);
     if (g_requestEvent.load() == 0) {
         uint32_t type = SDL_RegisterEvents(1);
@@ -66,6 +70,7 @@ void Plat_VideoQuit() {
     Plat_WindowDestroy();
     g_windowHandler = nullptr;
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    Plat_GLReleaseXErrors();
 }
 
 bool Plat_WindowCreate(const char* title, int32_t x, int32_t y, uint32_t width, uint32_t height) {
