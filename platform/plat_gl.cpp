@@ -185,9 +185,9 @@ void ChoosePresenter() {
     if (driver && std::strcmp(driver, "offscreen") == 0) {
         p.mode = PRESENT_KEPT_SURFACE;  // a pbuffer: a swap neither shows nor loses it
     } else if (driver && std::strcmp(driver, "x11") == 0) {
-        // Xlib as SDL already loaded it; the reference is kept.
+        // Xlib as SDL already loaded it (its errors are caught since the
+        // video's start); the reference is kept.
         void* x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
-        Plat_GLCatchXErrors();
         // GLX unless SDL was told to use EGL on X11: then the EGL checks below.
         auto context = Proc<GlxCurrent>("glXGetCurrentContext");
         auto display = Proc<GlxCurrent>("glXGetCurrentDisplay");
