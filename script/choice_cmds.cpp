@@ -15,6 +15,7 @@
 #include "ui/pointer.h"
 #include "script/replay.h"
 #include "script/script_host.h"
+#include "script/script_report.h"
 #include "script/staffroll.h"
 #include "script/script_task.h"
 #include "script/stage.h"
@@ -331,6 +332,14 @@ void GSL_CmdMenuStart(CommandContext* ctx) {
         }
         if (mode == REPLAY_ACTING) {
             ChoiceList.count = 0;
+            return;
+        }
+        if (ChoiceList.count <= 0) {
+            // No choice could ever be taken: the script goes on behind it.
+            static char tag[512];
+            GSL_ScriptReport(ctx->script, ctx->script->readOffset,
+                             "%s: no menuadd before it gives a choice; the script goes on past the menu",
+                             GSL_ScriptTagUtf8(ctx->script, tag, sizeof tag));
             return;
         }
         ctx->script->status |= SCRIPT_BUSY;

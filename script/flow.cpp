@@ -68,6 +68,12 @@ void CopyName(char* out, const char* in) {
     std::snprintf(out, kScriptNameSize, "%s", in);
 }
 
+// A member found without regard to case goes by its own name from here on:
+// the label index records its labels under that name.
+void OwnName(char* name) {
+    if (const char* own = GSL_ScriptMemberName(GSL_ScriptMemberIndex(name))) CopyName(name, own);
+}
+
 // name = file-name part of word + ".txt"; false when it does not fit.
 bool TargetName(const char* word, char* out) {
     char base[256];
@@ -115,12 +121,13 @@ bool MissTold(CommandContext* ctx, const char* name, const char* label, bool fil
 // it exists (else the text stays), the label's offset. The names follow the
 // text. A given label (labelGiven) that the index lacks, or a missing file,
 // is told to the author.
-void OpenNamed(CommandContext* ctx, const char* name, const char* label, bool labelGiven) {
+void OpenNamed(CommandContext* ctx, char* name, const char* label, bool labelGiven) {
     ScriptState* s = ctx->script;
     const ArcView* arc = GSL_ScriptArcGet();
     const uint8_t* data = nullptr;
     uint32_t size = 0;
     const bool found = arc && Lib_ArcGetData(arc, name, -1, &data, &size) && data;
+    if (found) OwnName(name);
     uint64_t offset = 0;
     bool labelFound = true;
     if (label && label[0]) {
@@ -160,6 +167,7 @@ void GSL_ScriptTargetTell(CommandContext* ctx, const ScriptTagPlace& place, cons
     if (!file[0]) CopyName(name, running);
     else if (!TargetName(file, name)) name[0] = 0;
     const bool found = name[0] && GSL_ScriptMemberIndex(name) >= 0;
+    if (found) OwnName(name);
     if (found && (!labelGiven || FieldIs(GSL_InfoFind(name, label).file, name))) return;
     MissText(what, sizeof what, tag, name, label, found, running, 0);
     GSL_ScriptReport(s, start, "%s", what);
@@ -282,6 +290,7 @@ int32_t GSL_ScriptOpen(CommandContext* ctx, const char* file, const char* label,
     uint32_t size = 0;
     const bool found = name[0] && arc && Lib_ArcGetData(arc, name, -1, &data, &size) && data;
     if (found) {
+        OwnName(name);
         s->text = reinterpret_cast<const char*>(data);
         s->size = size;
     } else {

@@ -182,10 +182,22 @@ void PrepareSilent() {
     g_buf->silentOn = true;
 }
 
+// The member whose text a record points into: a replayed line is traced
+// under the file it was recorded in, which a load may have left behind.
+const char* MemberNameOf(const char* text) {
+    for (int32_t i = 0; const char* name = GSL_ScriptMemberName(i); ++i) {
+        const char* t = nullptr;
+        uint32_t n = 0, at = 0;
+        if (GSL_ScriptPositionText(uint32_t(i) << 20, &t, &n, &at) && t == text) return name;
+    }
+    return nullptr;
+}
+
 void TraceRecord() {
     const ReplayRecordT& r = g_buf->records[g_buf->cursor];
     if (ScriptTraceHook hook = GSL_ScriptTraceGet()) {
-        const char* file = GSL_ScriptTaskFileName(g_buf->ownerSlot);
+        const char* file = MemberNameOf(r.text);
+        if (!file) file = GSL_ScriptTaskFileName(g_buf->ownerSlot);
         hook(file ? file : "", r.offset, r.command, &g_buf->context);
     }
 }

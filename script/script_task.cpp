@@ -339,10 +339,15 @@ constexpr int32_t kTextCommand = 11;
 
 void PrintTrace(const char* file, uint32_t offset, int32_t index, const CommandContext* ctx) {
     static char line[4096], word[kScriptWordSize], utf8[2 * kScriptWordSize], name[64];
+    // The line is counted in the text the tag lies in: a replayed record's own.
+    ScriptState at{};
+    if (ctx->script) at = *ctx->script;
+    GSL_ReplayArgSpan(ctx, &at.text, &at.size);
+    const unsigned lineNo = unsigned(GSL_ScriptLineOf(&at, offset));
     const bool known = index >= 0 && index < kScriptCommands;
-    int n = known ? std::snprintf(line, sizeof line, "script %s@%u %s(%d)", file, unsigned(offset),
+    int n = known ? std::snprintf(line, sizeof line, "script %s:%u %s(%d)", file, lineNo,
                                   GSL_ScriptCommandGet(index).name, int(index))
-                  : std::snprintf(line, sizeof line, "script %s@%u %s(unknown)", file, unsigned(offset),
+                  : std::snprintf(line, sizeof line, "script %s:%u %s(unknown)", file, lineNo,
                                   Lib_SjisToUtf8Buf(GSL_ScriptTagName(ctx->script, name, sizeof name), utf8,
                                                     sizeof utf8));
     const char* between = index == kTextCommand ? " " : ", ";

@@ -150,7 +150,7 @@ TEST(SampleProgram, NewGameStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
     EXPECT_TRUE(seen.again);
     // One trace line per command, in the scenario's order.
     std::vector<std::string> names;
-    const std::regex line(R"(^script (\w+)\.txt@\d+ (\w+)\(\d+\))");
+    const std::regex line(R"(^script (\w+)\.txt:\d+ (\w+)\(\d+\))");
     std::istringstream lines(err);
     for (std::string l; std::getline(lines, l);) {
         if (!names.empty() && names.back() == "00_init:returnmenu") break;

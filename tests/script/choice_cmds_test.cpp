@@ -227,18 +227,22 @@ TEST_F(ChoiceCmdsTest, MenusWithoutAMemoryAndANinthChoiceTouchNothing) {
 
 // A choice whose file or label does not exist, or that names neither, is
 // told once with the file and line of its menuadd when it is taken; the
-// rule still holds: the file runs again from its top.
-TEST_F(ChoiceCmdsTest, AChoiceToATargetThatDoesNotExistIsToldOnceWhenTaken) {
-    Run("*top\n<label>\n<trophy 1>\n<menuadd 0,a,c,*stya>\n<menuadd 1,b,nowhere,*x>\n<menuadd 1,d>\n"
-        "<menuadd 1,e,c,*top>\n<menustart 0>\n");
+// rule still holds: the file runs again from its top. A menustart with no
+// choice before it is told once and passed; a file named in other capitals
+// is found with its labels.
+TEST_F(ChoiceCmdsTest, AChoiceToATargetThatDoesNotExistOrAnEmptyMenuIsToldOnce) {
+    Run("*top\n<label>\n<trophy 1>\n<menustart 5>\n<menuadd 0,a,c,*stya>\n<menuadd 1,b,nowhere,*x>\n<menuadd 1,d>\n"
+        "<menuadd 1,e,C,*top>\n<menustart 0>\n");
     testing::internal::CaptureStderr();
     for (int32_t choice : {0, 0, 1, 2, 3, 2}) ASSERT_TRUE(ChooseMenu(choice)) << choice;
     Frame();
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err,
-              "vn: script c.txt:4: <menuadd 0,a,c,*stya>: c.txt has no label *stya; it runs from its top\n"
-              "vn: script c.txt:5: <menuadd 1,b,nowhere,*x>: no script nowhere.txt; c.txt goes on from its top\n"
-              "vn: script c.txt:6: <menuadd 1,d>: the choice names no file or label; c.txt runs again from its "
+              "vn: script c.txt:4: <menustart 5>: no menuadd before it gives a choice; the script goes on past the "
+              "menu\n"
+              "vn: script c.txt:5: <menuadd 0,a,c,*stya>: c.txt has no label *stya; it runs from its top\n"
+              "vn: script c.txt:6: <menuadd 1,b,nowhere,*x>: no script nowhere.txt; c.txt goes on from its top\n"
+              "vn: script c.txt:7: <menuadd 1,d>: the choice names no file or label; c.txt runs again from its "
               "top\n");
     int tops = 0;
     for (const Executed& e : executed) tops += std::string(GSL_ScriptCommandGet(e.index).name) == "trophy";

@@ -333,8 +333,8 @@ TEST_F(ScriptTask, TraceFromTheEnvironment) {
     Frame(2);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("Error -> Lib_ArcGetData(missing.txt)"), std::string::npos) << err;
-    EXPECT_NE(err.find("script 00_init.txt@0 playbgm(101) title, true, 80\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("stopbgm(102) time:1000\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("script 00_init.txt:1 playbgm(101) title, true, 80\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("script 00_init.txt:3 stopbgm(102) time:1000\n"), std::string::npos) << err;
     EXPECT_NE(err.find("text(11) \xE3\x81\x82\n"), std::string::npos) << err;
     EXPECT_NE(err.find(" imagex(unknown)\n"), std::string::npos) << err;
 }
