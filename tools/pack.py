@@ -17,7 +17,8 @@
       texts written in Shift-JIS or UTF-8 (default utf8); --gzip writes it
       as a gzip file with the size trailer.
 
-  pack.py script SRC_FOLDER OUT [--check [--game DIR]]
+  pack.py script SRC_FOLDER OUT
+  pack.py script SRC_FOLDER --check [--game DIR]
       the script container of the UTF-8 scenario sources *.txt of
       SRC_FOLDER (Shift-JIS, CR LF) with their label index 00_info.bin
       (see script_data.py); --check writes nothing and prints every problem
@@ -78,7 +79,7 @@ def main(argv=None):
 
     s = sub.add_parser("script", help="script container from scenario sources")
     s.add_argument("source")
-    s.add_argument("out")
+    s.add_argument("out", nargs="?", help="the container to write (none with --check)")
     s.add_argument("--check", action="store_true", help="only report, write nothing")
     s.add_argument("--game", help="the game's source folder (with archives.json), for --check")
 
@@ -92,6 +93,8 @@ def main(argv=None):
         elif args.kind == "script" and args.check:
             game = args.game or script_check.find_game_dir(args.source)
             return script_check.report(script_check.check(args.source, game), args.source)
+        elif args.kind == "script" and not args.out:
+            p.error("script needs OUT, the container to write, or --check")
         elif args.kind == "script":
             vndata.write_file(args.out, script_data.script_arc_bytes(args.source))
         elif args.kind == "arc":

@@ -44,6 +44,11 @@ RESOURCES = {
     "openvideo": (0, None, b"movie/", b".avi"),
 }
 DEFAULT_WIPE = b"wipe_000"  # what `trans` uses for "crossfade" or no rule
+INIT_NAME = "00_init.txt"  # where New game starts the story
+# The commands whose first argument is a picture layer, and what a layer
+# the engine cannot take leads to.
+LAYERED = {"image": "the picture is not shown", "freeimage": "no picture is taken away",
+           "backlay": "nothing is copied"}
 
 # What each command of the table reads: its arguments by position ("-" a
 # position it passes over), those it also reads by name (name:value), and
@@ -93,6 +98,10 @@ KEY = re.compile(r"(NAME_|SELECT_|TEXT_|SYSTEM_)([0-9]+)")
 KEY_SECTIONS = {"NAME_": 0, "SELECT_": 1, "TEXT_": 2}
 MESSAGE_TABLES = {"script": "script/script_mes.mul", "SYSTEM_": "script/system_mes.mul"}
 KEYED = {"text": None, "name": 0, "menuadd": 1}  # the argument with keys (None: every one)
+LOWER_KEY = re.compile(r"(?i)(NAME_|SELECT_|TEXT_|SYSTEM_)([0-9]+)")
+# Commands whose words are texts, names, labels or expressions: a word with
+# a ':' in them is no named argument.
+FREE_WORDS = ("name", "label", "call", "eval", "jump", "menuadd", "if", "elseif")
 
 # Characters the tag syntax takes for itself, and how a text writes them.
 ESCAPES = {",": "$2", ";": "$3", '"': "$4"}
@@ -166,6 +175,10 @@ def key_problems(word, tables):
     """(level, message) of each message key in a word that a table lacks:
     an error when no language has its text, a warning when some lack it."""
     out = []
+    for m in LOWER_KEY.finditer(word.decode("cp932", "replace")):
+        if m.group(1) != m.group(1).upper():
+            out.append(("warning", "%s is no message key, so the player sees it as written: keys are written in "
+                                   "capitals (%s%s)" % (m.group(0), m.group(1).upper(), m.group(2))))
     for m in KEY.finditer(word.decode("cp932", "replace")):
         kind, n = m.group(1), int(m.group(2))
         section, index = (n // 1000, n % 1000) if kind == "SYSTEM_" else (KEY_SECTIONS[kind], n)
@@ -209,8 +222,13 @@ def argument_problems(command, words):
             command, "no arguments" if not positions else "%d argument%s" % (len(positions), "s" * (len(positions) > 1)),
             len(words), "is" if len(words) == 1 else "are", _usage(command))))
     given = {}
-    for word in words:
+    for i, word in enumerate(words):
         key = re.match(rb"([A-Za-z_]+):", word)
+        if key and not named and command not in FREE_WORDS:
+            place = positions[i] if i < len(positions) and positions[i] != "-" else None
+            out.append(("warning", "%s reads no argument by name, so %s is read as it stands, %s: %s" % (
+                command, word.decode("cp932", "replace"),
+                "as its %s" % place if place else "in a place it passes over", _usage(command))))
         if key and named:
             if key.group(1).decode().lower() not in named:
                 out.append(("warning", "%s has no argument named %s: %s" % (command, key.group(1).decode(), _usage(command))))
@@ -218,15 +236,11 @@ def argument_problems(command, words):
                 given[key.group(1).decode().lower()] = True
     for name in required:
         at = positions.index(name)
-        if not given.get(name) and not (at < len(words) and _unquoted(words[at])):
+        if not given.get(name) and not (at < len(words) and script_data.unquoted(words[at])):
             out.append(("error", "%s lacks its %s argument: %s" % (command, name, _usage(command))))
     if command == "menuadd" and len(words) > 1 and not any(words[2:4]):
         out.append(("error", "menuadd names no file or label: taking the choice runs this file from its top"))
     return out
-
-
-def _unquoted(word):
-    return word[1:-1] if len(word) >= 2 and word[:1] == b'"' and word[-1:] == b'"' else word
 
 
 def _argument(words, position, key):
@@ -236,24 +250,8 @@ def _argument(words, position, key):
         prefix = key.encode() + b":"
         for word in reversed(words):
             if word.lower().startswith(prefix):
-                return _unquoted(word[len(prefix):])
-    return _unquoted(words[position]) if position < len(words) else b""
-
-
-def _stem(name):
-    """The file name without folder and extension, as the engine cuts it."""
-    start, i = 0, 0
-    while i < len(name):
-        if name[i] in b"\\/\t":
-            start = i + 1
-        i += 2 if script_data._is_lead(name[i]) and i + 1 < len(name) else 1
-    base = name[start:]
-    i = 0
-    while i < len(base):
-        if base[i] == ord("."):
-            return base[:i]
-        i += 2 if script_data._is_lead(base[i]) and i + 1 < len(base) else 1
-    return base
+                return script_data.unquoted(word[len(prefix):])
+    return script_data.unquoted(words[position]) if position < len(words) else b""
 
 
 def resource_path(command, words):
@@ -263,7 +261,7 @@ def resource_path(command, words):
     name = _argument(words, position, key)
     if command == "trans" and name in (b"", b"crossfade"):
         name = DEFAULT_WIPE
-    stem = _stem(name)
+    stem = script_data.name_part(name)
     return vndata.sjis_lower(folder + stem + ext) if stem else None
 
 
@@ -290,6 +288,86 @@ def _inline_text_problems(command, tag):
     return sorted(set(out))
 
 
+def _is_layer(word):
+    """Whether the engine takes word as a picture layer: base, or 0 to 11."""
+    return word == b"base" or (word.isdigit() and int(word) <= 11)
+
+
+def _full_width_tags(text, name):
+    """Warnings for a tag written with the full-width '＜', which is text."""
+    out = []
+    for n, line in enumerate(text.splitlines(), 1):
+        if line.lstrip().startswith(";"):
+            continue
+        for m in re.finditer("\uff1c\\s*([A-Za-z_]+|[0-9]+)", line):
+            if m.group(1) in script_data.COMMANDS or m.group(1).isdigit():
+                out.append(("warning", "%s:%d:%d" % (name, n, m.start() + 1),
+                            "full-width '\uff1c' starts no tag, so the game passes the line by as text: "
+                            "write <%s ...> with the ASCII '<' and '>'" % m.group(1)))
+    return out
+
+
+# Tags that end a branch of an if: the next elseif or else is not run into.
+BRANCH_ENDS = ("jump_endif", "return", "returnmenu")
+
+
+class _Flow:
+    """Follows a file's if/elseif/else/endif blocks and its menus, tag by
+    tag, as the engine runs them: a false condition skips to the next
+    elseif, else or endif of its level; a branch that ran goes on into the
+    next elseif or else unless a <jump_endif> ends it; a menustart shows the
+    menuadd choices since the last menu."""
+
+    def __init__(self):
+        self.blocks = []  # [place of the if, else seen, last command of the branch]
+        self.choices = 0
+
+    def _ends_branch(self, command, words):
+        return command in BRANCH_ENDS or (command == "jump" and not any(words[2:3]))
+
+    def step(self, command, words, at):
+        out = []
+        if command == "menuadd":
+            self.choices = 1 if [script_data.unquoted(w) for w in words[:1]] == [b"0"] else self.choices + 1
+        elif command == "menustart":
+            if not self.choices:
+                out.append(("error", "menustart has no menuadd before it: there is no choice to take, "
+                                     "and the game goes on past the menu"))
+            self.choices = 0
+        if command in ("elseif", "else", "endif") and not self.blocks:
+            out.append(("error", "%s with no <if> before it" % command))
+            return out
+        if command in ("elseif", "else"):
+            block = self.blocks[-1]
+            if block[1]:
+                out.append(("error", "%s after <else> (line %s): %s" % (
+                    command, block[1].split(":")[1], "the elseifs of an if come before its else, or the else "
+                    "branch runs on into this one" if command == "elseif" else "an if has one else")))
+            elif not block[2]:
+                out.append(("warning", "the branch before this %s has no <jump_endif> at its end: when it runs, "
+                                       "%s" % (command, "this condition is tested too and its branch may run "
+                                               "after it" if command == "elseif" else "the else branch runs after it")))
+            if command == "else":
+                block[1] = at
+            block[2] = False
+        elif command == "endif":
+            self.blocks.pop()
+            if self.blocks:
+                self.blocks[-1][2] = False
+        elif command == "if":
+            if self.blocks:
+                self.blocks[-1][2] = False
+            self.blocks.append([at, None, False])
+        elif self.blocks:
+            self.blocks[-1][2] = self._ends_branch(command, words)
+        return out
+
+    def end(self):
+        """Errors for the blocks the file leaves open."""
+        return [("error", at, "if with no <endif> in its file: a failed condition or a <jump_endif> finds no endif "
+                              "to skip to, so the story runs on into every branch") for at, _, _ in self.blocks]
+
+
 def _rest_of_line(data, end):
     """The bytes behind a tag up to the line's end."""
     stop = data.find(b"\r\n", end)
@@ -309,10 +387,10 @@ def check(folder, game_dir=None):
         script_data.script_arc_bytes(folder, warn)
     except vndata.DataError as e:
         where, _, text = str(e).partition(": ")
-        if "tag not closed" in text:
-            text += " (a '<' in a text is written $1)"
         problems.append(("error", where, text))
         return problems
+    if not os.path.isfile(os.path.join(folder, INIT_NAME)):
+        problems.append(("error", INIT_NAME, "the container has no %s, where New game starts the story" % INIT_NAME))
     files = game_files(game_dir) if game_dir else None
     tables = message_tables(game_dir) if game_dir else {}
     for name in sorted(os.listdir(folder)):
@@ -320,15 +398,21 @@ def check(folder, game_dir=None):
         if not name.endswith(".txt") or not os.path.isfile(path):
             continue
         with open(path, "rb") as f:
-            data, where = script_data._encode(f.read().decode("utf-8"), name)
+            text = f.read().decode("utf-8")
+        data, where = script_data._encode(text, name)
+        problems += _full_width_tags(text, name)
+        flow = _Flow()
         for offset, tag, words in script_data._tags(data, where, lambda m: None):
             command = script_data._name_of(tag).decode("cp932", "replace")
             number = script_data._numeric(script_data._name_of(tag))
             if number is not None:
                 command = {v: k for k, v in script_data.COMMANDS.items()}.get(number, command)
             at = where.at(offset)
-            for level, message in argument_problems(command, words):
+            for level, message in argument_problems(command, words) + flow.step(command, words, at):
                 problems.append((level, at, message))
+            if command in LAYERED and words and not _is_layer(script_data.unquoted(words[0])):
+                problems.append(("error", at, "%s's layer %s is neither base nor a number from 0 to 11: %s" % (
+                    command, words[0].decode("cp932", "replace"), LAYERED[command])))
             if command in KEYED:
                 keyed = words if KEYED[command] is None else words[KEYED[command]:KEYED[command] + 1]
                 for word in keyed:
@@ -347,6 +431,7 @@ def check(folder, game_dir=None):
                     written = _argument(words, *RESOURCES[command][:2]).decode("cp932", "replace")
                     problems.append(("error", at, "%s names %r, but no archive holds %s" %
                                      (command, written or DEFAULT_WIPE.decode(), wanted.decode("cp932", "replace"))))
+        problems += flow.end()
     return sorted(problems, key=_place)
 
 
@@ -378,13 +463,27 @@ def report(problems, folder, out=None):
     return 2 if problems else 0
 
 
+USAGE_EXIT = 3  # the command line is not understood (0, 1 and 2 are the check's)
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):
+        self.print_usage(sys.stderr)
+        self.exit(USAGE_EXIT, "%s: error: %s\n" % (self.prog, message))
+
+
 def main(argv=None):
-    p = argparse.ArgumentParser(
+    p = _Parser(
         prog="script_check.py", description="Checks a game's scenarios and prints each problem as "
-        "'path:line:col: error|warning: message'. Exits 1 on errors, 2 on warnings only, 0 when all is clean.")
+        "'path:line:col: error|warning: message'. Exits 1 on errors, 2 on warnings only, 0 when all is clean, "
+        "%d when the command line is not understood." % USAGE_EXIT)
     p.add_argument("folder", help="the script.arc folder of the scenario sources (*.txt)")
     p.add_argument("--game", help="the game's source folder (with archives.json); by default the nearest one "
                                   "above FOLDER")
+    argv = sys.argv[1:] if argv is None else argv
+    if not argv:
+        p.print_help(sys.stderr)
+        return USAGE_EXIT
     args = p.parse_args(argv)
     try:
         return report(check(args.folder, args.game or find_game_dir(args.folder)), args.folder)

@@ -149,8 +149,8 @@ def _char_len(data, i):
 
 def cut_tag(data, start):
     """(end offset behind '>' or None, tag bytes, argument words) of the tag
-    whose '<' is at start; stops without a '>' at a NUL, at a further '<' or
-    at the end (the second value then is the offset of the last '"' whose
+    whose '<' is at start; stops without a '>' at a NUL, at a further '<'
+    outside quotes or at the end (the second value then is the offset of the last '"' whose
     quoting took in a '>', or None)."""
     i, quote, args, arg_start = start + 1, False, [], None
     bounds, quote_at, swallowed = [], None, None
@@ -162,7 +162,9 @@ def cut_tag(data, start):
         if n == 2:
             i += 2
             continue
-        if b == ord("<"):
+        # The engine takes a '<' inside a tag as it stands; a '<' outside
+        # quotes, or behind a quoted '>', is most likely the next tag.
+        if b == ord("<") and (not quote or swallowed is not None):
             return None, swallowed, []
         if b == ord('"'):
             after = data[i + 1] if i + 1 < len(data) else 0
@@ -255,17 +257,28 @@ def _tags(data, where, warn):
             raise vndata.DataError("%s: double quote not closed: the '>' behind it is read as quoted text "
                                    "(a '\"' in a text is written $4)" % where.at(tag))
         if end is None:
-            raise vndata.DataError("%s: tag not closed by '>'" % where.at(i))
+            raise vndata.DataError("%s: tag not closed by '>' before the next '<' (a '<' in a text is written $1; "
+                                   "a condition with '<' is quoted: \"[2000]<3\")" % where.at(i))
         if len(tag) > TAG_LIMIT:
             raise vndata.DataError("%s: tag of %d bytes (at most %d)" % (where.at(i), len(tag), TAG_LIMIT))
         name = _name_of(tag)
         if len(name) > NAME_LIMIT:
             raise vndata.DataError("%s: command name of %d bytes (at most %d)" % (where.at(i), len(name), NAME_LIMIT))
+        if len(words) > ARG_LIMIT and name in (b"text", b"name", b"11", b"10"):
+            raise vndata.DataError("%s: a sentence of %d words stands where a message key belongs: %s reads a key "
+                                   "(TEXT_n from the message table) or one text in place, whose spaces and commas "
+                                   "separate arguments (at most %d)" % (where.at(i), len(words), name.decode(), ARG_LIMIT))
         if len(words) > ARG_LIMIT:
             raise vndata.DataError("%s: %d arguments (at most %d)" % (where.at(i), len(words), ARG_LIMIT))
         number = _numeric(name)
         if (name.decode("latin-1") not in COMMANDS if number is None else number not in _INDICES):
-            warn("%s: unknown command %r" % (where.at(i), name.decode("cp932", "replace")))
+            shown = name.decode("cp932", "replace")
+            head = shown.split("\t", 1)[0]
+            if "\t" in shown and head in COMMANDS:
+                warn("%s: unknown command '%s<TAB>%s': a tab does not end a command's name, write a space after %s"
+                     % (where.at(i), head, shown.split("\t", 1)[1], head))
+            else:
+                warn("%s: unknown command %r" % (where.at(i), shown))
         yield i, tag, words
         i = end
 
@@ -277,6 +290,12 @@ def _check(data, name, where, warn):
     tags = list(_tags(data, where, warn))
     # A label line should be followed by its <label> tag.
     for offset in _label_offsets(data):
+        label, rest = _label_at(data, offset)
+        if rest and not rest.startswith(b";"):
+            warn("%s: label line %s %s: a label ends at a space or tab, so this one is %s, and a tag naming "
+                 "the whole line reads %s as further arguments" % (
+                     where.at(offset), label.decode("cp932", "replace"), rest.decode("cp932", "replace"),
+                     label.decode("cp932", "replace"), rest.decode("cp932", "replace")))
         nxt = next((t for t in tags if t[0] > offset), None)
         if nxt is None or _name_of(nxt[1]) != b"label":
             warn("%s: label line not followed by <label>" % where.at(offset))
@@ -303,43 +322,112 @@ def _label_offsets(data):
     return offsets
 
 
-def _labels(name, data):
+def _label_at(data, offset):
+    """(label, the rest of its line stripped) of the label line at offset."""
+    end = offset
+    while end < len(data) and data[end] not in b" \t\r\n\0":
+        end += 1
+    return data[offset:end], _line_rest(data, end).strip(b" \t")
+
+
+def _line_rest(data, start):
+    stop = data.find(b"\r\n", start)
+    return data[start:stop if stop >= 0 else len(data)]
+
+
+def _labels(name, data, where=None):
     """[(label, offset)] of a member."""
-    seen, out = set(), []
+    seen, out = {}, []
+    at = (lambda offset: where.at(offset).rsplit(":", 1)[0]) if where else (lambda offset: name)
     for offset in _label_offsets(data):
-        end = offset
-        while end < len(data) and data[end] not in b" \t\r\n\0":
-            end += 1
-        label = data[offset:end]
+        label, _ = _label_at(data, offset)
         if len(label) > LABEL_LIMIT:
-            raise vndata.DataError("%s: label %r over %d bytes" % (name, label.decode("cp932", "replace"), LABEL_LIMIT))
+            raise vndata.DataError("%s: label %r over %d bytes" % (at(offset), label.decode("cp932", "replace"), LABEL_LIMIT))
         if label in seen:
-            raise vndata.DataError("%s: label %r twice" % (name, label.decode("cp932", "replace")))
-        seen.add(label)
+            first = "line %s" % where.at(seen[label]).split(":")[1] if where else "before"
+            raise vndata.DataError("%s: label %r twice (first on %s)" % (
+                at(offset), label.decode("cp932", "replace"), first))
+        seen[label] = offset
         out.append((label, offset))
     return out
 
 
-def info_bytes(members):
+def info_bytes(members, places=None):
     """The label index: i32 count, 4 zero bytes, then {label[64], file[64],
     u64 offset} per label, in member order, then line order."""
     records = []
     for name, data in members:
-        for label, offset in _labels(name, data):
+        for label, offset in _labels(name, data, (places or {}).get(name)):
             records.append(label.ljust(64, b"\0") + vndata.encode_name(name).ljust(64, b"\0") +
                            struct.pack("<Q", offset))
     return struct.pack("<iI", len(records), 0) + b"".join(records)
 
 
-def _target(word, current):
-    """The member a call or jump names: its file-name part + ".txt"."""
-    text = word.decode("cp932", "replace")
-    if len(text) >= 2 and text[0] == '"' and text[-1] == '"':
-        text = text[1:-1]
-    if not text:
+def name_part(name):
+    """A file name without folder and extension, as the engine cuts it: from
+    behind the last '/', '\\' or tab to the first '.'."""
+    start, i = 0, 0
+    while i < len(name):
+        if name[i] in b"\\/\t":
+            start = i + 1
+        i += _char_len(name, i)
+    base = name[start:]
+    i = 0
+    while i < len(base):
+        if base[i] == ord("."):
+            return base[:i]
+        i += _char_len(base, i)
+    return base
+
+
+def unquoted(word):
+    return word[1:-1] if len(word) >= 2 and word[:1] == b'"' and word[-1:] == b'"' else word
+
+
+def find_member(word, current, members):
+    """The member a call, jump or menuadd names, found as the engine finds it:
+    the word's file-name part + ".txt" (an empty word: the current file)
+    against each member's name, 'A'..'Z' taken as 'a'..'z' and a '*' in the
+    word standing for any one character; the first that matches, by its own
+    name, or None. Labels are then matched exactly, in that member."""
+    wanted = name_part(unquoted(word))
+    if not wanted:
         return current
-    base = text.replace("\\", "/").rsplit("/", 1)[-1].split(".", 1)[0]
-    return base + ".txt"
+    wanted = vndata.sjis_lower(wanted + b".txt")
+    for member in members:
+        have = vndata.sjis_lower(vndata.encode_name(member))
+        if len(have) == len(wanted) and all(w in (c, ord("*")) for w, c in zip(wanted, have)):
+            return member
+    return None
+
+
+def target_problem(command, word, label, current, labels):
+    """The message for a call, jump or menuadd whose file or label is not in
+    the container (labels: {member: set of labels}, in container order), or
+    None."""
+    member = find_member(word, current, list(labels))
+    label = unquoted(label)
+    if member is None:
+        return "%s names %s.txt, which the container lacks" % (
+            command, name_part(unquoted(word)).decode("cp932", "replace"))
+    if label and label not in labels[member]:
+        near = [have for have in labels[member] if have.lower() == label.lower()]
+        return "%s names label %s, which %s lacks%s" % (
+            command, label.decode("cp932", "replace"), member,
+            " (labels match as written: it has %s)" % near[0].decode("cp932", "replace") if near else "")
+    return None
+
+
+def decode_source(raw, name):
+    """The text of a UTF-8 scenario source; a byte that is not UTF-8 is named
+    with its line and column."""
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError as e:
+        line = raw.count(b"\n", 0, e.start) + 1
+        col = len(raw[raw.rfind(b"\n", 0, e.start) + 1:e.start].decode("utf-8", "replace")) + 1
+        raise vndata.DataError("%s:%d:%d: not UTF-8 (byte 0x%02X): save the file as UTF-8" % (
+            name, line, col, raw[e.start])) from e
 
 
 def script_arc_bytes(folder, warn=_default_warn):
@@ -357,16 +445,13 @@ def script_arc_bytes(folder, warn=_default_warn):
             raise vndata.DataError("%s: name over %d bytes" % (name, MEMBER_NAME_LIMIT))
         with open(os.path.join(folder, name), "rb") as f:
             raw = f.read()
-        try:
-            text = raw.decode("utf-8")
-        except UnicodeDecodeError as e:
-            raise vndata.DataError("%s: not UTF-8 (byte %d)" % (name, e.start)) from e
+        text = decode_source(raw, name)
         data, where = _encode(text, name)
         tagged[name] = (_check(data, name, where, warn), where)
         members.append((name, data))
     if len(members) + 1 > MEMBER_COUNT_LIMIT:
         raise vndata.DataError("%s: %d members (at most %d with the index)" % (folder, len(members) + 1, MEMBER_COUNT_LIMIT))
-    info = info_bytes(members)
+    info = info_bytes(members, {name: where for name, (_, where) in tagged.items()})
     labels = {name: {label for label, _ in _labels(name, data)} for name, data in members}
     for name, (tags, where) in tagged.items():
         for offset, tag, words in tags:
@@ -374,12 +459,9 @@ def script_arc_bytes(folder, warn=_default_warn):
                 continue
             at = TARGETS[_name_of(tag)]
             file, label = (words[at] if at < len(words) else b""), (words[at + 1] if at + 1 < len(words) else b"")
-            target = _target(file, name)
-            if target not in labels:
-                warn("%s: %s names %s, which the container lacks" % (where.at(offset), _name_of(tag).decode(), target))
-            elif label and label not in labels[target]:
-                warn("%s: %s names label %s, which %s lacks" % (where.at(offset), _name_of(tag).decode(),
-                                                                   label.decode("cp932", "replace"), target))
+            problem = target_problem(_name_of(tag).decode(), file, label, name, labels)
+            if problem:
+                warn("%s: %s" % (where.at(offset), problem))
     return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))
 
 
@@ -394,7 +476,7 @@ def command_uses(folder, warn=_default_warn):
         if not name.endswith(".txt") or not os.path.isfile(path):
             continue
         with open(path, "rb") as f:
-            text = f.read().decode("utf-8")
+            text = decode_source(f.read(), name)
         data, where = _encode(text, name)
         for offset, tag, _ in _tags(data, where, warn):
             command = _name_of(tag).decode("cp932", "replace")
