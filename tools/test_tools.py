@@ -543,6 +543,7 @@ def write_game(root, scenario):
         "base/script/script_mes.mul.txt": ("languages = ja en\n[section 0]\n40.ja = 船長\n40.en = Captain\n"
                                            "[section 1]\n40.ja = 乗る\n40.en = Go aboard\n41.en = Stay ashore\n"
                                            "[section 2]\n400.ja = こんにちは。\n400.en = Hello.\n"),
+        "base/script/system_mes.mul.txt": "languages = ja en\n[section 1]\n14.ja = はい\n14.en = Yes\n",
         "base/script/script.arc/00_init.txt": scenario,
         "patch/doc/about.txt": "patch",
     }
@@ -559,12 +560,19 @@ CLEAN_SCENARIO = ("*top\n<label>\n<playbgm hall,true,80>\n<image base,back,bg_ha
 
 
 class AuthorCheckTest(unittest.TestCase):
-    def check(self, scenario):
+    def check(self, scenario, files=None):
+        """(exit code, lines printed) of the check of a game whose 00_init.txt
+        is scenario (None: no such file) beside the scenario files given."""
         with tempfile.TemporaryDirectory() as tmp:
-            folder = write_game(tmp, scenario)
+            folder = write_game(tmp, scenario or "")
+            if scenario is None:
+                os.remove(os.path.join(folder, "00_init.txt"))
+            for name, text in (files or {}).items():
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(text if isinstance(text, bytes) else text.encode("utf-8"))
             err = io.StringIO()
             with contextlib.redirect_stderr(err):
-                code = pack.main(["script", folder, os.path.join(tmp, "unused.arc"), "--check"])
+                code = pack.main(["script", folder, "--check"])
             return code, [line.replace(folder + os.sep, "") for line in err.getvalue().splitlines()]
 
     def test_each_mistake_is_named_with_its_place_and_sets_the_exit_code(self):
@@ -610,14 +618,61 @@ class AuthorCheckTest(unittest.TestCase):
                                     "<quake time,amplitude> (by name too: time:, amplitude:)"),
             ('<eval "[2000]=1>', 1, "00_init.txt:11:7: error: double quote not closed: the '>' behind it is read "
                                     "as quoted text (a '\"' in a text is written $4)"),
+            ("<jump 00_INIT,*TOP>", 1, "00_init.txt:11:1: error: jump names label *TOP, which 00_init.txt lacks "
+                                       "(labels match as written: it has *top)"),
+            ("<menustart 0>", 1, "00_init.txt:11:1: error: menustart has no menuadd before it: there is no choice "
+                                 "to take, and the game goes on past the menu"),
+            ("*all done\n<label>", 2, "00_init.txt:11:1: warning: label line *all done: a label ends at a space or "
+             "tab, so this one is *all, and a tag naming the whole line reads done as further arguments"),
+            ("\uff1ctext TEXT_400\uff1e", 2, "00_init.txt:11:1: warning: full-width '\uff1c' starts no tag, so the "
+             "game passes the line by as text: write <text ...> with the ASCII '<' and '>'"),
+            ("<text text_400>", 2, "00_init.txt:11:1: warning: text_400 is no message key, so the player sees it as "
+                                   "written: keys are written in capitals (TEXT_400)"),
+            ("<image bg,back,bg_hall>", 1, "00_init.txt:11:1: error: image's layer bg is neither base nor a number "
+                                           "from 0 to 11: the picture is not shown"),
+            ("<freeimage 12>", 1, "00_init.txt:11:1: error: freeimage's layer 12 is neither base nor a number from "
+                                  "0 to 11: no picture is taken away"),
+            ("<text " + " ".join(["word"] * 40) + ">", 1, "00_init.txt:11:1: error: a sentence of 40 words stands "
+             "where a message key belongs: text reads a key (TEXT_n from the message table) or one text in place, "
+             "whose spaces and commas separate arguments (at most 33)"),
+            ("<image\t3,back,bg_hall>", 2, "00_init.txt:11:1: warning: unknown command 'image<TAB>3,back,bg_hall': "
+                                          "a tab does not end a command's name, write a space after image"),
+            ("*top\n<label>", 1, "00_init.txt:11: error: label '*top' twice (first on line 1)"),
+            ("<image base,back,bg_hall,,x:100>", 2, "00_init.txt:11:1: warning: image reads no argument by name, "
+             "so x:100 is read as it stands, as its x: <image layer,page,name,priority,x,y,-,-,-,effect>"),
+            ("<voice 0,voic:a01>", 1, ("00_init.txt:11:1: warning: voice has no argument named voic: <voice slot,"
+             "voice,vol> (by name too: voice:, vol:)", "00_init.txt:11:1: error: voice names 'voic:a01', but no "
+             "archive holds sound/voice/voic:a01.ogg")),
+            # The blocks of if, as the engine skips through them.
+            ('<if "[2000]==1">\n<text TEXT_400>', 1, "00_init.txt:11:1: error: if with no <endif> in its file: a "
+             "failed condition or a <jump_endif> finds no endif to skip to, so the story runs on into every branch"),
+            ("<endif>", 1, "00_init.txt:11:1: error: endif with no <if> before it"),
+            ('<if "[2000]==1">\n<text TEXT_400>\n<else>\n<endif>', 2, "00_init.txt:13:1: warning: the branch before "
+             "this else has no <jump_endif> at its end: when it runs, the else branch runs after it"),
+            ('<if "[2000]==1">\n<jump_endif>\n<else>\n<elseif "[2000]==2">\n<endif>', 1, "00_init.txt:14:1: error: "
+             "elseif after <else> (line 13): the elseifs of an if come before its else, or the else branch runs on "
+             "into this one"),
         ]
         for line, code, message in cases:
-            self.assertEqual(self.check(CLEAN_SCENARIO + line + "\n"), (code, [message]), line)
+            expected = list(message) if isinstance(message, tuple) else [message]
+            self.assertEqual(self.check(CLEAN_SCENARIO + line + "\n"), (code, expected), line)
         # Keys every language has, a choice to a label that exists, named
         # arguments and a picture's skipped positions are clean.
         self.assertEqual(self.check(CLEAN_SCENARIO + "<name NAME_40>\n<menuadd 0,SELECT_40,00_init,*top>\n"
                                     "<menuadd 1,SELECT_40,,*top,\"[2000]=1\">\n<menustart 0>\n"
-                                    "<quake time:500,amplitude:8>\n<image 3,fore,bg_hall,,0,0,,,,1>\n"), (0, []))
+                                    "<quake time:500,amplitude:8>\n<image 3,fore,bg_hall,,0,0,,,,1>\n"
+                                    '<if "[2000]<3">\n<if "[2001]==1">\n<jump_endif>\n<endif>\n<jump_endif>\n'
+                                    '<elseif "[2000]>5">\n<jump 00_init,*top>\n<else>\n<endif>\n'
+                                    "<text SYSTEM_1014>\n"), (0, []))
+
+    def test_files_are_found_as_the_engine_finds_them_and_each_file_is_checked(self):
+        # A file named in other capitals is found, with its labels.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call Scene1>\n<jump SCENE1,*s>\n",
+                                    {"scene1.txt": "*s\n<label>\n"}), (0, []))
+        self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
+                         (1, ["bad.txt:2:8: error: not UTF-8 (byte 0xFF): save the file as UTF-8"]))
+        self.assertEqual(self.check(None, {"scene1.txt": CLEAN_SCENARIO}),
+                         (1, ["00_init.txt: error: the container has no 00_init.txt, where New game starts the story"]))
 
     def test_the_command_line_prints_its_usage_and_checks_a_folder(self):
         out = io.StringIO()
@@ -627,11 +682,19 @@ class AuthorCheckTest(unittest.TestCase):
         self.assertTrue(out.getvalue().startswith("usage: script_check.py [-h] [--game GAME] folder"), out.getvalue())
         self.assertIn("Exits 1 on errors, 2 on warnings only, 0 when all is", out.getvalue())
         with tempfile.TemporaryDirectory() as tmp:
-            folder = write_game(tmp, CLEAN_SCENARIO + "<jump 00_init,*gone>\n")
+            folder = write_game(tmp, CLEAN_SCENARIO + "<image 0,back,bg_gone>\n")
             with contextlib.redirect_stderr(io.StringIO()) as err:
                 self.assertEqual(script_check.main([folder]), 1)
             self.assertEqual(err.getvalue(), os.path.join(folder, "00_init.txt") +
-                             ":11:1: error: jump names label *gone, which 00_init.txt lacks\n")
+                             ":11:1: error: image names 'bg_gone', but no archive holds visual/adv/bg_gone.ext\n")
+        # Without arguments, or with ones it does not know: its usage, and a
+        # code of its own.
+        with contextlib.redirect_stderr(io.StringIO()) as err:
+            self.assertEqual(script_check.main([]), script_check.USAGE_EXIT)
+            with self.assertRaises(SystemExit) as done:
+                script_check.main(["--gmae", "x", "y"])
+        self.assertEqual(done.exception.code, script_check.USAGE_EXIT)
+        self.assertEqual(err.getvalue().count("usage: script_check.py"), 2)
 
 
 class IncrementalBuildTest(unittest.TestCase):
