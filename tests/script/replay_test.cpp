@@ -179,6 +179,12 @@ TEST_F(Replay, ARestoredLineShowsWhatRunningStraightToItShows) {
             EXPECT_EQ(Traced(SCRIPT_REPLAYING, "image").size(), 2u);
             EXPECT_FALSE(Traced(SCRIPT_SILENT).empty());
         }
+        if (n == 6) {
+            // Each replayed tag is traced under the file it comes from.
+            std::vector<std::string> images;
+            for (const auto* e : Traced(SCRIPT_REPLAYING, "image")) images.push_back(e->file + " " + e->args[1]);
+            EXPECT_EQ(images, (Lines{"00_init.txt bg_c", "00_init.txt chara_c", "sub.txt sub_pic"}));
+        }
     }
     // The 33-word line is replayed whole.
     NewGame();
