@@ -1,7 +1,8 @@
 """Checks a game's scenarios the way an author needs (standard library only).
 
   check(folder, game_dir=None) -> [(level, "file:line:col", message)]
-  script_check.py FOLDER [--game DIR]   prints them; exit code as report()
+  script_check.py FOLDER [--game DIR]   prints them; exit code as report(),
+                                        USAGE_EXIT when the command line is wrong
 
 `folder` is a script.arc source folder (its *.txt scenarios); `game_dir`,
 when given, is the game's source folder (the one holding archives.json):
@@ -9,16 +10,23 @@ then every picture, wipe rule, sound, voice and movie a tag names must be a
 file of one of its archives, and every message key of a text, name or
 choice a text of the game's message tables. Levels are "error" and
 "warning":
-  errors   what script_data refuses (the first one ends the check), a
-           call, jump or menuadd to a file or label that does not exist, a
-           menuadd with neither, a required argument missing (ARGUMENTS), a
-           file a tag names that no archive holds, a message key that no
-           language of its table has;
-  warnings a command the interpreter does not know, more arguments than the
-           command reads or a name it does not read, a label line without
-           <label>, a '<' in a comment, an in-place text or name with a
-           character that the tag syntax takes for itself, a text behind a
-           text tag on its line, a message key some language lacks.
+  errors   what script_data refuses (the first one ends the check), no
+           00_init.txt, a call, jump or menuadd to a file or label that
+           does not exist, a menuadd with neither, a menustart with no
+           menuadd before it, an if with no endif, an elseif, else or
+           endif with no if, an elseif or second else after else, a
+           required argument missing (ARGUMENTS), a layer the engine cannot
+           take (LAYERED), a file a tag names that no archive holds, a
+           message key that no language of its table has;
+  warnings a command the interpreter does not know, a branch of an if that
+           runs into the next elseif or else without <jump_endif>, more
+           arguments than the command reads or a name it does not read, a
+           label line without <label> or with a space, a '<' in a comment,
+           a tag begun with the full-width '\uff1c', an in-place text or
+           name with a character that the tag syntax takes for itself, a
+           text behind a text tag on its line, a message key some language
+           lacks or written in small letters.
+Script files and labels are found as script_data.find_member finds them.
 Names map to files as the engine maps them: the folder and extension of the
 name are dropped, 'A'..'Z' lowered, and the command's own folder and
 extension added (RESOURCES).

@@ -8,6 +8,8 @@ what the interpreter could not run, and writes the label index 00_info.bin.
   info_bytes(members)        [(name, bytes)] -> the label index
   script_arc_bytes(folder)   every *.txt of a folder + 00_info.bin -> container
   command_uses(folder)       command name -> ["file:line", ...] of its tags
+  find_member(word, ...)     the member a call, jump or menuadd names, found
+                             as the engine finds it
 
   script_data.py uses FOLDER   prints which line uses which command, and the
                                commands of the table that no tag uses
@@ -15,16 +17,17 @@ what the interpreter could not run, and writes the label index 00_info.bin.
 Refused (DataError, naming file, line and column): a character without a
 code, a member of 1 MiB or more, a tag over 1535 bytes, a command name over
 31 bytes, more than 33 arguments, a '<' whose tag is not closed by '>'
-before the next '<' or the end (a double quote left open, which takes the
-'>' in, is named as such); in the index a label name over 63 bytes or
-a label twice in one file; in the folder a member name that is not ASCII,
-does not end in ".txt" or is over 47 bytes, more than 4096 members, and a
-00_info.bin of its own.
+before the next '<' outside quotes or the end (a double quote left open,
+which takes the '>' in, is named as such), a source not in UTF-8; in the
+index a label name over 63 bytes or a label twice in one file (with both
+lines); in the folder a member name that is not ASCII, does not end in
+".txt" or is over 47 bytes, more than 4096 members, and a 00_info.bin of
+its own.
 
 Warned (printed to stderr, or handed to the `warn` callback): a command name
-the table lacks, a label line whose next tag is not <label, a '<' inside a
-';' comment, and a call, jump or menuadd whose literal file or label the
-container lacks.
+the table lacks, a label line whose next tag is not <label or that holds a
+space, a '<' inside a ';' comment, and a call, jump or menuadd whose file
+or label the container lacks.
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
