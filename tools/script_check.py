@@ -232,7 +232,7 @@ def argument_problems(command, words):
     given = {}
     for i, word in enumerate(words):
         key = re.match(rb"([A-Za-z_]+):", word)
-        if key and not named and command not in FREE_WORDS:
+        if key and not named and positions and command not in FREE_WORDS:
             place = positions[i] if i < len(positions) and positions[i] != "-" else None
             out.append(("warning", "%s reads no argument by name, so %s is read as it stands, %s: %s" % (
                 command, word.decode("cp932", "replace"),
