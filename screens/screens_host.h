@@ -13,3 +13,7 @@ struct ScreensHost {
 // Null restores the defaults; a null entry takes its default.
 void GSL_ScreensHostSet(const ScreensHost* host);
 const ScreensHost& GSL_ScreensHost();
+
+// Puts the screens layer's run-wide state back as a fresh process has it: the
+// title's flags (the opening movie first) and the manual's page latches.
+void GSL_ScreensRunStateReset();

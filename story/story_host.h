@@ -14,3 +14,9 @@ struct StoryHost {
 // Null restores the defaults; a null entry takes its default.
 void GSL_StoryHostSet(const StoryHost* host);
 const StoryHost& GSL_StoryHost();
+
+// Puts the story layer's run-wide state back as a fresh process has it: the
+// system data's freshness, the quick save and its guard, the interface
+// font's load, the story's start and exit requests, its cover, guide and
+// held-picture handles and the message window's slide.
+void GSL_StoryRunStateReset();

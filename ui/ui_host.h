@@ -14,3 +14,9 @@ struct UiHost {
 // Null restores the defaults; a null entry takes its default.
 void GSL_UiHostSet(const UiHost* host);
 const UiHost& GSL_UiHost();
+
+// Puts the ui layer's run-wide state back as a fresh process has it: the mode
+// stack, the contexts' table, the task-pause saves, the restore phase, the
+// preload counters, the choice flag, the pointer gesture, the overlay and
+// capture handles and the sound-effect rotations.
+void GSL_UiRunStateReset();

@@ -225,16 +225,23 @@ TEST_F(SysMenu, XCAndALongDragCancelAShorterDragDoesNotSkipAndAutoSwitchTheMode)
     if (IsSkipped()) return;
     const uint32_t before = StoryPlayMode;
     for (uint32_t key : {kKeyX, kKeyC}) {
-        if (!StoryWork()) Open();
-        else {
-            Press(kKeyC);
+        if (!StoryWork()) {
+            Open();
+            Menu()->heldFrameRate = 0;  // clamped on the way out
+        } else {
+            Hold(kKeyC);
+            ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_SysMenuModeCB; }, 10, "the menu pushed"));
+            ASSERT_EQ(Menu(), nullptr);
+            Lib_FrameRateSet(30);  // the rate the menu finds and holds
+            Release(kKeyC);
             ASSERT_TRUE(FramesUntil([] { return Menu() && Menu()->step == 2; }, 200, "the menu"));
+            EXPECT_EQ(FrameRateConfig, 60);
         }
-        Menu()->heldFrameRate = key == kKeyX ? 0 : 90;  // clamped on the way out
         Press(key);
         EXPECT_EQ(LastSe(), "cancel.wav") << key;
         ASSERT_TRUE(MenuGone());
-        EXPECT_EQ(FrameRateConfig, key == kKeyX ? 1 : 60);
+        EXPECT_EQ(FrameRateConfig, key == kKeyX ? 1 : 30);
+        EXPECT_EQ(FramePeriodUs, Lib_FramePeriodFor(key == kKeyX ? 1 : 30));
         EXPECT_EQ(StoryPlayMode, before);
         EXPECT_EQ(StoryExitRequest, 0u);
         ASSERT_TRUE(FramesUntil([] { return StoryWork()->step == 2; }, 100, "the story again"));
