@@ -23,7 +23,6 @@
 #include "screens/boot.h"
 #include "screens/logo.h"
 #include "screens/option.h"
-#include "screens/screens_host.h"
 #include "screens/slot_list.h"
 #include "screens/system_screens.h"
 #include "screens/screens_host.h"

@@ -1,6 +1,7 @@
 // What the screens ask of the top layer: the window calls of the option
 // screen's display switch. The top layer installs the whole table at
-// start-up; the defaults do nothing and read as a normal window.
+// start-up; the defaults do nothing and read as a normal window. The top
+// layer also calls the layer's run-wide reset here.
 #pragma once
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // the special scenario) and its views of the story screen's context, which
 // it reaches through the screen registry below it. The top layer installs
 // the host table whole at start-up; the defaults give the answer of
-// "nothing there".
+// "nothing there". The top layer also calls the layer's run-wide reset here.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
 // What the story layer asks of the screens above it: the labels of the
 // option screen's templates, which the configuration rewrites after a
 // language change. The top layer installs the whole table at start-up; the
-// default answers that the option screen has no labels.
+// default answers that the option screen has no labels. The top layer also
+// calls the layer's run-wide reset here.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // What the ui layer asks of the layers above it: the script tasks that the
 // screens own and the configured system volume. The top layer installs the
 // whole table at start-up; the defaults answer as if no script ran and the
-// volume were 100.
+// volume were 100. The top layer also calls the layer's run-wide reset here.
 #pragma once
 
 #include <cstdint>
