@@ -101,7 +101,6 @@ protected:
         });
     }
     void TearDown() override {
-        SpecialScenarioFlag = 0;
         Main_ScreenCallsSet();
         SysgraMesTable = {};
         ShowQuickGDDel();
@@ -110,8 +109,6 @@ protected:
         Lib_SpriteFree(StoryCoverSprite);
         StoryCoverSprite = -1;
         if (!IsSkipped()) Lib_SaveEnd();
-        TextLanguage = -1;
-        QuickDataPresent = 0;
         StageEnv::TearDown();
     }
     static ScreenWork* Menu() { return GSL_WorkGet(GSL_SysMenuModeCB); }
