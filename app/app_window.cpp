@@ -357,6 +357,18 @@ void Main_CloseNow() {
     if (!ops().post(WINDOW_REQ_DESTROY, 0, 0, 0, 0)) Plat_PostQuit();
 }
 
+void Main_AppWindowReset() {
+    ResizePending.store(0);
+    CloseConfirm.store(1);
+    g_stateSeen.store(PLAT_WINDOW_NORMAL);
+    g_switching.store(false);
+    g_switchFrame.store(0);
+    g_questionOpen.store(false);
+    g_geomDirty = false;
+    g_settling = false;
+    g_fixFrom = WinSize{-1, -1};
+}
+
 void Main_WindowOpsSet(const WindowOps* with) {
     g_ops.store(with ? with : &kRealOps, std::memory_order_release);
     g_switching.store(false);

@@ -26,6 +26,9 @@ enum : uint32_t { BUTTON_SIZE_RESET = 0x10, BUTTON_FULLSCREEN = 0x20 };
 // Start-up on the UI thread: store client, user id and folder, system.ini,
 // the window. False when no window could be made.
 bool Main_AppStart();
+// Puts the window service's run-wide state back as a fresh process has it:
+// no resize or switch pending, no question open, closing asks first.
+void Main_AppWindowReset();
 // Tear-down on the UI thread after the game thread has ended.
 void Main_AppEnd();
 // The UI thread's handler of window events and posted requests.

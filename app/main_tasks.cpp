@@ -18,6 +18,7 @@
 #include "engine/render/sprite_load.h"
 #include "engine/text/font.h"
 #include "extras/extras_screens.h"
+#include "extras/extras_skeleton.h"
 #include "extras/gallery.h"
 #include "screens/boot.h"
 #include "screens/logo.h"
@@ -174,23 +175,15 @@ void Main_ScreenCallsSet() {
 }
 
 void Main_RunStateReset() {
-    RunState.store(RUN_STARTING, std::memory_order_release);
-    WindowFlags.store(0);  // windowed, F2 heard
-    for (ModeFunction& entry : ModeStack) entry = nullptr;
-    for (ScreenWork*& work : ScreenWorkTable) work = nullptr;
-    TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
-    WorkRestorePhase = 0;
-    FrameRateConfig = FrameRate;
-    // The language the locale gives and no face of the player's.
-    TextLanguage.store(-1);
-    FontUserFace[0] = 0;
-    // The boot asks for the interface font afresh.
-    GSL_ConfigFontStateReset();
-    // The opening movie comes first; no quick save is known.
-    GSL_TitleGlobalsReset();
-    GSL_QuickDataReset();
-    StoryPlayMode = 0;
-    SpecialScenarioFlag = 0;
+    Lib_RunStateReset();
+    Lib_TextRunStateReset();
+    GSL_UiRunStateReset();
+    GSL_ScriptRunStateReset();
+    GSL_StoryRunStateReset();
+    GSL_ScreensRunStateReset();
+    Extras_RunStateReset();
+    Main_AppWindowReset();
+    g_frameDraw = FRAME_NOT_DRAWN;
 }
 
 void Main_Init() {

@@ -8,14 +8,14 @@
 #include "engine/core/engine_state.h"
 
 // Puts back what one run of the program keeps outside its heaps and the
-// tables its subsystems' start-up makes afresh: the run and window flags, the
-// mode stack, the screen contexts' table, the task-pause saves, the restore
-// phase, the frame rate the screens time by, the text language and the
-// player's face, the interface font's load, the title's flags, the quick
-// save and the story's play mode. The program's start (WinMain) calls it
-// first, before any thread starts; every test harness calls it in its
-// tear-down, so that whatever runs next in the process finds the state a
-// fresh process has. State a new module keeps across runs is reset here.
+// tables its subsystems' start-up makes afresh, through each layer's own
+// reset (Lib_RunStateReset, Lib_TextRunStateReset, GSL_UiRunStateReset,
+// GSL_ScriptRunStateReset, GSL_StoryRunStateReset, GSL_ScreensRunStateReset,
+// Extras_RunStateReset, Main_AppWindowReset). The program's start (WinMain)
+// calls it first, before any thread starts; every test harness calls it in
+// its tear-down, so that whatever runs next in the process finds the state a
+// fresh process has. State a new module keeps across runs is reset by its
+// layer's reset.
 void Main_RunStateReset();
 void Main_Init();
 // Registers the screens (GSL_ScreensSet) and installs the host table of every

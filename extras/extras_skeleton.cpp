@@ -27,6 +27,8 @@
 
 uint8_t ExtrasSwipeLatch[2] = {0, 0};
 
+void Extras_RunStateReset() { ExtrasSwipeLatch[0] = ExtrasSwipeLatch[1] = 0; }
+
 namespace {
 constexpr uint32_t kBlack = 0xFF000000u;
 constexpr uint32_t kClear = 0x00000000u;
@@ -69,7 +71,7 @@ void Extras_KeysStart(int32_t* keys) {
     const uint32_t masks[kExtrasKeys] = {EXTRAS_BUTTON_LEFT, EXTRAS_BUTTON_RIGHT, BUTTON_UP,
                                          BUTTON_DOWN,        EXTRAS_BUTTON_A,     EXTRAS_BUTTON_D};
     for (int32_t i = 0; i < kExtrasKeys; ++i) keys[i] = GSL_SystemKeySet(masks[i], kExtrasKeyInterval);
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
 }
 
 void Extras_KeysEnd(int32_t* keys) {

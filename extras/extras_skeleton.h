@@ -13,6 +13,9 @@
 // The two swipe latches: set when a swipe changed the category during the
 // current press (0 previous arrow, 1 next arrow).
 extern uint8_t ExtrasSwipeLatch[2];
+// Puts the extras' run-wide state (the swipe latches) back as a fresh process
+// has it.
+void Extras_RunStateReset();
 
 inline constexpr float kExtrasBarX = 598.0f;
 inline constexpr int32_t kExtrasBarPriority = 608;

@@ -227,7 +227,7 @@ void Load(ScreenWork*) {
     } else if (task >= 0) {
         Lib_TaskDel(uint32_t(task));
     }
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
     w->step = EXTRAS_STEP_BUILD;
 }
 
@@ -383,7 +383,7 @@ void Release(ScreenWork* w) {
     GalleryHead* h = GSL_GalleryHead(w);
     Extras_ArrowBob(&h->arrowAngle);
     if (!Extras_CloseFade()) return;
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
     if (GalleryState* st = h->state) {
         FreeCells(st);
         Extras_KeysEnd(st->keys);

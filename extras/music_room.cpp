@@ -172,7 +172,7 @@ void Load(ScreenWork*) {
         st->volumeSound = 1;
         for (int32_t k = 0; k < kMusicKeys; ++k) st->keys[k] = GSL_SystemKeySet(kKeyMasks[k], kKeyIntervals[k]);
     }
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
     w->step = EXTRAS_STEP_BUILD;
 }
 
@@ -389,7 +389,7 @@ void Release(ScreenWork* w) {
     const bool black = Extras_CloseFade();
     GSL_MusicArrowSwing();
     if (TrackBusy() || !black) return;
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
     if (MusicRoomState* st = h->state) {
         FreeButtons(st);
         FreeTitles(st);

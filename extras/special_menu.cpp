@@ -97,7 +97,7 @@ void Init(ScreenWork*) {
         h->keys->drag = ExtrasDrag{0, 0};
         KeysStart(h);
     }
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
     w->step = EXTRAS_STEP_BUILD;
 }
 
@@ -262,7 +262,7 @@ void GSL_SpecialLaunch(ScreenWork* w) {
 void Release(ScreenWork* w) {
     SpecialHead* h = GSL_SpecialHead(w);
     if (!Extras_CloseFade()) return;
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
     KeysEnd(h);
     GSL_SystemBarDel(h->bar);
     GSL_SystemNumDel(h->number);

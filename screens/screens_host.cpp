@@ -1,6 +1,8 @@
 #include "screens/screens_host.h"
 
 #include "engine/core/host_table.h"
+#include "screens/manual.h"
+#include "screens/title.h"
 
 namespace {
 const ScreensHost kDefaults = {
@@ -16,3 +18,9 @@ void GSL_ScreensHostSet(const ScreensHost* host) {
 }
 
 const ScreensHost& GSL_ScreensHost() { return g_host; }
+
+void GSL_ScreensRunStateReset() {
+    GSL_TitleGlobalsReset();
+    ManualNextLatch = 0;
+    ManualPreviousLatch = 0;
+}

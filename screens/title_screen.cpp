@@ -285,7 +285,7 @@ bool GSL_TitleInit() {
     w->step = TITLE_STEP_INIT;
     w->subState = SUBSTATE_ENTRY;
     *GSL_TitleHead(w) = TitleHead{-1, 0, -1, -1, 1, 0, -1, -1, -1, 0};
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
     TitleFlags |= TITLE_MOVIE_SKIPPABLE;
     if (SystemDataFresh && !(TitleFlags & TITLE_ENTERED)) TitleFlags = uint8_t(TitleFlags & ~TITLE_MOVIE_SKIPPABLE);
     TitleFlags |= TITLE_ENTERED;
@@ -389,7 +389,7 @@ bool GSL_TitleWipeOut() {
     case TITLE_OUT_LEAVE: {
         if (!GSL_SystemDispColorCheck()) break;
         const bool restart = h->follow == 1;
-        FrameRateConfig = 60;
+        Lib_FrameRateSet(60);
         GSL_InputDel(h->input);
         ShowQuickGDDel();
         // A fresh title waits below the story it starts, or restarts alone.

@@ -292,8 +292,7 @@ constexpr uint32_t kConfirmButton = 1;
 enum : uint32_t { WAIT_READY = 1, WAIT_WAITING = 2, WAIT_OPENING = 50 };
 
 void WaitRate() {
-    FrameRateConfig = 60;
-    if (FrameRateSwitch) FramePeriodUs = 16666;
+    Lib_FrameRateSet(60);
 }
 
 bool Revealing(const WaitFields* f) {

@@ -2,7 +2,13 @@
 
 #include "engine/core/host_table.h"
 #include "engine/files/message_table.h"
+#include "script/flow.h"
 #include "script/game_blocks.h"
+#include "script/msg_scroll.h"
+#include "script/replay.h"
+#include "script/script_report.h"
+#include "script/script_task.h"
+#include "script/staffroll.h"
 #include "ui/mode.h"
 
 SystemData SystemDataBlock;
@@ -41,4 +47,16 @@ ScreenWork* GSL_ScriptStoryWork() {
 int32_t GSL_ScriptStoryLayerSprite(int32_t layerSlot) {
     const ScreenWork* w = GSL_ScriptStoryWork();
     return w && layerSlot >= 0 && layerSlot < kScreenLayers ? w->layers[layerSlot].handle : -1;
+}
+
+void GSL_ScriptRunStateReset() {
+    StoryPlayMode = 0;
+    SpecialScenarioFlag = 0;
+    GSL_ScriptReportReset();
+    GSL_ScriptArcForget();
+    GSL_ScriptTagLimitLogReset();
+    PendingCall = {-1, 0};
+    ReplayPhase = 0;
+    MessageScrollTask = -1;
+    StaffrollTask = -1;
 }

@@ -3,7 +3,7 @@
 // the special scenario) and its views of the story screen's context, which
 // it reaches through the screen registry below it. The top layer installs
 // the host table whole at start-up; the defaults give the answer of
-// "nothing there".
+// "nothing there". The top layer also calls the layer's run-wide reset here.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,12 @@ struct ScriptHost {
 // Null restores the defaults; a null entry takes its default.
 void GSL_ScriptHostSet(const ScriptHost* host);
 const ScriptHost& GSL_ScriptHost();
+
+// Puts the script layer's run-wide state back as a fresh process has it: the
+// play mode, the special scenario, what the script report has told, the
+// script pack's check, the pending call, the replay phase and the scroll
+// and staff-roll tasks.
+void GSL_ScriptRunStateReset();
 
 // The story's play mode, written by the story screen and its system menu.
 enum : uint32_t {

@@ -29,5 +29,6 @@ uint32_t GSL_ScriptLineOf(const ScriptState* script, uint32_t offset);
 const char* GSL_ScriptTagUtf8(const ScriptState* script, char* out, uint32_t outSize);
 // The tag from offset start to end (behind its '>') of the script's text, the same way.
 const char* GSL_ScriptTagUtf8At(const ScriptState* script, uint32_t start, uint32_t end, char* out, uint32_t outSize);
-// Forgets the places told and the second's count (a new script container).
+// Forgets the places told and the second's count (a new script container,
+// a new run).
 void GSL_ScriptReportReset();

@@ -53,8 +53,8 @@ const char* GSL_ScriptTagName(const ScriptState* script, char* out, uint32_t out
 // no handler runs for it.
 using ScriptTraceHook = void (*)(const char* file, uint32_t offset, int32_t index, const CommandContext* ctx);
 void GSL_ScriptTraceSet(ScriptTraceHook hook);
-// The line about a frame cut short by its tag limit is written once a
-// process; after this, once more.
+// The line about a frame cut short by its tag limit is written once a run;
+// after this (the run's reset), once more.
 void GSL_ScriptTagLimitLogReset();
 // With VN_SCRIPT_TRACE=1 in the environment: a trace that prints one line per
 // command and a debug-log sink, both to stderr.

@@ -236,8 +236,7 @@ void Init(ScreenWork*) {
     w->words[WORD_WORK] = reinterpret_cast<uint64_t>(b);
     GSL_WorkWordSet(w, WORD_RATE, FrameRateConfig);
     w->words[WORD_MADE] |= MADE_RATE;
-    FrameRateConfig = 60;
-    if (FrameRateSwitch) FramePeriodUs = 16666;
+    Lib_FrameRateSet(60);
     for (int32_t j = 0; j < kBacklogStepVoices; ++j)
         GSL_WorkSoundStop(GSL_StoryModeCB, kBacklogFirstVoiceSlot + uint32_t(j), 0);
     Goto(w, BACKLOG_OPEN);
@@ -563,9 +562,7 @@ void Exit(ScreenWork* w) {
     }
     if (made & MADE_RATE) {
         const int32_t rate = Clamp(GSL_WorkWord(w, WORD_RATE), 1, 60);
-        FrameRateConfig = uint8_t(rate);
-        if (FrameRateSwitch)
-            FramePeriodUs = Lib_FramePeriodFor(uint32_t(rate));
+        Lib_FrameRateSet(uint8_t(rate));
     }
     StopReplay();
     if (b) Lib_MemFree(HEAP_SCREEN, b);

@@ -1,6 +1,11 @@
 #include "story/story_host.h"
 
 #include "engine/core/host_table.h"
+#include "story/config.h"
+#include "story/quick_save.h"
+#include "story/save_store.h"
+#include "story/story_play.h"
+#include "story/story_window.h"
 
 namespace {
 const StoryHost kDefaults = {
@@ -14,3 +19,17 @@ void GSL_StoryHostSet(const StoryHost* host) {
 }
 
 const StoryHost& GSL_StoryHost() { return g_host; }
+
+void GSL_StoryRunStateReset() {
+    SystemDataFresh = 0;
+    GSL_QuickDataReset();
+    SaveQuickGDGuard = -1;
+    ShowQuickGDTask = -1;
+    GSL_ConfigFontStateReset();
+    StoryExitRequest = STORY_EXIT_NONE;
+    StoryStartMode = -1;
+    StoryCoverSprite = -1;
+    GuideTaskId = -1;
+    StoryHoldPictTask = -1;
+    GSL_StoryWindowReset();
+}

@@ -1,7 +1,8 @@
 // What the story layer asks of the screens above it: the labels of the
 // option screen's templates, which the configuration rewrites after a
 // language change. The top layer installs the whole table at start-up; the
-// default answers that the option screen has no labels.
+// default answers that the option screen has no labels. The top layer also
+// calls the layer's run-wide reset here.
 #pragma once
 
 #include <cstdint>
@@ -14,3 +15,9 @@ struct StoryHost {
 // Null restores the defaults; a null entry takes its default.
 void GSL_StoryHostSet(const StoryHost* host);
 const StoryHost& GSL_StoryHost();
+
+// Puts the story layer's run-wide state back as a fresh process has it: the
+// system data's freshness, the quick save and its guard, the interface
+// font's load, the story's start and exit requests, its cover, guide and
+// held-picture handles and the message window's slide.
+void GSL_StoryRunStateReset();

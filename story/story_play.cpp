@@ -147,7 +147,7 @@ void Load(ScreenWork*) {
         Lib_SpriteSetColor(StoryCoverSprite, kBlack);
     }
     if (OverlayTarget() != 0) GSL_SystemDispColorSet(0, StoryStartMode < 0 ? kFadeFrames : 0);
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
     Step(w, STORY_STEP_SETUP);
     if (StoryStartMode < 0 && (OverlayCurrent() & 0xFFFFFFu) == 0xFFFFFFu) {
         if (OverlayTarget() != kWhite) GSL_SystemDispColorSet(kWhite, 0);
@@ -502,7 +502,7 @@ void FadeOut(ScreenWork* w) {
 }
 
 void Exit(ScreenWork*) {
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
     Lib_CameraReset(&ActiveCamera);
     Lib_CameraUpdate(&ActiveCamera);
     if (MovieSpriteSlot.load() >= 0) MovieState.store(1);

@@ -105,6 +105,16 @@ struct HoldWork {
     uint32_t hold;  // 1: the picture layers were hidden
 };
 uint8_t g_heldShows[12] = {};
+}  // namespace
+
+void GSL_StoryWindowReset() {
+    for (uint8_t& alpha : g_slideAlpha) alpha = 255;
+    g_slidOut = false;
+    for (bool& paused : g_soundPaused) paused = false;
+    for (uint8_t& show : g_heldShows) show = 0;
+}
+
+namespace {
 
 void GuideFree(GuideWork* g) {
     for (int i = 0; i < 2; ++i) {

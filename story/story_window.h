@@ -41,6 +41,9 @@ inline constexpr int32_t kStoryCapturePriority = 9700001;
 // The guide's task (-1 none) and the held picture's task (-1 none).
 extern int32_t GuideTaskId;
 extern int32_t StoryHoldPictTask;
+// Forgets the window's slide (the frame's saved alphas, slid out, the paused
+// sounds) and the picture shows a hold keeps.
+void GSL_StoryWindowReset();
 
 // True unless the game variable behind "[2003]" is set (a set one forbids
 // the backlog).

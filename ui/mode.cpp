@@ -167,14 +167,14 @@ uint8_t GSL_FrameRateClamp(int32_t rate) { return uint8_t(rate > 60 ? 60 : rate 
 void GSL_WorkFrameRateHold(ScreenWork* w) {
     if (!w) return;
     w->heldFrameRate = int16_t(FrameRateConfig);
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(60);
 }
 
 void GSL_WorkDelete(ModeFunction screen) {
     int32_t i = GSL_WorkIndex(screen);
     if (i < 0) return;
     const int16_t held = ScreenWorkTable[i]->heldFrameRate;
-    if (held >= 0) FrameRateConfig = GSL_FrameRateClamp(held);
+    if (held >= 0) Lib_FrameRateSet(GSL_FrameRateClamp(held));
     GSL_WorkClear(i, 0);
     Lib_MemFree(HEAP_SCREEN, ScreenWorkTable[i]);
     ScreenWorkTable[i] = nullptr;

@@ -154,7 +154,7 @@ void GSL_WorkSnapshot(int32_t index, uint8_t mode) {
         if (w->snapshotted) return;
         w->savedFrameRate = int8_t(FrameRateConfig);
         w->snapshotted = 1;
-        FrameRateConfig = 60;
+        Lib_FrameRateSet(60);
     }
     for (ScreenLayerSlot& l : w->layers)
         if (l.handle >= 0 && l.handle < kSpriteSlots) l.snapshot = SpriteTable[l.handle];
@@ -218,7 +218,7 @@ void GSL_WorkRestoreLoad(ModeFunction screen) { GSL_WorkRestoreLoadAt(GSL_WorkIn
 void GSL_WorkRestoreLoadAt(int32_t index) {
     ScreenWork* w = At(index);
     if (!w) return;
-    FrameRateConfig = GSL_FrameRateClamp(w->savedFrameRate);
+    Lib_FrameRateSet(GSL_FrameRateClamp(w->savedFrameRate));
     // Only a released context has anything to reload; in any other the
     // handles are live and its own.
     if (!w->released) return;

@@ -1,6 +1,14 @@
 #include "ui/ui_host.h"
 
 #include "engine/core/host_table.h"
+#include "ui/mode.h"
+#include "ui/overlay.h"
+#include "ui/pointer.h"
+#include "ui/screen_restore.h"
+#include "ui/system_sound.h"
+#include "ui/utility_dialog.h"
+#include "ui/widget.h"
+#include "ui/wipe.h"
 
 namespace {
 const UiHost kDefaults = {
@@ -16,3 +24,18 @@ void GSL_UiHostSet(const UiHost* host) {
 }
 
 const UiHost& GSL_UiHost() { return g_host; }
+
+void GSL_UiRunStateReset() {
+    for (ModeFunction& entry : ModeStack) entry = nullptr;
+    for (ScreenWork*& work : ScreenWorkTable) work = nullptr;
+    TaskPauseSave[0] = TaskPauseSave[1] = nullptr;
+    WorkRestorePhase = 0;
+    PreloadPending = 0;
+    PreloadReleaseQuota = 0;
+    MenuActiveFlag = 0;
+    PointerGesture = PointerGestureState{1, {0, 0}, {0, 0}, {0, 0}};
+    DispColorTask = -1;
+    StoryCaptureSprite = -1;
+    SystemSeRotation = 0;
+    UtilityDialogSeRotation = 0;
+}

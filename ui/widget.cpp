@@ -88,3 +88,16 @@ bool GSL_SystemLoadPrevCheck() {
     }
     return true;
 }
+
+void GSL_SystemLoadPrevEnd() {
+    for (int32_t slot = 0; slot < kTaskSlots; ++slot) {
+        TaskRecord* t = TaskTable.slots[slot];
+        if (!t || t->dead || t->callback != GSL_SystemLoadPrevCB) continue;
+        if (auto* w = static_cast<LoadPrevWork*>(t->work); w && w->state != WIDGET_FINISHED) {
+            if (w->request >= 0) Lib_FileLoadEnd(w->request);
+            w->request = -1;
+            finish(w, -1);
+        }
+        Lib_TaskDel(uint32_t(slot));
+    }
+}

@@ -52,6 +52,9 @@ int32_t GSL_SystemLoadPrevCB(void* work);
 // the untagged cached files unless the named cache still has a large free
 // block (GSL_SystemCacheKeeps).
 bool GSL_SystemLoadPrevCheck();
+// Ends every preload task still running: its request goes back to the loader
+// and it counts as finished (failed), so the counters above come back down.
+void GSL_SystemLoadPrevEnd();
 // The cache rule: true (keep the cache) when the largest free block of the
 // named-cache heap, header included, is at least 0x28000000 bytes.
 bool GSL_SystemCacheKeeps(uint64_t largestFree);

@@ -16,6 +16,7 @@
 #include "engine/text/font.h"
 #include "ui/layout_table.h"
 #include "ui/loading.h"
+#include "ui/widget.h"
 #include "ui/widget_delete.h"
 #include "ui/widget_task.h"
 
@@ -380,6 +381,7 @@ int32_t GSL_SystemSaveIcon0SetCB(void* work) {
 }
 
 void GSL_SystemWidgetsEnd() {
+    GSL_SystemLoadPrevEnd();
     for (int32_t slot = 0; slot < kTaskSlots; ++slot) {
         TaskRecord* t = TaskTable.slots[slot];
         if (!t || t->dead) continue;

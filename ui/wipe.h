@@ -79,5 +79,6 @@ int32_t GSL_SystemSaveIcon0Set(int32_t capturePriority);
 int32_t GSL_SystemSaveIcon0SetCB(void* work);
 
 // Deletes every live wipe, loading icon and thumbnail composition with their
-// sprites and textures (before the renderer goes).
+// sprites and textures (before the renderer goes), and ends the preloads
+// still loading (GSL_SystemLoadPrevEnd).
 void GSL_SystemWidgetsEnd();

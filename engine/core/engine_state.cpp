@@ -20,6 +20,19 @@ uint32_t Lib_FramePeriodFor(uint32_t rate) {
     if (rate > 240) rate = 240;
     return 1000000u / rate;
 }
+void Lib_FrameRateSet(uint8_t rate) {
+    FrameRateConfig = rate;
+    if (FrameRateSwitch) FramePeriodUs = Lib_FramePeriodFor(rate);
+}
+
+void Lib_RunStateReset() {
+    RunState.store(RUN_STARTING, std::memory_order_release);
+    WindowFlags.store(0);
+    FrameRateSwitch = 1;
+    FrameRateConfig = FrameRate;
+    FramePeriodUs = Lib_FramePeriodFor(FrameRate);
+}
+
 uint32_t SaveBinSizeTable[34];
 std::atomic<uint64_t> MainFrameCount{0};
 

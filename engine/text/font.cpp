@@ -16,10 +16,16 @@
 #include "engine/core/task.h"
 #include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
+#include "engine/files/message_table.h"
 #include "engine/text/glyph_cache.h"
 
 char FontDefaultFace[kFaceNameSize];
 char FontUserFace[kFaceNameSize];
+
+void Lib_TextRunStateReset() {
+    TextLanguage.store(-1);
+    FontUserFace[0] = 0;
+}
 int32_t FontSelectedStyle;
 int32_t InterfaceLanguage = -1;
 FontGlyphMetricsT FontGlyphMetrics;

@@ -16,6 +16,9 @@ inline constexpr uint32_t kFaceNameSize = 64;
 extern char FontDefaultFace[kFaceNameSize];
 // The face the player chose; empty for none.
 extern char FontUserFace[kFaceNameSize];
+// Puts the text's run-wide state back as a fresh process has it: the
+// language the locale gives (TextLanguage -1) and no face of the player's.
+void Lib_TextRunStateReset();
 // The interface language (0 Japanese, 1 other, 2 simplified Chinese, 3
 // traditional Chinese), taken from Lib_LanguageGet once when the text
 // renderer starts (-1 before). Unlike TextLanguage, the option screen never

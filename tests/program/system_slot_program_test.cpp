@@ -23,6 +23,14 @@ ProgramRun::Step Booted() {
     return {"the boot flow handed over", [] { return ModeStack[0] && ModeStack[0] != GSL_BootModeCB; }, nullptr, 1800};
 }
 
+// Whether the system data was made afresh in this run.
+ProgramRun::Step Fresh(bool* fresh) {
+    return {"the system data's freshness seen", [fresh] {
+                *fresh = SystemDataFresh != 0;
+                return true;
+            }};
+}
+
 // The interface font is in memory (the boot waited for it before the system data).
 ProgramRun::Step FontLoaded() {
     return {"the interface font loaded", [] { return TextRenderState.images[0] != nullptr; }, nullptr, 1};
@@ -39,14 +47,14 @@ TEST(SystemSlotProgram, FirstRunCreatesTheSystemSlotAndTheNextLoadsIt) {
 
     ProgramRun first;
     first.userFiles = user;
-    SystemDataFresh = 0;
+    bool fresh = false;
     first.after = [&] {
         image = SaveEnv::Inflated(save() + "save.cdf");
         registry = SaveEnv::Inflated(save() + "registry.cdf");
     };
-    ASSERT_EQ(first.Run({Booted(), FontLoaded()}), 0);
+    ASSERT_EQ(first.Run({Booted(), Fresh(&fresh), FontLoaded()}), 0);
     EXPECT_EQ(first.failed, "");
-    EXPECT_EQ(SystemDataFresh, 1);
+    EXPECT_TRUE(fresh);
     ASSERT_EQ(image.size(), 8728397u);
     ASSERT_EQ(registry.size(), 680u);
     EXPECT_EQ(image[32], 1);
@@ -67,11 +75,10 @@ TEST(SystemSlotProgram, FirstRunCreatesTheSystemSlotAndTheNextLoadsIt) {
         SaveEnv::Write(save() + "save.cdf", SaveEnv::Gzip(image));
         SaveEnv::Write(save() + "registry.cdf", SaveEnv::Gzip(registry));
     };
-    SystemDataFresh = 0;
-    ASSERT_EQ(second.Run({Booted(), FontLoaded()}), 0);
+    ASSERT_EQ(second.Run({Booted(), Fresh(&fresh), FontLoaded()}), 0);
     std::filesystem::remove_all(user);
     EXPECT_EQ(second.failed, "");
-    EXPECT_EQ(SystemDataFresh, 0);
+    EXPECT_FALSE(fresh);
     EXPECT_EQ(SystemDataBlock.systemVars[5], 7);
 }
 

@@ -40,7 +40,6 @@ protected:
         ScreenHarness::SetUp();
         std::strcpy(UserId, "4242");
         Lib_SaveSizesSet();
-        SystemDataFresh = 0;
     }
     void TearDown() override {
         Lib_SaveEnd();

@@ -107,7 +107,6 @@ protected:
         if (IsSkipped()) return;
         std::strcpy(UserId, "4242");
         Lib_SaveSizesSet();
-        SystemDataFresh = 0;
         GSL_PlayTimeClockSet(Now);  // play time on the frames' clock
     }
     void TearDown() override {

@@ -93,7 +93,6 @@ TEST_F(Title, TheFirstMovieOfAFreshRunCannotBeSkippedALaterOneCan) {
     EXPECT_TRUE(MovieState.load() == MOVIE_STOP_REQUESTED || MovieState.load() == MOVIE_IDLE);
     FramesUntil([] { return At(TITLE_STEP_LOAD, 11); }, 20, "the movie gone");
     MenuUp(this);
-    SystemDataFresh = 0;
 }
 
 TEST_F(Title, TheMenuShowsItsItemsInRowsAndReturnsToThem) {

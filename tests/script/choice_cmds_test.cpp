@@ -44,10 +44,8 @@ public:
         SystemDataBlock.language = 1;
         SystemDataBlock.textSpeed = 100;
         LayerSprite(31, SPRITE_IN_USE | SPRITE_READY, 1296, 992).captureEntry = -1;
-        MenuActiveFlag = 0;
     }
     void TearDown() override {
-        MenuActiveFlag = 0;
         InputButtons.pressed = 0;
         MarkupEnv::TearDown();
     }

@@ -47,12 +47,10 @@ public:
         SystemDataBlock.textSpeed = 100;
         SystemDataBlock.musicVolume = SystemDataBlock.seVolume = SystemDataBlock.voiceVolume = 50;
         LayerSprite(31, SPRITE_IN_USE | SPRITE_READY, 1296, 992).captureEntry = -1;
-        MenuActiveFlag = 0;
         Handler(100, GSL_CommandEmpty);  // the movie has its own tests; a restore never plays it
         Handler(33, GSL_CommandEmpty);  // pictures too: this stage compares texts and sounds
     }
     void TearDown() override {
-        MenuActiveFlag = 0;
         InputButtons.pressed = 0;
         MarkupEnv::TearDown();
     }

@@ -81,8 +81,6 @@ void StageEnv::SetUp() {
     std::memset(static_cast<void*>(&GameStateBlock), 0, sizeof GameStateBlock);
     GSL_StageReset(&GameStateBlock.stage, STAGE_RESET_NAME | STAGE_RESET_FIELDS);
     GSL_ScriptTraceSet(Record);
-    GSL_ScriptReportReset();
-    GSL_ScriptArcForget();
     table_.assign(GSL_ScriptCommandTable(), GSL_ScriptCommandTable() + kScriptCommands);
     ASSERT_NE(MakeContext(GSL_StoryModeCB), nullptr);
     Story()->step = STORY_STEP_SETUP;  // the harness, not the story, starts the script

@@ -86,7 +86,6 @@ protected:
         if (!IsSkipped()) Lib_SaveEnd();
         Lib_SpriteFree(StoryCaptureSprite);
         StoryCaptureSprite = -1;
-        TextLanguage = -1;
         ScreenHarness::TearDown();
     }
     // Frames (the disk writer runs in real time) until the quick task is over.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
@@ -39,7 +40,6 @@ protected:
         std::strcpy(UserId, "4242");
         std::filesystem::create_directories("data");
         Lib_SaveSizesSet();
-        SystemDataFresh = 0;
     }
     void TearDown() override {
         Lib_SaveEnd();
@@ -47,6 +47,7 @@ protected:
         Lib_FileEnd();
         Lib_CashReset();
         Lib_MemRelease();
+        Main_RunStateReset();  // the system data's freshness, as a fresh process has it
         if (!old_.empty()) std::filesystem::current_path(old_);
         if (!dir_.empty()) std::filesystem::remove_all(dir_);
     }

@@ -101,7 +101,6 @@ protected:
         });
     }
     void TearDown() override {
-        SpecialScenarioFlag = 0;
         Main_ScreenCallsSet();
         SysgraMesTable = {};
         ShowQuickGDDel();
@@ -110,8 +109,6 @@ protected:
         Lib_SpriteFree(StoryCoverSprite);
         StoryCoverSprite = -1;
         if (!IsSkipped()) Lib_SaveEnd();
-        TextLanguage = -1;
-        QuickDataPresent = 0;
         StageEnv::TearDown();
     }
     static ScreenWork* Menu() { return GSL_WorkGet(GSL_SysMenuModeCB); }
@@ -225,16 +222,23 @@ TEST_F(SysMenu, XCAndALongDragCancelAShorterDragDoesNotSkipAndAutoSwitchTheMode)
     if (IsSkipped()) return;
     const uint32_t before = StoryPlayMode;
     for (uint32_t key : {kKeyX, kKeyC}) {
-        if (!StoryWork()) Open();
-        else {
-            Press(kKeyC);
+        if (!StoryWork()) {
+            Open();
+            Menu()->heldFrameRate = 0;  // clamped on the way out
+        } else {
+            Hold(kKeyC);
+            ASSERT_TRUE(FramesUntil([] { return GSL_ModeTop() == GSL_SysMenuModeCB; }, 10, "the menu pushed"));
+            ASSERT_EQ(Menu(), nullptr);
+            Lib_FrameRateSet(30);  // the rate the menu finds and holds
+            Release(kKeyC);
             ASSERT_TRUE(FramesUntil([] { return Menu() && Menu()->step == 2; }, 200, "the menu"));
+            EXPECT_EQ(FrameRateConfig, 60);
         }
-        Menu()->heldFrameRate = key == kKeyX ? 0 : 90;  // clamped on the way out
         Press(key);
         EXPECT_EQ(LastSe(), "cancel.wav") << key;
         ASSERT_TRUE(MenuGone());
-        EXPECT_EQ(FrameRateConfig, key == kKeyX ? 1 : 60);
+        EXPECT_EQ(FrameRateConfig, key == kKeyX ? 1 : 30);
+        EXPECT_EQ(FramePeriodUs, Lib_FramePeriodFor(key == kKeyX ? 1 : 30));
         EXPECT_EQ(StoryPlayMode, before);
         EXPECT_EQ(StoryExitRequest, 0u);
         ASSERT_TRUE(FramesUntil([] { return StoryWork()->step == 2; }, 100, "the story again"));

@@ -15,9 +15,9 @@ protected:
         ASSERT_TRUE(Lib_TaskInit());
         for (FileLoadRequest& r : FileLoadTable.slots) r.flags = 0;
         FileLoadTable.pending = 0;
-        PreloadPending = PreloadReleaseQuota = 0;
     }
     void TearDown() override {
+        GSL_SystemLoadPrevEnd();
         for (int32_t slot = 0; slot < kTaskSlots; ++slot)
             if (TaskTable.slots[slot]) Lib_TaskDel(uint32_t(slot));
         Lib_TaskPass(true);

@@ -243,14 +243,11 @@ void ScreenHarness::TearDown() {
     else
         GSL_SystemWidgetsEnd();  // system widgets a screen left running
     Lib_TaskPass(true);  // removes the tasks deleted during a pass
-    // Then what the harness itself started: the main tasks and the preloads.
+    // Then what the harness itself started: the main tasks.
     for (int32_t slot = 2; slot < kTaskSlots; ++slot) {
         TaskRecord* t = TaskTable.slots[slot];
         if (!t) continue;
-        if (t->callback == GSL_SystemLoadPrevCB && t->work)
-            Lib_FileLoadEnd(static_cast<LoadPrevWork*>(t->work)->request);
-        bool own = t->group == 402 || t->callback == Main_InputCB ||
-                   t->callback == GSL_SystemLoadPrevCB;
+        bool own = t->group == 402 || t->callback == Main_InputCB;
         EXPECT_TRUE(own) << "task left in slot " << slot << " (group " << t->group << ")";
         Lib_TaskDel(uint32_t(slot));
     }

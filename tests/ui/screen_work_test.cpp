@@ -85,7 +85,11 @@ TEST_F(ScreenWorkTest, LookupsCreationAndPushRefusals) {
     EXPECT_EQ(GSL_ModeTop(), c);
 
     // A push onto a full stack is refused whole: nothing is suspended.
-    for (int i = 1; i < kModeStackSize; ++i) Push(c);
+    for (int i = 1; i < kModeStackSize - 2; ++i) Push(c);
+    Push(a);
+    GSL_WorkCreate();
+    const ScreenWork* below = GSL_WorkGet(a);
+    Push(c);
     GSL_WorkCreate();
     ScreenWork* top = GSL_WorkGet(nullptr);
     ASSERT_NE(top, nullptr);
@@ -96,7 +100,7 @@ TEST_F(ScreenWorkTest, LookupsCreationAndPushRefusals) {
     EXPECT_NE(Log().find("mode stack is full"), std::string::npos);
 
     // So is an append; a hand-over on the full stack deletes the top's
-    // context and puts the next screen in its entry.
+    // context, puts the next screen in its entry and leaves the one below.
     EXPECT_FALSE(GSL_ModeAppend(a));
     EXPECT_EQ(GSL_ModeCount(), kModeStackSize);
     EXPECT_NE(Log().find("mode stack is full"), std::string::npos);
@@ -104,6 +108,8 @@ TEST_F(ScreenWorkTest, LookupsCreationAndPushRefusals) {
     EXPECT_EQ(GSL_ModeCount(), kModeStackSize);
     EXPECT_EQ(GSL_ModeTop(), b);
     EXPECT_EQ(GSL_WorkGet(c), nullptr);
+    EXPECT_EQ(GSL_WorkGet(a), below);
+    EXPECT_EQ(ModeStack[kModeStackSize - 2], a);
 }
 
 TEST_F(ScreenWorkTest, NoContextWhenNoHeapHasRoom) {
