@@ -363,10 +363,7 @@ void DeleteStart(ScreenWork* w, SaveSlotList* l) {
 }
 
 void DeleteWait(ScreenWork* w, SaveSlotList* l) {
-    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
-    if (Lib_SaveTaskResult(task) == 0) return;
-    Lib_SaveTaskEnd(task);
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
+    if (!SlotTaskFinished(w, nullptr)) return;
     l->pending = SLOT_MAIN_LIST;
     w->subState = SLOT_MAIN_REFRESH;
 }

@@ -61,17 +61,17 @@ enum : int32_t {
 struct SaveTaskWork {
     UtilityDialogWork dialog;
     uint32_t state;
-    uint32_t mode;
+    SaveTaskMode mode;
     uint32_t done;
     uint32_t slot;
     int32_t dialogTask;
     int32_t nextState;
-    uint32_t result;  // a SaveTaskCode
+    SaveTaskCode result;
     uint32_t frames;
     SaveRequest* request;
     uint64_t needSeq;   // change number the task's writes carry, 0 none
     uint64_t commitNo;  // the commit that holds them, 0 not yet known
-    int32_t code;
+    SaveTaskCode code;
 };
 static_assert(sizeof(SaveTaskWork) <= kUtilityWorkSize);
 
@@ -791,7 +791,7 @@ const uint8_t* Lib_SaveDigestGet(int32_t slot) {
 
 // --- The task ------------------------------------------------------------------
 
-int32_t Lib_SaveTaskSet(int32_t mode, const SaveRequest* request, int32_t slot) {
+int32_t Lib_SaveTaskSet(SaveTaskMode mode, const SaveRequest* request, int32_t slot) {
     if (!g.on) {
         Lib_DebugPrintf("Error -> Lib_SaveTaskSet: the store is off\n");
         return -1;
@@ -816,7 +816,7 @@ int32_t Lib_SaveTaskSet(int32_t mode, const SaveRequest* request, int32_t slot) 
         return -1;
     }
     auto* w = static_cast<SaveTaskWork*>(Lib_UtilityWorkGet(task));
-    w->mode = uint32_t(mode);
+    w->mode = mode;
     w->slot = uint32_t(slot);
     w->dialogTask = -1;
     w->nextState = -1;
@@ -926,7 +926,7 @@ int32_t Lib_UtilitySaveCB(void* work) {
         }
         if (w->code == SAVE_CODE_OK && (w->result == SAVE_CODE_CREATED || w->result == SAVE_CODE_BROKEN ||
                                         w->result == SAVE_CODE_WRITE_FAILED))
-            w->code = int32_t(w->result);
+            w->code = w->result;
         w->done = 1;
         return 0;
     }
@@ -935,16 +935,16 @@ int32_t Lib_UtilitySaveCB(void* work) {
     }
 }
 
-int32_t Lib_SaveTaskResult(int32_t task) {
+SaveTaskState Lib_SaveTaskResult(int32_t task) {
     SaveTaskWork* w = TaskWork(task);
-    if (!w) return -1;
+    if (!w) return SAVE_TASK_NO_TASK;
     if (!w->done) CommitTry();
-    return int32_t(w->done);
+    return w->done ? SAVE_TASK_FINISHED : SAVE_TASK_RUNNING;
 }
 
-int32_t Lib_SaveTaskCode(int32_t task) {
+SaveTaskCode Lib_SaveTaskCode(int32_t task) {
     SaveTaskWork* w = TaskWork(task);
-    return w ? w->code : -1;
+    return w ? w->code : SAVE_CODE_NO_TASK;
 }
 
 void Lib_SaveTaskEnd(int32_t task) {

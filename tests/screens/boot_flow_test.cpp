@@ -110,16 +110,6 @@ TEST_F(BootFlow, TheFirstRunCreatesTheSystemSlotAndSaysSo) {
               0);
 }
 
-// The text of the notice that waits for its answer ("" when none).
-std::string NoticeText() {
-    for (int32_t slot : ScreenHarness::Tasks(Lib_UtilityCB)) {
-        const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(slot));
-        if (!d || d->state != 10 || d->texts[0] < 0 || d->texts[0] >= int32_t(kTextSlots)) continue;
-        if (const TextRecord* t = TextTable[d->texts[0]]) return t->text;
-    }
-    return "";
-}
-
 std::vector<std::string> BootFlow::AnswerNotices(int n) {
     std::vector<std::string> shown;
     for (int i = 0; i < n; ++i) {
@@ -280,7 +270,7 @@ protected:
     }
     // Frames, the disk writer in real time, until the save task has answered.
     bool Saved(SaveRequest* request, int32_t slot) {
-        const int32_t task = Lib_SaveTaskSet(0, request, slot);
+        const int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, request, slot);
         if (task < 0) return false;
         for (int i = 0; i < 3000 && Lib_SaveTaskResult(task) == 0; ++i) {
             if (i > 50) ::usleep(1000);
