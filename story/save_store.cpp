@@ -53,8 +53,11 @@ enum : int32_t {
     TEXT_BROKEN = 13,
     // The notices of what start-up found.
     TEXT_DAMAGED_NOTICE = 14,    // save.cdf was damaged; the path of its copy follows
-    TEXT_REBUILT_NOTICE = 15,    // registry.cdf was rebuilt from the slots' data
+    TEXT_REBUILT_NOTICE = 15,    // registry.cdf was rebuilt from the slots' data: every saved slot loads
     TEXT_SAVING_OFF_NOTICE = 16, // saving is off; the path of the file that cannot be written follows
+    TEXT_REBUILT_DAMAGED_NOTICE = 17,          // rebuilt; slots still show damaged
+    TEXT_REBUILT_SESSION_NOTICE = 18,          // rebuilt in memory only: saving is off
+    TEXT_REBUILT_SESSION_DAMAGED_NOTICE = 19,  // both
 };
 
 // The save task's work, behind the dialog's fields.
@@ -569,10 +572,19 @@ void SaveSlot(SaveTaskWork* w) {
 
 bool NoticeWaiting() { return g.notice[0] || g.rebuiltNotice || g.offNotice[0]; }
 
+// The rebuilt registry's notice: whether saved slots still show damaged, and
+// whether the registry lives in memory only (saving is off, it is not written).
+int32_t RebuiltText() {
+    bool damaged = false;
+    for (int32_t s = 0; s < kSaveSlots && !damaged; ++s) damaged = Lib_SaveSlotCheck(s, nullptr) == SLOT_BROKEN;
+    if (g.savingOff.load()) return damaged ? TEXT_REBUILT_SESSION_DAMAGED_NOTICE : TEXT_REBUILT_SESSION_NOTICE;
+    return damaged ? TEXT_REBUILT_DAMAGED_NOTICE : TEXT_REBUILT_NOTICE;
+}
+
 // Opens the one-button dialog of the first notice that waits and forgets it.
 int32_t NoticeOpen() {
     char* path = g.notice[0] ? g.notice : g.rebuiltNotice ? nullptr : g.offNotice;
-    const int32_t index = g.notice[0] ? TEXT_DAMAGED_NOTICE : g.rebuiltNotice ? TEXT_REBUILT_NOTICE : TEXT_SAVING_OFF_NOTICE;
+    const int32_t index = g.notice[0] ? TEXT_DAMAGED_NOTICE : g.rebuiltNotice ? RebuiltText() : TEXT_SAVING_OFF_NOTICE;
     char text[257];
     Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
     if (path) {

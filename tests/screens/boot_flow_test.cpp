@@ -157,8 +157,9 @@ TEST_F(BootFlow, ADamagedSaveFileIsToldWithWhereItsCopyIs) {
 
 // A registry.cdf that cannot be read is rebuilt from the saves' data, and
 // one that is not a regular file (a folder in its place) keeps saving off:
-// before anything else the player is told each, the second with the file
-// that cannot be written; the system slot loads as saved.
+// before anything else the player is told each (the rebuilt registry of the
+// second lives for this session only), the second with the file that cannot
+// be written; the system slot loads as saved.
 class RegistryNotice : public BootFlow {
 protected:
     void Run(bool directory) {
@@ -167,7 +168,7 @@ protected:
         Messages();
         ASSERT_TRUE(Fonts());  // the atlas the font loads fill
         char rebuilt[257], off[257];
-        Lib_MesGetBuf(nullptr, 1, 15, -1, rebuilt, sizeof rebuilt);
+        Lib_MesGetBuf(nullptr, 1, directory ? 18 : 15, -1, rebuilt, sizeof rebuilt);
         Lib_MesGetBuf(nullptr, 1, 16, -1, off, sizeof off);
         EXPECT_GT(std::strlen(rebuilt), 20u) << rebuilt;
         EXPECT_GT(std::strlen(off), 20u) << off;
