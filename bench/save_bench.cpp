@@ -62,7 +62,7 @@ void Fill() {
         r.pictureSize = kSavePictSize;
         r.data = data.data();
         r.dataSize = uint32_t(data.size());
-        int32_t task = Lib_SaveTaskSet(0, &r, s);
+        int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, s);
         while (Lib_SaveTaskResult(task) != 1) {
             Lib_FileLoadCB(nullptr);  // the progress notice's picture
             Lib_TaskPass(false);
@@ -89,7 +89,7 @@ double SaveTask(int32_t slot, uint8_t seed, double* totalUs) {
     r.data = data.data();
     r.dataSize = uint32_t(data.size());
     auto start = Clock::now();
-    int32_t task = Lib_SaveTaskSet(0, &r, slot);
+    int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, slot);
     double longest = 0;
     while (Lib_SaveTaskResult(task) != 1) {
         Lib_FileLoadCB(nullptr);  // the progress notice's picture

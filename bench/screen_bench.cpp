@@ -110,8 +110,8 @@ void BM_PushRestoreKeep0(benchmark::State& state) {
     ModeStack[0] = ScreenA;
     GSL_WorkCreate();
     FillSlots();
-    GSL_WorkSoundSet(nullptr, 0, "sound/bgm/a.oggl", -1, 1, 0, 0, -1);
-    GSL_WorkSoundSet(nullptr, 1, "sound/bgm/b.oggl", -1, 1, 0, 0, -1);
+    GSL_WorkSoundSet(nullptr, 0, {.file = "sound/bgm/a.oggl"});
+    GSL_WorkSoundSet(nullptr, 1, {.file = "sound/bgm/b.oggl"});
     while (!GSL_WorkLayersReady(nullptr)) {
         Lib_FileLoadCB(nullptr);
         Lib_TaskPass(false);
@@ -138,8 +138,8 @@ void BM_LoadAfresh(benchmark::State& state) {
     GSL_WorkCreate();
     for (auto _ : state) {
         FillSlots();
-        GSL_WorkSoundSet(nullptr, 0, "sound/bgm/a.oggl", -1, 1, 0, 0, -1);
-        GSL_WorkSoundSet(nullptr, 1, "sound/bgm/b.oggl", -1, 1, 0, 0, -1);
+        GSL_WorkSoundSet(nullptr, 0, {.file = "sound/bgm/a.oggl"});
+        GSL_WorkSoundSet(nullptr, 1, {.file = "sound/bgm/b.oggl"});
         while (!GSL_WorkLayersReady(nullptr)) {
             LoaderPass(state);
             Lib_TaskPass(false);

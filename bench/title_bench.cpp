@@ -59,7 +59,7 @@ struct Root : SaveBenchRoot {
             std::strcpy(r.title, "bench");
             r.data = data.data();
             r.dataSize = uint32_t(data.size());
-            int32_t task = Lib_SaveTaskSet(0, &r, s);
+            int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, s);
             while (Lib_SaveTaskResult(task) == 0) {
                 Lib_FileLoadCB(nullptr);  // a notice's picture
                 InputButtons.pressed = BUTTON_DECIDE;  // any notice is confirmed

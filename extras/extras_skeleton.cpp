@@ -103,7 +103,7 @@ int32_t Extras_TrackPlay(int32_t record) {
     const BgmTrackRecord track = GSL_BgmTrackGet(record);
     char path[kScreenNameSize];
     std::snprintf(path, sizeof path, "%s%s%s", "sound/bgm/", track.name, ".oggl");
-    const int32_t channel = GSL_WorkSoundSet(nullptr, kExtrasTrackChannel, path, -1, 1, 0, 30, -1);
+    const int32_t channel = GSL_WorkSoundSet(nullptr, kExtrasTrackChannel, {.file = path, .releaseFade = 30});
     // The catalogue hands the stem out in Shift-JIS already.
     StoryAccessFlagBGM(path, -1, 1);
     return channel;

@@ -608,7 +608,7 @@ void GSL_MusicPlay(MusicHead* h) {
     char path[kScreenNameSize];
     std::snprintf(path, sizeof path, "%s%s%s", "sound/bgm/", t.name, ".oggl");
     h->playing = c;
-    GSL_WorkSoundSet(GSL_MusicRoomModeCB, 0, path, t.id, 1, 0, 0, -1);
+    GSL_WorkSoundSet(GSL_MusicRoomModeCB, 0, {.file = path, .extra = t.id});
 }
 
 bool GSL_MusicStop(MusicHead* h) {

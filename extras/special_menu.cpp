@@ -299,7 +299,7 @@ void GSL_SpecialDrawPage(float scale, uint8_t cursorShown) {
         if (GSL_SpecialIsUnlocked(i)) {
             SpecialEntry e{};
             GSL_SpecialGetEntry(&e, i);
-            b = GSL_WorkLayerLoad(GSL_SpecialModeCB, slot, -1, e.button, -1, 1, nullptr, kSpecialThumbArc);
+            b = GSL_WorkLayerMember(GSL_SpecialModeCB, slot, kSpecialThumbArc, e.button, LAYER_CACHED);
         } else {
             b = GSL_WorkLayerCopy(GSL_SpecialModeCB, slot, 2, -1);
             GSL_LayoutSpriteRect(b, 8, 1);

@@ -87,13 +87,13 @@ bool GSL_BootLoadSystemData() {
         // The request is copied by the task; the builder cuts every field.
         SaveRequest request;
         GSL_SystemSaveRequestBuild(&request);
-        TaskIdSet(w, Lib_SaveTaskSet(1, &request, kSaveSystemSlot));
+        TaskIdSet(w, Lib_SaveTaskSet(SAVE_TASK_LOAD, &request, kSaveSystemSlot));
         w->subState = DATA_WAIT;
         break;
     }
     case DATA_WAIT: {
         const int32_t task = TaskId(w);
-        if (task >= 0 && Lib_SaveTaskResult(task) == 0) break;
+        if (Lib_SaveTaskResult(task) == SAVE_TASK_RUNNING) break;
         if (task >= 0) Lib_SaveTaskEnd(task);
         TaskIdSet(w, -1);
         GSL_SystemDataCheck(&SystemDataBlock);
@@ -103,7 +103,7 @@ bool GSL_BootLoadSystemData() {
     }
     case DATA_FONT:
         if (!GSL_ConfigFontWait()) break;
-        SaveQuickGDSet(1);
+        SaveQuickGDSet(SAVE_TASK_LOAD);
         w->subState = DATA_QUICK;
         break;
     case DATA_QUICK:

@@ -64,10 +64,10 @@ void LoadStart(ScreenWork* w) {
 }
 
 void LoadWait(ScreenWork* w) {
-    // The done word is the same for an empty or damaged slot: the code tells.
-    int32_t result = 0, code = 0;
-    if (!SlotTaskFinished(w, &result, &code)) return;
-    const bool loaded = result == 1 && code == 0;
+    // The task finishes the same for an empty or damaged slot: the code tells.
+    SaveTaskCode code = SAVE_CODE_NO_TASK;
+    if (!SlotTaskFinished(w, &code)) return;
+    const bool loaded = code == SAVE_CODE_OK;
     GSL_WorkWordSet(w, SLOT_WORD_RESULT, loaded ? 1 : 0);
     if (loaded) GSL_GameStateCheck(&GameStateBlock);
     else GSL_WorkWordSet(w, SLOT_WORD_RESTORE, 0);

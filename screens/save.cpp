@@ -86,12 +86,12 @@ void SaveStart(ScreenWork* w) {
 }
 
 void SaveWait(ScreenWork* w) {
-    int32_t result = 0, code = 0;
-    if (!SlotTaskFinished(w, &result, &code)) return;
+    SaveTaskCode code = SAVE_CODE_NO_TASK;
+    if (!SlotTaskFinished(w, &code)) return;
     Lib_MemFree(HEAP_SCREEN, Picture(w));
     GSL_WorkWordSet(w, SLOT_WORD_BUFFER, 0);
-    // Code 4: the write failed; nothing of it may reach the system data.
-    w->subState = result == 1 && (code == 0 || code == 1) ? SAVE_SYSTEM : SUBSTATE_CLOSE;
+    // A failed write: nothing of it may reach the system data.
+    w->subState = code == SAVE_CODE_OK || code == SAVE_CODE_CREATED ? SAVE_SYSTEM : SUBSTATE_CLOSE;
 }
 
 void SystemSaveStart(ScreenWork* w) {
@@ -103,7 +103,7 @@ void SystemSaveStart(ScreenWork* w) {
 }
 
 void SystemSaveWait(ScreenWork* w) {
-    if (!SlotTaskFinished(w, nullptr, nullptr)) return;
+    if (!SlotTaskFinished(w, nullptr)) return;
     SlotListGet(w)->pending = SUBSTATE_CLOSE;
     w->subState = SLOT_MAIN_REFRESH;
 }

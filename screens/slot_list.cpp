@@ -363,10 +363,7 @@ void DeleteStart(ScreenWork* w, SaveSlotList* l) {
 }
 
 void DeleteWait(ScreenWork* w, SaveSlotList* l) {
-    const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
-    if (Lib_SaveTaskResult(task) == 0) return;
-    Lib_SaveTaskEnd(task);
-    GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);
+    if (!SlotTaskFinished(w, nullptr)) return;
     l->pending = SLOT_MAIN_LIST;
     w->subState = SLOT_MAIN_REFRESH;
 }
@@ -507,7 +504,7 @@ void SlotScreenOpen(ScreenWork* w, const SlotScreen& kind) {
     const BgmTrackRecord track = GSL_BgmTrackGet(kSaveLoadTrack);
     char path[256];
     std::snprintf(path, sizeof path, "%s%s%s", "sound/bgm/", track.name, ".oggl");
-    GSL_WorkSoundSet(nullptr, 0, path, -1, 1, 30, 30, -1);
+    GSL_WorkSoundSet(nullptr, 0, {.file = path, .fadeIn = 30, .releaseFade = 30});
     // The pictures stay hidden until the list shows them: they load while
     // the music starts.
     GSL_WorkLayerFile(nullptr, SLOT_LAYER_BG, kind.background, LAYER_CACHED);

@@ -100,12 +100,11 @@ struct SlotScreen {
 };
 
 // The save task of SLOT_WORD_TASK: false while it runs; once it is over it is
-// ended, the word cleared, and its result and code given (either may be null).
-inline bool SlotTaskFinished(ScreenWork* w, int32_t* result, int32_t* code) {
+// ended, the word cleared, and its code given (SAVE_CODE_NO_TASK when no task
+// was started; code may be null).
+inline bool SlotTaskFinished(ScreenWork* w, SaveTaskCode* code) {
     const int32_t task = GSL_WorkWord(w, SLOT_WORD_TASK);
-    const int32_t r = Lib_SaveTaskResult(task);
-    if (r == 0) return false;
-    if (result) *result = r;
+    if (Lib_SaveTaskResult(task) == SAVE_TASK_RUNNING) return false;
     if (code) *code = Lib_SaveTaskCode(task);
     Lib_SaveTaskEnd(task);
     GSL_WorkWordSet(w, SLOT_WORD_TASK, -1);

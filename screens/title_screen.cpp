@@ -171,7 +171,7 @@ void LoadStep(ScreenWork* w) {
             r->posZ = 0.0f;
         }
         VersionLabelShow();
-        GSL_WorkSoundSet(nullptr, 0, kTitleMusic, -1, 1, 0, 60, -1);
+        GSL_WorkSoundSet(nullptr, 0, {.file = kTitleMusic, .releaseFade = 60});
         GSL_SystemDispColorSet(0x00FFFFFFu, 60);
         w->subState = TITLE_LOAD_SETTLE;
         break;

@@ -108,7 +108,7 @@ void GSL_SoundPathMake(const char* name, const char* prefix, const char* ext, ch
 
 uint32_t GSL_EffectSlot(int32_t bank) { return kEffectFirstSlot + uint32_t(bank >= 0 && bank < 8 ? bank : 0); }
 
-int32_t GSL_WorkSoundSetHeld(uint32_t slot, const char* file, int32_t extra, int8_t restoreKind, int32_t repeat) {
+int32_t GSL_WorkSoundSetHeld(uint32_t slot, const char* file, int32_t extra, SoundRestore restore, int32_t repeat) {
     ScreenWork* w = Story() ? GSL_WorkGet(Story()) : nullptr;
     if (!w || slot >= uint32_t(kScreenSounds)) return -1;
     ScreenSoundSlot& s = w->sounds[slot];
@@ -116,10 +116,10 @@ int32_t GSL_WorkSoundSetHeld(uint32_t slot, const char* file, int32_t extra, int
     // sound before the script lets it.
     const bool ok = Lib_SoundRequest(SoundChannelTable[slot], file, repeat, 0, nullptr, SOUND_PAUSE_REQUEST);
     s.handle = ok ? int32_t(slot) : -1;
-    s.restoreKind = -1;
+    s.restoreKind = SOUND_NOT_REPLAYED;
     if (repeat < 0) {
         s.releaseFade = 0;
-        s.restoreKind = restoreKind;
+        s.restoreKind = restore;
     }
     s.extra = extra;
     GSL_WorkNameCopy(s.file, sizeof s.file, file);
@@ -198,7 +198,7 @@ void GSL_CmdPlayBgm(CommandContext* ctx) {
         if (slot < 0) {
             slot = (CurrentMusic(stage) + 1) % int32_t(kMusicSlots);
             if (Lib_SoundStateGet(slot) != SOUND_IDLE && free >= 0) slot = free;
-            GSL_WorkSoundSetHeld(uint32_t(slot), path, -1, 1, repeat);
+            GSL_WorkSoundSetHeld(uint32_t(slot), path, -1, SOUND_MUSIC, repeat);
         }
         stage->musicSlot = slot;
         Lib_SoundVolumeSet(slot, volume);
@@ -261,7 +261,7 @@ void GSL_CmdPlaySe(CommandContext* ctx) {
         GSL_ArgGet(ctx, nullptr, 1, name, sizeof name);
         GSL_SoundPathMake(name, "sound/se/", ".ogg", path, sizeof path);
         GSL_ScriptResourceCheck(ctx, "sound", name, path);
-        GSL_WorkSoundSetHeld(slot, path, -1, 2, repeat);
+        GSL_WorkSoundSetHeld(slot, path, -1, SOUND_EFFECT, repeat);
         Lib_SoundVolumeSet(int32_t(slot), float(SystemDataBlock.seVolume) * float(Percent(ctx, nullptr, 3)) / 100.0f);
         f->slot = int32_t(slot);
         ctx->step = kStepWaiting;

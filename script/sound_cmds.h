@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "script/script_state.h"
+#include "ui/screen_slots.h"
 
 inline constexpr uint32_t kMusicSlots = 3;
 inline constexpr uint32_t kEffectFirstSlot = 3;  // bank b plays in slot 3 + b
@@ -19,7 +20,7 @@ void GSL_SoundPathMake(const char* name, const char* prefix, const char* ext, ch
 uint32_t GSL_EffectSlot(int32_t bank);
 // Starts a sound in a story sound slot held silent until released, and
 // records the slot as GSL_WorkSoundSet does. The channel, or -1.
-int32_t GSL_WorkSoundSetHeld(uint32_t slot, const char* file, int32_t extra, int8_t restoreKind, int32_t repeat);
+int32_t GSL_WorkSoundSetHeld(uint32_t slot, const char* file, int32_t extra, SoundRestore restore, int32_t repeat);
 // Lets a held sound start.
 void GSL_SoundRelease(int32_t channel);
 

@@ -194,7 +194,7 @@ void Replay(BacklogWork* b) {
         std::snprintf(path, sizeof path, "%s%s%s", "sound/voice/", stem, ".ogg");
         const uint32_t slot = kBacklogFirstVoiceSlot + uint32_t(j);
         Lib_SoundVolumeSet(int32_t(slot), volume);
-        GSL_WorkSoundSet(nullptr, slot, path, -1, -1, 0, 0, 0);
+        GSL_WorkSoundSet(nullptr, slot, {.file = path, .restore = SOUND_NOT_REPLAYED, .repeat = 0});
     }
     if (b->replayStep < kBacklogVoiceSteps) ++b->replayStep;
 }

@@ -98,7 +98,7 @@ struct Caption {
 
 struct QuickTaskWork {
     WidgetWork head;
-    uint32_t mode;
+    SaveTaskMode mode;
     int32_t saveTask;
     uint8_t* block;
 };
@@ -130,7 +130,7 @@ void SlotRequestBuild(const QuickTaskWork* w) {
     GSL_WorkNameCopy(g_request.title, sizeof g_request.title, text);
     GSL_SysTextGet(nullptr, 2, 11, 0, text, sizeof text);
     std::snprintf(g_request.subtitle, sizeof g_request.subtitle, "%.100s(%s)", text, "Quick");
-    if (w->mode == 1) {
+    if (w->mode == SAVE_TASK_LOAD) {
         GSL_SysTextGet(nullptr, 2, 7, 0, text, sizeof text);
         GSL_WorkNameCopy(g_request.detail, sizeof g_request.detail, text);
     } else {
@@ -326,13 +326,13 @@ void GSL_QuickSaveNow() {
     QuickDataPresent = 1;
     GSL_StoryRestoreHistory(-1, &QuickDataCache);
     GSL_QuickCaptureThumb();
-    SaveQuickGDSet(0);
+    SaveQuickGDSet(SAVE_TASK_SAVE);
 }
 
 // --- slot 33 ------------------------------------------------------------------------
 
-void SaveQuickGDSet(uint32_t mode) {
-    if (SaveQuickGDGuard != -1 || mode > 1) return;
+void SaveQuickGDSet(SaveTaskMode mode) {
+    if (SaveQuickGDGuard != -1 || (mode != SAVE_TASK_SAVE && mode != SAVE_TASK_LOAD)) return;
     static const bool registered = GSL_WidgetDeleteRegister(SaveQuickGDSetCB, QuickTaskDelete);
     (void)registered;
     WidgetWork* head = GSL_WidgetCreate("SaveQuickGDSetCB", SaveQuickGDSetCB, kWidgetPriority, kWidgetGroupScreen, 0);
@@ -361,7 +361,7 @@ int32_t SaveQuickGDSetCB(void* work) {
     auto* w = static_cast<QuickTaskWork*>(work);
     switch (w->head.state) {
         case QUICK_START:
-            if (w->mode == 0) {
+            if (w->mode == SAVE_TASK_SAVE) {
                 w->head.state = QUICK_TRANSFER;
                 return 0;
             }
@@ -375,10 +375,10 @@ int32_t SaveQuickGDSetCB(void* work) {
             w->block = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_SCREEN, kSlotBytes, 4));
             if (!w->block) {
                 Lib_DebugPrintf("Error -> SaveQuickGDSetCB: no room for the quick data\n");
-                w->head.state = w->mode == 0 ? QUICK_SYSTEM : QUICK_DONE;
+                w->head.state = w->mode == SAVE_TASK_SAVE ? QUICK_SYSTEM : QUICK_DONE;
                 return 0;
             }
-            if (w->mode == 1) {
+            if (w->mode == SAVE_TASK_LOAD) {
                 GSL_GameStateInit();
                 std::memcpy(w->block, &GameStateBlock, sizeof(GameState));
                 std::memset(w->block + sizeof(GameState), 0, kQuickThumbSize);
@@ -387,15 +387,15 @@ int32_t SaveQuickGDSetCB(void* work) {
                 std::memcpy(w->block + sizeof(GameState), QuickThumb, kQuickThumbSize);
             }
             SlotRequestBuild(w);
-            w->saveTask = Lib_SaveTaskSet(int32_t(w->mode), &g_request, kSaveQuickSlot);
+            w->saveTask = Lib_SaveTaskSet(w->mode, &g_request, kSaveQuickSlot);
             w->head.state = QUICK_TRANSFER_WAIT;
             return 0;
         case QUICK_TRANSFER_WAIT: {
-            if (w->saveTask >= 0 && Lib_SaveTaskResult(w->saveTask) == 0) return 0;
-            const int32_t code = w->saveTask >= 0 ? Lib_SaveTaskCode(w->saveTask) : -1;
+            if (Lib_SaveTaskResult(w->saveTask) == SAVE_TASK_RUNNING) return 0;
+            const SaveTaskCode code = Lib_SaveTaskCode(w->saveTask);
             if (w->saveTask >= 0) Lib_SaveTaskEnd(w->saveTask);
             w->saveTask = -1;
-            if (w->mode == 0) {
+            if (w->mode == SAVE_TASK_SAVE) {
                 w->head.state = QUICK_SYSTEM;  // the system slot whatever slot 33's result
                 return 0;
             }
@@ -417,7 +417,7 @@ int32_t SaveQuickGDSetCB(void* work) {
             w->head.state = QUICK_SYSTEM_WAIT;
             return 0;
         case QUICK_SYSTEM_WAIT:
-            if (w->saveTask >= 0 && Lib_SaveTaskResult(w->saveTask) == 0) return 0;
+            if (Lib_SaveTaskResult(w->saveTask) == SAVE_TASK_RUNNING) return 0;
             if (w->saveTask >= 0) Lib_SaveTaskEnd(w->saveTask);
             w->saveTask = -1;
             w->head.state = QUICK_DONE;
@@ -511,7 +511,7 @@ int32_t ShowQuickGDCB(void* work) {
             p->head.state = QUICK_PANEL_DELETE_WAIT;
             return 0;
         default:  // QUICK_PANEL_DELETE_WAIT
-            if (p->saveTask >= 0 && Lib_SaveTaskResult(p->saveTask) == 0) return 0;
+            if (Lib_SaveTaskResult(p->saveTask) == SAVE_TASK_RUNNING) return 0;
             if (p->saveTask >= 0) Lib_SaveTaskEnd(p->saveTask);
             p->saveTask = -1;
             QuickDataPresent = 0;

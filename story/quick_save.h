@@ -28,9 +28,10 @@ extern int32_t ShowQuickGDTask;
 
 // No quick data: as at the process's start, before the boot reads slot 33.
 void GSL_QuickDataReset();
-// Starts the quick-data task: mode 0 writes the quick save, mode 1 (boot)
-// loads slot 33 into memory. Does nothing while a task runs.
-void SaveQuickGDSet(uint32_t mode);
+// Starts the quick-data task: SAVE_TASK_SAVE writes the quick save,
+// SAVE_TASK_LOAD (boot) loads slot 33 into memory. Does nothing while a task
+// runs.
+void SaveQuickGDSet(SaveTaskMode mode);
 // Opens the preview panel centred at (x, y) when none runs and quick data
 // exists; closes it.
 void ShowQuickGDSet(float x, float y, int32_t priority);

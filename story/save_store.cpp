@@ -53,25 +53,28 @@ enum : int32_t {
     TEXT_BROKEN = 13,
     // The notices of what start-up found.
     TEXT_DAMAGED_NOTICE = 14,    // save.cdf was damaged; the path of its copy follows
-    TEXT_REBUILT_NOTICE = 15,    // registry.cdf was rebuilt from the slots' data
+    TEXT_REBUILT_NOTICE = 15,    // registry.cdf was rebuilt from the slots' data: every saved slot loads
     TEXT_SAVING_OFF_NOTICE = 16, // saving is off; the path of the file that cannot be written follows
+    TEXT_REBUILT_DAMAGED_NOTICE = 17,          // rebuilt; slots still show damaged
+    TEXT_REBUILT_SESSION_NOTICE = 18,          // rebuilt in memory only: saving is off
+    TEXT_REBUILT_SESSION_DAMAGED_NOTICE = 19,  // both
 };
 
 // The save task's work, behind the dialog's fields.
 struct SaveTaskWork {
     UtilityDialogWork dialog;
     uint32_t state;
-    uint32_t mode;
+    SaveTaskMode mode;
     uint32_t done;
     uint32_t slot;
     int32_t dialogTask;
     int32_t nextState;
-    uint32_t result;  // a SaveTaskCode
+    SaveTaskCode result;
     uint32_t frames;
     SaveRequest* request;
     uint64_t needSeq;   // change number the task's writes carry, 0 none
     uint64_t commitNo;  // the commit that holds them, 0 not yet known
-    int32_t code;
+    SaveTaskCode code;
 };
 static_assert(sizeof(SaveTaskWork) <= kUtilityWorkSize);
 
@@ -569,10 +572,19 @@ void SaveSlot(SaveTaskWork* w) {
 
 bool NoticeWaiting() { return g.notice[0] || g.rebuiltNotice || g.offNotice[0]; }
 
+// The rebuilt registry's notice: whether saved slots still show damaged, and
+// whether the registry lives in memory only (saving is off, it is not written).
+int32_t RebuiltText() {
+    bool damaged = false;
+    for (int32_t s = 0; s < kSaveSlots && !damaged; ++s) damaged = Lib_SaveSlotCheck(s, nullptr) == SLOT_BROKEN;
+    if (g.savingOff.load()) return damaged ? TEXT_REBUILT_SESSION_DAMAGED_NOTICE : TEXT_REBUILT_SESSION_NOTICE;
+    return damaged ? TEXT_REBUILT_DAMAGED_NOTICE : TEXT_REBUILT_NOTICE;
+}
+
 // Opens the one-button dialog of the first notice that waits and forgets it.
 int32_t NoticeOpen() {
     char* path = g.notice[0] ? g.notice : g.rebuiltNotice ? nullptr : g.offNotice;
-    const int32_t index = g.notice[0] ? TEXT_DAMAGED_NOTICE : g.rebuiltNotice ? TEXT_REBUILT_NOTICE : TEXT_SAVING_OFF_NOTICE;
+    const int32_t index = g.notice[0] ? TEXT_DAMAGED_NOTICE : g.rebuiltNotice ? RebuiltText() : TEXT_SAVING_OFF_NOTICE;
     char text[257];
     Lib_MesGetBuf(nullptr, 1, index, -1, text, sizeof text);
     if (path) {
@@ -791,7 +803,7 @@ const uint8_t* Lib_SaveDigestGet(int32_t slot) {
 
 // --- The task ------------------------------------------------------------------
 
-int32_t Lib_SaveTaskSet(int32_t mode, const SaveRequest* request, int32_t slot) {
+int32_t Lib_SaveTaskSet(SaveTaskMode mode, const SaveRequest* request, int32_t slot) {
     if (!g.on) {
         Lib_DebugPrintf("Error -> Lib_SaveTaskSet: the store is off\n");
         return -1;
@@ -816,7 +828,7 @@ int32_t Lib_SaveTaskSet(int32_t mode, const SaveRequest* request, int32_t slot) 
         return -1;
     }
     auto* w = static_cast<SaveTaskWork*>(Lib_UtilityWorkGet(task));
-    w->mode = uint32_t(mode);
+    w->mode = mode;
     w->slot = uint32_t(slot);
     w->dialogTask = -1;
     w->nextState = -1;
@@ -926,7 +938,7 @@ int32_t Lib_UtilitySaveCB(void* work) {
         }
         if (w->code == SAVE_CODE_OK && (w->result == SAVE_CODE_CREATED || w->result == SAVE_CODE_BROKEN ||
                                         w->result == SAVE_CODE_WRITE_FAILED))
-            w->code = int32_t(w->result);
+            w->code = w->result;
         w->done = 1;
         return 0;
     }
@@ -935,16 +947,16 @@ int32_t Lib_UtilitySaveCB(void* work) {
     }
 }
 
-int32_t Lib_SaveTaskResult(int32_t task) {
+SaveTaskState Lib_SaveTaskResult(int32_t task) {
     SaveTaskWork* w = TaskWork(task);
-    if (!w) return -1;
+    if (!w) return SAVE_TASK_NO_TASK;
     if (!w->done) CommitTry();
-    return int32_t(w->done);
+    return w->done ? SAVE_TASK_FINISHED : SAVE_TASK_RUNNING;
 }
 
-int32_t Lib_SaveTaskCode(int32_t task) {
+SaveTaskCode Lib_SaveTaskCode(int32_t task) {
     SaveTaskWork* w = TaskWork(task);
-    return w ? w->code : -1;
+    return w ? w->code : SAVE_CODE_NO_TASK;
 }
 
 void Lib_SaveTaskEnd(int32_t task) {

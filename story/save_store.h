@@ -94,18 +94,19 @@ uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info);
 // What a save task does.
 enum SaveTaskMode : int32_t { SAVE_TASK_SAVE = 0, SAVE_TASK_LOAD = 1, SAVE_TASK_DELETE = 2 };
 // Task id, or -1 for a refused request.
-int32_t Lib_SaveTaskSet(int32_t mode, const SaveRequest* request, int32_t slot);
-// 0 running, 1 finished, -1 bad id.
-int32_t Lib_SaveTaskResult(int32_t task);
+int32_t Lib_SaveTaskSet(SaveTaskMode mode, const SaveRequest* request, int32_t slot);
+// Where a save task is.
+enum SaveTaskState : int32_t { SAVE_TASK_NO_TASK = -1, SAVE_TASK_RUNNING = 0, SAVE_TASK_FINISHED = 1 };
+SaveTaskState Lib_SaveTaskResult(int32_t task);
 // How a finished save task went.
 enum SaveTaskCode : int32_t {
+    SAVE_CODE_NO_TASK = -1,      // no save task of that id
     SAVE_CODE_OK = 0,
     SAVE_CODE_CREATED = 1,       // the slot was empty and has been created
     SAVE_CODE_BROKEN = 3,        // digest mismatch, data untouched
     SAVE_CODE_WRITE_FAILED = 4,
 };
-// A SaveTaskCode; -1 bad id.
-int32_t Lib_SaveTaskCode(int32_t task);
+SaveTaskCode Lib_SaveTaskCode(int32_t task);
 void Lib_SaveTaskEnd(int32_t task);
 int32_t Lib_UtilitySaveCB(void* work);
 

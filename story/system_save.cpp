@@ -96,7 +96,7 @@ void Write(ScreenWork* w) {
             return;
         case SYSTEM_SAVE_WRITE_SAVE_WAIT: {
             const int32_t task = GSL_WorkWord(w, WORD_SAVE);
-            if (task >= 0 && Lib_SaveTaskResult(task) == 0) return;
+            if (Lib_SaveTaskResult(task) == SAVE_TASK_RUNNING) return;
             if (task >= 0) Lib_SaveTaskEnd(task);
             GSL_WorkWordSet(w, WORD_SAVE, -1);
             w->subState = SUBSTATE_CLOSE;

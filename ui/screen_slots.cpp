@@ -34,6 +34,11 @@ int32_t GSL_WorkLayerFile(ModeFunction screen, uint32_t slot, const char* file, 
     return GSL_WorkLayerLoad(screen, slot, -1, file, -1, keep, nullptr, nullptr);
 }
 
+int32_t GSL_WorkLayerMember(ModeFunction screen, uint32_t slot, const char* container, const char* member,
+                            LayerKeep keep) {
+    return GSL_WorkLayerLoad(screen, slot, -1, member, -1, keep, nullptr, container);
+}
+
 int32_t GSL_WorkLayerLoadIn(ScreenWork* w, uint32_t slot, int32_t first, const char* file, int32_t loadValue,
                             uint8_t loadFlag, const char* tag, const char* container) {
     if (slot >= uint32_t(kScreenLayers) || !w) return -1;
@@ -136,19 +141,18 @@ int32_t GSL_WorkTextGet(ModeFunction screen, uint32_t slot) {
     return slot < uint32_t(kScreenTexts) && w ? w->texts[slot].handle : -1;
 }
 
-int32_t GSL_WorkSoundSet(ModeFunction screen, uint32_t slot, const char* file, int32_t extra, int8_t restoreKind,
-                         uint32_t fadeIn, uint32_t releaseFade, int32_t repeat) {
+int32_t GSL_WorkSoundSet(ModeFunction screen, uint32_t slot, const WorkSound& sound) {
     ScreenWork* w = GSL_WorkGet(screen);
     if (slot >= uint32_t(kScreenSounds) || !w) return -1;
     ScreenSoundSlot& s = w->sounds[slot];
-    s.handle = Lib_SoundPlay(int32_t(slot), file, 0, repeat, int32_t(fadeIn), 0, nullptr);
-    s.restoreKind = -1;
-    if (repeat < 0) {
-        s.releaseFade = releaseFade;
-        s.restoreKind = restoreKind;
+    s.handle = Lib_SoundPlay(int32_t(slot), sound.file, 0, sound.repeat, int32_t(sound.fadeIn), 0, nullptr);
+    s.restoreKind = SOUND_NOT_REPLAYED;
+    if (sound.repeat < 0) {
+        s.releaseFade = sound.releaseFade;
+        s.restoreKind = sound.restore;
     }
-    s.extra = extra;
-    GSL_WorkNameCopy(s.file, sizeof s.file, file);
+    s.extra = sound.extra;
+    GSL_WorkNameCopy(s.file, sizeof s.file, sound.file);
     return s.handle;
 }
 

@@ -20,6 +20,9 @@ enum LayerKeep : uint8_t { LAYER_OWN = 0, LAYER_CACHED = 1 };
 // The usual load: a picture file into layer `slot`, from the first free
 // sprite; a null file makes a blank 1280×720 sprite, ready at once.
 int32_t GSL_WorkLayerFile(ModeFunction screen, uint32_t slot, const char* file, LayerKeep keep);
+// The same for a member of a container archive.
+int32_t GSL_WorkLayerMember(ModeFunction screen, uint32_t slot, const char* container, const char* member,
+                            LayerKeep keep);
 // -2 when the source is empty, -1 while it loads.
 int32_t GSL_WorkLayerCopy(ModeFunction screen, uint32_t slot, uint32_t source, int32_t first);
 void GSL_WorkLayerFree(ModeFunction screen, int32_t slot);
@@ -30,10 +33,23 @@ int32_t GSL_WorkTextSet(ModeFunction screen, uint32_t slot, int32_t first, const
 void GSL_WorkTextFree(ModeFunction screen, uint32_t slot);
 int32_t GSL_WorkTextGet(ModeFunction screen, uint32_t slot);
 
-// Plays on channel = slot. Only an endless sound (repeat < 0) keeps its
-// restore kind and release fade, and is replayed when the screen returns.
-int32_t GSL_WorkSoundSet(ModeFunction screen, uint32_t slot, const char* file, int32_t extra, int8_t restoreKind,
-                         uint32_t fadeIn, uint32_t releaseFade, int32_t repeat);
+// How a screen's sound comes back with the screen: not at all, as music or
+// as an effect.
+enum SoundRestore : int8_t { SOUND_NOT_REPLAYED = -1, SOUND_MUSIC = 1, SOUND_EFFECT = 2 };
+// A sound a screen plays: the file, the owner's number kept with the slot,
+// the fade-in and the fade-out when the screen releases it (frames; 0: 16),
+// and the plays (0 and 1 once, negative endless).
+struct WorkSound {
+    const char* file = nullptr;
+    int32_t extra = -1;
+    SoundRestore restore = SOUND_MUSIC;
+    uint32_t fadeIn = 0;
+    uint32_t releaseFade = 0;
+    int32_t repeat = -1;
+};
+// Plays on channel = slot. Only an endless sound keeps its restore kind and
+// release fade, and is replayed when the screen returns.
+int32_t GSL_WorkSoundSet(ModeFunction screen, uint32_t slot, const WorkSound& sound);
 // Stops the slot's sound over `frames` (0: the default 16-frame fade-out).
 void GSL_WorkSoundStop(ModeFunction screen, uint32_t slot, uint32_t frames);
 // The shortest stop, for a sound that stops without a fade.

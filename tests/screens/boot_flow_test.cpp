@@ -109,16 +109,6 @@ TEST_F(BootFlow, TheFirstRunCreatesTheSystemSlotAndSaysSo) {
               0);
 }
 
-// The text of the notice that waits for its answer ("" when none).
-std::string NoticeText() {
-    for (int32_t slot : ScreenHarness::Tasks(Lib_UtilityCB)) {
-        const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(slot));
-        if (!d || d->state != 10 || d->texts[0] < 0 || d->texts[0] >= int32_t(kTextSlots)) continue;
-        if (const TextRecord* t = TextTable[d->texts[0]]) return t->text;
-    }
-    return "";
-}
-
 std::vector<std::string> BootFlow::AnswerNotices(int n) {
     std::vector<std::string> shown;
     for (int i = 0; i < n; ++i) {
@@ -166,8 +156,9 @@ TEST_F(BootFlow, ADamagedSaveFileIsToldWithWhereItsCopyIs) {
 
 // A registry.cdf that cannot be read is rebuilt from the saves' data, and
 // one that is not a regular file (a folder in its place) keeps saving off:
-// before anything else the player is told each, the second with the file
-// that cannot be written; the system slot loads as saved.
+// before anything else the player is told each (the rebuilt registry of the
+// second lives for this session only), the second with the file that cannot
+// be written; the system slot loads as saved.
 class RegistryNotice : public BootFlow {
 protected:
     void Run(bool directory) {
@@ -176,7 +167,7 @@ protected:
         Messages();
         ASSERT_TRUE(Fonts());  // the atlas the font loads fill
         char rebuilt[257], off[257];
-        Lib_MesGetBuf(nullptr, 1, 15, -1, rebuilt, sizeof rebuilt);
+        Lib_MesGetBuf(nullptr, 1, directory ? 18 : 15, -1, rebuilt, sizeof rebuilt);
         Lib_MesGetBuf(nullptr, 1, 16, -1, off, sizeof off);
         EXPECT_GT(std::strlen(rebuilt), 20u) << rebuilt;
         EXPECT_GT(std::strlen(off), 20u) << off;
@@ -279,7 +270,7 @@ protected:
     }
     // Frames, the disk writer in real time, until the save task has answered.
     bool Saved(SaveRequest* request, int32_t slot) {
-        const int32_t task = Lib_SaveTaskSet(0, request, slot);
+        const int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, request, slot);
         if (task < 0) return false;
         for (int i = 0; i < 3000 && Lib_SaveTaskResult(task) == 0; ++i) {
             if (i > 50) ::usleep(1000);

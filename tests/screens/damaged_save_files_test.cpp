@@ -2,7 +2,10 @@
 // or an empty save.cdf or registry.cdf the store starts again, the slot list
 // shows each damaged slot as damaged, and a slot that survived loads. A
 // registry that cannot be read is rebuilt from the slots whose data passes
-// the game-state checks.
+// the game-state checks, and the notice before the title tells whether the
+// slots shown damaged stay so and whether the rebuilt registry is kept.
+#include <sys/stat.h>
+
 #include "story/story_screen.h"
 #include "tests/screens/slot_env.h"
 
@@ -18,11 +21,15 @@ protected:
         return t ? t->text : "<none>";
     }
     static bool Gone() { return GSL_ModeTop() == TestScreen(0); }
-    // The store started again on these files.
-    void Restart(const std::string& save, const std::string& registry) {
+    // The store started again on these files; with `fifo` registry.cdf is a
+    // FIFO, which cannot be read nor written over.
+    void Restart(const std::string& save, const std::string& registry, bool fifo = false) {
         Lib_SaveEnd();
+        const std::string registryPath = SlotImage::Folder() + "/registry.cdf";
+        std::filesystem::remove(registryPath);
         SaveEnv::Write(SlotImage::Folder() + "/save.cdf", save);
-        SaveEnv::Write(SlotImage::Folder() + "/registry.cdf", registry);
+        if (fifo) ASSERT_EQ(::mkfifo(registryPath.c_str(), 0644), 0);
+        else SaveEnv::Write(registryPath, registry);
         std::filesystem::remove(SlotImage::Folder() + "/save.cdf.broken");
         std::filesystem::remove(SlotImage::Folder() + "/registry.cdf.broken");
         testing::internal::CaptureStderr();
@@ -55,6 +62,32 @@ protected:
         EXPECT_EQ(Label(3), "Empty_04");
         return valid;
     }
+    static std::string SystemText(int32_t n) {
+        char text[257];
+        Lib_MesGetBuf(nullptr, 1, n, -1, text, sizeof text);
+        return text;
+    }
+    // The notices a load of the system slot shows first, as the boot's load
+    // does, each answered.
+    std::vector<std::string> Notices() {
+        SystemData block{};
+        SaveRequest request{};
+        request.data = &block;
+        request.dataSize = sizeof block;
+        const int32_t task = Lib_SaveTaskSet(SAVE_TASK_LOAD, &request, kSaveSystemSlot);
+        std::vector<std::string> shown;
+        Slowly([&] {
+            if (std::string text = NoticeText(); !text.empty()) {
+                shown.push_back(std::move(text));
+                Press(BUTTON_DECIDE);
+                FramesUntil([] { return NoticeText().empty(); }, 60, "the notice answered");
+            }
+            return Lib_SaveTaskResult(task) != SAVE_TASK_RUNNING;
+        }, "the system slot loaded");
+        EXPECT_EQ(Lib_SaveTaskCode(task), SAVE_CODE_OK);
+        Lib_SaveTaskEnd(task);
+        return shown;
+    }
     void Leave() {
         Press(BUTTON_CANCEL);
         ASSERT_TRUE(FramesUntil([] { return Gone(); }, 100, "the screen below"));
@@ -67,6 +100,10 @@ protected:
 
 TEST_F(DamagedSaveFilesTest, DamagedSlotsShowDamagedAndTheOthersLoad) {
     for (int32_t slot : kSaved) good_.Valid(slot, slot + 1, "The Book of Winds", "Chapter One");
+    SystemData system{};
+    GSL_BlockVersionStamp(&system);
+    system.language = 1;
+    good_.System(system);
     // Slot 0 holds a game state the story can start from.
     GameState state{};
     std::memcpy(state.version, "0100", 4);
@@ -80,6 +117,10 @@ TEST_F(DamagedSaveFilesTest, DamagedSlotsShowDamagedAndTheOthersLoad) {
     Start(good_, false);
     const std::string save = SaveEnv::Gzip(good_.image), registry = SaveEnv::Gzip(good_.registry);
     const std::vector<int32_t> all(std::begin(kSaved), std::end(kSaved));
+    // A rebuilt registry's notice when slots shown damaged stay so, in a
+    // registry kept on disk or for this session only.
+    const std::string damagedStay = SystemText(17), sessionDamagedStay = SystemText(19);
+    for (const std::string& text : {damagedStay, sessionDamagedStay}) EXPECT_GT(text.size(), 20u) << text;
 
     auto flipped = [](std::string bytes, size_t at) {
         bytes[at] = char(bytes[at] ^ 0x10);
@@ -89,6 +130,7 @@ TEST_F(DamagedSaveFilesTest, DamagedSlotsShowDamagedAndTheOthersLoad) {
         SCOPED_TRACE("registry.cdf: a flipped byte in its CRC; every digest still proves its slot");
         Restart(save, flipped(registry, registry.size() - 14));  // before the size trailer
         EXPECT_NE(told_.find("registry.cdf is damaged"), std::string::npos) << told_;
+        EXPECT_EQ(Notices(), std::vector<std::string>{}) << "nothing was rebuilt";
         EXPECT_EQ(Rows(), all);
         Leave();
     }
@@ -103,17 +145,28 @@ TEST_F(DamagedSaveFilesTest, DamagedSlotsShowDamagedAndTheOthersLoad) {
     {
         SCOPED_TRACE("registry.cdf: truncated");
         Restart(save, registry.substr(0, registry.size() / 2));
-        Rows();
+        EXPECT_EQ(Notices(), std::vector<std::string>{damagedStay});
+        EXPECT_LT(Rows().size(), all.size());
+        Leave();
+    }
+    {
+        SCOPED_TRACE("registry.cdf: a FIFO; rebuilt in memory, the slots that fail the checks stay damaged");
+        Restart(save, "", true);
+        const std::vector<std::string> shown = Notices();
+        EXPECT_EQ(shown.at(0), sessionDamagedStay);
+        EXPECT_EQ(shown.at(1).rfind(SystemText(16), 0), 0u) << shown[1];
+        EXPECT_EQ(Rows(), std::vector<int32_t>{0});
         Leave();
     }
     {
         SCOPED_TRACE("registry.cdf: empty; the slot whose game state passes the checks loads, the others are damaged");
         Restart(save, "");
         EXPECT_TRUE(std::filesystem::exists(SlotImage::Folder() + "/registry.cdf.broken"));
-        EXPECT_NE(told_.find("vn: save/registry.cdf is rebuilt: 1 saved slot whose data passes the game-state checks "
-                             "loads again"),
+        EXPECT_NE(told_.find("vn: save/registry.cdf is rebuilt: 2 saved slots whose data passes the game-state "
+                             "checks load again"),
                   std::string::npos)
             << told_;
+        EXPECT_EQ(Notices(), std::vector<std::string>{damagedStay});
         EXPECT_EQ(Rows(), std::vector<int32_t>{0});
         // The fresh registry on disk holds that slot's digest.
         ASSERT_TRUE(Lib_SaveFlush());

@@ -221,7 +221,7 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     ASSERT_EQ(SystemDataBlock.lastSlot, 0);
     SaveRequest request;
     GSL_SystemSaveRequestBuild(&request);
-    const int32_t task = Lib_SaveTaskSet(1, &request, kSaveSystemSlot);
+    const int32_t task = Lib_SaveTaskSet(SAVE_TASK_LOAD, &request, kSaveSystemSlot);
     ASSERT_TRUE(Slowly([&] { return Lib_SaveTaskResult(task) != 0; }, "the system data"));
     Lib_SaveTaskEnd(task);
     EXPECT_EQ(SystemDataBlock.lastSlot, 1);

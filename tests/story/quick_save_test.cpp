@@ -156,7 +156,7 @@ TEST_F(QuickSave, SlotThirtyThreeHoldsTheBufferAndThumbnailAndLoadsBackCheckedAt
                           reinterpret_cast<uint8_t*>(&GameStateBlock) + 4, sizeof(GameState) - 4),
               0);
     EXPECT_EQ(SaveQuickGDGuard, -2);
-    SaveQuickGDSet(0);  // refused while one runs
+    SaveQuickGDSet(SAVE_TASK_SAVE);  // refused while one runs
     for (int i = 0; i < 255; ++i) QuickThumb[i] = uint8_t(i);
     std::strcpy(QuickCaption, "Ch1  TEXT_10");
     ASSERT_TRUE(TaskOver());
@@ -182,7 +182,7 @@ TEST_F(QuickSave, SlotThirtyThreeHoldsTheBufferAndThumbnailAndLoadsBackCheckedAt
     std::memset(request.detail, 'd', sizeof request.detail - 1);
     request.data = block;
     request.dataSize = sizeof block;
-    const int32_t task = Lib_SaveTaskSet(0, &request, kSaveQuickSlot);
+    const int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &request, kSaveQuickSlot);
     ASSERT_GE(task, 0);
     for (int i = 0; i < 3000 && Lib_SaveTaskResult(task) == 0; ++i) {
         if (i > 150) ::usleep(1000);
@@ -198,7 +198,7 @@ TEST_F(QuickSave, SlotThirtyThreeHoldsTheBufferAndThumbnailAndLoadsBackCheckedAt
     std::memset(&QuickDataCache, 0, sizeof QuickDataCache);
     std::memset(QuickThumb, 0, sizeof QuickThumb);
     std::memset(QuickCaption, 0x41, kQuickCaptionSize);
-    SaveQuickGDSet(1);
+    SaveQuickGDSet(SAVE_TASK_LOAD);
     ASSERT_TRUE(TaskOver());
     EXPECT_EQ(QuickDataPresent, 1);
     EXPECT_EQ(QuickDataCache.gameVars[5], 7);
@@ -208,14 +208,14 @@ TEST_F(QuickSave, SlotThirtyThreeHoldsTheBufferAndThumbnailAndLoadsBackCheckedAt
     EXPECT_EQ(QuickCaption[0], 'd');
 
     // An empty slot offers nothing.
-    const int32_t del = Lib_SaveTaskSet(2, nullptr, kSaveQuickSlot);
+    const int32_t del = Lib_SaveTaskSet(SAVE_TASK_DELETE, nullptr, kSaveQuickSlot);
     for (int i = 0; i < 3000 && Lib_SaveTaskResult(del) == 0; ++i) {
         if (i > 150) ::usleep(1000);
         Frame();
     }
     Lib_SaveTaskEnd(del);
     QuickDataPresent = 0;
-    SaveQuickGDSet(1);
+    SaveQuickGDSet(SAVE_TASK_LOAD);
     ASSERT_TRUE(TaskOver());
     EXPECT_EQ(QuickDataPresent, 0);
 }

@@ -26,7 +26,7 @@ TEST_F(SaveCrossCheckTest, EngineFilesReadByTheTool) {
     std::vector<uint8_t> data = Pattern(5, 4);
     SaveRequest r = Request(data, 5, "abc");
     std::strcpy(r.icon, "user/icon.tga");
-    int32_t task = Lib_SaveTaskSet(0, &r, 5);
+    int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 5);
     ASSERT_GT(RunTask(task), 0);
     Lib_SaveTaskEnd(task);
     EXPECT_EQ(Save(32, 1), 0);
@@ -56,7 +56,7 @@ TEST_F(SaveCrossCheckTest, ToolFilesLoadedByTheEngine) {
     GSL_SystemSaveRequestBuild(&req);
     EXPECT_EQ(req.data, &SystemDataBlock);
     EXPECT_EQ(req.dataSize, 4379u);
-    int32_t task = Lib_SaveTaskSet(1, &req, 32);
+    int32_t task = Lib_SaveTaskSet(SAVE_TASK_LOAD, &req, 32);
     ASSERT_GT(RunTask(task), 0);
     EXPECT_EQ(Lib_SaveTaskCode(task), 0);
     Lib_SaveTaskEnd(task);

@@ -124,9 +124,9 @@ protected:
         GSL_BlockVersionStamp(d.data());
         return d;
     }
-    // A save (mode 0) or load (1) of slot from or into data through the
-    // task; its result code.
-    static int32_t Transfer(int32_t mode, int32_t slot, std::vector<uint8_t>& data) {
+    // A save or load of slot from or into data through the task; its result
+    // code.
+    static int32_t Transfer(SaveTaskMode mode, int32_t slot, std::vector<uint8_t>& data) {
         SaveRequest r = Request(data, slot);
         int32_t task = Lib_SaveTaskSet(mode, &r, slot);
         if (task < 0 || RunTask(task) < 0) return -1;
@@ -137,7 +137,7 @@ protected:
     // Saves slot through the task; its result code.
     static int32_t Save(int32_t slot, uint8_t seed) {
         std::vector<uint8_t> data = Pattern(slot, seed);
-        return Transfer(0, slot, data);
+        return Transfer(SAVE_TASK_SAVE, slot, data);
     }
     static std::vector<uint8_t> Data(int32_t slot) {
         const uint8_t* image = Lib_SaveImageGet();

@@ -63,7 +63,7 @@ TEST_F(SaveRecoveryTest, StopAfterEachWriterStep) {
         Lib_SaveWriterStopAfter(step);
         std::vector<uint8_t> data = Pattern(2, uint8_t(30 + step));
         SaveRequest r = Request(data, 2);
-        int32_t task = Lib_SaveTaskSet(0, &r, 2);
+        int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 2);
         ASSERT_GE(task, 0);
         EXPECT_EQ(RunTask(task, 400), -1);  // never done: the writer is gone
         Lib_SaveTaskEnd(task);
@@ -250,7 +250,7 @@ TEST_F(SaveRecoveryTest, SystemSlotOfAnotherVersionIsRefusedAsDamaged) {
     Put(0, 1);
     std::vector<uint8_t> quick = Pattern(kSaveQuickSlot, 4);
     std::memset(quick.data(), 0, 4);
-    ASSERT_EQ(Transfer(0, kSaveQuickSlot, quick), 0);
+    ASSERT_EQ(Transfer(SAVE_TASK_SAVE, kSaveQuickSlot, quick), 0);
     Put(kSaveSystemSlot, 3);
     Lib_SaveEnd();
 
@@ -267,13 +267,13 @@ TEST_F(SaveRecoveryTest, SystemSlotOfAnotherVersionIsRefusedAsDamaged) {
 
     EXPECT_EQ(Lib_SaveSlotCheck(kSaveSystemSlot, nullptr), 2u);
     std::vector<uint8_t> block(SaveDataSize(kSaveSystemSlot), 0xEE);
-    EXPECT_EQ(Transfer(1, kSaveSystemSlot, block), 3);
+    EXPECT_EQ(Transfer(SAVE_TASK_LOAD, kSaveSystemSlot, block), 3);
     EXPECT_TRUE(block == std::vector<uint8_t>(SaveDataSize(kSaveSystemSlot), 0xEE));
 
     ExpectSlot(0, 1);
     EXPECT_EQ(Lib_SaveSlotCheck(kSaveQuickSlot, nullptr), 0u);
     block.assign(SaveDataSize(kSaveQuickSlot), 0xEE);
-    EXPECT_EQ(Transfer(1, kSaveQuickSlot, block), 0);
+    EXPECT_EQ(Transfer(SAVE_TASK_LOAD, kSaveQuickSlot, block), 0);
     EXPECT_TRUE(block == quick);
 }
 
@@ -294,9 +294,9 @@ TEST_F(SaveRecoveryTest, GameSlotsWithoutTheVersionSurviveARegistryRebuild) {
     std::vector<uint8_t> system(SaveDataSize(kSaveSystemSlot), 0);
     std::memcpy(system.data(), "0000", 4);
     ASSERT_TRUE(Lib_SaveInit());
-    ASSERT_EQ(Transfer(0, kSaveQuickSlot, quick), 0);
-    ASSERT_EQ(Transfer(0, 4, numbered), 0);
-    ASSERT_EQ(Transfer(0, kSaveSystemSlot, system), 0);
+    ASSERT_EQ(Transfer(SAVE_TASK_SAVE, kSaveQuickSlot, quick), 0);
+    ASSERT_EQ(Transfer(SAVE_TASK_SAVE, 4, numbered), 0);
+    ASSERT_EQ(Transfer(SAVE_TASK_SAVE, kSaveSystemSlot, system), 0);
     Lib_SaveEnd();
 
     const std::string told = StartOn(Read(kSave), "");
@@ -306,7 +306,7 @@ TEST_F(SaveRecoveryTest, GameSlotsWithoutTheVersionSurviveARegistryRebuild) {
         SCOPED_TRACE(testing::Message() << "slot " << slot);
         EXPECT_EQ(Lib_SaveSlotCheck(slot, nullptr), 0u);
         std::vector<uint8_t> block(saved->size(), 0xEE);
-        EXPECT_EQ(Transfer(1, slot, block), 0);
+        EXPECT_EQ(Transfer(SAVE_TASK_LOAD, slot, block), 0);
         EXPECT_TRUE(block == *saved);
     }
     EXPECT_EQ(Lib_SaveSlotCheck(kSaveSystemSlot, nullptr), 2u);

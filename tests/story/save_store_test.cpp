@@ -77,7 +77,7 @@ TEST_F(SaveStoreTest, FirstStartAndSaveReachTheDisk) {
     std::memset(r.subtitle, 'x', sizeof r.subtitle);  // unterminated, full
     r.picture = picture.data();
     r.pictureSize = 1000;  // a short picture is zero-filled
-    int32_t task = Lib_SaveTaskSet(0, &r, 5);
+    int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 5);
     ASSERT_GE(task, 0);
     std::memset(&r, 0, sizeof r);  // the store keeps its own copy
     ASSERT_GT(RunTask(task), 60);
@@ -123,7 +123,7 @@ TEST_F(SaveStoreTest, FirstStartAndSaveReachTheDisk) {
     EXPECT_EQ(Lib_SaveSlotCheck(34, nullptr), 1u);
 
     // A deletion empties the slot; its digest stays.
-    task = Lib_SaveTaskSet(2, nullptr, 5);
+    task = Lib_SaveTaskSet(SAVE_TASK_DELETE, nullptr, 5);
     ASSERT_GE(task, 0);
     ASSERT_GT(RunTask(task), 60);
     Lib_SaveTaskEnd(task);
@@ -152,7 +152,7 @@ TEST_F(SaveStoreTest, PicturePartFromTheIcon) {
         std::vector<uint8_t> data = Pattern(7, 1);
         SaveRequest r = Request(data, 7);
         std::snprintf(r.icon, sizeof r.icon, "%s", c.icon);
-        int32_t task = Lib_SaveTaskSet(0, &r, 7);
+        int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 7);
         ASSERT_GT(RunTask(task), 0);
         Lib_SaveTaskEnd(task);
         const uint8_t* pict = Lib_SaveImageGet() + SavePartOffset(7, 2);
@@ -169,7 +169,7 @@ TEST_F(SaveStoreTest, LoadResultsAndRefusals) {
     ASSERT_TRUE(Lib_SaveInit());
     std::vector<uint8_t> block = Pattern(32, 9);
     SaveRequest r = Request(block, 32);
-    int32_t task = Lib_SaveTaskSet(1, &r, 32);
+    int32_t task = Lib_SaveTaskSet(SAVE_TASK_LOAD, &r, 32);
     int passes = RunTask(task);
     EXPECT_GT(passes, 120);  // the result dialog and the save, each a second at least
     EXPECT_EQ(Lib_SaveTaskCode(task), 1);
@@ -180,7 +180,7 @@ TEST_F(SaveStoreTest, LoadResultsAndRefusals) {
 
     std::vector<uint8_t> out(4379, 0);
     r = Request(out, 32);
-    task = Lib_SaveTaskSet(1, &r, 32);
+    task = Lib_SaveTaskSet(SAVE_TASK_LOAD, &r, 32);
     EXPECT_GE(RunTask(task), 60);  // no dialog, still a second
     EXPECT_EQ(Lib_SaveTaskCode(task), 0);
     Lib_SaveTaskEnd(task);
@@ -192,22 +192,22 @@ TEST_F(SaveStoreTest, LoadResultsAndRefusals) {
     data[100] ^= 1;
     EXPECT_EQ(Lib_SaveSlotCheck(32, nullptr), 2u);
     std::fill(out.begin(), out.end(), 0x77);
-    task = Lib_SaveTaskSet(1, &r, 32);
+    task = Lib_SaveTaskSet(SAVE_TASK_LOAD, &r, 32);
     ASSERT_GT(RunTask(task), 0);
     EXPECT_EQ(Lib_SaveTaskCode(task), 3);
     Lib_SaveTaskEnd(task);
     EXPECT_EQ(out, std::vector<uint8_t>(4379, 0x77));
 
     // Refused: slot outside 0..33, no data, a size other than the slot's.
-    EXPECT_EQ(Lib_SaveTaskSet(0, &r, 34), -1);
-    EXPECT_EQ(Lib_SaveTaskSet(0, &r, -1), -1);
-    EXPECT_EQ(Lib_SaveTaskSet(0, &r, 5), -1);  // 4379 bytes for a game slot
-    EXPECT_EQ(Lib_SaveTaskSet(1, nullptr, 32), -1);
+    EXPECT_EQ(Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 34), -1);
+    EXPECT_EQ(Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, -1), -1);
+    EXPECT_EQ(Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 5), -1);  // 4379 bytes for a game slot
+    EXPECT_EQ(Lib_SaveTaskSet(SAVE_TASK_LOAD, nullptr, 32), -1);
     r.data = nullptr;
-    EXPECT_EQ(Lib_SaveTaskSet(0, &r, 32), -1);
-    EXPECT_EQ(Lib_SaveTaskSet(3, nullptr, 2), -1);
-    EXPECT_EQ(Lib_SaveTaskResult(-1), -1);
-    EXPECT_EQ(Lib_SaveTaskCode(12345), -1);
+    EXPECT_EQ(Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 32), -1);
+    EXPECT_EQ(Lib_SaveTaskSet(SaveTaskMode(3), nullptr, 2), -1);
+    EXPECT_EQ(Lib_SaveTaskResult(-1), SAVE_TASK_NO_TASK);
+    EXPECT_EQ(Lib_SaveTaskCode(12345), SAVE_CODE_NO_TASK);
     Lib_SaveTaskEnd(-3);
 }
 
@@ -252,7 +252,7 @@ TEST_F(SaveStoreTest, SizeTableMismatchLeavesTheStoreOff) {
     EXPECT_EQ(Lib_SaveImageGet(), nullptr);
     std::vector<uint8_t> data;
     SaveRequest r = Request(data, 5);
-    EXPECT_EQ(Lib_SaveTaskSet(0, &r, 5), -1);
+    EXPECT_EQ(Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 5), -1);
     EXPECT_EQ(Lib_SaveDataAccess(0, "save/data005.bin.gz", nullptr, nullptr, 0), 0);
     EXPECT_EQ(Lib_SaveSlotCheck(5, nullptr), 1u);
 }

@@ -485,7 +485,7 @@ TEST_F(SysMenu, ThePreviewFollowsTheCursorAndItsDeleteQuestionRemovesTheQuickSav
     QuickDataCache = GameStateBlock;
     std::strcpy(QuickCaption, "Ch1  Hello");
     QuickDataPresent = 1;
-    SaveQuickGDSet(0);
+    SaveQuickGDSet(SAVE_TASK_SAVE);
     ASSERT_TRUE(SlowUntil([] { return SaveQuickGDGuard == -1; }));
     ASSERT_EQ(Lib_SaveSlotCheck(kSaveQuickSlot, nullptr), 0u);
     Open();

@@ -526,6 +526,15 @@ std::vector<int32_t> ScreenHarness::Tasks(TaskCallback callback) {
     return out;
 }
 
+std::string ScreenHarness::NoticeText() {
+    for (int32_t slot : Tasks(Lib_UtilityCB)) {
+        const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(slot));
+        if (!d || d->state != 10 || d->texts[0] < 0 || d->texts[0] >= int32_t(kTextSlots)) continue;
+        if (const TextRecord* t = TextTable[d->texts[0]]) return t->text;
+    }
+    return "";
+}
+
 int ScreenHarness::TaskCount(uint16_t group) {
     int n = 0;
     for (int32_t i = 2; i < kTaskSlots; ++i) n += TaskTable.slots[i] && TaskTable.slots[i]->group == group ? 1 : 0;

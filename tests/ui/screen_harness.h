@@ -116,6 +116,8 @@ public:
     static int TaskCount(uint16_t group);
     static std::vector<std::pair<DrawCallback, int32_t>> DrawOrder();
     static std::string Log();
+    // The text of the dialog that waits for its answer ("" when none).
+    static std::string NoticeText();
 
     // --- pictures -----------------------------------------------------------
     static Image Render();

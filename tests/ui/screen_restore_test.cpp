@@ -82,9 +82,9 @@ protected:
         t->revealed = 2;
         t->finished = 0;
 
-        ASSERT_EQ(GSL_WorkSoundSet(a, 0, "sound/bgm/loop.wav", -1, 1, 0, 0, -1), 0);
+        ASSERT_EQ(GSL_WorkSoundSet(a, 0, {.file = "sound/bgm/loop.wav"}), 0);
         Lib_SoundVolumeSet(0, 40);
-        ASSERT_EQ(GSL_WorkSoundSet(a, 3, "sound/se/tone.wav", -1, 2, 0, 0, 1), 3);
+        ASSERT_EQ(GSL_WorkSoundSet(a, 3, {.file = "sound/se/tone.wav", .restore = SOUND_EFFECT, .repeat = 1}), 3);
         Frame(2);
         ASSERT_EQ(Lib_SoundStateGet(0), SOUND_PLAYING);
 

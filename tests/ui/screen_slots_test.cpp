@@ -58,13 +58,15 @@ TEST_F(ScreenSlotsTest, SoundsKeepTheirRestoreKindOnlyWhenEndless) {
     if (IsSkipped()) return;
     const ModeFunction s = TestScreen(0);
     ScreenWork* w = MakeContext(s);
-    EXPECT_EQ(GSL_WorkSoundSet(s, 3, "sound/se/a.wav", 7, 2, 0, 40, 1), 3);
+    EXPECT_EQ(GSL_WorkSoundSet(s, 3, {.file = "sound/se/a.wav", .extra = 7, .restore = SOUND_EFFECT, .releaseFade = 40,
+                                      .repeat = 1}),
+              3);
     EXPECT_EQ(w->sounds[3].restoreKind, -1);
     EXPECT_EQ(w->sounds[3].extra, 7);
-    EXPECT_EQ(GSL_WorkSoundSet(s, 0, "sound/bgm/a.oggl", -1, 1, 0, 40, -1), 0);
+    EXPECT_EQ(GSL_WorkSoundSet(s, 0, {.file = "sound/bgm/a.oggl", .releaseFade = 40}), 0);
     EXPECT_EQ(w->sounds[0].restoreKind, 1);
     EXPECT_EQ(w->sounds[0].releaseFade, 40u);
-    EXPECT_EQ(GSL_WorkSoundSet(s, 23, "x", -1, 1, 0, 0, -1), -1);
+    EXPECT_EQ(GSL_WorkSoundSet(s, 23, {.file = "x"}), -1);
     GSL_WorkSoundStop(s, 0, 0);
     EXPECT_EQ(GSL_WorkSoundGet(s, 0), -1);
     EXPECT_EQ(w->sounds[0].restoreKind, -1);
@@ -83,7 +85,7 @@ TEST_F(ScreenSlotsTest, LongNamesAreCutAndTerminated) {
     EXPECT_EQ(std::string(w->layers[1].tag), longTag.substr(0, 15));
     EXPECT_EQ(std::string(w->layers[1].container), wide.substr(0, 254));
     // A sound name of 256 bytes or more is refused; the slot records -1.
-    EXPECT_EQ(GSL_WorkSoundSet(s, 2, longName.c_str(), -1, 1, 0, 0, -1), -1);
+    EXPECT_EQ(GSL_WorkSoundSet(s, 2, {.file = longName.c_str()}), -1);
     EXPECT_EQ(GSL_WorkSoundGet(s, 2), -1);
     EXPECT_EQ(std::string(w->sounds[2].file), longName.substr(0, 255));
     EXPECT_EQ(GSL_WorkLayerLoad(s, 2, -1, "x", -1, 0, nullptr, nullptr) >= 0, true);

@@ -202,7 +202,7 @@ TEST_F(ScreenWorkTest, ReleasedContextIsNotReleasedAgain) {
     ScreenWork* wa = MakeContext(a);
     ASSERT_EQ(Blank(a, 0, 200), 200);
     ASSERT_EQ(GSL_WorkTextSet(a, 0, 7, "a"), 7);
-    GSL_WorkSoundSet(a, 4, "sound/none.wav", -1, 1, 0, 0, -1);
+    GSL_WorkSoundSet(a, 4, {.file = "sound/none.wav"});
     GSL_ModePush(b, 1);
     GSL_WorkCreate();
     GSL_ModePush(c, 0);  // releases b and the kept a
