@@ -305,11 +305,13 @@ const PlatVoiceBackend& Ops() { return *g_backend.load(std::memory_order_acquire
 // While SDL looks for a device, ALSA (loaded by SDL's alsa driver) would
 // print a line of its own for every card or device it cannot open: its error
 // hook is pointed at a silent one for that time, then put back. Looked up at
-// run time, so that a system without ALSA needs nothing of it.
+// run time, so that a system without ALSA needs nothing of it; once loaded it
+// stays (its configuration cache lives as long as the process, as when SDL
+// keeps it for an open device).
 class AlsaErrorsQuiet {
 public:
     AlsaErrorsQuiet() {
-        lib_ = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+        lib_ = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         if (!lib_) return;
         set_ = reinterpret_cast<SetHandler>(dlsym(lib_, "snd_lib_error_set_handler"));
         current_ = reinterpret_cast<Handler*>(dlsym(lib_, "snd_lib_error"));
