@@ -1,6 +1,7 @@
 #include "platform/plat_audio.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -301,10 +302,45 @@ std::atomic<const PlatVoiceBackend*> g_backend{&kMixer};
 
 const PlatVoiceBackend& Ops() { return *g_backend.load(std::memory_order_acquire); }
 
+// While SDL looks for a device, ALSA (loaded by SDL's alsa driver) would
+// print a line of its own for every card or device it cannot open: its error
+// hook is pointed at a silent one for that time, then put back. Looked up at
+// run time, so that a system without ALSA needs nothing of it; once loaded it
+// stays (its configuration cache lives as long as the process, as when SDL
+// keeps it for an open device).
+class AlsaErrorsQuiet {
+public:
+    AlsaErrorsQuiet() {
+        lib_ = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (!lib_) return;
+        set_ = reinterpret_cast<SetHandler>(dlsym(lib_, "snd_lib_error_set_handler"));
+        current_ = reinterpret_cast<Handler*>(dlsym(lib_, "snd_lib_error"));
+        if (!set_) return;
+        if (current_) before_ = *current_;
+        set_(Silent);
+    }
+    ~AlsaErrorsQuiet() {
+        if (set_) set_(before_);
+        if (lib_) dlclose(lib_);
+    }
+    AlsaErrorsQuiet(const AlsaErrorsQuiet&) = delete;
+    AlsaErrorsQuiet& operator=(const AlsaErrorsQuiet&) = delete;
+
+private:
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    static void Silent(const char*, int, const char*, int, const char*, ...) {}
+    void* lib_ = nullptr;
+    SetHandler set_ = nullptr;
+    Handler* current_ = nullptr;
+    Handler before_ = nullptr;  // null puts back ALSA's own printer
+};
+
 }  // namespace
 
 bool Plat_AudioOpen() {
     Plat_AudioClose();
+    AlsaErrorsQuiet quiet;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     g_sdlAudio = true;
     SDL_AudioSpec want{}, have{};

@@ -49,6 +49,7 @@ from the cache. --full builds everything anew.
 """
 
 import argparse
+import collections
 import hashlib
 import json
 import os
@@ -152,9 +153,10 @@ def _extras_files(extras, cache, tree):
     return {path: cache.get(k, None) for path, k in keys.items()}
 
 
-def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache=None):
+def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache=None, say=lambda line: None):
     """Builds one archive into out_dir/data; returns (path, file count,
-    whether it was written)."""
+    whether it was written). say(line) is told each stage as it begins: each
+    top folder of the tree, the extras, the writing."""
     tree = os.path.join(sample_dir, archive["tree"])
     cache = cache or BuildCache(os.path.join(out_dir, ".build-cache"), tools_digest())
     extras = extras if extras and extras.get("archive") == archive["file"] else None
@@ -172,7 +174,11 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache
         pass
     used_before = set(cache.used)
     files, sources, containers, scripts = {}, {}, {}, {}
+    stages = collections.Counter(rel.partition("/")[0] for rel, _ in tree_files)
     for rel, data in tree_files:
+        count = stages.pop(rel.partition("/")[0], 0)
+        if count:
+            say("%s: %s/ (%d source%s)" % (archive["file"], rel.partition("/")[0], count, "" if count == 1 else "s"))
         arc_dir, _, member = rel.rpartition("/")
         if arc_dir.lower().rpartition("/")[2] == SCRIPT_ARC:
             scripts.setdefault(arc_dir, []).append((rel, data))
@@ -200,9 +206,11 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache
                                     lambda a=arc_name: script_data.script_arc_bytes(os.path.join(tree, a),
                                                                                    lambda m: None))
     if extras:
+        say("%s: the extras' thumbnails, event pictures and music" % archive["file"])
         for path, data in _extras_files(extras, cache, tree).items():
             sources[path.decode("cp932").lower()] = "extras.json"
             files[path] = data
+    say("%s: writing the archive" % archive["file"])
     tables = vndata.tables_from_files(files, archive.get("compressed", ()))
     vndata.write_file(out_path + ".tmp", vndata.pcarc_bytes(tables, archive["version"]))
     os.replace(out_path + ".tmp", out_path)
@@ -238,6 +246,8 @@ def main(argv=None):
     try:
         with open(os.path.join(args.sample, "archives.json"), encoding="utf-8") as f:
             config = json.load(f)
+        say = lambda line: print("build_sample: " + line, flush=True)  # noqa: E731
+        say("checking the scenarios")
         if not check_scenarios(args.sample, config):
             print("build_sample: the scenarios have errors; nothing was built", file=sys.stderr)
             return 1
@@ -251,8 +261,8 @@ def main(argv=None):
         cache = BuildCache(cache_dir, tools_digest())
         for archive in config["archives"]:
             path, count, written = build_archive(args.sample, archive, config.get("mul_encoding", "utf8"),
-                                                 args.out, extras, cache)
-            print("build_sample: %s (%s)" % (os.path.normpath(path), "%d files" % count if written else "unchanged"))
+                                                 args.out, extras, cache, say)
+            say("%s (%s)" % (os.path.normpath(path), "%d files" % count if written else "unchanged"))
         cache.prune()
     except (vndata.DataError, sound_data.SoundError, font_data.FontDataError, movie_data.MovieError, OSError,
             KeyError, ValueError) as e:
