@@ -711,7 +711,10 @@ class IncrementalBuildTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as tmp:
             game, out, full = os.path.join(tmp, "game"), os.path.join(tmp, "out"), os.path.join(tmp, "full")
             folder = write_game(game, CLEAN_SCENARIO)
-            self.build(game, out)
+            stages = [line for line in self.build(game, out).splitlines() if line.startswith("build_sample: ")]
+            told = [stages.index("build_sample: " + s) for s in
+                    ("checking the scenarios", "data_00.pcarc: script/ (3 sources)", "data_00.pcarc: writing the archive")]
+            self.assertEqual(told, sorted(told), stages)
             first = self.digests(out)
             self.assertIn("unchanged", self.build(game, out))
             self.assertEqual(self.digests(out), first)
