@@ -262,7 +262,7 @@ def main(argv=None):
         for archive in config["archives"]:
             path, count, written = build_archive(args.sample, archive, config.get("mul_encoding", "utf8"),
                                                  args.out, extras, cache, say)
-            say("%s (%s)" % (os.path.normpath(path), "%d files" % count if written else "unchanged"))
+            say("%s (%s)" % (os.path.normpath(path), "%d file%s" % (count, "" if count == 1 else "s") if written else "unchanged"))
         cache.prune()
     except (vndata.DataError, sound_data.SoundError, font_data.FontDataError, movie_data.MovieError, OSError,
             KeyError, ValueError) as e:
