@@ -47,8 +47,8 @@ struct Presenter {
     unsigned long glxDrawable = 0;
     XDisplayLock lockDisplay = nullptr, unlockDisplay = nullptr;
     XGeometryOf geometry = nullptr;
-    // The X window's size as first asked after the last present: the frame
-    // composed and presented since then goes by it (one round trip a frame).
+    // The X window's size as last asked. It is asked again (one round trip)
+    // only when it may have changed since: see g_sizeUnsure.
     bool sizeHeld = false;
     PlatGLRect heldSize = {};
     EglQuery eglQuery = nullptr;
@@ -74,6 +74,10 @@ struct Presenter {
     bool toldFallback = false, toldOther = false;
 };
 Presenter g_presenter;
+// Set by the UI thread on the window's events that come with a size change
+// (SDL's size, expose and show events, a full-screen switch); the next look
+// at the window's size asks the X server.
+std::atomic<bool> g_sizeUnsure{true};
 
 // --- X errors -----------------------------------------------------------------
 // Xlib's own handlers end the process on any protocol error and on a lost
@@ -154,7 +158,8 @@ PlatGLRect WholeWindow() {
     int w = 0, h = 0;
     Presenter& p = g_presenter;
     if (g_window && p.geometry) {
-        if (p.sizeHeld) return p.heldSize;
+        const bool unsure = g_sizeUnsure.load(std::memory_order_relaxed) && g_sizeUnsure.exchange(false);
+        if (p.sizeHeld && !unsure) return p.heldSize;
         unsigned long root = 0;
         int x = 0, y = 0;
         unsigned width = 0, height = 0, border = 0, depth = 0;
@@ -311,6 +316,8 @@ bool Plat_GLDrawableSize(uint32_t* width, uint32_t* height) {
     return w > 0 && h > 0;
 }
 
+void Plat_GLWindowChanged() { g_sizeUnsure.store(true); }
+
 void Plat_GLSwap() { Plat_GLPresentArea(WholeWindow()); }
 
 PlatPresentMode Plat_GLPresentMode() { return g_presenter.mode; }
@@ -456,7 +463,7 @@ void Plat_GLPresentArea(PlatGLRect area) {
     p.requests[1] = NextRequestOf(p);
     p.presentedW = whole.w;
     p.presentedH = whole.h;
-    p.sizeHeld = false;  // the next frame asks the server again
+    if (failed) p.sizeHeld = false;  // the window may have gone or changed: asked again
     Remember(area);
 }
 

@@ -32,6 +32,10 @@ void* Plat_GLWindow();
 // Size in pixels of the window's drawable (may differ from the window size on
 // HiDPI displays); false and 0×0 without a window.
 bool Plat_GLDrawableSize(uint32_t* width, uint32_t* height);
+// The window's size may have changed (its size, expose or show events, a
+// full-screen switch; any thread): the next look at it asks the X server,
+// which is not asked otherwise.
+void Plat_GLWindowChanged();
 // Presents the window's framebuffer (waits for vsync when it is on).
 void Plat_GLSwap();
 
