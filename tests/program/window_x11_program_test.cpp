@@ -214,7 +214,8 @@ TEST(WindowX11Program, FullScreenF2AndResizesShowTheFrameLetterboxedAndTheProgra
                                     const uint64_t got = PresentPart(ProgramDisplay(), PlatGLRect{0, 0, 8, 8});
                                     if (got != wholeDue || !Plat_GLWholeFrameDue())
                                         presentFaults.push_back(std::string(label) + ": the first present covered " +
-                                                                std::to_string(got) + " pixels");
+                                                                std::to_string(got) + " pixels, the next frame " +
+                                                                (Plat_GLWholeFrameDue() ? "whole" : "in part"));
                                     presentsThen = Plat_GLPresents();
                                     return true;
                                 },
