@@ -48,9 +48,13 @@ struct Presenter {
     XDisplayLock lockDisplay = nullptr, unlockDisplay = nullptr;
     XGeometryOf geometry = nullptr;
     // The X window's size as last asked. It is asked again (one round trip)
-    // only when it may have changed since: see g_sizeUnsure.
+    // only when it may have changed since (see g_sizeUnsure), and after each
+    // of the next presents for a while: a window manager may carry out the
+    // change a little after the event that told of it.
     bool sizeHeld = false;
     PlatGLRect heldSize = {};
+    static constexpr int kAskAfterChange = 30;
+    int askAfter = 0;
     EglQuery eglQuery = nullptr;
     EglSwapDamage eglSwapDamage = nullptr;
     void* eglDisplay = nullptr;
@@ -159,6 +163,7 @@ PlatGLRect WholeWindow() {
     Presenter& p = g_presenter;
     if (g_window && p.geometry) {
         const bool unsure = g_sizeUnsure.load(std::memory_order_relaxed) && g_sizeUnsure.exchange(false);
+        if (unsure) p.askAfter = Presenter::kAskAfterChange;
         if (p.sizeHeld && !unsure) return p.heldSize;
         unsigned long root = 0;
         int x = 0, y = 0;
@@ -463,7 +468,9 @@ void Plat_GLPresentArea(PlatGLRect area) {
     p.requests[1] = NextRequestOf(p);
     p.presentedW = whole.w;
     p.presentedH = whole.h;
-    if (failed) p.sizeHeld = false;  // the window may have gone or changed: asked again
+    // After a failure the window may have gone or changed: asked again.
+    if (failed || p.askAfter > 0) p.sizeHeld = false;
+    if (p.askAfter > 0) --p.askAfter;
     Remember(area);
 }
 
