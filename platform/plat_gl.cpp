@@ -131,6 +131,8 @@ void Plat_GLCatchXErrors() {
     g_earlierIOErrorHandler = g_setIOErrorHandler(EndOnLostConnection);
 }
 
+void* Plat_GLXErrorHandler() { return g_setErrorHandler ? reinterpret_cast<void*>(&CountXError) : nullptr; }
+
 void Plat_GLReleaseXErrors() {
     if (!g_setErrorHandler) return;
     g_setErrorHandler(g_earlierErrorHandler);

@@ -23,6 +23,9 @@ void Plat_GLDestroyContext();
 // of ending the process, and a lost connection ends it at once with one line.
 void Plat_GLCatchXErrors();
 void Plat_GLReleaseXErrors();
+// For tests: the handler Plat_GLCatchXErrors installs (an XErrorHandler), to
+// report an X error as Xlib would; null when none is installed.
+void* Plat_GLXErrorHandler();
 
 bool Plat_GLHasContext();
 // The context (an SDL_GLContext), or null.
