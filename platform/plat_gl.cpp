@@ -47,10 +47,14 @@ struct Presenter {
     unsigned long glxDrawable = 0;
     XDisplayLock lockDisplay = nullptr, unlockDisplay = nullptr;
     XGeometryOf geometry = nullptr;
-    // The X window's size as first asked after the last present: the frame
-    // composed and presented since then goes by it (one round trip a frame).
+    // The X window's size as last asked. It is asked again (one round trip)
+    // only when it may have changed since (see g_sizeUnsure), and after each
+    // of the next presents for a while: a window manager may carry out the
+    // change a little after the event that told of it.
     bool sizeHeld = false;
     PlatGLRect heldSize = {};
+    static constexpr int kAskAfterChange = 30;
+    int askAfter = 0;
     EglQuery eglQuery = nullptr;
     EglSwapDamage eglSwapDamage = nullptr;
     void* eglDisplay = nullptr;
@@ -74,6 +78,10 @@ struct Presenter {
     bool toldFallback = false, toldOther = false;
 };
 Presenter g_presenter;
+// Set by the UI thread on the window's events that come with a size change
+// (SDL's size, expose and show events, a full-screen switch); the next look
+// at the window's size asks the X server.
+std::atomic<bool> g_sizeUnsure{true};
 
 // --- X errors -----------------------------------------------------------------
 // Xlib's own handlers end the process on any protocol error and on a lost
@@ -123,6 +131,8 @@ void Plat_GLCatchXErrors() {
     g_earlierIOErrorHandler = g_setIOErrorHandler(EndOnLostConnection);
 }
 
+void* Plat_GLXErrorHandler() { return g_setErrorHandler ? reinterpret_cast<void*>(&CountXError) : nullptr; }
+
 void Plat_GLReleaseXErrors() {
     if (!g_setErrorHandler) return;
     g_setErrorHandler(g_earlierErrorHandler);
@@ -154,7 +164,9 @@ PlatGLRect WholeWindow() {
     int w = 0, h = 0;
     Presenter& p = g_presenter;
     if (g_window && p.geometry) {
-        if (p.sizeHeld) return p.heldSize;
+        const bool unsure = g_sizeUnsure.load(std::memory_order_relaxed) && g_sizeUnsure.exchange(false);
+        if (unsure) p.askAfter = Presenter::kAskAfterChange;
+        if (p.sizeHeld && !unsure) return p.heldSize;
         unsigned long root = 0;
         int x = 0, y = 0;
         unsigned width = 0, height = 0, border = 0, depth = 0;
@@ -311,6 +323,8 @@ bool Plat_GLDrawableSize(uint32_t* width, uint32_t* height) {
     return w > 0 && h > 0;
 }
 
+void Plat_GLWindowChanged() { g_sizeUnsure.store(true); }
+
 void Plat_GLSwap() { Plat_GLPresentArea(WholeWindow()); }
 
 PlatPresentMode Plat_GLPresentMode() { return g_presenter.mode; }
@@ -456,7 +470,9 @@ void Plat_GLPresentArea(PlatGLRect area) {
     p.requests[1] = NextRequestOf(p);
     p.presentedW = whole.w;
     p.presentedH = whole.h;
-    p.sizeHeld = false;  // the next frame asks the server again
+    // After a failure the window may have gone or changed: asked again.
+    if (failed || p.askAfter > 0) p.sizeHeld = false;
+    if (p.askAfter > 0) --p.askAfter;
     Remember(area);
 }
 

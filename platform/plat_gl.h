@@ -23,6 +23,9 @@ void Plat_GLDestroyContext();
 // of ending the process, and a lost connection ends it at once with one line.
 void Plat_GLCatchXErrors();
 void Plat_GLReleaseXErrors();
+// For tests: the handler Plat_GLCatchXErrors installs (an XErrorHandler), to
+// report an X error as Xlib would; null when none is installed.
+void* Plat_GLXErrorHandler();
 
 bool Plat_GLHasContext();
 // The context (an SDL_GLContext), or null.
@@ -32,6 +35,10 @@ void* Plat_GLWindow();
 // Size in pixels of the window's drawable (may differ from the window size on
 // HiDPI displays); false and 0×0 without a window.
 bool Plat_GLDrawableSize(uint32_t* width, uint32_t* height);
+// The window's size may have changed (its size, expose or show events, a
+// full-screen switch; any thread): the next look at it asks the X server,
+// which is not asked otherwise.
+void Plat_GLWindowChanged();
 // Presents the window's framebuffer (waits for vsync when it is on).
 void Plat_GLSwap();
 

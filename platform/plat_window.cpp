@@ -127,6 +127,17 @@ PumpResult Plat_PumpOne(uint32_t waitMs) {
         // window or the font window) has the input focus.
         Plat_AudioSetFocus(SDL_GetKeyboardFocus() != nullptr);
     }
+    if (ev.type == SDL_WINDOWEVENT && g_window && ev.window.windowID == SDL_GetWindowID(g_window)) {
+        switch (ev.window.event) {
+            case SDL_WINDOWEVENT_SHOWN:
+            case SDL_WINDOWEVENT_EXPOSED:
+            case SDL_WINDOWEVENT_RESIZED:
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+            case SDL_WINDOWEVENT_MAXIMIZED:
+            case SDL_WINDOWEVENT_RESTORED: Plat_GLWindowChanged(); break;
+            default: break;
+        }
+    }
     // The font window's requests and events, and the game window's mouse while it is open.
     if (Plat_FontWindowEvent(&ev)) return PUMP_HANDLED;
     PlatWindowEvent win;
@@ -241,7 +252,9 @@ void Plat_WindowHide() {
 }
 
 void Plat_WindowFullScreen(bool on) {
-    if (g_window) SDL_SetWindowFullscreen(g_window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    if (!g_window) return;
+    SDL_SetWindowFullscreen(g_window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    Plat_GLWindowChanged();
 }
 
 void Plat_TextInputOff() { SDL_StopTextInput(); }

@@ -2,7 +2,11 @@
 // window changes size under it: full screen from system.ini, F2 on and off,
 // and resizes from outside as a window manager makes them. After each change
 // the window is read back from the server and must show the frame letterboxed
-// into it, and the program must go on running.
+// into it, and the program must go on running. Beside the picture, what the
+// present does: the first present at a new size (one side or both) swaps the
+// whole window and the next frame is drawn whole; a rectangle outside the
+// window is swapped whole; an X error answering a present makes the next one
+// a whole swap with one line, and a second makes every later one whole.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -51,6 +55,25 @@ unsigned long WindowId() {
     SDL_VERSION(&info.version);
     if (!SDL_GetWindowWMInfo(static_cast<SDL_Window*>(Plat_WindowHandle()), &info)) return 0;
     return info.subsystem == SDL_SYSWM_X11 ? info.info.x11.window : 0;
+}
+
+// The connection the program's window and GL run on.
+Display* ProgramDisplay() {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(static_cast<SDL_Window*>(Plat_WindowHandle()), &info)) return nullptr;
+    return info.subsystem == SDL_SYSWM_X11 ? info.info.x11.display : nullptr;
+}
+
+// Presents `area` (game thread) and tells the window pixels it covered and
+// the last request it made.
+uint64_t PresentPart(Display* gl, PlatGLRect area, unsigned long* lastRequest = nullptr) {
+    XLockDisplay(gl);
+    const uint64_t before = Plat_GLPresentedPixels();
+    Plat_GLPresentArea(area);
+    if (lastRequest) *lastRequest = NextRequest(gl) - 1;
+    XUnlockDisplay(gl);
+    return Plat_GLPresentedPixels() - before;
 }
 
 // What one read-back found: the window's size and the share of sampled
@@ -128,7 +151,8 @@ TEST(WindowX11Program, FullScreenF2AndResizesShowTheFrameLetterboxedAndTheProgra
     // the same process the program would not reach X.
     if (SDL_WasInit(SDL_INIT_VIDEO) && std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0)
         GTEST_SKIP() << "SDL's video already runs on another driver in this process (the test needs one of its own)";
-    x_server::Server server(1600, 1000);
+    // A screen wider than the picture: full screen changes the width alone.
+    x_server::Server server(1600, 720);
     if (!server.Started()) GTEST_SKIP() << "no X server could be started (Xvfb): " << server.Error();
     EnvSwap display("DISPLAY", server.Name());
     EnvSwap driver("SDL_VIDEODRIVER", "x11");
@@ -148,7 +172,7 @@ TEST(WindowX11Program, FullScreenF2AndResizesShowTheFrameLetterboxedAndTheProgra
             return frames > 12;
         };
     };
-    auto fullScreen = [](int w, int h) { return (WindowFlags.load() & WINDOW_FULLSCREEN_ON) && w == 1600 && h == 1000; };
+    auto fullScreen = [](int w, int h) { return (WindowFlags.load() & WINDOW_FULLSCREEN_ON) && w == 1600 && h == 720; };
     auto windowed = [](int, int) { return !(WindowFlags.load() & WINDOW_FULLSCREEN_ON); };
     auto look = [&](const char* label, std::function<bool()> until) {
         return ProgramRun::Step{label, [&, label, until]() mutable {
@@ -174,15 +198,44 @@ TEST(WindowX11Program, FullScreenF2AndResizesShowTheFrameLetterboxedAndTheProgra
         }
         steps.push_back({on ? "F2 to full screen" : "F2 to a window", reached, nullptr, 300});
     };
-    // A resize from outside, as a window manager or the user makes it.
-    auto resize = [&](const char* label, int w, int h, std::function<bool()> when) {
-        return ProgramRun::Step{label, [&, w, h, when] {
+    // What a present did that it must not have, found on the game thread.
+    std::vector<std::string> presentFaults;
+    uint64_t wholeDue = 0, presentsThen = 0;  // the window's pixels the next frame must present
+    // A resize from outside, as a window manager or the user makes it. Told
+    // of it at once (as the window's events tell it), the first present at
+    // the new size, asked for a corner, swaps the whole window instead.
+    auto resize = [&](const char* label, int w, int h, std::function<bool()> when, bool checked = true) {
+        return ProgramRun::Step{label, [&, label, w, h, when, checked] {
                                     if (!when()) return false;
                                     XResizeWindow(x, window, unsigned(w), unsigned(h));
                                     XSync(x, False);
+                                    if (!checked) return true;
+                                    Plat_GLWindowChanged();
+                                    wholeDue = uint64_t(w) * uint64_t(h);
+                                    const uint64_t got = PresentPart(ProgramDisplay(), PlatGLRect{0, 0, 8, 8});
+                                    if (got != wholeDue || !Plat_GLWholeFrameDue())
+                                        presentFaults.push_back(std::string(label) + ": the first present covered " +
+                                                                std::to_string(got) + " pixels, the next frame " +
+                                                                (Plat_GLWholeFrameDue() ? "whole" : "in part"));
+                                    presentsThen = Plat_GLPresents();
                                     return true;
                                 },
                                 nullptr};
+    };
+    // The frame after that present is drawn and presented whole.
+    auto nextFrameWhole = [&](const char* label) {
+        return ProgramRun::Step{label, [&, label, pixels = uint64_t(0)]() mutable {
+                                    if (Plat_GLPresents() == presentsThen) {
+                                        pixels = Plat_GLPresentedPixels();
+                                        return false;
+                                    }
+                                    const uint64_t got = Plat_GLPresentedPixels() - pixels;
+                                    if (got != wholeDue * (Plat_GLPresents() - presentsThen))
+                                        presentFaults.push_back(std::string(label) + ": the next frame presented " +
+                                                                std::to_string(got) + " pixels");
+                                    return true;
+                                },
+                                nullptr, 120};
     };
     // Xvfb has no window manager: the test gives the full-screen window the
     // screen's size as one would.
@@ -195,29 +248,75 @@ TEST(WindowX11Program, FullScreenF2AndResizesShowTheFrameLetterboxedAndTheProgra
                          return x && window;
                      },
                      nullptr});
-    steps.push_back(resize("full screen from system.ini", 1600, 1000, fullScreenAsked));
+    steps.push_back(resize("full screen from system.ini", 1600, 720, fullScreenAsked));
+    steps.push_back(nextFrameWhole("full screen from system.ini"));
     steps.push_back(look("full screen from system.ini", settled(fullScreen)));
     f2(false);
     steps.push_back(look("windowed by F2", settled(windowed)));
     f2(true);
-    steps.push_back(resize("full screen by F2", 1600, 1000, fullScreenAsked));
+    steps.push_back(resize("full screen by F2", 1600, 720, fullScreenAsked));
+    steps.push_back(nextFrameWhole("full screen by F2"));
     steps.push_back(look("full screen by F2", settled(fullScreen)));
     f2(false);
     steps.push_back(look("windowed again", settled(windowed)));
     steps.push_back(resize("a smaller window", 960, 540, [] { return true; }));
+    steps.push_back(nextFrameWhole("a smaller window"));
     steps.push_back(look("resized to 960x540", settled([](int w, int h) { return w == 960 && h == 540; })));
-    steps.push_back(resize("a larger window", 1400, 800, [] { return true; }));
-    // The window keeps the picture's shape: the height follows the width.
-    steps.push_back(look("resized to 1400 wide", settled([](int w, int) { return w == 1400; })));
+    // The window keeps the picture's shape: the height follows the width
+    // (while the present may already see the window it made).
+    steps.push_back(resize("a larger window", 1200, 700, [] { return true; }, false));
+    steps.push_back(look("resized to 1200 wide", settled([](int w, int) { return w == 1200; })));
+    std::string errorLines;
+    steps.push_back({"a present outside the window, then X errors answering presents", [&] {
+                         Display* gl = ProgramDisplay();
+                         uint32_t w = 0, h = 0;
+                         Plat_GLDrawableSize(&w, &h);
+                         const uint64_t whole = uint64_t(w) * h;
+                         auto fault = [&](bool bad, const std::string& what) {
+                             if (bad) presentFaults.push_back(what);
+                         };
+                         // Across it fits, upward it does not.
+                         const uint64_t outside = PresentPart(gl, PlatGLRect{0, int32_t(h) - 4, 8, 8});
+                         fault(outside != whole || Plat_GLWholeFrameDue(), "a rectangle out of the window's top");
+                         // The handler the platform installed, as Xlib calls it.
+                         const auto installed = reinterpret_cast<XErrorHandler>(Plat_GLXErrorHandler());
+                         if (!installed) {
+                             fault(true, "no X error handler installed");
+                             return true;
+                         }
+                         XErrorEvent error{};
+                         error.display = gl;
+                         error.error_code = BadValue;
+                         error.request_code = 130;
+                         error.minor_code = 3;
+                         testing::internal::CaptureStderr();
+                         fault(PresentPart(gl, PlatGLRect{0, 0, 8, 8}, &error.serial) != 64, "a part present");
+                         installed(gl, &error);
+                         fault(PresentPart(gl, PlatGLRect{0, 0, 8, 8}, &error.serial) != whole ||
+                                   !Plat_GLWholeFrameDue(),
+                               "the present after a failed part");
+                         installed(gl, &error);
+                         fault(PresentPart(gl, PlatGLRect{0, 0, 8, 8}) != whole ||
+                                   Plat_GLPresentMode() != PRESENT_SWAP,
+                               "the present after a failed whole swap");
+                         errorLines = testing::internal::GetCapturedStderr();
+                         return true;
+                     },
+                     nullptr});
+    steps.push_back(look("whole swaps after two failed presents", settled(windowed)));
 
     ProgramRun run;
     run.before = WriteFullScreenIni;
     EXPECT_EQ(run.Run(steps), 0);
     EXPECT_EQ(run.failed, "");
     if (x) XCloseDisplay(x);
-    ASSERT_EQ(seen.size(), 6u);
+    ASSERT_EQ(seen.size(), 7u);
     for (const ReadBack& r : seen) std::printf("%s\n", r.what.c_str());
     for (const ReadBack& r : seen) EXPECT_LT(r.wrong, 0.02) << r.what;
+    for (const std::string& f : presentFaults) ADD_FAILURE() << f;
+    EXPECT_EQ(errorLines,
+              "vn: a present failed (X error 2, request 130.3); presenting the whole window\n"
+              "vn: a present failed (X error 2, request 130.3); presenting the whole window from now on\n");
 }
 
 }  // namespace
