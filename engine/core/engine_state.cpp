@@ -29,8 +29,7 @@ void Lib_RunStateReset() {
     RunState.store(RUN_STARTING, std::memory_order_release);
     WindowFlags.store(0);
     FrameRateSwitch = 1;
-    FrameRateConfig = FrameRate;
-    FramePeriodUs = Lib_FramePeriodFor(FrameRate);
+    Lib_FrameRateSet(FrameRate);
 }
 
 uint32_t SaveBinSizeTable[34];
