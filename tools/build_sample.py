@@ -187,7 +187,7 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache
         sound = rel.lower().endswith(SYNTH_SOURCE)
         data = cache.get(cache.key("file", archive["tree"], rel, data, mul_encoding,
                                    *([sound_data.MAX_SECONDS] if sound and sound_data.MAX_SECONDS is not None else [])),
-                         lambda r=rel, d=data: build_file(r, d, os.path.join(archive["tree"], r), mul_encoding))
+                         lambda r=rel, d=data: build_file(r, d, os.path.join(tree, r), mul_encoding))
         name = script_check.built_name(rel)
         arc_dir, _, member = name.rpartition("/")
         if arc_dir.lower().endswith(".arc"):
@@ -196,7 +196,7 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache
             continue
         key_name = name.lower()
         if key_name in sources:
-            raise vndata.DataError("%s and %s both give %s" % (sources[key_name], rel, key_name))
+            raise vndata.DataError("%s: %s gives %s too" % (os.path.join(tree, rel), sources[key_name], key_name))
         sources[key_name] = archive["tree"] + "/" + rel
         files[name] = data
     for arc_name, members in containers.items():
@@ -249,7 +249,8 @@ def main(argv=None):
         say = lambda line: print("build_sample: " + line, flush=True)  # noqa: E731
         say("checking the scenarios")
         if not check_scenarios(args.sample, config):
-            print("build_sample: the scenarios have errors; nothing was built", file=sys.stderr)
+            print(vndata.located("error", "the scenarios have errors, so nothing is built", args.sample),
+                  file=sys.stderr)
             return 1
         extras = None
         if os.path.exists(os.path.join(args.sample, "extras.json")):
@@ -266,7 +267,10 @@ def main(argv=None):
         cache.prune()
     except (vndata.DataError, sound_data.SoundError, font_data.FontDataError, movie_data.MovieError, OSError,
             KeyError, ValueError) as e:
-        print("build_sample: %s" % e, file=sys.stderr)
+        text = e.strerror or str(e) if isinstance(e, OSError) else str(e)
+        if isinstance(e, KeyError):
+            text = "archives.json lacks the key %s" % e
+        print(vndata.located("error", text, getattr(e, "filename", None) or args.sample), file=sys.stderr)
         return 1
     return 0
 

@@ -611,7 +611,7 @@ def picture_from_source(text, where="<source>"):
             return header18_bytes(pic, int(src.get("descriptor", 0x10)))
         raise ImageError("unknown format %r" % fmt)
     except (KeyError, TypeError, ValueError) as e:
-        raise ImageError("%s: %s" % (where, e))
+        raise ImageError(str(e) if str(e).startswith(where) else "%s: %s" % (where, e))
 
 
 # ---------------------------------------------------------------- command line

@@ -30,7 +30,8 @@
       errors, 2 on warnings only and 0 when the scenarios are clean.
 
 --broken writes a damaged file for readers' tests; `pack.py KIND --help`
-lists the variants.
+lists the variants. Every fault is printed as "path:line:col: error:
+message" (line and column where known; vndata.located), and pack.py exits 1.
 """
 
 import argparse
@@ -96,14 +97,24 @@ def main(argv=None):
         elif args.kind == "script" and not args.out:
             p.error("script needs OUT, the container to write, or --check")
         elif args.kind == "script":
-            vndata.write_file(args.out, script_data.script_arc_bytes(args.source))
+            warn = lambda m: print(vndata.located("warning", os.path.join(args.source, m), args.source),  # noqa: E731
+                                   file=sys.stderr)
+            vndata.write_file(args.out, script_data.script_arc_bytes(args.source, warn))
         elif args.kind == "arc":
             src = args.inputs[0] if len(args.inputs) == 1 and os.path.isdir(args.inputs[0]) else args.inputs
             vndata.write_arc(args.out, src, args.broken)
         else:
             vndata.write_mul(args.out, args.source, args.encoding, args.gzip, args.broken)
     except (vndata.DataError, OSError) as e:
-        print("pack.py %s: %s" % (args.kind, e), file=sys.stderr)
+        place = getattr(args, {"gz": "input", "pcarc": "root", "arc": "inputs"}.get(args.kind, "source"))
+        place = place[0] if isinstance(place, list) else place
+        if isinstance(e, OSError):
+            place, text = e.filename or place, e.strerror or str(e)
+        elif args.kind == "script" and not args.check:
+            text = os.path.join(args.source, str(e))  # its messages name a file of the folder
+        else:
+            text = str(e)
+        print(vndata.located("error", text, place), file=sys.stderr)
         return 1
     return 0
 

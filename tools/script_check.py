@@ -4,6 +4,9 @@
   script_check.py FOLDER [--game DIR]   prints them; exit code as report(),
                                         USAGE_EXIT when the command line is wrong
 
+Each message is printed as "path:line:col: error|warning: message", the
+path relative to the current folder (vndata.located).
+
 `folder` is a script.arc source folder (its *.txt scenarios); `game_dir`,
 when given, is the game's source folder (the one holding archives.json):
 then every picture, wipe rule, sound, voice and movie a tag names must be a
@@ -13,13 +16,18 @@ choice a text of the game's message tables. Levels are "error" and
   errors   what script_data refuses (the first one ends the check), no
            00_init.txt, a call, jump or menuadd to a file or label that
            does not exist, a menuadd with neither, a menustart with no
-           menuadd before it, an if with no endif, an elseif, else or
-           endif with no if, an elseif or second else after else, a
+           menuadd before it, an if with no endif, an elseif with no if,
+           an elseif or second else after else, a
            required argument missing (ARGUMENTS), a layer the engine cannot
            take (LAYERED), a file a tag names that no archive holds, a
            message key that no language of its table has;
   warnings a command the interpreter does not know, a branch of an if that
-           runs into the next elseif or else without <jump_endif>, more
+           runs into the next elseif or else without <jump_endif>, an else
+           or endif with no if (the engine passes it by), a condition of
+           an if, elseif or jump, or a part of one, that reads no variable
+           (CONDITIONS), a call of its own file with no label, a call,
+           jump or menuadd naming a label line cut short by a space, a
+           gosub with arguments (gosub does nothing), more
            arguments than the command reads or a name it does not read, a
            label line without <label> or with a space, a '<' in a comment,
            a tag begun with the full-width '\uff1c', an in-place text or
@@ -204,6 +212,82 @@ def key_problems(word, tables):
     return out
 
 
+# The commands that test a condition, and the position of its argument.
+CONDITIONS = {"if": 0, "elseif": 0, "jump": 2}
+CONDITION_PARTS = 16  # the engine reads no further part of a condition
+
+
+def _reference(text):
+    """Whether the engine reads a variable at the start of text: [0] to
+    [23] or [2000] to [2023]."""
+    m = re.match(rb"\[([012][0-9]*)", text)
+    return bool(m) and (int(m.group(1)) < 24 or 2000 <= int(m.group(1)) < 2024)
+
+
+def _leading_number(text):
+    m = re.match(rb"[+-]?[0-9]+", text)
+    return int(m.group(0)) if m else 0
+
+
+def _comparison(part):
+    """None when one comparison of a condition reads a variable (or the R18
+    archive), else the value it always has, taken as the engine takes it:
+    the left operand up to the first of '<=>!', those characters the
+    operator, the rest the right operand."""
+    left, op, right, i = b"", b"", b"", 0
+    while i < len(part):
+        n = script_data._char_len(part, i)
+        if n == 1 and part[i:i + 1] in (b"<", b"=", b">", b"!"):
+            op += part[i:i + 1]
+        elif op:
+            right += part[i:i + n]
+        else:
+            left += part[i:i + n]
+        i += n
+    if b"]+[" in left:
+        reads = any(_reference(left[j:]) for j in range(len(left)) if left[j:j + 1] == b"[")
+    else:
+        reads = _reference(left) if b"[" in left else left == b"R18"
+    if reads or (b"[" in right and _reference(right)):
+        return None
+    a = 0 if b"[" in left else _leading_number(left)
+    b = 0 if b"[" in right else {b"true": 1, b"false": 0}.get(right, _leading_number(right))
+    if not op:
+        return a != 0
+    if not left:
+        return b == 0
+    return {b"==": a == b, b"=": a == b, b"!=": a != b, b">=": a >= b, b"<=": a <= b, b">": a > b,
+            b"<": a < b}.get(op, False)
+
+
+def condition_problems(word):
+    """Warnings for the parts of a condition that read no variable, so are
+    always true or always false (every part: one warning for the whole)."""
+    text = script_data.unquoted(word).replace(b" ", b"").replace(b'"', b"")
+    if not text:
+        return []
+    parts, start, i, any_part = [], 0, 0, False  # the last separator decides: '||' any part, '&&' every one
+    while i < len(text) and len(parts) < CONDITION_PARTS:
+        if text[i:i + 2] in (b"&&", b"||"):
+            any_part = text[i:i + 2] == b"||"
+            parts.append(text[start:i])
+            i = start = i + 2
+            continue
+        i += script_data._char_len(text, i)
+    if len(parts) < CONDITION_PARTS:
+        parts.append(text[start:])
+    fixed = [(part, _comparison(part)) for part in parts]
+    fixed = [(part, value) for part, value in fixed if value is not None]
+    tail = "a variable is written in brackets, [0] to [23] or [2000] to [2023]"
+    written = script_data.unquoted(word).decode("cp932", "replace")
+    if len(fixed) == len(parts):
+        every = any(v for _, v in fixed) if any_part else all(v for _, v in fixed)
+        return [("warning", "the condition \"%s\" reads no variable, so it is always %s: %s" % (
+            written, "true" if every else "false", tail))]
+    return [("warning", "the part \"%s\" of the condition \"%s\" reads no variable, so it is always %s: %s" % (
+        part.decode("cp932", "replace"), written, "true" if value else "false", tail)) for part, value in fixed]
+
+
 def _usage(command):
     positions, named, _ = ARGUMENTS.get(command, ("", "", ""))
     text = "<%s%s>" % (command, " " + ",".join(positions.split()) if positions else "")
@@ -223,6 +307,9 @@ def argument_problems(command, words):
         return []
     if command not in script_data.COMMANDS:
         return []
+    if command == "gosub":
+        return [("warning", "gosub does nothing, whatever it names: a label is run by <call file,label>, "
+                            "which comes back at the label's <return>")] if words else []
     positions, named, required = (part.split() for part in ARGUMENTS.get(command, ("", "", "")))
     out = []
     if len(words) > len(positions):
@@ -342,8 +429,12 @@ class _Flow:
                 out.append(("error", "menustart has no menuadd before it: there is no choice to take, "
                                      "and the game goes on past the menu"))
             self.choices = 0
-        if command in ("elseif", "else", "endif") and not self.blocks:
-            out.append(("error", "%s with no <if> before it" % command))
+        if command == "elseif" and not self.blocks:
+            out.append(("error", "elseif with no <if> before it"))
+            return out
+        if command in ("else", "endif") and not self.blocks:
+            out.append(("warning", "%s with no <if> before it: the game passes it by%s" % (
+                command, ", and the lines behind it always run" if command == "else" else "")))
             return out
         if command in ("elseif", "else"):
             block = self.blocks[-1]
@@ -418,6 +509,9 @@ def check(folder, game_dir=None):
             at = where.at(offset)
             for level, message in argument_problems(command, words) + flow.step(command, words, at):
                 problems.append((level, at, message))
+            if command in CONDITIONS and CONDITIONS[command] < len(words):
+                for level, message in condition_problems(words[CONDITIONS[command]]):
+                    problems.append((level, at, message))
             if command in LAYERED and words and not _is_layer(script_data.unquoted(words[0])):
                 problems.append(("error", at, "%s's layer %s is neither base nor a number from 0 to 11: %s" % (
                     command, words[0].decode("cp932", "replace"), LAYERED[command])))
@@ -465,7 +559,8 @@ def report(problems, folder, out=None):
     1 with errors, 2 with warnings only, 0 when clean."""
     out = out or sys.stderr
     for level, where, message in problems:
-        out.write("%s: %s: %s\n" % (os.path.join(folder, where), level, message))
+        name, colon, place = where.partition(":")
+        out.write("%s%s%s: %s: %s\n" % (vndata.shown_path(os.path.join(folder, name)), colon, place, level, message))
     if any(level == "error" for level, _, _ in problems):
         return 1
     return 2 if problems else 0
@@ -496,7 +591,9 @@ def main(argv=None):
     try:
         return report(check(args.folder, args.game or find_game_dir(args.folder)), args.folder)
     except (vndata.DataError, OSError) as e:
-        print("script_check.py: %s" % e, file=sys.stderr)
+        place = getattr(e, "filename", None) or args.folder
+        print(vndata.located("error", e.strerror or str(e) if isinstance(e, OSError) else str(e), place),
+              file=sys.stderr)
         return 1
 
 

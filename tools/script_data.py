@@ -26,8 +26,9 @@ its own.
 
 Warned (printed to stderr, or handed to the `warn` callback): a command name
 the table lacks, a label line whose next tag is not <label or that holds a
-space, a '<' inside a ';' comment, and a call, jump or menuadd whose file
-or label the container lacks.
+space, a '<' inside a ';' comment, a call, jump or menuadd whose file or
+label the container lacks or that names a label line cut short by a space,
+and a call of its own file with no label (the scene repeats for ever).
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
@@ -96,7 +97,7 @@ def _is_lead(b):
 
 
 def _default_warn(message):
-    print("warning: " + message, file=sys.stderr)
+    print(vndata.located("warning", message, "."), file=sys.stderr)
 
 
 class _Where:
@@ -366,6 +367,35 @@ def info_bytes(members, places=None):
     return struct.pack("<iI", len(records), 0) + b"".join(records)
 
 
+def _cut_labels(data, where):
+    """{label: (the rest of its line, its line number)} of the label lines
+    of a member that hold a space (the label ends at it)."""
+    out = {}
+    for offset in _label_offsets(data):
+        label, rest = _label_at(data, offset)
+        if rest and not rest.startswith(b";"):
+            out[label] = (rest, where.at(offset).split(":")[1])
+    return out
+
+
+# What a call, jump or menuadd reads the word behind its label as.
+_AFTER_LABEL = {b"call": "as an argument it passes over", b"jump": "as its condition", b"menuadd": "as its statements"}
+
+
+def _spaced_label(command, label, after, cut):
+    """The message for a call, jump or menuadd that names a label line cut
+    short by a space (cut: _cut_labels of its member), written in one word
+    (label) or as the label and the words behind it (after), or None."""
+    for have, (rest, line) in cut.items():
+        whole = b" ".join([have] + rest.split())
+        if b" ".join(label.split()) == whole or (label == have and after[:len(rest.split())] == rest.split()):
+            return ("%s names label %s, but a label ends at a space: line %s makes the label %s, and %s reads %s %s; "
+                    "write the label without spaces" % (
+                        command.decode(), whole.decode("cp932", "replace"), line, have.decode("cp932", "replace"),
+                        command.decode(), rest.decode("cp932", "replace"), _AFTER_LABEL[command.lower()]))
+    return None
+
+
 def name_part(name):
     """A file name without folder and extension, as the engine cuts it: from
     behind the last '/', '\\' or tab to the first '.'."""
@@ -437,13 +467,14 @@ def script_arc_bytes(folder, warn=_default_warn):
     """The container of every *.txt of folder plus its 00_info.bin."""
     names = sorted(os.listdir(folder))
     if INFO_NAME in names:
-        raise vndata.DataError("%s: holds its own %s (it is generated)" % (folder, INFO_NAME))
+        raise vndata.DataError("%s: the folder holds its own %s, which the build writes: take it out" % (
+            INFO_NAME, INFO_NAME))
     members, tagged = [], {}
     for name in names:
         if not os.path.isfile(os.path.join(folder, name)):
             continue
         if not name.isascii() or not name.endswith(".txt"):
-            raise vndata.DataError("%s: member names are ASCII and end in .txt" % os.path.join(folder, name))
+            raise vndata.DataError("%s: member names are ASCII and end in .txt" % name)
         if len(name) > MEMBER_NAME_LIMIT:
             raise vndata.DataError("%s: name over %d bytes" % (name, MEMBER_NAME_LIMIT))
         with open(os.path.join(folder, name), "rb") as f:
@@ -453,18 +484,31 @@ def script_arc_bytes(folder, warn=_default_warn):
         tagged[name] = (_check(data, name, where, warn), where)
         members.append((name, data))
     if len(members) + 1 > MEMBER_COUNT_LIMIT:
-        raise vndata.DataError("%s: %d members (at most %d with the index)" % (folder, len(members) + 1, MEMBER_COUNT_LIMIT))
+        raise vndata.DataError("%s: %d members (at most %d with the index)" % (
+            members[MEMBER_COUNT_LIMIT - 1][0], len(members) + 1, MEMBER_COUNT_LIMIT))
     info = info_bytes(members, {name: where for name, (_, where) in tagged.items()})
     labels = {name: {label for label, _ in _labels(name, data)} for name, data in members}
+    cut = {name: _cut_labels(data, tagged[name][1]) for name, data in members}
     for name, (tags, where) in tagged.items():
         for offset, tag, words in tags:
-            if _name_of(tag) not in TARGETS:
+            command = _name_of(tag)
+            if command not in TARGETS:
                 continue
-            at = TARGETS[_name_of(tag)]
+            at = TARGETS[command]
             file, label = (words[at] if at < len(words) else b""), (words[at + 1] if at + 1 < len(words) else b"")
-            problem = target_problem(_name_of(tag).decode(), file, label, name, labels)
+            problem = target_problem(command.decode(), file, label, name, labels)
+            member = find_member(file, name, list(labels))
+            spaced = _spaced_label(command, unquoted(label), words[at + 2:], cut.get(member, {}))
+            if problem and spaced:
+                problem += " (%s)" % spaced.partition(", but ")[2].partition(", and ")[0]
+            elif spaced:
+                warn("%s: %s" % (where.at(offset), spaced))
             if problem:
                 warn("%s: %s" % (where.at(offset), problem))
+            if command == b"call" and member == name and name_part(unquoted(file)) and not unquoted(label):
+                warn("%s: call runs its own file %s from the top again, and so comes back to this call: the scene "
+                     "repeats for ever (a label of the file is called by name: <call %s,*label>)" % (
+                         where.at(offset), name, name[:-len(".txt")]))
     return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))
 
 
@@ -503,7 +547,8 @@ def main(argv=None):
     try:
         uses = command_uses(argv[1], lambda message: None)
     except (OSError, UnicodeDecodeError, vndata.DataError) as e:
-        sys.stderr.write("script_data: %s\n" % e)
+        text = e.strerror or str(e) if isinstance(e, OSError) else os.path.join(argv[1], str(e))
+        sys.stderr.write(vndata.located("error", text, getattr(e, "filename", None) or argv[1]) + "\n")
         return 1
     for name, _ in sorted(COMMANDS.items(), key=lambda kv: kv[1]):
         print("%-16s %s" % (name, " ".join(uses.get(name, ["-"]))))

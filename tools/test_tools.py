@@ -307,6 +307,13 @@ class FrontEndTest(unittest.TestCase):
             with open(os.path.join(tmp, "m.mul.gz"), "rb") as f:
                 self.assertEqual(open_mul(read_gz(f.read()))(9, 0, 3), b"last")
             self.assertEqual(pack.main(["arc", os.path.join(tmp, "x.arc"), src]), 0)
+            # A language typo is named at its line, from the current folder.
+            with open(src, "a", encoding="utf-8") as f:
+                f.write("505.zh-hnat = x\n")
+            with contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(pack.main(["mul", os.path.join(tmp, "m.mul"), src]), 1)
+            self.assertEqual(err.getvalue(), os.path.relpath(src) + ":%d: error: unknown language 'zh-hnat'\n"
+                             % (MUL_SOURCE.count("\n") + 1))
             self.assertEqual(build_sample.main([tmp]), 0)
             with open(os.path.join(tmp, "data", "data_00.pcarc"), "rb") as f:
                 base, v0 = open_pcarc(f.read())
@@ -505,7 +512,9 @@ class ScriptDataTest(unittest.TestCase):
             with contextlib.redirect_stderr(io.StringIO()):
                 self.assertEqual(pack.main(["script", root, out, "--check"]), 1)
             self.assertFalse(os.path.exists(out))
-            self.assertEqual(pack.main(["script", root, out]), 0)
+            with contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(pack.main(["script", root, out]), 0)
+            self.assertIn(os.path.relpath(root) + "/00_init.txt:4:1: warning: jump names gone.txt", err.getvalue())
             with open(out, "rb") as f:
                 self.assertEqual(len(open_arc(f.read())), 3)
             for bad in ({"00_info.bin": "x"}, {"b.dat": "x"}, {"\u00e9.txt": "x"}, {"n" * 44 + ".txt": "x"},
@@ -572,7 +581,7 @@ class AuthorCheckTest(unittest.TestCase):
             err = io.StringIO()
             with contextlib.redirect_stderr(err):
                 code = pack.main(["script", folder, "--check"])
-            return code, [line.replace(folder + os.sep, "") for line in err.getvalue().splitlines()]
+            return code, [line.replace(os.path.relpath(folder) + os.sep, "") for line in err.getvalue().splitlines()]
 
     def test_each_mistake_is_named_with_its_place_and_sets_the_exit_code(self):
         self.assertEqual(self.check(CLEAN_SCENARIO), (0, []))
@@ -645,7 +654,36 @@ class AuthorCheckTest(unittest.TestCase):
             # The blocks of if, as the engine skips through them.
             ('<if "[2000]==1">\n<text TEXT_400>', 1, "00_init.txt:11:1: error: if with no <endif> in its file: a "
              "failed condition or a <jump_endif> finds no endif to skip to, so the story runs on into every branch"),
-            ("<endif>", 1, "00_init.txt:11:1: error: endif with no <if> before it"),
+            ("<endif>", 2, "00_init.txt:11:1: warning: endif with no <if> before it: the game passes it by"),
+            ("<else>", 2, "00_init.txt:11:1: warning: else with no <if> before it: the game passes it by, and the "
+                          "lines behind it always run"),
+            ("<elseif \"[2000]==1\">", 1, "00_init.txt:11:1: error: elseif with no <if> before it"),
+            # A condition that reads no variable, as the engine reads it.
+            ('<if "2000==2">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"2000==2\" reads no variable, so "
+             "it is always false: a variable is written in brackets, [0] to [23] or [2000] to [2023]"),
+            ('<if "[2000]==1 && [2024]==0">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"[2024]==0\" of the "
+             "condition \"[2000]==1 && [2024]==0\" reads no variable, so it is always true: a variable is written in "
+             "brackets, [0] to [23] or [2000] to [2023]"),
+            ("<jump 00_init,*top,true>", 2, "00_init.txt:11:1: warning: the condition \"true\" reads no variable, so "
+             "it is always false: a variable is written in brackets, [0] to [23] or [2000] to [2023]"),
+            ("<call 00_init>", 2, "00_init.txt:11:1: warning: call runs its own file 00_init.txt from the top again, "
+             "and so comes back to this call: the scene repeats for ever (a label of the file is called by name: "
+             "<call 00_init,*label>)"),
+            ("<gosub 00_init,*top>", 2, "00_init.txt:11:1: warning: gosub does nothing, whatever it names: a label is "
+             "run by <call file,label>, which comes back at the label's <return>"),
+            # A label cut short by a space, at the jump that names it.
+            ("*all done\n<label>\n<jump 00_init,*all done>", 2, (
+                "00_init.txt:11:1: warning: label line *all done: a label ends at a space or tab, so this one is "
+                "*all, and a tag naming the whole line reads done as further arguments",
+                "00_init.txt:13:1: warning: jump names label *all done, but a label ends at a space: line 11 makes "
+                "the label *all, and jump reads done as its condition; write the label without spaces",
+                "00_init.txt:13:1: warning: the condition \"done\" reads no variable, so it is always false: a "
+                "variable is written in brackets, [0] to [23] or [2000] to [2023]")),
+            ("*all done\n<label>\n<call 00_init,\"*all done\">", 1, (
+                "00_init.txt:11:1: warning: label line *all done: a label ends at a space or tab, so this one is "
+                "*all, and a tag naming the whole line reads done as further arguments",
+                "00_init.txt:13:1: error: call names label *all done, which 00_init.txt lacks (a label ends at a "
+                "space: line 11 makes the label *all)")),
             ('<if "[2000]==1">\n<text TEXT_400>\n<else>\n<endif>', 2, "00_init.txt:13:1: warning: the branch before "
              "this else has no <jump_endif> at its end: when it runs, the else branch runs after it"),
             ('<if "[2000]==1">\n<jump_endif>\n<else>\n<elseif "[2000]==2">\n<endif>', 1, "00_init.txt:14:1: error: "
@@ -656,12 +694,15 @@ class AuthorCheckTest(unittest.TestCase):
             expected = list(message) if isinstance(message, tuple) else [message]
             self.assertEqual(self.check(CLEAN_SCENARIO + line + "\n"), (code, expected), line)
         # Keys every language has, a choice to a label that exists, named
-        # arguments and a picture's skipped positions are clean.
+        # arguments, a picture's skipped positions, conditions read from the
+        # R18 archive or a sum of variables and a call to a label of its own
+        # file are clean.
         self.assertEqual(self.check(CLEAN_SCENARIO + "<name NAME_40>\n<menuadd 0,SELECT_40,00_init,*top>\n"
                                     "<menuadd 1,SELECT_40,,*top,\"[2000]=1\">\n<menustart 0>\n"
                                     "<quake time:500,amplitude:8>\n<image 3,fore,bg_hall,,0,0,,,,1>\n"
                                     '<if "[2000]<3">\n<if "[2001]==1">\n<jump_endif>\n<endif>\n<jump_endif>\n'
-                                    '<elseif "[2000]>5">\n<jump 00_init,*top>\n<else>\n<endif>\n'
+                                    '<elseif "R18 == 1 || [3000]+[2001]>=4">\n<jump 00_init,*top>\n<else>\n'
+                                    '<call 00_init,*top>\n<endif>\n'
                                     "<text SYSTEM_1014>\n"), (0, []))
 
     def test_files_are_found_as_the_engine_finds_them_and_each_file_is_checked(self):
@@ -684,8 +725,15 @@ class AuthorCheckTest(unittest.TestCase):
             folder = write_game(tmp, CLEAN_SCENARIO + "<image 0,back,bg_gone>\n")
             with contextlib.redirect_stderr(io.StringIO()) as err:
                 self.assertEqual(script_check.main([folder]), 1)
-            self.assertEqual(err.getvalue(), os.path.join(folder, "00_init.txt") +
+            self.assertEqual(err.getvalue(), os.path.relpath(os.path.join(folder, "00_init.txt")) +
                              ":11:1: error: image names 'bg_gone', but no archive holds visual/adv/bg_gone.ext\n")
+            # A fault of the game's message table, found above the folder.
+            table = os.path.join(tmp, "base", "script", "script_mes.mul.txt")
+            with open(table, "a", encoding="utf-8") as f:
+                f.write("505.zh-hnat = x\n")
+            with contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(script_check.main([folder]), 1)
+            self.assertEqual(err.getvalue(), os.path.relpath(table) + ":12: error: unknown language 'zh-hnat'\n")
         # Without arguments, or with ones it does not know: its usage, and a
         # code of its own.
         with contextlib.redirect_stderr(io.StringIO()) as err:
@@ -732,6 +780,8 @@ class IncrementalBuildTest(unittest.TestCase):
             with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
                 self.assertEqual(build_sample.main([out, "--sample", game]), 1)
             self.assertIn("00_init.txt:12:1: error: image names 'bg_gone'", err.getvalue())
+            self.assertIn(os.path.relpath(game) + ": error: the scenarios have errors, so nothing is built",
+                          err.getvalue())
             self.assertEqual(self.digests(out), second)
 
 

@@ -28,6 +28,31 @@ class DataError(ValueError):
     """Input that cannot be written in the requested format."""
 
 
+def shown_path(path):
+    """A path as the tools print it: as given when relative, else relative
+    to the current folder."""
+    if not os.path.isabs(path):
+        return os.path.normpath(path)
+    try:
+        return os.path.relpath(path)
+    except ValueError:  # another drive
+        return path
+
+
+def located(level, text, place):
+    """The one form of the tools' messages, 'path:line:col: level: text': a
+    text that begins with a place of its own ('path:line: ...', 'path
+    shape 2: ...') is shown at it, any other at place."""
+    head, sep, rest = text.partition(": ")
+    token, _, qualifier = head.partition(" ")
+    m = re.fullmatch(r"(.*?)((?::[0-9]+){0,2})", token)
+    if sep and m.group(1) and (re.search(r"[./\\]", m.group(1)) or os.path.exists(m.group(1))):
+        place, text = shown_path(m.group(1)) + m.group(2), (qualifier + ": " if qualifier else "") + rest
+    else:
+        place = shown_path(place)
+    return "%s: %s: %s" % (place, level, text)
+
+
 def _variants(broken, known):
     if broken is None:
         return set()
