@@ -118,7 +118,6 @@ bool Main_SystemInit() {
     Main_UserFolderMake();
     Lib_SaveInit();  // saving stays off when it fails; the game still runs
     Lib_InputInit();
-    FramePeriodUs = Lib_FramePeriodFor(FrameRate);
     // A game closed in full screen starts in full screen again.
     Main_FullScreenRestore();
     return true;
