@@ -145,6 +145,46 @@ void makeFolder(const char* name) {
         std::fprintf(stderr, "vn: cannot create the folder %s\n", path);
 }
 
+// Reads system.ini into the settings block, its values checked against the
+// displays; false, and the block as it was, when there is no file to read.
+bool iniRead() {
+    char name[kFileNameSize];
+    char path[1024];
+    if (!iniName(name, sizeof name)) return false;
+    // A FIFO or other special file counts as missing rather than blocking the window thread.
+    int fd = Lib_FileMakePath(name, path, sizeof path) ? Lib_FileOpenRegular(path) : -1;
+    if (fd < 0) return false;
+    uint8_t file[kSystemIniSize];
+    size_t got = 0;
+    while (got < kSystemIniSize) {
+        ssize_t n = ::read(fd, file + got, kSystemIniSize - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += size_t(n);
+    }
+    ::close(fd);
+    PlatRect displays[kMaxDisplays];
+    int count = std::clamp(ops().displays(displays, kMaxDisplays), 0, kMaxDisplays);
+    std::lock_guard lock(SystemIniMutex);
+    // A short file replaces only the bytes it has.
+    uint8_t bytes[kSystemIniSize];
+    encodeIni(SystemIniBlock, bytes);
+    std::memcpy(bytes, file, got);
+    SystemIni b = decodeIni(bytes);
+    checkIni(&b, displays, count);
+    SystemIniBlock = b;
+    return true;
+}
+
+// Whether system.ini is on disk as a regular file.
+bool iniOnDisk() {
+    char name[kFileNameSize];
+    char path[1024];
+    int fd = iniName(name, sizeof name) && Lib_FileMakePath(name, path, sizeof path) ? Lib_FileOpenRegular(path) : -1;
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
+}
+
 // --- Sizing --------------------------------------------------------------------
 
 int32_t sat32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
@@ -314,41 +354,21 @@ WinRect SizingAdjust(int32_t edge, WinRect r, WinSize f) {
 }
 
 void Lib_SystemIniIO(uint32_t mode) {
+    if (mode != 1 && iniRead()) return;
     char name[kFileNameSize];
-    char path[1024];
     if (!iniName(name, sizeof name)) return;
-    if (mode == 1) {
-        std::lock_guard lock(SystemIniMutex);
-        uint8_t bytes[kSystemIniSize];
-        encodeIni(SystemIniBlock, bytes);
-        if (!Lib_FileSave(name, bytes, kSystemIniSize)) std::fprintf(stderr, "vn: cannot write %s\n", name);
-        return;
-    }
-    // A FIFO or other special file counts as missing rather than blocking the window thread.
-    int fd = Lib_FileMakePath(name, path, sizeof path) ? Lib_FileOpenRegular(path) : -1;
-    if (fd < 0) {
-        Lib_SystemIniIO(1);
-        return;
-    }
-    uint8_t file[kSystemIniSize];
-    size_t got = 0;
-    while (got < kSystemIniSize) {
-        ssize_t n = ::read(fd, file + got, kSystemIniSize - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += size_t(n);
-    }
-    ::close(fd);
-    PlatRect displays[kMaxDisplays];
-    int count = std::clamp(ops().displays(displays, kMaxDisplays), 0, kMaxDisplays);
     std::lock_guard lock(SystemIniMutex);
-    // A short file replaces only the bytes it has.
     uint8_t bytes[kSystemIniSize];
     encodeIni(SystemIniBlock, bytes);
-    std::memcpy(bytes, file, got);
-    SystemIni b = decodeIni(bytes);
-    checkIni(&b, displays, count);
-    SystemIniBlock = b;
+    if (!Lib_FileSave(name, bytes, kSystemIniSize)) std::fprintf(stderr, "vn: cannot write %s\n", name);
+}
+
+void Main_UserFolderMake() {
+    char folder[kFileNameSize];
+    std::snprintf(folder, sizeof folder, "%s%s", "user/", UserId);
+    makeFolder("user/");
+    makeFolder(folder);
+    if (!iniOnDisk()) Lib_SystemIniIO(1);
 }
 
 void Main_CloseNow() {
@@ -390,10 +410,6 @@ bool Main_AppStart() {
     Store_Init();
     std::snprintf(UserId, sizeof UserId, "%s", "00000000000000000");
     if (uint64_t id = Store_UserId()) std::snprintf(UserId, sizeof UserId, "%lld", (long long)id);
-    char folder[kFileNameSize];
-    std::snprintf(folder, sizeof folder, "%s%s", "user/", UserId);
-    makeFolder("user/");
-    makeFolder(folder);
 
     {
         std::lock_guard lock(SystemIniMutex);
@@ -404,7 +420,9 @@ bool Main_AppStart() {
         std::fprintf(stderr, "vn: the video system could not start: %s\n", Plat_LastError());
         return false;
     }
-    Lib_SystemIniIO(0);
+    // Read only: nothing is written before the start has succeeded
+    // (Main_UserFolderMake).
+    iniRead();
     SystemIni ini = Main_SystemIniGet();
     {
         std::lock_guard lock(SystemIniMutex);

@@ -1,6 +1,7 @@
 // The application window and the per-user folder: the window on the UI thread
 // (Main_AppStart, Main_WndProc), its upkeep on the game thread once a pass
-// (Main_WindowService), and "system.ini" in user/<UserId>/.
+// (Main_WindowService), and "system.ini" in user/<UserId>/, a folder made
+// only once the start has succeeded (Main_UserFolderMake).
 //
 // Everything the window does happens on the UI thread; the game thread asks
 // for it with posted requests and never waits. The settings block has one
@@ -23,9 +24,12 @@ extern std::atomic<uint8_t> CloseConfirm;   // 1: closing asks first; 0: closes 
 // Engine buttons the window service reacts to.
 enum : uint32_t { BUTTON_SIZE_RESET = 0x10, BUTTON_FULLSCREEN = 0x20 };
 
-// Start-up on the UI thread: store client, user id and folder, system.ini,
-// the window. False when no window could be made.
+// Start-up on the UI thread: store client, user id, system.ini read, the
+// window. Writes nothing. False when no window could be made.
 bool Main_AppStart();
+// Once the window is up and the game data found: the user's folder, and
+// system.ini written when there is none yet. Nothing is written before.
+void Main_UserFolderMake();
 // Puts the window service's run-wide state back as a fresh process has it:
 // no resize or switch pending, no question open, closing asks first.
 void Main_AppWindowReset();

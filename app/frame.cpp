@@ -108,15 +108,16 @@ bool Main_SystemInit() {
         fatal("the renderer could not be created");
         return false;
     }
-    Lib_SaveInit();  // saving stays off when it fails; the game still runs
     Lib_SoundInit();
     Lib_MovieInit();
     if (!Lib_FontInit()) {
         fatal("the glyph atlas could not be made");
         return false;
     }
+    // The start has succeeded: only now is anything written to disk.
+    Main_UserFolderMake();
+    Lib_SaveInit();  // saving stays off when it fails; the game still runs
     Lib_InputInit();
-    FramePeriodUs = Lib_FramePeriodFor(FrameRate);
     // A game closed in full screen starts in full screen again.
     Main_FullScreenRestore();
     return true;

@@ -15,6 +15,8 @@ extern const uint64_t* MainHeapSizes;
 // The program's entry point on the UI thread; returns the exit code.
 int WinMain();
 int Main_GameThread();
+// The engine's start-up on the game thread. Writes to disk only once every
+// step that can fail has succeeded; false (with a line on stderr) otherwise.
 bool Main_SystemInit();
 void Main_SystemEnd();
 

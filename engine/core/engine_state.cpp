@@ -6,10 +6,14 @@
 #include "platform/plat_time.h"
 
 std::atomic<uint8_t> RunState{RUN_STARTING};
-uint8_t FrameRate = 60;
+const uint8_t FrameRate = 60;
 uint8_t FrameRateConfig = 60;
-uint32_t FramePeriodUs = 1000000 / 60;
 uint8_t FrameRateSwitch = 1;
+
+namespace {
+uint32_t g_framePeriodUs = 1000000 / 60;
+}  // namespace
+const uint32_t& FramePeriodUs = g_framePeriodUs;
 
 void Lib_SaveSizesSet() {
     for (int32_t slot = 0; slot < kSaveSlots; ++slot) SaveBinSizeTable[slot] = SaveDataSize(slot);
@@ -22,7 +26,7 @@ uint32_t Lib_FramePeriodFor(uint32_t rate) {
 }
 void Lib_FrameRateSet(uint8_t rate) {
     FrameRateConfig = rate;
-    if (FrameRateSwitch) FramePeriodUs = Lib_FramePeriodFor(rate);
+    if (FrameRateSwitch) g_framePeriodUs = Lib_FramePeriodFor(rate);
 }
 
 void Lib_RunStateReset() {

@@ -14,15 +14,15 @@ enum : uint8_t {
     RUN_QUIT = 99,
 };
 extern std::atomic<uint8_t> RunState;
-extern uint8_t FrameRate;        // read once at start-up
+extern const uint8_t FrameRate;  // the rate every run starts at: 60
 // The rate text and effect timing run at. Screens set it to 60 while they
 // are open, and those that hold the rate (GSL_WorkFrameRateHold, the
 // backlog) put back the one found on entry; it is written only through
 // Lib_FrameRateSet.
 extern uint8_t FrameRateConfig;
 // Microseconds per frame; the frame clock takes a new value over from the
-// next pass.
-extern uint32_t FramePeriodUs;
+// next pass. Read-only: Lib_FrameRateSet is its one writer.
+extern const uint32_t& FramePeriodUs;
 // The frame period for a configured rate, kept within 16..240 frames per
 // second.
 uint32_t Lib_FramePeriodFor(uint32_t rate);
@@ -33,7 +33,7 @@ extern uint8_t FrameRateSwitch;
 void Lib_FrameRateSet(uint8_t rate);
 // Puts the run-wide state kept here back as a fresh process has it: the run
 // state, the window flags (windowed, F2 heard), and the frame rate and period
-// from FrameRate.
+// set to FrameRate through Lib_FrameRateSet.
 void Lib_RunStateReset();
 extern uint32_t SaveBinSizeTable[34];
 // Frame passes run since start-up.

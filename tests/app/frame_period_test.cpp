@@ -13,16 +13,16 @@ void NoService() {}
 
 TEST(FramePeriod, TheClockTakesANewPeriodOverFromTheNextPass) {
     EXPECT_EQ(FrameRateSwitch, 1);
-    const uint32_t saved = FramePeriodUs;
+    const uint8_t saved = FrameRateConfig;
     const GamePassOps ops{NoMessage, Now, NoTasks, NoService};
-    FramePeriodUs = 16666;
+    Lib_FrameRateSet(60);
     FrameClock clock(16666);
     g_now = 2'000'000;
     EXPECT_EQ(Main_GamePass(clock, ops), PASS_FRAME);
 
     // A task halves the rate during a frame: the next frame is due one new
     // period after the last one.
-    FramePeriodUs = 33333;
+    Lib_FrameRateSet(30);
     g_now += 16666;
     EXPECT_EQ(Main_GamePass(clock, ops), PASS_BETWEEN);
     EXPECT_EQ(clock.periodUs(), 33333u);
@@ -30,15 +30,15 @@ TEST(FramePeriod, TheClockTakesANewPeriodOverFromTheNextPass) {
     EXPECT_EQ(Main_GamePass(clock, ops), PASS_BETWEEN);
     g_now += 1;
     EXPECT_EQ(Main_GamePass(clock, ops), PASS_FRAME);
+    Lib_FrameRateSet(saved);
 
     // A period of 0 counts as one microsecond rather than dividing by zero.
-    FramePeriodUs = 0;
-    g_now += 5;
-    EXPECT_EQ(Main_GamePass(clock, ops), PASS_FRAME);
-    EXPECT_EQ(Main_GamePass(clock, ops), PASS_BETWEEN);
-    g_now += 1;
-    EXPECT_EQ(Main_GamePass(clock, ops), PASS_FRAME);
-    FramePeriodUs = saved;
+    FrameClock zero(0);
+    EXPECT_TRUE(zero.step(g_now));
+    EXPECT_FALSE(zero.step(g_now));
+    EXPECT_TRUE(zero.step(g_now + 1));
+    zero.setPeriod(0);
+    EXPECT_EQ(zero.periodUs(), 1u);
 }
 
 }  // namespace

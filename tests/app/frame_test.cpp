@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/main_tasks.h"
 #include "engine/core/frame_clock.h"
@@ -187,6 +189,10 @@ TEST_F(FrameDriver, StartsRunsFramesAndShutsDownCleanly) {
     EXPECT_GE(took, std::chrono::microseconds(11 * P));
     EXPECT_TRUE(g_systemTableSeen.load());
     EXPECT_EQ(g_preloadsKept.load(), 23);
+    // A start that succeeds writes the system data (the quit above writes nothing).
+    const std::string user = std::string("user/") + UserId;
+    EXPECT_TRUE(std::filesystem::is_regular_file(user + "/system.ini"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(user + "/save/save.cdf"));
     // Everything is torn down: the loader thread is gone, the system texts
     // freed and the heap regions released.
     for (auto* t : ThreadTable) EXPECT_EQ(t, nullptr);
@@ -287,8 +293,8 @@ TEST_F(FrameDriver, HeapFailureStopsStartUpWithAnError) {
     for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
 }
 
-// Without its base archive the game cannot run: start-up stops and says
-// which file it looked for, and where.
+// Without its base archive the game cannot run: start-up stops, says which
+// file it looked for, and where, and writes nothing.
 TEST_F(FrameDriver, AMissingBaseArchiveStopsStartUpAndSaysWhere) {
     MainHeapSizes = kSmallHeaps;
     std::filesystem::create_directories("data");
@@ -311,5 +317,9 @@ TEST_F(FrameDriver, AMissingBaseArchiveStopsStartUpAndSaysWhere) {
         << told;
     for (auto* t : ThreadTable) EXPECT_EQ(t, nullptr);
     for (auto& h : HeapTable.heaps) EXPECT_EQ(h.base, nullptr);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator("."))
+        left.push_back(entry.path().lexically_relative(".").string());
+    EXPECT_EQ(left, std::vector<std::string>{"data"});  // the empty folder made above
 }
 }  // namespace

@@ -1,5 +1,6 @@
 // A private X server for a test: Xvfb on a display number it picks itself,
-// with one screen of the given size, ended with the object.
+// with one screen of the given size (and, when named, one of its extensions
+// left out), ended with the object.
 #pragma once
 
 #include <cerrno>
@@ -18,7 +19,7 @@ namespace x_server {
 
 class Server {
 public:
-    Server(int width, int height) {
+    Server(int width, int height, const char* without = nullptr) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) {
             error_ = "no pipe";
@@ -29,8 +30,8 @@ public:
         // across exec; its output goes nowhere.
         const int slot = fds[1] == 3 ? 4 : 3;
         const std::string slotText = std::to_string(slot);
-        const char* argv[] = {"Xvfb", "-displayfd", slotText.c_str(), "-screen", "0", screen.c_str(),
-                              "-nolisten", "tcp", nullptr};
+        const char* argv[] = {"Xvfb", "-displayfd", slotText.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+                              "tcp", without ? "-extension" : nullptr, without, nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], slot);
