@@ -98,6 +98,7 @@ TEST_P(SampleTextFit, EveryTextFitsItsBox) {
     ASSERT_TRUE(Fonts(lang));
     InterfaceLanguage = lang;
     TextLanguage = lang;
+    ASSERT_NE(GSL_ScreenOf(SCREEN_OPTION), nullptr);
     const TextSpacing none{};
     int measured = 0;
     for (const Fit& f : Boxes()) {
