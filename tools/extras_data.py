@@ -22,8 +22,9 @@ source's size, or a
 landscape of its own for a picture the sample lacks); "visual/adv/<name>.ext"
 is an 8-bit landscape of the given size in a sand frame; the track is
 "sound/bgm/<stem>.oggl"; "visual/thumb/thumb2.arc" holds the special-scenario
-buttons "button_cNN.ext" of the special table (256x144, 8-bit, each a scene
-of the story made small).
+buttons "button_cNN.ext" of the special table (256x144, 8-bit, each the
+scene its scenario brings in first, as the tree's script/script.arc/special.txt
+places its pictures, made small).
 --titles prints the music room's title section of sysgra_mes.mul.txt. Member and file names are Shift-JIS bytes made
 with gen_cp932's tables (catalogue_data.sjis), handed to the writers as
 bytes. files_from_source() gives {archive path (bytes): data}.
@@ -161,7 +162,11 @@ def thumb_from_pixels(pic):
     frequent colours (in 16 steps a channel when there are more than fit),
     the sand border of every thumbnail around it."""
     w, h, px = pic
-    samples = _sampled(w, h, lambda x, y: bytes(px[(y * w + x) * 4:(y * w + x) * 4 + 4]))
+    return _thumb_from_samples(_sampled(w, h, lambda x, y: bytes(px[(y * w + x) * 4:(y * w + x) * 4 + 4])))
+
+
+def _thumb_from_samples(samples):
+    """The thumbnail of THUMB_SIZE RGBA samples (bytes each), as above."""
     sand = bytes((PALETTE[7][2], PALETTE[7][1], PALETTE[7][0], 255))
     counts = {}
     for c in samples:
@@ -191,12 +196,71 @@ def thumb_from_scene(pic):
     return ext8(thumb)
 
 
+# The stage a scenario draws on.
+STAGE_SIZE = (1280, 720)
+
+
+def special_stages(tree=SAMPLE_TREE):
+    """{label: [(picture, x, y), ...]} of the special scenarios' script
+    (script/script.arc/special.txt of the tree): the pictures each label's
+    first transition brings in, the background first, then its layers in
+    the order they are drawn (their numbers rising). "<image L,PAGE,NAME,,X,Y>"
+    places NAME's top-left corner at (X, Y) on layer L ("base": the
+    background, at the stage's corner); "<freeimage L>" takes it away."""
+    path = os.path.join(tree, "script", "script.arc", "special.txt")
+    if not os.path.isfile(path):
+        return {}
+    stages, label, layers = {}, None, None
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.strip()
+            if line.startswith("*"):
+                label, layers = line, {}
+            elif layers is None:
+                continue
+            elif line.startswith("<image "):
+                args = [a.strip() for a in line[len("<image "):].rstrip(">").split(",")]
+                base = args[0] == "base"
+                at = [int(args[i]) if len(args) > i and args[i] and not base else 0 for i in (4, 5)]
+                layers[-1 if base else int(args[0])] = (args[2], at[0], at[1])
+            elif line.startswith("<freeimage "):
+                layers.pop(int(line[len("<freeimage "):].rstrip(">")), None)
+            elif line.startswith("<trans"):
+                stages[label] = [layers[k] for k in sorted(layers)]
+                layers = None
+    return stages
+
+
 class Pictures:
     """The sample's pictures by name, each drawn once: a story picture from
     its source, an unlockable one from the extras source's sizes."""
 
     def __init__(self, sizes, tree=SAMPLE_TREE):
-        self.sizes, self.story, self.drawn = sizes, story_pictures(tree), {}
+        self.sizes, self.story, self.drawn, self.pixels = sizes, story_pictures(tree), {}, {}
+        self.tree = tree
+
+    def _pixels(self, name):
+        if name not in self.pixels:
+            self.pixels[name] = image_data.pixels_from_source(self.story[name], name)
+        return self.pixels[name]
+
+    def stage_thumb(self, stage):
+        """The thumbnail of a stage [(picture, x, y), ...] (story pictures,
+        drawn in turn over black, each blended by its alpha), None when
+        the sample lacks one of them."""
+        if not stage or any(name not in self.story for name, _, _ in stage):
+            return None
+        pics = [(self._pixels(name), x, y) for name, x, y in stage]
+
+        def at(x, y):
+            r = g = b = 0.0
+            for (w, h, px), left, top in pics:
+                if left <= x < left + w and top <= y < top + h:
+                    i = ((y - top) * w + x - left) * 4
+                    a = px[i + 3] / 255.0
+                    r, g, b = (r + (px[i] - r) * a, g + (px[i + 1] - g) * a, b + (px[i + 2] - b) * a)
+            return bytes((int(r + 0.5), int(g + 0.5), int(b + 0.5), 255))
+        return _thumb_from_samples(_sampled(*STAGE_SIZE, at))
 
     def thumb(self, name, pid):
         """The thumbnail of the picture, None when the sample lacks it."""
@@ -280,19 +344,18 @@ def music_titles_block():
     return "\n".join(lines) + "\n"
 
 
-# The special-scenario buttons: "button_cNN.ext" of row i of the special table.
+# The special-scenario buttons: "button_cNN.ext" of row i of the special table,
+# whose scenario starts at label "*m<i + 1>".
 SPECIAL_BUTTONS = [8, 11, 13, 20, 23, 25, 33, 34, 37, 46, 49, 52, 60, 64, 66]
-# The scene of the story each row's button shows, in turn: the tour's places
-# for rows 0, 2 and 5, the hill's ending for the hill's epilogue (row 1), the
-# library's for the library's (row 3).
-SPECIAL_SCENES = ["bg_forest", "event_sefa_ed_a", "bg_library", "event_dova_屋上の森", "bg_hill", "bg_archive",
-                  "event_sefa_再会a", "event_dova_夜明けの海辺", "event_other_last1"]
 
 
 def special_buttons(omit=(), pictures=None):
-    """[(member name bytes, picture)] of thumb2.arc, rows in `omit` left out."""
+    """[(member name bytes, picture)] of thumb2.arc, rows in `omit` left out:
+    each row's scene as its scenario first shows it, or a landscape when
+    the scenario shows none of the sample's pictures."""
     pictures = pictures or Pictures({})
-    return [(b"button_c%d.ext" % n, pictures.thumb(SPECIAL_SCENES[i % len(SPECIAL_SCENES)], None))
+    stages = special_stages(pictures.tree)
+    return [(b"button_c%d.ext" % n, pictures.stage_thumb(stages.get("*m%d" % (i + 1))) or thumbnail(6, i, 0))
             for i, n in enumerate(SPECIAL_BUTTONS) if i not in omit]
 
 

@@ -416,6 +416,38 @@ class SampleScenarioTest(unittest.TestCase):
                     self.assertTrue(key, "%s: a text written in place, not a key of script_mes" % where)
                     self.assertIn((section[key.group(1)], int(key.group(2)), 0), tables["script_mes"], where)
 
+    def test_every_special_scenario_is_a_scene_of_the_story(self):
+        # Each label of special.txt sets its window frame and music, brings
+        # in a background and at least one of the story's people, shows two
+        # to four lines of its own and goes back to the menu; its button
+        # shows that stage.
+        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        base = os.path.join(root, "sample", "base")
+        stages = extras_data.special_stages(base)
+        adv = set(extras_data.story_pictures(base))
+        tracks = {t.lower() for t in catalogue_data.TRACKS}
+        with open(os.path.join(base, "script", "script.arc", "special.txt"), encoding="utf-8") as f:
+            labels = re.split(r"^(\*m[0-9]+)$", f.read(), flags=re.M)[1:]
+        self.assertEqual(labels[0::2], ["*m%d" % i for i in range(1, 16)])
+        lines = []
+        for label, body in zip(labels[0::2], labels[1::2]):
+            tags = [t for t in body.splitlines() if t.startswith("<")]
+            self.assertEqual(tags[:2], ["<label>", "<winframe 1>"], label)
+            self.assertEqual(tags[-1], "<returnmenu>", label)
+            music = [t for t in tags if t.startswith("<playbgm ")]
+            self.assertEqual(len(music), 1, label)
+            self.assertIn(music[0][len("<playbgm "):].split(",")[0].lower(), tracks, label)
+            stage = stages.get(label, [])
+            self.assertTrue(stage and stage[0][0].startswith("bg_"), label)
+            self.assertTrue(all(name in adv for name, _, _ in stage), label)
+            self.assertTrue(any(name.startswith("chara_") for name, _, _ in stage[1:]), label)
+            said = [int(t[len("<keywait "):-1]) for t in tags if t.startswith("<keywait ")]
+            self.assertTrue(2 <= len(said) <= 4, label)
+            self.assertEqual(said, [int(t[len("<text TEXT_"):-1]) for t in tags if t.startswith("<text ")], label)
+            lines += said
+        self.assertEqual(len(lines), len(set(lines)))
+        self.assertFalse({0, 1} & set(lines))
+
     def test_listing_names_the_lines_and_the_unused_commands(self):
         with tempfile.TemporaryDirectory() as tmp:
             with open(os.path.join(tmp, "a.txt"), "w", encoding="utf-8") as f:
@@ -1015,6 +1047,34 @@ class ExtrasDataTest(unittest.TestCase):
         self.assertEqual(len(names), 14)
         self.assertIn(b"button_c8.ext", names)
         self.assertNotIn(b"button_c13.ext", names)
+        # Each button is its scenario's scene made small: the first
+        # scenario's guide stands over the forest, as special.txt places her.
+        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        adv = os.path.join(root, "sample", "base", "visual", "adv")
+        pics = {}
+        for name in ("bg_forest", "chara_guide"):
+            with open(os.path.join(adv, name + ".ext.pict"), encoding="utf-8") as f:
+                pics[name] = image_data.pixels_from_source(f.read())
+        button = {n: d for n, _, d in open_arc(files[b"visual/thumb/thumb2.arc"])}[b"button_c8.ext"]
+
+        def button_pixel(x, y):
+            i = button[256 + 1024 + y * 256 + x]
+            return bytes(button[256 + 4 * i:256 + 4 * i + 3])[::-1]  # R, G, B
+
+        for (x, y), (name, left, top) in (((128, 44), ("chara_guide", 440, 60)), ((120, 68), ("chara_guide", 440, 60)),
+                                          ((30, 100), ("bg_forest", 0, 0)), ((200, 120), ("bg_forest", 0, 0))):
+            w, _, px = pics[name]
+            at = ((y * 5 - top) * w + x * 5 - left) * 4
+            got, want = button_pixel(x, y), bytes(px[at:at + 3])
+            self.assertLessEqual(max(abs(a - b) for a, b in zip(got, want)), 24, (x, y, name, got, want))
+        # The stage is what the label's first transition brings in.
+        with tempfile.TemporaryDirectory() as tree:
+            os.makedirs(os.path.join(tree, "script", "script.arc"))
+            with open(os.path.join(tree, "script", "script.arc", "special.txt"), "w", encoding="utf-8") as f:
+                f.write("*m1\n<label>\n<image 6,back,b,,10,20>\n<image base,back,a>\n<image 2,back,c,,5,6>\n"
+                        "<freeimage 6>\n<image 4,back,d>\n<trans crossfade,0>\n<image 3,back,e>\n<trans wipe_000,9>\n"
+                        "*m2\n<label>\n<returnmenu>\n")
+            self.assertEqual(extras_data.special_stages(tree), {"*m1": [("a", 0, 0), ("c", 5, 6), ("d", 0, 0)]})
         # The sample's section 4 is the generator's, and slot i of a page
         # is titled after the record it plays.
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))

@@ -1,6 +1,9 @@
 // Every system text, caption, menu item, option choice, slot name, language
 // name and credit line of the sample, measured with the sample's real faces
-// of each interface language against the box the screen draws it in.
+// of each interface language against the box the screen draws it in. The
+// option screen's labels and names are measured as that screen fetches them
+// (with the size tags the system texts put before some of them), and each
+// at the size of its row's other labels.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,17 +14,22 @@
 #include "engine/text/font.h"
 #include "engine/text/text_object.h"
 #include "tests/ui/screen_harness.h"
+#include "ui/layout_table.h"
+#include "ui/mode.h"
+#include "ui/system_text.h"
 
 namespace {
 
 // One text: its table, section and index, the scale it is drawn at and the
-// width of its box (in screen pixels).
+// width of its box (in screen pixels); an option text is fetched as the
+// option screen fetches it.
 struct Fit {
     const char* what;
     MesTable* table;
     int32_t section, index;
     float scale;
     int32_t width;
+    bool option = false;
 };
 
 // The boxes, from the screens' own constants and the layout table.
@@ -32,14 +40,20 @@ std::vector<Fit> Boxes() {
     // wide around 798); the choices fill their 88-pixel buttons.
     for (int32_t i = 12; i <= 25; ++i) {
         const bool choiceRow = i == 18 || i == 19 || i == 21 || i == 23;
-        boxes.push_back({"option label", &SysgraMesTable, 3, i, 0.5f, choiceRow ? 798 - 44 - 8 - 104 : 624 - 110 - 8 - 104});
+        boxes.push_back(
+            {"option label", &SysgraMesTable, 3, i, 0.5f, choiceRow ? 798 - 44 - 8 - 104 : 624 - 110 - 8 - 104, true});
     }
-    for (int32_t i = 1; i <= 6; i += 2) boxes.push_back({"slider end (right)", &SysgraMesTable, 3, i, 0.4f, 150});
-    for (int32_t i = 2; i <= 6; i += 2) boxes.push_back({"slider end (left)", &SysgraMesTable, 3, i, 0.4f, 110});
-    for (int32_t i = 7; i <= 10; ++i) boxes.push_back({"option choice", &SysgraMesTable, 3, i, 0.5f, 88});
-    // The voice-mute names under the icon page (centred, the page 470 wide).
-    for (int32_t i = 11; i <= 11; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, 470});
-    for (int32_t i = 30; i <= 41; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, 470});
+    for (int32_t i = 1; i <= 6; i += 2) boxes.push_back({"slider end (right)", &SysgraMesTable, 3, i, 0.4f, 150, true});
+    for (int32_t i = 2; i <= 6; i += 2) boxes.push_back({"slider end (left)", &SysgraMesTable, 3, i, 0.4f, 110, true});
+    for (int32_t i = 7; i <= 10; ++i) boxes.push_back({"option choice", &SysgraMesTable, 3, i, 0.5f, 88, true});
+    // The voice-mute names: left aligned 10 pixels into the name plate
+    // (layout 6/10, its left edge at x 660), keeping as much room to its
+    // right edge.
+    LayoutRect plate{};
+    GSL_LayoutGetRect(&plate, 6, 10);
+    const int32_t name = plate.width - 2 * (670 - 660);
+    boxes.push_back({"voice name", &SysgraMesTable, 3, 11, 0.5f, name, true});
+    for (int32_t i = 30; i <= 41; ++i) boxes.push_back({"voice name", &SysgraMesTable, 3, i, 0.5f, name, true});
     // The font page's language list: plates 0.385 of the screen, text 0.6.
     for (int32_t i = 26; i <= 29; ++i) boxes.push_back({"language name", &SysgraMesTable, 3, i, 0.6f, 493 - 16});
     // The in-game menu: captions at 0.55 from 22 pixels into a 224-pixel
@@ -84,6 +98,7 @@ TEST_P(SampleTextFit, EveryTextFitsItsBox) {
     ASSERT_TRUE(Fonts(lang));
     InterfaceLanguage = lang;
     TextLanguage = lang;
+    ASSERT_NE(GSL_ScreenOf(SCREEN_OPTION), nullptr);
     const TextSpacing none{};
     int measured = 0;
     for (const Fit& f : Boxes()) {
@@ -93,6 +108,20 @@ TEST_P(SampleTextFit, EveryTextFitsItsBox) {
         const TextScale scale{f.scale, f.scale};
         TextRect r{};
         Lib_TextMeasure(&r, text, &scale, &none, 0, 0);
+        if (f.option) {
+            // As the option screen draws it: any size tag the fetch puts
+            // before the text must leave it at its row's size.
+            Push(GSL_ScreenOf(SCREEN_OPTION));
+            char drawn[kMesTextSize];
+            GSL_SysTextGet(f.table, uint32_t(f.section), uint32_t(f.index), 0, drawn, sizeof drawn);
+            ModeStack[GSL_ModeCount() - 1] = nullptr;
+            TextRect d{};
+            Lib_TextMeasure(&d, drawn, &scale, &none, 0, 0);
+            EXPECT_EQ(d.right - d.left, r.right - r.left)
+                << f.what << " " << f.section << "/" << f.index << " \"" << text << "\" in language " << lang
+                << " is drawn at another size than its row's other texts";
+            r = d;
+        }
         const int32_t width = r.right - r.left;
         EXPECT_LE(width, f.width) << f.what << " " << f.section << "/" << f.index << " \"" << text << "\" in language "
                                   << lang << " runs " << width - f.width << " pixels past its " << f.width
