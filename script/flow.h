@@ -67,6 +67,14 @@ void GSL_ScriptTargetTell(CommandContext* ctx, const ScriptTagPlace& place, cons
 // PendingCall from the newest entry of the game state's current script that
 // holds a return point (none when there is none).
 void GSL_PendingCallRearm();
+// Fits a restored position of the game state to the script container before
+// a story starts from it. A save made with other script files (a file added
+// in front renumbers the members) is told in one line naming its file and
+// label; the saved file is found by its name, and every other file of the
+// histories where its recorded labels, lines and return points still fit.
+// A return point into a file not found is dropped. A position that fits is
+// left as it is.
+void GSL_SavedPositionMend();
 
 void GSL_CmdLabel(CommandContext* ctx);
 void GSL_CmdCall(CommandContext* ctx);

@@ -10,6 +10,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/task.h"
 #include "engine/render/sprite.h"
+#include "script/flow.h"
 #include "script/replay.h"
 #include "script/script_host.h"
 #include "script/script_report.h"
@@ -93,6 +94,7 @@ int32_t GSL_ScriptTaskSet() {
     w->script.command = w->script.prevCommand = -1;
     w->context.script = &w->script;
     w->context.stage = &GameStateBlock.stage;
+    GSL_SavedPositionMend();
     GSL_StageReset(&GameStateBlock.stage, STAGE_RESET_FIELDS | STAGE_RESET_CAMERAS);
     return slot;
 }

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/input/input.h"
 #include "engine/movie/movie.h"
+#include "story/story_window.h"
 #include "tests/script/stage_env.h"
 
 namespace {
@@ -181,6 +184,74 @@ TEST_F(ScriptReport, AMissingPictureIsNotToldWhileASavedLineIsRestored) {
     const Names_ ran = Names();
     EXPECT_NE(std::find(ran.begin(), ran.end(), "image"), ran.end()) << "the restore runs the tag";
     EXPECT_EQ(Count(err, "cannot be loaded"), 0) << err;
+}
+
+// A save holds its script positions by member number. Loaded with the same
+// files it plays on as saved, telling nothing; loaded after a file was added
+// in front (the members renumbered), it is told once and still returns from
+// the saved file to its caller and on into the next scene.
+TEST_F(ScriptReport, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
+    const Sources saved = {{"00_init.txt", "<jump story>\n"},
+                           {"story.txt", "*top\n<label>\n<call scene1>\n<call scene2>\n"},
+                           {"scene1.txt", "*scene1\n<label>\n<text one>\n<keywait 0>\n<text two>\n<keywait 1>\n"
+                                          "<return>\n"},
+                           {"scene2.txt", "*scene2\n<label>\n<text three>\n<keywait 2>\n"}};
+    auto waitOrEnd = [this] {
+        for (int i = 0; i < 200 && Alive() && !(Work()->script.status & SCRIPT_PLAYER_WAIT); ++i) Frame();
+        return Alive() && (Work()->script.status & SCRIPT_PLAYER_WAIT);
+    };
+    drawTexts = true;
+    ASSERT_TRUE(Scripts(saved));
+    Start("00_init.txt");
+    ASSERT_TRUE(waitOrEnd());
+    ASSERT_TRUE(GSL_StoryRestoreHistory(-1, nullptr));  // what a save holds
+    const auto save = std::make_unique<GameState>(GameStateBlock);
+    const std::string told = "vn: script scene1.txt:2: the save at *scene1 was made with other script files; it goes "
+                             "on there, found by name";
+    const Names_ on = {"scene1.txt one", "scene1.txt two", "scene2.txt three"};
+    struct Case {
+        const char* added;   // sorting in front of scene1.txt, of every file, or of its caller only
+        const char* edited;  // a file with a line added at its top
+        std::string err;
+        Names_ texts;
+    } cases[] = {
+        {nullptr, nullptr, "", on},
+        {"a_scene.txt", nullptr, told + "\n", on},
+        {"00_a.txt", nullptr, told + "\n", on},
+        {"scene9.txt", nullptr, told + "\n", on},
+        {"00_a.txt", "story.txt", told + ", but the file it returns to is not found, so its return ends the story\n",
+         {"scene1.txt one", "scene1.txt two"}},
+        {nullptr, "scene1.txt",
+         "vn: script scene1.txt:2: the save near *scene1 was made with other script files and scene1.txt has changed "
+         "since; it goes on from the saved offset 30, which may not be where it was\n",
+         on},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.added ? c.added : "the same files") + (c.edited ? c.edited : ""));
+        Finish();
+        Frame();
+        Sources files = saved;
+        if (c.added) files.push_back({c.added, "*added\n<label>\n<text added>\n<keywait 9>\n"});
+        for (auto& [name, text] : files)
+            if (c.edited && name == c.edited) text = "; changed\n" + text;
+        ASSERT_TRUE(Scripts(files));
+        GSL_ScriptReportReset();
+        GameStateBlock = *save;
+        executed.clear();
+        testing::internal::CaptureStderr();
+        Start(save->scriptName, save->startOffset, save->restartOffset);
+        std::vector<std::string> texts;
+        for (int k = 0; k < 20 && waitOrEnd(); ++k) {
+            for (const Executed& e : executed)
+                if (e.index == 11 && !(e.status & SCRIPT_REPLAY_RUN)) texts.push_back(e.file + " " + e.args[0]);
+            executed.clear();
+            InputButtons.pressed = BUTTON_DECIDE;
+            Frame();
+            InputButtons.pressed = 0;
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        EXPECT_EQ(texts, c.texts);
+    }
 }
 
 }  // namespace
