@@ -84,7 +84,7 @@ TEST(PlatWindow, SizeShowAndExposeEventsAndAFullScreenSwitchMakeTheNextLookAskTh
     } events[] = {{SDL_WINDOWEVENT_RESIZED, true},   {SDL_WINDOWEVENT_SIZE_CHANGED, true},
                   {SDL_WINDOWEVENT_EXPOSED, true},   {SDL_WINDOWEVENT_SHOWN, true},
                   {SDL_WINDOWEVENT_MAXIMIZED, true}, {SDL_WINDOWEVENT_RESTORED, true},
-                  {SDL_WINDOWEVENT_MOVED, false},    {SDL_WINDOWEVENT_FOCUS_GAINED, false}};
+                  {SDL_WINDOWEVENT_MOVED, false},    {SDL_WINDOWEVENT_ENTER, false}};
     for (const auto& e : events) {
         SDL_Event ev{};
         ev.type = SDL_WINDOWEVENT;
