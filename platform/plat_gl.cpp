@@ -79,9 +79,11 @@ struct Presenter {
 };
 Presenter g_presenter;
 // Set by the UI thread on the window's events that come with a size change
-// (SDL's size, expose and show events, a full-screen switch); the next look
-// at the window's size asks the X server.
+// (SDL's size, expose, show and restore events; SDL sends a size event for a
+// full-screen switch itself); the next look at the window's size asks the X
+// server.
 std::atomic<bool> g_sizeUnsure{true};
+PlatGLSizeQuery g_sizeQuery = nullptr;  // a test's stand-in for the server
 
 // --- X errors -----------------------------------------------------------------
 // Xlib's own handlers end the process on any protocol error and on a lost
@@ -156,6 +158,17 @@ bool HasWord(const char* list, const char* word) {
     return false;
 }
 
+// One round trip: the X window's size as the server has it.
+bool AskServer(const Presenter& p, int32_t* width, int32_t* height) {
+    unsigned long root = 0;
+    int x = 0, y = 0;
+    unsigned w = 0, h = 0, border = 0, depth = 0;
+    if (!p.geometry(p.glxDisplay, p.glxDrawable, &root, &x, &y, &w, &h, &border, &depth)) return false;
+    *width = int32_t(w);
+    *height = int32_t(h);
+    return true;
+}
+
 // The window's size as GL draws into it. Under GLX that is the X window's
 // own geometry: SDL's size can run ahead of it (a full screen that no window
 // manager carried out) or behind it (a resize whose event is still queued),
@@ -163,16 +176,14 @@ bool HasWord(const char* list, const char* word) {
 PlatGLRect WholeWindow() {
     int w = 0, h = 0;
     Presenter& p = g_presenter;
-    if (g_window && p.geometry) {
+    if (g_sizeQuery || (g_window && p.geometry)) {
         const bool unsure = g_sizeUnsure.load(std::memory_order_relaxed) && g_sizeUnsure.exchange(false);
         if (unsure) p.askAfter = Presenter::kAskAfterChange;
         if (p.sizeHeld && !unsure) return p.heldSize;
-        unsigned long root = 0;
-        int x = 0, y = 0;
-        unsigned width = 0, height = 0, border = 0, depth = 0;
-        if (p.geometry(p.glxDisplay, p.glxDrawable, &root, &x, &y, &width, &height, &border, &depth)) {
+        int32_t askedW = 0, askedH = 0;
+        if (g_sizeQuery ? g_sizeQuery(&askedW, &askedH) : AskServer(p, &askedW, &askedH)) {
             p.sizeHeld = true;
-            p.heldSize = PlatGLRect{0, 0, int32_t(width), int32_t(height)};
+            p.heldSize = PlatGLRect{0, 0, askedW, askedH};
             return p.heldSize;
         }
     }
@@ -324,6 +335,12 @@ bool Plat_GLDrawableSize(uint32_t* width, uint32_t* height) {
 }
 
 void Plat_GLWindowChanged() { g_sizeUnsure.store(true); }
+
+void Plat_GLSizeQuerySet(PlatGLSizeQuery query) {
+    g_sizeQuery = query;
+    g_presenter.sizeHeld = false;
+    g_presenter.askAfter = 0;
+}
 
 void Plat_GLSwap() { Plat_GLPresentArea(WholeWindow()); }
 

@@ -35,10 +35,16 @@ void* Plat_GLWindow();
 // Size in pixels of the window's drawable (may differ from the window size on
 // HiDPI displays); false and 0×0 without a window.
 bool Plat_GLDrawableSize(uint32_t* width, uint32_t* height);
-// The window's size may have changed (its size, expose or show events, a
-// full-screen switch; any thread): the next look at it asks the X server,
-// which is not asked otherwise.
+// The window's size may have changed (its size, expose, show and restore
+// events, which SDL also sends for a full-screen switch; any thread): the next
+// look at it asks the X server, and so does the look after each of the next
+// 30 presents. It is not asked otherwise.
 void Plat_GLWindowChanged();
+// For tests: stands in for the X server's answer to the window's size (on any
+// video driver, with or without a window); null asks the server. Setting it
+// forgets the size held, so the next look asks. Set on the presenting thread.
+using PlatGLSizeQuery = bool (*)(int32_t* width, int32_t* height);
+void Plat_GLSizeQuerySet(PlatGLSizeQuery query);
 // Presents the window's framebuffer (waits for vsync when it is on).
 void Plat_GLSwap();
 

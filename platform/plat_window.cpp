@@ -253,8 +253,9 @@ void Plat_WindowHide() {
 
 void Plat_WindowFullScreen(bool on) {
     if (!g_window) return;
+    // SDL tells of the switch with a size event, which marks the window's
+    // size unsure for the present (see the pump).
     SDL_SetWindowFullscreen(g_window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    Plat_GLWindowChanged();
 }
 
 void Plat_TextInputOff() { SDL_StopTextInput(); }

@@ -2,10 +2,13 @@
 // audio driver, whose output file holds exactly the mixed bytes.
 #include "platform/plat_audio.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -118,9 +121,30 @@ TEST_F(PlatAudioTest, ResamplesAndRefusesBadVoices) {
     EXPECT_EQ(Plat_VoiceCreate(Pcm(1, 44100), 64), -1);  // no mixer
 }
 
+// ALSA's error hook as a program that uses ALSA itself sets it: it keeps
+// what ALSA reports.
+std::string g_alsaSaid;
+void KeepAlsaError(const char*, int, const char*, int, const char* format, ...) {
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    g_alsaSaid += line;
+}
+
 // SDL's disk driver writes exactly what the callback mixed: a known tone
-// appears at its level and length, and nothing is heard without focus.
+// appears at its level and length, and nothing is heard without focus. ALSA's
+// own error hook, silenced while SDL looks for a device, is back afterwards.
 TEST(PlatAudioDiskTest, DeviceOutputHoldsTheToneAndFocusLossMutes) {
+    using AlsaHook = void (*)(const char*, int, const char*, int, const char*, ...);
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    auto setHook = alsa ? reinterpret_cast<int (*)(AlsaHook)>(dlsym(alsa, "snd_lib_error_set_handler")) : nullptr;
+    auto hook = alsa ? reinterpret_cast<AlsaHook*>(dlsym(alsa, "snd_lib_error")) : nullptr;
+    auto openPcm = alsa ? reinterpret_cast<int (*)(void**, const char*, int, int)>(dlsym(alsa, "snd_pcm_open")) : nullptr;
+    const AlsaHook hookBefore = hook ? *hook : nullptr;
+    if (setHook) setHook(KeepAlsaError);
+
     std::string file =
         (std::filesystem::temp_directory_path() / ("vn_disk_audio_" + std::to_string(::getpid()))).string();
     const char* old = std::getenv("SDL_AUDIODRIVER");
@@ -129,6 +153,13 @@ TEST(PlatAudioDiskTest, DeviceOutputHoldsTheToneAndFocusLossMutes) {
     ::setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
     bool opened = Plat_AudioOpen();
     old ? ::setenv("SDL_AUDIODRIVER", keep.c_str(), 1) : ::unsetenv("SDL_AUDIODRIVER");
+    if (setHook && hook && openPcm) {
+        void* pcm = nullptr;
+        g_alsaSaid.clear();
+        EXPECT_NE(openPcm(&pcm, "vn_no_such_pcm", 0, 0), 0);
+        EXPECT_NE(g_alsaSaid.find("vn_no_such_pcm"), std::string::npos) << "ALSA's hook after the device search";
+        setHook(hookBefore);
+    }
     ASSERT_TRUE(opened);
     ASSERT_EQ(Plat_AudioRate(), kPlatMixRate);
 

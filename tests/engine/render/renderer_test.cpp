@@ -302,6 +302,42 @@ TEST_F(RendererTest, ComposingAt1280x720CopiesTheFrame) {
     }
 }
 
+// The window as its server has it, changing under the composition.
+int32_t g_windowSize[2] = {0, 0};
+bool WindowSize(int32_t* w, int32_t* h) {
+    *w = g_windowSize[0];
+    *h = g_windowSize[1];
+    return true;
+}
+
+// The window changes size by one side, the other or both, with no resize of
+// the target asked for: the next composition lays the picture into it.
+TEST_F(RendererTest, TheCompositionTakesTheWindowsNewSizeWhenEitherSideChanges) {
+    Renderer* r = renderer();
+    g_windowSize[0] = 1920;
+    g_windowSize[1] = 1080;
+    Plat_GLSizeQuerySet(WindowSize);
+    ASSERT_TRUE(Lib_ResizeTarget(r, 0, 0));
+    r->letterbox = 1;
+    const struct {
+        int32_t w, h;
+        ComposeRect picture;
+    } sizes[] = {{1920, 900, {160, 0, 1600, 900}}, {1700, 900, {50, 0, 1600, 900}}, {1440, 1080, {0, 135, 1440, 810}}};
+    for (const auto& s : sizes) {
+        g_windowSize[0] = s.w;
+        g_windowSize[1] = s.h;
+        Plat_GLWindowChanged();
+        Lib_ScreenCompose(r);
+        EXPECT_EQ(r->clientWidth, uint32_t(s.w));
+        EXPECT_EQ(r->clientHeight, uint32_t(s.h));
+        const float want[4] = {float(s.picture.left), float(s.picture.top), float(s.picture.width),
+                               float(s.picture.height)};
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(r->viewport[i], want[i]) << s.w << "x" << s.h << " [" << i << "]";
+    }
+    Plat_GLSizeQuerySet(nullptr);
+    ASSERT_TRUE(Lib_ResizeTarget(r, 0, 0));
+}
+
 TEST_F(RendererTest, ResizeRecordsOnlyUsableSizes) {
     Renderer* r = renderer();
     ASSERT_TRUE(Lib_ResizeTarget(r, 1920, 1080));
