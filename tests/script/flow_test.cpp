@@ -183,8 +183,10 @@ TEST_F(Flow, TheSampleScenarioCallsBranchesAndJumps) {
     EXPECT_EQ(g_shown, (Lines{"playbgm Quillmere", "image 0 fore", "image 3 fore", "name NAME_0", "text TEXT_0",
                               "name NAME_1", "text TEXT_1", "name NAME_0", "text TEXT_16", "text TEXT_17", "name NAME_0",
                               "text TEXT_12", "text TEXT_7", "name NAME_2", "text TEXT_8", "name NAME_3", "text TEXT_9",
-                              "text TEXT_10", "name NAME_2", "text TEXT_11", "name NAME_2", "text TEXT_18",
-                              "name NAME_3", "text TEXT_19", "name NAME_2", "text TEXT_38", "name NAME_0", "text TEXT_4", "name NAME_1", "text TEXT_2", "name NAME_0",
+                              "text TEXT_10", "name NAME_2", "text TEXT_11", "playbgm Quillmere", "image 0 fore", "image 3 fore",
+                              "name NAME_2", "text TEXT_18", "name NAME_3", "text TEXT_19", "name NAME_2", "text TEXT_38",
+                              "playbgm Quillmere", "image 0 fore", "image 3 fore", "name NAME_0", "text TEXT_4",
+                              "playbgm Quillmere", "image 0 fore", "image 3 fore", "name NAME_1", "text TEXT_2", "name NAME_0",
                               "text TEXT_5", "stopbgm", "image 0 back", "image 3 back", "name NAME_0", "text TEXT_20",
                               "image 3 fore", "image 5 fore", "name NAME_1", "text TEXT_21", "image 0 back",
                               "name NAME_0", "text TEXT_22", "image 0 fore", "text TEXT_23"}));
