@@ -47,5 +47,6 @@ int32_t GSL_ReplayRecordKey(int32_t i, int32_t argPos, char* out, uint32_t outSi
 bool GSL_ReplayArgSpan(const CommandContext* ctx, const char** begin, uint32_t* size);
 // Ends the replay of a script whose task ends (or whose work area is new).
 void GSL_ReplayForget(const ScriptState* script);
-// Forgets a buffer whose heap was released (test set-up).
+// Forgets the buffer without freeing it, its heap being released, and sets
+// the phase back (the run-wide reset).
 void GSL_ReplayReset();

@@ -2,6 +2,7 @@
 
 #include "engine/core/host_table.h"
 #include "engine/files/message_table.h"
+#include "script/choice_cmds.h"
 #include "script/flow.h"
 #include "script/game_blocks.h"
 #include "script/msg_scroll.h"
@@ -56,7 +57,8 @@ void GSL_ScriptRunStateReset() {
     GSL_ScriptArcForget();
     GSL_ScriptTagLimitLogReset();
     PendingCall = {-1, 0};
-    ReplayPhase = 0;
+    ChoiceList = {};
+    GSL_ReplayReset();
     MessageScrollTask = -1;
     StaffrollTask = -1;
 }

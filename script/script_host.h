@@ -24,8 +24,9 @@ const ScriptHost& GSL_ScriptHost();
 
 // Puts the script layer's run-wide state back as a fresh process has it: the
 // play mode, the special scenario, what the script report has told, the
-// script pack's check, the pending call, the replay phase and the scroll
-// and staff-roll tasks.
+// script pack's check, the pending call, the choice list, the replay (its
+// buffer forgotten: the heap that held it is released) and the scroll and
+// staff-roll tasks.
 void GSL_ScriptRunStateReset();
 
 // The story's play mode, written by the story screen and its system menu.

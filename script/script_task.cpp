@@ -10,6 +10,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/task.h"
 #include "engine/render/sprite.h"
+#include "script/choice_cmds.h"
 #include "script/flow.h"
 #include "script/replay.h"
 #include "script/script_host.h"
@@ -17,6 +18,7 @@
 #include "script/stage.h"
 #include "script/syntax.h"
 #include "ui/pointer.h"
+#include "ui/widget_delete.h"
 
 
 namespace {
@@ -72,7 +74,18 @@ ScriptTaskWork* GSL_ScriptWorkOf(ScriptState* script) {
     return reinterpret_cast<ScriptTaskWork*>(reinterpret_cast<uint8_t*>(script) - offsetof(ScriptTaskWork, script));
 }
 
+namespace {
+// Removing every screen task at once deletes a script task without its end:
+// its replay ends there, before the screen heap that holds the buffer is
+// laid out afresh.
+void ScriptTaskDelete(int32_t slot) {
+    if (ScriptTaskWork* w = GSL_ScriptTaskWork(slot)) GSL_ReplayForget(&w->script);
+}
+}  // namespace
+
 int32_t GSL_ScriptTaskSet() {
+    static const bool registered = GSL_WidgetDeleteRegister(GSL_ScriptCB, ScriptTaskDelete);
+    (void)registered;
     const int32_t slot = Lib_TaskSet("GSL_ScriptCB", GSL_ScriptCB, 34000, 400, 0);
     if (slot < 0) return -1;
     auto* w = static_cast<ScriptTaskWork*>(Lib_TaskWorkAlloc(uint32_t(slot), sizeof(ScriptTaskWork)));
@@ -82,8 +95,10 @@ int32_t GSL_ScriptTaskSet() {
     }
     // A replay left by a task that had this work area before is over.
     GSL_ReplayForget(&w->script);
-    // So is a choice menu left open by a story that was cut short.
+    // So are a choice menu left open and the choices added for a menu not
+    // yet started by a story that was cut short.
     MenuActiveFlag &= ~1u;
+    ChoiceList.count = 0;
     std::memset(static_cast<void*>(w), 0, sizeof *w);
     w->state = SCRIPT_TASK_LOAD;
     w->ownSlot = slot;

@@ -738,9 +738,14 @@ class AuthorCheckTest(unittest.TestCase):
                                     "<text SYSTEM_1014>\n"), (0, []))
 
     def test_files_are_found_as_the_engine_finds_them_and_each_file_is_checked(self):
-        # A file named in other capitals is found, with its labels.
-        self.assertEqual(self.check(CLEAN_SCENARIO + "<call Scene1>\n<jump SCENE1,*s>\n<jump epilogue,*e>\n",
-                                    {"scene1.txt": "*s\n<label>\n", "Epilogue.txt": "*e\n<label>\n"}), (0, []))
+        # A file named in other capitals is found, with its labels; a '*' in
+        # the name stands for any one character, and only one.
+        files = {"scene1.txt": "*s\n<label>\n", "Epilogue.txt": "*e\n<label>\n"}
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call Scene1>\n<jump SCENE1,*s>\n<jump epilogue,*e>\n"
+                                    "<jump scene*,*s>\n<menuadd 0,SELECT_40,*pilogue,*e>\n<menustart 0>\n", files),
+                         (0, []))
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
+                         (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
                          (1, ["bad.txt:2:8: error: not UTF-8 (byte 0xFF): save the file as UTF-8"]))
         self.assertEqual(self.check(None, {"scene1.txt": CLEAN_SCENARIO}),

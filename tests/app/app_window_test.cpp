@@ -401,6 +401,15 @@ TEST_F(AppWindow, CloseWithoutConfirmationSavesAndDestroysAtOnce) {
     EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_DESTROY);
     EXPECT_EQ(iniBytes().size(), 64u);
     EXPECT_EQ(FakeWindow::questions, 0);
+
+    // The window's reset puts the question back: the next run asks first.
+    Main_AppWindowReset();
+    FakeWindow::posts.clear();
+    Main_WndProc({PWE_REQUEST, WINDOW_REQ_CLOSE, 0, 0, 0, 0});
+    ASSERT_TRUE(FakeWindow::waitFor([] { return FakeWindow::questions == 1; }, 2000));
+    EXPECT_TRUE(FakeWindow::posts.empty());
+    FakeWindow::answerWith(1);
+    ASSERT_TRUE(FakeWindow::waitFor([] { return !FakeWindow::posts.empty(); }));
 }
 
 TEST_F(SystemIniFile, SizeFromALargerDisplayKeeps16By9) {

@@ -333,9 +333,10 @@ TEST_F(Replay, EndingATaskDuringItsRestoreEndsTheReplay) {
     Scripts({{"00_init.txt", "*top\n<label>\n<140>\n<text a>\n<keywait 0>\n"}});
     Fakes();
     // A command that waits for ever during the main run.
-    Handler(140, [](CommandContext* c) {
+    const CommandHandler busy = [](CommandContext* c) {
         if (GSL_ReplayModeGet(c) == REPLAY_RUN) c->script->status |= SCRIPT_BUSY;
-    });
+    };
+    Handler(140, busy);
     Start("00_init.txt", 29, 6);
     Frame(3);
     EXPECT_EQ(ReplayPhase, 1);
@@ -347,6 +348,36 @@ TEST_F(Replay, EndingATaskDuringItsRestoreEndsTheReplay) {
     Start("00_init.txt", 0, 0);
     Frame(2);
     EXPECT_EQ(g_shown, Lines{"text a"});
+
+    // Removing every screen task, as a story's restart does, ends it too,
+    // before the screen heap is laid out afresh.
+    Handler(140, busy);
+    GSL_ScriptTaskEnd(slot_);
+    Start("00_init.txt", 29, 6);
+    Frame(3);
+    ASSERT_EQ(ReplayPhase, 1);
+    StoryPresent(false);
+    GSL_WorkDeleteAll();
+    EXPECT_FALSE(Alive());
+    EXPECT_EQ(ReplayPhase, 0);
+
+    // The run's reset forgets a replay whose heaps went with the task table,
+    // and the next restore runs whole.
+    StoryPresent(true);
+    Start("00_init.txt", 29, 6);
+    Frame(3);
+    ASSERT_EQ(ReplayPhase, 1);
+    const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 4 * mib, 2 * mib, 8 * mib, 2 * mib};
+    ASSERT_TRUE(Lib_MemInit(sizes));
+    ASSERT_TRUE(Lib_TaskInit());
+    GSL_ScriptRunStateReset();
+    Scripts({{"00_init.txt", "*top\n<label>\n<140>\n<text a>\n<keywait 0>\n"}});
+    Handler(140, GSL_CommandEmpty);
+    g_shown.clear();
+    Start("00_init.txt", 29, 6);
+    Frame(4);
+    EXPECT_EQ(g_shown, Lines{"text a"});
+    EXPECT_EQ(ReplayPhase, 0);
 }
 
 }  // namespace
