@@ -41,6 +41,7 @@ constexpr uint64_t kSwitchBoundFrames = 120;
 
 // What full screen returns to lives under SystemIniMutex with the settings
 // block; the lock also keeps writers of system.ini apart.
+// process-wide: read from system.ini by Main_AppStart
 int32_t SavedWindowPos[2] = {0, 0};
 uint32_t SavedWindowSize[2] = {1280, 720};
 
@@ -68,6 +69,7 @@ bool realTakeMessage() { return kMainPassOps.takeMessage(); }
 
 const WindowOps kRealOps = {realState,     Main_WindowKeysNewlyPressed, Plat_PostWindowRequest, realResize,
                             realTakeMessage, Plat_AskYesNo,             Plat_DisplayBounds};
+// process-wide: a test seam (Main_WindowOpsSet)
 std::atomic<const WindowOps*> g_ops{&kRealOps};
 
 const WindowOps& ops() { return *g_ops.load(std::memory_order_acquire); }

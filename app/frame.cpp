@@ -31,10 +31,13 @@
 #include "platform/plat_vm.h"
 #include "platform/plat_window.h"
 
+// process-wide: a test seam
 const uint64_t* MainHeapSizes = kHeapDefaultSizes;
+// process-wide: counted from 0 by each game thread's start
 std::atomic<uint64_t> MainPassCount{0};
 
 namespace {
+// process-wide: set by WinMain
 std::atomic<int> g_exitCode{0};
 
 bool takeGameMessage() {

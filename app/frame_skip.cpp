@@ -16,7 +16,9 @@
 #include "engine/text/text_object.h"
 #include "shaders/shader_set.h"
 
+// process-wide: set by Main_FrameSkipInit
 bool FrameSkipOn = true;
+// process-wide: counts read as differences
 FrameDamageCounts FrameDamageCounted{};
 
 namespace {
@@ -302,6 +304,7 @@ struct SkipState {
     uint8_t matched[kDrawEntries];
     uint8_t skip[kDrawEntries];    // this frame's DrawWalkFilter marks
 };
+// process-wide: made afresh by Main_FrameSkipInit
 SkipState g_state;
 
 // The union of the places of every entry that changed, came or went since

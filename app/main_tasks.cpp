@@ -54,6 +54,7 @@
 #include "ui/widget.h"
 #include "ui/wipe.h"
 
+// process-wide: a test seam
 void (*Main_DrawTestHook)() = nullptr;
 
 namespace {
@@ -141,6 +142,7 @@ int topEntry() {
 }
 }  // namespace
 
+// process-wide: a test seam
 void (*MainTestHook)() = nullptr;
 
 namespace {

@@ -12,10 +12,11 @@
 // reset (Lib_RunStateReset, Lib_TextRunStateReset, GSL_UiRunStateReset,
 // GSL_ScriptRunStateReset, GSL_StoryRunStateReset, GSL_ScreensRunStateReset,
 // Extras_RunStateReset, Main_AppWindowReset). The program's start (WinMain)
-// calls it first, before any thread starts; every test harness calls it in
-// its tear-down, so that whatever runs next in the process finds the state a
-// fresh process has. State a new module keeps across runs is reset by its
-// layer's reset.
+// calls it first, before any thread starts; the screen harness's and the
+// script environment's set-up and tear-down, the save environment's
+// tear-down and ProgramRun's end call it too, so that whatever runs next in
+// the process finds the state a fresh process has. State a new module keeps
+// across runs is reset by its layer's reset (tools/check_run_state.py checks).
 void Main_RunStateReset();
 void Main_Init();
 // Registers the screens (GSL_ScreensSet) and installs the host table of every

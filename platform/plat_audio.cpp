@@ -34,6 +34,8 @@ struct Voice {
     float heard;  // gain at the end of the last chunk; a change ramps over one chunk
 };
 
+// process-wide: the sound device, opened and closed by Plat_AudioOpen and Plat_AudioClose; the
+// focus follows the window's
 std::mutex g_lock;  // the voice table; shared with the device callback
 Voice g_voices[kPlatVoiceCount];
 uint32_t g_rate = 0;  // written under g_lock, 0 while closed
@@ -298,6 +300,7 @@ void MixerDestroy(int32_t voice) {
 const PlatVoiceBackend kMixer = {MixerCreate,    MixerFill,     MixerSetLoop,   MixerSetPosition,
                                  MixerPlay,      MixerStop,     MixerIsPlaying, MixerPosition,
                                  MixerGetVolume, MixerSetVolume, MixerDestroy};
+// process-wide: a test seam (Plat_AudioSetBackend)
 std::atomic<const PlatVoiceBackend*> g_backend{&kMixer};
 
 const PlatVoiceBackend& Ops() { return *g_backend.load(std::memory_order_acquire); }

@@ -32,6 +32,7 @@ struct Command {
     std::shared_ptr<FaceSet> faces;
 };
 
+// process-wide: the font window's requests, emptied as they are served
 std::mutex g_mutex;
 std::vector<Command> g_commands;  // guarded by g_mutex
 PlatFontWindowView g_posted;      // guarded: the newest view
@@ -56,6 +57,7 @@ struct UiFace {
     FT_Face face = nullptr;
 };
 
+// process-wide: the font window, made by its opening and released by its closing
 SDL_Window* g_window = nullptr;
 SDL_Renderer* g_renderer = nullptr;
 SDL_Texture* g_texture = nullptr;

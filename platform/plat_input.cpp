@@ -66,6 +66,7 @@ constexpr SDL_GameControllerAxis kPadAxisLayout[kPlatPadAxes] = {
 // A trigger counts as pressed beyond half its travel (0..32767).
 constexpr int16_t kTriggerHalf = 16384;
 
+// process-wide: the input devices' state, made afresh by Plat_InputStart
 std::mutex g_mutex;
 PlatInputState g_live = Plat_InputIdle();  // guarded by g_mutex
 
@@ -78,6 +79,7 @@ struct Buttons {
     uint8_t pad[kPlatPadButtons];
     uint8_t mouse[3];
 };
+// process-wide: made afresh by Plat_InputStart
 Buttons g_latched{}, g_shown{};
 
 // A key or button going down or up; only a change from up to down is a press
@@ -110,10 +112,12 @@ void restartPresses() {
     g_shown = Buttons{};
 }
 
+// process-wide: made afresh by Plat_InputStart and Plat_InputStop
 std::atomic<uint32_t> g_warpEvent{0};
 std::atomic<bool> g_started{false};
 
 // UI thread only.
+// process-wide: made afresh by Plat_InputStart and Plat_InputStop
 bool g_joystickOn = false;
 SDL_Joystick* g_pad = nullptr;
 SDL_GameController* g_controller = nullptr;  // the pad when SDL knows its layout

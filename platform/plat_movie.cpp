@@ -122,6 +122,7 @@ struct Player {
     std::thread thread;
 };
 
+// process-wide: each player's slot, freed by its closing
 Player* g_players[kPlatMovieSlots];
 
 Player* At(int32_t movie) { return movie >= 0 && movie < kPlatMovieSlots ? g_players[movie] : nullptr; }
@@ -789,6 +790,7 @@ void FfUnlockFrame(int32_t movie) {
 
 const PlatMovieBackend kFfmpeg = {FfOpen,      FfStart,     FfPause,     FfStop,       FfClose,
                                   FfGetVolume, FfSetVolume, FfLockFrame, FfUnlockFrame};
+// process-wide: a test seam (Plat_MovieSetBackend)
 const PlatMovieBackend* g_backend = &kFfmpeg;
 
 }  // namespace

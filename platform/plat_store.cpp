@@ -5,6 +5,7 @@
 #include <atomic>
 
 namespace {
+// process-wide: set by Store_Init and Store_Shutdown
 std::atomic<bool> g_started{false};
 // Ids are 17 decimal digits, like the ids a store client hands out.
 constexpr uint64_t kUserIdBase = 10000000000000000ull;

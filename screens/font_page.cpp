@@ -23,6 +23,7 @@
 #include "ui/system_text.h"
 #include "ui/window_frame.h"
 
+// process-wide: a test seam
 uint8_t (*OptionFontAppRun)(const char* configured) = Lib_FontAppRun;
 
 namespace {

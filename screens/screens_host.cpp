@@ -10,6 +10,7 @@ const ScreensHost kDefaults = {
     [] { return false; },
     [](uint8_t) { return uint32_t(0); },
 };
+// process-wide: installed by Main_ScreenCallsSet
 ScreensHost g_host = kDefaults;
 }  // namespace
 

@@ -166,6 +166,7 @@ float MeasureFrom(const StageRecord* stage, char* buf, size_t n, const char* res
 
 // --- The conversion -----------------------------------------------------------
 
+// process-wide: scratch, written before each read
 TextMeasureRun g_lineRun;  // the converter's line measure; game thread only
 
 struct Converter {

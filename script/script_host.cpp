@@ -12,6 +12,7 @@
 #include "script/staffroll.h"
 #include "ui/mode.h"
 
+// process-wide: loaded by the save system's start and each story's
 SystemData SystemDataBlock;
 GameState GameStateBlock;
 uint32_t StoryPlayMode = 0;
@@ -23,6 +24,7 @@ const ScriptHost kDefaults = {
     [](const char*, int32_t, int8_t) { return int32_t(0); },
     [](uint8_t) { return false; },
 };
+// process-wide: installed by Main_ScreenCallsSet
 ScriptHost g_host = kDefaults;
 }  // namespace
 

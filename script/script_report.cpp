@@ -146,6 +146,7 @@ void GSL_ScriptReportReset() {
     std::memset(g_places, 0, sizeof g_places);
     g_placeCount = 0;
     g_secondStarted = false;
+    g_secondStart = 0;
     g_secondLines = 0;
     g_secondDropped = 0;
 }

@@ -14,6 +14,7 @@
 #include "script/syntax.h"
 #include "shaders/shader_set2.h"
 
+// process-wide: made afresh by GSL_StageReset at a story's start
 CameraRecord StageCamera[4];
 MoveQueue MoveQueues[24];
 
@@ -112,6 +113,7 @@ struct KeywaitScan {
     bool found = false;
     int32_t id = 0;
 };
+// process-wide: a cache keyed by the script text it scanned
 KeywaitScan g_scan;
 
 void ScanKeywait(const ScriptState* s) {

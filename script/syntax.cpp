@@ -60,6 +60,7 @@ constexpr std::array<CommandEntry, kScriptCommands> MakeTable() {
 }
 
 constexpr std::array<CommandEntry, kScriptCommands> kTable = MakeTable();
+// process-wide: a test seam (GSL_ScriptCommandTableSet)
 const CommandEntry* g_table = kTable.data();
 
 // Length of the character at i: 2 for a lead byte with its second byte

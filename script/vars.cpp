@@ -15,6 +15,7 @@ namespace {
 constexpr uint32_t kPartSize = 128;  // one operand, operator or target, terminator included
 constexpr int32_t kListParts = 16;
 
+// process-wide: a test seam (GSL_ScriptRandomSet)
 ScriptRandomFn g_random = nullptr;
 
 // A bounded text buffer: bytes past its room are ignored.

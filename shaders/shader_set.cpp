@@ -11,6 +11,7 @@
 #include "shaders/programs/vertex_programs.h"
 
 namespace {
+// process-wide: made by Lib_ShaderCreate, released by Lib_ShaderRelease
 GraphicsResources g_graphics;
 
 struct VertexProgram {

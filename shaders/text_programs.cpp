@@ -9,6 +9,7 @@
 #include "shaders/programs/vertex_programs.h"
 #include "shaders/shader_set.h"
 
+// process-wide: made by Lib_WipeProgramsCreate, released by Lib_WipeProgramsRelease
 ShaderProgram WipeShaders;
 
 namespace {

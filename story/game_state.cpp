@@ -10,10 +10,12 @@
 #include "script/stage.h"
 #include "story/access_flags.h"
 
+// process-wide: set by GSL_GameStateInit and each story's start
 uint64_t PlayTimeBase;
 
 namespace {
 
+// process-wide: a test seam (GSL_PlayTimeClockSet)
 uint64_t (*g_clock)() = nullptr;
 
 constexpr uint8_t kConfigDefaults[24] = {0, 60, 80, 0, 100, 50, 50, 100, 100, 1};  // bytes 5..28

@@ -37,6 +37,7 @@ struct LineWork {
     char converted[kMarkupSize];
     char result[kLineTextSize];
 };
+// process-wide: scratch, written before each read
 LineWork g_work;
 
 // A growing string of cap bytes (terminator included), cut on a character

@@ -105,6 +105,7 @@ struct QuickTaskWork {
 static_assert(sizeof(QuickTaskWork) <= kWidgetWorkSize);
 
 // The requests live as long as the save task may read them.
+// process-wide: scratch, built before each save
 SaveRequest g_request;
 
 void QuickTaskRelease(QuickTaskWork* w) {

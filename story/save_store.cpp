@@ -116,7 +116,9 @@ struct Store {
     int32_t thread = -1;
 };
 
+// process-wide: made afresh by Lib_SaveInit, released by Lib_SaveEnd
 Store g;
+// process-wide: a test seam (Lib_SaveClockSet)
 DateTime* (*g_clock)(DateTime*) = nullptr;
 
 uint8_t* Part(int32_t slot, int32_t part) { return g.image + SavePartOffset(slot, part); }

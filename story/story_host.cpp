@@ -1,6 +1,7 @@
 #include "story/story_host.h"
 
 #include "engine/core/host_table.h"
+#include "engine/movie/movie.h"
 #include "story/config.h"
 #include "story/quick_save.h"
 #include "story/save_store.h"
@@ -11,6 +12,7 @@ namespace {
 const StoryHost kDefaults = {
     [](int32_t, int32_t*) { return int32_t(-1); },
 };
+// process-wide: installed by Main_ScreenCallsSet
 StoryHost g_host = kDefaults;
 }  // namespace
 
@@ -32,4 +34,5 @@ void GSL_StoryRunStateReset() {
     GuideTaskId = -1;
     StoryHoldPictTask = -1;
     GSL_StoryWindowReset();
+    MovieVolume.store(1.0f);
 }

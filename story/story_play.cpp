@@ -78,6 +78,7 @@ enum : int32_t { FADE_OUT_START = 0, FADE_OUT_WAIT = 1, FADE_OUT_COUNT = 2 };
 
 // The two sheet preloads (0 running, 1 done, -1 failed); static, as their
 // tasks write them after the screen may have gone.
+// process-wide: set by the story's preload (GSL_SystemLoadPrevSet) before it is read
 int32_t g_preload[2] = {1, 1};
 
 void Step(ScreenWork* w, int32_t step) {

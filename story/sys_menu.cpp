@@ -65,6 +65,7 @@ constexpr Button kButtons[kSysMenuButtons] = {
 };
 
 // The options visit's font name, compared after it.
+// process-wide: scratch, written before each read
 char g_font[sizeof(SystemData::fontName)];
 
 SysMenuHead* Head(ScreenWork* w) { return GSL_SysMenuHead(w); }

@@ -20,6 +20,7 @@ enum : uint32_t { WORD_SAVE = 0, WORD_DIALOG = 1, WORD_DIM = 2, WORD_FADED = 3 }
 enum : int32_t { FADE_START = 0, FADE_WAIT = 1 };
 
 // The request lives as long as the save task may read it.
+// process-wide: scratch, built before each save
 SaveRequest g_request;
 
 const DispColorWork* Overlay() {

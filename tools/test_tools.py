@@ -20,6 +20,7 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import build_sample  # noqa: E402
 import catalogue_data  # noqa: E402
+import check_run_state  # noqa: E402
 import extras_data  # noqa: E402
 import font_data  # noqa: E402
 import image_data  # noqa: E402
@@ -1105,6 +1106,52 @@ class ExtrasDataTest(unittest.TestCase):
             self.assertTrue(8.0 <= end - start <= 15.0, t["record"])
             tunes.add(t["synth"]["parts"][0]["notes"])
         self.assertEqual(len(tunes), len(desc["tracks"]) + 1)
+
+
+class RunStateCheckTest(unittest.TestCase):
+    """The run-state check on a small tree compiled here: a variable no reset
+    names fails it, until a reset names it or it is marked process-wide."""
+
+    def check(self, extras):
+        with tempfile.TemporaryDirectory() as root:
+            objects = os.path.join(root, 'objects')
+            files = {folder: ''.join(f'void {r}() {{}}\n' for r in resets)
+                     for _, (folder, *_), resets in check_run_state.LAYERS}
+            files['extras'] = extras
+            for folder, text in files.items():
+                os.makedirs(os.path.join(root, folder))
+                os.makedirs(os.path.join(objects, folder))
+                with open(os.path.join(root, folder, 'a.cpp'), 'w') as f:
+                    f.write(text)
+                subprocess.run(['g++', '-std=c++20', '-c', os.path.join(root, folder, 'a.cpp'), '-o',
+                                os.path.join(objects, folder, 'a.cpp.o')], check=True)
+            out = io.StringIO()
+            with contextlib.redirect_stdout(out), mock_argv([root, objects]):
+                code = check_run_state.main()
+            return code, out.getvalue()
+
+    def test_a_variable_no_reset_names_fails_until_reset_or_marked(self):
+        use = 'int Use() { return ++Seen + ++g_count; }\n'
+        code, out = self.check('int Seen = 0;\nnamespace {\nint g_count;\n}\n'
+                               'void Extras_RunStateReset() {}\n' + use)
+        self.assertEqual(code, 1)
+        self.assertIn('extras/a.cpp:1: Seen is neither set by a reset', out)
+        self.assertIn('extras/a.cpp:3: g_count is neither', out)
+        # Named by a function the reset calls; marked; a constant table.
+        code, out = self.check('int Seen = 0;\nnamespace {\n// Counted.\n// process-wide: a count\nint g_count;\n'
+                               'void Clear() { Seen = 0; }\n}\nvoid Extras_RunStateReset() { Clear(); }\n'
+                               'const int kTable[2] = {1, 2};\n' + use)
+        self.assertEqual((code, out.count('neither')), (0, 0), out)
+
+
+@contextlib.contextmanager
+def mock_argv(args):
+    saved = sys.argv
+    sys.argv = [saved[0]] + args
+    try:
+        yield
+    finally:
+        sys.argv = saved
 
 
 if __name__ == "__main__":

@@ -18,6 +18,7 @@ struct PauseOwner {
     TaskCallback callback;
     void* work;
 };
+// process-wide: cleared by each pause before it is read
 PauseOwner PauseOwners[2][kTaskSlots];
 
 int32_t fall(int32_t c, int32_t e) { return c + e < 0 ? 0 : std::min(c + e, c); }

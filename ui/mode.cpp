@@ -19,6 +19,7 @@ uint8_t* TaskPauseSave[2];
 
 namespace {
 constexpr uint16_t kScreenTaskGroup = 400;
+// process-wide: installed by Main_ScreenCallsSet (GSL_ScreensSet)
 ModeFunction g_screens[SCREEN_COUNT];
 
 // Ends a task the screen owns: a script task that may end at once is removed,

@@ -177,6 +177,7 @@ namespace {
 // How long the driver waits for sprite or load slots to bring released
 // layers back before it gives them up.
 constexpr uint32_t kReloadWaitFrames = 600;
+// process-wide: counted from 0 by each restore
 uint32_t g_reloadWaited = 0;
 
 // Loads a released layer again: back into its old sprite slot when that is

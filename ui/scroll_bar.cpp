@@ -18,6 +18,7 @@ namespace {
 constexpr uint32_t kPlain = 0xFFF0F0F0u, kLit = 0xFFFFFFFFu;
 
 // One counter for every bar: a single pointer holds one arrow at a time.
+// process-wide: counted from 0 by each press
 int32_t HoldFrames = 0;
 
 int32_t firstItem(const ScrollBarWork* w) { return w->firstPiece < 0 ? 9 : w->firstPiece; }

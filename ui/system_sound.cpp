@@ -23,6 +23,7 @@ void GSL_SystemSePlay(int32_t n) {
 
 const char SysVoiceKeys[kSysVoiceCharacters][16] = {"dova", "quorin", "pemble", "lirra",    "sefa",     "varo",
                                                     "arlo", "tiln",   "welm",   "fennick", "zastrell", "gub"};
+// process-wide: a test seam
 uint32_t (*SysVoiceRandom)(uint32_t lo, uint32_t hi) = Lib_Random;
 
 namespace {

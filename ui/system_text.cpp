@@ -9,6 +9,7 @@
 
 namespace {
 
+// process-wide: scratch, written before each read
 char RewriteBuffer[kMesTextSize];
 
 // The add-on glyph tag that stands for the star (U+2606) or the middle dot

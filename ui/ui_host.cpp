@@ -16,6 +16,7 @@ const UiHost kDefaults = {
     [](int32_t) { return int32_t(-1); },
     [] { return uint8_t(100); },
 };
+// process-wide: installed by Main_ScreenCallsSet
 UiHost g_host = kDefaults;
 }  // namespace
 

@@ -5,6 +5,7 @@ struct WidgetDeleteEntry {
     TaskCallback callback;
     WidgetDeleteFn del;
 };
+// process-wide: the widgets' delete calls, registered once
 WidgetDeleteEntry g_entries[kWidgetDeleteEntries];
 }  // namespace
 

@@ -18,8 +18,10 @@ constexpr uint64_t kLargeBlock = 64ull * 1024 * 1024;
 // entries stored at later probes of the same names stay reachable; buckets
 // never return to empty except by Lib_CashReset. An empty bucket therefore
 // proves that no entry sits at a later probe of that name.
+// process-wide: a marker whose address alone is used
 CacheEntry g_tombstoneEntry;
 CacheEntry* const kTombstone = &g_tombstoneEntry;
+// process-wide: emptied by Lib_CashReset at the cache's start
 CacheEntry* CacheHashTable[kCacheBuckets];
 
 // Every live entry with the bucket it occupies (-1 for none). This stands in
@@ -29,8 +31,10 @@ struct Live {
     int32_t bucket;
     uint32_t pins;  // request slots holding the entry's data
 };
+// process-wide: emptied by Lib_CashReset at the cache's start
 std::vector<Live> g_live;
 size_t g_outsideHash = 0;  // live entries that occupy no bucket
+// process-wide: a lock
 std::mutex g_mutex;
 
 MemHeap* CacheHeap() { return &HeapTable.heaps[HEAP_CACHE]; }

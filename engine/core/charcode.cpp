@@ -127,6 +127,7 @@ uint32_t SjisEncode(uint32_t u, uint8_t out[2]) {
     return 0;
 }
 
+// process-wide: scratch, written before each read
 char g_sjisToUtf8Buffer[kCharConvSize];
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 namespace {
+// process-wide: a test seam (Lib_DebugSetSink)
 std::atomic<DebugLogSink> g_sink{nullptr};
 }
 

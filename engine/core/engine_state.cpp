@@ -34,26 +34,34 @@ void Lib_RunStateReset() {
     WindowFlags.store(0);
     FrameRateSwitch = 1;
     Lib_FrameRateSet(FrameRate);
+    MainInputDone = 0;
+    FrameTimeCounter = 0.0f;
+    FrameTimeHold = 0;
 }
 
+// process-wide: the save sizes, the same for every run
 uint32_t SaveBinSizeTable[34];
+// process-wide: counted from 0 by each game thread's start
 std::atomic<uint64_t> MainFrameCount{0};
 
 uint8_t MainInputDone = 0;
 float FrameTimeCounter = 0.0f;
 uint8_t FrameTimeHold = 0;
 
+// process-wide: read by Main_AppStart; the lock guards the block
 char UserId[64] = "00000000000000000";
 SystemIni SystemIniBlock;
 std::mutex SystemIniMutex;
 std::atomic<uint8_t> WindowFlags{0};
 
 namespace {
+// process-wide: the timer's start, set by Lib_TimerStart; the clock is a test seam
 std::atomic<uint32_t> g_timerStart{0};
 std::atomic<uint64_t (*)()> g_timerClock{nullptr};
 
 // Messages on the game thread's queue go to the handler of their type.
 constexpr int kMsgHandlers = 8;
+// process-wide: each message type's handler, registered at the subsystems' start
 std::atomic<uint32_t> g_msgTypes[kMsgHandlers];
 std::atomic<GameMsgHandler> g_msgHandlers[kMsgHandlers];
 

@@ -31,6 +31,7 @@
 #define HEAP_UNPOISON(p, n) ((void)(p), (void)(n))
 #endif
 
+// process-wide: made afresh by Lib_MemInit
 HeapTableT HeapTable;
 
 namespace {

@@ -6,6 +6,7 @@
 #include "engine/core/debug_log.h"
 #include "engine/core/heap.h"
 
+// process-wide: made afresh by Lib_TaskInit
 TaskTableT TaskTable;
 
 namespace {
@@ -19,8 +20,10 @@ constexpr uint16_t kTailPriority = 65535;
 // True while a pass walks the list: deletions then only mark the record dead
 // and leave the unlinking to the removal step, so the walk never reads freed
 // memory.
+// process-wide: made afresh by Lib_TaskInit
 bool g_inPass = false;
 // No slot below this one is free: the search for a free slot starts here.
+// process-wide: made afresh by Lib_TaskInit
 int32_t g_freeFrom = 0;
 
 void SlotFreed(int32_t slot) {

@@ -8,6 +8,7 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 
+// process-wide: emptied by Lib_ThreadTableClear; each thread leaves its slot
 ThreadRecord* ThreadTable[kThreadSlots];
 
 namespace {

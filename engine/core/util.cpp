@@ -27,6 +27,7 @@ void Lib_Sha1(const void* data, uint32_t length, uint8_t out[20]) {
 }
 
 namespace {
+// process-wide: a lock
 std::mutex g_randomLock;
 
 // One generator for the process, seeded on first use from the wall clock.

@@ -22,7 +22,9 @@
 #include "engine/core/charcode.h"
 #include "platform/plat_time.h"
 
+// process-wide: made afresh by Lib_FileInit
 FileLoadTableT FileLoadTable;
+// process-wide: a count read as differences
 std::atomic<uint32_t> FileReadCount{0};
 
 namespace {
@@ -133,6 +135,7 @@ void DropBuffer(LoadBuffer* b) {
 
 // The idle loader waits here (with the loader mutex) for a request or a
 // stop; the bound only limits the damage of a wake-up that was missed.
+// process-wide: the loader thread's wake-up
 std::condition_variable g_loaderWake;
 constexpr auto kLoaderIdleBound = std::chrono::milliseconds(20);
 

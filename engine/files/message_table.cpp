@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+// process-wide: loaded and freed by Lib_MesSystemLoad, Lib_MesLoad and their frees
 MesTable SystemMesTable;
 MesTable SysgraMesTable;
 MesTable ScriptMesTable;
@@ -22,7 +23,9 @@ constexpr uint64_t kHeadSize = 48;
 constexpr int32_t kSections = 10;
 constexpr char kNoText[] = "No text";
 
+// process-wide: scratch, written before each read
 char g_sharedText[kMesTextSize];
+// process-wide: the system locale's language, the same for the process
 std::atomic<int32_t> g_localeLanguage{-1};
 
 uint32_t ReadU32(const uint8_t* p) {

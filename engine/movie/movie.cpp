@@ -16,6 +16,7 @@
 #include "platform/plat_msg.h"
 #include "platform/plat_time.h"
 
+// process-wide: made afresh by Lib_MovieInit and Lib_MovieStop
 std::atomic<int32_t> MovieState{MOVIE_IDLE};
 std::atomic<int32_t> MovieSpriteSlot{-1};
 int32_t MovieLoadSlot = -1;
@@ -46,11 +47,13 @@ namespace {
 constexpr uint32_t kMovieAlign = 256;
 constexpr uint32_t kStopSettleMs = 16;
 
+// process-wide: a serial that only grows
 uint64_t g_serial = 0;
 
 bool RealMinimised() { return Plat_MovieWindowMinimised(); }
 bool RealForeground() { return Plat_MovieWindowFocused(); }
 const MovieWindowOps kRealWindow = {RealMinimised, RealForeground};
+// process-wide: a test seam (Lib_MovieWindowOpsSet)
 const MovieWindowOps* g_window = &kRealWindow;
 
 // --- presentation --------------------------------------------------------------
@@ -97,6 +100,7 @@ struct MovieGl {
     bool fullRange;
     float aspect;
 };
+// process-wide: the movie's textures, made and released with its GL context
 MovieGl g_gl;
 
 // The YUV to RGB matrix (rows R, G, B; columns Y, U, V) and the levels taken

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 
+// process-wide: made afresh by Lib_GraphicsInit; the stash is kept for one drawing
 CameraRecord ActiveCamera;
 CameraRecord CameraStash;
 

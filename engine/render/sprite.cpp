@@ -11,7 +11,9 @@
 #include "platform/plat_gl_api.h"
 #include "shaders/shader_set.h"
 
+// process-wide: made afresh by Lib_GraphicsInit
 SpriteRecord SpriteTable[kSpriteSlots];
+// process-wide: a count of GL objects, back to 0 when the sprites are released
 int32_t SpriteLiveObjects = 0;
 
 namespace {

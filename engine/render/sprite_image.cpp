@@ -108,6 +108,7 @@ bool BuildExt0(SpriteRecord* r, const ImageInfo& info) {
 }
 
 // Stands for a PNG that Lib_ImageDecodeAhead could not decode.
+// process-wide: a marker whose address alone is used
 uint8_t g_undecodable;
 
 // The PNG's pixels in a new heap-4 buffer; null when there is no memory,

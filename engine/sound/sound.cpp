@@ -7,12 +7,16 @@
 #include "platform/plat_audio.h"
 #include "platform/plat_time.h"
 
+// process-wide: made afresh by Lib_SoundInit and Lib_SoundReset
 SoundChannel SoundChannelTable[kSoundChannels];
+// process-wide: a copy taken by Lib_SoundStateCopy before each read
 SoundChannelState SoundStateSnapshot[kSoundChannels];
 int32_t SoundThreadSlot = -1;
 
 namespace {
+// process-wide: a test seam (Lib_SoundSetClock)
 std::atomic<uint64_t (*)()> g_clock{nullptr};
+// process-wide: set by Lib_SoundInit
 std::atomic<bool> g_noDevice{false};
 
 SoundChannel* ValidChannel(int32_t channel) {

@@ -71,6 +71,7 @@ struct DamagedReports {
     uint64_t named[64];
     int count = 0;
 };
+// process-wide: emptied by Lib_SoundInit (Lib_SoundDamagedForget)
 DamagedReports g_damaged;
 
 void ReportDamaged(const char* path, const char* fault) {
@@ -404,6 +405,7 @@ struct WorkerRest {
     std::condition_variable wake;
     bool pending = false;  // a record changed since the pass began
 };
+// process-wide: the worker thread's wake-up
 WorkerRest g_rest;
 constexpr auto kRestBound = std::chrono::milliseconds(20);
 

@@ -19,6 +19,7 @@
 #include "engine/files/message_table.h"
 #include "engine/text/glyph_cache.h"
 
+// process-wide: set by Lib_FontCreate
 char FontDefaultFace[kFaceNameSize];
 char FontUserFace[kFaceNameSize];
 
@@ -26,6 +27,8 @@ void Lib_TextRunStateReset() {
     TextLanguage.store(-1);
     FontUserFace[0] = 0;
 }
+// process-wide: set by Lib_FontInit and Lib_FontStateClear; the glyph's fields are written before
+// each read
 int32_t FontSelectedStyle;
 int32_t InterfaceLanguage = -1;
 FontGlyphMetricsT FontGlyphMetrics;
@@ -56,11 +59,13 @@ struct StyleFace {
     bool exists;
 };
 
+// process-wide: made by Lib_FontCreate, released by Lib_FontRelease
 FT_Library g_library;
 FaceSlot g_slots[kFaceSlots];
 StyleFace g_styles[3];
 
 bool FreeTypeRaster(int32_t style, uint32_t codePoint, bool bitmap, RasterGlyph* out);
+// process-wide: a test seam (Lib_GlyphRasterSet)
 GlyphRasterFn g_raster = FreeTypeRaster;
 
 uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }

@@ -16,6 +16,7 @@
 #include "platform/plat_gl_api.h"
 #include "shaders/shader_set.h"
 
+// process-wide: made afresh by Lib_FontInit
 TextRenderStateT TextRenderState{TextLanguage};
 GlyphCacheEntry GlyphCache[kGlyphCacheEntries];
 
@@ -54,6 +55,7 @@ void GlRelease(uint32_t texture) {
 }
 
 constexpr GlyphTextureOps kGlOps = {GlCreate, GlRelease};
+// process-wide: a test seam (Lib_GlyphTextureOpsSet)
 const GlyphTextureOps* g_ops = &kGlOps;
 
 void ReleaseEntry(GlyphCacheEntry* e) {

@@ -47,6 +47,7 @@ struct GlBatch {
     uint32_t stride = 0;
     std::vector<uint8_t> staging;
 };
+// process-wide: the GL batch, released by Lib_TextDrawRelease
 GlBatch* g_batch = nullptr;
 
 GlBatch& Batch() {
@@ -94,6 +95,7 @@ bool PassOutsideDamage(const ConstBuf& cb) {
 
 // Whether the text callback now running had a glyph pass left out (outside
 // the damage), and whether one of its flushes set the blend state.
+// process-wide: one drawing's state, set before it is read
 bool g_passLeftOut = false;
 bool g_blendSet = false;
 
@@ -110,6 +112,7 @@ void GlPass(const ConstBuf& constants, uint32_t vertexBuffer) {
 }
 
 // Per draw entry: whether its text's last drawing set the blend state.
+// process-wide: one drawing's state, set before it is read
 uint8_t g_entryBlendSet[kDrawEntries];
 
 void GlFlush() {
@@ -188,6 +191,7 @@ constexpr TextOps kDefaultOps = {
     Lib_GlyphInfoGet, Lib_GlyphMake, GlGlyphBegin, GlPass,  GlFlush,
     GlScissor,        GlBufferCreate, GlBufferRelease, Plat_MonotonicUs,
 };
+// process-wide: a test seam (Lib_TextOpsSet)
 TextOps g_ops = kDefaultOps;
 
 // --- Drawing ----------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "engine/text/text_measure_run.h"
 #include "engine/text/text_tags.h"
 
+// process-wide: emptied by Lib_TextTableClear
 TextRecord* TextTable[kTextSlots];
 
 namespace {

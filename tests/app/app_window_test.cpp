@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/frame.h"
+#include "app/main_tasks.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
 #include "tests/engine/files/files_env.h"
@@ -101,23 +102,15 @@ protected:
         FakeWindow::primary = PlatRect{0, 0, 1920, 1080};
         Main_WindowOpsSet(&kFakeOps);
         Main_SystemIniSet(SystemIni{});
-        WindowFlags = 0;
-        ResizePending = 0;
-        CloseConfirm = 1;
-        runState_ = RunState.load();
-        RunState = RUN_STARTING;  // as at start: a program run before left RUN_QUIT
+        Main_RunStateReset();  // as at start: a program run before left RUN_QUIT
     }
     void TearDown() override {
-        RunState = runState_;
         Main_WindowOpsSet(nullptr);
-        WindowFlags = 0;
-        ResizePending = 0;
-        CloseConfirm = 1;
+        Main_RunStateReset();
         fs::current_path(old_);
         fs::remove_all(dir_);
         std::memcpy(UserId, userId_, sizeof userId_);
     }
-    uint8_t runState_ = RUN_STARTING;
     static std::vector<uint8_t> iniBytes() {
         std::ifstream in("user/777/system.ini", std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};

@@ -44,7 +44,6 @@ protected:
     void TearDown() override {
         Lib_SaveEnd();
         ScreenHarness::TearDown();
-        TextLanguage = 0;
     }
     static void Open() { ASSERT_TRUE(Lib_SaveInit()); }
     // The texts of the next n notices, each answered with confirm.

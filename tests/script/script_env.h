@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/engine_state.h"
@@ -79,8 +80,7 @@ protected:
         g_log.clear();
         g_debug.clear();
         g_frame = 0;
-        StoryPlayMode = 0;
-        SpecialScenarioFlag = 0;
+        Main_RunStateReset();
         scriptHost_ = GSL_ScriptHost();
         GSL_ScriptHostSet(nullptr);
         // The stand-in story, absent until a test asks for it (a program run
@@ -103,8 +103,7 @@ protected:
     void TearDown() override {
         story_.reset();
         GSL_ScriptHostSet(&scriptHost_);
-        StoryPlayMode = 0;
-        SpecialScenarioFlag = 0;
+        Main_RunStateReset();
         GSL_ScriptCommandTableSet(nullptr);
         GSL_ScriptTraceSet(nullptr);
         Lib_TimerSetClock(nullptr);

@@ -48,7 +48,6 @@ TEST_F(Config, VolumesFollowTheirBytesAndTheStageFactors) {
     for (int32_t ch = 19; ch <= 22; ++ch) EXPECT_FLOAT_EQ(Volume(ch), 30.0f) << ch;
     EXPECT_FLOAT_EQ(MovieVolume.load(), 0.3f);
     Lib_SoundReset();
-    MovieVolume = 1.0f;
 }
 
 TEST_F(Config, OpacityTextEdgeAndInstantEffectsReachTheStoryScreen) {

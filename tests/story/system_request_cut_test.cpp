@@ -31,13 +31,7 @@ void ExpectCut(const char* field, size_t size, const std::string& whole, size_t 
     for (size_t i = n; i < size; ++i) ASSERT_EQ(field[i], 0) << what << " has bytes behind its end";
 }
 
-class SystemRequestCut : public ScreenHarness {
-protected:
-    void TearDown() override {
-        ScreenHarness::TearDown();
-        TextLanguage = 0;
-    }
-};
+using SystemRequestCut = ScreenHarness;
 
 TEST_F(SystemRequestCut, FifteenHundredByteTextsStayInsideTheirFields) {
     const std::string a = "\xE3\x81\x82";  // three bytes

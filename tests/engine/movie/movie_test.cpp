@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/frame.h"
+#include "app/main_tasks.h"
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
@@ -93,7 +94,7 @@ void StartMovieModule() {
     g_minimised = false;
     g_foreground = true;
     Lib_MovieWindowOpsSet(&kWindow);
-    MovieVolume = 1.0f;
+    Main_RunStateReset();
 }
 
 void EndMovieModule() {
