@@ -258,14 +258,9 @@ TEST_F(BootFlow, AMissingSoundPackKeepsTheBootWaitingAndSaysSo) {
 // save's panel beside it once the cursor is there.
 class QuickOffer : public BootFlow {
 protected:
-    void SetUp() override {
-        BootFlow::SetUp();
-        QuickDataPresent = 0;
-    }
     void TearDown() override {
         ShowQuickGDDel();
         BootFlow::TearDown();
-        QuickDataPresent = 0;
     }
     // Frames, the disk writer in real time, until the save task has answered.
     bool Saved(SaveRequest* request, int32_t slot) {

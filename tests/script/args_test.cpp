@@ -157,7 +157,6 @@ protected:
     }
     void TearDown() override {
         ScriptMesTable = SystemMesTable = {};
-        TextLanguage = -1;
         ScriptEnv::TearDown();
     }
     std::vector<uint8_t> Table(const std::string& source) {

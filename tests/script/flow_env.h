@@ -117,7 +117,6 @@ class FlowEnv : public ScriptEnv {
 protected:
     void SetUp() override {
         ScriptEnv::SetUp();
-        PendingCall = {-1, 0};
         flow_env::g_stage = {};
         flow_env::g_nameClear = false;
         flow_env::g_shown.clear();

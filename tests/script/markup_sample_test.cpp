@@ -35,13 +35,7 @@ std::vector<std::string> TextTags() {
     return tags;
 }
 
-class MarkupSample : public MarkupEnv, public ::testing::WithParamInterface<int> {
-protected:
-    void TearDown() override {
-        TextLanguage = -1;
-        MarkupEnv::TearDown();
-    }
-};
+class MarkupSample : public MarkupEnv, public ::testing::WithParamInterface<int> {};
 
 TEST_P(MarkupSample, EveryTextTagFitsTheMessageWindow) {
     const int lang = GetParam();

@@ -57,7 +57,6 @@ protected:
         // The start-up cleared the contexts: the story's again, idle below.
         ASSERT_NE(MakeContext(GSL_StoryModeCB), nullptr);
         Story()->step = 99;
-        StoryExitRequest = 0;
         TextLanguage = 1;
         SystemDataBlock.voiceVolume = 80;
         window_ = &LayerSprite(25, SPRITE_IN_USE | SPRITE_READY, 64, 64);

@@ -42,10 +42,6 @@ protected:
         TextLanguage = 0;
         ASSERT_TRUE(MessageTables(kScriptMes, kSystemMes));
     }
-    void TearDown() override {
-        TextLanguage = -1;
-        MarkupEnv::TearDown();
-    }
     // History line n points at the tag of `mark` (its n-th occurrence from the
     // start, counting from 0) in member m.
     void Point(uint32_t line, uint32_t member, const std::string& text, const std::string& mark, int nth = 0) {

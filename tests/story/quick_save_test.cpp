@@ -77,15 +77,10 @@ protected:
         Messages();
         TextLanguage = 1;
         Frame();
-        QuickDataPresent = 0;
-        std::memset(&QuickDataCache, 0, sizeof QuickDataCache);
-        std::memset(QuickThumb, 0, sizeof QuickThumb);
-        std::memset(QuickCaption, 0, kQuickCaptionSize);
     }
     void TearDown() override {
         if (!IsSkipped()) Lib_SaveEnd();
         Lib_SpriteFree(StoryCaptureSprite);
-        StoryCaptureSprite = -1;
         ScreenHarness::TearDown();
     }
     // Frames (the disk writer runs in real time) until the quick task is over.

@@ -38,7 +38,6 @@ protected:
     void TearDown() override {
         // What outlives the story screen by design: its cover and its guide.
         Lib_SpriteFree(StoryCoverSprite);
-        StoryCoverSprite = -1;
         GSL_StoryGuideDel();
         StageEnv::TearDown();
     }

@@ -46,8 +46,6 @@ protected:
         Register(SCREEN_TITLE, TestScreen(0));
         ModeStack[0] = TestScreen(0);
         SetBody(0, [] {});
-        StoryStartMode = -1;
-        StoryExitRequest = 0;
         // keywait: the script waits for the player until the test lets it go.
         Handler(12, [](CommandContext* c) {
             if (c->script->status & SCRIPT_REPLAY_RUN) return;  // a restore passes it
@@ -58,13 +56,11 @@ protected:
         g_release = false;
     }
     void TearDown() override {
-        SpecialScenarioFlag = 0;
         Main_ScreenCallsSet();
         // What outlives the story screen by design: its guide and held picture.
         GSL_StoryGuideDel();
         StoryHoldPictDel();
         Lib_SpriteFree(StoryCoverSprite);
-        StoryCoverSprite = -1;
         StageEnv::TearDown();
     }
     static DispColorWork* Overlay() {

@@ -89,9 +89,6 @@ protected:
         Register(SCREEN_TITLE, TestScreen(0));
         ModeStack[0] = TestScreen(0);
         SetBody(0, [] {});
-        StoryStartMode = -1;
-        StoryExitRequest = 0;
-        QuickDataPresent = 0;
         for (ScreenId id : {SCREEN_SAVE, SCREEN_LOAD, SCREEN_OPTION, SCREEN_MANUAL, SCREEN_SPECIAL})
             Register(id, nullptr);
         Handler(12, [](CommandContext* c) {
@@ -107,7 +104,6 @@ protected:
         GSL_StoryGuideDel();
         StoryHoldPictDel();
         Lib_SpriteFree(StoryCoverSprite);
-        StoryCoverSprite = -1;
         if (!IsSkipped()) Lib_SaveEnd();
         StageEnv::TearDown();
     }

@@ -52,7 +52,6 @@ protected:
     }
     void TearDown() override {
         if (!IsSkipped()) Lib_SaveEnd();
-        TextLanguage = -1;
         ScreenHarness::TearDown();
     }
     static DispColorWork* Overlay() {

@@ -25,7 +25,6 @@ protected:
     }
     void TearDown() override {
         InterfaceLanguage = -1;
-        TextLanguage = -1;
         ScreenHarness::TearDown();
     }
 };

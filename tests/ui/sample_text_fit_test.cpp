@@ -85,7 +85,6 @@ std::vector<Fit> Boxes() {
 class SampleTextFit : public ScreenHarness, public ::testing::WithParamInterface<int> {
 protected:
     void TearDown() override {
-        TextLanguage = -1;
         InterfaceLanguage = -1;
         ScreenHarness::TearDown();
     }

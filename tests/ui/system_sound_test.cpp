@@ -17,8 +17,6 @@ class SystemSoundTest : public ScreenHarness {
 protected:
     void SetUp() override {
         ScreenHarness::SetUp();
-        SystemSeRotation = 0;
-        UtilityDialogSeRotation = 0;
         SysVoiceRandom = [](uint32_t lo, uint32_t) { return lo + drawn; };
         saved_ = GSL_UiHost();
         UiHost host = saved_;

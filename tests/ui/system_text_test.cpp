@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/text/font.h"
+#include "ui/ui_host.h"
 
 namespace {
 
@@ -80,14 +81,14 @@ protected:
         screens[SCREEN_OPTION] = Option;
         screens[SCREEN_MUSIC_ROOM] = MusicRoom;
         GSL_ScreensSet(screens);
-        std::memset(ModeStack, 0, sizeof ModeStack);
+        GSL_UiRunStateReset();
     }
     void TearDown() override {
         SysgraMesTable = ScriptMesTable = {};
         GSL_ScreensSet(nullptr);
-        std::memset(ModeStack, 0, sizeof ModeStack);
+        GSL_UiRunStateReset();
+        Lib_TextRunStateReset();
         InterfaceLanguage = -1;
-        TextLanguage = -1;
     }
     static void Lang(int l) {
         InterfaceLanguage = l;

@@ -35,7 +35,6 @@ protected:
         StartMinimal();
         Messages();
         Frame(2);
-        UtilityDialogSeRotation = 0;
     }
     UtilityDialogWork* Open(uint32_t kind, uint32_t timeout = 180, uint8_t dim = 1) {
         task_ = Lib_DialogOpen(kind, "Question?", timeout, 98, dim);

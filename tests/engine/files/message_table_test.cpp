@@ -3,6 +3,7 @@
 #include "engine/core/cache.h"
 #include "engine/core/heap.h"
 #include "engine/files/archive.h"
+#include "engine/text/font.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -64,13 +65,13 @@ std::vector<uint8_t> Packed(const char* broken) {
 class MessageTableTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TextLanguage = -1;  // the interface language as at start-up: the locale's
+        Lib_TextRunStateReset();  // the interface language as at start-up: the locale's
         bytes_ = Packed(nullptr);
         table_ = {bytes_.data(), bytes_.size()};
     }
     void TearDown() override {
         SystemMesTable = SysgraMesTable = ScriptMesTable = {};
-        TextLanguage = -1;
+        Lib_TextRunStateReset();
     }
     std::string Get(int32_t s, int32_t i, int32_t g, const MesTable* t = nullptr) {
         return Lib_MesGet(t ? t : &table_, s, i, g, nullptr, 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_window.h"
+#include "engine/core/engine_state.h"
 #include "engine/render/renderer.h"
 #include "platform/plat_input.h"
 
@@ -26,7 +27,7 @@ class Input : public ::testing::Test {
         savedIni = Main_SystemIniGet();
         savedRenderer = *Lib_GetRenderer();
         setWidth(1280);
-        WindowFlags.store(0);
+        Lib_RunStateReset();
         Lib_InputInit();
         idle = Plat_InputIdle();
         idle.focus = 1;
@@ -38,7 +39,7 @@ class Input : public ::testing::Test {
         Plat_InputInject(Plat_InputIdle());
         Main_SystemIniSet(savedIni);
         *Lib_GetRenderer() = savedRenderer;
-        WindowFlags.store(0);
+        Lib_RunStateReset();
     }
     static void setWidth(uint32_t w) {
         SystemIni ini = Main_SystemIniGet();

@@ -60,14 +60,13 @@ protected:
         TextRenderState.atlas = nullptr;
         std::memset(GlyphCache, 0, sizeof GlyphCache);
         ASSERT_TRUE(Lib_GlyphAtlasReset());
-        savedLanguage_ = TextLanguage.load();
         TextLanguage = 0;
     }
     void TearDown() override {
         Lib_FontEnd();
         Lib_GlyphRasterSet(nullptr);
         Lib_GlyphTextureOpsSet(nullptr);
-        TextLanguage = savedLanguage_;
+        Lib_TextRunStateReset();
         Lib_MemRelease();
     }
     // A font image in heap 4, as the loader leaves it; null when the file is
@@ -81,5 +80,4 @@ protected:
         TextRenderState.sizes[index] = uint32_t(bytes.size());
         return p;
     }
-    int32_t savedLanguage_ = -1;
 };
