@@ -41,7 +41,7 @@ constexpr uint64_t kSwitchBoundFrames = 120;
 
 // What full screen returns to lives under SystemIniMutex with the settings
 // block; the lock also keeps writers of system.ini apart.
-// process-wide: read from system.ini by Main_AppStart
+// process-wide (SavedWindowPos, SavedWindowSize): read from system.ini by Main_AppStart
 int32_t SavedWindowPos[2] = {0, 0};
 uint32_t SavedWindowSize[2] = {1280, 720};
 
