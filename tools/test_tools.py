@@ -421,7 +421,10 @@ class SampleScenarioTest(unittest.TestCase):
         # Each label of special.txt sets its window frame and music, brings
         # in a background and at least one of the story's people, shows two
         # to four lines of its own and goes back to the menu; its button
-        # shows that stage.
+        # shows that stage. The player sees the people come in with the
+        # place: both are drawn on the back page, the place first, before
+        # the first transition, and the scene waits for that transition
+        # before its first line.
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         base = os.path.join(root, "sample", "base")
         stages = extras_data.special_stages(base)
@@ -442,6 +445,16 @@ class SampleScenarioTest(unittest.TestCase):
             self.assertTrue(stage and stage[0][0].startswith("bg_"), label)
             self.assertTrue(all(name in adv for name, _, _ in stage), label)
             self.assertTrue(any(name.startswith("chara_") for name, _, _ in stage[1:]), label)
+            shown = next(i for i, t in enumerate(tags) if t.startswith("<trans "))
+            drawn = [[a.strip() for a in t[len("<image "):-1].split(",")] for t in tags[:shown]
+                     if t.startswith("<image ")]
+            self.assertEqual([(d[0], d[1]) for d in drawn[:1]], [("base", "back")], label)
+            for d in drawn[1:]:
+                self.assertEqual((d[1], d[2][:6]), ("back", "chara_"), "%s %s" % (label, d))
+            self.assertEqual(tags[shown + 1], "<wt>", label)
+            first_line = next(i for i, t in enumerate(tags) if t.startswith(("<name ", "<text ")))
+            self.assertLess(shown, first_line, label)
+            self.assertFalse([t for t in tags[shown:first_line] if t.startswith("<image ")], label)
             said = [int(t[len("<keywait "):-1]) for t in tags if t.startswith("<keywait ")]
             self.assertTrue(2 <= len(said) <= 4, label)
             self.assertEqual(said, [int(t[len("<text TEXT_"):-1]) for t in tags if t.startswith("<text ")], label)
