@@ -16,7 +16,7 @@
 MesTable SystemMesTable;
 MesTable SysgraMesTable;
 MesTable ScriptMesTable;
-// The player's text language (-1: the interface's); Lib_TextRunStateReset puts it back.
+// The text language (-1: the locale's until set); Lib_TextRunStateReset puts it back.
 std::atomic<int32_t> TextLanguage{-1};
 
 namespace {
