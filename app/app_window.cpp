@@ -41,7 +41,7 @@ constexpr uint64_t kSwitchBoundFrames = 120;
 
 // What full screen returns to lives under SystemIniMutex with the settings
 // block; the lock also keeps writers of system.ini apart.
-// process-wide: read from system.ini by Main_AppStart
+// process-wide (SavedWindowPos, SavedWindowSize): read from system.ini by Main_AppStart
 int32_t SavedWindowPos[2] = {0, 0};
 uint32_t SavedWindowSize[2] = {1280, 720};
 
@@ -355,8 +355,9 @@ WinRect SizingAdjust(int32_t edge, WinRect r, WinSize f) {
     return a;
 }
 
-void Lib_SystemIniIO(uint32_t mode) {
-    if (mode != 1 && iniRead()) return;
+bool Main_SystemIniRead() { return iniRead(); }
+
+void Main_SystemIniWrite() {
     char name[kFileNameSize];
     if (!iniName(name, sizeof name)) return;
     std::lock_guard lock(SystemIniMutex);
@@ -370,11 +371,11 @@ void Main_UserFolderMake() {
     std::snprintf(folder, sizeof folder, "%s%s", "user/", UserId);
     makeFolder("user/");
     makeFolder(folder);
-    if (!iniOnDisk()) Lib_SystemIniIO(1);
+    if (!iniOnDisk()) Main_SystemIniWrite();
 }
 
 void Main_CloseNow() {
-    Lib_SystemIniIO(1);
+    Main_SystemIniWrite();
     // A destroy request lost to a full queue must not keep the program alive.
     if (!ops().post(WINDOW_REQ_DESTROY, 0, 0, 0, 0)) Plat_PostQuit();
 }
@@ -424,7 +425,7 @@ bool Main_AppStart() {
     }
     // Read only: nothing is written before the start has succeeded
     // (Main_UserFolderMake).
-    iniRead();
+    Main_SystemIniRead();
     SystemIni ini = Main_SystemIniGet();
     {
         std::lock_guard lock(SystemIniMutex);

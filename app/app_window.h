@@ -56,9 +56,13 @@ void Main_CloseNow();
 // The size-reset and full-screen buttons (F1, F2) newly pressed this frame.
 uint32_t Main_WindowKeysNewlyPressed();
 
-// Mode 1 writes system.ini; any other mode reads it (values checked against
-// the displays), writing it first when it does not exist.
-void Lib_SystemIniIO(uint32_t mode);
+// Reads system.ini into the block, its values checked against the displays
+// (Main_AppStart); false, the block unchanged, when there is no such regular
+// file. A short file replaces only the bytes it has.
+bool Main_SystemIniRead();
+// Writes the block to system.ini (the user folder's making, when the file is
+// not there, and every close).
+void Main_SystemIniWrite();
 
 // The 16:9 sizing rule for a proposed window rectangle whose edge `edge` is
 // dragged: 1 left, 2 right, 3 top, 4 top-left, 5 top-right, 6 bottom,

@@ -76,7 +76,8 @@ void baseArchiveMissing() {
 }
 }  // namespace
 
-const GamePassOps kMainPassOps = {takeGameMessage, Plat_MonotonicUs, Lib_TaskPass, Main_WindowService};
+const GamePassOps kMainPassOps = {takeGameMessage, Plat_MonotonicUs, Lib_TaskPass, Main_WindowService,
+                                  everyPassWork};
 
 PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
     if (ops.takeMessage()) return PASS_MESSAGE;
@@ -85,6 +86,13 @@ PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops) {
     ops.taskPass(!frame);
     ops.windowService();
     return frame ? PASS_FRAME : PASS_BETWEEN;
+}
+
+uint64_t Main_BetweenFramesWaitUs(const FrameClock& clock, const GamePassOps& ops) {
+    if (FramePeriodUs != clock.periodUs()) return 0;  // a new rate: the next pass takes it over
+    uint64_t wait = clock.dueInUs(ops.now());
+    if (wait > 1000 && ops.everyPassWork()) wait = 1000;
+    return wait;
 }
 
 bool Main_SystemInit() {
@@ -163,11 +171,8 @@ int Main_GameThread() {
         if (RunState.load(std::memory_order_acquire) == RUN_QUIT) break;
         if (kind == PASS_BETWEEN) {
             // Nothing but the every-pass tasks is due until the next frame:
-            // wait for it, or for a new message. While an every-pass task
-            // has work, rest only a millisecond between its visits.
-            uint64_t wait = clock.dueInUs(Plat_MonotonicUs());
-            if (wait > 1000 && everyPassWork()) wait = 1000;
-            if (FramePeriodUs != clock.periodUs()) wait = 0;  // a new rate: the next pass takes it over
+            // wait for it, or for a new message.
+            uint64_t wait = Main_BetweenFramesWaitUs(clock, kMainPassOps);
             if (wait) Plat_GameMsgWait(wait);
         }
     }

@@ -31,6 +31,13 @@ struct GamePassOps {
     uint64_t (*now)();
     int (*taskPass)(bool betweenFrames);
     void (*windowService)();
+    bool (*everyPassWork)();  // a task that runs on every pass has work between frames
 };
 extern const GamePassOps kMainPassOps;
 PassKind Main_GamePass(FrameClock& clock, const GamePassOps& ops);
+// After a pass between frames, how long the game thread waits for a message
+// (0: the next pass runs at once): until the next frame is due, at most a
+// millisecond while an every-pass task has work, and not at all when the
+// frame rate changed during the pass, so that the next pass takes the new
+// period over.
+uint64_t Main_BetweenFramesWaitUs(const FrameClock& clock, const GamePassOps& ops);

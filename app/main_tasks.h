@@ -12,7 +12,8 @@
 // reset (Lib_RunStateReset, Lib_TextRunStateReset, GSL_UiRunStateReset,
 // GSL_ScriptRunStateReset, GSL_StoryRunStateReset, GSL_ScreensRunStateReset,
 // Extras_RunStateReset, Main_AppWindowReset). The program's start (WinMain)
-// calls it first, before any thread starts; the screen harness's and the
+// calls it after setting up the allocator, the save sizes and its exit code,
+// before it opens the window or starts a thread; the screen harness's and the
 // script environment's set-up and tear-down, the save environment's
 // tear-down and ProgramRun's end call it too, so that whatever runs next in
 // the process finds the state a fresh process has. State a new module keeps

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
 
     Main_SystemIniSet(SystemIni{});
-    Lib_SystemIniIO(0);
+    Check(Main_SystemIniRead());
     const SystemIni b = Main_SystemIniGet();
     Check(b.fullScreen == 0 || b.fullScreen == 1);
     Check(b.width >= uint32_t(kWindowMinWidth) && b.height >= uint32_t(kWindowMinHeight));
@@ -78,9 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(b.height <= uint32_t(std::max(g_displays[0].h, kWindowMinHeight)));
     }
     // Written and read again, the block stays as it is.
-    Lib_SystemIniIO(1);
+    Main_SystemIniWrite();
     Main_SystemIniSet(SystemIni{});
-    Lib_SystemIniIO(0);
+    Check(Main_SystemIniRead());
     Check(SameBlock(Main_SystemIniGet(), b));
     return 0;
 }

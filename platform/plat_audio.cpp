@@ -34,8 +34,8 @@ struct Voice {
     float heard;  // gain at the end of the last chunk; a change ramps over one chunk
 };
 
-// process-wide: the sound device, opened and closed by Plat_AudioOpen and Plat_AudioClose; the
-// focus follows the window's
+// process-wide (g_lock, g_voices, g_rate, g_device, g_sdlAudio, g_focus): the sound device,
+// opened and closed by Plat_AudioOpen and Plat_AudioClose; the focus follows the window's
 std::mutex g_lock;  // the voice table; shared with the device callback
 Voice g_voices[kPlatVoiceCount];
 uint32_t g_rate = 0;  // written under g_lock, 0 while closed

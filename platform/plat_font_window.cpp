@@ -32,7 +32,8 @@ struct Command {
     std::shared_ptr<FaceSet> faces;
 };
 
-// process-wide: the font window's requests, emptied as they are served
+// process-wide (g_mutex, g_commands, g_posted, g_postedNew, g_hasWork, g_wakeType,
+// g_wakePending): the font window's requests, emptied as they are served
 std::mutex g_mutex;
 std::vector<Command> g_commands;  // guarded by g_mutex
 PlatFontWindowView g_posted;      // guarded: the newest view
@@ -57,7 +58,8 @@ struct UiFace {
     FT_Face face = nullptr;
 };
 
-// process-wide: the font window, made by its opening and released by its closing
+// process-wide (g_window, g_renderer, g_texture, g_serial, g_incoming, g_view, g_pixels, g_ft,
+// g_faces): the font window, made by its opening and released by its closing
 SDL_Window* g_window = nullptr;
 SDL_Renderer* g_renderer = nullptr;
 SDL_Texture* g_texture = nullptr;

@@ -13,7 +13,8 @@
 #include <string>
 
 namespace {
-// process-wide: the GL window and context, made and destroyed with them
+// process-wide (g_window, g_context, g_headless, g_error): the GL window and context, made and
+// destroyed with them
 SDL_Window* g_window = nullptr;
 SDL_GLContext g_context = nullptr;
 bool g_headless = false;  // window and video system are ours
@@ -84,7 +85,7 @@ Presenter g_presenter;
 // (SDL's size, expose, show and restore events; SDL sends a size event for a
 // full-screen switch itself); the next look at the window's size asks the X
 // server.
-// process-wide: the window's size is asked again after each change
+// process-wide (g_sizeUnsure, g_sizeQuery): the window's size is asked again after each change
 std::atomic<bool> g_sizeUnsure{true};
 PlatGLSizeQuery g_sizeQuery = nullptr;  // a test's stand-in for the server
 
@@ -94,8 +95,9 @@ PlatGLSizeQuery g_sizeQuery = nullptr;  // a test's stand-in for the server
 // counted here and the present falls back to whole swaps. A lost connection
 // ends the process at once, without the global destructors that threads
 // still running would use.
-// process-wide: the X error handlers, installed and put back by Plat_GLCatchXErrors and
-// Plat_GLReleaseXErrors; counts read as differences
+// process-wide (g_xErrors, g_xLastError, g_xLastSerial, g_setErrorHandler, g_setIOErrorHandler,
+// g_earlierErrorHandler, g_earlierIOErrorHandler): the X error handlers, installed and put back
+// by Plat_GLCatchXErrors and Plat_GLReleaseXErrors; counts read as differences
 std::atomic<uint32_t> g_xErrors{0};
 std::atomic<uint32_t> g_xLastError{0};  // error code, request code, minor code
 std::atomic<unsigned long> g_xLastSerial{0};  // the request it answered

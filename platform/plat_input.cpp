@@ -66,7 +66,7 @@ constexpr SDL_GameControllerAxis kPadAxisLayout[kPlatPadAxes] = {
 // A trigger counts as pressed beyond half its travel (0..32767).
 constexpr int16_t kTriggerHalf = 16384;
 
-// process-wide: the input devices' state, made afresh by Plat_InputStart
+// process-wide (g_mutex, g_live): the input devices' state, made afresh by Plat_InputStart
 std::mutex g_mutex;
 PlatInputState g_live = Plat_InputIdle();  // guarded by g_mutex
 
@@ -112,12 +112,13 @@ void restartPresses() {
     g_shown = Buttons{};
 }
 
-// process-wide: made afresh by Plat_InputStart and Plat_InputStop
+// process-wide (g_warpEvent, g_started): made afresh by Plat_InputStart and Plat_InputStop
 std::atomic<uint32_t> g_warpEvent{0};
 std::atomic<bool> g_started{false};
 
 // UI thread only.
-// process-wide: made afresh by Plat_InputStart and Plat_InputStop
+// process-wide (g_joystickOn, g_pad, g_controller, g_padId): made afresh by Plat_InputStart and
+// Plat_InputStop
 bool g_joystickOn = false;
 SDL_Joystick* g_pad = nullptr;
 SDL_GameController* g_controller = nullptr;  // the pad when SDL knows its layout

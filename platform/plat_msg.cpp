@@ -6,7 +6,7 @@
 #include <mutex>
 
 namespace {
-// process-wide: the game thread's queue, emptied by Plat_GameMsgClear
+// process-wide (g_mutex, g_cv, g_queue): the game thread's queue, emptied by Plat_GameMsgClear
 std::mutex g_mutex;
 std::condition_variable g_cv;
 std::deque<PlatMsg> g_queue;

@@ -11,7 +11,8 @@
 #include <mutex>
 
 namespace {
-// process-wide: the window and the video system, made afresh by Plat_VideoInit and
+// process-wide (g_window, g_requestEvent, g_quitPosted, g_handler, g_windowHandler): the window
+// and the video system, made afresh by Plat_VideoInit and
 // Plat_WindowCreate; the handlers are installed at the program's start
 SDL_Window* g_window = nullptr;
 std::atomic<uint32_t> g_requestEvent{0};
@@ -20,7 +21,7 @@ UiEventHandler g_handler = nullptr;
 WindowEventHandler g_windowHandler = nullptr;
 // The title waiting for the UI thread; its request is the pump's own.
 constexpr int32_t kTitleRequest = 0x7469;
-// process-wide: the title posted for the window, with its lock
+// process-wide (g_titleLock, g_title): the title posted for the window, with its lock
 std::mutex g_titleLock;
 char g_title[256] = {};
 

@@ -12,7 +12,8 @@
 #include "script/staffroll.h"
 #include "ui/mode.h"
 
-// process-wide: loaded by the save system's start and each story's
+// process-wide (SystemDataBlock, GameStateBlock): loaded by the save system's start and each
+// story's
 SystemData SystemDataBlock;
 GameState GameStateBlock;
 uint32_t StoryPlayMode = 0;

@@ -34,7 +34,7 @@ constexpr int32_t kReturnCommand = 112;
 // process-wide: a test seam (GSL_ScriptTraceSet)
 ScriptTraceHook g_trace = nullptr;
 // The slot of the script task whose callback is running, or -1.
-// process-wide: set and put back around each step; the tag is scratch
+// process-wide (g_running, g_tag): set and put back around each step; the tag is scratch
 int32_t g_running = -1;
 char g_tag[kScriptTagSize];
 

@@ -14,7 +14,7 @@
 #include "script/syntax.h"
 #include "shaders/shader_set2.h"
 
-// process-wide: made afresh by GSL_StageReset at a story's start
+// process-wide (StageCamera, MoveQueues): made afresh by GSL_StageReset at a story's start
 CameraRecord StageCamera[4];
 MoveQueue MoveQueues[24];
 

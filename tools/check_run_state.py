@@ -1,24 +1,38 @@
 #!/usr/bin/env python3
 """Checks that every variable a run keeps is put back by its layer's reset.
 
-Usage: check_run_state.py SOURCE_ROOT OBJECT_DIR
+Usage: check_run_state.py SOURCE_ROOT OBJECT_DIR...
 
-OBJECT_DIR holds the engine library's object files, laid out as the sources
-are (CMake's CMakeFiles/vn_engine.dir). The check lists every mutable
-namespace-scope variable the objects define (objdump's symbols in .bss and
-.data; constant tables, function-local statics and the compiler's own
-symbols are left out) and maps each to its source file and layer.
+Each OBJECT_DIR holds object files laid out as the sources are (CMake's
+CMakeFiles/vn_engine.dir for the engine library, CMakeFiles/vn.dir for the
+program's own files). The check lists every mutable namespace-scope variable
+the objects define, thread_local ones included (objdump's symbols in .bss,
+.data, .tbss and .tdata; constant tables, function-local statics and the
+compiler's own symbols are left out) and maps each to the source file that
+defines it and to that file's layer.
 
 A variable passes when either
-- its name appears in a reset (LAYERS below: its own layer's, or the reset
-  of the upper layer that writes it), or in a function of the reset's own
-  layer that the reset calls, directly or through others (a variable private
-  to its file counts only where it is named in its own file); or
-- its declaration carries a `// process-wide: <why>` comment, at the end of
-  its line or in the comment above it (a comment above a run of declarations
-  with no blank or comment line between covers them all): state
-  that lives for the process, e.g. a handle or table a subsystem's start-up
-  makes afresh, a lock, or a test seam.
+- a reset sets it (LAYERS below: its own layer's, or the reset of the upper
+  layer that writes it), or a function of the reset's own layer that the
+  reset calls, directly or through others. A call goes to the function of
+  that name in the caller's own file, else to the layer's public one. A name
+  in a function's body is the variable only where that file can see it: a
+  variable private to its file only in its own file, a public one in its own
+  file or in a file that includes its extern declaration; a parameter or a
+  local of the same name (a loop variable, say) hides it. The function must
+  set it: assign it or an element or member of it, step it, store into it,
+  clear it with memset, fill or the like, take its address, or hand it to a
+  function of the project whose parameter is a non-const reference or
+  pointer, or bind it to a non-const reference of a range-for that assigns
+  the elements. Reading it is not enough. Where the variable starts as a
+  plain literal (or zero, with no initialiser) and the reset writes a plain
+  literal into it or its elements, the two must be equal; or
+- its declaration is marked process-wide: state that lives for the process,
+  e.g. a handle or table a subsystem's start-up makes afresh, a lock, or a
+  test seam. `// process-wide: <why>` marks the declaration on its own lines
+  or the one declaration directly under it; `// process-wide (A, B): <why>`
+  in the comment above a run of declarations (no blank line between) marks
+  the variables it names, each of which must be declared in that run.
 
 Exits 1 and names every other variable.
 """
@@ -39,12 +53,30 @@ LAYERS = [
     ('app', ['app'], ['Main_RunStateReset', 'Main_AppWindowReset']),
 ]
 
-MARKER = re.compile(r'//\s*process-wide:\s*\S')
+MARK = re.compile(r'//\s*process-wide\s*(?:\(([^)]*)\))?\s*:\s*\S')
 IDENT = re.compile(r'[A-Za-z_]\w*')
-CALL = re.compile(r'([A-Za-z_]\w*)\s*\(')
+CALL = re.compile(r'(?<![\w.>])([A-Za-z_]\w*)\s*\(')
 MUTABLE_SECTION = re.compile(r'^\.(bss|data|tbss|tdata)(\.|$)')
+TLS_SECTION = re.compile(r'^\.t(bss|data)(\.|$)')
 CONSTANT_SECTION = re.compile(r'^\.data\.rel\.ro|\.DW\.ref\.')
 QUALIFIERS = re.compile(r'\)\s*(?:(?:const|noexcept|override|final)\s*|->\s*[\w:<>*&, ]+)*$')
+KEYWORDS = {'return', 'case', 'else', 'delete', 'throw', 'goto', 'new', 'sizeof', 'co_return', 'co_await',
+            'co_yield', 'do', 'using', 'namespace', 'if', 'for', 'while', 'switch', 'default', 'operator'}
+# A declaration's type before the name it declares (at the start of a statement).
+TYPE_PREFIX = re.compile(r'^\s*(?:(?:const|static|constexpr|volatile|unsigned|signed|struct|enum|class|'
+                         r'typename|thread_local)\s+)*([A-Za-z_]\w*(?:::[A-Za-z_]\w*)*)(?:\s*<[^;{}()]*>)?'
+                         r'(?:\s+const)?\s*[*&]*\s*(?:const\s*)?[*&]*\s*$')
+LITERAL = re.compile(r"^[-+]?(?:0[xX][0-9a-fA-F']+|[0-9][0-9']*\.?[0-9]*(?:[eE][-+]?[0-9]+)?)[uUlLfF]*$")
+SCALAR = re.compile(r'^(?:(?:const|volatile|unsigned|signed|long|short)\s+)*'
+                    r'(?:u?int(?:8|16|32|64)_t|int|char|bool|float|double|long|short|unsigned|size_t|'
+                    r'u?intptr_t)$')
+# Calls that write the buffer given as their first argument.
+BUFFER_WRITERS = {'memset', 'memcpy', 'memmove', 'strcpy', 'strncpy', 'snprintf', 'sprintf', 'fill', 'fill_n',
+                  'bzero'}
+# Member calls that change the object they are called on.
+WRITING_METHODS = {'store', 'exchange', 'fetch_add', 'fetch_sub', 'fetch_and', 'fetch_or', 'fetch_xor',
+                   'compare_exchange_weak', 'compare_exchange_strong', 'clear', 'reset', 'fill', 'assign',
+                   'swap', 'emplace', 'push_back', 'emplace_back', 'pop_back', 'resize'}
 
 
 def layer_of(rel):
@@ -99,7 +131,7 @@ def strip(text):
                 if out[k] != '\n':
                     out[k] = ' '
             i = j
-        elif c in '"\'':
+        elif c in '"\'' and not (c == "'" and i > 0 and text[i - 1].isalnum()):
             j = i + 1
             while j < n and text[j] != c and text[j] != '\n':
                 j += 2 if text[j] == '\\' else 1
@@ -123,46 +155,109 @@ def matching(text, open_at, opener, closer):
     return len(text) - 1
 
 
+def split_top(text):
+    """The comma-separated parts of an argument or parameter list."""
+    parts, depth, start = [], 0, 0
+    for i, c in enumerate(text):
+        if c in '([{<':
+            depth += 1
+        elif c in ')]}>':
+            depth -= 1
+        elif c == ',' and depth == 0:
+            parts.append(text[start:i])
+            start = i + 1
+    parts.append(text[start:])
+    return [p.strip() for p in parts]
+
+
+def literal(text):
+    """The value of a plain literal (a number, nullptr, true, false), else None."""
+    text = text.strip()
+    while text.startswith('(') and text.endswith(')') and matching(text, 0, '(', ')') == len(text) - 1:
+        text = text[1:-1].strip()
+    if text in ('nullptr', 'false', 'NULL'):
+        return 0
+    if text == 'true':
+        return 1
+    if not LITERAL.match(text):
+        return None
+    body = text.rstrip('uUlLfF').replace("'", '')
+    if re.match(r'^[-+]?0[xX]', body):
+        return int(body, 16)
+    try:
+        return int(body, 10) if re.match(r'^[-+]?[0-9]+$', body) else float(body)
+    except ValueError:
+        return None
+
+
+class Function:
+    def __init__(self, src, name, params, body, private):
+        self.src, self.name, self.params, self.body, self.private = src, name, params, body, private
+        self.locals = set(p for _, p in params if p) | declared_locals(body)
+
+
+def declared_locals(body):
+    """The names a function body declares (locals, loop variables)."""
+    names = set()
+    for m in re.finditer(r'\b([A-Za-z_]\w*)\s*(?:=(?!=)|;|\[|\{|:(?!:)|\()', body):
+        cut = max(body.rfind(c, 0, m.start()) for c in ';{}(')
+        prefix = body[cut + 1:m.start()]
+        t = TYPE_PREFIX.match(prefix)
+        if t and t.group(1) not in KEYWORDS and m.group(1) not in KEYWORDS and re.search(r'[\s*&]$', prefix):
+            names.add(m.group(1))
+    return names
+
+
 class Source:
-    """One file: its functions' bodies and where its names are declared."""
+    """One file: its functions, its namespace-scope statements, its includes."""
 
     def __init__(self, rel, text):
         self.rel = rel
         self.lines = text.split('\n')
         self.code = strip(text)
-        self.functions = []  # (name, body)
-        self.outside = []  # (start, end) spans of namespace-scope text
+        self.code_lines = self.code.split('\n')
+        self.includes = re.findall(r'^\s*#\s*include\s*"([^"]+)"', text, flags=re.M)
+        self.functions = []
+        self.statements = []  # (start, end) of namespace-scope statements
         self._scan()
+        self._find_marks()
+        self.externs = set()
+        for start, end in self.statements:
+            if re.match(r'\s*extern\b(?!\s*"")', self.code[start:end]):
+                self.externs |= set(IDENT.findall(self.code[start:end]))
 
     def _scan(self):
         code = self.code
-        i, start = 0, 0
+        i, start, blocks = 0, 0, []
         while i < len(code):
             c = code[i]
-            if c in ';}':
-                self.outside.append((start, i + 1))
+            if c == ';':
+                self.statements.append((start, i + 1))
+                start = i + 1
+            elif c == '}':
+                if blocks:
+                    blocks.pop()
                 start = i + 1
             elif c == '{':
                 head = code[start:i]
-                if re.search(r'\bnamespace\b[\w\s:]*$', head) or re.search(r'\bextern\s*"\s*"\s*$', head):
-                    self.outside.append((start, i + 1))
+                ns = re.search(r'\bnamespace\b\s*([\w:]*)\s*$', head)
+                if ns or re.search(r'\bextern\s*"\s*"\s*$', head):
+                    blocks.append('anon' if ns and not ns.group(1) else 'named')
                     start = i + 1
                     i += 1
                     continue
                 end = matching(code, i, '{', '}')
-                self.outside.append((start, i))
-                name = self._function_name(head)
-                if name:
-                    self.functions.append((name, code[i + 1:end]))
-                else:
-                    self.outside.append((i, end + 1))
-                start = i = end + 1
+                named = None if re.search(r'=\s*$', head) else self._function_head(head)
+                if named:
+                    private = 'anon' in blocks or re.match(r'\s*(?:template\s*<[^>]*>\s*)?static\b', head)
+                    self.functions.append(Function(self, named[0], named[1], code[i + 1:end], bool(private)))
+                    start = end + 1
+                i = end + 1
                 continue
             i += 1
-        self.outside.append((start, len(code)))
 
     @staticmethod
-    def _function_name(head):
+    def _function_head(head):
         m = QUALIFIERS.search(head)
         if not m:
             return None
@@ -175,29 +270,73 @@ class Source:
                 depth -= 1
                 if depth == 0:
                     name = re.search(r'([A-Za-z_]\w*)\s*$', head[:j])
-                    return name.group(1) if name else None
+                    if not name or name.group(1) in KEYWORDS:
+                        return None
+                    params = []
+                    for p in split_top(head[j + 1:close]):
+                        p = p.split('=')[0].strip()
+                        words = IDENT.findall(p)
+                        params.append((p, words[-1] if len(words) > 1 and not p.endswith(')') else None))
+                    return name.group(1), params
         return None
 
-    def declaration_line(self, name):
-        pattern = re.compile(r'\b' + re.escape(name) + r'\b')
-        for start, end in self.outside:
-            m = pattern.search(self.code, start, end)
-            if m:
-                return self.code.count('\n', 0, m.start())
+    def line_of(self, offset):
+        return self.code.count('\n', 0, offset)
+
+    def declaration(self, name):
+        """(start, end) of the namespace-scope statement that declares name."""
+        pattern = re.compile(r'(?<![.>\w])\b' + re.escape(name) + r'\b')
+        for start, end in self.statements:
+            text = self.code[start:end]
+            if re.match(r'\s*(?:extern|struct|class|union|enum|using|typedef|template|static_assert)\b', text):
+                continue
+            if pattern.search(text):
+                return start, end
         return None
 
-    def marked(self, line):
-        """The declaration's own line, or the comment block directly above
-        the run of code lines it belongs to, carries the marker."""
-        if MARKER.search(self.lines[line]):
-            return True
-        j = line
-        while j > 0 and self.lines[j - 1].strip() and not self.lines[j - 1].lstrip().startswith('//'):
-            j -= 1
-        while j > 0 and self.lines[j - 1].lstrip().startswith('//'):
-            if MARKER.search(self.lines[j - 1]):
+    def marks(self, line):
+        """The process-wide mark that starts on a line: None, or the set of
+        names it covers ('*' for the declaration it stands on or above)."""
+        return self.mark_at.get(line)
+
+    def _find_marks(self):
+        self.mark_at = {}
+        for i, text in enumerate(self.lines):
+            m = re.search(r'//\s*process-wide\b', text)
+            if not m:
+                continue
+            rest, j = text[m.end():], i
+            if rest.lstrip().startswith('('):
+                # The names may go on over the comment lines below.
+                while ')' not in rest and j + 1 < len(self.lines) and self.lines[j + 1].lstrip().startswith('//'):
+                    j += 1
+                    rest += ' ' + self.lines[j].lstrip()[2:]
+                named = re.match(r'\s*\(([^)]*)\)\s*:\s*\S', rest)
+                if named:
+                    self.mark_at[i] = set(IDENT.findall(named.group(1)))
+            elif MARK.match(text[m.start():]):
+                self.mark_at[i] = {'*'}
+
+    def first_line(self, start, end):
+        """The line a statement starts on (its first character that is not blank)."""
+        text = self.code[start:end]
+        return self.line_of(start + len(text) - len(text.lstrip()))
+
+    def marked(self, name, start, end):
+        first, last = self.first_line(start, end), self.line_of(end)
+        for line in range(first, last + 1):
+            names = self.marks(line)
+            if names and ('*' in names or name in names):
                 return True
+        j, above = first, True
+        while j > 0 and self.lines[j - 1].strip():
             j -= 1
+            comment = self.lines[j].lstrip().startswith('//')
+            if not comment:
+                above = False
+            names = self.marks(j) if comment else None
+            if names and (name in names or ('*' in names and above)):
+                return True
         return False
 
 
@@ -214,96 +353,279 @@ def read_sources(root):
     return sources
 
 
-def reset_reach(sources, layer, roots):
-    """The (file, names) of every function the layer's resets reach."""
-    defined = {}
-    for src in sources.values():
-        if layer_of(src.rel) == layer:
-            for name, body in src.functions:
-                defined.setdefault(name, []).append((src.rel, body))
-    missing = [r for r in roots if r not in defined]
-    seen, todo, reach = set(), list(roots), []
-    while todo:
-        name = todo.pop()
-        if name in seen:
+class Project:
+    def __init__(self, sources):
+        self.sources = sources
+        self.by_name = {}
+        for src in sources.values():
+            for f in src.functions:
+                self.by_name.setdefault(f.name, []).append(f)
+        self._closure = {}
+
+    def closure(self, rel):
+        """The files rel includes, directly or through others, and itself."""
+        if rel not in self._closure:
+            seen, todo = set(), [rel]
+            while todo:
+                r = todo.pop()
+                if r in seen or r not in self.sources:
+                    continue
+                seen.add(r)
+                todo.extend(self.sources[r].includes)
+            self._closure[rel] = seen
+        return self._closure[rel]
+
+    def callees(self, caller, name, layer):
+        own = [f for f in self.by_name.get(name, []) if f.src is caller.src]
+        if own:
+            return own
+        return [f for f in self.by_name.get(name, []) if not f.private and layer_of(f.src.rel) == layer]
+
+    def reach(self, layer, roots):
+        """Every function the layer's resets reach, and the roots not found."""
+        found, todo, missing = {}, [], []
+        for r in roots:
+            defs = [f for f in self.by_name.get(r, []) if layer_of(f.src.rel) == layer and not f.private]
+            if not defs:
+                missing.append(r)
+            todo += defs
+        while todo:
+            f = todo.pop()
+            if id(f) in found:
+                continue
+            found[id(f)] = f
+            for m in CALL.finditer(f.body):
+                todo += self.callees(f, m.group(1), layer)
+        return list(found.values()), missing
+
+    def sees(self, rel, var_rel, name, private):
+        if rel == var_rel:
+            return True
+        if private:
+            return False
+        return any(name in self.sources[r].externs for r in self.closure(rel))
+
+    def parameter_writes(self, callee, index):
+        """Whether a project function named callee may write its index-th argument."""
+        for f in self.by_name.get(callee, []):
+            if index < len(f.params):
+                p = f.params[index][0]
+                if ('&' in p or '*' in p) and not re.match(r'\s*const\b', p) and '&&' not in p:
+                    return True
+        return False
+
+
+def enclosing_call(body, at):
+    """(callee, argument index) of the call whose arguments hold offset at."""
+    depth, commas = 0, 0
+    for i in range(at - 1, -1, -1):
+        c = body[i]
+        if c in ')]}':
+            depth += 1
+        elif c in '[{':
+            if depth == 0:
+                return None
+            depth -= 1
+        elif c == '(':
+            if depth == 0:
+                m = re.search(r'([A-Za-z_]\w*)\s*$', body[:i])
+                return (m.group(1), commas) if m else None
+            depth -= 1
+        elif c == ';' and depth == 0:
+            return None
+        elif c == ',' and depth == 0:
+            commas += 1
+    return None
+
+
+def writes(project, body, name):
+    """(whole, value) for every place body sets name: whole when it writes
+    the variable or an element, not a member; value a plain literal or None."""
+    found = []
+    for m in re.finditer(r'(?<![\w.])(?<!->)\b' + re.escape(name) + r'\b', body):
+        before = body[:m.start()].rstrip()
+        if before.endswith('::') and re.search(r'\w::$', before):
             continue
-        seen.add(name)
-        for rel, body in defined.get(name, []):
-            reach.append((rel, set(IDENT.findall(body))))
-            todo.extend(CALL.findall(body))
-    return reach, missing
+        pos, subscript, member, method = m.end(), False, False, None
+        while True:
+            rest = body[pos:]
+            ws = len(rest) - len(rest.lstrip())
+            pos += ws
+            if body.startswith('[', pos):
+                pos = matching(body, pos, '[', ']') + 1
+                subscript = True
+                continue
+            step = re.match(r'(?:\.|->)\s*([A-Za-z_]\w*)', body[pos:])
+            if step:
+                pos += step.end()
+                if re.match(r'\s*\(', body[pos:]):
+                    method = step.group(1)
+                    break
+                member = True
+                continue
+            break
+        rest = body[pos:]
+        whole = not member
+        if method:
+            if method in WRITING_METHODS:
+                value = None
+                if method in ('store', 'exchange') and whole:
+                    open_at = pos + rest.index('(')
+                    args = split_top(body[open_at + 1:matching(body, open_at, '(', ')')])
+                    value = literal(args[0]) if args else None
+                found.append((whole, value))
+            continue
+        if re.match(r'=(?!=)', rest):
+            rhs = rest[1:rest.find(';')] if ';' in rest else rest[1:]
+            chain = re.match(r'^(?:\s*[\w\[\].>-]+\s*=(?!=))*(.*)$', rhs, flags=re.S)
+            found.append((whole, literal(chain.group(1))))
+            continue
+        if re.match(r'(?:[-+*/%&|^]|<<|>>)=|\+\+|--', rest) or re.search(r'(?:\+\+|--)\s*$', before):
+            found.append((whole, None))
+            continue
+        if before.endswith('&') and not re.search(r'[\w)\]]\s*&$', before):
+            found.append((whole, None))  # its address, handed on
+            continue
+        loop = re.search(r'\bfor\s*\(([^;()]*?)([A-Za-z_]\w*)\s*:$', before)
+        if loop and '&' in loop.group(1) and 'const' not in loop.group(1):
+            end = matching(body, body.rfind('(', 0, m.start()), '(', ')')
+            for whole_element, value in writes(project, body[end + 1:], loop.group(2)):
+                found.append((True, value if whole_element else None))
+            continue
+        call = enclosing_call(body, m.start())
+        if call and not member and not subscript:
+            callee, index = call
+            if (callee in BUFFER_WRITERS and index == 0) or project.parameter_writes(callee, index):
+                found.append((True, None))
+    return found
 
 
-def variables(object_dir, root):
+def variables(object_dirs, root):
     """(source, name, private) of every mutable namespace-scope variable."""
     objects = []
-    for dirpath, _, names in os.walk(object_dir):
-        for name in sorted(names):
-            if name.endswith('.o'):
-                full = os.path.join(dirpath, name)
-                rel = os.path.relpath(full, object_dir).replace(os.sep, '/')[:-2]
-                if os.path.exists(os.path.join(root, rel)) and layer_of(rel):
-                    objects.append((full, rel))
+    for object_dir in object_dirs:
+        for dirpath, _, names in os.walk(object_dir):
+            for name in sorted(names):
+                if name.endswith('.o'):
+                    full = os.path.join(dirpath, name)
+                    rel = os.path.relpath(full, object_dir).replace(os.sep, '/')[:-2]
+                    if os.path.exists(os.path.join(root, rel)) and layer_of(rel):
+                        objects.append((full, rel))
     if not objects:
         return None
     by_path = {full: rel for full, rel in objects}
     out = subprocess.run(['objdump', '-t', '-C'] + [full for full, _ in objects],
                          check=True, capture_output=True, text=True).stdout
-    found, current = [], None
+    found, current = set(), None
     for line in out.split('\n'):
-        if line.endswith(':     file format elf64-x86-64') or re.search(r':\s+file format ', line):
+        if re.search(r':\s+file format ', line):
             current = by_path.get(line.split(':')[0])
             continue
         parts = line.split('\t')
         if current is None or len(parts) != 2:
             continue
         fields = parts[0].split()
-        if len(fields) < 3 or 'O' not in fields[1:-1]:
+        if len(fields) < 3:
             continue
         section = fields[-1]
+        if 'O' not in fields[1:-1] and not TLS_SECTION.match(section):
+            continue
         symbol = parts[1].split(None, 1)[-1] if ' ' in parts[1] else parts[1]
         symbol = symbol.replace('(anonymous namespace)::', '')
         if not MUTABLE_SECTION.match(section) or CONSTANT_SECTION.search(section):
             continue
-        if ')::' in symbol or symbol.startswith(('std::', '__', 'guard variable', 'vtable', 'typeinfo')):
+        if ')::' in symbol or symbol.startswith(('std::', '__', 'guard variable', 'vtable', 'typeinfo', 'TLS ')):
             continue
         private = line[17:24].strip().startswith('l')
-        found.append((current, symbol.split('::')[-1], private))
-    return found
+        found.add((current, symbol.split('::')[-1], private))
+    return sorted(found)
+
+
+def start_value(src, name, decl):
+    """The value a scalar variable, or each element of an array of scalars,
+    starts with when its declaration gives a plain literal or nothing (zero);
+    None when the check cannot tell."""
+    text = src.code[decl[0]:decl[1]]
+    m = re.search(r'(?<![.>\w])\b' + re.escape(name) + r'\b', text)
+    kind = re.sub(r'\b(?:static|inline|thread_local|constinit|alignas\s*\([^)]*\))\s*', '', text[:m.start()]).strip()
+    atomic = re.match(r'^std::atomic\s*<\s*(.*?)\s*>$', kind)
+    kind = atomic.group(1) if atomic else kind
+    if not (SCALAR.match(kind) or re.match(r'^[\w:<>\s]+\*$', kind)):
+        return None
+    rest = text[m.end():].strip()
+    while rest.startswith('['):
+        rest = rest[matching(rest, 0, '[', ']') + 1:].strip()
+    rest = rest.rstrip(';').strip()
+    if not rest:
+        return 0
+    init = re.match(r'^(?:=\s*)?\{(.*)\}$|^=(.*)$|^\((.*)\)$', rest, flags=re.S)
+    if not init:
+        return None
+    inside = next(g for g in init.groups() if g is not None).strip()
+    if not inside:
+        return 0
+    values = {literal(v) for v in split_top(inside.strip('{} \n'))}
+    return values.pop() if len(values) == 1 and None not in values else None
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) < 3:
         print(__doc__.split('\n\n')[1])
         return 2
-    root, object_dir = (os.path.abspath(a) for a in sys.argv[1:])
+    root = os.path.abspath(sys.argv[1])
     sources = read_sources(root)
-    listed = variables(object_dir, root)
+    listed = variables([os.path.abspath(a) for a in sys.argv[2:]], root)
     if not listed:
-        print(f'no object files of the layers under {object_dir}')
+        print(f'no object files of the layers under {" ".join(sys.argv[2:])}')
         return 1
-    problems = []
-    reach = []
+    project = Project(sources)
+    problems, reach = [], []
     for layer, _, roots in LAYERS:
-        layer_reach, missing = reset_reach(sources, layer, roots)
+        layer_reach, missing = project.reach(layer, roots)
         reach += layer_reach
         for name in missing:
             problems.append(f'{layer}: its reset {name} is not defined in its folders')
-    for rel, name, private in sorted(listed):
-        if any(name in names and (not private or where == rel) for where, names in reach):
-            continue
+    names_of = {}
+    for rel, name, _ in listed:
+        names_of.setdefault(rel, set()).add(name)
+    for rel, name, private in listed:
         src = sources[rel]
-        line = src.declaration_line(name)
-        if line is not None and src.marked(line):
+        decl = src.declaration(name)
+        where = f'{rel}:{src.first_line(*decl) + 1}' if decl else rel
+        found = []
+        for f in reach:
+            if name in f.locals or not project.sees(f.src.rel, rel, name, private):
+                continue
+            found += [(f, w) for w in writes(project, f.body, name)]
+        if found:
+            start = start_value(src, name, decl) if decl else None
+            for f, (whole, value) in found:
+                if whole and start is not None and value is not None and value != start:
+                    problems.append(f'{where}: {name} starts as {start}, but {f.name} sets it to {value}')
             continue
-        where = f'{rel}:{line + 1}' if line is not None else rel
+        if decl and src.marked(name, *decl):
+            continue
         roots = ', '.join(next(r for l, _, r in LAYERS if l == layer_of(rel)))
         problems.append(f'{where}: {name} is neither set by a reset ({roots} for its layer) '
                         f'nor marked "// process-wide: <why>"')
+    for rel, src in sorted(sources.items()):
+        for line in range(len(src.lines)):
+            names = src.marks(line)
+            if not names or '*' in names:
+                continue
+            run = []
+            j = line + 1
+            while j < len(src.lines) and src.lines[j].strip():
+                run.append(src.code_lines[j])
+                j += 1
+            declared = set(IDENT.findall(' '.join(run)))
+            for name in sorted(names - (declared & names_of.get(rel, set()))):
+                problems.append(f'{rel}:{line + 1}: the mark names {name}, which is no run-wide variable '
+                                f'declared under it')
     for p in problems:
         print(p)
     if problems:
-        print(f'{len(problems)} run-wide variable(s) no reset puts back')
+        print(f'{len(problems)} problem(s) with the run-wide state')
         return 1
     print(f'run state: each of {len(listed)} variables is reset by its layer or marked process-wide')
     return 0

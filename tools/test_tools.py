@@ -421,7 +421,10 @@ class SampleScenarioTest(unittest.TestCase):
         # Each label of special.txt sets its window frame and music, brings
         # in a background and at least one of the story's people, shows two
         # to four lines of its own and goes back to the menu; its button
-        # shows that stage.
+        # shows that stage. The player sees the people come in with the
+        # place: both are drawn on the back page, the place first, before
+        # the first transition, and the scene waits for that transition
+        # before its first line.
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         base = os.path.join(root, "sample", "base")
         stages = extras_data.special_stages(base)
@@ -442,6 +445,16 @@ class SampleScenarioTest(unittest.TestCase):
             self.assertTrue(stage and stage[0][0].startswith("bg_"), label)
             self.assertTrue(all(name in adv for name, _, _ in stage), label)
             self.assertTrue(any(name.startswith("chara_") for name, _, _ in stage[1:]), label)
+            shown = next(i for i, t in enumerate(tags) if t.startswith("<trans "))
+            drawn = [[a.strip() for a in t[len("<image "):-1].split(",")] for t in tags[:shown]
+                     if t.startswith("<image ")]
+            self.assertEqual([(d[0], d[1]) for d in drawn[:1]], [("base", "back")], label)
+            for d in drawn[1:]:
+                self.assertEqual((d[1], d[2][:6]), ("back", "chara_"), "%s %s" % (label, d))
+            self.assertEqual(tags[shown + 1], "<wt>", label)
+            first_line = next(i for i, t in enumerate(tags) if t.startswith(("<name ", "<text ")))
+            self.assertLess(shown, first_line, label)
+            self.assertFalse([t for t in tags[shown:first_line] if t.startswith("<image ")], label)
             said = [int(t[len("<keywait "):-1]) for t in tags if t.startswith("<keywait ")]
             self.assertTrue(2 <= len(said) <= 4, label)
             self.assertEqual(said, [int(t[len("<text TEXT_"):-1]) for t in tags if t.startswith("<text ")], label)
@@ -1110,38 +1123,117 @@ class ExtrasDataTest(unittest.TestCase):
 
 class RunStateCheckTest(unittest.TestCase):
     """The run-state check on a small tree compiled here: a variable no reset
-    names fails it, until a reset names it or it is marked process-wide."""
+    sets fails it, until a reset sets it or it is marked process-wide."""
 
-    def check(self, extras):
+    def check(self, files):
+        """Runs the check on the files ({path: text}) beside an empty reset
+        for every layer; app/main.cpp is compiled into the program's own
+        object folder, the rest into the library's. Returns (code, output)."""
         with tempfile.TemporaryDirectory() as root:
-            objects = os.path.join(root, 'objects')
-            files = {folder: ''.join(f'void {r}() {{}}\n' for r in resets)
-                     for _, (folder, *_), resets in check_run_state.LAYERS}
-            files['extras'] = extras
-            for folder, text in files.items():
-                os.makedirs(os.path.join(root, folder))
-                os.makedirs(os.path.join(objects, folder))
-                with open(os.path.join(root, folder, 'a.cpp'), 'w') as f:
+            library, program = os.path.join(root, 'library'), os.path.join(root, 'program')
+            tree = {f'{folder}/resets.cpp': ''.join(f'void {r}() {{}}\n' for r in resets)
+                    for _, (folder, *_), resets in check_run_state.LAYERS}
+            for path, text in files.items():
+                defined = [r for r in re.findall(r'\bvoid (\w+)\(\) \{', text) if r.endswith('Reset')]
+                for stubs in [p for p in tree if p.endswith('/resets.cpp')]:
+                    tree[stubs] = ''.join(line for line in tree[stubs].splitlines(True)
+                                          if not any(f' {r}(' in line for r in defined))
+                tree[path] = text
+            for path, text in tree.items():
+                os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
+                with open(os.path.join(root, path), 'w') as f:
                     f.write(text)
-                subprocess.run(['g++', '-std=c++20', '-c', os.path.join(root, folder, 'a.cpp'), '-o',
-                                os.path.join(objects, folder, 'a.cpp.o')], check=True)
+            for path in tree:
+                if path.endswith('.cpp'):
+                    out = os.path.join(program if path == 'app/main.cpp' else library, path + '.o')
+                    os.makedirs(os.path.dirname(out), exist_ok=True)
+                    subprocess.run(['g++', '-std=c++20', '-c', '-I', root, os.path.join(root, path), '-o', out],
+                                   check=True)
             out = io.StringIO()
-            with contextlib.redirect_stdout(out), mock_argv([root, objects]):
+            with contextlib.redirect_stdout(out), mock_argv([root, library, program]):
                 code = check_run_state.main()
             return code, out.getvalue()
 
-    def test_a_variable_no_reset_names_fails_until_reset_or_marked(self):
-        use = 'int Use() { return ++Seen + ++g_count; }\n'
-        code, out = self.check('int Seen = 0;\nnamespace {\nint g_count;\n}\n'
-                               'void Extras_RunStateReset() {}\n' + use)
+    def failing(self, files):
+        """The variables the check names, as 'path:line name'."""
+        code, out = self.check(files)
+        found = sorted(re.findall(r'^(\S+):(\d+): (\w+) ', out, flags=re.M), key=lambda f: (f[0], int(f[1])))
+        self.assertEqual(code, 1 if found else 0, out)
+        return [f'{path}:{line} {name}' for path, line, name in found]
+
+    def test_a_variable_no_reset_sets_fails_until_reset_or_marked(self):
+        use = 'int Use() { return ++Seen + ++g_count + ++t_depth; }\n'
+        code, out = self.check({'extras/a.cpp': 'int Seen = 0;\nnamespace {\nint g_count;\n}\n'
+                                                 'thread_local int t_depth;\nvoid Extras_RunStateReset() {}\n' + use})
         self.assertEqual(code, 1)
         self.assertIn('extras/a.cpp:1: Seen is neither set by a reset', out)
         self.assertIn('extras/a.cpp:3: g_count is neither', out)
-        # Named by a function the reset calls; marked; a constant table.
-        code, out = self.check('int Seen = 0;\nnamespace {\n// Counted.\n// process-wide: a count\nint g_count;\n'
-                               'void Clear() { Seen = 0; }\n}\nvoid Extras_RunStateReset() { Clear(); }\n'
-                               'const int kTable[2] = {1, 2};\n' + use)
-        self.assertEqual((code, out.count('neither')), (0, 0), out)
+        self.assertIn('extras/a.cpp:5: t_depth is neither', out)
+        # Set by a function the reset calls; marked; a constant table.
+        self.assertEqual(self.failing({'extras/a.cpp': 'int Seen = 0;\nnamespace {\n// Counted.\n// process-wide: a count\n'
+                                                       'int g_count;\nvoid Clear() { Seen = 0; }\n}\n'
+                                                       'thread_local int t_depth;  // process-wide: one per thread\n'
+                                                       'void Extras_RunStateReset() { Clear(); }\n'
+                                                       'const int kTable[2] = {1, 2};\n' + use}), [])
+        # The program's own files are read too.
+        self.assertEqual(self.failing({'app/main.cpp': 'int g_runs;\nint main() { return ++g_runs; }\n'}),
+                         ['app/main.cpp:1 g_runs'])
+
+    def test_a_reset_must_set_the_variable_to_its_start(self):
+        files = {'extras/a.cpp': 'int32_t Slot = -1;\nstd::atomic<float> Volume{1.0f};\nint Flags[2];\nint Held = 4;\n'
+                                 'int Use() { return Slot + Flags[0] + Held; }\n'
+                                 'void Extras_RunStateReset() {\n    Slot = -1;\n    Volume.store(1.0f);\n'
+                                 '    Flags[0] = Flags[1] = 0;\n    Held = Use() + 1;\n}\n'}
+        files['extras/a.cpp'] = '#include <atomic>\n#include <cstdint>\n' + files['extras/a.cpp']
+        self.assertEqual(self.failing(files), [])
+        # Set to another value than the one it starts with; only read.
+        bad = files['extras/a.cpp'].replace('Slot = -1;\n   ', 'Slot = 0;\n   ').replace('store(1.0f)', 'store(0.5f)')
+        bad = bad.replace('Flags[1] = 0', 'Flags[1] = 1').replace('Held = Use() + 1', 'Use(); (void)Held')
+        code, out = self.check({'extras/a.cpp': bad})
+        self.assertIn('extras/a.cpp:3: Slot starts as -1, but Extras_RunStateReset sets it to 0', out)
+        self.assertIn('extras/a.cpp:4: Volume starts as 1.0, but Extras_RunStateReset sets it to 0.5', out)
+        self.assertIn('extras/a.cpp:5: Flags starts as 0, but Extras_RunStateReset sets it to 1', out)
+        self.assertIn('extras/a.cpp:6: Held is neither set by a reset', out)
+        self.assertEqual(code, 1)
+
+    def test_a_name_is_the_variable_only_where_its_file_is_seen(self):
+        # An upper layer's reset sets a lower layer's variable through the
+        # header that declares it, in a function of its own layer.
+        engine = {'engine/volume.h': 'extern float Volume;\n', 'engine/volume.cpp': 'float Volume = 1.0f;\n'}
+        story = {'story/reset.cpp': '#include "engine/volume.h"\nvoid Put() { Volume = 1.0f; }\n'
+                                    'void GSL_StoryRunStateReset() { Put(); }\n'}
+        self.assertEqual(self.failing({**engine, **story}), [])
+        unseen = {'story/reset.cpp': 'namespace s { float Volume = 1.0f; }\nusing namespace s;\n'
+                                     'void GSL_StoryRunStateReset() { Volume = 1.0f; }\n'}
+        self.assertEqual(self.failing({**engine, **unseen}), ['engine/volume.cpp:1 Volume'])
+        # Private names shared by two files, and private helpers of one name:
+        # each file's reset reaches only its own.
+        a = ('namespace {\nint g_request;\nint g_clock;\nvoid Clear() { g_clock = 0; }\n}\n'
+             'int UseA() { return g_request + g_clock; }\n'
+             'void Extras_RunStateReset() { g_request = 0; Clear(); }\n')
+        b = ('namespace {\nint g_request;\nint g_clock;\nvoid Clear() { g_request = 0; }\n}\n'
+             'int UseB() { Clear(); return g_request + g_clock; }\n')
+        self.assertEqual(self.failing({'extras/a.cpp': a, 'extras/b.cpp': b}),
+                         ['extras/b.cpp:2 g_request', 'extras/b.cpp:3 g_clock'])
+        # A loop variable or a parameter of the variable's name is not it.
+        c = ('#include <cstdint>\nint* work;\nint32_t entry = -1;\nint Table[4];\n'
+             'void Clear(int32_t entry) { entry = -1; }\n'
+             'void Extras_RunStateReset() {\n    for (int& work : Table) work = 0;\n    Clear(-1);\n}\n'
+             'int Use() { return *work + entry; }\n')
+        self.assertEqual(self.failing({'extras/c.cpp': c}), ['extras/c.cpp:2 work', 'extras/c.cpp:3 entry'])
+
+    def test_a_mark_covers_the_variables_it_names_or_stands_above(self):
+        text = ('#include <mutex>\n'
+                '// The device.\n// process-wide (g_lock, g_device): opened by its start\nstd::mutex g_lock;\n'
+                'int g_device;\nint g_rate;\n\n'
+                '// process-wide: set by the start\nint g_first;\nint g_second;\n'
+                'int g_third;  // process-wide: a count read as differences\n'
+                'int Use() { return g_device + g_rate + g_first + g_second + ++g_third; }\n'
+                'void Extras_RunStateReset() {}\n')
+        self.assertEqual(self.failing({'extras/a.cpp': text}), ['extras/a.cpp:6 g_rate', 'extras/a.cpp:10 g_second'])
+        # A mark that names what is not declared under it.
+        code, out = self.check({'extras/a.cpp': text.replace('(g_lock, g_device)', '(g_lock, g_device,\n//  g_gone)')})
+        self.assertIn('extras/a.cpp:3: the mark names g_gone, which is no run-wide variable declared under it', out)
 
 
 @contextlib.contextmanager

@@ -44,7 +44,8 @@ struct LateFree {
     int32_t sprite;
     uint64_t name;  // the record's file name, so that a slot cleared and re-issued meanwhile is left alone
 };
-// process-wide: dropped when its task is no longer in the task table (lateTaskAlive)
+// process-wide (g_late, g_lateCount, g_lateTask): dropped when its task is no longer in the task
+// table (lateTaskAlive)
 LateFree g_late[kLateFrees];
 int32_t g_lateCount = 0;
 int32_t g_lateTask = -1;

@@ -23,7 +23,8 @@
 static_assert(sizeof(WipeWork) <= kWidgetWorkSize);
 static_assert(sizeof(SaveIconWork) <= kWidgetWorkSize);
 
-// process-wide: the rule picture's GL objects, released with the wipe (releaseRule)
+// process-wide (WipeRuleTexture, WipeRuleView): the rule picture's GL objects, released with
+// the wipe (releaseRule)
 uint32_t WipeRuleTexture = 0;
 uint32_t WipeRuleView = 0;
 int32_t StoryCaptureSprite = -1;

@@ -31,7 +31,7 @@ struct Live {
     int32_t bucket;
     uint32_t pins;  // request slots holding the entry's data
 };
-// process-wide: emptied by Lib_CashReset at the cache's start
+// process-wide (g_live, g_outsideHash): emptied by Lib_CashReset at the cache's start
 std::vector<Live> g_live;
 size_t g_outsideHash = 0;  // live entries that occupy no bucket
 // process-wide: a lock

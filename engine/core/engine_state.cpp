@@ -48,20 +48,23 @@ uint8_t MainInputDone = 0;
 float FrameTimeCounter = 0.0f;
 uint8_t FrameTimeHold = 0;
 
-// process-wide: read by Main_AppStart; the lock guards the block
+// process-wide (UserId, SystemIniBlock, SystemIniMutex): read by Main_AppStart; the lock guards
+// the block
 char UserId[64] = "00000000000000000";
 SystemIni SystemIniBlock;
 std::mutex SystemIniMutex;
 std::atomic<uint8_t> WindowFlags{0};
 
 namespace {
-// process-wide: the timer's start, set by Lib_TimerStart; the clock is a test seam
+// process-wide (g_timerStart, g_timerClock): the timer's start, set by Lib_TimerStart; the clock
+// is a test seam
 std::atomic<uint32_t> g_timerStart{0};
 std::atomic<uint64_t (*)()> g_timerClock{nullptr};
 
 // Messages on the game thread's queue go to the handler of their type.
 constexpr int kMsgHandlers = 8;
-// process-wide: each message type's handler, registered at the subsystems' start
+// process-wide (g_msgTypes, g_msgHandlers): each message type's handler, registered at the
+// subsystems' start
 std::atomic<uint32_t> g_msgTypes[kMsgHandlers];
 std::atomic<GameMsgHandler> g_msgHandlers[kMsgHandlers];
 

@@ -29,7 +29,8 @@ const char* const kArchiveNames[kPcArcCount] = {"data/data_00.pcarc", "data/data
                                                 "data/data_r18.pcarc"};
 const char* const kArchiveRoles[kPcArcCount] = {"base archive", "patch archive", "R18 archive"};
 
-// process-wide: made afresh by Lib_PcArcOpen; the lock guards the loads
+// process-wide (g_presence, g_version, g_archiveMutex): made afresh by Lib_PcArcOpen; the lock
+// guards the loads
 std::atomic<int8_t> g_presence[kPcArcCount] = {-1, -1, -1};
 char g_version[kPcArcCount][5] = {"0000", "0000", "0000"};
 std::mutex g_archiveMutex;
@@ -218,7 +219,8 @@ bool Locate(const char* name, Location* at) {
 
 // Damaged files told since the archives were opened (name digests), so that
 // a file asked for again and again is told once.
-// process-wide: emptied by Lib_PcArcOpen; the lock guards the list
+// process-wide (g_reportedMutex, g_reported, g_reportedCount): emptied by Lib_PcArcOpen; the
+// lock guards the list
 std::mutex g_reportedMutex;
 uint32_t g_reported[64];
 size_t g_reportedCount = 0;

@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <cstring>
 
-// process-wide: loaded and freed by Lib_MesSystemLoad, Lib_MesLoad and their frees
+// process-wide (SystemMesTable, SysgraMesTable, ScriptMesTable): loaded and freed by
+// Lib_MesSystemLoad, Lib_MesLoad and their frees
 MesTable SystemMesTable;
 MesTable SysgraMesTable;
 MesTable ScriptMesTable;
+// The text language (-1: the locale's until set); Lib_TextRunStateReset puts it back.
 std::atomic<int32_t> TextLanguage{-1};
 
 namespace {

@@ -8,7 +8,7 @@
 #include "engine/render/renderer.h"
 #include "platform/plat_input.h"
 
-// process-wide: made afresh by Lib_InputInit
+// process-wide (InputButtons, MouseInput, InputActivity): made afresh by Lib_InputInit
 InputButtonSets InputButtons;
 MouseInputRecord MouseInput;
 uint8_t InputActivity;
@@ -31,7 +31,7 @@ constexpr uint8_t kAxisKeys[8] = {0x3E, 0x3F, 0x40, 0x41, 0x42, 0x43, 0x44, 0x57
 constexpr uint32_t kHatLeft = 0x1000, kHatUp = 0x2000, kHatRight = 0x4000, kHatDown = 0x8000;
 constexpr int32_t kVirtualWidth = 1280, kVirtualHeight = 720;
 
-// process-wide: made afresh by Lib_InputInit and Lib_InputEnd
+// process-wide (g_devices, g_frame): made afresh by Lib_InputInit and Lib_InputEnd
 bool g_devices = false;   // keyboard, pad and mouse open to the polls
 PlatInputState g_frame;  // this frame's snapshot
 

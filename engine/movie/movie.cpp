@@ -16,13 +16,15 @@
 #include "platform/plat_msg.h"
 #include "platform/plat_time.h"
 
-// process-wide: made afresh by Lib_MovieInit and Lib_MovieStop
+// process-wide (MovieState, MovieSpriteSlot, MovieLoadSlot, MovieData, MovieDataSize,
+// MoviePlayer): made afresh by Lib_MovieInit and Lib_MovieStop
 std::atomic<int32_t> MovieState{MOVIE_IDLE};
 std::atomic<int32_t> MovieSpriteSlot{-1};
 int32_t MovieLoadSlot = -1;
 void* MovieData = nullptr;
 uint32_t MovieDataSize = 0;
 CPlayer* MoviePlayer = nullptr;
+// The movies' volume, the player's setting; GSL_StoryRunStateReset puts it back.
 std::atomic<float> MovieVolume{1.0f};
 
 // The movie's player record: the platform player (the session) and the state

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <numbers>
 
-// process-wide: made afresh by Lib_GraphicsInit; the stash is kept for one drawing
+// process-wide (ActiveCamera, CameraStash): made afresh by Lib_GraphicsInit; the stash is kept
+// for one drawing
 CameraRecord ActiveCamera;
 CameraRecord CameraStash;
 

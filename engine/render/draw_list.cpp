@@ -14,7 +14,7 @@ namespace {
 // While the walk runs, it resumes after the anchor: the entry being called,
 // or, once that entry leaves the chain, the nearest entry before it. When no
 // entry is left before it, the walk resumes at g_resume instead.
-// process-wide: the walk's place, set and put back by Lib_DrawWalk
+// process-wide (g_walking, g_anchor, g_resume): the walk's place, set and put back by Lib_DrawWalk
 bool g_walking = false;
 int32_t g_anchor = -1;
 int32_t g_resume = -1;

@@ -17,12 +17,12 @@
 
 // process-wide: set by Lib_GraphicsInit
 float ClearColour[3] = {0.0f, 0.0f, 0.0f};
-// process-wide: counts read as differences
+// process-wide (RenderGeneration, FramePresentCount): counts read as differences
 std::atomic<uint32_t> RenderGeneration{0};
 std::atomic<uint64_t> FramePresentCount{0};
 
 namespace {
-// process-wide: made by Lib_GraphicsInit, released by Lib_GraphicsEnd
+// process-wide (g_record, g_renderer): made by Lib_GraphicsInit, released by Lib_GraphicsEnd
 Renderer g_record;
 Renderer* g_renderer = nullptr;
 

@@ -7,11 +7,12 @@
 #include "platform/plat_audio.h"
 #include "platform/plat_time.h"
 
-// process-wide: made afresh by Lib_SoundInit and Lib_SoundReset
+// process-wide (SoundChannelTable, SoundThreadSlot): made afresh by Lib_SoundInit and
+// Lib_SoundReset
 SoundChannel SoundChannelTable[kSoundChannels];
+int32_t SoundThreadSlot = -1;
 // process-wide: a copy taken by Lib_SoundStateCopy before each read
 SoundChannelState SoundStateSnapshot[kSoundChannels];
-int32_t SoundThreadSlot = -1;
 
 namespace {
 // process-wide: a test seam (Lib_SoundSetClock)

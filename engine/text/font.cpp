@@ -27,8 +27,9 @@ void Lib_TextRunStateReset() {
     TextLanguage.store(-1);
     FontUserFace[0] = 0;
 }
-// process-wide: set by Lib_FontInit and Lib_FontStateClear; the glyph's fields are written before
-// each read
+// process-wide (FontSelectedStyle, InterfaceLanguage, FontGlyphMetrics, FontGlyphBitmap,
+// FontBlankCell): set by Lib_FontInit and Lib_FontStateClear; the glyph's fields are written
+// before each read
 int32_t FontSelectedStyle;
 int32_t InterfaceLanguage = -1;
 FontGlyphMetricsT FontGlyphMetrics;
@@ -59,7 +60,8 @@ struct StyleFace {
     bool exists;
 };
 
-// process-wide: made by Lib_FontCreate, released by Lib_FontRelease
+// process-wide (g_library, g_slots, g_styles): made by Lib_FontCreate, released by
+// Lib_FontRelease
 FT_Library g_library;
 FaceSlot g_slots[kFaceSlots];
 StyleFace g_styles[3];

@@ -13,7 +13,8 @@ FontAppStateT FontAppState;
 namespace {
 
 constexpr FontWindowOps kPlatformOps = {Plat_FontWindowOpen, Plat_FontWindowShow, Plat_FontWindowClose};
-// process-wide: the ops are a test seam; the rest is made afresh by Lib_FontAppCreate
+// process-wide (g_ops, g_serial, g_dirty): the ops are a test seam; the rest is made afresh by
+// Lib_FontAppCreate
 const FontWindowOps* g_ops = &kPlatformOps;
 uint32_t g_serial = 0;  // the last window's serial
 bool g_dirty = false;   // the view changed since it was last shown

@@ -16,7 +16,7 @@
 #include "platform/plat_gl_api.h"
 #include "shaders/shader_set.h"
 
-// process-wide: made afresh by Lib_FontInit
+// process-wide (TextRenderState, GlyphCache): made afresh by Lib_FontInit
 TextRenderStateT TextRenderState{TextLanguage};
 GlyphCacheEntry GlyphCache[kGlyphCacheEntries];
 

@@ -95,7 +95,7 @@ bool PassOutsideDamage(const ConstBuf& cb) {
 
 // Whether the text callback now running had a glyph pass left out (outside
 // the damage), and whether one of its flushes set the blend state.
-// process-wide: one drawing's state, set before it is read
+// process-wide (g_passLeftOut, g_blendSet): one drawing's state, set before it is read
 bool g_passLeftOut = false;
 bool g_blendSet = false;
 

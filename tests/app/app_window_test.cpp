@@ -165,15 +165,17 @@ TEST(SizingRule, EveryEdgeAndTheMinimum) {
 }
 
 TEST_F(SystemIniFile, AbsentShortGarbageAndRoundTrip) {
-    // Absent: the defaults are written.
-    Lib_SystemIniIO(0);
+    // Absent: nothing is read, and the user folder's making writes the defaults.
+    EXPECT_FALSE(Main_SystemIniRead());
+    EXPECT_FALSE(fs::exists("user/777/system.ini"));
+    Main_UserFolderMake();
     std::vector<uint8_t> want(64, 0);
     want[9] = 0x05, want[12] = 0xD0, want[13] = 0x02;  // 1280, 720
     EXPECT_EQ(iniBytes(), want);
 
     // A 10-byte file replaces only its own bytes.
     writeIni({100, 0, 0, 0, 200, 0, 0, 0, 0x20, 0x03});
-    Lib_SystemIniIO(0);
+    EXPECT_TRUE(Main_SystemIniRead());
     SystemIni b = Main_SystemIniGet();
     EXPECT_EQ(std::tie(b.x, b.y, b.width, b.height), std::tuple(100, 200, 800u, 720u));  // 0x0320
 
@@ -183,7 +185,7 @@ TEST_F(SystemIniFile, AbsentShortGarbageAndRoundTrip) {
     junk[8] = 0xA0, junk[9] = 0x86, junk[10] = 0x01, junk[11] = 0;  // width 100000
     junk[12] = junk[13] = junk[14] = junk[15] = 0;                   // height 0
     writeIni(junk);
-    Lib_SystemIniIO(0);
+    EXPECT_TRUE(Main_SystemIniRead());
     b = Main_SystemIniGet();
     EXPECT_EQ(std::tie(b.x, b.y, b.width, b.height), std::tuple((1920 - 192) / 2, (1080 - 108) / 2, 192u, 108u));
     EXPECT_EQ(b.fullScreen, 1);
@@ -192,12 +194,12 @@ TEST_F(SystemIniFile, AbsentShortGarbageAndRoundTrip) {
     SystemIni r;
     r.x = 2000, r.y = -8, r.width = 960, r.height = 540, r.fullScreen = 1, r.reserved[46] = 7;
     Main_SystemIniSet(r);
-    Lib_SystemIniIO(1);
+    Main_SystemIniWrite();
     std::vector<uint8_t> written = iniBytes();
     ASSERT_EQ(written.size(), 64u);
     Main_SystemIniSet(SystemIni{});
-    Lib_SystemIniIO(0);
-    Lib_SystemIniIO(1);
+    EXPECT_TRUE(Main_SystemIniRead());
+    Main_SystemIniWrite();
     EXPECT_EQ(iniBytes(), written);
     EXPECT_EQ(Main_SystemIniGet().x, 2000);
     EXPECT_EQ(Main_SystemIniGet().reserved[46], 7);
@@ -278,7 +280,7 @@ TEST_F(AppWindow, FullScreenComesBackFromSystemIniAfterARestart) {
     FakeWindow::state = PLAT_WINDOW_NORMAL;
     FakeWindow::posts.clear();
     Main_SystemIniSet(SystemIni{});
-    Lib_SystemIniIO(0);
+    EXPECT_TRUE(Main_SystemIniRead());
     Main_FullScreenRestore();
     ASSERT_EQ(FakeWindow::posts.size(), 1u);
     EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_MAXIMIZE);
@@ -299,7 +301,7 @@ TEST_F(AppWindow, FullScreenComesBackFromSystemIniAfterARestart) {
     WindowFlags = 0;
     FakeWindow::state = PLAT_WINDOW_NORMAL;
     FakeWindow::posts.clear();
-    Lib_SystemIniIO(0);
+    EXPECT_TRUE(Main_SystemIniRead());
     Main_FullScreenRestore();
     EXPECT_TRUE(FakeWindow::posts.empty());
 }
@@ -409,19 +411,19 @@ TEST_F(SystemIniFile, SizeFromALargerDisplayKeeps16By9) {
     // 1280x720, written on a larger display, read on a 1024x768 one: not 1024x720.
     FakeWindow::primary = PlatRect{0, 0, 1024, 768};
     writeIni({0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x05, 0, 0, 0xD0, 0x02, 0, 0});
-    Lib_SystemIniIO(0);
+    EXPECT_TRUE(Main_SystemIniRead());
     SystemIni b = Main_SystemIniGet();
     EXPECT_EQ(std::tie(b.width, b.height), std::tuple(1024u, 576u));
     // Taller than the display: the height leads.
     FakeWindow::primary = PlatRect{0, 0, 2560, 1000};
     Main_SystemIniSet(SystemIni{});
     writeIni({0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x0A, 0, 0, 0xA0, 0x05, 0, 0});  // 2560x1440
-    Lib_SystemIniIO(0);
+    EXPECT_TRUE(Main_SystemIniRead());
     b = Main_SystemIniGet();
     EXPECT_EQ(std::tie(b.width, b.height), std::tuple(1777u, 999u));
     // A size that fits is left as it is.
     writeIni({0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0x03, 0, 0, 0x1C, 0x02, 0, 0});  // 960x540
-    Lib_SystemIniIO(0);
+    EXPECT_TRUE(Main_SystemIniRead());
     b = Main_SystemIniGet();
     EXPECT_EQ(std::tie(b.width, b.height), std::tuple(960u, 540u));
 }
@@ -505,7 +507,10 @@ TEST_F(AppWindow, QuitFromOutsideClosesLikeAConfirmedClose) {
 // waits for a writer nor reads from it, and the defaults are written.
 TEST_F(SystemIniFile, AFifoCountsAsMissing) {
     ASSERT_EQ(mkfifo("user/777/system.ini", 0644), 0);
-    EXPECT_TRUE(EndsWithoutWaitingOn("user/777/system.ini", [] { Lib_SystemIniIO(0); }));
+    EXPECT_TRUE(EndsWithoutWaitingOn("user/777/system.ini", [] {
+        EXPECT_FALSE(Main_SystemIniRead());
+        Main_UserFolderMake();
+    }));
     EXPECT_TRUE(fs::is_regular_file("user/777/system.ini"));
     EXPECT_EQ(iniBytes().size(), 64u);
     EXPECT_EQ(Main_SystemIniGet().width, 1280u);

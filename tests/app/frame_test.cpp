@@ -78,10 +78,11 @@ struct FakePass {
         return 0;
     }
     static void service() { ++services; }
+    static bool noWork() { return false; }
 };
 
 TEST(FramePass, MessagePassRunsNothingElse) {
-    GamePassOps ops{FakePass::take, FakePass::now, FakePass::tasks, FakePass::service};
+    GamePassOps ops{FakePass::take, FakePass::now, FakePass::tasks, FakePass::service, FakePass::noWork};
     FrameClock clock(P);
     FakePass::taskPasses = FakePass::betweenPasses = FakePass::services = 0;
     FakePass::messages = 1;

@@ -29,8 +29,7 @@ std::unique_ptr<ScreenWork> keptContext(ModeFunction screen, int index) {
 class MainModeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (auto& e : ModeStack) e = nullptr;
-        for (auto& w : ScreenWorkTable) w = nullptr;
+        Main_RunStateReset();  // an empty mode stack and work table
         // No tasks: the restore looks at the task table (left stale by
         // earlier tests whose heaps are gone).
         for (auto& t : TaskTable.slots) t = nullptr;
@@ -97,7 +96,7 @@ TEST_F(MainModeTest, ActiveMovieStopsDrawingButTheScreenStillRuns) {
 
 TEST(MainFrameTime, CountsPresentsWrapsAndHolds) {
     Lib_MovieInit();
-    FrameTimeHold = 0;
+    Lib_RunStateReset();
     FrameTimeCounter = 99998.0f;
     Main_DrawACB(nullptr);
     EXPECT_EQ(FrameTimeCounter, 99999.0f);
@@ -106,6 +105,6 @@ TEST(MainFrameTime, CountsPresentsWrapsAndHolds) {
     FrameTimeHold = 1;
     Main_DrawACB(nullptr);
     EXPECT_EQ(FrameTimeCounter, 0.0f);
-    FrameTimeHold = 0;
+    Lib_RunStateReset();
 }
 }  // namespace

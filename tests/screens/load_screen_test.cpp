@@ -112,7 +112,7 @@ TEST_F(LoadScreenTest, FailedLoadPutsTheGameStateBack) {
 TEST_F(LoadScreenTest, CancelLeavesEverythingAsItWas) {
     SlotImage image;
     image.Valid(0, 1, "The Book of Winds", "Chapter One");
-    FrameRateConfig = 30;  // the screen below's
+    Lib_FrameRateSet(30);  // the screen below's
     Start(image, false);
     GSL_GameStateInit();
     GameStateBlock.gameVars[2] = 5;
@@ -127,7 +127,7 @@ TEST_F(LoadScreenTest, CancelLeavesEverythingAsItWas) {
     Frame(2);  // the screen below is restored
     EXPECT_EQ(State(), before);
     EXPECT_EQ(FrameRateConfig, 30);
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(FrameRate);
 
     // Without its backup the screen starts no load: it could not be undone.
     Open(GSL_LoadModeCB);

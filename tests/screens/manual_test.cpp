@@ -51,7 +51,7 @@ protected:
 TEST_F(Manual, PagesTurnByKeysAndDragsAndBlockInputMeanwhile) {
     if (IsSkipped()) return;
     SystemDataBlock.language = 2;
-    FrameRateConfig = 200;
+    Lib_FrameRateSet(200);
     Open();
     EXPECT_EQ(std::string(Page(0)->fileName), "visual/manual/02/001.png");
     EXPECT_EQ(Layer(GSL_ManualModeCB, 3)->visible, 1);

@@ -147,7 +147,7 @@ TEST_F(ScreenRestoreTest, ReleasedScreenComesBackAsItWas) {
     const SpriteRecord before = SpriteTable[300];
     const TextRecord textBefore = *TextTable[text];
     const int32_t expectedMb = Lib_SoundGainToMb(0.4f);
-    FrameRateConfig = 75;
+    Lib_FrameRateSet(75);
     GSL_ModePush(b, 0);
     EXPECT_EQ(w->suspended, SCREEN_RELEASED);
     EXPECT_EQ(FrameRateConfig, 60);
@@ -238,7 +238,7 @@ TEST_F(ScreenRestoreTest, ReleasedScreenComesBackAsItWas) {
     w->savedFrameRate = 0;
     GSL_WorkRestoreLoad(a);
     EXPECT_EQ(FrameRateConfig, 1);
-    FrameRateConfig = 60;
+    Lib_FrameRateSet(FrameRate);
     Lib_SpriteFree(719);
 }
 

@@ -58,7 +58,7 @@ void GlTest::SetUp() {
     if (!s_ready) GTEST_SKIP() << "no headless OpenGL 3.3 context (SDL offscreen/EGL): " << Plat_GLError();
     // Earlier tests may have left their own draw list and camera behind, and
     // a paused story that holds the frame time still.
-    FrameTimeHold = 0;
+    Lib_RunStateReset();
     Lib_DrawClear();
     Lib_DrawSet(Lib_ClearCB, 0, kDrawHeadPriority, 0, -1);
     Lib_CameraReset(&ActiveCamera);
@@ -71,7 +71,7 @@ void GlTest::SetUp() {
 
 void GlTest::TearDown() {
     // A story the test paused holds the frame time still for whatever runs next.
-    FrameTimeHold = 0;
+    Lib_RunStateReset();
     if (!s_ready) return;
     if (!s_textures.empty()) glDeleteTextures(GLsizei(s_textures.size()), s_textures.data());
     if (!s_targets.empty()) glDeleteFramebuffers(GLsizei(s_targets.size()), s_targets.data());

@@ -77,7 +77,7 @@ protected:
         text_env::now = 5000000;
         text_env::nextBuffer = 1;
         text_env::italicFace = true;
-        FrameRateConfig = 60;
+        Lib_FrameRateSet(FrameRate);
         text_env::Install();
         for (int i = 0; i < 16; ++i) camera_.lens[i] = camera_.view[i] = i % 5 == 0 ? 1.0f : 0.0f;
     }
@@ -87,7 +87,7 @@ protected:
             Lib_TextDel(i);
         }
         Lib_TextOpsSet(nullptr);
-        FrameRateConfig = 60;
+        Lib_FrameRateSet(FrameRate);
         Lib_MemRelease();
     }
 

@@ -42,10 +42,10 @@ TEST_F(TextDraw, RevealTimelines) {
     EXPECT_EQ(finished, (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
     // At 30 frames per second the clock grows by 2; above 60 it stands still.
     Lib_TextStrSet(0, "ABC");
-    FrameRateConfig = 30;
+    Lib_FrameRateSet(30);
     EXPECT_EQ(Run(r, 5), (std::vector<size_t>{1, 1, 2, 2, 3}));
     Lib_TextStrSet(0, "ABC");
-    FrameRateConfig = 120;
+    Lib_FrameRateSet(120);
     EXPECT_EQ(Run(r, 3), (std::vector<size_t>{1, 1, 1}));
 }
 
