@@ -715,7 +715,7 @@ int ProgramRun::Run(std::vector<Step> steps) {
     g_stepFrames = 0;
     g_run = this;
     g_quitPosted = false;
-    MainHeapSizes = kProgramHeaps;
+    MainHeapSizes = heaps ? heaps : kProgramHeaps;
     MainTestHook = ProgramHook;
     g_programNow = 1000000;
     Lib_TimerSetClock(ProgramClock);

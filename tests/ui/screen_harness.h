@@ -171,6 +171,8 @@ public:
     // the program starts (when there are any) and back into it, replacing
     // what it held, once the program ended; a run starts where another left.
     std::filesystem::path userFiles;
+    // The heaps' sizes for WinMain (null: the harness's small heaps).
+    const uint64_t* heaps = nullptr;
     // The last step ends the program itself (a confirmed close): no quit is
     // posted for it, and the program ending while it waits is no failure.
     bool lastStepCloses = false;
