@@ -27,6 +27,7 @@
 
 #include "engine/core/heap.h"
 #include "platform/plat_store.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/program/x_server.h"
 #include "tests/ui/screen_harness.h"
 
@@ -73,13 +74,11 @@ pid_t StartProgram(const std::filesystem::path& dir, const std::vector<std::stri
     return pid;
 }
 
-// Waits up to a minute for the program to end, then kills it; false when it
-// had to be killed.
+// Waits for the program to end (WorkerUntil's deadline: only a program that
+// runs on reaches it), then kills it; false when it had to be killed.
 bool EndsByItself(pid_t pid, int* status) {
-    for (int i = 0; i < 1200; ++i) {
-        if (::waitpid(pid, status, WNOHANG) == pid) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    if (WorkerUntil([pid, status] { return ::waitpid(pid, status, WNOHANG) == pid; }, {}, "the program's end") >= 0)
+        return true;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, status, 0);
     return false;
@@ -101,8 +100,7 @@ void LoseTheServer(int delayMs) {
     // The window up, then the server gone while the boot files load.
     Display* x = XOpenDisplay(server.Name().c_str());
     ASSERT_TRUE(x);
-    for (int i = 0; i < 2000 && !AWindowIsUp(x); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const bool windowUp = AWindowIsUp(x);
+    const bool windowUp = WorkerUntil([x] { return AWindowIsUp(x); }, {}, "the program's window") >= 0;
     XCloseDisplay(x);
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     server.Stop();

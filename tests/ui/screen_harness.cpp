@@ -45,6 +45,7 @@
 #include "engine/text/text_layout.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_window.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/engine/sound/sound_env.h"
 #include "ui/screen_restore.h"
 #include "ui/widget.h"
@@ -411,6 +412,10 @@ bool ScreenHarness::FramesUntil(const std::function<bool()>& pred, int limit, co
     if (pred()) return true;
     ADD_FAILURE() << what << " not reached within " << limit << " frames";
     return false;
+}
+
+bool ScreenHarness::FramesUntilWorker(const std::function<bool()>& pred, const char* what) {
+    return WorkerUntil(pred, [this] { Frame(); }, what) >= 0;
 }
 
 uint64_t ScreenHarness::Now() { return g_now.load(); }
