@@ -56,8 +56,15 @@ bool everyPassWork() {
     return false;
 }
 
-void fatal(const char* what) {
-    std::fprintf(stderr, "vn: start-up failed: %s\n", what);
+// Start-up stops, saying why in one line; with `box`, the same text in a
+// message box too, for a player who started the game without a terminal.
+void fatal(const char* what, bool box = false) {
+    char text[2600];
+    std::snprintf(text, sizeof text, "start-up failed: %s", what);
+    if (box)
+        Plat_GLFatal(text);
+    else
+        std::fprintf(stderr, "vn: %s\n", text);
     g_exitCode.store(1);
 }
 
@@ -115,14 +122,18 @@ bool Main_SystemInit() {
     }
     if (!Lib_MesSystemLoad()) std::fprintf(stderr, "vn: script/system_mes.mul could not be loaded\n");
     if (!Lib_GraphicsInit()) {
-        Plat_GLFatal("The graphics device could not be set up.");
-        fatal("the renderer could not be created");
+        char text[512];
+        std::snprintf(text, sizeof text, "the renderer could not be created (%s)", Lib_GraphicsError());
+        fatal(text, true);
         return false;
     }
     Lib_SoundInit();
     Lib_MovieInit();
     if (!Lib_FontInit()) {
-        fatal("the glyph atlas could not be made");
+        char text[128];
+        std::snprintf(text, sizeof text, "the glyph atlas (%llu MiB of the graphics heap) could not be allocated",
+                      static_cast<unsigned long long>(kGlyphAtlasSize >> 20));
+        fatal(text);
         return false;
     }
     // The start has succeeded: only now is anything written to disk.

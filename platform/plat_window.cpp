@@ -7,8 +7,10 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 namespace {
 // process-wide (g_window, g_requestEvent, g_quitPosted, g_handler, g_windowHandler): the window
@@ -48,12 +50,46 @@ bool translateWindowEvent(const SDL_WindowEvent& w, PlatWindowEvent* out) {
         default: return false;
     }
 }
+// Whether SDL's Wayland driver is worth a try: the Wayland library needs a
+// server named, or a runtime folder to look for one in, and prints a line of
+// its own when it has neither.
+bool waylandReachable() {
+    return std::getenv("WAYLAND_DISPLAY") || std::getenv("WAYLAND_SOCKET") || std::getenv("XDG_RUNTIME_DIR");
+}
+
+// Starts SDL's video on a driver that shows the window to someone. SDL would
+// fall back to drawing into memory (its offscreen and dummy drivers) where no
+// display is found; those run only when SDL_VIDEODRIVER names them.
+bool videoStart() {
+    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if (asked && *asked) return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+    std::string shown;
+    for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+        const std::string name = SDL_GetVideoDriver(i);
+        if (name == "offscreen" || name == "dummy" || name == "evdev") continue;
+        if (name == "wayland" && !waylandReachable()) continue;
+        shown += (shown.empty() ? "" : ",") + name;
+    }
+    bool started = false;
+    if (!shown.empty()) {
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, shown.c_str());
+        started = SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+        SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+    }
+    if (started) return true;
+    const char* display = std::getenv("DISPLAY");
+    if (display && *display)
+        SDL_SetError("no display to show the window on (the X server at DISPLAY=%s does not answer)", display);
+    else
+        SDL_SetError("no display to show the window on (DISPLAY is not set)");
+    return false;
+}
 }  // namespace
 
 bool Plat_VideoInit() {
     // Closing the window asks first; it must not end the program by itself.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+    if (!videoStart()) return false;
     // Before the first window: a server lost while the game thread has not
     // made its context yet ends the program as one lost later does.
     Plat_GLCatchXErrors();

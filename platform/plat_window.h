@@ -46,6 +46,9 @@ enum PumpResult { PUMP_NONE, PUMP_HANDLED, PUMP_QUIT };
 // Handler of UI-thread events, given each SDL event in turn.
 using UiEventHandler = void (*)(const void* sdlEvent);
 
+// Starts the video system on a display the window is seen on; SDL's
+// off-screen drivers only when SDL_VIDEODRIVER asks for one (tests, tools).
+// False, with Plat_LastError saying why, when there is none.
 bool Plat_VideoInit();
 // The platform's last error text, for start-up messages.
 const char* Plat_LastError();

@@ -29,9 +29,12 @@ Renderer* g_renderer = nullptr;
 constexpr float kComposeScaleX = kCameraViewWidth;
 constexpr float kComposeScaleY = kCameraViewHeight;
 
+// process-wide: why the renderer could not be made, written before it is read
+char g_failure[256] = "";
+
 bool fail(const char* what) {
     Lib_DebugPrintf("Error -> Lib_D3DCreate: %s\n", what);
-    std::fprintf(stderr, "vn: graphics: %s\n", what);
+    std::snprintf(g_failure, sizeof g_failure, "%s", what);
     return false;
 }
 
@@ -55,6 +58,8 @@ void applyFixedState() {
 }  // namespace
 
 Renderer** Lib_GetRenderer() { return &g_renderer; }
+
+const char* Lib_GraphicsError() { return g_failure; }
 
 void Lib_CreateBlendState(Renderer* renderer, int index, uint32_t srcColour, uint32_t dstColour,
                           uint32_t srcAlpha, uint32_t dstAlpha) {

@@ -71,9 +71,10 @@ extern std::atomic<uint64_t> FramePresentCount;
 // Graphics start-up on the game thread, with the GL context created on the
 // application window (platform/plat_gl.h): clear colour, draw list with the
 // clear entry at its head, renderer, active camera, built-in shader set.
-// False, with the reason written to stderr, when the renderer could not be
-// made; start-up must then stop.
+// False when the renderer could not be made (Lib_GraphicsError says why);
+// start-up must then stop.
 bool Lib_GraphicsInit();
+const char* Lib_GraphicsError();
 // Shutdown: the shader set's objects, the renderer's, then the record.
 void Lib_GraphicsEnd();
 

@@ -166,11 +166,7 @@ bool Lib_FontInit() {
     }
     s->atlas = nullptr;
     std::memset(GlyphCache, 0, sizeof GlyphCache);
-    if (!Lib_GlyphAtlasReset()) {
-        std::fprintf(stderr, "vn: the glyph atlas (%llu bytes) could not be allocated\n",
-                     static_cast<unsigned long long>(kGlyphAtlasSize));
-        return false;
-    }
+    if (!Lib_GlyphAtlasReset()) return false;
     MakeGlObjects(s);
     s->ready = 1;
     return true;

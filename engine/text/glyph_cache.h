@@ -73,8 +73,9 @@ struct GlyphInfo {
 };
 
 // Start-up: clears text objects and font state, takes the language, empties
-// the cache, makes the atlas and the GL objects. False, with a message on
-// stderr, when the atlas could not be allocated: start-up must stop.
+// the cache, makes the atlas and the GL objects. False, saying nothing, when
+// the atlas (kGlyphAtlasSize of the graphics heap) could not be allocated:
+// start-up must stop.
 bool Lib_FontInit();
 // Shutdown: text objects, atlas, GL objects, textures, font images and faces.
 void Lib_FontEnd();

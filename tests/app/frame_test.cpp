@@ -22,6 +22,7 @@
 #include "engine/render/renderer.h"
 #include "engine/render/sprite.h"
 #include "platform/plat_window.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/ui/screen_harness.h"
 
 namespace {
@@ -139,11 +140,8 @@ int preloadsKept() {
 }
 
 void quitAfterFrames(uint64_t frames) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (MainFrameCount.load() < frames || RunState.load() != RUN_RUNNING || preloadsKept() < 23) {
-        if (std::chrono::steady_clock::now() > deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    WorkerUntil([frames] { return MainFrameCount.load() >= frames && RunState.load() == RUN_RUNNING && preloadsKept() >= 23; },
+                {}, "the frames and the preloads");
     // Start-up is over once the run state is 1: the system texts are loaded.
     g_systemTableSeen = SystemMesTable.data != nullptr && SystemMesTable.size > 48;
     g_preloadsKept = preloadsKept();
@@ -225,14 +223,7 @@ void PokeOneSprite() {
     g_poke.store(2);
 }
 
-bool waitFor(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+bool waitFor(const std::function<bool()>& done) { return WorkerUntil(done, {}, "the game thread") >= 0; }
 
 void watchStaticScreen() {
     const uint64_t presents0 = FramePresentCount.load();

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/engine/core/worker_wait.h"
+
 namespace {
 
 PlatPcmFormat Pcm(uint16_t channels, uint32_t rate, uint16_t bits = 16) {
@@ -170,9 +172,7 @@ TEST(PlatAudioDiskTest, DeviceOutputHoldsTheToneAndFocusLossMutes) {
     for (bool focus : {true, false}) {
         Plat_AudioSetFocus(focus);
         Plat_VoicePlay(v, false);
-        for (int i = 0; i < 2000 && Plat_VoiceIsPlaying(v); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        EXPECT_FALSE(Plat_VoiceIsPlaying(v));
+        EXPECT_GE(WorkerUntil([v] { return !Plat_VoiceIsPlaying(v); }, {}, "the voice's end"), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
     }
     Plat_AudioClose();

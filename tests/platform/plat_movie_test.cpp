@@ -11,6 +11,7 @@
 
 #include "platform/plat_audio.h"
 #include "platform/plat_movie.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/platform/movie_files.h"
 
 namespace {
@@ -24,10 +25,9 @@ void CountEvents(uint64_t cookie, int32_t event) {
     (event == PLAT_MOVIE_EV_READY ? g_ready : g_ended).fetch_add(1);
 }
 
-bool WaitFor(const std::atomic<int>& counter, std::chrono::milliseconds limit) {
-    auto until = Clock::now() + limit;
-    while (counter.load() == 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return counter.load() != 0;
+// Waits for the player's thread to report an event.
+bool WaitFor(const std::atomic<int>& counter, const char* what) {
+    return WorkerUntil([&counter] { return counter.load() != 0; }, {}, what) >= 0;
 }
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
@@ -88,7 +88,7 @@ TEST_F(PlatMovieTest, FilesThatAreNoMovieFailCleanly) {
         int32_t m = Plat_MovieOpen(cut.data(), uint32_t(cut.size()), 0, CountEvents, 77);
         if (m < 0) continue;
         Plat_MovieStart(m);
-        EXPECT_TRUE(WaitFor(g_ended, std::chrono::milliseconds(3000))) << keep;
+        EXPECT_TRUE(WaitFor(g_ended, "the end")) << keep;
         EXPECT_TRUE(Plat_MovieClose(m, kPlatMovieCloseWaitMs));
     }
 }
@@ -110,10 +110,10 @@ TEST_F(PlatMovieTest, PlaysInRealTimePausesAndCloses) {
         g_ready = g_ended = 0;
         int32_t m = Plat_MovieOpen(file.data(), uint32_t(file.size()), 0, CountEvents, 77);
         ASSERT_GE(m, 0);
-        ASSERT_TRUE(WaitFor(g_ready, std::chrono::milliseconds(3000)));
+        ASSERT_TRUE(WaitFor(g_ready, "the player ready"));
         auto start = Clock::now();
         ASSERT_TRUE(Plat_MovieStart(m));
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ASSERT_GE(WorkerUntil([m] { return Plat_MoviePositionUs(m) > 250000; }, {}, "a quarter second played"), 0);
         ASSERT_TRUE(Plat_MoviePause(m));
         EXPECT_EQ(Plat_MovieGetState(m), PLAT_MOVIE_PAUSED);
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
@@ -137,7 +137,7 @@ TEST_F(PlatMovieTest, PlaysInRealTimePausesAndCloses) {
         Plat_MovieUnlockFrame(m);
 
         ASSERT_TRUE(Plat_MovieStart(m));
-        EXPECT_TRUE(WaitFor(g_ended, std::chrono::milliseconds(3000)));
+        EXPECT_TRUE(WaitFor(g_ended, "the end"));
         // Paced by its clock, the play cannot end before the movie's length
         // and the pause have passed (SDL's dummy device paces its callbacks by
         // sleeping, so its clock may run a little fast against the monotonic

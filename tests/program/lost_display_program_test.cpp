@@ -2,12 +2,14 @@
 // the boot files: the program ends at once with one line, and nothing runs
 // its global destructors under the threads still working (the sanitizer
 // build would report a use after free or a leak on the way out). A start
-// that finds no display, or one on which no window can be made, ends with
-// its line and writes nothing.
+// that cannot run (no display, no window, no OpenGL 3.3, no room for the
+// glyph atlas) ends with one line and writes nothing, even where the
+// player's folder is there already without its system.ini.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +25,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "engine/core/heap.h"
+#include "platform/plat_store.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/program/x_server.h"
 #include "tests/ui/screen_harness.h"
 
@@ -37,16 +42,21 @@ bool AWindowIsUp(Display* x) {
     return count > 0;
 }
 
-// Starts the program in `dir` with DISPLAY set to `display` (unset when
-// empty), the x11 video driver, no sound device, and stderr into `err`.
-pid_t StartProgram(const std::filesystem::path& dir, const std::string& display, const std::string& err) {
+// Starts the program in `dir` with its environment changed by `changes`
+// ("NAME=value" sets, a bare "NAME" removes), no sound device, and stderr
+// into `err`.
+pid_t StartProgram(const std::filesystem::path& dir, const std::vector<std::string>& changes, const std::string& err) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string v = *e;
-        if (v.rfind("DISPLAY=", 0) && v.rfind("SDL_VIDEODRIVER=", 0)) env.push_back(v);
+        const bool changed = std::any_of(changes.begin(), changes.end(), [&v](const std::string& c) {
+            const std::string name = c.substr(0, c.find('='));
+            return v.rfind(name + "=", 0) == 0;
+        });
+        if (!changed) env.push_back(v);
     }
-    if (!display.empty()) env.push_back("DISPLAY=" + display);
-    env.push_back("SDL_VIDEODRIVER=x11");
+    for (const std::string& c : changes)
+        if (c.find('=') != std::string::npos) env.push_back(c);
     env.push_back("SDL_AUDIODRIVER=dummy");
     std::vector<char*> envp;
     for (std::string& v : env) envp.push_back(v.data());
@@ -64,13 +74,11 @@ pid_t StartProgram(const std::filesystem::path& dir, const std::string& display,
     return pid;
 }
 
-// Waits up to 30 seconds for the program to end, then kills it; false when
-// it had to be killed.
+// Waits for the program to end (WorkerUntil's deadline: only a program that
+// runs on reaches it), then kills it; false when it had to be killed.
 bool EndsByItself(pid_t pid, int* status) {
-    for (int i = 0; i < 600; ++i) {
-        if (::waitpid(pid, status, WNOHANG) == pid) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    if (WorkerUntil([pid, status] { return ::waitpid(pid, status, WNOHANG) == pid; }, {}, "the program's end") >= 0)
+        return true;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, status, 0);
     return false;
@@ -86,14 +94,13 @@ void LoseTheServer(int delayMs) {
     const std::filesystem::path dir = tmpl;
     ASSERT_TRUE(LinkSampleData(dir)) << "the sample could not be built";
     const std::string err = (dir / "stderr.txt").string();
-    const pid_t pid = StartProgram(dir, server.Name(), err);
+    const pid_t pid = StartProgram(dir, {"DISPLAY=" + server.Name(), "SDL_VIDEODRIVER=x11"}, err);
     ASSERT_GT(pid, 0);
 
     // The window up, then the server gone while the boot files load.
     Display* x = XOpenDisplay(server.Name().c_str());
     ASSERT_TRUE(x);
-    for (int i = 0; i < 2000 && !AWindowIsUp(x); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const bool windowUp = AWindowIsUp(x);
+    const bool windowUp = WorkerUntil([x] { return AWindowIsUp(x); }, {}, "the program's window") >= 0;
     XCloseDisplay(x);
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     server.Stop();
@@ -123,40 +130,107 @@ TEST(LostDisplayProgram, TheServerGoingAwayDuringTheBootLoadsEndsTheProgramClean
     }
 }
 
-// No display at all, and a server without GLX (the window cannot be made):
-// the start ends with its line, and the empty folder it ran in stays empty.
-TEST(LostDisplayProgram, AStartWithoutAWindowWritesNothing) {
+// What a run left in its folder, the game's data aside.
+std::vector<std::string> Listing(const std::filesystem::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        const std::string name = entry.path().lexically_relative(dir).string();
+        if (name.rfind("data", 0) != 0) out.push_back(name);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The player's folder, as the program names it.
+std::string UserFolder() {
+    Store_Init();
+    const std::string folder = "user/" + std::to_string(Store_UserId());
+    Store_Shutdown();
+    return folder;
+}
+
+// stderr holds exactly one line, and it begins with `told`.
+::testing::AssertionResult OneLineTelling(const std::string& text, const std::string& told) {
+    if (text.rfind(told, 0) == 0 && text.find('\n') == text.size() - 1) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "stderr is not the one line \"" << told << "…\":\n" << text;
+}
+
+// Starts that stop before the game runs, in a folder with the game's data:
+// no display at all (no player asked for SDL's off-screen driver, so it is
+// not the fallback), an X server that cannot be reached, a server without
+// GLX, an OpenGL below 3.3, and a glyph atlas the graphics heap has no room
+// for (in this process, on the off-screen driver). Each ends with one line
+// and leaves the folder as it was, also where the player's folder is there
+// already without its system.ini.
+TEST(LostDisplayProgram, AStartThatCannotRunSaysSoInOneLineAndWritesNothing) {
     x_server::Server server(1280, 720, "GLX");
     struct Case {
-        std::string display;
+        const char* what;
+        std::vector<std::string> env;
         const char* told;
     };
-    std::vector<Case> cases = {{"", "vn: the video system could not start"}};
-    if (server.Started()) cases.push_back({server.Name(), "vn: the window could not be created"});
+    std::vector<Case> cases = {
+        {"no display",
+         {"DISPLAY", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_RUNTIME_DIR"},
+         "vn: the video system could not start: no display"},
+        {"x11 asked without a display", {"DISPLAY", "SDL_VIDEODRIVER=x11"}, "vn: the video system could not start"},
+        // Mesa's software GL offers no more than the version it is told.
+        {"OpenGL 3.2", {"SDL_VIDEODRIVER=offscreen", "MESA_GL_VERSION_OVERRIDE=3.2"}, "vn: OpenGL 3.3 core context"},
+    };
+    if (server.Started())
+        cases.push_back({"no GLX", {"DISPLAY=" + server.Name(), "SDL_VIDEODRIVER=x11"},
+                         "vn: the window could not be created"});
+    const std::string userFolder = UserFolder();
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.display.empty() ? "no display" : "no GLX");
-        char tmpl[] = "/tmp/vn_no_window_XXXXXX";
-        ASSERT_TRUE(::mkdtemp(tmpl));
-        const std::filesystem::path dir = tmpl;
-        char errTmpl[] = "/tmp/vn_no_window_err_XXXXXX";
-        const int errFd = ::mkstemp(errTmpl);
-        ASSERT_GE(errFd, 0);
-        ::close(errFd);
-        const pid_t pid = StartProgram(dir, c.display, errTmpl);
-        ASSERT_GT(pid, 0);
-        int status = 0;
-        const bool ended = EndsByItself(pid, &status);
-        std::stringstream text;
-        text << std::ifstream(errTmpl).rdbuf();
-        std::vector<std::string> left;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
-            left.push_back(entry.path().lexically_relative(dir).string());
-        std::filesystem::remove_all(dir);
-        std::filesystem::remove(errTmpl);
-        ASSERT_TRUE(ended) << text.str();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << text.str();
-        EXPECT_NE(text.str().find(c.told), std::string::npos) << text.str();
-        EXPECT_EQ(left, std::vector<std::string>{});
+        for (bool folderThere : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (folderThere ? ", the player's folder there" : ""));
+            char tmpl[] = "/tmp/vn_no_window_XXXXXX";
+            ASSERT_TRUE(::mkdtemp(tmpl));
+            const std::filesystem::path dir = tmpl;
+            ASSERT_TRUE(LinkSampleData(dir)) << "the sample could not be built";
+            if (folderThere) std::filesystem::create_directories(dir / userFolder);
+            const std::vector<std::string> before = Listing(dir);
+            char errTmpl[] = "/tmp/vn_no_window_err_XXXXXX";
+            const int errFd = ::mkstemp(errTmpl);
+            ASSERT_GE(errFd, 0);
+            ::close(errFd);
+            const pid_t pid = StartProgram(dir, c.env, errTmpl);
+            ASSERT_GT(pid, 0);
+            int status = 0;
+            const bool ended = EndsByItself(pid, &status);
+            std::stringstream text;
+            text << std::ifstream(errTmpl).rdbuf();
+            const std::vector<std::string> left = Listing(dir);
+            std::filesystem::remove_all(dir);
+            std::filesystem::remove(errTmpl);
+            EXPECT_TRUE(ended) << "the program ran on\n" << text.str();
+            if (!ended) continue;
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << text.str();
+            EXPECT_TRUE(OneLineTelling(text.str(), c.told));
+            EXPECT_EQ(left, before);
+        }
+    }
+
+    // The glyph atlas, made after the window and the renderer, finds no room.
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    const uint64_t heaps[HEAP_COUNT] = {8u << 20, 48u << 20, 2u << 20, 160u << 20, 32u << 20};
+    for (bool folderThere : {false, true}) {
+        SCOPED_TRACE(std::string("no room for the glyph atlas") + (folderThere ? ", the player's folder there" : ""));
+        ProgramRun run;
+        run.heaps = heaps;
+        std::vector<std::string> before, left;
+        run.before = [&] {
+            if (folderThere) std::filesystem::create_directories(userFolder);
+            before = Listing(".");
+        };
+        run.after = [&] { left = Listing("."); };
+        testing::internal::CaptureStderr();
+        const int code = run.Run({{"never reached", [] { return true; }, nullptr}});
+        const std::string text = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(code, 1) << text;
+        EXPECT_EQ(run.failed, "the program ended before its steps");
+        EXPECT_TRUE(OneLineTelling(text, "vn: start-up failed: the glyph atlas"));
+        EXPECT_EQ(left, before);
     }
     if (!server.Started()) GTEST_SKIP() << "no X server could be started (Xvfb): " << server.Error();
 }

@@ -83,10 +83,7 @@ TEST_F(BootFlow, TheFirstRunCreatesTheSystemSlotAndSaysSo) {
     Frame();
     Release(BUTTON_DECIDE);
     // The writer thread needs real time.
-    FramesUntil([] {
-        ::usleep(1000);
-        return GSL_ModeTop() == GSL_LogoModeCB;
-    }, 3000, "the logo");
+    FramesUntilWorker([] { return GSL_ModeTop() == GSL_LogoModeCB; }, "the logo");
     EXPECT_EQ(GSL_ModeCount(), 1);
     EXPECT_FALSE(FontTaskRunning());
     EXPECT_EQ(TextLanguage.load(), SystemDataBlock.language);
@@ -146,10 +143,7 @@ TEST_F(BootFlow, ADamagedSaveFileIsToldWithWhereItsCopyIs) {
     EXPECT_EQ(shown[1], empty);
     std::ifstream copy(SaveDir() + "/save.cdf.broken", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), "not a save file");
-    FramesUntil([] {
-        ::usleep(1000);
-        return GSL_ModeTop() == GSL_LogoModeCB;
-    }, 3000, "the logo");
+    FramesUntilWorker([] { return GSL_ModeTop() == GSL_LogoModeCB; }, "the logo");
     EXPECT_EQ(Lib_SaveSlotCheck(kSaveSystemSlot, nullptr), 0u);
 }
 
@@ -192,11 +186,10 @@ protected:
                       : std::vector<std::string>{rebuilt};
         EXPECT_EQ(shown, expected);
         bool more = false;
-        FramesUntil([&] {
-            ::usleep(1000);
+        FramesUntilWorker([&] {
             more |= NoticeUp();
             return GSL_ModeTop() == GSL_LogoModeCB;
-        }, 3000, "the logo");
+        }, "the logo");
         EXPECT_FALSE(more);
         EXPECT_EQ(SystemDataFresh, 0);
         EXPECT_EQ(Lib_SaveSlotCheck(kSaveSystemSlot, nullptr), 0u);
@@ -266,11 +259,8 @@ protected:
     bool Saved(SaveRequest* request, int32_t slot) {
         const int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, request, slot);
         if (task < 0) return false;
-        for (int i = 0; i < 3000 && Lib_SaveTaskResult(task) == 0; ++i) {
-            if (i > 50) ::usleep(1000);
-            Frame();
-        }
-        const bool ok = Lib_SaveTaskResult(task) == 1;
+        const bool ok = FramesUntilWorker([task] { return Lib_SaveTaskResult(task) != SAVE_TASK_RUNNING; }, "the save") &&
+                        Lib_SaveTaskResult(task) == SAVE_TASK_FINISHED;
         Lib_SaveTaskEnd(task);
         return ok;
     }
@@ -308,7 +298,7 @@ TEST_F(QuickOffer, TheNextStartOffersTheQuickSaveAtTheTitle) {
     ASSERT_TRUE(Lib_SaveInit());
     StartFull();
     bool down = false;
-    ASSERT_TRUE(FramesUntil(
+    ASSERT_TRUE(FramesUntilWorker(
         [&] {
             if (program_title::Title()) TitleFlags |= 2;  // the first movie may be cut, as on a later start
             const bool cut = program_title::LogoHeld() ||
@@ -318,7 +308,7 @@ TEST_F(QuickOffer, TheNextStartOffersTheQuickSaveAtTheTitle) {
             else Release(BUTTON_DECIDE);
             return program_title::TitleMenuUp();
         },
-        3000, "the title's menu"));
+        "the title's menu (the movie's worker in real time)"));
     Release(BUTTON_DECIDE);
     EXPECT_EQ(SystemDataFresh, 0) << "the system slot was there";
     EXPECT_EQ(QuickDataPresent, 1);

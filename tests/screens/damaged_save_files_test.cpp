@@ -76,7 +76,7 @@ protected:
         request.dataSize = sizeof block;
         const int32_t task = Lib_SaveTaskSet(SAVE_TASK_LOAD, &request, kSaveSystemSlot);
         std::vector<std::string> shown;
-        Slowly([&] {
+        FramesUntilWorker([&] {
             if (std::string text = NoticeText(); !text.empty()) {
                 shown.push_back(std::move(text));
                 Press(BUTTON_DECIDE);
@@ -213,7 +213,7 @@ TEST_F(DamagedSaveFilesTest, DamagedSlotsShowDamagedAndTheOthersLoad) {
         Frame();
         Release(BUTTON_DECIDE);
         std::string atSwitch;
-        ASSERT_TRUE(Slowly(
+        ASSERT_TRUE(FramesUntilWorker(
             [&] {
                 const bool switched = ModeStack[1] == GSL_StoryModeCB && !ModeStack[2];
                 if (switched && atSwitch.empty())

@@ -59,7 +59,7 @@ TEST_F(LoadScreenTest, GoodLoadStartsTheStoryOnTheSlotsBytes) {
     ASSERT_EQ(List()->cursor, 4);
     Confirm();
     std::string atSwitch;
-    ASSERT_TRUE(Slowly(
+    ASSERT_TRUE(FramesUntilWorker(
         [&] {
             const bool switched = ModeStack[0] == GSL_TitleModeCB && ModeStack[1] == GSL_StoryModeCB && !ModeStack[2];
             if (switched && atSwitch.empty()) atSwitch = State();
@@ -96,7 +96,7 @@ TEST_F(LoadScreenTest, FailedLoadPutsTheGameStateBack) {
     ASSERT_NE(address, nullptr);
     static_cast<uint8_t*>(address)[100] ^= 0xFF;
     int frame = 0;
-    ASSERT_TRUE(Slowly(
+    ASSERT_TRUE(FramesUntilWorker(
         [&] {
             if (++frame % 2) Hold(BUTTON_DECIDE);  // the store's notice
             else Release(BUTTON_DECIDE);

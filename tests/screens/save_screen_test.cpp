@@ -193,7 +193,7 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     Frame(6);
     Press(BUTTON_DECIDE);  // yes
     const std::string saved(reinterpret_cast<const char*>(&GameStateBlock), sizeof(GameState));
-    ASSERT_TRUE(Slowly([] { return GSL_ModeTop() == TestScreen(0); }, "the save and the screen's end"));
+    ASSERT_TRUE(FramesUntilWorker([] { return GSL_ModeTop() == TestScreen(0); }, "the save and the screen's end"));
 
     SaveInfo info;
     ASSERT_EQ(Lib_SaveSlotCheck(1, &info), 0u);
@@ -222,7 +222,7 @@ TEST_F(SaveScreenTest, AsksPerSlotAndSavesToDisk) {
     SaveRequest request;
     GSL_SystemSaveRequestBuild(&request);
     const int32_t task = Lib_SaveTaskSet(SAVE_TASK_LOAD, &request, kSaveSystemSlot);
-    ASSERT_TRUE(Slowly([&] { return Lib_SaveTaskResult(task) != 0; }, "the system data"));
+    ASSERT_TRUE(FramesUntilWorker([&] { return Lib_SaveTaskResult(task) != 0; }, "the system data"));
     Lib_SaveTaskEnd(task);
     EXPECT_EQ(SystemDataBlock.lastSlot, 1);
     Open(GSL_LoadModeCB);
@@ -261,7 +261,7 @@ TEST_F(SaveScreenTest, SavedLineComesFromTheScript) {
     ASSERT_TRUE(FramesUntil([] { return Work()->subState == 22; }, 10, "the question"));
     Frame(6);
     Press(BUTTON_DECIDE);
-    ASSERT_TRUE(Slowly([] { return GSL_ModeTop() == TestScreen(0); }, "the save and the screen's end"));
+    ASSERT_TRUE(FramesUntilWorker([] { return GSL_ModeTop() == TestScreen(0); }, "the save and the screen's end"));
     SaveInfo info;
     ASSERT_EQ(Lib_SaveSlotCheck(0, &info), 0u);
     EXPECT_STREQ(info.detail, "Chapter One\nSYSTEM_2028 00:00:00\nNAME_1\nTEXT_1");
@@ -297,7 +297,7 @@ TEST_F(SaveScreenTest, FailedSlotSaveSkipsTheSystemSlot) {
     Press(BUTTON_DECIDE);
     bool sawSystemSave = false;
     int frame = 0;
-    ASSERT_TRUE(Slowly(
+    ASSERT_TRUE(FramesUntilWorker(
         [&] {
             // The store's notice waits for the player.
             if (++frame % 2) Hold(BUTTON_DECIDE);

@@ -4,8 +4,6 @@
 // a misreading of the format is caught rather than mirrored.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstring>
 #include <functional>
 #include <filesystem>
@@ -166,16 +164,6 @@ public:
             },
             60, "the rows to settle");
         Frame();
-    }
-    // Frames while the store's writer works on its own thread.
-    bool Slowly(const std::function<bool()>& pred, const char* what, int limit = 3000) {
-        for (int i = 0; i < limit; ++i) {
-            if (pred()) return true;
-            Frame();
-            if (i > 60) ::usleep(2000);
-        }
-        ADD_FAILURE() << what << " not reached";
-        return false;
     }
     bool store_ = false;
 };

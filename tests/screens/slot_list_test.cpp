@@ -72,7 +72,7 @@ TEST_F(SlotListTest, RowsShowEachSlotState) {
     ASSERT_TRUE(FramesUntil([] { return Work()->subState == 22; }, 10, "the delete question"));
     Frame(6);
     Press(BUTTON_DECIDE);  // yes
-    ASSERT_TRUE(Slowly([] { return Work()->subState == 20; }, "the delete"));
+    ASSERT_TRUE(FramesUntilWorker([] { return Work()->subState == 20; }, "the delete"));
     EXPECT_EQ(Label(3), "Empty_04");
     EXPECT_EQ(Lib_SaveSlotCheck(3, nullptr), 1u);
     EXPECT_TRUE(Lib_SpriteIsLive(Sprite(SLOT_LAYER_PICT + 3)));

@@ -3,7 +3,6 @@
 // from the files on disk.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -84,13 +83,7 @@ protected:
         ScreenHarness::TearDown();
     }
     // Frames (the disk writer runs in real time) until the quick task is over.
-    bool TaskOver() {
-        for (int i = 0; i < 3000 && SaveQuickGDGuard != -1; ++i) {
-            if (i > 150) ::usleep(1000);
-            Frame();
-        }
-        return SaveQuickGDGuard == -1;
-    }
+    bool TaskOver() { return FramesUntilWorker([] { return SaveQuickGDGuard == -1; }, "the quick task's end"); }
 };
 
 TEST_F(QuickSave, TheThumbnailIsTheTopLeftBlockOfTheCaptureInBgraWithOpaqueAlpha) {
@@ -179,10 +172,7 @@ TEST_F(QuickSave, SlotThirtyThreeHoldsTheBufferAndThumbnailAndLoadsBackCheckedAt
     request.dataSize = sizeof block;
     const int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &request, kSaveQuickSlot);
     ASSERT_GE(task, 0);
-    for (int i = 0; i < 3000 && Lib_SaveTaskResult(task) == 0; ++i) {
-        if (i > 150) ::usleep(1000);
-        Frame();
-    }
+    ASSERT_TRUE(FramesUntilWorker([task] { return Lib_SaveTaskResult(task) != SAVE_TASK_RUNNING; }, "the save"));
     Lib_SaveTaskEnd(task);
     ASSERT_TRUE(Lib_SaveFlush());
 
@@ -204,10 +194,7 @@ TEST_F(QuickSave, SlotThirtyThreeHoldsTheBufferAndThumbnailAndLoadsBackCheckedAt
 
     // An empty slot offers nothing.
     const int32_t del = Lib_SaveTaskSet(SAVE_TASK_DELETE, nullptr, kSaveQuickSlot);
-    for (int i = 0; i < 3000 && Lib_SaveTaskResult(del) == 0; ++i) {
-        if (i > 150) ::usleep(1000);
-        Frame();
-    }
+    ASSERT_TRUE(FramesUntilWorker([del] { return Lib_SaveTaskResult(del) != SAVE_TASK_RUNNING; }, "the deletion"));
     Lib_SaveTaskEnd(del);
     QuickDataPresent = 0;
     SaveQuickGDSet(SAVE_TASK_LOAD);

@@ -24,6 +24,7 @@
 #include "engine/input/input.h"
 #include "story/game_state.h"
 #include "story/save_store.h"
+#include "tests/engine/core/worker_wait.h"
 
 class SaveEnv : public ::testing::Test {
 protected:
@@ -95,16 +96,17 @@ public:
         return out;
     }
 protected:
-    // Runs task passes until the save task is done; the passes it took.
-    static int RunTask(int32_t task, int limit = 2000) {
-        for (int i = 1; i <= limit; ++i) {
-            Lib_FileLoadCB(nullptr);  // the dialogs' picture
-            InputButtons.pressed = BUTTON_DECIDE;  // the player confirms every notice
-            Lib_TaskPass(false);
-            if (Lib_SaveTaskResult(task) == 1) return i;
-            if (i > 200) ::usleep(1000);  // waiting for the writer
-        }
-        return -1;
+    // One pass of the tasks, the player confirming every notice.
+    static void Pass() {
+        Lib_FileLoadCB(nullptr);  // the dialogs' picture
+        InputButtons.pressed = BUTTON_DECIDE;
+        Lib_TaskPass(false);
+    }
+    // Runs passes until the save task is done, the writer working in real
+    // time; the passes it took (-1 on a hang).
+    static int RunTask(int32_t task) {
+        return WorkerUntil([task] { return Lib_SaveTaskResult(task) == SAVE_TASK_FINISHED; }, Pass,
+                           "the save task's end");
     }
     // A save (mode 0) or load (1) of slot with data of its size.
     static SaveRequest Request(std::vector<uint8_t>& data, int32_t slot, const char* subtitle = "sub") {

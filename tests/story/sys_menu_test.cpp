@@ -5,7 +5,6 @@
 // load's preview panel with its delete question.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -141,15 +140,6 @@ protected:
     }
     bool MenuGone(int limit = 300) {
         return FramesUntil([] { return !Menu(); }, limit, "the menu's close");
-    }
-    // Frames with the disk writer in real time until pred holds.
-    bool SlowUntil(const std::function<bool()>& pred) {
-        for (int i = 0; i < 4000; ++i) {
-            if (pred()) return true;
-            if (i > 150) ::usleep(1000);
-            Frame();
-        }
-        return pred();
     }
     static UtilityDialogWork* Dialog() {
         for (int32_t t : Tasks(Lib_UtilityCB))
@@ -291,7 +281,7 @@ TEST_F(SysMenu, TheQuickSaveWaitsForItsVoiceThenSavesAndTheMenuWaitsForTheWrite)
     EXPECT_EQ(QuickDataPresent, 1);
     EXPECT_EQ(SaveQuickGDGuard, -2);
     bool closedEarly = false;
-    ASSERT_TRUE(SlowUntil([&] {
+    ASSERT_TRUE(FramesUntilWorker([&] {
         if (Menu() && Menu()->step == 4 && SaveQuickGDGuard != -1) closedEarly = true;
         return !Menu();
     }));
@@ -349,7 +339,7 @@ TEST_F(SysMenu, AClickAnywhereCutsAButtonsVoiceAndTheQuickSaveVoice) {
     Click(640, 360);
     EXPECT_EQ(QuickDataPresent, 1) << "a click cuts the confirmation";
     hush();
-    ASSERT_TRUE(SlowUntil([] { return !Menu(); }));
+    ASSERT_TRUE(FramesUntilWorker([] { return !Menu(); }));
     ASSERT_TRUE(Lib_SaveFlush());
 }
 
@@ -373,7 +363,7 @@ TEST_F(SysMenu, TheQuickSaveAnswerFollowsItsVoiceToItsEnd) {
     sound_test::FakeAudio::Advance(ch.voice, 1 << 20);  // the voice's last sample played
     ASSERT_TRUE(FramesUntil([] { return QuickDataPresent == 1; }, 30, "the answer"));
     EXPECT_EQ(SaveQuickGDGuard, -2);
-    ASSERT_TRUE(SlowUntil([] { return !Menu(); }));
+    ASSERT_TRUE(FramesUntilWorker([] { return !Menu(); }));
     ASSERT_TRUE(Lib_SaveFlush());
     EXPECT_EQ(Lib_SaveSlotCheck(kSaveQuickSlot, nullptr), 0u);
 }
@@ -482,7 +472,7 @@ TEST_F(SysMenu, ThePreviewFollowsTheCursorAndItsDeleteQuestionRemovesTheQuickSav
     std::strcpy(QuickCaption, "Ch1  Hello");
     QuickDataPresent = 1;
     SaveQuickGDSet(SAVE_TASK_SAVE);
-    ASSERT_TRUE(SlowUntil([] { return SaveQuickGDGuard == -1; }));
+    ASSERT_TRUE(FramesUntilWorker([] { return SaveQuickGDGuard == -1; }));
     ASSERT_EQ(Lib_SaveSlotCheck(kSaveQuickSlot, nullptr), 0u);
     Open();
     EXPECT_EQ(ShowQuickGDTask, -1);
@@ -519,7 +509,7 @@ TEST_F(SysMenu, ThePreviewFollowsTheCursorAndItsDeleteQuestionRemovesTheQuickSav
         ASSERT_TRUE(FramesUntil([] { return Dialog() && Dialog()->state >= 10; }, 100, "the question again"));
     }
     Press(kKeyZ);  // yes
-    ASSERT_TRUE(SlowUntil([] { return ShowQuickGDState() == -1; }));
+    ASSERT_TRUE(FramesUntilWorker([] { return ShowQuickGDState() == -1; }));
     EXPECT_EQ(QuickDataPresent, 0);
     ASSERT_TRUE(Lib_SaveFlush());
     EXPECT_EQ(Lib_SaveSlotCheck(kSaveQuickSlot, nullptr), 1u);

@@ -3,7 +3,6 @@
 // dimmer shows and goes either way; the fades run only from and to black.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -84,12 +83,12 @@ protected:
         Hold(key);
         Frame();
         Release(key);
-        for (int i = 0; i < 3000 && GSL_ModeTop() == GSL_SystemSaveModeCB; ++i) {
-            if (i > 150) ::usleep(1000);  // the disk writer runs in real time
+        FramesUntilWorker([&] {
+            if (GSL_ModeTop() != GSL_SystemSaveModeCB) return true;
             if (Overlay()->current != before && Overlay()->current != 0) r.faded = true;
             r.dimmedFrames += Dimmers() > 0;
-            Frame();
-        }
+            return false;
+        }, "the screen's end after the save");
         EXPECT_EQ(GSL_ModeTop(), TestScreen(0));
         EXPECT_EQ(Dimmers(), 0);
         EXPECT_EQ(GSL_WorkGet(GSL_SystemSaveModeCB), nullptr);

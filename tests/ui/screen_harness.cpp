@@ -45,6 +45,7 @@
 #include "engine/text/text_layout.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_window.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/engine/sound/sound_env.h"
 #include "ui/screen_restore.h"
 #include "ui/widget.h"
@@ -413,6 +414,10 @@ bool ScreenHarness::FramesUntil(const std::function<bool()>& pred, int limit, co
     return false;
 }
 
+bool ScreenHarness::FramesUntilWorker(const std::function<bool()>& pred, const char* what) {
+    return WorkerUntil(pred, [this] { Frame(); }, what) >= 0;
+}
+
 uint64_t ScreenHarness::Now() { return g_now.load(); }
 void ScreenHarness::ClockAdvance(uint64_t us) { g_now += us; }
 
@@ -715,7 +720,7 @@ int ProgramRun::Run(std::vector<Step> steps) {
     g_stepFrames = 0;
     g_run = this;
     g_quitPosted = false;
-    MainHeapSizes = kProgramHeaps;
+    MainHeapSizes = heaps ? heaps : kProgramHeaps;
     MainTestHook = ProgramHook;
     g_programNow = 1000000;
     Lib_TimerSetClock(ProgramClock);

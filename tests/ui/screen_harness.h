@@ -84,6 +84,10 @@ public:
     static bool FailLoad(const char* name);
     // Runs frames until pred holds; fails the test at the limit.
     bool FramesUntil(const std::function<bool()>& pred, int limit, const char* what = "condition");
+    // Runs frames until pred holds where it waits for a worker thread (the
+    // save writer works in real time): no number of frames, only
+    // WorkerUntil's deadline, which a hang alone reaches.
+    bool FramesUntilWorker(const std::function<bool()>& pred, const char* what = "the worker's result");
     static uint64_t Now();
     // Moves the fake clock on inside a frame (work that takes time).
     static void ClockAdvance(uint64_t us);
@@ -171,6 +175,8 @@ public:
     // the program starts (when there are any) and back into it, replacing
     // what it held, once the program ended; a run starts where another left.
     std::filesystem::path userFiles;
+    // The heaps' sizes for WinMain (null: the harness's small heaps).
+    const uint64_t* heaps = nullptr;
     // The last step ends the program itself (a confirmed close): no quit is
     // posted for it, and the program ending while it waits is no failure.
     bool lastStepCloses = false;

@@ -5,15 +5,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "engine/core/debug_log.h"
 #include "engine/core/heap.h"
+#include "tests/engine/core/worker_wait.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 std::atomic<int> g_calls{0};
@@ -38,26 +39,18 @@ int32_t BlocksOnGate(void*) {
     return 0;
 }
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 2000ms) {
-    auto end = Clock::now() + limit;
-    while (!pred()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+bool WaitFor(const std::function<bool()>& pred, const char* what) { return WorkerUntil(pred, {}, what) >= 0; }
 
-// Lib_ThreadDel with a bound: false when it has not returned within the
-// limit. The thread is then let run, so that the delete can still finish.
-bool DeletedWithin(int32_t slot, std::chrono::milliseconds limit = 2000ms) {
+// Lib_ThreadDel with a bound: false when it hangs (WorkerUntil's deadline).
+// The thread is then let run, so that the delete can still finish.
+bool DeletedWithin(int32_t slot) {
     ThreadRecord* record = ThreadTable[slot];
     std::atomic<bool> done{false};
     std::thread owner([&] {
         Lib_ThreadDel(slot);
         done = true;
     });
-    bool inTime = WaitFor([&] { return done.load(); }, limit);
+    bool inTime = WaitFor([&] { return done.load(); }, "the delete");
     if (!inTime) record->control.fetch_or(THREAD_STARTED);
     owner.join();
     return inTime;
@@ -101,7 +94,7 @@ TEST_F(ThreadLife, FunctionReturningOneEndsThread) {
     EXPECT_EQ(g_calls.load(), 0);  // not before it is started
 
     Lib_ThreadStart(slot);
-    ASSERT_TRUE(WaitFor([] { return g_calls.load() == 1; }));
+    ASSERT_TRUE(WaitFor([] { return g_calls.load() == 1; }, "the call"));
     std::this_thread::sleep_for(10ms);
     EXPECT_EQ(g_calls.load(), 1);
     Lib_ThreadDel(slot);
@@ -114,11 +107,11 @@ TEST_F(ThreadLife, StopDuringCallLetsItFinish) {
     ASSERT_GE(slot, 0);
     ThreadRecord* record = ThreadTable[slot];
     Lib_ThreadStart(slot);
-    ASSERT_TRUE(WaitFor([] { return g_entered.load(); }));
+    ASSERT_TRUE(WaitFor([] { return g_entered.load(); }, "the call"));
 
     std::thread owner([slot] { Lib_ThreadDel(slot); });
     bool stopSeen =
-        WaitFor([record] { return (record->control.load() & THREAD_STOP) != 0; });
+        WaitFor([record] { return (record->control.load() & THREAD_STOP) != 0; }, "the stop");
     g_gateOpen = true;
     owner.join();
     EXPECT_TRUE(stopSeen);

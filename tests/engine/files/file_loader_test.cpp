@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "engine/files/file_ops.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/engine/files/files_env.h"
 
 namespace {
@@ -264,9 +265,7 @@ TEST_F(FileLoaderTest, LoaderThreadServesDiskAndArchiveFiles) {
     int32_t a = Lib_FileLoadReq(0, "save/s.bin", &disk, &diskSize, 8);
     int32_t b = Lib_FileLoadReq(kFileTypeCache, "data/script/HELLO.txt", &arc, &arcSize, 8);
     int32_t c = Lib_FileLoadReq(0, "script/none.txt", &none, nullptr, 8);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline && (!State(a) || !State(b) || !State(c)))
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    WorkerUntil([&] { return State(a) && State(b) && State(c); }, {}, "the loader thread's answers");
     ASSERT_EQ(State(a) + State(b), 2);
     EXPECT_EQ(State(c), -1);
     EXPECT_EQ(std::string(static_cast<char*>(disk), diskSize), "from the disk");

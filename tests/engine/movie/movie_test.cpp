@@ -24,6 +24,7 @@
 #include "platform/plat_gl_api.h"
 #include "platform/plat_movie.h"
 #include "platform/plat_msg.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/engine/render/gl_fixture.h"
 #include "tests/platform/movie_files.h"
 
@@ -363,18 +364,16 @@ protected:
         GlTest::TearDown();
     }
     static bool Black(Bgra p) { return p.r < 8 && p.g < 8 && p.b < 8; }
-    // Frames until the player shows its first picture (serial 0: none within
-    // 10 s; bounded by time, not frames, so a loaded machine does not fail it).
+    // Frames until the player shows its first picture, its worker decoding
+    // in real time (serial 0: none, a hang).
     static PlatMovieFrame FirstFrame() {
         PlatMovieFrame f{};
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!f.serial && std::chrono::steady_clock::now() < until) {
-            Frame();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        WorkerUntil([&f] {
             int32_t m = 0;
             while (m < kPlatMovieSlots && Plat_MovieGetState(m) == PLAT_MOVIE_CLOSED) ++m;
             if (Lib_MoviePlayerState() == PLAYER_STARTED && Plat_MovieLockFrame(m, &f)) Plat_MovieUnlockFrame(m);
-        }
+            return f.serial != 0;
+        }, Frame, "the movie's first picture");
         return f;
     }
     bool started_ = false;

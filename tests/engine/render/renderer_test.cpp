@@ -95,10 +95,14 @@ TEST(ComposeViewport, TheDamageLandsInsideTheWindowWhereThePictureShowsIt) {
 }
 
 // Runs first in its own process (as ctest runs every test): without a
-// context start-up fails cleanly and leaves no renderer behind.
+// context start-up fails cleanly, says why to its caller and nothing on
+// stderr, and leaves no renderer behind.
 TEST(GraphicsStartUp, FailsWithoutAContext) {
     if (Plat_GLHasContext()) GTEST_SKIP() << "this process already has a GL context";
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(Lib_GraphicsInit());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_STRNE(Lib_GraphicsError(), "");
     EXPECT_EQ(*Lib_GetRenderer(), nullptr);
     Lib_ScreenCompose(*Lib_GetRenderer());  // nothing to do, no crash
 }

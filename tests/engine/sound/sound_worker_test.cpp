@@ -7,6 +7,7 @@
 #include "engine/core/cache.h"
 #include "engine/core/thread.h"
 #include "engine/files/archive.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/engine/sound/sound_env.h"
 #include "tests/ui/screen_harness.h"
 
@@ -231,6 +232,9 @@ TEST_F(SoundWorkerTest, RequestsMadeWhileTheWorkerHoldsAChannelAreKept) {
     PutFile("user/s/a.wav", "tone.wav");
     PutFile("user/s/b.wav", "stereo.wav");
     std::atomic<bool> entered{false}, made{false};
+    // The worker stays inside the device call up to 50 ms, or until the
+    // request is made: a request that waits for the channel's lock is made
+    // once the hold ends, which is no failure.
     auto hold = [&] {
         entered = true;
         for (int i = 0; i < 50 && !made; ++i) std::this_thread::sleep_for(1ms);
@@ -239,7 +243,7 @@ TEST_F(SoundWorkerTest, RequestsMadeWhileTheWorkerHoldsAChannelAreKept) {
         entered = made = false;
         hook = hold;
         std::thread worker([] { Pass(); });
-        while (!entered) std::this_thread::sleep_for(100us);
+        WorkerUntil([&] { return entered.load(); }, {}, "the worker's pass");
         request();
         made = true;
         worker.join();
@@ -321,11 +325,7 @@ TEST_F(SoundWorkerTest, TheRunningWorkerRestsAndAnswersRequests) {
     SoundThreadSlot = Lib_ThreadSet("soundWorkThread", soundWorkThread, THREAD_PRIORITY_ABOVE_NORMAL);
     ASSERT_GE(SoundThreadSlot, 0);
     Lib_ThreadStart(SoundThreadSlot);
-    auto until = [](const std::function<bool()>& done) {
-        auto end = std::chrono::steady_clock::now() + 3s;
-        while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
-        return done();
-    };
+    auto until = [](const std::function<bool()>& done) { return WorkerUntil(done, {}, "the worker's answer") >= 0; };
     auto playing = [] {
         std::lock_guard<std::mutex> hold(Ch(0).lock);
         return State(0) == SOUND_PLAYING && Fake(0).playing;
@@ -394,9 +394,8 @@ TEST_F(SoundWorkerTest, NoRequestIsLostAgainstTheRunningWorker) {
                 if (expect[ch]) return playing(ch, expect[ch]);
                 return (State(ch) == SOUND_IDLE && Flags(ch) == 0) || (either[ch] && playing(ch, lastPlay[ch]));
             };
-            auto end = std::chrono::steady_clock::now() + 3s;
-            while (!settled() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
-            ASSERT_TRUE(settled()) << "round " << round << " channel " << ch << " state " << State(ch);
+            ASSERT_GE(WorkerUntil(settled, {}, "the channel settled"), 0)
+                << "round " << round << " channel " << ch << " state " << State(ch);
             expect[ch] = State(ch) == SOUND_PLAYING ? lastPlay[ch] : 0;
         }
     }

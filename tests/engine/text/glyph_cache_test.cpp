@@ -164,13 +164,15 @@ TEST_F(GlyphCacheTest, NothingIsMadeUntilTheThreeFontImagesAreLoaded) {
     EXPECT_NE(Lib_GlyphMake('A', -1, 0).pixels, nullptr);
 }
 
-TEST(GlyphAtlas, AFailedAllocationStopsStartUpWithAMessage) {
+// The start's one line is the program's to write (the program's start-up
+// test reads it): the font's start-up says nothing of its own.
+TEST(GlyphAtlas, AFailedAllocationStopsStartUpQuietly) {
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 8 * mib, 2 * mib, 2 * mib, 8 * mib};
     ASSERT_TRUE(Lib_MemInit(sizes));
     testing::internal::CaptureStderr();
     EXPECT_FALSE(Lib_FontInit());
     std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("glyph atlas"), std::string::npos) << log;
+    EXPECT_EQ(log, "");
     EXPECT_EQ(TextRenderState.atlas, nullptr);
     EXPECT_EQ(TextRenderState.ready, 0);
     Lib_FontEnd();
