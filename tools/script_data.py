@@ -16,9 +16,10 @@ what the interpreter could not run, and writes the label index 00_info.bin.
 
 Refused (DataError, naming file, line and column): a character without a
 code, a member of 1 MiB or more, a tag over 1535 bytes, a command name over
-31 bytes, more than 33 arguments, a '<' whose tag is not closed by '>'
-before the next '<' outside quotes or the end (a double quote left open,
-which takes the '>' in, is named as such), a source not in UTF-8; in the
+31 bytes, more than 33 arguments, a tag that no '>' closes before the end
+and one that runs on over its line's end into the next line's '<' (a
+double quote left open, which takes the '>' in, is named as such), a
+source not in UTF-8; in the
 index a label name over 63 bytes or a label twice in one file (with both
 lines); in the folder a member name that is not ASCII, does not end in
 ".txt" or is over 47 bytes, more than 4096 members, and a 00_info.bin of
@@ -148,45 +149,40 @@ def _encode(text, name):
 
 
 def _char_len(data, i):
-    return 2 if _is_lead(data[i]) and i + 1 < len(data) else 1
+    return 2 if _is_lead(data[i]) and i + 1 < len(data) and data[i + 1] != 0 else 1
 
 
 def cut_tag(data, start):
-    """(end offset behind '>' or None, tag bytes, argument words) of the tag
-    whose '<' is at start; stops without a '>' at a NUL, at a further '<'
-    outside quotes or at the end (the second value then is the offset of the last '"' whose
-    quoting took in a '>', or None)."""
-    i, quote, args, arg_start = start + 1, False, [], None
-    bounds, quote_at, swallowed = [], None, None
+    """The tag whose '<' is at start, cut as the interpreter cuts it: it runs
+    to the first '>' outside double quotes (a '"' followed by ' ', ',' or
+    '>' ends quoting, any other '"' starts it); ' ' and ',' outside quotes
+    separate arguments. Returns (end offset behind its '>', or None when a
+    NUL or the end comes first; the tag bytes; its argument words; the offset
+    of the '"' whose quoting is open where the tag's first line ends or at
+    the end, or None)."""
+    i, quote, bounds, arg_start = start + 1, False, [], None
+    quote_at, open_at = None, None
     while i < len(data):
         b = data[i]
         if b == 0:
             break
-        n = _char_len(data, i)
-        if n == 2:
+        if _char_len(data, i) == 2:
             i += 2
             continue
-        # The engine takes a '<' inside a tag as it stands; a '<' outside
-        # quotes, or behind a quoted '>', is most likely the next tag.
-        if b == ord("<") and (not quote or swallowed is not None):
-            return None, swallowed, []
         if b == ord('"'):
             after = data[i + 1] if i + 1 < len(data) else 0
             if not quote:
                 quote_at = i
             quote = after not in b" ,>"
-            i += 1
-            continue
-        if quote and b == ord(">"):
-            swallowed = quote_at
-        if not quote and b == ord(">"):
+        elif b == 0x0D and quote and open_at is None:
+            open_at = quote_at
+        elif not quote and b == ord(">"):
             if arg_start is not None:
-                bounds.append((arg_start, i))
-            words = [_word(data, s) for s, _ in bounds]
-            return i + 1, data[start:i + 1], words
-        if not quote and b in b" ,":
+                bounds.append(arg_start)
+            return i + 1, data[start:i + 1], [_word(data, s) for s in bounds], open_at
+        elif not quote and b in b" ,":
             if arg_start is not None:
-                bounds.append((arg_start, i))
+                bounds.append(arg_start)
             i += 1
             while i < len(data) and data[i] == 0x20:
                 i += 1
@@ -195,10 +191,9 @@ def cut_tag(data, start):
                 while i < len(data) and data[i] == 0x20:
                     i += 1
             arg_start = i
-            args.append(i)
             continue
         i += 1
-    return None, swallowed, []
+    return None, data[start:i], [], open_at if open_at is not None else (quote_at if quote else None)
 
 
 def _word(data, start):
@@ -256,13 +251,17 @@ def _tags(data, where, warn):
         if b != ord("<"):
             i += _char_len(data, i)
             continue
-        end, tag, words = cut_tag(data, i)
-        if end is None and tag is not None:
+        end, tag, words, open_at = cut_tag(data, i)
+        line_end = tag.find(b"\r\n")
+        if open_at is not None and (end is None or b"<" in tag[line_end:]):
             raise vndata.DataError("%s: double quote not closed: the '>' behind it is read as quoted text "
-                                   "(a '\"' in a text is written $4)" % where.at(tag))
+                                   "(a '\"' in a text is written $4)" % where.at(open_at))
         if end is None:
-            raise vndata.DataError("%s: tag not closed by '>' before the next '<' (a '<' in a text is written $1; "
-                                   "a condition with '<' is quoted: \"[2000]<3\")" % where.at(i))
+            raise vndata.DataError("%s: tag not closed by '>' before the end of the file" % where.at(i))
+        if line_end >= 0 and b"<" in tag[line_end:]:
+            raise vndata.DataError("%s: tag not closed by '>' on its line: the game reads on to the '>' on line %s, "
+                                   "taking the tags between in as its arguments" % (
+                                       where.at(i), where.at(end - 1).split(":")[1]))
         if len(tag) > TAG_LIMIT:
             raise vndata.DataError("%s: tag of %d bytes (at most %d)" % (where.at(i), len(tag), TAG_LIMIT))
         name = _name_of(tag)

@@ -29,6 +29,8 @@ import script_check  # noqa: E402
 import script_data  # noqa: E402
 import vndata  # noqa: E402
 
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
 
 class Bad(Exception):
     pass
@@ -367,7 +369,7 @@ def tag_names(text):
 class SampleScenarioTest(unittest.TestCase):
     def test_every_command_has_a_tag_in_the_sample(self):
         self.assertEqual(COMMANDS, {v: k for k, v in script_data.COMMANDS.items()})
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         folder = os.path.join(root, "sample", "base", "script", "script.arc")
         with tempfile.TemporaryDirectory() as tmp:
             out = os.path.join(tmp, "script.arc")
@@ -390,7 +392,7 @@ class SampleScenarioTest(unittest.TestCase):
     def test_every_shown_text_is_a_key_in_every_language(self):
         # A line written into the script is in one language only; a key that
         # lacks a language shows nothing in that interface language.
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         script = os.path.join(root, "sample", "base", "script")
         tables = {}
         for name in ("script_mes", "sysgra_mes", "system_mes"):
@@ -422,7 +424,7 @@ class SampleScenarioTest(unittest.TestCase):
         # in a background and at least one of the story's people, shows two
         # to four lines of its own and goes back to the menu; its button
         # shows that stage.
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         base = os.path.join(root, "sample", "base")
         stages = extras_data.special_stages(base)
         adv = set(extras_data.story_pictures(base))
@@ -510,6 +512,34 @@ class ScriptDataTest(unittest.TestCase):
         # A quoted '>' does not close the tag: the quote left open is named.
         self.refused('<text "a>b', "t.txt:1:7: double quote not closed")
         self.refused('<eval "[2000]=1>\n<text a>', "t.txt:1:7: double quote not closed: the '>' behind it is read")
+        self.refused('<eval "[2000]=1>\n<text "a">', "t.txt:1:7: double quote not closed")
+        self.refused("<wait 1\n<text a>", "t.txt:1:1: tag not closed by '>' on its line: the game reads on to the "
+                                            "'>' on line 2, taking the tags between in as its arguments")
+        # A '<' or '>' inside quotes, or a '<' on the tag's own line, is part
+        # of the tag, as the engine reads it.
+        self.assertEqual(self.convert('<if "[2000]>1&&[2000]<3">\n<if [2000]<3>\n<text "a\nb">\n')[1], [])
+
+    def test_tags_cut_as_the_shared_table_says(self):
+        # The engine's syntax test cuts the same table with the interpreter.
+        def unescape(field):
+            if field == "\\e":
+                return b""
+            return re.sub(rb"\\(x[0-9A-Fa-f]{2}|.)", lambda m: bytes([int(m.group(1)[1:], 16)]) if len(m.group(1)) == 3
+                          else {b"r": b"\r", b"n": b"\n", b"t": b"\t"}.get(m.group(1), m.group(1)),
+                          field.encode("latin-1"))
+        rows = 0
+        with open(os.path.join(ROOT, "tests", "data", "tag_cuts.txt"), encoding="latin-1") as f:
+            for line in f.read().splitlines():
+                if not line or line.startswith("#"):
+                    continue
+                fields = [unescape(field) for field in line.split("\t")]
+                end, _, words, _ = script_data.cut_tag(fields[0], 0)
+                closed = fields[1] != b"-"
+                self.assertEqual(end, int(fields[1]) if closed else None, line)
+                if closed:
+                    self.assertEqual(words, fields[2:], line)
+                rows += 1
+        self.assertGreaterEqual(rows, 15)
 
     def test_warnings(self):
         _, w = self.convert("<imagex 1>\n<10 a>\n*top\n<wait>\n; <no>\r\n<text a><3 x>")
@@ -1033,7 +1063,7 @@ class ExtrasDataTest(unittest.TestCase):
             data = {n: d for n, _, d in members}[b"thumb_" + catalogue_data.sjis(name) + b".ext"]
             i = data[256 + 1024 + y * 256 + x]
             return bytes(data[256 + 4 * i:256 + 4 * i + 3])  # B, G, R
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         with open(os.path.join(root, "sample", "base", "visual", "adv", "event_sefa_ed_a.ext.pict"),
                   encoding="utf-8") as f:
             w, h, px = image_data.pixels_from_source(f.read())
@@ -1055,7 +1085,7 @@ class ExtrasDataTest(unittest.TestCase):
         self.assertNotIn(b"button_c13.ext", names)
         # Each button is its scenario's scene made small: the first
         # scenario's guide stands over the forest, as special.txt places her.
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         adv = os.path.join(root, "sample", "base", "visual", "adv")
         pics = {}
         for name in ("bg_forest", "chara_guide"):
@@ -1083,7 +1113,7 @@ class ExtrasDataTest(unittest.TestCase):
             self.assertEqual(extras_data.special_stages(tree), {"*m1": [("a", 0, 0), ("c", 5, 6), ("d", 0, 0)]})
         # The sample's section 4 is the generator's, and slot i of a page
         # is titled after the record it plays.
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         with open(os.path.join(root, "sample", "base", "script", "sysgra_mes.mul.txt"), encoding="utf-8") as f:
             self.assertIn(extras_data.music_titles_block(), f.read())
         block = extras_data.music_titles_block()
@@ -1092,7 +1122,7 @@ class ExtrasDataTest(unittest.TestCase):
         self.assertIn("20.en = \\sOverture\n", block)  # page 1, slot 3: record 19
 
     def test_the_sample_holds_every_track_once_as_a_distinct_loop(self):
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         with open(os.path.join(root, "sample", "extras.json"), encoding="utf-8") as f:
             desc = json.load(f)
         bgm = os.path.join(root, "sample", "base", "sound", "bgm")
