@@ -450,6 +450,25 @@ def target_problem(command, word, label, current, labels):
     return None
 
 
+# Why a call back into its own file loops: the game keeps no stack of calls.
+_NO_STACK = "a return goes back behind the newest call into its file"
+
+
+def _self_call(name, label, caller):
+    """The message for a call of the file it stands in (label: the label it
+    names; caller: the place of a call into this file from another file, or
+    None), or None when it comes back as written."""
+    stem = name[:-len(".txt")]
+    if not label:
+        return ("call runs its own file %s from the top again, and %s, so the scene comes back to this call for "
+                "ever: repeat a part with a label and <jump %s,*label,\"condition\"> back to it" % (name, _NO_STACK, stem))
+    if label and caller:
+        return ("call of label %s of its own file %s, itself called at %s: %s, so %s's own return then comes "
+                "back behind this call for ever: put %s in a file of its own and call it there" % (
+                    label.decode("cp932", "replace"), name, caller, _NO_STACK, name, label.decode("cp932", "replace")))
+    return None
+
+
 def decode_source(raw, name):
     """The text of a UTF-8 scenario source; a byte that is not UTF-8 is named
     with its line and column."""
@@ -488,6 +507,14 @@ def script_arc_bytes(folder, warn=_default_warn):
     info = info_bytes(members, {name: where for name, (_, where) in tagged.items()})
     labels = {name: {label for label, _ in _labels(name, data)} for name, data in members}
     cut = {name: _cut_labels(data, tagged[name][1]) for name, data in members}
+    calls = [(name, where, offset, words) for name, (tags, where) in tagged.items()
+             for offset, tag, words in tags if _name_of(tag) == b"call"]
+    # The files another file calls, each with its first caller.
+    called = {}
+    for name, where, offset, words in calls:
+        member = find_member(words[0] if words else b"", name, list(labels))
+        if member is not None and member != name:
+            called.setdefault(member, where.at(offset).rsplit(":", 1)[0])
     for name, (tags, where) in tagged.items():
         for offset, tag, words in tags:
             command = _name_of(tag)
@@ -504,10 +531,10 @@ def script_arc_bytes(folder, warn=_default_warn):
                 warn("%s: %s" % (where.at(offset), spaced))
             if problem:
                 warn("%s: %s" % (where.at(offset), problem))
-            if command == b"call" and member == name and name_part(unquoted(file)) and not unquoted(label):
-                warn("%s: call runs its own file %s from the top again, and so comes back to this call: the scene "
-                     "repeats for ever (a label of the file is called by name: <call %s,*label>)" % (
-                         where.at(offset), name, name[:-len(".txt")]))
+            if command == b"call" and member == name and name_part(unquoted(file)):
+                problem = _self_call(name, unquoted(label), called.get(name))
+                if problem:
+                    warn("%s: %s" % (where.at(offset), problem))
     return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))
 
 

@@ -626,6 +626,8 @@ def write_game(root, scenario):
     return os.path.join(root, "base", "script", "script.arc")
 
 
+VARIABLES = ("a variable is written in brackets with a number that begins with 0, 1 or 2: [00] to [23] or "
+             "[2000] to [2023]")
 CLEAN_SCENARIO = ("*top\n<label>\n<playbgm hall,true,80>\n<image base,back,bg_hall>\n<trans crossfade,500>\n"
                   "<wt>\n<text TEXT_400>\n<text \"Wind, rain.\">\n<keywait 400>\n<returnmenu>\n")
 
@@ -723,15 +725,15 @@ class AuthorCheckTest(unittest.TestCase):
             ("<elseif \"[2000]==1\">", 1, "00_init.txt:11:1: error: elseif with no <if> before it"),
             # A condition that reads no variable, as the engine reads it.
             ('<if "2000==2">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"2000==2\" reads no variable, so "
-             "it is always false: a variable is written in brackets, [0] to [23] or [2000] to [2023]"),
+             "it is always false: " + VARIABLES),
             ('<if "[2000]==1 && [2024]==0">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"[2024]==0\" of the "
-             "condition \"[2000]==1 && [2024]==0\" reads no variable, so it is always true: a variable is written in "
-             "brackets, [0] to [23] or [2000] to [2023]"),
+             "condition \"[2000]==1 && [2024]==0\" reads no variable, so it is always true: [2024] is no variable, "
+             "so it is read as 0 and keeps no value: the variables are [00] to [23] and [2000] to [2023]"),
             ("<jump 00_init,*top,true>", 2, "00_init.txt:11:1: warning: the condition \"true\" reads no variable, so "
-             "it is always false: a variable is written in brackets, [0] to [23] or [2000] to [2023]"),
+             "it is always false: " + VARIABLES),
             ("<call 00_init>", 2, "00_init.txt:11:1: warning: call runs its own file 00_init.txt from the top again, "
-             "and so comes back to this call: the scene repeats for ever (a label of the file is called by name: "
-             "<call 00_init,*label>)"),
+             "and a return goes back behind the newest call into its file, so the scene comes back to this call for "
+             "ever: repeat a part with a label and <jump 00_init,*label,\"condition\"> back to it"),
             ("<gosub 00_init,*top>", 2, "00_init.txt:11:1: warning: gosub does nothing, whatever it names: a label is "
              "run by <call file,label>, which comes back at the label's <return>"),
             # A label cut short by a space, at the jump that names it.
@@ -740,13 +742,45 @@ class AuthorCheckTest(unittest.TestCase):
                 "*all, and a tag naming the whole line reads done as further arguments",
                 "00_init.txt:13:1: warning: jump names label *all done, but a label ends at a space: line 11 makes "
                 "the label *all, and jump reads done as its condition; write the label without spaces",
-                "00_init.txt:13:1: warning: the condition \"done\" reads no variable, so it is always false: a "
-                "variable is written in brackets, [0] to [23] or [2000] to [2023]")),
+                "00_init.txt:13:1: warning: the condition \"done\" reads no variable, so it is always false: " + VARIABLES)),
             ("*all done\n<label>\n<call 00_init,\"*all done\">", 1, (
                 "00_init.txt:11:1: warning: label line *all done: a label ends at a space or tab, so this one is "
                 "*all, and a tag naming the whole line reads done as further arguments",
                 "00_init.txt:13:1: error: call names label *all done, which 00_init.txt lacks (a label ends at a "
                 "space: line 11 makes the label *all)")),
+            # References as the engine reads them: a number that begins with
+            # 0, 1 or 2, naming 0 to 23 or 2000 to 2023.
+            ('<if "[5]==1">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"[5]==1\" reads no variable, so "
+             "it is always false: [5] is read as 0 and keeps no value: the game reads a reference only when its "
+             "number begins with 0, 1 or 2, so write [05]"),
+            ('<eval "[2000]=1&[5]=1">', 2, "00_init.txt:11:1: warning: the statement \"[5]=1\": [5] is read as 0 and "
+             "keeps no value: the game reads a reference only when its number begins with 0, 1 or 2, so write [05]"),
+            ('<eval "[24]=1">', 2, "00_init.txt:11:1: warning: the statement \"[24]=1\": [24] is no variable, so it is "
+             "read as 0 and keeps no value: the variables are [00] to [23] and [2000] to [2023]"),
+            ('<jump 00_init,*top,"[2000]==[9]">', 2, "00_init.txt:11:1: warning: the condition \"[2000]==[9]\": [9] is "
+             "read as 0 and keeps no value: the game reads a reference only when its number begins with 0, 1 or 2, "
+             "so write [09]"),
+            ('<menuadd 0,SELECT_40,00_init,*top,"[2000]==1">\n<menustart 0>', 2, "00_init.txt:11:1: warning: the "
+             "statement \"[2000]==1\": == compares (in an if): a statement sets with =, so this one stores 0"),
+            # Conditions and statements read otherwise than they are written.
+            ('<if "2000==1 || 2001<1">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"2000==1 || 2001<1\" "
+             "reads no variable, so it is always false: " + VARIABLES),
+            ('<if "[2000]==1&[2001]==2">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"[2000]==1&[2001]==2\" "
+             "of the condition \"[2000]==1&[2001]==2\" is always false: the game reads ==== as its operator, which is "
+             "none of ==, !=, <, >, <= and >= (a part holds one comparison, and parts are joined by && or ||)"),
+            ('<if "[2000]==1 && [2001]==2 || [2002]==3">\n<endif>', 2, "00_init.txt:11:1: warning: the condition "
+             "\"[2000]==1 && [2001]==2 || [2002]==3\" joins its parts with both && and ||: the game joins every part "
+             "by the last one, ||, so it holds when any part holds"),
+            ('<eval "[2000]*=2">', 2, "00_init.txt:11:1: warning: the statement \"[2000]*=2\": the game reads it as "
+             "[2000]=2: the operators are =, +=, -=, ++ and --"),
+            ('<eval "[2000]=rand(1,6)+1">', 2, "00_init.txt:11:1: warning: the statement \"[2000]=rand(1,6)+1\": "
+             "rand(...) in a sum is read as 0: give the sum its own statement ([2000]=rand(1,6)&[2000]+=1)"),
+            ('<eval "flag=1&[2000]">', 2, ("00_init.txt:11:1: warning: the statement \"flag=1\": its target flag is no "
+             "variable, so nothing is stored", "00_init.txt:11:1: warning: the statement \"[2000]\": it changes "
+             "nothing: it has no operator (=, +=, -=, ++ or --)")),
+            ("<jump_endif>\n<text TEXT_400>\n<if \"[2000]==1\">\n<endif>", 1, "00_init.txt:11:1: error: jump_endif "
+             "with no <if> before it: the game skips from here to an <endif> further on, passing by every line in "
+             "between"),
             ('<if "[2000]==1">\n<text TEXT_400>\n<else>\n<endif>', 2, "00_init.txt:13:1: warning: the branch before "
              "this else has no <jump_endif> at its end: when it runs, the else branch runs after it"),
             ('<if "[2000]==1">\n<jump_endif>\n<else>\n<elseif "[2000]==2">\n<endif>', 1, "00_init.txt:14:1: error: "
@@ -764,9 +798,16 @@ class AuthorCheckTest(unittest.TestCase):
                                     "<menuadd 1,SELECT_40,,*top,\"[2000]=1\">\n<menustart 0>\n"
                                     "<quake time:500,amplitude:8>\n<image 3,fore,bg_hall,,0,0,,,,1>\n"
                                     '<if "[2000]<3">\n<if "[2001]==1">\n<jump_endif>\n<endif>\n<jump_endif>\n'
-                                    '<elseif "R18 == 1 || [3000]+[2001]>=4">\n<jump 00_init,*top>\n<else>\n'
+                                    '<elseif "R18 == 1 || [2000]+[2001]>=4">\n<jump 00_init,*top>\n<else>\n'
                                     '<call 00_init,*top>\n<endif>\n'
                                     "<text SYSTEM_1014>\n"), (0, []))
+        # Range conditions, references with a leading 0, every form of
+        # statement and a gosub with nothing to pass over are clean too.
+        self.assertEqual(self.check(CLEAN_SCENARIO + '<if "[2000]>1&&[2000]<3">\n<jump_endif>\n'
+                                    '<elseif "[05]==1 || [2000]>=1 || [2000]<=-2">\n<jump_endif>\n<endif>\n'
+                                    '<jump 00_init,*top,"[2000]>1&&[2000]<3">\n'
+                                    '<eval "[0005]=1&[2000]++&[2001]--&[2001]=[2000]+1-[23]&[2002]=rand(1,6)&'
+                                    '[2003]-=2&[2004]+=[2003]&[2005]=true">\n<gosub>\n'), (0, []))
 
     def test_files_are_found_as_the_engine_finds_them_and_each_file_is_checked(self):
         # A file named in other capitals is found, with its labels; a '*' in
@@ -775,6 +816,20 @@ class AuthorCheckTest(unittest.TestCase):
         self.assertEqual(self.check(CLEAN_SCENARIO + "<call Scene1>\n<jump SCENE1,*s>\n<jump epilogue,*e>\n"
                                     "<jump scene*,*s>\n<menuadd 0,SELECT_40,*pilogue,*e>\n<menustart 0>\n", files),
                          (0, []))
+        # A call back into its own file comes back here for ever when the
+        # file is itself called: a return goes back behind the newest call
+        # into its file. A file reached by a jump calls its own labels.
+        aside = "*s\n<label>\n<call scene1,*aside>\n<returnmenu>\n*aside\n<label>\n<return>\n"
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene1,*s>\n", {"scene1.txt": aside}), (0, []))
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1,*s>\n", {"scene1.txt": aside}), (2, [
+            "scene1.txt:3:1: warning: call of label *aside of its own file scene1.txt, itself called at "
+            "00_init.txt:11: a return goes back behind the newest call into its file, so scene1.txt's own return "
+            "then comes back behind this call for ever: put *aside in a file of its own and call it there"]))
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1>\n", {"scene1.txt": (
+            '*s\n<label>\n<if "[2000]<3">\n<eval "[2000]++">\n<call Scene1>\n<endif>\n<return>\n')}), (2, [
+            "scene1.txt:5:1: warning: call runs its own file scene1.txt from the top again, and a return goes back "
+            "behind the newest call into its file, so the scene comes back to this call for ever: repeat a part with "
+            "a label and <jump scene1,*label,\"condition\"> back to it"]))
         self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
                          (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
