@@ -411,20 +411,20 @@ def statement_problems(word):
         if not statement:
             continue
         target, op, expr = _split_statement(statement)
-        why = _bad_references(statement)
-        if target[:1] != b"[":
-            why.insert(0, "its target %s is no variable, so nothing is stored" % target.decode("cp932", "replace"))
-        elif _variable(target) is not None and not re.fullmatch(rb"\[[0-9]+\]", target):
-            why.append("the game reads it as %s%s%s: the operators are =, +=, -=, ++ and --" % (
-                re.match(rb"\[[0-9]+\]?", target).group(0).decode(), op.decode(), expr.decode("cp932", "replace")))
-        if op not in ASSIGNMENTS:
-            why.append("it changes nothing: %s (=, +=, -=, ++ or --)" % (
-                "it has no operator" if not op else "the game reads %s as its operator, which is none of the five"
-                % op.decode()))
-        elif op in (b"=", b"+=", b"-="):
-            value = _value_problem(expr)
-            if value:
-                why.append(value)
+        if _variable(target) is None:
+            why = _bad_references(target)[:1] or [
+                "its target %s is no variable, so nothing is stored" % target.decode("cp932", "replace")]
+        else:
+            why = _bad_references(expr)
+            if not re.fullmatch(rb"\[[0-9]+\]", target):
+                why.append("the game reads it as %s%s%s: the operators are =, +=, -=, ++ and --" % (
+                    re.match(rb"\[[0-9]+\]?", target).group(0).decode(), op.decode(), expr.decode("cp932", "replace")))
+            elif op not in ASSIGNMENTS:
+                why.append("it changes nothing: %s (=, +=, -=, ++ or --)" % (
+                    "it has no operator" if not op else "the game reads %s as its operator, which is none of the five"
+                    % op.decode()))
+            elif op != b"++" and op != b"--" and _value_problem(expr):
+                why.append(_value_problem(expr))
         out += ["the statement \"%s\": %s" % (statement.decode("cp932", "replace"), w) for w in why]
     return [("warning", message) for message in out]
 
@@ -660,6 +660,14 @@ def check(folder, game_dir=None):
             if command in STATEMENTS and STATEMENTS[command] < len(words):
                 for level, message in statement_problems(words[STATEMENTS[command]]):
                     problems.append((level, at, message))
+            if command in CONDITIONS or command in STATEMENTS:
+                rest = _rest_of_line(data, offset + len(tag)).strip(b" \t")
+                if rest and not rest.startswith((b"<", b";")):
+                    problems.append(("warning", at, "text behind the tag on its line: a '>' outside double quotes "
+                                                    "ends the tag, so the game reads %s and passes %s by: quote a "
+                                                    "condition or statement (\"[2000]>3\")" % (
+                                                        tag.decode("cp932", "replace"),
+                                                        rest.decode("cp932", "replace"))))
             if command in LAYERED and words and not _is_layer(script_data.unquoted(words[0])):
                 problems.append(("error", at, "%s's layer %s is neither base nor a number from 0 to 11: %s" % (
                     command, words[0].decode("cp932", "replace"), LAYERED[command])))

@@ -765,6 +765,8 @@ class AuthorCheckTest(unittest.TestCase):
             # Conditions and statements read otherwise than they are written.
             ('<if "2000==1 || 2001<1">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"2000==1 || 2001<1\" "
              "reads no variable, so it is always false: " + VARIABLES),
+            ('<if "2000==1 || 2001>1">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"2000==1 || 2001>1\" "
+             "reads no variable, so it is always true: " + VARIABLES),
             ('<if "[2000]==1&[2001]==2">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"[2000]==1&[2001]==2\" "
              "of the condition \"[2000]==1&[2001]==2\" is always false: the game reads ==== as its operator, which is "
              "none of ==, !=, <, >, <= and >= (a part holds one comparison, and parts are joined by && or ||)"),
@@ -778,9 +780,36 @@ class AuthorCheckTest(unittest.TestCase):
             ('<eval "flag=1&[2000]">', 2, ("00_init.txt:11:1: warning: the statement \"flag=1\": its target flag is no "
              "variable, so nothing is stored", "00_init.txt:11:1: warning: the statement \"[2000]\": it changes "
              "nothing: it has no operator (=, +=, -=, ++ or --)")),
+            ("<if [2000]>3>\n<endif>", 2, "00_init.txt:11:1: warning: text behind the tag on its line: a '>' outside "
+             "double quotes ends the tag, so the game reads <if [2000]> and passes 3> by: quote a condition or "
+             "statement (\"[2000]>3\")"),
             ("<jump_endif>\n<text TEXT_400>\n<if \"[2000]==1\">\n<endif>", 1, "00_init.txt:11:1: error: jump_endif "
              "with no <if> before it: the game skips from here to an <endif> further on, passing by every line in "
              "between"),
+            # A label line cut by a space into more than two words, at each
+            # command that names it.
+            ("*all done now\n<label>\n<call 00_init,*all done now>", 2, (
+                "00_init.txt:11:1: warning: label line *all done now: a label ends at a space or tab, so this one is "
+                "*all, and a tag naming the whole line reads done now as further arguments",
+                "00_init.txt:13:1: warning: call names label *all done now, but a label ends at a space: line 11 makes "
+                "the label *all, and call reads done now as an argument it passes over; write the label without "
+                "spaces", "00_init.txt:13:1: warning: call reads 2 arguments, 4 are given: <call file,label>")),
+            ("<menuadd 0,SELECT_40,,*all done now>\n<menustart 0>\n*all done now\n<label>", 2, (
+                "00_init.txt:11:1: warning: menuadd names label *all done now, but a label ends at a space: line 13 "
+                "makes the label *all, and menuadd reads done now as its statements; write the label without spaces",
+                "00_init.txt:11:1: warning: menuadd reads 5 arguments, 6 are given: "
+                "<menuadd new,text,file,label,statements>",
+                "00_init.txt:11:1: warning: the statement \"done\": its target done is no variable, so nothing is "
+                "stored",
+                "00_init.txt:13:1: warning: label line *all done now: a label ends at a space or tab, so this one is "
+                "*all, and a tag naming the whole line reads done now as further arguments")),
+            ("<image base,back,bg_hall,,0,0,x:1>", 2, "00_init.txt:11:1: warning: image reads no argument by name, so "
+             "x:1 is read as it stands, in a place it passes over: <image layer,page,name,priority,x,y,-,-,-,effect>"),
+            ("<backlay bg>", 1, "00_init.txt:11:1: error: backlay's layer bg is neither base nor a number from 0 to 11: "
+             "nothing is copied"),
+            ('<if "[2000]==1">\n<text TEXT_400>\n<elseif "[2000]==2">\n<endif>', 2, "00_init.txt:13:1: warning: the "
+             "branch before this elseif has no <jump_endif> at its end: when it runs, this condition is tested too "
+             "and its branch may run after it"),
             ('<if "[2000]==1">\n<text TEXT_400>\n<else>\n<endif>', 2, "00_init.txt:13:1: warning: the branch before "
              "this else has no <jump_endif> at its end: when it runs, the else branch runs after it"),
             ('<if "[2000]==1">\n<jump_endif>\n<else>\n<elseif "[2000]==2">\n<endif>', 1, "00_init.txt:14:1: error: "
