@@ -146,8 +146,8 @@ def movie_from_source(text, where="movie"):
     """The AVI file a ".movie" source describes."""
     try:
         desc = json.loads(text)
-    except ValueError as e:
-        raise MovieError("%s: %s" % (where, e))
+    except json.JSONDecodeError as e:
+        raise MovieError("%s:%d:%d: %s" % (where, e.lineno, e.colno, e.msg)) from None
     if not isinstance(desc, dict):
         raise MovieError("%s: a movie source is a JSON object" % where)
     return avi_bytes(desc, where)

@@ -41,7 +41,6 @@ extension added (RESOURCES).
 """
 
 import argparse
-import json
 import os
 import re
 import sys
@@ -141,9 +140,7 @@ def _game_sources(game_dir):
     """(archive path, source path) of every file the build of game_dir puts
     into its archives, in the order of archives.json (a container is one
     file, with its folder as source)."""
-    with open(os.path.join(game_dir, "archives.json"), encoding="utf-8") as f:
-        config = json.load(f)
-    for archive in config["archives"]:
+    for archive in vndata.read_archives(game_dir)["archives"]:
         tree = os.path.join(game_dir, archive["tree"])
         for folder, dirs, names in os.walk(tree):
             rel_folder = os.path.relpath(folder, tree).replace(os.sep, "/")
@@ -163,8 +160,7 @@ def game_files(game_dir):
     extras = os.path.join(game_dir, "extras.json")
     if os.path.exists(extras):
         import extras_data
-        with open(extras, encoding="utf-8") as f:
-            paths.update(vndata.sjis_lower(p) for p in extras_data.paths_from_source(json.load(f)))
+        paths.update(vndata.sjis_lower(p) for p in extras_data.paths_from_source(extras_data.read_source(extras)))
     return paths
 
 
@@ -178,10 +174,10 @@ def message_tables(game_dir):
     for path, source in _game_sources(game_dir):
         if path.lower() not in MESSAGE_TABLES.values() or not source.endswith(".txt"):
             continue
-        with open(source, encoding="utf-8") as f:
-            text = f.read()
+        with open(source, "rb") as f:
+            text = vndata.decode_utf8(f.read(), source)
         _, _, texts = vndata.parse_mul_source(text, source=source)
-        names = re.search(r"^\s*languages\s*=\s*(.*)$", text, re.M).group(1).split()
+        names = re.search(r"^[\s\ufeff]*languages\s*=\s*(.*)$", text, re.M).group(1).split()
         names = [str(g) for g in range(int(names[0]))] if len(names) == 1 and names[0].isdigit() else names
         tables[path.lower()] = (os.path.relpath(source, game_dir).replace(os.sep, "/"), names, texts)
     return tables

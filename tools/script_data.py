@@ -469,18 +469,6 @@ def _self_call(name, label, caller):
     return None
 
 
-def decode_source(raw, name):
-    """The text of a UTF-8 scenario source; a byte that is not UTF-8 is named
-    with its line and column."""
-    try:
-        return raw.decode("utf-8")
-    except UnicodeDecodeError as e:
-        line = raw.count(b"\n", 0, e.start) + 1
-        col = len(raw[raw.rfind(b"\n", 0, e.start) + 1:e.start].decode("utf-8", "replace")) + 1
-        raise vndata.DataError("%s:%d:%d: not UTF-8 (byte 0x%02X): save the file as UTF-8" % (
-            name, line, col, raw[e.start])) from e
-
-
 def script_arc_bytes(folder, warn=_default_warn):
     """The container of every *.txt of folder plus its 00_info.bin."""
     names = sorted(os.listdir(folder))
@@ -497,7 +485,7 @@ def script_arc_bytes(folder, warn=_default_warn):
             raise vndata.DataError("%s: name over %d bytes" % (name, MEMBER_NAME_LIMIT))
         with open(os.path.join(folder, name), "rb") as f:
             raw = f.read()
-        text = decode_source(raw, name)
+        text = vndata.decode_utf8(raw, name)
         data, where = _encode(text, name)
         tagged[name] = (_check(data, name, where, warn), where)
         members.append((name, data))
@@ -549,7 +537,7 @@ def command_uses(folder, warn=_default_warn):
         if not name.endswith(".txt") or not os.path.isfile(path):
             continue
         with open(path, "rb") as f:
-            text = decode_source(f.read(), name)
+            text = vndata.decode_utf8(f.read(), name)
         data, where = _encode(text, name)
         for offset, tag, _ in _tags(data, where, warn):
             command = _name_of(tag).decode("cp932", "replace")

@@ -946,6 +946,49 @@ class IncrementalBuildTest(unittest.TestCase):
             self.assertIn("00_init.txt:11:1: warning: unknown command 'playbmg'", err.getvalue())
             self.assertEqual(sorted(self.digests(out)), ["data_00.pcarc", "data_p00.pcarc"])
 
+    def test_a_fault_in_any_file_the_build_reads_is_named_at_its_place(self):
+        # Each fault: (file, its content, the one line the build prints,
+        # and whether the check of the scenarios prints it too).
+        faults = [
+            ("archives.json", '{"archives": [', 'archives.json:1:15: error: Expecting value', True),
+            ("archives.json", '{"archives": [{"file": "data_00.pcarc", "version": "0100"}]}',
+             'archives.json: error: archive 1 lacks its "tree" (a text)', True),
+            ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "base", "version": 1.5}]}',
+             "archives.json: error: archive 1: \"version\" is four digits, not 1.5", True),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "rate": "fast"}',
+             'base/sound/bgm/hall.oggl.synth: error: "rate" is "fast", not a whole number', False),
+            ("base/sound/bgm/hall.oggl.synth", '{"parts": [{"notes": "C4:1 H4:1"}]}',
+             "base/sound/bgm/hall.oggl.synth: error: bad note 'H4'", False),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "bits": 12}',
+             "base/sound/bgm/hall.oggl.synth: error: wav: 1 channels, 12 bits", False),
+            ("base/visual/adv/bg_hall.ext.pict", '{"size": "big"}',
+             'base/visual/adv/bg_hall.ext.pict: error: "size" is [width, height] in pixels, not "big"', False),
+            ("base/visual/adv/bg_hall.ext.pict", '[8, 8]',
+             "base/visual/adv/bg_hall.ext.pict: error: a picture is described by a JSON object", False),
+            ("base/movie/op.avi.movie", '{"size": "64x48",\n', "base/movie/op.avi.movie:2:1: error: Expecting "
+             "property name enclosed in double quotes", False),
+            ("extras.json", '{"archive": "data_00.pcarc", "pictures": {"2105": "big"}}',
+             'extras.json: error: picture 2105: its size is [width, height], not "big"', True),
+            ("base/script/script_mes.mul.txt", "languages = ja en\n[section 2]\n400.en = Hello\xff.\n",
+             "base/script/script_mes.mul.txt:3:15: error: not UTF-8 (byte 0xFF): save the file as UTF-8", True),
+        ]
+        for rel, content, line, checked in faults:
+            with tempfile.TemporaryDirectory() as tmp:
+                game, out = os.path.join(tmp, "game"), os.path.join(tmp, "out")
+                folder = write_game(game, CLEAN_SCENARIO)
+                os.makedirs(os.path.dirname(os.path.join(game, rel)), exist_ok=True)
+                with open(os.path.join(game, rel), "wb") as f:
+                    f.write(content.encode("latin-1"))
+                prefix = os.path.relpath(game) + os.sep
+                with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                    self.assertEqual(build_sample.main([out, "--sample", game]), 1, rel)
+                self.assertEqual(err.getvalue().replace(prefix, "").splitlines(), [line], rel)
+                self.assertFalse(os.path.exists(os.path.join(out, "data", "data_00.pcarc")), rel)
+                if checked:
+                    with contextlib.redirect_stderr(io.StringIO()) as err:
+                        self.assertEqual(script_check.main([folder]), 1, rel)
+                    self.assertEqual(err.getvalue().replace(prefix, "").splitlines(), [line], rel)
+
     def run_tools(self, tools, game, out, *extra):
         done = subprocess.run([sys.executable, os.path.join(tools, "build_sample.py"), out, "--sample", game] +
                               list(extra), capture_output=True, text=True)
