@@ -16,8 +16,8 @@ choice a text of the game's message tables. Levels are "error" and
   errors   what script_data refuses (the first one ends the check), no
            00_init.txt, a call, jump or menuadd to a file or label that
            does not exist, a menuadd with neither, a menustart with no
-           menuadd before it, an if with no endif, an elseif with no if,
-           an elseif or second else after else, a
+           menuadd before it, an if with no endif, an elseif or a
+           jump_endif with no if, an elseif or second else after else, a
            required argument missing (ARGUMENTS), a layer the engine cannot
            take (LAYERED), a file a tag names that no archive holds, a
            message key that no language of its table has;
@@ -25,7 +25,10 @@ choice a text of the game's message tables. Levels are "error" and
            runs into the next elseif or else without <jump_endif>, an else
            or endif with no if (the engine passes it by), a condition of
            an if, elseif or jump, or a part of one, that reads no variable
-           (CONDITIONS), a call of its own file with no label, a call,
+           (CONDITIONS), a reference that is no variable and a condition
+           or statement (STATEMENTS) the engine reads otherwise than it is
+           written, text behind such a tag on its line, a call that makes
+           its file's return come back to it for ever (script_data), a call,
            jump or menuadd naming a label line cut short by a space, a
            gosub with arguments (gosub does nothing), more
            arguments than the command reads or a name it does not read, a

@@ -29,7 +29,10 @@ Warned (printed to stderr, or handed to the `warn` callback): a command name
 the table lacks, a label line whose next tag is not <label or that holds a
 space, a '<' inside a ';' comment, a call, jump or menuadd whose file or
 label the container lacks or that names a label line cut short by a space,
-and a call of its own file with no label (the scene repeats for ever).
+and a call that makes its file's return come back behind it for ever (a
+return goes back behind the newest call into its file): a call of its own
+file with no label, and a call of a label of its own file in a file that
+another file calls.
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
