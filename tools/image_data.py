@@ -622,13 +622,7 @@ def picture_from_source(text, where="<source>"):
 
 def _source(text, where):
     """The JSON object of a ".pict" source."""
-    try:
-        src = json.loads(text)
-    except json.JSONDecodeError as e:
-        raise ImageError("%s:%d:%d: %s" % (where, e.lineno, e.colno, e.msg)) from None
-    if not isinstance(src, dict):
-        raise ImageError("%s: a picture is described by a JSON object" % where)
-    return src
+    return vndata.json_source(text, where, "a picture", ImageError)
 
 
 # ---------------------------------------------------------------- command line

@@ -300,11 +300,7 @@ _PART_NUMBERS = ("tempo", "amp", "pan", "decay")
 
 def synth_from_source(text, where="synth"):
     """The bytes of the sound a .synth source (JSON text) describes."""
-    try:
-        desc = json.loads(text)
-    except json.JSONDecodeError as e:
-        raise SoundError("%s:%d:%d: %s" % (where, e.lineno, e.colno, e.msg)) from None
-    return _synth(desc, where)
+    return _synth(vndata.json_source(text, where, error=SoundError), where)
 
 
 def _check_synth(desc, where):

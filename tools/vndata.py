@@ -53,14 +53,18 @@ def located(level, text, place):
     return "%s: %s: %s" % (place, level, text)
 
 
-def json_source(text, where):
-    """The value of a JSON source text; a syntax fault is named with its
-    line and column."""
+def json_source(text, where, what=None, error=DataError):
+    """The value of a JSON source text (with `what`, "a picture" say, an
+    object that describes it); a fault is raised as `error`, a syntax fault
+    named with its line and column."""
     import json
     try:
-        return json.loads(text)
+        value = json.loads(text)
     except json.JSONDecodeError as e:
-        raise DataError("%s:%d:%d: %s" % (where, e.lineno, e.colno, e.msg)) from e
+        raise error("%s:%d:%d: %s" % (where, e.lineno, e.colno, e.msg)) from None
+    if what and not isinstance(value, dict):
+        raise error("%s: %s is described by a JSON object" % (where, what))
+    return value
 
 
 def decode_utf8(raw, where):
