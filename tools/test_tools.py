@@ -773,6 +773,11 @@ class AuthorCheckTest(unittest.TestCase):
             ('<if "[2000]==1 && [2001]==2 || [2002]==3">\n<endif>', 2, "00_init.txt:11:1: warning: the condition "
              "\"[2000]==1 && [2001]==2 || [2002]==3\" joins its parts with both && and ||: the game joins every part "
              "by the last one, ||, so it holds when any part holds"),
+            ('<if "%s">\n<endif>' % "||".join(["[2000]==%d" % n for n in range(17)]), 2, "00_init.txt:11:1: "
+             "warning: the condition \"%s\" has more than 16 parts: the game reads none after the 16th" % "||".join(
+                 ["[2000]==%d" % n for n in range(17)])),
+            ('<eval "%s">' % "&".join(["[2000]++"] * 17), 2, "00_init.txt:11:1: warning: the statements \"%s\" are "
+             "more than 16: the game runs none after the 16th" % "&".join(["[2000]++"] * 17)),
             ('<eval "[2000]*=2">', 2, "00_init.txt:11:1: warning: the statement \"[2000]*=2\": the game reads it as "
              "[2000]=2: the operators are =, +=, -=, ++ and --"),
             ('<eval "[2000]=rand(1,6)+1">', 2, "00_init.txt:11:1: warning: the statement \"[2000]=rand(1,6)+1\": "
