@@ -256,12 +256,13 @@ def _tags(data, where, warn):
             continue
         end, tag, words, open_at = cut_tag(data, i)
         line_end = tag.find(b"\r\n")
-        if open_at is not None and (end is None or b"<" in tag[line_end:]):
+        runs_on = line_end >= 0 and b"<" in tag[line_end:]  # into the next line's tag
+        if open_at is not None and (end is None or runs_on):
             raise vndata.DataError("%s: double quote not closed: the '>' behind it is read as quoted text "
                                    "(a '\"' in a text is written $4)" % where.at(open_at))
         if end is None:
             raise vndata.DataError("%s: tag not closed by '>' before the end of the file" % where.at(i))
-        if line_end >= 0 and b"<" in tag[line_end:]:
+        if runs_on:
             raise vndata.DataError("%s: tag not closed by '>' on its line: the game reads on to the '>' on line %s, "
                                    "taking the tags between in as its arguments" % (
                                        where.at(i), where.at(end - 1).split(":")[1]))

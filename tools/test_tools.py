@@ -778,6 +778,10 @@ class AuthorCheckTest(unittest.TestCase):
                  ["[2000]==%d" % n for n in range(17)])),
             ('<eval "%s">' % "&".join(["[2000]++"] * 17), 2, "00_init.txt:11:1: warning: the statements \"%s\" are "
              "more than 16: the game runs none after the 16th" % "&".join(["[2000]++"] * 17)),
+            ('<eval "[2000]=yes&[2001]=1+one&[2002]=">', 2, (
+                "00_init.txt:11:1: warning: the statement \"[2000]=yes\": its value yes is read as 0",
+                "00_init.txt:11:1: warning: the statement \"[2001]=1+one\": one in its sum is read as 0",
+                "00_init.txt:11:1: warning: the statement \"[2002]=\": it gives no value, so it stores 0")),
             ('<eval "[2000]*=2">', 2, "00_init.txt:11:1: warning: the statement \"[2000]*=2\": the game reads it as "
              "[2000]=2: the operators are =, +=, -=, ++ and --"),
             ('<eval "[2000]=rand(1,6)+1">', 2, "00_init.txt:11:1: warning: the statement \"[2000]=rand(1,6)+1\": "
