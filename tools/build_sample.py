@@ -129,26 +129,34 @@ def build_file(rel, data, source, mul_encoding):
     is script_check.built_name(rel))."""
     low = rel.lower()
     if low.endswith(MUL_SOURCE):
-        return vndata.mul_from_source(data.decode("utf-8"), mul_encoding, source)
+        return vndata.mul_from_source(vndata.decode_utf8(data, source), mul_encoding, source)
     writers = ((SYNTH_SOURCE, sound_data.synth_from_source), (PICT_SOURCE, image_data.picture_from_source),
                (MOVIE_SOURCE, movie_data.movie_from_source),
                (font_data.SYSFONT_SOURCE, font_data.sysfont_from_source),
                (font_data.ADDGLYPH_SOURCE, font_data.addglyph_from_source))
     for ending, writer in writers:
         if low.endswith(ending):
-            return writer(data.decode("utf-8"), source)
+            try:
+                return writer(vndata.decode_utf8(data, source), source)
+            except (sound_data.SoundError, font_data.FontDataError, movie_data.MovieError, KeyError, TypeError,
+                    ValueError, AttributeError, IndexError, ZeroDivisionError) as e:
+                # A fault found deep in a writer, which does not know the file.
+                if str(e).startswith(source):
+                    raise
+                raise vndata.DataError("%s: %s" % (source, e)) from None
     return data
 
 
-def _extras_files(extras, cache, tree):
-    """The extras screens' files, from the cache when all of them are there
-    (the thumbnails are made from the story's picture sources too)."""
+def _extras_files(extras, cache, tree, source):
+    """The extras screens' files (source: the extras' source file), from the
+    cache when all of them are there (the thumbnails are made from the
+    story's picture sources too)."""
     desc = json.dumps(extras, sort_keys=True) + ("" if sound_data.MAX_SECONDS is None else
                                                  " %r" % sound_data.MAX_SECONDS)
     desc += json.dumps(extras_data.story_pictures(tree), sort_keys=True)
     keys = {path: cache.key("extras", desc, path) for path in extras_data.paths_from_source(extras)}
     if not all(cache.has(k) for k in keys.values()):
-        built = extras_data.files_from_source(extras, tree)
+        built = extras_data.files_from_source(extras, tree, source)
         return {path: cache.get(keys[path], lambda p=path: built[p]) for path in keys}
     return {path: cache.get(k, None) for path, k in keys.items()}
 
@@ -207,7 +215,7 @@ def build_archive(sample_dir, archive, mul_encoding, out_dir, extras=None, cache
                                                                                    lambda m: None))
     if extras:
         say("%s: the extras' thumbnails, event pictures and music" % archive["file"])
-        for path, data in _extras_files(extras, cache, tree).items():
+        for path, data in _extras_files(extras, cache, tree, os.path.join(sample_dir, "extras.json")).items():
             sources[path.decode("cp932").lower()] = "extras.json"
             files[path] = data
     say("%s: writing the archive" % archive["file"])
@@ -244,8 +252,7 @@ def main(argv=None):
     args = p.parse_args(argv)
     sound_data.MAX_SECONDS = args.sound_seconds
     try:
-        with open(os.path.join(args.sample, "archives.json"), encoding="utf-8") as f:
-            config = json.load(f)
+        config = vndata.read_archives(args.sample)
         say = lambda line: print("build_sample: " + line, flush=True)  # noqa: E731
         say("checking the scenarios")
         if not check_scenarios(args.sample, config):
@@ -254,8 +261,7 @@ def main(argv=None):
             return 1
         extras = None
         if os.path.exists(os.path.join(args.sample, "extras.json")):
-            with open(os.path.join(args.sample, "extras.json"), encoding="utf-8") as f:
-                extras = json.load(f)
+            extras = extras_data.read_source(os.path.join(args.sample, "extras.json"))
         cache_dir = os.path.join(args.out, ".build-cache")
         if args.full:
             shutil.rmtree(cache_dir, ignore_errors=True)

@@ -373,6 +373,39 @@ def _tracks(desc):
     return list(desc.get("tracks", ())) + ([desc["track"]] if desc.get("track") else [])
 
 
+def read_source(path):
+    """The extras source at path, checked: each setting of the kind above,
+    picture ids and track records the tables hold."""
+    desc = vndata.read_json(path)
+    def fault(text):
+        raise ExtrasError("%s: %s" % (path, text))
+    if not isinstance(desc, dict):
+        fault("the extras are described by a JSON object")
+    if not isinstance(desc.get("archive", ""), str):
+        fault('"archive" is the file name of the archive that takes them')
+    pictures = desc.get("pictures", {})
+    if not isinstance(pictures, dict):
+        fault('"pictures" is an object of event-picture ids and sizes')
+    for pid, size in pictures.items():
+        if not pid.isdigit() or not 2000 <= int(pid) < 2376:
+            fault('picture id %s is no number from 2000 to 2375' % json.dumps(pid))
+        if not isinstance(size, list) or len(size) != 2 or not all(type(v) is int and v > 0 for v in size):
+            fault('picture %s: its size is [width, height], not %s' % (pid, json.dumps(size)))
+    tracks = desc.get("tracks", [])
+    if not isinstance(tracks, list):
+        fault('"tracks" is a list of {"record": n, "synth": {...}}')
+    for n, track in enumerate(tracks + ([desc["track"]] if "track" in desc else []), 1):
+        record = track.get("record") if isinstance(track, dict) else None
+        if type(record) is not int or not 0 <= record < len(catalogue_data.TRACKS) or \
+                not isinstance(track.get("synth"), dict):
+            fault('track %d is {"record": 0 to %d, "synth": {...a sound source...}}' % (
+                n, len(catalogue_data.TRACKS) - 1))
+    for key in ("omit_thumbs", "omit_buttons"):
+        if not isinstance(desc.get(key, []), list) or not all(type(v) is int for v in desc.get(key, [])):
+            fault('"%s" is a list of numbers' % key)
+    return desc
+
+
 def paths_from_source(desc):
     """The archive paths files_from_source() gives, without building them."""
     pics = catalogue_data.pictures()
@@ -381,7 +414,7 @@ def paths_from_source(desc):
             [_track_path(track) for track in _tracks(desc)])
 
 
-def files_from_source(desc, tree=SAMPLE_TREE):
+def files_from_source(desc, tree=SAMPLE_TREE, where="extras track"):
     pics = catalogue_data.pictures()
     files = {}
     drawn = Pictures(desc.get("pictures", {}), tree)
@@ -393,7 +426,8 @@ def files_from_source(desc, tree=SAMPLE_TREE):
     for pid, size in desc.get("pictures", {}).items():
         files[_event_path(pics, int(pid))] = event_picture(int(pid), size)
     for track in _tracks(desc):
-        files[_track_path(track)] = sound_data.synth_from_source(json.dumps(track["synth"]), "extras track")
+        files[_track_path(track)] = sound_data.synth_from_source(json.dumps(track["synth"]), "%s: record %d" % (
+            where, track["record"]))
     return files
 
 
@@ -410,15 +444,15 @@ def main(argv=None):
     if not args.out:
         p.error("OUT is needed")
     try:
-        with open(args.source, encoding="utf-8") as f:
-            desc = json.load(f)
-        for path, data in files_from_source(desc).items():
+        desc = read_source(args.source)
+        for path, data in files_from_source(desc, where=args.source).items():
             full = os.path.join(os.fsencode(args.out), path)
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "wb") as f:
                 f.write(data)
-    except (vndata.DataError, OSError, ValueError, KeyError) as e:
-        print("extras_data: %s" % e, file=sys.stderr)
+    except (vndata.DataError, sound_data.SoundError, OSError) as e:
+        print(vndata.located("error", e.strerror or str(e) if isinstance(e, OSError) else str(e),
+                             getattr(e, "filename", None) or args.source), file=sys.stderr)
         return 1
     return 0
 

@@ -582,7 +582,12 @@ def png_bytes(pic, broken=None):
 
 
 def _painted(src, where):
-    w, h = src["size"]
+    size = src.get("size")
+    if not isinstance(size, list) or len(size) != 2 or not all(type(v) is int for v in size):
+        raise ImageError('%s: "size" is [width, height] in pixels, not %s' % (where, json.dumps(size)))
+    if not isinstance(src.get("background", ""), str):
+        raise ImageError('%s: "background" is a colour, "#RRGGBB" or "#RRGGBBAA"' % where)
+    w, h = size
     pic = new_picture(int(w), int(h), parse_colour(src.get("background", "#000000ff")))
     paint(pic, src.get("shapes", []), where)
     return pic
@@ -590,16 +595,17 @@ def _painted(src, where):
 
 def pixels_from_source(text, where="<source>"):
     """The picture (w, h, RGBA bytes) a ".pict" source draws."""
+    src = _source(text, where)
     try:
-        return _painted(json.loads(text), where)
-    except (KeyError, TypeError, ValueError) as e:
-        raise ImageError("%s: %s" % (where, e))
+        return _painted(src, where)
+    except (KeyError, TypeError, ValueError, AttributeError) as e:
+        raise ImageError(str(e) if str(e).startswith(where) else "%s: %s" % (where, e))
 
 
 def picture_from_source(text, where="<source>"):
     """The file bytes of a picture described by a ".pict" source."""
+    src = _source(text, where)
     try:
-        src = json.loads(text)
         fmt = src.get("format", "ext0")
         pic = _painted(src, where)
         if fmt == "ext0":
@@ -610,8 +616,13 @@ def picture_from_source(text, where="<source>"):
         if fmt == "tga":
             return header18_bytes(pic, int(src.get("descriptor", 0x10)))
         raise ImageError("unknown format %r" % fmt)
-    except (KeyError, TypeError, ValueError) as e:
+    except (KeyError, TypeError, ValueError, AttributeError) as e:
         raise ImageError(str(e) if str(e).startswith(where) else "%s: %s" % (where, e))
+
+
+def _source(text, where):
+    """The JSON object of a ".pict" source."""
+    return vndata.json_source(text, where, "a picture", ImageError)
 
 
 # ---------------------------------------------------------------- command line

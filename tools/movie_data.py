@@ -36,6 +36,7 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import image_data  # noqa: E402
 import sound_data  # noqa: E402
+import vndata  # noqa: E402
 
 
 class MovieError(Exception):
@@ -144,13 +145,7 @@ def avi_bytes(desc, where="movie"):
 
 def movie_from_source(text, where="movie"):
     """The AVI file a ".movie" source describes."""
-    try:
-        desc = json.loads(text)
-    except ValueError as e:
-        raise MovieError("%s: %s" % (where, e))
-    if not isinstance(desc, dict):
-        raise MovieError("%s: a movie source is a JSON object" % where)
-    return avi_bytes(desc, where)
+    return avi_bytes(vndata.json_source(text, where, "a movie", MovieError), where)
 
 
 def main(argv=None):

@@ -16,8 +16,8 @@ choice a text of the game's message tables. Levels are "error" and
   errors   what script_data refuses (the first one ends the check), no
            00_init.txt, a call, jump or menuadd to a file or label that
            does not exist, a menuadd with neither, a menustart with no
-           menuadd before it, an if with no endif, an elseif with no if,
-           an elseif or second else after else, a
+           menuadd before it, an if with no endif, an elseif or a
+           jump_endif with no if, an elseif or second else after else, a
            required argument missing (ARGUMENTS), a layer the engine cannot
            take (LAYERED), a file a tag names that no archive holds, a
            message key that no language of its table has;
@@ -25,7 +25,10 @@ choice a text of the game's message tables. Levels are "error" and
            runs into the next elseif or else without <jump_endif>, an else
            or endif with no if (the engine passes it by), a condition of
            an if, elseif or jump, or a part of one, that reads no variable
-           (CONDITIONS), a call of its own file with no label, a call,
+           (CONDITIONS), a reference that is no variable and a condition
+           or statement (STATEMENTS) the engine reads otherwise than it is
+           written, text behind such a tag on its line, a call that makes
+           its file's return come back to it for ever (script_data), a call,
            jump or menuadd naming a label line cut short by a space, a
            gosub with arguments (gosub does nothing), more
            arguments than the command reads or a name it does not read, a
@@ -41,7 +44,6 @@ extension added (RESOURCES).
 """
 
 import argparse
-import json
 import os
 import re
 import sys
@@ -141,9 +143,7 @@ def _game_sources(game_dir):
     """(archive path, source path) of every file the build of game_dir puts
     into its archives, in the order of archives.json (a container is one
     file, with its folder as source)."""
-    with open(os.path.join(game_dir, "archives.json"), encoding="utf-8") as f:
-        config = json.load(f)
-    for archive in config["archives"]:
+    for archive in vndata.read_archives(game_dir)["archives"]:
         tree = os.path.join(game_dir, archive["tree"])
         for folder, dirs, names in os.walk(tree):
             rel_folder = os.path.relpath(folder, tree).replace(os.sep, "/")
@@ -163,8 +163,7 @@ def game_files(game_dir):
     extras = os.path.join(game_dir, "extras.json")
     if os.path.exists(extras):
         import extras_data
-        with open(extras, encoding="utf-8") as f:
-            paths.update(vndata.sjis_lower(p) for p in extras_data.paths_from_source(json.load(f)))
+        paths.update(vndata.sjis_lower(p) for p in extras_data.paths_from_source(extras_data.read_source(extras)))
     return paths
 
 
@@ -178,10 +177,10 @@ def message_tables(game_dir):
     for path, source in _game_sources(game_dir):
         if path.lower() not in MESSAGE_TABLES.values() or not source.endswith(".txt"):
             continue
-        with open(source, encoding="utf-8") as f:
-            text = f.read()
+        with open(source, "rb") as f:
+            text = vndata.decode_utf8(f.read(), source)
         _, _, texts = vndata.parse_mul_source(text, source=source)
-        names = re.search(r"^\s*languages\s*=\s*(.*)$", text, re.M).group(1).split()
+        names = re.search(r"^[\s\ufeff]*languages\s*=\s*(.*)$", text, re.M).group(1).split()
         names = [str(g) for g in range(int(names[0]))] if len(names) == 1 and names[0].isdigit() else names
         tables[path.lower()] = (os.path.relpath(source, game_dir).replace(os.sep, "/"), names, texts)
     return tables
@@ -212,16 +211,42 @@ def key_problems(word, tables):
     return out
 
 
-# The commands that test a condition, and the position of its argument.
+# The commands that test a condition, and the position of its argument;
+# those that run statements, and theirs.
 CONDITIONS = {"if": 0, "elseif": 0, "jump": 2}
-CONDITION_PARTS = 16  # the engine reads no further part of a condition
+STATEMENTS = {"eval": 0, "menuadd": 4}
+LIST_PARTS = 16  # the engine reads no further part of a condition or statement list
+COMPARISONS = (b"==", b"=", b"!=", b">=", b"<=", b">", b"<")
+ASSIGNMENTS = (b"=", b"+=", b"-=", b"++", b"--")
+VARIABLES = "a variable is written in brackets with a number that begins with 0, 1 or 2: [00] to [23] or " \
+            "[2000] to [2023]"
 
 
-def _reference(text):
-    """Whether the engine reads a variable at the start of text: [0] to
-    [23] or [2000] to [2023]."""
-    m = re.match(rb"\[([012][0-9]*)", text)
-    return bool(m) and (int(m.group(1)) < 24 or 2000 <= int(m.group(1)) < 2024)
+def _variable(text):
+    """The variable the engine reads at the start of text, or None: a '['
+    and a number that begins with 0, 1 or 2 and names 0 to 23 or 2000 to
+    2023 ([05] and [0005] are variable 5; [5] is none)."""
+    if text[:1] != b"[" or text[1:2] not in (b"0", b"1", b"2"):
+        return None
+    n = _leading_number(text[1:])
+    return n if n < 24 or 2000 <= n < 2024 else None
+
+
+def _bad_references(text):
+    """The messages for each reference written in text (a '[' up to its ']')
+    that the engine reads as no variable."""
+    out = []
+    for m in re.finditer(rb"\[([^\[\]]*)\]?", text):
+        if _variable(m.group(0)) is not None:
+            continue
+        shown, number = m.group(0).decode("cp932", "replace"), m.group(1)
+        if number.isdigit() and len(number) == 1:
+            out.append("%s is read as 0 and keeps no value: the game reads a reference only when its number begins "
+                       "with 0, 1 or 2, so write [0%s]" % (shown, number.decode()))
+        else:
+            out.append("%s is no variable, so it is read as 0 and keeps no value: the variables are [00] to [23] "
+                       "and [2000] to [2023]" % shown)
+    return out
 
 
 def _leading_number(text):
@@ -229,11 +254,10 @@ def _leading_number(text):
     return int(m.group(0)) if m else 0
 
 
-def _comparison(part):
-    """None when one comparison of a condition reads a variable (or the R18
-    archive), else the value it always has, taken as the engine takes it:
-    the left operand up to the first of '<=>!', those characters the
-    operator, the rest the right operand."""
+def _split_comparison(part):
+    """(left operand, operator, right operand) as the engine splits one
+    comparison: the left operand up to the first of '<=>!', all of those
+    characters the operator, the rest the right operand."""
     left, op, right, i = b"", b"", b"", 0
     while i < len(part):
         n = script_data._char_len(part, i)
@@ -244,11 +268,18 @@ def _comparison(part):
         else:
             left += part[i:i + n]
         i += n
+    return left, op, right
+
+
+def _comparison(part):
+    """None when one comparison of a condition reads a variable (or the R18
+    archive), else the value it always has, taken as the engine takes it."""
+    left, op, right = _split_comparison(part)
     if b"]+[" in left:
-        reads = any(_reference(left[j:]) for j in range(len(left)) if left[j:j + 1] == b"[")
+        reads = any(_variable(left[j:]) is not None for j in range(len(left)) if left[j:j + 1] == b"[")
     else:
-        reads = _reference(left) if b"[" in left else left == b"R18"
-    if reads or (b"[" in right and _reference(right)):
+        reads = _variable(left) is not None if b"[" in left else left == b"R18"
+    if reads or (b"[" in right and _variable(right) is not None):
         return None
     a = 0 if b"[" in left else _leading_number(left)
     b = 0 if b"[" in right else {b"true": 1, b"false": 0}.get(right, _leading_number(right))
@@ -260,32 +291,141 @@ def _comparison(part):
             b"<": a < b}.get(op, False)
 
 
+def _squeezed(word):
+    """A condition or statement list as the engine walks it: quotes and
+    spaces dropped."""
+    return script_data.unquoted(word).replace(b" ", b"").replace(b'"', b"")
+
+
 def condition_problems(word):
-    """Warnings for the parts of a condition that read no variable, so are
-    always true or always false (every part: one warning for the whole)."""
-    text = script_data.unquoted(word).replace(b" ", b"").replace(b'"', b"")
+    """Warnings for a condition the engine reads otherwise than it is
+    written: parts that read no variable, so are always true or always false
+    (every part: one warning for the whole), references that are no
+    variable, a part with more than one comparison, && and || mixed, and
+    parts after the 16th."""
+    text = _squeezed(word)
     if not text:
         return []
-    parts, start, i, any_part = [], 0, 0, False  # the last separator decides: '||' any part, '&&' every one
-    while i < len(text) and len(parts) < CONDITION_PARTS:
+    written = script_data.unquoted(word).decode("cp932", "replace")
+    parts, start, i, seps = [], 0, 0, []
+    while i < len(text) and len(parts) < LIST_PARTS:
         if text[i:i + 2] in (b"&&", b"||"):
-            any_part = text[i:i + 2] == b"||"
+            seps.append(text[i:i + 2])
             parts.append(text[start:i])
             i = start = i + 2
             continue
         i += script_data._char_len(text, i)
-    if len(parts) < CONDITION_PARTS:
+    if len(parts) < LIST_PARTS:
         parts.append(text[start:])
-    fixed = [(part, _comparison(part)) for part in parts]
-    fixed = [(part, value) for part, value in fixed if value is not None]
-    tail = "a variable is written in brackets, [0] to [23] or [2000] to [2023]"
-    written = script_data.unquoted(word).decode("cp932", "replace")
-    if len(fixed) == len(parts):
-        every = any(v for _, v in fixed) if any_part else all(v for _, v in fixed)
-        return [("warning", "the condition \"%s\" reads no variable, so it is always %s: %s" % (
-            written, "true" if every else "false", tail))]
-    return [("warning", "the part \"%s\" of the condition \"%s\" reads no variable, so it is always %s: %s" % (
-        part.decode("cp932", "replace"), written, "true" if value else "false", tail)) for part, value in fixed]
+    any_part = bool(seps) and seps[-1] == b"||"  # the last separator decides: '||' any part, '&&' every one
+    out = []
+    if len(set(seps)) > 1:
+        out.append("the condition \"%s\" joins its parts with both && and ||: the game joins every part by the "
+                   "last one, %s, so it holds when %s" % (written, seps[-1].decode(),
+                                                         "any part holds" if any_part else "every part holds"))
+    if start < len(text) and len(parts) == LIST_PARTS:
+        out.append("the condition \"%s\" has more than %d parts: the game reads none after the %dth" % (
+            written, LIST_PARTS, LIST_PARTS))
+    fixed = []
+    for part in parts:
+        refs = _bad_references(part)
+        op = _split_comparison(part)[1]
+        if op and op not in COMPARISONS:
+            out.append("the part \"%s\" of the condition \"%s\" is always false: the game reads %s as its operator, "
+                       "which is none of ==, !=, <, >, <= and >= (a part holds one comparison, and parts are joined "
+                       "by && or ||)" % (part.decode("cp932", "replace"), written, op.decode()))
+            continue
+        value = _comparison(part)
+        if value is None:
+            out += ["the condition \"%s\": %s" % (written, ref) for ref in refs]
+        else:
+            fixed.append((part, value, refs[0] if refs else VARIABLES))
+    if fixed and len(fixed) == len(parts):
+        every = any(v for _, v, _ in fixed) if any_part else all(v for _, v, _ in fixed)
+        tail = next((why for _, _, why in fixed if why != VARIABLES), VARIABLES)
+        out.append("the condition \"%s\" reads no variable, so it is always %s: %s" % (
+            written, "true" if every else "false", tail))
+    else:
+        out += ["the part \"%s\" of the condition \"%s\" reads no variable, so it is always %s: %s" % (
+            part.decode("cp932", "replace"), written, "true" if value else "false", why) for part, value, why in fixed]
+    return [("warning", message) for message in out]
+
+
+def _split_statement(text):
+    """(target, operator, expression) as the engine splits one statement:
+    '+', '-' and '=' make the operator until it is one of the five
+    assignments, the rest is the expression."""
+    target, op, expr, state, i = b"", b"", b"", 0, 0
+    while i < len(text):
+        n = script_data._char_len(text, i)
+        ch = text[i:i + n]
+        if state == 0 and ch in (b"+", b"-", b"="):
+            state = 1
+        if state == 1 and (ch not in (b"+", b"-", b"=") or op in ASSIGNMENTS):
+            state = 2
+        if state == 0:
+            target += ch
+        elif state == 1:
+            op += ch
+        else:
+            expr += ch
+        i += n
+    return target, op, expr
+
+
+def _value_problem(expr):
+    """Why the engine reads a statement's expression as 0 or otherwise than
+    it is written, or None."""
+    if re.search(rb"[+-]", expr):
+        for piece in re.split(rb"[+-]", expr):
+            if piece.startswith(b"rand("):
+                return "rand(...) in a sum is read as 0: give the sum its own statement ([2000]=rand(1,6)&[2000]+=1)"
+            if piece and not (re.match(rb"[0-9]", piece) or (piece[:1] == b"[" and _variable(piece) is not None)):
+                if piece[:1] != b"[":
+                    return "%s in its sum is read as 0" % piece.decode("cp932", "replace")
+        return None
+    if expr.startswith(b"="):
+        return "== compares (in an if): a statement sets with =, so this one stores 0"
+    if expr in (b"true", b"false") or re.match(rb"rand\([+-]?[0-9]+,[+-]?[0-9]+\)$", expr) or re.match(rb"[0-9]", expr):
+        return None
+    if expr[:1] == b"[":
+        return None  # told as a reference
+    return "its value %s is read as 0" % expr.decode("cp932", "replace") if expr else "it gives no value, so it stores 0"
+
+
+def statement_problems(word):
+    """Warnings for statements the engine reads otherwise than they are
+    written: a target or reference that is no variable, an operator that is
+    none of =, +=, -=, ++ and --, a value read as 0, and statements after
+    the 16th."""
+    text = _squeezed(word)
+    if not text:
+        return []
+    statements = text.split(b"&")
+    out = []
+    if len(statements) > LIST_PARTS:
+        out.append("the statements \"%s\" are more than %d: the game runs none after the %dth" % (
+            script_data.unquoted(word).decode("cp932", "replace"), LIST_PARTS, LIST_PARTS))
+    for statement in statements[:LIST_PARTS]:
+        if not statement:
+            continue
+        target, op, expr = _split_statement(statement)
+        if _variable(target) is None:
+            why = _bad_references(target)[:1] or [
+                "its target %s is no variable, so nothing is stored" % target.decode("cp932", "replace")]
+        else:
+            why = _bad_references(expr)
+            if not re.fullmatch(rb"\[[0-9]+\]", target):
+                why.append("the game reads it as %s%s%s: the operators are =, +=, -=, ++ and --" % (
+                    re.match(rb"\[[0-9]+\]?", target).group(0).decode(), op.decode(), expr.decode("cp932", "replace")))
+            elif op not in ASSIGNMENTS:
+                why.append("it changes nothing: %s (=, +=, -=, ++ or --)" % (
+                    "it has no operator" if not op else "the game reads %s as its operator, which is none of the five"
+                    % op.decode()))
+            elif op != b"++" and op != b"--" and _value_problem(expr):
+                why.append(_value_problem(expr))
+        out += ["the statement \"%s\": %s" % (statement.decode("cp932", "replace"), w) for w in why]
+    return [("warning", message) for message in out]
 
 
 def _usage(command):
@@ -432,6 +572,10 @@ class _Flow:
         if command == "elseif" and not self.blocks:
             out.append(("error", "elseif with no <if> before it"))
             return out
+        if command == "jump_endif" and not self.blocks:
+            out.append(("error", "jump_endif with no <if> before it: the game skips from here to an <endif> further "
+                                 "on, passing by every line in between"))
+            return out
         if command in ("else", "endif") and not self.blocks:
             out.append(("warning", "%s with no <if> before it: the game passes it by%s" % (
                 command, ", and the lines behind it always run" if command == "else" else "")))
@@ -479,7 +623,7 @@ def check(folder, game_dir=None):
 
     def warn(message):
         where, _, text = message.partition(": ")
-        level = "error" if " which the container lacks" in text or ", which " in text else "warning"
+        level = "error" if re.search(r", which .+? lacks\b", text) else "warning"
         problems.append((level, where, text))
 
     try:
@@ -512,6 +656,17 @@ def check(folder, game_dir=None):
             if command in CONDITIONS and CONDITIONS[command] < len(words):
                 for level, message in condition_problems(words[CONDITIONS[command]]):
                     problems.append((level, at, message))
+            if command in STATEMENTS and STATEMENTS[command] < len(words):
+                for level, message in statement_problems(words[STATEMENTS[command]]):
+                    problems.append((level, at, message))
+            if command in CONDITIONS or command in STATEMENTS:
+                rest = _rest_of_line(data, offset + len(tag)).strip(b" \t")
+                if rest and not rest.startswith((b"<", b";")):
+                    problems.append(("warning", at, "text behind the tag on its line: a '>' outside double quotes "
+                                                    "ends the tag, so the game reads %s and passes %s by: quote a "
+                                                    "condition or statement (\"[2000]>3\")" % (
+                                                        tag.decode("cp932", "replace"),
+                                                        rest.decode("cp932", "replace"))))
             if command in LAYERED and words and not _is_layer(script_data.unquoted(words[0])):
                 problems.append(("error", at, "%s's layer %s is neither base nor a number from 0 to 11: %s" % (
                     command, words[0].decode("cp932", "replace"), LAYERED[command])))

@@ -16,9 +16,10 @@ what the interpreter could not run, and writes the label index 00_info.bin.
 
 Refused (DataError, naming file, line and column): a character without a
 code, a member of 1 MiB or more, a tag over 1535 bytes, a command name over
-31 bytes, more than 33 arguments, a '<' whose tag is not closed by '>'
-before the next '<' outside quotes or the end (a double quote left open,
-which takes the '>' in, is named as such), a source not in UTF-8; in the
+31 bytes, more than 33 arguments, a tag that no '>' closes before the end
+and one that runs on over its line's end into the next line's '<' (a
+double quote left open, which takes the '>' in, is named as such), a
+source not in UTF-8; in the
 index a label name over 63 bytes or a label twice in one file (with both
 lines); in the folder a member name that is not ASCII, does not end in
 ".txt" or is over 47 bytes, more than 4096 members, and a 00_info.bin of
@@ -28,7 +29,10 @@ Warned (printed to stderr, or handed to the `warn` callback): a command name
 the table lacks, a label line whose next tag is not <label or that holds a
 space, a '<' inside a ';' comment, a call, jump or menuadd whose file or
 label the container lacks or that names a label line cut short by a space,
-and a call of its own file with no label (the scene repeats for ever).
+and a call that makes its file's return come back behind it for ever (a
+return goes back behind the newest call into its file): a call of its own
+file with no label, and a call of a label of its own file in a file that
+another file calls.
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
@@ -148,45 +152,40 @@ def _encode(text, name):
 
 
 def _char_len(data, i):
-    return 2 if _is_lead(data[i]) and i + 1 < len(data) else 1
+    return 2 if _is_lead(data[i]) and i + 1 < len(data) and data[i + 1] != 0 else 1
 
 
 def cut_tag(data, start):
-    """(end offset behind '>' or None, tag bytes, argument words) of the tag
-    whose '<' is at start; stops without a '>' at a NUL, at a further '<'
-    outside quotes or at the end (the second value then is the offset of the last '"' whose
-    quoting took in a '>', or None)."""
-    i, quote, args, arg_start = start + 1, False, [], None
-    bounds, quote_at, swallowed = [], None, None
+    """The tag whose '<' is at start, cut as the interpreter cuts it: it runs
+    to the first '>' outside double quotes (a '"' followed by ' ', ',' or
+    '>' ends quoting, any other '"' starts it); ' ' and ',' outside quotes
+    separate arguments. Returns (end offset behind its '>', or None when a
+    NUL or the end comes first; the tag bytes; its argument words; the offset
+    of the '"' whose quoting is open where the tag's first line ends or at
+    the end, or None)."""
+    i, quote, bounds, arg_start = start + 1, False, [], None
+    quote_at, open_at = None, None
     while i < len(data):
         b = data[i]
         if b == 0:
             break
-        n = _char_len(data, i)
-        if n == 2:
+        if _char_len(data, i) == 2:
             i += 2
             continue
-        # The engine takes a '<' inside a tag as it stands; a '<' outside
-        # quotes, or behind a quoted '>', is most likely the next tag.
-        if b == ord("<") and (not quote or swallowed is not None):
-            return None, swallowed, []
         if b == ord('"'):
             after = data[i + 1] if i + 1 < len(data) else 0
             if not quote:
                 quote_at = i
             quote = after not in b" ,>"
-            i += 1
-            continue
-        if quote and b == ord(">"):
-            swallowed = quote_at
-        if not quote and b == ord(">"):
+        elif b == 0x0D and quote and open_at is None:
+            open_at = quote_at
+        elif not quote and b == ord(">"):
             if arg_start is not None:
-                bounds.append((arg_start, i))
-            words = [_word(data, s) for s, _ in bounds]
-            return i + 1, data[start:i + 1], words
-        if not quote and b in b" ,":
+                bounds.append(arg_start)
+            return i + 1, data[start:i + 1], [_word(data, s) for s in bounds], open_at
+        elif not quote and b in b" ,":
             if arg_start is not None:
-                bounds.append((arg_start, i))
+                bounds.append(arg_start)
             i += 1
             while i < len(data) and data[i] == 0x20:
                 i += 1
@@ -195,10 +194,9 @@ def cut_tag(data, start):
                 while i < len(data) and data[i] == 0x20:
                     i += 1
             arg_start = i
-            args.append(i)
             continue
         i += 1
-    return None, swallowed, []
+    return None, data[start:i], [], open_at if open_at is not None else (quote_at if quote else None)
 
 
 def _word(data, start):
@@ -256,13 +254,18 @@ def _tags(data, where, warn):
         if b != ord("<"):
             i += _char_len(data, i)
             continue
-        end, tag, words = cut_tag(data, i)
-        if end is None and tag is not None:
+        end, tag, words, open_at = cut_tag(data, i)
+        line_end = tag.find(b"\r\n")
+        runs_on = line_end >= 0 and b"<" in tag[line_end:]  # into the next line's tag
+        if open_at is not None and (end is None or runs_on):
             raise vndata.DataError("%s: double quote not closed: the '>' behind it is read as quoted text "
-                                   "(a '\"' in a text is written $4)" % where.at(tag))
+                                   "(a '\"' in a text is written $4)" % where.at(open_at))
         if end is None:
-            raise vndata.DataError("%s: tag not closed by '>' before the next '<' (a '<' in a text is written $1; "
-                                   "a condition with '<' is quoted: \"[2000]<3\")" % where.at(i))
+            raise vndata.DataError("%s: tag not closed by '>' before the end of the file" % where.at(i))
+        if runs_on:
+            raise vndata.DataError("%s: tag not closed by '>' on its line: the game reads on to the '>' on line %s, "
+                                   "taking the tags between in as its arguments" % (
+                                       where.at(i), where.at(end - 1).split(":")[1]))
         if len(tag) > TAG_LIMIT:
             raise vndata.DataError("%s: tag of %d bytes (at most %d)" % (where.at(i), len(tag), TAG_LIMIT))
         name = _name_of(tag)
@@ -451,16 +454,23 @@ def target_problem(command, word, label, current, labels):
     return None
 
 
-def decode_source(raw, name):
-    """The text of a UTF-8 scenario source; a byte that is not UTF-8 is named
-    with its line and column."""
-    try:
-        return raw.decode("utf-8")
-    except UnicodeDecodeError as e:
-        line = raw.count(b"\n", 0, e.start) + 1
-        col = len(raw[raw.rfind(b"\n", 0, e.start) + 1:e.start].decode("utf-8", "replace")) + 1
-        raise vndata.DataError("%s:%d:%d: not UTF-8 (byte 0x%02X): save the file as UTF-8" % (
-            name, line, col, raw[e.start])) from e
+# Why a call back into its own file loops: the game keeps no stack of calls.
+_NO_STACK = "a return goes back behind the newest call into its file"
+
+
+def _self_call(name, label, caller):
+    """The message for a call of the file it stands in (label: the label it
+    names; caller: the place of a call into this file from another file, or
+    None), or None when it comes back as written."""
+    stem = name[:-len(".txt")]
+    if not label:
+        return ("call runs its own file %s from the top again, and %s, so the scene comes back to this call for "
+                "ever: repeat a part with a label and <jump %s,*label,\"condition\"> back to it" % (name, _NO_STACK, stem))
+    if label and caller:
+        return ("call of label %s of its own file %s, itself called at %s: %s, so %s's own return then comes "
+                "back behind this call for ever: put %s in a file of its own and call it there" % (
+                    label.decode("cp932", "replace"), name, caller, _NO_STACK, name, label.decode("cp932", "replace")))
+    return None
 
 
 def script_arc_bytes(folder, warn=_default_warn):
@@ -479,7 +489,7 @@ def script_arc_bytes(folder, warn=_default_warn):
             raise vndata.DataError("%s: name over %d bytes" % (name, MEMBER_NAME_LIMIT))
         with open(os.path.join(folder, name), "rb") as f:
             raw = f.read()
-        text = decode_source(raw, name)
+        text = vndata.decode_utf8(raw, name)
         data, where = _encode(text, name)
         tagged[name] = (_check(data, name, where, warn), where)
         members.append((name, data))
@@ -489,6 +499,14 @@ def script_arc_bytes(folder, warn=_default_warn):
     info = info_bytes(members, {name: where for name, (_, where) in tagged.items()})
     labels = {name: {label for label, _ in _labels(name, data)} for name, data in members}
     cut = {name: _cut_labels(data, tagged[name][1]) for name, data in members}
+    calls = [(name, where, offset, words) for name, (tags, where) in tagged.items()
+             for offset, tag, words in tags if _name_of(tag) == b"call"]
+    # The files another file calls, each with its first caller.
+    called = {}
+    for name, where, offset, words in calls:
+        member = find_member(words[0] if words else b"", name, list(labels))
+        if member is not None and member != name:
+            called.setdefault(member, where.at(offset).rsplit(":", 1)[0])
     for name, (tags, where) in tagged.items():
         for offset, tag, words in tags:
             command = _name_of(tag)
@@ -505,10 +523,10 @@ def script_arc_bytes(folder, warn=_default_warn):
                 warn("%s: %s" % (where.at(offset), spaced))
             if problem:
                 warn("%s: %s" % (where.at(offset), problem))
-            if command == b"call" and member == name and name_part(unquoted(file)) and not unquoted(label):
-                warn("%s: call runs its own file %s from the top again, and so comes back to this call: the scene "
-                     "repeats for ever (a label of the file is called by name: <call %s,*label>)" % (
-                         where.at(offset), name, name[:-len(".txt")]))
+            if command == b"call" and member == name and name_part(unquoted(file)):
+                problem = _self_call(name, unquoted(label), called.get(name))
+                if problem:
+                    warn("%s: %s" % (where.at(offset), problem))
     return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))
 
 
@@ -523,7 +541,7 @@ def command_uses(folder, warn=_default_warn):
         if not name.endswith(".txt") or not os.path.isfile(path):
             continue
         with open(path, "rb") as f:
-            text = decode_source(f.read(), name)
+            text = vndata.decode_utf8(f.read(), name)
         data, where = _encode(text, name)
         for offset, tag, _ in _tags(data, where, warn):
             command = _name_of(tag).decode("cp932", "replace")

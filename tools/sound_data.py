@@ -99,7 +99,11 @@ def render_notes(notes, rate, tempo=120, wave="sine", amp=0.4, decay=0.0):
     beat = 60.0 / tempo
     for item in notes.split():
         name, _, beats = item.partition(":")
-        freq, n = note_freq(name), int(round(float(beats or 1) * beat * rate))
+        try:
+            length = float(beats or 1)
+        except ValueError:
+            raise SoundError("bad note %r: its beats are a number" % item) from None
+        freq, n = note_freq(name), int(round(length * beat * rate))
         attack, release = max(1, int(0.005 * rate)), max(1, int(0.02 * rate))
         for i in range(n):
             if freq == 0:
@@ -289,22 +293,57 @@ def loop_trailer(start, end):
 
 # ---------------------------------------------------------------- .synth sources
 
+WAVES = ("sine", "square", "triangle", "voice")
+_WHOLE = ("rate", "channels", "repeat", "bits")  # numbers of a sound; "quality" may have a fraction
+_PART_NUMBERS = ("tempo", "amp", "pan", "decay")
+
+
 def synth_from_source(text, where="synth"):
     """The bytes of the sound a .synth source (JSON text) describes."""
-    try:
-        desc = json.loads(text)
-    except ValueError as e:
-        raise SoundError("%s: %s" % (where, e))
-    return _synth(desc, where)
+    return _synth(vndata.json_source(text, where, error=SoundError), where)
+
+
+def _check_synth(desc, where):
+    """SoundError naming the setting of a sound description that has the
+    wrong type or an unknown value."""
+    def number(value, what, whole):
+        if isinstance(value, bool) or not isinstance(value, (int, float)) or (whole and value != int(value)):
+            raise SoundError("%s: %s is %s, not %s" % (where, what, json.dumps(value),
+                                                       "a whole number" if whole else "a number"))
+    if not isinstance(desc, dict):
+        raise SoundError("%s: a sound is described by a JSON object" % where)
+    for key in _WHOLE + ("quality",):
+        if key in desc:
+            number(desc[key], '"%s"' % key, key in _WHOLE)
+    parts = desc.get("parts", [{}])
+    if not isinstance(parts, list) or not all(isinstance(p, dict) for p in parts):
+        raise SoundError('%s: "parts" is a list of objects' % where)
+    for n, part in enumerate(parts, 1):
+        for key in _PART_NUMBERS:
+            if key in part:
+                number(part[key], '"%s" of part %d' % (key, n), False)
+        if part.get("tempo", 120) <= 0:
+            raise SoundError('%s: "tempo" of part %d is beats a minute, more than 0' % (where, n))
+        if not isinstance(part.get("notes", ""), str):
+            raise SoundError('%s: "notes" of part %d is a text of notes ("C5:1 E5:1")' % (where, n))
+        if part.get("wave", "sine") not in WAVES:
+            raise SoundError('%s: "wave" of part %d is %s, not one of %s' % (
+                where, n, json.dumps(part["wave"]), ", ".join(WAVES)))
+    loop = desc.get("loop")
+    if loop is not None and (not isinstance(loop, list) or len(loop) != 2):
+        raise SoundError('%s: "loop" is [start, end] in seconds' % where)
+    for value in loop or ():
+        number(value, '"loop"', False)
 
 
 def _synth(desc, where):
+    if isinstance(desc, dict) and desc.get("format") == "arc":
+        members = desc.get("members", {})
+        if not isinstance(members, dict) or not members:
+            raise SoundError('%s: an arc needs "members", an object of named sounds' % where)
+        return vndata.arc_bytes([(name, _synth(d, "%s:%s" % (where, name))) for name, d in members.items()])
+    _check_synth(desc, where)
     fmt = desc.get("format", "wav")
-    if fmt == "arc":
-        members = [(name, _synth(d, "%s:%s" % (where, name))) for name, d in desc.get("members", {}).items()]
-        if not members:
-            raise SoundError("%s: an arc needs members" % where)
-        return vndata.arc_bytes(members)
     rate, channels = int(desc.get("rate", 22050)), int(desc.get("channels", 1))
     if channels not in (1, 2) or not 8000 <= rate <= 96000:
         raise SoundError("%s: %d channels at %d Hz" % (where, channels, rate))

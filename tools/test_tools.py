@@ -29,6 +29,8 @@ import script_check  # noqa: E402
 import script_data  # noqa: E402
 import vndata  # noqa: E402
 
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
 
 class Bad(Exception):
     pass
@@ -367,7 +369,7 @@ def tag_names(text):
 class SampleScenarioTest(unittest.TestCase):
     def test_every_command_has_a_tag_in_the_sample(self):
         self.assertEqual(COMMANDS, {v: k for k, v in script_data.COMMANDS.items()})
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         folder = os.path.join(root, "sample", "base", "script", "script.arc")
         with tempfile.TemporaryDirectory() as tmp:
             out = os.path.join(tmp, "script.arc")
@@ -390,7 +392,7 @@ class SampleScenarioTest(unittest.TestCase):
     def test_every_shown_text_is_a_key_in_every_language(self):
         # A line written into the script is in one language only; a key that
         # lacks a language shows nothing in that interface language.
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         script = os.path.join(root, "sample", "base", "script")
         tables = {}
         for name in ("script_mes", "sysgra_mes", "system_mes"):
@@ -425,7 +427,7 @@ class SampleScenarioTest(unittest.TestCase):
         # place: both are drawn on the back page, the place first, before
         # the first transition, and the scene waits for that transition
         # before its first line.
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         base = os.path.join(root, "sample", "base")
         stages = extras_data.special_stages(base)
         adv = set(extras_data.story_pictures(base))
@@ -523,6 +525,34 @@ class ScriptDataTest(unittest.TestCase):
         # A quoted '>' does not close the tag: the quote left open is named.
         self.refused('<text "a>b', "t.txt:1:7: double quote not closed")
         self.refused('<eval "[2000]=1>\n<text a>', "t.txt:1:7: double quote not closed: the '>' behind it is read")
+        self.refused('<eval "[2000]=1>\n<text "a">', "t.txt:1:7: double quote not closed")
+        self.refused("<wait 1\n<text a>", "t.txt:1:1: tag not closed by '>' on its line: the game reads on to the "
+                                            "'>' on line 2, taking the tags between in as its arguments")
+        # A '<' or '>' inside quotes, or a '<' on the tag's own line, is part
+        # of the tag, as the engine reads it.
+        self.assertEqual(self.convert('<if "[2000]>1&&[2000]<3">\n<if [2000]<3>\n<text "a\nb">\n')[1], [])
+
+    def test_tags_cut_as_the_shared_table_says(self):
+        # The engine's syntax test cuts the same table with the interpreter.
+        def unescape(field):
+            if field == "\\e":
+                return b""
+            return re.sub(rb"\\(x[0-9A-Fa-f]{2}|.)", lambda m: bytes([int(m.group(1)[1:], 16)]) if len(m.group(1)) == 3
+                          else {b"r": b"\r", b"n": b"\n", b"t": b"\t"}.get(m.group(1), m.group(1)),
+                          field.encode("latin-1"))
+        rows = 0
+        with open(os.path.join(ROOT, "tests", "data", "tag_cuts.txt"), encoding="latin-1") as f:
+            for line in f.read().splitlines():
+                if not line or line.startswith("#"):
+                    continue
+                fields = [unescape(field) for field in line.split("\t")]
+                end, _, words, _ = script_data.cut_tag(fields[0], 0)
+                closed = fields[1] != b"-"
+                self.assertEqual(end, int(fields[1]) if closed else None, line)
+                if closed:
+                    self.assertEqual(words, fields[2:], line)
+                rows += 1
+        self.assertGreaterEqual(rows, 15)
 
     def test_warnings(self):
         _, w = self.convert("<imagex 1>\n<10 a>\n*top\n<wait>\n; <no>\r\n<text a><3 x>")
@@ -609,6 +639,8 @@ def write_game(root, scenario):
     return os.path.join(root, "base", "script", "script.arc")
 
 
+VARIABLES = ("a variable is written in brackets with a number that begins with 0, 1 or 2: [00] to [23] or "
+             "[2000] to [2023]")
 CLEAN_SCENARIO = ("*top\n<label>\n<playbgm hall,true,80>\n<image base,back,bg_hall>\n<trans crossfade,500>\n"
                   "<wt>\n<text TEXT_400>\n<text \"Wind, rain.\">\n<keywait 400>\n<returnmenu>\n")
 
@@ -706,15 +738,15 @@ class AuthorCheckTest(unittest.TestCase):
             ("<elseif \"[2000]==1\">", 1, "00_init.txt:11:1: error: elseif with no <if> before it"),
             # A condition that reads no variable, as the engine reads it.
             ('<if "2000==2">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"2000==2\" reads no variable, so "
-             "it is always false: a variable is written in brackets, [0] to [23] or [2000] to [2023]"),
+             "it is always false: " + VARIABLES),
             ('<if "[2000]==1 && [2024]==0">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"[2024]==0\" of the "
-             "condition \"[2000]==1 && [2024]==0\" reads no variable, so it is always true: a variable is written in "
-             "brackets, [0] to [23] or [2000] to [2023]"),
+             "condition \"[2000]==1 && [2024]==0\" reads no variable, so it is always true: [2024] is no variable, "
+             "so it is read as 0 and keeps no value: the variables are [00] to [23] and [2000] to [2023]"),
             ("<jump 00_init,*top,true>", 2, "00_init.txt:11:1: warning: the condition \"true\" reads no variable, so "
-             "it is always false: a variable is written in brackets, [0] to [23] or [2000] to [2023]"),
+             "it is always false: " + VARIABLES),
             ("<call 00_init>", 2, "00_init.txt:11:1: warning: call runs its own file 00_init.txt from the top again, "
-             "and so comes back to this call: the scene repeats for ever (a label of the file is called by name: "
-             "<call 00_init,*label>)"),
+             "and a return goes back behind the newest call into its file, so the scene comes back to this call for "
+             "ever: repeat a part with a label and <jump 00_init,*label,\"condition\"> back to it"),
             ("<gosub 00_init,*top>", 2, "00_init.txt:11:1: warning: gosub does nothing, whatever it names: a label is "
              "run by <call file,label>, which comes back at the label's <return>"),
             # A label cut short by a space, at the jump that names it.
@@ -723,13 +755,83 @@ class AuthorCheckTest(unittest.TestCase):
                 "*all, and a tag naming the whole line reads done as further arguments",
                 "00_init.txt:13:1: warning: jump names label *all done, but a label ends at a space: line 11 makes "
                 "the label *all, and jump reads done as its condition; write the label without spaces",
-                "00_init.txt:13:1: warning: the condition \"done\" reads no variable, so it is always false: a "
-                "variable is written in brackets, [0] to [23] or [2000] to [2023]")),
+                "00_init.txt:13:1: warning: the condition \"done\" reads no variable, so it is always false: " + VARIABLES)),
             ("*all done\n<label>\n<call 00_init,\"*all done\">", 1, (
                 "00_init.txt:11:1: warning: label line *all done: a label ends at a space or tab, so this one is "
                 "*all, and a tag naming the whole line reads done as further arguments",
                 "00_init.txt:13:1: error: call names label *all done, which 00_init.txt lacks (a label ends at a "
                 "space: line 11 makes the label *all)")),
+            # References as the engine reads them: a number that begins with
+            # 0, 1 or 2, naming 0 to 23 or 2000 to 2023.
+            ('<if "[5]==1">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"[5]==1\" reads no variable, so "
+             "it is always false: [5] is read as 0 and keeps no value: the game reads a reference only when its "
+             "number begins with 0, 1 or 2, so write [05]"),
+            ('<eval "[2000]=1&[5]=1">', 2, "00_init.txt:11:1: warning: the statement \"[5]=1\": [5] is read as 0 and "
+             "keeps no value: the game reads a reference only when its number begins with 0, 1 or 2, so write [05]"),
+            ('<eval "[24]=1">', 2, "00_init.txt:11:1: warning: the statement \"[24]=1\": [24] is no variable, so it is "
+             "read as 0 and keeps no value: the variables are [00] to [23] and [2000] to [2023]"),
+            ('<jump 00_init,*top,"[2000]==[9]">', 2, "00_init.txt:11:1: warning: the condition \"[2000]==[9]\": [9] is "
+             "read as 0 and keeps no value: the game reads a reference only when its number begins with 0, 1 or 2, "
+             "so write [09]"),
+            ('<menuadd 0,SELECT_40,00_init,*top,"[2000]==1">\n<menustart 0>', 2, "00_init.txt:11:1: warning: the "
+             "statement \"[2000]==1\": == compares (in an if): a statement sets with =, so this one stores 0"),
+            # Conditions and statements read otherwise than they are written.
+            ('<if "2000==1 || 2001<1">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"2000==1 || 2001<1\" "
+             "reads no variable, so it is always false: " + VARIABLES),
+            ('<if "2000==1 || 2001>1">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"2000==1 || 2001>1\" "
+             "reads no variable, so it is always true: " + VARIABLES),
+            ('<if "[2000]==1&[2001]==2">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"[2000]==1&[2001]==2\" "
+             "of the condition \"[2000]==1&[2001]==2\" is always false: the game reads ==== as its operator, which is "
+             "none of ==, !=, <, >, <= and >= (a part holds one comparison, and parts are joined by && or ||)"),
+            ('<if "[2000]==1 && [2001]==2 || [2002]==3">\n<endif>', 2, "00_init.txt:11:1: warning: the condition "
+             "\"[2000]==1 && [2001]==2 || [2002]==3\" joins its parts with both && and ||: the game joins every part "
+             "by the last one, ||, so it holds when any part holds"),
+            ('<if "%s">\n<endif>' % "||".join(["[2000]==%d" % n for n in range(17)]), 2, "00_init.txt:11:1: "
+             "warning: the condition \"%s\" has more than 16 parts: the game reads none after the 16th" % "||".join(
+                 ["[2000]==%d" % n for n in range(17)])),
+            ('<eval "%s">' % "&".join(["[2000]++"] * 17), 2, "00_init.txt:11:1: warning: the statements \"%s\" are "
+             "more than 16: the game runs none after the 16th" % "&".join(["[2000]++"] * 17)),
+            ('<eval "[2000]=yes&[2001]=1+one&[2002]=">', 2, (
+                "00_init.txt:11:1: warning: the statement \"[2000]=yes\": its value yes is read as 0",
+                "00_init.txt:11:1: warning: the statement \"[2001]=1+one\": one in its sum is read as 0",
+                "00_init.txt:11:1: warning: the statement \"[2002]=\": it gives no value, so it stores 0")),
+            ('<eval "[2000]*=2">', 2, "00_init.txt:11:1: warning: the statement \"[2000]*=2\": the game reads it as "
+             "[2000]=2: the operators are =, +=, -=, ++ and --"),
+            ('<eval "[2000]=rand(1,6)+1">', 2, "00_init.txt:11:1: warning: the statement \"[2000]=rand(1,6)+1\": "
+             "rand(...) in a sum is read as 0: give the sum its own statement ([2000]=rand(1,6)&[2000]+=1)"),
+            ('<eval "flag=1&[2000]">', 2, ("00_init.txt:11:1: warning: the statement \"flag=1\": its target flag is no "
+             "variable, so nothing is stored", "00_init.txt:11:1: warning: the statement \"[2000]\": it changes "
+             "nothing: it has no operator (=, +=, -=, ++ or --)")),
+            ("<if [2000]>3>\n<endif>", 2, "00_init.txt:11:1: warning: text behind the tag on its line: a '>' outside "
+             "double quotes ends the tag, so the game reads <if [2000]> and passes 3> by: quote a condition or "
+             "statement (\"[2000]>3\")"),
+            ("<jump_endif>\n<text TEXT_400>\n<if \"[2000]==1\">\n<endif>", 1, "00_init.txt:11:1: error: jump_endif "
+             "with no <if> before it: the game skips from here to an <endif> further on, passing by every line in "
+             "between"),
+            # A label line cut by a space into more than two words, at each
+            # command that names it.
+            ("*all done now\n<label>\n<call 00_init,*all done now>", 2, (
+                "00_init.txt:11:1: warning: label line *all done now: a label ends at a space or tab, so this one is "
+                "*all, and a tag naming the whole line reads done now as further arguments",
+                "00_init.txt:13:1: warning: call names label *all done now, but a label ends at a space: line 11 makes "
+                "the label *all, and call reads done now as an argument it passes over; write the label without "
+                "spaces", "00_init.txt:13:1: warning: call reads 2 arguments, 4 are given: <call file,label>")),
+            ("<menuadd 0,SELECT_40,,*all done now>\n<menustart 0>\n*all done now\n<label>", 2, (
+                "00_init.txt:11:1: warning: menuadd names label *all done now, but a label ends at a space: line 13 "
+                "makes the label *all, and menuadd reads done now as its statements; write the label without spaces",
+                "00_init.txt:11:1: warning: menuadd reads 5 arguments, 6 are given: "
+                "<menuadd new,text,file,label,statements>",
+                "00_init.txt:11:1: warning: the statement \"done\": its target done is no variable, so nothing is "
+                "stored",
+                "00_init.txt:13:1: warning: label line *all done now: a label ends at a space or tab, so this one is "
+                "*all, and a tag naming the whole line reads done now as further arguments")),
+            ("<image base,back,bg_hall,,0,0,x:1>", 2, "00_init.txt:11:1: warning: image reads no argument by name, so "
+             "x:1 is read as it stands, in a place it passes over: <image layer,page,name,priority,x,y,-,-,-,effect>"),
+            ("<backlay bg>", 1, "00_init.txt:11:1: error: backlay's layer bg is neither base nor a number from 0 to 11: "
+             "nothing is copied"),
+            ('<if "[2000]==1">\n<text TEXT_400>\n<elseif "[2000]==2">\n<endif>', 2, "00_init.txt:13:1: warning: the "
+             "branch before this elseif has no <jump_endif> at its end: when it runs, this condition is tested too "
+             "and its branch may run after it"),
             ('<if "[2000]==1">\n<text TEXT_400>\n<else>\n<endif>', 2, "00_init.txt:13:1: warning: the branch before "
              "this else has no <jump_endif> at its end: when it runs, the else branch runs after it"),
             ('<if "[2000]==1">\n<jump_endif>\n<else>\n<elseif "[2000]==2">\n<endif>', 1, "00_init.txt:14:1: error: "
@@ -747,9 +849,16 @@ class AuthorCheckTest(unittest.TestCase):
                                     "<menuadd 1,SELECT_40,,*top,\"[2000]=1\">\n<menustart 0>\n"
                                     "<quake time:500,amplitude:8>\n<image 3,fore,bg_hall,,0,0,,,,1>\n"
                                     '<if "[2000]<3">\n<if "[2001]==1">\n<jump_endif>\n<endif>\n<jump_endif>\n'
-                                    '<elseif "R18 == 1 || [3000]+[2001]>=4">\n<jump 00_init,*top>\n<else>\n'
+                                    '<elseif "R18 == 1 || [2000]+[2001]>=4">\n<jump 00_init,*top>\n<else>\n'
                                     '<call 00_init,*top>\n<endif>\n'
                                     "<text SYSTEM_1014>\n"), (0, []))
+        # Range conditions, references with a leading 0, every form of
+        # statement and a gosub with nothing to pass over are clean too.
+        self.assertEqual(self.check(CLEAN_SCENARIO + '<if "[2000]>1&&[2000]<3">\n<jump_endif>\n'
+                                    '<elseif "[05]==1 || [2000]>=1 || [2000]<=-2">\n<jump_endif>\n<endif>\n'
+                                    '<jump 00_init,*top,"[2000]>1&&[2000]<3">\n'
+                                    '<eval "[0005]=1&[2000]++&[2001]--&[2001]=[2000]+1-[23]&[2002]=rand(1,6)&'
+                                    '[2003]-=2&[2004]+=[2003]&[2005]=true">\n<gosub>\n'), (0, []))
 
     def test_files_are_found_as_the_engine_finds_them_and_each_file_is_checked(self):
         # A file named in other capitals is found, with its labels; a '*' in
@@ -758,6 +867,20 @@ class AuthorCheckTest(unittest.TestCase):
         self.assertEqual(self.check(CLEAN_SCENARIO + "<call Scene1>\n<jump SCENE1,*s>\n<jump epilogue,*e>\n"
                                     "<jump scene*,*s>\n<menuadd 0,SELECT_40,*pilogue,*e>\n<menustart 0>\n", files),
                          (0, []))
+        # A call back into its own file comes back here for ever when the
+        # file is itself called: a return goes back behind the newest call
+        # into its file. A file reached by a jump calls its own labels.
+        aside = "*s\n<label>\n<call scene1,*aside>\n<returnmenu>\n*aside\n<label>\n<return>\n"
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene1,*s>\n", {"scene1.txt": aside}), (0, []))
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1,*s>\n", {"scene1.txt": aside}), (2, [
+            "scene1.txt:3:1: warning: call of label *aside of its own file scene1.txt, itself called at "
+            "00_init.txt:11: a return goes back behind the newest call into its file, so scene1.txt's own return "
+            "then comes back behind this call for ever: put *aside in a file of its own and call it there"]))
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1>\n", {"scene1.txt": (
+            '*s\n<label>\n<if "[2000]<3">\n<eval "[2000]++">\n<call Scene1>\n<endif>\n<return>\n')}), (2, [
+            "scene1.txt:5:1: warning: call runs its own file scene1.txt from the top again, and a return goes back "
+            "behind the newest call into its file, so the scene comes back to this call for ever: repeat a part with "
+            "a label and <jump scene1,*label,\"condition\"> back to it"]))
         self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
                          (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
@@ -844,6 +967,49 @@ class IncrementalBuildTest(unittest.TestCase):
                 self.assertEqual(build_sample.main([out, "--sample", game]), 0)
             self.assertIn("00_init.txt:11:1: warning: unknown command 'playbmg'", err.getvalue())
             self.assertEqual(sorted(self.digests(out)), ["data_00.pcarc", "data_p00.pcarc"])
+
+    def test_a_fault_in_any_file_the_build_reads_is_named_at_its_place(self):
+        # Each fault: (file, its content, the one line the build prints,
+        # and whether the check of the scenarios prints it too).
+        faults = [
+            ("archives.json", '{"archives": [', 'archives.json:1:15: error: Expecting value', True),
+            ("archives.json", '{"archives": [{"file": "data_00.pcarc", "version": "0100"}]}',
+             'archives.json: error: archive 1 lacks its "tree" (a text)', True),
+            ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "base", "version": 1.5}]}',
+             "archives.json: error: archive 1: \"version\" is four digits, not 1.5", True),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "rate": "fast"}',
+             'base/sound/bgm/hall.oggl.synth: error: "rate" is "fast", not a whole number', False),
+            ("base/sound/bgm/hall.oggl.synth", '{"parts": [{"notes": "C4:1 H4:1"}]}',
+             "base/sound/bgm/hall.oggl.synth: error: bad note 'H4'", False),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "bits": 12}',
+             "base/sound/bgm/hall.oggl.synth: error: wav: 1 channels, 12 bits", False),
+            ("base/visual/adv/bg_hall.ext.pict", '{"size": "big"}',
+             'base/visual/adv/bg_hall.ext.pict: error: "size" is [width, height] in pixels, not "big"', False),
+            ("base/visual/adv/bg_hall.ext.pict", '[8, 8]',
+             "base/visual/adv/bg_hall.ext.pict: error: a picture is described by a JSON object", False),
+            ("base/movie/op.avi.movie", '{"size": "64x48",\n', "base/movie/op.avi.movie:2:1: error: Expecting "
+             "property name enclosed in double quotes", False),
+            ("extras.json", '{"archive": "data_00.pcarc", "pictures": {"2105": "big"}}',
+             'extras.json: error: picture 2105: its size is [width, height], not "big"', True),
+            ("base/script/script_mes.mul.txt", "languages = ja en\n[section 2]\n400.en = Hello\xff.\n",
+             "base/script/script_mes.mul.txt:3:15: error: not UTF-8 (byte 0xFF): save the file as UTF-8", True),
+        ]
+        for rel, content, line, checked in faults:
+            with tempfile.TemporaryDirectory() as tmp:
+                game, out = os.path.join(tmp, "game"), os.path.join(tmp, "out")
+                folder = write_game(game, CLEAN_SCENARIO)
+                os.makedirs(os.path.dirname(os.path.join(game, rel)), exist_ok=True)
+                with open(os.path.join(game, rel), "wb") as f:
+                    f.write(content.encode("latin-1"))
+                prefix = os.path.relpath(game) + os.sep
+                with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                    self.assertEqual(build_sample.main([out, "--sample", game]), 1, rel)
+                self.assertEqual(err.getvalue().replace(prefix, "").splitlines(), [line], rel)
+                self.assertFalse(os.path.exists(os.path.join(out, "data", "data_00.pcarc")), rel)
+                if checked:
+                    with contextlib.redirect_stderr(io.StringIO()) as err:
+                        self.assertEqual(script_check.main([folder]), 1, rel)
+                    self.assertEqual(err.getvalue().replace(prefix, "").splitlines(), [line], rel)
 
     def run_tools(self, tools, game, out, *extra):
         done = subprocess.run([sys.executable, os.path.join(tools, "build_sample.py"), out, "--sample", game] +
@@ -1046,7 +1212,7 @@ class ExtrasDataTest(unittest.TestCase):
             data = {n: d for n, _, d in members}[b"thumb_" + catalogue_data.sjis(name) + b".ext"]
             i = data[256 + 1024 + y * 256 + x]
             return bytes(data[256 + 4 * i:256 + 4 * i + 3])  # B, G, R
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         with open(os.path.join(root, "sample", "base", "visual", "adv", "event_sefa_ed_a.ext.pict"),
                   encoding="utf-8") as f:
             w, h, px = image_data.pixels_from_source(f.read())
@@ -1068,7 +1234,7 @@ class ExtrasDataTest(unittest.TestCase):
         self.assertNotIn(b"button_c13.ext", names)
         # Each button is its scenario's scene made small: the first
         # scenario's guide stands over the forest, as special.txt places her.
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         adv = os.path.join(root, "sample", "base", "visual", "adv")
         pics = {}
         for name in ("bg_forest", "chara_guide"):
@@ -1096,7 +1262,7 @@ class ExtrasDataTest(unittest.TestCase):
             self.assertEqual(extras_data.special_stages(tree), {"*m1": [("a", 0, 0), ("c", 5, 6), ("d", 0, 0)]})
         # The sample's section 4 is the generator's, and slot i of a page
         # is titled after the record it plays.
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         with open(os.path.join(root, "sample", "base", "script", "sysgra_mes.mul.txt"), encoding="utf-8") as f:
             self.assertIn(extras_data.music_titles_block(), f.read())
         block = extras_data.music_titles_block()
@@ -1105,7 +1271,7 @@ class ExtrasDataTest(unittest.TestCase):
         self.assertIn("20.en = \\sOverture\n", block)  # page 1, slot 3: record 19
 
     def test_the_sample_holds_every_track_once_as_a_distinct_loop(self):
-        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        root = ROOT
         with open(os.path.join(root, "sample", "extras.json"), encoding="utf-8") as f:
             desc = json.load(f)
         bgm = os.path.join(root, "sample", "base", "sound", "bgm")

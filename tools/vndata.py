@@ -53,6 +53,68 @@ def located(level, text, place):
     return "%s: %s: %s" % (place, level, text)
 
 
+def json_source(text, where, what=None, error=DataError):
+    """The value of a JSON source text (with `what`, "a picture" say, an
+    object that describes it); a fault is raised as `error`, a syntax fault
+    named with its line and column."""
+    import json
+    try:
+        value = json.loads(text)
+    except json.JSONDecodeError as e:
+        raise error("%s:%d:%d: %s" % (where, e.lineno, e.colno, e.msg)) from None
+    if what and not isinstance(value, dict):
+        raise error("%s: %s is described by a JSON object" % (where, what))
+    return value
+
+
+def decode_utf8(raw, where):
+    """The text of a UTF-8 source; a byte that is not UTF-8 is named with its
+    line and column."""
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError as e:
+        line = raw.count(b"\n", 0, e.start) + 1
+        col = len(raw[raw.rfind(b"\n", 0, e.start) + 1:e.start].decode("utf-8", "replace")) + 1
+        raise DataError("%s:%d:%d: not UTF-8 (byte 0x%02X): save the file as UTF-8" % (
+            where, line, col, raw[e.start])) from None
+
+
+def read_json(path):
+    """The value of the JSON file at path (UTF-8), faults named as by
+    json_source."""
+    with open(path, "rb") as f:
+        return json_source(decode_utf8(f.read(), path), path)
+
+
+def read_archives(game_dir):
+    """The archives of a game's archives.json, checked: {"archives": [{"file":
+    name, "tree": folder of game_dir, "version": four digits, "compressed":
+    [folder, ...]}, ...], "mul_encoding": "utf8" | "sjis"}."""
+    path = os.path.join(game_dir, "archives.json")
+    config = read_json(path)
+    if not isinstance(config, dict) or not isinstance(config.get("archives"), list) or not config["archives"]:
+        raise DataError("%s: an object whose \"archives\" lists the archives is wanted" % path)
+    if config.get("mul_encoding", "utf8") not in ("utf8", "sjis"):
+        raise DataError("%s: \"mul_encoding\" is utf8 or sjis, not %r" % (path, config["mul_encoding"]))
+    for n, archive in enumerate(config["archives"], 1):
+        what = "%s: archive %d" % (path, n)
+        if not isinstance(archive, dict):
+            raise DataError("%s is no object of \"file\", \"tree\", \"version\" and \"compressed\"" % what)
+        for key in ("file", "tree"):
+            if not isinstance(archive.get(key), str) or not archive[key]:
+                raise DataError("%s lacks its \"%s\" (a text)" % (what, key))
+        try:
+            _version_text(archive.get("version"))
+        except DataError:
+            raise DataError("%s: \"version\" is four digits, not %r" % (what, archive.get("version"))) from None
+        if not os.path.isdir(os.path.join(game_dir, archive["tree"])):
+            raise DataError("%s: \"tree\" names %s, which is no folder of the game" % (what, archive["tree"]))
+        compressed = archive.get("compressed", [])
+        if not isinstance(compressed, list) or not all(isinstance(c, str) for c in compressed):
+            raise DataError("%s: \"compressed\" is a list of folder names" % what)
+    return config
+
+
 def _variants(broken, known):
     if broken is None:
         return set()

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,54 @@ TEST(ScriptSyntax, TagsCutIntoNameAndArguments) {
         EXPECT_EQ(cut.words, c.words) << c.text;
         EXPECT_EQ(cut.next, std::string(c.text).size()) << c.text;
     }
+}
+
+// A field of tests/data/tag_cuts.txt with its escapes undone.
+std::string Unescape(const std::string& field) {
+    if (field == "\\e") return "";
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\' || i + 1 >= field.size()) {
+            out += field[i];
+            continue;
+        }
+        const char k = field[++i];
+        if (k == 'x' && i + 2 < field.size()) {
+            out += char(std::stoi(field.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += k == 'r' ? '\r' : k == 'n' ? '\n' : k == 't' ? '\t' : k;
+        }
+    }
+    return out;
+}
+
+// The author's tools cut the same table with their own cutter
+// (tools/test_tools.py), so both read every tag alike.
+TEST(ScriptSyntax, TagsCutAsTheSharedTableSays) {
+    std::ifstream in(VN_SOURCE_DIR "/tests/data/tag_cuts.txt", std::ios::binary);
+    ASSERT_TRUE(in);
+    std::string line;
+    int32_t rows = 0;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> fields;
+        for (size_t from = 0;;) {
+            const size_t tab = line.find('\t', from);
+            fields.push_back(Unescape(line.substr(from, tab - from)));
+            if (tab == std::string::npos) break;
+            from = tab + 1;
+        }
+        ASSERT_GE(fields.size(), 2u) << line;
+        const Cut c = CutFirst(fields[0]);
+        const bool closed = fields[1] != "-";
+        EXPECT_EQ(c.closed, closed) << line;
+        if (!closed) continue;
+        EXPECT_EQ(c.next, uint32_t(std::stoul(fields[1]))) << line;
+        EXPECT_EQ(c.words, Words(fields.begin() + 2, fields.end())) << line;
+        ++rows;
+    }
+    EXPECT_GE(rows, 15);
 }
 
 TEST(ScriptSyntax, CommentsAndTheEndOfAMember) {
