@@ -111,8 +111,6 @@ int Count(const std::string& text, const std::string& part) {
 
 TEST(ScriptLoopProgram, RangeConditionsAndOwnLabelCallsPlayAsWrittenAndASelfReturnLoopEndsTheStory) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    ::setenv("VN_SCRIPT_TRACE", "1", 1);
-    testing::internal::CaptureStderr();
     ProgramRun run;
     run.before = EditedScenarios;
     bool ended = false, titleAgain = false;
@@ -135,11 +133,8 @@ TEST(ScriptLoopProgram, RangeConditionsAndOwnLabelCallsPlayAsWrittenAndASelfRetu
                           },
                           1500));
     PrependNewGame(steps);
-    const int code = run.Run(steps);
-    const std::string err = testing::internal::GetCapturedStderr();
-    ::unsetenv("VN_SCRIPT_TRACE");
-    GSL_ScriptTraceSet(nullptr);
-    Lib_DebugSetSink(nullptr);
+    int code = -1;
+    const std::string err = RunTraced(run, std::move(steps), &code);
 
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.failed, "");
