@@ -72,6 +72,23 @@ T* GSL_CommandPrivate(CommandContext* ctx) {
     return reinterpret_cast<T*>(ctx->priv);
 }
 
+// Where the script came back to (by a jump, a call or a return) and
+// everything a tag that does not wait reads to choose its way: the game and
+// system variables, the label history's length, the pending return point
+// and the count of random draws (script_task.cpp).
+struct ScriptLoopMark {
+    const char* text;        // null: none
+    uint32_t offset;
+    uint32_t status;
+    uint32_t labels;
+    int32_t pendingMember;
+    uint32_t pendingOffset;
+    uint32_t draws;
+    int8_t gameVars[24];
+    int8_t systemVars[24];
+    bool operator==(const ScriptLoopMark&) const = default;
+};
+
 struct ScriptTaskWork {
     uint8_t state;
     int32_t ownSlot;
@@ -83,6 +100,10 @@ struct ScriptTaskWork {
     // text it lies in and the offset of its '<' (text null: none).
     const char* missText;
     uint32_t missOffset;
+    // The places come back to since the last wait, watched for a loop.
+    ScriptLoopMark loopMark;
+    uint32_t loopSeen;       // places come back to since the mark was taken
+    uint32_t loopSpan;       // how many the mark stands for before the next is taken
 };
 
 using CommandHandler = void (*)(CommandContext* ctx);

@@ -17,6 +17,7 @@
 #include "script/script_report.h"
 #include "script/stage.h"
 #include "script/syntax.h"
+#include "script/vars.h"
 #include "ui/pointer.h"
 #include "ui/widget_delete.h"
 
@@ -262,6 +263,83 @@ ScriptState* GSL_ScriptStoryState() {
     return w ? &w->script : nullptr;
 }
 
+namespace {
+// A script that comes back to a place (by a jump, a call or a return, the
+// end of a file included) moves again exactly as it did the last time it
+// stood there when nothing it chooses its way by has changed: tags that do
+// not wait choose by the variables, the label history and the pending
+// return point alone, and a rand() draw is counted as a change. Coming back
+// to a place with all of that as it was, with no wait between, is a loop
+// that nothing can end. Such a loop is found among the places come back to
+// since the last wait by comparing each with one kept mark, taken afresh
+// after 1, 2, 4 ... places (Brent's cycle search): a loop is found within
+// about twice its length plus the way into it. A loop whose counters still
+// change is no such loop, however long it runs, and one that waits starts
+// the watch afresh.
+void LoopWatchReset(ScriptTaskWork* w) {
+    w->loopMark = ScriptLoopMark{};
+    w->loopSeen = w->loopSpan = 0;
+}
+
+ScriptLoopMark LoopMarkOf(const ScriptState* s) {
+    ScriptLoopMark m{s->text, s->nextOffset, s->status, GSL_LabelCount(), PendingCall.member, PendingCall.offset,
+                     GSL_ScriptRandDraws(), {}, {}};
+    std::memcpy(m.gameVars, GameStateBlock.gameVars, sizeof m.gameVars);
+    std::memcpy(m.systemVars, SystemDataBlock.systemVars, sizeof m.systemVars);
+    return m;
+}
+
+// The name of the script member whose text this is ("?" when none is).
+const char* MemberNameOfText(const char* text) {
+    const ArcView* arc = GSL_ScriptArcGet();
+    for (int32_t i = 0; arc && uint32_t(i) < arc->count; ++i) {
+        const uint8_t* data = nullptr;
+        if (Lib_ArcGetData(arc, nullptr, i, &data, nullptr) && reinterpret_cast<const char*>(data) == text)
+            return GSL_ScriptMemberName(i);
+    }
+    return "?";
+}
+
+// After a step that did not wait: true, with the line that tells it, when
+// it came back to a place in a loop that nothing can end; the script ends.
+// from and fromSize are the text the step's tag (at the read offset) lies in.
+bool LoopsForEver(ScriptTaskWork* w, const char* from, uint32_t fromSize) {
+    ScriptState* s = &w->script;
+    if (s->text == from && s->nextOffset > s->readOffset) return false;  // on, not back
+    const ScriptLoopMark now = LoopMarkOf(s);
+    if (w->loopMark.text && w->loopMark == now) {
+        ScriptState at{};
+        at.text = from;
+        at.size = fromSize;
+        at.readOffset = s->readOffset;
+        char tag[512], what[640];
+        if (s->readOffset >= fromSize) {
+            std::snprintf(what, sizeof what, "the end of %s", s->text == from ? w->fileName : MemberNameOfText(from));
+        } else {
+            static CommandContext cut;
+            uint32_t end = 0;
+            if (!GSL_ScriptTagCut(&at, g_tag, &cut, &end)) end = fromSize;
+            std::snprintf(what, sizeof what, "%s at %s:%u", GSL_ScriptTagUtf8At(&at, s->readOffset, end, tag, sizeof tag),
+                          s->text == from ? w->fileName : MemberNameOfText(from),
+                          unsigned(GSL_ScriptLineOf(&at, s->readOffset)));
+        }
+        GSL_ScriptReportAlways(s, s->nextOffset,
+                               "%s comes back here again and again with nothing changed and no wait between: "
+                               "the script ends",
+                               what);
+        s->status = SCRIPT_ENDED;
+        return true;
+    }
+    if (w->loopSeen == w->loopSpan) {
+        w->loopMark = now;
+        w->loopSpan = w->loopSpan ? (w->loopSpan < (1u << 30) ? 2 * w->loopSpan : w->loopSpan) : 1;
+        w->loopSeen = 0;
+    }
+    ++w->loopSeen;
+    return false;
+}
+}  // namespace
+
 int32_t GSL_ScriptCB(void* work) {
     auto* w = static_cast<ScriptTaskWork*>(work);
     ScriptState* s = &w->script;
@@ -304,13 +382,17 @@ int32_t GSL_ScriptCB(void* work) {
             const uint64_t start = Lib_TimerNow();
             for (;;) {
                 if (self->finishRequest) break;
+                const char* text = s->text;
+                const uint32_t size = s->size;
                 GSL_ScriptStep(s);
                 if (s->status == SCRIPT_ENDED) break;
                 if (s->status & SCRIPT_BUSY) {
                     // A wait: a missing target met again from here on is no loop.
                     w->missText = nullptr;
+                    LoopWatchReset(w);
                     return 0;
                 }
+                if (LoopsForEver(w, text, size)) break;
                 if (Lib_TimerNow() - start >= kScriptFrameBudgetUs) return 0;
                 if (++tags >= kFrameTagLimit && !(s->status & SCRIPT_SILENT)) {
                     if (!g_tagLimitLogged) {

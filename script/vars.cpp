@@ -17,6 +17,8 @@ constexpr int32_t kListParts = 16;
 
 // process-wide: a test seam (GSL_ScriptRandomSet)
 ScriptRandomFn g_random = nullptr;
+// process-wide: only ever compared with an earlier count
+uint32_t g_draws = 0;
 
 // A bounded text buffer: bytes past its room are ignored.
 struct Part {
@@ -70,10 +72,13 @@ void GSL_ScriptRandomSet(ScriptRandomFn fn) { g_random = fn; }
 
 int32_t GSL_ScriptRand(int32_t a, int32_t b) {
     if (a > b) std::swap(a, b);
+    ++g_draws;
     const uint32_t span = uint32_t(int64_t(b) - int64_t(a));
     const uint32_t r = g_random ? g_random(0, span) : Lib_Random(0, span);
     return int32_t(uint32_t(a) + (r > span ? span : r));
 }
+
+uint32_t GSL_ScriptRandDraws() { return g_draws; }
 
 int8_t* GSL_VarRef(const char* text) {
     if (!text || text[0] != '[' || (text[1] != '0' && text[1] != '1' && text[1] != '2')) return nullptr;

@@ -36,6 +36,8 @@ using ScriptRandomFn = uint32_t (*)(uint32_t lo, uint32_t hi);
 void GSL_ScriptRandomSet(ScriptRandomFn fn);
 // rand(a, b) of a statement: a..b with the bounds in either order.
 int32_t GSL_ScriptRand(int32_t a, int32_t b);
+// How many draws GSL_ScriptRand has made in this process.
+uint32_t GSL_ScriptRandDraws();
 
 void GSL_CmdEval(CommandContext* ctx);
 void GSL_CmdClearVar(CommandContext* ctx);

@@ -46,8 +46,6 @@ TEST(SampleProgram, NewGameStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
         std::string file;
         bool titleBelow = false, ended = false, contextGone = false, saved = false, again = false;
     } seen;
-    ::setenv("VN_SCRIPT_TRACE", "1", 1);
-    testing::internal::CaptureStderr();
     ProgramRun run;
     bool over = false;
     std::vector<ProgramRun::Step> steps = {
@@ -134,11 +132,8 @@ TEST(SampleProgram, NewGameStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
                      },
                      nullptr, 900});
     program_title::PrependNewGame(steps);
-    const int code = run.Run(steps);
-    const std::string err = testing::internal::GetCapturedStderr();
-    ::unsetenv("VN_SCRIPT_TRACE");
-    GSL_ScriptTraceSet(nullptr);
-    Lib_DebugSetSink(nullptr);
+    int code = -1;
+    const std::string err = program_title::RunTraced(run, std::move(steps), &code);
 
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.failed, "");

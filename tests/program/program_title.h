@@ -3,11 +3,16 @@
 // skipped), and the moves through the menu.
 #pragma once
 
+#include <cstdlib>
 #include <functional>
+#include <string>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "engine/core/debug_log.h"
 #include "engine/input/input.h"
 #include "engine/movie/movie.h"
 #include "screens/logo.h"
@@ -131,6 +136,19 @@ inline void PrependNewGame(std::vector<ProgramRun::Step>& steps) {
                    [](PlatInputState& in) { Press(in, BUTTON_DECIDE); }});
     pre.push_back({"let go", nullptr, [](PlatInputState&) {}});
     steps.insert(steps.begin(), pre.begin(), pre.end());
+}
+
+// Runs the steps with the script trace on (one line per command on stderr)
+// and returns what went to stderr; WinMain's code in *code.
+inline std::string RunTraced(ProgramRun& run, std::vector<ProgramRun::Step> steps, int* code) {
+    ::setenv("VN_SCRIPT_TRACE", "1", 1);
+    testing::internal::CaptureStderr();
+    *code = run.Run(std::move(steps));
+    std::string err = testing::internal::GetCapturedStderr();
+    ::unsetenv("VN_SCRIPT_TRACE");
+    GSL_ScriptTraceSet(nullptr);
+    Lib_DebugSetSink(nullptr);
+    return err;
 }
 
 }  // namespace program_title

@@ -11,6 +11,7 @@
 #include "engine/input/input.h"
 #include "engine/movie/movie.h"
 #include "story/story_window.h"
+#include "script/vars.h"
 #include "tests/script/stage_env.h"
 
 namespace {
@@ -67,6 +68,83 @@ TEST_F(ScriptReport, AMissingJumpOrCallTargetIsToldOnceAndARestartIntoItWithoutA
             EXPECT_GE(loops, 3);
             EXPECT_NE(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));
             EXPECT_EQ(Count(err, "vn: "), 1) << err;
+        }
+    }
+}
+
+// The script coming back to one place again and again with nothing changed
+// and no wait between can only go round for ever: one line names the tag
+// and the place, and the script ends. A loop that waits, one that counts
+// its way out and one that draws until a number comes all play on.
+uint32_t g_draw = 0;
+uint32_t DrawsSevenAtTheTenth(uint32_t, uint32_t) { return ++g_draw >= 10 ? 7 : 3; }
+
+TEST_F(ScriptReport, AScriptThatComesBackToTheSamePlaceWithNothingChangedIsToldOnceAndEnds) {
+    const std::string returnToOwnCall = "*scene1_top\n<label>\n<wait 50>\n<call scene1,*aside>\n<return>\n"
+                                        "*aside\n<label>\n<wait 50>\n<return>\n";
+    struct Case {
+        const char* what;
+        std::string scene1;
+        std::string story;
+        const char* line;  // null: the script plays on
+    } cases[] = {
+        {"a return that comes back behind its own file's call", returnToOwnCall, "<call scene1>\n<wait 50>\n",
+         "vn: script scene1.txt:4: <return> at scene1.txt:5 comes back here again and again with nothing changed "
+         "and no wait between: the script ends\n"},
+        {"a counted call of its own file, guarded",
+         "*scene1_top\n<label>\n<eval \"[2010]+=1\">\n<wait 50>\n<if \"[2010]<3\">\n<call scene1>\n<endif>\n"
+         "<return>\n",
+         "<eval \"[2010]=0\">\n<call scene1>\n<wait 50>\n",
+         "vn: script scene1.txt:6: <return> at scene1.txt:8 comes back here again and again with nothing changed "
+         "and no wait between: the script ends\n"},
+        {"the same with a label passed on the way (the history fills, then nothing changes)",
+         "*scene1_top\n<label>\n<wait 50>\n<call scene1,*aside>\n*again\n<label>\n<return>\n"
+         "*aside\n<label>\n<wait 50>\n<return>\n",
+         "<call scene1>\n<wait 50>\n",
+         "vn: script scene1.txt:4: <return> at scene1.txt:7 comes back here again and again with nothing changed "
+         "and no wait between: the script ends\n"},
+        {"the end of a file that comes back to its own call",
+         "*scene1_top\n<label>\n<jump scene1,*go>\n*aside\n<label>\n<wait 50>\n<return>\n*go\n<label>\n"
+         "<wait 50>\n<call scene1,*aside>\n",
+         "<call scene1>\n<wait 50>\n",
+         "vn: script scene1.txt:11: the end of scene1.txt comes back here again and again with nothing changed "
+         "and no wait between: the script ends\n"},
+        {"a return to its own call with a wait on the way",
+         "*scene1_top\n<label>\n<call scene1,*aside>\n<wait 50>\n<return>\n*aside\n<label>\n<return>\n",
+         "<call scene1>\n<wait 50>\n", nullptr},
+        {"two counters, one inside the other, counted out without a wait",
+         "<wait 50>\n",
+         "<eval \"[2010]=0\">\n*outer\n<label>\n<eval \"[2011]=0\">\n*inner\n<eval \"[2011]+=1\">\n"
+         "<jump story,*inner,\"[2011]<100\">\n<eval \"[2010]+=1\">\n<jump story,*outer,\"[2010]<10\">\n"
+         "*wait\n<wait 50>\n<jump story,*wait>\n",
+         nullptr},
+        {"a draw repeated until a number comes, without a wait",
+         "<wait 50>\n",
+         "*roll\n<eval \"[2010]=rand(0,9)\">\n<jump story,*roll,\"[2010]!=7\">\n*wait\n<wait 50>\n<jump story,*wait>\n",
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        ASSERT_TRUE(Scripts({{"story.txt", c.story}, {"scene1.txt", c.scene1}}));
+        g_draw = 0;
+        GSL_ScriptRandomSet(DrawsSevenAtTheTenth);
+        testing::internal::CaptureStderr();
+        Start("story.txt");
+        Frame(60);
+        const std::string err = testing::internal::GetCapturedStderr();
+        GSL_ScriptRandomSet(nullptr);
+        const int waits = int(std::count_if(executed.begin(), executed.end(),
+                                            [](const Executed& e) { return e.index == 132; }));
+        if (c.line) {
+            EXPECT_EQ(Count(err, c.line), 1) << err;
+            EXPECT_EQ(Count(err, "vn: "), 1) << err;
+            EXPECT_EQ(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));
+        } else {
+            EXPECT_EQ(Count(err, "vn: "), 0) << err;
+            EXPECT_NE(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));
+            EXPECT_GE(waits, 3);
         }
     }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "script/syntax.h"
+#include "script/vars.h"
 #include "tests/script/stage_env.h"
 #include "ui/screen_slots.h"
 #include "story/story_screen.h"
@@ -275,13 +276,18 @@ TEST_F(ScriptTask, AReturnWithoutAReturnPointEndsTheTaskAndTheScreenForgetsIt) {
 }
 
 int g_jumps = 0;
+uint32_t NoDraw(uint32_t, uint32_t) { return 0; }
 
+// A loop that never waits and draws a number every round (so it may yet
+// end) runs on, a limited count of tags a frame.
 TEST_F(ScriptTask, AFrameYieldsAfterTooManyTagsWithoutAWait) {
     Scripts({{"00_init.txt", "<jump>\n"}});
     GSL_ScriptTraceSet(nullptr);
+    GSL_ScriptRandomSet(NoDraw);
     g_jumps = 0;
     Handler(114, [](CommandContext* c) {
         ++g_jumps;
+        GSL_ScriptRand(0, 1);
         c->script->nextOffset = 0;
     });
     Start("00_init.txt");
@@ -291,6 +297,7 @@ TEST_F(ScriptTask, AFrameYieldsAfterTooManyTagsWithoutAWait) {
     EXPECT_EQ(g_jumps, 200000);
     EXPECT_TRUE(Alive());
     EXPECT_TRUE(Logged("tags in one frame"));
+    GSL_ScriptRandomSet(nullptr);
 }
 
 std::vector<int> g_workFrames;
