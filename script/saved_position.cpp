@@ -294,18 +294,28 @@ void GSL_SavedPositionMend() {
     }
     // A file not found is named by a member number no container of fewer
     // members holds: neither a restore nor a return goes into another file.
+    // A label or line of another file that no longer stands on its tag lies
+    // past that file's end from here on: a run from it ends at once.
     const int32_t nowhere = GSL_ScriptMemberName(kMembers - 1) ? -1 : int32_t(kMembers - 1);
-    auto map = [&](uint32_t& position) {
-        const int16_t m = fit.Now(MemberOf(position));
-        if (m >= 0) position = GSL_ScriptPosition(m, position);
-        else if (nowhere >= 0) position = GSL_ScriptPosition(nowhere, position);
+    auto map = [&](uint32_t& position, bool (*stands)(const char*, uint32_t, uint32_t)) {
+        const int32_t was = MemberOf(position);
+        const int16_t m = fit.Now(was);
+        if (m < 0) {
+            if (nowhere >= 0) position = GSL_ScriptPosition(nowhere, position);
+            return;
+        }
+        const char* memberText = nullptr;
+        uint32_t memberSize = 0;
+        const bool moved = was != old && (!MemberText(m, &memberText, &memberSize) ||
+                                          !stands(memberText, memberSize, OffsetOf(position)));
+        position = GSL_ScriptPosition(m, moved ? 0xFFFFFu : position);
     };
     for (uint32_t i = 0; i < labels; ++i) {
-        map(g.labelPos[i]);
+        map(g.labelPos[i], LabelAt);
         // A return point not placed is dropped: its return ends the story.
         g.labelReturn[i] = fates[i] == RETURN_PLACED ? returns[i] : 0;
     }
-    for (uint32_t j = 0; j <= lines; ++j) map(g.readLinePos[j]);
+    for (uint32_t j = 0; j <= lines; ++j) map(g.readLinePos[j], LineAt);
 
     // The returns the story will take, from the saved file outward, as the
     // return command looks them up (the newest label of the file that had
