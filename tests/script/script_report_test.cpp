@@ -212,8 +212,13 @@ protected:
         GameStateBlock = *fresh_;
         Start("00_init.txt");
         for (int k = 1; k < waits && WaitOrEnd(); ++k) {
-            InputButtons.pressed = BUTTON_DECIDE;
-            Frame();
+            // Confirms (the first may only show the whole line) until the
+            // next line is read.
+            const uint32_t lines = GameStateBlock.readLineCount;
+            for (int i = 0; i < 200 && Alive() && GameStateBlock.readLineCount == lines; ++i) {
+                InputButtons.pressed = i % 2 ? 0u : uint32_t(BUTTON_DECIDE);
+                Frame();
+            }
             InputButtons.pressed = 0;
         }
         if (!WaitOrEnd() || !GSL_StoryRestoreHistory(-1, nullptr)) return nullptr;
@@ -359,6 +364,16 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
             EXPECT_EQ(loaded.texts, c.texts);
         }
     }
+    // A file called twice: the return of its first call, long taken, does
+    // not stand in for the return of the second that cannot be placed.
+    Sources twice = saved;
+    twice[0].second = "*top0\n<label>\n<call inner>\n<call mid>\n<call lst>\n";
+    const auto second = SaveAt(twice, 3);
+    ASSERT_TRUE(second);
+    const Loaded loaded = Load(*second, Insert(twice, "mid.txt", "<call inner>", "<call inner,*inner>\n"));
+    EXPECT_EQ(loaded.err, at + ", but inner.txt returns into mid.txt, which has changed and calls it in 2 places, so "
+                               "the story ends at that return\n");
+    EXPECT_EQ(loaded.texts, (Names_{"inner.txt one", "inner.txt two"}));
 }
 
 // Two chapters of the same shape, both calling s1.txt: a save in s1.txt as
