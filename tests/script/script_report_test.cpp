@@ -403,15 +403,24 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeIsToldNotGuessed) {
     }
 }
 
-// A saved file name reaches stderr with its control bytes escaped: no
-// colour, no second line of its own.
-TEST_F(SavedScripts, ASavedNameIsToldWithItsControlBytesEscaped) {
+// Names and text from a save or a script reach stderr with their control
+// bytes escaped: no colour, no second
+// line of their own.
+TEST_F(SavedScripts, NamesAndTextFromASaveOrAScriptAreToldWithTheirControlBytesEscaped) {
     ASSERT_TRUE(Scripts({{"00_init.txt", "<wait 0>\n"}}));
     testing::internal::CaptureStderr();
     Start("a\x1b[31m\r\nvn: forged\a.txt");
     Frame(3);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "vn: no script a\\x1b[31m\\x0d\\x0avn: forged\\x07.txt in script/script.arc; the story cannot start\n");
+    Finish();
+    Frame();
+    Raw({{"b\x1b[2J.txt", "<bogus\x07>\r\n<wait 0>\r\n"}});
+    testing::internal::CaptureStderr();
+    Start("b\x1b[2J.txt");
+    Frame(3);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "vn: script b\\x1b[2J.txt:1: <bogus\\x07>: unknown command; the tag is passed over\n");
 }
 
 }  // namespace
