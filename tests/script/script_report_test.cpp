@@ -299,6 +299,13 @@ TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
         EXPECT_EQ(loaded.err, c.err);
         EXPECT_EQ(loaded.texts, c.texts);
     }
+    // The saved file renamed: the story cannot start, and says so.
+    Sources renamed = saved;
+    renamed[1].second = "*top\n<label>\n<call scene_one>\n<call scene2>\n";
+    renamed[2].first = "scene_one.txt";
+    const Loaded loaded = Load(*save, renamed);
+    EXPECT_EQ(loaded.err, "vn: no script scene1.txt in script/script.arc; the story cannot start\n");
+    EXPECT_EQ(loaded.texts, Names_{});
 }
 
 // Each return of the history is found by what it is, the end of the one
