@@ -12,7 +12,6 @@
 #include "script/script_host.h"
 #include "script/script_report.h"
 #include "script/script_task.h"
-#include "script/syntax.h"
 #include "script/vars.h"
 #include "ui/mode.h"
 #include "ui/screen_slots.h"
@@ -318,88 +317,7 @@ void GSL_PendingCallRearm() {
     if (r != 0) PendingCall = {int32_t(r >> 20), r & 0xFFFFFu};
 }
 
-// --- a saved position against the script container --------------------------------------
-
-namespace {
-
-constexpr int32_t kLabelCommand = 110;
-constexpr int32_t kCallCommand = 111;
-constexpr uint32_t kMembers = 1u << 12;  // what a packed position can name
-
-// The command of the tag whose '<' lies at offset of a text, or -1.
-int32_t TagCommandAt(const char* text, uint32_t size, uint32_t at) {
-    if (at >= size || text[at] != '<') return -1;
-    char tag[40];
-    const uint32_t n = size - at < sizeof tag - 1 ? size - at : uint32_t(sizeof tag - 1);
-    std::memcpy(tag, text + at, n);
-    tag[n] = 0;
-    return GSL_ScriptCommandFind(tag);
-}
-
-// What each kind of recorded position stands on: a label its <label> tag, a
-// read line its tag, a return point the end of a <call> tag.
-enum PositionKind { POSITION_LABEL, POSITION_LINE, POSITION_RETURN };
-
-bool PositionFits(const char* text, uint32_t size, uint32_t offset, PositionKind kind) {
-    switch (kind) {
-        case POSITION_LABEL: return TagCommandAt(text, size, offset) == kLabelCommand;
-        case POSITION_LINE: return offset < size && text[offset] == '<';
-        case POSITION_RETURN: {
-            if (offset == 0 || offset > size || text[offset - 1] != '>') return false;
-            // Back to the '<' that starts a command: one in a quoted
-            // argument names none.
-            for (uint32_t start = offset - 1; start > 0 && offset - start <= kScriptTagSize;) {
-                const int32_t command = TagCommandAt(text, size, --start);
-                if (command >= 0) return command == kCallCommand;
-            }
-            return false;
-        }
-    }
-    return false;
-}
-
-bool MemberText(int32_t member, const char** text, uint32_t* size) {
-    uint32_t at = 0;
-    return GSL_ScriptPositionText(GSL_ScriptPosition(member, 0), text, size, &at);
-}
-
-// True when every position the histories record in member old stands where
-// it should in the text of member now.
-bool MemberFits(int32_t old, int32_t now) {
-    const char* text = nullptr;
-    uint32_t size = 0;
-    if (!MemberText(now, &text, &size)) return false;
-    const GameState& g = GameStateBlock;
-    auto fits = [&](uint32_t position, PositionKind kind) {
-        return int32_t(position >> 20) != old || PositionFits(text, size, position & 0xFFFFFu, kind);
-    };
-    for (uint32_t i = 0; i < GSL_LabelCount(); ++i)
-        if (!fits(g.labelPos[i], POSITION_LABEL) || (g.labelReturn[i] && !fits(g.labelReturn[i], POSITION_RETURN)))
-            return false;
-    // The read lines and the one a restore reads again.
-    const uint32_t lines = GSL_ReadLineCount() < kReadLineSize ? GSL_ReadLineCount() + 1 : kReadLineSize;
-    for (uint32_t j = 0; j < lines; ++j)
-        if (!fits(g.readLinePos[j], POSITION_LINE)) return false;
-    return true;
-}
-
-// The member that now holds what member old held: itself when its positions
-// still fit, else the one member where they all fit; -1 when none or several.
-int32_t MemberNow(int32_t old) {
-    if (MemberFits(old, old)) return old;
-    int32_t found = -1;
-    for (int32_t c = 0; GSL_ScriptMemberName(c); ++c) {
-        if (c == old || !MemberFits(old, c)) continue;
-        if (found >= 0) return -1;
-        found = c;
-    }
-    return found;
-}
-
-// The label of a file whose line lies last at or before offset, or with
-// nearest, the one whose line lies nearest to it ("" none); its line's offset
-// in *at.
-void LabelNear(const char* file, uint32_t offset, bool nearest, char* out, size_t outSize, uint32_t* at) {
+void GSL_InfoLabelNear(const char* file, uint32_t offset, bool nearest, char* out, size_t outSize, uint32_t* at) {
     out[0] = 0;
     const InfoView info = InfoGet();
     uint64_t best = 0;
@@ -416,91 +334,9 @@ void LabelNear(const char* file, uint32_t offset, bool nearest, char* out, size_
     }
 }
 
-// True when every label and return point of the label history stands where
-// it should in the member it names.
-bool LabelsFit() {
-    const GameState& g = GameStateBlock;
-    const char* text = nullptr;
-    uint32_t size = 0;
-    for (uint32_t i = 0; i < GSL_LabelCount(); ++i) {
-        if (!MemberText(int32_t(g.labelPos[i] >> 20), &text, &size) ||
-            !PositionFits(text, size, g.labelPos[i] & 0xFFFFFu, POSITION_LABEL))
-            return false;
-        const uint32_t r = g.labelReturn[i];
-        if (!r) continue;
-        if (!MemberText(int32_t(r >> 20), &text, &size) || !PositionFits(text, size, r & 0xFFFFFu, POSITION_RETURN))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-void GSL_SavedPositionMend() {
-    GameState& g = GameStateBlock;
-    const uint32_t labels = GSL_LabelCount(), lines = GSL_ReadLineCount();
-    if (labels == 0 || lines >= kReadLineSize) return;
-    // A restored position: the read line restored and the label it starts
-    // from are the last of their histories.
-    const uint32_t line = g.readLinePos[lines];
-    if ((line & 0xFFFFFu) != g.startOffset || (g.labelPos[labels - 1] & 0xFFFFFu) != g.restartOffset) return;
-    char name[sizeof g.scriptName + 1];
-    std::memcpy(name, g.scriptName, sizeof g.scriptName);
-    name[sizeof g.scriptName] = 0;
-    const int32_t now = GSL_ScriptMemberIndex(name);
-    const char* text = nullptr;
-    uint32_t size = 0;
-    if (now < 0 || !MemberText(now, &text, &size)) return;  // told when the script task loads
-    const int32_t old = int32_t(line >> 20);
-    const bool placed = PositionFits(text, size, g.startOffset, POSITION_LINE) &&
-                        PositionFits(text, size, g.restartOffset, POSITION_LABEL);
-    if (old == now && placed && LabelsFit()) return;
-
-    // The saved file goes by its name; every other file of the histories by
-    // where its recorded positions still fit (a file added behind the saved
-    // one renumbers only the files after it).
-    static int16_t moved[kMembers];
-    for (int16_t& m : moved) m = -2;
-    moved[old] = int16_t(now);
-    // A file not found is named by a member number no container of fewer
-    // members holds: neither a restore nor a return goes into another file.
-    const int16_t nowhere = GSL_ScriptMemberName(kMembers - 1) ? -1 : int16_t(kMembers - 1);
-    auto find = [&](uint32_t position) {
-        int16_t& m = moved[position >> 20];
-        if (m == -2) m = int16_t(MemberNow(int32_t(position >> 20)));
-        return m;
-    };
-    auto map = [&](uint32_t& position) {
-        const int16_t m = find(position) >= 0 ? find(position) : nowhere;
-        if (m >= 0) position = GSL_ScriptPosition(m, position);
-    };
-    const bool returned = GSL_HistoryFindMember(old, 1) >= 0;
-    for (uint32_t i = 0; i < labels; ++i) {
-        map(g.labelPos[i]);
-        // A return point into a file not found is dropped: its return ends
-        // the story.
-        if (const uint32_t r = g.labelReturn[i]) g.labelReturn[i] = find(r) >= 0 ? GSL_ScriptPosition(find(r), r) : 0;
-    }
-    for (uint32_t j = 0; j <= lines; ++j) map(g.readLinePos[j]);
-
-    char label[256];
-    uint32_t labelAt = g.restartOffset;
-    LabelNear(name, g.restartOffset, !placed, label, sizeof label, &labelAt);
-    ScriptState at{};
-    at.text = text;
-    at.size = size;
-    const unsigned lineNo = unsigned(GSL_ScriptLineOf(&at, placed ? g.restartOffset : labelAt));
-    const char* lost = returned && GSL_HistoryFindMember(now, 1) < 0
-                           ? ", but the file it returns to is not found, so its return ends the story"
-                           : "";
-    if (placed)
-        GSL_ScriptReportLine("script %s:%u: the save at %s was made with other script files; it goes on there, found "
-                             "by name%s",
-                             name, lineNo, label[0] ? label : "its top", lost);
-    else
-        GSL_ScriptReportLine("script %s:%u: the save near %s was made with other script files and %s has changed "
-                             "since; it goes on from the saved offset %u, which may not be where it was%s",
-                             name, lineNo, label[0] ? label : "its top", name, unsigned(g.startOffset), lost);
+int32_t GSL_ScriptCallTarget(const char* word) {
+    char name[kScriptNameSize];
+    return TargetName(word, name) ? GSL_ScriptMemberIndex(name) : -1;
 }
 
 void GSL_CmdLabel(CommandContext* ctx) {

@@ -3,6 +3,7 @@
 // commands label, call, return and jump.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "script/script_state.h"
@@ -67,14 +68,13 @@ void GSL_ScriptTargetTell(CommandContext* ctx, const ScriptTagPlace& place, cons
 // PendingCall from the newest entry of the game state's current script that
 // holds a return point (none when there is none).
 void GSL_PendingCallRearm();
-// Fits a restored position of the game state to the script container before
-// a story starts from it. A save made with other script files (a file added
-// in front renumbers the members) is told in one line naming its file and
-// label; the saved file is found by its name, and every other file of the
-// histories where its recorded labels, lines and return points still fit.
-// A return point into a file not found is dropped. A position that fits is
-// left as it is.
-void GSL_SavedPositionMend();
+// The label of a file whose line lies last at or before offset, or with
+// nearest, the one whose line lies nearest to it ("" none), in UTF-8; its
+// line's offset in *at.
+void GSL_InfoLabelNear(const char* file, uint32_t offset, bool nearest, char* out, size_t outSize, uint32_t* at);
+// The member a call or jump of a file word goes to (its file-name part +
+// ".txt"), or -1.
+int32_t GSL_ScriptCallTarget(const char* word);
 
 void GSL_CmdLabel(CommandContext* ctx);
 void GSL_CmdCall(CommandContext* ctx);

@@ -59,11 +59,19 @@ bool SecondAllows() {
     return true;
 }
 
+// "vn: " and a line whose names and words came from a script or a save,
+// its control bytes escaped.
+void PrintLine(const char* text) {
+    char escaped[4096];
+    std::fprintf(stderr, "vn: %s\n", Lib_TextEscaped(text, escaped, sizeof escaped));
+}
+
 void Print(const ScriptState* script, uint32_t offset, const char* format, va_list args) {
-    char text[1024];
+    char text[1024], line[1536];
     std::vsnprintf(text, sizeof text, format, args);
     const char* file = script ? GSL_ScriptWorkOf(const_cast<ScriptState*>(script))->fileName : "?";
-    std::fprintf(stderr, "vn: script %s:%u: %s\n", file, unsigned(GSL_ScriptLineOf(script, offset)), text);
+    std::snprintf(line, sizeof line, "script %s:%u: %s", file, unsigned(GSL_ScriptLineOf(script, offset)), text);
+    PrintLine(line);
 }
 
 }  // namespace
@@ -101,7 +109,7 @@ void GSL_ScriptReportLine(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    std::fprintf(stderr, "vn: %s\n", text);
+    PrintLine(text);
 }
 
 void GSL_ScriptReportAlways(const ScriptState* script, uint32_t offset, const char* format, ...) {

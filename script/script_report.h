@@ -1,6 +1,8 @@
 // Problems of a running scenario told to its author: one line on stderr,
-// whether tracing is on or not, naming the file and line of the tag. Each
-// place is told once, and at most a few lines go out a second.
+// whether tracing is on or not, naming the file and line of the tag, its
+// control bytes escaped (Lib_TextEscaped: names and words come from scripts
+// and saves). Each place is told once, and at most a few lines go out a
+// second.
 #pragma once
 
 #include <cstdint>

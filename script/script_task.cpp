@@ -13,6 +13,7 @@
 #include "script/choice_cmds.h"
 #include "script/flow.h"
 #include "script/replay.h"
+#include "script/saved_position.h"
 #include "script/script_host.h"
 #include "script/script_report.h"
 #include "script/stage.h"
@@ -464,7 +465,8 @@ void PrintTrace(const char* file, uint32_t offset, int32_t index, const CommandC
                        : (status & SCRIPT_REPLAYING) ? " [replayed]"
                        : (status & SCRIPT_REPLAY_RUN) ? " [main run]"
                                                       : "";
-    std::fprintf(stderr, "%s%s\n", line, mark);
+    static char escaped[4 * sizeof line];
+    std::fprintf(stderr, "%s%s\n", Lib_TextEscaped(line, escaped, sizeof escaped), mark);
 }
 
 void PrintDebug(const char* text) { std::fputs(text, stderr); }

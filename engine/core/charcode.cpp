@@ -1,5 +1,6 @@
 #include "engine/core/charcode.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -285,4 +286,31 @@ void Lib_PathGetName(const char* path, char* out, int32_t flag) {
     }
     std::memcpy(out, name, nameLen);
     out[nameLen] = 0;
+}
+
+char* Lib_TextEscaped(const char* text, char* out, size_t outSize) {
+    if (!outSize) return out;
+    size_t n = 0;
+    for (const char* p = text ? text : ""; *p;) {
+        const uint8_t b = uint8_t(*p);
+        const bool c1 = b == 0xC2 && uint8_t(p[1]) >= 0x80 && uint8_t(p[1]) <= 0x9F;
+        if (b < 0x20 || b == 0x7F || c1) {
+            const uint8_t code = c1 ? uint8_t(p[1]) : b;
+            if (n + 4 >= outSize) break;
+            std::snprintf(out + n, 5, "\\x%02x", unsigned(code));
+            n += 4;
+            p += c1 ? 2 : 1;
+            continue;
+        }
+        uint32_t len = Lib_CharLen(p);
+        // A trail byte never hides a control byte.
+        for (uint32_t k = 1; k < len; ++k)
+            if (uint8_t(p[k]) < 0x20 || uint8_t(p[k]) == 0x7F) len = 1;
+        if (n + len >= outSize) break;
+        std::memcpy(out + n, p, len);
+        n += len;
+        p += len;
+    }
+    out[n] = 0;
+    return out;
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "engine/core/cache.h"
+#include "engine/core/charcode.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/heap.h"
 #include "engine/files/file_loader.h"
@@ -234,7 +235,9 @@ void ReportDamaged(const char* name, int32_t archive, const char* why) {
             if (g_reported[i] == h) return;
         g_reported[g_reportedCount++ % 64] = h;
     }
-    std::fprintf(stderr, "vn: %s in the %s %s is damaged (%s); it cannot be loaded\n", name, kArchiveRoles[archive],
+    char escaped[1024];  // a name a script gave
+    std::fprintf(stderr, "vn: %s in the %s %s is damaged (%s); it cannot be loaded\n",
+                 Lib_TextEscaped(name, escaped, sizeof escaped), kArchiveRoles[archive],
                  kArchiveNames[archive], why);
 }
 

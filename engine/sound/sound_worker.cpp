@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "engine/core/cache.h"
+#include "engine/core/charcode.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/heap.h"
 #include "engine/core/thread.h"
@@ -81,6 +82,8 @@ void ReportDamaged(const char* path, const char* fault) {
     for (int i = 0; i < g_damaged.count; ++i)
         if (g_damaged.named[i] == h) return;
     if (g_damaged.count < 64) g_damaged.named[g_damaged.count++] = h;
+    char escaped[1024];
+    path = Lib_TextEscaped(path, escaped, sizeof escaped);  // a name a script gave
     if (std::strcmp(fault, "Lib_MemAlloc") == 0)
         std::fprintf(stderr, "vn: sound %s does not play: no memory for its samples\n", path);
     else

@@ -3,13 +3,21 @@
 // is read, and a quick load brings the saved line back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <string>
 #include <vector>
+
+#include "engine/core/cache.h"
 
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
+#include "script/script_report.h"
 #include "script/script_task.h"
 #include "story/game_state.h"
 #include "story/quick_save.h"
@@ -169,5 +177,187 @@ TEST(QuickProgram, ALineSavedInTheSecondWindowFrameLoadsInIt) {
     EXPECT_EQ(frameSaved, 256);  // the second frame's place in the story's sheet
     EXPECT_EQ(frameLoaded, frameSaved);
     EXPECT_EQ(frameNext, frameSaved);
+}
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(in), {}};
+}
+
+// The sample's script sources with edits, packed as the game ships them.
+std::string PackedScripts(const fs::path& dir, const std::vector<std::pair<std::string, std::string>>& edits) {
+    const fs::path src = fs::path(VN_SOURCE_DIR) / "sample/base/script/script.arc";
+    fs::create_directories(dir / "script.arc");
+    for (const auto& e : fs::directory_iterator(src)) fs::copy_file(e.path(), dir / "script.arc" / e.path().filename());
+    for (const auto& [name, text] : edits) std::ofstream(dir / "script.arc" / name, std::ios::binary) << text;
+    const std::string cmd = "python3 " VN_SOURCE_DIR "/tools/pack.py script " + (dir / "script.arc").string() + " " +
+                            (dir / "out.arc").string() + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0 ? ReadAll(dir / "out.arc") : std::string();
+}
+
+// The line (from 1) of the first line of a text that begins with start.
+uint32_t LineOf(const std::string& text, const std::string& start) {
+    const size_t at = text.find("\n" + start);
+    return uint32_t(std::count(text.begin(), text.begin() + std::ptrdiff_t(at + 1), '\n')) + 1;
+}
+
+// A line added above line n (from 1) of a text.
+std::string LineAdded(std::string text, uint32_t n, const std::string& line) {
+    size_t at = 0;
+    for (uint32_t l = 1; l < n; ++l) at = text.find('\n', at) + 1;
+    return text.insert(at, line + "\n");
+}
+
+// Where the story runs after a restore, traced on the game thread: file:line
+// each time it comes into another file, from the first tag after the
+// restore's runs.
+std::vector<std::string> g_moves;
+std::string g_file;
+bool g_restored = false;
+void NoteMove(const char* file, uint32_t offset, int32_t, const CommandContext* ctx) {
+    const ScriptState* s = ctx ? ctx->script : nullptr;
+    if (s && (s->status & (SCRIPT_REPLAY_RUN | SCRIPT_REPLAYING))) g_restored = true;
+    if (!s || !s->text || !g_restored || (s->status & (SCRIPT_REPLAY_RUN | SCRIPT_REPLAYING)) || g_file == file ||
+        g_moves.size() >= 2)
+        return;
+    g_file = file;
+    g_moves.push_back(g_file + ":" + std::to_string(std::count(s->text, s->text + std::min(offset, s->size), '\n') + 1));
+}
+
+// Puts bytes in the place of the cached script container, as a patch of the
+// game's scripts would: the next story start reads them.
+bool ScriptsReplaced(const std::string& bytes) {
+    CacheEntry* old = Lib_CashGetHitInfo("script/script.arc", kCacheEntryId);
+    if (!old) return false;
+    const uint32_t tag = old->tag;
+    Lib_CashRemove(old);
+    void* data = Lib_CashAlloc("script/script.arc", bytes.size(), 256);
+    if (!data) return false;
+    std::memcpy(data, bytes.data(), bytes.size());
+    CacheEntry* e = Lib_CashEntryOf(data, 256);
+    e->tag = tag;
+    Lib_CashSetComplete(e);
+    return true;
+}
+
+// A quick save in msgwin.txt, which 00_init.txt calls, loaded in the same
+// run after changes an author makes to the game's scripts (the script test
+// SampleSavedScripts loads every file's save after each edit): the story
+// goes on at the saved line, returns behind the call wherever it now stands,
+// and one line tells the load; a copy of 00_init.txt in front makes the
+// return unplaceable, which is told and ends the story at that return. The
+// quick save stays as it was made.
+TEST(QuickProgram, AQuickSaveInACalledFileGoesOnAfterTheScriptsChange) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    const fs::path src = fs::path(VN_SOURCE_DIR) / "sample/base/script/script.arc";
+    const std::string init = ReadAll(src / "00_init.txt"), msgwin = ReadAll(src / "msgwin.txt");
+    // Saved at the file's last line, one confirm before its return.
+    const uint32_t call = LineOf(init, "<call msgwin"), label = LineOf(msgwin, "<label>"),
+                   saved = LineOf(msgwin, "<keywait 23>");
+    char tmpl[] = "/tmp/vn_edits_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    const std::string at = "vn: script msgwin.txt:" + std::to_string(label) +
+                           ": the save at *msgwin_top was made with other script files; it goes on there, found by name";
+    const std::string on = "msgwin.txt:" + std::to_string(saved), back = "00_init.txt:" + std::to_string(call + 2);
+    const std::string below = "00_init.txt:" + std::to_string(call + 3);
+    struct Load {
+        const char* what;
+        std::string arc;
+        std::string told;  // the one line
+        std::vector<std::string> moves;
+    } loads[] = {
+        {"a line above the call", PackedScripts(dir / "1", {{"00_init.txt", LineAdded(init, call, "; added")}}), at,
+         {on, below}},
+        {"a line at the top of 00_init.txt", PackedScripts(dir / "2", {{"00_init.txt", "; added\n" + init}}), at,
+         {on, below}},
+        {"a file added in front", PackedScripts(dir / "3", {{"00_added.txt", "*added\n<label>\n"}}), at, {on, back}},
+        // Last: the story ends at the return.
+        {"a file of the same shape added in front", PackedScripts(dir / "4", {{"00_a.txt", init}}),
+         at + ", but msgwin.txt returns into a file that cannot be told apart from another, so the story ends at "
+              "that return",
+         {on}},
+    };
+    for (const Load& l : loads) ASSERT_FALSE(l.arc.empty()) << l.what;
+
+    uint32_t savedLine = 0, later = 0, loaded = 0;
+    std::vector<uint8_t> quick;
+    std::vector<std::vector<std::string>> moves;
+    bool replaced = true, quickKept = true;
+    ProgramRun run;
+    std::vector<ProgramRun::Step> steps;
+    steps.push_back(program_title::Drive("the last line of msgwin.txt",
+                                         [&] {
+                                             const char* file = GSL_ScriptTaskFileName(GSL_WorkTaskGet(GSL_StoryModeCB));
+                                             const ScriptState* st = GSL_ScriptStoryState();
+                                             return file && std::strcmp(file, "msgwin.txt") == 0 && Waiting() && st &&
+                                                    uint32_t(std::count(st->text, st->text + st->readOffset, '\n')) + 1 ==
+                                                        saved;
+                                         },
+                                         Key(kKeyZ), 3000));
+    QuickSave(steps, &savedLine);
+    steps.push_back({"the quick save kept", [&] {
+                         const auto* q = reinterpret_cast<const uint8_t*>(&QuickDataCache);
+                         quick.assign(q, q + sizeof QuickDataCache);
+                         GSL_ScriptTraceSet(NoteMove);
+                         return true;
+                     },
+                     kIdle});
+    for (const Load& l : loads) {
+        const std::string* arc = &l.arc;
+        // Changed while the in-game menu is open, the story standing still.
+        const size_t menu = steps.size() + 2;
+        QuickLoad(steps, &later, &loaded);
+        steps.insert(steps.begin() + std::ptrdiff_t(menu), {"the scripts changed", [&, arc] {
+                                                                 if (Cursor() < 0) return false;
+                                                                 replaced = replaced && ScriptsReplaced(*arc);
+                                                                 g_moves.clear();
+                                                                 g_file.clear();
+                                                                 g_restored = false;
+                                                                 return true;
+                                                             },
+                                                             kIdle, 120});
+        const bool ends = &l == &loads[std::size(loads) - 1];
+        steps.push_back(program_title::Drive(l.what,
+                                             [&, ends] {
+                                                 const bool done = g_moves.size() >= 2 || (ends && !Waiting() && g_moves.size() == 1 &&
+                                                                                           GSL_ModeTop() != GSL_StoryModeCB);
+                                                 if (done) {
+                                                     moves.push_back(g_moves);
+                                                     const auto* q = reinterpret_cast<const uint8_t*>(&QuickDataCache);
+                                                     quickKept = quickKept && std::memcmp(q, quick.data(), quick.size()) == 0;
+                                                 }
+                                                 return done;
+                                             },
+                                             Key(kKeyZ), 3000));
+    }
+    steps.push_back({"untraced", [] {
+                         GSL_ScriptTraceSet(nullptr);
+                         return true;
+                     },
+                     kIdle});
+    program_title::PrependNewGame(steps);
+    testing::internal::CaptureStderr();
+    const int code = run.Run(steps);
+    const std::string err = testing::internal::GetCapturedStderr();
+    GSL_ScriptTraceSet(nullptr);
+    fs::remove_all(dir);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(run.failed, "");
+    EXPECT_TRUE(replaced);
+    EXPECT_TRUE(quickKept) << "the quick save changed";
+    std::vector<std::string> told;
+    for (size_t at0 = err.find("vn: script "); at0 != std::string::npos; at0 = err.find("vn: script ", at0 + 1))
+        told.push_back(err.substr(at0, err.find('\n', at0) - at0));
+    for (size_t i = 0; i < std::size(loads); ++i) {
+        SCOPED_TRACE(loads[i].what);
+        ASSERT_LT(i, told.size()) << err;
+        EXPECT_EQ(told[i], loads[i].told);
+        ASSERT_LT(i, moves.size());
+        EXPECT_EQ(moves[i], loads[i].moves);
+    }
+    EXPECT_EQ(told.size(), std::size(loads)) << err;
 }
 }  // namespace

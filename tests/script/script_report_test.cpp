@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -264,26 +265,88 @@ TEST_F(ScriptReport, AMissingPictureIsNotToldWhileASavedLineIsRestored) {
     EXPECT_EQ(Count(err, "cannot be loaded"), 0) << err;
 }
 
+// A save made with one set of script files and loaded with another: the
+// story plays to a player wait, the save is what the history restore leaves
+// there, and each load is played on with confirms, collecting the lines
+// shown (file and text) and what stderr was told.
+class SavedScripts : public ScriptReport {
+protected:
+    void SetUp() override {
+        ScriptReport::SetUp();
+        drawTexts = true;
+        fresh_ = std::make_unique<GameState>(GameStateBlock);
+    }
+    std::unique_ptr<GameState> fresh_;  // the histories of no story
+    bool WaitOrEnd() {
+        for (int i = 0; i < 200 && Alive() && !(Work()->script.status & SCRIPT_PLAYER_WAIT); ++i) Frame();
+        return Alive() && (Work()->script.status & SCRIPT_PLAYER_WAIT);
+    }
+    // Plays files from 00_init.txt to its waits-th player wait (from 1) and
+    // saves there.
+    std::unique_ptr<GameState> SaveAt(const Sources& files, int waits) {
+        Finish();
+        Frame();
+        if (!Scripts(files)) return nullptr;
+        GameStateBlock = *fresh_;
+        Start("00_init.txt");
+        for (int k = 1; k < waits && WaitOrEnd(); ++k) {
+            // Confirms (the first may only show the whole line) until the
+            // next line is read.
+            const uint32_t lines = GameStateBlock.readLineCount;
+            for (int i = 0; i < 200 && Alive() && GameStateBlock.readLineCount == lines; ++i) {
+                InputButtons.pressed = i % 2 ? 0u : uint32_t(BUTTON_DECIDE);
+                Frame();
+            }
+            InputButtons.pressed = 0;
+        }
+        if (!WaitOrEnd() || !GSL_StoryRestoreHistory(-1, nullptr)) return nullptr;
+        return std::make_unique<GameState>(GameStateBlock);
+    }
+    struct Loaded {
+        std::string err;
+        Names_ texts;
+    };
+    Loaded Load(const GameState& save, const Sources& files) {
+        Finish();
+        Frame();
+        Loaded out;
+        if (!Scripts(files)) return {"the scripts do not pack", {}};
+        GSL_ScriptReportReset();
+        GameStateBlock = save;
+        executed.clear();
+        testing::internal::CaptureStderr();
+        Start(save.scriptName, save.startOffset, save.restartOffset);
+        for (int k = 0; k < 20 && WaitOrEnd(); ++k) {
+            for (const Executed& e : executed)
+                if (e.index == 11 && !(e.status & SCRIPT_REPLAY_RUN)) out.texts.push_back(e.file + " " + e.args[0]);
+            executed.clear();
+            InputButtons.pressed = BUTTON_DECIDE;
+            Frame();
+            InputButtons.pressed = 0;
+        }
+        out.err = testing::internal::GetCapturedStderr();
+        return out;
+    }
+    // files with text put in front of the first occurrence of at in member name.
+    static Sources Insert(Sources files, const std::string& name, const std::string& at, const std::string& text) {
+        for (auto& [n, t] : files)
+            if (n == name) t.insert(t.find(at), text);
+        return files;
+    }
+};
+
 // A save holds its script positions by member number. Loaded with the same
 // files it plays on as saved, telling nothing; loaded after a file was added
 // in front (the members renumbered), it is told once and still returns from
 // the saved file to its caller and on into the next scene.
-TEST_F(ScriptReport, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
+TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
     const Sources saved = {{"00_init.txt", "<jump story>\n"},
                            {"story.txt", "*top\n<label>\n<call scene1>\n<call scene2>\n"},
                            {"scene1.txt", "*scene1\n<label>\n<text one>\n<keywait 0>\n<text two>\n<keywait 1>\n"
                                           "<return>\n"},
                            {"scene2.txt", "*scene2\n<label>\n<text three>\n<keywait 2>\n"}};
-    auto waitOrEnd = [this] {
-        for (int i = 0; i < 200 && Alive() && !(Work()->script.status & SCRIPT_PLAYER_WAIT); ++i) Frame();
-        return Alive() && (Work()->script.status & SCRIPT_PLAYER_WAIT);
-    };
-    drawTexts = true;
-    ASSERT_TRUE(Scripts(saved));
-    Start("00_init.txt");
-    ASSERT_TRUE(waitOrEnd());
-    ASSERT_TRUE(GSL_StoryRestoreHistory(-1, nullptr));  // what a save holds
-    const auto save = std::make_unique<GameState>(GameStateBlock);
+    const auto save = SaveAt(saved, 1);
+    ASSERT_TRUE(save);
     const std::string told = "vn: script scene1.txt:2: the save at *scene1 was made with other script files; it goes "
                              "on there, found by name";
     const Names_ on = {"scene1.txt one", "scene1.txt two", "scene2.txt three"};
@@ -297,8 +360,8 @@ TEST_F(ScriptReport, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
         {"a_scene.txt", nullptr, told + "\n", on},
         {"00_a.txt", nullptr, told + "\n", on},
         {"scene9.txt", nullptr, told + "\n", on},
-        {"00_a.txt", "story.txt", told + ", but the file it returns to is not found, so its return ends the story\n",
-         {"scene1.txt one", "scene1.txt two"}},
+        // The caller renumbered and changed: found by its one call of scene1.txt.
+        {"00_a.txt", "story.txt", told + "\n", on},
         {nullptr, "scene1.txt",
          "vn: script scene1.txt:2: the save near *scene1 was made with other script files and scene1.txt has changed "
          "since; it goes on from the saved offset 30, which may not be where it was\n",
@@ -306,30 +369,143 @@ TEST_F(ScriptReport, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.added ? c.added : "the same files") + (c.edited ? c.edited : ""));
-        Finish();
-        Frame();
         Sources files = saved;
         if (c.added) files.push_back({c.added, "*added\n<label>\n<text added>\n<keywait 9>\n"});
         for (auto& [name, text] : files)
             if (c.edited && name == c.edited) text = "; changed\n" + text;
-        ASSERT_TRUE(Scripts(files));
-        GSL_ScriptReportReset();
-        GameStateBlock = *save;
-        executed.clear();
-        testing::internal::CaptureStderr();
-        Start(save->scriptName, save->startOffset, save->restartOffset);
-        std::vector<std::string> texts;
-        for (int k = 0; k < 20 && waitOrEnd(); ++k) {
-            for (const Executed& e : executed)
-                if (e.index == 11 && !(e.status & SCRIPT_REPLAY_RUN)) texts.push_back(e.file + " " + e.args[0]);
-            executed.clear();
-            InputButtons.pressed = BUTTON_DECIDE;
-            Frame();
-            InputButtons.pressed = 0;
-        }
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
-        EXPECT_EQ(texts, c.texts);
+        const Loaded loaded = Load(*save, files);
+        EXPECT_EQ(loaded.err, c.err);
+        EXPECT_EQ(loaded.texts, c.texts);
     }
+    // The saved file renamed: the story cannot start, and says so.
+    Sources renamed = saved;
+    renamed[1].second = "*top\n<label>\n<call scene_one>\n<call scene2>\n";
+    renamed[2].first = "scene_one.txt";
+    const Loaded loaded = Load(*save, renamed);
+    EXPECT_EQ(loaded.err, "vn: no script scene1.txt in script/script.arc; the story cannot start\n");
+    EXPECT_EQ(loaded.texts, Names_{});
+}
+
+// Each return of the history is found by what it is, the end of the one
+// <call> of the file it comes from in the file it goes to, however an edit
+// moved it: at the saved file's caller and two files up. A return that
+// cannot be placed is told in the one line, and the story ends there.
+// The saved file itself is checked at its label and its restored line.
+TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
+    const Sources saved = {
+        {"00_init.txt", "*top0\n<label>\n<call mid>\n<call lst>\n"},
+        {"mid.txt", "*mid\n<label>\n<call inner>\n<text mid>\n<keywait 5>\n"},
+        {"inner.txt", "*inner\n<label>\n<text one>\n<keywait 1>\n<text two>\n<keywait 2>\n"},
+        {"lst.txt", "*lst\n<label>\n<text lst>\n<keywait 9>\n"}};
+    const auto save = SaveAt(saved, 1);
+    ASSERT_TRUE(save);
+    ASSERT_EQ(save->startOffset, 29u);
+    const std::string at = "vn: script inner.txt:2: the save at *inner was made with other script files; it goes on "
+                           "there, found by name";
+    const std::string near = "vn: script inner.txt:1: the save near *inner was made with other script files and "
+                             "inner.txt has changed since; it goes on from the saved offset 29, which may not be "
+                             "where it was";
+    const Names_ on = {"inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"};
+    const Names_ toMid = {"inner.txt one", "inner.txt two", "mid.txt mid"};
+    struct Case {
+        const char* what;
+        Sources files;
+        std::string err;
+        Names_ texts;
+    } cases[] = {
+        {"the same files", saved, "", on},
+        // The old return point now ends another tag of the caller's caller,
+        // a text, or a call of another file.
+        {"a text above the call two files up", Insert(saved, "00_init.txt", "<call mid>", "<text ab1>\n"),
+         at + "\n", on},
+        {"another call above the call two files up", Insert(saved, "00_init.txt", "<call mid>", "<call lst>\n"),
+         at + "\n", on},
+        {"a comment at the top two files up", Insert(saved, "00_init.txt", "*top0", "; changed\n"), at + "\n", on},
+        {"a line above the caller's call", Insert(saved, "mid.txt", "<call inner>", "<wait 0>\n"), at + "\n", on},
+        {"the caller's call twice", Insert(saved, "mid.txt", "<call inner>", "<call inner,*inner>\n"),
+         at + ", but inner.txt returns into mid.txt, which has changed and calls it in 2 places, so the story ends "
+              "at that return\n",
+         {"inner.txt one", "inner.txt two"}},
+        {"the call two files up twice", Insert(saved, "00_init.txt", "<call mid>", "<call mid,*mid>\n"),
+         at + ", but mid.txt returns into 00_init.txt, which has changed and calls it in 2 places, so the story "
+              "ends at that return\n",
+         toMid},
+        {"the call two files up gone", Insert(saved, "00_init.txt", "<call mid>", "<wait 0>\n<call lst>\n; "),
+         at + ", but mid.txt returns into 00_init.txt, which has changed and no longer calls it, so the story ends "
+              "at that return\n",
+         toMid},
+        // The saved file changed: its restored line or its label no longer
+        // stands at its offset.
+        {"a longer line above the saved one", Insert(saved, "inner.txt", "<text one>", "<text one0>\n<wait 0>\n"),
+         near + "\n", {}},
+        {"the label below the line above the saved one", Insert(saved, "inner.txt", "<label>", "<text one>\n"),
+         near + "\n", {}},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Loaded loaded = Load(*save, c.files);
+        EXPECT_EQ(loaded.err, c.err);
+        if (!c.texts.empty()) {
+            EXPECT_EQ(loaded.texts, c.texts);
+        }
+    }
+    // A file called twice: the return of its first call, long taken, does
+    // not stand in for the return of the second that cannot be placed.
+    Sources twice = saved;
+    twice[0].second = "*top0\n<label>\n<call inner>\n<call mid>\n<call lst>\n";
+    const auto second = SaveAt(twice, 3);
+    ASSERT_TRUE(second);
+    const Loaded loaded = Load(*second, Insert(twice, "mid.txt", "<call inner>", "<call inner,*inner>\n"));
+    EXPECT_EQ(loaded.err, at + ", but inner.txt returns into mid.txt, which has changed and calls it in 2 places, so "
+                               "the story ends at that return\n");
+    EXPECT_EQ(loaded.texts, (Names_{"inner.txt one", "inner.txt two"}));
+}
+
+// Two chapters of the same shape, both calling s1.txt: a save in s1.txt as
+// called by either, loaded after ch0.txt renumbered them, cannot tell which
+// chapter it returns to, and says so instead of going into the other one.
+TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeIsToldNotGuessed) {
+    for (const char* chapter : {"ch1", "ch2"}) {
+        SCOPED_TRACE(chapter);
+        const Sources saved = {{"00_init.txt", std::string("<jump ") + chapter + ">\n"},
+                               {"ch1.txt", "*ch1\n<label>\n<call s1>\n<call s3>\n"},
+                               {"ch2.txt", "*ch2\n<label>\n<call s1>\n<call s2>\n"},
+                               {"s1.txt", "*s1\n<label>\n<text s1>\n<keywait 1>\n"},
+                               {"s2.txt", "*s2\n<label>\n<text s2>\n<keywait 2>\n"},
+                               {"s3.txt", "*s3\n<label>\n<text s3>\n<keywait 3>\n"}};
+        const auto save = SaveAt(saved, 1);
+        ASSERT_TRUE(save);
+        Sources added = saved;
+        added.push_back({"ch0.txt", "*ch0\n<label>\n<text ch0>\n<keywait 0>\n"});
+        Loaded loaded = Load(*save, saved);
+        EXPECT_EQ(loaded.err, "");
+        EXPECT_EQ(loaded.texts, (Names_{"s1.txt s1", chapter == std::string("ch1") ? "s3.txt s3" : "s2.txt s2"}));
+        loaded = Load(*save, added);
+        EXPECT_EQ(loaded.err, "vn: script s1.txt:2: the save at *s1 was made with other script files; it goes on "
+                              "there, found by name, but s1.txt returns into a file that cannot be told apart from "
+                              "another, so the story ends at that return\n");
+        EXPECT_EQ(loaded.texts, Names_{"s1.txt s1"});
+    }
+}
+
+// Names and text from a save or a script reach stderr with their control
+// bytes escaped: no colour, no second
+// line of their own.
+TEST_F(SavedScripts, NamesAndTextFromASaveOrAScriptAreToldWithTheirControlBytesEscaped) {
+    ASSERT_TRUE(Scripts({{"00_init.txt", "<wait 0>\n"}}));
+    testing::internal::CaptureStderr();
+    Start("a\x1b[31m\r\nvn: forged\a.txt");
+    Frame(3);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "vn: no script a\\x1b[31m\\x0d\\x0avn: forged\\x07.txt in script/script.arc; the story cannot start\n");
+    Finish();
+    Frame();
+    Raw({{"b\x1b[2J.txt", "<bogus\x07>\r\n<wait 0>\r\n"}});
+    testing::internal::CaptureStderr();
+    Start("b\x1b[2J.txt");
+    Frame(3);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "vn: script b\\x1b[2J.txt:1: <bogus\\x07>: unknown command; the tag is passed over\n");
 }
 
 }  // namespace

@@ -192,6 +192,13 @@ TEST(CharcodeStrings, ResultsAreCutAndTerminated) {
     EXPECT_STREQ(out, "abc");
     Lib_Utf8ToSjis("xyz", 0, out);
     EXPECT_STREQ(out, "abc");
+
+    // A line for a terminal: control bytes (C1 ones in UTF-8 too) escaped,
+    // never a trail byte taken for a character, cut whole.
+    EXPECT_STREQ(Lib_TextEscaped("a\x1b[1m\r\n\x7f\xc2\x9b\xc2\xa0\x82\xa0", out, sizeof out),
+                 "a\\x1b[1m\\x0d\\x0a\\x7f\\x9b\xc2\xa0\x82\xa0");
+    EXPECT_STREQ(Lib_TextEscaped("\x82\x0a", out, sizeof out), "\x82\\x0a");
+    EXPECT_STREQ(Lib_TextEscaped("ab\x07", small, 6), "ab");
 }
 
 }  // namespace
