@@ -489,8 +489,7 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeIsToldNotGuessed) {
 }
 
 // Names and text from a save or a script reach stderr with their control
-// bytes escaped: no colour, no second
-// line of their own.
+// bytes escaped: no colour, no second line of their own.
 TEST_F(SavedScripts, NamesAndTextFromASaveOrAScriptAreToldWithTheirControlBytesEscaped) {
     ASSERT_TRUE(Scripts({{"00_init.txt", "<wait 0>\n"}}));
     testing::internal::CaptureStderr();
