@@ -44,6 +44,7 @@ with '*'; the index records the offset of that '*'.
 """
 
 import os
+import re
 import struct
 import sys
 
@@ -222,15 +223,14 @@ def _name_of(tag):
 
 
 def _numeric(name):
-    text = name.decode("latin-1")
-    j = 1 if text[:1] in "+-" else 0
-    k = j
-    while k < len(text) and text[k].isdigit():
-        k += 1
-    if k == j:
+    """The index a command name written as a number stands for, read as the
+    engine reads it (a sign, then the ASCII digits 0-9), or None: not a
+    number, 0, or beyond a 32-bit index."""
+    m = re.match(rb"[+-]?[0-9]+", name)
+    if not m:
         return None
-    value = int(text[:k])
-    return value if value != 0 else None
+    value = int(m.group(0))
+    return value if value != 0 and -(1 << 31) <= value < (1 << 31) else None
 
 
 def _tags(data, where, warn):

@@ -918,6 +918,64 @@ class AuthorCheckTest(unittest.TestCase):
         self.assertEqual(err.getvalue().count("usage: script_check.py"), 2)
 
 
+# The one form of every message the tools print: path[:line[:col]]: level: text.
+MESSAGE_FORM = re.compile(r"[^:\n]+(?::[0-9]+(?::[0-9]+)?)?: (?:error|warning): \S")
+
+
+def characters_of_every_byte():
+    """{byte: [characters]}: for each byte of Shift-JIS the characters of the
+    engine's table whose code holds it, alone, as a lead or as a second byte."""
+    out = {}
+    for ch in [chr(b) for b in range(0x80)] + [chr(b + 0xFEC0) for b in range(0xA1, 0xE0)]:
+        for b in script_data._encode(ch, "x")[0]:
+            out.setdefault(b, []).append(ch)
+    for u, code in sorted(script_data._encode_table().items()):
+        for place, b in enumerate(code if len(code) == 2 else b""):
+            if len(out.setdefault(b, [])) < 2 + place:
+                out[b].append(chr(u))
+    return out
+
+
+class AnyBytesTest(unittest.TestCase):
+    def assert_message_form(self, text, what):
+        for line in text.splitlines():
+            self.assertRegex(line, MESSAGE_FORM, what)
+
+    def test_a_tag_name_of_any_bytes_is_told_in_the_message_form(self):
+        # A name that begins with half-width ｲ, ｳ or ｹ (0xB2, 0xB3, 0xB9:
+        # superscript digits when read as Latin-1) is an unknown command.
+        with tempfile.TemporaryDirectory() as tmp:
+            folder = write_game(tmp, CLEAN_SCENARIO + "<\uff72 a>\n<\uff73>\n<1\uff79>\n<+\uff72>\n")
+            with contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(script_check.main([folder]), 2)
+            self.assertEqual([line.split(": ", 1)[1] for line in err.getvalue().splitlines()], [
+                "warning: unknown command '\uff72'", "warning: unknown command '\uff73'",
+                "warning: unknown command '1\uff79'", "warning: unknown command '+\uff72'"])
+            with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(build_sample.main([os.path.join(tmp, "out"), "--sample", tmp]), 0)
+            self.assertIn("00_init.txt:11:1: warning: unknown command '\uff72'", err.getvalue())
+            self.assert_message_form(err.getvalue(), "build_sample")
+        # Every byte in every place of a name: the checker names it in the
+        # message form (a stray quote or '>' may end the check with an error).
+        # Each byte of Shift-JIS comes from some character but 0xFD-0xFF;
+        # each byte is also tried as it stands in the source file (most are
+        # no UTF-8).
+        chars = characters_of_every_byte()
+        self.assertEqual(sorted(chars), list(range(0xFD)))
+        tries = [(b, ch.encode("utf-8")) for b, some in sorted(chars.items()) for ch in some]
+        for b, ch in tries + [(b, bytes([b])) for b in range(256)]:
+            names = [ch, ch + b"x", b"a" + ch, b"1" + ch, b"-" + ch, b"12" + ch + b"3", ch + b"10"]
+            text = b"".join(b"<%s 1>\n<%s>\n" % (n, n) for n in names)
+            with tempfile.TemporaryDirectory() as tmp:
+                os.mkdir(os.path.join(tmp, "s"))
+                with open(os.path.join(tmp, "s", "00_init.txt"), "wb") as f:
+                    f.write(text)
+                    with contextlib.redirect_stderr(io.StringIO()) as err:
+                        code = script_check.main([os.path.join(tmp, "s")])
+                self.assertIn(code, (0, 1, 2), "byte %02X: %r" % (b, ch))
+                self.assert_message_form(err.getvalue(), "byte %02X: %r" % (b, ch))
+
+
 class IncrementalBuildTest(unittest.TestCase):
     def build(self, game, out, *extra):
         printed = io.StringIO()
