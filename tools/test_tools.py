@@ -610,6 +610,97 @@ class ScriptDataTest(unittest.TestCase):
                 script_data.MEMBER_COUNT_LIMIT = limit
 
 
+# The table of conditions and statements that the engine's own test
+# (tests/script/vars_test.cpp) runs with the engine's evaluation, each with
+# what the checker reads: its value for the variables given and, for a
+# condition, whether it is always true (T) or always false (F).
+CONDITION_CASES = os.path.join(ROOT, "tests", "data", "condition_cases.txt")
+CASE_VARIABLES = (2000, 2001, 2002, 2023, 0, 5, 23)
+
+
+def escaped(data):
+    """A table field: \\r \\n \\t \\\\ and \\xHH for other bytes outside ASCII
+    print; \\e alone an empty field."""
+    if not data:
+        return "\\e"
+    return "".join({9: "\\t", 10: "\\n", 13: "\\r", 92: "\\\\"}.get(b, chr(b) if 32 <= b < 127 else "\\x%02X" % b)
+                   for b in data)
+
+
+def condition_cases(seed=75, conditions=2500, statements=1000):
+    """The lines of the table, made from a fixed seed."""
+    import random
+    rnd = random.Random(seed)
+    refs = [b"[2000]", b"[2001]", b"[05]", b"[0005]", b"[5]", b"[24]", b"[2023]", b"[2024]", b"[1999]", b"[23]",
+            b"[00]", b"[2002]"]
+    numbers = [b"0", b"1", b"-1", b"2", b"3", b"+3", b"127", b"128", b"-128", b"-129", b"200", b"255", b"-300",
+               b"99999999999", b"-99999999999", b"2147483647", b"2147483648"]
+    odd = [b"", b"R18", b"true", b"false", b"abc", b"1a", b"[2000", b"x[2000]", b"[2000]x", b"]+[", b"\x83[",
+           b"\xb2", b"\x81\x40", b"[2000]+[2001]", b"[2000]+[05]+[2001]", b"[2001]+[2001]", b"[2000]+1", b"R18 "]
+    ops = [b"==", b"=", b"!=", b">=", b"<=", b">", b"<"] * 2 + [b"!", b"", b"=>", b"<>", b"==!", b"!!", b"=<"]
+
+    def operand():
+        return rnd.choice(rnd.choice((refs, refs, refs, numbers, numbers, odd)))
+
+    def values():
+        chosen = rnd.sample(CASE_VARIABLES, rnd.randrange(len(CASE_VARIABLES) + 1))
+        return {n: rnd.choice((0, 1, 2, 3, -1, -128, 127, rnd.randrange(-128, 128))) for n in chosen}
+
+    def shown(vals):
+        return ",".join("%d=%d" % kv for kv in sorted(vals.items()) if kv[1]) or "-"
+
+    def spaced(text):
+        if rnd.random() < 0.2:
+            at = rnd.randrange(len(text) + 1)
+            text = text[:at] + rnd.choice((b" ", b"  ", b'"')) + text[at:]
+        return text
+
+    lines = []
+    for _ in range(conditions):
+        count = rnd.choice((1, 1, 1, 2, 2, 3, 4, rnd.randrange(1, 19)))
+        parts = []
+        for _ in range(count):
+            part = operand() + rnd.choice(ops) + operand()
+            if rnd.random() < 0.05:
+                part += rnd.choice(ops) + operand()
+            parts.append(spaced(part))
+        text = parts[0]
+        for part in parts[1:]:
+            text += rnd.choice((b"&&", b"||", b" && ", b" || ")) + part
+        word = b'"' + text + b'"' if rnd.random() < 0.5 else text
+        vals = values()
+        verdict = script_check.condition_verdict(word)
+        lines.append("c\t%s\t%s\t%d\t%s" % (escaped(word), shown(vals), script_check.condition_value(word, vals),
+                                            "-" if verdict is None else "TF"[not verdict]))
+    targets = [b"[2000]", b"[2001]", b"[05]", b"[5]", b"[24]", b"[2000]*", b"x", b"", b"[2023]", b"[2001"]
+    assign = [b"=", b"+=", b"-=", b"++", b"--", b"==", b"=+", b"+", b"-", b"=-", b"+-", b"++=", b"", b"*="]
+    exprs = numbers + refs[:4] + [b"[2000]+1-[05]", b"rand(1,6)", b"rand(6,1)", b"rand(-3,300)", b"rand(5)",
+                                  b"rand(1,6)+1", b"true", b"false", b"", b"abc", b"-5", b"1-", b"[2000]+rand(1,2)",
+                                  b"--3", b"+", b"[2001]-[2001]-[2001]", b"x[2000]"]
+    for _ in range(statements):
+        count = rnd.choice((1, 1, 2, 3, rnd.randrange(1, 19)))
+        text = b"&".join(spaced(rnd.choice(targets) + rnd.choice(assign) +
+                                (rnd.choice(exprs) if rnd.random() < 0.8 else b"")) for _ in range(count))
+        if rnd.random() < 0.1:
+            text += b"&"
+        word = b'"' + text + b'"' if rnd.random() < 0.5 else text
+        vals = values()
+        after = script_check.statements_run(word, dict(vals))
+        lines.append("s\t%s\t%s\t%s" % (escaped(word), shown(vals), shown(after)))
+    return lines
+
+
+def write_condition_cases():
+    with open(CONDITION_CASES, "w", encoding="ascii", newline="\n") as f:
+        f.write("# Conditions and statements as the author's checker reads them (tools/script_check.py), made by\n"
+                "# python3 tools/test_tools.py --write-condition-cases; the engine's test (tests/script/vars_test.cpp)\n"
+                "# evaluates each with the engine's code and must agree. Fields are TAB-separated, escaped as in\n"
+                "# tag_cuts.txt; variables are n=value pairs (- for none: every variable is 0).\n"
+                "# c  condition  variables  value (1 holds)  verdict (T always true, F always false, - neither)\n"
+                "# s  statements  variables before  variables after (rand draws its lowest number)\n")
+        f.write("\n".join(condition_cases()) + "\n")
+
+
 def write_game(root, scenario):
     """A small game source folder: two archives, a picture, a sound, a rule,
     a message table and one scenario."""
@@ -837,6 +928,37 @@ class AuthorCheckTest(unittest.TestCase):
             ('<if "[2000]==1">\n<jump_endif>\n<else>\n<elseif "[2000]==2">\n<endif>', 1, "00_init.txt:14:1: error: "
              "elseif after <else> (line 13): the elseifs of an if come before its else, or the else branch runs on "
              "into this one"),
+            # An empty left side tests the right side for 0, as the engine
+            # reads it: right of the operator R18 is the number 0.
+            ('<if "!R18">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"!R18\" reads no variable, so it "
+             "is always true: R18 stands for the R18 archive only left of the operator (\"R18==0\" holds without "
+             "it); right of it, it is read as the number 0"),
+            ('<if "!">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"!\" reads no variable, so it is "
+             "always true: " + VARIABLES),
+            ('<if "<=[2001]">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"<=[2001]\" of the condition "
+             "\"<=[2001]\" has nothing left of <=, so the game reads it as \"![2001]\": it holds when [2001] is 0"),
+            # What no variable holds: a signed byte, -128 to 127.
+            ('<if "[2000]==200 || [2001]>=1">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"[2000]==200\" of "
+             "the condition \"[2000]==200 || [2001]>=1\" is always false: a variable holds a number from -128 to 127"),
+            ('<jump 00_init,*top,"R18>=2">', 2, "00_init.txt:11:1: warning: the part \"R18>=2\" of the condition "
+             "\"R18>=2\" is always false: R18 is 1 when the R18 archive is there, else 0"),
+            ('<eval "[2000]=200&[2001]+=-300&[05]=rand(0,255)">', 2, (
+                "00_init.txt:11:1: warning: the statement \"[2000]=200\": a variable holds a number from -128 to 127, "
+                "so storing 200 is storing -56",
+                "00_init.txt:11:1: warning: the statement \"[2001]+=-300\": a variable holds a number from -128 to "
+                "127, so adding -300 is adding -44",
+                "00_init.txt:11:1: warning: the statement \"[05]=rand(0,255)\": rand(0,255) draws numbers a variable "
+                "cannot hold (it holds -128 to 127): the game keeps their low byte")),
+            # The 17th statement or part is the first the game drops.
+            ('<eval "' + "&".join(["[2000]++"] * 17) + '">', 2, "00_init.txt:11:1: warning: the "
+             "statements \"" + "&".join(["[2000]++"] * 17) + "\" are more than 16: the game runs none after the "
+             "16th"),
+            ('<if "' + "&&".join(["[2000]==1"] * 17) + '">\n<endif>', 2, "00_init.txt:11:1: warning: the condition "
+             "\"" + "&&".join(["[2000]==1"] * 17) + "\" has more than 16 parts: the game reads none after the 16th"),
+            # Text behind a condition tag that ends it early.
+            ('<if "[2000]==1">x\n<endif>', 2, "00_init.txt:11:1: warning: text behind the tag on its line: a '>' "
+             "outside double quotes ends the tag, so the game reads <if \"[2000]==1\"> and passes x by: quote a "
+             "condition or statement (\"[2000]>3\")"),
         ]
         for line, code, message in cases:
             expected = list(message) if isinstance(message, tuple) else [message]
@@ -859,6 +981,14 @@ class AuthorCheckTest(unittest.TestCase):
                                     '<jump 00_init,*top,"[2000]>1&&[2000]<3">\n'
                                     '<eval "[0005]=1&[2000]++&[2001]--&[2001]=[2000]+1-[23]&[2002]=rand(1,6)&'
                                     '[2003]-=2&[2004]+=[2003]&[2005]=true">\n<gosub>\n'), (0, []))
+        # A flag tested for 0 by an empty left side, the whole range a
+        # variable holds, exactly 16 statements or parts, and a comment
+        # behind a condition tag are clean.
+        self.assertEqual(self.check(CLEAN_SCENARIO + '<if "![2001]">\n<jump_endif>\n<elseif "![2001] || [05]">\n'
+                                    '<endif>\n<if "[2000]>-128 && [2000]<127 && [2000]!=-1"> ; the range\n<endif>\n'
+                                    '<eval "[2000]=127&[2001]=-128&[2002]=rand(0,127)&[2003]-=128">   ; set\n'
+                                    '<eval "' + "&".join(["[2000]++"] * 16) + '&">\n'
+                                    '<jump 00_init,*top,"' + "||".join(["[2000]==1"] * 16) + '">;\n'), (0, []))
 
     def test_files_are_found_as_the_engine_finds_them_and_each_file_is_checked(self):
         # A file named in other capitals is found, with its labels; a '*' in
@@ -934,6 +1064,31 @@ def characters_of_every_byte():
             if len(out.setdefault(b, [])) < 2 + place:
                 out[b].append(chr(u))
     return out
+
+
+class ConditionTableTest(unittest.TestCase):
+    def test_the_engines_table_is_what_the_checker_reads_today(self):
+        # The engine's test evaluates the same table with the engine's code.
+        with open(CONDITION_CASES, encoding="ascii") as f:
+            have = [line for line in f.read().splitlines() if line and not line.startswith("#")]
+        made = condition_cases()
+        self.assertGreaterEqual(len(made), 3000)
+        self.assertEqual(have, made, "the checker reads otherwise than the table says: run "
+                                     "python3 tools/test_tools.py --write-condition-cases, then the engine's test "
+                                     "Vars.TheAuthorsCheckerReadsAlike")
+
+    def test_a_warning_of_a_condition_always_true_or_false_is_its_verdict(self):
+        for line in condition_cases(seed=76, conditions=1500, statements=0):
+            _, word, _, _, verdict = line.split("\t")
+            word = re.sub(r"\\(x[0-9A-F]{2}|.)", lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 3
+                          else {"r": "\r", "n": "\n", "t": "\t", "e": ""}.get(m.group(1), m.group(1)), word)
+            messages = [m for _, m in script_check.condition_problems(word.encode("latin-1"))]
+            whole = [m for m in messages if m.startswith("the condition") and ", so it is always " in m]
+            for m in whole:
+                self.assertEqual(verdict, "T" if ", so it is always true" in m else "F", (word, messages))
+            if verdict != "-":
+                self.assertTrue(any("always %s" % ("true" if verdict == "T" else "false") in m for m in messages),
+                                (word, messages))
 
 
 class AnyBytesTest(unittest.TestCase):
@@ -1471,4 +1626,7 @@ def mock_argv(args):
 
 
 if __name__ == "__main__":
+    if sys.argv[1:] == ["--write-condition-cases"]:
+        write_condition_cases()
+        sys.exit(0)
     unittest.main()
