@@ -901,7 +901,7 @@ class AuthorCheckTest(unittest.TestCase):
              "between"),
             # A label line cut by a space into more than two words, at each
             # command that names it.
-            ("*all done now\n<label>\n<call 00_init,*all done now>", 2, (
+            ("*all done now\n<label>\n<call 00_init,*all done now>\n<returnmenu>", 2, (
                 "00_init.txt:11:1: warning: label line *all done now: a label ends at a space or tab, so this one is "
                 "*all, and a tag naming the whole line reads done now as further arguments",
                 "00_init.txt:13:1: warning: call names label *all done now, but a label ends at a space: line 11 makes "
@@ -997,15 +997,63 @@ class AuthorCheckTest(unittest.TestCase):
         self.assertEqual(self.check(CLEAN_SCENARIO + "<call Scene1>\n<jump SCENE1,*s>\n<jump epilogue,*e>\n"
                                     "<jump scene*,*s>\n<menuadd 0,SELECT_40,*pilogue,*e>\n<menustart 0>\n", files),
                          (0, []))
-        # A call back into its own file comes back here for ever when the
-        # file is itself called: a return goes back behind the newest call
-        # into its file. A file reached by a jump calls its own labels.
-        aside = "*s\n<label>\n<call scene1,*aside>\n<returnmenu>\n*aside\n<label>\n<return>\n"
-        self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene1,*s>\n", {"scene1.txt": aside}), (0, []))
-        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1,*s>\n", {"scene1.txt": aside}), (2, [
-            "scene1.txt:3:1: warning: call of label *aside of its own file scene1.txt, itself called at "
-            "00_init.txt:11: a return goes back behind the newest call into its file, so scene1.txt's own return "
-            "then comes back behind this call for ever: put *aside in a file of its own and call it there"]))
+        # A call of a label of its own file comes back behind itself for
+        # ever once the label's part has come back: a return goes back
+        # behind the newest call into its file, and so does the file's own
+        # return or end after it, however the file was entered.
+        aside = "*s\n<label>\n<call scene1,*aside>\n<text TEXT_400>\n<return>\n*aside\n<label>\n<return>\n"
+        loops = ("scene1.txt:3:1: warning: call of label *aside of its own file scene1.txt comes back behind itself "
+                 "for ever: once *aside's part has come back, the <return> of scene1.txt on line 5 comes back behind "
+                 "this call again, as a return goes back behind the newest call into its file: put *aside in a file "
+                 "of its own and call it there")
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1,*s>\n", {"scene1.txt": aside}), (2, [loops]))
+        # Entered by a choice or a jump from a called file, which keeps the
+        # caller's return.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene2>\n", {
+            "scene2.txt": "<menuadd 0,SELECT_40,scene1,*s>\n<menuadd 1,SELECT_40,,*other>\n<menustart 0>\n"
+                          "*other\n<label>\n<return>\n", "scene1.txt": aside}), (2, [loops]))
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene2>\n", {
+            "scene2.txt": '<jump scene1,*s,"[2000]==1">\n<return>\n', "scene1.txt": aside}), (2, [loops]))
+        # 00_init.txt, whose end returns there once the part has come back.
+        self.assertEqual(self.check("<call 00_init,*aside>\n<text TEXT_400>\n<keywait 400>\n*aside\n<label>\n"
+                                    "<text TEXT_400>\n<return>\n")[1], [
+            "00_init.txt:1:1: warning: call of label *aside of its own file 00_init.txt comes back behind itself for "
+            "ever: once *aside's part has come back, the <return> of 00_init.txt on line 7 comes back behind this "
+            "call again, as a return goes back behind the newest call into its file: put *aside in a file of its "
+            "own and call it there"])
+        self.assertEqual(self.check("<call 00_init,*aside>\n<text TEXT_400>\n<jump 00_init,*tail>\n*aside\n<label>\n"
+                                    "<return>\n*tail\n<label>\n<text TEXT_400>\n"), (2, [
+            "00_init.txt:1:1: warning: call of label *aside of its own file 00_init.txt comes back behind itself for "
+            "ever: once *aside's part has come back, the end of 00_init.txt (line 9), which returns as <return> "
+            "does, comes back behind this call again, as a return goes back behind the newest call into its file: "
+            "put *aside in a file of its own and call it there"]))
+        # No warning where the file leaves by <returnmenu> once the part has
+        # come back, or where the part leaves by <returnmenu> or a jump that
+        # never returns.
+        quiet = {"scene1.txt": "*s\n<label>\n<call scene1,*aside>\n<returnmenu>\n*aside\n<label>\n<return>\n",
+                 "scene3.txt": "*s\n<label>\n<call scene3,*end>\n<return>\n*end\n<label>\n<text TEXT_400>\n"
+                               "<returnmenu>\n",
+                 "scene4.txt": "*s\n<label>\n<call scene4,*away>\n<return>\n*away\n<label>\n<jump scene5>\n",
+                 "scene5.txt": "<text TEXT_400>\n<returnmenu>\n",
+                 # A call in the part comes back and clears the return it
+                 # kept, so a file it then goes on to no longer returns here.
+                 "scene6.txt": "*s\n<label>\n<call scene6,*aside>\n<return>\n*aside\n<label>\n<call scene5>\n"
+                               "<jump scene7>\n",
+                 "scene7.txt": "*s\n<label>\n<return>\n",
+                 # A menu goes to its choices only.
+                 "scene8.txt": "*s\n<label>\n<call scene8,*aside>\n<menuadd 0,SELECT_40,scene5>\n<menustart 0>\n"
+                               "<return>\n*aside\n<label>\n<return>\n"}
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1,*s>\n<call scene3,*s>\n<call scene4,*s>\n"
+                                    "<call scene6,*s>\n<call scene8,*s>\n", quiet), (0, []))
+        # A part that goes on by a jump to a file that returns comes back:
+        # that file's <label> keeps the call's return.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene6,*s>\n", dict(quiet, **{
+            "scene6.txt": "*s\n<label>\n<call scene6,*aside>\n<return>\n*aside\n<label>\n<jump scene7>\n"}))[1],
+            ["scene6.txt:3:1: warning: call of label *aside of its own file scene6.txt comes back behind itself for "
+             "ever: once *aside's part has come back, the <return> of scene6.txt on line 4 comes back behind this "
+             "call again, as a return goes back behind the newest call into its file: put *aside in a file of its "
+             "own and call it there"])
+        self.assertEqual(self.check("<call 00_init,*aside>\n<returnmenu>\n*aside\n<label>\n<return>\n"), (0, []))
         self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1>\n", {"scene1.txt": (
             '*s\n<label>\n<if "[2000]<3">\n<eval "[2000]++">\n<call Scene1>\n<endif>\n<return>\n')}), (2, [
             "scene1.txt:5:1: warning: call runs its own file scene1.txt from the top again, and a return goes back "
