@@ -731,6 +731,62 @@ def _inline_text_problems(command, tag):
     return sorted(set(out))
 
 
+def _arg_int(text):
+    """A number argument as the engine reads it: at most three of + - * /
+    after its first byte, taken left to right in 32 bits."""
+    ops = [i for i in range(1, len(text)) if text[i:i + 1] in (b"+", b"-", b"*", b"/")]
+    end = ops[3] if len(ops) > 3 else len(text)
+    ops = ops[:3]
+    if not ops:
+        return _atoi(text)
+    wrap = lambda v: ((v + (1 << 31)) & 0xFFFFFFFF) - (1 << 31)  # noqa: E731
+    result = _atoi(text[:ops[0]][:31])
+    for k, at in enumerate(ops):
+        v = _atoi(text[at + 1:ops[k + 1] if k + 1 < len(ops) else end][:31])
+        op = text[at:at + 1]
+        if op == b"+":
+            result = wrap(result + v)
+        elif op == b"-":
+            result = wrap(result - v)
+        elif op == b"*":
+            result = wrap(result * v)
+        else:
+            result = 0 if v == 0 else wrap(abs(result) // abs(v) * (1 if (result < 0) == (v < 0) else -1))
+    return result
+
+
+# Numbers the engine takes only in a range: command -> (position, key of its
+# named form, lowest, highest, what the game does with another).
+RANGES = {
+    "voice": (0, None, 0, 7, "plays the voice in slot 0"),
+    "voice_stop": (0, None, 0, 7, "stops slot 0"),
+    "playse": (0, None, 0, 7, "plays the sound in bank 0"),
+    "stopse": (0, "bank", 0, 7, "stops bank 0"),
+    "ws": (0, None, 0, 7, "waits for bank 0"),
+    "menustart": (0, None, 0, 7, "keeps no record of the choice taken: a loaded save takes the menu's first "
+                                 "choice, and the menu shows no mark of choices taken before"),
+}
+CHOICE_LIMIT = 8  # the choices one menu shows
+
+
+def range_problems(command, words):
+    """Warnings for a number the command takes only in a range, and for a
+    layopt of a layer it passes over."""
+    if command == "layopt" and words and script_data.unquoted(words[0]) not in (b"", b"message0"):
+        return ["layopt acts on the message window, message0, alone: layer %s is passed over" %
+                script_data.unquoted(words[0]).decode("cp932", "replace")]
+    if command not in RANGES:
+        return []
+    position, key, low, high, otherwise = RANGES[command]
+    word = _argument(words, position, key)
+    if not word:
+        return []
+    value = _arg_int(word[:255])
+    if low <= value <= high:
+        return []
+    return ["%s takes %d to %d, so for %s it %s" % (command, low, high, word.decode("cp932", "replace"), otherwise)]
+
+
 def _is_layer(word):
     """Whether the engine takes word as a picture layer: base, or 0 to 11."""
     return word == b"base" or (word.isdigit() and int(word) <= 11)
@@ -771,7 +827,12 @@ class _Flow:
     def step(self, command, words, at):
         out = []
         if command == "menuadd":
-            self.choices = 1 if [script_data.unquoted(w) for w in words[:1]] == [b"0"] else self.choices + 1
+            new = words and script_data.unquoted(words[0]) and _arg_int(script_data.unquoted(words[0])) == 0
+            self.choices = 1 if new else self.choices + 1
+            if self.choices > CHOICE_LIMIT:
+                out.append(("warning", "a menu shows at most %d choices: the game drops this one, the %dth since "
+                                       "the menuadd that begins the menu (0 as its first argument)" % (
+                                           CHOICE_LIMIT, self.choices)))
         elif command == "menustart":
             if not self.choices:
                 out.append(("error", "menustart has no menuadd before it: there is no choice to take, "
@@ -875,6 +936,8 @@ def check(folder, game_dir=None):
                                                     "condition or statement (\"[2000]>3\")" % (
                                                         tag.decode("cp932", "replace"),
                                                         rest.decode("cp932", "replace"))))
+            for message in range_problems(command, words):
+                problems.append(("warning", at, message))
             if command in LAYERED and words and not _is_layer(script_data.unquoted(words[0])):
                 problems.append(("error", at, "%s's layer %s is neither base nor a number from 0 to 11: %s" % (
                     command, words[0].decode("cp932", "replace"), LAYERED[command])))
@@ -923,7 +986,8 @@ def report(problems, folder, out=None):
     out = out or sys.stderr
     for level, where, message in problems:
         name, colon, place = where.partition(":")
-        out.write("%s%s%s: %s: %s\n" % (vndata.shown_path(os.path.join(folder, name)), colon, place, level, message))
+        out.write(vndata.one_line("%s%s%s: %s: %s" % (vndata.shown_path(os.path.join(folder, name)), colon, place, level,
+                                                       message)) + "\n")
     if any(level == "error" for level, _, _ in problems):
         return 1
     return 2 if problems else 0

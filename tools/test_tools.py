@@ -955,6 +955,23 @@ class AuthorCheckTest(unittest.TestCase):
              "16th"),
             ('<if "' + "&&".join(["[2000]==1"] * 17) + '">\n<endif>', 2, "00_init.txt:11:1: warning: the condition "
              "\"" + "&&".join(["[2000]==1"] * 17) + "\" has more than 16 parts: the game reads none after the 16th"),
+            # Slots, banks and menus beyond their range, as the engine
+            # reads the number (3+5 is 8), and a layer layopt passes over.
+            ("<voice 8,a01>\n<voice_stop -1>", 1, (
+                "00_init.txt:11:1: warning: voice takes 0 to 7, so for 8 it plays the voice in slot 0",
+                "00_init.txt:11:1: error: voice names 'a01', but no archive holds sound/voice/a01.ogg",
+                "00_init.txt:12:1: warning: voice_stop takes 0 to 7, so for -1 it stops slot 0")),
+            ("<stopse bank:3+5>\n<ws 12>", 2, (
+                "00_init.txt:11:1: warning: stopse takes 0 to 7, so for 3+5 it stops bank 0",
+                "00_init.txt:12:1: warning: ws takes 0 to 7, so for 12 it waits for bank 0")),
+            ("<menuadd 0,SELECT_40,00_init,*top>\n<menustart 8>", 2, "00_init.txt:12:1: warning: menustart takes 0 "
+             "to 7, so for 8 it keeps no record of the choice taken: a loaded save takes the menu's first choice, and "
+             "the menu shows no mark of choices taken before"),
+            ("<menuadd 0,SELECT_40,00_init,*top>\n" + "<menuadd 1,SELECT_40,00_init,*top>\n" * 8 + "<menustart 0>", 2,
+             "00_init.txt:19:1: warning: a menu shows at most 8 choices: the game drops this one, the 9th since the "
+             "menuadd that begins the menu (0 as its first argument)"),
+            ("<layopt message1,fore,false>", 2, "00_init.txt:11:1: warning: layopt acts on the message window, "
+             "message0, alone: layer message1 is passed over"),
             # Text behind a condition tag that ends it early.
             ('<if "[2000]==1">x\n<endif>', 2, "00_init.txt:11:1: warning: text behind the tag on its line: a '>' "
              "outside double quotes ends the tag, so the game reads <if \"[2000]==1\"> and passes x by: quote a "
@@ -981,6 +998,12 @@ class AuthorCheckTest(unittest.TestCase):
                                     '<jump 00_init,*top,"[2000]>1&&[2000]<3">\n'
                                     '<eval "[0005]=1&[2000]++&[2001]--&[2001]=[2000]+1-[23]&[2002]=rand(1,6)&'
                                     '[2003]-=2&[2004]+=[2003]&[2005]=true">\n<gosub>\n'), (0, []))
+        # Every slot, bank and menu in range, and 8 choices, are clean.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<voice_stop 7>\n<voice_stop 0>\n<playse 7,hall>\n<stopse 1+6>\n"
+                                    "<ws 0>\n<ws>\n<stopse>\n<layopt message0,back,true>\n" +
+                                    "<menuadd 1,SELECT_40,00_init,*top>\n" * 3 + "<menuadd 0,SELECT_40,00_init,*top>\n" +
+                                    "<menuadd 1,SELECT_40,00_init,*top>\n" * 7 + "<menustart 7>\n")[1],
+                         ["00_init.txt:13:1: error: playse names 'hall', but no archive holds sound/se/hall.ogg"])
         # A flag tested for 0 by an empty left side, the whole range a
         # variable holds, exactly 16 statements or parts, and a comment
         # behind a condition tag are clean.
@@ -1179,6 +1202,118 @@ class AnyBytesTest(unittest.TestCase):
                 self.assert_message_form(err.getvalue(), "byte %02X: %r" % (b, ch))
 
 
+# Sources of each kind the build reads, small and valid, for the fuzzing
+# below: (path in write_game's tree, its content).
+FUZZ_SOURCES = [
+    ("archives.json", None),
+    ("extras.json", {"archive": "data_00.pcarc", "pictures": {"2105": [32, 18]},
+                     "track": {"record": 16, "synth": {"format": "wav", "rate": 8000, "channels": 1, "parts": [
+                         {"wave": "sine", "amp": 0.3, "tempo": 480, "notes": "C4:1"}]}}}),
+    ("base/visual/adv/bg_hall.ext.pict", {"format": "ext0", "bpp": 32, "size": [8, 8], "background": "#203050",
+                                          "shapes": [{"rect": [1, 1, 4, 4], "colour": "#ff0000", "radius": 1},
+                                                     {"circle": [4, 4, 2], "colour": "#00ff0080"}]}),
+    ("base/sound/bgm/hall.oggl.synth", {"format": "wav", "rate": 8000, "channels": 1, "loop": [0.0, 0.25],
+                                        "parts": [{"wave": "sine", "amp": 0.3, "tempo": 240, "notes": "C4:1 D4:1"}]}),
+    ("base/movie/op.avi.movie", {"size": "16x16", "rate": 5, "seconds": 1, "video": "mpeg4", "audio": "pcm",
+                                 "card": {"size": [16, 16], "background": "#16203c"}}),
+    ("base/script/script_mes.mul.txt", "languages = ja en\n[section 2]\n400.ja = こんにちは。\n400.en = Hello.\n"),
+    ("base/script/script.arc/00_init.txt", CLEAN_SCENARIO + '<if "[2000]==1">\n<jump_endif>\n<endif>\n'),
+]
+FUZZ_VALUES = [None, True, False, -1, 0, 1, 3, 2 ** 40, -2 ** 70, 1e308, -0.5, 0.5, float("nan"), float("inf"), "", "x", "#zz",
+               "\uff72", "\u00b2", "8x8", "C4:1", "sine", "ext0", [], {}, [1], [1, 2], [0, 0, 0, 0], ["a", "b"],
+               {"a": 1}, [[1, 2], [3, 4]], "0100", "base", "data_00.pcarc"]
+
+
+def fuzzed(rnd, value, depth=0):
+    """value with some of its parts replaced, dropped or added."""
+    if depth > 5 or rnd.random() < 0.15:
+        return rnd.choice(FUZZ_VALUES)
+    if isinstance(value, dict):
+        out = {k: fuzzed(rnd, v, depth + 1) if rnd.random() < 0.4 else v for k, v in value.items()
+               if rnd.random() > 0.08}
+        if rnd.random() < 0.15:
+            out[rnd.choice(("size", "rate", "parts", "x", "2999", "\u00b2"))] = rnd.choice(FUZZ_VALUES)
+        return out
+    if isinstance(value, list):
+        out = [fuzzed(rnd, v, depth + 1) if rnd.random() < 0.4 else v for v in value if rnd.random() > 0.08]
+        return out + [rnd.choice(FUZZ_VALUES)] if rnd.random() < 0.15 else out
+    return value
+
+
+def fuzzed_bytes(rnd, data):
+    """data with random bytes: cut short, some bytes changed or put in, or
+    random bytes alone."""
+    kind = rnd.randrange(4)
+    if kind == 0:
+        return bytes(rnd.randrange(256) for _ in range(rnd.randrange(64)))
+    if kind == 1:
+        return data[:rnd.randrange(len(data) + 1)]
+    out = bytearray(data)
+    for _ in range(rnd.randrange(1, 6)):
+        at = rnd.randrange(len(out) + 1)
+        b = rnd.choice((rnd.randrange(256), ord("<"), ord(">"), ord('"'), ord("="), ord("["), 0xB2, 0x81, 0xFF))
+        if kind == 2 and at < len(out):
+            out[at] = b
+        else:
+            out[at:at] = bytes([b])
+    return bytes(out)
+
+
+class FuzzTest(unittest.TestCase):
+    def test_every_build_input_of_any_bytes_is_told_at_its_file_in_the_message_form(self):
+        import random
+        rnd = random.Random(75)
+        with tempfile.TemporaryDirectory() as tmp:
+            game, out = os.path.join(tmp, "game"), os.path.join(tmp, "out")
+            folder = write_game(game, CLEAN_SCENARIO)
+            with open(os.path.join(game, "archives.json"), encoding="utf-8") as f:
+                sources = [(rel, json.load(f) if value is None else value) for rel, value in FUZZ_SOURCES[:1]]
+            sources += FUZZ_SOURCES[1:]
+            originals = {}
+            for rel, value in sources:
+                path = os.path.join(game, rel)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                text = value if isinstance(value, str) else json.dumps(value)
+                originals[rel] = text.encode("utf-8")
+                with open(path, "wb") as f:
+                    f.write(originals[rel])
+            prefix = os.path.relpath(game) + os.sep
+            scenarios = ": error: the scenarios have errors, so nothing is built"
+            for rel, value in sources * 40:
+                if isinstance(value, str) or rnd.random() < 0.3:
+                    data = fuzzed_bytes(rnd, originals[rel])
+                else:
+                    data = json.dumps(fuzzed(rnd, value)).encode("utf-8")
+                with open(os.path.join(game, rel), "wb") as f:
+                    f.write(data)
+                what = "%s: %r" % (rel, data)
+                runs = [lambda: build_sample.main([out, "--sample", game])]
+                if rel in ("archives.json", "extras.json") or "/script/" in rel:
+                    runs.append(lambda: script_check.main([folder, "--game", game]))
+                for run in runs:
+                    with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                        try:
+                            code = run()
+                        except Exception as e:  # noqa: BLE001
+                            self.fail("%s: %s: %s" % (what, type(e).__name__, e))
+                    self.assertIn(code, (0, 1, 2), what)
+                    lines = err.getvalue().splitlines()
+                    self.assert_message_form(lines, what)
+                    # Each fault is told at a file, the one fuzzed or one
+                    # it changes the reading of (a scenario whose picture
+                    # is gone), never at the game's folder alone.
+                    located = [line for line in lines if line.startswith(prefix)]
+                    self.assertEqual(len(located) + lines.count(prefix[:-1] + scenarios), len(lines), (what, lines))
+                    self.assertEqual(code == 1, bool(located) and any(": error: " in line for line in located),
+                                     (what, lines))
+                with open(os.path.join(game, rel), "wb") as f:
+                    f.write(originals[rel])
+
+    def assert_message_form(self, lines, what):
+        for line in lines:
+            self.assertRegex(line, MESSAGE_FORM, what)
+
+
 class IncrementalBuildTest(unittest.TestCase):
     def build(self, game, out, *extra):
         printed = io.StringIO()
@@ -1254,6 +1389,33 @@ class IncrementalBuildTest(unittest.TestCase):
              'extras.json: error: picture 2105: its size is [width, height], not "big"', True),
             ("base/script/script_mes.mul.txt", "languages = ja en\n[section 2]\n400.en = Hello\xff.\n",
              "base/script/script_mes.mul.txt:3:15: error: not UTF-8 (byte 0xFF): save the file as UTF-8", True),
+            # The edges of each check of the files the build reads.
+            ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "bass", "version": "0100"}]}',
+             'archives.json: error: archive 1: "tree" names bass, which is no folder of the game', True),
+            ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "base", "version": "0100"}], '
+             '"mul_encoding": "latin1"}', "archives.json: error: \"mul_encoding\" is utf8 or sjis, not 'latin1'", True),
+            ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "base", "version": "01000"}]}',
+             "archives.json: error: archive 1: \"version\" is four digits, not '01000'", True),
+            ("extras.json", '{"pictures": {"2376": [8, 8]}}',
+             'extras.json: error: picture id "2376" is no number from 2000 to 2375', True),
+            ("extras.json", '{"pictures": {"1999": [8, 8]}}',
+             'extras.json: error: picture id "1999" is no number from 2000 to 2375', True),
+            ("extras.json", '{"pictures": {"\\u00b2\\u00b2\\u00b2\\u00b2": [8, 8]}}',
+             'extras.json: error: picture id "\\u00b2\\u00b2\\u00b2\\u00b2" is no number from 2000 to 2375', True),
+            ("extras.json", '{"pictures": {"2000": [8, 0]}}',
+             'extras.json: error: picture 2000: its size is [width, height], not [8, 0]', True),
+            ("extras.json", '{"tracks": [{"record": 21, "synth": {}}]}',
+             'extras.json: error: track 1 is {"record": 0 to 20, "synth": {...a sound source...}}', True),
+            ("extras.json", '{"tracks": [{"record": -1, "synth": {}}]}',
+             'extras.json: error: track 1 is {"record": 0 to 20, "synth": {...a sound source...}}', True),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "rate": 8000.5}',
+             'base/sound/bgm/hall.oggl.synth: error: "rate" is 8000.5, not a whole number', False),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "channels": Infinity}',
+             'base/sound/bgm/hall.oggl.synth:1:31: error: Infinity is no number: write a number', False),
+            ("extras.json", '{"pictures": {"2000": [8,\n -Infinity]}}',
+             'extras.json:2:2: error: -Infinity is no number: write a number', True),
+            ("base/visual/adv/bg_hall.ext.pict", '{"size": [8, NaN]}',
+             "base/visual/adv/bg_hall.ext.pict:1:14: error: NaN is no number: write a number", False),
         ]
         for rel, content, line, checked in faults:
             with tempfile.TemporaryDirectory() as tmp:
