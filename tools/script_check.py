@@ -179,9 +179,9 @@ def message_tables(game_dir):
             continue
         with open(source, "rb") as f:
             text = vndata.decode_utf8(f.read(), source)
-        _, _, texts = vndata.parse_mul_source(text, source=source)
+        languages, _, texts = vndata.parse_mul_source(text, source=source)
         names = re.search(r"^[\s\ufeff]*languages\s*=\s*(.*)$", text, re.M).group(1).split()
-        names = [str(g) for g in range(int(names[0]))] if len(names) == 1 and names[0].isdigit() else names
+        names = names if len(names) == languages else [str(g) for g in range(languages)]
         tables[path.lower()] = (os.path.relpath(source, game_dir).replace(os.sep, "/"), names, texts)
     return tables
 

@@ -1390,6 +1390,10 @@ class IncrementalBuildTest(unittest.TestCase):
             ("base/script/script_mes.mul.txt", "languages = ja en\n[section 2]\n400.en = Hello\xff.\n",
              "base/script/script_mes.mul.txt:3:15: error: not UTF-8 (byte 0xFF): save the file as UTF-8", True),
             # The edges of each check of the files the build reads.
+            ("base/script/script_mes.mul.txt", "languages = 99999999999999999\n",
+             "base/script/script_mes.mul.txt:1: error: 1 to 255 distinct languages needed", True),
+            ("base/script/script_mes.mul.txt", "languages = ja\n[section 2]\n400.\u00c2\u00b2 = x\n",  # UTF-8 '\u00b2'
+             "base/script/script_mes.mul.txt:3: error: unknown language '\u00b2'", True),
             ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "bass", "version": "0100"}]}',
              'archives.json: error: archive 1: "tree" names bass, which is no folder of the game', True),
             ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "base", "version": "0100"}], '

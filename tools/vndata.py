@@ -598,14 +598,16 @@ def parse_mul_source(text, encoding="utf8", source="<source>"):
             if langs is not None or section is not None:
                 raise DataError("%s: 'languages' must come once, before the sections" % where)
             names = value.split()
-            langs = [str(g) for g in range(int(names[0]))] if len(names) == 1 and names[0].isdigit() else names
+            counted = len(names) == 1 and re.fullmatch("[0-9]+", names[0])
+            langs = [str(g) for g in range(int(names[0]))] if counted and int(names[0]) <= 255 else \
+                [] if counted else names
             if not 1 <= len(langs) <= 255 or len(set(langs)) != len(langs):
                 raise DataError("%s: 1 to 255 distinct languages needed" % where)
             continue
         if section is None:
             raise DataError("%s: %r before the first [section N]" % (where, key))
         if key == "count":
-            if not value.isdigit():
+            if not re.fullmatch("[0-9]+", value):
                 raise DataError("%s: count must be a number" % where)
             counts[section] = int(value)
             continue
@@ -615,7 +617,7 @@ def parse_mul_source(text, encoding="utf8", source="<source>"):
         if langs is None:
             raise DataError("%s: 'languages = ...' must come first" % where)
         lang = m.group(2)
-        g = langs.index(lang) if lang in langs else int(lang) if lang.isdigit() else -1
+        g = langs.index(lang) if lang in langs else int(lang) if re.fullmatch("[0-9]+", lang) else -1
         if not 0 <= g < len(langs):
             raise DataError("%s: unknown language %r" % (where, lang))
         k = (section, int(m.group(1)), g)
