@@ -5,7 +5,7 @@
                                         USAGE_EXIT when the command line is wrong
 
 Each message is printed as "path:line:col: error|warning: message", the
-path relative to the current folder (vndata.located).
+path relative to the current folder, on one line (vndata.one_line).
 
 `folder` is a script.arc source folder (its *.txt scenarios); `game_dir`,
 when given, is the game's source folder (the one holding archives.json):
@@ -25,10 +25,14 @@ choice a text of the game's message tables. Levels are "error" and
            runs into the next elseif or else without <jump_endif>, an else
            or endif with no if (the engine passes it by), a condition of
            an if, elseif or jump, or a part of one, that reads no variable
-           (CONDITIONS), a reference that is no variable and a condition
-           or statement (STATEMENTS) the engine reads otherwise than it is
-           written, text behind such a tag on its line, a call that makes
-           its file's return come back to it for ever (script_data), a call,
+           or compares a variable with what no variable holds (CONDITIONS),
+           a reference that is no variable and a condition or statement
+           (STATEMENTS) the engine reads otherwise than it is written (read
+           exactly as the engine reads it: condition_value, statements_run),
+           text behind such a tag on its line, a slot, bank or menu beyond
+           its range and a choice beyond a menu's eight (RANGES), a call
+           that makes its file's return come back to it for ever
+           (script_data), a call,
            jump or menuadd naming a label line cut short by a space, a
            gosub with arguments (gosub does nothing), more
            arguments than the command reads or a name it does not read, a

@@ -31,8 +31,9 @@ space, a '<' inside a ';' comment, a call, jump or menuadd whose file or
 label the container lacks or that names a label line cut short by a space,
 and a call that makes its file's return come back behind it for ever (a
 return goes back behind the newest call into its file): a call of its own
-file with no label, and a call of a label of its own file in a file that
-another file calls.
+file with no label, and a call of a label of its own file whose part comes
+back when the file then reaches a return or its end (_Story follows the
+story through ifs, jumps, choices and calls to find both).
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
