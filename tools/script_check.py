@@ -30,7 +30,9 @@ choice a text of the game's message tables. Levels are "error" and
            (STATEMENTS) the engine reads otherwise than it is written (read
            exactly as the engine reads it: condition_value, statements_run),
            text behind such a tag on its line, a slot, bank or menu beyond
-           its range and a choice beyond a menu's eight (RANGES), a call
+           its range and a choice beyond a menu's eight (RANGES), a volume
+           beyond 0 to 100 (VOLUMES), a switch neither true nor false
+           (SWITCHES), a call
            that makes its file's return come back to it for ever
            (script_data), a call,
            jump or menuadd naming a label line cut short by a space, a
@@ -771,6 +773,13 @@ RANGES = {
                                  "choice, and the menu shows no mark of choices taken before"),
 }
 CHOICE_LIMIT = 8  # the choices one menu shows
+# Volumes, a percent of the player's setting that the game holds to 0 to
+# 100 once multiplied: command -> (position, key of its named form).
+VOLUMES = {"playbgm": (2, None), "playse": (3, None), "openvideo": (1, "vol"), "voice": (2, "vol")}
+# Switches the game reads as true only when written true or TRUE:
+# command -> (position, key of its named form, what true does).
+SWITCHES = {"playbgm": (1, None, "loops the music"), "playse": (2, None, "loops the sound"),
+            "wait": (1, "click", "lets a click end the wait")}
 
 
 def range_problems(command, words):
@@ -779,16 +788,28 @@ def range_problems(command, words):
     if command == "layopt" and words and script_data.unquoted(words[0]) not in (b"", b"message0"):
         return ["layopt acts on the message window, message0, alone: layer %s is passed over" %
                 script_data.unquoted(words[0]).decode("cp932", "replace")]
-    if command not in RANGES:
-        return []
-    position, key, low, high, otherwise = RANGES[command]
-    word = _argument(words, position, key)
-    if not word:
-        return []
-    value = _arg_int(word[:255])
-    if low <= value <= high:
-        return []
-    return ["%s takes %d to %d, so for %s it %s" % (command, low, high, word.decode("cp932", "replace"), otherwise)]
+    out = []
+    if command in SWITCHES:
+        position, key, what = SWITCHES[command]
+        word = _argument(words, position, key)
+        if word and word not in (b"true", b"TRUE", b"false", b"FALSE"):
+            out.append("%s %s only for true or TRUE: %s is read as false" % (
+                command, what, word.decode("cp932", "replace")))
+    if command in VOLUMES:
+        word = _argument(words, *VOLUMES[command])
+        value = _arg_int(word[:255]) if word else 50
+        if not 0 <= value <= 100:
+            out.append("%s's volume %s is a percent of the player's setting, 0 to 100: the game holds the volume it "
+                       "makes to 0 to 100, so %s" % (command, word.decode("cp932", "replace"),
+                                                     "it is silent" if value < 0 else "it is at most full volume"))
+    if command in RANGES:
+        position, key, low, high, otherwise = RANGES[command]
+        word = _argument(words, position, key)
+        value = _arg_int(word[:255]) if word else low
+        if not low <= value <= high:
+            out.append("%s takes %d to %d, so for %s it %s" % (
+                command, low, high, word.decode("cp932", "replace"), otherwise))
+    return out
 
 
 def _is_layer(word):

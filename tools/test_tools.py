@@ -970,6 +970,16 @@ class AuthorCheckTest(unittest.TestCase):
             ("<menuadd 0,SELECT_40,00_init,*top>\n" + "<menuadd 1,SELECT_40,00_init,*top>\n" * 8 + "<menustart 0>", 2,
              "00_init.txt:19:1: warning: a menu shows at most 8 choices: the game drops this one, the 9th since the "
              "menuadd that begins the menu (0 as its first argument)"),
+            # Volumes beyond a percent, and switches only true turns on.
+            ("<playbgm hall,1,150>\n<openvideo op,vol:-5>", 1, (
+                "00_init.txt:11:1: warning: playbgm loops the music only for true or TRUE: 1 is read as false",
+                "00_init.txt:11:1: warning: playbgm's volume 150 is a percent of the player's setting, 0 to 100: the "
+                "game holds the volume it makes to 0 to 100, so it is at most full volume",
+                "00_init.txt:12:1: warning: openvideo's volume -5 is a percent of the player's setting, 0 to 100: "
+                "the game holds the volume it makes to 0 to 100, so it is silent",
+                "00_init.txt:12:1: error: openvideo names 'op', but no archive holds movie/op.avi")),
+            ("<wait time:500,click:yes>", 2, "00_init.txt:11:1: warning: wait lets a click end the wait only for true "
+             "or TRUE: yes is read as false"),
             ("<layopt message1,fore,false>", 2, "00_init.txt:11:1: warning: layopt acts on the message window, "
              "message0, alone: layer message1 is passed over"),
             # Text behind a condition tag that ends it early.
@@ -1000,7 +1010,8 @@ class AuthorCheckTest(unittest.TestCase):
                                     '[2003]-=2&[2004]+=[2003]&[2005]=true">\n<gosub>\n'), (0, []))
         # Every slot, bank and menu in range, and 8 choices, are clean.
         self.assertEqual(self.check(CLEAN_SCENARIO + "<voice_stop 7>\n<voice_stop 0>\n<playse 7,hall>\n<stopse 1+6>\n"
-                                    "<ws 0>\n<ws>\n<stopse>\n<layopt message0,back,true>\n" +
+                                    "<ws 0>\n<ws>\n<stopse>\n<layopt message0,back,true>\n<playbgm hall,TRUE,100>\n"
+                                    "<playbgm hall,false,0>\n<wait 10,FALSE>\n<wait click:true>\n" +
                                     "<menuadd 1,SELECT_40,00_init,*top>\n" * 3 + "<menuadd 0,SELECT_40,00_init,*top>\n" +
                                     "<menuadd 1,SELECT_40,00_init,*top>\n" * 7 + "<menustart 7>\n")[1],
                          ["00_init.txt:13:1: error: playse names 'hall', but no archive holds sound/se/hall.ogg"])
