@@ -773,6 +773,14 @@ RANGES = {
                                  "choice, and the menu shows no mark of choices taken before"),
 }
 CHOICE_LIMIT = 8  # the choices one menu shows
+# The arguments the game reads as whole numbers (_arg_int), by command.
+NUMBERS = {
+    "keywait": "line nowait", "lw": "nowait", "voice": "slot vol", "voice_stop": "slot", "font": "size",
+    "textspeed": "speed", "winframe": "frame", "position": "offset", "trans": "time", "image": "priority x y",
+    "move": "time x y", "quake": "time amplitude", "staffroll_start": "time", "openvideo": "vol",
+    "playbgm": "volume", "stopbgm": "time", "playse": "bank volume", "stopse": "bank time", "ws": "bank",
+    "label": "ref", "menustart": "menu", "menuadd": "new", "trophy": "number", "wait": "time", "click": "stop",
+}
 # Volumes, a percent of the player's setting that the game holds to 0 to
 # 100 once multiplied: command -> (position, key of its named form).
 VOLUMES = {"playbgm": (2, None), "playse": (3, None), "openvideo": (1, "vol"), "voice": (2, "vol")}
@@ -780,6 +788,41 @@ VOLUMES = {"playbgm": (2, None), "playse": (3, None), "openvideo": (1, "vol"), "
 # command -> (position, key of its named form, what true does).
 SWITCHES = {"playbgm": (1, None, "loops the music"), "playse": (2, None, "loops the sound"),
             "wait": (1, "click", "lets a click end the wait")}
+
+
+def _exact(word):
+    """The value of a sum, difference, product or quotient of whole numbers
+    as written (left to right, a quotient cut towards 0), or None when the
+    word is no such thing."""
+    if not re.fullmatch(rb"[+-]?[0-9]+(?:[-+*/][0-9]+)*", word):
+        return None
+    pieces = re.split(rb"(?<=[0-9])([-+*/])", word)
+    value = int(pieces[0])
+    for op, number in zip(pieces[1::2], pieces[2::2]):
+        n = int(number)
+        value = value + n if op == b"+" else value - n if op == b"-" else value * n if op == b"*" else \
+            0 if n == 0 else abs(value) // n * (1 if value >= 0 else -1)
+    return value
+
+
+def number_problems(command, words):
+    """Warnings for an argument read as a whole number that the game reads
+    otherwise than it is written: no whole number, more than three of
+    + - * /, or beyond 32 bits."""
+    positions, named, _ = (part.split() for part in ARGUMENTS.get(command, ("", "", "")))
+    out = []
+    for name in NUMBERS.get(command, "").split():
+        word = _argument(words, positions.index(name), name if name in named else None)
+        if not word or re.match(rb"[A-Za-z_]+:", word):
+            continue  # a name the command does not read is told as such
+        value, exact = _arg_int(word[:255]), _exact(word)
+        shown = word.decode("cp932", "replace")
+        if exact is None:
+            out.append("%s's %s %s is no whole number: the game reads it as %d" % (command, name, shown, value))
+        elif exact != value:
+            out.append("%s's %s %s is read as %d: the game takes at most three of + - * / in a number, and numbers "
+                       "from -2147483648 to 2147483647" % (command, name, shown, value))
+    return out
 
 
 def range_problems(command, words):
@@ -961,7 +1004,7 @@ def check(folder, game_dir=None):
                                                     "condition or statement (\"[2000]>3\")" % (
                                                         tag.decode("cp932", "replace"),
                                                         rest.decode("cp932", "replace"))))
-            for message in range_problems(command, words):
+            for message in number_problems(command, words) + range_problems(command, words):
                 problems.append(("warning", at, message))
             if command in LAYERED and words and not _is_layer(script_data.unquoted(words[0])):
                 problems.append(("error", at, "%s's layer %s is neither base nor a number from 0 to 11: %s" % (

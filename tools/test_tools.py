@@ -627,7 +627,7 @@ def escaped(data):
                    for b in data)
 
 
-def condition_cases(seed=75, conditions=2500, statements=1000):
+def condition_cases(seed=75, conditions=2500, statements=1000, number_words=600):
     """The lines of the table, made from a fixed seed."""
     import random
     rnd = random.Random(seed)
@@ -687,6 +687,14 @@ def condition_cases(seed=75, conditions=2500, statements=1000):
         vals = values()
         after = script_check.statements_run(word, dict(vals))
         lines.append("s\t%s\t%s\t%s" % (escaped(word), shown(vals), shown(after)))
+    digits = [b"0", b"1", b"7", b"12", b"255", b"2147483647", b"2147483648", b"99999999999", b"", b"x", b"0.5",
+              b"\xb2", b"-", b"+"]
+    for _ in range(number_words):
+        word = rnd.choice((b"", b"-", b"+")) + rnd.choice(digits)
+        for _ in range(rnd.choice((0, 1, 2, 3, 4, 5))):
+            word += rnd.choice((b"+", b"-", b"*", b"/")) + rnd.choice(digits)
+        word = word or b"0"
+        lines.append("n\t%s\t%d" % (escaped(word), script_check._arg_int(word)))
     return lines
 
 
@@ -697,7 +705,8 @@ def write_condition_cases():
                 "# evaluates each with the engine's code and must agree. Fields are TAB-separated, escaped as in\n"
                 "# tag_cuts.txt; variables are n=value pairs (- for none: every variable is 0).\n"
                 "# c  condition  variables  value (1 holds)  verdict (T always true, F always false, - neither)\n"
-                "# s  statements  variables before  variables after (rand draws its lowest number)\n")
+                "# s  statements  variables before  variables after (rand draws its lowest number)\n"
+                "# n  a number argument  the number the checker reads\n")
         f.write("\n".join(condition_cases()) + "\n")
 
 
@@ -980,6 +989,13 @@ class AuthorCheckTest(unittest.TestCase):
                 "00_init.txt:12:1: error: openvideo names 'op', but no archive holds movie/op.avi")),
             ("<wait time:500,click:yes>", 2, "00_init.txt:11:1: warning: wait lets a click end the wait only for true "
              "or TRUE: yes is read as false"),
+            # Whole numbers as the engine reads them.
+            ("<wait 1+1+1+1+1000>\n<trans crossfade,0.5>\n<quake 99999999999,8>", 2, (
+                "00_init.txt:11:1: warning: wait's time 1+1+1+1+1000 is read as 4: the game takes at most three of "
+                "+ - * / in a number, and numbers from -2147483648 to 2147483647",
+                "00_init.txt:12:1: warning: trans's time 0.5 is no whole number: the game reads it as 0",
+                "00_init.txt:13:1: warning: quake's time 99999999999 is read as 2147483647: the game takes at most "
+                "three of + - * / in a number, and numbers from -2147483648 to 2147483647")),
             ("<layopt message1,fore,false>", 2, "00_init.txt:11:1: warning: layopt acts on the message window, "
              "message0, alone: layer message1 is passed over"),
             # Text behind a condition tag that ends it early.
@@ -1011,7 +1027,8 @@ class AuthorCheckTest(unittest.TestCase):
         # Every slot, bank and menu in range, and 8 choices, are clean.
         self.assertEqual(self.check(CLEAN_SCENARIO + "<voice_stop 7>\n<voice_stop 0>\n<playse 7,hall>\n<stopse 1+6>\n"
                                     "<ws 0>\n<ws>\n<stopse>\n<layopt message0,back,true>\n<playbgm hall,TRUE,100>\n"
-                                    "<playbgm hall,false,0>\n<wait 10,FALSE>\n<wait click:true>\n" +
+                                    "<playbgm hall,false,0>\n<wait 10,FALSE>\n<wait click:true>\n"
+                                    "<wait 2*3-1/2>\n<wait -7>\n<image 3,fore,bg_hall,,-20,+30>\n" +
                                     "<menuadd 1,SELECT_40,00_init,*top>\n" * 3 + "<menuadd 0,SELECT_40,00_init,*top>\n" +
                                     "<menuadd 1,SELECT_40,00_init,*top>\n" * 7 + "<menustart 7>\n")[1],
                          ["00_init.txt:13:1: error: playse names 'hall', but no archive holds sound/se/hall.ogg"])
@@ -1154,13 +1171,13 @@ class ConditionTableTest(unittest.TestCase):
         with open(CONDITION_CASES, encoding="ascii") as f:
             have = [line for line in f.read().splitlines() if line and not line.startswith("#")]
         made = condition_cases()
-        self.assertGreaterEqual(len(made), 3000)
+        self.assertGreaterEqual(len(made), 4000)
         self.assertEqual(have, made, "the checker reads otherwise than the table says: run "
                                      "python3 tools/test_tools.py --write-condition-cases, then the engine's test "
                                      "Vars.TheAuthorsCheckerReadsAlike")
 
     def test_a_warning_of_a_condition_always_true_or_false_is_its_verdict(self):
-        for line in condition_cases(seed=76, conditions=1500, statements=0):
+        for line in condition_cases(seed=76, conditions=1500, statements=0, number_words=0):
             _, word, _, _, verdict = line.split("\t")
             word = re.sub(r"\\(x[0-9A-F]{2}|.)", lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 3
                           else {"r": "\r", "n": "\n", "t": "\t", "e": ""}.get(m.group(1), m.group(1)), word)

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -248,7 +249,7 @@ TEST_F(Vars, TheAuthorsCheckerReadsAlike) {
     GSL_ScriptRandomSet(Lowest);
     std::ifstream in(VN_SOURCE_DIR "/tests/data/condition_cases.txt", std::ios::binary);
     ASSERT_TRUE(in);
-    int conditions = 0, statements = 0;
+    int conditions = 0, statements = 0, numbers = 0;
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
         std::vector<std::string> f;
@@ -259,11 +260,26 @@ TEST_F(Vars, TheAuthorsCheckerReadsAlike) {
             from = tab + 1;
         }
         const std::string text = Unescaped(f.at(1));
-        SetVariables(f.at(2));
         // As the if and jump handlers take their argument: one pair of
         // enclosing quotes off.
         const std::string word =
             text.size() >= 2 && text.front() == '"' && text.back() == '"' ? text.substr(1, text.size() - 2) : text;
+        if (f[0] == "n") {
+            // A number argument, read from a tag as every command reads one.
+            ASSERT_EQ(f.size(), 3u) << line;
+            const std::string tag = "<wait " + text + ">";
+            auto w = std::make_unique<ScriptTaskWork>();  // too large for the stack
+            w->context.script = &w->script;
+            w->script.text = tag.data();
+            w->script.size = uint32_t(tag.size());
+            auto cut = std::make_unique<char[]>(kScriptTagSize);
+            uint32_t next = 0;
+            ASSERT_TRUE(GSL_ScriptTagCut(&w->script, cut.get(), &w->context, &next)) << line;
+            EXPECT_EQ(GSL_ArgGetInt(&w->context, nullptr, 0), std::stoll(f[2])) << line;
+            ++numbers;
+            continue;
+        }
+        SetVariables(f.at(2));
         if (f[0] == "c") {
             ASSERT_EQ(f.size(), 5u) << line;
             const bool value = GSL_CondEvalList(word.c_str());
@@ -281,6 +297,7 @@ TEST_F(Vars, TheAuthorsCheckerReadsAlike) {
     }
     EXPECT_GE(conditions, 2000);
     EXPECT_GE(statements, 1000);
+    EXPECT_GE(numbers, 500);
 }
 
 TEST_F(Vars, NestedBlocks) {
