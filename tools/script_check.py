@@ -29,7 +29,8 @@ choice a text of the game's message tables. Levels are "error" and
            a reference that is no variable and a condition or statement
            (STATEMENTS) the engine reads otherwise than it is written (read
            exactly as the engine reads it: condition_value, statements_run),
-           text behind such a tag on its line, a slot, bank or menu beyond
+           text behind such a tag on its line, a whole-number argument read
+           otherwise than written (NUMBERS), a slot, bank or menu beyond
            its range and a choice beyond a menu's eight (RANGES), a volume
            beyond 0 to 100 (VOLUMES), a switch neither true nor false
            (SWITCHES), a call
