@@ -1209,6 +1209,17 @@ class AnyBytesTest(unittest.TestCase):
                 self.assertEqual(build_sample.main([os.path.join(tmp, "out"), "--sample", tmp]), 0)
             self.assertIn("00_init.txt:11:1: warning: unknown command '\uff72'", err.getvalue())
             self.assert_message_form(err.getvalue(), "build_sample")
+            # The build reads every character in every place of a name of a
+            # scenario it builds (those that end a tag or open a quote, apart).
+            chars = [ch for some in characters_of_every_byte().values() for ch in some
+                     if ch not in '\x00\r\n"<> ,\u3000']
+            names = [n for ch in chars for n in (ch, ch + "x", "x" + ch, "x" + ch + "2")]
+            with open(os.path.join(tmp, "base", "script", "script.arc", "00_init.txt"), "a", encoding="utf-8") as f:
+                f.write("".join("<%s 1>\n" % n for n in names))
+            with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(build_sample.main([os.path.join(tmp, "out"), "--sample", tmp]), 0)
+            self.assertGreaterEqual(err.getvalue().count(": warning: unknown command"), len(names) * 3 // 4)
+            self.assert_message_form(err.getvalue(), "build_sample")
         # Every byte in every place of a name: the checker names it in the
         # message form (a stray quote or '>' may end the check with an error).
         # Each byte of Shift-JIS comes from some character but 0xFD-0xFF;
