@@ -54,6 +54,7 @@ import hashlib
 import json
 import os
 import shutil
+import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -139,7 +140,7 @@ def build_file(rel, data, source, mul_encoding):
             try:
                 return writer(vndata.decode_utf8(data, source), source)
             except (sound_data.SoundError, font_data.FontDataError, movie_data.MovieError, KeyError, TypeError,
-                    ValueError, AttributeError, IndexError, ZeroDivisionError) as e:
+                    ValueError, AttributeError, IndexError, ZeroDivisionError, OverflowError, struct.error) as e:
                 # A fault found deep in a writer, which does not know the file.
                 if str(e).startswith(source):
                     raise

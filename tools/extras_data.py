@@ -387,7 +387,7 @@ def read_source(path):
     if not isinstance(pictures, dict):
         fault('"pictures" is an object of event-picture ids and sizes')
     for pid, size in pictures.items():
-        if not pid.isdigit() or not 2000 <= int(pid) < 2376:
+        if not (pid.isascii() and pid.isdigit()) or not 2000 <= int(pid) < 2376:
             fault('picture id %s is no number from 2000 to 2375' % json.dumps(pid))
         if not isinstance(size, list) or len(size) != 2 or not all(type(v) is int and v > 0 for v in size):
             fault('picture %s: its size is [width, height], not %s' % (pid, json.dumps(size)))

@@ -5,7 +5,7 @@
                                         USAGE_EXIT when the command line is wrong
 
 Each message is printed as "path:line:col: error|warning: message", the
-path relative to the current folder (vndata.located).
+path relative to the current folder, on one line (vndata.one_line).
 
 `folder` is a script.arc source folder (its *.txt scenarios); `game_dir`,
 when given, is the game's source folder (the one holding archives.json):
@@ -25,10 +25,17 @@ choice a text of the game's message tables. Levels are "error" and
            runs into the next elseif or else without <jump_endif>, an else
            or endif with no if (the engine passes it by), a condition of
            an if, elseif or jump, or a part of one, that reads no variable
-           (CONDITIONS), a reference that is no variable and a condition
-           or statement (STATEMENTS) the engine reads otherwise than it is
-           written, text behind such a tag on its line, a call that makes
-           its file's return come back to it for ever (script_data), a call,
+           or compares a variable with what no variable holds (CONDITIONS),
+           a reference that is no variable and a condition or statement
+           (STATEMENTS) the engine reads otherwise than it is written (read
+           exactly as the engine reads it: condition_value, statements_run),
+           text behind such a tag on its line, a whole-number argument read
+           otherwise than written (NUMBERS), a slot, bank or menu beyond
+           its range and a choice beyond a menu's eight (RANGES), a volume
+           beyond 0 to 100 (VOLUMES), a switch neither true nor false
+           (SWITCHES), a call
+           that makes its file's return come back to it for ever
+           (script_data), a call,
            jump or menuadd naming a label line cut short by a space, a
            gosub with arguments (gosub does nothing), more
            arguments than the command reads or a name it does not read, a
@@ -179,9 +186,9 @@ def message_tables(game_dir):
             continue
         with open(source, "rb") as f:
             text = vndata.decode_utf8(f.read(), source)
-        _, _, texts = vndata.parse_mul_source(text, source=source)
+        languages, _, texts = vndata.parse_mul_source(text, source=source)
         names = re.search(r"^[\s\ufeff]*languages\s*=\s*(.*)$", text, re.M).group(1).split()
-        names = [str(g) for g in range(int(names[0]))] if len(names) == 1 and names[0].isdigit() else names
+        names = names if len(names) == languages else [str(g) for g in range(languages)]
         tables[path.lower()] = (os.path.relpath(source, game_dir).replace(os.sep, "/"), names, texts)
     return tables
 
@@ -222,13 +229,26 @@ VARIABLES = "a variable is written in brackets with a number that begins with 0,
             "[2000] to [2023]"
 
 
+R18_RIGHT = "R18 stands for the R18 archive only left of the operator (\"R18==0\" holds without it); right of " \
+            "it, it is read as the number 0"
+VARIABLE_RANGE = (-128, 127)  # what a variable holds (a signed byte)
+PART_ROOM = 127  # the bytes one operand, operator or target keeps; the engine drops the rest
+
+
+def _atoi(text):
+    """The integer at the start of text as the engine reads it: a sign and
+    ASCII digits, 0 when there are none, held to 32 bits."""
+    m = re.match(rb"[+-]?[0-9]+", text)
+    return max(-(1 << 31), min((1 << 31) - 1, int(m.group(0)))) if m else 0
+
+
 def _variable(text):
     """The variable the engine reads at the start of text, or None: a '['
     and a number that begins with 0, 1 or 2 and names 0 to 23 or 2000 to
     2023 ([05] and [0005] are variable 5; [5] is none)."""
     if text[:1] != b"[" or text[1:2] not in (b"0", b"1", b"2"):
         return None
-    n = _leading_number(text[1:])
+    n = _atoi(text[1:])
     return n if n < 24 or 2000 <= n < 2024 else None
 
 
@@ -249,97 +269,215 @@ def _bad_references(text):
     return out
 
 
-def _leading_number(text):
-    m = re.match(rb"[+-]?[0-9]+", text)
-    return int(m.group(0)) if m else 0
+def _chars(text):
+    """The characters of text as the engine steps through them."""
+    i = 0
+    while i < len(text):
+        n = script_data._char_len(text, i)
+        yield text[i:i + n]
+        i += n
+
+
+class _Part:
+    """One operand, operator or target as the engine keeps it: bytes beyond
+    its room are dropped, and every later one with them."""
+
+    def __init__(self):
+        self.text, self.given, self.full = b"", False, False
+
+    def put(self, ch):
+        self.given = True
+        if self.full or len(self.text) + len(ch) > PART_ROOM:
+            self.full = True
+        else:
+            self.text += ch
 
 
 def _split_comparison(part):
     """(left operand, operator, right operand) as the engine splits one
-    comparison: the left operand up to the first of '<=>!', all of those
-    characters the operator, the rest the right operand."""
-    left, op, right, i = b"", b"", b"", 0
-    while i < len(part):
-        n = script_data._char_len(part, i)
-        if n == 1 and part[i:i + 1] in (b"<", b"=", b">", b"!"):
-            op += part[i:i + 1]
-        elif op:
-            right += part[i:i + n]
-        else:
-            left += part[i:i + n]
-        i += n
-    return left, op, right
+    comparison: every one of '<=>!' goes to the operator, the other
+    characters before the first of them to the left operand, the rest to
+    the right one."""
+    left, op, right = _Part(), _Part(), _Part()
+    for ch in _chars(part):
+        (op if ch in (b"<", b"=", b">", b"!") else right if op.given else left).put(ch)
+    return left.text, op.text, right.text
 
 
-def _comparison(part):
-    """None when one comparison of a condition reads a variable (or the R18
-    archive), else the value it always has, taken as the engine takes it."""
+def _ref_value(text, values):
+    n = _variable(text)
+    return values.get(n, 0) if n is not None else 0
+
+
+def _part_reader(part):
+    """part_value of one comparison as a function of (values, r18)."""
     left, op, right = _split_comparison(part)
     if b"]+[" in left:
-        reads = any(_variable(left[j:]) is not None for j in range(len(left)) if left[j:j + 1] == b"[")
+        starts = [left[j:] for j in range(len(left)) if left[j:j + 1] == b"["]
+        a = lambda values, r18: sum(_ref_value(s, values) for s in starts)  # noqa: E731
+    elif b"[" in left:
+        a = lambda values, r18: _ref_value(left, values)  # noqa: E731
+    elif left == b"R18":
+        a = lambda values, r18: 1 if r18 else 0  # noqa: E731
     else:
-        reads = _variable(left) is not None if b"[" in left else left == b"R18"
-    if reads or (b"[" in right and _variable(right) is not None):
-        return None
-    a = 0 if b"[" in left else _leading_number(left)
-    b = 0 if b"[" in right else {b"true": 1, b"false": 0}.get(right, _leading_number(right))
+        a = lambda values, r18, n=_atoi(left): n  # noqa: E731
+    if b"[" in right:
+        b = lambda values: _ref_value(right, values)  # noqa: E731
+    else:
+        b = lambda values, n={b"true": 1, b"false": 0}.get(right, _atoi(right)): n  # noqa: E731
     if not op:
-        return a != 0
+        return lambda values, r18: a(values, r18) != 0
     if not left:
-        return b == 0
-    return {b"==": a == b, b"=": a == b, b"!=": a != b, b">=": a >= b, b"<=": a <= b, b">": a > b,
-            b"<": a < b}.get(op, False)
+        return lambda values, r18: b(values) == 0
+    compare = {b"==": int.__eq__, b"=": int.__eq__, b"!=": int.__ne__, b">=": int.__ge__, b"<=": int.__le__,
+               b">": int.__gt__, b"<": int.__lt__}.get(op)
+    if compare is None:
+        return lambda values, r18: False
+    return lambda values, r18: compare(a(values, r18), b(values))
+
+
+def part_value(part, values, r18=False):
+    """The value of one comparison as the engine takes it (values: {variable
+    number: value}, 0 for any other; r18: whether the R18 archive exists).
+    An empty left side tests whether the right side is 0."""
+    return _part_reader(part)(values, r18)
+
+
+def _inputs(part):
+    """What one comparison reads, as the engine reads it: the variable
+    numbers, and "R18" for the archive. An empty left side reads the right
+    alone, a comparison without operator the left alone."""
+    left, op, right = _split_comparison(part)
+    sides = [left] if not op else [right] if not left else [left, right]
+    out = set()
+    for side in sides:
+        if side is left and b"]+[" in left:
+            out |= {_variable(left[j:]) for j in range(len(left)) if left[j:j + 1] == b"["} - {None}
+        elif b"[" in side:
+            out |= {_variable(side)} - {None}
+        elif side is left and left == b"R18":
+            out.add("R18")
+    return out
 
 
 def _squeezed(word):
-    """A condition or statement list as the engine walks it: quotes and
-    spaces dropped."""
-    return script_data.unquoted(word).replace(b" ", b"").replace(b'"', b"")
+    """A condition or statement list as the engine walks it: its enclosing
+    quotes taken off, then every space and double quote dropped."""
+    out = b""
+    for ch in _chars(script_data.unquoted(word)):
+        if ch not in (b" ", b'"'):
+            out += ch
+    return out
+
+
+def condition_parts(word):
+    """(parts, whether any part decides (||) or every one (&&), whether
+    parts after the last one read are dropped) as the engine cuts a
+    condition: at && and ||, at most LIST_PARTS parts, joined by the last
+    separator read."""
+    text = _squeezed(word)
+    parts, start, i, any_part = [], 0, 0, False
+    while i < len(text) and len(parts) < LIST_PARTS:
+        if text[i:i + 2] in (b"&&", b"||"):
+            any_part = text[i:i + 1] == b"|"
+            parts.append(text[start:i])
+            i = start = i + 2
+            continue
+        i += script_data._char_len(text, i)
+    dropped = len(parts) == LIST_PARTS
+    if not dropped:
+        parts.append(text[start:])
+    return parts, any_part, dropped and start < len(text)
+
+
+def condition_value(word, values, r18=False):
+    """Whether a condition holds, as the engine takes it: an empty one
+    holds, and the parts are taken in turn until one decides."""
+    if not script_data.unquoted(word):
+        return True
+    parts, any_part, _ = condition_parts(word)
+    for part in parts:
+        if part_value(part, values, r18) == any_part:
+            return any_part
+    return not any_part
+
+
+def part_constant(part):
+    """The value one comparison always has, or None when what it reads can
+    change it: one that reads nothing, or one variable (or the archive)
+    that takes none of its values (a variable holds a signed byte)."""
+    inputs = _inputs(part)
+    if not inputs:
+        return part_value(part, {})
+    if len(inputs) > 1:
+        return None
+    which, read = next(iter(inputs)), _part_reader(part)
+    seen = {read({}, r18) for r18 in (False, True)} if which == "R18" else \
+        {read({which: v}, False) for v in range(VARIABLE_RANGE[0], VARIABLE_RANGE[1] + 1)}
+    return seen.pop() if len(seen) == 1 else None
+
+
+def condition_verdict(word):
+    """True or False when a condition always has that value as the engine
+    reads it, else None."""
+    if not script_data.unquoted(word):
+        return True
+    parts, any_part, _ = condition_parts(word)
+    fixed = [part_constant(part) for part in parts]
+    if any_part in fixed:
+        return any_part
+    return (not any_part) if all(v is not None for v in fixed) else None
 
 
 def condition_problems(word):
     """Warnings for a condition the engine reads otherwise than it is
     written: parts that read no variable, so are always true or always false
-    (every part: one warning for the whole), references that are no
-    variable, a part with more than one comparison, && and || mixed, and
-    parts after the 16th."""
-    text = _squeezed(word)
-    if not text:
+    (every part: one warning for the whole), parts whose variable never
+    holds what they compare it with, references that are no variable, a
+    part with more than one comparison, a part with nothing left of its
+    operator but for '!', && and || mixed, and parts after the 16th."""
+    if not script_data.unquoted(word):
         return []
     written = script_data.unquoted(word).decode("cp932", "replace")
-    parts, start, i, seps = [], 0, 0, []
-    while i < len(text) and len(parts) < LIST_PARTS:
-        if text[i:i + 2] in (b"&&", b"||"):
-            seps.append(text[i:i + 2])
-            parts.append(text[start:i])
-            i = start = i + 2
-            continue
-        i += script_data._char_len(text, i)
-    if len(parts) < LIST_PARTS:
-        parts.append(text[start:])
-    any_part = bool(seps) and seps[-1] == b"||"  # the last separator decides: '||' any part, '&&' every one
+    text = _squeezed(word)
+    parts, any_part, dropped = condition_parts(word)
+    seps = re.findall(rb"&&|\|\|", text)
     out = []
-    if len(set(seps)) > 1:
+    if len(set(seps[:LIST_PARTS])) > 1:
         out.append("the condition \"%s\" joins its parts with both && and ||: the game joins every part by the "
-                   "last one, %s, so it holds when %s" % (written, seps[-1].decode(),
+                   "last one, %s, so it holds when %s" % (written, "||" if any_part else "&&",
                                                          "any part holds" if any_part else "every part holds"))
-    if start < len(text) and len(parts) == LIST_PARTS:
+    if dropped:
         out.append("the condition \"%s\" has more than %d parts: the game reads none after the %dth" % (
             written, LIST_PARTS, LIST_PARTS))
     fixed = []
     for part in parts:
+        shown = part.decode("cp932", "replace")
         refs = _bad_references(part)
-        op = _split_comparison(part)[1]
-        if op and op not in COMPARISONS:
+        left, op, right = _split_comparison(part)
+        if op and left and op not in COMPARISONS:
             out.append("the part \"%s\" of the condition \"%s\" is always false: the game reads %s as its operator, "
                        "which is none of ==, !=, <, >, <= and >= (a part holds one comparison, and parts are joined "
-                       "by && or ||)" % (part.decode("cp932", "replace"), written, op.decode()))
+                       "by && or ||)" % (shown, written, op.decode("cp932", "replace")))
             continue
-        value = _comparison(part)
-        if value is None:
+        if op and not left and op != b"!":
+            out.append("the part \"%s\" of the condition \"%s\" has nothing left of %s, so the game reads it as "
+                       "\"!%s\": it holds when %s is 0" % (shown, written, op.decode("cp932", "replace"),
+                                                           right.decode("cp932", "replace"),
+                                                           right.decode("cp932", "replace") or "nothing"))
+        inputs = _inputs(part)
+        value = part_constant(part)
+        if value is None or inputs:
             out += ["the condition \"%s\": %s" % (written, ref) for ref in refs]
-        else:
-            fixed.append((part, value, refs[0] if refs else VARIABLES))
+        if value is None:
+            continue
+        if inputs:
+            held = "R18 is 1 when the R18 archive is there, else 0" if inputs == {"R18"} else \
+                "a variable holds a number from %d to %d" % VARIABLE_RANGE
+            out.append("the part \"%s\" of the condition \"%s\" is always %s: %s" % (
+                shown, written, "true" if value else "false", held))
+            continue
+        fixed.append((part, value, refs[0] if refs else R18_RIGHT if right == b"R18" else VARIABLES))
     if fixed and len(fixed) == len(parts):
         every = any(v for _, v, _ in fixed) if any_part else all(v for _, v, _ in fixed)
         tail = next((why for _, _, why in fixed if why != VARIABLES), VARIABLES)
@@ -355,22 +493,76 @@ def _split_statement(text):
     """(target, operator, expression) as the engine splits one statement:
     '+', '-' and '=' make the operator until it is one of the five
     assignments, the rest is the expression."""
-    target, op, expr, state, i = b"", b"", b"", 0, 0
-    while i < len(text):
-        n = script_data._char_len(text, i)
-        ch = text[i:i + n]
+    target, op, expr, state = _Part(), _Part(), _Part(), 0
+    for ch in _chars(text):
         if state == 0 and ch in (b"+", b"-", b"="):
             state = 1
-        if state == 1 and (ch not in (b"+", b"-", b"=") or op in ASSIGNMENTS):
+        if state == 1 and (ch not in (b"+", b"-", b"=") or op.text in ASSIGNMENTS):
             state = 2
-        if state == 0:
-            target += ch
-        elif state == 1:
-            op += ch
-        else:
-            expr += ch
-        i += n
-    return target, op, expr
+        (target, op, expr)[state].put(ch)
+    return target.text, op.text, expr.text
+
+
+def statement_list(word):
+    """(the statements the engine runs, the text it passes over) of a
+    statement list: cut at each '&', at most LIST_PARTS of them."""
+    text = _squeezed(word)
+    out, start, i = [], 0, 0
+    while len(out) < LIST_PARTS:
+        if i < len(text) and text[i:i + 1] != b"&":
+            i += script_data._char_len(text, i)
+            continue
+        out.append(text[start:i])
+        if i >= len(text):
+            return out, b""
+        i = start = i + 1
+    return out, text[start:]
+
+
+def _lowest(a, b):
+    return min(a, b)
+
+
+def _byte(value):
+    """A number as a variable keeps it: its low byte, signed."""
+    return ((value & 0xFF) ^ 0x80) - 0x80
+
+
+def _expression_value(expr, values, draw):
+    """The value of a statement's expression as the engine takes it."""
+    if b"[" in expr:
+        value = _ref_value(expr, values) if expr[:1] == b"[" else 0
+    elif expr in (b"true", b"false"):
+        value = 1 if expr == b"true" else 0
+    elif expr.startswith(b"rand("):
+        comma = expr.find(b",")
+        value = draw(*sorted((_atoi(expr[5:]), _atoi(expr[comma + 1:]) if comma >= 0 else 0)))
+    else:
+        value = _atoi(expr)
+    if re.search(rb"[+-]", expr):
+        total, minus = 0, False
+        for piece in re.split(rb"([+-])", expr):
+            if piece in (b"+", b"-"):
+                minus = piece == b"-"
+                continue
+            v = (_ref_value(piece, values) if piece[:1] == b"[" else 0) if b"[" in piece else _atoi(piece)
+            total = (total - v if minus else total + v) & 0xFFFFFFFF
+        value = total - (1 << 32) if total >= 1 << 31 else total
+    return value
+
+
+def statements_run(word, values, draw=_lowest):
+    """Runs a statement list on values ({variable number: value}) as the
+    engine runs it; draw(low, high) gives what rand(low,high) draws."""
+    for statement in statement_list(word)[0]:
+        target, op, expr = _split_statement(statement)
+        value = _expression_value(expr, values, draw)
+        var = _variable(target)
+        t = values.get(var, 0) if var is not None else 0
+        out = {b"=": value, b"+=": t + value, b"-=": t - value, b"++": t + 1, b"--": t - 1}.get(op, t)
+        if var is not None:
+            values[var] = _byte(out)
+    return values
 
 
 def _value_problem(expr):
@@ -393,20 +585,41 @@ def _value_problem(expr):
     return "its value %s is read as 0" % expr.decode("cp932", "replace") if expr else "it gives no value, so it stores 0"
 
 
+def _held_problem(op, expr):
+    """Why a statement stores otherwise than written because a variable
+    holds a signed byte, or None."""
+    m = re.fullmatch(rb"rand\(([+-]?[0-9]+),([+-]?[0-9]+)\)", expr)
+    if m and op == b"=":
+        low, high = sorted((_atoi(m.group(1)), _atoi(m.group(2))))
+        if low < VARIABLE_RANGE[0] or high > VARIABLE_RANGE[1]:
+            return ("rand(%d,%d) draws numbers a variable cannot hold (it holds %d to %d): the game keeps their "
+                    "low byte" % ((low, high) + VARIABLE_RANGE))
+        return None
+    if op not in (b"=", b"+=", b"-=") or not re.fullmatch(rb"[+-]?[0-9]+", expr):
+        return None
+    value = _atoi(expr)
+    # Adding or taking away 128 to 255 leaves the range for some values
+    # only; more, for every one.
+    if VARIABLE_RANGE[0] <= value <= VARIABLE_RANGE[1] or (op != b"=" and abs(value) < 256):
+        return None
+    return "a variable holds a number from %d to %d, so %s %s is %s %d" % (
+        VARIABLE_RANGE + ({b"=": "storing", b"+=": "adding", b"-=": "taking away"}[op], expr.decode(),
+                          {b"=": "storing", b"+=": "adding", b"-=": "taking away"}[op], _byte(value)))
+
+
 def statement_problems(word):
     """Warnings for statements the engine reads otherwise than they are
     written: a target or reference that is no variable, an operator that is
-    none of =, +=, -=, ++ and --, a value read as 0, and statements after
-    the 16th."""
-    text = _squeezed(word)
-    if not text:
+    none of =, +=, -=, ++ and --, a value read as 0 or one no variable
+    holds, and statements after the 16th."""
+    if not _squeezed(word):
         return []
-    statements = text.split(b"&")
+    statements, rest = statement_list(word)
     out = []
-    if len(statements) > LIST_PARTS:
+    if rest.strip(b"&"):
         out.append("the statements \"%s\" are more than %d: the game runs none after the %dth" % (
             script_data.unquoted(word).decode("cp932", "replace"), LIST_PARTS, LIST_PARTS))
-    for statement in statements[:LIST_PARTS]:
+    for statement in statements:
         if not statement:
             continue
         target, op, expr = _split_statement(statement)
@@ -424,6 +637,8 @@ def statement_problems(word):
                     % op.decode()))
             elif op != b"++" and op != b"--" and _value_problem(expr):
                 why.append(_value_problem(expr))
+            elif _held_problem(op, expr):
+                why.append(_held_problem(op, expr))
         out += ["the statement \"%s\": %s" % (statement.decode("cp932", "replace"), w) for w in why]
     return [("warning", message) for message in out]
 
@@ -523,6 +738,124 @@ def _inline_text_problems(command, tag):
     return sorted(set(out))
 
 
+def _arg_int(text):
+    """A number argument as the engine reads it: at most three of + - * /
+    after its first byte, taken left to right in 32 bits."""
+    ops = [i for i in range(1, len(text)) if text[i:i + 1] in (b"+", b"-", b"*", b"/")]
+    end = ops[3] if len(ops) > 3 else len(text)
+    ops = ops[:3]
+    if not ops:
+        return _atoi(text)
+    wrap = lambda v: ((v + (1 << 31)) & 0xFFFFFFFF) - (1 << 31)  # noqa: E731
+    result = _atoi(text[:ops[0]][:31])
+    for k, at in enumerate(ops):
+        v = _atoi(text[at + 1:ops[k + 1] if k + 1 < len(ops) else end][:31])
+        op = text[at:at + 1]
+        if op == b"+":
+            result = wrap(result + v)
+        elif op == b"-":
+            result = wrap(result - v)
+        elif op == b"*":
+            result = wrap(result * v)
+        else:
+            result = 0 if v == 0 else wrap(abs(result) // abs(v) * (1 if (result < 0) == (v < 0) else -1))
+    return result
+
+
+# Numbers the engine takes only in a range: command -> (position, key of its
+# named form, lowest, highest, what the game does with another).
+RANGES = {
+    "voice": (0, None, 0, 7, "plays the voice in slot 0"),
+    "voice_stop": (0, None, 0, 7, "stops slot 0"),
+    "playse": (0, None, 0, 7, "plays the sound in bank 0"),
+    "stopse": (0, "bank", 0, 7, "stops bank 0"),
+    "ws": (0, None, 0, 7, "waits for bank 0"),
+    "menustart": (0, None, 0, 7, "keeps no record of the choice taken: a loaded save takes the menu's first "
+                                 "choice, and the menu shows no mark of choices taken before"),
+}
+CHOICE_LIMIT = 8  # the choices one menu shows
+# The arguments the game reads as whole numbers (_arg_int), by command.
+NUMBERS = {
+    "keywait": "line nowait", "lw": "nowait", "voice": "slot vol", "voice_stop": "slot", "font": "size",
+    "textspeed": "speed", "winframe": "frame", "position": "offset", "trans": "time", "image": "priority x y",
+    "move": "time x y", "quake": "time amplitude", "staffroll_start": "time", "openvideo": "vol",
+    "playbgm": "volume", "stopbgm": "time", "playse": "bank volume", "stopse": "bank time", "ws": "bank",
+    "label": "ref", "menustart": "menu", "menuadd": "new", "trophy": "number", "wait": "time", "click": "stop",
+}
+# Volumes, a percent of the player's setting that the game holds to 0 to
+# 100 once multiplied: command -> (position, key of its named form).
+VOLUMES = {"playbgm": (2, None), "playse": (3, None), "openvideo": (1, "vol"), "voice": (2, "vol")}
+# Switches the game reads as true only when written true or TRUE:
+# command -> (position, key of its named form, what true does).
+SWITCHES = {"playbgm": (1, None, "loops the music"), "playse": (2, None, "loops the sound"),
+            "wait": (1, "click", "lets a click end the wait")}
+
+
+def _exact(word):
+    """The value of a sum, difference, product or quotient of whole numbers
+    as written (left to right, a quotient cut towards 0), or None when the
+    word is no such thing."""
+    if not re.fullmatch(rb"[+-]?[0-9]+(?:[-+*/][0-9]+)*", word):
+        return None
+    pieces = re.split(rb"(?<=[0-9])([-+*/])", word)
+    value = int(pieces[0])
+    for op, number in zip(pieces[1::2], pieces[2::2]):
+        n = int(number)
+        value = value + n if op == b"+" else value - n if op == b"-" else value * n if op == b"*" else \
+            0 if n == 0 else abs(value) // n * (1 if value >= 0 else -1)
+    return value
+
+
+def number_problems(command, words):
+    """Warnings for an argument read as a whole number that the game reads
+    otherwise than it is written: no whole number, more than three of
+    + - * /, or beyond 32 bits."""
+    positions, named, _ = (part.split() for part in ARGUMENTS.get(command, ("", "", "")))
+    out = []
+    for name in NUMBERS.get(command, "").split():
+        word = _argument(words, positions.index(name), name if name in named else None)
+        if not word or re.match(rb"[A-Za-z_]+:", word):
+            continue  # a name the command does not read is told as such
+        value, exact = _arg_int(word[:255]), _exact(word)
+        shown = word.decode("cp932", "replace")
+        if exact is None:
+            out.append("%s's %s %s is no whole number: the game reads it as %d" % (command, name, shown, value))
+        elif exact != value:
+            out.append("%s's %s %s is read as %d: the game takes at most three of + - * / in a number, and numbers "
+                       "from -2147483648 to 2147483647" % (command, name, shown, value))
+    return out
+
+
+def range_problems(command, words):
+    """Warnings for a number the command takes only in a range, and for a
+    layopt of a layer it passes over."""
+    if command == "layopt" and words and script_data.unquoted(words[0]) not in (b"", b"message0"):
+        return ["layopt acts on the message window, message0, alone: layer %s is passed over" %
+                script_data.unquoted(words[0]).decode("cp932", "replace")]
+    out = []
+    if command in SWITCHES:
+        position, key, what = SWITCHES[command]
+        word = _argument(words, position, key)
+        if word and word not in (b"true", b"TRUE", b"false", b"FALSE"):
+            out.append("%s %s only for true or TRUE: %s is read as false" % (
+                command, what, word.decode("cp932", "replace")))
+    if command in VOLUMES:
+        word = _argument(words, *VOLUMES[command])
+        value = _arg_int(word[:255]) if word else 50
+        if not 0 <= value <= 100:
+            out.append("%s's volume %s is a percent of the player's setting, 0 to 100: the game holds the volume it "
+                       "makes to 0 to 100, so %s" % (command, word.decode("cp932", "replace"),
+                                                     "it is silent" if value < 0 else "it is at most full volume"))
+    if command in RANGES:
+        position, key, low, high, otherwise = RANGES[command]
+        word = _argument(words, position, key)
+        value = _arg_int(word[:255]) if word else low
+        if not low <= value <= high:
+            out.append("%s takes %d to %d, so for %s it %s" % (
+                command, low, high, word.decode("cp932", "replace"), otherwise))
+    return out
+
+
 def _is_layer(word):
     """Whether the engine takes word as a picture layer: base, or 0 to 11."""
     return word == b"base" or (word.isdigit() and int(word) <= 11)
@@ -563,7 +896,12 @@ class _Flow:
     def step(self, command, words, at):
         out = []
         if command == "menuadd":
-            self.choices = 1 if [script_data.unquoted(w) for w in words[:1]] == [b"0"] else self.choices + 1
+            new = words and script_data.unquoted(words[0]) and _arg_int(script_data.unquoted(words[0])) == 0
+            self.choices = 1 if new else self.choices + 1
+            if self.choices > CHOICE_LIMIT:
+                out.append(("warning", "a menu shows at most %d choices: the game drops this one, the %dth since "
+                                       "the menuadd that begins the menu (0 as its first argument)" % (
+                                           CHOICE_LIMIT, self.choices)))
         elif command == "menustart":
             if not self.choices:
                 out.append(("error", "menustart has no menuadd before it: there is no choice to take, "
@@ -667,6 +1005,8 @@ def check(folder, game_dir=None):
                                                     "condition or statement (\"[2000]>3\")" % (
                                                         tag.decode("cp932", "replace"),
                                                         rest.decode("cp932", "replace"))))
+            for message in number_problems(command, words) + range_problems(command, words):
+                problems.append(("warning", at, message))
             if command in LAYERED and words and not _is_layer(script_data.unquoted(words[0])):
                 problems.append(("error", at, "%s's layer %s is neither base nor a number from 0 to 11: %s" % (
                     command, words[0].decode("cp932", "replace"), LAYERED[command])))
@@ -715,7 +1055,8 @@ def report(problems, folder, out=None):
     out = out or sys.stderr
     for level, where, message in problems:
         name, colon, place = where.partition(":")
-        out.write("%s%s%s: %s: %s\n" % (vndata.shown_path(os.path.join(folder, name)), colon, place, level, message))
+        out.write(vndata.one_line("%s%s%s: %s: %s" % (vndata.shown_path(os.path.join(folder, name)), colon, place, level,
+                                                       message)) + "\n")
     if any(level == "error" for level, _, _ in problems):
         return 1
     return 2 if problems else 0

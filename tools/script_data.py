@@ -31,8 +31,9 @@ space, a '<' inside a ';' comment, a call, jump or menuadd whose file or
 label the container lacks or that names a label line cut short by a space,
 and a call that makes its file's return come back behind it for ever (a
 return goes back behind the newest call into its file): a call of its own
-file with no label, and a call of a label of its own file in a file that
-another file calls.
+file with no label, and a call of a label of its own file whose part comes
+back when the file then reaches a return or its end (_Story follows the
+story through ifs, jumps, choices and calls to find both).
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
@@ -44,6 +45,7 @@ with '*'; the index records the offset of that '*'.
 """
 
 import os
+import re
 import struct
 import sys
 
@@ -222,15 +224,14 @@ def _name_of(tag):
 
 
 def _numeric(name):
-    text = name.decode("latin-1")
-    j = 1 if text[:1] in "+-" else 0
-    k = j
-    while k < len(text) and text[k].isdigit():
-        k += 1
-    if k == j:
+    """The index a command name written as a number stands for, read as the
+    engine reads it (a sign, then the ASCII digits 0-9), or None: not a
+    number, 0, or beyond a 32-bit index."""
+    m = re.match(rb"[+-]?[0-9]+", name)
+    if not m:
         return None
-    value = int(text[:k])
-    return value if value != 0 else None
+    value = int(m.group(0))
+    return value if value != 0 and -(1 << 31) <= value < (1 << 31) else None
 
 
 def _tags(data, where, warn):
@@ -458,19 +459,171 @@ def target_problem(command, word, label, current, labels):
 _NO_STACK = "a return goes back behind the newest call into its file"
 
 
-def _self_call(name, label, caller):
-    """The message for a call of the file it stands in (label: the label it
-    names; caller: the place of a call into this file from another file, or
-    None), or None when it comes back as written."""
+def _self_call(name):
+    """The message for a call of the file it stands in with no label."""
     stem = name[:-len(".txt")]
-    if not label:
-        return ("call runs its own file %s from the top again, and %s, so the scene comes back to this call for "
-                "ever: repeat a part with a label and <jump %s,*label,\"condition\"> back to it" % (name, _NO_STACK, stem))
-    if label and caller:
-        return ("call of label %s of its own file %s, itself called at %s: %s, so %s's own return then comes "
-                "back behind this call for ever: put %s in a file of its own and call it there" % (
-                    label.decode("cp932", "replace"), name, caller, _NO_STACK, name, label.decode("cp932", "replace")))
-    return None
+    return ("call runs its own file %s from the top again, and %s, so the scene comes back to this call for "
+            "ever: repeat a part with a label and <jump %s,*label,\"condition\"> back to it" % (name, _NO_STACK, stem))
+
+
+_BY_INDEX = {v: k for k, v in COMMANDS.items()}
+
+
+def _command(tag):
+    """The command a tag runs (its name, or the name of the index it is
+    written as), as text."""
+    name = _name_of(tag)
+    number = _numeric(name)
+    return _BY_INDEX.get(number, "") if number is not None else name.decode("latin-1")
+
+
+class _Story:
+    """The ways the story can go from tag to tag, across files, as the
+    engine runs them: a tag goes on to the next; a condition (if, elseif,
+    jump with one) goes either way; if skips to the next elseif, else or
+    endif of its level, jump_endif to its endif; a jump or a choice goes to
+    its file and label (no label: the file's top); a call comes back behind
+    itself; return, returnmenu and the end of a file go nowhere further.
+    A place is (member, tag index); the index len(tags) is the file's end,
+    which returns as a <return> does."""
+
+    def __init__(self, tagged, labels):
+        self.members = list(tagged)
+        self.tags = {name: [(offset, _command(tag), words) for offset, tag, words in tags]
+                     for name, (tags, _) in tagged.items()}
+        self.where = {name: where for name, (_, where) in tagged.items()}
+        self.labels = labels  # {member: {label: offset}}
+        self.skips = {name: self._blocks(name) for name in tagged}
+
+    def _blocks(self, name):
+        """{tag index: where its skip lands} for if, elseif and jump_endif."""
+        skips, stack = {}, []
+        for i, (_, command, _) in enumerate(self.tags[name]):
+            if command == "if":
+                stack.append(([i], []))
+            elif command in ("elseif", "else", "endif") and stack:
+                stack[-1][0].append(i)
+                if command == "endif":
+                    siblings, jumps = stack.pop()
+                    for a, b in zip(siblings, siblings[1:]):
+                        skips[a] = b
+                    for j in jumps:
+                        skips[j] = i
+            elif command == "jump_endif" and stack:
+                stack[-1][1].append(i)
+        return skips
+
+    def entry(self, word, label, current):
+        """The place a jump, call or choice of current to (word, label)
+        lands at, or None when its file or label does not exist."""
+        member = find_member(word, current, self.members)
+        if member is None:
+            return None
+        label = unquoted(label)
+        if label and label not in self.labels[member]:
+            return None
+        offset = self.labels[member].get(label, 0)
+        return member, next((i for i, (at, _, _) in enumerate(self.tags[member]) if at >= offset),
+                            len(self.tags[member]))
+
+    def steps(self, place):
+        """The places the story can go to from place (nothing from a return)."""
+        name, i = place
+        tags = self.tags[name]
+        if i >= len(tags):
+            return []
+        _, command, words = tags[i]
+        word = lambda k: words[k] if k < len(words) else b""  # noqa: E731
+        out = []
+        if command in ("return", "returnmenu"):
+            return []
+        if command == "jump":
+            target = self.entry(word(0), word(1), name)
+            out += [target] if target else []
+            if not unquoted(word(2)):
+                return out
+        elif command == "menustart":
+            adds = []
+            for j in range(i - 1, -1, -1):
+                if tags[j][1] == "menustart":
+                    break
+                if tags[j][1] == "menuadd":
+                    adds.append(tags[j][2])
+            targets = [self.entry(w[2] if len(w) > 2 else b"", w[3] if len(w) > 3 else b"", name) for w in adds]
+            out += [t for t in targets if t]
+            if adds:
+                return out
+        elif command in ("wait", "keywait") and b"*staffroll_stop" in self.labels[name] and any(
+                c == "click" and unquoted(w[0] if w else b"") == b"0" for _, c, w in tags):
+            out.append(self.entry(b"", b"*staffroll_stop", name))
+        elif command in ("if", "elseif", "jump_endif") and i in self.skips[name]:
+            out.append((name, self.skips[name][i]))
+            if command == "jump_endif":
+                return out
+        return out + [(name, i + 1)]
+
+    def returns(self, place):
+        """Whether the story returns at place (a <return> or the file's end)."""
+        name, i = place
+        return i >= len(self.tags[name]) or self.tags[name][i][1] == "return"
+
+    def line(self, place):
+        """The source line of a place (a file's end: its last line)."""
+        name, i = place
+        if i < len(self.tags[name]):
+            return self.where[name].at(self.tags[name][i][0]).split(":")[1]
+        return str(self.where[name].starts[-1][1] if self.where[name].starts else 1)
+
+    def own_call_loop(self, name, index, label):
+        """For a call at tag index of name of its own label: the place of the
+        return in name that comes back behind it again once the label's part
+        has come back, or None. A return goes back behind the newest call
+        into its file: the label's part comes back by a return in name, or in
+        a file it goes on to by jump or choice before any other call (that
+        file's <label> keeps the call's return); after that, every return in
+        name comes back there too."""
+        start = self.entry(b"", label, name)
+        if start is None:
+            return None
+        seen, todo, back = set(), [(start, True)], False
+        while todo and not back:
+            place, pending = todo.pop()
+            if (place, pending) in seen:
+                continue
+            seen.add((place, pending))
+            if self.returns(place):
+                back = place[0] == name or pending
+                continue
+            calling = self.tags[place[0]][place[1]][1] == "call"
+            todo += [(p, pending and not calling) for p in self.steps(place)]
+        if not back:
+            return None
+        seen, todo = set(), [(name, index + 1)]
+        while todo:
+            place = todo.pop()
+            if place in seen:
+                continue
+            seen.add(place)
+            if self.returns(place):
+                if place[0] == name:
+                    return place
+                continue
+            todo += self.steps(place)
+        return None
+
+
+def _own_label_call(story, name, index, label):
+    """The message for a call of a label of its own file that comes back
+    behind itself for ever, or None."""
+    again = story.own_call_loop(name, index, label)
+    if again is None:
+        return None
+    shown = label.decode("cp932", "replace")
+    what = ("the end of %s (line %s), which returns as <return> does," if again[1] >= len(story.tags[name]) else
+            "the <return> of %s on line %s") % (name, story.line(again))
+    return ("call of label %s of its own file %s comes back behind itself for ever: once %s's part has come back, "
+            "%s comes back behind this call again, as %s: put %s in a file of its own and call it there" % (
+                shown, name, shown, what, _NO_STACK, shown))
 
 
 def script_arc_bytes(folder, warn=_default_warn):
@@ -499,16 +652,9 @@ def script_arc_bytes(folder, warn=_default_warn):
     info = info_bytes(members, {name: where for name, (_, where) in tagged.items()})
     labels = {name: {label for label, _ in _labels(name, data)} for name, data in members}
     cut = {name: _cut_labels(data, tagged[name][1]) for name, data in members}
-    calls = [(name, where, offset, words) for name, (tags, where) in tagged.items()
-             for offset, tag, words in tags if _name_of(tag) == b"call"]
-    # The files another file calls, each with its first caller.
-    called = {}
-    for name, where, offset, words in calls:
-        member = find_member(words[0] if words else b"", name, list(labels))
-        if member is not None and member != name:
-            called.setdefault(member, where.at(offset).rsplit(":", 1)[0])
+    story = _Story(tagged, {name: dict(_labels(name, data)) for name, data in members})
     for name, (tags, where) in tagged.items():
-        for offset, tag, words in tags:
+        for index, (offset, tag, words) in enumerate(tags):
             command = _name_of(tag)
             if command not in TARGETS:
                 continue
@@ -524,7 +670,7 @@ def script_arc_bytes(folder, warn=_default_warn):
             if problem:
                 warn("%s: %s" % (where.at(offset), problem))
             if command == b"call" and member == name and name_part(unquoted(file)):
-                problem = _self_call(name, unquoted(label), called.get(name))
+                problem = _own_label_call(story, name, index, unquoted(label)) if unquoted(label) else _self_call(name)
                 if problem:
                     warn("%s: %s" % (where.at(offset), problem))
     return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))

@@ -307,7 +307,8 @@ def _check_synth(desc, where):
     """SoundError naming the setting of a sound description that has the
     wrong type or an unknown value."""
     def number(value, what, whole):
-        if isinstance(value, bool) or not isinstance(value, (int, float)) or (whole and value != int(value)):
+        if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value) or \
+                (whole and value != int(value)):
             raise SoundError("%s: %s is %s, not %s" % (where, what, json.dumps(value),
                                                        "a whole number" if whole else "a number"))
     if not isinstance(desc, dict):
@@ -334,6 +335,9 @@ def _check_synth(desc, where):
         raise SoundError('%s: "loop" is [start, end] in seconds' % where)
     for value in loop or ():
         number(value, '"loop"', False)
+        if value < 0:
+            raise SoundError('%s: "loop" is [start, end] in seconds, not %s: a loop lies in the sound' % (
+                where, json.dumps(loop)))
 
 
 def _synth(desc, where):

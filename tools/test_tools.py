@@ -610,6 +610,106 @@ class ScriptDataTest(unittest.TestCase):
                 script_data.MEMBER_COUNT_LIMIT = limit
 
 
+# The table of conditions and statements that the engine's own test
+# (tests/script/vars_test.cpp) runs with the engine's evaluation, each with
+# what the checker reads: its value for the variables given and, for a
+# condition, whether it is always true (T) or always false (F).
+CONDITION_CASES = os.path.join(ROOT, "tests", "data", "condition_cases.txt")
+CASE_VARIABLES = (2000, 2001, 2002, 2023, 0, 5, 23)
+
+
+def escaped(data):
+    """A table field: \\r \\n \\t \\\\ and \\xHH for other bytes outside ASCII
+    print; \\e alone an empty field."""
+    if not data:
+        return "\\e"
+    return "".join({9: "\\t", 10: "\\n", 13: "\\r", 92: "\\\\"}.get(b, chr(b) if 32 <= b < 127 else "\\x%02X" % b)
+                   for b in data)
+
+
+def condition_cases(seed=75, conditions=2500, statements=1000, number_words=600):
+    """The lines of the table, made from a fixed seed."""
+    import random
+    rnd = random.Random(seed)
+    refs = [b"[2000]", b"[2001]", b"[05]", b"[0005]", b"[5]", b"[24]", b"[2023]", b"[2024]", b"[1999]", b"[23]",
+            b"[00]", b"[2002]"]
+    numbers = [b"0", b"1", b"-1", b"2", b"3", b"+3", b"127", b"128", b"-128", b"-129", b"200", b"255", b"-300",
+               b"99999999999", b"-99999999999", b"2147483647", b"2147483648"]
+    odd = [b"", b"R18", b"true", b"false", b"abc", b"1a", b"[2000", b"x[2000]", b"[2000]x", b"]+[", b"\x83[",
+           b"\xb2", b"\x81\x40", b"[2000]+[2001]", b"[2000]+[05]+[2001]", b"[2001]+[2001]", b"[2000]+1", b"R18 "]
+    ops = [b"==", b"=", b"!=", b">=", b"<=", b">", b"<"] * 2 + [b"!", b"", b"=>", b"<>", b"==!", b"!!", b"=<"]
+
+    def operand():
+        return rnd.choice(rnd.choice((refs, refs, refs, numbers, numbers, odd)))
+
+    def values():
+        chosen = rnd.sample(CASE_VARIABLES, rnd.randrange(len(CASE_VARIABLES) + 1))
+        return {n: rnd.choice((0, 1, 2, 3, -1, -128, 127, rnd.randrange(-128, 128))) for n in chosen}
+
+    def shown(vals):
+        return ",".join("%d=%d" % kv for kv in sorted(vals.items()) if kv[1]) or "-"
+
+    def spaced(text):
+        if rnd.random() < 0.2:
+            at = rnd.randrange(len(text) + 1)
+            text = text[:at] + rnd.choice((b" ", b"  ", b'"')) + text[at:]
+        return text
+
+    lines = []
+    for _ in range(conditions):
+        count = rnd.choice((1, 1, 1, 2, 2, 3, 4, rnd.randrange(1, 19)))
+        parts = []
+        for _ in range(count):
+            part = operand() + rnd.choice(ops) + operand()
+            if rnd.random() < 0.05:
+                part += rnd.choice(ops) + operand()
+            parts.append(spaced(part))
+        text = parts[0]
+        for part in parts[1:]:
+            text += rnd.choice((b"&&", b"||", b" && ", b" || ")) + part
+        word = b'"' + text + b'"' if rnd.random() < 0.5 else text
+        vals = values()
+        verdict = script_check.condition_verdict(word)
+        lines.append("c\t%s\t%s\t%d\t%s" % (escaped(word), shown(vals), script_check.condition_value(word, vals),
+                                            "-" if verdict is None else "TF"[not verdict]))
+    targets = [b"[2000]", b"[2001]", b"[05]", b"[5]", b"[24]", b"[2000]*", b"x", b"", b"[2023]", b"[2001"]
+    assign = [b"=", b"+=", b"-=", b"++", b"--", b"==", b"=+", b"+", b"-", b"=-", b"+-", b"++=", b"", b"*="]
+    exprs = numbers + refs[:4] + [b"[2000]+1-[05]", b"rand(1,6)", b"rand(6,1)", b"rand(-3,300)", b"rand(5)",
+                                  b"rand(1,6)+1", b"true", b"false", b"", b"abc", b"-5", b"1-", b"[2000]+rand(1,2)",
+                                  b"--3", b"+", b"[2001]-[2001]-[2001]", b"x[2000]"]
+    for _ in range(statements):
+        count = rnd.choice((1, 1, 2, 3, rnd.randrange(1, 19)))
+        text = b"&".join(spaced(rnd.choice(targets) + rnd.choice(assign) +
+                                (rnd.choice(exprs) if rnd.random() < 0.8 else b"")) for _ in range(count))
+        if rnd.random() < 0.1:
+            text += b"&"
+        word = b'"' + text + b'"' if rnd.random() < 0.5 else text
+        vals = values()
+        after = script_check.statements_run(word, dict(vals))
+        lines.append("s\t%s\t%s\t%s" % (escaped(word), shown(vals), shown(after)))
+    digits = [b"0", b"1", b"7", b"12", b"255", b"2147483647", b"2147483648", b"99999999999", b"", b"x", b"0.5",
+              b"\xb2", b"-", b"+"]
+    for _ in range(number_words):
+        word = rnd.choice((b"", b"-", b"+")) + rnd.choice(digits)
+        for _ in range(rnd.choice((0, 1, 2, 3, 4, 5))):
+            word += rnd.choice((b"+", b"-", b"*", b"/")) + rnd.choice(digits)
+        word = word or b"0"
+        lines.append("n\t%s\t%d" % (escaped(word), script_check._arg_int(word)))
+    return lines
+
+
+def write_condition_cases():
+    with open(CONDITION_CASES, "w", encoding="ascii", newline="\n") as f:
+        f.write("# Conditions and statements as the author's checker reads them (tools/script_check.py), made by\n"
+                "# python3 tools/test_tools.py --write-condition-cases; the engine's test (tests/script/vars_test.cpp)\n"
+                "# evaluates each with the engine's code and must agree. Fields are TAB-separated, escaped as in\n"
+                "# tag_cuts.txt; variables are n=value pairs (- for none: every variable is 0).\n"
+                "# c  condition  variables  value (1 holds)  verdict (T always true, F always false, - neither)\n"
+                "# s  statements  variables before  variables after (rand draws its lowest number)\n"
+                "# n  a number argument  the number the checker reads\n")
+        f.write("\n".join(condition_cases()) + "\n")
+
+
 def write_game(root, scenario):
     """A small game source folder: two archives, a picture, a sound, a rule,
     a message table and one scenario."""
@@ -810,7 +910,7 @@ class AuthorCheckTest(unittest.TestCase):
              "between"),
             # A label line cut by a space into more than two words, at each
             # command that names it.
-            ("*all done now\n<label>\n<call 00_init,*all done now>", 2, (
+            ("*all done now\n<label>\n<call 00_init,*all done now>\n<returnmenu>", 2, (
                 "00_init.txt:11:1: warning: label line *all done now: a label ends at a space or tab, so this one is "
                 "*all, and a tag naming the whole line reads done now as further arguments",
                 "00_init.txt:13:1: warning: call names label *all done now, but a label ends at a space: line 11 makes "
@@ -837,6 +937,71 @@ class AuthorCheckTest(unittest.TestCase):
             ('<if "[2000]==1">\n<jump_endif>\n<else>\n<elseif "[2000]==2">\n<endif>', 1, "00_init.txt:14:1: error: "
              "elseif after <else> (line 13): the elseifs of an if come before its else, or the else branch runs on "
              "into this one"),
+            # An empty left side tests the right side for 0, as the engine
+            # reads it: right of the operator R18 is the number 0.
+            ('<if "!R18">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"!R18\" reads no variable, so it "
+             "is always true: R18 stands for the R18 archive only left of the operator (\"R18==0\" holds without "
+             "it); right of it, it is read as the number 0"),
+            ('<if "!">\n<endif>', 2, "00_init.txt:11:1: warning: the condition \"!\" reads no variable, so it is "
+             "always true: " + VARIABLES),
+            ('<if "<=[2001]">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"<=[2001]\" of the condition "
+             "\"<=[2001]\" has nothing left of <=, so the game reads it as \"![2001]\": it holds when [2001] is 0"),
+            # What no variable holds: a signed byte, -128 to 127.
+            ('<if "[2000]==200 || [2001]>=1">\n<endif>', 2, "00_init.txt:11:1: warning: the part \"[2000]==200\" of "
+             "the condition \"[2000]==200 || [2001]>=1\" is always false: a variable holds a number from -128 to 127"),
+            ('<jump 00_init,*top,"R18>=2">', 2, "00_init.txt:11:1: warning: the part \"R18>=2\" of the condition "
+             "\"R18>=2\" is always false: R18 is 1 when the R18 archive is there, else 0"),
+            ('<eval "[2000]=200&[2001]+=-300&[05]=rand(0,255)">', 2, (
+                "00_init.txt:11:1: warning: the statement \"[2000]=200\": a variable holds a number from -128 to 127, "
+                "so storing 200 is storing -56",
+                "00_init.txt:11:1: warning: the statement \"[2001]+=-300\": a variable holds a number from -128 to "
+                "127, so adding -300 is adding -44",
+                "00_init.txt:11:1: warning: the statement \"[05]=rand(0,255)\": rand(0,255) draws numbers a variable "
+                "cannot hold (it holds -128 to 127): the game keeps their low byte")),
+            # The 17th statement or part is the first the game drops.
+            ('<eval "' + "&".join(["[2000]++"] * 17) + '">', 2, "00_init.txt:11:1: warning: the "
+             "statements \"" + "&".join(["[2000]++"] * 17) + "\" are more than 16: the game runs none after the "
+             "16th"),
+            ('<if "' + "&&".join(["[2000]==1"] * 17) + '">\n<endif>', 2, "00_init.txt:11:1: warning: the condition "
+             "\"" + "&&".join(["[2000]==1"] * 17) + "\" has more than 16 parts: the game reads none after the 16th"),
+            # Slots, banks and menus beyond their range, as the engine
+            # reads the number (3+5 is 8), and a layer layopt passes over.
+            ("<voice 8,a01>\n<voice_stop -1>", 1, (
+                "00_init.txt:11:1: warning: voice takes 0 to 7, so for 8 it plays the voice in slot 0",
+                "00_init.txt:11:1: error: voice names 'a01', but no archive holds sound/voice/a01.ogg",
+                "00_init.txt:12:1: warning: voice_stop takes 0 to 7, so for -1 it stops slot 0")),
+            ("<stopse bank:3+5>\n<ws 12>", 2, (
+                "00_init.txt:11:1: warning: stopse takes 0 to 7, so for 3+5 it stops bank 0",
+                "00_init.txt:12:1: warning: ws takes 0 to 7, so for 12 it waits for bank 0")),
+            ("<menuadd 0,SELECT_40,00_init,*top>\n<menustart 8>", 2, "00_init.txt:12:1: warning: menustart takes 0 "
+             "to 7, so for 8 it keeps no record of the choice taken: a loaded save takes the menu's first choice, and "
+             "the menu shows no mark of choices taken before"),
+            ("<menuadd 0,SELECT_40,00_init,*top>\n" + "<menuadd 1,SELECT_40,00_init,*top>\n" * 8 + "<menustart 0>", 2,
+             "00_init.txt:19:1: warning: a menu shows at most 8 choices: the game drops this one, the 9th since the "
+             "menuadd that begins the menu (0 as its first argument)"),
+            # Volumes beyond a percent, and switches only true turns on.
+            ("<playbgm hall,1,150>\n<openvideo op,vol:-5>", 1, (
+                "00_init.txt:11:1: warning: playbgm loops the music only for true or TRUE: 1 is read as false",
+                "00_init.txt:11:1: warning: playbgm's volume 150 is a percent of the player's setting, 0 to 100: the "
+                "game holds the volume it makes to 0 to 100, so it is at most full volume",
+                "00_init.txt:12:1: warning: openvideo's volume -5 is a percent of the player's setting, 0 to 100: "
+                "the game holds the volume it makes to 0 to 100, so it is silent",
+                "00_init.txt:12:1: error: openvideo names 'op', but no archive holds movie/op.avi")),
+            ("<wait time:500,click:yes>", 2, "00_init.txt:11:1: warning: wait lets a click end the wait only for true "
+             "or TRUE: yes is read as false"),
+            # Whole numbers as the engine reads them.
+            ("<wait 1+1+1+1+1000>\n<trans crossfade,0.5>\n<quake 99999999999,8>", 2, (
+                "00_init.txt:11:1: warning: wait's time 1+1+1+1+1000 is read as 4: the game takes at most three of "
+                "+ - * / in a number, and numbers from -2147483648 to 2147483647",
+                "00_init.txt:12:1: warning: trans's time 0.5 is no whole number: the game reads it as 0",
+                "00_init.txt:13:1: warning: quake's time 99999999999 is read as 2147483647: the game takes at most "
+                "three of + - * / in a number, and numbers from -2147483648 to 2147483647")),
+            ("<layopt message1,fore,false>", 2, "00_init.txt:11:1: warning: layopt acts on the message window, "
+             "message0, alone: layer message1 is passed over"),
+            # Text behind a condition tag that ends it early.
+            ('<if "[2000]==1">x\n<endif>', 2, "00_init.txt:11:1: warning: text behind the tag on its line: a '>' "
+             "outside double quotes ends the tag, so the game reads <if \"[2000]==1\"> and passes x by: quote a "
+             "condition or statement (\"[2000]>3\")"),
         ]
         for line, code, message in cases:
             expected = list(message) if isinstance(message, tuple) else [message]
@@ -859,6 +1024,22 @@ class AuthorCheckTest(unittest.TestCase):
                                     '<jump 00_init,*top,"[2000]>1&&[2000]<3">\n'
                                     '<eval "[0005]=1&[2000]++&[2001]--&[2001]=[2000]+1-[23]&[2002]=rand(1,6)&'
                                     '[2003]-=2&[2004]+=[2003]&[2005]=true">\n<gosub>\n'), (0, []))
+        # Every slot, bank and menu in range, and 8 choices, are clean.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<voice_stop 7>\n<voice_stop 0>\n<playse 7,hall>\n<stopse 1+6>\n"
+                                    "<ws 0>\n<ws>\n<stopse>\n<layopt message0,back,true>\n<playbgm hall,TRUE,100>\n"
+                                    "<playbgm hall,false,0>\n<wait 10,FALSE>\n<wait click:true>\n"
+                                    "<wait 2*3-1/2>\n<wait -7>\n<image 3,fore,bg_hall,,-20,+30>\n" +
+                                    "<menuadd 1,SELECT_40,00_init,*top>\n" * 3 + "<menuadd 0,SELECT_40,00_init,*top>\n" +
+                                    "<menuadd 1,SELECT_40,00_init,*top>\n" * 7 + "<menustart 7>\n")[1],
+                         ["00_init.txt:13:1: error: playse names 'hall', but no archive holds sound/se/hall.ogg"])
+        # A flag tested for 0 by an empty left side, the whole range a
+        # variable holds, exactly 16 statements or parts, and a comment
+        # behind a condition tag are clean.
+        self.assertEqual(self.check(CLEAN_SCENARIO + '<if "![2001]">\n<jump_endif>\n<elseif "![2001] || [05]">\n'
+                                    '<endif>\n<if "[2000]>-128 && [2000]<127 && [2000]!=-1"> ; the range\n<endif>\n'
+                                    '<eval "[2000]=127&[2001]=-128&[2002]=rand(0,127)&[2003]-=128">   ; set\n'
+                                    '<eval "' + "&".join(["[2000]++"] * 16) + '&">\n'
+                                    '<jump 00_init,*top,"' + "||".join(["[2000]==1"] * 16) + '">;\n'), (0, []))
 
     def test_files_are_found_as_the_engine_finds_them_and_each_file_is_checked(self):
         # A file named in other capitals is found, with its labels; a '*' in
@@ -867,15 +1048,63 @@ class AuthorCheckTest(unittest.TestCase):
         self.assertEqual(self.check(CLEAN_SCENARIO + "<call Scene1>\n<jump SCENE1,*s>\n<jump epilogue,*e>\n"
                                     "<jump scene*,*s>\n<menuadd 0,SELECT_40,*pilogue,*e>\n<menustart 0>\n", files),
                          (0, []))
-        # A call back into its own file comes back here for ever when the
-        # file is itself called: a return goes back behind the newest call
-        # into its file. A file reached by a jump calls its own labels.
-        aside = "*s\n<label>\n<call scene1,*aside>\n<returnmenu>\n*aside\n<label>\n<return>\n"
-        self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene1,*s>\n", {"scene1.txt": aside}), (0, []))
-        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1,*s>\n", {"scene1.txt": aside}), (2, [
-            "scene1.txt:3:1: warning: call of label *aside of its own file scene1.txt, itself called at "
-            "00_init.txt:11: a return goes back behind the newest call into its file, so scene1.txt's own return "
-            "then comes back behind this call for ever: put *aside in a file of its own and call it there"]))
+        # A call of a label of its own file comes back behind itself for
+        # ever once the label's part has come back: a return goes back
+        # behind the newest call into its file, and so does the file's own
+        # return or end after it, however the file was entered.
+        aside = "*s\n<label>\n<call scene1,*aside>\n<text TEXT_400>\n<return>\n*aside\n<label>\n<return>\n"
+        loops = ("scene1.txt:3:1: warning: call of label *aside of its own file scene1.txt comes back behind itself "
+                 "for ever: once *aside's part has come back, the <return> of scene1.txt on line 5 comes back behind "
+                 "this call again, as a return goes back behind the newest call into its file: put *aside in a file "
+                 "of its own and call it there")
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1,*s>\n", {"scene1.txt": aside}), (2, [loops]))
+        # Entered by a choice or a jump from a called file, which keeps the
+        # caller's return.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene2>\n", {
+            "scene2.txt": "<menuadd 0,SELECT_40,scene1,*s>\n<menuadd 1,SELECT_40,,*other>\n<menustart 0>\n"
+                          "*other\n<label>\n<return>\n", "scene1.txt": aside}), (2, [loops]))
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene2>\n", {
+            "scene2.txt": '<jump scene1,*s,"[2000]==1">\n<return>\n', "scene1.txt": aside}), (2, [loops]))
+        # 00_init.txt, whose end returns there once the part has come back.
+        self.assertEqual(self.check("<call 00_init,*aside>\n<text TEXT_400>\n<keywait 400>\n*aside\n<label>\n"
+                                    "<text TEXT_400>\n<return>\n")[1], [
+            "00_init.txt:1:1: warning: call of label *aside of its own file 00_init.txt comes back behind itself for "
+            "ever: once *aside's part has come back, the <return> of 00_init.txt on line 7 comes back behind this "
+            "call again, as a return goes back behind the newest call into its file: put *aside in a file of its "
+            "own and call it there"])
+        self.assertEqual(self.check("<call 00_init,*aside>\n<text TEXT_400>\n<jump 00_init,*tail>\n*aside\n<label>\n"
+                                    "<return>\n*tail\n<label>\n<text TEXT_400>\n"), (2, [
+            "00_init.txt:1:1: warning: call of label *aside of its own file 00_init.txt comes back behind itself for "
+            "ever: once *aside's part has come back, the end of 00_init.txt (line 9), which returns as <return> "
+            "does, comes back behind this call again, as a return goes back behind the newest call into its file: "
+            "put *aside in a file of its own and call it there"]))
+        # No warning where the file leaves by <returnmenu> once the part has
+        # come back, or where the part leaves by <returnmenu> or a jump that
+        # never returns.
+        quiet = {"scene1.txt": "*s\n<label>\n<call scene1,*aside>\n<returnmenu>\n*aside\n<label>\n<return>\n",
+                 "scene3.txt": "*s\n<label>\n<call scene3,*end>\n<return>\n*end\n<label>\n<text TEXT_400>\n"
+                               "<returnmenu>\n",
+                 "scene4.txt": "*s\n<label>\n<call scene4,*away>\n<return>\n*away\n<label>\n<jump scene5>\n",
+                 "scene5.txt": "<text TEXT_400>\n<returnmenu>\n",
+                 # A call in the part comes back and clears the return it
+                 # kept, so a file it then goes on to no longer returns here.
+                 "scene6.txt": "*s\n<label>\n<call scene6,*aside>\n<return>\n*aside\n<label>\n<call scene5>\n"
+                               "<jump scene7>\n",
+                 "scene7.txt": "*s\n<label>\n<return>\n",
+                 # A menu goes to its choices only.
+                 "scene8.txt": "*s\n<label>\n<call scene8,*aside>\n<menuadd 0,SELECT_40,scene5>\n<menustart 0>\n"
+                               "<return>\n*aside\n<label>\n<return>\n"}
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1,*s>\n<call scene3,*s>\n<call scene4,*s>\n"
+                                    "<call scene6,*s>\n<call scene8,*s>\n", quiet), (0, []))
+        # A part that goes on by a jump to a file that returns comes back:
+        # that file's <label> keeps the call's return.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene6,*s>\n", dict(quiet, **{
+            "scene6.txt": "*s\n<label>\n<call scene6,*aside>\n<return>\n*aside\n<label>\n<jump scene7>\n"}))[1],
+            ["scene6.txt:3:1: warning: call of label *aside of its own file scene6.txt comes back behind itself for "
+             "ever: once *aside's part has come back, the <return> of scene6.txt on line 4 comes back behind this "
+             "call again, as a return goes back behind the newest call into its file: put *aside in a file of its "
+             "own and call it there"])
+        self.assertEqual(self.check("<call 00_init,*aside>\n<returnmenu>\n*aside\n<label>\n<return>\n"), (0, []))
         self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene1>\n", {"scene1.txt": (
             '*s\n<label>\n<if "[2000]<3">\n<eval "[2000]++">\n<call Scene1>\n<endif>\n<return>\n')}), (2, [
             "scene1.txt:5:1: warning: call runs its own file scene1.txt from the top again, and a return goes back "
@@ -916,6 +1145,212 @@ class AuthorCheckTest(unittest.TestCase):
                 script_check.main(["--gmae", "x", "y"])
         self.assertEqual(done.exception.code, script_check.USAGE_EXIT)
         self.assertEqual(err.getvalue().count("usage: script_check.py"), 2)
+
+
+# The one form of every message the tools print: path[:line[:col]]: level: text.
+MESSAGE_FORM = re.compile(r"[^:\n]+(?::[0-9]+(?::[0-9]+)?)?: (?:error|warning): \S")
+
+
+def characters_of_every_byte():
+    """{byte: [characters]}: for each byte of Shift-JIS the characters of the
+    engine's table whose code holds it, alone, as a lead or as a second byte."""
+    out = {}
+    for ch in [chr(b) for b in range(0x80)] + [chr(b + 0xFEC0) for b in range(0xA1, 0xE0)]:
+        for b in script_data._encode(ch, "x")[0]:
+            out.setdefault(b, []).append(ch)
+    for u, code in sorted(script_data._encode_table().items()):
+        for place, b in enumerate(code if len(code) == 2 else b""):
+            if len(out.setdefault(b, [])) < 2 + place:
+                out[b].append(chr(u))
+    return out
+
+
+class ConditionTableTest(unittest.TestCase):
+    def test_the_engines_table_is_what_the_checker_reads_today(self):
+        # The engine's test evaluates the same table with the engine's code.
+        with open(CONDITION_CASES, encoding="ascii") as f:
+            have = [line for line in f.read().splitlines() if line and not line.startswith("#")]
+        made = condition_cases()
+        self.assertGreaterEqual(len(made), 4000)
+        self.assertEqual(have, made, "the checker reads otherwise than the table says: run "
+                                     "python3 tools/test_tools.py --write-condition-cases, then the engine's test "
+                                     "Vars.TheAuthorsCheckerReadsAlike")
+
+    def test_a_warning_of_a_condition_always_true_or_false_is_its_verdict(self):
+        for line in condition_cases(seed=76, conditions=1500, statements=0, number_words=0):
+            _, word, _, _, verdict = line.split("\t")
+            word = re.sub(r"\\(x[0-9A-F]{2}|.)", lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 3
+                          else {"r": "\r", "n": "\n", "t": "\t", "e": ""}.get(m.group(1), m.group(1)), word)
+            messages = [m for _, m in script_check.condition_problems(word.encode("latin-1"))]
+            whole = [m for m in messages if m.startswith("the condition") and ", so it is always " in m]
+            for m in whole:
+                self.assertEqual(verdict, "T" if ", so it is always true" in m else "F", (word, messages))
+            if verdict != "-":
+                self.assertTrue(any("always %s" % ("true" if verdict == "T" else "false") in m for m in messages),
+                                (word, messages))
+
+
+class AnyBytesTest(unittest.TestCase):
+    def assert_message_form(self, text, what):
+        for line in text.splitlines():
+            self.assertRegex(line, MESSAGE_FORM, what)
+
+    def test_a_tag_name_of_any_bytes_is_told_in_the_message_form(self):
+        # A name that begins with half-width ｲ, ｳ or ｹ (0xB2, 0xB3, 0xB9:
+        # superscript digits when read as Latin-1) is an unknown command.
+        with tempfile.TemporaryDirectory() as tmp:
+            folder = write_game(tmp, CLEAN_SCENARIO + "<\uff72 a>\n<\uff73>\n<1\uff79>\n<+\uff72>\n")
+            with contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(script_check.main([folder]), 2)
+            self.assertEqual([line.split(": ", 1)[1] for line in err.getvalue().splitlines()], [
+                "warning: unknown command '\uff72'", "warning: unknown command '\uff73'",
+                "warning: unknown command '1\uff79'", "warning: unknown command '+\uff72'"])
+            with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(build_sample.main([os.path.join(tmp, "out"), "--sample", tmp]), 0)
+            self.assertIn("00_init.txt:11:1: warning: unknown command '\uff72'", err.getvalue())
+            self.assert_message_form(err.getvalue(), "build_sample")
+            # The build reads every character in every place of a name of a
+            # scenario it builds (those that end a tag or open a quote, apart).
+            chars = [ch for some in characters_of_every_byte().values() for ch in some
+                     if ch not in '\x00\r\n"<> ,\u3000']
+            names = [n for ch in chars for n in (ch, ch + "x", "x" + ch, "x" + ch + "2")]
+            with open(os.path.join(tmp, "base", "script", "script.arc", "00_init.txt"), "a", encoding="utf-8") as f:
+                f.write("".join("<%s 1>\n" % n for n in names))
+            with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                self.assertEqual(build_sample.main([os.path.join(tmp, "out"), "--sample", tmp]), 0)
+            self.assertGreaterEqual(err.getvalue().count(": warning: unknown command"), len(names) * 3 // 4)
+            self.assert_message_form(err.getvalue(), "build_sample")
+        # Every byte in every place of a name: the checker names it in the
+        # message form (a stray quote or '>' may end the check with an error).
+        # Each byte of Shift-JIS comes from some character but 0xFD-0xFF;
+        # each byte is also tried as it stands in the source file (most are
+        # no UTF-8).
+        chars = characters_of_every_byte()
+        self.assertEqual(sorted(chars), list(range(0xFD)))
+        tries = [(b, ch.encode("utf-8")) for b, some in sorted(chars.items()) for ch in some]
+        for b, ch in tries + [(b, bytes([b])) for b in range(256)]:
+            names = [ch, ch + b"x", b"a" + ch, b"1" + ch, b"-" + ch, b"12" + ch + b"3", ch + b"10"]
+            text = b"".join(b"<%s 1>\n<%s>\n" % (n, n) for n in names)
+            with tempfile.TemporaryDirectory() as tmp:
+                os.mkdir(os.path.join(tmp, "s"))
+                with open(os.path.join(tmp, "s", "00_init.txt"), "wb") as f:
+                    f.write(text)
+                    with contextlib.redirect_stderr(io.StringIO()) as err:
+                        code = script_check.main([os.path.join(tmp, "s")])
+                self.assertIn(code, (0, 1, 2), "byte %02X: %r" % (b, ch))
+                self.assert_message_form(err.getvalue(), "byte %02X: %r" % (b, ch))
+
+
+# Sources of each kind the build reads, small and valid, for the fuzzing
+# below: (path in write_game's tree, its content).
+FUZZ_SOURCES = [
+    ("archives.json", None),
+    ("extras.json", {"archive": "data_00.pcarc", "pictures": {"2105": [32, 18]},
+                     "track": {"record": 16, "synth": {"format": "wav", "rate": 8000, "channels": 1, "parts": [
+                         {"wave": "sine", "amp": 0.3, "tempo": 480, "notes": "C4:1"}]}}}),
+    ("base/visual/adv/bg_hall.ext.pict", {"format": "ext0", "bpp": 32, "size": [8, 8], "background": "#203050",
+                                          "shapes": [{"rect": [1, 1, 4, 4], "colour": "#ff0000", "radius": 1},
+                                                     {"circle": [4, 4, 2], "colour": "#00ff0080"}]}),
+    ("base/sound/bgm/hall.oggl.synth", {"format": "wav", "rate": 8000, "channels": 1, "loop": [0.0, 0.25],
+                                        "parts": [{"wave": "sine", "amp": 0.3, "tempo": 240, "notes": "C4:1 D4:1"}]}),
+    ("base/movie/op.avi.movie", {"size": "16x16", "rate": 5, "seconds": 1, "video": "mpeg4", "audio": "pcm",
+                                 "card": {"size": [16, 16], "background": "#16203c"}}),
+    ("base/script/script_mes.mul.txt", "languages = ja en\n[section 2]\n400.ja = こんにちは。\n400.en = Hello.\n"),
+    ("base/script/script.arc/00_init.txt", CLEAN_SCENARIO + '<if "[2000]==1">\n<jump_endif>\n<endif>\n'),
+]
+FUZZ_VALUES = [None, True, False, -1, 0, 1, 3, 2 ** 40, -2 ** 70, 1e308, -0.5, 0.5, float("nan"), float("inf"), "", "x", "#zz",
+               "\uff72", "\u00b2", "8x8", "C4:1", "sine", "ext0", [], {}, [1], [1, 2], [0, 0, 0, 0], ["a", "b"],
+               {"a": 1}, [[1, 2], [3, 4]], "0100", "base", "data_00.pcarc"]
+
+
+def fuzzed(rnd, value, depth=0):
+    """value with some of its parts replaced, dropped or added."""
+    if depth > 5 or rnd.random() < 0.15:
+        return rnd.choice(FUZZ_VALUES)
+    if isinstance(value, dict):
+        out = {k: fuzzed(rnd, v, depth + 1) if rnd.random() < 0.4 else v for k, v in value.items()
+               if rnd.random() > 0.08}
+        if rnd.random() < 0.15:
+            out[rnd.choice(("size", "rate", "parts", "x", "2999", "\u00b2"))] = rnd.choice(FUZZ_VALUES)
+        return out
+    if isinstance(value, list):
+        out = [fuzzed(rnd, v, depth + 1) if rnd.random() < 0.4 else v for v in value if rnd.random() > 0.08]
+        return out + [rnd.choice(FUZZ_VALUES)] if rnd.random() < 0.15 else out
+    return value
+
+
+def fuzzed_bytes(rnd, data):
+    """data with random bytes: cut short, some bytes changed or put in, or
+    random bytes alone."""
+    kind = rnd.randrange(4)
+    if kind == 0:
+        return bytes(rnd.randrange(256) for _ in range(rnd.randrange(64)))
+    if kind == 1:
+        return data[:rnd.randrange(len(data) + 1)]
+    out = bytearray(data)
+    for _ in range(rnd.randrange(1, 6)):
+        at = rnd.randrange(len(out) + 1)
+        b = rnd.choice((rnd.randrange(256), ord("<"), ord(">"), ord('"'), ord("="), ord("["), 0xB2, 0x81, 0xFF))
+        if kind == 2 and at < len(out):
+            out[at] = b
+        else:
+            out[at:at] = bytes([b])
+    return bytes(out)
+
+
+class FuzzTest(unittest.TestCase):
+    def test_every_build_input_of_any_bytes_is_told_at_its_file_in_the_message_form(self):
+        import random
+        rnd = random.Random(75)
+        with tempfile.TemporaryDirectory() as tmp:
+            game, out = os.path.join(tmp, "game"), os.path.join(tmp, "out")
+            folder = write_game(game, CLEAN_SCENARIO)
+            with open(os.path.join(game, "archives.json"), encoding="utf-8") as f:
+                sources = [(rel, json.load(f) if value is None else value) for rel, value in FUZZ_SOURCES[:1]]
+            sources += FUZZ_SOURCES[1:]
+            originals = {}
+            for rel, value in sources:
+                path = os.path.join(game, rel)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                text = value if isinstance(value, str) else json.dumps(value)
+                originals[rel] = text.encode("utf-8")
+                with open(path, "wb") as f:
+                    f.write(originals[rel])
+            prefix = os.path.relpath(game) + os.sep
+            scenarios = ": error: the scenarios have errors, so nothing is built"
+            for rel, value in sources * 40:
+                if isinstance(value, str) or rnd.random() < 0.3:
+                    data = fuzzed_bytes(rnd, originals[rel])
+                else:
+                    data = json.dumps(fuzzed(rnd, value)).encode("utf-8")
+                with open(os.path.join(game, rel), "wb") as f:
+                    f.write(data)
+                what = "%s: %r" % (rel, data)
+                runs = [lambda: build_sample.main([out, "--sample", game])]
+                if rel in ("archives.json", "extras.json") or "/script/" in rel:
+                    runs.append(lambda: script_check.main([folder, "--game", game]))
+                for run in runs:
+                    with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                        try:
+                            code = run()
+                        except Exception as e:  # noqa: BLE001
+                            self.fail("%s: %s: %s" % (what, type(e).__name__, e))
+                    self.assertIn(code, (0, 1, 2), what)
+                    lines = err.getvalue().splitlines()
+                    self.assert_message_form(lines, what)
+                    # Each fault is told at a file, the one fuzzed or one
+                    # it changes the reading of (a scenario whose picture
+                    # is gone), never at the game's folder alone.
+                    located = [line for line in lines if line.startswith(prefix)]
+                    self.assertEqual(len(located) + lines.count(prefix[:-1] + scenarios), len(lines), (what, lines))
+                    self.assertEqual(code == 1, bool(located) and any(": error: " in line for line in located),
+                                     (what, lines))
+                with open(os.path.join(game, rel), "wb") as f:
+                    f.write(originals[rel])
+
+    def assert_message_form(self, lines, what):
+        for line in lines:
+            self.assertRegex(line, MESSAGE_FORM, what)
 
 
 class IncrementalBuildTest(unittest.TestCase):
@@ -993,6 +1428,37 @@ class IncrementalBuildTest(unittest.TestCase):
              'extras.json: error: picture 2105: its size is [width, height], not "big"', True),
             ("base/script/script_mes.mul.txt", "languages = ja en\n[section 2]\n400.en = Hello\xff.\n",
              "base/script/script_mes.mul.txt:3:15: error: not UTF-8 (byte 0xFF): save the file as UTF-8", True),
+            # The edges of each check of the files the build reads.
+            ("base/script/script_mes.mul.txt", "languages = 99999999999999999\n",
+             "base/script/script_mes.mul.txt:1: error: 1 to 255 distinct languages needed", True),
+            ("base/script/script_mes.mul.txt", "languages = ja\n[section 2]\n400.\u00c2\u00b2 = x\n",  # UTF-8 '\u00b2'
+             "base/script/script_mes.mul.txt:3: error: unknown language '\u00b2'", True),
+            ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "bass", "version": "0100"}]}',
+             'archives.json: error: archive 1: "tree" names bass, which is no folder of the game', True),
+            ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "base", "version": "0100"}], '
+             '"mul_encoding": "latin1"}', "archives.json: error: \"mul_encoding\" is utf8 or sjis, not 'latin1'", True),
+            ("archives.json", '{"archives": [{"file": "d.pcarc", "tree": "base", "version": "01000"}]}',
+             "archives.json: error: archive 1: \"version\" is four digits, not '01000'", True),
+            ("extras.json", '{"pictures": {"2376": [8, 8]}}',
+             'extras.json: error: picture id "2376" is no number from 2000 to 2375', True),
+            ("extras.json", '{"pictures": {"1999": [8, 8]}}',
+             'extras.json: error: picture id "1999" is no number from 2000 to 2375', True),
+            ("extras.json", '{"pictures": {"\\u00b2\\u00b2\\u00b2\\u00b2": [8, 8]}}',
+             'extras.json: error: picture id "\\u00b2\\u00b2\\u00b2\\u00b2" is no number from 2000 to 2375', True),
+            ("extras.json", '{"pictures": {"2000": [8, 0]}}',
+             'extras.json: error: picture 2000: its size is [width, height], not [8, 0]', True),
+            ("extras.json", '{"tracks": [{"record": 21, "synth": {}}]}',
+             'extras.json: error: track 1 is {"record": 0 to 20, "synth": {...a sound source...}}', True),
+            ("extras.json", '{"tracks": [{"record": -1, "synth": {}}]}',
+             'extras.json: error: track 1 is {"record": 0 to 20, "synth": {...a sound source...}}', True),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "rate": 8000.5}',
+             'base/sound/bgm/hall.oggl.synth: error: "rate" is 8000.5, not a whole number', False),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "channels": Infinity}',
+             'base/sound/bgm/hall.oggl.synth:1:31: error: Infinity is no number: write a number', False),
+            ("extras.json", '{"pictures": {"2000": [8,\n -Infinity]}}',
+             'extras.json:2:2: error: -Infinity is no number: write a number', True),
+            ("base/visual/adv/bg_hall.ext.pict", '{"size": [8, NaN]}',
+             "base/visual/adv/bg_hall.ext.pict:1:14: error: NaN is no number: write a number", False),
         ]
         for rel, content, line, checked in faults:
             with tempfile.TemporaryDirectory() as tmp:
@@ -1413,4 +1879,7 @@ def mock_argv(args):
 
 
 if __name__ == "__main__":
+    if sys.argv[1:] == ["--write-condition-cases"]:
+        write_condition_cases()
+        sys.exit(0)
     unittest.main()

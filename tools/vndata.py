@@ -39,6 +39,15 @@ def shown_path(path):
         return path
 
 
+def one_line(text):
+    """text with every character that would end or break a line of the
+    terminal (controls, and the separators str.splitlines() knows) written
+    as \\xHH or \\uHHHH."""
+    return re.sub("[\x00-\x1f\x7f\x85\u2028\u2029]",
+                  lambda m: "\\x%02X" % ord(m.group(0)) if ord(m.group(0)) < 256 else "\\u%04X" % ord(m.group(0)),
+                  text)
+
+
 def located(level, text, place):
     """The one form of the tools' messages, 'path:line:col: level: text': a
     text that begins with a place of its own ('path:line: ...', 'path
@@ -50,7 +59,7 @@ def located(level, text, place):
         place, text = shown_path(m.group(1)) + m.group(2), (qualifier + ": " if qualifier else "") + rest
     else:
         place = shown_path(place)
-    return "%s: %s: %s" % (place, level, text)
+    return one_line("%s: %s: %s" % (place, level, text))
 
 
 def json_source(text, where, what=None, error=DataError):
@@ -58,8 +67,15 @@ def json_source(text, where, what=None, error=DataError):
     object that describes it); a fault is raised as `error`, a syntax fault
     named with its line and column."""
     import json
+
+    def no_number(name):
+        # NaN, Infinity and -Infinity: JSON has no such numbers.
+        at = re.search(r'(?<![\w"])%s' % re.escape(name), text)
+        at = at.start() if at else 0
+        raise error("%s:%d:%d: %s is no number: write a number" % (
+            where, text.count("\n", 0, at) + 1, at - text.rfind("\n", 0, at), name))
     try:
-        value = json.loads(text)
+        value = json.loads(text, parse_constant=no_number)
     except json.JSONDecodeError as e:
         raise error("%s:%d:%d: %s" % (where, e.lineno, e.colno, e.msg)) from None
     if what and not isinstance(value, dict):
@@ -582,14 +598,16 @@ def parse_mul_source(text, encoding="utf8", source="<source>"):
             if langs is not None or section is not None:
                 raise DataError("%s: 'languages' must come once, before the sections" % where)
             names = value.split()
-            langs = [str(g) for g in range(int(names[0]))] if len(names) == 1 and names[0].isdigit() else names
+            counted = len(names) == 1 and re.fullmatch("[0-9]+", names[0])
+            langs = [str(g) for g in range(int(names[0]))] if counted and int(names[0]) <= 255 else \
+                [] if counted else names
             if not 1 <= len(langs) <= 255 or len(set(langs)) != len(langs):
                 raise DataError("%s: 1 to 255 distinct languages needed" % where)
             continue
         if section is None:
             raise DataError("%s: %r before the first [section N]" % (where, key))
         if key == "count":
-            if not value.isdigit():
+            if not re.fullmatch("[0-9]+", value):
                 raise DataError("%s: count must be a number" % where)
             counts[section] = int(value)
             continue
@@ -599,7 +617,7 @@ def parse_mul_source(text, encoding="utf8", source="<source>"):
         if langs is None:
             raise DataError("%s: 'languages = ...' must come first" % where)
         lang = m.group(2)
-        g = langs.index(lang) if lang in langs else int(lang) if lang.isdigit() else -1
+        g = langs.index(lang) if lang in langs else int(lang) if re.fullmatch("[0-9]+", lang) else -1
         if not 0 <= g < len(langs):
             raise DataError("%s: unknown language %r" % (where, lang))
         k = (section, int(m.group(1)), g)

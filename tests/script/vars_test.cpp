@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -192,6 +195,110 @@ constexpr char kBlocks[] =
     "  <text c>\n"
     "<endif>\n"
     "<text after>\n";
+
+// A field of tests/data/condition_cases.txt with its escapes undone.
+std::string Unescaped(const std::string& field) {
+    if (field == "\\e") return "";
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\' || i + 1 >= field.size()) {
+            out += field[i];
+            continue;
+        }
+        const char k = field[++i];
+        if (k == 'x' && i + 2 < field.size()) {
+            out += char(std::stoi(field.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += k == 'r' ? '\r' : k == 'n' ? '\n' : k == 't' ? '\t' : k;
+        }
+    }
+    return out;
+}
+
+int8_t* Variable(int n) { return n >= 2000 ? &G(n - 2000) : &S(n); }
+
+// Sets every variable to 0, then the "n=value,..." pairs of a field.
+void SetVariables(const std::string& field) {
+    for (int n = 0; n < 24; ++n) G(n) = S(n) = 0;
+    if (field == "-") return;
+    std::istringstream in(field);
+    for (std::string pair; std::getline(in, pair, ',');) {
+        const size_t eq = pair.find('=');
+        *Variable(std::stoi(pair.substr(0, eq))) = int8_t(std::stoi(pair.substr(eq + 1)));
+    }
+}
+
+// The non-zero variables in the table's form.
+std::string Variables() {
+    std::string out;
+    for (int n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 2000, 2001,
+                  2002, 2003, 2004, 2005, 2006, 2007, 2008, 2009, 2010, 2011, 2012, 2013, 2014, 2015, 2016, 2017,
+                  2018, 2019, 2020, 2021, 2022, 2023})
+        if (*Variable(n)) out += (out.empty() ? "" : ",") + std::to_string(n) + "=" + std::to_string(*Variable(n));
+    return out.empty() ? "-" : out;
+}
+
+uint32_t Lowest(uint32_t, uint32_t) { return 0; }
+
+// The author's checker (tools/script_check.py) wrote what it reads of each
+// generated condition and statement list into the shared table; the
+// engine's evaluation must agree with every row.
+TEST_F(Vars, TheAuthorsCheckerReadsAlike) {
+    ASSERT_FALSE(Lib_PcArcExists(2));
+    GSL_ScriptRandomSet(Lowest);
+    std::ifstream in(VN_SOURCE_DIR "/tests/data/condition_cases.txt", std::ios::binary);
+    ASSERT_TRUE(in);
+    int conditions = 0, statements = 0, numbers = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> f;
+        for (size_t from = 0;;) {
+            const size_t tab = line.find('\t', from);
+            f.push_back(line.substr(from, tab - from));
+            if (tab == std::string::npos) break;
+            from = tab + 1;
+        }
+        const std::string text = Unescaped(f.at(1));
+        // As the if and jump handlers take their argument: one pair of
+        // enclosing quotes off.
+        const std::string word =
+            text.size() >= 2 && text.front() == '"' && text.back() == '"' ? text.substr(1, text.size() - 2) : text;
+        if (f[0] == "n") {
+            // A number argument, read from a tag as every command reads one.
+            ASSERT_EQ(f.size(), 3u) << line;
+            const std::string tag = "<wait " + text + ">";
+            auto w = std::make_unique<ScriptTaskWork>();  // too large for the stack
+            w->context.script = &w->script;
+            w->script.text = tag.data();
+            w->script.size = uint32_t(tag.size());
+            auto cut = std::make_unique<char[]>(kScriptTagSize);
+            uint32_t next = 0;
+            ASSERT_TRUE(GSL_ScriptTagCut(&w->script, cut.get(), &w->context, &next)) << line;
+            EXPECT_EQ(GSL_ArgGetInt(&w->context, nullptr, 0), std::stoll(f[2])) << line;
+            ++numbers;
+            continue;
+        }
+        SetVariables(f.at(2));
+        if (f[0] == "c") {
+            ASSERT_EQ(f.size(), 5u) << line;
+            const bool value = GSL_CondEvalList(word.c_str());
+            EXPECT_EQ(value, f[3] == "1") << line;
+            if (f[4] != "-") {
+                EXPECT_EQ(value, f[4] == "T") << "the checker calls it always " << f[4] << ": " << line;
+            }
+            ++conditions;
+        } else {
+            ASSERT_EQ(f.size(), 4u) << line;
+            GSL_ExprEvalList(word.c_str());
+            EXPECT_EQ(Variables(), f[3]) << line;
+            ++statements;
+        }
+    }
+    EXPECT_GE(conditions, 2000);
+    EXPECT_GE(statements, 1000);
+    EXPECT_GE(numbers, 500);
+}
 
 TEST_F(Vars, NestedBlocks) {
     struct Case {
