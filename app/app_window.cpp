@@ -144,7 +144,7 @@ bool iniName(char* name, size_t size) {
 void makeFolder(const char* name) {
     char path[1024];
     if (Lib_FileMakePath(name, path, sizeof path) && ::mkdir(path, 0755) != 0 && errno != EEXIST)
-        std::fprintf(stderr, "vn: cannot create the folder %s\n", path);
+        Lib_WriteRefusalTell(path, errno);
 }
 
 // Reads system.ini into the settings block, its values checked against the
@@ -363,7 +363,11 @@ void Main_SystemIniWrite() {
     std::lock_guard lock(SystemIniMutex);
     uint8_t bytes[kSystemIniSize];
     encodeIni(SystemIniBlock, bytes);
-    if (!Lib_FileSave(name, bytes, kSystemIniSize)) std::fprintf(stderr, "vn: cannot write %s\n", name);
+    if (Lib_FileSave(name, bytes, kSystemIniSize)) return;
+    const int refusal = errno;
+    char path[1024];
+    if (!Lib_FileMakePath(name, path, sizeof path)) std::snprintf(path, sizeof path, "%s", name);
+    Lib_WriteRefusalTell(path, refusal);
 }
 
 void Main_UserFolderMake() {
