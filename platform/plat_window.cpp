@@ -139,6 +139,13 @@ bool Plat_VideoInit() {
     return true;
 }
 
+bool Plat_VideoShowsWindow() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver) return false;
+    const std::string name = driver;
+    return name != "offscreen" && name != "dummy" && name != "evdev";
+}
+
 const char* Plat_LastError() { return SDL_GetError(); }
 
 void Plat_VideoQuit() {
