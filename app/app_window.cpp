@@ -44,6 +44,11 @@ constexpr uint64_t kSwitchBoundFrames = 120;
 // process-wide (SavedWindowPos, SavedWindowSize): read from system.ini by Main_AppStart
 int32_t SavedWindowPos[2] = {0, 0};
 uint32_t SavedWindowSize[2] = {1280, 720};
+// On a driver that shows no window, the window's place and size as the
+// player's system.ini had them (unchecked), written back in its place: a
+// window no one sees sets nothing of the player's. Under SystemIniMutex.
+bool g_windowUnseen = false;
+SystemIni g_iniAsRead;
 
 std::atomic<int32_t> g_stateSeen{PLAT_WINDOW_NORMAL};
 // A full-screen switch is posted and not yet settled on the UI thread.
@@ -144,7 +149,7 @@ bool iniName(char* name, size_t size) {
 void makeFolder(const char* name) {
     char path[1024];
     if (Lib_FileMakePath(name, path, sizeof path) && ::mkdir(path, 0755) != 0 && errno != EEXIST)
-        std::fprintf(stderr, "vn: cannot create the folder %s\n", path);
+        Lib_WriteRefusalTell(path, errno);
 }
 
 // Reads system.ini into the settings block, its values checked against the
@@ -173,6 +178,7 @@ bool iniRead() {
     encodeIni(SystemIniBlock, bytes);
     std::memcpy(bytes, file, got);
     SystemIni b = decodeIni(bytes);
+    g_iniAsRead = b;
     checkIni(&b, displays, count);
     SystemIniBlock = b;
     return true;
@@ -361,9 +367,20 @@ void Main_SystemIniWrite() {
     char name[kFileNameSize];
     if (!iniName(name, sizeof name)) return;
     std::lock_guard lock(SystemIniMutex);
+    SystemIni b = SystemIniBlock;
+    if (g_windowUnseen) {
+        b.x = g_iniAsRead.x;
+        b.y = g_iniAsRead.y;
+        b.width = g_iniAsRead.width;
+        b.height = g_iniAsRead.height;
+    }
     uint8_t bytes[kSystemIniSize];
-    encodeIni(SystemIniBlock, bytes);
-    if (!Lib_FileSave(name, bytes, kSystemIniSize)) std::fprintf(stderr, "vn: cannot write %s\n", name);
+    encodeIni(b, bytes);
+    if (Lib_FileSave(name, bytes, kSystemIniSize)) return;
+    const int refusal = errno;
+    char path[1024];
+    if (!Lib_FileMakePath(name, path, sizeof path)) std::snprintf(path, sizeof path, "%s", name);
+    Lib_WriteRefusalTell(path, refusal);
 }
 
 void Main_UserFolderMake() {
@@ -390,6 +407,9 @@ void Main_AppWindowReset() {
     g_geomDirty = false;
     g_settling = false;
     g_fixFrom = WinSize{-1, -1};
+    std::lock_guard lock(SystemIniMutex);
+    g_windowUnseen = false;
+    g_iniAsRead = SystemIni{};
 }
 
 void Main_WindowOpsSet(const WindowOps* with) {
@@ -417,6 +437,7 @@ bool Main_AppStart() {
     {
         std::lock_guard lock(SystemIniMutex);
         SystemIniBlock = SystemIni{};
+        g_iniAsRead = SystemIni{};
         SavedWindowPos[0] = SavedWindowPos[1] = 0;
     }
     if (!Plat_VideoInit()) {
@@ -429,6 +450,7 @@ bool Main_AppStart() {
     SystemIni ini = Main_SystemIniGet();
     {
         std::lock_guard lock(SystemIniMutex);
+        g_windowUnseen = !Plat_VideoShowsWindow();
         SavedWindowSize[0] = ini.width;
         SavedWindowSize[1] = ini.height;
     }

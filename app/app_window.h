@@ -31,7 +31,8 @@ bool Main_AppStart();
 // system.ini written when there is none yet. Nothing is written before.
 void Main_UserFolderMake();
 // Puts the window service's run-wide state back as a fresh process has it:
-// no resize or switch pending, no question open, closing asks first.
+// no resize or switch pending, no question open, closing asks first, the
+// window taken as seen.
 void Main_AppWindowReset();
 // Tear-down on the UI thread after the game thread has ended.
 void Main_AppEnd();
@@ -61,7 +62,10 @@ uint32_t Main_WindowKeysNewlyPressed();
 // file. A short file replaces only the bytes it has.
 bool Main_SystemIniRead();
 // Writes the block to system.ini (the user folder's making, when the file is
-// not there, and every close).
+// not there, and every close). On a driver that shows no window (SDL's
+// off-screen and dummy drivers) the window's place and size are written as
+// the file had them when the program started (the defaults when there was
+// none), so that a run without a display keeps what the player set.
 void Main_SystemIniWrite();
 
 // The 16:9 sizing rule for a proposed window rectangle whose edge `edge` is

@@ -193,6 +193,7 @@ int Main_GameThread() {
 }
 
 int WinMain() {
+    Plat_SignalsSetUp();
     Plat_MallocSetUp();
     Lib_SaveSizesSet();
     g_exitCode.store(0);

@@ -1,6 +1,7 @@
 #include "platform/plat_thread.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -21,4 +22,12 @@ void Plat_ThreadSetPriority(int32_t priority) {
     // the right to lower it the call fails and the thread keeps its priority.
     int nice = priority > 0 ? -1 : 0;
     (void)setpriority(PRIO_PROCESS, id_t(Plat_ThreadId()), nice);
+}
+
+void Plat_SignalsSetUp() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
 }

@@ -5,8 +5,11 @@
 #include "platform/plat_gl.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -57,12 +60,45 @@ bool waylandReachable() {
     return std::getenv("WAYLAND_DISPLAY") || std::getenv("WAYLAND_SOCKET") || std::getenv("XDG_RUNTIME_DIR");
 }
 
+// While SDL's video starts, the Wayland library (loaded by SDL's wayland
+// driver) would print a line of its own where it finds no server (no runtime
+// folder, say): its log goes nowhere for that time, then to stderr again as
+// its own printer does. Looked up at run time, so that a system without
+// Wayland needs nothing of it; once loaded it stays, with the printer set.
+class WaylandLogQuiet {
+public:
+    WaylandLogQuiet() {
+        lib_ = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (lib_) set_ = reinterpret_cast<SetHandler>(dlsym(lib_, "wl_log_set_handler_client"));
+        if (set_) set_(Silent);
+    }
+    ~WaylandLogQuiet() {
+        if (set_) set_(Print);
+        if (lib_) dlclose(lib_);
+    }
+    WaylandLogQuiet(const WaylandLogQuiet&) = delete;
+    WaylandLogQuiet& operator=(const WaylandLogQuiet&) = delete;
+
+private:
+    using Handler = void (*)(const char*, va_list);
+    using SetHandler = void (*)(Handler);
+    static void Silent(const char*, va_list) {}
+    static void Print(const char* format, va_list args) { std::vfprintf(stderr, format, args); }
+    void* lib_ = nullptr;
+    SetHandler set_ = nullptr;
+};
+
+bool videoSubsystemStart() {
+    WaylandLogQuiet quiet;
+    return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+}
+
 // Starts SDL's video on a driver that shows the window to someone. SDL would
 // fall back to drawing into memory (its offscreen and dummy drivers) where no
 // display is found; those run only when SDL_VIDEODRIVER names them.
 bool videoStart() {
     const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
-    if (asked && *asked) return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+    if (asked && *asked) return videoSubsystemStart();
     std::string shown;
     for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
         const std::string name = SDL_GetVideoDriver(i);
@@ -73,7 +109,7 @@ bool videoStart() {
     bool started = false;
     if (!shown.empty()) {
         SDL_SetHint(SDL_HINT_VIDEODRIVER, shown.c_str());
-        started = SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+        started = videoSubsystemStart();
         SDL_ResetHint(SDL_HINT_VIDEODRIVER);
     }
     if (started) return true;
@@ -101,6 +137,13 @@ bool Plat_VideoInit() {
     }
     Plat_FontWindowSetup();
     return true;
+}
+
+bool Plat_VideoShowsWindow() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver) return false;
+    const std::string name = driver;
+    return name != "offscreen" && name != "dummy" && name != "evdev";
 }
 
 const char* Plat_LastError() { return SDL_GetError(); }

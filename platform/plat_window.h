@@ -50,6 +50,9 @@ using UiEventHandler = void (*)(const void* sdlEvent);
 // off-screen drivers only when SDL_VIDEODRIVER asks for one (tests, tools).
 // False, with Plat_LastError saying why, when there is none.
 bool Plat_VideoInit();
+// Whether the video runs on a driver that shows the window to someone: false
+// on SDL's off-screen and dummy drivers, whose window no one sees.
+bool Plat_VideoShowsWindow();
 // The platform's last error text, for start-up messages.
 const char* Plat_LastError();
 void Plat_VideoQuit();

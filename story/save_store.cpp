@@ -178,22 +178,41 @@ int32_t Lib_SaveWriteCB(void*) {
     }
     const bool off = g.savingOff.load();
     bool ok = !off;  // said at start-up: saving is off
+    // The file the system refused, and why.
+    const char* refused = nullptr;
+    int refusal = 0;
+    const auto save = [&](const char* name, const void* data, uint32_t size) {
+        if (Lib_FileSave(name, data, size)) return true;
+        refusal = errno;
+        refused = name;
+        return false;
+    };
     bool tableChanged = !g.diskTableKnown || std::memcmp(g.mirrorTable, g.diskTable, kSaveRegistrySize) != 0;
-    if (ok && tableChanged) ok = Lib_FileSave(kRegistryNextName, g.mirrorTable, kSaveRegistrySize);
+    if (ok && tableChanged) ok = save(kRegistryNextName, g.mirrorTable, kSaveRegistrySize);
     if (WriterStop(1)) return 0;
-    ok = ok && Lib_FileSave(kSaveName, g.mirror, kSaveImageSize);
+    ok = ok && save(kSaveName, g.mirror, kSaveImageSize);
     if (WriterStop(2)) return 0;
     if (tableChanged) {
-        ok = ok && Lib_FileSave(kRegistryName, g.mirrorTable, kSaveRegistrySize);
+        ok = ok && save(kRegistryName, g.mirrorTable, kSaveRegistrySize);
         if (ok) {
             std::memcpy(g.diskTable, g.mirrorTable, kSaveRegistrySize);
             g.diskTableKnown = true;
         }
     }
     if (WriterStop(3)) return 0;
-    if (tableChanged && ok) ok = Lib_FileRemove(kRegistryNextName);
+    if (tableChanged && ok) {
+        ok = Lib_FileRemove(kRegistryNextName);
+        if (!ok) {
+            refusal = errno;
+            refused = kRegistryNextName;
+        }
+    }
     if (WriterStop(4)) return 0;
-    if (!ok && !off) std::fprintf(stderr, "vn: the save files could not be written\n");
+    if (!ok && !off) {
+        char path[1024];
+        if (!Lib_FileMakePath(refused, path, sizeof path)) std::snprintf(path, sizeof path, "%s", refused);
+        Lib_WriteRefusalTell(path, refusal);
+    }
     {
         std::lock_guard<std::mutex> lock(g.mutex);
         g.failed[number % 64] = ok ? 0 : 1;

@@ -5,6 +5,9 @@
 #include "platform/plat_msg.h"
 #include "platform/plat_time.h"
 
+#include <cstdio>
+#include <cstring>
+
 std::atomic<uint8_t> RunState{RUN_STARTING};
 const uint8_t FrameRate = 60;
 uint8_t FrameRateConfig = 60;
@@ -12,6 +15,8 @@ uint8_t FrameRateSwitch = 1;
 
 namespace {
 uint32_t g_framePeriodUs = 1000000 / 60;
+// Whether this run has told a refused write (Lib_WriteRefusalTell).
+std::atomic<bool> g_writeRefusalTold{false};
 }  // namespace
 const uint32_t& FramePeriodUs = g_framePeriodUs;
 
@@ -37,6 +42,13 @@ void Lib_RunStateReset() {
     MainInputDone = 0;
     FrameTimeCounter = 0.0f;
     FrameTimeHold = 0;
+    g_writeRefusalTold.store(false);
+}
+
+void Lib_WriteRefusalTell(const char* path, int err) {
+    if (g_writeRefusalTold.exchange(true)) return;
+    std::fprintf(stderr, "vn: %s could not be written (%s)\n", path && *path ? path : "a file",
+                 err ? std::strerror(err) : "the reason is unknown");
 }
 
 // process-wide: the save sizes, the same for every run

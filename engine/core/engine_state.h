@@ -32,9 +32,17 @@ extern uint8_t FrameRateSwitch;
 // Sets FrameRateConfig and, while FrameRateSwitch is on, FramePeriodUs with it.
 void Lib_FrameRateSet(uint8_t rate);
 // Puts the run-wide state kept here back as a fresh process has it: the run
-// state, the window flags (windowed, F2 heard), and the frame rate and period
-// set to FrameRate through Lib_FrameRateSet.
+// state, the window flags (windowed, F2 heard), the frame rate and period
+// set to FrameRate through Lib_FrameRateSet, and whether a refused write was
+// told.
 void Lib_RunStateReset();
+// A write to the player's files that the system refused (`err`: the errno of
+// the refusal, such as EFBIG past the file-size limit, ENOSPC, EROFS or
+// EACCES): the first of a run is told in one line on stderr, with the path
+// and the reason; later ones add nothing there (a start that cannot write
+// refuses its settings, its saves and its last settings alike, and a failed
+// save is told to the player in the game as well). Any thread.
+void Lib_WriteRefusalTell(const char* path, int err);
 extern uint32_t SaveBinSizeTable[34];
 // Frame passes run since start-up.
 extern std::atomic<uint64_t> MainFrameCount;

@@ -96,6 +96,7 @@ bool WriteAll(int fd, const uint8_t* data, uint64_t bytes) {
         size_t step = bytes > (1u << 30) ? (1u << 30) : size_t(bytes);
         ssize_t put = ::write(fd, data, step);
         if (put < 0 && errno == EINTR) continue;
+        if (put == 0) errno = EIO;
         if (put <= 0) return false;
         data += put;
         bytes -= uint64_t(put);
@@ -377,7 +378,10 @@ bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
     if (len >= kFileNameSize) return false;
     std::memcpy(copy, name, len + 1);
     char path[kPathSize], temp[kPathSize + 8];
-    if (!Lib_FileNameNormalise(copy, canon) || !Lib_FileMakePath(canon, path, sizeof path)) return false;
+    if (!Lib_FileNameNormalise(copy, canon) || !Lib_FileMakePath(canon, path, sizeof path)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
     std::snprintf(temp, sizeof temp, "%s.tmp", path);
 
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
@@ -385,7 +389,10 @@ bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
     uint8_t* packed = nullptr;
     if (data && gz) {
         z_stream z{};
-        if (deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+        if (deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            errno = ENOMEM;
+            return false;
+        }
         uint64_t bound = deflateBound(&z, size);
         packed = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, bound + 8, 256));
         int r = Z_MEM_ERROR;
@@ -400,6 +407,7 @@ bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
         deflateEnd(&z);
         if (r != Z_STREAM_END) {
             Lib_MemFree(HEAP_FILE, packed);
+            errno = ENOMEM;
             return false;
         }
         const uint32_t trailer[2] = {0, size};
@@ -408,16 +416,24 @@ bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
         bytes = packed;
     }
 
-    // The old file stays in place until the new one is complete on disk.
+    // The old file stays in place until the new one is complete on disk. A
+    // write the system refuses (EFBIG past the file-size limit, ENOSPC)
+    // leaves the old file whole and its errno for the caller to tell.
     bool ok = false;
+    int refusal = 0;
     // A leftover temporary file (or a FIFO or link in its place) is replaced,
     // never opened: writing to a FIFO would wait for a reader.
     ::unlink(temp);
     int fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) refusal = errno;
     if (fd >= 0) {
         ok = WriteAll(fd, bytes, count) && ::fsync(fd) == 0;
-        ok = ::close(fd) == 0 && ok;
+        if (!ok) refusal = errno;
+        const bool closed = ::close(fd) == 0;
+        if (ok && !closed) refusal = errno;
+        ok = ok && closed;
         ok = ok && std::rename(temp, path) == 0;
+        if (!ok && !refusal) refusal = errno;
         if (!ok) {
             ::unlink(temp);
         } else {
@@ -435,6 +451,7 @@ bool Lib_FileSave(const char* name, const void* data, uint32_t size) {
         }
     }
     if (packed) Lib_MemFree(HEAP_FILE, packed);
+    if (!ok) errno = refusal;
     return ok;
 }
 

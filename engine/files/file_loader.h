@@ -98,6 +98,9 @@ bool Lib_FileLoad(uint32_t type, char* name, void** result, uint32_t* size, uint
 // The synchronous write, replacing the file atomically (a temporary file in
 // the same folder, flushed, then renamed over it). Gzip names are compressed.
 // A null name does nothing and succeeds; null data writes an empty file.
+// False, with errno saying why and the old file as it was, when the write
+// fails (the system's refusal: EFBIG past the file-size limit, ENOSPC,
+// EROFS, EACCES).
 bool Lib_FileSave(const char* name, const void* data, uint32_t size);
 
 // Whether a file of that engine name can be read: held by an archive for an

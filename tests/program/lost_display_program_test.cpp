@@ -44,8 +44,10 @@ bool AWindowIsUp(Display* x) {
 
 // Starts the program in `dir` with its environment changed by `changes`
 // ("NAME=value" sets, a bare "NAME" removes), no sound device, and stderr
-// into `err`.
-pid_t StartProgram(const std::filesystem::path& dir, const std::vector<std::string>& changes, const std::string& err) {
+// into `err` (or onto the descriptor `errFd`), with SIGPIPE and SIGXFSZ as a
+// shell leaves them (ending the process), whatever this process does with them.
+pid_t StartProgram(const std::filesystem::path& dir, const std::vector<std::string>& changes, const std::string& err,
+                   int errFd = -1) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string v = *e;
@@ -65,11 +67,23 @@ pid_t StartProgram(const std::filesystem::path& dir, const std::vector<std::stri
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (errFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t fatal;
+    sigemptyset(&fatal);
+    sigaddset(&fatal, SIGPIPE);
+    sigaddset(&fatal, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attr, &fatal);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     char program[] = VN_PROGRAM;
     char* argv[] = {program, nullptr};
     pid_t pid = -1;
-    if (posix_spawn(&pid, program, &actions, nullptr, argv, envp.data()) != 0) pid = -1;
+    if (posix_spawn(&pid, program, &actions, &attr, argv, envp.data()) != 0) pid = -1;
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -84,8 +98,17 @@ bool EndsByItself(pid_t pid, int* status) {
     return false;
 }
 
+// Whether the process ignores `signal` (its disposition, as /proc tells it).
+bool Ignores(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigIgn:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
 // Starts the program on a server of its own and stops the server `delayMs`
-// after the program's window is up.
+// after the program's window is up. A write to the dead connection fails
+// with EPIPE rather than ending the program by SIGPIPE, whenever it comes.
 void LoseTheServer(int delayMs) {
     x_server::Server server(1280, 720);
     if (!server.Started()) GTEST_SKIP() << "no X server could be started (Xvfb): " << server.Error();
@@ -102,6 +125,7 @@ void LoseTheServer(int delayMs) {
     ASSERT_TRUE(x);
     const bool windowUp = WorkerUntil([x] { return AWindowIsUp(x); }, {}, "the program's window") >= 0;
     XCloseDisplay(x);
+    EXPECT_TRUE(Ignores(pid, SIGPIPE));
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     server.Stop();
 
@@ -157,11 +181,14 @@ std::string UserFolder() {
 
 // Starts that stop before the game runs, in a folder with the game's data:
 // no display at all (no player asked for SDL's off-screen driver, so it is
-// not the fallback), an X server that cannot be reached, a server without
-// GLX, an OpenGL below 3.3, and a glyph atlas the graphics heap has no room
-// for (in this process, on the off-screen driver). Each ends with one line
-// and leaves the folder as it was, also where the player's folder is there
-// already without its system.ini.
+// not the fallback), a Wayland server named without the runtime folder the
+// Wayland library looks in (which prints a line of its own), an X server
+// that cannot be reached, a server without GLX, an OpenGL below 3.3, and a
+// glyph atlas the graphics heap has no room for (in this process, on the
+// off-screen driver). Each ends with one line and leaves the folder as it
+// was, also where the player's folder is there already without its
+// system.ini. With stderr a pipe nobody reads, the line is lost but the
+// program still ends with its status 1, not by SIGPIPE.
 TEST(LostDisplayProgram, AStartThatCannotRunSaysSoInOneLineAndWritesNothing) {
     x_server::Server server(1280, 720, "GLX");
     struct Case {
@@ -173,6 +200,12 @@ TEST(LostDisplayProgram, AStartThatCannotRunSaysSoInOneLineAndWritesNothing) {
         {"no display",
          {"DISPLAY", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_RUNTIME_DIR"},
          "vn: the video system could not start: no display"},
+        {"wayland named without its runtime folder",
+         {"DISPLAY", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY=wayland-0", "WAYLAND_SOCKET", "XDG_RUNTIME_DIR"},
+         "vn: the video system could not start: no display"},
+        {"wayland asked without its runtime folder",
+         {"DISPLAY", "SDL_VIDEODRIVER=wayland", "WAYLAND_DISPLAY=wayland-0", "WAYLAND_SOCKET", "XDG_RUNTIME_DIR"},
+         "vn: the video system could not start"},
         {"x11 asked without a display", {"DISPLAY", "SDL_VIDEODRIVER=x11"}, "vn: the video system could not start"},
         // Mesa's software GL offers no more than the version it is told.
         {"OpenGL 3.2", {"SDL_VIDEODRIVER=offscreen", "MESA_GL_VERSION_OVERRIDE=3.2"}, "vn: OpenGL 3.3 core context"},
@@ -209,6 +242,27 @@ TEST(LostDisplayProgram, AStartThatCannotRunSaysSoInOneLineAndWritesNothing) {
             EXPECT_TRUE(OneLineTelling(text.str(), c.told));
             EXPECT_EQ(left, before);
         }
+    }
+
+    // stderr a pipe whose reader is gone before the program starts.
+    {
+        SCOPED_TRACE("stderr a pipe nobody reads");
+        char tmpl[] = "/tmp/vn_no_window_XXXXXX";
+        ASSERT_TRUE(::mkdtemp(tmpl));
+        const std::filesystem::path dir = tmpl;
+        ASSERT_TRUE(LinkSampleData(dir)) << "the sample could not be built";
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        ::close(ends[0]);
+        const pid_t pid = StartProgram(dir, cases[0].env, "", ends[1]);
+        ::close(ends[1]);
+        ASSERT_GT(pid, 0);
+        int status = 0;
+        const bool ended = EndsByItself(pid, &status);
+        std::filesystem::remove_all(dir);
+        ASSERT_TRUE(ended) << "the program ran on";
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 1);
     }
 
     // The glyph atlas, made after the window and the renderer, finds no room.

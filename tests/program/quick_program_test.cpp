@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "engine/core/cache.h"
 
 #include "engine/render/sprite.h"
@@ -28,6 +32,7 @@
 #include "tests/ui/screen_harness.h"
 #include "ui/screen_slots.h"
 #include "ui/select_input.h"
+#include "ui/utility_dialog.h"
 
 namespace {
 constexpr uint8_t kKeyZ = 0x2C, kKeyC = 0x2E, kKeyDown = 0xD0;
@@ -128,6 +133,168 @@ TEST(QuickProgram, AQuickLoadBringsTheQuickSavedLineBack) {
     EXPECT_GT(saved, first);
     EXPECT_GT(later, saved);
     EXPECT_EQ(loaded, saved);
+}
+
+// A dialog waits for the player's answer.
+bool NoticeWaits() {
+    for (int32_t slot : ScreenHarness::Tasks(Lib_UtilityCB)) {
+        const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(slot));
+        if (d && d->state == DIALOG_WAITING) return true;
+    }
+    return false;
+}
+
+// A run under a file-size limit of `limit` bytes (none: 0), its stderr
+// caught in a pipe (a file would be held to the limit too); returns stderr.
+std::string RunLimited(ProgramRun& run, std::vector<ProgramRun::Step> steps, rlim_t limit, int* code) {
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    if (limit) {
+        run.before = [limit, before] {
+            const rlimit held{limit, before.rlim_max};
+            ::setrlimit(RLIMIT_FSIZE, &held);
+        };
+        run.after = [before] { ::setrlimit(RLIMIT_FSIZE, &before); };
+    }
+    int ends[2];
+    if (::pipe2(ends, O_NONBLOCK) != 0) return "no pipe";
+    std::fflush(stderr);
+    const int kept = ::dup(2);
+    ::dup2(ends[1], 2);
+    *code = run.Run(std::move(steps));
+    std::fflush(stderr);
+    ::dup2(kept, 2);
+    ::close(kept);
+    ::close(ends[1]);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(ends[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+    ::close(ends[0]);
+    return text;
+}
+
+// The save files of the player's folder under `userFiles`, by name.
+std::vector<std::pair<std::string, std::string>> SaveFiles(const std::filesystem::path& userFiles) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(userFiles / "user")) {
+        const std::string name = e.path().filename().string();
+        if (name != "save.cdf" && name != "registry.cdf") continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        out.emplace_back(name, std::string{std::istreambuf_iterator<char>(in), {}});
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Writes the system refuses (here past the file-size limit, as `ulimit -f`
+// sets it; a full disk or a read-only folder are refused alike): a quick
+// save whose save file does not fit is told to the player and in one line on
+// stderr, the program goes on (no death by SIGXFSZ) and the saves made before
+// stay whole; a first start that can write nothing at all says so in one
+// line, not one for each file, and plays on.
+TEST(QuickProgram, WritesTheSystemRefusesAreToldInOneLineAndLeaveTheEarlierSavesWhole) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    char tmpl[] = "/tmp/vn_refused_XXXXXX";
+    ASSERT_TRUE(::mkdtemp(tmpl));
+    const std::filesystem::path user = tmpl;
+    auto readAndQuickSave = [](std::vector<ProgramRun::Step>& steps, uint32_t* first, uint32_t* saved) {
+        steps.push_back({"the story waiting",
+                         [first] {
+                             *first = GameStateBlock.readLineCount;
+                             return Waiting();
+                         },
+                         kIdle, 900});
+        ReadWhile(steps, 20, [first] { return GameStateBlock.readLineCount <= *first; });
+        QuickSave(steps, saved);
+    };
+
+    // The earlier saves, made with room to write.
+    uint32_t first = 0, saved = 0;
+    std::vector<ProgramRun::Step> steps;
+    readAndQuickSave(steps, &first, &saved);
+    program_title::PrependNewGame(steps);
+    ProgramRun earlier;
+    earlier.userFiles = user;
+    int code = -1;
+    std::string err = RunLimited(earlier, steps, 0, &code);
+    EXPECT_EQ(code, 0);
+    ASSERT_EQ(earlier.failed, "") << err;
+    const auto kept = SaveFiles(user);
+    ASSERT_EQ(kept.size(), 2u);
+    ASSERT_EQ(kept[1].first, "save.cdf");
+
+    // Under a limit the save file no longer fits (the settings and the
+    // digests do): the quick save fails, its notices are answered.
+    uint32_t later = 0, laterSaved = 0;
+    std::vector<std::string> notices;
+    steps.clear();
+    steps.push_back({"the story waiting",
+                     [&later] {
+                         later = GameStateBlock.readLineCount;
+                         return Waiting();
+                     },
+                     kIdle, 900});
+    ReadWhile(steps, 20, [&later] { return GameStateBlock.readLineCount <= later; });
+    steps.push_back({"the line to save", Waiting, Key(kKeyC), 900});
+    steps.push_back({"let go", nullptr, kIdle});
+    DownTo(steps, 2);
+    steps.push_back({"quick save",
+                     [&laterSaved] {
+                         laterSaved = GameStateBlock.readLineCount;
+                         return Cursor() == 2;
+                     },
+                     Key(kKeyZ), 10});
+    steps.push_back({"let go", nullptr, kIdle});
+    steps.push_back({"the notice that the save failed",
+                     [&notices] {
+                         if (!NoticeWaits()) return false;
+                         notices.push_back(ScreenHarness::NoticeText());
+                         return true;
+                     },
+                     [](PlatInputState& in) { program_title::Press(in, BUTTON_DECIDE); }, 900});
+    steps.push_back({"let go", nullptr, kIdle});
+    for (int i = 0; i < 3; ++i) {
+        steps.push_back({"another notice answered, or the story back",
+                         [&notices] {
+                             if (NoticeWaits()) notices.push_back(ScreenHarness::NoticeText());
+                             return NoticeWaits() || (SaveQuickGDGuard == -1 && Waiting());
+                         },
+                         [](PlatInputState& in) {
+                             if (NoticeWaits()) program_title::Press(in, BUTTON_DECIDE);
+                         },
+                         900});
+        steps.push_back({"let go", nullptr, kIdle});
+    }
+    steps.push_back({"back in the story", [] { return !NoticeWaits() && SaveQuickGDGuard == -1 && Waiting(); }, kIdle,
+                     900});
+    program_title::PrependNewGame(steps);
+    ProgramRun limited;
+    limited.userFiles = user;
+    err = RunLimited(limited, steps, kept[1].second.size() / 2, &code);  // half of save.cdf
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(limited.failed, "") << err;
+    EXPECT_NE(std::find(notices.begin(), notices.end(), "The data could not be saved."), notices.end())
+        << "the player was not told";
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(err.rfind("vn: user/", 0), 0u) << err;
+    EXPECT_NE(err.find("/save/save.cdf could not be written (" + std::string(std::strerror(EFBIG)) + ")\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(SaveFiles(user), kept) << "the earlier saves changed";
+    std::filesystem::remove_all(user);
+
+    // A first start under a limit below the settings file's 64 bytes: the
+    // settings, the saves and the system data all refused, one line.
+    ProgramRun fresh;
+    steps.clear();
+    program_title::ToTitleMenu(steps);
+    err = RunLimited(fresh, steps, 16, &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(fresh.failed, "") << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("/system.ini could not be written (" + std::string(std::strerror(EFBIG)) + ")\n"),
+              std::string::npos)
+        << err;
 }
 
 // The sample's window changes to its second frame early in the opening; a

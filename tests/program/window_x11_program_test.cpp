@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -359,9 +360,21 @@ TEST(WindowX11Program, FullScreenF2AndResizesShowTheFrameLetterboxedAndTheProgra
                      nullptr, 30});
     steps.push_back(nextFrameWhole("the frame after a failed present", 1200, 675, false));
     steps.push_back(look("whole swaps after two failed presents", settled(windowed)));
+    // A window someone sees: the settings written as a close writes them
+    // keep its last size.
+    steps.push_back({"the settings written", [] {
+                         Main_SystemIniWrite();
+                         return true;
+                     },
+                     nullptr});
 
     ProgramRun run;
     run.before = WriteFullScreenIni;
+    std::string ini;
+    run.after = [&ini] {
+        std::ifstream in("user/" + std::to_string(10000000000000000ull + ::getuid()) + "/system.ini", std::ios::binary);
+        ini.assign(std::istreambuf_iterator<char>(in), {});
+    };
     EXPECT_EQ(run.Run(steps), 0);
     EXPECT_EQ(run.failed, "");
     if (x) XCloseDisplay(x);
@@ -369,6 +382,15 @@ TEST(WindowX11Program, FullScreenF2AndResizesShowTheFrameLetterboxedAndTheProgra
     for (const ReadBack& r : seen) std::printf("%s\n", r.what.c_str());
     for (const ReadBack& r : seen) EXPECT_LT(r.wrong, 0.02) << r.what;
     for (const std::string& f : presentFaults) ADD_FAILURE() << f;
+    ASSERT_EQ(ini.size(), 64u);
+    auto word = [&ini](int at) {
+        uint32_t v = 0;
+        for (int b = 0; b < 4; ++b) v |= uint32_t(uint8_t(ini[size_t(at + b)])) << (8 * b);
+        return v;
+    };
+    EXPECT_EQ(word(8), 1200u);
+    EXPECT_EQ(word(12), 675u);
+    EXPECT_EQ(ini[16], 0) << "written windowed";
     EXPECT_EQ(errorLines,
               "vn: a present failed (X error 2, request 130.3); presenting the whole window\n"
               "vn: a present failed (X error 2, request 130.3); presenting the whole window from now on\n");
