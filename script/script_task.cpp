@@ -327,8 +327,8 @@ bool LoopsForEver(ScriptTaskWork* w, const char* from, uint32_t fromSize) {
                           unsigned(GSL_ScriptLineOf(&at, s->readOffset)));
         }
         GSL_ScriptReportAlways(s, s->nextOffset,
-                               "%s comes back here again and again with nothing changed and no wait between: "
-                               "the script ends",
+                               "%s comes back here again and again with nothing changed and no tag between that "
+                               "waits or reads the player's input or the clock: the script ends",
                                what);
         s->status = SCRIPT_ENDED;
         return true;

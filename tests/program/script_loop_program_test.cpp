@@ -152,7 +152,8 @@ TEST(ScriptLoopProgram, RangeConditionsAndOwnLabelCallsPlayAsWrittenAndASelfRetu
                                            "00_init.txt:29", "scene1.txt:6",   "scene1.txt:13"};
     EXPECT_EQ(read, want) << err;
     EXPECT_EQ(Count(err, "vn: script scene1.txt:7: <return> at scene1.txt:8 comes back here again and again with "
-                         "nothing changed and no wait between: the script ends\n"),
+                         "nothing changed and no tag between that waits or reads the player's input or the clock: "
+                         "the script ends\n"),
               1)
         << err;
     EXPECT_EQ(Count(err, "vn: script"), 1) << err;

@@ -101,25 +101,25 @@ TEST_F(ScriptReport, AScriptThatComesBackToTheSamePlaceWithNothingChangedIsToldO
     } cases[] = {
         {"a return that comes back behind its own file's call", returnToOwnCall, "<call scene1>\n<wait 50>\n",
          "vn: script scene1.txt:4: <return> at scene1.txt:5 comes back here again and again with nothing changed "
-         "and no wait between: the script ends\n"},
+         "and no tag between that waits or reads the player's input or the clock: the script ends\n"},
         {"a counted call of its own file, guarded",
          "*scene1_top\n<label>\n<eval \"[2010]+=1\">\n<wait 50>\n<if \"[2010]<3\">\n<call scene1>\n<endif>\n"
          "<return>\n",
          "<eval \"[2010]=0\">\n<call scene1>\n<wait 50>\n",
          "vn: script scene1.txt:6: <return> at scene1.txt:8 comes back here again and again with nothing changed "
-         "and no wait between: the script ends\n"},
+         "and no tag between that waits or reads the player's input or the clock: the script ends\n"},
         {"the same with a label passed on the way (the history fills, then nothing changes)",
          "*scene1_top\n<label>\n<wait 50>\n<call scene1,*aside>\n*again\n<label>\n<return>\n"
          "*aside\n<label>\n<wait 50>\n<return>\n",
          "<call scene1>\n<wait 50>\n",
          "vn: script scene1.txt:4: <return> at scene1.txt:7 comes back here again and again with nothing changed "
-         "and no wait between: the script ends\n"},
+         "and no tag between that waits or reads the player's input or the clock: the script ends\n"},
         {"the end of a file that comes back to its own call",
          "*scene1_top\n<label>\n<jump scene1,*go>\n*aside\n<label>\n<wait 50>\n<return>\n*go\n<label>\n"
          "<wait 50>\n<call scene1,*aside>\n",
          "<call scene1>\n<wait 50>\n",
          "vn: script scene1.txt:11: the end of scene1.txt comes back here again and again with nothing changed "
-         "and no wait between: the script ends\n"},
+         "and no tag between that waits or reads the player's input or the clock: the script ends\n"},
         {"a return to its own call with a wait on the way",
          "*scene1_top\n<label>\n<call scene1,*aside>\n<wait 50>\n<return>\n*aside\n<label>\n<return>\n",
          "<call scene1>\n<wait 50>\n", nullptr},
@@ -132,8 +132,8 @@ TEST_F(ScriptReport, AScriptThatComesBackToTheSamePlaceWithNothingChangedIsToldO
         {"a loop through two places, each a jump into the other file",
          "*b\n<jump story,*a>\n",
          "<wait 50>\n*a\n<jump scene1,*b>\n",
-         "vn: script story.txt:2: <jump story,*a> at scene1.txt:2 comes back here again and again with nothing "
-         "changed and no wait between: the script ends\n"},
+         "vn: script story.txt:2: <jump story,*a> at scene1.txt:2 comes back here again and again with nothing changed "
+         "and no tag between that waits or reads the player's input or the clock: the script ends\n"},
         {"a draw repeated until a number comes, without a wait",
          "<wait 50>\n",
          "*roll\n<eval \"[2010]=rand(0,9)\">\n<jump story,*roll,\"[2010]!=7\">\n*wait\n<wait 50>\n<jump story,*wait>\n",
