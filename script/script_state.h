@@ -73,9 +73,9 @@ T* GSL_CommandPrivate(CommandContext* ctx) {
 }
 
 // Where the script came back to (by a jump, a call or a return) and
-// everything a tag that does not wait reads to choose its way: the game and
-// system variables, the label history's length, the pending return point
-// and the count of random draws (script_task.cpp).
+// everything a plain command (CommandEntry::plain) reads to choose its way:
+// the game and system variables, the label history's length, the pending
+// return point and the count of random draws (script_task.cpp).
 struct ScriptLoopMark {
     const char* text;        // null: none
     uint32_t offset;
@@ -111,4 +111,9 @@ using CommandHandler = void (*)(CommandContext* ctx);
 struct CommandEntry {
     char name[32];           // "0": a free entry, never found by name
     CommandHandler handler;
+    // True for a command that never waits, in any play mode, and reads
+    // nothing the loop watch's mark lacks (the player's input, the play
+    // mode, the clock, a sound, picture or movie worker), or does nothing;
+    // every other command counts as a wait for the watch (script_task.cpp).
+    bool plain;
 };

@@ -267,16 +267,18 @@ ScriptState* GSL_ScriptStoryState() {
 namespace {
 // A script that comes back to a place (by a jump, a call or a return, the
 // end of a file included) moves again exactly as it did the last time it
-// stood there when nothing it chooses its way by has changed: tags that do
-// not wait choose by the variables, the label history and the pending
-// return point alone, and a rand() draw is counted as a change. Coming back
-// to a place with all of that as it was, with no wait between, is a loop
-// that nothing can end. Such a loop is found among the places come back to
-// since the last wait by comparing each with one kept mark, taken afresh
-// after 1, 2, 4 ... places (Brent's cycle search): a loop is found within
-// about twice its length plus the way into it. A loop whose counters still
-// change is no such loop, however long it runs, and one that waits starts
-// the watch afresh.
+// stood there when nothing it chooses its way by has changed: plain
+// commands (CommandEntry::plain) choose by the variables, the label history
+// and the pending return point alone, and a rand() draw is counted as a
+// change. Coming back to a place with all of that as it was, with only plain
+// commands between, is a loop that nothing can end: no input of the player,
+// no play mode, no timer and no worker. Such a loop is found among the
+// places come back to since the last wait by comparing each with one kept
+// mark, taken afresh after 1, 2, 4 ... places (Brent's cycle search): a
+// loop is found within about twice its length plus the way into it. A loop
+// whose counters still change is no such loop, however long it runs, and
+// any command that is not plain starts the watch afresh, as a wait does,
+// even when skip or auto lets it go on in its first call.
 void LoopWatchReset(ScriptTaskWork* w) {
     w->loopMark = ScriptLoopMark{};
     w->loopSeen = w->loopSpan = 0;
@@ -325,8 +327,8 @@ bool LoopsForEver(ScriptTaskWork* w, const char* from, uint32_t fromSize) {
                           unsigned(GSL_ScriptLineOf(&at, s->readOffset)));
         }
         GSL_ScriptReportAlways(s, s->nextOffset,
-                               "%s comes back here again and again with nothing changed and no wait between: "
-                               "the script ends",
+                               "%s comes back here again and again with nothing changed and no tag between that "
+                               "waits or reads the player's input or the clock: the script ends",
                                what);
         s->status = SCRIPT_ENDED;
         return true;
@@ -387,13 +389,17 @@ int32_t GSL_ScriptCB(void* work) {
                 const uint32_t size = s->size;
                 GSL_ScriptStep(s);
                 if (s->status == SCRIPT_ENDED) break;
-                if (s->status & SCRIPT_BUSY) {
-                    // A wait: a missing target met again from here on is no loop.
+                const bool busy = (s->status & SCRIPT_BUSY) != 0;
+                if (busy || !GSL_ScriptCommandGet(s->command).plain) {
+                    // A wait, or a command that would wait but for skip or
+                    // auto or reads what the mark lacks: a missing target met
+                    // again from here on is no loop, and the watch starts afresh.
                     w->missText = nullptr;
                     LoopWatchReset(w);
-                    return 0;
+                    if (busy) return 0;
+                } else if (LoopsForEver(w, text, size)) {
+                    break;
                 }
-                if (LoopsForEver(w, text, size)) break;
                 if (Lib_TimerNow() - start >= kScriptFrameBudgetUs) return 0;
                 if (++tags >= kFrameTagLimit && !(s->status & SCRIPT_SILENT)) {
                     if (!g_tagLimitLogged) {

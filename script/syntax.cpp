@@ -19,25 +19,46 @@ struct NamedCommand {
     int32_t index;
     const char* name;
     CommandHandler handler = GSL_CommandEmpty;
+    bool plain = false;
 };
+
+// A command that never waits, in any play mode, and chooses the script's
+// way by the variables, the label history, the pending return point and
+// rand() draws alone, or does not touch the way at all (CommandEntry::plain).
+// Any other command, one added without thought of the loop watch included,
+// counts as a wait: a tag that waits or would wait but for skip or auto,
+// that reads the player's input, the clock or a worker. An entry with no
+// handler does nothing and is plain.
+constexpr bool kPlain = true;
 
 // The commands at their fixed indices; every other index is free ("0"). The
 // handlers are bound by the modules that implement the commands.
 constexpr NamedCommand kNamed[] = {
-    {9, "analyze_00", GSL_CmdAnalyze00}, {10, "name", GSL_CmdName}, {11, "text", GSL_CmdText}, {12, "keywait", GSL_CmdKeyWait}, {13, "voice", GSL_CmdVoice},
-    {14, "font", GSL_CmdFont}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
-    {18, "voice_stop", GSL_CmdVoiceStop}, {19, "textspeed", GSL_CmdTextSpeed}, {20, "lw", GSL_CmdLw}, {21, "winframe", GSL_CmdWinFrame}, {22, "cm"},
-    {23, "layopt", GSL_CmdLayOpt}, {24, "position", GSL_CmdPosition}, {30, "trans", GSL_CmdTrans}, {31, "wt", GSL_CmdWaitTrans}, {32, "backlay", GSL_CmdBackLay},
-    {33, "image", GSL_CmdImage}, {34, "freeimage", GSL_CmdFreeImage}, {35, "move", GSL_CmdMove}, {36, "stopmove", GSL_CmdStopMove}, {37, "wm", GSL_CmdWaitMove},
-    {40, "quake", GSL_CmdQuake}, {41, "stopquake", GSL_CmdStopQuake}, {42, "wq", GSL_CmdWaitQuake}, {43, "staffroll_set"},
-    {44, "staffroll_start", GSL_CmdStaffrollStart}, {45, "staffroll_wait", GSL_CmdStaffrollWait},
-    {46, "staffroll_end", GSL_CmdStaffrollEnd},
-    {50, "effect"}, {51, "gradater"}, {100, "openvideo", GSL_CmdOpenVideo}, {101, "playbgm", GSL_CmdPlayBgm},
-    {102, "stopbgm", GSL_CmdStopBgm}, {103, "playse", GSL_CmdPlaySe}, {104, "stopse", GSL_CmdStopSe}, {105, "ws", GSL_CmdWaitSe},
-    {106, "soundstopall"}, {110, "label", GSL_CmdLabel}, {111, "call", GSL_CmdCall}, {112, "return", GSL_CmdReturn}, {113, "eval", GSL_CmdEval},
-    {114, "jump", GSL_CmdJump}, {115, "gosub"}, {116, "menustart", GSL_CmdMenuStart}, {117, "menuadd", GSL_CmdMenuAdd},
-    {118, "clearvar", GSL_CmdClearVar}, {120, "if", GSL_CmdIf}, {121, "elseif", GSL_CmdIf}, {122, "else"}, {123, "endif"},
-    {124, "jump_endif", GSL_CmdJumpEndif}, {130, "trophy", GSL_CmdTrophy}, {131, "returnmenu", GSL_CmdReturnMenu}, {132, "wait", GSL_CmdWait},
+    // The message.
+    {9, "analyze_00", GSL_CmdAnalyze00, kPlain}, {10, "name", GSL_CmdName, kPlain},
+    {11, "text", GSL_CmdText, kPlain}, {12, "keywait", GSL_CmdKeyWait}, {13, "voice", GSL_CmdVoice},
+    {14, "font", GSL_CmdFont, kPlain}, {15, "windowex"}, {16, "setautowin"}, {17, "voice_wait"},
+    {18, "voice_stop", GSL_CmdVoiceStop, kPlain}, {19, "textspeed", GSL_CmdTextSpeed, kPlain},
+    {20, "lw", GSL_CmdLw}, {21, "winframe", GSL_CmdWinFrame, kPlain}, {22, "cm"},
+    {23, "layopt", GSL_CmdLayOpt, kPlain}, {24, "position", GSL_CmdPosition, kPlain},
+    // Pictures, effects and the staff roll.
+    {30, "trans", GSL_CmdTrans, kPlain}, {31, "wt", GSL_CmdWaitTrans}, {32, "backlay", GSL_CmdBackLay, kPlain},
+    {33, "image", GSL_CmdImage}, {34, "freeimage", GSL_CmdFreeImage}, {35, "move", GSL_CmdMove, kPlain},
+    {36, "stopmove", GSL_CmdStopMove, kPlain}, {37, "wm", GSL_CmdWaitMove}, {40, "quake", GSL_CmdQuake},
+    {41, "stopquake", GSL_CmdStopQuake, kPlain}, {42, "wq", GSL_CmdWaitQuake}, {43, "staffroll_set"},
+    {44, "staffroll_start", GSL_CmdStaffrollStart, kPlain}, {45, "staffroll_wait", GSL_CmdStaffrollWait},
+    {46, "staffroll_end", GSL_CmdStaffrollEnd, kPlain}, {50, "effect"}, {51, "gradater"},
+    // Movies and sounds.
+    {100, "openvideo", GSL_CmdOpenVideo}, {101, "playbgm", GSL_CmdPlayBgm}, {102, "stopbgm", GSL_CmdStopBgm},
+    {103, "playse", GSL_CmdPlaySe}, {104, "stopse", GSL_CmdStopSe, kPlain}, {105, "ws", GSL_CmdWaitSe},
+    {106, "soundstopall"},
+    // The script's way, choices and waits.
+    {110, "label", GSL_CmdLabel, kPlain}, {111, "call", GSL_CmdCall, kPlain},
+    {112, "return", GSL_CmdReturn, kPlain}, {113, "eval", GSL_CmdEval, kPlain}, {114, "jump", GSL_CmdJump, kPlain},
+    {115, "gosub"}, {116, "menustart", GSL_CmdMenuStart}, {117, "menuadd", GSL_CmdMenuAdd, kPlain},
+    {118, "clearvar", GSL_CmdClearVar, kPlain}, {120, "if", GSL_CmdIf, kPlain}, {121, "elseif", GSL_CmdIf, kPlain},
+    {122, "else"}, {123, "endif"}, {124, "jump_endif", GSL_CmdJumpEndif, kPlain},
+    {130, "trophy", GSL_CmdTrophy, kPlain}, {131, "returnmenu", GSL_CmdReturnMenu}, {132, "wait", GSL_CmdWait},
     {133, "input"}, {134, "click", GSL_CmdClick}, {135, "cancelskipping"}, {136, "autosaverange"},
     {149, "debug", GSL_CmdDebug},
 };
@@ -48,6 +69,7 @@ constexpr std::array<CommandEntry, kScriptCommands> MakeTable() {
     for (CommandEntry& e : table) {
         e.name[0] = '0';
         e.handler = GSL_CommandEmpty;
+        e.plain = true;
     }
     for (const NamedCommand& c : kNamed) {
         CommandEntry& e = table[size_t(c.index)];
@@ -55,6 +77,7 @@ constexpr std::array<CommandEntry, kScriptCommands> MakeTable() {
         for (; c.name[i]; ++i) e.name[i] = c.name[i];
         e.name[i] = 0;
         e.handler = c.handler;
+        e.plain = c.plain || c.handler == GSL_CommandEmpty;
     }
     return table;
 }
@@ -185,7 +208,7 @@ int32_t GSL_ScriptCommandFind(const char* tag) {
 }
 
 CommandEntry GSL_ScriptCommandGet(int32_t index) {
-    if (index < 0 || index >= kScriptCommands) return CommandEntry{"0", GSL_CommandEmpty};
+    if (index < 0 || index >= kScriptCommands) return CommandEntry{"0", GSL_CommandEmpty, true};
     return g_table[index];
 }
 

@@ -2,6 +2,9 @@
 // container goes into the patch archive: conditions on a range of values in
 // if, elseif and jump, a reference written with two digits and a call of a
 // label of the opening's own file (never called itself) play as written.
+// scene3.txt, called next, holds its page with a timed wait until a click:
+// with skip on (the D key) the wait is over in its first call, yet the loop
+// plays on, and with skip off a confirm leaves it at *staffroll_stop.
 // Then scene1.txt, which the opening calls, calls a label of its own file:
 // that label's return comes back behind the call, and scene1's own return
 // comes back there again and again with nothing shown. One line tells it,
@@ -9,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -18,6 +22,7 @@
 
 #include "engine/core/debug_log.h"
 #include "screens/system_screens.h"
+#include "script/script_host.h"
 #include "script/script_task.h"
 #include "story/story_screen.h"
 #include "story/system_save.h"
@@ -29,7 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace program_title;
 
-constexpr uint8_t kKeyZ = 0x2C;
+constexpr uint8_t kKeyZ = 0x2C, kKeyD = 0x20;
 
 constexpr char kOpening[] = R"(; The edited opening.
 <clearvar>
@@ -60,6 +65,7 @@ constexpr char kOpening[] = R"(; The edited opening.
 <call 00_init,*aside>
 <text TEXT_2>
 <keywait 2>
+<call scene3>
 <call scene1>
 <returnmenu>
 
@@ -86,6 +92,19 @@ constexpr char kScene1[] = R"(; Called by 00_init.txt; calls a label of its own.
 <return>
 )";
 
+// (No label in the hold: skipping, thousands of rounds would fill the label
+// history, and scene1's return could not be found.)
+constexpr char kScene3[] = R"(; Called by 00_init.txt: the page is held until a click.
+<click 0>
+*hold
+<wait time:1000>
+<jump scene3,*hold>
+*staffroll_stop
+<label>
+<click 1>
+<return>
+)";
+
 // In the run's folder: the sample's scenarios with the opening edited and
 // scene1.txt added, packed (`pack.py script`, which checks nothing) into a
 // patch archive that takes the place of the sample's and keeps its files.
@@ -96,6 +115,7 @@ void EditedScenarios() {
     fs::copy(VN_SOURCE_DIR "/sample/base/script/script.arc", src, fs::copy_options::recursive);
     std::ofstream(src / "00_init.txt", std::ios::trunc) << kOpening;
     std::ofstream(src / "scene1.txt") << kScene1;
+    std::ofstream(src / "scene3.txt") << kScene3;
     fs::copy(VN_SOURCE_DIR "/sample/patch", root, fs::copy_options::recursive);
     const std::string pack = "python3 " VN_SOURCE_DIR "/tools/pack.py ";
     ASSERT_EQ(std::system((pack + "script edited/script.arc edited/root/script/script.arc").c_str()), 0);
@@ -109,7 +129,7 @@ int Count(const std::string& text, const std::string& part) {
     return n;
 }
 
-TEST(ScriptLoopProgram, RangeConditionsAndOwnLabelCallsPlayAsWrittenAndASelfReturnLoopEndsTheStory) {
+TEST(ScriptLoopProgram, RangeConditionsOwnLabelCallsAndAHeldPageUnderSkipPlayAndASelfReturnLoopEndsTheStory) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     ProgramRun run;
     run.before = EditedScenarios;
@@ -119,7 +139,29 @@ TEST(ScriptLoopProgram, RangeConditionsAndOwnLabelCallsPlayAsWrittenAndASelfRetu
         ended = ended || status == int32_t(SCRIPT_ENDED);
         return ended;
     };
+    // scene3.txt holds its page: with skip on, its wait is over in its first
+    // call and the loop goes round as fast as the frames allow, yet it is a
+    // wait, and the story plays on; skip off, the next confirm leaves it.
+    auto inScene3 = [] {
+        const char* file = GSL_ScriptTaskFileName(GSL_WorkTaskGet(GSL_StoryModeCB));
+        return file && std::strcmp(file, "scene3.txt") == 0;
+    };
+    int skipped = 0;
+    bool heldWhileSkipping = true;
     std::vector<ProgramRun::Step> steps;
+    steps.push_back(Drive("the page held", [&] { return inScene3() && !storyEnded(); },
+                          [&](PlatInputState& in) {
+                              if (!inScene3()) in.keys[kKeyZ] = kPlatDown;
+                          },
+                          3000));
+    steps.push_back(Drive("skip on", [] { return StoryPlayMode == PLAY_SKIP; }, Key(kKeyD), 60));
+    steps.push_back({"two frames of skipping",
+                     [&] {
+                         heldWhileSkipping = heldWhileSkipping && inScene3() && !storyEnded();
+                         return StoryPlayMode == PLAY_SKIP && ++skipped >= 2;
+                     },
+                     kIdle, 90});
+    steps.push_back(Drive("skip off", [] { return StoryPlayMode == 0; }, Key(kKeyD), 60));
     steps.push_back(Drive("the story read to its end", storyEnded, Key(kKeyZ), 3000));
     // The question whether to save the system data, when it comes, is
     // answered yes; then the title.
@@ -148,14 +190,18 @@ TEST(ScriptLoopProgram, RangeConditionsAndOwnLabelCallsPlayAsWrittenAndASelfRetu
     std::istringstream lines(err);
     for (std::string l; std::getline(lines, l);)
         if (std::smatch m; std::regex_search(l, m, keywait)) read.push_back(m[1]);
-    const std::vector<std::string> want = {"00_init.txt:9",  "00_init.txt:20", "00_init.txt:36",
+    const std::vector<std::string> want = {"00_init.txt:9",  "00_init.txt:20", "00_init.txt:37",
                                            "00_init.txt:29", "scene1.txt:6",   "scene1.txt:13"};
     EXPECT_EQ(read, want) << err;
     EXPECT_EQ(Count(err, "vn: script scene1.txt:7: <return> at scene1.txt:8 comes back here again and again with "
-                         "nothing changed and no wait between: the script ends\n"),
+                         "nothing changed and no tag between that waits or reads the player's input or the clock: "
+                         "the script ends\n"),
               1)
         << err;
     EXPECT_EQ(Count(err, "vn: script"), 1) << err;
+    EXPECT_TRUE(heldWhileSkipping);
+    EXPECT_GE(Count(err, "script scene3.txt:4 wait(132) time:1000"), 1000);
+    EXPECT_EQ(Count(err, "script scene3.txt:8 click(134) 1"), 1);
 }
 
 }  // namespace
