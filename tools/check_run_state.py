@@ -639,9 +639,9 @@ def start_value(src, name, decl):
         return 0
     # The values read where the character literals stand as written.
     start = decl[0] + at + init.start(group)
-    while inside[:1] in ('{', '}', ' ', '\n') and inside:
+    while inside and inside[0] in '{} \t\n':
         inside, start = inside[1:], start + 1
-    inside = inside.rstrip('{} \n')
+    inside = inside.rstrip('{} \t\n')
     values = {literal(src.code_characters[start + a:start + b]) for a, b in split_spans(inside)}
     return values.pop() if len(values) == 1 and None not in values else None
 
