@@ -32,15 +32,17 @@ struct Command {
     std::shared_ptr<FaceSet> faces;
 };
 
-// process-wide (g_mutex, g_commands, g_posted, g_postedNew, g_hasWork, g_wakeType,
-// g_wakePending): the font window's requests, emptied as they are served
+// process-wide (g_mutex, g_commands, g_posted, g_postedNew, g_hasWork, g_wakePending): the font
+// window's requests and the wake-up posted for them, emptied as they are served
 std::mutex g_mutex;
 std::vector<Command> g_commands;  // guarded by g_mutex
 PlatFontWindowView g_posted;      // guarded: the newest view
 bool g_postedNew = false;         // guarded
 std::atomic<bool> g_hasWork{false};
-std::atomic<uint32_t> g_wakeType{0};
 std::atomic<bool> g_wakePending{false};
+// process-wide: the event type that wakes the UI thread for the font window,
+// registered with SDL once for the process (Plat_FontWindowSetup)
+std::atomic<uint32_t> g_wakeType{0};
 
 void Wake() {
     uint32_t type = g_wakeType.load();

@@ -475,7 +475,17 @@ void PrintTrace(const char* file, uint32_t offset, int32_t index, const CommandC
     std::fprintf(stderr, "%s%s\n", Lib_TextEscaped(line, escaped, sizeof escaped), mark);
 }
 
-void PrintDebug(const char* text) { std::fputs(text, stderr); }
+// The debug log's lines while tracing: they name files and words of the
+// script and the saves, so they are escaped as the trace is; the line end
+// the line was written with stays.
+void PrintDebug(const char* text) {
+    char line[1024], escaped[4 * sizeof line];
+    std::snprintf(line, sizeof line, "%s", text);
+    const size_t n = std::strlen(line);
+    const bool ended = n && line[n - 1] == '\n';
+    if (ended) line[n - 1] = 0;
+    std::fprintf(stderr, "%s%s", Lib_TextEscaped(line, escaped, sizeof escaped), ended ? "\n" : "");
+}
 
 }  // namespace
 

@@ -21,18 +21,23 @@ A variable passes when either
   file or in a file that includes its extern declaration; a parameter or a
   local of the same name (a loop variable, say) hides it. The function must
   set it: assign it or an element or member of it, step it, store into it,
-  clear it with memset, fill or the like, take its address, or hand it to a
-  function of the project whose parameter is a non-const reference or
-  pointer, or bind it to a non-const reference of a range-for that assigns
-  the elements. Reading it is not enough. Where the variable starts as a
-  plain literal (or zero, with no initialiser) and the reset writes a plain
-  literal into it or its elements, the two must be equal; or
+  clear it with memset, fill or the like, take its address (not where a
+  call takes it as a pointer to const: a project function's parameter, the
+  source of a copy), or hand it to a function of the project whose
+  parameter is a non-const reference or pointer, or bind it to a non-const
+  reference of a range-for that assigns the elements. Reading it (==, &&,
+  a const reference, a const range-for) is not enough. Where the variable
+  starts as a plain literal (a number in any of C++'s forms, a character,
+  nullptr, true, false; or zero, with no initialiser) and the reset writes
+  a plain literal into it or its elements, the two must be equal; or
 - its declaration is marked process-wide: state that lives for the process,
   e.g. a handle or table a subsystem's start-up makes afresh, a lock, or a
   test seam. `// process-wide: <why>` marks the declaration on its own lines
   or the one declaration directly under it; `// process-wide (A, B): <why>`
   in the comment above a run of declarations (no blank line between) marks
   the variables it names, each of which must be declared in that run.
+  Marks are read in the file that defines the variable only; one in a
+  header that names variables is told as naming none.
 
 Exits 1 and names every other variable.
 """
@@ -66,13 +71,22 @@ KEYWORDS = {'return', 'case', 'else', 'delete', 'throw', 'goto', 'new', 'sizeof'
 TYPE_PREFIX = re.compile(r'^\s*(?:(?:const|static|constexpr|volatile|unsigned|signed|struct|enum|class|'
                          r'typename|thread_local)\s+)*([A-Za-z_]\w*(?:::[A-Za-z_]\w*)*)(?:\s*<[^;{}()]*>)?'
                          r'(?:\s+const)?\s*[*&]*\s*(?:const\s*)?[*&]*\s*$')
-LITERAL = re.compile(r"^[-+]?(?:0[xX][0-9a-fA-F']+|[0-9][0-9']*\.?[0-9]*(?:[eE][-+]?[0-9]+)?)[uUlLfF]*$")
+# The literal forms C++ has for numbers and characters; digit separators (')
+# are taken out before the number ones are matched.
+INTEGER_SUFFIX = r'(?:[uU](?:ll|LL|[lLzZ])?|(?:ll|LL|[lLzZ])[uU]?)?'
+INTEGER = re.compile(r'^(?:0[xX]([0-9a-fA-F]+)|0[bB]([01]+)|(0[0-7]*)|([1-9][0-9]*))' + INTEGER_SUFFIX + '$')
+DECIMAL_FLOAT = re.compile(r'^((?:[0-9]*\.[0-9]+|[0-9]+\.)(?:[eE][-+]?[0-9]+)?|[0-9]+[eE][-+]?[0-9]+)[fFlL]?$')
+HEX_FLOAT = re.compile(r'^(0[xX](?:[0-9a-fA-F]*\.[0-9a-fA-F]+|[0-9a-fA-F]+\.?)[pP][-+]?[0-9]+)[fFlL]?$')
+CHARACTER = re.compile(r"^(?:u8|[uUL])?'(.+)'$", flags=re.S)
+ESCAPES = {'n': 10, 't': 9, 'r': 13, '0': 0, 'a': 7, 'b': 8, 'f': 12, 'v': 11, '\\': 92, "'": 39, '"': 34, '?': 63}
 SCALAR = re.compile(r'^(?:(?:const|volatile|unsigned|signed|long|short)\s+)*'
                     r'(?:u?int(?:8|16|32|64)_t|int|char|bool|float|double|long|short|unsigned|size_t|'
                     r'u?intptr_t)$')
 # Calls that write the buffer given as their first argument.
 BUFFER_WRITERS = {'memset', 'memcpy', 'memmove', 'strcpy', 'strncpy', 'snprintf', 'sprintf', 'fill', 'fill_n',
                   'bzero'}
+# Calls that only read the buffers they are given.
+BUFFER_READERS = {'memcmp', 'strcmp', 'strncmp', 'strlen', 'memchr', 'strchr'}
 # Member calls that change the object they are called on.
 WRITING_METHODS = {'store', 'exchange', 'fetch_add', 'fetch_sub', 'fetch_and', 'fetch_or', 'fetch_xor',
                    'compare_exchange_weak', 'compare_exchange_strong', 'clear', 'reset', 'fill', 'assign',
@@ -87,9 +101,19 @@ def layer_of(rel):
     return None
 
 
-def strip(text):
+def digit_separator(text, i):
+    """Whether the quote at i is a digit separator: it stands inside a
+    number (the token before it starts with a digit)."""
+    j = i
+    while j > 0 and (text[j - 1].isalnum() or text[j - 1] in "_'."):
+        j -= 1
+    return j < i and text[j].isdigit() or (text[j] == '.' and text[j + 1:j + 2].isdigit())
+
+
+def strip(text, keep_characters=False):
     """Blanks comments, the insides of string and character literals and
-    preprocessor lines, keeping every offset and line break."""
+    preprocessor lines, keeping every offset and line break; with
+    keep_characters, character literals stay as written."""
     out = list(text)
     i, n = 0, len(text)
     line_start = True
@@ -131,12 +155,13 @@ def strip(text):
                 if out[k] != '\n':
                     out[k] = ' '
             i = j
-        elif c in '"\'' and not (c == "'" and i > 0 and text[i - 1].isalnum()):
+        elif c == '"' or (c == "'" and not digit_separator(text, i)):
             j = i + 1
             while j < n and text[j] != c and text[j] != '\n':
                 j += 2 if text[j] == '\\' else 1
-            for k in range(i + 1, min(j, n)):
-                out[k] = ' '
+            if c == '"' or not keep_characters:
+                for k in range(i + 1, min(j, n)):
+                    out[k] = ' '
             i = j + 1
         else:
             i += 1
@@ -155,23 +180,41 @@ def matching(text, open_at, opener, closer):
     return len(text) - 1
 
 
-def split_top(text):
-    """The comma-separated parts of an argument or parameter list."""
-    parts, depth, start = [], 0, 0
+def split_spans(text):
+    """(start, end) of each comma-separated part of an argument or parameter list."""
+    spans, depth, start = [], 0, 0
     for i, c in enumerate(text):
         if c in '([{<':
             depth += 1
         elif c in ')]}>':
             depth -= 1
         elif c == ',' and depth == 0:
-            parts.append(text[start:i])
+            spans.append((start, i))
             start = i + 1
-    parts.append(text[start:])
-    return [p.strip() for p in parts]
+    spans.append((start, len(text)))
+    return spans
+
+
+def split_top(text):
+    """The comma-separated parts of an argument or parameter list."""
+    return [text[a:b].strip() for a, b in split_spans(text)]
+
+
+def character(body):
+    """The value of a character literal's inside (one character or escape), else None."""
+    if len(body) == 1:
+        return ord(body)
+    if body[0] != '\\':
+        return None
+    if body[1:] in ESCAPES:
+        return ESCAPES[body[1:]]
+    m = re.match(r'^\\(?:([0-7]{1,3})|x([0-9a-fA-F]+))$', body)
+    return None if not m else int(m.group(1), 8) if m.group(1) else int(m.group(2), 16)
 
 
 def literal(text):
-    """The value of a plain literal (a number, nullptr, true, false), else None."""
+    """The value of a plain literal (a number in any of C++'s forms, a
+    character, nullptr, true, false), with a sign, else None."""
     text = text.strip()
     while text.startswith('(') and text.endswith(')') and matching(text, 0, '(', ')') == len(text) - 1:
         text = text[1:-1].strip()
@@ -179,20 +222,33 @@ def literal(text):
         return 0
     if text == 'true':
         return 1
-    if not LITERAL.match(text):
-        return None
-    body = text.rstrip('uUlLfF').replace("'", '')
-    if re.match(r'^[-+]?0[xX]', body):
-        return int(body, 16)
-    try:
-        return int(body, 10) if re.match(r'^[-+]?[0-9]+$', body) else float(body)
-    except ValueError:
-        return None
+    sign = -1 if text.startswith('-') else 1
+    if text[:1] in '-+' and text:
+        text = text[1:].strip()
+    m = CHARACTER.match(text)
+    if m:
+        value = character(m.group(1))
+        return None if value is None else sign * value
+    number = text.replace("'", '') if re.match(r"^\.?[0-9]", text) else ''
+    m = INTEGER.match(number)
+    if m:
+        hexadecimal, binary, octal, decimal = m.groups()
+        value = (int(hexadecimal, 16) if hexadecimal else int(binary, 2) if binary
+                 else int(octal, 8) if octal else int(decimal, 10))
+        return sign * value
+    m = HEX_FLOAT.match(number)
+    if m:
+        return sign * float.fromhex(m.group(1))
+    m = DECIMAL_FLOAT.match(number)
+    if m:
+        return sign * float(m.group(1))
+    return None
 
 
 class Function:
-    def __init__(self, src, name, params, body, private):
+    def __init__(self, src, name, params, body, private, characters):
         self.src, self.name, self.params, self.body, self.private = src, name, params, body, private
+        self.characters = characters  # the body with its character literals as written
         self.locals = set(p for _, p in params if p) | declared_locals(body)
 
 
@@ -215,6 +271,7 @@ class Source:
         self.rel = rel
         self.lines = text.split('\n')
         self.code = strip(text)
+        self.code_characters = strip(text, keep_characters=True)
         self.code_lines = self.code.split('\n')
         self.includes = re.findall(r'^\s*#\s*include\s*"([^"]+)"', text, flags=re.M)
         self.functions = []
@@ -250,7 +307,8 @@ class Source:
                 named = None if re.search(r'=\s*$', head) else self._function_head(head)
                 if named:
                     private = 'anon' in blocks or re.match(r'\s*(?:template\s*<[^>]*>\s*)?static\b', head)
-                    self.functions.append(Function(self, named[0], named[1], code[i + 1:end], bool(private)))
+                    self.functions.append(Function(self, named[0], named[1], code[i + 1:end], bool(private),
+                                                   self.code_characters[i + 1:end]))
                     start = end + 1
                 i = end + 1
                 continue
@@ -406,11 +464,14 @@ class Project:
         return any(name in self.sources[r].externs for r in self.closure(rel))
 
     def parameter_writes(self, callee, index):
-        """Whether a project function named callee may write its index-th argument."""
+        """Whether a project function named callee may write its index-th
+        argument: a reference or pointer parameter whose referent is not
+        const (no const before its first & or *)."""
         for f in self.by_name.get(callee, []):
             if index < len(f.params):
                 p = f.params[index][0]
-                if ('&' in p or '*' in p) and not re.match(r'\s*const\b', p) and '&&' not in p:
+                ref = re.search(r'[&*]', p)
+                if ref and '&&' not in p and not re.search(r'\bconst\b', p[:ref.start()]):
                     return True
         return False
 
@@ -438,9 +499,12 @@ def enclosing_call(body, at):
     return None
 
 
-def writes(project, body, name):
+def writes(project, body, name, characters=None):
     """(whole, value) for every place body sets name: whole when it writes
-    the variable or an element, not a member; value a plain literal or None."""
+    the variable or an element, not a member; value a plain literal or None.
+    characters: the body with its character literals as written (the
+    literals' values are read there)."""
+    characters = body if characters is None else characters
     found = []
     for m in re.finditer(r'(?<![\w.])(?<!->)\b' + re.escape(name) + r'\b', body):
         before = body[:m.start()].rstrip()
@@ -471,25 +535,32 @@ def writes(project, body, name):
                 value = None
                 if method in ('store', 'exchange') and whole:
                     open_at = pos + rest.index('(')
-                    args = split_top(body[open_at + 1:matching(body, open_at, '(', ')')])
-                    value = literal(args[0]) if args else None
+                    first = split_spans(body[open_at + 1:matching(body, open_at, '(', ')')])[0]
+                    value = literal(characters[open_at + 1 + first[0]:open_at + 1 + first[1]])
                 found.append((whole, value))
             continue
         if re.match(r'=(?!=)', rest):
             rhs = rest[1:rest.find(';')] if ';' in rest else rest[1:]
             chain = re.match(r'^(?:\s*[\w\[\].>-]+\s*=(?!=))*(.*)$', rhs, flags=re.S)
-            found.append((whole, literal(chain.group(1))))
+            found.append((whole, literal(characters[pos + 1 + chain.start(1):pos + 1 + chain.end(1)])))
             continue
         if re.match(r'(?:[-+*/%&|^]|<<|>>)=|\+\+|--', rest) or re.search(r'(?:\+\+|--)\s*$', before):
             found.append((whole, None))
             continue
-        if before.endswith('&') and not re.search(r'[\w)\]]\s*&$', before):
-            found.append((whole, None))  # its address, handed on
+        if before.endswith('&') and not before.endswith('&&') and not re.search(r'[\w)\]]\s*&$', before):
+            # Its address: read where a call takes it as a pointer to const
+            # (a project function's parameter, the source of a copy), else
+            # handed on to what may write through it.
+            call = enclosing_call(body, m.start())
+            if call and (call[0] in BUFFER_READERS or (call[0] in BUFFER_WRITERS and call[1] > 0) or
+                         (call[0] in project.by_name and not project.parameter_writes(*call))):
+                continue
+            found.append((whole, None))
             continue
         loop = re.search(r'\bfor\s*\(([^;()]*?)([A-Za-z_]\w*)\s*:$', before)
-        if loop and '&' in loop.group(1) and 'const' not in loop.group(1):
+        if loop and '&' in loop.group(1) and not re.search(r'\bconst\b', loop.group(1)):
             end = matching(body, body.rfind('(', 0, m.start()), '(', ')')
-            for whole_element, value in writes(project, body[end + 1:], loop.group(2)):
+            for whole_element, value in writes(project, body[end + 1:], loop.group(2), characters[end + 1:]):
                 found.append((True, value if whole_element else None))
             continue
         call = enclosing_call(body, m.start())
@@ -552,19 +623,26 @@ def start_value(src, name, decl):
     kind = atomic.group(1) if atomic else kind
     if not (SCALAR.match(kind) or re.match(r'^[\w:<>\s]+\*$', kind)):
         return None
-    rest = text[m.end():].strip()
-    while rest.startswith('['):
-        rest = rest[matching(rest, 0, '[', ']') + 1:].strip()
-    rest = rest.rstrip(';').strip()
-    if not rest:
+    at = m.end()
+    while text[at:].lstrip().startswith('['):
+        at += len(text[at:]) - len(text[at:].lstrip())
+        at = matching(text, at, '[', ']') + 1
+    rest = text[at:].rstrip().rstrip(';').rstrip()
+    if not rest.strip():
         return 0
-    init = re.match(r'^(?:=\s*)?\{(.*)\}$|^=(.*)$|^\((.*)\)$', rest, flags=re.S)
+    init = re.match(r'^\s*(?:=\s*)?\{(.*)\}$|^\s*=(.*)$|^\s*\((.*)\)$', rest, flags=re.S)
     if not init:
         return None
-    inside = next(g for g in init.groups() if g is not None).strip()
-    if not inside:
+    group = next(g for g in range(1, 4) if init.group(g) is not None)
+    inside = init.group(group)
+    if not inside.strip():
         return 0
-    values = {literal(v) for v in split_top(inside.strip('{} \n'))}
+    # The values read where the character literals stand as written.
+    start = decl[0] + at + init.start(group)
+    while inside and inside[0] in '{} \t\n':
+        inside, start = inside[1:], start + 1
+    inside = inside.rstrip('{} \t\n')
+    values = {literal(src.code_characters[start + a:start + b]) for a, b in split_spans(inside)}
     return values.pop() if len(values) == 1 and None not in values else None
 
 
@@ -596,7 +674,7 @@ def main():
         for f in reach:
             if name in f.locals or not project.sees(f.src.rel, rel, name, private):
                 continue
-            found += [(f, w) for w in writes(project, f.body, name)]
+            found += [(f, w) for w in writes(project, f.body, name, f.characters)]
         if found:
             start = start_value(src, name, decl) if decl else None
             for f, (whole, value) in found:

@@ -1828,6 +1828,72 @@ class RunStateCheckTest(unittest.TestCase):
         self.assertIn('extras/a.cpp:6: Held is neither set by a reset', out)
         self.assertEqual(code, 1)
 
+    def test_literals_of_every_form_are_read_in_start_values_and_resets(self):
+        # (type, start, a reset of the same value, one of another, the two values)
+        forms = [('uint32_t', '0x1F', '31', '0x1E', 31, 30),
+                 ('uint8_t', '0xFF', '255u', '0XfE', 255, 254),
+                 ('int', '-0x10', '-16', '-0x11', -16, -17),
+                 ('int', '017', '15', '016', 15, 14),
+                 ('int', '00', '0', '010', 0, 8),
+                 ('int', '0b1010', '10', '0B1011', 10, 11),
+                 ('uint32_t', "1'000'000", '1000000ULL', "0xF'4241", 1000000, 1000001),
+                 ('long', '5L', '5ll', '6LL', 5, 6),
+                 ('uint64_t', '7ULL', '0x7ull', '010LLu', 7, 8),
+                 ('unsigned', '3U', '3lu', '0b100Ul', 3, 4),
+                 ('float', '1.5f', '15e-1F', '1.25F', 1.5, 1.25),
+                 ('double', '.5', '0x1p-1', "2'5.e-2", 0.5, 0.25),
+                 ('double', '2.', '2e0', '0x1.8P1', 2.0, 3.0),
+                 ('float', '1e3f', "1'000.0f", '1e2f', 1000.0, 100.0),
+                 ('char', "'A'", '65', "'B'", 65, 66),
+                 ('char', "'\\n'", '10', "'\\t'", 10, 9),
+                 ('char', "'\\x1b'", "'\\033'", "'\\0'", 27, 0),
+                 ('char', "';'", "u8';'", "L'\\''", 59, 39),
+                 ('int', '15', '(15)', '16 - 1', 15, None)]  # a computed value is not compared
+
+        def tree(pick):
+            decls = ''.join(f'{t} g_v{i} = {start};\n' for i, (t, start, *_) in enumerate(forms))
+            sets = ''.join(f'    g_v{i} = {pick(f)};\n' for i, f in enumerate(forms))
+            use = ' + '.join(f'int(g_v{i})' for i in range(len(forms)))
+            return {'extras/a.cpp': '#include <cstddef>\n#include <cstdint>\n' + decls +
+                    f'int Use() {{ return {use}; }}\nvoid Extras_RunStateReset() {{\n{sets}}}\n'}
+
+        self.assertEqual(self.failing(tree(lambda f: f[2])), [])
+        code, out = self.check(tree(lambda f: f[3]))
+        self.assertNotIn('Traceback', out)
+        for i, (_, _, _, _, start, other) in enumerate(forms):
+            told = f'extras/a.cpp:{i + 3}: g_v{i} starts as {start!r}, but Extras_RunStateReset sets it to {other!r}'
+            if other is None:
+                self.assertNotIn(f'g_v{i} starts', out)
+            else:
+                self.assertIn(told, out)
+        self.assertEqual(code, 1)
+
+    def test_reads_are_no_writes(self):
+        # Each variable is only read by the reset; each is named.
+        text = ('#include <cstring>\n'
+                'int g_and;\nint g_equal;\nint g_ref;\nint g_list[4];\nint g_copied;\nint g_seen;\n'
+                'int Show(const int& v) { return v; }\nint Look(int const& v, const int* p) { return v + *p; }\n'
+                'int Use() { return g_and + g_equal + g_ref + g_list[0] + g_copied + g_seen; }\n'
+                'void Extras_RunStateReset() {\n'
+                '    bool on = Use() > 0;\n'
+                '    if (on && g_and) {}\n'
+                '    if (g_equal == 0 || 0 == g_equal || g_equal <= 1 || g_equal != 2) {}\n'
+                '    Show(g_ref);\n    Look(g_ref, &g_seen);\n'
+                '    int total = 0;\n'
+                '    for (const int& x : g_list) {\n        const int* at = &x;\n        total += *at;\n    }\n'
+                '    std::memcpy(&total, &g_copied, sizeof g_copied);\n'
+                '}\n')
+        self.assertEqual(self.failing({'extras/a.cpp': text}),
+                         ['extras/a.cpp:2 g_and', 'extras/a.cpp:3 g_equal', 'extras/a.cpp:4 g_ref',
+                          'extras/a.cpp:5 g_list', 'extras/a.cpp:6 g_copied', 'extras/a.cpp:7 g_seen'])
+        # The writes beside them count: through a reference, a range-for and
+        # a copy into the variable.
+        text = text.replace('int Show(const int& v) { return v; }', 'int Show(int& v) { return v = 0; }')
+        text = text.replace('for (const int& x : g_list) {', 'for (int& x : g_list) {\n        x = 0;')
+        text = text.replace('std::memcpy(&total, &g_copied', 'std::memcpy(&g_copied, &total')
+        self.assertEqual(self.failing({'extras/a.cpp': text}),
+                         ['extras/a.cpp:2 g_and', 'extras/a.cpp:3 g_equal', 'extras/a.cpp:7 g_seen'])
+
     def test_a_name_is_the_variable_only_where_its_file_is_seen(self):
         # An upper layer's reset sets a lower layer's variable through the
         # header that declares it, in a function of its own layer.
@@ -1866,6 +1932,21 @@ class RunStateCheckTest(unittest.TestCase):
         # A mark that names what is not declared under it.
         code, out = self.check({'extras/a.cpp': text.replace('(g_lock, g_device)', '(g_lock, g_device,\n//  g_gone)')})
         self.assertIn('extras/a.cpp:3: the mark names g_gone, which is no run-wide variable declared under it', out)
+        # A mark in a header is not read: the variable is named where its
+        # object file's source defines it (an inline one with no line), and
+        # a mark there that names variables names none.
+        header = {'extras/a.h': '#pragma once\n// process-wide: a count\nextern int g_count;\n'
+                                '// process-wide (g_named): a count\nextern int g_named;\n'
+                                '// process-wide: a count\ninline int g_inline = 0;\n',
+                  'extras/a.cpp': '#include "extras/a.h"\nint g_count;\nint g_named;\n'
+                                  'int Use() { return ++g_count + ++g_named + ++g_inline; }\n'
+                                  'void Extras_RunStateReset() {}\n'}
+        code, out = self.check(header)
+        self.assertEqual(code, 1)
+        self.assertIn('extras/a.cpp:2: g_count is neither', out)
+        self.assertIn('extras/a.cpp:3: g_named is neither', out)
+        self.assertIn('extras/a.cpp: g_inline is neither', out)
+        self.assertIn('extras/a.h:4: the mark names g_named, which is no run-wide variable declared under it', out)
 
 
 @contextlib.contextmanager

@@ -288,24 +288,53 @@ void Lib_PathGetName(const char* path, char* out, int32_t flag) {
     out[nameLen] = 0;
 }
 
+namespace {
+
+// The length of the whole UTF-8 character at p that a terminal shows as a
+// character (U+00A0 and up, no overlong form, no surrogate), else 0.
+uint32_t ShownCharLen(const uint8_t* p) {
+    const uint8_t b = p[0];
+    uint32_t n;
+    uint8_t low = 0x80, high = 0xBF;  // the second byte's range
+    if (b == 0xC2) {
+        n = 2;
+        low = 0xA0;  // below are the C1 controls
+    } else if (b >= 0xC3 && b <= 0xDF) {
+        n = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+        if (b == 0xE0) low = 0xA0;
+        if (b == 0xED) high = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+        if (b == 0xF0) low = 0x90;
+        if (b == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (p[1] < low || p[1] > high) return 0;
+    for (uint32_t k = 2; k < n; ++k)
+        if ((p[k] & 0xC0) != 0x80) return 0;
+    return n;
+}
+
+}  // namespace
+
 char* Lib_TextEscaped(const char* text, char* out, size_t outSize) {
     if (!outSize) return out;
     size_t n = 0;
-    for (const char* p = text ? text : ""; *p;) {
-        const uint8_t b = uint8_t(*p);
-        const bool c1 = b == 0xC2 && uint8_t(p[1]) >= 0x80 && uint8_t(p[1]) <= 0x9F;
-        if (b < 0x20 || b == 0x7F || c1) {
-            const uint8_t code = c1 ? uint8_t(p[1]) : b;
+    for (const uint8_t* p = reinterpret_cast<const uint8_t*>(text ? text : ""); *p;) {
+        // Printable ASCII and whole characters as they are; any other byte
+        // (a control, a byte of no whole character, Shift-JIS text) as \xNN,
+        // read byte by byte so that no pairing hides what a terminal sees.
+        const uint32_t len = *p >= 0x20 && *p < 0x7F ? 1 : ShownCharLen(p);
+        if (!len) {
             if (n + 4 >= outSize) break;
-            std::snprintf(out + n, 5, "\\x%02x", unsigned(code));
+            std::snprintf(out + n, 5, "\\x%02x", unsigned(*p));
             n += 4;
-            p += c1 ? 2 : 1;
+            ++p;
             continue;
         }
-        uint32_t len = Lib_CharLen(p);
-        // A trail byte never hides a control byte.
-        for (uint32_t k = 1; k < len; ++k)
-            if (uint8_t(p[k]) < 0x20 || uint8_t(p[k]) == 0x7F) len = 1;
         if (n + len >= outSize) break;
         std::memcpy(out + n, p, len);
         n += len;

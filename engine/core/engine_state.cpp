@@ -60,8 +60,9 @@ uint8_t MainInputDone = 0;
 float FrameTimeCounter = 0.0f;
 uint8_t FrameTimeHold = 0;
 
-// process-wide (UserId, SystemIniBlock, SystemIniMutex): read by Main_AppStart; the lock guards
-// the block
+// process-wide (UserId, SystemIniBlock, SystemIniMutex): the player's id and settings, written
+// by Main_AppStart at each start (the id from the store, the block from system.ini); the lock
+// guards the block
 char UserId[64] = "00000000000000000";
 SystemIni SystemIniBlock;
 std::mutex SystemIniMutex;

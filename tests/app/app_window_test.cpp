@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <tuple>
@@ -19,6 +20,7 @@
 #include "app/main_tasks.h"
 #include "engine/files/message_table.h"
 #include "engine/input/input.h"
+#include "tests/engine/core/worker_wait.h"
 #include "tests/engine/files/files_env.h"
 
 namespace {
@@ -72,10 +74,16 @@ struct FakeWindow {
         answer = a;
         changed.notify_all();
     }
+    // Waits for the close question's thread (detached by the window service)
+    // to make pred hold, running pass between looks.
     template <class Pred>
-    static bool waitFor(Pred pred, int ms = 10000) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::milliseconds(ms), pred);
+    static bool waitFor(Pred pred, const char* what, const std::function<void()>& pass = {}) {
+        return WorkerUntil(
+                   [&pred] {
+                       std::lock_guard lock(mutex);
+                       return pred();
+                   },
+                   pass, what) >= 0;
     }
 };
 
@@ -363,7 +371,7 @@ TEST_F(AppWindow, CloseAsksOnceAndYesSavesAndDestroys) {
     PlatWindowEvent close{PWE_CLOSE, WindowRequest(0), 0, 0, 0, 0};
     Main_WndProc(close);
     Main_WndProc(close);
-    ASSERT_TRUE(FakeWindow::waitFor([] { return FakeWindow::questions == 1; }));
+    ASSERT_TRUE(FakeWindow::waitFor([] { return FakeWindow::questions == 1; }, "the question"));
     Main_WndProc(close);
     EXPECT_EQ(FakeWindow::lastText.size(), 126u);  // 42 whole characters
     SystemMesTable = saved;
@@ -371,9 +379,8 @@ TEST_F(AppWindow, CloseAsksOnceAndYesSavesAndDestroys) {
 
     // "No": the window stays, and once the answer is in a close asks again.
     FakeWindow::answerWith(0);
-    for (int i = 0; i < 2000 && !FakeWindow::waitFor([] { return FakeWindow::questions == 2; }, 5); ++i)
-        Main_WndProc(close);
-    ASSERT_EQ(FakeWindow::questions, 2);
+    ASSERT_TRUE(FakeWindow::waitFor([] { return FakeWindow::questions == 2; }, "the second question",
+                                    [&close] { Main_WndProc(close); }));
     EXPECT_TRUE(FakeWindow::posts.empty());
     EXPECT_FALSE(fs::exists("user/777/system.ini"));
 
@@ -381,7 +388,7 @@ TEST_F(AppWindow, CloseAsksOnceAndYesSavesAndDestroys) {
     b.x = 33;
     Main_SystemIniSet(b);
     FakeWindow::answerWith(1);
-    ASSERT_TRUE(FakeWindow::waitFor([] { return !FakeWindow::posts.empty(); }));
+    ASSERT_TRUE(FakeWindow::waitFor([] { return !FakeWindow::posts.empty(); }, "the window's destruction"));
     EXPECT_EQ(FakeWindow::posts[0][0], WINDOW_REQ_DESTROY);
     std::vector<uint8_t> ini = iniBytes();
     ASSERT_EQ(ini.size(), 64u);
@@ -401,10 +408,10 @@ TEST_F(AppWindow, CloseWithoutConfirmationSavesAndDestroysAtOnce) {
     Main_AppWindowReset();
     FakeWindow::posts.clear();
     Main_WndProc({PWE_REQUEST, WINDOW_REQ_CLOSE, 0, 0, 0, 0});
-    ASSERT_TRUE(FakeWindow::waitFor([] { return FakeWindow::questions == 1; }, 2000));
+    ASSERT_TRUE(FakeWindow::waitFor([] { return FakeWindow::questions == 1; }, "the question"));
     EXPECT_TRUE(FakeWindow::posts.empty());
     FakeWindow::answerWith(1);
-    ASSERT_TRUE(FakeWindow::waitFor([] { return !FakeWindow::posts.empty(); }));
+    ASSERT_TRUE(FakeWindow::waitFor([] { return !FakeWindow::posts.empty(); }, "the window's destruction"));
 }
 
 TEST_F(SystemIniFile, SizeFromALargerDisplayKeeps16By9) {

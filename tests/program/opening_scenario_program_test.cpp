@@ -123,14 +123,15 @@ TEST(SampleProgram, NewGameStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
                          }});
         steps.push_back({"let go", nullptr, [](PlatInputState&) {}});
     }
-    steps.push_back({"the title again",
-                     [&] {
-                         if (GSL_ModeTop() != GSL_TitleModeCB) return false;
-                         seen.saved = seen.saved || Lib_SaveSlotCheck(kSaveSystemSlot, nullptr) == 0;
-                         seen.again = GSL_ModeCount() == 1 && !GSL_WorkGet(GSL_StoryModeCB);
-                         return true;
-                     },
-                     nullptr, 900});
+    steps.push_back(program_title::Worker({"the title again",
+                                           [&] {
+                                               if (GSL_ModeTop() != GSL_TitleModeCB) return false;
+                                               seen.saved = seen.saved ||
+                                                            Lib_SaveSlotCheck(kSaveSystemSlot, nullptr) == 0;
+                                               seen.again = GSL_ModeCount() == 1 && !GSL_WorkGet(GSL_StoryModeCB);
+                                               return true;
+                                           },
+                                           nullptr}));
     program_title::PrependNewGame(steps);
     int code = -1;
     const std::string err = program_title::RunTraced(run, std::move(steps), &code);

@@ -84,14 +84,14 @@ TEST(OptionProgram, AChangedSettingIsSavedAndComesBackAfterARestart) {
                      },
                      [](PlatInputState& in) { Press(in, BUTTON_CANCEL); }, 300});
     steps.push_back({"let go", nullptr, kIdle});
-    steps.push_back(Drive("the save question answered and the title back",
-                          [&] {
-                              saveSeen = saveSeen || GSL_ModeTop() == GSL_SystemSaveModeCB;
-                              return saveSeen && TitleMenuUp();
-                          },
-                          [&](PlatInputState& in) {
-                              if (saveSeen) Press(in, BUTTON_DECIDE);
-                          }));
+    steps.push_back(Worker(Drive("the save question answered and the title back",
+                                 [&] {
+                                     saveSeen = saveSeen || GSL_ModeTop() == GSL_SystemSaveModeCB;
+                                     return saveSeen && TitleMenuUp();
+                                 },
+                                 [&](PlatInputState& in) {
+                                     if (saveSeen) Press(in, BUTTON_DECIDE);
+                                 })));
     // Closed as the window's close does once answered.
     steps.push_back({"the close", [&] {
                          fullScreenOn = WindowFlags & WINDOW_FULLSCREEN_ON;

@@ -639,8 +639,9 @@ void PlayANewGame() {
                      },
                      nullptr});
     MenuButton(steps, MENU_BUTTON_QUICK_SAVE);
-    steps.push_back(Drive("back in the story after the quick save",
-                          [] { return QuickDataPresent && !Menu() && SaveQuickGDGuard == -1 && LineShown(); }, cutVoice));
+    steps.push_back(Worker(Drive("back in the story after the quick save",
+                                 [] { return QuickDataPresent && !Menu() && SaveQuickGDGuard == -1 && LineShown(); },
+                                 cutVoice)));
     steps.push_back(Watched(Drive("two lines on",
                                   [&] {
                                       seen.readOn = LinesRead();
@@ -744,14 +745,14 @@ void PlayANewGame() {
                      },
                      Key(kKeyZ)});
     steps.push_back({"let go", nullptr, kIdle});
-    steps.push_back({"the story after the save",
-                     [&] {
-                         if (!LineShown() || Menu()) return false;
-                         seen.slotSaved = Lib_SaveSlotCheck(kSlot, nullptr) == 0;
-                         seen.slotLine = Line();
-                         return true;
-                     },
-                     kIdle, 900});
+    steps.push_back(Worker({"the story after the save",
+                            [&] {
+                                if (!LineShown() || Menu()) return false;
+                                seen.slotSaved = Lib_SaveSlotCheck(kSlot, nullptr) == 0;
+                                seen.slotLine = Line();
+                                return true;
+                            },
+                            kIdle}));
 
     // The backlog: up to a voiced line, its voice replayed.
     steps.push_back(Drawing(true));

@@ -47,7 +47,8 @@ inline void Press(PlatInputState& in, uint32_t button) {
 
 // Logos and movie with decide presses, then the menu. The first title after
 // fresh system data may not skip its movie: these runs allow it, as a later
-// run would, to keep them short.
+// run would, to keep them short. The steps wait for threads (the save
+// writer's system data, the loader, the movie player): marked worker.
 // `onTitle` runs once, on the first frame the title is on top.
 inline void ToTitleMenu(std::vector<ProgramRun::Step>& steps, std::function<void()> onTitle = nullptr) {
     auto pending = std::make_shared<std::function<void()>>(std::move(onTitle));
@@ -64,11 +65,11 @@ inline void ToTitleMenu(std::vector<ProgramRun::Step>& steps, std::function<void
                          [](PlatInputState& in) {
                              if (!TitleMenuUp()) Press(in, BUTTON_DECIDE);
                          },
-                         900});
+                         900, true});
         steps.push_back({"let go", nullptr, [](PlatInputState&) {}});
     }
     int frames = 0;
-    steps.push_back({"the title menu", [frames]() mutable { return TitleMenuUp() && ++frames > 20; }, nullptr, 900});
+    steps.push_back({"the title menu", [frames]() mutable { return TitleMenuUp() && ++frames > 20; }, nullptr, 900, true});
 }
 
 // Moves the cursor to `item` with the arrow keys (the menu wraps): one press
@@ -117,6 +118,13 @@ inline ProgramRun::Step Drive(const char* label, std::function<bool()> done, Act
                 return false;
             },
             kIdle, limit};
+}
+
+// The step waits for what a thread does in real time (a save written by the
+// save writer): by WorkerWait's deadline, not its frame limit.
+inline ProgramRun::Step Worker(ProgramRun::Step step) {
+    step.worker = true;
+    return step;
 }
 
 // The slot list's question is up and takes its answer.

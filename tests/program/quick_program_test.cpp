@@ -47,6 +47,7 @@ std::function<void(PlatInputState&)> Key(uint8_t key) {
     return [key](PlatInputState& in) { in.keys[key] = kPlatDown; };
 }
 using program_title::kIdle;
+using program_title::Worker;
 
 // The cursor of the in-game menu down to a button, one press at a time.
 void DownTo(std::vector<ProgramRun::Step>& steps, int32_t button) {
@@ -83,9 +84,8 @@ void QuickSave(std::vector<ProgramRun::Step>& steps, uint32_t* saved) {
                      },
                      Key(kKeyZ), 10});
     steps.push_back({"let go", nullptr, kIdle});
-    steps.push_back({"back in the story",
-                     [] { return QuickDataPresent && SaveQuickGDGuard == -1 && Waiting(); },
-                     kIdle, 900});
+    steps.push_back(Worker({"back in the story",
+                            [] { return QuickDataPresent && SaveQuickGDGuard == -1 && Waiting(); }, kIdle}));
 }
 
 // From a waiting story: the in-game menu, quick load, the story waiting again.

@@ -53,17 +53,20 @@ TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
          },
          Key(kKeyZ)},
         {"release", nullptr, kIdle},
-        {"the title after the save",
-         [&] {
-             if (!TitleMenuUp()) return false;
-             lastSlot = SystemDataBlock.lastSlot;
-             // Reading on: the play time, the history and the variables move.
-             GameStateBlock.gameVars[5] = 40;
-             GameStateBlock.playMinutes = 33;
-             GameStateBlock.readLineCount += 3;
-             return true;
-         },
-         nullptr, 600},
+        // The save screen waits for the save writer twice (the slot, then
+        // the system data), in real time.
+        {.label = "the title after the save",
+         .until =
+             [&] {
+                 if (!TitleMenuUp()) return false;
+                 lastSlot = SystemDataBlock.lastSlot;
+                 // Reading on: the play time, the history and the variables move.
+                 GameStateBlock.gameVars[5] = 40;
+                 GameStateBlock.playMinutes = 33;
+                 GameStateBlock.readLineCount += 3;
+                 return true;
+             },
+         .worker = true},
     };
     steps.insert(steps.end(), rest.begin(), rest.end());
     MenuTo(steps, TITLE_ITEM_LOAD);
@@ -89,7 +92,7 @@ TEST(SaveLoadProgram, SaveReadOnAndLoadBack) {
              if (image.size() == kSaveImageSize) onDisk = image.substr(SavePartOffset(0, 0), sizeof(GameState));
              return true;
          },
-         kIdle, 1500},
+         kIdle, 1500, true},  // the story's pictures come through the file loader
     };
     steps.insert(steps.end(), load.begin(), load.end());
     const int code = run.Run(steps);

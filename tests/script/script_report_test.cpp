@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "tests/engine/core/worker_wait.h"
 #include "tests/engine/sound/sound_env.h"
 #include "tests/script/stage_env.h"
+#include "tests/ui/stderr_lines.h"
 
 namespace {
 
@@ -640,6 +642,49 @@ TEST_F(SavedScripts, NamesAndTextFromASaveOrAScriptAreToldWithTheirControlBytesE
     Frame(3);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "vn: script b\\x1b[2J.txt:1: <bogus\\x07>: unknown command; the tag is passed over\n");
+    Finish();
+    Frame();
+
+    // Every control byte, the C1 controls at both ends of their range in
+    // UTF-8 and one behind a Shift-JIS lead byte that would pair with the
+    // C2, in a saved name told in the one line.
+    std::string name = "c", told = "c";
+    for (int b = 1; b < 0x20; ++b) {
+        name += char(b);
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\x%02x", b);
+        told += escape;
+    }
+    name += "\x7f\xc2\x80\xc2\x9f\x81\xc2\x9b[2J.txt";
+    told += "\\x7f\\xc2\\x80\\xc2\\x9f\\x81\\xc2\\x9b[2J.txt";
+    testing::internal::CaptureStderr();
+    Start(name.c_str());
+    Frame(3);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "vn: no script " + told + " in script/script.arc; the story cannot start\n");
+    Finish();
+    Frame();
+
+    // The same bytes in script words, with the trace on: the trace's lines
+    // and the debug lines it shows (a layer word that names no layer).
+    std::string words;
+    for (int b = 1; b < 0x20; ++b)
+        if (b != '\n' && b != '\r') words += char(b);
+    Raw({{"d.txt", "<freeimage \x1b[2J>\r\n<freeimage " + words + "\x7f>\r\n<freeimage \xc2\x80\xc2\x9fx>\r\n"
+                   "<freeimage \x81\xc2\x9b[2J>\r\n<wait 0>\r\n"}});
+    ::setenv("VN_SCRIPT_TRACE", "1", 1);
+    GSL_ScriptTraceFromEnv();
+    ::unsetenv("VN_SCRIPT_TRACE");
+    testing::internal::CaptureStderr();
+    Start("d.txt");
+    Frame(3);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(ShowsOnlyCharacters(err)) << err;
+    EXPECT_EQ(Count(err, "Error -> freeimage: layer \\x1b[2J\n"), 1) << err;
+    EXPECT_EQ(Count(err, "Error -> freeimage: layer \\x01\\x02\\x03\\x04"), 1) << err;
+    EXPECT_EQ(Count(err, "\\x1e\\x1f\\x7f\n"), 2) << err;  // the debug line and the trace's
+    EXPECT_EQ(Count(err, "Error -> freeimage: layer \\xc2\\x80\\xc2\\x9fx\n"), 1) << err;
+    EXPECT_EQ(Count(err, "Error -> freeimage: layer \\x81\\xc2\\x9b[2J\n"), 1) << err;
 }
 
 }  // namespace

@@ -333,7 +333,7 @@ TEST_F(SaveRecoveryTest, FilesThatAreNotRegularHoldNothingUpAndStay) {
         ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
         bool started = false;
         testing::internal::CaptureStderr();
-        EXPECT_TRUE(EndsWithoutWaitingOn({path}, [&] { started = Lib_SaveInit(); }, std::chrono::seconds(60)));
+        EXPECT_TRUE(EndsWithoutWaitingOn({path}, [&] { started = Lib_SaveInit(); }, kWorkerDeadline));
         const std::string told = testing::internal::GetCapturedStderr();
         ASSERT_TRUE(started);
         EXPECT_EQ(LineCount(told), 1u) << told;

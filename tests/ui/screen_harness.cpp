@@ -17,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -640,6 +641,7 @@ const uint64_t kProgramHeaps[HEAP_COUNT] = {8u << 20, 48u << 20, 2u << 20, 160u 
 std::vector<ProgramRun::Step>* g_steps = nullptr;
 size_t g_step = 0;
 int g_stepFrames = 0;
+std::optional<WorkerWait> g_stepWait;  // the wait of a step marked worker
 ProgramRun* g_run = nullptr;
 bool g_quitPosted = false;
 // The program's frame clock: the timers and the text reveals read it, and it
@@ -680,6 +682,12 @@ void ProgramHook() {
     while (g_step < g_steps->size()) {
         ProgramRun::Step& s = (*g_steps)[g_step];
         if (s.until && !s.until()) {
+            if (s.worker) {
+                if (!g_stepWait) g_stepWait.emplace(s.label);
+                if (g_stepWait->Going()) return;
+                g_run->failed = s.label;
+                break;
+            }
             if (++g_stepFrames > s.limit) {
                 g_run->failed = s.label;
                 break;
@@ -694,6 +702,7 @@ void ProgramHook() {
         }
         ++g_step;
         g_stepFrames = 0;
+        g_stepWait.reset();
         if (s.input) return;  // one input a frame
     }
     g_quitPosted = true;
@@ -718,6 +727,7 @@ int ProgramRun::Run(std::vector<Step> steps) {
     g_steps = &steps;
     g_step = 0;
     g_stepFrames = 0;
+    g_stepWait.reset();
     g_run = this;
     g_quitPosted = false;
     MainHeapSizes = heaps ? heaps : kProgramHeaps;

@@ -162,6 +162,10 @@ public:
         std::function<bool()> until;  // game thread; null: at once
         std::function<void(PlatInputState&)> input;  // applied once the step holds
         int limit = 600;  // frames
+        // The step waits for what a thread does in real time (the save
+        // writer, the file loader): no frame limit, but WorkerWait's
+        // deadline, its frames the passes between looks.
+        bool worker = false;
     };
     // Runs the steps, then quits. Returns WinMain's code; `failed` names the
     // first step that did not hold in time.

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
+
+#include "tests/ui/stderr_lines.h"
 
 namespace {
 
@@ -192,13 +196,72 @@ TEST(CharcodeStrings, ResultsAreCutAndTerminated) {
     EXPECT_STREQ(out, "abc");
     Lib_Utf8ToSjis("xyz", 0, out);
     EXPECT_STREQ(out, "abc");
+}
 
-    // A line for a terminal: control bytes (C1 ones in UTF-8 too) escaped,
-    // never a trail byte taken for a character, cut whole.
-    EXPECT_STREQ(Lib_TextEscaped("a\x1b[1m\r\n\x7f\xc2\x9b\xc2\xa0\x82\xa0", out, sizeof out),
-                 "a\\x1b[1m\\x0d\\x0a\\x7f\\x9b\xc2\xa0\x82\xa0");
-    EXPECT_STREQ(Lib_TextEscaped("\x82\x0a", out, sizeof out), "\x82\\x0a");
+std::string Escaped(const std::string& text) {
+    char out[256];
+    return Lib_TextEscaped(text.c_str(), out, sizeof out);
+}
+
+// A line for a terminal: every byte that is not printable ASCII or part of a
+// whole UTF-8 character from U+00A0 up is written as \xNN, whatever pairs a
+// Shift-JIS reading would make; cut whole.
+TEST(CharcodeStrings, TextEscapedLeavesNothingATerminalReadsAsAControl) {
+    for (int b = 1; b < 0x20; ++b) {
+        char expected[16];
+        std::snprintf(expected, sizeof expected, "a\\x%02xb", b);
+        EXPECT_EQ(Escaped(std::string("a") + char(b) + "b"), expected) << b;
+    }
+    EXPECT_EQ(Escaped("a\x1b[1m\x7f"), "a\\x1b[1m\\x7f");
+    // Every C1 control in UTF-8, alone and behind each kind of Shift-JIS
+    // lead byte, which would otherwise take the C2 as its trail.
+    for (int c1 = 0x80; c1 <= 0x9F; ++c1) {
+        char text[8], expected[32];
+        std::snprintf(text, sizeof text, "\xc2%c", c1);
+        std::snprintf(expected, sizeof expected, "\\xc2\\x%02x", c1);
+        EXPECT_EQ(Escaped(text), expected) << c1;
+        for (const char* lead : {"\x81", "\x9f", "\xe0", "\xfc"})
+            EXPECT_EQ(Escaped(lead + std::string(text)), Escaped(lead) + expected) << c1;
+    }
+    EXPECT_EQ(Escaped("\x81\xc2\x9b[2J"), "\\x81\\xc2\\x9b[2J");
+    EXPECT_EQ(Escaped("\x82\x0a"), "\\x82\\x0a");
+    // Raw C1 bytes, overlong forms (of ESC, of CSI), surrogates, cut
+    // characters: each byte escaped.
+    EXPECT_EQ(Escaped("\x9b\x85"), "\\x9b\\x85");
+    EXPECT_EQ(Escaped("\xc0\x9b\xc1\x9b"), "\\xc0\\x9b\\xc1\\x9b");
+    EXPECT_EQ(Escaped("\xe0\x82\x9b"), "\\xe0\\x82\\x9b");
+    EXPECT_EQ(Escaped("\xf0\x80\x82\x9b"), "\\xf0\\x80\\x82\\x9b");
+    EXPECT_EQ(Escaped("\xed\xa0\x80"), "\\xed\\xa0\\x80");
+    EXPECT_EQ(Escaped("\xe3\x81"), "\\xe3\\x81");
+    // Shift-JIS text is not shown as Japanese by a UTF-8 terminal: its bytes.
+    EXPECT_EQ(Escaped("\x82\xa0\xb1"), "\\x82\\xa0\\xb1");
+    // Japanese in UTF-8 stays as it is, from U+00A0 to four-byte characters.
+    const std::string readable = "\xc2\xa0\xe3\x81\x82\xe6\xbc\xa2\xef\xbd\xb1\xf0\xa0\x80\x8b \\ ~";
+    EXPECT_EQ(Escaped(readable), readable);
+
+    // Every two bytes, and every three of those around the edges, come out
+    // as characters only.
+    std::string edges;
+    for (int b : {0x01, 0x1b, 0x20, 0x7e, 0x7f, 0x80, 0x85, 0x9b, 0x9f, 0xa0, 0xbf, 0xc0, 0xc1, 0xc2, 0xdf, 0xe0,
+                  0xe3, 0xed, 0xef, 0xf0, 0xf4, 0xf5, 0xfc, 0xff})
+        edges += char(b);
+    for (int a = 1; a < 256; ++a)
+        for (int b = 1; b < 256; ++b) {
+            const std::string text{char(a), char(b)};
+            ASSERT_TRUE(ShowsOnlyCharacters(Escaped(text))) << a << " " << b;
+        }
+    for (char a : edges)
+        for (char b : edges)
+            for (char c : edges) {
+                const std::string text{a, b, c};
+                ASSERT_TRUE(ShowsOnlyCharacters(Escaped(text) + Escaped(text))) << int(a) << int(b) << int(c);
+            }
+
+    // Cut on whole characters and whole escapes, always terminated.
+    char small[8];
     EXPECT_STREQ(Lib_TextEscaped("ab\x07", small, 6), "ab");
+    EXPECT_STREQ(Lib_TextEscaped("a\xc2\x9b", small, 8), "a\\xc2");
+    EXPECT_STREQ(Lib_TextEscaped("ab\xe3\x81\x82", small, 5), "ab");
 }
 
 }  // namespace

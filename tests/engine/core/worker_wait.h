@@ -13,24 +13,41 @@
 
 inline constexpr std::chrono::seconds kWorkerDeadline{120};
 
+// The clock of one such wait, for a loop that is not WorkerUntil's own (a
+// whole-program step, whose passes are the program's frames): Going() is
+// called once for each look at the result that did not hold. After 20 ms of
+// waiting it rests a millisecond first, leaving the processor to the thread
+// waited for; at kWorkerDeadline it fails the test with `what` and returns
+// false.
+class WorkerWait {
+public:
+    explicit WorkerWait(const char* what = "the worker's result") : what_(what) {}
+    bool Going() {
+        const std::chrono::steady_clock::duration waited = std::chrono::steady_clock::now() - start_;
+        if (waited > kWorkerDeadline) {
+            ADD_FAILURE() << what_ << " did not come within " << kWorkerDeadline.count() << " s: a hang";
+            return false;
+        }
+        if (waited > std::chrono::milliseconds(20)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+
+private:
+    const char* what_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
 // Looks at `done` and runs `pass` (a task pass, a frame; may be empty) until
 // done holds. The first looks follow each other at once (a pass that moves a
-// frame clock goes on at its own pace); after 20 ms of waiting each look
-// rests a millisecond first, leaving the processor to the thread waited for.
+// frame clock goes on at its own pace); then they rest as WorkerWait says.
 // Returns the passes run before done held, or -1, failing the test with
 // `what`, at kWorkerDeadline.
 inline int WorkerUntil(const std::function<bool()>& done, const std::function<void()>& pass = {},
                        const char* what = "the worker's result") {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
+    WorkerWait wait(what);
     for (int passes = 0;; ++passes) {
         if (done()) return passes;
-        const Clock::duration waited = Clock::now() - start;
-        if (waited > kWorkerDeadline) {
-            ADD_FAILURE() << what << " did not come within " << kWorkerDeadline.count() << " s: a hang";
-            return -1;
-        }
-        if (waited > std::chrono::milliseconds(20)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!wait.Going()) return -1;
         if (pass) pass();
     }
 }

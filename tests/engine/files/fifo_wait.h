@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/engine/core/worker_wait.h"
+
 // Runs `work` on the calling thread and reports whether it ended within
 // `bound`. Past the bound a reader left waiting on one of `fifos` is released
 // by a writer that opens and closes it (the reader sees an empty file), so a
@@ -38,6 +40,8 @@ inline bool EndsWithoutWaitingOn(const std::vector<std::string>& fifos, const st
     return !late.load();
 }
 
+// The same for one FIFO, bound by the worker wait's deadline: only code
+// that waits on the FIFO reaches it.
 inline bool EndsWithoutWaitingOn(const std::string& fifo, const std::function<void()>& work) {
-    return EndsWithoutWaitingOn(std::vector<std::string>{fifo}, work, std::chrono::seconds(2));
+    return EndsWithoutWaitingOn(std::vector<std::string>{fifo}, work, kWorkerDeadline);
 }
