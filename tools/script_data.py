@@ -78,6 +78,20 @@ COMMANDS = {
     "debug": 149,
 }
 
+# The commands that never wait and choose the story's way by the variables,
+# the labels passed, the return pending and rand() draws alone (and those
+# that do nothing): the engine's loop watch lets them through, and a loop of
+# them alone is one it may end. Every other command counts as a wait.
+# COMMANDS and PLAIN are checked against tests/data/commands.txt, which the
+# engine's own table is checked against too.
+PLAIN = {
+    "analyze_00", "name", "text", "font", "windowex", "setautowin", "voice_wait", "voice_stop", "textspeed",
+    "winframe", "cm", "layopt", "position", "trans", "backlay", "move", "stopmove", "stopquake", "staffroll_set",
+    "staffroll_start", "staffroll_end", "effect", "gradater", "stopse", "soundstopall", "label", "call", "return",
+    "eval", "jump", "gosub", "menuadd", "clearvar", "if", "elseif", "else", "endif", "jump_endif", "trophy", "input",
+    "cancelskipping", "autosaverange",
+}
+
 _INDICES = set(COMMANDS.values())
 # The commands that name a file and a label: the position of the file
 # (the label follows it).

@@ -340,18 +340,21 @@ class FrontEndTest(unittest.TestCase):
             self.assertTrue(text[offset:].startswith(label + b"\r\n<label"), label)
 
 
-# The interpreter's command table: index and name of each command.
-COMMANDS = {
-    9: "analyze_00", 10: "name", 11: "text", 12: "keywait", 13: "voice", 14: "font", 15: "windowex",
-    16: "setautowin", 17: "voice_wait", 18: "voice_stop", 19: "textspeed", 20: "lw", 21: "winframe", 22: "cm",
-    23: "layopt", 24: "position", 30: "trans", 31: "wt", 32: "backlay", 33: "image", 34: "freeimage", 35: "move",
-    36: "stopmove", 37: "wm", 40: "quake", 41: "stopquake", 42: "wq", 43: "staffroll_set", 44: "staffroll_start",
-    45: "staffroll_wait", 46: "staffroll_end", 50: "effect", 51: "gradater", 100: "openvideo", 101: "playbgm",
-    102: "stopbgm", 103: "playse", 104: "stopse", 105: "ws", 106: "soundstopall", 110: "label", 111: "call",
-    112: "return", 113: "eval", 114: "jump", 115: "gosub", 116: "menustart", 117: "menuadd", 118: "clearvar",
-    120: "if", 121: "elseif", 122: "else", 123: "endif", 124: "jump_endif", 130: "trophy", 131: "returnmenu",
-    132: "wait", 133: "input", 134: "click", 135: "cancelskipping", 136: "autosaverange", 149: "debug",
-}
+# The interpreter's command table, as the engine's syntax test reads it too:
+# {index: name} and the names of the plain commands.
+def _command_table():
+    names, plain = {}, set()
+    with open(os.path.join(ROOT, "tests", "data", "commands.txt"), encoding="ascii") as f:
+        for line in f.read().splitlines():
+            if line and not line.startswith("#"):
+                index, name, kind = line.split("\t")
+                names[int(index)] = name
+                if kind == "plain":
+                    plain.add(name)
+    return names, plain
+
+
+COMMANDS, PLAIN = _command_table()
 
 
 def tag_names(text):
@@ -369,6 +372,7 @@ def tag_names(text):
 class SampleScenarioTest(unittest.TestCase):
     def test_every_command_has_a_tag_in_the_sample(self):
         self.assertEqual(COMMANDS, {v: k for k, v in script_data.COMMANDS.items()})
+        self.assertEqual(PLAIN, script_data.PLAIN)
         root = ROOT
         folder = os.path.join(root, "sample", "base", "script", "script.arc")
         with tempfile.TemporaryDirectory() as tmp:
