@@ -745,6 +745,17 @@ def write_game(root, scenario):
 
 VARIABLES = ("a variable is written in brackets with a number that begins with 0, 1 or 2: [00] to [23] or "
              "[2000] to [2023]")
+def _loop(where, what, to, changed=None):
+    """The warning of a loop of plain tags the engine ends (changed=None: one
+    with no way out)."""
+    why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
+           "the story never goes on)" if changed is None else "and nothing changed (no statement that counts, no "
+           "rand()), so no condition of it ever leaves: the engine ends the script here")
+    return ("%s:1: warning: %s goes to %s, and the story comes back here again and again with no tag between that "
+            "waits or reads the player's input or the clock %s: put a wait in the loop, or a condition that leaves it "
+            "and a statement that changes what it reads" % (where, what, to, why))
+
+
 CLEAN_SCENARIO = ("*top\n<label>\n<playbgm hall,true,80>\n<image base,back,bg_hall>\n<trans crossfade,500>\n"
                   "<wt>\n<text TEXT_400>\n<text \"Wind, rain.\">\n<keywait 400>\n<returnmenu>\n")
 
@@ -851,6 +862,14 @@ class AuthorCheckTest(unittest.TestCase):
             ("<call 00_init>", 2, "00_init.txt:11:1: warning: call runs its own file 00_init.txt from the top again, "
              "and a return goes back behind the newest call into its file, so the scene comes back to this call for "
              "ever: repeat a part with a label and <jump 00_init,*label,\"condition\"> back to it"),
+            # Loops of tags that never wait, which the engine ends: one with
+            # no way out, one whose condition reads nothing it changes, one
+            # that stores constants alone.
+            ("*a\n<label>\n<jump 00_init,*a>", 2, _loop("00_init.txt:13", "<jump>", "00_init.txt line 12")),
+            ('*a\n<label>\n<text TEXT_400>\n<if "[2001]==0">\n<jump 00_init,*a>\n<endif>', 2,
+             _loop("00_init.txt:15", "<jump>", "00_init.txt line 12", changed=False)),
+            ('*a\n<label>\n<eval "[2000]=1&[2001]=false">\n<jump 00_init,*a,"[2002]==0">', 2,
+             _loop("00_init.txt:14", "<jump>", "00_init.txt line 12", changed=False)),
             ("<gosub 00_init,*top>", 2, "00_init.txt:11:1: warning: gosub does nothing, whatever it names: a label is "
              "run by <call file,label>, which comes back at the label's <return>"),
             # A label cut short by a space, at the jump that names it.
@@ -919,7 +938,10 @@ class AuthorCheckTest(unittest.TestCase):
                 "*all, and a tag naming the whole line reads done now as further arguments",
                 "00_init.txt:13:1: warning: call names label *all done now, but a label ends at a space: line 11 makes "
                 "the label *all, and call reads done now as an argument it passes over; write the label without "
-                "spaces", "00_init.txt:13:1: warning: call reads 2 arguments, 4 are given: <call file,label>")),
+                "spaces",
+                # It calls its own label for ever: the engine ends that too.
+                _loop("00_init.txt:13", "<call>", "00_init.txt line 12"),
+                "00_init.txt:13:1: warning: call reads 2 arguments, 4 are given: <call file,label>")),
             ("<menuadd 0,SELECT_40,,*all done now>\n<menustart 0>\n*all done now\n<label>", 2, (
                 "00_init.txt:11:1: warning: menuadd names label *all done now, but a label ends at a space: line 13 "
                 "makes the label *all, and menuadd reads done now as its statements; write the label without spaces",
@@ -1010,6 +1032,15 @@ class AuthorCheckTest(unittest.TestCase):
         for line, code, message in cases:
             expected = list(message) if isinstance(message, tuple) else [message]
             self.assertEqual(self.check(CLEAN_SCENARIO + line + "\n"), (code, expected), line)
+        # Loops that wait, count to a condition that leaves them, store what
+        # a condition that leaves them reads, or end at a return with no
+        # call pending are no loops the engine ends.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<wait time:1000>\n<jump 00_init,*a>\n"
+                                    '*b\n<label>\n<eval "[2000]+=2">\n<jump 00_init,*b,"[2000]<9">\n'
+                                    '*c\n<label>\n<if "[2001]==1">\n<returnmenu>\n<endif>\n<eval "[2001]=1">\n'
+                                    '<jump 00_init,*c>\n*d\n<label>\n<text TEXT_400>\n<return>\n'
+                                    '*e\n<label>\n<eval "[2002]=rand(0,1)">\n<jump 00_init,*e,"[2002]==0">\n'
+                                    "<returnmenu>\n"), (0, []))
         # Keys every language has, a choice to a label that exists, named
         # arguments, a picture's skipped positions, conditions read from the
         # R18 archive or a sum of variables and a call to a label of its own
@@ -1114,6 +1145,17 @@ class AuthorCheckTest(unittest.TestCase):
             "scene1.txt:5:1: warning: call runs its own file scene1.txt from the top again, and a return goes back "
             "behind the newest call into its file, so the scene comes back to this call for ever: repeat a part with "
             "a label and <jump scene1,*label,\"condition\"> back to it"]))
+        # A loop of plain tags through two files, by jumps or by a call whose
+        # file's <label> keeps the return behind it.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<jump scene1,*s>\n", {
+            "scene1.txt": "*s\n<label>\n<name NAME_40>\n<jump 00_init,*a>\n"}),
+            (2, [_loop("00_init.txt:13", "<jump>", "scene1.txt line 2")]))
+        self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
+            "scene1.txt": "*s\n<label>\n<name NAME_40>\n<return>\n"}),
+            (2, [_loop("00_init.txt:14", "<jump>", "00_init.txt line 12")]))
+        # A wait in the called file, or a way out of it, and it is none.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
+            "scene1.txt": "*s\n<label>\n<ws>\n<return>\n"}), (0, []))
         self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
                          (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
