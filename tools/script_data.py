@@ -36,10 +36,10 @@ back when the file then reaches a return or its end (_Story follows the
 story through ifs, jumps, choices and calls to find both), and each place the
 story can come back to through plain tags alone (PLAIN: none that waits or
 reads the player's input or the clock) in a loop with no condition that
-leaves it, or with nothing in it that changes what its conditions read (no
-statement but one that stores a constant, no rand()): the engine's loop
-watch ends the script there (_Run follows the story with the returns the
-engine keeps).
+leaves it, or in which nothing changes for good (no statement but one that
+stores a constant, no rand()), so that its conditions never leave it: the
+engine's loop watch ends the script there (_Run follows the story with the
+returns the engine keeps).
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
@@ -68,6 +68,7 @@ MEMBER_NAME_LIMIT = 47
 MEMBER_COUNT_LIMIT = 4096
 INFO_NAME = "00_info.bin"
 INIT_NAME = "00_init.txt"  # where the story starts
+GAME_VARIABLES = 24  # [00] to [23], which clearvar sets to 0
 INFO_RECORD = 136
 
 COMMANDS = {
@@ -713,63 +714,66 @@ class _Run:
 
     def loops(self):
         """The loops of plain tags alone: each a set of states that can come
-        back to each other with no other tag between (Tarjan's search over
-        the plain states)."""
-        index, low, stack, on, out = {}, {}, [], set(), []
-        for root in self.next:
-            if root in index or not self.plain(root):
+        back to each other with no other tag between."""
+        return _cycles([v for v in self.next if self.plain(v)],
+                       lambda v: [w for w in self.next[v] if w in self.next and self.plain(w)])
+
+
+def _cycles(nodes, succ):
+    """The sets of nodes that can each come back to the others by succ
+    (Tarjan's search), those with at least one way round."""
+    index, low, stack, on, out = {}, {}, [], set(), []
+    for root in nodes:
+        if root in index:
+            continue
+        work = [(root, iter(succ(root)))]
+        index[root] = low[root] = len(index)
+        stack.append(root)
+        on.add(root)
+        while work:
+            v, it = work[-1]
+            w = next(it, None)
+            if w is not None:
+                if w not in index:
+                    index[w] = low[w] = len(index)
+                    stack.append(w)
+                    on.add(w)
+                    work.append((w, iter(succ(w))))
+                elif w in on:
+                    low[v] = min(low[v], index[w])
                 continue
-            work = [(root, iter(self.next[root]))]
-            index[root] = low[root] = len(index)
-            stack.append(root)
-            on.add(root)
-            while work:
-                v, it = work[-1]
-                w = next((w for w in it if w in self.next and self.plain(w)), None)
-                if w is not None:
-                    if w not in index:
-                        index[w] = low[w] = len(index)
-                        stack.append(w)
-                        on.add(w)
-                        work.append((w, iter(self.next[w])))
-                    elif w in on:
-                        low[v] = min(low[v], index[w])
-                    continue
-                work.pop()
-                if work:
-                    low[work[-1][0]] = min(low[work[-1][0]], low[v])
-                if low[v] == index[v]:
-                    part = set()
-                    while True:
-                        w = stack.pop()
-                        on.discard(w)
-                        part.add(w)
-                        if w == v:
-                            break
-                    if len(part) > 1 or v in self.next[v]:
-                        out.append(part)
-        return out
+            work.pop()
+            if work:
+                low[work[-1][0]] = min(low[work[-1][0]], low[v])
+            if low[v] == index[v]:
+                part = set()
+                while True:
+                    w = stack.pop()
+                    on.discard(w)
+                    part.add(w)
+                    if w == v:
+                        break
+                if len(part) > 1 or v in succ(v):
+                    out.append(part)
+    return out
 
 
 def _changes(command, words):
-    """(whether a tag can change what the loop watch compares, the variables
-    it sets to a constant). An eval statement other than one that stores a
-    constant (=N, =true, =false) counts as a change, rand() too; clearvar
-    stores 0 in every variable ("all")."""
+    """(whether a tag can change what the loop watch compares, {variable:
+    the constant it leaves there}). An eval statement other than one that
+    stores a constant (=N, =true, =false) counts as a change, rand() too;
+    clearvar stores 0 in every variable of the game ([00] to [23])."""
     import script_check  # the checker reads statements as the engine does
     if command == "clearvar":
-        return False, {"all"}
+        return False, {var: 0 for var in range(GAME_VARIABLES)}
     if command != "eval" or not words:
-        return False, set()
-    sets = set()
+        return False, {}
     for statement in script_check.statement_list(words[0])[0]:
-        if not statement:
-            continue
         target, op, expr = script_check._split_statement(statement)
-        if op != b"=" or not re.fullmatch(rb"[+-]?[0-9]+|true|false", expr):
-            return True, sets
-        sets.add(script_check._variable(target))
-    return False, sets
+        if statement and (op != b"=" or not re.fullmatch(rb"[+-]?[0-9]+|true|false", expr)):
+            return True, {}
+    stored = script_check.statements_run(words[0], {})
+    return False, {var: value for var, value in stored.items() if var is not None}
 
 
 def _reads(command, words):
@@ -784,46 +788,87 @@ def _reads(command, words):
 
 def _plain_loops(story, known):
     """The messages for each place the story comes back to through plain
-    tags alone, in a loop that has no way out, or that nothing in it changes
-    (the conditions it tests read nothing it sets): the engine's loop watch
-    ends the script there. known: places behind own-file calls already
-    warned of, whose loops are not told again. [(name, offset, message)]"""
+    tags alone, in a loop that the engine's loop watch ends (_ended).
+    known: places behind own-file calls already warned of, whose loops are
+    not told again. [(name, offset, message)]"""
     run, out, told = _Run(story), [], set()
-    for part in run.loops():
-        places = {state[0] for state in part}
-        if places & known:
+    for whole in run.loops():
+        if {state[0] for state in whole} & known:
             continue
-        leaves = any(w not in part for v in part for w in run.next[v])
-        if leaves:
-            changed, sets, reads = False, set(), set()
-            for name, i in places:
-                if i < len(story.tags[name]):
-                    _, command, words = story.tags[name][i]
-                    change, stored = _changes(command, words)
-                    changed, sets, reads = changed or change, sets | stored, reads | _reads(command, words)
-            if changed or sets & reads or ("all" in sets and reads - {"R18"}):
-                continue
-        # Told at a jump that goes back, else at a return or a call.
-        rank = {"jump": 0, "call": 2}
-        backs = sorted((rank.get(story.tags[v[0][0]][v[0][1]][1] if v[0][1] < len(story.tags[v[0][0]]) else "", 1),
-                        v[0], w[0]) for v in part for w in run.next[v]
-                       if w in part and (w[0][0] != v[0][0] or w[0][1] <= v[0][1]))
-        _, (name, i), to = backs[0]
-        if (name, i) in told:
-            continue
-        told.add((name, i))
-        tags = story.tags[name]
-        what = ("the end of %s, which returns as <return> does," % name if i >= len(tags) else
-                "<%s>" % tags[i][1])
-        why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
-               "the story never goes on)" if not leaves else
-               "and nothing changed (no statement that counts, no rand()), so no condition of it ever leaves: the "
-               "engine ends the script here")
-        out.append((name, tags[i][0] if i < len(tags) else None, "%s goes to %s line %s, and the story comes "
-                    "back here again and again with no tag between that waits or reads the player's input or the "
-                    "clock %s: put a wait in the loop, or a condition that leaves it and a statement that changes "
-                    "what it reads" % (what, to[0], story.line(to), why)))
+        for part, leaves in _ended(story, run, whole):
+            out += _loop_message(story, run, part, leaves, told)
     return out
+
+
+def _ended(story, run, part):
+    """The loops within a loop of plain tags that the engine ends: [(states,
+    whether a condition can leave)]. One with no way out is; else one where
+    nothing changes but by statements that store a constant: the loop then
+    takes the same few values again and again, followed here with them
+    where its conditions read them."""
+    def leaves(states, succ):
+        return any(w not in states for v in states for w in succ(v))
+    if not leaves(part, lambda v: run.next[v]):
+        return [(part, False)]
+    sets, reads = set(), set()
+    for name, i in {state[0] for state in part}:
+        if i < len(story.tags[name]):
+            _, command, words = story.tags[name][i]
+            change, stored = _changes(command, words)
+            if change:
+                return []
+            sets |= set(stored)
+            reads |= _reads(command, words)
+    shared = sorted(sets & reads)
+    if not shared:
+        return [(part, True)]
+    import script_check
+
+    def succ(node):
+        # The story with the constants the loop stores where conditions read
+        # them (None: not stored yet on this way).
+        v, held = node
+        steps = [w for w in run.next[v]]
+        name, i = v[0]
+        if i < len(story.tags[name]):
+            _, command, words = story.tags[name][i]
+            stored = _changes(command, words)[1]
+            held = tuple(stored.get(var, was) for var, was in zip(shared, held))
+            read = _reads(command, words)
+            known = {var: was for var, was in zip(shared, held) if was is not None}
+            if len(steps) == 2 and read and read <= set(known):
+                holds = script_check.condition_value(words[{"if": 0, "elseif": 0, "jump": 2}[command]], known)
+                steps = [steps[0 if holds == (command == "jump") else 1]]
+        return [(w, held) for w in steps]
+
+    out = []
+    for inner in _cycles([(v, (None,) * len(shared)) for v in part], lambda n: [m for m in succ(n) if m[0] in part]):
+        out.append(({node[0] for node in inner}, any(m not in inner for n in inner for m in succ(n))))
+    return out
+
+
+def _loop_message(story, run, part, leaves, told):
+    """[(name, offset, message)] of a loop the engine ends, told at a jump
+    that goes back, else at a return or a call; nothing when that place was
+    told already."""
+    rank = {"jump": 0, "call": 2}
+    backs = sorted((rank.get(story.tags[v[0][0]][v[0][1]][1] if v[0][1] < len(story.tags[v[0][0]]) else "", 1),
+                    v[0], w[0]) for v in part for w in run.next[v]
+                   if w in part and (w[0][0] != v[0][0] or w[0][1] <= v[0][1]))
+    _, (name, i), to = backs[0]
+    if (name, i) in told:
+        return []
+    told.add((name, i))
+    tags = story.tags[name]
+    what = "the end of %s, which returns as <return> does," % name if i >= len(tags) else "<%s>" % tags[i][1]
+    why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
+           "the story never goes on)" if not leaves else
+           "and nothing changed for good (no statement but one that stores a constant, no rand()), so no "
+           "condition of it ever leaves: the engine ends the script here")
+    return [(name, tags[i][0] if i < len(tags) else None, "%s goes to %s line %s, and the story comes back here "
+             "again and again with no tag between that waits or reads the player's input or the clock %s: put a "
+             "wait in the loop, or a condition that leaves it and a statement that changes what it reads" % (
+                 what, to[0], story.line(to), why))]
 
 
 def script_arc_bytes(folder, warn=_default_warn):

@@ -749,8 +749,8 @@ def _loop(where, what, to, changed=None):
     """The warning of a loop of plain tags the engine ends (changed=None: one
     with no way out)."""
     why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
-           "the story never goes on)" if changed is None else "and nothing changed (no statement that counts, no "
-           "rand()), so no condition of it ever leaves: the engine ends the script here")
+           "the story never goes on)" if changed is None else "and nothing changed for good (no statement but one "
+           "that stores a constant, no rand()), so no condition of it ever leaves: the engine ends the script here")
     return ("%s:1: warning: %s goes to %s, and the story comes back here again and again with no tag between that "
             "waits or reads the player's input or the clock %s: put a wait in the loop, or a condition that leaves it "
             "and a statement that changes what it reads" % (where, what, to, why))
@@ -870,6 +870,13 @@ class AuthorCheckTest(unittest.TestCase):
              _loop("00_init.txt:15", "<jump>", "00_init.txt line 12", changed=False)),
             ('*a\n<label>\n<eval "[2000]=1&[2001]=false">\n<jump 00_init,*a,"[2002]==0">', 2,
              _loop("00_init.txt:14", "<jump>", "00_init.txt line 12", changed=False)),
+            # A condition that reads what the loop stores, as it holds once
+            # stored, and a loop that stores two values by turns.
+            ('*a\n<label>\n<eval "[2000]=1">\n<if "[2000]==1">\n<jump 00_init,*a>\n<endif>', 2,
+             _loop("00_init.txt:15", "<jump>", "00_init.txt line 12")),
+            ('*a\n<label>\n<if "[2000]==1">\n<eval "[2000]=2">\n<jump_endif>\n<else>\n<clearvar>\n'
+             '<eval "[2000]=true">\n<endif>\n<jump 00_init,*a,"[2001]==0">', 2,
+             _loop("00_init.txt:20", "<jump>", "00_init.txt line 12", changed=False)),
             ("<gosub 00_init,*top>", 2, "00_init.txt:11:1: warning: gosub does nothing, whatever it names: a label is "
              "run by <call file,label>, which comes back at the label's <return>"),
             # A label cut short by a space, at the jump that names it.
@@ -1040,6 +1047,10 @@ class AuthorCheckTest(unittest.TestCase):
                                     '*c\n<label>\n<if "[2001]==1">\n<returnmenu>\n<endif>\n<eval "[2001]=1">\n'
                                     '<jump 00_init,*c>\n*d\n<label>\n<text TEXT_400>\n<return>\n'
                                     '*e\n<label>\n<eval "[2002]=rand(0,1)">\n<jump 00_init,*e,"[2002]==0">\n'
+                                    '*f\n<label>\n<if "[2003]==1">\n<eval "[2003]=2">\n<jump_endif>\n<else>\n'
+                                    '<eval "[2003]=1">\n<endif>\n<jump 00_init,*f,"[2003]==1">\n'
+                                    '*g\n<label>\n<if "[01]==0">\n<returnmenu>\n<endif>\n<clearvar>\n'
+                                    '<jump 00_init,*g>\n'
                                     "<returnmenu>\n"), (0, []))
         # Keys every language has, a choice to a label that exists, named
         # arguments, a picture's skipped positions, conditions read from the
