@@ -861,14 +861,18 @@ def _loop_message(story, run, part, leaves, told):
     told.add((name, i))
     tags = story.tags[name]
     what = "the end of %s, which returns as <return> does," % name if i >= len(tags) else "<%s>" % tags[i][1]
+    label = next((label for label in story.labels[to[0]] if story.entry(b"", label, to[0]) == to), None)
+    where = ("%s in %s (line %s)" % (label.decode("cp932", "replace"), to[0],
+                                     story.where[to[0]].at(story.labels[to[0]][label]).split(":")[1])
+             if label else "%s line %s" % (to[0], story.line(to)))
     why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
            "the story never goes on)" if not leaves else
            "and nothing changed for good (no statement but one that stores a constant, no rand()), so no "
            "condition of it ever leaves: the engine ends the script here")
-    return [(name, tags[i][0] if i < len(tags) else None, "%s goes to %s line %s, and the story comes back here "
+    return [(name, tags[i][0] if i < len(tags) else None, "%s goes to %s, and the story comes back here "
              "again and again with no tag between that waits or reads the player's input or the clock %s: put a "
              "wait in the loop, or a condition that leaves it and a statement that changes what it reads" % (
-                 what, to[0], story.line(to), why))]
+                 what, where, why))]
 
 
 def script_arc_bytes(folder, warn=_default_warn):

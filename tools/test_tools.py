@@ -865,18 +865,19 @@ class AuthorCheckTest(unittest.TestCase):
             # Loops of tags that never wait, which the engine ends: one with
             # no way out, one whose condition reads nothing it changes, one
             # that stores constants alone.
-            ("*a\n<label>\n<jump 00_init,*a>", 2, _loop("00_init.txt:13", "<jump>", "00_init.txt line 12")),
+            ("*a\n<label>\n<jump 00_init,*a>", 2,
+             _loop("00_init.txt:13", "<jump>", "*a in 00_init.txt (line 11)")),
             ('*a\n<label>\n<text TEXT_400>\n<if "[2001]==0">\n<jump 00_init,*a>\n<endif>', 2,
-             _loop("00_init.txt:15", "<jump>", "00_init.txt line 12", changed=False)),
+             _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             ('*a\n<label>\n<eval "[2000]=1&[2001]=false">\n<jump 00_init,*a,"[2002]==0">', 2,
-             _loop("00_init.txt:14", "<jump>", "00_init.txt line 12", changed=False)),
+             _loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             # A condition that reads what the loop stores, as it holds once
             # stored, and a loop that stores two values by turns.
             ('*a\n<label>\n<eval "[2000]=1">\n<if "[2000]==1">\n<jump 00_init,*a>\n<endif>', 2,
-             _loop("00_init.txt:15", "<jump>", "00_init.txt line 12")),
+             _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)")),
             ('*a\n<label>\n<if "[2000]==1">\n<eval "[2000]=2">\n<jump_endif>\n<else>\n<clearvar>\n'
              '<eval "[2000]=true">\n<endif>\n<jump 00_init,*a,"[2001]==0">', 2,
-             _loop("00_init.txt:20", "<jump>", "00_init.txt line 12", changed=False)),
+             _loop("00_init.txt:20", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             ("<gosub 00_init,*top>", 2, "00_init.txt:11:1: warning: gosub does nothing, whatever it names: a label is "
              "run by <call file,label>, which comes back at the label's <return>"),
             # A label cut short by a space, at the jump that names it.
@@ -947,7 +948,7 @@ class AuthorCheckTest(unittest.TestCase):
                 "the label *all, and call reads done now as an argument it passes over; write the label without "
                 "spaces",
                 # It calls its own label for ever: the engine ends that too.
-                _loop("00_init.txt:13", "<call>", "00_init.txt line 12"),
+                _loop("00_init.txt:13", "<call>", "*all in 00_init.txt (line 11)"),
                 "00_init.txt:13:1: warning: call reads 2 arguments, 4 are given: <call file,label>")),
             ("<menuadd 0,SELECT_40,,*all done now>\n<menustart 0>\n*all done now\n<label>", 2, (
                 "00_init.txt:11:1: warning: menuadd names label *all done now, but a label ends at a space: line 13 "
@@ -1160,10 +1161,10 @@ class AuthorCheckTest(unittest.TestCase):
         # file's <label> keeps the return behind it.
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<jump scene1,*s>\n", {
             "scene1.txt": "*s\n<label>\n<name NAME_40>\n<jump 00_init,*a>\n"}),
-            (2, [_loop("00_init.txt:13", "<jump>", "scene1.txt line 2")]))
+            (2, [_loop("00_init.txt:13", "<jump>", "*s in scene1.txt (line 1)")]))
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<name NAME_40>\n<return>\n"}),
-            (2, [_loop("00_init.txt:14", "<jump>", "00_init.txt line 12")]))
+            (2, [_loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)")]))
         # A wait in the called file, or a way out of it, and it is none.
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<ws>\n<return>\n"}), (0, []))
