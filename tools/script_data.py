@@ -664,7 +664,7 @@ class _Run:
     00_init.txt's top, a file it never reaches at its own top, and a label
     it never reaches at that label."""
 
-    LIMIT = 200000  # states followed at most; a story of more is left unchecked beyond them
+    LIMIT = 50000  # states followed at most (about a second); a story of more is not checked beyond them
 
     def __init__(self, story):
         self.story = story
