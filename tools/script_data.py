@@ -33,7 +33,13 @@ and a call that makes its file's return come back behind it for ever (a
 return goes back behind the newest call into its file): a call of its own
 file with no label, and a call of a label of its own file whose part comes
 back when the file then reaches a return or its end (_Story follows the
-story through ifs, jumps, choices and calls to find both).
+story through ifs, jumps, choices and calls to find both), and each place the
+story can come back to through plain tags alone (PLAIN: none that waits or
+reads the player's input or the clock) in a loop with no condition that
+leaves it, or in which nothing changes for good (no statement but one that
+stores a constant, no rand()), so that its conditions never leave it: the
+engine's loop watch ends the script there (_Run follows the story with the
+returns the engine keeps).
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
@@ -61,6 +67,8 @@ LABEL_LIMIT = 63
 MEMBER_NAME_LIMIT = 47
 MEMBER_COUNT_LIMIT = 4096
 INFO_NAME = "00_info.bin"
+INIT_NAME = "00_init.txt"  # where the story starts
+GAME_VARIABLES = 24  # [00] to [23], which clearvar sets to 0
 INFO_RECORD = 136
 
 COMMANDS = {
@@ -76,6 +84,20 @@ COMMANDS = {
     "else": 122, "endif": 123, "jump_endif": 124, "trophy": 130, "returnmenu": 131,
     "wait": 132, "input": 133, "click": 134, "cancelskipping": 135, "autosaverange": 136,
     "debug": 149,
+}
+
+# The commands that never wait and choose the story's way by the variables,
+# the labels passed, the return pending and rand() draws alone (and those
+# that do nothing): the engine's loop watch lets them through, and a loop of
+# them alone is one it may end. Every other command counts as a wait.
+# COMMANDS and PLAIN are checked against tests/data/commands.txt, which the
+# engine's own table is checked against too.
+PLAIN = {
+    "analyze_00", "name", "text", "font", "windowex", "setautowin", "voice_wait", "voice_stop", "textspeed",
+    "winframe", "cm", "layopt", "position", "trans", "backlay", "move", "stopmove", "stopquake", "staffroll_set",
+    "staffroll_start", "staffroll_end", "effect", "gradater", "stopse", "soundstopall", "label", "call", "return",
+    "eval", "jump", "gosub", "menuadd", "clearvar", "if", "elseif", "else", "endif", "jump_endif", "trophy", "input",
+    "cancelskipping", "autosaverange",
 }
 
 _INDICES = set(COMMANDS.values())
@@ -626,6 +648,233 @@ def _own_label_call(story, name, index, label):
                 shown, name, shown, what, _NO_STACK, shown))
 
 
+def _plain(command):
+    """Whether the engine's loop watch lets a command through (a name the
+    table lacks runs nothing, as a free entry does)."""
+    return command in PLAIN or command not in COMMANDS
+
+
+class _Run:
+    """The story as the engine runs it, with what its loop watch compares:
+    a state is (place, the call's return pending, {file: where its return
+    goes}). A call keeps the place behind it pending; a <label> records the
+    pending return for its file; a return or a file's end goes where its
+    file's newest record says and clears the pending one (with none, the
+    story ends there); a jump or a choice keeps them. The story starts at
+    00_init.txt's top, a file it never reaches at its own top, and a label
+    it never reaches at that label."""
+
+    LIMIT = 50000  # states followed at most (about a second); a story of more is not checked beyond them
+
+    def __init__(self, story):
+        self.story = story
+        self.next = {}
+        roots = [((INIT_NAME, 0), None, ())] if INIT_NAME in story.tags else []
+        self._follow(roots)
+        reached = {state[0][0] for state in self.next}
+        self._follow([((name, 0), None, ()) for name in story.members if name not in reached])
+        reached = {state[0] for state in self.next}
+        labels = [story.entry(b"", label, name) for name in story.members for label in story.labels[name]]
+        self._follow([(place, None, ()) for place in labels if place and place not in reached])
+
+    def _follow(self, todo):
+        while todo and len(self.next) < self.LIMIT:
+            state = todo.pop()
+            if state in self.next:
+                continue
+            self.next[state] = self._steps(state)
+            todo += self.next[state]
+
+    def _steps(self, state):
+        place, pending, records = state
+        name, i = place
+        story = self.story
+        if story.returns(place):
+            back = dict(records).get(name)
+            return [(back, None, records)] if back else []
+        _, command, words = story.tags[name][i]
+        if command == "call":
+            target = story.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
+            return [(target, (name, i + 1), records)] if target else []
+        if command == "label" and pending:
+            records = tuple(sorted(dict(records, **{name: pending}).items()))
+        steps = story.steps(place)
+        at = {"if": 0, "elseif": 0, "jump": 2}.get(command)
+        if at is not None and at < len(words) and unquoted(words[at]) and len(steps) == 2:
+            # A condition that always holds, or never, goes one way.
+            import script_check  # the checker reads conditions as the engine does
+            verdict = script_check.condition_verdict(words[at])
+            if verdict is not None:
+                steps = [steps[0 if verdict == (command == "jump") else 1]]
+        return [(p, pending, records) for p in steps]
+
+    def plain(self, state):
+        name, i = state[0]
+        return i >= len(self.story.tags[name]) or _plain(self.story.tags[name][i][1])
+
+    def loops(self):
+        """The loops of plain tags alone: each a set of states that can come
+        back to each other with no other tag between."""
+        return _cycles([v for v in self.next if self.plain(v)],
+                       lambda v: [w for w in self.next[v] if w in self.next and self.plain(w)])
+
+
+def _cycles(nodes, succ):
+    """The sets of nodes that can each come back to the others by succ
+    (Tarjan's search), those with at least one way round."""
+    index, low, stack, on, out = {}, {}, [], set(), []
+    for root in nodes:
+        if root in index:
+            continue
+        work = [(root, iter(succ(root)))]
+        index[root] = low[root] = len(index)
+        stack.append(root)
+        on.add(root)
+        while work:
+            v, it = work[-1]
+            w = next(it, None)
+            if w is not None:
+                if w not in index:
+                    index[w] = low[w] = len(index)
+                    stack.append(w)
+                    on.add(w)
+                    work.append((w, iter(succ(w))))
+                elif w in on:
+                    low[v] = min(low[v], index[w])
+                continue
+            work.pop()
+            if work:
+                low[work[-1][0]] = min(low[work[-1][0]], low[v])
+            if low[v] == index[v]:
+                part = set()
+                while True:
+                    w = stack.pop()
+                    on.discard(w)
+                    part.add(w)
+                    if w == v:
+                        break
+                if len(part) > 1 or v in succ(v):
+                    out.append(part)
+    return out
+
+
+def _changes(command, words):
+    """(whether a tag can change what the loop watch compares, {variable:
+    the constant it leaves there}). An eval statement other than one that
+    stores a constant (=N, =true, =false) counts as a change, rand() too;
+    clearvar stores 0 in every variable of the game ([00] to [23])."""
+    import script_check  # the checker reads statements as the engine does
+    if command == "clearvar":
+        return False, {var: 0 for var in range(GAME_VARIABLES)}
+    if command != "eval" or not words:
+        return False, {}
+    for statement in script_check.statement_list(words[0])[0]:
+        target, op, expr = script_check._split_statement(statement)
+        if statement and (op != b"=" or not re.fullmatch(rb"[+-]?[0-9]+|true|false", expr)):
+            return True, {}
+    stored = script_check.statements_run(words[0], {})
+    return False, {var: value for var, value in stored.items() if var is not None}
+
+
+def _reads(command, words):
+    """The variables a condition tag reads ("R18" for the archive)."""
+    import script_check
+    at = {"if": 0, "elseif": 0, "jump": 2}.get(command)
+    if at is None or at >= len(words) or not unquoted(words[at]):
+        return set()
+    parts, _, _ = script_check.condition_parts(words[at])
+    return set().union(*(script_check._inputs(part) for part in parts))
+
+
+def _plain_loops(story, known):
+    """The messages for each place the story comes back to through plain
+    tags alone, in a loop that the engine's loop watch ends (_ended).
+    known: places behind own-file calls already warned of, whose loops are
+    not told again. [(name, offset, message)]"""
+    run, out, told = _Run(story), [], set()
+    for whole in run.loops():
+        if {state[0] for state in whole} & known:
+            continue
+        for part, leaves in _ended(story, run, whole):
+            out += _loop_message(story, run, part, leaves, told)
+    return out
+
+
+def _ended(story, run, part):
+    """The loops within a loop of plain tags that the engine ends: [(states,
+    whether a condition can leave)]. One with no way out is; else one where
+    nothing changes but by statements that store a constant: the loop then
+    takes the same few values again and again, followed here with them
+    where its conditions read them."""
+    def leaves(states, succ):
+        return any(w not in states for v in states for w in succ(v))
+    if not leaves(part, lambda v: run.next[v]):
+        return [(part, False)]
+    sets, reads = set(), set()
+    for name, i in {state[0] for state in part}:
+        if i < len(story.tags[name]):
+            _, command, words = story.tags[name][i]
+            change, stored = _changes(command, words)
+            if change:
+                return []
+            sets |= set(stored)
+            reads |= _reads(command, words)
+    shared = sorted(sets & reads)
+    if not shared:
+        return [(part, True)]
+    import script_check
+
+    def succ(node):
+        # The story with the constants the loop stores where conditions read
+        # them (None: not stored yet on this way).
+        v, held = node
+        steps = [w for w in run.next[v]]
+        name, i = v[0]
+        if i < len(story.tags[name]):
+            _, command, words = story.tags[name][i]
+            stored = _changes(command, words)[1]
+            held = tuple(stored.get(var, was) for var, was in zip(shared, held))
+            read = _reads(command, words)
+            known = {var: was for var, was in zip(shared, held) if was is not None}
+            if len(steps) == 2 and read and read <= set(known):
+                holds = script_check.condition_value(words[{"if": 0, "elseif": 0, "jump": 2}[command]], known)
+                steps = [steps[0 if holds == (command == "jump") else 1]]
+        return [(w, held) for w in steps]
+
+    out = []
+    for inner in _cycles([(v, (None,) * len(shared)) for v in part], lambda n: [m for m in succ(n) if m[0] in part]):
+        out.append(({node[0] for node in inner}, any(m not in inner for n in inner for m in succ(n))))
+    return out
+
+
+def _loop_message(story, run, part, leaves, told):
+    """[(name, offset, message)] of a loop the engine ends, told at a jump
+    that goes back, else at a return or a call; nothing when that place was
+    told already."""
+    rank = {"jump": 0, "call": 2}
+    backs = sorted((rank.get(story.tags[v[0][0]][v[0][1]][1] if v[0][1] < len(story.tags[v[0][0]]) else "", 1),
+                    v[0], w[0]) for v in part for w in run.next[v]
+                   if w in part and (w[0][0] != v[0][0] or w[0][1] <= v[0][1]))
+    _, (name, i), to = backs[0]
+    if (name, i) in told:
+        return []
+    told.add((name, i))
+    tags = story.tags[name]
+    what = "the end of %s, which returns as <return> does," % name if i >= len(tags) else "<%s>" % tags[i][1]
+    label = next((label for label in story.labels[to[0]] if story.entry(b"", label, to[0]) == to), None)
+    where = ("%s in %s (line %s)" % (label.decode("cp932", "replace"), to[0],
+                                     story.where[to[0]].at(story.labels[to[0]][label]).split(":")[1])
+             if label else "%s line %s" % (to[0], story.line(to)))
+    why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
+           "the story never goes on)" if not leaves else
+           "and nothing changed for good (no statement but one that stores a constant, no rand()), so no "
+           "condition of it ever leaves: the engine ends the script here")
+    return [(name, tags[i][0] if i < len(tags) else None, "%s goes to %s, and the story comes back here "
+             "again and again with no tag between that waits or reads the player's input or the clock %s: put a "
+             "wait in the loop, or a condition that leaves it and a statement that changes what it reads" % (
+                 what, where, why))]
+
+
 def script_arc_bytes(folder, warn=_default_warn):
     """The container of every *.txt of folder plus its 00_info.bin."""
     names = sorted(os.listdir(folder))
@@ -653,6 +902,7 @@ def script_arc_bytes(folder, warn=_default_warn):
     labels = {name: {label for label, _ in _labels(name, data)} for name, data in members}
     cut = {name: _cut_labels(data, tagged[name][1]) for name, data in members}
     story = _Story(tagged, {name: dict(_labels(name, data)) for name, data in members})
+    known = set()
     for name, (tags, where) in tagged.items():
         for index, (offset, tag, words) in enumerate(tags):
             command = _name_of(tag)
@@ -673,6 +923,10 @@ def script_arc_bytes(folder, warn=_default_warn):
                 problem = _own_label_call(story, name, index, unquoted(label)) if unquoted(label) else _self_call(name)
                 if problem:
                     warn("%s: %s" % (where.at(offset), problem))
+                    known.add((name, index + 1))
+    for name, offset, problem in _plain_loops(story, known):
+        where = tagged[name][1]
+        warn("%s: %s" % (where.at(1 << 40 if offset is None else offset), problem))
     return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))
 
 

@@ -340,18 +340,21 @@ class FrontEndTest(unittest.TestCase):
             self.assertTrue(text[offset:].startswith(label + b"\r\n<label"), label)
 
 
-# The interpreter's command table: index and name of each command.
-COMMANDS = {
-    9: "analyze_00", 10: "name", 11: "text", 12: "keywait", 13: "voice", 14: "font", 15: "windowex",
-    16: "setautowin", 17: "voice_wait", 18: "voice_stop", 19: "textspeed", 20: "lw", 21: "winframe", 22: "cm",
-    23: "layopt", 24: "position", 30: "trans", 31: "wt", 32: "backlay", 33: "image", 34: "freeimage", 35: "move",
-    36: "stopmove", 37: "wm", 40: "quake", 41: "stopquake", 42: "wq", 43: "staffroll_set", 44: "staffroll_start",
-    45: "staffroll_wait", 46: "staffroll_end", 50: "effect", 51: "gradater", 100: "openvideo", 101: "playbgm",
-    102: "stopbgm", 103: "playse", 104: "stopse", 105: "ws", 106: "soundstopall", 110: "label", 111: "call",
-    112: "return", 113: "eval", 114: "jump", 115: "gosub", 116: "menustart", 117: "menuadd", 118: "clearvar",
-    120: "if", 121: "elseif", 122: "else", 123: "endif", 124: "jump_endif", 130: "trophy", 131: "returnmenu",
-    132: "wait", 133: "input", 134: "click", 135: "cancelskipping", 136: "autosaverange", 149: "debug",
-}
+# The interpreter's command table, as the engine's syntax test reads it too:
+# {index: name} and the names of the plain commands.
+def _command_table():
+    names, plain = {}, set()
+    with open(os.path.join(ROOT, "tests", "data", "commands.txt"), encoding="ascii") as f:
+        for line in f.read().splitlines():
+            if line and not line.startswith("#"):
+                index, name, kind = line.split("\t")
+                names[int(index)] = name
+                if kind == "plain":
+                    plain.add(name)
+    return names, plain
+
+
+COMMANDS, PLAIN = _command_table()
 
 
 def tag_names(text):
@@ -369,6 +372,7 @@ def tag_names(text):
 class SampleScenarioTest(unittest.TestCase):
     def test_every_command_has_a_tag_in_the_sample(self):
         self.assertEqual(COMMANDS, {v: k for k, v in script_data.COMMANDS.items()})
+        self.assertEqual(PLAIN, script_data.PLAIN)
         root = ROOT
         folder = os.path.join(root, "sample", "base", "script", "script.arc")
         with tempfile.TemporaryDirectory() as tmp:
@@ -741,6 +745,17 @@ def write_game(root, scenario):
 
 VARIABLES = ("a variable is written in brackets with a number that begins with 0, 1 or 2: [00] to [23] or "
              "[2000] to [2023]")
+def _loop(where, what, to, changed=None):
+    """The warning of a loop of plain tags the engine ends (changed=None: one
+    with no way out)."""
+    why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
+           "the story never goes on)" if changed is None else "and nothing changed for good (no statement but one "
+           "that stores a constant, no rand()), so no condition of it ever leaves: the engine ends the script here")
+    return ("%s:1: warning: %s goes to %s, and the story comes back here again and again with no tag between that "
+            "waits or reads the player's input or the clock %s: put a wait in the loop, or a condition that leaves it "
+            "and a statement that changes what it reads" % (where, what, to, why))
+
+
 CLEAN_SCENARIO = ("*top\n<label>\n<playbgm hall,true,80>\n<image base,back,bg_hall>\n<trans crossfade,500>\n"
                   "<wt>\n<text TEXT_400>\n<text \"Wind, rain.\">\n<keywait 400>\n<returnmenu>\n")
 
@@ -847,6 +862,22 @@ class AuthorCheckTest(unittest.TestCase):
             ("<call 00_init>", 2, "00_init.txt:11:1: warning: call runs its own file 00_init.txt from the top again, "
              "and a return goes back behind the newest call into its file, so the scene comes back to this call for "
              "ever: repeat a part with a label and <jump 00_init,*label,\"condition\"> back to it"),
+            # Loops of tags that never wait, which the engine ends: one with
+            # no way out, one whose condition reads nothing it changes, one
+            # that stores constants alone.
+            ("*a\n<label>\n<jump 00_init,*a>", 2,
+             _loop("00_init.txt:13", "<jump>", "*a in 00_init.txt (line 11)")),
+            ('*a\n<label>\n<text TEXT_400>\n<if "[2001]==0">\n<jump 00_init,*a>\n<endif>', 2,
+             _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
+            ('*a\n<label>\n<eval "[2000]=1&[2001]=false">\n<jump 00_init,*a,"[2002]==0">', 2,
+             _loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
+            # A condition that reads what the loop stores, as it holds once
+            # stored, and a loop that stores two values by turns.
+            ('*a\n<label>\n<eval "[2000]=1">\n<if "[2000]==1">\n<jump 00_init,*a>\n<endif>', 2,
+             _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)")),
+            ('*a\n<label>\n<if "[2000]==1">\n<eval "[2000]=2">\n<jump_endif>\n<else>\n<clearvar>\n'
+             '<eval "[2000]=true">\n<endif>\n<jump 00_init,*a,"[2001]==0">', 2,
+             _loop("00_init.txt:20", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             ("<gosub 00_init,*top>", 2, "00_init.txt:11:1: warning: gosub does nothing, whatever it names: a label is "
              "run by <call file,label>, which comes back at the label's <return>"),
             # A label cut short by a space, at the jump that names it.
@@ -915,7 +946,10 @@ class AuthorCheckTest(unittest.TestCase):
                 "*all, and a tag naming the whole line reads done now as further arguments",
                 "00_init.txt:13:1: warning: call names label *all done now, but a label ends at a space: line 11 makes "
                 "the label *all, and call reads done now as an argument it passes over; write the label without "
-                "spaces", "00_init.txt:13:1: warning: call reads 2 arguments, 4 are given: <call file,label>")),
+                "spaces",
+                # It calls its own label for ever: the engine ends that too.
+                _loop("00_init.txt:13", "<call>", "*all in 00_init.txt (line 11)"),
+                "00_init.txt:13:1: warning: call reads 2 arguments, 4 are given: <call file,label>")),
             ("<menuadd 0,SELECT_40,,*all done now>\n<menustart 0>\n*all done now\n<label>", 2, (
                 "00_init.txt:11:1: warning: menuadd names label *all done now, but a label ends at a space: line 13 "
                 "makes the label *all, and menuadd reads done now as its statements; write the label without spaces",
@@ -1006,6 +1040,19 @@ class AuthorCheckTest(unittest.TestCase):
         for line, code, message in cases:
             expected = list(message) if isinstance(message, tuple) else [message]
             self.assertEqual(self.check(CLEAN_SCENARIO + line + "\n"), (code, expected), line)
+        # Loops that wait, count to a condition that leaves them, store what
+        # a condition that leaves them reads, or end at a return with no
+        # call pending are no loops the engine ends.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<wait time:1000>\n<jump 00_init,*a>\n"
+                                    '*b\n<label>\n<eval "[2000]+=2">\n<jump 00_init,*b,"[2000]<9">\n'
+                                    '*c\n<label>\n<if "[2001]==1">\n<returnmenu>\n<endif>\n<eval "[2001]=1">\n'
+                                    '<jump 00_init,*c>\n*d\n<label>\n<text TEXT_400>\n<return>\n'
+                                    '*e\n<label>\n<eval "[2002]=rand(0,1)">\n<jump 00_init,*e,"[2002]==0">\n'
+                                    '*f\n<label>\n<if "[2003]==1">\n<eval "[2003]=2">\n<jump_endif>\n<else>\n'
+                                    '<eval "[2003]=1">\n<endif>\n<jump 00_init,*f,"[2003]==1">\n'
+                                    '*g\n<label>\n<if "[01]==0">\n<returnmenu>\n<endif>\n<clearvar>\n'
+                                    '<jump 00_init,*g>\n'
+                                    "<returnmenu>\n"), (0, []))
         # Keys every language has, a choice to a label that exists, named
         # arguments, a picture's skipped positions, conditions read from the
         # R18 archive or a sum of variables and a call to a label of its own
@@ -1110,6 +1157,17 @@ class AuthorCheckTest(unittest.TestCase):
             "scene1.txt:5:1: warning: call runs its own file scene1.txt from the top again, and a return goes back "
             "behind the newest call into its file, so the scene comes back to this call for ever: repeat a part with "
             "a label and <jump scene1,*label,\"condition\"> back to it"]))
+        # A loop of plain tags through two files, by jumps or by a call whose
+        # file's <label> keeps the return behind it.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<jump scene1,*s>\n", {
+            "scene1.txt": "*s\n<label>\n<name NAME_40>\n<jump 00_init,*a>\n"}),
+            (2, [_loop("00_init.txt:13", "<jump>", "*s in scene1.txt (line 1)")]))
+        self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
+            "scene1.txt": "*s\n<label>\n<name NAME_40>\n<return>\n"}),
+            (2, [_loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)")]))
+        # A wait in the called file, or a way out of it, and it is none.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
+            "scene1.txt": "*s\n<label>\n<ws>\n<return>\n"}), (0, []))
         self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
                          (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),

@@ -8,13 +8,15 @@
 // Then scene1.txt, which the opening calls, calls a label of its own file:
 // that label's return comes back behind the call, and scene1's own return
 // comes back there again and again with nothing shown. One line tells it,
-// the story ends, and the title comes back.
+// the story ends, and the title comes back. The author's check warns of
+// that loop, and of no other.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -105,6 +107,8 @@ constexpr char kScene3[] = R"(; Called by 00_init.txt: the page is held until a 
 <return>
 )";
 
+std::string g_checked;  // what tools/script_check.py printed of the edited scenarios
+
 // In the run's folder: the sample's scenarios with the opening edited and
 // scene1.txt added, packed (`pack.py script`, which checks nothing) into a
 // patch archive that takes the place of the sample's and keeps its files.
@@ -121,6 +125,20 @@ void EditedScenarios() {
     ASSERT_EQ(std::system((pack + "script edited/script.arc edited/root/script/script.arc").c_str()), 0);
     fs::remove("data/data_p00.pcarc");
     ASSERT_EQ(std::system((pack + "pcarc data/data_p00.pcarc edited/root --version 0101").c_str()), 0);
+    // The author's check of the same scenarios, before they are played.
+    const std::string check = "python3 " VN_SOURCE_DIR "/tools/script_check.py edited/script.arc 2> edited/check.txt";
+    ASSERT_NE(std::system(check.c_str()), -1);
+    std::ifstream in("edited/check.txt");
+    g_checked.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The places (file:line) of the lines that match `re` (its first group).
+std::vector<std::string> Places(const std::string& text, const std::regex& re) {
+    std::vector<std::string> out;
+    std::istringstream lines(text);
+    for (std::string l; std::getline(lines, l);)
+        if (std::smatch m; std::regex_search(l, m, re)) out.push_back(m[1]);
+    return out;
 }
 
 int Count(const std::string& text, const std::string& part) {
@@ -199,6 +217,11 @@ TEST(ScriptLoopProgram, RangeConditionsOwnLabelCallsAndAHeldPageUnderSkipPlayAnd
               1)
         << err;
     EXPECT_EQ(Count(err, "vn: script"), 1) << err;
+    // Every loop the engine ends, the author's check warned of first, and
+    // of no other: the held page waits and plays on.
+    const std::vector<std::string> ended_at = Places(err, std::regex(R"(^vn: script (\S+:\d+): .* comes back here)"));
+    EXPECT_EQ(ended_at, std::vector<std::string>{"scene1.txt:7"}) << err;
+    EXPECT_EQ(Places(g_checked, std::regex(R"(([\w.]+\.txt:\d+):\d+: warning: .*comes back)")), ended_at) << g_checked;
     EXPECT_TRUE(heldWhileSkipping);
     EXPECT_GE(Count(err, "script scene3.txt:4 wait(132) time:1000"), 1000);
     EXPECT_EQ(Count(err, "script scene3.txt:8 click(134) 1"), 1);
