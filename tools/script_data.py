@@ -792,6 +792,11 @@ def _plain_loops(story, known):
     known: places behind own-file calls already warned of, whose loops are
     not told again. [(name, offset, message)]"""
     run, out, told = _Run(story), [], set()
+    if len(run.next) >= run.LIMIT:
+        # Said, not passed over: loops past the states followed are not known.
+        out.append((INIT_NAME if INIT_NAME in story.tags else next(iter(story.members), b"?"), 0,
+                    "the search for loops the engine ends stopped after %d places of the story; "
+                    "loops beyond them are not checked" % run.LIMIT))
     for whole in run.loops():
         if {state[0] for state in whole} & known:
             continue

@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import unittest.mock
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -588,6 +589,12 @@ class ScriptDataTest(unittest.TestCase):
             self.assertEqual(len(warnings), 2, warnings)
             self.assertIn("names gone.txt", warnings[0])
             self.assertIn("names label *nope", warnings[1])
+            # A story larger than the loop search follows is said to be, not passed as clean.
+            with unittest.mock.patch.object(script_data._Run, "LIMIT", 3):
+                warnings = []
+                script_data.script_arc_bytes(root, warnings.append)
+            self.assertIn("00_init.txt:1:1: the search for loops the engine ends stopped after 3 places of "
+                          "the story; loops beyond them are not checked", "\n".join(warnings))
             out = os.path.join(tmp, "s.arc")
             with contextlib.redirect_stderr(io.StringIO()):
                 self.assertEqual(pack.main(["script", root, out, "--check"]), 1)
