@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "shared_table.h"
+
 namespace {
 
 // What the interpreter makes of the first tag of a text of `size` bytes
@@ -93,26 +95,6 @@ TEST(ScriptSyntax, TagsCutIntoNameAndArguments) {
     }
 }
 
-// A field of tests/data/tag_cuts.txt with its escapes undone.
-std::string Unescape(const std::string& field) {
-    if (field == "\\e") return "";
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] != '\\' || i + 1 >= field.size()) {
-            out += field[i];
-            continue;
-        }
-        const char k = field[++i];
-        if (k == 'x' && i + 2 < field.size()) {
-            out += char(std::stoi(field.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += k == 'r' ? '\r' : k == 'n' ? '\n' : k == 't' ? '\t' : k;
-        }
-    }
-    return out;
-}
-
 // The author's tools cut the same table with their own cutter
 // (tools/test_tools.py), so both read every tag alike.
 TEST(ScriptSyntax, TagsCutAsTheSharedTableSays) {
@@ -122,13 +104,8 @@ TEST(ScriptSyntax, TagsCutAsTheSharedTableSays) {
     int32_t rows = 0;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> fields;
-        for (size_t from = 0;;) {
-            const size_t tab = line.find('\t', from);
-            fields.push_back(Unescape(line.substr(from, tab - from)));
-            if (tab == std::string::npos) break;
-            from = tab + 1;
-        }
+        std::vector<std::string> fields = SharedTableFields(line);
+        for (std::string& f : fields) f = SharedTableUnescaped(f);
         ASSERT_GE(fields.size(), 2u) << line;
         const Cut c = CutFirst(fields[0]);
         const bool closed = fields[1] != "-";
@@ -234,12 +211,12 @@ TEST(ScriptSyntax, TheCommandTable) {
     int32_t rows = 0, named = 0;
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
-        const size_t a = line.find('\t'), b = line.find('\t', a + 1);
-        ASSERT_NE(b, std::string::npos) << line;
-        const int32_t i = std::stoi(line.substr(0, a));
+        const std::vector<std::string> f = SharedTableFields(line);
+        ASSERT_EQ(f.size(), 3u) << line;
+        const int32_t i = std::stoi(f[0]);
         ASSERT_TRUE(i >= 0 && i < kScriptCommands) << line;
-        EXPECT_EQ(std::string(t[i].name), line.substr(a + 1, b - a - 1)) << line;
-        EXPECT_EQ(t[i].plain, line.substr(b + 1) == "plain") << line;
+        EXPECT_EQ(std::string(t[i].name), f[1]) << line;
+        EXPECT_EQ(t[i].plain, f[2] == "plain") << line;
         ++rows;
     }
     for (int32_t i = 0; i < kScriptCommands; ++i) named += t[i].name[0] != '0';

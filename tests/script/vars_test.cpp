@@ -11,6 +11,7 @@
 
 #include "engine/files/archive.h"
 #include "flow_env.h"
+#include "shared_table.h"
 
 namespace {
 
@@ -196,26 +197,6 @@ constexpr char kBlocks[] =
     "<endif>\n"
     "<text after>\n";
 
-// A field of tests/data/condition_cases.txt with its escapes undone.
-std::string Unescaped(const std::string& field) {
-    if (field == "\\e") return "";
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] != '\\' || i + 1 >= field.size()) {
-            out += field[i];
-            continue;
-        }
-        const char k = field[++i];
-        if (k == 'x' && i + 2 < field.size()) {
-            out += char(std::stoi(field.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += k == 'r' ? '\r' : k == 'n' ? '\n' : k == 't' ? '\t' : k;
-        }
-    }
-    return out;
-}
-
 int8_t* Variable(int n) { return n >= 2000 ? &G(n - 2000) : &S(n); }
 
 // Sets every variable to 0, then the "n=value,..." pairs of a field.
@@ -252,14 +233,8 @@ TEST_F(Vars, TheAuthorsCheckerReadsAlike) {
     int conditions = 0, statements = 0, numbers = 0;
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> f;
-        for (size_t from = 0;;) {
-            const size_t tab = line.find('\t', from);
-            f.push_back(line.substr(from, tab - from));
-            if (tab == std::string::npos) break;
-            from = tab + 1;
-        }
-        const std::string text = Unescaped(f.at(1));
+        const std::vector<std::string> f = SharedTableFields(line);
+        const std::string text = SharedTableUnescaped(f.at(1));
         // As the if and jump handlers take their argument: one pair of
         // enclosing quotes off.
         const std::string word =
