@@ -15,11 +15,15 @@
 
 namespace {
 
+// An entry without a handler runs GSL_CommandEmpty and is plain.
 struct NamedCommand {
+    constexpr NamedCommand(int32_t i, const char* n) : index(i), name(n), handler(GSL_CommandEmpty), plain(true) {}
+    constexpr NamedCommand(int32_t i, const char* n, CommandHandler h, bool p = false)
+        : index(i), name(n), handler(h), plain(p) {}
     int32_t index;
     const char* name;
-    CommandHandler handler = GSL_CommandEmpty;
-    bool plain = false;
+    CommandHandler handler;
+    bool plain;
 };
 
 // A command that never waits, in any play mode, and chooses the script's
@@ -77,7 +81,7 @@ constexpr std::array<CommandEntry, kScriptCommands> MakeTable() {
         for (; c.name[i]; ++i) e.name[i] = c.name[i];
         e.name[i] = 0;
         e.handler = c.handler;
-        e.plain = c.plain || c.handler == GSL_CommandEmpty;
+        e.plain = c.plain;
     }
     return table;
 }
