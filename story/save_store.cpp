@@ -25,6 +25,7 @@
 #include "engine/files/message_table.h"
 #include "platform/plat_vm.h"
 #include "script/game_blocks.h"
+#include "script/saved_position.h"
 #include "story/game_state.h"
 #include "ui/utility_dialog.h"
 
@@ -533,6 +534,44 @@ SaveTaskWork* TaskWork(int32_t task) {
     return r->callback == Lib_UtilitySaveCB ? static_cast<SaveTaskWork*>(w) : nullptr;
 }
 
+// --- The script records -------------------------------------------------------
+//
+// Beside each game slot's data its script record (GSL_SavedScriptsMake) lies
+// in a file of its own, save/data000.scr or save/quick.scr: "VNSR", u32 the
+// record's size, the SHA-1 of the slot's data it was made with, the SHA-1 of
+// the record, the record. It is written when the slot is saved and read only
+// while the slot's digest is the one it names, so a record left by an older
+// save or by a stop between the two writes is never taken for the slot's; a
+// slot without one loads as a save made before records were kept.
+
+constexpr char kRecordMagic[4] = {'V', 'N', 'S', 'R'};
+constexpr uint32_t kRecordHead = 48;
+
+void RecordName(int32_t slot, char* out, uint32_t size) { Lib_SaveFileName(slot, out, size, ".scr"); }
+
+void RecordWrite(int32_t slot, const GameState* state, const uint8_t* digest) {
+    if (g.savingOff.load()) return;
+    char name[64];
+    RecordName(slot, name, sizeof name);
+    const uint8_t* record = nullptr;
+    const uint32_t size = GSL_SavedScriptsMake(*state, &record);
+    if (!size) {
+        Lib_FileRemove(name);
+        return;
+    }
+    auto* file = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kRecordHead + size, 16));
+    if (!file) return;
+    std::memcpy(file, kRecordMagic, 4);
+    std::memcpy(file + 4, &size, 4);
+    std::memcpy(file + 8, digest, 20);
+    Lib_Sha1(record, size, file + 28);
+    std::memcpy(file + kRecordHead, record, size);
+    if (!Lib_FileSave(name, file, kRecordHead + size))
+        std::fprintf(stderr, "vn: %s could not be written; the save loads as one that does not name its script files\n",
+                     name);
+    Lib_MemFree(HEAP_FILE, file);
+}
+
 void SaveSlot(SaveTaskWork* w) {
     const SaveRequest& q = *w->request;
     int32_t slot = int32_t(w->slot);
@@ -570,6 +609,7 @@ void SaveSlot(SaveTaskWork* w) {
     Lib_Sha1(q.data, q.dataSize, g.table + 20 * slot);
     g.tableDirty = true;
     WritePart(slot, 0, q.data, q.dataSize);
+    if (slot != kSaveSystemSlot) RecordWrite(slot, static_cast<const GameState*>(q.data), g.table + 20 * slot);
 }
 
 bool NoticeWaiting() { return g.notice[0] || g.rebuiltNotice || g.offNotice[0]; }
@@ -798,6 +838,25 @@ uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info) {
     return SLOT_VALID;
 }
 
+void Lib_SaveRecordLoad(int32_t slot) {
+    uint8_t* file = nullptr;
+    uint64_t n = 0;
+    if (slot >= 0 && slot < kSaveSlots && slot != kSaveSystemSlot && Lib_SaveSlotCheck(slot, nullptr) == SLOT_VALID) {
+        char name[64];
+        RecordName(slot, name, sizeof name);
+        FileState found;
+        file = ReadFile(name, &n, &found);
+    }
+    uint32_t size = 0;
+    uint8_t sha[20];
+    if (file && n >= kRecordHead) std::memcpy(&size, file + 4, 4);
+    const bool whole = file && n >= kRecordHead && std::memcmp(file, kRecordMagic, 4) == 0 && size == n - kRecordHead &&
+                       std::memcmp(file + 8, g.table + 20 * slot, 20) == 0 &&
+                       (Lib_Sha1(file + kRecordHead, size, sha), std::memcmp(sha, file + 28, 20) == 0);
+    GSL_SavedScriptsLoaded(whole ? file + kRecordHead : nullptr, whole ? size : 0);
+    if (file) Lib_MemFree(HEAP_FILE, file);
+}
+
 const uint8_t* Lib_SaveImageGet() { return g.image; }
 const uint8_t* Lib_SaveDigestGet(int32_t slot) {
     return g.table && slot >= 0 && slot < kSaveSlots ? g.table + 20 * slot : nullptr;
@@ -871,6 +930,8 @@ int32_t Lib_UtilitySaveCB(void* work) {
                 w->nextState = ST_RESULT;
             } else {
                 std::memcpy(w->request->data, Part(slot, 0), SaveDataSize(slot));
+                // A game slot's data goes straight to the story it starts.
+                if (slot < kSaveSystemSlot) Lib_SaveRecordLoad(slot);
             }
             w->state = ST_CLOSE;
             return 0;

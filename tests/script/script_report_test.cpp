@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/input/input.h"
 #include "engine/movie/movie.h"
+#include "script/saved_position.h"
 #include "story/story_window.h"
 #include "script/vars.h"
 #include "tests/script/stage_env.h"
@@ -300,19 +302,28 @@ protected:
             InputButtons.pressed = 0;
         }
         if (!WaitOrEnd() || !GSL_StoryRestoreHistory(-1, nullptr)) return nullptr;
-        return std::make_unique<GameState>(GameStateBlock);
+        auto save = std::make_unique<GameState>(GameStateBlock);
+        const uint8_t* record = nullptr;
+        const uint32_t size = GSL_SavedScriptsMake(*save, &record);
+        records_[save.get()].assign(record, record + size);
+        return save;
     }
+    std::map<const GameState*, std::vector<uint8_t>> records_;  // what each save was made with
     struct Loaded {
         std::string err;
         Names_ texts;
     };
-    Loaded Load(const GameState& save, const Sources& files) {
+    // A load of a save (without the record of its script files: as a save
+    // made before saves kept one).
+    Loaded Load(const GameState& save, const Sources& files, bool recorded = true) {
         Finish();
         Frame();
         Loaded out;
         if (!Scripts(files)) return {"the scripts do not pack", {}};
         GSL_ScriptReportReset();
         GameStateBlock = save;
+        const std::vector<uint8_t>& record = records_[&save];
+        GSL_SavedScriptsLoaded(recorded ? record.data() : nullptr, recorded ? uint32_t(record.size()) : 0);
         executed.clear();
         testing::internal::CaptureStderr();
         Start(save.scriptName, save.startOffset, save.restartOffset);
@@ -362,9 +373,11 @@ TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
         {"scene9.txt", nullptr, told + "\n", on},
         // The caller renumbered and changed: found by its one call of scene1.txt.
         {"00_a.txt", "story.txt", told + "\n", on},
+        // The saved file changed above its label: the label found by name, the
+        // same lines behind it.
         {nullptr, "scene1.txt",
-         "vn: script scene1.txt:2: the save near *scene1 was made with other script files and scene1.txt has changed "
-         "since; it goes on from the saved offset 30, which may not be where it was\n",
+         "vn: script scene1.txt:3: the save at *scene1 was made with other script files; it goes on there, found by "
+         "name\n",
          on},
     };
     for (const Case& c : cases) {
@@ -402,9 +415,10 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     ASSERT_EQ(save->startOffset, 29u);
     const std::string at = "vn: script inner.txt:2: the save at *inner was made with other script files; it goes on "
                            "there, found by name";
-    const std::string near = "vn: script inner.txt:1: the save near *inner was made with other script files and "
-                             "inner.txt has changed since; it goes on from the saved offset 29, which may not be "
-                             "where it was";
+    auto near = [](int line) {
+        return "vn: script inner.txt:" + std::to_string(line) + ": the save at *inner was made with other script "
+               "files and inner.txt has changed between *inner and the saved line; it goes on from *inner\n";
+    };
     const Names_ on = {"inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"};
     const Names_ toMid = {"inner.txt one", "inner.txt two", "mid.txt mid"};
     struct Case {
@@ -434,12 +448,12 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          at + ", but mid.txt returns into 00_init.txt, which has changed and no longer calls it, so the story ends "
               "at that return\n",
          toMid},
-        // The saved file changed: its restored line or its label no longer
-        // stands at its offset.
+        // The saved file changed between its label and the saved line: the
+        // scene again from its label.
         {"a longer line above the saved one", Insert(saved, "inner.txt", "<text one>", "<text one0>\n<wait 0>\n"),
-         near + "\n", {}},
+         near(2), {"inner.txt one0", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
         {"the label below the line above the saved one", Insert(saved, "inner.txt", "<label>", "<text one>\n"),
-         near + "\n", {}},
+         near(1), {"inner.txt one", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -462,9 +476,9 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
 }
 
 // Two chapters of the same shape, both calling s1.txt: a save in s1.txt as
-// called by either, loaded after ch0.txt renumbered them, cannot tell which
-// chapter it returns to, and says so instead of going into the other one.
-TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeIsToldNotGuessed) {
+// called by either, loaded after ch0.txt renumbered them, returns into its
+// own chapter, found by name.
+TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
     for (const char* chapter : {"ch1", "ch2"}) {
         SCOPED_TRACE(chapter);
         const Sources saved = {{"00_init.txt", std::string("<jump ") + chapter + ">\n"},
@@ -482,9 +496,8 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeIsToldNotGuessed) {
         EXPECT_EQ(loaded.texts, (Names_{"s1.txt s1", chapter == std::string("ch1") ? "s3.txt s3" : "s2.txt s2"}));
         loaded = Load(*save, added);
         EXPECT_EQ(loaded.err, "vn: script s1.txt:2: the save at *s1 was made with other script files; it goes on "
-                              "there, found by name, but s1.txt returns into a file that cannot be told apart from "
-                              "another, so the story ends at that return\n");
-        EXPECT_EQ(loaded.texts, Names_{"s1.txt s1"});
+                              "there, found by name\n");
+        EXPECT_EQ(loaded.texts, (Names_{"s1.txt s1", chapter == std::string("ch1") ? "s3.txt s3" : "s2.txt s2"}));
     }
 }
 
