@@ -40,6 +40,7 @@ struct ReplayBuffer {
     int32_t ownerSlot;
     const char* targetText;
     uint32_t targetOffset;
+    bool targetAtLabel;  // the target is the restart label: the run ends behind it
     int32_t cursor;
     int32_t count;
     bool traced;
@@ -134,11 +135,14 @@ bool SilentAtRestart(const ReplayBuffer& b) {
     return at == restart || at + 2 == restart || (at < restart && NextTag(&s, at) == restart);
 }
 
+// The main run has come to the target: the next tag it runs is the target's
+// (a run that went past it by a jump or a branch not taken has not met it),
+// or, for a target at the restart label itself, the label has run.
 bool MainAtTarget(const ReplayBuffer& b) {
     const ScriptState& s = *b.script;
     if (s.text != b.targetText) return false;
-    if (s.nextOffset >= b.targetOffset || s.nextOffset + 2 >= b.targetOffset) return true;
-    return NextTag(&s, s.nextOffset) >= b.targetOffset;
+    if (b.targetAtLabel) return true;
+    return s.nextOffset <= b.targetOffset && NextTag(&s, s.nextOffset) >= b.targetOffset;
 }
 
 void DropSilent() {
@@ -445,6 +449,7 @@ int32_t GSL_ReplayRun(ScriptState* script) {
         g_buf->context.stage = w->context.stage;
         script->status |= SCRIPT_REPLAY_RUN;
         if (script->restartOffset > script->size) script->restartOffset = script->size;
+        g_buf->targetAtLabel = g_buf->targetOffset <= script->restartOffset;
         script->readOffset = script->nextOffset = script->restartOffset;
         SystemKeep();
         PrepareSilent();

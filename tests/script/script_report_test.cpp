@@ -390,6 +390,14 @@ TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
         EXPECT_EQ(loaded.err, c.err);
         EXPECT_EQ(loaded.texts, c.texts);
     }
+    // Made before saves kept the record of their script files: nothing is
+    // proven, even with the same files; the scene goes on from its label and
+    // its return, into a file the save cannot name, ends the story. Told.
+    const Loaded old = Load(*save, saved, false);
+    EXPECT_EQ(old.err, "vn: script scene1.txt:2: the save at *scene1 was made before saves named their script files; "
+                       "it goes on from *scene1, but scene1.txt returns into a file the save does not name, so the "
+                       "story ends at that return\n");
+    EXPECT_EQ(old.texts, (Names_{"scene1.txt one", "scene1.txt two"}));
     // The saved file renamed: the story cannot start, and says so.
     Sources renamed = saved;
     renamed[1].second = "*top\n<label>\n<call scene_one>\n<call scene2>\n";
@@ -420,6 +428,9 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
                "files and inner.txt has changed between *inner and the saved line; it goes on from *inner\n";
     };
     const Names_ on = {"inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"};
+    Sources renamedMid = saved;
+    renamedMid[0].second = "*top0\n<label>\n<call mid2>\n<call lst>\n";
+    renamedMid[1].first = "mid2.txt";
     const Names_ toMid = {"inner.txt one", "inner.txt two", "mid.txt mid"};
     struct Case {
         const char* what;
@@ -444,6 +455,9 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          at + ", but mid.txt returns into 00_init.txt, which has changed and calls it in 2 places, so the story "
               "ends at that return\n",
          toMid},
+        {"the caller renamed", renamedMid,
+         at + ", but inner.txt returns into mid.txt, which is no longer there, so the story ends at that return\n",
+         {"inner.txt one", "inner.txt two"}},
         {"the call two files up gone", Insert(saved, "00_init.txt", "<call mid>", "<wait 0>\n<call lst>\n; "),
          at + ", but mid.txt returns into 00_init.txt, which has changed and no longer calls it, so the story ends "
               "at that return\n",
@@ -499,6 +513,37 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
                               "there, found by name\n");
         EXPECT_EQ(loaded.texts, (Names_{"s1.txt s1", chapter == std::string("ch1") ? "s3.txt s3" : "s2.txt s2"}));
     }
+}
+
+// A restored scene whose replay takes another way than the play did (a
+// system variable that changed since the save) and leaves the saved file
+// without meeting the saved line goes no further than that file's end, says
+// so, and keeps nothing it wrote unseen to the system data.
+TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsAtItsFilesEndAndWritesNoSystemData) {
+    const Sources files = {
+        {"00_init.txt", "*top\n<label>\n<call scene>\n<call next>\n"},
+        {"scene.txt", "*s\n<label>\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n<return>\n*other\n"
+                      "<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n"},
+        {"next.txt", "*n\n<label>\n<text next>\n<keywait 3>\n<eval \"[07]=1\">\n<text last>\n<keywait 4>\n"}};
+    const auto save = SaveAt(files, 1);
+    ASSERT_TRUE(save);
+    const SystemData system = SystemDataBlock;
+    SystemDataBlock.systemVars[5] = 1;
+    std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
+    const SystemData before = SystemDataBlock;
+    const Loaded loaded = Load(*save, files);
+    const SystemData after = SystemDataBlock;
+    SystemDataBlock = system;
+    EXPECT_EQ(loaded.err, "vn: script scene.txt:12: the replay of the restored scene leaves scene.txt here without "
+                          "meeting the saved line; the story goes on from here\n");
+    // The stage as the replay left it, then on behind the scene's call, seen:
+    // next.txt's lines and what they set.
+    EXPECT_EQ(loaded.texts, (Names_{"scene.txt other", "next.txt next", "next.txt last"}));
+    EXPECT_EQ(after.systemVars[6], 0) << "written unseen";
+    EXPECT_EQ(after.systemVars[7], 1);
+    EXPECT_EQ(after.readText[0] & 0x06, 0) << "lines 1 and 2 marked read unseen";
+    EXPECT_EQ(after.readText[0] & 0x08, 0x08);
+    EXPECT_EQ(std::memcmp(after.choiceSeen, before.choiceSeen, sizeof before.choiceSeen), 0);
 }
 
 // Names and text from a save or a script reach stderr with their control
