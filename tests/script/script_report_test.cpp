@@ -321,14 +321,14 @@ protected:
     }
     // A load of a save (without the record of its script files: as a save
     // made before saves kept one).
-    Loaded Load(const GameState& save, const Sources& files, bool recorded = true) {
+    Loaded Load(const GameState& save, const Sources& files, bool recorded = true, const GameState* recordOf = nullptr) {
         Finish();
         Frame();
         Loaded out;
         if (!Scripts(files)) return {"the scripts do not pack", {}};
         GSL_ScriptReportReset();
         GameStateBlock = save;
-        const std::vector<uint8_t>& record = records_[&save];
+        const std::vector<uint8_t>& record = records_[recordOf ? recordOf : &save];
         GSL_SavedScriptsLoaded(recorded ? record.data() : nullptr, recorded ? uint32_t(record.size()) : 0);
         executed.clear();
         unknownMembers_ = 0;
@@ -408,6 +408,14 @@ TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
                        "it goes on from *scene1, but scene1.txt returns into a file the save does not name, so the "
                        "story ends at that return\n");
     EXPECT_EQ(old.texts, (Names_{"scene1.txt one", "scene1.txt two"}));
+    // A record of another save (one left by a save that was cut short) is
+    // not taken for this one's.
+    const auto later = SaveAt(saved, 2);
+    ASSERT_TRUE(later);
+    EXPECT_EQ(Load(*later, saved, true, save.get()).err,
+              "vn: script scene1.txt:2: the save at *scene1 was made before saves named their script files; it goes "
+              "on from *scene1, but scene1.txt returns into a file the save does not name, so the story ends at that "
+              "return\n");
     // The saved file renamed: the story cannot start, and says so.
     Sources renamed = saved;
     renamed[1].second = "*top\n<label>\n<call scene_one>\n<call scene2>\n";
