@@ -174,9 +174,11 @@ Header HeaderOf(const GameState& g) {
     return h;
 }
 
-// scratch: the record made last, and the positions and labels it is made of
+// process-wide: scratch, the record made last, filled afresh by each save
 uint8_t g_made[kRecordMax];
+// process-wide: scratch, the positions a record is made of
 uint32_t g_positions[kPositionsMax];
+// process-wide: scratch, the labels of one file a record is made of
 LabelRecord g_labels[kFileLabelsMax];
 
 // process-wide: the record of the load under way, consumed by its story start
@@ -272,12 +274,14 @@ struct RecordFile {
 };
 constexpr uint32_t kPositionBytes = 18;
 
-// The files of the record of the load under way; false when it does not
-// read whole or belongs to another state.
-// scratch: filled afresh at each load
+// process-wide: scratch, the files of the record of the load under way,
+// read afresh by each load's fitting
 RecordFile g_files[kMembers];
+// process-wide: scratch, read afresh with g_files
 uint32_t g_fileCount = 0;
 
+// The files of the record of the load under way; false when it does not
+// read whole or belongs to another state.
 bool RecordRead(const GameState& g) {
     g_fileCount = 0;
     Reader r{g_loaded, g_loadedSize};
