@@ -422,10 +422,12 @@ void Tell(const char* name, const char* text, uint32_t size, uint32_t restart, b
     at.size = size;
     const unsigned lineNo = unsigned(GSL_ScriptLineOf(&at, restart));
     const char* shown = label[0] ? label : "its top";
+    char saved[300] = "";  // " at" the saved label, when it is known
+    if (savedLabel[0]) std::snprintf(saved, sizeof saved, " at %s", savedLabel);
     if (!recorded)
-        GSL_ScriptReportLine("script %s:%u: the save at %s was made before saves named their script files; it goes on "
+        GSL_ScriptReportLine("script %s:%u: the save%s was made before saves named their script files; it goes on "
                              "from %s%s",
-                             name, lineNo, savedLabel[0] ? savedLabel : "its top", shown, lost);
+                             name, lineNo, saved, shown, lost);
     else if (lineKept)
         GSL_ScriptReportLine("script %s:%u: the save at %s was made with other script files; it goes on there, found "
                              "by name%s",
@@ -435,10 +437,9 @@ void Tell(const char* name, const char* text, uint32_t size, uint32_t restart, b
                              "between %s and the saved line; it goes on from %s%s",
                              name, lineNo, shown, name, shown, shown, lost);
     else
-        GSL_ScriptReportLine("script %s:%u: the save at %s was made with other script files and %s no longer has "
+        GSL_ScriptReportLine("script %s:%u: the save%s was made with other script files and %s no longer has "
                              "%s; it goes on from its top%s",
-                             name, lineNo, savedLabel[0] ? savedLabel : "its top", name,
-                             savedLabel[0] ? savedLabel : "its label", lost);
+                             name, lineNo, saved, name, savedLabel[0] ? savedLabel : "its label", lost);
 }
 
 }  // namespace
