@@ -304,7 +304,11 @@ bool RecordRead(const GameState& g) {
         std::memcpy(f.sha, sha, 20);
         f.labelCount = r.Value<uint16_t>();
         f.labels = g_loaded + r.at;
-        for (uint16_t l = 0; l < f.labelCount; ++l) r.Take(r.Value<uint8_t>());
+        for (uint16_t l = 0; l < f.labelCount && r.ok; ++l) {
+            const uint8_t len = r.Value<uint8_t>();
+            if (len > 63) return false;
+            r.Take(len);
+        }
         f.positionCount = r.Value<uint32_t>();
         if (!r.ok || f.positionCount > kPositionsMax) return false;
         f.positions = r.Take(f.positionCount * kPositionBytes);
@@ -326,12 +330,16 @@ RecordFile* FileOf(int32_t old) {
     return nullptr;
 }
 
-// Label l of a file of the record, terminated.
-void LabelOf(const RecordFile& f, uint16_t l, char* out) {
+// Label l of a file of the record into out (64 bytes), terminated; false
+// when the file has no such label.
+bool LabelOf(const RecordFile& f, uint16_t l, char* out) {
+    out[0] = 0;
+    if (l >= f.labelCount) return false;
     const uint8_t* p = f.labels;
     for (uint16_t i = 0; i < l; ++i) p += 1 + p[0];
     std::memcpy(out, p + 1, p[0]);
     out[p[0]] = 0;
+    return true;
 }
 
 struct Stretch {
@@ -377,7 +385,7 @@ bool Place(uint32_t position, uint32_t* now) {
     uint64_t start = 0;
     if (s.label != kTop) {
         char label[64];
-        LabelOf(*f, s.label, label);
+        if (!LabelOf(*f, s.label, label)) return false;
         const LabelRecord r = GSL_InfoFind(f->name, label);
         if (std::strcmp(r.file, f->name) != 0) return false;
         start = r.offset;
@@ -520,8 +528,7 @@ void GSL_SavedPositionMend() {
     if (const RecordFile* f = FileOf(old); f) {
         Stretch s;
         char raw[64];
-        if (StretchOf(*f, g.restartOffset, &s) && s.label != kTop) {
-            LabelOf(*f, s.label, raw);
+        if (StretchOf(*f, g.restartOffset, &s) && s.label != kTop && LabelOf(*f, s.label, raw)) {
             Lib_SjisToUtf8Buf(raw, savedLabel, sizeof savedLabel);
             const LabelRecord r = GSL_InfoFind(name, raw);
             labelFound = std::strcmp(r.file, name) == 0 && r.offset <= size;
