@@ -193,7 +193,8 @@ uint32_t FileLabels(const char* name) {
     LabelRecord r;
     for (uint32_t i = 0; n < kFileLabelsMax && GSL_InfoRecordAt(i, &r); ++i)
         if (std::strcmp(r.file, name) == 0 && r.label[0]) g_labels[n++] = r;
-    std::stable_sort(g_labels, g_labels + n, [](const LabelRecord& a, const LabelRecord& b) { return a.offset < b.offset; });
+    std::stable_sort(g_labels, g_labels + n,
+                     [](const LabelRecord& a, const LabelRecord& b) { return a.offset < b.offset; });
     return n;
 }
 

@@ -167,6 +167,7 @@ public:
         int32_t road = 0;                 // the option taken at every choice
         std::vector<uint8_t> record;      // the record of its script files
         std::set<std::string> files;      // the files its histories name
+        bool first = false;               // the first save of its file and caller
     };
     struct Went {
         std::string err;                  // what stderr was told
@@ -209,8 +210,9 @@ public:
         return -1;
     }
 
-    // Reads both roads from a new game, saving at the first line of each
-    // file reached (a called file by the file it returns into).
+    // Reads both roads from a new game, saving at the first line read behind
+    // each label a load restarts from, in each file reached (a called file by
+    // the file it returns into).
     void SaveEach() {
         for (int32_t road : {0, 1}) {
             Finish();
@@ -229,11 +231,16 @@ public:
                     const int32_t r = Returning(g, Work()->fileName);
                     const std::string key =
                         MemberName(g.labelPos[g.labelCount - 1]) + (r >= 0 ? " < " + MemberName(g.labelReturn[r]) : "");
-                    bool known = false;
-                    for (const Save& s : saves) known = known || s.key == key;
+                    auto state = std::make_unique<GameState>(g);
+                    ASSERT_TRUE(GSL_StoryRestoreHistory(-1, state.get()));
+                    bool known = false, fileKnown = false;
+                    for (const Save& s : saves) {
+                        fileKnown = fileKnown || s.key == key;
+                        known = known || (s.key == key && s.state->restartOffset == state->restartOffset);
+                    }
                     if (!known) {
-                        Save s{key, std::make_unique<GameState>(g), road};
-                        ASSERT_TRUE(GSL_StoryRestoreHistory(-1, s.state.get()));
+                        Save s{key, std::move(state), road};
+                        s.first = !fileKnown;
                         const uint8_t* record = nullptr;
                         const uint32_t size = GSL_SavedScriptsMake(*s.state, &record);
                         s.record.assign(record, record + size);
@@ -275,9 +282,10 @@ public:
         for (int i = 0; i < 6000 && Alive() && Work()->script.status != SCRIPT_ENDED && went.moves.size() < 2; ++i) {
             if (!waited && (Work()->script.status & SCRIPT_PLAYER_WAIT) && ReplayPhase == 0) {
                 waited = true;
-                went.systemKept = std::memcmp(SystemDataBlock.readText, unread.readText, sizeof unread.readText) == 0 &&
-                                  std::memcmp(SystemDataBlock.choiceSeen, unread.choiceSeen, sizeof unread.choiceSeen) == 0 &&
-                                  std::memcmp(SystemDataBlock.systemVars, unread.systemVars, sizeof unread.systemVars) == 0;
+                const SystemData& d = SystemDataBlock;
+                went.systemKept = std::memcmp(d.readText, unread.readText, sizeof d.readText) == 0 &&
+                                  std::memcmp(d.choiceSeen, unread.choiceSeen, sizeof d.choiceSeen) == 0 &&
+                                  std::memcmp(d.systemVars, unread.systemVars, sizeof d.systemVars) == 0;
             }
             if (MenuActiveFlag & 1u) {
                 if (!ChooseMenu(save.road)) break;
@@ -481,7 +489,8 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
                                  at(labelLine - header) + "\n", moved(file, header + 1, -int(header))});
             }
         }
-        if (!caller.empty()) {
+        // The edits of other files, once for each file and caller.
+        if (!caller.empty() && save.first) {
             Texts above = sources;
             AddLine(above, caller, callLine, "; a line above the call");
             cases.push_back({"a line above the caller's call", Pack(above), at(labelLine) + "\n",
@@ -502,26 +511,30 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
             return named ? at(line) + "\n" : std::string();
         };
         const bool initSaved = file == "00_init.txt";
-        cases.push_back({"a line at the top of 00_init.txt", topArc, told({"00_init.txt"}, labelLine + initSaved),
-                         moved("00_init.txt", 1)});
-        {
-            Went w = moved("route_books.txt", 1);
-            for (std::string& m : w.moves) m = Below(m, "route_wind.txt", 1);
-            w.on = Below(w.on, "route_wind.txt", 1);
-            std::set<std::string> replayed;
-            for (const std::string& m : w.replayed) replayed.insert(Below(m, "route_wind.txt", 1));
-            w.replayed = replayed;
-            const bool road = file == "route_books.txt" || file == "route_wind.txt";
-            cases.push_back({"a line at the top of each road", roadsArc,
-                             told({"route_books.txt", "route_wind.txt"}, labelLine + road), w});
+        if (save.first) {
+            cases.push_back({"a line at the top of 00_init.txt", topArc,
+                             told({"00_init.txt"}, labelLine + initSaved), moved("00_init.txt", 1)});
+            {
+                Went w = moved("route_books.txt", 1);
+                for (std::string& m : w.moves) m = Below(m, "route_wind.txt", 1);
+                w.on = Below(w.on, "route_wind.txt", 1);
+                std::set<std::string> replayed;
+                for (const std::string& m : w.replayed) replayed.insert(Below(m, "route_wind.txt", 1));
+                w.replayed = replayed;
+                const bool road = file == "route_books.txt" || file == "route_wind.txt";
+                cases.push_back({"a line at the top of each road", roadsArc,
+                                 told({"route_books.txt", "route_wind.txt"}, labelLine + road), w});
+            }
+            cases.push_back({"a line at the top of the file that jumped on", jumpedArc,
+                             told({"story.txt"}, labelLine + (file == "story.txt")), moved("story.txt", 1)});
+            cases.push_back({"a file added in front", addedArc, at(labelLine) + "\n", base});
+            cases.push_back(
+                {"a second road of the same template added in front", copiedArc, at(labelLine) + "\n", base});
+            // The renamed label's positions are lost: the saves that name it are
+            // told, and none that goes on there was saved under it.
+            cases.push_back(
+                {"a label renamed", renamedArc, told({"00_init.txt"}, labelLine), base, label != "*branch"});
         }
-        cases.push_back({"a line at the top of the file that jumped on", jumpedArc,
-                         told({"story.txt"}, labelLine + (file == "story.txt")), moved("story.txt", 1)});
-        cases.push_back({"a file added in front", addedArc, at(labelLine) + "\n", base});
-        cases.push_back({"a second road of the same template added in front", copiedArc, at(labelLine) + "\n", base});
-        // The renamed label's positions are lost: the saves that name it are
-        // told, and none that goes on there was saved under it.
-        cases.push_back({"a label renamed", renamedArc, told({"00_init.txt"}, labelLine), base, label != "*branch"});
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
             ASSERT_FALSE(c.container.empty());

@@ -321,7 +321,8 @@ protected:
     }
     // A load of a save (without the record of its script files: as a save
     // made before saves kept one).
-    Loaded Load(const GameState& save, const Sources& files, bool recorded = true, const GameState* recordOf = nullptr) {
+    Loaded Load(const GameState& save, const Sources& files, bool recorded = true,
+                const GameState* recordOf = nullptr) {
         Finish();
         Frame();
         Loaded out;

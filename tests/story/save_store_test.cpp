@@ -74,7 +74,8 @@ TEST_F(SaveStoreTest, PartNamesAndPlaces) {
 void ScriptsCached(const std::string& text) {
     fs::create_directories("scripts/script.arc");
     SaveEnv::Write("scripts/script.arc/a.txt", text);
-    ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/pack.py script scripts/script.arc scripts.arc >/dev/null"), 0);
+    ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/pack.py script scripts/script.arc scripts.arc >/dev/null"),
+              0);
     const std::string bytes = SaveEnv::Read("scripts.arc");
     if (CacheEntry* old = Lib_CashGetHitInfo("script/script.arc", -1)) Lib_CashRemove(old);
     void* data = Lib_CashAlloc("script/script.arc", bytes.size(), 256);
