@@ -115,6 +115,18 @@ struct Store {
     char offNotice[256] = {};
     std::atomic<int32_t> stopAfter{0};
     int32_t thread = -1;
+    // Game thread: each game slot's script record file as this run saved it
+    // (recordKnown; null: the slot has none), and whether the next commit
+    // carries it to the writer.
+    uint8_t* record[kSaveSlots] = {};
+    uint32_t recordSize[kSaveSlots] = {};
+    bool recordKnown[kSaveSlots] = {};
+    bool recordWaits[kSaveSlots] = {};
+    // The writer's copies of a commit's records (null: the file goes), made
+    // and freed by the game thread while the writer is idle.
+    uint8_t* mirrorRecord[kSaveSlots] = {};
+    uint32_t mirrorRecordSize[kSaveSlots] = {};
+    bool mirrorRecordWaits[kSaveSlots] = {};
 };
 
 // process-wide: made afresh by Lib_SaveInit, released by Lib_SaveEnd
@@ -157,6 +169,22 @@ void CopyToMirror(uint8_t* mirror, const uint8_t* image, uint32_t n) {
     }
 }
 
+void RecordName(int32_t slot, char* out, uint32_t size) { Lib_SaveFileName(slot, out, size, ".scr"); }
+
+// The script records of the commit, each written whole or removed.
+bool RecordsWrite() {
+    bool ok = true;
+    for (int32_t s = 0; s < kSaveSlots; ++s) {
+        if (!g.mirrorRecordWaits[s]) continue;
+        g.mirrorRecordWaits[s] = false;
+        char name[64];
+        RecordName(s, name, sizeof name);
+        if (g.mirrorRecord[s]) ok = Lib_FileSave(name, g.mirrorRecord[s], g.mirrorRecordSize[s]) && ok;
+        else Lib_FileRemove(name);
+    }
+    return ok;
+}
+
 int32_t Lib_SaveWriteCB(void*) {
     if (!g.mirrorReady) {
         // Start-up leaves this copy to the writer; the store counts as busy
@@ -184,6 +212,7 @@ int32_t Lib_SaveWriteCB(void*) {
     if (WriterStop(1)) return 0;
     ok = ok && Lib_FileSave(kSaveName, g.mirror, kSaveImageSize);
     if (WriterStop(2)) return 0;
+    ok = ok && RecordsWrite();
     if (tableChanged) {
         ok = ok && Lib_FileSave(kRegistryName, g.mirrorTable, kSaveRegistrySize);
         if (ok) {
@@ -219,6 +248,15 @@ bool CommitTry() {
                 g.partDirty[s][p] = false;
             }
     std::memcpy(g.mirrorTable, g.table, kSaveRegistrySize);
+    for (int32_t s = 0; s < kSaveSlots; ++s) {
+        if (!g.recordWaits[s]) continue;
+        if (g.mirrorRecord[s]) Lib_MemFree(HEAP_FILE, g.mirrorRecord[s]);
+        g.mirrorRecord[s] = g.record[s] ? static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, g.recordSize[s], 16)) : nullptr;
+        if (g.mirrorRecord[s]) std::memcpy(g.mirrorRecord[s], g.record[s], g.recordSize[s]);
+        g.mirrorRecordSize[s] = g.mirrorRecord[s] ? g.recordSize[s] : 0;
+        g.mirrorRecordWaits[s] = true;
+        g.recordWaits[s] = false;
+    }
     g.flagsDirty = g.tableDirty = false;
     g.coveredSeq = g.changeSeq;
     ++g.commitNo;
@@ -539,37 +577,41 @@ SaveTaskWork* TaskWork(int32_t task) {
 // Beside each game slot's data its script record (GSL_SavedScriptsMake) lies
 // in a file of its own, save/data000.scr or save/quick.scr: "VNSR", u32 the
 // record's size, the SHA-1 of the slot's data it was made with, the SHA-1 of
-// the record, the record. It is written when the slot is saved and read only
-// while the slot's digest is the one it names, so a record left by an older
-// save or by a stop between the two writes is never taken for the slot's; a
-// slot without one loads as a save made before records were kept.
+// the record, the record. The writer writes it with the commit that holds the
+// slot, after save.cdf; it is taken only while the slot's digest is the one
+// it names, so a record left by an older save or by a stop between the writes
+// is never taken for the slot's; a slot without one loads as a save made
+// before records were kept.
 
 constexpr char kRecordMagic[4] = {'V', 'N', 'S', 'R'};
 constexpr uint32_t kRecordHead = 48;
 
-void RecordName(int32_t slot, char* out, uint32_t size) { Lib_SaveFileName(slot, out, size, ".scr"); }
-
+// Keeps a game slot's script record for the next commit (and for the loads
+// of this run).
 void RecordWrite(int32_t slot, const GameState* state, const uint8_t* digest) {
-    if (g.savingOff.load()) return;
-    char name[64];
-    RecordName(slot, name, sizeof name);
     const uint8_t* record = nullptr;
     const uint32_t size = GSL_SavedScriptsMake(*state, &record);
-    if (!size) {
-        Lib_FileRemove(name);
-        return;
+    if (g.record[slot]) Lib_MemFree(HEAP_FILE, g.record[slot]);
+    g.record[slot] = size ? static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kRecordHead + size, 16)) : nullptr;
+    g.recordSize[slot] = g.record[slot] ? kRecordHead + size : 0;
+    g.recordKnown[slot] = g.recordWaits[slot] = true;
+    if (uint8_t* file = g.record[slot]) {
+        std::memcpy(file, kRecordMagic, 4);
+        std::memcpy(file + 4, &size, 4);
+        std::memcpy(file + 8, digest, 20);
+        Lib_Sha1(record, size, file + 28);
+        std::memcpy(file + kRecordHead, record, size);
     }
-    auto* file = static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kRecordHead + size, 16));
-    if (!file) return;
-    std::memcpy(file, kRecordMagic, 4);
-    std::memcpy(file + 4, &size, 4);
-    std::memcpy(file + 8, digest, 20);
-    Lib_Sha1(record, size, file + 28);
-    std::memcpy(file + kRecordHead, record, size);
-    if (!Lib_FileSave(name, file, kRecordHead + size))
-        std::fprintf(stderr, "vn: %s could not be written; the save loads as one that does not name its script files\n",
-                     name);
-    Lib_MemFree(HEAP_FILE, file);
+}
+
+void RecordsFree() {
+    for (int32_t s = 0; s < kSaveSlots; ++s) {
+        if (g.record[s]) Lib_MemFree(HEAP_FILE, g.record[s]);
+        if (g.mirrorRecord[s]) Lib_MemFree(HEAP_FILE, g.mirrorRecord[s]);
+        g.record[s] = g.mirrorRecord[s] = nullptr;
+        g.recordSize[s] = g.mirrorRecordSize[s] = 0;
+        g.recordKnown[s] = g.recordWaits[s] = g.mirrorRecordWaits[s] = false;
+    }
 }
 
 void SaveSlot(SaveTaskWork* w) {
@@ -742,6 +784,7 @@ void Lib_SaveEnd() {
     if (g.table) Lib_MemFree(HEAP_FILE, g.table);
     if (g.mirror) Lib_MemFree(HEAP_FILE, g.mirror);
     g.image = g.table = g.mirror = nullptr;
+    RecordsFree();
 }
 
 bool Lib_SaveFlush() {
@@ -839,13 +882,20 @@ uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info) {
 }
 
 void Lib_SaveRecordLoad(int32_t slot) {
-    uint8_t* file = nullptr;
-    uint64_t n = 0;
-    if (slot >= 0 && slot < kSaveSlots && slot != kSaveSystemSlot && Lib_SaveSlotCheck(slot, nullptr) == SLOT_VALID) {
+    const bool game = slot >= 0 && slot < kSaveSlots && slot != kSaveSystemSlot;
+    if (!game || Lib_SaveSlotCheck(slot, nullptr) != SLOT_VALID) {
+        GSL_SavedScriptsLoaded(nullptr, 0);
+        return;
+    }
+    // What this run saved, else the disk's.
+    uint8_t* read = nullptr;
+    const uint8_t* file = g.record[slot];
+    uint64_t n = g.recordSize[slot];
+    if (!g.recordKnown[slot]) {
         char name[64];
         RecordName(slot, name, sizeof name);
         FileState found;
-        file = ReadFile(name, &n, &found);
+        file = read = ReadFile(name, &n, &found);
     }
     uint32_t size = 0;
     uint8_t sha[20];
@@ -854,7 +904,7 @@ void Lib_SaveRecordLoad(int32_t slot) {
                        std::memcmp(file + 8, g.table + 20 * slot, 20) == 0 &&
                        (Lib_Sha1(file + kRecordHead, size, sha), std::memcmp(sha, file + 28, 20) == 0);
     GSL_SavedScriptsLoaded(whole ? file + kRecordHead : nullptr, whole ? size : 0);
-    if (file) Lib_MemFree(HEAP_FILE, file);
+    if (read) Lib_MemFree(HEAP_FILE, read);
 }
 
 const uint8_t* Lib_SaveImageGet() { return g.image; }

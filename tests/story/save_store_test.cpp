@@ -89,8 +89,8 @@ void ScriptsCached(const std::string& text) {
 // Beside a game slot lies the record of the script files its state was made
 // with, naming the slot's data: a load hands it to the story that starts from
 // the slot, which finds its line by it after the file changed. A record that
-// names other data (a stop between the two writes of a save) is not taken:
-// the story is told the save names no files.
+// names other data (the writer stopped between save.cdf and the record) is not
+// taken: the story is told the save names no files.
 TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsOwn) {
     ASSERT_TRUE(Lib_SaveInit());
     const std::string text = "*a\n<label>\n<text one>\n<keywait 1>\n";
@@ -132,13 +132,22 @@ TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsO
                       "by name\n");
     EXPECT_EQ(GameStateBlock.startOffset, 25u + 21u);
 
-    // A later save whose own record was not written: the older record is
-    // not taken for it.
+    // A later save stopped after save.cdf, before its record: the older
+    // record on the disk is not taken for it.
     ScriptsCached(text);
+    ASSERT_TRUE(Lib_SaveFlush());
+    Lib_SaveWriterStopAfter(2);
     state->playSeconds = 5;
     data.assign(bytes, bytes + sizeof(GameState));
-    ASSERT_GE(Transfer(SAVE_TASK_SAVE, 0, data), 0);
-    Write("user/4242/save/data000.scr", record);
+    SaveRequest r = Request(data, 0);
+    const int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 0);
+    ASSERT_GE(task, 0);
+    for (int i = 0; i < 120; ++i) Pass();
+    EXPECT_FALSE(Lib_SaveFlush());
+    Lib_SaveTaskEnd(task);
+    Reload();
+    EXPECT_EQ(Data(0), data);
+    EXPECT_EQ(Read("user/4242/save/data000.scr"), record);
     ScriptsCached("; a line at the top\n" + text);
     EXPECT_EQ(load(), "vn: script a.txt:1: the save was made before saves named their script files; it goes on from "
                       "its top\n");
