@@ -7,8 +7,11 @@
 //   answer is -1 or a '<' inside the member;
 // - restores: the bytes fill the histories and offsets of the game state,
 //   and a script task over a fixed container of calls, jumps, blocks and
-//   labels restores that position and runs a few frames. A damaged history
-//   may give a wrong position, never a crash or a hang.
+//   labels restores that position and runs a few frames, as a load (with the
+//   record of its script files, the input's rest as a record, or none) or as
+//   a line read again. A damaged history or record may give a wrong
+//   position, never a crash or a hang.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +25,7 @@
 #include "fuzz/script_container.h"
 #include "script/flow.h"
 #include "script/replay.h"
+#include "script/saved_position.h"
 #include "script/script_host.h"
 #include "script/script_task.h"
 #include "script/stage.h"
@@ -131,6 +135,18 @@ void Restore(const uint8_t* data, size_t size) {
     g.readLineCount = lines < 16 ? lines : kCounts[lines % std::size(kCounts)];
     if (g.readLineCount < kReadLineSize) g.readLineLabel[g.readLineCount] = uint16_t(take(2));
     PendingCall = {-1, 0};
+    // A load under way: with the record the state was made with, with the
+    // rest of the input as its record, or with none.
+    const uint8_t load = uint8_t(take(1)) % 4;
+    if (load == 1) {
+        const uint8_t* record = nullptr;
+        const uint32_t n = GSL_SavedScriptsMake(g, &record);
+        GSL_SavedScriptsLoaded(record, n);
+    } else if (load == 2) {
+        GSL_SavedScriptsLoaded(data + at, uint32_t(size - std::min(at, size)));
+    } else if (load == 3) {
+        GSL_SavedScriptsLoaded(nullptr, 0);
+    }
 
     g_story = GSL_ScriptTaskSet();
     Check(g_story >= 0);

@@ -13,6 +13,7 @@
 #include "screens/system_screens.h"
 #include "screens/title.h"
 #include "screens/title_work.h"
+#include "story/save_store.h"
 #include "story/access_flags.h"
 #include "story/game_state.h"
 #include "story/quick_save.h"
@@ -226,6 +227,7 @@ bool GSL_TitleExecute() {
         // play time counted from now (not from the logos).
         std::memcpy(static_cast<void*>(&GameStateBlock), &QuickDataCache, sizeof GameStateBlock);
         GSL_GameStateCheck(&GameStateBlock);
+        Lib_SaveRecordLoad(kSaveQuickSlot);
         PlayTimeBase = GSL_PlayTimeNow();
         w->step = TITLE_STEP_WIPE_OUT;
         w->subState = TITLE_OUT_CHOOSE;

@@ -209,7 +209,10 @@ bool GSL_ScriptPositionText(uint32_t position, const char** text, uint32_t* size
     const ArcView* arc = GSL_ScriptArcGet();
     const uint8_t* data = nullptr;
     uint32_t n = 0;
-    if (!arc || !Lib_ArcGetData(arc, nullptr, int32_t(position >> 20), &data, &n) || !data) return false;
+    // Only the members the container has are asked for.
+    if (!arc || (position >> 20) >= arc->count || !Lib_ArcGetData(arc, nullptr, int32_t(position >> 20), &data, &n) ||
+        !data)
+        return false;
     *text = reinterpret_cast<const char*>(data);
     *size = n;
     const uint32_t off = position & 0xFFFFFu;
@@ -332,6 +335,14 @@ void GSL_InfoLabelNear(const char* file, uint32_t offset, bool nearest, char* ou
         *at = uint32_t(rec.offset);
         Lib_SjisToUtf8Buf(rec.label, out, uint32_t(outSize));
     }
+}
+
+bool GSL_InfoRecordAt(uint32_t i, LabelRecord* out) {
+    const InfoView info = InfoGet();
+    if (i >= info.count) return false;
+    std::memcpy(out, info.data + kInfoHeader + i * sizeof(LabelRecord), sizeof *out);
+    out->label[63] = out->file[63] = 0;
+    return true;
 }
 
 int32_t GSL_ScriptCallTarget(const char* word) {

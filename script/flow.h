@@ -72,6 +72,8 @@ void GSL_PendingCallRearm();
 // nearest, the one whose line lies nearest to it ("" none), in UTF-8; its
 // line's offset in *at.
 void GSL_InfoLabelNear(const char* file, uint32_t offset, bool nearest, char* out, size_t outSize, uint32_t* at);
+// Record i of the label index (its names terminated); false past its end.
+bool GSL_InfoRecordAt(uint32_t i, LabelRecord* out);
 // The member a call or jump of a file word goes to (its file-name part +
 // ".txt"), or -1.
 int32_t GSL_ScriptCallTarget(const char* word);

@@ -9,6 +9,7 @@
 #include "script/args.h"
 #include "script/flow.h"
 #include "script/script_host.h"
+#include "script/script_report.h"
 #include "script/script_task.h"
 #include "script/stage.h"
 #include "script/syntax.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr uint32_t kTagsPerFrame = 20000;
 constexpr uint32_t kTagsInAll = 1000000;
 constexpr char kDefaultKey[] = "arg_default";
+constexpr int32_t kCallCommand = 111;
 
 struct ReplayRecordT {
     int32_t command;
@@ -38,6 +40,7 @@ struct ReplayBuffer {
     int32_t ownerSlot;
     const char* targetText;
     uint32_t targetOffset;
+    bool targetAtLabel;  // the target is the restart label: the run ends behind it
     int32_t cursor;
     int32_t count;
     bool traced;
@@ -50,6 +53,14 @@ struct ReplayBuffer {
     CommandContext context;
     StageRecord stage;
     bool silentOn;
+    // What the player has unlocked and read when the runs start: nothing they
+    // pass unseen is kept.
+    int8_t systemVars[sizeof SystemData::systemVars];
+    uint8_t readText[sizeof SystemData::readText];
+    uint8_t choiceSeen[sizeof SystemData::choiceSeen];
+    uint8_t eventUnlock[sizeof SystemData::eventUnlock];
+    uint8_t musicUnlock[sizeof SystemData::musicUnlock];
+    uint16_t specialUnlock;
     int32_t storySlot;
     char storyName[kScriptNameSize];
     ScriptTaskWork silent;
@@ -124,11 +135,14 @@ bool SilentAtRestart(const ReplayBuffer& b) {
     return at == restart || at + 2 == restart || (at < restart && NextTag(&s, at) == restart);
 }
 
+// The main run has come to the target: the next tag it runs is the target's
+// (a run that went past it by a jump or a branch not taken has not met it),
+// or, for a target at the restart label itself, the label has run.
 bool MainAtTarget(const ReplayBuffer& b) {
     const ScriptState& s = *b.script;
     if (s.text != b.targetText) return false;
-    if (s.nextOffset >= b.targetOffset || s.nextOffset + 2 >= b.targetOffset) return true;
-    return NextTag(&s, s.nextOffset) >= b.targetOffset;
+    if (b.targetAtLabel) return true;
+    return s.nextOffset <= b.targetOffset && NextTag(&s, s.nextOffset) >= b.targetOffset;
 }
 
 void DropSilent() {
@@ -226,6 +240,44 @@ bool ResumeWithStep() {
     return step;
 }
 
+void SystemKeep() {
+    const SystemData& d = SystemDataBlock;
+    std::memcpy(g_buf->systemVars, d.systemVars, sizeof d.systemVars);
+    std::memcpy(g_buf->readText, d.readText, sizeof d.readText);
+    std::memcpy(g_buf->choiceSeen, d.choiceSeen, sizeof d.choiceSeen);
+    std::memcpy(g_buf->eventUnlock, d.eventUnlock, sizeof d.eventUnlock);
+    std::memcpy(g_buf->musicUnlock, d.musicUnlock, sizeof d.musicUnlock);
+    std::memcpy(&g_buf->specialUnlock, reinterpret_cast<const uint8_t*>(&d) + offsetof(SystemData, specialUnlock), 2);
+}
+
+void SystemPutBack() {
+    SystemData& d = SystemDataBlock;
+    std::memcpy(d.systemVars, g_buf->systemVars, sizeof d.systemVars);
+    std::memcpy(d.readText, g_buf->readText, sizeof d.readText);
+    std::memcpy(d.choiceSeen, g_buf->choiceSeen, sizeof d.choiceSeen);
+    std::memcpy(d.eventUnlock, g_buf->eventUnlock, sizeof d.eventUnlock);
+    std::memcpy(d.musicUnlock, g_buf->musicUnlock, sizeof d.musicUnlock);
+    std::memcpy(reinterpret_cast<uint8_t*>(&d) + offsetof(SystemData, specialUnlock), &g_buf->specialUnlock, 2);
+}
+
+// One step of the main run. True when it left the restored file other than
+// by a call (a return, its end, a jump) without meeting the target: the run
+// goes no further, and says so.
+bool MainStepLeaves(ScriptState* script) {
+    const bool inTarget = script->text == g_buf->targetText;
+    const uint32_t at = (script->status & SCRIPT_BUSY) ? script->readOffset : NextTag(script, script->nextOffset);
+    ScriptState place{};
+    place.text = script->text;
+    place.size = script->size;
+    GSL_ScriptStep(script);
+    if (!inTarget || script->text == g_buf->targetText || script->command == kCallCommand) return false;
+    const char* name = MemberNameOf(g_buf->targetText);
+    GSL_ScriptReportLine("script %s:%u: the replay of the restored scene leaves %s here without meeting the saved "
+                         "line; the story goes on from here",
+                         name ? name : "?", unsigned(GSL_ScriptLineOf(&place, at)), name ? name : "?");
+    return true;
+}
+
 // Phase 1: the silent run, then the main run to the target.
 int32_t RunTowardsTarget(ScriptState* script) {
     uint32_t tags = 0;
@@ -250,20 +302,23 @@ int32_t RunTowardsTarget(ScriptState* script) {
         }
         DropSilent();
     }
+    bool left = false;
     if (!(script->status & SCRIPT_ENDED) && ResumeWithStep()) {
-        GSL_ScriptStep(script);
-        if (script->status & SCRIPT_BUSY) return 0;
+        left = MainStepLeaves(script);
+        if (!left && (script->status & SCRIPT_BUSY)) return 0;
     }
-    // A script that ends before the target (shortened since the save) ends
-    // the run there.
-    while (!(script->status & SCRIPT_ENDED) && !MainAtTarget(*g_buf)) {
-        GSL_ScriptStep(script);
+    // A script that ends before the target ends the run there; one that
+    // leaves the restored file without meeting it goes no further.
+    while (!left && !(script->status & SCRIPT_ENDED) && !MainAtTarget(*g_buf)) {
+        left = MainStepLeaves(script);
+        if (left) break;
         if (script->status & SCRIPT_BUSY) return 0;
         if (TooMany(&tags, start)) {
             if (tags < kTagsPerFrame) break;
             return 0;
         }
     }
+    SystemPutBack();
     script->status = (script->status & ~SCRIPT_REPLAY_RUN) | SCRIPT_REPLAYING;
     g_buf->cursor = 0;
     g_buf->traced = false;
@@ -394,7 +449,9 @@ int32_t GSL_ReplayRun(ScriptState* script) {
         g_buf->context.stage = w->context.stage;
         script->status |= SCRIPT_REPLAY_RUN;
         if (script->restartOffset > script->size) script->restartOffset = script->size;
+        g_buf->targetAtLabel = g_buf->targetOffset <= script->restartOffset;
         script->readOffset = script->nextOffset = script->restartOffset;
+        SystemKeep();
         PrepareSilent();
         ReplayPhase = 1;
     }

@@ -1,12 +1,13 @@
 #include "script/saved_position.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
+#include "engine/core/charcode.h"
+#include "engine/core/util.h"
 #include "script/args.h"
 #include "script/flow.h"
-#include "script/game_blocks.h"
 #include "script/script_report.h"
 #include "script/script_task.h"
 #include "script/syntax.h"
@@ -15,12 +16,12 @@ namespace {
 
 constexpr int32_t kLabelCommand = 110;
 constexpr int32_t kCallCommand = 111;
-constexpr uint32_t kMembers = 1u << 12;   // what a packed position can name
-constexpr uint32_t kCallsMax = 1u << 16;  // the calls of the container remembered
-constexpr uint32_t kCallersMax = 16;      // files returning into one file that are looked for
-
-// What became of a file of the histories: its member now, or why none.
-constexpr int16_t kUnseen = -5, kSeeking = -4, kApart = -3, kGone = -2;
+constexpr uint32_t kMembers = 1u << 12;  // what a packed position can name
+constexpr uint32_t kRecordMax = 1u << 20;
+constexpr char kMagic[4] = {'V', 'N', 'S', '1'};
+constexpr uint16_t kTop = 0xFFFF;  // a position with no label before it: its stretch starts at the top
+constexpr uint32_t kPositionsMax = 2 * kLabelHistorySize + kReadLineSize + 1;
+constexpr uint32_t kFileLabelsMax = 4096;
 
 int32_t MemberOf(uint32_t position) { return int32_t(position >> 20); }
 uint32_t OffsetOf(uint32_t position) { return position & 0xFFFFFu; }
@@ -28,6 +29,21 @@ uint32_t OffsetOf(uint32_t position) { return position & 0xFFFFFu; }
 bool MemberText(int32_t member, const char** text, uint32_t* size) {
     uint32_t at = 0;
     return member >= 0 && GSL_ScriptPositionText(GSL_ScriptPosition(member, 0), text, size, &at);
+}
+
+// The digest of a stretch: 64-bit FNV-1a, continued from h.
+uint64_t StretchHash(uint64_t h, const char* p, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) h = (h ^ uint8_t(p[i])) * 0x100000001b3ull;
+    return h;
+}
+constexpr uint64_t kHashStart = 0xcbf29ce484222325ull;
+
+// A stretch's digest h (from its label to a position) taken on over the rest
+// of the position's line: a line put in at the position changes it too.
+uint64_t WithLine(uint64_t h, const char* text, uint32_t size, uint32_t at) {
+    const void* lf = at < size ? std::memchr(text + at, '\n', size - at) : nullptr;
+    const uint32_t end = lf ? uint32_t(static_cast<const char*>(lf) - text) + 1 : size;
+    return StretchHash(h, text + at, end - at);
 }
 
 // The tag whose '<' lies at offset at of a text, cut as the interpreter cuts
@@ -60,20 +76,26 @@ bool LabelAt(const char* text, uint32_t size, uint32_t offset) {
     return TagAt(text, size, offset, &next, &calls) == kLabelCommand;
 }
 
-bool LineAt(const char* text, uint32_t size, uint32_t offset) { return offset < size && text[offset] == '<'; }
-
-// The member the <call> tag that ends at offset calls; -2 when no <call>
-// ends there. Back to the '<' that starts a command: one in a quoted
-// argument names none.
-int32_t CallEndingAt(const char* text, uint32_t size, uint32_t offset) {
-    if (offset == 0 || offset > size || text[offset - 1] != '>') return -2;
-    for (uint32_t start = offset - 1; start > 0 && offset - start <= kScriptTagSize;) {
+// The <call> tags of a member that call member `from`: how many, and the
+// offset behind the last in *at.
+uint32_t CallsOf(int32_t member, int32_t from, uint32_t* at) {
+    const char* text = nullptr;
+    uint32_t size = 0, found = 0;
+    if (!MemberText(member, &text, &size)) return 0;
+    ScriptState s{};
+    s.text = text;
+    s.size = size;
+    for (;;) {
+        GSL_ScriptSkipToTag(&s);
+        if (s.readOffset >= size) break;
         uint32_t next = 0;
         int32_t calls = -1;
-        const int32_t command = TagAt(text, size, --start, &next, &calls);
-        if (command >= 0) return command == kCallCommand && next == offset ? calls : -2;
+        const int32_t command = TagAt(text, size, s.readOffset, &next, &calls);
+        if (next <= s.readOffset) break;  // a tag that is not closed ends the text
+        if (command == kCallCommand && calls == from) ++found, *at = next;
+        s.readOffset = next;
     }
-    return -2;
+    return found;
 }
 
 // The file a return point comes from: the file whose label first recorded
@@ -81,187 +103,402 @@ int32_t CallEndingAt(const char* text, uint32_t size, uint32_t offset) {
 // in that file or in one it jumps to).
 int32_t CameFrom(uint32_t entry) {
     const GameState& g = GameStateBlock;
-    uint32_t first = entry;
     for (uint32_t i = 0; i < entry; ++i)
-        if (g.labelReturn[i] == g.labelReturn[entry]) {
-            first = i;
-            break;
-        }
-    return MemberOf(g.labelPos[first]);
+        if (g.labelReturn[i] == g.labelReturn[entry]) return MemberOf(g.labelPos[i]);
+    return MemberOf(g.labelPos[entry]);
 }
 
-// True when every label and return point of the label history stands where
-// it should in the member it names: a return behind a <call> of the file it
-// comes from.
-bool LabelsFit() {
-    const GameState& g = GameStateBlock;
+// --- The record -----------------------------------------------------------------
+//
+// Little-endian: "VNS1"; the state it belongs to (script name, 48 bytes; start
+// and restart offsets; label and read-line counts, u32 each); u32 file count;
+// for each file: i32 its member when saved, u8 name length and the name, the
+// SHA-1 of its text, u16 label count and each label (u8 length, the name as
+// the index holds it), u32 position count and each position by offset: u32
+// offset, u16 its label (0xFFFF: the top), u32 the stretch's length (from the
+// label's line to the position), u64 the digest of the stretch with the rest
+// of the position's line.
+
+struct Writer {
+    uint8_t* p;
+    uint32_t n = 0;
+    bool ok = true;
+    void Put(const void* data, uint32_t size) {
+        if (!ok || n + size > kRecordMax) {
+            ok = false;
+            return;
+        }
+        std::memcpy(p + n, data, size);
+        n += size;
+    }
+    template <typename T>
+    void Value(T v) {
+        Put(&v, sizeof v);
+    }
+};
+
+struct Reader {
+    const uint8_t* p;
+    uint32_t size;
+    uint32_t at = 0;
+    bool ok = true;
+    const uint8_t* Take(uint32_t n) {
+        if (!ok || n > size - at) {
+            ok = false;
+            return nullptr;
+        }
+        at += n;
+        return p + at - n;
+    }
+    template <typename T>
+    T Value() {
+        T v{};
+        if (const uint8_t* q = Take(sizeof v)) std::memcpy(&v, q, sizeof v);
+        return v;
+    }
+};
+
+struct Header {
+    char scriptName[48];
+    uint32_t startOffset, restartOffset, labelCount, readLineCount;
+};
+
+Header HeaderOf(const GameState& g) {
+    Header h{};
+    // The name as far as its terminator: what lies behind it is not kept.
+    std::memcpy(h.scriptName, g.scriptName, strnlen(g.scriptName, sizeof h.scriptName));
+    h.startOffset = g.startOffset;
+    h.restartOffset = g.restartOffset;
+    h.labelCount = g.labelCount;
+    h.readLineCount = g.readLineCount;
+    return h;
+}
+
+// process-wide: scratch, the record made last, filled afresh by each save
+uint8_t g_made[kRecordMax];
+// process-wide: scratch, the positions a record is made of
+uint32_t g_positions[kPositionsMax];
+// process-wide: scratch, the labels of one file a record is made of
+LabelRecord g_labels[kFileLabelsMax];
+
+// process-wide: the record of the load under way, consumed by its story start
+// (GSL_SavedScriptsForget, called by the run-state reset)
+uint8_t g_loaded[kRecordMax];
+uint32_t g_loadedSize = 0;
+bool g_loadPending = false;
+
+// The labels of one file in the index, by their offset.
+uint32_t FileLabels(const char* name) {
+    uint32_t n = 0;
+    LabelRecord r;
+    for (uint32_t i = 0; n < kFileLabelsMax && GSL_InfoRecordAt(i, &r); ++i)
+        if (std::strcmp(r.file, name) == 0 && r.label[0]) g_labels[n++] = r;
+    std::stable_sort(g_labels, g_labels + n,
+                     [](const LabelRecord& a, const LabelRecord& b) { return a.offset < b.offset; });
+    return n;
+}
+
+// One file of the record: its positions, from `first` of g_positions (sorted).
+void FileWrite(Writer& w, int32_t member, const uint32_t* positions, uint32_t count) {
+    const char* name = GSL_ScriptMemberName(member);
     const char* text = nullptr;
     uint32_t size = 0;
-    for (uint32_t i = 0; i < GSL_LabelCount(); ++i) {
-        if (!MemberText(MemberOf(g.labelPos[i]), &text, &size) || !LabelAt(text, size, OffsetOf(g.labelPos[i])))
-            return false;
-        const uint32_t r = g.labelReturn[i];
-        if (r && (!MemberText(MemberOf(r), &text, &size) || CallEndingAt(text, size, OffsetOf(r)) != CameFrom(i)))
-            return false;
+    if (!name || !MemberText(member, &text, &size)) return;
+    const uint8_t nameLen = uint8_t(strnlen(name, 63));
+    uint8_t sha[20];
+    Lib_Sha1(text, size, sha);
+    w.Value<int32_t>(member);
+    w.Value<uint8_t>(nameLen);
+    w.Put(name, nameLen);
+    w.Put(sha, 20);
+    const uint32_t labels = FileLabels(name);
+    // The labels used, each by its place in g_labels, numbered in order.
+    static uint16_t number[kFileLabelsMax];
+    static uint16_t used[kFileLabelsMax];
+    uint16_t usedCount = 0;
+    for (uint32_t i = 0; i < labels; ++i) number[i] = kTop;
+    struct Placed {
+        uint32_t offset;
+        uint16_t label;
+        uint32_t delta;
+        uint64_t hash;
+    };
+    static Placed placed[kPositionsMax];
+    uint32_t k = 0, n = 0, from = 0;
+    int32_t last = -1;
+    uint64_t hash = kHashStart;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t offset = OffsetOf(positions[i]);
+        if (offset > size) continue;
+        while (k < labels && g_labels[k].offset <= offset) ++k;
+        const int32_t label = int32_t(k) - 1;
+        const uint32_t start = label < 0 ? 0 : uint32_t(g_labels[label].offset);
+        if (label != last) {
+            last = label, hash = kHashStart, from = start;
+        }
+        hash = StretchHash(hash, text + from, offset - from);
+        from = offset;
+        uint16_t index = kTop;
+        if (label >= 0) {
+            if (number[label] == kTop) number[label] = usedCount, used[usedCount++] = uint16_t(label);
+            index = number[label];
+        }
+        placed[n++] = {offset, index, offset - start, WithLine(hash, text, size, offset)};
     }
+    w.Value<uint16_t>(usedCount);
+    for (uint16_t i = 0; i < usedCount; ++i) {
+        const char* label = g_labels[used[i]].label;
+        const uint8_t len = uint8_t(strnlen(label, 63));
+        w.Value<uint8_t>(len);
+        w.Put(label, len);
+    }
+    w.Value<uint32_t>(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        w.Value<uint32_t>(placed[i].offset);
+        w.Value<uint16_t>(placed[i].label);
+        w.Value<uint32_t>(placed[i].delta);
+        w.Value<uint64_t>(placed[i].hash);
+    }
+}
+
+// A file of the record as a load reads it.
+struct RecordFile {
+    int32_t old;
+    char name[64];
+    uint8_t sha[20];
+    const uint8_t* labels;  // the label names, as written
+    uint16_t labelCount;
+    const uint8_t* positions;
+    uint32_t positionCount;
+    int32_t now;  // its member now, -1 none
+    bool same;    // its text is the same
+};
+constexpr uint32_t kPositionBytes = 18;
+
+// process-wide: scratch, the files of the record of the load under way,
+// read afresh by each load's fitting
+RecordFile g_files[kMembers];
+// process-wide: scratch, read afresh with g_files
+uint32_t g_fileCount = 0;
+
+// The files of the record of the load under way; false when it does not
+// read whole or belongs to another state.
+bool RecordRead(const GameState& g) {
+    g_fileCount = 0;
+    Reader r{g_loaded, g_loadedSize};
+    const uint8_t* magic = r.Take(4);
+    const uint8_t* header = r.Take(sizeof(Header));
+    if (!r.ok || std::memcmp(magic, kMagic, 4) != 0) return false;
+    const Header h = HeaderOf(g);
+    if (std::memcmp(header, &h, sizeof h) != 0) return false;
+    const uint32_t files = r.Value<uint32_t>();
+    if (!r.ok || files > kMembers) return false;
+    for (uint32_t i = 0; i < files; ++i) {
+        RecordFile& f = g_files[i];
+        f.old = r.Value<int32_t>();
+        const uint8_t nameLen = r.Value<uint8_t>();
+        const uint8_t* name = r.Take(nameLen);
+        const uint8_t* sha = r.Take(20);
+        if (!r.ok || nameLen > 63) return false;
+        std::memcpy(f.name, name, nameLen);
+        f.name[nameLen] = 0;
+        std::memcpy(f.sha, sha, 20);
+        f.labelCount = r.Value<uint16_t>();
+        f.labels = g_loaded + r.at;
+        for (uint16_t l = 0; l < f.labelCount && r.ok; ++l) {
+            const uint8_t len = r.Value<uint8_t>();
+            if (len > 63) return false;
+            r.Take(len);
+        }
+        f.positionCount = r.Value<uint32_t>();
+        if (!r.ok || f.positionCount > kPositionsMax) return false;
+        f.positions = r.Take(f.positionCount * kPositionBytes);
+        if (!r.ok) return false;
+        f.now = GSL_ScriptMemberIndex(f.name);
+        const char* text = nullptr;
+        uint32_t size = 0;
+        uint8_t digest[20];
+        f.same = f.now >= 0 && MemberText(f.now, &text, &size) && (Lib_Sha1(text, size, digest), true) &&
+                 std::memcmp(digest, f.sha, 20) == 0;
+    }
+    g_fileCount = files;
+    return r.at == r.size;
+}
+
+RecordFile* FileOf(int32_t old) {
+    for (uint32_t i = 0; i < g_fileCount; ++i)
+        if (g_files[i].old == old) return &g_files[i];
+    return nullptr;
+}
+
+// Label l of a file of the record into out (64 bytes), terminated; false
+// when the file has no such label.
+bool LabelOf(const RecordFile& f, uint16_t l, char* out) {
+    out[0] = 0;
+    if (l >= f.labelCount) return false;
+    const uint8_t* p = f.labels;
+    for (uint16_t i = 0; i < l; ++i) p += 1 + p[0];
+    std::memcpy(out, p + 1, p[0]);
+    out[p[0]] = 0;
     return true;
 }
 
-// The <call> tags of every member of the container: the offset behind each
-// and the member it calls, member m's from first[m] to first[m + 1].
-struct CallTable {
-    uint32_t first[kMembers + 1];
-    uint32_t end[kCallsMax];
-    int16_t calls[kCallsMax];
+struct Stretch {
+    uint16_t label;
+    uint32_t delta;
+    uint64_t hash;
 };
 
-void CallTableFill(CallTable* t) {
-    uint32_t n = 0;
-    for (uint32_t m = 0; m < kMembers; ++m) {
-        t->first[m] = n;
-        const char* text = nullptr;
-        uint32_t size = 0;
-        if (!MemberText(int32_t(m), &text, &size)) continue;
-        ScriptState s{};
-        s.text = text;
-        s.size = size;
-        for (;;) {
-            GSL_ScriptSkipToTag(&s);
-            uint32_t next = 0;
-            int32_t calls = -1;
-            const int32_t command = TagAt(text, size, s.readOffset, &next, &calls);
-            if (command == -1 && (s.readOffset >= size || text[s.readOffset] != '<')) break;
-            if (next <= s.readOffset) break;  // a tag that is not closed ends the text
-            if (command == kCallCommand && n < kCallsMax) {
-                t->end[n] = next;
-                t->calls[n++] = int16_t(calls);
-            }
-            s.readOffset = next;
-        }
+bool StretchOf(const RecordFile& f, uint32_t offset, Stretch* s) {
+    uint32_t lo = 0, hi = f.positionCount;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        uint32_t at = 0;
+        std::memcpy(&at, f.positions + mid * kPositionBytes, 4);
+        if (at < offset) lo = mid + 1;
+        else hi = mid;
     }
-    t->first[kMembers] = n;
+    if (lo >= f.positionCount) return false;
+    const uint8_t* p = f.positions + lo * kPositionBytes;
+    uint32_t at = 0;
+    std::memcpy(&at, p, 4);
+    if (at != offset) return false;
+    std::memcpy(&s->label, p + 4, 2);
+    std::memcpy(&s->delta, p + 6, 4);
+    std::memcpy(&s->hash, p + 10, 8);
+    return true;
+}
+
+// A saved position where it stands now: the same offset in an unchanged
+// file, else the same stretch behind its label, found by name. False when it
+// cannot be placed.
+bool Place(uint32_t position, uint32_t* now) {
+    const RecordFile* f = FileOf(MemberOf(position));
+    if (!f || f->now < 0) return false;
+    if (f->same) {
+        *now = GSL_ScriptPosition(f->now, position);
+        return true;
+    }
+    Stretch s;
+    const char* text = nullptr;
+    uint32_t size = 0;
+    if (!StretchOf(*f, OffsetOf(position), &s) || !MemberText(f->now, &text, &size)) return false;
+    uint64_t start = 0;
+    if (s.label != kTop) {
+        char label[64];
+        if (!LabelOf(*f, s.label, label)) return false;
+        const LabelRecord r = GSL_InfoFind(f->name, label);
+        if (std::strcmp(r.file, f->name) != 0) return false;
+        start = r.offset;
+    }
+    if (start + s.delta > size || start + s.delta > 0xFFFFFu) return false;
+    const uint32_t at = uint32_t(start + s.delta);
+    if (WithLine(StretchHash(kHashStart, text + start, s.delta), text, size, at) != s.hash) return false;
+    *now = GSL_ScriptPosition(f->now, uint32_t(start + s.delta));
+    return true;
 }
 
 // How a return point was placed, or why it was not.
-enum ReturnFate : uint8_t { RETURN_PLACED, RETURN_GONE, RETURN_APART, RETURN_NO_CALL, RETURN_CALLS };
+enum ReturnFate : uint8_t { RETURN_PLACED, RETURN_GONE, RETURN_NO_CALL, RETURN_CALLS, RETURN_UNNAMED };
 
-// The fitting of one restored position: which member each file of the
-// histories is now, and what became of each return point.
-class Fitting {
-public:
-    // Forgets an earlier fitting: the saved file old is now member now.
-    void Start(int32_t savedOld, int32_t savedNow) {
-        for (int16_t& m : now_) m = kUnseen;
-        now_[savedOld] = int16_t(savedNow);
-        CallTableFill(&calls_);
-    }
-
-    // The member old is now, or kApart / kGone.
-    int16_t Now(int32_t old) {
-        if (old < 0 || uint32_t(old) >= kMembers) return kGone;
-        int16_t& m = now_[old];
-        if (m == kUnseen) {
-            m = kSeeking;
-            m = Find(old);
-        }
-        return m == kSeeking ? kGone : m;
-    }
-
-    // Places return point entry of the label history; its fate, and in *count
-    // the calls found when there were several.
-    ReturnFate Place(uint32_t entry, uint32_t* position, uint32_t* count) {
-        const int16_t into = Now(MemberOf(*position));
-        if (into == kApart) return RETURN_APART;
-        if (into < 0) return RETURN_GONE;
-        const int16_t from = Now(CameFrom(entry));
-        const uint32_t offset = OffsetOf(*position);
-        if (from < 0) {
-            // Nothing to find its call by: it stays only where a call still ends.
-            const char* text = nullptr;
-            uint32_t size = 0;
-            if (!MemberText(into, &text, &size) || CallEndingAt(text, size, offset) == -2) return RETURN_NO_CALL;
-            *position = GSL_ScriptPosition(into, offset);
-            return RETURN_PLACED;
-        }
-        uint32_t found = 0, at = 0;
-        for (uint32_t k = calls_.first[into]; k < calls_.first[into + 1]; ++k) {
-            if (calls_.calls[k] != from) continue;
-            if (calls_.end[k] == offset) {  // the call it was behind
-                found = 1, at = offset;
-                break;
-            }
-            ++found, at = calls_.end[k];
-        }
-        *count = found;
-        if (found != 1) return found ? RETURN_CALLS : RETURN_NO_CALL;
-        *position = GSL_ScriptPosition(into, at);
+// Places return point entry of the label history: where it was in a file
+// that has not changed, else behind the one <call> of the file it comes from;
+// in *count the calls found when there were several.
+ReturnFate PlaceReturn(uint32_t entry, uint32_t* position, uint32_t* count) {
+    const RecordFile* into = FileOf(MemberOf(*position));
+    if (!into || into->now < 0) return RETURN_GONE;
+    if (into->same) {
+        *position = GSL_ScriptPosition(into->now, *position);
         return RETURN_PLACED;
     }
+    const RecordFile* from = FileOf(CameFrom(entry));
+    if (!from || from->now < 0) return RETURN_NO_CALL;
+    uint32_t at = 0;
+    *count = CallsOf(into->now, from->now, &at);
+    if (*count != 1) return *count ? RETURN_CALLS : RETURN_NO_CALL;
+    *position = GSL_ScriptPosition(into->now, at);
+    return RETURN_PLACED;
+}
 
-private:
-    // The one member where old's recorded labels and read lines stand and
-    // that calls every file returning into old; else the one of either.
-    int16_t Find(int32_t old) {
-        const GameState& g = GameStateBlock;
-        int16_t callers[kCallersMax];
-        uint32_t callerCount = 0;
-        for (uint32_t i = 0; i < GSL_LabelCount(); ++i) {
-            if (!g.labelReturn[i] || MemberOf(g.labelReturn[i]) != old) continue;
-            const int32_t from = CameFrom(i);
-            const int16_t m = from == old ? kGone : Now(from);
-            if (m < 0 || callerCount == kCallersMax) continue;
-            bool known = false;
-            for (uint32_t k = 0; k < callerCount; ++k) known = known || callers[k] == m;
-            if (!known) callers[callerCount++] = m;
-        }
-        int16_t both = -1, standing = -1, calling = -1;
-        uint32_t bothCount = 0, standingCount = 0, callingCount = 0;
-        for (int32_t c = 0; GSL_ScriptMemberName(c) && uint32_t(c) < kMembers; ++c) {
-            const bool stands = Stands(old, c), calls = callerCount > 0 && CallsAll(c, callers, callerCount);
-            if (stands && calls) both = int16_t(c), ++bothCount;
-            if (stands) standing = int16_t(c), ++standingCount;
-            if (calls) calling = int16_t(c), ++callingCount;
-        }
-        for (const auto& [count, member] : {std::pair{bothCount, both}, std::pair{callingCount, calling},
-                                            std::pair{standingCount, standing}}) {
-            if (count == 1) return member;
-            if (count > 1) return kApart;
-        }
-        return kGone;
-    }
-
-    // True when every label and read line recorded in member old stands on
-    // its tag in member c.
-    bool Stands(int32_t old, int32_t c) const {
-        const GameState& g = GameStateBlock;
-        const char* text = nullptr;
-        uint32_t size = 0;
-        if (!MemberText(c, &text, &size)) return false;
-        for (uint32_t i = 0; i < GSL_LabelCount(); ++i)
-            if (MemberOf(g.labelPos[i]) == old && !LabelAt(text, size, OffsetOf(g.labelPos[i]))) return false;
-        // The read lines and the one a restore reads again.
-        const uint32_t lines = GSL_ReadLineCount() < kReadLineSize ? GSL_ReadLineCount() + 1 : kReadLineSize;
-        for (uint32_t j = 0; j < lines; ++j)
-            if (MemberOf(g.readLinePos[j]) == old && !LineAt(text, size, OffsetOf(g.readLinePos[j]))) return false;
-        return true;
-    }
-
-    bool CallsAll(int32_t c, const int16_t* callers, uint32_t count) const {
-        for (uint32_t k = 0; k < count; ++k) {
-            bool calls = false;
-            for (uint32_t i = calls_.first[c]; i < calls_.first[c + 1] && !calls; ++i) calls = calls_.calls[i] == callers[k];
-            if (!calls) return false;
-        }
-        return true;
-    }
-
-    int16_t now_[kMembers];
-    CallTable calls_;
-};
+void Tell(const char* name, const char* text, uint32_t size, uint32_t restart, bool lineKept, bool labelKept,
+          const char* savedLabel, bool recorded, const char* lost) {
+    char label[256];
+    uint32_t labelAt = restart;
+    GSL_InfoLabelNear(name, restart, false, label, sizeof label, &labelAt);
+    if (!labelKept) label[0] = 0;
+    ScriptState at{};
+    at.text = text;
+    at.size = size;
+    const unsigned lineNo = unsigned(GSL_ScriptLineOf(&at, restart));
+    const char* shown = label[0] ? label : "its top";
+    char saved[300] = "";  // " at" the saved label, when it is known
+    if (savedLabel[0]) std::snprintf(saved, sizeof saved, " at %s", savedLabel);
+    if (!recorded)
+        GSL_ScriptReportLine("script %s:%u: the save%s was made before saves named their script files; it goes on "
+                             "from %s%s",
+                             name, lineNo, saved, shown, lost);
+    else if (lineKept)
+        GSL_ScriptReportLine("script %s:%u: the save at %s was made with other script files; it goes on there, found "
+                             "by name%s",
+                             name, lineNo, shown, lost);
+    else if (labelKept)
+        GSL_ScriptReportLine("script %s:%u: the save at %s was made with other script files and %s has changed "
+                             "between %s and the saved line; it goes on from %s%s",
+                             name, lineNo, shown, name, shown, shown, lost);
+    else
+        GSL_ScriptReportLine("script %s:%u: the save%s was made with other script files and %s no longer has "
+                             "%s; it goes on from its top%s",
+                             name, lineNo, saved, name, savedLabel[0] ? savedLabel : "its label", lost);
+}
 
 }  // namespace
 
+uint32_t GSL_SavedScriptsMake(const GameState& g, const uint8_t** record) {
+    *record = g_made;
+    const uint32_t labels = g.labelCount > kLabelHistorySize ? kLabelHistorySize : g.labelCount;
+    const uint32_t lines = g.readLineCount < kReadLineSize ? g.readLineCount + 1 : kReadLineSize;
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < labels; ++i) {
+        g_positions[n++] = g.labelPos[i];
+        if (g.labelReturn[i]) g_positions[n++] = g.labelReturn[i];
+    }
+    for (uint32_t j = 0; j < lines; ++j) g_positions[n++] = g.readLinePos[j];
+    std::sort(g_positions, g_positions + n);
+    n = uint32_t(std::unique(g_positions, g_positions + n) - g_positions);
+    Writer w{g_made};
+    w.Put(kMagic, 4);
+    w.Value(HeaderOf(g));
+    uint32_t files = 0;
+    for (uint32_t i = 0; i < n;) {
+        uint32_t e = i;
+        while (e < n && MemberOf(g_positions[e]) == MemberOf(g_positions[i])) ++e;
+        files += GSL_ScriptMemberName(MemberOf(g_positions[i])) ? 1 : 0;
+        i = e;
+    }
+    w.Value<uint32_t>(files);
+    for (uint32_t i = 0; i < n;) {
+        uint32_t e = i;
+        while (e < n && MemberOf(g_positions[e]) == MemberOf(g_positions[i])) ++e;
+        FileWrite(w, MemberOf(g_positions[i]), g_positions + i, e - i);
+        i = e;
+    }
+    return w.ok && files ? w.n : 0;
+}
+
+void GSL_SavedScriptsLoaded(const uint8_t* record, uint32_t size) {
+    g_loadPending = true;
+    g_loadedSize = record && size <= kRecordMax ? size : 0;
+    if (g_loadedSize) std::memcpy(g_loaded, record, g_loadedSize);
+}
+
+void GSL_SavedScriptsForget() {
+    g_loadPending = false;
+    g_loadedSize = 0;
+}
+
 void GSL_SavedPositionMend() {
+    if (!g_loadPending) return;
+    g_loadPending = false;
     GameState& g = GameStateBlock;
     const uint32_t labels = GSL_LabelCount(), lines = GSL_ReadLineCount();
     if (labels == 0 || lines >= kReadLineSize) return;
@@ -277,93 +514,119 @@ void GSL_SavedPositionMend() {
     uint32_t size = 0;
     if (now < 0 || !MemberText(now, &text, &size)) return;  // told when the script task loads
     const int32_t old = MemberOf(line);
-    const bool placed = LineAt(text, size, g.startOffset) && LabelAt(text, size, g.restartOffset);
-    if (old == now && placed && LabelsFit()) return;
+    const bool recorded = g_loadedSize && RecordRead(g) && FileOf(old);
+    if (!recorded) g_fileCount = 0;
+    if (recorded) {
+        bool same = true;
+        for (uint32_t i = 0; i < g_fileCount; ++i) same = same && g_files[i].same && g_files[i].now == g_files[i].old;
+        if (same) return;  // every file as it was, where it was
+    }
+    // The saved label's name, as the record or the index holds it, and the
+    // offset of its line now (when it has one).
+    char savedLabel[256] = "";
+    uint32_t labelLine = 0;
+    bool labelFound = false;
+    if (const RecordFile* f = FileOf(old); f) {
+        Stretch s;
+        char raw[64];
+        if (StretchOf(*f, g.restartOffset, &s) && s.label != kTop && LabelOf(*f, s.label, raw)) {
+            Lib_SjisToUtf8Buf(raw, savedLabel, sizeof savedLabel);
+            const LabelRecord r = GSL_InfoFind(name, raw);
+            labelFound = std::strcmp(r.file, name) == 0 && r.offset <= size;
+            labelLine = labelFound ? uint32_t(r.offset) : 0;
+        }
+    } else if (old == now) {
+        uint32_t at = 0;
+        GSL_InfoLabelNear(name, g.restartOffset, false, savedLabel, sizeof savedLabel, &at);
+    }
 
-    // scratch: too large for the stack, filled afresh at each load
-    static Fitting fit;
-    fit.Start(old, now);
     // What each return point became, placed on the histories' member numbers
     // as they were saved.
+    // scratch: filled afresh at each load
     static ReturnFate fates[kLabelHistorySize];
     static uint32_t counts[kLabelHistorySize], returns[kLabelHistorySize];
     for (uint32_t i = 0; i < labels; ++i) {
         returns[i] = g.labelReturn[i];
         counts[i] = 0;
-        fates[i] = returns[i] ? fit.Place(i, &returns[i], &counts[i]) : RETURN_PLACED;
+        fates[i] = !returns[i] ? RETURN_PLACED : recorded ? PlaceReturn(i, &returns[i], &counts[i]) : RETURN_UNNAMED;
     }
-    // A file not found is named by a member number no container of fewer
-    // members holds: neither a restore nor a return goes into another file.
-    // A label or line of another file that no longer stands on its tag lies
-    // past that file's end from here on: a run from it ends at once.
-    const int32_t nowhere = GSL_ScriptMemberName(kMembers - 1) ? -1 : int32_t(kMembers - 1);
-    auto map = [&](uint32_t& position, bool (*stands)(const char*, uint32_t, uint32_t)) {
-        const int32_t was = MemberOf(position);
-        const int16_t m = fit.Now(was);
-        if (m < 0) {
-            if (nowhere >= 0) position = GSL_ScriptPosition(nowhere, position);
-            return;
-        }
-        const char* memberText = nullptr;
-        uint32_t memberSize = 0;
-        const bool moved = was != old && (!MemberText(m, &memberText, &memberSize) ||
-                                          !stands(memberText, memberSize, OffsetOf(position)));
-        position = GSL_ScriptPosition(m, moved ? 0xFFFFFu : position);
-    };
-    for (uint32_t i = 0; i < labels; ++i) {
-        map(g.labelPos[i], LabelAt);
-        // A return point not placed is dropped: its return ends the story.
-        g.labelReturn[i] = fates[i] == RETURN_PLACED ? returns[i] : 0;
+    // The saved line and its label.
+    // A label tag that cannot be placed goes on from its label's line, found
+    // by name.
+    uint32_t lineNow = 0, labelNow = 0;
+    bool labelKept = recorded ? Place(g.labelPos[labels - 1], &labelNow)
+                              : old == now && LabelAt(text, size, g.restartOffset);
+    if (!recorded && labelKept) labelNow = GSL_ScriptPosition(now, g.restartOffset);
+    const bool lineKept = recorded && labelKept && Place(line, &lineNow) && MemberOf(lineNow) == now;
+    labelKept = labelKept && MemberOf(labelNow) == now;
+    if (recorded && !labelKept && labelFound) {
+        labelNow = GSL_ScriptPosition(now, labelLine);
+        labelKept = true;
     }
-    for (uint32_t j = 0; j <= lines; ++j) map(g.readLinePos[j], LineAt);
+    const uint32_t restart = labelKept ? OffsetOf(labelNow) : 0;
+    const uint32_t start = lineKept ? OffsetOf(lineNow) : restart;
 
     // The returns the story will take, from the saved file outward, as the
     // return command looks them up (the newest label of the file that had
-    // one); the first not placed ends the story, and no older label of its
-    // file may stand in for it.
+    // one), on the saved member numbers; the first not placed ends the story,
+    // and no older label of its file may stand in for it.
+    // scratch: filled afresh at each load
+    static uint32_t savedPos[kLabelHistorySize];
+    std::memcpy(savedPos, g.labelPos, labels * sizeof savedPos[0]);
     char lost[1024] = "";
-    int32_t file = now;
-    for (uint32_t step = 0; step < labels && file >= 0 && !lost[0]; ++step) {
+    int32_t ends = -1;  // the label entry whose file's return points are dropped, and all before it
+    int32_t file = old;
+    for (uint32_t step = 0; step < labels && !lost[0]; ++step) {
         int32_t h = int32_t(labels) - 1;
-        while (h >= 0 && !(MemberOf(g.labelPos[h]) == file && returns[h])) --h;
+        while (h >= 0 && !(MemberOf(savedPos[h]) == file && g.labelReturn[h])) --h;
         if (h < 0) break;
         if (fates[h] == RETURN_PLACED) {
             file = MemberOf(g.labelReturn[h]);
             continue;
         }
-        for (int32_t i = 0; i <= h; ++i)
-            if (MemberOf(g.labelPos[i]) == file) g.labelReturn[i] = 0;
-        const char* from = GSL_ScriptMemberName(file);
-        const char* into = GSL_ScriptMemberName(fit.Now(MemberOf(returns[h])));
+        ends = h;
+        const RecordFile* fromFile = FileOf(file);
+        const char* from = file == old ? name : fromFile ? fromFile->name : "?";
+        const RecordFile* intoFile = FileOf(MemberOf(g.labelReturn[h]));
+        const char* into = intoFile ? intoFile->name : "?";
         char why[512];
         switch (fates[h]) {
-            case RETURN_GONE: std::snprintf(why, sizeof why, "a file that is no longer there"); break;
-            case RETURN_APART: std::snprintf(why, sizeof why, "a file that cannot be told apart from another"); break;
+            case RETURN_GONE: std::snprintf(why, sizeof why, "%s, which is no longer there", into); break;
+            case RETURN_UNNAMED: std::snprintf(why, sizeof why, "a file the save does not name"); break;
             case RETURN_NO_CALL:
-                std::snprintf(why, sizeof why, "%s, which has changed and no longer calls it", into ? into : "?");
+                std::snprintf(why, sizeof why, "%s, which has changed and no longer calls it", into);
                 break;
             default:
-                std::snprintf(why, sizeof why, "%s, which has changed and calls it in %u places", into ? into : "?",
+                std::snprintf(why, sizeof why, "%s, which has changed and calls it in %u places", into,
                               unsigned(counts[h]));
                 break;
         }
-        std::snprintf(lost, sizeof lost, ", but %s returns into %s, so the story ends at that return",
-                      from ? from : "?", why);
+        std::snprintf(lost, sizeof lost, ", but %s returns into %s, so the story ends at that return", from, why);
     }
 
-    char label[256];
-    uint32_t labelAt = g.restartOffset;
-    GSL_InfoLabelNear(name, g.restartOffset, !placed, label, sizeof label, &labelAt);
-    ScriptState at{};
-    at.text = text;
-    at.size = size;
-    const unsigned lineNo = unsigned(GSL_ScriptLineOf(&at, placed ? g.restartOffset : labelAt));
-    if (placed)
-        GSL_ScriptReportLine("script %s:%u: the save at %s was made with other script files; it goes on there, found "
-                             "by name%s",
-                             name, lineNo, label[0] ? label : "its top", lost);
-    else
-        GSL_ScriptReportLine("script %s:%u: the save near %s was made with other script files and %s has changed "
-                             "since; it goes on from the saved offset %u, which may not be where it was%s",
-                             name, lineNo, label[0] ? label : "its top", name, unsigned(g.startOffset), lost);
+    // A position not placed names a member no container of fewer members
+    // holds, or lies past its file's end: a run from it ends at once, and no
+    // line of the backlog reads from another place.
+    const int32_t nowhere = GSL_ScriptMemberName(kMembers - 1) ? 0 : int32_t(kMembers - 1);
+    auto map = [&](uint32_t& position) {
+        uint32_t placed = 0;
+        if (recorded && Place(position, &placed)) {
+            position = placed;
+            return;
+        }
+        const RecordFile* f = FileOf(MemberOf(position));
+        position = GSL_ScriptPosition(f && f->now >= 0 ? f->now : nowhere, 0xFFFFFu);
+    };
+    for (uint32_t i = 0; i < labels; ++i) {
+        const bool dropped = int32_t(i) <= ends && MemberOf(savedPos[i]) == file;
+        map(g.labelPos[i]);
+        // A return point not placed is dropped: its return ends the story.
+        g.labelReturn[i] = fates[i] == RETURN_PLACED && !dropped ? returns[i] : 0;
+    }
+    for (uint32_t j = 0; j < lines; ++j) map(g.readLinePos[j]);
+    g.labelPos[labels - 1] = GSL_ScriptPosition(now, restart);
+    g.readLinePos[lines] = GSL_ScriptPosition(now, start);
+    g.startOffset = start;
+    g.restartOffset = restart;
+    Tell(name, text, size, restart, lineKept, labelKept, savedLabel, recorded, lost);
 }

@@ -7,6 +7,7 @@
 #include "script/game_blocks.h"
 #include "script/msg_scroll.h"
 #include "script/replay.h"
+#include "script/saved_position.h"
 #include "script/script_report.h"
 #include "script/script_task.h"
 #include "script/staffroll.h"
@@ -62,6 +63,7 @@ void GSL_ScriptRunStateReset() {
     PendingCall = {-1, 0};
     ChoiceList = {};
     GSL_ReplayReset();
+    GSL_SavedScriptsForget();
     MessageScrollTask = -1;
     StaffrollTask = -1;
 }

@@ -108,12 +108,12 @@ int32_t GSL_ScriptTaskSet() {
     w->ownSlot = slot;
     w->secondSlot = -1;
     CopyName(w->fileName, GameStateBlock.scriptName, sizeof GameStateBlock.scriptName);
+    GSL_SavedPositionMend();
     w->script.readOffset = w->script.nextOffset = GameStateBlock.startOffset;
     w->script.restartOffset = GameStateBlock.restartOffset;
     w->script.command = w->script.prevCommand = -1;
     w->context.script = &w->script;
     w->context.stage = &GameStateBlock.stage;
-    GSL_SavedPositionMend();
     GSL_StageReset(&GameStateBlock.stage, STAGE_RESET_FIELDS | STAGE_RESET_CAMERAS);
     return slot;
 }

@@ -7,6 +7,7 @@
 #include "engine/files/message_table.h"
 #include "engine/text/font.h"
 #include "platform/plat_time.h"
+#include "script/saved_position.h"
 #include "script/stage.h"
 #include "story/access_flags.h"
 
@@ -71,6 +72,7 @@ void GSL_GameStateInit() {
     std::memset(bytes + offsetof(GameState, labelReturn), 0,
                 offsetof(GameState, stage) - offsetof(GameState, labelReturn));
     GSL_StageReset(&g.stage, STAGE_RESET_NAME | STAGE_RESET_FIELDS);
+    GSL_SavedScriptsForget();  // a load under way is over
 }
 
 void GSL_PlayTimeUpdate() {

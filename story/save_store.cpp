@@ -25,6 +25,7 @@
 #include "engine/files/message_table.h"
 #include "platform/plat_vm.h"
 #include "script/game_blocks.h"
+#include "script/saved_position.h"
 #include "story/game_state.h"
 #include "ui/utility_dialog.h"
 
@@ -114,6 +115,18 @@ struct Store {
     char offNotice[256] = {};
     std::atomic<int32_t> stopAfter{0};
     int32_t thread = -1;
+    // Game thread: each game slot's script record file as this run saved it
+    // (recordKnown; null: the slot has none), and whether the next commit
+    // carries it to the writer.
+    uint8_t* record[kSaveSlots] = {};
+    uint32_t recordSize[kSaveSlots] = {};
+    bool recordKnown[kSaveSlots] = {};
+    bool recordWaits[kSaveSlots] = {};
+    // The writer's copies of a commit's records (null: the file goes), made
+    // and freed by the game thread while the writer is idle.
+    uint8_t* mirrorRecord[kSaveSlots] = {};
+    uint32_t mirrorRecordSize[kSaveSlots] = {};
+    bool mirrorRecordWaits[kSaveSlots] = {};
 };
 
 // process-wide: made afresh by Lib_SaveInit, released by Lib_SaveEnd
@@ -156,6 +169,22 @@ void CopyToMirror(uint8_t* mirror, const uint8_t* image, uint32_t n) {
     }
 }
 
+void RecordName(int32_t slot, char* out, uint32_t size) { Lib_SaveFileName(slot, out, size, ".scr"); }
+
+// The script records of the commit, each written whole or removed.
+bool RecordsWrite() {
+    bool ok = true;
+    for (int32_t s = 0; s < kSaveSlots; ++s) {
+        if (!g.mirrorRecordWaits[s]) continue;
+        g.mirrorRecordWaits[s] = false;
+        char name[64];
+        RecordName(s, name, sizeof name);
+        if (g.mirrorRecord[s]) ok = Lib_FileSave(name, g.mirrorRecord[s], g.mirrorRecordSize[s]) && ok;
+        else Lib_FileRemove(name);
+    }
+    return ok;
+}
+
 int32_t Lib_SaveWriteCB(void*) {
     if (!g.mirrorReady) {
         // Start-up leaves this copy to the writer; the store counts as busy
@@ -192,6 +221,7 @@ int32_t Lib_SaveWriteCB(void*) {
     if (WriterStop(1)) return 0;
     ok = ok && save(kSaveName, g.mirror, kSaveImageSize);
     if (WriterStop(2)) return 0;
+    ok = ok && RecordsWrite();
     if (tableChanged) {
         ok = ok && save(kRegistryName, g.mirrorTable, kSaveRegistrySize);
         if (ok) {
@@ -237,6 +267,15 @@ bool CommitTry() {
                 g.partDirty[s][p] = false;
             }
     std::memcpy(g.mirrorTable, g.table, kSaveRegistrySize);
+    for (int32_t s = 0; s < kSaveSlots; ++s) {
+        if (!g.recordWaits[s]) continue;
+        if (g.mirrorRecord[s]) Lib_MemFree(HEAP_FILE, g.mirrorRecord[s]);
+        g.mirrorRecord[s] = g.record[s] ? static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, g.recordSize[s], 16)) : nullptr;
+        if (g.mirrorRecord[s]) std::memcpy(g.mirrorRecord[s], g.record[s], g.recordSize[s]);
+        g.mirrorRecordSize[s] = g.mirrorRecord[s] ? g.recordSize[s] : 0;
+        g.mirrorRecordWaits[s] = true;
+        g.recordWaits[s] = false;
+    }
     g.flagsDirty = g.tableDirty = false;
     g.coveredSeq = g.changeSeq;
     ++g.commitNo;
@@ -552,6 +591,48 @@ SaveTaskWork* TaskWork(int32_t task) {
     return r->callback == Lib_UtilitySaveCB ? static_cast<SaveTaskWork*>(w) : nullptr;
 }
 
+// --- The script records -------------------------------------------------------
+//
+// Beside each game slot's data its script record (GSL_SavedScriptsMake) lies
+// in a file of its own, save/data000.scr or save/quick.scr: "VNSR", u32 the
+// record's size, the SHA-1 of the slot's data it was made with, the SHA-1 of
+// the record, the record. The writer writes it with the commit that holds the
+// slot, after save.cdf; it is taken only while the slot's digest is the one
+// it names, so a record left by an older save or by a stop between the writes
+// is never taken for the slot's; a slot without one loads as a save made
+// before records were kept.
+
+constexpr char kRecordMagic[4] = {'V', 'N', 'S', 'R'};
+constexpr uint32_t kRecordHead = 48;
+
+// Keeps a game slot's script record for the next commit (and for the loads
+// of this run).
+void RecordWrite(int32_t slot, const GameState* state, const uint8_t* digest) {
+    const uint8_t* record = nullptr;
+    const uint32_t size = GSL_SavedScriptsMake(*state, &record);
+    if (g.record[slot]) Lib_MemFree(HEAP_FILE, g.record[slot]);
+    g.record[slot] = size ? static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kRecordHead + size, 16)) : nullptr;
+    g.recordSize[slot] = g.record[slot] ? kRecordHead + size : 0;
+    g.recordKnown[slot] = g.recordWaits[slot] = true;
+    if (uint8_t* file = g.record[slot]) {
+        std::memcpy(file, kRecordMagic, 4);
+        std::memcpy(file + 4, &size, 4);
+        std::memcpy(file + 8, digest, 20);
+        Lib_Sha1(record, size, file + 28);
+        std::memcpy(file + kRecordHead, record, size);
+    }
+}
+
+void RecordsFree() {
+    for (int32_t s = 0; s < kSaveSlots; ++s) {
+        if (g.record[s]) Lib_MemFree(HEAP_FILE, g.record[s]);
+        if (g.mirrorRecord[s]) Lib_MemFree(HEAP_FILE, g.mirrorRecord[s]);
+        g.record[s] = g.mirrorRecord[s] = nullptr;
+        g.recordSize[s] = g.mirrorRecordSize[s] = 0;
+        g.recordKnown[s] = g.recordWaits[s] = g.mirrorRecordWaits[s] = false;
+    }
+}
+
 void SaveSlot(SaveTaskWork* w) {
     const SaveRequest& q = *w->request;
     int32_t slot = int32_t(w->slot);
@@ -589,6 +670,7 @@ void SaveSlot(SaveTaskWork* w) {
     Lib_Sha1(q.data, q.dataSize, g.table + 20 * slot);
     g.tableDirty = true;
     WritePart(slot, 0, q.data, q.dataSize);
+    if (slot != kSaveSystemSlot) RecordWrite(slot, static_cast<const GameState*>(q.data), g.table + 20 * slot);
 }
 
 bool NoticeWaiting() { return g.notice[0] || g.rebuiltNotice || g.offNotice[0]; }
@@ -721,6 +803,7 @@ void Lib_SaveEnd() {
     if (g.table) Lib_MemFree(HEAP_FILE, g.table);
     if (g.mirror) Lib_MemFree(HEAP_FILE, g.mirror);
     g.image = g.table = g.mirror = nullptr;
+    RecordsFree();
 }
 
 bool Lib_SaveFlush() {
@@ -817,6 +900,32 @@ uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info) {
     return SLOT_VALID;
 }
 
+void Lib_SaveRecordLoad(int32_t slot) {
+    const bool game = slot >= 0 && slot < kSaveSlots && slot != kSaveSystemSlot;
+    if (!game || Lib_SaveSlotCheck(slot, nullptr) != SLOT_VALID) {
+        GSL_SavedScriptsLoaded(nullptr, 0);
+        return;
+    }
+    // What this run saved, else the disk's.
+    uint8_t* read = nullptr;
+    const uint8_t* file = g.record[slot];
+    uint64_t n = g.recordSize[slot];
+    if (!g.recordKnown[slot]) {
+        char name[64];
+        RecordName(slot, name, sizeof name);
+        FileState found;
+        file = read = ReadFile(name, &n, &found);
+    }
+    uint32_t size = 0;
+    uint8_t sha[20];
+    if (file && n >= kRecordHead) std::memcpy(&size, file + 4, 4);
+    const bool whole = file && n >= kRecordHead && std::memcmp(file, kRecordMagic, 4) == 0 && size == n - kRecordHead &&
+                       std::memcmp(file + 8, g.table + 20 * slot, 20) == 0 &&
+                       (Lib_Sha1(file + kRecordHead, size, sha), std::memcmp(sha, file + 28, 20) == 0);
+    GSL_SavedScriptsLoaded(whole ? file + kRecordHead : nullptr, whole ? size : 0);
+    if (read) Lib_MemFree(HEAP_FILE, read);
+}
+
 const uint8_t* Lib_SaveImageGet() { return g.image; }
 const uint8_t* Lib_SaveDigestGet(int32_t slot) {
     return g.table && slot >= 0 && slot < kSaveSlots ? g.table + 20 * slot : nullptr;
@@ -890,6 +999,8 @@ int32_t Lib_UtilitySaveCB(void* work) {
                 w->nextState = ST_RESULT;
             } else {
                 std::memcpy(w->request->data, Part(slot, 0), SaveDataSize(slot));
+                // A game slot's data goes straight to the story it starts.
+                if (slot < kSaveSystemSlot) Lib_SaveRecordLoad(slot);
             }
             w->state = ST_CLOSE;
             return 0;

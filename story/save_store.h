@@ -110,6 +110,12 @@ SaveTaskCode Lib_SaveTaskCode(int32_t task);
 void Lib_SaveTaskEnd(int32_t task);
 int32_t Lib_UtilitySaveCB(void* work);
 
+// Hands the script record kept beside a game slot or the quick slot (see
+// GSL_SavedScriptsMake) to the story that starts from its data, when it was
+// made with the slot's data as it is now; else the story starts as from a
+// save made without one. A load of a game slot does this itself.
+void Lib_SaveRecordLoad(int32_t slot);
+
 // Read-only views for the title's save check (one address for the run).
 const uint8_t* Lib_SaveImageGet();
 const uint8_t* Lib_SaveDigestGet(int32_t slot);

@@ -1,3 +1,4 @@
+#include "story/save_store.h"
 #include "story/story_play.h"
 
 #include <cstring>
@@ -526,6 +527,7 @@ void Exit(ScreenWork*) {
         // The quick save's state, checked as a load is, counted from now.
         std::memcpy(static_cast<void*>(&GameStateBlock), &QuickDataCache, sizeof GameStateBlock);
         GSL_GameStateCheck(&GameStateBlock);
+        Lib_SaveRecordLoad(kSaveQuickSlot);
         PlayTimeBase = GSL_PlayTimeNow();
         StoryExitRequest = STORY_EXIT_RESTART;
     }

@@ -377,6 +377,13 @@ std::string LineAdded(std::string text, uint32_t n, const std::string& line) {
     return text.insert(at, line + "\n");
 }
 
+// The lines of a text before line n (from 1).
+std::string LinesBefore(const std::string& text, uint32_t n) {
+    size_t at = 0;
+    for (uint32_t l = 1; l < n; ++l) at = text.find('\n', at) + 1;
+    return text.substr(0, at);
+}
+
 // Where the story runs after a restore, traced on the game thread: file:line
 // each time it comes into another file, from the first tag after the
 // restore's runs.
@@ -413,9 +420,10 @@ bool ScriptsReplaced(const std::string& bytes) {
 // run after changes an author makes to the game's scripts (the script test
 // SampleSavedScripts loads every file's save after each edit): the story
 // goes on at the saved line, returns behind the call wherever it now stands,
-// and one line tells the load; a copy of 00_init.txt in front makes the
-// return unplaceable, which is told and ends the story at that return. The
-// quick save stays as it was made.
+// and one line tells the load; msgwin.txt cut short of the saved line plays
+// again from its label, told; a copy of 00_init.txt in front does not take
+// the return, which finds its caller by name. The quick save stays as it was
+// made.
 TEST(QuickProgram, AQuickSaveInACalledFileGoesOnAfterTheScriptsChange) {
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     const fs::path src = fs::path(VN_SOURCE_DIR) / "sample/base/script/script.arc";
@@ -441,11 +449,14 @@ TEST(QuickProgram, AQuickSaveInACalledFileGoesOnAfterTheScriptsChange) {
         {"a line at the top of 00_init.txt", PackedScripts(dir / "2", {{"00_init.txt", "; added\n" + init}}), at,
          {on, below}},
         {"a file added in front", PackedScripts(dir / "3", {{"00_added.txt", "*added\n<label>\n"}}), at, {on, back}},
-        // Last: the story ends at the return.
-        {"a file of the same shape added in front", PackedScripts(dir / "4", {{"00_a.txt", init}}),
-         at + ", but msgwin.txt returns into a file that cannot be told apart from another, so the story ends at "
-              "that return",
-         {on}},
+        // The saved file cut short of the saved line: the scene again from its
+        // label, told, and back into its caller.
+        {"msgwin.txt cut short", PackedScripts(dir / "5", {{"msgwin.txt", LinesBefore(msgwin, saved)}}),
+         "vn: script msgwin.txt:" + std::to_string(label) + ": the save at *msgwin_top was made with other script "
+         "files and msgwin.txt has changed between *msgwin_top and the saved line; it goes on from *msgwin_top",
+         {"msgwin.txt:" + std::to_string(label + 1), back}},
+        // Last: the return, found by the caller's name.
+        {"a file of the same shape added in front", PackedScripts(dir / "4", {{"00_a.txt", init}}), at, {on, back}},
     };
     for (const Load& l : loads) ASSERT_FALSE(l.arc.empty()) << l.what;
 

@@ -22,6 +22,7 @@
 #include "script/flow.h"
 #include "script/message.h"
 #include "script/replay.h"
+#include "script/saved_position.h"
 #include "script/script_report.h"
 #include "script/syntax.h"
 #include "story/story_window.h"
@@ -164,12 +165,16 @@ public:
         std::string key;                  // the saved file, and the file it returns into
         std::unique_ptr<GameState> state; // what a save holds
         int32_t road = 0;                 // the option taken at every choice
+        std::vector<uint8_t> record;      // the record of its script files
+        std::set<std::string> files;      // the files its histories name
+        bool first = false;               // the first save of its file and caller
     };
     struct Went {
         std::string err;                  // what stderr was told
         std::string on;                   // file:line of the first tag run after the restore
         std::vector<std::string> moves;   // file:line where the story came to each next file
         std::set<std::string> replayed;   // file:line of each tag the restore replayed
+        bool systemKept = true;           // read marks and seen choices as they were at the first wait
     };
 
     static Texts Sources() {
@@ -205,8 +210,9 @@ public:
         return -1;
     }
 
-    // Reads both roads from a new game, saving at the first line of each
-    // file reached (a called file by the file it returns into).
+    // Reads both roads from a new game, saving at the first line read behind
+    // each label a load restarts from, in each file reached (a called file by
+    // the file it returns into).
     void SaveEach() {
         for (int32_t road : {0, 1}) {
             Finish();
@@ -225,11 +231,25 @@ public:
                     const int32_t r = Returning(g, Work()->fileName);
                     const std::string key =
                         MemberName(g.labelPos[g.labelCount - 1]) + (r >= 0 ? " < " + MemberName(g.labelReturn[r]) : "");
-                    bool known = false;
-                    for (const Save& s : saves) known = known || s.key == key;
+                    auto state = std::make_unique<GameState>(g);
+                    ASSERT_TRUE(GSL_StoryRestoreHistory(-1, state.get()));
+                    bool known = false, fileKnown = false;
+                    for (const Save& s : saves) {
+                        fileKnown = fileKnown || s.key == key;
+                        known = known || (s.key == key && s.state->restartOffset == state->restartOffset);
+                    }
                     if (!known) {
-                        Save s{key, std::make_unique<GameState>(g), road};
-                        ASSERT_TRUE(GSL_StoryRestoreHistory(-1, s.state.get()));
+                        Save s{key, std::move(state), road};
+                        s.first = !fileKnown;
+                        const uint8_t* record = nullptr;
+                        const uint32_t size = GSL_SavedScriptsMake(*s.state, &record);
+                        s.record.assign(record, record + size);
+                        for (uint32_t j = 0; j < s.state->labelCount; ++j) {
+                            s.files.insert(MemberName(s.state->labelPos[j]));
+                            if (s.state->labelReturn[j]) s.files.insert(MemberName(s.state->labelReturn[j]));
+                        }
+                        for (uint32_t j = 0; j <= s.state->readLineCount; ++j)
+                            s.files.insert(MemberName(s.state->readLinePos[j]));
                         saves.push_back(std::move(s));
                     }
                 }
@@ -238,20 +258,35 @@ public:
         }
     }
 
-    // Loads a save with a container and plays on, taking the save's road,
-    // until the story has come to two more files or ended.
-    Went Load(const Save& save, const std::string& container) {
+    // Loads a save with a container (without its record: as a save made
+    // before saves kept one) and plays on, taking the save's road, until the
+    // story has come to two more files or ended. The player has read nothing
+    // and seen no choice.
+    Went Load(const Save& save, const std::string& container, bool recorded = true) {
         Finish();
         Step();
         Cache(container);
         GSL_ScriptReportReset();
         GameStateBlock = *save.state;
+        GSL_SavedScriptsLoaded(recorded ? save.record.data() : nullptr, recorded ? uint32_t(save.record.size()) : 0);
         executed.clear();
         Went went;
         std::string file;
+        const SystemData system = SystemDataBlock;
+        std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
+        std::memset(SystemDataBlock.choiceSeen, 0, sizeof SystemDataBlock.choiceSeen);
+        const SystemData unread = SystemDataBlock;
+        bool waited = false;
         testing::internal::CaptureStderr();
         Start(save.state->scriptName, save.state->startOffset, save.state->restartOffset);
         for (int i = 0; i < 6000 && Alive() && Work()->script.status != SCRIPT_ENDED && went.moves.size() < 2; ++i) {
+            if (!waited && (Work()->script.status & SCRIPT_PLAYER_WAIT) && ReplayPhase == 0) {
+                waited = true;
+                const SystemData& d = SystemDataBlock;
+                went.systemKept = std::memcmp(d.readText, unread.readText, sizeof d.readText) == 0 &&
+                                  std::memcmp(d.choiceSeen, unread.choiceSeen, sizeof d.choiceSeen) == 0 &&
+                                  std::memcmp(d.systemVars, unread.systemVars, sizeof d.systemVars) == 0;
+            }
             if (MenuActiveFlag & 1u) {
                 if (!ChooseMenu(save.road)) break;
             } else {
@@ -268,6 +303,7 @@ public:
             executed.clear();
         }
         went.err = testing::internal::GetCapturedStderr();
+        SystemDataBlock = system;
         return went;
     }
 
@@ -277,7 +313,9 @@ public:
         fresh_ = std::make_unique<GameState>(GameStateBlock);
         // These saves follow the story's files, not its stage: the tags
         // that wait for a drawn picture or a staff roll pass at once.
-        for (int32_t index : {30, 31, 32, 34, 35, 37, 43, 44, 45, 46}) Handler(index, GSL_CommandEmpty);
+        // A scene that goes on from its label neither plays its voices nor
+        // waits for its sounds.
+        for (int32_t index : {13, 30, 31, 32, 34, 35, 37, 43, 44, 45, 46, 105}) Handler(index, GSL_CommandEmpty);
     }
     std::vector<Save> saves;
 
@@ -294,20 +332,45 @@ void AddLine(Texts& files, const std::string& file, uint32_t line, const std::st
     t.insert(at, text + "\n");
 }
 
-// file:line moved down by one line when it lies in file at or below line.
-std::string Below(const std::string& where, const std::string& file, uint32_t line) {
+// Lines first to first + count - 1 (from 1) of a source taken out; with
+// count 0, the source cut short before line first.
+void TakeLines(Texts& files, const std::string& file, uint32_t first, uint32_t count) {
+    std::string& t = files[file];
+    size_t from = 0;
+    for (uint32_t l = 1; l < first; ++l) from = t.find('\n', from) + 1;
+    if (count == 0) {
+        t.erase(from);
+        return;
+    }
+    size_t to = from;
+    for (uint32_t l = 0; l < count; ++l) to = t.find('\n', to) + 1;
+    t.erase(from, to - from);
+}
+
+// The line (from 1) of a source.
+std::string LineText(const Texts& files, const std::string& file, uint32_t line) {
+    std::string t = files.at(file);
+    for (uint32_t l = 1; l < line; ++l) t = t.substr(t.find('\n') + 1);
+    return t.substr(0, t.find('\n'));
+}
+
+// file:line moved by `by` lines when it lies in file at or below line.
+std::string Below(const std::string& where, const std::string& file, uint32_t line, int by = 1) {
     const size_t colon = where.rfind(':');
     const uint32_t n = uint32_t(std::stoul(where.substr(colon + 1)));
-    return where.substr(0, colon) == file && n >= line ? file + ":" + std::to_string(n + 1) : where;
+    return where.substr(0, colon) == file && n >= line ? file + ":" + std::to_string(int(n) + by) : where;
 }
 
 }  // namespace
 
 // Saves at the first line of each file of both roads, loaded after each
-// edit an author makes to the scripts: where the story goes on, the files
-// it comes to next (its returns among them) and the one line told, against
-// what the same save does with the files it was made with; the save itself
-// stays as it was.
+// edit an update makes to the scripts: where the story goes on (the saved
+// line, or its label when told), the files it comes to next (its returns
+// among them), the one line told, the read marks and seen choices untouched
+// until the first wait, against what the same save does with the files it
+// was made with; the save and its record stay as they were. The same saves
+// without their record (made before saves kept one) are told, never silent,
+// and return into no file they cannot name.
 TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWhyNot) {
     SaveEach();
     std::string keys;
@@ -317,18 +380,22 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
     const std::string unedited = Pack(sources);
     ASSERT_FALSE(unedited.empty());
     // The files of the whole play: a file added in front of every other one,
-    // and a copy of the wind road's ending in front (of the same shape), and
-    // a label of 00_init.txt renamed (its later tags moved along its line).
-    Texts added = sources, copied = sources, renamed = sources;
+    // a copy of the wind road in front (a second road of the same template),
+    // a label of 00_init.txt renamed (its later tags moved along its line), a
+    // line at the top of 00_init.txt, of each road, and of story.txt (whose
+    // choice jumps on into a road).
+    Texts added = sources, copied = sources, renamed = sources, top = sources, roads = sources, jumped = sources;
     added["00_added.txt"] = "*added\n<label>\n<text TEXT_1>\n<keywait 1>\n";
     copied["00_copy.txt"] = sources.at("route_wind.txt");
     const size_t branch = renamed["00_init.txt"].find("*branch\n");
     ASSERT_NE(branch, std::string::npos);
     renamed["00_init.txt"].replace(branch, 7, "*branch_renamed");
-    Texts top = sources;
     AddLine(top, "00_init.txt", 1, "; a line at the top");
+    AddLine(roads, "route_books.txt", 1, "; a line at the top");
+    AddLine(roads, "route_wind.txt", 1, "; a line at the top");
+    AddLine(jumped, "story.txt", 1, "; a line at the top");
     const std::string addedArc = Pack(added), copiedArc = Pack(copied), renamedArc = Pack(renamed),
-                      topArc = Pack(top);
+                      topArc = Pack(top), roadsArc = Pack(roads), jumpedArc = Pack(jumped);
 
     for (const Save& save : saves) {
         SCOPED_TRACE(save.key);
@@ -336,35 +403,50 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
         const GameState& g = *save.state;
         const std::vector<uint8_t> stored(reinterpret_cast<const uint8_t*>(&g),
                                           reinterpret_cast<const uint8_t*>(&g) + sizeof g);
+        const std::vector<uint8_t> record = save.record;
+        ASSERT_FALSE(record.empty());
         const std::string file = g.scriptName;
         const uint32_t labelLine = LineOf(file, g.restartOffset), savedLine = LineOf(file, g.startOffset);
+        ASSERT_GT(savedLine, labelLine);
         const int32_t r = Returning(g, file);
         const std::string caller = r >= 0 ? MemberName(g.labelReturn[r]) : "";
         const uint32_t callLine = r >= 0 ? LineOf(caller, (g.labelReturn[r] & 0xFFFFFu) - 1) : 0;
-        std::string label = sources.at(file);
-        for (uint32_t l = 1; l + 1 < labelLine; ++l) label = label.substr(label.find('\n') + 1);
-        label = label.substr(0, label.find('\n'));
+        const std::string label = LineText(sources, file, labelLine - 1);
         const Went base = Load(save, unedited);
         EXPECT_EQ(base.err, "");
-        ASSERT_FALSE(base.on.empty());
+        EXPECT_EQ(base.on, file + ":" + std::to_string(savedLine));
+        EXPECT_TRUE(base.systemKept);
+        std::string back;  // where the story comes back into the caller
+        for (const std::string& m : base.moves)
+            if (back.empty() && !caller.empty() && m.rfind(caller + ":", 0) == 0) back = m;
 
+        // The one line of a save found by name, its label at line.
         auto at = [&](uint32_t line) {
             return "vn: script " + file + ":" + std::to_string(line) + ": the save at " + label +
                    " was made with other script files; it goes on there, found by name";
         };
-        auto near = [&](uint32_t line) {
-            return "vn: script " + file + ":" + std::to_string(line) + ": the save near " + label +
-                   " was made with other script files and " + file + " has changed since; it goes on from the saved "
-                   "offset " + std::to_string(g.startOffset) + ", which may not be where it was\n";
+        // The one line of a save that goes on from its label at line.
+        auto from = [&](uint32_t line) {
+            return "vn: script " + file + ":" + std::to_string(line) + ": the save at " + label +
+                   " was made with other script files and " + file + " has changed between " + label +
+                   " and the saved line; it goes on from " + label + "\n";
         };
-        // The story's places after an edit that added a line above line of file.
-        auto moved = [&](const std::string& in, uint32_t line) {
+        // The story's places after an edit that moved the lines of `in` at
+        // or below line by `by`.
+        auto moved = [&](const std::string& in, uint32_t line, int by = 1) {
             Went w = base;
-            w.on = Below(w.on, in, line);
-            for (std::string& m : w.moves) m = Below(m, in, line);
+            w.on = Below(w.on, in, line, by);
+            for (std::string& m : w.moves) m = Below(m, in, line, by);
             w.replayed.clear();
-            for (const std::string& m : base.replayed) w.replayed.insert(Below(m, in, line));
+            for (const std::string& m : base.replayed) w.replayed.insert(Below(m, in, line, by));
             return w;
+        };
+        // The first tag behind the label in an edited source: where a scene
+        // that goes on from its label goes on.
+        auto behindLabel = [&](const Texts& files) {
+            uint32_t l = labelLine + 1;
+            while (LineText(files, file, l).rfind('<', 0) != 0) ++l;
+            return file + ":" + std::to_string(l);
         };
         struct Case {
             const char* what;
@@ -372,44 +454,87 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
             std::string err;
             Went expected;
             bool placesKnown = true;
+            std::string on;  // where a scene told to go on from its label goes on
         };
         std::vector<Case> cases;
+        // Edits between the label and the saved line: the scene again from
+        // its label, and its return where it was.
         {
             Texts above = sources;
             AddLine(above, file, savedLine, "; a line above the saved one");
-            Went w = moved(file, savedLine);
-            cases.push_back({"a line above the saved one", Pack(above), near(labelLine - 1), w});
+            cases.push_back({"a line added above the saved one", Pack(above), from(labelLine), base, false,
+                             behindLabel(above)});
+            if (savedLine > labelLine + 1) {
+                Texts out = sources;
+                TakeLines(out, file, savedLine - 1, 1);
+                cases.push_back({"the line above the saved one taken out", Pack(out), from(labelLine), base, false,
+                                 behindLabel(out)});
+            }
+            Texts cut = sources;
+            TakeLines(cut, file, savedLine, 0);
+            cases.push_back({"the saved file cut short of the saved line", Pack(cut), from(labelLine), base, false,
+                             behindLabel(cut)});
         }
-        if (!caller.empty()) {
+        // Edits above the label: the same lines, found behind it by name.
+        {
+            Texts above = sources;
+            for (int k = 0; k < 3; ++k) AddLine(above, file, 1, "; a header line");
+            cases.push_back({"three lines added at the top of the saved file", Pack(above), at(labelLine + 3) + "\n",
+                             moved(file, 1, 3)});
+            const uint32_t header = std::min<uint32_t>(6, labelLine - 2);
+            if (header > 0) {
+                Texts out = sources;
+                TakeLines(out, file, 1, header);
+                cases.push_back({"header lines taken out of the saved file", Pack(out),
+                                 at(labelLine - header) + "\n", moved(file, header + 1, -int(header))});
+            }
+        }
+        // The edits of other files, once for each file and caller.
+        if (!caller.empty() && save.first) {
             Texts above = sources;
             AddLine(above, caller, callLine, "; a line above the call");
             cases.push_back({"a line above the caller's call", Pack(above), at(labelLine) + "\n",
                              moved(caller, callLine)});
-        }
-        if (file == "00_init.txt")
-            cases.push_back({"a line at the top of 00_init.txt", topArc, near(labelLine), base, false});
-        else
-            cases.push_back({"a line at the top of 00_init.txt", topArc, at(labelLine) + "\n", moved("00_init.txt", 1)});
-        cases.push_back({"a file added in front", addedArc, at(labelLine) + "\n", base});
-        if (file == "ending.txt" && caller == "route_wind.txt") {
+            Texts twice = sources;
+            AddLine(twice, caller, callLine, LineText(sources, caller, callLine));
             Went ends = base;
             ends.moves.clear();
-            cases.push_back({"a file of the same shape added in front", copiedArc,
-                             at(labelLine) + ", but ending.txt returns into a file that cannot be told apart from "
-                                             "another, so the story ends at that return\n",
-                             ends});
-        } else {
-            cases.push_back({"a file of the same shape added in front", copiedArc, at(labelLine) + "\n", base});
+            cases.push_back({"the caller calls the scene twice", Pack(twice),
+                             at(labelLine) + ", but " + file + " returns into " + caller +
+                                 ", which has changed and calls it in 2 places, so the story ends at that return\n",
+                             ends, false});
         }
-        // Positions of 00_init.txt from *branch on moved: told by a save that
-        // passed it.
-        bool passed = false;
-        for (uint32_t i = 0; i < g.labelCount; ++i)
-            passed = passed || (MemberName(g.labelPos[i]) == "00_init.txt" && LineOf("00_init.txt", g.labelPos[i] & 0xFFFFFu) > 69);
-        if (file == "00_init.txt" && passed)
-            cases.push_back({"a label renamed", renamedArc, near(labelLine - 1), base, false});
-        else
-            cases.push_back({"a label renamed", renamedArc, passed ? at(labelLine) + "\n" : "", base});
+        // Edits of other files, each told when the save names the file.
+        const auto told = [&](std::initializer_list<const char*> edited, uint32_t line) {
+            bool named = false;
+            for (const char* e : edited) named = named || save.files.count(e);
+            return named ? at(line) + "\n" : std::string();
+        };
+        const bool initSaved = file == "00_init.txt";
+        if (save.first) {
+            cases.push_back({"a line at the top of 00_init.txt", topArc,
+                             told({"00_init.txt"}, labelLine + initSaved), moved("00_init.txt", 1)});
+            {
+                Went w = moved("route_books.txt", 1);
+                for (std::string& m : w.moves) m = Below(m, "route_wind.txt", 1);
+                w.on = Below(w.on, "route_wind.txt", 1);
+                std::set<std::string> replayed;
+                for (const std::string& m : w.replayed) replayed.insert(Below(m, "route_wind.txt", 1));
+                w.replayed = replayed;
+                const bool road = file == "route_books.txt" || file == "route_wind.txt";
+                cases.push_back({"a line at the top of each road", roadsArc,
+                                 told({"route_books.txt", "route_wind.txt"}, labelLine + road), w});
+            }
+            cases.push_back({"a line at the top of the file that jumped on", jumpedArc,
+                             told({"story.txt"}, labelLine + (file == "story.txt")), moved("story.txt", 1)});
+            cases.push_back({"a file added in front", addedArc, at(labelLine) + "\n", base});
+            cases.push_back(
+                {"a second road of the same template added in front", copiedArc, at(labelLine) + "\n", base});
+            // The renamed label's positions are lost: the saves that name it are
+            // told, and none that goes on there was saved under it.
+            cases.push_back(
+                {"a label renamed", renamedArc, told({"00_init.txt"}, labelLine), base, label != "*branch"});
+        }
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
             ASSERT_FALSE(c.container.empty());
@@ -418,14 +543,36 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
             if (c.placesKnown) {
                 EXPECT_EQ(went.on, c.expected.on);
                 EXPECT_EQ(went.moves, c.expected.moves);
-            }
-            // A tag of a file that changed may go unreplayed; none that the
-            // save did not replay is replayed (unless the saved file itself
-            // changed where it was saved).
-            if (c.placesKnown) {
+                EXPECT_TRUE(went.systemKept);
+                // A tag of a file that changed may go unreplayed; none that
+                // the save did not replay is replayed.
                 for (const std::string& tag : went.replayed) EXPECT_EQ(c.expected.replayed.count(tag), 1u) << tag;
+            } else if (!c.on.empty()) {
+                EXPECT_EQ(went.on, c.on);
+                if (!back.empty()) {
+                    EXPECT_NE(std::find(went.moves.begin(), went.moves.end(), back), went.moves.end()) << "the return";
+                }
+            } else {
+                for (const std::string& m : went.moves) EXPECT_NE(m.rfind(caller + ":", 0), 0u) << m;
+            }
+        }
+        // Made before saves kept the record: nothing is proven, so each load
+        // is told, goes on from the label, and ends the story at a return
+        // into a file it cannot name.
+        for (const Case* c : {&cases[0], &cases.back()}) {
+            SCOPED_TRACE(std::string("without the record: ") + c->what);
+            const Went went = Load(save, c->container, false);
+            EXPECT_EQ(went.err.rfind("vn: script " + file + ":", 0), 0u) << went.err;
+            EXPECT_NE(went.err.find(" was made before saves named their script files; it goes on from "),
+                      std::string::npos) << went.err;
+            EXPECT_EQ(std::count(went.err.begin(), went.err.end(), '\n'), 1) << went.err;
+            for (const std::string& m : went.moves) {
+                if (!caller.empty()) {
+                    EXPECT_NE(m.rfind(caller + ":", 0), 0u) << m;
+                }
             }
         }
         EXPECT_EQ(std::memcmp(stored.data(), save.state.get(), stored.size()), 0) << "the save changed";
+        EXPECT_EQ(record, save.record) << "the record changed";
     }
 }

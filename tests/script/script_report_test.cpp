@@ -6,12 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/core/debug_log.h"
 #include "engine/input/input.h"
 #include "engine/movie/movie.h"
+#include "script/saved_position.h"
 #include "story/story_window.h"
 #include "script/script_host.h"
 #include "script/syntax.h"
@@ -437,20 +440,37 @@ protected:
             InputButtons.pressed = 0;
         }
         if (!WaitOrEnd() || !GSL_StoryRestoreHistory(-1, nullptr)) return nullptr;
-        return std::make_unique<GameState>(GameStateBlock);
+        auto save = std::make_unique<GameState>(GameStateBlock);
+        const uint8_t* record = nullptr;
+        const uint32_t size = GSL_SavedScriptsMake(*save, &record);
+        records_[save.get()].assign(record, record + size);
+        return save;
     }
+    std::map<const GameState*, std::vector<uint8_t>> records_;  // what each save was made with
     struct Loaded {
         std::string err;
         Names_ texts;
+        int asked = 0;  // members asked for by number that the container does not have
     };
-    Loaded Load(const GameState& save, const Sources& files) {
+    static inline int unknownMembers_ = 0;
+    static void CountUnknown(const char* line) {
+        if (std::strstr(line, "Lib_ArcGetData(index")) ++unknownMembers_;
+    }
+    // A load of a save (without the record of its script files: as a save
+    // made before saves kept one).
+    Loaded Load(const GameState& save, const Sources& files, bool recorded = true,
+                const GameState* recordOf = nullptr) {
         Finish();
         Frame();
         Loaded out;
         if (!Scripts(files)) return {"the scripts do not pack", {}};
         GSL_ScriptReportReset();
         GameStateBlock = save;
+        const std::vector<uint8_t>& record = records_[recordOf ? recordOf : &save];
+        GSL_SavedScriptsLoaded(recorded ? record.data() : nullptr, recorded ? uint32_t(record.size()) : 0);
         executed.clear();
+        unknownMembers_ = 0;
+        Lib_DebugSetSink(CountUnknown);
         testing::internal::CaptureStderr();
         Start(save.scriptName, save.startOffset, save.restartOffset);
         for (int k = 0; k < 20 && WaitOrEnd(); ++k) {
@@ -462,6 +482,8 @@ protected:
             InputButtons.pressed = 0;
         }
         out.err = testing::internal::GetCapturedStderr();
+        Lib_DebugSetSink(nullptr);
+        out.asked = unknownMembers_;
         return out;
     }
     // files with text put in front of the first occurrence of at in member name.
@@ -499,9 +521,11 @@ TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
         {"scene9.txt", nullptr, told + "\n", on},
         // The caller renumbered and changed: found by its one call of scene1.txt.
         {"00_a.txt", "story.txt", told + "\n", on},
+        // The saved file changed above its label: the label found by name, the
+        // same lines behind it.
         {nullptr, "scene1.txt",
-         "vn: script scene1.txt:2: the save near *scene1 was made with other script files and scene1.txt has changed "
-         "since; it goes on from the saved offset 30, which may not be where it was\n",
+         "vn: script scene1.txt:3: the save at *scene1 was made with other script files; it goes on there, found by "
+         "name\n",
          on},
     };
     for (const Case& c : cases) {
@@ -514,6 +538,22 @@ TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
         EXPECT_EQ(loaded.err, c.err);
         EXPECT_EQ(loaded.texts, c.texts);
     }
+    // Made before saves kept the record of their script files: nothing is
+    // proven, even with the same files; the scene goes on from its label and
+    // its return, into a file the save cannot name, ends the story. Told.
+    const Loaded old = Load(*save, saved, false);
+    EXPECT_EQ(old.err, "vn: script scene1.txt:2: the save at *scene1 was made before saves named their script files; "
+                       "it goes on from *scene1, but scene1.txt returns into a file the save does not name, so the "
+                       "story ends at that return\n");
+    EXPECT_EQ(old.texts, (Names_{"scene1.txt one", "scene1.txt two"}));
+    // A record of another save (one left by a save that was cut short) is
+    // not taken for this one's.
+    const auto later = SaveAt(saved, 2);
+    ASSERT_TRUE(later);
+    EXPECT_EQ(Load(*later, saved, true, save.get()).err,
+              "vn: script scene1.txt:2: the save at *scene1 was made before saves named their script files; it goes "
+              "on from *scene1, but scene1.txt returns into a file the save does not name, so the story ends at that "
+              "return\n");
     // The saved file renamed: the story cannot start, and says so.
     Sources renamed = saved;
     renamed[1].second = "*top\n<label>\n<call scene_one>\n<call scene2>\n";
@@ -539,10 +579,14 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     ASSERT_EQ(save->startOffset, 29u);
     const std::string at = "vn: script inner.txt:2: the save at *inner was made with other script files; it goes on "
                            "there, found by name";
-    const std::string near = "vn: script inner.txt:1: the save near *inner was made with other script files and "
-                             "inner.txt has changed since; it goes on from the saved offset 29, which may not be "
-                             "where it was";
+    auto near = [](int line) {
+        return "vn: script inner.txt:" + std::to_string(line) + ": the save at *inner was made with other script "
+               "files and inner.txt has changed between *inner and the saved line; it goes on from *inner\n";
+    };
     const Names_ on = {"inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"};
+    Sources renamedMid = saved;
+    renamedMid[0].second = "*top0\n<label>\n<call mid2>\n<call lst>\n";
+    renamedMid[1].first = "mid2.txt";
     const Names_ toMid = {"inner.txt one", "inner.txt two", "mid.txt mid"};
     struct Case {
         const char* what;
@@ -567,21 +611,25 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          at + ", but mid.txt returns into 00_init.txt, which has changed and calls it in 2 places, so the story "
               "ends at that return\n",
          toMid},
+        {"the caller renamed", renamedMid,
+         at + ", but inner.txt returns into mid.txt, which is no longer there, so the story ends at that return\n",
+         {"inner.txt one", "inner.txt two"}},
         {"the call two files up gone", Insert(saved, "00_init.txt", "<call mid>", "<wait 0>\n<call lst>\n; "),
          at + ", but mid.txt returns into 00_init.txt, which has changed and no longer calls it, so the story ends "
               "at that return\n",
          toMid},
-        // The saved file changed: its restored line or its label no longer
-        // stands at its offset.
+        // The saved file changed between its label and the saved line: the
+        // scene again from its label.
         {"a longer line above the saved one", Insert(saved, "inner.txt", "<text one>", "<text one0>\n<wait 0>\n"),
-         near + "\n", {}},
+         near(2), {"inner.txt one0", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
         {"the label below the line above the saved one", Insert(saved, "inner.txt", "<label>", "<text one>\n"),
-         near + "\n", {}},
+         near(1), {"inner.txt one", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
         const Loaded loaded = Load(*save, c.files);
         EXPECT_EQ(loaded.err, c.err);
+        EXPECT_EQ(loaded.asked, 0);
         if (!c.texts.empty()) {
             EXPECT_EQ(loaded.texts, c.texts);
         }
@@ -599,9 +647,9 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
 }
 
 // Two chapters of the same shape, both calling s1.txt: a save in s1.txt as
-// called by either, loaded after ch0.txt renumbered them, cannot tell which
-// chapter it returns to, and says so instead of going into the other one.
-TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeIsToldNotGuessed) {
+// called by either, loaded after ch0.txt renumbered them, returns into its
+// own chapter, found by name.
+TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
     for (const char* chapter : {"ch1", "ch2"}) {
         SCOPED_TRACE(chapter);
         const Sources saved = {{"00_init.txt", std::string("<jump ") + chapter + ">\n"},
@@ -619,10 +667,40 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeIsToldNotGuessed) {
         EXPECT_EQ(loaded.texts, (Names_{"s1.txt s1", chapter == std::string("ch1") ? "s3.txt s3" : "s2.txt s2"}));
         loaded = Load(*save, added);
         EXPECT_EQ(loaded.err, "vn: script s1.txt:2: the save at *s1 was made with other script files; it goes on "
-                              "there, found by name, but s1.txt returns into a file that cannot be told apart from "
-                              "another, so the story ends at that return\n");
-        EXPECT_EQ(loaded.texts, Names_{"s1.txt s1"});
+                              "there, found by name\n");
+        EXPECT_EQ(loaded.texts, (Names_{"s1.txt s1", chapter == std::string("ch1") ? "s3.txt s3" : "s2.txt s2"}));
     }
+}
+
+// A restored scene whose replay takes another way than the play did (a
+// system variable that changed since the save) and leaves the saved file
+// without meeting the saved line goes no further than that file's end, says
+// so, and keeps nothing it wrote unseen to the system data.
+TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsAtItsFilesEndAndWritesNoSystemData) {
+    const Sources files = {
+        {"00_init.txt", "*top\n<label>\n<call scene>\n<call next>\n"},
+        {"scene.txt", "*s\n<label>\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n<return>\n*other\n"
+                      "<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n"},
+        {"next.txt", "*n\n<label>\n<text next>\n<keywait 3>\n<eval \"[07]=1\">\n<text last>\n<keywait 4>\n"}};
+    const auto save = SaveAt(files, 1);
+    ASSERT_TRUE(save);
+    const SystemData system = SystemDataBlock;
+    SystemDataBlock.systemVars[5] = 1;
+    std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
+    const SystemData before = SystemDataBlock;
+    const Loaded loaded = Load(*save, files);
+    const SystemData after = SystemDataBlock;
+    SystemDataBlock = system;
+    EXPECT_EQ(loaded.err, "vn: script scene.txt:12: the replay of the restored scene leaves scene.txt here without "
+                          "meeting the saved line; the story goes on from here\n");
+    // The stage as the replay left it, then on behind the scene's call, seen:
+    // next.txt's lines and what they set.
+    EXPECT_EQ(loaded.texts, (Names_{"scene.txt other", "next.txt next", "next.txt last"}));
+    EXPECT_EQ(after.systemVars[6], 0) << "written unseen";
+    EXPECT_EQ(after.systemVars[7], 1);
+    EXPECT_EQ(after.readText[0] & 0x06, 0) << "lines 1 and 2 marked read unseen";
+    EXPECT_EQ(after.readText[0] & 0x08, 0x08);
+    EXPECT_EQ(std::memcmp(after.choiceSeen, before.choiceSeen, sizeof before.choiceSeen), 0);
 }
 
 // Names and text from a save or a script reach stderr with their control

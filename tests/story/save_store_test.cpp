@@ -2,11 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "engine/core/cache.h"
 #include "engine/core/debug_log.h"
 #include "engine/core/util.h"
+#include "script/flow.h"
+#include "script/saved_position.h"
+#include "script/script_report.h"
 #include "tests/story/save_env.h"
 
 namespace fs = std::filesystem;
@@ -62,6 +70,90 @@ TEST_F(SaveStoreTest, PartNamesAndPlaces) {
 
 // The first start writes both files; a save is on disk once the task is done
 // and reads back whole from a fresh start.
+// Packs one script file into the cached script container.
+void ScriptsCached(const std::string& text) {
+    fs::create_directories("scripts/script.arc");
+    SaveEnv::Write("scripts/script.arc/a.txt", text);
+    ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/pack.py script scripts/script.arc scripts.arc >/dev/null"),
+              0);
+    const std::string bytes = SaveEnv::Read("scripts.arc");
+    if (CacheEntry* old = Lib_CashGetHitInfo("script/script.arc", -1)) Lib_CashRemove(old);
+    void* data = Lib_CashAlloc("script/script.arc", bytes.size(), 256);
+    ASSERT_NE(data, nullptr);
+    std::memcpy(data, bytes.data(), bytes.size());
+    CacheEntry* e = Lib_CashEntryOf(data, 256);
+    e->tag = 2;
+    Lib_CashSetComplete(e);
+}
+
+// Beside a game slot lies the record of the script files its state was made
+// with, naming the slot's data: a load hands it to the story that starts from
+// the slot, which finds its line by it after the file changed. A record that
+// names other data (the writer stopped between save.cdf and the record) is not
+// taken: the story is told the save names no files.
+TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsOwn) {
+    ASSERT_TRUE(Lib_SaveInit());
+    const std::string text = "*a\n<label>\n<text one>\n<keywait 1>\n";
+    ScriptsCached(text);
+    const int32_t member = GSL_ScriptMemberIndex("a.txt");
+    ASSERT_GE(member, 0);
+    auto state = std::make_unique<GameState>();
+    GSL_BlockVersionStamp(state.get());
+    std::strcpy(state->scriptName, "a.txt");
+    state->restartOffset = 4;  // CR LF: <label>, then <keywait 1>
+    state->startOffset = 25;
+    state->labelCount = 1;
+    state->labelPos[0] = GSL_ScriptPosition(member, 4);
+    state->labelFlags[0] = 1;
+    state->readLinePos[0] = GSL_ScriptPosition(member, 25);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(state.get());
+    std::vector<uint8_t> data(bytes, bytes + sizeof(GameState));
+    ASSERT_GE(Transfer(SAVE_TASK_SAVE, 0, data), 0);
+    const std::string record = Read("user/4242/save/data000.scr");
+    ASSERT_GT(record.size(), 48u);
+    uint8_t digest[20];
+    Lib_Sha1(data.data(), uint32_t(data.size()), digest);
+    EXPECT_EQ(record.substr(0, 4), "VNSR");
+    EXPECT_EQ(record.substr(8, 20), std::string(reinterpret_cast<const char*>(digest), 20));
+
+    // The file changed above its label; the slot loaded, then the story's
+    // start.
+    auto load = [&]() {
+        std::vector<uint8_t> out;
+        EXPECT_EQ(Transfer(SAVE_TASK_LOAD, 0, out), SAVE_CODE_OK);
+        std::memcpy(static_cast<void*>(&GameStateBlock), out.data(), sizeof(GameState));
+        GSL_ScriptReportReset();
+        testing::internal::CaptureStderr();
+        GSL_SavedPositionMend();
+        return testing::internal::GetCapturedStderr();
+    };
+    ScriptsCached("; a line at the top\n" + text);
+    EXPECT_EQ(load(), "vn: script a.txt:3: the save at *a was made with other script files; it goes on there, found "
+                      "by name\n");
+    EXPECT_EQ(GameStateBlock.startOffset, 25u + 21u);
+
+    // A later save stopped after save.cdf, before its record: the older
+    // record on the disk is not taken for it.
+    ScriptsCached(text);
+    ASSERT_TRUE(Lib_SaveFlush());
+    Lib_SaveWriterStopAfter(2);
+    state->playSeconds = 5;
+    data.assign(bytes, bytes + sizeof(GameState));
+    SaveRequest r = Request(data, 0);
+    const int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 0);
+    ASSERT_GE(task, 0);
+    for (int i = 0; i < 120; ++i) Pass();
+    EXPECT_FALSE(Lib_SaveFlush());
+    Lib_SaveTaskEnd(task);
+    Reload();
+    EXPECT_EQ(Data(0), data);
+    EXPECT_EQ(Read("user/4242/save/data000.scr"), record);
+    ScriptsCached("; a line at the top\n" + text);
+    EXPECT_EQ(load(), "vn: script a.txt:1: the save was made before saves named their script files; it goes on from "
+                      "its top\n");
+    EXPECT_EQ(GameStateBlock.startOffset, 0u);
+}
+
 TEST_F(SaveStoreTest, FirstStartAndSaveReachTheDisk) {
     ASSERT_TRUE(Lib_SaveInit());
     ASSERT_TRUE(Lib_SaveFlush());
