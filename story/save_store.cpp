@@ -171,16 +171,22 @@ void CopyToMirror(uint8_t* mirror, const uint8_t* image, uint32_t n) {
 
 void RecordName(int32_t slot, char* out, uint32_t size) { Lib_SaveFileName(slot, out, size, ".scr"); }
 
-// The script records of the commit, each written whole or removed.
-bool RecordsWrite() {
+// The script records of the commit, each written whole or removed; a record
+// the system refuses is named in refused (a buffer of 64) with its errno.
+bool RecordsWrite(char* refused, int* refusal) {
     bool ok = true;
     for (int32_t s = 0; s < kSaveSlots; ++s) {
         if (!g.mirrorRecordWaits[s]) continue;
         g.mirrorRecordWaits[s] = false;
         char name[64];
         RecordName(s, name, sizeof name);
-        if (g.mirrorRecord[s]) ok = Lib_FileSave(name, g.mirrorRecord[s], g.mirrorRecordSize[s]) && ok;
-        else Lib_FileRemove(name);
+        if (!g.mirrorRecord[s]) {
+            Lib_FileRemove(name);
+        } else if (!Lib_FileSave(name, g.mirrorRecord[s], g.mirrorRecordSize[s]) && ok) {
+            ok = false;
+            *refusal = errno;
+            std::snprintf(refused, 64, "%s", name);
+        }
     }
     return ok;
 }
@@ -221,7 +227,11 @@ int32_t Lib_SaveWriteCB(void*) {
     if (WriterStop(1)) return 0;
     ok = ok && save(kSaveName, g.mirror, kSaveImageSize);
     if (WriterStop(2)) return 0;
-    ok = ok && RecordsWrite();
+    static char recordRefused[64];  // scratch: the record the system refused last
+    if (ok && !RecordsWrite(recordRefused, &refusal)) {
+        ok = false;
+        refused = recordRefused;
+    }
     if (tableChanged) {
         ok = ok && save(kRegistryName, g.mirrorTable, kSaveRegistrySize);
         if (ok) {

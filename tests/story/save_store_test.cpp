@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -152,6 +153,19 @@ TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsO
     EXPECT_EQ(load(), "vn: script a.txt:1: the save was made before saves named their script files; it goes on from "
                       "its top\n");
     EXPECT_EQ(GameStateBlock.startOffset, 0u);
+
+    // A record the system refuses (a folder stands in its place) fails the
+    // save, which says so in the one line naming the record.
+    ScriptsCached(text);
+    const std::string at = "user/4242/save/data000.scr";
+    std::filesystem::remove(at);
+    std::filesystem::create_directories(at + "/kept");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Transfer(SAVE_TASK_SAVE, 0, data), SAVE_CODE_WRITE_FAILED);
+    const std::string told = testing::internal::GetCapturedStderr();
+    std::filesystem::remove_all(at);
+    EXPECT_NE(told.find("data000.scr could not be written"), std::string::npos) << told;
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
 }
 
 TEST_F(SaveStoreTest, FirstStartAndSaveReachTheDisk) {
