@@ -69,8 +69,6 @@ TEST_F(SaveStoreTest, PartNamesAndPlaces) {
     EXPECT_EQ(Lib_SaveDataAccess(0, "save/data002.prm.gz", nullptr, nullptr, 0), 0);
 }
 
-// The first start writes both files; a save is on disk once the task is done
-// and reads back whole from a fresh start.
 // Packs one script file into the cached script container.
 void ScriptsCached(const std::string& text) {
     fs::create_directories("scripts/script.arc");
@@ -168,6 +166,8 @@ TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsO
     EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
 }
 
+// The first start writes both files; a save is on disk once the task is done
+// and reads back whole from a fresh start.
 TEST_F(SaveStoreTest, FirstStartAndSaveReachTheDisk) {
     ASSERT_TRUE(Lib_SaveInit());
     ASSERT_TRUE(Lib_SaveFlush());
