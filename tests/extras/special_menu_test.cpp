@@ -23,6 +23,7 @@
 #include "script/flow.h"
 #include "story/game_state.h"
 #include "story/story_screen.h"
+#include "tests/engine/core/cached_file.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/layout_table.h"
 #include "ui/number_display.h"
@@ -76,15 +77,7 @@ protected:
     static bool CacheFile(const char* name, const char* path) {
         std::ifstream in(path, std::ios::binary);
         const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        if (bytes.empty()) return false;
-        if (CacheEntry* old = Lib_CashGetHitInfo(name, kCacheEntryId)) Lib_CashRemove(old);
-        void* data = Lib_CashAlloc(name, bytes.size(), 256);
-        if (!data) return false;
-        std::memcpy(data, bytes.data(), bytes.size());
-        CacheEntry* e = Lib_CashEntryOf(data, 256);
-        e->tag = 2;
-        Lib_CashSetComplete(e);
-        return true;
+        return !bytes.empty() && CachedFilePut(name, bytes);
     }
     bool Open() {
         GSL_ModePush(GSL_SpecialModeCB, 0);

@@ -30,6 +30,7 @@
 #include "story/story_screen.h"
 #include "story/story_window.h"
 #include "ui/pointer.h"
+#include "tests/engine/core/cached_file.h"
 #include "ui/screen_slots.h"
 
 namespace {
@@ -147,13 +148,7 @@ void StageEnv::Raw(const Sources& members) {
 }
 
 void StageEnv::Cache(const std::string& bytes) {
-    if (CacheEntry* old = Lib_CashGetHitInfo(kContainer, kCacheEntryId)) Lib_CashRemove(old);
-    void* data = Lib_CashAlloc(kContainer, bytes.size(), 256);
-    ASSERT_NE(data, nullptr);
-    std::memcpy(data, bytes.data(), bytes.size());
-    CacheEntry* e = Lib_CashEntryOf(data, 256);
-    e->tag = 2;
-    Lib_CashSetComplete(e);
+    ASSERT_TRUE(CachedFilePut(kContainer, bytes));
 }
 
 // --- the story ------------------------------------------------------------------

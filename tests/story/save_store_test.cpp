@@ -16,6 +16,7 @@
 #include "script/flow.h"
 #include "script/saved_position.h"
 #include "script/script_report.h"
+#include "tests/engine/core/cached_file.h"
 #include "tests/story/save_env.h"
 
 namespace fs = std::filesystem;
@@ -75,14 +76,7 @@ void ScriptsCached(const std::string& text) {
     SaveEnv::Write("scripts/script.arc/a.txt", text);
     ASSERT_EQ(std::system("python3 " VN_SOURCE_DIR "/tools/pack.py script scripts/script.arc scripts.arc >/dev/null"),
               0);
-    const std::string bytes = SaveEnv::Read("scripts.arc");
-    if (CacheEntry* old = Lib_CashGetHitInfo("script/script.arc", -1)) Lib_CashRemove(old);
-    void* data = Lib_CashAlloc("script/script.arc", bytes.size(), 256);
-    ASSERT_NE(data, nullptr);
-    std::memcpy(data, bytes.data(), bytes.size());
-    CacheEntry* e = Lib_CashEntryOf(data, 256);
-    e->tag = 2;
-    Lib_CashSetComplete(e);
+    ASSERT_TRUE(CachedFilePut("script/script.arc", SaveEnv::Read("scripts.arc")));
 }
 
 // Beside a game slot lies the record of the script files its state was made
