@@ -589,12 +589,6 @@ class ScriptDataTest(unittest.TestCase):
             self.assertEqual(len(warnings), 2, warnings)
             self.assertIn("names gone.txt", warnings[0])
             self.assertIn("names label *nope", warnings[1])
-            # A story larger than the loop search follows is said to be, not passed as clean.
-            with unittest.mock.patch.object(script_data._Run, "LIMIT", 3):
-                warnings = []
-                script_data.script_arc_bytes(root, warnings.append)
-            self.assertIn("00_init.txt:1:1: the search for loops the engine ends stopped after 3 places of "
-                          "the story; loops beyond them are not checked", "\n".join(warnings))
             out = os.path.join(tmp, "s.arc")
             with contextlib.redirect_stderr(io.StringIO()):
                 self.assertEqual(pack.main(["script", root, out, "--check"]), 1)
@@ -705,7 +699,7 @@ def condition_cases(seed=75, conditions=2500, statements=1000, number_words=600)
         for _ in range(rnd.choice((0, 1, 2, 3, 4, 5))):
             word += rnd.choice((b"+", b"-", b"*", b"/")) + rnd.choice(digits)
         word = word or b"0"
-        lines.append("n\t%s\t%d" % (escaped(word), script_check._arg_int(word)))
+        lines.append("n\t%s\t%d" % (escaped(word), script_check.arg_int(word)))
     return lines
 
 
@@ -1175,6 +1169,11 @@ class AuthorCheckTest(unittest.TestCase):
         # A wait in the called file, or a way out of it, and it is none.
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<ws>\n<return>\n"}), (0, []))
+        # A story larger than the loop search follows is said to be, not passed as clean.
+        with unittest.mock.patch.object(script_check, "LOOP_SEARCH_LIMIT", 3):
+            self.assertEqual(self.check(CLEAN_SCENARIO)[1], [
+                "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the story; "
+                "loops beyond them are not checked"])
         self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
                          (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
@@ -1221,9 +1220,9 @@ def characters_of_every_byte():
     engine's table whose code holds it, alone, as a lead or as a second byte."""
     out = {}
     for ch in [chr(b) for b in range(0x80)] + [chr(b + 0xFEC0) for b in range(0xA1, 0xE0)]:
-        for b in script_data._encode(ch, "x")[0]:
+        for b in script_data.encode(ch, "x")[0]:
             out.setdefault(b, []).append(ch)
-    for u, code in sorted(script_data._encode_table().items()):
+    for u, code in sorted(script_data.encode_table().items()):
         for place, b in enumerate(code if len(code) == 2 else b""):
             if len(out.setdefault(b, [])) < 2 + place:
                 out[b].append(chr(u))
