@@ -1086,21 +1086,42 @@ def _cycles(nodes, succ):
     return out
 
 
+# Values of every variable the statements of a loop are run on to see what
+# they change: all 0, and a few drawn once from a fixed seed.
+_SAMPLES = [dict.fromkeys(list(range(24)) + list(range(2000, 2024)), 0)] + [
+    {var: (var * 37 + k * 101) % 256 - 128 for var in list(range(24)) + list(range(2000, 2024))} for k in range(1, 5)]
+
+
+_CHANGES = {}  # (command, words) -> _changes of them
+
+
 def _changes(command, words):
-    """(whether a tag can change what the loop watch compares, {variable:
-    the constant it leaves there}). An eval statement other than one that
-    stores a constant (=N, =true, =false) counts as a change, rand() too;
-    clearvar stores 0 in every variable of the game ([00] to [23])."""
+    """(the variables a tag changes for good, {variable: the constant it
+    leaves there}, whether it draws a rand()), its statements run as the
+    engine runs them: a variable it leaves as it was ([2000]+=0,
+    [2000]=[2000]) is no change, one it leaves at the same value whatever
+    the variables held is a constant, any other a change for good (a
+    counter, a toggle, a copy). clearvar stores 0 in every variable of the
+    game ([00] to [23])."""
     if command == "clearvar":
-        return False, {var: 0 for var in range(script_data.GAME_VARIABLES)}
+        return set(), {var: 0 for var in range(script_data.GAME_VARIABLES)}, False
     if command != "eval" or not words:
-        return False, {}
-    for statement in statement_list(words[0])[0]:
-        target, op, expr = _split_statement(statement)
-        if statement and (op != b"=" or not re.fullmatch(rb"[+-]?[0-9]+|true|false", expr)):
-            return True, {}
-    stored = statements_run(words[0], {})
-    return False, {var: value for var, value in stored.items() if var is not None}
+        return set(), {}, False
+    if (command, words[0]) in _CHANGES:
+        return _CHANGES[command, words[0]]
+    draws = []
+    after = [statements_run(words[0], dict(sample), lambda low, high: draws.append(low) or low)
+             for sample in _SAMPLES]
+    changed, stored = set(), {}
+    for var in _SAMPLES[0]:
+        if all(out[var] == sample[var] for out, sample in zip(after, _SAMPLES)):
+            continue
+        if len({out[var] for out in after}) == 1:
+            stored[var] = after[0][var]
+        else:
+            changed.add(var)
+    _CHANGES[command, words[0]] = changed, stored, bool(draws)
+    return _CHANGES[command, words[0]]
 
 
 def _reads(command, words):
@@ -1141,15 +1162,18 @@ def _ended(story, run, part):
         return any(w not in states for v in states for w in succ(v))
     if not leaves(part, lambda v: run.next[v]):
         return [(part, False)]
-    sets, reads = set(), set()
+    changed, sets, reads = set(), set(), set()
     for name, i in {state[0] for state in part}:
         if i < len(story.tags[name]):
             _, command, words = story.tags[name][i]
-            change, stored = _changes(command, words)
-            if change:
+            change, stored, draws = _changes(command, words)
+            if draws:
                 return []
+            changed |= change
             sets |= set(stored)
             reads |= _reads(command, words)
+    if changed & reads:
+        return []  # a condition reads what the loop changes for good
     shared = sorted(sets & reads)
     if not shared:
         return [(part, True)]
@@ -1197,8 +1221,9 @@ def _loop_message(story, run, part, leaves, told):
              if label else "%s line %s" % (to[0], story.line(to)))
     why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
            "the story never goes on)" if not leaves else
-           "and nothing changed for good (no statement but one that stores a constant, no rand()), so no "
-           "condition of it ever leaves: the engine ends the script here")
+           "and nothing its conditions read changes for good (no rand(), and no statement of what they read "
+           "but one that stores a constant or leaves it as it was), so no condition of it ever leaves: the engine "
+           "ends the script here")
     return [(name, tags[i][0] if i < len(tags) else None, "%s goes to %s, and the story comes back here "
              "again and again with no tag between that waits or reads the player's input or the clock %s: put a "
              "wait in the loop, or a condition that leaves it and a statement that changes what it reads" % (

@@ -750,8 +750,9 @@ def _loop(where, what, to, changed=None):
     """The warning of a loop of plain tags the engine ends (changed=None: one
     with no way out)."""
     why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
-           "the story never goes on)" if changed is None else "and nothing changed for good (no statement but one "
-           "that stores a constant, no rand()), so no condition of it ever leaves: the engine ends the script here")
+           "the story never goes on)" if changed is None else "and nothing its conditions read changes for good (no "
+           "rand(), and no statement of what they read but one that stores a constant or leaves it as it was), so no "
+           "condition of it ever leaves: the engine ends the script here")
     return ("%s:1: warning: %s goes to %s, and the story comes back here again and again with no tag between that "
             "waits or reads the player's input or the clock %s: put a wait in the loop, or a condition that leaves it "
             "and a statement that changes what it reads" % (where, what, to, why))
@@ -872,6 +873,16 @@ class AuthorCheckTest(unittest.TestCase):
              _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             ('*a\n<label>\n<eval "[2000]=1&[2001]=false">\n<jump 00_init,*a,"[2002]==0">', 2,
              _loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
+            # Statements read as the engine runs them: a counter the exit
+            # does not read (it wraps, and the engine ends it), a toggle, a
+            # sum of 0 and a copy of a variable to itself change nothing the
+            # exits read.
+            ('*c\n<label>\n<eval "[2001]+=1">\n<jump 00_init,*c,"[2002]==0">', 2,
+             _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
+            ('*c\n<label>\n<eval "[2001]=1-[2001]&[2003]++&[2003]--">\n<jump 00_init,*c,"[2002]==0||[2003]>0">',
+             2, _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
+            ('*c\n<label>\n<eval "[2001]+=0&[2002]=[2002]">\n<jump 00_init,*c,"[2001]==0&&[2002]==0">', 2,
+             _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
             # A condition that reads what the loop stores, as it holds once
             # stored, and a loop that stores two values by turns.
             ('*a\n<label>\n<eval "[2000]=1">\n<if "[2000]==1">\n<jump 00_init,*a>\n<endif>', 2,
@@ -1052,7 +1063,8 @@ class AuthorCheckTest(unittest.TestCase):
                                     '*f\n<label>\n<if "[2003]==1">\n<eval "[2003]=2">\n<jump_endif>\n<else>\n'
                                     '<eval "[2003]=1">\n<endif>\n<jump 00_init,*f,"[2003]==1">\n'
                                     '*g\n<label>\n<if "[01]==0">\n<returnmenu>\n<endif>\n<clearvar>\n'
-                                    '<jump 00_init,*g>\n'
+                                    '<jump 00_init,*g>\n*h\n<label>\n<eval "[2004]=1-[2004]&[2005]=[2004]">\n'
+                                    '<jump 00_init,*h,"[2005]==0">\n'
                                     "<returnmenu>\n"), (0, []))
         # Keys every language has, a choice to a label that exists, named
         # arguments, a picture's skipped positions, conditions read from the
