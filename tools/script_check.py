@@ -408,10 +408,19 @@ def condition_value(word, values, r18=False):
     return not any_part
 
 
+_CONSTANTS = {}  # part -> part_constant of it
+
+
 def part_constant(part):
     """The value one comparison always has, or None when what it reads can
     change it: one that reads nothing, or one variable (or the archive)
     that takes none of its values (a variable holds a signed byte)."""
+    if part not in _CONSTANTS:
+        _CONSTANTS[part] = _part_constant(part)
+    return _CONSTANTS[part]
+
+
+def _part_constant(part):
     inputs = _inputs(part)
     if not inputs:
         return part_value(part, {})
@@ -1133,12 +1142,14 @@ def _reads(command, words):
     return set().union(*(_inputs(part) for part in parts))
 
 
-def _plain_loops(story, known):
+def _plain_loops(story, known, cost=None):
     """The messages for each place the story comes back to through plain
     tags alone, in a loop that the engine's loop watch ends (_ended).
     known: places behind own-file calls already warned of, whose loops are
     not told again. [(name, offset, message)]"""
     run, out, told = _Run(story), [], set()
+    if cost is not None:
+        cost.update(places=len(run.next), lookups=story.index.lookups)
     if len(run.next) >= LOOP_SEARCH_LIMIT:
         # Said, not passed over: loops past the states followed are not known.
         out.append((INIT_NAME if INIT_NAME in story.tags else next(iter(story.members), b"?"), 0,
@@ -1201,6 +1212,57 @@ def _ended(story, run, part):
     return out
 
 
+LABEL_HISTORY = 400  # the labels the engine's history keeps; a <label> passed when it is full is not kept
+
+
+def _held_loops(story):
+    """The loops of the story that wait and that nothing but the player's
+    input ends (the click-out hold of an ending): each a set of places
+    that come back to each other, with a tag that waits and none that
+    draws rand(), whose conditions read nothing it stores or changes, and
+    a way out (one with none never reaches a return behind it). A
+    menu is the player's own choice on each pass, so no loop runs through
+    one."""
+    tags = story.tags
+
+    def command(place):
+        return tags[place[0]][place[1]][1] if place[1] < len(tags[place[0]]) else ""
+
+    def succ(place):
+        return [p for p in story.steps(place) if command(p) not in ("", "menustart")]
+    nodes = [(name, i) for name in story.members for i in range(len(tags[name])) if command((name, i)) != "menustart"]
+    out = []
+    for part in _cycles(nodes, succ):
+        if all(_plain(command(p)) for p in part):
+            continue  # a loop of plain tags alone: the loop search tells it
+        written, reads, draws = set(), set(), False
+        for name, i in part:
+            _, what, words = tags[name][i]
+            change, stored, drawn = _changes(what, words)
+            written |= change | set(stored)
+            reads |= _reads(what, words)
+            draws = draws or drawn
+        if not draws and not written & reads and any(q not in part for p in part for q in story.steps(p)):
+            out.append(part)
+    return out
+
+
+def _held_labels(story, loops):
+    """[(name, offset, message)] of each <label> in a loop of _held_loops."""
+    out = []
+    for part in loops:
+        back = min((p for p in part for q in story.steps(p) if q in part and q[1] <= p[1] and q[0] == p[0]),
+                   default=None)
+        for name, i in sorted(p for p in part if story.tags[p[0]][p[1]][1] == "label"):
+            through = " (the loop goes back on line %s)" % story.line(back) if back else ""
+            out.append((name, story.tags[name][i][0], (
+                "<label> is passed on each pass of a loop that waits and that only the player's input ends%s: the "
+                "game's label history keeps %d labels, with skip on the loop fills it in seconds, and then a "
+                "<return> of a file called after it finds no way back: take the <label> out of the loop (a jump "
+                "finds a label line without one)" % (through, LABEL_HISTORY))))
+    return out
+
+
 def _loop_message(story, run, part, leaves, told):
     """[(name, offset, message)] of a loop the engine ends, told at a jump
     that goes back, else at a return or a call; nothing when that place was
@@ -1238,8 +1300,13 @@ def _rest_of_line(data, end):
     return data[end:stop if stop >= 0 else len(data)]
 
 
-def check(folder, game_dir=None):
-    """Every problem of the scenarios of folder, in file and line order."""
+LABEL_LINE_ADVICE = "label line not followed by <label>"  # script_data's words
+
+
+def check(folder, game_dir=None, cost=None):
+    """Every problem of the scenarios of folder, in file and line order.
+    cost, a dict when given, gets the work done: "places" the loop search
+    followed and file "lookups"."""
     problems = []
 
     def warn(message):
@@ -1253,9 +1320,14 @@ def check(folder, game_dir=None):
         where, _, text = str(e).partition(": ")
         problems.append(("error", where, text))
         return problems
-    for name, offset, message in _plain_loops(story, known):
+    held = _held_loops(story)
+    for name, offset, message in _plain_loops(story, known, cost) + _held_labels(story, held):
         where = story.where[name]
         warn("%s: %s" % (where.at(1 << 40 if offset is None else offset), message))
+    # A label line that heads a held loop is right without its <label>.
+    heads = {story.where[name].at(story.labels[name][label]) for part in held for name, i in part
+             for label in story.labels[name] if story.entry(b"", label, name) == (name, i)}
+    problems[:] = [p for p in problems if not (p[1] in heads and p[2].startswith(LABEL_LINE_ADVICE))]
     if not os.path.isfile(os.path.join(folder, INIT_NAME)):
         problems.append(("error", INIT_NAME, "the container has no %s, where New game starts the story" % INIT_NAME))
     files = game_files(game_dir) if game_dir else None

@@ -329,7 +329,9 @@ def _check(data, name, where, warn):
                      label.decode("cp932", "replace"), rest.decode("cp932", "replace")))
         at = bisect.bisect_right(offsets, offset)
         if at == len(tags) or name_of(tags[at][1]) != b"label":
-            warn("%s: label line not followed by <label>" % where.at(offset))
+            warn("%s: label line not followed by <label>: passing it is not recorded, so a save made after it "
+                 "or the <return> of a file called there goes by the label before it; write <label> after it, but "
+                 "for a loop that waits, which would fill the game's history of labels" % where.at(offset))
     return tags
 
 

@@ -14,6 +14,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import unittest.mock
 import zlib
@@ -744,6 +745,40 @@ def write_game(root, scenario):
     return os.path.join(root, "base", "script", "script.arc")
 
 
+def write_story(folder, chapters):
+    """A generated story of chapters files and ten it calls, beside
+    00_init.txt, which calls each chapter in turn: each shows a line, counts,
+    offers a choice to its own part or a route into the next chapter, holds
+    a page with a wait (its label line with no <label>) and returns. The last one spins in a loop the engine
+    ends, which the check must find however far it lies."""
+    files = {"00_init.txt": "<clearvar>\n" + "".join("<call ch%04d>\n" % k for k in range(chapters)) +
+             "<returnmenu>\n"}
+    for k in range(chapters):
+        me = "ch%04d" % k
+        spin = '*spin\n<label>\n<eval "[2003]+=1">\n<jump %s,*spin,"[2004]==0">\n' % me if k == chapters - 1 else ""
+        files[me + ".txt"] = (
+            '*top\n<label>\n<name NAME_0>\n<text TEXT_%d>\n<keywait %d>\n<eval "[2000]+=1">\n<if "[2000]>3">\n'
+            '<eval "[2001]=1">\n<jump_endif>\n<else>\n<eval "[2001]=0">\n<endif>\n<menuadd 0,SELECT_0,%s,*a>\n'
+            '<menuadd 1,SELECT_1,ch%04d,*route>\n<menustart 0>\n*a\n<label>\n<text TEXT_1>\n<keywait 1>\n'
+            '<call common%d>\n<jump %s,*end>\n*route\n<label>\n<text TEXT_2>\n<keywait 2>\n'
+            '<jump %s,*end,"[2001]==1">\n*hold\n<wait time:1000>\n<jump %s,*hold,"[2002]==0">\n%s'
+            '*end\n<label>\n<return>\n' % (k, k, me, (k + 1) % chapters, k % 10, me, me, me, spin))
+    files.update({"common%d.txt" % c: "*c\n<label>\n<text TEXT_3>\n<keywait 3>\n<return>\n" for c in range(10)})
+    for name, text in files.items():
+        with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
+            f.write(text)
+
+
+def story_check_cost(chapters):
+    """(the check's problems, its cost as script_check.check counts it, the
+    processor seconds it took) of a generated story of chapters files."""
+    with tempfile.TemporaryDirectory() as tmp:
+        write_story(tmp, chapters)
+        cost, start = {}, time.process_time()
+        problems = script_check.check(tmp, cost=cost)
+        return problems, cost, time.process_time() - start
+
+
 VARIABLES = ("a variable is written in brackets with a number that begins with 0, 1 or 2: [00] to [23] or "
              "[2000] to [2023]")
 def _loop(where, what, to, changed=None):
@@ -883,6 +918,15 @@ class AuthorCheckTest(unittest.TestCase):
              2, _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
             ('*c\n<label>\n<eval "[2001]+=0&[2002]=[2002]">\n<jump 00_init,*c,"[2001]==0&&[2002]==0">', 2,
              _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
+            # A hold that only a click ends, passing a <label> on each pass
+            # (the label history fills under skip); without its <label> the
+            # label line is right.
+            ("<click 0>\n*hold\n<label>\n<wait time:1000>\n<jump 00_init,*hold>\n*staffroll_stop\n<label>\n"
+             "<click 1>", 2, (
+                 "00_init.txt:13:1: warning: <label> is passed on each pass of a loop that waits and that only the "
+                 "player's input ends (the loop goes back on line 15): the game's label history keeps 400 labels, "
+                 "with skip on the loop fills it in seconds, and then a <return> of a file called after it finds no "
+                 "way back: take the <label> out of the loop (a jump finds a label line without one)")),
             # A condition that reads what the loop stores, as it holds once
             # stored, and a loop that stores two values by turns.
             ('*a\n<label>\n<eval "[2000]=1">\n<if "[2000]==1">\n<jump 00_init,*a>\n<endif>', 2,
@@ -1064,7 +1108,8 @@ class AuthorCheckTest(unittest.TestCase):
                                     '<eval "[2003]=1">\n<endif>\n<jump 00_init,*f,"[2003]==1">\n'
                                     '*g\n<label>\n<if "[01]==0">\n<returnmenu>\n<endif>\n<clearvar>\n'
                                     '<jump 00_init,*g>\n*h\n<label>\n<eval "[2004]=1-[2004]&[2005]=[2004]">\n'
-                                    '<jump 00_init,*h,"[2005]==0">\n'
+                                    '<jump 00_init,*h,"[2005]==0">\n*i\n<label>\n<wait time:10>\n'
+                                    '<eval "[2006]+=1">\n<jump 00_init,*i,"[2006]<3">\n'
                                     "<returnmenu>\n"), (0, []))
         # Keys every language has, a choice to a label that exists, named
         # arguments, a picture's skipped positions, conditions read from the
@@ -1181,6 +1226,17 @@ class AuthorCheckTest(unittest.TestCase):
         # A wait in the called file, or a way out of it, and it is none.
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<ws>\n<return>\n"}), (0, []))
+        # The check's work grows with the story: the loop search follows a
+        # story of 1,000 files with routes whole, finding the loop of its
+        # last file, at most 12 times the places and file lookups of one of
+        # 100 (counted, not timed: `test_tools.py --benchmark` gives seconds).
+        costs = {}
+        for chapters in (100, 1000):
+            problems, costs[chapters], _ = story_check_cost(chapters)
+            self.assertEqual([(level, where) for level, where, _ in problems],
+                             [("warning", "ch%04d.txt:33:1" % (chapters - 1))])
+        for unit in ("places", "lookups"):
+            self.assertLessEqual(costs[1000][unit], 12 * costs[100][unit], costs)
         # A story larger than the loop search follows is said to be, not passed as clean.
         with unittest.mock.patch.object(script_check, "LOOP_SEARCH_LIMIT", 3):
             self.assertEqual(self.check(CLEAN_SCENARIO)[1], [
@@ -2038,5 +2094,14 @@ def mock_argv(args):
 if __name__ == "__main__":
     if sys.argv[1:] == ["--write-condition-cases"]:
         write_condition_cases()
+        sys.exit(0)
+    if sys.argv[1:] == ["--benchmark"]:
+        # The check of a generated story of 100 and of 1,000 files: its cost
+        # is to grow with the story, the larger at most 12 times the smaller.
+        figures = {n: story_check_cost(n) for n in (100, 1000)}
+        for n, (problems, cost, seconds) in figures.items():
+            print("%5d files: %6.2f s, %d places followed, %d lookups, %d problems" % (
+                n, seconds, cost["places"], cost["lookups"], len(problems)))
+        print("1,000 files cost %.1f times 100 files" % (figures[1000][2] / figures[100][2]))
         sys.exit(0)
     unittest.main()
