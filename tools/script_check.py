@@ -992,6 +992,7 @@ class _Run:
     def __init__(self, story):
         self.story = story
         self.next = {}
+        self.reentered = _reentered(story)
         roots = [((INIT_NAME, 0), None, ())] if INIT_NAME in story.tags else []
         self._follow(roots)
         reached = {state[0][0] for state in self.next}
@@ -1014,11 +1015,11 @@ class _Run:
         story = self.story
         if story.returns(place):
             back = dict(records).get(name)
-            return [(back, None, _kept(records, back[0], None))] if back else []
+            return [(back, None, self._kept(records, back[0], None))] if back else []
         _, command, words = story.tags[name][i]
         if command == "call":
             target = story.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
-            return [(target, (name, i + 1), _kept(records, target[0], (name, i + 1)))] if target else []
+            return [(target, (name, i + 1), self._kept(records, target[0], (name, i + 1)))] if target else []
         if command == "label" and pending:
             records = tuple(sorted(dict(records, **{name: pending}).items()))
         steps = story.steps(place)
@@ -1028,7 +1029,23 @@ class _Run:
             verdict = condition_verdict(words[at])
             if verdict is not None:
                 steps = [steps[0 if verdict == (command == "jump") else 1]]
-        return [(p, pending, records if p[0] == name else _kept(records, p[0], pending)) for p in steps]
+        return [(p, pending, records if p[0] == name else self._kept(records, p[0], pending)) for p in steps]
+
+    def _kept(self, records, name, pending):
+        """The records of a state in file name that a later return can use:
+        its file's, then those of the files that return goes on to, and so
+        on, and those of the pending call's file and on, and those of the
+        files _reentered. Those of the other files left behind are dropped:
+        the story enters them again only by a call or with one pending, at
+        a <label> that records the return afresh. So a story of many files
+        that go on to each other keeps about one state per place."""
+        held = dict(records)
+        keep = {f: held[f] for f in self.reentered & set(held)}
+        for start in (name, pending[0] if pending else None):
+            while start in held and start not in keep:
+                keep[start] = held[start]
+                start = held[start][0]
+        return records if len(keep) == len(held) else tuple(sorted(keep.items()))
 
     def plain(self, state):
         name, i = state[0]
@@ -1041,19 +1058,64 @@ class _Run:
                        lambda v: [w for w in self.next[v] if w in self.next and self.plain(w)])
 
 
-def _kept(records, name, pending):
-    """The records of a state in file name that a return can still use: its
-    file's, then those of the files that return goes on to, and so on, and
-    those of the pending call's file and on. Those of the files left by a
-    jump or a choice are dropped (a return there later ends the story
-    here, so no loop is seen through it), which keeps the states of a story
-    of many files that go on to each other to about one per place."""
-    held, keep = dict(records), {}
-    for start in (name, pending[0] if pending else None):
-        while start in held and start not in keep:
-            keep[start] = held[start]
-            start = held[start][0]
-    return records if len(keep) == len(held) else tuple(sorted(keep.items()))
+def _reentered(story):
+    """The files whose record of a return a return can use after the story
+    has left them and come back: those a jump or a choice from another file
+    enters while no call may be pending, and those entered at a place from
+    which a return comes before any <label> (which would record afresh)."""
+    tags, out, callers, entries = story.tags, set(), {}, set()
+    for name in story.members:
+        for i, (_, command, words) in enumerate(tags[name]):
+            if command == "call":
+                target = story.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
+                if target:
+                    callers.setdefault(target[0], []).append((name, i + 1))
+                    entries.add(target)
+    # The story with whether a call may be pending: a return goes behind any
+    # call of its file.
+    seen = set()
+
+    def follow(todo):
+        while todo:
+            state = todo.pop()
+            if state in seen:
+                continue
+            seen.add(state)
+            (name, i), pending = state
+            if story.returns((name, i)):
+                todo += [(back, False) for back in callers.get(name, [])]
+                continue
+            _, command, words = tags[name][i]
+            if command == "call":
+                target = story.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
+                todo += [(target, True)] if target else []
+                continue
+            for place in story.steps((name, i)):
+                if place[0] != name:
+                    entries.add(place)
+                    if not pending:
+                        out.add(place[0])
+                todo.append((place, pending))
+    # From where _Run starts.
+    follow([((INIT_NAME, 0), False)] if INIT_NAME in tags else [])
+    reached = {place[0] for place, _ in seen}
+    follow([((name, 0), False) for name in story.members if name not in reached])
+    reached = {place for place, _ in seen}
+    follow([(place, False) for place in (story.entry(b"", label, name) for name in story.members
+                                         for label in story.labels[name]) if place and place not in reached])
+    for name, i in entries:
+        # Whether a return comes before any <label> from the entry.
+        walk, met = [(name, i)], set()
+        while walk and name not in out:
+            place = walk.pop()
+            if place in met or place[0] != name:
+                continue
+            met.add(place)
+            if story.returns(place):
+                out.add(name)
+            elif tags[name][place[1]][1] != "label":
+                walk += story.steps(place)
+    return out
 
 
 def _cycles(nodes, succ):

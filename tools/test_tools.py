@@ -704,6 +704,33 @@ def condition_cases(seed=75, conditions=2500, statements=1000, number_words=600)
     return lines
 
 
+# Loops of plain tags, `*c` `<label>` `<eval "statements">` `<jump 00_init,*c,"condition">` from the variables
+# given: what the checker warns of them the engine must end, and what it passes the engine must leave.
+LOOPS = [("[2001]+=1", "[2002]==0", "-"), ("[2001]=1-[2001]", "[2002]==0", "-"), ("[2001]+=0", "[2001]==0", "-"),
+         ("[2001]=[2001]", "[2001]==0", "-"), ("[2001]++&[2001]--", "[2001]!=1", "2001=3"),
+         ("[2001]=1-[2001]", "[2001]==0", "-"), ("[2001]+=1", "[2001]<5", "-"), ("[2001]=5", "[2001]!=5", "-"),
+         ("[2001]=[2003]&[2003]+=2", "[2001]!=6", "-")]
+
+
+# The scenario of a row of LOOPS (tests/script/vars_test.cpp plays the same in a file of its own): [2023] is 1 once
+# the loop is left.
+LOOP_SCENARIO = '*c\n<label>\n<eval "%s">\n<jump 00_init,*c,"%s">\n<eval "[2023]=1">\n*w\n<wait 50>\n<jump 00_init,*w>\n'
+
+
+def loop_cases():
+    """The table's rows of LOOPS, each with whether the checker warns that
+    the engine ends it."""
+    lines = []
+    for statements, condition, start in LOOPS:
+        with tempfile.TemporaryDirectory() as tmp:
+            with open(os.path.join(tmp, "00_init.txt"), "w", encoding="ascii") as f:
+                f.write(LOOP_SCENARIO % (statements, condition))
+            warned = any("comes back here" in message for _, _, message in script_check.check(tmp))
+        lines.append("l\t%s\t%s\t%s\t%s" % (escaped(statements.encode()), escaped(condition.encode()), start,
+                                             "E" if warned else "-"))
+    return lines
+
+
 def write_condition_cases():
     with open(CONDITION_CASES, "w", encoding="ascii", newline="\n") as f:
         f.write("# Conditions and statements as the author's checker reads them (tools/script_check.py), made by\n"
@@ -712,8 +739,11 @@ def write_condition_cases():
                 "# tag_cuts.txt; variables are n=value pairs (- for none: every variable is 0).\n"
                 "# c  condition  variables  value (1 holds)  verdict (T always true, F always false, - neither)\n"
                 "# s  statements  variables before  variables after (rand draws its lowest number)\n"
-                "# n  a number argument  the number the checker reads\n")
-        f.write("\n".join(condition_cases()) + "\n")
+                "# n  a number argument  the number the checker reads\n"
+                "# l  statements  condition  variables  E when the checker warns that the engine ends the loop\n"
+                "#    *c <label> <eval \"statements\"> <jump 00_init,*c,\"condition\">, - when it passes it and the\n"
+                "#    engine leaves it\n")
+        f.write("\n".join(condition_cases() + loop_cases()) + "\n")
 
 
 def write_game(root, scenario):
@@ -1079,6 +1109,11 @@ class AuthorCheckTest(unittest.TestCase):
                 "00_init.txt:12:1: error: openvideo names 'op', but no archive holds movie/op.avi")),
             ("<wait time:500,click:yes>", 2, "00_init.txt:11:1: warning: wait lets a click end the wait only for true "
              "or TRUE: yes is read as false"),
+            ("<playse 0,hall,True>\n<wait 10,True>", 1, (
+                "00_init.txt:11:1: warning: playse loops the sound only for true or TRUE: True is read as false",
+                "00_init.txt:11:1: error: playse names 'hall', but no archive holds sound/se/hall.ogg",
+                "00_init.txt:12:1: warning: wait lets a click end the wait only for true or TRUE: True is read as "
+                "false")),
             # Whole numbers as the engine reads them.
             ("<wait 1+1+1+1+1000>\n<trans crossfade,0.5>\n<quake 99999999999,8>", 2, (
                 "00_init.txt:11:1: warning: wait's time 1+1+1+1+1000 is read as 4: the game takes at most three of "
@@ -1223,6 +1258,12 @@ class AuthorCheckTest(unittest.TestCase):
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<name NAME_40>\n<return>\n"}),
             (2, [_loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)")]))
+        # A return that goes back by the record a choice's <label> made,
+        # after the story left that file and came back by a jump.
+        self.assertEqual(self.check("<call scene2>\n*back\n<label>\n<jump scene1,*t>\n", {
+            "scene2.txt": "<menuadd 0,SELECT_40,scene1,*s>\n<menustart 0>\n",
+            "scene1.txt": "*s\n<label>\n<return>\n*t\n<label>\n<return>\n"}),
+            (2, [_loop("00_init.txt:4", "<jump>", "*t in scene1.txt (line 4)")]))
         # A wait in the called file, or a way out of it, and it is none.
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<ws>\n<return>\n"}), (0, []))
@@ -1302,7 +1343,7 @@ class ConditionTableTest(unittest.TestCase):
         # The engine's test evaluates the same table with the engine's code.
         with open(CONDITION_CASES, encoding="ascii") as f:
             have = [line for line in f.read().splitlines() if line and not line.startswith("#")]
-        made = condition_cases()
+        made = condition_cases() + loop_cases()
         self.assertGreaterEqual(len(made), 4000)
         self.assertEqual(have, made, "the checker reads otherwise than the table says: run "
                                      "python3 tools/test_tools.py --write-condition-cases, then the engine's test "
