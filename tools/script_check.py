@@ -988,18 +988,12 @@ class _Run:
     00_init.txt's top, a file it never reaches at its own top, and a label
     it never reaches at that label."""
 
-
     def __init__(self, story):
         self.story = story
         self.next = {}
         self.reentered = _reentered(story)
-        roots = [((INIT_NAME, 0), None, ())] if INIT_NAME in story.tags else []
-        self._follow(roots)
-        reached = {state[0][0] for state in self.next}
-        self._follow([((name, 0), None, ()) for name in story.members if name not in reached])
-        reached = {state[0] for state in self.next}
-        labels = [story.entry(b"", label, name) for name in story.members for label in story.labels[name]]
-        self._follow([(place, None, ()) for place in labels if place and place not in reached])
+        _from_every_start(story, lambda places: self._follow([(place, None, ()) for place in places]),
+                          lambda: (state[0] for state in self.next))
 
     def _follow(self, todo):
         while todo and len(self.next) < LOOP_SEARCH_LIMIT:
@@ -1018,7 +1012,7 @@ class _Run:
             return [(back, None, self._kept(records, back[0], None))] if back else []
         _, command, words = story.tags[name][i]
         if command == "call":
-            target = story.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
+            target = story.called(place)
             return [(target, (name, i + 1), self._kept(records, target[0], (name, i + 1)))] if target else []
         if command == "label" and pending:
             records = tuple(sorted(dict(records, **{name: pending}).items()))
@@ -1058,6 +1052,18 @@ class _Run:
                        lambda v: [w for w in self.next[v] if w in self.next and self.plain(w)])
 
 
+def _from_every_start(story, follow, reached):
+    """Follows the story (follow(places)) from where _Run starts it:
+    00_init.txt's top, then the top of each file not reached (reached():
+    the places reached so far), then each label not reached."""
+    follow([(INIT_NAME, 0)] if INIT_NAME in story.tags else [])
+    files = {place[0] for place in reached()}
+    follow([(name, 0) for name in story.members if name not in files])
+    places = set(reached())
+    follow([place for place in (story.entry(b"", label, name) for name in story.members for label in story.labels[name])
+            if place and place not in places])
+
+
 def _reentered(story):
     """The files whose record of a return a return can use after the story
     has left them and come back: those a jump or a choice from another file
@@ -1065,9 +1071,9 @@ def _reentered(story):
     which a return comes before any <label> (which would record afresh)."""
     tags, out, callers, entries = story.tags, set(), {}, set()
     for name in story.members:
-        for i, (_, command, words) in enumerate(tags[name]):
+        for i, (_, command, _) in enumerate(tags[name]):
             if command == "call":
-                target = story.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
+                target = story.called((name, i))
                 if target:
                     callers.setdefault(target[0], []).append((name, i + 1))
                     entries.add(target)
@@ -1085,9 +1091,8 @@ def _reentered(story):
             if story.returns((name, i)):
                 todo += [(back, False) for back in callers.get(name, [])]
                 continue
-            _, command, words = tags[name][i]
-            if command == "call":
-                target = story.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
+            if tags[name][i][1] == "call":
+                target = story.called((name, i))
                 todo += [(target, True)] if target else []
                 continue
             for place in story.steps((name, i)):
@@ -1096,13 +1101,8 @@ def _reentered(story):
                     if not pending:
                         out.add(place[0])
                 todo.append((place, pending))
-    # From where _Run starts.
-    follow([((INIT_NAME, 0), False)] if INIT_NAME in tags else [])
-    reached = {place[0] for place, _ in seen}
-    follow([((name, 0), False) for name in story.members if name not in reached])
-    reached = {place for place, _ in seen}
-    follow([(place, False) for place in (story.entry(b"", label, name) for name in story.members
-                                         for label in story.labels[name]) if place and place not in reached])
+    _from_every_start(story, lambda places: follow([(place, False) for place in places]),
+                      lambda: (place for place, _ in seen))
     for name, i in entries:
         # Whether a return comes before any <label> from the entry.
         walk, met = [(name, i)], set()

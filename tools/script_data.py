@@ -577,6 +577,13 @@ class Story:
             self.entries[member, label] = member, bisect.bisect_left(self.offsets[member], offset)
         return self.entries[member, label]
 
+    def called(self, place):
+        """The place the call at place goes to, or None when its file or
+        label does not exist."""
+        name, i = place
+        words = self.tags[name][i][2]
+        return self.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
+
     def steps(self, place):
         """The places the story can go to from place (nothing from a return)."""
         name, i = place
