@@ -1214,9 +1214,13 @@ def _plain_loops(story, known, cost=None):
         cost.update(places=len(run.next), lookups=story.index.lookups)
     if len(run.next) >= LOOP_SEARCH_LIMIT:
         # Said, not passed over: loops past the states followed are not known.
+        reached = {state[0][0] for state in run.next}
+        unreached = [name for name in story.members if name not in reached]
+        beyond = ", nor any in %s" % ", ".join(unreached[:3]) if unreached else ""
+        beyond += " and %d files more" % (len(unreached) - 3) if len(unreached) > 3 else ""
         out.append((INIT_NAME if INIT_NAME in story.tags else next(iter(story.members), b"?"), 0,
                     "the search for loops the engine ends stopped after %d places of the story; "
-                    "loops beyond them are not checked" % LOOP_SEARCH_LIMIT))
+                    "loops beyond them are not checked%s" % (LOOP_SEARCH_LIMIT, beyond)))
     for whole in run.loops():
         if {state[0] for state in whole} & known:
             continue

@@ -1280,9 +1280,9 @@ class AuthorCheckTest(unittest.TestCase):
             self.assertLessEqual(costs[1000][unit], 12 * costs[100][unit], costs)
         # A story larger than the loop search follows is said to be, not passed as clean.
         with unittest.mock.patch.object(script_check, "LOOP_SEARCH_LIMIT", 3):
-            self.assertEqual(self.check(CLEAN_SCENARIO)[1], [
+            self.assertEqual(self.check(CLEAN_SCENARIO, files)[1], [
                 "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the story; "
-                "loops beyond them are not checked"])
+                "loops beyond them are not checked, nor any in Epilogue.txt, scene1.txt"])
         self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
                          (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
