@@ -45,7 +45,10 @@ choice a text of the game's message tables. Levels are "error" and
            jump or menuadd naming a label line cut short by a space, a
            gosub with arguments (gosub does nothing), more
            arguments than the command reads or a name it does not read, a
-           label line without <label> or with a space, a '<' in a comment,
+           label line without <label> (but for the head of a loop that
+           waits and that only the player's input ends) or with a space,
+           a <label> inside such a loop (the label history keeps
+           LABEL_HISTORY labels: _held_loops), a '<' in a comment,
            a tag begun with the full-width '\uff1c', an in-place text or
            name with a character that the tag syntax takes for itself, a
            text behind a text tag on its line, a message key some language
