@@ -35,11 +35,20 @@ choice a text of the game's message tables. Levels are "error" and
            beyond 0 to 100 (VOLUMES), a switch neither true nor false
            (SWITCHES), a call
            that makes its file's return come back to it for ever
-           (script_data), a call,
+           (script_data), each place the story can come back to through
+           plain tags alone (script_data.PLAIN: none that waits or reads
+           the player's input or the clock) in a loop with no condition
+           that leaves it, or whose conditions read nothing it changes for
+           good (no rand()), so that they never leave it: the engine's loop
+           watch ends the script there (_plain_loops follows the story
+           with the returns the engine keeps), a call,
            jump or menuadd naming a label line cut short by a space, a
            gosub with arguments (gosub does nothing), more
            arguments than the command reads or a name it does not read, a
-           label line without <label> or with a space, a '<' in a comment,
+           label line without <label> (but for the head of a loop that
+           waits and that only the player's input ends) or with a space,
+           a <label> inside such a loop (the label history keeps
+           LABEL_HISTORY labels: _held_loops), a '<' in a comment,
            a tag begun with the full-width '\uff1c', an in-place text or
            name with a character that the tag syntax takes for itself, a
            text behind a text tag on its line, a message key some language
@@ -273,7 +282,7 @@ def _chars(text):
     """The characters of text as the engine steps through them."""
     i = 0
     while i < len(text):
-        n = script_data._char_len(text, i)
+        n = script_data.char_len(text, i)
         yield text[i:i + n]
         i += n
 
@@ -383,7 +392,7 @@ def condition_parts(word):
             parts.append(text[start:i])
             i = start = i + 2
             continue
-        i += script_data._char_len(text, i)
+        i += script_data.char_len(text, i)
     dropped = len(parts) == LIST_PARTS
     if not dropped:
         parts.append(text[start:])
@@ -402,10 +411,19 @@ def condition_value(word, values, r18=False):
     return not any_part
 
 
+_CONSTANTS = {}  # part -> part_constant of it
+
+
 def part_constant(part):
     """The value one comparison always has, or None when what it reads can
     change it: one that reads nothing, or one variable (or the archive)
     that takes none of its values (a variable holds a signed byte)."""
+    if part not in _CONSTANTS:
+        _CONSTANTS[part] = _part_constant(part)
+    return _CONSTANTS[part]
+
+
+def _part_constant(part):
     inputs = _inputs(part)
     if not inputs:
         return part_value(part, {})
@@ -510,7 +528,7 @@ def statement_list(word):
     out, start, i = [], 0, 0
     while len(out) < LIST_PARTS:
         if i < len(text) and text[i:i + 1] != b"&":
-            i += script_data._char_len(text, i)
+            i += script_data.char_len(text, i)
             continue
         out.append(text[start:i])
         if i >= len(text):
@@ -724,7 +742,7 @@ def _inline_text_problems(command, tag):
     out, i, quote = [], 0, False
     while i < len(body):
         b = body[i]
-        if script_data._is_lead(b) and i + 1 < len(body):
+        if script_data.is_lead(b) and i + 1 < len(body):
             i += 2
             continue
         ch = chr(b)
@@ -738,7 +756,7 @@ def _inline_text_problems(command, tag):
     return sorted(set(out))
 
 
-def _arg_int(text):
+def arg_int(text):
     """A number argument as the engine reads it: at most three of + - * /
     after its first byte, taken left to right in 32 bits."""
     ops = [i for i in range(1, len(text)) if text[i:i + 1] in (b"+", b"-", b"*", b"/")]
@@ -774,7 +792,7 @@ RANGES = {
                                  "choice, and the menu shows no mark of choices taken before"),
 }
 CHOICE_LIMIT = 8  # the choices one menu shows
-# The arguments the game reads as whole numbers (_arg_int), by command.
+# The arguments the game reads as whole numbers (arg_int), by command.
 NUMBERS = {
     "keywait": "line nowait", "lw": "nowait", "voice": "slot vol", "voice_stop": "slot", "font": "size",
     "textspeed": "speed", "winframe": "frame", "position": "offset", "trans": "time", "image": "priority x y",
@@ -816,7 +834,7 @@ def number_problems(command, words):
         word = _argument(words, positions.index(name), name if name in named else None)
         if not word or re.match(rb"[A-Za-z_]+:", word):
             continue  # a name the command does not read is told as such
-        value, exact = _arg_int(word[:255]), _exact(word)
+        value, exact = arg_int(word[:255]), _exact(word)
         shown = word.decode("cp932", "replace")
         if exact is None:
             out.append("%s's %s %s is no whole number: the game reads it as %d" % (command, name, shown, value))
@@ -841,7 +859,7 @@ def range_problems(command, words):
                 command, what, word.decode("cp932", "replace")))
     if command in VOLUMES:
         word = _argument(words, *VOLUMES[command])
-        value = _arg_int(word[:255]) if word else 50
+        value = arg_int(word[:255]) if word else 50
         if not 0 <= value <= 100:
             out.append("%s's volume %s is a percent of the player's setting, 0 to 100: the game holds the volume it "
                        "makes to 0 to 100, so %s" % (command, word.decode("cp932", "replace"),
@@ -849,7 +867,7 @@ def range_problems(command, words):
     if command in RANGES:
         position, key, low, high, otherwise = RANGES[command]
         word = _argument(words, position, key)
-        value = _arg_int(word[:255]) if word else low
+        value = arg_int(word[:255]) if word else low
         if not low <= value <= high:
             out.append("%s takes %d to %d, so for %s it %s" % (
                 command, low, high, word.decode("cp932", "replace"), otherwise))
@@ -896,7 +914,7 @@ class _Flow:
     def step(self, command, words, at):
         out = []
         if command == "menuadd":
-            new = words and script_data.unquoted(words[0]) and _arg_int(script_data.unquoted(words[0])) == 0
+            new = words and script_data.unquoted(words[0]) and arg_int(script_data.unquoted(words[0])) == 0
             self.choices = 1 if new else self.choices + 1
             if self.choices > CHOICE_LIMIT:
                 out.append(("warning", "a menu shows at most %d choices: the game drops this one, the %dth since "
@@ -949,14 +967,415 @@ class _Flow:
                               "to skip to, so the story runs on into every branch") for at, _, _ in self.blocks]
 
 
+# The search for the loops the engine's loop watch ends (_plain_loops):
+# _Run follows the story as the engine runs it, _ended finds the loops of
+# plain tags in it that nothing leaves, and _loop_message tells them.
+
+
+LOOP_SEARCH_LIMIT = 1000000  # the states _Run follows at most; a story of more is told so
+
+
+def _plain(command):
+    """Whether the engine's loop watch lets a command through (a name the
+    table lacks runs nothing, as a free entry does)."""
+    return command in script_data.PLAIN or command not in script_data.COMMANDS
+
+
+class _Run:
+    """The story as the engine runs it, with what its loop watch compares:
+    a state is (place, the call's return pending, {file: where its return
+    goes}). A call keeps the place behind it pending; a <label> records the
+    pending return for its file; a return or a file's end goes where its
+    file's newest record says and clears the pending one (with none, the
+    story ends there); a jump or a choice keeps them. The story starts at
+    00_init.txt's top, a file it never reaches at its own top, and a label
+    it never reaches at that label."""
+
+    def __init__(self, story):
+        self.story = story
+        self.next = {}
+        self.reentered = _reentered(story)
+        _from_every_start(story, lambda places: self._follow([(place, None, ()) for place in places]),
+                          lambda: (state[0] for state in self.next))
+
+    def _follow(self, todo):
+        while todo and len(self.next) < LOOP_SEARCH_LIMIT:
+            state = todo.pop()
+            if state in self.next:
+                continue
+            self.next[state] = self._steps(state)
+            todo += self.next[state]
+
+    def _steps(self, state):
+        place, pending, records = state
+        name, i = place
+        story = self.story
+        if story.returns(place):
+            back = dict(records).get(name)
+            return [(back, None, self._kept(records, back[0], None))] if back else []
+        _, command, words = story.tags[name][i]
+        if command == "call":
+            target = story.called(place)
+            return [(target, (name, i + 1), self._kept(records, target[0], (name, i + 1)))] if target else []
+        if command == "label" and pending:
+            records = tuple(sorted(dict(records, **{name: pending}).items()))
+        steps = story.steps(place)
+        at = CONDITIONS.get(command)
+        if at is not None and at < len(words) and script_data.unquoted(words[at]) and len(steps) == 2:
+            # A condition that always holds, or never, goes one way.
+            verdict = condition_verdict(words[at])
+            if verdict is not None:
+                steps = [steps[0 if verdict == (command == "jump") else 1]]
+        return [(p, pending, records if p[0] == name else self._kept(records, p[0], pending)) for p in steps]
+
+    def _kept(self, records, name, pending):
+        """The records of a state in file name that a later return can use:
+        its file's, then those of the files that return goes on to, and so
+        on, and those of the pending call's file and on, and those of the
+        files _reentered. Those of the other files left behind are dropped:
+        the story enters them again only by a call or with one pending, at
+        a <label> that records the return afresh. So a story of many files
+        that go on to each other keeps about one state per place."""
+        held = dict(records)
+        keep = {f: held[f] for f in self.reentered & set(held)}
+        for start in (name, pending[0] if pending else None):
+            while start in held and start not in keep:
+                keep[start] = held[start]
+                start = held[start][0]
+        return records if len(keep) == len(held) else tuple(sorted(keep.items()))
+
+    def plain(self, state):
+        name, i = state[0]
+        return i >= len(self.story.tags[name]) or _plain(self.story.tags[name][i][1])
+
+    def loops(self):
+        """The loops of plain tags alone: each a set of states that can come
+        back to each other with no other tag between."""
+        return _cycles([v for v in self.next if self.plain(v)],
+                       lambda v: [w for w in self.next[v] if w in self.next and self.plain(w)])
+
+
+def _from_every_start(story, follow, reached):
+    """Follows the story (follow(places)) from where _Run starts it:
+    00_init.txt's top, then the top of each file not reached (reached():
+    the places reached so far), then each label not reached."""
+    follow([(INIT_NAME, 0)] if INIT_NAME in story.tags else [])
+    files = {place[0] for place in reached()}
+    follow([(name, 0) for name in story.members if name not in files])
+    places = set(reached())
+    follow([place for place in (story.entry(b"", label, name) for name in story.members for label in story.labels[name])
+            if place and place not in places])
+
+
+def _reentered(story):
+    """The files whose record of a return a return can use after the story
+    has left them and come back: those a jump or a choice from another file
+    enters while no call may be pending, and those entered at a place from
+    which a return comes before any <label> (which would record afresh)."""
+    tags, out, callers, entries = story.tags, set(), {}, set()
+    for name in story.members:
+        for i, (_, command, _) in enumerate(tags[name]):
+            if command == "call":
+                target = story.called((name, i))
+                if target:
+                    callers.setdefault(target[0], []).append((name, i + 1))
+                    entries.add(target)
+    # The story with whether a call may be pending: a return goes behind any
+    # call of its file.
+    seen = set()
+
+    def follow(todo):
+        while todo:
+            state = todo.pop()
+            if state in seen:
+                continue
+            seen.add(state)
+            (name, i), pending = state
+            if story.returns((name, i)):
+                todo += [(back, False) for back in callers.get(name, [])]
+                continue
+            if tags[name][i][1] == "call":
+                target = story.called((name, i))
+                todo += [(target, True)] if target else []
+                continue
+            for place in story.steps((name, i)):
+                if place[0] != name:
+                    entries.add(place)
+                    if not pending:
+                        out.add(place[0])
+                todo.append((place, pending))
+    _from_every_start(story, lambda places: follow([(place, False) for place in places]),
+                      lambda: (place for place, _ in seen))
+    for name, i in entries:
+        # Whether a return comes before any <label> from the entry.
+        walk, met = [(name, i)], set()
+        while walk and name not in out:
+            place = walk.pop()
+            if place in met or place[0] != name:
+                continue
+            met.add(place)
+            if story.returns(place):
+                out.add(name)
+            elif tags[name][place[1]][1] != "label":
+                walk += story.steps(place)
+    return out
+
+
+def _cycles(nodes, succ):
+    """The sets of nodes that can each come back to the others by succ
+    (Tarjan's search), those with at least one way round."""
+    index, low, stack, on, out = {}, {}, [], set(), []
+    for root in nodes:
+        if root in index:
+            continue
+        work = [(root, iter(succ(root)))]
+        index[root] = low[root] = len(index)
+        stack.append(root)
+        on.add(root)
+        while work:
+            v, it = work[-1]
+            w = next(it, None)
+            if w is not None:
+                if w not in index:
+                    index[w] = low[w] = len(index)
+                    stack.append(w)
+                    on.add(w)
+                    work.append((w, iter(succ(w))))
+                elif w in on:
+                    low[v] = min(low[v], index[w])
+                continue
+            work.pop()
+            if work:
+                low[work[-1][0]] = min(low[work[-1][0]], low[v])
+            if low[v] == index[v]:
+                part = set()
+                while True:
+                    w = stack.pop()
+                    on.discard(w)
+                    part.add(w)
+                    if w == v:
+                        break
+                if len(part) > 1 or v in succ(v):
+                    out.append(part)
+    return out
+
+
+# Values of every variable the statements of a loop are run on to see what
+# they change: all 0, and a few drawn once from a fixed seed.
+_SAMPLES = [dict.fromkeys(list(range(24)) + list(range(2000, 2024)), 0)] + [
+    {var: (var * 37 + k * 101) % 256 - 128 for var in list(range(24)) + list(range(2000, 2024))} for k in range(1, 5)]
+
+
+_CHANGES = {}  # (command, words) -> _changes of them
+
+
+def _changes(command, words):
+    """(the variables a tag changes for good, {variable: the constant it
+    leaves there}, whether it draws a rand()), its statements run as the
+    engine runs them: a variable it leaves as it was ([2000]+=0,
+    [2000]=[2000]) is no change, one it leaves at the same value whatever
+    the variables held is a constant, any other a change for good (a
+    counter, a toggle, a copy). clearvar stores 0 in every variable of the
+    game ([00] to [23])."""
+    if command == "clearvar":
+        return set(), {var: 0 for var in range(script_data.GAME_VARIABLES)}, False
+    if command != "eval" or not words:
+        return set(), {}, False
+    if (command, words[0]) in _CHANGES:
+        return _CHANGES[command, words[0]]
+    draws = []
+    after = [statements_run(words[0], dict(sample), lambda low, high: draws.append(low) or low)
+             for sample in _SAMPLES]
+    changed, stored = set(), {}
+    for var in _SAMPLES[0]:
+        if all(out[var] == sample[var] for out, sample in zip(after, _SAMPLES)):
+            continue
+        if len({out[var] for out in after}) == 1:
+            stored[var] = after[0][var]
+        else:
+            changed.add(var)
+    _CHANGES[command, words[0]] = changed, stored, bool(draws)
+    return _CHANGES[command, words[0]]
+
+
+def _reads(command, words):
+    """The variables a condition tag reads ("R18" for the archive)."""
+    at = CONDITIONS.get(command)
+    if at is None or at >= len(words) or not script_data.unquoted(words[at]):
+        return set()
+    parts, _, _ = condition_parts(words[at])
+    return set().union(*(_inputs(part) for part in parts))
+
+
+def _plain_loops(story, known, cost=None):
+    """The messages for each place the story comes back to through plain
+    tags alone, in a loop that the engine's loop watch ends (_ended).
+    known: places behind own-file calls already warned of, whose loops are
+    not told again. [(name, offset, message)]"""
+    run, out, told = _Run(story), [], set()
+    if cost is not None:
+        cost.update(places=len(run.next), lookups=story.index.lookups)
+    if len(run.next) >= LOOP_SEARCH_LIMIT:
+        # Said, not passed over: loops past the states followed are not known.
+        reached = {state[0][0] for state in run.next}
+        unreached = [name for name in story.members if name not in reached]
+        beyond = ", nor any in %s" % ", ".join(unreached[:3]) if unreached else ""
+        beyond += " and %d files more" % (len(unreached) - 3) if len(unreached) > 3 else ""
+        out.append((INIT_NAME if INIT_NAME in story.tags else next(iter(story.members), b"?"), 0,
+                    "the search for loops the engine ends stopped after %d places of the story; "
+                    "loops beyond them are not checked%s" % (LOOP_SEARCH_LIMIT, beyond)))
+    for whole in run.loops():
+        if {state[0] for state in whole} & known:
+            continue
+        for part, leaves in _ended(story, run, whole):
+            out += _loop_message(story, run, part, leaves, told)
+    return out
+
+
+def _ended(story, run, part):
+    """The loops within a loop of plain tags that the engine ends: [(states,
+    whether a condition can leave)]. One with no way out is; else one where
+    nothing changes but by statements that store a constant: the loop then
+    takes the same few values again and again, followed here with them
+    where its conditions read them."""
+    def leaves(states, succ):
+        return any(w not in states for v in states for w in succ(v))
+    if not leaves(part, lambda v: run.next[v]):
+        return [(part, False)]
+    changed, sets, reads = set(), set(), set()
+    for name, i in {state[0] for state in part}:
+        if i < len(story.tags[name]):
+            _, command, words = story.tags[name][i]
+            change, stored, draws = _changes(command, words)
+            if draws:
+                return []
+            changed |= change
+            sets |= set(stored)
+            reads |= _reads(command, words)
+    if changed & reads:
+        return []  # a condition reads what the loop changes for good
+    shared = sorted(sets & reads)
+    if not shared:
+        return [(part, True)]
+
+    def succ(node):
+        # The story with the constants the loop stores where conditions read
+        # them (None: not stored yet on this way).
+        v, held = node
+        steps = [w for w in run.next[v]]
+        name, i = v[0]
+        if i < len(story.tags[name]):
+            _, command, words = story.tags[name][i]
+            stored = _changes(command, words)[1]
+            held = tuple(stored.get(var, was) for var, was in zip(shared, held))
+            read = _reads(command, words)
+            known = {var: was for var, was in zip(shared, held) if was is not None}
+            if len(steps) == 2 and read and read <= set(known):
+                holds = condition_value(words[CONDITIONS[command]], known)
+                steps = [steps[0 if holds == (command == "jump") else 1]]
+        return [(w, held) for w in steps]
+
+    out = []
+    for inner in _cycles([(v, (None,) * len(shared)) for v in part], lambda n: [m for m in succ(n) if m[0] in part]):
+        out.append(({node[0] for node in inner}, any(m not in inner for n in inner for m in succ(n))))
+    return out
+
+
+LABEL_HISTORY = 400  # the labels the engine's history keeps; a <label> passed when it is full is not kept
+
+
+def _held_loops(story):
+    """The loops of the story that wait and that nothing but the player's
+    input ends (the click-out hold of an ending): each a set of places
+    that come back to each other, with a tag that waits and none that
+    draws rand(), whose conditions read nothing it stores or changes, and
+    a way out (one with none never reaches a return behind it). A
+    menu is the player's own choice on each pass, so no loop runs through
+    one."""
+    tags = story.tags
+
+    def command(place):
+        return tags[place[0]][place[1]][1] if place[1] < len(tags[place[0]]) else ""
+
+    def succ(place):
+        return [p for p in story.steps(place) if command(p) not in ("", "menustart")]
+    nodes = [(name, i) for name in story.members for i in range(len(tags[name])) if command((name, i)) != "menustart"]
+    out = []
+    for part in _cycles(nodes, succ):
+        if all(_plain(command(p)) for p in part):
+            continue  # a loop of plain tags alone: the loop search tells it
+        written, reads, draws = set(), set(), False
+        for name, i in part:
+            _, what, words = tags[name][i]
+            change, stored, drawn = _changes(what, words)
+            written |= change | set(stored)
+            reads |= _reads(what, words)
+            draws = draws or drawn
+        if not draws and not written & reads and any(q not in part for p in part for q in story.steps(p)):
+            out.append(part)
+    return out
+
+
+def _held_labels(story, loops):
+    """[(name, offset, message)] of each <label> in a loop of _held_loops."""
+    out = []
+    for part in loops:
+        back = min((p for p in part for q in story.steps(p) if q in part and q[1] <= p[1] and q[0] == p[0]),
+                   default=None)
+        for name, i in sorted(p for p in part if story.tags[p[0]][p[1]][1] == "label"):
+            through = " (the loop goes back on line %s)" % story.line(back) if back else ""
+            out.append((name, story.tags[name][i][0], (
+                "<label> is passed on each pass of a loop that waits and that only the player's input ends%s: the "
+                "game's label history keeps %d labels, with skip on the loop fills it in seconds, and then a "
+                "<return> of a file called after it finds no way back: take the <label> out of the loop (a jump "
+                "finds a label line without one)" % (through, LABEL_HISTORY))))
+    return out
+
+
+def _loop_message(story, run, part, leaves, told):
+    """[(name, offset, message)] of a loop the engine ends, told at a jump
+    that goes back, else at a return or a call; nothing when that place was
+    told already."""
+    rank = {"jump": 0, "call": 2}
+    backs = sorted((rank.get(story.tags[v[0][0]][v[0][1]][1] if v[0][1] < len(story.tags[v[0][0]]) else "", 1),
+                    v[0], w[0]) for v in part for w in run.next[v]
+                   if w in part and (w[0][0] != v[0][0] or w[0][1] <= v[0][1]))
+    _, (name, i), to = backs[0]
+    if (name, i) in told:
+        return []
+    told.add((name, i))
+    tags = story.tags[name]
+    what = "the end of %s, which returns as <return> does," % name if i >= len(tags) else "<%s>" % tags[i][1]
+    label = next((label for label in story.labels[to[0]] if story.entry(b"", label, to[0]) == to), None)
+    where = ("%s in %s (line %s)" % (label.decode("cp932", "replace"), to[0],
+                                     story.where[to[0]].at(story.labels[to[0]][label]).split(":")[1])
+             if label else "%s line %s" % (to[0], story.line(to)))
+    why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
+           "the story never goes on)" if not leaves else
+           "and nothing its conditions read changes for good (no rand(), and no statement of what they read "
+           "but one that stores a constant or leaves it as it was), so no condition of it ever leaves: the engine "
+           "ends the script here")
+    return [(name, tags[i][0] if i < len(tags) else None, "%s goes to %s, and the story comes back here "
+             "again and again with no tag between that waits or reads the player's input or the clock %s: put a "
+             "wait in the loop, or a condition that leaves it and a statement that changes what it reads" % (
+                 what, where, why))]
+
+
+
+
 def _rest_of_line(data, end):
     """The bytes behind a tag up to the line's end."""
     stop = data.find(b"\r\n", end)
     return data[end:stop if stop >= 0 else len(data)]
 
 
-def check(folder, game_dir=None):
-    """Every problem of the scenarios of folder, in file and line order."""
+LABEL_LINE_ADVICE = "label line not followed by <label>"  # script_data's words
+
+
+def check(folder, game_dir=None, cost=None):
+    """Every problem of the scenarios of folder, in file and line order.
+    cost, a dict when given, gets the work done: "places" the loop search
+    followed and file "lookups"."""
     problems = []
 
     def warn(message):
@@ -965,27 +1384,32 @@ def check(folder, game_dir=None):
         problems.append((level, where, text))
 
     try:
-        script_data.script_arc_bytes(folder, warn)
+        _, story, known = script_data.read_scenarios(folder, warn)
     except vndata.DataError as e:
         where, _, text = str(e).partition(": ")
         problems.append(("error", where, text))
         return problems
+    held = _held_loops(story)
+    for name, offset, message in _plain_loops(story, known, cost) + _held_labels(story, held):
+        where = story.where[name]
+        warn("%s: %s" % (where.at(1 << 40 if offset is None else offset), message))
+    # A label line that heads a held loop is right without its <label>.
+    heads = {story.where[name].at(story.labels[name][label]) for part in held for name, i in part
+             for label in story.labels[name] if story.entry(b"", label, name) == (name, i)}
+    problems[:] = [p for p in problems if not (p[1] in heads and p[2].startswith(LABEL_LINE_ADVICE))]
     if not os.path.isfile(os.path.join(folder, INIT_NAME)):
         problems.append(("error", INIT_NAME, "the container has no %s, where New game starts the story" % INIT_NAME))
     files = game_files(game_dir) if game_dir else None
     tables = message_tables(game_dir) if game_dir else {}
-    for name in sorted(os.listdir(folder)):
-        path = os.path.join(folder, name)
-        if not name.endswith(".txt") or not os.path.isfile(path):
-            continue
-        with open(path, "rb") as f:
+    for name in story.members:
+        with open(os.path.join(folder, name), "rb") as f:
             text = f.read().decode("utf-8")
-        data, where = script_data._encode(text, name)
+        data, where = story.data[name], story.where[name]
         problems += _full_width_tags(text, name)
         flow = _Flow()
-        for offset, tag, words in script_data._tags(data, where, lambda m: None):
-            command = script_data._name_of(tag).decode("cp932", "replace")
-            number = script_data._numeric(script_data._name_of(tag))
+        for offset, tag, words in story.tagged[name]:
+            command = script_data.name_of(tag).decode("cp932", "replace")
+            number = script_data.numeric(script_data.name_of(tag))
             if number is not None:
                 command = {v: k for k, v in script_data.COMMANDS.items()}.get(number, command)
             at = where.at(offset)

@@ -8,8 +8,11 @@ what the interpreter could not run, and writes the label index 00_info.bin.
   info_bytes(members)        [(name, bytes)] -> the label index
   script_arc_bytes(folder)   every *.txt of a folder + 00_info.bin -> container
   command_uses(folder)       command name -> ["file:line", ...] of its tags
+  read_scenarios(folder)     every *.txt of a folder, checked -> (members,
+                             Story, places behind own-file calls warned of)
   find_member(word, ...)     the member a call, jump or menuadd names, found
-                             as the engine finds it
+                             as the engine finds it (Members: one index of
+                             the names, for many lookups)
 
   script_data.py uses FOLDER   prints which line uses which command, and the
                                commands of the table that no tag uses
@@ -32,14 +35,10 @@ label the container lacks or that names a label line cut short by a space,
 and a call that makes its file's return come back behind it for ever (a
 return goes back behind the newest call into its file): a call of its own
 file with no label, and a call of a label of its own file whose part comes
-back when the file then reaches a return or its end (_Story follows the
-story through ifs, jumps, choices and calls to find both), and each place the
-story can come back to through plain tags alone (PLAIN: none that waits or
-reads the player's input or the clock) in a loop with no condition that
-leaves it, or in which nothing changes for good (no statement but one that
-stores a constant, no rand()), so that its conditions never leave it: the
-engine's loop watch ends the script there (_Run follows the story with the
-returns the engine keeps).
+back when the file then reaches a return or its end (Story follows the
+story through ifs, jumps, choices and calls to find both). The author's
+checker (script_check.py) searches the same Story for the loops the
+engine's loop watch ends.
 
 Syntax as the interpreter reads it: a byte of 0x81 or above outside
 0xA0..0xDF leads a two-byte character whose second byte is never syntax; a
@@ -50,6 +49,7 @@ arguments (a space, more spaces and one ',' are one separator); between tags
 with '*'; the index records the offset of that '*'.
 """
 
+import bisect
 import os
 import re
 import struct
@@ -107,7 +107,7 @@ TARGETS = {b"call": 0, b"jump": 0, b"menuadd": 2}
 _ENCODE = None
 
 
-def _encode_table():
+def encode_table():
     """UTF-16 value -> code bytes, built from the engine's own table source."""
     global _ENCODE
     if _ENCODE is None:
@@ -120,7 +120,7 @@ def _encode_table():
     return _ENCODE
 
 
-def _is_lead(b):
+def is_lead(b):
     return b > 0x80 and not 0xA0 <= b <= 0xDF
 
 
@@ -149,11 +149,11 @@ class _Where:
         return "%s:%d:%d" % (self.name, line, col)
 
 
-def _encode(text, name):
+def encode(text, name):
     if text.startswith("\ufeff"):
         text = text[1:]
     text = text.replace("\r\n", "\n").replace("\r", "\n")
-    table = _encode_table()
+    table = encode_table()
     out, where = bytearray(), _Where(name)
     line, col = 1, 1
     for ch in text:
@@ -175,8 +175,8 @@ def _encode(text, name):
     return bytes(out), where
 
 
-def _char_len(data, i):
-    return 2 if _is_lead(data[i]) and i + 1 < len(data) and data[i + 1] != 0 else 1
+def char_len(data, i):
+    return 2 if is_lead(data[i]) and i + 1 < len(data) and data[i + 1] != 0 else 1
 
 
 def cut_tag(data, start):
@@ -193,7 +193,7 @@ def cut_tag(data, start):
         b = data[i]
         if b == 0:
             break
-        if _char_len(data, i) == 2:
+        if char_len(data, i) == 2:
             i += 2
             continue
         if b == ord('"'):
@@ -230,7 +230,7 @@ def _word(data, start):
         b = data[i]
         if b == 0 or (not quote and b in b" ,>"):
             break
-        n = _char_len(data, i)
+        n = char_len(data, i)
         if n == 1 and b == ord('"'):
             after = data[i + 1] if i + 1 < len(data) else 0
             quote = after not in b" ,>"
@@ -238,14 +238,14 @@ def _word(data, start):
     return data[start:i]
 
 
-def _name_of(tag):
+def name_of(tag):
     i = 1
     while i < len(tag) and tag[i] not in b" >":
-        i += _char_len(tag, i)
+        i += char_len(tag, i)
     return tag[1:i]
 
 
-def _numeric(name):
+def numeric(name):
     """The index a command name written as a number stands for, read as the
     engine reads it (a sign, then the ASCII digits 0-9), or None: not a
     number, 0, or beyond a 32-bit index."""
@@ -256,7 +256,7 @@ def _numeric(name):
     return value if value != 0 and -(1 << 31) <= value < (1 << 31) else None
 
 
-def _tags(data, where, warn):
+def each_tag(data, where, warn):
     """Yields (offset, tag bytes, words) of every tag, checking each."""
     i = 0
     while i < len(data):
@@ -271,11 +271,11 @@ def _tags(data, where, warn):
                     break
                 if data[j] == ord("<"):
                     warn("%s: '<' inside a ';' comment" % where.at(j))
-                j += _char_len(data, j)
+                j += char_len(data, j)
             i = j
             continue
         if b != ord("<"):
-            i += _char_len(data, i)
+            i += char_len(data, i)
             continue
         end, tag, words, open_at = cut_tag(data, i)
         line_end = tag.find(b"\r\n")
@@ -291,7 +291,7 @@ def _tags(data, where, warn):
                                        where.at(i), where.at(end - 1).split(":")[1]))
         if len(tag) > TAG_LIMIT:
             raise vndata.DataError("%s: tag of %d bytes (at most %d)" % (where.at(i), len(tag), TAG_LIMIT))
-        name = _name_of(tag)
+        name = name_of(tag)
         if len(name) > NAME_LIMIT:
             raise vndata.DataError("%s: command name of %d bytes (at most %d)" % (where.at(i), len(name), NAME_LIMIT))
         if len(words) > ARG_LIMIT and name in (b"text", b"name", b"11", b"10"):
@@ -300,7 +300,7 @@ def _tags(data, where, warn):
                                    "separate arguments (at most %d)" % (where.at(i), len(words), name.decode(), ARG_LIMIT))
         if len(words) > ARG_LIMIT:
             raise vndata.DataError("%s: %d arguments (at most %d)" % (where.at(i), len(words), ARG_LIMIT))
-        number = _numeric(name)
+        number = numeric(name)
         if (name.decode("latin-1") not in COMMANDS if number is None else number not in _INDICES):
             shown = name.decode("cp932", "replace")
             head = shown.split("\t", 1)[0]
@@ -317,7 +317,8 @@ def _check(data, name, where, warn):
     """Checks a member; returns its tags."""
     if len(data) >= MEMBER_LIMIT:
         raise vndata.DataError("%s: %d bytes (a member holds less than 1 MiB)" % (name, len(data)))
-    tags = list(_tags(data, where, warn))
+    tags = list(each_tag(data, where, warn))
+    offsets = [t[0] for t in tags]
     # A label line should be followed by its <label> tag.
     for offset in _label_offsets(data):
         label, rest = _label_at(data, offset)
@@ -326,15 +327,17 @@ def _check(data, name, where, warn):
                  "the whole line reads %s as further arguments" % (
                      where.at(offset), label.decode("cp932", "replace"), rest.decode("cp932", "replace"),
                      label.decode("cp932", "replace"), rest.decode("cp932", "replace")))
-        nxt = next((t for t in tags if t[0] > offset), None)
-        if nxt is None or _name_of(nxt[1]) != b"label":
-            warn("%s: label line not followed by <label>" % where.at(offset))
+        at = bisect.bisect_right(offsets, offset)
+        if at == len(tags) or name_of(tags[at][1]) != b"label":
+            warn("%s: label line not followed by <label>: passing it is not recorded, so a save made after it "
+                 "or the <return> of a file called there goes by the label before it; write <label> after it, but "
+                 "for a loop that waits, which would fill the game's history of labels" % where.at(offset))
     return tags
 
 
 def script_bytes(text, name, warn=_default_warn):
     """The member bytes of a UTF-8 source: Shift-JIS, CR LF, no byte-order mark."""
-    data, where = _encode(text, name)
+    data, where = encode(text, name)
     _check(data, name, where, warn)
     return data
 
@@ -429,13 +432,13 @@ def name_part(name):
     while i < len(name):
         if name[i] in b"\\/\t":
             start = i + 1
-        i += _char_len(name, i)
+        i += char_len(name, i)
     base = name[start:]
     i = 0
     while i < len(base):
         if base[i] == ord("."):
             return base[:i]
-        i += _char_len(base, i)
+        i += char_len(base, i)
     return base
 
 
@@ -443,28 +446,48 @@ def unquoted(word):
     return word[1:-1] if len(word) >= 2 and word[:1] == b'"' and word[-1:] == b'"' else word
 
 
+class Members:
+    """The members of a container, indexed by their names as the engine
+    matches them ('A'..'Z' taken as 'a'..'z'), each name lowered once."""
+
+    def __init__(self, names):
+        self.names = list(names)
+        self.lowered = [vndata.sjis_lower(vndata.encode_name(name)) for name in self.names]
+        self.first = {}
+        for low, name in zip(self.lowered, self.names):
+            self.first.setdefault(low, name)
+        self.lookups = 0  # names looked up, the unit the checker's cost is counted in
+
+    def find(self, word, current):
+        """find_member of word in these members."""
+        self.lookups += 1
+        wanted = name_part(unquoted(word))
+        if not wanted:
+            return current
+        wanted = vndata.sjis_lower(wanted + b".txt")
+        if b"*" not in wanted:
+            return self.first.get(wanted)
+        for low, name in zip(self.lowered, self.names):
+            if len(low) == len(wanted) and all(w in (c, ord("*")) for w, c in zip(wanted, low)):
+                return name
+        return None
+
+
 def find_member(word, current, members):
     """The member a call, jump or menuadd names, found as the engine finds it:
     the word's file-name part + ".txt" (an empty word: the current file)
     against each member's name, 'A'..'Z' taken as 'a'..'z' and a '*' in the
     word standing for any one character; the first that matches, by its own
-    name, or None. Labels are then matched exactly, in that member."""
-    wanted = name_part(unquoted(word))
-    if not wanted:
-        return current
-    wanted = vndata.sjis_lower(wanted + b".txt")
-    for member in members:
-        have = vndata.sjis_lower(vndata.encode_name(member))
-        if len(have) == len(wanted) and all(w in (c, ord("*")) for w, c in zip(wanted, have)):
-            return member
-    return None
+    name, or None. Labels are then matched exactly, in that member.
+    members: their names in container order, or a Members of them."""
+    return (members if isinstance(members, Members) else Members(members)).find(word, current)
 
 
-def target_problem(command, word, label, current, labels):
+def target_problem(command, word, label, current, labels, members=None):
     """The message for a call, jump or menuadd whose file or label is not in
-    the container (labels: {member: set of labels}, in container order), or
-    None."""
-    member = find_member(word, current, list(labels))
+    the container (labels: {member: set of labels}, in container order;
+    members: a Members of them), or None."""
+    member = find_member(word, current, members or list(labels))
     label = unquoted(label)
     if member is None:
         return "%s names %s.txt, which the container lacks" % (
@@ -494,12 +517,12 @@ _BY_INDEX = {v: k for k, v in COMMANDS.items()}
 def _command(tag):
     """The command a tag runs (its name, or the name of the index it is
     written as), as text."""
-    name = _name_of(tag)
-    number = _numeric(name)
+    name = name_of(tag)
+    number = numeric(name)
     return _BY_INDEX.get(number, "") if number is not None else name.decode("latin-1")
 
 
-class _Story:
+class Story:
     """The ways the story can go from tag to tag, across files, as the
     engine runs them: a tag goes on to the next; a condition (if, elseif,
     jump with one) goes either way; if skips to the next elseif, else or
@@ -509,13 +532,18 @@ class _Story:
     A place is (member, tag index); the index len(tags) is the file's end,
     which returns as a <return> does."""
 
-    def __init__(self, tagged, labels):
+    def __init__(self, tagged, labels, data=None):
         self.members = list(tagged)
+        self.tagged = {name: tags for name, (tags, _) in tagged.items()}  # [(offset, tag, words)]
+        self.data = data or {}  # {member: its bytes}
+        self.index = Members(self.members)
         self.tags = {name: [(offset, _command(tag), words) for offset, tag, words in tags]
                      for name, (tags, _) in tagged.items()}
         self.where = {name: where for name, (_, where) in tagged.items()}
         self.labels = labels  # {member: {label: offset}}
         self.skips = {name: self._blocks(name) for name in tagged}
+        self.entries = {}  # {(member, label): its place}
+        self.offsets = {name: [at for at, _, _ in self.tags[name]] for name in tagged}
 
     def _blocks(self, name):
         """{tag index: where its skip lands} for if, elseif and jump_endif."""
@@ -538,15 +566,23 @@ class _Story:
     def entry(self, word, label, current):
         """The place a jump, call or choice of current to (word, label)
         lands at, or None when its file or label does not exist."""
-        member = find_member(word, current, self.members)
+        member = self.index.find(word, current)
         if member is None:
             return None
         label = unquoted(label)
         if label and label not in self.labels[member]:
             return None
-        offset = self.labels[member].get(label, 0)
-        return member, next((i for i, (at, _, _) in enumerate(self.tags[member]) if at >= offset),
-                            len(self.tags[member]))
+        if (member, label) not in self.entries:
+            offset = self.labels[member].get(label, 0)
+            self.entries[member, label] = member, bisect.bisect_left(self.offsets[member], offset)
+        return self.entries[member, label]
+
+    def called(self, place):
+        """The place the call at place goes to, or None when its file or
+        label does not exist."""
+        name, i = place
+        words = self.tags[name][i][2]
+        return self.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
 
     def steps(self, place):
         """The places the story can go to from place (nothing from a return)."""
@@ -648,240 +684,10 @@ def _own_label_call(story, name, index, label):
                 shown, name, shown, what, _NO_STACK, shown))
 
 
-def _plain(command):
-    """Whether the engine's loop watch lets a command through (a name the
-    table lacks runs nothing, as a free entry does)."""
-    return command in PLAIN or command not in COMMANDS
-
-
-class _Run:
-    """The story as the engine runs it, with what its loop watch compares:
-    a state is (place, the call's return pending, {file: where its return
-    goes}). A call keeps the place behind it pending; a <label> records the
-    pending return for its file; a return or a file's end goes where its
-    file's newest record says and clears the pending one (with none, the
-    story ends there); a jump or a choice keeps them. The story starts at
-    00_init.txt's top, a file it never reaches at its own top, and a label
-    it never reaches at that label."""
-
-    LIMIT = 50000  # states followed at most (about a second); a story of more is not checked beyond them
-
-    def __init__(self, story):
-        self.story = story
-        self.next = {}
-        roots = [((INIT_NAME, 0), None, ())] if INIT_NAME in story.tags else []
-        self._follow(roots)
-        reached = {state[0][0] for state in self.next}
-        self._follow([((name, 0), None, ()) for name in story.members if name not in reached])
-        reached = {state[0] for state in self.next}
-        labels = [story.entry(b"", label, name) for name in story.members for label in story.labels[name]]
-        self._follow([(place, None, ()) for place in labels if place and place not in reached])
-
-    def _follow(self, todo):
-        while todo and len(self.next) < self.LIMIT:
-            state = todo.pop()
-            if state in self.next:
-                continue
-            self.next[state] = self._steps(state)
-            todo += self.next[state]
-
-    def _steps(self, state):
-        place, pending, records = state
-        name, i = place
-        story = self.story
-        if story.returns(place):
-            back = dict(records).get(name)
-            return [(back, None, records)] if back else []
-        _, command, words = story.tags[name][i]
-        if command == "call":
-            target = story.entry(words[0] if words else b"", words[1] if len(words) > 1 else b"", name)
-            return [(target, (name, i + 1), records)] if target else []
-        if command == "label" and pending:
-            records = tuple(sorted(dict(records, **{name: pending}).items()))
-        steps = story.steps(place)
-        at = {"if": 0, "elseif": 0, "jump": 2}.get(command)
-        if at is not None and at < len(words) and unquoted(words[at]) and len(steps) == 2:
-            # A condition that always holds, or never, goes one way.
-            import script_check  # the checker reads conditions as the engine does
-            verdict = script_check.condition_verdict(words[at])
-            if verdict is not None:
-                steps = [steps[0 if verdict == (command == "jump") else 1]]
-        return [(p, pending, records) for p in steps]
-
-    def plain(self, state):
-        name, i = state[0]
-        return i >= len(self.story.tags[name]) or _plain(self.story.tags[name][i][1])
-
-    def loops(self):
-        """The loops of plain tags alone: each a set of states that can come
-        back to each other with no other tag between."""
-        return _cycles([v for v in self.next if self.plain(v)],
-                       lambda v: [w for w in self.next[v] if w in self.next and self.plain(w)])
-
-
-def _cycles(nodes, succ):
-    """The sets of nodes that can each come back to the others by succ
-    (Tarjan's search), those with at least one way round."""
-    index, low, stack, on, out = {}, {}, [], set(), []
-    for root in nodes:
-        if root in index:
-            continue
-        work = [(root, iter(succ(root)))]
-        index[root] = low[root] = len(index)
-        stack.append(root)
-        on.add(root)
-        while work:
-            v, it = work[-1]
-            w = next(it, None)
-            if w is not None:
-                if w not in index:
-                    index[w] = low[w] = len(index)
-                    stack.append(w)
-                    on.add(w)
-                    work.append((w, iter(succ(w))))
-                elif w in on:
-                    low[v] = min(low[v], index[w])
-                continue
-            work.pop()
-            if work:
-                low[work[-1][0]] = min(low[work[-1][0]], low[v])
-            if low[v] == index[v]:
-                part = set()
-                while True:
-                    w = stack.pop()
-                    on.discard(w)
-                    part.add(w)
-                    if w == v:
-                        break
-                if len(part) > 1 or v in succ(v):
-                    out.append(part)
-    return out
-
-
-def _changes(command, words):
-    """(whether a tag can change what the loop watch compares, {variable:
-    the constant it leaves there}). An eval statement other than one that
-    stores a constant (=N, =true, =false) counts as a change, rand() too;
-    clearvar stores 0 in every variable of the game ([00] to [23])."""
-    import script_check  # the checker reads statements as the engine does
-    if command == "clearvar":
-        return False, {var: 0 for var in range(GAME_VARIABLES)}
-    if command != "eval" or not words:
-        return False, {}
-    for statement in script_check.statement_list(words[0])[0]:
-        target, op, expr = script_check._split_statement(statement)
-        if statement and (op != b"=" or not re.fullmatch(rb"[+-]?[0-9]+|true|false", expr)):
-            return True, {}
-    stored = script_check.statements_run(words[0], {})
-    return False, {var: value for var, value in stored.items() if var is not None}
-
-
-def _reads(command, words):
-    """The variables a condition tag reads ("R18" for the archive)."""
-    import script_check
-    at = {"if": 0, "elseif": 0, "jump": 2}.get(command)
-    if at is None or at >= len(words) or not unquoted(words[at]):
-        return set()
-    parts, _, _ = script_check.condition_parts(words[at])
-    return set().union(*(script_check._inputs(part) for part in parts))
-
-
-def _plain_loops(story, known):
-    """The messages for each place the story comes back to through plain
-    tags alone, in a loop that the engine's loop watch ends (_ended).
-    known: places behind own-file calls already warned of, whose loops are
-    not told again. [(name, offset, message)]"""
-    run, out, told = _Run(story), [], set()
-    if len(run.next) >= run.LIMIT:
-        # Said, not passed over: loops past the states followed are not known.
-        out.append((INIT_NAME if INIT_NAME in story.tags else next(iter(story.members), b"?"), 0,
-                    "the search for loops the engine ends stopped after %d places of the story; "
-                    "loops beyond them are not checked" % run.LIMIT))
-    for whole in run.loops():
-        if {state[0] for state in whole} & known:
-            continue
-        for part, leaves in _ended(story, run, whole):
-            out += _loop_message(story, run, part, leaves, told)
-    return out
-
-
-def _ended(story, run, part):
-    """The loops within a loop of plain tags that the engine ends: [(states,
-    whether a condition can leave)]. One with no way out is; else one where
-    nothing changes but by statements that store a constant: the loop then
-    takes the same few values again and again, followed here with them
-    where its conditions read them."""
-    def leaves(states, succ):
-        return any(w not in states for v in states for w in succ(v))
-    if not leaves(part, lambda v: run.next[v]):
-        return [(part, False)]
-    sets, reads = set(), set()
-    for name, i in {state[0] for state in part}:
-        if i < len(story.tags[name]):
-            _, command, words = story.tags[name][i]
-            change, stored = _changes(command, words)
-            if change:
-                return []
-            sets |= set(stored)
-            reads |= _reads(command, words)
-    shared = sorted(sets & reads)
-    if not shared:
-        return [(part, True)]
-    import script_check
-
-    def succ(node):
-        # The story with the constants the loop stores where conditions read
-        # them (None: not stored yet on this way).
-        v, held = node
-        steps = [w for w in run.next[v]]
-        name, i = v[0]
-        if i < len(story.tags[name]):
-            _, command, words = story.tags[name][i]
-            stored = _changes(command, words)[1]
-            held = tuple(stored.get(var, was) for var, was in zip(shared, held))
-            read = _reads(command, words)
-            known = {var: was for var, was in zip(shared, held) if was is not None}
-            if len(steps) == 2 and read and read <= set(known):
-                holds = script_check.condition_value(words[{"if": 0, "elseif": 0, "jump": 2}[command]], known)
-                steps = [steps[0 if holds == (command == "jump") else 1]]
-        return [(w, held) for w in steps]
-
-    out = []
-    for inner in _cycles([(v, (None,) * len(shared)) for v in part], lambda n: [m for m in succ(n) if m[0] in part]):
-        out.append(({node[0] for node in inner}, any(m not in inner for n in inner for m in succ(n))))
-    return out
-
-
-def _loop_message(story, run, part, leaves, told):
-    """[(name, offset, message)] of a loop the engine ends, told at a jump
-    that goes back, else at a return or a call; nothing when that place was
-    told already."""
-    rank = {"jump": 0, "call": 2}
-    backs = sorted((rank.get(story.tags[v[0][0]][v[0][1]][1] if v[0][1] < len(story.tags[v[0][0]]) else "", 1),
-                    v[0], w[0]) for v in part for w in run.next[v]
-                   if w in part and (w[0][0] != v[0][0] or w[0][1] <= v[0][1]))
-    _, (name, i), to = backs[0]
-    if (name, i) in told:
-        return []
-    told.add((name, i))
-    tags = story.tags[name]
-    what = "the end of %s, which returns as <return> does," % name if i >= len(tags) else "<%s>" % tags[i][1]
-    label = next((label for label in story.labels[to[0]] if story.entry(b"", label, to[0]) == to), None)
-    where = ("%s in %s (line %s)" % (label.decode("cp932", "replace"), to[0],
-                                     story.where[to[0]].at(story.labels[to[0]][label]).split(":")[1])
-             if label else "%s line %s" % (to[0], story.line(to)))
-    why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
-           "the story never goes on)" if not leaves else
-           "and nothing changed for good (no statement but one that stores a constant, no rand()), so no "
-           "condition of it ever leaves: the engine ends the script here")
-    return [(name, tags[i][0] if i < len(tags) else None, "%s goes to %s, and the story comes back here "
-             "again and again with no tag between that waits or reads the player's input or the clock %s: put a "
-             "wait in the loop, or a condition that leaves it and a statement that changes what it reads" % (
-                 what, where, why))]
-
-
-def script_arc_bytes(folder, warn=_default_warn):
-    """The container of every *.txt of folder plus its 00_info.bin."""
+def read_scenarios(folder, warn=_default_warn):
+    """Reads, converts and checks every *.txt of folder: (members [(name,
+    bytes)] in name order, the Story of them, the places behind calls of
+    their own file already warned of as coming back for ever)."""
     names = sorted(os.listdir(folder))
     if INFO_NAME in names:
         raise vndata.DataError("%s: the folder holds its own %s, which the build writes: take it out" % (
@@ -897,26 +703,25 @@ def script_arc_bytes(folder, warn=_default_warn):
         with open(os.path.join(folder, name), "rb") as f:
             raw = f.read()
         text = vndata.decode_utf8(raw, name)
-        data, where = _encode(text, name)
+        data, where = encode(text, name)
         tagged[name] = (_check(data, name, where, warn), where)
         members.append((name, data))
     if len(members) + 1 > MEMBER_COUNT_LIMIT:
         raise vndata.DataError("%s: %d members (at most %d with the index)" % (
             members[MEMBER_COUNT_LIMIT - 1][0], len(members) + 1, MEMBER_COUNT_LIMIT))
-    info = info_bytes(members, {name: where for name, (_, where) in tagged.items()})
-    labels = {name: {label for label, _ in _labels(name, data)} for name, data in members}
+    story = Story(tagged, {name: dict(_labels(name, data, tagged[name][1])) for name, data in members}, dict(members))
+    labels = {name: set(story.labels[name]) for name, _ in members}
     cut = {name: _cut_labels(data, tagged[name][1]) for name, data in members}
-    story = _Story(tagged, {name: dict(_labels(name, data)) for name, data in members})
     known = set()
     for name, (tags, where) in tagged.items():
         for index, (offset, tag, words) in enumerate(tags):
-            command = _name_of(tag)
+            command = name_of(tag)
             if command not in TARGETS:
                 continue
             at = TARGETS[command]
             file, label = (words[at] if at < len(words) else b""), (words[at + 1] if at + 1 < len(words) else b"")
-            problem = target_problem(command.decode(), file, label, name, labels)
-            member = find_member(file, name, list(labels))
+            problem = target_problem(command.decode(), file, label, name, labels, story.index)
+            member = story.index.find(file, name)
             spaced = _spaced_label(command, unquoted(label), words[at + 2:], cut.get(member, {}))
             if problem and spaced:
                 problem += " (%s)" % spaced.partition(", but ")[2].partition(", and ")[0]
@@ -929,10 +734,13 @@ def script_arc_bytes(folder, warn=_default_warn):
                 if problem:
                     warn("%s: %s" % (where.at(offset), problem))
                     known.add((name, index + 1))
-    for name, offset, problem in _plain_loops(story, known):
-        where = tagged[name][1]
-        warn("%s: %s" % (where.at(1 << 40 if offset is None else offset), problem))
-    return vndata.arc_bytes(sorted(members + [(INFO_NAME, info)]))
+    return members, story, known
+
+
+def script_arc_bytes(folder, warn=_default_warn):
+    """The container of every *.txt of folder plus its 00_info.bin."""
+    members, story, _ = read_scenarios(folder, warn)
+    return vndata.arc_bytes(sorted(members + [(INFO_NAME, info_bytes(members, story.where))]))
 
 
 def command_uses(folder, warn=_default_warn):
@@ -947,10 +755,10 @@ def command_uses(folder, warn=_default_warn):
             continue
         with open(path, "rb") as f:
             text = vndata.decode_utf8(f.read(), name)
-        data, where = _encode(text, name)
-        for offset, tag, _ in _tags(data, where, warn):
-            command = _name_of(tag).decode("cp932", "replace")
-            number = _numeric(_name_of(tag))
+        data, where = encode(text, name)
+        for offset, tag, _ in each_tag(data, where, warn):
+            command = name_of(tag).decode("cp932", "replace")
+            number = numeric(name_of(tag))
             if number is not None:
                 command = by_index.get(number, command)
             uses.setdefault(command, []).append(where.at(offset).rsplit(":", 1)[0])

@@ -14,6 +14,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import unittest.mock
 import zlib
@@ -589,12 +590,6 @@ class ScriptDataTest(unittest.TestCase):
             self.assertEqual(len(warnings), 2, warnings)
             self.assertIn("names gone.txt", warnings[0])
             self.assertIn("names label *nope", warnings[1])
-            # A story larger than the loop search follows is said to be, not passed as clean.
-            with unittest.mock.patch.object(script_data._Run, "LIMIT", 3):
-                warnings = []
-                script_data.script_arc_bytes(root, warnings.append)
-            self.assertIn("00_init.txt:1:1: the search for loops the engine ends stopped after 3 places of "
-                          "the story; loops beyond them are not checked", "\n".join(warnings))
             out = os.path.join(tmp, "s.arc")
             with contextlib.redirect_stderr(io.StringIO()):
                 self.assertEqual(pack.main(["script", root, out, "--check"]), 1)
@@ -705,7 +700,34 @@ def condition_cases(seed=75, conditions=2500, statements=1000, number_words=600)
         for _ in range(rnd.choice((0, 1, 2, 3, 4, 5))):
             word += rnd.choice((b"+", b"-", b"*", b"/")) + rnd.choice(digits)
         word = word or b"0"
-        lines.append("n\t%s\t%d" % (escaped(word), script_check._arg_int(word)))
+        lines.append("n\t%s\t%d" % (escaped(word), script_check.arg_int(word)))
+    return lines
+
+
+# Loops of plain tags, `*c` `<label>` `<eval "statements">` `<jump 00_init,*c,"condition">` from the variables
+# given: what the checker warns of them the engine must end, and what it passes the engine must leave.
+LOOPS = [("[2001]+=1", "[2002]==0", "-"), ("[2001]=1-[2001]", "[2002]==0", "-"), ("[2001]+=0", "[2001]==0", "-"),
+         ("[2001]=[2001]", "[2001]==0", "-"), ("[2001]++&[2001]--", "[2001]!=1", "2001=3"),
+         ("[2001]=1-[2001]", "[2001]==0", "-"), ("[2001]+=1", "[2001]<5", "-"), ("[2001]=5", "[2001]!=5", "-"),
+         ("[2001]=[2003]&[2003]+=2", "[2001]!=6", "-")]
+
+
+# The scenario of a row of LOOPS (tests/script/vars_test.cpp plays the same in a file of its own): [2023] is 1 once
+# the loop is left.
+LOOP_SCENARIO = '*c\n<label>\n<eval "%s">\n<jump 00_init,*c,"%s">\n<eval "[2023]=1">\n*w\n<wait 50>\n<jump 00_init,*w>\n'
+
+
+def loop_cases():
+    """The table's rows of LOOPS, each with whether the checker warns that
+    the engine ends it."""
+    lines = []
+    for statements, condition, start in LOOPS:
+        with tempfile.TemporaryDirectory() as tmp:
+            with open(os.path.join(tmp, "00_init.txt"), "w", encoding="ascii") as f:
+                f.write(LOOP_SCENARIO % (statements, condition))
+            warned = any("comes back here" in message for _, _, message in script_check.check(tmp))
+        lines.append("l\t%s\t%s\t%s\t%s" % (escaped(statements.encode()), escaped(condition.encode()), start,
+                                             "E" if warned else "-"))
     return lines
 
 
@@ -717,8 +739,11 @@ def write_condition_cases():
                 "# tag_cuts.txt; variables are n=value pairs (- for none: every variable is 0).\n"
                 "# c  condition  variables  value (1 holds)  verdict (T always true, F always false, - neither)\n"
                 "# s  statements  variables before  variables after (rand draws its lowest number)\n"
-                "# n  a number argument  the number the checker reads\n")
-        f.write("\n".join(condition_cases()) + "\n")
+                "# n  a number argument  the number the checker reads\n"
+                "# l  statements  condition  variables  E when the checker warns that the engine ends the loop\n"
+                "#    *c <label> <eval \"statements\"> <jump 00_init,*c,\"condition\">, - when it passes it and the\n"
+                "#    engine leaves it\n")
+        f.write("\n".join(condition_cases() + loop_cases()) + "\n")
 
 
 def write_game(root, scenario):
@@ -750,14 +775,49 @@ def write_game(root, scenario):
     return os.path.join(root, "base", "script", "script.arc")
 
 
+def write_story(folder, chapters):
+    """A generated story of chapters files and ten it calls, beside
+    00_init.txt, which calls each chapter in turn: each shows a line, counts,
+    offers a choice to its own part or a route into the next chapter, holds
+    a page with a wait (its label line with no <label>) and returns. The last one spins in a loop the engine
+    ends, which the check must find however far it lies."""
+    files = {"00_init.txt": "<clearvar>\n" + "".join("<call ch%04d>\n" % k for k in range(chapters)) +
+             "<returnmenu>\n"}
+    for k in range(chapters):
+        me = "ch%04d" % k
+        spin = '*spin\n<label>\n<eval "[2003]+=1">\n<jump %s,*spin,"[2004]==0">\n' % me if k == chapters - 1 else ""
+        files[me + ".txt"] = (
+            '*top\n<label>\n<name NAME_0>\n<text TEXT_%d>\n<keywait %d>\n<eval "[2000]+=1">\n<if "[2000]>3">\n'
+            '<eval "[2001]=1">\n<jump_endif>\n<else>\n<eval "[2001]=0">\n<endif>\n<menuadd 0,SELECT_0,%s,*a>\n'
+            '<menuadd 1,SELECT_1,ch%04d,*route>\n<menustart 0>\n*a\n<label>\n<text TEXT_1>\n<keywait 1>\n'
+            '<call common%d>\n<jump %s,*end>\n*route\n<label>\n<text TEXT_2>\n<keywait 2>\n'
+            '<jump %s,*end,"[2001]==1">\n*hold\n<wait time:1000>\n<jump %s,*hold,"[2002]==0">\n%s'
+            '*end\n<label>\n<return>\n' % (k, k, me, (k + 1) % chapters, k % 10, me, me, me, spin))
+    files.update({"common%d.txt" % c: "*c\n<label>\n<text TEXT_3>\n<keywait 3>\n<return>\n" for c in range(10)})
+    for name, text in files.items():
+        with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
+            f.write(text)
+
+
+def story_check_cost(chapters):
+    """(the check's problems, its cost as script_check.check counts it, the
+    processor seconds it took) of a generated story of chapters files."""
+    with tempfile.TemporaryDirectory() as tmp:
+        write_story(tmp, chapters)
+        cost, start = {}, time.process_time()
+        problems = script_check.check(tmp, cost=cost)
+        return problems, cost, time.process_time() - start
+
+
 VARIABLES = ("a variable is written in brackets with a number that begins with 0, 1 or 2: [00] to [23] or "
              "[2000] to [2023]")
 def _loop(where, what, to, changed=None):
     """The warning of a loop of plain tags the engine ends (changed=None: one
     with no way out)."""
     why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
-           "the story never goes on)" if changed is None else "and nothing changed for good (no statement but one "
-           "that stores a constant, no rand()), so no condition of it ever leaves: the engine ends the script here")
+           "the story never goes on)" if changed is None else "and nothing its conditions read changes for good (no "
+           "rand(), and no statement of what they read but one that stores a constant or leaves it as it was), so no "
+           "condition of it ever leaves: the engine ends the script here")
     return ("%s:1: warning: %s goes to %s, and the story comes back here again and again with no tag between that "
             "waits or reads the player's input or the clock %s: put a wait in the loop, or a condition that leaves it "
             "and a statement that changes what it reads" % (where, what, to, why))
@@ -878,6 +938,25 @@ class AuthorCheckTest(unittest.TestCase):
              _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             ('*a\n<label>\n<eval "[2000]=1&[2001]=false">\n<jump 00_init,*a,"[2002]==0">', 2,
              _loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
+            # Statements read as the engine runs them: a counter the exit
+            # does not read (it wraps, and the engine ends it), a toggle, a
+            # sum of 0 and a copy of a variable to itself change nothing the
+            # exits read.
+            ('*c\n<label>\n<eval "[2001]+=1">\n<jump 00_init,*c,"[2002]==0">', 2,
+             _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
+            ('*c\n<label>\n<eval "[2001]=1-[2001]&[2003]++&[2003]--">\n<jump 00_init,*c,"[2002]==0||[2003]>0">',
+             2, _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
+            ('*c\n<label>\n<eval "[2001]+=0&[2002]=[2002]">\n<jump 00_init,*c,"[2001]==0&&[2002]==0">', 2,
+             _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
+            # A hold that only a click ends, passing a <label> on each pass
+            # (the label history fills under skip); without its <label> the
+            # label line is right.
+            ("<click 0>\n*hold\n<label>\n<wait time:1000>\n<jump 00_init,*hold>\n*staffroll_stop\n<label>\n"
+             "<click 1>", 2, (
+                 "00_init.txt:13:1: warning: <label> is passed on each pass of a loop that waits and that only the "
+                 "player's input ends (the loop goes back on line 15): the game's label history keeps 400 labels, "
+                 "with skip on the loop fills it in seconds, and then a <return> of a file called after it finds no "
+                 "way back: take the <label> out of the loop (a jump finds a label line without one)")),
             # A condition that reads what the loop stores, as it holds once
             # stored, and a loop that stores two values by turns.
             ('*a\n<label>\n<eval "[2000]=1">\n<if "[2000]==1">\n<jump 00_init,*a>\n<endif>', 2,
@@ -1030,6 +1109,11 @@ class AuthorCheckTest(unittest.TestCase):
                 "00_init.txt:12:1: error: openvideo names 'op', but no archive holds movie/op.avi")),
             ("<wait time:500,click:yes>", 2, "00_init.txt:11:1: warning: wait lets a click end the wait only for true "
              "or TRUE: yes is read as false"),
+            ("<playse 0,hall,True>\n<wait 10,True>", 1, (
+                "00_init.txt:11:1: warning: playse loops the sound only for true or TRUE: True is read as false",
+                "00_init.txt:11:1: error: playse names 'hall', but no archive holds sound/se/hall.ogg",
+                "00_init.txt:12:1: warning: wait lets a click end the wait only for true or TRUE: True is read as "
+                "false")),
             # Whole numbers as the engine reads them.
             ("<wait 1+1+1+1+1000>\n<trans crossfade,0.5>\n<quake 99999999999,8>", 2, (
                 "00_init.txt:11:1: warning: wait's time 1+1+1+1+1000 is read as 4: the game takes at most three of "
@@ -1058,7 +1142,9 @@ class AuthorCheckTest(unittest.TestCase):
                                     '*f\n<label>\n<if "[2003]==1">\n<eval "[2003]=2">\n<jump_endif>\n<else>\n'
                                     '<eval "[2003]=1">\n<endif>\n<jump 00_init,*f,"[2003]==1">\n'
                                     '*g\n<label>\n<if "[01]==0">\n<returnmenu>\n<endif>\n<clearvar>\n'
-                                    '<jump 00_init,*g>\n'
+                                    '<jump 00_init,*g>\n*h\n<label>\n<eval "[2004]=1-[2004]&[2005]=[2004]">\n'
+                                    '<jump 00_init,*h,"[2005]==0">\n*i\n<label>\n<wait time:10>\n'
+                                    '<eval "[2006]+=1">\n<jump 00_init,*i,"[2006]<3">\n'
                                     "<returnmenu>\n"), (0, []))
         # Keys every language has, a choice to a label that exists, named
         # arguments, a picture's skipped positions, conditions read from the
@@ -1172,9 +1258,31 @@ class AuthorCheckTest(unittest.TestCase):
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<name NAME_40>\n<return>\n"}),
             (2, [_loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)")]))
+        # A return that goes back by the record a choice's <label> made,
+        # after the story left that file and came back by a jump.
+        self.assertEqual(self.check("<call scene2>\n*back\n<label>\n<jump scene1,*t>\n", {
+            "scene2.txt": "<menuadd 0,SELECT_40,scene1,*s>\n<menustart 0>\n",
+            "scene1.txt": "*s\n<label>\n<return>\n*t\n<label>\n<return>\n"}),
+            (2, [_loop("00_init.txt:4", "<jump>", "*t in scene1.txt (line 4)")]))
         # A wait in the called file, or a way out of it, and it is none.
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<ws>\n<return>\n"}), (0, []))
+        # The check's work grows with the story: the loop search follows a
+        # story of 1,000 files with routes whole, finding the loop of its
+        # last file, at most 12 times the places and file lookups of one of
+        # 100 (counted, not timed: `test_tools.py --benchmark` gives seconds).
+        costs = {}
+        for chapters in (100, 1000):
+            problems, costs[chapters], _ = story_check_cost(chapters)
+            self.assertEqual([(level, where) for level, where, _ in problems],
+                             [("warning", "ch%04d.txt:33:1" % (chapters - 1))])
+        for unit in ("places", "lookups"):
+            self.assertLessEqual(costs[1000][unit], 12 * costs[100][unit], costs)
+        # A story larger than the loop search follows is said to be, not passed as clean.
+        with unittest.mock.patch.object(script_check, "LOOP_SEARCH_LIMIT", 3):
+            self.assertEqual(self.check(CLEAN_SCENARIO, files)[1], [
+                "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the story; "
+                "loops beyond them are not checked, nor any in Epilogue.txt, scene1.txt"])
         self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
                          (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
@@ -1221,9 +1329,9 @@ def characters_of_every_byte():
     engine's table whose code holds it, alone, as a lead or as a second byte."""
     out = {}
     for ch in [chr(b) for b in range(0x80)] + [chr(b + 0xFEC0) for b in range(0xA1, 0xE0)]:
-        for b in script_data._encode(ch, "x")[0]:
+        for b in script_data.encode(ch, "x")[0]:
             out.setdefault(b, []).append(ch)
-    for u, code in sorted(script_data._encode_table().items()):
+    for u, code in sorted(script_data.encode_table().items()):
         for place, b in enumerate(code if len(code) == 2 else b""):
             if len(out.setdefault(b, [])) < 2 + place:
                 out[b].append(chr(u))
@@ -1235,7 +1343,7 @@ class ConditionTableTest(unittest.TestCase):
         # The engine's test evaluates the same table with the engine's code.
         with open(CONDITION_CASES, encoding="ascii") as f:
             have = [line for line in f.read().splitlines() if line and not line.startswith("#")]
-        made = condition_cases()
+        made = condition_cases() + loop_cases()
         self.assertGreaterEqual(len(made), 4000)
         self.assertEqual(have, made, "the checker reads otherwise than the table says: run "
                                      "python3 tools/test_tools.py --write-condition-cases, then the engine's test "
@@ -2027,5 +2135,15 @@ def mock_argv(args):
 if __name__ == "__main__":
     if sys.argv[1:] == ["--write-condition-cases"]:
         write_condition_cases()
+        sys.exit(0)
+    if sys.argv[1:] == ["--benchmark"]:
+        # The check of a generated story of 100 and of 1,000 files: its cost
+        # is to grow with the story, the larger at most 12 times the smaller.
+        story_check_cost(10)  # the tables every check reads, built once
+        figures = {n: story_check_cost(n) for n in (100, 1000)}
+        for n, (problems, cost, seconds) in figures.items():
+            print("%5d files: %6.2f s, %d places followed, %d lookups, %d problems" % (
+                n, seconds, cost["places"], cost["lookups"], len(problems)))
+        print("1,000 files cost %.1f times 100 files" % (figures[1000][2] / figures[100][2]))
         sys.exit(0)
     unittest.main()

@@ -223,14 +223,18 @@ std::string Variables() {
 uint32_t Lowest(uint32_t, uint32_t) { return 0; }
 
 // The author's checker (tools/script_check.py) wrote what it reads of each
-// generated condition and statement list into the shared table; the
-// engine's evaluation must agree with every row.
+// generated condition and statement list into the shared table, and
+// whether it warns that the engine ends each of a few loops; the engine's
+// evaluation must agree with every row, and its loop watch end exactly the
+// loops warned of.
 TEST_F(Vars, TheAuthorsCheckerReadsAlike) {
     ASSERT_FALSE(Lib_PcArcExists(2));
     GSL_ScriptRandomSet(Lowest);
     std::ifstream in(VN_SOURCE_DIR "/tests/data/condition_cases.txt", std::ios::binary);
     ASSERT_TRUE(in);
     int conditions = 0, statements = 0, numbers = 0;
+    std::vector<std::vector<std::string>> loops;
+    std::vector<std::pair<std::string, std::string>> loopFiles;
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
         const std::vector<std::string> f = SharedTableFields(line);
@@ -254,6 +258,15 @@ TEST_F(Vars, TheAuthorsCheckerReadsAlike) {
             ++numbers;
             continue;
         }
+        if (f[0] == "l") {
+            ASSERT_EQ(f.size(), 5u) << line;
+            const std::string name = "loop" + std::to_string(loops.size());
+            loopFiles.push_back({name + ".txt", "*c\n<label>\n<eval \"" + text + "\">\n<jump " + name + ",*c,\"" +
+                                                    SharedTableUnescaped(f[2]) + "\">\n<eval \"[2023]=1\">\n*w\n"
+                                                    "<wait 50>\n<jump " + name + ",*w>\n"});
+            loops.push_back(f);
+            continue;
+        }
         SetVariables(f.at(2));
         if (f[0] == "c") {
             ASSERT_EQ(f.size(), 5u) << line;
@@ -273,6 +286,23 @@ TEST_F(Vars, TheAuthorsCheckerReadsAlike) {
     EXPECT_GE(conditions, 2000);
     EXPECT_GE(statements, 1000);
     EXPECT_GE(numbers, 500);
+    // Each loop of plain tags, from an empty label history: the engine ends,
+    // with its one line, the loops the checker warns of, and leaves the others.
+    ASSERT_GE(loops.size(), 5u);
+    Scripts(loopFiles);
+    for (size_t k = 0; k < loops.size(); ++k) {
+        const std::vector<std::string>& f = loops[k];
+        GameStateBlock.labelCount = 0;
+        SetVariables(f[3]);
+        testing::internal::CaptureStderr();
+        const int32_t slot = Start(loopFiles[k].first.c_str());
+        for (int i = 0; i < 3000 && GSL_ScriptStatusGet(slot) != int32_t(SCRIPT_ENDED) && G(23) == 0; ++i) Frame();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(GSL_ScriptStatusGet(slot) == int32_t(SCRIPT_ENDED), f[4] == "E") << loopFiles[k].second << err;
+        EXPECT_EQ(G(23) == 1, f[4] == "-") << loopFiles[k].second;
+        EXPECT_EQ(err.find("comes back here again and again") != std::string::npos, f[4] == "E") << err;
+        if (Alive()) GSL_ScriptTaskEnd(slot);
+    }
 }
 
 TEST_F(Vars, NestedBlocks) {
