@@ -1878,19 +1878,24 @@ class RunStateCheckTest(unittest.TestCase):
 
     def test_a_reset_must_set_the_variable_to_its_start(self):
         files = {'extras/a.cpp': 'int32_t Slot = -1;\nstd::atomic<float> Volume{1.0f};\nint Flags[2];\nint Held = 4;\n'
+                                 'int Grid[1][2] = {\t{5, 5}\t};\nint Marks[2];\n'
                                  'int Use() { return Slot + Flags[0] + Held; }\n'
                                  'void Extras_RunStateReset() {\n    Slot = -1;\n    Volume.store(1.0f);\n'
-                                 '    Flags[0] = Flags[1] = 0;\n    Held = Use() + 1;\n}\n'}
-        files['extras/a.cpp'] = '#include <atomic>\n#include <cstdint>\n' + files['extras/a.cpp']
+                                 '    Flags[0] = Flags[1] = 0;\n    Held = Use() + 1;\n    Grid[0][0] = Grid[0][1] = 5;\n'
+                                 '    std::fill(std::begin(Marks), std::end(Marks), 0);\n}\n'}
+        files['extras/a.cpp'] = '#include <algorithm>\n#include <atomic>\n#include <cstdint>\n' + files['extras/a.cpp']
         self.assertEqual(self.failing(files), [])
         # Set to another value than the one it starts with; only read.
         bad = files['extras/a.cpp'].replace('Slot = -1;\n   ', 'Slot = 0;\n   ').replace('store(1.0f)', 'store(0.5f)')
         bad = bad.replace('Flags[1] = 0', 'Flags[1] = 1').replace('Held = Use() + 1', 'Use(); (void)Held')
+        bad = bad.replace('Grid[0][1] = 5', 'Grid[0][1] = 6').replace('std::end(Marks), 0', 'std::end(Marks), 2')
         code, out = self.check({'extras/a.cpp': bad})
-        self.assertIn('extras/a.cpp:3: Slot starts as -1, but Extras_RunStateReset sets it to 0', out)
-        self.assertIn('extras/a.cpp:4: Volume starts as 1.0, but Extras_RunStateReset sets it to 0.5', out)
-        self.assertIn('extras/a.cpp:5: Flags starts as 0, but Extras_RunStateReset sets it to 1', out)
-        self.assertIn('extras/a.cpp:6: Held is neither set by a reset', out)
+        self.assertIn('extras/a.cpp:4: Slot starts as -1, but Extras_RunStateReset sets it to 0', out)
+        self.assertIn('extras/a.cpp:5: Volume starts as 1.0, but Extras_RunStateReset sets it to 0.5', out)
+        self.assertIn('extras/a.cpp:6: Flags starts as 0, but Extras_RunStateReset sets it to 1', out)
+        self.assertIn('extras/a.cpp:7: Held is neither set by a reset', out)
+        self.assertIn('extras/a.cpp:8: Grid starts as 5, but Extras_RunStateReset sets it to 6', out)
+        self.assertIn('extras/a.cpp:9: Marks starts as 0, but Extras_RunStateReset sets it to 2', out)
         self.assertEqual(code, 1)
 
     def test_literals_of_every_form_are_read_in_start_values_and_resets(self):
@@ -1958,6 +1963,26 @@ class RunStateCheckTest(unittest.TestCase):
         text = text.replace('std::memcpy(&total, &g_copied', 'std::memcpy(&g_copied, &total')
         self.assertEqual(self.failing({'extras/a.cpp': text}),
                          ['extras/a.cpp:2 g_and', 'extras/a.cpp:3 g_equal', 'extras/a.cpp:7 g_seen'])
+        # A library call sets the variable it writes (through std::begin or
+        # .data() too) and reads the one it is given to read; a reader of
+        # an address, and a const pointer parameter (T* const), as written.
+        calls = [('g_copy', 'std::copy(spare, spare + 4, g_copy)', 'std::copy(g_copy, g_copy + 4, spare)'),
+                 ('g_copy_n', 'std::copy_n(spare, 4, std::begin(g_copy_n))', 'std::copy_n(g_copy_n, 4, spare)'),
+                 ('g_fill', 'std::fill(std::begin(g_fill), std::end(g_fill), 0)', 'std::fill(spare, spare + 4, g_fill[0])'),
+                 ('g_data', 'std::fill_n(g_data.data(), 4, 0)', 'std::copy_n(g_data.data(), 4, spare)'),
+                 ('g_exchange', 'std::exchange(g_exchange, 0)', 'std::exchange(spare[0], g_exchange)'),
+                 ('g_swap', 'std::swap(g_swap, spare)', 'std::memcmp(&g_swap, &spare, 4)'),
+                 ('g_name', 'Clear(&g_name[0])', 'std::strcmp(&g_name[0], "a") + std::strlen(&g_name[1])'),
+                 ('g_byte', 'Clear(&g_byte)', 'std::memchr(&g_byte, 0, 1) != nullptr')]
+
+        def tree(pick):
+            return {'extras/a.cpp': '#include <algorithm>\n#include <array>\n#include <cstring>\n#include <utility>\n'
+                    'int g_copy[4];\nint g_copy_n[4];\nint g_fill[4];\nstd::array<int, 4> g_data;\nint g_exchange;\n'
+                    'int g_swap[4];\nchar g_name[4];\nchar g_byte;\nvoid Clear(char* const p) { *p = 0; }\n'
+                    'void Extras_RunStateReset() {\n    int spare[4] = {};\n' +
+                    ''.join(f'    (void)({pick(c)});\n' for c in calls) + '}\n'}
+        self.assertEqual(self.failing(tree(lambda c: c[1])), [])
+        self.assertEqual([f.split()[1] for f in self.failing(tree(lambda c: c[2]))], [c[0] for c in calls])
 
     def test_a_name_is_the_variable_only_where_its_file_is_seen(self):
         # An upper layer's reset sets a lower layer's variable through the
