@@ -1518,6 +1518,9 @@ class IncrementalBuildTest(unittest.TestCase):
              'extras.json: error: track 1 is {"record": 0 to 20, "synth": {...a sound source...}}', True),
             ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "rate": 8000.5}',
              'base/sound/bgm/hall.oggl.synth: error: "rate" is 8000.5, not a whole number', False),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "loop": [-0.5, 1]}',
+             'base/sound/bgm/hall.oggl.synth: error: "loop" is [start, end] in seconds, not [-0.5, 1]: a loop lies '
+             'in the sound', False),
             ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "channels": Infinity}',
              'base/sound/bgm/hall.oggl.synth:1:31: error: Infinity is no number: write a number', False),
             ("extras.json", '{"pictures": {"2000": [8,\n -Infinity]}}',
