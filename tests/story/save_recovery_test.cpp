@@ -241,6 +241,26 @@ TEST_F(SaveRecoveryTest, DamagedFiles) {
     ASSERT_TRUE(Lib_SaveInit());
     ExpectSlot(5, 2);
     EXPECT_FALSE(fs::exists("user/4242/save/registry_next.cdf"));
+    Lib_SaveEnd();
+
+    // One that holds a digest registry.cdf lacks is taken. Where registry.cdf
+    // cannot be rewritten (a folder stands at its temporary file), one line
+    // says so and registry_next stays for the next start, which takes it.
+    const std::string table = Inflated(kRegistry);
+    std::string older = table;
+    older.replace(100, 20, 20, '\0');  // slot 5's digest
+    Write("user/4242/save/registry_next.cdf", registry);
+    fs::create_directories("user/4242/save/registry.cdf.tmp/kept");
+    const std::string told = StartOn(good, Gzip(older));
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+    EXPECT_NE(told.find("save/registry.cdf could not be written ("), std::string::npos) << told;
+    ExpectSlot(5, 2);
+    Lib_SaveEnd();
+    fs::remove_all("user/4242/save/registry.cdf.tmp");
+    ASSERT_TRUE(Lib_SaveInit());
+    EXPECT_FALSE(fs::exists("user/4242/save/registry_next.cdf"));
+    EXPECT_TRUE(Inflated(kRegistry) == table);
+    ExpectSlot(5, 2);
 }
 
 size_t LineCount(const std::string& text) { return size_t(std::count(text.begin(), text.end(), '\n')); }
