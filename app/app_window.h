@@ -63,8 +63,9 @@ uint32_t Main_WindowKeysNewlyPressed();
 bool Main_SystemIniRead();
 // Writes the block to system.ini (the user folder's making, when the file is
 // not there, and every close). On a driver that shows no window (SDL's
-// off-screen and dummy drivers) the window's place and size are written as
-// the file had them when the program started (the defaults when there was
+// off-screen one; its dummy and evdev drivers have no OpenGL, so the start
+// ends before anything is written) the window's place and size are written
+// as the file had them when the program started (the defaults when there was
 // none), so that a run without a display keeps what the player set.
 void Main_SystemIniWrite();
 

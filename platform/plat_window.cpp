@@ -94,8 +94,8 @@ bool videoSubsystemStart() {
 }
 
 // Starts SDL's video on a driver that shows the window to someone. SDL would
-// fall back to drawing into memory (its offscreen and dummy drivers) where no
-// display is found; those run only when SDL_VIDEODRIVER names them.
+// fall back to drawing into memory (its offscreen, dummy and evdev drivers)
+// where no display is found; those run only when SDL_VIDEODRIVER names them.
 bool videoStart() {
     const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
     if (asked && *asked) return videoSubsystemStart();

@@ -51,7 +51,8 @@ using UiEventHandler = void (*)(const void* sdlEvent);
 // False, with Plat_LastError saying why, when there is none.
 bool Plat_VideoInit();
 // Whether the video runs on a driver that shows the window to someone: false
-// on SDL's off-screen and dummy drivers, whose window no one sees.
+// on SDL's off-screen, dummy and evdev (the dummy one with the console's
+// input) drivers, whose window no one sees.
 bool Plat_VideoShowsWindow();
 // The platform's last error text, for start-up messages.
 const char* Plat_LastError();

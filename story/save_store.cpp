@@ -191,6 +191,13 @@ bool RecordsWrite(char* refused, int* refusal) {
     return ok;
 }
 
+// Tells the first refused write of the run: the file's disk path, the reason.
+void RefusalTell(const char* name, int err) {
+    char path[1024];
+    if (!Lib_FileMakePath(name, path, sizeof path)) std::snprintf(path, sizeof path, "%s", name);
+    Lib_WriteRefusalTell(path, err);
+}
+
 int32_t Lib_SaveWriteCB(void*) {
     if (!g.mirrorReady) {
         // Start-up leaves this copy to the writer; the store counts as busy
@@ -248,11 +255,7 @@ int32_t Lib_SaveWriteCB(void*) {
         }
     }
     if (WriterStop(4)) return 0;
-    if (!ok && !off) {
-        char path[1024];
-        if (!Lib_FileMakePath(refused, path, sizeof path)) std::snprintf(path, sizeof path, "%s", refused);
-        Lib_WriteRefusalTell(path, refusal);
-    }
+    if (!ok && !off) RefusalTell(refused, refusal);
     {
         std::lock_guard<std::mutex> lock(g.mutex);
         g.failed[number % 64] = ok ? 0 : 1;
@@ -519,13 +522,16 @@ void Recover() {
         if (std::memcmp(next + 20 * s, g.table + 20 * s, 20) != 0 && SlotDigestMatches(s, next)) take = true;
     if (take) std::memcpy(g.table, next, kSaveRegistrySize);
     if (g.savingOff.load()) return;
-    if (take) {
-        if (Lib_FileSave(kRegistryName, g.table, kSaveRegistrySize)) {
-            std::memcpy(g.diskTable, g.table, kSaveRegistrySize);
-            g.diskTableKnown = true;
-        }
+    // The file stays for the next start until registry.cdf holds what it took.
+    if (take && !Lib_FileSave(kRegistryName, g.table, kSaveRegistrySize)) {
+        RefusalTell(kRegistryName, errno);
+        return;
     }
-    if (!take || g.diskTableKnown) Lib_FileRemove(kRegistryNextName);
+    if (take) {
+        std::memcpy(g.diskTable, g.table, kSaveRegistrySize);
+        g.diskTableKnown = true;
+    }
+    Lib_FileRemove(kRegistryNextName);
 }
 
 bool SizesAgree() {

@@ -21,11 +21,13 @@ A variable passes when either
   file or in a file that includes its extern declaration; a parameter or a
   local of the same name (a loop variable, say) hides it. The function must
   set it: assign it or an element or member of it, step it, store into it,
-  clear it with memset, fill or the like, take its address (not where a
-  call takes it as a pointer to const: a project function's parameter, the
-  source of a copy), or hand it to a function of the project whose
-  parameter is a non-const reference or pointer, or bind it to a non-const
-  reference of a range-for that assigns the elements. Reading it (==, &&,
+  fill or copy into it with memset, std::fill, std::copy or the like (given
+  it, its std::begin or its data()), exchange or swap it, take its address
+  (not where a call takes it as a pointer to const: a project function's
+  parameter, the source of a copy, memcmp and the other readers), or hand
+  it to a function of the project whose parameter is a non-const reference
+  or pointer (T* const too), or bind it to a non-const reference of a
+  range-for that assigns the elements. Reading it (==, &&,
   a const reference, a const range-for) is not enough. Where the variable
   starts as a plain literal (a number in any of C++'s forms, a character,
   nullptr, true, false; or zero, with no initialiser) and the reset writes
@@ -82,9 +84,15 @@ ESCAPES = {'n': 10, 't': 9, 'r': 13, '0': 0, 'a': 7, 'b': 8, 'f': 12, 'v': 11, '
 SCALAR = re.compile(r'^(?:(?:const|volatile|unsigned|signed|long|short)\s+)*'
                     r'(?:u?int(?:8|16|32|64)_t|int|char|bool|float|double|long|short|unsigned|size_t|'
                     r'u?intptr_t)$')
-# Calls that write the buffer given as their first argument.
-BUFFER_WRITERS = {'memset', 'memcpy', 'memmove', 'strcpy', 'strncpy', 'snprintf', 'sprintf', 'fill', 'fill_n',
-                  'bzero'}
+# Calls that write the buffers given at these argument places (a fill's or
+# a copy's destination, both sides of a swap); their other arguments are read.
+BUFFER_WRITERS = {'memset': {0}, 'memcpy': {0}, 'memmove': {0}, 'strcpy': {0}, 'strncpy': {0}, 'snprintf': {0},
+                  'sprintf': {0}, 'bzero': {0}, 'fill': {0}, 'fill_n': {0}, 'copy': {2}, 'copy_n': {2},
+                  'copy_backward': {2}, 'exchange': {0}, 'swap': {0, 1}}
+# The argument that holds the value such a call writes into each element.
+BUFFER_VALUES = {'fill': 2, 'fill_n': 2, 'exchange': 1}
+# Calls that hand on the start of the buffer they are given (std::begin(x), x.data()).
+BUFFER_STARTS = {'begin', 'data'}
 # Calls that only read the buffers they are given.
 BUFFER_READERS = {'memcmp', 'strcmp', 'strncmp', 'strlen', 'memchr', 'strchr'}
 # Member calls that change the object they are called on.
@@ -477,7 +485,9 @@ class Project:
 
 
 def enclosing_call(body, at):
-    """(callee, argument index) of the call whose arguments hold offset at."""
+    """(callee, argument index, where the callee's name starts, where its '('
+    stands) of the call whose arguments hold offset at; a member call's
+    callee is named with a leading '.'."""
     depth, commas = 0, 0
     for i in range(at - 1, -1, -1):
         c = body[i]
@@ -490,13 +500,43 @@ def enclosing_call(body, at):
         elif c == '(':
             if depth == 0:
                 m = re.search(r'([A-Za-z_]\w*)\s*$', body[:i])
-                return (m.group(1), commas) if m else None
+                if not m:
+                    return None
+                member = re.search(r'(?:\.|->)\s*$', body[:m.start()])
+                return ('.' if member else '') + m.group(1), commas, m.start(), i
             depth -= 1
         elif c == ';' and depth == 0:
             return None
         elif c == ',' and depth == 0:
             commas += 1
     return None
+
+
+def buffer_call(body, at):
+    """The call whose arguments hold offset at, looked for through the calls
+    that hand on the start of a buffer."""
+    call = enclosing_call(body, at)
+    while call and call[0].lstrip('.') in BUFFER_STARTS and call[1] == 0:
+        call = enclosing_call(body, call[2])
+    return call
+
+
+def argument(body, characters, open_at, index):
+    """The plain literal the index-th argument of the call whose '(' stands
+    at open_at is, else None."""
+    spans = split_spans(body[open_at + 1:matching(body, open_at, '(', ')')])
+    if index >= len(spans):
+        return None
+    return literal(characters[open_at + 1 + spans[index][0]:open_at + 1 + spans[index][1]])
+
+
+def buffer_write(body, characters, call):
+    """(True, value) when the call writes the buffer at its argument place,
+    else None."""
+    if not call or call[1] not in BUFFER_WRITERS.get(call[0], ()):
+        return None
+    index = BUFFER_VALUES.get(call[0])
+    return True, None if index is None else argument(body, characters, call[3], index)
 
 
 def writes(project, body, name, characters=None):
@@ -534,10 +574,12 @@ def writes(project, body, name, characters=None):
             if method in WRITING_METHODS:
                 value = None
                 if method in ('store', 'exchange') and whole:
-                    open_at = pos + rest.index('(')
-                    first = split_spans(body[open_at + 1:matching(body, open_at, '(', ')')])[0]
-                    value = literal(characters[open_at + 1 + first[0]:open_at + 1 + first[1]])
+                    value = argument(body, characters, pos + rest.index('('), 0)
                 found.append((whole, value))
+            elif method in BUFFER_STARTS and whole and not subscript:
+                write = buffer_write(body, characters, buffer_call(body, m.start()))
+                if write:
+                    found.append(write)
             continue
         if re.match(r'=(?!=)', rest):
             rhs = rest[1:rest.find(';')] if ';' in rest else rest[1:]
@@ -551,9 +593,9 @@ def writes(project, body, name, characters=None):
             # Its address: read where a call takes it as a pointer to const
             # (a project function's parameter, the source of a copy), else
             # handed on to what may write through it.
-            call = enclosing_call(body, m.start())
-            if call and (call[0] in BUFFER_READERS or (call[0] in BUFFER_WRITERS and call[1] > 0) or
-                         (call[0] in project.by_name and not project.parameter_writes(*call))):
+            call = buffer_call(body, m.start())
+            if call and (call[0] in BUFFER_READERS or (call[0] in BUFFER_WRITERS and not buffer_write(body, body, call))
+                         or (call[0] in project.by_name and not project.parameter_writes(call[0], call[1]))):
                 continue
             found.append((whole, None))
             continue
@@ -563,11 +605,11 @@ def writes(project, body, name, characters=None):
             for whole_element, value in writes(project, body[end + 1:], loop.group(2), characters[end + 1:]):
                 found.append((True, value if whole_element else None))
             continue
-        call = enclosing_call(body, m.start())
+        call = buffer_call(body, m.start())
         if call and not member and not subscript:
-            callee, index = call
-            if (callee in BUFFER_WRITERS and index == 0) or project.parameter_writes(callee, index):
-                found.append((True, None))
+            write = buffer_write(body, characters, call)
+            if write or project.parameter_writes(call[0], call[1]):
+                found.append(write or (True, None))
     return found
 
 

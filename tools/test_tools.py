@@ -1626,6 +1626,9 @@ class IncrementalBuildTest(unittest.TestCase):
              'extras.json: error: track 1 is {"record": 0 to 20, "synth": {...a sound source...}}', True),
             ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "rate": 8000.5}',
              'base/sound/bgm/hall.oggl.synth: error: "rate" is 8000.5, not a whole number', False),
+            ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "loop": [-0.5, 1]}',
+             'base/sound/bgm/hall.oggl.synth: error: "loop" is [start, end] in seconds, not [-0.5, 1]: a loop lies '
+             'in the sound', False),
             ("base/sound/bgm/hall.oggl.synth", '{"format": "wav", "channels": Infinity}',
              'base/sound/bgm/hall.oggl.synth:1:31: error: Infinity is no number: write a number', False),
             ("extras.json", '{"pictures": {"2000": [8,\n -Infinity]}}',
@@ -1986,19 +1989,24 @@ class RunStateCheckTest(unittest.TestCase):
 
     def test_a_reset_must_set_the_variable_to_its_start(self):
         files = {'extras/a.cpp': 'int32_t Slot = -1;\nstd::atomic<float> Volume{1.0f};\nint Flags[2];\nint Held = 4;\n'
+                                 'int Grid[1][2] = {\t{5, 5}\t};\nint Marks[2];\n'
                                  'int Use() { return Slot + Flags[0] + Held; }\n'
                                  'void Extras_RunStateReset() {\n    Slot = -1;\n    Volume.store(1.0f);\n'
-                                 '    Flags[0] = Flags[1] = 0;\n    Held = Use() + 1;\n}\n'}
-        files['extras/a.cpp'] = '#include <atomic>\n#include <cstdint>\n' + files['extras/a.cpp']
+                                 '    Flags[0] = Flags[1] = 0;\n    Held = Use() + 1;\n    Grid[0][0] = Grid[0][1] = 5;\n'
+                                 '    std::fill(std::begin(Marks), std::end(Marks), 0);\n}\n'}
+        files['extras/a.cpp'] = '#include <algorithm>\n#include <atomic>\n#include <cstdint>\n' + files['extras/a.cpp']
         self.assertEqual(self.failing(files), [])
         # Set to another value than the one it starts with; only read.
         bad = files['extras/a.cpp'].replace('Slot = -1;\n   ', 'Slot = 0;\n   ').replace('store(1.0f)', 'store(0.5f)')
         bad = bad.replace('Flags[1] = 0', 'Flags[1] = 1').replace('Held = Use() + 1', 'Use(); (void)Held')
+        bad = bad.replace('Grid[0][1] = 5', 'Grid[0][1] = 6').replace('std::end(Marks), 0', 'std::end(Marks), 2')
         code, out = self.check({'extras/a.cpp': bad})
-        self.assertIn('extras/a.cpp:3: Slot starts as -1, but Extras_RunStateReset sets it to 0', out)
-        self.assertIn('extras/a.cpp:4: Volume starts as 1.0, but Extras_RunStateReset sets it to 0.5', out)
-        self.assertIn('extras/a.cpp:5: Flags starts as 0, but Extras_RunStateReset sets it to 1', out)
-        self.assertIn('extras/a.cpp:6: Held is neither set by a reset', out)
+        self.assertIn('extras/a.cpp:4: Slot starts as -1, but Extras_RunStateReset sets it to 0', out)
+        self.assertIn('extras/a.cpp:5: Volume starts as 1.0, but Extras_RunStateReset sets it to 0.5', out)
+        self.assertIn('extras/a.cpp:6: Flags starts as 0, but Extras_RunStateReset sets it to 1', out)
+        self.assertIn('extras/a.cpp:7: Held is neither set by a reset', out)
+        self.assertIn('extras/a.cpp:8: Grid starts as 5, but Extras_RunStateReset sets it to 6', out)
+        self.assertIn('extras/a.cpp:9: Marks starts as 0, but Extras_RunStateReset sets it to 2', out)
         self.assertEqual(code, 1)
 
     def test_literals_of_every_form_are_read_in_start_values_and_resets(self):
@@ -2066,6 +2074,23 @@ class RunStateCheckTest(unittest.TestCase):
         text = text.replace('std::memcpy(&total, &g_copied', 'std::memcpy(&g_copied, &total')
         self.assertEqual(self.failing({'extras/a.cpp': text}),
                          ['extras/a.cpp:2 g_and', 'extras/a.cpp:3 g_equal', 'extras/a.cpp:7 g_seen'])
+        # A library call sets what it writes (through std::begin or .data()
+        # too) and reads the rest; a T* const parameter writes.
+        calls = {'int g_copy[4]': ('std::copy(spare, spare + 4, g_copy)', 'std::copy(g_copy, g_copy + 4, spare)'),
+                 'int g_copy_n[4]': ('std::copy_n(spare, 4, std::begin(g_copy_n))', 'std::copy_n(g_copy_n, 4, spare)'),
+                 'int g_fill[4]': ('std::fill(std::begin(g_fill), g_fill + 4, 0)', 'std::fill_n(spare, 4, *g_fill)'),
+                 'std::array<int, 4> g_data': ('std::fill_n(g_data.data(), 4, 0)', 'spare[0] = *g_data.data()'),
+                 'int g_exchange': ('std::exchange(g_exchange, 0)', 'std::exchange(spare[0], g_exchange)'),
+                 'int g_swap[4]': ('std::swap(g_swap, spare)', 'std::memcmp(&g_swap, &spare, 4)'),
+                 'char g_name[4]': ('Clear(&g_name[0])', 'std::strcmp(&g_name[0], "a") + std::strlen(&g_name[1])'),
+                 'char g_byte': ('Clear(&g_byte)', 'std::memchr(&g_byte, 0, 1) != nullptr')}
+        for pick in (0, 1):
+            text = ('#include <algorithm>\n#include <array>\n#include <cstring>\n#include <utility>\n' +
+                    ''.join(f'{d};\n' for d in calls) + 'void Clear(char* const p) { *p = 0; }\n'
+                    'void Extras_RunStateReset() {\n    int spare[4] = {};\n' +
+                    ''.join(f'    (void)({c[pick]});\n' for c in calls.values()) + '}\n')
+            self.assertEqual([f.split()[1] for f in self.failing({'extras/a.cpp': text})],
+                             [d.split()[-1].split('[')[0] for d in calls] if pick else [])
 
     def test_a_name_is_the_variable_only_where_its_file_is_seen(self):
         # An upper layer's reset sets a lower layer's variable through the

@@ -291,7 +291,8 @@ void Lib_PathGetName(const char* path, char* out, int32_t flag) {
 namespace {
 
 // The length of the whole UTF-8 character at p that a terminal shows as a
-// character (U+00A0 and up, no overlong form, no surrogate), else 0.
+// character (U+00A0 and up, no overlong form, no surrogate, neither line
+// separator), else 0.
 uint32_t ShownCharLen(const uint8_t* p) {
     const uint8_t b = p[0];
     uint32_t n;
@@ -313,6 +314,9 @@ uint32_t ShownCharLen(const uint8_t* p) {
         return 0;
     }
     if (p[1] < low || p[1] > high) return 0;
+    // U+2028 and U+2029, the line and paragraph separators, break the line
+    // in some terminals, as U+0085 (a C1 control) does.
+    if (b == 0xE2 && p[1] == 0x80 && (p[2] == 0xA8 || p[2] == 0xA9)) return 0;
     for (uint32_t k = 2; k < n; ++k)
         if ((p[k] & 0xC0) != 0x80) return 0;
     return n;

@@ -51,9 +51,10 @@ const char* Lib_SjisToUtf8(const char* src);
 char* Lib_SjisToUtf8Buf(const char* src, char* out, size_t outSize);
 // A text for a line on a UTF-8 terminal: printable ASCII and whole UTF-8
 // characters from U+00A0 up as they are, every other byte as \xNN: the
-// controls below 0x20, 0x7F, the C1 controls U+0080-U+009F written in UTF-8,
-// and each byte of no whole character (Shift-JIS text, a cut or overlong
-// sequence, a surrogate, a raw 0x80-0x9F). Read byte by byte as the terminal
+// controls below 0x20, 0x7F, the C1 controls U+0080-U+009F (U+0085, the next
+// line, among them) and the line and paragraph separators U+2028 and U+2029
+// written in UTF-8, and each byte of no whole character (Shift-JIS text, a
+// cut or overlong sequence, a surrogate, a raw 0x80-0x9F). Read byte by byte as the terminal
 // reads it, so that no text of a save or a script, in any encoding, colours
 // the terminal or starts a line of its own. Cut on a character or escape
 // boundary to fit outSize, always terminated; returns out. Any thread.

@@ -241,6 +241,22 @@ TEST_F(SaveRecoveryTest, DamagedFiles) {
     ASSERT_TRUE(Lib_SaveInit());
     ExpectSlot(5, 2);
     EXPECT_FALSE(fs::exists("user/4242/save/registry_next.cdf"));
+    Lib_SaveEnd();
+
+    // One that holds a digest registry.cdf lacks is taken; where registry.cdf
+    // cannot be rewritten (a folder at its temporary file) one line says so,
+    // and registry_next stays for the next start, which takes it.
+    const std::string table = Inflated(kRegistry);
+    Write("user/4242/save/registry_next.cdf", registry);
+    fs::create_directories("user/4242/save/registry.cdf.tmp/kept");
+    const std::string told = StartOn(good, Gzip(std::string(table).replace(100, 20, 20, '\0')));  // slot 5's
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+    EXPECT_NE(told.find("save/registry.cdf could not be written ("), std::string::npos) << told;
+    Lib_SaveEnd();
+    fs::remove_all("user/4242/save/registry.cdf.tmp");
+    ASSERT_TRUE(Lib_SaveInit());
+    EXPECT_TRUE(Inflated(kRegistry) == table && !fs::exists("user/4242/save/registry_next.cdf"));
+    ExpectSlot(5, 2);
 }
 
 size_t LineCount(const std::string& text) { return size_t(std::count(text.begin(), text.end(), '\n')); }

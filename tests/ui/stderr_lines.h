@@ -17,9 +17,9 @@ inline std::vector<std::string> LinesWith(const std::string& text, const std::st
 }
 
 // Whether text is all printable ASCII, line ends and whole UTF-8 characters
-// from U+00A0 up (no overlong form, no surrogate): what a UTF-8 terminal
-// shows as characters, with no control (C0, DEL, C1) and no stray byte that
-// a terminal of another reading could take for one.
+// from U+00A0 up (no overlong form, surrogate, U+2028 or U+2029): what a
+// UTF-8 terminal shows as characters, with no control (C0, DEL, C1) and no
+// stray byte that a terminal of another reading could take for one.
 inline bool ShowsOnlyCharacters(const std::string& text) {
     for (size_t i = 0; i < text.size();) {
         const uint8_t b = uint8_t(text[i]);
@@ -35,7 +35,7 @@ inline bool ShowsOnlyCharacters(const std::string& text) {
             cp = cp << 6 | (uint8_t(text[i + k]) & 0x3F);
         }
         const uint32_t least[] = {0, 0, 0xA0, 0x800, 0x10000};
-        if (cp < least[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return false;
+        if (cp < least[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF || (cp | 1) == 0x2029) return false;
         i += n;
     }
     return true;

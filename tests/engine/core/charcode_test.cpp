@@ -225,6 +225,10 @@ TEST(CharcodeStrings, TextEscapedLeavesNothingATerminalReadsAsAControl) {
     }
     EXPECT_EQ(Escaped("\x81\xc2\x9b[2J"), "\\x81\\xc2\\x9b[2J");
     EXPECT_EQ(Escaped("\x82\x0a"), "\\x82\\x0a");
+    // The characters a terminal may take for a line break: next line (a C1
+    // control), the line and the paragraph separator; U+2027 and U+2030 pass.
+    EXPECT_EQ(Escaped("a\xc2\x85" "b\xe2\x80\xa8" "c\xe2\x80\xa9" "d\xe2\x80\xa7\xe2\x80\xb0"),
+              "a\\xc2\\x85b\\xe2\\x80\\xa8c\\xe2\\x80\\xa9d\xe2\x80\xa7\xe2\x80\xb0");
     // Raw C1 bytes, overlong forms (of ESC, of CSI), surrogates, cut
     // characters: each byte escaped.
     EXPECT_EQ(Escaped("\x9b\x85"), "\\x9b\\x85");
