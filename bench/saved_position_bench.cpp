@@ -66,13 +66,15 @@ struct Env {
         edited = Packed("; a line an update adds\r\n" + text, dir + "/b");
         fs::remove_all(dir);
         if (unchanged.empty() || edited.empty() || !CachedFilePut("script/script.arc", unchanged)) return;
+        const int32_t member = GSL_ScriptMemberIndex("bench.txt");
+        if (member < 0) return;
         GameState& g = *saved;
         std::memset(static_cast<void*>(&g), 0, sizeof g);
         std::strcpy(g.scriptName, "bench.txt");
-        g.labelPos[0] = GSL_ScriptPosition(0, label);
+        g.labelPos[0] = GSL_ScriptPosition(member, label);
         g.labelFlags[0] = 1;
         g.labelCount = 1;
-        for (uint32_t i = 0; i < kLines; ++i) g.readLinePos[i] = GSL_ScriptPosition(0, lines[i]);
+        for (uint32_t i = 0; i < kLines; ++i) g.readLinePos[i] = GSL_ScriptPosition(member, lines[i]);
         g.readLineCount = kLines - 1;
         g.startOffset = lines.back();
         g.restartOffset = label;

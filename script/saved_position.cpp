@@ -273,6 +273,7 @@ struct RecordFile {
     int32_t now;  // its member now, -1 none
     bool same;    // its text is the same
     uint32_t* placed;  // for a changed file, each position's offset now (kUnplaced: none), made at its first use
+    mutable uint32_t found;  // the index of the position found last
 };
 constexpr uint32_t kPositionBytes = 18;
 
@@ -322,6 +323,7 @@ bool RecordRead(const GameState& g) {
         f.positions = r.Take(f.positionCount * kPositionBytes);
         if (!r.ok) return false;
         f.placed = nullptr;
+        f.found = 0;
         f.now = GSL_ScriptMemberIndex(f.name);
         const char* text = nullptr;
         uint32_t size = 0;
@@ -367,18 +369,24 @@ Stretch StretchAt(const RecordFile& f, uint32_t i) {
 }
 
 // The index of a position of a file of the record by its offset, or -1.
+// The histories are read in order: the one behind the last found is tried
+// first.
 int32_t PositionIndex(const RecordFile& f, uint32_t offset) {
+    uint32_t at = 0;
+    const uint32_t next = f.found + 1;
+    if (next < f.positionCount && (std::memcpy(&at, f.positions + next * kPositionBytes, 4), at == offset))
+        return int32_t(f.found = next);
     uint32_t lo = 0, hi = f.positionCount;
     while (lo < hi) {
         const uint32_t mid = (lo + hi) / 2;
-        uint32_t at = 0;
         std::memcpy(&at, f.positions + mid * kPositionBytes, 4);
         if (at < offset) lo = mid + 1;
         else hi = mid;
     }
-    uint32_t at = 0;
     if (lo < f.positionCount) std::memcpy(&at, f.positions + lo * kPositionBytes, 4);
-    return lo < f.positionCount && at == offset ? int32_t(lo) : -1;
+    if (lo >= f.positionCount || at != offset) return -1;
+    f.found = lo;
+    return int32_t(lo);
 }
 
 bool StretchOf(const RecordFile& f, uint32_t offset, Stretch* s) {
@@ -423,7 +431,16 @@ void PlaceAll(RecordFile& f) {
         hash = StretchHash(hash, text + start + hashed, s.delta - hashed);
         hashed = s.delta;
         const uint32_t at = uint32_t(start + s.delta);
-        if (WithLine(hash, text, size, at) == s.hash) f.placed[i] = at;
+        const void* lf = std::memchr(text + at, '\n', size - at);
+        const uint32_t end = lf ? uint32_t(static_cast<const char*>(lf) - text) + 1 : size;
+        const uint64_t line = StretchHash(hash, text + at, end - at);
+        if (line == s.hash) f.placed[i] = at;
+        // The label's next stretch goes on past this line: the line is
+        // digested once.
+        if (i + 1 < f.positionCount) {
+            const Stretch next = StretchAt(f, i + 1);
+            if (next.label == s.label && next.delta >= end - start) hash = line, hashed = end - uint32_t(start);
+        }
     }
 }
 
