@@ -4,7 +4,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/wait.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,12 +20,16 @@ namespace script_packer {
 // Packs the sources of folder src into the container out; the container's
 // bytes, or "" when the packer refuses them.
 inline std::string Pack(const std::string& src, const std::string& out) {
-    // process-wide: the packer's pipes, opened at the first use, closed with
+    // process-wide: the packer's sockets, opened at the first use, closed with
     // the process (the packer then ends)
     static int to = -1, from = -1;
     if (to < 0) {
         int in[2], back[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(back, O_CLOEXEC) != 0) return {};
+        // Sockets, so that a packer that is gone fails a send instead of
+        // raising SIGPIPE.
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0 ||
+            ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, back) != 0)
+            return {};
         static const std::string code =
             "import os, sys\n"
             "os.chdir('/')\n"  // the test's folder it starts in goes with its test
@@ -65,7 +69,7 @@ inline std::string Pack(const std::string& src, const std::string& out) {
     }
     namespace fs = std::filesystem;
     const std::string line = fs::absolute(src).string() + "\t" + fs::absolute(out).string() + "\n";
-    if (::write(to, line.data(), line.size()) != ssize_t(line.size())) return {};
+    if (::send(to, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) return {};
     char answer[2] = {};
     for (size_t got = 0; got < 2;) {
         const ssize_t n = ::read(from, answer + got, 2 - got);
