@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "engine/core/charcode.h"
 #include "engine/core/util.h"
@@ -404,6 +405,34 @@ int64_t LabelNow(const RecordFile& f, uint16_t l) {
     return std::strcmp(r.file, f.name) == 0 ? int64_t(r.offset) : -1;
 }
 
+// The offset now of each label of a file of the record (-1: gone), found by
+// name in one look over the index, whatever the number of labels; valid until
+// the next call.
+const int64_t* LabelsNow(const RecordFile& f) {
+    // scratch: filled afresh for each changed file a load places
+    static int64_t now[1u << 16];
+    static std::string_view names[1u << 16];
+    static uint16_t byName[1u << 16];
+    const uint8_t* p = f.labels;
+    for (uint32_t l = 0; l < f.labelCount; ++l, p += 1 + p[0]) {
+        names[l] = std::string_view(reinterpret_cast<const char*>(p + 1), p[0]);
+        now[l] = -1;
+        byName[l] = uint16_t(l);
+    }
+    std::sort(byName, byName + f.labelCount, [](uint16_t a, uint16_t b) { return names[a] < names[b]; });
+    LabelRecord r;
+    for (uint32_t i = 0; GSL_InfoRecordAt(i, &r); ++i) {
+        if (std::strcmp(r.file, f.name) != 0 || !r.label[0]) continue;
+        const std::string_view label(r.label);
+        const uint16_t* at = std::lower_bound(byName, byName + f.labelCount, label,
+                                              [](uint16_t a, std::string_view b) { return names[a] < b; });
+        // The first record of a name is the one a jump finds.
+        for (; at < byName + f.labelCount && names[*at] == label; ++at)
+            if (now[*at] < 0) now[*at] = int64_t(r.offset);
+    }
+    return now;
+}
+
 // Where each position of a changed file stands now, in one pass over it: the
 // positions are written by offset, so each label's stretches follow one
 // another and grow, and one digest from the label runs through them all.
@@ -413,6 +442,7 @@ void PlaceAll(RecordFile& f) {
     const char* text = nullptr;
     uint32_t size = 0;
     const bool found = MemberText(f.now, &text, &size);
+    const int64_t* labels = found ? LabelsNow(f) : nullptr;
     uint16_t last = kTop;
     int64_t start = -1;  // the label's offset now, -1 while it has none
     uint64_t hash = kHashStart;
@@ -425,7 +455,7 @@ void PlaceAll(RecordFile& f) {
             last = s.label;
             hash = kHashStart;
             hashed = 0;
-            start = s.label == kTop ? 0 : LabelNow(f, s.label);
+            start = s.label == kTop ? 0 : s.label < f.labelCount ? labels[s.label] : -1;
         }
         if (start < 0 || uint64_t(start) + s.delta > size || uint64_t(start) + s.delta > 0xFFFFFu) continue;
         hash = StretchHash(hash, text + start + hashed, s.delta - hashed);
