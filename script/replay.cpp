@@ -41,6 +41,7 @@ struct ReplayBuffer {
     const char* targetText;
     uint32_t targetOffset;
     bool targetAtLabel;  // the target is the restart label: the run ends behind it
+    bool away;           // the main run is inside a call made on its way to the target
     int32_t cursor;
     int32_t count;
     bool traced;
@@ -260,9 +261,11 @@ void SystemPutBack() {
     std::memcpy(reinterpret_cast<uint8_t*>(&d) + offsetof(SystemData, specialUnlock), &g_buf->specialUnlock, 2);
 }
 
-// One step of the main run. True when it left the restored file other than
-// by a call (a return, its end, a jump) without meeting the target: the run
-// goes no further, and says so.
+// One step of the main run. True when it passed the restored file without
+// meeting the target: it left the file other than by a call (a return, its
+// end, a jump), or came past the target in it other than inside a call. The
+// run goes no further, and says so. A call is followed until it comes back
+// to the file before the target.
 bool MainStepLeaves(ScriptState* script) {
     const bool inTarget = script->text == g_buf->targetText;
     const uint32_t at = (script->status & SCRIPT_BUSY) ? script->readOffset : NextTag(script, script->nextOffset);
@@ -270,11 +273,23 @@ bool MainStepLeaves(ScriptState* script) {
     place.text = script->text;
     place.size = script->size;
     GSL_ScriptStep(script);
-    if (!inTarget || script->text == g_buf->targetText || script->command == kCallCommand) return false;
+    const bool back = script->text == g_buf->targetText;
+    if (script->command == kCallCommand && !(script->status & SCRIPT_BUSY)) g_buf->away = g_buf->away || inTarget;
+    else if (back && script->nextOffset <= g_buf->targetOffset) g_buf->away = false;
+    if (g_buf->away || (!inTarget && !back)) return false;
+    const bool passed = back && !g_buf->targetAtLabel && script->nextOffset > g_buf->targetOffset;
+    if (back && !passed) return false;
     const char* name = MemberNameOf(g_buf->targetText);
-    GSL_ScriptReportLine("script %s:%u: the replay of the restored scene leaves %s here without meeting the saved "
-                         "line; the story goes on from here",
-                         name ? name : "?", unsigned(GSL_ScriptLineOf(&place, at)), name ? name : "?");
+    const char* file = name ? name : "?";
+    const char* here = MemberNameOf(place.text);
+    if (passed)
+        GSL_ScriptReportLine("script %s:%u: the replay of the restored scene passes the saved line of %s here "
+                             "without meeting it; the story goes on from here",
+                             here ? here : "?", unsigned(GSL_ScriptLineOf(&place, at)), file);
+    else
+        GSL_ScriptReportLine("script %s:%u: the replay of the restored scene leaves %s here without meeting the "
+                             "saved line; the story goes on from here",
+                             file, unsigned(GSL_ScriptLineOf(&place, at)), file);
     return true;
 }
 
@@ -352,7 +367,10 @@ int32_t GSL_ReplayRecordKey(int32_t i, int32_t argPos, char* out, uint32_t outSi
     return g_buf->records[i].command;
 }
 void GSL_ReplayForget(const ScriptState* script) {
-    if (g_buf && g_buf->script == script) Free();
+    if (!g_buf || g_buf->script != script) return;
+    // A story that ends on the way keeps nothing the runs wrote unseen.
+    if (ReplayPhase == 1) SystemPutBack();
+    Free();
 }
 void GSL_ReplayReset() {
     g_buf = nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "engine/core/charcode.h"
 #include "engine/core/util.h"
@@ -272,6 +273,8 @@ struct RecordFile {
     uint32_t positionCount;
     int32_t now;  // its member now, -1 none
     bool same;    // its text is the same
+    uint32_t* placed;  // for a changed file, each position's offset now (kUnplaced: none), made at its first use
+    mutable uint32_t found;  // the index of the position found last
 };
 constexpr uint32_t kPositionBytes = 18;
 
@@ -280,11 +283,17 @@ constexpr uint32_t kPositionBytes = 18;
 RecordFile g_files[kMembers];
 // process-wide: scratch, read afresh with g_files
 uint32_t g_fileCount = 0;
+// process-wide: scratch, the changed files' positions as they are placed now,
+// made afresh by each load's fitting
+uint32_t g_placed[kRecordMax / kPositionBytes];
+uint32_t g_placedUsed = 0;
+constexpr uint32_t kUnplaced = 0xFFFFFFFFu;
 
 // The files of the record of the load under way; false when it does not
 // read whole or belongs to another state.
 bool RecordRead(const GameState& g) {
     g_fileCount = 0;
+    g_placedUsed = 0;
     Reader r{g_loaded, g_loadedSize};
     const uint8_t* magic = r.Take(4);
     const uint8_t* header = r.Take(sizeof(Header));
@@ -314,6 +323,8 @@ bool RecordRead(const GameState& g) {
         if (!r.ok || f.positionCount > kPositionsMax) return false;
         f.positions = r.Take(f.positionCount * kPositionBytes);
         if (!r.ok) return false;
+        f.placed = nullptr;
+        f.found = 0;
         f.now = GSL_ScriptMemberIndex(f.name);
         const char* text = nullptr;
         uint32_t size = 0;
@@ -349,75 +360,187 @@ struct Stretch {
     uint64_t hash;
 };
 
-bool StretchOf(const RecordFile& f, uint32_t offset, Stretch* s) {
+Stretch StretchAt(const RecordFile& f, uint32_t i) {
+    Stretch s;
+    const uint8_t* p = f.positions + i * kPositionBytes;
+    std::memcpy(&s.label, p + 4, 2);
+    std::memcpy(&s.delta, p + 6, 4);
+    std::memcpy(&s.hash, p + 10, 8);
+    return s;
+}
+
+// The index of a position of a file of the record by its offset, or -1.
+// The histories are read in order: the one behind the last found is tried
+// first.
+int32_t PositionIndex(const RecordFile& f, uint32_t offset) {
+    uint32_t at = 0;
+    const uint32_t next = f.found + 1;
+    if (next < f.positionCount && (std::memcpy(&at, f.positions + next * kPositionBytes, 4), at == offset))
+        return int32_t(f.found = next);
     uint32_t lo = 0, hi = f.positionCount;
     while (lo < hi) {
         const uint32_t mid = (lo + hi) / 2;
-        uint32_t at = 0;
         std::memcpy(&at, f.positions + mid * kPositionBytes, 4);
         if (at < offset) lo = mid + 1;
         else hi = mid;
     }
-    if (lo >= f.positionCount) return false;
-    const uint8_t* p = f.positions + lo * kPositionBytes;
-    uint32_t at = 0;
-    std::memcpy(&at, p, 4);
-    if (at != offset) return false;
-    std::memcpy(&s->label, p + 4, 2);
-    std::memcpy(&s->delta, p + 6, 4);
-    std::memcpy(&s->hash, p + 10, 8);
-    return true;
+    if (lo < f.positionCount) std::memcpy(&at, f.positions + lo * kPositionBytes, 4);
+    if (lo >= f.positionCount || at != offset) return -1;
+    f.found = lo;
+    return int32_t(lo);
+}
+
+bool StretchOf(const RecordFile& f, uint32_t offset, Stretch* s) {
+    const int32_t i = PositionIndex(f, offset);
+    if (i >= 0) *s = StretchAt(f, uint32_t(i));
+    return i >= 0;
+}
+
+// The offset now of label l of a file of the record, found by name; -1 when
+// the file has it no longer.
+int64_t LabelNow(const RecordFile& f, uint16_t l) {
+    char label[64];
+    if (!LabelOf(f, l, label)) return -1;
+    const LabelRecord r = GSL_InfoFind(f.name, label);
+    return std::strcmp(r.file, f.name) == 0 ? int64_t(r.offset) : -1;
+}
+
+// The offset now of each label of a file of the record (-1: gone), found by
+// name in one look over the index, whatever the number of labels; valid until
+// the next call.
+const int64_t* LabelsNow(const RecordFile& f) {
+    // scratch: filled afresh for each changed file a load places
+    static int64_t now[1u << 16];
+    static std::string_view names[1u << 16];
+    static uint16_t byName[1u << 16];
+    const uint8_t* p = f.labels;
+    for (uint32_t l = 0; l < f.labelCount; ++l, p += 1 + p[0]) {
+        names[l] = std::string_view(reinterpret_cast<const char*>(p + 1), p[0]);
+        now[l] = -1;
+        byName[l] = uint16_t(l);
+    }
+    std::sort(byName, byName + f.labelCount, [](uint16_t a, uint16_t b) { return names[a] < names[b]; });
+    LabelRecord r;
+    for (uint32_t i = 0; GSL_InfoRecordAt(i, &r); ++i) {
+        if (std::strcmp(r.file, f.name) != 0 || !r.label[0]) continue;
+        const std::string_view label(r.label);
+        const uint16_t* at = std::lower_bound(byName, byName + f.labelCount, label,
+                                              [](uint16_t a, std::string_view b) { return names[a] < b; });
+        // The first record of a name is the one a jump finds.
+        for (; at < byName + f.labelCount && names[*at] == label; ++at)
+            if (now[*at] < 0) now[*at] = int64_t(r.offset);
+    }
+    return now;
+}
+
+// Where each position of a changed file stands now, in one pass over it: the
+// positions are written by offset, so each label's stretches follow one
+// another and grow, and one digest from the label runs through them all.
+void PlaceAll(RecordFile& f) {
+    f.placed = g_placed + g_placedUsed;
+    g_placedUsed += f.positionCount;
+    const char* text = nullptr;
+    uint32_t size = 0;
+    const bool found = MemberText(f.now, &text, &size);
+    const int64_t* labels = found ? LabelsNow(f) : nullptr;
+    uint16_t last = kTop;
+    int64_t start = -1;  // the label's offset now, -1 while it has none
+    uint64_t hash = kHashStart;
+    uint32_t hashed = 0;  // the stretch's bytes in hash
+    for (uint32_t i = 0; i < f.positionCount; ++i) {
+        const Stretch s = StretchAt(f, i);
+        f.placed[i] = kUnplaced;
+        if (!found) continue;
+        if (i == 0 || s.label != last || s.delta < hashed) {
+            last = s.label;
+            hash = kHashStart;
+            hashed = 0;
+            start = s.label == kTop ? 0 : s.label < f.labelCount ? labels[s.label] : -1;
+        }
+        if (start < 0 || uint64_t(start) + s.delta > size || uint64_t(start) + s.delta > 0xFFFFFu) continue;
+        hash = StretchHash(hash, text + start + hashed, s.delta - hashed);
+        hashed = s.delta;
+        const uint32_t at = uint32_t(start + s.delta);
+        const void* lf = std::memchr(text + at, '\n', size - at);
+        const uint32_t end = lf ? uint32_t(static_cast<const char*>(lf) - text) + 1 : size;
+        const uint64_t line = StretchHash(hash, text + at, end - at);
+        if (line == s.hash) f.placed[i] = at;
+        // The label's next stretch goes on past this line: the line is
+        // digested once.
+        if (i + 1 < f.positionCount) {
+            const Stretch next = StretchAt(f, i + 1);
+            if (next.label == s.label && next.delta >= end - start) hash = line, hashed = end - uint32_t(start);
+        }
+    }
 }
 
 // A saved position where it stands now: the same offset in an unchanged
 // file, else the same stretch behind its label, found by name. False when it
 // cannot be placed.
 bool Place(uint32_t position, uint32_t* now) {
-    const RecordFile* f = FileOf(MemberOf(position));
+    RecordFile* f = FileOf(MemberOf(position));
     if (!f || f->now < 0) return false;
     if (f->same) {
         *now = GSL_ScriptPosition(f->now, position);
         return true;
     }
-    Stretch s;
-    const char* text = nullptr;
-    uint32_t size = 0;
-    if (!StretchOf(*f, OffsetOf(position), &s) || !MemberText(f->now, &text, &size)) return false;
-    uint64_t start = 0;
-    if (s.label != kTop) {
-        char label[64];
-        if (!LabelOf(*f, s.label, label)) return false;
-        const LabelRecord r = GSL_InfoFind(f->name, label);
-        if (std::strcmp(r.file, f->name) != 0) return false;
-        start = r.offset;
-    }
-    if (start + s.delta > size || start + s.delta > 0xFFFFFu) return false;
-    const uint32_t at = uint32_t(start + s.delta);
-    if (WithLine(StretchHash(kHashStart, text + start, s.delta), text, size, at) != s.hash) return false;
-    *now = GSL_ScriptPosition(f->now, uint32_t(start + s.delta));
+    const int32_t i = PositionIndex(*f, OffsetOf(position));
+    if (i < 0) return false;
+    if (!f->placed) PlaceAll(*f);
+    if (f->placed[i] == kUnplaced) return false;
+    *now = GSL_ScriptPosition(f->now, f->placed[i]);
     return true;
 }
 
 // How a return point was placed, or why it was not.
-enum ReturnFate : uint8_t { RETURN_PLACED, RETURN_GONE, RETURN_NO_CALL, RETURN_CALLS, RETURN_UNNAMED };
+enum ReturnFate : uint8_t {
+    RETURN_PLACED,
+    RETURN_OTHER_CALL,  // placed behind the one call of a label other than the one it was called under
+    RETURN_GONE,
+    RETURN_NO_CALL,
+    RETURN_CALLS,
+    RETURN_UNHELD,      // without a record: a file the container does not hold
+    RETURN_NOT_BEHIND,  // without a record: behind no tag of its file
+};
 
 // Places return point entry of the label history: where it was in a file
-// that has not changed, else behind the one <call> of the file it comes from;
-// in *count the calls found when there were several.
+// that has not changed, else where the same stretch follows its label, else
+// behind the one <call> of the file it comes from; in *count the calls found
+// when there were several.
 ReturnFate PlaceReturn(uint32_t entry, uint32_t* position, uint32_t* count) {
     const RecordFile* into = FileOf(MemberOf(*position));
     if (!into || into->now < 0) return RETURN_GONE;
-    if (into->same) {
-        *position = GSL_ScriptPosition(into->now, *position);
-        return RETURN_PLACED;
-    }
+    if (Place(*position, position)) return RETURN_PLACED;
     const RecordFile* from = FileOf(CameFrom(entry));
     if (!from || from->now < 0) return RETURN_NO_CALL;
     uint32_t at = 0;
     *count = CallsOf(into->now, from->now, &at);
     if (*count != 1) return *count ? RETURN_CALLS : RETURN_NO_CALL;
+    // The call the player was inside lay behind the label of the return's
+    // stretch (-2: no label): the one call behind another is another call.
+    Stretch s;
+    char near[256];
+    uint32_t labelAt = 0;
+    GSL_InfoLabelNear(into->name, at, false, near, sizeof near, &labelAt);
+    const bool stretch = StretchOf(*into, OffsetOf(*position), &s);
     *position = GSL_ScriptPosition(into->now, at);
-    return RETURN_PLACED;
+    if (!stretch) return RETURN_PLACED;  // nothing to tell them apart by
+    const int64_t was = s.label == kTop ? -2 : LabelNow(*into, s.label);
+    return was == (near[0] ? int64_t(labelAt) : -2) ? RETURN_PLACED : RETURN_OTHER_CALL;
+}
+
+// Without a record a position is where the save places it, unless that can
+// be shown wrong: a member the container does not hold, an offset past its
+// file's end, no tag's '<' (kind 0), no <label> tag (1), or for a return point
+// (2) no tag's '>' before it.
+bool Stands(uint32_t position, int kind) {
+    const char* text = nullptr;
+    uint32_t size = 0;
+    if (!MemberText(MemberOf(position), &text, &size)) return false;
+    const uint32_t at = OffsetOf(position);
+    if (kind == 2) return at > 0 && at <= size && text[at - 1] == '>';
+    if (kind == 1) return LabelAt(text, size, at);
+    return at < size && text[at] == '<';
 }
 
 void Tell(const char* name, const char* text, uint32_t size, uint32_t restart, bool lineKept, bool labelKept,
@@ -433,10 +556,18 @@ void Tell(const char* name, const char* text, uint32_t size, uint32_t restart, b
     const char* shown = label[0] ? label : "its top";
     char saved[300] = "";  // " at" the saved label, when it is known
     if (savedLabel[0]) std::snprintf(saved, sizeof saved, " at %s", savedLabel);
-    if (!recorded)
-        GSL_ScriptReportLine("script %s:%u: the save%s was made before saves named their script files; it goes on "
-                             "from %s%s",
-                             name, lineNo, saved, shown, lost);
+    if (!recorded && lineKept)
+        GSL_ScriptReportLine("script %s:%u: the save at %s has no record of its script files; it goes on where the "
+                             "save places it%s",
+                             name, lineNo, shown, lost);
+    else if (!recorded && labelKept)
+        GSL_ScriptReportLine("script %s:%u: the save at %s has no record of its script files, and its line is no tag "
+                             "of %s; it goes on from %s%s",
+                             name, lineNo, shown, name, shown, lost);
+    else if (!recorded)
+        GSL_ScriptReportLine("script %s:%u: the save%s has no record of its script files, and its label is no label "
+                             "of %s; it goes on from its top%s",
+                             name, lineNo, saved, name, lost);
     else if (lineKept)
         GSL_ScriptReportLine("script %s:%u: the save at %s was made with other script files; it goes on there, found "
                              "by name%s",
@@ -541,23 +672,29 @@ void GSL_SavedPositionMend() {
     }
 
     // What each return point became, placed on the histories' member numbers
-    // as they were saved.
+    // as they were saved: by the record, or without one where the save
+    // places it.
     // scratch: filled afresh at each load
     static ReturnFate fates[kLabelHistorySize];
     static uint32_t counts[kLabelHistorySize], returns[kLabelHistorySize];
     for (uint32_t i = 0; i < labels; ++i) {
         returns[i] = g.labelReturn[i];
         counts[i] = 0;
-        fates[i] = !returns[i] ? RETURN_PLACED : recorded ? PlaceReturn(i, &returns[i], &counts[i]) : RETURN_UNNAMED;
+        if (!returns[i]) fates[i] = RETURN_PLACED;
+        else if (recorded) fates[i] = PlaceReturn(i, &returns[i], &counts[i]);
+        else fates[i] = Stands(returns[i], 2)                          ? RETURN_PLACED
+                        : GSL_ScriptMemberName(MemberOf(returns[i])) ? RETURN_NOT_BEHIND
+                                                                       : RETURN_UNHELD;
     }
     // The saved line and its label.
     // A label tag that cannot be placed goes on from its label's line, found
     // by name.
     uint32_t lineNow = 0, labelNow = 0;
     bool labelKept = recorded ? Place(g.labelPos[labels - 1], &labelNow)
-                              : old == now && LabelAt(text, size, g.restartOffset);
-    if (!recorded && labelKept) labelNow = GSL_ScriptPosition(now, g.restartOffset);
-    const bool lineKept = recorded && labelKept && Place(line, &lineNow) && MemberOf(lineNow) == now;
+                              : old == now && MemberOf(g.labelPos[labels - 1]) == now && Stands(g.labelPos[labels - 1], 1);
+    if (!recorded && labelKept) labelNow = g.labelPos[labels - 1];
+    const bool lineKept = labelKept && (recorded ? Place(line, &lineNow) && MemberOf(lineNow) == now
+                                                 : Stands(line, 0) && (lineNow = line, true));
     labelKept = labelKept && MemberOf(labelNow) == now;
     if (recorded && !labelKept && labelFound) {
         labelNow = GSL_ScriptPosition(now, labelLine);
@@ -569,49 +706,59 @@ void GSL_SavedPositionMend() {
     // The returns the story will take, from the saved file outward, as the
     // return command looks them up (the newest label of the file that had
     // one), on the saved member numbers; the first not placed ends the story,
-    // and no older label of its file may stand in for it.
+    // and no older label of its file may stand in for it. The first that
+    // lands behind another call than the one it was called from is told.
     // scratch: filled afresh at each load
     static uint32_t savedPos[kLabelHistorySize];
     std::memcpy(savedPos, g.labelPos, labels * sizeof savedPos[0]);
-    char lost[1024] = "";
+    char lost[1024] = "", other[1536] = "";
     int32_t ends = -1;  // the label entry whose file's return points are dropped, and all before it
     int32_t file = old;
+    auto nameOf = [&](int32_t member) {
+        const RecordFile* f = FileOf(member);
+        const char* n = recorded ? (f ? f->name : nullptr) : GSL_ScriptMemberName(member);
+        return member == old ? name : n ? n : "?";
+    };
     for (uint32_t step = 0; step < labels && !lost[0]; ++step) {
         int32_t h = int32_t(labels) - 1;
         while (h >= 0 && !(MemberOf(savedPos[h]) == file && g.labelReturn[h])) --h;
         if (h < 0) break;
-        if (fates[h] == RETURN_PLACED) {
-            file = MemberOf(g.labelReturn[h]);
+        const int32_t into = MemberOf(g.labelReturn[h]);
+        if (fates[h] == RETURN_OTHER_CALL && !other[0])
+            std::snprintf(other, sizeof other, ", and %s returns into %s behind a call of it under another label "
+                          "than the one it was called under", nameOf(file), nameOf(into));
+        if (fates[h] == RETURN_PLACED || fates[h] == RETURN_OTHER_CALL) {
+            file = into;
             continue;
         }
         ends = h;
-        const RecordFile* fromFile = FileOf(file);
-        const char* from = file == old ? name : fromFile ? fromFile->name : "?";
-        const RecordFile* intoFile = FileOf(MemberOf(g.labelReturn[h]));
-        const char* into = intoFile ? intoFile->name : "?";
         char why[512];
         switch (fates[h]) {
-            case RETURN_GONE: std::snprintf(why, sizeof why, "%s, which is no longer there", into); break;
-            case RETURN_UNNAMED: std::snprintf(why, sizeof why, "a file the save does not name"); break;
+            case RETURN_GONE: std::snprintf(why, sizeof why, "%s, which is no longer there", nameOf(into)); break;
+            case RETURN_UNHELD: std::snprintf(why, sizeof why, "a file the container does not hold"); break;
+            case RETURN_NOT_BEHIND:
+                std::snprintf(why, sizeof why, "%s, which holds no return point there", nameOf(into));
+                break;
             case RETURN_NO_CALL:
-                std::snprintf(why, sizeof why, "%s, which has changed and no longer calls it", into);
+                std::snprintf(why, sizeof why, "%s, which has changed and no longer calls it", nameOf(into));
                 break;
             default:
-                std::snprintf(why, sizeof why, "%s, which has changed and calls it in %u places", into,
+                std::snprintf(why, sizeof why, "%s, which has changed and calls it in %u places", nameOf(into),
                               unsigned(counts[h]));
                 break;
         }
-        std::snprintf(lost, sizeof lost, ", but %s returns into %s, so the story ends at that return", from, why);
+        std::snprintf(lost, sizeof lost, ", but %s returns into %s, so the story ends at that return", nameOf(file),
+                      why);
     }
 
     // A position not placed names a member no container of fewer members
-    // holds, or lies past its file's end: a run from it ends at once, and no
-    // line of the backlog reads from another place.
+    // holds, or lies past its file's end: a run from it ends at once, no
+    // line of the backlog reads from another place, and no jump back takes it.
     const int32_t nowhere = GSL_ScriptMemberName(kMembers - 1) ? 0 : int32_t(kMembers - 1);
-    auto map = [&](uint32_t& position) {
+    auto map = [&](uint32_t& position, int kind) {
         uint32_t placed = 0;
-        if (recorded && Place(position, &placed)) {
-            position = placed;
+        if (recorded ? Place(position, &placed) : Stands(position, kind)) {
+            if (recorded) position = placed;
             return;
         }
         const RecordFile* f = FileOf(MemberOf(position));
@@ -619,14 +766,16 @@ void GSL_SavedPositionMend() {
     };
     for (uint32_t i = 0; i < labels; ++i) {
         const bool dropped = int32_t(i) <= ends && MemberOf(savedPos[i]) == file;
-        map(g.labelPos[i]);
+        map(g.labelPos[i], 1);
         // A return point not placed is dropped: its return ends the story.
-        g.labelReturn[i] = fates[i] == RETURN_PLACED && !dropped ? returns[i] : 0;
+        g.labelReturn[i] =
+            (fates[i] == RETURN_PLACED || fates[i] == RETURN_OTHER_CALL) && !dropped ? returns[i] : 0;
     }
-    for (uint32_t j = 0; j < lines; ++j) map(g.readLinePos[j]);
+    for (uint32_t j = 0; j < lines; ++j) map(g.readLinePos[j], 0);
     g.labelPos[labels - 1] = GSL_ScriptPosition(now, restart);
     g.readLinePos[lines] = GSL_ScriptPosition(now, start);
     g.startOffset = start;
     g.restartOffset = restart;
-    Tell(name, text, size, restart, lineKept, labelKept, savedLabel, recorded, lost);
+    std::strncat(other, lost, sizeof other - std::strlen(other) - 1);
+    Tell(name, text, size, restart, lineKept, labelKept, savedLabel, recorded, other);
 }

@@ -127,6 +127,9 @@ struct Store {
     uint8_t* mirrorRecord[kSaveSlots] = {};
     uint32_t mirrorRecordSize[kSaveSlots] = {};
     bool mirrorRecordWaits[kSaveSlots] = {};
+    // Set by the writer when the system refused a slot's record, cleared when
+    // it writes or removes it.
+    std::atomic<bool> recordLost[kSaveSlots] = {};
 };
 
 // process-wide: made afresh by Lib_SaveInit, released by Lib_SaveEnd
@@ -171,10 +174,12 @@ void CopyToMirror(uint8_t* mirror, const uint8_t* image, uint32_t n) {
 
 void RecordName(int32_t slot, char* out, uint32_t size) { Lib_SaveFileName(slot, out, size, ".scr"); }
 
-// The script records of the commit, each written whole or removed; a record
-// the system refuses is named in refused (a buffer of 64) with its errno.
-bool RecordsWrite(char* refused, int* refusal) {
-    bool ok = true;
+// The script records of the commit, each written whole or removed. A record
+// the system refuses leaves its save standing whole, as the commit wrote it:
+// the loss is told on stderr, and the slot loads as a save with no record
+// (recordLost; a file left under its name names other data, and is not
+// taken).
+void RecordsWrite() {
     for (int32_t s = 0; s < kSaveSlots; ++s) {
         if (!g.mirrorRecordWaits[s]) continue;
         g.mirrorRecordWaits[s] = false;
@@ -182,13 +187,20 @@ bool RecordsWrite(char* refused, int* refusal) {
         RecordName(s, name, sizeof name);
         if (!g.mirrorRecord[s]) {
             Lib_FileRemove(name);
-        } else if (!Lib_FileSave(name, g.mirrorRecord[s], g.mirrorRecordSize[s]) && ok) {
-            ok = false;
-            *refusal = errno;
-            std::snprintf(refused, 64, "%s", name);
+            g.recordLost[s].store(false);
+        } else if (Lib_FileSave(name, g.mirrorRecord[s], g.mirrorRecordSize[s])) {
+            g.recordLost[s].store(false);
+        } else {
+            const int refusal = errno;
+            g.recordLost[s].store(true);
+            char path[1024];
+            if (!Lib_FileMakePath(name, path, sizeof path)) std::snprintf(path, sizeof path, "%s", name);
+            std::fprintf(stderr,
+                         "vn: %s could not be written (%s); the save stands, and loads as one with no record of its "
+                         "script files\n",
+                         path, refusal ? std::strerror(refusal) : "the reason is unknown");
         }
     }
-    return ok;
 }
 
 // Tells the first refused write of the run: the file's disk path, the reason.
@@ -234,11 +246,7 @@ int32_t Lib_SaveWriteCB(void*) {
     if (WriterStop(1)) return 0;
     ok = ok && save(kSaveName, g.mirror, kSaveImageSize);
     if (WriterStop(2)) return 0;
-    static char recordRefused[64];  // scratch: the record the system refused last
-    if (ok && !RecordsWrite(recordRefused, &refusal)) {
-        ok = false;
-        refused = recordRefused;
-    }
+    if (ok) RecordsWrite();
     if (tableChanged) {
         ok = ok && save(kRegistryName, g.mirrorTable, kSaveRegistrySize);
         if (ok) {
@@ -615,8 +623,8 @@ SaveTaskWork* TaskWork(int32_t task) {
 // the record, the record. The writer writes it with the commit that holds the
 // slot, after save.cdf; it is taken only while the slot's digest is the one
 // it names, so a record left by an older save or by a stop between the writes
-// is never taken for the slot's; a slot without one loads as a save made
-// before records were kept.
+// is never taken for the slot's; a slot without one loads as a save with no
+// record, where its data places it.
 
 constexpr char kRecordMagic[4] = {'V', 'N', 'S', 'R'};
 constexpr uint32_t kRecordHead = 48;
@@ -630,6 +638,7 @@ void RecordWrite(int32_t slot, const GameState* state, const uint8_t* digest) {
     g.record[slot] = size ? static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, kRecordHead + size, 16)) : nullptr;
     g.recordSize[slot] = g.record[slot] ? kRecordHead + size : 0;
     g.recordKnown[slot] = g.recordWaits[slot] = true;
+    g.recordLost[slot].store(false);
     if (uint8_t* file = g.record[slot]) {
         std::memcpy(file, kRecordMagic, 4);
         std::memcpy(file + 4, &size, 4);
@@ -646,6 +655,7 @@ void RecordsFree() {
         g.record[s] = g.mirrorRecord[s] = nullptr;
         g.recordSize[s] = g.mirrorRecordSize[s] = 0;
         g.recordKnown[s] = g.recordWaits[s] = g.mirrorRecordWaits[s] = false;
+        g.recordLost[s].store(false);
     }
 }
 
@@ -918,7 +928,7 @@ uint32_t Lib_SaveSlotCheck(int32_t slot, SaveInfo* info) {
 
 void Lib_SaveRecordLoad(int32_t slot) {
     const bool game = slot >= 0 && slot < kSaveSlots && slot != kSaveSystemSlot;
-    if (!game || Lib_SaveSlotCheck(slot, nullptr) != SLOT_VALID) {
+    if (!game || Lib_SaveSlotCheck(slot, nullptr) != SLOT_VALID || g.recordLost[slot].load()) {
         GSL_SavedScriptsLoaded(nullptr, 0);
         return;
     }

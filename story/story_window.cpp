@@ -449,7 +449,13 @@ bool GSL_StoryRestoreHistory(int32_t n, GameState* block) {
         if (k >= 0 && (g.labelPos[k] >> 20) == (p >> 20)) used = uint32_t(k);
     }
     const char* name = GSL_ScriptMemberName(int32_t(p >> 20));
-    if (!name) return false;
+    // A line or label a load could not place lies past its file's end (or
+    // names no member): never a place to go on from.
+    const char* text = nullptr;
+    uint32_t size = 0, at = 0;
+    if (!name || !GSL_ScriptPositionText(p, &text, &size, &at) || (p & 0xFFFFF) >= size ||
+        !GSL_ScriptPositionText(g.labelPos[used], &text, &size, &at) || (g.labelPos[used] & 0xFFFFF) >= size)
+        return false;
     std::memcpy(g.gameVars, g.labelVars[used], sizeof g.gameVars);
     g.labelCount = used + 1;
     // A label name from a save may lack its terminator.

@@ -80,6 +80,7 @@ int32_t StoryHoldPictCB(void* work);
 // Restores read line n (n < 0: the last) of a game state (null: the live
 // one) into it: variables, label count, chapter name, script name, start and
 // restart offsets and read-line count. False, with nothing changed, when the
-// history has no such line, its label is outside the label history, or its
-// script file is not in the script container.
+// history has no such line, its label is outside the label history, or the
+// line or its label lies in no file of the script container (past its end:
+// a place a load could not place).
 bool GSL_StoryRestoreHistory(int32_t n, GameState* block);

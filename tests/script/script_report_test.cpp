@@ -456,8 +456,6 @@ protected:
     static void CountUnknown(const char* line) {
         if (std::strstr(line, "Lib_ArcGetData(index")) ++unknownMembers_;
     }
-    // A load of a save (without the record of its script files: as a save
-    // made before saves kept one).
     Loaded Load(const GameState& save, const Sources& files, bool recorded = true,
                 const GameState* recordOf = nullptr) {
         Finish();
@@ -538,22 +536,18 @@ TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
         EXPECT_EQ(loaded.err, c.err);
         EXPECT_EQ(loaded.texts, c.texts);
     }
-    // Made before saves kept the record of their script files: nothing is
-    // proven, even with the same files; the scene goes on from its label and
-    // its return, into a file the save cannot name, ends the story. Told.
+    // Without the record (none, or another save's): the save goes on where
+    // it places itself, returns and all, told.
+    const std::string none = "vn: script scene1.txt:2: the save at *scene1 has no record of its script files; it "
+                             "goes on where the save places it\n";
     const Loaded old = Load(*save, saved, false);
-    EXPECT_EQ(old.err, "vn: script scene1.txt:2: the save at *scene1 was made before saves named their script files; "
-                       "it goes on from *scene1, but scene1.txt returns into a file the save does not name, so the "
-                       "story ends at that return\n");
-    EXPECT_EQ(old.texts, (Names_{"scene1.txt one", "scene1.txt two"}));
-    // A record of another save (one left by a save that was cut short) is
-    // not taken for this one's.
+    EXPECT_EQ(old.err, none);
+    EXPECT_EQ(old.texts, on);
     const auto later = SaveAt(saved, 2);
     ASSERT_TRUE(later);
-    EXPECT_EQ(Load(*later, saved, true, save.get()).err,
-              "vn: script scene1.txt:2: the save at *scene1 was made before saves named their script files; it goes "
-              "on from *scene1, but scene1.txt returns into a file the save does not name, so the story ends at that "
-              "return\n");
+    const Loaded other = Load(*later, saved, true, save.get());
+    EXPECT_EQ(other.err, none);
+    EXPECT_EQ(other.texts, on);
     // The saved file renamed: the story cannot start, and says so.
     Sources renamed = saved;
     renamed[1].second = "*top\n<label>\n<call scene_one>\n<call scene2>\n";
@@ -603,6 +597,10 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          at + "\n", on},
         {"a comment at the top two files up", Insert(saved, "00_init.txt", "*top0", "; changed\n"), at + "\n", on},
         {"a line above the caller's call", Insert(saved, "mid.txt", "<call inner>", "<wait 0>\n"), at + "\n", on},
+        // Another call of the scene below the caller's: the return's own
+        // stretch still stands.
+        {"a second call below the caller's call", Insert(saved, "mid.txt", "<text mid>", "<call inner,*inner>\n"),
+         at + "\n", {"inner.txt one", "inner.txt two", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
         {"the caller's call twice", Insert(saved, "mid.txt", "<call inner>", "<call inner,*inner>\n"),
          at + ", but inner.txt returns into mid.txt, which has changed and calls it in 2 places, so the story ends "
               "at that return\n",
@@ -644,6 +642,19 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     EXPECT_EQ(loaded.err, at + ", but inner.txt returns into mid.txt, which has changed and calls it in 2 places, so "
                                "the story ends at that return\n");
     EXPECT_EQ(loaded.texts, (Names_{"inner.txt one", "inner.txt two"}));
+    // Inside the second of two calls under two labels, the update takes
+    // that call out: the return goes behind the other, told.
+    Sources labels = saved;
+    labels[1].second = "*mid\n<label>\n<call inner>\n*mid2\n<label>\n<call inner>\n<text mid>\n<keywait 5>\n";
+    const auto inSecond = SaveAt(labels, 3);
+    ASSERT_TRUE(inSecond);
+    Sources taken = labels;
+    taken[1].second = "*mid\n<label>\n<call inner>\n*mid2\n<label>\n<text mid>\n<keywait 5>\n";
+    const Loaded other = Load(*inSecond, taken);
+    EXPECT_EQ(other.err, at + ", and inner.txt returns into mid.txt behind a call of it under another label than the "
+                              "one it was called under\n");
+    // The stage restored from the label before, then on behind the other call.
+    EXPECT_EQ(other.texts, (Names_{"mid.txt mid", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}));
 }
 
 // Two chapters of the same shape, both calling s1.txt: a save in s1.txt as
@@ -673,33 +684,35 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
 }
 
 // A restored scene whose replay takes another way than the play did (a
-// system variable that changed since the save) and leaves the saved file
-// without meeting the saved line goes no further than that file's end, says
-// so, and keeps nothing it wrote unseen to the system data.
-TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsAtItsFilesEndAndWritesNoSystemData) {
+// system variable that changed since the save) and passes the saved line
+// without meeting it stops there, says so, and keeps nothing it wrote unseen
+// to the system data; the story goes on from there, seen.
+TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsWhereItPassesItAndWritesNoSystemData) {
     const Sources files = {
         {"00_init.txt", "*top\n<label>\n<call scene>\n<call next>\n"},
-        {"scene.txt", "*s\n<label>\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n<return>\n*other\n"
-                      "<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n"},
+        {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n"
+                      "<return>\n*other\n<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n"},
         {"next.txt", "*n\n<label>\n<text next>\n<keywait 3>\n<eval \"[07]=1\">\n<text last>\n<keywait 4>\n"}};
     const auto save = SaveAt(files, 1);
     ASSERT_TRUE(save);
     const SystemData system = SystemDataBlock;
     SystemDataBlock.systemVars[5] = 1;
+    SystemDataBlock.systemVars[8] = 0;
     std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
     const SystemData before = SystemDataBlock;
     const Loaded loaded = Load(*save, files);
     const SystemData after = SystemDataBlock;
     SystemDataBlock = system;
-    EXPECT_EQ(loaded.err, "vn: script scene.txt:12: the replay of the restored scene leaves scene.txt here without "
-                          "meeting the saved line; the story goes on from here\n");
-    // The stage as the replay left it, then on behind the scene's call, seen:
-    // next.txt's lines and what they set.
+    EXPECT_EQ(loaded.err, "vn: script scene.txt:4: the replay of the restored scene passes the saved line of "
+                          "scene.txt here without meeting it; the story goes on from here\n");
+    // On from the other label, seen: its lines and what they set, then
+    // behind the scene's call.
     EXPECT_EQ(loaded.texts, (Names_{"scene.txt other", "next.txt next", "next.txt last"}));
-    EXPECT_EQ(after.systemVars[6], 0) << "written unseen";
+    EXPECT_EQ(after.systemVars[8], 0) << "written unseen";
+    EXPECT_EQ(after.systemVars[6], 1);
     EXPECT_EQ(after.systemVars[7], 1);
-    EXPECT_EQ(after.readText[0] & 0x06, 0) << "lines 1 and 2 marked read unseen";
-    EXPECT_EQ(after.readText[0] & 0x08, 0x08);
+    EXPECT_EQ(after.readText[0] & 0x02, 0) << "line 1 marked read unseen";
+    EXPECT_EQ(after.readText[0] & 0x0C, 0x0C);
     EXPECT_EQ(std::memcmp(after.choiceSeen, before.choiceSeen, sizeof before.choiceSeen), 0);
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "app/main_tasks.h"
 #include "engine/core/cache.h"
@@ -31,6 +32,7 @@
 #include "story/story_window.h"
 #include "ui/pointer.h"
 #include "tests/engine/core/cached_file.h"
+#include "tests/script/script_packer.h"
 #include "ui/screen_slots.h"
 
 namespace {
@@ -122,14 +124,19 @@ void StageEnv::TearDown() {
 // --- scripts --------------------------------------------------------------------
 
 bool StageEnv::Scripts(const Sources& sources) {
+    // Each set of sources is packed once per process.
+    static std::map<Sources, std::string> packed;
+    if (const auto known = packed.find(sources); known != packed.end()) {
+        Cache(known->second);
+        return true;
+    }
     // Under the scratch folder the screen harness removes.
     const std::string dir = "scripts_" + std::to_string(scratch_++);
     std::filesystem::create_directories(dir + "/script.arc");
     for (const auto& [name, text] : sources) std::ofstream(dir + "/script.arc/" + name, std::ios::binary) << text;
-    const std::string cmd =
-        "python3 " VN_SOURCE_DIR "/tools/pack.py script " + dir + "/script.arc " + dir + "/out.arc 2>/dev/null";
-    if (std::system(cmd.c_str()) != 0) return false;
-    Cache(ReadAll(dir + "/out.arc"));
+    const std::string arc = script_packer::Pack(dir + "/script.arc", dir + "/out.arc");
+    if (arc.empty()) return false;
+    Cache(packed[sources] = arc);
     return true;
 }
 

@@ -83,7 +83,7 @@ void ScriptsCached(const std::string& text) {
 // with, naming the slot's data: a load hands it to the story that starts from
 // the slot, which finds its line by it after the file changed. A record that
 // names other data (the writer stopped between save.cdf and the record) is not
-// taken: the story is told the save names no files.
+// taken: the story is told the save has no record.
 TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsOwn) {
     ASSERT_TRUE(Lib_SaveInit());
     const std::string text = "*a\n<label>\n<text one>\n<keywait 1>\n";
@@ -142,22 +142,35 @@ TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsO
     EXPECT_EQ(Data(0), data);
     EXPECT_EQ(Read("user/4242/save/data000.scr"), record);
     ScriptsCached("; a line at the top\n" + text);
-    EXPECT_EQ(load(), "vn: script a.txt:1: the save was made before saves named their script files; it goes on from "
-                      "its top\n");
+    EXPECT_EQ(load(), "vn: script a.txt:1: the save has no record of its script files, and its label is no label of "
+                      "a.txt; it goes on from its top\n");
     EXPECT_EQ(GameStateBlock.startOffset, 0u);
 
-    // A record the system refuses (a folder stands in its place) fails the
-    // save, which says so in the one line naming the record.
+    // A record the system refuses (a folder stands in its place): the save
+    // stands whole and is told as saved, the record's loss on stderr; after
+    // a restart the slot is that save, loading as one with no record.
     ScriptsCached(text);
     const std::string at = "user/4242/save/data000.scr";
     std::filesystem::remove(at);
     std::filesystem::create_directories(at + "/kept");
+    state->playSeconds = 7;
+    data.assign(bytes, bytes + sizeof(GameState));
     testing::internal::CaptureStderr();
-    EXPECT_EQ(Transfer(SAVE_TASK_SAVE, 0, data), SAVE_CODE_WRITE_FAILED);
+    EXPECT_EQ(Transfer(SAVE_TASK_SAVE, 0, data), SAVE_CODE_OK);
     const std::string told = testing::internal::GetCapturedStderr();
-    std::filesystem::remove_all(at);
     EXPECT_NE(told.find("data000.scr could not be written"), std::string::npos) << told;
+    EXPECT_NE(told.find("the save stands, and loads as one with no record of its script files"), std::string::npos)
+        << told;
     EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+    const std::string none = "vn: script a.txt:2: the save at *a has no record of its script files; it goes on where "
+                             "the save places it\n";
+    EXPECT_EQ(load(), none);
+    Reload();
+    std::filesystem::remove_all(at);
+    EXPECT_EQ(Lib_SaveSlotCheck(0, nullptr), uint32_t(SLOT_VALID));
+    EXPECT_EQ(Data(0), data);
+    EXPECT_EQ(load(), none);
+    EXPECT_EQ(GameStateBlock.startOffset, 25u);
 }
 
 // The first start writes both files; a save is on disk once the task is done

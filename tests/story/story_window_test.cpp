@@ -48,7 +48,7 @@ void History(GameState& g) {
 
 TEST_F(StoryWindow, HistoryRestoreFindsTheRestartLabelAndRefusesWhatIsNotThere) {
     if (IsSkipped()) return;
-    Raw({{"a.txt", "<wait>"}, {"b.txt", "<wait>"}});
+    Raw({{"a.txt", "<wait>" + std::string(400, '\n')}, {"b.txt", "<wait>" + std::string(100, '\n')}});
     auto g = std::make_unique<GameState>();
     const struct {
         int32_t line;
@@ -91,6 +91,9 @@ TEST_F(StoryWindow, HistoryRestoreFindsTheRestartLabelAndRefusesWhatIsNotThere) 
         {"label beyond the count", [](GameState& s, int32_t& n) { s.readLineLabel[1] = 5, n = 1; }},
         {"label beyond the table", [](GameState& s, int32_t& n) { s.labelCount = 1000, s.readLineLabel[1] = 450, n = 1; }},
         {"file beyond the container", [](GameState& s, int32_t& n) { s.readLinePos[1] = 7u << 20 | 5, n = 1; }},
+        // A line or label a load could not place lies past its file's end.
+        {"line past its file", [](GameState& s, int32_t& n) { s.readLinePos[1] = 0xFFFFF, n = 1; }},
+        {"label past its file", [](GameState& s, int32_t& n) { s.labelPos[0] = 0xFFFFF, n = 1; }},
     };
     auto before = std::make_unique<GameState>();
     for (const auto& [what, spoil] : guards) {
