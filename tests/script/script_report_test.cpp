@@ -103,6 +103,7 @@ TEST_F(ScriptReport, AScriptThatComesBackToTheSamePlaceWithNothingChangedIsToldO
         std::string scene1;
         std::string story;
         const char* line;  // null: the script plays on
+        const char* also = nullptr;  // a line told before it
     } cases[] = {
         {"a return that comes back behind its own file's call", returnToOwnCall, "<call scene1>\n<wait 50>\n",
          "vn: script scene1.txt:4: <return> at scene1.txt:5 comes back here again and again with nothing changed "
@@ -139,6 +140,17 @@ TEST_F(ScriptReport, AScriptThatComesBackToTheSamePlaceWithNothingChangedIsToldO
          "<wait 50>\n*a\n<jump scene1,*b>\n",
          "vn: script story.txt:2: <jump story,*a> at scene1.txt:2 comes back here again and again with nothing changed "
          "and no tag between that waits or reads the player's input or the clock: the script ends\n"},
+        {"a loop through three places: two jumps into the other file and one back in it",
+         "*c\n<jump story,*a>\n*b\n<jump scene1,*c>\n",
+         "<wait 50>\n*a\n<jump scene1,*b>\n",
+         "vn: script scene1.txt:3: <jump scene1,*b> at story.txt:3 comes back here again and again with nothing "
+         "changed and no tag between that waits or reads the player's input or the clock: the script ends\n"},
+        {"a loop through a tag the command table lacks, which waits for nothing",
+         "<wait 50>\n",
+         "<wait 50>\n*a\n<nosuch 1>\n<jump story,*a>\n",
+         "vn: script story.txt:2: <jump story,*a> at story.txt:4 comes back here again and again with nothing changed "
+         "and no tag between that waits or reads the player's input or the clock: the script ends\n",
+         "vn: script story.txt:3: <nosuch 1>: unknown command; the tag is passed over\n"},
         {"a draw repeated until a number comes, without a wait",
          "<wait 50>\n",
          "*roll\n<eval \"[2010]=rand(0,9)\">\n<jump story,*roll,\"[2010]!=7\">\n*wait\n<wait 50>\n<jump story,*wait>\n",
@@ -160,7 +172,10 @@ TEST_F(ScriptReport, AScriptThatComesBackToTheSamePlaceWithNothingChangedIsToldO
                                             [](const Executed& e) { return e.index == 132; }));
         if (c.line) {
             EXPECT_EQ(Count(err, c.line), 1) << err;
-            EXPECT_EQ(Count(err, "vn: "), 1) << err;
+            EXPECT_EQ(Count(err, "vn: "), c.also ? 2 : 1) << err;
+            if (c.also) {
+                EXPECT_EQ(err.find(c.also), 0u) << err;
+            }
             EXPECT_EQ(GSL_ScriptStatusGet(slot), int32_t(SCRIPT_ENDED));
         } else {
             EXPECT_EQ(Count(err, "vn: "), 0) << err;
