@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "app/main_tasks.h"
 #include "engine/core/cache.h"
@@ -60,11 +61,6 @@ void CacheHeapResize(uint64_t size) {
     void* base = Plat_VmReserve(size);
     ASSERT_NE(base, nullptr);
     ASSERT_TRUE(Lib_MemHeapInit(heap, base, size));
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string{std::istreambuf_iterator<char>(in), {}};
 }
 }  // namespace
 
@@ -122,6 +118,13 @@ void StageEnv::TearDown() {
 // --- scripts --------------------------------------------------------------------
 
 bool StageEnv::Scripts(const Sources& sources) {
+    // Each set of sources is packed once a process: starting the writer is
+    // most of the time of a test whose cases each pack the same scripts.
+    static std::map<Sources, std::string> packed;
+    if (const auto it = packed.find(sources); it != packed.end()) {
+        Cache(it->second);
+        return true;
+    }
     // Under the scratch folder the screen harness removes.
     const std::string dir = "scripts_" + std::to_string(scratch_++);
     std::filesystem::create_directories(dir + "/script.arc");
@@ -129,7 +132,7 @@ bool StageEnv::Scripts(const Sources& sources) {
     const std::string cmd =
         "python3 " VN_SOURCE_DIR "/tools/pack.py script " + dir + "/script.arc " + dir + "/out.arc 2>/dev/null";
     if (std::system(cmd.c_str()) != 0) return false;
-    Cache(ReadAll(dir + "/out.arc"));
+    Cache(packed[sources] = FileBytes(dir + "/out.arc"));
     return true;
 }
 
@@ -302,7 +305,7 @@ bool StageEnv::MessageTables(const std::string& script, const std::string& syste
         const std::string cmd =
             "python3 " VN_SOURCE_DIR "/tools/pack.py mul " + dir + "/m.mul " + dir + "/m.txt >/dev/null";
         if (std::system(cmd.c_str()) != 0) return false;
-        const std::string bytes = ReadAll(dir + "/m.mul");
+        const std::string bytes = FileBytes(dir + "/m.mul");
         out.assign(bytes.begin(), bytes.end());
         return !out.empty();
     };
