@@ -149,6 +149,39 @@ void OpenNamed(CommandContext* ctx, char* name, const char* label, bool labelGiv
     if (ScriptTaskWork* w = StoryWork()) CopyName(w->fileName, name);
 }
 
+// The labels the full label history could not keep, as far as this run saw
+// them dropped. For each member, the return point its newest dropped label
+// would have held (0: none). `whole` holds while the present history lost no
+// label unseen: not when a story starts on a full one, whose lost labels no
+// one knows. `pendingSure` holds while the pending return point came from a
+// call rather than from such a history.
+struct DroppedLabels {
+    uint32_t returnOf[kPositionMembers];
+    uint32_t changes;  // of returnOf
+    bool any;
+    bool whole;
+    bool pendingSure;
+};
+DroppedLabels g_dropped{{}, 0, false, true, true};
+
+void DroppedForget(bool whole) {
+    if (g_dropped.any) std::memset(g_dropped.returnOf, 0, sizeof g_dropped.returnOf);
+    g_dropped.any = false;
+    g_dropped.changes = 0;
+    g_dropped.whole = g_dropped.pendingSure = whole;
+}
+
+// A label of member the full history drops.
+void LabelDropped(int32_t member) {
+    if (member < 0 || uint32_t(member) >= kPositionMembers || PendingCall.member == -1) return;
+    // A point taken back from a history that lost labels unseen may be an
+    // earlier call's: the history is asked again at the return, and tells so.
+    const uint32_t point = g_dropped.pendingSure ? GSL_ScriptPosition(PendingCall.member, PendingCall.offset) : 0;
+    g_dropped.changes += g_dropped.returnOf[member] != point;
+    g_dropped.returnOf[member] = point;
+    g_dropped.any = true;
+}
+
 }  // namespace
 
 void GSL_ScriptTargetTell(CommandContext* ctx, const ScriptTagPlace& place, const char* file, const char* label,
@@ -256,7 +289,12 @@ void GSL_HistoryPosGet(int32_t kind, int32_t flag) {
     const uint32_t position = GSL_ScriptPosition(member, w->script.readOffset);
     GameState& g = GameStateBlock;
     if (kind == 0) {
-        if (g.labelCount >= kLabelHistorySize) return;
+        if (g.labelCount >= kLabelHistorySize) {
+            LabelDropped(member);
+            return;
+        }
+        // A history with room has dropped nothing.
+        if (g_dropped.any) DroppedForget(true);
         const uint32_t i = g.labelCount;
         std::memcpy(g.labelVars[i], g.gameVars, sizeof g.gameVars);
         g.labelPos[i] = position;
@@ -311,6 +349,7 @@ int32_t GSL_ScriptOpen(CommandContext* ctx, const char* file, const char* label,
 
 void GSL_PendingCallRearm() {
     PendingCall = {-1, 0};
+    DroppedForget(GameStateBlock.labelCount < kLabelHistorySize);
     char name[sizeof GameStateBlock.scriptName + 1];
     std::memcpy(name, GameStateBlock.scriptName, sizeof GameStateBlock.scriptName);
     name[sizeof GameStateBlock.scriptName] = 0;
@@ -372,6 +411,7 @@ void GSL_CmdCall(CommandContext* ctx) {
     const bool labelGiven = label[0] != 0;
     if (!labelGiven) std::strcpy(label, "top");
     PendingCall = {GSL_ScriptMemberIndex(RunningName(ctx)), ctx->script->nextOffset};
+    g_dropped.pendingSure = true;
     if (!TargetName(file, name)) name[0] = 0;
     OpenNamed(ctx, name, label, labelGiven);
 }
@@ -386,8 +426,7 @@ void GSL_CmdReturn(CommandContext* ctx) {
         s->status |= SCRIPT_ENDED;
         return;
     }
-    const int32_t i = GSL_HistoryFind(GSL_ScriptWorkOf(s)->fileName, 1);
-    const uint32_t r = i >= 0 ? GameStateBlock.labelReturn[i] : 0;
+    const uint32_t r = GSL_ReturnPoint(s);
     if (r != 0) {
         PendingCall = {-1, 0};
         GSL_ScriptOpen(ctx, nullptr, nullptr, int32_t(r >> 20), r & 0xFFFFFu);
@@ -405,6 +444,37 @@ void GSL_CmdReturn(CommandContext* ctx) {
         if (slot >= 0 && slot < kTaskSlots && TaskTable.slots[slot]) TaskTable.slots[slot]->finishRequest = 1;
     }
     ctx->step = CMD_STEP_LAST;
+}
+
+uint32_t GSL_ReturnPoint(ScriptState* s) {
+    const char* file = GSL_ScriptWorkOf(s)->fileName;
+    const int32_t member = GSL_ScriptMemberIndex(file);
+    const bool full = GameStateBlock.labelCount >= kLabelHistorySize;
+    if (full && member >= 0 && uint32_t(member) < kPositionMembers && g_dropped.returnOf[member])
+        return g_dropped.returnOf[member];
+    const int32_t i = GSL_HistoryFindMember(member, 1);
+    const uint32_t r = i >= 0 ? GameStateBlock.labelReturn[i] : 0;
+    if (!full || g_dropped.whole) return r;
+    char tag[512], fileUtf8[256];
+    Lib_SjisToUtf8Buf(file, fileUtf8, sizeof fileUtf8);
+    if (!GSL_ScriptTagUtf8(s, tag, sizeof tag)[0]) std::snprintf(tag, sizeof tag, "the end of %s", fileUtf8);
+    const unsigned size = kLabelHistorySize;
+    if (r != 0)
+        GSL_ScriptReport(s, s->readOffset, "%s: the label history was full (%u labels) when this story was loaded "
+                         "and may have lost a later call of %s: it returns behind the last one it kept", tag, size,
+                         fileUtf8);
+    else
+        GSL_ScriptReportAlways(s, s->readOffset, "%s: no call of %s to return to; the label history was full (%u "
+                               "labels) when this story was loaded and may have lost it: the story ends here", tag,
+                               fileUtf8, size);
+    return r;
+}
+
+uint32_t GSL_LabelDropChanges() { return g_dropped.changes; }
+
+void GSL_CallStateReset() {
+    PendingCall = {-1, 0};
+    DroppedForget(true);
 }
 
 void GSL_CmdJump(CommandContext* ctx) {

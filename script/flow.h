@@ -25,7 +25,9 @@ struct PendingCallPoint {
 };
 extern PendingCallPoint PendingCall;
 
-// (member << 20) | (offset & 0xFFFFF); 0 means none.
+// (member << 20) | (offset & 0xFFFFF); 0 means none. A position names one
+// of the first kPositionMembers members of the script container.
+inline constexpr uint32_t kPositionMembers = 4096;
 inline uint32_t GSL_ScriptPosition(int32_t member, uint32_t offset) {
     return (uint32_t(member) << 20) | (offset & 0xFFFFFu);
 }
@@ -66,8 +68,21 @@ struct ScriptTagPlace {
 void GSL_ScriptTargetTell(CommandContext* ctx, const ScriptTagPlace& place, const char* file, const char* label,
                           bool labelGiven);
 // PendingCall from the newest entry of the game state's current script that
-// holds a return point (none when there is none).
+// holds a return point (none when there is none), at a story's start. The
+// labels a full history dropped before it are unknown from here on.
 void GSL_PendingCallRearm();
+// Where a return from the script's running file goes: the position (0 for
+// nowhere) its newest label passed with a return point held, or would have
+// held had the full label history kept it (the labels this run saw it drop).
+// A story started on a full history may have lost that label unseen: the
+// point is then the newest the history kept, and one line tells the author
+// that it may belong to an earlier call, or, when there is none, that the
+// story ends at that return.
+uint32_t GSL_ReturnPoint(ScriptState* script);
+// How often a label the full history dropped changed where a return goes.
+uint32_t GSL_LabelDropChanges();
+// No call pending and no dropped label known (the run-state reset).
+void GSL_CallStateReset();
 // The label of a file whose line lies last at or before offset, or with
 // nearest, the one whose line lies nearest to it ("" none), in UTF-8; its
 // line's offset in *at.

@@ -60,7 +60,7 @@ void GSL_ScriptRunStateReset() {
     GSL_ScriptReportReset();
     GSL_ScriptArcForget();
     GSL_ScriptTagLimitLogReset();
-    PendingCall = {-1, 0};
+    GSL_CallStateReset();
     ChoiceList = {};
     GSL_ReplayReset();
     GSL_SavedScriptsForget();

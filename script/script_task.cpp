@@ -29,7 +29,7 @@ bool g_tagLimitLogged = false;
 
 constexpr char kScriptArc[] = "script/script.arc";
 constexpr uint32_t kMemberLimit = 1u << 20;   // positions keep 20 bits of offset
-constexpr uint32_t kMemberCountLimit = 4096;  // and 12 bits of member index
+constexpr uint32_t kMemberCountLimit = kPositionMembers;  // and 12 bits of member index
 constexpr uint32_t kFrameTagLimit = 100000;
 constexpr int32_t kReturnCommand = 112;
 
@@ -149,8 +149,7 @@ void GSL_ScriptStep(ScriptState* script) {
             script->nextOffset = next;
         }
         if (std::strcmp(g_tag, "end") == 0) {
-            const int32_t h = GSL_HistoryFind(w->fileName, 1);
-            if (h >= 0 && uint32_t(h) < kLabelHistorySize && GameStateBlock.labelReturn[h] != 0) {
+            if (GSL_ReturnPoint(script) != 0) {
                 script->command = kReturnCommand;
                 GSL_ScriptCommandGet(kReturnCommand).handler(ctx);
                 return;
@@ -285,8 +284,8 @@ void LoopWatchReset(ScriptTaskWork* w) {
 }
 
 ScriptLoopMark LoopMarkOf(const ScriptState* s) {
-    ScriptLoopMark m{s->text, s->nextOffset, s->status, GSL_LabelCount(), PendingCall.member, PendingCall.offset,
-                     GSL_ScriptRandDraws(), {}, {}};
+    ScriptLoopMark m{s->text, s->nextOffset, s->status, GSL_LabelCount(), GSL_LabelDropChanges(),
+                     PendingCall.member, PendingCall.offset, GSL_ScriptRandDraws(), {}, {}};
     std::memcpy(m.gameVars, GameStateBlock.gameVars, sizeof m.gameVars);
     std::memcpy(m.systemVars, SystemDataBlock.systemVars, sizeof m.systemVars);
     return m;

@@ -2,10 +2,13 @@
 // container goes into the patch archive: conditions on a range of values in
 // if, elseif and jump, a reference written with two digits and a call of a
 // label of the opening's own file (never called itself) play as written.
-// scene3.txt, called next, holds its page with a timed wait until a click:
-// with skip on (the D key) the wait is over in its first call, yet the loop
-// plays on, and with skip off a confirm leaves it at *staffroll_stop.
-// Then scene1.txt, which the opening calls, calls a label of its own file:
+// scene4.txt is called, then scene3.txt, which holds its page with a timed
+// wait until a click, passing a label on every round: with skip on (the D
+// key) the wait is over in its first call, yet the loop plays on and fills
+// the label history, and with skip off a confirm leaves it at
+// *staffroll_stop. scene4.txt, called again with the history full, returns
+// behind its second call. Then scene1.txt, which the opening calls, calls a
+// label of its own file:
 // that label's return comes back behind the call, and scene1's own return
 // comes back there again and again with nothing shown. One line tells it,
 // the story ends, and the title comes back. The author's check warns of
@@ -67,7 +70,9 @@ constexpr char kOpening[] = R"(; The edited opening.
 <call 00_init,*aside>
 <text TEXT_2>
 <keywait 2>
+<call scene4>
 <call scene3>
+<call scene4>
 <call scene1>
 <returnmenu>
 
@@ -94,16 +99,23 @@ constexpr char kScene1[] = R"(; Called by 00_init.txt; calls a label of its own.
 <return>
 )";
 
-// (No label in the hold: skipping, thousands of rounds would fill the label
-// history, and scene1's return could not be found.)
 constexpr char kScene3[] = R"(; Called by 00_init.txt: the page is held until a click.
 <click 0>
 *hold
+<label>
 <wait time:1000>
 <jump scene3,*hold>
 *staffroll_stop
 <label>
 <click 1>
+<return>
+)";
+
+constexpr char kScene4[] = R"(; Called by 00_init.txt before the held page and after it.
+*scene4_top
+<label>
+<text TEXT_5>
+<keywait 5>
 <return>
 )";
 
@@ -120,6 +132,7 @@ void EditedScenarios() {
     std::ofstream(src / "00_init.txt", std::ios::trunc) << kOpening;
     std::ofstream(src / "scene1.txt") << kScene1;
     std::ofstream(src / "scene3.txt") << kScene3;
+    std::ofstream(src / "scene4.txt") << kScene4;
     fs::copy(VN_SOURCE_DIR "/sample/patch", root, fs::copy_options::recursive);
     const std::string pack = "python3 " VN_SOURCE_DIR "/tools/pack.py ";
     ASSERT_EQ(std::system((pack + "script edited/script.arc edited/root/script/script.arc").c_str()), 0);
@@ -201,15 +214,15 @@ TEST(ScriptLoopProgram, RangeConditionsOwnLabelCallsAndAHeldPageUnderSkipPlayAnd
     EXPECT_TRUE(ended);
     EXPECT_TRUE(titleAgain);
     // Every line waited for, in the order read: the branches the conditions
-    // take, the opening's own label called and returned from, scene1 and
-    // its own label.
+    // take, the opening's own label called and returned from, scene4 before
+    // the held page and once after it, scene1 and its own label.
     std::vector<std::string> read;
     const std::regex keywait(R"(^script (\w+\.txt:\d+) keywait\(12\))");
     std::istringstream lines(err);
     for (std::string l; std::getline(lines, l);)
         if (std::smatch m; std::regex_search(l, m, keywait)) read.push_back(m[1]);
-    const std::vector<std::string> want = {"00_init.txt:9",  "00_init.txt:20", "00_init.txt:37",
-                                           "00_init.txt:29", "scene1.txt:6",   "scene1.txt:13"};
+    const std::vector<std::string> want = {"00_init.txt:9", "00_init.txt:20", "00_init.txt:39", "00_init.txt:29",
+                                           "scene4.txt:5",  "scene4.txt:5",   "scene1.txt:6",   "scene1.txt:13"};
     EXPECT_EQ(read, want) << err;
     EXPECT_EQ(Count(err, "vn: script scene1.txt:7: <return> at scene1.txt:8 comes back here again and again with "
                          "nothing changed and no tag between that waits or reads the player's input or the clock: "
@@ -223,8 +236,8 @@ TEST(ScriptLoopProgram, RangeConditionsOwnLabelCallsAndAHeldPageUnderSkipPlayAnd
     EXPECT_EQ(ended_at, std::vector<std::string>{"scene1.txt:7"}) << err;
     EXPECT_EQ(Places(g_checked, std::regex(R"(([\w.]+\.txt:\d+):\d+: warning: .*comes back)")), ended_at) << g_checked;
     EXPECT_TRUE(heldWhileSkipping);
-    EXPECT_GE(Count(err, "script scene3.txt:4 wait(132) time:1000"), 1000);
-    EXPECT_EQ(Count(err, "script scene3.txt:8 click(134) 1"), 1);
+    EXPECT_GE(Count(err, "script scene3.txt:5 wait(132) time:1000"), 1000);
+    EXPECT_EQ(Count(err, "script scene3.txt:9 click(134) 1"), 1);
 }
 
 }  // namespace

@@ -115,6 +115,47 @@ TEST_F(Flow, HistoriesStopAtTheirLimitsAndKeepReferenceFlags) {
     EXPECT_EQ(GSL_HistoryFind("00_init.txt", 0), 399);
 }
 
+// A file called twice returns behind each call however full the label
+// history, when it filled in this run. On a history full at the start (a
+// load) a return that finds no call, or one that may be an earlier one, is told.
+TEST_F(Flow, AReturnAtAFullLabelHistoryGoesBehindItsCallOrIsTold) {
+    const Lines both = {"text in_s4", "text between", "text in_s4", "text after"};
+    const std::string full = "the label history was full (400 labels) when this story was loaded";
+    const std::string lost = " and may have lost it: the story ends here\n";
+    struct Case {
+        const char* start;
+        uint32_t labels;  // at the start
+        uint32_t kept;    // the offset of 00_init.txt the history's last entry returns to (s4.txt's), or 0
+        Lines shown;
+        std::string err;
+    } cases[] = {
+        {"00_init.txt", 398, 0, both, ""},
+        {"s4.txt", 400, 0, {"text in_s4"},
+         "vn: script s4.txt:4: <return>: no call of s4.txt to return to; " + full + lost},
+        {"s4.txt", 400, 24, both,
+         "vn: script s4.txt:4: <return>: " + full + " and may have lost a later call of s4.txt: it returns behind "
+         "the last one it kept\nvn: script 00_init.txt:7: the end of 00_init.txt: no call of 00_init.txt to return "
+         "to; " + full + lost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.start) + " " + std::to_string(c.kept));
+        TearDown();
+        SetUp();
+        Scripts({{"00_init.txt", "*top\n<label>\n<call s4>\n<text between>\n<call s4>\n<text after>\n"},
+                 {"s4.txt", "*s4\n<label>\n<text in_s4>\n<return>\n"}});
+        Fakes();
+        GameStateBlock.labelCount = c.labels;
+        GameStateBlock.labelPos[399] = GSL_ScriptPosition(GSL_ScriptMemberIndex("s4.txt"), 5);
+        const int32_t init = GSL_ScriptMemberIndex("00_init.txt");
+        GameStateBlock.labelReturn[399] = c.kept ? GSL_ScriptPosition(init, c.kept) : 0;
+        testing::internal::CaptureStderr();
+        Start(c.start);
+        Frame(20);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        EXPECT_EQ(g_shown, c.shown);
+    }
+}
+
 TEST_F(Flow, TheLabelIndexIsReadWithinItsMember) {
     // A count larger than the member, names filling their 64 bytes, an
     // offset past the member.

@@ -16,8 +16,6 @@
 #include "engine/input/input.h"
 #include "engine/text/text_layout.h"
 #include "extras/extras_screens.h"
-#include "script/flow.h"
-#include "script/script_report.h"
 #include "script/script_task.h"
 #include "platform/plat_vm.h"
 #include "script/flow.h"
@@ -62,11 +60,6 @@ void CacheHeapResize(uint64_t size) {
     void* base = Plat_VmReserve(size);
     ASSERT_NE(base, nullptr);
     ASSERT_TRUE(Lib_MemHeapInit(heap, base, size));
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string{std::istreambuf_iterator<char>(in), {}};
 }
 }  // namespace
 
@@ -309,7 +302,7 @@ bool StageEnv::MessageTables(const std::string& script, const std::string& syste
         const std::string cmd =
             "python3 " VN_SOURCE_DIR "/tools/pack.py mul " + dir + "/m.mul " + dir + "/m.txt >/dev/null";
         if (std::system(cmd.c_str()) != 0) return false;
-        const std::string bytes = ReadAll(dir + "/m.mul");
+        const std::string bytes = FileBytes(dir + "/m.mul");
         out.assign(bytes.begin(), bytes.end());
         return !out.empty();
     };

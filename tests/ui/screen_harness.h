@@ -38,6 +38,9 @@ inline DataFile Tool(std::string tool, std::string path, std::string command) {
     return {std::move(path), {}, std::move(tool), std::move(command)};
 }
 
+// The bytes of a file (empty when it cannot be read).
+std::string FileBytes(const std::string& path);
+
 struct Crop {
     int32_t x = 0, y = 0, w = 1280, h = 720;
 };
