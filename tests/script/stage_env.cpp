@@ -128,7 +128,10 @@ bool StageEnv::Scripts(const Sources& sources) {
     for (const auto& [name, text] : sources) std::ofstream(dir + "/script.arc/" + name, std::ios::binary) << text;
     const std::string cmd =
         "python3 " VN_SOURCE_DIR "/tools/pack.py script " + dir + "/script.arc " + dir + "/out.arc 2>/dev/null";
-    if (std::system(cmd.c_str()) != 0) return false;
+    std::string inputs = "script\n";
+    for (const auto& [name, text] : sources)
+        inputs += std::to_string(name.size()) + '\n' + name + std::to_string(text.size()) + '\n' + text;
+    if (!KeptToolRun(inputs, {dir + "/out.arc"}, [&cmd] { return std::system(cmd.c_str()) == 0; })) return false;
     Cache(ReadAll(dir + "/out.arc"));
     return true;
 }
@@ -301,7 +304,8 @@ bool StageEnv::MessageTables(const std::string& script, const std::string& syste
         std::ofstream(dir + "/m.txt") << source;
         const std::string cmd =
             "python3 " VN_SOURCE_DIR "/tools/pack.py mul " + dir + "/m.mul " + dir + "/m.txt >/dev/null";
-        if (std::system(cmd.c_str()) != 0) return false;
+        if (!KeptToolRun("mul\n" + source, {dir + "/m.mul"}, [&cmd] { return std::system(cmd.c_str()) == 0; }))
+            return false;
         const std::string bytes = ReadAll(dir + "/m.mul");
         out.assign(bytes.begin(), bytes.end());
         return !out.empty();
