@@ -76,22 +76,20 @@ TEST(SampleProgram, NewGameStartsTheStoryWhichRunsTheOpeningScenarioToItsEnd) {
     // then the confirms take it. At the story's choice: Down (the records).
     int menuKeys = 0;
     bool storyLit = false;
-    for (int i = 0; i < 700; ++i) {
-        steps.push_back({"a confirm", watch, [&](PlatInputState& in) {
-                             if (over) return;
-                             const char* file = GSL_ScriptTaskFileName(seen.task);
-                             const bool story = file && std::strcmp(file, "story.txt") == 0;
-                             if ((MenuActiveFlag & 1u) && menuKeys < 2) {
-                                 in.keys[menuKeys++ == 0 ? kKeyDown : kKeyUp] = kPlatDown;
-                             } else if ((MenuActiveFlag & 1u) && story && !storyLit) {
-                                 in.keys[kKeyDown] = kPlatDown;
-                                 storyLit = true;
-                             } else {
-                                 in.keys[kKeyZ] = kPlatDown;
-                             }
-                         }});
-        steps.push_back({"let go", watch, [](PlatInputState&) {}});
-    }
+    // However many frames a loaded machine's loads take: the wait's deadline.
+    steps.push_back(program_title::Worker(program_title::Drive(
+        "the confirms to the script's end", [&] { return watch() && over; }, [&](PlatInputState& in) {
+            const char* file = GSL_ScriptTaskFileName(seen.task);
+            const bool story = file && std::strcmp(file, "story.txt") == 0;
+            if ((MenuActiveFlag & 1u) && menuKeys < 2) {
+                in.keys[menuKeys++ == 0 ? kKeyDown : kKeyUp] = kPlatDown;
+            } else if ((MenuActiveFlag & 1u) && story && !storyLit) {
+                in.keys[kKeyDown] = kPlatDown;
+                storyLit = true;
+            } else {
+                in.keys[kKeyZ] = kPlatDown;
+            }
+        })));
     steps.push_back(
         {"the script ended",
          [&] {

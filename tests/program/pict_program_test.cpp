@@ -57,9 +57,7 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
     ::testing::AssertionResult scene = ::testing::AssertionFailure(), roll = ::testing::AssertionFailure(),
                                page = ::testing::AssertionFailure();
     ProgramRun run;
-    std::vector<ProgramRun::Step> steps = {
-    };
-    // Confirms every other frame; none while a picture is awaited.
+    // Checks the pictures on the frames they are due; true.
     auto watch = [&] {
         ScriptTaskWork* w = PictScript();
         // The pictures above the message, ten frames into the line.
@@ -89,26 +87,33 @@ TEST(PictProgram, TheWipedSceneAndTheStaffRollMatchTheirPictures) {
         seen.over = seen.over || (seen.roll && (status < 0 || status == int32_t(SCRIPT_ENDED)));
         return true;
     };
+    // A confirm every other frame; none while a picture is awaited. A choice
+    // menu on the way takes a confirm only once a choice is lit: Down at the
+    // first (its last choice), Up at the story's (the hill).
     bool menuLit = false;
     int menusLit = 0;
-    for (int i = 0; i < 700; ++i) {
-        steps.push_back({"a confirm", watch, [&](PlatInputState& in) {
-                             const bool waiting = (seen.sceneFrames > 0 && !seen.scene) ||
-                                                  (seen.pageFrames > 0 && !seen.page) ||
-                                                  (GSL_StaffrollTaskGet() >= 0 && !seen.roll);
-                             if (seen.over || waiting) return;
-                             // A choice menu on the way takes a confirm only once a choice is lit.
-                             // Down at the first (its last choice), Up at the story's (the hill).
-                             if (!(MenuActiveFlag & 1u)) menuLit = false;
-                             if ((MenuActiveFlag & 1u) && !menuLit) {
-                                 in.keys[menusLit++ == 0 ? kKeyDown : kKeyUp] = kPlatDown;
-                                 menuLit = true;
-                             } else {
-                                 in.keys[kKeyZ] = kPlatDown;
-                             }
-                         }});
-        steps.push_back({"let go", watch, [](PlatInputState&) {}});
-    }
+    auto read = [&](PlatInputState& in) {
+        const bool waiting = (seen.sceneFrames > 0 && !seen.scene) || (seen.pageFrames > 0 && !seen.page) ||
+                             (GSL_StaffrollTaskGet() >= 0 && !seen.roll);
+        if (seen.over || waiting) return;
+        if (!(MenuActiveFlag & 1u)) menuLit = false;
+        if ((MenuActiveFlag & 1u) && !menuLit) {
+            in.keys[menusLit++ == 0 ? kKeyDown : kKeyUp] = kPlatDown;
+            menuLit = true;
+        } else {
+            in.keys[kKeyZ] = kPlatDown;
+        }
+    };
+    // Each stage of the read is waited for by what it shows, however many
+    // frames a loaded machine takes to reach it (the pictures and sounds load
+    // in real time); a hang alone reaches the wait's deadline.
+    auto until = [&watch](const bool& done) { return [&watch, &done] { return watch() && done; }; };
+    std::vector<ProgramRun::Step> steps = {
+        program_title::Worker(program_title::Drive("the wiped scene", until(seen.scene), read)),
+        program_title::Worker(program_title::Drive("the story's first page", until(seen.page), read)),
+        program_title::Worker(program_title::Drive("the staff roll", until(seen.roll), read)),
+        program_title::Worker(program_title::Drive("the story's end", until(seen.over), read)),
+    };
     program_title::PrependNewGame(steps);
     const int code = run.Run(steps);
     EXPECT_EQ(code, 0);

@@ -54,12 +54,9 @@ TEST(StoryProgram, TheStoryAdvancesSkipsAndHidesItsWindow) {
          kIdle, 900},
     };
     // Three lines: each confirm first completes the reveal, the next goes on.
-    for (int i = 0; i < 60; ++i) {
-        steps.push_back({"a confirm", nullptr, [&](PlatInputState& in) {
-                             if (GameStateBlock.readLineCount < seen.firstLine + 3) in.keys[kKeyZ] = kPlatDown;
-                         }});
-        steps.push_back({"let go", nullptr, kIdle});
-    }
+    // However many frames a loaded machine's loads take: the wait's deadline.
+    steps.push_back(program_title::Worker(program_title::Drive(
+        "the confirms", [&] { return GameStateBlock.readLineCount >= seen.firstLine + 3; }, program_title::Key(kKeyZ))));
     steps.push_back({"three lines read",
                      [&] {
                          seen.lines = GameStateBlock.readLineCount - seen.firstLine;

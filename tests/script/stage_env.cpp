@@ -301,7 +301,8 @@ bool StageEnv::MessageTables(const std::string& script, const std::string& syste
         std::ofstream(dir + "/m.txt") << source;
         const std::string cmd =
             "python3 " VN_SOURCE_DIR "/tools/pack.py mul " + dir + "/m.mul " + dir + "/m.txt >/dev/null";
-        if (std::system(cmd.c_str()) != 0) return false;
+        if (!KeptToolRun("mul\n" + source, {dir + "/m.mul"}, [&cmd] { return std::system(cmd.c_str()) == 0; }))
+            return false;
         const std::string bytes = FileBytes(dir + "/m.mul");
         out.assign(bytes.begin(), bytes.end());
         return !out.empty();

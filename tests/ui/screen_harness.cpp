@@ -29,6 +29,7 @@
 #include "engine/core/debug_log.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/heap.h"
+#include "engine/core/util.h"
 #include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
 #include "engine/files/message_table.h"
@@ -148,6 +149,83 @@ const std::string& SampleFolder() {
         return result;
     }();
     return dir;
+}
+
+namespace {
+std::string Hex(const uint8_t* bytes, size_t n) {
+    std::string out;
+    char two[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(two, sizeof two, "%02x", bytes[i]);
+        out += two;
+    }
+    return out;
+}
+
+// The folder of the kept tool runs of this state of the tools and the
+// sample; the folders of other states go when it is made.
+const std::filesystem::path& KeptRunsFolder() {
+    static const std::filesystem::path dir = [] {
+        namespace fs = std::filesystem;
+        const fs::path base = fs::path(VN_BINARY_DIR) / "test_tool_runs";
+        const fs::path d = base / SampleSourceDigest();
+        std::error_code ec;
+        if (!fs::exists(d, ec)) {
+            for (const auto& e : fs::directory_iterator(base, ec))
+                if (e.path() != d) fs::remove_all(e.path(), ec);
+            fs::create_directories(d, ec);
+        }
+        return d;
+    }();
+    return dir;
+}
+}  // namespace
+
+bool KeptToolRun(const std::string& inputs, const std::vector<std::filesystem::path>& outputs,
+                 const std::function<bool()>& run) {
+    namespace fs = std::filesystem;
+    uint8_t digest[20];
+    Lib_Sha1(inputs.data(), uint32_t(inputs.size()), digest);
+    const fs::path kept = KeptRunsFolder() / Hex(digest, sizeof digest);
+    std::error_code ec;
+    auto copy = [&ec](const fs::path& from, const fs::path& to) {
+        fs::remove_all(to, ec);
+        if (to.has_parent_path()) fs::create_directories(to.parent_path(), ec);
+        fs::copy(from, to, fs::copy_options::recursive, ec);
+        return !ec;
+    };
+    if (fs::exists(kept / "done", ec)) {
+        bool all = true;
+        for (size_t i = 0; i < outputs.size(); ++i) all = copy(kept / std::to_string(i), outputs[i]) && all;
+        if (all) return true;
+    }
+    if (!run()) return false;
+    // Kept under a name of this process's own, then renamed: a run of another
+    // process finds the whole of it or nothing.
+    const fs::path part = kept.string() + ".part" + std::to_string(::getpid());
+    fs::remove_all(part, ec);
+    bool all = fs::create_directories(part, ec);
+    for (size_t i = 0; all && i < outputs.size(); ++i) all = copy(outputs[i], part / std::to_string(i));
+    if (all) std::ofstream(part / "done") << "ok\n";
+    if (!all || (fs::rename(part, kept, ec), ec)) fs::remove_all(part, ec);
+    return true;
+}
+
+std::string TreeBytes(const std::filesystem::path& root) {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (it->is_regular_file()) files.push_back(it->path());
+    std::sort(files.begin(), files.end());
+    std::string out;
+    for (const fs::path& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        out += f.string() + '\n' + std::to_string(bytes.size()) + '\n' + bytes;
+    }
+    return out;
 }
 
 bool LinkSampleData(const std::filesystem::path& folder) {
@@ -308,33 +386,19 @@ std::string FileBytes(const std::string& path) {
 }
 
 bool ScreenHarness::Files(std::initializer_list<DataFile> files) {
+    // What the writers read: the files under root/ so far and the new ones.
+    std::string inputs = "files\n" + TreeBytes("root");
+    for (const DataFile& f : files)
+        for (const std::string* part : {&f.path, &f.bytes, &f.tool, &f.command})
+            inputs += std::to_string(part->size()) + '\n' + *part;
+    Lib_PcArcClose();
+    const bool built = KeptToolRun(inputs, {"root", "data/data_00.pcarc"}, [&files] { return WriteFiles(files); });
+    Lib_PcArcOpen();
+    return built && Lib_PcArcExists(0);
+}
+
+bool ScreenHarness::WriteFiles(std::initializer_list<DataFile> files) {
     namespace fs = std::filesystem;
-    // What the writers made of the same files in an empty root/ before, and
-    // the archive: starting the writers is most of the time of a test whose
-    // cases each make the same data.
-    struct Made {
-        std::vector<std::pair<fs::path, std::string>> root;
-        std::string archive;
-    };
-    static std::map<std::string, Made> made;
-    std::string key;
-    bool inRoot = true;  // every file the writers make lies in root/
-    for (const DataFile& f : files) {
-        key += f.path + '\0' + f.bytes + '\0' + f.tool + '\0' + f.command + '\0';
-        inRoot = inRoot && f.path.find("..") == std::string::npos;
-    }
-    const bool fresh = inRoot && (!fs::exists("root") || fs::is_empty("root"));
-    if (const auto it = made.find(key); fresh && it != made.end()) {
-        for (const auto& [path, bytes] : it->second.root) {
-            fs::create_directories(path.parent_path());
-            std::ofstream(path, std::ios::binary) << bytes;
-        }
-        Lib_PcArcClose();
-        fs::create_directories("data");
-        std::ofstream("data/data_00.pcarc", std::ios::binary | std::ios::trunc) << it->second.archive;
-        Lib_PcArcOpen();
-        return Lib_PcArcExists(0);
-    }
     std::map<std::string, std::string> batches;
     for (const DataFile& f : files) {
         fs::path p = fs::path("root") / f.path;
@@ -350,17 +414,7 @@ bool ScreenHarness::Files(std::initializer_list<DataFile> files) {
     // Pictures and sounds first: containers and tables may hold them.
     for (const char* tool : {"image_data.py", "sound_data.py", "vndata.py", "pack.py"})
         if (batches.count(tool) && !RunTool(tool, batches[tool])) return false;
-    Lib_PcArcClose();
-    if (std::system("python3 " VN_SOURCE_DIR "/tools/pack.py pcarc data/data_00.pcarc root >/dev/null") != 0)
-        return false;
-    Lib_PcArcOpen();
-    if (fresh) {
-        Made& m = made[key];
-        for (const fs::directory_entry& e : fs::recursive_directory_iterator("root"))
-            if (e.is_regular_file()) m.root.emplace_back(e.path(), FileBytes(e.path().string()));
-        m.archive = FileBytes("data/data_00.pcarc");
-    }
-    return Lib_PcArcExists(0);
+    return std::system("python3 " VN_SOURCE_DIR "/tools/pack.py pcarc data/data_00.pcarc root >/dev/null") == 0;
 }
 
 bool ScreenHarness::AllAgesSampleData() {

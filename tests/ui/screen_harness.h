@@ -56,6 +56,7 @@ public:
     // --- data ---------------------------------------------------------------
     // Writes the files under root/, packs root/ into data/data_00.pcarc and
     // opens it.
+    // The same writers' work is kept by what they were given (KeptToolRun).
     static bool Files(std::initializer_list<DataFile> files);
     // The sample game's archives (built once a process), opened: the R18
     // edition (base, patch and R18 archives).
@@ -135,6 +136,7 @@ public:
     static bool WritePicture(const std::string& path);
 
 private:
+    static bool WriteFiles(std::initializer_list<DataFile> files);
     void ApplyInput();
     PlatInputState input_{};
     bool full_ = false;
@@ -148,6 +150,18 @@ private:
 // by every test process of the build (empty when it cannot be built), and
 // links to them in folder/data/ for a test that runs the program itself.
 const std::string& SampleFolder();
+
+// A run of the project's tools that writes `outputs` (files or folders,
+// under the current folder) from `inputs` (every byte the run reads, but
+// the tools' and the sample's sources) alone. The outputs of a run that
+// held are kept in the build folder by a digest of both, and every later run
+// with the same inputs, in any test process, copies them instead of starting
+// Python. False when `run` fails.
+bool KeptToolRun(const std::string& inputs, const std::vector<std::filesystem::path>& outputs,
+                 const std::function<bool()>& run);
+// The paths and bytes of every file under `root`, as one string (a part of
+// a kept run's inputs).
+std::string TreeBytes(const std::filesystem::path& root);
 bool LinkSampleData(const std::filesystem::path& folder);
 
 // The whole program on the sample: WinMain with small heaps, in a scratch
