@@ -286,6 +286,8 @@ uint32_t g_fileCount = 0;
 // process-wide: scratch, the changed files' positions as they are placed now,
 // made afresh by each load's fitting
 uint32_t g_placed[kRecordMax / kPositionBytes];
+// process-wide: scratch, how much of g_placed the load under way uses, made
+// afresh with g_files
 uint32_t g_placedUsed = 0;
 constexpr uint32_t kUnplaced = 0xFFFFFFFFu;
 
