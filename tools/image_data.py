@@ -476,7 +476,7 @@ EXT0_BROKEN = (
 
 def ext0_bytes(pic, texture=None, bpp=32, centre=None, offset=(0.0, 0.0), extra=(0, 0, 0, 0),
                pattern_index=False, broken=None):
-    bad = vndata._variants(broken, EXT0_BROKEN)
+    bad = vndata.broken_variants(broken, EXT0_BROKEN)
     w, h, px = pic
     tw, th = texture or (w, h)
     if bpp not in (32, 8, 4):
@@ -530,7 +530,7 @@ H18_BROKEN = (
 
 
 def header18_bytes(pic, descriptor=0x10, broken=None):
-    bad = vndata._variants(broken, H18_BROKEN)
+    bad = vndata.broken_variants(broken, H18_BROKEN)
     w, h, px = pic
     if w > 0xFFFF or h > 0xFFFF:
         raise ImageError("the 18-byte header holds sides up to 65535")
@@ -560,7 +560,7 @@ def _chunk(kind, data):
 
 
 def png_bytes(pic, broken=None):
-    bad = vndata._variants(broken, PNG_BROKEN)
+    bad = vndata.broken_variants(broken, PNG_BROKEN)
     w, h, px = pic
     raw = bytearray()
     for y in range(h):

@@ -131,7 +131,7 @@ def read_archives(game_dir):
     return config
 
 
-def _variants(broken, known):
+def broken_variants(broken, known):
     if broken is None:
         return set()
     names = {broken} if isinstance(broken, str) else set(broken)
@@ -218,7 +218,7 @@ def gz_member(data):
 def gz_bytes(data, trailer=True, broken=None):
     """A gzip file: one member, then (with `trailer`) a u32 0 and a u32 size,
     as the engine writes its own .gz and .cdf files."""
-    bad = _variants(broken, GZ_BROKEN)
+    bad = broken_variants(broken, GZ_BROKEN)
     member = bytearray(gz_member(data))
     if "bad-crc" in bad:
         member[-8] ^= 0xFF
@@ -291,7 +291,7 @@ def _version_text(version):
 
 def pcarc_bytes(tables, version="0100", broken=None):
     """The archive holding `tables` (a list of Table) in that order."""
-    bad = _variants(broken, PCARC_BROKEN)
+    bad = broken_variants(broken, PCARC_BROKEN)
     if len(tables) > PCARC_MAX_TABLES:
         raise DataError("%d tables; an archive holds at most %d"
                         % (len(tables), PCARC_MAX_TABLES))
@@ -451,7 +451,7 @@ ARC_BROKEN = (
 def arc_bytes(members, broken=None):
     """The container of `members`, a list of (name, data), in that order.
     Names keep their case."""
-    bad = _variants(broken, ARC_BROKEN)
+    bad = broken_variants(broken, ARC_BROKEN)
     head = 8 + ARC_ENTRY * len(members)
     out = bytearray(struct.pack("<II", 0, len(members)))
     pos = head
@@ -638,7 +638,7 @@ def parse_mul_source(text, encoding="utf8", source="<source>"):
 def mul_bytes(languages, counts, texts, broken=None):
     """The table for L = `languages`, ten section `counts` and `texts`
     {(section, index, language): bytes}."""
-    bad = _variants(broken, MUL_BROKEN)
+    bad = broken_variants(broken, MUL_BROKEN)
     if not 1 <= languages <= 255 or len(counts) != MUL_SECTIONS:
         raise DataError("1 to 255 languages and 10 section counts needed")
     n = languages * sum(counts)
