@@ -1380,9 +1380,7 @@ def check(folder, game_dir=None, cost=None):
     files = game_files(game_dir) if game_dir else None
     tables = message_tables(game_dir) if game_dir else {}
     for name in story.members:
-        with open(os.path.join(folder, name), "rb") as f:
-            text = f.read().decode("utf-8")
-        data, where = story.data[name], story.where[name]
+        text, data, where = story.texts[name], story.data[name], story.where[name]
         problems += _full_width_tags(text, name)
         flow = _Flow()
         for offset, tag, words in story.tagged[name]:

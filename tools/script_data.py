@@ -543,10 +543,11 @@ class Story:
     A place is (member, tag index); the index len(tags) is the file's end,
     which returns as a <return> does."""
 
-    def __init__(self, tagged, labels, data=None):
+    def __init__(self, tagged, labels, data=None, texts=None):
         self.members = list(tagged)
         self.tagged = {name: tags for name, (tags, _) in tagged.items()}  # [(offset, tag, words)]
         self.data = data or {}  # {member: its bytes}
+        self.texts = texts or {}  # {member: its UTF-8 source text}
         self.index = Members(self.members)
         self.tags = {name: [(offset, _command(tag), words) for offset, tag, words in tags]
                      for name, (tags, _) in tagged.items()}
@@ -712,7 +713,7 @@ def read_scenarios(folder, warn=_default_warn):
     if INFO_NAME in names:
         raise vndata.DataError("%s: the folder holds its own %s, which the build writes: take it out" % (
             INFO_NAME, INFO_NAME))
-    members, tagged = [], {}
+    members, tagged, texts = [], {}, {}
     for name in names:
         if not os.path.isfile(os.path.join(folder, name)):
             continue
@@ -722,14 +723,15 @@ def read_scenarios(folder, warn=_default_warn):
             raise vndata.DataError("%s: name over %d bytes" % (name, MEMBER_NAME_LIMIT))
         with open(os.path.join(folder, name), "rb") as f:
             raw = f.read()
-        text = vndata.decode_utf8(raw, name)
+        texts[name] = text = vndata.decode_utf8(raw, name)
         data, where = encode(text, name)
         tagged[name] = (_check(data, name, where, warn), where)
         members.append((name, data))
     if len(members) + 1 > MEMBER_COUNT_LIMIT:
         raise vndata.DataError("%s: %d members (at most %d with the index)" % (
             members[MEMBER_COUNT_LIMIT - 1][0], len(members) + 1, MEMBER_COUNT_LIMIT))
-    story = Story(tagged, {name: dict(_labels(name, data, tagged[name][1])) for name, data in members}, dict(members))
+    story = Story(tagged, {name: dict(_labels(name, data, tagged[name][1])) for name, data in members},
+                  dict(members), texts)
     labels = {name: set(story.labels[name]) for name, _ in members}
     cut = {name: _cut_labels(data, tagged[name][1]) for name, data in members}
     known = set()
