@@ -594,8 +594,9 @@ def writes(project, body, name, characters=None):
             # (a project function's parameter, the source of a copy), else
             # handed on to what may write through it.
             call = buffer_call(body, m.start())
-            if call and (call[0] in BUFFER_READERS or (call[0] in BUFFER_WRITERS and not buffer_write(body, body, call))
-                         or (call[0] in project.by_name and not project.parameter_writes(call[0], call[1]))):
+            if call and (call[0] in BUFFER_READERS or
+                         (call[0] in BUFFER_WRITERS and call[1] not in BUFFER_WRITERS[call[0]]) or
+                         (call[0] in project.by_name and not project.parameter_writes(call[0], call[1]))):
                 continue
             found.append((whole, None))
             continue

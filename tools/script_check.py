@@ -60,6 +60,7 @@ extension added (RESOURCES).
 """
 
 import argparse
+import functools
 import os
 import re
 import sys
@@ -411,19 +412,11 @@ def condition_value(word, values, r18=False):
     return not any_part
 
 
-_CONSTANTS = {}  # part -> part_constant of it
-
-
+@functools.lru_cache(maxsize=None)
 def part_constant(part):
     """The value one comparison always has, or None when what it reads can
     change it: one that reads nothing, or one variable (or the archive)
     that takes none of its values (a variable holds a signed byte)."""
-    if part not in _CONSTANTS:
-        _CONSTANTS[part] = _part_constant(part)
-    return _CONSTANTS[part]
-
-
-def _part_constant(part):
     inputs = _inputs(part)
     if not inputs:
         return part_value(part, {})
@@ -1020,10 +1013,10 @@ class _Run:
         if command == "label" and pending:
             records = tuple(sorted(dict(records, **{name: pending}).items()))
         steps = story.steps(place)
-        at = CONDITIONS.get(command)
-        if at is not None and at < len(words) and script_data.unquoted(words[at]) and len(steps) == 2:
+        condition = _condition(command, words)
+        if condition and len(steps) == 2:
             # A condition that always holds, or never, goes one way.
-            verdict = condition_verdict(words[at])
+            verdict = condition_verdict(condition)
             if verdict is not None:
                 steps = [steps[0 if verdict == (command == "jump") else 1]]
         return [(p, pending, records if p[0] == name else self._kept(records, p[0], pending)) for p in steps]
@@ -1045,8 +1038,7 @@ class _Run:
         return records if len(keep) == len(held) else tuple(sorted(keep.items()))
 
     def plain(self, state):
-        name, i = state[0]
-        return i >= len(self.story.tags[name]) or _plain(self.story.tags[name][i][1])
+        return _plain(self.story.command(state[0]))
 
     def loops(self):
         """The loops of plain tags alone: each a set of states that can come
@@ -1166,9 +1158,6 @@ _SAMPLES = [dict.fromkeys(list(range(24)) + list(range(2000, 2024)), 0)] + [
     {var: (var * 37 + k * 101) % 256 - 128 for var in list(range(24)) + list(range(2000, 2024))} for k in range(1, 5)]
 
 
-_CHANGES = {}  # (command, words) -> _changes of them
-
-
 def _changes(command, words):
     """(the variables a tag changes for good, {variable: the constant it
     leaves there}, whether it draws a rand()), its statements run as the
@@ -1179,13 +1168,14 @@ def _changes(command, words):
     game ([00] to [23])."""
     if command == "clearvar":
         return set(), {var: 0 for var in range(script_data.GAME_VARIABLES)}, False
-    if command != "eval" or not words:
-        return set(), {}, False
-    if (command, words[0]) in _CHANGES:
-        return _CHANGES[command, words[0]]
+    return _statement_changes(words[0]) if command == "eval" and words else (set(), {}, False)
+
+
+@functools.lru_cache(maxsize=None)
+def _statement_changes(word):
+    """_changes of <eval word>."""
     draws = []
-    after = [statements_run(words[0], dict(sample), lambda low, high: draws.append(low) or low)
-             for sample in _SAMPLES]
+    after = [statements_run(word, dict(sample), lambda low, high: draws.append(low) or low) for sample in _SAMPLES]
     changed, stored = set(), {}
     for var in _SAMPLES[0]:
         if all(out[var] == sample[var] for out, sample in zip(after, _SAMPLES)):
@@ -1194,17 +1184,32 @@ def _changes(command, words):
             stored[var] = after[0][var]
         else:
             changed.add(var)
-    _CHANGES[command, words[0]] = changed, stored, bool(draws)
-    return _CHANGES[command, words[0]]
+    return changed, stored, bool(draws)
+
+
+def _condition(command, words):
+    """The condition a tag tests (if, elseif, a jump with one), or None."""
+    at = CONDITIONS.get(command)
+    return words[at] if at is not None and at < len(words) and script_data.unquoted(words[at]) else None
 
 
 def _reads(command, words):
     """The variables a condition tag reads ("R18" for the archive)."""
-    at = CONDITIONS.get(command)
-    if at is None or at >= len(words) or not script_data.unquoted(words[at]):
-        return set()
-    parts, _, _ = condition_parts(words[at])
-    return set().union(*(_inputs(part) for part in parts))
+    condition = _condition(command, words)
+    return set().union(*(_inputs(part) for part in condition_parts(condition)[0])) if condition else set()
+
+
+def _effects(story, places):
+    """(the variables the tags at places change for good, those they store
+    a constant in, those their conditions read, whether one draws rand())."""
+    changed, stored, reads, draws = set(), set(), set(), False
+    for name, i in places:
+        if i < len(story.tags[name]):
+            _, command, words = story.tags[name][i]
+            change, constants, drawn = _changes(command, words)
+            changed, stored, draws = changed | change, stored | set(constants), draws or drawn
+            reads |= _reads(command, words)
+    return changed, stored, reads, draws
 
 
 def _plain_loops(story, known, cost=None):
@@ -1238,21 +1243,10 @@ def _ended(story, run, part):
     nothing changes but by statements that store a constant: the loop then
     takes the same few values again and again, followed here with them
     where its conditions read them."""
-    def leaves(states, succ):
-        return any(w not in states for v in states for w in succ(v))
-    if not leaves(part, lambda v: run.next[v]):
+    if all(w in part for v in part for w in run.next[v]):
         return [(part, False)]
-    changed, sets, reads = set(), set(), set()
-    for name, i in {state[0] for state in part}:
-        if i < len(story.tags[name]):
-            _, command, words = story.tags[name][i]
-            change, stored, draws = _changes(command, words)
-            if draws:
-                return []
-            changed |= change
-            sets |= set(stored)
-            reads |= _reads(command, words)
-    if changed & reads:
+    changed, sets, reads, draws = _effects(story, {state[0] for state in part})
+    if draws or changed & reads:
         return []  # a condition reads what the loop changes for good
     shared = sorted(sets & reads)
     if not shared:
@@ -1262,7 +1256,7 @@ def _ended(story, run, part):
         # The story with the constants the loop stores where conditions read
         # them (None: not stored yet on this way).
         v, held = node
-        steps = [w for w in run.next[v]]
+        steps = run.next[v]
         name, i = v[0]
         if i < len(story.tags[name]):
             _, command, words = story.tags[name][i]
@@ -1271,7 +1265,7 @@ def _ended(story, run, part):
             read = _reads(command, words)
             known = {var: was for var, was in zip(shared, held) if was is not None}
             if len(steps) == 2 and read and read <= set(known):
-                holds = condition_value(words[CONDITIONS[command]], known)
+                holds = condition_value(_condition(command, words), known)
                 steps = [steps[0 if holds == (command == "jump") else 1]]
         return [(w, held) for w in steps]
 
@@ -1292,26 +1286,16 @@ def _held_loops(story):
     a way out (one with none never reaches a return behind it). A
     menu is the player's own choice on each pass, so no loop runs through
     one."""
-    tags = story.tags
-
-    def command(place):
-        return tags[place[0]][place[1]][1] if place[1] < len(tags[place[0]]) else ""
-
     def succ(place):
-        return [p for p in story.steps(place) if command(p) not in ("", "menustart")]
-    nodes = [(name, i) for name in story.members for i in range(len(tags[name])) if command((name, i)) != "menustart"]
+        return [p for p in story.steps(place) if story.command(p) not in ("", "menustart")]
+    nodes = [(name, i) for name in story.members for i in range(len(story.tags[name]))
+             if story.command((name, i)) != "menustart"]
     out = []
     for part in _cycles(nodes, succ):
-        if all(_plain(command(p)) for p in part):
+        if all(_plain(story.command(p)) for p in part):
             continue  # a loop of plain tags alone: the loop search tells it
-        written, reads, draws = set(), set(), False
-        for name, i in part:
-            _, what, words = tags[name][i]
-            change, stored, drawn = _changes(what, words)
-            written |= change | set(stored)
-            reads |= _reads(what, words)
-            draws = draws or drawn
-        if not draws and not written & reads and any(q not in part for p in part for q in story.steps(p)):
+        changed, stored, reads, draws = _effects(story, part)
+        if not draws and not (changed | stored) & reads and any(q not in part for p in part for q in story.steps(p)):
             out.append(part)
     return out
 
@@ -1322,7 +1306,7 @@ def _held_labels(story, loops):
     for part in loops:
         back = min((p for p in part for q in story.steps(p) if q in part and q[1] <= p[1] and q[0] == p[0]),
                    default=None)
-        for name, i in sorted(p for p in part if story.tags[p[0]][p[1]][1] == "label"):
+        for name, i in sorted(p for p in part if story.command(p) == "label"):
             through = " (the loop goes back on line %s)" % story.line(back) if back else ""
             out.append((name, story.tags[name][i][0], (
                 "<label> is passed on each pass of a loop that waits and that only the player's input ends%s: the "
@@ -1337,8 +1321,7 @@ def _loop_message(story, run, part, leaves, told):
     that goes back, else at a return or a call; nothing when that place was
     told already."""
     rank = {"jump": 0, "call": 2}
-    backs = sorted((rank.get(story.tags[v[0][0]][v[0][1]][1] if v[0][1] < len(story.tags[v[0][0]]) else "", 1),
-                    v[0], w[0]) for v in part for w in run.next[v]
+    backs = sorted((rank.get(story.command(v[0]), 1), v[0], w[0]) for v in part for w in run.next[v]
                    if w in part and (w[0][0] != v[0][0] or w[0][1] <= v[0][1]))
     _, (name, i), to = backs[0]
     if (name, i) in told:
@@ -1346,7 +1329,7 @@ def _loop_message(story, run, part, leaves, told):
     told.add((name, i))
     tags = story.tags[name]
     what = "the end of %s, which returns as <return> does," % name if i >= len(tags) else "<%s>" % tags[i][1]
-    label = next((label for label in story.labels[to[0]] if story.entry(b"", label, to[0]) == to), None)
+    label = next(iter(story.labels_at(to)), None)
     where = ("%s in %s (line %s)" % (label.decode("cp932", "replace"), to[0],
                                      story.where[to[0]].at(story.labels[to[0]][label]).split(":")[1])
              if label else "%s line %s" % (to[0], story.line(to)))
@@ -1361,15 +1344,10 @@ def _loop_message(story, run, part, leaves, told):
                  what, where, why))]
 
 
-
-
 def _rest_of_line(data, end):
     """The bytes behind a tag up to the line's end."""
     stop = data.find(b"\r\n", end)
     return data[end:stop if stop >= 0 else len(data)]
-
-
-LABEL_LINE_ADVICE = "label line not followed by <label>"  # script_data's words
 
 
 def check(folder, game_dir=None, cost=None):
@@ -1395,23 +1373,18 @@ def check(folder, game_dir=None, cost=None):
         warn("%s: %s" % (where.at(1 << 40 if offset is None else offset), message))
     # A label line that heads a held loop is right without its <label>.
     heads = {story.where[name].at(story.labels[name][label]) for part in held for name, i in part
-             for label in story.labels[name] if story.entry(b"", label, name) == (name, i)}
-    problems[:] = [p for p in problems if not (p[1] in heads and p[2].startswith(LABEL_LINE_ADVICE))]
+             for label in story.labels_at((name, i))}
+    problems[:] = [p for p in problems if not (p[1] in heads and p[2].startswith(script_data.LABEL_LINE_UNRECORDED))]
     if not os.path.isfile(os.path.join(folder, INIT_NAME)):
         problems.append(("error", INIT_NAME, "the container has no %s, where New game starts the story" % INIT_NAME))
     files = game_files(game_dir) if game_dir else None
     tables = message_tables(game_dir) if game_dir else {}
     for name in story.members:
-        with open(os.path.join(folder, name), "rb") as f:
-            text = f.read().decode("utf-8")
-        data, where = story.data[name], story.where[name]
+        text, data, where = story.texts[name], story.data[name], story.where[name]
         problems += _full_width_tags(text, name)
         flow = _Flow()
         for offset, tag, words in story.tagged[name]:
-            command = script_data.name_of(tag).decode("cp932", "replace")
-            number = script_data.numeric(script_data.name_of(tag))
-            if number is not None:
-                command = {v: k for k, v in script_data.COMMANDS.items()}.get(number, command)
+            command = script_data.command_name(tag)
             at = where.at(offset)
             for level, message in argument_problems(command, words) + flow.step(command, words, at):
                 problems.append((level, at, message))

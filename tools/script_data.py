@@ -8,6 +8,7 @@ what the interpreter could not run, and writes the label index 00_info.bin.
   info_bytes(members)        [(name, bytes)] -> the label index
   script_arc_bytes(folder)   every *.txt of a folder + 00_info.bin -> container
   command_uses(folder)       command name -> ["file:line", ...] of its tags
+  command_name(tag)          the command a tag names, as an author reads it
   read_scenarios(folder)     every *.txt of a folder, checked -> (members,
                              Story, places behind own-file calls warned of)
   find_member(word, ...)     the member a call, jump or menuadd names, found
@@ -313,6 +314,9 @@ def each_tag(data, where, warn):
         i = end
 
 
+LABEL_LINE_UNRECORDED = "label line not followed by <label>"  # how that warning begins
+
+
 def _check(data, name, where, warn):
     """Checks a member; returns its tags."""
     if len(data) >= MEMBER_LIMIT:
@@ -329,9 +333,9 @@ def _check(data, name, where, warn):
                      label.decode("cp932", "replace"), rest.decode("cp932", "replace")))
         at = bisect.bisect_right(offsets, offset)
         if at == len(tags) or name_of(tags[at][1]) != b"label":
-            warn("%s: label line not followed by <label>: passing it is not recorded, so a save made after it "
-                 "or the <return> of a file called there goes by the label before it; write <label> after it, but "
-                 "for a loop that waits, which would fill the game's history of labels" % where.at(offset))
+            warn("%s: %s: passing it is not recorded, so a save made after it or the <return> of a file called "
+                 "there goes by the label before it; write <label> after it, but for a loop that waits, which would "
+                 "fill the game's history of labels" % (where.at(offset), LABEL_LINE_UNRECORDED))
     return tags
 
 
@@ -522,6 +526,13 @@ def _command(tag):
     return _BY_INDEX.get(number, "") if number is not None else name.decode("latin-1")
 
 
+def command_name(tag):
+    """The command a tag names, as an author reads it: the name of the index
+    it is written as, else its name as written (one the table lacks too)."""
+    number = numeric(name_of(tag))
+    return _BY_INDEX.get(number) or name_of(tag).decode("cp932", "replace")
+
+
 class Story:
     """The ways the story can go from tag to tag, across files, as the
     engine runs them: a tag goes on to the next; a condition (if, elseif,
@@ -532,10 +543,11 @@ class Story:
     A place is (member, tag index); the index len(tags) is the file's end,
     which returns as a <return> does."""
 
-    def __init__(self, tagged, labels, data=None):
+    def __init__(self, tagged, labels, data=None, texts=None):
         self.members = list(tagged)
         self.tagged = {name: tags for name, (tags, _) in tagged.items()}  # [(offset, tag, words)]
         self.data = data or {}  # {member: its bytes}
+        self.texts = texts or {}  # {member: its UTF-8 source text}
         self.index = Members(self.members)
         self.tags = {name: [(offset, _command(tag), words) for offset, tag, words in tags]
                      for name, (tags, _) in tagged.items()}
@@ -620,6 +632,15 @@ class Story:
                 return out
         return out + [(name, i + 1)]
 
+    def command(self, place):
+        """The command at place ('' at the file's end)."""
+        name, i = place
+        return self.tags[name][i][1] if i < len(self.tags[name]) else ""
+
+    def labels_at(self, place):
+        """The labels of place's file that land at place, in file order."""
+        return [label for label in self.labels[place[0]] if self.entry(b"", label, place[0]) == place]
+
     def returns(self, place):
         """Whether the story returns at place (a <return> or the file's end)."""
         name, i = place
@@ -692,7 +713,7 @@ def read_scenarios(folder, warn=_default_warn):
     if INFO_NAME in names:
         raise vndata.DataError("%s: the folder holds its own %s, which the build writes: take it out" % (
             INFO_NAME, INFO_NAME))
-    members, tagged = [], {}
+    members, tagged, texts = [], {}, {}
     for name in names:
         if not os.path.isfile(os.path.join(folder, name)):
             continue
@@ -702,14 +723,15 @@ def read_scenarios(folder, warn=_default_warn):
             raise vndata.DataError("%s: name over %d bytes" % (name, MEMBER_NAME_LIMIT))
         with open(os.path.join(folder, name), "rb") as f:
             raw = f.read()
-        text = vndata.decode_utf8(raw, name)
+        texts[name] = text = vndata.decode_utf8(raw, name)
         data, where = encode(text, name)
         tagged[name] = (_check(data, name, where, warn), where)
         members.append((name, data))
     if len(members) + 1 > MEMBER_COUNT_LIMIT:
         raise vndata.DataError("%s: %d members (at most %d with the index)" % (
             members[MEMBER_COUNT_LIMIT - 1][0], len(members) + 1, MEMBER_COUNT_LIMIT))
-    story = Story(tagged, {name: dict(_labels(name, data, tagged[name][1])) for name, data in members}, dict(members))
+    story = Story(tagged, {name: dict(_labels(name, data, tagged[name][1])) for name, data in members},
+                  dict(members), texts)
     labels = {name: set(story.labels[name]) for name, _ in members}
     cut = {name: _cut_labels(data, tagged[name][1]) for name, data in members}
     known = set()
@@ -747,7 +769,6 @@ def command_uses(folder, warn=_default_warn):
     """{command name: ["file:line", ...]} of every tag in the *.txt of folder,
     in file and line order; a tag written by its index counts by its name, a
     name the table lacks is listed under that name."""
-    by_index = {v: k for k, v in COMMANDS.items()}
     uses = {}
     for name in sorted(os.listdir(folder)):
         path = os.path.join(folder, name)
@@ -757,11 +778,7 @@ def command_uses(folder, warn=_default_warn):
             text = vndata.decode_utf8(f.read(), name)
         data, where = encode(text, name)
         for offset, tag, _ in each_tag(data, where, warn):
-            command = name_of(tag).decode("cp932", "replace")
-            number = numeric(name_of(tag))
-            if number is not None:
-                command = by_index.get(number, command)
-            uses.setdefault(command, []).append(where.at(offset).rsplit(":", 1)[0])
+            uses.setdefault(command_name(tag), []).append(where.at(offset).rsplit(":", 1)[0])
     return uses
 
 

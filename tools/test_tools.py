@@ -5,6 +5,7 @@ Each format is read back by a small reader written here from the layout
 alone, which also names the fault it finds in a damaged file."""
 
 import contextlib
+import glob
 import io
 import json
 import os
@@ -183,19 +184,6 @@ class GzTest(unittest.TestCase):
         self.assertEqual(len(vndata.gz_bytes(b"abc", broken="tiny")), 3)
 
 
-def seed_sample_cache(out):
-    """Starts a build of the sample into out from the writers' cache of the
-    test program's own build of it (the folder VN_SAMPLE_BUILDS names, set by
-    CTest), when there is one: the cache keeps each writer's output by its
-    inputs and the tools' digest, so the archives come out the same, and the
-    sample's pictures, sounds and movies are not made a second time."""
-    builds = os.environ.get("VN_SAMPLE_BUILDS", "")
-    caches = [os.path.join(builds, d, ".build-cache") for d in (os.listdir(builds) if os.path.isdir(builds) else ())]
-    caches = [c for c in caches if os.path.isdir(c)]
-    if caches:
-        shutil.copytree(max(caches, key=os.path.getmtime), os.path.join(out, ".build-cache"))
-
-
 def make_tree(root, files):
     for rel, data in files.items():
         os.makedirs(os.path.dirname(os.path.join(root, rel)), exist_ok=True)
@@ -332,7 +320,11 @@ class FrontEndTest(unittest.TestCase):
                 self.assertEqual(pack.main(["mul", os.path.join(tmp, "m.mul"), src]), 1)
             self.assertEqual(err.getvalue(), os.path.relpath(src) + ":%d: error: unknown language 'zh-hnat'\n"
                              % (MUL_SOURCE.count("\n") + 1))
-            seed_sample_cache(tmp)
+            # The writers' cache of CTest's own sample build (VN_SAMPLE_BUILDS) spares making its media again.
+            caches = glob.glob(os.path.join(glob.escape(os.environ["VN_SAMPLE_BUILDS"]), "*", ".build-cache")
+                               ) if os.environ.get("VN_SAMPLE_BUILDS") else []
+            if caches:
+                shutil.copytree(max(caches, key=os.path.getmtime), os.path.join(tmp, ".build-cache"))
             self.assertEqual(build_sample.main([tmp]), 0)
             with open(os.path.join(tmp, "data", "data_00.pcarc"), "rb") as f:
                 base, v0 = open_pcarc(f.read())
@@ -718,27 +710,21 @@ def condition_cases(seed=75, conditions=2500, statements=1000, number_words=600)
     return lines
 
 
-# Loops of plain tags, `*c` `<label>` `<eval "statements">` `<jump 00_init,*c,"condition">` from the variables
-# given: what the checker warns of them the engine must end, and what it passes the engine must leave.
+# Loops of plain tags (statements, condition, the variables they start from) the engine must end where the
+# checker warns of them and leave where it passes them: tests/script/vars_test.cpp plays each LOOP_SCENARIO.
 LOOPS = [("[2001]+=1", "[2002]==0", "-"), ("[2001]=1-[2001]", "[2002]==0", "-"), ("[2001]+=0", "[2001]==0", "-"),
          ("[2001]=[2001]", "[2001]==0", "-"), ("[2001]++&[2001]--", "[2001]!=1", "2001=3"),
          ("[2001]=1-[2001]", "[2001]==0", "-"), ("[2001]+=1", "[2001]<5", "-"), ("[2001]=5", "[2001]!=5", "-"),
          ("[2001]=[2003]&[2003]+=2", "[2001]!=6", "-")]
-
-
-# The scenario of a row of LOOPS (tests/script/vars_test.cpp plays the same in a file of its own): [2023] is 1 once
-# the loop is left.
 LOOP_SCENARIO = '*c\n<label>\n<eval "%s">\n<jump 00_init,*c,"%s">\n<eval "[2023]=1">\n*w\n<wait 50>\n<jump 00_init,*w>\n'
 
 
 def loop_cases():
-    """The table's rows of LOOPS, each with whether the checker warns that
-    the engine ends it."""
+    """The table's rows of LOOPS, each with whether the checker warns of it."""
     lines = []
     for statements, condition, start in LOOPS:
         with tempfile.TemporaryDirectory() as tmp:
-            with open(os.path.join(tmp, "00_init.txt"), "w", encoding="ascii") as f:
-                f.write(LOOP_SCENARIO % (statements, condition))
+            make_tree(tmp, {"00_init.txt": (LOOP_SCENARIO % (statements, condition)).encode()})
             warned = any("comes back here" in message for _, _, message in script_check.check(tmp))
         lines.append("l\t%s\t%s\t%s\t%s" % (escaped(statements.encode()), escaped(condition.encode()), start,
                                              "E" if warned else "-"))
@@ -790,11 +776,8 @@ def write_game(root, scenario):
 
 
 def write_story(folder, chapters):
-    """A generated story of chapters files and ten it calls, beside
-    00_init.txt, which calls each chapter in turn: each shows a line, counts,
-    offers a choice to its own part or a route into the next chapter, holds
-    a page with a wait (its label line with no <label>) and returns. The last one spins in a loop the engine
-    ends, which the check must find however far it lies."""
+    """00_init.txt calling chapters files in turn, each with a count, a choice of its own part or a route into the
+    next, a call of one of ten common files and a held page; the last spins in a loop the engine ends."""
     files = {"00_init.txt": "<clearvar>\n" + "".join("<call ch%04d>\n" % k for k in range(chapters)) +
              "<returnmenu>\n"}
     for k in range(chapters):
@@ -808,14 +791,11 @@ def write_story(folder, chapters):
             '<jump %s,*end,"[2001]==1">\n*hold\n<wait time:1000>\n<jump %s,*hold,"[2002]==0">\n%s'
             '*end\n<label>\n<return>\n' % (k, k, me, (k + 1) % chapters, k % 10, me, me, me, spin))
     files.update({"common%d.txt" % c: "*c\n<label>\n<text TEXT_3>\n<keywait 3>\n<return>\n" for c in range(10)})
-    for name, text in files.items():
-        with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
-            f.write(text)
+    make_tree(folder, {name: text.encode() for name, text in files.items()})
 
 
 def story_check_cost(chapters):
-    """(the check's problems, its cost as script_check.check counts it, the
-    processor seconds it took) of a generated story of chapters files."""
+    """(problems, cost as script_check.check counts it, processor seconds) of the check of write_story."""
     with tempfile.TemporaryDirectory() as tmp:
         write_story(tmp, chapters)
         cost, start = {}, time.process_time()
@@ -952,19 +932,7 @@ class AuthorCheckTest(unittest.TestCase):
              _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             ('*a\n<label>\n<eval "[2000]=1&[2001]=false">\n<jump 00_init,*a,"[2002]==0">', 2,
              _loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
-            # Statements read as the engine runs them: a counter the exit
-            # does not read (it wraps, and the engine ends it), a toggle, a
-            # sum of 0 and a copy of a variable to itself change nothing the
-            # exits read.
-            ('*c\n<label>\n<eval "[2001]+=1">\n<jump 00_init,*c,"[2002]==0">', 2,
-             _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
-            ('*c\n<label>\n<eval "[2001]=1-[2001]&[2003]++&[2003]--">\n<jump 00_init,*c,"[2002]==0||[2003]>0">',
-             2, _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
-            ('*c\n<label>\n<eval "[2001]+=0&[2002]=[2002]">\n<jump 00_init,*c,"[2001]==0&&[2002]==0">', 2,
-             _loop("00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)),
-            # A hold that only a click ends, passing a <label> on each pass
-            # (the label history fills under skip); without its <label> the
-            # label line is right.
+            # A hold only a click ends, passing a <label> each time round (without it the label line is right).
             ("<click 0>\n*hold\n<label>\n<wait time:1000>\n<jump 00_init,*hold>\n*staffroll_stop\n<label>\n"
              "<click 1>", 2, (
                  "00_init.txt:13:1: warning: <label> is passed on each pass of a loop that waits and that only the "
@@ -1121,12 +1089,11 @@ class AuthorCheckTest(unittest.TestCase):
                 "00_init.txt:12:1: warning: openvideo's volume -5 is a percent of the player's setting, 0 to 100: "
                 "the game holds the volume it makes to 0 to 100, so it is silent",
                 "00_init.txt:12:1: error: openvideo names 'op', but no archive holds movie/op.avi")),
-            ("<wait time:500,click:yes>", 2, "00_init.txt:11:1: warning: wait lets a click end the wait only for true "
-             "or TRUE: yes is read as false"),
-            ("<playse 0,hall,True>\n<wait 10,True>", 1, (
-                "00_init.txt:11:1: warning: playse loops the sound only for true or TRUE: True is read as false",
-                "00_init.txt:11:1: error: playse names 'hall', but no archive holds sound/se/hall.ogg",
-                "00_init.txt:12:1: warning: wait lets a click end the wait only for true or TRUE: True is read as "
+            ("<wait time:500,click:yes>\n<playse 0,hall,True>\n<wait 10,True>", 1, (
+                "00_init.txt:11:1: warning: wait lets a click end the wait only for true or TRUE: yes is read as false",
+                "00_init.txt:12:1: warning: playse loops the sound only for true or TRUE: True is read as false",
+                "00_init.txt:12:1: error: playse names 'hall', but no archive holds sound/se/hall.ogg",
+                "00_init.txt:13:1: warning: wait lets a click end the wait only for true or TRUE: True is read as "
                 "false")),
             # Whole numbers as the engine reads them.
             ("<wait 1+1+1+1+1000>\n<trans crossfade,0.5>\n<quake 99999999999,8>", 2, (
@@ -1142,6 +1109,9 @@ class AuthorCheckTest(unittest.TestCase):
              "outside double quotes ends the tag, so the game reads <if \"[2000]==1\"> and passes x by: quote a "
              "condition or statement (\"[2000]>3\")"),
         ]
+        # The loops of LOOPS the engine ends: a counter the exit does not read, a toggle, a sum of 0, a copy.
+        cases += [('*c\n<label>\n<eval "%s">\n<jump 00_init,*c,"%s">' % row[:2], 2, _loop(
+            "00_init.txt:14", "<jump>", "*c in 00_init.txt (line 11)", changed=False)) for row in LOOPS[:5]]
         for line, code, message in cases:
             expected = list(message) if isinstance(message, tuple) else [message]
             self.assertEqual(self.check(CLEAN_SCENARIO + line + "\n"), (code, expected), line)
@@ -1272,8 +1242,7 @@ class AuthorCheckTest(unittest.TestCase):
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<name NAME_40>\n<return>\n"}),
             (2, [_loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)")]))
-        # A return that goes back by the record a choice's <label> made,
-        # after the story left that file and came back by a jump.
+        # A return that goes back by the record a choice's <label> made, after a jump left that file and came back.
         self.assertEqual(self.check("<call scene2>\n*back\n<label>\n<jump scene1,*t>\n", {
             "scene2.txt": "<menuadd 0,SELECT_40,scene1,*s>\n<menustart 0>\n",
             "scene1.txt": "*s\n<label>\n<return>\n*t\n<label>\n<return>\n"}),
@@ -1281,10 +1250,8 @@ class AuthorCheckTest(unittest.TestCase):
         # A wait in the called file, or a way out of it, and it is none.
         self.assertEqual(self.check(CLEAN_SCENARIO + "*a\n<label>\n<call scene1,*s>\n<jump 00_init,*a>\n", {
             "scene1.txt": "*s\n<label>\n<ws>\n<return>\n"}), (0, []))
-        # The check's work grows with the story: the loop search follows a
-        # story of 1,000 files with routes whole, finding the loop of its
-        # last file, at most 12 times the places and file lookups of one of
-        # 100 (counted, not timed: `test_tools.py --benchmark` gives seconds).
+        # The loop search follows a story of 1,000 files whole to its last file's loop, at most 12 times the
+        # places and file lookups of 100 files (counted; `test_tools.py --benchmark` gives seconds).
         costs = {}
         for chapters in (100, 1000):
             problems, costs[chapters], _ = story_check_cost(chapters)
@@ -2175,12 +2142,9 @@ if __name__ == "__main__":
     if sys.argv[1:] == ["--write-condition-cases"]:
         write_condition_cases()
         sys.exit(0)
-    if sys.argv[1:] == ["--benchmark"]:
-        # The check of a generated story of 100 and of 1,000 files: its cost
-        # is to grow with the story, the larger at most 12 times the smaller.
-        story_check_cost(10)  # the tables every check reads, built once
-        figures = {n: story_check_cost(n) for n in (100, 1000)}
-        for n, (problems, cost, seconds) in figures.items():
+    if sys.argv[1:] == ["--benchmark"]:  # the check of a story of 100 and 1,000 files, after one of 10 (its tables)
+        figures = {n: story_check_cost(n) for n in (10, 100, 1000)}
+        for n, (problems, cost, seconds) in list(figures.items())[1:]:
             print("%5d files: %6.2f s, %d places followed, %d lookups, %d problems" % (
                 n, seconds, cost["places"], cost["lookups"], len(problems)))
         print("1,000 files cost %.1f times 100 files" % (figures[1000][2] / figures[100][2]))
