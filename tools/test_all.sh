@@ -34,10 +34,11 @@ run_suite() {
 echo "== normal build"
 # The engine is built as a player builds it: GCC's -O3 flow warnings fail
 # here. Its unit tests run in the order shards (each test in a shared
-# process, in two shuffled orders); the sanitizer build runs each alone.
+# process, in two shuffled orders); the sanitizer build runs them in shards of
+# its own (CMakeLists.txt).
 run_suite build "-LE ^unit$" -DCMAKE_BUILD_TYPE=Release
 echo "== sanitizer build (ASan + UBSan)"
 # On a loaded machine GCC 12's leak checker still crashes now and then at the
 # exit of a test that passed ("Tracer caught signal 11"): tools/sanitizer_rerun.sh
-# runs each test of that build and reruns it for that crash only.
+# runs each test or shard of that build and reruns it for that crash only.
 run_suite build-asan "" -DCMAKE_BUILD_TYPE=Debug -DVN_SANITIZE=ON -DVN_BENCH=OFF
