@@ -16,28 +16,52 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:inter
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tools/lsan.supp:print_suppressions=0
 
-# run_suite DIR "CTEST ARGS" CMAKE ARGS...
-run_suite() {
-  local dir=$1 select=$2; shift 2
+# configure DIR CMAKE ARGS...
+configure() {
+  local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja -DVN_WERROR=ON -DVN_BENCH=ON "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
+}
+
+# run_tests DIR CTEST ARGS...
+run_tests() {
+  local dir=$1; shift
   # The whole-program tests spend most of their time waiting for the frame
   # clock, not computing: run three times as many tests at once as there are
   # cores. The tests that rasterise many frames count as two (their
   # PROCESSORS property, CMakeLists.txt), so no more of them run at once than
   # one and a half per core. Each test has its own timeout (CMakeLists.txt:
   # unit, program, order).
-  # shellcheck disable=SC2086
-  ctest --test-dir "$dir" -j "$((jobs * 3))" --output-on-failure $select
+  ctest --test-dir "$dir" -j "$((jobs * 3))" --output-on-failure "$@"
 }
 
 echo "== normal build"
 # The engine is built as a player builds it: GCC's -O3 flow warnings fail
 # here. Its unit tests run in the order shards (each test in a shared
-# process, in two shuffled orders); the sanitizer build runs each alone.
-run_suite build "-LE ^unit$" -DCMAKE_BUILD_TYPE=Release
+# process, in two shuffled orders); the sanitizer build runs them in shards of
+# its own (CMakeLists.txt).
+configure build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j "$jobs"
+# The sanitizer build is compiled while the normal build's tests run, at the
+# lowest priority: those tests leave a core in three idle while they wait for
+# the frame clock, and take it back at once when they need it. Its output is
+# shown when the tests are done.
+configure build-asan -DCMAKE_BUILD_TYPE=Debug -DVN_SANITIZE=ON -DVN_BENCH=OFF
+asan_log=$(mktemp /tmp/vn_asan_build_XXXXXX)
+nice -n 19 cmake --build build-asan -j "$jobs" >"$asan_log" 2>&1 &
+asan_build=$!
+trap 'kill "$asan_build" 2>/dev/null || true; rm -f "$asan_log"' EXIT
+tests_code=0
+run_tests build -LE '^unit$' || tests_code=$?
+build_code=0
+wait "$asan_build" || build_code=$?
 echo "== sanitizer build (ASan + UBSan)"
+cat "$asan_log"
+if [ "$tests_code" -ne 0 ]; then
+  echo "test_all: the normal build's tests failed" >&2
+  exit "$tests_code"
+fi
+[ "$build_code" -eq 0 ] || exit "$build_code"
 # On a loaded machine GCC 12's leak checker still crashes now and then at the
 # exit of a test that passed ("Tracer caught signal 11"): tools/sanitizer_rerun.sh
-# runs each test of that build and reruns it for that crash only.
-run_suite build-asan "" -DCMAKE_BUILD_TYPE=Debug -DVN_SANITIZE=ON -DVN_BENCH=OFF
+# runs each test or shard of that build and reruns it for that crash only.
+run_tests build-asan

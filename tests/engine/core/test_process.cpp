@@ -1,8 +1,15 @@
 // What every test process sets up before its first test.
+#include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 // The tests run the project's Python tools through the shell as `python3`.
@@ -25,4 +32,86 @@ const bool kInterpreterFirst = [] {
 // then pays page faults, most of a screen test's time on a busy machine. The
 // test process keeps up to 256 MiB of freed heap instead.
 const bool kHeapKept = [] { return ::mallopt(M_TRIM_THRESHOLD, 256 << 20) == 1; }();
+}  // namespace
+
+// A test process that runs many tests (an order shard, a sanitizer shard)
+// keeps each test inside its own time limit, as CTest does for a test run
+// alone: VN_TEST_LIMIT gives the limit in seconds, and VN_LONG_TESTS the
+// tests ("Suite.Name" or "Suite.*", ':' between) that have
+// VN_LONG_TEST_LIMIT instead. A test past its limit is named and the process
+// ends, so a hang fails in minutes and says where.
+namespace {
+class TestWatchdog : public testing::EmptyTestEventListener {
+public:
+    TestWatchdog(int limit, int longLimit, std::string longTests)
+        : limit_(limit), longLimit_(longLimit), longTests_(std::move(longTests)) {}
+
+    void OnTestProgramStart(const testing::UnitTest&) override { thread_ = std::thread([this] { Watch(); }); }
+    void OnTestProgramEnd(const testing::UnitTest&) override {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    void OnTestStart(const testing::TestInfo& info) override {
+        std::lock_guard lock(mutex_);
+        name_ = std::string(info.test_suite_name()) + "." + info.name();
+        seconds_ = IsLong(info.test_suite_name(), name_) ? longLimit_ : limit_;
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(seconds_);
+        running_ = true;
+        wake_.notify_all();
+    }
+    void OnTestEnd(const testing::TestInfo&) override {
+        std::lock_guard lock(mutex_);
+        running_ = false;
+        wake_.notify_all();
+    }
+
+private:
+    bool IsLong(const std::string& suite, const std::string& name) const {
+        std::istringstream list(longTests_);
+        for (std::string item; std::getline(list, item, ':');)
+            if (item == name || item == suite + ".*") return true;
+        return false;
+    }
+    void Watch() {
+        std::unique_lock lock(mutex_);
+        while (!done_) {
+            if (!running_) {
+                wake_.wait(lock);
+                continue;
+            }
+            if (wake_.wait_until(lock, deadline_) == std::cv_status::timeout && running_ &&
+                std::chrono::steady_clock::now() >= deadline_) {
+                std::fprintf(stderr, "\n%s ran past its limit of %d s: the process ends here\n", name_.c_str(),
+                             seconds_);
+                std::fflush(nullptr);
+                std::_Exit(124);
+            }
+        }
+    }
+
+    const int limit_, longLimit_;
+    const std::string longTests_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread thread_;
+    std::string name_;
+    int seconds_ = 0;
+    std::chrono::steady_clock::time_point deadline_;
+    bool running_ = false, done_ = false;
+};
+
+const bool kWatched = [] {
+    const char* limit = std::getenv("VN_TEST_LIMIT");
+    if (!limit || std::atoi(limit) <= 0) return false;
+    const char* longLimit = std::getenv("VN_LONG_TEST_LIMIT");
+    const char* longTests = std::getenv("VN_LONG_TESTS");
+    testing::UnitTest::GetInstance()->listeners().Append(new TestWatchdog(
+        std::atoi(limit), longLimit && std::atoi(longLimit) > 0 ? std::atoi(longLimit) : std::atoi(limit),
+        longTests ? longTests : ""));
+    return true;
+}();
 }  // namespace
