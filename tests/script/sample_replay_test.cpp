@@ -330,8 +330,11 @@ public:
         // These saves follow the story's files, not its stage: the tags
         // that wait for a drawn picture or a staff roll pass at once.
         // A scene that goes on from its label neither plays its voices nor
-        // waits for its sounds.
-        for (int32_t index : {13, 30, 31, 32, 34, 35, 37, 43, 44, 45, 46, 105}) Handler(index, GSL_CommandEmpty);
+        // waits for its sounds. Music and sounds are not played either:
+        // decoding them was most of the time of these loads, and the
+        // restore tests above hear them.
+        for (int32_t index : {13, 30, 31, 32, 34, 35, 37, 43, 44, 45, 46, 101, 102, 103, 104, 105})
+            Handler(index, GSL_CommandEmpty);
     }
     std::vector<Save> saves;
 

@@ -27,11 +27,16 @@ const bool kInterpreterFirst = [] {
 }();
 
 // The software renderer the tests draw with allocates and frees a large
-// block for each draw call. The C library gives the top of its heap back to
-// the system at each free and takes it again at the next call: every draw
-// then pays page faults, most of a screen test's time on a busy machine. The
-// test process keeps up to 256 MiB of freed heap instead.
-const bool kHeapKept = [] { return ::mallopt(M_TRIM_THRESHOLD, 256 << 20) == 1; }();
+// block for each draw call, and the tests read whole frames back. The C
+// library gives the top of its heap back to the system at each free and
+// takes it again at the next call, and maps a block over 128 KiB of its own
+// and unmaps it at its free (setting the first stops it from raising that
+// bound as it goes): every draw and read-back then pays page faults, most of
+// a screen test's time on a busy machine. The test process keeps up to
+// 256 MiB of freed heap instead, and takes blocks up to 32 MiB from it.
+const bool kHeapKept = [] {
+    return ::mallopt(M_TRIM_THRESHOLD, 256 << 20) == 1 && ::mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1;
+}();
 }  // namespace
 
 // A test process that runs many tests (an order shard, a sanitizer shard)
