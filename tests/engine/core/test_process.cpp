@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 // The tests run the project's Python tools through the shell as `python3`.
@@ -37,7 +39,6 @@ const bool kInterpreterFirst = [] {
 const bool kHeapKept = [] {
     return ::mallopt(M_TRIM_THRESHOLD, 256 << 20) == 1 && ::mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1;
 }();
-}  // namespace
 
 // A test process that runs many tests (an order shard, a sanitizer shard)
 // keeps each test inside its own time limit, as CTest does for a test run
@@ -45,11 +46,12 @@ const bool kHeapKept = [] {
 // tests ("Suite.Name" or "Suite.*", ':' between) that have
 // VN_LONG_TEST_LIMIT instead. A test past its limit is named and the process
 // ends, so a hang fails in minutes and says where.
-namespace {
 class TestWatchdog : public testing::EmptyTestEventListener {
 public:
-    TestWatchdog(int limit, int longLimit, std::string longTests)
-        : limit_(limit), longLimit_(longLimit), longTests_(std::move(longTests)) {}
+    TestWatchdog(int limit, int longLimit, const char* longTests) : limit_(limit), longLimit_(longLimit) {
+        std::istringstream list(longTests);
+        for (std::string item; std::getline(list, item, ':');) longTests_.push_back(item);
+    }
 
     void OnTestProgramStart(const testing::UnitTest&) override { thread_ = std::thread([this] { Watch(); }); }
     void OnTestProgramEnd(const testing::UnitTest&) override {
@@ -76,8 +78,7 @@ public:
 
 private:
     bool IsLong(const std::string& suite, const std::string& name) const {
-        std::istringstream list(longTests_);
-        for (std::string item; std::getline(list, item, ':');)
+        for (const std::string& item : longTests_)
             if (item == name || item == suite + ".*") return true;
         return false;
     }
@@ -99,7 +100,7 @@ private:
     }
 
     const int limit_, longLimit_;
-    const std::string longTests_;
+    std::vector<std::string> longTests_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;
@@ -109,14 +110,18 @@ private:
     bool running_ = false, done_ = false;
 };
 
+// Seconds from the variable `name`; 0 when it is unset or not a count.
+int SecondsFrom(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::max(std::atoi(value), 0) : 0;
+}
+
 const bool kWatched = [] {
-    const char* limit = std::getenv("VN_TEST_LIMIT");
-    if (!limit || std::atoi(limit) <= 0) return false;
-    const char* longLimit = std::getenv("VN_LONG_TEST_LIMIT");
+    const int limit = SecondsFrom("VN_TEST_LIMIT"), longLimit = SecondsFrom("VN_LONG_TEST_LIMIT");
+    if (limit == 0) return false;
     const char* longTests = std::getenv("VN_LONG_TESTS");
-    testing::UnitTest::GetInstance()->listeners().Append(new TestWatchdog(
-        std::atoi(limit), longLimit && std::atoi(longLimit) > 0 ? std::atoi(longLimit) : std::atoi(limit),
-        longTests ? longTests : ""));
+    testing::UnitTest::GetInstance()->listeners().Append(
+        new TestWatchdog(limit, longLimit ? longLimit : limit, longTests ? longTests : ""));
     return true;
 }();
 }  // namespace
