@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "engine/core/heap.h"
 #include "engine/files/archive.h"
+#include "engine/files/file_loader.h"
 #include "engine/input/input.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
@@ -19,6 +19,7 @@
 #include "extras/gallery_tables.h"
 #include "story/access_flags.h"
 #include "story/game_state.h"
+#include "tests/engine/core/cached_file.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/layout_table.h"
 #include "ui/number_display.h"
@@ -79,18 +80,31 @@ protected:
         const SpriteRecord& s = SpriteTable[sprite];
         return s.srcRect[0] == r.x && s.srcRect[1] == r.y && s.srcRect[2] == r.width && s.srcRect[3] == r.height;
     }
-    // Replaces the patch archive with one whose thumb.arc lacks thumbnail `omit`.
+    // Caches the sample's thumb.arc without the member of thumbnail `omit`,
+    // in place of the archive's: its entry leaves the table, the data stays.
     static bool ThumbsWithout(int32_t omit) {
-        std::ofstream("extras.json") << "{\"omit_thumbs\": [" << omit << "]}";
-        const std::string tools = VN_SOURCE_DIR "/tools/";
-        if (std::system(("python3 " + tools + "extras_data.py patch --source extras.json").c_str()) != 0) return false;
-        Lib_PcArcClose();
-        std::filesystem::remove("data/data_p00.pcarc");
-        if (std::system(("python3 " + tools + "pack.py pcarc data/data_p00.pcarc patch --version 0101 >/dev/null")
-                            .c_str()) != 0)
-            return false;
-        Lib_PcArcOpen();
-        return Lib_PcArcExists(1);
+        char path[kFileNameSize], name[kFileNameSize];
+        std::snprintf(path, sizeof path, "%s", kGalleryThumbArc);
+        GSL_GalleryThumbName(omit, name, sizeof name);
+        void* data = nullptr;
+        uint32_t size = 0;
+        if (!name[0] || !Lib_FileLoad(HEAP_GRAPHICS, path, &data, &size, 16, false)) return false;
+        std::string arc(static_cast<const char*>(data), size);
+        Lib_MemFree(HEAP_GRAPHICS, data);
+        constexpr size_t kEntry = 72;
+        uint32_t n = 0;
+        if (arc.size() < 8) return false;
+        std::memcpy(&n, arc.data() + 4, 4);
+        for (size_t i = 0; i < n && 8 + (i + 1) * kEntry <= arc.size(); ++i) {
+            const size_t at = 8 + i * kEntry;
+            if (std::strncmp(arc.data() + at, name, 64) != 0) continue;
+            arc.erase(at, kEntry);
+            arc.insert(8 + (n - 1) * kEntry, kEntry, '\0');
+            --n;
+            std::memcpy(arc.data() + 4, &n, 4);
+            return CachedFilePut(kGalleryThumbArc, arc);
+        }
+        return false;
     }
 };
 
