@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/heap.h"
 #include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
 #include "engine/input/input.h"
@@ -19,7 +18,6 @@
 #include "extras/gallery_tables.h"
 #include "story/access_flags.h"
 #include "story/game_state.h"
-#include "tests/engine/core/cached_file.h"
 #include "tests/ui/screen_harness.h"
 #include "ui/layout_table.h"
 #include "ui/number_display.h"
@@ -80,31 +78,11 @@ protected:
         const SpriteRecord& s = SpriteTable[sprite];
         return s.srcRect[0] == r.x && s.srcRect[1] == r.y && s.srcRect[2] == r.width && s.srcRect[3] == r.height;
     }
-    // Caches the sample's thumb.arc without the member of thumbnail `omit`,
-    // in place of the archive's: its entry leaves the table, the data stays.
+    // The thumbnail container without the member of thumbnail `omit`.
     static bool ThumbsWithout(int32_t omit) {
-        char path[kFileNameSize], name[kFileNameSize];
-        std::snprintf(path, sizeof path, "%s", kGalleryThumbArc);
+        char name[kFileNameSize];
         GSL_GalleryThumbName(omit, name, sizeof name);
-        void* data = nullptr;
-        uint32_t size = 0;
-        if (!name[0] || !Lib_FileLoad(HEAP_GRAPHICS, path, &data, &size, 16, false)) return false;
-        std::string arc(static_cast<const char*>(data), size);
-        Lib_MemFree(HEAP_GRAPHICS, data);
-        constexpr size_t kEntry = 72;
-        uint32_t n = 0;
-        if (arc.size() < 8) return false;
-        std::memcpy(&n, arc.data() + 4, 4);
-        for (size_t i = 0; i < n && 8 + (i + 1) * kEntry <= arc.size(); ++i) {
-            const size_t at = 8 + i * kEntry;
-            if (std::strncmp(arc.data() + at, name, 64) != 0) continue;
-            arc.erase(at, kEntry);
-            arc.insert(8 + (n - 1) * kEntry, kEntry, '\0');
-            --n;
-            std::memcpy(arc.data() + 4, &n, 4);
-            return CachedFilePut(kGalleryThumbArc, arc);
-        }
-        return false;
+        return name[0] && CacheArcWithout(kGalleryThumbArc, name);
     }
 };
 
