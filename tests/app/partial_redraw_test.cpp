@@ -140,12 +140,12 @@ protected:
         Press(run, BUTTON_UP, "a move back");
         Press(run, BUTTON_DECIDE, "new game");
         if (!Until(run, "the first line", StoryWaiting, 900)) return run;
-        Step(run, "the key-wait icon", 90);
+        Step(run, "the key-wait icon", 60);
         Press(run, kMenuKey, "the menu");
         if (!Until(run, "the menu over the page", MenuUp, 300)) return run;
-        Step(run, "the menu's pulse", 30);
+        Step(run, "the menu's pulse", 10);
         Press(run, BUTTON_DOWN, "a move in the menu");
-        Step(run, "the menu's pulse on the next button", 30);
+        Step(run, "the menu's pulse on the next button", 10);
         Press(run, BUTTON_CANCEL, "the menu closing");
         if (!Until(run, "the page again", StoryWaiting, 300)) return run;
         Step(run, "the key-wait icon again", 30);
