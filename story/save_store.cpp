@@ -161,14 +161,18 @@ bool WriterStop(int32_t step) {
     return true;
 }
 
+bool BlockIsZero(const uint8_t* p, uint32_t n) { return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0); }
+
 // Copies n bytes into the writer's mirror block by block, leaving out the
 // blocks that are the same already: the mirror's pages of empty slots are
-// never touched, and take no resident memory.
-void CopyToMirror(uint8_t* mirror, const uint8_t* image, uint32_t n) {
+// never touched, and take no resident memory. A mirror known to hold zeros
+// is not read: only the image's blocks that hold something are copied.
+void CopyToMirror(uint8_t* mirror, const uint8_t* image, uint32_t n, bool mirrorIsZero = false) {
     constexpr uint32_t kBlock = 4096;
     for (uint32_t at = 0; at < n; at += kBlock) {
         const uint32_t step = std::min(kBlock, n - at);
-        if (std::memcmp(mirror + at, image + at, step) != 0) std::memcpy(mirror + at, image + at, step);
+        const bool same = mirrorIsZero ? BlockIsZero(image + at, step) : std::memcmp(mirror + at, image + at, step) == 0;
+        if (!same) std::memcpy(mirror + at, image + at, step);
     }
 }
 
@@ -213,9 +217,12 @@ void RefusalTell(const char* name, int err) {
 int32_t Lib_SaveWriteCB(void*) {
     if (!g.mirrorReady) {
         // Start-up leaves this copy to the writer; the store counts as busy
-        // until it is done, and nothing changes the image meanwhile.
+        // until it is done, and nothing changes the image meanwhile. The
+        // image was written whole by the read: once copied, its empty
+        // slots' pages of zeros need not stay resident.
         Plat_VmZero(g.mirror, kSaveImageSize);
-        CopyToMirror(g.mirror, g.image, kSaveImageSize);
+        CopyToMirror(g.mirror, g.image, kSaveImageSize, true);
+        Plat_VmDropZeroPages(g.image, kSaveImageSize);
         std::lock_guard<std::mutex> lock(g.mutex);
         g.mirrorReady = true;
         g.busy = false;
@@ -787,9 +794,6 @@ bool Lib_SaveInit() {
     if (reg == FILE_DAMAGED || reg == FILE_UNREADABLE) g.rebuiltNotice = RegistryRebuild() > 0;
     Recover();
     VersionRefusalTell();
-    // The image was written whole by the read; its empty slots are zeros,
-    // and their pages need not stay resident.
-    Plat_VmDropZeroPages(g.image, kSaveImageSize);
 
     g.thread = Lib_ThreadSet("Lib_SaveWriteCB", Lib_SaveWriteCB, THREAD_PRIORITY_NORMAL);
     if (g.thread < 0) {

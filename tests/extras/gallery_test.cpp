@@ -4,14 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "engine/files/archive.h"
+#include "engine/files/file_loader.h"
 #include "engine/input/input.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/sound.h"
@@ -79,18 +78,11 @@ protected:
         const SpriteRecord& s = SpriteTable[sprite];
         return s.srcRect[0] == r.x && s.srcRect[1] == r.y && s.srcRect[2] == r.width && s.srcRect[3] == r.height;
     }
-    // Replaces the patch archive with one whose thumb.arc lacks thumbnail `omit`.
+    // The thumbnail container without the member of thumbnail `omit`.
     static bool ThumbsWithout(int32_t omit) {
-        std::ofstream("extras.json") << "{\"omit_thumbs\": [" << omit << "]}";
-        const std::string tools = VN_SOURCE_DIR "/tools/";
-        if (std::system(("python3 " + tools + "extras_data.py patch --source extras.json").c_str()) != 0) return false;
-        Lib_PcArcClose();
-        std::filesystem::remove("data/data_p00.pcarc");
-        if (std::system(("python3 " + tools + "pack.py pcarc data/data_p00.pcarc patch --version 0101 >/dev/null")
-                            .c_str()) != 0)
-            return false;
-        Lib_PcArcOpen();
-        return Lib_PcArcExists(1);
+        char name[kFileNameSize];
+        GSL_GalleryThumbName(omit, name, sizeof name);
+        return name[0] && CacheArcWithout(kGalleryThumbArc, name);
     }
 };
 

@@ -66,13 +66,10 @@ protected:
                                 "/tools/pack.py script special/script.arc special/out.arc 2>/dev/null";
         return std::system(cmd.c_str()) == 0 && CacheFile("script/script.arc", "special/out.arc");
     }
-    // Caches a button container without button `omit` in place of the sample's.
+    // The button container without button `omit`.
     static bool ButtonsWithout(int32_t omit) {
-        const std::string cmd = "python3 -c \"import sys; sys.path.insert(0, '" VN_SOURCE_DIR
-                                "/tools'); import extras_data, vndata; open('thumb2.arc', 'wb').write("
-                                "vndata.arc_bytes(sorted(extras_data.special_buttons({" +
-                                std::to_string(omit) + "}))))\"";
-        return std::system(cmd.c_str()) == 0 && CacheFile(kSpecialThumbArc, "thumb2.arc");
+        SpecialEntry e;
+        return GSL_SpecialGetEntry(&e, omit)->button[0] && CacheArcWithout(kSpecialThumbArc, e.button);
     }
     static bool CacheFile(const char* name, const char* path) {
         std::ifstream in(path, std::ios::binary);

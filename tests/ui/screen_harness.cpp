@@ -41,6 +41,7 @@
 #include "ui/utility_dialog.h"
 #include "engine/movie/movie.h"
 #include "engine/render/camera.h"
+#include "tests/engine/core/cached_file.h"
 #include "engine/render/renderer.h"
 #include "engine/text/font.h"
 #include "engine/text/glyph_cache.h"
@@ -430,6 +431,30 @@ bool ScreenHarness::SampleData() {
     if (!LinkSampleData(".")) return false;
     Lib_PcArcOpen();
     return Lib_PcArcExists(0);
+}
+
+bool ScreenHarness::CacheArcWithout(const char* arc, const char* member) {
+    char path[kFileNameSize];
+    std::snprintf(path, sizeof path, "%s", arc);
+    void* data = nullptr;
+    uint32_t size = 0;
+    if (!Lib_FileLoad(HEAP_GRAPHICS, path, &data, &size, 16, false)) return false;
+    std::string bytes(static_cast<const char*>(data), size);
+    Lib_MemFree(HEAP_GRAPHICS, data);
+    // u32 0, u32 n, then n entries of a 64-byte name, the size and the offset.
+    constexpr size_t kEntry = 72;
+    uint32_t n = 0;
+    if (bytes.size() >= 8) std::memcpy(&n, bytes.data() + 4, 4);
+    for (size_t i = 0; i < n && 8 + (i + 1) * kEntry <= bytes.size(); ++i) {
+        const size_t at = 8 + i * kEntry;
+        if (std::strncmp(bytes.data() + at, member, 64) != 0) continue;
+        bytes.erase(at, kEntry);
+        bytes.insert(8 + (n - 1) * kEntry, kEntry, '\0');
+        --n;
+        std::memcpy(bytes.data() + 4, &n, 4);
+        return CachedFilePut(arc, bytes);
+    }
+    return false;
 }
 
 void ScreenHarness::Messages() {

@@ -63,6 +63,10 @@ public:
     static bool SampleData();
     // The same without its R18 archive: the all-ages edition.
     static bool AllAgesSampleData();
+    // Caches the container `arc`, as the open archives hold it, without its
+    // member `member`, in place of theirs: the member's entry leaves the
+    // table and the data stays. False when either is not found.
+    static bool CacheArcWithout(const char* arc, const char* member);
     // The three message tables.
     static void Messages();
     // The text renderer with the sample's faces of a language (needs SampleData()).
