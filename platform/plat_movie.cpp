@@ -591,7 +591,9 @@ int64_t Step(Player& p, int64_t now) {
     if (due) {
         Publish(p, due);
         av_frame_free(&due);
-        p.positionUs.store(std::max<int64_t>(0, p.lastPictureUs), std::memory_order_relaxed);
+        // A timed player's position is its clock, which the picture due never
+        // passes; an untimed one has no clock, so its picture is its position.
+        if (untimed) p.positionUs.store(std::max<int64_t>(0, p.lastPictureUs), std::memory_order_relaxed);
     }
     bool wantPicture = p.queue.empty() && !p.videoDone;
     if ((untimed || wantPicture || WantSound(p)) && p.queue.size() < kMaxQueued && !p.demuxDone) {
@@ -622,7 +624,10 @@ void Run(Player* p) {
     Notify(*p, PLAT_MOVIE_EV_READY);
     for (;;) {
         int64_t wait = 20000;
+        int64_t now;
         {
+            // The clock is read under the lock a pause takes, so the position
+            // a pause leaves is the one it holds.
             std::unique_lock<std::mutex> hold(p->mutex);
             if (p->quit.load()) break;
             int32_t state = p->state.load();
@@ -632,14 +637,14 @@ void Run(Player* p) {
                 p->cv.wait_for(hold, std::chrono::microseconds(wait));
                 continue;
             }
+            if (!p->wallRunning) {
+                p->wallBase = Plat_MonotonicUs();
+                p->lastMoveUs = p->wallBase;  // the voice has just been started
+                p->wallRunning = true;
+            }
+            now = ClockUs(*p);
+            if (!(p->flags & PLAT_MOVIE_UNTIMED)) p->positionUs.store(now, std::memory_order_relaxed);
         }
-        if (!p->wallRunning) {
-            p->wallBase = Plat_MonotonicUs();
-            p->lastMoveUs = p->wallBase;  // the voice has just been started
-            p->wallRunning = true;
-        }
-        int64_t now = ClockUs(*p);
-        if (!(p->flags & PLAT_MOVIE_UNTIMED)) p->positionUs.store(now, std::memory_order_relaxed);
         wait = Step(*p, now);
         if (wait < 0) {
             int32_t started = PLAT_MOVIE_STARTED;
