@@ -149,37 +149,70 @@ void OpenNamed(CommandContext* ctx, char* name, const char* label, bool labelGiv
     if (ScriptTaskWork* w = StoryWork()) CopyName(w->fileName, name);
 }
 
-// The labels the full label history could not keep, as far as this run saw
-// them dropped. For each member, the return point its newest dropped label
-// would have held (0: none). `whole` holds while the present history lost no
-// label unseen: not when a story starts on a full one, whose lost labels no
-// one knows. `pendingSure` holds while the pending return point came from a
-// call rather than from such a history.
-struct DroppedLabels {
-    uint32_t returnOf[kPositionMembers];
-    uint32_t changes;  // of returnOf
-    bool any;
-    bool whole;
-    bool pendingSure;
-};
-DroppedLabels g_dropped{{}, 0, false, true, true};
+// Label-history entries no return needs: for each file, its newest entry
+// and its newest with a return point serve later lines and returns alike
+// (kept 1); the returns pending from the running file outward, and the
+// running file's newest entry, serve the next return and the next line
+// (kept 2). The full history lets go of the oldest entry kept least.
+uint32_t g_returnChanges = 0;  // labels that changed where a return of their file goes
 
-void DroppedForget(bool whole) {
-    if (g_dropped.any) std::memset(g_dropped.returnOf, 0, sizeof g_dropped.returnOf);
-    g_dropped.any = false;
-    g_dropped.changes = 0;
-    g_dropped.whole = g_dropped.pendingSure = whole;
+int32_t EntryToDrop(int32_t running) {
+    const GameState& g = GameStateBlock;
+    const uint32_t count = GSL_LabelCount();
+    // scratch: one bit a member, filled afresh at each drop
+    static uint64_t newest[kPositionMembers / 64], returning[kPositionMembers / 64];
+    static uint8_t kept[kLabelHistorySize];
+    std::memset(newest, 0, sizeof newest);
+    std::memset(returning, 0, sizeof returning);
+    for (int32_t i = int32_t(count) - 1; i >= 0; --i) {
+        const uint32_t m = (g.labelPos[i] >> 20) % kPositionMembers;
+        const uint64_t bit = 1ull << (m % 64);
+        kept[i] = 0;
+        if (!(newest[m / 64] & bit)) newest[m / 64] |= bit, kept[i] = 1;
+        if (g.labelReturn[i] && !(returning[m / 64] & bit)) returning[m / 64] |= bit, kept[i] = 1;
+    }
+    if (running >= 0) {
+        const int32_t line = GSL_HistoryFindMember(running, 0);
+        if (line >= 0) kept[line] = 2;
+    }
+    for (int32_t file = running, step = 0; file >= 0 && step < int32_t(count); ++step) {
+        const int32_t h = GSL_HistoryFindMember(file, 1);
+        if (h < 0 || kept[h] == 2) break;
+        kept[h] = 2;
+        file = int32_t(g.labelReturn[h] >> 20);
+    }
+    int32_t drop = 0;
+    for (uint32_t i = 1; i < count; ++i)
+        if (kept[i] < kept[drop]) drop = int32_t(i);
+    return drop;
 }
 
-// A label of member the full history drops.
-void LabelDropped(int32_t member) {
-    if (member < 0 || uint32_t(member) >= kPositionMembers || PendingCall.member == -1) return;
-    // A point taken back from a history that lost labels unseen may be an
-    // earlier call's: the history is asked again at the return, and tells so.
-    const uint32_t point = g_dropped.pendingSure ? GSL_ScriptPosition(PendingCall.member, PendingCall.offset) : 0;
-    g_dropped.changes += g_dropped.returnOf[member] != point;
-    g_dropped.returnOf[member] = point;
-    g_dropped.any = true;
+// Takes entry `drop` out of the label history; the read lines' labels
+// follow, and a line whose label goes keeps none (no jump back reaches it).
+void LabelDrop(int32_t drop) {
+    GameState& g = GameStateBlock;
+    const uint32_t count = GSL_LabelCount(), from = uint32_t(drop) + 1, n = count - from;
+    std::memmove(&g.labelReturn[drop], &g.labelReturn[from], n * sizeof g.labelReturn[0]);
+    std::memmove(&g.labelVars[drop], &g.labelVars[from], n * sizeof g.labelVars[0]);
+    std::memmove(&g.labelPos[drop], &g.labelPos[from], n * sizeof g.labelPos[0]);
+    std::memmove(&g.labelFlags[drop], &g.labelFlags[from], n * sizeof g.labelFlags[0]);
+    std::memmove(&g.labelName[drop], &g.labelName[from], n * sizeof g.labelName[0]);
+    g.labelCount = count - 1;
+    // The line a restore heads for lies behind the counted ones.
+    const uint32_t lines = g.readLineCount < kReadLineSize ? g.readLineCount + 1 : kReadLineSize;
+    for (uint32_t j = 0; j < lines; ++j) {
+        uint16_t& label = g.readLineLabel[j];
+        if (label == uint16_t(drop)) label = kNoLabel;
+        else if (label > drop && label != kNoLabel) --label;
+    }
+}
+
+// Takes the oldest read line out of the full read-line history.
+void LineDrop() {
+    GameState& g = GameStateBlock;
+    std::memmove(&g.readLineLabel[0], &g.readLineLabel[1], (kReadLineSize - 1) * sizeof g.readLineLabel[0]);
+    std::memmove(&g.readLinePos[0], &g.readLinePos[1], (kReadLineSize - 1) * sizeof g.readLinePos[0]);
+    g.readLineCount = kReadLineSize - 1;
 }
 
 }  // namespace
@@ -289,18 +322,17 @@ void GSL_HistoryPosGet(int32_t kind, int32_t flag) {
     const uint32_t position = GSL_ScriptPosition(member, w->script.readOffset);
     GameState& g = GameStateBlock;
     if (kind == 0) {
-        if (g.labelCount >= kLabelHistorySize) {
-            LabelDropped(member);
-            return;
-        }
-        // A history with room has dropped nothing.
-        if (g_dropped.any) DroppedForget(true);
+        if (g.labelCount > kLabelHistorySize) g.labelCount = kLabelHistorySize;
+        if (g.labelCount == kLabelHistorySize) LabelDrop(EntryToDrop(member));
         const uint32_t i = g.labelCount;
         std::memcpy(g.labelVars[i], g.gameVars, sizeof g.gameVars);
         g.labelPos[i] = position;
         g.labelFlags[i] = uint8_t(flag);
         if (PendingCall.member != -1) {
-            g.labelReturn[i] = GSL_ScriptPosition(PendingCall.member, PendingCall.offset);
+            const uint32_t point = GSL_ScriptPosition(PendingCall.member, PendingCall.offset);
+            const int32_t was = GSL_HistoryFindMember(member, 1);
+            g_returnChanges += was < 0 || g.labelReturn[was] != point;
+            g.labelReturn[i] = point;
             std::memcpy(g.labelName[i], g.stage.name, sizeof g.labelName[i] - 1);
             g.labelName[i][sizeof g.labelName[i] - 1] = 0;
         } else {
@@ -308,7 +340,8 @@ void GSL_HistoryPosGet(int32_t kind, int32_t flag) {
         }
         g.labelCount = i + 1;
     } else if (kind == 1) {
-        if (g.readLineCount >= kReadLineSize || g.labelCount == 0) return;
+        if (g.labelCount == 0) return;
+        if (g.readLineCount >= kReadLineSize) LineDrop();
         int32_t label = GSL_HistoryFindMember(member, 0);
         if (label < 0) label = int32_t(GSL_LabelCount()) - 1;
         g.readLineLabel[g.readLineCount] = uint16_t(label);
@@ -349,7 +382,6 @@ int32_t GSL_ScriptOpen(CommandContext* ctx, const char* file, const char* label,
 
 void GSL_PendingCallRearm() {
     PendingCall = {-1, 0};
-    DroppedForget(GameStateBlock.labelCount < kLabelHistorySize);
     char name[sizeof GameStateBlock.scriptName + 1];
     std::memcpy(name, GameStateBlock.scriptName, sizeof GameStateBlock.scriptName);
     name[sizeof GameStateBlock.scriptName] = 0;
@@ -411,7 +443,6 @@ void GSL_CmdCall(CommandContext* ctx) {
     const bool labelGiven = label[0] != 0;
     if (!labelGiven) std::strcpy(label, "top");
     PendingCall = {GSL_ScriptMemberIndex(RunningName(ctx)), ctx->script->nextOffset};
-    g_dropped.pendingSure = true;
     if (!TargetName(file, name)) name[0] = 0;
     OpenNamed(ctx, name, label, labelGiven);
 }
@@ -447,34 +478,15 @@ void GSL_CmdReturn(CommandContext* ctx) {
 }
 
 uint32_t GSL_ReturnPoint(ScriptState* s) {
-    const char* file = GSL_ScriptWorkOf(s)->fileName;
-    const int32_t member = GSL_ScriptMemberIndex(file);
-    const bool full = GameStateBlock.labelCount >= kLabelHistorySize;
-    if (full && member >= 0 && uint32_t(member) < kPositionMembers && g_dropped.returnOf[member])
-        return g_dropped.returnOf[member];
-    const int32_t i = GSL_HistoryFindMember(member, 1);
-    const uint32_t r = i >= 0 ? GameStateBlock.labelReturn[i] : 0;
-    if (!full || g_dropped.whole) return r;
-    char tag[512], fileUtf8[256];
-    Lib_SjisToUtf8Buf(file, fileUtf8, sizeof fileUtf8);
-    if (!GSL_ScriptTagUtf8(s, tag, sizeof tag)[0]) std::snprintf(tag, sizeof tag, "the end of %s", fileUtf8);
-    const unsigned size = kLabelHistorySize;
-    if (r != 0)
-        GSL_ScriptReport(s, s->readOffset, "%s: the label history was full (%u labels) when this story was loaded "
-                         "and may have lost a later call of %s: it returns behind the last one it kept", tag, size,
-                         fileUtf8);
-    else
-        GSL_ScriptReportAlways(s, s->readOffset, "%s: no call of %s to return to; the label history was full (%u "
-                               "labels) when this story was loaded and may have lost it: the story ends here", tag,
-                               fileUtf8, size);
-    return r;
+    const int32_t i = GSL_HistoryFindMember(GSL_ScriptMemberIndex(GSL_ScriptWorkOf(s)->fileName), 1);
+    return i >= 0 ? GameStateBlock.labelReturn[i] : 0;
 }
 
-uint32_t GSL_LabelDropChanges() { return g_dropped.changes; }
+uint32_t GSL_LabelReturnChanges() { return g_returnChanges; }
 
 void GSL_CallStateReset() {
     PendingCall = {-1, 0};
-    DroppedForget(true);
+    g_returnChanges = 0;
 }
 
 void GSL_CmdJump(CommandContext* ctx) {

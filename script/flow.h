@@ -49,7 +49,10 @@ int32_t GSL_HistoryFindMember(int32_t member, int32_t pendingOnly);
 uint32_t GSL_LabelCount();
 uint32_t GSL_ReadLineCount();
 // Records the story script's current position: kind 0 in the label history
-// (with the reference flag), kind 1 in the read-line history.
+// (with the reference flag), kind 1 in the read-line history. A full history
+// keeps the newest: the read lines let go of their oldest, the labels of
+// their oldest entry that no return and no next line needs (the read lines'
+// labels follow; a line whose label goes keeps kNoLabel).
 void GSL_HistoryPosGet(int32_t kind, int32_t flag);
 // Moves the context's script to a file (by name, or by member index when
 // file is null) at a label's offset, or at offset. 1, or -1 when there is no
@@ -68,20 +71,17 @@ struct ScriptTagPlace {
 void GSL_ScriptTargetTell(CommandContext* ctx, const ScriptTagPlace& place, const char* file, const char* label,
                           bool labelGiven);
 // PendingCall from the newest entry of the game state's current script that
-// holds a return point (none when there is none), at a story's start. The
-// labels a full history dropped before it are unknown from here on.
+// holds a return point (none when there is none), at a story's start.
 void GSL_PendingCallRearm();
 // Where a return from the script's running file goes: the position (0 for
-// nowhere) its newest label passed with a return point held, or would have
-// held had the full label history kept it (the labels this run saw it drop).
-// A story started on a full history may have lost that label unseen: the
-// point is then the newest the history kept, and one line tells the author
-// that it may belong to an earlier call, or, when there is none, that the
-// story ends at that return.
+// nowhere) its newest label passed with a return point held. A full label
+// history lets go of its oldest entries first, but never of one a return or
+// the running file's next line needs: returns go as an unbounded history
+// would take them.
 uint32_t GSL_ReturnPoint(ScriptState* script);
-// How often a label the full history dropped changed where a return goes.
-uint32_t GSL_LabelDropChanges();
-// No call pending and no dropped label known (the run-state reset).
+// How often a label changed where a return of its file goes.
+uint32_t GSL_LabelReturnChanges();
+// No call pending and no label change counted (the run-state reset).
 void GSL_CallStateReset();
 // The label of a file whose line lies last at or before offset, or with
 // nearest, the one whose line lies nearest to it ("" none), in UTF-8; its

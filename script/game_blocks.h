@@ -78,6 +78,8 @@ struct SystemData {
 
 inline constexpr uint32_t kLabelHistorySize = 400;
 inline constexpr uint32_t kReadLineSize = 16000;
+// The label of a read line whose label the full label history let go.
+inline constexpr uint16_t kNoLabel = 0xFFFF;
 inline constexpr uint32_t kReadTextIds = 33600;
 
 struct GameState {

@@ -81,7 +81,7 @@ struct ScriptLoopMark {
     uint32_t offset;
     uint32_t status;
     uint32_t labels;
-    uint32_t droppedChanges;  // a full label history's dropped labels that changed a return
+    uint32_t returnChanges;  // labels that changed where a return goes (the history's length stays when full)
     int32_t pendingMember;
     uint32_t pendingOffset;
     uint32_t draws;

@@ -284,7 +284,7 @@ void LoopWatchReset(ScriptTaskWork* w) {
 }
 
 ScriptLoopMark LoopMarkOf(const ScriptState* s) {
-    ScriptLoopMark m{s->text, s->nextOffset, s->status, GSL_LabelCount(), GSL_LabelDropChanges(),
+    ScriptLoopMark m{s->text, s->nextOffset, s->status, GSL_LabelCount(), GSL_LabelReturnChanges(),
                      PendingCall.member, PendingCall.offset, GSL_ScriptRandDraws(), {}, {}};
     std::memcpy(m.gameVars, GameStateBlock.gameVars, sizeof m.gameVars);
     std::memcpy(m.systemVars, SystemDataBlock.systemVars, sizeof m.systemVars);
