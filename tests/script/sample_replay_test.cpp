@@ -23,8 +23,10 @@
 #include "script/message.h"
 #include "script/replay.h"
 #include "script/saved_position.h"
+#include "script/script_host.h"
 #include "script/script_report.h"
 #include "script/syntax.h"
+#include "story/quick_save.h"
 #include "story/story_window.h"
 #include "tests/engine/sound/sound_env.h"
 #include "tests/script/markup_env.h"
@@ -277,13 +279,16 @@ public:
     // Loads a save with a container (with or without its record) and plays on, taking the save's road, until the
     // story has come to two more files or ended. The player has read nothing
     // and seen no choice.
-    Went Load(const Save& save, const std::string& container, bool recorded = true) {
+    // With loaded false, a jump back of the backlog: no load is under way.
+    Went Load(const Save& save, const std::string& container, bool recorded = true, bool loaded = true) {
         Finish();
         Step();
         Cache(container);
         GSL_ScriptReportReset();
         GameStateBlock = *save.state;
-        GSL_SavedScriptsLoaded(recorded ? save.record.data() : nullptr, recorded ? uint32_t(save.record.size()) : 0);
+        if (loaded)
+            GSL_SavedScriptsLoaded(recorded ? save.record.data() : nullptr,
+                                   recorded ? uint32_t(save.record.size()) : 0);
         executed.clear();
         Went went;
         std::string file;
@@ -623,5 +628,107 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
         }
         EXPECT_EQ(std::memcmp(stored.data(), save.state.get(), stored.size()), 0) << "the save changed";
         EXPECT_EQ(record, save.record) << "the record changed";
+    }
+}
+
+// A long play keeps its place: 450 labels passed, then lines read past the
+// read-line history's 16,000, each saved by the slot save and the quick save
+// in every play mode, loaded with and without its record, and jumped back to.
+TEST_F(SampleSavedScripts, ALongPlayGoesOnAtItsLineHoweverManyLabelsAndLinesItPassed) {
+    std::string many = "*many\n<label>\n";
+    for (int i = 0; i < 450; ++i) many += "*l" + std::to_string(i) + "\n<label>\n";
+    std::string big = "*big\n<label>\n";
+    for (int i = 0; i < 12; ++i) big += "<text TEXT_1>\n<keywait " + std::to_string(i) + ">\n";
+    const std::string arc = Pack({{"00_init.txt", "*top\n<label>\n<call many>\n<call scene4>\n<call big>\n"
+                                                  "<text TEXT_3>\n<keywait 505>\n"},
+                                  {"many.txt", many + "<return>\n"},
+                                  {"scene4.txt", "*after\n<label>\n<text TEXT_1>\n<keywait 503>\n<text TEXT_2>\n"
+                                                 "<keywait 504>\n<return>\n"},
+                                  {"big.txt", big + "<return>\n"}});
+    ASSERT_FALSE(arc.empty());
+    // Lines read before this chapter: the history holds 15,990 of them.
+    constexpr uint32_t kBefore = 15990;
+    const auto fresh = std::make_unique<GameState>(GameStateBlock);
+    struct Point {
+        uint32_t line;     // read lines before it
+        std::string on;    // where it goes on
+        std::string back;  // where its file returns to
+        std::string label;
+    } points[] = {{kBefore, "scene4.txt:4", "00_init.txt:5", "*after"},
+                  {kBefore + 2 + 9, "big.txt:22", "00_init.txt:6", "*big"}};
+    for (uint32_t mode : {0u, uint32_t(PLAY_SKIP), uint32_t(PLAY_AUTO)}) {
+        for (int quick = 0; quick < 2; ++quick) {
+            SCOPED_TRACE("mode " + std::to_string(mode) + (quick ? ", the quick save" : ", a slot save"));
+            Finish();
+            Step();
+            Cache(arc);
+            GameStateBlock = *fresh;
+            GameStateBlock.readLineCount = kBefore;
+            for (uint32_t j = 0; j < kBefore; ++j)  // each at 00_init.txt's <label>, under its label
+                GameStateBlock.readLinePos[j] = GSL_ScriptPosition(GSL_ScriptMemberIndex("00_init.txt"), 6);
+            StoryPlayMode = mode;
+            Start("00_init.txt");
+            std::vector<Save> made;
+            GameState live{};
+            for (int i = 0; i < 20000 && made.size() < std::size(points); ++i) {
+                const Point& p = points[made.size()];
+                const uint32_t count = GSL_ReadLineCount();
+                const uint32_t newest = count ? GameStateBlock.readLinePos[count - 1] : 0;
+                const std::string name = MemberName(newest);
+                if (count && name + ":" + std::to_string(LineOf(name, newest & 0xFFFFFu)) == p.on) {
+                    Save s{p.on};
+                    if (quick) {
+                        const int32_t guard = SaveQuickGDGuard;
+                        SaveQuickGDGuard = 0;  // no writer: the slot's bytes are what is read
+                        GSL_QuickSaveNow();
+                        SaveQuickGDGuard = guard;
+                        s.state = std::make_unique<GameState>(QuickDataCache);
+                    } else {
+                        s.state = std::make_unique<GameState>(GameStateBlock);
+                        ASSERT_TRUE(GSL_StoryRestoreHistory(-1, s.state.get()));
+                    }
+                    const uint8_t* record = nullptr;
+                    const uint32_t size = GSL_SavedScriptsMake(*s.state, &record);
+                    s.record.assign(record, record + size);
+                    made.push_back(std::move(s));
+                    live = GameStateBlock;
+                }
+                Step(mode == 0 && i % 2 ? uint32_t(BUTTON_DECIDE) : 0u);
+            }
+            StoryPlayMode = 0;
+            ASSERT_EQ(made.size(), std::size(points));
+            EXPECT_EQ(live.labelCount, kLabelHistorySize);
+            EXPECT_EQ(live.readLineCount, kReadLineSize);
+            for (size_t k = 0; k < made.size(); ++k) {
+                const Point& p = points[k];
+                SCOPED_TRACE(p.on);
+                const std::string file = p.on.substr(0, p.on.find(':'));
+                const std::string none = "vn: script " + file + ":2: the save at " + p.label +
+                                         " has no record of its script files; it goes on where the save places it\n";
+                for (int recorded = 1; recorded >= 0; --recorded) {
+                    const Went went = Load(made[k], arc, recorded);
+                    EXPECT_EQ(went.err, recorded ? "" : none);
+                    EXPECT_EQ(went.on, p.on);
+                    ASSERT_FALSE(went.moves.empty());
+                    EXPECT_EQ(went.moves[0], p.back);
+                }
+            }
+            // The backlog's jump back from the live history to the first saved line.
+            if (!quick) {
+                Save back{"jump back", std::make_unique<GameState>(live)};
+                int32_t n = -1;
+                for (uint32_t j = 0; j < kReadLineSize && n < 0; ++j)
+                    if (back.state->readLineLabel[j] != kNoLabel &&
+                        MemberName(back.state->readLinePos[j]) == "scene4.txt")
+                        n = int32_t(j);
+                ASSERT_GE(n, 0);
+                ASSERT_TRUE(GSL_StoryRestoreHistory(n, back.state.get()));
+                const Went went = Load(back, arc, false, false);
+                EXPECT_EQ(went.err, "");
+                EXPECT_EQ(went.on, points[0].on);
+                ASSERT_FALSE(went.moves.empty());
+                EXPECT_EQ(went.moves[0], points[0].back);
+            }
+        }
     }
 }
