@@ -17,6 +17,9 @@ namespace {
 
 constexpr int32_t kLabelCommand = 110;
 constexpr int32_t kCallCommand = 111;
+// The tags that record a read line.
+constexpr int32_t kKeywaitCommand = 12;
+constexpr int32_t kMenuCommand = 116;
 constexpr uint32_t kMembers = 1u << 12;  // what a packed position can name
 constexpr uint32_t kRecordMax = 1u << 20;
 constexpr char kMagic[4] = {'V', 'N', 'S', '1'};
@@ -71,12 +74,6 @@ int32_t TagAt(const char* text, uint32_t size, uint32_t at, uint32_t* next, int3
     return command;
 }
 
-bool LabelAt(const char* text, uint32_t size, uint32_t offset) {
-    uint32_t next = 0;
-    int32_t calls = -1;
-    return TagAt(text, size, offset, &next, &calls) == kLabelCommand;
-}
-
 // The <call> tags of a member that call member `from`: how many, and the
 // offset behind the last in *at.
 uint32_t CallsOf(int32_t member, int32_t from, uint32_t* at) {
@@ -97,6 +94,27 @@ uint32_t CallsOf(int32_t member, int32_t from, uint32_t* at) {
         s.readOffset = next;
     }
     return found;
+}
+
+// Whether a <call> of member `from` ends at offset `at` of a member.
+bool CallEndsAt(int32_t member, int32_t from, uint32_t at) {
+    const char* text = nullptr;
+    uint32_t size = 0;
+    if (from < 0 || !MemberText(member, &text, &size) || at == 0 || at > size || text[at - 1] != '>') return false;
+    ScriptState s{};
+    s.text = text;
+    s.size = size;
+    while (s.readOffset < at) {
+        GSL_ScriptSkipToTag(&s);
+        if (s.readOffset >= at) break;
+        uint32_t next = 0;
+        int32_t calls = -1;
+        const int32_t command = TagAt(text, size, s.readOffset, &next, &calls);
+        if (next <= s.readOffset) break;
+        if (next == at) return command == kCallCommand && calls == from;
+        s.readOffset = next;
+    }
+    return false;
 }
 
 // The file a return point comes from: the file whose label first recorded
@@ -501,8 +519,7 @@ enum ReturnFate : uint8_t {
     RETURN_GONE,
     RETURN_NO_CALL,
     RETURN_CALLS,
-    RETURN_UNHELD,      // without a record: a file the container does not hold
-    RETURN_NOT_BEHIND,  // without a record: behind no tag of its file
+    RETURN_UNSHOWN,     // without a record: behind no call of the file it comes from
 };
 
 // Places return point entry of the label history: where it was in a file
@@ -531,18 +548,27 @@ ReturnFate PlaceReturn(uint32_t entry, uint32_t* position, uint32_t* count) {
     return was == (near[0] ? int64_t(labelAt) : -2) ? RETURN_PLACED : RETURN_OTHER_CALL;
 }
 
-// Without a record a position is where the save places it, unless that can
-// be shown wrong: a member the container does not hold, an offset past its
-// file's end, no tag's '<' (kind 0), no <label> tag (1), or for a return point
-// (2) no tag's '>' before it.
-bool Stands(uint32_t position, int kind) {
+// Without a record a position is taken only where its file shows it: a
+// saved line at a tag that records a line (kind 0), a label at a <label> tag
+// with its label line before it and no tag between (1).
+bool Stands(int32_t member, uint32_t offset, int kind) {
     const char* text = nullptr;
     uint32_t size = 0;
-    if (!MemberText(MemberOf(position), &text, &size)) return false;
-    const uint32_t at = OffsetOf(position);
-    if (kind == 2) return at > 0 && at <= size && text[at - 1] == '>';
-    if (kind == 1) return LabelAt(text, size, at);
-    return at < size && text[at] == '<';
+    if (!MemberText(member, &text, &size) || offset >= size) return false;
+    uint32_t next = 0;
+    int32_t calls = -1;
+    const int32_t command = TagAt(text, size, offset, &next, &calls);
+    if (kind == 0) return command == kKeywaitCommand || command == kMenuCommand;
+    char label[256];
+    uint32_t at = 0;
+    GSL_InfoLabelNear(GSL_ScriptMemberName(member), offset, false, label, sizeof label, &at);
+    if (command != kLabelCommand || !label[0]) return false;
+    ScriptState s{};
+    s.text = text;
+    s.size = size;
+    s.readOffset = at;
+    GSL_ScriptSkipToTag(&s);
+    return s.readOffset == offset;
 }
 
 void Tell(const char* name, const char* text, uint32_t size, uint32_t restart, bool lineKept, bool labelKept,
@@ -668,35 +694,70 @@ void GSL_SavedPositionMend() {
             labelFound = std::strcmp(r.file, name) == 0 && r.offset <= size;
             labelLine = labelFound ? uint32_t(r.offset) : 0;
         }
-    } else if (old == now) {
-        uint32_t at = 0;
-        GSL_InfoLabelNear(name, g.restartOffset, false, savedLabel, sizeof savedLabel, &at);
     }
 
+    // Without a record the saved file's number stands for the file of the
+    // saved name now, and a file a return comes back into for the one whose
+    // call of the returning file stands behind the return point, at its
+    // number or at the next or the one before (a file added or taken out in
+    // front of it). A number nothing shows stands for no file, unless no
+    // file is shown to have moved.
+    // scratch: filled afresh at each load
+    static int32_t movedTo[kMembers];
+    if (!recorded) {
+        for (uint32_t m = 0; m < kMembers; ++m) movedTo[m] = -1;
+        movedTo[old] = now;
+    }
+    auto nowOf = [&](int32_t member) { return member >= 0 && uint32_t(member) < kMembers ? movedTo[member] : -1; };
+    // A bare return point of entry i behind the call of the file it comes from; false when no such call is found.
+    auto placeBare = [&](uint32_t i, uint32_t* position) {
+        const int32_t into = MemberOf(*position), came = CameFrom(i), shift = now - old;
+        const int32_t tries[] = {into + shift, into, into + 1, into - 1};
+        const int32_t comes[] = {came + shift, came, came + 1, came - 1};
+        for (int32_t c : tries) {
+            if (c < 0 || uint32_t(c) >= kMembers) continue;
+            for (int32_t from : comes) {
+                if (nowOf(came) >= 0) from = nowOf(came);
+                if (!CallEndsAt(c, from, OffsetOf(*position))) continue;
+                movedTo[into] = c;
+                movedTo[came] = from;
+                *position = GSL_ScriptPosition(c, OffsetOf(*position));
+                return true;
+            }
+        }
+        return false;
+    };
+
     // What each return point became, placed on the histories' member numbers
-    // as they were saved: by the record, or without one where the save
-    // places it.
+    // as they were saved: by the record, or without one behind the call
+    // that shows it (the returns the story takes first, from the saved file
+    // outward, then the rest).
     // scratch: filled afresh at each load
     static ReturnFate fates[kLabelHistorySize];
     static uint32_t counts[kLabelHistorySize], returns[kLabelHistorySize];
+    static bool decided[kLabelHistorySize];
     for (uint32_t i = 0; i < labels; ++i) {
         returns[i] = g.labelReturn[i];
         counts[i] = 0;
+        decided[i] = !returns[i] || recorded;
         if (!returns[i]) fates[i] = RETURN_PLACED;
         else if (recorded) fates[i] = PlaceReturn(i, &returns[i], &counts[i]);
-        else fates[i] = Stands(returns[i], 2)                          ? RETURN_PLACED
-                        : GSL_ScriptMemberName(MemberOf(returns[i])) ? RETURN_NOT_BEHIND
-                                                                       : RETURN_UNHELD;
     }
+    auto decide = [&](uint32_t i) {
+        if (decided[i]) return;
+        decided[i] = true;
+        fates[i] = placeBare(i, &returns[i]) ? RETURN_PLACED : RETURN_UNSHOWN;
+    };
     // The saved line and its label.
     // A label tag that cannot be placed goes on from its label's line, found
     // by name.
     uint32_t lineNow = 0, labelNow = 0;
     bool labelKept = recorded ? Place(g.labelPos[labels - 1], &labelNow)
-                              : old == now && MemberOf(g.labelPos[labels - 1]) == now && Stands(g.labelPos[labels - 1], 1);
-    if (!recorded && labelKept) labelNow = g.labelPos[labels - 1];
+                              : MemberOf(g.labelPos[labels - 1]) == old && Stands(now, g.restartOffset, 1);
+    if (!recorded && labelKept) labelNow = GSL_ScriptPosition(now, g.restartOffset);
     const bool lineKept = labelKept && (recorded ? Place(line, &lineNow) && MemberOf(lineNow) == now
-                                                 : Stands(line, 0) && (lineNow = line, true));
+                                                 : Stands(now, g.startOffset, 0) &&
+                                                       (lineNow = GSL_ScriptPosition(now, g.startOffset), true));
     labelKept = labelKept && MemberOf(labelNow) == now;
     if (recorded && !labelKept && labelFound) {
         labelNow = GSL_ScriptPosition(now, labelLine);
@@ -718,13 +779,14 @@ void GSL_SavedPositionMend() {
     int32_t file = old;
     auto nameOf = [&](int32_t member) {
         const RecordFile* f = FileOf(member);
-        const char* n = recorded ? (f ? f->name : nullptr) : GSL_ScriptMemberName(member);
+        const char* n = recorded ? (f ? f->name : nullptr) : GSL_ScriptMemberName(nowOf(member));
         return member == old ? name : n ? n : "?";
     };
     for (uint32_t step = 0; step < labels && !lost[0]; ++step) {
         int32_t h = int32_t(labels) - 1;
         while (h >= 0 && !(MemberOf(savedPos[h]) == file && g.labelReturn[h])) --h;
         if (h < 0) break;
+        decide(uint32_t(h));
         const int32_t into = MemberOf(g.labelReturn[h]);
         if (fates[h] == RETURN_OTHER_CALL && !other[0])
             std::snprintf(other, sizeof other, ", and %s returns into %s behind a call of it under another label "
@@ -734,24 +796,32 @@ void GSL_SavedPositionMend() {
             continue;
         }
         ends = h;
-        char why[512];
+        char why[512] = "";
         switch (fates[h]) {
             case RETURN_GONE: std::snprintf(why, sizeof why, "%s, which is no longer there", nameOf(into)); break;
-            case RETURN_UNHELD: std::snprintf(why, sizeof why, "a file the container does not hold"); break;
-            case RETURN_NOT_BEHIND:
-                std::snprintf(why, sizeof why, "%s, which holds no return point there", nameOf(into));
-                break;
             case RETURN_NO_CALL:
                 std::snprintf(why, sizeof why, "%s, which has changed and no longer calls it", nameOf(into));
                 break;
-            default:
+            case RETURN_CALLS:
                 std::snprintf(why, sizeof why, "%s, which has changed and calls it in %u places", nameOf(into),
                               unsigned(counts[h]));
                 break;
+            default: break;
         }
-        std::snprintf(lost, sizeof lost, ", but %s returns into %s, so the story ends at that return", nameOf(file),
-                      why);
+        if (fates[h] == RETURN_UNSHOWN)
+            std::snprintf(lost, sizeof lost, ", but %s returns behind a call of it that the script files do not "
+                          "hold where the save places it, so the story ends at that return", nameOf(file));
+        else
+            std::snprintf(lost, sizeof lost, ", but %s returns into %s, so the story ends at that return",
+                          nameOf(file), why);
     }
+    for (uint32_t i = 0; i < labels; ++i) decide(i);
+    // Without a record, when no file is shown to have moved, a number stands
+    // for the file it names now.
+    bool moved = false;
+    for (uint32_t m = 0; !recorded && m < kMembers; ++m) moved = moved || (movedTo[m] >= 0 && movedTo[m] != int32_t(m));
+    for (uint32_t m = 0; !recorded && !moved && m < kMembers; ++m)
+        if (movedTo[m] < 0) movedTo[m] = int32_t(m);
 
     // A position not placed names a member no container of fewer members
     // holds, or lies past its file's end: a run from it ends at once, no
@@ -759,8 +829,8 @@ void GSL_SavedPositionMend() {
     const int32_t nowhere = GSL_ScriptMemberName(kMembers - 1) ? 0 : int32_t(kMembers - 1);
     auto map = [&](uint32_t& position, int kind) {
         uint32_t placed = 0;
-        if (recorded ? Place(position, &placed) : Stands(position, kind)) {
-            if (recorded) position = placed;
+        if (recorded ? Place(position, &placed) : Stands(nowOf(MemberOf(position)), OffsetOf(position), kind)) {
+            position = recorded ? placed : GSL_ScriptPosition(nowOf(MemberOf(position)), OffsetOf(position));
             return;
         }
         const RecordFile* f = FileOf(MemberOf(position));

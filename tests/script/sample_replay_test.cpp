@@ -418,6 +418,10 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
     AddLine(roads, "route_books.txt", 1, "; a line at the top");
     AddLine(roads, "route_wind.txt", 1, "; a line at the top");
     AddLine(jumped, "story.txt", 1, "; a line at the top");
+    Texts among = sources, less = sources;
+    among["epilogue.txt"] = added["00_added.txt"];
+    less.erase("viewer.txt");
+    const std::string amongArc = Pack(among), lessArc = Pack(less);
     const std::string addedArc = Pack(added), copiedArc = Pack(copied), renamedArc = Pack(renamed),
                       topArc = Pack(top), roadsArc = Pack(roads), jumpedArc = Pack(jumped);
 
@@ -604,10 +608,19 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
             for (const Case& c : cases)
                 if (std::string(c.what) == "a line above the caller's call")
                     bare.push_back({c.what, &c.container,
-                                    none + "; it goes on where the save places it, but " + file + " returns into " +
-                                        caller + ", which holds no return point there, so the story ends at that "
-                                        "return\n",
+                                    none + "; it goes on where the save places it, but " + file + " returns behind "
+                                        "a call of it that the script files do not hold where the save places it, "
+                                        "so the story ends at that return\n",
                                     base.on, false});
+            // The file numbers moved: a file added in front, one added among
+            // them (in front of some saved files and behind others), one
+            // taken out that the save does not name. Each save goes on at its
+            // line and returns behind its call.
+            const std::string same = none + "; it goes on where the save places it\n";
+            bare.push_back({"a file added in front", &addedArc, same, base.on, true});
+            bare.push_back({"a file added among them", &amongArc, same, base.on, true});
+            if (!save.files.count("viewer.txt"))
+                bare.push_back({"a file the save does not name taken out", &lessArc, same, base.on, true});
             for (const Bare& c : bare) {
                 SCOPED_TRACE(std::string("without the record: ") + c.what);
                 const Went went = Load(save, *c.container, false);
@@ -619,6 +632,10 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
                 }
                 if (!c.returns) {
                     for (const std::string& m : went.moves) EXPECT_NE(m.rfind(caller + ":", 0), 0u) << m;
+                }
+                if (c.container != &unedited && c.returns && !back.empty()) {
+                    ASSERT_FALSE(went.moves.empty());
+                    EXPECT_EQ(went.moves[0], base.moves[0]);
                 }
                 if (c.container == &unedited) {
                     EXPECT_EQ(went.moves, base.moves);
