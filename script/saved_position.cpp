@@ -710,22 +710,30 @@ void GSL_SavedPositionMend() {
     }
     auto nowOf = [&](int32_t member) { return member >= 0 && uint32_t(member) < kMembers ? movedTo[member] : -1; };
     // A bare return point of entry i behind the call of the file it comes from; false when no such call is found.
+    // A bare return point of entry i behind the call of the file it comes
+    // from: at the number the saved file's move gives it, else at the one
+    // number of the others that shows that call; false when none or several do.
     auto placeBare = [&](uint32_t i, uint32_t* position) {
         const int32_t into = MemberOf(*position), came = CameFrom(i), shift = now - old;
         const int32_t tries[] = {into + shift, into, into + 1, into - 1};
         const int32_t comes[] = {came + shift, came, came + 1, came - 1};
+        int32_t found = -1, foundFrom = -1, fits = 0;
         for (int32_t c : tries) {
-            if (c < 0 || uint32_t(c) >= kMembers) continue;
+            if (c < 0 || uint32_t(c) >= kMembers || c == found || (c != tries[0] && c == into + shift)) continue;
             for (int32_t from : comes) {
                 if (nowOf(came) >= 0) from = nowOf(came);
                 if (!CallEndsAt(c, from, OffsetOf(*position))) continue;
-                movedTo[into] = c;
-                movedTo[came] = from;
-                *position = GSL_ScriptPosition(c, OffsetOf(*position));
-                return true;
+                if (found < 0) found = c, foundFrom = from;
+                ++fits;
+                break;
             }
+            if (found == tries[0]) break;
         }
-        return false;
+        if (found < 0 || (found != tries[0] && fits > 1)) return false;
+        movedTo[into] = found;
+        movedTo[came] = foundFrom;
+        *position = GSL_ScriptPosition(found, OffsetOf(*position));
+        return true;
     };
 
     // What each return point became, placed on the histories' member numbers
