@@ -33,6 +33,8 @@ void GSL_SavedScriptsForget();
 // cannot be placed goes on from its label (a label that is gone: from the top
 // of its file); a return that cannot be placed ends the story there. One line
 // tells a save made with other files, what could not be placed and why. A
-// save without the record proves nothing: it goes on from its label and its
-// returns end the story, told.
+// save without the record keeps only what its files show: its file by the
+// saved name, its label at that label's tag, its line at a tag that records
+// one, a return point behind a call of the file it comes from (at its number
+// or beside it, where a file added or taken out moved the numbers).
 void GSL_SavedPositionMend();
