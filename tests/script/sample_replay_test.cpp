@@ -420,7 +420,7 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
     AddLine(jumped, "story.txt", 1, "; a line at the top");
     Texts among = sources, less = sources;
     among["epilogue.txt"] = added["00_added.txt"];
-    less.erase("viewer.txt");
+    less.erase("pict.txt");
     const std::string amongArc = Pack(among), lessArc = Pack(less);
     const std::string addedArc = Pack(added), copiedArc = Pack(copied), renamedArc = Pack(renamed),
                       topArc = Pack(top), roadsArc = Pack(roads), jumpedArc = Pack(jumped);
@@ -599,6 +599,7 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
                 std::string err;
                 std::string on;
                 bool returns;
+                bool errStarts = false;  // more may follow: a later call of the file taken out
             };
             std::vector<Bare> bare = {
                 {"the same files", &unedited, none + "; it goes on where the save places it\n", base.on, true},
@@ -613,18 +614,19 @@ TEST_F(SampleSavedScripts, EachSaveGoesOnWhereItWasAfterTheScriptsChangeOrSaysWh
                                         "so the story ends at that return\n",
                                     base.on, false});
             // The file numbers moved: a file added in front, one added among
-            // them (in front of some saved files and behind others), one
-            // taken out that the save does not name. Each save goes on at its
-            // line and returns behind its call.
+            // them (in front of some saved files and behind others), one the
+            // story left taken out. Each save goes on at its line and returns
+            // behind its call.
             const std::string same = none + "; it goes on where the save places it\n";
             bare.push_back({"a file added in front", &addedArc, same, base.on, true});
             bare.push_back({"a file added among them", &amongArc, same, base.on, true});
-            if (!save.files.count("viewer.txt"))
-                bare.push_back({"a file the save does not name taken out", &lessArc, same, base.on, true});
+            bool inPict = base.on.rfind("pict.txt:", 0) == 0;
+            for (const std::string& m : base.moves) inPict = inPict || m.rfind("pict.txt:", 0) == 0;
+            if (!inPict) bare.push_back({"a file the story left taken out", &lessArc, same, base.on, true, true});
             for (const Bare& c : bare) {
                 SCOPED_TRACE(std::string("without the record: ") + c.what);
                 const Went went = Load(save, *c.container, false);
-                EXPECT_EQ(went.err, c.err);
+                EXPECT_EQ(c.errStarts ? went.err.substr(0, c.err.size()) : went.err, c.err);
                 EXPECT_EQ(went.jumpOff, "") << "a jump back to a place the load could not place";
                 EXPECT_EQ(went.on, c.on);
                 if (c.returns && !back.empty()) {
