@@ -784,11 +784,11 @@ def write_story(folder, chapters):
         me = "ch%04d" % k
         spin = '*spin\n<label>\n<eval "[2003]+=1">\n<jump %s,*spin,"[2004]==0">\n' % me if k == chapters - 1 else ""
         files[me + ".txt"] = (
-            '*top\n<label>\n<name NAME_0>\n<text TEXT_%d>\n<keywait %d>\n<eval "[2000]+=1">\n<if "[2000]>3">\n'
+            '*top\n<label>\n<name NAME_0>\n<text TEXT_%d>\n<keywait %d>\n<eval "[2000]+=1">\n<if "[05]>3">\n'
             '<eval "[2001]=1">\n<jump_endif>\n<else>\n<eval "[2001]=0">\n<endif>\n<menuadd 0,SELECT_0,%s,*a>\n'
             '<menuadd 1,SELECT_1,ch%04d,*route>\n<menustart 0>\n*a\n<label>\n<text TEXT_1>\n<keywait 1>\n'
             '<call common%d>\n<jump %s,*end>\n*route\n<label>\n<text TEXT_2>\n<keywait 2>\n'
-            '<jump %s,*end,"[2001]==1">\n*hold\n<wait time:1000>\n<jump %s,*hold,"[2002]==0">\n%s'
+            '<jump %s,*end,"[2001]==1">\n*hold\n<wait time:1000>\n<jump %s,*hold,"[02]==0">\n%s'
             '*end\n<label>\n<return>\n' % (k, k, me, (k + 1) % chapters, k % 10, me, me, me, spin))
     files.update({"common%d.txt" % c: "*c\n<label>\n<text TEXT_3>\n<keywait 3>\n<return>\n" for c in range(10)})
     make_tree(folder, {name: text.encode() for name, text in files.items()})
@@ -809,12 +809,21 @@ def _loop(where, what, to, changed=None):
     """The warning of a loop of plain tags the engine ends (changed=None: one
     with no way out)."""
     why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
-           "the story never goes on)" if changed is None else "and nothing its conditions read changes for good (no "
-           "rand(), and no statement of what they read but one that stores a constant or leaves it as it was), so no "
-           "condition of it ever leaves: the engine ends the script here")
+           "the story never goes on)" if changed is None else "and no condition of it ever leaves: with the "
+           "values the story comes here with, its variables come back round to the same values first (no rand(), and "
+           "no count that reaches a value that leaves), so the engine ends the script here")
     return ("%s:1: warning: %s goes to %s, and the story comes back here again and again with no tag between that "
             "waits or reads the player's input or the clock %s: put a wait in the loop, or a condition that leaves it "
             "and a statement that changes what it reads" % (where, what, to, why))
+
+
+def _hold(where, back):
+    """The warning of a <label> in a hold that only a click ends."""
+    return ("%s:1: warning: <label> is passed on each pass of a loop that waits and that only a click ends (the loop "
+            "goes back on line %d): with skip on, it fills the game's label history (400 labels) in seconds and "
+            "pushes out the labels passed before it, so neither the backlog nor a save made after that can go back "
+            "to a line before the loop: take the <label> out of the loop (a jump finds a label line without one)" % (
+                where, back))
 
 
 CLEAN_SCENARIO = ("*top\n<label>\n<playbgm hall,true,80>\n<image base,back,bg_hall>\n<trans crossfade,500>\n"
@@ -934,15 +943,11 @@ class AuthorCheckTest(unittest.TestCase):
              _loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             # A hold only a click ends, passing a <label> each time round (without it the label line is right).
             ("<click 0>\n*hold\n<label>\n<wait time:1000>\n<jump 00_init,*hold>\n*staffroll_stop\n<label>\n"
-             "<click 1>", 2, (
-                 "00_init.txt:13:1: warning: <label> is passed on each pass of a loop that waits and that only the "
-                 "player's input ends (the loop goes back on line 15): the game's label history keeps 400 labels, "
-                 "with skip on the loop fills it in seconds, and then a <return> of a file called after it finds no "
-                 "way back: take the <label> out of the loop (a jump finds a label line without one)")),
+             "<click 1>", 2, _hold("00_init.txt:13", 15)),
             # A condition that reads what the loop stores, as it holds once
             # stored, and a loop that stores two values by turns.
             ('*a\n<label>\n<eval "[2000]=1">\n<if "[2000]==1">\n<jump 00_init,*a>\n<endif>', 2,
-             _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)")),
+             _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             ('*a\n<label>\n<if "[2000]==1">\n<eval "[2000]=2">\n<jump_endif>\n<else>\n<clearvar>\n'
              '<eval "[2000]=true">\n<endif>\n<jump 00_init,*a,"[2001]==0">', 2,
              _loop("00_init.txt:20", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
