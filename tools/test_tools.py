@@ -731,6 +731,85 @@ def loop_cases():
     return lines
 
 
+# Loops the checker reads and the engine's loop watch runs (tests/script/vars_test.cpp), each a whole 00_init.txt
+# that sets [2023] once it is past the loop and then waits for ever. h rows are written here with whether the
+# checker warns (E: the engine ends it) or passes it (-: the engine plays on); g rows are made from a seed, with the
+# checker's verdict, and the engine must end each one warned.
+LOOP_TAIL = '<eval "[2023]=1">\n*w\n<wait 50>\n<jump 00_init,*w>\n'
+HAND_LOOPS = [
+    # clearvar clears [2000] to [2023]; a store an if guards is followed as the engine runs it.
+    ('<eval "[2001]=5">\n*c\n<label>\n<clearvar>\n<jump 00_init,*c,"[2001]!=0">\n', "-"),
+    ('*c\n<label>\n<if "[2001]==0">\n<eval "[2001]=1">\n<endif>\n<jump 00_init,*c,"[2001]==0">\n', "-"),
+    ('*c\n<label>\n<if "[2001]==0">\n<eval "[2002]+=1">\n<endif>\n<jump 00_init,*c,"[2002]!=3">\n', "-"),
+    # A counter that wraps round to its exit, and one whose steps never meet it.
+    ('<eval "[2001]=100">\n*c\n<eval "[2001]+=1">\n<jump 00_init,*c,"[2001]!=-128">\n', "-"),
+    ('*c\n<label>\n<eval "[2001]+=2">\n<jump 00_init,*c,"[2001]!=5">\n', "E"),
+    ('<eval "[2001]=1">\n*c\n<eval "[2001]-=2">\n<jump 00_init,*c,"[2001]!=5">\n', "-"),
+    # A toggle whose exit needs a value it never takes, a copy of itself, a count cleared each pass.
+    ('*c\n<eval "[2001]=1-[2001]">\n<jump 00_init,*c,"[2001]!=5">\n', "E"),
+    ('<eval "[2001]=3">\n*c\n<eval "[2001]=[2001]">\n<jump 00_init,*c,"[2001]==3">\n', "E"),
+    ('<eval "[2002]=3">\n*c\n<clearvar>\n<eval "[2001]+=1">\n<jump 00_init,*c,"[2001]<3">\n', "E"),
+    # A wait in the loop: the engine never ends it.
+    ('*c\n<wait 1>\n<eval "[2001]+=2">\n<jump 00_init,*c,"[2001]!=5">\n', "-"),
+]
+
+
+def generated_loops(seed=89, count=300):
+    """count small loops over [2001] and [2002], made from seed: counters
+    (+=, -=, =, wrapping round), toggles, copies, clearvar, stores an if
+    guards, an exit over them, with and without a wait."""
+    import random
+    rnd = random.Random(seed)
+    values = (0, 1, 2, 3, 5, -1, 100, 126, 127, -128)
+    ops = ("==", "!=", "<", ">", "<=", ">=")
+
+    def var():
+        return rnd.choice(("[2001]", "[2002]"))
+
+    def statement():
+        v, k = var(), rnd.choice((1, 2, 3, 5, 64, 127))
+        return rnd.choice(("%s+=%d" % (v, k), "%s-=%d" % (v, k), "%s=%d" % (v, rnd.choice(values)),
+                           "%s=1-%s" % (v, v), "%s=%s" % (v, v), "%s=%s" % (v, var()), "%s++" % v, "%s+=0" % v))
+
+    def condition():
+        return "%s%s%d" % (var(), rnd.choice(ops), rnd.choice(values))
+
+    out = []
+    for _ in range(count):
+        text = '<eval "[2001]=%d&[2002]=%d">\n' % (rnd.choice(values), rnd.choice(values)) if rnd.random() < 0.7 else ""
+        text += "*c\n" + ("<label>\n" if rnd.random() < 0.5 else "")
+        for _ in range(rnd.choice((1, 1, 2, 3))):
+            kind = rnd.random()
+            if kind < 0.55:
+                text += '<eval "%s">\n' % "&".join(statement() for _ in range(rnd.choice((1, 1, 2))))
+            elif kind < 0.65:
+                text += "<clearvar>\n"
+            else:
+                text += '<if "%s">\n<eval "%s">\n' % (condition(), statement())
+                text += '<else>\n<eval "%s">\n' % statement() if rnd.random() < 0.3 else ""
+                text += "<endif>\n"
+        if rnd.random() < 0.15:
+            text += "<wait 1>\n"
+        text += '<jump 00_init,*c,"%s">\n' % (condition() if rnd.random() < 0.8 else condition() + rnd.choice(
+            ("&&", "||")) + condition())
+        out.append(text)
+    return out
+
+
+def loop_verdict(text):
+    """E when the checker warns that the engine ends the loop of text (a whole 00_init.txt), else -."""
+    with tempfile.TemporaryDirectory() as tmp:
+        make_tree(tmp, {"00_init.txt": (text + LOOP_TAIL).encode()})
+        return "E" if any("comes back here" in message for _, _, message in script_check.check(tmp)) else "-"
+
+
+def differential_cases(seed=89, count=300):
+    """The table's h rows (with the verdict written above) and g rows (the checker's)."""
+    return (["h\t%s\t%s" % (escaped((text + LOOP_TAIL).encode()), want) for text, want in HAND_LOOPS] +
+            ["g\t%s\t%s" % (escaped((text + LOOP_TAIL).encode()), loop_verdict(text))
+             for text in generated_loops(seed, count)])
+
+
 def write_condition_cases():
     with open(CONDITION_CASES, "w", encoding="ascii", newline="\n") as f:
         f.write("# Conditions and statements as the author's checker reads them (tools/script_check.py), made by\n"
@@ -742,8 +821,11 @@ def write_condition_cases():
                 "# n  a number argument  the number the checker reads\n"
                 "# l  statements  condition  variables  E when the checker warns that the engine ends the loop\n"
                 "#    *c <label> <eval \"statements\"> <jump 00_init,*c,\"condition\">, - when it passes it and the\n"
-                "#    engine leaves it\n")
-        f.write("\n".join(condition_cases() + loop_cases()) + "\n")
+                "#    engine leaves it\n"
+                "# h  a whole 00_init.txt with a loop  E when the checker warns of it and the engine ends it, - when\n"
+                "#    the checker passes it and the engine plays on (made by hand)\n"
+                "# g  the same, made from a seed, with the checker's verdict: the engine ends every loop warned\n")
+        f.write("\n".join(condition_cases() + loop_cases() + differential_cases()) + "\n")
 
 
 def write_game(root, scenario):
@@ -944,6 +1026,14 @@ class AuthorCheckTest(unittest.TestCase):
             # A hold only a click ends, passing a <label> each time round (without it the label line is right).
             ("<click 0>\n*hold\n<label>\n<wait time:1000>\n<jump 00_init,*hold>\n*staffroll_stop\n<label>\n"
              "<click 1>", 2, _hold("00_init.txt:13", 15)),
+            # A hold whose body changes what its own if reads (a blink by a toggle) is one too.
+            ('<click 0>\n*blink\n<label>\n<eval "[2001]=1-[2001]">\n<if "[2001]==1">\n<text TEXT_400>\n'
+             '<jump_endif>\n<else>\n<name NAME_40>\n<endif>\n<wait time:700>\n<jump 00_init,*blink>\n'
+             '*staffroll_stop\n<label>\n<returnmenu>', 2, _hold("00_init.txt:13", 22)),
+            # One whose condition is always false never comes round.
+            ('<click 0>\n*h\n<label>\n<wait time:10>\n<jump 00_init,*h,"2000==1">\n*staffroll_stop\n<label>\n'
+             '<returnmenu>', 2, "00_init.txt:15:1: warning: the condition \"2000==1\" reads no variable, so it is "
+             "always false: " + VARIABLES),
             # A condition that reads what the loop stores, as it holds once
             # stored, and a loop that stores two values by turns.
             ('*a\n<label>\n<eval "[2000]=1">\n<if "[2000]==1">\n<jump 00_init,*a>\n<endif>', 2,
@@ -1135,6 +1225,21 @@ class AuthorCheckTest(unittest.TestCase):
                                     '<jump 00_init,*h,"[2005]==0">\n*i\n<label>\n<wait time:10>\n'
                                     '<eval "[2006]+=1">\n<jump 00_init,*i,"[2006]<3">\n'
                                     "<returnmenu>\n"), (0, []))
+        # No hold: the blink without its <label> (its label line is right), a waiting loop that counts to its
+        # own exit, a <label> before a menu that leads back (its one choice), a keywait loop nothing ends, and a
+        # retry whose exit a choice of a called file sets (each pass stops at the menu).
+        self.assertEqual(self.check(CLEAN_SCENARIO + '<click 0>\n*blink\n<eval "[2001]=1-[2001]">\n'
+                                    '<if "[2001]==1">\n<text TEXT_400>\n<jump_endif>\n<else>\n<name NAME_40>\n'
+                                    '<endif>\n<wait time:700>\n<jump 00_init,*blink>\n*w\n<label>\n<wait time:10>\n'
+                                    '<eval "[2002]+=1">\n<jump 00_init,*w,"[2002]<3">\n*m\n<label>\n<wait time:10>\n'
+                                    '<menuadd 0,SELECT_40,00_init,*m>\n<menustart 0>\n*staffroll_stop\n<label>\n<returnmenu>\n', {
+                                        "keys.txt": "*k\n<label>\n<text TEXT_400>\n<keywait 400>\n<jump keys,*k>\n",
+                                        "choose.txt": '<menuadd 0,SELECT_40,,*yes,"[2001]=1">\n'
+                                                      '<menuadd 1,SELECT_40,,*no>\n<menustart 0>\n*yes\n<label>\n'
+                                                      '<return>\n*no\n<label>\n<return>\n',
+                                        "retry.txt": '<click 0>\n*retry\n<label>\n<wait time:10>\n<call choose>\n'
+                                                     '<jump retry,*retry,"[2001]==0">\n*staffroll_stop\n<label>\n'
+                                                     '<returnmenu>\n'}), (0, []))
         # Keys every language has, a choice to a label that exists, named
         # arguments, a picture's skipped positions, conditions read from the
         # R18 archive or a sum of variables and a call to a label of its own
@@ -1269,6 +1374,13 @@ class AuthorCheckTest(unittest.TestCase):
             self.assertEqual(self.check(CLEAN_SCENARIO, files)[1], [
                 "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the story; "
                 "loops beyond them are not checked, nor any in Epilogue.txt, scene1.txt"])
+            # It names the first three files it did not reach and counts the others.
+            self.assertEqual(self.check(CLEAN_SCENARIO, dict(files, **{"x%d.txt" % k: "" for k in range(3)}))[1], [
+                "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the story; "
+                "loops beyond them are not checked, nor any in Epilogue.txt, scene1.txt, x0.txt and 2 files more"])
+        # Of two files whose names differ in capitals alone, the first in the container's order is taken.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene2,*s>\n", {
+            "Scene2.txt": "*s\n<label>\n<return>\n", "scene2.txt": "<return>\n"}), (0, []))
         self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
                          (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
@@ -1329,8 +1441,10 @@ class ConditionTableTest(unittest.TestCase):
         # The engine's test evaluates the same table with the engine's code.
         with open(CONDITION_CASES, encoding="ascii") as f:
             have = [line for line in f.read().splitlines() if line and not line.startswith("#")]
-        made = condition_cases() + loop_cases()
+        made = condition_cases() + loop_cases() + differential_cases()
         self.assertGreaterEqual(len(made), 4000)
+        # The loops written by hand are read as written: each one warned is one the engine ends.
+        self.assertEqual([loop_verdict(text) for text, _ in HAND_LOOPS], [want for _, want in HAND_LOOPS])
         self.assertEqual(have, made, "the checker reads otherwise than the table says: run "
                                      "python3 tools/test_tools.py --write-condition-cases, then the engine's test "
                                      "Vars.TheAuthorsCheckerReadsAlike")
