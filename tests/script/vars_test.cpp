@@ -319,7 +319,9 @@ TEST_F(Vars, TheAuthorsCheckerReadsAlike) {
             EXPECT_EQ(ended, verdict == "E") << loopFiles[k].second << err;
             EXPECT_EQ(err.find("comes back here again and again") != std::string::npos, verdict == "E") << err;
         }
-        if (f[0] == "l") EXPECT_EQ(G(23) == 1, verdict == "-") << loopFiles[k].second;
+        if (f[0] == "l") {
+            EXPECT_EQ(G(23) == 1, verdict == "-") << loopFiles[k].second;
+        }
         generated += f[0] == "g";
         unwarned += f[0] == "g" && verdict == "-" && ended;
         if (Alive()) GSL_ScriptTaskEnd(slot);
