@@ -2267,6 +2267,10 @@ if __name__ == "__main__":
     if sys.argv[1:] == ["--write-condition-cases"]:
         write_condition_cases()
         sys.exit(0)
+    if sys.argv[1:2] == ["--write-loop-table"] and len(sys.argv) == 4:  # more generated loops, for VN_LOOP_TABLE
+        with open(sys.argv[2], "w", encoding="ascii", newline="\n") as f:
+            f.write("\n".join(differential_cases(seed=90, count=int(sys.argv[3]))[len(HAND_LOOPS):]) + "\n")
+        sys.exit(0)
     if sys.argv[1:] == ["--benchmark"]:  # the check of a story of 100 and 1,000 files, after one of 10 (its tables)
         figures = {n: story_check_cost(n) for n in (10, 100, 1000)}
         for n, (problems, cost, seconds) in list(figures.items())[1:]:
