@@ -755,44 +755,29 @@ HAND_LOOPS = [
 
 
 def generated_loops(seed=89, count=300):
-    """count small loops over [2001] and [2002], made from seed: counters
-    (+=, -=, =, wrapping round), toggles, copies, clearvar, stores an if
-    guards, an exit over them, with and without a wait."""
+    """count small loops over [2001] and [2002] made from seed: counters (+=, -=, =, wrapping round), toggles,
+    copies, clearvar, stores an if guards, an exit over them, some with a wait."""
     import random
     rnd = random.Random(seed)
-    values = (0, 1, 2, 3, 5, -1, 100, 126, 127, -128)
-    ops = ("==", "!=", "<", ">", "<=", ">=")
+    value = lambda: rnd.choice((0, 1, 2, 3, 5, -1, 100, 126, 127, -128))  # noqa: E731
+    var = lambda: rnd.choice(("[2001]", "[2002]"))  # noqa: E731
+    cond = lambda: "%s%s%d" % (var(), rnd.choice(("==", "!=", "<", ">", "<=", ">=")), value())  # noqa: E731
 
-    def var():
-        return rnd.choice(("[2001]", "[2002]"))
-
-    def statement():
-        v, k = var(), rnd.choice((1, 2, 3, 5, 64, 127))
-        return rnd.choice(("%s+=%d" % (v, k), "%s-=%d" % (v, k), "%s=%d" % (v, rnd.choice(values)),
-                           "%s=1-%s" % (v, v), "%s=%s" % (v, v), "%s=%s" % (v, var()), "%s++" % v, "%s+=0" % v))
-
-    def condition():
-        return "%s%s%d" % (var(), rnd.choice(ops), rnd.choice(values))
-
+    def statement(v):
+        return v + rnd.choice(("+=%d" % rnd.choice((1, 2, 3, 5, 64, 127)), "-=%d" % rnd.choice((1, 2, 5, 127)),
+                               "=%d" % value(), "=1-" + v, "=" + v, "=" + var(), "++", "+=0"))
     out = []
     for _ in range(count):
-        text = '<eval "[2001]=%d&[2002]=%d">\n' % (rnd.choice(values), rnd.choice(values)) if rnd.random() < 0.7 else ""
-        text += "*c\n" + ("<label>\n" if rnd.random() < 0.5 else "")
+        text = '<eval "[2001]=%d&[2002]=%d">\n' % (value(), value()) if rnd.random() < 0.7 else ""
+        text += "*c\n" + "<label>\n" * rnd.randrange(2)
         for _ in range(rnd.choice((1, 1, 2, 3))):
-            kind = rnd.random()
-            if kind < 0.55:
-                text += '<eval "%s">\n' % "&".join(statement() for _ in range(rnd.choice((1, 1, 2))))
-            elif kind < 0.65:
-                text += "<clearvar>\n"
-            else:
-                text += '<if "%s">\n<eval "%s">\n' % (condition(), statement())
-                text += '<else>\n<eval "%s">\n' % statement() if rnd.random() < 0.3 else ""
-                text += "<endif>\n"
-        if rnd.random() < 0.15:
-            text += "<wait 1>\n"
-        text += '<jump 00_init,*c,"%s">\n' % (condition() if rnd.random() < 0.8 else condition() + rnd.choice(
-            ("&&", "||")) + condition())
-        out.append(text)
+            text += rnd.choice(['<eval "%s">\n' % "&".join(statement(var()) for _ in range(rnd.randrange(1, 3)))] * 5 +
+                               ["<clearvar>\n", '<if "%s">\n<eval "%s">\n<endif>\n' % (cond(), statement(var())),
+                                '<if "%s">\n<eval "%s">\n<else>\n<eval "%s">\n<endif>\n' % (
+                                    cond(), statement(var()), statement(var()))] + [""] * 2)
+        text += "<wait 1>\n" * (rnd.random() < 0.15)
+        out.append(text + '<jump 00_init,*c,"%s">\n' % rnd.choice((cond(), cond(), cond() + "&&" + cond(),
+                                                                   cond() + "||" + cond())))
     return out
 
 
