@@ -37,17 +37,18 @@ choice a text of the game's message tables. Levels are "error" and
            that makes its file's return come back to it for ever
            (script_data), each place the story can come back to through
            plain tags alone (script_data.PLAIN: none that waits or reads
-           the player's input or the clock) in a loop with no condition
-           that leaves it, or whose conditions read nothing it changes for
-           good (no rand()), so that they never leave it: the engine's loop
-           watch ends the script there (_plain_loops follows the story
-           with the returns the engine keeps), a call,
+           the player's input or the clock) in a loop that, with the values
+           the story brings there (every value an unknown one holds tried),
+           comes round to the same place and values before any condition
+           leaves it: the engine's loop watch ends the script there
+           (_plain_loops follows the story with the returns the engine
+           keeps and the values it brings), a call,
            jump or menuadd naming a label line cut short by a space, a
            gosub with arguments (gosub does nothing), more
            arguments than the command reads or a name it does not read, a
-           label line without <label> (but for the head of a loop that
-           waits and that only the player's input ends) or with a space,
-           a <label> inside such a loop (the label history keeps
+           label line without <label> (but for one in a loop that waits)
+           or with a space, a <label> in a hold: a loop that waits, that a
+           click leaves and that skip runs round (the label history keeps
            LABEL_HISTORY labels: _held_loops), a '<' in a comment,
            a tag begun with the full-width '\uff1c', an in-place text or
            name with a character that the tag syntax takes for itself, a
@@ -963,8 +964,9 @@ class _Flow:
 
 
 # The search for the loops the engine's loop watch ends (_plain_loops):
-# _Run follows the story as the engine runs it, _ended finds the loops of
-# plain tags in it that nothing leaves, and _loop_message tells them.
+# _Run follows the story as the engine runs it, _values the values it brings
+# to each state, _entry_cycle follows each loop from each way into it, and
+# _loop_message tells those the engine ends.
 
 
 LOOP_SEARCH_LIMIT = 1000000  # the states _Run follows at most; a story of more is told so
