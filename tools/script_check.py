@@ -37,17 +37,18 @@ choice a text of the game's message tables. Levels are "error" and
            that makes its file's return come back to it for ever
            (script_data), each place the story can come back to through
            plain tags alone (script_data.PLAIN: none that waits or reads
-           the player's input or the clock) in a loop with no condition
-           that leaves it, or whose conditions read nothing it changes for
-           good (no rand()), so that they never leave it: the engine's loop
-           watch ends the script there (_plain_loops follows the story
-           with the returns the engine keeps), a call,
+           the player's input or the clock) in a loop that, with the values
+           the story brings there (every value an unknown one holds tried),
+           comes round to the same place and values before any condition
+           leaves it: the engine's loop watch ends the script there
+           (_plain_loops follows the story with the returns the engine
+           keeps and the values it brings), a call,
            jump or menuadd naming a label line cut short by a space, a
            gosub with arguments (gosub does nothing), more
            arguments than the command reads or a name it does not read, a
-           label line without <label> (but for the head of a loop that
-           waits and that only the player's input ends) or with a space,
-           a <label> inside such a loop (the label history keeps
+           label line without <label> (but for one in a loop that waits)
+           or with a space, a <label> in a hold: a loop that waits, that a
+           click leaves and that skip runs round (the label history keeps
            LABEL_HISTORY labels: _held_loops), a '<' in a comment,
            a tag begun with the full-width '\uff1c', an in-place text or
            name with a character that the tag syntax takes for itself, a
@@ -60,7 +61,9 @@ extension added (RESOURCES).
 """
 
 import argparse
+import collections
 import functools
+import itertools
 import os
 import re
 import sys
@@ -961,8 +964,9 @@ class _Flow:
 
 
 # The search for the loops the engine's loop watch ends (_plain_loops):
-# _Run follows the story as the engine runs it, _ended finds the loops of
-# plain tags in it that nothing leaves, and _loop_message tells them.
+# _Run follows the story as the engine runs it, _values the values it brings
+# to each state, _entry_cycle follows each loop from each way into it, and
+# _loop_message tells those the engine ends.
 
 
 LOOP_SEARCH_LIMIT = 1000000  # the states _Run follows at most; a story of more is told so
@@ -987,9 +991,13 @@ class _Run:
     def __init__(self, story):
         self.story = story
         self.next = {}
+        self.starts = []  # the states the story starts at, in the order followed
         self.reentered = _reentered(story)
-        _from_every_start(story, lambda places: self._follow([(place, None, ()) for place in places]),
-                          lambda: (state[0] for state in self.next))
+        _from_every_start(story, self._start, lambda: (state[0] for state in self.next))
+
+    def _start(self, places):
+        self.starts += [(place, None, ()) for place in places]
+        self._follow([(place, None, ()) for place in places])
 
     def _follow(self, todo):
         while todo and len(self.next) < LOOP_SEARCH_LIMIT:
@@ -1152,41 +1160,6 @@ def _cycles(nodes, succ):
     return out
 
 
-# Values of every variable the statements of a loop are run on to see what
-# they change: all 0, and a few drawn once from a fixed seed.
-_SAMPLES = [dict.fromkeys(list(range(24)) + list(range(2000, 2024)), 0)] + [
-    {var: (var * 37 + k * 101) % 256 - 128 for var in list(range(24)) + list(range(2000, 2024))} for k in range(1, 5)]
-
-
-def _changes(command, words):
-    """(the variables a tag changes for good, {variable: the constant it
-    leaves there}, whether it draws a rand()), its statements run as the
-    engine runs them: a variable it leaves as it was ([2000]+=0,
-    [2000]=[2000]) is no change, one it leaves at the same value whatever
-    the variables held is a constant, any other a change for good (a
-    counter, a toggle, a copy). clearvar stores 0 in every variable of the
-    game ([00] to [23])."""
-    if command == "clearvar":
-        return set(), {var: 0 for var in range(script_data.GAME_VARIABLES)}, False
-    return _statement_changes(words[0]) if command == "eval" and words else (set(), {}, False)
-
-
-@functools.lru_cache(maxsize=None)
-def _statement_changes(word):
-    """_changes of <eval word>."""
-    draws = []
-    after = [statements_run(word, dict(sample), lambda low, high: draws.append(low) or low) for sample in _SAMPLES]
-    changed, stored = set(), {}
-    for var in _SAMPLES[0]:
-        if all(out[var] == sample[var] for out, sample in zip(after, _SAMPLES)):
-            continue
-        if len({out[var] for out in after}) == 1:
-            stored[var] = after[0][var]
-        else:
-            changed.add(var)
-    return changed, stored, bool(draws)
-
-
 def _condition(command, words):
     """The condition a tag tests (if, elseif, a jump with one), or None."""
     at = CONDITIONS.get(command)
@@ -1199,25 +1172,222 @@ def _reads(command, words):
     return set().union(*(_inputs(part) for part in condition_parts(condition)[0])) if condition else set()
 
 
-def _effects(story, places):
-    """(the variables the tags at places change for good, those they store
-    a constant in, those their conditions read, whether one draws rand())."""
-    changed, stored, reads, draws = set(), set(), set(), False
-    for name, i in places:
-        if i < len(story.tags[name]):
-            _, command, words = story.tags[name][i]
-            change, constants, drawn = _changes(command, words)
-            changed, stored, draws = changed | change, stored | set(constants), draws or drawn
-            reads |= _reads(command, words)
-    return changed, stored, reads, draws
+# The values the loop search follows the story with: one per variable of
+# VALUE_SLOTS (the R18 archive last), a number where every way there brings
+# the same one, None where it is not known. A story starts with the game
+# variables at 0 (New game, and a scene of the special menu), the system
+# variables and the archive unknown; the option screen sets PLAYER_SET while
+# the story waits.
+VALUE_SLOTS = script_data.SYSTEM_VARIABLES + script_data.GAME_VARIABLES + ("R18",)
+_SLOT = {var: k for k, var in enumerate(VALUE_SLOTS)}
+_START = tuple(0 if var in script_data.GAME_VARIABLES else None for var in VALUE_SLOTS)
+PLAYER_SET = (18,)
+LOOP_FOLLOW_LIMIT = 200000  # the steps one loop's verdict follows at most; beyond, nothing is said
+ENTRY_CHOICES = 512  # the unknown values at a loop's entry tried one by one at most
 
 
-def _plain_loops(story, known, cost=None):
-    """The messages for each place the story comes back to through plain
-    tags alone, in a loop that the engine's loop watch ends (_ended).
-    known: places behind own-file calls already warned of, whose loops are
-    not told again. [(name, offset, message)]"""
-    run, out, told = _Run(story), [], set()
+def _join(a, b):
+    return a if a == b else tuple(x if x == y else None for x, y in zip(a, b))
+
+
+def _statement_step(statement, held):
+    """Runs one statement on held ({variable: value or None}) as the engine
+    does; True when it draws rand()."""
+    target, op, expr = _split_statement(statement)
+    var = _variable(target)
+    draws = expr.startswith(b"rand(")
+    if var is None:
+        return draws
+    reads = {_variable(expr[j:]) for j in range(len(expr)) if expr[j:j + 1] == b"["} - {None}
+    if op != b"=":
+        reads.add(var)
+    if draws or any(held[r] is None for r in reads):
+        held[var] = None
+    else:
+        known = {r: held[r] for r in reads}
+        statements_run(statement, known)
+        held[var] = known.get(var, 0)
+    return draws
+
+
+def _menu_writes(story, place):
+    """The variables the statements of the choices of the menustart at place store."""
+    name, i = place
+    out = set()
+    for j in range(i - 1, -1, -1):
+        _, command, words = story.tags[name][j]
+        if command == "menustart":
+            break
+        if command == "menuadd" and len(words) > 4:
+            out |= {_variable(_split_statement(st)[0]) for st in statement_list(words[4])[0]} - {None}
+    return out
+
+
+def _after(story, place, values):
+    """(the values behind the tag at place, whether it draws rand())."""
+    command = story.command(place)
+    if command == "eval":
+        words = story.tags[place[0]][place[1]][2]
+        held, draws = dict(zip(VALUE_SLOTS, values)), False
+        for statement in statement_list(words[0])[0] if words else []:
+            draws = _statement_step(statement, held) or draws
+        return tuple(held[var] for var in VALUE_SLOTS), draws
+    if command == "clearvar":
+        return tuple(0 if var in script_data.GAME_VARIABLES else v for var, v in zip(VALUE_SLOTS, values)), False
+    if _plain(command):
+        return values, False
+    lost = set(PLAYER_SET) | (_menu_writes(story, place) if command == "menustart" else set())
+    return tuple(None if var in lost else v for var, v in zip(VALUE_SLOTS, values)), False
+
+
+def _holds(condition, values):
+    """Whether a condition holds with values, None when a part it needs reads
+    what is not known."""
+    if not script_data.unquoted(condition):
+        return True
+    parts, any_part, _ = condition_parts(condition)
+    known, unknown = {var: v for var, v in zip(VALUE_SLOTS, values) if v is not None}, False
+    for part in parts:
+        if any(values[_SLOT[var]] is None for var in _inputs(part)):
+            unknown = True
+        elif part_value(part, known, bool(values[-1])) == any_part:
+            return any_part
+    return None if unknown else not any_part
+
+
+def _ways(story, run, state, values):
+    """The states the story goes on to from state with values (a condition
+    that they decide goes one way)."""
+    steps = run.next[state]
+    name, i = state[0]
+    if len(steps) == 2 and i < len(story.tags[name]):
+        _, command, words = story.tags[name][i]
+        condition = _condition(command, words)
+        holds = _holds(condition, values) if condition else None
+        if holds is not None:
+            return [steps[0 if holds == (command == "jump") else 1]]
+    return steps
+
+
+def _values(story, run):
+    """{state: its values} of the states the story reaches with the values it
+    brings there (a way a condition never takes is not followed)."""
+    into, todo = {}, collections.deque()
+    for state in run.starts:
+        into[state] = _join(into.get(state, _START), _START)
+        todo.append(state)
+    while todo:
+        state = todo.popleft()
+        if state not in run.next:
+            continue  # beyond the search's bound
+        values = into[state]
+        after = _after(story, state[0], values)[0]
+        for w in _ways(story, run, state, values):
+            old = into.get(w)
+            new = after if old is None else _join(old, after)
+            if new != old:
+                into[w] = new
+                todo.append(w)
+    return into
+
+
+def _entries(story, run, into, parts):
+    """For each part (a set of states): {(state, values): None} of the ways
+    the story comes into it, from outside it or by starting there."""
+    where = {state: k for k, part in enumerate(parts) for state in part}
+    out = [{} for _ in parts]
+    for state, values in into.items():
+        if state not in run.next:
+            continue
+        for w in _ways(story, run, state, values):
+            k = where.get(w)
+            if k is not None and where.get(state) != k:
+                out[k][w, _after(story, state[0], values)[0]] = None
+    for state in run.starts:
+        if state in where:
+            out[where[state]][state, _START] = None
+    return out
+
+
+def _follow_loop(story, run, part, node, memo, budget, skip):
+    """Follows the story from node ((state, values)) within part as the
+    engine runs it: ("ends", the states it comes round through), ("leaves",
+    None) or ("unknown", the unknown variables a condition read, or None).
+    skip: a wait goes on (skip), and a click does not leave it."""
+    path, on, outcome = [], {}, None
+    while outcome is None:
+        if node in memo:
+            outcome = memo[node]
+            break
+        if node in on:
+            outcome = ("ends", [n[0] for n in path[on[node]:]])
+            break
+        if budget[0] <= 0:
+            return "unknown", None
+        budget[0] -= 1
+        state, values = node
+        on[node] = len(path)
+        path.append(node)
+        after, draws = _after(story, state[0], values)
+        ways = _ways(story, run, state, values)
+        if skip and story.command(state[0]) in ("wait", "keywait") and len(ways) == 2:
+            ways = ways[1:]
+        if draws:
+            outcome = ("unknown", None)  # each draw is counted: the engine never ends it
+        elif len(ways) > 1:
+            _, command, words = story.tags[state[0][0]][state[0][1]]
+            outcome = ("unknown", [_SLOT[var] for var in _reads(command, words) if values[_SLOT[var]] is None])
+        elif not ways or ways[0] not in part:
+            outcome = ("leaves", None)
+        else:
+            node = (ways[0], after)
+    for n in path:
+        memo[n] = outcome
+    return outcome
+
+
+def _domain(slot):
+    return (0, 1) if VALUE_SLOTS[slot] == "R18" else range(VARIABLE_RANGE[0], VARIABLE_RANGE[1] + 1)
+
+
+def _choices(slots):
+    return functools.reduce(lambda n, k: n * len(_domain(k)), slots, 1)
+
+
+def _entry_cycle(story, run, part, state, values, memo, budget, skip=False):
+    """The states the engine comes round through when the story comes into
+    part at state with values, whatever the unknown ones hold, or None when
+    it leaves from some value or that is not known."""
+    fixed = []
+    while True:
+        cycle, grown = None, False
+        for choice in itertools.product(*(_domain(k) for k in fixed)):
+            tried = list(values)
+            for k, v in zip(fixed, choice):
+                tried[k] = v
+            outcome, detail = _follow_loop(story, run, part, (state, tuple(tried)), memo, budget, skip)
+            if outcome == "ends":
+                cycle = cycle or detail
+                continue
+            more = [k for k in detail or () if values[k] is None and k not in fixed]
+            if outcome == "leaves" or not more or _choices(fixed + more) > ENTRY_CHOICES:
+                return None
+            fixed, grown = fixed + more, True
+            break
+        if not grown:
+            return cycle
+
+
+def _plain_loops(story, known, cost=None, run=None, into=None):
+    """The messages for each loop of plain tags that the engine's loop watch
+    ends: one the story comes into with values from which, whatever the
+    unknown ones hold, it comes round to the same place with the same
+    values before any condition leaves it. known: places behind own-file
+    calls already warned of, whose loops are not told again. [(name,
+    offset, message)]"""
+    run = run or _Run(story)
+    into = into if into is not None else _values(story, run)
+    out, told = [], set()
     if cost is not None:
         cost.update(places=len(run.next), lookups=story.index.lookups)
     if len(run.next) >= LOOP_SEARCH_LIMIT:
@@ -1229,97 +1399,62 @@ def _plain_loops(story, known, cost=None):
         out.append((INIT_NAME if INIT_NAME in story.tags else next(iter(story.members), b"?"), 0,
                     "the search for loops the engine ends stopped after %d places of the story; "
                     "loops beyond them are not checked%s" % (LOOP_SEARCH_LIMIT, beyond)))
-    for whole in run.loops():
-        if {state[0] for state in whole} & known:
-            continue
-        for part, leaves in _ended(story, run, whole):
-            out += _loop_message(story, run, part, leaves, told)
+    parts = [whole for whole in run.loops() if not {state[0] for state in whole} & known]
+    for part, ways_in in zip(parts, _entries(story, run, into, parts)):
+        memo, budget = {}, [LOOP_FOLLOW_LIMIT]
+        for state, values in ways_in:
+            cycle = _entry_cycle(story, run, part, state, values, memo, budget)
+            if cycle:
+                out += _loop_message(story, run, set(cycle), told)
+                break
     return out
 
 
-def _ended(story, run, part):
-    """The loops within a loop of plain tags that the engine ends: [(states,
-    whether a condition can leave)]. One with no way out is; else one where
-    nothing changes but by statements that store a constant: the loop then
-    takes the same few values again and again, followed here with them
-    where its conditions read them."""
-    if all(w in part for v in part for w in run.next[v]):
-        return [(part, False)]
-    changed, sets, reads, draws = _effects(story, {state[0] for state in part})
-    if draws or changed & reads:
-        return []  # a condition reads what the loop changes for good
-    shared = sorted(sets & reads)
-    if not shared:
-        return [(part, True)]
+LABEL_HISTORY = 400  # the labels the engine's history keeps
 
-    def succ(node):
-        # The story with the constants the loop stores where conditions read
-        # them (None: not stored yet on this way).
-        v, held = node
-        steps = run.next[v]
-        name, i = v[0]
-        if i < len(story.tags[name]):
-            _, command, words = story.tags[name][i]
-            stored = _changes(command, words)[1]
-            held = tuple(stored.get(var, was) for var, was in zip(shared, held))
-            read = _reads(command, words)
-            known = {var: was for var, was in zip(shared, held) if was is not None}
-            if len(steps) == 2 and read and read <= set(known):
-                holds = condition_value(_condition(command, words), known)
-                steps = [steps[0 if holds == (command == "jump") else 1]]
-        return [(w, held) for w in steps]
 
+def _held_loops(story, run, into):
+    """The loops of the story that wait: each the set of places of states
+    that come back to each other with a tag that waits and no menu between
+    (which stops each pass), with whether it is a hold: one that a click
+    leaves (a wait or keywait that goes to *staffroll_stop, the <click 0>
+    hold of an ending) and that the story comes into with values from
+    which, with skip on, it comes round before any condition leaves it.
+    [(set of places, whether it is a hold)]"""
+    def succ(state):
+        return [w for w in run.next[state] if w in run.next and story.command(w[0]) != "menustart"]
+    nodes = [state for state in run.next if story.command(state[0]) != "menustart"]
+    parts = [part for part in _cycles(nodes, succ) if not all(run.plain(state) for state in part)]
     out = []
-    for inner in _cycles([(v, (None,) * len(shared)) for v in part], lambda n: [m for m in succ(n) if m[0] in part]):
-        out.append(({node[0] for node in inner}, any(m not in inner for n in inner for m in succ(n))))
-    return out
-
-
-LABEL_HISTORY = 400  # the labels the engine's history keeps; a <label> passed when it is full is not kept
-
-
-def _held_loops(story):
-    """The loops of the story that wait and that nothing but the player's
-    input ends (the click-out hold of an ending): each a set of places
-    that come back to each other, with a tag that waits and none that
-    draws rand(), whose conditions read nothing it stores or changes, and
-    a way out (one with none never reaches a return behind it). A
-    menu is the player's own choice on each pass, so no loop runs through
-    one."""
-    def succ(place):
-        return [p for p in story.steps(place) if story.command(p) not in ("", "menustart")]
-    nodes = [(name, i) for name in story.members for i in range(len(story.tags[name]))
-             if story.command((name, i)) != "menustart"]
-    out = []
-    for part in _cycles(nodes, succ):
-        if all(_plain(story.command(p)) for p in part):
-            continue  # a loop of plain tags alone: the loop search tells it
-        changed, stored, reads, draws = _effects(story, part)
-        if not draws and not (changed | stored) & reads and any(q not in part for p in part for q in story.steps(p)):
-            out.append(part)
+    for part, ways_in in zip(parts, _entries(story, run, into, parts)):
+        memo, budget = {}, [LOOP_FOLLOW_LIMIT]
+        clicks = any(story.command(state[0]) in ("wait", "keywait") and len(run.next[state]) == 2 and
+                     run.next[state][0] not in part for state in part)
+        out.append(({state[0] for state in part}, clicks and any(
+            _entry_cycle(story, run, part, state, values, memo, budget, skip=True) for state, values in ways_in)))
     return out
 
 
 def _held_labels(story, loops):
-    """[(name, offset, message)] of each <label> in a loop of _held_loops."""
+    """[(name, offset, message)] of each <label> in a hold of _held_loops."""
     out = []
-    for part in loops:
+    for part in (part for part, hold in loops if hold):
         back = min((p for p in part for q in story.steps(p) if q in part and q[1] <= p[1] and q[0] == p[0]),
                    default=None)
         for name, i in sorted(p for p in part if story.command(p) == "label"):
             through = " (the loop goes back on line %s)" % story.line(back) if back else ""
             out.append((name, story.tags[name][i][0], (
-                "<label> is passed on each pass of a loop that waits and that only the player's input ends%s: the "
-                "game's label history keeps %d labels, with skip on the loop fills it in seconds, and then a "
-                "<return> of a file called after it finds no way back: take the <label> out of the loop (a jump "
-                "finds a label line without one)" % (through, LABEL_HISTORY))))
+                "<label> is passed on each pass of a loop that waits and that only a click ends%s: with skip on, "
+                "it fills the game's label history (%d labels) in seconds and pushes out the labels passed before "
+                "it, so neither the backlog nor a save made after that can go back to a line before the loop: take "
+                "the <label> out of the loop (a jump finds a label line without one)" % (through, LABEL_HISTORY))))
     return out
 
 
-def _loop_message(story, run, part, leaves, told):
-    """[(name, offset, message)] of a loop the engine ends, told at a jump
-    that goes back, else at a return or a call; nothing when that place was
-    told already."""
+def _loop_message(story, run, part, told):
+    """[(name, offset, message)] of a loop the engine ends (part: the states
+    it comes round through), told at a jump that goes back, else at a
+    return or a call; nothing when that place was told already."""
     rank = {"jump": 0, "call": 2}
     backs = sorted((rank.get(story.command(v[0]), 1), v[0], w[0]) for v in part for w in run.next[v]
                    if w in part and (w[0][0] != v[0][0] or w[0][1] <= v[0][1]))
@@ -1327,6 +1462,7 @@ def _loop_message(story, run, part, leaves, told):
     if (name, i) in told:
         return []
     told.add((name, i))
+    leaves = any(w not in part for v in part for w in run.next[v])
     tags = story.tags[name]
     what = "the end of %s, which returns as <return> does," % name if i >= len(tags) else "<%s>" % tags[i][1]
     label = next(iter(story.labels_at(to)), None)
@@ -1335,9 +1471,9 @@ def _loop_message(story, run, part, leaves, told):
              if label else "%s line %s" % (to[0], story.line(to)))
     why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
            "the story never goes on)" if not leaves else
-           "and nothing its conditions read changes for good (no rand(), and no statement of what they read "
-           "but one that stores a constant or leaves it as it was), so no condition of it ever leaves: the engine "
-           "ends the script here")
+           "and no condition of it ever leaves: with the values the story comes here with, its variables come "
+           "back round to the same values first (no rand(), and no count that reaches a value that leaves), so the "
+           "engine ends the script here")
     return [(name, tags[i][0] if i < len(tags) else None, "%s goes to %s, and the story comes back here "
              "again and again with no tag between that waits or reads the player's input or the clock %s: put a "
              "wait in the loop, or a condition that leaves it and a statement that changes what it reads" % (
@@ -1367,12 +1503,14 @@ def check(folder, game_dir=None, cost=None):
         where, _, text = str(e).partition(": ")
         problems.append(("error", where, text))
         return problems
-    held = _held_loops(story)
-    for name, offset, message in _plain_loops(story, known, cost) + _held_labels(story, held):
+    run = _Run(story)
+    into = _values(story, run)
+    held = _held_loops(story, run, into)
+    for name, offset, message in _plain_loops(story, known, cost, run, into) + _held_labels(story, held):
         where = story.where[name]
         warn("%s: %s" % (where.at(1 << 40 if offset is None else offset), message))
-    # A label line that heads a held loop is right without its <label>.
-    heads = {story.where[name].at(story.labels[name][label]) for part in held for name, i in part
+    # A label line in a loop that waits is right without its <label>.
+    heads = {story.where[name].at(story.labels[name][label]) for part, _ in held for name, i in part
              for label in story.labels_at((name, i))}
     problems[:] = [p for p in problems if not (p[1] in heads and p[2].startswith(script_data.LABEL_LINE_UNRECORDED))]
     if not os.path.isfile(os.path.join(folder, INIT_NAME)):

@@ -69,7 +69,8 @@ MEMBER_NAME_LIMIT = 47
 MEMBER_COUNT_LIMIT = 4096
 INFO_NAME = "00_info.bin"
 INIT_NAME = "00_init.txt"  # where the story starts
-GAME_VARIABLES = 24  # [00] to [23], which clearvar sets to 0
+SYSTEM_VARIABLES = tuple(range(24))  # [00] to [23], kept with the player's settings
+GAME_VARIABLES = tuple(range(2000, 2024))  # [2000] to [2023], kept with a game; clearvar sets them to 0
 INFO_RECORD = 136
 
 COMMANDS = {

@@ -721,14 +721,73 @@ LOOP_SCENARIO = '*c\n<label>\n<eval "%s">\n<jump 00_init,*c,"%s">\n<eval "[2023]
 
 def loop_cases():
     """The table's rows of LOOPS, each with whether the checker warns of it."""
-    lines = []
-    for statements, condition, start in LOOPS:
-        with tempfile.TemporaryDirectory() as tmp:
-            make_tree(tmp, {"00_init.txt": (LOOP_SCENARIO % (statements, condition)).encode()})
-            warned = any("comes back here" in message for _, _, message in script_check.check(tmp))
-        lines.append("l\t%s\t%s\t%s\t%s" % (escaped(statements.encode()), escaped(condition.encode()), start,
-                                             "E" if warned else "-"))
-    return lines
+    return ["l\t%s\t%s\t%s\t%s" % (escaped(statements.encode()), escaped(condition.encode()), start,
+                                    loop_verdict(LOOP_SCENARIO % (statements, condition), tail=""))
+            for statements, condition, start in LOOPS]
+
+
+# Loops the checker reads and the engine's loop watch runs (tests/script/vars_test.cpp), each a whole 00_init.txt
+# that sets [2023] once it is past the loop and then waits for ever. h rows are written here with whether the
+# checker warns (E: the engine ends it) or passes it (-: the engine plays on); g rows are made from a seed, with the
+# checker's verdict, and the engine must end each one warned.
+LOOP_TAIL = '<eval "[2023]=1">\n*w\n<wait 50>\n<jump 00_init,*w>\n'
+HAND_LOOPS = [
+    # clearvar clears [2000] to [2023]; a store an if guards is followed as the engine runs it.
+    ('<eval "[2001]=5">\n*c\n<label>\n<clearvar>\n<jump 00_init,*c,"[2001]!=0">\n', "-"),
+    ('*c\n<label>\n<if "[2001]==0">\n<eval "[2001]=1">\n<endif>\n<jump 00_init,*c,"[2001]==0">\n', "-"),
+    ('*c\n<label>\n<if "[2001]==0">\n<eval "[2002]+=1">\n<endif>\n<jump 00_init,*c,"[2002]!=3">\n', "-"),
+    # A counter that wraps round to its exit, and one whose steps never meet it.
+    ('<eval "[2001]=100">\n*c\n<eval "[2001]+=1">\n<jump 00_init,*c,"[2001]!=-128">\n', "-"),
+    ('*c\n<label>\n<eval "[2001]+=2">\n<jump 00_init,*c,"[2001]!=5">\n', "E"),
+    ('<eval "[2001]=1">\n*c\n<eval "[2001]-=2">\n<jump 00_init,*c,"[2001]!=5">\n', "-"),
+    # A toggle whose exit needs a value it never takes, a copy of itself, a count cleared each pass.
+    ('*c\n<eval "[2001]=1-[2001]">\n<jump 00_init,*c,"[2001]!=5">\n', "E"),
+    ('<eval "[2001]=3">\n*c\n<eval "[2001]=[2001]">\n<jump 00_init,*c,"[2001]==3">\n', "E"),
+    ('<eval "[2002]=3">\n*c\n<clearvar>\n<eval "[2001]+=1">\n<jump 00_init,*c,"[2001]<3">\n', "E"),
+    # A wait in the loop: the engine never ends it.
+    ('*c\n<wait 1>\n<eval "[2001]+=2">\n<jump 00_init,*c,"[2001]!=5">\n', "-"),
+]
+
+
+def generated_loops(seed=89, count=300):
+    """count small loops over [2001] and [2002] made from seed: counters (+=, -=, =, wrapping round), toggles,
+    copies, clearvar, stores an if guards, an exit over them, some with a wait."""
+    import random
+    rnd = random.Random(seed)
+    value = lambda: rnd.choice((0, 1, 2, 3, 5, -1, 100, 126, 127, -128))  # noqa: E731
+    var = lambda: rnd.choice(("[2001]", "[2002]"))  # noqa: E731
+    cond = lambda: "%s%s%d" % (var(), rnd.choice(("==", "!=", "<", ">", "<=", ">=")), value())  # noqa: E731
+
+    def statement(v):
+        return v + rnd.choice(("+=%d" % rnd.choice((1, 2, 3, 5, 64, 127)), "-=%d" % rnd.choice((1, 2, 5, 127)),
+                               "=%d" % value(), "=1-" + v, "=" + v, "=" + var(), "++", "+=0"))
+    out = []
+    for _ in range(count):
+        text = '<eval "[2001]=%d&[2002]=%d">\n' % (value(), value()) if rnd.random() < 0.7 else ""
+        text += "*c\n" + "<label>\n" * rnd.randrange(2)
+        for _ in range(rnd.choice((1, 1, 2, 3))):
+            text += rnd.choice(['<eval "%s">\n' % "&".join(statement(var()) for _ in range(rnd.randrange(1, 3)))] * 5 +
+                               ["<clearvar>\n", '<if "%s">\n<eval "%s">\n<endif>\n' % (cond(), statement(var())),
+                                '<if "%s">\n<eval "%s">\n<else>\n<eval "%s">\n<endif>\n' % (
+                                    cond(), statement(var()), statement(var()))] + [""] * 2)
+        text += "<wait 1>\n" * (rnd.random() < 0.15)
+        out.append(text + '<jump 00_init,*c,"%s">\n' % rnd.choice((cond(), cond(), cond() + "&&" + cond(),
+                                                                   cond() + "||" + cond())))
+    return out
+
+
+def loop_verdict(text, tail=LOOP_TAIL):
+    """E when the checker warns that the engine ends the loop of text (a whole 00_init.txt), else -."""
+    with tempfile.TemporaryDirectory() as tmp:
+        make_tree(tmp, {"00_init.txt": (text + tail).encode()})
+        return "E" if any("comes back here" in message for _, _, message in script_check.check(tmp)) else "-"
+
+
+def differential_cases(seed=89, count=300):
+    """The table's h rows (with the verdict written above) and g rows (the checker's)."""
+    return (["h\t%s\t%s" % (escaped((text + LOOP_TAIL).encode()), want) for text, want in HAND_LOOPS] +
+            ["g\t%s\t%s" % (escaped((text + LOOP_TAIL).encode()), loop_verdict(text))
+             for text in generated_loops(seed, count)])
 
 
 def write_condition_cases():
@@ -742,8 +801,11 @@ def write_condition_cases():
                 "# n  a number argument  the number the checker reads\n"
                 "# l  statements  condition  variables  E when the checker warns that the engine ends the loop\n"
                 "#    *c <label> <eval \"statements\"> <jump 00_init,*c,\"condition\">, - when it passes it and the\n"
-                "#    engine leaves it\n")
-        f.write("\n".join(condition_cases() + loop_cases()) + "\n")
+                "#    engine leaves it\n"
+                "# h  a whole 00_init.txt with a loop  E when the checker warns of it and the engine ends it, - when\n"
+                "#    the checker passes it and the engine plays on (made by hand)\n"
+                "# g  the same, made from a seed, with the checker's verdict: the engine ends every loop warned\n")
+        f.write("\n".join(condition_cases() + loop_cases() + differential_cases()) + "\n")
 
 
 def write_game(root, scenario):
@@ -784,11 +846,11 @@ def write_story(folder, chapters):
         me = "ch%04d" % k
         spin = '*spin\n<label>\n<eval "[2003]+=1">\n<jump %s,*spin,"[2004]==0">\n' % me if k == chapters - 1 else ""
         files[me + ".txt"] = (
-            '*top\n<label>\n<name NAME_0>\n<text TEXT_%d>\n<keywait %d>\n<eval "[2000]+=1">\n<if "[2000]>3">\n'
+            '*top\n<label>\n<name NAME_0>\n<text TEXT_%d>\n<keywait %d>\n<eval "[2000]+=1">\n<if "[05]>3">\n'
             '<eval "[2001]=1">\n<jump_endif>\n<else>\n<eval "[2001]=0">\n<endif>\n<menuadd 0,SELECT_0,%s,*a>\n'
             '<menuadd 1,SELECT_1,ch%04d,*route>\n<menustart 0>\n*a\n<label>\n<text TEXT_1>\n<keywait 1>\n'
             '<call common%d>\n<jump %s,*end>\n*route\n<label>\n<text TEXT_2>\n<keywait 2>\n'
-            '<jump %s,*end,"[2001]==1">\n*hold\n<wait time:1000>\n<jump %s,*hold,"[2002]==0">\n%s'
+            '<jump %s,*end,"[2001]==1">\n*hold\n<wait time:1000>\n<jump %s,*hold,"[02]==0">\n%s'
             '*end\n<label>\n<return>\n' % (k, k, me, (k + 1) % chapters, k % 10, me, me, me, spin))
     files.update({"common%d.txt" % c: "*c\n<label>\n<text TEXT_3>\n<keywait 3>\n<return>\n" for c in range(10)})
     make_tree(folder, {name: text.encode() for name, text in files.items()})
@@ -809,12 +871,21 @@ def _loop(where, what, to, changed=None):
     """The warning of a loop of plain tags the engine ends (changed=None: one
     with no way out)."""
     why = ("and no condition that leaves it: the engine ends the script here (where a variable still changes, "
-           "the story never goes on)" if changed is None else "and nothing its conditions read changes for good (no "
-           "rand(), and no statement of what they read but one that stores a constant or leaves it as it was), so no "
-           "condition of it ever leaves: the engine ends the script here")
+           "the story never goes on)" if changed is None else "and no condition of it ever leaves: with the "
+           "values the story comes here with, its variables come back round to the same values first (no rand(), and "
+           "no count that reaches a value that leaves), so the engine ends the script here")
     return ("%s:1: warning: %s goes to %s, and the story comes back here again and again with no tag between that "
             "waits or reads the player's input or the clock %s: put a wait in the loop, or a condition that leaves it "
             "and a statement that changes what it reads" % (where, what, to, why))
+
+
+def _hold(where, back):
+    """The warning of a <label> in a hold that only a click ends."""
+    return ("%s:1: warning: <label> is passed on each pass of a loop that waits and that only a click ends (the loop "
+            "goes back on line %d): with skip on, it fills the game's label history (400 labels) in seconds and "
+            "pushes out the labels passed before it, so neither the backlog nor a save made after that can go back "
+            "to a line before the loop: take the <label> out of the loop (a jump finds a label line without one)" % (
+                where, back))
 
 
 CLEAN_SCENARIO = ("*top\n<label>\n<playbgm hall,true,80>\n<image base,back,bg_hall>\n<trans crossfade,500>\n"
@@ -934,15 +1005,19 @@ class AuthorCheckTest(unittest.TestCase):
              _loop("00_init.txt:14", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             # A hold only a click ends, passing a <label> each time round (without it the label line is right).
             ("<click 0>\n*hold\n<label>\n<wait time:1000>\n<jump 00_init,*hold>\n*staffroll_stop\n<label>\n"
-             "<click 1>", 2, (
-                 "00_init.txt:13:1: warning: <label> is passed on each pass of a loop that waits and that only the "
-                 "player's input ends (the loop goes back on line 15): the game's label history keeps 400 labels, "
-                 "with skip on the loop fills it in seconds, and then a <return> of a file called after it finds no "
-                 "way back: take the <label> out of the loop (a jump finds a label line without one)")),
+             "<click 1>", 2, _hold("00_init.txt:13", 15)),
+            # A hold whose body changes what its own if reads (a blink by a toggle) is one too.
+            ('<click 0>\n*blink\n<label>\n<eval "[2001]=1-[2001]">\n<if "[2001]==1">\n<text TEXT_400>\n'
+             '<jump_endif>\n<else>\n<name NAME_40>\n<endif>\n<wait time:700>\n<jump 00_init,*blink>\n'
+             '*staffroll_stop\n<label>\n<returnmenu>', 2, _hold("00_init.txt:13", 22)),
+            # One whose condition is always false never comes round.
+            ('<click 0>\n*h\n<label>\n<wait time:10>\n<jump 00_init,*h,"2000==1">\n*staffroll_stop\n<label>\n'
+             '<returnmenu>', 2, "00_init.txt:15:1: warning: the condition \"2000==1\" reads no variable, so it is "
+             "always false: " + VARIABLES),
             # A condition that reads what the loop stores, as it holds once
             # stored, and a loop that stores two values by turns.
             ('*a\n<label>\n<eval "[2000]=1">\n<if "[2000]==1">\n<jump 00_init,*a>\n<endif>', 2,
-             _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)")),
+             _loop("00_init.txt:15", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
             ('*a\n<label>\n<if "[2000]==1">\n<eval "[2000]=2">\n<jump_endif>\n<else>\n<clearvar>\n'
              '<eval "[2000]=true">\n<endif>\n<jump 00_init,*a,"[2001]==0">', 2,
              _loop("00_init.txt:20", "<jump>", "*a in 00_init.txt (line 11)", changed=False)),
@@ -1130,6 +1205,21 @@ class AuthorCheckTest(unittest.TestCase):
                                     '<jump 00_init,*h,"[2005]==0">\n*i\n<label>\n<wait time:10>\n'
                                     '<eval "[2006]+=1">\n<jump 00_init,*i,"[2006]<3">\n'
                                     "<returnmenu>\n"), (0, []))
+        # No hold: the blink without its <label> (its label line is right), a waiting loop that counts to its
+        # own exit, a <label> before a menu that leads back (its one choice), a keywait loop nothing ends, and a
+        # retry whose exit a choice of a called file sets (each pass stops at the menu).
+        self.assertEqual(self.check(CLEAN_SCENARIO + '<click 0>\n*blink\n<eval "[2001]=1-[2001]">\n'
+                                    '<if "[2001]==1">\n<text TEXT_400>\n<jump_endif>\n<else>\n<name NAME_40>\n'
+                                    '<endif>\n<wait time:700>\n<jump 00_init,*blink>\n*w\n<label>\n<wait time:10>\n'
+                                    '<eval "[2002]+=1">\n<jump 00_init,*w,"[2002]<3">\n*m\n<label>\n<wait time:10>\n'
+                                    '<menuadd 0,SELECT_40,00_init,*m>\n<menustart 0>\n*staffroll_stop\n<label>\n<returnmenu>\n', {
+                                        "keys.txt": "*k\n<label>\n<text TEXT_400>\n<keywait 400>\n<jump keys,*k>\n",
+                                        "choose.txt": '<menuadd 0,SELECT_40,,*yes,"[2001]=1">\n'
+                                                      '<menuadd 1,SELECT_40,,*no>\n<menustart 0>\n*yes\n<label>\n'
+                                                      '<return>\n*no\n<label>\n<return>\n',
+                                        "retry.txt": '<click 0>\n*retry\n<label>\n<wait time:10>\n<call choose>\n'
+                                                     '<jump retry,*retry,"[2001]==0">\n*staffroll_stop\n<label>\n'
+                                                     '<returnmenu>\n'}), (0, []))
         # Keys every language has, a choice to a label that exists, named
         # arguments, a picture's skipped positions, conditions read from the
         # R18 archive or a sum of variables and a call to a label of its own
@@ -1264,6 +1354,13 @@ class AuthorCheckTest(unittest.TestCase):
             self.assertEqual(self.check(CLEAN_SCENARIO, files)[1], [
                 "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the story; "
                 "loops beyond them are not checked, nor any in Epilogue.txt, scene1.txt"])
+            # It names the first three files it did not reach and counts the others.
+            self.assertEqual(self.check(CLEAN_SCENARIO, dict(files, **{"x%d.txt" % k: "" for k in range(3)}))[1], [
+                "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the story; "
+                "loops beyond them are not checked, nor any in Epilogue.txt, scene1.txt, x0.txt and 2 files more"])
+        # Of two files whose names differ in capitals alone, the first in the container's order is taken.
+        self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene2,*s>\n", {
+            "Scene2.txt": "*s\n<label>\n<return>\n", "scene2.txt": "<return>\n"}), (0, []))
         self.assertEqual(self.check(CLEAN_SCENARIO + "<jump scene*1,*s>\n", files),
                          (1, ["00_init.txt:11:1: error: jump names scene*1.txt, which the container lacks"]))
         self.assertEqual(self.check(CLEAN_SCENARIO, {"bad.txt": b"<wait>\n <text \xff>\n"}),
@@ -1324,8 +1421,10 @@ class ConditionTableTest(unittest.TestCase):
         # The engine's test evaluates the same table with the engine's code.
         with open(CONDITION_CASES, encoding="ascii") as f:
             have = [line for line in f.read().splitlines() if line and not line.startswith("#")]
-        made = condition_cases() + loop_cases()
+        made = condition_cases() + loop_cases() + differential_cases()
         self.assertGreaterEqual(len(made), 4000)
+        # The loops written by hand are read as written: each one warned is one the engine ends.
+        self.assertEqual([loop_verdict(text) for text, _ in HAND_LOOPS], [want for _, want in HAND_LOOPS])
         self.assertEqual(have, made, "the checker reads otherwise than the table says: run "
                                      "python3 tools/test_tools.py --write-condition-cases, then the engine's test "
                                      "Vars.TheAuthorsCheckerReadsAlike")
@@ -2062,7 +2161,11 @@ class RunStateCheckTest(unittest.TestCase):
                  'int g_fill[4]': ('std::fill(std::begin(g_fill), g_fill + 4, 0)', 'std::fill_n(spare, 4, *g_fill)'),
                  'std::array<int, 4> g_data': ('std::fill_n(g_data.data(), 4, 0)', 'spare[0] = *g_data.data()'),
                  'int g_exchange': ('std::exchange(g_exchange, 0)', 'std::exchange(spare[0], g_exchange)'),
+                 'int g_traded': ('std::exchange(g_traded, 0)', 'std::exchange(g_traded, 5)'),  # it starts as 0
                  'int g_swap[4]': ('std::swap(g_swap, spare)', 'std::memcmp(&g_swap, &spare, 4)'),
+                 'int g_swap_back[4]': ('std::swap(spare, g_swap_back)', 'std::memcmp(spare, g_swap_back, 4)'),
+                 'char g_text[4]': ('std::fill_n(g_text, 4, 0)',
+                                    'std::strncmp(&g_text[0], "a", 1) + (std::strchr(&g_text[1], 0) != nullptr)'),
                  'char g_name[4]': ('Clear(&g_name[0])', 'std::strcmp(&g_name[0], "a") + std::strlen(&g_name[1])'),
                  'char g_byte': ('Clear(&g_byte)', 'std::memchr(&g_byte, 0, 1) != nullptr')}
         for pick in (0, 1):
@@ -2141,6 +2244,10 @@ def mock_argv(args):
 if __name__ == "__main__":
     if sys.argv[1:] == ["--write-condition-cases"]:
         write_condition_cases()
+        sys.exit(0)
+    if sys.argv[1:2] == ["--write-loop-table"] and len(sys.argv) == 4:  # more generated loops, for VN_LOOP_TABLE
+        with open(sys.argv[2], "w", encoding="ascii", newline="\n") as f:
+            f.write("\n".join(differential_cases(seed=90, count=int(sys.argv[3]))[len(HAND_LOOPS):]) + "\n")
         sys.exit(0)
     if sys.argv[1:] == ["--benchmark"]:  # the check of a story of 100 and 1,000 files, after one of 10 (its tables)
         figures = {n: story_check_cost(n) for n in (10, 100, 1000)}
