@@ -237,4 +237,32 @@ void BM_Restore2048KeyedRecords(benchmark::State& state) {
 }
 BENCHMARK(BM_Restore2048KeyedRecords)->Unit(benchmark::kMillisecond);
 
+// A label and a read line recorded on full histories: 400 labels of 40
+// files, each file's last with a return point, and 16,000 lines under them;
+// each label lets the oldest entry no return needs go, each line the oldest
+// line.
+void BM_LabelAndLineOnFullHistories(benchmark::State& state) {
+    Env env(3000, false);
+    if (!env.ok) return state.SkipWithError("set-up failed");
+    env.Saved(env.labels[20]);
+    g_task = GSL_ScriptTaskSet();
+    g_standIn->Work().tasks[0] = g_task;
+    Lib_TaskPass(false);
+    GameState& g = GameStateBlock;
+    for (uint32_t i = 0; i < kLabelHistorySize; ++i) {
+        g.labelPos[i] = GSL_ScriptPosition(int32_t(i % 40), i);
+        g.labelReturn[i] = i >= kLabelHistorySize - 40 ? GSL_ScriptPosition(int32_t((i + 1) % 40), i) : 0;
+    }
+    for (uint32_t j = 0; j < kReadLineSize; ++j) g.readLineLabel[j] = uint16_t(j % kLabelHistorySize);
+    g.labelCount = kLabelHistorySize;
+    g.readLineCount = kReadLineSize;
+    for (auto _ : state) {
+        GSL_HistoryPosGet(0, 1);
+        GSL_HistoryPosGet(1, 1);
+    }
+    GSL_ScriptTaskEnd(g_task);
+    if (g.labelCount != kLabelHistorySize || g.readLineCount != kReadLineSize) state.SkipWithError("not full");
+}
+BENCHMARK(BM_LabelAndLineOnFullHistories)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
