@@ -20,49 +20,42 @@ TEST(KeptToolRuns, AnEditedToolSampleFileOrInputRunsAnewAndNothingEditedIsTakenA
     namespace fs = std::filesystem;
     char tmpl[] = "/tmp/vn_kept_XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const fs::path dir = tmpl, old = fs::current_path();
-    fs::create_directories(dir / "src");
+    struct Scratch {
+        fs::path dir, old = fs::current_path();
+        ~Scratch() {
+            fs::current_path(old);
+            fs::remove_all(dir);
+        }
+    } scratch{tmpl};
+    const fs::path src = scratch.dir / "src";
+    fs::create_directories(src);
     for (const char* part : {"sample", "tools"})
-        fs::copy(fs::path(VN_SOURCE_DIR) / part, dir / "src" / part, fs::copy_options::recursive);
-    fs::current_path(dir);
+        fs::copy(fs::path(VN_SOURCE_DIR) / part, src / part, fs::copy_options::recursive);
+    fs::current_path(scratch.dir);
     fs::create_directories("root/a");
     std::ofstream("root/a/b.txt") << "an input of the run";
     int runs = 0;
-    // What the run's output holds afterwards: the number of the run that wrote it.
+    // What the output holds after a run: the number of the run that wrote it.
     auto run = [&] {
-        const bool ok = KeptToolRunFrom(dir / "src", dir / "kept", "files\n" + TreeBytes("root"), {"out.txt"}, [&] {
+        std::ofstream("out.txt") << "stale";
+        KeptToolRunFrom(src, scratch.dir / "kept", "files\n" + TreeBytes("root"), {"out.txt"}, [&] {
             std::ofstream("out.txt") << "run " << ++runs;
             return true;
         });
-        return ok ? FileBytes("out.txt") : std::string("failed");
+        return FileBytes("out.txt");
     };
     ASSERT_EQ(run(), "run 1");
-    const struct {
-        const char* what;
-        fs::path file;
-    } rows[] = {
-        {"nothing", {}},
-        {"a tool", dir / "src/tools/pack.py"},
-        {"a file of the sample", dir / "src/sample/extras.json"},
-        {"an input under root/", "root/a/b.txt"},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.what);
-        if (!r.file.empty()) {
-            std::string bytes = FileBytes(r.file);
-            ASSERT_FALSE(bytes.empty());
+    for (const fs::path& edited :
+         {fs::path(), src / "tools/pack.py", src / "sample/extras.json", fs::path("root/a/b.txt")}) {
+        SCOPED_TRACE(edited);
+        std::string bytes = FileBytes(edited);
+        if (!bytes.empty()) {
             bytes[bytes.size() / 2] ^= 1;
-            std::ofstream(r.file, std::ios::binary) << bytes;
+            std::ofstream(edited, std::ios::binary) << bytes;
         }
-        const int before = runs;
-        const std::string out = run();
-        EXPECT_EQ(runs, before + (r.file.empty() ? 0 : 1));
-        EXPECT_EQ(out, "run " + std::to_string(runs));
-        // Unchanged since: the run just kept is taken.
-        std::ofstream("out.txt") << "stale";
-        EXPECT_EQ(run(), out);
-        EXPECT_EQ(runs, before + (r.file.empty() ? 0 : 1));
+        const int before = runs, after = runs + (edited.empty() ? 0 : 1);
+        EXPECT_EQ(run(), "run " + std::to_string(after));
+        EXPECT_EQ(run(), "run " + std::to_string(after));  // unchanged since: the run kept
+        EXPECT_EQ(runs, after) << before;
     }
-    fs::current_path(old);
-    fs::remove_all(dir);
 }
