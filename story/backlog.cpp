@@ -156,7 +156,8 @@ void BuildPage(BacklogWork* b) {
         const int32_t voice = Layer(LAYER_VOICE + uint32_t(k)), jump = Layer(LAYER_JUMP + uint32_t(k));
         SetRectItem(voice, kItemVoice);
         Lib_SpriteSetFlag(voice, line < count && b->voices[k][0][0][0] != 0);
-        Lib_SpriteSetFlag(jump, line < count);
+        // A line no jump can take (one a load could not place) shows no jump icon.
+        Lib_SpriteSetFlag(jump, line < count && GSL_StoryHistoryRestorable(line));
     }
 }
 
@@ -372,8 +373,9 @@ void Run(ScreenWork* w) {
             int32_t rect[4] = {-1, 0, 0, 0};
             GSL_ButtonCheck(nullptr, Layer(LAYER_VOICE + uint32_t(k)), rect, 0, kPlain, kLit, -1);
             int32_t jumpRect[4] = {-1, 0, 0, 0};
-            const bool jumpFired =
-                GSL_ButtonCheck(nullptr, Layer(LAYER_JUMP + uint32_t(k)), jumpRect, 0, kPlain, kLit, -1) == 1;
+            const int32_t jumpIcon = Layer(LAYER_JUMP + uint32_t(k));
+            const bool jumpFired = GSL_ButtonCheck(nullptr, jumpIcon, jumpRect, 0, kPlain, kLit, -1) == 1 &&
+                                   Lib_SpriteGetFlag(jumpIcon);
             // The area around the entry where it is laid out, whether or not
             // the line has a second text.
             const int32_t x = EntryX(), y = EntryY(k);
@@ -463,6 +465,10 @@ void Run(ScreenWork* w) {
     }
     // 12. Jump back.
     if ((pressed & BIT_C) || (jump >= 0 && !(pressed & BIT_DECIDE))) {
+        if (!GSL_StoryHistoryRestorable(b->selected)) {
+            GSL_SystemSePlay(SE_ERROR);  // nothing to ask: no jump takes the line
+            return;
+        }
         GSL_SystemSePlay(SE_ENTER);
         Goto(w, BACKLOG_JUMP);
         return;

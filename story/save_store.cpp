@@ -61,6 +61,8 @@ enum : int32_t {
     TEXT_REBUILT_SESSION_DAMAGED_NOTICE = 19,  // both
 };
 
+struct SlotBefore;
+
 // The save task's work, behind the dialog's fields.
 struct SaveTaskWork {
     UtilityDialogWork dialog;
@@ -76,6 +78,7 @@ struct SaveTaskWork {
     uint64_t needSeq;   // change number the task's writes carry, 0 none
     uint64_t commitNo;  // the commit that holds them, 0 not yet known
     SaveTaskCode code;
+    SlotBefore* before;  // the slot as a save or deletion found it
 };
 static_assert(sizeof(SaveTaskWork) <= kUtilityWorkSize);
 
@@ -253,24 +256,25 @@ int32_t Lib_SaveWriteCB(void*) {
     if (WriterStop(1)) return 0;
     ok = ok && save(kSaveName, g.mirror, kSaveImageSize);
     if (WriterStop(2)) return 0;
+    // With save.cdf and registry_next.cdf on disk the commit stands: a start
+    // takes registry_next.cdf up while registry.cdf lacks its digests. What
+    // the system refuses from here on is told on stderr, and the commit
+    // counts as written; registry_next.cdf stays until registry.cdf holds it.
     if (ok) RecordsWrite();
-    if (tableChanged) {
-        ok = ok && save(kRegistryName, g.mirrorTable, kSaveRegistrySize);
-        if (ok) {
-            std::memcpy(g.diskTable, g.mirrorTable, kSaveRegistrySize);
-            g.diskTableKnown = true;
-        }
+    bool tidy = ok && tableChanged;
+    if (tidy && save(kRegistryName, g.mirrorTable, kSaveRegistrySize)) {
+        std::memcpy(g.diskTable, g.mirrorTable, kSaveRegistrySize);
+        g.diskTableKnown = true;
+    } else {
+        tidy = false;
     }
     if (WriterStop(3)) return 0;
-    if (tableChanged && ok) {
-        ok = Lib_FileRemove(kRegistryNextName);
-        if (!ok) {
-            refusal = errno;
-            refused = kRegistryNextName;
-        }
+    if (tidy && !Lib_FileRemove(kRegistryNextName)) {
+        refusal = errno;
+        refused = kRegistryNextName;
     }
     if (WriterStop(4)) return 0;
-    if (!ok && !off) RefusalTell(refused, refusal);
+    if (refused && !off) RefusalTell(refused, refusal);
     {
         std::lock_guard<std::mutex> lock(g.mutex);
         g.failed[number % 64] = ok ? 0 : 1;
@@ -666,6 +670,74 @@ void RecordsFree() {
     }
 }
 
+// A numbered slot as a save or a deletion found it, kept until its commit is
+// on disk: a commit the system refused puts the slot back, so that the slot
+// list shows what the disk holds and no later commit writes what the player
+// was told is not saved. (The system slot and the quick save are not put
+// back: each is kept in memory and goes on from there, and the next commit
+// writes it.) The parts follow the head.
+struct SlotBefore {
+    uint8_t flags[3];
+    uint8_t digest[20];
+    bool recordKnown;
+    bool recordLost;
+    uint8_t* record;  // a copy of the record this run kept (recordKnown)
+    uint32_t recordSize;
+};
+
+uint32_t SlotBytes(int32_t slot) { return SavePartOffset(slot + 1, 0) - SavePartOffset(slot, 0); }
+
+SlotBefore* SlotKeep(int32_t slot) {
+    WaitMirror();
+    auto* b = static_cast<SlotBefore*>(Lib_MemAlloc(HEAP_FILE, sizeof(SlotBefore) + SlotBytes(slot), 16));
+    if (!b) return nullptr;
+    for (int32_t p = 0; p < 3; ++p) b->flags[p] = Flag(slot, p);
+    std::memcpy(b->digest, g.table + 20 * slot, 20);
+    std::memcpy(b + 1, Part(slot, 0), SlotBytes(slot));
+    b->recordKnown = g.recordKnown[slot];
+    b->recordLost = g.recordLost[slot].load();
+    b->recordSize = g.record[slot] ? g.recordSize[slot] : 0;
+    b->record = b->recordSize ? static_cast<uint8_t*>(Lib_MemAlloc(HEAP_FILE, b->recordSize, 16)) : nullptr;
+    if (b->record) std::memcpy(b->record, g.record[slot], b->recordSize);
+    else b->recordSize = 0;
+    return b;
+}
+
+void SlotBeforeFree(SlotBefore*& b) {
+    if (!b) return;
+    if (b->record) Lib_MemFree(HEAP_FILE, b->record);
+    Lib_MemFree(HEAP_FILE, b);
+    b = nullptr;
+}
+
+// Puts the slot back as it was kept, its record as the disk holds it (the
+// refused commit wrote none): the one this run wrote last, else the file's.
+void SlotPutBack(int32_t slot, SlotBefore*& b) {
+    WaitMirror();
+    std::memcpy(Part(slot, 0), b + 1, SlotBytes(slot));
+    for (int32_t p = 0; p < 3; ++p) {
+        Flag(slot, p) = b->flags[p];
+        MarkPart(slot, p);
+    }
+    std::memcpy(g.table + 20 * slot, b->digest, 20);
+    g.tableDirty = true;
+    if (g.record[slot]) Lib_MemFree(HEAP_FILE, g.record[slot]);
+    uint64_t size = b->recordSize;
+    if (b->recordKnown) {
+        g.record[slot] = b->record;
+        b->record = nullptr;
+    } else {
+        char name[64];
+        RecordName(slot, name, sizeof name);
+        FileState found;
+        g.record[slot] = ReadFile(name, &size, &found);
+    }
+    g.recordSize[slot] = g.record[slot] ? uint32_t(size) : 0;
+    g.recordKnown[slot] = g.recordWaits[slot] = true;
+    g.recordLost[slot].store(b->recordLost);
+    SlotBeforeFree(b);
+}
+
 void SaveSlot(SaveTaskWork* w) {
     const SaveRequest& q = *w->request;
     int32_t slot = int32_t(w->slot);
@@ -1035,6 +1107,7 @@ int32_t Lib_UtilitySaveCB(void* work) {
             w->state = ST_CLOSE;
             return 0;
         }
+        if (slot < kSaveSystemSlot) w->before = SlotKeep(slot);
         if (check != SLOT_EMPTY) {
             ClearPart(slot, 1);
             ClearPart(slot, 2);
@@ -1091,6 +1164,8 @@ int32_t Lib_UtilitySaveCB(void* work) {
                 failed = g.failed[w->commitNo % 64] != 0;
             }
             w->needSeq = 0;
+            if (failed && w->before) SlotPutBack(slot, w->before);
+            SlotBeforeFree(w->before);
             if (failed) {
                 w->code = SAVE_CODE_WRITE_FAILED;
                 w->result = SAVE_CODE_WRITE_FAILED;
@@ -1127,6 +1202,7 @@ void Lib_SaveTaskEnd(int32_t task) {
     if (w->dialogTask >= 0) Lib_DialogClose(w->dialogTask);
     if (w->request) Lib_MemFree(HEAP_GENERAL, w->request);
     w->request = nullptr;
+    SlotBeforeFree(w->before);
     Lib_TaskDel(uint32_t(task));
 }
 

@@ -433,29 +433,47 @@ void StoryHoldPictDel() {
 
 // --- history restore ----------------------------------------------------------------------
 
-bool GSL_StoryRestoreHistory(int32_t n, GameState* block) {
-    GameState& g = block ? *block : GameStateBlock;
+namespace {
+// The label read line n of g goes back to (see GSL_StoryRestoreHistory), -1
+// when there is none to go back to; *line: the line's index.
+int32_t HistoryLabel(const GameState& g, int32_t n, uint32_t* line) {
     const uint32_t count = g.readLineCount;
-    if (count == 0 || count > kReadLineSize) return false;
-    const uint32_t line = n < 0 ? count - 1 : uint32_t(n);
-    if (line >= count) return false;
-    const uint32_t p = g.readLinePos[line];
-    const uint32_t label = g.readLineLabel[line];
-    if (label >= g.labelCount || label >= kLabelHistorySize) return false;
+    if (count == 0 || count > kReadLineSize) return -1;
+    *line = n < 0 ? count - 1 : uint32_t(n);
+    if (*line >= count) return -1;
+    const uint32_t p = g.readLinePos[*line];
+    const uint32_t label = g.readLineLabel[*line];
+    if (label >= g.labelCount || label >= kLabelHistorySize) return -1;
     uint32_t used = label;
     if (!g.labelFlags[label]) {
         int32_t k = int32_t(label) - 1;
         while (k >= 0 && !g.labelFlags[k]) --k;
         if (k >= 0 && (g.labelPos[k] >> 20) == (p >> 20)) used = uint32_t(k);
     }
-    const char* name = GSL_ScriptMemberName(int32_t(p >> 20));
     // A line or label a load could not place lies past its file's end (or
     // names no member): never a place to go on from.
     const char* text = nullptr;
     uint32_t size = 0, at = 0;
-    if (!name || !GSL_ScriptPositionText(p, &text, &size, &at) || (p & 0xFFFFF) >= size ||
-        !GSL_ScriptPositionText(g.labelPos[used], &text, &size, &at) || (g.labelPos[used] & 0xFFFFF) >= size)
-        return false;
+    if (!GSL_ScriptMemberName(int32_t(p >> 20)) || !GSL_ScriptPositionText(p, &text, &size, &at) ||
+        (p & 0xFFFFF) >= size || !GSL_ScriptPositionText(g.labelPos[used], &text, &size, &at) ||
+        (g.labelPos[used] & 0xFFFFF) >= size)
+        return -1;
+    return int32_t(used);
+}
+}  // namespace
+
+bool GSL_StoryHistoryRestorable(int32_t n) {
+    uint32_t line = 0;
+    return HistoryLabel(GameStateBlock, n, &line) >= 0;
+}
+
+bool GSL_StoryRestoreHistory(int32_t n, GameState* block) {
+    GameState& g = block ? *block : GameStateBlock;
+    uint32_t line = 0;
+    const int32_t label = HistoryLabel(g, n, &line);
+    if (label < 0) return false;
+    const uint32_t used = uint32_t(label), p = g.readLinePos[line];
+    const char* name = GSL_ScriptMemberName(int32_t(p >> 20));
     std::memcpy(g.gameVars, g.labelVars[used], sizeof g.gameVars);
     g.labelCount = used + 1;
     // A label name from a save may lack its terminator.

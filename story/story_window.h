@@ -84,3 +84,6 @@ int32_t StoryHoldPictCB(void* work);
 // line or its label lies in no file of the script container (past its end:
 // a place a load could not place).
 bool GSL_StoryRestoreHistory(int32_t n, GameState* block);
+// Whether read line n of the live game state can be restored (a jump back
+// to it would take it).
+bool GSL_StoryHistoryRestorable(int32_t n);

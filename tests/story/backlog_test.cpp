@@ -327,6 +327,23 @@ TEST_F(Backlog, ReplayPlaysAStepsVoicesTogetherAndTheNextWhenTheyEnd) {
 TEST_F(Backlog, JumpBackAsksThenRestoresTheLineOrGoesOn) {
     if (IsSkipped()) return;
     Open(12);
+    // A line a load could not place lies past its file's end: its entry
+    // shows no jump icon, and the jump key asks nothing.
+    const uint32_t placed = GameStateBlock.readLinePos[9];
+    GameStateBlock.readLinePos[9] = placed | 0xFFFFFu;
+    B()->selected = 9;
+    Frame(2);
+    ASSERT_EQ(B()->top, 9);
+    EXPECT_EQ(Layer(GSL_BacklogModeCB, 5)->visible, 0);
+    EXPECT_EQ(Layer(GSL_BacklogModeCB, 6)->visible, 1);
+    EXPECT_EQ(Layer(GSL_BacklogModeCB, 7)->visible, 1);
+    Press(kKeyC);
+    EXPECT_EQ(LastSe(), "error.wav");
+    Frame(2);
+    EXPECT_EQ(Step(), BACKLOG_RUN);
+    GameStateBlock.readLinePos[9] = placed;
+    B()->selected = 11;
+    Frame(2);
     // The selection below the page's first line: the jump takes the line
     // selected, not the page's.
     Press(kUp);

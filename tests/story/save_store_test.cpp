@@ -171,6 +171,26 @@ TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsO
     EXPECT_EQ(Data(0), data);
     EXPECT_EQ(load(), none);
     EXPECT_EQ(GameStateBlock.startOffset, 25u);
+
+    // A load before the writer has written a save's record (it stops after
+    // save.cdf) takes the record that save made, though the record of the
+    // save before it was refused.
+    std::filesystem::create_directories(at + "/kept");
+    state->playSeconds = 9;
+    data.assign(bytes, bytes + sizeof(GameState));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Transfer(SAVE_TASK_SAVE, 0, data), SAVE_CODE_OK);
+    testing::internal::GetCapturedStderr();
+    std::filesystem::remove_all(at);
+    Lib_SaveWriterStopAfter(2);
+    state->playSeconds = 11;
+    data.assign(bytes, bytes + sizeof(GameState));
+    SaveRequest again = Request(data, 0);
+    const int32_t stopped = Lib_SaveTaskSet(SAVE_TASK_SAVE, &again, 0);
+    ASSERT_GE(stopped, 0);
+    for (int i = 0; i < 120; ++i) Pass();
+    Lib_SaveTaskEnd(stopped);
+    EXPECT_EQ(load(), "");
 }
 
 // The first start writes both files; a save is on disk once the task is done
@@ -221,6 +241,11 @@ TEST_F(SaveStoreTest, FirstStartAndSaveReachTheDisk) {
     EXPECT_EQ(pict[999], 0x5A);
     EXPECT_EQ(pict[1000], 0);
 
+    // A slot whose only byte in a 4 KiB block of the image is the block's
+    // last: the writer's first copy after a start keeps it.
+    std::vector<uint8_t> sparse(SaveDataSize(0), 0);
+    sparse[2 * 4096 - 1 - SavePartOffset(0, 0)] = 7;
+    ASSERT_EQ(Transfer(SAVE_TASK_SAVE, 0, sparse), 0);
     Reload();
     SaveInfo check;
     EXPECT_EQ(Lib_SaveSlotCheck(5, &check), 0u);
@@ -231,6 +256,8 @@ TEST_F(SaveStoreTest, FirstStartAndSaveReachTheDisk) {
     Reload();
     EXPECT_EQ(Lib_SaveSlotCheck(5, nullptr), 0u);
     EXPECT_EQ(Data(5), data);
+    EXPECT_EQ(Lib_SaveSlotCheck(0, nullptr), 0u);
+    EXPECT_TRUE(Data(0) == sparse);
     EXPECT_EQ(Lib_SaveSlotCheck(4, nullptr), 1u);
     EXPECT_EQ(Lib_SaveSlotCheck(-1, nullptr), 1u);
     EXPECT_EQ(Lib_SaveSlotCheck(34, nullptr), 1u);
@@ -327,24 +354,46 @@ TEST_F(SaveStoreTest, LoadResultsAndRefusals) {
 std::vector<std::string> g_log;
 void Sink(const char* line) { g_log.emplace_back(line); }
 
-// A save whose files cannot be written ends with code 4 and a result dialog.
+// What the player is told of a save is what the next start finds, whichever
+// one write of the commit the system refuses (a folder at its temporary file,
+// or at the record's name). save.cdf or registry_next.cdf refused: the save
+// is lost, told "write failed" (code 4, a result dialog), and the slot stays
+// as it was, in the list and after a restart. The record or registry.cdf
+// refused: the save stands, told saved, and the next start finds it (the
+// digests registry.cdf lacks from registry_next.cdf).
 TEST_F(SaveStoreTest, WriteFailureIsReported) {
     ASSERT_TRUE(Lib_SaveInit());
-    ASSERT_TRUE(Lib_SaveFlush());
-    fs::create_directories("user/4242/save/save.cdf.tmp");  // the new image cannot be written
-    g_log.clear();
-    Lib_DebugSetSink(Sink);
-    EXPECT_EQ(Save(3, 1), 4);
-    Lib_DebugSetSink(nullptr);
-    std::erase_if(g_log, [](const std::string& l) { return l.rfind("dialog ", 0) != 0; });  // the dialogs only
-    ASSERT_EQ(g_log.size(), 2u);
-    EXPECT_EQ(g_log[0].rfind("dialog 4:", 0), 0u);  // the progress message
-    EXPECT_EQ(g_log[1].rfind("dialog 2:", 0), 0u);  // the result: "write failed"
-    fs::remove_all("user/4242/save/save.cdf.tmp");
-    EXPECT_EQ(Save(4, 1), 0);  // the next commit writes everything
-    Reload();
-    EXPECT_EQ(Lib_SaveSlotCheck(3, nullptr), 0u);
-    EXPECT_EQ(Lib_SaveSlotCheck(4, nullptr), 0u);
+    ASSERT_EQ(Save(3, 1), 0);
+    const struct {
+        const char* refused;
+        int32_t code;
+    } rows[] = {{"save.cdf.tmp", 4}, {"registry_next.cdf.tmp", 4}, {"data003.scr", 0}, {"registry.cdf.tmp", 0}};
+    uint8_t seed = 10;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.refused);
+        const std::vector<uint8_t> found = r.code ? Data(3) : Pattern(3, ++seed);
+        const std::string at = std::string("user/4242/save/") + r.refused;
+        fs::create_directories(at + "/kept");
+        g_log.clear();
+        Lib_DebugSetSink(Sink);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Save(3, r.code ? 99 : seed), r.code);
+        testing::internal::GetCapturedStderr();
+        Lib_DebugSetSink(nullptr);
+        std::erase_if(g_log, [](const std::string& l) { return l.rfind("dialog ", 0) != 0; });  // the dialogs only
+        ASSERT_EQ(g_log.size(), r.code ? 2u : 1u);
+        EXPECT_EQ(g_log[0].rfind("dialog 4:", 0), 0u);  // the progress message
+        if (r.code) {
+            EXPECT_EQ(g_log[1].rfind("dialog 2:", 0), 0u);  // the result: "write failed"
+        }
+        EXPECT_EQ(Lib_SaveSlotCheck(3, nullptr), 0u);
+        EXPECT_TRUE(Data(3) == found);
+        fs::remove_all(at);
+        Reload();
+        EXPECT_EQ(Lib_SaveSlotCheck(3, nullptr), 0u);
+        EXPECT_TRUE(Data(3) == found);
+        EXPECT_FALSE(fs::exists("user/4242/save/registry_next.cdf"));
+    }
 
     // The information part is not digested: its copy is always terminated.
     std::vector<char> info(1296, 'x');

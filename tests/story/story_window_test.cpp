@@ -94,6 +94,8 @@ TEST_F(StoryWindow, HistoryRestoreFindsTheRestartLabelAndRefusesWhatIsNotThere) 
         // A line or label a load could not place lies past its file's end.
         {"line past its file", [](GameState& s, int32_t& n) { s.readLinePos[1] = 0xFFFFF, n = 1; }},
         {"label past its file", [](GameState& s, int32_t& n) { s.labelPos[0] = 0xFFFFF, n = 1; }},
+        {"line at its file's end", [](GameState& s, int32_t& n) { s.readLinePos[1] = 406, n = 1; }},
+        {"label at its file's end", [](GameState& s, int32_t& n) { s.labelPos[0] = 406, n = 1; }},
     };
     auto before = std::make_unique<GameState>();
     for (const auto& [what, spoil] : guards) {

@@ -91,9 +91,9 @@ bool RunTool(const std::string& tool, const std::string& batch) {
     return std::system(cmd.c_str()) == 0;
 }
 
-// The sample's archives, built once a process into a folder removed at exit.
-// A digest of the sample's sources and of the tools that build it.
-std::string SampleSourceDigest() {
+// A digest of the sample's sources and of the tools that build it, under
+// `sources`: every file's path in it and its bytes.
+std::string SampleSourceDigest(const std::filesystem::path& sources) {
     namespace fs = std::filesystem;
     uint64_t h = 1469598103934665603ull;
     auto mix = [&h](const std::string& bytes) {
@@ -102,14 +102,15 @@ std::string SampleSourceDigest() {
             h *= 1099511628211ull;
         }
     };
-    for (const char* root : {VN_SOURCE_DIR "/sample", VN_SOURCE_DIR "/tools"}) {
+    for (const char* part : {"sample", "tools"}) {
         std::vector<fs::path> files;
-        for (const auto& e : fs::recursive_directory_iterator(root))
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(sources / part, ec))
             if (e.is_regular_file() && e.path().string().find("__pycache__") == std::string::npos)
                 files.push_back(e.path());
         std::sort(files.begin(), files.end());
         for (const fs::path& f : files) {
-            mix(f.string());
+            mix(f.lexically_relative(sources).string());
             std::ifstream in(f, std::ios::binary);
             mix(std::string(std::istreambuf_iterator<char>(in), {}));
         }
@@ -130,7 +131,7 @@ const std::string& SampleFolder() {
         const fs::path base = fs::path(VN_BINARY_DIR) / "test_sample";
         std::error_code ec;
         fs::create_directories(base, ec);
-        const fs::path d = base / SampleSourceDigest();
+        const fs::path d = base / SampleSourceDigest(VN_SOURCE_DIR);
         const int lock = ::open((d.string() + ".lock").c_str(), O_CREAT | O_RDWR, 0644);
         if (lock < 0) return std::string();
         ::flock(lock, LOCK_EX);
@@ -163,31 +164,26 @@ std::string Hex(const uint8_t* bytes, size_t n) {
     return out;
 }
 
-// The folder of the kept tool runs of this state of the tools and the
-// sample; the folders of other states go when it is made.
-const std::filesystem::path& KeptRunsFolder() {
-    static const std::filesystem::path dir = [] {
-        namespace fs = std::filesystem;
-        const fs::path base = fs::path(VN_BINARY_DIR) / "test_tool_runs";
-        const fs::path d = base / SampleSourceDigest();
-        std::error_code ec;
-        if (!fs::exists(d, ec)) {
-            for (const auto& e : fs::directory_iterator(base, ec))
-                if (e.path() != d) fs::remove_all(e.path(), ec);
-            fs::create_directories(d, ec);
-        }
-        return d;
-    }();
-    return dir;
+// The folder of the kept tool runs of the state of the tools and the sample
+// under `sources`, in `base`; the folders of other states go when it is made.
+std::filesystem::path KeptRunsFolderOf(const std::filesystem::path& sources, const std::filesystem::path& base) {
+    namespace fs = std::filesystem;
+    const fs::path d = base / SampleSourceDigest(sources);
+    std::error_code ec;
+    if (!fs::exists(d, ec)) {
+        for (const auto& e : fs::directory_iterator(base, ec))
+            if (e.path() != d) fs::remove_all(e.path(), ec);
+        fs::create_directories(d, ec);
+    }
+    return d;
 }
-}  // namespace
 
-bool KeptToolRun(const std::string& inputs, const std::vector<std::filesystem::path>& outputs,
-                 const std::function<bool()>& run) {
+bool KeptRun(const std::filesystem::path& folder, const std::string& inputs,
+             const std::vector<std::filesystem::path>& outputs, const std::function<bool()>& run) {
     namespace fs = std::filesystem;
     uint8_t digest[20];
     Lib_Sha1(inputs.data(), uint32_t(inputs.size()), digest);
-    const fs::path kept = KeptRunsFolder() / Hex(digest, sizeof digest);
+    const fs::path kept = folder / Hex(digest, sizeof digest);
     std::error_code ec;
     auto copy = [&ec](const fs::path& from, const fs::path& to) {
         fs::remove_all(to, ec);
@@ -210,6 +206,20 @@ bool KeptToolRun(const std::string& inputs, const std::vector<std::filesystem::p
     if (all) std::ofstream(part / "done") << "ok\n";
     if (!all || (fs::rename(part, kept, ec), ec)) fs::remove_all(part, ec);
     return true;
+}
+}  // namespace
+
+bool KeptToolRun(const std::string& inputs, const std::vector<std::filesystem::path>& outputs,
+                 const std::function<bool()>& run) {
+    static const std::filesystem::path folder =
+        KeptRunsFolderOf(VN_SOURCE_DIR, std::filesystem::path(VN_BINARY_DIR) / "test_tool_runs");
+    return KeptRun(folder, inputs, outputs, run);
+}
+
+bool KeptToolRunFrom(const std::filesystem::path& sources, const std::filesystem::path& base,
+                     const std::string& inputs, const std::vector<std::filesystem::path>& outputs,
+                     const std::function<bool()>& run) {
+    return KeptRun(KeptRunsFolderOf(sources, base), inputs, outputs, run);
 }
 
 std::string TreeBytes(const std::filesystem::path& root) {

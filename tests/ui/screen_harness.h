@@ -163,6 +163,12 @@ const std::string& SampleFolder();
 // Python. False when `run` fails.
 bool KeptToolRun(const std::string& inputs, const std::vector<std::filesystem::path>& outputs,
                  const std::function<bool()>& run);
+// The same with the tools' and the sample's sources read under `sources`
+// and the runs kept in `base` (KeptToolRun: the source tree's and the build
+// folder's test_tool_runs).
+bool KeptToolRunFrom(const std::filesystem::path& sources, const std::filesystem::path& base,
+                     const std::string& inputs, const std::vector<std::filesystem::path>& outputs,
+                     const std::function<bool()>& run);
 // The paths and bytes of every file under `root`, as one string (a part of
 // a kept run's inputs).
 std::string TreeBytes(const std::filesystem::path& root);
