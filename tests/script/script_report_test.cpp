@@ -709,35 +709,80 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
 
 // A restored scene whose replay takes another way than the play did (a
 // system variable that changed since the save) and passes the saved line
-// without meeting it stops there, says so, and keeps nothing it wrote unseen
-// to the system data; the story goes on from there, seen.
+// without meeting it, or leaves its file by a return or a jump, stops there,
+// says so, and keeps nothing it wrote unseen to the system data; the story
+// goes on from there, seen. A call made on the way and come back does not
+// hide the passing.
 TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsWhereItPassesItAndWritesNoSystemData) {
-    const Sources files = {
-        {"00_init.txt", "*top\n<label>\n<call scene>\n<call next>\n"},
-        {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n"
-                      "<return>\n*other\n<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n"},
-        {"next.txt", "*n\n<label>\n<text next>\n<keywait 3>\n<eval \"[07]=1\">\n<text last>\n<keywait 4>\n"}};
-    const auto save = SaveAt(files, 1);
-    ASSERT_TRUE(save);
-    const SystemData system = SystemDataBlock;
-    SystemDataBlock.systemVars[5] = 1;
-    SystemDataBlock.systemVars[8] = 0;
-    std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
-    const SystemData before = SystemDataBlock;
-    const Loaded loaded = Load(*save, files);
-    const SystemData after = SystemDataBlock;
-    SystemDataBlock = system;
-    EXPECT_EQ(loaded.err, "vn: script scene.txt:4: the replay of the restored scene passes the saved line of "
-                          "scene.txt here without meeting it; the story goes on from here\n");
-    // On from the other label, seen: its lines and what they set, then
-    // behind the scene's call.
-    EXPECT_EQ(loaded.texts, (Names_{"scene.txt other", "next.txt next", "next.txt last"}));
-    EXPECT_EQ(after.systemVars[8], 0) << "written unseen";
-    EXPECT_EQ(after.systemVars[6], 1);
-    EXPECT_EQ(after.systemVars[7], 1);
-    EXPECT_EQ(after.readText[0] & 0x02, 0) << "line 1 marked read unseen";
-    EXPECT_EQ(after.readText[0] & 0x0C, 0x0C);
-    EXPECT_EQ(std::memcmp(after.choiceSeen, before.choiceSeen, sizeof before.choiceSeen), 0);
+    const std::string init = "*top\n<label>\n<call scene>\n<call next>\n",
+                      next = "*n\n<label>\n<text next>\n<keywait 3>\n<eval \"[07]=1\">\n<text last>\n<keywait 4>\n",
+                      other = "*other\n<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n",
+                      one = "*one\n<text one>\n<keywait 1>\n<return>\n";
+    auto told = [](const char* what, int line = 4) {
+        return "vn: script scene.txt:" + std::to_string(line) + ": the replay of the restored scene " + what +
+               "; the story goes on from here\n";
+    };
+    const char* passes = "passes the saved line of scene.txt here without meeting it";
+    const std::string leaves = told("leaves scene.txt here without meeting the saved line", 5);
+    const Names_ nextTexts = {"next.txt next", "next.txt last"};
+    const struct {
+        const char* what;
+        Sources files;
+        std::string err;
+        Names_ texts;
+        uint8_t read;  // the read marks of lines 0 to 7 its texts set
+    } rows[] = {
+        {"a jump past the saved line",
+         {{"00_init.txt", init},
+          {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n"
+                        "<return>\n" + other},
+          {"next.txt", next}},
+         told(passes), {"scene.txt other", "next.txt next", "next.txt last"}, 0x0C},
+        {"a return before the saved line",
+         {{"00_init.txt", init},
+          {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*one,\"[05]!=1\">\n<return>\n" + one},
+          {"next.txt", next}},
+         leaves, nextTexts, 0x08},
+        // The file jumped to takes the scene's return as its own.
+        {"a jump into another file",
+         {{"00_init.txt", init},
+          {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*one,\"[05]!=1\">\n<jump next>\n" + one},
+          {"next.txt", next}},
+         leaves, {"next.txt next", "next.txt last", "next.txt next", "next.txt last"}, 0x08},
+        {"a call on the way come back before the jump past it",
+         {{"00_init.txt", init},
+          {"scene.txt", "*s\n<label>\n<call sub>\n<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n"
+                        "<keywait 1>\n<return>\n" + other},
+          {"sub.txt", "*sub\n<label>\n<return>\n"},
+          {"next.txt", next}},
+         told(passes, 5),
+         {"scene.txt other", "next.txt next", "next.txt last"}, 0x0C},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto save = SaveAt(row.files, 1);
+        ASSERT_TRUE(save);
+        const SystemData system = SystemDataBlock;
+        SystemDataBlock.systemVars[5] = 1;
+        SystemDataBlock.systemVars[8] = 0;
+        std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
+        const SystemData before = SystemDataBlock;
+        const Loaded loaded = Load(*save, row.files);
+        const SystemData after = SystemDataBlock;
+        SystemDataBlock = system;
+        EXPECT_EQ(loaded.err, row.err);
+        // On from where it stopped, seen: its lines and what they set.
+        EXPECT_EQ(loaded.texts, row.texts);
+        EXPECT_EQ(after.systemVars[8], 0) << "written unseen";
+        const auto shown = [&](const char* text) {
+            return std::find(row.texts.begin(), row.texts.end(), text) != row.texts.end() ? 1 : 0;
+        };
+        EXPECT_EQ(after.systemVars[6], shown("scene.txt other"));
+        EXPECT_EQ(after.systemVars[7], shown("next.txt last"));
+        EXPECT_EQ(after.readText[0] & 0x02, 0) << "line 1 marked read unseen";
+        EXPECT_EQ(after.readText[0] & row.read, row.read);
+        EXPECT_EQ(std::memcmp(after.choiceSeen, before.choiceSeen, sizeof before.choiceSeen), 0);
+    }
 }
 
 // Names and text from a save or a script reach stderr with their control
