@@ -606,11 +606,16 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     renamedMid[0].second = "*top0\n<label>\n<call mid2>\n<call lst>\n";
     renamedMid[1].first = "mid2.txt";
     const Names_ toMid = {"inner.txt one", "inner.txt two", "mid.txt mid"};
+    Sources cutMid = saved;
+    cutMid[1].second = "*mid\n<label>\n";
+    const std::string bare = "vn: script inner.txt:2: the save at *inner has no record of its script files; it goes on "
+                             "where the save places it";
     struct Case {
         const char* what;
         Sources files;
         std::string err;
         Names_ texts;
+        bool recorded = true;
     } cases[] = {
         {"the same files", saved, "", on},
         // The old return point now ends another tag of the caller's caller,
@@ -646,10 +651,20 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          near(2), {"inner.txt one0", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
         {"the label below the line above the saved one", Insert(saved, "inner.txt", "<label>", "<text one>\n"),
          near(1), {"inner.txt one", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
+        // Without the record: a tag that is no <label> where the label was,
+        // the caller cut short of the return point.
+        {"without the record, another tag where the label was", Insert(saved, "inner.txt", "*inner", "; abcd\n<wait 0>\n"),
+         "vn: script inner.txt:1: the save has no record of its script files, and its label is no label of inner.txt; "
+         "it goes on from its top\n",
+         on, false},
+        {"without the record, the caller cut short", cutMid,
+         bare + ", but inner.txt returns behind a call of it that the script files do not hold where the save places "
+                "it, so the story ends at that return\n",
+         {"inner.txt one", "inner.txt two"}, false},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Loaded loaded = Load(*save, c.files);
+        const Loaded loaded = Load(*save, c.files, c.recorded);
         EXPECT_EQ(loaded.err, c.err);
         EXPECT_EQ(loaded.asked, 0);
         if (!c.texts.empty()) {
