@@ -608,6 +608,11 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     const Names_ toMid = {"inner.txt one", "inner.txt two", "mid.txt mid"};
     Sources cutMid = saved;
     cutMid[1].second = "*mid\n<label>\n";
+    // Saved in the second of two calls, the last bytes of its caller.
+    Sources atEnd = saved;
+    atEnd[0].second = "*top0\n<label>\n<call inner>\n<call inner>";
+    const auto endSave = SaveAt(atEnd, 4);
+    ASSERT_TRUE(endSave);
     const std::string bare = "vn: script inner.txt:2: the save at *inner has no record of its script files; it goes on "
                              "where the save places it";
     struct Case {
@@ -616,6 +621,7 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
         std::string err;
         Names_ texts;
         bool recorded = true;
+        const GameState* other = nullptr;  // a save of other files, loaded instead
     } cases[] = {
         {"the same files", saved, "", on},
         // The old return point now ends another tag of the caller's caller,
@@ -653,6 +659,9 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          near(1), {"inner.txt one", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
         // Without the record: a tag that is no <label> where the label was,
         // the caller cut short of the return point.
+        {"the caller changed, its call of the scene twice, the second at its end",
+         Insert(atEnd, "00_init.txt", "*top0", "; changed\n"), at + "\n", {"inner.txt one", "inner.txt two"}, true,
+         endSave.get()},
         {"without the record, another tag where the label was", Insert(saved, "inner.txt", "*inner", "; abcd\n<wait 0>\n"),
          "vn: script inner.txt:1: the save has no record of its script files, and its label is no label of inner.txt; "
          "it goes on from its top\n",
@@ -664,7 +673,7 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Loaded loaded = Load(*save, c.files, c.recorded);
+        const Loaded loaded = Load(c.other ? *c.other : *save, c.files, c.recorded);
         EXPECT_EQ(loaded.err, c.err);
         EXPECT_EQ(loaded.asked, 0);
         if (!c.texts.empty()) {
