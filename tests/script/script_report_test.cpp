@@ -608,6 +608,9 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     const Names_ toMid = {"inner.txt one", "inner.txt two", "mid.txt mid"};
     Sources cutMid = saved;
     cutMid[1].second = "*mid\n<label>\n";
+    // The scene changed, and a file in front with a label of the same name.
+    Sources twin = Insert(saved, "inner.txt", "*inner", "; changed\n");
+    twin.push_back({"00_a.txt", "*inner\n<label>\n<text a>\n<keywait 9>\n"});
     // Saved in the second of two calls, the last bytes of its caller.
     Sources atEnd = saved;
     atEnd[0].second = "*top0\n<label>\n<call inner>\n<call inner>";
@@ -659,6 +662,10 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          near(1), {"inner.txt one", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
         // Without the record: a tag that is no <label> where the label was,
         // the caller cut short of the return point.
+        {"the scene changed, a label of its name in a file in front", twin,
+         "vn: script inner.txt:3: the save at *inner was made with other script files; it goes on there, found by "
+         "name\n",
+         on},
         {"the caller changed, its call of the scene twice, the second at its end",
          Insert(atEnd, "00_init.txt", "*top0", "; changed\n"), at + "\n", {"inner.txt one", "inner.txt two"}, true,
          endSave.get()},
