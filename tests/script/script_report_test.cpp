@@ -611,11 +611,19 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     // The scene changed, and a file in front with a label of the same name.
     Sources twin = Insert(saved, "inner.txt", "*inner", "; changed\n");
     twin.push_back({"00_a.txt", "*inner\n<label>\n<text a>\n<keywait 9>\n"});
+    // Saved more than 64 KiB behind its label.
+    Sources far = saved;
+    far[2].second = "*inner\n<label>\n; " + std::string(70000, 'x') +
+                    "\n<text one>\n<keywait 1>\n<text two>\n<keywait 2>\n";
+    const auto farSave = SaveAt(far, 1);
+    ASSERT_TRUE(farSave);
     // Saved in the second of two calls, the last bytes of its caller.
     Sources atEnd = saved;
     atEnd[0].second = "*top0\n<label>\n<call inner>\n<call inner>";
     const auto endSave = SaveAt(atEnd, 4);
     ASSERT_TRUE(endSave);
+    const std::string foundAt3 = "vn: script inner.txt:3: the save at *inner was made with other script files; it "
+                                 "goes on there, found by name\n";
     const std::string bare = "vn: script inner.txt:2: the save at *inner has no record of its script files; it goes on "
                              "where the save places it";
     struct Case {
@@ -662,10 +670,9 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          near(1), {"inner.txt one", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
         // Without the record: a tag that is no <label> where the label was,
         // the caller cut short of the return point.
-        {"the scene changed, a label of its name in a file in front", twin,
-         "vn: script inner.txt:3: the save at *inner was made with other script files; it goes on there, found by "
-         "name\n",
-         on},
+        {"the scene changed, a label of its name in a file in front", twin, foundAt3, on},
+        {"the scene changed, saved 70,000 bytes behind its label", Insert(far, "inner.txt", "*inner", "; changed\n"),
+         foundAt3, on, true, farSave.get()},
         {"the caller changed, its call of the scene twice, the second at its end",
          Insert(atEnd, "00_init.txt", "*top0", "; changed\n"), at + "\n", {"inner.txt one", "inner.txt two"}, true,
          endSave.get()},
