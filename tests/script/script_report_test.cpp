@@ -676,7 +676,8 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
         {"the caller changed, its call of the scene twice, the second at its end",
          Insert(atEnd, "00_init.txt", "*top0", "; changed\n"), at + "\n", {"inner.txt one", "inner.txt two"}, true,
          endSave.get()},
-        {"without the record, another tag where the label was", Insert(saved, "inner.txt", "*inner", "; abcd\n<wait 0>\n"),
+        {"without the record, another tag where the label was",
+         Insert(saved, "inner.txt", "*inner", "; abcd\n<wait 0>\n"),
          "vn: script inner.txt:1: the save has no record of its script files, and its label is no label of inner.txt; "
          "it goes on from its top\n",
          on, false},
