@@ -14,6 +14,7 @@
 #include "engine/core/debug_log.h"
 #include "engine/input/input.h"
 #include "engine/movie/movie.h"
+#include "script/flow.h"
 #include "script/saved_position.h"
 #include "story/story_window.h"
 #include "script/script_host.h"
@@ -617,6 +618,28 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
                     "\n<text one>\n<keywait 1>\n<text two>\n<keywait 2>\n";
     const auto farSave = SaveAt(far, 1);
     ASSERT_TRUE(farSave);
+    // A long play's history: all but one of its read lines in a file the
+    // update changed.
+    Sources longer = saved;
+    std::string lines;
+    for (int i = 0; i < 16000; ++i) lines += "; line\n";
+    longer.push_back({"lines.txt", lines});
+    const auto longSave = SaveAt(longer, 1);
+    ASSERT_TRUE(longSave);
+    {
+        GameState& g = *longSave;
+        const uint32_t n = g.readLineCount, last = kReadLineSize - 1;
+        g.readLinePos[last] = g.readLinePos[n];
+        g.readLineLabel[last] = g.readLineLabel[n];
+        for (uint32_t j = 0; j < last; ++j) {
+            g.readLinePos[j] = GSL_ScriptPosition(GSL_ScriptMemberIndex("lines.txt"), 8 * j);
+            g.readLineLabel[j] = g.readLineLabel[n];
+        }
+        g.readLineCount = last;
+        const uint8_t* record = nullptr;
+        const uint32_t size = GSL_SavedScriptsMake(g, &record);
+        records_[&g].assign(record, record + size);
+    }
     // Saved in the second of two calls, the last bytes of its caller.
     Sources atEnd = saved;
     atEnd[0].second = "*top0\n<label>\n<call inner>\n<call inner>";
@@ -633,6 +656,7 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
         Names_ texts;
         bool recorded = true;
         const GameState* other = nullptr;  // a save of other files, loaded instead
+        int loads = 1;  // in a row, in this run
     } cases[] = {
         {"the same files", saved, "", on},
         // The old return point now ends another tag of the caller's caller,
@@ -676,6 +700,8 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
         {"the caller changed, its call of the scene twice, the second at its end",
          Insert(atEnd, "00_init.txt", "*top0", "; changed\n"), at + "\n", {"inner.txt one", "inner.txt two"}, true,
          endSave.get()},
+        {"a long history in a changed file, loaded again and again", Insert(longer, "lines.txt", "; line", "; top\n"),
+         at + "\n", on, true, longSave.get(), 5},
         {"without the record, another tag where the label was",
          Insert(saved, "inner.txt", "*inner", "; abcd\n<wait 0>\n"),
          "vn: script inner.txt:1: the save has no record of its script files, and its label is no label of inner.txt; "
@@ -688,11 +714,13 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Loaded loaded = Load(c.other ? *c.other : *save, c.files, c.recorded);
-        EXPECT_EQ(loaded.err, c.err);
-        EXPECT_EQ(loaded.asked, 0);
-        if (!c.texts.empty()) {
-            EXPECT_EQ(loaded.texts, c.texts);
+        for (int n = 0; n < c.loads; ++n) {
+            const Loaded loaded = Load(c.other ? *c.other : *save, c.files, c.recorded);
+            EXPECT_EQ(loaded.err, c.err);
+            EXPECT_EQ(loaded.asked, 0);
+            if (!c.texts.empty()) {
+                EXPECT_EQ(loaded.texts, c.texts);
+            }
         }
     }
     // A file called twice: the return of its first call, long taken, does
