@@ -586,7 +586,9 @@ TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
 // <call> of the file it comes from in the file it goes to, however an edit
 // moved it: at the saved file's caller and two files up. A return that
 // cannot be placed is told in the one line, and the story ends there.
-// The saved file itself is checked at its label and its restored line.
+// The saved file itself is checked at its label and its restored line, and
+// placed again over many loads in one run; a save without its record is
+// taken only where its files show it.
 TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     const Sources saved = {
         {"00_init.txt", "*top0\n<label>\n<call mid>\n<call lst>\n"},
@@ -692,8 +694,8 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          near(2), {"inner.txt one0", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
         {"the label below the line above the saved one", Insert(saved, "inner.txt", "<label>", "<text one>\n"),
          near(1), {"inner.txt one", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
-        // Without the record: a tag that is no <label> where the label was,
-        // the caller cut short of the return point.
+        // The changed scene placed by its own label, however far behind it
+        // the saved line lies; a return point at its caller's last byte.
         {"the scene changed, a label of its name in a file in front", twin, foundAt3, on},
         {"the scene changed, saved 70,000 bytes behind its label", Insert(far, "inner.txt", "*inner", "; changed\n"),
          foundAt3, on, true, farSave.get()},
@@ -702,6 +704,8 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          endSave.get()},
         {"a long history in a changed file, loaded again and again", Insert(longer, "lines.txt", "; line", "; top\n"),
          at + "\n", on, true, longSave.get(), 5},
+        // Without the record: a tag that is no <label> where the label was,
+        // the caller cut short of the return point.
         {"without the record, another tag where the label was",
          Insert(saved, "inner.txt", "*inner", "; abcd\n<wait 0>\n"),
          "vn: script inner.txt:1: the save has no record of its script files, and its label is no label of inner.txt; "
@@ -791,7 +795,6 @@ TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsWhereItPassesItAndWritesN
     };
     const char* passes = "passes the saved line of scene.txt here without meeting it";
     const std::string leaves = told("leaves scene.txt here without meeting the saved line", 5);
-    const Names_ nextTexts = {"next.txt next", "next.txt last"};
     const struct {
         const char* what;
         Sources files;
@@ -809,7 +812,7 @@ TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsWhereItPassesItAndWritesN
          {{"00_init.txt", init},
           {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*one,\"[05]!=1\">\n<return>\n" + one},
           {"next.txt", next}},
-         leaves, nextTexts, 0x08},
+         leaves, {"next.txt next", "next.txt last"}, 0x08},
         // The file jumped to takes the scene's return as its own.
         {"a jump into another file",
          {{"00_init.txt", init},
