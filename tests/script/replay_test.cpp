@@ -330,18 +330,19 @@ TEST_F(Replay, DamagedHistoriesRestoreWithoutACrash) {
 }
 
 TEST_F(Replay, EndingATaskDuringItsRestoreEndsTheReplay) {
-    Scripts({{"00_init.txt", "*top\n<label>\n<140>\n<text a>\n<keywait 0>\n"}});
+    Scripts({{"00_init.txt", "*top\n<label>\n<eval \"[08]=1\">\n<140>\n<text a>\n<keywait 0>\n"}});
     Fakes();
     // A command that waits for ever during the main run.
     const CommandHandler busy = [](CommandContext* c) {
         if (GSL_ReplayModeGet(c) == REPLAY_RUN) c->script->status |= SCRIPT_BUSY;
     };
     Handler(140, busy);
-    Start("00_init.txt", 29, 6);
+    Start("00_init.txt", 46, 6);
     Frame(3);
     EXPECT_EQ(ReplayPhase, 1);
     EXPECT_TRUE(GSL_ScriptTaskEnd(slot_));
     EXPECT_EQ(ReplayPhase, 0);
+    EXPECT_EQ(SystemDataBlock.systemVars[8], 0) << "kept what the replay wrote unseen";
     EXPECT_EQ(GSL_ReplayTargetText(), nullptr);
     // A new task (in the same work area) starts without the old replay.
     Handler(140, GSL_CommandEmpty);
@@ -353,18 +354,20 @@ TEST_F(Replay, EndingATaskDuringItsRestoreEndsTheReplay) {
     // before the screen heap is laid out afresh.
     Handler(140, busy);
     GSL_ScriptTaskEnd(slot_);
-    Start("00_init.txt", 29, 6);
+    SystemDataBlock.systemVars[8] = 0;  // as the play above set it
+    Start("00_init.txt", 46, 6);
     Frame(3);
     ASSERT_EQ(ReplayPhase, 1);
     StoryPresent(false);
     GSL_WorkDeleteAll();
     EXPECT_FALSE(Alive());
     EXPECT_EQ(ReplayPhase, 0);
+    EXPECT_EQ(SystemDataBlock.systemVars[8], 0) << "kept what the replay wrote unseen";
 
     // The run's reset forgets a replay whose heaps went with the task table,
     // and the next restore runs whole.
     StoryPresent(true);
-    Start("00_init.txt", 29, 6);
+    Start("00_init.txt", 46, 6);
     Frame(3);
     ASSERT_EQ(ReplayPhase, 1);
     const uint64_t mib = 1024 * 1024, sizes[HEAP_COUNT] = {8 * mib, 4 * mib, 2 * mib, 8 * mib, 2 * mib};

@@ -14,6 +14,7 @@
 #include "engine/core/debug_log.h"
 #include "engine/input/input.h"
 #include "engine/movie/movie.h"
+#include "script/flow.h"
 #include "script/saved_position.h"
 #include "story/story_window.h"
 #include "script/script_host.h"
@@ -585,7 +586,9 @@ TEST_F(SavedScripts, ASaveFromAnEarlierSetOfScriptFilesIsToldAndGoesOnByName) {
 // <call> of the file it comes from in the file it goes to, however an edit
 // moved it: at the saved file's caller and two files up. A return that
 // cannot be placed is told in the one line, and the story ends there.
-// The saved file itself is checked at its label and its restored line.
+// The saved file itself is checked at its label and its restored line, and
+// placed again over many loads in one run; a save without its record is
+// taken only where its files show it.
 TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     const Sources saved = {
         {"00_init.txt", "*top0\n<label>\n<call mid>\n<call lst>\n"},
@@ -606,11 +609,56 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     renamedMid[0].second = "*top0\n<label>\n<call mid2>\n<call lst>\n";
     renamedMid[1].first = "mid2.txt";
     const Names_ toMid = {"inner.txt one", "inner.txt two", "mid.txt mid"};
+    Sources cutMid = saved;
+    cutMid[1].second = "*mid\n<label>\n";
+    // The scene changed, and a file in front with a label of the same name.
+    Sources twin = Insert(saved, "inner.txt", "*inner", "; changed\n");
+    twin.push_back({"00_a.txt", "*inner\n<label>\n<text a>\n<keywait 9>\n"});
+    // Saved more than 64 KiB behind its label.
+    Sources far = saved;
+    far[2].second = "*inner\n<label>\n; " + std::string(70000, 'x') +
+                    "\n<text one>\n<keywait 1>\n<text two>\n<keywait 2>\n";
+    const auto farSave = SaveAt(far, 1);
+    ASSERT_TRUE(farSave);
+    // A long play's history: all but one of its read lines in a file the
+    // update changed.
+    Sources longer = saved;
+    std::string lines;
+    for (int i = 0; i < 16000; ++i) lines += "; line\n";
+    longer.push_back({"lines.txt", lines});
+    const auto longSave = SaveAt(longer, 1);
+    ASSERT_TRUE(longSave);
+    {
+        GameState& g = *longSave;
+        const uint32_t n = g.readLineCount, last = kReadLineSize - 1;
+        g.readLinePos[last] = g.readLinePos[n];
+        g.readLineLabel[last] = g.readLineLabel[n];
+        for (uint32_t j = 0; j < last; ++j) {
+            g.readLinePos[j] = GSL_ScriptPosition(GSL_ScriptMemberIndex("lines.txt"), 8 * j);
+            g.readLineLabel[j] = g.readLineLabel[n];
+        }
+        g.readLineCount = last;
+        const uint8_t* record = nullptr;
+        const uint32_t size = GSL_SavedScriptsMake(g, &record);
+        records_[&g].assign(record, record + size);
+    }
+    // Saved in the second of two calls, the last bytes of its caller.
+    Sources atEnd = saved;
+    atEnd[0].second = "*top0\n<label>\n<call inner>\n<call inner>";
+    const auto endSave = SaveAt(atEnd, 4);
+    ASSERT_TRUE(endSave);
+    const std::string foundAt3 = "vn: script inner.txt:3: the save at *inner was made with other script files; it "
+                                 "goes on there, found by name\n";
+    const std::string bare = "vn: script inner.txt:2: the save at *inner has no record of its script files; it goes on "
+                             "where the save places it";
     struct Case {
         const char* what;
         Sources files;
         std::string err;
         Names_ texts;
+        bool recorded = true;
+        const GameState* other = nullptr;  // a save of other files, loaded instead
+        int loads = 1;  // in a row, in this run
     } cases[] = {
         {"the same files", saved, "", on},
         // The old return point now ends another tag of the caller's caller,
@@ -646,14 +694,37 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          near(2), {"inner.txt one0", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
         {"the label below the line above the saved one", Insert(saved, "inner.txt", "<label>", "<text one>\n"),
          near(1), {"inner.txt one", "inner.txt one", "inner.txt two", "mid.txt mid", "lst.txt lst"}},
+        // The changed scene placed by its own label, however far behind it
+        // the saved line lies; a return point at its caller's last byte.
+        {"the scene changed, a label of its name in a file in front", twin, foundAt3, on},
+        {"the scene changed, saved 70,000 bytes behind its label", Insert(far, "inner.txt", "*inner", "; changed\n"),
+         foundAt3, on, true, farSave.get()},
+        {"the caller changed, its call of the scene twice, the second at its end",
+         Insert(atEnd, "00_init.txt", "*top0", "; changed\n"), at + "\n", {"inner.txt one", "inner.txt two"}, true,
+         endSave.get()},
+        {"a long history in a changed file, loaded again and again", Insert(longer, "lines.txt", "; line", "; top\n"),
+         at + "\n", on, true, longSave.get(), 5},
+        // Without the record: a tag that is no <label> where the label was,
+        // the caller cut short of the return point.
+        {"without the record, another tag where the label was",
+         Insert(saved, "inner.txt", "*inner", "; abcd\n<wait 0>\n"),
+         "vn: script inner.txt:1: the save has no record of its script files, and its label is no label of inner.txt; "
+         "it goes on from its top\n",
+         on, false},
+        {"without the record, the caller cut short", cutMid,
+         bare + ", but inner.txt returns behind a call of it that the script files do not hold where the save places "
+                "it, so the story ends at that return\n",
+         {"inner.txt one", "inner.txt two"}, false},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Loaded loaded = Load(*save, c.files);
-        EXPECT_EQ(loaded.err, c.err);
-        EXPECT_EQ(loaded.asked, 0);
-        if (!c.texts.empty()) {
-            EXPECT_EQ(loaded.texts, c.texts);
+        for (int n = 0; n < c.loads; ++n) {
+            const Loaded loaded = Load(c.other ? *c.other : *save, c.files, c.recorded);
+            EXPECT_EQ(loaded.err, c.err);
+            EXPECT_EQ(loaded.asked, 0);
+            if (!c.texts.empty()) {
+                EXPECT_EQ(loaded.texts, c.texts);
+            }
         }
     }
     // A file called twice: the return of its first call, long taken, does
@@ -709,35 +780,79 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
 
 // A restored scene whose replay takes another way than the play did (a
 // system variable that changed since the save) and passes the saved line
-// without meeting it stops there, says so, and keeps nothing it wrote unseen
-// to the system data; the story goes on from there, seen.
+// without meeting it, or leaves its file by a return or a jump, stops there,
+// says so, and keeps nothing it wrote unseen to the system data; the story
+// goes on from there, seen. A call made on the way and come back does not
+// hide the passing.
 TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsWhereItPassesItAndWritesNoSystemData) {
-    const Sources files = {
-        {"00_init.txt", "*top\n<label>\n<call scene>\n<call next>\n"},
-        {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n"
-                      "<return>\n*other\n<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n"},
-        {"next.txt", "*n\n<label>\n<text next>\n<keywait 3>\n<eval \"[07]=1\">\n<text last>\n<keywait 4>\n"}};
-    const auto save = SaveAt(files, 1);
-    ASSERT_TRUE(save);
-    const SystemData system = SystemDataBlock;
-    SystemDataBlock.systemVars[5] = 1;
-    SystemDataBlock.systemVars[8] = 0;
-    std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
-    const SystemData before = SystemDataBlock;
-    const Loaded loaded = Load(*save, files);
-    const SystemData after = SystemDataBlock;
-    SystemDataBlock = system;
-    EXPECT_EQ(loaded.err, "vn: script scene.txt:4: the replay of the restored scene passes the saved line of "
-                          "scene.txt here without meeting it; the story goes on from here\n");
-    // On from the other label, seen: its lines and what they set, then
-    // behind the scene's call.
-    EXPECT_EQ(loaded.texts, (Names_{"scene.txt other", "next.txt next", "next.txt last"}));
-    EXPECT_EQ(after.systemVars[8], 0) << "written unseen";
-    EXPECT_EQ(after.systemVars[6], 1);
-    EXPECT_EQ(after.systemVars[7], 1);
-    EXPECT_EQ(after.readText[0] & 0x02, 0) << "line 1 marked read unseen";
-    EXPECT_EQ(after.readText[0] & 0x0C, 0x0C);
-    EXPECT_EQ(std::memcmp(after.choiceSeen, before.choiceSeen, sizeof before.choiceSeen), 0);
+    const std::string init = "*top\n<label>\n<call scene>\n<call next>\n",
+                      next = "*n\n<label>\n<text next>\n<keywait 3>\n<eval \"[07]=1\">\n<text last>\n<keywait 4>\n",
+                      other = "*other\n<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n",
+                      one = "*one\n<text one>\n<keywait 1>\n<return>\n";
+    auto told = [](const char* what, int line = 4) {
+        return "vn: script scene.txt:" + std::to_string(line) + ": the replay of the restored scene " + what +
+               "; the story goes on from here\n";
+    };
+    const char* passes = "passes the saved line of scene.txt here without meeting it";
+    const std::string leaves = told("leaves scene.txt here without meeting the saved line", 5);
+    const struct {
+        const char* what;
+        Sources files;
+        std::string err;
+        Names_ texts;
+        uint8_t read;  // the read marks of lines 0 to 7 its texts set
+    } rows[] = {
+        {"a jump past the saved line",
+         {{"00_init.txt", init},
+          {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n"
+                        "<return>\n" + other},
+          {"next.txt", next}},
+         told(passes), {"scene.txt other", "next.txt next", "next.txt last"}, 0x0C},
+        {"a return before the saved line",
+         {{"00_init.txt", init},
+          {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*one,\"[05]!=1\">\n<return>\n" + one},
+          {"next.txt", next}},
+         leaves, {"next.txt next", "next.txt last"}, 0x08},
+        // The file jumped to takes the scene's return as its own.
+        {"a jump into another file",
+         {{"00_init.txt", init},
+          {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*one,\"[05]!=1\">\n<jump next>\n" + one},
+          {"next.txt", next}},
+         leaves, {"next.txt next", "next.txt last", "next.txt next", "next.txt last"}, 0x08},
+        {"a call on the way come back before the jump past it",
+         {{"00_init.txt", init},
+          {"scene.txt", "*s\n<label>\n<call sub>\n<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n"
+                        "<keywait 1>\n<return>\n" + other},
+          {"sub.txt", "*sub\n<label>\n<return>\n"},
+          {"next.txt", next}},
+         told(passes, 5),
+         {"scene.txt other", "next.txt next", "next.txt last"}, 0x0C},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto save = SaveAt(row.files, 1);
+        ASSERT_TRUE(save);
+        const SystemData system = SystemDataBlock;
+        SystemDataBlock.systemVars[5] = 1;
+        SystemDataBlock.systemVars[8] = 0;
+        std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
+        const SystemData before = SystemDataBlock;
+        const Loaded loaded = Load(*save, row.files);
+        const SystemData after = SystemDataBlock;
+        SystemDataBlock = system;
+        EXPECT_EQ(loaded.err, row.err);
+        // On from where it stopped, seen: its lines and what they set.
+        EXPECT_EQ(loaded.texts, row.texts);
+        EXPECT_EQ(after.systemVars[8], 0) << "written unseen";
+        const auto shown = [&](const char* text) {
+            return std::find(row.texts.begin(), row.texts.end(), text) != row.texts.end() ? 1 : 0;
+        };
+        EXPECT_EQ(after.systemVars[6], shown("scene.txt other"));
+        EXPECT_EQ(after.systemVars[7], shown("next.txt last"));
+        EXPECT_EQ(after.readText[0] & 0x02, 0) << "line 1 marked read unseen";
+        EXPECT_EQ(after.readText[0] & row.read, row.read);
+        EXPECT_EQ(std::memcmp(after.choiceSeen, before.choiceSeen, sizeof before.choiceSeen), 0);
+    }
 }
 
 // Names and text from a save or a script reach stderr with their control
