@@ -15,7 +15,11 @@
 #include <system_error>
 #include <vector>
 
-inline bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+// Asked once a process.
+inline bool HaveFfmpeg() {
+    static const bool have = std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+    return have;
+}
 
 // The folder is removed when the process ends.
 struct MovieFolder {
