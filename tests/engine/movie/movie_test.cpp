@@ -27,6 +27,7 @@
 #include "tests/engine/core/worker_wait.h"
 #include "tests/engine/render/gl_fixture.h"
 #include "tests/platform/movie_files.h"
+#include "tests/ui/screen_harness.h"
 
 namespace {
 
@@ -420,7 +421,8 @@ TEST_F(MovieGlTest, ShowsTheMovieInTheWindowKeepingItsAspect) {
 }
 
 // Movies of four solid bars of known RGB, made by one run of the ffmpeg
-// tool: each a silent 1-second AVI of five pictures (the tests read the
+// tool (kept, as the harnesses keep their tool runs, for every later test
+// process): each a silent 1-second AVI of five pictures (the tests read the
 // first) of its size, with `encode` naming its codec, pixel format and
 // matrix. The files' bytes, in the order asked; none on failure.
 struct Bars {
@@ -429,7 +431,8 @@ struct Bars {
     std::string encode;
 };
 std::vector<std::vector<uint8_t>> MakeBars(const std::vector<Bars>& movies) {
-    std::string inputs, outputs;
+    std::string inputs, outputs, key = "ffmpeg bars 1\n";
+    std::vector<std::filesystem::path> paths;
     for (size_t m = 0; m < movies.size(); ++m) {
         const Bars& b = movies[m];
         const std::string bar = ":s=" + std::to_string(b.width / 4) + "x" + std::to_string(b.height) + ":r=5:d=1,format=rgb24";
@@ -438,9 +441,11 @@ std::vector<std::vector<uint8_t>> MakeBars(const std::vector<Bars>& movies) {
         graph += "[b0][b1][b2][b3]hstack=inputs=4";
         inputs += " -f lavfi -i \"" + graph + "\"";
         outputs += " -map " + std::to_string(m) + " " + b.encode + " -an '" + (MovieDir() / b.name).string() + "'";
+        key += graph + "\n" + b.encode + "\n";
+        paths.push_back(MovieDir() / b.name);
     }
     const std::string cmd = "ffmpeg -nostdin -v error -y" + inputs + outputs;
-    if (std::system(cmd.c_str()) != 0) return {};
+    if (!KeptToolRun(key, paths, [&cmd] { return std::system(cmd.c_str()) == 0; })) return {};
     std::vector<std::vector<uint8_t>> files;
     for (const Bars& b : movies) {
         std::ifstream in(MovieDir() / b.name, std::ios::binary);
