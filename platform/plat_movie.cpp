@@ -124,6 +124,9 @@ struct Player {
 
 // process-wide: each player's slot, freed by its closing
 Player* g_players[kPlatMovieSlots];
+// process-wide: a test seam (Plat_MovieSetClock)
+std::atomic<uint64_t (*)()> g_clock{Plat_MonotonicUs};
+uint64_t Now() { return g_clock.load(std::memory_order_acquire)(); }
 
 Player* At(int32_t movie) { return movie >= 0 && movie < kPlatMovieSlots ? g_players[movie] : nullptr; }
 
@@ -553,7 +556,7 @@ bool WantSound(const Player& p) {
 // played sound is cleared even after the clock has left it.
 int64_t ClockUs(Player& p) {
     if (p.flags & PLAT_MOVIE_UNTIMED) return INT64_MAX;
-    uint64_t now = Plat_MonotonicUs();
+    uint64_t now = Now();
     if (p.voice >= 0) {
         uint32_t pos = Plat_VoicePosition(p.voice) / (kChannels * 2);
         if (pos != p.lastPos) {
@@ -632,13 +635,13 @@ void Run(Player* p) {
             if (p->quit.load()) break;
             int32_t state = p->state.load();
             if (state != PLAT_MOVIE_STARTED) {
-                if (p->wallRunning) p->wallUs += int64_t(Plat_MonotonicUs() - p->wallBase);
+                if (p->wallRunning) p->wallUs += int64_t(Now() - p->wallBase);
                 p->wallRunning = false;
                 p->cv.wait_for(hold, std::chrono::microseconds(wait));
                 continue;
             }
             if (!p->wallRunning) {
-                p->wallBase = Plat_MonotonicUs();
+                p->wallBase = Now();
                 p->lastMoveUs = p->wallBase;  // the voice has just been started
                 p->wallRunning = true;
             }
@@ -801,6 +804,7 @@ const PlatMovieBackend* g_backend = &kFfmpeg;
 }  // namespace
 
 void Plat_MovieSetBackend(const PlatMovieBackend* backend) { g_backend = backend ? backend : &kFfmpeg; }
+void Plat_MovieSetClock(uint64_t (*now)()) { g_clock.store(now ? now : Plat_MonotonicUs, std::memory_order_release); }
 
 int32_t Plat_MovieOpen(const void* data, uint32_t size, uint32_t flags, PlatMovieNotify notify, uint64_t cookie) {
     return g_backend->open(data, size, flags, notify, cookie);

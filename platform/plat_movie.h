@@ -7,7 +7,8 @@
 // libswresample into the mixer's movie voice (16-bit stereo at the mixer's
 // rate, played as a looping ring). Pictures are published when the clock
 // reaches them: the voice's play position when there is sound to play,
-// otherwise the monotonic clock. Late pictures are dropped unpublished.
+// otherwise the monotonic clock (Plat_MovieSetClock). Late pictures are
+// dropped unpublished.
 //
 // Players are addressed by handle 0..kPlatMovieSlots-1. Every call is made
 // from one thread (the game thread); the notify callback comes from the
@@ -87,6 +88,10 @@ struct PlatMovieBackend {
 };
 // Null restores the FFmpeg player.
 void Plat_MovieSetBackend(const PlatMovieBackend* backend);
+// The monotonic clock the FFmpeg players read on their threads, in
+// microseconds, at every step they take while started; null restores
+// Plat_MonotonicUs. Tests drive a movie's time with it.
+void Plat_MovieSetClock(uint64_t (*now)());
 
 // Opens a movie from memory (copied). Handle, or -1 when the data holds no
 // video or audio stream that can be decoded, or no slot or thread is left.

@@ -41,6 +41,43 @@ size_t Threads() {
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
+// A player's clock that stands where the test sets it. Each read (on the
+// player's thread, between its steps) first looks at the position the step
+// before left: the clock as the read before gave it, less the clock at the
+// start and the time the movie stood paused (`origin`).
+struct DrivenClock {
+    std::atomic<uint64_t> now{0}, origin{0}, reads{0}, pausedReads{0};
+    std::atomic<int32_t> movie{-1};
+    int64_t expected = 0;  // the player's thread's
+    std::atomic<int64_t> wrongAt{-1}, wrong{0}, wanted{0};
+};
+DrivenClock g_driven;
+
+uint64_t DrivenNow() {
+    DrivenClock& c = g_driven;
+    const int32_t m = c.movie.load();
+    const int64_t seen = m >= 0 ? Plat_MoviePositionUs(m) : c.expected;
+    if (seen != c.expected && c.wrongAt.load() < 0) {
+        c.wrong = seen;
+        c.wanted = c.expected;
+        c.wrongAt = int64_t(c.reads.load());
+    }
+    const uint64_t now = c.now.load();
+    c.expected = int64_t(now - c.origin.load());
+    if (m >= 0 && Plat_MovieGetState(m) == PLAT_MOVIE_PAUSED) c.pausedReads.fetch_add(1);  // the pause taken
+    c.reads.fetch_add(1);
+    return now;
+}
+
+// Sets the driven clock and waits for the player to take three steps at it,
+// or to end.
+bool DriveTo(uint64_t now) {
+    g_driven.now = now;
+    const uint64_t reads = g_driven.reads.load();
+    return WorkerUntil([reads] { return g_driven.reads.load() >= reads + 3 || g_ended.load() != 0; }, {},
+                       "the player's steps") >= 0;
+}
+
 class PlatMovieTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -48,7 +85,10 @@ protected:
         g_ended = 0;
         Plat_MovieSetBackend(nullptr);
     }
-    void TearDown() override { Plat_AudioClose(); }
+    void TearDown() override {
+        Plat_AudioClose();
+        Plat_MovieSetClock(nullptr);
+    }
 };
 
 TEST_F(PlatMovieTest, DecodesEveryPictureAndTheWholeSound) {
@@ -106,7 +146,8 @@ TEST_F(PlatMovieTest, FilesThatAreNoMovieFailCleanly) {
 // the clock) and with no device (the monotonic clock): a pause holds the
 // position and the picture, the movie then lasts as long as it says plus the
 // pause, and the close is quick. A close that gives up at once leaves the
-// player to its thread, which frees it (the sanitizers watch that path).
+// player to its thread, which frees it (the sanitizers watch that path). On a
+// clock the test drives, the position is the clock after every step.
 TEST_F(PlatMovieTest, PlaysInRealTimePausesAndCloses) {
     REQUIRE_FFMPEG();
     std::vector<uint8_t> file = MakeMovie("play.avi", "320x240", 1.5, "-c:v mjpeg -q:v 5");
@@ -177,6 +218,47 @@ TEST_F(PlatMovieTest, PlaysInRealTimePausesAndCloses) {
         ASSERT_GE(WorkerUntil([threads] { return Threads() <= threads; }, {}, "the closed player's thread's end"), 0);
         Plat_AudioClose();
     }
+
+    // On a clock the test steps (10 ms a step, off the pictures' 1/30 s),
+    // every step of the player leaves the clock as its position, whatever
+    // picture it published; a pause holds it while the clock runs on.
+    SCOPED_TRACE("driven clock");
+    g_driven.now = g_driven.origin = 1000000;
+    g_driven.expected = 0;
+    g_driven.wrongAt = -1;
+    Plat_MovieSetClock(DrivenNow);
+    g_ready = g_ended = 0;
+    int32_t m = Plat_MovieOpen(file.data(), uint32_t(file.size()), 0, CountEvents, 77);
+    ASSERT_GE(m, 0);
+    // A failure below still closes the player, before the clock goes.
+    struct Closer {
+        int32_t& m;
+        ~Closer() {
+            g_driven.movie = -1;
+            if (m >= 0) Plat_MovieClose(m, kPlatMovieCloseWaitMs);
+        }
+    } closer{m};
+    ASSERT_TRUE(WaitFor(g_ready, "the player ready"));
+    g_driven.movie = m;
+    ASSERT_TRUE(Plat_MovieStart(m));
+    ASSERT_TRUE(DriveTo(1000000));  // the start reads the clock where the movie begins
+    for (uint64_t t = 10000; t <= 300000; t += 10000) ASSERT_TRUE(DriveTo(1000000 + t));
+    g_driven.pausedReads = 0;
+    ASSERT_TRUE(Plat_MoviePause(m));
+    ASSERT_GE(WorkerUntil([] { return g_driven.pausedReads.load() > 0; }, {}, "the pause taken"), 0);
+    EXPECT_EQ(Plat_MoviePositionUs(m), 300000);
+    g_driven.origin = 1400000;  // no step reads the clock while paused
+    g_driven.now = 1700000;
+    ASSERT_TRUE(Plat_MovieStart(m));
+    ASSERT_TRUE(DriveTo(1700000));
+    EXPECT_EQ(Plat_MoviePositionUs(m), 300000);
+    for (uint64_t t = 1750000; g_ended.load() == 0 && t < 4000000; t += 50000) ASSERT_TRUE(DriveTo(t));
+    EXPECT_TRUE(WaitFor(g_ended, "the end"));
+    EXPECT_EQ(g_driven.wrongAt.load(), -1) << "at read " << g_driven.wrongAt.load() << " the position was "
+                                           << g_driven.wrong.load() << ", not " << g_driven.wanted.load();
+    g_driven.movie = -1;
+    EXPECT_TRUE(Plat_MovieClose(m, kPlatMovieCloseWaitMs));
+    m = -1;
 }
 
 }  // namespace

@@ -69,6 +69,12 @@ public:
     // A frame as the program runs it: the texts laid out, the movie driven,
     // the effects' voices moved on by the mixer.
     void Step(uint32_t pressed = 0) {
+        // The text drawing's record is not read here: kept to one frame, it
+        // does not grow over the thousands of frames of a test.
+        text_env::passes.clear();
+        text_env::scissors.clear();
+        text_env::released.clear();
+        text_env::events.clear();
         InputButtons.pressed = pressed;
         Frame();
         InputButtons.pressed = 0;

@@ -14,8 +14,10 @@
 #include <functional>
 #include <future>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/app_window.h"
 #include "engine/core/cache.h"
@@ -23,6 +25,7 @@
 #include "engine/files/archive.h"
 #include "engine/files/file_loader.h"
 #include "tests/engine/files/fifo_wait.h"
+#include "tests/script/script_packer.h"
 
 class FilesEnv : public ::testing::Test {
 protected:
@@ -57,8 +60,12 @@ protected:
         return std::string{std::istreambuf_iterator<char>(in), {}};
     }
     // tools/pack.py with the arguments (paths relative to the data root).
+    // tools/pack.py with args (split at spaces) in the current folder.
     static bool Pack(const std::string& args) {
-        return std::system(("python3 " VN_SOURCE_DIR "/tools/pack.py " + args).c_str()) == 0;
+        std::vector<std::string> words;
+        std::istringstream in(args);
+        for (std::string w; in >> w;) words.push_back(w);
+        return script_packer::Run(std::filesystem::current_path().string(), words);
     }
     static uint64_t InUse(int heap) { return HeapTable.heaps[heap].bytesInUse; }
     std::filesystem::path dir_, old_;

@@ -27,6 +27,7 @@
 #include "tests/engine/core/worker_wait.h"
 #include "tests/engine/render/gl_fixture.h"
 #include "tests/platform/movie_files.h"
+#include "tests/ui/screen_harness.h"
 
 namespace {
 
@@ -419,19 +420,38 @@ TEST_F(MovieGlTest, ShowsTheMovieInTheWindowKeepingItsAspect) {
         for (uint32_t x = 0; x < kTestWindowWidth; x += 101) ASSERT_TRUE(Black(w.at(x, y))) << x << "," << y;
 }
 
-// Four solid bars of known RGB, made by the ffmpeg tool into a silent
-// 1-second AVI; `encode` names the codec, pixel format and matrix.
-std::vector<uint8_t> MakeBars(const std::string& name, int width, int height, const std::string& encode) {
-    std::filesystem::path out = MovieDir() / name;
-    const std::string bar = ":s=" + std::to_string(width / 4) + "x" + std::to_string(height) + ":r=30:d=1,format=rgb24";
-    std::string graph;
-    for (int i = 0; i < 4; ++i) graph += "color=c=" + std::string(kBarHex[i]) + bar + "[b" + std::to_string(i) + "];";
-    graph += "[b0][b1][b2][b3]hstack=inputs=4";
-    const std::string cmd =
-        "ffmpeg -nostdin -v error -y -f lavfi -i \"" + graph + "\" " + encode + " -an '" + out.string() + "'";
-    if (std::system(cmd.c_str()) != 0) return {};
-    std::ifstream in(out, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+// Movies of four solid bars of known RGB, made by one run of the ffmpeg
+// tool (kept, as the harnesses keep their tool runs, for every later test
+// process): each a silent 1-second AVI of five pictures (the tests read the
+// first) of its size, with `encode` naming its codec, pixel format and
+// matrix. The files' bytes, in the order asked; none on failure.
+struct Bars {
+    std::string name;
+    int width, height;
+    std::string encode;
+};
+std::vector<std::vector<uint8_t>> MakeBars(const std::vector<Bars>& movies) {
+    std::string inputs, outputs, key = "ffmpeg bars 1\n";
+    std::vector<std::filesystem::path> paths;
+    for (size_t m = 0; m < movies.size(); ++m) {
+        const Bars& b = movies[m];
+        const std::string bar = ":s=" + std::to_string(b.width / 4) + "x" + std::to_string(b.height) + ":r=5:d=1,format=rgb24";
+        std::string graph;
+        for (int i = 0; i < 4; ++i) graph += "color=c=" + std::string(kBarHex[i]) + bar + "[b" + std::to_string(i) + "];";
+        graph += "[b0][b1][b2][b3]hstack=inputs=4";
+        inputs += " -f lavfi -i \"" + graph + "\"";
+        outputs += " -map " + std::to_string(m) + " " + b.encode + " -an '" + (MovieDir() / b.name).string() + "'";
+        key += graph + "\n" + b.encode + "\n";
+        paths.push_back(MovieDir() / b.name);
+    }
+    const std::string cmd = "ffmpeg -nostdin -v error -y" + inputs + outputs;
+    if (!KeptToolRun(key, paths, [&cmd] { return std::system(cmd.c_str()) == 0; })) return {};
+    std::vector<std::vector<uint8_t>> files;
+    for (const Bars& b : movies) {
+        std::ifstream in(MovieDir() / b.name, std::ios::binary);
+        files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return files;
 }
 
 // The four colour bars of a picture shown `shown` pixels wide from `left`,
@@ -454,27 +474,25 @@ void ExpectBars(const Image& w, uint32_t left, uint32_t shown, std::initializer_
 // conversion. Every bar's centre shows its colour within a few levels.
 TEST_F(MovieGlTest, ColourBarsShowTheirColoursForEveryPictureLayout) {
     REQUIRE_FFMPEG();
-    struct Case {
-        const char* name;
-        int width, height;
-        const char* encode;
-        int32_t format;
-    } cases[] = {
-        {"bars601.avi", 320, 240, "-c:v ffv1 -pix_fmt yuv420p", PLAT_MOVIE_YUV420},
-        {"bars709.avi", 1280, 720, "-vf scale=out_color_matrix=bt709:out_range=tv -c:v ffv1 -pix_fmt yuv420p",
-         PLAT_MOVIE_YUV420},
-        {"barsjpeg.avi", 320, 240, "-c:v mjpeg -pix_fmt yuvj422p -q:v 1", PLAT_MOVIE_YUV422},
-        {"barsrgb.avi", 320, 240, "-c:v png -pix_fmt rgb24", PLAT_MOVIE_BGRA},
+    const std::vector<Bars> movies = {
+        {"bars601.avi", 320, 240, "-c:v ffv1 -pix_fmt yuv420p"},
+        {"bars709.avi", 1280, 720, "-vf scale=out_color_matrix=bt709:out_range=tv -c:v ffv1 -pix_fmt yuv420p"},
+        {"barsjpeg.avi", 320, 240, "-c:v mjpeg -pix_fmt yuvj422p -q:v 1"},
+        {"barsrgb.avi", 320, 240, "-c:v png -pix_fmt rgb24"},
     };
-    for (const Case& c : cases) {
+    const int32_t formats[] = {PLAT_MOVIE_YUV420, PLAT_MOVIE_YUV420, PLAT_MOVIE_YUV422, PLAT_MOVIE_BGRA};
+    const std::vector<std::vector<uint8_t>> files = MakeBars(movies);
+    ASSERT_EQ(files.size(), movies.size());
+    for (size_t i = 0; i < movies.size(); ++i) {
+        const Bars& c = movies[i];
         SCOPED_TRACE(c.name);
-        std::vector<uint8_t> file = MakeBars(c.name, c.width, c.height, c.encode);
+        const std::vector<uint8_t>& file = files[i];
         ASSERT_FALSE(file.empty());
         Lib_MoviePlay("movie/bars.avi", 9);
         Serve(true, file.data(), file.size());
         const PlatMovieFrame f = FirstFrame();
         ASSERT_GT(f.serial, 0u);
-        EXPECT_EQ(f.format, c.format);
+        EXPECT_EQ(f.format, formats[i]);
         Lib_MoviePaint();
         Image w = ReadFramebuffer(0, kTestWindowWidth, kTestWindowHeight);
         // The picture fills the window's height; each bar is a quarter of its width.
@@ -492,7 +510,9 @@ TEST_F(MovieGlTest, ColourBarsShowTheirColoursForEveryPictureLayout) {
 // fills its height.
 TEST_F(MovieGlTest, AWideMovieFillsTheWidthBetweenBarsAboveAndBelow) {
     REQUIRE_FFMPEG();
-    std::vector<uint8_t> file = MakeBars("wide.avi", 480, 200, "-c:v ffv1 -pix_fmt yuv420p");
+    const std::vector<std::vector<uint8_t>> files = MakeBars({{"wide.avi", 480, 200, "-c:v ffv1 -pix_fmt yuv420p"}});
+    ASSERT_EQ(files.size(), 1u);
+    const std::vector<uint8_t>& file = files[0];
     ASSERT_FALSE(file.empty());
     Lib_MoviePlay("movie/wide.avi", 9);
     Serve(true, file.data(), file.size());
