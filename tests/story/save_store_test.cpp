@@ -127,17 +127,22 @@ TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsO
 
     // A later save stopped after save.cdf, before its record: the older
     // record on the disk is not taken for it.
+    // A save of slot 0 made at the given seconds whose writer stops after
+    // save.cdf.
+    auto stoppedSave = [&](uint8_t seconds) {
+        Lib_SaveWriterStopAfter(2);
+        state->playSeconds = seconds;
+        data.assign(bytes, bytes + sizeof(GameState));
+        SaveRequest r = Request(data, 0);
+        const int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 0);
+        EXPECT_GE(task, 0);
+        for (int i = 0; i < 120; ++i) Pass();
+        EXPECT_FALSE(Lib_SaveFlush());
+        Lib_SaveTaskEnd(task);
+    };
     ScriptsCached(text);
     ASSERT_TRUE(Lib_SaveFlush());
-    Lib_SaveWriterStopAfter(2);
-    state->playSeconds = 5;
-    data.assign(bytes, bytes + sizeof(GameState));
-    SaveRequest r = Request(data, 0);
-    const int32_t task = Lib_SaveTaskSet(SAVE_TASK_SAVE, &r, 0);
-    ASSERT_GE(task, 0);
-    for (int i = 0; i < 120; ++i) Pass();
-    EXPECT_FALSE(Lib_SaveFlush());
-    Lib_SaveTaskEnd(task);
+    stoppedSave(5);
     Reload();
     EXPECT_EQ(Data(0), data);
     EXPECT_EQ(Read("user/4242/save/data000.scr"), record);
@@ -182,14 +187,7 @@ TEST_F(SaveStoreTest, AGameSlotKeepsItsScriptRecordBesideItAndALoadTakesOnlyItsO
     EXPECT_EQ(Transfer(SAVE_TASK_SAVE, 0, data), SAVE_CODE_OK);
     testing::internal::GetCapturedStderr();
     std::filesystem::remove_all(at);
-    Lib_SaveWriterStopAfter(2);
-    state->playSeconds = 11;
-    data.assign(bytes, bytes + sizeof(GameState));
-    SaveRequest again = Request(data, 0);
-    const int32_t stopped = Lib_SaveTaskSet(SAVE_TASK_SAVE, &again, 0);
-    ASSERT_GE(stopped, 0);
-    for (int i = 0; i < 120; ++i) Pass();
-    Lib_SaveTaskEnd(stopped);
+    stoppedSave(11);
     EXPECT_EQ(load(), "");
 }
 
