@@ -149,13 +149,13 @@ void OpenNamed(CommandContext* ctx, char* name, const char* label, bool labelGiv
     if (ScriptTaskWork* w = StoryWork()) CopyName(w->fileName, name);
 }
 
+uint32_t g_returnChanges = 0;  // labels that changed where a return of their file goes
+
 // Label-history entries no return needs: for each file, its newest entry
 // and its newest with a return point serve later lines and returns alike
 // (kept 1); the returns pending from the running file outward, and the
 // running file's newest entry, serve the next return and the next line
 // (kept 2). The full history lets go of the oldest entry kept least.
-uint32_t g_returnChanges = 0;  // labels that changed where a return of their file goes
-
 int32_t EntryToDrop(int32_t running) {
     const GameState& g = GameStateBlock;
     const uint32_t count = GSL_LabelCount();
