@@ -709,30 +709,33 @@ void GSL_SavedPositionMend() {
         movedTo[old] = now;
     }
     auto nowOf = [&](int32_t member) { return member >= 0 && uint32_t(member) < kMembers ? movedTo[member] : -1; };
-    // A bare return point of entry i behind the call of the file it comes from; false when no such call is found.
     // A bare return point of entry i behind the call of the file it comes
     // from: at the number the saved file's move gives it, else at the one
     // number of the others that shows that call; false when none or several do.
     auto placeBare = [&](uint32_t i, uint32_t* position) {
+        const uint32_t at = OffsetOf(*position);
         const int32_t into = MemberOf(*position), came = CameFrom(i), shift = now - old;
-        const int32_t tries[] = {into + shift, into, into + 1, into - 1};
-        const int32_t comes[] = {came + shift, came, came + 1, came - 1};
-        int32_t found = -1, foundFrom = -1, fits = 0;
-        for (int32_t c : tries) {
-            if (c < 0 || uint32_t(c) >= kMembers || c == found || (c != tries[0] && c == into + shift)) continue;
-            for (int32_t from : comes) {
-                if (nowOf(came) >= 0) from = nowOf(came);
-                if (!CallEndsAt(c, from, OffsetOf(*position))) continue;
-                if (found < 0) found = c, foundFrom = from;
-                ++fits;
-                break;
+        // The caller's number now, when member c holds its call there: the
+        // number known for it, else tried as the return's own.
+        auto callerAt = [&](int32_t c) {
+            if (c < 0 || uint32_t(c) >= kMembers) return -1;
+            if (nowOf(came) >= 0) return CallEndsAt(c, nowOf(came), at) ? nowOf(came) : -1;
+            for (const int32_t from : {came + shift, came, came + 1, came - 1})
+                if (CallEndsAt(c, from, at)) return from;
+            return -1;
+        };
+        int32_t found = into + shift, from = callerAt(found);
+        if (from < 0) {
+            int32_t fits = 0;
+            for (const int32_t c : {into, into + 1, into - 1}) {
+                const int32_t f = c == into + shift ? -1 : callerAt(c);
+                if (f >= 0 && ++fits == 1) found = c, from = f;
             }
-            if (found == tries[0]) break;
+            if (fits != 1) return false;
         }
-        if (found < 0 || (found != tries[0] && fits > 1)) return false;
         movedTo[into] = found;
-        movedTo[came] = foundFrom;
-        *position = GSL_ScriptPosition(found, OffsetOf(*position));
+        movedTo[came] = from;
+        *position = GSL_ScriptPosition(found, at);
         return true;
     };
 
