@@ -520,6 +520,7 @@ enum ReturnFate : uint8_t {
     RETURN_NO_CALL,
     RETURN_CALLS,
     RETURN_UNSHOWN,     // without a record: behind no call of the file it comes from
+    RETURN_UNSURE,      // without a record: behind such a call in more than one file
 };
 
 // Places return point entry of the label history: where it was in a file
@@ -710,8 +711,9 @@ void GSL_SavedPositionMend() {
     }
     auto nowOf = [&](int32_t member) { return member >= 0 && uint32_t(member) < kMembers ? movedTo[member] : -1; };
     // A bare return point of entry i behind the call of the file it comes
-    // from: at the number the saved file's move gives it, else at the one
-    // number of the others that shows that call; false when none or several do.
+    // from, in the one file that shows that call of the ones its number may
+    // stand for now: its own, the one its file's move gives it, or the one
+    // beside it (a file added or taken out).
     auto placeBare = [&](uint32_t i, uint32_t* position) {
         const uint32_t at = OffsetOf(*position);
         const int32_t into = MemberOf(*position), came = CameFrom(i), shift = now - old;
@@ -724,19 +726,18 @@ void GSL_SavedPositionMend() {
                 if (CallEndsAt(c, from, at)) return from;
             return -1;
         };
-        int32_t found = into + shift, from = callerAt(found);
-        if (from < 0) {
-            int32_t fits = 0;
-            for (const int32_t c : {into, into + 1, into - 1}) {
-                const int32_t f = c == into + shift ? -1 : callerAt(c);
-                if (f >= 0 && ++fits == 1) found = c, from = f;
-            }
-            if (fits != 1) return false;
+        const int32_t tries[] = {into + shift, into, into + 1, into - 1};
+        int32_t found = -1, from = -1, fits = 0;
+        for (const int32_t& c : tries) {
+            if (std::find(tries, &c, c) != &c) continue;  // tried already
+            const int32_t f = callerAt(c);
+            if (f >= 0 && ++fits == 1) found = c, from = f;
         }
+        if (fits != 1) return fits ? RETURN_UNSURE : RETURN_UNSHOWN;
         movedTo[into] = found;
         movedTo[came] = from;
         *position = GSL_ScriptPosition(found, at);
-        return true;
+        return RETURN_PLACED;
     };
 
     // What each return point became, placed on the histories' member numbers
@@ -757,7 +758,7 @@ void GSL_SavedPositionMend() {
     auto decide = [&](uint32_t i) {
         if (decided[i]) return;
         decided[i] = true;
-        fates[i] = placeBare(i, &returns[i]) ? RETURN_PLACED : RETURN_UNSHOWN;
+        fates[i] = placeBare(i, &returns[i]);
     };
     // The saved line and its label.
     // A label tag that cannot be placed goes on from its label's line, found
@@ -819,9 +820,13 @@ void GSL_SavedPositionMend() {
                 break;
             default: break;
         }
-        if (fates[h] == RETURN_UNSHOWN)
-            std::snprintf(lost, sizeof lost, ", but %s returns behind a call of it that the script files do not "
-                          "hold where the save places it, so the story ends at that return", nameOf(file));
+        if (fates[h] == RETURN_UNSHOWN || fates[h] == RETURN_UNSURE)
+            std::snprintf(lost, sizeof lost,
+                          ", but %s returns behind a call of it that %s where the save places it, so the story ends "
+                          "at that return",
+                          nameOf(file),
+                          fates[h] == RETURN_UNSHOWN ? "the script files do not hold"
+                                                     : "more than one script file holds");
         else
             std::snprintf(lost, sizeof lost, ", but %s returns into %s, so the story ends at that return",
                           nameOf(file), why);

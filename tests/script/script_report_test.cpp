@@ -754,7 +754,8 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
 
 // Two chapters of the same shape, both calling s1.txt: a save in s1.txt as
 // called by either, loaded after ch0.txt renumbered them, returns into its
-// own chapter, found by name.
+// own chapter, found by name. Without the record, where both chapters hold
+// the call at a number the return may stand for, it goes into neither.
 TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
     for (const char* chapter : {"ch1", "ch2"}) {
         SCOPED_TRACE(chapter);
@@ -775,6 +776,27 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
         EXPECT_EQ(loaded.err, "vn: script s1.txt:2: the save at *s1 was made with other script files; it goes on "
                               "there, found by name\n");
         EXPECT_EQ(loaded.texts, (Names_{"s1.txt s1", chapter == std::string("ch1") ? "s3.txt s3" : "s2.txt s2"}));
+        // Without the record: ch0.txt in front moves both chapters and the
+        // scene alike, ch9.txt between them and the scene moves the scene
+        // alone.
+        Sources between = saved;
+        between.push_back({"ch9.txt", "*ch9\n<label>\n<text ch9>\n<keywait 0>\n"});
+        const std::string bare = "vn: script s1.txt:2: the save at *s1 has no record of its script files; it goes "
+                                 "on where the save places it";
+        const std::string neither = bare + ", but s1.txt returns behind a call of it that more than one script file "
+                                           "holds where the save places it, so the story ends at that return\n";
+        const bool first = chapter == std::string("ch1");
+        const struct {
+            const Sources& files;
+            std::string err;
+            Names_ texts;
+        } bareCases[] = {{added, first ? bare + "\n" : neither, {"s1.txt s1", "s3.txt s3"}},
+                         {between, neither, {"s1.txt s1"}}};
+        for (const auto& c : bareCases) {
+            loaded = Load(*save, c.files, false);
+            EXPECT_EQ(loaded.err, c.err);
+            EXPECT_EQ(loaded.texts, first ? c.texts : Names_{"s1.txt s1"});
+        }
     }
 }
 
