@@ -74,25 +74,35 @@ int32_t TagAt(const char* text, uint32_t size, uint32_t at, uint32_t* next, int3
     return command;
 }
 
+// Walks the tags of a text that start before `end`: f(command, called
+// member, offset behind the tag) for each, until f says false. A tag that
+// is not closed ends the text.
+template <typename F>
+void EachTag(const char* text, uint32_t size, uint32_t end, F f) {
+    ScriptState s{};
+    s.text = text;
+    s.size = size;
+    for (;;) {
+        GSL_ScriptSkipToTag(&s);
+        if (s.readOffset >= end) return;
+        uint32_t next = 0;
+        int32_t calls = -1;
+        const int32_t command = TagAt(text, size, s.readOffset, &next, &calls);
+        if (next <= s.readOffset || !f(command, calls, next)) return;
+        s.readOffset = next;
+    }
+}
+
 // The <call> tags of a member that call member `from`: how many, and the
 // offset behind the last in *at.
 uint32_t CallsOf(int32_t member, int32_t from, uint32_t* at) {
     const char* text = nullptr;
     uint32_t size = 0, found = 0;
     if (!MemberText(member, &text, &size)) return 0;
-    ScriptState s{};
-    s.text = text;
-    s.size = size;
-    for (;;) {
-        GSL_ScriptSkipToTag(&s);
-        if (s.readOffset >= size) break;
-        uint32_t next = 0;
-        int32_t calls = -1;
-        const int32_t command = TagAt(text, size, s.readOffset, &next, &calls);
-        if (next <= s.readOffset) break;  // a tag that is not closed ends the text
+    EachTag(text, size, size, [&](int32_t command, int32_t calls, uint32_t next) {
         if (command == kCallCommand && calls == from) ++found, *at = next;
-        s.readOffset = next;
-    }
+        return true;
+    });
     return found;
 }
 
@@ -101,20 +111,12 @@ bool CallEndsAt(int32_t member, int32_t from, uint32_t at) {
     const char* text = nullptr;
     uint32_t size = 0;
     if (from < 0 || !MemberText(member, &text, &size) || at == 0 || at > size || text[at - 1] != '>') return false;
-    ScriptState s{};
-    s.text = text;
-    s.size = size;
-    while (s.readOffset < at) {
-        GSL_ScriptSkipToTag(&s);
-        if (s.readOffset >= at) break;
-        uint32_t next = 0;
-        int32_t calls = -1;
-        const int32_t command = TagAt(text, size, s.readOffset, &next, &calls);
-        if (next <= s.readOffset) break;
-        if (next == at) return command == kCallCommand && calls == from;
-        s.readOffset = next;
-    }
-    return false;
+    bool ends = false;
+    EachTag(text, size, at, [&](int32_t command, int32_t calls, uint32_t next) {
+        if (next == at) ends = command == kCallCommand && calls == from;
+        return next < at;
+    });
+    return ends;
 }
 
 // The file a return point comes from: the file whose label first recorded
