@@ -104,9 +104,7 @@ TEST_F(Flow, FullHistoriesKeepTheirNewestAndTheReferenceFlags) {
     EXPECT_EQ(g.labelFlags[397], 0);
     EXPECT_EQ(g.labelFlags[398], 1);
     EXPECT_EQ(g.labelFlags[399], 1);
-    EXPECT_EQ(g.readLineLabel[15997], 397);
-    EXPECT_EQ(g.readLineLabel[15998], 398);
-    EXPECT_EQ(g.readLineLabel[15999], 399);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(g.readLineLabel[15997 + i], 397 + i);
     EXPECT_EQ(g.readLinePos[15998] & 0xFFFFF, 45u);
     EXPECT_EQ(g.readLinePos[15999] & 0xFFFFF, 71u);
     EXPECT_EQ(GSL_ScriptStatusGet(slot_), int32_t(SCRIPT_ENDED));

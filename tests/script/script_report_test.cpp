@@ -649,8 +649,6 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
     ASSERT_TRUE(endSave);
     const std::string foundAt3 = "vn: script inner.txt:3: the save at *inner was made with other script files; it "
                                  "goes on there, found by name\n";
-    const std::string bare = "vn: script inner.txt:2: the save at *inner has no record of its script files; it goes on "
-                             "where the save places it";
     struct Case {
         const char* what;
         Sources files;
@@ -712,8 +710,9 @@ TEST_F(SavedScripts, AReturnIsFoundByItsCallAtEveryDepthOrToldWhenItCannotBe) {
          "it goes on from its top\n",
          on, false},
         {"without the record, the caller cut short", cutMid,
-         bare + ", but inner.txt returns behind a call of it that the script files do not hold where the save places "
-                "it, so the story ends at that return\n",
+         "vn: script inner.txt:2: the save at *inner has no record of its script files; it goes on where the save "
+         "places it, but inner.txt returns behind a call of it that the script files do not hold where the save "
+         "places it, so the story ends at that return\n",
          {"inner.txt one", "inner.txt two"}, false},
     };
     for (Case& c : cases) {
@@ -785,17 +784,11 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
                                  "on where the save places it";
         const std::string neither = bare + ", but s1.txt returns behind a call of it that more than one script file "
                                            "holds where the save places it, so the story ends at that return\n";
-        const bool first = chapter == std::string("ch1");
-        const struct {
-            const Sources& files;
-            std::string err;
-            Names_ texts;
-        } bareCases[] = {{added, first ? bare + "\n" : neither, {"s1.txt s1", "s3.txt s3"}},
-                         {between, neither, {"s1.txt s1"}}};
-        for (const auto& c : bareCases) {
-            loaded = Load(*save, c.files, false);
-            EXPECT_EQ(loaded.err, c.err);
-            EXPECT_EQ(loaded.texts, first ? c.texts : Names_{"s1.txt s1"});
+        for (const Sources* files : {&added, &between}) {
+            const bool placed = chapter == std::string("ch1") && files == &added;
+            loaded = Load(*save, *files, false);
+            EXPECT_EQ(loaded.err, placed ? bare + "\n" : neither);
+            EXPECT_EQ(loaded.texts, (placed ? Names_{"s1.txt s1", "s3.txt s3"} : Names_{"s1.txt s1"}));
         }
     }
 }
@@ -807,9 +800,10 @@ TEST_F(SavedScripts, AReturnIntoOneOfTwoFilesOfTheSameShapeGoesToItsOwnByName) {
 // goes on from there, seen. A call made on the way and come back does not
 // hide the passing.
 TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsWhereItPassesItAndWritesNoSystemData) {
-    const std::string init = "*top\n<label>\n<call scene>\n<call next>\n",
-                      next = "*n\n<label>\n<text next>\n<keywait 3>\n<eval \"[07]=1\">\n<text last>\n<keywait 4>\n",
-                      other = "*other\n<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n",
+    const std::string next = "*n\n<label>\n<text next>\n<keywait 3>\n<eval \"[07]=1\">\n<text last>\n<keywait 4>\n",
+                      pass = "<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n<return>\n"
+                             "*other\n<label>\n<eval \"[06]=1\">\n<text other>\n<keywait 2>\n<return>\n",
+                      leave = "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*one,\"[05]!=1\">\n",
                       one = "*one\n<text one>\n<keywait 1>\n<return>\n";
     auto told = [](const char* what, int line = 4) {
         return "vn: script scene.txt:" + std::to_string(line) + ": the replay of the restored scene " + what +
@@ -817,49 +811,37 @@ TEST_F(SavedScripts, AReplayThatMissesTheSavedLineStopsWhereItPassesItAndWritesN
     };
     const char* passes = "passes the saved line of scene.txt here without meeting it";
     const std::string leaves = told("leaves scene.txt here without meeting the saved line", 5);
+    const Names_ onOther = {"scene.txt other", "next.txt next", "next.txt last"};
     const struct {
         const char* what;
-        Sources files;
+        std::string scene;
         std::string err;
         Names_ texts;
         uint8_t read;  // the read marks of lines 0 to 7 its texts set
+        bool sub = false;  // sub.txt stands between scene.txt and next.txt
     } rows[] = {
-        {"a jump past the saved line",
-         {{"00_init.txt", init},
-          {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n<keywait 1>\n"
-                        "<return>\n" + other},
-          {"next.txt", next}},
-         told(passes), {"scene.txt other", "next.txt next", "next.txt last"}, 0x0C},
-        {"a return before the saved line",
-         {{"00_init.txt", init},
-          {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*one,\"[05]!=1\">\n<return>\n" + one},
-          {"next.txt", next}},
-         leaves, {"next.txt next", "next.txt last"}, 0x08},
+        {"a jump past the saved line", "*s\n<label>\n" + pass, told(passes), onOther, 0x0C},
+        {"a return before the saved line", leave + "<return>\n" + one, leaves, {"next.txt next", "next.txt last"},
+         0x08},
         // The file jumped to takes the scene's return as its own.
-        {"a jump into another file",
-         {{"00_init.txt", init},
-          {"scene.txt", "*s\n<label>\n<eval \"[08]=1\">\n<jump scene,*one,\"[05]!=1\">\n<jump next>\n" + one},
-          {"next.txt", next}},
-         leaves, {"next.txt next", "next.txt last", "next.txt next", "next.txt last"}, 0x08},
-        {"a call on the way come back before the jump past it",
-         {{"00_init.txt", init},
-          {"scene.txt", "*s\n<label>\n<call sub>\n<eval \"[08]=1\">\n<jump scene,*other,\"[05]==1\">\n<text one>\n"
-                        "<keywait 1>\n<return>\n" + other},
-          {"sub.txt", "*sub\n<label>\n<return>\n"},
-          {"next.txt", next}},
-         told(passes, 5),
-         {"scene.txt other", "next.txt next", "next.txt last"}, 0x0C},
+        {"a jump into another file", leave + "<jump next>\n" + one, leaves,
+         {"next.txt next", "next.txt last", "next.txt next", "next.txt last"}, 0x08},
+        {"a call on the way come back before the jump past it", "*s\n<label>\n<call sub>\n" + pass, told(passes, 5),
+         onOther, 0x0C, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        const auto save = SaveAt(row.files, 1);
+        Sources files = {{"00_init.txt", "*top\n<label>\n<call scene>\n<call next>\n"}, {"scene.txt", row.scene}};
+        if (row.sub) files.push_back({"sub.txt", "*sub\n<label>\n<return>\n"});
+        files.push_back({"next.txt", next});
+        const auto save = SaveAt(files, 1);
         ASSERT_TRUE(save);
         const SystemData system = SystemDataBlock;
         SystemDataBlock.systemVars[5] = 1;
         SystemDataBlock.systemVars[8] = 0;
         std::memset(SystemDataBlock.readText, 0, sizeof SystemDataBlock.readText);
         const SystemData before = SystemDataBlock;
-        const Loaded loaded = Load(*save, row.files);
+        const Loaded loaded = Load(*save, files);
         const SystemData after = SystemDataBlock;
         SystemDataBlock = system;
         EXPECT_EQ(loaded.err, row.err);
