@@ -726,32 +726,25 @@ def loop_cases():
             for statements, condition, start in LOOPS]
 
 
-# Loops the checker reads and the engine's loop watch runs (tests/script/vars_test.cpp), each a whole 00_init.txt
-# that sets [2023] once it is past the loop and then waits for ever. h rows are written here with whether the
-# checker warns (E: the engine ends it) or passes it (-: the engine plays on); g rows are made from a seed, with the
-# checker's verdict, and the engine must end each one warned.
+# Whole 00_init.txt loops for the engine's loop watch (tests/script/vars_test.cpp), each followed by LOOP_TAIL:
+# h rows by hand (E: the checker warns and the engine ends it, -: the engine plays on), g rows from a seed.
 LOOP_TAIL = '<eval "[2023]=1">\n*w\n<wait 50>\n<jump 00_init,*w>\n'
-HAND_LOOPS = [
-    # clearvar clears [2000] to [2023]; a store an if guards is followed as the engine runs it.
-    ('<eval "[2001]=5">\n*c\n<label>\n<clearvar>\n<jump 00_init,*c,"[2001]!=0">\n', "-"),
-    ('*c\n<label>\n<if "[2001]==0">\n<eval "[2001]=1">\n<endif>\n<jump 00_init,*c,"[2001]==0">\n', "-"),
-    ('*c\n<label>\n<if "[2001]==0">\n<eval "[2002]+=1">\n<endif>\n<jump 00_init,*c,"[2002]!=3">\n', "-"),
-    # A counter that wraps round to its exit, and one whose steps never meet it.
-    ('<eval "[2001]=100">\n*c\n<eval "[2001]+=1">\n<jump 00_init,*c,"[2001]!=-128">\n', "-"),
-    ('*c\n<label>\n<eval "[2001]+=2">\n<jump 00_init,*c,"[2001]!=5">\n', "E"),
-    ('<eval "[2001]=1">\n*c\n<eval "[2001]-=2">\n<jump 00_init,*c,"[2001]!=5">\n', "-"),
-    # A toggle whose exit needs a value it never takes, a copy of itself, a count cleared each pass.
-    ('*c\n<eval "[2001]=1-[2001]">\n<jump 00_init,*c,"[2001]!=5">\n', "E"),
-    ('<eval "[2001]=3">\n*c\n<eval "[2001]=[2001]">\n<jump 00_init,*c,"[2001]==3">\n', "E"),
-    ('<eval "[2002]=3">\n*c\n<clearvar>\n<eval "[2001]+=1">\n<jump 00_init,*c,"[2001]<3">\n', "E"),
-    # A wait in the loop: the engine never ends it.
-    ('*c\n<wait 1>\n<eval "[2001]+=2">\n<jump 00_init,*c,"[2001]!=5">\n', "-"),
-]
+HAND_LOOPS = [(body + '<jump 00_init,*c,"%s">\n' % until, want) for body, until, want in [
+    ('<eval "[2001]=5">\n*c\n<label>\n<clearvar>\n', "[2001]!=0", "-"),  # clearvar clears [2000] to [2023]
+    ('*c\n<label>\n<if "[2001]==0">\n<eval "[2001]=1">\n<endif>\n', "[2001]==0", "-"),  # stores an if guards
+    ('*c\n<label>\n<if "[2001]==0">\n<eval "[2002]+=1">\n<endif>\n', "[2002]!=3", "-"),
+    ('<eval "[2001]=100">\n*c\n<eval "[2001]+=1">\n', "[2001]!=-128", "-"),  # wrapping round to the exit
+    ('*c\n<label>\n<eval "[2001]+=2">\n', "[2001]!=5", "E"),  # steps that never meet it
+    ('<eval "[2001]=1">\n*c\n<eval "[2001]-=2">\n', "[2001]!=5", "-"),
+    ('*c\n<eval "[2001]=1-[2001]">\n', "[2001]!=5", "E"),  # a toggle that never takes the exit's value
+    ('<eval "[2001]=3">\n*c\n<eval "[2001]=[2001]">\n', "[2001]==3", "E"),  # a copy of itself
+    ('<eval "[2002]=3">\n*c\n<clearvar>\n<eval "[2001]+=1">\n', "[2001]<3", "E"),  # a count cleared each pass
+    ('*c\n<wait 1>\n<eval "[2001]+=2">\n', "[2001]!=5", "-"),  # a wait: the engine never ends it
+]]
 
 
 def generated_loops(seed=89, count=300):
-    """count small loops over [2001] and [2002] made from seed: counters (+=, -=, =, wrapping round), toggles,
-    copies, clearvar, stores an if guards, an exit over them, some with a wait."""
+    """count small loops over [2001] and [2002] made from seed: counters, toggles, copies, clearvar, ifs, waits."""
     import random
     rnd = random.Random(seed)
     value = lambda: rnd.choice((0, 1, 2, 3, 5, -1, 100, 126, 127, -128))  # noqa: E731
@@ -1205,21 +1198,19 @@ class AuthorCheckTest(unittest.TestCase):
                                     '<jump 00_init,*h,"[2005]==0">\n*i\n<label>\n<wait time:10>\n'
                                     '<eval "[2006]+=1">\n<jump 00_init,*i,"[2006]<3">\n'
                                     "<returnmenu>\n"), (0, []))
-        # No hold: the blink without its <label> (its label line is right), a waiting loop that counts to its
-        # own exit, a <label> before a menu that leads back (its one choice), a keywait loop nothing ends, and a
-        # retry whose exit a choice of a called file sets (each pass stops at the menu).
-        self.assertEqual(self.check(CLEAN_SCENARIO + '<click 0>\n*blink\n<eval "[2001]=1-[2001]">\n'
-                                    '<if "[2001]==1">\n<text TEXT_400>\n<jump_endif>\n<else>\n<name NAME_40>\n'
-                                    '<endif>\n<wait time:700>\n<jump 00_init,*blink>\n*w\n<label>\n<wait time:10>\n'
-                                    '<eval "[2002]+=1">\n<jump 00_init,*w,"[2002]<3">\n*m\n<label>\n<wait time:10>\n'
-                                    '<menuadd 0,SELECT_40,00_init,*m>\n<menustart 0>\n*staffroll_stop\n<label>\n<returnmenu>\n', {
-                                        "keys.txt": "*k\n<label>\n<text TEXT_400>\n<keywait 400>\n<jump keys,*k>\n",
-                                        "choose.txt": '<menuadd 0,SELECT_40,,*yes,"[2001]=1">\n'
-                                                      '<menuadd 1,SELECT_40,,*no>\n<menustart 0>\n*yes\n<label>\n'
-                                                      '<return>\n*no\n<label>\n<return>\n',
-                                        "retry.txt": '<click 0>\n*retry\n<label>\n<wait time:10>\n<call choose>\n'
-                                                     '<jump retry,*retry,"[2001]==0">\n*staffroll_stop\n<label>\n'
-                                                     '<returnmenu>\n'}), (0, []))
+        # No hold: the blink without its <label>, a waiting loop that counts to its exit, a <label> before a menu
+        # that leads back, a keywait loop nothing ends, and a retry whose exit a called file's choice sets.
+        self.assertEqual(self.check(CLEAN_SCENARIO + '<click 0>\n*blink\n<eval "[2001]=1-[2001]">\n<if "[2001]==1">\n'
+                                    '<text TEXT_400>\n<jump_endif>\n<else>\n<name NAME_40>\n<endif>\n<wait time:700>\n'
+                                    '<jump 00_init,*blink>\n*w\n<label>\n<wait time:10>\n<eval "[2002]+=1">\n'
+                                    '<jump 00_init,*w,"[2002]<3">\n*m\n<label>\n<wait time:10>\n'
+                                    '<menuadd 0,SELECT_40,00_init,*m>\n<menustart 0>\n*staffroll_stop\n<label>\n'
+                                    '<returnmenu>\n', {
+            "keys.txt": "*k\n<label>\n<text TEXT_400>\n<keywait 400>\n<jump keys,*k>\n",
+            "choose.txt": '<menuadd 0,SELECT_40,,*yes,"[2001]=1">\n<menuadd 1,SELECT_40,,*no>\n<menustart 0>\n'
+                          '*yes\n<label>\n<return>\n*no\n<label>\n<return>\n',
+            "retry.txt": '<click 0>\n*retry\n<label>\n<wait time:10>\n<call choose>\n<jump retry,*retry,"[2001]==0">\n'
+                         '*staffroll_stop\n<label>\n<returnmenu>\n'}), (0, []))
         # Keys every language has, a choice to a label that exists, named
         # arguments, a picture's skipped positions, conditions read from the
         # R18 archive or a sum of variables and a call to a label of its own
@@ -1351,13 +1342,11 @@ class AuthorCheckTest(unittest.TestCase):
             self.assertLessEqual(costs[1000][unit], 12 * costs[100][unit], costs)
         # A story larger than the loop search follows is said to be, not passed as clean.
         with unittest.mock.patch.object(script_check, "LOOP_SEARCH_LIMIT", 3):
-            self.assertEqual(self.check(CLEAN_SCENARIO, files)[1], [
-                "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the story; "
-                "loops beyond them are not checked, nor any in Epilogue.txt, scene1.txt"])
             # It names the first three files it did not reach and counts the others.
-            self.assertEqual(self.check(CLEAN_SCENARIO, dict(files, **{"x%d.txt" % k: "" for k in range(3)}))[1], [
-                "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the story; "
-                "loops beyond them are not checked, nor any in Epilogue.txt, scene1.txt, x0.txt and 2 files more"])
+            for more, named in (({}, ""), ({"x%d.txt" % k: "" for k in range(3)}, ", x0.txt and 2 files more")):
+                self.assertEqual(self.check(CLEAN_SCENARIO, dict(files, **more))[1], [
+                    "00_init.txt:1:1: warning: the search for loops the engine ends stopped after 3 places of the "
+                    "story; loops beyond them are not checked, nor any in Epilogue.txt, scene1.txt" + named], named)
         # Of two files whose names differ in capitals alone, the first in the container's order is taken.
         self.assertEqual(self.check(CLEAN_SCENARIO + "<call scene2,*s>\n", {
             "Scene2.txt": "*s\n<label>\n<return>\n", "scene2.txt": "<return>\n"}), (0, []))
