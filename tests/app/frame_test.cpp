@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/main_tasks.h"
@@ -211,24 +212,20 @@ struct StaticRun {
 StaticRun g_static;
 // 1: the next drawing writes one sprite field; 2: it was written.
 std::atomic<int> g_poke{0};
-// The frame whose drawing first found the start-up notice (a first run has
-// no system data) grown and waiting for the player; 0 before.
-std::atomic<uint64_t> g_noticeUp{0};
-// Drawings in a row that found nothing presented since the one before: the
-// frame driver's own word that the screen stands still.
-std::atomic<uint64_t> g_stillFrames{0};
+// The frame whose drawing first found the start-up notice (a first run has no
+// system data) waiting for the player, 0 before; the drawings in a row with
+// nothing presented since the one before (the driver's word the screen stands).
+std::atomic<uint64_t> g_noticeUp{0}, g_stillFrames{0};
 uint64_t g_presentsSeen = 0;  // the game thread's
 
 // Runs on the game thread at every frame's drawing.
 void PokeOneSprite() {
-    const uint64_t presents = FramePresentCount.load();
-    g_stillFrames = presents == g_presentsSeen ? g_stillFrames.load() + 1 : 0;
-    g_presentsSeen = presents;
-    if (g_noticeUp.load() == 0)
-        for (int32_t slot : ScreenHarness::Tasks(Lib_UtilityCB)) {
-            const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(slot));
-            if (d && d->state == DIALOG_WAITING) g_noticeUp = MainFrameCount.load();
-        }
+    const uint64_t before = std::exchange(g_presentsSeen, FramePresentCount.load());
+    g_stillFrames = before == g_presentsSeen ? g_stillFrames.load() + 1 : 0;
+    for (int32_t slot : ScreenHarness::Tasks(Lib_UtilityCB)) {
+        const auto* d = static_cast<const UtilityDialogWork*>(Lib_UtilityWorkGet(slot));
+        if (!g_noticeUp.load() && d && d->state == DIALOG_WAITING) g_noticeUp = MainFrameCount.load();
+    }
     if (g_poke.load() != 1) return;
     for (SpriteRecord& s : SpriteTable) {
         if ((s.flags & SPRITE_IN_USE) && s.drawEntry >= 0) {
@@ -245,13 +242,9 @@ bool waitFor(const std::function<bool()>& done) { return WorkerUntil(done, {}, "
 void watchStaticScreen() {
     const uint64_t presents0 = FramePresentCount.load();
     bool ok = waitFor([] { return RunState.load() == RUN_RUNNING && preloadsKept() == 23; });
-    // Start-up and preloading are over and the notice stands drawn, however
-    // late in the frames the workers brought it: nothing on screen changes
-    // from here on.
-    ok = ok && waitFor([] {
-        const uint64_t up = g_noticeUp.load();
-        return up && MainFrameCount.load() >= std::max<uint64_t>(120, up + 2);
-    });
+    // Start-up and preloading are over and the notice stands drawn, however late
+    // the workers brought it: nothing on screen changes from here on.
+    ok = ok && waitFor([] { return g_noticeUp && MainFrameCount.load() >= std::max<uint64_t>(120, g_noticeUp + 2); });
     g_static.framesStatic = MainFrameCount.load();
     g_static.presentsStatic = FramePresentCount.load() - presents0;
 
@@ -261,8 +254,8 @@ void watchStaticScreen() {
     g_static.framesIdle = MainFrameCount.load() - frames0;
     g_static.passesIdle = MainPassCount.load() - passes0;
 
-    // Whatever else came late (a window event) has been drawn: the driver
-    // kept the last ten frames (a driver that never keeps one fails below).
+    // Whatever came late (a window event) is drawn: the driver kept the last ten
+    // frames (a driver that never keeps one fails below).
     const uint64_t frames2 = MainFrameCount.load();
     ok = ok && waitFor([frames2] { return g_stillFrames.load() >= 10 || MainFrameCount.load() >= frames2 + 120; });
     const uint64_t presents1 = FramePresentCount.load();
@@ -276,17 +269,15 @@ void watchStaticScreen() {
 }
 
 // A screen that does not change is drawn once: the frames go on, the presents
-// stop, and the game thread sleeps between frames instead of polling. What
-// is counted follows the screen's state (the notice standing), never a
-// number of frames a worker is assumed to finish in.
+// stop, and the game thread sleeps between frames instead of polling. The
+// counts wait on the screen's state, never on frames a worker is assumed to take.
 TEST_F(FrameDriver, AStaticScreenIsPresentedOnceAndAChangeOnceMore) {
     BuildSample();
     MainHeapSizes = kSmallHeaps;
     unsetenv("VN_FRAME_SKIP");
     g_static = StaticRun{};
     g_poke.store(0);
-    g_noticeUp.store(0);
-    g_stillFrames.store(0);
+    g_noticeUp = g_stillFrames = 0;
     g_presentsSeen = FramePresentCount.load();
     Main_DrawTestHook = PokeOneSprite;
     std::thread watcher(watchStaticScreen);

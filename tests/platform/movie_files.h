@@ -11,23 +11,19 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
-// An ffmpeg program on the PATH, looked for once a process (starting it
-// would cost as much as a movie it makes).
+// An ffmpeg program on the PATH (an empty entry is the current folder),
+// looked for once a process: starting it would cost as much as a movie.
 inline bool HaveFfmpeg() {
     static const bool have = [] {
         const char* path = std::getenv("PATH");
-        std::string dirs = path ? path : "";
-        for (size_t from = 0; from <= dirs.size();) {
-            size_t to = dirs.find(':', from);
-            if (to == std::string::npos) to = dirs.size();
-            const std::string file = (to > from ? dirs.substr(from, to - from) : ".") + "/ffmpeg";
-            if (::access(file.c_str(), X_OK) == 0) return true;
-            from = to + 1;
-        }
+        std::istringstream dirs(std::string(path ? path : "") + ":");
+        for (std::string dir; std::getline(dirs, dir, ':');)
+            if (::access(((dir.empty() ? "." : dir) + "/ffmpeg").c_str(), X_OK) == 0) return true;
         return false;
     }();
     return have;

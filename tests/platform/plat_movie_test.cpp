@@ -11,6 +11,7 @@
 #include <iterator>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "platform/plat_audio.h"
 #include "platform/plat_movie.h"
@@ -48,6 +49,7 @@ double Seconds(Clock::time_point since) { return std::chrono::duration<double>(C
 struct DrivenClock {
     std::atomic<uint64_t> now{0}, origin{0}, reads{0}, pausedReads{0};
     std::atomic<int32_t> movie{-1};
+    int32_t open = -1;     // the test thread's, closed by the fixture on a failure
     int64_t expected = 0;  // the player's thread's
     std::atomic<int64_t> wrongAt{-1}, wrong{0}, wanted{0};
 };
@@ -57,20 +59,23 @@ uint64_t DrivenNow() {
     DrivenClock& c = g_driven;
     const int32_t m = c.movie.load();
     const int64_t seen = m >= 0 ? Plat_MoviePositionUs(m) : c.expected;
-    if (seen != c.expected && c.wrongAt.load() < 0) {
-        c.wrong = seen;
-        c.wanted = c.expected;
-        c.wrongAt = int64_t(c.reads.load());
-    }
+    if (seen != c.expected && c.wrongAt.load() < 0)
+        c.wrong = seen, c.wanted = c.expected, c.wrongAt = int64_t(c.reads.load());
     const uint64_t now = c.now.load();
     c.expected = int64_t(now - c.origin.load());
-    if (m >= 0 && Plat_MovieGetState(m) == PLAT_MOVIE_PAUSED) c.pausedReads.fetch_add(1);  // the pause taken
+    if (m >= 0 && Plat_MovieGetState(m) == PLAT_MOVIE_PAUSED) c.pausedReads.fetch_add(1);
     c.reads.fetch_add(1);
     return now;
 }
 
-// Sets the driven clock and waits for the player to take three steps at it,
-// or to end.
+// Closes the player on the driven clock, before the clock goes.
+bool CloseDriven() {
+    g_driven.movie = -1;
+    const int32_t m = std::exchange(g_driven.open, -1);
+    return m < 0 || Plat_MovieClose(m, kPlatMovieCloseWaitMs);
+}
+
+// Sets the driven clock and waits for three of the player's steps at it, or the end.
 bool DriveTo(uint64_t now) {
     g_driven.now = now;
     const uint64_t reads = g_driven.reads.load();
@@ -86,6 +91,7 @@ protected:
         Plat_MovieSetBackend(nullptr);
     }
     void TearDown() override {
+        CloseDriven();
         Plat_AudioClose();
         Plat_MovieSetClock(nullptr);
     }
@@ -228,21 +234,13 @@ TEST_F(PlatMovieTest, PlaysInRealTimePausesAndCloses) {
     g_driven.wrongAt = -1;
     Plat_MovieSetClock(DrivenNow);
     g_ready = g_ended = 0;
-    int32_t m = Plat_MovieOpen(file.data(), uint32_t(file.size()), 0, CountEvents, 77);
+    const int32_t m = g_driven.open = Plat_MovieOpen(file.data(), uint32_t(file.size()), 0, CountEvents, 77);
     ASSERT_GE(m, 0);
-    // A failure below still closes the player, before the clock goes.
-    struct Closer {
-        int32_t& m;
-        ~Closer() {
-            g_driven.movie = -1;
-            if (m >= 0) Plat_MovieClose(m, kPlatMovieCloseWaitMs);
-        }
-    } closer{m};
     ASSERT_TRUE(WaitFor(g_ready, "the player ready"));
     g_driven.movie = m;
     ASSERT_TRUE(Plat_MovieStart(m));
-    ASSERT_TRUE(DriveTo(1000000));  // the start reads the clock where the movie begins
-    for (uint64_t t = 10000; t <= 300000; t += 10000) ASSERT_TRUE(DriveTo(1000000 + t));
+    // The start reads the clock where the movie begins.
+    for (uint64_t t = 0; t <= 300000; t += 10000) ASSERT_TRUE(DriveTo(1000000 + t));
     g_driven.pausedReads = 0;
     ASSERT_TRUE(Plat_MoviePause(m));
     ASSERT_GE(WorkerUntil([] { return g_driven.pausedReads.load() > 0; }, {}, "the pause taken"), 0);
@@ -256,9 +254,7 @@ TEST_F(PlatMovieTest, PlaysInRealTimePausesAndCloses) {
     EXPECT_TRUE(WaitFor(g_ended, "the end"));
     EXPECT_EQ(g_driven.wrongAt.load(), -1) << "at read " << g_driven.wrongAt.load() << " the position was "
                                            << g_driven.wrong.load() << ", not " << g_driven.wanted.load();
-    g_driven.movie = -1;
-    EXPECT_TRUE(Plat_MovieClose(m, kPlatMovieCloseWaitMs));
-    m = -1;
+    EXPECT_TRUE(CloseDriven());
 }
 
 }  // namespace

@@ -420,35 +420,34 @@ TEST_F(MovieGlTest, ShowsTheMovieInTheWindowKeepingItsAspect) {
         for (uint32_t x = 0; x < kTestWindowWidth; x += 101) ASSERT_TRUE(Black(w.at(x, y))) << x << "," << y;
 }
 
-// Movies of four solid bars of known RGB, made by one run of the ffmpeg
-// tool (kept, as the harnesses keep their tool runs, for every later test
-// process): each a silent 1-second AVI of five pictures (the tests read the
-// first) of its size, with `encode` naming its codec, pixel format and
-// matrix. The files' bytes, in the order asked; none on failure.
+// Movies of four solid bars of known RGB, each a silent 1-second AVI of five
+// pictures (the tests read the first) at its size, `encode` naming its codec,
+// pixel format and matrix; made by one run of the ffmpeg tool, kept for later
+// test processes as the harnesses keep theirs. Their bytes in order; none on failure.
 struct Bars {
     std::string name;
     int width, height;
     std::string encode;
+    int32_t format = PLAT_MOVIE_YUV420;  // of the pictures the player gives
 };
 std::vector<std::vector<uint8_t>> MakeBars(const std::vector<Bars>& movies) {
-    std::string inputs, outputs, key = "ffmpeg bars 1\n";
+    std::string cmd = "ffmpeg -nostdin -v error -y", outputs, key = "ffmpeg bars 1\n";
     std::vector<std::filesystem::path> paths;
-    for (size_t m = 0; m < movies.size(); ++m) {
-        const Bars& b = movies[m];
+    for (const Bars& b : movies) {
         const std::string bar = ":s=" + std::to_string(b.width / 4) + "x" + std::to_string(b.height) + ":r=5:d=1,format=rgb24";
         std::string graph;
         for (int i = 0; i < 4; ++i) graph += "color=c=" + std::string(kBarHex[i]) + bar + "[b" + std::to_string(i) + "];";
         graph += "[b0][b1][b2][b3]hstack=inputs=4";
-        inputs += " -f lavfi -i \"" + graph + "\"";
-        outputs += " -map " + std::to_string(m) + " " + b.encode + " -an '" + (MovieDir() / b.name).string() + "'";
         key += graph + "\n" + b.encode + "\n";
+        cmd += " -f lavfi -i \"" + graph + "\"";
+        outputs += " -map " + std::to_string(paths.size()) + " " + b.encode + " -an '" + (MovieDir() / b.name).string() + "'";
         paths.push_back(MovieDir() / b.name);
     }
-    const std::string cmd = "ffmpeg -nostdin -v error -y" + inputs + outputs;
+    cmd += outputs;
     if (!KeptToolRun(key, paths, [&cmd] { return std::system(cmd.c_str()) == 0; })) return {};
     std::vector<std::vector<uint8_t>> files;
-    for (const Bars& b : movies) {
-        std::ifstream in(MovieDir() / b.name, std::ios::binary);
+    for (const std::filesystem::path& path : paths) {
+        std::ifstream in(path, std::ios::binary);
         files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     return files;
@@ -477,10 +476,9 @@ TEST_F(MovieGlTest, ColourBarsShowTheirColoursForEveryPictureLayout) {
     const std::vector<Bars> movies = {
         {"bars601.avi", 320, 240, "-c:v ffv1 -pix_fmt yuv420p"},
         {"bars709.avi", 1280, 720, "-vf scale=out_color_matrix=bt709:out_range=tv -c:v ffv1 -pix_fmt yuv420p"},
-        {"barsjpeg.avi", 320, 240, "-c:v mjpeg -pix_fmt yuvj422p -q:v 1"},
-        {"barsrgb.avi", 320, 240, "-c:v png -pix_fmt rgb24"},
+        {"barsjpeg.avi", 320, 240, "-c:v mjpeg -pix_fmt yuvj422p -q:v 1", PLAT_MOVIE_YUV422},
+        {"barsrgb.avi", 320, 240, "-c:v png -pix_fmt rgb24", PLAT_MOVIE_BGRA},
     };
-    const int32_t formats[] = {PLAT_MOVIE_YUV420, PLAT_MOVIE_YUV420, PLAT_MOVIE_YUV422, PLAT_MOVIE_BGRA};
     const std::vector<std::vector<uint8_t>> files = MakeBars(movies);
     ASSERT_EQ(files.size(), movies.size());
     for (size_t i = 0; i < movies.size(); ++i) {
@@ -492,7 +490,7 @@ TEST_F(MovieGlTest, ColourBarsShowTheirColoursForEveryPictureLayout) {
         Serve(true, file.data(), file.size());
         const PlatMovieFrame f = FirstFrame();
         ASSERT_GT(f.serial, 0u);
-        EXPECT_EQ(f.format, formats[i]);
+        EXPECT_EQ(f.format, c.format);
         Lib_MoviePaint();
         Image w = ReadFramebuffer(0, kTestWindowWidth, kTestWindowHeight);
         // The picture fills the window's height; each bar is a quarter of its width.
@@ -512,10 +510,9 @@ TEST_F(MovieGlTest, AWideMovieFillsTheWidthBetweenBarsAboveAndBelow) {
     REQUIRE_FFMPEG();
     const std::vector<std::vector<uint8_t>> files = MakeBars({{"wide.avi", 480, 200, "-c:v ffv1 -pix_fmt yuv420p"}});
     ASSERT_EQ(files.size(), 1u);
-    const std::vector<uint8_t>& file = files[0];
-    ASSERT_FALSE(file.empty());
+    ASSERT_FALSE(files[0].empty());
     Lib_MoviePlay("movie/wide.avi", 9);
-    Serve(true, file.data(), file.size());
+    Serve(true, files[0].data(), files[0].size());
     ASSERT_GT(FirstFrame().serial, 0u);
     Lib_MoviePaint();
     Image w = ReadFramebuffer(0, kTestWindowWidth, kTestWindowHeight);
